@@ -1,0 +1,252 @@
+#include <algorithm>
+#include <map>
+#include <regex>
+#include <thread>
+
+#include <boost/filesystem.hpp>
+#include <gtest/gtest.h>
+
+#include "base/dbg.h"
+#include "base/log_safe.h"
+#include "tests/base/log_fixture.h"
+
+using base::Log;
+
+namespace {
+
+const char* kDay = "20261206";
+
+bool contains(const std::vector<std::string>& lines, const std::string& part) {
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(part) != std::string::npos; });
+}
+
+void logFromHere(const wchar_t* text) { LOG_INFO(L"%1%", text); }
+
+}  // namespace
+
+using LogFile = LogFixture;
+using LogFormatting = LogFixture;
+
+TEST_F(LogFile, EveryLineMatchesTheLayout) {
+    startLog();
+    LOG_TRACE3(L"trace3 %1%", 1);
+    LOG_DEBUG(L"debug");
+    LOG_INFO(L"Устройство подключено: '%1%'", std::wstring(L"Зал"));
+    LOG_WARN(L"two %1% %2%", 1, 2);
+    logFromHere(L"from a function");
+    Log::instance()->flush();
+
+    const std::string content = fileOf(kDay);
+    ASSERT_EQ(content.rfind("\xEF\xBB\xBF", 0), 0u) << "a new file starts with a byte order mark";
+    EXPECT_EQ(content.find("\xEF\xBB\xBF", 3), std::string::npos);
+    const std::regex layout(R"(\d\d:\d\d:\d\d\.\d{3} (TRACE3|TRACE2|TRACE|DEBUG|INFO|EXTERN|IMPOR|NOTICE|WARN|ERROR|FATAL)\t\[[^\]]*\] *.*)");
+    const auto lines = linesOf(kDay);
+    ASSERT_EQ(lines.size(), 5u);
+    for (const auto& line : lines) EXPECT_TRUE(std::regex_match(line, layout)) << line;
+    EXPECT_EQ(lines[0], "09:05:03.042 TRACE3\t[LogFile_EveryLineMatchesTheLayout_Test]trace3 1");
+    EXPECT_EQ(lines[2], "09:05:03.042 INFO\t[LogFile_EveryLineMatchesTheLayout_Test]"
+                        "Устройство подключено: 'Зал'");
+    EXPECT_EQ(lines[4], "09:05:03.042 INFO\t[logFromHere]       from a function");
+    EXPECT_NE(content.find("two 1 2\r\n"), std::string::npos) << "lines end with CR LF";
+}
+
+TEST_F(LogFile, SecondOpeningOfTheDayAppendsWithoutMark) {
+    startLog();
+    LOG_INFO(L"first");
+    Log::destroy();
+    startLog();
+    LOG_INFO(L"second");
+    Log::destroy();
+    const std::string content = fileOf(kDay);
+    EXPECT_EQ(content.rfind("\xEF\xBB\xBF", 0), 0u);
+    EXPECT_EQ(content.find("\xEF\xBB\xBF", 3), std::string::npos);
+    EXPECT_EQ(linesOf(kDay).size(), 2u);
+}
+
+TEST_F(LogFile, ChangeOfDaySplitsRecordsBetweenFiles) {
+    m_now = utcMicros(2026, 12, 6, 23, 59, 59, 999000);
+    startLog();
+    LOG_INFO(L"last of the day");
+    m_now = utcMicros(2026, 12, 7, 0, 0, 0, 0);
+    LOG_INFO(L"first of the next");
+    m_now = utcMicros(2026, 12, 6, 23, 59, 59, 999999);
+    LOG_INFO(L"late record of the old day");
+    Log::destroy();
+
+    EXPECT_EQ(linesOf("20261206"),
+              (std::vector<std::string>{"23:59:59.999 INFO\t[LogFile_ChangeOfDaySplitsRecordsBetweenFiles_Test]last of the day",
+                                        "23:59:59.999 INFO\t[LogFile_ChangeOfDaySplitsRecordsBetweenFiles_Test]late record of the old day"}));
+    const auto next = linesOf("20261207");
+    ASSERT_EQ(next.size(), 1u);
+    EXPECT_NE(next[0].find("00:00:00.000 INFO"), std::string::npos);
+    EXPECT_EQ(fileOf("20261207").rfind("\xEF\xBB\xBF", 0), 0u);
+}
+
+TEST_F(LogFile, MissingFolderResetsOutputAndRecovers) {
+    const std::string folder = m_dir.path() + "/gone";
+    boost::filesystem::create_directory(folder);
+    startLog(Log::TRACE3, base::fromUtf8(folder));
+    boost::filesystem::remove(folder + "/" + kDay + ".log");
+    boost::filesystem::remove(folder);
+    // The open stream still points at the removed file; force a reopen by a new day.
+    m_now = utcMicros(2026, 12, 7, 1, 0, 0);
+    LOG_DEBUG(L"lost line");
+    Log::instance()->flush();
+    auto seen = observed();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back().rfind(L"ERROR|IO RESET. file=0, flags=2, wrong line=\"", 0), 0u) << seen.back();
+
+    boost::filesystem::create_directory(folder);
+    LOG_DEBUG(L"held back: the reset that reopens the file stands for it");
+    LOG_DEBUG(L"line after recovery");
+    Log::destroy();
+    const std::string content = testing_support::readFile(folder + "/20261207.log");
+    EXPECT_NE(content.find("IO RESET"), std::string::npos);
+    EXPECT_NE(content.find("line after recovery"), std::string::npos);
+    EXPECT_EQ(content.find("lost line"), std::string::npos) << "the failed line is only in hex";
+}
+
+TEST_F(LogFile, ManyThreadsLoseAndInterleaveNothing) {
+    startLog(Log::INFO);
+    constexpr int kThreads = 8;
+    constexpr int kLines = 3000;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < kLines; ++i) LOG_INFO(L"thread %1% line %2% end", t, i);
+        });
+    for (auto& t : threads) t.join();
+    Log::destroy();
+
+    const auto lines = linesOf(kDay);
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kLines));
+    const std::regex pattern(R"(.*\]thread (\d) line (\d+) end)");
+    std::map<int, int> next;
+    for (const auto& line : lines) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, pattern)) << line;
+        const int thread = std::stoi(m[1]);
+        EXPECT_EQ(std::stoi(m[2]), next[thread]++) << "lines of one thread keep their order";
+    }
+}
+
+TEST_F(LogFile, FlushReturnsAfterEarlierRecordsAreWritten) {
+    startLog();
+    for (int i = 0; i < 500; ++i) LOG_DEBUG(L"record %1%", i);
+    Log::instance()->flush();
+    const auto lines = linesOf(kDay);
+    ASSERT_EQ(lines.size(), 500u);
+    EXPECT_NE(lines.back().find("record 499"), std::string::npos);
+
+    LOG_ERROR(L"an error is on disk when the call returns");
+    EXPECT_TRUE(contains(linesOf(kDay), "an error is on disk"));
+}
+
+TEST_F(LogFile, ObserverSeesImportantRecordsOnly) {
+    startLog();
+    LOG_INFO(L"info");
+    LOG_EXTERN(L"extern");
+    LOG_IMPOR(L"impor");
+    LOG_NOTICE(L"notice");
+    LOG_FATAL(L"fatal");
+    EXPECT_EQ(observed(), (std::vector<std::wstring>{L"IMPOR|impor", L"NOTICE|notice", L"FATAL|fatal"}));
+}
+
+TEST_F(LogFile, NoLogMeansNoEffect) {
+    LOG_ERROR(L"nobody listens %1%", 1);
+    dbg_puts(ERROR, "nobody");
+    debug::error_safe(L"safe without a log %1%", 2);
+    SUCCEED();
+}
+
+TEST_F(LogFormatting, FaultyFormatsBecomeErrorRecords) {
+    startLog(Log::INFO);
+    LOG_DEBUG(nullptr);  // below the level: nothing at all
+    LOG_INFO(L"%2%", 1);
+    LOG_INFO(L"%1%", 1, 2);
+    LOG_INFO(L"ends with %");
+    Log::instance()->write(Log::INFO, "x::y", nullptr);
+    Log::instance()->write(Log::INFO, "x::y", nullptr, 5);
+    Log::instance()->write(Log::WARN, {}, L"%2%", 1);
+    Log::instance()->flush();
+
+    const auto lines = linesOf(kDay);
+    ASSERT_EQ(lines.size(), 6u);
+    const std::string ownPlace = "LogFormatting_FaultyFormatsBecomeErrorRecords_Test::TestBody";
+    EXPECT_EQ(lines[0], "09:05:03.042 ERROR\t[Log]               Format error in a calling code, place [" +
+                            ownPlace + "], format '%2%', what 'boost::too_few_args: format-string "
+                            "referred to more arguments than were passed'");
+    EXPECT_NE(lines[1].find("format '%1%', what 'boost::too_many_args"), std::string::npos);
+    EXPECT_NE(lines[2].find("format 'ends with %', what 'boost::bad_format_string"), std::string::npos);
+    EXPECT_EQ(lines[3], "09:05:03.042 ERROR\t[y]                 Format ERROR");
+    EXPECT_NE(lines[4].find("ERROR\t[Log]               Format error in a calling code, place [x::y], "
+                            "format 'Format ERROR'"), std::string::npos);
+    EXPECT_NE(lines[5].find("ERROR\t[]                  Format error in a calling code, place []"),
+              std::string::npos);
+}
+
+TEST_F(LogFormatting, ArgumentKindsAndTranslation) {
+    startLog(Log::TRACE3);
+    Log::setTranslator([](const std::wstring& t) { return L"<" + t + L">"; });
+    const unsigned char letterA = 65;
+    char buffer[] = "\xC0\x01";
+    char* received = buffer;
+    LOG_TRACE(L"%1% %2% %3% %4%", std::wstring(L"w"), letterA, true, std::string("\xC4\xEE\xEC"));
+    LOG_INFO(L"%1% %2% %3%", std::wstring(L"w"), L"literal", std::string("n"));
+    LOG_DEBUG(L"%1%|%2$08X", received, 255);
+    Log::instance()->flush();
+    const auto lines = linesOf(kDay);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find("]w 65 1 Дом"), std::string::npos) << "below INFO nothing is translated";
+    EXPECT_NE(lines[1].find("]<<w> literal <n>>"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("]\xC3\x80\\1|000000FF"), std::string::npos) << "bytes widen one by one";
+}
+
+TEST_F(LogFormatting, CStyleCallsNeverReadTheTextAsFormat) {
+    startLog(Log::INFO);
+    dbg_puts(INFO, "50% done, file %1%.mp3");
+    dbg_puts(INFO, "\xCF\xF0\xE8\xE2\xE5\xF2");                 // code page 1251
+    dbg_puts(INFO, "Привет");                                   // UTF-8
+    dbg_puts(TRACE2, "%s(..)", "pref_init");                    // below the level
+    dbg_puts(MARK, "marked");
+    dbg_puts(12, "beyond");
+    dbg_puts(INFO, "%s", std::string(5000, 'x').c_str());
+    Log::instance()->flush();
+    const auto lines = linesOf(kDay);
+    ASSERT_EQ(lines.size(), 9u);
+    EXPECT_EQ(lines[0], "09:05:03.042 INFO\t[dbg_puts]          50% done, file %1%.mp3");
+    EXPECT_NE(lines[1].find("[dbg_puts]          Привет"), std::string::npos);
+    EXPECT_NE(lines[2].find("[dbg_puts]          Привет"), std::string::npos);
+    EXPECT_NE(lines[3].find("ERROR\t[dbg_puts]          Неизвестный уровень логирования"), std::string::npos);
+    EXPECT_NE(lines[4].find("NOTICE\t[dbg_puts]          marked"), std::string::npos);
+    EXPECT_NE(lines[6].find("NOTICE\t[dbg_puts]          beyond"), std::string::npos);
+    EXPECT_EQ(lines[7].size(), lines[7].find('x') + 4095) << "cut at 4095 characters";
+    EXPECT_NE(lines[8].find("EXTERN\t[dbg_puts]          Debug system: Small buffer"), std::string::npos);
+}
+
+TEST_F(LogFormatting, SafeCallsLogWithTheirOwnPlace) {
+    startLog(Log::TRACE3);
+    debug::important_safe(L"make memory dump");
+    debug::trace2_safe(L"value %1%", 7);
+    Log::instance()->flush();
+    const auto lines = linesOf(kDay);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("IMPOR\t[important_safe]    make memory dump"), std::string::npos);
+    EXPECT_NE(lines[1].find("TRACE2\t[trace2_safe]       value 7"), std::string::npos);
+}
+
+TEST_F(LogFile, AbortSequenceExitsWithItsFatalLine) {
+    const std::string dir = m_dir.path();
+    EXPECT_EXIT(
+        {
+            startLog(Log::INFO);
+            std::thread chatter([] {
+                for (;;) LOG_INFO(L"still logging");
+            });
+            chatter.detach();
+            dbg_abort("m_mainFrame == NULL", "aApp::GetMainFrame");
+        },
+        ::testing::ExitedWithCode(1), "");
+    EXPECT_TRUE(contains(linesOf(kDay), "FATAL\t[dbg_puts]          m_mainFrame == NULL"));
+}
