@@ -1,0 +1,93 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace device {
+
+/// The bookkeeping of the control transport, free of sockets, threads and
+/// clocks so that tests drive it with their own time: per device address a
+/// queue ordered by priority (higher first, first come first served among
+/// equals), at most one request in flight per address, the resend and give-up
+/// times of the request in flight, and the pause after a resent request.
+///
+/// Devices answer without sequence numbers, so a reply is recognised only by
+/// its source address. A request that had to be sent twice may draw two
+/// replies; the second must not become the reply to the next request. Hence
+/// after such a request is answered its address "drains" for one resend time:
+/// nothing is sent there and match() takes nothing from it.
+///
+/// Not thread-safe: the transport calls it under its own lock.
+class RequestQueue {
+public:
+    using Clock = std::chrono::steady_clock;
+    using TimePoint = Clock::time_point;
+    using Duration = Clock::duration;
+    using Id = std::uint64_t;
+
+    /// One datagram to put on the wire.
+    struct Send {
+        Id id = 0;
+        std::uint32_t address = 0;
+        std::uint16_t port = 0;
+        std::string datagram;
+        bool resend = false;
+    };
+
+    /// Queues a request. A resend time below 1 ms counts as 1 ms. Ids start at 1.
+    Id add(std::uint32_t address, std::uint16_t port, std::string datagram, int priority,
+           Duration resend);
+
+    /// Brings the queue up to `now`: fills `sends` with the datagrams due (first
+    /// sends and resends), `expired` with the requests given up unanswered
+    /// (sent, resent and still silent one resend time later), and returns when
+    /// poll must run next (TimePoint::max() when nothing waits for time).
+    TimePoint poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>& expired);
+
+    /// A datagram came from `address`: the id of the request in flight there,
+    /// which it answers and which is taken off the queue; 0 when none is.
+    Id match(std::uint32_t address, TimePoint now);
+
+    /// Removes a request that was not yet sent; false when it is unknown or in
+    /// flight (a request in flight keeps its device busy until it is answered
+    /// or given up, whoever waits for it).
+    bool cancel(Id id);
+
+    /// Forgets every request and pause.
+    void clear();
+
+    bool empty() const { return m_peers.empty(); }
+
+private:
+    struct Queued {
+        Id id;
+        std::uint16_t port;
+        std::string datagram;
+        Duration resend;
+    };
+    struct InFlight {
+        Id id = 0;
+        std::uint16_t port = 0;
+        std::string datagram;
+        Duration resend{};
+        TimePoint firstSent{};
+        int sends = 0;
+    };
+    struct Peer {
+        std::multimap<int, Queued, std::greater<int>> queue;  // equal keys keep insertion order
+        std::optional<InFlight> inFlight;
+        TimePoint drainUntil{};
+    };
+
+    Id m_lastId = 0;
+    std::unordered_map<std::uint32_t, Peer> m_peers;
+    std::unordered_map<Id, std::uint32_t> m_queuedAt;  // queued (unsent) request -> address
+};
+
+}  // namespace device
