@@ -27,6 +27,7 @@ RequestQueue::TimePoint RequestQueue::poll(TimePoint now, std::vector<Send>& sen
                 peer.inFlight.reset();
             } else if (request.sends == 1 && now >= request.firstSent + request.resend) {
                 request.sends = 2;
+                request.lastSent = now;
                 sends.push_back({request.id, address, request.port, request.datagram, true});
                 wake = std::min(wake, request.firstSent + 2 * request.resend);
             } else {
@@ -43,6 +44,7 @@ RequestQueue::TimePoint RequestQueue::poll(TimePoint now, std::vector<Send>& sen
                 request.datagram = std::move(next->second.datagram);
                 request.resend = next->second.resend;
                 request.firstSent = now;
+                request.lastSent = now;
                 request.sends = 1;
                 peer.queue.erase(next);
                 m_queuedAt.erase(request.id);
@@ -68,7 +70,8 @@ RequestQueue::Id RequestQueue::match(std::uint32_t address, TimePoint now) {
     if (it == m_peers.end() || !it->second.inFlight) return 0;
     Peer& peer = it->second;
     const Id id = peer.inFlight->id;
-    if (peer.inFlight->sends > 1) peer.drainUntil = now + peer.inFlight->resend;
+    const InFlight& request = *peer.inFlight;
+    if (request.sends > 1) peer.drainUntil = now + (request.lastSent - request.firstSent) + request.resend / 2;
     peer.inFlight.reset();
     return id;
 }

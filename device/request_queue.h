@@ -20,8 +20,11 @@ namespace device {
 /// Devices answer without sequence numbers, so a reply is recognised only by
 /// its source address. A request that had to be sent twice may draw two
 /// replies; the second must not become the reply to the next request. Hence
-/// after such a request is answered its address "drains" for one resend time:
-/// nothing is sent there and match() takes nothing from it.
+/// after such a request is answered its address "drains": nothing is sent
+/// there and match() takes nothing from it. The second reply answers the
+/// resend, so it is due as long after the resend as the first reply came
+/// after the first send; the drain lasts that long (the time between the two
+/// sends) plus half a resend time for the device's own jitter.
 ///
 /// Not thread-safe: the transport calls it under its own lock.
 class RequestQueue {
@@ -77,6 +80,7 @@ private:
         std::string datagram;
         Duration resend{};
         TimePoint firstSent{};
+        TimePoint lastSent{};
         int sends = 0;
     };
     struct Peer {
