@@ -1,0 +1,160 @@
+#include "device/control_socket.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <boost/asio/ip/address_v4.hpp>
+#include <boost/asio/post.hpp>
+
+#include "base/exception.h"
+#include "base/log.h"
+#include "base/text.h"
+
+namespace device {
+
+namespace asio = boost::asio;
+
+namespace {
+
+const wchar_t kOpenFailed[] = L"Не удалось открыть порт управления устройствами";
+
+/// The index of the interface that holds the IPv4 address (host order); 0 when none does.
+unsigned interfaceIndexOf(std::uint32_t address) {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return 0;
+    unsigned index = 0;
+    for (ifaddrs* entry = list; entry && index == 0; entry = entry->ifa_next) {
+        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET || !entry->ifa_name) continue;
+        const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+        if (ntohl(in->sin_addr.s_addr) == address) index = if_nametoindex(entry->ifa_name);
+    }
+    freeifaddrs(list);
+    return index;
+}
+
+}  // namespace
+
+ControlSocket::ControlSocket(asio::io_context& io, std::uint16_t port, const std::string& interfaceIp)
+    : m_socket(io), m_buffer(65536) {
+    if (!interfaceIp.empty() && interfaceIp != "0.0.0.0") {
+        boost::system::error_code error;
+        const auto address = asio::ip::make_address_v4(interfaceIp, error);
+        if (error)
+            throw exception::ExternalError(kOpenFailed, L"Некорректный адрес интерфейса '" + base::toWide(interfaceIp) + L"'");
+        m_interfaceAddress = address.to_uint();
+        m_interfaceIndex = interfaceIndexOf(m_interfaceAddress);
+        if (m_interfaceIndex == 0)
+            throw exception::ExternalError(kOpenFailed, L"Нет сетевого интерфейса с адресом '" + base::toWide(interfaceIp) + L"'");
+    }
+    try {
+        m_socket.open(asio::ip::udp::v4());
+        if (m_interfaceIndex != 0) {
+            const int on = 1;
+            if (setsockopt(m_socket.native_handle(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0)
+                throw boost::system::system_error(errno, boost::system::system_category());
+        }
+        m_socket.bind(asio::ip::udp::endpoint(asio::ip::address_v4::any(), port));
+        m_port = m_socket.local_endpoint().port();
+    } catch (const boost::system::system_error& error) {
+        boost::system::error_code ignored;
+        m_socket.close(ignored);
+        throw exception::ExternalError(kOpenFailed, base::toWide(error.what()));
+    }
+    m_fd = m_socket.native_handle();
+    LOG_DEBUG(L"control socket on port %1%, interface '%2%'", m_port, interfaceIp);
+}
+
+ControlSocket::~ControlSocket() {
+    boost::system::error_code ignored;
+    m_socket.close(ignored);
+}
+
+bool ControlSocket::send(std::uint32_t address, std::uint16_t port, const std::string& data, std::string& error) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(address);
+    to.sin_port = htons(port);
+    iovec part{const_cast<char*>(data.data()), data.size()};
+    msghdr message{};
+    message.msg_name = &to;
+    message.msg_namelen = sizeof to;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    if (m_interfaceAddress != 0) {
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = IPPROTO_IP;
+        header->cmsg_type = IP_PKTINFO;
+        header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_spec_dst.s_addr = htonl(m_interfaceAddress);
+        std::memcpy(CMSG_DATA(header), &info, sizeof info);
+    }
+    if (sendmsg(m_fd, &message, MSG_NOSIGNAL) >= 0) return true;
+    error = std::strerror(errno);
+    return false;
+}
+
+void ControlSocket::startReceiving(Deliver deliver) {
+    m_deliver = std::move(deliver);
+    asio::post(m_socket.get_executor(), [this] { waitForData(); });
+}
+
+void ControlSocket::close() {
+    boost::system::error_code ignored;
+    m_socket.close(ignored);
+}
+
+void ControlSocket::waitForData() {
+    m_socket.async_wait(asio::ip::udp::socket::wait_read, [this](const boost::system::error_code& error) {
+        if (error == asio::error::operation_aborted || !m_socket.is_open()) return;
+        drain();
+        waitForData();
+    });
+}
+
+void ControlSocket::drain() {
+    for (;;) {
+        sockaddr_in from{};
+        iovec part{m_buffer.data(), m_buffer.size()};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+        msghdr message{};
+        message.msg_name = &from;
+        message.msg_namelen = sizeof from;
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t size = recvmsg(m_fd, &message, MSG_DONTWAIT);
+        if (size < 0) {
+            if (errno == EINTR) continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                LOG_DEBUG(L"receive failed: %1%", std::string(std::strerror(errno)));
+            return;
+        }
+        if (m_interfaceIndex != 0) {
+            unsigned arrivedOn = 0;
+            for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
+                if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
+                    in_pktinfo info;
+                    std::memcpy(&info, CMSG_DATA(header), sizeof info);
+                    arrivedOn = static_cast<unsigned>(info.ipi_ifindex);
+                }
+            }
+            if (arrivedOn != m_interfaceIndex) continue;
+        }
+        m_deliver(std::string(m_buffer.data(), static_cast<std::size_t>(size)), ntohl(from.sin_addr.s_addr),
+                  ntohs(from.sin_port));
+    }
+}
+
+}  // namespace device
