@@ -5,6 +5,8 @@
 
 #include <boost/asio/ip/address_v4.hpp>
 
+#include "base/hardware_address.h"
+
 namespace device::sim {
 
 namespace asio = boost::asio;
@@ -74,7 +76,8 @@ std::optional<std::string> Simulator::loopbackAddress(const std::string& first, 
 
 std::string Simulator::hardwareAddress(unsigned n) {
     char text[18];
-    std::snprintf(text, sizeof text, "02:53:56:%02X:%02X:%02X", (n >> 16) & 0xFF, (n >> 8) & 0xFF, n & 0xFF);
+    std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", (net::kMakerPrefix >> 16) & 0xFF,
+                  (net::kMakerPrefix >> 8) & 0xFF, net::kMakerPrefix & 0xFF, (n >> 16) & 0xFF, (n >> 8) & 0xFF, n & 0xFF);
     return text;
 }
 
