@@ -10,7 +10,6 @@
 #include <sys/socket.h>
 
 #include <boost/asio/ip/address_v4.hpp>
-#include <boost/asio/post.hpp>
 
 #include "base/exception.h"
 #include "base/log.h"
@@ -104,9 +103,11 @@ bool ControlSocket::send(std::uint32_t address, std::uint16_t port, const std::s
     return false;
 }
 
-void ControlSocket::startReceiving(Deliver deliver) {
-    m_deliver = std::move(deliver);
-    asio::post(m_socket.get_executor(), [this] { waitForData(); });
+void ControlSocket::shutdown() {
+    m_shutDown = true;
+    // On Linux this also wakes a thread blocked in recvmsg on this unconnected
+    // socket (which then reads 0 bytes), though it reports ENOTCONN.
+    ::shutdown(m_fd, SHUT_RDWR);
 }
 
 void ControlSocket::close() {
@@ -114,15 +115,7 @@ void ControlSocket::close() {
     m_socket.close(ignored);
 }
 
-void ControlSocket::waitForData() {
-    m_socket.async_wait(asio::ip::udp::socket::wait_read, [this](const boost::system::error_code& error) {
-        if (error == asio::error::operation_aborted || !m_socket.is_open()) return;
-        drain();
-        waitForData();
-    });
-}
-
-void ControlSocket::drain() {
+bool ControlSocket::receive(std::string& text, std::uint32_t& address, std::uint16_t& port) {
     for (;;) {
         sockaddr_in from{};
         iovec part{m_buffer.data(), m_buffer.size()};
@@ -134,13 +127,15 @@ void ControlSocket::drain() {
         message.msg_iovlen = 1;
         message.msg_control = control;
         message.msg_controllen = sizeof control;
-        const ssize_t size = recvmsg(m_fd, &message, MSG_DONTWAIT);
+        const ssize_t size = recvmsg(m_fd, &message, 0);
         if (size < 0) {
             if (errno == EINTR) continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK)
-                LOG_DEBUG(L"receive failed: %1%", std::string(std::strerror(errno)));
-            return;
+            // ICMP errors of earlier sends may surface here; they end nothing.
+            if (errno == ECONNREFUSED || errno == EHOSTUNREACH || errno == ENETUNREACH) continue;
+            LOG_WARN(L"receive failed: %1%", std::string(std::strerror(errno)));
+            return false;
         }
+        if (m_shutDown) return false;
         if (m_interfaceIndex != 0) {
             unsigned arrivedOn = 0;
             for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
@@ -152,8 +147,10 @@ void ControlSocket::drain() {
             }
             if (arrivedOn != m_interfaceIndex) continue;
         }
-        m_deliver(std::string(m_buffer.data(), static_cast<std::size_t>(size)), ntohl(from.sin_addr.s_addr),
-                  ntohs(from.sin_port));
+        text.assign(m_buffer.data(), static_cast<std::size_t>(size));
+        address = ntohl(from.sin_addr.s_addr);
+        port = ntohs(from.sin_port);
+        return true;
     }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,15 +16,12 @@ namespace device {
 /// that arrived on another interface are dropped (IP_PKTINFO) and datagrams
 /// leave with the interface address as their source.
 ///
-/// Receiving runs on the thread that runs the io_context; send() may be
-/// called from one other thread at the same time (it uses the descriptor
-/// directly, never the asio object); close() runs on the io_context's thread
-/// or after every sender has stopped.
+/// receive() blocks one thread (the transport's receiver); send() may be
+/// called from other threads at the same time; both use the descriptor
+/// directly, never the asio object. shutdown() wakes the receiver; close()
+/// runs once no thread receives or sends any more.
 class ControlSocket {
 public:
-    /// Called on the io_context's thread for every datagram let through.
-    using Deliver = std::function<void(std::string&& text, std::uint32_t address, std::uint16_t port)>;
-
     /// Throws exception::ExternalError "Не удалось открыть порт управления
     /// устройствами" with the system's reason when the socket cannot be made
     /// or bound, or when no interface has the given address. An empty text or
@@ -39,21 +36,21 @@ public:
     /// Sends one datagram; on failure returns false with the system's reason.
     bool send(std::uint32_t address, std::uint16_t port, const std::string& data, std::string& error);
 
-    /// Starts receiving; every datagram goes to `deliver` until close().
-    void startReceiving(Deliver deliver);
+    /// Waits for the next datagram that passes the interface filter; false
+    /// once the socket is shut down or fails for good.
+    bool receive(std::string& text, std::uint32_t& address, std::uint16_t& port);
+    /// Ends a receive() that waits and every later one.
+    void shutdown();
     void close();
 
 private:
-    void waitForData();
-    void drain();
-
     boost::asio::ip::udp::socket m_socket;
     int m_fd = -1;
     std::uint16_t m_port = 0;
     std::uint32_t m_interfaceAddress = 0;  // host order; 0: no interface chosen
     unsigned m_interfaceIndex = 0;
-    Deliver m_deliver;
-    std::vector<char> m_buffer;
+    std::vector<char> m_buffer;  // the receiver's
+    std::atomic<bool> m_shutDown{false};
 };
 
 }  // namespace device

@@ -5,8 +5,10 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace device {
@@ -26,6 +28,11 @@ namespace device {
 /// after the first send; the drain lasts that long (the time between the two
 /// sends) plus half a resend time for the device's own jitter.
 ///
+/// A request to an idle device goes into flight as it is added, and the next
+/// queued request as the previous one is answered: the caller of add() or
+/// match() sends it at once. poll() only deals with what time brings:
+/// resends, give-ups and the ends of drains.
+///
 /// Not thread-safe: the transport calls it under its own lock.
 class RequestQueue {
 public:
@@ -43,24 +50,30 @@ public:
         bool resend = false;
     };
 
-    /// Queues a request. A resend time below 1 ms counts as 1 ms. Ids start at 1.
-    Id add(std::uint32_t address, std::uint16_t port, std::string datagram, int priority,
-           Duration resend);
-
-    /// Brings the queue up to `now`: fills `sends` with the datagrams due (first
-    /// sends and resends), `expired` with the requests given up unanswered
-    /// (sent, resent and still silent one resend time later), and returns when
-    /// poll must run next (TimePoint::max() when nothing waits for time).
-    TimePoint poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>& expired);
+    /// Queues a request; ids start at 1. A resend time below 1 ms counts as
+    /// 1 ms. When the device is idle the request is in flight at once and
+    /// `send` holds its datagram, else `send` is left empty.
+    Id add(std::uint32_t address, std::uint16_t port, std::string datagram, int priority, Duration resend,
+           TimePoint now, std::optional<Send>& send);
 
     /// A datagram came from `address`: the id of the request in flight there,
     /// which it answers and which is taken off the queue; 0 when none is.
-    Id match(std::uint32_t address, TimePoint now);
+    /// When the device's next request can go at once, `next` holds it.
+    Id match(std::uint32_t address, TimePoint now, std::optional<Send>& next);
+
+    /// Brings the queue up to `now`: appends to `sends` the datagrams due
+    /// (resends, and requests whose device's drain ended) and to `expired` the
+    /// requests given up unanswered (sent, resent and still silent one resend
+    /// time later).
+    void poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>& expired);
+
+    /// When poll() has something to do next; TimePoint::max() when nothing waits for time.
+    TimePoint nextWake() const;
 
     /// Removes a request that was not yet sent; false when it is unknown or in
     /// flight (a request in flight keeps its device busy until it is answered
     /// or given up, whoever waits for it).
-    bool cancel(Id id);
+    bool cancel(Id id, TimePoint now);
 
     /// Forgets every request and pause.
     void clear();
@@ -87,11 +100,18 @@ private:
         std::multimap<int, Queued, std::greater<int>> queue;  // equal keys keep insertion order
         std::optional<InFlight> inFlight;
         TimePoint drainUntil{};
+        TimePoint scheduled = TimePoint::max();  // this peer's entry in m_agenda
     };
+
+    /// Puts the first queued request into flight; returns what to send.
+    Send launch(std::uint32_t address, Peer& peer, TimePoint now);
+    /// Files the peer's next timed action in the agenda, or erases an idle peer.
+    void reschedule(std::uint32_t address, Peer& peer, TimePoint now);
 
     Id m_lastId = 0;
     std::unordered_map<std::uint32_t, Peer> m_peers;
     std::unordered_map<Id, std::uint32_t> m_queuedAt;  // queued (unsent) request -> address
+    std::set<std::pair<TimePoint, std::uint32_t>> m_agenda;
 };
 
 }  // namespace device

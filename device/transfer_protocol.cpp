@@ -4,7 +4,6 @@
 #include <exception>
 #include <vector>
 
-#include <boost/asio/post.hpp>
 
 #include "base/exception.h"
 #include "base/log.h"
@@ -19,6 +18,14 @@ using Clock = RequestQueue::Clock;
 /// Datagrams that wait for the responder; beyond this the receiver drops
 /// them (the kernel would drop them just the same were they left unread).
 constexpr std::size_t kInboxLimit = 8192;
+
+/// Source endpoints the responder keeps made; a site has fewer devices.
+constexpr std::size_t kSourceCacheLimit = 4096;
+
+/// The responder looks for more datagrams for up to kSpin before it sleeps,
+/// but only when its last batch came less than kBusyGap ago.
+constexpr auto kBusyGap = std::chrono::microseconds(200);
+constexpr auto kSpin = std::chrono::microseconds(50);
 
 /// The transport whose thread this is; handlers, monitors and completions run
 /// on such threads and must not wait for the transport itself.
@@ -70,9 +77,6 @@ void TransferProtocol::run() {
         m_started = true;
     }
     LOG_DEBUG(L"transport threads start, port %1%", getPort());
-    m_socket.startReceiving([this](std::string&& text, std::uint32_t address, std::uint16_t port) {
-        take(std::move(text), address, port);
-    });
     m_receiver = std::thread([this] { receiverMain(); });
     m_responder = std::thread([this] { responderMain(); });
     m_sender = std::thread([this] { senderMain(); });
@@ -116,13 +120,16 @@ void TransferProtocol::stop() {
     m_finishedWake.notify_all();
     for (std::thread* thread : {&m_sender, &m_responder, &m_completer})
         if (thread->joinable()) thread->join();
-    // The sender has ended, so nothing else uses the socket now.
-    if (m_receiver.joinable()) {
-        boost::asio::post(m_io, [this] { m_socket.close(); });
-        m_receiver.join();
-    } else {
-        m_socket.close();
+    {
+        // A caller that put its own request on the wire just before the stop
+        // may still be sending; the descriptor must stay open until it is done.
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_callerSendsDone.wait(lock, [this] { return m_callerSends == 0; });
     }
+    // Nothing sends any more; wake the receiver, then nothing uses the socket.
+    m_socket.shutdown();
+    if (m_receiver.joinable()) m_receiver.join();
+    m_socket.close();
 }
 
 void TransferProtocol::setAllResponseHandler(ResponseHandler handler) {
@@ -155,7 +162,7 @@ bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request
             // flight keeps its device until its reply or give-up, which
             // nobody waits for any more.
             m_pending.erase(it);
-            m_queue.cancel(id);
+            m_queue.cancel(id, Clock::now());
             lock.unlock();
             LOG_DEBUG(L"no reply from %1% to '%2%' within %3% ms", to.getWideText(), request, limit.count());
             return false;
@@ -191,15 +198,25 @@ RequestQueue::Id TransferProtocol::enqueue(const net::IpAndPort& to, const std::
         return 0;
     }
     RequestQueue::Id id = 0;
+    std::optional<RequestQueue::Send> send;
+    std::optional<Shown> shown;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopping) return 0;  // dropped: a stopped transport completes nothing
         id = m_queue.add(to.getAddress(), to.getPort(), std::move(datagram), priority,
-                         std::chrono::milliseconds(resendMs));
+                         std::chrono::milliseconds(resendMs), Clock::now(), send);
+        if (send && m_anyMonitor) shown = Shown{to, request};
         m_pending.emplace(id, std::move(pending));
-        m_senderKick = true;
+        if (send) ++m_callerSends;
+        rescheduleSender();
     }
-    m_senderWake.notify_one();
+    if (send) {
+        // The device is idle: the caller sends its request itself, which
+        // spares a hand-over to the sender thread.
+        transmit(*send, shown);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (--m_callerSends == 0 && m_stopping) m_callerSendsDone.notify_all();
+    }
     return id;
 }
 
@@ -215,6 +232,32 @@ void TransferProtocol::finish(Pending& pending, Result result) {
         m_finished.push_back({std::move(pending.completion), std::move(result)});
     }
     m_finishedWake.notify_one();
+}
+
+std::optional<TransferProtocol::Shown> TransferProtocol::shownOf(const RequestQueue::Send& send) const {
+    if (send.resend || !m_anyMonitor) return std::nullopt;
+    const auto it = m_pending.find(send.id);
+    if (it == m_pending.end()) return std::nullopt;
+    return Shown{it->second.endpoint, it->second.request};
+}
+
+void TransferProtocol::rescheduleSender() {
+    if (m_queue.nextWake() < m_senderSleepsUntil) {
+        m_senderKick = true;
+        m_senderWake.notify_one();
+    }
+}
+
+void TransferProtocol::transmit(const RequestQueue::Send& send, const std::optional<Shown>& shown) {
+    // The monitor sees a request before its reply can arrive.
+    if (shown) monitor(shown->endpoint, shown->request, true);
+    ++(send.resend ? m_counters.resent : m_counters.sent);
+    std::string error;
+    if (!m_socket.send(send.address, send.port, send.datagram, error))
+        LOG_DEBUG(L"send to %1%:%2% failed: %3%", addressText(send.address), send.port, error);
+    else
+        LOG_TRACE2(L"%1% to %2%:%3%: %4%", send.resend ? L"resend" : L"send", addressText(send.address), send.port,
+                   send.datagram);
 }
 
 void TransferProtocol::setConsoleMonitor(const net::IpAndPort& endpoint, ConsoleMonitor monitor) {
@@ -262,41 +305,59 @@ void TransferProtocol::take(std::string&& text, std::uint32_t address, std::uint
             return;
         }
         m_inbox.push_back({std::move(text), address, port});
+        m_inboxSize.store(m_inbox.size(), std::memory_order_release);
     }
     m_inboxWake.notify_one();
 }
 
 void TransferProtocol::receiverMain() {
     t_transportOfThread = this;
-    for (;;) {
-        try {
-            m_io.run();
-            return;
-        } catch (const std::exception& error) {
-            LOG_ERROR(L"receiver: %1%", std::string(error.what()));
-        }
-    }
+    std::string text;
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+    while (m_socket.receive(text, address, port)) take(std::move(text), address, port);
 }
 
 void TransferProtocol::responderMain() {
     t_transportOfThread = this;
     t_isResponder = true;
     std::deque<Incoming> batch;
+    auto lastBatch = Clock::time_point();
     for (;;) {
+        // Under heavy traffic the next datagram is due within microseconds:
+        // looking for it a little while is cheaper than sleeping and being
+        // woken for every one. At an ordinary rate nothing spins.
+        if (Clock::now() - lastBatch < kBusyGap) {
+            const auto until = Clock::now() + kSpin;
+            while (m_inboxSize.load(std::memory_order_acquire) == 0 && Clock::now() < until) {
+            }
+        }
         {
             std::unique_lock<std::mutex> lock(m_inboxMutex);
             m_inboxWake.wait(lock, [this] { return m_inboxClosed || !m_inbox.empty(); });
             if (m_inboxClosed) return;
             batch.swap(m_inbox);
+            m_inboxSize.store(0, std::memory_order_relaxed);
         }
+        lastBatch = Clock::now();
         m_inboxOverflow = false;
         for (Incoming& datagram : batch) respond(datagram);
         batch.clear();
     }
 }
 
+const net::IpAndPort& TransferProtocol::sourceOf(std::uint32_t address, std::uint16_t port) {
+    const std::uint64_t key = (static_cast<std::uint64_t>(address) << 16) | port;
+    auto it = m_sources.find(key);
+    if (it == m_sources.end()) {
+        if (m_sources.size() >= kSourceCacheLimit) m_sources.clear();
+        it = m_sources.emplace(key, endpointOf(address, port)).first;
+    }
+    return it->second;
+}
+
 void TransferProtocol::respond(Incoming& datagram) {
-    const net::IpAndPort source = endpointOf(datagram.address, datagram.port);
+    const net::IpAndPort& source = sourceOf(datagram.address, datagram.port);
     ResponseHandler all;
     {
         std::lock_guard<std::mutex> lock(m_handlerMutex);
@@ -312,22 +373,26 @@ void TransferProtocol::respond(Incoming& datagram) {
     RequestQueue::Id id = 0;
     Pending pending;
     bool waited = false;
+    std::optional<RequestQueue::Send> next;
+    std::optional<Shown> shown;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopping) return;
-        id = m_queue.match(datagram.address, Clock::now());
+        id = m_queue.match(datagram.address, Clock::now(), next);
         if (id != 0) {
-            m_senderKick = true;  // the device is free for its next request
             const auto it = m_pending.find(id);
             if (it != m_pending.end()) {
                 pending = std::move(it->second);
                 m_pending.erase(it);
                 waited = true;
             }
+            if (next) shown = shownOf(*next);
+            rescheduleSender();
         }
     }
-    if (id != 0) m_senderWake.notify_one();
     if (m_anyMonitor) monitor(source, datagram.text, false);
+    // The device is free: its next request leaves before this reply is handed on.
+    if (next) transmit(*next, shown);
 
     if (id != 0) {
         ++m_counters.answered;
@@ -349,48 +414,30 @@ void TransferProtocol::respond(Incoming& datagram) {
 
 void TransferProtocol::senderMain() {
     t_transportOfThread = this;
-    struct Shown {
-        net::IpAndPort endpoint;
-        std::string request;
-    };
     std::vector<RequestQueue::Send> sends;
+    std::vector<std::optional<Shown>> shown;
     std::vector<RequestQueue::Id> expired;
     std::vector<Pending> givenUp;
-    std::vector<Shown> shown;
 
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stopping) {
         m_senderKick = false;
+        m_senderSleepsUntil = RequestQueue::TimePoint::min();
         sends.clear();
+        shown.clear();
         expired.clear();
         givenUp.clear();
-        shown.clear();
-        const auto wake = m_queue.poll(Clock::now(), sends, expired);
+        m_queue.poll(Clock::now(), sends, expired);
         for (RequestQueue::Id id : expired) {
             const auto it = m_pending.find(id);
             if (it == m_pending.end()) continue;  // its caller stopped waiting
             givenUp.push_back(std::move(it->second));
             m_pending.erase(it);
         }
-        if (m_anyMonitor) {
-            for (const auto& send : sends) {
-                const auto it = m_pending.find(send.id);
-                if (!send.resend && it != m_pending.end()) shown.push_back({it->second.endpoint, it->second.request});
-            }
-        }
+        for (const auto& send : sends) shown.push_back(shownOf(send));
         lock.unlock();
 
-        // The monitor sees a request before its reply can arrive.
-        for (const Shown& entry : shown) monitor(entry.endpoint, entry.request, true);
-        for (const auto& send : sends) {
-            ++(send.resend ? m_counters.resent : m_counters.sent);
-            std::string error;
-            if (!m_socket.send(send.address, send.port, send.datagram, error))
-                LOG_DEBUG(L"send to %1%:%2% failed: %3%", addressText(send.address), send.port, error);
-            else
-                LOG_TRACE2(L"%1% to %2%:%3%: %4%", send.resend ? L"resend" : L"send", addressText(send.address),
-                           send.port, send.datagram);
-        }
+        for (std::size_t i = 0; i < sends.size(); ++i) transmit(sends[i], shown[i]);
         m_counters.timedOut += expired.size();
         for (Pending& pending : givenUp) {
             LOG_DEBUG(L"time-out of '%1%' to %2%", pending.request, pending.endpoint.getWideText());
@@ -398,6 +445,9 @@ void TransferProtocol::senderMain() {
         }
 
         lock.lock();
+        if (m_stopping || m_senderKick) continue;
+        const auto wake = m_queue.nextWake();
+        m_senderSleepsUntil = wake;
         const auto due = [this] { return m_stopping || m_senderKick; };
         if (wake == RequestQueue::TimePoint::max())
             m_senderWake.wait(lock, due);

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -35,7 +36,7 @@ namespace device {
 /// it does not consume is the reply of the request in flight to its address,
 /// or else goes to the unknown-response handler.
 ///
-/// Threads (started by run(), joined by stop()): the receiver reads the
+/// Threads (started by run(), joined by stop()): the receiver waits on the
 /// socket; the responder runs the handlers and matches replies, and must never
 /// block; the sender sends, resends and gives up on time; the completer runs
 /// the completions of async(), in order, so that a completion that waits (for
@@ -133,11 +134,23 @@ private:
         Completion completion;
         Result result;
     };
+    /// What the console monitor of a request's endpoint is shown as it leaves.
+    struct Shown {
+        net::IpAndPort endpoint;
+        std::string request;
+    };
 
     /// Checks and queues a request; 0 when it was refused (logged).
     RequestQueue::Id enqueue(const net::IpAndPort& to, const std::string& request, int priority,
                              unsigned resendMs, Pending pending);
     void finish(Pending& pending, Result result);
+    /// Under m_mutex: what the monitor must see of a first send, if any monitor is set.
+    std::optional<Shown> shownOf(const RequestQueue::Send& send) const;
+    /// Under m_mutex: wakes the sender when the queue's next timed action
+    /// comes before the sender means to wake.
+    void rescheduleSender();
+    /// Puts one datagram on the wire (any thread, outside m_mutex).
+    void transmit(const RequestQueue::Send& send, const std::optional<Shown>& shown);
     void monitor(const net::IpAndPort& endpoint, const std::string& text, bool outgoing);
     void take(std::string&& text, std::uint32_t address, std::uint16_t port);
 
@@ -146,23 +159,29 @@ private:
     void responderMain();
     void completerMain();
     void respond(Incoming& datagram);
+    /// The endpoint object of a source, made once (responder thread only).
+    const net::IpAndPort& sourceOf(std::uint32_t address, std::uint16_t port);
 
     boost::asio::io_context m_io;
     ControlSocket m_socket;
 
-    mutable std::mutex m_mutex;  // guards the queue, m_pending, m_started, m_stopping, m_senderKick
+    mutable std::mutex m_mutex;  // guards what follows up to the inbox
     std::condition_variable m_senderWake;
     RequestQueue m_queue;
     std::unordered_map<RequestQueue::Id, Pending> m_pending;
     bool m_started = false;
     bool m_stopping = false;
     bool m_senderKick = false;
+    RequestQueue::TimePoint m_senderSleepsUntil = RequestQueue::TimePoint::min();  // min(): awake
+    int m_callerSends = 0;  // callers of sync/async sending their own request right now
+    std::condition_variable m_callerSendsDone;
 
     std::mutex m_inboxMutex;  // guards m_inbox, m_inboxClosed
     std::condition_variable m_inboxWake;
     std::deque<Incoming> m_inbox;
     bool m_inboxClosed = false;
     std::atomic<bool> m_inboxOverflow{false};
+    std::atomic<std::size_t> m_inboxSize{0};
 
     std::mutex m_finishedMutex;  // guards m_finished, m_finishedClosed
     std::condition_variable m_finishedWake;
@@ -179,6 +198,8 @@ private:
         std::atomic<std::uint64_t> sent{0}, resent{0}, answered{0}, timedOut{0}, consumed{0}, unmatched{0},
             refused{0};
     } m_counters;
+
+    std::unordered_map<std::uint64_t, net::IpAndPort> m_sources;  // responder thread only
 
     std::thread m_receiver;
     std::thread m_sender;
