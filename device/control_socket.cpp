@@ -1,7 +1,9 @@
 #include "device/control_socket.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -130,10 +132,14 @@ bool ControlSocket::receive(std::string& text, std::uint32_t& address, std::uint
         const ssize_t size = recvmsg(m_fd, &message, 0);
         if (size < 0) {
             if (errno == EINTR) continue;
+            if (m_shutDown) return false;
             // ICMP errors of earlier sends may surface here; they end nothing.
             if (errno == ECONNREFUSED || errno == EHOSTUNREACH || errno == ENETUNREACH) continue;
+            // Anything else (out of memory, say) may pass; try again shortly
+            // rather than stop listening to the devices for good.
             LOG_WARN(L"receive failed: %1%", std::string(std::strerror(errno)));
-            return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            continue;
         }
         if (m_shutDown) return false;
         if (m_interfaceIndex != 0) {

@@ -37,7 +37,7 @@ public:
     bool send(std::uint32_t address, std::uint16_t port, const std::string& data, std::string& error);
 
     /// Waits for the next datagram that passes the interface filter; false
-    /// once the socket is shut down or fails for good.
+    /// once the socket is shut down.
     bool receive(std::string& text, std::uint32_t& address, std::uint16_t& port);
     /// Ends a receive() that waits and every later one.
     void shutdown();

@@ -43,16 +43,17 @@ net::IpAndPort endpointOf(std::uint32_t address, std::uint16_t port) {
     return net::IpAndPort(addressText(address), port);
 }
 
-/// Runs a callback of the transport's users; whatever it throws is logged, so
-/// that one faulty handler does not end a transport thread.
+/// Runs a callback of the transport's users; whatever it throws is logged
+/// under the caller's place, so that one faulty handler does not end a
+/// transport thread.
 template <class F>
-void guarded(const char* what, F&& f) {
+void guarded(base::LogPlace place, const char* what, F&& f) {
     try {
         f();
     } catch (const std::exception& error) {
-        LOG_ERROR(L"%1% failed: %2%", what, std::string(error.what()));
+        place.error(L"%1% failed: %2%", what, std::string(error.what()));
     } catch (...) {
-        LOG_ERROR(L"%1% failed with an unknown exception", what);
+        place.error(L"%1% failed with an unknown exception", what);
     }
 }
 
@@ -280,7 +281,7 @@ void TransferProtocol::monitor(const net::IpAndPort& endpoint, const std::string
         if (it == m_monitors.end()) return;
         target = it->second;
     }
-    if (target) guarded("console monitor", [&] { target(text, outgoing); });
+    if (target) guarded(SV_LOG_PLACE, "console monitor", [&] { target(text, outgoing); });
 }
 
 TransferProtocol::Statistics TransferProtocol::getStatistics() const {
@@ -364,7 +365,7 @@ void TransferProtocol::respond(Incoming& datagram) {
         all = m_allResponses;
     }
     bool consumed = false;
-    if (all) guarded("all-responses handler", [&] { consumed = all(datagram.text, source); });
+    if (all) guarded(SV_LOG_PLACE, "all-responses handler", [&] { consumed = all(datagram.text, source); });
     if (consumed) {
         ++m_counters.consumed;
         return;
@@ -407,7 +408,7 @@ void TransferProtocol::respond(Incoming& datagram) {
         unknown = m_unknownResponses;
     }
     if (unknown)
-        guarded("unknown-response handler", [&] { unknown(datagram.text, source); });
+        guarded(SV_LOG_PLACE, "unknown-response handler", [&] { unknown(datagram.text, source); });
     else
         LOG_DEBUG(L"unmatched datagram from %1%: %2%", source.getWideText(), datagram.text);
 }
@@ -467,7 +468,7 @@ void TransferProtocol::completerMain() {
             next = std::move(m_finished.front());
             m_finished.pop_front();
         }
-        guarded("completion", [&] { next.completion(next.result.reply, next.result.answered); });
+        guarded(SV_LOG_PLACE, "completion", [&] { next.completion(next.result.reply, next.result.answered); });
     }
 }
 

@@ -50,8 +50,9 @@ public:
     typedef boost::function<bool(const std::string& text, const net::IpAndPort& source)> ResponseHandler;
     /// Runs on the completer thread: the reply, or an empty text and false.
     typedef boost::function<void(const std::string& reply, bool answered)> Completion;
-    /// Runs on the sender thread (outgoing requests) or the responder thread
-    /// (replies and unsolicited datagrams of the endpoint); must not block.
+    /// Runs on the thread that sends a request (the caller of sync/async when
+    /// the device is idle, else the responder or the sender) and on the
+    /// responder thread for datagrams from the endpoint; must not block.
     typedef boost::function<void(const std::string& text, bool outgoing)> ConsoleMonitor;
 
     /// Counts since construction, for logs, tests and benchmarks.
