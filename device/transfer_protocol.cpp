@@ -4,7 +4,6 @@
 #include <exception>
 #include <vector>
 
-
 #include "base/exception.h"
 #include "base/log.h"
 #include "device/command.h"
@@ -66,8 +65,8 @@ TransferProtocol::~TransferProtocol() {
     try {
         stop();
     } catch (...) {
-        // Only a transport thread can make stop() throw, and it cannot destroy
-        // the transport it runs in without this fault showing elsewhere.
+        // stop() throws only on a thread of this transport, a fault of the
+        // caller that a destructor cannot report.
     }
 }
 

@@ -38,9 +38,12 @@ namespace device {
 ///
 /// Threads (started by run(), joined by stop()): the receiver waits on the
 /// socket; the responder runs the handlers and matches replies, and must never
-/// block; the sender sends, resends and gives up on time; the completer runs
-/// the completions of async(), in order, so that a completion that waits (for
-/// the GUI lock, say) holds up no reply.
+/// block; the sender resends, gives up and ends drain pauses on time; the
+/// completer runs the completions of async(), in order, so that a completion
+/// that waits (for the GUI lock, say) holds up no reply. A request to an idle
+/// device leaves at once from its caller's thread, and the next queued one
+/// from the responder as the reply frees the device: an exchange needs no
+/// hand-over to the sender.
 ///
 /// Held by a shared pointer; stop() must run before the objects that the
 /// handlers reach are destroyed.
@@ -163,7 +166,7 @@ private:
     /// The endpoint object of a source, made once (responder thread only).
     const net::IpAndPort& sourceOf(std::uint32_t address, std::uint16_t port);
 
-    boost::asio::io_context m_io;
+    boost::asio::io_context m_io;  // owns the socket's asio object; nothing runs on it
     ControlSocket m_socket;
 
     mutable std::mutex m_mutex;  // guards what follows up to the inbox
