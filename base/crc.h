@@ -22,7 +22,7 @@ extern const std::array<std::uint32_t, 256>& crc32Table;
 void crc32InitTable();
 
 /// Reflected CRC-32 of the bytes; pass a previous result to continue over a
-/// further piece (0 to start, the empty input gives 0), as zlib's crc32 does.
+/// further chunk (0 to start, the empty input gives 0), as zlib's crc32 does.
 std::uint32_t crc32Reflected(const void* data, std::size_t size, std::uint32_t previous = 0);
 
 /// CRC-32/MPEG-2 of the bytes; pass a previous result to continue (the empty

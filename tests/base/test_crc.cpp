@@ -63,7 +63,7 @@ TEST(Crc, AgreesWithZlibAndBoostOnRandomBuffers) {
     }
 }
 
-TEST(Crc, ContinuesOverPieces) {
+TEST(Crc, ContinuesOverChunks) {
     std::mt19937 random(7);
     const auto data = randomBytes(random, 4096);
     for (std::size_t cut : {std::size_t{0}, std::size_t{1}, std::size_t{511}, std::size_t{4095}, std::size_t{4096}}) {
