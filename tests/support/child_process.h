@@ -1,0 +1,28 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace testing_support {
+
+/// Runs the body in a forked child and returns the child's wait status
+/// (decode with WIFEXITED / WEXITSTATUS / WIFSIGNALED / WTERMSIG). The child
+/// ends with the body's result through _exit, so it never returns into the
+/// test framework. Call only while the test process has no other threads.
+int runInChild(const std::function<int()>& body);
+
+/// Sets or (with a null value) removes an environment variable for the scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string m_name;
+    std::string m_old;
+    bool m_hadOld;
+};
+
+}  // namespace testing_support
