@@ -1,5 +1,10 @@
 #include "os/crash_handler.h"
 
+#include <execinfo.h>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -7,10 +12,6 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
-#include <execinfo.h>
-#include <fcntl.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include "base/log.h"
 #include "base/log_safe.h"
@@ -66,8 +67,10 @@ public:
     SafeText& escaped(const char* s) {
         for (; s != nullptr && *s != '\0'; ++s) {
             const auto c = static_cast<unsigned char>(*s);
-            if (c < 0x20 || c == 0x7F) text("\\").hex(c, 1);
-            else put(*s);
+            if (c < 0x20 || c == 0x7F)
+                text("\\").hex(c, 1);
+            else
+                put(*s);
         }
         return *this;
     }
@@ -175,9 +178,12 @@ std::uintptr_t parseHex(const char*& p) {
     std::uintptr_t value = 0;
     for (;; ++p) {
         const char c = *p;
-        if (c >= '0' && c <= '9') value = value * 16 + static_cast<std::uintptr_t>(c - '0');
-        else if (c >= 'a' && c <= 'f') value = value * 16 + static_cast<std::uintptr_t>(c - 'a' + 10);
-        else break;
+        if (c >= '0' && c <= '9')
+            value = value * 16 + static_cast<std::uintptr_t>(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            value = value * 16 + static_cast<std::uintptr_t>(c - 'a' + 10);
+        else
+            break;
     }
     return value;
 }
@@ -254,7 +260,8 @@ void copyMaps(int out) {
 
 std::uintptr_t instructionPointer(const CrashContext& crash) {
 #if defined(__x86_64__)
-    if (crash.context != nullptr) return static_cast<std::uintptr_t>(crash.context->uc_mcontext.gregs[REG_RIP]);
+    if (crash.context != nullptr)
+        return static_cast<std::uintptr_t>(crash.context->uc_mcontext.gregs[REG_RIP]);
 #endif
     return crash.info != nullptr ? reinterpret_cast<std::uintptr_t>(crash.info->si_addr) : 0;
 }
@@ -297,7 +304,8 @@ void appendDescription(const CrashContext& crash, SafeText& out) {
     if (!module.found) return;
     out.text(name).text(" at address ").hex(at).text(" inside ").text(module.path);
     out.text(" loaded at base address ").hex(module.base).text(". ");
-    if (std::strcmp(name, "EXCEPTION_ACCESS_VIOLATION") == 0 || std::strcmp(name, "EXCEPTION_IN_PAGE_ERROR") == 0)
+    if (std::strcmp(name, "EXCEPTION_ACCESS_VIOLATION") == 0 ||
+        std::strcmp(name, "EXCEPTION_IN_PAGE_ERROR") == 0)
         out.text("Invalid operation: ").text(accessKind(crash)).text(" at address ").hex(faultAddress(crash));
 }
 
@@ -321,7 +329,8 @@ void appendRegisters(const CrashContext& crash, SafeText& out) {
                       {"CR2", REG_CR2}};
     int column = 0;
     for (const auto& r : kRegisters) {
-        out.text(r.name).text("=").hex(static_cast<std::uint64_t>(crash.context->uc_mcontext.gregs[r.index]), 16);
+        out.text(r.name).text("=").hex(static_cast<std::uint64_t>(crash.context->uc_mcontext.gregs[r.index]),
+                                       16);
         out.text(++column % 4 == 0 ? "\n" : "  ");
     }
     out.text("\n");
@@ -344,7 +353,10 @@ bool writeDumpFile(const CrashContext& crash, const char* folder, SafeText& path
     head.text("Sonvar crash dump\nprocess ").number(::getpid()).text(", thread ");
     head.number(static_cast<std::int64_t>(::syscall(SYS_gettid))).text("\n");
     if (crash.signal != 0) {
-        head.text("signal ").number(crash.signal).text(", code ").number(crash.info ? crash.info->si_code : 0);
+        head.text("signal ")
+            .number(crash.signal)
+            .text(", code ")
+            .number(crash.info ? crash.info->si_code : 0);
         head.text(", fault address ").hex(faultAddress(crash), 16).text("\n");
         appendDescription(crash, head);
     } else {
@@ -381,8 +393,8 @@ void crashLog(base::Log::Level level, const char* shortPlace, const char* messag
         return;
     }
     if (!log->accepts(level) || g_dumpFolder[0] == '\0') return;
-    static const char* const kLevelNames[] = {"TRACE3", "TRACE2", "TRACE", "DEBUG", "MARK", "INFO",
-                                              "EXTERN", "IMPOR", "NOTICE", "WARN", "ERROR", "FATAL"};
+    static const char* const kLevelNames[] = {"TRACE3", "TRACE2", "TRACE",  "DEBUG", "MARK",  "INFO",
+                                              "EXTERN", "IMPOR",  "NOTICE", "WARN",  "ERROR", "FATAL"};
     const LocalTime t = localNow();
     SafeText line;
     line.number(t.hour, 2).text(":").number(t.minute, 2).text(":").number(t.second, 2).text(".");
@@ -417,34 +429,45 @@ void prepareDumpFolder() {
 
 const char* exceptionName(int signal, int code, bool nearStack) {
     switch (signal) {
-    case SIGSEGV:
-        return nearStack ? "EXCEPTION_STACK_OVERFLOW" : "EXCEPTION_ACCESS_VIOLATION";
-    case SIGBUS:
-        return code == BUS_ADRALN ? "EXCEPTION_DATATYPE_MISALIGNMENT" : "EXCEPTION_IN_PAGE_ERROR";
-    case SIGILL:
-        return code == ILL_PRVOPC || code == ILL_PRVREG ? "EXCEPTION_PRIV_INSTRUCTION"
-                                                        : "EXCEPTION_ILLEGAL_INSTRUCTION";
-    case SIGFPE:
-        switch (code) {
-        case FPE_INTDIV: return "EXCEPTION_INT_DIVIDE_BY_ZERO";
-        case FPE_INTOVF: return "EXCEPTION_INT_OVERFLOW";
-        case FPE_FLTDIV: return "EXCEPTION_FLT_DIVIDE_BY_ZERO";
-        case FPE_FLTOVF: return "EXCEPTION_FLT_OVERFLOW";
-        case FPE_FLTUND: return "EXCEPTION_FLT_UNDERFLOW";
-        case FPE_FLTRES: return "EXCEPTION_FLT_INEXACT_RESULT";
-        case FPE_FLTINV: return "EXCEPTION_FLT_INVALID_OPERATION";
-        case FPE_FLTSUB: return "EXCEPTION_ARRAY_BOUNDS_EXCEEDED";
-        default: return "UNKNOWN EXCEPTION";
-        }
-    default:
-        return "UNKNOWN EXCEPTION";
+        case SIGSEGV:
+            return nearStack ? "EXCEPTION_STACK_OVERFLOW" : "EXCEPTION_ACCESS_VIOLATION";
+        case SIGBUS:
+            return code == BUS_ADRALN ? "EXCEPTION_DATATYPE_MISALIGNMENT" : "EXCEPTION_IN_PAGE_ERROR";
+        case SIGILL:
+            return code == ILL_PRVOPC || code == ILL_PRVREG ? "EXCEPTION_PRIV_INSTRUCTION"
+                                                            : "EXCEPTION_ILLEGAL_INSTRUCTION";
+        case SIGFPE:
+            switch (code) {
+                case FPE_INTDIV:
+                    return "EXCEPTION_INT_DIVIDE_BY_ZERO";
+                case FPE_INTOVF:
+                    return "EXCEPTION_INT_OVERFLOW";
+                case FPE_FLTDIV:
+                    return "EXCEPTION_FLT_DIVIDE_BY_ZERO";
+                case FPE_FLTOVF:
+                    return "EXCEPTION_FLT_OVERFLOW";
+                case FPE_FLTUND:
+                    return "EXCEPTION_FLT_UNDERFLOW";
+                case FPE_FLTRES:
+                    return "EXCEPTION_FLT_INEXACT_RESULT";
+                case FPE_FLTINV:
+                    return "EXCEPTION_FLT_INVALID_OPERATION";
+                case FPE_FLTSUB:
+                    return "EXCEPTION_ARRAY_BOUNDS_EXCEEDED";
+                default:
+                    return "UNKNOWN EXCEPTION";
+            }
+        default:
+            return "UNKNOWN EXCEPTION";
     }
 }
 
 std::string describeFault(const CrashContext& crash) {
     SafeText text;
-    if (crash.signal != 0) appendDescription(crash, text);
-    else appendModuleLine(text);
+    if (crash.signal != 0)
+        appendDescription(crash, text);
+    else
+        appendModuleLine(text);
     return std::string(text.data(), text.size());
 }
 

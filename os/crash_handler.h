@@ -1,9 +1,9 @@
 #pragma once
 
+#include <ucontext.h>
+
 #include <csignal>
 #include <string>
-
-#include <ucontext.h>
 
 // The process's last words. A fault signal (SIGSEGV, SIGBUS, SIGILL, SIGFPE)
 // runs our handler on an alternate stack: it writes a text dump

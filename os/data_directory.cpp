@@ -1,14 +1,14 @@
 #include "os/data_directory.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <boost/filesystem/operations.hpp>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <pwd.h>
-#include <unistd.h>
 #include <vector>
-
-#include <boost/filesystem/operations.hpp>
 
 #include "base/check.h"
 #include "base/log.h"

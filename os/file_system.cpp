@@ -1,17 +1,16 @@
 #include "os/file_system.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 
 #include "base/text.h"
 
 namespace os {
 
-bool setCurrentDirectory(const std::wstring& folder) {
-    return ::chdir(base::toUtf8(folder).c_str()) == 0;
-}
+bool setCurrentDirectory(const std::wstring& folder) { return ::chdir(base::toUtf8(folder).c_str()) == 0; }
 
 bool moveFile(const std::wstring& from, const std::wstring& to) {
     return std::rename(base::toUtf8(from).c_str(), base::toUtf8(to).c_str()) == 0;

@@ -1,10 +1,10 @@
-#include <csignal>
-#include <cstdio>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <boost/filesystem.hpp>
-#include <gtest/gtest.h>
+#include <csignal>
+#include <cstdio>
 
 #include "base/log.h"
 #include "base/text.h"
@@ -47,7 +47,8 @@ protected:
         const std::string logFolder = m_home.path() + "/.local/share/Varko Security Systems/Sonvar/1.2/log";
         if (fs::is_directory(logFolder)) {
             for (const auto& entry : fs::directory_iterator(logFolder)) {
-                if (entry.path().extension() == ".dmp") result.dumps.push_back(readFile(entry.path().string()));
+                if (entry.path().extension() == ".dmp")
+                    result.dumps.push_back(readFile(entry.path().string()));
                 if (entry.path().extension() == ".log") result.log += readFile(entry.path().string());
             }
         }

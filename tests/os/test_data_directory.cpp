@@ -1,13 +1,13 @@
-#include <cerrno>
-#include <clocale>
-#include <cstdio>
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <boost/filesystem.hpp>
-#include <gtest/gtest.h>
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
 
 #include "base/text.h"
 #include "os/data_directory.h"
@@ -38,12 +38,12 @@ using testing_support::runInChild;
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
 
-#define CHILD_CHECK(condition)                                                           \
-    do {                                                                                 \
-        if (!(condition)) {                                                              \
+#define CHILD_CHECK(condition)                                                                 \
+    do {                                                                                       \
+        if (!(condition)) {                                                                    \
             std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            return 1;                                                                    \
-        }                                                                                \
+            return 1;                                                                          \
+        }                                                                                      \
     } while (0)
 
 const std::string kProduct = "/.local/share/Varko Security Systems/Sonvar";
