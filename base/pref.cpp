@@ -45,8 +45,7 @@ bool serialize(const libconfig::Config& config, std::string& text) {
 }
 
 /// Strings are UTF-8; a hand-edited file in the old code page still reads.
-std::wstring decode(const char* text) {
-    const std::string bytes(text != nullptr ? text : "");
+std::wstring decode(const std::string& bytes) {
     return base::isValidUtf8(bytes) ? base::fromUtf8(bytes) : base::toWide(bytes);
 }
 
@@ -159,13 +158,23 @@ Setting& create(Settings* settings, const char* path, Type type) {
     }
 }
 
-std::wstring getString(const char* path) {
-    Settings& settings = global("pref::getString");
+namespace {
+
+/// The owners' pattern on g_pref: the stored value when the key exists with
+/// the type, else the key created holding the default.
+template <class Value>
+Value findOrCreate(const char* operation, const char* path, Type type, const Value& defaultValue) {
+    Settings& settings = global(operation);
     Guard guard(&settings);
-    if (Setting* found = find(&settings, path, Setting::TypeString))
-        return decode(static_cast<const char*>(*found));
-    create(&settings, path, Setting::TypeString) = "";
-    return std::wstring();
+    if (Setting* found = find(&settings, path, type)) return static_cast<Value>(*found);
+    create(&settings, path, type) = defaultValue;
+    return defaultValue;
+}
+
+}  // namespace
+
+std::wstring getString(const char* path) {
+    return decode(findOrCreate<std::string>("pref::getString", path, Setting::TypeString, std::string()));
 }
 
 void setString(const char* path, const std::wstring& value) {
@@ -175,19 +184,11 @@ void setString(const char* path, const std::wstring& value) {
 }
 
 int getInt(const char* path, int defaultValue) {
-    Settings& settings = global("pref::getInt");
-    Guard guard(&settings);
-    if (Setting* found = find(&settings, path, Setting::TypeInt)) return static_cast<int>(*found);
-    create(&settings, path, Setting::TypeInt) = defaultValue;
-    return defaultValue;
+    return findOrCreate("pref::getInt", path, Setting::TypeInt, defaultValue);
 }
 
 bool getBool(const char* path, bool defaultValue) {
-    Settings& settings = global("pref::getBool");
-    Guard guard(&settings);
-    if (Setting* found = find(&settings, path, Setting::TypeBoolean)) return static_cast<bool>(*found);
-    create(&settings, path, Setting::TypeBoolean) = defaultValue;
-    return defaultValue;
+    return findOrCreate("pref::getBool", path, Setting::TypeBoolean, defaultValue);
 }
 
 }  // namespace pref

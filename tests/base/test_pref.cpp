@@ -42,14 +42,6 @@ protected:
     }
 };
 
-#define CHILD_CHECK(condition)                                                                 \
-    do {                                                                                       \
-        if (!(condition)) {                                                                    \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            return 1;                                                                          \
-        }                                                                                      \
-    } while (0)
-
 }  // namespace
 
 TEST_F(Pref, DefaultsCreatedByOwnersAreReadBackByLibconfigInAnotherProcess) {

@@ -38,14 +38,6 @@ using testing_support::runInChild;
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
 
-#define CHILD_CHECK(condition)                                                                 \
-    do {                                                                                       \
-        if (!(condition)) {                                                                    \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            return 1;                                                                          \
-        }                                                                                      \
-    } while (0)
-
 const std::string kProduct = "/.local/share/Varko Security Systems/Sonvar";
 
 int modeOf(const std::string& path) {

@@ -1,7 +1,18 @@
 #pragma once
 
+#include <cstdio>
 #include <functional>
 #include <string>
+
+/// For the body of runInChild: a failed condition is printed and ends the
+/// child with exit code 1.
+#define CHILD_CHECK(condition)                                                                 \
+    do {                                                                                       \
+        if (!(condition)) {                                                                    \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+            return 1;                                                                          \
+        }                                                                                      \
+    } while (0)
 
 namespace testing_support {
 
