@@ -1,6 +1,7 @@
 #include "base/files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <boost/algorithm/string/split.hpp>
@@ -33,13 +34,6 @@ bool writeWhole(int fd, const std::string& bytes) {
         done += static_cast<std::size_t>(n);
     }
     return true;
-}
-
-bool readWhole(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
 }
 
 /// The folder of a path, for syncing the rename into it.
@@ -88,6 +82,24 @@ bool writeFile(const std::wstring& path, const std::string& bytes) {
     return true;
 }
 
+int tryReadFile(const std::wstring& path, std::string& bytes) {
+    const int fd = ::open(toUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    struct stat status {};
+    int error = ::fstat(fd, &status) != 0 ? errno : (S_ISREG(status.st_mode) ? 0 : EISDIR);
+    bytes.clear();
+    char chunk[65536];
+    while (error == 0) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) error = errno;
+        if (got <= 0) break;
+        bytes.append(chunk, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return error;
+}
+
 bool replaceFile(const std::wstring& path, const std::string& bytes, std::string& error) {
     const std::string target = toUtf8(path);
     const std::string temporary = target + ".tmp";
@@ -107,7 +119,7 @@ bool replaceFile(const std::wstring& path, const std::string& bytes, std::string
         good = false;
     }
     std::string check;
-    if (good && (!readWhole(temporary, check) || check != bytes)) {
+    if (good && (tryReadFile(base::fromUtf8(temporary), check) != 0 || check != bytes)) {
         error = "the written file reads back different";
         good = false;
     }

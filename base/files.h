@@ -15,6 +15,10 @@ std::string readFile(const std::wstring& path);
 /// truncated). Returns true; failures log and raise exception::ExternalError.
 bool writeFile(const std::wstring& path, const std::string& bytes);
 
+/// The file's bytes without logging or raising: 0, or the errno value of the
+/// failure (EISDIR for anything but a regular file).
+int tryReadFile(const std::wstring& path, std::string& bytes);
+
 /// Replaces a file without ever leaving it half written: the bytes go to
 /// "<path>.tmp", are synced and read back, and only then renamed over the
 /// old file. On false the old file is untouched, the temporary file is gone

@@ -3,7 +3,6 @@
 #include <boost/property_tree/xml_parser.hpp>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -153,19 +152,14 @@ void save(const std::wstring& path, const wptree& tree) {
 
 bool load(const std::wstring& path, wptree& tree) {
     LOG_TRACE(L"load: '%1%'", path);
-    const std::string file = base::toUtf8(path);
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        const int error = errno;
-        if (error == ENOENT)
-            LOG_EXTERN(L"Неверен путь к файлу настроек %1%", path);
-        else
-            LOG_ERROR(L"Ошибка открытия настроек '%1%'. (%2%)", path, error);
+    std::string bytes;
+    const int error = base::tryReadFile(path, bytes);
+    if (error == ENOENT || error == ENOTDIR) {
+        LOG_EXTERN(L"Неверен путь к файлу настроек %1%", path);
         return false;
     }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        LOG_ERROR(L"Ошибка открытия настроек '%1%'. (%2%)", path, errno);
+    if (error != 0) {
+        LOG_ERROR(L"Ошибка открытия настроек '%1%'. (%2%)", path, error);
         return false;
     }
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);

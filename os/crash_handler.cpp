@@ -115,7 +115,7 @@ std::atomic<long> g_utcOffsetSeconds{0};
 std::atomic<bool> g_installed{false};
 std::atomic<int> g_crashing{0};
 
-constexpr std::size_t kAlternateStackSize = 64 * 1024;
+constexpr std::size_t kAlternateStackSize = 256 * 1024;  // the handler formats into buffers on it
 alignas(16) char g_alternateStack[kAlternateStackSize];
 
 constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};

@@ -42,7 +42,7 @@ void dbg_init(bool console, dbg_level level, const wchar_t* folder) {
 
 void dbg_notify(const boost::posix_time::ptime&, const std::wstring& levelName, const std::wstring& message) {
     if (!repeatFilter().pass(levelName, message)) return;
-    if (!GuiThreadInvoker::exists()) return;
+    if (!GuiThreadInvoker::isActive()) return;
     GuiThreadInvoker::add([levelName, message] { dbg_showMessageBox(levelName, message); });
 }
 

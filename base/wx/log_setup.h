@@ -18,7 +18,7 @@
 void dbg_init(bool console, dbg_level level, const wchar_t* folder);
 
 /// The observer: any thread. Queues the box for the GUI thread and returns;
-/// nothing is shown while no invoker exists.
+/// nothing is shown while no invoker exists (or it is stopping).
 void dbg_notify(const boost::posix_time::ptime& time, const std::wstring& levelName,
                 const std::wstring& message);
 

@@ -159,6 +159,9 @@ TEST_F(Storage, MissingEmptyAndUnwritable) {
     EXPECT_TRUE(
         sawLine("EXTERN\t[load]              Неверен путь к файлу настроек " + m_dir.path() + "/absent.xml"));
 
+    EXPECT_FALSE(storage::load(m_dir.widePath(), tree)) << "a folder is no file";
+    EXPECT_TRUE(sawLine("ERROR\t[load]"));
+
     std::fclose(std::fopen((m_dir.path() + "/empty.xml").c_str(), "wb"));
     EXPECT_TRUE(storage::load(path("empty.xml"), tree));
     EXPECT_TRUE(tree.empty());
