@@ -179,11 +179,3 @@ TEST_F(DataDirectory, UnusableHomeFailsInsteadOfWritingElsewhere) {
         return 0;
     }));
 }
-
-TEST(ApplicationDirectory, IsTheFolderOfThisProgram) {
-    const std::wstring folder = os::getApplicationDirectory();
-    ASSERT_FALSE(folder.empty());
-    EXPECT_NE(folder.back(), L'/');
-    const fs::path self = fs::read_symlink("/proc/self/exe");
-    EXPECT_TRUE(fs::exists(base::toUtf8(folder) + "/" + self.filename().string()));
-}

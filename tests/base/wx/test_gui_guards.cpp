@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
-
 #include "base/exception.h"
 #include "base/wx/gui_guards.h"
 #include "tests/base/wx/wx_app.h"
@@ -23,18 +20,4 @@ TEST(GuiFreezer, NestedGuardsThawOnlyAtTheOuterEnd) {
     EXPECT_THROW(frm::GuiFreezer(nullptr), exception::InternalError);
     frame->Destroy();
     wx_testing::runEventLoopFor(10ms);
-}
-
-TEST(GuiLocker, WorkerGuardNeverBlocksTheRunningEventLoop) {
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-        frm::GuiLocker first;
-        first.unlock();
-        { frm::GuiLocker second; }
-        done = true;
-    });
-    EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return done.load(); }, 3s));
-    worker.join();
-    frm::GuiLocker onGuiThread;  // takes nothing
-    onGuiThread.unlock();
 }

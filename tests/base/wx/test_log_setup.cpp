@@ -75,13 +75,3 @@ TEST_F(Notification, ImportantRecordsBecomeBoxesOnTheGuiThreadWithoutRepeats) {
     EXPECT_EQ(m_boxes[3].style, wxICON_ERROR | common);
     EXPECT_EQ(m_boxes[4].text, L"Конец");
 }
-
-TEST_F(Notification, NoticeBoxAndLevelsWithoutBoxes) {
-    dbg_showMessageBox(L"IMPOR", L"never a box");
-    dbg_showMessageBox(L"INFO", L"never a box");
-    EXPECT_TRUE(m_boxes.empty());
-    dbg_showMessageBox(L"NOTICE", L"Устройство не в сети.");
-    ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_EQ(m_boxes[0].style, wxICON_INFORMATION | wxOK | wxCENTRE);
-    EXPECT_EQ(m_boxes[0].caption, L"NOTICE");
-}
