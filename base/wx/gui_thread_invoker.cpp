@@ -25,18 +25,23 @@ constexpr auto kStartPause = std::chrono::seconds(1);
 GuiThreadInvoker::GuiThreadInvoker(wxWindow* window) : wxThread(wxTHREAD_JOINABLE), m_window(window) {}
 
 void GuiThreadInvoker::createInstance(wxWindow* window) {
-    std::unique_lock<std::mutex> lock(g_instanceMutex);
-    if (g_instance != nullptr) {
-        lock.unlock();
-        dbg_puts(WARN, "recall GuiThreadInvoker::createInstance");
-        return;
+    bool again = false;
+    const char* failure = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_instanceMutex);
+        again = g_instance != nullptr;
+        if (!again) {
+            auto* invoker = new GuiThreadInvoker(window);
+            if (invoker->Create() != wxTHREAD_NO_ERROR)
+                failure = "Couldn't create thread!";
+            else if (invoker->Run() != wxTHREAD_NO_ERROR)
+                failure = "Couldn't run thread!";
+            else
+                g_instance = invoker;
+        }
     }
-    auto* invoker = new GuiThreadInvoker(window);
-    if (invoker->Create() != wxTHREAD_NO_ERROR)
-        dbg_abort("Couldn't create thread!", "GuiThreadInvoker::createInstance");
-    if (invoker->Run() != wxTHREAD_NO_ERROR)
-        dbg_abort("Couldn't run thread!", "GuiThreadInvoker::createInstance");
-    g_instance = invoker;
+    if (again) dbg_puts(WARN, "recall GuiThreadInvoker::createInstance");
+    if (failure != nullptr) dbg_abort(failure, "GuiThreadInvoker::createInstance");
 }
 
 void GuiThreadInvoker::add(Task task) {
@@ -54,21 +59,21 @@ void GuiThreadInvoker::add(Task task) {
     LOG_DEBUG(L"skip adding task for gui thread invoker");
 }
 
-void GuiThreadInvoker::requestStop() {
+std::deque<GuiThreadInvoker::Task> GuiThreadInvoker::requestStop() {
     std::deque<Task> dropped;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stopRequested = true;
-        dropped.swap(m_queue);
-        m_wake.notify_all();
-    }
-    // The dropped tasks are destroyed here, outside every lock: their
-    // destructors may release objects that log or add tasks of their own.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stopRequested = true;
+    dropped.swap(m_queue);
+    m_wake.notify_all();
+    return dropped;
 }
 
 void GuiThreadInvoker::stop() {
+    // The dropped tasks are destroyed at the end, outside every lock: their
+    // destructors may release objects that log or add tasks of their own.
+    std::deque<Task> dropped;
     std::lock_guard<std::mutex> lock(g_instanceMutex);
-    if (g_instance != nullptr) g_instance->requestStop();
+    if (g_instance != nullptr) dropped = g_instance->requestStop();
 }
 
 void GuiThreadInvoker::destroyInstance() {
@@ -80,7 +85,7 @@ void GuiThreadInvoker::destroyInstance() {
         g_instance = nullptr;
     }
     if (invoker != nullptr) {
-        invoker->requestStop();
+        invoker->requestStop().clear();
         invoker->Wait(wxTHREAD_WAIT_BLOCK);
         delete invoker;
     }

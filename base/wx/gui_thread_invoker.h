@@ -60,7 +60,8 @@ private:
     ~GuiThreadInvoker() override = default;
 
     ExitCode Entry() override;
-    void requestStop();
+    /// Sets the stop flag and hands back the tasks that will not run.
+    std::deque<Task> requestStop();
 
     wxWindow* const m_window;
     std::mutex m_mutex;  // guards the queue and the stop flag
