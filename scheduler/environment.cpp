@@ -1,0 +1,9 @@
+#include "scheduler/task.h"
+
+namespace scheduler::task {
+
+Environment systemEnvironment() {
+    return Environment{systemClock(), {}};
+}
+
+}  // namespace scheduler::task
