@@ -2,56 +2,27 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cwchar>
 #include <fstream>
-#include <regex>
 
 #include "base/check.h"
 #include "base/exception.h"
 #include "base/log.h"
+#include "base/text_checks.h"
 
 namespace scheduler {
 
-namespace {
-
-// The date and time checks of the task editor's texts: the year lies in
-// 2000..2100, month and day are at most 12 and 31 (mktime normalises the
-// rest), hours below 24, minutes and seconds below 60.
-bool readDate(const std::wstring& text, int& year, int& month, int& day) {
-    static const std::wregex pattern(L"(\\d{4})-(\\d{2})-(\\d{2})");
-    std::wsmatch m;
-    if (!std::regex_match(text, m, pattern)) return false;
-    year = std::stoi(m.str(1));
-    month = std::stoi(m.str(2));
-    day = std::stoi(m.str(3));
-    return year >= 2000 && year <= 2100 && month <= 12 && day <= 31;
-}
-
-bool readTime(const std::wstring& text, int& hour, int& minute) {
-    static const std::wregex pattern(L"((\\d{1,2}):(\\d{2}):(\\d{2}))|((\\d{1,2}):(\\d{2}))");
-    std::wsmatch m;
-    if (!std::regex_match(text, m, pattern)) return false;
-    int second = 0;
-    if (m[1].matched) {
-        hour = std::stoi(m.str(2));
-        minute = std::stoi(m.str(3));
-        second = std::stoi(m.str(4));
-    } else {
-        hour = std::stoi(m.str(6));
-        minute = std::stoi(m.str(7));
-    }
-    return hour < 24 && minute < 60 && second < 60;
-}
-
-}  // namespace
-
 LocalDateTime parseLocalDateTime(const std::wstring& date, const std::wstring& time) {
-    LocalDateTime local;
-    if (!readDate(date, local.year, local.month, local.day) ||
-        !readTime(time, local.hour, local.minute)) {
+    if (!parseDate(date) || !parseTime(time)) {
         base::LogPlace("scheduler::strUtcToTimePoint")
             .warn(L"Неправильный формат даты %1% или времени %2%", date, time);
         throw exception::IncorrectFormat(L"date '" + date + L"', time '" + time + L"'");
     }
+    // Both texts passed the checks, so the scans below cannot fail; seconds,
+    // when given, are dropped.
+    LocalDateTime local;
+    std::swscanf(date.c_str(), L"%d-%d-%d", &local.year, &local.month, &local.day);
+    std::swscanf(time.c_str(), L"%d:%d", &local.hour, &local.minute);
     return local;
 }
 

@@ -1,6 +1,12 @@
+#include <chrono>
+#include <cwchar>
+#include <future>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "base/exception.h"
+#include "base/thread_dispatcher.h"
 #include "scheduler/task.h"
 #include "tests/scheduler/scheduler_fixture.h"
 
@@ -146,4 +152,20 @@ TEST_F(TaskRuns, ATaskBehindByMoreThanItsWindowSkipsToItsNextDay) {
     Daily task(1, L"2025-06-10", L"10:05", L"", m_log.event(1), m_log.environment());
     EXPECT_EQ(runAt(task, utc(2025, 6, 12, 10, 5, 20)), 0u);
     EXPECT_EQ(task.getNextRun(), utc(2025, 6, 13, 10, 5));
+}
+
+TEST(TaskOnTheSystem, ADueEventRunsOnTheJobDispatcher) {
+    base::ThreadDispatcher::create();
+    std::promise<std::thread::id> ran;
+    const std::tm local = toLocalCalendar(systemNow());
+    wchar_t date[16];
+    wchar_t time[8];
+    std::wcsftime(date, 16, L"%Y-%m-%d", &local);
+    std::wcsftime(time, 8, L"%H:%M", &local);
+    Once task(1, date, time, [&ran] { ran.set_value(std::this_thread::get_id()); });
+    task.run(systemNow());
+    auto done = ran.get_future();
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_NE(done.get(), std::this_thread::get_id());
+    base::ThreadDispatcher::destroy();
 }
