@@ -94,25 +94,6 @@ TEST_F(TaskRuns, FinalDateIncludesItsLastMinute) {
     EXPECT_EQ(runAt(open, utc(2035, 6, 11, 23, 59) + kTickDelay), 1u) << "no final date, no end";
 }
 
-TEST_F(TaskRuns, DailyKeepsItsWallClockMinuteAcrossSummerTime) {
-    useZone("Europe/Berlin");
-    m_clock->set(utc(2025, 3, 28, 12, 0));
-    Daily task(1, L"2025-03-28", L"09:30", L"", m_log.event(1), m_log.environment());
-    std::vector<TimePoint> nextRuns;
-    for (int i = 0; i < 3; ++i) {
-        nextRuns.push_back(task.getNextRun());
-        task.advance(task.getNextRun());
-    }
-    EXPECT_EQ(nextRuns, (std::vector<TimePoint>{utc(2025, 3, 29, 8, 30), utc(2025, 3, 30, 7, 30),
-                                                utc(2025, 3, 31, 7, 30)}));
-
-    m_clock->set(utc(2025, 10, 25, 6, 0));
-    task.setDateTime(L"2025-10-25", L"09:30", L"2025-10-26");
-    EXPECT_EQ(runAt(task, utc(2025, 10, 25, 7, 30) + kTickDelay), 1u);
-    EXPECT_EQ(runAt(task, utc(2025, 10, 26, 7, 30) + kTickDelay), 0u) << "24 h later is 08:30";
-    EXPECT_EQ(runAt(task, utc(2025, 10, 26, 8, 30) + kTickDelay), 1u);
-}
-
 TEST_F(TaskRuns, DisabledOrEventlessTasksDoNotRun) {
     m_clock->set(utc(2025, 6, 10, 10, 0));
     Daily task(1, L"2025-06-10", L"10:05", L"", m_log.event(1), m_log.environment());
