@@ -3,8 +3,6 @@
 #include <cctype>
 #include <limits>
 
-#include <boost/algorithm/string/predicate.hpp>
-#include <boost/algorithm/string/trim.hpp>
 
 namespace device {
 
@@ -44,6 +42,26 @@ bool readNumber(const std::string& text, std::size_t& pos, unsigned& value) {
     return true;
 }
 
+// The build date part, trimmed, and the word search in it: plain ASCII
+// (the classic locale's rules) without the locale facets, which cost more
+// than the rest of the parse on a path every datagram may take.
+std::string trimmed(const std::string& text, std::size_t from) {
+    std::size_t end = text.size();
+    while (from < end && isBlank(text[from])) ++from;
+    while (end > from && isBlank(text[end - 1])) --end;
+    return text.substr(from, end - from);
+}
+
+bool containsIgnoringCase(const std::string& text, const char* word) {
+    const std::size_t length = std::char_traits<char>::length(word);
+    for (std::size_t start = 0; start + length <= text.size(); ++start) {
+        std::size_t i = 0;
+        while (i < length && std::tolower(static_cast<unsigned char>(text[start + i])) == word[i]) ++i;
+        if (i == length) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool parseVersion(const std::string& text, Version& version) {
@@ -68,9 +86,9 @@ bool parseVersion(const std::string& text, Version& version) {
     parsed.minor = numbers[1];
     parsed.build = numbers[2];
     parsed.revision = numbers[3];
-    parsed.buildDate = boost::algorithm::trim_copy(text.substr(pos));
-    parsed.debug = boost::algorithm::icontains(parsed.buildDate, "debug");
-    parsed.emulator = boost::algorithm::icontains(parsed.buildDate, "emul");
+    parsed.buildDate = trimmed(text, pos);
+    parsed.debug = containsIgnoringCase(parsed.buildDate, "debug");
+    parsed.emulator = containsIgnoringCase(parsed.buildDate, "emul");
     parsed.text = text;
     version = std::move(parsed);
     return true;
