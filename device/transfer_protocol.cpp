@@ -91,6 +91,7 @@ void TransferProtocol::stop() {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopping) return;
         m_stopping = true;
+        m_closing = true;
         for (auto& entry : m_pending)
             if (entry.second.promise) waiters.push_back(entry.second.promise);
         m_pending.clear();
@@ -148,7 +149,7 @@ bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request
     if (t_isResponder && t_transportOfThread == this)
         throw exception::InternalError(L"device::TransferProtocol::sync on the responder thread would wait for itself");
     reply.clear();
-    Pending pending{to, request, std::make_shared<std::promise<Result>>(), Completion()};
+    Pending pending{to.getAddress(), to.getPort(), request, std::make_shared<std::promise<Result>>(), Completion()};
     auto future = pending.promise->get_future();
     const RequestQueue::Id id = enqueue(to, request, priority, resendMs, std::move(pending));
     if (id == 0) return false;
@@ -162,7 +163,7 @@ bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request
             // flight keeps its device until its reply or give-up, which
             // nobody waits for any more.
             m_pending.erase(it);
-            m_queue.cancel(id, Clock::now());
+            m_queue.cancel(to.getAddress(), id);
             lock.unlock();
             LOG_DEBUG(L"no reply from %1% to '%2%' within %3% ms", to.getWideText(), request, limit.count());
             return false;
@@ -176,7 +177,7 @@ bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request
 
 void TransferProtocol::async(const net::IpAndPort& to, const std::string& request, Completion done, int priority,
                              unsigned resendMs) {
-    enqueue(to, request, priority, resendMs, Pending{to, request, nullptr, std::move(done)});
+    enqueue(to, request, priority, resendMs, Pending{to.getAddress(), to.getPort(), request, nullptr, std::move(done)});
 }
 
 RequestQueue::Id TransferProtocol::enqueue(const net::IpAndPort& to, const std::string& request, int priority,
@@ -214,8 +215,10 @@ RequestQueue::Id TransferProtocol::enqueue(const net::IpAndPort& to, const std::
         // The device is idle: the caller sends its request itself, which
         // spares a hand-over to the sender thread.
         transmit(*send, shown);
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (--m_callerSends == 0 && m_stopping) m_callerSendsDone.notify_all();
+        if (--m_callerSends == 0 && m_closing) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_callerSendsDone.notify_all();
+        }
     }
     return id;
 }
@@ -238,7 +241,7 @@ std::optional<TransferProtocol::Shown> TransferProtocol::shownOf(const RequestQu
     if (send.resend || !m_anyMonitor) return std::nullopt;
     const auto it = m_pending.find(send.id);
     if (it == m_pending.end()) return std::nullopt;
-    return Shown{it->second.endpoint, it->second.request};
+    return Shown{endpointOf(it->second.address, it->second.port), it->second.request};
 }
 
 void TransferProtocol::rescheduleSender() {
@@ -295,16 +298,18 @@ TransferProtocol::Statistics TransferProtocol::getStatistics() const {
     return s;
 }
 
-void TransferProtocol::take(std::string&& text, std::uint32_t address, std::uint16_t port) {
+void TransferProtocol::take(std::vector<Incoming>& datagrams) {
     {
         std::lock_guard<std::mutex> lock(m_inboxMutex);
         if (m_inboxClosed) return;
-        if (m_inbox.size() >= kInboxLimit) {
-            if (!m_inboxOverflow.exchange(true))
-                LOG_WARN(L"the responder is behind by %1% datagrams; dropping until it catches up", m_inbox.size());
-            return;
+        for (Incoming& datagram : datagrams) {
+            if (m_inbox.size() >= kInboxLimit) {
+                if (!m_inboxOverflow.exchange(true))
+                    LOG_WARN(L"the responder is behind by %1% datagrams; dropping until it catches up", m_inbox.size());
+                break;
+            }
+            m_inbox.push_back(std::move(datagram));
         }
-        m_inbox.push_back({std::move(text), address, port});
         m_inboxSize.store(m_inbox.size(), std::memory_order_release);
     }
     m_inboxWake.notify_one();
@@ -312,10 +317,8 @@ void TransferProtocol::take(std::string&& text, std::uint32_t address, std::uint
 
 void TransferProtocol::receiverMain() {
     t_transportOfThread = this;
-    std::string text;
-    std::uint32_t address = 0;
-    std::uint16_t port = 0;
-    while (m_socket.receive(text, address, port)) take(std::move(text), address, port);
+    std::vector<Incoming> datagrams;
+    while (m_socket.receive(datagrams)) take(datagrams);
 }
 
 void TransferProtocol::responderMain() {
@@ -440,7 +443,7 @@ void TransferProtocol::senderMain() {
         for (std::size_t i = 0; i < sends.size(); ++i) transmit(sends[i], shown[i]);
         m_counters.timedOut += expired.size();
         for (Pending& pending : givenUp) {
-            LOG_DEBUG(L"time-out of '%1%' to %2%", pending.request, pending.endpoint.getWideText());
+            LOG_DEBUG(L"time-out of '%1%' to %2%:%3%", pending.request, addressText(pending.address), pending.port);
             finish(pending, Result());
         }
 
