@@ -26,9 +26,14 @@ std::int64_t systemMicroseconds() {
 std::tm localCalendar(std::int64_t micros) {
     std::time_t seconds = static_cast<std::time_t>(micros / kMicrosPerSecond);
     if (micros % kMicrosPerSecond < 0) --seconds;
-    std::tm tm{};
-    localtime_r(&seconds, &tm);
-    return tm;
+    // The writer asks several times per record, mostly for the same second.
+    thread_local std::time_t cachedSecond = -1;
+    thread_local std::tm cached{};
+    if (seconds != cachedSecond) {
+        localtime_r(&seconds, &cached);
+        cachedSecond = seconds;
+    }
+    return cached;
 }
 
 int microsOfSecond(std::int64_t micros) {
@@ -418,10 +423,11 @@ void Log::escape(std::wstring& text) {
 
 std::wstring Log::timeOfDay(std::int64_t micros) {
     const std::tm tm = localCalendar(micros);
-    wchar_t text[48];
-    std::swprintf(text, 48, L"%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  microsOfSecond(micros) / 1000);
-    return text;
+    const int millis = microsOfSecond(micros) / 1000;
+    auto digit = [](int value) { return static_cast<wchar_t>(L'0' + value); };
+    return {digit(tm.tm_hour / 10), digit(tm.tm_hour % 10), L':', digit(tm.tm_min / 10), digit(tm.tm_min % 10),
+            L':', digit(tm.tm_sec / 10), digit(tm.tm_sec % 10), L'.', digit(millis / 100),
+            digit(millis / 10 % 10), digit(millis % 10)};
 }
 
 std::wstring Log::formatLine(Record& record) {

@@ -319,16 +319,6 @@ TEST_F(ProcessEndingChecks, NullPointerEndsTheProcessThroughTheAbortSequence) {
               std::string::npos);
 }
 
-TEST_F(ProcessEndingChecks, EmptyFunctionObjectCountsAsNull) {
-    EXPECT_EXIT(
-        {
-            startLog(Log::TRACE3);
-            error::terminateIfNull(std::function<void()>(), "Player::play");
-        },
-        ::testing::ExitedWithCode(1), "");
-    EXPECT_EQ(countContaining(linesOf(kDay), "Internal error. Pointer isn't set. Place Player::play"), 1u);
-}
-
 TEST_F(ProcessEndingChecks, IndexOutOfBoundsEndsTheProcess) {
     EXPECT_EXIT(
         {
