@@ -320,7 +320,12 @@ void Log::writeRecord(Record& record) {
         if (std::fwrite(bytes.data(), 1, bytes.size(), m_file) != bytes.size()) m_fileState = 4;
         m_lastLine = line;
     }
-    if (!fileGood()) resetOutput(line);
+    if (!fileGood()) {
+        resetOutput(line);
+    } else if (m_outputBroken) {  // a new day's file opened where the old one failed
+        m_outputBroken = false;
+        notifyRestored(record.time);
+    }
 }
 
 void Log::flushFile() {
@@ -373,7 +378,19 @@ void Log::resetOutput(const std::wstring& line) {
         if (std::fwrite(bytes.data(), 1, bytes.size(), m_file) != bytes.size() || std::fflush(m_file) != 0)
             m_fileState = 4;
     }
-    if (m_observer) m_observer(localPtime(stamp), levelName(ERROR), reset);
+    // While the file stays unwritable every record ends here; the operator
+    // hears of the failure once, and once more when the file works again.
+    const bool firstOfEpisode = !m_outputBroken;
+    m_outputBroken = !fileGood();
+    if (firstOfEpisode) {
+        if (m_observer) m_observer(localPtime(stamp), levelName(ERROR), reset);
+    } else if (!m_outputBroken) {
+        notifyRestored(stamp);
+    }
+}
+
+void Log::notifyRestored(std::int64_t stamp) {
+    if (m_observer) m_observer(localPtime(stamp), levelName(NOTICE), L"IO RESTORED. The log file is written again.");
 }
 
 void Log::forcedStop(std::size_t remaining) {

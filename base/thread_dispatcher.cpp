@@ -19,11 +19,30 @@ constexpr std::int64_t kLongestWait = 10000000;  // µs, idle wait of the engine
 constexpr std::int64_t kShortestWait = 500;      // µs
 constexpr std::int64_t kLongJob = 1000000;       // µs, longer jobs are logged
 const boost::chrono::milliseconds kHandOffWait(500);
+// How long each side of the hand-off polls before it sleeps. Most jobs are
+// short, and under load the next one is handed over within microseconds: a
+// sleep and a wake-up on both sides would cost more than the job itself.
+constexpr std::int64_t kSpin = 20;  // µs
 
 std::int64_t steadyMicroseconds() {
     return boost::chrono::duration_cast<boost::chrono::microseconds>(
                boost::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+/// Polls the condition for up to kSpin µs; true as soon as it holds.
+template <class Condition>
+bool spinUntil(Condition condition) {
+    const std::int64_t end = steadyMicroseconds() + kSpin;
+    do {
+        for (int i = 0; i < 64; ++i) {
+            if (condition()) return true;
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        }
+    } while (steadyMicroseconds() < end);
+    return condition();
 }
 
 }  // namespace
@@ -125,6 +144,7 @@ void ThreadDispatcher::shutdown() {
     {
         boost::lock_guard<boost::mutex> lock(m_slotMutex);
         handed.swap(m_slot);
+        m_slotFull = false;
     }
     dropped.clear();
     handed.reset();
@@ -222,30 +242,38 @@ void ThreadDispatcher::engineThread() {
 }
 
 bool ThreadDispatcher::handOver(Run&& run) {
-    boost::unique_lock<boost::mutex> lock(m_slotMutex);
-    m_slot = std::move(run);
-    const std::uint64_t handed = ++m_handed;
+    std::uint64_t handed;
+    {
+        boost::lock_guard<boost::mutex> lock(m_slotMutex);
+        m_slot = std::move(run);
+        m_slotFull.store(true, std::memory_order_release);
+        handed = m_handed.load(std::memory_order_relaxed) + 1;
+        m_handed.store(handed, std::memory_order_relaxed);
+    }
     m_jobHanded.notify_one();
-    return m_jobFinished.wait_for(lock, kHandOffWait, [&] { return m_finished == handed; });
+    if (spinUntil([&] { return m_finished.load(std::memory_order_acquire) == handed; })) return true;
+    boost::unique_lock<boost::mutex> lock(m_slotMutex);
+    return m_jobFinished.wait_for(lock, kHandOffWait, [&] { return m_finished.load() == handed; });
 }
 
 bool ThreadDispatcher::executorFinished() {
-    boost::lock_guard<boost::mutex> lock(m_slotMutex);
-    return m_finished == m_handed;
+    return m_finished.load(std::memory_order_acquire) == m_handed.load(std::memory_order_relaxed);
 }
 
 ThreadDispatcher::Run ThreadDispatcher::takeHandedJob() {
+    spinUntil([&] { return m_slotFull.load(std::memory_order_acquire); });
     boost::unique_lock<boost::mutex> lock(m_slotMutex);
     while (!m_slot) m_jobHanded.wait(lock);  // an interruption point
     Run run = std::move(*m_slot);
     m_slot.reset();
+    m_slotFull.store(false, std::memory_order_relaxed);
     return run;
 }
 
 void ThreadDispatcher::finishHandedJob() {
     {
         boost::lock_guard<boost::mutex> lock(m_slotMutex);
-        ++m_finished;
+        m_finished.fetch_add(1, std::memory_order_release);
     }
     m_jobFinished.notify_one();
 }

@@ -91,12 +91,15 @@ private:
     std::set<std::uint32_t> m_removed;  // removed since the engine's last pass
     bool m_stopped = false;
 
-    boost::mutex m_slotMutex;  // guards the slot and the two counters
+    // The slot and the counters change under m_slotMutex; the atomics let the
+    // other side poll them without the lock during its short spin.
+    boost::mutex m_slotMutex;
     boost::condition_variable m_jobHanded;
     boost::condition_variable m_jobFinished;
     boost::optional<Run> m_slot;
-    std::uint64_t m_handed = 0;
-    std::uint64_t m_finished = 0;
+    std::atomic<bool> m_slotFull{false};
+    std::atomic<std::uint64_t> m_handed{0};
+    std::atomic<std::uint64_t> m_finished{0};
 
     boost::thread m_engine;
     boost::thread m_executor;
