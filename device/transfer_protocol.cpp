@@ -299,13 +299,13 @@ TransferProtocol::Statistics TransferProtocol::getStatistics() const {
 }
 
 void TransferProtocol::take(std::vector<Incoming>& datagrams) {
+    std::size_t behind = 0;
     {
         std::lock_guard<std::mutex> lock(m_inboxMutex);
         if (m_inboxClosed) return;
         for (Incoming& datagram : datagrams) {
             if (m_inbox.size() >= kInboxLimit) {
-                if (!m_inboxOverflow.exchange(true))
-                    LOG_WARN(L"the responder is behind by %1% datagrams; dropping until it catches up", m_inbox.size());
+                if (!m_inboxOverflow.exchange(true)) behind = m_inbox.size();
                 break;
             }
             m_inbox.push_back(std::move(datagram));
@@ -313,6 +313,7 @@ void TransferProtocol::take(std::vector<Incoming>& datagrams) {
         m_inboxSize.store(m_inbox.size(), std::memory_order_release);
     }
     m_inboxWake.notify_one();
+    if (behind != 0) LOG_WARN(L"the responder is behind by %1% datagrams; dropping until it catches up", behind);
 }
 
 void TransferProtocol::receiverMain() {
