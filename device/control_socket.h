@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -60,7 +59,6 @@ private:
     static constexpr std::size_t kBatch = 16;
     std::vector<std::vector<char>> m_buffers;  // the receiver's, one per datagram of a batch
     std::atomic<bool> m_shutDown{false};
-    std::chrono::steady_clock::time_point m_lastBatch;
 };
 
 }  // namespace device
