@@ -17,6 +17,7 @@
 #include <vector>
 
 #include <ifaddrs.h>
+#include <sys/resource.h>
 
 #include <boost/asio/ip/udp.hpp>
 
@@ -30,7 +31,21 @@ namespace asio = boost::asio;
 
 constexpr auto kRunTime = std::chrono::milliseconds(1500);
 
+double processCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long contextSwitches() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_nvcsw + usage.ru_nivcsw;
+}
+
 struct Result {
+    double cpuUsPerExchange = 0;  // the whole process: callers, transport, simulator
+    double switchesPerExchange = 0;
     double exchangesPerSecond = 0;
     double medianUs = 0;
     double p99Us = 0;
@@ -63,11 +78,15 @@ Result measure(std::size_t threads, Exchange exchange) {
         });
     }
     const auto start = Clock::now();
+    const double cpuStart = processCpuSeconds();
+    const long switchesStart = contextSwitches();
     go = true;
     std::this_thread::sleep_for(kRunTime);
     stop = true;
     for (auto& worker : workers) worker.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = processCpuSeconds() - cpuStart;
+    const long switches = contextSwitches() - switchesStart;
 
     Result result;
     std::vector<double> all;
@@ -78,6 +97,8 @@ Result measure(std::size_t threads, Exchange exchange) {
     }
     result.exchanges = all.size();
     result.exchangesPerSecond = static_cast<double>(all.size()) / seconds;
+    result.cpuUsPerExchange = all.empty() ? 0 : cpu * 1e6 / static_cast<double>(all.size());
+    result.switchesPerExchange = all.empty() ? 0 : static_cast<double>(switches) / static_cast<double>(all.size());
     if (!all.empty()) {
         std::sort(all.begin(), all.end());
         result.medianUs = all[all.size() / 2];
@@ -148,6 +169,8 @@ void compare(std::size_t devices) {
                 devices, static_cast<unsigned long long>(ours.exchanges), static_cast<unsigned long long>(ours.lost),
                 static_cast<unsigned long long>(ours.mismatched), static_cast<unsigned long long>(bare.exchanges),
                 static_cast<unsigned long long>(bare.lost), static_cast<unsigned long long>(bare.mismatched));
+    std::printf("per exchange (whole process): ours %.1f us cpu, %.1f context switches; asio echo %.1f us, %.1f\n",
+                ours.cpuUsPerExchange, ours.switchesPerExchange, bare.cpuUsPerExchange, bare.switchesPerExchange);
     std::printf("BENCH %s ours=%.0fexch/s asio_echo=%.0fexch/s ratio=%.2f\n", name.c_str(), ours.exchangesPerSecond,
                 bare.exchangesPerSecond, ours.exchangesPerSecond / bare.exchangesPerSecond);
     std::printf("BENCH %s_rtt_median ours=%.0fus asio_echo=%.0fus ratio=%.2f\n", name.c_str(), ours.medianUs,

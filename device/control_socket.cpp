@@ -39,10 +39,22 @@ unsigned interfaceIndexOf(std::uint32_t address) {
     return index;
 }
 
+/// The interface a received datagram came in on (IP_PKTINFO); 0 when not told.
+unsigned arrivalInterface(msghdr& message) {
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(header), sizeof info);
+            return static_cast<unsigned>(info.ipi_ifindex);
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 ControlSocket::ControlSocket(asio::io_context& io, std::uint16_t port, const std::string& interfaceIp)
-    : m_socket(io), m_buffer(65536) {
+    : m_socket(io), m_buffers(kBatch, std::vector<char>(65536)) {
     if (!interfaceIp.empty() && interfaceIp != "0.0.0.0") {
         boost::system::error_code error;
         const auto address = asio::ip::make_address_v4(interfaceIp, error);
@@ -117,22 +129,28 @@ void ControlSocket::close() {
     m_socket.close(ignored);
 }
 
-bool ControlSocket::receive(std::string& text, std::uint32_t& address, std::uint16_t& port) {
+bool ControlSocket::receive(std::vector<Datagram>& datagrams) {
+    datagrams.clear();
+    sockaddr_in from[kBatch];
+    iovec parts[kBatch];
+    alignas(cmsghdr) char control[kBatch][CMSG_SPACE(sizeof(in_pktinfo))];
+    mmsghdr messages[kBatch];
     for (;;) {
-        sockaddr_in from{};
-        iovec part{m_buffer.data(), m_buffer.size()};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-        msghdr message{};
-        message.msg_name = &from;
-        message.msg_namelen = sizeof from;
-        message.msg_iov = &part;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t size = recvmsg(m_fd, &message, 0);
-        if (size < 0) {
+        for (std::size_t i = 0; i < kBatch; ++i) {
+            parts[i] = iovec{m_buffers[i].data(), m_buffers[i].size()};
+            messages[i] = mmsghdr{};
+            messages[i].msg_hdr.msg_name = &from[i];
+            messages[i].msg_hdr.msg_namelen = sizeof from[i];
+            messages[i].msg_hdr.msg_iov = &parts[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+            messages[i].msg_hdr.msg_control = control[i];
+            messages[i].msg_hdr.msg_controllen = sizeof control[i];
+        }
+        // Blocks for the first datagram only, then takes what else is there.
+        const int count = recvmmsg(m_fd, messages, kBatch, MSG_WAITFORONE, nullptr);
+        if (m_shutDown) return false;
+        if (count < 0) {
             if (errno == EINTR) continue;
-            if (m_shutDown) return false;
             // ICMP errors of earlier sends may surface here; they end nothing.
             if (errno == ECONNREFUSED || errno == EHOSTUNREACH || errno == ENETUNREACH) continue;
             // Anything else (out of memory, say) may pass; try again shortly
@@ -141,22 +159,13 @@ bool ControlSocket::receive(std::string& text, std::uint32_t& address, std::uint
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             continue;
         }
-        if (m_shutDown) return false;
-        if (m_interfaceIndex != 0) {
-            unsigned arrivedOn = 0;
-            for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
-                if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
-                    in_pktinfo info;
-                    std::memcpy(&info, CMSG_DATA(header), sizeof info);
-                    arrivedOn = static_cast<unsigned>(info.ipi_ifindex);
-                }
-            }
-            if (arrivedOn != m_interfaceIndex) continue;
+        for (int i = 0; i < count; ++i) {
+            msghdr& message = messages[i].msg_hdr;
+            if (m_interfaceIndex != 0 && arrivalInterface(message) != m_interfaceIndex) continue;
+            datagrams.push_back({std::string(m_buffers[i].data(), messages[i].msg_len), ntohl(from[i].sin_addr.s_addr),
+                                 ntohs(from[i].sin_port)});
         }
-        text.assign(m_buffer.data(), static_cast<std::size_t>(size));
-        address = ntohl(from.sin_addr.s_addr);
-        port = ntohs(from.sin_port);
-        return true;
+        if (!datagrams.empty()) return true;
     }
 }
 

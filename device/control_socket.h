@@ -36,9 +36,16 @@ public:
     /// Sends one datagram; on failure returns false with the system's reason.
     bool send(std::uint32_t address, std::uint16_t port, const std::string& data, std::string& error);
 
-    /// Waits for the next datagram that passes the interface filter; false
-    /// once the socket is shut down.
-    bool receive(std::string& text, std::uint32_t& address, std::uint16_t& port);
+    struct Datagram {
+        std::string text;
+        std::uint32_t address;  // host order
+        std::uint16_t port;
+    };
+
+    /// Waits for datagrams that pass the interface filter and returns those
+    /// that have come (at least one, at most kBatch); false once the socket
+    /// is shut down.
+    bool receive(std::vector<Datagram>& datagrams);
     /// Ends a receive() that waits and every later one.
     void shutdown();
     void close();
@@ -49,7 +56,8 @@ private:
     std::uint16_t m_port = 0;
     std::uint32_t m_interfaceAddress = 0;  // host order; 0: no interface chosen
     unsigned m_interfaceIndex = 0;
-    std::vector<char> m_buffer;  // the receiver's
+    static constexpr std::size_t kBatch = 16;
+    std::vector<std::vector<char>> m_buffers;  // the receiver's, one per datagram of a batch
     std::atomic<bool> m_shutDown{false};
 };
 

@@ -7,11 +7,13 @@ namespace device {
 RequestQueue::Id RequestQueue::add(std::uint32_t address, std::uint16_t port, std::string datagram, int priority,
                                    Duration resend, TimePoint now, std::optional<Send>& send) {
     const Id id = ++m_lastId;
-    resend = std::max<Duration>(resend, std::chrono::milliseconds(1));
+    ++m_active;
+    Queued request{id, port, std::move(datagram), std::max<Duration>(resend, std::chrono::milliseconds(1))};
     Peer& peer = m_peers[address];
-    peer.queue.emplace(priority, Queued{id, port, std::move(datagram), resend});
-    m_queuedAt.emplace(id, address);
-    if (!peer.inFlight && now >= peer.drainUntil) send = launch(address, peer, now);
+    if (!peer.inFlight && peer.queue.empty() && now >= peer.drainUntil)
+        send = launch(address, peer, std::move(request), now);
+    else
+        peer.queue.emplace(priority, std::move(request));
     reschedule(address, peer, now);
     return id;
 }
@@ -24,7 +26,12 @@ RequestQueue::Id RequestQueue::match(std::uint32_t address, TimePoint now, std::
     const Id id = request.id;
     if (request.sends > 1) peer.drainUntil = now + (request.lastSent - request.firstSent) + request.resend / 2;
     peer.inFlight.reset();
-    if (!peer.queue.empty() && now >= peer.drainUntil) next = launch(address, peer, now);
+    --m_active;
+    if (!peer.queue.empty() && now >= peer.drainUntil) {
+        Queued first = std::move(peer.queue.begin()->second);
+        peer.queue.erase(peer.queue.begin());
+        next = launch(address, peer, std::move(first), now);
+    }
     reschedule(address, peer, now);
     return id;
 }
@@ -33,9 +40,7 @@ void RequestQueue::poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>
     while (!m_agenda.empty() && m_agenda.begin()->first <= now) {
         const std::uint32_t address = m_agenda.begin()->second;
         m_agenda.erase(m_agenda.begin());
-        const auto it = m_peers.find(address);
-        if (it == m_peers.end()) continue;
-        Peer& peer = it->second;
+        Peer& peer = m_peers[address];
         peer.scheduled = TimePoint::max();
 
         if (peer.inFlight) {
@@ -43,13 +48,18 @@ void RequestQueue::poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>
             if (now >= request.firstSent + 2 * request.resend) {
                 expired.push_back(request.id);
                 peer.inFlight.reset();
+                --m_active;
             } else if (request.sends == 1 && now >= request.firstSent + request.resend) {
                 request.sends = 2;
                 request.lastSent = now;
                 sends.push_back({request.id, address, request.port, request.datagram, true});
             }
         }
-        if (!peer.inFlight && !peer.queue.empty() && now >= peer.drainUntil) sends.push_back(launch(address, peer, now));
+        if (!peer.inFlight && !peer.queue.empty() && now >= peer.drainUntil) {
+            Queued first = std::move(peer.queue.begin()->second);
+            peer.queue.erase(peer.queue.begin());
+            sends.push_back(launch(address, peer, std::move(first), now));
+        }
         reschedule(address, peer, now);
     }
 }
@@ -58,58 +68,48 @@ RequestQueue::TimePoint RequestQueue::nextWake() const {
     return m_agenda.empty() ? TimePoint::max() : m_agenda.begin()->first;
 }
 
-RequestQueue::Send RequestQueue::launch(std::uint32_t address, Peer& peer, TimePoint now) {
-    auto next = peer.queue.begin();
-    InFlight request;
-    request.id = next->second.id;
-    request.port = next->second.port;
-    request.datagram = std::move(next->second.datagram);
-    request.resend = next->second.resend;
+RequestQueue::Send RequestQueue::launch(std::uint32_t address, Peer& peer, Queued queued, TimePoint now) {
+    InFlight& request = peer.inFlight.emplace();
+    request.id = queued.id;
+    request.port = queued.port;
+    request.datagram = std::move(queued.datagram);
+    request.resend = queued.resend;
     request.firstSent = now;
     request.lastSent = now;
     request.sends = 1;
-    peer.queue.erase(next);
-    m_queuedAt.erase(request.id);
-    peer.inFlight = std::move(request);
-    return {peer.inFlight->id, address, peer.inFlight->port, peer.inFlight->datagram, false};
+    return {request.id, address, request.port, request.datagram, false};
 }
 
 void RequestQueue::reschedule(std::uint32_t address, Peer& peer, TimePoint now) {
     TimePoint when = TimePoint::max();
     if (peer.inFlight)
         when = peer.inFlight->firstSent + peer.inFlight->sends * peer.inFlight->resend;
-    else if (now < peer.drainUntil)
-        when = peer.drainUntil;  // queued requests wait for it; an idle peer is forgotten then
-    if (when != peer.scheduled) {
-        if (peer.scheduled != TimePoint::max()) m_agenda.erase({peer.scheduled, address});
-        if (when != TimePoint::max()) m_agenda.emplace(when, address);
-        peer.scheduled = when;
-    }
-    if (!peer.inFlight && peer.queue.empty() && now >= peer.drainUntil) m_peers.erase(address);
+    else if (!peer.queue.empty() && now < peer.drainUntil)
+        when = peer.drainUntil;
+    if (when == peer.scheduled) return;
+    if (peer.scheduled != TimePoint::max()) m_agenda.erase({peer.scheduled, address});
+    if (when != TimePoint::max()) m_agenda.emplace(when, address);
+    peer.scheduled = when;
 }
 
-bool RequestQueue::cancel(Id id, TimePoint now) {
-    const auto where = m_queuedAt.find(id);
-    if (where == m_queuedAt.end()) return false;
-    const std::uint32_t address = where->second;
-    m_queuedAt.erase(where);
+bool RequestQueue::cancel(std::uint32_t address, Id id) {
     const auto it = m_peers.find(address);
-    if (it == m_peers.end()) return true;
-    Peer& peer = it->second;
-    for (auto entry = peer.queue.begin(); entry != peer.queue.end(); ++entry) {
+    if (it == m_peers.end()) return false;
+    auto& queue = it->second.queue;
+    for (auto entry = queue.begin(); entry != queue.end(); ++entry) {
         if (entry->second.id == id) {
-            peer.queue.erase(entry);
-            break;
+            queue.erase(entry);
+            --m_active;
+            return true;
         }
     }
-    reschedule(address, peer, now);
-    return true;
+    return false;
 }
 
 void RequestQueue::clear() {
     m_peers.clear();
-    m_queuedAt.clear();
     m_agenda.clear();
+    m_active = 0;
 }
 
 }  // namespace device

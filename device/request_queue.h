@@ -70,15 +70,16 @@ public:
     /// When poll() has something to do next; TimePoint::max() when nothing waits for time.
     TimePoint nextWake() const;
 
-    /// Removes a request that was not yet sent; false when it is unknown or in
-    /// flight (a request in flight keeps its device busy until it is answered
-    /// or given up, whoever waits for it).
-    bool cancel(Id id, TimePoint now);
+    /// Removes a request to `address` that was not yet sent; false when it is
+    /// unknown or in flight (a request in flight keeps its device busy until
+    /// it is answered or given up, whoever waits for it).
+    bool cancel(std::uint32_t address, Id id);
 
     /// Forgets every request and pause.
     void clear();
 
-    bool empty() const { return m_peers.empty(); }
+    /// No request queued or in flight.
+    bool empty() const { return m_active == 0; }
 
 private:
     struct Queued {
@@ -103,14 +104,16 @@ private:
         TimePoint scheduled = TimePoint::max();  // this peer's entry in m_agenda
     };
 
-    /// Puts the first queued request into flight; returns what to send.
-    Send launch(std::uint32_t address, Peer& peer, TimePoint now);
-    /// Files the peer's next timed action in the agenda, or erases an idle peer.
+    /// Puts a request into flight; returns what to send.
+    Send launch(std::uint32_t address, Peer& peer, Queued request, TimePoint now);
+    /// Files the peer's next timed action in the agenda.
     void reschedule(std::uint32_t address, Peer& peer, TimePoint now);
 
     Id m_lastId = 0;
+    std::size_t m_active = 0;  // requests queued or in flight
+    // Peers stay once made (a site has a bounded set of devices), which spares
+    // making and dropping one per exchange.
     std::unordered_map<std::uint32_t, Peer> m_peers;
-    std::unordered_map<Id, std::uint32_t> m_queuedAt;  // queued (unsent) request -> address
     std::set<std::pair<TimePoint, std::uint32_t>> m_agenda;
 };
 

@@ -26,6 +26,19 @@ constexpr std::size_t kSourceCacheLimit = 4096;
 constexpr auto kBusyGap = std::chrono::microseconds(200);
 constexpr auto kSpin = std::chrono::microseconds(50);
 
+/// Takes a mutex that is only ever held briefly: a few tries before sleeping
+/// on it spare the sleep and the wake-up when many callers meet there (the
+/// queue lock, taken by every request and every reply).
+std::unique_lock<std::mutex> lockBriefly(std::mutex& mutex) {
+    for (int i = 0; i < 64; ++i) {
+        if (mutex.try_lock()) return std::unique_lock<std::mutex>(mutex, std::adopt_lock);
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+    return std::unique_lock<std::mutex>(mutex);
+}
+
 /// The transport whose thread this is; handlers, monitors and completions run
 /// on such threads and must not wait for the transport itself.
 thread_local const void* t_transportOfThread = nullptr;
@@ -91,6 +104,7 @@ void TransferProtocol::stop() {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopping) return;
         m_stopping = true;
+        m_closing = true;
         for (auto& entry : m_pending)
             if (entry.second.promise) waiters.push_back(entry.second.promise);
         m_pending.clear();
@@ -148,7 +162,7 @@ bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request
     if (t_isResponder && t_transportOfThread == this)
         throw exception::InternalError(L"device::TransferProtocol::sync on the responder thread would wait for itself");
     reply.clear();
-    Pending pending{to, request, std::make_shared<std::promise<Result>>(), Completion()};
+    Pending pending{to.getAddress(), to.getPort(), request, std::make_shared<std::promise<Result>>(), Completion()};
     auto future = pending.promise->get_future();
     const RequestQueue::Id id = enqueue(to, request, priority, resendMs, std::move(pending));
     if (id == 0) return false;
@@ -162,7 +176,7 @@ bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request
             // flight keeps its device until its reply or give-up, which
             // nobody waits for any more.
             m_pending.erase(it);
-            m_queue.cancel(id, Clock::now());
+            m_queue.cancel(to.getAddress(), id);
             lock.unlock();
             LOG_DEBUG(L"no reply from %1% to '%2%' within %3% ms", to.getWideText(), request, limit.count());
             return false;
@@ -176,7 +190,7 @@ bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request
 
 void TransferProtocol::async(const net::IpAndPort& to, const std::string& request, Completion done, int priority,
                              unsigned resendMs) {
-    enqueue(to, request, priority, resendMs, Pending{to, request, nullptr, std::move(done)});
+    enqueue(to, request, priority, resendMs, Pending{to.getAddress(), to.getPort(), request, nullptr, std::move(done)});
 }
 
 RequestQueue::Id TransferProtocol::enqueue(const net::IpAndPort& to, const std::string& request, int priority,
@@ -201,7 +215,7 @@ RequestQueue::Id TransferProtocol::enqueue(const net::IpAndPort& to, const std::
     std::optional<RequestQueue::Send> send;
     std::optional<Shown> shown;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto lock = lockBriefly(m_mutex);
         if (m_stopping) return 0;  // dropped: a stopped transport completes nothing
         id = m_queue.add(to.getAddress(), to.getPort(), std::move(datagram), priority,
                          std::chrono::milliseconds(resendMs), Clock::now(), send);
@@ -214,8 +228,10 @@ RequestQueue::Id TransferProtocol::enqueue(const net::IpAndPort& to, const std::
         // The device is idle: the caller sends its request itself, which
         // spares a hand-over to the sender thread.
         transmit(*send, shown);
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (--m_callerSends == 0 && m_stopping) m_callerSendsDone.notify_all();
+        if (--m_callerSends == 0 && m_closing) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_callerSendsDone.notify_all();
+        }
     }
     return id;
 }
@@ -238,7 +254,7 @@ std::optional<TransferProtocol::Shown> TransferProtocol::shownOf(const RequestQu
     if (send.resend || !m_anyMonitor) return std::nullopt;
     const auto it = m_pending.find(send.id);
     if (it == m_pending.end()) return std::nullopt;
-    return Shown{it->second.endpoint, it->second.request};
+    return Shown{endpointOf(it->second.address, it->second.port), it->second.request};
 }
 
 void TransferProtocol::rescheduleSender() {
@@ -295,27 +311,28 @@ TransferProtocol::Statistics TransferProtocol::getStatistics() const {
     return s;
 }
 
-void TransferProtocol::take(std::string&& text, std::uint32_t address, std::uint16_t port) {
+void TransferProtocol::take(std::vector<Incoming>& datagrams) {
+    std::size_t behind = 0;
     {
         std::lock_guard<std::mutex> lock(m_inboxMutex);
         if (m_inboxClosed) return;
-        if (m_inbox.size() >= kInboxLimit) {
-            if (!m_inboxOverflow.exchange(true))
-                LOG_WARN(L"the responder is behind by %1% datagrams; dropping until it catches up", m_inbox.size());
-            return;
+        for (Incoming& datagram : datagrams) {
+            if (m_inbox.size() >= kInboxLimit) {
+                if (!m_inboxOverflow.exchange(true)) behind = m_inbox.size();
+                break;
+            }
+            m_inbox.push_back(std::move(datagram));
         }
-        m_inbox.push_back({std::move(text), address, port});
         m_inboxSize.store(m_inbox.size(), std::memory_order_release);
     }
     m_inboxWake.notify_one();
+    if (behind != 0) LOG_WARN(L"the responder is behind by %1% datagrams; dropping until it catches up", behind);
 }
 
 void TransferProtocol::receiverMain() {
     t_transportOfThread = this;
-    std::string text;
-    std::uint32_t address = 0;
-    std::uint16_t port = 0;
-    while (m_socket.receive(text, address, port)) take(std::move(text), address, port);
+    std::vector<Incoming> datagrams;
+    while (m_socket.receive(datagrams)) take(datagrams);
 }
 
 void TransferProtocol::responderMain() {
@@ -376,7 +393,7 @@ void TransferProtocol::respond(Incoming& datagram) {
     std::optional<RequestQueue::Send> next;
     std::optional<Shown> shown;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto lock = lockBriefly(m_mutex);
         if (m_stopping) return;
         id = m_queue.match(datagram.address, Clock::now(), next);
         if (id != 0) {
@@ -440,7 +457,7 @@ void TransferProtocol::senderMain() {
         for (std::size_t i = 0; i < sends.size(); ++i) transmit(sends[i], shown[i]);
         m_counters.timedOut += expired.size();
         for (Pending& pending : givenUp) {
-            LOG_DEBUG(L"time-out of '%1%' to %2%", pending.request, pending.endpoint.getWideText());
+            LOG_DEBUG(L"time-out of '%1%' to %2%:%3%", pending.request, addressText(pending.address), pending.port);
             finish(pending, Result());
         }
 

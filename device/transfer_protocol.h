@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/function.hpp>
@@ -124,16 +125,13 @@ private:
     };
     /// The waiting side of one request.
     struct Pending {
-        net::IpAndPort endpoint;
+        std::uint32_t address = 0;
+        std::uint16_t port = 0;
         std::string request;
         std::shared_ptr<std::promise<Result>> promise;  // sync
         Completion completion;                          // async
     };
-    struct Incoming {
-        std::string text;
-        std::uint32_t address;
-        std::uint16_t port;
-    };
+    using Incoming = ControlSocket::Datagram;
     struct Finished {
         Completion completion;
         Result result;
@@ -156,7 +154,8 @@ private:
     /// Puts one datagram on the wire (any thread, outside m_mutex).
     void transmit(const RequestQueue::Send& send, const std::optional<Shown>& shown);
     void monitor(const net::IpAndPort& endpoint, const std::string& text, bool outgoing);
-    void take(std::string&& text, std::uint32_t address, std::uint16_t port);
+    /// Receiver thread: hands datagrams to the responder.
+    void take(std::vector<Incoming>& datagrams);
 
     void receiverMain();
     void senderMain();
@@ -177,7 +176,10 @@ private:
     bool m_stopping = false;
     bool m_senderKick = false;
     RequestQueue::TimePoint m_senderSleepsUntil = RequestQueue::TimePoint::min();  // min(): awake
-    int m_callerSends = 0;  // callers of sync/async sending their own request right now
+    // Callers of sync/async sending their own request right now: counted up
+    // under m_mutex while not stopping, down without it; stop() waits for 0.
+    std::atomic<int> m_callerSends{0};
+    std::atomic<bool> m_closing{false};  // set with m_stopping
     std::condition_variable m_callerSendsDone;
 
     std::mutex m_inboxMutex;  // guards m_inbox, m_inboxClosed

@@ -122,24 +122,29 @@ TEST_F(Queue, AnsweredAtOnceDoesNotDrain) {
     EXPECT_EQ(m_sent.size(), 2u);
 }
 
-TEST_F(Queue, DrainOfAnIdleDeviceEndsAndIsForgotten) {
+TEST_F(Queue, DrainOfAnIdleDeviceNeedsNoWakeUntilARequestComes) {
     add(0, kA, "first");
     poll(100);
     ASSERT_NE(match(120, kA), 0u);
-    EXPECT_FALSE(m_queue.empty());
-    EXPECT_EQ(m_queue.nextWake(), at(270));
-    poll(270);
     EXPECT_TRUE(m_queue.empty());
     EXPECT_EQ(m_queue.nextWake(), RequestQueue::TimePoint::max());
+    add(200, kA, "second");
+    EXPECT_EQ(m_sent.size(), 2u) << "still draining";
+    EXPECT_EQ(m_queue.nextWake(), at(270));
+    add(280, kB, "other");
+    EXPECT_EQ(m_sent.size(), 3u) << "another device is not held up";
+    poll(270);
+    EXPECT_EQ(m_sent.size(), 4u);
 }
 
 TEST_F(Queue, CancelRemovesOnlyUnsentRequests) {
     const auto inFlight = add(0, kA, "a");
     const auto queued = add(0, kA, "b");
     const auto kept = add(0, kA, "c");
-    EXPECT_FALSE(m_queue.cancel(inFlight, at(0)));
-    EXPECT_TRUE(m_queue.cancel(queued, at(0)));
-    EXPECT_FALSE(m_queue.cancel(queued, at(0)));
+    EXPECT_FALSE(m_queue.cancel(kA, inFlight));
+    EXPECT_FALSE(m_queue.cancel(kB, queued)) << "another device's";
+    EXPECT_TRUE(m_queue.cancel(kA, queued));
+    EXPECT_FALSE(m_queue.cancel(kA, queued));
     EXPECT_EQ(match(1, kA), inFlight) << "a request in flight still takes its reply";
     EXPECT_EQ(sentIds(), (std::vector<RequestQueue::Id>{inFlight, kept}));
 }
