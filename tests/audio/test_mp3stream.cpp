@@ -5,6 +5,7 @@
 
 #include "audio/mp3stream.h"
 #include "audio/sample_clock.h"
+#include "base/log.h"
 
 // The ring, the callbacks and the configuration of the common stream, driven
 // the way libvlc's memory input drives them, without libvlc.
@@ -216,9 +217,19 @@ TEST_F(CommonStream, StopWithoutPlayerDropsTheQueue) {
 
 using CommonStreamDeathTest = CommonStream;
 
+// The fatal stop logs the failed condition; a console log shows it to the
+// death test.
+#define EXPECT_FATAL(statement, condition)                                      \
+    EXPECT_EXIT(                                                                \
+        {                                                                       \
+            base::Log::create(L"", base::Log::TRACE, true);                    \
+            statement;                                                          \
+        },                                                                      \
+        ::testing::ExitedWithCode(1), condition)
+
 TEST_F(CommonStreamDeathTest, BrokenPreconditionsEndTheProgram) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");  // libvlc runs threads
-    EXPECT_EXIT(mp3stream(99), ::testing::ExitedWithCode(1), "");
+    EXPECT_FATAL(mp3stream(99), "buffer_time_ms < 100");
     {
         mp3stream shortest(100);  // the notification stream's 500 must pass, and so does 100
     }
@@ -226,11 +237,11 @@ TEST_F(CommonStreamDeathTest, BrokenPreconditionsEndTheProgram) {
     unformatted.set_stream_endp("224.0.224.1:11991");
     unformatted.set_stream_fmt(128);
     unformatted.libvlc_create();
-    EXPECT_EXIT(unformatted.libvlc_imem_create(), ::testing::ExitedWithCode(1), "");
-    EXPECT_EXIT(unformatted.libvlc_create(), ::testing::ExitedWithCode(1), "");
-    EXPECT_EXIT(unformatted.set_stream_endp("224.0.224.1:1"), ::testing::ExitedWithCode(1), "");
-    EXPECT_EXIT(unformatted.set_stream_fmt(64), ::testing::ExitedWithCode(1), "");
-    EXPECT_EXIT(unformatted.set_stream_ttl(2), ::testing::ExitedWithCode(1), "");
+    EXPECT_FATAL(unformatted.libvlc_imem_create(), "m_pcm_samplerate == 0");
+    EXPECT_FATAL(unformatted.libvlc_create(), "m_libvlc_inst != NULL");
+    EXPECT_FATAL(unformatted.set_stream_endp("224.0.224.1:1"), "is_stream_created\\(\\) == true");
+    EXPECT_FATAL(unformatted.set_stream_fmt(64), "is_stream_created");
+    EXPECT_FATAL(unformatted.set_stream_ttl(2), "is_stream_created");
 
     mp3stream twice(2000);
     twice.set_pcm_fmt(44100, 2, 16);
@@ -238,7 +249,7 @@ TEST_F(CommonStreamDeathTest, BrokenPreconditionsEndTheProgram) {
     twice.set_stream_fmt(128);
     twice.libvlc_create();
     twice.libvlc_imem_create();
-    EXPECT_EXIT(twice.libvlc_imem_create(), ::testing::ExitedWithCode(1), "");
+    EXPECT_FATAL(twice.libvlc_imem_create(), "get_media\\(m_libvlc_media_player\\) != NULL");
     // A format change after creation rebuilds the media instead of failing.
     EXPECT_TRUE(twice.set_pcm_fmt(22050, 1, 16));
 }
