@@ -3,10 +3,10 @@
 #include <chrono>
 
 void sync_event::set() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_signalled = true;
-    }
+    // Notified under the lock: a waiter that wakes may destroy the event at
+    // once, so set() must not touch it after letting go of the mutex.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_signalled = true;
     if (m_manual_reset) m_cv.notify_all();
     else m_cv.notify_one();
 }

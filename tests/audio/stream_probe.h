@@ -287,12 +287,21 @@ inline std::vector<std::int16_t> decode_file(const std::string& media_path,
     return samples;
 }
 
+/// How long ffmpeg waits for a datagram, before the first one too. Under
+/// ThreadSanitizer libvlc starts several times slower.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr int k_receiver_idle_ms = 10000;
+#else
+constexpr int k_receiver_idle_ms = 3000;
+#endif
+
 /// ffmpeg reading the multicast group live and decoding it to 16-bit mono
-/// samples at 44100 Hz; it ends by itself idle_ms after the last datagram.
+/// samples at 44100 Hz; it ends by itself idle_ms after the last datagram
+/// (an interrupted ffmpeg loses what its demuxer and output still hold).
 class LiveReceiver {
 public:
     LiveReceiver(const std::string& group, std::uint16_t port, const std::string& raw_path,
-                 int idle_ms = 2500)
+                 int idle_ms = k_receiver_idle_ms)
         : m_group(group),
           m_raw_path(raw_path),
           m_users_before(group_users(group)),
@@ -307,7 +316,7 @@ public:
         return m_child.started() && wait_group_users(m_group, m_users_before + 1, timeout_ms);
     }
     /// Waits for ffmpeg to end and returns what it decoded.
-    std::vector<std::int16_t> samples(int timeout_ms = 20000) {
+    std::vector<std::int16_t> samples(int timeout_ms = 30000) {
         m_child.wait_for(timeout_ms);
         const std::string bytes = read_all(m_raw_path);
         std::vector<std::int16_t> out(bytes.size() / 2);

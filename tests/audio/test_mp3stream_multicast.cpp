@@ -74,10 +74,10 @@ TEST(CommonStreamMulticast, ToneArrivesWholeAsMpegAudioInTransportStream) {
     testing_support::TempDir dir("mp3stream");
     GroupSniffer sniffer(group, port);
     ASSERT_TRUE(sniffer.ok());
+    auto stream = make_stream(group, port, 3);
+    // Started once libvlc is ready: ffmpeg gives up after 3 s without data.
     LiveReceiver receiver(group, port, dir.path() + "/heard.raw");
     ASSERT_TRUE(receiver.joined());
-
-    auto stream = make_stream(group, port, 3);
     ASSERT_TRUE(stream->stream_start());
     const std::int64_t started = steady_us();
     // Six tones of 500 ms: a lost start or tail shows as a short first or last tone.
@@ -109,10 +109,9 @@ TEST(CommonStreamMulticast, FormatChangeWhileStreamingKeepsTheOutputFormat) {
     const std::uint16_t port = 12102;
     testing_support::TempDir dir("mp3stream");
     GroupSniffer sniffer(group, port);
-    LiveReceiver receiver(group, port, dir.path() + "/heard.raw", 3000);
-    ASSERT_TRUE(receiver.joined());
-
     auto stream = make_stream(group, port, 1);
+    LiveReceiver receiver(group, port, dir.path() + "/heard.raw");
+    ASSERT_TRUE(receiver.joined());
     ASSERT_TRUE(stream->stream_start());
     write_all(*stream, stepped_tone({k_tones[0], k_tones[1], k_tones[2]}, 500, 44100, 2), 8192);
     wait_until_played(*stream);

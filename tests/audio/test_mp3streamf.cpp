@@ -79,8 +79,8 @@ protected:
     std::wstring wide(const std::string& path) { return std::wstring(path.begin(), path.end()); }
 
     testing_support::TempDir dir{"mp3streamf"};
+    sync_event done{true};  // outlives the stream, which may still signal it
     mp3streamf stream;
-    sync_event done{true};
 };
 
 }  // namespace

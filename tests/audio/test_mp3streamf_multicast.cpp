@@ -200,7 +200,7 @@ TEST(NotificationStreamMulticast, CaptureIsSentToTheGroupAndToTheFile) {
     write_wav(wav, stepped_tone({k_tones[1], k_tones[3]}, 600, 44100, 1), 44100, 1);
     const std::string record = dir.path() + "/record.mp3";
     GroupSniffer sniffer(group, port);
-    LiveReceiver receiver(group, port, dir.path() + "/heard.raw", 1500);
+    LiveReceiver receiver(group, port, dir.path() + "/heard.raw");
     ASSERT_TRUE(receiver.joined());
 
     auto stream = make_stream(group, port, 4);
