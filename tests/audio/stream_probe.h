@@ -184,11 +184,19 @@ inline bool wait_group_users(const std::string& group, int users, int timeout_ms
 class Child {
 public:
     /// Starts the program; standard output goes to out_path ("" keeps ours),
-    /// standard error to /dev/null.
-    Child(const std::vector<std::string>& argv, const std::string& out_path = "") {
+    /// standard error to /dev/null, standard input from /dev/null or, with
+    /// stdin_pipe, from a pipe that stdin_fd() writes to.
+    Child(const std::vector<std::string>& argv, const std::string& out_path = "",
+          bool stdin_pipe = false) {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        int pipe_fds[2] = {-1, -1};
+        if (stdin_pipe && ::pipe2(pipe_fds, O_CLOEXEC) == 0) {
+            posix_spawn_file_actions_adddup2(&actions, pipe_fds[0], 0);
+            m_stdin = pipe_fds[1];
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        }
         if (!out_path.empty())
             posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(),
                                              O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -198,8 +206,10 @@ public:
         args.push_back(nullptr);
         if (posix_spawnp(&m_pid, args[0], &actions, nullptr, args.data(), environ) != 0) m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
+        if (pipe_fds[0] >= 0) ::close(pipe_fds[0]);
     }
     ~Child() {
+        close_stdin();
         if (m_pid > 0 && !m_done) {
             ::kill(m_pid, SIGKILL);
             wait();
@@ -209,6 +219,11 @@ public:
     Child& operator=(const Child&) = delete;
 
     bool started() const { return m_pid > 0; }
+    int stdin_fd() const { return m_stdin; }
+    void close_stdin() {
+        if (m_stdin >= 0) ::close(m_stdin);
+        m_stdin = -1;
+    }
     /// Waits for the end; the exit code, or -1.
     int wait() {
         if (m_pid <= 0) return -1;
@@ -248,6 +263,7 @@ public:
 
 private:
     pid_t m_pid = -1;
+    int m_stdin = -1;
     bool m_done = false;
     int m_status = -1;
     std::int64_t m_cpu_us = 0;
