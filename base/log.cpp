@@ -26,9 +26,14 @@ std::int64_t systemMicroseconds() {
 std::tm localCalendar(std::int64_t micros) {
     std::time_t seconds = static_cast<std::time_t>(micros / kMicrosPerSecond);
     if (micros % kMicrosPerSecond < 0) --seconds;
-    std::tm tm{};
-    localtime_r(&seconds, &tm);
-    return tm;
+    // The writer asks several times per record, mostly for the same second.
+    thread_local std::time_t cachedSecond = -1;
+    thread_local std::tm cached{};
+    if (seconds != cachedSecond) {
+        localtime_r(&seconds, &cached);
+        cachedSecond = seconds;
+    }
+    return cached;
 }
 
 int microsOfSecond(std::int64_t micros) {
@@ -315,7 +320,12 @@ void Log::writeRecord(Record& record) {
         if (std::fwrite(bytes.data(), 1, bytes.size(), m_file) != bytes.size()) m_fileState = 4;
         m_lastLine = line;
     }
-    if (!fileGood()) resetOutput(line);
+    if (!fileGood()) {
+        resetOutput(line);
+    } else if (m_outputBroken) {  // a new day's file opened where the old one failed
+        m_outputBroken = false;
+        notifyRestored(record.time);
+    }
 }
 
 void Log::flushFile() {
@@ -368,7 +378,19 @@ void Log::resetOutput(const std::wstring& line) {
         if (std::fwrite(bytes.data(), 1, bytes.size(), m_file) != bytes.size() || std::fflush(m_file) != 0)
             m_fileState = 4;
     }
-    if (m_observer) m_observer(localPtime(stamp), levelName(ERROR), reset);
+    // While the file stays unwritable every record ends here; the operator
+    // hears of the failure once, and once more when the file works again.
+    const bool firstOfEpisode = !m_outputBroken;
+    m_outputBroken = !fileGood();
+    if (firstOfEpisode) {
+        if (m_observer) m_observer(localPtime(stamp), levelName(ERROR), reset);
+    } else if (!m_outputBroken) {
+        notifyRestored(stamp);
+    }
+}
+
+void Log::notifyRestored(std::int64_t stamp) {
+    if (m_observer) m_observer(localPtime(stamp), levelName(NOTICE), L"IO RESTORED. The log file is written again.");
 }
 
 void Log::forcedStop(std::size_t remaining) {
@@ -418,10 +440,11 @@ void Log::escape(std::wstring& text) {
 
 std::wstring Log::timeOfDay(std::int64_t micros) {
     const std::tm tm = localCalendar(micros);
-    wchar_t text[48];
-    std::swprintf(text, 48, L"%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  microsOfSecond(micros) / 1000);
-    return text;
+    const int millis = microsOfSecond(micros) / 1000;
+    auto digit = [](int value) { return static_cast<wchar_t>(L'0' + value); };
+    return {digit(tm.tm_hour / 10), digit(tm.tm_hour % 10), L':', digit(tm.tm_min / 10), digit(tm.tm_min % 10),
+            L':', digit(tm.tm_sec / 10), digit(tm.tm_sec % 10), L'.', digit(millis / 100),
+            digit(millis / 10 % 10), digit(millis % 10)};
 }
 
 std::wstring Log::formatLine(Record& record) {

@@ -142,6 +142,7 @@ private:
     void openFile(std::int64_t time);
     bool fileGood() const { return m_file != nullptr && m_fileState == 0; }
     void resetOutput(const std::wstring& line);
+    void notifyRestored(std::int64_t time);
     void flushFile();
     void forcedStop(std::size_t remaining);
 
@@ -173,6 +174,7 @@ private:
     int m_fileState = 0;  // 0 good, 2 could not open, 4 write failed
     std::int64_t m_lastDay = 0;
     std::wstring m_lastLine;
+    bool m_outputBroken = false;  // an output reset could not restore the file
 
     std::thread m_writer;
 };

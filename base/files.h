@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Whole-file helpers and the path helpers of the source panels. Paths are
+// wide here and UTF-8 towards the system; the separator is "/".
+namespace base {
+
+/// The file's bytes exactly. A file that cannot be opened or read logs at
+/// IMPOR and raises exception::ExternalError.
+std::string readFile(const std::wstring& path);
+
+/// Replaces the file's content with the bytes (an existing file is
+/// truncated). Returns true; failures log and raise exception::ExternalError.
+bool writeFile(const std::wstring& path, const std::string& bytes);
+
+/// The file's bytes without logging or raising: 0, or the errno value of the
+/// failure (EISDIR for anything but a regular file).
+int tryReadFile(const std::wstring& path, std::string& bytes);
+
+/// Replaces a file without ever leaving it half written: the bytes go to
+/// "<path>.tmp", are synced and read back, and only then renamed over the
+/// old file. On false the old file is untouched, the temporary file is gone
+/// and `error` says what failed. Logs nothing; the callers word the error.
+bool replaceFile(const std::wstring& path, const std::string& bytes, std::string& error);
+
+}  // namespace base
+
+/// The files of a folder (with `recursive`, of its sub-folders too; hidden
+/// entries are skipped) whose names end with one of the masks, compared
+/// without regard to case. Masks are separated by ";" and only their part
+/// from the last "." counts ("*.mp3;*.wav"); a mask without "." matches every
+/// file, and so do an empty mask list and "*". Full paths, in the order the
+/// folder lists them, each folder's files before its sub-folders'.
+std::vector<std::wstring> getFilesByMask(bool recursive, const std::wstring& folder,
+                                         const std::wstring& masks);
+
+/// The part after the last "/", with the extension cut when asked.
+std::wstring getFileName(const std::wstring& path, bool cutExtension = false);
+
+/// When no file exists at `path` but one of the same name exists in
+/// `folder`, points `path` there. True when a file exists at the result.
+bool makeAbsolutePath(std::wstring& path, const std::wstring& folder);

@@ -1,0 +1,210 @@
+#include "base/pref.h"
+
+#include <sys/stat.h>
+
+#include <boost/algorithm/string/classification.hpp>
+#include <boost/algorithm/string/split.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "base/check.h"
+#include "base/dbg.h"
+#include "base/files.h"
+#include "base/log.h"
+#include "base/text.h"
+
+pref::Settings* g_pref = nullptr;
+
+namespace pref {
+
+namespace {
+
+using libconfig::Setting;
+
+std::vector<std::string> segmentsOf(const char* path, const char* operation) {
+    std::vector<std::string> segments;
+    if (path != nullptr) boost::algorithm::split(segments, path, boost::algorithm::is_any_of("."));
+    if (segments.empty()) dbg_abort("path.empty() == true", operation);
+    return segments;
+}
+
+/// The whole tree as libconfig writes it.
+bool serialize(const libconfig::Config& config, std::string& text) {
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE* stream = ::open_memstream(&buffer, &size);
+    if (stream == nullptr) return false;
+    config.write(stream);
+    const bool good = std::fclose(stream) == 0;
+    if (buffer != nullptr) text.assign(buffer, size);
+    std::free(buffer);
+    return good;
+}
+
+/// Strings are UTF-8; a hand-edited file in the old code page still reads.
+std::wstring decode(const std::string& bytes) {
+    return base::isValidUtf8(bytes) ? base::fromUtf8(bytes) : base::toWide(bytes);
+}
+
+Settings& global(const char* operation) {
+    error::terminateIfNull(g_pref, operation);
+    return *g_pref;
+}
+
+}  // namespace
+
+void open(Settings& settings, const std::wstring& path) {
+    std::lock_guard<std::recursive_mutex> lock(settings.mutex);
+    settings.config = std::make_unique<libconfig::Config>();
+    settings.isDefault = true;
+    settings.path = path;
+    if (path.empty()) return;
+    settings.config->setTabWidth(4);
+
+    const std::string file = base::toUtf8(path);
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0 && errno == ENOENT) return;
+    std::string problem;
+    try {
+        settings.config->readFile(file.c_str());
+        settings.isDefault = false;
+        return;
+    } catch (const libconfig::ParseException& e) {
+        problem = std::string(e.getError() ? e.getError() : "syntax error") + ", line " +
+                  std::to_string(e.getLine());
+    } catch (const std::exception& e) {
+        problem = e.what();
+    }
+    // A partial tree would mix the file's keys with defaults; start clean.
+    settings.config = std::make_unique<libconfig::Config>();
+    settings.config->setTabWidth(4);
+    const std::wstring aside = path + L".bad";
+    if (std::rename(file.c_str(), base::toUtf8(aside).c_str()) == 0)
+        LOG_WARN(
+            L"Файл настроек '%1%' не прочитан (%2%) и сохранён как '%3%'. Используются настройки по "
+            L"умолчанию.",
+            path, base::fromUtf8(problem), aside);
+    else
+        LOG_WARN(L"Файл настроек '%1%' не прочитан (%2%). Используются настройки по умолчанию.", path,
+                 base::fromUtf8(problem));
+}
+
+bool save(Settings* settings) {
+    std::lock_guard<std::recursive_mutex> lock(settings->mutex);
+    if (settings->path.empty()) return false;
+    std::string text;
+    std::string error;
+    if (!serialize(*settings->config, text)) {
+        error = "the settings could not be laid out";
+    } else {
+        try {
+            libconfig::Config check;  // never write what we could not read back
+            check.readString(text);
+        } catch (const std::exception& e) {
+            error = std::string("the written text does not parse: ") + e.what();
+        }
+    }
+    if (error.empty() && base::replaceFile(settings->path, text, error)) return true;
+    LOG_ERROR(L"Ошибка сохранения файла настроек '%1%' (%2%)", settings->path, base::fromUtf8(error));
+    return false;
+}
+
+Setting* find(Settings* settings, const char* path, Type type) {
+    const std::vector<std::string> segments = segmentsOf(path, "pref::find");
+    std::lock_guard<std::recursive_mutex> lock(settings->mutex);
+    try {
+        Setting* current = &settings->config->getRoot();
+        for (const auto& segment : segments) {
+            if (!current->isGroup() || !current->exists(segment)) return nullptr;
+            current = &(*current)[segment.c_str()];
+        }
+        return current->getType() == type ? current : nullptr;
+    } catch (const libconfig::SettingException& e) {
+        dbg_abort(e.what(), "pref::find");
+    }
+}
+
+Setting& create(Settings* settings, const char* path, Type type) {
+    const std::vector<std::string> segments = segmentsOf(path, "pref::create");
+    std::lock_guard<std::recursive_mutex> lock(settings->mutex);
+    try {
+        Setting* current = &settings->config->getRoot();
+        std::string group;
+        for (std::size_t i = 0; i + 1 < segments.size(); ++i) {
+            const char* name = segments[i].c_str();
+            group += (i == 0 ? "" : ".") + segments[i];
+            if (current->exists(name) && !(*current)[name].isGroup()) {
+                // A hand-edited file gave a value where our group belongs.
+                LOG_WARN(
+                    L"Настройка '%1%' в файле настроек - не группа; она заменена группой настроек по "
+                    L"умолчанию",
+                    group);
+                current->remove(name);
+            }
+            current = current->exists(name) ? &(*current)[name] : &current->add(name, Setting::TypeGroup);
+        }
+        const char* name = segments.back().c_str();
+        if (current->exists(name)) {
+            Setting& existing = (*current)[name];
+            if (existing.getType() == type) return existing;
+            current->remove(name);
+        }
+        return current->add(name, type);
+    } catch (const libconfig::SettingException& e) {
+        dbg_abort(e.what(), "pref::create");
+    }
+}
+
+namespace {
+
+/// The owners' pattern on g_pref: the stored value when the key exists with
+/// the type, else the key created holding the default.
+template <class Value>
+Value findOrCreate(const char* operation, const char* path, Type type, const Value& defaultValue) {
+    Settings& settings = global(operation);
+    Guard guard(&settings);
+    if (Setting* found = find(&settings, path, type)) return static_cast<Value>(*found);
+    create(&settings, path, type) = defaultValue;
+    return defaultValue;
+}
+
+}  // namespace
+
+std::wstring getString(const char* path) {
+    return decode(findOrCreate<std::string>("pref::getString", path, Setting::TypeString, std::string()));
+}
+
+void setString(const char* path, const std::wstring& value) {
+    Settings& settings = global("pref::setString");
+    Guard guard(&settings);
+    create(&settings, path, Setting::TypeString) = base::toUtf8(value);
+}
+
+int getInt(const char* path, int defaultValue) {
+    return findOrCreate("pref::getInt", path, Setting::TypeInt, defaultValue);
+}
+
+bool getBool(const char* path, bool defaultValue) {
+    return findOrCreate("pref::getBool", path, Setting::TypeBoolean, defaultValue);
+}
+
+}  // namespace pref
+
+void pref_init(const std::wstring& path) {
+    dbg_puts(TRACE2, "%s(..)", "pref_init");
+    auto* settings = new (std::nothrow) pref::Settings;
+    if (settings == nullptr) dbg_abort("malloc(sizeof(pref)) == NULL", "pref_init");
+    pref::open(*settings, path);
+    g_pref = settings;
+}
+
+void pref_free() {
+    dbg_puts(TRACE2, "%s(..)", "pref_free");
+    if (g_pref == nullptr) dbg_abort("p == NULL", "pref_free");
+    pref::save(g_pref);
+    delete g_pref;
+    g_pref = nullptr;
+}

@@ -1,0 +1,182 @@
+#include "base/storage.h"
+
+#include <boost/property_tree/xml_parser.hpp>
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <sstream>
+
+#include "base/files.h"
+#include "base/log.h"
+#include "base/text.h"
+
+namespace storage {
+
+namespace {
+
+using boost::property_tree::wptree;
+
+bool isXmlCharacter(wchar_t c) {
+    const auto u = static_cast<std::uint32_t>(c);
+    return u == 0x9 || u == 0xA || u == 0xD || (u >= 0x20 && u <= 0xD7FF) || (u >= 0xE000 && u <= 0xFFFD) ||
+           (u >= 0x10000 && u <= 0x10FFFF);
+}
+
+bool isNameStart(wchar_t c) {
+    const auto u = static_cast<std::uint32_t>(c);
+    return c == L':' || c == L'_' || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') ||
+           (u >= 0xC0 && u <= 0xD6) || (u >= 0xD8 && u <= 0xF6) || (u >= 0xF8 && u <= 0x2FF) ||
+           (u >= 0x370 && u <= 0x37D) || (u >= 0x37F && u <= 0x1FFF) || (u >= 0x200C && u <= 0x200D) ||
+           (u >= 0x2070 && u <= 0x218F) || (u >= 0x2C00 && u <= 0x2FEF) || (u >= 0x3001 && u <= 0xD7FF) ||
+           (u >= 0xF900 && u <= 0xFDCF) || (u >= 0xFDF0 && u <= 0xFFFD) || (u >= 0x10000 && u <= 0xEFFFF);
+}
+
+bool isNameCharacter(wchar_t c) {
+    const auto u = static_cast<std::uint32_t>(c);
+    return isNameStart(c) || c == L'-' || c == L'.' || (c >= L'0' && c <= L'9') || u == 0xB7 ||
+           (u >= 0x300 && u <= 0x36F) || (u >= 0x203F && u <= 0x2040);
+}
+
+bool isXmlName(const std::wstring& name) {
+    if (name.empty() || !isNameStart(name[0])) return false;
+    for (wchar_t c : name)
+        if (!isNameCharacter(c)) return false;
+    return true;
+}
+
+/// Makes a tree writable as a well-formed document, or says why it cannot
+/// be. Texts keep every character XML can hold; the others become U+FFFD.
+class Sanitizer {
+public:
+    std::wstring problem;
+    int replaced = 0;
+
+    void text(std::wstring& value) {
+        for (auto& c : value) {
+            if (!isXmlCharacter(c)) {
+                c = L'\xFFFD';
+                ++replaced;
+            }
+        }
+    }
+
+    void root(wptree& tree) {
+        if (!tree.data().empty()) return fail(L"text outside the root element");
+        int elements = 0;
+        for (auto& child : tree) {
+            if (child.first == L"<xmlcomment>")
+                comment(child.second);
+            else if (child.first == L"<xmltext>" || child.first == L"<xmlattr>")
+                fail(L"text outside the root element");
+            else {
+                ++elements;
+                element(child.first, child.second);
+            }
+        }
+        if (elements != 1) fail(L"a document needs exactly one root element");
+    }
+
+private:
+    void fail(const std::wstring& why) {
+        if (problem.empty()) problem = why;
+    }
+
+    void comment(wptree& node) {
+        text(node.data());
+        const std::wstring& value = node.data();
+        if (value.find(L"--") != std::wstring::npos || (!value.empty() && value.back() == L'-'))
+            fail(L"a comment holds \"--\"");
+    }
+
+    void element(const std::wstring& key, wptree& node) {
+        if (!isXmlName(key)) return fail(L"\"" + key + L"\" is no element name");
+        text(node.data());
+        for (auto& child : node) {
+            if (child.first == L"<xmlattr>")
+                attributes(child.second);
+            else if (child.first == L"<xmlcomment>")
+                comment(child.second);
+            else if (child.first == L"<xmltext>")
+                text(child.second.data());
+            else
+                element(child.first, child.second);
+        }
+    }
+
+    void attributes(wptree& node) {
+        std::set<std::wstring> seen;
+        for (auto& attribute : node) {
+            if (!isXmlName(attribute.first)) fail(L"\"" + attribute.first + L"\" is no attribute name");
+            if (!seen.insert(attribute.first).second) fail(L"attribute \"" + attribute.first + L"\" repeats");
+            text(attribute.second.data());
+        }
+    }
+};
+
+/// Keeps a damaged file for the operator instead of letting the owner's
+/// next save replace it.
+void setAside(const std::wstring& path, const std::string& reason) {
+    const base::LogPlace place("storage::load");
+    const std::wstring aside = path + L".bad";
+    if (std::rename(base::toUtf8(path).c_str(), base::toUtf8(aside).c_str()) == 0)
+        place.warn(L"Файл '%1%' повреждён (%2%) и сохранён как '%3%'", path, base::fromUtf8(reason), aside);
+    else
+        place.warn(L"Файл '%1%' повреждён (%2%)", path, base::fromUtf8(reason));
+}
+
+}  // namespace
+
+void save(const std::wstring& path, const wptree& tree) {
+    LOG_TRACE(L"save: '%1%'", path);
+    wptree clean = tree;
+    Sanitizer sanitizer;
+    sanitizer.root(clean);
+    if (!sanitizer.problem.empty()) {
+        LOG_ERROR(L"Файл '%1%' не сохранён: %2%", path, sanitizer.problem);
+        return;
+    }
+    if (sanitizer.replaced > 0)
+        LOG_IMPOR(L"save: '%1%': %2% characters that XML cannot hold were replaced", path,
+                  sanitizer.replaced);
+
+    std::wostringstream xml;
+    boost::property_tree::write_xml(
+        xml, clean, boost::property_tree::xml_writer_make_settings<std::wstring>(L' ', 0, L"utf-8"));
+    std::string error;
+    if (!xml) error = "the XML writer failed";
+    if (!error.empty() || !base::replaceFile(path, base::toUtf8(xml.str()), error)) {
+        LOG_IMPOR(L"save: '%1%': %2%", path, base::fromUtf8(error));
+        LOG_ERROR(L"Ошибка сохранения настроек. Неверен путь к файлу настроек %1%", path);
+    }
+}
+
+bool load(const std::wstring& path, wptree& tree) {
+    LOG_TRACE(L"load: '%1%'", path);
+    std::string bytes;
+    const int error = base::tryReadFile(path, bytes);
+    if (error == ENOENT || error == ENOTDIR) {
+        LOG_EXTERN(L"Неверен путь к файлу настроек %1%", path);
+        return false;
+    }
+    if (error != 0) {
+        LOG_ERROR(L"Ошибка открытия настроек '%1%'. (%2%)", path, error);
+        return false;
+    }
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+    if (!base::isValidUtf8(bytes)) {
+        setAside(path, "not UTF-8");
+        return false;
+    }
+    std::wistringstream xml(base::fromUtf8(bytes));
+    wptree loaded;
+    try {
+        boost::property_tree::read_xml(xml, loaded);
+    } catch (const boost::property_tree::xml_parser_error& e) {
+        setAside(path, e.what());
+        return false;
+    }
+    tree.swap(loaded);
+    return true;
+}
+
+}  // namespace storage

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <wx/string.h>
+
+#include <boost/date_time/posix_time/ptime.hpp>
+#include <functional>
+#include <string>
+
+#include "base/dbg.h"
+
+// The log's set-up and the operator's notification. Records at NOTICE, WARN,
+// ERROR and FATAL become message boxes shown on the GUI thread through the
+// GUI-thread invoker; repeats of a text within two seconds are dropped.
+
+/// Makes the global log (an existing one stays as it is) and installs the
+/// observer dbg_notify and the translator of the wx catalogues. Called once
+/// at start-up on the main thread, before other threads log.
+void dbg_init(bool console, dbg_level level, const wchar_t* folder);
+
+/// The observer: any thread. Queues the box for the GUI thread and returns;
+/// nothing is shown while no invoker exists (or it is stopping).
+void dbg_notify(const boost::posix_time::ptime& time, const std::wstring& levelName,
+                const std::wstring& message);
+
+/// GUI thread: shows the box for one record (NOTICE information, WARN
+/// warning, ERROR and FATAL error icon; any other level nothing), caption and
+/// text translated, through the presenter.
+void dbg_showMessageBox(const std::wstring& levelName, const std::wstring& message);
+
+/// What shows a box: wxMessageBox unless replaced (tests record instead).
+using MessagePresenter = std::function<void(const wxString& text, const wxString& caption, long style)>;
+
+/// Replaces the presenter and returns the one before; an empty one restores
+/// wxMessageBox. Call on the GUI thread.
+MessagePresenter dbg_setMessagePresenter(MessagePresenter presenter);

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <boost/filesystem.hpp>
+#include <csignal>
+#include <cstdio>
+#include <libconfig.h++>
+#include <thread>
+
+#include "base/pref.h"
+#include "base/text.h"
+#include "tests/base/log_fixture.h"
+#include "tests/support/child_process.h"
+
+namespace {
+
+namespace fs = boost::filesystem;
+using libconfig::Setting;
+
+class Pref : public LogFixture {
+protected:
+    void SetUp() override { startLog(base::Log::TRACE3); }
+    void TearDown() override {
+        if (g_pref != nullptr) pref_free();
+        LogFixture::TearDown();
+    }
+
+    std::wstring file() const { return m_dir.widePath() + L"/sonvar.cfg"; }
+    std::string fileBytes() const { return testing_support::readFile(m_dir.path() + "/sonvar.cfg"); }
+    void writeConfig(const std::string& text) const {
+        std::FILE* f = std::fopen((m_dir.path() + "/sonvar.cfg").c_str(), "wb");
+        std::fputs(text.c_str(), f);
+        std::fclose(f);
+    }
+    bool sawLine(const std::string& part) {
+        base::Log::instance()->flush();
+        for (const auto& line : linesOf("20261206"))
+            if (line.find(part) != std::string::npos) return true;
+        return false;
+    }
+};
+
+}  // namespace
+
+TEST_F(Pref, DefaultsCreatedByOwnersAreReadBackByLibconfigInAnotherProcess) {
+    pref_init(file());
+    EXPECT_TRUE(g_pref->isDefault);
+    EXPECT_EQ(pref::getInt("multicast.basePort", 11990), 11990);
+    EXPECT_EQ(pref::getString("net.interfaceIp"), L"");
+    pref::setString("place.pathDirGong", L"/home/оператор/Гонги \"новые\"\\");
+    EXPECT_TRUE(pref::getBool("debug.log.vlclib", true));
+    {
+        pref::Guard guard(g_pref);
+        pref::create(g_pref, "multicast.commonStream.bitrate", Setting::TypeInt) = 128;
+    }
+    pref_free();
+    ASSERT_FALSE(fileBytes().empty());
+
+    const std::string path = base::toUtf8(file());
+    const int status = testing_support::runInChild([&] {
+        libconfig::Config config;
+        config.readFile(path.c_str());
+        int port = 0, bitrate = 0;
+        bool vlclib = false;
+        std::string gong, ip = "unset";
+        CHILD_CHECK(config.lookupValue("multicast.basePort", port) && port == 11990);
+        CHILD_CHECK(config.lookupValue("multicast.commonStream.bitrate", bitrate) && bitrate == 128);
+        CHILD_CHECK(config.lookupValue("debug.log.vlclib", vlclib) && vlclib);
+        CHILD_CHECK(config.lookupValue("net.interfaceIp", ip) && ip.empty());
+        CHILD_CHECK(config.lookupValue("place.pathDirGong", gong));
+        CHILD_CHECK(gong == "/home/оператор/Гонги \"новые\"\\");
+        return 0;
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    // And back in: the file is read, the values are ours.
+    pref_init(file());
+    EXPECT_FALSE(g_pref->isDefault);
+    EXPECT_EQ(pref::getInt("multicast.basePort", 1), 11990);
+    EXPECT_EQ(pref::getString("place.pathDirGong"), L"/home/оператор/Гонги \"новые\"\\");
+    EXPECT_NE(fileBytes().find("\n    commonStream"), std::string::npos) << "groups indent by four";
+}
+
+TEST_F(Pref, DamagedFileIsSetAsideAndDefaultsApply) {
+    const std::string damaged = "multicast = {\n  basePort = 12000;\n  address = \"224.0.224.9\";\n";
+    writeConfig(damaged);
+    pref_init(file());
+    EXPECT_TRUE(g_pref->isDefault);
+    EXPECT_EQ(testing_support::readFile(m_dir.path() + "/sonvar.cfg.bad"), damaged) << "kept, not deleted";
+    EXPECT_FALSE(fs::exists(m_dir.path() + "/sonvar.cfg"));
+    EXPECT_EQ(pref::getInt("multicast.basePort", 11990), 11990) << "nothing of the partial tree is used";
+    EXPECT_TRUE(sawLine("WARN\t[open]"));
+    const auto seen = observed();
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(),
+                            [](const std::wstring& s) { return s.rfind(L"WARN|", 0) == 0; }));
+
+    pref_free();
+    libconfig::Config check;
+    EXPECT_NO_THROW(check.readFile((m_dir.path() + "/sonvar.cfg").c_str())) << "a complete file at shutdown";
+}
+
+TEST_F(Pref, MismatchedTypesAreReplacedByTheOwnersDefault) {
+    writeConfig(
+        "multicast = { basePort = \"11990\"; };\n"
+        "debug = 5;\n"
+        "volume = { level = 40; };\n"
+        "security = { note = \"\xCF\xF0\xE8\xE2\xE5\xF2\"; };\n");  // the old code page
+    pref_init(file());
+    EXPECT_EQ(pref::getInt("multicast.basePort", 11991), 11991);
+    EXPECT_NE(pref::find(g_pref, "multicast.basePort", Setting::TypeInt), nullptr);
+
+    // A value where the group "debug" belongs: replaced by the group, with a WARN, and the program goes on.
+    EXPECT_EQ(pref::getString("debug.level"), L"");
+    EXPECT_NE(pref::find(g_pref, "debug.level", Setting::TypeString), nullptr);
+    EXPECT_TRUE(sawLine("WARN\t[create]"));
+
+    {
+        pref::Guard guard(g_pref);
+        EXPECT_EQ(static_cast<int>(pref::create(g_pref, "volume.level", Setting::TypeInt)), 40)
+            << "value kept";
+        Setting& retyped = pref::create(g_pref, "volume.level", Setting::TypeString);
+        EXPECT_EQ(retyped.getType(), Setting::TypeString);
+        // find neither creates nor descends into missing groups.
+        EXPECT_EQ(pref::find(g_pref, "debug.log.vlclib", Setting::TypeBoolean), nullptr);
+        EXPECT_FALSE(g_pref->config->exists("debug.log"));
+    }
+    EXPECT_EQ(pref::getString("security.note"), L"Привет");
+}
+
+TEST_F(Pref, FailedOrInterruptedSaveKeepsTheOldFile) {
+    pref_init(file());
+    pref::setString("net.interfaceIp", L"127.0.0.1");
+    ASSERT_TRUE(pref::save(g_pref));
+    const std::string saved = fileBytes();
+
+    // Killed in the middle of writing: the file may only grow to 100 bytes.
+    for (int i = 0; i < 200; ++i)
+        pref::setString(("volume.device" + std::to_string(i)).c_str(), L"громкость");
+    base::Log::destroy();  // the child must not share the parent's writer
+    const int status = testing_support::runInChild([] {
+        const rlimit small{100, 100};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        pref::save(g_pref);
+        return 0;
+    });
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
+    EXPECT_EQ(fileBytes(), saved);
+    startLog(base::Log::TRACE3);
+
+    // The folder is gone: false, an ERROR, no exception.
+    const std::string folder = m_dir.path() + "/gone";
+    fs::create_directory(folder);
+    g_pref->path = base::fromUtf8(folder) + L"/sonvar.cfg";
+    fs::remove(folder);
+    EXPECT_FALSE(pref::save(g_pref));
+    EXPECT_TRUE(sawLine("ERROR\t[save]"));
+    g_pref->path = file();
+}
+
+TEST_F(Pref, ReadersOnOtherThreadsWhileTheGuiThreadCreatesKeys) {
+    pref_init(file());
+    pref::setString("multicast.address", L"224.0.224.1");
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; ++t) {
+        readers.emplace_back([&] {
+            while (!stop) {
+                EXPECT_EQ(pref::getInt("multicast.basePort", 11990), 11990);
+                EXPECT_EQ(pref::getString("multicast.address"), L"224.0.224.1");
+            }
+        });
+    }
+    for (int i = 0; i < 2000 && !HasFailure(); ++i) {
+        pref::getBool(("place.flag" + std::to_string(i)).c_str(), i % 2 == 0);
+        pref::setString("multicast.address", L"224.0.224.1");  // replaces the value the readers read
+        if (i % 500 == 0) pref::save(g_pref);
+    }
+    stop = true;
+    for (auto& r : readers) r.join();
+    EXPECT_TRUE(pref::getBool("place.flag1998", false));
+}

@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "base/exception.h"
+#include "base/wx/gui_thread_invoker.h"
+#include "tests/base/log_fixture.h"
+#include "tests/base/wx/wx_app.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using wx_testing::runEventLoopFor;
+using wx_testing::runEventLoopUntil;
+
+class Invoker : public LogFixture {
+protected:
+    void SetUp() override {
+        startLog(base::Log::TRACE3);
+        m_window = new wx_testing::TaskWindow;
+    }
+    void TearDown() override {
+        runEventLoopFor(50ms);  // deliver what is still posted before the invoker goes
+        GuiThreadInvoker::destroyInstance();
+        m_window->Destroy();
+        runEventLoopFor(10ms);
+        LogFixture::TearDown();
+    }
+
+    std::vector<std::string> lines() {
+        base::Log::instance()->flush();
+        return linesOf("20261206");
+    }
+    bool sawLine(const std::string& part) {
+        for (const auto& line : lines())
+            if (line.find(part) != std::string::npos) return true;
+        return false;
+    }
+
+    wx_testing::TaskWindow* m_window = nullptr;
+};
+
+}  // namespace
+
+TEST_F(Invoker, TasksFromFourThreadsRunOnTheGuiThreadEachOnceInOrder) {
+    GuiThreadInvoker::createInstance(m_window);
+    constexpr int kThreads = 4;
+    constexpr int kTasks = 50;
+    std::vector<std::vector<int>> ran(kThreads);  // touched by the tasks only, on the GUI thread
+    bool allOnGuiThread = true;
+    std::vector<std::thread> workers;
+    for (int t = 0; t < kThreads; ++t) {
+        workers.emplace_back([&, t] {
+            for (int i = 0; i < kTasks; ++i) {
+                GuiThreadInvoker::add([&, t, i] {
+                    ran[t].push_back(i);
+                    allOnGuiThread &= wxThread::IsMain();
+                });
+                if (i % 10 == 0) std::this_thread::sleep_for(1ms);
+            }
+        });
+    }
+    for (auto& w : workers) w.join();
+    const auto total = [&] {
+        std::size_t n = 0;
+        for (const auto& r : ran) n += r.size();
+        return n;
+    };
+    ASSERT_TRUE(runEventLoopUntil([&] { return total() == kThreads * kTasks; }));
+    runEventLoopFor(50ms);
+    EXPECT_EQ(total(), static_cast<std::size_t>(kThreads * kTasks)) << "each task runs once";
+    EXPECT_TRUE(allOnGuiThread);
+    std::vector<int> expected(kTasks);
+    for (int i = 0; i < kTasks; ++i) expected[i] = i;
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(ran[t], expected) << "thread " << t;
+}
+
+TEST_F(Invoker, TaskAddedDuringTheStartPauseRunsWithoutAnotherAdd) {
+    GuiThreadInvoker::createInstance(m_window);
+    bool ran = false;
+    GuiThreadInvoker::add([&] { ran = true; });  // the invoker thread is still in its start pause
+    EXPECT_TRUE(runEventLoopUntil([&] { return ran; }, 3s));
+}
+
+TEST_F(Invoker, ExceptionsInTasksAreLoggedAndTheNextTaskRuns) {
+    GuiThreadInvoker::createInstance(m_window);
+    GuiThreadInvoker::add([] { throw exception::Offline(); });
+    GuiThreadInvoker::add([] { throw exception::InternalError(L"нет буфера"); });
+    GuiThreadInvoker::add([] { throw exception::UserError(L"Файл не найден", L""); });
+    GuiThreadInvoker::add([] { throw exception::UnexpectedResponseOfDevice("ERR 5"); });
+    GuiThreadInvoker::add([] { throw std::runtime_error("boom"); });
+    GuiThreadInvoker::add([] { throw 42; });
+    GuiThreadInvoker::add(GuiThreadInvoker::Task());
+    bool last = false;
+    GuiThreadInvoker::add([&] { last = true; });
+    ASSERT_TRUE(runEventLoopUntil([&] { return last; }));
+
+    EXPECT_TRUE(sawLine("NOTICE\t[GuiThreadInvoker]  Устройство не в сети."));
+    EXPECT_TRUE(
+        sawLine("ERROR\t[GuiThreadInvoker]  Произошла внутренняя ошибка.\\AСообщение: 'Internal error'"
+                "\\AОписание: 'нет буфера'"));
+    EXPECT_TRUE(sawLine("NOTICE\t[GuiThreadInvoker]  Сообщение: 'Файл не найден'"));
+    EXPECT_TRUE(sawLine("Сообщение: 'Получен неожиданный ответ устройства'\\AОписание: 'ERR 5'"));
+    EXPECT_TRUE(sawLine("ERROR\t[dbg_puts]          caught std exception: boom, "));
+    EXPECT_TRUE(sawLine("ERROR\t[dbg_puts]          caught unknown exception: "));
+    EXPECT_TRUE(sawLine("WARN\t[dbg_puts]          internal error, don't set function"));
+    // Each of these reaches the operator through the log's observer.
+    const auto seen = observed();
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(),
+                            [](const std::wstring& s) { return s == L"NOTICE|Устройство не в сети."; }));
+}
+
+TEST_F(Invoker, StopDropsTheQueueAndDestroyJoins) {
+    GuiThreadInvoker::createInstance(m_window);
+    auto token = std::make_shared<int>(0);
+    bool ran = false;
+    for (int i = 0; i < 5; ++i)
+        GuiThreadInvoker::add([&ran, token] { ran = true; });  // queued in the start pause
+    EXPECT_TRUE(GuiThreadInvoker::isActive());
+    GuiThreadInvoker::stop();
+    EXPECT_EQ(token.use_count(), 1) << "dropped tasks are destroyed, not kept";
+    EXPECT_TRUE(GuiThreadInvoker::exists());
+    EXPECT_FALSE(GuiThreadInvoker::isActive());
+    GuiThreadInvoker::add([&] { ran = true; });
+    EXPECT_TRUE(sawLine("DEBUG\t[GuiThreadInvoker]  skip adding task for gui thread invoker"));
+
+    runEventLoopFor(1300ms);  // past the start pause: nothing was posted
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(m_window->tasksDelivered, 0);
+
+    const auto start = std::chrono::steady_clock::now();
+    GuiThreadInvoker::destroyInstance();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    EXPECT_FALSE(GuiThreadInvoker::exists());
+    EXPECT_TRUE(sawLine("TRACE2\t[GuiThreadInvoker]  gui thread invoker: end"))
+        << "joined: the thread has ended";
+}
+
+TEST_F(Invoker, SecondCreateKeepsTheFirstWindow) {
+    GuiThreadInvoker::createInstance(m_window);
+    auto* other = new wx_testing::TaskWindow;
+    GuiThreadInvoker::createInstance(other);
+    EXPECT_TRUE(sawLine("WARN\t[dbg_puts]          recall GuiThreadInvoker::createInstance"));
+    bool ran = false;
+    GuiThreadInvoker::add([&] { ran = true; });
+    ASSERT_TRUE(runEventLoopUntil([&] { return ran; }));
+    EXPECT_EQ(m_window->tasksDelivered, 1);
+    EXPECT_EQ(other->tasksDelivered, 0);
+    other->Destroy();
+}

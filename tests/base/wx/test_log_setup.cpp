@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+#include <wx/defs.h>
+
+#include <string>
+#include <vector>
+
+#include "base/log.h"
+#include "base/wx/gui_thread_invoker.h"
+#include "base/wx/log_setup.h"
+#include "tests/base/wx/wx_app.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Box {
+    std::wstring text;
+    std::wstring caption;
+    long style;
+};
+
+// The application's log set-up with the message box replaced by a recorder.
+class Notification : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dbg_init(false, INFO, m_dir.widePath().c_str());
+        m_previous =
+            dbg_setMessagePresenter([this](const wxString& text, const wxString& caption, long style) {
+                m_boxes.push_back({text.ToStdWstring(), caption.ToStdWstring(), style});
+            });
+        m_window = new wx_testing::TaskWindow;
+    }
+    void TearDown() override {
+        wx_testing::runEventLoopFor(50ms);
+        GuiThreadInvoker::destroyInstance();
+        dbg_setMessagePresenter(m_previous);
+        m_window->Destroy();
+        base::Log::destroy();
+    }
+
+    testing_support::TempDir m_dir;
+    MessagePresenter m_previous;
+    std::vector<Box> m_boxes;
+    wx_testing::TaskWindow* m_window = nullptr;
+};
+
+}  // namespace
+
+TEST_F(Notification, ImportantRecordsBecomeBoxesOnTheGuiThreadWithoutRepeats) {
+    LOG_NOTICE(L"before the invoker: never shown");
+    GuiThreadInvoker::createInstance(m_window);
+
+    LOG_WARN(L"Диск почти заполнен");
+    LOG_WARN(L"Диск почти заполнен");  // a repeat within two seconds
+    LOG_ERROR(L"Устройство %1% не отвечает", 1);
+    LOG_ERROR(L"Устройство %1% не отвечает", 2);
+    LOG_ERROR(L"Устройство %1% не отвечает", 1);
+    LOG_FATAL(L"Конец");
+    LOG_FATAL(L"Конец");  // FATAL is always shown
+    LOG_IMPOR(L"important, but no box");
+    LOG_INFO(L"below the observer");
+
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return m_boxes.size() >= 5; }));
+    wx_testing::runEventLoopFor(200ms);
+    ASSERT_EQ(m_boxes.size(), 5u);
+    const long common = wxOK | wxCENTRE;
+    EXPECT_EQ(m_boxes[0].text, L"Диск почти заполнен");
+    EXPECT_EQ(m_boxes[0].caption, L"WARN");
+    EXPECT_EQ(m_boxes[0].style, wxICON_WARNING | common);
+    EXPECT_EQ(m_boxes[1].text, L"Устройство 1 не отвечает");
+    EXPECT_EQ(m_boxes[1].style, wxICON_ERROR | common);
+    EXPECT_EQ(m_boxes[2].text, L"Устройство 2 не отвечает");
+    EXPECT_EQ(m_boxes[3].caption, L"FATAL");
+    EXPECT_EQ(m_boxes[3].style, wxICON_ERROR | common);
+    EXPECT_EQ(m_boxes[4].text, L"Конец");
+}

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <boost/filesystem.hpp>
+#include <csignal>
+#include <cstdio>
+
+#include "base/log.h"
+#include "base/text.h"
+#include "os/crash_handler.h"
+#include "os/data_directory.h"
+#include "os/file_system.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+namespace fs = boost::filesystem;
+using testing_support::readFile;
+using testing_support::runInChild;
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+
+struct CrashResult {
+    int status = 0;
+    std::vector<std::string> dumps;
+    std::string log;  // every .log file of the folder, joined
+};
+
+class CrashHandler : public ::testing::Test {
+protected:
+    /// Runs `crash` in a child that has the application's log set-up: the log
+    /// in the "log" folder of a temporary data folder and the handlers on.
+    CrashResult crashInChild(const std::function<void()>& crash) {
+        CrashResult result;
+        result.status = runInChild([&] {
+            std::wstring folder;
+            if (!os::prepareDataDirectory(folder) || os::createFolders(folder + L"/log") != 0) return 2;
+            base::Log::create(folder + L"/log", base::Log::INFO, false);
+            os::installCrashHandlers();
+            LOG_INFO(L"before the crash");
+            base::Log::instance()->flush();
+            crash();
+            return 0;
+        });
+        const std::string logFolder = m_home.path() + "/.local/share/Varko Security Systems/Sonvar/1.2/log";
+        if (fs::is_directory(logFolder)) {
+            for (const auto& entry : fs::directory_iterator(logFolder)) {
+                if (entry.path().extension() == ".dmp")
+                    result.dumps.push_back(readFile(entry.path().string()));
+                if (entry.path().extension() == ".log") result.log += readFile(entry.path().string());
+            }
+        }
+        return result;
+    }
+
+    TempDir m_home{"sonvar-crash"};
+    ScopedEnv m_homeEnv{"HOME", m_home.path().c_str()};
+    ScopedEnv m_xdgEnv{"XDG_DATA_HOME", nullptr};
+};
+
+// The address goes through a volatile so the compiler cannot see the null page.
+volatile std::uintptr_t g_badAddress = 0x10;
+
+__attribute__((noinline)) void writeToAddress0x10() { *reinterpret_cast<volatile int*>(g_badAddress) = 1; }
+
+volatile int g_quotient = 0;
+
+__attribute__((noinline)) void divide(volatile int a, volatile int b) { g_quotient = a / b; }
+
+}  // namespace
+
+TEST_F(CrashHandler, WriteToAddress0x10LeavesDumpAndFatalLineAndDiesOfSegv) {
+    const CrashResult r = crashInChild([] { writeToAddress0x10(); });
+    ASSERT_TRUE(WIFSIGNALED(r.status)) << "status " << r.status;
+    EXPECT_EQ(WTERMSIG(r.status), SIGSEGV);
+
+    ASSERT_EQ(r.dumps.size(), 1u);
+    const std::string& dump = r.dumps.front();
+    EXPECT_NE(dump.find("EXCEPTION_ACCESS_VIOLATION at address "), std::string::npos) << dump;
+    EXPECT_NE(dump.find("Invalid operation: write at address 00000010"), std::string::npos);
+    EXPECT_NE(dump.find("RIP="), std::string::npos);
+    EXPECT_NE(dump.find("backtrace:"), std::string::npos);
+    EXPECT_NE(dump.find("memory map (/proc/self/maps):"), std::string::npos);
+    EXPECT_NE(dump.find("[stack]"), std::string::npos) << "the copy of the maps is whole";
+
+    // The log holds the line before the crash, then the crash path's lines.
+    EXPECT_NE(r.log.find("before the crash"), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("IMPOR\t[important_safe]    make memory dump\r\n"), std::string::npos) << r.log;
+    const auto fatal = r.log.find("FATAL\t[fatal_safe]        EXCEPTION_ACCESS_VIOLATION at address ");
+    ASSERT_NE(fatal, std::string::npos) << r.log;
+    const std::string fatalLine = r.log.substr(fatal, r.log.find("\r\n", fatal) - fatal);
+    EXPECT_NE(fatalLine.find(fs::read_symlink("/proc/self/exe").string()), std::string::npos)
+        << "names the module: " << fatalLine;
+    EXPECT_NE(fatalLine.find(". Invalid operation: write at address 00000010"), std::string::npos);
+    EXPECT_NE(r.log.find("memory dump saved: '"), std::string::npos);
+    EXPECT_EQ(r.log.find("exceptionFilter"), std::string::npos) << "TRACE is below the log's level";
+}
+
+TEST_F(CrashHandler, DivisionByZeroAndRaisedSignalsKeepTheirCause) {
+    CrashResult r = crashInChild([] { divide(1, 0); });
+    ASSERT_TRUE(WIFSIGNALED(r.status)) << r.status << r.log;
+    EXPECT_EQ(WTERMSIG(r.status), SIGFPE);
+    EXPECT_NE(r.log.find("EXCEPTION_INT_DIVIDE_BY_ZERO at address "), std::string::npos) << r.log;
+    EXPECT_EQ(r.log.find("Invalid operation"), std::string::npos);
+
+    // A signal sent by kill has no faulting instruction to run again: the
+    // handler must raise it itself, or the process would go on.
+    fs::remove_all(m_home.path() + "/.local");
+    r = crashInChild([] { ::kill(::getpid(), SIGBUS); });
+    ASSERT_TRUE(WIFSIGNALED(r.status)) << r.status;
+    EXPECT_EQ(WTERMSIG(r.status), SIGBUS);
+    EXPECT_EQ(r.dumps.size(), 1u);
+}
+
+TEST_F(CrashHandler, DumpOnRequestNamesTheExecutableAndLogsWhereItWent) {
+    const CrashResult r = crashInChild([] { os::dumpMemory(); });
+    ASSERT_TRUE(WIFEXITED(r.status));
+    EXPECT_EQ(WEXITSTATUS(r.status), 0);
+    ASSERT_EQ(r.dumps.size(), 1u);
+    EXPECT_NE(r.dumps.front().find("dump on request"), std::string::npos);
+    EXPECT_NE(r.log.find("Module loaded at base address "), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find(" have path " + fs::read_symlink("/proc/self/exe").string()), std::string::npos);
+    EXPECT_NE(r.log.find("memory dump saved: '"), std::string::npos);
+}
