@@ -1,0 +1,72 @@
+#include "base/hardware_address.h"
+
+#include <cstdio>
+
+#include "base/address_scan.h"
+#include "base/log.h"
+
+namespace net {
+
+namespace {
+
+constexpr std::uint32_t kHalfMax = 0xFFFFFF;
+
+/// Reads "%X:%X:%X:%X:%X:%X" where the first five parts have at most two
+/// digits. False unless six parts were read and each fits in a byte: a wider
+/// part would otherwise spill into its neighbour when the halves are composed
+/// and two different texts would name the same device.
+bool scanHardwareAddress(const std::string& text, std::uint32_t& high, std::uint32_t& low) {
+    const char* p = text.c_str();
+    std::uint64_t bytes[6] = {};
+    for (int i = 0; i < 6; ++i) {
+        if (i > 0 && !detail::scanLiteral(p, ':')) return false;
+        if (!detail::scanUnsigned(p, 16, i < 5 ? 2 : text.size(), bytes[i])) return false;
+        if (bytes[i] > 0xFF) return false;
+    }
+    high = static_cast<std::uint32_t>(bytes[0] << 16 | bytes[1] << 8 | bytes[2]);
+    low = static_cast<std::uint32_t>(bytes[3] << 16 | bytes[4] << 8 | bytes[5]);
+    return true;
+}
+
+}  // namespace
+
+HardwareAddress::HardwareAddress(const std::string& text) {
+    std::uint32_t high = 0;
+    std::uint32_t low = 0;
+    if (!scanHardwareAddress(text, high, low)) {
+        LOG_WARN(L"Получен некорректный аппаратный адрес '%1%'", text);
+        return;
+    }
+    setHalves(high, low);
+}
+
+HardwareAddress::HardwareAddress(std::uint32_t high, std::uint32_t low) {
+    // A half above 24 bits has no place in six bytes; the first half is
+    // checked as well as the second, since its top byte would be lost too.
+    if (high > kHalfMax || low > kHalfMax) {
+        LOG_WARN(L"Получены неверные части аппаратного адреса '%1$08X, %2$08X'", high, low);
+        return;
+    }
+    setHalves(high, low);
+}
+
+HardwareAddress::HardwareAddress(std::uint32_t low) : HardwareAddress(kMakerPrefix, low) {}
+
+void HardwareAddress::setHalves(std::uint32_t high, std::uint32_t low) {
+    m_valid = true;
+    m_high = high;
+    m_low = low;
+    // One spelling for every address: texts that differ in case or leading
+    // zeros name the same device and must print the same.
+    char text[18];
+    std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", (high >> 16) & 0xFF,
+                  (high >> 8) & 0xFF, high & 0xFF, (low >> 16) & 0xFF, (low >> 8) & 0xFF, low & 0xFF);
+    m_text = text;
+}
+
+const char* HardwareAddress::toCharArray() const {
+    if (!m_valid) LOG_WARN(L"Запрошен некорректный аппаратный адрес");
+    return m_text.c_str();
+}
+
+}  // namespace net

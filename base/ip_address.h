@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// IPv4 addresses and endpoints as the whole program passes them around. Bad
+// text never throws: the object comes out invalid with the text "0.0.0.0"
+// and one WARN names the rejected input. Plain values, copied between threads.
+namespace net {
+
+/// Reads "a.b.c.d" or "a.b.c.d:port" (blanks before a number are skipped,
+/// anything after the last number read is ignored). Address and port may be
+/// null. With a port pointer, a text without a port returns false after the
+/// address has been stored. A part above 255 or a port above 65535 returns
+/// false and stores nothing.
+bool parseIp4AndPort(const std::string& text, std::uint32_t* address, std::uint16_t* port);
+
+/// True when the text begins with four dotted parts, each at most 255.
+bool isIp4AddressText(const std::string& text);
+
+/// Splits "address[:port]" at the first colon. False, with nothing stored,
+/// when the text doesn't begin with an address or the port after the colon
+/// isn't a decimal number up to 65535. Without a colon the address text is
+/// the whole text and the port is left as it was. Either pointer may be null.
+bool splitIpAndPort(const std::string& text, std::string* addressText, std::uint16_t* port);
+
+class Ip4Address {
+public:
+    /// "0.0.0.0" itself is the empty address: invalid, without a warning.
+    /// A valid text is kept as written, a port after a colon included.
+    explicit Ip4Address(const std::string& text);
+    virtual ~Ip4Address() = default;
+    Ip4Address(const Ip4Address&) = default;
+    Ip4Address& operator=(const Ip4Address&) = default;
+
+    bool isValid() const { return m_valid; }
+    /// The first part of the text in the most significant byte.
+    std::uint32_t getAddress() const { return m_address; }
+    const char* getText() const { return m_text.c_str(); }
+
+protected:
+    Ip4Address() = default;
+
+    bool m_valid = false;
+    std::uint32_t m_address = 0;
+    std::string m_text = "0.0.0.0";
+};
+
+/// An address with a UDP port and its ready-made wide text "a.b.c.d:port"
+/// for messages and lists.
+class IpAndPort : public Ip4Address {
+public:
+    IpAndPort();
+    IpAndPort(const std::string& addressText, std::uint16_t port);
+    IpAndPort(const IpAndPort&) = default;
+    IpAndPort& operator=(const IpAndPort&) = default;
+
+    /// Rebuilds the wide text from the address text and the port; an invalid
+    /// address shows as "0.0.0.0".
+    void toString();
+
+    /// The address is valid and the port is not 0.
+    bool isValid() const { return m_valid && m_port != 0; }
+    std::uint16_t getPort() const { return m_port; }
+    const std::wstring& getWideText() const { return m_wideText; }
+
+    /// Endpoints order by address number, then port; texts and validity take
+    /// no part.
+    friend bool operator<(const IpAndPort& a, const IpAndPort& b) {
+        return a.m_address != b.m_address ? a.m_address < b.m_address : a.m_port < b.m_port;
+    }
+    friend bool operator==(const IpAndPort& a, const IpAndPort& b) {
+        return a.m_address == b.m_address && a.m_port == b.m_port;
+    }
+    friend bool operator!=(const IpAndPort& a, const IpAndPort& b) { return !(a == b); }
+
+private:
+    std::uint16_t m_port = 0;
+    std::wstring m_wideText;
+};
+
+}  // namespace net

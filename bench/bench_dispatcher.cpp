@@ -1,0 +1,215 @@
+// The thread dispatcher beside a plain boost::asio::steady_timer on one
+// io_context run by one thread, doing the same work in the same run:
+//  - throughput: 4 producer threads add jobs with no delay as fast as they can;
+//    jobs added and run per second, until the last one has run;
+//  - lateness: 4 producers keep a steady load of 10,000 jobs/s while a fifth
+//    thread adds a job due in 10 ms every 5 ms; how late each of those runs
+//    (median and 99th percentile).
+// The goal is a 99th percentile under 2 ms while 10,000 jobs/s are sustained.
+// Prints one BENCH line per comparison.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/filesystem.hpp>
+
+#include "base/log.h"
+#include "base/thread_dispatcher.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Job = std::function<void()>;
+/// Queues a job to run after the delay in milliseconds, from any thread.
+using Scheduler = std::function<void(std::uint32_t delay, Job job)>;
+
+constexpr int kProducers = 4;
+constexpr int kJobsPerProducer = 50000;
+constexpr double kLoadPerSecond = 10000;
+constexpr auto kLoadDuration = std::chrono::seconds(4);
+constexpr auto kProbeDelay = std::chrono::milliseconds(10);
+constexpr auto kProbeEvery = std::chrono::milliseconds(1);
+
+struct Lateness {
+    double medianUs = 0;
+    double p99Us = 0;
+    double loadPerSecond = 0;  // jobs of the load that ran per second
+};
+
+/// Waits until `target` jobs have run.
+class Countdown {
+public:
+    void add() {
+        if (m_count.fetch_add(1, std::memory_order_relaxed) + 1 == m_target) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+            m_cv.notify_all();
+        }
+    }
+    void waitFor(long target) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_target = target;
+        if (m_count.load() >= target) return;
+        m_cv.wait(lock, [&] { return m_done; });
+    }
+    void reset(long target) {
+        m_count = 0;
+        m_target = target;
+        m_done = false;
+    }
+    long count() const { return m_count.load(); }
+
+private:
+    std::atomic<long> m_count{0};
+    std::atomic<long> m_target{-1};
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_done = false;
+};
+
+double throughput(const Scheduler& schedule) {
+    Countdown ran;
+    const long total = static_cast<long>(kProducers) * kJobsPerProducer;
+    ran.reset(total);
+    const auto start = Clock::now();
+    std::vector<std::thread> producers;
+    for (int p = 0; p < kProducers; ++p)
+        producers.emplace_back([&] {
+            for (int i = 0; i < kJobsPerProducer; ++i) schedule(0, [&] { ran.add(); });
+        });
+    for (auto& t : producers) t.join();
+    ran.waitFor(total);
+    return total / std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+Lateness lateness(const Scheduler& schedule) {
+    std::atomic<long> loadRan{0};
+    std::atomic<bool> stop{false};
+    std::mutex probesMutex;
+    std::vector<double> late;
+
+    const auto start = Clock::now();
+    const auto end = start + kLoadDuration;
+    std::vector<std::thread> threads;
+    // Each producer keeps its share of the rate on an absolute schedule, so a
+    // late wake-up is made up at once.
+    const auto interval = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(kProducers / kLoadPerSecond));
+    for (int p = 0; p < kProducers; ++p)
+        threads.emplace_back([&, p] {
+            auto next = start + interval * p / kProducers;
+            while (next < end) {
+                std::this_thread::sleep_until(next);
+                for (const auto now = Clock::now(); next <= now && next < end; next += interval)
+                    schedule(0, [&] { loadRan.fetch_add(1, std::memory_order_relaxed); });
+            }
+        });
+    threads.emplace_back([&] {
+        auto next = start + kProbeEvery;
+        while (next + kProbeDelay < end) {
+            std::this_thread::sleep_until(next);
+            const auto due = Clock::now() + kProbeDelay;
+            schedule(static_cast<std::uint32_t>(kProbeDelay.count()), [&, due] {
+                const double us = std::chrono::duration<double, std::micro>(Clock::now() - due).count();
+                std::lock_guard<std::mutex> lock(probesMutex);
+                late.push_back(us);
+            });
+            next += kProbeEvery;
+        }
+    });
+    for (auto& t : threads) t.join();
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const long loadDone = loadRan.load();
+    std::this_thread::sleep_for(kProbeDelay * 20);  // the last probes come in
+
+    std::lock_guard<std::mutex> lock(probesMutex);
+    std::sort(late.begin(), late.end());
+    Lateness result;
+    if (!late.empty()) {
+        result.medianUs = late[late.size() / 2];
+        result.p99Us = late[std::min(late.size() - 1, late.size() * 99 / 100)];
+    }
+    result.loadPerSecond = loadDone / seconds;
+    return result;
+}
+
+/// One io_context on one thread; every job is a steady_timer of its own.
+class AsioTimers {
+public:
+    AsioTimers() : m_work(boost::asio::make_work_guard(m_io)), m_thread([this] { m_io.run(); }) {}
+    ~AsioTimers() {
+        m_work.reset();
+        m_thread.join();
+    }
+    void schedule(std::uint32_t delay, Job job) {
+        auto timer = std::make_shared<boost::asio::steady_timer>(m_io, std::chrono::milliseconds(delay));
+        timer->async_wait([timer, job = std::move(job)](const boost::system::error_code& ec) {
+            if (!ec) job();
+        });
+    }
+
+private:
+    boost::asio::io_context m_io;
+    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> m_work;
+    std::thread m_thread;
+};
+
+double ratio(double ours, double peer) { return peer > 0 ? ours / peer : 0; }
+
+}  // namespace
+
+int main() {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    // The dispatcher runs beside a Log at INFO, as in the application.
+    const auto folder = boost::filesystem::temp_directory_path() /
+                        boost::filesystem::unique_path("sonvar-bench-%%%%%%");
+    boost::filesystem::create_directories(folder);
+    base::Log::create(folder.wstring(), base::Log::INFO, false);
+
+    base::ThreadDispatcher::create();
+    const Scheduler ours = [](std::uint32_t delay, Job job) {
+        base::ThreadDispatcher::add(L"bench", delay, std::move(job));
+    };
+    const double oursRate = throughput(ours);
+    const Lateness oursLate = lateness(ours);
+    base::ThreadDispatcher::destroy();
+
+    double peerRate = 0;
+    Lateness peerLate;
+    {
+        AsioTimers asio;
+        const Scheduler peer = [&](std::uint32_t delay, Job job) { asio.schedule(delay, std::move(job)); };
+        peerRate = throughput(peer);
+        peerLate = lateness(peer);
+    }
+
+    base::Log::destroy();
+    boost::filesystem::remove_all(folder);
+
+    std::printf("dispatcher: %.0f jobs/s from %d producers; under %.0f jobs/s lateness of a 10 ms job "
+                "median %.0f us, p99 %.0f us\n",
+                oursRate, kProducers, oursLate.loadPerSecond, oursLate.medianUs, oursLate.p99Us);
+    std::printf("asio steady_timer: %.0f jobs/s; under %.0f jobs/s lateness median %.0f us, p99 %.0f us\n",
+                peerRate, peerLate.loadPerSecond, peerLate.medianUs, peerLate.p99Us);
+    const bool met = oursLate.p99Us < 2000 && oursLate.loadPerSecond >= kLoadPerSecond * 0.98 &&
+                     oursRate >= kLoadPerSecond;
+    std::printf("goal (p99 lateness under 2 ms at 10000 jobs/s): %s\n", met ? "met" : "NOT met");
+
+    std::printf("BENCH dispatcher_jobs_per_second ours=%.0fjobs/s asio_steady_timer=%.0fjobs/s ratio=%.2f\n",
+                oursRate, peerRate, ratio(oursRate, peerRate));
+    std::printf("BENCH dispatcher_lateness_median ours=%.0fus asio_steady_timer=%.0fus ratio=%.2f\n",
+                oursLate.medianUs, peerLate.medianUs, ratio(oursLate.medianUs, peerLate.medianUs));
+    std::printf("BENCH dispatcher_lateness_p99 ours=%.0fus asio_steady_timer=%.0fus ratio=%.2f\n",
+                oursLate.p99Us, peerLate.p99Us, ratio(oursLate.p99Us, peerLate.p99Us));
+    return 0;
+}
