@@ -1,6 +1,5 @@
 #include "audio/mp3stream.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -8,6 +7,7 @@
 #include "audio/stream_options.h"
 #include "audio/stream_trace.h"
 #include "audio/vlc_support.h"
+#include "base/clock.h"
 #include "base/dbg.h"
 #include "base/log.h"
 
@@ -16,14 +16,6 @@ namespace {
 constexpr std::uint32_t k_min_buffer_time_ms = 100;
 
 }  // namespace
-
-std::uint64_t stream_now_us() {
-    // 11,644,473,600 s lie between 1601-01-01 and 1970-01-01.
-    constexpr std::uint64_t k_epoch_shift_us = 11644473600ull * 1000000ull;
-    const auto since_1970 = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::system_clock::now().time_since_epoch());
-    return static_cast<std::uint64_t>(since_1970.count()) + k_epoch_shift_us;
-}
 
 pcm_buf* pcm_buf_malloc() {
     auto* buf = static_cast<pcm_buf*>(std::malloc(sizeof(pcm_buf)));
@@ -293,7 +285,7 @@ int mp3stream::imem_get(void* data, const char*, std::int64_t* dts, std::int64_t
     const pcm_buf* buf;
     if (stream->m_ring.empty()) {
         buf = stream->m_pcm_buf_silent;
-        if (stream->m_silence_start == 0) stream->m_silence_start = stream_now_us();
+        if (stream->m_silence_start == 0) stream->m_silence_start = static_cast<std::uint64_t>(nowMicroseconds());
     } else {
         buf = stream->m_ring.front();
         stream->m_silence_start = 0;

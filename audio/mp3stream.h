@@ -73,8 +73,8 @@ public:
     // Read by the output module to decide whether it may write and whether
     // the track has finished sounding.
     bool has_free_slot();
-    /// Wall-clock microseconds since 1601-01-01 at which libvlc was first
-    /// handed silence in the current silent stretch; 0 while audio flows.
+    /// Wall-clock time (nowMicroseconds) at which libvlc was first handed
+    /// silence in the current silent stretch; 0 while audio flows.
     std::uint64_t silence_start_us();
     std::uint32_t buffer_time_ms() const { return m_buf_time_ms; }
 
@@ -111,7 +111,3 @@ protected:
 
 /// The common stream with a buffer time of 2000 ms.
 mp3stream* mp3stream_init();
-
-/// Wall-clock microseconds since 1601-01-01 00:00 UTC, the time base of the
-/// silence start.
-std::uint64_t stream_now_us();

@@ -1,42 +1,36 @@
 #include "audio/mp3streamf.h"
 
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <cwctype>
 #include <new>
+#include <thread>
 
 #include "audio/stream_options.h"
 #include "audio/stream_trace.h"
 #include "audio/vlc_support.h"
+#include "base/clock.h"
 #include "base/dbg.h"
 #include "base/log.h"
+#include "base/pref.h"
 #include "base/text.h"
+#include "os/thread_priority.h"
 
 namespace {
 
 constexpr std::uint32_t k_buffer_time_ms = 500;
 constexpr std::size_t k_read_size = 1024;
 constexpr int k_frame_samples = 1152;  // the longest MPEG audio frame, per channel
-constexpr int k_decoder_nice = -5;
 
 bool has_mp3_extension(const std::wstring& path) {
     if (path.size() < 4) return false;
     std::wstring ext = path.substr(path.size() - 4);
     for (auto& c : ext) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
     return ext == L".mp3";
-}
-
-// Linux lets a thread raise its own priority only with CAP_SYS_NICE; without
-// it the decoder still keeps up (it decodes far faster than real time).
-void raise_decoder_priority() {
-    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
-    if (::setpriority(PRIO_PROCESS, tid, k_decoder_nice) != 0)
-        LOG_DEBUG(L"decoder thread keeps its priority (%1%)", std::strerror(errno));
 }
 
 }  // namespace
@@ -51,11 +45,14 @@ mp3streamf::mp3streamf() : mp3stream(k_buffer_time_ms) {
     STREAM_TRACE_ENTRY();
     set_pcm_fmt(44100, 2, 16);
     try {
-        m_decoder_thread = std::thread([this] { decoder_thread(); });
-    } catch (const std::system_error&) {
+        m_decoder_thread = boost::thread([this] { decoder_thread(); });
+    } catch (const boost::thread_resource_error&) {
         dbg_abort("CreateThread(NULL, 0, decoder_thread_proc, this, 0, NULL) == NULL",
                   "mp3streamf::mp3streamf");
     }
+    // Best effort: raising a thread needs privileges on Linux, and the decoder
+    // keeps up without (it decodes far faster than real time).
+    os::setThreadPriority(m_decoder_thread);
 }
 
 mp3streamf::~mp3streamf() {
@@ -115,12 +112,6 @@ void mp3streamf::set_local_monitor(bool on) {
 void mp3streamf::set_local_monitor_output(const std::vector<std::string>& args) {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     m_monitor_args = args;
-}
-
-void mp3streamf::set_debug_options(bool enable_pcm, bool log_vlclib) {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
-    m_enable_pcm = enable_pcm;
-    m_log_vlclib = log_vlclib;
 }
 
 void mp3streamf::stream_create() {
@@ -226,8 +217,10 @@ void mp3streamf::libvlc_create() {
     if (m_libvlc_inst != nullptr) dbg_abort("m_libvlc_inst != NULL", place);
     if (m_libvlc_media_player != nullptr) dbg_abort("m_libvlc_media_player != NULL", place);
 
+    const bool enable_pcm = pref::getBool("debug.enablePCM", false);
+    const bool log_vlclib = pref::getBool("debug.log.vlclib", false);
     const std::string chain = capture_sout_chain(
-        m_write_network, m_write_file, m_enable_pcm, m_out_bitrate, m_out_numchannels,
+        m_write_network, m_write_file, enable_pcm, m_out_bitrate, m_out_numchannels,
         m_out_samplerate, base::toUtf8(m_write_file_path), m_stream_endp);
     dbg_puts(DEBUG, "mp3streamf sout \"%s\"", chain.c_str());
     if (chain.empty() && !m_local_monitor) dbg_abort("libvlc sout is not set", place);
@@ -235,9 +228,9 @@ void mp3streamf::libvlc_create() {
 
     const std::string interface_name = interface_name_for_address(m_miface);
     m_libvlc_inst = vlc_new_instance(
-        capture_instance_args(m_log_vlclib, m_local_monitor, m_monitor_args, m_ttl, interface_name));
+        capture_instance_args(log_vlclib, m_local_monitor, m_monitor_args, m_ttl, interface_name));
     if (m_libvlc_inst == nullptr) dbg_abort("m_libvlc_inst = libvlc_new() == NULL", place);
-    if (m_log_vlclib) vlc_forward_log(m_libvlc_inst);
+    if (log_vlclib) vlc_forward_log(m_libvlc_inst);
     m_libvlc_media_player = libvlc_media_player_new(m_libvlc_inst);
     if (m_libvlc_media_player == nullptr) {
         libvlc_release(m_libvlc_inst);
@@ -273,7 +266,6 @@ void mp3streamf::libvlc_dshow_create() {
 }
 
 void mp3streamf::decoder_thread() {
-    raise_decoder_priority();
     for (;;) {
         m_stopped_state_evt.set();
         m_play_evt.wait();
@@ -376,7 +368,7 @@ void mp3streamf::play_out() {
     const std::uint64_t needed_us = std::uint64_t{m_buf_time_ms + playout_margin_ms} * 1000u;
     while (is_stream() && player_playing()) {
         const std::uint64_t start = silence_start_us();
-        if (start != 0 && stream_now_us() - start >= needed_us) return;
+        if (start != 0 && static_cast<std::uint64_t>(nowMicroseconds()) - start >= needed_us) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }

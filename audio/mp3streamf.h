@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include <boost/thread/thread.hpp>
 #include <lame/lame.h>
 
 #include "audio/mp3stream.h"
@@ -41,12 +41,11 @@ public:
     /// libvlc arguments that choose the local sound output ("--aout=pulse"
     /// unless set otherwise).
     void set_local_monitor_output(const std::vector<std::string>& args);
-    /// The settings debug.enablePCM (16-bit PCM in WAV instead of MPEG audio
-    /// in TS) and debug.log.vlclib (libvlc's messages into our log), read by
-    /// the caller; both false unless set.
-    void set_debug_options(bool enable_pcm, bool log_vlclib);
 
-    /// Makes the libvlc objects for the read mode and starts the stream.
+    /// Makes the libvlc objects for the read mode and starts the stream. The
+    /// capture mode reads the settings debug.enablePCM (16-bit PCM in WAV
+    /// instead of MPEG audio in TS) and debug.log.vlclib (libvlc's messages
+    /// into our log), both created false when absent.
     void stream_create();
     void stream_close();
     /// True while the libvlc player exists and is not in error or ended.
@@ -90,10 +89,8 @@ private:
     std::wstring m_write_file_path;
     bool m_local_monitor = false;
     std::vector<std::string> m_monitor_args{"--aout=pulse"};
-    bool m_enable_pcm = false;
-    bool m_log_vlclib = false;
     std::string m_capture_chain;
-    std::thread m_decoder_thread;
+    boost::thread m_decoder_thread;
 };
 
 /// The notification stream, input format 44100 Hz stereo until a file says

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "audio/mp3stream.h"
+#include "base/clock.h"
 #include "audio/mp3streamf.h"
 #include "tests/audio/stream_probe.h"
 
@@ -85,7 +86,7 @@ void wait_until_played(mp3stream& stream) {
     const std::int64_t end = steady_us() + 30000000ll;
     while (steady_us() < end) {
         const std::uint64_t start = stream.silence_start_us();
-        if (start != 0 && stream_now_us() - start >= stream.buffer_time_ms() * 1000ull) return;
+        if (start != 0 && static_cast<std::uint64_t>(nowMicroseconds()) - start >= stream.buffer_time_ms() * 1000ull) return;
         sleep_ms(10);
     }
 }

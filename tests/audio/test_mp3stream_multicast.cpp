@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/mp3stream.h"
+#include "base/clock.h"
 #include "audio/stream_options.h"
 #include "tests/audio/stream_probe.h"
 #include "tests/support/temp_dir.h"
@@ -38,7 +39,7 @@ void wait_until_played(mp3stream& stream, int timeout_ms = 15000) {
     const std::int64_t end = steady_us() + timeout_ms * 1000ll;
     while (steady_us() < end) {
         const std::uint64_t start = stream.silence_start_us();
-        if (start != 0 && stream_now_us() - start >= stream.buffer_time_ms() * 1000ull) return;
+        if (start != 0 && static_cast<std::uint64_t>(nowMicroseconds()) - start >= stream.buffer_time_ms() * 1000ull) return;
         sleep_ms(10);
     }
     ADD_FAILURE() << "the stream never fell silent";

@@ -9,6 +9,7 @@
 
 #include "audio/mp3streamf.h"
 #include "base/log.h"
+#include "base/pref.h"
 #include "tests/audio/stream_probe.h"
 #include "tests/support/temp_dir.h"
 
@@ -27,6 +28,7 @@ const std::vector<double> k_tones = {400, 600, 800, 1000, 1200, 1400};
 
 std::unique_ptr<mp3streamf> make_stream(const std::string& group, std::uint16_t port,
                                         unsigned ttl = 1) {
+    if (g_pref == nullptr) pref_init(L"");  // settings in memory only
     auto stream = std::make_unique<mp3streamf>();
     stream->set_stream_endp((group + ":" + std::to_string(port)).c_str());
     EXPECT_TRUE(stream->set_stream_fmt(128));
@@ -239,13 +241,14 @@ TEST(NotificationStreamMulticast, CaptureAsPcmForDebugging) {
     GroupSniffer sniffer(group, port);
 
     auto stream = make_stream(group, port);
-    stream->set_debug_options(true, false);
+    pref::create(g_pref, "debug.enablePCM", pref::Type::TypeBoolean) = true;
     ASSERT_TRUE(stream->set_read_mode(mp3streamf::READ_MICROPHONE));
     ASSERT_TRUE(stream->set_write_mode(true, false));
     stream->set_microphone_name(wide("file://" + wav));
     stream->stream_create();
     sleep_ms(2000);
     stream->stream_close();
+    pref::create(g_pref, "debug.enablePCM", pref::Type::TypeBoolean) = false;
 
     write_capture(sniffer.snapshot(), dir.path() + "/capture.wav");
     const std::string probe = probe_audio(dir.path() + "/capture.wav", dir.path() + "/probe.txt");
