@@ -1,15 +1,19 @@
 // ctest-labels: net
+#include <sys/stat.h>
+
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
 #include "audio/mp3streamf.h"
 #include "base/log.h"
 #include "base/pref.h"
+#include "base/text.h"
 #include "tests/audio/stream_probe.h"
 #include "tests/support/temp_dir.h"
 
@@ -232,28 +236,42 @@ TEST(NotificationStreamMulticast, CaptureIsSentToTheGroupAndToTheFile) {
     EXPECT_GE(in_file[3], 8);
 }
 
-TEST(NotificationStreamMulticast, CaptureAsPcmForDebugging) {
+TEST(NotificationStreamMulticast, CaptureAsPcmForDebuggingWithLibvlcLog) {
     const std::string group = "224.0.224.36";
     const std::uint16_t port = 12206;
     testing_support::TempDir dir("mp3streamf");
     const std::string wav = dir.path() + "/voice.wav";
     write_wav(wav, stepped_tone({k_tones[2]}, 1500, 44100, 1), 44100, 1);
     GroupSniffer sniffer(group, port);
+    const std::string log_dir = dir.path() + "/log";
+    ::mkdir(log_dir.c_str(), 0755);
+    base::Log::create(base::fromUtf8(log_dir), base::Log::TRACE2, false);
 
     auto stream = make_stream(group, port);
     pref::create(g_pref, "debug.enablePCM", pref::Type::TypeBoolean) = true;
+    pref::create(g_pref, "debug.log.vlclib", pref::Type::TypeBoolean) = true;
     ASSERT_TRUE(stream->set_read_mode(mp3streamf::READ_MICROPHONE));
     ASSERT_TRUE(stream->set_write_mode(true, false));
     stream->set_microphone_name(wide("file://" + wav));
     stream->stream_create();
     sleep_ms(2000);
     stream->stream_close();
+    stream.reset();
     pref::create(g_pref, "debug.enablePCM", pref::Type::TypeBoolean) = false;
+    pref::create(g_pref, "debug.log.vlclib", pref::Type::TypeBoolean) = false;
+    base::Log::destroy();
 
     write_capture(sniffer.snapshot(), dir.path() + "/capture.wav");
     const std::string probe = probe_audio(dir.path() + "/capture.wav", dir.path() + "/probe.txt");
     EXPECT_NE(probe.find("codec_name=pcm_s16le"), std::string::npos) << probe;
     EXPECT_NE(probe.find("channels=1"), std::string::npos) << probe;
+
+    // libvlc's own messages went into our log.
+    std::string logged;
+    for (const auto& entry : boost::filesystem::directory_iterator(log_dir))
+        logged += testing_support::readFile(entry.path().string());
+    EXPECT_NE(logged.find("mp3streamf sout"), std::string::npos);
+    EXPECT_NE(logged.find("VLC media player"), std::string::npos);
 }
 
 TEST(NotificationStreamMulticast, LocalMonitorPlaysTheCaptureWithoutSending) {
