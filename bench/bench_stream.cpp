@@ -24,7 +24,7 @@
 #include "audio/mp3stream.h"
 #include "base/clock.h"
 #include "audio/mp3streamf.h"
-#include "tests/audio/stream_probe.h"
+#include "tools/stream_probe.h"
 
 using namespace stream_probe;
 

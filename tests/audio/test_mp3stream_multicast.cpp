@@ -7,7 +7,7 @@
 #include "audio/mp3stream.h"
 #include "base/clock.h"
 #include "audio/stream_options.h"
-#include "tests/audio/stream_probe.h"
+#include "tools/stream_probe.h"
 #include "tests/support/temp_dir.h"
 
 // The common stream on the wire: what libvlc sends is checked by an in-process

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/mp3streamf.h"
-#include "tests/audio/stream_probe.h"
+#include "tools/stream_probe.h"
 #include "tests/support/temp_dir.h"
 
 // The notification stream's decoder thread without libvlc: MP3 files made by

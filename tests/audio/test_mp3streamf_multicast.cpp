@@ -14,7 +14,7 @@
 #include "base/log.h"
 #include "base/pref.h"
 #include "base/text.h"
-#include "tests/audio/stream_probe.h"
+#include "tools/stream_probe.h"
 #include "tests/support/temp_dir.h"
 
 // The notification stream on the wire. Message files made by LAME's encoder
