@@ -145,30 +145,32 @@ void mp3stream::set_address_interface(const char* text, std::size_t length) {
 void mp3stream::libvlc_create() {
     STREAM_TRACE_ENTRY();
     std::lock_guard<std::recursive_mutex> state(m_state_lock);
-    if (m_libvlc_inst != nullptr) dbg_abort("m_libvlc_inst != NULL", "mp3stream::libvlc_create");
-    if (m_libvlc_media_player != nullptr)
-        dbg_abort("m_libvlc_media_player != NULL", "mp3stream::libvlc_create");
-
     const std::string interface_name = interface_name_for_address(m_miface);
     if (m_miface[0] != '\0' && interface_name.empty())
         LOG_WARN(L"no network interface holds the address %1%; the stream leaves by the default route",
                  m_miface);
-    m_libvlc_inst = vlc_new_instance(common_instance_args(m_buf_time_ms, m_ttl, interface_name));
-    if (m_libvlc_inst == nullptr)
-        dbg_abort("m_libvlc_inst = libvlc_new() == NULL", "mp3stream::libvlc_create");
+    create_player(common_instance_args(m_buf_time_ms, m_ttl, interface_name),
+                  "mp3stream::libvlc_create");
+}
+
+void mp3stream::require_no_player(const char* place) const {
+    if (m_libvlc_inst != nullptr) dbg_abort("m_libvlc_inst != NULL", place);
+    if (m_libvlc_media_player != nullptr) dbg_abort("m_libvlc_media_player != NULL", place);
+}
+
+void mp3stream::create_player(const std::vector<std::string>& args, const char* place) {
+    require_no_player(place);
+    m_libvlc_inst = vlc_new_instance(args);
+    if (m_libvlc_inst == nullptr) dbg_abort("m_libvlc_inst = libvlc_new() == NULL", place);
     m_libvlc_media_player = libvlc_media_player_new(m_libvlc_inst);
     if (m_libvlc_media_player == nullptr) {
         libvlc_release(m_libvlc_inst);
         m_libvlc_inst = nullptr;
-        dbg_abort("m_libvlc_media_player = libvlc_media_player_new() == NULL",
-                  "mp3stream::libvlc_create");
+        dbg_abort("m_libvlc_media_player = libvlc_media_player_new() == NULL", place);
     }
 }
 
-void mp3stream::libvlc_imem_create() {
-    STREAM_TRACE_ENTRY();
-    constexpr const char* place = "mp3stream::libvlc_imem_create";
-    std::lock_guard<std::recursive_mutex> state(m_state_lock);
+void mp3stream::require_media_slot(const char* place) {
     if (m_libvlc_media_player == nullptr) dbg_abort("m_libvlc_media_player == NULL", place);
     if (libvlc_media_t* current = libvlc_media_player_get_media(m_libvlc_media_player)) {
         libvlc_media_release(current);  // get_media hands out a reference
@@ -179,6 +181,17 @@ void mp3stream::libvlc_imem_create() {
     if (m_pcm_numchannels != 1 && m_pcm_numchannels != 2)
         dbg_abort("m_pcm_numchannels != 1 && m_pcm_numchannels != 2", place);
     if (m_pcm_bitspersamp == 0) dbg_abort("m_pcm_bitspersamp == 0", place);
+}
+
+void mp3stream::set_player_media(libvlc_media_t* media) {
+    libvlc_media_player_set_media(m_libvlc_media_player, media);
+    libvlc_media_release(media);  // the player keeps its own reference
+}
+
+void mp3stream::libvlc_imem_create() {
+    STREAM_TRACE_ENTRY();
+    std::lock_guard<std::recursive_mutex> state(m_state_lock);
+    require_media_slot("mp3stream::libvlc_imem_create");
 
     const std::string chain =
         mpga_ts_udp_chain(m_out_bitrate, m_out_numchannels, m_out_samplerate, m_stream_endp);
@@ -188,13 +201,13 @@ void mp3stream::libvlc_imem_create() {
         reinterpret_cast<std::uintptr_t>(this), m_pcm_samplerate, m_pcm_numchannels, chain);
     libvlc_media_t* media = vlc_new_media(m_libvlc_inst, "imem://", options);
     if (media == nullptr)
-        dbg_abort("libvlc_media = libvlc_media_new_location(\"imem://\") == NULL", place);
+        dbg_abort("libvlc_media = libvlc_media_new_location(\"imem://\") == NULL",
+                  "mp3stream::libvlc_imem_create");
     {
         std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
         sample_clock_set_rate(m_clock, m_pcm_samplerate);
     }
-    libvlc_media_player_set_media(m_libvlc_media_player, media);
-    libvlc_media_release(media);  // the player keeps its own reference
+    set_player_media(media);
 }
 
 bool mp3stream::stream_start() {

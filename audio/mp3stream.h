@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include <boost/circular_buffer.hpp>
 
@@ -10,6 +12,7 @@
 
 struct libvlc_instance_t;
 struct libvlc_media_player_t;
+struct libvlc_media_t;
 
 /// One queued chunk of PCM: a single heap block holding its own payload.
 struct pcm_buf {
@@ -86,6 +89,12 @@ public:
 
 protected:
     void require_not_created(const char* function) const;
+    // Under the state lock; each broken precondition ends the program with
+    // the caller's name.
+    void require_no_player(const char* place) const;
+    void create_player(const std::vector<std::string>& args, const char* place);
+    void require_media_slot(const char* place);
+    void set_player_media(libvlc_media_t* media);
     const char* endpoint() const { return m_stream_endp; }
 
     const std::uint32_t m_buf_time_ms;

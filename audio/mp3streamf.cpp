@@ -214,8 +214,7 @@ void mp3streamf::libvlc_create() {
     STREAM_TRACE_ENTRY();
     constexpr const char* place = "mp3streamf::libvlc_create";
     std::lock_guard<std::recursive_mutex> state(m_state_lock);
-    if (m_libvlc_inst != nullptr) dbg_abort("m_libvlc_inst != NULL", place);
-    if (m_libvlc_media_player != nullptr) dbg_abort("m_libvlc_media_player != NULL", place);
+    require_no_player(place);
 
     const bool enable_pcm = pref::getBool("debug.enablePCM", false);
     const bool log_vlclib = pref::getBool("debug.log.vlclib", false);
@@ -226,43 +225,26 @@ void mp3streamf::libvlc_create() {
     if (chain.empty() && !m_local_monitor) dbg_abort("libvlc sout is not set", place);
     m_capture_chain = m_local_monitor ? std::string() : chain;
 
-    const std::string interface_name = interface_name_for_address(m_miface);
-    m_libvlc_inst = vlc_new_instance(
-        capture_instance_args(log_vlclib, m_local_monitor, m_monitor_args, m_ttl, interface_name));
-    if (m_libvlc_inst == nullptr) dbg_abort("m_libvlc_inst = libvlc_new() == NULL", place);
+    create_player(capture_instance_args(log_vlclib, m_local_monitor, m_monitor_args, m_ttl,
+                                        interface_name_for_address(m_miface)),
+                  place);
     if (log_vlclib) vlc_forward_log(m_libvlc_inst);
-    m_libvlc_media_player = libvlc_media_player_new(m_libvlc_inst);
-    if (m_libvlc_media_player == nullptr) {
-        libvlc_release(m_libvlc_inst);
-        m_libvlc_inst = nullptr;
-        dbg_abort("m_libvlc_media_player = libvlc_media_player_new() == NULL", place);
-    }
 }
 
 void mp3streamf::libvlc_dshow_create() {
     STREAM_TRACE_ENTRY();
-    constexpr const char* place = "mp3streamf::libvlc_dshow_create";
     std::lock_guard<std::recursive_mutex> state(m_state_lock);
-    if (m_libvlc_media_player == nullptr) dbg_abort("m_libvlc_media_player == NULL", place);
-    if (libvlc_media_t* current = libvlc_media_player_get_media(m_libvlc_media_player)) {
-        libvlc_media_release(current);
-        vlc_clear_media(m_libvlc_media_player);
-        dbg_abort("libvlc_media_player_get_media(m_libvlc_media_player) != NULL", place);
-    }
-    if (m_pcm_samplerate == 0) dbg_abort("m_pcm_samplerate == 0", place);
-    if (m_pcm_numchannels != 1 && m_pcm_numchannels != 2)
-        dbg_abort("m_pcm_numchannels != 1 && m_pcm_numchannels != 2", place);
-    if (m_pcm_bitspersamp == 0) dbg_abort("m_pcm_bitspersamp == 0", place);
+    require_media_slot("mp3streamf::libvlc_dshow_create");
 
     const std::string name = base::toUtf8(m_microphone_name);
     const std::string location = capture_location(name);
     libvlc_media_t* media = vlc_new_media(m_libvlc_inst, location.c_str(),
                                           capture_media_options(m_pcm_samplerate, m_capture_chain));
     if (media == nullptr)
-        dbg_abort("libvlc_media = libvlc_media_new_location(\"dshow://\") == NULL", place);
+        dbg_abort("libvlc_media = libvlc_media_new_location(\"dshow://\") == NULL",
+                  "mp3streamf::libvlc_dshow_create");
     dbg_puts(INFO, "selected microphone \"%s\"", name.c_str());
-    libvlc_media_player_set_media(m_libvlc_media_player, media);
-    libvlc_media_release(media);
+    set_player_media(media);
 }
 
 void mp3streamf::decoder_thread() {

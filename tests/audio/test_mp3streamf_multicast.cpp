@@ -89,6 +89,21 @@ Played play_message(mp3streamf& stream, const std::string& path, std::uint32_t s
     return played;
 }
 
+/// A message file made from the PCM, played after the leading silence, as
+/// ffmpeg heard it on the group.
+std::vector<std::int16_t> heard_message(const std::string& group, std::uint16_t port,
+                                        const std::vector<std::int16_t>& pcm, unsigned rate,
+                                        unsigned channels, std::uint32_t silence_ms) {
+    testing_support::TempDir dir("mp3streamf");
+    const std::string path = dir.path() + "/message.mp3";
+    EXPECT_TRUE(write_mp3(path, pcm, rate, channels));
+    LiveReceiver receiver(group, port, dir.path() + "/heard.raw");
+    EXPECT_TRUE(receiver.joined());
+    auto stream = make_stream(group, port);
+    play_message(*stream, path, silence_ms);
+    return receiver.samples();
+}
+
 void expect_whole(const std::vector<std::int16_t>& heard, int min_windows) {
     const auto track = tone_track(heard, k_tones);
     const auto counts = tone_counts(track, k_tones.size());
@@ -137,33 +152,16 @@ TEST(NotificationStreamMulticast, MonoMessageArrivesWholeWithItsTail) {
 }
 
 TEST(NotificationStreamMulticast, StereoMessageAt22kArrivesWhole) {
-    const std::string group = "224.0.224.32";
-    const std::uint16_t port = 12202;
-    testing_support::TempDir dir("mp3streamf");
-    const std::string path = dir.path() + "/message.mp3";
-    ASSERT_TRUE(write_mp3(path, stepped_tone(k_tones, 500, 22050, 2), 22050, 2, 64));
-    LiveReceiver receiver(group, port, dir.path() + "/heard.raw");
-    ASSERT_TRUE(receiver.joined());
-
-    auto stream = make_stream(group, port);
-    play_message(*stream, path, 50);
-    expect_whole(receiver.samples(), 8);
+    const auto heard = heard_message("224.0.224.32", 12202, stepped_tone(k_tones, 500, 22050, 2),
+                                     22050, 2, 50);
+    expect_whole(heard, 8);
 }
 
 TEST(NotificationStreamMulticast, LeadingSilenceDelaysTheMessage) {
-    const std::string group = "224.0.224.33";
-    const std::uint16_t port = 12203;
-    testing_support::TempDir dir("mp3streamf");
-    const std::string path = dir.path() + "/gong.mp3";
     // 44.1 kHz stereo is the stream's starting format, so no rebuild
     // restarts the stream between the silence and the message.
-    ASSERT_TRUE(write_mp3(path, stepped_tone({k_tones[2], k_tones[3]}, 400, 44100, 2), 44100, 2));
-    LiveReceiver receiver(group, port, dir.path() + "/heard.raw");
-    ASSERT_TRUE(receiver.joined());
-
-    auto stream = make_stream(group, port);
-    play_message(*stream, path, 2000);
-    const auto heard = receiver.samples();
+    const auto heard = heard_message(
+        "224.0.224.33", 12203, stepped_tone({k_tones[2], k_tones[3]}, 400, 44100, 2), 44100, 2, 2000);
     const int first = first_tone_window(tone_track(heard, k_tones));
     ASSERT_GE(first, 0) << "no tone heard";
     EXPECT_GE(first * 50, 1800) << "message came too early";
