@@ -95,7 +95,6 @@ protected:
     void create_player(const std::vector<std::string>& args, const char* place);
     void require_media_slot(const char* place);
     void set_player_media(libvlc_media_t* media);
-    const char* endpoint() const { return m_stream_endp; }
 
     const std::uint32_t m_buf_time_ms;
     std::uint32_t m_pcm_samplerate = 0;

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include <boost/filesystem.hpp>
+
 #include "audio/mp3stream.h"
 #include "base/clock.h"
 #include "audio/mp3streamf.h"
@@ -37,10 +39,14 @@ std::int64_t process_cpu_us() {
            usage.ru_stime.tv_sec * 1000000ll + usage.ru_stime.tv_usec;
 }
 
+// The comparison lines, printed together at the end.
+std::vector<std::string> g_bench_lines;
+
 void bench_line(const char* name, double ours, const char* peer, double theirs, const char* unit) {
-    std::printf("BENCH %s ours=%.2f%s %s=%.2f%s ratio=%.2f\n", name, ours, unit, peer, theirs, unit,
-                theirs != 0 ? ours / theirs : 0.0);
-    std::fflush(stdout);
+    char line[256];
+    std::snprintf(line, sizeof line, "BENCH %s ours=%.2f%s %s=%.2f%s ratio=%.2f", name, ours, unit,
+                  peer, theirs, unit, theirs != 0 ? ours / theirs : 0.0);
+    g_bench_lines.push_back(line);
 }
 
 std::string endpoint(const std::string& group, std::uint16_t port) {
@@ -271,6 +277,8 @@ int main(int argc, char** argv) {
                    theirs.last_tone_windows, "");
     }
 
-    std::system(("rm -rf '" + dir + "'").c_str());
+    boost::system::error_code ignored;
+    boost::filesystem::remove_all(dir, ignored);
+    for (const auto& line : g_bench_lines) std::printf("%s\n", line.c_str());
     return 0;
 }
