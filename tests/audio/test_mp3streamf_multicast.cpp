@@ -1,0 +1,312 @@
+// ctest-labels: net
+#include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <boost/filesystem.hpp>
+#include <gtest/gtest.h>
+
+#include "audio/mp3streamf.h"
+#include "base/log.h"
+#include "base/pref.h"
+#include "base/text.h"
+#include "tools/stream_probe.h"
+#include "tests/support/temp_dir.h"
+
+// The notification stream on the wire. Message files made by LAME's encoder
+// are played the way the alarm channel plays them (create, play_file, wait
+// for the done event, stop, close); ffmpeg reads the multicast group and a
+// Goertzel filter names the tone of every 50 ms window, so a cut start or
+// tail shows as a short first or last tone. Each test has its own group and
+// port, so the tests run in parallel.
+
+using namespace stream_probe;
+
+namespace {
+
+const std::vector<double> k_tones = {400, 600, 800, 1000, 1200, 1400};
+
+std::unique_ptr<mp3streamf> make_stream(const std::string& group, std::uint16_t port,
+                                        unsigned ttl = 1) {
+    if (g_pref == nullptr) pref_init(L"");  // settings in memory only
+    auto stream = std::make_unique<mp3streamf>();
+    stream->set_stream_endp((group + ":" + std::to_string(port)).c_str());
+    EXPECT_TRUE(stream->set_stream_fmt(128));
+    EXPECT_TRUE(stream->set_stream_ttl(ttl));
+    stream->set_address_interface("127.0.0.1", 9);
+    return stream;
+}
+
+std::wstring wide(const std::string& path) { return std::wstring(path.begin(), path.end()); }
+
+/// 16-bit PCM WAV file: a stand-in for a capture device that libvlc opens
+/// itself ("file://..." as the microphone's location).
+void write_wav(const std::string& path, const std::vector<std::int16_t>& pcm, unsigned rate,
+               unsigned channels) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    const auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    const auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    const std::uint32_t bytes = static_cast<std::uint32_t>(pcm.size() * 2);
+    out.write("RIFF", 4);
+    u32(36 + bytes);
+    out.write("WAVEfmt ", 8);
+    u32(16);
+    u16(1);
+    u16(static_cast<std::uint16_t>(channels));
+    u32(rate);
+    u32(rate * channels * 2);
+    u16(static_cast<std::uint16_t>(channels * 2));
+    u16(16);
+    out.write("data", 4);
+    u32(bytes);
+    out.write(reinterpret_cast<const char*>(pcm.data()), bytes);
+}
+
+struct Played {
+    std::int64_t play_us = 0;  // play_file called
+    std::int64_t done_us = 0;  // done event seen
+};
+
+/// One message the way the alarm channel plays it.
+Played play_message(mp3streamf& stream, const std::string& path, std::uint32_t silence_ms) {
+    Played played;
+    sync_event done(true);
+    EXPECT_TRUE(stream.set_read_mode(mp3streamf::READ_FILE));
+    EXPECT_TRUE(stream.set_write_mode(true, false));
+    stream.stream_create();
+    EXPECT_TRUE(stream.is_stream());
+    played.play_us = steady_us();
+    EXPECT_TRUE(stream.play_file(silence_ms, wide(path), &done));
+    EXPECT_EQ(done.wait(30000), sync_event::signalled);
+    played.done_us = steady_us();
+    stream.stop();
+    stream.stream_close();
+    EXPECT_FALSE(stream.is_stream());
+    return played;
+}
+
+/// A message file made from the PCM, played after the leading silence, as
+/// ffmpeg heard it on the group.
+std::vector<std::int16_t> heard_message(const std::string& group, std::uint16_t port,
+                                        const std::vector<std::int16_t>& pcm, unsigned rate,
+                                        unsigned channels, std::uint32_t silence_ms) {
+    testing_support::TempDir dir("mp3streamf");
+    const std::string path = dir.path() + "/message.mp3";
+    EXPECT_TRUE(write_mp3(path, pcm, rate, channels));
+    LiveReceiver receiver(group, port, dir.path() + "/heard.raw");
+    EXPECT_TRUE(receiver.joined());
+    auto stream = make_stream(group, port);
+    play_message(*stream, path, silence_ms);
+    return receiver.samples();
+}
+
+void expect_whole(const std::vector<std::int16_t>& heard, int min_windows) {
+    const auto track = tone_track(heard, k_tones);
+    const auto counts = tone_counts(track, k_tones.size());
+    for (std::size_t i = 0; i < k_tones.size(); ++i)
+        EXPECT_GE(counts[i], min_windows) << k_tones[i] << " Hz: " << ::testing::PrintToString(counts);
+    EXPECT_TRUE(tones_in_order(track)) << ::testing::PrintToString(track);
+    // Silence after the last tone: the stream stopped with time to spare.
+    int last = -1;
+    for (std::size_t i = 0; i < track.size(); ++i)
+        if (track[i] >= 0) last = static_cast<int>(i);
+    const int trailing_ms = (static_cast<int>(track.size()) - 1 - last) * 50;
+    EXPECT_GE(trailing_ms, 150) << "the tail was cut or nearly so";
+}
+
+}  // namespace
+
+TEST(NotificationStreamMulticast, MonoMessageArrivesWholeWithItsTail) {
+    const std::string group = "224.0.224.31";
+    const std::uint16_t port = 12201;
+    testing_support::TempDir dir("mp3streamf");
+    const std::string path = dir.path() + "/message.mp3";
+    ASSERT_TRUE(write_mp3(path, stepped_tone(k_tones, 500, 44100, 1), 44100, 1));
+    GroupSniffer sniffer(group, port);
+    LiveReceiver receiver(group, port, dir.path() + "/heard.raw");
+    ASSERT_TRUE(receiver.joined());
+
+    auto stream = make_stream(group, port, 2);
+    const Played played = play_message(*stream, path, 50);
+
+    // Done only after the file (3 s) and the play-out silence; libvlc reads
+    // a little ahead of real time when it starts.
+    EXPECT_GE(played.done_us - played.play_us,
+              2700000 + (stream->buffer_time_ms() + mp3streamf::playout_margin_ms) * 1000ll);
+    const auto seen = sniffer.snapshot();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_LE(seen.back().at_us, played.done_us) << "the stream still ran after done";
+    for (const Datagram& d : seen) {
+        ASSERT_EQ(d.bytes.size(), 1316u);
+        EXPECT_EQ(d.ttl, 2);
+    }
+    write_capture(seen, dir.path() + "/capture.ts");
+    EXPECT_EQ(probe_audio(dir.path() + "/capture.ts", dir.path() + "/probe.txt"),
+              "codec_name=mp2\nsample_rate=44100\nchannels=1\nbit_rate=128000\n");
+    // Ten windows per tone; the last one must not lose its end.
+    expect_whole(receiver.samples(), 8);
+}
+
+TEST(NotificationStreamMulticast, StereoMessageAt22kArrivesWhole) {
+    const auto heard = heard_message("224.0.224.32", 12202, stepped_tone(k_tones, 500, 22050, 2),
+                                     22050, 2, 50);
+    expect_whole(heard, 8);
+}
+
+TEST(NotificationStreamMulticast, LeadingSilenceDelaysTheMessage) {
+    // 44.1 kHz stereo is the stream's starting format, so no rebuild
+    // restarts the stream between the silence and the message.
+    const auto heard = heard_message(
+        "224.0.224.33", 12203, stepped_tone({k_tones[2], k_tones[3]}, 400, 44100, 2), 44100, 2, 2000);
+    const int first = first_tone_window(tone_track(heard, k_tones));
+    ASSERT_GE(first, 0) << "no tone heard";
+    EXPECT_GE(first * 50, 1800) << "message came too early";
+    EXPECT_LE(first * 50, 2600) << "message came too late";
+}
+
+TEST(NotificationStreamMulticast, StopMidMessageEndsItEarly) {
+    const std::string group = "224.0.224.34";
+    const std::uint16_t port = 12204;
+    testing_support::TempDir dir("mp3streamf");
+    const std::string path = dir.path() + "/long.mp3";
+    ASSERT_TRUE(write_mp3(path, stepped_tone(k_tones, 1000, 44100, 1), 44100, 1));
+    LiveReceiver receiver(group, port, dir.path() + "/heard.raw");
+    ASSERT_TRUE(receiver.joined());
+
+    auto stream = make_stream(group, port);
+    sync_event done(true);
+    ASSERT_TRUE(stream->set_read_mode(mp3streamf::READ_FILE));
+    ASSERT_TRUE(stream->set_write_mode(true, false));
+    stream->stream_create();
+    ASSERT_TRUE(stream->play_file(0, wide(path), &done));
+    sleep_ms(2000);
+    const std::int64_t before = steady_us();
+    stream->stop();
+    // The queued blocks and the play-out silence still go out.
+    EXPECT_LT(steady_us() - before, 4000000);
+    EXPECT_TRUE(done.is_set());
+    stream->stream_close();
+
+    const auto counts = tone_counts(tone_track(receiver.samples(), k_tones), k_tones.size());
+    EXPECT_GT(counts[0], 0);
+    EXPECT_EQ(counts[4] + counts[5], 0) << ::testing::PrintToString(counts);
+}
+
+TEST(NotificationStreamMulticast, CaptureIsSentToTheGroupAndToTheFile) {
+    const std::string group = "224.0.224.35";
+    const std::uint16_t port = 12205;
+    testing_support::TempDir dir("mp3streamf");
+    const std::string wav = dir.path() + "/voice.wav";
+    write_wav(wav, stepped_tone({k_tones[1], k_tones[3]}, 600, 44100, 1), 44100, 1);
+    const std::string record = dir.path() + "/record.mp3";
+    GroupSniffer sniffer(group, port);
+    LiveReceiver receiver(group, port, dir.path() + "/heard.raw");
+    ASSERT_TRUE(receiver.joined());
+
+    auto stream = make_stream(group, port, 4);
+    ASSERT_TRUE(stream->set_read_mode(mp3streamf::READ_MICROPHONE));
+    ASSERT_TRUE(stream->set_write_mode(true, true));
+    stream->set_microphone_name(wide("file://" + wav));
+    stream->set_write_file(wide(record));
+    stream->stream_create();
+    EXPECT_TRUE(stream->is_stream());
+    EXPECT_FALSE(stream->set_read_mode(mp3streamf::READ_FILE));  // not while the objects exist
+    sleep_ms(2500);
+    stream->stream_close();
+
+    const auto seen = sniffer.snapshot();
+    ASSERT_FALSE(seen.empty());
+    for (const Datagram& d : seen) {
+        ASSERT_EQ(d.bytes.size(), 188u);  // MTU 356: one TS packet each
+        EXPECT_EQ(d.ttl, 4);
+    }
+    const auto counts = tone_counts(tone_track(receiver.samples(), k_tones), k_tones.size());
+    EXPECT_GE(counts[1], 8);
+    EXPECT_GE(counts[3], 8);
+
+    const auto recorded = decode_file(record, dir.path() + "/record.raw");
+    const auto in_file = tone_counts(tone_track(recorded, k_tones), k_tones.size());
+    EXPECT_GE(in_file[1], 8);
+    EXPECT_GE(in_file[3], 8);
+}
+
+TEST(NotificationStreamMulticast, CaptureAsPcmForDebuggingWithLibvlcLog) {
+    const std::string group = "224.0.224.36";
+    const std::uint16_t port = 12206;
+    testing_support::TempDir dir("mp3streamf");
+    const std::string wav = dir.path() + "/voice.wav";
+    write_wav(wav, stepped_tone({k_tones[2]}, 1500, 44100, 1), 44100, 1);
+    GroupSniffer sniffer(group, port);
+    const std::string log_dir = dir.path() + "/log";
+    ::mkdir(log_dir.c_str(), 0755);
+    base::Log::create(base::fromUtf8(log_dir), base::Log::TRACE2, false);
+
+    auto stream = make_stream(group, port);
+    pref::create(g_pref, "debug.enablePCM", pref::Type::TypeBoolean) = true;
+    pref::create(g_pref, "debug.log.vlclib", pref::Type::TypeBoolean) = true;
+    ASSERT_TRUE(stream->set_read_mode(mp3streamf::READ_MICROPHONE));
+    ASSERT_TRUE(stream->set_write_mode(true, false));
+    stream->set_microphone_name(wide("file://" + wav));
+    stream->stream_create();
+    sleep_ms(2000);
+    stream->stream_close();
+    stream.reset();
+    pref::create(g_pref, "debug.enablePCM", pref::Type::TypeBoolean) = false;
+    pref::create(g_pref, "debug.log.vlclib", pref::Type::TypeBoolean) = false;
+    base::Log::destroy();
+
+    write_capture(sniffer.snapshot(), dir.path() + "/capture.wav");
+    const std::string probe = probe_audio(dir.path() + "/capture.wav", dir.path() + "/probe.txt");
+    EXPECT_NE(probe.find("codec_name=pcm_s16le"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("channels=1"), std::string::npos) << probe;
+
+    // libvlc's own messages went into our log.
+    std::string logged;
+    for (const auto& entry : boost::filesystem::directory_iterator(log_dir))
+        logged += testing_support::readFile(entry.path().string());
+    EXPECT_NE(logged.find("mp3streamf sout"), std::string::npos);
+    EXPECT_NE(logged.find("VLC media player"), std::string::npos);
+}
+
+TEST(NotificationStreamMulticast, LocalMonitorPlaysTheCaptureWithoutSending) {
+    const std::string group = "224.0.224.37";
+    const std::uint16_t port = 12207;
+    testing_support::TempDir dir("mp3streamf");
+    const std::string wav = dir.path() + "/voice.wav";
+    write_wav(wav, stepped_tone({k_tones[4]}, 1500, 44100, 1), 44100, 1);
+    const std::string monitor = dir.path() + "/monitor.wav";
+    GroupSniffer sniffer(group, port);
+
+    auto stream = make_stream(group, port);
+    stream->set_local_monitor(true);
+    stream->set_local_monitor_output(
+        {"--aout=afile", "--audiofile-file=" + monitor, "--audiofile-wav"});
+    ASSERT_TRUE(stream->set_read_mode(mp3streamf::READ_MICROPHONE));
+    ASSERT_TRUE(stream->set_write_mode(false, false));
+    stream->set_microphone_name(wide("file://" + wav));
+    stream->stream_create();
+    sleep_ms(2000);
+    stream->stream_close();
+
+    EXPECT_EQ(sniffer.count(), 0u);
+    const auto heard = decode_file(monitor, dir.path() + "/monitor.raw");
+    EXPECT_GE(tone_counts(tone_track(heard, k_tones), k_tones.size())[4], 20);
+}
+
+TEST(NotificationStreamMulticastDeathTest, CaptureWithNowhereToGoEndsTheProgram) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            base::Log::create(L"", base::Log::TRACE, true);  // shows the condition
+            auto stream = make_stream("224.0.224.38", 12208);
+            stream->set_read_mode(mp3streamf::READ_MICROPHONE);
+            stream->set_write_mode(false, false);
+            stream->set_microphone_name(L"default");
+            stream->stream_create();
+        },
+        ::testing::ExitedWithCode(1), "libvlc sout is not set");
+}
