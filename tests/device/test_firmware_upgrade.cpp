@@ -130,11 +130,9 @@ std::string payloadOf(std::size_t size, unsigned seed) {
 
 class FirmwareUpgradeTest : public LogFixture {
 protected:
-    static void SetUpTestSuite() { base::ThreadDispatcher::create(); }
-    static void TearDownTestSuite() { base::ThreadDispatcher::destroy(); }
-
     void SetUp() override {
         startLog(base::Log::DEBUG);
+        base::ThreadDispatcher::create();  // per test: it logs, and the log is per test
         m_transport = boost::make_shared<device::TransferProtocol>(0, "");
         m_transport->run();
         auto model = std::make_unique<device::sim::OrvelModel>(device::sim::Simulator::hardwareAddress(3),
@@ -155,6 +153,7 @@ protected:
         m_device.reset();
         m_transport->stop();
         m_simulator.stop();
+        base::ThreadDispatcher::destroy();
         LogFixture::TearDown();
     }
     void setLoss(double loss) {
