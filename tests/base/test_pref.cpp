@@ -9,6 +9,7 @@
 #include <libconfig.h++>
 #include <thread>
 
+#include "base/files.h"
 #include "base/pref.h"
 #include "base/text.h"
 #include "tests/support/counting_log_fixture.h"
@@ -29,11 +30,7 @@ protected:
 
     std::wstring file() const { return m_dir.widePath() + L"/sonvar.cfg"; }
     std::string fileBytes() const { return testing_support::readFile(m_dir.path() + "/sonvar.cfg"); }
-    void writeConfig(const std::string& text) const {
-        std::FILE* f = std::fopen((m_dir.path() + "/sonvar.cfg").c_str(), "wb");
-        std::fputs(text.c_str(), f);
-        std::fclose(f);
-    }
+    void writeConfig(const std::string& text) const { base::writeFile(file(), text); }
     bool sawLine(const std::string& part) { return loggedCount(part) > 0; }
 };
 

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "base/files.h"
 #include "base/storage.h"
 #include "base/text.h"
 #include "tests/support/counting_log_fixture.h"
@@ -115,9 +116,7 @@ TEST_F(Storage, TreesThatMakeNoDocumentAreRefusedAndTheOldFileStays) {
 
 TEST_F(Storage, MalformedFileIsSetAsideNotSavedOver) {
     const std::wstring file = path("device_collection.xml");
-    FILE* f = std::fopen(base::toUtf8(file).c_str(), "wb");
-    std::fputs("<?xml version=\"1.0\"?>\n<devices><device>broken", f);
-    std::fclose(f);
+    base::writeFile(file, "<?xml version=\"1.0\"?>\n<devices><device>broken");
 
     wptree tree;
     tree.put(L"kept", L"as it was");
@@ -129,9 +128,7 @@ TEST_F(Storage, MalformedFileIsSetAsideNotSavedOver) {
     EXPECT_TRUE(sawLine("WARN\t[load]"));
 
     // Bytes that are not UTF-8 are just as malformed.
-    f = std::fopen(base::toUtf8(file).c_str(), "wb");
-    std::fputs("<a>\xC0\xC1\xFF</a>", f);
-    std::fclose(f);
+    base::writeFile(file, "<a>\xC0\xC1\xFF</a>");
     EXPECT_FALSE(storage::load(file, tree));
     EXPECT_TRUE(fs::exists(base::toUtf8(file) + ".bad"));
 
@@ -152,7 +149,7 @@ TEST_F(Storage, MissingEmptyAndUnwritable) {
     EXPECT_FALSE(storage::load(m_dir.widePath(), tree)) << "a folder is no file";
     EXPECT_TRUE(sawLine("ERROR\t[load]"));
 
-    std::fclose(std::fopen((m_dir.path() + "/empty.xml").c_str(), "wb"));
+    base::writeFile(path("empty.xml"), "");
     EXPECT_TRUE(storage::load(path("empty.xml"), tree));
     EXPECT_TRUE(tree.empty());
 
