@@ -98,17 +98,11 @@ TEST_F(ExceptionFamily, EveryBranchCarriesItsTextsAndIsCaughtByItsBases) {
 
 TEST_F(ExceptionFamily, CopiesKeepTheTextsAndTheRawReply) {
     const std::string reply("OK\x01\xFF\n", 5);
-    std::exception_ptr held;
-    try {
-        throw exception::UnexpectedResponseOfDevice(reply);
-    } catch (...) {
-        held = std::current_exception();
-    }
     exception::UnexpectedResponseOfDevice copy("");
     try {
-        std::rethrow_exception(held);
+        throw exception::UnexpectedResponseOfDevice(reply);
     } catch (const exception::UnexpectedResponseOfDevice& e) {
-        copy = e;
+        copy = e;  // assigned from the thrown object, which is gone afterwards
     }
     EXPECT_EQ(copy.getResponse(), reply);
     EXPECT_EQ(copy.getDetails(), base::toWide(reply));
