@@ -10,11 +10,11 @@
 using namespace scheduler;
 using scheduler::task::Daily;
 using scheduler::task::Once;
+using testing_support::kTickDelay;
 using testing_support::utc;
 
 namespace {
 
-constexpr TimePoint kTickDelay = 500'000;  // 50 ms
 constexpr TimePoint kHour = 60 * kTicksPerMinute;
 
 /// Counts what the scheduler thread asks of a task; optionally fails its runs.

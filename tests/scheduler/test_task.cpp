@@ -13,13 +13,8 @@
 using namespace scheduler;
 using scheduler::task::Daily;
 using scheduler::task::Once;
+using testing_support::kTickDelay;
 using testing_support::utc;
-
-namespace {
-
-constexpr TimePoint kTickDelay = 500'000;  // the scheduler's 50 ms past the minute
-
-}  // namespace
 
 class TaskRuns : public testing_support::SchedulerTest {
 protected:
