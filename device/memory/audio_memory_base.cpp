@@ -130,7 +130,11 @@ void AudioMemoryBase::setScenariosChangedCallbacks(boost::function<void()> befor
     m_after = std::move(after);
 }
 
-bool AudioMemoryBase::isPlaying() { return parseMemoryState(exchange("mem state")).kind != MemoryState::Idle; }
+// One attempt only: the channels' jobs ask this of many devices in turn and
+// must not wait three time-outs for each silent one.
+bool AudioMemoryBase::isPlaying() {
+    return parseMemoryState(m_wire->transfer("mem state")).kind != MemoryState::Idle;
+}
 
 bool AudioMemoryBase::hasChanges() {
     Lock lock(m_mutex);
@@ -325,10 +329,11 @@ void AudioMemoryBase::writeChanges(boost::function<void(int)> progress) {
         refuseWhileWriting();
         m_writing = true;
     }
-    boost::weak_ptr<AudioMemoryBase> weak = shared_from_this();
-    const std::uint32_t job = base::ThreadDispatcher::add(L"It is deferred writing changes.", 500, [weak, progress] {
-        if (const auto self = weak.lock()) self->startWorker(progress);
-    });
+    // The job holds the memory: a write once accepted always ends with its
+    // one final report, even if the device drops its memory object meanwhile.
+    const boost::shared_ptr<AudioMemoryBase> self = shared_from_this();
+    const std::uint32_t job = base::ThreadDispatcher::add(L"It is deferred writing changes.", 500,
+                                                          [self, progress] { self->startWorker(progress); });
     if (job == 0) {
         Lock lock(m_mutex);
         m_writing = false;
@@ -337,10 +342,16 @@ void AudioMemoryBase::writeChanges(boost::function<void(int)> progress) {
 }
 
 void AudioMemoryBase::startWorker(boost::function<void(int)> progress) {
-    Lock lock(m_mutex);
-    if (m_worker.joinable()) m_worker.join();  // the previous write has reported already
-    auto self = shared_from_this();
-    m_worker = boost::thread([self, progress] { self->runWrite(progress); });
+    boost::thread previous;
+    {
+        Lock lock(m_mutex);
+        previous = std::move(m_worker);
+        auto self = shared_from_this();
+        m_worker = boost::thread([self, progress] { self->runWrite(progress); });
+    }
+    // The previous write has cleared its flag and is at most making its final
+    // report, which may call back into this object: joined without the lock.
+    if (previous.joinable()) previous.join();
 }
 
 void AudioMemoryBase::runWrite(boost::function<void(int)> progress) {
