@@ -1,6 +1,7 @@
 #include "device/memory/audio_memory_base.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "base/exception.h"
 #include "base/log.h"
@@ -346,8 +347,14 @@ void AudioMemoryBase::startWorker(boost::function<void(int)> progress) {
     {
         Lock lock(m_mutex);
         previous = std::move(m_worker);
-        auto self = shared_from_this();
-        m_worker = boost::thread([self, progress] { self->runWrite(progress); });
+        // The thread object keeps its function until joined; a strong pointer
+        // left in it would keep this object (and so the thread) for ever. The
+        // worker moves it out and drops it when the write ends.
+        auto holder = std::make_shared<boost::shared_ptr<AudioMemoryBase>>(shared_from_this());
+        m_worker = boost::thread([holder, progress] {
+            const boost::shared_ptr<AudioMemoryBase> self = std::move(*holder);
+            self->runWrite(progress);
+        });
     }
     // The previous write has cleared its flag and is at most making its final
     // report, which may call back into this object: joined without the lock.

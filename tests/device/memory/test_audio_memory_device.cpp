@@ -306,3 +306,19 @@ TEST_F(AudioMemoryDeviceTest, TheMemoryDoesNotKeepItsDeviceAlive) {
     EXPECT_TRUE(weak.expired()) << "the device and its cached memory form no cycle";
     EXPECT_THROW(mem->isPlaying(), exception::Offline);
 }
+
+TEST_F(AudioMemoryDeviceTest, AWrittenMemoryIsFreedWithItsWorker) {
+    boost::weak_ptr<IAudioControl> weak;
+    {
+        const auto mem = memory();
+        weak = mem;
+        mem->addFragment(L"A", bytesOf(100, 1));
+        Progress progress;
+        mem->writeChanges(progress.reporter());
+        ASSERT_TRUE(progress.waitFinal());
+        progress.settled();
+    }
+    m_device->releaseAudioControl();
+    for (int i = 0; i < 50 && !weak.expired(); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(weak.expired()) << "the finished worker still holds the memory";
+}
