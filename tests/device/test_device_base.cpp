@@ -21,7 +21,8 @@
 #include "device/device_base.h"
 #include "device/memory/audio_control.h"
 #include "device/transfer_protocol.h"
-#include "tests/base/log_fixture.h"
+#include "tests/support/counting_log_fixture.h"
+#include "tests/support/elapsed.h"
 #include "tools/simulator/simulator.h"
 
 using namespace std::chrono_literals;
@@ -29,12 +30,9 @@ using device::DeviceBase;
 using device::memory::IAudioControl;
 using device::sim::SimulatedDevice;
 using Clock = std::chrono::steady_clock;
+using testing_support::msSince;
 
 namespace {
-
-long long msSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 class FakeAudioControl : public IAudioControl {
 public:
@@ -115,7 +113,7 @@ protected:
     }
 };
 
-class DeviceBaseTest : public LogFixture {
+class DeviceBaseTest : public CountingLogFixture {
 protected:
     static void SetUpTestSuite() { base::ThreadDispatcher::create(); }
     static void TearDownTestSuite() { base::ThreadDispatcher::destroy(); }
@@ -168,13 +166,6 @@ protected:
         return static_cast<std::size_t>(std::count(all.begin(), all.end(), request));
     }
     void silence() { m_speaker->setReplyPolicy({0, true}); }
-    int loggedCount(const std::string& text) {
-        base::Log::instance()->flush();
-        int count = 0;
-        for (const auto& line : linesOf("20261206"))
-            if (line.find(text) != std::string::npos) ++count;
-        return count;
-    }
 
     device::sim::Simulator m_simulator;
     boost::shared_ptr<device::TransferProtocol> m_transport;
@@ -508,21 +499,4 @@ TEST_F(DeviceBaseTest, FailedAudioControlIsEmptyOrPassedOnAndTriedAgain) {
     EXPECT_THROW(m_device->getAudioControl(false, true), exception::UnknownVersionOfAudioMemory);
     EXPECT_TRUE(m_device->getAudioControl(false, false));
     EXPECT_EQ(attempts, 3);
-}
-
-TEST_F(DeviceBaseTest, TitleAndSelfPointer) {
-    EXPECT_EQ(m_device->getTitle(), L"Устройство 02:56:53:00:00:02");
-    m_device->setTitle(L"Холл");
-    EXPECT_EQ(m_device->getTitle(), L"Холл");
-    EXPECT_EQ(loggedCount("Назначено название 'Холл' устройству '02:56:53:00:00:02', предыдущее ''"), 1);
-    EXPECT_EQ(m_device->getThisBasePtr(), m_device);
-
-    // An object whose weak self pointer was never set (or expired) drops out.
-    TestDevice loose(9, net::HardwareAddress(0x025653, 9), net::IpAndPort(), L"", m_transport);
-    Notifications notified;
-    loose.setStateChangedHandler(notified.handler());
-    EXPECT_FALSE(loose.getThisBasePtr());
-    loose.notifyIfStateChanged();
-    EXPECT_EQ(notified.settle(), 0);
-    EXPECT_GE(loggedCount("Ошибка блокировки устройства"), 1);
 }

@@ -22,19 +22,17 @@
 #include "os/network_interface.h"
 #include "os/network_probe.h"
 #include "os/pinger.h"
-#include "tests/base/log_fixture.h"
+#include "tests/support/counting_log_fixture.h"
+#include "tests/support/elapsed.h"
 #include "tests/support/private_network.h"
 
 namespace asio = boost::asio;
 using asio::ip::udp;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using testing_support::msSince;
 
 namespace {
-
-long long msSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 /// One datagram a peer socket received: its size, source and the destination
 /// address of its IP header.
@@ -133,18 +131,13 @@ private:
     std::thread m_thread;
 };
 
-class Network : public LogFixture {
+class Network : public CountingLogFixture {
 protected:
     void SetUp() override {
         startLog(base::Log::TRACE3);
         m_net.addressBothEnds();
     }
-    bool logged(const std::string& text) {
-        base::Log::instance()->flush();
-        for (const auto& line : linesOf("20261206"))
-            if (line.find(text) != std::string::npos) return true;
-        return false;
-    }
+    bool logged(const std::string& text) { return loggedCount(text) > 0; }
     /// The groups that may open unprivileged ICMP sockets, in this namespace
     /// only. A range of groups that a user namespace doesn't map is refused:
     /// check the outcome with ownGroupMayPing.
