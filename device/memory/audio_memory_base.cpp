@@ -112,15 +112,21 @@ void AudioMemoryBase::fetchMissingData(const boost::function<void(int)>& progres
     std::uint64_t total = 0, done = 0;
     for (const auto& record : missing) total += record.size;
     for (const auto& record : missing) {
-        auto data = std::make_shared<const std::string>(readRange(record.offset, record.size, [&](int bytes) {
+        readFragment(record, [&](int bytes) {
             done += static_cast<std::uint64_t>(bytes);
             report(progress, static_cast<int>(30 * done / total));
-        }));
-        if (memoryCrc(*data) != record.crc) throwDamaged(L"контрольная сумма фрагмента");
-        Lock lock(m_mutex);
-        m_edited.supplyData(record.offset, record.crc, data);
-        m_read.supplyData(record.offset, record.crc, data);
+        });
     }
+}
+
+std::shared_ptr<const std::string> AudioMemoryBase::readFragment(const FragmentRecord& record,
+                                                                 const boost::function<void(int)>& step) {
+    auto data = std::make_shared<const std::string>(readRange(record.offset, record.size, step));
+    if (memoryCrc(*data) != record.crc) throwDamaged(L"контрольная сумма фрагмента");
+    Lock lock(m_mutex);
+    m_edited.supplyData(record.offset, record.crc, data);
+    m_read.supplyData(record.offset, record.crc, data);
+    return data;
 }
 
 // ---- lookups ---------------------------------------------------------------------------
@@ -190,12 +196,7 @@ std::string AudioMemoryBase::getFragmentFile(std::uint16_t id) {
         if (fragment.data) return *fragment.data;
         record = fragment.record;
     }
-    auto data = std::make_shared<const std::string>(readRange(record.offset, record.size, {}));
-    if (memoryCrc(*data) != record.crc) throwDamaged(L"контрольная сумма фрагмента");
-    Lock lock(m_mutex);
-    m_edited.supplyData(record.offset, record.crc, data);
-    m_read.supplyData(record.offset, record.crc, data);
-    return *data;
+    return *readFragment(record, {});
 }
 
 std::uint32_t AudioMemoryBase::getSizeOfFreeMemory() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,10 @@ private:
     /// Reads the data of every fragment of the edited copy not yet held;
     /// `progress` gets 0..30.
     void fetchMissingData(const boost::function<void(int)>& progress);
+    /// Reads one fragment's data from the device, checks its CRC and hands
+    /// it to both copies; `step` gets the bytes of each chunk.
+    std::shared_ptr<const std::string> readFragment(const FragmentRecord& record,
+                                                    const boost::function<void(int)>& step);
     /// Throws "busy" while a write runs; under the lock.
     void refuseWhileWriting() const;
     void runWrite(boost::function<void(int)> progress);
