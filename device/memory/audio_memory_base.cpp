@@ -21,20 +21,32 @@ void report(const boost::function<void(int)>& progress, int percent) {
 
 AudioMemoryBase::AudioMemoryBase(boost::shared_ptr<IMemoryWire> wire, const MemoryLimits& limits,
                                  PlayingCallback playing, bool allowOverwrite)
-    : m_wire(std::move(wire)), m_playing(std::move(playing)), m_limits(limits), m_read(limits), m_edited(limits) {
-    try {
-        m_read = readDevice();
-    } catch (const exception::UnknownVersionOfAudioMemory&) {
-        if (!allowOverwrite) throw;
-        LOG_WARN(L"The audio memory has an unknown layout; an empty memory will replace it");
-        m_changed = true;
-    } catch (const exception::IncorrectFormat& e) {
-        if (!allowOverwrite) throw;
-        LOG_WARN(L"The audio memory is damaged; an empty memory will replace it: %1%", std::string(e.what()));
-        m_changed = true;
-    }
-    m_limits = m_read.limits();
+    : m_wire(std::move(wire)),
+      m_playing(std::move(playing)),
+      m_allowOverwrite(allowOverwrite),
+      m_limits(limits),
+      m_read(limits),
+      m_edited(limits) {
+    bool replaced = false;
+    m_read = readOrReplace(replaced);
     m_edited = m_read;
+    m_changed = replaced;
+}
+
+MemoryContent AudioMemoryBase::readOrReplace(bool& replaced) {
+    replaced = false;
+    try {
+        return readDevice();
+    } catch (const exception::UnknownVersionOfAudioMemory&) {
+        if (!m_allowOverwrite) throw;
+        LOG_WARN(L"The audio memory has an unknown layout; an empty memory will replace it");
+    } catch (const exception::IncorrectFormat& e) {
+        if (!m_allowOverwrite) throw;
+        LOG_WARN(L"The audio memory is damaged; an empty memory will replace it: %1%", std::string(e.what()));
+    }
+    replaced = true;
+    Lock lock(m_mutex);
+    return MemoryContent(m_limits);  // with the capacity readDevice learnt
 }
 
 AudioMemoryBase::~AudioMemoryBase() {
@@ -280,12 +292,13 @@ void AudioMemoryBase::revertChanges() {
         m_changed = false;
     }
     if (!m_wire->isOnlineAndAnswered()) return;
-    MemoryContent fresh = readDevice();
+    bool replaced = false;
+    MemoryContent fresh = readOrReplace(replaced);
     Lock lock(m_mutex);
     refuseWhileWriting();
     m_read = fresh;
     m_edited = fresh;
-    m_changed = false;
+    m_changed = replaced;  // a memory to be replaced stays ready to write
 }
 
 // ---- images -----------------------------------------------------------------------------------

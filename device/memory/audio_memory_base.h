@@ -77,11 +77,11 @@ public:
     void setImage(const std::string& bytes) override;
     std::string makeMemoryStamp() override;
 
-protected:
-    const MemoryLimits& limits() const { return m_limits; }
-
 private:
     MemoryContent readDevice();
+    /// readDevice; with allow-overwrite a memory of unknown layout or damaged
+    /// gives an empty one and `replaced`.
+    MemoryContent readOrReplace(bool& replaced);
     std::string exchange(const std::string& request);
     std::string readRange(std::uint32_t offset, std::uint32_t size, const boost::function<void(int)>& step);
     /// Reads the data of every fragment of the edited copy not yet held;
@@ -99,6 +99,7 @@ private:
 
     const boost::shared_ptr<IMemoryWire> m_wire;
     const PlayingCallback m_playing;
+    const bool m_allowOverwrite;
 
     mutable boost::mutex m_mutex;  // guards what follows
     MemoryLimits m_limits;

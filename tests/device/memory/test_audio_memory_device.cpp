@@ -165,6 +165,8 @@ TEST_F(AudioMemoryDeviceTest, DamagedMemoryIsRefusedOrReplacedWhenAllowed) {
     ASSERT_TRUE(replaced);
     EXPECT_TRUE(replaced->hasChanges()) << "the page can write a fresh memory";
     EXPECT_TRUE(replaced->getFragments().empty());
+    replaced->revertChanges();
+    EXPECT_TRUE(replaced->hasChanges()) << "reverting reads the damaged memory again and keeps it replaceable";
     m_device->releaseAudioControl();
 
     m_store->setLayout(7);
