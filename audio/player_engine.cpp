@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "audio/engine_player.h"
+#include "audio/host_window.h"
 #include "audio/mp3stream.h"
 #include "audio/out_module.h"
 #include "base/dbg.h"
@@ -86,6 +87,7 @@ PlayerEngine::PlayerEngine(HWND main_window, mp3stream* common_stream, const std
     std::string folder = plugin_folder.empty() ? executable_folder() + "/plugins" : base::toUtf8(plugin_folder);
     if (!plugin_folder.empty()) out_module_set_plugins_dir(folder.c_str());
     out_module_bind(m_stream, &m_active);
+    if (HostWindow* window = HostWindow::fromHandle(m_main_window)) window->attach(this);
     load_plugins(folder);
     if (m_plugins.empty()) {
         LOG_FATAL(L"%1%", L"Не найдено ни одной библиотеки декодирования.");
@@ -157,6 +159,7 @@ PlayerEngine::~PlayerEngine() {
     m_shutdown = true;
     if (g_winamp_out_module.Quit != nullptr) g_winamp_out_module.Quit();
     stop_ping();
+    if (HostWindow* window = HostWindow::fromHandle(m_main_window)) window->attach(nullptr);
     out_module_bind(nullptr, nullptr);
     m_current.reset();
     m_plugins.clear();
