@@ -90,7 +90,6 @@ PlayerEngine::PlayerEngine(HWND main_window, mp3stream* common_stream, const std
     if (HostWindow* window = HostWindow::fromHandle(m_main_window)) window->attach(this);
     load_plugins(folder);
     if (m_plugins.empty()) {
-        LOG_FATAL(L"%1%", L"Не найдено ни одной библиотеки декодирования.");
         dbg_abort("Не найдено ни одной библиотеки декодирования.", "PlayerEngine::PlayerEngine");
     }
     m_active = true;
