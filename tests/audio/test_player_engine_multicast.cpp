@@ -109,6 +109,26 @@ private:
 
 using EngineOnTheWire = EngineEnvironment;
 
+std::unique_ptr<mp3stream> make_stream(const std::string& group, std::uint16_t port) {
+    auto stream = std::make_unique<mp3stream>(2000);
+    EXPECT_TRUE(stream->set_pcm_fmt(44100, 2, 16));
+    stream->set_stream_endp((group + ":" + std::to_string(port)).c_str());
+    EXPECT_TRUE(stream->set_stream_fmt(128));
+    EXPECT_TRUE(stream->set_stream_ttl(1));
+    stream->set_address_interface("127.0.0.1", 9);
+    stream->libvlc_create();
+    stream->libvlc_imem_create();
+    return stream;
+}
+
+void expect_whole_in_order(const std::vector<std::int16_t>& heard, const std::vector<double>& tones) {
+    const auto track = tone_track(heard, tones);
+    const auto counts = tone_counts(track, tones.size());
+    for (std::size_t i = 0; i < tones.size(); ++i)
+        EXPECT_GE(counts[i], 6) << tones[i] << " Hz: " << ::testing::PrintToString(counts);
+    EXPECT_TRUE(tones_in_order(track)) << ::testing::PrintToString(track);
+}
+
 }  // namespace
 
 TEST_F(EngineOnTheWire, TwoWavItemsAreHeardWholeAndInOrder) {
@@ -120,15 +140,8 @@ TEST_F(EngineOnTheWire, TwoWavItemsAreHeardWholeAndInOrder) {
 
     const std::string group = "224.0.224.41";
     const std::uint16_t port = 12141;
-    mp3stream stream(2000);
-    ASSERT_TRUE(stream.set_pcm_fmt(44100, 2, 16));
-    stream.set_stream_endp((group + ":" + std::to_string(port)).c_str());
-    ASSERT_TRUE(stream.set_stream_fmt(128));
-    ASSERT_TRUE(stream.set_stream_ttl(1));
-    stream.set_address_interface("127.0.0.1", 9);
-    stream.libvlc_create();
-    stream.libvlc_imem_create();
-
+    auto streamed = make_stream(group, port);
+    mp3stream& stream = *streamed;
     PlayerEngine engine(m_window.handle(), &stream, product_folder());
     engine.set_host([this](std::function<void()> task) { m_pump.add(std::move(task)); }, nullptr);
     // The plug-in asked the host for its version while it was initialised.
@@ -151,11 +164,30 @@ TEST_F(EngineOnTheWire, TwoWavItemsAreHeardWholeAndInOrder) {
     stream.stream_stop();
     engine.shutdown();
 
-    const auto track = tone_track(receiver.samples(), tones);
-    const auto counts = tone_counts(track, tones.size());
-    for (std::size_t i = 0; i < tones.size(); ++i)
-        EXPECT_GE(counts[i], 6) << tones[i] << " Hz: " << ::testing::PrintToString(counts);
-    EXPECT_TRUE(tones_in_order(track)) << ::testing::PrintToString(track);
+    expect_whole_in_order(receiver.samples(), tones);
+}
+
+TEST_F(EngineOnTheWire, Mp3ItemThroughInVlcIsHeardWhole) {
+    const std::vector<double> tones = {400, 600, 800, 1000, 1200};
+    const std::string file = m_dir.path() + "/item.mp3";
+    ASSERT_TRUE(write_mp3(file, stepped_tone(tones, 400, 44100, 2), 44100, 2));
+    const std::string group = "224.0.224.42";
+    const std::uint16_t port = 12142;
+    auto stream = make_stream(group, port);
+    PlayerEngine engine(m_window.handle(), stream.get(), product_folder());
+    engine.set_host([this](std::function<void()> task) { m_pump.add(std::move(task)); }, nullptr);
+    FakePlayer player;
+    player.m_on_next = [&] { player.m_state = 0; };
+    engine.register_player(&player);
+
+    LiveReceiver receiver(group, port, m_dir.path() + "/heard.raw");
+    ASSERT_TRUE(receiver.joined());
+    ASSERT_TRUE(stream->stream_start());
+    ASSERT_TRUE(engine.play(base::fromUtf8(file)));
+    EXPECT_TRUE(m_pump.run_until([&] { return player.m_nexts.load() == 1; }, 20000)) << trace();
+    stream->stream_stop();
+    engine.shutdown();
+    expect_whole_in_order(receiver.samples(), tones);
 }
 
 TEST_F(EngineOnTheWire, KeepAliveOnlyWhileNothingPlays) {
