@@ -159,8 +159,10 @@ TEST_F(Engine, FailedPlayLeavesTheEngineIdle) {
     EXPECT_EQ(engine->current_source(), L"");
     EXPECT_TRUE(engine->play(L"/b.ogg"));
 
-    pref::Guard guard(g_pref);
-    pref::create(g_pref, "multicast.commonStream.active", pref::Type::TypeBoolean) = false;
+    {
+        pref::Guard guard(g_pref);
+        pref::create(g_pref, "multicast.commonStream.active", pref::Type::TypeBoolean) = false;
+    }
     EXPECT_FALSE(engine->play(L"/c.ogg"));
     EXPECT_FALSE(trace_has("in_fake_ogg play /c.ogg"));
 }
@@ -275,8 +277,8 @@ TEST_F(Engine, ConcurrentPlayStopAndEndOfTrack) {
     gui.join();
     drain.join();
     engine->stop(true);
+    base::ThreadDispatcher::instance()->shutdown();  // no next() after this
     m_player.m_on_next = nullptr;
-    base::ThreadDispatcher::instance()->shutdown();
     engine.reset();
     EXPECT_TRUE(trace_has("in_fake_mp3 quit"));
 }
