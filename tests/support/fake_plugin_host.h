@@ -126,6 +126,12 @@ public:
         for (const auto& p : posted()) n += p.message == WM_WA_MPEG_EOF;
         return n;
     }
+    /// When the first WM_WA_MPEG_EOF was posted (epoch when none was).
+    std::chrono::steady_clock::time_point eofAt() const {
+        for (const auto& p : posted())
+            if (p.message == WM_WA_MPEG_EOF) return p.at;
+        return {};
+    }
     /// Waits for a WM_WA_MPEG_EOF; false after the timeout.
     bool waitEof(int timeoutMs) {
         std::unique_lock<std::mutex> lock(m_mutex);
