@@ -104,12 +104,22 @@ TEST_F(InVlc, StopEndsAPlayWhoseOutputIsFull) {
     EXPECT_EQ(host.eofCount(), 0);
 }
 
-TEST_F(InVlc, PlayFailsOnAMissingFile) {
+TEST_F(InVlc, MissingFileFailsAndARefusedFormatStillEnds) {
     FakePluginHost host(productPlugin("in_vlc.so"));
     ASSERT_NE(host.module(), nullptr) << host.loadError();
     const std::string missing = m_dir.path() + "/missing.mp3";
     EXPECT_NE(host.module()->Play(const_cast<char*>(missing.c_str())), 0);
     host.module()->Stop();
     EXPECT_EQ(host.opens, 0);
+    EXPECT_EQ(host.closes, 0);
+
+    // The output refuses the format: nothing is written, but the item still
+    // ends, so the player is not left waiting.
+    host.refuseOpen = true;
+    ASSERT_EQ(host.module()->Play(const_cast<char*>(m_mp3.c_str())), 0);
+    ASSERT_TRUE(host.waitEof(20000));
+    EXPECT_GE(host.opens, 1);
+    EXPECT_TRUE(host.pcm().empty());
+    host.module()->Stop();
     EXPECT_EQ(host.closes, 0);
 }

@@ -80,7 +80,7 @@ TEST(WavReader, RefusesWhatTheOutputCannotTake) {
                                 wavChunk("data", pcmBytes(kStereo))), info), WAV_OK);
 }
 
-TEST(WavReader, MissingPiecesAreNamed) {
+TEST(WavReader, MissingChunksAreNamed) {
     wav_info info{};
     EXPECT_EQ(readInfo("RIFX\0\0\0\0WAVE", info), WAV_NOT_RIFF);
     EXPECT_EQ(readInfo(riffWave("").replace(8, 4, "AVI "), info), WAV_NOT_RIFF);
