@@ -49,6 +49,7 @@ public:
     std::atomic<bool> refuseOpen{false};
     std::atomic<bool> holdBack{false};      // CanWrite alternates 0 / 8192, Write alternates 1 / 0
     std::atomic<bool> blocked{false};       // CanWrite always 0
+    std::atomic<long> byteBudget{-1};       // >= 0: CanWrite 0 once this much was written
     std::atomic<bool> negatingDsp{false};   // the DSP callback negates every sample
     std::atomic<int> silentAfterMs{150};    // IsPlaying turns 0 this long after the last Write
 
@@ -203,6 +204,8 @@ private:
         m_output.CanWrite = [] {
             auto* self = current();
             if (self->blocked) return 0;
+            const long budget = self->byteBudget;
+            if (budget >= 0 && self->m_written >= budget) return 0;
             if (self->holdBack && (self->m_canWriteCalls++ % 2 == 0)) return 0;
             return 8192;
         };
@@ -227,6 +230,7 @@ private:
         m_pcm.resize(old + static_cast<size_t>(length) / 2);
         std::memcpy(m_pcm.data() + old, buffer, static_cast<size_t>(length) / 2 * 2);
         m_writeSizes.push_back(length);
+        m_written += length;
         m_lastWrite = std::chrono::steady_clock::now();
         m_silentReported = false;
         m_changed.notify_all();
@@ -247,6 +251,7 @@ private:
     wa_host_window m_window{};
     Out_Module m_output{};
     std::atomic<unsigned> m_canWriteCalls{0}, m_writeCalls{0};
+    std::atomic<long> m_written{0};
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<std::int16_t> m_pcm;
