@@ -156,6 +156,10 @@ PlayerEngine::~PlayerEngine() {
     m_active = false;
     stop(true);
     m_shutdown = true;
+    if (m_sine_thread.joinable()) {  // started after a shutdown; stop() no longer acts
+        m_sine_stop = 1;
+        m_sine_thread.join();
+    }
     if (g_winamp_out_module.Quit != nullptr) g_winamp_out_module.Quit();
     stop_ping();
     if (HostWindow* window = HostWindow::fromHandle(m_main_window)) window->attach(nullptr);
@@ -209,6 +213,7 @@ bool PlayerEngine::play(const std::wstring& text) {
 }
 
 bool PlayerEngine::play_file(const std::wstring& path) {
+    if (m_shutdown) return false;
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     stop(true);
     // Plug-ins open files by name: the OS-facing form of the path.
@@ -223,7 +228,7 @@ bool PlayerEngine::play_file(const std::wstring& path) {
         return false;
     }
     ++m_generation;
-    if (m_current->record->Play(&narrow[0]) != 0) {
+    if (call_play(*m_current, narrow) != 0) {
         stop(false);
         LOG_ERROR(L"Не удалось воспроизвести файл: %1%", path);
         return false;
@@ -235,6 +240,7 @@ bool PlayerEngine::play_file(const std::wstring& path) {
 }
 
 bool PlayerEngine::play_url(const std::wstring& url) {
+    if (m_shutdown) return false;
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     stop(true);
     std::string narrow = base::toUtf8(url);
@@ -258,7 +264,7 @@ bool PlayerEngine::play_url(const std::wstring& url) {
         return false;
     }
     ++m_generation;
-    if (m_current->record->Play(&narrow[0]) != 0) {
+    if (call_play(*m_current, narrow) != 0) {
         stop(true);
         LOG_ERROR(L"Не удалось воспроизвести URL: %1%", url);
         return false;
@@ -338,11 +344,24 @@ void PlayerEngine::stop(bool stop_plugin) {
         // The plug-in's Stop joins its decoding thread, which writes to the
         // output module; the lock is not held across it.
         lock.unlock();
-        if (stop_plugin && plugin->record->Stop != nullptr) plugin->record->Stop();
-        if (zero_ping()) stop_stream();
+        if (stop_plugin && plugin->record->Stop != nullptr) {
+            std::lock_guard<std::mutex> calls(m_plugin_calls);
+            plugin->record->Stop();
+        }
         lock.lock();
+        // Another caller may have started a source while the lock was free;
+        // its stream must not be stopped under it.
+        if (zero_ping() && !m_current && !m_sine_thread.joinable()) stop_stream();
     }
     update_song_title();
+}
+
+int PlayerEngine::call_play(detail::in_module& plugin, std::string& argument) {
+    // A plug-in is written for a host that never overlaps its Play and Stop;
+    // the Stop of a detached plug-in runs without the engine lock and may
+    // still be joining its thread when the next item picks the same plug-in.
+    std::lock_guard<std::mutex> calls(m_plugin_calls);
+    return plugin.record->Play(&argument[0]);
 }
 
 void PlayerEngine::end_of_track(std::uint64_t generation) {

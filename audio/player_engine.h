@@ -104,6 +104,8 @@ private:
     /// Queues Player::next when the player plays and did not make this stop.
     void advance_player_if_playing();
     void post_title(const std::wstring& title);
+    /// Play under the plug-in call lock (lock order: engine lock, then it).
+    int call_play(detail::in_module& plugin, std::string& argument);
     bool zero_ping();
 
     std::vector<boost::shared_ptr<detail::in_module>> m_plugins;
@@ -115,6 +117,7 @@ private:
     std::thread m_sine_thread;
     std::atomic<std::uint32_t> m_sine_stop{1};
     std::recursive_mutex m_lock;
+    std::mutex m_plugin_calls;  // Play and Stop of the plug-ins never overlap
     std::wstring m_current_source;
     std::atomic<bool> m_shutdown{false};
     std::atomic<std::uint32_t> m_sine_min{0};

@@ -88,6 +88,7 @@ bool run_tone(const std::atomic<std::uint32_t>& stop, Make make) {
 
 bool PlayerEngine::play_sine(int frequency) {
     dbg_puts(TRACE2, "%s(..)", "PlayerEngine::play_sine");
+    if (m_shutdown) return false;
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     stop(true);
     if (m_sine_thread.joinable()) dbg_abort("m_sine_thread != NULL", "PlayerEngine::play_sine");
@@ -108,6 +109,7 @@ bool PlayerEngine::play_sine(int frequency) {
 
 bool PlayerEngine::play_sine_manual(std::uint32_t minimum, std::uint32_t maximum, std::uint32_t period) {
     dbg_puts(TRACE2, "%s(..)", "PlayerEngine::play_sine_manual");
+    if (m_shutdown) return false;
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     stop(true);
     if (m_sine_thread.joinable()) dbg_abort("m_sine_thread != NULL", "PlayerEngine::play_sine_manual");
@@ -170,6 +172,15 @@ void PlayerEngine::start_delayed_stream() {
     // Neither keep-alive datagrams nor stream for a moment, so the two never
     // overlap on the group.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // This job may run after the source it was queued for has stopped again
+    // (stop_stream already ran): then the group gets its keep-alive back
+    // instead of an idle stream.
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (m_shutdown) return;
+    if (!m_current && !m_sine_thread.joinable()) {
+        if (zero_ping()) start_ping();
+        return;
+    }
     if (m_stream != nullptr) m_stream->stream_start();
 }
 

@@ -265,7 +265,7 @@ TEST_F(Engine, ConcurrentPlayStopAndEndOfTrack) {
             for (int i = 0; i < 150; ++i) {
                 std::lock_guard<std::recursive_mutex> lock(player_lock);
                 m_player.m_switching = (i % 3) == 0;
-                if ((i + t) % 4 == 0) engine->stop((i % 2) == 0);
+                if ((i + t) % 4 == 0) engine->stop(true);
                 else engine->play((i + t) % 4 == 1 ? L"/c.wma" : L"/d.mp3");
                 m_player.m_switching = false;
             }
