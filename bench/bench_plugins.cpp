@@ -37,6 +37,7 @@
 #include "base/pref.h"
 #include "base/text.h"
 #include "base/thread_dispatcher.h"
+#include "tests/support/wav_file.h"
 #include "tools/stream_probe.h"
 
 using namespace stream_probe;
@@ -64,26 +65,6 @@ std::string executable_folder() {
     const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
     std::string text(path, n > 0 ? static_cast<std::size_t>(n) : 0);
     return text.substr(0, text.rfind('/'));
-}
-
-void write_wav(const std::string& path, const std::vector<std::int16_t>& stereo) {
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    const auto bytes = static_cast<std::uint32_t>(stereo.size() * 2);
-    out.write("RIFF", 4);
-    u32(36 + bytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(2);
-    u32(44100);
-    u32(44100 * 4);
-    u16(4);
-    u16(16);
-    out.write("data", 4);
-    u32(bytes);
-    out.write(reinterpret_cast<const char*>(stereo.data()), bytes);
 }
 
 /// The GUI thread of the program: runs what the host window queues.
@@ -223,8 +204,8 @@ int main(int argc, char** argv) {
     const std::vector<double> tones = {440, 880};
     const std::string wav1 = dir + "/one.wav", wav2 = dir + "/two.wav";
     const std::string mp31 = dir + "/one.mp3", mp32 = dir + "/two.mp3";
-    write_wav(wav1, stepped_tone({440}, 1000, 44100, 2));
-    write_wav(wav2, stepped_tone({880}, 1000, 44100, 2));
+    testing_support::writeBytes(wav1, testing_support::wavFile(stepped_tone({440}, 1000, 44100, 2), 44100, 2));
+    testing_support::writeBytes(wav2, testing_support::wavFile(stepped_tone({880}, 1000, 44100, 2), 44100, 2));
     write_mp3(mp31, stepped_tone({440}, 1000, 44100, 2), 44100, 2);
     write_mp3(mp32, stepped_tone({880}, 1000, 44100, 2), 44100, 2);
 

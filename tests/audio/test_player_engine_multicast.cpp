@@ -18,6 +18,7 @@
 #include "audio/player_engine.h"
 #include "base/text.h"
 #include "tests/audio/engine_fixture.h"
+#include "tests/support/wav_file.h"
 #include "tools/stream_probe.h"
 
 // The engine on the wire: WAV files decoded by the shipped in_wav plug-in and
@@ -28,26 +29,6 @@ using namespace engine_test;
 using namespace stream_probe;
 
 namespace {
-
-void write_wav(const std::string& path, const std::vector<std::int16_t>& samples) {
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    const auto bytes = static_cast<std::uint32_t>(samples.size() * 2);
-    out.write("RIFF", 4);
-    u32(36 + bytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(1);
-    u32(44100);
-    u32(44100 * 2);
-    u16(2);
-    u16(16);
-    out.write("data", 4);
-    u32(bytes);
-    out.write(reinterpret_cast<const char*>(samples.data()), bytes);
-}
 
 /// Every datagram to group:port with its sender's port.
 class KeepAliveListener {
@@ -135,8 +116,8 @@ TEST_F(EngineOnTheWire, TwoWavItemsAreHeardWholeAndInOrder) {
     const std::vector<double> tones = {400, 500, 600, 800, 900, 1000};
     const std::string first = m_dir.path() + "/first.wav";
     const std::string second = m_dir.path() + "/second.wav";
-    write_wav(first, stepped_tone({400, 500, 600}, 400, 44100, 1));
-    write_wav(second, stepped_tone({800, 900, 1000}, 400, 44100, 1));
+    testing_support::writeBytes(first, testing_support::wavFile(stepped_tone({400, 500, 600}, 400, 44100, 1), 44100, 1));
+    testing_support::writeBytes(second, testing_support::wavFile(stepped_tone({800, 900, 1000}, 400, 44100, 1), 44100, 1));
 
     const std::string group = "224.0.224.41";
     const std::uint16_t port = 12141;
