@@ -1,4 +1,4 @@
-/* Small pieces every plug-in here shares. They are built with hidden
+/* Helpers every plug-in here shares. They are built with hidden
  * visibility; PLUGIN_EXPORT marks the one symbol the host looks up. */
 #ifndef SONVAR_TOOLS_PLUGINS_PLUGIN_EXPORT_H
 #define SONVAR_TOOLS_PLUGINS_PLUGIN_EXPORT_H

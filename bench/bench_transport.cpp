@@ -1,0 +1,203 @@
+// Request/reply exchanges per second through TransferProtocol::sync against
+// 1, 10 and 100 simulated devices on loopback, one calling thread per device,
+// beside a bare asio UDP loop (blocking send_to/receive_from, one socket per
+// thread) talking to the same simulated devices in the same run: the
+// physical limit here. Also the median and 99th percentile round-trip times,
+// and a check that no exchange was lost or answered with another's reply.
+//
+// It opens sockets, so it runs only in the private network namespace:
+//   scripts/netns-run build/bench/bench_transport
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <ifaddrs.h>
+#include <sys/resource.h>
+
+#include <boost/asio/ip/udp.hpp>
+
+#include "device/transfer_protocol.h"
+#include "tools/simulator/simulator.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace asio = boost::asio;
+
+constexpr auto kRunTime = std::chrono::milliseconds(1500);
+
+double processCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long contextSwitches() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_nvcsw + usage.ru_nivcsw;
+}
+
+struct Result {
+    double cpuUsPerExchange = 0;  // the whole process: callers, transport, simulator
+    double switchesPerExchange = 0;
+    double exchangesPerSecond = 0;
+    double medianUs = 0;
+    double p99Us = 0;
+    std::uint64_t exchanges = 0;
+    std::uint64_t lost = 0;
+    std::uint64_t mismatched = 0;
+};
+
+/// Runs `exchange(thread, sequence, rttOut)` on one thread per device until
+/// the run time is over; exchange returns 0 for success, 1 for lost, 2 for a
+/// wrong reply.
+template <class Exchange>
+Result measure(std::size_t threads, Exchange exchange) {
+    std::atomic<bool> go{false};
+    std::atomic<bool> stop{false};
+    std::vector<std::vector<double>> rtts(threads);
+    std::vector<std::uint64_t> lost(threads), wrong(threads);
+    std::vector<std::thread> workers;
+    for (std::size_t t = 0; t < threads; ++t) {
+        workers.emplace_back([&, t] {
+            while (!go) std::this_thread::yield();
+            for (std::uint64_t n = 0; !stop; ++n) {
+                const auto start = Clock::now();
+                const int outcome = exchange(t, n);
+                const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+                if (outcome == 0) rtts[t].push_back(us);
+                else if (outcome == 1) ++lost[t];
+                else ++wrong[t];
+            }
+        });
+    }
+    const auto start = Clock::now();
+    const double cpuStart = processCpuSeconds();
+    const long switchesStart = contextSwitches();
+    go = true;
+    std::this_thread::sleep_for(kRunTime);
+    stop = true;
+    for (auto& worker : workers) worker.join();
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = processCpuSeconds() - cpuStart;
+    const long switches = contextSwitches() - switchesStart;
+
+    Result result;
+    std::vector<double> all;
+    for (std::size_t t = 0; t < threads; ++t) {
+        all.insert(all.end(), rtts[t].begin(), rtts[t].end());
+        result.lost += lost[t];
+        result.mismatched += wrong[t];
+    }
+    result.exchanges = all.size();
+    result.exchangesPerSecond = static_cast<double>(all.size()) / seconds;
+    result.cpuUsPerExchange = all.empty() ? 0 : cpu * 1e6 / static_cast<double>(all.size());
+    result.switchesPerExchange = all.empty() ? 0 : static_cast<double>(switches) / static_cast<double>(all.size());
+    if (!all.empty()) {
+        std::sort(all.begin(), all.end());
+        result.medianUs = all[all.size() / 2];
+        result.p99Us = all[std::min(all.size() - 1, all.size() * 99 / 100)];
+    }
+    return result;
+}
+
+std::string text(std::size_t thread, std::uint64_t n) {
+    return "echo " + std::to_string(thread) + "-" + std::to_string(n);
+}
+
+void compare(std::size_t devices) {
+    device::sim::Simulator simulator(std::min<std::size_t>(devices, 4));
+    std::vector<device::sim::Endpoint> endpoints;
+    for (std::size_t i = 0; i < devices; ++i) {
+        const auto address = device::sim::Simulator::loopbackAddress("127.0.1.1", static_cast<unsigned>(i));
+        auto& device = simulator.addOrvel(*address, 0, device::sim::Simulator::hardwareAddress(static_cast<unsigned>(i)));
+        device.setRecording(false);
+        device.withModel<device::sim::CommandModel>([](device::sim::CommandModel& model) {
+            model.on("echo", [](const std::string& arguments) { return std::optional<std::string>(arguments); });
+        });
+        endpoints.push_back(device.endpoint());
+    }
+    simulator.start();
+
+    Result ours;
+    {
+        device::TransferProtocol transport(0, "");
+        transport.run();
+        std::vector<net::IpAndPort> targets;
+        for (const auto& endpoint : endpoints)
+            targets.emplace_back(endpoint.address().to_string(), endpoint.port());
+        ours = measure(devices, [&](std::size_t t, std::uint64_t n) {
+            const std::string request = text(t, n);
+            std::string reply;
+            if (!transport.sync(targets[t], request, reply, 2, 1000)) return 1;
+            return reply == request.substr(5) ? 0 : 2;
+        });
+        transport.stop();
+    }
+
+    Result bare;
+    {
+        asio::io_context io;
+        std::vector<std::unique_ptr<asio::ip::udp::socket>> sockets;
+        for (std::size_t i = 0; i < devices; ++i) {
+            sockets.push_back(std::make_unique<asio::ip::udp::socket>(io, asio::ip::udp::endpoint(asio::ip::udp::v4(), 0)));
+            // A lost datagram must not hang the loop: give up after a second.
+            const timeval limit{1, 0};
+            setsockopt(sockets.back()->native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        }
+        bare = measure(devices, [&](std::size_t t, std::uint64_t n) {
+            const std::string request = text(t, n) + "\n";
+            char buffer[2048];
+            asio::ip::udp::endpoint from;
+            boost::system::error_code error;
+            sockets[t]->send_to(asio::buffer(request), endpoints[t], 0, error);
+            const std::size_t size = sockets[t]->receive_from(asio::buffer(buffer), from, 0, error);
+            if (error) return 1;
+            return std::string(buffer, size) == request.substr(5, request.size() - 6) ? 0 : 2;
+        });
+    }
+    simulator.stop();
+
+    const std::string name = "transport_sync_" + std::to_string(devices) + "_devices";
+    std::printf("%zu devices: ours %llu exchanges (%llu lost, %llu mismatched), asio echo %llu (%llu lost, %llu mismatched)\n",
+                devices, static_cast<unsigned long long>(ours.exchanges), static_cast<unsigned long long>(ours.lost),
+                static_cast<unsigned long long>(ours.mismatched), static_cast<unsigned long long>(bare.exchanges),
+                static_cast<unsigned long long>(bare.lost), static_cast<unsigned long long>(bare.mismatched));
+    std::printf("per exchange (whole process): ours %.1f us cpu, %.1f context switches; asio echo %.1f us, %.1f\n",
+                ours.cpuUsPerExchange, ours.switchesPerExchange, bare.cpuUsPerExchange, bare.switchesPerExchange);
+    std::printf("BENCH %s ours=%.0fexch/s asio_echo=%.0fexch/s ratio=%.2f\n", name.c_str(), ours.exchangesPerSecond,
+                bare.exchangesPerSecond, ours.exchangesPerSecond / bare.exchangesPerSecond);
+    std::printf("BENCH %s_rtt_median ours=%.0fus asio_echo=%.0fus ratio=%.2f\n", name.c_str(), ours.medianUs,
+                bare.medianUs, ours.medianUs / bare.medianUs);
+    std::printf("BENCH %s_rtt_p99 ours=%.0fus asio_echo=%.0fus ratio=%.2f\n", name.c_str(), ours.p99Us, bare.p99Us,
+                ours.p99Us / bare.p99Us);
+    std::fflush(stdout);
+}
+
+bool onlyLoopbackVisible() {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return false;
+    bool only = true;
+    for (ifaddrs* entry = list; entry; entry = entry->ifa_next)
+        if (entry->ifa_name && std::string(entry->ifa_name) != "lo") only = false;
+    freeifaddrs(list);
+    return only;
+}
+
+}  // namespace
+
+int main() {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    if (!onlyLoopbackVisible()) {
+        std::fprintf(stderr, "bench_transport opens sockets: run it through scripts/netns-run\n");
+        return 3;
+    }
+    for (std::size_t devices : {1, 10, 100}) compare(devices);
+    return 0;
+}

@@ -1,0 +1,172 @@
+#include "device/control_socket.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <boost/asio/ip/address_v4.hpp>
+
+#include "base/exception.h"
+#include "base/log.h"
+#include "base/text.h"
+
+namespace device {
+
+namespace asio = boost::asio;
+
+namespace {
+
+const wchar_t kOpenFailed[] = L"Не удалось открыть порт управления устройствами";
+
+/// The index of the interface that holds the IPv4 address (host order); 0 when none does.
+unsigned interfaceIndexOf(std::uint32_t address) {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return 0;
+    unsigned index = 0;
+    for (ifaddrs* entry = list; entry && index == 0; entry = entry->ifa_next) {
+        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET || !entry->ifa_name) continue;
+        const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+        if (ntohl(in->sin_addr.s_addr) == address) index = if_nametoindex(entry->ifa_name);
+    }
+    freeifaddrs(list);
+    return index;
+}
+
+/// The interface a received datagram came in on (IP_PKTINFO); 0 when not told.
+unsigned arrivalInterface(msghdr& message) {
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(header), sizeof info);
+            return static_cast<unsigned>(info.ipi_ifindex);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+ControlSocket::ControlSocket(asio::io_context& io, std::uint16_t port, const std::string& interfaceIp)
+    : m_socket(io), m_buffers(kBatch, std::vector<char>(65536)) {
+    if (!interfaceIp.empty() && interfaceIp != "0.0.0.0") {
+        boost::system::error_code error;
+        const auto address = asio::ip::make_address_v4(interfaceIp, error);
+        if (error)
+            throw exception::ExternalError(kOpenFailed, L"Некорректный адрес интерфейса '" + base::toWide(interfaceIp) + L"'");
+        m_interfaceAddress = address.to_uint();
+        m_interfaceIndex = interfaceIndexOf(m_interfaceAddress);
+        if (m_interfaceIndex == 0)
+            throw exception::ExternalError(kOpenFailed, L"Нет сетевого интерфейса с адресом '" + base::toWide(interfaceIp) + L"'");
+    }
+    try {
+        m_socket.open(asio::ip::udp::v4());
+        if (m_interfaceIndex != 0) {
+            const int on = 1;
+            if (setsockopt(m_socket.native_handle(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0)
+                throw boost::system::system_error(errno, boost::system::system_category());
+        }
+        m_socket.bind(asio::ip::udp::endpoint(asio::ip::address_v4::any(), port));
+        m_port = m_socket.local_endpoint().port();
+    } catch (const boost::system::system_error& error) {
+        boost::system::error_code ignored;
+        m_socket.close(ignored);
+        throw exception::ExternalError(kOpenFailed, base::toWide(error.what()));
+    }
+    m_fd = m_socket.native_handle();
+    LOG_DEBUG(L"control socket on port %1%, interface '%2%'", m_port, interfaceIp);
+}
+
+ControlSocket::~ControlSocket() {
+    boost::system::error_code ignored;
+    m_socket.close(ignored);
+}
+
+bool ControlSocket::send(std::uint32_t address, std::uint16_t port, const std::string& data, std::string& error) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(address);
+    to.sin_port = htons(port);
+    iovec part{const_cast<char*>(data.data()), data.size()};
+    msghdr message{};
+    message.msg_name = &to;
+    message.msg_namelen = sizeof to;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    if (m_interfaceAddress != 0) {
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = IPPROTO_IP;
+        header->cmsg_type = IP_PKTINFO;
+        header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_spec_dst.s_addr = htonl(m_interfaceAddress);
+        std::memcpy(CMSG_DATA(header), &info, sizeof info);
+    }
+    if (sendmsg(m_fd, &message, MSG_NOSIGNAL) >= 0) return true;
+    error = std::strerror(errno);
+    return false;
+}
+
+void ControlSocket::shutdown() {
+    m_shutDown = true;
+    // On Linux this also wakes a thread blocked in recvmsg on this unconnected
+    // socket (which then reads 0 bytes), though it reports ENOTCONN.
+    ::shutdown(m_fd, SHUT_RDWR);
+}
+
+void ControlSocket::close() {
+    boost::system::error_code ignored;
+    m_socket.close(ignored);
+}
+
+bool ControlSocket::receive(std::vector<Datagram>& datagrams) {
+    datagrams.clear();
+    sockaddr_in from[kBatch];
+    iovec parts[kBatch];
+    alignas(cmsghdr) char control[kBatch][CMSG_SPACE(sizeof(in_pktinfo))];
+    mmsghdr messages[kBatch];
+    for (;;) {
+        for (std::size_t i = 0; i < kBatch; ++i) {
+            parts[i] = iovec{m_buffers[i].data(), m_buffers[i].size()};
+            messages[i] = mmsghdr{};
+            messages[i].msg_hdr.msg_name = &from[i];
+            messages[i].msg_hdr.msg_namelen = sizeof from[i];
+            messages[i].msg_hdr.msg_iov = &parts[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+            messages[i].msg_hdr.msg_control = control[i];
+            messages[i].msg_hdr.msg_controllen = sizeof control[i];
+        }
+        // Blocks for the first datagram only, then takes what else is there.
+        const int count = recvmmsg(m_fd, messages, kBatch, MSG_WAITFORONE, nullptr);
+        if (m_shutDown) return false;
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            // ICMP errors of earlier sends may surface here; they end nothing.
+            if (errno == ECONNREFUSED || errno == EHOSTUNREACH || errno == ENETUNREACH) continue;
+            // Anything else (out of memory, say) may pass; try again shortly
+            // rather than stop listening to the devices for good.
+            LOG_WARN(L"receive failed: %1%", std::string(std::strerror(errno)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            continue;
+        }
+        for (int i = 0; i < count; ++i) {
+            msghdr& message = messages[i].msg_hdr;
+            if (m_interfaceIndex != 0 && arrivalInterface(message) != m_interfaceIndex) continue;
+            datagrams.push_back({std::string(m_buffers[i].data(), messages[i].msg_len), ntohl(from[i].sin_addr.s_addr),
+                                 ntohs(from[i].sin_port)});
+        }
+        if (!datagrams.empty()) return true;
+    }
+}
+
+}  // namespace device

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+
+namespace device {
+
+/// The transport's one UDP socket. It is bound to the control port on every
+/// address: on Linux a socket bound to one interface address does not
+/// receive the devices' broadcasts. When an interface is chosen, datagrams
+/// that arrived on another interface are dropped (IP_PKTINFO) and datagrams
+/// leave with the interface address as their source.
+///
+/// receive() blocks one thread (the transport's receiver); send() may be
+/// called from other threads at the same time; both use the descriptor
+/// directly, never the asio object. shutdown() wakes the receiver; close()
+/// runs once no thread receives or sends any more.
+class ControlSocket {
+public:
+    /// Throws exception::ExternalError "Не удалось открыть порт управления
+    /// устройствами" with the system's reason when the socket cannot be made
+    /// or bound, or when no interface has the given address. An empty text or
+    /// "0.0.0.0" chooses no interface. Port 0 binds any free port.
+    ControlSocket(boost::asio::io_context& io, std::uint16_t port, const std::string& interfaceIp);
+    ~ControlSocket();
+    ControlSocket(const ControlSocket&) = delete;
+    ControlSocket& operator=(const ControlSocket&) = delete;
+
+    std::uint16_t port() const { return m_port; }
+
+    /// Sends one datagram; on failure returns false with the system's reason.
+    bool send(std::uint32_t address, std::uint16_t port, const std::string& data, std::string& error);
+
+    struct Datagram {
+        std::string text;
+        std::uint32_t address;  // host order
+        std::uint16_t port;
+    };
+
+    /// Waits for datagrams that pass the interface filter and returns those
+    /// that have come (at least one, at most kBatch); false once the socket
+    /// is shut down.
+    bool receive(std::vector<Datagram>& datagrams);
+    /// Ends a receive() that waits and every later one.
+    void shutdown();
+    void close();
+
+private:
+    boost::asio::ip::udp::socket m_socket;
+    int m_fd = -1;
+    std::uint16_t m_port = 0;
+    std::uint32_t m_interfaceAddress = 0;  // host order; 0: no interface chosen
+    unsigned m_interfaceIndex = 0;
+    static constexpr std::size_t kBatch = 16;
+    std::vector<std::vector<char>> m_buffers;  // the receiver's, one per datagram of a batch
+    std::atomic<bool> m_shutDown{false};
+};
+
+}  // namespace device

@@ -1,0 +1,295 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include <boost/function.hpp>
+#include <boost/shared_ptr.hpp>
+#include <boost/thread/mutex.hpp>
+#include <boost/thread/recursive_mutex.hpp>
+#include <boost/weak_ptr.hpp>
+
+#include "base/hardware_address.h"
+#include "base/ip_address.h"
+#include "device/config_common.h"
+#include "device/version.h"
+
+namespace device {
+
+class TransferProtocol;
+class IFirmware;
+class FirmwareCollection;
+namespace memory {
+class IAudioControl;
+}
+
+/// The base of every device object (loudspeaker, microphone console): its
+/// identity, address, version and title, the request layer over the shared
+/// transport with its reply cache, the online bookkeeping, and the common
+/// operations (volume, reboot, parameters, audio memory). The device
+/// collection owns the objects by shared pointer; the GUI, the channels and
+/// jobs hold more pointers.
+///
+/// Threads: state packets arrive on dispatcher jobs, the GUI thread and the
+/// channels' jobs call the operations, the collection's control thread checks
+/// the online state. The device lock (recursive) guards the title, the
+/// version, the reply cache, the handler and the models' state records; it
+/// may be taken while the collection's lock is held, never the reverse, and
+/// it is never held across a network exchange. The flags, times and the
+/// volume are atomics read without it; the endpoint is replaced as a whole.
+class DeviceBase {
+public:
+    /// Runs on a dispatcher job with the device that changed.
+    typedef boost::function<void(boost::shared_ptr<DeviceBase>)> StateChangedHandler;
+    /// Progress of a firmware upgrade: -1 failure, 0..99 progress, 100 done.
+    typedef boost::function<void(boost::shared_ptr<DeviceBase>, int)> FirmwareProgress;
+
+    static constexpr std::int32_t kUnknownVolume = 0x7FFFFFFF;
+    /// A device heard from within this many microseconds is online.
+    static constexpr std::int64_t kOnlineWindow = 7000000;
+    /// What a device answers while it still works on the previous request.
+    static constexpr const char* kBusyReply = "Processing of the previous command isn't complete!";
+    /// How often a busy answer is asked again, and how long to wait between.
+    static constexpr int kBusyRetries = 10;
+    static constexpr int kBusyPauseMs = 100;
+
+    DeviceBase(std::uint32_t id, const net::HardwareAddress& hardwareAddress, const net::IpAndPort& endpoint,
+               const std::wstring& title, boost::shared_ptr<TransferProtocol> transport);
+    virtual ~DeviceBase();
+    DeviceBase(const DeviceBase&) = delete;
+    DeviceBase& operator=(const DeviceBase&) = delete;
+
+    // ---- what the models provide ----------------------------------------
+
+    /// Drops the kept audio-memory object (the collection's stop calls it).
+    virtual void releaseAudioControl();
+    /// Called every second by the collection (false) and by the zone panel
+    /// for online devices that haven't answered (true). Silent for 7 s: with
+    /// true only a log line; with false, once, the offline transition (flags
+    /// cleared, volume unknown, resetCache, handler notified). Recent: with
+    /// true and no answer yet, checkResponding.
+    virtual void checkOnline(bool skipWithoutPing);
+    /// Forgets the cached replies; models forget their state with it.
+    virtual void resetCache();
+    virtual bool isFirmwareSuitable(boost::shared_ptr<IFirmware> image) = 0;
+    virtual bool setVolume(std::uint32_t percent) = 0;
+    virtual bool parsePing(const std::string& packet, const net::IpAndPort& source) = 0;
+    virtual bool hasInternalPlaying() = 0;
+    virtual std::wstring getPlaybackTypeText() = 0;
+    virtual ConfigCommon readConfig(bool noCache) = 0;
+    virtual bool writeConfig(const ConfigCommon& config) = 0;
+    virtual std::string getDebugInfo() = 0;
+    /// Takes the reply of "get vol" into the cached volume (unknown when the
+    /// reply can't be read) and counts it as contact.
+    virtual void handleVolume(const std::string& reply) = 0;
+    virtual void continueUpgrade() {}
+    virtual void resetPlaybackType() {}
+
+    // ---- online bookkeeping ---------------------------------------------
+
+    /// Heard from (state packet or answer) less than 7 s ago; a time in the
+    /// future counts as recent.
+    bool isOnline() const;
+    bool isOnlineAndAnswered() const { return isOnline() && m_answered.load(); }
+    /// Sends "get vol" past the cache without throwing, hands a reply to
+    /// handleVolume, logs the result and notifies the handler when the
+    /// answered flag changed. The flag is not used. Runs on dispatcher jobs.
+    void checkResponding(bool flag);
+    /// The same exchange through request(): true when answered, the request's
+    /// exception otherwise.
+    bool probeVolume();
+    /// Microseconds since 1601 of the last state packet or answer; 0: never.
+    std::int64_t getLastContactTime() const { return m_lastContactTime.load(); }
+
+    // ---- request layer ----------------------------------------------------
+
+    /// One exchange: a cacheable request is answered from the cache when it
+    /// can; otherwise it goes through the transport (priority 2, resend
+    /// 1000 ms), asked again up to kBusyRetries times while the device is
+    /// busy. An "ERR..." reply (or one still busy) throws
+    /// exception::UnexpectedResponseOfDevice, no answer exception::Offline;
+    /// success returns the reply trimmed. An endpoint that isn't valid counts
+    /// as no answer, nothing is sent. Blocks; never on the transport's threads.
+    std::string transfer(const std::string& request);
+    /// transfer(): true on success (reply copied when asked for). The raw
+    /// reply of a refusal is copied too; refusals and silence then return
+    /// false, or pass the exception on with `passErrors`.
+    bool request(const std::string& text, std::string* reply, bool passErrors);
+    /// Registers a request text whose successful replies are kept until
+    /// resetCache or clearCachedResponses.
+    void addCachedRequest(const std::string& text);
+    void clearCachedResponses();
+
+    // ---- reply parsing ----------------------------------------------------
+
+    /// "OK..."/"SUCCESS..." true; "ERR..." throws
+    /// exception::UnexpectedResponseOfDevice; anything else false.
+    static bool handleResponse(const std::string& reply);
+    /// The text after the first ':' (all of it without one), cut at every
+    /// CR and LF, each piece trimmed, empty pieces dropped.
+    static std::vector<std::string> splitResponse(const std::string& reply);
+    /// "on" anywhere, in any case, is true; else "off" is false; neither
+    /// logs and returns false.
+    static bool parseBoolValue(const std::string& field, bool& value);
+    /// A decimal integer (white space around allowed) within [minimum,
+    /// maximum]; otherwise a log line and false, the value untouched.
+    template <class T>
+    static bool parseIntValue(const std::string& field, T& value, std::common_type_t<T> minimum,
+                              std::common_type_t<T> maximum);
+    /// Position of "DHCP" in any case, -1 when absent.
+    static int parseDhcpValue(const std::string& field);
+
+    // ---- operations ---------------------------------------------------------
+
+    /// Equal values: false, nothing sent. Otherwise logs, sends "set <key>
+    /// <value>" (flags "on"/"off", numbers decimal) passing errors on, and
+    /// returns `restart`; the signed 16-bit form returns false in any case.
+    bool setParameter(const std::string& key, const std::string& current, const std::string& wanted, bool restart);
+    bool setParameter(const std::string& key, const char* current, const char* wanted, bool restart);
+    bool setParameter(const std::string& key, bool current, bool wanted, bool restart);
+    bool setParameter(const std::string& key, std::uint16_t current, std::uint16_t wanted, bool restart);
+    bool setParameter(const std::string& key, std::int16_t current, std::int16_t wanted, bool restart);
+    bool setParameter(const std::string& key, std::uint32_t current, std::uint32_t wanted, bool restart);
+    bool setParameter(const std::string& key, int current, int wanted, bool restart);
+
+    /// Sends "reboot"; refused with exception::UserResponse "internalPlaying"
+    /// while the device plays on its own. The reboot time is taken before
+    /// sending, so the models skip the packets of a device that restarts
+    /// before it answers.
+    bool reboot();
+
+    /// Mutes (the model's setVolume(0), remembering the volume) or restores
+    /// the remembered volume. Same state as kept: true, nothing sent. The
+    /// exceptions of setVolume pass on.
+    bool enableVolume(bool on);
+    bool isVolumeEnabled() const { return m_volumeEnabled.load() != 0; }
+    /// Asks "get vol" and returns the percent; no answer, a refusal or a reply
+    /// that leaves the volume unknown throw exception::DeviceReason.
+    int getVolume();
+
+    /// The kept audio-memory object, else a new one from createAudioControl,
+    /// then kept. A creation that throws gives an empty pointer (WARN) or,
+    /// with `passErrors`, the exception. Creation reads the device: it runs
+    /// outside the device lock, one creation per device at a time.
+    boost::shared_ptr<memory::IAudioControl> getAudioControl(bool allowOverwrite, bool passErrors);
+
+    // ---- identity -------------------------------------------------------------
+
+    std::uint32_t getId() const { return m_id; }
+    const net::HardwareAddress& getHardwareAddress() const { return m_hardwareAddress; }
+    /// The title; an empty one reads "Устройство " and the hardware address.
+    std::wstring getTitle() const;
+    void setTitle(const std::wstring& title);
+    net::IpAndPort getIp() const;
+    boost::shared_ptr<const net::IpAndPort> getIpPtr() const;
+    /// Replaces the endpoint as a whole; readers keep the copy they took.
+    void setIp(const net::IpAndPort& endpoint);
+    Version getVersion() const;
+    std::wstring getVersionText() const;
+    std::uint64_t getTypeCode() const { return m_typeCode.load(); }
+    /// The model name of the type code ("Orvel-610").
+    std::wstring getFirmwareVersionTypeText() const;
+    /// Every bit of the mask is set in the type code.
+    bool isTypeOf(std::uint64_t mask) const { return (getTypeCode() & mask) == mask; }
+    boost::shared_ptr<TransferProtocol> getTransport() const { return m_transport; }
+
+    void setStateChangedHandler(StateChangedHandler handler);
+    /// Runs the handler on a dispatcher job with a shared pointer to this device.
+    void notifyIfStateChanged();
+    void setThisWeakPtr(const boost::weak_ptr<DeviceBase>& self);
+    /// Empty, with an ERROR line, once the device can no longer be locked.
+    boost::shared_ptr<DeviceBase> getThisBasePtr() const;
+
+    // ---- state packets ----------------------------------------------------------
+
+    static bool isStatePacket(const std::string& text, net::HardwareAddress& address);
+    static bool parseStatePacketVersion(const std::string& text, Version& version);
+
+protected:
+    /// Makes the audio-memory object of the model; reads the device.
+    /// `allowOverwrite`: a memory the model can't read may be replaced.
+    virtual boost::shared_ptr<memory::IAudioControl> createAudioControl(bool allowOverwrite) = 0;
+
+    /// Microseconds since 1601 (nowMicroseconds); tests move it by hand.
+    virtual std::int64_t now() const;
+
+    /// The version record and the text it was parsed from, under the lock.
+    void setVersion(const Version& version, const std::string& text);
+    /// The model's type code before any state packet told the version.
+    void presetTypeCode(std::uint64_t typeCode);
+    std::string getVersionTextNarrow() const;
+
+    // The log lines the models share.
+    void logAddressChanged(const net::IpAndPort& current, const net::IpAndPort& old) const;
+    void logVersionChanged(const std::string& current, const std::string& old) const;
+    void logAinChanged(unsigned current, unsigned old) const;
+    void logConnected() const;
+    static void logUnknownHardwareAddress(const std::string& text);
+    static void logGongNotFound(unsigned index);
+
+    const std::uint32_t m_id;
+    const net::HardwareAddress m_hardwareAddress;
+    const boost::shared_ptr<TransferProtocol> m_transport;
+
+    mutable boost::recursive_mutex m_lock;  // the device lock
+
+    std::atomic<std::int32_t> m_volume{kUnknownVolume};  // percent when known
+    std::atomic<std::int32_t> m_volumeEnabled{1};
+    std::atomic<std::int64_t> m_rebootTime{0};
+    std::atomic<bool> m_firstPacket{false};
+    std::atomic<std::int64_t> m_lastPacketTime{0};
+    std::atomic<std::int64_t> m_lastContactTime{0};
+    std::atomic<bool> m_online{false};
+    std::atomic<bool> m_answered{false};
+
+    // Kept from the last firmware upgrade for its continuation; under the lock.
+    boost::shared_ptr<FirmwareCollection> m_firmware;
+    FirmwareProgress m_firmwareProgress;
+
+private:
+    /// Sends and waits, asking again while the device is busy: false when
+    /// nothing came back. Sets the answered flag and, on a reply, the time
+    /// of contact.
+    bool exchange(const std::string& request, std::string& reply);
+    bool sendParameter(const std::string& key, const std::string& valueText, bool restart);
+    static bool parseDecimal(const std::string& field, long long& value);
+    static void logIncorrectInteger(const std::string& field);
+    std::wstring hardwareText() const;
+
+    // Under m_lock:
+    Version m_version;
+    std::string m_versionText;
+    std::wstring m_title;
+    std::set<std::string> m_cachedRequests;
+    std::map<std::string, std::string> m_cachedResponses;
+    boost::shared_ptr<memory::IAudioControl> m_audioControl;
+    StateChangedHandler m_stateChangedHandler;
+    boost::weak_ptr<DeviceBase> m_self;
+
+    std::atomic<std::uint64_t> m_typeCode{0};  // mirrors m_version.typeCode for lock-free tests
+    std::atomic<std::int32_t> m_volumeBeforeMute{100};
+    boost::shared_ptr<const net::IpAndPort> m_endpoint;  // atomic load and store only
+    boost::mutex m_audioCreation;  // one createAudioControl at a time
+};
+
+template <class T>
+bool DeviceBase::parseIntValue(const std::string& field, T& value, std::common_type_t<T> minimum,
+                               std::common_type_t<T> maximum) {
+    static_assert(std::is_integral_v<T> && !std::is_same_v<T, bool> && sizeof(T) <= 4,
+                  "for integers of 8, 16 and 32 bits");
+    long long parsed = 0;
+    if (!parseDecimal(field, parsed) || parsed < static_cast<long long>(minimum) ||
+        parsed > static_cast<long long>(maximum)) {
+        logIncorrectInteger(field);
+        return false;
+    }
+    value = static_cast<T>(parsed);
+    return true;
+}
+
+}  // namespace device

@@ -1,0 +1,115 @@
+#include "device/request_queue.h"
+
+#include <algorithm>
+
+namespace device {
+
+RequestQueue::Id RequestQueue::add(std::uint32_t address, std::uint16_t port, std::string datagram, int priority,
+                                   Duration resend, TimePoint now, std::optional<Send>& send) {
+    const Id id = ++m_lastId;
+    ++m_active;
+    Queued request{id, port, std::move(datagram), std::max<Duration>(resend, std::chrono::milliseconds(1))};
+    Peer& peer = m_peers[address];
+    if (!peer.inFlight && peer.queue.empty() && now >= peer.drainUntil)
+        send = launch(address, peer, std::move(request), now);
+    else
+        peer.queue.emplace(priority, std::move(request));
+    reschedule(address, peer, now);
+    return id;
+}
+
+RequestQueue::Id RequestQueue::match(std::uint32_t address, TimePoint now, std::optional<Send>& next) {
+    const auto it = m_peers.find(address);
+    if (it == m_peers.end() || !it->second.inFlight) return 0;
+    Peer& peer = it->second;
+    const InFlight& request = *peer.inFlight;
+    const Id id = request.id;
+    if (request.sends > 1) peer.drainUntil = now + (request.lastSent - request.firstSent) + request.resend / 2;
+    peer.inFlight.reset();
+    --m_active;
+    if (!peer.queue.empty() && now >= peer.drainUntil) {
+        Queued first = std::move(peer.queue.begin()->second);
+        peer.queue.erase(peer.queue.begin());
+        next = launch(address, peer, std::move(first), now);
+    }
+    reschedule(address, peer, now);
+    return id;
+}
+
+void RequestQueue::poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>& expired) {
+    while (!m_agenda.empty() && m_agenda.begin()->first <= now) {
+        const std::uint32_t address = m_agenda.begin()->second;
+        m_agenda.erase(m_agenda.begin());
+        Peer& peer = m_peers[address];
+        peer.scheduled = TimePoint::max();
+
+        if (peer.inFlight) {
+            InFlight& request = *peer.inFlight;
+            if (now >= request.firstSent + 2 * request.resend) {
+                expired.push_back(request.id);
+                peer.inFlight.reset();
+                --m_active;
+            } else if (request.sends == 1 && now >= request.firstSent + request.resend) {
+                request.sends = 2;
+                request.lastSent = now;
+                sends.push_back({request.id, address, request.port, request.datagram, true});
+            }
+        }
+        if (!peer.inFlight && !peer.queue.empty() && now >= peer.drainUntil) {
+            Queued first = std::move(peer.queue.begin()->second);
+            peer.queue.erase(peer.queue.begin());
+            sends.push_back(launch(address, peer, std::move(first), now));
+        }
+        reschedule(address, peer, now);
+    }
+}
+
+RequestQueue::TimePoint RequestQueue::nextWake() const {
+    return m_agenda.empty() ? TimePoint::max() : m_agenda.begin()->first;
+}
+
+RequestQueue::Send RequestQueue::launch(std::uint32_t address, Peer& peer, Queued queued, TimePoint now) {
+    InFlight& request = peer.inFlight.emplace();
+    request.id = queued.id;
+    request.port = queued.port;
+    request.datagram = std::move(queued.datagram);
+    request.resend = queued.resend;
+    request.firstSent = now;
+    request.lastSent = now;
+    request.sends = 1;
+    return {request.id, address, request.port, request.datagram, false};
+}
+
+void RequestQueue::reschedule(std::uint32_t address, Peer& peer, TimePoint now) {
+    TimePoint when = TimePoint::max();
+    if (peer.inFlight)
+        when = peer.inFlight->firstSent + peer.inFlight->sends * peer.inFlight->resend;
+    else if (!peer.queue.empty() && now < peer.drainUntil)
+        when = peer.drainUntil;
+    if (when == peer.scheduled) return;
+    if (peer.scheduled != TimePoint::max()) m_agenda.erase({peer.scheduled, address});
+    if (when != TimePoint::max()) m_agenda.emplace(when, address);
+    peer.scheduled = when;
+}
+
+bool RequestQueue::cancel(std::uint32_t address, Id id) {
+    const auto it = m_peers.find(address);
+    if (it == m_peers.end()) return false;
+    auto& queue = it->second.queue;
+    for (auto entry = queue.begin(); entry != queue.end(); ++entry) {
+        if (entry->second.id == id) {
+            queue.erase(entry);
+            --m_active;
+            return true;
+        }
+    }
+    return false;
+}
+
+void RequestQueue::clear() {
+    m_peers.clear();
+    m_agenda.clear();
+    m_active = 0;
+}
+
+}  // namespace device

@@ -1,0 +1,120 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace device {
+
+/// The bookkeeping of the control transport, free of sockets, threads and
+/// clocks so that tests drive it with their own time: per device address a
+/// queue ordered by priority (higher first, first come first served among
+/// equals), at most one request in flight per address, the resend and give-up
+/// times of the request in flight, and the pause after a resent request.
+///
+/// Devices answer without sequence numbers, so a reply is recognised only by
+/// its source address. A request that had to be sent twice may draw two
+/// replies; the second must not become the reply to the next request. Hence
+/// after such a request is answered its address "drains": nothing is sent
+/// there and match() takes nothing from it. The second reply answers the
+/// resend, so it is due as long after the resend as the first reply came
+/// after the first send; the drain lasts that long (the time between the two
+/// sends) plus half a resend time for the device's own jitter.
+///
+/// A request to an idle device goes into flight as it is added, and the next
+/// queued request as the previous one is answered: the caller of add() or
+/// match() sends it at once. poll() only deals with what time brings:
+/// resends, give-ups and the ends of drains.
+///
+/// Not thread-safe: the transport calls it under its own lock.
+class RequestQueue {
+public:
+    using Clock = std::chrono::steady_clock;
+    using TimePoint = Clock::time_point;
+    using Duration = Clock::duration;
+    using Id = std::uint64_t;
+
+    /// One datagram to put on the wire.
+    struct Send {
+        Id id = 0;
+        std::uint32_t address = 0;
+        std::uint16_t port = 0;
+        std::string datagram;
+        bool resend = false;
+    };
+
+    /// Queues a request; ids start at 1. A resend time below 1 ms counts as
+    /// 1 ms. When the device is idle the request is in flight at once and
+    /// `send` holds its datagram, else `send` is left empty.
+    Id add(std::uint32_t address, std::uint16_t port, std::string datagram, int priority, Duration resend,
+           TimePoint now, std::optional<Send>& send);
+
+    /// A datagram came from `address`: the id of the request in flight there,
+    /// which it answers and which is taken off the queue; 0 when none is.
+    /// When the device's next request can go at once, `next` holds it.
+    Id match(std::uint32_t address, TimePoint now, std::optional<Send>& next);
+
+    /// Brings the queue up to `now`: appends to `sends` the datagrams due
+    /// (resends, and requests whose device's drain ended) and to `expired` the
+    /// requests given up unanswered (sent, resent and still silent one resend
+    /// time later).
+    void poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>& expired);
+
+    /// When poll() has something to do next; TimePoint::max() when nothing waits for time.
+    TimePoint nextWake() const;
+
+    /// Removes a request to `address` that was not yet sent; false when it is
+    /// unknown or in flight (a request in flight keeps its device busy until
+    /// it is answered or given up, whoever waits for it).
+    bool cancel(std::uint32_t address, Id id);
+
+    /// Forgets every request and pause.
+    void clear();
+
+    /// No request queued or in flight.
+    bool empty() const { return m_active == 0; }
+
+private:
+    struct Queued {
+        Id id;
+        std::uint16_t port;
+        std::string datagram;
+        Duration resend;
+    };
+    struct InFlight {
+        Id id = 0;
+        std::uint16_t port = 0;
+        std::string datagram;
+        Duration resend{};
+        TimePoint firstSent{};
+        TimePoint lastSent{};
+        int sends = 0;
+    };
+    struct Peer {
+        std::multimap<int, Queued, std::greater<int>> queue;  // equal keys keep insertion order
+        std::optional<InFlight> inFlight;
+        TimePoint drainUntil{};
+        TimePoint scheduled = TimePoint::max();  // this peer's entry in m_agenda
+    };
+
+    /// Puts a request into flight; returns what to send.
+    Send launch(std::uint32_t address, Peer& peer, Queued request, TimePoint now);
+    /// Files the peer's next timed action in the agenda.
+    void reschedule(std::uint32_t address, Peer& peer, TimePoint now);
+
+    Id m_lastId = 0;
+    std::size_t m_active = 0;  // requests queued or in flight
+    // Peers stay once made (a site has a bounded set of devices), which spares
+    // making and dropping one per exchange.
+    std::unordered_map<std::uint32_t, Peer> m_peers;
+    std::set<std::pair<TimePoint, std::uint32_t>> m_agenda;
+};
+
+}  // namespace device

@@ -1,0 +1,491 @@
+#include "device/transfer_protocol.h"
+
+#include <cstdio>
+#include <exception>
+#include <vector>
+
+#include "base/exception.h"
+#include "base/log.h"
+#include "device/command.h"
+
+namespace device {
+
+namespace {
+
+using Clock = RequestQueue::Clock;
+
+/// Datagrams that wait for the responder; beyond this the receiver drops
+/// them (the kernel would drop them just the same were they left unread).
+constexpr std::size_t kInboxLimit = 8192;
+
+/// Source endpoints the responder keeps made; a site has fewer devices.
+constexpr std::size_t kSourceCacheLimit = 4096;
+
+/// The responder looks for more datagrams for up to kSpin before it sleeps,
+/// but only when its last batch came less than kBusyGap ago.
+constexpr auto kBusyGap = std::chrono::microseconds(200);
+constexpr auto kSpin = std::chrono::microseconds(50);
+
+/// Takes a mutex that is only ever held briefly: a few tries before sleeping
+/// on it spare the sleep and the wake-up when many callers meet there (the
+/// queue lock, taken by every request and every reply).
+std::unique_lock<std::mutex> lockBriefly(std::mutex& mutex) {
+    for (int i = 0; i < 64; ++i) {
+        if (mutex.try_lock()) return std::unique_lock<std::mutex>(mutex, std::adopt_lock);
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+    return std::unique_lock<std::mutex>(mutex);
+}
+
+/// The transport whose thread this is; handlers, monitors and completions run
+/// on such threads and must not wait for the transport itself.
+thread_local const void* t_transportOfThread = nullptr;
+thread_local bool t_isResponder = false;
+
+std::string addressText(std::uint32_t address) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF,
+                  address & 0xFF);
+    return text;
+}
+
+net::IpAndPort endpointOf(std::uint32_t address, std::uint16_t port) {
+    return net::IpAndPort(addressText(address), port);
+}
+
+/// Runs a callback of the transport's users; whatever it throws is logged
+/// under the caller's place, so that one faulty handler does not end a
+/// transport thread.
+template <class F>
+void guarded(base::LogPlace place, const char* what, F&& f) {
+    try {
+        f();
+    } catch (const std::exception& error) {
+        place.error(L"%1% failed: %2%", what, std::string(error.what()));
+    } catch (...) {
+        place.error(L"%1% failed with an unknown exception", what);
+    }
+}
+
+}  // namespace
+
+TransferProtocol::TransferProtocol(std::uint16_t port, const std::string& interfaceIp)
+    : m_socket(m_io, port, interfaceIp) {}
+
+TransferProtocol::~TransferProtocol() {
+    try {
+        stop();
+    } catch (...) {
+        // stop() throws only on a thread of this transport, a fault of the
+        // caller that a destructor cannot report.
+    }
+}
+
+void TransferProtocol::run() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_started || m_stopping) return;
+        m_started = true;
+    }
+    LOG_DEBUG(L"transport threads start, port %1%", getPort());
+    m_receiver = std::thread([this] { receiverMain(); });
+    m_responder = std::thread([this] { responderMain(); });
+    m_sender = std::thread([this] { senderMain(); });
+    m_completer = std::thread([this] { completerMain(); });
+}
+
+void TransferProtocol::stop() {
+    if (t_transportOfThread == this)
+        throw exception::InternalError(L"device::TransferProtocol::stop on a thread of the transport");
+    std::vector<std::shared_ptr<std::promise<Result>>> waiters;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stopping) return;
+        m_stopping = true;
+        m_closing = true;
+        for (auto& entry : m_pending)
+            if (entry.second.promise) waiters.push_back(entry.second.promise);
+        m_pending.clear();
+        m_queue.clear();
+    }
+    LOG_DEBUG(L"transport stops; %1% waiting callers released", waiters.size());
+    for (auto& waiter : waiters) waiter->set_value(Result());
+    {
+        std::lock_guard<std::mutex> lock(m_handlerMutex);
+        m_monitors.clear();
+        m_anyMonitor = false;
+        m_allResponses.clear();
+        m_unknownResponses.clear();
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_inboxMutex);
+        m_inboxClosed = true;
+        m_inbox.clear();
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_finishedMutex);
+        m_finishedClosed = true;
+        m_finished.clear();
+    }
+    m_senderWake.notify_all();
+    m_inboxWake.notify_all();
+    m_finishedWake.notify_all();
+    for (std::thread* thread : {&m_sender, &m_responder, &m_completer})
+        if (thread->joinable()) thread->join();
+    {
+        // A caller that put its own request on the wire just before the stop
+        // may still be sending; the descriptor must stay open until it is done.
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_callerSendsDone.wait(lock, [this] { return m_callerSends == 0; });
+    }
+    // Nothing sends any more; wake the receiver, then nothing uses the socket.
+    m_socket.shutdown();
+    if (m_receiver.joinable()) m_receiver.join();
+    m_socket.close();
+}
+
+void TransferProtocol::setAllResponseHandler(ResponseHandler handler) {
+    LOG_TRACE(L"setAllResponseHandler(..)");
+    std::lock_guard<std::mutex> lock(m_handlerMutex);
+    m_allResponses = std::move(handler);
+}
+
+void TransferProtocol::setUnknownResponseHandler(ResponseHandler handler) {
+    std::lock_guard<std::mutex> lock(m_handlerMutex);
+    m_unknownResponses = std::move(handler);
+}
+
+bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request, std::string& reply, int priority,
+                            unsigned resendMs) {
+    if (t_isResponder && t_transportOfThread == this)
+        throw exception::InternalError(L"device::TransferProtocol::sync on the responder thread would wait for itself");
+    reply.clear();
+    Pending pending{to.getAddress(), to.getPort(), request, std::make_shared<std::promise<Result>>(), Completion()};
+    auto future = pending.promise->get_future();
+    const RequestQueue::Id id = enqueue(to, request, priority, resendMs, std::move(pending));
+    if (id == 0) return false;
+
+    const auto limit = std::chrono::milliseconds(2ull * std::max(resendMs, 1u) + 50);
+    if (future.wait_for(limit) == std::future_status::timeout) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const auto it = m_pending.find(id);
+        if (it != m_pending.end()) {
+            // Abandoned: a request still queued is not sent at all; one in
+            // flight keeps its device until its reply or give-up, which
+            // nobody waits for any more.
+            m_pending.erase(it);
+            m_queue.cancel(to.getAddress(), id);
+            lock.unlock();
+            LOG_DEBUG(L"no reply from %1% to '%2%' within %3% ms", to.getWideText(), request, limit.count());
+            return false;
+        }
+        // A reply or the give-up took the request just now; its result is on its way.
+    }
+    Result result = future.get();
+    if (result.answered) reply = std::move(result.reply);
+    return result.answered;
+}
+
+void TransferProtocol::async(const net::IpAndPort& to, const std::string& request, Completion done, int priority,
+                             unsigned resendMs) {
+    enqueue(to, request, priority, resendMs, Pending{to.getAddress(), to.getPort(), request, nullptr, std::move(done)});
+}
+
+RequestQueue::Id TransferProtocol::enqueue(const net::IpAndPort& to, const std::string& request, int priority,
+                                           unsigned resendMs, Pending pending) {
+    std::string datagram = request;
+    if (datagram.empty() || datagram.back() != '\n') datagram += '\n';
+    bool refused = false;
+    if (!to.isValid()) {
+        LOG_DEBUG(L"request '%1%' to the invalid endpoint %2% is not sent", request, to.getWideText());
+        refused = true;
+    } else if (datagram.size() > kMaxRequestDatagram) {
+        LOG_WARN(L"request of %1% bytes to %2% is longer than one datagram; not sent", datagram.size(),
+                 to.getWideText());
+        refused = true;
+    }
+    if (refused) {
+        ++m_counters.refused;
+        finish(pending, Result());
+        return 0;
+    }
+    RequestQueue::Id id = 0;
+    std::optional<RequestQueue::Send> send;
+    std::optional<Shown> shown;
+    {
+        const auto lock = lockBriefly(m_mutex);
+        if (m_stopping) return 0;  // dropped: a stopped transport completes nothing
+        id = m_queue.add(to.getAddress(), to.getPort(), std::move(datagram), priority,
+                         std::chrono::milliseconds(resendMs), Clock::now(), send);
+        if (send && m_anyMonitor) shown = Shown{to, request};
+        m_pending.emplace(id, std::move(pending));
+        if (send) ++m_callerSends;
+        rescheduleSender();
+    }
+    if (send) {
+        // The device is idle: the caller sends its request itself, which
+        // spares a hand-over to the sender thread.
+        transmit(*send, shown);
+        if (--m_callerSends == 0 && m_closing) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_callerSendsDone.notify_all();
+        }
+    }
+    return id;
+}
+
+void TransferProtocol::finish(Pending& pending, Result result) {
+    if (pending.promise) {
+        pending.promise->set_value(std::move(result));
+        return;
+    }
+    if (!pending.completion) return;
+    {
+        std::lock_guard<std::mutex> lock(m_finishedMutex);
+        if (m_finishedClosed) return;
+        m_finished.push_back({std::move(pending.completion), std::move(result)});
+    }
+    m_finishedWake.notify_one();
+}
+
+std::optional<TransferProtocol::Shown> TransferProtocol::shownOf(const RequestQueue::Send& send) const {
+    if (send.resend || !m_anyMonitor) return std::nullopt;
+    const auto it = m_pending.find(send.id);
+    if (it == m_pending.end()) return std::nullopt;
+    return Shown{endpointOf(it->second.address, it->second.port), it->second.request};
+}
+
+void TransferProtocol::rescheduleSender() {
+    if (m_queue.nextWake() < m_senderSleepsUntil) {
+        m_senderKick = true;
+        m_senderWake.notify_one();
+    }
+}
+
+void TransferProtocol::transmit(const RequestQueue::Send& send, const std::optional<Shown>& shown) {
+    // The monitor sees a request before its reply can arrive.
+    if (shown) monitor(shown->endpoint, shown->request, true);
+    ++(send.resend ? m_counters.resent : m_counters.sent);
+    std::string error;
+    if (!m_socket.send(send.address, send.port, send.datagram, error))
+        LOG_DEBUG(L"send to %1%:%2% failed: %3%", addressText(send.address), send.port, error);
+    else
+        LOG_TRACE2(L"%1% to %2%:%3%: %4%", send.resend ? L"resend" : L"send", addressText(send.address), send.port,
+                   send.datagram);
+}
+
+void TransferProtocol::setConsoleMonitor(const net::IpAndPort& endpoint, ConsoleMonitor monitor) {
+    std::lock_guard<std::mutex> lock(m_handlerMutex);
+    m_monitors[endpoint] = std::move(monitor);
+    m_anyMonitor = true;
+}
+
+void TransferProtocol::clearConsoleMonitors() {
+    std::lock_guard<std::mutex> lock(m_handlerMutex);
+    m_monitors.clear();
+    m_anyMonitor = false;
+}
+
+void TransferProtocol::monitor(const net::IpAndPort& endpoint, const std::string& text, bool outgoing) {
+    ConsoleMonitor target;
+    {
+        std::lock_guard<std::mutex> lock(m_handlerMutex);
+        const auto it = m_monitors.find(endpoint);
+        if (it == m_monitors.end()) return;
+        target = it->second;
+    }
+    if (target) guarded(SV_LOG_PLACE, "console monitor", [&] { target(text, outgoing); });
+}
+
+TransferProtocol::Statistics TransferProtocol::getStatistics() const {
+    Statistics s;
+    s.sent = m_counters.sent;
+    s.resent = m_counters.resent;
+    s.answered = m_counters.answered;
+    s.timedOut = m_counters.timedOut;
+    s.consumed = m_counters.consumed;
+    s.unmatched = m_counters.unmatched;
+    s.refused = m_counters.refused;
+    return s;
+}
+
+void TransferProtocol::take(std::vector<Incoming>& datagrams) {
+    std::size_t behind = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_inboxMutex);
+        if (m_inboxClosed) return;
+        for (Incoming& datagram : datagrams) {
+            if (m_inbox.size() >= kInboxLimit) {
+                if (!m_inboxOverflow.exchange(true)) behind = m_inbox.size();
+                break;
+            }
+            m_inbox.push_back(std::move(datagram));
+        }
+        m_inboxSize.store(m_inbox.size(), std::memory_order_release);
+    }
+    m_inboxWake.notify_one();
+    if (behind != 0) LOG_WARN(L"the responder is behind by %1% datagrams; dropping until it catches up", behind);
+}
+
+void TransferProtocol::receiverMain() {
+    t_transportOfThread = this;
+    std::vector<Incoming> datagrams;
+    while (m_socket.receive(datagrams)) take(datagrams);
+}
+
+void TransferProtocol::responderMain() {
+    t_transportOfThread = this;
+    t_isResponder = true;
+    std::deque<Incoming> batch;
+    auto lastBatch = Clock::time_point();
+    for (;;) {
+        // Under heavy traffic the next datagram is due within microseconds:
+        // looking for it a little while is cheaper than sleeping and being
+        // woken for every one. At an ordinary rate nothing spins.
+        if (Clock::now() - lastBatch < kBusyGap) {
+            const auto until = Clock::now() + kSpin;
+            while (m_inboxSize.load(std::memory_order_acquire) == 0 && Clock::now() < until) {
+            }
+        }
+        {
+            std::unique_lock<std::mutex> lock(m_inboxMutex);
+            m_inboxWake.wait(lock, [this] { return m_inboxClosed || !m_inbox.empty(); });
+            if (m_inboxClosed) return;
+            batch.swap(m_inbox);
+            m_inboxSize.store(0, std::memory_order_relaxed);
+        }
+        lastBatch = Clock::now();
+        m_inboxOverflow = false;
+        for (Incoming& datagram : batch) respond(datagram);
+        batch.clear();
+    }
+}
+
+const net::IpAndPort& TransferProtocol::sourceOf(std::uint32_t address, std::uint16_t port) {
+    const std::uint64_t key = (static_cast<std::uint64_t>(address) << 16) | port;
+    auto it = m_sources.find(key);
+    if (it == m_sources.end()) {
+        if (m_sources.size() >= kSourceCacheLimit) m_sources.clear();
+        it = m_sources.emplace(key, endpointOf(address, port)).first;
+    }
+    return it->second;
+}
+
+void TransferProtocol::respond(Incoming& datagram) {
+    const net::IpAndPort& source = sourceOf(datagram.address, datagram.port);
+    ResponseHandler all;
+    {
+        std::lock_guard<std::mutex> lock(m_handlerMutex);
+        all = m_allResponses;
+    }
+    bool consumed = false;
+    if (all) guarded(SV_LOG_PLACE, "all-responses handler", [&] { consumed = all(datagram.text, source); });
+    if (consumed) {
+        ++m_counters.consumed;
+        return;
+    }
+
+    RequestQueue::Id id = 0;
+    Pending pending;
+    bool waited = false;
+    std::optional<RequestQueue::Send> next;
+    std::optional<Shown> shown;
+    {
+        const auto lock = lockBriefly(m_mutex);
+        if (m_stopping) return;
+        id = m_queue.match(datagram.address, Clock::now(), next);
+        if (id != 0) {
+            const auto it = m_pending.find(id);
+            if (it != m_pending.end()) {
+                pending = std::move(it->second);
+                m_pending.erase(it);
+                waited = true;
+            }
+            if (next) shown = shownOf(*next);
+            rescheduleSender();
+        }
+    }
+    if (m_anyMonitor) monitor(source, datagram.text, false);
+    // The device is free: its next request leaves before this reply is handed on.
+    if (next) transmit(*next, shown);
+
+    if (id != 0) {
+        ++m_counters.answered;
+        LOG_TRACE2(L"reply from %1%: %2%", source.getWideText(), datagram.text);
+        if (waited) finish(pending, Result{true, std::move(datagram.text)});
+        return;
+    }
+    ++m_counters.unmatched;
+    ResponseHandler unknown;
+    {
+        std::lock_guard<std::mutex> lock(m_handlerMutex);
+        unknown = m_unknownResponses;
+    }
+    if (unknown)
+        guarded(SV_LOG_PLACE, "unknown-response handler", [&] { unknown(datagram.text, source); });
+    else
+        LOG_DEBUG(L"unmatched datagram from %1%: %2%", source.getWideText(), datagram.text);
+}
+
+void TransferProtocol::senderMain() {
+    t_transportOfThread = this;
+    std::vector<RequestQueue::Send> sends;
+    std::vector<std::optional<Shown>> shown;
+    std::vector<RequestQueue::Id> expired;
+    std::vector<Pending> givenUp;
+
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_stopping) {
+        m_senderKick = false;
+        m_senderSleepsUntil = RequestQueue::TimePoint::min();
+        sends.clear();
+        shown.clear();
+        expired.clear();
+        givenUp.clear();
+        m_queue.poll(Clock::now(), sends, expired);
+        for (RequestQueue::Id id : expired) {
+            const auto it = m_pending.find(id);
+            if (it == m_pending.end()) continue;  // its caller stopped waiting
+            givenUp.push_back(std::move(it->second));
+            m_pending.erase(it);
+        }
+        for (const auto& send : sends) shown.push_back(shownOf(send));
+        lock.unlock();
+
+        for (std::size_t i = 0; i < sends.size(); ++i) transmit(sends[i], shown[i]);
+        m_counters.timedOut += expired.size();
+        for (Pending& pending : givenUp) {
+            LOG_DEBUG(L"time-out of '%1%' to %2%:%3%", pending.request, addressText(pending.address), pending.port);
+            finish(pending, Result());
+        }
+
+        lock.lock();
+        if (m_stopping || m_senderKick) continue;
+        const auto wake = m_queue.nextWake();
+        m_senderSleepsUntil = wake;
+        const auto due = [this] { return m_stopping || m_senderKick; };
+        if (wake == RequestQueue::TimePoint::max())
+            m_senderWake.wait(lock, due);
+        else
+            m_senderWake.wait_until(lock, wake, due);
+    }
+}
+
+void TransferProtocol::completerMain() {
+    t_transportOfThread = this;
+    for (;;) {
+        Finished next;
+        {
+            std::unique_lock<std::mutex> lock(m_finishedMutex);
+            m_finishedWake.wait(lock, [this] { return m_finishedClosed || !m_finished.empty(); });
+            if (m_finishedClosed) return;
+            next = std::move(m_finished.front());
+            m_finished.pop_front();
+        }
+        guarded(SV_LOG_PLACE, "completion", [&] { next.completion(next.result.reply, next.result.answered); });
+    }
+}
+
+}  // namespace device

@@ -1,0 +1,216 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/function.hpp>
+
+#include "base/ip_address.h"
+#include "device/control_socket.h"
+#include "device/request_queue.h"
+
+namespace device {
+
+/// The control link to every device: one UDP socket on the control port, one
+/// text request per datagram, the reply being the next datagram from the
+/// device's address. The transport only sends, resends, gives up and matches
+/// replies; what a text means is the business of the device classes.
+///
+/// Requests are serialised per device address (one in flight, the queue
+/// ordered by priority, higher first); different devices are served at once.
+/// A request with resend time R is sent, sent again after R when unanswered,
+/// and given up after 2R.
+///
+/// Every received datagram is first offered to the all-responses handler; one
+/// it does not consume is the reply of the request in flight to its address,
+/// or else goes to the unknown-response handler.
+///
+/// Threads (started by run(), joined by stop()): the receiver waits on the
+/// socket; the responder runs the handlers and matches replies, and must never
+/// block; the sender resends, gives up and ends drain pauses on time; the
+/// completer runs the completions of async(), in order, so that a completion
+/// that waits (for the GUI lock, say) holds up no reply. A request to an idle
+/// device leaves at once from its caller's thread, and the next queued one
+/// from the responder as the reply frees the device: an exchange needs no
+/// hand-over to the sender.
+///
+/// Held by a shared pointer; stop() must run before the objects that the
+/// handlers reach are destroyed.
+class TransferProtocol {
+public:
+    /// Runs on the responder thread; true consumes the datagram.
+    typedef boost::function<bool(const std::string& text, const net::IpAndPort& source)> ResponseHandler;
+    /// Runs on the completer thread: the reply, or an empty text and false.
+    typedef boost::function<void(const std::string& reply, bool answered)> Completion;
+    /// Runs on the thread that sends a request (the caller of sync/async when
+    /// the device is idle, else the responder or the sender) and on the
+    /// responder thread for datagrams from the endpoint; must not block.
+    typedef boost::function<void(const std::string& text, bool outgoing)> ConsoleMonitor;
+
+    /// Counts since construction, for logs, tests and benchmarks.
+    struct Statistics {
+        std::uint64_t sent = 0;       // first sends
+        std::uint64_t resent = 0;
+        std::uint64_t answered = 0;
+        std::uint64_t timedOut = 0;
+        std::uint64_t consumed = 0;   // taken by the all-responses handler
+        std::uint64_t unmatched = 0;  // passed to the unknown-response handler
+        std::uint64_t refused = 0;    // invalid endpoint or too long, never sent
+    };
+
+    /// Binds the socket on `port` (0: any free port, see getPort) on every
+    /// address; `interfaceIp` (empty: none) chooses the interface whose
+    /// traffic alone is taken. Starts no thread. Throws exception::ExternalError
+    /// when the socket cannot be opened.
+    TransferProtocol(std::uint16_t port, const std::string& interfaceIp);
+    ~TransferProtocol();
+    TransferProtocol(const TransferProtocol&) = delete;
+    TransferProtocol& operator=(const TransferProtocol&) = delete;
+
+    /// Starts the four threads; only the first call does anything.
+    void run();
+    /// Drops every pending request without its completion (a completion that
+    /// takes the GUI lock would deadlock against the GUI thread joining here),
+    /// releases waiting sync() calls with false, empties the console-monitor
+    /// table, closes the socket and joins the threads. Idempotent; not to be
+    /// called from a handler, monitor or completion (throws
+    /// exception::InternalError there).
+    void stop();
+
+    void setAllResponseHandler(ResponseHandler handler);
+    void setUnknownResponseHandler(ResponseHandler handler);
+
+    /// Sends `request` (a line feed is added when it has none) and waits up to
+    /// 2 × resendMs + 50 ms for the reply. False with an empty reply on
+    /// time-out, for an invalid endpoint (address unset or port 0: nothing is
+    /// sent), for a datagram longer than 1472 bytes and after stop(). Blocks;
+    /// any thread but the responder (a handler calling it throws
+    /// exception::InternalError: it would wait for itself).
+    bool sync(const net::IpAndPort& to, const std::string& request, std::string& reply, int priority,
+              unsigned resendMs);
+
+    /// Queues `request` without waiting; `done` (may be empty) runs on the
+    /// completer thread with the reply, or with an empty text and false when
+    /// none came or the request was refused. Requests still pending at stop()
+    /// never complete.
+    void async(const net::IpAndPort& to, const std::string& request, Completion done, int priority,
+               unsigned resendMs);
+
+    /// The monitor of one endpoint sees every request sent there (true) and
+    /// every datagram from it that the all-responses handler did not consume
+    /// (false). A new monitor of an endpoint replaces the old one.
+    void setConsoleMonitor(const net::IpAndPort& endpoint, ConsoleMonitor monitor);
+    void clearConsoleMonitors();
+
+    /// The bound port (useful when constructed with 0).
+    std::uint16_t getPort() const { return m_socket.port(); }
+    Statistics getStatistics() const;
+
+private:
+    struct Result {
+        bool answered = false;
+        std::string reply;
+    };
+    /// The waiting side of one request.
+    struct Pending {
+        std::uint32_t address = 0;
+        std::uint16_t port = 0;
+        std::string request;
+        std::shared_ptr<std::promise<Result>> promise;  // sync
+        Completion completion;                          // async
+    };
+    using Incoming = ControlSocket::Datagram;
+    struct Finished {
+        Completion completion;
+        Result result;
+    };
+    /// What the console monitor of a request's endpoint is shown as it leaves.
+    struct Shown {
+        net::IpAndPort endpoint;
+        std::string request;
+    };
+
+    /// Checks and queues a request; 0 when it was refused (logged).
+    RequestQueue::Id enqueue(const net::IpAndPort& to, const std::string& request, int priority,
+                             unsigned resendMs, Pending pending);
+    void finish(Pending& pending, Result result);
+    /// Under m_mutex: what the monitor must see of a first send, if any monitor is set.
+    std::optional<Shown> shownOf(const RequestQueue::Send& send) const;
+    /// Under m_mutex: wakes the sender when the queue's next timed action
+    /// comes before the sender means to wake.
+    void rescheduleSender();
+    /// Puts one datagram on the wire (any thread, outside m_mutex).
+    void transmit(const RequestQueue::Send& send, const std::optional<Shown>& shown);
+    void monitor(const net::IpAndPort& endpoint, const std::string& text, bool outgoing);
+    /// Receiver thread: hands datagrams to the responder.
+    void take(std::vector<Incoming>& datagrams);
+
+    void receiverMain();
+    void senderMain();
+    void responderMain();
+    void completerMain();
+    void respond(Incoming& datagram);
+    /// The endpoint object of a source, made once (responder thread only).
+    const net::IpAndPort& sourceOf(std::uint32_t address, std::uint16_t port);
+
+    boost::asio::io_context m_io;  // owns the socket's asio object; nothing runs on it
+    ControlSocket m_socket;
+
+    mutable std::mutex m_mutex;  // guards what follows up to the inbox
+    std::condition_variable m_senderWake;
+    RequestQueue m_queue;
+    std::unordered_map<RequestQueue::Id, Pending> m_pending;
+    bool m_started = false;
+    bool m_stopping = false;
+    bool m_senderKick = false;
+    RequestQueue::TimePoint m_senderSleepsUntil = RequestQueue::TimePoint::min();  // min(): awake
+    // Callers of sync/async sending their own request right now: counted up
+    // under m_mutex while not stopping, down without it; stop() waits for 0.
+    std::atomic<int> m_callerSends{0};
+    std::atomic<bool> m_closing{false};  // set with m_stopping
+    std::condition_variable m_callerSendsDone;
+
+    std::mutex m_inboxMutex;  // guards m_inbox, m_inboxClosed
+    std::condition_variable m_inboxWake;
+    std::deque<Incoming> m_inbox;
+    bool m_inboxClosed = false;
+    std::atomic<bool> m_inboxOverflow{false};
+    std::atomic<std::size_t> m_inboxSize{0};
+
+    std::mutex m_finishedMutex;  // guards m_finished, m_finishedClosed
+    std::condition_variable m_finishedWake;
+    std::deque<Finished> m_finished;
+    bool m_finishedClosed = false;
+
+    std::mutex m_handlerMutex;  // guards the handlers and the monitor table
+    ResponseHandler m_allResponses;
+    ResponseHandler m_unknownResponses;
+    std::map<net::IpAndPort, ConsoleMonitor> m_monitors;
+    std::atomic<bool> m_anyMonitor{false};
+
+    struct Counters {
+        std::atomic<std::uint64_t> sent{0}, resent{0}, answered{0}, timedOut{0}, consumed{0}, unmatched{0},
+            refused{0};
+    } m_counters;
+
+    std::unordered_map<std::uint64_t, net::IpAndPort> m_sources;  // responder thread only
+
+    std::thread m_receiver;
+    std::thread m_sender;
+    std::thread m_responder;
+    std::thread m_completer;
+};
+
+}  // namespace device

@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include "device/request_queue.h"
+
+using device::RequestQueue;
+using std::chrono::milliseconds;
+
+namespace {
+
+constexpr std::uint32_t kA = 0x7F000002;  // 127.0.0.2
+constexpr std::uint32_t kB = 0x7F000003;
+
+struct Step {
+    std::vector<RequestQueue::Send> sends;
+    std::vector<RequestQueue::Id> expired;
+};
+
+/// Drives a queue on a clock of its own; every datagram the queue hands out,
+/// from add, match or poll, is collected in m_sent.
+class Queue : public ::testing::Test {
+protected:
+    RequestQueue::TimePoint at(int ms) const { return m_start + milliseconds(ms); }
+    Step poll(int ms) {
+        Step step;
+        m_queue.poll(at(ms), step.sends, step.expired);
+        m_sent.insert(m_sent.end(), step.sends.begin(), step.sends.end());
+        return step;
+    }
+    RequestQueue::Id add(int ms, std::uint32_t address, const char* text, int priority = 2, int resendMs = 100) {
+        std::optional<RequestQueue::Send> send;
+        const auto id = m_queue.add(address, 11990, text, priority, milliseconds(resendMs), at(ms), send);
+        if (send) m_sent.push_back(*send);
+        return id;
+    }
+    RequestQueue::Id match(int ms, std::uint32_t address) {
+        std::optional<RequestQueue::Send> next;
+        const auto id = m_queue.match(address, at(ms), next);
+        if (next) m_sent.push_back(*next);
+        return id;
+    }
+    std::vector<RequestQueue::Id> sentIds() const {
+        std::vector<RequestQueue::Id> ids;
+        for (const auto& send : m_sent) ids.push_back(send.id);
+        return ids;
+    }
+
+    RequestQueue m_queue;
+    std::vector<RequestQueue::Send> m_sent;
+    const RequestQueue::TimePoint m_start = RequestQueue::Clock::now();
+};
+
+}  // namespace
+
+TEST_F(Queue, SendsResendsAndGivesUpAfterTwoResendTimes) {
+    const auto id = add(0, kA, "get vol\n");
+    ASSERT_EQ(m_sent.size(), 1u) << "an idle device gets its request at once";
+    EXPECT_EQ(m_sent[0].id, id);
+    EXPECT_EQ(m_sent[0].datagram, "get vol\n");
+    EXPECT_EQ(m_sent[0].port, 11990);
+    EXPECT_FALSE(m_sent[0].resend);
+    EXPECT_EQ(m_queue.nextWake(), at(100));
+
+    EXPECT_TRUE(poll(99).sends.empty());
+    auto step = poll(100);
+    ASSERT_EQ(step.sends.size(), 1u);
+    EXPECT_TRUE(step.sends[0].resend);
+    EXPECT_EQ(step.sends[0].datagram, "get vol\n");
+    EXPECT_EQ(m_queue.nextWake(), at(200));
+
+    step = poll(199);
+    EXPECT_TRUE(step.sends.empty() && step.expired.empty());
+    step = poll(200);
+    EXPECT_TRUE(step.sends.empty());
+    EXPECT_EQ(step.expired, std::vector<RequestQueue::Id>{id});
+    EXPECT_EQ(m_queue.nextWake(), RequestQueue::TimePoint::max());
+    EXPECT_TRUE(m_queue.empty());
+    EXPECT_EQ(match(201, kA), 0u) << "a reply after the give-up is unsolicited";
+}
+
+TEST_F(Queue, OneRequestInFlightPerAddressOthersInParallel) {
+    const auto a1 = add(0, kA, "a1");
+    const auto a2 = add(0, kA, "a2");
+    const auto b1 = add(0, kB, "b1");
+    EXPECT_EQ(sentIds(), (std::vector<RequestQueue::Id>{a1, b1})) << "one per address";
+    EXPECT_EQ(match(5, kB), b1);
+    EXPECT_EQ(match(5, kA), a1);
+    EXPECT_EQ(sentIds(), (std::vector<RequestQueue::Id>{a1, b1, a2})) << "the reply lets the next one go";
+    EXPECT_EQ(match(6, kB), 0u) << "nothing in flight to B";
+    EXPECT_EQ(m_queue.nextWake(), at(105)) << "only a2 waits for time";
+}
+
+TEST_F(Queue, HigherPriorityFirstThenArrivalOrder) {
+    const auto busy = add(0, kA, "busy");
+    const auto low = add(1, kA, "p0", 0);
+    const auto high = add(1, kA, "p3", 3);
+    const auto normal1 = add(1, kA, "p2a", 2);
+    const auto normal2 = add(1, kA, "p2b", 2);
+    for (int t = 2; t <= 6; ++t) match(t, kA);
+    EXPECT_EQ(sentIds(), (std::vector<RequestQueue::Id>{busy, high, normal1, normal2, low}));
+}
+
+TEST_F(Queue, AnsweredAfterResendDrainsTheAddress) {
+    add(0, kA, "first", 2, 100);
+    poll(100);                                  // resent
+    ASSERT_NE(match(150, kA), 0u);
+    const auto next = add(150, kA, "second");
+    EXPECT_EQ(m_sent.size(), 2u) << "the duplicate reply to the resend may still come";
+    EXPECT_EQ(match(250, kA), 0u) << "the duplicate is not a reply";
+    EXPECT_EQ(m_queue.nextWake(), at(300)) << "resend span + half a resend time after the reply";
+    EXPECT_TRUE(poll(299).sends.empty());
+    const auto step = poll(300);
+    ASSERT_EQ(step.sends.size(), 1u);
+    EXPECT_EQ(step.sends[0].id, next);
+    EXPECT_FALSE(step.sends[0].resend);
+}
+
+TEST_F(Queue, AnsweredAtOnceDoesNotDrain) {
+    add(0, kA, "first");
+    ASSERT_NE(match(3, kA), 0u);
+    EXPECT_TRUE(m_queue.empty());
+    add(3, kA, "second");
+    EXPECT_EQ(m_sent.size(), 2u);
+}
+
+TEST_F(Queue, DrainOfAnIdleDeviceNeedsNoWakeUntilARequestComes) {
+    add(0, kA, "first");
+    poll(100);
+    ASSERT_NE(match(120, kA), 0u);
+    EXPECT_TRUE(m_queue.empty());
+    EXPECT_EQ(m_queue.nextWake(), RequestQueue::TimePoint::max());
+    add(200, kA, "second");
+    EXPECT_EQ(m_sent.size(), 2u) << "still draining";
+    EXPECT_EQ(m_queue.nextWake(), at(270));
+    add(280, kB, "other");
+    EXPECT_EQ(m_sent.size(), 3u) << "another device is not held up";
+    poll(270);
+    EXPECT_EQ(m_sent.size(), 4u);
+}
+
+TEST_F(Queue, CancelRemovesOnlyUnsentRequests) {
+    const auto inFlight = add(0, kA, "a");
+    const auto queued = add(0, kA, "b");
+    const auto kept = add(0, kA, "c");
+    EXPECT_FALSE(m_queue.cancel(kA, inFlight));
+    EXPECT_FALSE(m_queue.cancel(kB, queued)) << "another device's";
+    EXPECT_TRUE(m_queue.cancel(kA, queued));
+    EXPECT_FALSE(m_queue.cancel(kA, queued));
+    EXPECT_EQ(match(1, kA), inFlight) << "a request in flight still takes its reply";
+    EXPECT_EQ(sentIds(), (std::vector<RequestQueue::Id>{inFlight, kept}));
+}
+
+TEST_F(Queue, ClearForgetsEverything) {
+    add(0, kA, "a");
+    add(0, kA, "b");
+    m_queue.clear();
+    EXPECT_TRUE(m_queue.empty());
+    EXPECT_EQ(m_queue.nextWake(), RequestQueue::TimePoint::max());
+    EXPECT_EQ(match(1, kA), 0u);
+    const auto step = poll(1000);
+    EXPECT_TRUE(step.sends.empty() && step.expired.empty());
+}
+
+TEST_F(Queue, ManyDevicesKeepTheirOwnTimes) {
+    // Devices added 1 ms apart resend and give up in the same order.
+    for (std::uint32_t n = 0; n < 50; ++n) add(static_cast<int>(n), kA + n, "x", 2, 100);
+    for (int t = 0; t <= 250; ++t) poll(t);
+    std::vector<std::uint32_t> resentTo;
+    for (const auto& send : m_sent)
+        if (send.resend) resentTo.push_back(send.address - kA);
+    ASSERT_EQ(resentTo.size(), 50u);
+    EXPECT_TRUE(std::is_sorted(resentTo.begin(), resentTo.end()));
+    EXPECT_TRUE(m_queue.empty()) << "all given up by 2R after the last";
+}

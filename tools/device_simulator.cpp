@@ -1,0 +1,162 @@
+// Runs simulated loudspeakers and consoles on loopback addresses until it is
+// interrupted, so that a server running on this host (in the same network
+// namespace) finds them by their state packets and can talk to them.
+//
+//   device_simulator --loudspeakers 20 --consoles 2 --server 127.0.0.1:11990
+//
+// Devices get consecutive addresses from --first (default 127.0.1.1), each
+// with its own hardware address, and listen on --port (default 11990).
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include <boost/asio/ip/address_v4.hpp>
+
+#include "tools/simulator/simulator.h"
+
+namespace {
+
+using device::sim::Endpoint;
+using device::sim::Simulator;
+
+struct Options {
+    unsigned loudspeakers = 1;
+    unsigned consoles = 0;
+    std::string first = "127.0.1.1";
+    std::uint16_t port = 11990;
+    std::string serverAddress = "127.0.0.1";
+    std::uint16_t serverPort = 11990;
+    unsigned periodMs = 1000;
+    std::string orvelVersion = device::sim::kDefaultOrvelVersion;
+    std::string tovikVersion = device::sim::kDefaultTovikVersion;
+    bool verbose = false;
+};
+
+void usage() {
+    std::fprintf(stderr,
+                 "usage: device_simulator [options]\n"
+                 "  --loudspeakers N     simulated loudspeakers (default 1)\n"
+                 "  --consoles N         simulated microphone consoles (default 0)\n"
+                 "  --first ADDRESS      address of the first device (default 127.0.1.1)\n"
+                 "  --port PORT          control port of every device (default 11990)\n"
+                 "  --server ADDR:PORT   where state packets go (default 127.0.0.1:11990)\n"
+                 "  --period MS          state packet period, 0 for none (default 1000)\n"
+                 "  --orvel-version TEXT version text of the loudspeakers\n"
+                 "  --tovik-version TEXT version text of the consoles\n"
+                 "  --verbose            print every request and reply\n"
+                 "Only loopback addresses (127.0.0.0/8) are accepted.\n");
+}
+
+bool parseUnsigned(const char* text, unsigned long max, unsigned long& value) {
+    char* end = nullptr;
+    value = std::strtoul(text, &end, 10);
+    return end != text && *end == '\0' && value <= max;
+}
+
+bool parseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (name == "--verbose") {
+            options.verbose = true;
+            continue;
+        }
+        if (i + 1 >= argc) return false;
+        const char* value = argv[++i];
+        unsigned long number = 0;
+        if (name == "--loudspeakers" && parseUnsigned(value, 65535, number)) {
+            options.loudspeakers = static_cast<unsigned>(number);
+        } else if (name == "--consoles" && parseUnsigned(value, 65535, number)) {
+            options.consoles = static_cast<unsigned>(number);
+        } else if (name == "--first") {
+            options.first = value;
+        } else if (name == "--port" && parseUnsigned(value, 65535, number)) {
+            options.port = static_cast<std::uint16_t>(number);
+        } else if (name == "--period" && parseUnsigned(value, 3600000, number)) {
+            options.periodMs = static_cast<unsigned>(number);
+        } else if (name == "--orvel-version") {
+            options.orvelVersion = value;
+        } else if (name == "--tovik-version") {
+            options.tovikVersion = value;
+        } else if (name == "--server") {
+            const std::string text = value;
+            const std::size_t colon = text.find(':');
+            if (colon == std::string::npos || !parseUnsigned(text.c_str() + colon + 1, 65535, number))
+                return false;
+            options.serverAddress = text.substr(0, colon);
+            options.serverPort = static_cast<std::uint16_t>(number);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parseOptions(argc, argv, options)) {
+        usage();
+        return 2;
+    }
+    // Decide on the signals before any thread starts, so that every thread
+    // inherits the mask and only sigwait below sees them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    try {
+        const auto serverIp = boost::asio::ip::make_address_v4(options.serverAddress);
+        if (!serverIp.is_loopback()) {
+            std::fprintf(stderr, "the server must be on a loopback address, not %s\n",
+                         options.serverAddress.c_str());
+            return 2;
+        }
+        const Endpoint server(serverIp, options.serverPort);
+        Simulator simulator(2);
+        const unsigned total = options.loudspeakers + options.consoles;
+        for (unsigned n = 0; n < total; ++n) {
+            const auto address = Simulator::loopbackAddress(options.first, n);
+            if (!address) {
+                std::fprintf(stderr, "device %u would leave 127.0.0.0/8\n", n + 1);
+                return 2;
+            }
+            const std::string hardware = Simulator::hardwareAddress(n + 1);
+            const bool console = n >= options.loudspeakers;
+            auto& device = console ? simulator.addTovik(*address, options.port, hardware, options.tovikVersion)
+                                   : simulator.addOrvel(*address, options.port, hardware, options.orvelVersion);
+            device.setRecording(false);
+            if (options.verbose) {
+                device.setObserver([address = *address](const std::string& request, const Endpoint& source,
+                                                        const std::optional<std::string>& reply) {
+                    std::printf("%s <- %s:%u \"%s\" -> %s\n", address.c_str(),
+                                source.address().to_string().c_str(), source.port(), request.c_str(),
+                                reply ? ("\"" + *reply + "\"").c_str() : "(no reply)");
+                    std::fflush(stdout);
+                });
+            }
+            std::printf("%-10s %s:%u hw=%s \"%s\"\n", console ? "console" : "speaker", address->c_str(),
+                        options.port, hardware.c_str(),
+                        (console ? options.tovikVersion : options.orvelVersion).c_str());
+        }
+        simulator.start();
+        for (unsigned n = 0; n < total; ++n)
+            simulator.device(n).startStatePackets(server, std::chrono::milliseconds(options.periodMs));
+        std::printf("%u devices send state packets to %s:%u; Ctrl+C ends\n", total,
+                    options.serverAddress.c_str(), options.serverPort);
+        std::fflush(stdout);
+
+        int received = 0;
+        sigwait(&signals, &received);
+        simulator.stop();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "device_simulator: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}

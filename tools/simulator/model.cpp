@@ -1,0 +1,69 @@
+#include "tools/simulator/model.h"
+
+#include <cstdlib>
+
+namespace device::sim {
+
+namespace {
+
+template <std::size_t N>
+std::string joinPacket(const std::string& hardwareAddress, const std::array<unsigned, N>& fields,
+                       const std::string& versionText) {
+    std::string packet = hardwareAddress;
+    for (unsigned field : fields) packet += "," + std::to_string(field);
+    return packet + "," + versionText;
+}
+
+}  // namespace
+
+const char* const kDefaultOrvelVersion = "Orvel-610 1.0.112.0 Mar 03 2021";
+const char* const kDefaultOrvel510Version = "Orvel-510 1.0.72.0 Nov 11 2016";
+const char* const kDefaultTovikVersion = "Tovik-30 1.0.7.0 Feb 14 2022";
+
+CommandModel::CommandModel(std::string hardwareAddress, std::string versionText)
+    : m_hardwareAddress(std::move(hardwareAddress)), m_versionText(std::move(versionText)) {
+    on("get ver", [this](const std::string&) { return std::optional<std::string>(m_versionText); });
+    on("reboot", [](const std::string&) { return std::optional<std::string>("OK"); });
+}
+
+void CommandModel::on(const std::string& command, Handler handler) {
+    m_commands[command] = std::move(handler);
+}
+
+std::optional<std::string> CommandModel::answer(const std::string& request) {
+    // The longest command that the request starts with, followed by its end or a blank.
+    for (auto it = m_commands.rbegin(); it != m_commands.rend(); ++it) {
+        const std::string& command = it->first;
+        if (request.compare(0, command.size(), command) != 0) continue;
+        if (request.size() == command.size()) return it->second(std::string());
+        if (request[command.size()] == ' ') return it->second(request.substr(command.size() + 1));
+    }
+    return std::string("ERR unknown command");
+}
+
+OrvelModel::OrvelModel(std::string hardwareAddress, std::string versionText)
+    : CommandModel(std::move(hardwareAddress), std::move(versionText)) {
+    const bool oldFirmware = this->versionText().rfind("Orvel-510 ", 0) == 0;
+    volume = oldFirmware ? "1E:1E" : "-15";
+    on("get vol", [this](const std::string&) { return std::optional<std::string>(volume); });
+    on("set vol", [this](const std::string& level) {
+        if (level.empty()) return std::optional<std::string>("ERR wrong arguments");
+        volume = level;
+        return std::optional<std::string>("OK");
+    });
+}
+
+std::string OrvelModel::statePacket() const {
+    return joinPacket(hardwareAddress(), fields, versionText());
+}
+
+TovikModel::TovikModel(std::string hardwareAddress, std::string versionText)
+    : CommandModel(std::move(hardwareAddress), std::move(versionText)) {
+    on("get vol", [this](const std::string&) { return std::optional<std::string>(std::to_string(volume)); });
+}
+
+std::string TovikModel::statePacket() const {
+    return joinPacket(hardwareAddress(), fields, versionText());
+}
+
+}  // namespace device::sim
