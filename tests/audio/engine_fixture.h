@@ -93,9 +93,10 @@ class FakePlayer : public EnginePlayer {
 public:
     int state() const override { return m_state.load(); }
     bool switching() const override { return m_switching.load(); }
+    /// Counts after the reaction, so a test that sees the count may drop the double.
     void next() override {
-        ++m_nexts;
         if (m_on_next) m_on_next();
+        ++m_nexts;
     }
 
     std::atomic<int> m_state{k_state_playing};

@@ -148,7 +148,7 @@ TEST_F(EngineOnTheWire, TwoWavItemsAreHeardWholeAndInOrder) {
     EXPECT_TRUE(trace_has("in_wav ipc 0 20497")) << trace();
     FakePlayer player;
     player.m_on_next = [&] {
-        if (player.m_nexts.load() == 1) engine.play(base::fromUtf8(second));
+        if (player.m_nexts.load() == 0) engine.play(base::fromUtf8(second));
         else player.m_state = 0;
     };
     engine.register_player(&player);
