@@ -227,16 +227,7 @@ bool PlayerEngine::play_file(const std::wstring& path) {
         LOG_WARN(L"Неизвестный формат файла: %1%", path);
         return false;
     }
-    ++m_generation;
-    if (call_play(*m_current, narrow) != 0) {
-        stop(false);
-        LOG_ERROR(L"Не удалось воспроизвести файл: %1%", path);
-        return false;
-    }
-    if (zero_ping()) start_stream();
-    dbg_puts(INFO, "Playing: %s", narrow.c_str());
-    update_song_title();
-    return true;
+    return start_current(narrow, path, false);
 }
 
 bool PlayerEngine::play_url(const std::wstring& url) {
@@ -263,14 +254,21 @@ bool PlayerEngine::play_url(const std::wstring& url) {
         LOG_WARN(L"%1%", L"Не найден модуль декодирования потоковых аудио данных");
         return false;
     }
+    return start_current(narrow, url, true);
+}
+
+bool PlayerEngine::start_current(std::string& narrow, const std::wstring& text, bool url) {
     ++m_generation;
     if (call_play(*m_current, narrow) != 0) {
-        stop(true);
-        LOG_ERROR(L"Не удалось воспроизвести URL: %1%", url);
+        // A file whose Play failed started nothing to stop; an address may
+        // have left a connection behind.
+        stop(url);
+        if (url) LOG_ERROR(L"Не удалось воспроизвести URL: %1%", text);
+        else LOG_ERROR(L"Не удалось воспроизвести файл: %1%", text);
         return false;
     }
     if (zero_ping()) start_stream();
-    dbg_puts(INFO, "Playing URL: %s", narrow.c_str());
+    dbg_puts(INFO, url ? "Playing URL: %s" : "Playing: %s", narrow.c_str());
     update_song_title();
     return true;
 }

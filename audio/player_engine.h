@@ -104,6 +104,8 @@ private:
     /// Queues Player::next when the player plays and did not make this stop.
     void advance_player_if_playing();
     void post_title(const std::wstring& title);
+    /// Plays the chosen plug-in (engine lock held); a failure stops it again.
+    bool start_current(std::string& narrow, const std::wstring& text, bool url);
     /// Play under the plug-in call lock (lock order: engine lock, then it).
     int call_play(detail::in_module& plugin, std::string& argument);
     bool zero_ping();

@@ -1,13 +1,6 @@
 // ctest-labels: net
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +11,7 @@
 #include "audio/player_engine.h"
 #include "base/text.h"
 #include "tests/audio/engine_fixture.h"
+#include "tests/support/wav_file.h"
 #include "tools/stream_probe.h"
 
 // The engine on the wire: WAV files decoded by the shipped in_wav plug-in and
@@ -28,84 +22,6 @@ using namespace engine_test;
 using namespace stream_probe;
 
 namespace {
-
-void write_wav(const std::string& path, const std::vector<std::int16_t>& samples) {
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    const auto bytes = static_cast<std::uint32_t>(samples.size() * 2);
-    out.write("RIFF", 4);
-    u32(36 + bytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(1);
-    u32(44100);
-    u32(44100 * 2);
-    u16(2);
-    u16(16);
-    out.write("data", 4);
-    u32(bytes);
-    out.write(reinterpret_cast<const char*>(samples.data()), bytes);
-}
-
-/// Every datagram to group:port with its sender's port.
-class KeepAliveListener {
-public:
-    struct Seen {
-        std::int64_t at_us;
-        unsigned from_port;
-        std::size_t size;
-    };
-
-    KeepAliveListener(const std::string& group, std::uint16_t port) {
-        m_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        const int on = 1;
-        ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_port = htons(port);
-        ::inet_pton(AF_INET, group.c_str(), &local.sin_addr);
-        m_ok = ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
-        ip_mreq join{};
-        ::inet_pton(AF_INET, group.c_str(), &join.imr_multiaddr);
-        ::inet_pton(AF_INET, "127.0.0.1", &join.imr_interface);
-        m_ok = m_ok && ::setsockopt(m_fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) == 0;
-        m_thread = std::thread([this] { run(); });
-    }
-    ~KeepAliveListener() {
-        m_stop = true;
-        m_thread.join();
-        ::close(m_fd);
-    }
-    bool ok() const { return m_ok; }
-    std::vector<Seen> seen() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_seen;
-    }
-
-private:
-    void run() {
-        char data[2048];
-        while (!m_stop) {
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0) continue;
-            sockaddr_in from{};
-            socklen_t length = sizeof from;
-            const ssize_t n = ::recvfrom(m_fd, data, sizeof data, 0, reinterpret_cast<sockaddr*>(&from), &length);
-            if (n < 0) continue;
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_seen.push_back({steady_us(), ntohs(from.sin_port), static_cast<std::size_t>(n)});
-        }
-    }
-
-    int m_fd = -1;
-    bool m_ok = false;
-    std::atomic<bool> m_stop{false};
-    std::mutex m_mutex;
-    std::vector<Seen> m_seen;
-    std::thread m_thread;
-};
 
 using EngineOnTheWire = EngineEnvironment;
 
@@ -135,8 +51,8 @@ TEST_F(EngineOnTheWire, TwoWavItemsAreHeardWholeAndInOrder) {
     const std::vector<double> tones = {400, 500, 600, 800, 900, 1000};
     const std::string first = m_dir.path() + "/first.wav";
     const std::string second = m_dir.path() + "/second.wav";
-    write_wav(first, stepped_tone({400, 500, 600}, 400, 44100, 1));
-    write_wav(second, stepped_tone({800, 900, 1000}, 400, 44100, 1));
+    testing_support::writeBytes(first, testing_support::wavFile(stepped_tone({400, 500, 600}, 400, 44100, 1), 44100, 1));
+    testing_support::writeBytes(second, testing_support::wavFile(stepped_tone({800, 900, 1000}, 400, 44100, 1), 44100, 1));
 
     const std::string group = "224.0.224.41";
     const std::uint16_t port = 12141;
@@ -195,18 +111,18 @@ TEST_F(EngineOnTheWire, KeepAliveOnlyWhileNothingPlays) {
         pref::Guard guard(g_pref);
         pref::create(g_pref, "multicast.zeroPing", pref::Type::TypeBoolean) = true;
     }
-    KeepAliveListener listener("224.0.224.1", 11991);
+    GroupSniffer listener("224.0.224.1", 11991);
     ASSERT_TRUE(listener.ok());
     mp3stream stream(2000);  // no libvlc: only the keep-alive side is watched
     PlayerEngine engine(m_window.handle(), &stream, fixture_folder());
     engine.set_host([this](std::function<void()> task) { m_pump.add(std::move(task)); }, nullptr);
 
     sleep_ms(3500);
-    auto idle = listener.seen();
+    auto idle = listener.snapshot();
     EXPECT_GE(idle.size(), 3u);
     EXPECT_LE(idle.size(), 4u);
     for (const auto& d : idle) {
-        EXPECT_EQ(d.size, 0u);
+        EXPECT_EQ(d.bytes.size(), 0u);
         EXPECT_EQ(d.from_port, 11985u);
     }
     for (std::size_t i = 1; i < idle.size(); ++i)
@@ -215,20 +131,20 @@ TEST_F(EngineOnTheWire, KeepAliveOnlyWhileNothingPlays) {
     // Playing: the dispatcher stops the keep-alive before the stream starts.
     ASSERT_TRUE(engine.play(L"/a.mp3"));
     sleep_ms(300);
-    const std::size_t at_play = listener.seen().size();
+    const std::size_t at_play = listener.snapshot().size();
     sleep_ms(2500);
-    EXPECT_EQ(listener.seen().size(), at_play) << "keep-alive while playing";
+    EXPECT_EQ(listener.snapshot().size(), at_play) << "keep-alive while playing";
 
     // Stopped: the datagrams come back.
     engine.stop(false);
     sleep_ms(2300);
-    EXPECT_GE(listener.seen().size(), at_play + 2);
+    EXPECT_GE(listener.snapshot().size(), at_play + 2);
 
     // The thread sleeps a second between datagrams; stopping it does not wait for that.
     const std::int64_t before = steady_us();
     engine.stop_ping();
     EXPECT_LT(steady_us() - before, 100000);
-    const std::size_t at_stop = listener.seen().size();
+    const std::size_t at_stop = listener.snapshot().size();
     sleep_ms(1300);
-    EXPECT_EQ(listener.seen().size(), at_stop);
+    EXPECT_EQ(listener.snapshot().size(), at_stop);
 }
