@@ -44,6 +44,7 @@ protected:
             pref::create(g_pref, "multicast.zeroPing", pref::Type::TypeBoolean) = false;
         }
         base::ThreadDispatcher::create();
+        prepareStream(m_stream);
         m_engine = std::make_unique<PlayerEngine>(m_window.handle(), &m_stream, pluginFolder());
         m_engine->set_host([this](std::function<void()> task) { m_pump.add(std::move(task)); }, nullptr);
         g_player_engine = m_engine.get();
@@ -60,6 +61,8 @@ protected:
     }
 
     virtual std::wstring pluginFolder() { return engine_test::fixture_folder(); }
+    /// The common stream before the engine takes it; left without libvlc here.
+    virtual void prepareStream(mp3stream&) {}
 
     std::string tracePath() const { return m_dir.path() + "/plugins.trace"; }
     std::string trace() const { return testing_support::readFile(tracePath()); }
