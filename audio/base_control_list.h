@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 /// What the list controls of the source panels share: the selected row
@@ -22,9 +23,24 @@ protected:
     BaseControlList() = default;
     ~BaseControlList() = default;
 
-    /// The selection in descending order, each index once: a row selected
-    /// twice is deleted once, so no unselected row below it goes instead.
-    std::vector<unsigned> takeSelectionForDeletion();
+    /// Erases the selected rows of `rows` from the highest down and clears
+    /// the selection. Each row goes once even when it is selected twice, so
+    /// no unselected row below it goes instead. An index past the end is
+    /// logged and ends the deletion there.
+    template <class Rows>
+    void eraseSelected(Rows& rows) {
+        for (unsigned row : takeSelectionForDeletion()) {
+            if (row >= rows.size()) {
+                logRowOutOfRange(rows.size(), row);
+                return;
+            }
+            rows.erase(rows.begin() + row);
+        }
+    }
 
     std::vector<unsigned> m_selection;
+
+private:
+    std::vector<unsigned> takeSelectionForDeletion();
+    static void logRowOutOfRange(std::size_t size, unsigned row);
 };

@@ -96,14 +96,7 @@ boost::shared_ptr<Playlist> ListOfPlaylist::getOne(unsigned index) {
 
 void ListOfPlaylist::deleteSelected() {
     Lock lock(m_lock);
-    for (unsigned row : takeSelectionForDeletion()) {
-        if (row >= m_playlists.size()) {
-            dbg_puts(ERROR, "Internal error. list index out of bounds. size %u, index %u",
-                     static_cast<unsigned>(m_playlists.size()), row);
-            break;
-        }
-        m_playlists.erase(m_playlists.begin() + row);
-    }
+    eraseSelected(m_playlists);
 }
 
 int ListOfPlaylist::moveItem(unsigned from, unsigned to) {

@@ -205,14 +205,7 @@ void Playlist::deleteSelected() {
     Lock lock(m_lock);
     const bool hadCurrent = m_position < m_items.size();
     const Item remembered = hadCurrent ? m_items[m_position] : Item();
-    for (unsigned row : takeSelectionForDeletion()) {
-        if (row >= m_items.size()) {
-            dbg_puts(ERROR, "Internal error. list index out of bounds. size %u, index %u",
-                     static_cast<unsigned>(m_items.size()), row);
-            break;
-        }
-        m_items.erase(m_items.begin() + row);
-    }
+    eraseSelected(m_items);
     const auto kept = std::find(m_items.begin(), m_items.end(), remembered);
     m_position = kept == m_items.end() ? 0 : static_cast<std::uint32_t>(kept - m_items.begin());
 }
