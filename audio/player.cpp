@@ -23,8 +23,13 @@ Player::Player(PlayerEngine* engine, CaptureDevices devices) : m_engine(engine),
 Player::~Player() { m_engine->register_player(nullptr); }
 
 Player* Player::create(PlayerEngine* engine, CaptureDevices devices) {
+    // A second player would take the engine's end-of-track calls from the first.
+    if (Player* existing = instance()) {
+        LOG_WARN(L"%1%", L"recall Player::create");
+        return existing;
+    }
     Player* player = new Player(engine, std::move(devices));
-    delete s_instance.exchange(player, std::memory_order_acq_rel);
+    s_instance.store(player, std::memory_order_release);
     return player;
 }
 

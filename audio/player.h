@@ -35,7 +35,8 @@ public:
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
 
-    /// Start-up makes the global player after the engine; exit frees it.
+    /// Start-up makes the global player after the engine (a second call
+    /// keeps the first player); exit frees it.
     static Player* create(PlayerEngine* engine, CaptureDevices devices = os::getAudioCaptureDeviceList);
     static void destroy();
     static Player* instance() { return s_instance.load(std::memory_order_acquire); }

@@ -84,6 +84,12 @@ protected:
         return base::fromUtf8(path);
     }
 
+    static std::vector<std::wstring> titles(Playlist& playlist) {
+        std::vector<std::wstring> out;
+        for (const auto& item : playlist.getItems()) out.push_back(item.title);
+        return out;
+    }
+
     /// Pumps the host thread until the condition holds.
     bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
         return m_pump.run_until(done, timeoutMs);

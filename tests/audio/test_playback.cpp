@@ -73,12 +73,6 @@ protected:
         PlayerEnvironment::TearDown();
     }
 
-    static std::vector<std::wstring> titles(Playlist& playlist) {
-        std::vector<std::wstring> out;
-        for (const auto& item : playlist.getItems()) out.push_back(item.title);
-        return out;
-    }
-
     RecordingChannels m_channels;
     std::vector<boost::shared_ptr<int>> m_owners;
     frm::DeviceSet m_devices;

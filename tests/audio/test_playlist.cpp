@@ -23,11 +23,6 @@ protected:
             EXPECT_TRUE(playlist->add(std::to_wstring(i), file(std::to_string(i) + ".mp3")));
         return playlist;
     }
-    static std::vector<std::wstring> titles(Playlist& playlist) {
-        std::vector<std::wstring> out;
-        for (const auto& item : playlist.getItems()) out.push_back(item.title);
-        return out;
-    }
 };
 
 using PlaylistDeathTest = PlaylistTest;
