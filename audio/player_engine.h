@@ -44,6 +44,8 @@ public:
 /// the common stream through the output module. Stop calls the plug-in's Stop
 /// without the engine lock (it joins the decoding thread), after the plug-in
 /// has been detached under the lock, so a second stop never calls it again.
+/// Settings are read under the engine lock: never call the engine while
+/// holding a pref::Guard.
 class PlayerEngine {
 public:
     /// Shows the playing title; runs on the host's thread (the GUI thread).

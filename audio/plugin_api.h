@@ -133,7 +133,7 @@ typedef struct In_Module {
     int (*SAGetMode)(void);
     int (*SAAdd)(void* data, int timestamp, int csa);
     void (*VSAAddPCMData)(void* PCMData, int nch, int bps, int timestamp);
-    int (*VSAGetMode)(int* specNch, int* waveNch);
+    int (*VSAGetMode)(int* spectrumNch, int* waveNch);
     int (*VSAAdd)(void* data, int timestamp);
     void (*VSASetInfo)(int srate, int nch);
     int (*dsp_isactive)(void);

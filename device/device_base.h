@@ -17,6 +17,7 @@
 #include "base/hardware_address.h"
 #include "base/ip_address.h"
 #include "device/config_common.h"
+#include "device/firmware/upgrade_worker.h"
 #include "device/version.h"
 
 namespace device {
@@ -87,6 +88,9 @@ public:
     /// Takes the reply of "get vol" into the cached volume (unknown when the
     /// reply can't be read) and counts it as contact.
     virtual void handleVolume(const std::string& reply) = 0;
+    /// Called on the upgrade worker once the device is back from taking an
+    /// image while m_firmware still holds more; a model that upgrades in
+    /// steps sends the next with upgradeFirmware. Nothing by default.
     virtual void continueUpgrade() {}
     virtual void resetPlaybackType() {}
 
@@ -168,6 +172,24 @@ public:
     /// exceptions of setVolume pass on.
     bool enableVolume(bool on);
     bool isVolumeEnabled() const { return m_volumeEnabled.load() != 0; }
+
+    /// Upgrades the firmware from the bytes of a firmware file: a file that
+    /// isn't one throws exception::UserResponse "incorrectFirmware"
+    /// ("Файл не является прошивкой"); then as the collection form.
+    bool upgradeFirmware(const std::string& file, FirmwareProgress progress, bool force);
+    /// Picks the images for this device (selectFirmware with the model's
+    /// isFirmwareSuitable; its refusals pass out), refuses without `force`
+    /// while the device plays on its own ("internalPlaying"), keeps the picked
+    /// images and `progress` for the continuation and queues the job "upgrade
+    /// firmware", which starts the upgrade worker. False, nothing queued, when
+    /// the device isn't online and answered or an upgrade of it runs.
+    ///
+    /// The worker reports 0 at once, then the share sent (to 99), then exactly
+    /// one final 100 or -1. After a success it removes the sent image; when
+    /// images remain it waits (at most 120 s) for the device to restart and
+    /// calls continueUpgrade. Any thread but the transport's.
+    bool upgradeFirmware(boost::shared_ptr<FirmwareCollection> firmware, FirmwareProgress progress, bool force);
+
     /// Asks "get vol" and returns the percent; no answer, a refusal or a reply
     /// that leaves the volume unknown throw exception::DeviceReason.
     int getVolume();
@@ -256,6 +278,12 @@ private:
     /// nothing came back. Sets the answered flag and, on a reply, the time
     /// of contact.
     bool exchange(const std::string& request, std::string& reply);
+    /// The body of the upgrade worker thread.
+    static void runUpgrade(boost::shared_ptr<DeviceBase> device, boost::shared_ptr<FirmwareCollection> firmware,
+                           FirmwareProgress progress);
+    /// After an image was taken: waits for the device to go offline and
+    /// come back answering; false when it didn't within the limit or is gone.
+    static bool waitForRestart(const boost::weak_ptr<DeviceBase>& device);
     bool sendParameter(const std::string& key, const std::string& valueText, bool restart);
     static bool parseDecimal(const std::string& field, long long& value);
     static void logIncorrectInteger(const std::string& field);
@@ -275,6 +303,8 @@ private:
     std::atomic<std::int32_t> m_volumeBeforeMute{100};
     boost::shared_ptr<const net::IpAndPort> m_endpoint;  // atomic load and store only
     boost::mutex m_audioCreation;  // one createAudioControl at a time
+    std::atomic<bool> m_upgrading{false};  // from the queued job to the hand-over to the next image
+    UpgradeWorker m_upgradeWorker;         // last member, so destroyed (joined) first
 };
 
 template <class T>

@@ -15,6 +15,7 @@
 
 #include <boost/asio/ip/address_v4.hpp>
 
+#include "tools/simulator/firmware_receiver.h"
 #include "tools/simulator/simulator.h"
 
 namespace {
@@ -131,6 +132,8 @@ int main(int argc, char** argv) {
             auto& device = console ? simulator.addTovik(*address, options.port, hardware, options.tovikVersion)
                                    : simulator.addOrvel(*address, options.port, hardware, options.orvelVersion);
             device.setRecording(false);
+            device.withModel<device::sim::CommandModel>(
+                [](device::sim::CommandModel& model) { return device::sim::addFirmwareReceiver(model); });
             if (options.verbose) {
                 device.setObserver([address = *address](const std::string& request, const Endpoint& source,
                                                         const std::optional<std::string>& reply) {

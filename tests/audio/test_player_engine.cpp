@@ -113,6 +113,17 @@ TEST_F(Engine, RoutesFilesAddressesAndTones) {
         EXPECT_TRUE(trace_has(route.second)) << route.second;
         EXPECT_EQ(engine->current_source(), route.first);
     }
+    // The title comes from the playing plug-in, on the host's thread, and
+    // again when the plug-in says that it changed.
+    m_pump.run();
+    ASSERT_FALSE(m_titles.empty());
+    EXPECT_EQ(m_titles.back(), L"in_fakeline: line://1");
+    m_titles.clear();
+    PostMessage(m_window.handle(), WM_WA_IPC, 0, IPC_UPDTITLE);
+    EXPECT_TRUE(m_titles.empty());
+    m_pump.run();
+    EXPECT_EQ(m_titles, std::vector<std::wstring>{L"in_fakeline: line://1"});
+
     // Each start stopped the one before: seven plays, six stops so far.
     std::string all = trace();
     std::size_t stops = 0;
