@@ -1,0 +1,308 @@
+// ctest-labels: net
+// The audio memory against a simulated device on loopback: what creation
+// reads, damaged memories with and without overwriting, the write job under
+// datagram loss with its progress and callbacks, refusals, playback commands,
+// re-reading on revert, and a device that can die while its memory lives.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include "base/exception.h"
+#include "base/thread_dispatcher.h"
+#include "device/device_base.h"
+#include "device/memory/audio_memory.h"
+#include "device/transfer_protocol.h"
+#include "tests/device/memory/memory_test_support.h"
+#include "tools/simulator/simulator.h"
+
+using namespace std::chrono_literals;
+using namespace device::memory;
+using device::DeviceBase;
+using device::sim::AudioMemoryStore;
+using memory_test::bytesOf;
+
+namespace {
+
+/// A loudspeaker of the Orvel-611 family reduced to its audio memory.
+class MemoryDevice : public DeviceBase {
+public:
+    using DeviceBase::DeviceBase;
+
+    std::atomic<bool> playing{false};
+    std::atomic<bool> allowOverwrite{false};
+    std::atomic<std::int64_t> skew{0};  // microseconds added to the clock
+    std::mutex statesMutex;
+    std::vector<Playing> states;
+
+    bool isFirmwareSuitable(boost::shared_ptr<device::IFirmware>) override { return false; }
+    bool setVolume(std::uint32_t) override { return false; }
+    bool parsePing(const std::string&, const net::IpAndPort&) override { return false; }
+    bool hasInternalPlaying() override { return playing; }
+    std::wstring getPlaybackTypeText() override { return L""; }
+    device::ConfigCommon readConfig(bool) override { return {}; }
+    bool writeConfig(const device::ConfigCommon&) override { return false; }
+    std::string getDebugInfo() override { return {}; }
+    void handleVolume(const std::string&) override {}
+
+protected:
+    std::int64_t now() const override { return DeviceBase::now() + skew; }
+    boost::shared_ptr<IAudioControl> createAudioControl(bool overwrite) override {
+        // The callback holds the device weakly, as the models must.
+        boost::weak_ptr<DeviceBase> weak = getThisBasePtr();
+        auto callback = [weak](Playing state) {
+            if (auto self = boost::static_pointer_cast<MemoryDevice>(weak.lock())) {
+                std::lock_guard<std::mutex> lock(self->statesMutex);
+                self->states.push_back(state);
+            }
+        };
+        return boost::make_shared<device::o611::memory::AudioMemory>(getTransport(), getThisBasePtr(), callback,
+                                                                     overwrite || allowOverwrite);
+    }
+};
+
+/// Collects the reports of one write and waits for the final one.
+struct Progress {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<int> reports;
+
+    boost::function<void(int)> reporter() {
+        return [this](int percent) {
+            std::lock_guard<std::mutex> lock(mutex);
+            reports.push_back(percent);
+            changed.notify_all();
+        };
+    }
+    bool waitFinal(std::chrono::seconds limit = 60s) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, limit, [this] {
+            return !reports.empty() && (reports.back() == 100 || reports.back() == -1);
+        });
+    }
+    std::vector<int> settled() {
+        std::this_thread::sleep_for(200ms);  // a second final report would come now
+        std::lock_guard<std::mutex> lock(mutex);
+        return reports;
+    }
+};
+
+void expectWellFormed(const std::vector<int>& reports, int final) {
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.front(), 0);
+    EXPECT_EQ(reports.back(), final);
+    EXPECT_EQ(std::count(reports.begin(), reports.end(), 100) + std::count(reports.begin(), reports.end(), -1), 1)
+        << "exactly one final report";
+    if (final == 100) {
+        EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end())) << "progress never goes back";
+    }
+}
+
+class AudioMemoryDeviceTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { base::ThreadDispatcher::create(); }
+    static void TearDownTestSuite() { base::ThreadDispatcher::destroy(); }
+
+    void SetUp() override {
+        m_transport = boost::make_shared<device::TransferProtocol>(0, "");
+        m_transport->run();
+        m_simulator.start();
+        m_speaker = &m_simulator.addOrvel("127.0.0.2", 0, device::sim::Simulator::hardwareAddress(2));
+        m_store = std::make_shared<AudioMemoryStore>(kLayout611, 256 * 1024);
+        m_speaker->withModel<device::sim::CommandModel>([this](device::sim::CommandModel& model) {
+            AudioMemoryStore::install(m_store, model);
+            return 0;
+        });
+        const auto& at = m_speaker->endpoint();
+        m_device = boost::make_shared<MemoryDevice>(7, net::HardwareAddress(0x025653, 2),
+                                                    net::IpAndPort(at.address().to_string(), at.port()), L"",
+                                                    m_transport);
+        m_device->setThisWeakPtr(m_device);
+    }
+    void TearDown() override {
+        m_device.reset();
+        m_transport->stop();
+        m_simulator.stop();
+    }
+
+    boost::shared_ptr<IAudioControl> memory() { return m_device->getAudioControl(false, true); }
+
+    device::sim::Simulator m_simulator;
+    boost::shared_ptr<device::TransferProtocol> m_transport;
+    device::sim::SimulatedDevice* m_speaker = nullptr;
+    std::shared_ptr<AudioMemoryStore> m_store;
+    boost::shared_ptr<MemoryDevice> m_device;
+};
+
+}  // namespace
+
+TEST_F(AudioMemoryDeviceTest, CreationReadsOnlyTheCatalogue) {
+    const std::string planted = memory_test::plantedImage(kLayout611, 3, 4000);
+    m_store->plant(planted);
+    const auto mem = memory();
+    ASSERT_TRUE(mem);
+    EXPECT_EQ(m_store->bytesRead(), kRootSize + 3 * kFragmentRecordSize + kScenarioRecordSize);
+    ASSERT_EQ(mem->getFragments().size(), 3u);
+    EXPECT_EQ(mem->getFragments()[2].size, 4002u);
+    EXPECT_EQ(mem->getScenarios()[0].title, L"Эвакуация");
+    EXPECT_FALSE(mem->hasChanges());
+
+    EXPECT_EQ(mem->getFragmentFile(11), bytesOf(4001, 101));
+    EXPECT_EQ(mem->getImage(), planted) << "the rest read on demand gives the device's image";
+}
+
+TEST_F(AudioMemoryDeviceTest, DamagedMemoryIsRefusedOrReplacedWhenAllowed) {
+    std::string broken = memory_test::plantedImage(kLayout611, 2, 100);
+    broken[kRootSize + 30] ^= 1;
+    m_store->plant(broken);
+    EXPECT_THROW(m_device->getAudioControl(false, true), exception::IncorrectFormat);
+    const auto replaced = m_device->getAudioControl(true, true);
+    ASSERT_TRUE(replaced);
+    EXPECT_TRUE(replaced->hasChanges()) << "the page can write a fresh memory";
+    EXPECT_TRUE(replaced->getFragments().empty());
+    m_device->releaseAudioControl();
+
+    m_store->setLayout(7);
+    EXPECT_THROW(m_device->getAudioControl(false, true), exception::UnknownVersionOfAudioMemory);
+    m_device->allowOverwrite = true;
+    ASSERT_TRUE(memory());
+    EXPECT_TRUE(memory()->hasChanges());
+    m_device->releaseAudioControl();
+    m_device->allowOverwrite = false;
+
+    m_speaker->setReplyPolicy({0, true});
+    EXPECT_THROW(m_device->getAudioControl(true, true), exception::Offline);
+}
+
+TEST_F(AudioMemoryDeviceTest, WriteUnderLossLeavesTheDeviceHoldingTheImage) {
+    m_store->plant(memory_test::plantedImage(kLayout611, 1, 1500));
+    const auto mem = memory();
+    int before = 0, after = 0;
+    bool afterSawChanges = true;
+    mem->setScenariosChangedCallbacks([&] { ++before; }, [&] {
+        ++after;
+        afterSawChanges = mem->hasChanges();
+    });
+    mem->addFragment(L"Гонг", bytesOf(2000, 7));
+    mem->addScenario(0, 10, 15, L"Тревога");  // the new gong took the free id 0
+    m_store->setLoss(10, 3);
+
+    Progress progress;
+    mem->writeChanges(progress.reporter());
+    ASSERT_TRUE(progress.waitFinal());
+    expectWellFormed(progress.settled(), 100);
+    m_store->setLoss(0);
+
+    EXPECT_EQ(before, 1);
+    EXPECT_EQ(after, 1);
+    EXPECT_FALSE(afterSawChanges) << "the deferred settings run on a clean memory";
+    EXPECT_FALSE(mem->hasChanges());
+    const std::string committed = m_store->committed();
+    EXPECT_EQ(committed, mem->getImage());
+    EXPECT_EQ(parseImage(committed).catalogue.fragments.at(0).title, L"Фрагмент 1")
+        << "the fragment never read before was fetched and written back";
+
+    // What was written is what a fresh object reads.
+    const std::string stamp = mem->makeMemoryStamp();
+    m_device->releaseAudioControl();
+    EXPECT_EQ(memory()->makeMemoryStamp(), stamp);
+}
+
+TEST_F(AudioMemoryDeviceTest, RefusalsAreThrownBeforeTheJob) {
+    const auto mem = memory();
+    try {
+        mem->writeChanges({});
+        FAIL() << "nothing to write";
+    } catch (const exception::UserError& e) {
+        EXPECT_EQ(e.getNotification(), L"Нет изменений для записи");
+    }
+    mem->addFragment(L"A", bytesOf(30000, 1));
+    m_device->playing = true;
+    try {
+        mem->writeChanges({});
+        FAIL() << "written while the device plays";
+    } catch (const exception::UserResponse& e) {
+        EXPECT_EQ(e.getNotification(), L"internalPlaying");
+    }
+    EXPECT_THROW(mem->addFragment(L"B", bytesOf(10, 2)), exception::UserResponse);
+    m_device->playing = false;
+
+    Progress progress;
+    mem->writeChanges(progress.reporter());
+    try {
+        mem->writeChanges({});
+        FAIL() << "a second write while the first runs";
+    } catch (const exception::UserResponse& e) {
+        EXPECT_EQ(e.getNotification(), L"busy");
+    }
+    EXPECT_THROW(mem->removeFragment(0), exception::UserResponse) << "edits wait for the write";
+    ASSERT_TRUE(progress.waitFinal());
+    expectWellFormed(progress.settled(), 100);
+
+    // A device that no longer answers.
+    mem->addFragment(L"B", bytesOf(10, 2));
+    m_device->skew = 8 * 1000000;  // last heard from 8 s ago
+    EXPECT_THROW(mem->writeChanges({}), exception::Offline);
+}
+
+TEST_F(AudioMemoryDeviceTest, RefusedChunkEndsWithOneFailureAndKeepsTheEdits) {
+    const auto mem = memory();
+    mem->addFragment(L"A", bytesOf(5000, 1));
+    m_store->refuse("write");
+    Progress progress;
+    mem->writeChanges(progress.reporter());
+    ASSERT_TRUE(progress.waitFinal());
+    expectWellFormed(progress.settled(), -1);
+    EXPECT_TRUE(mem->hasChanges());
+    EXPECT_TRUE(m_store->committed().empty());
+
+    m_store->refuse("commit");
+    Progress again;
+    mem->writeChanges(again.reporter());
+    ASSERT_TRUE(again.waitFinal());
+    expectWellFormed(again.settled(), -1);
+    EXPECT_TRUE(mem->hasChanges());
+    m_store->refuse("");
+}
+
+TEST_F(AudioMemoryDeviceTest, PlaybackCommandsAndStates) {
+    m_store->plant(memory_test::plantedImage(kLayout611, 2, 100));
+    const auto mem = memory();
+    EXPECT_FALSE(mem->isPlaying());
+    mem->playFragment(11);
+    EXPECT_EQ(m_store->state(), "fragment 11");
+    EXPECT_TRUE(mem->isPlaying());
+    mem->playScenario(5);
+    EXPECT_EQ(m_store->state(), "scenario 5");
+    mem->stop();
+    EXPECT_EQ(m_store->state(), "idle");
+    EXPECT_FALSE(mem->isPlaying());
+    std::lock_guard<std::mutex> lock(m_device->statesMutex);
+    EXPECT_EQ(m_device->states, (std::vector<Playing>{Playing::Fragment, Playing::ScenarioServer, Playing::Stopped}))
+        << "isPlaying reports nothing to the callback";
+}
+
+TEST_F(AudioMemoryDeviceTest, RevertReadsTheDeviceAgain) {
+    m_store->plant(memory_test::plantedImage(kLayout611, 1, 100));
+    const auto mem = memory();
+    mem->addFragment(L"Local", bytesOf(50, 1));
+    const std::string other = memory_test::plantedImage(kLayout611, 3, 200);
+    m_store->plant(other);  // written meanwhile by someone else
+    mem->revertChanges();
+    EXPECT_FALSE(mem->hasChanges());
+    EXPECT_EQ(mem->getFragments().size(), 3u);
+    EXPECT_EQ(mem->getImage(), other);
+}
+
+TEST_F(AudioMemoryDeviceTest, TheMemoryDoesNotKeepItsDeviceAlive) {
+    const auto mem = memory();
+    boost::weak_ptr<DeviceBase> weak = m_device;
+    m_device.reset();
+    EXPECT_TRUE(weak.expired()) << "the device and its cached memory form no cycle";
+    EXPECT_THROW(mem->isPlaying(), exception::Offline);
+}
