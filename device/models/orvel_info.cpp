@@ -147,6 +147,7 @@ bool OrvelInfo::parsePingLocked(const std::string& packet, const net::IpAndPort&
         state = m_state;
         storedText = getVersionTextNarrow();
     }
+    const std::uint32_t storedBatteryLevel = state.batteryLevel;
     bool changed = false;
     if (read.versionText != storedText) {
         // Parsed before anything is logged: a packet whose version can't be
@@ -177,7 +178,9 @@ bool OrvelInfo::parsePingLocked(const std::string& packet, const net::IpAndPort&
         logConnected();
         m_answered = false;
     }
-    if (changed || !wasOnline) {
+    // A battery level within one percent of the notified one is kept
+    // without a notification.
+    if (changed || !wasOnline || state.batteryLevel != storedBatteryLevel) {
         computeFlags(state, index, getTypeCode(), getPlaybackType());
         DeviceLock lock(m_lock);
         m_state = state;
