@@ -654,3 +654,28 @@ TEST_F(OrvelOverUdp, FirmwareImagesThatSuit) {
     packet(*sim);
     EXPECT_TRUE(object->isFirmwareSuitable(boost::make_shared<FakeImage>(device::kTypeOrvel610Pss)));
 }
+
+TEST_F(OrvelOverUdp, ParametersAreSentOnlyWhereTheKeyExists) {
+    auto [sim, object] = add(18);
+    connect(*sim, *object);
+    const std::uint64_t lan = device::kMaskLanFamily;
+
+    EXPECT_FALSE(object->setParameter<std::string>("ip", "10.0.0.1", "10.0.0.1", true, 1, 21, 0)) << "unchanged";
+    EXPECT_TRUE(object->setParameter<std::string>("ip", "10.0.0.1", "10.0.0.2", true, 1, 21, 0));
+    EXPECT_FALSE(object->setParameter<bool>("dhcp", false, true, false, 1, 21, 0));
+    EXPECT_FALSE(object->setParameter<bool>("zarnotest", false, true, true, 4, 17, 0)) << "index 18: skipped";
+    EXPECT_FALSE(object->setParameter<bool>("zarnoReserve", false, true, true, 18, 21, lan))
+        << "an Orvel-610 lacks the Lan family's keys";
+    EXPECT_FALSE(object->setParameter<std::uint8_t>("AddrZarno", 1, 200, false, 1, 21, 0));
+    EXPECT_FALSE(object->setParameter<std::int16_t>("gain", 0, -6, true, 1, 21, 0)) << "never a restart";
+    EXPECT_TRUE(object->setParameter<int>("ch0Port", 11991, 11995, false, 1, 21, 0)) << "ports always restart";
+    EXPECT_FALSE(object->setParameter<std::uint32_t>("igmpReport", 0, 60, false, 18, 21, 0));
+    EXPECT_EQ(requests(*sim), (Strings{"set ip 10.0.0.2", "set dhcp on", "set AddrZarno 200", "set gain -6",
+                                       "set ch0Port 11995", "set igmpReport 60"}));
+    EXPECT_EQ(loggedCount("Skip a param 'zarnotest'"), 1);
+    EXPECT_EQ(loggedCount("Skip a param 'zarnoReserve'"), 1);
+
+    model(*sim, [](OrvelBandModel& m) { m.unknownKeys.insert("mask"); });
+    EXPECT_THROW(object->setParameter<std::string>("mask", "", "255.0.0.0", false, 1, 21, 0),
+                 exception::UnexpectedResponseOfDevice);
+}
