@@ -16,6 +16,7 @@
 #include <boost/asio/ip/address_v4.hpp>
 
 #include "tools/simulator/firmware_receiver.h"
+#include "tools/simulator/orvel_band_model.h"
 #include "tools/simulator/simulator.h"
 
 namespace {
@@ -34,6 +35,7 @@ struct Options {
     std::string orvelVersion = device::sim::kDefaultOrvelVersion;
     std::string tovikVersion = device::sim::kDefaultTovikVersion;
     bool verbose = false;
+    bool bands = false;  // one loudspeaker of each firmware generation instead
 };
 
 void usage() {
@@ -47,6 +49,9 @@ void usage() {
                  "  --period MS          state packet period, 0 for none (default 1000)\n"
                  "  --orvel-version TEXT version text of the loudspeakers\n"
                  "  --tovik-version TEXT version text of the consoles\n"
+                 "  --bands              one loudspeaker of each firmware band (2, 3, 5, 8, 12,\n"
+                 "                       16, 17, 18 as Orvel-610 and Orvel-611, 19, 20, 21)\n"
+                 "                       in place of --loudspeakers\n"
                  "  --verbose            print every request and reply\n"
                  "Only loopback addresses (127.0.0.0/8) are accepted.\n");
 }
@@ -62,6 +67,10 @@ bool parseOptions(int argc, char** argv, Options& options) {
         const std::string name = argv[i];
         if (name == "--verbose") {
             options.verbose = true;
+            continue;
+        }
+        if (name == "--bands") {
+            options.bands = true;
             continue;
         }
         if (i + 1 >= argc) return false;
@@ -120,6 +129,8 @@ int main(int argc, char** argv) {
         }
         const Endpoint server(serverIp, options.serverPort);
         Simulator simulator(2);
+        const std::vector<device::sim::Band>& bands = device::sim::orvelBands();
+        if (options.bands) options.loudspeakers = static_cast<unsigned>(bands.size());
         const unsigned total = options.loudspeakers + options.consoles;
         for (unsigned n = 0; n < total; ++n) {
             const auto address = Simulator::loopbackAddress(options.first, n);
@@ -129,8 +140,15 @@ int main(int argc, char** argv) {
             }
             const std::string hardware = Simulator::hardwareAddress(n + 1);
             const bool console = n >= options.loudspeakers;
-            auto& device = console ? simulator.addTovik(*address, options.port, hardware, options.tovikVersion)
-                                   : simulator.addOrvel(*address, options.port, hardware, options.orvelVersion);
+            std::unique_ptr<device::sim::CommandModel> model;
+            if (console)
+                model = std::make_unique<device::sim::TovikModel>(hardware, options.tovikVersion);
+            else if (options.bands)
+                model = std::make_unique<device::sim::OrvelBandModel>(hardware, bands[n].index, bands[n].orvel611);
+            else
+                model = std::make_unique<device::sim::OrvelModel>(hardware, options.orvelVersion);
+            const std::string versionText = model->versionText();
+            auto& device = simulator.add(*address, options.port, std::move(model));
             device.setRecording(false);
             device.withModel<device::sim::CommandModel>(
                 [](device::sim::CommandModel& model) { return device::sim::addFirmwareReceiver(model); });
@@ -144,8 +162,7 @@ int main(int argc, char** argv) {
                 });
             }
             std::printf("%-10s %s:%u hw=%s \"%s\"\n", console ? "console" : "speaker", address->c_str(),
-                        options.port, hardware.c_str(),
-                        (console ? options.tovikVersion : options.orvelVersion).c_str());
+                        options.port, hardware.c_str(), versionText.c_str());
         }
         simulator.start();
         for (unsigned n = 0; n < total; ++n)

@@ -1,0 +1,168 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include <boost/shared_ptr.hpp>
+#include <boost/thread/mutex.hpp>
+
+#include "device/device_base.h"
+#include "device/memory/audio_memory_types.h"
+#include "device/models/orvel_state.h"
+#include "device/models/playback_type.h"
+
+namespace device {
+
+/// The channel a loudspeaker listens to: its discovery port plus this
+/// number. -1 is the system's own "unknown", never sent.
+typedef std::int32_t AudioChannel;
+constexpr AudioChannel CHANNEL_UNKNOWN = -1;
+constexpr AudioChannel CHANNEL_DISCOVERY = 0;      // the common broadcast
+constexpr AudioChannel CHANNEL_NOTICE_HIGH = 1;    // notices of priority 3 and higher
+constexpr AudioChannel CHANNEL_REPEATER = 3;
+constexpr AudioChannel CHANNEL_NOTICE_LOW = 6;     // notices of priority 2 and lower
+/// A "get ch" reply above this is not a channel.
+constexpr AudioChannel kMaxChannel = 20;
+
+/// One networked loudspeaker of the Orvel family (Orvel-510, -610, -611, -45,
+/// -Lan). The base owns identity, address, version and the request layer;
+/// this class adds the firmware-version index, the state-packet record, the
+/// channel and the playback-type code, and the model's command formats.
+///
+/// Threads: parsePing runs on the dispatcher's state-packet jobs, one at a
+/// time per loudspeaker (its own parse lock); the GUI thread and the
+/// channels' jobs call the rest. The state record lives under the device
+/// lock, copied in and written back; the index, channel and playback-type
+/// code are atomics read without it. No lock is held across an exchange.
+class OrvelInfo : public DeviceBase {
+public:
+    typedef OrvelState State;
+
+    /// Packets this soon (microseconds) after a reboot are skipped: the
+    /// loudspeaker still reports what it did before.
+    static constexpr std::int64_t kRebootSkipWindow = 2000000;
+
+    /// The collection's factory, for type codes with the loudspeaker bit. The
+    /// type code given is kept and the index starts at the newest generation
+    /// of that model (initialVersionIndex), so that a loudspeaker loaded from
+    /// the device list keeps its model while it stays silent. The first
+    /// parsed packet replaces both.
+    static boost::shared_ptr<OrvelInfo> create(std::uint32_t id, std::uint64_t typeCode,
+                                               const net::HardwareAddress& hardwareAddress,
+                                               const net::IpAndPort& endpoint, const std::wstring& title,
+                                               boost::shared_ptr<TransferProtocol> transport,
+                                               StateChangedHandler handler);
+
+    int getVersionIndex() const { return m_versionIndex.load(); }
+    /// A copy of the record with `sounding` recomputed from the volume and
+    /// the playback-type code.
+    State getState() const;
+    /// Throws exception::UnsupportedByDevice naming the generation needed
+    /// when the index is below `minimum`.
+    void requireMinimumVersion(int minimum) const;
+    boost::shared_ptr<OrvelInfo> getThisPtr() const;
+
+    // ---- slots of the base ------------------------------------------------
+
+    void resetCache() override;
+    bool isFirmwareSuitable(boost::shared_ptr<IFirmware> image) override;
+    /// Volume in percent 0..100. Offline: exception::Offline. False when the
+    /// loudspeaker refused or was busy with its own playback.
+    bool setVolume(std::uint32_t percent) override;
+    /// One state packet of this loudspeaker from `source`. False when it is
+    /// refused (malformed, another device's, unparsable version); true when
+    /// taken or skipped after a reboot. Never throws for packet content.
+    bool parsePing(const std::string& packet, const net::IpAndPort& source) override;
+    bool hasInternalPlaying() override;
+    std::wstring getPlaybackTypeText() override { return findPlaybackTypeText(getPlaybackType()); }
+    /// The configuration slots come with the configuration record; until then
+    /// they throw exception::NotImplemented.
+    ConfigCommon readConfig(bool noCache) override;
+    bool writeConfig(const ConfigCommon& config) override;
+    std::string getDebugInfo() override;
+    void handleVolume(const std::string& reply) override;
+    void continueUpgrade() override;
+    void resetPlaybackType() override { setPlaybackTypeForce(playback::kNone); }
+
+    // ---- channel and lines ----------------------------------------------------
+
+    /// True when switched or already there; false when skipped (own playback,
+    /// the repeater kept, unknown channel) or deferred by the loudspeaker.
+    /// Channels above 1 need index 2; the exchange's errors are thrown.
+    bool switchChannel(AudioChannel channel);
+    /// The cached channel, else "get ch"; CHANNEL_UNKNOWN when the reply is no
+    /// channel; CHANNEL_DISCOVERY while the loudspeaker plays a source of its own.
+    AudioChannel getChannel();
+    /// Tests both lines: (line 1 good, line 2 good). No answer:
+    /// exception::Offline.
+    std::pair<bool, bool> setLine();
+    bool getLineDouble();
+
+    // ---- playback-type code -------------------------------------------------------
+
+    /// The server's idea of what plays, kept unless a stronger playback holds.
+    void setPlaybackType(std::uint64_t code);
+    void setPlaybackTypeForce(std::uint64_t code);
+    std::uint64_t getPlaybackType() const { return m_playbackType.load(); }
+    /// The audio memory's report of its playback state (any thread).
+    void setPlaybackTypeCallback(memory::Playing playing);
+
+    // ---- configuration keys -----------------------------------------------------------
+
+    /// Sends "set <key> <value>" when the value changed and the key exists
+    /// at this index and model (typeMask 0: every model); otherwise a DEBUG
+    /// line and false. Returns the restart mark of the base's setParameter
+    /// (the i16 form never marks; the int form, used for ports, always does).
+    template <class T>
+    bool setParameter(const std::string& key, const T& current, const T& wanted, bool restart, int minIndex,
+                      int maxIndex, std::uint64_t typeMask);
+
+protected:
+    OrvelInfo(std::uint32_t id, const net::HardwareAddress& hardwareAddress, const net::IpAndPort& endpoint,
+              const std::wstring& title, boost::shared_ptr<TransferProtocol> transport);
+    /// What create does after construction: the self pointer, the handler,
+    /// the initial index and type code.
+    static void setUp(const boost::shared_ptr<OrvelInfo>& self, std::uint64_t typeCode, StateChangedHandler handler);
+
+    boost::shared_ptr<memory::IAudioControl> createAudioControl(bool allowOverwrite) override;
+
+private:
+    bool parsePingLocked(const std::string& packet, const net::IpAndPort& source);
+    /// Step by step, on the copies taken under the device lock.
+    bool takeVersion(const std::string& versionText, std::string& storedText, bool& changed);
+    void takeFields(OrvelPacket& packet, State& state, bool& changed);
+    void checkRanges(std::array<std::uint32_t, 15>& f, int index) const;
+    void takePlayback(const OrvelPacket& packet, State& state, int index, bool& changed);
+    void takeIdleState(const State& state, int index, bool changed);
+    void queueMismatchCheck();
+    void skipParameter(const std::string& key) const;
+
+    std::atomic<std::int32_t> m_versionIndex{0};
+    std::atomic<std::int32_t> m_channel{CHANNEL_UNKNOWN};
+    std::atomic<std::uint64_t> m_playbackType{playback::kNone};
+    std::atomic<bool> m_revertToDiscovery{true};
+    State m_state;               // under the device lock
+    boost::mutex m_parseLock;    // one parsePing at a time
+};
+
+template <class T>
+bool OrvelInfo::setParameter(const std::string& key, const T& current, const T& wanted, bool restart,
+                             int minIndex, int maxIndex, std::uint64_t typeMask) {
+    if (current == wanted) return false;
+    const int index = getVersionIndex();
+    if (index < minIndex || index > maxIndex || (typeMask != 0 && !isTypeOf(typeMask))) {
+        skipParameter(key);
+        return false;
+    }
+    if constexpr (std::is_same_v<T, std::uint8_t>) {
+        return DeviceBase::setParameter(key, std::to_string(current), std::to_string(wanted), restart);
+    } else if constexpr (std::is_same_v<T, int>) {
+        return DeviceBase::setParameter(key, current, wanted, true);
+    } else {
+        return DeviceBase::setParameter(key, current, wanted, restart);
+    }
+}
+
+}  // namespace device

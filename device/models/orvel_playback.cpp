@@ -1,0 +1,254 @@
+// The loudspeaker's volume, channel, lines and playback-type code: what the
+// player channel, the alarm channel and the GUI drive while broadcasting.
+#include <cstdio>
+
+#include <boost/thread/locks.hpp>
+
+#include "base/exception.h"
+#include "base/log.h"
+#include "device/command.h"
+#include "device/memory/audio_control.h"
+#include "device/models/orvel_info.h"
+#include "device/transfer_protocol.h"
+
+namespace device {
+
+namespace {
+
+constexpr int kLinePriority = 2;
+constexpr unsigned kLineResendMs = 1400;
+/// The Orvel-510 generations: their own volume scale (FE:FE levels) and
+/// their audio memory that blocks volume and channel changes.
+constexpr int kLastOrvel510Index = 8;
+
+}  // namespace
+
+bool OrvelInfo::setVolume(std::uint32_t percent) {
+    if (!isOnline()) throw exception::Offline();
+    const std::string hardware = m_hardwareAddress.toCharArray();
+    if (percent > 100) {
+        LOG_WARN(L"Некорректная громкость '%1%'", percent);
+        return false;
+    }
+    const int index = getVersionIndex();
+    if (index <= kLastOrvel510Index && hasInternalPlaying()) {
+        LOG_NOTICE(L"%1%", L"Орвел занят внутренним воспроизведением или сигналом ГОиЧС");
+        LOG_INFO(L"Пропуск изменения громкости (id=%1%).", hardware);
+        return false;
+    }
+    if (static_cast<std::int32_t>(percent) == m_volume.load()) {
+        LOG_DEBUG(L"Skip changing volume to %1% (there are no differences)", percent);
+        return true;
+    }
+    std::string command;
+    if (index <= kLastOrvel510Index) {
+        const int level = percent == 0 ? 0xFE : 60 - static_cast<int>(percent * 0.6);
+        command = formatCommand("set vol %02X:%02X", level, level);
+    } else {
+        const int level = percent == 0 ? -96 : -30 - static_cast<int>(percent * -0.3);
+        command = formatCommand("set vol %i", level);
+    }
+    if (!request(command, nullptr, false)) {
+        LOG_WARN(L"Не удалось назначить уровень громкости '%1%' устройству '%2%'", percent, hardware);
+        return false;
+    }
+    m_volume = static_cast<std::int32_t>(percent);
+    LOG_INFO(L"Назначен уровень громкости %1%%% устройству '%2%'", percent, hardware);
+    notifyIfStateChanged();
+    return true;
+}
+
+void OrvelInfo::handleVolume(const std::string& reply) {
+    const std::string hardware = m_hardwareAddress.toCharArray();
+    LOG_TRACE(L"handle volume for device %1%", hardware);
+    m_lastContactTime = now();
+    if (getVersionIndex() <= kLastOrvel510Index) {
+        unsigned left = 0;
+        unsigned right = 0;
+        if (std::sscanf(reply.c_str(), "%02X:%02X", &left, &right) != 2) {
+            LOG_WARN(L"Ошибка в формате громкости прибора Орвел-510. (hw='%1%', response='%2%')", hardware, reply);
+            return;
+        }
+        const bool muted = left == 0xFE;
+        const unsigned level = left > 60 ? 60 : left;
+        int percent = static_cast<int>((60 - static_cast<int>(level)) / 0.6);
+        if (!muted && percent == 0) percent = 1;
+        m_volume = percent;
+        return;
+    }
+    int level = 0;
+    if (std::sscanf(reply.c_str(), "%i", &level) != 1) {
+        LOG_WARN(L"Ошибка в формате громкости прибора Орвел-610. (hw='%1%', response='%2%')", hardware, reply);
+        return;
+    }
+    if (level > 0) {
+        LOG_NOTICE(L"Значение громкости прибора Орвел-610 вне диапазона. (%1%)", level);
+        level = 0;
+    }
+    const bool muted = level == -96;
+    if (level < -30) level = -30;
+    int percent = static_cast<int>((-30 - level) / -0.3);
+    if (!muted && percent == 0) percent = 1;
+    m_volume = percent;
+}
+
+bool OrvelInfo::hasInternalPlaying() {
+    if (!isOnline() || !m_answered.load()) return false;
+    const std::uint64_t code = getPlaybackType();
+    if (playback::has(code, playback::kMetaInternal)) return true;
+    if (getVersionIndex() > kLastOrvel510Index) return false;
+    // The Orvel-510 doesn't report its memory playback in the state packet.
+    const boost::shared_ptr<memory::IAudioControl> memory = getAudioControl(false, false);
+    if (!memory || !memory->isPlaying()) return false;
+    if (!playback::isMemoryPlayback(code)) {
+        LOG_ERROR(L"Внутренний тип воспроизведения прибора не совпадает со статусом воспроизведения памяти. (%1%)",
+                  findPlaybackTypeText(code));
+        setPlaybackTypeForce(playback::kScenarioServer);
+    }
+    return true;
+}
+
+// ---- channel and lines ------------------------------------------------------------------------
+
+bool OrvelInfo::switchChannel(AudioChannel channel) {
+    if (getVersionIndex() <= kLastOrvel510Index && hasInternalPlaying()) {
+        LOG_INFO(L"Orvel is busy internal playing or GOChS. skip switching channel (id=%1%)",
+                 std::string(m_hardwareAddress.toCharArray()));
+        return false;
+    }
+    const AudioChannel cached = m_channel.load();
+    if (channel == CHANNEL_DISCOVERY && cached == CHANNEL_REPEATER) {
+        LOG_INFO(L"Forbid to reset the repeater channel = %1%", cached);
+        return false;
+    }
+    if (channel == cached) {
+        LOG_DEBUG(L"Skip changing channel. same channel = %1%", channel);
+        return true;
+    }
+    if (channel > 1) requireMinimumVersion(2);
+    if (channel == CHANNEL_UNKNOWN) {
+        LOG_WARN(L"%1%", L"Внутренняя ошибка. Попытка переключить на неизвестный канал!");
+        return false;
+    }
+    const std::string reply = transfer(formatCommand("set ch %u", static_cast<unsigned>(channel)));
+    const std::string hardware = m_hardwareAddress.toCharArray();
+    if (reply.find("is deferred") != std::string::npos) {
+        // The loudspeaker switches later on its own; the next getChannel asks.
+        LOG_DEBUG(L"Changing of channel is deferred for device=%1%, message is '%2%'", hardware, reply);
+        m_channel = CHANNEL_UNKNOWN;
+        return false;
+    }
+    m_channel = channel;
+    switch (channel) {
+        case CHANNEL_DISCOVERY: setPlaybackType(playback::kNone); break;
+        case 1:
+        case 2: setPlaybackType(playback::kVoiceHighPriority); break;
+        case CHANNEL_REPEATER: setPlaybackType(playback::kVoiceHighRepeating); break;
+        case 4:
+        case 6: setPlaybackType(playback::kVoiceLowPriority); break;
+        default: break;
+    }
+    LOG_INFO(L"Switch channel to %1% for device %2%", channel, hardware);
+    return true;
+}
+
+AudioChannel OrvelInfo::getChannel() {
+    if (getVersionIndex() > kLastOrvel510Index) {
+        std::uint32_t kindNow = 0;
+        {
+            boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+            kindNow = m_state.playbackKind;
+        }
+        if (kindNow == kind::kRepeating || (kindNow >= kind::kDelayedVoiceAlert && kindNow <= kind::kAnalogInput2)) {
+            // A source of its own plays: the loudspeaker listens to no stream.
+            m_channel = CHANNEL_UNKNOWN;
+            return CHANNEL_DISCOVERY;
+        }
+    }
+    const AudioChannel cached = m_channel.load();
+    if (cached != CHANNEL_UNKNOWN) return cached;
+    const std::string reply = transfer("get ch");
+    unsigned channel = 0;
+    if (std::sscanf(reply.c_str(), "%u", &channel) != 1) {
+        LOG_WARN(L"%1%", L"Значение канала некорректно.");
+        return CHANNEL_UNKNOWN;
+    }
+    if (channel > static_cast<unsigned>(kMaxChannel)) {
+        LOG_ERROR(L"Получен неизвестный канал воспроизведения. (ch='%1%', response='%2%')", channel, reply);
+        return CHANNEL_UNKNOWN;
+    }
+    m_channel = static_cast<AudioChannel>(channel);
+    return static_cast<AudioChannel>(channel);
+}
+
+std::pair<bool, bool> OrvelInfo::setLine() {
+    // Straight to the transport: the test takes longer than a usual request
+    // and its answer must never come from the cache.
+    const boost::shared_ptr<const net::IpAndPort> endpoint = getIpPtr();
+    std::string reply;
+    if (!m_transport || !endpoint->isValid() ||
+        !m_transport->sync(*endpoint, "set line", reply, kLinePriority, kLineResendMs))
+        throw exception::Offline();
+    if (handleResponse(reply)) return {true, true};
+    return {reply.find('1') == std::string::npos, reply.find('2') == std::string::npos};
+}
+
+bool OrvelInfo::getLineDouble() {
+    const int index = getVersionIndex();
+    if (index > kLastOrvel510Index) return true;
+    if (index < 2) return false;
+    return transfer("get linedouble").find("Off") != std::string::npos;
+}
+
+// ---- playback-type code ------------------------------------------------------------------------------
+
+void OrvelInfo::setPlaybackType(std::uint64_t code) {
+    const std::uint64_t current = getPlaybackType();
+    if (!isOnlineAndAnswered()) {
+        LOG_INFO(L"Устройство '%1%' не в сети. Тип воспроизведения не установлен. (id=%2%, old type=%3%)", getTitle(),
+                 m_id, findPlaybackTypeText(current));
+        setPlaybackTypeForce(playback::kNone);
+        return;
+    }
+    if (code == current) {
+        LOG_DEBUG(L"The playback has the same type '%1%' (id=%2%)", findPlaybackTypeText(code), m_id);
+        return;
+    }
+    // A stronger playback stays: the loudspeaker's own, the operator's voice
+    // over a low-priority notice, an alarm over a high-priority one.
+    if (code == playback::kNone && playback::has(current, playback::kMetaInternal)) return;
+    if (code == playback::kVoiceLowPriority && playback::isOperatorVoice(current)) return;
+    if (code == playback::kVoiceHighPriority && playback::has(current, 0x0E00000000000900)) return;
+    setPlaybackTypeForce(code);
+}
+
+void OrvelInfo::setPlaybackTypeForce(std::uint64_t code) {
+    const std::uint64_t old = m_playbackType.exchange(code);
+    LOG_INFO(L"changed playback type of device id=%1%, %2% -> %3%, title=%4%", m_id, findPlaybackTypeText(old),
+             findPlaybackTypeText(code), getTitle());
+    notifyIfStateChanged();
+}
+
+void OrvelInfo::setPlaybackTypeCallback(memory::Playing playing) {
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        LOG_INFO(L"set playback type %1% for device id=%2%, title=%3%", static_cast<int>(playing), m_id, getTitle());
+    }
+    switch (playing) {
+        case memory::Playing::Stopped:
+            if (!playback::has(getPlaybackType(), playback::kMetaStoppable)) {
+                LOG_ERROR(L"%1%", L"Запрещено изменять тип воспроизведения");
+                return;
+            }
+            setPlaybackTypeForce(playback::kNone);
+            break;
+        case memory::Playing::Scenario: setPlaybackTypeForce(playback::kScenario); break;
+        case memory::Playing::Fragment: setPlaybackTypeForce(playback::kFragment); break;
+        case memory::Playing::ScenarioServer: setPlaybackTypeForce(playback::kScenarioServer); break;
+        case memory::Playing::NoChange: break;
+        default: LOG_ERROR(L"unknown playback type=%1% of flash memory", static_cast<int>(playing)); break;
+    }
+    switchChannel(CHANNEL_DISCOVERY);
+}
+
+}  // namespace device
