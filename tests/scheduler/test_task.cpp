@@ -129,13 +129,16 @@ TEST_F(TaskRuns, ATaskBehindByMoreThanItsWindowSkipsToItsNextDay) {
 TEST(TaskOnTheSystem, ADueEventRunsOnTheJobDispatcher) {
     base::ThreadDispatcher::create();
     std::promise<std::thread::id> ran;
-    const std::tm local = toLocalCalendar(systemNow());
+    // One reading of the clock for both the task's minute and the run, so a
+    // minute boundary between them cannot make the task look overdue.
+    const auto now = systemNow();
+    const std::tm local = toLocalCalendar(now);
     wchar_t date[16];
     wchar_t time[8];
     std::wcsftime(date, 16, L"%Y-%m-%d", &local);
     std::wcsftime(time, 8, L"%H:%M", &local);
     Once task(1, date, time, [&ran] { ran.set_value(std::this_thread::get_id()); });
-    task.run(systemNow());
+    task.run(now);
     auto done = ran.get_future();
     ASSERT_EQ(done.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_NE(done.get(), std::this_thread::get_id());
