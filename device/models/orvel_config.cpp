@@ -284,8 +284,10 @@ std::string OrvelInfo::getDebugInfo() {
 boost::shared_ptr<memory::IAudioControl> OrvelInfo::watchScenarios(boost::shared_ptr<memory::IAudioControl> memory) {
     const boost::shared_ptr<OrvelInfo> self = getThisPtr();
     if (!self || !memory) return memory;
-    bool known = false;
-    {
+    // Only generations whose inputs launch scenarios have ids to learn;
+    // below them the read would fetch positions that are always "none".
+    bool known = getVersionIndex() < kFirstScenarioIndex;
+    if (!known) {
         DeviceLock lock(m_lock);
         known = static_cast<bool>(m_config);
     }

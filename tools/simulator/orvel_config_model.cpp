@@ -95,7 +95,7 @@ std::optional<std::string> reply(const std::string& text) { return text; }
 
 OrvelConfigModel::OrvelConfigModel(std::string hardwareAddress, int index, bool orvel611)
     : OrvelBandModel(std::move(hardwareAddress), index, orvel611) {
-    settings = {
+    values = {
         {"ip", "127.0.7.20"},       {"mask", "255.0.0.0"},       {"gw", "127.0.0.1"},
         {"dhcp", "off"},            {"multicast", "224.0.224.1"}, {"srvPort", "11990"},
         {"srvAllowed", "127.0.0.1"}, {"ch0Port", "11991"},       {"ch1Port", "11992"},
@@ -141,7 +141,7 @@ OrvelConfigModel::OrvelConfigModel(std::string hardwareAddress, int index, bool 
         const Key* found = findKey(key, this->index(), hasInputsMask());
         if (found == nullptr) return reply("ERR unknown key");
         if (!valueFits(found->kind, text)) return reply("ERR wrong value");
-        settings[found->setting] = text;
+        values[found->setting] = text;
         return reply("OK");
     });
     on("getLineParam", [index](const std::string&) {
@@ -158,8 +158,8 @@ std::string OrvelConfigModel::settingOfKey(const std::string& key) const {
 }
 
 std::string OrvelConfigModel::value(const std::string& name) const {
-    const auto it = settings.find(name);
-    return it == settings.end() ? std::string() : it->second;
+    const auto it = values.find(name);
+    return it == values.end() ? std::string() : it->second;
 }
 
 bool OrvelConfigModel::hasInputsMask() const {
@@ -197,7 +197,7 @@ std::string OrvelConfigModel::stateReply() const {
     const int index = this->index();
     if (index == 18) s.pop_back();  // the IGMP interval has its own request
     if (index < 18) {
-        // Before the zone input, the Zarno reserve and the input settings.
+        // Before the zone input, the Zarno reserve and the input values.
         s.erase(s.begin() + 29, s.end());
         s.erase(s.begin() + 26);
         s.erase(s.begin() + 21);

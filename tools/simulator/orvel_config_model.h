@@ -29,7 +29,7 @@ public:
     /// priVoiceAlert priStreamMCast priZoneInput priStream scAin1 scAin2
     /// switchMode ain2Arm ainFilter igmpReport stateWord stateText pair
     /// stateNumber. Tests change it through SimulatedDevice::withModel.
-    std::map<std::string, std::string> settings;
+    std::map<std::string, std::string> values;
     /// Not empty: "get state" answers exactly this.
     std::string stateReplyOverride;
     /// Not empty: "config" answers exactly this.

@@ -133,7 +133,7 @@ protected:
               boost::shared_ptr<IAudioControl> memory = {},
               std::shared_ptr<device::sim::AudioMemoryStore> store = {}) {
         auto model = std::make_unique<OrvelConfigModel>(device::sim::Simulator::hardwareAddress(2), index, orvel611);
-        for (const auto& setting : settings) model->settings[setting.first] = setting.second;
+        for (const auto& setting : settings) model->values[setting.first] = setting.second;
         if (store) device::sim::AudioMemoryStore::install(store, *model);
         m_speaker = &m_simulator.add("127.0.0." + std::to_string(2 + m_opened++), 0, std::move(model));
         const net::IpAndPort endpoint(m_speaker->endpoint().address().to_string(), m_speaker->endpoint().port());
@@ -172,10 +172,10 @@ protected:
         return texts;
     }
     std::string setting(const std::string& name) {
-        return m_speaker->withModel<OrvelConfigModel>([&](OrvelConfigModel& m) { return m.settings[name]; });
+        return m_speaker->withModel<OrvelConfigModel>([&](OrvelConfigModel& m) { return m.values[name]; });
     }
     void set(const std::string& name, const std::string& value) {
-        m_speaker->withModel<OrvelConfigModel>([&](OrvelConfigModel& m) { return m.settings[name] = value; });
+        m_speaker->withModel<OrvelConfigModel>([&](OrvelConfigModel& m) { return m.values[name] = value; });
     }
 
     device::sim::Simulator m_simulator;
