@@ -567,6 +567,12 @@ TEST_F(OrvelConfigTest, RemovedScenarioResetsItsInputWithAStandIn) {
     EXPECT_EQ(requests(), (Requests{"set scAIN1 -1"}));
     EXPECT_EQ(loggedCount("Настройки для аналоговых входов сброшены."), 1);
     EXPECT_EQ(m_device->getConfig(false).scenarioIdAin1, OrvelConfig::kNoScenario);
+
+    m_device->shift = 8000000;  // silent for 8 s: nothing is read or written
+    m_speaker->clearReceived();
+    memory->changed();
+    EXPECT_EQ(requests(), Requests{});
+    EXPECT_EQ(loggedCount("Device is offline. Skip setting gong number"), 1);
 }
 
 // The real audio memory over UDP: the memory read on first use fills the
