@@ -269,6 +269,9 @@ bool DeviceBase::reboot() {
     if (hasInternalPlaying()) throw exception::UserResponse(L"internalPlaying", L"");
     m_rebootTime = now();
     const bool sent = request("reboot", nullptr, false);
+    // Replies kept from before the restart may no longer hold (a written
+    // configuration takes effect only now).
+    clearCachedResponses();
     if (sent) LOG_INFO(L"The device '%1%' is rebooted", getTitle());
     return sent;
 }

@@ -367,6 +367,7 @@ void OrvelInfo::queueMismatchCheck() {
 void OrvelInfo::resetCache() {
     LOG_TRACE(L"Reset requested cache for device id=%1%", m_id);
     DeviceBase::resetCache();
+    forgetConfig();
     DeviceLock lock(m_lock);
     m_state = State::initial();
     m_playbackType = playback::kNone;
@@ -408,16 +409,12 @@ boost::shared_ptr<memory::IAudioControl> OrvelInfo::createAudioControl(bool allo
         if (const boost::shared_ptr<OrvelInfo> device = weak.lock()) device->setPlaybackTypeCallback(state);
     };
     const int index = getVersionIndex();
-    if (index < 9) return boost::make_shared<o510::memory::AudioMemory>(m_transport, self, playing, allowOverwrite);
-    if (index <= 16) return boost::make_shared<o610::memory::AudioMemory>(m_transport, self, playing, allowOverwrite);
-    return boost::make_shared<o611::memory::AudioMemory>(m_transport, self, playing, allowOverwrite);
+    if (index < 9)
+        return watchScenarios(boost::make_shared<o510::memory::AudioMemory>(m_transport, self, playing, allowOverwrite));
+    if (index <= 16)
+        return watchScenarios(boost::make_shared<o610::memory::AudioMemory>(m_transport, self, playing, allowOverwrite));
+    return watchScenarios(boost::make_shared<o611::memory::AudioMemory>(m_transport, self, playing, allowOverwrite));
 }
-
-ConfigCommon OrvelInfo::readConfig(bool) { throw exception::NotImplemented(); }
-
-bool OrvelInfo::writeConfig(const ConfigCommon&) { throw exception::NotImplemented(); }
-
-std::string OrvelInfo::getDebugInfo() { throw exception::NotImplemented(); }
 
 void OrvelInfo::skipParameter(const std::string& key) const {
     DeviceLock lock(m_lock);

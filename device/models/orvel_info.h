@@ -10,6 +10,7 @@
 
 #include "device/device_base.h"
 #include "device/memory/audio_memory_types.h"
+#include "device/models/orvel_config.h"
 #include "device/models/orvel_state.h"
 #include "device/models/playback_type.h"
 
@@ -39,6 +40,7 @@ constexpr AudioChannel kMaxChannel = 20;
 class OrvelInfo : public DeviceBase {
 public:
     typedef OrvelState State;
+    typedef OrvelConfig Config;
 
     /// Packets this soon (microseconds) after a reboot are skipped: the
     /// loudspeaker still reports what it did before.
@@ -77,10 +79,11 @@ public:
     bool parsePing(const std::string& packet, const net::IpAndPort& source) override;
     bool hasInternalPlaying() override;
     std::wstring getPlaybackTypeText() override { return findPlaybackTypeText(getPlaybackType()); }
-    /// The configuration slots come with the configuration record; until then
-    /// they throw exception::NotImplemented.
+    /// getConfig's common part; writeConfig puts the given common part into
+    /// the current record and writes it with setConfig.
     ConfigCommon readConfig(bool noCache) override;
     bool writeConfig(const ConfigCommon& config) override;
+    /// "getLineParam" below index 9, else "get dbg": the raw reply.
     std::string getDebugInfo() override;
     void handleVolume(const std::string& reply) override;
     void continueUpgrade() override;
@@ -109,6 +112,20 @@ public:
     /// The audio memory's report of its playback state (any thread).
     void setPlaybackTypeCallback(memory::Playing playing);
 
+    // ---- configuration (orvel_config.cpp) ------------------------------------------
+
+    /// The loudspeaker's settings, from a copy kept for 5 s unless `noCache`
+    /// (a copy from before the last reboot is never used). Not online or not
+    /// answered: exception::Offline; a reply the record can't be built from:
+    /// exception::UnexpectedResponseOfDevice. Any thread but the transport's.
+    Config getConfig(bool noCache);
+    /// Validates, then sends each changed key the firmware knows; reboots the
+    /// loudspeaker and returns true when a sent key needs it. Refusals:
+    /// UserResponse "internalPlaying", "changes", "unknownAinScenarioNumber";
+    /// IncorrectFormat naming the failed check; Offline. A failing key ends
+    /// the write with the exchange's exception (earlier keys stay set).
+    bool setConfig(const Config& config);
+
     // ---- configuration keys -----------------------------------------------------------
 
     /// Sends "set <key> <value>" when the value changed and the key exists
@@ -127,6 +144,10 @@ protected:
     static void setUp(const boost::shared_ptr<OrvelInfo>& self, std::uint64_t typeCode, StateChangedHandler handler);
 
     boost::shared_ptr<memory::IAudioControl> createAudioControl(bool allowOverwrite) override;
+    /// What follows the making of every audio memory: the analog inputs'
+    /// scenario ids are read when unknown, and each change of the memory's
+    /// scenarios re-aims the inputs (applyDeferredSettings). Returns `memory`.
+    boost::shared_ptr<memory::IAudioControl> watchScenarios(boost::shared_ptr<memory::IAudioControl> memory);
 
 private:
     bool parsePingLocked(const std::string& packet, const net::IpAndPort& source);
@@ -138,6 +159,13 @@ private:
     void takeIdleState(const State& state, int index, bool changed);
     void queueMismatchCheck();
     void skipParameter(const std::string& key) const;
+    Config readOldConfig(int index);
+    Config readStateConfig(int index);
+    void takeScenarioIds(Config& config);
+    void keepConfig(const Config& config);
+    /// Drops the kept record and the remembered scenario ids (resetCache).
+    void forgetConfig();
+    void applyDeferredSettings(const boost::shared_ptr<memory::IAudioControl>& memory);
 
     std::atomic<std::int32_t> m_versionIndex{0};
     std::atomic<std::int32_t> m_channel{CHANNEL_UNKNOWN};
@@ -145,6 +173,16 @@ private:
     std::atomic<bool> m_revertToDiscovery{true};
     State m_state;               // under the device lock
     boost::mutex m_parseLock;    // one parsePing at a time
+
+    // The configuration kept by getConfig and setConfig, under the device
+    // lock except the atomic expiry; the analog inputs' scenario ids as last
+    // read or written (kUnreadScenario: not read since the last resetCache).
+    static constexpr std::uint16_t kUnreadScenario = 0xFFFE;
+    boost::shared_ptr<const Config> m_config;
+    std::int64_t m_configTakenAt = 0;
+    std::atomic<std::int64_t> m_configValidUntil{0};
+    std::uint16_t m_scenarioIdAin1 = kUnreadScenario;
+    std::uint16_t m_scenarioIdAin2 = kUnreadScenario;
 };
 
 template <class T>

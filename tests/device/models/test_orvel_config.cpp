@@ -1,0 +1,619 @@
+// ctest-labels: net
+// The loudspeaker's configuration over UDP against simulated loudspeakers of
+// each firmware generation: the reply shapes, the cache, the key-by-key
+// writes as the device receives them, the refusals, the analog inputs'
+// scenarios with a stand-in memory and with the real audio memory.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <sstream>
+#include <thread>
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include "base/clock.h"
+#include "base/exception.h"
+#include "base/thread_dispatcher.h"
+#include "device/memory/audio_control.h"
+#include "device/models/orvel_info.h"
+#include "device/transfer_protocol.h"
+#include "tests/device/memory/memory_test_support.h"
+#include "tests/support/counting_log_fixture.h"
+#include "tools/simulator/orvel_config_model.h"
+#include "tools/simulator/simulator.h"
+
+using namespace std::chrono_literals;
+using device::OrvelConfig;
+using device::OrvelInfo;
+using device::memory::IAudioControl;
+using device::sim::OrvelConfigModel;
+using device::sim::SimulatedDevice;
+
+namespace {
+
+/// Scenarios by position (counted from 1, as the audio memory counts);
+/// changes and lookups as a test sets them.
+class FakeMemory : public IAudioControl {
+public:
+    std::vector<std::uint16_t> scenarios;  // ids by position
+    bool changes = false;
+
+    void setScenariosChangedCallbacks(boost::function<void()>, boost::function<void()> after) override {
+        changed = after;
+    }
+    bool isPlaying() override { return false; }
+    bool hasChanges() override { return changes; }
+    bool hasScenario(std::uint16_t id) override { return getScenarioPosition(id) != kNone; }
+    std::uint16_t getScenarioPosition(std::uint16_t id) override {
+        const auto it = std::find(scenarios.begin(), scenarios.end(), id);
+        return it == scenarios.end() ? kNone : static_cast<std::uint16_t>(it - scenarios.begin() + 1);
+    }
+    std::uint16_t getScenarioId(std::uint16_t position) override {
+        return position >= 1 && position <= scenarios.size() ? scenarios[position - 1] : kNone;
+    }
+    bool hasFragment(std::uint16_t) override { return false; }
+    std::uint16_t getFragmentPosition(std::uint16_t) override { return kNone; }
+    std::uint16_t getFragmentId(std::uint16_t) override { return kNone; }
+
+    boost::function<void()> changed;
+};
+
+/// A loudspeaker whose memory may be a stand-in and whose clock a test may
+/// move forward.
+class TestOrvel : public OrvelInfo {
+public:
+    static boost::shared_ptr<TestOrvel> make(const net::IpAndPort& endpoint,
+                                             boost::shared_ptr<device::TransferProtocol> transport,
+                                             boost::shared_ptr<IAudioControl> memory) {
+        boost::shared_ptr<TestOrvel> self(
+            new TestOrvel(endpoint, std::move(transport), std::move(memory)));
+        setUp(self, device::kTypeOrvel610, {});
+        return self;
+    }
+    std::atomic<std::int64_t> shift{0};
+
+protected:
+    std::int64_t now() const override { return OrvelInfo::now() + shift.load(); }
+    boost::shared_ptr<IAudioControl> createAudioControl(bool allowOverwrite) override {
+        return m_fake ? watchScenarios(m_fake) : OrvelInfo::createAudioControl(allowOverwrite);
+    }
+
+private:
+    TestOrvel(const net::IpAndPort& endpoint, boost::shared_ptr<device::TransferProtocol> transport,
+              boost::shared_ptr<IAudioControl> memory)
+        : OrvelInfo(7, net::HardwareAddress(0x025653, 2), endpoint, L"Зал", std::move(transport)),
+          m_fake(std::move(memory)) {}
+    boost::shared_ptr<IAudioControl> m_fake;
+};
+
+/// Every field, for comparing records with a readable difference.
+std::string dump(const OrvelConfig& c) {
+    std::ostringstream out;
+    out << c.stateWord << '|' << c.ip << '|' << c.mask << '|' << c.gw << '|' << c.dhcp << '|' << c.ifIp << '|'
+        << c.ifMask << '|' << c.ifGw << '|' << c.multicastIp << '|' << c.discoveryPort << '|' << c.srvPort << '|'
+        << c.versionSpan << '|' << c.ifAudioSrvIp << '|' << c.srvAllowedIP << '|' << c.switchMode << '|'
+        << c.igmpReport << '|' << int(c.zarnoAddr) << '|' << c.zarnoRelay << '|' << c.zarnoTest << '|'
+        << c.zarnoReserve << '|' << c.micPort << '|' << c.audioSrvIp << '|' << c.ifSrvAllowedIp << '|'
+        << c.linesJoined << '|' << c.lineTest << '|' << c.stateText << '|' << c.pairFirst << '|' << c.pairSecond
+        << '|' << c.stateNumber << '|' << c.multicastListen << '|' << c.multicastAin1 << '|' << c.multicastAin2
+        << '|' << c.priVoiceAlert << '|' << c.priAin1 << '|' << c.priAin2 << '|' << c.priStreamMCast << '|'
+        << c.priZoneInput << '|' << c.priStream << '|' << c.scenarioAin1 << '|' << c.scenarioIdAin1 << '|'
+        << c.scenarioAin2 << '|' << c.scenarioIdAin2 << '|' << c.ain2Arm << '|' << c.ainFilter;
+    return out.str();
+}
+
+typedef std::vector<std::string> Requests;
+typedef std::map<std::string, std::string> Settings;
+
+class OrvelConfigTest : public CountingLogFixture {
+protected:
+    static void SetUpTestSuite() { base::ThreadDispatcher::create(); }
+    static void TearDownTestSuite() { base::ThreadDispatcher::destroy(); }
+
+    void SetUp() override {
+        startLog(base::Log::TRACE3);
+        m_transport = boost::make_shared<device::TransferProtocol>(0, "");
+        m_transport->run();
+        m_simulator.start();
+    }
+    void TearDown() override {
+        m_device.reset();
+        m_transport->stop();
+        m_simulator.stop();
+        LogFixture::TearDown();
+    }
+
+    /// A new simulated loudspeaker of the index (at an address of its own)
+    /// and the object for it, online and answered; the request log starts
+    /// empty. With a stand-in memory, the memory is made first and the
+    /// record that its making reads (on a job) is kept before this returns.
+    void open(int index, const Settings& settings = {}, bool orvel611 = false,
+              boost::shared_ptr<IAudioControl> memory = {},
+              std::shared_ptr<device::sim::AudioMemoryStore> store = {}) {
+        auto model = std::make_unique<OrvelConfigModel>(device::sim::Simulator::hardwareAddress(2), index, orvel611);
+        for (const auto& setting : settings) model->values[setting.first] = setting.second;
+        if (store) device::sim::AudioMemoryStore::install(store, *model);
+        m_speaker = &m_simulator.add("127.0.0." + std::to_string(2 + m_opened++), 0, std::move(model));
+        const net::IpAndPort endpoint(m_speaker->endpoint().address().to_string(), m_speaker->endpoint().port());
+        m_device = TestOrvel::make(endpoint, m_transport, memory);
+        const std::string packet =
+            m_speaker->withModel<OrvelConfigModel>([](OrvelConfigModel& m) { return m.statePacket(); });
+        ASSERT_TRUE(m_device->parsePing(packet, endpoint));
+        ASSERT_EQ(m_device->getVersionIndex(), index);
+        ASSERT_TRUE(m_device->probeVolume());
+        if (memory) {
+            ASSERT_TRUE(m_device->getAudioControl(false, true));
+            ASSERT_TRUE(waitForRequest("get state"));
+            std::this_thread::sleep_for(100ms);
+        }
+        m_speaker->clearReceived();
+    }
+    bool waitForRequest(const std::string& text) {
+        for (int i = 0; i < 100; ++i) {
+            const Requests sent = requests();
+            if (std::find(sent.begin(), sent.end(), text) != sent.end()) return true;
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+
+    /// The requests the loudspeaker received, line ends removed; the audio
+    /// memory's own and the base's responding check ("get vol", queued by the
+    /// first state packet) left out.
+    Requests requests() const {
+        Requests texts;
+        for (const auto& d : m_speaker->received()) {
+            std::string text = d.text;
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+            if (text.rfind("mem ", 0) != 0 && text != "get vol") texts.push_back(text);
+        }
+        return texts;
+    }
+    std::string setting(const std::string& name) {
+        return m_speaker->withModel<OrvelConfigModel>([&](OrvelConfigModel& m) { return m.values[name]; });
+    }
+    void set(const std::string& name, const std::string& value) {
+        m_speaker->withModel<OrvelConfigModel>([&](OrvelConfigModel& m) { return m.values[name] = value; });
+    }
+
+    device::sim::Simulator m_simulator;
+    boost::shared_ptr<device::TransferProtocol> m_transport;
+    SimulatedDevice* m_speaker = nullptr;
+    boost::shared_ptr<TestOrvel> m_device;
+    int m_opened = 0;
+};
+
+}  // namespace
+
+// ---- reading -------------------------------------------------------------------------------------
+
+TEST_F(OrvelConfigTest, ReadsTheOldFirmwaresTwoLists) {
+    open(5);
+    set("zarnoAddr", "17");
+    set("zarnoRelay", "on");
+    set("lineDouble", "on");
+    const OrvelConfig c = m_device->getConfig(false);
+    EXPECT_EQ(requests(), (Requests{"config", "ifconfig", "get linedouble", "get linetest", "get zarnotest"}));
+    EXPECT_EQ(c.ip, "127.0.7.20");
+    EXPECT_EQ(c.ifGw, "127.0.0.1");
+    EXPECT_FALSE(c.dhcp);
+    EXPECT_EQ(c.multicastIp, "224.0.224.1");
+    EXPECT_EQ(c.srvPort, 11990);
+    EXPECT_EQ(c.discoveryPort, 11991);
+    EXPECT_EQ(c.micPort, 11992);
+    EXPECT_EQ(c.srvAllowedIP, "127.0.0.1");
+    EXPECT_EQ(c.versionSpan, 22);
+    EXPECT_EQ(c.zarnoAddr, 17);
+    EXPECT_TRUE(c.zarnoRelay);
+    EXPECT_TRUE(c.zarnoTest);
+    EXPECT_TRUE(c.lineTest);
+    EXPECT_FALSE(c.linesJoined) << "\"linedouble\" on: two independent lines";
+    EXPECT_TRUE(c.switchMode);
+    EXPECT_EQ(c.scenarioAin1, -1);
+    EXPECT_EQ(c.scenarioIdAin1, OrvelConfig::kNoScenario);
+}
+
+TEST_F(OrvelConfigTest, OldFirmwareAsksOnlyWhatItsGenerationKnows) {
+    struct Case {
+        int index;
+        Requests extra;  // after "config" and "ifconfig"
+        bool zarnoTest;
+        int updateLines;
+    };
+    const Case cases[] = {
+        {2, {"get linedouble", "get linetest"}, true, 0},
+        {3, {"get linedouble", "get linetest"}, false, 1},
+        {6, {"get linedouble", "get linetest"}, false, 1},
+        {8, {"get linedouble", "get linetest", "get zarnotest"}, true, 0},
+    };
+    for (const Case& c : cases) {
+        open(c.index);
+        const int before = loggedCount("Need update Orvel with name 'Зал'");
+        EXPECT_EQ(m_device->getConfig(true).zarnoTest, c.zarnoTest) << c.index;
+        Requests expected = {"config", "ifconfig"};
+        expected.insert(expected.end(), c.extra.begin(), c.extra.end());
+        EXPECT_EQ(requests(), expected) << c.index;
+        EXPECT_EQ(loggedCount("Need update Orvel with name 'Зал'") - before, c.updateLines) << c.index;
+    }
+}
+
+TEST_F(OrvelConfigTest, StateRepliesOfEveryLengthGiveTheSameRecord) {
+    // Reply fields 25 (index 12), 27 (16), 32 plus "get igmpReport" (18) and 33 (21).
+    struct Case {
+        int index;
+        Requests sent;
+    };
+    const Case cases[] = {{12, {"get state"}}, {16, {"get state"}}, {18, {"get state", "get igmpReport"}},
+                          {21, {"get state"}}};
+    for (const Case& c : cases) {
+        open(c.index);
+        set("srvPort", "12000");
+        set("dhcp", "on");
+        set("stateText", "alarm test");
+        set("pair", "3/9");
+        set("zarnoAddr", "42");
+        set("priStream", "9");
+        set("igmpReport", "90");
+        set("ainFilter", "on");
+        set("zarnoReserve", "on");
+        set("scAin1", "3");
+        const OrvelConfig r = m_device->getConfig(false);
+        EXPECT_EQ(requests(), c.sent) << c.index;
+        EXPECT_TRUE(r.dhcp);
+        EXPECT_EQ(r.stateText, "alarm test");
+        EXPECT_EQ(r.pairFirst, 3u);
+        EXPECT_EQ(r.pairSecond, 9u);
+        EXPECT_EQ(r.srvPort, 12000);
+        EXPECT_EQ(r.discoveryPort, 12001);
+        EXPECT_EQ(r.micPort, 12002);
+        EXPECT_EQ(r.ifAudioSrvIp, "127.0.0.1");
+        EXPECT_EQ(r.zarnoAddr, 42);
+        EXPECT_EQ(r.priStream, 9);
+        EXPECT_EQ(r.priAin1, 3);
+        EXPECT_EQ(r.priVoiceAlert, 1);
+        EXPECT_TRUE(r.linesJoined);
+        EXPECT_TRUE(r.lineTest);
+        EXPECT_EQ(r.versionSpan, 22);
+        // What the older generations don't report reads as its factory value.
+        const bool newest = c.index >= 18;
+        EXPECT_EQ(r.igmpReport, newest ? 90u : 60u) << c.index;
+        EXPECT_EQ(r.ainFilter, newest) << c.index;
+        EXPECT_EQ(r.zarnoReserve, newest) << c.index;
+        EXPECT_EQ(r.priZoneInput, newest ? 2 : 0) << c.index;
+        EXPECT_TRUE(r.switchMode);
+        EXPECT_EQ(r.scenarioAin1, c.index >= 15 ? 3 : -1) << c.index;
+        EXPECT_EQ(r.scenarioIdAin1, c.index >= 15 ? OrvelConfig::kMissingScenario : OrvelConfig::kNoScenario)
+            << "position 3 names no scenario of an unreadable memory";
+    }
+}
+
+TEST_F(OrvelConfigTest, RecordIsKeptFiveSecondsAndNotPastAReboot) {
+    open(5);
+    m_device->getConfig(false);
+    m_device->getConfig(false);
+    EXPECT_EQ(requests().size(), 5u) << "the second read comes from the kept record";
+    m_device->getConfig(true);
+    const Requests sent = requests();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "ifconfig"), 2);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "config"), 1) << "the base keeps \"config\"";
+
+    m_device->shift = 5100000;
+    m_speaker->clearReceived();
+    m_device->getConfig(false);
+    EXPECT_EQ(requests(), (Requests{"ifconfig"})) << "expired; the base still has the rest";
+
+    // A reboot drops both: the device may hold other settings now.
+    m_speaker->clearReceived();
+    ASSERT_TRUE(m_device->reboot());
+    m_device->getConfig(false);
+    EXPECT_EQ(requests(), (Requests{"reboot", "config", "ifconfig", "get linedouble", "get linetest",
+                                    "get zarnotest"}));
+}
+
+TEST_F(OrvelConfigTest, MalformedRepliesAreDeviceErrors) {
+    struct Case {
+        const char* what;
+        int index;
+        std::string config;  // "config" reply, index 8 and below
+        std::string state;   // "get state" reply
+        std::string response;  // carried by the exception; "*": the reply with the bad field
+    };
+    const std::string state21 =
+        "state:\r\n0\r\nready\r\n1/2\r\n0\r\nstatic\r\n127.0.7.20\r\n255.0.0.0\r\n127.0.0.1\r\n127.0.7.20\r\n"
+        "255.0.0.0\r\n127.0.0.1\r\n224.0.224.1\r\n127.0.0.1\r\n11990\r\noff\r\noff\r\noff\r\n3\r\n4\r\n1\r\n5\r\n2\r\n"
+        "6\r\n5\r\noff\r\non\r\noff\r\n-1\r\n-1\r\non\r\noff\r\noff\r\n60\r\n";
+    const auto replaced = [&state21](const std::string& from, const std::string& to) {
+        std::string text = state21;
+        text.replace(text.find(from), from.size(), to);
+        return text;
+    };
+    std::string fields25 = "state:";
+    for (int i = 0; i < 25; ++i) fields25 += "\r\nx";
+    const Case cases[] = {
+        {"12 config fields", 5, "config:\r\n1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n10\r\n11\r\n12\r\n", "", ""},
+        {"audio server no address", 5,
+         "config:\r\n127.0.7.20\r\n255.0.0.0\r\n127.0.0.1\r\n-\r\nstatic\r\n224.0.224.1\r\nserver:11991\r\n"
+         "127.0.0.1:11992\r\n127.0.0.1:11990\r\n5\r\n-\r\n-\r\noff\r\n",
+         "", "*"},
+        {"25 fields at index 16", 16, "", fields25, "*"},
+        {"address", 21, "", replaced("127.0.7.20", "localhost"), "*"},
+        {"pair", 21, "", replaced("1/2", "1 of 2"), "*"},
+        {"zarno 128", 21, "", replaced("\r\n5\r\noff\r\non", "\r\n128\r\noff\r\non"), "*"},
+        {"flag", 21, "", replaced("\r\n11990\r\noff", "\r\n11990\r\nyes"), "*"},
+        {"position 65", 21, "", replaced("-1\r\n-1", "65\r\n-1"), "*"},
+        {"device error", 21, "", "ERR busy", "ERR busy"},
+    };
+    for (const Case& c : cases) {
+        open(c.index);
+        m_speaker->withModel<OrvelConfigModel>([&c](OrvelConfigModel& m) {
+            m.configReplyOverride = c.config;
+            m.stateReplyOverride = c.state;
+            return 0;
+        });
+        try {
+            m_device->getConfig(true);
+            ADD_FAILURE() << c.what << ": accepted";
+        } catch (const exception::UnexpectedResponseOfDevice& e) {
+            // The reply as the exchange hands it on: trimmed.
+            const std::string state = c.state.substr(0, c.state.find_last_not_of("\r\n") + 1);
+            if (c.response != "*")
+                EXPECT_EQ(e.getResponse(), c.response) << c.what;
+            else if (c.index < 9)
+                EXPECT_NE(e.getResponse().find("server:11991"), std::string::npos) << c.what;
+            else
+                EXPECT_EQ(e.getResponse(), state) << c.what;
+        }
+        if (c.index < 9) {
+            EXPECT_EQ(requests(), (Requests{"config", "ifconfig"})) << c.what;
+        }
+    }
+    EXPECT_GE(loggedCount("Неверный формат настроек прибора Орвел-610."), 3);
+    // An address or pair that can't be read keeps the check's log lines but
+    // reaches the caller as the device's reply, not as an internal error.
+    EXPECT_EQ(loggedCount("Detected an error in device response!"), 3);
+    EXPECT_EQ(loggedCount("Место 'device::OrvelInfo::getConfig'"), 3);
+}
+
+TEST_F(OrvelConfigTest, OldFirmwaresBadZarnoFieldIsLoggedButTheRecordReturned) {
+    open(5);
+    set("zarnoAddr", "128");
+    const OrvelConfig c = m_device->getConfig(true);
+    EXPECT_EQ(c.zarnoAddr, 0) << "left as it was";
+    EXPECT_EQ(loggedCount("Неверный формат настроек прибора Орвел-510."), 1);
+}
+
+// A port above 16 bits used to be cut without a word.
+TEST_F(OrvelConfigTest, CommandPortPast16BitsIsCutWithAWarning) {
+    open(21);
+    set("srvPort", "70000");
+    EXPECT_EQ(m_device->getConfig(true).srvPort, 4464);
+    EXPECT_EQ(loggedCount("The device sent command port = 70000, which is cut to 4464"), 1);
+}
+
+TEST_F(OrvelConfigTest, NotOnlineIsOfflineAndNothingIsSent) {
+    open(21);
+    const OrvelConfig c = m_device->getConfig(true);
+    m_device->shift = 8000000;  // silent for 8 s
+    m_speaker->clearReceived();
+    EXPECT_THROW(m_device->getConfig(false), exception::Offline);
+    EXPECT_THROW(m_device->setConfig(c), exception::Offline);
+    EXPECT_TRUE(requests().empty());
+}
+
+// ---- writing -------------------------------------------------------------------------------------
+
+TEST_F(OrvelConfigTest, WriteSendsEachGenerationsKeysInOrder) {
+    struct Case {
+        int index;
+        bool orvel611;
+        Requests sent;
+        bool rebooted;
+    };
+    const Requests o610 = {"set zarnoAddr 9",       "set zarnoRelay on", "set zarnoRelay on",
+                           "set multicastAIN0 on", "set priStream 7",   "reboot"};
+    const Requests newest = {"set zarnoAddr 9", "set zarnoRelay on", "set multicastAIN1 on",
+                             "set priStream 7", "set ainFilter on",  "set igmpReport 90"};
+    const Case cases[] = {
+        {5, false, {"set AddrZarno 9", "set ReleEvent on", "reboot"}, true},
+        {12, false, o610, true},
+        {16, false, o610, true},
+        // Both namings of the first input at index 17.
+        {17, false,
+         {"set zarnoAddr 9", "set zarnoRelay on", "set zarnoRelay on", "set multicastAIN0 on",
+          "set multicastAIN1 on", "set priStream 7", "reboot"},
+         true},
+        {18, false,
+         {"set zarnoAddr 9", "set zarnoRelay on", "set zarnoRelay on", "set multicastAIN1 on", "set priStream 7",
+          "set ainFilter on", "set igmpReport 90", "reboot"},
+         true},
+        {18, true,
+         {"set zarnoAddr 9", "set zarnoRelay on", "set zarnoRelay on", "set zarnoReserve on",
+          "set multicastAIN1 on", "set priStream 7", "set ainFilter on", "set igmpReport 90", "reboot"},
+         true},
+        {19, false, newest, false},
+        {21, false, newest, false},
+    };
+    for (const Case& c : cases) {
+        open(c.index, {}, c.orvel611);
+        OrvelConfig config = m_device->getConfig(false);
+        config.zarnoAddr = 9;
+        config.zarnoRelay = true;
+        config.zarnoTest = true;
+        config.zarnoReserve = true;
+        config.priStream = 7;
+        config.multicastAin1 = true;
+        config.ainFilter = true;
+        config.igmpReport = 90;
+        m_speaker->clearReceived();
+        EXPECT_EQ(m_device->setConfig(config), c.rebooted) << c.index;
+        EXPECT_EQ(requests(), c.sent) << c.index << (c.orvel611 ? " Orvel-611" : "");
+    }
+    EXPECT_GE(loggedCount("Skip a param 'zarnoReserve'. Orvel 'Зал'"), 1) << "Orvel-610 at 18 has no reserve";
+}
+
+TEST_F(OrvelConfigTest, OldFirmwaresPortsAndAudioServerFollowTheCommandSettings) {
+    open(5);
+    OrvelConfig config = m_device->getConfig(false);
+    config.srvPort = 2000;
+    config.srvAllowedIP = "127.0.0.9";
+    m_speaker->clearReceived();
+    EXPECT_TRUE(m_device->setConfig(config));
+    EXPECT_EQ(requests(), (Requests{"set cmdPort 2000", "set cmdSrvIP 127.0.0.9", "set ch0Port 2001",
+                                    "set ch1Port 2002", "set audioSrvIP 127.0.0.9", "reboot"}));
+    EXPECT_EQ(loggedCount("It is new discovery and mic ports 2001/2002 for device id=7"), 1);
+    EXPECT_EQ(setting("ch1Port"), "2002");
+}
+
+TEST_F(OrvelConfigTest, WriteWithoutRebootReadsBackTheSame) {
+    open(20);  // an Orvel-45: every key of the newest table applies
+    OrvelConfig config = m_device->getConfig(false);
+    const OrvelConfig before = config;
+    config.zarnoAddr = 100;
+    config.zarnoRelay = config.zarnoTest = config.zarnoReserve = true;
+    config.multicastListen = true;
+    config.priAin1 = 20;
+    config.priAin2 = 21;
+    config.priZoneInput = 22;
+    config.priVoiceAlert = 23;
+    config.priStreamMCast = 24;
+    config.priStream = 25;
+    config.ain2Arm = config.ainFilter = true;
+    config.igmpReport = 125;
+    ASSERT_NE(dump(config), dump(before));
+    EXPECT_FALSE(m_device->setConfig(config));
+    m_speaker->clearReceived();
+    EXPECT_EQ(dump(m_device->getConfig(false)), dump(config)) << "kept as written";
+    EXPECT_TRUE(requests().empty());
+    EXPECT_EQ(dump(m_device->getConfig(true)), dump(config)) << "and the device holds it";
+
+    // The same record again: nothing to send, only the record kept anew.
+    m_speaker->clearReceived();
+    EXPECT_FALSE(m_device->setConfig(config));
+    EXPECT_TRUE(requests().empty());
+}
+
+TEST_F(OrvelConfigTest, RefusedWritesSendNothing) {
+    const auto memory = boost::make_shared<FakeMemory>();
+    memory->scenarios = {40, 41};
+    open(21, {}, false, memory);
+    const OrvelConfig current = m_device->getConfig(false);
+    struct Case {
+        const char* what;
+        void (*change)(OrvelConfig&, FakeMemory&);
+        std::wstring code;
+    };
+    const Case cases[] = {
+        {"port", [](OrvelConfig& c, FakeMemory&) { c.srvPort = 1023; }, L"Получен неверный формат данных"},
+        {"priorities", [](OrvelConfig& c, FakeMemory&) { c.priStream = c.priAin2; },
+         L"Получен неверный формат данных"},
+        {"unwritten memory",
+         [](OrvelConfig& c, FakeMemory& m) {
+             c.scenarioIdAin1 = 41;
+             m.changes = true;
+         },
+         L"changes"},
+        {"unknown scenario", [](OrvelConfig& c, FakeMemory&) { c.scenarioIdAin2 = 77; },
+         L"unknownAinScenarioNumber"},
+    };
+    for (const Case& c : cases) {
+        OrvelConfig config = current;
+        config.zarnoAddr = 99;  // something to send if it weren't refused
+        c.change(config, *memory);
+        try {
+            m_device->setConfig(config);
+            ADD_FAILURE() << c.what << ": written";
+        } catch (const exception::Base& e) {
+            EXPECT_EQ(e.getNotification(), c.code) << c.what;
+        }
+        memory->changes = false;
+    }
+    EXPECT_EQ(requests(), Requests{});
+}
+
+TEST_F(OrvelConfigTest, AnalogInputsAreWrittenAsPositionsOfTheirScenarios) {
+    const auto memory = boost::make_shared<FakeMemory>();
+    memory->scenarios = {40, 41, 42};
+    for (const int index : {17, 21}) {
+        open(index, {{"scAin1", "1"}, {"scAin2", "3"}}, false, memory);
+        OrvelConfig config = m_device->getConfig(false);
+        EXPECT_EQ(config.scenarioIdAin1, 40);
+        EXPECT_EQ(config.scenarioIdAin2, 42);
+        config.scenarioIdAin1 = 42;
+        config.scenarioIdAin2 = OrvelConfig::kNoScenario;
+        m_speaker->clearReceived();
+        EXPECT_FALSE(m_device->setConfig(config));
+        const Requests expected = index == 17
+                                      ? Requests{"set scAIN0 3", "set scAIN1 -1", "set scAIN1 3", "set scAIN2 -1"}
+                                      : Requests{"set scAIN1 3", "set scAIN2 -1"};
+        EXPECT_EQ(requests(), expected) << index;
+        const OrvelConfig kept = m_device->getConfig(false);
+        EXPECT_EQ(kept.scenarioAin1, 3);
+        EXPECT_EQ(kept.scenarioIdAin1, 42);
+        EXPECT_EQ(kept.scenarioAin2, -1);
+    }
+}
+
+TEST_F(OrvelConfigTest, RemovedScenarioResetsItsInputWithAStandIn) {
+    const auto memory = boost::make_shared<FakeMemory>();
+    memory->scenarios = {40, 41};
+    open(21, {{"scAin1", "2"}}, false, memory);
+    ASSERT_EQ(m_device->getConfig(false).scenarioIdAin1, 41);
+    memory->scenarios = {40};
+    ASSERT_TRUE(memory->changed) << "the loudspeaker watches its memory";
+    m_speaker->clearReceived();
+    memory->changed();
+    EXPECT_EQ(requests(), (Requests{"set scAIN1 -1"}));
+    EXPECT_EQ(loggedCount("Настройки для аналоговых входов сброшены."), 1);
+    EXPECT_EQ(m_device->getConfig(false).scenarioIdAin1, OrvelConfig::kNoScenario);
+
+    m_device->shift = 8000000;  // silent for 8 s: nothing is read or written
+    m_speaker->clearReceived();
+    memory->changed();
+    EXPECT_EQ(requests(), Requests{});
+    EXPECT_EQ(loggedCount("Device is offline. Skip setting gong number"), 1);
+}
+
+// The real audio memory over UDP: the memory read on first use fills the
+// inputs' ids; removing the scenario and writing the memory re-aims input 1.
+TEST_F(OrvelConfigTest, AudioMemoryWriteReaimsTheAnalogInputs) {
+    const auto store = std::make_shared<device::sim::AudioMemoryStore>(device::memory::kLayout611, 256 * 1024);
+    store->plant(memory_test::plantedImage(device::memory::kLayout611, 2, 3000));
+    open(21, {{"scAin1", "1"}}, false, {}, store);
+
+    const auto memory = m_device->getAudioControl(false, true);
+    ASSERT_TRUE(memory);
+    ASSERT_TRUE(memory->hasScenario(5));
+    // No record was kept yet: a job reads it for the inputs' ids.
+    for (int i = 0; i < 100 && requests().empty(); ++i) std::this_thread::sleep_for(20ms);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(requests(), (Requests{"get state"}));
+    EXPECT_EQ(m_device->getConfig(false).scenarioIdAin1, 5);
+
+    memory->removeScenario(5);
+    std::promise<int> done;
+    memory->writeChanges([&done](int percent) {
+        if (percent == 100 || percent == -1) done.set_value(percent);
+    });
+    auto finished = done.get_future();
+    ASSERT_EQ(finished.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(finished.get(), 100);
+    EXPECT_EQ(setting("scAin1"), "-1");
+    EXPECT_EQ(loggedCount("Настройки для аналоговых входов сброшены."), 1);
+}
+
+// ---- generic slots and debug ------------------------------------------------------------------------
+
+TEST_F(OrvelConfigTest, GenericSlotsAndDebugRequest) {
+    open(5);
+    EXPECT_EQ(m_device->getDebugInfo(), "line:\r\nR1=8.1\r\nR2=7.9");
+    open(21);
+    EXPECT_EQ(m_device->getDebugInfo(), "dbg:\r\nuptime=3600\r\nresets=0");
+    device::ConfigCommon common = m_device->readConfig(true);
+    EXPECT_EQ(common.srvPort, 11990);
+    common.zarnoAddr = 33;
+    m_speaker->clearReceived();
+    EXPECT_FALSE(m_device->writeConfig(common));
+    EXPECT_EQ(requests(), (Requests{"set zarnoAddr 33"})) << "the rest of the record kept from the read";
+}
