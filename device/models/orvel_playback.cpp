@@ -9,6 +9,7 @@
 #include "device/command.h"
 #include "device/memory/audio_control.h"
 #include "device/models/orvel_info.h"
+#include "device/models/version_tables.h"
 #include "device/transfer_protocol.h"
 
 namespace device {
@@ -197,7 +198,7 @@ bool OrvelInfo::getLineDouble() {
     const int index = getVersionIndex();
     if (index > kLastOrvel510Index) return true;
     if (index < 2) return false;
-    return transfer("get linedouble").find("Off") != std::string::npos;
+    return findOff(transfer("get linedouble")) >= 0;
 }
 
 // ---- playback-type code ------------------------------------------------------------------------------
