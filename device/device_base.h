@@ -88,6 +88,9 @@ public:
     /// Takes the reply of "get vol" into the cached volume (unknown when the
     /// reply can't be read) and counts it as contact.
     virtual void handleVolume(const std::string& reply) = 0;
+    /// Called on the upgrade worker once the device is back from taking an
+    /// image while m_firmware still holds more; a model that upgrades in
+    /// steps sends the next with upgradeFirmware. Nothing by default.
     virtual void continueUpgrade() {}
     virtual void resetPlaybackType() {}
 
@@ -169,6 +172,7 @@ public:
     /// exceptions of setVolume pass on.
     bool enableVolume(bool on);
     bool isVolumeEnabled() const { return m_volumeEnabled.load() != 0; }
+
     /// Upgrades the firmware from the bytes of a firmware file: a file that
     /// isn't one throws exception::UserResponse "incorrectFirmware"
     /// ("Файл не является прошивкой"); then as the collection form.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <boost/endian/conversion.hpp>
+
 #include "base/crc.h"
 
 namespace device {
@@ -15,15 +17,11 @@ constexpr std::size_t kSizeOffset = 16;
 constexpr std::size_t kCrcOffset = 20;
 constexpr std::size_t kVersionOffset = 24;
 
-std::uint64_t readLittle(const std::string& bytes, std::size_t offset, std::size_t width) {
-    std::uint64_t value = 0;
-    for (std::size_t i = width; i-- > 0;) value = (value << 8) | static_cast<unsigned char>(bytes[offset + i]);
-    return value;
+const unsigned char* at(const std::string& bytes, std::size_t offset) {
+    return reinterpret_cast<const unsigned char*>(bytes.data() + offset);
 }
 
-void writeLittle(std::string& bytes, std::size_t offset, std::uint64_t value, std::size_t width) {
-    for (std::size_t i = 0; i < width; ++i) bytes[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-}
+unsigned char* at(std::string& bytes, std::size_t offset) { return reinterpret_cast<unsigned char*>(&bytes[offset]); }
 
 bool isOrvel510(std::uint64_t typeCode) { return typeCode == kTypeOrvel510Old || typeCode == kTypeOrvel510; }
 
@@ -34,8 +32,10 @@ FirmwareImage::FirmwareImage(std::string bytes) { m_valid = decode(bytes); }
 std::size_t FirmwareImage::frameSize(const std::string& file, std::size_t offset) {
     if (offset > file.size() || file.size() - offset < kHeaderSize) return 0;
     if (std::memcmp(file.data() + offset, kMagic, sizeof kMagic) != 0) return 0;
-    if (readLittle(file, offset + 4, 2) != kFormat || readLittle(file, offset + 6, 2) != kHeaderSize) return 0;
-    const std::uint64_t payloadSize = readLittle(file, offset + kSizeOffset, 4);
+    if (boost::endian::load_little_u16(at(file, offset + 4)) != kFormat ||
+        boost::endian::load_little_u16(at(file, offset + 6)) != kHeaderSize)
+        return 0;
+    const std::uint32_t payloadSize = boost::endian::load_little_u32(at(file, offset + kSizeOffset));
     if (payloadSize > file.size() - offset - kHeaderSize) return 0;
     return kHeaderSize + static_cast<std::size_t>(payloadSize);
 }
@@ -51,11 +51,11 @@ std::uint32_t FirmwareImage::payloadCrc(std::uint64_t typeCode, const std::strin
 std::string FirmwareImage::encode(std::uint64_t typeCode, const std::string& versionText, const std::string& payload) {
     std::string bytes(kHeaderSize, '\0');
     std::memcpy(&bytes[0], kMagic, sizeof kMagic);
-    writeLittle(bytes, 4, kFormat, 2);
-    writeLittle(bytes, 6, kHeaderSize, 2);
-    writeLittle(bytes, kTypeOffset, typeCode, 8);
-    writeLittle(bytes, kSizeOffset, payload.size(), 4);
-    writeLittle(bytes, kCrcOffset, payloadCrc(typeCode, payload), 4);
+    boost::endian::store_little_u16(at(bytes, 4), kFormat);
+    boost::endian::store_little_u16(at(bytes, 6), kHeaderSize);
+    boost::endian::store_little_u64(at(bytes, kTypeOffset), typeCode);
+    boost::endian::store_little_u32(at(bytes, kSizeOffset), static_cast<std::uint32_t>(payload.size()));
+    boost::endian::store_little_u32(at(bytes, kCrcOffset), payloadCrc(typeCode, payload));
     const std::size_t length = std::min(versionText.size(), kVersionTextSize - 1);
     bytes.replace(kVersionOffset, length, versionText, 0, length);
     return bytes + payload;
@@ -64,8 +64,8 @@ std::string FirmwareImage::encode(std::uint64_t typeCode, const std::string& ver
 bool FirmwareImage::decode(const std::string& bytes) {
     const std::size_t size = frameSize(bytes, 0);
     if (size == 0 || size != bytes.size()) return false;
-    m_headerTypeCode = readLittle(bytes, kTypeOffset, 8);
-    m_crc = static_cast<std::uint32_t>(readLittle(bytes, kCrcOffset, 4));
+    m_headerTypeCode = boost::endian::load_little_u64(at(bytes, kTypeOffset));
+    m_crc = boost::endian::load_little_u32(at(bytes, kCrcOffset));
     m_payload = bytes.substr(kHeaderSize);
     if (m_payload.empty()) return false;
 

@@ -1,6 +1,9 @@
 #include "device/firmware/firmware_sender.h"
 
 #include <algorithm>
+#include <iterator>
+
+#include <boost/algorithm/hex.hpp>
 
 #include "base/exception.h"
 #include "base/log.h"
@@ -17,15 +20,10 @@ std::string FirmwareSender::beginCommand(const IFirmware& image) {
 }
 
 std::string FirmwareSender::dataCommand(std::size_t offset, const std::string& payload) {
-    static const char kDigits[] = "0123456789ABCDEF";
     const std::size_t size = offset < payload.size() ? std::min(kChunkSize, payload.size() - offset) : 0;
     std::string command = "fw data " + std::to_string(offset) + " ";
     command.reserve(command.size() + 2 * size);
-    for (std::size_t i = offset; i < offset + size; ++i) {
-        const auto byte = static_cast<unsigned char>(payload[i]);
-        command += kDigits[byte >> 4];
-        command += kDigits[byte & 0x0F];
-    }
+    boost::algorithm::hex(payload.begin() + offset, payload.begin() + offset + size, std::back_inserter(command));
     return command;
 }
 

@@ -21,46 +21,23 @@ boost::shared_ptr<IMemoryWire> wireOf(boost::shared_ptr<TransferProtocol> transp
 }
 
 }  // namespace
+
+template <std::uint16_t layout>
+LoudspeakerMemory<layout>::LoudspeakerMemory(boost::shared_ptr<TransferProtocol> transport,
+                                             const boost::shared_ptr<DeviceBase>& device, PlayingCallback playing,
+                                             bool allowOverwrite)
+    : LoudspeakerMemory(wireOf(std::move(transport), device), std::move(playing), allowOverwrite) {}
+
+template <std::uint16_t layout>
+LoudspeakerMemory<layout>::LoudspeakerMemory(boost::shared_ptr<IMemoryWire> wire, PlayingCallback playing,
+                                             bool allowOverwrite)
+    : AudioMemoryBase(std::move(wire), limitsOf(layout, 64), std::move(playing), allowOverwrite) {}
+
+template class LoudspeakerMemory<kLayout510>;
+template class LoudspeakerMemory<kLayout610>;
+template class LoudspeakerMemory<kLayout611>;
+
 }  // namespace device::memory
-
-namespace device::o510::memory {
-
-using namespace device::memory;
-
-AudioMemory::AudioMemory(boost::shared_ptr<TransferProtocol> transport, const boost::shared_ptr<DeviceBase>& device,
-                         PlayingCallback playing, bool allowOverwrite)
-    : AudioMemory(wireOf(std::move(transport), device), std::move(playing), allowOverwrite) {}
-
-AudioMemory::AudioMemory(boost::shared_ptr<IMemoryWire> wire, PlayingCallback playing, bool allowOverwrite)
-    : AudioMemoryBase(std::move(wire), limitsOf(kLayout510, 64), std::move(playing), allowOverwrite) {}
-
-}  // namespace device::o510::memory
-
-namespace device::o610::memory {
-
-using namespace device::memory;
-
-AudioMemory::AudioMemory(boost::shared_ptr<TransferProtocol> transport, const boost::shared_ptr<DeviceBase>& device,
-                         PlayingCallback playing, bool allowOverwrite)
-    : AudioMemory(wireOf(std::move(transport), device), std::move(playing), allowOverwrite) {}
-
-AudioMemory::AudioMemory(boost::shared_ptr<IMemoryWire> wire, PlayingCallback playing, bool allowOverwrite)
-    : AudioMemoryBase(std::move(wire), limitsOf(kLayout610, 64), std::move(playing), allowOverwrite) {}
-
-}  // namespace device::o610::memory
-
-namespace device::o611::memory {
-
-using namespace device::memory;
-
-AudioMemory::AudioMemory(boost::shared_ptr<TransferProtocol> transport, const boost::shared_ptr<DeviceBase>& device,
-                         PlayingCallback playing, bool allowOverwrite)
-    : AudioMemory(wireOf(std::move(transport), device), std::move(playing), allowOverwrite) {}
-
-AudioMemory::AudioMemory(boost::shared_ptr<IMemoryWire> wire, PlayingCallback playing, bool allowOverwrite)
-    : AudioMemoryBase(std::move(wire), limitsOf(kLayout611, 64), std::move(playing), allowOverwrite) {}
-
-}  // namespace device::o611::memory
 
 namespace device::tovik::memory {
 

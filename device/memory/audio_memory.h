@@ -11,39 +11,44 @@ class TransferProtocol;
 
 // The audio memory of each model: the engine with the model's record layout
 // and limits. Every class reads the device when it is made (see
-// AudioMemoryBase); the second constructor takes any wire, for tools and tests.
+// AudioMemoryBase); the constructor with a wire serves tools and tests.
 
-namespace device::o510::memory {
+namespace device::memory {
 
-class AudioMemory : public device::memory::AudioMemoryBase {
+/// A loudspeaker's memory of one record layout: up to 64 scenarios.
+template <std::uint16_t layout>
+class LoudspeakerMemory : public AudioMemoryBase {
 public:
-    AudioMemory(boost::shared_ptr<TransferProtocol> transport, const boost::shared_ptr<DeviceBase>& device,
-                PlayingCallback playing, bool allowOverwrite);
-    AudioMemory(boost::shared_ptr<device::memory::IMemoryWire> wire, PlayingCallback playing, bool allowOverwrite);
+    LoudspeakerMemory(boost::shared_ptr<TransferProtocol> transport, const boost::shared_ptr<DeviceBase>& device,
+                      PlayingCallback playing, bool allowOverwrite);
+    LoudspeakerMemory(boost::shared_ptr<IMemoryWire> wire, PlayingCallback playing, bool allowOverwrite);
 };
 
+extern template class LoudspeakerMemory<kLayout510>;
+extern template class LoudspeakerMemory<kLayout610>;
+extern template class LoudspeakerMemory<kLayout611>;
+
+}  // namespace device::memory
+
+namespace device::o510::memory {
+class AudioMemory : public device::memory::LoudspeakerMemory<device::memory::kLayout510> {
+public:
+    using LoudspeakerMemory::LoudspeakerMemory;
+};
 }  // namespace device::o510::memory
 
 namespace device::o610::memory {
-
-class AudioMemory : public device::memory::AudioMemoryBase {
+class AudioMemory : public device::memory::LoudspeakerMemory<device::memory::kLayout610> {
 public:
-    AudioMemory(boost::shared_ptr<TransferProtocol> transport, const boost::shared_ptr<DeviceBase>& device,
-                PlayingCallback playing, bool allowOverwrite);
-    AudioMemory(boost::shared_ptr<device::memory::IMemoryWire> wire, PlayingCallback playing, bool allowOverwrite);
+    using LoudspeakerMemory::LoudspeakerMemory;
 };
-
 }  // namespace device::o610::memory
 
 namespace device::o611::memory {
-
-class AudioMemory : public device::memory::AudioMemoryBase {
+class AudioMemory : public device::memory::LoudspeakerMemory<device::memory::kLayout611> {
 public:
-    AudioMemory(boost::shared_ptr<TransferProtocol> transport, const boost::shared_ptr<DeviceBase>& device,
-                PlayingCallback playing, bool allowOverwrite);
-    AudioMemory(boost::shared_ptr<device::memory::IMemoryWire> wire, PlayingCallback playing, bool allowOverwrite);
+    using LoudspeakerMemory::LoudspeakerMemory;
 };
-
 }  // namespace device::o611::memory
 
 namespace device::tovik::memory {

@@ -1,6 +1,7 @@
 #include "device/memory/audio_memory_base.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "base/exception.h"
 #include "base/log.h"
@@ -20,20 +21,32 @@ void report(const boost::function<void(int)>& progress, int percent) {
 
 AudioMemoryBase::AudioMemoryBase(boost::shared_ptr<IMemoryWire> wire, const MemoryLimits& limits,
                                  PlayingCallback playing, bool allowOverwrite)
-    : m_wire(std::move(wire)), m_playing(std::move(playing)), m_limits(limits), m_read(limits), m_edited(limits) {
-    try {
-        m_read = readDevice();
-    } catch (const exception::UnknownVersionOfAudioMemory&) {
-        if (!allowOverwrite) throw;
-        LOG_WARN(L"The audio memory has an unknown layout; an empty memory will replace it");
-        m_changed = true;
-    } catch (const exception::IncorrectFormat& e) {
-        if (!allowOverwrite) throw;
-        LOG_WARN(L"The audio memory is damaged; an empty memory will replace it: %1%", std::string(e.what()));
-        m_changed = true;
-    }
-    m_limits = m_read.limits();
+    : m_wire(std::move(wire)),
+      m_playing(std::move(playing)),
+      m_allowOverwrite(allowOverwrite),
+      m_limits(limits),
+      m_read(limits),
+      m_edited(limits) {
+    bool replaced = false;
+    m_read = readOrReplace(replaced);
     m_edited = m_read;
+    m_changed = replaced;
+}
+
+MemoryContent AudioMemoryBase::readOrReplace(bool& replaced) {
+    replaced = false;
+    try {
+        return readDevice();
+    } catch (const exception::UnknownVersionOfAudioMemory&) {
+        if (!m_allowOverwrite) throw;
+        LOG_WARN(L"The audio memory has an unknown layout; an empty memory will replace it");
+    } catch (const exception::IncorrectFormat& e) {
+        if (!m_allowOverwrite) throw;
+        LOG_WARN(L"The audio memory is damaged; an empty memory will replace it: %1%", std::string(e.what()));
+    }
+    replaced = true;
+    Lock lock(m_mutex);
+    return MemoryContent(m_limits);  // with the capacity readDevice learnt
 }
 
 AudioMemoryBase::~AudioMemoryBase() {
@@ -111,15 +124,21 @@ void AudioMemoryBase::fetchMissingData(const boost::function<void(int)>& progres
     std::uint64_t total = 0, done = 0;
     for (const auto& record : missing) total += record.size;
     for (const auto& record : missing) {
-        auto data = std::make_shared<const std::string>(readRange(record.offset, record.size, [&](int bytes) {
+        readFragment(record, [&](int bytes) {
             done += static_cast<std::uint64_t>(bytes);
             report(progress, static_cast<int>(30 * done / total));
-        }));
-        if (memoryCrc(*data) != record.crc) throwDamaged(L"контрольная сумма фрагмента");
-        Lock lock(m_mutex);
-        m_edited.supplyData(record.offset, record.crc, data);
-        m_read.supplyData(record.offset, record.crc, data);
+        });
     }
+}
+
+std::shared_ptr<const std::string> AudioMemoryBase::readFragment(const FragmentRecord& record,
+                                                                 const boost::function<void(int)>& step) {
+    auto data = std::make_shared<const std::string>(readRange(record.offset, record.size, step));
+    if (memoryCrc(*data) != record.crc) throwDamaged(L"контрольная сумма фрагмента");
+    Lock lock(m_mutex);
+    m_edited.supplyData(record.offset, record.crc, data);
+    m_read.supplyData(record.offset, record.crc, data);
+    return data;
 }
 
 // ---- lookups ---------------------------------------------------------------------------
@@ -189,12 +208,7 @@ std::string AudioMemoryBase::getFragmentFile(std::uint16_t id) {
         if (fragment.data) return *fragment.data;
         record = fragment.record;
     }
-    auto data = std::make_shared<const std::string>(readRange(record.offset, record.size, {}));
-    if (memoryCrc(*data) != record.crc) throwDamaged(L"контрольная сумма фрагмента");
-    Lock lock(m_mutex);
-    m_edited.supplyData(record.offset, record.crc, data);
-    m_read.supplyData(record.offset, record.crc, data);
-    return *data;
+    return *readFragment(record, {});
 }
 
 std::uint32_t AudioMemoryBase::getSizeOfFreeMemory() {
@@ -278,12 +292,13 @@ void AudioMemoryBase::revertChanges() {
         m_changed = false;
     }
     if (!m_wire->isOnlineAndAnswered()) return;
-    MemoryContent fresh = readDevice();
+    bool replaced = false;
+    MemoryContent fresh = readOrReplace(replaced);
     Lock lock(m_mutex);
     refuseWhileWriting();
     m_read = fresh;
     m_edited = fresh;
-    m_changed = false;
+    m_changed = replaced;  // a memory to be replaced stays ready to write
 }
 
 // ---- images -----------------------------------------------------------------------------------
@@ -346,8 +361,14 @@ void AudioMemoryBase::startWorker(boost::function<void(int)> progress) {
     {
         Lock lock(m_mutex);
         previous = std::move(m_worker);
-        auto self = shared_from_this();
-        m_worker = boost::thread([self, progress] { self->runWrite(progress); });
+        // The thread object keeps its function until joined; a strong pointer
+        // left in it would keep this object (and so the thread) for ever. The
+        // worker moves it out and drops it when the write ends.
+        auto holder = std::make_shared<boost::shared_ptr<AudioMemoryBase>>(shared_from_this());
+        m_worker = boost::thread([holder, progress] {
+            const boost::shared_ptr<AudioMemoryBase> self = std::move(*holder);
+            self->runWrite(progress);
+        });
     }
     // The previous write has cleared its flag and is at most making its final
     // report, which may call back into this object: joined without the lock.

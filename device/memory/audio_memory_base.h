@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -76,16 +77,20 @@ public:
     void setImage(const std::string& bytes) override;
     std::string makeMemoryStamp() override;
 
-protected:
-    const MemoryLimits& limits() const { return m_limits; }
-
 private:
     MemoryContent readDevice();
+    /// readDevice; with allow-overwrite a memory of unknown layout or damaged
+    /// gives an empty one and `replaced`.
+    MemoryContent readOrReplace(bool& replaced);
     std::string exchange(const std::string& request);
     std::string readRange(std::uint32_t offset, std::uint32_t size, const boost::function<void(int)>& step);
     /// Reads the data of every fragment of the edited copy not yet held;
     /// `progress` gets 0..30.
     void fetchMissingData(const boost::function<void(int)>& progress);
+    /// Reads one fragment's data from the device, checks its CRC and hands
+    /// it to both copies; `step` gets the bytes of each chunk.
+    std::shared_ptr<const std::string> readFragment(const FragmentRecord& record,
+                                                    const boost::function<void(int)>& step);
     /// Throws "busy" while a write runs; under the lock.
     void refuseWhileWriting() const;
     void runWrite(boost::function<void(int)> progress);
@@ -94,6 +99,7 @@ private:
 
     const boost::shared_ptr<IMemoryWire> m_wire;
     const PlayingCallback m_playing;
+    const bool m_allowOverwrite;
 
     mutable boost::mutex m_mutex;  // guards what follows
     MemoryLimits m_limits;

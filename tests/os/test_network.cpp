@@ -179,10 +179,7 @@ TEST_F(Network, InterfaceListWithMaskBroadcastStateAndGateway) {
     EXPECT_FALSE(os::hasNetworkInterface("127.0.0.1")) << "loopback is no interface to choose";
     EXPECT_EQ(os::getNetworkInterfaceByIp("10.77.0.1").gateway, "10.77.0.2");
     EXPECT_THROW(os::getNetworkInterfaceByIp("10.77.0.9"), exception::InternalError);
-
-    EXPECT_EQ(os::nameToIp("192.168.100.2", L"eth0"), "192.168.100.2") << "the address wins";
-    EXPECT_EQ(os::nameToIp("10.1.1.1", L"svt0"), "10.77.0.1") << "then the description";
-    EXPECT_EQ(os::nameToIp("", L""), "10.77.0.1") << "first run";
+    EXPECT_EQ(os::nameToIp("10.1.1.1", L"svt0"), "10.77.0.1") << "the choice itself is tested without a system";
 
     ASSERT_TRUE(m_net.peer("link set svt1 down"));  // no carrier on our end
     const auto end = Clock::now() + 3s;
@@ -190,7 +187,7 @@ TEST_F(Network, InterfaceListWithMaskBroadcastStateAndGateway) {
     EXPECT_FALSE(os::getNetworkInterfaceList().at(0).up) << "up means running too";
 }
 
-TEST_F(Network, DeviceSearchSendsFactoryDirectedAndLimitedDatagrams) {
+TEST_F(Network, DeviceSearchAndSingleAddressSendEmptyDatagrams) {
     ASSERT_TRUE(m_net.peer("addr add 192.168.100.1/24 dev svt1"));
     ASSERT_TRUE(m_net.here("addr add 192.168.100.2/24 brd + dev svt0"));
     PeerReceiver factory(m_net, os::kFactoryPort);
@@ -212,6 +209,16 @@ TEST_F(Network, DeviceSearchSendsFactoryDirectedAndLimitedDatagrams) {
     }
     std::sort(destinations.begin(), destinations.end());
     EXPECT_EQ(destinations, (std::vector<std::string>{"10.77.0.255", "255.255.255.255"}));
+
+    // One empty datagram to one address.
+    EXPECT_TRUE(os::sendPackageToUdpAddress("10.77.0.1", "10.77.0.2", 11990));
+    atControl = control.drain();
+    ASSERT_EQ(atControl.size(), 1u);
+    EXPECT_EQ(atControl[0].size, 0u);
+    EXPECT_EQ(atControl[0].source, "10.77.0.1");
+    EXPECT_FALSE(os::sendPackageToUdpAddress("10.77.0.9", "10.77.0.2", 11990)) << "no interface has the source";
+    EXPECT_FALSE(os::sendPackageToUdpAddress("10.77.0.1", "no address", 11990));
+    EXPECT_TRUE(control.drain().empty());
 }
 
 TEST_F(Network, DeviceSearchKeepsTheFactoryDatagramOnTheSegment) {
@@ -230,19 +237,7 @@ TEST_F(Network, DeviceSearchKeepsTheFactoryDatagramOnTheSegment) {
     EXPECT_TRUE(control.drain().empty());
 }
 
-TEST_F(Network, EmptyDatagramToOneAddress) {
-    PeerReceiver control(m_net, 11990);
-    EXPECT_TRUE(os::sendPackageToUdpAddress("10.77.0.1", "10.77.0.2", 11990));
-    const auto arrivals = control.drain();
-    ASSERT_EQ(arrivals.size(), 1u);
-    EXPECT_EQ(arrivals[0].size, 0u);
-    EXPECT_EQ(arrivals[0].source, "10.77.0.1");
-    EXPECT_FALSE(os::sendPackageToUdpAddress("10.77.0.9", "10.77.0.2", 11990)) << "no interface has the source";
-    EXPECT_FALSE(os::sendPackageToUdpAddress("10.77.0.1", "no address", 11990));
-    EXPECT_TRUE(control.drain().empty());
-}
-
-TEST_F(Network, PingThroughRawAndUnprivilegedSockets) {
+TEST_F(Network, PingThroughRawAndUnprivilegedSocketsAndToTheGateway) {
     setPingGroupRange("1 0");  // no group may: a raw socket is taken
     ASSERT_FALSE(ownGroupMayPing());
     EXPECT_TRUE(os::ping("10.77.0.2"));
@@ -258,13 +253,8 @@ TEST_F(Network, PingThroughRawAndUnprivilegedSockets) {
     ASSERT_TRUE(ownGroupMayPing());
     EXPECT_TRUE(os::ping("10.77.0.2"));
     EXPECT_TRUE(logged("Echo reply from '10.77.0.2' (unprivileged socket)"));
-    start = Clock::now();
-    EXPECT_FALSE(os::ping("10.77.0.99"));
-    EXPECT_LT(msSince(start), 1300);
     EXPECT_FALSE(os::ping("not an address"));
-}
 
-TEST_F(Network, GatewayPing) {
     EXPECT_FALSE(os::pingGateway("10.77.0.1"));
     EXPECT_TRUE(logged("no gateway ip for ping"));
     ASSERT_TRUE(m_net.here("route add default via 10.77.0.2"));

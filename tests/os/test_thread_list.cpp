@@ -1,8 +1,7 @@
 #include <dirent.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
+#include <future>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -15,15 +14,10 @@
 // The list names exactly the entries of /proc/self/task, in their order, in
 // upper-case hexadecimal, with no trailing comma.
 TEST(ThreadList, EqualsTheTasksOfThisProcess) {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool release = false;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
     std::vector<std::thread> threads;  // a few more threads, held still meanwhile
-    for (int i = 0; i < 3; ++i)
-        threads.emplace_back([&] {
-            std::unique_lock<std::mutex> lock(mutex);
-            cv.wait(lock, [&] { return release; });
-        });
+    for (int i = 0; i < 3; ++i) threads.emplace_back([released] { released.wait(); });
 
     const std::wstring list = os::getThreadIdList();
     std::wostringstream expected;
@@ -35,11 +29,6 @@ TEST(ThreadList, EqualsTheTasksOfThisProcess) {
     }
     EXPECT_EQ(list, expected.str());
     EXPECT_GE(std::count(list.begin(), list.end(), L','), 3);
-
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        release = true;
-    }
-    cv.notify_all();
+    release.set_value();
     for (auto& t : threads) t.join();
 }

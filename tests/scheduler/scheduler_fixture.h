@@ -15,6 +15,9 @@
 
 namespace testing_support {
 
+/// The scheduler's tick comes 50 ms past the minute.
+constexpr scheduler::TimePoint kTickDelay = 500'000;
+
 /// A point given in UTC; expectations are written this way so that they do
 /// not go through the conversions under test.
 inline scheduler::TimePoint utc(int year, int month, int day, int hour, int minute, int second = 0,

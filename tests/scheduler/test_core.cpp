@@ -10,11 +10,11 @@
 using namespace scheduler;
 using scheduler::task::Daily;
 using scheduler::task::Once;
+using testing_support::kTickDelay;
 using testing_support::utc;
 
 namespace {
 
-constexpr TimePoint kTickDelay = 500'000;  // 50 ms
 constexpr TimePoint kHour = 60 * kTicksPerMinute;
 
 /// Counts what the scheduler thread asks of a task; optionally fails its runs.
@@ -99,18 +99,10 @@ TEST_F(CoreTicks, PutTaskRefusesTakenAndReservedIds) {
     EXPECT_TRUE(core.putTask(once(0, L"2025-06-10", L"11:00")));
     EXPECT_TRUE(core.putTask(once(0x80000000u, L"2025-06-10", L"11:00")));
 
-    Core::TaskMap tasks = core.getTasks();
-    ASSERT_EQ(tasks.size(), 3u);
-    EXPECT_EQ(tasks.begin()->first, 0u);
-    EXPECT_EQ(tasks.rbegin()->first, 0x80000000u) << "ordered by id as unsigned";
-
+    EXPECT_EQ(core.getTasks().rbegin()->first, 0x80000000u) << "ordered by id as unsigned";
     EXPECT_FALSE(core.erase(6));
     EXPECT_TRUE(core.erase(5));
-    EXPECT_EQ(core.getTask(5), nullptr);
-    EXPECT_EQ(core.getTasks().size(), 2u) << "the copy taken before stays whole";
-    EXPECT_EQ(tasks.size(), 3u);
-    core.clear();
-    EXPECT_TRUE(core.getTasks().empty());
+    EXPECT_EQ(core.getTasks().size(), 2u);
 }
 
 TEST_F(CoreTicks, ATaskAddedInsideItsMinuteRunsAtOnce) {
@@ -166,38 +158,8 @@ TEST_F(CoreTicks, ClockSetBackRunsADailyTaskOnceAndLeavesARunOnceTaskClosed) {
     EXPECT_EQ(m_log.timesOf(3), std::vector<TimePoint>{utc(2025, 6, 10, 10, 20) + kTickDelay});
 }
 
-TEST_F(CoreTicks, ClockSetOnByDaysSkipsTheMissedDays) {
-    startCore(utc(2025, 6, 10, 10, 0, 30));
-    put(daily(1, L"2025-06-10", L"10:30", L""));
-    m_clock->runUntil(utc(2025, 6, 10, 10, 31));
-    m_clock->tick(3 * kTicksPerDay);
-    m_clock->runUntil(utc(2025, 6, 14, 10, 31));
-    EXPECT_EQ(m_log.timesOf(1), (std::vector<TimePoint>{utc(2025, 6, 10, 10, 30) + kTickDelay,
-                                                        utc(2025, 6, 14, 10, 30) + kTickDelay}));
-}
-
-TEST_F(CoreTicks, FinalDateRunsItsLastMinuteAndNoMore) {
-    startCore(utc(2025, 6, 9, 23, 50));
-    put(daily(1, L"2025-06-09", L"23:59", L"2025-06-10"));
-    m_clock->runUntil(utc(2025, 6, 12, 0, 5));
-    EXPECT_EQ(m_log.timesOf(1), (std::vector<TimePoint>{utc(2025, 6, 9, 23, 59) + kTickDelay,
-                                                        utc(2025, 6, 10, 23, 59) + kTickDelay}));
-}
-
-TEST_F(CoreTicks, ChangesOfSummerTimeDoNotShiftDailyTasks) {
+TEST_F(CoreTicks, TheRepeatedAutumnHourIsNoClockJump) {
     useZone("Europe/Berlin");
-    // Spring: the night of 2025-03-30 loses 02:00-03:00.
-    startCore(utc(2025, 3, 29, 8, 0));
-    put(daily(1, L"2025-03-29", L"09:30", L"2025-03-31"));
-    put(daily(2, L"2025-03-29", L"01:30", L"2025-03-31"));
-    m_clock->runUntil(utc(2025, 4, 1, 0, 0));
-    EXPECT_EQ(m_log.timesOf(1), (std::vector<TimePoint>{utc(2025, 3, 29, 8, 30) + kTickDelay,
-                                                        utc(2025, 3, 30, 7, 30) + kTickDelay,
-                                                        utc(2025, 3, 31, 7, 30) + kTickDelay}));
-    EXPECT_EQ(m_log.timesOf(2), (std::vector<TimePoint>{utc(2025, 3, 30, 0, 30) + kTickDelay,
-                                                        utc(2025, 3, 30, 23, 30) + kTickDelay}));
-    m_core.reset();
-
     // Autumn: 02:00-03:00 of 2025-10-26 comes twice; the ticks follow the
     // clock without taking the repeated hour for a jump.
     auto probe = std::make_shared<ProbeTask>(9);

@@ -13,13 +13,8 @@
 using namespace scheduler;
 using scheduler::task::Daily;
 using scheduler::task::Once;
+using testing_support::kTickDelay;
 using testing_support::utc;
-
-namespace {
-
-constexpr TimePoint kTickDelay = 500'000;  // the scheduler's 50 ms past the minute
-
-}  // namespace
 
 class TaskRuns : public testing_support::SchedulerTest {
 protected:
@@ -60,11 +55,7 @@ TEST_F(TaskRuns, OnceLateByUpTo59SecondsStillRunsButNotLater) {
 TEST_F(TaskRuns, DailyCreatedAfterItsMinuteStartsTomorrow) {
     m_clock->set(utc(2025, 6, 10, 10, 0));
     Daily past(1, L"2025-06-10", L"09:30", L"", m_log.event(1), m_log.environment());
-    Daily ahead(2, L"2025-06-10", L"10:05", L"", m_log.event(2), m_log.environment());
     EXPECT_EQ(past.getNextRun(), utc(2025, 6, 11, 9, 30));
-    EXPECT_EQ(ahead.getNextRun(), utc(2025, 6, 10, 10, 5));
-
-    EXPECT_EQ(runAt(ahead, utc(2025, 6, 10, 10, 5) + kTickDelay), 1u);
     EXPECT_EQ(runAt(past, utc(2025, 6, 11, 9, 30) + kTickDelay), 1u);
     EXPECT_EQ(runAt(past, utc(2025, 6, 11, 9, 30, 30)), 0u) << "one run a day";
     EXPECT_EQ(runAt(past, utc(2025, 6, 12, 9, 30) + kTickDelay), 1u);

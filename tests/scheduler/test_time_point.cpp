@@ -18,15 +18,12 @@ TEST_F(TimeTexts, ReadsDateAndMinuteAndDropsSeconds) {
     EXPECT_EQ(strUtcToTimePoint(L"2024-02-31", L"12:00"), utc(2024, 3, 2, 12, 0));
 }
 
+// The texts themselves are checked by parseDate and parseTime; here only
+// that a refused text becomes the format error.
 TEST_F(TimeTexts, RefusesTextsThatDoNotFit) {
-    const std::pair<const wchar_t*, const wchar_t*> bad[] = {
-        {L"2025-1-15", L"09:30"},  {L"1999-12-31", L"09:30"}, {L"2101-01-01", L"09:30"},
-        {L"2025-13-01", L"09:30"}, {L" 2025-01-15", L"09:30"}, {L"2025-01-15", L"24:00"},
-        {L"2025-01-15", L"7:5"},   {L"2025-01-15", L"07:05:60"}, {L"2025-01-15", L"12:00:"},
-        {L"2025-01-15", L"123:00"}, {L"", L""}};
-    for (const auto& [date, time] : bad)
-        EXPECT_THROW(strUtcToTimePoint(date, time), exception::IncorrectFormat)
-            << std::string(date, date + wcslen(date)) << " " << std::string(time, time + wcslen(time));
+    EXPECT_THROW(strUtcToTimePoint(L"2025-1-15", L"09:30"), exception::IncorrectFormat);
+    EXPECT_THROW(strUtcToTimePoint(L"2025-01-15", L"24:00"), exception::IncorrectFormat);
+    EXPECT_THROW(strUtcToTimePoint(L"", L""), exception::IncorrectFormat);
 }
 
 TEST_F(TimeTexts, SummerDatesKeepTheirWallClockMinute) {

@@ -1,20 +1,17 @@
 #include "tools/simulator/firmware_receiver.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
+
+#include <boost/algorithm/hex.hpp>
 
 #include "base/crc.h"
 
 namespace device::sim {
 
 namespace {
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 std::optional<std::string> refuse(const char* why) { return std::string("ERR ") + why; }
 
@@ -55,17 +52,18 @@ std::optional<std::string> FirmwareReceiver::data(const std::string& arguments) 
     const unsigned long long offset = std::strtoull(arguments.c_str(), &end, 10);
     if (end != arguments.c_str() + blank) return refuse("wrong offset");
     const std::string hex = arguments.substr(blank + 1);
-    if (hex.empty() || hex.size() % 2 != 0 || hex.size() > 1024) return refuse("wrong data");
+    if (hex.empty() || hex.size() > 1024) return refuse("wrong data");
+    std::string bytes;
+    try {
+        boost::algorithm::unhex(hex, std::back_inserter(bytes));
+    } catch (const boost::algorithm::hex_decode_error&) {
+        return refuse("wrong data");
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_open) return refuse("no transfer");
-    if (offset > m_payload.size() || hex.size() / 2 > m_payload.size() - offset) return refuse("out of range");
-    for (std::size_t i = 0; i < hex.size() / 2; ++i) {
-        const int high = hexDigit(hex[2 * i]);
-        const int low = hexDigit(hex[2 * i + 1]);
-        if (high < 0 || low < 0) return refuse("wrong data");
-        m_payload[offset + i] = static_cast<char>(high * 16 + low);
-        m_have[offset + i] = true;
-    }
+    if (offset > m_payload.size() || bytes.size() > m_payload.size() - offset) return refuse("out of range");
+    m_payload.replace(static_cast<std::size_t>(offset), bytes.size(), bytes);
+    std::fill_n(m_have.begin() + static_cast<std::ptrdiff_t>(offset), bytes.size(), true);
     ++m_chunks;
     return std::string("OK");
 }

@@ -7,7 +7,7 @@
 
 #include "base/exception.h"
 #include "base/wx/gui_thread_invoker.h"
-#include "tests/base/log_fixture.h"
+#include "tests/support/counting_log_fixture.h"
 #include "tests/base/wx/wx_app.h"
 
 namespace {
@@ -16,7 +16,7 @@ using namespace std::chrono_literals;
 using wx_testing::runEventLoopFor;
 using wx_testing::runEventLoopUntil;
 
-class Invoker : public LogFixture {
+class Invoker : public CountingLogFixture {
 protected:
     void SetUp() override {
         startLog(base::Log::TRACE3);
@@ -27,18 +27,10 @@ protected:
         GuiThreadInvoker::destroyInstance();
         m_window->Destroy();
         runEventLoopFor(10ms);
-        LogFixture::TearDown();
+        CountingLogFixture::TearDown();
     }
 
-    std::vector<std::string> lines() {
-        base::Log::instance()->flush();
-        return linesOf("20261206");
-    }
-    bool sawLine(const std::string& part) {
-        for (const auto& line : lines())
-            if (line.find(part) != std::string::npos) return true;
-        return false;
-    }
+    bool sawLine(const std::string& part) { return loggedCount(part) > 0; }
 
     wx_testing::TaskWindow* m_window = nullptr;
 };

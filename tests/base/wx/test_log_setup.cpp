@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <wx/defs.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -63,15 +64,16 @@ TEST_F(Notification, ImportantRecordsBecomeBoxesOnTheGuiThreadWithoutRepeats) {
 
     ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return m_boxes.size() >= 5; }));
     wx_testing::runEventLoopFor(200ms);
-    ASSERT_EQ(m_boxes.size(), 5u);
     const long common = wxOK | wxCENTRE;
-    EXPECT_EQ(m_boxes[0].text, L"Диск почти заполнен");
-    EXPECT_EQ(m_boxes[0].caption, L"WARN");
-    EXPECT_EQ(m_boxes[0].style, wxICON_WARNING | common);
-    EXPECT_EQ(m_boxes[1].text, L"Устройство 1 не отвечает");
-    EXPECT_EQ(m_boxes[1].style, wxICON_ERROR | common);
-    EXPECT_EQ(m_boxes[2].text, L"Устройство 2 не отвечает");
-    EXPECT_EQ(m_boxes[3].caption, L"FATAL");
-    EXPECT_EQ(m_boxes[3].style, wxICON_ERROR | common);
-    EXPECT_EQ(m_boxes[4].text, L"Конец");
+    const Box expected[] = {{L"Диск почти заполнен", L"WARN", wxICON_WARNING | common},
+                            {L"Устройство 1 не отвечает", L"ERROR", wxICON_ERROR | common},
+                            {L"Устройство 2 не отвечает", L"ERROR", wxICON_ERROR | common},
+                            {L"Конец", L"FATAL", wxICON_ERROR | common},
+                            {L"Конец", L"FATAL", wxICON_ERROR | common}};
+    ASSERT_EQ(m_boxes.size(), std::size(expected));
+    for (std::size_t i = 0; i < m_boxes.size(); ++i) {
+        EXPECT_EQ(m_boxes[i].text, expected[i].text) << i;
+        EXPECT_EQ(m_boxes[i].caption, expected[i].caption) << i;
+        EXPECT_EQ(m_boxes[i].style, expected[i].style) << i;
+    }
 }

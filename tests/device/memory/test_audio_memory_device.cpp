@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -165,6 +166,8 @@ TEST_F(AudioMemoryDeviceTest, DamagedMemoryIsRefusedOrReplacedWhenAllowed) {
     ASSERT_TRUE(replaced);
     EXPECT_TRUE(replaced->hasChanges()) << "the page can write a fresh memory";
     EXPECT_TRUE(replaced->getFragments().empty());
+    replaced->revertChanges();
+    EXPECT_TRUE(replaced->hasChanges()) << "reverting reads the damaged memory again and keeps it replaceable";
     m_device->releaseAudioControl();
 
     m_store->setLayout(7);
@@ -305,4 +308,44 @@ TEST_F(AudioMemoryDeviceTest, TheMemoryDoesNotKeepItsDeviceAlive) {
     m_device.reset();
     EXPECT_TRUE(weak.expired()) << "the device and its cached memory form no cycle";
     EXPECT_THROW(mem->isPlaying(), exception::Offline);
+}
+
+TEST_F(AudioMemoryDeviceTest, AWrittenMemoryIsFreedWithItsWorker) {
+    boost::weak_ptr<IAudioControl> weak;
+    {
+        const auto mem = memory();
+        weak = mem;
+        mem->addFragment(L"A", bytesOf(100, 1));
+        Progress progress;
+        mem->writeChanges(progress.reporter());
+        ASSERT_TRUE(progress.waitFinal());
+        progress.settled();
+    }
+    m_device->releaseAudioControl();
+    for (int i = 0; i < 50 && !weak.expired(); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(weak.expired()) << "the finished worker still holds the memory";
+}
+
+TEST_F(AudioMemoryDeviceTest, TheDispatcherStaysFreeWhileAWriteRuns) {
+    const auto mem = memory();
+    mem->addFragment(L"Long", bytesOf(40 * 512, 1));
+    device::sim::ReplyPolicy slow;
+    slow.delay = 20ms;  // about a second for the whole write
+    m_speaker->setReplyPolicy(slow);
+    Progress progress;
+    mem->writeChanges(progress.reporter());
+    {
+        std::unique_lock<std::mutex> lock(progress.mutex);
+        ASSERT_TRUE(progress.changed.wait_for(lock, 10s, [&] { return progress.reports.size() >= 3; }));
+    }
+    std::promise<void> ran;
+    base::ThreadDispatcher::add(L"another job", 0, [&ran] { ran.set_value(); });
+    EXPECT_EQ(ran.get_future().wait_for(400ms), std::future_status::ready)
+        << "a job queued during the write waits for it";
+    {
+        std::lock_guard<std::mutex> lock(progress.mutex);
+        EXPECT_NE(progress.reports.back(), 100) << "the write was still running";
+    }
+    ASSERT_TRUE(progress.waitFinal());
+    expectWellFormed(progress.settled(), 100);
 }
