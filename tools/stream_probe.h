@@ -52,6 +52,7 @@ inline void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::millisec
 struct Datagram {
     std::int64_t at_us = 0;  // steady clock
     int ttl = -1;
+    unsigned from_port = 0;  // the sender's UDP port
     std::string bytes;
 };
 
@@ -122,10 +123,14 @@ private:
             msg.msg_iovlen = 1;
             msg.msg_control = control;
             msg.msg_controllen = sizeof control;
+            sockaddr_in from{};
+            msg.msg_name = &from;
+            msg.msg_namelen = sizeof from;
             const ssize_t n = ::recvmsg(m_fd, &msg, 0);
             if (n < 0) continue;
             Datagram d;
             d.at_us = steady_us();
+            d.from_port = ntohs(from.sin_port);
             d.bytes.assign(data, static_cast<std::size_t>(n));
             for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c))
                 if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TTL)

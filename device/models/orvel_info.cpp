@@ -53,11 +53,26 @@ constexpr RangeCheck kLaterChecks[] = {
     {14, 13, 13, L"Ping packet has unknown playback source state '%1%'"},
 };
 
+constexpr base::LogPlace kParsePlace("device::OrvelInfo::parsePing");
+
+/// Stores a number of the packet that differs from the record and logs the
+/// change (by the names of its values when it has them). True when stored.
+bool take(std::uint32_t id, std::uint32_t value, std::uint32_t& field, const wchar_t* format,
+          const wchar_t* (*name)(std::uint32_t) = nullptr) {
+    if (value == field) return false;
+    if (name != nullptr)
+        kParsePlace.info(format, id, name(value), name(field));
+    else
+        kParsePlace.info(format, id, value, field);
+    field = value;
+    return true;
+}
+
 template <std::size_t N>
 void applyChecks(const RangeCheck (&checks)[N], std::array<std::uint32_t, 15>& f) {
     for (const RangeCheck& check : checks) {
         if (f[check.field] <= check.maximum) continue;
-        base::LogPlace("device::OrvelInfo::parsePing").external(check.message, f[check.field]);
+        kParsePlace.external(check.message, f[check.field]);
         f[check.field] = check.replacement;
     }
 }
@@ -147,6 +162,7 @@ bool OrvelInfo::parsePingLocked(const std::string& packet, const net::IpAndPort&
         state = m_state;
         storedText = getVersionTextNarrow();
     }
+    const std::uint32_t storedBatteryLevel = state.batteryLevel;
     bool changed = false;
     if (read.versionText != storedText) {
         // Parsed before anything is logged: a packet whose version can't be
@@ -177,7 +193,9 @@ bool OrvelInfo::parsePingLocked(const std::string& packet, const net::IpAndPort&
         logConnected();
         m_answered = false;
     }
-    if (changed || !wasOnline) {
+    // A battery level within one percent of the notified one is kept
+    // without a notification.
+    if (changed || !wasOnline || state.batteryLevel != storedBatteryLevel) {
         computeFlags(state, index, getTypeCode(), getPlaybackType());
         DeviceLock lock(m_lock);
         m_state = state;
@@ -230,30 +248,15 @@ void OrvelInfo::takeFields(OrvelPacket& packet, State& state, bool& changed) {
             changed = true;
         }
     }
-    if (f[1] != state.batteryState) {
-        LOG_INFO(L"changed battery state of device id=%1%, new=%2%, old=%3%", m_id, batteryStateName(f[1]),
-                 batteryStateName(state.batteryState));
-        state.batteryState = f[1];
+    if (take(m_id, f[1], state.batteryState, L"changed battery state of device id=%1%, new=%2%, old=%3%",
+             batteryStateName))
         changed = true;
-    }
-    if (f[2] != state.line1) {
-        LOG_INFO(L"changed line1 of device id=%1%, new=%2%, old=%3%", m_id, lineStateName(f[2]),
-                 lineStateName(state.line1));
-        state.line1 = f[2];
+    if (take(m_id, f[2], state.line1, L"changed line1 of device id=%1%, new=%2%, old=%3%", lineStateName))
         changed = true;
-    }
-    if (f[3] != state.line2) {
-        LOG_INFO(L"changed line2 of device id=%1%, new=%2%, old=%3%", m_id, lineStateName(f[3]),
-                 lineStateName(state.line2));
-        state.line2 = f[3];
+    if (take(m_id, f[3], state.line2, L"changed line2 of device id=%1%, new=%2%, old=%3%", lineStateName))
         changed = true;
-    }
-    if (f[4] != state.caseState) {
-        LOG_INFO(L"changed case of device id=%1%, new=%2%, old=%3%", m_id, caseStateName(f[4]),
-                 caseStateName(state.caseState));
-        state.caseState = f[4];
+    if (take(m_id, f[4], state.caseState, L"changed case of device id=%1%, new=%2%, old=%3%", caseStateName))
         changed = true;
-    }
 }
 
 void OrvelInfo::takePlayback(const OrvelPacket& packet, State& state, int index, bool& changed) {
@@ -300,46 +303,25 @@ void OrvelInfo::takePlayback(const OrvelPacket& packet, State& state, int index,
         state.zoneState |= 3;
         return;
     }
-    if (f[7] != state.acPowerSupply) {
-        LOG_INFO(L"changed AC power supply of device id=%1%, new=%2%, old=%3%", m_id, f[7], state.acPowerSupply);
-        state.acPowerSupply = f[7];
-        changed = true;
+    const std::uint32_t ainBefore = state.ainState;
+    const std::uint32_t zoneBefore = state.activeZoneAddress;
+    const bool taken[] = {
+        take(m_id, f[7], state.acPowerSupply, L"changed AC power supply of device id=%1%, new=%2%, old=%3%"),
+        take(m_id, f[8], state.zarnoState, L"changed ZARNO state of device id=%1%, new=%2%, old=%3%"),
+        take(m_id, f[9], state.ainState, L"changed AIN state of device id=%1%, new=%2%, old=%3%"),
+        take(m_id, f[10], state.ethState, L"changed eth state of device id=%1%, new=%2%, old=%3%"),
+        take(m_id, f[11], state.zoneState, L"changed zone state of device id=%1%, new=%2%, old=%3%"),
+        take(m_id, f[12], state.activeZoneAddress, L"changed zone active address of device id=%1%, new=%2%, old=%3%"),
+        take(m_id, f[13], state.activeAlarmOrder, L"changed active alarm order of device id=%1%, new=%2%, old=%3%"),
+    };
+    for (bool one : taken)
+        if (one) changed = true;
+    if (state.ainState != ainBefore) {
+        state.ainState1 = (~state.ainState & 1) | 2;
+        state.ainState2 = (state.ainState >> 2) & 3;
     }
-    if (f[8] != state.zarnoState) {
-        LOG_INFO(L"changed ZARNO state of device id=%1%, new=%2%, old=%3%", m_id, f[8], state.zarnoState);
-        state.zarnoState = f[8];
-        changed = true;
-    }
-    if (f[9] != state.ainState) {
-        LOG_INFO(L"changed AIN state of device id=%1%, new=%2%, old=%3%", m_id, f[9], state.ainState);
-        state.ainState = f[9];
-        state.ainState1 = (~f[9] & 1) | 2;
-        state.ainState2 = (f[9] >> 2) & 3;
-        changed = true;
-    }
-    if (f[10] != state.ethState) {
-        LOG_INFO(L"changed eth state of device id=%1%, new=%2%, old=%3%", m_id, f[10], state.ethState);
-        state.ethState = f[10];
-        changed = true;
-    }
-    if (f[11] != state.zoneState) {
-        LOG_INFO(L"changed zone state of device id=%1%, new=%2%, old=%3%", m_id, f[11], state.zoneState);
-        state.zoneState = f[11];
-        changed = true;
-    }
-    if (f[12] != state.activeZoneAddress) {
-        LOG_INFO(L"changed zone active address of device id=%1%, new=%2%, old=%3%", m_id, f[12],
-                 state.activeZoneAddress);
-        state.activeZoneAddress = f[12];
-        if (state.playbackKind == kind::kVoiceAlert && f[12] != 0) m_playbackType = playback::kScenarioTovik;
-        changed = true;
-    }
-    if (f[13] != state.activeAlarmOrder) {
-        LOG_INFO(L"changed active alarm order of device id=%1%, new=%2%, old=%3%", m_id, f[13],
-                 state.activeAlarmOrder);
-        state.activeAlarmOrder = f[13];
-        changed = true;
-    }
+    if (state.activeZoneAddress != zoneBefore && state.playbackKind == kind::kVoiceAlert && state.activeZoneAddress != 0)
+        m_playbackType = playback::kScenarioTovik;
 }
 
 void OrvelInfo::takeIdleState(const State& state, int index, bool changed) {

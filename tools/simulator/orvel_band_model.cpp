@@ -45,6 +45,14 @@ OrvelBandModel::OrvelBandModel(std::string hardwareAddress, int index, bool orve
     });
     on("get ch", [this](const std::string&) { return reply(std::to_string(channel)); });
     on("set line", [this](const std::string&) { return reply(lineReply); });
+    on("set", [this](const std::string& arguments) {
+        const std::size_t blank = arguments.find(' ');
+        if (blank == std::string::npos || blank == 0) return reply("ERR wrong arguments");
+        const std::string key = arguments.substr(0, blank);
+        if (unknownKeys.count(key) != 0) return reply("ERR unknown key");
+        settings[key] = arguments.substr(blank + 1);
+        return reply("OK");
+    });
     const bool old510 = index >= 2 && index <= 8;
     on("get linedouble", [this, old510](const std::string&) {
         return reply(old510 ? (linesJoined ? "On" : "Off") : "ERR unknown command");

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,10 @@ public:
     bool linesJoined = false;   // "get linedouble" (index 2..8)
     bool lineTest = false;      // "get linetest" (index 2..8)
     bool zarnoTest = false;     // "get zarnotest" (index 4, 5, 7, 8)
+    /// "set <key> <value>" of a configuration key stores the value here;
+    /// a key in `unknownKeys` is answered "ERR unknown key".
+    std::map<std::string, std::string> settings;
+    std::set<std::string> unknownKeys;
 
     std::string statePacket() const override;
 

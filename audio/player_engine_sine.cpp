@@ -1,0 +1,266 @@
+// The engine's sources that need no plug-in: the sine test tones and the
+// keep-alive datagrams sent to the common stream's group while it is idle.
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/multicast.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <boost/thread/thread.hpp>
+
+#include "audio/mp3stream.h"
+#include "audio/out_module.h"
+#include "audio/player_engine.h"
+#include "base/dbg.h"
+#include "base/log.h"
+#include "base/pref.h"
+#include "base/text.h"
+#include "base/thread_dispatcher.h"
+
+namespace sine {
+
+namespace {
+constexpr double k_two_pi = 2.0 * M_PI;
+
+std::int16_t sample_at(double phase) { return static_cast<std::int16_t>(std::sin(phase) * 32767.0); }
+}  // namespace
+
+void fill_fixed(std::int16_t* out, std::size_t count, double& phase, double step) {
+    for (std::size_t i = 0; i < count; ++i) {
+        out[i] = sample_at(phase);
+        phase += step;
+        if (phase >= k_two_pi) phase -= k_two_pi;
+    }
+}
+
+// In double: (maximum - minimum) in unsigned arithmetic wraps when the
+// minimum is the larger bound, and a period of 0 would divide by zero.
+Sweep::Sweep(std::uint32_t minimum, std::uint32_t maximum, std::uint32_t period)
+    : sweep_step(period == 0 ? 0.0 : (k_two_pi / period) / k_rate),
+      middle((double(maximum) + double(minimum)) / 2.0),
+      half_span(period == 0 ? 0.0 : (double(maximum) - double(minimum)) / 2.0) {}
+
+void Sweep::fill(std::int16_t* out, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        out[i] = sample_at(phase);
+        const double f = std::sin(sweep_phase) * half_span + middle;
+        phase += f * k_two_pi / k_rate;
+        while (phase >= k_two_pi) phase -= k_two_pi;
+        while (phase < 0) phase += k_two_pi;
+        sweep_phase += sweep_step;
+        if (sweep_phase >= k_two_pi) sweep_phase -= k_two_pi;
+    }
+}
+
+}  // namespace sine
+
+namespace {
+
+/// Writes chunks made by `make` until `stop` is set; false when the output
+/// module refused to open or to take a chunk.
+template <class Make>
+bool run_tone(const std::atomic<std::uint32_t>& stop, Make make) {
+    if (g_winamp_out_module.Open(44100, 1, 16, -1, -1) < 0) {
+        dbg_puts(ERROR, "%s", "g_winamp_out_module.Open() error");
+        return false;
+    }
+    std::vector<std::int16_t> chunk(sine::k_chunk_samples);
+    const int bytes = static_cast<int>(chunk.size() * 2);
+    bool ok = true;
+    while (stop.load() == 0) {
+        if (g_winamp_out_module.CanWrite() < bytes) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        make(chunk.data(), chunk.size());
+        if (g_winamp_out_module.Write(reinterpret_cast<char*>(chunk.data()), bytes) != 0) {
+            dbg_puts(ERROR, "%s", "g_winamp_out_module.Write() error");
+            ok = false;
+            break;
+        }
+    }
+    g_winamp_out_module.Close();
+    return ok;
+}
+
+}  // namespace
+
+bool PlayerEngine::play_sine(int frequency) {
+    dbg_puts(TRACE2, "%s(..)", "PlayerEngine::play_sine");
+    if (m_shutdown) return false;
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    stop(true);
+    if (m_sine_thread.joinable()) dbg_abort("m_sine_thread != NULL", "PlayerEngine::play_sine");
+    if (frequency < 10 || frequency > 20000) return false;
+    m_sine_frequency = frequency;
+    m_sine_stop = 0;
+    ++m_generation;
+    try {
+        m_sine_thread = std::thread([this] { sine_thread(); });
+    } catch (const std::exception&) {
+        m_sine_frequency = -1;
+        m_sine_stop = 1;
+    }
+    if (zero_ping()) start_stream();
+    update_song_title();
+    return m_sine_thread.joinable();
+}
+
+bool PlayerEngine::play_sine_manual(std::uint32_t minimum, std::uint32_t maximum, std::uint32_t period) {
+    dbg_puts(TRACE2, "%s(..)", "PlayerEngine::play_sine_manual");
+    if (m_shutdown) return false;
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    stop(true);
+    if (m_sine_thread.joinable()) dbg_abort("m_sine_thread != NULL", "PlayerEngine::play_sine_manual");
+    if (minimum < 10 || minimum > 40000 || maximum < 10 || maximum > 40000) return false;
+    m_sine_frequency = -1;
+    m_sine_min = minimum;
+    m_sine_max = maximum;
+    m_sine_period = period;
+    m_sine_stop = 0;
+    ++m_generation;
+    try {
+        m_sine_thread = std::thread([this] { sine_manual_thread(); });
+    } catch (const std::exception&) {
+        m_sine_min = m_sine_max = m_sine_period = 0;
+        m_sine_stop = 1;
+    }
+    if (zero_ping()) start_stream();
+    update_song_title();
+    return m_sine_thread.joinable();
+}
+
+void PlayerEngine::sine_thread() {
+    const int frequency = m_sine_frequency.load();
+    dbg_puts(TRACE, "Playing sine with %d Hz", frequency);
+    double phase = 0;
+    const double step = frequency * 2.0 * M_PI / sine::k_rate;
+    if (!run_tone(m_sine_stop, [&](std::int16_t* out, std::size_t n) { sine::fill_fixed(out, n, phase, step); }))
+        sine_ended();
+}
+
+void PlayerEngine::sine_manual_thread() {
+    sine::Sweep sweep(m_sine_min.load(), m_sine_max.load(), m_sine_period.load());
+    dbg_puts(TRACE, "Playing sine with fmin %u Hz, fmax %u Hz, T %u c", m_sine_min.load(), m_sine_max.load(),
+             m_sine_period.load());
+    const bool ok = run_tone(m_sine_stop, [&](std::int16_t* out, std::size_t n) { sweep.fill(out, n); });
+    if (!ok) sine_ended();
+}
+
+void PlayerEngine::sine_ended() {
+    // On the sine thread itself, which stop() joins under the engine lock:
+    // the stop runs as a dispatcher job, and only if nothing else has
+    // started or stopped in the meantime.
+    const std::uint64_t generation = m_generation.load();
+    base::ThreadDispatcher::add(L"sine ended", 0, [this, generation] {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        if (generation == m_generation.load()) stop(true);
+    });
+}
+
+void PlayerEngine::start_stream() {
+    {
+        std::lock_guard<std::mutex> guard(m_host_lock);
+        if (!m_queue) return;
+    }
+    base::ThreadDispatcher::add(L"start stream", 0, [this] { start_delayed_stream(); });
+}
+
+void PlayerEngine::start_delayed_stream() {
+    if (zero_ping()) stop_ping();
+    // Neither keep-alive datagrams nor stream for a moment, so the two never
+    // overlap on the group.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // This job may run after the source it was queued for has stopped again
+    // (stop_stream already ran): then the group gets its keep-alive back
+    // instead of an idle stream.
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (m_shutdown) return;
+    if (!m_current && !m_sine_thread.joinable()) {
+        if (zero_ping()) start_ping();
+        return;
+    }
+    if (m_stream != nullptr) m_stream->stream_start();
+}
+
+void PlayerEngine::stop_stream() {
+    if (m_stream != nullptr) m_stream->stream_stop();
+    if (zero_ping()) start_ping();
+}
+
+void PlayerEngine::start_ping() {
+    dbg_puts(TRACE, "%s", "start ping");
+    std::lock_guard<std::mutex> guard(m_ping_lock);
+    if (m_ping_thread.joinable() || m_shutdown) return;
+    dbg_puts(TRACE, "%s", "starting ping thread...");
+    m_ping_thread = boost::thread([this] { ping_thread(); });
+}
+
+void PlayerEngine::stop_ping() {
+    dbg_puts(TRACE, "%s", "stop ping");
+    std::lock_guard<std::mutex> guard(m_ping_lock);
+    if (!m_ping_thread.joinable()) return;
+    if (m_ping_thread.get_id() == boost::this_thread::get_id()) {
+        dbg_puts(ERROR, "%s", "stop_ping from the keep-alive thread itself");
+        return;
+    }
+    m_ping_thread.interrupt();
+    m_ping_thread.join();
+}
+
+namespace {
+
+std::string setting_text(const char* path, const char* fallback) {
+    pref::Guard guard(g_pref);
+    if (const libconfig::Setting* found = pref::find(g_pref, path, pref::Type::TypeString))
+        return static_cast<const char*>(*found);
+    libconfig::Setting& made = pref::create(g_pref, path, pref::Type::TypeString);
+    made = fallback;
+    return fallback;
+}
+
+}  // namespace
+
+void PlayerEngine::ping_thread() {
+    dbg_puts(TRACE, "ping thread: %lu", static_cast<unsigned long>(::pthread_self()));
+    const std::string group = setting_text("multicast.address", "224.0.224.1");
+    const int port = pref::getInt("multicast.basePort", 11990) + 1;
+    const std::string local = setting_text("net.interfaceIp", "");
+    const int ttl = pref::getInt("multicast.ttl", 1);
+    const std::string destination = group + ":" + std::to_string(port);
+    unsigned a = 0, b = 0, c = 0, d = 0, p = 0;
+    char tail = 0;
+    if (std::sscanf(destination.c_str(), "%u.%u.%u.%u:%u%c", &a, &b, &c, &d, &p, &tail) != 5 || a > 255 ||
+        b > 255 || c > 255 || d > 255 || p > 65535) {
+        dbg_puts(ERROR, "incorrect multicast address: %s", destination.c_str());
+        return;
+    }
+    namespace ip = boost::asio::ip;
+    try {
+        if (ttl < 0 || ttl > 255) throw std::out_of_range("multicast hops value out of range");
+        boost::asio::io_context io;
+        const ip::address_v4 local_address = local.empty() ? ip::address_v4::any() : ip::make_address_v4(local);
+        ip::udp::socket socket(io, ip::udp::endpoint(local_address, 11985));
+        if (!local.empty()) socket.set_option(ip::multicast::outbound_interface(local_address));
+        socket.set_option(ip::multicast::hops(ttl));
+        const ip::udp::endpoint to(ip::make_address_v4(group), static_cast<unsigned short>(port));
+        LOG_DEBUG(L"send pings with interface '%1%' to '%2%:%3%'", base::fromUtf8(local), base::fromUtf8(group), port);
+        for (;;) {
+            if (boost::this_thread::interruption_requested() || m_shutdown) break;
+            boost::this_thread::sleep_for(boost::chrono::seconds(1));
+            boost::system::error_code error;
+            socket.send_to(boost::asio::buffer(static_cast<const void*>(nullptr), 0), to, 0, error);
+            if (error == boost::asio::error::no_buffer_space) {
+                dbg_puts(INFO, "%s", "woke up from hibernate.");
+            } else if (error) {
+                throw boost::system::system_error(error);
+            }
+        }
+    } catch (const boost::thread_interrupted&) {
+    } catch (const std::exception& e) {
+        LOG_ERROR(L"Поймано исключение в потоке поиска орвелов: '%1%'", base::toWide(e.what()));
+        return;
+    }
+    dbg_puts(TRACE, "%s", "ping thread is stopped");
+}

@@ -1,0 +1,716 @@
+// ctest-labels: net
+// The loudspeaker object over real UDP against simulated loudspeakers on
+// loopback: state packets of every firmware generation, volume on both
+// scales, channels, lines, the playback-type code, the reboot window and
+// the faults that the packet parser must survive. Assertions read the
+// simulator's ordered request log and the objects' state.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include <boost/asio/ip/address_v4.hpp>
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include "base/exception.h"
+#include "base/text.h"
+#include "base/thread_dispatcher.h"
+#include "device/firmware/firmware.h"
+#include "device/memory/audio_control.h"
+#include "device/models/orvel_info.h"
+#include "device/models/version_tables.h"
+#include "device/transfer_protocol.h"
+#include "tests/support/counting_log_fixture.h"
+#include "tests/device/memory/memory_test_support.h"
+#include "tools/simulator/audio_memory_store.h"
+#include "tools/simulator/orvel_band_model.h"
+#include "tools/simulator/simulator.h"
+
+using namespace std::chrono_literals;
+using device::OrvelInfo;
+using device::sim::OrvelBandModel;
+using device::sim::SimulatedDevice;
+namespace playback = device::playback;
+
+namespace {
+
+class FakeMemory : public device::memory::IAudioControl {
+public:
+    std::atomic<bool> playing{false};
+    std::atomic<int> asked{0};
+    void setScenariosChangedCallbacks(boost::function<void()>, boost::function<void()>) override {}
+    bool isPlaying() override {
+        ++asked;
+        return playing;
+    }
+    bool hasChanges() override { return false; }
+    bool hasScenario(std::uint16_t) override { return false; }
+    std::uint16_t getScenarioPosition(std::uint16_t) override { return kNone; }
+    std::uint16_t getScenarioId(std::uint16_t) override { return kNone; }
+    bool hasFragment(std::uint16_t) override { return false; }
+    std::uint16_t getFragmentPosition(std::uint16_t) override { return kNone; }
+    std::uint16_t getFragmentId(std::uint16_t) override { return kNone; }
+};
+
+class FakeImage : public device::IFirmware {
+public:
+    explicit FakeImage(std::uint64_t type) { m_version.typeCode = type; }
+    device::Version getVersion() const override { return m_version; }
+    bool isValid() const override { return true; }
+    const std::string& getPayload() const override { return m_payload; }
+    std::uint32_t getCrc() const override { return 0; }
+
+private:
+    device::Version m_version;
+    std::string m_payload;
+};
+
+/// The loudspeaker with a clock the test may move forward and a stand-in
+/// audio memory.
+class TestOrvel : public OrvelInfo {
+public:
+    static boost::shared_ptr<TestOrvel> make(std::uint32_t id, std::uint64_t typeCode,
+                                             const net::HardwareAddress& address, const net::IpAndPort& endpoint,
+                                             boost::shared_ptr<device::TransferProtocol> transport,
+                                             StateChangedHandler handler) {
+        boost::shared_ptr<TestOrvel> self(new TestOrvel(id, address, endpoint, L"", std::move(transport)));
+        setUp(self, typeCode, std::move(handler));
+        return self;
+    }
+
+    std::atomic<std::int64_t> shift{0};  // microseconds added to the real clock
+    const boost::shared_ptr<FakeMemory> memory = boost::make_shared<FakeMemory>();
+    std::atomic<bool> realMemory{false};  // the model's own audio memory over the wire
+
+    std::int32_t volume() const { return m_volume; }
+    void setCachedVolume(std::int32_t percent) { m_volume = percent; }
+    bool answered() const { return m_answered; }
+    bool online() const { return m_online; }
+
+protected:
+    using OrvelInfo::OrvelInfo;
+    std::int64_t now() const override { return OrvelInfo::now() + shift.load(); }
+    boost::shared_ptr<device::memory::IAudioControl> createAudioControl(bool allowOverwrite) override {
+        if (realMemory) return OrvelInfo::createAudioControl(allowOverwrite);
+        return memory;
+    }
+};
+
+net::IpAndPort endpointOf(const SimulatedDevice& device) {
+    return net::IpAndPort(device.endpoint().address().to_string(), device.endpoint().port());
+}
+
+/// Log lines of a level above DEBUG in a day's file.
+int linesAboveDebug(const std::vector<std::string>& lines) {
+    static const char* const levels[] = {" MARK\t", " INFO\t", " EXTERN\t", " IMPOR\t",
+                                         " NOTICE\t", " WARN\t", " ERROR\t", " FATAL\t"};
+    int count = 0;
+    for (const auto& line : lines)
+        for (const char* level : levels)
+            if (line.find(level) != std::string::npos) ++count;
+    return count;
+}
+
+}  // namespace
+
+class OrvelOverUdp : public CountingLogFixture {
+protected:
+    void SetUp() override {
+        startLog(base::Log::TRACE3);
+        base::ThreadDispatcher::create();  // per test: it logs, and the log is per test
+        m_transport = boost::make_shared<device::TransferProtocol>(0, "");
+        m_transport->setAllResponseHandler(
+            [this](const std::string& text, const net::IpAndPort& source) { return route(text, source); });
+        m_transport->run();
+        m_simulator.start();
+    }
+    void TearDown() override {
+        m_transport->stop();
+        m_simulator.stop();
+        base::ThreadDispatcher::destroy();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_devices.clear();
+        }
+        LogFixture::TearDown();
+    }
+
+    /// A simulated loudspeaker of a firmware generation and its object, the
+    /// object made with the type code the device list would give it.
+    std::pair<SimulatedDevice*, boost::shared_ptr<TestOrvel>> add(int index, bool orvel611 = false) {
+        const unsigned n = ++m_count;
+        const std::string hardware = device::sim::Simulator::hardwareAddress(n);
+        auto& sim = m_simulator.add("127.0.0." + std::to_string(1 + n), 0,
+                                    std::make_unique<OrvelBandModel>(hardware, index, orvel611));
+        const std::uint64_t type = orvel611 ? device::kTypeOrvel611
+                                   : index <= 8 ? device::kTypeOrvel510
+                                   : index == 20 ? device::kTypeOrvel45 : device::kTypeOrvel610;
+        auto object = TestOrvel::make(n, type, net::HardwareAddress(hardware), endpointOf(sim), m_transport,
+                                      [this](boost::shared_ptr<device::DeviceBase>) { ++m_notified; });
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_devices[object->getHardwareAddress()] = object;
+        return {&sim, object};
+    }
+
+    /// What the collection does with a datagram: a state packet of a known
+    /// device goes to its parsePing.
+    bool route(const std::string& text, const net::IpAndPort& source) {
+        net::HardwareAddress address(0, 0);
+        const bool state = device::DeviceBase::isStatePacket(text, address);
+        boost::shared_ptr<TestOrvel> object;
+        if (state) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            const auto found = m_devices.find(address);
+            if (found != m_devices.end()) object = found->second;
+        }
+        if (object) object->parsePing(text, source);
+        // Every datagram counts, so that a test can wait for one that isn't
+        // a state packet too.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_parsed;
+        m_parsedChanged.notify_all();
+        return state;
+    }
+
+    device::sim::Endpoint server() const {
+        return {boost::asio::ip::make_address_v4("127.0.0.1"), m_transport->getPort()};
+    }
+
+    /// Sends the device's state packet (or `text` from its socket) and waits
+    /// until it was handled.
+    void packet(SimulatedDevice& sim, const std::string& text = {}) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const int target = m_parsed + 1;
+        lock.unlock();
+        if (text.empty())
+            sim.startStatePackets(server(), 0ms);
+        else
+            sim.send(text, server());
+        lock.lock();
+        ASSERT_TRUE(m_parsedChanged.wait_for(lock, 3s, [&] { return m_parsed >= target; })) << "no packet arrived";
+    }
+
+    /// The first packet, then the answered check it queues; the request log
+    /// starts empty afterwards.
+    void connect(SimulatedDevice& sim, TestOrvel& object) {
+        packet(sim);
+        ASSERT_TRUE(waitUntil([&] { return object.answered(); })) << "the check after connection answered";
+        sim.clearReceived();
+    }
+
+    template <class F>
+    static bool waitUntil(F condition, std::chrono::milliseconds limit = 3000ms) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(5ms);
+        }
+        return true;
+    }
+
+    static std::vector<std::string> requests(const SimulatedDevice& sim) {
+        std::vector<std::string> texts;
+        for (const auto& d : sim.received()) {
+            std::string text = d.text;
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+            texts.push_back(text);
+        }
+        return texts;
+    }
+
+    template <class F>
+    static void model(SimulatedDevice& sim, F change) {
+        sim.withModel<OrvelBandModel>([&](OrvelBandModel& m) {
+            change(m);
+            return 0;
+        });
+    }
+
+    device::sim::Simulator m_simulator{2};
+    boost::shared_ptr<device::TransferProtocol> m_transport;
+    std::mutex m_mutex;
+    std::condition_variable m_parsedChanged;
+    int m_parsed = 0;
+    std::map<net::HardwareAddress, boost::shared_ptr<TestOrvel>> m_devices;
+    unsigned m_count = 0;
+    std::atomic<int> m_notified{0};
+};
+
+using Strings = std::vector<std::string>;
+
+TEST_F(OrvelOverUdp, EveryFirmwareGenerationIsRecognisedFromItsPacket) {
+    struct Speaker {
+        int index;
+        bool orvel611;
+        SimulatedDevice* sim;
+        boost::shared_ptr<TestOrvel> object;
+    };
+    std::vector<Speaker> speakers;
+    for (int index = 1; index <= 21; ++index) {
+        auto made = add(index);
+        speakers.push_back({index, false, made.first, made.second});
+    }
+    auto made = add(18, true);
+    speakers.push_back({18, true, made.first, made.second});
+
+    for (auto& s : speakers) packet(*s.sim);
+    for (auto& s : speakers) {
+        SCOPED_TRACE(device::sim::orvelVersionOfIndex(s.index, s.orvel611));
+        EXPECT_EQ(s.object->getVersionIndex(), s.index);
+        const std::uint64_t type = s.orvel611 ? device::kTypeOrvel611
+                                   : s.index <= 8 ? device::kTypeOrvel510
+                                   : s.index == 20 ? device::kTypeOrvel45 : device::kTypeOrvel610;
+        EXPECT_EQ(s.object->getTypeCode(), type);
+        EXPECT_TRUE(s.object->isOnline());
+        const OrvelInfo::State state = s.object->getState();
+        EXPECT_EQ(state.batteryLevel, 100u);
+        EXPECT_EQ(state.batteryState, 1u);
+        EXPECT_EQ(state.line1, 1u);
+        EXPECT_EQ(state.line2, 1u);
+        EXPECT_EQ(state.caseState, 0u);
+        EXPECT_EQ(state.tipsAdded, s.index >= 10 ? 1u : 0u) << "lines carry the end devices from index 10";
+        EXPECT_EQ(state.soundPressure, s.index >= 13 ? 4u : 0u);
+        EXPECT_EQ(state.ethState, s.index >= 17 ? 3u : 2u);
+        EXPECT_EQ(state.zoneState, s.index >= 17 ? 1u : 3u);
+        EXPECT_TRUE(state.allOk);
+        EXPECT_EQ(s.object->getPlaybackType(), playback::kNone);
+    }
+}
+
+// The device list gives a silent Orvel-610 its type code; it must not turn
+// into an Orvel-510 (and be saved so) before its first packet.
+TEST_F(OrvelOverUdp, ALoadedLoudspeakerKeepsItsModelUntilHeard) {
+    const std::pair<std::uint64_t, int> models[] = {{device::kTypeOrvel610, 21}, {device::kTypeOrvel611, 21},
+                                                    {device::kTypeOrvel45, 20},  {device::kTypeOrvelLan, 20},
+                                                    {device::kTypeOrvel510, 8}};
+    for (const auto& m : models) {
+        auto object = OrvelInfo::create(1, m.first, net::HardwareAddress(0x025653, 1), net::IpAndPort(), L"",
+                                        m_transport, {});
+        EXPECT_EQ(object->getTypeCode(), m.first);
+        EXPECT_EQ(object->getVersionIndex(), m.second);
+        EXPECT_EQ(object->getFirmwareVersionTypeText(), device::toText(m.first));
+    }
+}
+
+TEST_F(OrvelOverUdp, PlaybackTypeFollowsTheRawStatePerBand) {
+    struct Case {
+        int index;
+        unsigned raw;
+        unsigned source;
+        std::uint32_t kind;
+        std::uint64_t code;
+    };
+    const Case cases[] = {
+        {2, 1, 0, 10, playback::kAnalogInput1},   {8, 2, 0, 9, playback::kScenarioServer},
+        {12, 4, 0, 8, playback::kScenarioZarno},  {16, 3, 0, 5, playback::kVoiceHighRepeating},
+        {12, 11, 0, 13, playback::kUnknown},      {17, 7, 0, 3, playback::kFragment},
+        {19, 9, 7, 9, playback::kScenarioTovik},  {21, 9, 10, 9, playback::kScenarioAin1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "index " << c.index << " raw " << c.raw);
+        auto [sim, object] = add(c.index);
+        packet(*sim);
+        model(*sim, [&](OrvelBandModel& m) {
+            m.fields[5] = c.raw;
+            m.fields[14] = c.source;
+        });
+        packet(*sim);
+        EXPECT_EQ(object->getState().playbackKind, c.kind);
+        EXPECT_EQ(object->getState().playbackState, c.raw);
+        EXPECT_EQ(object->getPlaybackType(), c.code);
+    }
+    EXPECT_EQ(loggedCount("device::playbackKindOf"), 1) << "the raw state past the kinds is logged";
+}
+
+TEST_F(OrvelOverUdp, VolumeRoundTripsOnBothScales) {
+    for (int index : {8, 9}) {
+        SCOPED_TRACE(index);
+        auto [sim, object] = add(index);
+        connect(*sim, *object);
+        const bool old = index == 8;
+
+        ASSERT_EQ(object->volume(), 50) << "read by the check after connection";
+        EXPECT_TRUE(object->setVolume(50)) << "the same volume again sends nothing";
+        EXPECT_TRUE(object->setVolume(40));
+        EXPECT_EQ(object->getVolume(), 40);
+        EXPECT_TRUE(object->setVolume(0));
+        EXPECT_EQ(object->getVolume(), 0);
+        EXPECT_TRUE(object->setVolume(100));
+        EXPECT_EQ(object->getVolume(), 100);
+        EXPECT_FALSE(object->setVolume(101));
+        EXPECT_EQ(requests(*sim), (old ? Strings{"set vol 24:24", "get vol", "set vol FE:FE", "get vol",
+                                               "set vol 00:00", "get vol"}
+                                       : Strings{"set vol -18", "get vol", "set vol -96", "get vol", "set vol 0",
+                                                 "get vol"}));
+
+        // Replies at the edges of each scale.
+        const std::pair<const char*, int> replies8[] = {{"FE:FE", 0}, {"3B:3B", 1}, {"50:50", 1}, {"00:00", 100}};
+        const std::pair<const char*, int> replies9[] = {{"-96", 0}, {"-31", 1}, {"-15", 50}, {"3", 100}};
+        for (const auto& r : old ? replies8 : replies9) {
+            model(*sim, [&](OrvelBandModel& m) { m.volume = r.first; });
+            EXPECT_EQ(object->getVolume(), r.second) << r.first;
+        }
+        // A reply that can't be read leaves the volume unknown.
+        model(*sim, [&](OrvelBandModel& m) { m.volume = old ? "loud" : "x-15"; });
+        EXPECT_THROW(object->getVolume(), exception::DeviceReason);
+        EXPECT_EQ(object->volume(), device::DeviceBase::kUnknownVolume);
+        EXPECT_EQ(loggedCount(old ? "Ошибка в формате громкости прибора Орвел-510" : "Ошибка в формате громкости прибора Орвел-610"), 1);
+    }
+}
+
+TEST_F(OrvelOverUdp, VolumeIsRefusedOfflineAndWhileTheMemoryPlays) {
+    auto [sim, object] = add(5);
+    EXPECT_THROW(object->setVolume(40), exception::Offline);
+    connect(*sim, *object);
+    object->memory->playing = true;
+    EXPECT_FALSE(object->setVolume(40));
+    EXPECT_EQ(object->getPlaybackType(), playback::kScenarioServer) << "the memory plays: the code follows";
+    EXPECT_FALSE(object->switchChannel(1));
+    EXPECT_TRUE(requests(*sim).empty());
+
+    object->memory->playing = false;
+    object->setPlaybackTypeForce(playback::kNone);
+    EXPECT_TRUE(object->setVolume(40));
+    EXPECT_EQ(requests(*sim), Strings{"set vol 24:24"});  // 60 - trunc(40 * 0.6)
+}
+
+TEST_F(OrvelOverUdp, ChannelSwitchingWithDeferralAndRepeater) {
+    auto [sim, object] = add(17);
+    connect(*sim, *object);
+
+    EXPECT_TRUE(object->switchChannel(1));
+    EXPECT_EQ(object->getPlaybackType(), playback::kVoiceHighPriority);
+    EXPECT_TRUE(object->switchChannel(1)) << "same channel: nothing sent";
+    EXPECT_EQ(object->getChannel(), 1) << "cached";
+
+    model(*sim, [](OrvelBandModel& m) { m.channelReply = "Switching of the channel is deferred"; });
+    EXPECT_FALSE(object->switchChannel(6));
+    EXPECT_EQ(object->getChannel(), 1) << "the loudspeaker still says its old channel; nothing was cached";
+    model(*sim, [](OrvelBandModel& m) {
+        m.channelReply.clear();
+        m.channel = 21;
+    });
+    object->switchChannel(0);  // "set ch 0" stores 0 in the simulator
+    model(*sim, [](OrvelBandModel& m) { m.channel = 21; });
+    EXPECT_TRUE(object->switchChannel(3));
+    EXPECT_EQ(object->getPlaybackType(), playback::kVoiceHighRepeating);
+    EXPECT_FALSE(object->switchChannel(0)) << "the repeater channel is kept";
+    EXPECT_FALSE(object->switchChannel(device::CHANNEL_UNKNOWN));
+
+    EXPECT_EQ(requests(*sim), (Strings{"set ch 1", "set ch 6", "get ch", "set ch 0", "set ch 3"}));
+
+    // A reply above 20 is no channel, and nothing is cached.
+    auto [sim2, other] = add(17);
+    connect(*sim2, *other);
+    model(*sim2, [](OrvelBandModel& m) { m.channel = 21; });
+    EXPECT_EQ(other->getChannel(), device::CHANNEL_UNKNOWN);
+    EXPECT_EQ(other->getChannel(), device::CHANNEL_UNKNOWN);
+    EXPECT_EQ(requests(*sim2), (Strings{"get ch", "get ch"}));
+}
+
+TEST_F(OrvelOverUdp, ChannelDependsOnFirmwareAndOwnPlayback) {
+    auto [oldSim, oldest] = add(1);
+    connect(*oldSim, *oldest);
+    try {
+        oldest->switchChannel(6);
+        FAIL() << "channels above 1 need index 2";
+    } catch (const exception::UnsupportedByDevice& e) {
+        EXPECT_NE(std::string(e.what()).find(base::toNarrow(device::get(2))), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(requests(*oldSim).empty());
+
+    // A loudspeaker that plays a source of its own listens to no stream.
+    auto [sim, object] = add(19);
+    connect(*sim, *object);
+    model(*sim, [](OrvelBandModel& m) { m.fields[5] = 9; });
+    packet(*sim);
+    EXPECT_EQ(object->getChannel(), device::CHANNEL_DISCOVERY);
+    EXPECT_TRUE(requests(*sim).empty());
+}
+
+TEST_F(OrvelOverUdp, LinesAndLineDouble) {
+    auto [sim, object] = add(5);
+    connect(*sim, *object);
+    EXPECT_EQ(object->setLine(), std::make_pair(true, true));
+    model(*sim, [](OrvelBandModel& m) { m.lineReply = "Break 1,2"; });
+    EXPECT_EQ(object->setLine(), std::make_pair(false, false));
+    model(*sim, [](OrvelBandModel& m) { m.lineReply = "Short circuit 2"; });
+    EXPECT_EQ(object->setLine(), std::make_pair(true, false));
+    model(*sim, [](OrvelBandModel& m) { m.lineReply = "ERR busy"; });
+    EXPECT_THROW(object->setLine(), exception::UnexpectedResponseOfDevice);
+
+    EXPECT_TRUE(object->getLineDouble()) << "\"Off\"";
+    model(*sim, [](OrvelBandModel& m) { m.linesJoined = true; });
+    EXPECT_TRUE(object->getLineDouble()) << "the reply is cached until the cache is reset";
+    EXPECT_EQ(requests(*sim), (Strings{"set line", "set line", "set line", "set line", "get linedouble"}));
+
+    auto [newSim, newer] = add(12);
+    connect(*newSim, *newer);
+    EXPECT_TRUE(newer->getLineDouble());
+    auto [oldSim, oldest] = add(1);
+    connect(*oldSim, *oldest);
+    EXPECT_FALSE(oldest->getLineDouble());
+    EXPECT_TRUE(requests(*newSim).empty());
+    EXPECT_TRUE(requests(*oldSim).empty());
+
+    m_simulator.device(0).setReplyPolicy({0, true});
+    EXPECT_THROW(object->setLine(), exception::Offline);
+}
+
+TEST_F(OrvelOverUdp, PacketsAfterARebootAreSkippedForTwoSeconds) {
+    auto [sim, object] = add(21);
+    connect(*sim, *object);
+    ASSERT_TRUE(object->reboot());
+    model(*sim, [](OrvelBandModel& m) { m.fields[0] = 40; });
+    packet(*sim);
+    EXPECT_EQ(object->getState().batteryLevel, 100u) << "skipped";
+    EXPECT_EQ(loggedCount("Skip ping packet after rebooting during one second"), 1);
+
+    object->shift = 2100000;
+    packet(*sim);
+    EXPECT_EQ(object->getState().batteryLevel, 40u);
+    EXPECT_EQ(requests(*sim), Strings{"reboot"});
+}
+
+// A loudspeaker whose state doesn't change still sends packets; each of them
+// is contact, or it would drop offline 7 s after its last change.
+TEST_F(OrvelOverUdp, SteadyPacketsKeepTheLoudspeakerOnline) {
+    auto [sim, object] = add(21);
+    packet(*sim);
+    for (int step = 1; step <= 4; ++step) {
+        object->shift = step * 5000000LL;
+        packet(*sim);
+        EXPECT_TRUE(object->isOnline()) << step * 5 << " s";
+    }
+    object->checkOnline(false);
+    EXPECT_TRUE(object->online());
+}
+
+TEST_F(OrvelOverUdp, GarbageAndTruncatedPacketsChangeNothingAndLogNothing) {
+    auto [sim, object] = add(17);
+    connect(*sim, *object);
+    const OrvelInfo::State before = object->getState();
+    const std::uint64_t type = object->getTypeCode();
+    const int notified = m_notified;
+    base::Log::instance()->flush();
+    const std::size_t linesBefore = linesOf("20261206").size();
+
+    const std::string hw = sim->withModel<OrvelBandModel>([](OrvelBandModel& m) { return m.hardwareAddress(); });
+    const std::string good = sim->withModel<OrvelBandModel>([](OrvelBandModel& m) { return m.statePacket(); });
+    std::vector<std::string> bad = {
+        hw + ",1,2,3,Orvel-610 1.1.80.0",             // four numbers
+        hw + ",1,2,3,4,5,6,7,Orvel-610 x.y",          // version unreadable
+        hw + ",1,2,3,4,5,6,7,Orvel-610 1.1.80",       // version cut
+        std::string(40, ','),
+    };
+    // Cut anywhere before the version numbers ("Orvel-610 " is the last
+    // that can go; a cut inside the numbers is another valid version).
+    const std::size_t versionStart = good.rfind(',') + 1;
+    for (std::size_t size = 0; size <= versionStart + 10; size += 3) bad.push_back(good.substr(0, size));
+    for (const auto& text : bad) {
+        EXPECT_FALSE(object->parsePing(text, endpointOf(*sim))) << text;
+        packet(*sim, text + "\n");  // and the same over the wire
+    }
+    packet(*sim, "xx" + good.substr(2));  // the wire only: the collection's filter drops it
+    const OrvelInfo::State after = object->getState();
+    EXPECT_EQ(after.batteryLevel, before.batteryLevel);
+    EXPECT_EQ(after.playbackKind, before.playbackKind);
+    EXPECT_EQ(after.allOk, before.allOk);
+    EXPECT_EQ(object->getVersionIndex(), 17);
+    EXPECT_EQ(object->getTypeCode(), type);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(m_notified, notified);
+    base::Log::instance()->flush();
+    auto lines = linesOf("20261206");
+    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(linesBefore));
+    EXPECT_EQ(linesAboveDebug(lines), 0);
+
+    // Handed over directly (the collection filters it), a packet of an
+    // unreadable address is refused with its own line.
+    EXPECT_FALSE(object->parsePing("xx" + good.substr(2), endpointOf(*sim)));
+    EXPECT_EQ(loggedCount("Ping packet has unknown hardware address 'xx:"), 1);
+}
+
+TEST_F(OrvelOverUdp, ChangesNotifyWithHysteresisAndFollowTheSource) {
+    auto [sim, object] = add(21);
+    model(*sim, [](OrvelBandModel& m) { m.fields[0] = 50; });
+    connect(*sim, *object);
+    ASSERT_TRUE(waitUntil([&] { return m_notified >= 1; }));
+    std::this_thread::sleep_for(100ms);
+    const int base = m_notified;
+
+    model(*sim, [](OrvelBandModel& m) { m.fields[0] = 51; });
+    packet(*sim);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(m_notified, base) << "one percent is no news";
+    EXPECT_EQ(object->getState().batteryLevel, 51u);
+    model(*sim, [](OrvelBandModel& m) { m.fields[0] = 53; });
+    packet(*sim);
+    EXPECT_TRUE(waitUntil([&] { return m_notified == base + 1; }));
+    EXPECT_EQ(object->getState().notifiedBatteryLevel, 53u);
+
+    // Out-of-range values are replaced, never refused.
+    model(*sim, [](OrvelBandModel& m) {
+        m.fields[8] = 20;
+        m.fields[12] = 0x1000000;
+        m.fields[13] = 70000;
+    });
+    packet(*sim);
+    EXPECT_EQ(object->getState().zarnoState, 16u);
+    EXPECT_EQ(object->getState().activeZoneAddress, 0xFFFFFFu);
+    EXPECT_EQ(object->getState().activeAlarmOrder, 0u);
+
+    // The same packet from another socket: commands follow it there.
+    auto [other, unused] = add(21);
+    const std::string text = sim->withModel<OrvelBandModel>([](OrvelBandModel& m) { return m.statePacket(); });
+    packet(*other, text);
+    EXPECT_EQ(object->getIp(), endpointOf(*other));
+    other->clearReceived();
+    object->resetCache();
+    EXPECT_NO_THROW(object->getVolume());
+    EXPECT_EQ(requests(*other), Strings{"get vol"});
+}
+
+// Packets of one loudspeaker handled on several threads at once: one
+// connection, one check after it.
+TEST_F(OrvelOverUdp, ConcurrentPacketsConnectOnce) {
+    auto [sim, object] = add(21);
+    const std::string text = sim->withModel<OrvelBandModel>([](OrvelBandModel& m) { return m.statePacket(); });
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i)
+        threads.emplace_back([&] {
+            while (!go) std::this_thread::yield();
+            for (int n = 0; n < 20; ++n) object->parsePing(text, endpointOf(*sim));
+        });
+    go = true;
+    for (auto& t : threads) t.join();
+    ASSERT_TRUE(waitUntil([&] { return object->answered(); }));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(loggedCount("Устройство подключено"), 1);
+    EXPECT_EQ(loggedCount("check i/o for device ip"), 1);
+    EXPECT_EQ(requests(*sim), Strings{"get vol"});
+}
+
+TEST_F(OrvelOverUdp, PlaybackTypeRules) {
+    auto [sim, object] = add(21);
+    object->setPlaybackType(playback::kMicrophone);
+    EXPECT_EQ(object->getPlaybackType(), playback::kNone) << "offline: reset";
+    connect(*sim, *object);
+
+    object->setPlaybackType(playback::kMicrophone);
+    object->setPlaybackType(playback::kVoiceLowPriority);
+    EXPECT_EQ(object->getPlaybackType(), playback::kMicrophone) << "the operator's voice stays";
+    object->setPlaybackType(playback::kAlarm);
+    object->setPlaybackType(playback::kVoiceHighPriority);
+    EXPECT_EQ(object->getPlaybackType(), playback::kAlarm);
+    object->setPlaybackType(playback::kSine);
+    object->setPlaybackType(playback::kNone);
+    EXPECT_EQ(object->getPlaybackType(), playback::kSine) << "the loudspeaker's own playback stays";
+    EXPECT_EQ(object->getPlaybackTypeText(), L"sine");
+    object->resetPlaybackType();
+    EXPECT_EQ(object->getPlaybackType(), playback::kNone);
+
+    // The audio memory's reports, each ending on the common channel.
+    object->setPlaybackTypeCallback(device::memory::Playing::ScenarioServer);
+    EXPECT_EQ(object->getPlaybackType(), playback::kScenarioServer);
+    object->setPlaybackTypeCallback(device::memory::Playing::Stopped);
+    EXPECT_EQ(object->getPlaybackType(), playback::kNone);
+    object->setPlaybackTypeCallback(device::memory::Playing::Scenario);
+    object->setPlaybackTypeCallback(device::memory::Playing::Stopped);
+    EXPECT_EQ(object->getPlaybackType(), playback::kScenario) << "a scenario of its own isn't stopped so";
+    EXPECT_EQ(requests(*sim), Strings{"set ch 0"}) << "then the channel is known";
+}
+
+TEST_F(OrvelOverUdp, IdleLoudspeakerClearsAMemoryPlaybackThatStopped) {
+    auto [sim, object] = add(21);
+    connect(*sim, *object);
+    object->setPlaybackTypeForce(playback::kFragment);
+    model(*sim, [](OrvelBandModel& m) { m.fields[0] = 90; });  // a change with the idle state
+    packet(*sim);
+    EXPECT_TRUE(waitUntil([&] { return object->memory->asked >= 1; })) << "the mismatch is checked";
+    EXPECT_TRUE(waitUntil([&] { return object->getPlaybackType() == playback::kNone; }));
+    EXPECT_EQ(loggedCount("Mismatch playback statuses"), 1);
+
+    // An analog input that reports a broken scenario.
+    model(*sim, [](OrvelBandModel& m) { m.fields[9] = 1; });
+    packet(*sim);
+    EXPECT_EQ(object->getPlaybackType(), playback::kAinScenarioBroken);
+    EXPECT_FALSE(object->getState().noError);
+    model(*sim, [](OrvelBandModel& m) { m.fields[9] = 0; });
+    packet(*sim);
+    EXPECT_EQ(object->getPlaybackType(), playback::kNone);
+}
+
+TEST_F(OrvelOverUdp, FirmwareImagesThatSuit) {
+    auto [sim, object] = add(21);
+    EXPECT_FALSE(object->isFirmwareSuitable(nullptr));
+    EXPECT_TRUE(object->isFirmwareSuitable(boost::make_shared<FakeImage>(device::kTypeOrvel610)));
+    EXPECT_TRUE(object->isFirmwareSuitable(boost::make_shared<FakeImage>(device::kTypeOrvel610Lc)));
+    EXPECT_FALSE(object->isFirmwareSuitable(boost::make_shared<FakeImage>(device::kTypeOrvel510)));
+    try {
+        object->isFirmwareSuitable(boost::make_shared<FakeImage>(device::kTypeOrvel610Pss));
+        FAIL() << "the power module needs power";
+    } catch (const exception::UserResponse& e) {
+        EXPECT_NE(std::string(e.what()).find("wrongPower"), std::string::npos);
+    }
+    packet(*sim);
+    EXPECT_TRUE(object->isFirmwareSuitable(boost::make_shared<FakeImage>(device::kTypeOrvel610Pss)));
+}
+
+TEST_F(OrvelOverUdp, ParametersAreSentOnlyWhereTheKeyExists) {
+    auto [sim, object] = add(18);
+    connect(*sim, *object);
+    const std::uint64_t lan = device::kMaskLanFamily;
+
+    EXPECT_FALSE(object->setParameter<std::string>("ip", "10.0.0.1", "10.0.0.1", true, 1, 21, 0)) << "unchanged";
+    EXPECT_TRUE(object->setParameter<std::string>("ip", "10.0.0.1", "10.0.0.2", true, 1, 21, 0));
+    EXPECT_FALSE(object->setParameter<bool>("dhcp", false, true, false, 1, 21, 0));
+    EXPECT_FALSE(object->setParameter<bool>("zarnotest", false, true, true, 4, 17, 0)) << "index 18: skipped";
+    EXPECT_FALSE(object->setParameter<bool>("zarnoReserve", false, true, true, 18, 21, lan))
+        << "an Orvel-610 lacks the Lan family's keys";
+    EXPECT_FALSE(object->setParameter<std::uint8_t>("AddrZarno", 1, 200, false, 1, 21, 0));
+    EXPECT_FALSE(object->setParameter<std::int16_t>("gain", 0, -6, true, 1, 21, 0)) << "never a restart";
+    EXPECT_TRUE(object->setParameter<int>("ch0Port", 11991, 11995, false, 1, 21, 0)) << "ports always restart";
+    EXPECT_FALSE(object->setParameter<std::uint32_t>("igmpReport", 0, 60, false, 18, 21, 0));
+    EXPECT_EQ(requests(*sim), (Strings{"set ip 10.0.0.2", "set dhcp on", "set AddrZarno 200", "set gain -6",
+                                       "set ch0Port 11995", "set igmpReport 60"}));
+    EXPECT_EQ(loggedCount("Skip a param 'zarnotest'"), 1);
+    EXPECT_EQ(loggedCount("Skip a param 'zarnoReserve'"), 1);
+
+    model(*sim, [](OrvelBandModel& m) { m.unknownKeys.insert("mask"); });
+    EXPECT_THROW(object->setParameter<std::string>("mask", "", "255.0.0.0", false, 1, 21, 0),
+                 exception::UnexpectedResponseOfDevice);
+}
+
+// The Orvel-510's memory doesn't show in its packets: the object asks the
+// memory, and the memory's reports move the playback-type code.
+TEST_F(OrvelOverUdp, TheAudioMemoryOfAnOrvel510DrivesItsPlayback) {
+    auto [sim, object] = add(5);
+    object->realMemory = true;
+    auto store = std::make_shared<device::sim::AudioMemoryStore>(device::memory::kLayout510, 256 * 1024);
+    store->plant(memory_test::plantedImage(device::memory::kLayout510, 2, 1000));
+    sim->withModel<OrvelBandModel>([&](OrvelBandModel& m) {
+        device::sim::AudioMemoryStore::install(store, m);
+        return 0;
+    });
+    connect(*sim, *object);
+
+    store->setState("scenario 5");
+    EXPECT_TRUE(object->hasInternalPlaying());
+    EXPECT_EQ(object->getPlaybackType(), playback::kScenarioServer) << "the memory plays: the code follows";
+    EXPECT_FALSE(object->setVolume(30));
+
+    object->getAudioControl(false, true)->stop();
+    EXPECT_EQ(object->getPlaybackType(), playback::kNone);
+    EXPECT_FALSE(object->hasInternalPlaying());
+    EXPECT_TRUE(object->setVolume(30));
+    auto sent = requests(*sim);
+    sent.erase(std::remove_if(sent.begin(), sent.end(),
+                              [](const std::string& r) { return r.rfind("mem ", 0) == 0 && r != "mem stop"; }),
+               sent.end());
+    EXPECT_EQ(sent, (Strings{"mem stop", "set ch 0", "set vol 2A:2A"}));
+}
