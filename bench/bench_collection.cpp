@@ -229,8 +229,10 @@ int main(int argc, char** argv) {
     int status = 0;
     waitpid(child, &status, 0);
 
-    const long lostOurs = static_cast<long>(sent[0]) - static_cast<long>(ours.received);
-    const long lostFloor = static_cast<long>(sent[1]) - static_cast<long>(floor.received);
+    // The child's count is taken just before its devices stop: a packet sent
+    // in between is received but not counted, so a difference below 0 is 0.
+    const long lostOurs = std::max(0L, static_cast<long>(sent[0]) - static_cast<long>(ours.received));
+    const long lostFloor = std::max(0L, static_cast<long>(sent[1]) - static_cast<long>(floor.received));
     std::printf("%u devices, %d s: ours received %lu of %lu, asio %lu of %lu\n", devices, seconds, ours.received,
                 sent[0], floor.received, sent[1]);
     std::printf("delay packet to state: median %.0f us, p99 %.0f us\n", ours.medianUs, ours.p99Us);
