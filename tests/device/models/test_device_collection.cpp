@@ -276,3 +276,31 @@ TEST_F(DeviceCollectionTest, RegistryRulesWithoutNetwork) {
     EXPECT_EQ(loggedCount("Устройство не было удалено"), 1);
     EXPECT_EQ(collection->getDevices().size(), 1u);
 }
+
+TEST_F(DeviceCollectionTest, OfflineDuplicatesLoseTheirAddressAndNothingIsProbedWithoutInterface) {
+    makeCollection();  // no interface address: no search at all
+    const net::Ip4Address shared("127.9.0.80");
+    const auto first = collection->addDevice(1, L"Orvel-610", hw(80), shared, L"");
+    const auto second = collection->addDevice(2, L"Orvel-610", hw(81), shared, L"");
+    const auto own = collection->addDevice(3, L"Tovik-30", hw(82), net::Ip4Address("127.9.0.82"), L"");
+    ASSERT_TRUE(first && second && own);
+    ASSERT_TRUE(waitFor([&] { return !second->getIp().isValid(); }))
+        << "the later silent device with the same address loses it";
+    EXPECT_EQ(first->getIp(), net::IpAndPort("127.9.0.80", kBasePort));
+    EXPECT_EQ(own->getIp(), net::IpAndPort("127.9.0.82", kBasePort));
+    EXPECT_FALSE(collection->findLostDevices(false));
+    EXPECT_FALSE(DeviceCollection::findLostDevice("127.0.0.1", kBasePort, second)) << "no known address";
+    EXPECT_EQ(loggedCount("find lost device"), 0);
+}
+
+TEST_F(DeviceCollectionTest, PacketOfAnotherModelGoesToTheStoredDeviceAndIsReported) {
+    makeCollection();
+    const auto saved = collection->addDevice(9, L"Tovik-30", hw(90), net::Ip4Address("0.0.0.0"), L"saved");
+    ASSERT_TRUE(saved);
+    addOrvel(90).startStatePackets(server(), 100ms);  // a loudspeaker's packets under the console's address
+    EXPECT_TRUE(waitFor([&] { return loggedCount("несоответствует типу статусного пакета") >= 2; }));
+    EXPECT_GE(loggedCount("Failure to parse tovik ping"), 2) << "the stored console was handed the packets";
+    EXPECT_EQ(collection->getDevices().size(), 1u);
+    EXPECT_EQ(collection->getDevices().front(), saved) << "the stored object is kept";
+    EXPECT_FALSE(saved->isOnline());
+}
