@@ -153,55 +153,36 @@ void TovikInfo::logChanges(const State& s, const State& old, bool& changed) cons
     if (s.power2Level != old.power2Level)
         log.info(L"changed power U2 level of device id=%1%, new=%2%, old=%3%", m_id, s.power2Level, old.power2Level);
 
-    struct Hex {
+    // In the order of the record; the named ones are logged by their texts.
+    struct Field {
         std::uint32_t State::*member;
-        const wchar_t* message;
-    };
-    static const Hex kHex[] = {
-        {&State::power1State, L"changed power U1 state of device id=%1%, new=0x%2$02X, old=0x%3$02X"},
-        {&State::power2State, L"changed power U2 state of device id=%1%, new=0x%2$02X, old=0x%3$02X"},
-        {&State::ethernet1State, L"changed ethernet 1 state of device id=%1%, new=0x%2$02X, old=0x%3$02X"},
-        {&State::ethernet2State, L"changed ethernet 2 state of device id=%1%, new=0x%2$02X, old=0x%3$02X"},
-    };
-    for (const Hex& field : kHex) {
-        if (s.*field.member == old.*field.member) continue;
-        log.info(field.message, m_id, s.*field.member, old.*field.member);
-        changed = true;
-    }
-    struct Named {
-        std::uint32_t State::*member;
+        bool named;
         TovikTable table;
         const wchar_t* message;
     };
-    static const Named kNamed[] = {
-        {&State::microphoneLine, TovikTable::MicrophoneLine,
+    static const Field kFields[] = {
+        {&State::power1State, false, {}, L"changed power U1 state of device id=%1%, new=0x%2$02X, old=0x%3$02X"},
+        {&State::power2State, false, {}, L"changed power U2 state of device id=%1%, new=0x%2$02X, old=0x%3$02X"},
+        {&State::ethernet1State, false, {}, L"changed ethernet 1 state of device id=%1%, new=0x%2$02X, old=0x%3$02X"},
+        {&State::ethernet2State, false, {}, L"changed ethernet 2 state of device id=%1%, new=0x%2$02X, old=0x%3$02X"},
+        {&State::microphoneLine, true, TovikTable::MicrophoneLine,
          L"changed microphone line of device id=%1%, new=%2%, old=%3%"},
-        {&State::accessState, TovikTable::Access, L"changed access state of device id=%1%, new=%2%, old=%3%"},
-        {&State::caseState, TovikTable::Case, L"changed case state of device id=%1%, new=%2%, old=%3%"},
+        {&State::accessState, true, TovikTable::Access, L"changed access state of device id=%1%, new=%2%, old=%3%"},
+        {&State::playbackState, false, {}, L"changed playback of device id=%1%, new=%2$02X, old=%3$02X"},
+        {&State::caseState, true, TovikTable::Case, L"changed case state of device id=%1%, new=%2%, old=%3%"},
+        {&State::boundZones, false, {}, L"changed bound zones of device id=%1%, new=%2%, old=%3%"},
+        {&State::connectedZones, false, {}, L"changed connected zones of device id=%1%, new=%2%, old=%3%"},
+        {&State::activatedZones, false, {}, L"changed activated zones of device id=%1%, new=%2%, old=%3%"},
+        {&State::zarnoState, false, {}, L"changed zarno lines of device id=%1%, new=%2%, old=%3%"},
     };
-    for (const Named& field : kNamed) {
-        if (s.*field.member == old.*field.member) continue;
-        log.info(field.message, m_id, toText(field.table, s.*field.member), toText(field.table, old.*field.member));
-        changed = true;
-    }
-    if (s.playbackState != old.playbackState) {
-        log.info(L"changed playback of device id=%1%, new=%2$02X, old=%3$02X", m_id, s.playbackState,
-                 old.playbackState);
-        changed = true;
-    }
-    struct Plain {
-        std::uint32_t State::*member;
-        const wchar_t* message;
-    };
-    static const Plain kPlain[] = {
-        {&State::boundZones, L"changed bound zones of device id=%1%, new=%2%, old=%3%"},
-        {&State::connectedZones, L"changed connected zones of device id=%1%, new=%2%, old=%3%"},
-        {&State::activatedZones, L"changed activated zones of device id=%1%, new=%2%, old=%3%"},
-        {&State::zarnoState, L"changed zarno lines of device id=%1%, new=%2%, old=%3%"},
-    };
-    for (const Plain& field : kPlain) {
-        if (s.*field.member == old.*field.member) continue;
-        log.info(field.message, m_id, s.*field.member, old.*field.member);
+    for (const Field& field : kFields) {
+        const std::uint32_t now = s.*field.member;
+        const std::uint32_t before = old.*field.member;
+        if (now == before) continue;
+        if (field.named)
+            log.info(field.message, m_id, toText(field.table, now), toText(field.table, before));
+        else
+            log.info(field.message, m_id, now, before);
         changed = true;
     }
     if (s.ainState != old.ainState) {

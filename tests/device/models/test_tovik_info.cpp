@@ -88,6 +88,8 @@ TEST_F(TovikInfoTest, FirstPacketTakesEverythingAndNotifies) {
     EXPECT_EQ(console->getConsoleType(), 3);
     EXPECT_TRUE(waitFor([&] { return notified.load() == 1; }));
     EXPECT_EQ(loggedCount("changed version of device id=7"), 1);
+    EXPECT_EQ(loggedCount("changed power U1 state of device id=7, new=0x05, old=0x00"), 1);
+    EXPECT_EQ(loggedCount("changed case state of device id=7, new=close, old=open"), 1);
 }
 
 TEST_F(TovikInfoTest, RefusedPacketsChangeNothing) {
