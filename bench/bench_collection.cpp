@@ -1,0 +1,248 @@
+// The device collection under the state packets of many loudspeakers: N
+// simulated loudspeakers (a child process, so that their CPU time is not
+// counted) each send one state packet per second for T seconds, first to the
+// server's transport with the collection, then, in the same run, to a bare
+// asio receiver that only counts them (the floor). Reported: CPU time of the
+// receiving process per second of wall time (share of one core), packets
+// lost, and the delay from the packet's arrival at the transport to the
+// device's updated state (median, 99th percentile). Every packet toggles the
+// case state, so every packet is a change that reaches the state handler.
+//
+//   scripts/netns-run build/bench/bench_collection [devices [seconds]]
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <boost/asio/ip/udp.hpp>
+#include <boost/make_shared.hpp>
+
+#include "base/thread_dispatcher.h"
+#include "device/models/device_collection.h"
+#include "device/transfer_protocol.h"
+#include "tools/simulator/simulator.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace asio = boost::asio;
+
+constexpr std::uint16_t kBasePort = 23990;
+
+double processCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+/// A loudspeaker whose case opens and closes with every packet, counting
+/// what it sent.
+class TogglingModel : public device::sim::OrvelModel {
+public:
+    TogglingModel(std::string hardwareAddress, std::atomic<unsigned long>& sent)
+        : OrvelModel(std::move(hardwareAddress), device::sim::kDefaultOrvelVersion), m_sent(sent) {}
+    std::string statePacket() const override {
+        const unsigned long n = m_sent++;
+        auto* self = const_cast<TogglingModel*>(this);
+        self->fields[4] = n % 2;
+        return OrvelModel::statePacket();
+    }
+
+private:
+    std::atomic<unsigned long>& m_sent;
+};
+
+/// The child: the devices send to `first` for `seconds`, then to `second`
+/// for as long. Each phase waits for a byte on `go` and ends by writing its
+/// count of packets sent to `done`.
+[[noreturn]] void runDevices(unsigned devices, int seconds, std::uint16_t first, std::uint16_t second, int go,
+                             int done) {
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+    std::atomic<unsigned long> sent{0};
+    {
+        device::sim::Simulator simulator(2);
+        std::vector<device::sim::SimulatedDevice*> all;
+        for (unsigned i = 0; i < devices; ++i) {
+            const auto address = device::sim::Simulator::loopbackAddress("127.10.0.1", i);
+            auto& device = simulator.add(
+                *address, kBasePort,
+                std::make_unique<TogglingModel>(device::sim::Simulator::hardwareAddress(i + 1), sent));
+            device.setRecording(false);
+            all.push_back(&device);
+        }
+        simulator.start();
+        const std::uint16_t ports[2] = {first, second};
+        for (int phase = 0; phase < 2; ++phase) {
+            char byte = 0;
+            if (read(go, &byte, 1) != 1) std::_Exit(2);
+            const device::sim::Endpoint server(asio::ip::make_address_v4("127.0.0.1"), ports[phase]);
+            const unsigned long before = sent.load();
+            // Spread over the second, as real devices are.
+            const auto start = Clock::now();
+            for (unsigned i = 0; i < devices; ++i) {
+                std::this_thread::sleep_until(start + std::chrono::microseconds(1000000ull * i / devices));
+                all[i]->startStatePackets(server, std::chrono::milliseconds(1000));
+            }
+            std::this_thread::sleep_until(start + std::chrono::seconds(seconds));
+            const unsigned long count = sent.load() - before;
+            // Stopping sends one last packet nowhere (port 0), not counted.
+            // A timer already set still fires once, nowhere too.
+            for (auto* device : all) device->startStatePackets(asio::ip::udp::endpoint(), std::chrono::milliseconds(0));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+            if (write(done, &count, sizeof count) != static_cast<ssize_t>(sizeof count)) std::_Exit(2);
+        }
+        simulator.stop();
+    }
+    std::_Exit(0);
+}
+
+struct Figures {
+    double cpuShare = 0;
+    unsigned long received = 0;
+    double medianUs = 0;
+    double p99Us = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    if (!std::getenv("SONVAR_NETNS_INSIDE")) {
+        std::fprintf(stderr, "bench_collection opens sockets: run it through scripts/netns-run\n");
+        return 2;
+    }
+    const unsigned devices = argc > 1 ? static_cast<unsigned>(std::atoi(argv[1])) : 1000;
+    const int seconds = argc > 2 ? std::atoi(argv[2]) : 30;
+
+    // Sockets first, threads after the fork.
+    auto transport = boost::make_shared<device::TransferProtocol>(0, "");
+    asio::io_context io;
+    asio::ip::udp::socket bare(io, asio::ip::udp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0));
+    bare.set_option(asio::socket_base::receive_buffer_size(4 << 20));
+    int go[2];
+    int done[2];
+    if (pipe(go) != 0 || pipe(done) != 0) return 1;
+    const pid_t child = fork();
+    if (child == 0) {
+        close(go[1]);
+        close(done[0]);
+        runDevices(devices, seconds, transport->getPort(), bare.local_endpoint().port(), go[0], done[1]);
+    }
+    close(go[0]);
+    close(done[1]);
+    unsigned long sent[2] = {0, 0};
+    // Starts a phase of the child and waits for its end: the child's count.
+    const auto runPhase = [&](int phase) {
+        if (write(go[1], "g", 1) != 1 || read(done[0], &sent[phase], sizeof sent[phase]) != sizeof sent[phase])
+            std::_Exit(1);
+    };
+
+    base::ThreadDispatcher::create();
+    Figures ours;
+    {
+        std::mutex mutex;
+        std::map<net::HardwareAddress, Clock::time_point> arrived;
+        std::vector<double> delays;
+        delays.reserve(static_cast<std::size_t>(devices) * static_cast<std::size_t>(seconds) + 1000);
+        std::atomic<unsigned long> received{0};
+
+        auto collection = device::DeviceCollection::create(transport, kBasePort);
+        std::uint32_t nextId = 1;
+        collection->setNewDeviceHandler(
+            [&](const std::wstring&, const net::HardwareAddress&, const std::wstring&) { return nextId++; });
+        collection->setStateChangedHandler([&](boost::shared_ptr<device::DeviceBase> device) {
+            const auto now = Clock::now();
+            std::lock_guard<std::mutex> lock(mutex);
+            const auto found = arrived.find(device->getHardwareAddress());
+            if (found == arrived.end()) return;
+            delays.push_back(std::chrono::duration<double, std::micro>(now - found->second).count());
+            arrived.erase(found);
+        });
+        // In front of the collection's own handler: the arrival time.
+        const boost::weak_ptr<device::DeviceCollection> weak = collection;
+        transport->setAllResponseHandler([&, weak](const std::string& text, const net::IpAndPort& source) {
+            net::HardwareAddress address(0u, 0u);
+            if (device::DeviceBase::isStatePacket(text, address)) {
+                ++received;
+                std::lock_guard<std::mutex> lock(mutex);
+                arrived[address] = Clock::now();
+            }
+            const auto owner = weak.lock();
+            return owner && owner->handleAllResponsesCallback(text, source);
+        });
+        transport->run();
+        const double cpu0 = processCpuSeconds();
+        const auto start = Clock::now();
+        runPhase(0);
+        const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+        ours.cpuShare = (processCpuSeconds() - cpu0) / wall;
+        transport->stop();
+        collection->stop();
+        ours.received = received.load();
+        std::lock_guard<std::mutex> lock(mutex);
+        std::sort(delays.begin(), delays.end());
+        if (!delays.empty()) {
+            ours.medianUs = delays[delays.size() / 2];
+            ours.p99Us = delays[std::min(delays.size() - 1, delays.size() * 99 / 100)];
+        }
+    }
+    base::ThreadDispatcher::destroy();
+
+    Figures floor;
+    {
+        std::atomic<bool> stop{false};
+        std::atomic<unsigned long> received{0};
+        std::thread reader([&] {
+            char buffer[1500];
+            asio::ip::udp::endpoint from;
+            while (!stop) {
+                boost::system::error_code error;
+                bare.receive_from(asio::buffer(buffer), from, 0, error);
+                if (!error) ++received;
+            }
+        });
+        const double cpu0 = processCpuSeconds();
+        const auto start = Clock::now();
+        runPhase(1);
+        const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+        floor.cpuShare = (processCpuSeconds() - cpu0) / wall;
+        stop = true;
+        // The reader may block in its receive: the process ends without it.
+        reader.detach();
+        floor.received = received.load();
+    }
+
+    int status = 0;
+    waitpid(child, &status, 0);
+
+    // The child's count is taken just before its devices stop: a packet sent
+    // in between is received but not counted, so a difference below 0 is 0.
+    const long lostOurs = std::max(0L, static_cast<long>(sent[0]) - static_cast<long>(ours.received));
+    const long lostFloor = std::max(0L, static_cast<long>(sent[1]) - static_cast<long>(floor.received));
+    std::printf("%u devices, %d s: ours received %lu of %lu, asio %lu of %lu\n", devices, seconds, ours.received,
+                sent[0], floor.received, sent[1]);
+    std::printf("delay packet to state: median %.0f us, p99 %.0f us\n", ours.medianUs, ours.p99Us);
+    const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+    std::printf("BENCH collection_cpu ours=%.2f%% asio_floor=%.2f%% ratio=%.2f\n", ours.cpuShare * 100,
+                floor.cpuShare * 100, ratio(ours.cpuShare, floor.cpuShare));
+    std::printf("BENCH collection_lost ours=%ldpkt asio_floor=%ldpkt ratio=%.2f\n", lostOurs, lostFloor,
+                ratio(static_cast<double>(lostOurs), static_cast<double>(lostFloor)));
+    std::printf("BENCH collection_delay_median ours=%.0fus asio_floor=0us ratio=0\n", ours.medianUs);
+    std::printf("BENCH collection_delay_p99 ours=%.0fus asio_floor=0us ratio=0\n", ours.p99Us);
+    std::fflush(stdout);
+    std::_Exit(0);
+}

@@ -1,0 +1,146 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <boost/enable_shared_from_this.hpp>
+#include <boost/function.hpp>
+#include <boost/shared_ptr.hpp>
+#include <boost/thread/recursive_mutex.hpp>
+#include <boost/thread/thread.hpp>
+
+#include "base/hardware_address.h"
+#include "base/ip_address.h"
+#include "device/device_base.h"
+
+namespace device {
+
+class TransferProtocol;
+class OrvelInfo;
+class TovikInfo;
+
+/// The pace of the collection's control thread; tests shorten it.
+struct CollectionTiming {
+    std::chrono::milliseconds startDelay{3000};
+    std::chrono::milliseconds tick{1000};
+    int duplicateCheckEvery = 30;  // ticks
+};
+
+/// The registry of every loudspeaker and console, keyed by hardware address.
+/// It sees every datagram the transport receives first, turns state packets
+/// into new device objects or updates of known ones, hands out device lists,
+/// and runs the supervision thread that keeps the devices' online state
+/// current and probes silent ones.
+///
+/// Threads: the transport's responder only recognises a state packet and
+/// queues a dispatcher job (no lock); the jobs parse, several at once; the
+/// GUI thread builds, fills, reads and stops the collection; the control
+/// thread ticks once a second; a detached search thread probes silent
+/// devices. The collection lock (recursive) guards the map, the handlers
+/// and the interface address; a device's lock may be taken under it, never
+/// the reverse, and no device parses under it.
+///
+/// Held by a shared pointer (create): the parse jobs and the transport
+/// handlers hold a weak one, so a job that runs late finds no collection
+/// instead of a destroyed one.
+class DeviceCollection : public boost::enable_shared_from_this<DeviceCollection> {
+public:
+    typedef DeviceBase::StateChangedHandler StateChangedHandler;
+    /// (type name, hardware address, title) -> device id (0xFFFFFFFF: none).
+    typedef boost::function<std::uint32_t(const std::wstring&, const net::HardwareAddress&, const std::wstring&)>
+        NewDeviceHandler;
+    typedef std::map<net::HardwareAddress, boost::shared_ptr<DeviceBase>> DeviceMap;
+
+    static constexpr std::uint32_t kNoId = 0xFFFFFFFF;
+    static constexpr std::uint64_t kOrvelBit = 0x100000;
+    static constexpr std::uint64_t kTovikBit = 0x800000;
+
+    typedef CollectionTiming Timing;
+
+    /// Installs the handlers on the transport and starts the control thread
+    /// (boost::thread_resource_error when it can't).
+    static boost::shared_ptr<DeviceCollection> create(boost::shared_ptr<TransferProtocol> transport,
+                                                      std::uint16_t basePort, const Timing& timing = Timing());
+    ~DeviceCollection();
+    DeviceCollection(const DeviceCollection&) = delete;
+    DeviceCollection& operator=(const DeviceCollection&) = delete;
+
+    void setStateChangedHandler(StateChangedHandler handler);
+    void setNewDeviceHandler(NewDeviceHandler handler);
+    /// The address of the interface the system works on (`net.interfaceIp`);
+    /// empty disables the search for lost devices.
+    void setInterfaceIp(const std::string& address);
+
+    // ---- transport callbacks (responder thread) ------------------------------
+
+    /// A state packet is queued as the job "parsing state packet" and
+    /// consumed (true); anything else is left to the transport (false).
+    bool handleAllResponsesCallback(const std::string& text, const net::IpAndPort& source);
+    static bool handlerForUnknownResponsesCallback(const std::string& text, const net::IpAndPort& source);
+
+    // ---- registry (any thread) -------------------------------------------------
+
+    /// The intake of one state packet, on a dispatcher worker.
+    void handleAllPingsCallback(const std::string& packet, const net::IpAndPort& source,
+                                const net::HardwareAddress& address);
+    /// Creates and stores the object of the class the type name selects
+    /// (a stored address returns the stored object); empty on failure.
+    boost::shared_ptr<DeviceBase> addDevice(std::uint32_t id, const std::wstring& typeName,
+                                            const net::HardwareAddress& address, const net::Ip4Address& lastIp,
+                                            const std::wstring& title);
+    void remove(const net::HardwareAddress& address);
+    /// Any device by address: loudspeakers and consoles alike (the zone tree
+    /// holds both); empty when unknown.
+    boost::shared_ptr<DeviceBase> searchFor(const net::HardwareAddress& address);
+    /// The loudspeaker with this address; empty for a console or an unknown one.
+    boost::shared_ptr<OrvelInfo> searchForOrvel(const net::HardwareAddress& address);
+    /// In map order; `onlineOnly`: online and answered.
+    std::vector<boost::shared_ptr<OrvelInfo>> getOrvelList(bool onlineOnly);
+    std::vector<boost::shared_ptr<OrvelInfo>> getOrvels(bool onlineOnly) { return getOrvelList(onlineOnly); }
+    std::vector<boost::shared_ptr<TovikInfo>> getTovikList(bool onlineOnly);
+    std::vector<boost::shared_ptr<DeviceBase>> getDevices();
+
+    /// Interrupts and joins the control thread, releases every device's
+    /// audio memory and empties the map. Again: nothing left to do. Not from
+    /// the control thread.
+    void stop();
+
+    // ---- supervision -------------------------------------------------------------
+
+    /// Starts the detached search for silent devices; false without an
+    /// interface address. `all`: also checks the gateway and searches the
+    /// whole segment, returning that send's result.
+    bool findLostDevices(bool all);
+    /// Sends one empty datagram from the interface to the device's address
+    /// at the base port, unless it is online or has no known address.
+    static bool findLostDevice(const std::string& interfaceIp, std::uint16_t basePort,
+                               const boost::shared_ptr<DeviceBase>& device);
+    /// Pings the interface's gateway and logs whether the network answers.
+    /// An unknown interface is logged, never thrown.
+    static void checkLink(const std::string& interfaceIp);
+
+private:
+    DeviceCollection(boost::shared_ptr<TransferProtocol> transport, std::uint16_t basePort, const Timing& timing);
+
+    void controlTimeoutThread();
+    /// One tick on a copy of the map; `someOffline` is kept across ticks.
+    void tick(int tickCount, bool& someOffline, DeviceMap& copy);
+    static void checkDuplicates(const DeviceMap& devices, bool& someOffline);
+    static void searchThread(std::string interfaceIp, std::uint16_t basePort, DeviceMap devices);
+    DeviceMap copyDevices() const;
+
+    mutable boost::recursive_mutex m_lock;  // the collection lock
+    boost::shared_ptr<TransferProtocol> m_transport;
+    boost::thread m_controlThread;
+    DeviceMap m_devices;
+    StateChangedHandler m_stateChangedHandler;
+    NewDeviceHandler m_newDeviceHandler;
+    std::string m_interfaceIp;
+    const std::uint16_t m_basePort;
+    const Timing m_timing;
+};
+
+}  // namespace device

@@ -1,0 +1,146 @@
+// The collection's control thread: online checks every tick, the duplicate
+// address check every thirtieth, and the one search for lost devices.
+#include <set>
+
+#include <boost/thread/locks.hpp>
+
+#include "base/check.h"
+#include "base/exception.h"
+#include "base/log.h"
+#include "device/models/device_collection.h"
+#include "os/network_interface.h"
+#include "os/network_probe.h"
+#include "os/pinger.h"
+
+namespace device {
+
+namespace {
+
+typedef boost::lock_guard<boost::recursive_mutex> CollectionLock;
+
+bool hasKnownAddress(const DeviceBase& device) { return device.getIp().isValid(); }
+
+}  // namespace
+
+void DeviceCollection::controlTimeoutThread() {
+    LOG_TRACE(L"%1%", L"start thread controlTimeoutThread()");
+    try {
+        boost::this_thread::sleep_for(boost::chrono::milliseconds(m_timing.startDelay.count()));
+        int tickCount = 0;
+        bool firstTick = true;
+        bool someOffline = false;
+        while (!boost::this_thread::interruption_requested()) {
+            boost::this_thread::sleep_for(boost::chrono::milliseconds(m_timing.tick.count()));
+            try {
+                DeviceMap copy = copyDevices();
+                tick(tickCount, someOffline, copy);
+                ++tickCount;
+                if (firstTick) {
+                    firstTick = false;
+                    if (copy.empty()) findLostDevices(true);
+                    else if (someOffline) findLostDevices(false);
+                }
+            } catch (const exception::Base& e) {
+                // Any failure of our own family is of this tick only (a device
+                // that can't be reached, an interface that went away): the
+                // supervision goes on, and a first tick is tried again.
+                LOG_WARN(L"Неподходящее состояние в потоке управления [%1%]", std::string(e.what()));
+            }
+        }
+    } catch (const boost::thread_interrupted&) {
+    } catch (const std::exception& e) {
+        LOG_FATAL(L"Поймано исключение в потоке управления [%1%]", std::string(e.what()));
+        try {
+            debug::stopProgram();
+        } catch (const exception::StopProgram&) {
+            // The thread can't hand the stop to the main loop by throwing; the
+            // log carries the FATAL line and the thread ends.
+        }
+    }
+    LOG_TRACE(L"%1%", L"end thread controlTimeoutThread()");
+}
+
+void DeviceCollection::tick(int tickCount, bool& someOffline, DeviceMap& copy) {
+    for (const auto& entry : copy)
+        if (hasKnownAddress(*entry.second)) entry.second->checkOnline(false);
+    if (m_timing.duplicateCheckEvery > 0 && tickCount % m_timing.duplicateCheckEvery == 0)
+        checkDuplicates(copy, someOffline);
+}
+
+void DeviceCollection::checkDuplicates(const DeviceMap& devices, bool& someOffline) {
+    std::set<net::IpAndPort> online;
+    for (const auto& entry : devices) {
+        const DeviceBase& device = *entry.second;
+        const net::IpAndPort address = device.getIp();
+        if (!address.isValid()) continue;
+        if (!device.isOnline()) {
+            someOffline = true;
+            continue;
+        }
+        if (!online.insert(address).second)
+            LOG_ERROR(L"Сетевой адрес '%2%' устройства '%1%' совпадает с другим устройством", device.getTitle(),
+                      address.getWideText());
+    }
+    std::set<net::IpAndPort> offline;
+    for (const auto& entry : devices) {
+        DeviceBase& device = *entry.second;
+        const net::IpAndPort address = device.getIp();
+        if (!address.isValid() || device.isOnline()) continue;
+        // A silent device that shares its address with another one is not
+        // probed there: its own next packet tells the address again.
+        if (offline.count(address) || online.count(address)) device.setIp(net::IpAndPort());
+        offline.insert(address);
+    }
+}
+
+bool DeviceCollection::findLostDevices(bool all) {
+    std::string interfaceIp;
+    std::uint16_t basePort = 0;
+    DeviceMap devices;
+    {
+        CollectionLock lock(m_lock);
+        interfaceIp = m_interfaceIp;
+        basePort = m_basePort;
+        devices = m_devices;
+    }
+    if (interfaceIp.empty()) return false;
+    boost::thread(&DeviceCollection::searchThread, interfaceIp, basePort, std::move(devices)).detach();
+    if (!all) return true;
+    checkLink(interfaceIp);
+    return os::findLostDevices(interfaceIp, basePort);
+}
+
+void DeviceCollection::searchThread(std::string interfaceIp, std::uint16_t basePort, DeviceMap devices) {
+    if (interfaceIp.empty() || basePort == 0) return;
+    for (const auto& entry : devices) {
+        if (entry.second->isOnline()) continue;
+        findLostDevice(interfaceIp, basePort, entry.second);
+    }
+}
+
+bool DeviceCollection::findLostDevice(const std::string& interfaceIp, std::uint16_t basePort,
+                                      const boost::shared_ptr<DeviceBase>& device) {
+    const net::IpAndPort address = device->getIp();
+    if (device->isOnline() || !address.isValid()) return false;
+    LOG_TRACE(L"find lost device with id=%1%", device->getId());
+    return os::sendPackageToUdpAddress(interfaceIp, address.getText(), basePort);
+}
+
+void DeviceCollection::checkLink(const std::string& interfaceIp) {
+    std::string gateway;
+    try {
+        gateway = os::getNetworkInterfaceByIp(interfaceIp).gateway;
+    } catch (const exception::Base& e) {
+        // The interface chosen at start may be gone (or be loopback, which
+        // the list skips): only this log line depends on it.
+        LOG_WARN(L"No network interface with ip '%1%' to check the link: %2%", interfaceIp, std::string(e.what()));
+        return;
+    }
+    if (gateway.empty()) return;
+    if (os::pingGateway(interfaceIp))
+        LOG_INFO(L"%1%", L"Удалённый узел ответил (сеть доступна)");
+    else
+        LOG_DEBUG(L"The Sonvar has no connection to the network with ip '%1%'.", interfaceIp);
+}
+
+}  // namespace device

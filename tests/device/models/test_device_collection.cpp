@@ -1,0 +1,306 @@
+// ctest-labels: net
+// The device collection end to end over UDP against simulated loudspeakers
+// and consoles on loopback: discovery, lists and lookups, the online state
+// kept by the control thread, probes of silent devices, duplicate addresses,
+// a missing network interface, and stop under packet load. The control
+// thread runs at a test pace (ticks of 100 ms); only the 7-second online
+// window of the devices is real time.
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include <boost/asio/ip/address_v4.hpp>
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include "base/thread_dispatcher.h"
+#include "device/models/device_collection.h"
+#include "device/models/orvel_info.h"
+#include "device/models/tovik_info.h"
+#include "device/transfer_protocol.h"
+#include "tests/support/counting_log_fixture.h"
+#include "tools/simulator/simulator.h"
+#include "tools/simulator/twin_model.h"
+
+using namespace std::chrono_literals;
+using device::DeviceBase;
+using device::DeviceCollection;
+using device::sim::Endpoint;
+using device::sim::SimulatedDevice;
+
+namespace {
+
+// Devices listen on the collection's base port at their own loopback address,
+// as real ones do on theirs; the server's transport has a port of its own.
+constexpr std::uint16_t kBasePort = 21990;
+
+std::string deviceIp(unsigned n) { return "127.9.0." + std::to_string(n); }
+
+template <class P>
+bool waitFor(P predicate, std::chrono::milliseconds limit = 5000ms) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+std::size_t countRequests(const SimulatedDevice& device, const std::string& text,
+                          std::chrono::steady_clock::time_point since = {}) {
+    std::size_t count = 0;
+    for (const auto& datagram : device.received()) {
+        std::string request = datagram.text;
+        while (!request.empty() && (request.back() == '\n' || request.back() == '\r')) request.pop_back();
+        if (request == text && datagram.at >= since) ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+class DeviceCollectionTest : public CountingLogFixture {
+protected:
+    void SetUp() override {
+        startLog(base::Log::TRACE);
+        base::ThreadDispatcher::create();
+        transport = boost::make_shared<device::TransferProtocol>(0, "");
+        transport->run();
+        simulator.start();
+    }
+    void TearDown() override {
+        if (collection) collection->stop();
+        transport->stop();
+        simulator.stop();
+        collection.reset();
+        base::ThreadDispatcher::destroy();
+        CountingLogFixture::TearDown();
+    }
+
+    Endpoint server() const {
+        return Endpoint(boost::asio::ip::make_address_v4("127.0.0.1"), transport->getPort());
+    }
+
+    void makeCollection(const std::string& interfaceIp = "") {
+        device::CollectionTiming timing;
+        timing.startDelay = 50ms;
+        timing.tick = 100ms;
+        timing.duplicateCheckEvery = 5;
+        collection = DeviceCollection::create(transport, kBasePort, timing);
+        collection->setInterfaceIp(interfaceIp);
+        collection->setStateChangedHandler([this](boost::shared_ptr<DeviceBase>) { ++stateChanges; });
+        collection->setNewDeviceHandler(
+            [this](const std::wstring& type, const net::HardwareAddress&, const std::wstring& title) {
+                std::lock_guard<std::mutex> lock(mutex);
+                newDevices.insert(type + L"|" + title);
+                return nextId++;
+            });
+    }
+
+    SimulatedDevice& addOrvel(unsigned n) {
+        return simulator.addOrvel(deviceIp(n), kBasePort, device::sim::Simulator::hardwareAddress(n));
+    }
+    SimulatedDevice& addTovik(unsigned n) {
+        return simulator.addTovik(deviceIp(n), kBasePort, device::sim::Simulator::hardwareAddress(n));
+    }
+    static net::HardwareAddress hw(unsigned n) {
+        return net::HardwareAddress(device::sim::Simulator::hardwareAddress(n));
+    }
+    bool allOnline(std::size_t orvels, std::size_t toviks) {
+        return collection->getOrvelList(true).size() == orvels && collection->getTovikList(true).size() == toviks;
+    }
+
+    boost::shared_ptr<device::TransferProtocol> transport;
+    device::sim::Simulator simulator{2};
+    boost::shared_ptr<DeviceCollection> collection;
+    std::atomic<int> stateChanges{0};
+    std::mutex mutex;
+    std::set<std::wstring> newDevices;
+    std::uint32_t nextId = 100;
+};
+
+TEST_F(DeviceCollectionTest, DiscoversLoudspeakersAndConsoleOverUdp) {
+    makeCollection();
+    for (unsigned n = 1; n <= 3; ++n) addOrvel(n).startStatePackets(server(), 150ms);
+    SimulatedDevice& console = addTovik(4);
+    console.withModel<device::sim::TovikModel>([](device::sim::TovikModel& model) {
+        model.fields[11] = model.fields[12] = 0x5;  // two zones bound and connected
+        model.fields[8] = 0x04;                      // plays an alarm
+        return 0;
+    });
+    console.startStatePackets(server(), 150ms);
+
+    ASSERT_TRUE(waitFor([&] { return allOnline(3, 1); })) << "all found, online and answered";
+    for (unsigned n = 0; n < 4; ++n)
+        EXPECT_GE(countRequests(simulator.device(n), "get vol"), 1u) << "each is asked whether it answers";
+
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_EQ(newDevices.size(), 4u);
+        EXPECT_EQ(newDevices.count(L"Tovik-30|Новое устройство " + base::toWide(hw(4).toCharArray())), 1u);
+        EXPECT_EQ(newDevices.count(L"Orvel-610|Новое устройство " + base::toWide(hw(1).toCharArray())), 1u);
+    }
+    const auto devices = collection->getDevices();
+    ASSERT_EQ(devices.size(), 4u);
+    EXPECT_EQ(devices[0]->getHardwareAddress(), hw(1)) << "map order";
+    EXPECT_EQ(devices[0]->getIp(), net::IpAndPort(deviceIp(1), kBasePort)) << "address taken from the packets";
+
+    // The zone tree resolves loudspeakers and consoles alike.
+    const auto tovik = collection->searchFor(hw(4));
+    ASSERT_TRUE(tovik);
+    EXPECT_TRUE(boost::dynamic_pointer_cast<device::TovikInfo>(tovik));
+    EXPECT_FALSE(collection->searchForOrvel(hw(4)));
+    EXPECT_TRUE(collection->searchForOrvel(hw(2)));
+    EXPECT_FALSE(collection->searchFor(hw(9)));
+    const auto state = boost::dynamic_pointer_cast<device::TovikInfo>(tovik)->getState();
+    EXPECT_EQ(state.boundZones, 5u);
+    EXPECT_TRUE(state.zonesConsistent);
+    EXPECT_TRUE(tovik->hasInternalPlaying());
+    EXPECT_EQ(tovik->getPlaybackTypeText(), L"alarm");
+    EXPECT_GT(stateChanges.load(), 0);
+}
+
+TEST_F(DeviceCollectionTest, SilentDevicesGoOfflineAndAConsoleThatReturnsIsAskedAgain) {
+    makeCollection();
+    SimulatedDevice& quiet = addOrvel(11);
+    addOrvel(12).startStatePackets(server(), 200ms);
+    SimulatedDevice& console = addTovik(13);
+    quiet.startStatePackets(server(), 200ms);
+    console.startStatePackets(server(), 200ms);
+    ASSERT_TRUE(waitFor([&] { return allOnline(2, 1); }));
+    const auto orvel = collection->searchForOrvel(hw(11));
+    ASSERT_TRUE(orvel);
+    ASSERT_EQ(orvel->getState().caseState, 1u) << "the simulator's closed case";
+
+    device::sim::ReplyPolicy silent;
+    silent.silent = true;
+    for (SimulatedDevice* device : {&quiet, &console}) {
+        device->setReplyPolicy(silent);
+        device->startStatePackets(server(), 0ms);
+    }
+    ASSERT_TRUE(waitFor([&] { return !orvel->isOnline(); }, 9000ms));
+    ASSERT_TRUE(waitFor([&] { return orvel->getState().caseState == 2u; }, 1000ms))
+        << "the control thread dropped the cached state";
+    EXPECT_TRUE(waitFor([&] { return allOnline(1, 0); }, 1000ms));
+    EXPECT_EQ(collection->getOrvelList(false).size(), 2u) << "offline devices stay known";
+
+    // The console comes back: it must be asked again, or it stays out of
+    // the online list although it sends its packets.
+    const auto back = std::chrono::steady_clock::now();
+    console.setReplyPolicy(device::sim::ReplyPolicy());
+    console.startStatePackets(server(), 200ms);
+    EXPECT_TRUE(waitFor([&] { return collection->getTovikList(true).size() == 1; }));
+    EXPECT_EQ(countRequests(console, "get vol", back), 1u);
+}
+
+TEST_F(DeviceCollectionTest, SavedSilentDeviceIsProbedAtItsAddressAndRediscovered) {
+    SimulatedDevice& saved = addOrvel(21);
+    // The loudspeaker knows the server but sends nothing until asked: its one
+    // packet now reaches a transport without a collection.
+    saved.startStatePackets(server(), 0ms);
+    ASSERT_TRUE(waitFor([&] { return transport->getStatistics().unmatched >= 1; }));
+    saved.clearReceived();
+
+    makeCollection("127.0.0.1");
+    const auto device = collection->addDevice(5, L"Orvel-610", hw(21), net::Ip4Address(deviceIp(21)), L"saved");
+    ASSERT_TRUE(device);
+    EXPECT_EQ(device->getIp(), net::IpAndPort(deviceIp(21), kBasePort));
+    ASSERT_TRUE(waitFor([&] { return device->isOnlineAndAnswered(); }));
+    EXPECT_EQ(countRequests(saved, ""), 1u) << "one empty probe at the address and base port";
+    EXPECT_EQ(device->getTitle(), L"saved");
+    EXPECT_EQ(collection->getDevices().size(), 1u);
+}
+
+TEST_F(DeviceCollectionTest, SupervisionSurvivesMissingInterfaceAndReportsDuplicates) {
+    // Loopback is no interface of the list: the gateway check finds nothing.
+    makeCollection("127.0.0.1");
+    ASSERT_TRUE(waitFor([&] { return loggedCount("No network interface with ip '127.0.0.1'") == 1; }));
+
+    // Two loudspeakers answer from one address and port.
+    simulator
+        .add(deviceIp(31), kBasePort,
+             std::make_unique<device::sim::TwinOrvelModel>(device::sim::Simulator::hardwareAddress(31),
+                                                          device::sim::Simulator::hardwareAddress(32)))
+        .startStatePackets(server(), 100ms);
+    ASSERT_TRUE(waitFor([&] { return collection->getOrvelList(false).size() == 2; }));
+    ASSERT_TRUE(waitFor([&] { return loggedCount("совпадает с другим устройством") >= 2; }))
+        << "reported on every check while it lasts: the thread lives on";
+    EXPECT_EQ(loggedCount("\tFATAL"), 0);
+    EXPECT_EQ(loggedCount("end thread controlTimeoutThread()"), 0);
+    for (const auto& device : collection->getDevices())
+        EXPECT_EQ(device->getIp(), net::IpAndPort(deviceIp(31), kBasePort)) << "online duplicates keep it";
+
+    collection->stop();
+    EXPECT_EQ(loggedCount("end thread controlTimeoutThread()"), 1);
+    EXPECT_TRUE(collection->getDevices().empty());
+    collection->stop();
+}
+
+TEST_F(DeviceCollectionTest, StopUnderPacketLoad) {
+    makeCollection();
+    for (unsigned n = 40; n < 60; ++n) addOrvel(n).startStatePackets(server(), 5ms);
+    addTovik(60).startStatePackets(server(), 5ms);
+    ASSERT_TRUE(waitFor([&] { return collection->getDevices().size() == 21; }));
+    std::this_thread::sleep_for(200ms);
+    collection->stop();
+    EXPECT_TRUE(collection->getDevices().empty());
+    // Parse jobs still queued or arriving hold only a weak pointer: once the
+    // collection is gone they find nothing to call.
+    collection.reset();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(loggedCount("\tFATAL"), 0);
+}
+
+TEST_F(DeviceCollectionTest, RegistryRulesWithoutNetwork) {
+    makeCollection();
+    const net::HardwareAddress own = hw(70);
+    const auto first = collection->addDevice(1, L"Orvel-45", own, net::Ip4Address("127.9.0.70"), L"first");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(collection->addDevice(2, L"Tovik-30", own, net::Ip4Address("0.0.0.0"), L"second"), first)
+        << "a stored address returns the stored object";
+    EXPECT_FALSE(collection->addDevice(DeviceCollection::kNoId, L"Orvel-45", hw(71), net::Ip4Address("0.0.0.0"), L""));
+    EXPECT_FALSE(collection->addDevice(3, L"Unsupported", hw(72), net::Ip4Address("0.0.0.0"), L""));
+    const net::HardwareAddress foreign("00:11:22:33:44:55");
+    EXPECT_TRUE(collection->addDevice(4, L"Tovik-30", foreign, net::Ip4Address("0.0.0.0"), L""));
+    EXPECT_EQ(loggedCount("Connected device is no the VARKO manufacturing"), 1);
+    EXPECT_EQ(collection->getDevices().size(), 2u);
+    EXPECT_EQ(collection->getTovikList(false).size(), 1u);
+    EXPECT_TRUE(collection->getTovikList(true).empty());
+
+    EXPECT_FALSE(collection->handleAllResponsesCallback("OK", net::IpAndPort("127.9.0.70", kBasePort)));
+    collection->remove(foreign);
+    collection->remove(foreign);
+    EXPECT_EQ(loggedCount("Устройство не было удалено"), 1);
+    EXPECT_EQ(collection->getDevices().size(), 1u);
+}
+
+TEST_F(DeviceCollectionTest, OfflineDuplicatesLoseTheirAddressAndNothingIsProbedWithoutInterface) {
+    makeCollection();  // no interface address: no search at all
+    const net::Ip4Address shared("127.9.0.80");
+    const auto first = collection->addDevice(1, L"Orvel-610", hw(80), shared, L"");
+    const auto second = collection->addDevice(2, L"Orvel-610", hw(81), shared, L"");
+    const auto own = collection->addDevice(3, L"Tovik-30", hw(82), net::Ip4Address("127.9.0.82"), L"");
+    ASSERT_TRUE(first && second && own);
+    ASSERT_TRUE(waitFor([&] { return !second->getIp().isValid(); }))
+        << "the later silent device with the same address loses it";
+    EXPECT_EQ(first->getIp(), net::IpAndPort("127.9.0.80", kBasePort));
+    EXPECT_EQ(own->getIp(), net::IpAndPort("127.9.0.82", kBasePort));
+    EXPECT_FALSE(collection->findLostDevices(false));
+    EXPECT_FALSE(DeviceCollection::findLostDevice("127.0.0.1", kBasePort, second)) << "no known address";
+    EXPECT_EQ(loggedCount("find lost device"), 0);
+}
+
+TEST_F(DeviceCollectionTest, PacketOfAnotherModelGoesToTheStoredDeviceAndIsReported) {
+    makeCollection();
+    const auto saved = collection->addDevice(9, L"Tovik-30", hw(90), net::Ip4Address("0.0.0.0"), L"saved");
+    ASSERT_TRUE(saved);
+    addOrvel(90).startStatePackets(server(), 100ms);  // a loudspeaker's packets under the console's address
+    EXPECT_TRUE(waitFor([&] { return loggedCount("несоответствует типу статусного пакета") >= 2; }));
+    EXPECT_GE(loggedCount("Failure to parse tovik ping"), 2) << "the stored console was handed the packets";
+    EXPECT_EQ(collection->getDevices().size(), 1u);
+    EXPECT_EQ(collection->getDevices().front(), saved) << "the stored object is kept";
+    EXPECT_FALSE(saved->isOnline());
+}
