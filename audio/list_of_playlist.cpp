@@ -1,0 +1,180 @@
+#include "audio/list_of_playlist.h"
+
+#include <set>
+
+#include <boost/thread/lock_guard.hpp>
+#include <boost/filesystem/operations.hpp>
+#include <boost/filesystem/path.hpp>
+#include <boost/optional.hpp>
+#include <boost/property_tree/ptree.hpp>
+#include <boost/make_shared.hpp>
+
+#include "audio/player.h"
+#include "audio/playlist.h"
+#include "base/check.h"
+#include "base/dbg.h"
+#include "base/files.h"
+#include "base/log.h"
+#include "base/storage.h"
+#include "base/text.h"
+
+namespace {
+
+using Lock = boost::lock_guard<boost::recursive_mutex>;
+using boost::property_tree::wptree;
+
+const wchar_t* const k_default_station_title = L"Radio Paradise";
+const wchar_t* const k_default_station_url = L"http://stream.radioparadise.com/mp3-128";
+
+/// The tree's stand-ins for comments and attributes ("<xmlcomment>",
+/// "<xmlattr>") are no elements of the file's shape.
+bool isElement(const std::wstring& key) { return key.empty() || key.front() != L'<'; }
+
+struct StoredTrack {
+    std::wstring title;
+    std::wstring path;
+    bool current = false;
+};
+
+struct StoredPlaylist {
+    std::wstring name;
+    bool playing = false;
+    std::vector<StoredTrack> tracks;
+};
+
+/// One playlist element read whole; none (with the reason) when an element
+/// it needs is missing, so a damaged entry never keeps the rest from loading.
+boost::optional<StoredPlaylist> readPlaylist(const wptree& element, std::wstring& why) {
+    StoredPlaylist stored;
+    const auto name = element.get_child_optional(L"name");
+    const auto items = element.get_child_optional(L"items");
+    if (!name || !items) {
+        why = !name ? L"no name" : L"no items";
+        return boost::none;
+    }
+    stored.name = name->data();
+    stored.playing = element.get(L"playback", false);
+    for (const auto& track : *items) {
+        if (!isElement(track.first)) continue;
+        const auto title = track.second.get_child_optional(L"title");
+        const auto path = track.second.get_child_optional(L"path");
+        if (!title || !path) {
+            why = !title ? L"a track without title" : L"a track without path";
+            return boost::none;
+        }
+        stored.tracks.push_back({title->data(), path->data(), track.second.get(L"playback", false)});
+    }
+    return stored;
+}
+
+bool folderOfTrackExists(const std::wstring& path, std::wstring& folder) {
+    const boost::filesystem::path whole(base::toUtf8(path));
+    folder = base::fromUtf8(whole.parent_path().string());
+    boost::system::error_code ec;
+    return boost::filesystem::exists(whole.parent_path(), ec);
+}
+
+}  // namespace
+
+void ListOfPlaylist::add(boost::shared_ptr<Playlist> playlist) {
+    dbg_puts(TRACE2, "%s(..)", "ListOfPlaylist::add");
+    Lock lock(m_lock);
+    error::terminateIfNull(playlist, "ListOfPlaylist::add");
+    m_playlists.push_back(std::move(playlist));
+}
+
+std::vector<boost::shared_ptr<Playlist>> ListOfPlaylist::getAll() {
+    Lock lock(m_lock);
+    return m_playlists;
+}
+
+boost::shared_ptr<Playlist> ListOfPlaylist::getOne(unsigned index) {
+    Lock lock(m_lock);
+    error::terminateIfOutOfRange(m_playlists.size(), index, "ListOfPlaylist::getOne");
+    return m_playlists[index];
+}
+
+void ListOfPlaylist::deleteSelected() {
+    Lock lock(m_lock);
+    eraseSelected(m_playlists);
+}
+
+int ListOfPlaylist::moveItem(unsigned from, unsigned to) {
+    Lock lock(m_lock);
+    if (from >= m_playlists.size() || to >= m_playlists.size()) {
+        dbg_puts(ERROR, "%s", "Internal error. list index out of bounds");
+        return -1;
+    }
+    boost::shared_ptr<Playlist> moved = m_playlists[from];
+    m_playlists.erase(m_playlists.begin() + from);
+    m_playlists.insert(m_playlists.begin() + to, std::move(moved));
+    return static_cast<int>(to);
+}
+
+void ListOfPlaylist::save(const std::wstring& path) {
+    Player* player = Player::instance();
+    const boost::shared_ptr<Playlist> playing =
+        player != nullptr && player->state() == EnginePlayer::k_state_playing ? player->playlist()
+                                                                               : boost::shared_ptr<Playlist>();
+    wptree tree;
+    wptree& list = tree.add_child(L"list", wptree());
+    for (const boost::shared_ptr<Playlist>& playlist : getAll()) {
+        const std::vector<Playlist::Item> items = playlist->getItems();
+        const std::uint32_t position = playlist->getCurrentPosition();
+        wptree tracks;
+        for (const Playlist::Item& item : items) {
+            wptree& track = tracks.add_child(L"track", wptree());
+            if (position < items.size() && item == items[position]) track.add(L"playback", L"true");
+            track.add(L"title", item.title);
+            track.add(L"path", item.path);
+        }
+        wptree& element = list.add_child(L"playlist", wptree());
+        element.add(L"name", playlist->getName());
+        element.add_child(L"items", tracks);
+        if (playlist == playing) element.add(L"playback", L"true");
+    }
+    storage::save(path, tree);
+}
+
+void ListOfPlaylist::load(const std::wstring& path) {
+    wptree tree;
+    if (!storage::load(path, tree)) {
+        // Only the file's own name tells the radio list, not the folders above it.
+        if (getFileName(path).find(L"radio") != std::wstring::npos) {
+            LOG_EXTERN(L"%1%", L"Set default radio stations");
+            auto radio = boost::make_shared<Playlist>(L"Радио", true);
+            radio->add(k_default_station_title, k_default_station_url);
+            add(radio);
+        } else {
+            LOG_EXTERN(L"%1%", L"List of Playlist not found");
+        }
+        return;
+    }
+    const auto list = tree.get_child_optional(L"list");
+    if (!list) {
+        LOG_WARN(L"No list of playlists in '%1%'", path);
+        return;
+    }
+    for (const auto& child : *list) {
+        if (!isElement(child.first)) continue;
+        std::wstring why;
+        const boost::optional<StoredPlaylist> stored = readPlaylist(child.second, why);
+        if (!stored) {
+            LOG_WARN(L"Playlist skipped in '%1%': %2%", path, why);
+            continue;
+        }
+        auto playlist = boost::make_shared<Playlist>(stored->name, true);
+        std::set<std::wstring> reported;
+        for (const StoredTrack& track : stored->tracks) {
+            std::wstring folder;
+            if (track.path.find(L"://") == std::wstring::npos && !folderOfTrackExists(track.path, folder)) {
+                if (reported.insert(folder).second) LOG_WARN(L"Папка плейлиста не существует: '%1%'", folder);
+                continue;
+            }
+            if (playlist->add(track.title, track.path) && track.current)
+                playlist->setCurrent(static_cast<unsigned>(playlist->getItems().size() - 1));
+        }
+        if (stored->playing) Player::play(playlist);
+        add(playlist);
+    }
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <boost/core/noncopyable.hpp>
+#include <boost/shared_ptr.hpp>
+#include <boost/thread/recursive_mutex.hpp>
+
+#include "audio/base_control_list.h"
+
+class Playlist;
+
+/// An ordered list of playlists shown in one playlist panel (the music list
+/// and the radio list), kept in an XML file of the data folder: loaded at
+/// start-up, saved at shutdown. The playlist the player was playing when the
+/// list was saved plays again when it is loaded.
+///
+/// Threads: the GUI thread edits the list; the lock guards the vector, each
+/// playlist has its own. load and save run on the start-up and shutdown path.
+class ListOfPlaylist final : public BaseControlList, private boost::noncopyable {
+public:
+    ListOfPlaylist() = default;
+
+    /// A null playlist stops the program.
+    void add(boost::shared_ptr<Playlist> playlist);
+    std::vector<boost::shared_ptr<Playlist>> getAll();
+    /// An index past the end stops the program.
+    boost::shared_ptr<Playlist> getOne(unsigned index);
+
+    void deleteSelected() override;
+    int moveItem(unsigned from, unsigned to) override;
+
+    void save(const std::wstring& path);
+    /// Appends the playlists of the file. A missing or unreadable radio file
+    /// gives the default radio playlist; a playlist the file does not describe
+    /// completely is left out with a warning, the others still load.
+    void load(const std::wstring& path);
+
+private:
+    boost::recursive_mutex m_lock;
+    std::vector<boost::shared_ptr<Playlist>> m_playlists;
+};

@@ -1,0 +1,253 @@
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include <boost/make_shared.hpp>
+#include <boost/property_tree/ptree.hpp>
+#include <boost/property_tree/xml_parser.hpp>
+
+#include <gtest/gtest.h>
+
+#include "audio/list_of_playlist.h"
+#include "audio/player.h"
+#include "audio/playlist.h"
+#include "tests/audio/player_fixture.h"
+
+// The list of playlists and its XML file: rows, the element order and the
+// playback marks that save writes (read back by boost and by xmllint), what
+// load restores and plays, missing folders, the default radio list, and
+// damaged entries that must not keep the rest from loading.
+
+using namespace player_test;
+
+namespace {
+
+class ListOfPlaylistTest : public PlayerEnvironment {
+protected:
+    std::wstring xmlPath(const std::string& name) { return m_dir.widePath() + L"/" + base::fromUtf8(name); }
+
+    void writeXml(const std::wstring& path, const std::string& text) {
+        std::ofstream(base::toUtf8(path)) << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n" << text;
+    }
+
+    /// xmllint's answer to an XPath expression on the file ("" when it fails).
+    static std::string xpath(const std::wstring& file, const std::string& expression) {
+        const std::string command =
+            "xmllint --xpath \"" + expression + "\" '" + base::toUtf8(file) + "' 2>/dev/null";
+        std::string out;
+        if (FILE* pipe = ::popen(command.c_str(), "r")) {
+            char buffer[512];
+            for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+            ::pclose(pipe);
+        }
+        while (!out.empty() && out.back() == '\n') out.pop_back();
+        return out;
+    }
+
+    static std::vector<std::wstring> keys(const boost::property_tree::wptree& tree) {
+        std::vector<std::wstring> out;
+        for (const auto& child : tree) out.push_back(child.first);
+        return out;
+    }
+
+    static std::vector<std::wstring> names(ListOfPlaylist& list) {
+        std::vector<std::wstring> out;
+        for (const auto& playlist : list.getAll()) out.push_back(playlist->getName());
+        return out;
+    }
+
+    boost::shared_ptr<Playlist> playlist(const std::wstring& name, const std::vector<std::string>& files) {
+        auto made = boost::make_shared<Playlist>(name, true);
+        for (const auto& name : files) made->add(base::fromUtf8(name), file(name));
+        return made;
+    }
+};
+
+using ListOfPlaylistDeathTest = ListOfPlaylistTest;
+
+}  // namespace
+
+TEST_F(ListOfPlaylistTest, RowsAreDeletedOnceEachAndMoved) {
+    ListOfPlaylist list;
+    for (const wchar_t* name : {L"0", L"1", L"2", L"3"}) list.add(boost::make_shared<Playlist>(name, true));
+    list.setSelection({0, 2, 0});   // a repeated row is deleted once
+    list.deleteSelected();
+    EXPECT_EQ(names(list), (std::vector<std::wstring>{L"1", L"3"}));
+    EXPECT_TRUE(list.getSelection().empty());
+    list.add(boost::make_shared<Playlist>(L"4", true));
+    EXPECT_EQ(list.moveItem(2, 0), 0);
+    EXPECT_EQ(names(list), (std::vector<std::wstring>{L"4", L"1", L"3"}));
+    EXPECT_EQ(list.moveItem(0, 3), -1);
+    list.setSelection({7, 1});
+    list.deleteSelected();
+    EXPECT_EQ(names(list).size(), 3u);
+    EXPECT_EQ(list.getOne(1)->getName(), L"1");
+}
+
+TEST_F(ListOfPlaylistTest, SaveMarksThePlayingListAndTracksAndLoadPlaysItAgain) {
+    ListOfPlaylist list;
+    auto first = playlist(L"Первый", {"a1.mp3", "a2.mp3"});
+    auto second = playlist(L"Second & <more>", {"b1.mp3", "b2.ogg", "b3.wma"});
+    auto empty = boost::make_shared<Playlist>(L"Empty", true);
+    first->setCurrent(1);
+    second->setCurrent(1);
+    list.add(first);
+    list.add(second);
+    list.add(empty);
+    Player::play(second);
+    const std::wstring path = xmlPath("list_of_playlist_music.xml");
+    list.save(path);
+
+    // The shape, in order, as boost reads it.
+    boost::property_tree::wptree tree;
+    std::wistringstream in(base::fromUtf8(testing_support::readFile(base::toUtf8(path))));
+    boost::property_tree::read_xml(in, tree);
+    const auto& saved = tree.get_child(L"list");
+    EXPECT_EQ(keys(saved), (std::vector<std::wstring>{L"playlist", L"playlist", L"playlist"}));
+    auto at = saved.begin();
+    EXPECT_EQ(keys(at->second), (std::vector<std::wstring>{L"name", L"items"}));
+    ++at;
+    EXPECT_EQ(keys(at->second), (std::vector<std::wstring>{L"name", L"items", L"playback"}));
+    const auto& tracks = at->second.get_child(L"items");
+    EXPECT_EQ(keys(tracks), (std::vector<std::wstring>{L"track", L"track", L"track"}));
+    auto track = tracks.begin();
+    EXPECT_EQ(keys(track->second), (std::vector<std::wstring>{L"title", L"path"}));
+    ++track;
+    EXPECT_EQ(keys(track->second), (std::vector<std::wstring>{L"playback", L"title", L"path"}));
+    ++at;
+    EXPECT_EQ(keys(at->second.get_child(L"items")).size(), 0u);
+
+    // The same through libxml2.
+    EXPECT_EQ(xpath(path, "count(/list/playlist[playback='true'])"), "1");
+    EXPECT_EQ(xpath(path, "string(/list/playlist[playback='true']/name)"), "Second & <more>");
+    EXPECT_EQ(xpath(path, "count(//track[playback='true'])"), "2");
+    EXPECT_EQ(xpath(path, "string(/list/playlist[1]/items/track[playback='true']/title)"), "a2.mp3");
+    EXPECT_EQ(xpath(path, "string(/list/playlist[2]/items/track[3]/path)"), base::toUtf8(file("b3.wma")));
+    EXPECT_EQ(xpath(path, "name(/list/playlist[2]/items/track[2]/*[1])"), "playback");
+    EXPECT_EQ(xpath(path, "string(/list/playlist[1]/name)"), "Первый");
+
+    // Load into a fresh list while the player plays something else.
+    auto elsewhere = playlist(L"Elsewhere", {"z.mp3"});
+    Player::play(elsewhere);
+    ListOfPlaylist loaded;
+    ASSERT_NE(names(loaded), names(list));
+    loaded.load(path);
+    EXPECT_EQ(names(loaded), names(list));
+    auto all = loaded.getAll();
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0]->getItems().size(), 2u);
+    EXPECT_EQ(all[0]->current().title, L"a2.mp3");
+    EXPECT_EQ(all[1]->current().path, file("b2.ogg"));
+    EXPECT_TRUE(all[2]->isEmpty());
+    EXPECT_EQ(Player::getPlaylist(), all[1]);
+    EXPECT_EQ(plays().back(), base::toUtf8(file("b2.ogg")));
+    EXPECT_EQ(Player::instance()->state(), EnginePlayer::k_state_playing);
+
+    // Nothing playing: no playlist is marked.
+    Player::instance()->stop(false);
+    loaded.save(path);
+    EXPECT_EQ(xpath(path, "count(/list/playlist[playback])"), "0");
+    EXPECT_EQ(xpath(path, "count(//track[playback='true'])"), "2");
+}
+
+TEST_F(ListOfPlaylistTest, TracksInMissingFoldersAreSkippedWithOneWarningPerFolder) {
+    const std::wstring path = xmlPath("music.xml");
+    const std::string here = base::toUtf8(file("here.mp3"));
+    writeXml(path,
+             "<list><folder><name>Mixed</name><items>"
+             "<track><title>1</title><path>/gone/one/a.mp3</path></track>"
+             "<track><title>2</title><path>/gone/one/b.mp3</path></track>"
+             "<track><title>3</title><path>/gone/two/c.mp3</path></track>"
+             "<track><playback>true</playback><title>4</title><path>" + here + "</path></track>"
+             "<track><title>5</title><path>http://radio.example/live</path></track>"
+             "<track><title>6</title><path>/gone/one/sine://440</path></track>"
+             "<track><title>7</title><path>" + m_dir.path() + "/missing.mp3</path></track>"
+             "</items></folder></list>");
+    ListOfPlaylist list;
+    list.load(path);
+    ASSERT_EQ(list.getAll().size(), 1u);   // any element name under list is a playlist
+    auto loaded = list.getOne(0);
+    const auto items = loaded->getItems();
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[0].title, L"4");
+    EXPECT_EQ(items[1].title, L"5");
+    EXPECT_EQ(items[2].title, L"6");   // "://" is never looked up on disk
+    EXPECT_EQ(loaded->current().title, L"4");
+    EXPECT_EQ(logged(L"Папка плейлиста не существует: '/gone/one'", "WARN"), 1);
+    EXPECT_EQ(logged(L"Папка плейлиста не существует: '/gone/two'", "WARN"), 1);
+    EXPECT_EQ(logged(L"Папка плейлиста не существует", "WARN"), 2);
+    EXPECT_EQ(logged(L"Путь некорректный '" + base::fromUtf8(m_dir.path()) + L"/missing.mp3'", "WARN"), 1);
+    EXPECT_EQ(Player::getPlaylist(), boost::shared_ptr<Playlist>());   // no list was marked playing
+}
+
+TEST_F(ListOfPlaylistTest, TheDefaultRadioListOnlyStandsInForAMissingOrUnreadableRadioFile) {
+    ListOfPlaylist missingRadio;
+    missingRadio.load(xmlPath("list_of_playlist_radio.xml"));
+    ASSERT_EQ(names(missingRadio), (std::vector<std::wstring>{L"Радио"}));
+    const auto station = missingRadio.getOne(0)->getItems();
+    ASSERT_EQ(station.size(), 1u);
+    EXPECT_EQ(station[0].path.rfind(L"http://", 0), 0u);
+    EXPECT_EQ(logged(L"Set default radio stations", "EXTERN"), 1);
+
+    const std::wstring damaged = xmlPath("list_of_playlist_radio.xml");
+    writeXml(damaged, "<list><playlist>");
+    ListOfPlaylist damagedRadio;
+    damagedRadio.load(damaged);
+    EXPECT_EQ(names(damagedRadio), (std::vector<std::wstring>{L"Радио"}));
+
+    const std::wstring emptyRadio = xmlPath("list_of_playlist_radio.xml");
+    writeXml(emptyRadio, "<list/>");
+    ListOfPlaylist readRadio;
+    readRadio.load(emptyRadio);
+    EXPECT_TRUE(readRadio.getAll().empty());
+
+    ListOfPlaylist music;
+    music.load(xmlPath("list_of_playlist_music.xml"));
+    EXPECT_TRUE(music.getAll().empty());
+    EXPECT_EQ(logged(L"List of Playlist not found", "EXTERN"), 1);
+
+    // Only the file's name counts: a folder named after radio does not make a music list a radio list.
+    ListOfPlaylist inRadioFolder;
+    inRadioFolder.load(m_dir.widePath() + L"/radio/list_of_playlist_music.xml");
+    EXPECT_TRUE(inRadioFolder.getAll().empty());
+
+    // Loading appends after what is there.
+    missingRadio.load(xmlPath("other_radio.xml"));
+    EXPECT_EQ(names(missingRadio), (std::vector<std::wstring>{L"Радио", L"Радио"}));
+}
+
+TEST_F(ListOfPlaylistTest, AnIncompletePlaylistIsSkippedAndTheOthersLoad) {
+    const std::wstring path = xmlPath("list_of_playlist_music.xml");
+    const std::string song = base::toUtf8(file("song.mp3"));
+    const std::string track = "<track><title>t</title><path>" + song + "</path></track>";
+    writeXml(path,
+             "<list><!-- kept by hand -->"
+             "<playlist><name>Good 1</name><items>" + track + "<!-- note -->" + track + "</items></playlist>"
+             "<playlist><items>" + track + "</items></playlist>"
+             "<playlist><name>No items</name></playlist>"
+             "<playlist><name>No path</name><items><track><title>t</title></track></items></playlist>"
+             "<playlist><name>No title</name><items><track><path>" + song + "</path></track></items></playlist>"
+             "<playlist attribute=\"x\"><name>Good 2</name><items>" + track + "</items>"
+             "<playback>maybe</playback></playlist>"
+             "</list>");
+    ListOfPlaylist list;
+    EXPECT_NO_THROW(list.load(path));
+    EXPECT_EQ(names(list), (std::vector<std::wstring>{L"Good 1", L"Good 2"}));
+    EXPECT_EQ(list.getOne(0)->getItems().size(), 2u);
+    EXPECT_EQ(logged(L"Playlist skipped", "WARN"), 4);
+    EXPECT_FALSE(Player::getPlaylist());   // "maybe" is no mark
+
+    // A file without its list element loads nothing and says so.
+    writeXml(path, "<playlists/>");
+    ListOfPlaylist none;
+    EXPECT_NO_THROW(none.load(path));
+    EXPECT_TRUE(none.getAll().empty());
+}
+
+TEST_F(ListOfPlaylistDeathTest, ANullPlaylistOrABadRowEndsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ListOfPlaylist list;
+    EXPECT_EXIT(list.add(boost::shared_ptr<Playlist>()), ::testing::ExitedWithCode(1),
+                "Pointer isn't set. Place ListOfPlaylist::add");
+    EXPECT_EXIT(list.getOne(0), ::testing::ExitedWithCode(1), "size 0, index 0. Place ListOfPlaylist::getOne");
+}

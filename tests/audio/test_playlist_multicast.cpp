@@ -1,0 +1,72 @@
+// ctest-labels: net
+#include <boost/make_shared.hpp>
+
+#include <gtest/gtest.h>
+
+#include "audio/mp3stream.h"
+#include "audio/player.h"
+#include "audio/playlist.h"
+#include "tests/audio/player_fixture.h"
+#include "tests/support/wav_file.h"
+#include "tools/stream_probe.h"
+
+// A two-file WAV playlist played by the player through the shipped in_wav
+// plug-in and the common stream, heard by ffmpeg on the group: both files,
+// whole and in order, and the playlist's end told once.
+
+using namespace player_test;
+using namespace stream_probe;
+
+namespace {
+
+const char* const k_group = "224.0.224.51";
+const std::uint16_t k_port = 12151;
+
+class PlaylistOnTheWire : public PlayerEnvironment {
+protected:
+    std::wstring pluginFolder() override { return engine_test::product_folder(); }
+    void prepareStream(mp3stream& stream) override {
+        EXPECT_TRUE(stream.set_pcm_fmt(44100, 2, 16));
+        stream.set_stream_endp((std::string(k_group) + ":" + std::to_string(k_port)).c_str());
+        EXPECT_TRUE(stream.set_stream_fmt(128));
+        EXPECT_TRUE(stream.set_stream_ttl(1));
+        stream.set_address_interface("127.0.0.1", 9);
+        stream.libvlc_create();
+        stream.libvlc_imem_create();
+    }
+
+    std::wstring wav(const std::string& name, const std::vector<double>& tones) {
+        const std::string path = m_dir.path() + "/" + name;
+        testing_support::writeBytes(path, testing_support::wavFile(stepped_tone(tones, 400, 44100, 1), 44100, 1));
+        return base::fromUtf8(path);
+    }
+};
+
+}  // namespace
+
+TEST_F(PlaylistOnTheWire, TwoWavFilesAreHeardInOrderAndTheEndIsToldOnce) {
+    const std::vector<double> tones = {400, 500, 600, 800, 900, 1000};
+    auto playlist = boost::make_shared<Playlist>(L"Two files", false);
+    ASSERT_TRUE(playlist->add(L"First", wav("first.wav", {400, 500, 600})));
+    ASSERT_TRUE(playlist->add(L"Second", wav("second.wav", {800, 900, 1000})));
+    auto told = observe(*playlist);
+
+    LiveReceiver receiver(k_group, k_port, m_dir.path() + "/heard.raw");
+    ASSERT_TRUE(receiver.joined());
+    ASSERT_TRUE(m_stream.stream_start());
+    Player::play(playlist);
+    // Each item ends about 2 s after its last sample went to libvlc.
+    EXPECT_TRUE(waitFor([&] { return told->ends.load() == 1; }, 20000)) << trace();
+    settle();
+    EXPECT_EQ(Player::instance()->state(), 0);
+    EXPECT_FALSE(playlist->isPlayable());
+    EXPECT_EQ(told->playingTrue, 2);
+    m_stream.stream_stop();
+    m_engine->shutdown();
+
+    const auto track = tone_track(receiver.samples(), tones);
+    const auto counts = tone_counts(track, tones.size());
+    for (std::size_t i = 0; i < tones.size(); ++i)
+        EXPECT_GE(counts[i], 6) << tones[i] << " Hz: " << ::testing::PrintToString(counts);
+    EXPECT_TRUE(tones_in_order(track)) << ::testing::PrintToString(track);
+}
