@@ -95,6 +95,16 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
         m_relaunch = false;
     }
 
+    // Refused before the busy check, which switches the free loudspeakers:
+    // a lower notice refused afterwards would have pulled the running
+    // notice's loudspeakers onto its own channel.
+    if (isRunning()) {
+        LOG_DEBUG(L"Fail launching. Alarm channel busy (priority %1%). new: priority %2% message %3%; gong %4%; record %5%",
+                  getPriority(), priority, message, gong, record);
+        LOG_NOTICE(L"%1%", L"Канал тревог занят.");
+        return false;
+    }
+
     const device::AudioChannel channel = channelOf(priority);
     std::wstring busyTitles;
     std::size_t busy = 0;
@@ -119,12 +129,6 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
         }
     }
 
-    if (isRunning()) {
-        LOG_DEBUG(L"Fail launching. Alarm channel busy (priority %1%). new: priority %2% message %3%; gong %4%; record %5%",
-                  getPriority(), priority, message, gong, record);
-        LOG_NOTICE(L"%1%", L"Канал тревог занят.");
-        return false;
-    }
     LOG_DEBUG(L"Alarm channel, launch. Source [%1%]; broadcasting [%2%]; path message [%3%]; path gong [%4%]; "
               L"path record [%5%]; priority [%6%]; description [%7%], callback [%8%]; only for selecred [%9%]",
               source == kMicrophone ? L"mic" : L"list", flag(broadcasting), message, gong, record, priority,

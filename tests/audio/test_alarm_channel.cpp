@@ -1,0 +1,290 @@
+// ctest-labels: net
+// The alarm channel against simulated loudspeakers and the real notification
+// stream: priorities, refusals before anything is touched, the operator's
+// question when some loudspeakers are busy, completion codes and their
+// threads, the watcher's pre-emption, loudspeakers given back after an early
+// end, and a whole notice (gong, then message) heard by ffmpeg on the port
+// of the notification channel while the loudspeakers are switched to it and
+// back. Assertions read the loudspeakers' request logs.
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "audio/alarm_channel.h"
+#include "audio/mp3streamf.h"
+#include "audio/player_channel.h"
+#include "base/exception.h"
+#include "base/pref.h"
+#include "base/text.h"
+#include "base/thread_dispatcher.h"
+#include "device/models/playback_type.h"
+#include "tests/audio/channel_fixture.h"
+#include "tests/base/log_fixture.h"
+#include "tests/support/temp_dir.h"
+#include "tools/stream_probe.h"
+
+using namespace channel_test;
+using namespace stream_probe;
+using Strings = std::vector<std::string>;
+using frm::AlarmChannel;
+
+namespace {
+
+const std::string kGroup = "224.0.224.41";
+
+/// Loudspeakers listen on this + 1 + channel. The tests run in parallel, so
+/// each gets ports of its own.
+int basePort() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::size_t h = std::hash<std::string>()(std::string(info->test_suite_name()) + info->name());
+    return 13000 + static_cast<int>(h % 500) * 10;
+}
+
+/// What the completion callback was given, and on which thread.
+struct Codes {
+    std::mutex mutex;
+    std::vector<std::pair<int, std::thread::id>> seen;
+    AlarmChannel::Callback callback() {
+        return [this](int code) {
+            std::lock_guard<std::mutex> lock(mutex);
+            seen.emplace_back(code, std::this_thread::get_id());
+        };
+    }
+    std::vector<int> codes() {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::vector<int> out;
+        for (const auto& s : seen) out.push_back(s.first);
+        return out;
+    }
+};
+
+class AlarmChannelTest : public LogFixture {
+protected:
+    void SetUp() override {
+        startLog(base::Log::TRACE3);
+        pref_init(L"");
+        {
+            pref::Guard guard(g_pref);
+            pref::create(g_pref, "multicast.address", pref::Type::TypeString) = kGroup.c_str();
+            pref::create(g_pref, "multicast.basePort", pref::Type::TypeInt) = basePort();
+        }
+        base::ThreadDispatcher::create();
+        m_stream = std::make_unique<mp3streamf>();
+        m_stream->set_stream_fmt(128);
+        m_stream->set_stream_ttl(1);
+        m_stream->set_address_interface("127.0.0.1", 9);
+        m_speakers = std::make_unique<Speakers>();
+        a = m_speakers->add();
+        b = m_speakers->add();
+        m_selection.zones = {a, b};
+        frm::AlarmChannelOptions options;
+        options.watcherPeriod = std::chrono::milliseconds(100);
+        options.discoveryPort = discoveryPort();
+        AlarmChannel::createInstance(&m_selection, &m_gui, *m_stream, options);
+        message = tone("message.mp3", 440, 3000);
+        gong = tone("gong.mp3", 880, 1000);
+    }
+    void TearDown() override {
+        AlarmChannel::destroyInstance();
+        m_speakers.reset();
+        m_stream.reset();
+        base::ThreadDispatcher::destroy();
+        pref_free();
+        LogFixture::TearDown();
+    }
+    /// Empty: the configured one (the model has no configuration record yet,
+    /// so the common stream's port).
+    virtual frm::AlarmChannelOptions::DiscoveryPort discoveryPort() { return {}; }
+
+    std::wstring tone(const std::string& name, double freq, unsigned ms) {
+        const std::string path = m_files.path() + "/" + name;
+        EXPECT_TRUE(write_mp3(path, stepped_tone({freq}, ms, 44100, 1), 44100, 1));
+        return base::fromUtf8(path);
+    }
+    AlarmChannel& channel() { return *AlarmChannel::instance(); }
+    bool launch(const frm::DeviceSet& devices, int priority, const std::wstring& msg, Codes* codes = nullptr,
+                const std::wstring& g = L"") {
+        return channel().launch(AlarmChannel::kMessageList, true, devices, msg, g, L"", priority, 80, L"test",
+                                codes != nullptr ? codes->callback() : AlarmChannel::Callback(), false);
+    }
+    Strings requests(const boost::shared_ptr<device::OrvelInfo>& d) { return m_speakers->requests(d); }
+    void clear() {
+        m_speakers->sim(a).clearReceived();
+        m_speakers->sim(b).clearReceived();
+    }
+    int logged(const std::wstring& text) {
+        int count = 0;
+        for (const auto& line : observed())
+            if (line.find(text) != std::wstring::npos) ++count;
+        return count;
+    }
+    static bool has(const Strings& all, const std::string& one) {
+        return std::find(all.begin(), all.end(), one) != all.end();
+    }
+
+    testing_support::TempDir m_files{"alarm"};
+    std::unique_ptr<mp3streamf> m_stream;
+    std::unique_ptr<Speakers> m_speakers;
+    boost::shared_ptr<device::OrvelInfo> a, b;
+    FakeSelection m_selection;
+    FakeGui m_gui;
+    std::wstring message, gong;
+};
+
+/// The configuration record cannot be read: the alarm thread ends early.
+class UnreadablePortTest : public AlarmChannelTest {
+protected:
+    frm::AlarmChannelOptions::DiscoveryPort discoveryPort() override {
+        return [](device::OrvelInfo&) -> std::uint16_t { throw exception::Offline(); };
+    }
+};
+
+}  // namespace
+
+TEST_F(AlarmChannelTest, LowerPriorityIsRefusedAndEqualReplacesWithCodeFour) {
+    Codes first, second;
+    ASSERT_TRUE(launch({a, b}, 3, message, &first));
+    ASSERT_TRUE(waitUntil([&] { return channel().getCurrentMessage() == L"message.mp3"; }));
+    clear();
+
+    EXPECT_FALSE(launch({a, b}, 2, message, &second));
+    EXPECT_TRUE(waitUntil([&] { return logged(L"Канал тревог занят.") == 1; })) << "logged once";
+    EXPECT_TRUE(channel().isRunning());
+    EXPECT_EQ(requests(a), Strings{}) << "the running notice's loudspeakers stay on its channel";
+    EXPECT_EQ(first.codes(), std::vector<int>{AlarmChannel::kMessageStarted});
+
+    ASSERT_TRUE(launch({a, b}, 3, message, &second));
+    EXPECT_EQ(first.codes(), (std::vector<int>{AlarmChannel::kMessageStarted, AlarmChannel::kReplaced}));
+    EXPECT_EQ(first.seen[1].second, std::this_thread::get_id());
+    ASSERT_TRUE(waitUntil([&] { return channel().getCurrentMessage() == L"message.mp3"; }));
+    channel().stop(AlarmChannel::Callback());
+    EXPECT_EQ(second.codes(), (std::vector<int>{AlarmChannel::kMessageStarted, AlarmChannel::kStopped}));
+    EXPECT_FALSE(channel().isRunning());
+    EXPECT_EQ(requests(a).back(), "set ch 0");
+}
+
+TEST_F(AlarmChannelTest, MissingFilesAreRefusedBeforeAnythingIsStopped) {
+    Codes first;
+    ASSERT_TRUE(launch({a}, 3, message, &first));
+    ASSERT_TRUE(waitUntil([&] { return channel().getCurrentMessage() == L"message.mp3"; }));
+    EXPECT_FALSE(launch({a}, 4, m_files.widePath() + L"/absent.mp3"));
+    EXPECT_FALSE(launch({a}, 4, message, nullptr, m_files.widePath() + L"/absent-gong.mp3"));
+    EXPECT_TRUE(waitUntil([&] { return logged(L"Не найден файл") == 2; })) << "logged once";
+    EXPECT_TRUE(channel().isRunning());
+    EXPECT_EQ(first.codes(), (std::vector<int>{AlarmChannel::kMessageStarted}));
+    channel().stop(AlarmChannel::Callback());
+}
+
+TEST_F(AlarmChannelTest, BusyLoudspeakersRefuseOrLetTheOperatorDecide) {
+    const std::string deferred = "Changing of channel is deferred";
+    m_speakers->model(a, [&](device::sim::OrvelBandModel& m) { m.channelReply = deferred; });
+    m_speakers->model(b, [&](device::sim::OrvelBandModel& m) { m.channelReply = deferred; });
+    EXPECT_FALSE(launch({a, b}, 3, message));
+    EXPECT_TRUE(waitUntil([&] { return logged(L"На всех выбранных устройствах запущено оповещение") == 1; })) << "logged once";
+    EXPECT_TRUE(m_gui.questions.empty()) << "no question when every one is busy";
+
+    m_speakers->model(b, [&](device::sim::OrvelBandModel& m) { m.channelReply.clear(); });
+    clear();
+    m_gui.answerYes = false;
+    EXPECT_FALSE(launch({a, b}, 3, message));
+    ASSERT_EQ(m_gui.questions.size(), 1u);
+    EXPECT_NE(m_gui.questions[0].find(a->getTitle() + L"; "), std::wstring::npos);
+    EXPECT_EQ(requests(b), (Strings{"set ch 1", "set ch 0"})) << "No puts the free ones back";
+    EXPECT_FALSE(channel().isRunning());
+
+    m_gui.answerYes = true;
+    clear();
+    EXPECT_TRUE(launch({a, b}, 3, message));
+    ASSERT_TRUE(waitUntil([&] { return channel().getCurrentMessage() == L"message.mp3"; }));
+    EXPECT_EQ(m_gui.questions.size(), 2u);
+    channel().stop(AlarmChannel::Callback());
+}
+
+TEST_F(AlarmChannelTest, ClipCodesReachTheGuiThreadAndStopCodesTheStoppingThread) {
+    Codes codes;
+    const std::wstring shortMessage = tone("short.mp3", 440, 300);
+    const std::wstring shortGong = tone("short-gong.mp3", 880, 300);
+    ASSERT_TRUE(launch({a}, 3, shortMessage, &codes, shortGong));
+    ASSERT_TRUE(waitUntil([&] { return codes.codes().size() == 4; }, 20000ms));
+    EXPECT_EQ(codes.codes(), (std::vector<int>{0, 1, 2, 3}));
+    for (const auto& s : codes.seen) EXPECT_EQ(s.second, m_gui.id());
+    ASSERT_TRUE(waitUntil([&] { return !channel().isRunning(); }));
+
+    // The callback stays with the channel: the next stop calls it with 5 here.
+    std::thread::id stopper;
+    std::thread([&] {
+        stopper = std::this_thread::get_id();
+        channel().stop(AlarmChannel::Callback());
+    }).join();
+    ASSERT_EQ(codes.seen.size(), 5u);
+    EXPECT_EQ(codes.seen[4].first, AlarmChannel::kStopped);
+    EXPECT_EQ(codes.seen[4].second, stopper);
+}
+
+TEST_F(AlarmChannelTest, LoudspeakersThatTakeOverEndTheNoticeUntilTheyAreDone) {
+    Codes codes;
+    ASSERT_TRUE(launch({a, b}, 3, message, &codes));
+    ASSERT_TRUE(waitUntil([&] { return channel().getCurrentMessage() == L"message.mp3"; }));
+    // Both play a scenario of their own now (no more state packets that
+    // could tell otherwise).
+    for (const auto& d : {a, b}) {
+        m_speakers->sim(d).startStatePackets({boost::asio::ip::make_address_v4("127.0.0.1"), 9}, 0ms);
+        d->setPlaybackTypeForce(device::playback::kScenarioServer);
+    }
+    ASSERT_TRUE(waitUntil([&] { return codes.codes().size() == 2; }));
+    EXPECT_EQ(codes.codes(), (std::vector<int>{AlarmChannel::kMessageStarted, AlarmChannel::kStopped}));
+    EXPECT_TRUE(waitUntil([&] { return logged(L"Было запущено более приоритетное оповещение.") == 1; })) << "logged once";
+    EXPECT_FALSE(AlarmChannel::restoreCommonChannelForAllDevices()) << "still playing their own";
+
+    clear();
+    for (const auto& d : {a, b}) d->resetPlaybackType();
+    EXPECT_TRUE(AlarmChannel::restoreCommonChannelForAllDevices());
+    EXPECT_TRUE(has(requests(a), "set ch 0"));
+    EXPECT_TRUE(has(requests(b), "set ch 0"));
+}
+
+TEST_F(UnreadablePortTest, AnEarlyEndGivesTheLoudspeakersBack) {
+    ASSERT_TRUE(launch({a, b}, 3, message));
+    ASSERT_TRUE(waitUntil([&] { return !channel().isRunning(); }));
+    ASSERT_TRUE(waitUntil([&] { return has(requests(a), "set ch 0") && has(requests(b), "set ch 0"); }));
+    EXPECT_EQ(requests(a), (Strings{"set ch 1", "set ch 0"}));
+    // The player channel is not held off afterwards.
+    EXPECT_TRUE(AlarmChannel::restoreCommonChannelForAllDevices());
+}
+
+class AlarmChannelEndToEnd : public AlarmChannelTest {
+public:
+    void run(int priority, int channelNumber) {
+        const std::uint16_t port = static_cast<std::uint16_t>(basePort() + 1 + channelNumber);
+        LiveReceiver receiver(kGroup, port, m_files.path() + "/heard.raw", 6000);
+        ASSERT_TRUE(receiver.joined());
+        Codes codes;
+        ASSERT_TRUE(launch({a, b}, priority, message, &codes, gong));
+        ASSERT_TRUE(waitUntil([&] { return codes.codes().size() == 4; }, 30000ms)) << codes.codes().size();
+        ASSERT_TRUE(waitUntil([&] { return !channel().isRunning(); }));
+        const auto track = tone_track(receiver.samples(), {880, 440});
+        const auto counts = tone_counts(track, 2);
+        EXPECT_GE(counts[0], 15) << "gong: " << ::testing::PrintToString(track);
+        EXPECT_GE(counts[1], 50) << "message: " << ::testing::PrintToString(track);
+        EXPECT_TRUE(tones_in_order(track)) << "gong before message";
+
+        const std::string ch = "set ch " + std::to_string(channelNumber);
+        for (const auto& d : {a, b}) {
+            const Strings r = requests(d);
+            ASSERT_GE(r.size(), 3u) << ::testing::PrintToString(r);
+            EXPECT_EQ(r.front(), ch);
+            EXPECT_EQ(r.back(), "set ch 0");
+            // 80 % for each clip, the earlier 50 % after it.
+            EXPECT_EQ(std::count(r.begin(), r.end(), "set vol -6"), 2) << ::testing::PrintToString(r);
+            EXPECT_EQ(std::count(r.begin(), r.end(), "set vol -15"), 2) << ::testing::PrintToString(r);
+        }
+    }
+};
+
+TEST_F(AlarmChannelEndToEnd, HighPriorityGongAndMessageArriveOnChannelOne) { run(3, 1); }
+
+TEST_F(AlarmChannelEndToEnd, LowPriorityGongAndMessageArriveOnChannelSix) { run(2, 6); }
