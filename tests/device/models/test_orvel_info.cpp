@@ -24,6 +24,8 @@
 #include "device/models/version_tables.h"
 #include "device/transfer_protocol.h"
 #include "tests/support/counting_log_fixture.h"
+#include "tests/device/memory/memory_test_support.h"
+#include "tools/simulator/audio_memory_store.h"
 #include "tools/simulator/orvel_band_model.h"
 #include "tools/simulator/simulator.h"
 
@@ -81,6 +83,7 @@ public:
 
     std::atomic<std::int64_t> shift{0};  // microseconds added to the real clock
     const boost::shared_ptr<FakeMemory> memory = boost::make_shared<FakeMemory>();
+    std::atomic<bool> realMemory{false};  // the model's own audio memory over the wire
 
     std::int32_t volume() const { return m_volume; }
     void setCachedVolume(std::int32_t percent) { m_volume = percent; }
@@ -90,7 +93,10 @@ public:
 protected:
     using OrvelInfo::OrvelInfo;
     std::int64_t now() const override { return OrvelInfo::now() + shift.load(); }
-    boost::shared_ptr<device::memory::IAudioControl> createAudioControl(bool) override { return memory; }
+    boost::shared_ptr<device::memory::IAudioControl> createAudioControl(bool allowOverwrite) override {
+        if (realMemory) return OrvelInfo::createAudioControl(allowOverwrite);
+        return memory;
+    }
 };
 
 net::IpAndPort endpointOf(const SimulatedDevice& device) {
@@ -678,4 +684,33 @@ TEST_F(OrvelOverUdp, ParametersAreSentOnlyWhereTheKeyExists) {
     model(*sim, [](OrvelBandModel& m) { m.unknownKeys.insert("mask"); });
     EXPECT_THROW(object->setParameter<std::string>("mask", "", "255.0.0.0", false, 1, 21, 0),
                  exception::UnexpectedResponseOfDevice);
+}
+
+// The Orvel-510's memory doesn't show in its packets: the object asks the
+// memory, and the memory's reports move the playback-type code.
+TEST_F(OrvelOverUdp, TheAudioMemoryOfAnOrvel510DrivesItsPlayback) {
+    auto [sim, object] = add(5);
+    object->realMemory = true;
+    auto store = std::make_shared<device::sim::AudioMemoryStore>(device::memory::kLayout510, 256 * 1024);
+    store->plant(memory_test::plantedImage(device::memory::kLayout510, 2, 1000));
+    sim->withModel<OrvelBandModel>([&](OrvelBandModel& m) {
+        device::sim::AudioMemoryStore::install(store, m);
+        return 0;
+    });
+    connect(*sim, *object);
+
+    store->setState("scenario 5");
+    EXPECT_TRUE(object->hasInternalPlaying());
+    EXPECT_EQ(object->getPlaybackType(), playback::kScenarioServer) << "the memory plays: the code follows";
+    EXPECT_FALSE(object->setVolume(30));
+
+    object->getAudioControl(false, true)->stop();
+    EXPECT_EQ(object->getPlaybackType(), playback::kNone);
+    EXPECT_FALSE(object->hasInternalPlaying());
+    EXPECT_TRUE(object->setVolume(30));
+    auto sent = requests(*sim);
+    sent.erase(std::remove_if(sent.begin(), sent.end(),
+                              [](const std::string& r) { return r.rfind("mem ", 0) == 0 && r != "mem stop"; }),
+               sent.end());
+    EXPECT_EQ(sent, (Strings{"mem stop", "set ch 0", "set vol 2A:2A"}));
 }
