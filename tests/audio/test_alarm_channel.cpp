@@ -7,6 +7,7 @@
 // of the notification channel while the loudspeakers are switched to it and
 // back. Assertions read the loudspeakers' request logs.
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -291,3 +292,45 @@ public:
 TEST_F(AlarmChannelEndToEnd, HighPriorityGongAndMessageArriveOnChannelOne) { run(3, 1); }
 
 TEST_F(AlarmChannelEndToEnd, LowPriorityGongAndMessageArriveOnChannelSix) { run(2, 6); }
+
+TEST_F(AlarmChannelTest, RecordingTheMicrophoneSwitchesNoLoudspeakerAndRunsUntilStopped) {
+    // A WAV file stands in for the capture device.
+    const std::string wav = m_files.path() + "/voice.wav";
+    {
+        const auto pcm = stepped_tone({600}, 4000, 44100, 1);  // outlasts the test: no restart
+        std::ofstream out(wav, std::ios::binary);
+        const auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+        const auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+        const std::uint32_t bytes = static_cast<std::uint32_t>(pcm.size() * 2);
+        out.write("RIFF", 4);
+        u32(36 + bytes);
+        out.write("WAVEfmt ", 8);
+        u32(16);
+        u16(1);
+        u16(1);
+        u32(44100);
+        u32(88200);
+        u16(2);
+        u16(16);
+        out.write("data", 4);
+        u32(bytes);
+        out.write(reinterpret_cast<const char*>(pcm.data()), bytes);
+    }
+    {
+        pref::Guard guard(g_pref);
+        pref::create(g_pref, "record.deviceName", pref::Type::TypeString) = ("file://" + wav).c_str();
+    }
+    const std::string record = m_files.path() + "/record.mp3";
+    std::ofstream(record) << "an older recording";
+    ASSERT_TRUE(AlarmChannel::launchWithoutDevices(AlarmChannel::Tag(), L"Запись с микрофона", base::fromUtf8(record)));
+    ASSERT_TRUE(waitUntil([&] { return m_stream->is_stream(); }));
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_TRUE(channel().isRunning()) << "the microphone runs on after the alarm thread";
+    channel().stop(AlarmChannel::Callback());
+    EXPECT_FALSE(channel().isRunning());
+    EXPECT_EQ(requests(a), Strings{});
+    EXPECT_EQ(requests(b), Strings{});
+    const auto recorded = decode_file(record, m_files.path() + "/record.raw");
+    const auto counts = tone_counts(tone_track(recorded, {600, 1000}), 2);  // 1000 Hz: a control
+    EXPECT_GE(counts[0], 8) << "the old file was replaced by the microphone's sound";
+}
