@@ -50,11 +50,15 @@ AlarmChannel::AlarmChannel(DeviceSelection* selection, ChannelGui* gui, mp3strea
 AlarmChannel::~AlarmChannel() {
     m_endEvent.set();
     interruptAndJoinWatcher();
-    boost::lock_guard<boost::mutex> lock(m_threadsLock);
-    if (m_alarmThread.joinable() && m_alarmThread.get_id() != boost::this_thread::get_id()) {
-        m_alarmThread.interrupt();
-        m_alarmThread.join();
+    {
+        boost::lock_guard<boost::mutex> lock(m_threadsLock);
+        if (m_alarmThread.joinable() && m_alarmThread.get_id() != boost::this_thread::get_id()) {
+            m_alarmThread.interrupt();
+            m_alarmThread.join();
+        }
     }
+    // The stream's decoder holds our end event until it is idle.
+    m_stream.stop();
 }
 
 void AlarmChannel::createInstance(DeviceSelection* selection, ChannelGui* gui, mp3streamf& stream, Options options) {
@@ -345,22 +349,29 @@ void AlarmChannel::playMessage(const std::wstring& path, std::uint32_t silenceMs
             played = true;
         }
     }
-    if (played) {
-        boost::this_thread::interruption_point();
-        {
-            boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-            m_currentMessage = getFileName(path);
-        }
-        post(guard.start);
-        while (m_endEvent.wait(100) != sync_event::signalled) {
+    try {
+        if (played) {
             boost::this_thread::interruption_point();
-            boost::this_thread::sleep_for(boost::chrono::milliseconds(50));
+            {
+                boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+                m_currentMessage = getFileName(path);
+            }
+            post(guard.start);
+            while (m_endEvent.wait(100) != sync_event::signalled) {
+                boost::this_thread::interruption_point();
+                boost::this_thread::sleep_for(boost::chrono::milliseconds(50));
+            }
+            for (int i = 0; i < 30; ++i) {
+                boost::this_thread::interruption_point();
+                boost::this_thread::sleep_for(boost::chrono::milliseconds(50));
+            }
+            post(guard.end);
         }
-        for (int i = 0; i < 30; ++i) {
-            boost::this_thread::interruption_point();
-            boost::this_thread::sleep_for(boost::chrono::milliseconds(50));
-        }
-        post(guard.end);
+    } catch (const boost::thread_interrupted&) {
+        // Idle before the thread ends: the decoder holds our end event.
+        m_stream.stop();
+        m_stream.stream_close();
+        throw;
     }
     m_stream.stop();
     m_stream.stream_close();
