@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include <boost/filesystem/operations.hpp>
 #include <gtest/gtest.h>
 
 #include "audio/alarm_channel.h"
@@ -373,4 +374,29 @@ TEST_F(AlarmChannelTest, TheChannelGoesAtExitWhileAMessagePlays) {
     AlarmChannel::destroyInstance();
     EXPECT_FALSE(m_stream->is_stream());
     std::this_thread::sleep_for(300ms);
+}
+
+TEST_F(AlarmChannelTest, ScheduledPlaybacksReachTheChannelAtPriorityThree) {
+    frm::registerPlaybackChannels();
+    Codes codes;
+    EXPECT_TRUE(frm::PlaybackChannels::get()->launchOnAlarmChannel(L"Расписание", {a}, longMessage, L"", 100,
+                                                                   codes.callback()));
+    frm::unregisterPlaybackChannels();
+    EXPECT_EQ(channel().getPriority(), 3);
+    EXPECT_EQ(channel().getDescription(), L"Расписание");
+    ASSERT_TRUE(started(codes));
+    EXPECT_EQ(requests(a).front(), "set ch 1");
+    channel().stop(AlarmChannel::Callback());
+}
+
+TEST_F(AlarmChannelTest, GongFilesAreTheFolderFilesOfPlayableKinds) {
+    const std::string folder = m_files.path() + "/gongs";
+    boost::filesystem::create_directories(folder);
+    std::ofstream(folder + "/bell.mp3") << "x";
+    std::ofstream(folder + "/notes.txt") << "x";
+    {
+        pref::Guard guard(g_pref);
+        pref::create(g_pref, "place.pathDirGong", pref::Type::TypeString) = folder.c_str();
+    }
+    EXPECT_EQ(AlarmChannel::getGongFiles(), std::vector<std::wstring>{base::fromUtf8(folder + "/bell.mp3")});
 }
