@@ -137,19 +137,29 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
               L"path record [%5%]; priority [%6%]; description [%7%], callback [%8%]; only for selecred [%9%]",
               source == kMicrophone ? L"mic" : L"list", flag(broadcasting), message, gong, record, priority,
               description, flag(!callback.empty()), flag(onlySelected));
-    boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-    m_priority = priority;
-    m_volume = volume;
-    m_description = description;
-    m_broadcasting = broadcasting;
-    m_devices = std::move(devices);
-    m_source = source;
-    m_message = message;
-    m_gong = gong;
-    m_record = record;
-    m_onlySelected = onlySelected;
-    m_callback = std::move(callback);
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        m_priority = priority;
+        m_volume = volume;
+        m_description = description;
+        m_broadcasting = broadcasting;
+        m_devices = std::move(devices);
+        m_source = source;
+        m_message = message;
+        m_gong = gong;
+        m_record = record;
+        m_onlySelected = onlySelected;
+        m_callback = std::move(callback);
+    }
+    // Not under the channel lock: stop holds the threads' lock while it
+    // waits for the alarm thread, which takes the channel lock.
     boost::lock_guard<boost::mutex> threads(m_threadsLock);
+    if (m_alarmThread.joinable() && !m_alarmThread.try_join_for(boost::chrono::milliseconds(100))) {
+        // Another launch got in first; replacing a running thread's handle
+        // would end the process.
+        LOG_NOTICE(L"%1%", L"Канал тревог занят.");
+        return false;
+    }
     m_alarmThread = boost::thread([this] { alarmThread(); });
     return m_alarmThread.joinable();
 }
