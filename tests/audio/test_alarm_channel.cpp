@@ -400,3 +400,15 @@ TEST_F(AlarmChannelTest, GongFilesAreTheFolderFilesOfPlayableKinds) {
     }
     EXPECT_EQ(AlarmChannel::getGongFiles(), std::vector<std::wstring>{base::fromUtf8(folder + "/bell.mp3")});
 }
+
+TEST_F(AlarmChannelTest, OnlySelectedWithNoDevicesTakesTheSelectionWhenTheThreadStarts) {
+    m_selection.selectedZones = {b};  // no device rows selected, one zone
+    Codes codes;
+    ASSERT_TRUE(AlarmChannel::launchSelectedWithCallback(AlarmChannel::Tag(), 2, L"zone", longMessage, L"", 80,
+                                                         codes.callback()));
+    ASSERT_TRUE(started(codes));
+    EXPECT_EQ(requests(b).front(), "set ch 6");
+    EXPECT_EQ(requests(a), Strings{});
+    channel().stop(AlarmChannel::Callback());
+    EXPECT_EQ(requests(b).back(), "set ch 0");
+}
