@@ -307,31 +307,14 @@ protected:
     std::chrono::milliseconds watcherPeriod() override { return 60000ms; }
 };
 
-/// A WAV file that stands in for the capture device (libvlc opens it as
+/// A sound file that stands in for the capture device (libvlc opens it as
 /// the microphone's location); its path.
 std::string writeVoice(const std::string& folder) {
-    const std::string wav = folder + "/voice.wav";
-    const auto pcm = stepped_tone({600}, 2000, 44100, 1);
-    std::ofstream out(wav, std::ios::binary);
-    const auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    const auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    const std::uint32_t bytes = static_cast<std::uint32_t>(pcm.size() * 2);
-    out.write("RIFF", 4);
-    u32(36 + bytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(1);
-    u32(44100);
-    u32(88200);
-    u16(2);
-    u16(16);
-    out.write("data", 4);
-    u32(bytes);
-    out.write(reinterpret_cast<const char*>(pcm.data()), bytes);
+    const std::string voice = folder + "/voice.mp3";
+    EXPECT_TRUE(write_mp3(voice, stepped_tone({600}, 2000, 44100, 1), 44100, 1));
     pref::Guard guard(g_pref);
-    pref::create(g_pref, "record.deviceName", pref::Type::TypeString) = ("file://" + wav).c_str();
-    return wav;
+    pref::create(g_pref, "record.deviceName", pref::Type::TypeString) = ("file://" + voice).c_str();
+    return voice;
 }
 
 TEST_F(SlowWatcherTest, RecordingTheMicrophoneSwitchesNoLoudspeakerAndReplacesTheOldFile) {
