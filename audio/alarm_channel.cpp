@@ -1,0 +1,587 @@
+#include "audio/alarm_channel.h"
+
+#include <boost/filesystem/operations.hpp>
+
+#include "audio/mp3streamf.h"
+#include "audio/player.h"
+#include "audio/player_channel.h"
+#include "audio/player_engine.h"
+#include "base/exception.h"
+#include "base/files.h"
+#include "base/log.h"
+#include "base/pref.h"
+#include "base/text.h"
+#include "os/data_directory.h"
+
+namespace frm {
+
+std::atomic<AlarmChannel*> AlarmChannel::s_instance{nullptr};
+
+namespace {
+
+bool fileExists(const std::wstring& path) {
+    boost::system::error_code error;
+    return boost::filesystem::is_regular_file(base::toUtf8(path), error);
+}
+
+device::AudioChannel channelOf(int priority) {
+    return priority <= 2 ? device::CHANNEL_NOTICE_LOW : device::CHANNEL_NOTICE_HIGH;
+}
+
+const wchar_t* flag(bool on) { return on ? L"true" : L"false"; }
+
+/// The channel-0 port from the configuration record; the common stream's
+/// port while the model has no record to read.
+std::uint16_t configuredDiscoveryPort(device::OrvelInfo& device) {
+    try {
+        return device.readConfig(false).discoveryPort;
+    } catch (const exception::NotImplemented&) {
+        return static_cast<std::uint16_t>(pref::getInt("multicast.basePort", 11990) + 1);
+    }
+}
+
+}  // namespace
+
+AlarmChannel::AlarmChannel(DeviceSelection* selection, ChannelGui* gui, mp3streamf& stream, Options options)
+    : m_selection(selection), m_gui(gui), m_stream(stream), m_options(std::move(options)) {
+    if (!m_options.discoveryPort) m_options.discoveryPort = configuredDiscoveryPort;
+}
+
+AlarmChannel::~AlarmChannel() {
+    m_endEvent.set();
+    interruptAndJoinWatcher();
+    {
+        boost::lock_guard<boost::mutex> lock(m_threadsLock);
+        if (m_alarmThread.joinable() && m_alarmThread.get_id() != boost::this_thread::get_id()) {
+            m_alarmThread.interrupt();
+            m_alarmThread.join();
+        }
+    }
+    // The stream's decoder holds our end event until it is idle.
+    m_stream.stop();
+}
+
+void AlarmChannel::createInstance(DeviceSelection* selection, ChannelGui* gui, mp3streamf& stream, Options options) {
+    if (instance() != nullptr) {
+        LOG_WARN(L"%1%", L"recall AlarmChannel::createInstance");
+        return;
+    }
+    s_instance.store(new AlarmChannel(selection, gui, stream, std::move(options)), std::memory_order_release);
+}
+
+void AlarmChannel::destroyInstance() { delete s_instance.exchange(nullptr); }
+
+// ---- launching -------------------------------------------------------------------------------
+
+bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, const std::wstring& message,
+                          const std::wstring& gong, const std::wstring& record, int priority, int volume,
+                          const std::wstring& description, Callback callback, bool onlySelected) {
+    // A missing gong is refused here like a missing message: found only by
+    // the alarm thread, it would end the notice after the loudspeakers were
+    // taken.
+    for (const std::wstring* path : {&message, &gong}) {
+        if (!path->empty() && !fileExists(*path)) {
+            LOG_WARN(L"Не найден файл %1%", *path);
+            return false;
+        }
+    }
+    if (priority == 4) {
+        PlayerChannel::resetLastPlayback();
+        if (Player::instance() != nullptr) Player::instance()->stop(true);
+    }
+    if (getPriority() <= priority) {
+        {
+            boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+            m_relaunch = true;
+        }
+        stop(Callback());
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        m_relaunch = false;
+    }
+
+    // Refused before the busy check, which switches the free loudspeakers:
+    // a lower notice refused afterwards would have pulled the running
+    // notice's loudspeakers onto its own channel.
+    if (isRunning()) {
+        LOG_DEBUG(L"Fail launching. Alarm channel busy (priority %1%). new: priority %2% message %3%; gong %4%; record %5%",
+                  getPriority(), priority, message, gong, record);
+        LOG_NOTICE(L"%1%", L"Канал тревог занят.");
+        return false;
+    }
+
+    const device::AudioChannel channel = channelOf(priority);
+    std::wstring busyTitles;
+    std::size_t busy = 0;
+    for (const auto& device : devices) {
+        if (device->isOnlineAndAnswered() && !device->switchChannel(channel)) {
+            busyTitles += device->getTitle() + L"; ";
+            ++busy;
+        }
+    }
+    if (busy > 0 && busy == devices.size()) {
+        LOG_NOTICE(L"%1%", L"На всех выбранных устройствах запущено оповещение с более высоким приоритетом.");
+        return false;
+    }
+    if (busy > 0) {
+        const std::wstring question =
+            L"На выбранных устройствах (" + busyTitles +
+            L") запущено оповещение с более высоким приоритетом. Запустить на свободные?";
+        const bool goOn = m_gui == nullptr || m_gui->askYesNo(L"Предупреждение", question);
+        if (!goOn) {
+            switchChannelOfAnswering(devices, device::CHANNEL_DISCOVERY);
+            return false;
+        }
+    }
+
+    LOG_DEBUG(L"Alarm channel, launch. Source [%1%]; broadcasting [%2%]; path message [%3%]; path gong [%4%]; "
+              L"path record [%5%]; priority [%6%]; description [%7%], callback [%8%]; only for selecred [%9%]",
+              source == kMicrophone ? L"mic" : L"list", flag(broadcasting), message, gong, record, priority,
+              description, flag(!callback.empty()), flag(onlySelected));
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        m_priority = priority;
+        m_volume = volume;
+        m_description = description;
+        m_broadcasting = broadcasting;
+        m_devices = std::move(devices);
+        m_source = source;
+        m_message = message;
+        m_gong = gong;
+        m_record = record;
+        m_onlySelected = onlySelected;
+        m_callback = std::move(callback);
+    }
+    // Not under the channel lock: stop holds the threads' lock while it
+    // waits for the alarm thread, which takes the channel lock.
+    boost::lock_guard<boost::mutex> threads(m_threadsLock);
+    if (m_alarmThread.joinable() && !m_alarmThread.try_join_for(boost::chrono::milliseconds(100))) {
+        // Another launch got in first; replacing a running thread's handle
+        // would end the process.
+        LOG_NOTICE(L"%1%", L"Канал тревог занят.");
+        return false;
+    }
+    m_alarmThread = boost::thread([this] { alarmThread(); });
+    return m_alarmThread.joinable();
+}
+
+bool AlarmChannel::launchWithoutDevices(Tag, const std::wstring& description, const std::wstring& record) {
+    AlarmChannel* self = instance();
+    return self != nullptr &&
+           self->launch(kMicrophone, false, DeviceSet(), L"", L"", record, 2, 100, description, Callback(), false);
+}
+
+bool AlarmChannel::launchSelected(Tag, int priority, const std::wstring& description, const std::wstring& gong,
+                                  const std::wstring& record, int volume, Callback callback) {
+    AlarmChannel* self = instance();
+    if (self == nullptr) return false;
+    DeviceSet devices = self->m_selection != nullptr ? self->m_selection->getSelectedDevices() : DeviceSet();
+    return self->launch(kMicrophone, true, std::move(devices), L"", gong, record, priority, volume, description,
+                        std::move(callback), true);
+}
+
+bool AlarmChannel::launchSelectedWithCallback(Tag, int priority, const std::wstring& description,
+                                              const std::wstring& message, const std::wstring& gong, int volume,
+                                              Callback callback) {
+    AlarmChannel* self = instance();
+    if (self == nullptr) return false;
+    DeviceSet devices = self->m_selection != nullptr ? self->m_selection->getSelectedDevices() : DeviceSet();
+    return self->launch(kMessageList, true, std::move(devices), message, gong, L"", priority, volume, description,
+                        std::move(callback), true);
+}
+
+bool AlarmChannel::launchWithCallback(Tag, const std::wstring& description, const DeviceSet& devices,
+                                      const std::wstring& message, const std::wstring& gong, int volume,
+                                      Callback callback) {
+    AlarmChannel* self = instance();
+    return self != nullptr && self->launch(kMessageList, true, devices, message, gong, L"", 3, volume, description,
+                                           std::move(callback), false);
+}
+
+// ---- the alarm thread -----------------------------------------------------------------------
+
+void AlarmChannel::alarmThread() {
+    bool finished = false;
+    try {
+        finished = runNotice();
+    } catch (const boost::thread_interrupted&) {
+        LOG_DEBUG(L"%1%", L"alarm thread: stop handle");
+        return;  // stop restores the loudspeakers
+    } catch (const exception::Base& e) {
+        LOG_DEBUG(L"alarm thread: '%1%', '%2%'", e.getNotification(), e.getDetails());
+        if (e.getDetails().empty())
+            LOG_ERROR(L"%1%", e.getNotification());
+        else
+            LOG_ERROR(L"Сообщение: '%1%'\nОписание: '%2%'", e.getNotification(), e.getDetails());
+    } catch (const std::exception& e) {
+        LOG_ERROR(L"Поток тревоги. Поймано необработанное исключение.\nПричина: '%1%'.", base::toWide(e.what()));
+    } catch (...) {
+        LOG_ERROR(L"%1%", L"Поток тревоги. Поймано необработанное исключение.");
+    }
+    if (finished) return;
+    // Ended early: the loudspeakers would stay on the notification channel
+    // with changed volumes, deaf to the common channel, while the channel
+    // counts as idle. Give them back now.
+    try {
+        restoreDeviceSettings();
+    } catch (const boost::thread_interrupted&) {
+    } catch (const std::exception& e) {
+        LOG_ERROR(L"%1%", base::toWide(e.what()));
+    }
+}
+
+bool AlarmChannel::aborted(const std::wstring& what) {
+    LOG_DEBUG(L"%1%", what);
+    return false;
+}
+
+bool AlarmChannel::runNotice() {
+    LOG_TRACE(L"%1%", L"begin alarm thread");
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        m_microphoneStreaming = false;
+    }
+    {
+        boost::lock_guard<boost::mutex> threads(m_threadsLock);
+        m_watcherThread = boost::thread([this] { checkInternalPlayingThread(); });
+    }
+    boost::unique_lock<boost::recursive_mutex> lock(m_lock);
+    if (!m_record.empty() && fileExists(m_record)) {
+        boost::system::error_code error;
+        boost::filesystem::remove(base::toUtf8(m_record), error);
+    }
+    const std::wstring gong = m_gong;
+    const std::wstring record = m_record;
+    device::AudioChannel channel = device::CHANNEL_DISCOVERY;
+    if (m_broadcasting) {
+        if (m_onlySelected && m_devices.empty()) {
+            lock.unlock();
+            LOG_DEBUG(L"%1%", L"Alarm channel: get selected devices.");
+            DeviceSet selected = m_selection != nullptr ? m_selection->getSelectedDevicesAndZones() : DeviceSet();
+            lock.lock();
+            m_devices = std::move(selected);
+        }
+        channel = channelOf(m_priority);
+        m_devices = answeringOnly(m_devices);
+        switchChannelOfAnswering(m_devices, channel);
+        if (m_devices.empty()) {
+            LOG_WARN(L"%1%", L"Канал оповещений: Нет устройств для вещания.");
+            LOG_DEBUG(L"%1%", L"break alarm thread");
+            return true;
+        }
+        std::wstring address = pref::getString("multicast.address");
+        if (address.empty()) address = L"224.0.224.1";
+        const unsigned port = discoveryPortOf(**m_devices.begin()) + static_cast<unsigned>(channel);
+        LOG_TRACE2(L"%1%(..)", "mp3streamf::set_stream_endp");
+        m_stream.set_stream_endp((base::toUtf8(address) + ":" + std::to_string(port)).c_str());
+    }
+    const DeviceSet devices = m_devices;
+    lock.unlock();
+    {
+        VolumeMap volumes = volumesOfAnswering(devices);
+        VolumeStateMap states = volumeStatesOfAnswering(devices);
+        boost::lock_guard<boost::recursive_mutex> relock(m_lock);
+        m_savedVolumes = std::move(volumes);
+        m_savedVolumeStates = std::move(states);
+    }
+
+    if (!gong.empty()) {
+        if (!fileExists(gong)) {
+            LOG_WARN(L"Не найден гонг, '%1%'", gong);
+            return aborted(L"break alarm thread");
+        }
+        giveChannelVolume();
+        LOG_TRACE(L"%1%", L"play gong");
+        playMessage(gong, 300, Guard{kGongStarted, kGongEnded});
+        restoreSavedSettings();
+    }
+    if (boost::this_thread::interruption_requested()) {
+        LOG_DEBUG(L"%1%", L"break alarm thread (request for stop)");
+        return true;  // stop restores the loudspeakers
+    }
+
+    lock.lock();
+    const int source = m_source;
+    const std::wstring message = m_message;
+    const bool broadcasting = m_broadcasting;
+    lock.unlock();
+    if (source == kMessageList && !message.empty()) {
+        {
+            boost::lock_guard<boost::recursive_mutex> relock(m_lock);
+            m_stream.set_read_mode(mp3streamf::READ_FILE);
+            m_stream.set_write_mode(broadcasting, false);
+        }
+        giveChannelVolume();
+        LOG_TRACE(L"%1%", L"play message");
+        playMessage(message, 50, Guard{kMessageStarted, kMessageEnded});
+        restoreSavedSettings();
+        switchChannelOfAnswering(devices, device::CHANNEL_DISCOVERY);
+    } else if (source == kMicrophone) {
+        const bool recording = !record.empty();
+        {
+            boost::lock_guard<boost::recursive_mutex> relock(m_lock);
+            m_stream.set_microphone_name(pref::getString("record.deviceName"));
+            m_stream.set_read_mode(mp3streamf::READ_MICROPHONE);
+            m_stream.set_write_mode(broadcasting, recording);
+            if (recording) m_stream.set_write_file(record);
+        }
+        giveChannelVolume();
+        LOG_TRACE(L"%1%", L"play with microphone");
+        boost::this_thread::interruption_point();
+        boost::lock_guard<boost::recursive_mutex> relock(m_lock);
+        m_microphoneStreaming = true;
+        m_stream.stream_create();
+    }
+    LOG_TRACE(L"%1%", L"end alarm thread");
+    boost::lock_guard<boost::recursive_mutex> relock(m_lock);
+    m_currentMessage.clear();
+    return true;
+}
+
+void AlarmChannel::playMessage(const std::wstring& path, std::uint32_t silenceMs, const Guard& guard) {
+    LOG_TRACE(L"begin playing message '%1%'", path);
+    boost::this_thread::interruption_point();
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        m_microphoneStreaming = false;
+        m_stream.set_read_mode(mp3streamf::READ_FILE);
+        m_stream.set_write_mode(m_broadcasting, !m_record.empty());
+        m_stream.stream_create();
+        m_endEvent.reset();
+    }
+    bool played = false;
+    if (!fileExists(path)) {
+        LOG_WARN(L"Не найден файл %1%", path);
+    } else {
+        LOG_TRACE(L"%1%", L"start playing message");
+        if (!m_stream.play_file(silenceMs, path, &m_endEvent)) {
+            LOG_INFO(L"Не удалось проиграть файл '%1%'", path);
+        } else {
+            played = true;
+        }
+    }
+    try {
+        if (played) {
+            boost::this_thread::interruption_point();
+            {
+                boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+                m_currentMessage = getFileName(path);
+            }
+            post(guard.start);
+            while (m_endEvent.wait(100) != sync_event::signalled) {
+                boost::this_thread::interruption_point();
+                boost::this_thread::sleep_for(boost::chrono::milliseconds(50));
+            }
+            for (int i = 0; i < 30; ++i) {
+                boost::this_thread::interruption_point();
+                boost::this_thread::sleep_for(boost::chrono::milliseconds(50));
+            }
+            post(guard.end);
+        }
+    } catch (const boost::thread_interrupted&) {
+        // Idle before the thread ends: the decoder holds our end event.
+        m_stream.stop();
+        m_stream.stream_close();
+        throw;
+    }
+    m_stream.stop();
+    m_stream.stream_close();
+    LOG_TRACE(L"%1%", L"end playing message");
+}
+
+void AlarmChannel::post(int code) {
+    Callback callback;
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        callback = m_callback;
+    }
+    if (callback && m_gui != nullptr && m_gui->exists()) m_gui->post([callback, code] { callback(code); });
+}
+
+// ---- loudspeaker settings -------------------------------------------------------------------
+
+void AlarmChannel::giveChannelVolume() {
+    DeviceSet devices;
+    int volume = 0;
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        for (const auto& entry : m_savedVolumes) devices.insert(entry.first);
+        volume = m_volume;
+    }
+    setVolumeOfAnswering(devices, volume);
+}
+
+void AlarmChannel::restoreSavedSettings() {
+    VolumeMap volumes;
+    VolumeStateMap states;
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        volumes = m_savedVolumes;
+        states = m_savedVolumeStates;
+    }
+    restoreVolumes(volumes, states);
+}
+
+void AlarmChannel::restoreDeviceSettings() {
+    boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+    LOG_TRACE(L"%1%", L"Alarm channel: Restore settings for devices");
+    restoreSavedSettings();
+    m_savedVolumes.clear();
+    m_savedVolumeStates.clear();
+    switchChannelOfAnswering(m_devices, device::CHANNEL_DISCOVERY);
+    m_devices.clear();
+}
+
+bool AlarmChannel::takenOver(const DeviceSet& devices) {
+    bool anyAnswering = false;
+    for (const auto& device : devices) {
+        if (!device->isOnlineAndAnswered()) continue;
+        anyAnswering = true;
+        if (!device->hasInternalPlaying()) return false;
+    }
+    if (!anyAnswering) LOG_DEBUG(L"All devices is offline. Number of devices %1%", devices.size());
+    return anyAnswering;
+}
+
+std::uint16_t AlarmChannel::discoveryPortOf(device::OrvelInfo& device) { return m_options.discoveryPort(device); }
+
+// ---- the watcher ----------------------------------------------------------------------------
+
+void AlarmChannel::checkInternalPlayingThread() {
+    try {
+        while (!boost::this_thread::interruption_requested()) {
+            boost::this_thread::sleep_for(boost::chrono::milliseconds(m_options.watcherPeriod.count()));
+            bool preempted = false;
+            {
+                boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+                preempted = takenOver(m_devices);
+                if (preempted) {
+                    LOG_INFO(L"%1%", L"Было запущено более приоритетное оповещение.\n"
+                                     L"Трансляция через канал оповещений прервана.");
+                    m_preempted = true;
+                }
+            }
+            if (preempted) {
+                stop(Callback());
+                return;
+            }
+            boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+            if (m_microphoneStreaming && !m_stream.is_stream()) {
+                LOG_ERROR(L"%1%", L"Поток с микрофона отсутствует. Проверьте микрофон.");
+                m_stream.stream_close();
+                m_stream.stream_create();
+            }
+        }
+    } catch (const boost::thread_interrupted&) {
+    } catch (const std::exception& e) {
+        LOG_ERROR(L"%1%", base::toWide(e.what()));
+    }
+}
+
+void AlarmChannel::interruptAndJoinWatcher() {
+    boost::thread watcher;
+    {
+        boost::lock_guard<boost::mutex> threads(m_threadsLock);
+        if (m_watcherThread.get_id() == boost::this_thread::get_id()) {
+            m_watcherThread.detach();  // the watcher stopping the notice itself ends right after
+            return;
+        }
+        watcher = std::move(m_watcherThread);
+    }
+    if (watcher.joinable()) {
+        watcher.interrupt();
+        watcher.join();
+    }
+}
+
+// ---- stopping -------------------------------------------------------------------------------
+
+void AlarmChannel::stop(Callback callback) {
+    LOG_TRACE(L"%1%", L"Alarm channel: stop alarm channel (begin)");
+    // Joined, not only interrupted: a watcher left running could close and
+    // recreate the stream while the next notice sets its destination.
+    interruptAndJoinWatcher();
+    if (m_stream.is_stream()) {
+        LOG_DEBUG(L"%1%", L"Alarm channel: Message stream is running. Stop the stream of message");
+        m_stream.stop();
+        m_stream.stream_close();
+    }
+    {
+        boost::lock_guard<boost::mutex> threads(m_threadsLock);
+        if (m_alarmThread.joinable() && m_alarmThread.get_id() != boost::this_thread::get_id() &&
+            !m_alarmThread.try_join_for(boost::chrono::milliseconds(100))) {
+            LOG_DEBUG(L"%1%", L"An alarm thread is running. Stop the alarm thread of message");
+            m_alarmThread.interrupt();
+            if (!m_alarmThread.try_join_for(boost::chrono::seconds(1)))
+                LOG_WARN(L"%1%", L"Internal error. Alarm channel don't stopped. Time out.");
+        }
+    }
+    // The alarm thread may have started a watcher after the first join.
+    interruptAndJoinWatcher();
+    Callback notice;
+    int code = kStopped;
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        if (!m_preempted && (!m_savedVolumes.empty() || !m_devices.empty())) restoreDeviceSettings();
+        notice = m_callback;
+        code = m_relaunch ? kReplaced : kStopped;
+        m_currentMessage.clear();
+    }
+    const wchar_t* word = code == kReplaced ? L"and play" : L"-";
+    if (callback) {
+        LOG_DEBUG(L"Alarm channel: Notify by 'stop(callback)': notice stop (%1%)", word);
+        callback(code);
+    }
+    if (notice) {
+        LOG_DEBUG(L"Alarm channel: Notify by 'notification callback': notice stop (%1%)", word);
+        notice(code);
+    }
+    LOG_TRACE(L"%1%", L"Alarm channel: stopped alarm channel (end)");
+}
+
+bool AlarmChannel::isRunning() {
+    {
+        boost::lock_guard<boost::mutex> threads(m_threadsLock);
+        if (m_alarmThread.joinable() && !m_alarmThread.try_join_for(boost::chrono::microseconds(100))) return true;
+    }
+    return m_stream.is_stream();
+}
+
+int AlarmChannel::getPriority() {
+    boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+    return m_priority;
+}
+
+std::wstring AlarmChannel::getDescription() {
+    boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+    return m_description;
+}
+
+std::wstring AlarmChannel::getCurrentMessage() {
+    boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+    return m_currentMessage;
+}
+
+bool AlarmChannel::restoreCommonChannelForAllDevices() {
+    AlarmChannel* self = instance();
+    if (self == nullptr) return true;
+    boost::lock_guard<boost::recursive_mutex> lock(self->m_lock);
+    if (!self->m_preempted) return true;
+    const DeviceSet all = self->m_selection != nullptr ? self->m_selection->getDevicesOfZones() : DeviceSet();
+    if (self->takenOver(all)) {
+        LOG_WARN(L"%1%", L"На устройствах идёт приоритетное оповещение.");
+        return false;
+    }
+    self->m_preempted = false;
+    self->restoreDeviceSettings();
+    switchChannelOfAnswering(all, device::CHANNEL_DISCOVERY);
+    return true;
+}
+
+std::vector<std::wstring> AlarmChannel::getGongFiles() {
+    std::wstring folder = pref::getString("place.pathDirGong");
+    if (folder.empty()) folder = os::getUserDataDirectory() + L"/gong";
+    const std::wstring masks = g_player_engine != nullptr ? g_player_engine->getFileFilter(true) : L"*.mp3";
+    return getFilesByMask(false, folder, masks);
+}
+
+}  // namespace frm

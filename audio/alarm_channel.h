@@ -1,0 +1,159 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <boost/function.hpp>
+#include <boost/thread/mutex.hpp>
+#include <boost/thread/recursive_mutex.hpp>
+#include <boost/thread/thread.hpp>
+
+#include "audio/channel_host.h"
+#include "audio/orvel_actions.h"
+#include "audio/playback.h"
+#include "audio/sync_event.h"
+
+class mp3streamf;
+
+namespace frm {
+
+struct AlarmChannelOptions {
+    /// The channel-0 port of a loudspeaker, to which the notification
+    /// channel's number is added.
+    using DiscoveryPort = std::function<std::uint16_t(device::OrvelInfo&)>;
+    /// How often the watcher looks at the loudspeakers.
+    std::chrono::milliseconds watcherPeriod{15000};
+    /// Empty: the loudspeaker's configuration record.
+    DiscoveryPort discoveryPort;
+};
+
+/// Notices that pre-empt the common broadcast: a gong, a message file or the
+/// live microphone on the notification stream, sent to loudspeakers that are
+/// switched for the time of the notice to a notification channel (6 for
+/// priority 2 and lower, 1 above) and back to the common channel after it.
+/// A notice of equal or higher priority replaces the running one; a lower
+/// one is refused.
+///
+/// Threads: launch, stop and the getters come from the GUI thread and
+/// dispatcher jobs. The alarm thread runs one notice; the watcher thread
+/// beside it ends the notice when the loudspeakers play a notice of their
+/// own, and restarts a lost microphone stream. One recursive lock guards the
+/// fields; it is released while clips play and while the selection is read.
+/// Completion codes 0 to 3 reach the callback on the GUI thread, 4 and 5 on
+/// the thread that calls stop.
+class AlarmChannel {
+public:
+    using Callback = boost::function<void(int)>;
+    using DiscoveryPort = AlarmChannelOptions::DiscoveryPort;
+
+    enum Source { kMicrophone = 0, kMessageList = 1 };
+    enum Code { kGongStarted = 0, kGongEnded = 1, kMessageStarted = 2, kMessageEnded = 3, kReplaced = 4, kStopped = 5 };
+
+    using Options = AlarmChannelOptions;
+
+    /// Marks the overloads that act on the singleton.
+    struct Tag {};
+
+    AlarmChannel(DeviceSelection* selection, ChannelGui* gui, mp3streamf& stream, Options options = Options());
+    /// Wakes a waiting clip and stops and joins both threads.
+    ~AlarmChannel();
+    AlarmChannel(const AlarmChannel&) = delete;
+    AlarmChannel& operator=(const AlarmChannel&) = delete;
+
+    /// Start-up; a second call is logged and ignored.
+    static void createInstance(DeviceSelection* selection, ChannelGui* gui, mp3streamf& stream,
+                               Options options = Options());
+    static void destroyInstance();
+    static AlarmChannel* instance() { return s_instance.load(std::memory_order_acquire); }
+
+    /// True when the alarm thread was started; refusals are logged.
+    bool launch(int source, bool broadcasting, DeviceSet devices, const std::wstring& message,
+                const std::wstring& gong, const std::wstring& record, int priority, int volume,
+                const std::wstring& description, Callback callback, bool onlySelected);
+
+    static bool launchWithoutDevices(Tag, const std::wstring& description, const std::wstring& record);
+    static bool launchSelected(Tag, int priority, const std::wstring& description, const std::wstring& gong,
+                               const std::wstring& record, int volume, Callback callback);
+    static bool launchSelectedWithCallback(Tag, int priority, const std::wstring& description,
+                                           const std::wstring& message, const std::wstring& gong, int volume,
+                                           Callback callback);
+    static bool launchWithCallback(Tag, const std::wstring& description, const DeviceSet& devices,
+                                   const std::wstring& message, const std::wstring& gong, int volume,
+                                   Callback callback);
+
+    /// Ends the running notice; `callback` (may be empty) and the notice's
+    /// own callback get 4 (replaced) or 5 on this thread.
+    void stop(Callback callback);
+    bool isRunning();
+    int getPriority();
+    std::wstring getDescription();
+    std::wstring getCurrentMessage();
+
+    /// Before the common channel plays: false while loudspeakers that took
+    /// over with a notice of their own still play it; otherwise puts the
+    /// loudspeakers that a pre-empted notice left behind back on channel 0.
+    /// True when no channel exists.
+    static bool restoreCommonChannelForAllDevices();
+
+    /// The gong files: the folder place.pathDirGong, else "gong" in the data
+    /// folder, filtered by the player engine's extensions.
+    static std::vector<std::wstring> getGongFiles();
+
+private:
+    /// Posts the start and end codes of one clip to the GUI thread.
+    struct Guard {
+        int start;
+        int end;
+    };
+
+    void alarmThread();
+    /// False when the notice ended early with the loudspeakers still taken.
+    bool runNotice();
+    void checkInternalPlayingThread();
+    void playMessage(const std::wstring& path, std::uint32_t silenceMs, const Guard& guard);
+    void post(int code);
+    void restoreDeviceSettings();
+    void giveChannelVolume();
+    void restoreSavedSettings();
+    /// Every answering loudspeaker plays internally (false when none answers).
+    bool takenOver(const DeviceSet& devices);
+    bool aborted(const std::wstring& place);
+    void interruptAndJoinWatcher();
+    std::uint16_t discoveryPortOf(device::OrvelInfo& device);
+
+    static std::atomic<AlarmChannel*> s_instance;
+
+    boost::thread m_alarmThread;
+    boost::thread m_watcherThread;
+    boost::mutex m_threadsLock;  // guards both handles
+    boost::recursive_mutex m_lock;
+    int m_source = kMessageList;
+    sync_event m_endEvent{false};
+    int m_priority = 0;
+    std::wstring m_message;
+    std::wstring m_record;
+    std::wstring m_gong;
+    std::wstring m_currentMessage;
+    std::wstring m_description;
+    Callback m_callback;
+    int m_volume = 100;
+    bool m_relaunch = false;
+    bool m_broadcasting = false;
+    bool m_onlySelected = false;
+    bool m_preempted = false;
+    bool m_microphoneStreaming = false;
+    DeviceSet m_devices;
+    VolumeMap m_savedVolumes;
+    VolumeStateMap m_savedVolumeStates;
+
+    DeviceSelection* m_selection;
+    ChannelGui* m_gui;
+    mp3streamf& m_stream;
+    Options m_options;
+};
+
+}  // namespace frm

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <map>
+
+#include <boost/shared_ptr.hpp>
+#include <boost/thread/condition_variable.hpp>
+#include <boost/thread/mutex.hpp>
+#include <boost/thread/recursive_mutex.hpp>
+
+#include "audio/channel_host.h"
+#include "audio/playback.h"
+
+class Playlist;
+
+namespace frm {
+
+/// Plays a playlist on chosen loudspeakers over the common stream: borrows
+/// the global player, mutes the zone loudspeakers that were not chosen,
+/// optionally sets one volume on the chosen ones, and on the playlist's end
+/// or a stop gives every loudspeaker its volume and mute state back and the
+/// player its previous playlist.
+///
+/// Threads: callers are the GUI thread, dispatcher jobs and the scheduler;
+/// the work runs as dispatcher jobs. One recursive lock guards the fields;
+/// play only tries it, so a busy channel refuses rather than blocking. The
+/// jobs release it around the player's stop and the pause after it. Lock
+/// order: this lock, then the player's, then the playlist's.
+class PlayerChannel {
+public:
+    static constexpr int kKeepVolume = 2147483647;
+
+    /// `pause`: how long the jobs wait after stopping the player, so that the
+    /// common stream has drained before the loudspeakers change.
+    PlayerChannel(DeviceSelection* selection, ChannelGui* gui,
+                  std::chrono::milliseconds pause = std::chrono::milliseconds(2800));
+    /// Waits for the channel's running jobs.
+    ~PlayerChannel();
+    PlayerChannel(const PlayerChannel&) = delete;
+    PlayerChannel& operator=(const PlayerChannel&) = delete;
+
+    /// Start-up (after the player exists); a second call is logged and ignored.
+    static void createInstance(DeviceSelection* selection, ChannelGui* gui,
+                               std::chrono::milliseconds pause = std::chrono::milliseconds(2800));
+    static void destroyInstance();
+    static PlayerChannel* instance() { return s_instance.load(std::memory_order_acquire); }
+
+    /// Refusals are logged; the work is queued.
+    void play(boost::shared_ptr<Playlist> playlist, DeviceSet devices, int volume);
+    void playForSelected(boost::shared_ptr<Playlist> playlist, int volume);
+    void stop();
+    /// The playlist's end callback (a dispatcher job).
+    void stopCallback();
+    /// Forgets what the player played before the channel took it, so that the
+    /// next stop does not resume it (before an alarm of priority 4).
+    static void resetLastPlayback();
+
+    /// The channel holds the player (between its play job and its stop job).
+    bool isPlaying();
+
+private:
+    void playWithDelay();
+    void stopWithDelay();
+    /// Queues a job that the destructor waits for.
+    void queue(void (PlayerChannel::*job)());
+
+    static std::atomic<PlayerChannel*> s_instance;
+
+    bool m_playing = false;
+    bool m_jobPending = false;
+    bool m_restartAfterStop = false;
+    bool m_playerWasPlaying = false;
+    bool m_stopOnEnd = true;
+    bool m_keepPlayer = false;
+    int m_volume = kKeepVolume;
+    boost::shared_ptr<Playlist> m_playlist;
+    boost::shared_ptr<Playlist> m_lastPlaylist;
+    boost::recursive_mutex m_lock;
+    DeviceSet m_devices;
+    std::map<boost::shared_ptr<device::OrvelInfo>, int> m_savedVolumes;
+    std::map<boost::shared_ptr<device::OrvelInfo>, bool> m_savedVolumeEnabled;
+    DeviceSelection* m_selection;
+    ChannelGui* m_gui;
+    const std::chrono::milliseconds m_pause;
+
+    boost::mutex m_jobsLock;  // guards m_jobs
+    boost::condition_variable m_jobsDone;
+    int m_jobs = 0;
+};
+
+}  // namespace frm

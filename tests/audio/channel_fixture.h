@@ -1,0 +1,181 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/make_shared.hpp>
+
+#include "audio/channel_host.h"
+#include "device/models/orvel_info.h"
+#include "device/models/version_tables.h"
+#include "device/transfer_protocol.h"
+#include "tools/simulator/orvel_band_model.h"
+#include "tools/simulator/simulator.h"
+
+// The player and alarm channel tests: simulated loudspeakers of a recent
+// generation on loopback with their objects over the real transport, the
+// operator's selection as a test double and a stand-in GUI thread that runs
+// posted tasks in order and answers the Yes/No question as told.
+
+namespace channel_test {
+
+using namespace std::chrono_literals;
+
+template <class F>
+bool waitUntil(F condition, std::chrono::milliseconds limit = 5000ms) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+/// The operator's choice, set by the test.
+class FakeSelection : public frm::DeviceSelection {
+public:
+    frm::DeviceSet selected, selectedZones, zones;
+    frm::DeviceSet getSelectedDevices() override { return selected; }
+    frm::DeviceSet getDevicesOfSelectedZones() override { return selectedZones; }
+    frm::DeviceSet getDevicesOfZones() override { return zones; }
+};
+
+/// One thread standing in for the GUI thread.
+class FakeGui : public frm::ChannelGui {
+public:
+    FakeGui() : m_thread([this] { run(); }) {}
+    ~FakeGui() override {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_exit = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+    bool exists() override { return alive.load(); }
+    void post(boost::function<void()> task) override {
+        if (!alive) return;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_tasks.push_back(std::move(task));
+        m_changed.notify_all();
+    }
+    bool askYesNo(const std::wstring&, const std::wstring& text) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        questions.push_back(text);
+        return answerYes;
+    }
+    std::thread::id id() const { return m_thread.get_id(); }
+
+    std::atomic<bool> alive{true};
+    bool answerYes = true;
+    std::vector<std::wstring> questions;
+
+private:
+    void run() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return m_exit || !m_tasks.empty(); });
+            if (m_tasks.empty()) return;
+            auto task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+            lock.unlock();
+            task();
+            lock.lock();
+        }
+    }
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<boost::function<void()>> m_tasks;
+    bool m_exit = false;
+    std::thread m_thread;
+};
+
+/// Simulated loudspeakers (index 18) and their objects; made after the
+/// dispatcher exists, gone before it.
+class Speakers {
+public:
+    Speakers() {
+        m_transport = boost::make_shared<device::TransferProtocol>(0, "");
+        m_transport->setAllResponseHandler(
+            [this](const std::string& text, const net::IpAndPort& source) { return route(text, source); });
+        m_transport->run();
+        m_simulator.start();
+    }
+    ~Speakers() {
+        m_transport->stop();
+        m_simulator.stop();
+    }
+
+    /// A connected loudspeaker: it sends a state packet every second and has
+    /// answered; its request log starts empty.
+    boost::shared_ptr<device::OrvelInfo> add() {
+        const unsigned n = static_cast<unsigned>(m_sims.size()) + 1;
+        const std::string hardware = device::sim::Simulator::hardwareAddress(200 + n);
+        auto& sim = m_simulator.add("127.0.3." + std::to_string(n), 0,
+                                    std::make_unique<device::sim::OrvelBandModel>(hardware, 18));
+        auto object = device::OrvelInfo::create(
+            n, device::kTypeOrvel610, net::HardwareAddress(hardware),
+            net::IpAndPort(sim.endpoint().address().to_string(), sim.endpoint().port()), L"Громкоговоритель " +
+            std::to_wstring(n), m_transport, [](boost::shared_ptr<device::DeviceBase>) {});
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_objects[object->getHardwareAddress()] = object;
+        }
+        m_sims[object] = &sim;
+        sim.startStatePackets({boost::asio::ip::make_address_v4("127.0.0.1"), m_transport->getPort()}, 1000ms);
+        waitUntil([&] { return object->isOnlineAndAnswered(); });
+        sim.clearReceived();
+        return object;
+    }
+
+    device::sim::SimulatedDevice& sim(const boost::shared_ptr<device::OrvelInfo>& object) { return *m_sims.at(object); }
+
+    /// Requests other than the volume reads, in order.
+    std::vector<std::string> requests(const boost::shared_ptr<device::OrvelInfo>& object) {
+        std::vector<std::string> texts;
+        for (const auto& d : sim(object).received()) {
+            std::string text = d.text;
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+            if (!text.empty() && text != "get vol") texts.push_back(text);
+        }
+        return texts;
+    }
+
+    template <class F>
+    void model(const boost::shared_ptr<device::OrvelInfo>& object, F change) {
+        sim(object).withModel<device::sim::OrvelBandModel>([&](device::sim::OrvelBandModel& m) {
+            change(m);
+            return 0;
+        });
+    }
+
+private:
+    bool route(const std::string& text, const net::IpAndPort& source) {
+        net::HardwareAddress address(0, 0);
+        if (!device::DeviceBase::isStatePacket(text, address)) return false;
+        boost::shared_ptr<device::OrvelInfo> object;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            const auto found = m_objects.find(address);
+            if (found != m_objects.end()) object = found->second;
+        }
+        if (object) object->parsePing(text, source);
+        return true;
+    }
+
+    device::sim::Simulator m_simulator{2};
+    boost::shared_ptr<device::TransferProtocol> m_transport;
+    std::mutex m_mutex;
+    std::map<net::HardwareAddress, boost::shared_ptr<device::OrvelInfo>> m_objects;
+    std::map<boost::shared_ptr<device::OrvelInfo>, device::sim::SimulatedDevice*> m_sims;
+};
+
+}  // namespace channel_test

@@ -1,0 +1,397 @@
+// ctest-labels: net
+// The alarm channel against simulated loudspeakers and the real notification
+// stream: priorities, refusals before anything is touched, the operator's
+// question when some loudspeakers are busy, completion codes and their
+// threads, the watcher's pre-emption, loudspeakers given back after an early
+// end, and a whole notice (gong, then message) heard by ffmpeg on the port
+// of the notification channel while the loudspeakers are switched to it and
+// back. Assertions read the loudspeakers' request logs.
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include <boost/filesystem/operations.hpp>
+#include <gtest/gtest.h>
+
+#include "audio/alarm_channel.h"
+#include "audio/mp3streamf.h"
+#include "audio/player_channel.h"
+#include "base/exception.h"
+#include "base/pref.h"
+#include "base/text.h"
+#include "base/thread_dispatcher.h"
+#include "device/models/playback_type.h"
+#include "tests/audio/channel_fixture.h"
+#include "tests/base/log_fixture.h"
+#include "tests/support/temp_dir.h"
+#include "tools/stream_probe.h"
+
+using namespace channel_test;
+using namespace stream_probe;
+using Strings = std::vector<std::string>;
+using frm::AlarmChannel;
+
+namespace {
+
+const std::string kGroup = "224.0.224.41";
+
+/// Loudspeakers listen on this + 1 + channel. The tests run in parallel, so
+/// each gets ports of its own.
+int basePort() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::size_t h = std::hash<std::string>()(std::string(info->test_suite_name()) + info->name());
+    return 13000 + static_cast<int>(h % 500) * 10;
+}
+
+/// What the completion callback was given, and on which thread.
+struct Codes {
+    std::mutex mutex;
+    std::vector<std::pair<int, std::thread::id>> seen;
+    AlarmChannel::Callback callback() {
+        return [this](int code) {
+            std::lock_guard<std::mutex> lock(mutex);
+            seen.emplace_back(code, std::this_thread::get_id());
+        };
+    }
+    std::vector<int> codes() {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::vector<int> out;
+        for (const auto& s : seen) out.push_back(s.first);
+        return out;
+    }
+};
+
+class AlarmChannelTest : public LogFixture {
+protected:
+    void SetUp() override {
+        startLog(base::Log::TRACE3);
+        pref_init(L"");
+        {
+            pref::Guard guard(g_pref);
+            pref::create(g_pref, "multicast.address", pref::Type::TypeString) = kGroup.c_str();
+            pref::create(g_pref, "multicast.basePort", pref::Type::TypeInt) = basePort();
+        }
+        base::ThreadDispatcher::create();
+        m_stream = std::make_unique<mp3streamf>();
+        m_stream->set_stream_fmt(128);
+        m_stream->set_stream_ttl(1);
+        m_stream->set_address_interface("127.0.0.1", 9);
+        m_speakers = std::make_unique<Speakers>();
+        a = m_speakers->add();
+        b = m_speakers->add();
+        m_selection.zones = {a, b};
+        frm::AlarmChannelOptions options;
+        options.watcherPeriod = watcherPeriod();
+        options.discoveryPort = discoveryPort();
+        AlarmChannel::createInstance(&m_selection, &m_gui, *m_stream, options);
+        message = tone("message.mp3", 440, 3000);
+        gong = tone("gong.mp3", 880, 1000);
+        longMessage = tone("long.mp3", 440, 8000);
+    }
+    void TearDown() override {
+        AlarmChannel::destroyInstance();
+        m_speakers.reset();
+        m_stream.reset();
+        base::ThreadDispatcher::destroy();
+        pref_free();
+        LogFixture::TearDown();
+    }
+    /// Empty: the configured one (the model has no configuration record yet,
+    /// so the common stream's port).
+    virtual frm::AlarmChannelOptions::DiscoveryPort discoveryPort() { return {}; }
+    virtual std::chrono::milliseconds watcherPeriod() { return 100ms; }
+
+    std::wstring tone(const std::string& name, double freq, unsigned ms) {
+        const std::string path = m_files.path() + "/" + name;
+        EXPECT_TRUE(write_mp3(path, stepped_tone({freq}, ms, 44100, 1), 44100, 1));
+        return base::fromUtf8(path);
+    }
+    AlarmChannel& channel() { return *AlarmChannel::instance(); }
+    /// Slow builds start libvlc slowly.
+    static bool started(Codes& codes) {
+        return waitUntil([&] { return !codes.codes().empty(); }, 20000ms);
+    }
+    bool launch(const frm::DeviceSet& devices, int priority, const std::wstring& msg, Codes* codes = nullptr,
+                const std::wstring& g = L"") {
+        return channel().launch(AlarmChannel::kMessageList, true, devices, msg, g, L"", priority, 80, L"test",
+                                codes != nullptr ? codes->callback() : AlarmChannel::Callback(), false);
+    }
+    Strings requests(const boost::shared_ptr<device::OrvelInfo>& d) { return m_speakers->requests(d); }
+    void clear() {
+        m_speakers->sim(a).clearReceived();
+        m_speakers->sim(b).clearReceived();
+    }
+    int logged(const std::wstring& text) {
+        // The log's clock stands still on the fixture's day.
+        base::Log::instance()->flush();
+        const std::string wanted = base::toUtf8(text);
+        int count = 0;
+        for (const auto& line : linesOf("20261206"))
+            if (line.find(wanted) != std::string::npos) ++count;
+        return count;
+    }
+    static bool has(const Strings& all, const std::string& one) {
+        return std::find(all.begin(), all.end(), one) != all.end();
+    }
+
+    testing_support::TempDir m_files{"alarm"};
+    std::unique_ptr<mp3streamf> m_stream;
+    std::unique_ptr<Speakers> m_speakers;
+    boost::shared_ptr<device::OrvelInfo> a, b;
+    FakeSelection m_selection;
+    FakeGui m_gui;
+    std::wstring message, gong, longMessage;
+};
+
+/// The configuration record cannot be read: the alarm thread ends early.
+class UnreadablePortTest : public AlarmChannelTest {
+protected:
+    frm::AlarmChannelOptions::DiscoveryPort discoveryPort() override {
+        return [](device::OrvelInfo&) -> std::uint16_t { throw exception::Offline(); };
+    }
+};
+
+}  // namespace
+
+TEST_F(AlarmChannelTest, LowerPriorityIsRefusedAndEqualReplacesWithCodeFour) {
+    Codes first, second;
+    ASSERT_TRUE(launch({a, b}, 3, longMessage, &first));
+    ASSERT_TRUE(started(first));
+    clear();
+
+    EXPECT_FALSE(launch({a, b}, 2, message, &second));
+    EXPECT_TRUE(waitUntil([&] { return logged(L"Канал тревог занят.") == 1; })) << "logged once";
+    EXPECT_TRUE(channel().isRunning());
+    EXPECT_EQ(requests(a), Strings{}) << "the running notice's loudspeakers stay on its channel";
+    EXPECT_EQ(first.codes(), std::vector<int>{AlarmChannel::kMessageStarted});
+
+    ASSERT_TRUE(launch({a, b}, 3, longMessage, &second));
+    EXPECT_EQ(first.codes(), (std::vector<int>{AlarmChannel::kMessageStarted, AlarmChannel::kReplaced}));
+    EXPECT_EQ(first.seen[1].second, std::this_thread::get_id());
+    ASSERT_TRUE(started(second));
+    channel().stop(AlarmChannel::Callback());
+    EXPECT_EQ(second.codes(), (std::vector<int>{AlarmChannel::kMessageStarted, AlarmChannel::kStopped}));
+    EXPECT_FALSE(channel().isRunning());
+    EXPECT_EQ(requests(a).back(), "set ch 0");
+}
+
+TEST_F(AlarmChannelTest, MissingFilesAreRefusedBeforeAnythingIsStopped) {
+    Codes first;
+    ASSERT_TRUE(launch({a}, 3, longMessage, &first));
+    ASSERT_TRUE(started(first));
+    EXPECT_FALSE(launch({a}, 4, m_files.widePath() + L"/absent.mp3"));
+    EXPECT_FALSE(launch({a}, 4, message, nullptr, m_files.widePath() + L"/absent-gong.mp3"));
+    EXPECT_TRUE(waitUntil([&] { return logged(L"Не найден файл") == 2; })) << "logged once";
+    EXPECT_TRUE(channel().isRunning());
+    EXPECT_EQ(first.codes(), (std::vector<int>{AlarmChannel::kMessageStarted}));
+    channel().stop(AlarmChannel::Callback());
+}
+
+TEST_F(AlarmChannelTest, BusyLoudspeakersRefuseOrLetTheOperatorDecide) {
+    const std::string deferred = "Changing of channel is deferred";
+    m_speakers->model(a, [&](device::sim::OrvelBandModel& m) { m.channelReply = deferred; });
+    m_speakers->model(b, [&](device::sim::OrvelBandModel& m) { m.channelReply = deferred; });
+    EXPECT_FALSE(launch({a, b}, 3, message));
+    EXPECT_TRUE(waitUntil([&] { return logged(L"На всех выбранных устройствах запущено оповещение") == 1; })) << "logged once";
+    EXPECT_TRUE(m_gui.questions.empty()) << "no question when every one is busy";
+
+    m_speakers->model(b, [&](device::sim::OrvelBandModel& m) { m.channelReply.clear(); });
+    clear();
+    m_gui.answerYes = false;
+    EXPECT_FALSE(launch({a, b}, 3, message));
+    ASSERT_EQ(m_gui.questions.size(), 1u);
+    EXPECT_NE(m_gui.questions[0].find(a->getTitle() + L"; "), std::wstring::npos);
+    EXPECT_EQ(requests(b), (Strings{"set ch 1", "set ch 0"})) << "No puts the free ones back";
+    EXPECT_FALSE(channel().isRunning());
+
+    m_gui.answerYes = true;
+    clear();
+    Codes codes;
+    EXPECT_TRUE(launch({a, b}, 3, longMessage, &codes));
+    ASSERT_TRUE(started(codes));
+    EXPECT_EQ(m_gui.questions.size(), 2u);
+    channel().stop(AlarmChannel::Callback());
+}
+
+TEST_F(AlarmChannelTest, ClipCodesReachTheGuiThreadAndStopCodesTheStoppingThread) {
+    Codes codes;
+    const std::wstring shortMessage = tone("short.mp3", 440, 300);
+    const std::wstring shortGong = tone("short-gong.mp3", 880, 300);
+    ASSERT_TRUE(launch({a}, 3, shortMessage, &codes, shortGong));
+    ASSERT_TRUE(waitUntil([&] { return codes.codes().size() == 4; }, 20000ms));
+    EXPECT_EQ(codes.codes(), (std::vector<int>{0, 1, 2, 3}));
+    for (const auto& s : codes.seen) EXPECT_EQ(s.second, m_gui.id());
+    ASSERT_TRUE(waitUntil([&] { return !channel().isRunning(); }));
+
+    // The callback stays with the channel: the next stop calls it with 5 here.
+    std::thread::id stopper;
+    std::thread([&] {
+        stopper = std::this_thread::get_id();
+        channel().stop(AlarmChannel::Callback());
+    }).join();
+    ASSERT_EQ(codes.seen.size(), 5u);
+    EXPECT_EQ(codes.seen[4].first, AlarmChannel::kStopped);
+    EXPECT_EQ(codes.seen[4].second, stopper);
+}
+
+TEST_F(AlarmChannelTest, LoudspeakersThatTakeOverEndTheNoticeUntilTheyAreDone) {
+    Codes codes;
+    ASSERT_TRUE(launch({a, b}, 3, longMessage, &codes));
+    ASSERT_TRUE(started(codes));
+    // Both play a scenario of their own now (no more state packets that
+    // could tell otherwise).
+    for (const auto& d : {a, b}) {
+        m_speakers->sim(d).startStatePackets({boost::asio::ip::make_address_v4("127.0.0.1"), 9}, 0ms);
+        d->setPlaybackTypeForce(device::playback::kScenarioServer);
+    }
+    ASSERT_TRUE(waitUntil([&] { return codes.codes().size() == 2; }));
+    EXPECT_EQ(codes.codes(), (std::vector<int>{AlarmChannel::kMessageStarted, AlarmChannel::kStopped}));
+    EXPECT_TRUE(waitUntil([&] { return logged(L"Было запущено более приоритетное оповещение.") == 1; })) << "logged once";
+    EXPECT_FALSE(AlarmChannel::restoreCommonChannelForAllDevices()) << "still playing their own";
+
+    clear();
+    for (const auto& d : {a, b}) d->resetPlaybackType();
+    EXPECT_TRUE(AlarmChannel::restoreCommonChannelForAllDevices());
+    EXPECT_TRUE(has(requests(a), "set ch 0"));
+    EXPECT_TRUE(has(requests(b), "set ch 0"));
+}
+
+TEST_F(UnreadablePortTest, AnEarlyEndGivesTheLoudspeakersBack) {
+    ASSERT_TRUE(launch({a, b}, 3, message));
+    ASSERT_TRUE(waitUntil([&] { return !channel().isRunning(); }));
+    ASSERT_TRUE(waitUntil([&] { return has(requests(a), "set ch 0") && has(requests(b), "set ch 0"); }));
+    EXPECT_EQ(requests(a), (Strings{"set ch 1", "set ch 0"}));
+    // The player channel is not held off afterwards.
+    EXPECT_TRUE(AlarmChannel::restoreCommonChannelForAllDevices());
+}
+
+class AlarmChannelEndToEnd : public AlarmChannelTest {
+public:
+    void run(int priority, int channelNumber) {
+        const std::uint16_t port = static_cast<std::uint16_t>(basePort() + 1 + channelNumber);
+        LiveReceiver receiver(kGroup, port, m_files.path() + "/heard.raw", 6000);
+        ASSERT_TRUE(receiver.joined());
+        Codes codes;
+        ASSERT_TRUE(launch({a, b}, priority, message, &codes, gong));
+        ASSERT_TRUE(waitUntil([&] { return codes.codes().size() == 4; }, 30000ms)) << codes.codes().size();
+        ASSERT_TRUE(waitUntil([&] { return !channel().isRunning(); }));
+        const auto track = tone_track(receiver.samples(), {880, 440});
+        const auto counts = tone_counts(track, 2);
+        EXPECT_GE(counts[0], 15) << "gong: " << ::testing::PrintToString(track);
+        EXPECT_GE(counts[1], 50) << "message: " << ::testing::PrintToString(track);
+        EXPECT_TRUE(tones_in_order(track)) << "gong before message";
+
+        const std::string ch = "set ch " + std::to_string(channelNumber);
+        for (const auto& d : {a, b}) {
+            const Strings r = requests(d);
+            ASSERT_GE(r.size(), 3u) << ::testing::PrintToString(r);
+            EXPECT_EQ(r.front(), ch);
+            EXPECT_EQ(r.back(), "set ch 0");
+            // 80 % for each clip, the earlier 50 % after it.
+            EXPECT_EQ(std::count(r.begin(), r.end(), "set vol -6"), 2) << ::testing::PrintToString(r);
+            EXPECT_EQ(std::count(r.begin(), r.end(), "set vol -15"), 2) << ::testing::PrintToString(r);
+        }
+    }
+};
+
+TEST_F(AlarmChannelEndToEnd, HighPriorityGongAndMessageArriveOnChannelOne) { run(3, 1); }
+
+TEST_F(AlarmChannelEndToEnd, LowPriorityGongAndMessageArriveOnChannelSix) { run(2, 6); }
+
+/// A watcher that stays asleep for the length of a test.
+class SlowWatcherTest : public AlarmChannelTest {
+protected:
+    std::chrono::milliseconds watcherPeriod() override { return 60000ms; }
+};
+
+/// A sound file that stands in for the capture device (libvlc opens it as
+/// the microphone's location); its path.
+std::string writeVoice(const std::string& folder) {
+    const std::string voice = folder + "/voice.mp3";
+    EXPECT_TRUE(write_mp3(voice, stepped_tone({600}, 2000, 44100, 1), 44100, 1));
+    pref::Guard guard(g_pref);
+    pref::create(g_pref, "record.deviceName", pref::Type::TypeString) = ("file://" + voice).c_str();
+    return voice;
+}
+
+TEST_F(SlowWatcherTest, RecordingTheMicrophoneSwitchesNoLoudspeakerAndReplacesTheOldFile) {
+    writeVoice(m_files.path());
+    const std::string record = m_files.path() + "/record.mp3";
+    std::ofstream(record) << "an older recording";
+    ASSERT_TRUE(AlarmChannel::launchWithoutDevices(AlarmChannel::Tag(), L"Запись с микрофона", base::fromUtf8(record)));
+    ASSERT_TRUE(waitUntil([&] { return logged(L"end alarm thread") == 1; }));
+    std::this_thread::sleep_for(1000ms);  // written faster than real time
+    // stop joins the watcher, which wakes from its minute-long sleep at once.
+    const auto before = std::chrono::steady_clock::now();
+    channel().stop(AlarmChannel::Callback());
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 3s);
+    EXPECT_FALSE(channel().isRunning());
+    EXPECT_EQ(requests(a), Strings{});
+    EXPECT_EQ(requests(b), Strings{});
+    const auto recorded = decode_file(record, m_files.path() + "/record.raw");
+    const auto counts = tone_counts(tone_track(recorded, {600, 1000}), 2);  // 1000 Hz: a control
+    EXPECT_GE(counts[0], 30) << "the microphone's sound replaced the old file";
+    EXPECT_EQ(counts[1], 0);
+}
+
+TEST_F(AlarmChannelTest, ALostMicrophoneStreamIsStartedAgain) {
+    writeVoice(m_files.path());
+    ASSERT_TRUE(AlarmChannel::launchWithoutDevices(AlarmChannel::Tag(), L"Запись с микрофона",
+                                                   m_files.widePath() + L"/record.mp3"));
+    // Written to a file, libvlc reads the stand-in faster than real time and
+    // its stream ends: the watcher takes that for a lost microphone.
+    EXPECT_TRUE(waitUntil([&] { return logged(L"Поток с микрофона отсутствует. Проверьте микрофон.") >= 1; }));
+    channel().stop(AlarmChannel::Callback());
+    EXPECT_FALSE(channel().isRunning());
+}
+
+TEST_F(AlarmChannelTest, TheChannelGoesAtExitWhileAMessagePlays) {
+    Codes codes;
+    ASSERT_TRUE(launch({a}, 3, longMessage, &codes));
+    ASSERT_TRUE(started(codes));
+    // The stream is idle before the channel's end event goes with it (the
+    // thread sanitizer build sees the decoder otherwise touch freed memory).
+    AlarmChannel::destroyInstance();
+    EXPECT_FALSE(m_stream->is_stream());
+    std::this_thread::sleep_for(300ms);
+}
+
+TEST_F(AlarmChannelTest, ScheduledPlaybacksReachTheChannelAtPriorityThree) {
+    frm::registerPlaybackChannels();
+    Codes codes;
+    EXPECT_TRUE(frm::PlaybackChannels::get()->launchOnAlarmChannel(L"Расписание", {a}, longMessage, L"", 100,
+                                                                   codes.callback()));
+    frm::unregisterPlaybackChannels();
+    EXPECT_EQ(channel().getPriority(), 3);
+    EXPECT_EQ(channel().getDescription(), L"Расписание");
+    ASSERT_TRUE(started(codes));
+    EXPECT_EQ(requests(a).front(), "set ch 1");
+    channel().stop(AlarmChannel::Callback());
+}
+
+TEST_F(AlarmChannelTest, GongFilesAreTheFolderFilesOfPlayableKinds) {
+    const std::string folder = m_files.path() + "/gongs";
+    boost::filesystem::create_directories(folder);
+    std::ofstream(folder + "/bell.mp3") << "x";
+    std::ofstream(folder + "/notes.txt") << "x";
+    {
+        pref::Guard guard(g_pref);
+        pref::create(g_pref, "place.pathDirGong", pref::Type::TypeString) = folder.c_str();
+    }
+    EXPECT_EQ(AlarmChannel::getGongFiles(), std::vector<std::wstring>{base::fromUtf8(folder + "/bell.mp3")});
+}
+
+TEST_F(AlarmChannelTest, OnlySelectedWithNoDevicesTakesTheSelectionWhenTheThreadStarts) {
+    m_selection.selectedZones = {b};  // no device rows selected, one zone
+    Codes codes;
+    ASSERT_TRUE(AlarmChannel::launchSelectedWithCallback(AlarmChannel::Tag(), 2, L"zone", longMessage, L"", 80,
+                                                         codes.callback()));
+    ASSERT_TRUE(started(codes));
+    EXPECT_EQ(requests(b).front(), "set ch 6");
+    EXPECT_EQ(requests(a), Strings{});
+    channel().stop(AlarmChannel::Callback());
+    EXPECT_EQ(requests(b).back(), "set ch 0");
+}

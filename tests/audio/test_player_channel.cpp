@@ -1,0 +1,198 @@
+// ctest-labels: net
+// The player channel on the real player (fixture plug-ins) and simulated
+// loudspeakers: refusals, skipped and merged requests, the restart of a
+// running playback, the loudspeakers' volumes and mute states given back,
+// and the player handed back as it was. Assertions read the loudspeakers'
+// request logs.
+#include <memory>
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include "audio/player.h"
+#include "audio/player_channel.h"
+#include "audio/playlist.h"
+#include "tests/audio/channel_fixture.h"
+#include "tests/audio/player_fixture.h"
+
+using namespace player_test;
+using namespace channel_test;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+class PlayerChannelTest : public PlayerEnvironment {
+protected:
+    void SetUp() override {
+        PlayerEnvironment::SetUp();
+        m_speakers = std::make_unique<Speakers>();
+        chosen = m_speakers->add();
+        other = m_speakers->add();
+        m_selection.zones = {chosen, other};
+        frm::PlayerChannel::createInstance(&m_selection, &m_gui, std::chrono::milliseconds(pauseMs()));
+    }
+    void TearDown() override {
+        settle();
+        frm::PlayerChannel::destroyInstance();
+        m_speakers.reset();
+        PlayerEnvironment::TearDown();
+    }
+    virtual int pauseMs() { return 20; }
+
+    boost::shared_ptr<Playlist> list(const std::string& name) {
+        auto playlist = boost::make_shared<Playlist>(base::fromUtf8(name), true);
+        playlist->add(base::fromUtf8(name + ".mp3"), file(name + ".mp3"));
+        return playlist;
+    }
+    frm::PlayerChannel& channel() { return *frm::PlayerChannel::instance(); }
+    bool playing() { return channel().isPlaying(); }
+    bool playerPlays(const boost::shared_ptr<Playlist>& playlist) {
+        return Player::getPlaylist() == playlist && Player::instance()->state() == EnginePlayer::k_state_playing;
+    }
+    /// Waits for the channel to settle in the given state with the
+    /// dispatcher idle.
+    void waitChannel(bool on) {
+        ASSERT_TRUE(waitFor([&] { return playing() == on; })) << "channel playing " << on;
+        settle();
+    }
+    Strings requests(const boost::shared_ptr<device::OrvelInfo>& d) { return m_speakers->requests(d); }
+
+    std::unique_ptr<Speakers> m_speakers;
+    boost::shared_ptr<device::OrvelInfo> chosen, other;
+    FakeSelection m_selection;
+    FakeGui m_gui;
+};
+
+class SlowPlayerChannelTest : public PlayerChannelTest {
+protected:
+    int pauseMs() override { return 400; }
+};
+
+const int kKeep = frm::PlayerChannel::kKeepVolume;
+
+}  // namespace
+
+TEST_F(PlayerChannelTest, RefusalsComeInOrderAndQueueNothing) {
+    auto playlist = list("a");
+    channel().play(playlist, {}, 80);
+    EXPECT_EQ(logged(L"Нет устройств для воспроизведения", "WARN"), 1);
+
+    // A loudspeaker on a notification channel carries the voice code.
+    ASSERT_TRUE(other->switchChannel(device::CHANNEL_NOTICE_HIGH));
+    channel().play(playlist, {chosen, other}, 80);
+    EXPECT_EQ(logged(L"запущено оповещение с более высоким приоритетом", "NOTICE"), 1);
+    ASSERT_TRUE(other->switchChannel(device::CHANNEL_NOTICE_LOW));
+    channel().play(playlist, {other}, 80);
+    EXPECT_EQ(logged(L"запущено оповещение с более высоким приоритетом", "NOTICE"), 2);
+    settle();
+    EXPECT_FALSE(playing());
+    EXPECT_EQ(requests(chosen), Strings{});
+    EXPECT_EQ(Player::getPlaylist(), nullptr);
+}
+
+TEST_F(PlayerChannelTest, PlayMutesTheOthersSetsTheVolumeAndStopGivesEverythingBack) {
+    auto playlist = list("a");
+    channel().play(playlist, {chosen}, 80);
+    waitChannel(true);
+    EXPECT_TRUE(playerPlays(playlist));
+    EXPECT_EQ(requests(chosen), Strings{"set vol -6"});
+    EXPECT_EQ(requests(other), Strings{"set vol -96"});
+
+    // The same request again is skipped; another volume is played anew.
+    channel().play(playlist, {chosen}, 80);
+    EXPECT_EQ(logged(L"Skip playing the same playlist and devices", "INFO"), 1);
+
+    channel().stop();
+    waitChannel(false);
+    EXPECT_EQ(requests(chosen), (Strings{"set vol -6", "set vol -15"}));
+    ASSERT_EQ(requests(other).size(), 2u);
+    EXPECT_NE(requests(other)[1], "set vol -96") << "volume switched back on";
+    EXPECT_TRUE(other->isVolumeEnabled());
+    EXPECT_EQ(Player::getPlaylist(), nullptr) << "the player was idle without a playlist: reset";
+}
+
+TEST_F(PlayerChannelTest, KeptVolumesAreLeftAloneButTheOthersAreStillMutedAndRestored) {
+    channel().play(list("a"), {chosen}, kKeep);
+    waitChannel(true);
+    EXPECT_EQ(requests(chosen), Strings{});
+    EXPECT_EQ(requests(other), Strings{"set vol -96"});
+    channel().stop();
+    waitChannel(false);
+    EXPECT_EQ(requests(chosen), Strings{});
+    EXPECT_EQ(requests(other).size(), 2u);
+}
+
+TEST_F(SlowPlayerChannelTest, TwoQuickPlaysQueueOneJobThatPlaysTheSecond) {
+    auto first = list("first");
+    auto second = list("second");
+    channel().play(first, {chosen}, kKeep);
+    channel().play(second, {chosen}, 60);
+    waitChannel(true);
+    EXPECT_EQ(logged(L"Player channel: skip play", "EXTERN"), 1);
+    EXPECT_TRUE(playerPlays(second));
+    for (const auto& p : plays()) EXPECT_EQ(p.find("first"), std::string::npos) << p;
+    EXPECT_EQ(requests(chosen), Strings{"set vol -12"});
+}
+
+TEST_F(PlayerChannelTest, PlayWhilePlayingRestoresFirstThenStartsTheNewRequest) {
+    auto first = list("first");
+    auto second = list("second");
+    channel().play(first, {chosen}, 80);
+    waitChannel(true);
+    channel().play(second, {other}, 60);
+    ASSERT_TRUE(waitFor([&] { return playerPlays(second) && playing(); }));
+    settle();
+    // chosen: raised, restored, then muted as one of the others of the new request.
+    EXPECT_EQ(requests(chosen), (Strings{"set vol -6", "set vol -15", "set vol -96"}));
+    // other: muted, switched back on, then given the new volume.
+    const Strings o = requests(other);
+    ASSERT_EQ(o.size(), 3u);
+    EXPECT_EQ(o[0], "set vol -96");
+    EXPECT_EQ(o[2], "set vol -12");
+}
+
+TEST_F(PlayerChannelTest, ThePlayerGetsItsPlaylistBackAsItWas) {
+    auto own = list("own");
+    auto borrowed = list("borrowed");
+
+    // Set but not playing: set back without playing.
+    Player::instance()->setPlaylist(own);
+    channel().play(borrowed, {chosen}, kKeep);
+    waitChannel(true);
+    channel().stop();
+    waitChannel(false);
+    EXPECT_EQ(Player::getPlaylist(), own);
+    EXPECT_NE(Player::instance()->state(), EnginePlayer::k_state_playing);
+
+    // Playing: resumed.
+    Player::play(own);
+    channel().play(borrowed, {chosen}, kKeep);
+    waitChannel(true);
+    EXPECT_TRUE(playerPlays(borrowed));
+    channel().stop();
+    waitChannel(false);
+    EXPECT_TRUE(playerPlays(own));
+
+    // Forgotten (an alarm of priority 4 came between): reset instead.
+    channel().play(borrowed, {chosen}, kKeep);
+    waitChannel(true);
+    frm::PlayerChannel::resetLastPlayback();
+    channel().stop();
+    waitChannel(false);
+    EXPECT_EQ(Player::getPlaylist(), nullptr);
+}
+
+TEST_F(PlayerChannelTest, TheEndOfARepeatingPlaylistStopsTheChannelAndResumesThePlayer) {
+    auto own = list("own");
+    Player::play(own);
+    ::setenv("SONVAR_FIXTURE_EOF_MS", "50", 1);
+    auto message = list("message");
+    channel().play(message, {chosen}, 80);
+    ASSERT_TRUE(waitFor([&] { return playing(); }));
+    ASSERT_TRUE(waitFor([&] { return !playing(); }, 8000)) << "the end callback stopped the channel";
+    ::unsetenv("SONVAR_FIXTURE_EOF_MS");
+    settle();
+    EXPECT_EQ(Player::getPlaylist(), own);
+    EXPECT_EQ(requests(chosen), (Strings{"set vol -6", "set vol -15"}));
+    EXPECT_TRUE(other->isVolumeEnabled());
+}
