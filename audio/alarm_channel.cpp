@@ -30,14 +30,9 @@ device::AudioChannel channelOf(int priority) {
 
 const wchar_t* flag(bool on) { return on ? L"true" : L"false"; }
 
-/// The channel-0 port from the configuration record; the common stream's
-/// port while the model has no record to read.
+/// The channel-0 port from the loudspeaker's configuration record.
 std::uint16_t configuredDiscoveryPort(device::OrvelInfo& device) {
-    try {
-        return device.readConfig(false).discoveryPort;
-    } catch (const exception::NotImplemented&) {
-        return static_cast<std::uint16_t>(pref::getInt("multicast.basePort", 11990) + 1);
-    }
+    return device.readConfig(false).discoveryPort;
 }
 
 }  // namespace

@@ -101,7 +101,12 @@ protected:
     }
     /// Empty: the configured one (the model has no configuration record yet,
     /// so the common stream's port).
-    virtual frm::AlarmChannelOptions::DiscoveryPort discoveryPort() { return {}; }
+    /// The simulated loudspeakers keep no configuration record: their
+    /// channel-0 port is this test's own.
+    virtual frm::AlarmChannelOptions::DiscoveryPort discoveryPort() {
+        const auto port = static_cast<std::uint16_t>(basePort() + 1);
+        return [port](device::OrvelInfo&) { return port; };
+    }
     virtual std::chrono::milliseconds watcherPeriod() { return 100ms; }
 
     std::wstring tone(const std::string& name, double freq, unsigned ms) {
