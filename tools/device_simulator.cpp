@@ -11,11 +11,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include <boost/asio/ip/address_v4.hpp>
 
+#include "tools/simulator/equalizer_store.h"
 #include "tools/simulator/firmware_receiver.h"
+#include "tools/simulator/line_control_store.h"
 #include "tools/simulator/orvel_band_model.h"
 #include "tools/simulator/simulator.h"
 
@@ -143,8 +146,14 @@ int main(int argc, char** argv) {
             std::unique_ptr<device::sim::CommandModel> model;
             if (console)
                 model = std::make_unique<device::sim::TovikModel>(hardware, options.tovikVersion);
-            else if (options.bands)
-                model = std::make_unique<device::sim::OrvelBandModel>(hardware, bands[n].index, bands[n].orvel611);
+            else if (options.bands) {
+                // Every generation has its equalizer; from index 9 on a line-control module too.
+                const int index = bands[n].index;
+                model = std::make_unique<device::sim::OrvelBandModel>(hardware, index, bands[n].orvel611);
+                device::sim::EqualizerStore::install(std::make_shared<device::sim::EqualizerStore>(index), *model);
+                if (index >= 9)
+                    device::sim::LineControlStore::install(std::make_shared<device::sim::LineControlStore>(), *model);
+            }
             else
                 model = std::make_unique<device::sim::OrvelModel>(hardware, options.orvelVersion);
             const std::string versionText = model->versionText();

@@ -14,6 +14,7 @@
 #include "device/firmware/firmware_collection.h"
 #include "device/memory/audio_control.h"
 #include "device/memory/audio_memory.h"
+#include "device/models/line_control.h"
 #include "device/models/version_tables.h"
 
 namespace device {
@@ -230,6 +231,8 @@ void OrvelInfo::takeFields(OrvelPacket& packet, State& state, bool& changed) {
             state.tipsAdded = added;
             state.tipsActive = active;
             changed = true;
+            if (const boost::shared_ptr<tip_device::LineControl> lineControl = existingLineControl())
+                lineControl->setTipDeviceMasks(added, active);
         }
     }
     applyChecks(kFirstChecks, f);
@@ -368,9 +371,15 @@ void OrvelInfo::resetCache() {
     LOG_TRACE(L"Reset requested cache for device id=%1%", m_id);
     DeviceBase::resetCache();
     forgetConfig();
-    DeviceLock lock(m_lock);
-    m_state = State::initial();
-    m_playbackType = playback::kNone;
+    boost::shared_ptr<tip_device::LineControl> lineControl;
+    {
+        DeviceLock lock(m_lock);
+        m_state = State::initial();
+        m_playbackType = playback::kNone;
+        m_equalizer.reset();
+        lineControl = m_lineControl;
+    }
+    if (lineControl) lineControl->resetCache();
 }
 
 bool OrvelInfo::isFirmwareSuitable(boost::shared_ptr<IFirmware> image) {

@@ -16,6 +16,11 @@
 
 namespace device {
 
+class IEqualizer;
+namespace tip_device {
+class LineControl;
+}
+
 /// The channel a loudspeaker listens to: its discovery port plus this
 /// number. -1 is the system's own "unknown", never sent.
 typedef std::int32_t AudioChannel;
@@ -126,6 +131,22 @@ public:
     /// the write with the exchange's exception (earlier keys stay set).
     bool setConfig(const Config& config);
 
+    // ---- equalizer and line control (orvel_equalizer.cpp, orvel_line_control.cpp) ----------
+
+    /// A copy of the kept equalizer, read first when none is kept: the packed
+    /// form below index 9, the six bands from 9 on. No answer:
+    /// exception::DeviceReason (index below 9) or exception::Offline; a reply
+    /// that isn't an equalizer: exception::UnexpectedResponseOfDevice.
+    boost::shared_ptr<IEqualizer> getEqualizer();
+    /// Writes what differs from the kept equalizer (the bands, the on/off
+    /// switch or both); true when nothing differs or the loudspeaker took
+    /// every request, false when it refused or didn't answer. A missing
+    /// equalizer: exception::ServerError.
+    bool setEqualizer(const boost::shared_ptr<IEqualizer>& equalizer);
+    /// The line-control module, made on first use with the state packet's
+    /// end-device masks. Below index 9: exception::UnsupportedByDevice.
+    boost::shared_ptr<tip_device::LineControl> getLineControl();
+
     // ---- configuration keys -----------------------------------------------------------
 
     /// Sends "set <key> <value>" when the value changed and the key exists
@@ -165,6 +186,11 @@ private:
     void keepConfig(const Config& config);
     /// Drops the kept record and the remembered scenario ids (resetCache).
     void forgetConfig();
+    /// The module when it was made already (no request, no check of the index).
+    boost::shared_ptr<tip_device::LineControl> existingLineControl() const;
+    /// The line-control request function's body; the function holds only a
+    /// weak pointer to the loudspeaker.
+    static std::string lineControlRequest(const boost::weak_ptr<OrvelInfo>& device, const std::string& request);
     void applyDeferredSettings(const boost::shared_ptr<memory::IAudioControl>& memory);
 
     std::atomic<std::int32_t> m_versionIndex{0};
@@ -183,6 +209,10 @@ private:
     std::atomic<std::int64_t> m_configValidUntil{0};
     std::uint16_t m_scenarioIdAin1 = kUnreadScenario;
     std::uint16_t m_scenarioIdAin2 = kUnreadScenario;
+
+    // Under the device lock, replaced as a whole.
+    boost::shared_ptr<IEqualizer> m_equalizer;
+    boost::shared_ptr<tip_device::LineControl> m_lineControl;
 };
 
 template <class T>
