@@ -244,9 +244,13 @@ void TovikInfo::handleVolume(const std::string& reply) {
 
 boost::shared_ptr<memory::IAudioControl> TovikInfo::createAudioControl(bool) {
     const boost::shared_ptr<DeviceBase> self = getThisBasePtr();
+    if (!self) throw exception::Offline();
+    return watchGong(boost::make_shared<tovik::memory::AudioMemory>(m_transport, self));
+}
+
+boost::shared_ptr<memory::IAudioControl> TovikInfo::watchGong(boost::shared_ptr<memory::IAudioControl> memory) {
     const boost::shared_ptr<TovikInfo> console = getThisPtr();
-    if (!self || !console) throw exception::Offline();
-    const auto memory = boost::make_shared<tovik::memory::AudioMemory>(m_transport, self);
+    if (!console || !memory) return memory;
     {
         DeviceLock lock(m_lock);
         m_memory = memory;

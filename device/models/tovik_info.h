@@ -104,6 +104,10 @@ protected:
               const std::wstring& title, boost::shared_ptr<TransferProtocol> transport);
 
     boost::shared_ptr<memory::IAudioControl> createAudioControl(bool allowOverwrite) override;
+    /// Checks the kept gong against a new memory, queues the job "Update the
+    /// gong settings" and has the memory re-aim the gong after every change
+    /// of it (applyDeferredSettings). Returns `memory`.
+    boost::shared_ptr<memory::IAudioControl> watchGong(boost::shared_ptr<memory::IAudioControl> memory);
 
 private:
     bool parsePingLocked(const std::string& packet, const net::IpAndPort& source);
