@@ -422,3 +422,14 @@ TEST_F(TovikConfigTest, GenericSlotsKeepTheConsoleFields) {
     EXPECT_FALSE(m_device->writeConfig(common));
     EXPECT_EQ(requests(), (Requests{"get state", "set zarnoAddr 33"})) << "the console fields kept from the read";
 }
+
+// The kept record's gong flag follows what the console's state packets say.
+TEST_F(TovikConfigTest, StatePacketsTellTheGongFlag) {
+    open();
+    ASSERT_FALSE(m_device->getConfig(false).gong);
+    model([](device::sim::TovikConfigModel& m) { return m.fields[8] = 0x01; });
+    ASSERT_TRUE(m_device->parsePing(packet(), m_device->getIp()));
+    m_console->clearReceived();
+    EXPECT_TRUE(m_device->getConfig(false).gong);
+    EXPECT_TRUE(requests().empty());
+}
