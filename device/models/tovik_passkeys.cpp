@@ -46,25 +46,25 @@ std::vector<TovikInfo::Passkey> TovikInfo::listPasskeys() {
     cachePasskeyReply(true, reply);
     DeviceLock lock(m_lock);
     if (reply == "no") return {};
-    std::vector<std::string> pieces;
-    boost::algorithm::split(pieces, reply, [](char c) { return c == ','; });
-    const auto listening = std::find(pieces.begin(), pieces.end(), kListening);
-    if (listening != pieces.end()) {
+    std::vector<std::string> items;
+    boost::algorithm::split(items, reply, [](char c) { return c == ','; });
+    const auto listening = std::find(items.begin(), items.end(), kListening);
+    if (listening != items.end()) {
         m_passkeyReply.clear();  // still learning: ask again next time
-        pieces.erase(listening);
-        if (!pieces.empty() && pieces.back().empty()) pieces.pop_back();
+        items.erase(listening);
+        if (!items.empty() && items.back().empty()) items.pop_back();
     }
     // Keys are hexadecimal texts; anything else is no list of keys.
-    for (const std::string& piece : pieces) {
-        if (!isHexText(piece)) {
+    for (const std::string& item : items) {
+        if (!isHexText(item)) {
             m_passkeyReply.clear();
             throw exception::UnexpectedResponseOfDevice(reply);
         }
     }
     m_passkeys.clear();
-    for (const std::string& piece : pieces) {
+    for (const std::string& item : items) {
         Passkey key;
-        key.key = piece;
+        key.key = item;
         key.description = L"Ключ " + std::to_wstring(m_passkeys.size() + 1);
         m_passkeys.push_back(key);
     }

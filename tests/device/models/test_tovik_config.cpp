@@ -122,12 +122,12 @@ TEST_F(TovikConfigTest, MalformedRepliesAreDeviceErrors) {
 TEST_F(TovikConfigTest, RandomRepliesGiveARecordOrADeviceError) {
     open();
     std::mt19937 random(11);
-    const char* const pieces[] = {"on", "off", "1", "-1", "255", "4294967296", "127.0.0.1", "1.2.3.4:5", "DHCP",
+    const char* const items[] = {"on", "off", "1", "-1", "255", "4294967296", "127.0.0.1", "1.2.3.4:5", "DHCP",
                                   "", " ", ":", "x", "0x10", "99999999999999999999", "\xff\xfe"};
     for (int round = 0; round < 120; ++round) {
         std::string reply = round % 3 ? "state:" : "";
         const int lines = 20 + static_cast<int>(random() % 15);
-        for (int i = 0; i < lines; ++i) reply += std::string(round % 5 ? "\r\n" : "\n") + pieces[random() % 16];
+        for (int i = 0; i < lines; ++i) reply += std::string(round % 5 ? "\r\n" : "\n") + items[random() % 16];
         model([&reply](device::sim::TovikConfigModel& m) { return m.stateReplyOverride = reply; });
         try {
             m_device->getConfig(true);

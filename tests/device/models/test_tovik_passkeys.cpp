@@ -142,11 +142,11 @@ TEST_F(TovikPasskeysTest, MalformedListsAreDeviceErrors) {
         EXPECT_THROW(m_device->listPasskeys(), exception::UnexpectedResponseOfDevice) << reply;
     }
     std::mt19937 random(5);
-    const char* const pieces[] = {"listening", "no", "", "AB", "0", "g", " ", "12 34", ",", "\xff"};
+    const char* const items[] = {"listening", "no", "", "AB", "0", "g", " ", "12 34", ",", "\xff"};
     for (int round = 0; round < 80; ++round) {
         std::string reply;
         const int count = 1 + static_cast<int>(random() % 6);
-        for (int i = 0; i < count; ++i) reply += std::string(i ? "," : "") + pieces[random() % 10];
+        for (int i = 0; i < count; ++i) reply += std::string(i ? "," : "") + items[random() % 10];
         listReply(reply);
         m_device->resetCache();
         try {
