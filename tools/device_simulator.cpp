@@ -18,7 +18,6 @@
 #include "tools/simulator/firmware_receiver.h"
 #include "tools/simulator/orvel_band_model.h"
 #include "tools/simulator/simulator.h"
-#include "tools/simulator/tovik_config_model.h"
 
 namespace {
 
@@ -143,7 +142,7 @@ int main(int argc, char** argv) {
             const bool console = n >= options.loudspeakers;
             std::unique_ptr<device::sim::CommandModel> model;
             if (console)
-                model = std::make_unique<device::sim::TovikConfigModel>(hardware, options.tovikVersion);
+                model = std::make_unique<device::sim::TovikModel>(hardware, options.tovikVersion);
             else if (options.bands)
                 model = std::make_unique<device::sim::OrvelBandModel>(hardware, bands[n].index, bands[n].orvel611);
             else
