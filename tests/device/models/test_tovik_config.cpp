@@ -433,3 +433,21 @@ TEST_F(TovikConfigTest, StatePacketsTellTheGongFlag) {
     EXPECT_TRUE(m_device->getConfig(false).gong);
     EXPECT_TRUE(requests().empty());
 }
+
+// A write refused by the power rules chose no gong: the next memory change
+// must not write the gong of the refused record.
+TEST_F(TovikConfigTest, RefusedWriteLeavesTheKeptGongAlone) {
+    const auto memory = boost::make_shared<FakeMemory>();
+    memory->fragments = {10, 11, 12};
+    open({{"gongOrder", "1"}}, memory);
+    TovikConfig config = m_device->getConfig(false);
+    config.gong = true;
+    config.gongId = 12;
+    config.powerIn2 = config.powerIn1;
+    EXPECT_THROW(m_device->setConfig(config), exception::UserResponse);
+    m_console->clearReceived();
+    memory->changed();
+    for (const std::string& sent : requests()) EXPECT_EQ(sent.rfind("set ", 0), std::string::npos) << sent;
+    EXPECT_EQ(setting("gong"), "off");
+    EXPECT_EQ(m_device->getConfig(false).gongId, 10);
+}
