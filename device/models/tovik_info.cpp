@@ -111,7 +111,10 @@ bool TovikInfo::parsePingLocked(const std::string& packet, const net::IpAndPort&
 
     State state = before;
     takeTovikFields(read, state, kParsePlace);
-    if (state.playbackState != before.playbackState) state.playbackKind = tovikPlaybackKind(state.playbackState);
+    if (state.playbackState != before.playbackState) {
+        state.playbackKind = tovikPlaybackKind(state.playbackState);
+        takeGongPlaying(state.playbackState);
+    }
     logChanges(state, before, changed);
 
     const bool first = !m_firstPacket.load();
@@ -198,6 +201,7 @@ void TovikInfo::resetCache() {
     DeviceBase::resetCache();
     DeviceLock lock(m_lock);
     m_state = State();
+    forgetConfigAndKeys();
 }
 
 bool TovikInfo::isFirmwareSuitable(boost::shared_ptr<IFirmware> image) {
@@ -220,10 +224,6 @@ std::wstring TovikInfo::getPlaybackTypeText() {
     return toText(TovikTable::PlaybackKind, m_state.playbackKind);
 }
 
-ConfigCommon TovikInfo::readConfig(bool) { throw exception::NotImplemented(); }
-
-bool TovikInfo::writeConfig(const ConfigCommon&) { throw exception::NotImplemented(); }
-
 std::string TovikInfo::getDebugInfo() { return transfer("get dbg"); }
 
 void TovikInfo::handleVolume(const std::string& reply) {
@@ -245,7 +245,24 @@ void TovikInfo::handleVolume(const std::string& reply) {
 boost::shared_ptr<memory::IAudioControl> TovikInfo::createAudioControl(bool) {
     const boost::shared_ptr<DeviceBase> self = getThisBasePtr();
     if (!self) throw exception::Offline();
-    return boost::make_shared<tovik::memory::AudioMemory>(m_transport, self);
+    return watchGong(boost::make_shared<tovik::memory::AudioMemory>(m_transport, self));
+}
+
+boost::shared_ptr<memory::IAudioControl> TovikInfo::watchGong(boost::shared_ptr<memory::IAudioControl> memory) {
+    const boost::shared_ptr<TovikInfo> console = getThisPtr();
+    if (!console || !memory) return memory;
+    {
+        DeviceLock lock(m_lock);
+        m_memory = memory;
+    }
+    checkInvariant(memory);
+    base::ThreadDispatcher::add(L"Update the gong settings", 0, [console] { console->applyDeferredSettings(); });
+    // The memory keeps the function: a weak pointer breaks the cycle.
+    const boost::weak_ptr<TovikInfo> weakConsole = console;
+    memory->setScenariosChangedCallbacks(boost::function<void()>(), [weakConsole] {
+        if (const boost::shared_ptr<TovikInfo> device = weakConsole.lock()) device->applyDeferredSettings();
+    });
+    return memory;
 }
 
 }  // namespace device

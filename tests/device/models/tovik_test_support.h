@@ -1,0 +1,159 @@
+#pragma once
+// The console over UDP for the configuration and passkey tests: a simulated
+// console that keeps its settings and keys, the object for it (online and
+// answered), an optional stand-in audio memory, and the ordered request log.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include "base/thread_dispatcher.h"
+#include "device/memory/audio_control.h"
+#include "device/models/tovik_info.h"
+#include "device/transfer_protocol.h"
+#include "tests/support/counting_log_fixture.h"
+#include "tools/simulator/audio_memory_store.h"
+#include "tools/simulator/simulator.h"
+#include "tools/simulator/tovik_config_model.h"
+
+namespace tovik_test {
+
+using namespace std::chrono_literals;
+typedef std::vector<std::string> Requests;
+typedef std::map<std::string, std::string> Settings;
+
+/// Fragments by position (counted from 1); changes as a test sets them.
+class FakeMemory : public device::memory::IAudioControl {
+public:
+    std::vector<std::uint16_t> fragments;  // ids by position
+    bool changes = false;
+    boost::function<void()> changed;
+
+    void setScenariosChangedCallbacks(boost::function<void()>, boost::function<void()> after) override {
+        changed = after;
+    }
+    bool isPlaying() override { return false; }
+    bool hasChanges() override { return changes; }
+    bool hasScenario(std::uint16_t) override { return false; }
+    std::uint16_t getScenarioPosition(std::uint16_t) override { return kNone; }
+    std::uint16_t getScenarioId(std::uint16_t) override { return kNone; }
+    bool hasFragment(std::uint16_t id) override { return getFragmentPosition(id) != kNone; }
+    std::uint16_t getFragmentPosition(std::uint16_t id) override {
+        const auto it = std::find(fragments.begin(), fragments.end(), id);
+        return it == fragments.end() ? kNone : static_cast<std::uint16_t>(it - fragments.begin() + 1);
+    }
+    std::uint16_t getFragmentId(std::uint16_t position) override {
+        return position >= 1 && position <= fragments.size() ? fragments[position - 1] : kNone;
+    }
+};
+
+/// A console whose memory may be a stand-in and whose clock a test may move.
+class TestTovik : public device::TovikInfo {
+public:
+    static boost::shared_ptr<TestTovik> make(const net::IpAndPort& endpoint,
+                                             boost::shared_ptr<device::TransferProtocol> transport,
+                                             boost::shared_ptr<device::memory::IAudioControl> memory) {
+        boost::shared_ptr<TestTovik> self(new TestTovik(endpoint, std::move(transport), std::move(memory)));
+        self->setThisWeakPtr(self);
+        return self;
+    }
+    std::atomic<std::int64_t> shift{0};
+
+protected:
+    std::int64_t now() const override { return TovikInfo::now() + shift.load(); }
+    boost::shared_ptr<device::memory::IAudioControl> createAudioControl(bool allowOverwrite) override {
+        return m_fake ? watchGong(m_fake) : TovikInfo::createAudioControl(allowOverwrite);
+    }
+
+private:
+    TestTovik(const net::IpAndPort& endpoint, boost::shared_ptr<device::TransferProtocol> transport,
+              boost::shared_ptr<device::memory::IAudioControl> memory)
+        : TovikInfo(9, net::HardwareAddress(0x025653, 0x31), endpoint, L"Пульт", std::move(transport)),
+          m_fake(std::move(memory)) {}
+    boost::shared_ptr<device::memory::IAudioControl> m_fake;
+};
+
+class ConsoleTest : public CountingLogFixture {
+protected:
+    static void SetUpTestSuite() { base::ThreadDispatcher::create(); }
+    static void TearDownTestSuite() { base::ThreadDispatcher::destroy(); }
+
+    void SetUp() override {
+        startLog(base::Log::TRACE3);
+        m_transport = boost::make_shared<device::TransferProtocol>(0, "");
+        m_transport->run();
+        m_simulator.start();
+    }
+    void TearDown() override {
+        m_device.reset();
+        m_transport->stop();
+        m_simulator.stop();
+        LogFixture::TearDown();
+    }
+
+    /// A new simulated console (at an address of its own) and the object for
+    /// it, online and answered; the request log starts empty. With a memory,
+    /// the memory is made first and the gong job that its making queues has
+    /// run before this returns.
+    void open(const Settings& settings = {}, boost::shared_ptr<device::memory::IAudioControl> memory = {},
+              std::shared_ptr<device::sim::AudioMemoryStore> store = {}) {
+        auto model = std::make_unique<device::sim::TovikConfigModel>(device::sim::Simulator::hardwareAddress(3));
+        for (const auto& setting : settings) model->values[setting.first] = setting.second;
+        if (store) device::sim::AudioMemoryStore::install(store, *model);
+        m_console = &m_simulator.add("127.0.0." + std::to_string(40 + m_opened++), 0, std::move(model));
+        const net::IpAndPort endpoint(m_console->endpoint().address().to_string(), m_console->endpoint().port());
+        m_device = TestTovik::make(endpoint, m_transport, memory);
+        ASSERT_TRUE(m_device->parsePing(packet(), endpoint));
+        ASSERT_TRUE(m_device->probeVolume());
+        if (memory || store) {
+            ASSERT_TRUE(m_device->getAudioControl(false, true));
+            ASSERT_TRUE(waitForRequest("get state"));
+            std::this_thread::sleep_for(150ms);
+        }
+        m_console->clearReceived();
+    }
+    std::string packet() {
+        return m_console->withModel<device::sim::TovikConfigModel>(
+            [](device::sim::TovikConfigModel& m) { return m.statePacket(); });
+    }
+    bool waitForRequest(const std::string& text) {
+        for (int i = 0; i < 100; ++i) {
+            const Requests sent = requests();
+            if (std::find(sent.begin(), sent.end(), text) != sent.end()) return true;
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+    /// The requests the console received, line ends removed; the audio
+    /// memory's own and the base's responding check ("get vol") left out.
+    Requests requests() const {
+        Requests texts;
+        for (const auto& d : m_console->received()) {
+            std::string text = d.text;
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+            if (text.rfind("mem ", 0) != 0 && text != "get vol") texts.push_back(text);
+        }
+        return texts;
+    }
+    template <class F>
+    auto model(F f) {
+        return m_console->withModel<device::sim::TovikConfigModel>(f);
+    }
+    std::string setting(const std::string& name) {
+        return model([&](device::sim::TovikConfigModel& m) { return m.values[name]; });
+    }
+    void set(const std::string& name, const std::string& value) {
+        model([&](device::sim::TovikConfigModel& m) { return m.values[name] = value; });
+    }
+
+    device::sim::Simulator m_simulator;
+    boost::shared_ptr<device::TransferProtocol> m_transport;
+    device::sim::SimulatedDevice* m_console = nullptr;
+    boost::shared_ptr<TestTovik> m_device;
+    int m_opened = 0;
+};
+
+}  // namespace tovik_test
