@@ -21,6 +21,7 @@
 #include "tools/simulator/line_control_store.h"
 #include "tools/simulator/orvel_band_model.h"
 #include "tools/simulator/simulator.h"
+#include "tools/simulator/tovik_config_model.h"
 
 namespace {
 
@@ -145,7 +146,7 @@ int main(int argc, char** argv) {
             const bool console = n >= options.loudspeakers;
             std::unique_ptr<device::sim::CommandModel> model;
             if (console)
-                model = std::make_unique<device::sim::TovikModel>(hardware, options.tovikVersion);
+                model = std::make_unique<device::sim::TovikConfigModel>(hardware, options.tovikVersion);
             else if (options.bands) {
                 // Every generation has its equalizer; from index 9 on a line-control module too.
                 const int index = bands[n].index;
