@@ -65,7 +65,8 @@ protected:
 
 class SlowPlayerChannelTest : public PlayerChannelTest {
 protected:
-    int pauseMs() override { return 400; }
+    // Long enough that the second play always comes while the first job waits.
+    int pauseMs() override { return 1500; }
 };
 
 const int kKeep = frm::PlayerChannel::kKeepVolume;
