@@ -21,7 +21,7 @@
 #include "device/device_base.h"
 #include "device/memory/audio_control.h"
 #include "device/transfer_protocol.h"
-#include "tests/support/counting_log_fixture.h"
+#include "tests/device/device_test_support.h"
 #include "tests/support/elapsed.h"
 #include "tools/simulator/simulator.h"
 
@@ -34,42 +34,26 @@ using testing_support::msSince;
 
 namespace {
 
-class FakeAudioControl : public IAudioControl {
-public:
-    void setScenariosChangedCallbacks(boost::function<void()>, boost::function<void()>) override {}
-    bool isPlaying() override { return false; }
-    bool hasChanges() override { return false; }
-    bool hasScenario(std::uint16_t) override { return false; }
-    std::uint16_t getScenarioPosition(std::uint16_t) override { return kNone; }
-    std::uint16_t getScenarioId(std::uint16_t) override { return kNone; }
-    bool hasFragment(std::uint16_t) override { return false; }
-    std::uint16_t getFragmentPosition(std::uint16_t) override { return kNone; }
-    std::uint16_t getFragmentId(std::uint16_t) override { return kNone; }
-};
+typedef device_test::StubAudioControl FakeAudioControl;
 
 /// The least model: volume in signed decibels as the Orvel-610 speaks it,
 /// a clock the test may set, and counters of what the base called.
-class TestDevice : public DeviceBase {
+class TestDevice : public device_test::StubDevice {
 public:
-    using DeviceBase::DeviceBase;
+    using StubDevice::StubDevice;
 
     std::atomic<std::int64_t> clock{0};  // 0: the real clock
     std::atomic<int> resets{0};
     std::atomic<bool> playing{false};
     boost::function<boost::shared_ptr<IAudioControl>(bool)> creator;
 
-    bool isFirmwareSuitable(boost::shared_ptr<device::IFirmware>) override { return false; }
     bool setVolume(std::uint32_t percent) override {
         const int level = percent == 0 ? -96 : -30 + static_cast<int>(percent) * 3 / 10;
         if (!request(device::formatCommand("set vol %i", level), nullptr, false)) return false;
         m_volume = static_cast<std::int32_t>(percent);
         return true;
     }
-    bool parsePing(const std::string&, const net::IpAndPort&) override { return false; }
     bool hasInternalPlaying() override { return playing; }
-    std::wstring getPlaybackTypeText() override { return L""; }
-    device::ConfigCommon readConfig(bool) override { return {}; }
-    bool writeConfig(const device::ConfigCommon&) override { return false; }
     std::string getDebugInfo() override { return transfer("get dbg"); }
     void handleVolume(const std::string& reply) override {
         m_lastContactTime = now();
@@ -113,16 +97,12 @@ protected:
     }
 };
 
-class DeviceBaseTest : public CountingLogFixture {
-protected:
-    static void SetUpTestSuite() { base::ThreadDispatcher::create(); }
-    static void TearDownTestSuite() { base::ThreadDispatcher::destroy(); }
+using device_test::endpointOf;
 
+class DeviceBaseTest : public device_test::UdpFixture {
+protected:
     void SetUp() override {
-        startLog(base::Log::TRACE3);
-        m_transport = boost::make_shared<device::TransferProtocol>(0, "");
-        m_transport->run();
-        m_simulator.start();
+        UdpFixture::SetUp();
         m_speaker = &m_simulator.addOrvel("127.0.0.2", 0, device::sim::Simulator::hardwareAddress(2));
         m_speaker->withModel<device::sim::CommandModel>([this](device::sim::CommandModel& model) {
             model.on("echo", [](const std::string& text) { return std::optional<std::string>(" \t" + text + " \r\n"); });
@@ -137,38 +117,19 @@ protected:
         });
         m_device = makeDevice(endpointOf(*m_speaker));
     }
-    void TearDown() override {
-        m_transport->stop();
-        m_simulator.stop();
-        LogFixture::TearDown();
-    }
-
     boost::shared_ptr<TestDevice> makeDevice(const net::IpAndPort& endpoint) {
         auto device = boost::make_shared<TestDevice>(7, net::HardwareAddress(0x025653, 2), endpoint, L"", m_transport);
         device->setThisWeakPtr(device);
         return device;
     }
-    static net::IpAndPort endpointOf(const SimulatedDevice& device) {
-        return net::IpAndPort(device.endpoint().address().to_string(), device.endpoint().port());
-    }
-    /// The requests the device received, line ends removed.
-    std::vector<std::string> requests() const {
-        std::vector<std::string> texts;
-        for (const auto& d : m_speaker->received()) {
-            std::string text = d.text;
-            while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-            texts.push_back(text);
-        }
-        return texts;
-    }
+    /// The requests the device received, every one.
+    std::vector<std::string> requests() const { return device_test::requestsOf(*m_speaker, true); }
     std::size_t sent(const std::string& request) const {
         const auto all = requests();
         return static_cast<std::size_t>(std::count(all.begin(), all.end(), request));
     }
     void silence() { m_speaker->setReplyPolicy({0, true}); }
 
-    device::sim::Simulator m_simulator;
-    boost::shared_ptr<device::TransferProtocol> m_transport;
     SimulatedDevice* m_speaker = nullptr;
     boost::shared_ptr<TestDevice> m_device;
     std::atomic<int> m_busyLeft{0};

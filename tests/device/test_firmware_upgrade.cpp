@@ -19,6 +19,7 @@
 #include "device/firmware/firmware_image.h"
 #include "device/transfer_protocol.h"
 #include "tests/base/log_fixture.h"
+#include "tests/device/device_test_support.h"
 #include "tools/simulator/firmware_receiver.h"
 #include "tools/simulator/lossy_model.h"
 #include "tools/simulator/simulator.h"
@@ -32,9 +33,9 @@ namespace {
 /// A loudspeaker as far as the upgrade sees it: the suitability rule and the
 /// continuation of the Orvel family, a battery flag, a playing flag and a
 /// clock the test can push forward.
-class Loudspeaker : public DeviceBase {
+class Loudspeaker : public device_test::StubDevice {
 public:
-    using DeviceBase::DeviceBase;
+    using StubDevice::StubDevice;
 
     std::atomic<bool> batteryOk{true};
     std::atomic<bool> playing{false};
@@ -68,18 +69,10 @@ public:
         }
         if (firmware && firmware->first() && firmware->first()->isValid()) upgradeFirmware(firmware, progress, true);
     }
-    bool setVolume(std::uint32_t) override { return false; }
-    bool parsePing(const std::string&, const net::IpAndPort&) override { return false; }
     bool hasInternalPlaying() override { return playing; }
-    std::wstring getPlaybackTypeText() override { return L""; }
-    device::ConfigCommon readConfig(bool) override { return {}; }
-    bool writeConfig(const device::ConfigCommon&) override { return false; }
-    std::string getDebugInfo() override { return ""; }
-    void handleVolume(const std::string&) override {}
 
 protected:
     std::int64_t now() const override { return DeviceBase::now() + shift.load(); }
-    boost::shared_ptr<device::memory::IAudioControl> createAudioControl(bool) override { return {}; }
 };
 
 /// Every report of one upgrade, with a wait for the n-th final one.
@@ -113,14 +106,7 @@ private:
     std::vector<int> m_percents;
 };
 
-/// 0 first, never falling, exactly one final report and that one last.
-void expectOneUpgrade(const std::vector<int>& reports, int final) {
-    ASSERT_FALSE(reports.empty());
-    EXPECT_EQ(reports.front(), 0);
-    EXPECT_EQ(reports.back(), final);
-    EXPECT_EQ(std::count(reports.begin(), reports.end(), 100) + std::count(reports.begin(), reports.end(), -1), 1);
-    for (std::size_t i = 1; i + 1 < reports.size(); ++i) EXPECT_LE(reports[i - 1], reports[i]) << i;
-}
+using device_test::expectOneJob;
 
 std::string payloadOf(std::size_t size, unsigned seed) {
     std::string payload(size, '\0');
@@ -183,7 +169,7 @@ TEST_F(FirmwareUpgradeTest, ImageArrivesWholeThroughATenthLostAndReportsEndWithO
     Reports reports;
     ASSERT_TRUE(m_device->upgradeFirmware(FirmwareImage::encode(device::kTypeOrvel610, "Orvel-610 1.0.113.0", payload),
                                           reports.callback(), false));
-    expectOneUpgrade(reports.waitFinals(1), 100);
+    expectOneJob(reports.waitFinals(1), 100);
     const auto accepted = m_receiver->accepted();
     ASSERT_EQ(accepted.size(), 1u);
     EXPECT_EQ(accepted[0].payload, payload);
@@ -197,7 +183,7 @@ TEST_F(FirmwareUpgradeTest, ImageArrivesWholeThroughATenthLostAndReportsEndWithO
     Reports again;
     ASSERT_TRUE(m_device->upgradeFirmware(FirmwareImage::encode(device::kTypeOrvel610, "Orvel-610 1.0.114.0", "x"),
                                           again.callback(), false));
-    expectOneUpgrade(again.waitFinals(1), 100);
+    expectOneJob(again.waitFinals(1), 100);
 }
 
 TEST_F(FirmwareUpgradeTest, RefusedChunkEndsWithExactlyOneFailure) {
@@ -211,7 +197,7 @@ TEST_F(FirmwareUpgradeTest, RefusedChunkEndsWithExactlyOneFailure) {
     ASSERT_TRUE(m_device->upgradeFirmware(
         FirmwareImage::encode(device::kTypeOrvel610, "Orvel-610 1.0.113.0", payloadOf(3000, 2)), reports.callback(),
         false));
-    expectOneUpgrade(reports.waitFinals(1), -1);
+    expectOneJob(reports.waitFinals(1), -1);
     EXPECT_EQ(received("fw data 1024 "), 1u);  // a refusal is not asked again
     EXPECT_EQ(received("fw end"), 0u);
     std::this_thread::sleep_for(300ms);
@@ -273,7 +259,7 @@ TEST_F(FirmwareUpgradeTest, RefusalsBeforeTheStartSendNothing) {
 
     // Force passes the power and playing checks.
     ASSERT_TRUE(m_device->upgradeFirmware(pss, reports.callback(), true));
-    expectOneUpgrade(reports.waitFinals(1), 100);
+    expectOneJob(reports.waitFinals(1), 100);
     EXPECT_EQ(m_receiver->accepted().at(0).typeCode, device::kTypeOrvel610Pss);
 }
 
@@ -300,7 +286,7 @@ TEST_F(FirmwareUpgradeTest, SecondImageFollowsWhenTheDeviceIsBackAndTheDispatche
     EXPECT_EQ(std::find(soFar.begin(), soFar.end(), 100), soFar.end()) << "the transfer ended too soon to tell";
     m_simulated->setReplyPolicy({});
 
-    expectOneUpgrade(reports.waitFinals(1), 100);
+    expectOneJob(reports.waitFinals(1), 100);
     ASSERT_EQ(m_receiver->accepted().size(), 1u);
     EXPECT_EQ(m_receiver->accepted()[0].payload, own);  // the device's own image first
 
@@ -314,7 +300,7 @@ TEST_F(FirmwareUpgradeTest, SecondImageFollowsWhenTheDeviceIsBackAndTheDispatche
     ASSERT_EQ(m_receiver->accepted().size(), 2u);
     EXPECT_EQ(m_receiver->accepted()[1].payload, module);
     const auto secondStart = std::find(all.begin(), all.end(), 100) + 1;
-    expectOneUpgrade(std::vector<int>(secondStart, all.end()), 100);
+    expectOneJob(std::vector<int>(secondStart, all.end()), 100);
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 
 #include "base/exception.h"
 #include "device/transfer_protocol.h"
+#include "tests/device/device_test_support.h"
+#include "tests/support/elapsed.h"
 #include "tools/simulator/simulator.h"
 
 using namespace std::chrono_literals;
@@ -24,19 +26,12 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-long long msSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
+using device_test::endpointOf;
+using testing_support::msSince;
 
-/// Waits until `condition` holds, at most `limit`.
 template <class F>
 bool eventually(F condition, std::chrono::milliseconds limit = 3000ms) {
-    const auto end = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
+    return device_test::waitUntil(condition, limit);
 }
 
 /// What the completions of async() reported, in the order they ran.
@@ -118,9 +113,6 @@ protected:
             model.on("echo", [](const std::string& text) { return std::optional<std::string>(text); });
         });
         return device;
-    }
-    static net::IpAndPort endpointOf(const SimulatedDevice& device) {
-        return net::IpAndPort(device.endpoint().address().to_string(), device.endpoint().port());
     }
     Endpoint server() const { return Endpoint(boost::asio::ip::make_address_v4("127.0.0.1"), m_transport->getPort()); }
 

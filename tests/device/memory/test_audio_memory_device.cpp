@@ -19,6 +19,7 @@
 #include "device/device_base.h"
 #include "device/memory/audio_memory.h"
 #include "device/transfer_protocol.h"
+#include "tests/device/device_test_support.h"
 #include "tests/device/memory/memory_test_support.h"
 #include "tools/simulator/simulator.h"
 
@@ -31,9 +32,9 @@ using memory_test::bytesOf;
 namespace {
 
 /// A loudspeaker of the Orvel-611 family reduced to its audio memory.
-class MemoryDevice : public DeviceBase {
+class MemoryDevice : public device_test::StubDevice {
 public:
-    using DeviceBase::DeviceBase;
+    using StubDevice::StubDevice;
 
     std::atomic<bool> playing{false};
     std::atomic<bool> allowOverwrite{false};
@@ -41,15 +42,7 @@ public:
     std::mutex statesMutex;
     std::vector<Playing> states;
 
-    bool isFirmwareSuitable(boost::shared_ptr<device::IFirmware>) override { return false; }
-    bool setVolume(std::uint32_t) override { return false; }
-    bool parsePing(const std::string&, const net::IpAndPort&) override { return false; }
     bool hasInternalPlaying() override { return playing; }
-    std::wstring getPlaybackTypeText() override { return L""; }
-    device::ConfigCommon readConfig(bool) override { return {}; }
-    bool writeConfig(const device::ConfigCommon&) override { return false; }
-    std::string getDebugInfo() override { return {}; }
-    void handleVolume(const std::string&) override {}
 
 protected:
     std::int64_t now() const override { return DeviceBase::now() + skew; }
@@ -93,48 +86,26 @@ struct Progress {
     }
 };
 
-void expectWellFormed(const std::vector<int>& reports, int final) {
-    ASSERT_FALSE(reports.empty());
-    EXPECT_EQ(reports.front(), 0);
-    EXPECT_EQ(reports.back(), final);
-    EXPECT_EQ(std::count(reports.begin(), reports.end(), 100) + std::count(reports.begin(), reports.end(), -1), 1)
-        << "exactly one final report";
-    if (final == 100) {
-        EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end())) << "progress never goes back";
-    }
-}
+using device_test::expectOneJob;
 
-class AudioMemoryDeviceTest : public ::testing::Test {
+class AudioMemoryDeviceTest : public device_test::UdpFixture {
 protected:
-    static void SetUpTestSuite() { base::ThreadDispatcher::create(); }
-    static void TearDownTestSuite() { base::ThreadDispatcher::destroy(); }
-
     void SetUp() override {
-        m_transport = boost::make_shared<device::TransferProtocol>(0, "");
-        m_transport->run();
-        m_simulator.start();
+        UdpFixture::SetUp();
         m_speaker = &m_simulator.addOrvel("127.0.0.2", 0, device::sim::Simulator::hardwareAddress(2));
         m_store = std::make_shared<AudioMemoryStore>(kLayout611, 256 * 1024);
         m_speaker->withModel<device::sim::CommandModel>([this](device::sim::CommandModel& model) {
             AudioMemoryStore::install(m_store, model);
             return 0;
         });
-        const auto& at = m_speaker->endpoint();
         m_device = boost::make_shared<MemoryDevice>(7, net::HardwareAddress(0x025653, 2),
-                                                    net::IpAndPort(at.address().to_string(), at.port()), L"",
-                                                    m_transport);
+                                                    device_test::endpointOf(*m_speaker), L"", m_transport);
         m_device->setThisWeakPtr(m_device);
     }
-    void TearDown() override {
-        m_device.reset();
-        m_transport->stop();
-        m_simulator.stop();
-    }
+    void releaseDevices() override { m_device.reset(); }
 
     boost::shared_ptr<IAudioControl> memory() { return m_device->getAudioControl(false, true); }
 
-    device::sim::Simulator m_simulator;
-    boost::shared_ptr<device::TransferProtocol> m_transport;
     device::sim::SimulatedDevice* m_speaker = nullptr;
     std::shared_ptr<AudioMemoryStore> m_store;
     boost::shared_ptr<MemoryDevice> m_device;
@@ -198,7 +169,7 @@ TEST_F(AudioMemoryDeviceTest, WriteUnderLossLeavesTheDeviceHoldingTheImage) {
     Progress progress;
     mem->writeChanges(progress.reporter());
     ASSERT_TRUE(progress.waitFinal());
-    expectWellFormed(progress.settled(), 100);
+    expectOneJob(progress.settled(), 100);
     m_store->setLoss(0);
 
     EXPECT_EQ(before, 1);
@@ -245,7 +216,7 @@ TEST_F(AudioMemoryDeviceTest, RefusalsAreThrownBeforeTheJob) {
     }
     EXPECT_THROW(mem->removeFragment(0), exception::UserResponse) << "edits wait for the write";
     ASSERT_TRUE(progress.waitFinal());
-    expectWellFormed(progress.settled(), 100);
+    expectOneJob(progress.settled(), 100);
 
     // A device that no longer answers.
     mem->addFragment(L"B", bytesOf(10, 2));
@@ -260,7 +231,7 @@ TEST_F(AudioMemoryDeviceTest, RefusedChunkEndsWithOneFailureAndKeepsTheEdits) {
     Progress progress;
     mem->writeChanges(progress.reporter());
     ASSERT_TRUE(progress.waitFinal());
-    expectWellFormed(progress.settled(), -1);
+    expectOneJob(progress.settled(), -1);
     EXPECT_TRUE(mem->hasChanges());
     EXPECT_TRUE(m_store->committed().empty());
 
@@ -268,7 +239,7 @@ TEST_F(AudioMemoryDeviceTest, RefusedChunkEndsWithOneFailureAndKeepsTheEdits) {
     Progress again;
     mem->writeChanges(again.reporter());
     ASSERT_TRUE(again.waitFinal());
-    expectWellFormed(again.settled(), -1);
+    expectOneJob(again.settled(), -1);
     EXPECT_TRUE(mem->hasChanges());
     m_store->refuse("");
 }
@@ -347,5 +318,5 @@ TEST_F(AudioMemoryDeviceTest, TheDispatcherStaysFreeWhileAWriteRuns) {
         EXPECT_NE(progress.reports.back(), 100) << "the write was still running";
     }
     ASSERT_TRUE(progress.waitFinal());
-    expectWellFormed(progress.settled(), 100);
+    expectOneJob(progress.settled(), 100);
 }

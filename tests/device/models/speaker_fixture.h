@@ -12,33 +12,16 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
-#include "base/thread_dispatcher.h"
 #include "device/models/orvel_info.h"
-#include "device/transfer_protocol.h"
-#include "tests/support/counting_log_fixture.h"
+#include "tests/device/device_test_support.h"
 #include "tools/simulator/orvel_band_model.h"
-#include "tools/simulator/simulator.h"
 
-class SpeakerFixture : public CountingLogFixture {
+class SpeakerFixture : public device_test::UdpFixture {
 protected:
-    typedef std::vector<std::string> Requests;
+    typedef device_test::Requests Requests;
     typedef std::function<void(device::sim::OrvelBandModel&)> Dress;
 
-    static void SetUpTestSuite() { base::ThreadDispatcher::create(); }
-    static void TearDownTestSuite() { base::ThreadDispatcher::destroy(); }
-
-    void SetUp() override {
-        startLog(base::Log::TRACE3);
-        m_transport = boost::make_shared<device::TransferProtocol>(0, "");
-        m_transport->run();
-        m_simulator.start();
-    }
-    void TearDown() override {
-        m_device.reset();
-        m_transport->stop();
-        m_simulator.stop();
-        LogFixture::TearDown();
-    }
+    void releaseDevices() override { m_device.reset(); }
 
     /// A new simulated loudspeaker of the index at an address of its own,
     /// dressed (stores installed, fields set) before it starts, and the
@@ -49,7 +32,7 @@ protected:
         auto model = std::make_unique<device::sim::OrvelBandModel>(hardware, index);
         if (dress) dress(*model);
         m_speaker = &m_simulator.add("127.0.0." + std::to_string(2 + m_opened++), 0, std::move(model));
-        m_endpoint = net::IpAndPort(m_speaker->endpoint().address().to_string(), m_speaker->endpoint().port());
+        m_endpoint = device_test::endpointOf(*m_speaker);
         m_device = device::OrvelInfo::create(3, device::kTypeOrvel610, net::HardwareAddress(hardware), m_endpoint,
                                              L"Зал", m_transport, {});
         ASSERT_TRUE(sendStatePacket());
@@ -68,18 +51,8 @@ protected:
 
     /// The requests received, line ends removed, without the base's
     /// responding checks ("get vol").
-    Requests requests() const {
-        Requests texts;
-        for (const auto& d : m_speaker->received()) {
-            std::string text = d.text;
-            while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-            if (text != "get vol") texts.push_back(text);
-        }
-        return texts;
-    }
+    Requests requests() const { return device_test::requestsOf(*m_speaker); }
 
-    device::sim::Simulator m_simulator;
-    boost::shared_ptr<device::TransferProtocol> m_transport;
     device::sim::SimulatedDevice* m_speaker = nullptr;
     net::IpAndPort m_endpoint;
     boost::shared_ptr<device::OrvelInfo> m_device;

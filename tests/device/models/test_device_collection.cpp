@@ -21,7 +21,7 @@
 #include "device/models/orvel_info.h"
 #include "device/models/tovik_info.h"
 #include "device/transfer_protocol.h"
-#include "tests/support/counting_log_fixture.h"
+#include "tests/device/device_test_support.h"
 #include "tools/simulator/simulator.h"
 #include "tools/simulator/twin_model.h"
 
@@ -41,12 +41,7 @@ std::string deviceIp(unsigned n) { return "127.9.0." + std::to_string(n); }
 
 template <class P>
 bool waitFor(P predicate, std::chrono::milliseconds limit = 5000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
+    return device_test::waitUntil(predicate, limit);
 }
 
 std::size_t countRequests(const SimulatedDevice& device, const std::string& text,

@@ -15,14 +15,10 @@
 
 #include "base/clock.h"
 #include "base/exception.h"
-#include "base/thread_dispatcher.h"
-#include "device/memory/audio_control.h"
 #include "device/models/orvel_info.h"
-#include "device/transfer_protocol.h"
+#include "tests/device/device_test_support.h"
 #include "tests/device/memory/memory_test_support.h"
-#include "tests/support/counting_log_fixture.h"
 #include "tools/simulator/orvel_config_model.h"
-#include "tools/simulator/simulator.h"
 
 using namespace std::chrono_literals;
 using device::OrvelConfig;
@@ -35,7 +31,7 @@ namespace {
 
 /// Scenarios by position (counted from 1, as the audio memory counts);
 /// changes and lookups as a test sets them.
-class FakeMemory : public IAudioControl {
+class FakeMemory : public device_test::StubAudioControl {
 public:
     std::vector<std::uint16_t> scenarios;  // ids by position
     bool changes = false;
@@ -43,7 +39,6 @@ public:
     void setScenariosChangedCallbacks(boost::function<void()>, boost::function<void()> after) override {
         changed = after;
     }
-    bool isPlaying() override { return false; }
     bool hasChanges() override { return changes; }
     bool hasScenario(std::uint16_t id) override { return getScenarioPosition(id) != kNone; }
     std::uint16_t getScenarioPosition(std::uint16_t id) override {
@@ -53,9 +48,6 @@ public:
     std::uint16_t getScenarioId(std::uint16_t position) override {
         return position >= 1 && position <= scenarios.size() ? scenarios[position - 1] : kNone;
     }
-    bool hasFragment(std::uint16_t) override { return false; }
-    std::uint16_t getFragmentPosition(std::uint16_t) override { return kNone; }
-    std::uint16_t getFragmentId(std::uint16_t) override { return kNone; }
 
     boost::function<void()> changed;
 };
@@ -104,26 +96,12 @@ std::string dump(const OrvelConfig& c) {
     return out.str();
 }
 
-typedef std::vector<std::string> Requests;
+using device_test::Requests;
 typedef std::map<std::string, std::string> Settings;
 
-class OrvelConfigTest : public CountingLogFixture {
+class OrvelConfigTest : public device_test::UdpFixture {
 protected:
-    static void SetUpTestSuite() { base::ThreadDispatcher::create(); }
-    static void TearDownTestSuite() { base::ThreadDispatcher::destroy(); }
-
-    void SetUp() override {
-        startLog(base::Log::TRACE3);
-        m_transport = boost::make_shared<device::TransferProtocol>(0, "");
-        m_transport->run();
-        m_simulator.start();
-    }
-    void TearDown() override {
-        m_device.reset();
-        m_transport->stop();
-        m_simulator.stop();
-        LogFixture::TearDown();
-    }
+    void releaseDevices() override { m_device.reset(); }
 
     /// A new simulated loudspeaker of the index (at an address of its own)
     /// and the object for it, online and answered; the request log starts
@@ -136,7 +114,7 @@ protected:
         for (const auto& setting : settings) model->values[setting.first] = setting.second;
         if (store) device::sim::AudioMemoryStore::install(store, *model);
         m_speaker = &m_simulator.add("127.0.0." + std::to_string(2 + m_opened++), 0, std::move(model));
-        const net::IpAndPort endpoint(m_speaker->endpoint().address().to_string(), m_speaker->endpoint().port());
+        const net::IpAndPort endpoint = device_test::endpointOf(*m_speaker);
         m_device = TestOrvel::make(endpoint, m_transport, memory);
         const std::string packet =
             m_speaker->withModel<OrvelConfigModel>([](OrvelConfigModel& m) { return m.statePacket(); });
@@ -150,27 +128,9 @@ protected:
         }
         m_speaker->clearReceived();
     }
-    bool waitForRequest(const std::string& text) {
-        for (int i = 0; i < 100; ++i) {
-            const Requests sent = requests();
-            if (std::find(sent.begin(), sent.end(), text) != sent.end()) return true;
-            std::this_thread::sleep_for(20ms);
-        }
-        return false;
-    }
-
-    /// The requests the loudspeaker received, line ends removed; the audio
-    /// memory's own and the base's responding check ("get vol", queued by the
-    /// first state packet) left out.
-    Requests requests() const {
-        Requests texts;
-        for (const auto& d : m_speaker->received()) {
-            std::string text = d.text;
-            while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-            if (text.rfind("mem ", 0) != 0 && text != "get vol") texts.push_back(text);
-        }
-        return texts;
-    }
+    bool waitForRequest(const std::string& text) { return device_test::waitForRequest(*m_speaker, text); }
+    /// The requests the loudspeaker received without the audio memory's own.
+    Requests requests() const { return device_test::requestsOf(*m_speaker, false, false); }
     std::string setting(const std::string& name) {
         return m_speaker->withModel<OrvelConfigModel>([&](OrvelConfigModel& m) { return m.values[name]; });
     }
@@ -178,8 +138,6 @@ protected:
         m_speaker->withModel<OrvelConfigModel>([&](OrvelConfigModel& m) { return m.values[name] = value; });
     }
 
-    device::sim::Simulator m_simulator;
-    boost::shared_ptr<device::TransferProtocol> m_transport;
     SimulatedDevice* m_speaker = nullptr;
     boost::shared_ptr<TestOrvel> m_device;
     int m_opened = 0;

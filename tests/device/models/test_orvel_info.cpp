@@ -23,7 +23,7 @@
 #include "device/models/orvel_info.h"
 #include "device/models/version_tables.h"
 #include "device/transfer_protocol.h"
-#include "tests/support/counting_log_fixture.h"
+#include "tests/device/device_test_support.h"
 #include "tests/device/memory/memory_test_support.h"
 #include "tools/simulator/audio_memory_store.h"
 #include "tools/simulator/orvel_band_model.h"
@@ -37,22 +37,14 @@ namespace playback = device::playback;
 
 namespace {
 
-class FakeMemory : public device::memory::IAudioControl {
+class FakeMemory : public device_test::StubAudioControl {
 public:
     std::atomic<bool> playing{false};
     std::atomic<int> asked{0};
-    void setScenariosChangedCallbacks(boost::function<void()>, boost::function<void()>) override {}
     bool isPlaying() override {
         ++asked;
         return playing;
     }
-    bool hasChanges() override { return false; }
-    bool hasScenario(std::uint16_t) override { return false; }
-    std::uint16_t getScenarioPosition(std::uint16_t) override { return kNone; }
-    std::uint16_t getScenarioId(std::uint16_t) override { return kNone; }
-    bool hasFragment(std::uint16_t) override { return false; }
-    std::uint16_t getFragmentPosition(std::uint16_t) override { return kNone; }
-    std::uint16_t getFragmentId(std::uint16_t) override { return kNone; }
 };
 
 class FakeImage : public device::IFirmware {
@@ -99,8 +91,14 @@ protected:
     }
 };
 
-net::IpAndPort endpointOf(const SimulatedDevice& device) {
-    return net::IpAndPort(device.endpoint().address().to_string(), device.endpoint().port());
+using device_test::endpointOf;
+using device_test::waitUntil;
+
+/// The type code the device list gives a loudspeaker of the index.
+std::uint64_t typeOf(int index, bool orvel611) {
+    return orvel611 ? device::kTypeOrvel611
+           : index <= 8 ? device::kTypeOrvel510
+           : index == 20 ? device::kTypeOrvel45 : device::kTypeOrvel610;
 }
 
 /// Log lines of a level above DEBUG in a day's file.
@@ -145,10 +143,7 @@ protected:
         const std::string hardware = device::sim::Simulator::hardwareAddress(n);
         auto& sim = m_simulator.add("127.0.0." + std::to_string(1 + n), 0,
                                     std::make_unique<OrvelBandModel>(hardware, index, orvel611));
-        const std::uint64_t type = orvel611 ? device::kTypeOrvel611
-                                   : index <= 8 ? device::kTypeOrvel510
-                                   : index == 20 ? device::kTypeOrvel45 : device::kTypeOrvel610;
-        auto object = TestOrvel::make(n, type, net::HardwareAddress(hardware), endpointOf(sim), m_transport,
+        auto object = TestOrvel::make(n, typeOf(index, orvel611), net::HardwareAddress(hardware), endpointOf(sim), m_transport,
                                       [this](boost::shared_ptr<device::DeviceBase>) { ++m_notified; });
         std::lock_guard<std::mutex> lock(m_mutex);
         m_devices[object->getHardwareAddress()] = object;
@@ -201,24 +196,8 @@ protected:
         sim.clearReceived();
     }
 
-    template <class F>
-    static bool waitUntil(F condition, std::chrono::milliseconds limit = 3000ms) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > end) return false;
-            std::this_thread::sleep_for(5ms);
-        }
-        return true;
-    }
-
     static std::vector<std::string> requests(const SimulatedDevice& sim) {
-        std::vector<std::string> texts;
-        for (const auto& d : sim.received()) {
-            std::string text = d.text;
-            while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-            texts.push_back(text);
-        }
-        return texts;
+        return device_test::requestsOf(sim, true);
     }
 
     template <class F>
@@ -260,10 +239,7 @@ TEST_F(OrvelOverUdp, EveryFirmwareGenerationIsRecognisedFromItsPacket) {
     for (auto& s : speakers) {
         SCOPED_TRACE(device::sim::orvelVersionOfIndex(s.index, s.orvel611));
         EXPECT_EQ(s.object->getVersionIndex(), s.index);
-        const std::uint64_t type = s.orvel611 ? device::kTypeOrvel611
-                                   : s.index <= 8 ? device::kTypeOrvel510
-                                   : s.index == 20 ? device::kTypeOrvel45 : device::kTypeOrvel610;
-        EXPECT_EQ(s.object->getTypeCode(), type);
+        EXPECT_EQ(s.object->getTypeCode(), typeOf(s.index, s.orvel611));
         EXPECT_TRUE(s.object->isOnline());
         const OrvelInfo::State state = s.object->getState();
         EXPECT_EQ(state.batteryLevel, 100u);

@@ -10,11 +10,8 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
-#include "base/thread_dispatcher.h"
-#include "device/memory/audio_control.h"
 #include "device/models/tovik_info.h"
-#include "device/transfer_protocol.h"
-#include "tests/support/counting_log_fixture.h"
+#include "tests/device/device_test_support.h"
 #include "tools/simulator/audio_memory_store.h"
 #include "tools/simulator/simulator.h"
 #include "tools/simulator/tovik_config_model.h"
@@ -22,11 +19,11 @@
 namespace tovik_test {
 
 using namespace std::chrono_literals;
-typedef std::vector<std::string> Requests;
+using device_test::Requests;
 typedef std::map<std::string, std::string> Settings;
 
 /// Fragments by position (counted from 1); changes as a test sets them.
-class FakeMemory : public device::memory::IAudioControl {
+class FakeMemory : public device_test::StubAudioControl {
 public:
     std::vector<std::uint16_t> fragments;  // ids by position
     bool changes = false;
@@ -35,11 +32,7 @@ public:
     void setScenariosChangedCallbacks(boost::function<void()>, boost::function<void()> after) override {
         changed = after;
     }
-    bool isPlaying() override { return false; }
     bool hasChanges() override { return changes; }
-    bool hasScenario(std::uint16_t) override { return false; }
-    std::uint16_t getScenarioPosition(std::uint16_t) override { return kNone; }
-    std::uint16_t getScenarioId(std::uint16_t) override { return kNone; }
     bool hasFragment(std::uint16_t id) override { return getFragmentPosition(id) != kNone; }
     std::uint16_t getFragmentPosition(std::uint16_t id) override {
         const auto it = std::find(fragments.begin(), fragments.end(), id);
@@ -76,23 +69,9 @@ private:
     boost::shared_ptr<device::memory::IAudioControl> m_fake;
 };
 
-class ConsoleTest : public CountingLogFixture {
+class ConsoleTest : public device_test::UdpFixture {
 protected:
-    static void SetUpTestSuite() { base::ThreadDispatcher::create(); }
-    static void TearDownTestSuite() { base::ThreadDispatcher::destroy(); }
-
-    void SetUp() override {
-        startLog(base::Log::TRACE3);
-        m_transport = boost::make_shared<device::TransferProtocol>(0, "");
-        m_transport->run();
-        m_simulator.start();
-    }
-    void TearDown() override {
-        m_device.reset();
-        m_transport->stop();
-        m_simulator.stop();
-        LogFixture::TearDown();
-    }
+    void releaseDevices() override { m_device.reset(); }
 
     /// A new simulated console (at an address of its own) and the object for
     /// it, online and answered; the request log starts empty. With a memory,
@@ -104,7 +83,7 @@ protected:
         for (const auto& setting : settings) model->values[setting.first] = setting.second;
         if (store) device::sim::AudioMemoryStore::install(store, *model);
         m_console = &m_simulator.add("127.0.0." + std::to_string(40 + m_opened++), 0, std::move(model));
-        const net::IpAndPort endpoint(m_console->endpoint().address().to_string(), m_console->endpoint().port());
+        const net::IpAndPort endpoint = device_test::endpointOf(*m_console);
         m_device = TestTovik::make(endpoint, m_transport, memory);
         ASSERT_TRUE(m_device->parsePing(packet(), endpoint));
         ASSERT_TRUE(m_device->probeVolume());
@@ -119,25 +98,9 @@ protected:
         return m_console->withModel<device::sim::TovikConfigModel>(
             [](device::sim::TovikConfigModel& m) { return m.statePacket(); });
     }
-    bool waitForRequest(const std::string& text) {
-        for (int i = 0; i < 100; ++i) {
-            const Requests sent = requests();
-            if (std::find(sent.begin(), sent.end(), text) != sent.end()) return true;
-            std::this_thread::sleep_for(20ms);
-        }
-        return false;
-    }
-    /// The requests the console received, line ends removed; the audio
-    /// memory's own and the base's responding check ("get vol") left out.
-    Requests requests() const {
-        Requests texts;
-        for (const auto& d : m_console->received()) {
-            std::string text = d.text;
-            while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-            if (text.rfind("mem ", 0) != 0 && text != "get vol") texts.push_back(text);
-        }
-        return texts;
-    }
+    bool waitForRequest(const std::string& text) { return device_test::waitForRequest(*m_console, text); }
+    /// The requests the console received without the audio memory's own.
+    Requests requests() const { return device_test::requestsOf(*m_console, false, false); }
     template <class F>
     auto model(F f) {
         return m_console->withModel<device::sim::TovikConfigModel>(f);
@@ -149,8 +112,6 @@ protected:
         model([&](device::sim::TovikConfigModel& m) { return m.values[name] = value; });
     }
 
-    device::sim::Simulator m_simulator;
-    boost::shared_ptr<device::TransferProtocol> m_transport;
     device::sim::SimulatedDevice* m_console = nullptr;
     boost::shared_ptr<TestTovik> m_device;
     int m_opened = 0;

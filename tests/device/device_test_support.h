@@ -1,0 +1,136 @@
+#pragma once
+// What the device tests over loopback UDP share: a transport and a simulator
+// started per test, the simulator's request log as texts, and an audio
+// memory stand-in that answers nothing. Tests that use it open sockets
+// (label net).
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include "base/thread_dispatcher.h"
+#include "device/device_base.h"
+#include "device/memory/audio_control.h"
+#include "device/transfer_protocol.h"
+#include "tests/support/counting_log_fixture.h"
+#include "tools/simulator/simulator.h"
+
+namespace device_test {
+
+typedef std::vector<std::string> Requests;
+
+/// An audio memory that has nothing and plays nothing; fakes override what
+/// their test needs.
+class StubAudioControl : public device::memory::IAudioControl {
+public:
+    void setScenariosChangedCallbacks(boost::function<void()>, boost::function<void()>) override {}
+    bool isPlaying() override { return false; }
+    bool hasChanges() override { return false; }
+    bool hasScenario(std::uint16_t) override { return false; }
+    std::uint16_t getScenarioPosition(std::uint16_t) override { return kNone; }
+    std::uint16_t getScenarioId(std::uint16_t) override { return kNone; }
+    bool hasFragment(std::uint16_t) override { return false; }
+    std::uint16_t getFragmentPosition(std::uint16_t) override { return kNone; }
+    std::uint16_t getFragmentId(std::uint16_t) override { return kNone; }
+};
+
+/// A device that does nothing of its own; tests override what they exercise.
+class StubDevice : public device::DeviceBase {
+public:
+    using DeviceBase::DeviceBase;
+
+    bool isFirmwareSuitable(boost::shared_ptr<device::IFirmware>) override { return false; }
+    bool setVolume(std::uint32_t) override { return false; }
+    bool parsePing(const std::string&, const net::IpAndPort&) override { return false; }
+    bool hasInternalPlaying() override { return false; }
+    std::wstring getPlaybackTypeText() override { return L""; }
+    device::ConfigCommon readConfig(bool) override { return {}; }
+    bool writeConfig(const device::ConfigCommon&) override { return false; }
+    std::string getDebugInfo() override { return {}; }
+    void handleVolume(const std::string&) override {}
+
+protected:
+    boost::shared_ptr<device::memory::IAudioControl> createAudioControl(bool) override { return {}; }
+};
+
+inline net::IpAndPort endpointOf(const device::sim::SimulatedDevice& device) {
+    return net::IpAndPort(device.endpoint().address().to_string(), device.endpoint().port());
+}
+
+/// The requests a simulated device received, line ends removed, without the
+/// base's responding check ("get vol") and, unless asked, the audio
+/// memory's own ("mem ...").
+inline Requests requestsOf(const device::sim::SimulatedDevice& device, bool withVolume = false,
+                           bool withMemory = true) {
+    Requests texts;
+    for (const auto& d : device.received()) {
+        std::string text = d.text;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        if ((withMemory || text.rfind("mem ", 0) != 0) && (withVolume || text != "get vol")) texts.push_back(text);
+    }
+    return texts;
+}
+
+/// The progress reports of one job: 0 first, never falling, exactly one
+/// final report (100 or -1) and that one last.
+inline void expectOneJob(const std::vector<int>& reports, int final) {
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.front(), 0);
+    EXPECT_EQ(reports.back(), final);
+    EXPECT_EQ(std::count(reports.begin(), reports.end(), 100) + std::count(reports.begin(), reports.end(), -1), 1)
+        << "exactly one final report";
+    for (std::size_t i = 1; i + 1 < reports.size(); ++i) EXPECT_LE(reports[i - 1], reports[i]) << i;
+}
+
+/// Polls a condition until it holds or the limit passes.
+template <class P>
+bool waitUntil(P condition, std::chrono::milliseconds limit = std::chrono::milliseconds(3000)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+/// Waits up to two seconds for a request text to arrive.
+inline bool waitForRequest(const device::sim::SimulatedDevice& device, const std::string& text) {
+    for (int i = 0; i < 100; ++i) {
+        const Requests sent = requestsOf(device);
+        if (std::find(sent.begin(), sent.end(), text) != sent.end()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+/// A running transport and simulator per test, the dispatcher per suite.
+/// Derived fixtures release their device objects in releaseDevices(),
+/// which runs before the transport stops.
+class UdpFixture : public CountingLogFixture {
+protected:
+    static void SetUpTestSuite() { base::ThreadDispatcher::create(); }
+    static void TearDownTestSuite() { base::ThreadDispatcher::destroy(); }
+
+    void SetUp() override {
+        startLog(base::Log::TRACE3);
+        m_transport = boost::make_shared<device::TransferProtocol>(0, "");
+        m_transport->run();
+        m_simulator.start();
+    }
+    void TearDown() override {
+        releaseDevices();
+        m_transport->stop();
+        m_simulator.stop();
+        LogFixture::TearDown();
+    }
+    virtual void releaseDevices() {}
+
+    device::sim::Simulator m_simulator;
+    boost::shared_ptr<device::TransferProtocol> m_transport;
+};
+
+}  // namespace device_test
