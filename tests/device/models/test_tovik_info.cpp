@@ -10,7 +10,7 @@
 #include "base/exception.h"
 #include "base/thread_dispatcher.h"
 #include "device/models/tovik_info.h"
-#include "tests/support/counting_log_fixture.h"
+#include "tests/device/device_test_support.h"
 
 using namespace device;
 using namespace std::chrono_literals;
@@ -45,11 +45,7 @@ public:
     }
 };
 
-template <class P>
-bool waitFor(P predicate) {
-    for (int i = 0; i < 200 && !predicate(); ++i) std::this_thread::sleep_for(5ms);
-    return predicate();
-}
+using device_test::waitUntil;
 
 }  // namespace
 
@@ -86,7 +82,7 @@ TEST_F(TovikInfoTest, FirstPacketTakesEverythingAndNotifies) {
     EXPECT_TRUE(s.allOk);
     EXPECT_EQ(console->getIp(), source) << "commands go where the packets come from";
     EXPECT_EQ(console->getConsoleType(), 3);
-    EXPECT_TRUE(waitFor([&] { return notified.load() == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return notified.load() == 1; }));
     EXPECT_EQ(loggedCount("changed version of device id=7"), 1);
     EXPECT_EQ(loggedCount("changed power U1 state of device id=7, new=0x05, old=0x00"), 1);
     EXPECT_EQ(loggedCount("changed case state of device id=7, new=close, old=open"), 1);
@@ -144,7 +140,7 @@ TEST_F(TovikInfoTest, OutOfRangeValuesAreLoggedAndReplaced) {
 
 TEST_F(TovikInfoTest, LevelChangeIsKeptButNotAChange) {
     ASSERT_TRUE(parse(kHealthy));
-    ASSERT_TRUE(waitFor([&] { return notified.load() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return notified.load() == 1; }));
     std::array<unsigned, 16> f = kHealthy;
     f[1] = 55;
     f[3] = 44;
@@ -153,7 +149,7 @@ TEST_F(TovikInfoTest, LevelChangeIsKeptButNotAChange) {
     f[12] = 1;  // connected zones now differ from the bound ones
     ASSERT_TRUE(parse(f));
     EXPECT_FALSE(console->getState().zonesConsistent) << "a counted change recomputes the flags";
-    EXPECT_TRUE(waitFor([&] { return notified.load() == 2; }));
+    EXPECT_TRUE(waitUntil([&] { return notified.load() == 2; }));
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(notified.load(), 2) << "the level change notified nobody";
 }
