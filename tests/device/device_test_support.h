@@ -5,6 +5,8 @@
 // (label net).
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -74,6 +76,57 @@ inline Requests requestsOf(const device::sim::SimulatedDevice& device, bool with
     }
     return texts;
 }
+
+/// The percent reports of a job's progress, with waits for the final ones
+/// (100 or -1); callbacks come on the job's thread.
+class ProgressLog {
+public:
+    void add(int percent) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_reports.push_back(percent);
+        m_changed.notify_all();
+    }
+    boost::function<void(int)> reporter() {
+        return [this](int percent) { add(percent); };
+    }
+    /// The reports once `finals` final ones have come, or after the limit.
+    std::vector<int> waitFinals(std::size_t finals, std::chrono::seconds limit = std::chrono::seconds(60)) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait_for(lock, limit, [&] { return finalsLocked() >= finals; });
+        return m_reports;
+    }
+    bool waitFinal() {
+        waitFinals(1);
+        return finals() >= 1;
+    }
+    bool waitCount(std::size_t count, std::chrono::seconds limit) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, limit, [&] { return m_reports.size() >= count; });
+    }
+    /// The reports a moment later, when a second final one would have come.
+    std::vector<int> settled() {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return reports();
+    }
+    std::vector<int> reports() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_reports;
+    }
+    std::size_t count() const { return reports().size(); }
+
+private:
+    std::size_t finals() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return finalsLocked();
+    }
+    std::size_t finalsLocked() const {
+        return static_cast<std::size_t>(
+            std::count_if(m_reports.begin(), m_reports.end(), [](int p) { return p == 100 || p == -1; }));
+    }
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<int> m_reports;
+};
 
 /// The progress reports of one job: 0 first, never falling, exactly one
 /// final report (100 or -1) and that one last.

@@ -75,35 +75,12 @@ protected:
     std::int64_t now() const override { return DeviceBase::now() + shift.load(); }
 };
 
-/// Every report of one upgrade, with a wait for the n-th final one.
-class Reports {
+/// Every report of one upgrade.
+class Reports : public device_test::ProgressLog {
 public:
     DeviceBase::FirmwareProgress callback() {
-        return [this](boost::shared_ptr<DeviceBase>, int percent) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_percents.push_back(percent);
-            m_changed.notify_all();
-        };
+        return [this](boost::shared_ptr<DeviceBase>, int percent) { add(percent); };
     }
-    /// The reports once `finals` final ones (100 or -1) have come, or after 60 s.
-    std::vector<int> waitFinals(std::size_t finals) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait_for(lock, 60s, [&] { return finalsLocked() >= finals; });
-        return m_percents;
-    }
-    std::size_t count() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_percents.size();
-    }
-
-private:
-    std::size_t finalsLocked() const {
-        return static_cast<std::size_t>(
-            std::count_if(m_percents.begin(), m_percents.end(), [](int p) { return p == 100 || p == -1; }));
-    }
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<int> m_percents;
 };
 
 using device_test::expectOneJob;

@@ -60,31 +60,7 @@ protected:
     }
 };
 
-/// Collects the reports of one write and waits for the final one.
-struct Progress {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<int> reports;
-
-    boost::function<void(int)> reporter() {
-        return [this](int percent) {
-            std::lock_guard<std::mutex> lock(mutex);
-            reports.push_back(percent);
-            changed.notify_all();
-        };
-    }
-    bool waitFinal(std::chrono::seconds limit = 60s) {
-        std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, limit, [this] {
-            return !reports.empty() && (reports.back() == 100 || reports.back() == -1);
-        });
-    }
-    std::vector<int> settled() {
-        std::this_thread::sleep_for(200ms);  // a second final report would come now
-        std::lock_guard<std::mutex> lock(mutex);
-        return reports;
-    }
-};
+typedef device_test::ProgressLog Progress;
 
 using device_test::expectOneJob;
 
@@ -305,18 +281,12 @@ TEST_F(AudioMemoryDeviceTest, TheDispatcherStaysFreeWhileAWriteRuns) {
     m_speaker->setReplyPolicy(slow);
     Progress progress;
     mem->writeChanges(progress.reporter());
-    {
-        std::unique_lock<std::mutex> lock(progress.mutex);
-        ASSERT_TRUE(progress.changed.wait_for(lock, 10s, [&] { return progress.reports.size() >= 3; }));
-    }
+    ASSERT_TRUE(progress.waitCount(3, 10s));
     std::promise<void> ran;
     base::ThreadDispatcher::add(L"another job", 0, [&ran] { ran.set_value(); });
     EXPECT_EQ(ran.get_future().wait_for(400ms), std::future_status::ready)
         << "a job queued during the write waits for it";
-    {
-        std::lock_guard<std::mutex> lock(progress.mutex);
-        EXPECT_NE(progress.reports.back(), 100) << "the write was still running";
-    }
+    EXPECT_NE(progress.reports().back(), 100) << "the write was still running";
     ASSERT_TRUE(progress.waitFinal());
     expectOneJob(progress.settled(), 100);
 }
