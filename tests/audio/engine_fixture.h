@@ -105,20 +105,26 @@ public:
     std::function<void()> m_on_next;
 };
 
+/// Settings in the folder, the dispatcher and the fixture plug-ins' trace
+/// file there, no fixture faults asked for; shared with the player tests.
+inline std::string set_up_environment(const testing_support::TempDir& dir) {
+    const std::string trace = dir.path() + "/plugins.trace";
+    ::setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
+    ::setenv("SONVAR_PLUGIN_TRACE", trace.c_str(), 1);
+    for (const char* name : {"SONVAR_FIXTURE_FAIL", "SONVAR_FIXTURE_EOF_MS", "SONVAR_FIXTURE_WRITE"}) ::unsetenv(name);
+    pref_init(dir.widePath() + L"/sonvar.cfg");
+    {
+        pref::Guard guard(g_pref);
+        pref::create(g_pref, "multicast.zeroPing", pref::Type::TypeBoolean) = false;
+    }
+    base::ThreadDispatcher::create();
+    return trace;
+}
+
 /// Settings in a temporary file, the dispatcher, the plug-ins' trace file.
 class EngineEnvironment : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ::setenv("XDG_DATA_HOME", m_dir.path().c_str(), 1);
-        ::setenv("SONVAR_PLUGIN_TRACE", trace_path().c_str(), 1);
-        ::unsetenv("SONVAR_FIXTURE_FAIL");
-        ::unsetenv("SONVAR_FIXTURE_EOF_MS");
-        ::unsetenv("SONVAR_FIXTURE_WRITE");
-        pref_init(m_dir.widePath() + L"/sonvar.cfg");
-        pref::Guard guard(g_pref);
-        pref::create(g_pref, "multicast.zeroPing", pref::Type::TypeBoolean) = false;
-        base::ThreadDispatcher::create();
-    }
+    void SetUp() override { set_up_environment(m_dir); }
     void TearDown() override {
         base::ThreadDispatcher::instance()->shutdown();
         base::ThreadDispatcher::destroy();
@@ -128,6 +134,13 @@ protected:
     std::string trace_path() const { return m_dir.path() + "/plugins.trace"; }
     std::string trace() const { return testing_support::readFile(trace_path()); }
     bool trace_has(const std::string& line) const { return trace().find(line + "\n") != std::string::npos; }
+    /// How many trace lines end with the text.
+    std::size_t trace_count(const std::string& ending) const {
+        const std::string all = trace();
+        std::size_t n = 0;
+        for (auto at = all.find(ending + "\n"); at != std::string::npos; at = all.find(ending + "\n", at + 1)) ++n;
+        return n;
+    }
 
     testing_support::TempDir m_dir{"engine"};
     Pump m_pump;

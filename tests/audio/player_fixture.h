@@ -33,17 +33,7 @@ class PlayerEnvironment : public LogFixture {
 protected:
     void SetUp() override {
         startLog(base::Log::TRACE3);
-        ::setenv("XDG_DATA_HOME", m_dir.path().c_str(), 1);
-        ::setenv("SONVAR_PLUGIN_TRACE", tracePath().c_str(), 1);
-        ::unsetenv("SONVAR_FIXTURE_FAIL");
-        ::unsetenv("SONVAR_FIXTURE_EOF_MS");
-        ::unsetenv("SONVAR_FIXTURE_WRITE");
-        pref_init(m_dir.widePath() + L"/sonvar.cfg");
-        {
-            pref::Guard guard(g_pref);
-            pref::create(g_pref, "multicast.zeroPing", pref::Type::TypeBoolean) = false;
-        }
-        base::ThreadDispatcher::create();
+        engine_test::set_up_environment(m_dir);
         prepareStream(m_stream);
         m_engine = std::make_unique<PlayerEngine>(m_window.handle(), &m_stream, pluginFolder());
         m_engine->set_host([this](std::function<void()> task) { m_pump.add(std::move(task)); }, nullptr);

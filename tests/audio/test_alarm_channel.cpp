@@ -99,8 +99,6 @@ protected:
         pref_free();
         LogFixture::TearDown();
     }
-    /// Empty: the configured one (the model has no configuration record yet,
-    /// so the common stream's port).
     /// The simulated loudspeakers keep no configuration record: their
     /// channel-0 port is this test's own.
     virtual frm::AlarmChannelOptions::DiscoveryPort discoveryPort() {

@@ -23,6 +23,7 @@ protected:
     void SetUp() override {
         m_mp3 = m_dir.path() + "/tones.mp3";
         ASSERT_TRUE(stream_probe::write_mp3(m_mp3, vlcTestPcm(), 44100, 1));
+        ASSERT_NE(host.module(), nullptr) << host.loadError();
     }
     std::string wavPath() {
         const std::string path = m_dir.path() + "/tones.wav";
@@ -32,13 +33,12 @@ protected:
 
     TempDir m_dir{"sonvar-in-vlc"};
     std::string m_mp3;
+    FakePluginHost host{productPlugin("in_vlc.so")};
 };
 
 }  // namespace
 
 TEST_F(InVlc, DecodesAnMp3MadeByLame) {
-    FakePluginHost host(productPlugin("in_vlc.so"));
-    ASSERT_NE(host.module(), nullptr) << host.loadError();
     host.holdBack = true;  // refused writes are repeated, not lost
 
     ASSERT_EQ(host.module()->Play(const_cast<char*>(m_mp3.c_str())), 0);
@@ -67,8 +67,6 @@ TEST_F(InVlc, DecodesAnMp3MadeByLame) {
 
 TEST_F(InVlc, DecodesOggVorbisAndFlacMadeByFfmpeg) {
     const std::string wav = wavPath();
-    FakePluginHost host(productPlugin("in_vlc.so"));
-    ASSERT_NE(host.module(), nullptr) << host.loadError();
     for (const char* extension : {"ogg", "flac"}) {
         SCOPED_TRACE(extension);
         const std::string path = m_dir.path() + "/tones." + extension;
@@ -87,8 +85,6 @@ TEST_F(InVlc, DecodesOggVorbisAndFlacMadeByFfmpeg) {
 }
 
 TEST_F(InVlc, StopEndsAPlayWhoseOutputIsFull) {
-    FakePluginHost host(productPlugin("in_vlc.so"));
-    ASSERT_NE(host.module(), nullptr) << host.loadError();
     host.blocked = true;
     ASSERT_EQ(host.module()->Play(const_cast<char*>(m_mp3.c_str())), 0);
     const auto waitOpen = Clock::now() + std::chrono::seconds(10);
@@ -105,8 +101,6 @@ TEST_F(InVlc, StopEndsAPlayWhoseOutputIsFull) {
 }
 
 TEST_F(InVlc, MissingFileFailsAndARefusedFormatStillEnds) {
-    FakePluginHost host(productPlugin("in_vlc.so"));
-    ASSERT_NE(host.module(), nullptr) << host.loadError();
     const std::string missing = m_dir.path() + "/missing.mp3";
     EXPECT_NE(host.module()->Play(const_cast<char*>(missing.c_str())), 0);
     host.module()->Stop();

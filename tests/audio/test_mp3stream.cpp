@@ -185,22 +185,17 @@ TEST_F(CommonStream, MonoFramesAreCountedByTheInputFormat) {
 
 TEST_F(CommonStream, FormatBitrateAndTtlBounds) {
     EXPECT_TRUE(stream.set_pcm_fmt(44100, 2, 16));  // unchanged: nothing to do
-    EXPECT_FALSE(stream.set_pcm_fmt(7999, 2, 16));
-    EXPECT_FALSE(stream.set_pcm_fmt(48001, 2, 16));
-    EXPECT_FALSE(stream.set_pcm_fmt(44100, 3, 16));
-    EXPECT_FALSE(stream.set_pcm_fmt(44100, 0, 16));
-    EXPECT_FALSE(stream.set_pcm_fmt(44100, 2, 8));
-    EXPECT_TRUE(stream.set_pcm_fmt(8000, 1, 16));
-    EXPECT_TRUE(stream.set_pcm_fmt(48000, 2, 16));
-
-    EXPECT_TRUE(stream.set_stream_fmt(32));
-    EXPECT_TRUE(stream.set_stream_fmt(160));
-    EXPECT_FALSE(stream.set_stream_fmt(31));
-    EXPECT_FALSE(stream.set_stream_fmt(161));
-
-    EXPECT_FALSE(stream.set_stream_ttl(0));
-    EXPECT_TRUE(stream.set_stream_ttl(1));
-    EXPECT_TRUE(stream.set_stream_ttl(255));
+    const struct {
+        unsigned rate, channels, bits;
+        bool taken;
+    } formats[] = {{7999, 2, 16, false}, {48001, 2, 16, false}, {44100, 3, 16, false}, {44100, 0, 16, false},
+                   {44100, 2, 8, false}, {8000, 1, 16, true},   {48000, 2, 16, true}};
+    for (const auto& f : formats)
+        EXPECT_EQ(stream.set_pcm_fmt(f.rate, f.channels, f.bits), f.taken) << f.rate << " " << f.channels << " " << f.bits;
+    const std::pair<unsigned, bool> bitrates[] = {{32, true}, {160, true}, {31, false}, {161, false}};
+    for (const auto& bitrate : bitrates) EXPECT_EQ(stream.set_stream_fmt(bitrate.first), bitrate.second) << bitrate.first;
+    const std::pair<unsigned, bool> ttls[] = {{0, false}, {1, true}, {255, true}};
+    for (const auto& ttl : ttls) EXPECT_EQ(stream.set_stream_ttl(ttl.first), ttl.second) << ttl.first;
 }
 
 TEST_F(CommonStream, StopWithoutPlayerDropsTheQueue) {

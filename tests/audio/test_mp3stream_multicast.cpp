@@ -8,6 +8,7 @@
 #include "base/clock.h"
 #include "audio/stream_options.h"
 #include "tools/stream_probe.h"
+#include "tests/audio/wire_fixture.h"
 #include "tests/support/temp_dir.h"
 
 // The common stream on the wire: what libvlc sends is checked by an in-process
@@ -45,26 +46,10 @@ void wait_until_played(mp3stream& stream, int timeout_ms = 15000) {
     ADD_FAILURE() << "the stream never fell silent";
 }
 
-std::unique_ptr<mp3stream> make_stream(const std::string& group, std::uint16_t port,
-                                       unsigned ttl, std::uint32_t buffer_ms = 2000) {
-    auto stream = std::make_unique<mp3stream>(buffer_ms);
-    EXPECT_TRUE(stream->set_pcm_fmt(44100, 2, 16));
-    stream->set_stream_endp((group + ":" + std::to_string(port)).c_str());
-    EXPECT_TRUE(stream->set_stream_fmt(128));
-    EXPECT_TRUE(stream->set_stream_ttl(ttl));
-    stream->set_address_interface("127.0.0.1", 9);
-    stream->libvlc_create();
-    stream->libvlc_imem_create();
+std::unique_ptr<mp3stream> make_stream(const std::string& group, std::uint16_t port, unsigned ttl) {
+    auto stream = std::make_unique<mp3stream>(2000);
+    wire_test::open_common_stream(*stream, group, port, ttl);
     return stream;
-}
-
-void expect_all_tones(const std::vector<std::int16_t>& heard, std::size_t first, std::size_t count,
-                      int min_windows) {
-    const auto track = tone_track(heard, k_tones);
-    const auto counts = tone_counts(track, k_tones.size());
-    for (std::size_t i = first; i < first + count; ++i)
-        EXPECT_GE(counts[i], min_windows) << k_tones[i] << " Hz: " << ::testing::PrintToString(counts);
-    EXPECT_TRUE(tones_in_order(track)) << ::testing::PrintToString(track);
 }
 
 }  // namespace
@@ -102,7 +87,7 @@ TEST(CommonStreamMulticast, ToneArrivesWholeAsMpegAudioInTransportStream) {
     EXPECT_EQ(probe_audio(dir.path() + "/capture.ts", dir.path() + "/probe.txt"),
               "codec_name=mp2\nsample_rate=44100\nchannels=1\nbit_rate=128000\n");
 
-    expect_all_tones(receiver.samples(), 0, k_tones.size(), 8);
+    wire_test::expect_tones_whole(receiver.samples(), k_tones, 8);
 }
 
 TEST(CommonStreamMulticast, FormatChangeWhileStreamingKeepsTheOutputFormat) {
@@ -133,7 +118,7 @@ TEST(CommonStreamMulticast, FormatChangeWhileStreamingKeepsTheOutputFormat) {
     EXPECT_EQ(probe_audio(dir.path() + "/after.ts", dir.path() + "/probe.txt"),
               "codec_name=mp2\nsample_rate=44100\nchannels=1\nbit_rate=128000\n");
 
-    expect_all_tones(receiver.samples(), 0, k_tones.size(), 7);
+    wire_test::expect_tones_whole(receiver.samples(), k_tones, 7);
 }
 
 TEST(CommonStreamMulticast, MulticastInterfaceIsFoundByItsAddress) {

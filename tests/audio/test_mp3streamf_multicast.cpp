@@ -14,8 +14,10 @@
 #include "base/log.h"
 #include "base/pref.h"
 #include "base/text.h"
+#include "tests/audio/wire_fixture.h"
 #include "tools/stream_probe.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wav_file.h"
 
 // The notification stream on the wire. Message files made by LAME's encoder
 // are played the way the alarm channel plays them (create, play_file, wait
@@ -42,29 +44,6 @@ std::unique_ptr<mp3streamf> make_stream(const std::string& group, std::uint16_t 
 }
 
 std::wstring wide(const std::string& path) { return std::wstring(path.begin(), path.end()); }
-
-/// 16-bit PCM WAV file: a stand-in for a capture device that libvlc opens
-/// itself ("file://..." as the microphone's location).
-void write_wav(const std::string& path, const std::vector<std::int16_t>& pcm, unsigned rate,
-               unsigned channels) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    const auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    const auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    const std::uint32_t bytes = static_cast<std::uint32_t>(pcm.size() * 2);
-    out.write("RIFF", 4);
-    u32(36 + bytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(static_cast<std::uint16_t>(channels));
-    u32(rate);
-    u32(rate * channels * 2);
-    u16(static_cast<std::uint16_t>(channels * 2));
-    u16(16);
-    out.write("data", 4);
-    u32(bytes);
-    out.write(reinterpret_cast<const char*>(pcm.data()), bytes);
-}
 
 struct Played {
     std::int64_t play_us = 0;  // play_file called
@@ -105,11 +84,7 @@ std::vector<std::int16_t> heard_message(const std::string& group, std::uint16_t 
 }
 
 void expect_whole(const std::vector<std::int16_t>& heard, int min_windows) {
-    const auto track = tone_track(heard, k_tones);
-    const auto counts = tone_counts(track, k_tones.size());
-    for (std::size_t i = 0; i < k_tones.size(); ++i)
-        EXPECT_GE(counts[i], min_windows) << k_tones[i] << " Hz: " << ::testing::PrintToString(counts);
-    EXPECT_TRUE(tones_in_order(track)) << ::testing::PrintToString(track);
+    const auto track = wire_test::expect_tones_whole(heard, k_tones, min_windows);
     // Silence after the last tone: the stream stopped with time to spare.
     int last = -1;
     for (std::size_t i = 0; i < track.size(); ++i)
@@ -117,6 +92,30 @@ void expect_whole(const std::vector<std::int16_t>& heard, int min_windows) {
     const int trailing_ms = (static_cast<int>(track.size()) - 1 - last) * 50;
     EXPECT_GE(trailing_ms, 150) << "the tail was cut or nearly so";
 }
+
+/// The capture tests: a group and port of their own, a 16-bit WAV of the
+/// tones standing in for the capture device (libvlc opens "file://..." as
+/// the microphone's location), and a sniffer on the group.
+struct Capture {
+    Capture(const std::string& group_, std::uint16_t port_, const std::vector<double>& tones, unsigned ms)
+        : group(group_), port(port_), sniffer(group, port) {
+        testing_support::writeBytes(wav, testing_support::wavFile(stepped_tone(tones, ms, 44100, 1), 44100, 1));
+    }
+    /// The stream reading the stand-in, sending and writing as told.
+    std::unique_ptr<mp3streamf> stream(bool network, bool file, unsigned ttl = 1) {
+        auto made = make_stream(group, port, ttl);
+        EXPECT_TRUE(made->set_read_mode(mp3streamf::READ_MICROPHONE));
+        EXPECT_TRUE(made->set_write_mode(network, file));
+        made->set_microphone_name(wide("file://" + wav));
+        return made;
+    }
+
+    std::string group;
+    std::uint16_t port;
+    testing_support::TempDir dir{"mp3streamf"};
+    std::string wav = dir.path() + "/voice.wav";
+    GroupSniffer sniffer;
+};
 
 }  // namespace
 
@@ -197,20 +196,12 @@ TEST(NotificationStreamMulticast, StopMidMessageEndsItEarly) {
 }
 
 TEST(NotificationStreamMulticast, CaptureIsSentToTheGroupAndToTheFile) {
-    const std::string group = "224.0.224.35";
-    const std::uint16_t port = 12205;
-    testing_support::TempDir dir("mp3streamf");
-    const std::string wav = dir.path() + "/voice.wav";
-    write_wav(wav, stepped_tone({k_tones[1], k_tones[3]}, 600, 44100, 1), 44100, 1);
-    const std::string record = dir.path() + "/record.mp3";
-    GroupSniffer sniffer(group, port);
-    LiveReceiver receiver(group, port, dir.path() + "/heard.raw");
+    Capture capture("224.0.224.35", 12205, {k_tones[1], k_tones[3]}, 600);
+    const std::string record = capture.dir.path() + "/record.mp3";
+    LiveReceiver receiver(capture.group, capture.port, capture.dir.path() + "/heard.raw");
     ASSERT_TRUE(receiver.joined());
 
-    auto stream = make_stream(group, port, 4);
-    ASSERT_TRUE(stream->set_read_mode(mp3streamf::READ_MICROPHONE));
-    ASSERT_TRUE(stream->set_write_mode(true, true));
-    stream->set_microphone_name(wide("file://" + wav));
+    auto stream = capture.stream(true, true, 4);
     stream->set_write_file(wide(record));
     stream->stream_create();
     EXPECT_TRUE(stream->is_stream());
@@ -218,7 +209,7 @@ TEST(NotificationStreamMulticast, CaptureIsSentToTheGroupAndToTheFile) {
     sleep_ms(2500);
     stream->stream_close();
 
-    const auto seen = sniffer.snapshot();
+    const auto seen = capture.sniffer.snapshot();
     ASSERT_FALSE(seen.empty());
     for (const Datagram& d : seen) {
         ASSERT_EQ(d.bytes.size(), 188u);  // MTU 356: one TS packet each
@@ -228,29 +219,21 @@ TEST(NotificationStreamMulticast, CaptureIsSentToTheGroupAndToTheFile) {
     EXPECT_GE(counts[1], 8);
     EXPECT_GE(counts[3], 8);
 
-    const auto recorded = decode_file(record, dir.path() + "/record.raw");
+    const auto recorded = decode_file(record, capture.dir.path() + "/record.raw");
     const auto in_file = tone_counts(tone_track(recorded, k_tones), k_tones.size());
     EXPECT_GE(in_file[1], 8);
     EXPECT_GE(in_file[3], 8);
 }
 
 TEST(NotificationStreamMulticast, CaptureAsPcmForDebuggingWithLibvlcLog) {
-    const std::string group = "224.0.224.36";
-    const std::uint16_t port = 12206;
-    testing_support::TempDir dir("mp3streamf");
-    const std::string wav = dir.path() + "/voice.wav";
-    write_wav(wav, stepped_tone({k_tones[2]}, 1500, 44100, 1), 44100, 1);
-    GroupSniffer sniffer(group, port);
-    const std::string log_dir = dir.path() + "/log";
+    Capture capture("224.0.224.36", 12206, {k_tones[2]}, 1500);
+    const std::string log_dir = capture.dir.path() + "/log";
     ::mkdir(log_dir.c_str(), 0755);
     base::Log::create(base::fromUtf8(log_dir), base::Log::TRACE2, false);
 
-    auto stream = make_stream(group, port);
+    auto stream = capture.stream(true, false);
     pref::create(g_pref, "debug.enablePCM", pref::Type::TypeBoolean) = true;
     pref::create(g_pref, "debug.log.vlclib", pref::Type::TypeBoolean) = true;
-    ASSERT_TRUE(stream->set_read_mode(mp3streamf::READ_MICROPHONE));
-    ASSERT_TRUE(stream->set_write_mode(true, false));
-    stream->set_microphone_name(wide("file://" + wav));
     stream->stream_create();
     sleep_ms(2000);
     stream->stream_close();
@@ -259,8 +242,9 @@ TEST(NotificationStreamMulticast, CaptureAsPcmForDebuggingWithLibvlcLog) {
     pref::create(g_pref, "debug.log.vlclib", pref::Type::TypeBoolean) = false;
     base::Log::destroy();
 
-    write_capture(sniffer.snapshot(), dir.path() + "/capture.wav");
-    const std::string probe = probe_audio(dir.path() + "/capture.wav", dir.path() + "/probe.txt");
+    const std::string capture_file = capture.dir.path() + "/capture.wav";
+    write_capture(capture.sniffer.snapshot(), capture_file);
+    const std::string probe = probe_audio(capture_file, capture.dir.path() + "/probe.txt");
     EXPECT_NE(probe.find("codec_name=pcm_s16le"), std::string::npos) << probe;
     EXPECT_NE(probe.find("channels=1"), std::string::npos) << probe;
 
@@ -273,27 +257,17 @@ TEST(NotificationStreamMulticast, CaptureAsPcmForDebuggingWithLibvlcLog) {
 }
 
 TEST(NotificationStreamMulticast, LocalMonitorPlaysTheCaptureWithoutSending) {
-    const std::string group = "224.0.224.37";
-    const std::uint16_t port = 12207;
-    testing_support::TempDir dir("mp3streamf");
-    const std::string wav = dir.path() + "/voice.wav";
-    write_wav(wav, stepped_tone({k_tones[4]}, 1500, 44100, 1), 44100, 1);
-    const std::string monitor = dir.path() + "/monitor.wav";
-    GroupSniffer sniffer(group, port);
-
-    auto stream = make_stream(group, port);
+    Capture capture("224.0.224.37", 12207, {k_tones[4]}, 1500);
+    const std::string monitor = capture.dir.path() + "/monitor.wav";
+    auto stream = capture.stream(false, false);
     stream->set_local_monitor(true);
-    stream->set_local_monitor_output(
-        {"--aout=afile", "--audiofile-file=" + monitor, "--audiofile-wav"});
-    ASSERT_TRUE(stream->set_read_mode(mp3streamf::READ_MICROPHONE));
-    ASSERT_TRUE(stream->set_write_mode(false, false));
-    stream->set_microphone_name(wide("file://" + wav));
+    stream->set_local_monitor_output({"--aout=afile", "--audiofile-file=" + monitor, "--audiofile-wav"});
     stream->stream_create();
     sleep_ms(2000);
     stream->stream_close();
 
-    EXPECT_EQ(sniffer.count(), 0u);
-    const auto heard = decode_file(monitor, dir.path() + "/monitor.raw");
+    EXPECT_EQ(capture.sniffer.count(), 0u);
+    const auto heard = decode_file(monitor, capture.dir.path() + "/monitor.raw");
     EXPECT_GE(tone_counts(tone_track(heard, k_tones), k_tones.size())[4], 20);
 }
 

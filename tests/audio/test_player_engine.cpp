@@ -125,10 +125,7 @@ TEST_F(Engine, RoutesFilesAddressesAndTones) {
     EXPECT_EQ(m_titles, std::vector<std::wstring>{L"in_fakeline: line://1"});
 
     // Each start stopped the one before: seven plays, six stops so far.
-    std::string all = trace();
-    std::size_t stops = 0;
-    for (std::size_t at = all.find(" stop\n"); at != std::string::npos; at = all.find(" stop\n", at + 1)) ++stops;
-    EXPECT_EQ(stops, 6u);
+    EXPECT_EQ(trace_count(" stop"), 6u);
 
     EXPECT_FALSE(engine->play(L"sine://-1"));   // no tone: a file without a known extension
     EXPECT_FALSE(engine->play(L"/music/a.flac"));
@@ -220,12 +217,7 @@ TEST_F(Engine, EndOfTrackOfAReplacedItemIsDropped) {
     EXPECT_FALSE(trace_has("in_fake_ogg stop"));
     // stop(true) from the player and from the old track's end: the old plug-in's
     // Stop ran once, when /new.ogg replaced it.
-    std::string all = trace();
-    std::size_t stops = 0;
-    for (std::size_t at = all.find("in_fake_mp3 stop\n"); at != std::string::npos;
-         at = all.find("in_fake_mp3 stop\n", at + 1))
-        ++stops;
-    EXPECT_EQ(stops, 1u);
+    EXPECT_EQ(trace_count("in_fake_mp3 stop"), 1u);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(m_player.m_nexts.load(), 0);
 }

@@ -11,6 +11,7 @@
 #include "audio/player_engine.h"
 #include "base/text.h"
 #include "tests/audio/engine_fixture.h"
+#include "tests/audio/wire_fixture.h"
 #include "tests/support/wav_file.h"
 #include "tools/stream_probe.h"
 
@@ -27,22 +28,8 @@ using EngineOnTheWire = EngineEnvironment;
 
 std::unique_ptr<mp3stream> make_stream(const std::string& group, std::uint16_t port) {
     auto stream = std::make_unique<mp3stream>(2000);
-    EXPECT_TRUE(stream->set_pcm_fmt(44100, 2, 16));
-    stream->set_stream_endp((group + ":" + std::to_string(port)).c_str());
-    EXPECT_TRUE(stream->set_stream_fmt(128));
-    EXPECT_TRUE(stream->set_stream_ttl(1));
-    stream->set_address_interface("127.0.0.1", 9);
-    stream->libvlc_create();
-    stream->libvlc_imem_create();
+    wire_test::open_common_stream(*stream, group, port);
     return stream;
-}
-
-void expect_whole_in_order(const std::vector<std::int16_t>& heard, const std::vector<double>& tones) {
-    const auto track = tone_track(heard, tones);
-    const auto counts = tone_counts(track, tones.size());
-    for (std::size_t i = 0; i < tones.size(); ++i)
-        EXPECT_GE(counts[i], 6) << tones[i] << " Hz: " << ::testing::PrintToString(counts);
-    EXPECT_TRUE(tones_in_order(track)) << ::testing::PrintToString(track);
 }
 
 }  // namespace
@@ -80,7 +67,7 @@ TEST_F(EngineOnTheWire, TwoWavItemsAreHeardWholeAndInOrder) {
     stream.stream_stop();
     engine.shutdown();
 
-    expect_whole_in_order(receiver.samples(), tones);
+    wire_test::expect_tones_whole(receiver.samples(), tones, 6);
 }
 
 TEST_F(EngineOnTheWire, Mp3ItemThroughInVlcIsHeardWhole) {
@@ -103,7 +90,7 @@ TEST_F(EngineOnTheWire, Mp3ItemThroughInVlcIsHeardWhole) {
     EXPECT_TRUE(m_pump.run_until([&] { return player.m_nexts.load() == 1; }, 20000)) << trace();
     stream->stream_stop();
     engine.shutdown();
-    expect_whole_in_order(receiver.samples(), tones);
+    wire_test::expect_tones_whole(receiver.samples(), tones, 6);
 }
 
 TEST_F(EngineOnTheWire, KeepAliveOnlyWhileNothingPlays) {

@@ -7,6 +7,7 @@
 #include "audio/player.h"
 #include "audio/playlist.h"
 #include "tests/audio/player_fixture.h"
+#include "tests/audio/wire_fixture.h"
 #include "tests/support/wav_file.h"
 #include "tools/stream_probe.h"
 
@@ -25,15 +26,7 @@ const std::uint16_t k_port = 12151;
 class PlaylistOnTheWire : public PlayerEnvironment {
 protected:
     std::wstring pluginFolder() override { return engine_test::product_folder(); }
-    void prepareStream(mp3stream& stream) override {
-        EXPECT_TRUE(stream.set_pcm_fmt(44100, 2, 16));
-        stream.set_stream_endp((std::string(k_group) + ":" + std::to_string(k_port)).c_str());
-        EXPECT_TRUE(stream.set_stream_fmt(128));
-        EXPECT_TRUE(stream.set_stream_ttl(1));
-        stream.set_address_interface("127.0.0.1", 9);
-        stream.libvlc_create();
-        stream.libvlc_imem_create();
-    }
+    void prepareStream(mp3stream& stream) override { wire_test::open_common_stream(stream, k_group, k_port); }
 
     std::wstring wav(const std::string& name, const std::vector<double>& tones) {
         const std::string path = m_dir.path() + "/" + name;
@@ -64,9 +57,5 @@ TEST_F(PlaylistOnTheWire, TwoWavFilesAreHeardInOrderAndTheEndIsToldOnce) {
     m_stream.stream_stop();
     m_engine->shutdown();
 
-    const auto track = tone_track(receiver.samples(), tones);
-    const auto counts = tone_counts(track, tones.size());
-    for (std::size_t i = 0; i < tones.size(); ++i)
-        EXPECT_GE(counts[i], 6) << tones[i] << " Hz: " << ::testing::PrintToString(counts);
-    EXPECT_TRUE(tones_in_order(track)) << ::testing::PrintToString(track);
+    wire_test::expect_tones_whole(receiver.samples(), tones, 6);
 }

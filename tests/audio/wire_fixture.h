@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "audio/mp3stream.h"
+#include "tools/stream_probe.h"
+
+// What the tests that hear a stream on its multicast group share.
+
+namespace wire_test {
+
+/// The common stream fed 44.1 kHz stereo and sending 128 kbit/s from
+/// 127.0.0.1 to the group, its libvlc objects made.
+inline void open_common_stream(mp3stream& stream, const std::string& group, std::uint16_t port, unsigned ttl = 1) {
+    EXPECT_TRUE(stream.set_pcm_fmt(44100, 2, 16));
+    stream.set_stream_endp((group + ":" + std::to_string(port)).c_str());
+    EXPECT_TRUE(stream.set_stream_fmt(128));
+    EXPECT_TRUE(stream.set_stream_ttl(ttl));
+    stream.set_address_interface("127.0.0.1", 9);
+    stream.libvlc_create();
+    stream.libvlc_imem_create();
+}
+
+/// Each tone heard for at least `min_windows` 50 ms windows, all in order;
+/// returns the track.
+inline std::vector<int> expect_tones_whole(const std::vector<std::int16_t>& heard, const std::vector<double>& tones,
+                                           int min_windows) {
+    const auto track = stream_probe::tone_track(heard, tones);
+    const auto counts = stream_probe::tone_counts(track, tones.size());
+    for (std::size_t i = 0; i < tones.size(); ++i)
+        EXPECT_GE(counts[i], min_windows) << tones[i] << " Hz: " << ::testing::PrintToString(counts);
+    EXPECT_TRUE(stream_probe::tones_in_order(track)) << ::testing::PrintToString(track);
+    return track;
+}
+
+}  // namespace wire_test
