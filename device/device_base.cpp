@@ -11,6 +11,7 @@
 #include <boost/thread/locks.hpp>
 #include <boost/thread/thread.hpp>
 
+#include "base/check.h"
 #include "base/clock.h"
 #include "base/exception.h"
 #include "base/log.h"
@@ -442,6 +443,22 @@ bool DeviceBase::isStatePacket(const std::string& text, net::HardwareAddress& ad
 
 bool DeviceBase::parseStatePacketVersion(const std::string& text, Version& version) {
     return device::parseStatePacketVersion(text, version);
+}
+
+bool DeviceBase::skipsPacketAfterReboot(std::int64_t window) {
+    const std::int64_t sinceReboot = now() - m_rebootTime.load();
+    if (sinceReboot < 0 || sinceReboot >= window) return false;
+    LOG_IMPOR(L"%1%", L"Skip ping packet after rebooting during one second");
+    return true;
+}
+
+bool DeviceBase::followPacketSource(const net::IpAndPort& source) {
+    const boost::shared_ptr<const net::IpAndPort> endpoint = getIpPtr();
+    if (*endpoint == source) return false;
+    debug::warnIfFalse(source.isValid() && source.getPort() != 0, SV_PLACE);
+    logAddressChanged(source, *endpoint);
+    setIp(source);
+    return true;
 }
 
 void DeviceBase::logAddressChanged(const net::IpAndPort& current, const net::IpAndPort& old) const {

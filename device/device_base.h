@@ -248,6 +248,14 @@ protected:
 
     // The log lines the models share.
     void logAddressChanged(const net::IpAndPort& current, const net::IpAndPort& old) const;
+
+    // Steps every model's state-packet parser shares (packet threads).
+    /// True, with its IMPOR line, while packets are skipped after a reboot;
+    /// a clock set back (negative elapsed time) never skips.
+    bool skipsPacketAfterReboot(std::int64_t window);
+    /// Commands go where the packets come from: takes the packet's source as
+    /// the endpoint; true when it changed.
+    bool followPacketSource(const net::IpAndPort& source);
     void logVersionChanged(const std::string& current, const std::string& old) const;
     void logAinChanged(unsigned current, unsigned old) const;
     void logConnected() const;

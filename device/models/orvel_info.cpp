@@ -150,11 +150,7 @@ bool OrvelInfo::parsePingLocked(const std::string& packet, const net::IpAndPort&
                   std::string(m_hardwareAddress.toCharArray()));
         return false;
     }
-    const std::int64_t sinceReboot = now() - m_rebootTime.load();
-    if (sinceReboot >= 0 && sinceReboot < kRebootSkipWindow) {
-        LOG_IMPOR(L"%1%", L"Skip ping packet after rebooting during one second");
-        return true;
-    }
+    if (skipsPacketAfterReboot(kRebootSkipWindow)) return true;
 
     State state;
     std::string storedText;
@@ -178,13 +174,7 @@ bool OrvelInfo::parsePingLocked(const std::string& packet, const net::IpAndPort&
     const int index = getVersionIndex();
     takeFields(read, state, changed);
 
-    const boost::shared_ptr<const net::IpAndPort> endpoint = getIpPtr();
-    if (!(*endpoint == source)) {
-        debug::warnIfFalse(source.isValid() && source.getPort() != 0, SV_PLACE);
-        logAddressChanged(source, *endpoint);
-        setIp(source);  // commands go where the packets come from
-        changed = true;
-    }
+    if (followPacketSource(source)) changed = true;
 
     takePlayback(read, state, index, changed);
     takeIdleState(state, index, changed);

@@ -84,20 +84,10 @@ bool TovikInfo::parsePingLocked(const std::string& packet, const net::IpAndPort&
         logUnknownHardwareAddress(read.hardwareText);
         return false;
     }
-    const std::int64_t sinceReboot = now() - m_rebootTime.load();
-    if (sinceReboot >= 0 && sinceReboot < kRebootSkipWindow) {
-        LOG_IMPOR(L"%1%", L"Skip ping packet after rebooting during one second");
-        return true;
-    }
+    if (skipsPacketAfterReboot(kRebootSkipWindow)) return true;
 
     bool changed = false;
-    const boost::shared_ptr<const net::IpAndPort> endpoint = getIpPtr();
-    if (!(*endpoint == source)) {
-        debug::warnIfFalse(source.isValid() && source.getPort() != 0, SV_PLACE);
-        logAddressChanged(source, *endpoint);
-        setIp(source);  // commands go where the packets come from
-        changed = true;
-    }
+    if (followPacketSource(source)) changed = true;
 
     State before;
     std::string storedText;
