@@ -22,6 +22,7 @@
 #include "device/models/tovik_info.h"
 #include "device/transfer_protocol.h"
 #include "tests/device/device_test_support.h"
+#include "tests/device/models/collection_fixture.h"
 #include "tools/simulator/simulator.h"
 #include "tools/simulator/twin_model.h"
 
@@ -57,28 +58,8 @@ std::size_t countRequests(const SimulatedDevice& device, const std::string& text
 
 }  // namespace
 
-class DeviceCollectionTest : public CountingLogFixture {
+class DeviceCollectionTest : public CollectionFixture {
 protected:
-    void SetUp() override {
-        startLog(base::Log::TRACE);
-        base::ThreadDispatcher::create();
-        transport = boost::make_shared<device::TransferProtocol>(0, "");
-        transport->run();
-        simulator.start();
-    }
-    void TearDown() override {
-        if (collection) collection->stop();
-        transport->stop();
-        simulator.stop();
-        collection.reset();
-        base::ThreadDispatcher::destroy();
-        CountingLogFixture::TearDown();
-    }
-
-    Endpoint server() const {
-        return Endpoint(boost::asio::ip::make_address_v4("127.0.0.1"), transport->getPort());
-    }
-
     void makeCollection(const std::string& interfaceIp = "") {
         device::CollectionTiming timing;
         timing.startDelay = 50ms;
@@ -108,9 +89,6 @@ protected:
         return collection->getOrvelList(true).size() == orvels && collection->getTovikList(true).size() == toviks;
     }
 
-    boost::shared_ptr<device::TransferProtocol> transport;
-    device::sim::Simulator simulator{2};
-    boost::shared_ptr<DeviceCollection> collection;
     std::atomic<int> stateChanges{0};
     std::mutex mutex;
     std::set<std::wstring> newDevices;

@@ -6,38 +6,18 @@
 #include <functional>
 #include <string>
 
-#include <boost/asio/ip/address_v4.hpp>
-#include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
-#include "base/thread_dispatcher.h"
-#include "device/models/device_collection.h"
 #include "device/models/orvel_info.h"
 #include "device/models/tovik_info.h"
-#include "device/transfer_protocol.h"
 #include "tests/device/device_test_support.h"
+#include "tests/device/models/collection_fixture.h"
 #include "tools/simulator/zone_sites.h"
 
-class ZoneSiteFixture : public CountingLogFixture {
+class ZoneSiteFixture : public CollectionFixture {
 protected:
     typedef device_test::Requests Requests;
     typedef std::function<device::sim::ZoneSite(device::sim::Simulator&, const device::sim::SitePlan&)> Build;
-
-    void SetUp() override {
-        startLog(base::Log::TRACE);
-        base::ThreadDispatcher::create();
-        transport = boost::make_shared<device::TransferProtocol>(0, "");
-        transport->run();
-        simulator.start();
-    }
-    void TearDown() override {
-        if (collection) collection->stop();
-        transport->stop();
-        simulator.stop();
-        collection.reset();
-        base::ThreadDispatcher::destroy();
-        CountingLogFixture::TearDown();
-    }
 
     /// Builds the site, lets the collection discover it and waits until
     /// `answering` loudspeakers and consoles are online and answered (and
@@ -51,8 +31,7 @@ protected:
         collection = device::DeviceCollection::create(transport, 22990, timing);
         collection->setNewDeviceHandler(
             [this](const std::wstring&, const net::HardwareAddress&, const std::wstring&) { return nextId++; });
-        const device::sim::Endpoint server(boost::asio::ip::make_address_v4("127.0.0.1"), transport->getPort());
-        site.startStatePackets(server, std::chrono::milliseconds(250));
+        site.startStatePackets(server(), std::chrono::milliseconds(250));
         const std::size_t all = site.loudspeakers.size() + site.consoles.size();
         ASSERT_TRUE(device_test::waitUntil(
             [&] {
@@ -101,9 +80,6 @@ protected:
     }
     static std::string hex(unsigned address) { return device::zoneAddressText(address); }
 
-    boost::shared_ptr<device::TransferProtocol> transport;
-    device::sim::Simulator simulator{2};
-    boost::shared_ptr<device::DeviceCollection> collection;
     device::sim::ZoneSite site;
     std::uint32_t nextId = 100;
 };
