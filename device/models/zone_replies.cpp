@@ -20,16 +20,16 @@ namespace {
 constexpr base::LogPlace kInitZonesPlace("device::TovikInfo::initZones");
 constexpr unsigned long kAddressLimit = 0x1000000;
 
-/// Pieces between the separators, empty ones kept.
+/// Chunks between the separators, empty ones kept.
 std::vector<std::string> splitAt(const std::string& text, const char* separators) {
-    std::vector<std::string> pieces(1);
+    std::vector<std::string> chunks(1);
     for (char c : text) {
         if (std::strchr(separators, c) != nullptr)
-            pieces.emplace_back();
+            chunks.emplace_back();
         else
-            pieces.back() += c;
+            chunks.back() += c;
     }
-    return pieces;
+    return chunks;
 }
 
 /// A leading number as strtol reads it in `base` (white space and a sign
@@ -172,9 +172,9 @@ bool parseZoneSize(const std::string& reply, int& capacity, int& free) {
 bool zoneBindCommand(int zoneNumber, int virtualZone, const std::set<unsigned>& addresses, std::string& command) {
     command = "zoneBind " + std::to_string(zoneNumber) + " " + std::to_string(virtualZone) + " ";
     for (unsigned address : addresses) {
-        const std::string piece = zoneAddressText(address) + ",";
-        if (command.size() + piece.size() > kZoneCommandLimit) return false;
-        command += piece;
+        const std::string chunk = zoneAddressText(address) + ",";
+        if (command.size() + chunk.size() > kZoneCommandLimit) return false;
+        command += chunk;
     }
     return true;
 }

@@ -72,7 +72,7 @@ constexpr std::size_t kZoneCommandLimit = 1395;
 
 /// "zoneBind <zone> <virtual zone> " and "%X," for each address in ascending
 /// order. False when the text would pass kZoneCommandLimit characters;
-/// `command` then holds the pieces that fitted.
+/// `command` then holds the chunks that fitted.
 bool zoneBindCommand(int zoneNumber, int virtualZone, const std::set<unsigned>& addresses, std::string& command);
 
 /// "[1,2,3]" for the log lines that list virtual zones.

@@ -40,10 +40,10 @@ std::optional<std::string> SpeakerZoneStore::answer(const std::string& command, 
     if (command == "zoneAddrRead") {
         if (m_addresses.empty()) return std::string("no");
         std::string text;
-        char piece[16];
+        char chunk[16];
         for (unsigned address : m_addresses) {
-            std::snprintf(piece, sizeof piece, "%X", address);
-            text += (text.empty() ? "" : ",") + std::string(piece);
+            std::snprintf(chunk, sizeof chunk, "%X", address);
+            text += (text.empty() ? "" : ",") + std::string(chunk);
         }
         return text;
     }

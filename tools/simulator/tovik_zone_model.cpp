@@ -87,12 +87,12 @@ unsigned TovikZoneModel::usedCapacity() const {
 std::string TovikZoneModel::zoneList() const {
     if (zones.empty()) return "no";
     std::string text;
-    char piece[16];
+    char chunk[16];
     for (const auto& entry : zones) {
         text += std::to_string(entry.first) + "," + std::to_string(entry.second.virtualZone);
         for (unsigned address : entry.second.addresses) {
-            std::snprintf(piece, sizeof piece, ",%X", address);
-            text += piece;
+            std::snprintf(chunk, sizeof chunk, ",%X", address);
+            text += chunk;
         }
         text += ";";
     }
