@@ -56,7 +56,8 @@ void DeviceCollection::bindDevices(const boost::shared_ptr<TovikInfo>& console, 
     if (!console->isOnlineAndAnswered()) throw exception::Offline();
     const ConsoleZoneMap zones = console->getZones();
     if (zones.count(zoneNumber) != 0) throw refusal(L"zoneBusy");
-    if (scenario != -1 && console->getConfig(false).purpose() == 0) throw refusal(L"noFireType");
+    const bool broadcastConsole = console->getConfig(false).purpose() == 0;
+    if (scenario != -1 && broadcastConsole) throw refusal(L"noFireType");
     debug::throwIfFalse(!loudspeakers.empty(), SV_PLACE);
 
     std::set<unsigned> messageSet;

@@ -185,10 +185,6 @@ std::string zoneSetText(const std::set<int>& zones) {
     return text + "]";
 }
 
-}  // namespace device
-
-namespace device {
-
 std::string zoneAddressText(unsigned address) {
     char text[16];
     std::snprintf(text, sizeof text, "%X", address);
