@@ -46,6 +46,10 @@ void RequestQueue::poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>
         if (peer.inFlight) {
             InFlight& request = *peer.inFlight;
             if (now >= request.firstSent + 2 * request.resend) {
+                // Both sends may still be answered, only late: the address
+                // drains as after an answered resend, or a late reply would
+                // become the reply to the next request.
+                peer.drainUntil = now + (request.lastSent - request.firstSent) + request.resend / 2;
                 expired.push_back(request.id);
                 peer.inFlight.reset();
                 --m_active;

@@ -114,6 +114,21 @@ TEST_F(Queue, AnsweredAfterResendDrainsTheAddress) {
     EXPECT_FALSE(step.sends[0].resend);
 }
 
+TEST_F(Queue, LateReplyAfterGiveUpIsNotTheReplyToTheNextRequest) {
+    add(0, kA, "first", 2, 100);
+    poll(100);  // resent
+    const auto next = add(150, kA, "second");
+    ASSERT_EQ(poll(200).expired.size(), 1u);
+    EXPECT_EQ(m_sent.size(), 2u) << "the given-up request's replies may still come";
+    EXPECT_EQ(match(210, kA), 0u) << "a late reply to the first send";
+    EXPECT_EQ(match(300, kA), 0u) << "a late reply to the resend";
+    EXPECT_EQ(m_queue.nextWake(), at(350)) << "resend span + half a resend time after the give-up";
+    const auto step = poll(350);
+    ASSERT_EQ(step.sends.size(), 1u);
+    EXPECT_EQ(step.sends[0].id, next);
+    EXPECT_EQ(match(351, kA), next);
+}
+
 TEST_F(Queue, AnsweredAtOnceDoesNotDrain) {
     add(0, kA, "first");
     ASSERT_NE(match(3, kA), 0u);

@@ -1,0 +1,58 @@
+#pragma once
+// What the fault-injection tests share: a terminate handler that names the
+// exception which escaped a thread before the process ends, and a check that
+// an operation fails, if it fails, only with an exception of our family.
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <functional>
+#include <string>
+#include <typeinfo>
+
+#include <gtest/gtest.h>
+
+#include "base/exception.h"
+
+namespace fault_test {
+
+/// An exception that leaves a thread ends the process through
+/// std::terminate; this handler says which one first, so that the failing
+/// run names it instead of only aborting.
+[[noreturn]] inline void reportEscapedException() {
+    const char* what = "no exception (std::terminate called directly)";
+    std::string text;
+    if (const std::exception_ptr current = std::current_exception()) {
+        try {
+            std::rethrow_exception(current);
+        } catch (const std::exception& e) {
+            text = std::string(typeid(e).name()) + ": " + e.what();
+            what = text.c_str();
+        } catch (...) {
+            what = "an exception of no std type";
+        }
+    }
+    std::fprintf(stderr, "FAULT TEST: an exception escaped a thread: %s\n", what);
+    std::fflush(stderr);
+    std::abort();
+}
+
+inline void watchForEscapedExceptions() { std::set_terminate(&reportEscapedException); }
+
+/// Runs `operation`; an exception of our family (a device error, offline, a
+/// refusal) is an allowed outcome, anything else fails the test. True when
+/// the operation returned normally.
+inline bool endsWithOurExceptionsOnly(const std::string& name, const std::function<void()>& operation) {
+    try {
+        operation();
+        return true;
+    } catch (const exception::Base&) {
+        return false;
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << name << " let a foreign exception out: " << typeid(e).name() << ": " << e.what();
+    } catch (...) {
+        ADD_FAILURE() << name << " let an exception of no std type out";
+    }
+    return false;
+}
+
+}  // namespace fault_test
