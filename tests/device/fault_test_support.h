@@ -38,6 +38,19 @@ namespace fault_test {
 
 inline void watchForEscapedExceptions() { std::set_terminate(&reportEscapedException); }
 
+/// The log lines of exceptions that reached the end of a thread's work: a
+/// transport handler, monitor or completion, a dispatcher job (foreign
+/// exceptions only: ours are reported there as they should be), and any
+/// FATAL line. `count` counts the log lines holding a text.
+template <class Count>
+int linesOfEscapedExceptions(Count count) {
+    int lines = count(" FATAL\t");
+    for (const char* text : {"handler failed", "monitor failed", "completion failed", "Поймано необработанное исключение",
+                             "непредвиденная ошибка", "неизвестная ошибка"})
+        lines += count(text);
+    return lines;
+}
+
 /// Runs `operation`; an exception of our family (a device error, offline, a
 /// refusal) is an allowed outcome, anything else fails the test. True when
 /// the operation returned normally.
