@@ -1,7 +1,10 @@
 #pragma once
 // What the fault-injection tests share: a terminate handler that names the
-// exception which escaped a thread before the process ends, and a check that
-// an operation fails, if it fails, only with an exception of our family.
+// exception which escaped a thread before the process ends, the log lines
+// that betray an exception caught at a thread's end, a check that an
+// operation fails, if it fails, only with an exception of our family, and
+// the transport-and-simulator fixture that checks the log when it ends.
+// Tests that use the fixture open sockets (label net).
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -9,9 +12,11 @@
 #include <string>
 #include <typeinfo>
 
+#include <boost/asio/ip/address_v4.hpp>
 #include <gtest/gtest.h>
 
 #include "base/exception.h"
+#include "tests/device/device_test_support.h"
 
 namespace fault_test {
 
@@ -67,5 +72,27 @@ inline bool endsWithOurExceptionsOnly(const std::string& name, const std::functi
     }
     return false;
 }
+
+/// A running transport and simulator per test; when the test ends, nothing
+/// may have escaped a thread.
+class FaultFixture : public device_test::UdpFixture {
+protected:
+    void SetUp() override {
+        watchForEscapedExceptions();
+        UdpFixture::SetUp();
+    }
+    void TearDown() override {
+        releaseDevices();
+        m_transport->stop();
+        m_simulator.stop();
+        EXPECT_EQ(linesOfEscapedExceptions([this](const char* text) { return loggedCount(text); }), 0);
+        UdpFixture::TearDown();
+    }
+
+    /// Where simulated devices send state packets and late replies.
+    device::sim::Endpoint server() const {
+        return device::sim::Endpoint(boost::asio::ip::make_address_v4("127.0.0.1"), m_transport->getPort());
+    }
+};
 
 }  // namespace fault_test

@@ -50,27 +50,15 @@ private:
     std::vector<std::pair<std::string, std::string>> m_results;
 };
 
-class FaultyNetwork : public device_test::UdpFixture {
+class FaultyNetwork : public fault_test::FaultFixture {
 protected:
     void SetUp() override {
-        fault_test::watchForEscapedExceptions();
-        UdpFixture::SetUp();
+        FaultFixture::SetUp();
         m_transport->setUnknownResponseHandler([this](const std::string& text, const net::IpAndPort&) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_unknown.push_back(text);
             return true;
         });
-    }
-    void TearDown() override {
-        releaseDevices();
-        m_transport->stop();
-        m_simulator.stop();
-        EXPECT_EQ(fault_test::linesOfEscapedExceptions([this](const char* text) { return loggedCount(text); }), 0);
-        UdpFixture::TearDown();
-    }
-
-    device::sim::Endpoint server() const {
-        return device::sim::Endpoint(boost::asio::ip::make_address_v4("127.0.0.1"), m_transport->getPort());
     }
 
     /// A loudspeaker at 127.0.3.`n` that answers "echo X" with "X", behind

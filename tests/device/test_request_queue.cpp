@@ -227,6 +227,15 @@ TEST_F(Queue, RandomTrafficEndsEveryRequestOnce) {
             ASSERT_EQ(open.erase(id), 1u) << "ended twice or never queued";
             if (inFlight[address] == id) inFlight.erase(address);
         };
+        auto pollAt = [&](RequestQueue::TimePoint now) {
+            std::vector<RequestQueue::Send> sends;
+            std::vector<RequestQueue::Id> expired;
+            queue.poll(now, sends, expired);
+            for (const auto id : expired)
+                for (std::uint32_t a = kA; a < kA + 3; ++a)
+                    if (inFlight.count(a) && inFlight[a] == id) end(a, id);
+            for (const auto& s : sends) take(s);
+        };
         int ms = 0;
         for (int step = 0; step < 200; ++step) {
             ms += std::uniform_int_distribution<int>(0, 40)(random);
@@ -251,28 +260,15 @@ TEST_F(Queue, RandomTrafficEndsEveryRequestOnce) {
                             if (queue.cancel(a, id)) open.erase(id);
                     }
                     break;
-                default: {
-                    std::vector<RequestQueue::Send> sends;
-                    std::vector<RequestQueue::Id> expired;
-                    queue.poll(now, sends, expired);
-                    for (const auto id : expired)
-                        for (std::uint32_t a = kA; a < kA + 3; ++a)
-                            if (inFlight.count(a) && inFlight[a] == id) end(a, id);
-                    for (const auto& s : sends) take(s);
-                }
+                default:
+                    pollAt(now);
             }
             if (send) take(*send);
         }
         for (int wakes = 0; !open.empty() && wakes < 10000; ++wakes) {
             const auto wake = queue.nextWake();
             ASSERT_NE(wake, RequestQueue::TimePoint::max()) << "run " << run << ": " << open.size() << " stranded";
-            std::vector<RequestQueue::Send> sends;
-            std::vector<RequestQueue::Id> expired;
-            queue.poll(wake, sends, expired);
-            for (const auto id : expired)
-                for (std::uint32_t a = kA; a < kA + 3; ++a)
-                    if (inFlight.count(a) && inFlight[a] == id) end(a, id);
-            for (const auto& s : sends) take(s);
+            pollAt(wake);
         }
         ASSERT_TRUE(open.empty()) << "run " << run;
         EXPECT_TRUE(queue.empty());

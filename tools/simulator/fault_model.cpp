@@ -41,19 +41,9 @@ void FaultModel::speak() {
     m_silent = false;
 }
 
-bool FaultModel::silent() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_silent;
-}
-
 unsigned FaultModel::count(Fault fault) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_counts[static_cast<std::size_t>(fault)];
-}
-
-unsigned FaultModel::answered() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_answered;
 }
 
 std::string FaultModel::statePacket() const {
@@ -126,7 +116,6 @@ void FaultModel::deliverLater(const std::string& text, std::chrono::milliseconds
 std::optional<std::string> FaultModel::answer(const std::string& request) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_silent) return std::nullopt;
-    ++m_answered;
     std::optional<std::string> reply = m_inner->answer(request);
     if (!reply) return reply;  // the device itself stays silent: nothing to spoil
     // A reply held back earlier follows this one out.

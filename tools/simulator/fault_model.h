@@ -57,6 +57,8 @@ public:
     /// to `server`. The device must outlive the model's use.
     void attach(SimulatedDevice& device, const Endpoint& server);
 
+    /// The model behind the faults; tests change it under the device's lock
+    /// (SimulatedDevice::withModel<FaultModel>).
     template <class M>
     M& inner() {
         return static_cast<M&>(*m_inner);
@@ -74,30 +76,26 @@ public:
     /// Silent from now until speak().
     void silence();
     void speak();
-    bool silent() const;
 
     /// How many replies (and state packets) met each fault.
     unsigned count(Fault fault) const;
-    /// Requests that reached the model (not those of a silenced device).
-    unsigned answered() const;
 
     std::string statePacket() const override;
     std::optional<std::string> answer(const std::string& request) override;
 
-    /// The three corruptions, also for tests that corrupt texts themselves.
+private:
     static std::string flipped(const std::string& text, std::mt19937& random);
     static std::string truncated(const std::string& text, std::mt19937& random);
     static std::string garbage(std::mt19937& random);
 
-private:
     Fault nextFault(const std::string& request);
     std::string corrupt(Fault fault, const std::string& text) const;
     void deliverLater(const std::string& text, std::chrono::milliseconds delay);
 
     const std::unique_ptr<Model> m_inner;
-    std::function<void(const std::string&, std::chrono::milliseconds)> m_outlet;
 
     mutable std::mutex m_mutex;  // guards what follows
+    std::function<void(const std::string&, std::chrono::milliseconds)> m_outlet;
     mutable std::mt19937 m_random;
     FaultRates m_rates;
     double m_packetCorruption = 0;
@@ -106,7 +104,6 @@ private:
     bool m_silent = false;
     std::optional<std::string> m_held;  // a reordered reply waiting for the next one
     mutable std::array<unsigned, kFaultKinds> m_counts{};  // state packets' corruptions too
-    unsigned m_answered = 0;
 };
 
 }  // namespace device::sim

@@ -34,11 +34,10 @@ protected:
     }
 };
 
-class MemoryWriteFaults : public device_test::UdpFixture {
+class MemoryWriteFaults : public fault_test::FaultFixture {
 protected:
     void SetUp() override {
-        fault_test::watchForEscapedExceptions();
-        UdpFixture::SetUp();
+        FaultFixture::SetUp();
         m_store = std::make_shared<device::sim::AudioMemoryStore>(kLayout611, 256 * 1024);
         auto inner = std::make_unique<device::sim::OrvelModel>(device::sim::Simulator::hardwareAddress(40),
                                                                device::sim::kDefaultOrvelVersion);

@@ -29,54 +29,45 @@ using fault_test::endsWithOurExceptionsOnly;
 
 namespace {
 
-class CorruptedReplies : public device_test::UdpFixture {
+class CorruptedReplies : public fault_test::FaultFixture {
 protected:
-    void SetUp() override {
-        fault_test::watchForEscapedExceptions();
-        UdpFixture::SetUp();
-    }
-    void TearDown() override {
-        releaseDevices();
-        m_transport->stop();
-        m_simulator.stop();
-        EXPECT_EQ(fault_test::linesOfEscapedExceptions([this](const char* text) { return loggedCount(text); }), 0);
-        UdpFixture::TearDown();
-    }
     void releaseDevices() override {
         m_orvel.reset();
         m_tovik.reset();
     }
 
     /// A loudspeaker of index 17 that keeps its settings, equalizer and line
-    /// control, behind a fault model; its object has taken one state packet.
-    FaultModel& openOrvel(unsigned seed) {
-        const std::string hardware = device::sim::Simulator::hardwareAddress(20);
-        auto inner = std::make_unique<device::sim::OrvelConfigModel>(hardware, 17);
-        device::sim::EqualizerStore::install(std::make_shared<device::sim::EqualizerStore>(17), *inner);
-        device::sim::LineControlStore::install(std::make_shared<device::sim::LineControlStore>(), *inner);
-        const std::string packet = inner->statePacket();
-        auto faulty = std::make_unique<FaultModel>(std::move(inner), seed);
-        FaultModel& model = *faulty;
-        auto& device = m_simulator.add("127.0.3.20", 0, std::move(faulty));
-        const net::IpAndPort endpoint = device_test::endpointOf(device);
-        m_orvel = device::OrvelInfo::create(20, device::kTypeOrvel610, net::HardwareAddress(hardware), endpoint, L"",
+    /// control, and a console that keeps its settings and keys, each behind
+    /// a fault model; their objects have taken one state packet.
+    void open() {
+        const std::string speaker = device::sim::Simulator::hardwareAddress(20);
+        auto orvel = std::make_unique<device::sim::OrvelConfigModel>(speaker, 17);
+        device::sim::EqualizerStore::install(std::make_shared<device::sim::EqualizerStore>(17), *orvel);
+        device::sim::LineControlStore::install(std::make_shared<device::sim::LineControlStore>(), *orvel);
+        net::IpAndPort at;
+        std::string packet = orvel->statePacket();
+        m_speaker = add("127.0.3.20", std::move(orvel), 11, at);
+        m_orvel = device::OrvelInfo::create(20, device::kTypeOrvel610, net::HardwareAddress(speaker), at, L"",
                                             m_transport, {});
-        EXPECT_TRUE(m_orvel->parsePing(packet, endpoint));
-        return model;
+        EXPECT_TRUE(m_orvel->parsePing(packet, at));
+
+        const std::string console = device::sim::Simulator::hardwareAddress(21);
+        auto tovik = std::make_unique<device::sim::TovikConfigModel>(console);
+        packet = tovik->statePacket();
+        m_console = add("127.0.3.21", std::move(tovik), 12, at);
+        m_tovik = device::TovikInfo::create(21, net::HardwareAddress(console), at, L"", m_transport, {});
+        EXPECT_TRUE(m_tovik->parsePing(packet, at));
     }
-    FaultModel& openTovik(unsigned seed) {
-        const std::string hardware = device::sim::Simulator::hardwareAddress(21);
-        auto inner = std::make_unique<device::sim::TovikConfigModel>(hardware);
-        const std::string packet = inner->statePacket();
+    FaultModel* add(const std::string& address, std::unique_ptr<device::sim::Model> inner, unsigned seed,
+                    net::IpAndPort& endpoint) {
         auto faulty = std::make_unique<FaultModel>(std::move(inner), seed);
-        FaultModel& model = *faulty;
-        auto& device = m_simulator.add("127.0.3.21", 0, std::move(faulty));
-        const net::IpAndPort endpoint = device_test::endpointOf(device);
-        m_tovik = device::TovikInfo::create(21, net::HardwareAddress(hardware), endpoint, L"", m_transport, {});
-        EXPECT_TRUE(m_tovik->parsePing(packet, endpoint));
+        FaultModel* model = faulty.get();
+        endpoint = device_test::endpointOf(m_simulator.add(address, 0, std::move(faulty)));
         return model;
     }
 
+    FaultModel* m_speaker = nullptr;
+    FaultModel* m_console = nullptr;
     boost::shared_ptr<device::OrvelInfo> m_orvel;
     boost::shared_ptr<device::TovikInfo> m_tovik;
 };
@@ -84,8 +75,7 @@ protected:
 }  // namespace
 
 TEST_F(CorruptedReplies, EndAsOurExceptionsNeverForeignOnes) {
-    FaultModel& speaker = openOrvel(11);
-    FaultModel& console = openTovik(12);
+    open();
     std::vector<std::pair<std::string, std::function<void()>>> operations = {
         {"orvel getVolume", [&] { m_orvel->getVolume(); }},
         {"orvel probeVolume", [&] { m_orvel->probeVolume(); }},
@@ -112,12 +102,12 @@ TEST_F(CorruptedReplies, EndAsOurExceptionsNeverForeignOnes) {
     for (const auto& operation : operations)
         succeeded[operation.first] += endsWithOurExceptionsOnly(operation.first, operation.second);
     for (const double rate : {1.0, 0.5}) {
-        for (FaultModel* model : {&speaker, &console}) model->setRates(FaultRates{0, 0, 0, 0, rate});
+        for (FaultModel* model : {m_speaker, m_console}) model->setRates(FaultRates{0, 0, 0, 0, rate});
         for (int round = 0; round < 40; ++round)
             for (const auto& operation : operations) endsWithOurExceptionsOnly(operation.first, operation.second);
     }
     for (const char* name : {"orvel getVolume", "orvel getConfig", "tovik getConfig", "tovik listPasskeys"})
         EXPECT_EQ(succeeded[name], 1) << name << " fails even without faults";
-    EXPECT_GT(speaker.count(Fault::Garbage) + speaker.count(Fault::Flip) + speaker.count(Fault::Truncate), 100u);
-    EXPECT_GT(console.count(Fault::Garbage), 20u);
+    EXPECT_GT(m_speaker->count(Fault::Garbage) + m_speaker->count(Fault::Flip) + m_speaker->count(Fault::Truncate), 100u);
+    EXPECT_GT(m_console->count(Fault::Garbage), 20u);
 }
