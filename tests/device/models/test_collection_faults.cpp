@@ -54,10 +54,12 @@ protected:
         timing.tick = kTick;
         collection = DeviceCollection::create(transport, kBasePort, timing);
         collection->setStateChangedHandler([this](boost::shared_ptr<DeviceBase> device) {
-            ++stateChanges;
+            if (device->getHardwareAddress() != watched) return;
             std::int64_t none = 0;
-            if (device->getHardwareAddress() == watched && !device->isOnline())
+            if (!device->isOnline())
                 offlineNotifiedAt.compare_exchange_strong(none, nowMicroseconds());
+            else if (offlineNotifiedAt != 0)
+                backNotified = true;
         });
         collection->setNewDeviceHandler(
             [this](const std::wstring&, const net::HardwareAddress&, const std::wstring&) { return nextId++; });
@@ -96,9 +98,9 @@ protected:
     boost::shared_ptr<device::TransferProtocol> transport;
     device::sim::Simulator simulator{2};
     boost::shared_ptr<DeviceCollection> collection;
-    std::atomic<int> stateChanges{0};
     net::HardwareAddress watched{hw(1)};
     std::atomic<std::int64_t> offlineNotifiedAt{0};  // when the watched device was announced offline
+    std::atomic<bool> backNotified{false};           // and announced online after that
     std::atomic<std::uint32_t> nextId{100};
 };
 
@@ -140,6 +142,10 @@ TEST_F(CollectionFaults, SilentLoudspeakerIsOfflineAfterTheWindowAndBackWithItsN
     quiet.speak();
     ASSERT_TRUE(device_test::waitUntil([&] { return speaker->isOnline(); }, 2000ms));
     EXPECT_LE(Clock::now() - spoke, kPacketPeriod + 500ms) << "online again with the next packet";
+    EXPECT_TRUE(device_test::waitUntil([&] { return speaker->getState().caseState == 1u; }, 1000ms))
+        << "its state read again from the packets";
+    EXPECT_TRUE(device_test::waitUntil([&] { return backNotified.load(); }, 1000ms))
+        << "the return is announced";
     EXPECT_TRUE(device_test::waitUntil([&] { return collection->getOrvelList(true).size() == 2; }, 3000ms))
         << "asked again and answered";
     EXPECT_GT(noisy.count(device::sim::Fault::Flip) + noisy.count(device::sim::Fault::Truncate) +
