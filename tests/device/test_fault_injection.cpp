@@ -79,6 +79,10 @@ protected:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_unknown;
     }
+    std::size_t unknownCount(const std::string& text) const {
+        const auto texts = unknown();
+        return static_cast<std::size_t>(std::count(texts.begin(), texts.end(), text));
+    }
 
     SimulatedDevice* m_device = nullptr;
     net::IpAndPort m_to;
@@ -100,9 +104,11 @@ TEST_F(FaultyNetwork, LateReplyAfterGiveUpIsNotTheReplyToTheNextRequest) {
     EXPECT_FALSE(m_transport->sync(m_to, "echo A", reply, 2, kResend));
     Outcomes outcomes;
     m_transport->async(m_to, "echo B", outcomes.make("B"), 2, kResend);
-    ASSERT_TRUE(device_test::waitUntil([&] { return outcomes.size() == 1 && unknown().size() == 3; }));
+    ASSERT_TRUE(device_test::waitUntil([&] { return outcomes.size() == 1 && unknownCount("A") == 2; }));
     EXPECT_EQ(outcomes.results().at(0).second, "B");
-    EXPECT_EQ(unknown(), (std::vector<std::string>{"A", "A", "B"}));
+    // B's own late reply goes the same way, unless a slow sender let it
+    // answer B before the resend.
+    EXPECT_EQ(unknown().size(), 2 + unknownCount("B"));
     const auto counts = m_transport->getStatistics();
     EXPECT_EQ(counts.timedOut, 1u);
     EXPECT_EQ(counts.resent, 2u);
@@ -121,9 +127,9 @@ TEST_F(FaultyNetwork, SwappedAndDoubledRepliesAnswerTheirRequestOnce) {
     std::string reply;
     ASSERT_TRUE(m_transport->sync(m_to, "echo C", reply, 2, kResend));
     EXPECT_EQ(reply, "C");
-    ASSERT_TRUE(device_test::waitUntil([&] { return unknown().size() == 2; }));
+    ASSERT_TRUE(device_test::waitUntil([&] { return unknownCount("A") == 1 && unknownCount("C") == 1; }));
     EXPECT_EQ(outcomes.results(), (std::vector<std::pair<std::string, std::string>>{{"A", "A"}, {"B", "B"}}));
-    EXPECT_EQ(unknown(), (std::vector<std::string>{"A", "C"}));
+    EXPECT_EQ(unknown().size(), 2 + unknownCount("B")) << "only a slow exchange's own second reply besides";
     EXPECT_EQ(model.count(Fault::Reorder), 1u);
     EXPECT_EQ(model.count(Fault::Duplicate), 1u);
 }
