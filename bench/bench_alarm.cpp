@@ -53,7 +53,7 @@ using frm::AlarmChannel;
 namespace {
 
 constexpr unsigned kLoudspeakers = 20;
-const std::string kGroup = "224.0.224.61";
+const std::string kGroup = "224.0.224.71";
 /// The loudspeakers' channel-0 port: the common stream goes there, the
 /// notices of priority 3 to the next port (channel 1).
 constexpr std::uint16_t kDiscoveryPort = 12610;

@@ -167,6 +167,19 @@ TEST(NotificationStreamMulticast, LeadingSilenceDelaysTheMessage) {
     EXPECT_LE(first * 50, 2600) << "message came too late";
 }
 
+TEST(NotificationStreamMulticast, LeadingSilenceIsSentForAFileInANewFormat) {
+    // Mono, so the stream's input format changes; its restart comes before
+    // the silence, not after it, where it threw most of the silence away.
+    const auto heard = heard_message(
+        "224.0.224.39", 12209, stepped_tone({k_tones[2], k_tones[3]}, 400, 44100, 1), 44100, 1, 1000);
+    const int first = first_tone_window(tone_track(heard, k_tones));
+    ASSERT_GE(first, 0) << "no tone heard";
+    // Restarted after the silence, the stream lost its start-up time of it
+    // (about 0.6 s).
+    EXPECT_GE(first * 50, 950) << "the leading silence was cut";
+    EXPECT_LE(first * 50, 2000) << "message came too late";
+}
+
 TEST(NotificationStreamMulticast, StopMidMessageEndsItEarly) {
     const std::string group = "224.0.224.34";
     const std::uint16_t port = 12204;
