@@ -305,7 +305,10 @@ void mp3streamf::decoder_thread() {
         m_fd = -1;
         if (result == -1) dbg_puts(ERROR, "nsamp = decode_mpegf(m_fhandle, pcm_buf, &mp3data)) == -1");
 
-        if (!m_exit) play_out();
+        // Stopped early, the message is cut anyway: only the buffer time of
+        // silence follows it, without the margin that keeps a natural end
+        // whole, so that a notice replacing this one is not held up by it.
+        if (!m_exit) play_out(m_stop_evt.is_set() ? 0 : playout_margin_ms);
         stream_stop();
         if (m_done_evt != nullptr) m_done_evt->set();
     }
@@ -378,8 +381,8 @@ int mp3streamf::decode_mpegf(short* pcm_l, short* pcm_r, mp3data_struct* mp3data
     return nsamp;
 }
 
-void mp3streamf::play_out() {
-    const std::uint64_t needed_us = std::uint64_t{m_buf_time_ms + playout_margin_ms} * 1000u;
+void mp3streamf::play_out(std::uint32_t margin_ms) {
+    const std::uint64_t needed_us = std::uint64_t{m_buf_time_ms + margin_ms} * 1000u;
     while (is_stream() && player_playing()) {
         const std::uint64_t start = silence_start_us();
         if (start != 0 && static_cast<std::uint64_t>(nowMicroseconds()) - start >= needed_us) return;

@@ -15,10 +15,12 @@
 // notification stream's input format from the start-up one. A second round
 // launches with one loudspeaker that has just gone silent (it still counts
 // as online and answering, as a loudspeaker does for a few seconds after it
-// died), a different one each time.
+// died), a different one each time. A third round launches while a
+// service message of lower priority (channel 6) plays, which the alarm
+// replaces: its first datagram and switching then wait for that stop.
 //
 // Opens sockets: run it inside the private namespace,
-//   scripts/netns-run build/bench/bench_alarm [launches, default 50 [silent-loudspeaker launches, default 5]]
+//   scripts/netns-run build/bench/bench_alarm [launches, default 50 [silent-loudspeaker launches, default 5 [replacing launches, default 5]]]
 
 #include <unistd.h>
 
@@ -55,9 +57,11 @@ namespace {
 constexpr unsigned kLoudspeakers = 20;
 const std::string kGroup = "224.0.224.71";
 /// The loudspeakers' channel-0 port: the common stream goes there, the
-/// notices of priority 3 to the next port (channel 1).
+/// notices of priority 3 to the next port (channel 1), those of priority 2
+/// to channel 6.
 constexpr std::uint16_t kDiscoveryPort = 12610;
 constexpr std::uint16_t kNoticePort = kDiscoveryPort + 1;
+constexpr std::uint16_t kServicePort = kDiscoveryPort + 6;
 constexpr double kFirstDatagramBudgetMs = 500;
 constexpr double kAllSwitchedBudgetMs = 1500;
 /// A launch that shows neither within this is counted at this value.
@@ -149,6 +153,7 @@ int main(int argc, char** argv) {
     std::setlocale(LC_CTYPE, "C.UTF-8");
     const int launches = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
     const int silentLaunches = argc > 2 ? std::max(0, std::atoi(argv[2])) : 5;
+    const int replacingLaunches = argc > 3 ? std::max(0, std::atoi(argv[3])) : 5;
     char dirTemplate[] = "/tmp/sonvar-bench-alarm-XXXXXX";
     const std::string dir = ::mkdtemp(dirTemplate) ? dirTemplate : "/tmp";
 
@@ -183,12 +188,12 @@ int main(int argc, char** argv) {
     commonStream.stream_start();
     engine->play_sine(1000);
 
-    std::printf("alarm launch bench: %u loudspeakers, %d + %d launches (gong 1 s, message 3 s), load: ",
-                kLoudspeakers, launches, silentLaunches);
+    std::printf("alarm launch bench: %u loudspeakers, %d + %d + %d launches (gong 1 s, message 3 s), load: ",
+                kLoudspeakers, launches, silentLaunches, replacingLaunches);
     std::fflush(stdout);
     if (std::system("uptime") != 0) std::printf("\n");
 
-    std::vector<Launch> results, silentResults;
+    std::vector<Launch> results, silentResults, replacingResults;
     std::size_t commonBefore = 0, commonAfter = 0;
     {
         channel_test::Speakers speakers;
@@ -200,6 +205,7 @@ int main(int argc, char** argv) {
         }
         channel_test::FakeSelection selection;
         selection.zones = set;
+        selection.selected = set;
         channel_test::FakeGui gui;
         mp3streamf noticeStream;
         noticeStream.set_stream_fmt(128);
@@ -211,11 +217,20 @@ int main(int argc, char** argv) {
         options.discoveryPort = [](device::OrvelInfo&) { return kDiscoveryPort; };
         AlarmChannel::createInstance(&selection, &gui, noticeStream, options);
         GroupSniffer notice(kGroup, kNoticePort);
+        GroupSniffer service(kGroup, kServicePort);
         commonBefore = common.count();
 
         // One launch, measured, then stopped; `silent` (may be null) is left
-        // out of the switching time.
-        const auto once = [&](const boost::shared_ptr<device::OrvelInfo>& silent) {
+        // out of the switching time. `replacing`: a service message is on air
+        // first.
+        const auto once = [&](const boost::shared_ptr<device::OrvelInfo>& silent, bool replacing) {
+            if (replacing) {
+                const std::size_t before = service.count();
+                AlarmChannel::launchSelectedWithCallback(AlarmChannel::Tag(), 2, L"Служебное", base::fromUtf8(message),
+                                                         L"", 90, AlarmChannel::Callback());
+                const std::int64_t end = steady_us() + kGiveUpUs;
+                while (service.count() == before && steady_us() < end) sleep_ms(5);
+            }
             for (const auto& d : devices) speakers.sim(d).clearReceived();
             std::vector<boost::shared_ptr<device::OrvelInfo>> heard;
             for (const auto& d : devices)
@@ -252,7 +267,7 @@ int main(int argc, char** argv) {
             return launch;
         };
 
-        for (int i = 0; i < launches; ++i) results.push_back(once(nullptr));
+        for (int i = 0; i < launches; ++i) results.push_back(once(nullptr, false));
         commonAfter = common.count();
 
         for (int i = 0; i < silentLaunches; ++i) {
@@ -262,10 +277,11 @@ int main(int argc, char** argv) {
             device::sim::ReplyPolicy quiet;
             quiet.silent = true;
             speakers.sim(silent).setReplyPolicy(quiet);
-            silentResults.push_back(once(silent));
+            silentResults.push_back(once(silent, false));
             speakers.sim(silent).setReplyPolicy(device::sim::ReplyPolicy());
             silent->probeVolume();  // answering again
         }
+        for (int i = 0; i < replacingLaunches; ++i) replacingResults.push_back(once(nullptr, true));
         AlarmChannel::destroyInstance();
     }
     engine->stop(true);
@@ -299,6 +315,7 @@ int main(int argc, char** argv) {
         std::printf("first launch after start-up: first datagram %.1f ms, all switched %.1f ms\n",
                     results.front().firstDatagram, results.front().allSwitched);
     if (!silentResults.empty()) table("one loudspeaker silent", silentResults);
+    if (!replacingResults.empty()) table("replacing a service message", replacingResults);
 
     const auto first = column(results, &Launch::firstDatagram);
     const auto switched = column(results, &Launch::allSwitched);
@@ -311,6 +328,12 @@ int main(int argc, char** argv) {
         const auto silentSwitched = column(silentResults, &Launch::allSwitched);
         benchLine("alarm_one_silent_first_datagram_p95", percentile(silentFirst, 95), kFirstDatagramBudgetMs);
         benchLine("alarm_one_silent_all_switched_p95", percentile(silentSwitched, 95), kAllSwitchedBudgetMs);
+    }
+    if (!replacingResults.empty()) {
+        const auto replacingFirst = column(replacingResults, &Launch::firstDatagram);
+        const auto replacingSwitched = column(replacingResults, &Launch::allSwitched);
+        benchLine("alarm_replacing_first_datagram_p95", percentile(replacingFirst, 95), kFirstDatagramBudgetMs);
+        benchLine("alarm_replacing_all_switched_p95", percentile(replacingSwitched, 95), kAllSwitchedBudgetMs);
     }
     return 0;
 }
