@@ -144,7 +144,7 @@ std::vector<double> column(const std::vector<Launch>& launches, double Launch::*
 }
 
 void benchLine(const char* name, double ours, double budget) {
-    std::printf("BENCH %s ours=%.1fms budget=%.0fms ratio=%.2f\n", name, ours, budget, ours / budget);
+    std::printf("BENCH %s ours=%.1fms budget=%.0fms ratio=%.3f\n", name, ours, budget, ours / budget);
 }
 
 }  // namespace
