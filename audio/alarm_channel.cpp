@@ -179,6 +179,7 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
         m_record = record;
         m_onlySelected = onlySelected;
         m_callback = std::move(callback);
+        m_stopping = false;
     }
     // Not under the channel lock: stop holds the threads' lock while it
     // waits for the alarm thread, which takes the channel lock.
@@ -404,7 +405,14 @@ void AlarmChannel::playMessage(const std::wstring& path, std::uint32_t silenceMs
                 boost::this_thread::interruption_point();
                 boost::this_thread::sleep_for(boost::chrono::milliseconds(50));
             }
-            post(guard.end);
+            // A stop that closed the stream under us ends the notice with its
+            // own code; "ended" on top of it would tell the caller otherwise.
+            bool stopping = false;
+            {
+                boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+                stopping = m_stopping;
+            }
+            if (!stopping) post(guard.end);
         }
     } catch (const boost::thread_interrupted&) {
         // Idle before the thread ends: the decoder holds our end event.
@@ -526,6 +534,10 @@ void AlarmChannel::interruptAndJoinWatcher() {
 
 void AlarmChannel::stop(Callback callback) {
     LOG_TRACE(L"%1%", L"Alarm channel: stop alarm channel (begin)");
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        m_stopping = true;
+    }
     // Joined, not only interrupted: a watcher left running could close and
     // recreate the stream while the next notice sets its destination.
     interruptAndJoinWatcher();
