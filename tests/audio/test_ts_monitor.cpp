@@ -106,6 +106,9 @@ TEST(TsMonitor, LargestGapWithinSegmentsOnly) {
     q = packet(0x44, 3);
     monitor.datagram(q.data(), q.size(), 1'250'000);
     EXPECT_EQ(monitor.figures().largestGapUs, 120'000);
+    EXPECT_EQ(monitor.figures().largestGapIntoSegmentUs, 200'000);
+    EXPECT_EQ(monitor.figures().largestGapAfterDatagrams, 2u);
+    EXPECT_EQ(monitor.figures().longGaps, 1u);
     EXPECT_EQ(monitor.figures().segments, 1u);
 
     // The pause before a new segment is no gap, and its mux counts afresh.
@@ -120,4 +123,5 @@ TEST(TsMonitor, LargestGapWithinSegmentsOnly) {
     q = packet(0x44, 11);
     monitor.datagram(q.data(), q.size(), 9'250'000);
     EXPECT_EQ(monitor.figures().largestGapUs, 200'000);
+    EXPECT_EQ(monitor.figures().longGaps, 2u);
 }

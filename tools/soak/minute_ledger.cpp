@@ -19,6 +19,13 @@ void MinuteLedger::fired(scheduler::TimePoint minute, scheduler::TimePoint at) {
     else ++m_offTime;
 }
 
+std::uint64_t MinuteLedger::firings() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::uint64_t count = m_offTime;
+    for (const auto& entry : m_onTime) count += entry.second;
+    return count;
+}
+
 MinuteLedger::Figures MinuteLedger::figures() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::set<scheduler::TimePoint> expected;

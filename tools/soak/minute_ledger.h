@@ -36,6 +36,8 @@ public:
     /// The task of `minute` fired while the clock read `at`.
     void fired(scheduler::TimePoint minute, scheduler::TimePoint at);
     Figures figures() const;
+    /// Every firing so far, on time or not.
+    std::uint64_t firings() const;
 
 private:
     const scheduler::TimePoint m_tickDelay;

@@ -217,9 +217,10 @@ private:
     std::vector<std::string> m_samples;
 };
 
-/// What a device's audio memory holds in the soak: two short fragments and
-/// a scenario that plays them, in the device's layout.
-std::string memoryImage(std::uint16_t layout) {
+/// What a device's audio memory holds in the soak: two short fragments and,
+/// for a loudspeaker, a scenario that plays them (consoles keep none), in the
+/// device's layout.
+std::string memoryImage(std::uint16_t layout, bool console) {
     std::vector<device::memory::FragmentRecord> fragments(2);
     std::vector<std::shared_ptr<const std::string>> data;
     for (std::uint16_t i = 0; i < 2; ++i) {
@@ -234,7 +235,9 @@ std::string memoryImage(std::uint16_t layout) {
     scenario.gongId = 10;
     scenario.messageId = 11;
     scenario.period = 30;
-    return device::memory::encodeImage(layout, fragments, {scenario}, data);
+    std::vector<device::memory::ScenarioInfo> scenarios;
+    if (!console) scenarios.push_back(scenario);
+    return device::memory::encodeImage(layout, fragments, scenarios, data);
 }
 
 /// The layout of the audio memory a device of this version text has.
@@ -259,7 +262,8 @@ public:
             if (!address) throw std::runtime_error("too many devices for 127.0.0.0/8");
             const std::string hardware = device::sim::Simulator::hardwareAddress(n + 1);
             std::unique_ptr<device::sim::CommandModel> model;
-            if (n % kConsoleEvery == kConsoleEvery - 1) {
+            const bool console = n % kConsoleEvery == kConsoleEvery - 1;
+            if (console) {
                 model = std::make_unique<device::sim::TovikConfigModel>(hardware);
                 ++m_consoles;
             } else {
@@ -268,7 +272,7 @@ public:
             }
             const std::uint16_t layout = memoryLayout(model->versionText());
             auto memory = std::make_shared<device::sim::AudioMemoryStore>(layout, 256 * 1024);
-            memory->plant(memoryImage(layout));
+            memory->plant(memoryImage(layout, console));
             device::sim::AudioMemoryStore::install(memory, *model);
             m_simulator.add(*address, kDeviceBasePort, std::move(model)).setRecording(false);
         }
@@ -447,6 +451,7 @@ public:
     }
 
     MinuteLedger::Figures figures() const { return m_ledger.figures(); }
+    std::uint64_t firings() const { return m_ledger.firings(); }
     TimePoint started() const { return m_started; }
     TimePoint ended() const { return m_ended; }
     TimePoint stepFrom() const { return m_stepFrom; }
@@ -477,14 +482,18 @@ TimePoint clockStart(TimePoint before) {
 }
 
 struct StreamSide {
-    TsMonitor monitor;
+    TsMonitor monitor{static_cast<std::int64_t>(kMaxGapMs * 1000)};
     std::unique_ptr<GroupReceiver> receiver;
 };
 
 std::string gapText(const TsFigures& f) {
-    char text[160];
-    std::snprintf(text, sizeof text, "datagrams %llu, largest gap %.1f ms, CC errors %llu, sync errors %llu",
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "datagrams %llu, largest gap %.1f ms (%.1f s into its segment, after datagram %llu), "
+                  "gaps over %.0f ms %llu, CC errors %llu, sync errors %llu",
                   static_cast<unsigned long long>(f.datagrams), f.largestGapUs / 1000.0,
+                  f.largestGapIntoSegmentUs / 1e6, static_cast<unsigned long long>(f.largestGapAfterDatagrams),
+                  kMaxGapMs, static_cast<unsigned long long>(f.longGaps),
                   static_cast<unsigned long long>(f.ccErrors), static_cast<unsigned long long>(f.syncErrors));
     return text;
 }
@@ -523,11 +532,14 @@ int main(int argc, char** argv) {
     Tally errors;      // ERROR and FATAL records
     Tally exceptions;  // device errors the models logged, exceptions thrown to our calls
     Tally faults;      // the soak's own machinery failing
+    Tally warnings;    // WARN records: not a goal, but worth reading after a failure
     const std::wstring errorName = base::Log::levelName(base::Log::ERROR);
     const std::wstring fatalName = base::Log::levelName(base::Log::FATAL);
+    const std::wstring warnName = base::Log::levelName(base::Log::WARN);
     base::Log::setObserver([&](const boost::posix_time::ptime&, const std::wstring& level, const std::wstring& text) {
         if (level == errorName || level == fatalName) errors.add(base::toUtf8(text));
         else if (text.rfind(L"Ошибка устройства", 0) == 0) exceptions.add(base::toUtf8(text));
+        else if (level == warnName) warnings.add(base::toUtf8(text));
     });
     pref_init(base::fromUtf8(folder + "/sonvar.cfg"));
     {
@@ -591,12 +603,11 @@ int main(int argc, char** argv) {
             }
             if (t >= nextProgress) {
                 nextProgress += 60;
-                const auto tasks = schedule.figures();
                 std::printf("[%5.0f s] RSS %ld kB; common: %s; notification: %s; devices online %zu; "
-                            "tasks fired so far %llu; exceptions %llu, errors %llu\n",
+                            "tasks fired %llu; exceptions %llu, errors %llu\n",
                             t, residentKb(), gapText(common.monitor.figures()).c_str(),
                             gapText(notification.monitor.figures()).c_str(), devices.online(),
-                            static_cast<unsigned long long>(tasks.fired),
+                            static_cast<unsigned long long>(schedule.firings()),
                             static_cast<unsigned long long>(exceptions.count()),
                             static_cast<unsigned long long>(errors.count()));
                 std::fflush(stdout);
@@ -660,6 +671,8 @@ int main(int argc, char** argv) {
         for (const auto& text : exceptions.samples()) add("  %s", text.c_str());
         add("errors logged: %llu", static_cast<unsigned long long>(errors.count()));
         for (const auto& text : errors.samples()) add("  %s", text.c_str());
+        add("warnings logged: %llu", static_cast<unsigned long long>(warnings.count()));
+        for (const auto& text : warnings.samples()) add("  %s", text.c_str());
         for (const auto& text : faults.samples()) add("soak fault: %s", text.c_str());
         std::string verdict = misses.empty() ? "VERDICT: PASS" : "VERDICT: FAIL (";
         for (std::size_t i = 0; i < misses.size(); ++i) verdict += (i ? ", " : "") + misses[i];

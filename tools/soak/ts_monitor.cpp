@@ -7,7 +7,7 @@ constexpr std::uint8_t kSync = 0x47;
 constexpr unsigned kNullPid = 0x1FFF;
 }  // namespace
 
-TsMonitor::TsMonitor() { forgetCounters(); }
+TsMonitor::TsMonitor(std::int64_t longGapUs) : m_longGapUs(longGapUs) { forgetCounters(); }
 
 void TsMonitor::forgetCounters() {
     m_lastCc.fill(kNoCounter);
@@ -32,11 +32,20 @@ void TsMonitor::datagram(const std::uint8_t* data, std::size_t size, std::int64_
         // A new mux numbers its packets afresh.
         m_segmentOpen = true;
         ++m_figures.segments;
+        m_segmentStartUs = atUs;
+        m_segmentDatagrams = 0;
         forgetCounters();
-    } else if (atUs - m_lastAtUs > m_figures.largestGapUs) {
-        m_figures.largestGapUs = atUs - m_lastAtUs;
+    } else {
+        const std::int64_t gap = atUs - m_lastAtUs;
+        if (gap > m_longGapUs) ++m_figures.longGaps;
+        if (gap > m_figures.largestGapUs) {
+            m_figures.largestGapUs = gap;
+            m_figures.largestGapIntoSegmentUs = atUs - m_segmentStartUs;
+            m_figures.largestGapAfterDatagrams = m_segmentDatagrams;
+        }
     }
     m_lastAtUs = atUs;
+    ++m_segmentDatagrams;
     if (size % kPacketSize != 0) ++m_figures.syncErrors;
     for (std::size_t at = 0; at + kPacketSize <= size; at += kPacketSize) packet(data + at);
 }

@@ -19,6 +19,12 @@ struct TsFigures {
     std::uint64_t syncErrors = 0;
     /// Largest time between two datagrams of one segment, in microseconds.
     std::int64_t largestGapUs = 0;
+    /// Where in its segment the largest gap ended: microseconds since the
+    /// segment's first datagram, and the datagrams of the segment before it.
+    std::int64_t largestGapIntoSegmentUs = 0;
+    std::uint64_t largestGapAfterDatagrams = 0;
+    /// Gaps longer than the monitor's limit.
+    std::uint64_t longGaps = 0;
     /// How many segments have begun (the stream started again on purpose).
     std::uint64_t segments = 0;
 };
@@ -35,7 +41,8 @@ class TsMonitor {
 public:
     static constexpr std::size_t kPacketSize = 188;
 
-    TsMonitor();
+    /// Gaps longer than `longGapUs` are counted.
+    explicit TsMonitor(std::int64_t longGapUs = 100'000);
 
     /// One received datagram and the time it arrived (microseconds of a
     /// clock that doesn't jump). Empty datagrams (keep-alives) are ignored.
@@ -51,10 +58,13 @@ private:
     static constexpr int kNoCounter = -1;
     static constexpr std::size_t kPids = 8192;
 
+    const std::int64_t m_longGapUs;
     mutable std::mutex m_mutex;
     TsFigures m_figures;
     bool m_segmentOpen = false;
     std::int64_t m_lastAtUs = 0;
+    std::int64_t m_segmentStartUs = 0;
+    std::uint64_t m_segmentDatagrams = 0;
     std::array<std::int8_t, kPids> m_lastCc{};
     /// The last packet of the PID repeated its predecessor's counter: a
     /// second repetition is an error (a stream may send a packet twice).
