@@ -248,6 +248,10 @@ std::string reportOf(const Options& options, const Results& r, const Tally& exce
         r.notification.largestGapUs / 1000.0, options.maxGapMs);
     add("host: a 10 ms sleep woke at most %.1f ms late, %llu times more than 50 ms late", r.largestLateWakeMs,
         static_cast<unsigned long long>(r.veryLateWakes));
+    const double largestGapMs = std::max(r.common.largestGapUs, r.notification.largestGapUs) / 1000.0;
+    if (largestGapMs > options.maxGapMs && r.veryLateWakes > 0)
+        add("  note: threads of this process woke late too; a gap after which the datagrams catch up on their "
+            "schedule was the host's");
     add("CC errors: common %llu, notification %llu", static_cast<unsigned long long>(r.common.ccErrors),
         static_cast<unsigned long long>(r.notification.ccErrors));
     add("scheduler clock: %s .. %s, stepped +%lld s at %s, zone offset %+ld min -> %+ld min",
