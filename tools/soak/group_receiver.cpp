@@ -61,12 +61,6 @@ GroupReceiver::~GroupReceiver() {
 void GroupReceiver::run() {
     std::uint8_t buffer[65536];
     alignas(cmsghdr) char control[256];
-    // Kernel times are on the realtime clock; the difference to the steady
-    // clock is taken once, so that both streams' times compare.
-    timespec real{};
-    ::clock_gettime(CLOCK_REALTIME, &real);
-    const std::int64_t realToSteady =
-        steadyMicroseconds() - (std::int64_t(real.tv_sec) * 1000000 + real.tv_nsec / 1000);
     while (!m_stop.load()) {
         pollfd p{m_fd, POLLIN, 0};
         if (::poll(&p, 1, 50) <= 0) continue;
@@ -78,7 +72,12 @@ void GroupReceiver::run() {
         message.msg_controllen = sizeof control;
         const ssize_t n = ::recvmsg(m_fd, &message, 0);
         if (n < 0) continue;
+        // Kernel times are on the realtime clock, which may be set meanwhile:
+        // its distance to the steady clock is taken afresh for each datagram.
         std::int64_t at = steadyMicroseconds();
+        timespec real{};
+        ::clock_gettime(CLOCK_REALTIME, &real);
+        const std::int64_t realToSteady = at - (std::int64_t(real.tv_sec) * 1000000 + real.tv_nsec / 1000);
         for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
             if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
                 timespec stamp{};
