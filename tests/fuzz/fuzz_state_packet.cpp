@@ -4,14 +4,16 @@
 // a packet, then the parser of a loudspeaker or a console at a firmware band.
 // Input: byte 0 chooses the model (bit 7: console) and the band; byte 1 bit
 // 0 wraps each packet between the device's address and its band's version,
-// so that the numbers are what varies. The rest is up to four packets,
-// separated by 0x1E, fed one after another to one object after a steady
-// packet of its band.
+// so that the numbers are what varies; bit 1 hands the packets to the device
+// collection instead, which makes the object of whatever model a packet
+// names. The rest is up to four packets, separated by 0x1E, fed one after
+// another to one object after a steady packet of its band.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "device/device_base.h"
+#include "device/models/device_collection.h"
 #include "device/models/orvel_state.h"
 #include "device/models/tovik_state.h"
 #include "device/state_packet.h"
@@ -47,6 +49,24 @@ void recognise(const std::string& packet, int band) {
     device::computeTovikFlags(state);
 }
 
+/// The packets as the transport hands them to the collection: recognised,
+/// then parsed into the device of the address, made on its first packet.
+void throughCollection(const std::string& rest) {
+    const auto collection = device::DeviceCollection::create(nullptr, 11990);
+    std::uint32_t ids = 0;
+    collection->setNewDeviceHandler(
+        [&](const std::wstring&, const net::HardwareAddress&, const std::wstring&) { return ++ids; });
+    fuzz::Replies packets(rest);
+    std::string packet;
+    for (int i = 0; i < 4 && !packets.empty(); ++i) {
+        packets.next(packet);
+        net::HardwareAddress address(0u, 0u);
+        if (device::isStatePacket(packet, address)) collection->handleAllPingsCallback(packet, fuzz::kSource, address);
+    }
+    for (const auto& device : collection->getDevices()) (void)device->getVersionText();
+    collection->stop();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -55,6 +75,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool wrap = (data[1] & 1) != 0;
     const std::string rest(reinterpret_cast<const char*>(data) + 2, size - 2);
 
+    if ((data[1] & 2) != 0) {
+        throughCollection(rest);
+        return 0;
+    }
     if (console) {
         const std::string version = kConsoleVersions[(data[0] & 0x7F) % 4];
         auto object = fuzz::ScriptedTovik::make();
