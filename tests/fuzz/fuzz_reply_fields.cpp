@@ -24,14 +24,22 @@ namespace {
 using device::DeviceBase;
 using fuzz::tolerate;
 
+bool blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n'; }
+
+/// The fields are what the readers index: never empty, no line ends, trimmed.
 void fields(const std::vector<std::string>& split) {
     for (const std::string& field : split) {
+        if (field.empty() || field.find_first_of("\r\n") != std::string::npos || blank(field.front()) ||
+            blank(field.back()))
+            __builtin_trap();
         bool flag = false;
         DeviceBase::parseBoolValue(field, flag);
         std::uint8_t small = 0;
         DeviceBase::parseIntValue(field, small, 0, 255);
-        std::int16_t position = 0;
-        DeviceBase::parseIntValue(field, position, -1, 63);
+        // A number out of range is refused with the value untouched.
+        std::int16_t position = 77;
+        const bool inRange = DeviceBase::parseIntValue(field, position, -1, 63);
+        if (inRange ? position < -1 || position > 63 : position != 77) __builtin_trap();
         std::uint32_t word = 0;
         DeviceBase::parseIntValue(field, word, 0, 0xFFFFFFFFu);
         std::int32_t any = 0;
@@ -72,6 +80,10 @@ void others(const std::string& reply) {
     tolerate([&] {
         device::o610::Equalizer equalizer(true, reply.size() % 2 == 0);
         device::parseEqualizerBands(reply, equalizer);
+        for (int band = 0; band < device::o610::Equalizer::kBands; ++band)
+            if (equalizer.getBand(band) < device::o610::Equalizer::kMinimum ||
+                equalizer.getBand(band) > device::o610::Equalizer::kMaximum)
+                __builtin_trap();
         (void)device::withExtendedTail(equalizer.toCommand());
     });
     (void)device::tip_device::LineControl::findModuleState(reply);

@@ -28,15 +28,25 @@ std::string consolePacket(const std::string& version) {
     return fuzz::kHardware + ",0,3,90,3,80,3,3,1,0,1,1,0,0,0,0,0," + version;
 }
 
-/// The pure steps every datagram passes before it reaches an object.
+/// The pure steps every datagram passes before it reaches an object, and
+/// what their callers rely on: a recognised packet is within its bounds
+/// with a valid address, and a refused one leaves the records alone.
 void recognise(const std::string& packet, int band) {
     net::HardwareAddress address(0u, 0u);
-    if (device::isStatePacket(packet, address)) (void)address.toCharArray();
+    if (device::isStatePacket(packet, address)) {
+        if (packet.size() < device::kMinStatePacket || packet.size() > device::kMaxStatePacket || !address.isValid())
+            __builtin_trap();
+    }
     device::Version version;
-    device::parseStatePacketVersion(packet, version);
+    version.text = "kept";
+    if (!device::parseStatePacketVersion(packet, version) && version.text != "kept") __builtin_trap();
 
     device::OrvelPacket read;
-    if (device::readOrvelPacket(packet, read)) {
+    read.hardwareText = "kept";
+    const bool taken = device::readOrvelPacket(packet, read);
+    if (!taken && read.hardwareText != "kept") __builtin_trap();
+    if (taken && read.hardwareText.size() > 17) __builtin_trap();
+    if (taken) {
         for (std::uint32_t raw : read.fields) {
             const std::uint32_t kind = device::playbackKindOf(band, raw);
             (void)device::playbackKindName(kind);
