@@ -46,6 +46,10 @@ void RequestQueue::poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>
         if (peer.inFlight) {
             InFlight& request = *peer.inFlight;
             if (now >= request.firstSent + 2 * request.resend) {
+                // Both sends may still be answered, only late: the address
+                // drains as after an answered resend, or a late reply would
+                // become the reply to the next request.
+                peer.drainUntil = now + (request.lastSent - request.firstSent) + request.resend / 2;
                 expired.push_back(request.id);
                 peer.inFlight.reset();
                 --m_active;
@@ -87,8 +91,10 @@ void RequestQueue::reschedule(std::uint32_t address, Peer& peer, TimePoint now) 
     TimePoint when = TimePoint::max();
     if (peer.inFlight)
         when = peer.inFlight->firstSent + peer.inFlight->sends * peer.inFlight->resend;
-    else if (!peer.queue.empty() && now < peer.drainUntil)
-        when = peer.drainUntil;
+    else if (!peer.queue.empty())
+        // A drain that ended before the sender's poll came round still owes
+        // its queue a launch: without an entry it would wait for ever.
+        when = std::max(peer.drainUntil, now);
     if (when == peer.scheduled) return;
     if (peer.scheduled != TimePoint::max()) m_agenda.erase({peer.scheduled, address});
     if (when != TimePoint::max()) m_agenda.emplace(when, address);

@@ -26,7 +26,9 @@ namespace device {
 /// there and match() takes nothing from it. The second reply answers the
 /// resend, so it is due as long after the resend as the first reply came
 /// after the first send; the drain lasts that long (the time between the two
-/// sends) plus half a resend time for the device's own jitter.
+/// sends) plus half a resend time for the device's own jitter. A request
+/// given up drains its address just as long: its replies, when they come at
+/// all, are late ones, and the next request must not take them.
 ///
 /// A request to an idle device goes into flight as it is added, and the next
 /// queued request as the previous one is answered: the caller of add() or

@@ -31,7 +31,10 @@ namespace device {
 /// Requests are serialised per device address (one in flight, the queue
 /// ordered by priority, higher first); different devices are served at once.
 /// A request with resend time R is sent, sent again after R when unanswered,
-/// and given up after 2R.
+/// and given up after 2R. After a resent request is answered or given up,
+/// the device's address rests for the time between the sends plus R/2: a
+/// late reply that comes meanwhile goes to the unknown-response handler
+/// instead of answering the next request (see RequestQueue).
 ///
 /// Every received datagram is first offered to the all-responses handler; one
 /// it does not consume is the reply of the request in flight to its address,

@@ -22,6 +22,7 @@
 #include "tools/simulator/orvel_band_model.h"
 #include "tools/simulator/simulator.h"
 #include "tools/simulator/tovik_config_model.h"
+#include "tools/simulator/zone_sites.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ struct Options {
     std::string tovikVersion = device::sim::kDefaultTovikVersion;
     bool verbose = false;
     bool bands = false;  // one loudspeaker of each firmware generation instead
+    std::string site;    // a zone site instead of the counted devices
 };
 
 void usage() {
@@ -56,6 +58,9 @@ void usage() {
                  "  --bands              one loudspeaker of each firmware band (2, 3, 5, 8, 12,\n"
                  "                       16, 17, 18 as Orvel-610 and Orvel-611, 19, 20, 21)\n"
                  "                       in place of --loudspeakers\n"
+                 "  --site NAME          a zone site in place of the devices above: bands,\n"
+                 "                       binding (two consoles, three loudspeakers), broken\n"
+                 "                       (every broken zone binding), line-control\n"
                  "  --verbose            print every request and reply\n"
                  "Only loopback addresses (127.0.0.0/8) are accepted.\n");
 }
@@ -90,6 +95,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
             options.port = static_cast<std::uint16_t>(number);
         } else if (name == "--period" && parseUnsigned(value, 3600000, number)) {
             options.periodMs = static_cast<unsigned>(number);
+        } else if (name == "--site") {
+            options.site = value;
         } else if (name == "--orvel-version") {
             options.orvelVersion = value;
         } else if (name == "--tovik-version") {
@@ -135,7 +142,21 @@ int main(int argc, char** argv) {
         Simulator simulator(2);
         const std::vector<device::sim::Band>& bands = device::sim::orvelBands();
         if (options.bands) options.loudspeakers = static_cast<unsigned>(bands.size());
-        const unsigned total = options.loudspeakers + options.consoles;
+        unsigned total = options.loudspeakers + options.consoles;
+        if (!options.site.empty()) {
+            total = 0;
+            const device::sim::SitePlan plan{options.first, options.port, 1};
+            if (options.site == "bands") device::sim::addBandSite(simulator, plan);
+            else if (options.site == "binding") device::sim::addBindingSite(simulator, plan);
+            else if (options.site == "broken") device::sim::addBrokenSite(simulator, plan);
+            else if (options.site == "line-control") device::sim::addLineControlSite(simulator, plan);
+            else {
+                usage();
+                return 2;
+            }
+            for (std::size_t n = 0; n < simulator.size(); ++n) simulator.device(n).setRecording(false);
+            std::printf("site %s: %zu devices from %s\n", options.site.c_str(), simulator.size(), options.first.c_str());
+        }
         for (unsigned n = 0; n < total; ++n) {
             const auto address = Simulator::loopbackAddress(options.first, n);
             if (!address) {
@@ -175,6 +196,7 @@ int main(int argc, char** argv) {
                         options.port, hardware.c_str(), versionText.c_str());
         }
         simulator.start();
+        total = static_cast<unsigned>(simulator.size());
         for (unsigned n = 0; n < total; ++n)
             simulator.device(n).startStatePackets(server, std::chrono::milliseconds(options.periodMs));
         std::printf("%u devices send state packets to %s:%u; Ctrl+C ends\n", total,

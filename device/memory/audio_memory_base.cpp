@@ -223,17 +223,17 @@ void AudioMemoryBase::notifyPlaying(Playing state) {
 }
 
 void AudioMemoryBase::playFragment(std::uint16_t id) {
-    exchange(memoryPlayCommand(false, id));
+    expectMemoryOk(exchange(memoryPlayCommand(false, id)));
     notifyPlaying(Playing::Fragment);
 }
 
 void AudioMemoryBase::playScenario(std::uint16_t id) {
-    exchange(memoryPlayCommand(true, id));
+    expectMemoryOk(exchange(memoryPlayCommand(true, id)));
     notifyPlaying(Playing::ScenarioServer);
 }
 
 void AudioMemoryBase::stop() {
-    exchange("mem stop");
+    expectMemoryOk(exchange("mem stop"));
     notifyPlaying(Playing::Stopped);
 }
 
@@ -392,10 +392,10 @@ void AudioMemoryBase::runWrite(boost::function<void(int)> progress) {
         const auto size = static_cast<std::uint32_t>(image.size());
         for (std::uint32_t offset = 0; offset < size; offset += kMemoryChunk) {
             const std::string chunk = image.substr(offset, kMemoryChunk);
-            exchange(memoryWriteCommand(offset, chunk));
+            expectMemoryOk(exchange(memoryWriteCommand(offset, chunk)));
             report(progress, 30 + static_cast<int>(69ull * (offset + chunk.size()) / size));
         }
-        exchange(memoryCommitCommand(size, memoryCrc(image)));
+        expectMemoryOk(exchange(memoryCommitCommand(size, memoryCrc(image))));
         {
             Lock lock(m_mutex);
             m_edited.markWritten();

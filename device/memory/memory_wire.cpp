@@ -67,6 +67,8 @@ std::string memoryPlayCommand(bool scenario, std::uint16_t id) {
     return formatCommand("mem play %s %u", scenario ? "scenario" : "fragment", static_cast<unsigned>(id));
 }
 
+void expectMemoryOk(const std::string& reply) { bodyOf(reply); }
+
 MemoryInfo parseMemoryInfo(const std::string& reply) {
     std::istringstream in(bodyOf(reply));
     unsigned long layout = 0, capacity = 0, size = 0;

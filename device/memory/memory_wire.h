@@ -69,6 +69,9 @@ std::string memoryPlayCommand(bool scenario, std::uint16_t id);
 
 // Each parser takes the trimmed "OK ..." reply; anything else throws
 // exception::UnexpectedResponseOfDevice carrying it.
+/// For the commands whose reply says only whether they were done (write,
+/// commit, play, stop): a garbled refusal must not pass for success.
+void expectMemoryOk(const std::string& reply);
 MemoryInfo parseMemoryInfo(const std::string& reply);
 /// Exactly `length` bytes of hex, in either case.
 std::string parseMemoryRead(const std::string& reply, std::uint32_t length);

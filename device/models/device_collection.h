@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ namespace device {
 class TransferProtocol;
 class OrvelInfo;
 class TovikInfo;
+struct TovikConfig;
 
 /// The pace of the collection's control thread; tests shorten it.
 struct CollectionTiming {
@@ -59,6 +61,15 @@ public:
     static constexpr std::uint64_t kTovikBit = 0x800000;
 
     typedef CollectionTiming Timing;
+
+    /// Loudspeakers chosen for a console zone.
+    typedef std::set<boost::shared_ptr<OrvelInfo>> OrvelSet;
+    /// What the zone-binding check found, per device: for a console, zone
+    /// number -> the loudspeakers in question; for a loudspeaker, console
+    /// address -> the console's hardware address, or a stray virtual zone ->
+    /// an empty set.
+    typedef std::map<int, std::set<net::HardwareAddress>> BrokenZones;
+    typedef std::map<boost::shared_ptr<DeviceBase>, BrokenZones> BrokenZonesReport;
 
     /// Installs the handlers on the transport and starts the control thread
     /// (boost::thread_resource_error when it can't).
@@ -108,6 +119,38 @@ public:
     /// the control thread.
     void stop();
 
+    // ---- zone binding (zone_binding.cpp, zone_integrity.cpp) ------------------------
+    //
+    // Called on the GUI thread or dispatcher jobs; they block on the devices'
+    // exchanges and take no lock of their own (two bindings of one console
+    // at once are not kept apart). Refusals are exception::UserResponse code
+    // words; exchange errors pass on.
+
+    /// Binds console zone `zoneNumber` (1..20) to the loudspeakers: the
+    /// loudspeakers get the chosen virtual zone and the console's address,
+    /// then the console the zone and, unless `scenario` is -1, its message.
+    void bindDevices(const boost::shared_ptr<TovikInfo>& console, int& zoneNumber, int scenario,
+                     const OrvelSet& loudspeakers);
+    /// Deletes the zone on the console and what only it needed on the
+    /// loudspeakers.
+    void unbindDevices(const boost::shared_ptr<TovikInfo>& console, int& zoneNumber);
+    /// Probes the devices, unbinds the zone when the console has it, binds it anew.
+    void rebindDevices(const boost::shared_ptr<TovikInfo>& console, int zoneNumber, int scenario,
+                       const OrvelSet& loudspeakers);
+    /// Writes a console configuration; a fire console turned broadcast loses
+    /// its message zones first, which needs `confirmed` (false: returns
+    /// false, nothing written).
+    bool setTovikConfig(const boost::shared_ptr<TovikInfo>& console, const TovikConfig& config, bool confirmed);
+
+    /// Compares the consoles' zones with the loudspeakers' lists over all
+    /// online devices. Reads only (through the devices' caches).
+    BrokenZonesReport searchForDevicesWithBrokenTranslationZones();
+    /// Repairs one device from the check's findings: a console's zones drop
+    /// the loudspeakers in question, a loudspeaker drops the console
+    /// addresses and virtual zones no reachable console backs. Nothing
+    /// found: exception::UserResponse "none".
+    void fixIntegrity(const boost::shared_ptr<DeviceBase>& device);
+
     // ---- supervision -------------------------------------------------------------
 
     /// Starts the detached search for silent devices; false without an
@@ -131,6 +174,18 @@ private:
     static void checkDuplicates(const DeviceMap& devices, bool& someOffline);
     static void searchThread(std::string interfaceIp, std::uint16_t basePort, DeviceMap devices);
     DeviceMap copyDevices() const;
+    /// The first device in map order whose hardware address ends in the
+    /// 24-bit `address`; empty when none.
+    boost::shared_ptr<DeviceBase> findByZoneAddress(unsigned address) const;
+    /// The virtual zone for a new zone of `console` with these addresses:
+    /// one that another zone with the same set uses (`reused`), else the
+    /// preferred or the smallest free number.
+    int chooseVirtualZone(const boost::shared_ptr<TovikInfo>& console, int zoneNumber,
+                          const std::set<unsigned>& addresses, bool& reused);
+    /// Takes the console's address from a loudspeaker unless one of its
+    /// announcement zones still is a virtual zone of the console's zones.
+    static void dropConsoleAddress(const boost::shared_ptr<OrvelInfo>& loudspeaker, unsigned consoleAddress,
+                                   const std::set<int>& consoleZones);
 
     mutable boost::recursive_mutex m_lock;  // the collection lock
     boost::shared_ptr<TransferProtocol> m_transport;

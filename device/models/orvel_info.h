@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -147,6 +148,24 @@ public:
     /// end-device masks. Below index 9: exception::UnsupportedByDevice.
     boost::shared_ptr<tip_device::LineControl> getLineControl();
 
+    // ---- virtual zones (orvel_zones.cpp) ---------------------------------------------------
+
+    /// The loudspeaker's announcement zones (the virtual zones it plays
+    /// consoles' announcements of) and zone addresses (the 24-bit addresses
+    /// of those consoles), kept in its own memory from index 18 on. Adds and
+    /// removes below index 18 throw exception::UnsupportedByDevice and send
+    /// nothing; an add the valid cache already holds sends nothing; each
+    /// change drops the cache. Reads below index 18 give an empty set without
+    /// a request. Any thread but the transport's; no lock is held across an
+    /// exchange. Exchange errors pass on; a malformed list:
+    /// exception::UnexpectedResponseOfDevice with the reply.
+    void addZoneAnnouncement(int virtualZone);
+    void removeZoneAnnouncement(int virtualZone);
+    std::set<int> readZoneAnnouncements();
+    void addZoneAddress(unsigned address);
+    void removeZoneAddress(unsigned address);
+    std::set<unsigned> readZoneAddresses();
+
     // ---- configuration keys -----------------------------------------------------------
 
     /// Sends "set <key> <value>" when the value changed and the key exists
@@ -213,6 +232,13 @@ private:
     // Under the device lock, replaced as a whole.
     boost::shared_ptr<IEqualizer> m_equalizer;
     boost::shared_ptr<tip_device::LineControl> m_lineControl;
+
+    // The zone lists as last read, under the device lock; the flags say
+    // whether they still hold the loudspeaker's lists.
+    std::set<int> m_announcements;
+    std::atomic<bool> m_announcementsValid{false};
+    std::set<unsigned> m_zoneAddresses;
+    std::atomic<bool> m_zoneAddressesValid{false};
 };
 
 template <class T>

@@ -192,6 +192,8 @@ void TovikInfo::resetCache() {
     DeviceLock lock(m_lock);
     m_state = State();
     forgetConfigAndKeys();
+    m_zones.clear();
+    m_zonesValid = false;
 }
 
 bool TovikInfo::isFirmwareSuitable(boost::shared_ptr<IFirmware> image) {

@@ -12,6 +12,7 @@
 #include "device/device_base.h"
 #include "device/models/tovik_config.h"
 #include "device/models/tovik_state.h"
+#include "device/models/zone_replies.h"
 
 namespace device {
 
@@ -29,6 +30,7 @@ class TovikInfo : public DeviceBase {
 public:
     typedef TovikState State;
     typedef TovikConfig Config;
+    typedef ConsoleZone Zone;
 
     /// One passkey as the console lists it.
     struct Passkey {
@@ -99,6 +101,30 @@ public:
     void deletePasskey(const std::string& key);
     void resetPasskeys();
 
+    // ---- zones (tovik_zones.cpp) --------------------------------------------------
+
+    /// Reads the zone list, the message bindings and, once, the capacity,
+    /// unless the kept map is valid. Exchange errors pass on; a malformed
+    /// list: exception::UnexpectedResponseOfDevice. Any thread but the
+    /// transport's; no lock across an exchange.
+    void initZones();
+    /// A copy of the map, read first when not valid.
+    ConsoleZoneMap getZones();
+    /// A copy of one zone; absent: exception::InternalError.
+    Zone findZone(int zoneNumber);
+    /// Writes the zone (zone number 0..20, virtual zone 1..1023, at least one
+    /// address) and, unless `scenario` is -1, its message. False, after its
+    /// log line, when refused before sending (arguments, capacity, command
+    /// too long) or when the message binding failed and the zone was deleted
+    /// again. The zone command's own errors pass on.
+    bool bindZone(int zoneNumber, int virtualZone, int scenario, const std::set<unsigned>& addresses);
+    /// Deletes a listed zone; false when the zone isn't listed.
+    bool unbindZone(int zoneNumber);
+    /// Loudspeaker addresses stored in all kept zones together.
+    int countBoundAddresses() const;
+    /// How many addresses the console stores in all; 0 until read.
+    int getZoneCapacity() const { return m_zoneCapacity.load(); }
+
 protected:
     TovikInfo(std::uint32_t id, const net::HardwareAddress& hardwareAddress, const net::IpAndPort& endpoint,
               const std::wstring& title, boost::shared_ptr<TransferProtocol> transport);
@@ -137,6 +163,10 @@ private:
     std::vector<Passkey> m_passkeys;
     std::vector<Passkey> m_passkeysBeforeAdd;
     boost::weak_ptr<memory::IAudioControl> m_memory;  // the audio memory made last, if alive
+
+    ConsoleZoneMap m_zones;                // under the device lock
+    std::atomic<bool> m_zonesValid{false};
+    std::atomic<int> m_zoneCapacity{0};    // learnt once, kept across cache resets
 };
 
 }  // namespace device

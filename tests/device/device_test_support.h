@@ -165,11 +165,11 @@ inline bool waitForRequest(const device::sim::SimulatedDevice& device, const std
 /// which runs before the transport stops.
 class UdpFixture : public CountingLogFixture {
 protected:
-    static void SetUpTestSuite() { base::ThreadDispatcher::create(); }
-    static void TearDownTestSuite() { base::ThreadDispatcher::destroy(); }
-
+    // The dispatcher logs from its own thread, so it lives no longer than
+    // the test's log: created after it and destroyed before it.
     void SetUp() override {
         startLog(base::Log::TRACE3);
+        base::ThreadDispatcher::create();
         m_transport = boost::make_shared<device::TransferProtocol>(0, "");
         m_transport->run();
         m_simulator.start();
@@ -178,6 +178,7 @@ protected:
         releaseDevices();
         m_transport->stop();
         m_simulator.stop();
+        base::ThreadDispatcher::destroy();
         LogFixture::TearDown();
     }
     virtual void releaseDevices() {}

@@ -1,3 +1,7 @@
+#include <random>
+#include <map>
+#include <set>
+
 #include <gtest/gtest.h>
 
 #include "device/request_queue.h"
@@ -114,6 +118,38 @@ TEST_F(Queue, AnsweredAfterResendDrainsTheAddress) {
     EXPECT_FALSE(step.sends[0].resend);
 }
 
+TEST_F(Queue, LateReplyAfterGiveUpIsNotTheReplyToTheNextRequest) {
+    add(0, kA, "first", 2, 100);
+    poll(100);  // resent
+    const auto next = add(150, kA, "second");
+    ASSERT_EQ(poll(200).expired.size(), 1u);
+    EXPECT_EQ(m_sent.size(), 2u) << "the given-up request's replies may still come";
+    EXPECT_EQ(match(210, kA), 0u) << "a late reply to the first send";
+    EXPECT_EQ(match(300, kA), 0u) << "a late reply to the resend";
+    EXPECT_EQ(m_queue.nextWake(), at(350)) << "resend span + half a resend time after the give-up";
+    const auto step = poll(350);
+    ASSERT_EQ(step.sends.size(), 1u);
+    EXPECT_EQ(step.sends[0].id, next);
+    EXPECT_EQ(match(351, kA), next);
+}
+
+// A request that came after a drain had ended but before the sender polled
+// for that end dropped the device's only timed entry: the requests queued
+// behind the drain then waited for ever.
+TEST_F(Queue, RequestAfterAnUnpolledDrainEndDoesNotStrandTheQueue) {
+    add(0, kA, "first", 2, 100);
+    poll(100);  // resent
+    const auto second = add(110, kA, "second", 2);
+    ASSERT_NE(match(150, kA), 0u);  // drains until 300
+    const auto third = add(310, kA, "third", 3);
+    EXPECT_LE(m_queue.nextWake(), at(310)) << "the drain is over: the queue is due now";
+    const auto step = poll(310);
+    ASSERT_EQ(step.sends.size(), 1u);
+    EXPECT_EQ(step.sends[0].id, third) << "the higher priority first, as ever";
+    EXPECT_EQ(match(311, kA), third);
+    EXPECT_EQ(sentIds().back(), second);
+}
+
 TEST_F(Queue, AnsweredAtOnceDoesNotDrain) {
     add(0, kA, "first");
     ASSERT_NE(match(3, kA), 0u);
@@ -170,4 +206,71 @@ TEST_F(Queue, ManyDevicesKeepTheirOwnTimes) {
     ASSERT_EQ(resentTo.size(), 50u);
     EXPECT_TRUE(std::is_sorted(resentTo.begin(), resentTo.end()));
     EXPECT_TRUE(m_queue.empty()) << "all given up by 2R after the last";
+}
+
+// Requests, replies, cancellations and polls at random times to a few
+// devices: once the traffic stops, polling at each wake-up the queue asks
+// for ends every request, each exactly once, with at most one in flight per
+// device all along.
+TEST_F(Queue, RandomTrafficEndsEveryRequestOnce) {
+    std::mt19937 random(20261207);
+    for (int run = 0; run < 300; ++run) {
+        RequestQueue queue;
+        std::set<RequestQueue::Id> open;
+        std::map<std::uint32_t, RequestQueue::Id> inFlight;
+        auto take = [&](const RequestQueue::Send& send) {
+            ASSERT_EQ(inFlight.count(send.address) && inFlight[send.address] != send.id, false)
+                << "two requests in flight to one device";
+            inFlight[send.address] = send.id;
+        };
+        auto end = [&](std::uint32_t address, RequestQueue::Id id) {
+            ASSERT_EQ(open.erase(id), 1u) << "ended twice or never queued";
+            if (inFlight[address] == id) inFlight.erase(address);
+        };
+        auto pollAt = [&](RequestQueue::TimePoint now) {
+            std::vector<RequestQueue::Send> sends;
+            std::vector<RequestQueue::Id> expired;
+            queue.poll(now, sends, expired);
+            for (const auto id : expired)
+                for (std::uint32_t a = kA; a < kA + 3; ++a)
+                    if (inFlight.count(a) && inFlight[a] == id) end(a, id);
+            for (const auto& s : sends) take(s);
+        };
+        int ms = 0;
+        for (int step = 0; step < 200; ++step) {
+            ms += std::uniform_int_distribution<int>(0, 40)(random);
+            const auto now = at(ms);
+            const std::uint32_t address = kA + std::uniform_int_distribution<std::uint32_t>(0, 2)(random);
+            std::optional<RequestQueue::Send> send;
+            switch (std::uniform_int_distribution<int>(0, 6)(random)) {
+                case 0:
+                case 1:
+                    open.insert(queue.add(address, 1, "x", std::uniform_int_distribution<int>(0, 3)(random),
+                                          milliseconds(60), now, send));
+                    break;
+                case 2:
+                case 3:
+                    if (const auto id = queue.match(address, now, send)) end(address, id);
+                    break;
+                case 4:
+                    if (!open.empty()) {
+                        const auto id = *std::next(open.begin(), std::uniform_int_distribution<std::size_t>(
+                                                                    0, open.size() - 1)(random));
+                        for (std::uint32_t a = kA; a < kA + 3; ++a)
+                            if (queue.cancel(a, id)) open.erase(id);
+                    }
+                    break;
+                default:
+                    pollAt(now);
+            }
+            if (send) take(*send);
+        }
+        for (int wakes = 0; !open.empty() && wakes < 10000; ++wakes) {
+            const auto wake = queue.nextWake();
+            ASSERT_NE(wake, RequestQueue::TimePoint::max()) << "run " << run << ": " << open.size() << " stranded";
+            pollAt(wake);
+        }
+        ASSERT_TRUE(open.empty()) << "run " << run;
+        EXPECT_TRUE(queue.empty());
+    }
 }

@@ -59,6 +59,17 @@ void SimulatedDevice::send(const std::string& text, const Endpoint& to) {
     asio::post(m_strand, [this, text, to] { sendNow(text, to); });
 }
 
+void SimulatedDevice::sendAfter(const std::string& text, const Endpoint& to, std::chrono::milliseconds delay) {
+    asio::post(m_strand, [this, text, to, delay] {
+        if (m_closed) return;
+        auto timer = makeTimer();
+        timer->expires_after(delay);
+        timer->async_wait([this, timer, text, to](const boost::system::error_code& error) {
+            if (!error) sendNow(text, to);
+        });
+    });
+}
+
 std::vector<Datagram> SimulatedDevice::received() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_received;
@@ -164,7 +175,7 @@ void SimulatedDevice::sendStatePacketNow() {
     const Endpoint server = *m_server;
     const std::string packet = m_model->statePacket();
     lock.unlock();
-    sendNow(packet, server);
+    if (!packet.empty()) sendNow(packet, server);
 }
 
 void SimulatedDevice::scheduleStatePacket() {

@@ -69,9 +69,12 @@ public:
     /// Sends the state packet to `server` now and then every `period`; an
     /// empty request (the server's device search) also draws one. A zero
     /// period sends nothing periodically but keeps the server for searches.
+    /// A model that gives an empty packet sends none that time.
     void startStatePackets(const Endpoint& server, std::chrono::milliseconds period);
     /// Sends any text to any endpoint from the device's socket.
     void send(const std::string& text, const Endpoint& to);
+    /// The same, `delay` later (a reply a slow network holds back).
+    void sendAfter(const std::string& text, const Endpoint& to, std::chrono::milliseconds delay);
 
     std::vector<Datagram> received() const;
     std::size_t receivedCount() const;

@@ -22,6 +22,7 @@
 #include "device/models/tovik_info.h"
 #include "device/transfer_protocol.h"
 #include "tests/device/device_test_support.h"
+#include "tests/device/models/collection_fixture.h"
 #include "tools/simulator/simulator.h"
 #include "tools/simulator/twin_model.h"
 
@@ -57,28 +58,8 @@ std::size_t countRequests(const SimulatedDevice& device, const std::string& text
 
 }  // namespace
 
-class DeviceCollectionTest : public CountingLogFixture {
+class DeviceCollectionTest : public CollectionFixture {
 protected:
-    void SetUp() override {
-        startLog(base::Log::TRACE);
-        base::ThreadDispatcher::create();
-        transport = boost::make_shared<device::TransferProtocol>(0, "");
-        transport->run();
-        simulator.start();
-    }
-    void TearDown() override {
-        if (collection) collection->stop();
-        transport->stop();
-        simulator.stop();
-        collection.reset();
-        base::ThreadDispatcher::destroy();
-        CountingLogFixture::TearDown();
-    }
-
-    Endpoint server() const {
-        return Endpoint(boost::asio::ip::make_address_v4("127.0.0.1"), transport->getPort());
-    }
-
     void makeCollection(const std::string& interfaceIp = "") {
         device::CollectionTiming timing;
         timing.startDelay = 50ms;
@@ -108,9 +89,6 @@ protected:
         return collection->getOrvelList(true).size() == orvels && collection->getTovikList(true).size() == toviks;
     }
 
-    boost::shared_ptr<device::TransferProtocol> transport;
-    device::sim::Simulator simulator{2};
-    boost::shared_ptr<DeviceCollection> collection;
     std::atomic<int> stateChanges{0};
     std::mutex mutex;
     std::set<std::wstring> newDevices;
@@ -223,7 +201,7 @@ TEST_F(DeviceCollectionTest, SupervisionSurvivesMissingInterfaceAndReportsDuplic
     ASSERT_TRUE(waitFor([&] { return collection->getOrvelList(false).size() == 2; }));
     ASSERT_TRUE(waitFor([&] { return loggedCount("совпадает с другим устройством") >= 2; }))
         << "reported on every check while it lasts: the thread lives on";
-    EXPECT_EQ(loggedCount("\tFATAL"), 0);
+    EXPECT_EQ(loggedCount(" FATAL\t"), 0);
     EXPECT_EQ(loggedCount("end thread controlTimeoutThread()"), 0);
     for (const auto& device : collection->getDevices())
         EXPECT_EQ(device->getIp(), net::IpAndPort(deviceIp(31), kBasePort)) << "online duplicates keep it";
@@ -246,7 +224,7 @@ TEST_F(DeviceCollectionTest, StopUnderPacketLoad) {
     // collection is gone they find nothing to call.
     collection.reset();
     std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(loggedCount("\tFATAL"), 0);
+    EXPECT_EQ(loggedCount(" FATAL\t"), 0);
 }
 
 TEST_F(DeviceCollectionTest, RegistryRulesWithoutNetwork) {
