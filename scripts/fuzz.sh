@@ -20,15 +20,18 @@ log="$BUILD_DIR/fuzz-last.log"
 status=0
 # No target opens a socket; the namespace is there in case one ever does.
 SONVAR_FUZZ_SECONDS=$SECONDS_EACH scripts/netns-run \
-    ctest --test-dir "$BUILD_DIR" -L fuzz -j "$JOBS" --timeout $((SECONDS_EACH + 300)) \
-    --output-on-failure -V >"$log" 2>&1 || status=$?
+    ctest --test-dir "$BUILD_DIR" -L fuzz -j "$JOBS" --timeout $((SECONDS_EACH + 300)) -V \
+    >"$log" 2>&1 || status=$?
 
-grep -o 'FUZZ [a-z_0-9]* runs=.*' "$log" | sort || true
-targets=$(grep -c 'FUZZ [a-z_0-9]* runs=' "$log" || true)
-crashed=$(grep -o 'FUZZ [a-z_0-9]* runs=.*' "$log" | grep -vc 'crashes=0 ' || true)
-runs=$(grep -o 'FUZZ [a-z_0-9]* runs=[0-9]*' "$log" | sed 's/.*runs=//' | awk '{s+=$1} END {print s+0}')
+results=$(grep -ao 'FUZZ [a-z_0-9]* runs=.*' "$log" | sort -u)
+echo "$results"
+targets=$(echo "$results" | grep -c 'runs=' || true)
+crashed=$(echo "$results" | grep -vc 'crashes=0 ' || true)
+runs=$(echo "$results" | sed 's/.*runs=\([0-9]*\).*/\1/' | awk '{s+=$1} END {print s+0}')
 if [ "$status" -ne 0 ]; then
-    grep -E 'ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error:|reproducers and log kept' "$log" || true
+    grep -aoE '(ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error:|reproducers and log kept).*' "$log" |
+        sort -u || true
+    grep -a 'Failed\|Timeout' "$log" | grep -a 'Test *#' || true
 fi
 echo "FUZZ SUMMARY targets=$targets failed=$crashed runs=$runs seconds_each=$SECONDS_EACH status=$status (log: $log)"
 exit "$status"
