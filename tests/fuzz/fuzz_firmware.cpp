@@ -23,7 +23,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t frame = device::FirmwareImage::frameSize(file, offset);
         if (frame == 0) break;
         const device::FirmwareImage image(file.substr(offset, frame));
-        if (image.isValid()) (void)device::toText(image.getVersion().typeCode);
+        if (image.isValid()) {
+            // What we accept, the firmware tools' encoder writes back the same.
+            const device::Version version = image.getVersion();
+            const device::FirmwareImage again(
+                device::FirmwareImage::encode(image.getHeaderTypeCode(), version.text, image.getPayload()));
+            if (!again.isValid() || again.getVersion().text != version.text || again.getCrc() != image.getCrc() ||
+                again.getVersion().typeCode != version.typeCode)
+                __builtin_trap();
+        }
         offset += frame;
     }
 
