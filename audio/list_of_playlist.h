@@ -37,7 +37,7 @@ public:
     /// gives the default radio playlist; a playlist the file does not describe
     /// completely is left out with a warning, the others still load.
     void load(const std::wstring& path);
-    /// load's part after the file was read: appends the playlists of the
+    /// What load does once the file is read: appends the playlists of the
     /// tree (`path` only names the file in warnings) and returns the one
     /// the file marks as playing, which load then plays (the last one marked
     /// when several are). No player needed.

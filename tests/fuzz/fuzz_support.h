@@ -77,53 +77,48 @@ inline std::string bandPacket(int index) {
     return kHardware + ",100,0,1,1,0,0,4,1,0,0,3,1,0,0,0," + bandVersion(index);
 }
 
-/// A loudspeaker whose requests the replies answer; its audio memory is
-/// never made (the memory has targets of its own).
-class ScriptedOrvel : public device::OrvelInfo {
+/// A device object of the model whose requests the replies answer; its
+/// audio memory is never made (the memory has a target of its own).
+template <class Model>
+class Scripted : public Model {
+public:
+    Replies replies;
+    /// Online after a packet, answered as if a request had been.
+    void markAnswered() { this->m_answered = true; }
+
+protected:
+    explicit Scripted(std::uint32_t id)
+        : Model(id, net::HardwareAddress(kHardware), net::IpAndPort(), L"fuzz", nullptr) {}
+    bool sendAndWait(const net::IpAndPort&, const std::string&, std::string& reply, int, unsigned) override {
+        return replies.next(reply);
+    }
+    boost::shared_ptr<device::memory::IAudioControl> createAudioControl(bool) override {
+        throw exception::Offline();
+    }
+};
+
+class ScriptedOrvel : public Scripted<device::OrvelInfo> {
 public:
     static boost::shared_ptr<ScriptedOrvel> make() {
         boost::shared_ptr<ScriptedOrvel> self(new ScriptedOrvel);
         setUp(self, device::kTypeOrvel610, {});
         return self;
     }
-    Replies replies;
-    /// Online after a packet, answered as if a request had been.
-    void markAnswered() { m_answered = true; }
-
-protected:
-    bool sendAndWait(const net::IpAndPort&, const std::string&, std::string& reply, int, unsigned) override {
-        return replies.next(reply);
-    }
-    boost::shared_ptr<device::memory::IAudioControl> createAudioControl(bool) override {
-        throw exception::Offline();
-    }
 
 private:
-    ScriptedOrvel()
-        : OrvelInfo(7, net::HardwareAddress(kHardware), net::IpAndPort(), L"fuzz", nullptr) {}
+    ScriptedOrvel() : Scripted(7) {}
 };
 
-/// The console counterpart of ScriptedOrvel.
-class ScriptedTovik : public device::TovikInfo {
+class ScriptedTovik : public Scripted<device::TovikInfo> {
 public:
     static boost::shared_ptr<ScriptedTovik> make() {
         boost::shared_ptr<ScriptedTovik> self(new ScriptedTovik);
         self->setThisWeakPtr(self);
         return self;
     }
-    Replies replies;
-    void markAnswered() { m_answered = true; }
-
-protected:
-    bool sendAndWait(const net::IpAndPort&, const std::string&, std::string& reply, int, unsigned) override {
-        return replies.next(reply);
-    }
-    boost::shared_ptr<device::memory::IAudioControl> createAudioControl(bool) override {
-        throw exception::Offline();
-    }
 
 private:
-    ScriptedTovik() : TovikInfo(8, net::HardwareAddress(kHardware), net::IpAndPort(), L"fuzz", nullptr) {}
+    ScriptedTovik() : Scripted(8) {}
 };
 
 /// Runs one call that the device may refuse: the exceptions of our family
