@@ -2,6 +2,7 @@
 
 #include <boost/filesystem/operations.hpp>
 
+#include "audio/concurrent_walk.h"
 #include "audio/mp3streamf.h"
 #include "audio/player.h"
 #include "audio/player_channel.h"
@@ -28,7 +29,35 @@ device::AudioChannel channelOf(int priority) {
     return priority <= 2 ? device::CHANNEL_NOTICE_LOW : device::CHANNEL_NOTICE_HIGH;
 }
 
+/// Loudspeakers asked at once by the busy check.
+constexpr std::size_t kSwitchThreads = 32;
+
 const wchar_t* flag(bool on) { return on ? L"true" : L"false"; }
+
+enum class Switch { kNotAsked, kDone, kBusy, kFailed };
+
+/// The busy check: every online and answering loudspeaker of the set asked
+/// to switch at once; the outcomes in the set's order. A loudspeaker that
+/// does not answer or answers with an error is logged and counted failed,
+/// neither busy nor switched: one loudspeaker lost in a fire must neither
+/// hold the others back by the transport's give-up time nor keep the alarm
+/// off the air.
+std::vector<Switch> switchAnswering(const DeviceSet& devices, device::AudioChannel channel) {
+    const std::vector<boost::shared_ptr<device::OrvelInfo>> list(devices.begin(), devices.end());
+    std::vector<Switch> outcomes(list.size(), Switch::kNotAsked);
+    forEachConcurrently(list.size(), kSwitchThreads, [&](std::size_t i) {
+        device::OrvelInfo& speaker = *list[i];
+        if (!speaker.isOnlineAndAnswered()) return;
+        try {
+            outcomes[i] = speaker.switchChannel(channel) ? Switch::kDone : Switch::kBusy;
+        } catch (const exception::Base& e) {
+            LOG_WARN(L"Громкоговоритель '%1%' не переключён на канал оповещений: %2%", speaker.getTitle(),
+                     e.getNotification());
+            outcomes[i] = Switch::kFailed;
+        }
+    });
+    return outcomes;
+}
 
 /// The channel-0 port from the loudspeaker's configuration record.
 std::uint16_t configuredDiscoveryPort(device::OrvelInfo& device) {
@@ -105,13 +134,18 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
     }
 
     const device::AudioChannel channel = channelOf(priority);
+    const std::vector<Switch> switched = switchAnswering(devices, channel);
     std::wstring busyTitles;
     std::size_t busy = 0;
-    for (const auto& device : devices) {
-        if (device->isOnlineAndAnswered() && !device->switchChannel(channel)) {
-            busyTitles += device->getTitle() + L"; ";
+    auto at = switched.begin();
+    for (auto device = devices.begin(); device != devices.end(); ++at) {
+        if (*at == Switch::kBusy) {
+            busyTitles += (*device)->getTitle() + L"; ";
             ++busy;
         }
+        // Out of the notice: asked again by the alarm thread, it would end
+        // the notice for all the others.
+        device = *at == Switch::kFailed ? devices.erase(device) : std::next(device);
     }
     if (busy > 0 && busy == devices.size()) {
         LOG_NOTICE(L"%1%", L"На всех выбранных устройствах запущено оповещение с более высоким приоритетом.");
@@ -145,6 +179,7 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
         m_record = record;
         m_onlySelected = onlySelected;
         m_callback = std::move(callback);
+        m_stopping = false;
     }
     // Not under the channel lock: stop holds the threads' lock while it
     // waits for the alarm thread, which takes the channel lock.
@@ -370,7 +405,14 @@ void AlarmChannel::playMessage(const std::wstring& path, std::uint32_t silenceMs
                 boost::this_thread::interruption_point();
                 boost::this_thread::sleep_for(boost::chrono::milliseconds(50));
             }
-            post(guard.end);
+            // A stop that closed the stream under us ends the notice with its
+            // own code; "ended" on top of it would tell the caller otherwise.
+            bool stopping = false;
+            {
+                boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+                stopping = m_stopping;
+            }
+            if (!stopping) post(guard.end);
         }
     } catch (const boost::thread_interrupted&) {
         // Idle before the thread ends: the decoder holds our end event.
@@ -492,6 +534,10 @@ void AlarmChannel::interruptAndJoinWatcher() {
 
 void AlarmChannel::stop(Callback callback) {
     LOG_TRACE(L"%1%", L"Alarm channel: stop alarm channel (begin)");
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        m_stopping = true;
+    }
     // Joined, not only interrupted: a watcher left running could close and
     // recreate the stream while the next notice sets its destination.
     interruptAndJoinWatcher();

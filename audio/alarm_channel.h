@@ -142,6 +142,7 @@ private:
     Callback m_callback;
     int m_volume = 100;
     bool m_relaunch = false;
+    bool m_stopping = false;  // stop() has begun: it, not the alarm thread, reports the end
     bool m_broadcasting = false;
     bool m_onlySelected = false;
     bool m_preempted = false;

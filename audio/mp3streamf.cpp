@@ -9,6 +9,7 @@
 #include <cwctype>
 #include <new>
 #include <thread>
+#include <vector>
 
 #include "audio/stream_options.h"
 #include "audio/stream_trace.h"
@@ -31,6 +32,31 @@ bool has_mp3_extension(const std::wstring& path) {
     std::wstring ext = path.substr(path.size() - 4);
     for (auto& c : ext) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
     return ext == L".mp3";
+}
+
+/// Sample rate and channels of the first MPEG frame of the open file, read
+/// with a decoder of its own through pread, so the file's offset stays at
+/// its start; false when the first 256 KB hold no frame.
+bool first_frame_format(int fd, std::uint32_t& rate, std::uint32_t& channels) {
+    hip_t hip = hip_decode_init();
+    if (hip == nullptr) return false;
+    std::vector<short> pcm_l(k_frame_samples * 2), pcm_r(k_frame_samples * 2);
+    unsigned char buf[k_read_size];
+    mp3data_struct mp3data{};
+    bool found = false;
+    for (off_t at = 0; !found && at < 256 * 1024;) {
+        const ssize_t n = ::pread(fd, buf, sizeof buf, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        at += n;
+        hip_decode1_headers(hip, buf, static_cast<std::size_t>(n), pcm_l.data(), pcm_r.data(), &mp3data);
+        found = mp3data.header_parsed == 1;
+    }
+    hip_decode_exit(hip);
+    if (!found) return false;
+    rate = static_cast<std::uint32_t>(mp3data.samplerate);
+    channels = static_cast<std::uint32_t>(mp3data.stereo);
+    return true;
 }
 
 }  // namespace
@@ -187,6 +213,12 @@ bool mp3streamf::play_file(std::uint32_t leading_silence_ms, const std::wstring&
         return false;
     }
     m_fd = fd;
+    // A new input format rebuilds the running stream, which starts it again.
+    // Here that costs a few ms; left to the decoder's first frame, it would
+    // come after the leading silence and throw that away together with the
+    // stream's start-up, about 0.6 s before the first datagram.
+    std::uint32_t rate = 0, channels = 0;
+    if (first_frame_format(fd, rate, channels)) set_pcm_fmt(rate, channels, 16);
     LOG_DEBUG(L"prepare stream over interface %1% from file %2%", m_miface, path);
     LOG_INFO(L"%1%", L"Воспроизведение [канал оповещений]:  \"" + path + L"\"");
     m_silent_time_ms = leading_silence_ms;
@@ -273,7 +305,10 @@ void mp3streamf::decoder_thread() {
         m_fd = -1;
         if (result == -1) dbg_puts(ERROR, "nsamp = decode_mpegf(m_fhandle, pcm_buf, &mp3data)) == -1");
 
-        if (!m_exit) play_out();
+        // Stopped early, the message is cut anyway: only the buffer time of
+        // silence follows it, without the margin that keeps a natural end
+        // whole, so that a notice replacing this one is not held up by it.
+        if (!m_exit) play_out(m_stop_evt.is_set() ? 0 : playout_margin_ms);
         stream_stop();
         if (m_done_evt != nullptr) m_done_evt->set();
     }
@@ -346,8 +381,8 @@ int mp3streamf::decode_mpegf(short* pcm_l, short* pcm_r, mp3data_struct* mp3data
     return nsamp;
 }
 
-void mp3streamf::play_out() {
-    const std::uint64_t needed_us = std::uint64_t{m_buf_time_ms + playout_margin_ms} * 1000u;
+void mp3streamf::play_out(std::uint32_t margin_ms) {
+    const std::uint64_t needed_us = std::uint64_t{m_buf_time_ms + margin_ms} * 1000u;
     while (is_stream() && player_playing()) {
         const std::uint64_t start = silence_start_us();
         if (start != 0 && static_cast<std::uint64_t>(nowMicroseconds()) - start >= needed_us) return;

@@ -55,8 +55,9 @@ public:
     /// (the caller's, may be null) is signalled when the play ends or is
     /// stopped. False when the path isn't ".mp3" or can't be opened.
     bool play_file(std::uint32_t leading_silence_ms, const std::wstring& path, sync_event* done);
-    /// Ends the current play (its queued audio and the play-out silence are
-    /// still sent) and returns once the decoder thread is idle.
+    /// Ends the current play (its queued audio and the buffer time of
+    /// silence are still sent, what libvlc holds beyond that is not) and
+    /// returns once the decoder thread is idle.
     void stop();
 
     /// Silence after the last decoded block before the stream stops: the
@@ -70,7 +71,9 @@ private:
     void decoder_thread();
     int decode_loop();
     int decode_mpegf(short* pcm_l, short* pcm_r, mp3data_struct* mp3data);
-    void play_out();
+    /// Waits until the stream has sent the buffer time and `margin_ms` of
+    /// silence (or is no longer playing).
+    void play_out(std::uint32_t margin_ms);
     bool player_playing();
 
     hip_t m_hip = nullptr;

@@ -398,3 +398,33 @@ TEST_F(AlarmChannelTest, OnlySelectedWithNoDevicesTakesTheSelectionWhenTheThread
     channel().stop(AlarmChannel::Callback());
     EXPECT_EQ(requests(b).back(), "set ch 0");
 }
+
+TEST_F(AlarmChannelTest, ALoudspeakerThatStoppedAnsweringNeitherHoldsBackNorStopsTheAlarm) {
+    // First in the set's order: a walk in turn would reach the other only
+    // after the silent one's give-up.
+    const frm::DeviceSet both{a, b};
+    const auto silent = *both.begin();
+    const auto other = *std::next(both.begin());
+    device::sim::ReplyPolicy quiet;
+    quiet.silent = true;
+    m_speakers->sim(silent).setReplyPolicy(quiet);
+    ASSERT_TRUE(silent->isOnlineAndAnswered()) << "still counted as answering, as just after it died";
+
+    Codes codes;
+    bool launched = false;
+    EXPECT_NO_THROW(launched = launch(both, 3, longMessage, &codes));
+    ASSERT_TRUE(launched);
+    ASSERT_TRUE(started(codes));
+    const auto asked = m_speakers->sim(silent).received();
+    const auto switched = m_speakers->sim(other).received();
+    ASSERT_GE(asked.size(), 2u) << "sent and resent";
+    ASSERT_FALSE(switched.empty());
+    EXPECT_EQ(switched.front().text.rfind("set ch 1", 0), 0u);
+    EXPECT_LT(switched.front().at, asked[1].at) << "switched before the silent one was even asked again";
+    EXPECT_TRUE(waitUntil([&] { return logged(L"не переключён на канал оповещений") == 1; }));
+    EXPECT_FALSE(silent->isOnlineAndAnswered());
+
+    channel().stop(AlarmChannel::Callback());
+    EXPECT_EQ(requests(other).back(), "set ch 0");
+    for (const auto& d : asked) EXPECT_EQ(d.text.rfind("set ch 1", 0), 0u) << "asked nothing but the switch";
+}

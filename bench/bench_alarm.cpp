@@ -1,0 +1,339 @@
+// How fast an alarm goes on air. Twenty simulated loudspeakers listen while
+// the common stream plays a sine tone from the player engine; then the alarm
+// channel launches a notice (gong, then message, both MP3 files) again and
+// again through its real API, each one stopped before the next. Per launch:
+//  - first datagram: from the launch call to the first datagram of the
+//    notification stream that a socket joined to its group on loopback sees;
+//  - all switched: from the launch call to the switching request ("set ch 1")
+//    that reached the last loudspeaker, from the simulators' request logs.
+// Median and 95th percentile of both against the budget of voice-alarm
+// practice (first datagram 0.5 s, every loudspeaker on the notification
+// channel 1.5 s). What a launch spends before its first datagram is broken
+// down from the same logs: launch call, first and last volume request.
+//
+// The first launch after start-up is shown on its own: its clips change the
+// notification stream's input format from the start-up one. A second round
+// launches with one loudspeaker that has just gone silent (it still counts
+// as online and answering, as a loudspeaker does for a few seconds after it
+// died), a different one each time. A third round launches while a
+// service message of lower priority (channel 6) plays, which the alarm
+// replaces: its first datagram and switching then wait for that stop.
+//
+// Opens sockets: run it inside the private namespace,
+//   scripts/netns-run build/bench/bench_alarm [launches, default 50 [silent-loudspeaker launches, default 5 [replacing launches, default 5]]]
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <boost/filesystem.hpp>
+
+#include "audio/alarm_channel.h"
+#include "audio/host_window.h"
+#include "audio/mp3stream.h"
+#include "audio/mp3streamf.h"
+#include "audio/player_engine.h"
+#include "base/log.h"
+#include "base/pref.h"
+#include "base/text.h"
+#include "base/thread_dispatcher.h"
+#include "tests/audio/channel_fixture.h"
+#include "tools/stream_probe.h"
+
+using namespace stream_probe;
+using frm::AlarmChannel;
+
+namespace {
+
+constexpr unsigned kLoudspeakers = 20;
+const std::string kGroup = "224.0.224.71";
+/// The loudspeakers' channel-0 port: the common stream goes there, the
+/// notices of priority 3 to the next port (channel 1), those of priority 2
+/// to channel 6.
+constexpr std::uint16_t kDiscoveryPort = 12610;
+constexpr std::uint16_t kNoticePort = kDiscoveryPort + 1;
+constexpr std::uint16_t kServicePort = kDiscoveryPort + 6;
+constexpr double kFirstDatagramBudgetMs = 500;
+constexpr double kAllSwitchedBudgetMs = 1500;
+/// A launch that shows neither within this is counted at this value.
+constexpr std::int64_t kGiveUpUs = 10000000;
+
+using Clock = std::chrono::steady_clock;
+
+std::int64_t usOf(Clock::time_point at) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch()).count();
+}
+
+/// <build>/plugins beside <build>/bench: the plug-ins the engine loads.
+std::wstring pluginFolder() {
+    char path[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    std::string folder(path, n > 0 ? static_cast<std::size_t>(n) : 0);
+    folder = folder.substr(0, folder.rfind('/'));
+    folder = folder.substr(0, folder.rfind('/')) + "/plugins";
+    return base::fromUtf8(folder);
+}
+
+/// One launch's times in ms from the launch call; negative when not seen.
+struct Launch {
+    double launchReturned = -1;
+    double firstDatagram = -1;
+    double allSwitched = -1;
+    double firstVolumeRequest = -1;
+    double lastVolumeRequest = -1;
+    double stop = -1;
+};
+
+/// What the loudspeakers' request logs tell about one launch.
+struct RequestTimes {
+    std::int64_t lastSwitchUs = 0;  // 0: some loudspeaker has not been switched yet
+    std::int64_t firstVolumeUs = 0;
+    std::int64_t lastVolumeUs = 0;
+};
+
+RequestTimes requestTimes(channel_test::Speakers& speakers,
+                          const std::vector<boost::shared_ptr<device::OrvelInfo>>& devices, std::int64_t fromUs) {
+    RequestTimes times;
+    std::int64_t lastSwitch = 0;
+    for (const auto& device : devices) {
+        std::int64_t switched = 0;
+        for (const auto& d : speakers.sim(device).received()) {
+            const std::int64_t at = usOf(d.at);
+            if (at < fromUs) continue;
+            if (switched == 0 && d.text.rfind("set ch 1", 0) == 0) switched = at;
+            if (d.text.rfind("set vol", 0) == 0 || d.text.rfind("get vol", 0) == 0) {
+                if (times.firstVolumeUs == 0 || at < times.firstVolumeUs) times.firstVolumeUs = at;
+                times.lastVolumeUs = std::max(times.lastVolumeUs, at);
+            }
+        }
+        if (switched == 0) return RequestTimes{0, times.firstVolumeUs, times.lastVolumeUs};
+        lastSwitch = std::max(lastSwitch, switched);
+    }
+    times.lastSwitchUs = lastSwitch;
+    return times;
+}
+
+/// The first datagram of the sniffer after the first `skip`, 0 when none.
+std::int64_t firstDatagramAfter(const GroupSniffer& sniffer, std::size_t skip) {
+    if (sniffer.count() <= skip) return 0;
+    return sniffer.snapshot()[skip].at_us;
+}
+
+/// Nearest rank.
+double percentile(std::vector<double> values, double p) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const auto rank = static_cast<std::size_t>(std::ceil(p / 100.0 * values.size()));
+    return values[std::min(values.size(), std::max<std::size_t>(rank, 1)) - 1];
+}
+
+std::vector<double> column(const std::vector<Launch>& launches, double Launch::*field) {
+    std::vector<double> values;
+    for (const auto& l : launches)
+        if (l.*field >= 0) values.push_back(l.*field);
+    return values;
+}
+
+void benchLine(const char* name, double ours, double budget) {
+    std::printf("BENCH %s ours=%.1fms budget=%.0fms ratio=%.3f\n", name, ours, budget, ours / budget);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    const int launches = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
+    const int silentLaunches = argc > 2 ? std::max(0, std::atoi(argv[2])) : 5;
+    const int replacingLaunches = argc > 3 ? std::max(0, std::atoi(argv[3])) : 5;
+    char dirTemplate[] = "/tmp/sonvar-bench-alarm-XXXXXX";
+    const std::string dir = ::mkdtemp(dirTemplate) ? dirTemplate : "/tmp";
+
+    ::setenv("XDG_DATA_HOME", dir.c_str(), 1);
+    base::Log::create(base::fromUtf8(dir), base::Log::INFO, false);
+    pref_init(base::fromUtf8(dir + "/sonvar.cfg"));
+    {
+        pref::Guard guard(g_pref);
+        pref::create(g_pref, "multicast.address", pref::Type::TypeString) = kGroup.c_str();
+        pref::create(g_pref, "multicast.zeroPing", pref::Type::TypeBoolean) = false;
+    }
+    base::ThreadDispatcher::create();
+
+    const std::string gong = dir + "/gong.mp3";
+    const std::string message = dir + "/message.mp3";
+    write_mp3(gong, stepped_tone({880}, 1000, 44100, 1), 44100, 1);
+    write_mp3(message, stepped_tone({440}, 3000, 44100, 1), 44100, 1);
+
+    // The common stream, playing a tone the whole time.
+    GroupSniffer common(kGroup, kDiscoveryPort);
+    mp3stream commonStream(2000);
+    commonStream.set_pcm_fmt(44100, 2, 16);
+    commonStream.set_stream_endp((kGroup + ":" + std::to_string(kDiscoveryPort)).c_str());
+    commonStream.set_stream_fmt(128);
+    commonStream.set_stream_ttl(1);
+    commonStream.set_address_interface("127.0.0.1", 9);
+    commonStream.libvlc_create();
+    commonStream.libvlc_imem_create();
+    HostWindow window([](HostWindow::Task) {});
+    auto engine = std::make_unique<PlayerEngine>(window.handle(), &commonStream, pluginFolder());
+    window.attach(engine.get());
+    commonStream.stream_start();
+    engine->play_sine(1000);
+
+    std::printf("alarm launch bench: %u loudspeakers, %d + %d + %d launches (gong 1 s, message 3 s), load: ",
+                kLoudspeakers, launches, silentLaunches, replacingLaunches);
+    std::fflush(stdout);
+    if (std::system("uptime") != 0) std::printf("\n");
+
+    std::vector<Launch> results, silentResults, replacingResults;
+    std::size_t commonBefore = 0, commonAfter = 0;
+    {
+        channel_test::Speakers speakers;
+        std::vector<boost::shared_ptr<device::OrvelInfo>> devices;
+        frm::DeviceSet set;
+        for (unsigned i = 0; i < kLoudspeakers; ++i) {
+            devices.push_back(speakers.add());
+            set.insert(devices.back());
+        }
+        channel_test::FakeSelection selection;
+        selection.zones = set;
+        selection.selected = set;
+        channel_test::FakeGui gui;
+        mp3streamf noticeStream;
+        noticeStream.set_stream_fmt(128);
+        noticeStream.set_stream_ttl(1);
+        noticeStream.set_address_interface("127.0.0.1", 9);
+        frm::AlarmChannelOptions options;
+        // The simulated loudspeakers keep no configuration record to read the
+        // channel-0 port from.
+        options.discoveryPort = [](device::OrvelInfo&) { return kDiscoveryPort; };
+        AlarmChannel::createInstance(&selection, &gui, noticeStream, options);
+        GroupSniffer notice(kGroup, kNoticePort);
+        GroupSniffer service(kGroup, kServicePort);
+        commonBefore = common.count();
+
+        // One launch, measured, then stopped; `silent` (may be null) is left
+        // out of the switching time. `replacing`: a service message is on air
+        // first.
+        const auto once = [&](const boost::shared_ptr<device::OrvelInfo>& silent, bool replacing) {
+            if (replacing) {
+                const std::size_t before = service.count();
+                AlarmChannel::launchSelectedWithCallback(AlarmChannel::Tag(), 2, L"Служебное", base::fromUtf8(message),
+                                                         L"", 90, AlarmChannel::Callback());
+                const std::int64_t end = steady_us() + kGiveUpUs;
+                while (service.count() == before && steady_us() < end) sleep_ms(5);
+            }
+            for (const auto& d : devices) speakers.sim(d).clearReceived();
+            std::vector<boost::shared_ptr<device::OrvelInfo>> heard;
+            for (const auto& d : devices)
+                if (d != silent) heard.push_back(d);
+            const std::size_t seen = notice.count();
+            Launch launch;
+            const std::int64_t t0 = steady_us();
+            bool launched = false;
+            try {
+                launched = AlarmChannel::launchWithCallback(AlarmChannel::Tag(), L"Тревога", set,
+                                                            base::fromUtf8(message), base::fromUtf8(gong), 100,
+                                                            AlarmChannel::Callback());
+            } catch (const std::exception& e) {
+                std::printf("launch threw: %s\n", e.what());
+            }
+            launch.launchReturned = (steady_us() - t0) / 1000.0;
+            std::int64_t first = 0;
+            RequestTimes times;
+            while (launched && steady_us() - t0 < kGiveUpUs) {
+                if (first == 0) first = firstDatagramAfter(notice, seen);
+                times = requestTimes(speakers, heard, t0);
+                if (first != 0 && times.lastSwitchUs != 0) break;
+                sleep_ms(5);
+            }
+            if (!launched) std::printf("launch refused after %.1f ms\n", launch.launchReturned);
+            launch.firstDatagram = (first != 0 ? first - t0 : kGiveUpUs) / 1000.0;
+            launch.allSwitched = (times.lastSwitchUs != 0 ? times.lastSwitchUs - t0 : kGiveUpUs) / 1000.0;
+            if (times.firstVolumeUs != 0) launch.firstVolumeRequest = (times.firstVolumeUs - t0) / 1000.0;
+            if (times.lastVolumeUs != 0) launch.lastVolumeRequest = (times.lastVolumeUs - t0) / 1000.0;
+            const std::int64_t stopAt = steady_us();
+            AlarmChannel::instance()->stop(AlarmChannel::Callback());
+            launch.stop = (steady_us() - stopAt) / 1000.0;
+            sleep_ms(100);
+            return launch;
+        };
+
+        for (int i = 0; i < launches; ++i) results.push_back(once(nullptr, false));
+        commonAfter = common.count();
+
+        for (int i = 0; i < silentLaunches; ++i) {
+            // First in the set's order, where a walk over the set meets it
+            // before the others.
+            const auto silent = *std::next(set.begin(), i % 3);
+            device::sim::ReplyPolicy quiet;
+            quiet.silent = true;
+            speakers.sim(silent).setReplyPolicy(quiet);
+            silentResults.push_back(once(silent, false));
+            speakers.sim(silent).setReplyPolicy(device::sim::ReplyPolicy());
+            silent->probeVolume();  // answering again
+        }
+        for (int i = 0; i < replacingLaunches; ++i) replacingResults.push_back(once(nullptr, true));
+        AlarmChannel::destroyInstance();
+    }
+    engine->stop(true);
+    commonStream.stream_stop();
+    engine->shutdown();
+    engine.reset();
+    base::ThreadDispatcher::instance()->shutdown();
+    base::ThreadDispatcher::destroy();
+    pref_free();
+    base::Log::destroy();
+    boost::system::error_code ignored;
+    boost::filesystem::remove_all(dir, ignored);
+
+    std::printf("common stream: %zu datagrams while the notices ran\n", commonAfter - commonBefore);
+    const auto table = [](const char* title, const std::vector<Launch>& all) {
+        std::printf("%-26s %9s %9s %9s\n", title, "median", "p95", "max");
+        const auto row = [&](const char* name, double Launch::*field) {
+            const auto values = column(all, field);
+            std::printf("  %-24s %9.1f %9.1f %9.1f\n", name, percentile(values, 50), percentile(values, 95),
+                        values.empty() ? 0.0 : *std::max_element(values.begin(), values.end()));
+        };
+        row("launch returned", &Launch::launchReturned);
+        row("first volume request", &Launch::firstVolumeRequest);
+        row("last volume request", &Launch::lastVolumeRequest);
+        row("first datagram", &Launch::firstDatagram);
+        row("all switched", &Launch::allSwitched);
+        row("stop (its own call)", &Launch::stop);
+    };
+    table("ms from the launch call", results);
+    if (!results.empty())
+        std::printf("first launch after start-up: first datagram %.1f ms, all switched %.1f ms\n",
+                    results.front().firstDatagram, results.front().allSwitched);
+    if (!silentResults.empty()) table("one loudspeaker silent", silentResults);
+    if (!replacingResults.empty()) table("replacing a service message", replacingResults);
+
+    const auto first = column(results, &Launch::firstDatagram);
+    const auto switched = column(results, &Launch::allSwitched);
+    benchLine("alarm_first_datagram_median", percentile(first, 50), kFirstDatagramBudgetMs);
+    benchLine("alarm_first_datagram_p95", percentile(first, 95), kFirstDatagramBudgetMs);
+    benchLine("alarm_all_switched_median", percentile(switched, 50), kAllSwitchedBudgetMs);
+    benchLine("alarm_all_switched_p95", percentile(switched, 95), kAllSwitchedBudgetMs);
+    if (!silentResults.empty()) {
+        const auto silentFirst = column(silentResults, &Launch::firstDatagram);
+        const auto silentSwitched = column(silentResults, &Launch::allSwitched);
+        benchLine("alarm_one_silent_first_datagram_p95", percentile(silentFirst, 95), kFirstDatagramBudgetMs);
+        benchLine("alarm_one_silent_all_switched_p95", percentile(silentSwitched, 95), kAllSwitchedBudgetMs);
+    }
+    if (!replacingResults.empty()) {
+        const auto replacingFirst = column(replacingResults, &Launch::firstDatagram);
+        const auto replacingSwitched = column(replacingResults, &Launch::allSwitched);
+        benchLine("alarm_replacing_first_datagram_p95", percentile(replacingFirst, 95), kFirstDatagramBudgetMs);
+        benchLine("alarm_replacing_all_switched_p95", percentile(replacingSwitched, 95), kAllSwitchedBudgetMs);
+    }
+    return 0;
+}
