@@ -150,10 +150,15 @@ void ListOfPlaylist::load(const std::wstring& path) {
         }
         return;
     }
+    if (const boost::shared_ptr<Playlist> playing = take(tree, path)) Player::play(playing);
+}
+
+boost::shared_ptr<Playlist> ListOfPlaylist::take(const wptree& tree, const std::wstring& path) {
+    boost::shared_ptr<Playlist> playing;
     const auto list = tree.get_child_optional(L"list");
     if (!list) {
         LOG_WARN(L"No list of playlists in '%1%'", path);
-        return;
+        return playing;
     }
     for (const auto& child : *list) {
         if (!isElement(child.first)) continue;
@@ -174,7 +179,8 @@ void ListOfPlaylist::load(const std::wstring& path) {
             if (playlist->add(track.title, track.path) && track.current)
                 playlist->setCurrent(static_cast<unsigned>(playlist->getItems().size() - 1));
         }
-        if (stored->playing) Player::play(playlist);
+        if (stored->playing) playing = playlist;
         add(playlist);
     }
+    return playing;
 }

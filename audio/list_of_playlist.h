@@ -4,6 +4,7 @@
 #include <vector>
 
 #include <boost/core/noncopyable.hpp>
+#include <boost/property_tree/ptree_fwd.hpp>
 #include <boost/shared_ptr.hpp>
 #include <boost/thread/recursive_mutex.hpp>
 
@@ -36,6 +37,11 @@ public:
     /// gives the default radio playlist; a playlist the file does not describe
     /// completely is left out with a warning, the others still load.
     void load(const std::wstring& path);
+    /// What load does once the file is read: appends the playlists of the
+    /// tree (`path` only names the file in warnings) and returns the one
+    /// the file marks as playing, which load then plays (the last one marked
+    /// when several are). No player needed.
+    boost::shared_ptr<Playlist> take(const boost::property_tree::wptree& tree, const std::wstring& path);
 
 private:
     boost::recursive_mutex m_lock;

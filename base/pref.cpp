@@ -5,6 +5,7 @@
 #include <boost/algorithm/string/classification.hpp>
 #include <boost/algorithm/string/split.hpp>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -49,6 +50,24 @@ std::wstring decode(const std::string& bytes) {
     return base::isValidUtf8(bytes) ? base::fromUtf8(bytes) : base::toWide(bytes);
 }
 
+/// libconfig reads a number beyond the range of a double as an infinity,
+/// then writes it as "inf.0", which it can't read: the check in save would
+/// refuse every later save, and each change of the settings would be lost.
+/// Such values (only a hand edit makes them; the program keeps no floats)
+/// are dropped when the file is read, with a WARN naming each.
+void dropInfinities(Setting& parent, const std::wstring& path) {
+    for (int i = parent.getLength() - 1; i >= 0; --i) {
+        Setting& child = parent[i];
+        if (child.isAggregate()) {
+            dropInfinities(child, path);
+        } else if (child.getType() == Setting::TypeFloat && !std::isfinite(static_cast<double>(child))) {
+            LOG_WARN(L"Значение '%1%' файла настроек '%2%' вне допустимого диапазона и удалено",
+                     base::fromUtf8(child.getPath()), path);
+            parent.remove(static_cast<unsigned>(i));
+        }
+    }
+}
+
 Settings& global(const char* operation) {
     error::terminateIfNull(g_pref, operation);
     return *g_pref;
@@ -70,6 +89,7 @@ void open(Settings& settings, const std::wstring& path) {
     std::string problem;
     try {
         settings.config->readFile(file.c_str());
+        dropInfinities(settings.config->getRoot(), path);
         settings.isDefault = false;
         return;
     } catch (const libconfig::ParseException& e) {

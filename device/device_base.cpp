@@ -112,8 +112,7 @@ bool DeviceBase::exchange(const std::string& request, std::string& reply) {
     const boost::shared_ptr<const net::IpAndPort> endpoint = getIpPtr();
     for (int retry = 0;; ++retry) {
         reply.clear();
-        const bool answered =
-            m_transport && endpoint->isValid() && m_transport->sync(*endpoint, request, reply, kPriority, kResendMs);
+        const bool answered = endpoint->isValid() && sendAndWait(*endpoint, request, reply, kPriority, kResendMs);
         m_answered = answered;
         if (!answered) return false;
         m_lastContactTime = now();
@@ -122,6 +121,11 @@ bool DeviceBase::exchange(const std::string& request, std::string& reply) {
         // for a stuck device must not hang the caller (often the GUI thread).
         boost::this_thread::sleep_for(boost::chrono::milliseconds(kBusyPauseMs));
     }
+}
+
+bool DeviceBase::sendAndWait(const net::IpAndPort& endpoint, const std::string& request, std::string& reply,
+                             int priority, unsigned resendMs) {
+    return m_transport && m_transport->sync(endpoint, request, reply, priority, resendMs);
 }
 
 std::string DeviceBase::transfer(const std::string& request) {

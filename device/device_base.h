@@ -239,6 +239,12 @@ protected:
 
     /// Microseconds since 1601 (nowMicroseconds); tests move it by hand.
     virtual std::int64_t now() const;
+    /// One request over the transport at a priority and resend time, and its
+    /// reply: false when nothing came back. Every exchange of the device
+    /// objects passes here, so that the fuzz targets answer for the device
+    /// without a socket.
+    virtual bool sendAndWait(const net::IpAndPort& endpoint, const std::string& request, std::string& reply,
+                             int priority, unsigned resendMs);
 
     /// The version record and the text it was parsed from, under the lock.
     void setVersion(const Version& version, const std::string& text);

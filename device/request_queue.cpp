@@ -73,7 +73,10 @@ RequestQueue::TimePoint RequestQueue::nextWake() const {
 }
 
 RequestQueue::Send RequestQueue::launch(std::uint32_t address, Peer& peer, Queued queued, TimePoint now) {
-    InFlight& request = peer.inFlight.emplace();
+    // Assigned rather than emplaced: clang checks emplace() against the
+    // nested type before its member initialisers are seen, and refuses it.
+    peer.inFlight = InFlight{};
+    InFlight& request = *peer.inFlight;
     request.id = queued.id;
     request.port = queued.port;
     request.datagram = std::move(queued.datagram);

@@ -33,8 +33,7 @@ boost::shared_ptr<IEqualizer> OrvelInfo::getEqualizer() {
         // Past the reply cache and the busy retries, as this firmware wants it.
         const boost::shared_ptr<const net::IpAndPort> endpoint = getIpPtr();
         std::string reply;
-        if (!m_transport || !endpoint->isValid() ||
-            !m_transport->sync(*endpoint, "get eq", reply, kEqualizerPriority, kEqualizerResendMs))
+        if (!endpoint->isValid() || !sendAndWait(*endpoint, "get eq", reply, kEqualizerPriority, kEqualizerResendMs))
             throw exception::DeviceReason(std::wstring());
         equalizer = boost::shared_ptr<IEqualizer>(new o510::Equalizer(parsePackedEqualizer(reply)));
     } else {

@@ -51,8 +51,8 @@ std::string OrvelInfo::lineControlRequest(const boost::weak_ptr<OrvelInfo>& devi
     }
     const boost::shared_ptr<const net::IpAndPort> endpoint = self->getIpPtr();
     std::string reply;
-    if (!self->m_transport || !endpoint->isValid() ||
-        !self->m_transport->sync(*endpoint, request, reply, kLineControlPriority, kLineControlResendMs))
+    if (!endpoint->isValid() ||
+        !self->sendAndWait(*endpoint, request, reply, kLineControlPriority, kLineControlResendMs))
         return std::string();
     try {
         handleResponse(reply);

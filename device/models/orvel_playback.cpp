@@ -187,8 +187,7 @@ std::pair<bool, bool> OrvelInfo::setLine() {
     // and its answer must never come from the cache.
     const boost::shared_ptr<const net::IpAndPort> endpoint = getIpPtr();
     std::string reply;
-    if (!m_transport || !endpoint->isValid() ||
-        !m_transport->sync(*endpoint, "set line", reply, kLinePriority, kLineResendMs))
+    if (!endpoint->isValid() || !sendAndWait(*endpoint, "set line", reply, kLinePriority, kLineResendMs))
         throw exception::Offline();
     if (handleResponse(reply)) return {true, true};
     return {reply.find('1') == std::string::npos, reply.find('2') == std::string::npos};

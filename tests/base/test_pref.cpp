@@ -119,6 +119,34 @@ TEST_F(Pref, MismatchedTypesAreReplacedByTheOwnersDefault) {
     EXPECT_EQ(pref::getString("security.note"), L"Привет");
 }
 
+// A hand-edited number beyond a double's range read as infinity, which
+// libconfig writes as text it can't read: every save was refused, so no
+// change of the settings was ever kept.
+TEST_F(Pref, OutOfRangeFloatIsDroppedSoTheSettingsStillSave) {
+    writeConfig("gain = 1e3085;\nnet: { port = 5; limits = ( -1e999, 2.5, { low = 1e400; } ); };\n"
+                "levels = [ 1.0, 1e309, 3.0 ];\n");
+    pref_init(file());
+    ASSERT_FALSE(g_pref->isDefault) << "the rest of the file is kept";
+    EXPECT_EQ(loggedCount("вне допустимого диапазона"), 4);
+    pref::setString("place.pathDirGong", L"/gongs");
+    pref_free();
+
+    pref_init(file());
+    ASSERT_FALSE(g_pref->isDefault) << "the saved file reads back";
+    EXPECT_EQ(pref::getString("place.pathDirGong"), L"/gongs") << "the change was saved";
+    EXPECT_EQ(pref::getInt("net.port", 0), 5);
+    pref::Guard guard(g_pref);
+    EXPECT_EQ(pref::find(g_pref, "gain", Setting::TypeFloat), nullptr);
+    const Setting* limits = pref::find(g_pref, "net.limits", Setting::TypeList);
+    ASSERT_NE(limits, nullptr);
+    ASSERT_EQ(limits->getLength(), 2);
+    EXPECT_DOUBLE_EQ(static_cast<double>((*limits)[0]), 2.5);
+    EXPECT_EQ((*limits)[1].getLength(), 0) << "the group stays, its infinite member goes";
+    const Setting* levels = pref::find(g_pref, "levels", Setting::TypeArray);
+    ASSERT_NE(levels, nullptr);
+    EXPECT_EQ(levels->getLength(), 2);
+}
+
 TEST_F(Pref, FailedOrInterruptedSaveKeepsTheOldFile) {
     pref_init(file());
     pref::setString("net.interfaceIp", L"127.0.0.1");

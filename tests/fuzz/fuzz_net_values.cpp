@@ -1,0 +1,37 @@
+// fuzz-area: base
+// fuzz-dict: net_values.dict
+// Address texts from devices, files and the settings: IPv4 addresses with
+// and without a port, and hardware addresses. What one parser accepts the
+// others must agree with, and a hardware address read back from its own
+// text is the same address. The input is one text.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "base/hardware_address.h"
+#include "base/ip_address.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+    (void)net::parseIp4AndPort(text, &address, &port);
+    (void)net::parseIp4AndPort(text, &address, nullptr);
+    (void)net::isIp4AddressText(text);
+
+    std::string addressText;
+    if (net::splitIpAndPort(text, &addressText, &port)) {
+        const net::IpAndPort endpoint(addressText, port);
+        (void)endpoint.getWideText();
+        if (endpoint.isValid() && net::IpAndPort(endpoint.getText(), endpoint.getPort()) != endpoint)
+            __builtin_trap();
+    }
+    const net::Ip4Address ip(text);
+    if (ip.isValid()) (void)net::Ip4Address(ip.getText()).getAddress();
+
+    const net::HardwareAddress hardware(text);
+    const std::string shown = hardware.toCharArray();
+    if (hardware.isValid() && net::HardwareAddress(shown) != hardware) __builtin_trap();
+    return 0;
+}
