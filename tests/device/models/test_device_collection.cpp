@@ -12,24 +12,15 @@
 #include <set>
 #include <thread>
 
-#include <boost/asio/ip/address_v4.hpp>
-#include <boost/make_shared.hpp>
-#include <gtest/gtest.h>
-
-#include "base/thread_dispatcher.h"
-#include "device/models/device_collection.h"
 #include "device/models/orvel_info.h"
 #include "device/models/tovik_info.h"
-#include "device/transfer_protocol.h"
 #include "tests/device/device_test_support.h"
 #include "tests/device/models/collection_fixture.h"
-#include "tools/simulator/simulator.h"
 #include "tools/simulator/twin_model.h"
 
 using namespace std::chrono_literals;
 using device::DeviceBase;
 using device::DeviceCollection;
-using device::sim::Endpoint;
 using device::sim::SimulatedDevice;
 
 namespace {

@@ -82,12 +82,17 @@ protected:
         auto model = std::make_unique<device::sim::TovikConfigModel>(device::sim::Simulator::hardwareAddress(3));
         for (const auto& setting : settings) model->values[setting.first] = setting.second;
         if (store) device::sim::AudioMemoryStore::install(store, *model);
+        openModel(std::move(model), memory, store != nullptr);
+    }
+    /// The same for a console model made by the test.
+    void openModel(std::unique_ptr<device::sim::TovikConfigModel> model,
+                   boost::shared_ptr<device::memory::IAudioControl> memory = {}, bool withStore = false) {
         m_console = &m_simulator.add("127.0.0." + std::to_string(40 + m_opened++), 0, std::move(model));
         const net::IpAndPort endpoint = device_test::endpointOf(*m_console);
         m_device = TestTovik::make(endpoint, m_transport, memory);
         ASSERT_TRUE(m_device->parsePing(packet(), endpoint));
         ASSERT_TRUE(m_device->probeVolume());
-        if (memory || store) {
+        if (memory || withStore) {
             ASSERT_TRUE(m_device->getAudioControl(false, true));
             ASSERT_TRUE(waitForRequest("get state"));
             std::this_thread::sleep_for(150ms);
