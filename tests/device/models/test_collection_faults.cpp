@@ -32,8 +32,6 @@ constexpr auto kPacketPeriod = 150ms;
 
 std::string deviceIp(unsigned n) { return "127.9.1." + std::to_string(n); }
 
-net::HardwareAddress hw(unsigned n) { return net::HardwareAddress(device::sim::Simulator::hardwareAddress(n)); }
-
 class CollectionFaults : public CollectionFixture {
 protected:
     void SetUp() override {

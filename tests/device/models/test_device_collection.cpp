@@ -73,9 +73,6 @@ protected:
     SimulatedDevice& addTovik(unsigned n) {
         return simulator.addTovik(deviceIp(n), kBasePort, device::sim::Simulator::hardwareAddress(n));
     }
-    static net::HardwareAddress hw(unsigned n) {
-        return net::HardwareAddress(device::sim::Simulator::hardwareAddress(n));
-    }
     bool allOnline(std::size_t orvels, std::size_t toviks) {
         return collection->getOrvelList(true).size() == orvels && collection->getTovikList(true).size() == toviks;
     }

@@ -5,7 +5,6 @@
 // scenarios with a stand-in memory and with the real audio memory.
 #include <algorithm>
 #include <chrono>
-#include <future>
 #include <sstream>
 #include <thread>
 #include <tuple>
@@ -459,13 +458,9 @@ TEST_F(OrvelConfigTest, AudioMemoryWriteReaimsTheAnalogInputs) {
     EXPECT_EQ(m_device->getConfig(false).scenarioIdAin1, 5);
 
     memory->removeScenario(5);
-    std::promise<int> done;
-    memory->writeChanges([&done](int percent) {
-        if (percent == 100 || percent == -1) done.set_value(percent);
-    });
-    auto finished = done.get_future();
-    ASSERT_EQ(finished.wait_for(10s), std::future_status::ready);
-    EXPECT_EQ(finished.get(), 100);
+    device_test::ProgressLog progress;
+    memory->writeChanges(progress.reporter());
+    device_test::expectOneJob(progress.waitFinals(1, 10s), 100);
     EXPECT_EQ(setting("scAin1"), "-1");
     EXPECT_EQ(loggedCount("Настройки для аналоговых входов сброшены."), 1);
 }

@@ -78,7 +78,6 @@ public:
     std::atomic<bool> realMemory{false};  // the model's own audio memory over the wire
 
     std::int32_t volume() const { return m_volume; }
-    void setCachedVolume(std::int32_t percent) { m_volume = percent; }
     bool answered() const { return m_answered; }
     bool online() const { return m_online; }
 

@@ -3,7 +3,6 @@
 // "get state" record, the kept copy, the key-by-key writes as the console
 // receives them with the restarts, each refusal, the gong chosen and cleared
 // with a stand-in memory and kept on its fragment with the real one.
-#include <future>
 #include <random>
 #include <sstream>
 #include <tuple>
@@ -389,13 +388,9 @@ TEST_F(TovikConfigTest, AudioMemoryWriteMovesTheGong) {
     memory->removeFragment(10);
     const std::uint16_t moved = memory->getFragmentPosition(12);
     ASSERT_NE(moved, position);
-    std::promise<int> done;
-    memory->writeChanges([&done](int percent) {
-        if (percent == 100 || percent == -1) done.set_value(percent);
-    });
-    auto finished = done.get_future();
-    ASSERT_EQ(finished.wait_for(10s), std::future_status::ready);
-    EXPECT_EQ(finished.get(), 100);
+    device_test::ProgressLog progress;
+    memory->writeChanges(progress.reporter());
+    device_test::expectOneJob(progress.waitFinals(1, 10s), 100);
     EXPECT_EQ(setting("gongOrder"), std::to_string(moved));
     EXPECT_EQ(setting("gong"), "on");
     EXPECT_EQ(m_device->getConfig(false).gongId, 12);

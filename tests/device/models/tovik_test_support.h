@@ -94,7 +94,7 @@ protected:
         ASSERT_TRUE(m_device->probeVolume());
         if (memory || withStore) {
             ASSERT_TRUE(m_device->getAudioControl(false, true));
-            ASSERT_TRUE(waitForRequest("get state"));
+            ASSERT_TRUE(device_test::waitForRequest(*m_console, "get state"));
             std::this_thread::sleep_for(150ms);
         }
         m_console->clearReceived();
@@ -103,7 +103,6 @@ protected:
         return m_console->withModel<device::sim::TovikConfigModel>(
             [](device::sim::TovikConfigModel& m) { return m.statePacket(); });
     }
-    bool waitForRequest(const std::string& text) { return device_test::waitForRequest(*m_console, text); }
     /// The requests the console received without the audio memory's own.
     Requests requests() const { return device_test::requestsOf(*m_console, false, false); }
     template <class F>
@@ -112,9 +111,6 @@ protected:
     }
     std::string setting(const std::string& name) {
         return model([&](device::sim::TovikConfigModel& m) { return m.values[name]; });
-    }
-    void set(const std::string& name, const std::string& value) {
-        model([&](device::sim::TovikConfigModel& m) { return m.values[name] = value; });
     }
 
     device::sim::SimulatedDevice* m_console = nullptr;
