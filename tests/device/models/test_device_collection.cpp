@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "device/models/orvel_info.h"
+#include "device/state_packet.h"
 #include "device/models/tovik_info.h"
 #include "tests/device/device_test_support.h"
 #include "tests/device/models/collection_fixture.h"
@@ -208,6 +209,13 @@ TEST_F(DeviceCollectionTest, StopUnderPacketLoad) {
     std::this_thread::sleep_for(200ms);
     collection->stop();
     EXPECT_TRUE(collection->getDevices().empty());
+    // A packet that was still on its way when the collection stopped.
+    const std::string late =
+        simulator.device(0).withModel<device::sim::Model>([](device::sim::Model& m) { return m.statePacket(); });
+    net::HardwareAddress address = hw(0);
+    ASSERT_TRUE(device::isStatePacket(late, address));
+    collection->handleAllPingsCallback(late, net::IpAndPort(deviceIp(40), kBasePort), address);
+    EXPECT_TRUE(collection->getDevices().empty()) << "a stopped collection adds no device";
     // Parse jobs still queued or arriving hold only a weak pointer: once the
     // collection is gone they find nothing to call.
     collection.reset();
