@@ -62,6 +62,15 @@ protected:
         std::lock_guard<std::mutex> lock(m_observedMutex);
         return m_observed;
     }
+    /// The observed messages of one level; `take` forgets all seen so far.
+    std::vector<std::wstring> observedAt(const std::wstring& level, bool take = false) {
+        std::lock_guard<std::mutex> lock(m_observedMutex);
+        std::vector<std::wstring> found;
+        for (const auto& line : m_observed)
+            if (line.rfind(level + L"|", 0) == 0) found.push_back(line.substr(level.size() + 1));
+        if (take) m_observed.clear();
+        return found;
+    }
 
     testing_support::TempDir m_dir;
     std::atomic<std::int64_t> m_now{utcMicros(2026, 12, 6, 9, 5, 3, 42517)};

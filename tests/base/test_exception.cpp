@@ -148,10 +148,8 @@ TEST_F(RunTimeChecks, ThrowIfFalseLogsThePlaceAndThrowsAFixedServerErrorWarnIfFa
     EXPECT_NO_THROW(debug::warnIfFalse(false, "device::OrvelInfo::parsePing"));
     EXPECT_EQ(loggedCount(field("WARN", "warnIfFalse") + "Проверяемое условие неверно! Место 'device::OrvelInfo::parsePing'"),
               1);
-}
 
-TEST_F(RunTimeChecks, ThrowIfFalseCommentIsAFormatText) {
-    startLog(Log::TRACE3);
+    // The comment is a format text of its own.
     EXPECT_THROW(debug::throwIfFalse(false, "frm::ScenarioDialog::ScenarioDialog", std::wstring(L"value %1%")),
                  exception::ServerError);
     EXPECT_EQ(loggedCount("Format error in a calling code, place [debug::throwIfFalse], format 'value %1%'"), 1);

@@ -16,15 +16,7 @@ class NetAddress : public LogFixture {
 protected:
     void SetUp() override { startLog(base::Log::DEBUG); }
 
-    /// WARN messages observed since the last call.
-    std::vector<std::wstring> takeWarnings() {
-        std::vector<std::wstring> warnings;
-        std::lock_guard<std::mutex> lock(m_observedMutex);
-        for (const auto& line : m_observed)
-            if (line.rfind(L"WARN|", 0) == 0) warnings.push_back(line.substr(5));
-        m_observed.clear();
-        return warnings;
-    }
+    std::vector<std::wstring> takeWarnings() { return observedAt(L"WARN", true); }
 };
 
 const char* kInvalidMac = "AA:BB:CC:DD:EE:FF";

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 
 #include <atomic>
 #include <boost/filesystem.hpp>
@@ -31,7 +30,6 @@ protected:
     std::wstring file() const { return m_dir.widePath() + L"/sonvar.cfg"; }
     std::string fileBytes() const { return testing_support::readFile(m_dir.path() + "/sonvar.cfg"); }
     void writeConfig(const std::string& text) const { base::writeFile(file(), text); }
-    bool sawLine(const std::string& part) { return loggedCount(part) > 0; }
 };
 
 }  // namespace
@@ -65,8 +63,7 @@ TEST_F(Pref, DefaultsCreatedByOwnersAreReadBackByLibconfigInAnotherProcess) {
         CHILD_CHECK(gong == "/home/оператор/Гонги \"новые\"\\");
         return 0;
     });
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(testing_support::statusText(status), "exit 0");
 
     // And back in: the file is read, the values are ours.
     pref_init(file());
@@ -84,7 +81,7 @@ TEST_F(Pref, DamagedFileIsSetAsideAndDefaultsApply) {
     EXPECT_EQ(testing_support::readFile(m_dir.path() + "/sonvar.cfg.bad"), damaged) << "kept, not deleted";
     EXPECT_FALSE(fs::exists(m_dir.path() + "/sonvar.cfg"));
     EXPECT_EQ(pref::getInt("multicast.basePort", 11990), 11990) << "nothing of the partial tree is used";
-    EXPECT_TRUE(sawLine("WARN\t[open]"));
+    EXPECT_TRUE(logged("WARN\t[open]"));
 
     pref_free();
     libconfig::Config check;
@@ -104,7 +101,7 @@ TEST_F(Pref, MismatchedTypesAreReplacedByTheOwnersDefault) {
     // A value where the group "debug" belongs: replaced by the group, with a WARN, and the program goes on.
     EXPECT_EQ(pref::getString("debug.level"), L"");
     EXPECT_NE(pref::find(g_pref, "debug.level", Setting::TypeString), nullptr);
-    EXPECT_TRUE(sawLine("WARN\t[create]"));
+    EXPECT_TRUE(logged("WARN\t[create]"));
 
     {
         pref::Guard guard(g_pref);
@@ -163,8 +160,7 @@ TEST_F(Pref, FailedOrInterruptedSaveKeepsTheOldFile) {
         pref::save(g_pref);
         return 0;
     });
-    ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
+    EXPECT_EQ(testing_support::statusText(status), testing_support::killedBy(SIGXFSZ));
     EXPECT_EQ(fileBytes(), saved);
     startLog(base::Log::TRACE3);
 
@@ -174,7 +170,7 @@ TEST_F(Pref, FailedOrInterruptedSaveKeepsTheOldFile) {
     g_pref->path = base::fromUtf8(folder) + L"/sonvar.cfg";
     fs::remove(folder);
     EXPECT_FALSE(pref::save(g_pref));
-    EXPECT_TRUE(sawLine("ERROR\t[save]"));
+    EXPECT_TRUE(logged("ERROR\t[save]"));
     g_pref->path = file();
 }
 

@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,6 +15,7 @@
 #include "base/exception.h"
 #include "base/thread_dispatcher.h"
 #include "tests/support/counting_log_fixture.h"
+#include "tests/support/elapsed.h"
 
 using base::ThreadDispatcher;
 using Clock = std::chrono::steady_clock;
@@ -24,22 +24,12 @@ using std::chrono::milliseconds;
 namespace {
 
 /// A counter that tests wait on.
-class Signal {
-public:
-    void raise() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_count;
-        m_changed.notify_all();
+struct Signal {
+    std::atomic<int> count{0};
+    void raise() { ++count; }
+    bool waitFor(int n, milliseconds limit = milliseconds(5000)) {
+        return testing_support::waitUntil([&] { return count >= n; }, limit);
     }
-    bool waitFor(int count, milliseconds timeout = milliseconds(5000)) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, timeout, [&] { return m_count >= count; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_count = 0;
 };
 
 /// Jobs that note their tag, time and thread when they run.
@@ -76,13 +66,6 @@ protected:
     void TearDown() override {
         if (ThreadDispatcher::instance() != nullptr) ThreadDispatcher::destroy();
         CountingLogFixture::TearDown();
-    }
-    std::size_t logged(const std::string& part) { return static_cast<std::size_t>(loggedCount(part)); }
-    std::vector<std::wstring> errors() {
-        std::vector<std::wstring> found;
-        for (const auto& line : observed())
-            if (line.rfind(L"ERROR|", 0) == 0) found.push_back(line.substr(6));
-        return found;
     }
 };
 
@@ -165,8 +148,8 @@ TEST_F(Dispatcher, RemovalBeforeAndWhileRunning) {
     ThreadDispatcher::add(L"after", 0, trace.job(3));
     ASSERT_TRUE(trace.ran.waitFor(2));
     EXPECT_EQ(trace.snapshot(), (std::vector<int>{2, 3}));
-    EXPECT_EQ(logged("dispatcher: an action is removed with id=" + std::to_string(deferred)), 1u);
-    EXPECT_EQ(logged("dispatcher: an action is removed"), 1u);
+    EXPECT_EQ(loggedCount("dispatcher: an action is removed with id=" + std::to_string(deferred)), 1);
+    EXPECT_EQ(loggedCount("dispatcher: an action is removed"), 1);
 }
 
 TEST_F(Dispatcher, EngineTakesOverWhileAJobHoldsTheExecutor) {
@@ -201,10 +184,10 @@ TEST_F(Dispatcher, EngineTakesOverWhileAJobHoldsTheExecutor) {
         if (!backOnExecutor) std::this_thread::sleep_for(milliseconds(20));
     }
     EXPECT_TRUE(backOnExecutor);
-    EXPECT_EQ(logged("dispatcher: the main thread got timeout for executor thread."), 1u);
-    EXPECT_GE(logged("dispatcher: handle the queue by engine thread."), 2u);
-    EXPECT_EQ(logged("dispatcher: Last operation took a long time"), 1u);
-    EXPECT_EQ(errors(), std::vector<std::wstring>{L"Диспетчер потоков. Поймано необработанное исключение.\n"
+    EXPECT_EQ(loggedCount("dispatcher: the main thread got timeout for executor thread."), 1);
+    EXPECT_GE(loggedCount("dispatcher: handle the queue by engine thread."), 2);
+    EXPECT_EQ(loggedCount("dispatcher: Last operation took a long time"), 1);
+    EXPECT_EQ(observedAt(L"ERROR"), std::vector<std::wstring>{L"Диспетчер потоков. Поймано необработанное исключение.\n"
                                                   L"Причина: 'engine side'.\nОписание источника 'throws on the engine'."});
 }
 
@@ -216,14 +199,14 @@ TEST_F(Dispatcher, ExceptionsInJobsAreLoggedAndSurvived) {
     ThreadDispatcher::add(L"int", 0, [] { throw 42; });
     ThreadDispatcher::add(L"survivor", 0, trace.job(1));
     ASSERT_TRUE(trace.ran.waitFor(1));
-    EXPECT_EQ(errors(), (std::vector<std::wstring>{
+    EXPECT_EQ(observedAt(L"ERROR"), (std::vector<std::wstring>{
                             L"Сообщение: 'Internal error'\nОписание: 'сломано'",
                             L"stop program",
                             L"Диспетчер потоков. Поймано необработанное исключение.\nПричина: 'bad thing'.\n"
                             L"Описание источника 'std'.",
                             L"Диспетчер потоков. Поймано необработанное исключение.\nОписание источника 'int'.",
                         }));
-    EXPECT_EQ(logged("dispatcher: 'Internal error', 'сломано', 'internal'"), 1u);
+    EXPECT_EQ(loggedCount("dispatcher: 'Internal error', 'сломано', 'internal'"), 1);
 }
 
 // Jobs call add and remove, and a removed job's function object may add a
@@ -268,9 +251,9 @@ TEST_F(Dispatcher, ShutdownDropsWaitingJobsAndJoins) {
     ThreadDispatcher::destroy();
     EXPECT_EQ(ThreadDispatcher::add(L"no dispatcher", 0, trace.job(4)), 0u);
     EXPECT_TRUE(trace.snapshot().empty());
-    EXPECT_EQ(logged("dispatcher: stop handle"), 1u);
-    EXPECT_EQ(logged("'too late' is dropped"), 1u);
-    EXPECT_EQ(logged("'no dispatcher' is dropped"), 1u);
+    EXPECT_EQ(loggedCount("dispatcher: stop handle"), 1);
+    EXPECT_EQ(loggedCount("'too late' is dropped"), 1);
+    EXPECT_EQ(loggedCount("'no dispatcher' is dropped"), 1);
 
     // A job without interruption points is waited for.
     ThreadDispatcher::create();
@@ -292,7 +275,7 @@ TEST_F(Dispatcher, MisuseIsRefused) {
     EXPECT_THROW(ThreadDispatcher::create(), exception::StopProgram);
     ThreadDispatcher::destroy();
     EXPECT_THROW(ThreadDispatcher::destroy(), exception::StopProgram);
-    EXPECT_EQ(logged("FATAL\t"), 2u);
-    EXPECT_EQ(logged("Не удалось создать новый экземпляр диспетчера потоков"), 1u);
-    EXPECT_EQ(logged("Не удалось уничтожить диспетчер потоков"), 1u);
+    EXPECT_EQ(loggedCount("FATAL\t"), 2);
+    EXPECT_EQ(loggedCount("Не удалось создать новый экземпляр диспетчера потоков"), 1);
+    EXPECT_EQ(loggedCount("Не удалось уничтожить диспетчер потоков"), 1);
 }

@@ -25,10 +25,7 @@ protected:
         GuiThreadInvoker::createInstance(m_window);
     }
     void TearDown() override {
-        runEventLoopFor(50ms);
-        GuiThreadInvoker::destroyInstance();
-        m_window->Destroy();
-        runEventLoopFor(10ms);
+        wx_testing::closeInvokerAndWindow(m_window);
         CountingLogFixture::TearDown();
     }
 

@@ -1,7 +1,6 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <boost/filesystem.hpp>
@@ -45,9 +44,8 @@ int modeOf(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0 ? static_cast<int>(status.st_mode & 0777) : -1;
 }
 
-void expectChildPassed(int status) {
-    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+void expectChildPasses(const std::function<int()>& body) {
+    EXPECT_EQ(testing_support::statusText(runInChild(body)), "exit 0");
 }
 
 class DataDirectory : public ::testing::Test {
@@ -67,7 +65,7 @@ TEST_F(DataDirectory, PreviousVersionMovesOnceWithItsContent) {
     std::fputs("debug = { level = \"trace\"; };\n", f);
     std::fclose(f);
 
-    expectChildPassed(runInChild([&] {
+    expectChildPasses([&] {
         std::wstring folder;
         CHILD_CHECK(os::prepareDataDirectory(folder));
         CHILD_CHECK(os::dataDirectoryMigrated());
@@ -75,22 +73,22 @@ TEST_F(DataDirectory, PreviousVersionMovesOnceWithItsContent) {
         CHILD_CHECK(fs::is_directory(m_product + "/1.2/log"));
         CHILD_CHECK(!fs::exists(m_product + "/1.1"));
         return 0;
-    }));
+    });
     // A later run finds "1.2" and moves nothing, even when an old folder reappears.
     fs::create_directories(m_product + "/1.1");
-    expectChildPassed(runInChild([&] {
+    expectChildPasses([&] {
         std::wstring folder;
         CHILD_CHECK(os::prepareDataDirectory(folder));
         CHILD_CHECK(!os::dataDirectoryMigrated());
         CHILD_CHECK(fs::exists(m_product + "/1.1"));
         CHILD_CHECK(fs::exists(m_product + "/1.2/sonvar.cfg"));
         return 0;
-    }));
+    });
 }
 
 TEST_F(DataDirectory, FailedMoveStillStartsWithAFreshFolder) {
     fs::create_directories(m_product + "/1.1");
-    expectChildPassed(runInChild([&] {
+    expectChildPasses([&] {
         g_failRename = true;
         std::wstring folder;
         CHILD_CHECK(os::prepareDataDirectory(folder));
@@ -102,13 +100,13 @@ TEST_F(DataDirectory, FailedMoveStillStartsWithAFreshFolder) {
         std::wstring again;
         CHILD_CHECK(os::prepareDataDirectory(again) && again == folder);
         return 0;
-    }));
+    });
 }
 
 TEST_F(DataDirectory, FreshCyrillicHomeGetsPrivateFoldersWithoutAnyLocale) {
     const std::string home = m_home.path() + "/Пользователь Иванов";
     fs::create_directories(home);
-    expectChildPassed(runInChild([&] {
+    expectChildPasses([&] {
         ::unsetenv("LANG");
         ::unsetenv("LC_ALL");
         ::unsetenv("LC_CTYPE");
@@ -126,7 +124,7 @@ TEST_F(DataDirectory, FreshCyrillicHomeGetsPrivateFoldersWithoutAnyLocale) {
         CHILD_CHECK(::getcwd(cwd, sizeof cwd) != nullptr && std::string(cwd) == home + kProduct + "/1.2");
         CHILD_CHECK(os::getUserDataDirectory() == folder);
         return 0;
-    }));
+    });
 }
 
 TEST_F(DataDirectory, XdgDataHomeCountsOnlyWhenAbsolute) {
@@ -154,7 +152,7 @@ TEST_F(DataDirectory, UnusableHomeFailsInsteadOfWritingElsewhere) {
     const std::string file = m_home.path() + "/plain-file";
     std::fclose(std::fopen(file.c_str(), "w"));
     ScopedEnv home("HOME", file.c_str());
-    expectChildPassed(runInChild([&] {
+    expectChildPasses([&] {
         std::wstring folder;
         CHILD_CHECK(!os::prepareDataDirectory(folder));
         bool raised = false;
@@ -165,5 +163,5 @@ TEST_F(DataDirectory, UnusableHomeFailsInsteadOfWritingElsewhere) {
         }
         CHILD_CHECK(raised);
         return 0;
-    }));
+    });
 }

@@ -2,7 +2,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <boost/filesystem.hpp>
@@ -18,6 +17,7 @@
 #include "os/thread_priority.h"
 #include "tests/support/counting_log_fixture.h"
 #include "tests/support/child_process.h"
+#include "tests/support/elapsed.h"
 
 namespace {
 
@@ -25,16 +25,6 @@ namespace fs = boost::filesystem;
 using testing_support::readFile;
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
-
-bool waitFor(const std::function<bool()>& condition,
-             std::chrono::milliseconds limit = std::chrono::seconds(3)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 // A stand-in for systemd-inhibit on a PATH of its own: it records its
 // arguments, refuses when told to, and otherwise runs the command it was
@@ -90,8 +80,8 @@ TEST_F(SleepInhibitor, LockEndsWithTheProcessEvenWithoutRelease) {
         os::keepSystemAwake(true);
         return 0;  // _exit: no release, no destructors
     });
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_TRUE(waitFor([&] { return released(); }));
+    ASSERT_EQ(testing_support::statusText(status), "exit 0");
+    EXPECT_TRUE(testing_support::waitUntil([&] { return released(); }, std::chrono::seconds(3)));
 }
 
 TEST_F(SleepInhibitor, NoLogindMeansOneWarningAndNoHold) {
@@ -113,7 +103,7 @@ TEST(ThreadPriority, RaisesTheGivenThreadOrWarns) {
         workerTid = static_cast<pid_t>(::syscall(SYS_gettid));
         while (!stop) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     });
-    ASSERT_TRUE(waitFor([&] { return workerTid != 0; }));
+    ASSERT_TRUE(testing_support::waitUntil([&] { return workerTid != 0; }, std::chrono::seconds(3)));
     const int before = ::getpriority(PRIO_PROCESS, 0);
     os::setThreadPriority(worker);
     const int after = ::getpriority(PRIO_PROCESS, static_cast<id_t>(workerTid.load()));

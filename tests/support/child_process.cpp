@@ -28,6 +28,12 @@ int runInChild(const std::function<int()>& body) {
     return status;
 }
 
+std::string statusText(int status) {
+    if (WIFEXITED(status)) return "exit " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status)) return killedBy(WTERMSIG(status));
+    return "status " + std::to_string(status);
+}
+
 ScopedEnv::ScopedEnv(const char* name, const char* value) : m_name(name) {
     const char* old = std::getenv(name);
     m_hadOld = old != nullptr;

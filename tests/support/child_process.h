@@ -22,6 +22,10 @@ namespace testing_support {
 /// test framework. Call only while the test process has no other threads.
 int runInChild(const std::function<int()>& body);
 
+/// A wait status as "exit N" or "signal N", for comparing in one line.
+std::string statusText(int status);
+inline std::string killedBy(int signal) { return "signal " + std::to_string(signal); }
+
 /// Sets or (with a null value) removes an environment variable for the scope.
 class ScopedEnv {
 public:

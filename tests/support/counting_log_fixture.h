@@ -15,4 +15,5 @@ protected:
             if (line.find(text) != std::string::npos) ++count;
         return count;
     }
+    bool logged(const std::string& text) { return loggedCount(text) > 0; }
 };

@@ -106,22 +106,10 @@ public:
     In_Module* module() const { return m_module; }
     const char* loadError() const { return m_handle == nullptr ? ::dlerror() : "no record"; }
 
-    std::vector<std::int16_t> pcm() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_pcm;
-    }
-    std::vector<int> writeSizes() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_writeSizes;
-    }
-    std::vector<PostedMessage> posted() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_posted;
-    }
-    std::vector<intptr_t> sentCodes() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_sent;
-    }
+    std::vector<std::int16_t> pcm() const { return locked(m_pcm); }
+    std::vector<int> writeSizes() const { return locked(m_writeSizes); }
+    std::vector<PostedMessage> posted() const { return locked(m_posted); }
+    std::vector<intptr_t> sentCodes() const { return locked(m_sent); }
     int eofCount() const {
         int n = 0;
         for (const auto& p : posted()) n += p.message == WM_WA_MPEG_EOF;
@@ -154,6 +142,11 @@ public:
     static constexpr const char* kPluginDir = "/fake/bin/plugins";
 
 private:
+    template <class T>
+    T locked(const T& member) const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return member;
+    }
     static FakePluginHost*& current() {
         static FakePluginHost* host = nullptr;
         return host;

@@ -33,10 +33,8 @@ protected:
         m_window = new wx_testing::TaskWindow;
     }
     void TearDown() override {
-        wx_testing::runEventLoopFor(50ms);
-        GuiThreadInvoker::destroyInstance();
+        wx_testing::closeInvokerAndWindow(m_window);
         dbg_setMessagePresenter(m_previous);
-        m_window->Destroy();
         base::Log::destroy();
     }
 

@@ -73,4 +73,12 @@ inline void runEventLoopFor(std::chrono::milliseconds span) {
     runEventLoopUntil([] { return false; }, span);
 }
 
+/// Delivers what is still posted, then ends the invoker and the window.
+inline void closeInvokerAndWindow(TaskWindow* window) {
+    runEventLoopFor(std::chrono::milliseconds(50));
+    GuiThreadInvoker::destroyInstance();
+    window->Destroy();
+    runEventLoopFor(std::chrono::milliseconds(10));
+}
+
 }  // namespace wx_testing
