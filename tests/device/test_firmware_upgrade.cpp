@@ -20,6 +20,7 @@
 #include "device/transfer_protocol.h"
 #include "tests/base/log_fixture.h"
 #include "tests/device/device_test_support.h"
+#include "tests/device/thrown.h"
 #include "tools/simulator/firmware_receiver.h"
 #include "tools/simulator/lossy_model.h"
 #include "tools/simulator/simulator.h"
@@ -27,6 +28,7 @@
 using namespace std::chrono_literals;
 using device::DeviceBase;
 using device::FirmwareImage;
+using device_test::notificationOf;
 
 namespace {
 
@@ -102,12 +104,13 @@ protected:
                                                                device::sim::kDefaultOrvelVersion);
         m_model = model.get();
         m_receiver = device::sim::addFirmwareReceiver(*model);
-        m_simulated = &m_simulator.add("127.0.0.3", 0, std::make_unique<device::sim::LossyModel>(std::move(model), 0.0, 7));
+        m_simulated =
+            &m_simulator.add("127.0.0.3", 0, std::make_unique<device::sim::LossyModel>(std::move(model), 0.0, 7));
         m_simulator.start();
         const auto& endpoint = m_simulated->endpoint();
         m_device = boost::make_shared<Loudspeaker>(3, net::HardwareAddress(0x025653, 3),
-                                                   net::IpAndPort(endpoint.address().to_string(), endpoint.port()),
-                                                   L"", m_transport);
+                                                   net::IpAndPort(endpoint.address().to_string(), endpoint.port()), L"",
+                                                   m_transport);
         m_device->setThisWeakPtr(m_device);
         m_device->setRunning("Orvel-610 1.0.112.0 Mar 03 2021");
         ASSERT_TRUE(m_device->probeVolume());  // online and answered
@@ -201,21 +204,15 @@ TEST_F(FirmwareUpgradeTest, NotStartedForAnOfflineDeviceOrASecondTimeWhileRunnin
 
 TEST_F(FirmwareUpgradeTest, RefusalsBeforeTheStartSendNothing) {
     Reports reports;
-    try {
-        m_device->upgradeFirmware(std::string("not a firmware"), reports.callback(), true);
-        ADD_FAILURE() << "incorrectFirmware expected";
-    } catch (const exception::UserResponse& e) {
-        EXPECT_EQ(e.getNotification(), L"incorrectFirmware");
-    }
+    EXPECT_EQ(notificationOf<exception::UserResponse>(
+                  [&] { m_device->upgradeFirmware(std::string("not a firmware"), reports.callback(), true); }),
+              L"incorrectFirmware");
 
     m_device->batteryOk = false;
     const std::string pss = FirmwareImage::encode(device::kTypeOrvel610Pss, "Orvel-610-PSS 1.0.2.0", "power");
-    try {
-        m_device->upgradeFirmware(pss, reports.callback(), false);
-        ADD_FAILURE() << "wrongPower expected";
-    } catch (const exception::UserResponse& e) {
-        EXPECT_EQ(e.getNotification(), L"wrongPower");
-    }
+    EXPECT_EQ(
+        notificationOf<exception::UserResponse>([&] { m_device->upgradeFirmware(pss, reports.callback(), false); }),
+        L"wrongPower");
 
     // A broken image is never sent, force or not.
     std::string broken = FirmwareImage::encode(device::kTypeOrvel610, "Orvel-610 1.0.113.0", payloadOf(900, 4));
@@ -224,12 +221,9 @@ TEST_F(FirmwareUpgradeTest, RefusalsBeforeTheStartSendNothing) {
 
     m_device->playing = true;
     const std::string good = FirmwareImage::encode(device::kTypeOrvel610, "Orvel-610 1.0.113.0", "good");
-    try {
-        m_device->upgradeFirmware(good, reports.callback(), false);
-        ADD_FAILURE() << "internalPlaying expected";
-    } catch (const exception::UserResponse& e) {
-        EXPECT_EQ(e.getNotification(), L"internalPlaying");
-    }
+    EXPECT_EQ(
+        notificationOf<exception::UserResponse>([&] { m_device->upgradeFirmware(good, reports.callback(), false); }),
+        L"internalPlaying");
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(received("fw "), 0u);
     EXPECT_EQ(reports.count(), 0u);
