@@ -3,18 +3,6 @@
 // lost, late, doubled and swapped. A request gets its own reply or none,
 // never another's; time-outs keep to the resend rule; nothing leaves a
 // thread.
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include <gtest/gtest.h>
-
-#include "base/exception.h"
-#include "device/transfer_protocol.h"
-#include "tests/device/device_test_support.h"
 #include "tests/device/fault_test_support.h"
 #include "tools/simulator/fault_model.h"
 

@@ -3,27 +3,12 @@
 // loopback that loses a tenth of the datagrams each way: what arrives, the
 // progress reports, the refusals, the continuation with a second image, and
 // that a transfer of minutes leaves the dispatcher free.
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-
-#include <boost/make_shared.hpp>
-#include <gtest/gtest.h>
-
-#include "base/exception.h"
-#include "base/thread_dispatcher.h"
-#include "device/device_base.h"
 #include "device/firmware/firmware_collection.h"
 #include "device/firmware/firmware_image.h"
-#include "device/transfer_protocol.h"
-#include "tests/base/log_fixture.h"
 #include "tests/device/device_test_support.h"
 #include "tests/device/thrown.h"
 #include "tools/simulator/firmware_receiver.h"
 #include "tools/simulator/lossy_model.h"
-#include "tools/simulator/simulator.h"
 
 using namespace std::chrono_literals;
 using device::DeviceBase;

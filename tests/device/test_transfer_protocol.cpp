@@ -1,15 +1,9 @@
 // ctest-labels: net
-#include <atomic>
-#include <chrono>
 #include <cstdlib>
-#include <thread>
 
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include "base/exception.h"
-#include "device/transfer_protocol.h"
 #include "tests/device/device_test_support.h"
 #include "tests/support/elapsed.h"
 

@@ -3,26 +3,11 @@
 // reads, damaged memories with and without overwriting, the write job under
 // datagram loss with its progress and callbacks, refusals, playback commands,
 // re-reading on revert, and a device that can die while its memory lives.
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <future>
-#include <mutex>
-#include <thread>
-#include <vector>
 
-#include <boost/make_shared.hpp>
-#include <gtest/gtest.h>
-
-#include "base/exception.h"
 #include "base/thread_dispatcher.h"
-#include "device/device_base.h"
-#include "device/memory/audio_memory.h"
-#include "device/transfer_protocol.h"
-#include "tests/device/device_test_support.h"
 #include "tests/device/memory/memory_test_support.h"
 #include "tests/device/thrown.h"
-#include "tools/simulator/simulator.h"
 
 using namespace std::chrono_literals;
 using namespace device::memory;
@@ -30,37 +15,9 @@ using device::DeviceBase;
 using device::sim::AudioMemoryStore;
 using device_test::notificationOf;
 using memory_test::bytesOf;
+using memory_test::MemoryDevice;
 
 namespace {
-
-/// A loudspeaker of the Orvel-611 family reduced to its audio memory.
-class MemoryDevice : public device_test::StubDevice {
-public:
-    using StubDevice::StubDevice;
-
-    std::atomic<bool> playing{false};
-    std::atomic<bool> allowOverwrite{false};
-    std::atomic<std::int64_t> skew{0};  // microseconds added to the clock
-    std::mutex statesMutex;
-    std::vector<Playing> states;
-
-    bool hasInternalPlaying() override { return playing; }
-
-protected:
-    std::int64_t now() const override { return DeviceBase::now() + skew; }
-    boost::shared_ptr<IAudioControl> createAudioControl(bool overwrite) override {
-        // The callback holds the device weakly, as the models must.
-        boost::weak_ptr<DeviceBase> weak = getThisBasePtr();
-        auto callback = [weak](Playing state) {
-            if (auto self = boost::static_pointer_cast<MemoryDevice>(weak.lock())) {
-                std::lock_guard<std::mutex> lock(self->statesMutex);
-                self->states.push_back(state);
-            }
-        };
-        return boost::make_shared<device::o611::memory::AudioMemory>(getTransport(), getThisBasePtr(), callback,
-                                                                     overwrite || allowOverwrite);
-    }
-};
 
 typedef device_test::ProgressLog Progress;
 
@@ -220,8 +177,7 @@ TEST_F(AudioMemoryDeviceTest, PlaybackCommandsAndStates) {
     mem->stop();
     EXPECT_EQ(m_store->state(), "idle");
     EXPECT_FALSE(mem->isPlaying());
-    std::lock_guard<std::mutex> lock(m_device->statesMutex);
-    EXPECT_EQ(m_device->states, (std::vector<Playing>{Playing::Fragment, Playing::ScenarioServer, Playing::Stopped}))
+    EXPECT_EQ(m_device->states.items(), (std::vector<Playing>{Playing::Fragment, Playing::ScenarioServer, Playing::Stopped}))
         << "isPlaying reports nothing to the callback";
 }
 
