@@ -5,39 +5,34 @@
 
 namespace device_test {
 
-/// The notification of the E that `call` throws; a text no notification
-/// has when it throws nothing.
-template <class E, class F>
-std::wstring notificationOf(F call) {
+/// `field` of the E that `call` throws; `nothing` when it throws nothing.
+template <class E, class R, class F, class G>
+R fieldOfThrown(F call, G field, R nothing) {
     try {
         call();
     } catch (const E& e) {
-        return e.getNotification();
+        return field(e);
     }
-    return L"(nothing thrown)";
+    return nothing;
 }
 
-/// The notification and the details, "|" between, of the E that `call`
-/// throws.
+/// The notification of the E that `call` throws.
+template <class E, class F>
+std::wstring notificationOf(F call) {
+    return fieldOfThrown<E>(call, [](const E& e) { return e.getNotification(); }, std::wstring(L"(nothing thrown)"));
+}
+
+/// The notification and the details, "|" between, of the E that `call` throws.
 template <class E, class F>
 std::wstring messageOf(F call) {
-    try {
-        call();
-    } catch (const E& e) {
-        return e.getNotification() + L"|" + e.getDetails();
-    }
-    return L"(nothing thrown)";
+    return fieldOfThrown<E>(
+        call, [](const E& e) { return e.getNotification() + L"|" + e.getDetails(); }, std::wstring(L"(nothing thrown)"));
 }
 
 /// The raw reply of the device refusal (of type E) that `call` throws.
 template <class E, class F>
 std::string responseOf(F call) {
-    try {
-        call();
-    } catch (const E& e) {
-        return e.getResponse();
-    }
-    return "(nothing thrown)";
+    return fieldOfThrown<E>(call, [](const E& e) { return e.getResponse(); }, std::string("(nothing thrown)"));
 }
 
 }  // namespace device_test
