@@ -97,6 +97,9 @@ void DeviceCollection::handleAllPingsCallback(const std::string& packet, const n
     NewDeviceHandler handler;
     {
         CollectionLock lock(m_lock);
+        // The transport may still hand over a packet that was on its way
+        // when the collection stopped.
+        if (m_stopped) return;
         const auto found = m_devices.find(address);
         if (found != m_devices.end()) device = found->second;
         handler = m_newDeviceHandler;
@@ -138,6 +141,10 @@ boost::shared_ptr<DeviceBase> DeviceCollection::addDevice(std::uint32_t id, cons
         return boost::shared_ptr<DeviceBase>();
     }
     CollectionLock lock(m_lock);
+    if (m_stopped) {
+        LOG_DEBUG(L"device not added, the collection is stopped: id=%1%", id);
+        return boost::shared_ptr<DeviceBase>();
+    }
     const auto found = m_devices.find(address);
     if (found != m_devices.end()) {
         LOG_WARN(L"Повторная попытка добавления существующего устройства. [id=%1%, title='%2%', hw='%3%']", id, title,
@@ -227,6 +234,7 @@ void DeviceCollection::stop() {
         m_controlThread.join();  // from the control thread itself: boost's deadlock error
     }
     CollectionLock lock(m_lock);
+    m_stopped = true;
     for (const auto& entry : m_devices) entry.second->releaseAudioControl();
     m_devices.clear();
 }

@@ -188,6 +188,7 @@ private:
                                    const std::set<int>& consoleZones);
 
     mutable boost::recursive_mutex m_lock;  // the collection lock
+    bool m_stopped = false;                 // under m_lock: stop() has run, no device is added any more
     boost::shared_ptr<TransferProtocol> m_transport;
     boost::thread m_controlThread;
     DeviceMap m_devices;

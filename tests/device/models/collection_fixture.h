@@ -30,6 +30,10 @@ protected:
         CountingLogFixture::TearDown();
     }
 
+    /// The hardware address of the simulator's device number n.
+    static net::HardwareAddress hw(unsigned n) {
+        return net::HardwareAddress(device::sim::Simulator::hardwareAddress(n));
+    }
     /// Where the simulated devices send their state packets.
     device::sim::Endpoint server() const {
         return device::sim::Endpoint(boost::asio::ip::make_address_v4("127.0.0.1"), transport->getPort());

@@ -3,10 +3,12 @@
 // A loudspeaker object over real UDP against one simulated loudspeaker of a
 // firmware generation, online and answered, with the simulator's ordered
 // request log. Tests that use it open sockets (label net).
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <boost/make_shared.hpp>
@@ -15,6 +17,34 @@
 #include "device/models/orvel_info.h"
 #include "tests/device/device_test_support.h"
 #include "tools/simulator/orvel_band_model.h"
+
+/// A loudspeaker whose clock a test may move forward and whose audio memory
+/// may be a stand-in.
+class TestOrvel : public device::OrvelInfo {
+public:
+    static boost::shared_ptr<TestOrvel> make(const std::string& hardware, const net::IpAndPort& endpoint,
+                                             boost::shared_ptr<device::TransferProtocol> transport,
+                                             boost::shared_ptr<device::memory::IAudioControl> memory) {
+        boost::shared_ptr<TestOrvel> self(new TestOrvel(hardware, endpoint, std::move(transport), std::move(memory)));
+        setUp(self, device::kTypeOrvel610, {});
+        return self;
+    }
+    std::atomic<std::int64_t> shift{0};
+
+protected:
+    std::int64_t now() const override { return OrvelInfo::now() + shift.load(); }
+    boost::shared_ptr<device::memory::IAudioControl> createAudioControl(bool allowOverwrite) override {
+        return m_fake ? watchScenarios(m_fake) : OrvelInfo::createAudioControl(allowOverwrite);
+    }
+
+private:
+    TestOrvel(const std::string& hardware, const net::IpAndPort& endpoint,
+              boost::shared_ptr<device::TransferProtocol> transport,
+              boost::shared_ptr<device::memory::IAudioControl> memory)
+        : OrvelInfo(3, net::HardwareAddress(hardware), endpoint, L"Зал", std::move(transport)),
+          m_fake(std::move(memory)) {}
+    boost::shared_ptr<device::memory::IAudioControl> m_fake;
+};
 
 class SpeakerFixture : public device_test::UdpFixture {
 protected:
@@ -28,16 +58,26 @@ protected:
     /// object for it after its first state packet and an answered request;
     /// the request log then starts empty.
     void open(int index, const Dress& dress = {}) {
-        const std::string hardware = device::sim::Simulator::hardwareAddress(3);
-        auto model = std::make_unique<device::sim::OrvelBandModel>(hardware, index);
+        auto model = std::make_unique<device::sim::OrvelBandModel>(kHardware, index);
         if (dress) dress(*model);
+        openModel(index, std::move(model));
+    }
+    /// The same for a model made by the test. With a stand-in memory, the
+    /// memory is made first and the record that its making reads (on a job)
+    /// is kept before this returns.
+    void openModel(int index, std::unique_ptr<device::sim::OrvelBandModel> model,
+                   boost::shared_ptr<device::memory::IAudioControl> memory = {}) {
         m_speaker = &m_simulator.add("127.0.0." + std::to_string(2 + m_opened++), 0, std::move(model));
         m_endpoint = device_test::endpointOf(*m_speaker);
-        m_device = device::OrvelInfo::create(3, device::kTypeOrvel610, net::HardwareAddress(hardware), m_endpoint,
-                                             L"Зал", m_transport, {});
+        m_device = TestOrvel::make(kHardware, m_endpoint, m_transport, memory);
         ASSERT_TRUE(sendStatePacket());
         ASSERT_EQ(m_device->getVersionIndex(), index);
         ASSERT_TRUE(m_device->probeVolume());
+        if (memory) {
+            ASSERT_TRUE(m_device->getAudioControl(false, true));
+            ASSERT_TRUE(device_test::waitForRequest(*m_speaker, "get state"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
         m_speaker->clearReceived();
     }
     /// The simulated loudspeaker's current state packet, parsed by the object.
@@ -53,8 +93,9 @@ protected:
     /// responding checks ("get vol").
     Requests requests() const { return device_test::requestsOf(*m_speaker); }
 
+    const std::string kHardware = device::sim::Simulator::hardwareAddress(3);
     device::sim::SimulatedDevice* m_speaker = nullptr;
     net::IpAndPort m_endpoint;
-    boost::shared_ptr<device::OrvelInfo> m_device;
+    boost::shared_ptr<TestOrvel> m_device;
     int m_opened = 0;
 };

@@ -8,17 +8,11 @@
 #include <chrono>
 #include <thread>
 
-#include <boost/asio/ip/address_v4.hpp>
-#include <boost/make_shared.hpp>
-#include <gtest/gtest.h>
-
 #include "base/clock.h"
-#include "base/thread_dispatcher.h"
-#include "device/models/device_collection.h"
 #include "device/models/orvel_info.h"
-#include "device/transfer_protocol.h"
 #include "tests/device/device_test_support.h"
 #include "tests/device/fault_test_support.h"
+#include "tests/device/models/collection_fixture.h"
 #include "tools/simulator/fault_model.h"
 #include "tools/simulator/orvel_band_model.h"
 #include "tools/simulator/simulator.h"
@@ -38,17 +32,11 @@ constexpr auto kPacketPeriod = 150ms;
 
 std::string deviceIp(unsigned n) { return "127.9.1." + std::to_string(n); }
 
-net::HardwareAddress hw(unsigned n) { return net::HardwareAddress(device::sim::Simulator::hardwareAddress(n)); }
-
-class CollectionFaults : public CountingLogFixture {
+class CollectionFaults : public CollectionFixture {
 protected:
     void SetUp() override {
         fault_test::watchForEscapedExceptions();
-        startLog(base::Log::DEBUG);
-        base::ThreadDispatcher::create();
-        transport = boost::make_shared<device::TransferProtocol>(0, "");
-        transport->run();
-        simulator.start();
+        CollectionFixture::SetUp();
         device::CollectionTiming timing;
         timing.startDelay = 50ms;
         timing.tick = kTick;
@@ -68,14 +56,8 @@ protected:
         collection->stop();
         transport->stop();
         simulator.stop();
-        collection.reset();
-        base::ThreadDispatcher::destroy();
         EXPECT_EQ(fault_test::linesOfEscapedExceptions([this](const char* text) { return loggedCount(text); }), 0);
-        CountingLogFixture::TearDown();
-    }
-
-    device::sim::Endpoint server() const {
-        return device::sim::Endpoint(boost::asio::ip::make_address_v4("127.0.0.1"), transport->getPort());
+        CollectionFixture::TearDown();
     }
 
     /// A loudspeaker at deviceIp(n) with hardware address `hardware`, behind
@@ -95,9 +77,6 @@ protected:
         return model;
     }
 
-    boost::shared_ptr<device::TransferProtocol> transport;
-    device::sim::Simulator simulator{2};
-    boost::shared_ptr<DeviceCollection> collection;
     net::HardwareAddress watched{hw(1)};
     std::atomic<std::int64_t> offlineNotifiedAt{0};  // when the watched device was announced offline
     std::atomic<bool> backNotified{false};           // and announced online after that

@@ -12,24 +12,16 @@
 #include <set>
 #include <thread>
 
-#include <boost/asio/ip/address_v4.hpp>
-#include <boost/make_shared.hpp>
-#include <gtest/gtest.h>
-
-#include "base/thread_dispatcher.h"
-#include "device/models/device_collection.h"
 #include "device/models/orvel_info.h"
+#include "device/state_packet.h"
 #include "device/models/tovik_info.h"
-#include "device/transfer_protocol.h"
 #include "tests/device/device_test_support.h"
 #include "tests/device/models/collection_fixture.h"
-#include "tools/simulator/simulator.h"
 #include "tools/simulator/twin_model.h"
 
 using namespace std::chrono_literals;
 using device::DeviceBase;
 using device::DeviceCollection;
-using device::sim::Endpoint;
 using device::sim::SimulatedDevice;
 
 namespace {
@@ -81,9 +73,6 @@ protected:
     }
     SimulatedDevice& addTovik(unsigned n) {
         return simulator.addTovik(deviceIp(n), kBasePort, device::sim::Simulator::hardwareAddress(n));
-    }
-    static net::HardwareAddress hw(unsigned n) {
-        return net::HardwareAddress(device::sim::Simulator::hardwareAddress(n));
     }
     bool allOnline(std::size_t orvels, std::size_t toviks) {
         return collection->getOrvelList(true).size() == orvels && collection->getTovikList(true).size() == toviks;
@@ -220,6 +209,13 @@ TEST_F(DeviceCollectionTest, StopUnderPacketLoad) {
     std::this_thread::sleep_for(200ms);
     collection->stop();
     EXPECT_TRUE(collection->getDevices().empty());
+    // A packet that was still on its way when the collection stopped.
+    const std::string late =
+        simulator.device(0).withModel<device::sim::Model>([](device::sim::Model& m) { return m.statePacket(); });
+    net::HardwareAddress address = hw(0);
+    ASSERT_TRUE(device::isStatePacket(late, address));
+    collection->handleAllPingsCallback(late, net::IpAndPort(deviceIp(40), kBasePort), address);
+    EXPECT_TRUE(collection->getDevices().empty()) << "a stopped collection adds no device";
     // Parse jobs still queued or arriving hold only a weak pointer: once the
     // collection is gone they find nothing to call.
     collection.reset();

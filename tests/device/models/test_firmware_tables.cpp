@@ -8,7 +8,6 @@
 #include "device/models/version_tables.h"
 #include "device/state_packet.h"
 #include "tests/support/counting_log_fixture.h"
-#include "tools/simulator/orvel_band_model.h"
 
 using namespace device;
 
@@ -45,19 +44,6 @@ TEST_F(FirmwareTables, AnIndexPastTheTablesIsAnInternalError) {
     EXPECT_EQ(loggedCount("Проверяемое условие неверно! Место 'device::get'"), 2);
 }
 
-// Every generation the simulator stands in for, by the text it sends.
-TEST_F(FirmwareTables, EveryLoudspeakerVersionGivesItsIndex) {
-    for (int index = 1; index <= 21; ++index) {
-        const Version version = versionOf(sim::orvelVersionOfIndex(index));
-        EXPECT_EQ(versionIndexOf(version), index) << version.text;
-        const std::uint64_t expectedType = index <= 8 ? kTypeOrvel510 : index == 20 ? kTypeOrvel45 : kTypeOrvel610;
-        EXPECT_EQ(version.typeCode, expectedType) << version.text;
-    }
-    const Version orvel611 = versionOf(sim::orvelVersionOfIndex(18, true));
-    EXPECT_EQ(orvel611.typeCode, kTypeOrvel611);
-    EXPECT_EQ(versionIndexOf(orvel611), 18);
-}
-
 TEST_F(FirmwareTables, VersionBoundariesOfEachModel) {
     const struct {
         const char* text;
@@ -75,14 +61,10 @@ TEST_F(FirmwareTables, VersionBoundariesOfEachModel) {
     for (const auto& c : cases) EXPECT_EQ(versionIndexOf(versionOf(c.text)), c.index) << c.text;
 }
 
-// A loudspeaker loaded from the device list keeps its model until it is heard.
+// A loudspeaker loaded from the device list keeps its model until it is
+// heard (the loudspeaker tests check the other models through the object).
 TEST_F(FirmwareTables, InitialIndexKeepsTheModel) {
-    EXPECT_EQ(initialVersionIndex(kTypeOrvel510), 8);
     EXPECT_EQ(initialVersionIndex(kTypeOrvel510Old), 8);
-    EXPECT_EQ(initialVersionIndex(kTypeOrvel610), 21);
-    EXPECT_EQ(initialVersionIndex(kTypeOrvel611), 21);
-    EXPECT_EQ(initialVersionIndex(kTypeOrvel45), 20);
-    EXPECT_EQ(initialVersionIndex(kTypeOrvelLan), 20);
     EXPECT_EQ(initialVersionIndex(0x100000), 0);
 }
 

@@ -4,6 +4,7 @@
 // state packet's masks, adding and removing, the version, power saving,
 // initialization progress, and the replies it must survive.
 #include <memory>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -61,9 +62,8 @@ TEST_F(LineControlTest, ActiveModuleReportsItsEndDevices) {
     ASSERT_EQ(addresses(tips), (std::vector<unsigned>{11, 13}));
     EXPECT_TRUE(tips[0].valid && tips[0].added && tips[0].active && tips[0].addedAndActive);
     EXPECT_FALSE(tips[0].thirdFlag);
-    EXPECT_EQ(tips[0].firstValue, 0x1Au);
-    EXPECT_EQ(tips[0].secondValue, 0x2Bu);
-    EXPECT_EQ(tips[0].code, "C1");
+    EXPECT_EQ(std::make_tuple(tips[0].firstValue, tips[0].secondValue, tips[0].code),
+              std::make_tuple(0x1Au, 0x2Bu, "C1"));
     EXPECT_FALSE(tips[1].added || tips[1].active);
     EXPECT_EQ(tips[1].title, L"Оконечное устройство 13");
     EXPECT_EQ(m_module->getModuleState(), LineControl::kActive);

@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/make_shared.hpp>
@@ -17,7 +18,6 @@
 
 #include "base/exception.h"
 #include "base/text.h"
-#include "base/thread_dispatcher.h"
 #include "device/firmware/firmware.h"
 #include "device/memory/audio_control.h"
 #include "device/models/orvel_info.h"
@@ -78,7 +78,6 @@ public:
     std::atomic<bool> realMemory{false};  // the model's own audio memory over the wire
 
     std::int32_t volume() const { return m_volume; }
-    void setCachedVolume(std::int32_t percent) { m_volume = percent; }
     bool answered() const { return m_answered; }
     bool online() const { return m_online; }
 
@@ -101,39 +100,18 @@ std::uint64_t typeOf(int index, bool orvel611) {
            : index == 20 ? device::kTypeOrvel45 : device::kTypeOrvel610;
 }
 
-/// Log lines of a level above DEBUG in a day's file.
-int linesAboveDebug(const std::vector<std::string>& lines) {
-    static const char* const levels[] = {" MARK\t", " INFO\t", " EXTERN\t", " IMPOR\t",
-                                         " NOTICE\t", " WARN\t", " ERROR\t", " FATAL\t"};
-    int count = 0;
-    for (const auto& line : lines)
-        for (const char* level : levels)
-            if (line.find(level) != std::string::npos) ++count;
-    return count;
-}
-
 }  // namespace
 
-class OrvelOverUdp : public CountingLogFixture {
+class OrvelOverUdp : public device_test::UdpFixture {
 protected:
     void SetUp() override {
-        startLog(base::Log::TRACE3);
-        base::ThreadDispatcher::create();  // per test: it logs, and the log is per test
-        m_transport = boost::make_shared<device::TransferProtocol>(0, "");
+        UdpFixture::SetUp();
         m_transport->setAllResponseHandler(
             [this](const std::string& text, const net::IpAndPort& source) { return route(text, source); });
-        m_transport->run();
-        m_simulator.start();
     }
-    void TearDown() override {
-        m_transport->stop();
-        m_simulator.stop();
-        base::ThreadDispatcher::destroy();
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_devices.clear();
-        }
-        LogFixture::TearDown();
+    void releaseDevices() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_devices.clear();
     }
 
     /// A simulated loudspeaker of a firmware generation and its object, the
@@ -168,6 +146,15 @@ protected:
         ++m_parsed;
         m_parsedChanged.notify_all();
         return state;
+    }
+
+    /// Log lines of a level above DEBUG so far.
+    int linesAboveDebug() {
+        int count = 0;
+        for (const char* level : {" MARK\t", " INFO\t", " EXTERN\t", " IMPOR\t", " NOTICE\t", " WARN\t", " ERROR\t",
+                                  " FATAL\t"})
+            count += loggedCount(level);
+        return count;
     }
 
     device::sim::Endpoint server() const {
@@ -208,8 +195,6 @@ protected:
         });
     }
 
-    device::sim::Simulator m_simulator{2};
-    boost::shared_ptr<device::TransferProtocol> m_transport;
     std::mutex m_mutex;
     std::condition_variable m_parsedChanged;
     int m_parsed = 0;
@@ -221,38 +206,28 @@ protected:
 using Strings = std::vector<std::string>;
 
 TEST_F(OrvelOverUdp, EveryFirmwareGenerationIsRecognisedFromItsPacket) {
-    struct Speaker {
-        int index;
-        bool orvel611;
-        SimulatedDevice* sim;
-        boost::shared_ptr<TestOrvel> object;
-    };
-    std::vector<Speaker> speakers;
-    for (int index = 1; index <= 21; ++index) {
-        auto made = add(index);
-        speakers.push_back({index, false, made.first, made.second});
-    }
-    auto made = add(18, true);
-    speakers.push_back({18, true, made.first, made.second});
-
-    for (auto& s : speakers) packet(*s.sim);
-    for (auto& s : speakers) {
-        SCOPED_TRACE(device::sim::orvelVersionOfIndex(s.index, s.orvel611));
-        EXPECT_EQ(s.object->getVersionIndex(), s.index);
-        EXPECT_EQ(s.object->getTypeCode(), typeOf(s.index, s.orvel611));
-        EXPECT_TRUE(s.object->isOnline());
-        const OrvelInfo::State state = s.object->getState();
-        EXPECT_EQ(state.batteryLevel, 100u);
-        EXPECT_EQ(state.batteryState, 1u);
-        EXPECT_EQ(state.line1, 1u);
-        EXPECT_EQ(state.line2, 1u);
-        EXPECT_EQ(state.caseState, 0u);
-        EXPECT_EQ(state.tipsAdded, s.index >= 10 ? 1u : 0u) << "lines carry the end devices from index 10";
-        EXPECT_EQ(state.soundPressure, s.index >= 13 ? 4u : 0u);
-        EXPECT_EQ(state.ethState, s.index >= 17 ? 3u : 2u);
-        EXPECT_EQ(state.zoneState, s.index >= 17 ? 1u : 3u);
-        EXPECT_TRUE(state.allOk);
-        EXPECT_EQ(s.object->getPlaybackType(), playback::kNone);
+    std::vector<std::pair<int, bool>> generations{{18, true}};
+    for (int index = 1; index <= 21; ++index) generations.emplace_back(index, false);
+    std::vector<std::pair<SimulatedDevice*, boost::shared_ptr<TestOrvel>>> speakers;
+    for (const auto& g : generations) speakers.push_back(add(g.first, g.second));
+    for (auto& s : speakers) packet(*s.first);
+    for (std::size_t n = 0; n < speakers.size(); ++n) {
+        const int index = generations[n].first;
+        const auto& object = speakers[n].second;
+        SCOPED_TRACE(device::sim::orvelVersionOfIndex(index, generations[n].second));
+        EXPECT_EQ(object->getVersionIndex(), index);
+        EXPECT_EQ(object->getTypeCode(), typeOf(index, generations[n].second));
+        EXPECT_TRUE(object->isOnline());
+        const OrvelInfo::State s = object->getState();
+        // battery level and state, lines 1 and 2, case
+        EXPECT_EQ(std::make_tuple(s.batteryLevel, s.batteryState, s.line1, s.line2, s.caseState),
+                  std::make_tuple(100u, 1u, 1u, 1u, 0u));
+        EXPECT_EQ(s.tipsAdded, index >= 10 ? 1u : 0u) << "lines carry the end devices from index 10";
+        EXPECT_EQ(s.soundPressure, index >= 13 ? 4u : 0u);
+        EXPECT_EQ(s.ethState, index >= 17 ? 3u : 2u);
+        EXPECT_EQ(s.zoneState, index >= 17 ? 1u : 3u);
+        EXPECT_TRUE(s.allOk);
+        EXPECT_EQ(object->getPlaybackType(), playback::kNone);
     }
 }
 
@@ -471,8 +446,7 @@ TEST_F(OrvelOverUdp, GarbageAndTruncatedPacketsChangeNothingAndLogNothing) {
     const OrvelInfo::State before = object->getState();
     const std::uint64_t type = object->getTypeCode();
     const int notified = m_notified;
-    base::Log::instance()->flush();
-    const std::size_t linesBefore = linesOf("20261206").size();
+    const int linesBefore = linesAboveDebug();
 
     const std::string hw = sim->withModel<OrvelBandModel>([](OrvelBandModel& m) { return m.hardwareAddress(); });
     const std::string good = sim->withModel<OrvelBandModel>([](OrvelBandModel& m) { return m.statePacket(); });
@@ -499,10 +473,7 @@ TEST_F(OrvelOverUdp, GarbageAndTruncatedPacketsChangeNothingAndLogNothing) {
     EXPECT_EQ(object->getTypeCode(), type);
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(m_notified, notified);
-    base::Log::instance()->flush();
-    auto lines = linesOf("20261206");
-    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(linesBefore));
-    EXPECT_EQ(linesAboveDebug(lines), 0);
+    EXPECT_EQ(linesAboveDebug(), linesBefore);
 
     // Handed over directly (the collection filters it), a packet of an
     // unreadable address is refused with its own line.
@@ -535,9 +506,9 @@ TEST_F(OrvelOverUdp, ChangesNotifyWithHysteresisAndFollowTheSource) {
         m.fields[13] = 70000;
     });
     packet(*sim);
-    EXPECT_EQ(object->getState().zarnoState, 16u);
-    EXPECT_EQ(object->getState().activeZoneAddress, 0xFFFFFFu);
-    EXPECT_EQ(object->getState().activeAlarmOrder, 0u);
+    const OrvelInfo::State replaced = object->getState();  // zarno, active zone address, alarm order
+    EXPECT_EQ(std::make_tuple(replaced.zarnoState, replaced.activeZoneAddress, replaced.activeAlarmOrder),
+              std::make_tuple(16u, 0xFFFFFFu, 0u));
 
     // The same packet from another socket: commands follow it there.
     auto [other, unused] = add(21);

@@ -3,9 +3,9 @@
 // "get state" record, the kept copy, the key-by-key writes as the console
 // receives them with the restarts, each refusal, the gong chosen and cleared
 // with a stand-in memory and kept on its fragment with the real one.
-#include <future>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 #include "base/exception.h"
 #include "tests/device/memory/memory_test_support.h"
@@ -47,27 +47,19 @@ TEST_F(TovikConfigTest, ReadsEveryFieldAndKeepsTheRecord) {
     const TovikConfig c = m_device->getConfig(false);
     EXPECT_EQ(requests(), (Requests{"get state"}));
     EXPECT_EQ(c.consoleWord, 4294967295u);
-    EXPECT_TRUE(c.dhcp);
-    EXPECT_EQ(c.ip, "127.0.8.31") << "the address part";
-    EXPECT_EQ(c.ifIp, "127.0.9.1");
-    EXPECT_EQ(c.srvPort, 12000);
-    EXPECT_EQ(c.discoveryPort, 12001);
-    EXPECT_EQ(c.versionSpan, 2);
-    EXPECT_EQ(c.srvAllowedIP, "127.0.0.1");
-    EXPECT_EQ(c.ifAudioSrvIp, "127.0.0.1");
-    EXPECT_TRUE(c.gong);
-    EXPECT_EQ(c.gongOrder, 3);
-    EXPECT_EQ(c.gongId, TovikConfig::kNoGong) << "no memory to name the fragment";
-    EXPECT_EQ(c.zarnoAddr, 127);
-    EXPECT_EQ(c.igmpReport, 65535u);
-    EXPECT_EQ(c.powerIn1, 1u);
-    EXPECT_EQ(c.powerIn2, 4u);
-    EXPECT_EQ(c.rawPriority, 133u);
-    EXPECT_TRUE(c.ainEnabled);
-    EXPECT_EQ(c.priority, 5u);
-    EXPECT_EQ(c.purpose(), 1) << "a fire console";
-    EXPECT_TRUE(c.priorityGOChS);
+    EXPECT_TRUE(c.dhcp && c.gong && c.ainEnabled && c.priorityGOChS);
     EXPECT_FALSE(c.zarnoRelay);
+    // "ip" gives its address part
+    EXPECT_EQ(std::make_tuple(c.ip, c.ifIp, c.srvAllowedIP, c.ifAudioSrvIp),
+              std::make_tuple("127.0.8.31", "127.0.9.1", "127.0.0.1", "127.0.0.1"));
+    // ports, span, gong position, zarno address
+    EXPECT_EQ(std::make_tuple(c.srvPort, c.discoveryPort, c.versionSpan, c.gongOrder, c.zarnoAddr),
+              std::make_tuple(12000, 12001, 2, 3, 127));
+    EXPECT_EQ(c.gongId, TovikConfig::kNoGong) << "no memory to name the fragment";
+    // igmp report, power inputs, raw priority and the priority without the AIN bit
+    EXPECT_EQ(std::make_tuple(c.igmpReport, c.powerIn1, c.powerIn2, c.rawPriority, c.priority),
+              std::make_tuple(65535u, 1u, 4u, 133u, 5u));
+    EXPECT_EQ(c.purpose(), 1) << "a fire console";
 
     m_console->clearReceived();
     EXPECT_EQ(dump(m_device->getConfig(false)), dump(c));
@@ -250,17 +242,15 @@ TEST_F(TovikConfigTest, RefusedWritesSendNoKey) {
         std::wstring details;  // checked when not empty
     };
     const std::wstring format = L"Получен неверный формат данных";
+    const std::wstring network = L"Проверка сетевых настроек", priority = L"Проверка приоритета и гонга";
     const Case cases[] = {
-        {"multicast 240", [](TovikConfig& c, FakeMemory&) { c.multicastIp = "240.0.0.1"; }, format,
-         L"Проверка сетевых настроек"},
-        {"port 1023", [](TovikConfig& c, FakeMemory&) { c.srvPort = 1023; }, format, L"Проверка сетевых настроек"},
-        {"port 65534", [](TovikConfig& c, FakeMemory&) { c.srvPort = 65534; }, format, L"Проверка сетевых настроек"},
-        {"mask", [](TovikConfig& c, FakeMemory&) { c.mask = "255.255.0"; }, format, L"Проверка сетевых настроек"},
-        {"priority 0", [](TovikConfig& c, FakeMemory&) { c.priority = 0; }, format, L"Проверка приоритета и гонга"},
-        {"priority 101", [](TovikConfig& c, FakeMemory&) { c.priority = 101; }, format,
-         L"Проверка приоритета и гонга"},
-        {"gong 32766", [](TovikConfig& c, FakeMemory&) { c.gongId = 32766; }, format,
-         L"Проверка приоритета и гонга"},
+        {"multicast 240", [](TovikConfig& c, FakeMemory&) { c.multicastIp = "240.0.0.1"; }, format, network},
+        {"port 1023", [](TovikConfig& c, FakeMemory&) { c.srvPort = 1023; }, format, network},
+        {"port 65534", [](TovikConfig& c, FakeMemory&) { c.srvPort = 65534; }, format, network},
+        {"mask", [](TovikConfig& c, FakeMemory&) { c.mask = "255.255.0"; }, format, network},
+        {"priority 0", [](TovikConfig& c, FakeMemory&) { c.priority = 0; }, format, priority},
+        {"priority 101", [](TovikConfig& c, FakeMemory&) { c.priority = 101; }, format, priority},
+        {"gong 32766", [](TovikConfig& c, FakeMemory&) { c.gongId = 32766; }, format, priority},
         {"power inputs", [](TovikConfig& c, FakeMemory&) { c.powerIn2 = c.powerIn1; }, L"disallowedPowerIn", L""},
         {"GOChS arm without AIN", [](TovikConfig& c, FakeMemory&) { c.gochsArm = true; }, L"disallowedAin", L""},
         {"AIN without fault alarm",
@@ -398,13 +388,9 @@ TEST_F(TovikConfigTest, AudioMemoryWriteMovesTheGong) {
     memory->removeFragment(10);
     const std::uint16_t moved = memory->getFragmentPosition(12);
     ASSERT_NE(moved, position);
-    std::promise<int> done;
-    memory->writeChanges([&done](int percent) {
-        if (percent == 100 || percent == -1) done.set_value(percent);
-    });
-    auto finished = done.get_future();
-    ASSERT_EQ(finished.wait_for(10s), std::future_status::ready);
-    EXPECT_EQ(finished.get(), 100);
+    device_test::ProgressLog progress;
+    memory->writeChanges(progress.reporter());
+    device_test::expectOneJob(progress.waitFinals(1, 10s), 100);
     EXPECT_EQ(setting("gongOrder"), std::to_string(moved));
     EXPECT_EQ(setting("gong"), "on");
     EXPECT_EQ(m_device->getConfig(false).gongId, 12);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -73,13 +74,9 @@ protected:
 TEST_F(TovikInfoTest, FirstPacketTakesEverythingAndNotifies) {
     ASSERT_TRUE(parse(kHealthy));
     const TovikInfo::State s = console->getState();
-    EXPECT_EQ(s.valid, 1u);
-    EXPECT_EQ(s.power1Level, 90u);
-    EXPECT_EQ(s.power2Level, 80u);
-    EXPECT_EQ(s.power1Status, 2u);
-    EXPECT_EQ(s.ethernet1Status, 2u);
-    EXPECT_TRUE(s.twoSuppliesOk);
-    EXPECT_TRUE(s.allOk);
+    EXPECT_EQ(std::make_tuple(s.valid, s.power1Level, s.power2Level, s.power1Status, s.ethernet1Status),
+              std::make_tuple(1u, 90u, 80u, 2u, 2u));
+    EXPECT_TRUE(s.twoSuppliesOk && s.allOk);
     EXPECT_EQ(console->getIp(), source) << "commands go where the packets come from";
     EXPECT_EQ(console->getConsoleType(), 3);
     EXPECT_TRUE(waitUntil([&] { return notified.load() == 1; }));
@@ -101,9 +98,7 @@ TEST_F(TovikInfoTest, RefusedPacketsChangeNothing) {
 TEST_F(TovikInfoTest, ShortPacketReadsAsZeros) {
     ASSERT_TRUE(console->parsePing(kHw + ",0,90,5,80," + kVersion, source));
     const TovikInfo::State s = console->getState();
-    EXPECT_EQ(s.power1Level, 0u);
-    EXPECT_EQ(s.power1State, 0u);
-    EXPECT_EQ(s.caseState, 0u);
+    EXPECT_EQ(std::make_tuple(s.power1Level, s.power1State, s.caseState), std::make_tuple(0u, 0u, 0u));
     EXPECT_FALSE(s.allOk);
 }
 
@@ -119,17 +114,11 @@ TEST_F(TovikInfoTest, OutOfRangeValuesAreLoggedAndReplaced) {
     f[15] = 6;            // AIN
     ASSERT_TRUE(parse(f));
     const TovikInfo::State s = console->getState();
-    EXPECT_EQ(s.power1Level, 100u);
-    EXPECT_EQ(s.power1State, 16u);
-    EXPECT_EQ(s.power1Status, 4u);
+    // in the order set above, with the power status and playback kind after their fields
+    EXPECT_EQ(std::make_tuple(s.power1Level, s.power1State, s.power1Status, s.ethernet1State, s.microphoneLine,
+                              s.playbackState, s.playbackKind, s.caseState, s.boundZones, s.ainState),
+              std::make_tuple(100u, 16u, 4u, 32u, 3u, 32u, 5u, 2u, 0x1FFFFFu, 5u));
     EXPECT_EQ(toText(TovikTable::PowerStatus, s.power1Status), L"over");
-    EXPECT_EQ(s.ethernet1State, 32u);
-    EXPECT_EQ(s.microphoneLine, 3u);
-    EXPECT_EQ(s.playbackState, 32u);
-    EXPECT_EQ(s.playbackKind, 5u);
-    EXPECT_EQ(s.caseState, 2u);
-    EXPECT_EQ(s.boundZones, 0x1FFFFFu);
-    EXPECT_EQ(s.ainState, 5u);
     EXPECT_FALSE(s.zonesConsistent);
     EXPECT_EQ(loggedCount("Ping packet has unknown power 1 state '200'"), 1);
     EXPECT_EQ(loggedCount("Ping packet has unknown bound zones '4194303'"), 1);
@@ -169,15 +158,11 @@ TEST_F(TovikInfoTest, DerivedFlagsAndPlaybackKinds) {
     s.ethernet2State = 0x20;
     s.zarnoState = 0x03 | 0x04;  // checked, line 1 good, line 2 broken
     computeTovikFlags(s);
-    EXPECT_EQ(s.power1Status, 3u);
-    EXPECT_FALSE(s.power1Present);
-    EXPECT_TRUE(s.power2Present);
-    EXPECT_EQ(s.ethernet1Status, 0u);
-    EXPECT_EQ(s.ethernet2Status, 5u);
-    EXPECT_FALSE(s.twoSuppliesOk);
-    EXPECT_TRUE(s.zarnoLine1Ok);
-    EXPECT_FALSE(s.zarnoLine2Ok);
-    EXPECT_FALSE(s.allOk);
+    EXPECT_EQ(std::make_tuple(s.power1Status, s.ethernet1Status, s.ethernet2Status), std::make_tuple(3u, 0u, 5u));
+    // present 1 and 2, two supplies, zarno lines 1 and 2, all
+    EXPECT_EQ(std::make_tuple(s.power1Present, s.power2Present, s.twoSuppliesOk, s.zarnoLine1Ok, s.zarnoLine2Ok,
+                              s.allOk),
+              std::make_tuple(false, true, false, true, false, false));
 }
 
 TEST_F(TovikInfoTest, VersionGivesConsoleType) {

@@ -2,10 +2,6 @@
 // The console's zones over UDP against a simulated console with a zone
 // table: reading the list with its messages and capacity, writing and
 // deleting one zone, the refusals that send nothing, and malformed lists.
-#include <memory>
-
-#include <gtest/gtest.h>
-
 #include "base/exception.h"
 #include "tests/device/models/tovik_test_support.h"
 #include "tools/simulator/tovik_zone_model.h"
@@ -13,34 +9,21 @@
 using device::ConsoleZone;
 using device::sim::TovikZoneModel;
 using device_test::Requests;
-using tovik_test::TestTovik;
 
 namespace {
 
-class TovikZones : public device_test::UdpFixture {
+class TovikZones : public tovik_test::ConsoleTest {
 protected:
-    void releaseDevices() override { m_device.reset(); }
-
+    /// A console dressed before it starts, online and answered.
+    void open(const std::function<void(TovikZoneModel&)>& dress = {}) {
+        auto model = std::make_unique<TovikZoneModel>(device::sim::Simulator::hardwareAddress(0x34));
+        if (dress) dress(*model);
+        openModel(std::move(model));
+    }
     template <class F>
     auto model_(F f) {
         return m_console->withModel<TovikZoneModel>(f);
     }
-    /// A console dressed before it starts, and the object for it after a
-    /// state packet and an answered request; the request log starts empty.
-    void open(const std::function<void(TovikZoneModel&)>& dress = {}) {
-        auto model = std::make_unique<TovikZoneModel>(device::sim::Simulator::hardwareAddress(0x34));
-        if (dress) dress(*model);
-        m_console = &m_simulator.add("127.0.0.60", 0, std::move(model));
-        const net::IpAndPort endpoint = device_test::endpointOf(*m_console);
-        m_device = TestTovik::make(endpoint, m_transport, {});
-        ASSERT_TRUE(m_device->parsePing(model_([](TovikZoneModel& m) { return m.statePacket(); }), endpoint));
-        ASSERT_TRUE(m_device->probeVolume());
-        m_console->clearReceived();
-    }
-    Requests requests() const { return device_test::requestsOf(*m_console); }
-
-    device::sim::SimulatedDevice* m_console = nullptr;
-    boost::shared_ptr<TestTovik> m_device;
 };
 
 void zone3(TovikZoneModel& m) {

@@ -6,7 +6,6 @@
 // of a failed binding and a console turned from fire to broadcast.
 #include <gtest/gtest.h>
 
-#include "base/exception.h"
 #include "tests/device/memory/memory_test_support.h"
 #include "tests/device/models/zone_site_fixture.h"
 #include "tools/simulator/audio_memory_store.h"
@@ -30,11 +29,9 @@ protected:
         return set;
     }
     unsigned address(std::size_t n) const { return site.loudspeakers.at(n).address; }
-    unsigned consoleAddress(std::size_t n) const { return site.consoles.at(n).address; }
     int preferred(std::size_t console, int zone) const {
         return static_cast<int>(consoleAddress(console) % 51) * 20 + zone;
     }
-    const device::sim::SpeakerZoneStore& lists(std::size_t n) const { return *site.loudspeakers.at(n).zones; }
     /// Loudspeakers with an audio memory holding scenario number 1.
     void plantScenarios(std::initializer_list<std::size_t> positions) {
         for (std::size_t n : positions) {
@@ -45,14 +42,6 @@ protected:
                     device::sim::AudioMemoryStore::install(store, m);
                     return 0;
                 });
-        }
-    }
-    void expectUserResponse(const std::function<void()>& call, const std::wstring& codeWord) {
-        try {
-            call();
-            ADD_FAILURE() << "no refusal";
-        } catch (const exception::UserResponse& e) {
-            EXPECT_EQ(e.getNotification(), codeWord);
         }
     }
 };

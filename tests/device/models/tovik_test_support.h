@@ -82,14 +82,19 @@ protected:
         auto model = std::make_unique<device::sim::TovikConfigModel>(device::sim::Simulator::hardwareAddress(3));
         for (const auto& setting : settings) model->values[setting.first] = setting.second;
         if (store) device::sim::AudioMemoryStore::install(store, *model);
+        openModel(std::move(model), memory, store != nullptr);
+    }
+    /// The same for a console model made by the test.
+    void openModel(std::unique_ptr<device::sim::TovikConfigModel> model,
+                   boost::shared_ptr<device::memory::IAudioControl> memory = {}, bool withStore = false) {
         m_console = &m_simulator.add("127.0.0." + std::to_string(40 + m_opened++), 0, std::move(model));
         const net::IpAndPort endpoint = device_test::endpointOf(*m_console);
         m_device = TestTovik::make(endpoint, m_transport, memory);
         ASSERT_TRUE(m_device->parsePing(packet(), endpoint));
         ASSERT_TRUE(m_device->probeVolume());
-        if (memory || store) {
+        if (memory || withStore) {
             ASSERT_TRUE(m_device->getAudioControl(false, true));
-            ASSERT_TRUE(waitForRequest("get state"));
+            ASSERT_TRUE(device_test::waitForRequest(*m_console, "get state"));
             std::this_thread::sleep_for(150ms);
         }
         m_console->clearReceived();
@@ -98,7 +103,6 @@ protected:
         return m_console->withModel<device::sim::TovikConfigModel>(
             [](device::sim::TovikConfigModel& m) { return m.statePacket(); });
     }
-    bool waitForRequest(const std::string& text) { return device_test::waitForRequest(*m_console, text); }
     /// The requests the console received without the audio memory's own.
     Requests requests() const { return device_test::requestsOf(*m_console, false, false); }
     template <class F>
@@ -107,9 +111,6 @@ protected:
     }
     std::string setting(const std::string& name) {
         return model([&](device::sim::TovikConfigModel& m) { return m.values[name]; });
-    }
-    void set(const std::string& name, const std::string& value) {
-        model([&](device::sim::TovikConfigModel& m) { return m.values[name] = value; });
     }
 
     device::sim::SimulatedDevice* m_console = nullptr;

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/exception.h"
 #include "device/models/orvel_info.h"
 #include "device/models/tovik_info.h"
 #include "tests/device/device_test_support.h"
@@ -79,6 +80,17 @@ protected:
             [](device::sim::TovikZoneModel& m) { return m.zones.size(); });
     }
     static std::string hex(unsigned address) { return device::zoneAddressText(address); }
+    unsigned consoleAddress(std::size_t n) const { return site.consoles.at(n).address; }
+    const device::sim::SpeakerZoneStore& lists(std::size_t n) const { return *site.loudspeakers.at(n).zones; }
+    /// Runs `call` and expects the refusal of the code word.
+    static void expectUserResponse(const std::function<void()>& call, const std::wstring& codeWord) {
+        try {
+            call();
+            ADD_FAILURE() << "no refusal";
+        } catch (const exception::UserResponse& e) {
+            EXPECT_EQ(e.getNotification(), codeWord);
+        }
+    }
 
     device::sim::ZoneSite site;
     std::uint32_t nextId = 100;
