@@ -77,6 +77,26 @@ inline Requests requestsOf(const device::sim::SimulatedDevice& device, bool with
     return texts;
 }
 
+/// What other threads hand over (completions, handler calls), read under
+/// a lock.
+template <class T>
+class LockedList {
+public:
+    void add(T item) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_items.push_back(std::move(item));
+    }
+    std::vector<T> items() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_items;
+    }
+    std::size_t size() const { return items().size(); }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<T> m_items;
+};
+
 /// The percent reports of a job's progress, with waits for the final ones
 /// (100 or -1); callbacks come on the job's thread.
 class ProgressLog {

@@ -2,39 +2,27 @@
 // The device base class through a minimal model against a simulated device
 // on loopback: the request layer, parameters, volume, reboot, the online
 // bookkeeping on a hand-moved clock, and the audio-control cache.
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <future>
-#include <mutex>
-#include <thread>
-
-#include <boost/make_shared.hpp>
-#include <gtest/gtest.h>
 
 #include "base/clock.h"
-#include "base/exception.h"
 #include "base/text.h"
-#include "base/thread_dispatcher.h"
 #include "device/command.h"
-#include "device/device_base.h"
-#include "device/memory/audio_control.h"
-#include "device/transfer_protocol.h"
 #include "tests/device/device_test_support.h"
+#include "tests/device/thrown.h"
 #include "tests/support/elapsed.h"
-#include "tools/simulator/simulator.h"
 
 using namespace std::chrono_literals;
 using device::DeviceBase;
 using device::memory::IAudioControl;
 using device::sim::SimulatedDevice;
+using device_test::endpointOf;
 using Clock = std::chrono::steady_clock;
+using device_test::notificationOf;
+using device_test::responseOf;
 using testing_support::msSince;
 
 namespace {
-
-typedef device_test::StubAudioControl FakeAudioControl;
 
 /// The least model: volume in signed decibels as the Orvel-610 speaks it,
 /// a clock the test may set, and counters of what the base called.
@@ -97,15 +85,14 @@ protected:
     }
 };
 
-using device_test::endpointOf;
-
 class DeviceBaseTest : public device_test::UdpFixture {
 protected:
     void SetUp() override {
         UdpFixture::SetUp();
         m_speaker = &m_simulator.addOrvel("127.0.0.2", 0, device::sim::Simulator::hardwareAddress(2));
         m_speaker->withModel<device::sim::CommandModel>([this](device::sim::CommandModel& model) {
-            model.on("echo", [](const std::string& text) { return std::optional<std::string>(" \t" + text + " \r\n"); });
+            model.on("echo",
+                     [](const std::string& text) { return std::optional<std::string>(" \t" + text + " \r\n"); });
             model.on("fail", [](const std::string&) { return std::optional<std::string>(" ERR refused"); });
             model.on("busy", [this](const std::string&) {
                 return std::optional<std::string>(m_busyLeft-- > 0 ? DeviceBase::kBusyReply : "OK done");
@@ -135,25 +122,15 @@ protected:
     std::atomic<int> m_busyLeft{0};
 };
 
-/// Counts the calls of a state-changed handler.
-struct Notifications {
-    std::mutex mutex;
-    std::condition_variable changed;
-    int count = 0;
-    boost::shared_ptr<DeviceBase> last;
-
+/// The devices a state-changed handler was called with.
+struct Notifications : device_test::LockedList<boost::shared_ptr<DeviceBase>> {
     DeviceBase::StateChangedHandler handler() {
-        return [this](boost::shared_ptr<DeviceBase> device) {
-            std::lock_guard<std::mutex> lock(mutex);
-            ++count;
-            last = device;
-            changed.notify_all();
-        };
+        return [this](boost::shared_ptr<DeviceBase> device) { add(device); };
     }
-    int settle(std::chrono::milliseconds quiet = 300ms) {
-        std::this_thread::sleep_for(quiet);
-        std::lock_guard<std::mutex> lock(mutex);
-        return count;
+    /// The count once the calls still under way have come.
+    std::size_t settle() {
+        std::this_thread::sleep_for(300ms);
+        return size();
     }
 };
 
@@ -166,12 +143,8 @@ TEST_F(DeviceBaseTest, TransferTrimsSuccessAndKeepsTheRawRefusal) {
     EXPECT_GE(m_device->getLastContactTime(), before) << "an answer is contact";
     EXPECT_TRUE(m_device->isOnline());
 
-    try {
-        m_device->transfer("fail");
-        FAIL() << "an error reply throws";
-    } catch (const exception::UnexpectedResponseOfDevice& e) {
-        EXPECT_EQ(e.getResponse(), " ERR refused");
-    }
+    EXPECT_EQ(responseOf<exception::UnexpectedResponseOfDevice>([&] { m_device->transfer("fail"); }), " ERR refused")
+        << "an error reply throws";
     EXPECT_TRUE(m_device->answered()) << "a refusal is an answer";
 
     std::string reply;
@@ -235,12 +208,9 @@ TEST_F(DeviceBaseTest, BusyDeviceIsAskedAgainABoundedNumberOfTimes) {
 
     m_busyLeft = 1000;  // stuck
     const auto start = Clock::now();
-    try {
-        m_device->transfer("busy");
-        FAIL() << "a device that stays busy is a refusal";
-    } catch (const exception::UnexpectedResponseOfDevice& e) {
-        EXPECT_EQ(e.getResponse(), DeviceBase::kBusyReply);
-    }
+    EXPECT_EQ(responseOf<exception::UnexpectedResponseOfDevice>([&] { m_device->transfer("busy"); }),
+              DeviceBase::kBusyReply)
+        << "a device that stays busy is a refusal";
     EXPECT_EQ(sent("busy"), 4u + 1 + DeviceBase::kBusyRetries);
     EXPECT_GE(msSince(start), DeviceBase::kBusyRetries * DeviceBase::kBusyPauseMs);
     EXPECT_LT(msSince(start), 3000);
@@ -260,9 +230,9 @@ TEST_F(DeviceBaseTest, ParametersAreSentOnlyWhenTheyChange) {
         << "the signed 16-bit form is sent but returns false";
     EXPECT_TRUE(m_device->setParameter("igmpReport", std::uint32_t{0}, std::uint32_t{4294967295u}, true));
     EXPECT_TRUE(m_device->setParameter("delay", 0, -3, true));
-    EXPECT_EQ(requests(), (std::vector<std::string>{"set name " + base::toNarrow(L"Зал 2"), "set dhcp off",
-                                                    "set zarnoRelay on", "set port 11991", "set gain -5",
-                                                    "set igmpReport 4294967295", "set delay -3"}));
+    EXPECT_EQ(requests(),
+              (std::vector<std::string>{"set name " + base::toNarrow(L"Зал 2"), "set dhcp off", "set zarnoRelay on",
+                                        "set port 11991", "set gain -5", "set igmpReport 4294967295", "set delay -3"}));
     EXPECT_THROW(m_device->setParameter("bad", 1, 2, false), exception::UnexpectedResponseOfDevice)
         << "errors are passed on";
     EXPECT_EQ(loggedCount("Настройка 'delay' установлена в значение '-3' для устройства id=7"), 1);
@@ -299,16 +269,13 @@ TEST_F(DeviceBaseTest, VolumeIsReadMutedAndRestored) {
 
 TEST_F(DeviceBaseTest, GetVolumeFailsUnlessTheReplyTellsTheVolume) {
     EXPECT_EQ(m_device->getVolume(), 50);
-    m_speaker->withModel<device::sim::OrvelModel>([](device::sim::OrvelModel& model) {
-        model.volume = "garbled";
-        return 0;
-    });
-    EXPECT_THROW(m_device->getVolume(), exception::DeviceReason) << "not the 50 of the earlier reply";
-    m_speaker->withModel<device::sim::OrvelModel>([](device::sim::OrvelModel& model) {
-        model.volume = "ERR no amplifier";
-        return 0;
-    });
-    EXPECT_THROW(m_device->getVolume(), exception::DeviceReason);
+    for (const char* volume : {"garbled", "ERR no amplifier"}) {
+        m_speaker->withModel<device::sim::OrvelModel>([volume](device::sim::OrvelModel& model) {
+            model.volume = volume;
+            return 0;
+        });
+        EXPECT_THROW(m_device->getVolume(), exception::DeviceReason) << volume << ": not the 50 of the earlier reply";
+    }
     silence();
     try {
         m_device->getVolume();
@@ -320,12 +287,7 @@ TEST_F(DeviceBaseTest, GetVolumeFailsUnlessTheReplyTellsTheVolume) {
 
 TEST_F(DeviceBaseTest, RebootIsRefusedWhilePlayingAndStampedBeforeSending) {
     m_device->playing = true;
-    try {
-        m_device->reboot();
-        FAIL();
-    } catch (const exception::UserResponse& e) {
-        EXPECT_EQ(e.getNotification(), L"internalPlaying");
-    }
+    EXPECT_EQ(notificationOf<exception::UserResponse>([&] { m_device->reboot(); }), L"internalPlaying");
     EXPECT_TRUE(requests().empty());
     EXPECT_EQ(m_device->rebootTime(), 0);
 
@@ -340,31 +302,23 @@ TEST_F(DeviceBaseTest, RebootIsRefusedWhilePlayingAndStampedBeforeSending) {
     EXPECT_EQ(m_device->rebootTime(), 123456789) << "the skip window starts even so";
 }
 
-TEST_F(DeviceBaseTest, OnlineWindowIsSevenSecondsAndTheFutureCounts) {
-    const std::int64_t heard = 13'000'000'000'000'000;
-    m_device->heard(heard);
-    m_device->clock = heard + 6'999'999;
-    EXPECT_TRUE(m_device->isOnline());
-    m_device->setAnswered(true);
-    EXPECT_TRUE(m_device->isOnlineAndAnswered());
-    m_device->clock = heard + 7'000'000;
-    EXPECT_FALSE(m_device->isOnline());
-    EXPECT_FALSE(m_device->isOnlineAndAnswered());
-    m_device->clock = heard - 60'000'000;  // the system clock was set back
-    EXPECT_TRUE(m_device->isOnline());
-    EXPECT_FALSE(makeDevice(endpointOf(*m_speaker))->isOnline()) << "never heard from";
-}
-
-TEST_F(DeviceBaseTest, OfflineTransitionHappensOnceAndClearsTheFirstPacket) {
+TEST_F(DeviceBaseTest, OnlineWindowIsSevenSecondsAndGoingOfflineHappensOnce) {
+    EXPECT_FALSE(m_device->isOnline()) << "never heard from";
     Notifications notified;
     m_device->setStateChangedHandler(notified.handler());
     const std::int64_t heard = 13'000'000'000'000'000;
     m_device->heard(heard);
     m_device->setAnswered(true);
     m_device->setCachedVolume(40);
-    m_device->clock = heard + 1'000'000;
+    m_device->clock = heard - 60'000'000;  // the system clock was set back
+    EXPECT_TRUE(m_device->isOnline());
+    m_device->clock = heard + 6'999'999;
+    EXPECT_TRUE(m_device->isOnlineAndAnswered());
     m_device->checkOnline(false);
     EXPECT_EQ(m_device->resets, 0) << "recent";
+    m_device->clock = heard + 7'000'000;
+    EXPECT_FALSE(m_device->isOnline());
+    EXPECT_FALSE(m_device->isOnlineAndAnswered());
 
     m_device->clock = heard + 8'000'000;
     m_device->checkOnline(false);
@@ -375,15 +329,15 @@ TEST_F(DeviceBaseTest, OfflineTransitionHappensOnceAndClearsTheFirstPacket) {
     EXPECT_FALSE(m_device->answered());
     EXPECT_FALSE(m_device->firstPacket()) << "a console re-checks its answer after an outage";
     EXPECT_EQ(m_device->volume(), DeviceBase::kUnknownVolume);
-    EXPECT_EQ(notified.settle(), 1);
-    EXPECT_EQ(notified.last, m_device) << "the handler gets the device itself";
+    ASSERT_EQ(notified.settle(), 1u);
+    EXPECT_EQ(notified.items().back(), m_device) << "the handler gets the device itself";
 
     // A console sets only the first-packet flag: its outage is a transition too.
     m_device->heard(heard, false);
     m_device->clock = heard + 8'000'000;
     m_device->checkOnline(false);
     EXPECT_EQ(m_device->resets, 2);
-    EXPECT_EQ(notified.settle(), 2);
+    EXPECT_EQ(notified.settle(), 2u);
     EXPECT_TRUE(requests().empty()) << "the collection's check sends nothing";
 }
 
@@ -405,14 +359,14 @@ TEST_F(DeviceBaseTest, ZonePanelCheckSkipsSilentDevicesAndProbesUnansweredOnes) 
     EXPECT_TRUE(m_device->answered());
     EXPECT_EQ(m_device->volume(), 50) << "the reply went to handleVolume";
     EXPECT_EQ(loggedCount("check i/o for device ip 127.0.0.2:"), 1);
-    EXPECT_EQ(notified.settle(), 1) << "the answered flag changed";
+    EXPECT_EQ(notified.settle(), 1u) << "the answered flag changed";
     m_device->checkOnline(true);
     EXPECT_EQ(requests().size(), 1u) << "answered devices aren't probed";
 
     silence();
     m_device->checkResponding(false);
     EXPECT_FALSE(m_device->answered());
-    EXPECT_EQ(notified.settle(), 2);
+    EXPECT_EQ(notified.settle(), 2u);
     EXPECT_THROW(m_device->probeVolume(), exception::Offline);
 }
 
@@ -427,7 +381,7 @@ TEST_F(DeviceBaseTest, AudioControlIsMadeOnceOutsideTheDeviceLock) {
             entered.set_value();
             released.wait();
         }
-        return boost::shared_ptr<IAudioControl>(boost::make_shared<FakeAudioControl>());
+        return boost::shared_ptr<IAudioControl>(boost::make_shared<device_test::StubAudioControl>());
     };
     auto first = std::async(std::launch::async, [&] { return m_device->getAudioControl(true, true); });
     entered.get_future().wait();
@@ -454,7 +408,7 @@ TEST_F(DeviceBaseTest, FailedAudioControlIsEmptyOrPassedOnAndTriedAgain) {
     int attempts = 0;
     m_device->creator = [&](bool) -> boost::shared_ptr<IAudioControl> {
         if (++attempts < 3) throw exception::UnknownVersionOfAudioMemory();
-        return boost::make_shared<FakeAudioControl>();
+        return boost::make_shared<device_test::StubAudioControl>();
     };
     EXPECT_FALSE(m_device->getAudioControl(false, false));
     EXPECT_THROW(m_device->getAudioControl(false, true), exception::UnknownVersionOfAudioMemory);

@@ -18,21 +18,6 @@ protected:
 
 }  // namespace
 
-TEST_F(Replies, ClassificationOfSuccessErrorAndData) {
-    EXPECT_TRUE(DeviceBase::handleResponse("OK"));
-    EXPECT_TRUE(DeviceBase::handleResponse("SUCCESS: saved"));
-    EXPECT_TRUE(DeviceBase::handleResponse("\r\n OK"));
-    EXPECT_FALSE(DeviceBase::handleResponse("-15")) << "data";
-    EXPECT_FALSE(DeviceBase::handleResponse(""));
-    EXPECT_FALSE(DeviceBase::handleResponse("ok")) << "the words are upper case";
-    try {
-        DeviceBase::handleResponse(" ERR x");
-        FAIL() << "an error reply throws";
-    } catch (const exception::UnexpectedResponseOfDevice& e) {
-        EXPECT_EQ(e.getResponse(), " ERR x") << "the raw reply is kept";
-    }
-}
-
 TEST_F(Replies, SplitTakesTheLinesAfterTheFirstColon) {
     using Lines = std::vector<std::string>;
     EXPECT_EQ(DeviceBase::splitResponse("OK:\r\na\r\n\r\n b \n"), (Lines{"a", "b"}));

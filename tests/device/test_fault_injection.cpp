@@ -3,19 +3,6 @@
 // lost, late, doubled and swapped. A request gets its own reply or none,
 // never another's; time-outs keep to the resend rule; nothing leaves a
 // thread.
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include <gtest/gtest.h>
-
-#include "base/exception.h"
-#include "device/transfer_protocol.h"
-#include "tests/device/device_test_support.h"
 #include "tests/device/fault_test_support.h"
 #include "tools/simulator/fault_model.h"
 
@@ -27,27 +14,14 @@ using device::sim::SimulatedDevice;
 
 namespace {
 
+constexpr unsigned kResend = 60;
+
 /// What the completions of async() reported, by request tag.
-class Outcomes {
+class Outcomes : public device_test::LockedList<std::pair<std::string, std::string>> {
 public:
     device::TransferProtocol::Completion make(const std::string& tag) {
-        return [this, tag](const std::string& reply, bool answered) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_results.emplace_back(tag, answered ? reply : std::string("<none>"));
-        };
+        return [this, tag](const std::string& reply, bool answered) { add({tag, answered ? reply : "<none>"}); };
     }
-    std::size_t size() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_results.size();
-    }
-    std::vector<std::pair<std::string, std::string>> results() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_results;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<std::pair<std::string, std::string>> m_results;
 };
 
 class FaultyNetwork : public fault_test::FaultFixture {
@@ -55,8 +29,7 @@ protected:
     void SetUp() override {
         FaultFixture::SetUp();
         m_transport->setUnknownResponseHandler([this](const std::string& text, const net::IpAndPort&) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_unknown.push_back(text);
+            m_unknown.add(text);
             return true;
         });
     }
@@ -75,10 +48,7 @@ protected:
         return model;
     }
 
-    std::vector<std::string> unknown() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_unknown;
-    }
+    std::vector<std::string> unknown() const { return m_unknown.items(); }
     std::size_t unknownCount(const std::string& text) const {
         const auto texts = unknown();
         return static_cast<std::size_t>(std::count(texts.begin(), texts.end(), text));
@@ -86,8 +56,7 @@ protected:
 
     SimulatedDevice* m_device = nullptr;
     net::IpAndPort m_to;
-    mutable std::mutex m_mutex;
-    std::vector<std::string> m_unknown;
+    device_test::LockedList<std::string> m_unknown;
 };
 
 }  // namespace
@@ -95,7 +64,6 @@ protected:
 // Without a rest after a give-up, a reply still on its way was taken by the
 // next request to the device, which then reported the old request's answer.
 TEST_F(FaultyNetwork, LateReplyAfterGiveUpIsNotTheReplyToTheNextRequest) {
-    constexpr unsigned kResend = 60;
     FaultModel& model = addEchoDevice(2, 1);
     model.setDelay(std::chrono::milliseconds(kResend * 22 / 10));  // after the give-up, within the rest
     model.script({Fault::Delay, Fault::Delay, Fault::Delay});      // both sends of A, the first of B
@@ -105,7 +73,7 @@ TEST_F(FaultyNetwork, LateReplyAfterGiveUpIsNotTheReplyToTheNextRequest) {
     Outcomes outcomes;
     m_transport->async(m_to, "echo B", outcomes.make("B"), 2, kResend);
     ASSERT_TRUE(device_test::waitUntil([&] { return outcomes.size() == 1 && unknownCount("A") == 2; }));
-    EXPECT_EQ(outcomes.results().at(0).second, "B");
+    EXPECT_EQ(outcomes.items().at(0).second, "B");
     // B's own late reply goes the same way, unless a slow sender let it
     // answer B before the resend.
     EXPECT_EQ(unknown().size(), 2 + unknownCount("B"));
@@ -115,20 +83,20 @@ TEST_F(FaultyNetwork, LateReplyAfterGiveUpIsNotTheReplyToTheNextRequest) {
 }
 
 TEST_F(FaultyNetwork, SwappedAndDoubledRepliesAnswerTheirRequestOnce) {
-    constexpr unsigned kResend = 60;
     FaultModel& model = addEchoDevice(3, 2);
     model.setDelay(20ms);
     // A's first reply is held back and follows the reply to its resend; C's
     // reply comes twice while nothing else is asked.
     model.script({Fault::Reorder, Fault::None, Fault::None, Fault::Duplicate});
     Outcomes outcomes;
-    for (const char* tag : {"A", "B"}) m_transport->async(m_to, std::string("echo ") + tag, outcomes.make(tag), 2, kResend);
+    for (const char* tag : {"A", "B"})
+        m_transport->async(m_to, std::string("echo ") + tag, outcomes.make(tag), 2, kResend);
     ASSERT_TRUE(device_test::waitUntil([&] { return outcomes.size() == 2; }));
     std::string reply;
     ASSERT_TRUE(m_transport->sync(m_to, "echo C", reply, 2, kResend));
     EXPECT_EQ(reply, "C");
     ASSERT_TRUE(device_test::waitUntil([&] { return unknownCount("A") == 1 && unknownCount("C") == 1; }));
-    EXPECT_EQ(outcomes.results(), (std::vector<std::pair<std::string, std::string>>{{"A", "A"}, {"B", "B"}}));
+    EXPECT_EQ(outcomes.items(), (std::vector<std::pair<std::string, std::string>>{{"A", "A"}, {"B", "B"}}));
     EXPECT_EQ(unknown().size(), 2 + unknownCount("B")) << "only a slow exchange's own second reply besides";
     EXPECT_EQ(model.count(Fault::Reorder), 1u);
     EXPECT_EQ(model.count(Fault::Duplicate), 1u);
@@ -139,7 +107,6 @@ TEST_F(FaultyNetwork, SwappedAndDoubledRepliesAnswerTheirRequestOnce) {
 // requests and to a caller that waits for each: every request completes
 // exactly once, with its own reply or none.
 TEST_F(FaultyNetwork, MixedLossAndLatenessNeverCrossReplies) {
-    constexpr unsigned kResend = 60;
     constexpr int kRequests = 30;
     FaultModel& model = addEchoDevice(4, 7);
     model.setRates(FaultRates{0.2, 0.25, 0, 0, 0});
@@ -170,7 +137,7 @@ TEST_F(FaultyNetwork, MixedLossAndLatenessNeverCrossReplies) {
     waiter.join();
     int answered = 0;
     std::vector<std::string> tags;
-    for (const auto& result : outcomes.results()) {
+    for (const auto& result : outcomes.items()) {
         tags.push_back(result.first);
         if (result.second == "<none>") continue;
         ++answered;

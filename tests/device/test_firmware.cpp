@@ -70,44 +70,40 @@ TEST(FirmwareImage, RoundTripAndTheCrcFormOfTheTypeCode) {
 TEST(FirmwareImage, EveryCorruptionMakesTheImageInvalid) {
     const std::string good = FirmwareImage::encode(device::kTypeOrvel610, kOrvel610, randomPayload(700, 2));
     ASSERT_TRUE(FirmwareImage(good).isValid());
-    struct Case {
-        const char* what;
-        std::string bytes;
-    };
-    std::vector<Case> cases;
     auto changed = [&](std::size_t offset, char value) {
         std::string bytes = good;
         bytes[offset] = value;
         return bytes;
     };
-    cases.push_back({"magic", changed(0, 'X')});
-    cases.push_back({"format", changed(4, 2)});
-    cases.push_back({"header size", changed(7, 2)});
-    std::string longer = good;
-    putLittle32(longer, 16, 701);
-    cases.push_back({"payload size past the end", longer});
-    std::string shorter = good;
-    putLittle32(shorter, 16, 699);
-    cases.push_back({"payload size short of the end", shorter});
-    std::string empty = FirmwareImage::encode(device::kTypeOrvel610, kOrvel610, "");
-    cases.push_back({"empty payload", empty});
-    cases.push_back({"truncated", good.substr(0, good.size() - 1)});
-    cases.push_back({"header only", good.substr(0, 300)});
-    cases.push_back({"trailing byte", good + '\0'});
-    cases.push_back({"payload byte", changed(good.size() - 1, static_cast<char>(good.back() ^ 1))});
-    cases.push_back({"crc field", changed(20, static_cast<char>(good[20] ^ 0x80))});
-    cases.push_back({"version of another model",
-                     FirmwareImage::encode(device::kTypeOrvel610, "Orvel-611 2.0.1.0", randomPayload(700, 2))});
-    cases.push_back({"version of no model",
-                     FirmwareImage::encode(device::kTypeOrvel610, "Orvel-999 1.0.1.0", randomPayload(700, 2))});
-    cases.push_back({"unreadable version", FirmwareImage::encode(device::kTypeOrvel610, "Orvel-610 1.0", "x")});
+    auto sized = [&](std::uint32_t size) {
+        std::string bytes = good;
+        putLittle32(bytes, 16, size);
+        return bytes;
+    };
     std::string unterminated = good;
     for (std::size_t i = 24; i < 280; ++i) unterminated[i] = i < 24 + sizeof kOrvel610 - 1 ? kOrvel610[i - 24] : 'x';
-    cases.push_back({"version text without its end", unterminated});
-    for (const Case& c : cases) {
-        const FirmwareImage image(c.bytes);
-        EXPECT_FALSE(image.isValid()) << c.what;
-        EXPECT_EQ(image.getVersion().typeCode, 0u) << c.what;
+    const std::pair<const char*, std::string> cases[] = {
+        {"magic", changed(0, 'X')},
+        {"format", changed(4, 2)},
+        {"header size", changed(7, 2)},
+        {"payload size past the end", sized(701)},
+        {"payload size short of the end", sized(699)},
+        {"empty payload", FirmwareImage::encode(device::kTypeOrvel610, kOrvel610, "")},
+        {"truncated", good.substr(0, good.size() - 1)},
+        {"header only", good.substr(0, 300)},
+        {"trailing byte", good + '\0'},
+        {"payload byte", changed(good.size() - 1, static_cast<char>(good.back() ^ 1))},
+        {"crc field", changed(20, static_cast<char>(good[20] ^ 0x80))},
+        {"version of another model",
+         FirmwareImage::encode(device::kTypeOrvel610, "Orvel-611 2.0.1.0", randomPayload(700, 2))},
+        {"version of no model", FirmwareImage::encode(device::kTypeOrvel610, "Orvel-999 1.0.1.0", randomPayload(700, 2))},
+        {"unreadable version", FirmwareImage::encode(device::kTypeOrvel610, "Orvel-610 1.0", "x")},
+        {"version text without its end", unterminated},
+    };
+    for (const auto& [what, bytes] : cases) {
+        const FirmwareImage image(bytes);
+        EXPECT_FALSE(image.isValid()) << what;
+        EXPECT_EQ(image.getVersion().typeCode, 0u) << what;
     }
 }
 

@@ -3,30 +3,17 @@
 // loopback that loses a tenth of the datagrams each way: what arrives, the
 // progress reports, the refusals, the continuation with a second image, and
 // that a transfer of minutes leaves the dispatcher free.
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-
-#include <boost/make_shared.hpp>
-#include <gtest/gtest.h>
-
-#include "base/exception.h"
-#include "base/thread_dispatcher.h"
-#include "device/device_base.h"
 #include "device/firmware/firmware_collection.h"
 #include "device/firmware/firmware_image.h"
-#include "device/transfer_protocol.h"
-#include "tests/base/log_fixture.h"
 #include "tests/device/device_test_support.h"
+#include "tests/device/thrown.h"
 #include "tools/simulator/firmware_receiver.h"
 #include "tools/simulator/lossy_model.h"
-#include "tools/simulator/simulator.h"
 
 using namespace std::chrono_literals;
 using device::DeviceBase;
 using device::FirmwareImage;
+using device_test::notificationOf;
 
 namespace {
 
@@ -100,14 +87,12 @@ protected:
         m_transport->run();
         auto model = std::make_unique<device::sim::OrvelModel>(device::sim::Simulator::hardwareAddress(3),
                                                                device::sim::kDefaultOrvelVersion);
-        m_model = model.get();
         m_receiver = device::sim::addFirmwareReceiver(*model);
-        m_simulated = &m_simulator.add("127.0.0.3", 0, std::make_unique<device::sim::LossyModel>(std::move(model), 0.0, 7));
+        m_simulated =
+            &m_simulator.add("127.0.0.3", 0, std::make_unique<device::sim::LossyModel>(std::move(model), 0.0, 7));
         m_simulator.start();
-        const auto& endpoint = m_simulated->endpoint();
         m_device = boost::make_shared<Loudspeaker>(3, net::HardwareAddress(0x025653, 3),
-                                                   net::IpAndPort(endpoint.address().to_string(), endpoint.port()),
-                                                   L"", m_transport);
+                                                   device_test::endpointOf(*m_simulated), L"", m_transport);
         m_device->setThisWeakPtr(m_device);
         m_device->setRunning("Orvel-610 1.0.112.0 Mar 03 2021");
         ASSERT_TRUE(m_device->probeVolume());  // online and answered
@@ -134,18 +119,25 @@ protected:
 
     device::sim::Simulator m_simulator{2};
     boost::shared_ptr<device::TransferProtocol> m_transport;
-    device::sim::OrvelModel* m_model = nullptr;
     std::shared_ptr<device::sim::FirmwareReceiver> m_receiver;
     device::sim::SimulatedDevice* m_simulated = nullptr;
     boost::shared_ptr<Loudspeaker> m_device;
 };
 
-TEST_F(FirmwareUpgradeTest, ImageArrivesWholeThroughATenthLostAndReportsEndWithOneHundred) {
+TEST_F(FirmwareUpgradeTest, ImageArrivesWholeThroughATenthLostAndOneUpgradeRunsAtATime) {
     const std::string payload = payloadOf(6000, 1);
+    const std::string file = FirmwareImage::encode(device::kTypeOrvel610, "Orvel-610 1.0.113.0", payload);
+    m_device->shift = 8000000;  // nothing heard for 8 s
+    Reports offline;
+    EXPECT_FALSE(m_device->upgradeFirmware(file, offline.callback(), true));
+    m_device->shift = 0;
+
     setLoss(0.10);
     Reports reports;
-    ASSERT_TRUE(m_device->upgradeFirmware(FirmwareImage::encode(device::kTypeOrvel610, "Orvel-610 1.0.113.0", payload),
-                                          reports.callback(), false));
+    Reports second;
+    ASSERT_TRUE(m_device->upgradeFirmware(file, reports.callback(), false));
+    // The upgrade counts as running from the moment it is accepted.
+    EXPECT_FALSE(m_device->upgradeFirmware(file, second.callback(), true));
     expectOneJob(reports.waitFinals(1), 100);
     const auto accepted = m_receiver->accepted();
     ASSERT_EQ(accepted.size(), 1u);
@@ -154,6 +146,8 @@ TEST_F(FirmwareUpgradeTest, ImageArrivesWholeThroughATenthLostAndReportsEndWithO
     std::this_thread::sleep_for(300ms);
     const auto later = reports.waitFinals(1);
     EXPECT_EQ(std::count(later.begin(), later.end(), 100), 1);
+    EXPECT_EQ(offline.count(), 0u);
+    EXPECT_EQ(second.count(), 0u);
 
     // Once it has ended, the device may be upgraded again.
     setLoss(0.0);
@@ -181,41 +175,17 @@ TEST_F(FirmwareUpgradeTest, RefusedChunkEndsWithExactlyOneFailure) {
     EXPECT_EQ(reports.count(), reports.waitFinals(1).size());
 }
 
-TEST_F(FirmwareUpgradeTest, NotStartedForAnOfflineDeviceOrASecondTimeWhileRunning) {
-    const std::string file = FirmwareImage::encode(device::kTypeOrvel610, "Orvel-610 1.0.113.0", payloadOf(4000, 3));
-    m_device->shift = 8000000;  // nothing heard for 8 s
-    Reports offline;
-    EXPECT_FALSE(m_device->upgradeFirmware(file, offline.callback(), true));
-    m_device->shift = 0;
-
-    // The first upgrade counts as running from the moment it is accepted.
-    Reports first;
-    Reports second;
-    ASSERT_TRUE(m_device->upgradeFirmware(file, first.callback(), false));
-    EXPECT_FALSE(m_device->upgradeFirmware(file, second.callback(), true));
-    const auto reports = first.waitFinals(1);
-    EXPECT_EQ(reports.front(), 0);
-    EXPECT_EQ(offline.count(), 0u);
-    EXPECT_EQ(second.count(), 0u);
-}
-
 TEST_F(FirmwareUpgradeTest, RefusalsBeforeTheStartSendNothing) {
     Reports reports;
-    try {
-        m_device->upgradeFirmware(std::string("not a firmware"), reports.callback(), true);
-        ADD_FAILURE() << "incorrectFirmware expected";
-    } catch (const exception::UserResponse& e) {
-        EXPECT_EQ(e.getNotification(), L"incorrectFirmware");
-    }
+    EXPECT_EQ(notificationOf<exception::UserResponse>(
+                  [&] { m_device->upgradeFirmware(std::string("not a firmware"), reports.callback(), true); }),
+              L"incorrectFirmware");
 
     m_device->batteryOk = false;
     const std::string pss = FirmwareImage::encode(device::kTypeOrvel610Pss, "Orvel-610-PSS 1.0.2.0", "power");
-    try {
-        m_device->upgradeFirmware(pss, reports.callback(), false);
-        ADD_FAILURE() << "wrongPower expected";
-    } catch (const exception::UserResponse& e) {
-        EXPECT_EQ(e.getNotification(), L"wrongPower");
-    }
+    EXPECT_EQ(
+        notificationOf<exception::UserResponse>([&] { m_device->upgradeFirmware(pss, reports.callback(), false); }),
+        L"wrongPower");
 
     // A broken image is never sent, force or not.
     std::string broken = FirmwareImage::encode(device::kTypeOrvel610, "Orvel-610 1.0.113.0", payloadOf(900, 4));
@@ -224,12 +194,9 @@ TEST_F(FirmwareUpgradeTest, RefusalsBeforeTheStartSendNothing) {
 
     m_device->playing = true;
     const std::string good = FirmwareImage::encode(device::kTypeOrvel610, "Orvel-610 1.0.113.0", "good");
-    try {
-        m_device->upgradeFirmware(good, reports.callback(), false);
-        ADD_FAILURE() << "internalPlaying expected";
-    } catch (const exception::UserResponse& e) {
-        EXPECT_EQ(e.getNotification(), L"internalPlaying");
-    }
+    EXPECT_EQ(
+        notificationOf<exception::UserResponse>([&] { m_device->upgradeFirmware(good, reports.callback(), false); }),
+        L"internalPlaying");
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(received("fw "), 0u);
     EXPECT_EQ(reports.count(), 0u);

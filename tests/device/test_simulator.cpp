@@ -1,21 +1,16 @@
 // ctest-labels: net
-#include <chrono>
 #include <map>
-#include <mutex>
 #include <stdexcept>
-#include <thread>
-
-#include <gtest/gtest.h>
 
 #include "base/exception.h"
 #include "device/command.h"
 #include "device/state_packet.h"
-#include "device/transfer_protocol.h"
-#include "tools/simulator/simulator.h"
+#include "tests/device/device_test_support.h"
 
 using namespace std::chrono_literals;
 using device::sim::Endpoint;
 using device::sim::Simulator;
+using device_test::endpointOf;
 
 namespace {
 
@@ -47,15 +42,11 @@ public:
         return m_seen;
     }
     bool waitFor(std::size_t devices, int packetsEach) {
-        const auto end = std::chrono::steady_clock::now() + 3s;
-        while (std::chrono::steady_clock::now() < end) {
-            const auto now = seen();
+        return device_test::waitUntil([&] {
             std::size_t ready = 0;
-            for (const auto& entry : now) ready += entry.second.packets >= packetsEach;
-            if (ready >= devices) return true;
-            std::this_thread::sleep_for(5ms);
-        }
-        return false;
+            for (const auto& entry : seen()) ready += entry.second.packets >= packetsEach;
+            return ready >= devices;
+        });
     }
     Endpoint endpoint() const { return Endpoint(boost::asio::ip::make_address_v4("127.0.0.1"), m_transport.getPort()); }
     device::TransferProtocol& transport() { return m_transport; }
@@ -66,10 +57,6 @@ private:
     std::map<std::string, Seen> m_seen;
 };
 
-net::IpAndPort endpointOf(const device::sim::SimulatedDevice& device) {
-    return net::IpAndPort(device.endpoint().address().to_string(), device.endpoint().port());
-}
-
 }  // namespace
 
 TEST(Simulator, DevicesAnnounceThemselvesByStatePackets) {
@@ -77,8 +64,10 @@ TEST(Simulator, DevicesAnnounceThemselvesByStatePackets) {
     Simulator simulator(2);
     for (unsigned n = 0; n < 4; ++n) {
         const auto address = Simulator::loopbackAddress("127.0.3.1", n);
-        auto& device = n < 3 ? simulator.addOrvel(*address, 0, Simulator::hardwareAddress(n + 1))
-                             : simulator.addTovik(*address, 0, Simulator::hardwareAddress(n + 1));
+        auto& device = n == 3   ? simulator.addTovik(*address, 0, Simulator::hardwareAddress(n + 1))
+                       : n == 2 ? simulator.addOrvel(*address, 0, Simulator::hardwareAddress(n + 1),
+                                                     device::sim::kDefaultOrvel510Version)
+                                : simulator.addOrvel(*address, 0, Simulator::hardwareAddress(n + 1));
         device.startStatePackets(server.endpoint(), 40ms);
     }
     simulator.start();
@@ -87,6 +76,7 @@ TEST(Simulator, DevicesAnnounceThemselvesByStatePackets) {
     ASSERT_EQ(seen.size(), 4u);
     EXPECT_EQ(seen.at("02:56:53:00:00:01").typeCode, device::kTypeOrvel610);
     EXPECT_EQ(std::string(seen.at("02:56:53:00:00:01").source.getText()), "127.0.3.1");
+    EXPECT_EQ(seen.at("02:56:53:00:00:03").typeCode, device::kTypeOrvel510);
     EXPECT_EQ(seen.at("02:56:53:00:00:04").typeCode, device::kTypeTovik30);
     EXPECT_EQ(std::string(seen.at("02:56:53:00:00:04").source.getText()), "127.0.3.4");
     simulator.stop();
@@ -114,32 +104,26 @@ TEST(Simulator, ModelsAnswerTheirCommands) {
     auto& old = simulator.addOrvel("127.0.0.3", 0, "02:56:53:00:00:03", device::sim::kDefaultOrvel510Version);
     auto& console = simulator.addTovik("127.0.0.4", 0, "02:56:53:00:00:04");
     simulator.start();
-    auto& transport = server.transport();
-    std::string reply;
-
-    ASSERT_TRUE(transport.sync(endpointOf(speaker), "get ver", reply, 2, 500));
-    EXPECT_EQ(reply, device::sim::kDefaultOrvelVersion);
-    ASSERT_TRUE(transport.sync(endpointOf(speaker), "set vol -96", reply, 2, 500));
-    EXPECT_TRUE(device::handleResponse(reply));
-    ASSERT_TRUE(transport.sync(endpointOf(speaker), "get vol", reply, 2, 500));
-    EXPECT_EQ(reply, "-96");
-    ASSERT_TRUE(transport.sync(endpointOf(speaker), "get volume", reply, 2, 500));
-    EXPECT_THROW(device::handleResponse(reply), exception::UnexpectedResponseOfDevice) << "not a command";
-    ASSERT_TRUE(transport.sync(endpointOf(speaker), "set vol", reply, 2, 500));
-    EXPECT_THROW(device::handleResponse(reply), exception::UnexpectedResponseOfDevice) << "no level";
-
-    ASSERT_TRUE(transport.sync(endpointOf(old), "get vol", reply, 2, 500));
-    EXPECT_EQ(reply, "1E:1E") << "Orvel-510 firmware speaks in level pairs";
-    ASSERT_TRUE(transport.sync(endpointOf(console), "get vol", reply, 2, 500));
-    EXPECT_EQ(reply, "50");
+    auto ask = [&](const device::sim::SimulatedDevice& device, const char* request) {
+        std::string reply;
+        EXPECT_TRUE(server.transport().sync(endpointOf(device), request, reply, 2, 500)) << request;
+        return reply;
+    };
+    EXPECT_EQ(ask(speaker, "get ver"), device::sim::kDefaultOrvelVersion);
+    EXPECT_TRUE(device::handleResponse(ask(speaker, "set vol -96")));
+    EXPECT_EQ(ask(speaker, "get vol"), "-96");
+    EXPECT_THROW(device::handleResponse(ask(speaker, "get volume")), exception::UnexpectedResponseOfDevice)
+        << "not a command";
+    EXPECT_THROW(device::handleResponse(ask(speaker, "set vol")), exception::UnexpectedResponseOfDevice) << "no level";
+    EXPECT_EQ(ask(old, "get vol"), "1E:1E") << "Orvel-510 firmware speaks in level pairs";
+    EXPECT_EQ(ask(console, "get vol"), "50");
     EXPECT_EQ(speaker.withModel<device::sim::OrvelModel>([](auto& model) { return model.volume; }), "-96");
 }
 
 TEST(Simulator, StaysOnLoopback) {
     Simulator simulator;
-    EXPECT_THROW(simulator.addOrvel("192.168.100.1", 0, "02:56:53:00:00:01"), std::invalid_argument);
-    EXPECT_THROW(simulator.addOrvel("0.0.0.0", 0, "02:56:53:00:00:01"), std::invalid_argument);
-    EXPECT_THROW(simulator.addOrvel("255.255.255.255", 0, "02:56:53:00:00:01"), std::invalid_argument);
+    for (const char* address : {"192.168.100.1", "0.0.0.0", "255.255.255.255"})
+        EXPECT_THROW(simulator.addOrvel(address, 0, "02:56:53:00:00:01"), std::invalid_argument) << address;
     EXPECT_EQ(Simulator::loopbackAddress("127.0.1.1", 0), "127.0.1.1");
     EXPECT_EQ(Simulator::loopbackAddress("127.0.1.1", 300), "127.0.2.45");
     EXPECT_EQ(Simulator::loopbackAddress("127.255.255.254", 1), "127.255.255.255");

@@ -2,7 +2,6 @@
 
 #include "device/state_packet.h"
 #include "tests/base/log_fixture.h"
-#include "tools/simulator/model.h"
 
 using namespace device;
 
@@ -67,19 +66,4 @@ TEST_F(StatePacket, VersionIsTheCleanedTailAfterTheLastComma) {
     ASSERT_TRUE(parseStatePacketVersion(std::string(kHw) + ",Acme-7 1.0.0.0", v));
     EXPECT_EQ(v.typeCode, 0u) << "a foreign device is recognised with code 0; the collection refuses it";
     EXPECT_FALSE(parseStatePacketVersion("Orvel-610 1.0.1.0", v)) << "no comma";
-}
-
-TEST_F(StatePacket, SimulatedDevicesSendRecognisedPackets) {
-    net::HardwareAddress address(0, 0);
-    sim::OrvelModel speaker(kHw, sim::kDefaultOrvelVersion);
-    ASSERT_TRUE(isStatePacket(speaker.statePacket(), address));
-    EXPECT_EQ(address, net::HardwareAddress(0x025653, 0x2A));
-    sim::OrvelModel old(kHw, sim::kDefaultOrvel510Version);
-    EXPECT_TRUE(isStatePacket(old.statePacket(), address));
-    sim::TovikModel console("02:56:53:00:01:00", sim::kDefaultTovikVersion);
-    ASSERT_TRUE(isStatePacket(console.statePacket(), address));
-    EXPECT_EQ(address, net::HardwareAddress(0x025653, 0x100));
-    Version v;
-    ASSERT_TRUE(parseStatePacketVersion(console.statePacket(), v));
-    EXPECT_EQ(v.typeCode, kTypeTovik30);
 }

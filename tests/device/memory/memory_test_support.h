@@ -1,6 +1,7 @@
 #pragma once
-// Helpers of the audio-memory tests: fragment bytes, a planted image, and a
-// wire that reaches a simulator store in-process (no socket).
+// Helpers of the audio-memory tests: fragment bytes, a planted image, a
+// wire that reaches a simulator store in-process (no socket), and a device
+// object that has nothing but its memory.
 #include <memory>
 #include <random>
 #include <string>
@@ -8,8 +9,10 @@
 #include <boost/make_shared.hpp>
 
 #include "base/exception.h"
+#include "device/memory/audio_memory.h"
 #include "device/memory/memory_image.h"
 #include "device/memory/memory_wire.h"
+#include "tests/device/device_test_support.h"
 #include "tools/simulator/audio_memory_store.h"
 
 namespace memory_test {
@@ -68,6 +71,31 @@ public:
 
 private:
     std::shared_ptr<device::sim::AudioMemoryStore> m_store;
+};
+
+/// A loudspeaker of the Orvel-611 family reduced to its audio memory.
+class MemoryDevice : public device_test::StubDevice {
+public:
+    using StubDevice::StubDevice;
+
+    std::atomic<bool> playing{false};
+    std::atomic<bool> allowOverwrite{false};
+    std::atomic<std::int64_t> skew{0};  // microseconds added to the clock
+    device_test::LockedList<device::memory::Playing> states;
+
+    bool hasInternalPlaying() override { return playing; }
+
+protected:
+    std::int64_t now() const override { return DeviceBase::now() + skew; }
+    boost::shared_ptr<device::memory::IAudioControl> createAudioControl(bool overwrite) override {
+        // The callback holds the device weakly, as the models must.
+        boost::weak_ptr<DeviceBase> weak = getThisBasePtr();
+        auto callback = [weak](device::memory::Playing state) {
+            if (auto self = boost::static_pointer_cast<MemoryDevice>(weak.lock())) self->states.add(state);
+        };
+        return boost::make_shared<device::o611::memory::AudioMemory>(getTransport(), getThisBasePtr(), callback,
+                                                                     overwrite || allowOverwrite);
+    }
 };
 
 }  // namespace memory_test

@@ -3,62 +3,21 @@
 // reads, damaged memories with and without overwriting, the write job under
 // datagram loss with its progress and callbacks, refusals, playback commands,
 // re-reading on revert, and a device that can die while its memory lives.
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <future>
-#include <mutex>
-#include <thread>
-#include <vector>
 
-#include <boost/make_shared.hpp>
-#include <gtest/gtest.h>
-
-#include "base/exception.h"
 #include "base/thread_dispatcher.h"
-#include "device/device_base.h"
-#include "device/memory/audio_memory.h"
-#include "device/transfer_protocol.h"
-#include "tests/device/device_test_support.h"
 #include "tests/device/memory/memory_test_support.h"
-#include "tools/simulator/simulator.h"
+#include "tests/device/thrown.h"
 
 using namespace std::chrono_literals;
 using namespace device::memory;
 using device::DeviceBase;
 using device::sim::AudioMemoryStore;
+using device_test::notificationOf;
 using memory_test::bytesOf;
+using memory_test::MemoryDevice;
 
 namespace {
-
-/// A loudspeaker of the Orvel-611 family reduced to its audio memory.
-class MemoryDevice : public device_test::StubDevice {
-public:
-    using StubDevice::StubDevice;
-
-    std::atomic<bool> playing{false};
-    std::atomic<bool> allowOverwrite{false};
-    std::atomic<std::int64_t> skew{0};  // microseconds added to the clock
-    std::mutex statesMutex;
-    std::vector<Playing> states;
-
-    bool hasInternalPlaying() override { return playing; }
-
-protected:
-    std::int64_t now() const override { return DeviceBase::now() + skew; }
-    boost::shared_ptr<IAudioControl> createAudioControl(bool overwrite) override {
-        // The callback holds the device weakly, as the models must.
-        boost::weak_ptr<DeviceBase> weak = getThisBasePtr();
-        auto callback = [weak](Playing state) {
-            if (auto self = boost::static_pointer_cast<MemoryDevice>(weak.lock())) {
-                std::lock_guard<std::mutex> lock(self->statesMutex);
-                self->states.push_back(state);
-            }
-        };
-        return boost::make_shared<device::o611::memory::AudioMemory>(getTransport(), getThisBasePtr(), callback,
-                                                                     overwrite || allowOverwrite);
-    }
-};
 
 typedef device_test::ProgressLog Progress;
 
@@ -81,6 +40,13 @@ protected:
     void releaseDevices() override { m_device.reset(); }
 
     boost::shared_ptr<IAudioControl> memory() { return m_device->getAudioControl(false, true); }
+    /// Writes the changes; the job reports once and ends with `final`.
+    static void write(const boost::shared_ptr<IAudioControl>& mem, int final) {
+        Progress progress;
+        mem->writeChanges(progress.reporter());
+        ASSERT_TRUE(progress.waitFinal());
+        expectOneJob(progress.settled(), final);
+    }
 
     device::sim::SimulatedDevice* m_speaker = nullptr;
     std::shared_ptr<AudioMemoryStore> m_store;
@@ -134,18 +100,16 @@ TEST_F(AudioMemoryDeviceTest, WriteUnderLossLeavesTheDeviceHoldingTheImage) {
     const auto mem = memory();
     int before = 0, after = 0;
     bool afterSawChanges = true;
-    mem->setScenariosChangedCallbacks([&] { ++before; }, [&] {
-        ++after;
-        afterSawChanges = mem->hasChanges();
-    });
+    mem->setScenariosChangedCallbacks([&] { ++before; },
+                                      [&] {
+                                          ++after;
+                                          afterSawChanges = mem->hasChanges();
+                                      });
     mem->addFragment(L"Гонг", bytesOf(2000, 7));
     mem->addScenario(0, 10, 15, L"Тревога");  // the new gong took the free id 0
     m_store->setLoss(10, 3);
 
-    Progress progress;
-    mem->writeChanges(progress.reporter());
-    ASSERT_TRUE(progress.waitFinal());
-    expectOneJob(progress.settled(), 100);
+    write(mem, 100);
     m_store->setLoss(0);
 
     EXPECT_EQ(before, 1);
@@ -165,31 +129,19 @@ TEST_F(AudioMemoryDeviceTest, WriteUnderLossLeavesTheDeviceHoldingTheImage) {
 
 TEST_F(AudioMemoryDeviceTest, RefusalsAreThrownBeforeTheJob) {
     const auto mem = memory();
-    try {
-        mem->writeChanges({});
-        FAIL() << "nothing to write";
-    } catch (const exception::UserError& e) {
-        EXPECT_EQ(e.getNotification(), L"Нет изменений для записи");
-    }
+    EXPECT_EQ(notificationOf<exception::UserError>([&] { mem->writeChanges({}); }), L"Нет изменений для записи")
+        << "nothing to write";
     mem->addFragment(L"A", bytesOf(30000, 1));
     m_device->playing = true;
-    try {
-        mem->writeChanges({});
-        FAIL() << "written while the device plays";
-    } catch (const exception::UserResponse& e) {
-        EXPECT_EQ(e.getNotification(), L"internalPlaying");
-    }
+    EXPECT_EQ(notificationOf<exception::UserResponse>([&] { mem->writeChanges({}); }), L"internalPlaying")
+        << "written while the device plays";
     EXPECT_THROW(mem->addFragment(L"B", bytesOf(10, 2)), exception::UserResponse);
     m_device->playing = false;
 
     Progress progress;
     mem->writeChanges(progress.reporter());
-    try {
-        mem->writeChanges({});
-        FAIL() << "a second write while the first runs";
-    } catch (const exception::UserResponse& e) {
-        EXPECT_EQ(e.getNotification(), L"busy");
-    }
+    EXPECT_EQ(notificationOf<exception::UserResponse>([&] { mem->writeChanges({}); }), L"busy")
+        << "a second write while the first runs";
     EXPECT_THROW(mem->removeFragment(0), exception::UserResponse) << "edits wait for the write";
     ASSERT_TRUE(progress.waitFinal());
     expectOneJob(progress.settled(), 100);
@@ -200,23 +152,16 @@ TEST_F(AudioMemoryDeviceTest, RefusalsAreThrownBeforeTheJob) {
     EXPECT_THROW(mem->writeChanges({}), exception::Offline);
 }
 
-TEST_F(AudioMemoryDeviceTest, RefusedChunkEndsWithOneFailureAndKeepsTheEdits) {
+TEST_F(AudioMemoryDeviceTest, RefusedChunkOrCommitEndsWithOneFailureAndKeepsTheEdits) {
     const auto mem = memory();
     mem->addFragment(L"A", bytesOf(5000, 1));
-    m_store->refuse("write");
-    Progress progress;
-    mem->writeChanges(progress.reporter());
-    ASSERT_TRUE(progress.waitFinal());
-    expectOneJob(progress.settled(), -1);
-    EXPECT_TRUE(mem->hasChanges());
-    EXPECT_TRUE(m_store->committed().empty());
-
-    m_store->refuse("commit");
-    Progress again;
-    mem->writeChanges(again.reporter());
-    ASSERT_TRUE(again.waitFinal());
-    expectOneJob(again.settled(), -1);
-    EXPECT_TRUE(mem->hasChanges());
+    for (const char* refused : {"write", "commit"}) {
+        SCOPED_TRACE(refused);
+        m_store->refuse(refused);
+        write(mem, -1);
+        EXPECT_TRUE(mem->hasChanges());
+        EXPECT_TRUE(m_store->committed().empty());
+    }
     m_store->refuse("");
 }
 
@@ -232,8 +177,7 @@ TEST_F(AudioMemoryDeviceTest, PlaybackCommandsAndStates) {
     mem->stop();
     EXPECT_EQ(m_store->state(), "idle");
     EXPECT_FALSE(mem->isPlaying());
-    std::lock_guard<std::mutex> lock(m_device->statesMutex);
-    EXPECT_EQ(m_device->states, (std::vector<Playing>{Playing::Fragment, Playing::ScenarioServer, Playing::Stopped}))
+    EXPECT_EQ(m_device->states.items(), (std::vector<Playing>{Playing::Fragment, Playing::ScenarioServer, Playing::Stopped}))
         << "isPlaying reports nothing to the callback";
 }
 
@@ -263,10 +207,7 @@ TEST_F(AudioMemoryDeviceTest, AWrittenMemoryIsFreedWithItsWorker) {
         const auto mem = memory();
         weak = mem;
         mem->addFragment(L"A", bytesOf(100, 1));
-        Progress progress;
-        mem->writeChanges(progress.reporter());
-        ASSERT_TRUE(progress.waitFinal());
-        progress.settled();
+        write(mem, 100);
     }
     m_device->releaseAudioControl();
     for (int i = 0; i < 50 && !weak.expired(); ++i) std::this_thread::sleep_for(10ms);

@@ -10,11 +10,14 @@
 #include "device/memory/audio_memory.h"
 #include "device/memory/memory_image.h"
 #include "tests/device/memory/memory_test_support.h"
+#include "tests/device/thrown.h"
 
 using namespace device::memory;
+using device::sim::AudioMemoryStore;
+using device_test::messageOf;
+using device_test::notificationOf;
 using memory_test::bytesOf;
 using memory_test::LocalWire;
-using device::sim::AudioMemoryStore;
 
 namespace {
 
@@ -40,8 +43,6 @@ Memory make611(std::uint32_t capacity = 1 << 20, const std::string& planted = {}
     return make<device::o611::memory::AudioMemory>(kLayout611, capacity, planted, AudioMemoryBase::PlayingCallback(),
                                                    false);
 }
-
-std::wstring message(const exception::Base& e) { return e.getNotification() + L"|" + e.getDetails(); }
 
 }  // namespace
 
@@ -73,6 +74,11 @@ TEST(AudioMemoryImage, RoundTripGivesEqualStampsAndBytes) {
     console.memory->setImage(image);
     EXPECT_EQ(console.memory->getFragments().size(), 3u);
     EXPECT_TRUE(console.memory->getScenarios().empty());
+    // Nor does it add one of its own: nothing changes.
+    const std::string stamp = console.memory->makeMemoryStamp();
+    console.memory->addScenario(kNone, 0, 10, L"Ignored");
+    EXPECT_TRUE(console.memory->getScenarios().empty());
+    EXPECT_EQ(console.memory->makeMemoryStamp(), stamp);
 }
 
 TEST(AudioMemoryImage, DamagedImagesAreRefused) {
@@ -84,51 +90,35 @@ TEST(AudioMemoryImage, DamagedImagesAreRefused) {
     Memory target = make611(4096);
     const std::string stamp = target.memory->makeMemoryStamp();
 
-    try {
-        target.memory->setImage(image.substr(0, 23));
-        FAIL() << "23 bytes are accepted";
-    } catch (const exception::UserError& e) {
-        EXPECT_EQ(e.getNotification(), L"Некорректный размер образа");
-    }
-    std::string wrongMagic = image;
-    wrongMagic[0] = 'X';
-    EXPECT_THROW(target.memory->setImage(wrongMagic), exception::UnknownVersionOfAudioMemory);
-    std::string wrongLayout = image;
-    wrongLayout[4] = 9;
-    EXPECT_THROW(target.memory->setImage(wrongLayout), exception::UnknownVersionOfAudioMemory);
-    std::string brokenCatalogue = image;
-    brokenCatalogue[kRootSize + 20] ^= 1;  // a title unit
-    EXPECT_THROW(target.memory->setImage(brokenCatalogue), exception::IncorrectFormat);
-    std::string brokenData = image;
-    brokenData[image.size() - 1] ^= 0x40;
-    EXPECT_THROW(target.memory->setImage(brokenData), exception::IncorrectFormat);
+    EXPECT_EQ(notificationOf<exception::UserError>([&] { target.memory->setImage(image.substr(0, 23)); }),
+              L"Некорректный размер образа")
+        << "23 bytes are accepted";
+    auto flipped = [&](std::size_t at, char mask) {
+        std::string bytes = image;
+        bytes[at] ^= mask;
+        return bytes;
+    };
+    EXPECT_THROW(target.memory->setImage(flipped(0, 1)), exception::UnknownVersionOfAudioMemory) << "magic";
+    EXPECT_THROW(target.memory->setImage(flipped(4, 8)), exception::UnknownVersionOfAudioMemory) << "layout";
+    EXPECT_THROW(target.memory->setImage(flipped(kRootSize + 20, 1)), exception::IncorrectFormat) << "a title unit";
+    EXPECT_THROW(target.memory->setImage(flipped(image.size() - 1, 0x40)), exception::IncorrectFormat) << "data";
     EXPECT_THROW(target.memory->setImage(image + "x"), exception::IncorrectFormat);
 
     // Every cut and every flipped byte is refused with an exception of the
     // family, never a crash or a std exception.
     for (std::size_t length = 24; length < image.size(); length += 7)
         EXPECT_THROW(target.memory->setImage(image.substr(0, length)), exception::Base) << length;
-    for (std::size_t at = 0; at < kRootSize + 3 * kFragmentRecordSize; ++at) {
-        std::string flipped = image;
-        flipped[at] ^= 0x10;
-        EXPECT_THROW(target.memory->setImage(flipped), exception::Base) << at;
-    }
+    for (std::size_t at = 0; at < kRootSize + 3 * kFragmentRecordSize; ++at)
+        EXPECT_THROW(target.memory->setImage(flipped(at, 0x10)), exception::Base) << at;
     EXPECT_EQ(target.memory->makeMemoryStamp(), stamp) << "a refused image leaves the memory alone";
     EXPECT_FALSE(target.memory->hasChanges());
 
     Memory small = make611(image.size() - 1);
-    try {
-        small.memory->setImage(image);
-        FAIL() << "an image larger than the capacity is accepted";
-    } catch (const exception::UserError& e) {
-        EXPECT_EQ(e.getNotification(), L"Образ не помещается в память устройства");
-    }
-    try {
-        small.memory->getImage();
-        FAIL() << "an empty memory gives an image";
-    } catch (const exception::UserError& e) {
-        EXPECT_EQ(e.getNotification(), L"Образ памяти пуст");
-    }
+    EXPECT_EQ(notificationOf<exception::UserError>([&] { small.memory->setImage(image); }),
+              L"Образ не помещается в память устройства")
+        << "an image larger than the capacity is accepted";
+    EXPECT_EQ(notificationOf<exception::UserError>([&] { small.memory->getImage(); }), L"Образ памяти пуст")
+        << "an empty memory gives an image";
 }
 
 TEST(AudioMemoryModel, IdsAndPositionsFollowAddsAndRemovals) {
@@ -191,12 +181,11 @@ TEST(AudioMemoryModel, LimitsAndTitles) {
     EXPECT_EQ(empty, 4096u - kRootSize);
     memory.addFragment(L"A", bytesOf(100, 1));
     EXPECT_EQ(memory.getSizeOfFreeMemory(), empty - kFragmentRecordSize - 100);
-    try {
-        memory.addFragment(L"Too big", bytesOf(memory.getSizeOfFreeMemory() - kFragmentRecordSize + 1, 2));
-        FAIL() << "a fragment beyond the free memory is accepted";
-    } catch (const exception::UserError& e) {
-        EXPECT_EQ(e.getNotification(), L"Недостаточно свободной аудио памяти");
-    }
+    EXPECT_EQ(notificationOf<exception::UserError>([&] {
+                  memory.addFragment(L"Too big", bytesOf(memory.getSizeOfFreeMemory() - kFragmentRecordSize + 1, 2));
+              }),
+              L"Недостаточно свободной аудио памяти")
+        << "a fragment beyond the free memory is accepted";
     memory.addFragment(L"Exact fit", bytesOf(memory.getSizeOfFreeMemory() - kFragmentRecordSize, 3));
     EXPECT_EQ(memory.getSizeOfFreeMemory(), 0u);
     EXPECT_THROW(memory.addFragment(L"Empty", std::string()), exception::IncorrectFormat);
@@ -209,12 +198,10 @@ TEST(AudioMemoryModel, LimitsAndTitles) {
     EXPECT_EQ(scenarios.getScenarios().size(), 64u);
     EXPECT_EQ(scenarios.getScenarios().back().number, 64);
     scenarios.removeScenario(63);
-    try {
-        scenarios.addScenario(kNone, 7, 1, L"Unknown message");
-        FAIL();
-    } catch (const exception::IncorrectFormat& e) {
-        EXPECT_NE(message(e).find(L"Фрагмент не найден"), std::wstring::npos);
-    }
+    EXPECT_NE(messageOf<exception::IncorrectFormat>([&] {
+                  scenarios.addScenario(kNone, 7, 1, L"Unknown message");
+              }).find(L"Фрагмент не найден"),
+              std::wstring::npos);
     EXPECT_THROW(scenarios.addScenario(3, 0, 1, L"Unknown gong"), exception::IncorrectFormat);
 
     // Titles: the dialogs allow an empty name and 80 characters; the memory
@@ -222,12 +209,11 @@ TEST(AudioMemoryModel, LimitsAndTitles) {
     Memory t = make611();
     auto& titles = *t.memory;
     for (const std::wstring& bad : {std::wstring(), std::wstring(65, L'a'), std::wstring(80, L'Ж')}) {
-        try {
-            titles.addFragment(bad, bytesOf(5, 1));
-            FAIL() << "title of " << bad.size() << " characters accepted";
-        } catch (const exception::IncorrectFormat& e) {
-            EXPECT_NE(message(e).find(L"Некорректное название"), std::wstring::npos);
-        }
+        EXPECT_NE(messageOf<exception::IncorrectFormat>([&] {
+                      titles.addFragment(bad, bytesOf(5, 1));
+                  }).find(L"Некорректное название"),
+                  std::wstring::npos)
+            << "title of " << bad.size() << " characters accepted";
     }
     EXPECT_TRUE(titles.getFragments().empty());
     titles.addFragment(std::wstring(64, L'я'), bytesOf(5, 1));
@@ -268,18 +254,6 @@ TEST(AudioMemoryModel, ChangedFlagFollowsEditsAndRevert) {
     memory.revertChanges();
     EXPECT_EQ(memory.makeMemoryStamp(), stamp);
     EXPECT_EQ(memory.getFragmentFile(11), bytesOf(301, 101)) << "data read on demand from the device";
-}
-
-TEST(AudioMemoryModel, ConsoleAddsNoScenarios) {
-    Memory m = make<device::tovik::memory::AudioMemory>(kLayout611, 1 << 20, std::string());
-    auto& memory = *m.memory;
-    memory.addFragment(L"Gong", bytesOf(10, 1));
-    const bool before = memory.hasChanges();
-    const std::string stamp = memory.makeMemoryStamp();
-    memory.addScenario(kNone, 0, 10, L"Ignored");
-    EXPECT_TRUE(memory.getScenarios().empty());
-    EXPECT_EQ(memory.makeMemoryStamp(), stamp);
-    EXPECT_EQ(memory.hasChanges(), before);
 }
 
 TEST(AudioMemoryWireTexts, RepliesAreParsedStrictly) {

@@ -2,37 +2,17 @@
 // Writing the audio memory while replies come back corrupted: the device
 // ends up holding the old image or the new one, never a mix, and the write
 // reports success only when the device holds the new one.
-#include <string>
-
-#include <boost/make_shared.hpp>
-#include <gtest/gtest.h>
-
-#include "device/memory/audio_memory.h"
-#include "device/memory/memory_image.h"
-#include "tests/device/device_test_support.h"
 #include "tests/device/fault_test_support.h"
 #include "tests/device/memory/memory_test_support.h"
-#include "tools/simulator/audio_memory_store.h"
 #include "tools/simulator/fault_model.h"
 
 using namespace device::memory;
 using device::sim::Fault;
 using device::sim::FaultModel;
 using memory_test::bytesOf;
+using memory_test::MemoryDevice;
 
 namespace {
-
-/// A loudspeaker of the Orvel-611 family reduced to its audio memory.
-class MemoryDevice : public device_test::StubDevice {
-public:
-    using StubDevice::StubDevice;
-
-protected:
-    boost::shared_ptr<IAudioControl> createAudioControl(bool overwrite) override {
-        return boost::make_shared<device::o611::memory::AudioMemory>(getTransport(), getThisBasePtr(),
-                                                                     [](Playing) {}, overwrite);
-    }
-};
 
 class MemoryWriteFaults : public fault_test::FaultFixture {
 protected:
