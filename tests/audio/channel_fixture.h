@@ -2,8 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -11,6 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/make_shared.hpp>
 
 #include "audio/channel_host.h"
@@ -20,10 +21,8 @@
 #include "tools/simulator/orvel_band_model.h"
 #include "tools/simulator/simulator.h"
 
-// The player and alarm channel tests: simulated loudspeakers of a recent
-// generation on loopback with their objects over the real transport, the
-// operator's selection as a test double and a stand-in GUI thread that runs
-// posted tasks in order and answers the Yes/No question as told.
+// The channel tests: simulated loudspeakers on loopback over the real
+// transport, the operator's selection and a stand-in GUI thread.
 
 namespace channel_test {
 
@@ -48,24 +47,17 @@ public:
     frm::DeviceSet getDevicesOfZones() override { return zones; }
 };
 
-/// One thread standing in for the GUI thread.
+/// One thread standing in for the GUI thread: runs posted tasks in order,
+/// all of them before it ends, and answers the Yes/No question as told.
 class FakeGui : public frm::ChannelGui {
 public:
-    FakeGui() : m_thread([this] { run(); }) {}
     ~FakeGui() override {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_exit = true;
-        }
-        m_changed.notify_all();
+        m_work.reset();
         m_thread.join();
     }
     bool exists() override { return alive.load(); }
     void post(boost::function<void()> task) override {
-        if (!alive) return;
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_tasks.push_back(std::move(task));
-        m_changed.notify_all();
+        if (alive) boost::asio::post(m_io, std::move(task));
     }
     bool askYesNo(const std::wstring&, const std::wstring& text) override {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -79,23 +71,10 @@ public:
     std::vector<std::wstring> questions;
 
 private:
-    void run() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        for (;;) {
-            m_changed.wait(lock, [this] { return m_exit || !m_tasks.empty(); });
-            if (m_tasks.empty()) return;
-            auto task = std::move(m_tasks.front());
-            m_tasks.pop_front();
-            lock.unlock();
-            task();
-            lock.lock();
-        }
-    }
     std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<boost::function<void()>> m_tasks;
-    bool m_exit = false;
-    std::thread m_thread;
+    boost::asio::io_context m_io;
+    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> m_work{m_io.get_executor()};
+    std::thread m_thread{[this] { m_io.run(); }};
 };
 
 /// Simulated loudspeakers (index 18) and their objects; made after the

@@ -19,17 +19,32 @@
 #include "tests/audio/engine_fixture.h"
 #include "tests/base/log_fixture.h"
 
-// The playlist and player tests: a log whose lines are observed, the
-// settings, the dispatcher, the real plug-in host with the fixture plug-ins
-// (they write what they are asked to play into a trace file) and the global
-// player on it. Dispatcher jobs may hold the player, so the dispatcher stops
-// before the player goes.
+// The playlist and player tests: an observed log, the settings, the
+// dispatcher, the real plug-in host with the fixture plug-ins (they trace
+// what they play) and the global player. Dispatcher jobs may hold the
+// player, so the dispatcher stops before the player goes.
 
 namespace player_test {
 
 using engine_test::Pump;
 
-class PlayerEnvironment : public LogFixture {
+/// A log whose lines the test counts.
+class CountingLog : public LogFixture {
+protected:
+    /// How many lines of the log file (its clock stands still on the
+    /// fixture's day) contain the text and the level's name, when given.
+    int logged(const std::wstring& text, const std::string& level = std::string()) {
+        base::Log::instance()->flush();
+        const std::string wanted = base::toUtf8(text);
+        int count = 0;
+        for (const auto& line : linesOf("20261206"))
+            if (line.find(wanted) != std::string::npos && (level.empty() || line.find(" " + level + "\t") != std::string::npos))
+                ++count;
+        return count;
+    }
+};
+
+class PlayerEnvironment : public CountingLog {
 protected:
     void SetUp() override {
         startLog(base::Log::TRACE3);
@@ -92,18 +107,6 @@ protected:
         waitFor([ran] { return ran->load(); });
         engine_test::Pump().run_until([] { return false; }, 50);
         m_pump.run();
-    }
-
-    /// How many lines of the log file contain the text (and the level's
-    /// name, when one is given).
-    int logged(const std::wstring& text, const std::string& level = std::string()) {
-        base::Log::instance()->flush();
-        const std::string wanted = base::toUtf8(text);
-        int count = 0;
-        for (const auto& line : linesOf("20261206"))
-            if (line.find(wanted) != std::string::npos && (level.empty() || line.find(" " + level + "\t") != std::string::npos))
-                ++count;
-        return count;
     }
 
     std::vector<os::AudioCaptureDevice> m_captureDevices;

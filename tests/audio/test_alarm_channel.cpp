@@ -1,11 +1,6 @@
 // ctest-labels: net
 // The alarm channel against simulated loudspeakers and the real notification
-// stream: priorities, refusals before anything is touched, the operator's
-// question when some loudspeakers are busy, completion codes and their
-// threads, the watcher's pre-emption, loudspeakers given back after an early
-// end, and a whole notice (gong, then message) heard by ffmpeg on the port
-// of the notification channel while the loudspeakers are switched to it and
-// back. Assertions read the loudspeakers' request logs.
+// stream (heard by ffmpeg); assertions read the loudspeakers' request logs.
 #include <algorithm>
 #include <fstream>
 #include <functional>
@@ -25,7 +20,7 @@
 #include "base/thread_dispatcher.h"
 #include "device/models/playback_type.h"
 #include "tests/audio/channel_fixture.h"
-#include "tests/base/log_fixture.h"
+#include "tests/audio/player_fixture.h"
 #include "tests/support/temp_dir.h"
 #include "tools/stream_probe.h"
 
@@ -64,7 +59,7 @@ struct Codes {
     }
 };
 
-class AlarmChannelTest : public LogFixture {
+class AlarmChannelTest : public player_test::CountingLog {
 protected:
     void SetUp() override {
         startLog(base::Log::TRACE3);
@@ -97,7 +92,7 @@ protected:
         m_stream.reset();
         base::ThreadDispatcher::destroy();
         pref_free();
-        LogFixture::TearDown();
+        CountingLog::TearDown();
     }
     /// The simulated loudspeakers keep no configuration record: their
     /// channel-0 port is this test's own.
@@ -127,15 +122,6 @@ protected:
         m_speakers->sim(a).clearReceived();
         m_speakers->sim(b).clearReceived();
     }
-    int logged(const std::wstring& text) {
-        // The log's clock stands still on the fixture's day.
-        base::Log::instance()->flush();
-        const std::string wanted = base::toUtf8(text);
-        int count = 0;
-        for (const auto& line : linesOf("20261206"))
-            if (line.find(wanted) != std::string::npos) ++count;
-        return count;
-    }
     static bool has(const Strings& all, const std::string& one) {
         return std::find(all.begin(), all.end(), one) != all.end();
     }
@@ -159,7 +145,7 @@ protected:
 
 }  // namespace
 
-TEST_F(AlarmChannelTest, LowerPriorityIsRefusedAndEqualReplacesWithCodeFour) {
+TEST_F(AlarmChannelTest, LowerPriorityAndMissingFilesAreRefusedAndEqualReplacesWithCodeFour) {
     Codes first, second;
     ASSERT_TRUE(launch({a, b}, 3, longMessage, &first));
     ASSERT_TRUE(started(first));
@@ -167,6 +153,10 @@ TEST_F(AlarmChannelTest, LowerPriorityIsRefusedAndEqualReplacesWithCodeFour) {
 
     EXPECT_FALSE(launch({a, b}, 2, message, &second));
     EXPECT_TRUE(waitUntil([&] { return logged(L"Канал тревог занят.") == 1; })) << "logged once";
+    // Missing files are refused before anything is stopped, whatever the priority.
+    EXPECT_FALSE(launch({a}, 4, m_files.widePath() + L"/absent.mp3"));
+    EXPECT_FALSE(launch({a}, 4, message, nullptr, m_files.widePath() + L"/absent-gong.mp3"));
+    EXPECT_TRUE(waitUntil([&] { return logged(L"Не найден файл") == 2; })) << "logged once each";
     EXPECT_TRUE(channel().isRunning());
     EXPECT_EQ(requests(a), Strings{}) << "the running notice's loudspeakers stay on its channel";
     EXPECT_EQ(first.codes(), std::vector<int>{AlarmChannel::kMessageStarted});
@@ -179,18 +169,6 @@ TEST_F(AlarmChannelTest, LowerPriorityIsRefusedAndEqualReplacesWithCodeFour) {
     EXPECT_EQ(second.codes(), (std::vector<int>{AlarmChannel::kMessageStarted, AlarmChannel::kStopped}));
     EXPECT_FALSE(channel().isRunning());
     EXPECT_EQ(requests(a).back(), "set ch 0");
-}
-
-TEST_F(AlarmChannelTest, MissingFilesAreRefusedBeforeAnythingIsStopped) {
-    Codes first;
-    ASSERT_TRUE(launch({a}, 3, longMessage, &first));
-    ASSERT_TRUE(started(first));
-    EXPECT_FALSE(launch({a}, 4, m_files.widePath() + L"/absent.mp3"));
-    EXPECT_FALSE(launch({a}, 4, message, nullptr, m_files.widePath() + L"/absent-gong.mp3"));
-    EXPECT_TRUE(waitUntil([&] { return logged(L"Не найден файл") == 2; })) << "logged once";
-    EXPECT_TRUE(channel().isRunning());
-    EXPECT_EQ(first.codes(), (std::vector<int>{AlarmChannel::kMessageStarted}));
-    channel().stop(AlarmChannel::Callback());
 }
 
 TEST_F(AlarmChannelTest, BusyLoudspeakersRefuseOrLetTheOperatorDecide) {

@@ -10,10 +10,6 @@
 
 #include "audio/concurrent_walk.h"
 
-// The walk that asks many loudspeakers at once: every index once, the calls
-// really overlapping (a slow one does not hold back the rest), and a call's
-// exception reaching the caller only after the others have ended.
-
 TEST(ConcurrentWalk, VisitsEveryIndexOnceWithTheCallsOverlapping) {
     constexpr std::size_t kCount = 6;
     std::mutex mutex;

@@ -1,6 +1,3 @@
-// Walking a device set with actions: the empty-set and all-refused truth
-// tables, the condition checked right before each action, and exceptions
-// that leave the walk.
 #include <set>
 #include <stdexcept>
 #include <string>

@@ -2,15 +2,13 @@
 // The soak's receiver on a loopback multicast group: every datagram reaches
 // the checker with the kernel's arrival time on the steady clock, so the gaps
 // it reports are the gaps on the wire.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <thread>
 #include <vector>
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/multicast.hpp>
+#include <boost/asio/ip/udp.hpp>
 #include <gtest/gtest.h>
 
 #include "tools/soak/group_receiver.h"
@@ -24,26 +22,20 @@ constexpr std::uint16_t kPort = 12609;
 class Sender {
 public:
     Sender() {
-        m_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        in_addr local{};
-        ::inet_pton(AF_INET, "127.0.0.1", &local);
-        ::setsockopt(m_fd, IPPROTO_IP, IP_MULTICAST_IF, &local, sizeof local);
-        m_to.sin_family = AF_INET;
-        m_to.sin_port = htons(kPort);
-        ::inet_pton(AF_INET, kGroup, &m_to.sin_addr);
+        m_socket.set_option(boost::asio::ip::multicast::outbound_interface(boost::asio::ip::address_v4::loopback()));
     }
-    ~Sender() { ::close(m_fd); }
     void send() {
         std::vector<std::uint8_t> packet(soak::TsMonitor::kPacketSize, 0xFF);
         packet[0] = 0x47;
         packet[1] = 0x01;
         packet[3] = static_cast<std::uint8_t>(0x10 | (m_cc++ & 0x0F));
-        ::sendto(m_fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&m_to), sizeof m_to);
+        m_socket.send_to(boost::asio::buffer(packet), m_to);
     }
 
 private:
-    int m_fd = -1;
-    sockaddr_in m_to{};
+    boost::asio::io_context m_io;
+    boost::asio::ip::udp::socket m_socket{m_io, boost::asio::ip::udp::v4()};
+    boost::asio::ip::udp::endpoint m_to{boost::asio::ip::make_address(kGroup), kPort};
     unsigned m_cc = 0;
 };
 

@@ -1,8 +1,5 @@
 // ctest-labels: net
-// in_vlc playing internet radio: an MP3 served over HTTP from 127.0.0.1 (a
-// small server of the test's own) is decoded whole and in order, and a
-// station that cannot be reached ends the item with WM_WA_MPEG_EOF instead
-// of leaving the player waiting for ever.
+// in_vlc playing internet radio served over HTTP from 127.0.0.1.
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,8 @@
-// in_wav driven through a fake host: what reaches the output module must be
-// the file's samples, whole and in order, whatever the output module's
-// back-pressure; the track ends with one WM_WA_MPEG_EOF only after the
-// output fell silent; Stop ends a blocked plug-in at once.
+// in_wav driven through a fake host.
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <string>
 #include <vector>
 

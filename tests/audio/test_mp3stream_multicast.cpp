@@ -11,10 +11,8 @@
 #include "tests/audio/wire_fixture.h"
 #include "tests/support/temp_dir.h"
 
-// The common stream on the wire: what libvlc sends is checked by an in-process
-// sniffer (sizes, TTL, sync bytes, timing) and decoded by ffmpeg reading the
-// multicast group, whose tones a Goertzel filter names window by window. Each
-// test has its own group and port, so the tests run in parallel.
+// The common stream on the wire: datagrams checked by a sniffer, audio decoded
+// by ffmpeg on the group. Each test has its own group and port.
 
 using namespace stream_probe;
 
@@ -46,12 +44,6 @@ void wait_until_played(mp3stream& stream, int timeout_ms = 15000) {
     ADD_FAILURE() << "the stream never fell silent";
 }
 
-std::unique_ptr<mp3stream> make_stream(const std::string& group, std::uint16_t port, unsigned ttl) {
-    auto stream = std::make_unique<mp3stream>(2000);
-    wire_test::open_common_stream(*stream, group, port, ttl);
-    return stream;
-}
-
 }  // namespace
 
 TEST(CommonStreamMulticast, ToneArrivesWholeAsMpegAudioInTransportStream) {
@@ -60,7 +52,7 @@ TEST(CommonStreamMulticast, ToneArrivesWholeAsMpegAudioInTransportStream) {
     testing_support::TempDir dir("mp3stream");
     GroupSniffer sniffer(group, port);
     ASSERT_TRUE(sniffer.ok());
-    auto stream = make_stream(group, port, 3);
+    auto stream = wire_test::make_common_stream(group, port, 3);
     // Started once libvlc is ready: ffmpeg gives up after 3 s without data.
     LiveReceiver receiver(group, port, dir.path() + "/heard.raw");
     ASSERT_TRUE(receiver.joined());
@@ -95,7 +87,7 @@ TEST(CommonStreamMulticast, FormatChangeWhileStreamingKeepsTheOutputFormat) {
     const std::uint16_t port = 12102;
     testing_support::TempDir dir("mp3stream");
     GroupSniffer sniffer(group, port);
-    auto stream = make_stream(group, port, 1);
+    auto stream = wire_test::make_common_stream(group, port);
     LiveReceiver receiver(group, port, dir.path() + "/heard.raw");
     ASSERT_TRUE(receiver.joined());
     ASSERT_TRUE(stream->stream_start());

@@ -1,7 +1,6 @@
 // ctest-labels: net
 #include <sys/stat.h>
 
-#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -19,12 +18,9 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/wav_file.h"
 
-// The notification stream on the wire. Message files made by LAME's encoder
-// are played the way the alarm channel plays them (create, play_file, wait
-// for the done event, stop, close); ffmpeg reads the multicast group and a
-// Goertzel filter names the tone of every 50 ms window, so a cut start or
-// tail shows as a short first or last tone. Each test has its own group and
-// port, so the tests run in parallel.
+// The notification stream on the wire, heard by ffmpeg on the group: a cut
+// start or tail shows as a short first or last tone. Each test has its own
+// group and port.
 
 using namespace stream_probe;
 

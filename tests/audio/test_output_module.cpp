@@ -1,6 +1,5 @@
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -14,9 +13,7 @@
 #include "tests/support/temp_dir.h"
 #include "tools/stream_probe.h"
 
-// The output module against a common stream whose libvlc side is played by
-// the test (imem_get/imem_release), the host window's answers, and the
-// samples of the test tones. No sockets.
+// The output module against a common stream whose libvlc side the test plays.
 
 namespace {
 

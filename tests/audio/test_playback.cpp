@@ -9,9 +9,7 @@
 #include "audio/playlist.h"
 #include "tests/audio/player_fixture.h"
 
-// Playbacks: what each kind hands to the player channel or the alarm channel
-// (a channel double records it), the folder playlist rebuilt from its folder
-// with the plug-ins' extensions, clones, and the collection.
+// Playbacks against a recording double of the channels.
 
 using namespace player_test;
 

@@ -6,10 +6,7 @@
 #include "audio/playlist.h"
 #include "tests/audio/player_fixture.h"
 
-// The player on the real plug-in host with the fixture plug-ins: items ending
-// by themselves move it on, the end of the list is told once, a non-repeating
-// list leaves it stopped, audio inputs are found by their exact name, and
-// stops tell the stop observer only when asked to.
+// The player on the real plug-in host with the fixture plug-ins.
 
 using namespace player_test;
 

@@ -1,5 +1,3 @@
-#include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -14,10 +12,7 @@
 #include "base/log.h"
 #include "tests/audio/engine_fixture.h"
 
-// The plug-in host with the fixture plug-ins of <build>/tests/plugins: which
-// libraries it accepts, how it picks one for a file or an address, how a
-// track's end reaches the player, and (under ThreadSanitizer) that play,
-// stop and end of track may cross on several threads.
+// The plug-in host with the fixture plug-ins of <build>/tests/plugins.
 
 using namespace engine_test;
 

@@ -6,9 +6,7 @@
 #include "audio/playlist.h"
 #include "tests/audio/player_fixture.h"
 
-// The playlist on its own: ids, which items it accepts, moving through it,
-// row deletion and moving with the current item kept, and its observers
-// (queued on the dispatcher).
+// The playlist on its own; its observers are queued on the dispatcher.
 
 using namespace player_test;
 

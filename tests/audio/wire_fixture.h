@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,12 @@ inline void open_common_stream(mp3stream& stream, const std::string& group, std:
     stream.set_address_interface("127.0.0.1", 9);
     stream.libvlc_create();
     stream.libvlc_imem_create();
+}
+
+inline std::unique_ptr<mp3stream> make_common_stream(const std::string& group, std::uint16_t port, unsigned ttl = 1) {
+    auto stream = std::make_unique<mp3stream>(2000);
+    open_common_stream(*stream, group, port, ttl);
+    return stream;
 }
 
 /// Each tone heard for at least `min_windows` 50 ms windows, all in order;
