@@ -31,6 +31,7 @@
 #include "device/transfer_protocol.h"
 #include "tools/simulator/audio_memory_store.h"
 #include "tools/simulator/simulator.h"
+#include "tools/simulator/stub_device.h"
 
 namespace {
 
@@ -39,22 +40,7 @@ using namespace device::memory;
 
 constexpr std::uint32_t kImage = 4u << 20;
 
-class BenchDevice : public device::DeviceBase {
-public:
-    using DeviceBase::DeviceBase;
-    bool isFirmwareSuitable(boost::shared_ptr<device::IFirmware>) override { return false; }
-    bool setVolume(std::uint32_t) override { return false; }
-    bool parsePing(const std::string&, const net::IpAndPort&) override { return false; }
-    bool hasInternalPlaying() override { return false; }
-    std::wstring getPlaybackTypeText() override { return L""; }
-    device::ConfigCommon readConfig(bool) override { return {}; }
-    bool writeConfig(const device::ConfigCommon&) override { return false; }
-    std::string getDebugInfo() override { return {}; }
-    void handleVolume(const std::string&) override {}
-
-protected:
-    boost::shared_ptr<IAudioControl> createAudioControl(bool) override { return {}; }
-};
+using BenchDevice = device::sim::StubDevice;
 
 /// The transport with a short resend, in place of the device object.
 class LanWire : public IMemoryWire {

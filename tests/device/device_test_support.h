@@ -20,6 +20,7 @@
 #include "device/transfer_protocol.h"
 #include "tests/support/counting_log_fixture.h"
 #include "tools/simulator/simulator.h"
+#include "tools/simulator/stub_device.h"
 
 namespace device_test {
 
@@ -41,23 +42,7 @@ public:
 };
 
 /// A device that does nothing of its own; tests override what they exercise.
-class StubDevice : public device::DeviceBase {
-public:
-    using DeviceBase::DeviceBase;
-
-    bool isFirmwareSuitable(boost::shared_ptr<device::IFirmware>) override { return false; }
-    bool setVolume(std::uint32_t) override { return false; }
-    bool parsePing(const std::string&, const net::IpAndPort&) override { return false; }
-    bool hasInternalPlaying() override { return false; }
-    std::wstring getPlaybackTypeText() override { return L""; }
-    device::ConfigCommon readConfig(bool) override { return {}; }
-    bool writeConfig(const device::ConfigCommon&) override { return false; }
-    std::string getDebugInfo() override { return {}; }
-    void handleVolume(const std::string&) override {}
-
-protected:
-    boost::shared_ptr<device::memory::IAudioControl> createAudioControl(bool) override { return {}; }
-};
+using StubDevice = device::sim::StubDevice;
 
 inline net::IpAndPort endpointOf(const device::sim::SimulatedDevice& device) {
     return net::IpAndPort(device.endpoint().address().to_string(), device.endpoint().port());
