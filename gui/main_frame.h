@@ -1,0 +1,45 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include <boost/shared_ptr.hpp>
+
+#include "gui/layout/main_frame.h"
+
+namespace device {
+class TransferProtocol;
+}
+
+namespace frm {
+
+class ItemDataMap;
+
+/// The main window: owner of the device collection, the zone tree, the item
+/// registry and every panel; its start-up loads the state files and starts
+/// the transport, its shutdown writes them and stops the services it owns.
+/// GUI thread only (updateGui and onPlaybackNotice move themselves there).
+class MainFrame : public fb::MainFrame {
+public:
+    MainFrame(boost::shared_ptr<device::TransferProtocol> transport, bool debugMode, bool fullScreen);
+    ~MainFrame() override;
+
+    /// Once, after the streams, the channels and the player exist.
+    void Startup();
+    /// Runs its body once, on the GUI thread, whichever trigger comes first.
+    void Shutdown();
+    bool isShutdownDone() const;
+
+    /// The registry the channels read the selection from.
+    ItemDataMap* getItemDataMap();
+    /// The operator's last action, microseconds since 1601 (any thread).
+    void setLastActivity(std::int64_t now);
+    std::int64_t getLastActivity() const;
+
+    /// The player engine's title sink: the playing title changed.
+    void UpdatePlayingTitle();
+
+    // (the rest is the implementer's)
+};
+
+}  // namespace frm

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <boost/property_tree/ptree.hpp>
+#include <boost/shared_ptr.hpp>
+#include <boost/weak_ptr.hpp>
+
+#include <wx/event.h>
+
+class wxPanel;
+class wxStaticBitmap;
+class wxToggleButton;
+class wxWindow;
+
+namespace device {
+class DeviceBase;
+class DeviceCollection;
+}  // namespace device
+
+namespace frm {
+
+/// One zone of the operator's zone tree: a name, the devices filed in it,
+/// its child zones, and its toggle button in the main window's zone column.
+/// The root stands over the "Все зоны" toggle; the main window also keeps
+/// the special zone "Новые усилители" for devices that are in no zone.
+///
+/// GUI thread only. Other threads never walk the tree: they read the item
+/// registry's snapshot (item_data_map.h). Owned by shared pointers only (the
+/// parent's child list, its toggle's client data, the registry); the node
+/// keeps a weak pointer to itself.
+class ZoneElement {
+public:
+    typedef boost::shared_ptr<ZoneElement> Ptr;
+    typedef boost::shared_ptr<device::DeviceBase> DevicePtr;
+
+    /// The root, over an existing toggle (its label becomes the name).
+    static Ptr createRoot(wxToggleButton* button);
+    /// A zone with its row (bitmap and toggle) appended to `owner`'s box
+    /// sizer; the toggle's event goes to `handler` of the top-level window
+    /// above `owner`.
+    static Ptr createZone(wxWindow* owner, wxObjectEventFunction handler, const std::wstring& name);
+    /// A zone without any window, for code and tests that need only the tree.
+    static Ptr createDetached(const std::wstring& name);
+    ~ZoneElement();
+
+    /// The zone whose toggle sent `event` (fatal when the sender carries none).
+    static Ptr extractZoneElement(const wxCommandEvent& event);
+    Ptr getThisPtr() const;
+
+    /// Appends a device or a child; a pointer already there is refused with
+    /// a DEBUG line.
+    void addElement(const DevicePtr& device);
+    void addElement(const Ptr& zone);
+    /// Removes a child (its toggle disconnected; with `destroy` its row goes
+    /// too, grandchildren likewise); a child not there is a WARN.
+    void removeElement(const Ptr& zone, bool destroy);
+    /// Removes the first device with the same hardware address.
+    void removeElement(const DevicePtr& device);
+    /// Presses or releases the toggle of this zone and of every descendant.
+    void setChecked(bool checked);
+
+    const std::wstring& getName() const { return m_name; }
+    /// Renames the zone and relabels its toggle.
+    void setName(const std::wstring& name);
+    bool isShown() const { return m_shown != 0; }
+    void setShown(bool shown) { m_shown = shown ? 1 : 0; }
+    bool isSelected() const { return m_toggleState != 0; }
+    bool getEnableVolume() const { return m_enableVolume; }
+    void setEnableVolume(bool enable) { m_enableVolume = enable; }
+    std::uint32_t getVolume() const { return m_volume; }
+    void setVolume(std::uint32_t volume) { m_volume = volume; }
+    const std::vector<DevicePtr>& getDevices() const { return m_devices; }
+    const std::vector<Ptr>& getZones() const { return m_zones; }
+    wxToggleButton* getButton() const { return m_button; }
+    wxPanel* getPanel() const { return m_panel; }
+    wxWindow* getOwner() const { return m_owner; }
+
+    /// Writes the children of `zone` under `node` (zone_collection.xml).
+    static void save(const ZoneElement& zone, boost::property_tree::wptree& node);
+    /// Rebuilds this root's children from the file (see zone_store.h);
+    /// `newDevicesZone` stands for every entry of its name.
+    void load(const std::wstring& path, device::DeviceCollection& devices, wxWindow* owner,
+              wxObjectEventFunction handler, const Ptr& newDevicesZone);
+
+private:
+    ZoneElement();
+    // (fields and the row building are the implementer's)
+    std::uint8_t m_shown = 1;
+    std::uint8_t m_toggleState = 0;
+    bool m_enableVolume = false;
+    std::uint32_t m_volume = 0;
+    std::wstring m_name;
+    wxPanel* m_panel = nullptr;
+    wxToggleButton* m_button = nullptr;
+    wxStaticBitmap* m_icon = nullptr;
+    wxWindow* m_owner = nullptr;
+    boost::weak_ptr<ZoneElement> m_self;
+    wxObjectEventFunction m_toggleHandler = nullptr;
+    std::vector<DevicePtr> m_devices;
+    std::vector<Ptr> m_zones;
+};
+
+}  // namespace frm
