@@ -58,10 +58,7 @@ TEST_F(DeviceListFile, WritesTheGoldenFileAndReadsItBackToTheSameDevices) {
 
     DeviceSite copy;
     EXPECT_EQ(load(copy), 2u);
-    const auto console = copy.collection->searchFor(DeviceSite::address("02"));
-    ASSERT_TRUE(console);
-    EXPECT_EQ(console->getFirmwareVersionTypeText(), L"Tovik-30");
-    EXPECT_EQ(console->getId(), 101u);
+    EXPECT_EQ(copy.collection->getDevices().at(1)->getId(), 101u);
     EXPECT_EQ(saved(copy), golden);
 }
 
@@ -73,15 +70,14 @@ TEST_F(DeviceListFile, EntriesWithoutTypeIpOrNameLoadThoseWithoutAValidAddressAr
           "<type>Tovik-30</type><ip>bad</ip></speaker></device_collection>");
     DeviceSite site;
     EXPECT_EQ(load(site), 3u);
-    const auto devices = site.collection->getDevices();
-    ASSERT_EQ(devices.size(), 3u);
-    EXPECT_EQ(devices[0]->getFirmwareVersionTypeText(), L"Orvel-610");
-    EXPECT_STREQ(devices[0]->getIp().getText(), "0.0.0.0");
-    EXPECT_EQ(devices[1]->getFirmwareVersionTypeText(), L"Orvel-610");
-    EXPECT_STREQ(devices[1]->getIp().getText(), "10.0.0.7");
-    EXPECT_EQ(devices[1]->getTitle(), L"Устройство 02:56:53:00:00:02");
-    EXPECT_EQ(devices[2]->getFirmwareVersionTypeText(), L"Tovik-30");
-    EXPECT_STREQ(devices[2]->getIp().getText(), "0.0.0.0");
+    // type, address text, title per device
+    std::vector<std::wstring> seen;
+    for (const auto& device : site.collection->getDevices())
+        seen.push_back(device->getFirmwareVersionTypeText() + L" " + base::toWide(device->getIp().getText()) + L" " +
+                       device->getTitle());
+    EXPECT_EQ(seen, (std::vector<std::wstring>{L"Orvel-610 0.0.0.0 А",
+                                               L"Orvel-610 10.0.0.7 Устройство 02:56:53:00:00:02",
+                                               L"Tovik-30 0.0.0.0 Устройство 02:56:53:00:00:03"}));
     EXPECT_TRUE(logged("skip device: name 'Б', hardware '02:56:53:zz'"));
     EXPECT_TRUE(logged("skip device: name 'В', hardware ''"));
 }
@@ -93,10 +89,5 @@ TEST_F(DeviceListFile, AFileWithoutItsRootIsSetAsideAndAnEmptyCollectionWritesAn
     EXPECT_EQ(load(site), 0u);
     EXPECT_TRUE(site.collection->getDevices().empty());
     EXPECT_TRUE(boost::filesystem::exists(file + ".bad"));
-
     EXPECT_EQ(saved(site), kDeclaration + "<device_collection/>");
-    EXPECT_EQ(load(site), 0u);
-    boost::filesystem::remove(file);
-    EXPECT_EQ(load(site), 0u);
-    EXPECT_TRUE(logged("Device collection not loaded."));
 }
