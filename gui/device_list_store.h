@@ -45,7 +45,8 @@ struct DeviceListEntry {
 bool readDeviceList(const std::wstring& path, std::vector<DeviceListEntry>& entries);
 
 /// The file's tree for these devices, in their order.
-boost::property_tree::wptree deviceListTree(const std::vector<boost::shared_ptr<device::DeviceBase>>& devices);
+boost::property_tree::wptree deviceListTree(
+    const std::vector<boost::shared_ptr<device::DeviceBase>>& devices);
 
 /// Adds every entry of the file to the collection, each with the id
 /// `nextId` hands out (the main window's device counter).

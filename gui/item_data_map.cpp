@@ -74,7 +74,8 @@ void ItemDataMap::registerElement(const ZoneElement::Ptr& zone) {
     RegistryLock lock(m_lock);
     if (m_zoneIds.find(zone.get()) == m_zoneIds.end()) add(Entry{DevicePtr(), zone});
     for (const DevicePtr& device : zone->getDevices())
-        if (device && m_deviceIds.find(device.get()) == m_deviceIds.end()) add(Entry{device, ZoneElement::Ptr()});
+        if (device && m_deviceIds.find(device.get()) == m_deviceIds.end())
+            add(Entry{device, ZoneElement::Ptr()});
     for (const ZoneElement::Ptr& child : zone->getZones()) registerElement(child);
 }
 
@@ -165,7 +166,8 @@ void ItemDataMap::collectZoneItems(ItemId zone, const ShapeSource& shapes, std::
     if (shape == nullptr) return;
     walkBelow(*shape, shapes, [&out](ItemId child, const Shape* childShape) {
         out.push_back(child);
-        if (childShape != nullptr) out.insert(out.end(), childShape->devices.begin(), childShape->devices.end());
+        if (childShape != nullptr)
+            out.insert(out.end(), childShape->devices.begin(), childShape->devices.end());
     });
 }
 
@@ -234,12 +236,12 @@ unsigned ItemDataMap::countDeviceItems(const DevicePtr& device, ItemId zone) {
             const Shape* childShape = shapes.shapeOf(child, scratch);
             if (childShape == nullptr) continue;
             const Tally below = tally(*childShape);
-            const bool filed =
-                std::find(childShape->devices.begin(), childShape->devices.end(), target) != childShape->devices.end();
+            const bool filed = std::find(childShape->devices.begin(), childShape->devices.end(), target) !=
+                               childShape->devices.end();
             total.places = saturatingAdd(total.places, saturatingAdd(filed ? 1u : 0u, below.places));
             // count(child) = places + repeated of the child, plus its own repeated sum.
-            total.repeated = saturatingAdd(total.repeated,
-                                           saturatingAdd(below.places, saturatingAdd(below.repeated, below.repeated)));
+            total.repeated = saturatingAdd(
+                total.repeated, saturatingAdd(below.places, saturatingAdd(below.repeated, below.repeated)));
         }
         return total;
     };
@@ -278,7 +280,8 @@ ItemDataMap::DevicePtrSet ItemDataMap::devicesOf(const std::vector<ItemId>& ids)
     return devices;
 }
 
-ItemDataMap::DevicePtrSet ItemDataMap::zoneDevicesOf(const std::vector<ItemId>& ids, const ShapeSource& shapes) {
+ItemDataMap::DevicePtrSet ItemDataMap::zoneDevicesOf(const std::vector<ItemId>& ids,
+                                                     const ShapeSource& shapes) {
     DevicePtrSet devices;
     for (const ItemId id : ids)
         if (isZoneItem(id)) collectDevices(id, shapes, devices);
@@ -288,7 +291,8 @@ ItemDataMap::DevicePtrSet ItemDataMap::zoneDevicesOf(const std::vector<ItemId>& 
 DeviceSet ItemDataMap::loudspeakersOf(const DevicePtrSet& devices) {
     DeviceSet loudspeakers;
     for (const DevicePtr& device : devices)
-        if (auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(device)) loudspeakers.insert(loudspeaker);
+        if (auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(device))
+            loudspeakers.insert(loudspeaker);
     return loudspeakers;
 }
 
@@ -334,7 +338,8 @@ ItemDataMap::DevicePtrSet ItemDataMap::mapSelectedDevices(DeviceAction& action) 
     return applyActionToDeviceSet(collectSelectedDevices(), action);
 }
 
-ItemDataMap::DevicePtrSet ItemDataMap::applyActionToDeviceSet(const DevicePtrSet& devices, DeviceAction& action) {
+ItemDataMap::DevicePtrSet ItemDataMap::applyActionToDeviceSet(const DevicePtrSet& devices,
+                                                              DeviceAction& action) {
     GuiLocker guiLock;
     DevicePtrSet results;
     for (const DevicePtr& device : devices) results.insert(action.call(*device));

@@ -90,7 +90,8 @@ private:
         }
         // The device list may have been lost or damaged: the zone keeps the
         // address until its device reports itself.
-        LOG_DEBUG(L"device '%1%' not known yet, zone '%2%' keeps its place", base::fromUtf8(text), zone.m_name);
+        LOG_DEBUG(L"device '%1%' not known yet, zone '%2%' keeps its place", base::fromUtf8(text),
+                  zone.m_name);
         auto& pending = zone.m_pendingAddresses;
         if (std::find(pending.begin(), pending.end(), address) == pending.end()) pending.push_back(address);
     }
@@ -112,7 +113,8 @@ ZoneElement::Ptr ZoneElement::createRoot(wxToggleButton* button) {
     return zone->createActionForButton();
 }
 
-ZoneElement::Ptr ZoneElement::createZone(wxWindow* owner, wxObjectEventFunction handler, const std::wstring& name) {
+ZoneElement::Ptr ZoneElement::createZone(wxWindow* owner, wxObjectEventFunction handler,
+                                         const std::wstring& name) {
     auto* zone = new ZoneElement;
     zone->m_owner = owner;
     zone->m_toggleHandler = handler;
@@ -156,7 +158,8 @@ void ZoneElement::buildRow() {
 
 ZoneElement::Ptr ZoneElement::createActionForButton() {
     if (!m_self.expired()) return getThisPtr();
-    if (m_button == nullptr) dbg_abort("Internal error. Button don't set", "frm::ZoneElement::createActionForButton");
+    if (m_button == nullptr)
+        dbg_abort("Internal error. Button don't set", "frm::ZoneElement::createActionForButton");
     const Ptr self(this);
     m_button->SetClientObject(new ZoneElementClientData(self));
     m_self = self;

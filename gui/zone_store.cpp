@@ -71,28 +71,32 @@ private:
         ZoneEntry zone;
         if (const auto name = field(node, L"name", zone.name)) zone.name = name->data();
         if (const auto flag = field(node, L"enableVolume", zone.name))
-            if (!parseFlag(flag->data(), zone.enableVolume)) badValue(zone.name, L"enableVolume", flag->data());
+            if (!parseFlag(flag->data(), zone.enableVolume))
+                badValue(zone.name, L"enableVolume", flag->data());
         if (const auto volume = field(node, L"volume", zone.name))
             if (!parseVolume(volume->data(), zone.volume)) badValue(zone.name, L"volume", volume->data());
         if (const auto devices = field(node, L"devices", zone.name))
             for (const auto& address : *devices)
-                if (!isMarkup(address.first)) zone.addresses.push_back(base::toUtf8(trimmed(address.second.data())));
+                if (!isMarkup(address.first))
+                    zone.addresses.push_back(base::toUtf8(trimmed(address.second.data())));
         m_builder.enterZone(zone);
         if (const auto zones = field(node, L"zones", zone.name)) readList(*zones);
         m_builder.leaveZone();
     }
 
-    boost::optional<const wptree&> field(const wptree& node, const wchar_t* key, const std::wstring& zone) const {
+    boost::optional<const wptree&> field(const wptree& node, const wchar_t* key,
+                                         const std::wstring& zone) const {
         const auto found = node.get_child_optional(key);
         if (!found)
-            LOG_WARN(L"В файле зон '%1%' у зоны '%2%' нет поля '%3%': взято значение по умолчанию", m_path, zone,
-                     key);
+            LOG_WARN(L"В файле зон '%1%' у зоны '%2%' нет поля '%3%': взято значение по умолчанию", m_path,
+                     zone, key);
         return found;
     }
 
     void badValue(const std::wstring& zone, const wchar_t* key, const std::wstring& value) const {
-        LOG_WARN(L"В файле зон '%1%' у зоны '%2%' неверное значение '%3%' поля '%4%': взято значение по умолчанию",
-                 m_path, zone, value, key);
+        LOG_WARN(
+            L"В файле зон '%1%' у зоны '%2%' неверное значение '%3%' поля '%4%': взято значение по умолчанию",
+            m_path, zone, value, key);
     }
 
     const std::wstring& m_path;
@@ -129,7 +133,8 @@ void ZoneFileWriter::enterZone(const ZoneEntry& zone) {
     node.add(L"enableVolume", zone.enableVolume ? L"true" : L"false");
     node.add(L"volume", std::to_wstring(zone.volume));
     wptree& devices = node.add_child(L"devices", wptree());
-    for (const std::string& address : zone.addresses) devices.add(L"hardware_address", base::fromUtf8(address));
+    for (const std::string& address : zone.addresses)
+        devices.add(L"hardware_address", base::fromUtf8(address));
     m_lists.push_back(&node.add_child(L"zones", wptree()));
 }
 

@@ -51,7 +51,8 @@ bool readZoneFile(const std::wstring& path, boost::property_tree::wptree& collec
 /// default (empty name, false, 0, no devices, no zones) with a WARN naming
 /// `path`, and the walk goes on. Volume keeps only its decimal digits
 /// ("8 5" is 85); enableVolume is "true", "false" or a decimal number.
-void readZones(const boost::property_tree::wptree& collection, const std::wstring& path, ZoneBuilder& builder);
+void readZones(const boost::property_tree::wptree& collection, const std::wstring& path,
+               ZoneBuilder& builder);
 
 /// Builds the tree of the file under a "zone_collection" node, each field
 /// in the file's order.

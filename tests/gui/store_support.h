@@ -20,7 +20,8 @@ public:
     }
     /// The device 02:56:53:00:00:<low>.
     boost::shared_ptr<device::DeviceBase> add(const std::string& low, const std::wstring& title = L"Зал",
-                                              const std::wstring& type = L"Orvel-610", const char* ip = "10.0.0.5") {
+                                              const std::wstring& type = L"Orvel-610",
+                                              const char* ip = "10.0.0.5") {
         return collection->addDevice(m_nextId++, type, net::HardwareAddress("02:56:53:00:00:" + low),
                                      net::Ip4Address(ip), title);
     }

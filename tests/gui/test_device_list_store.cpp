@@ -47,10 +47,12 @@ TEST_F(DeviceListFile, WritesTheGoldenFileAndReadsItBackToTheSameDevices) {
     site.add("02", L"", L"Tovik-30", "0.0.0.0");
     const std::string golden =
         kDeclaration + "<device_collection>" +
-        entry("<hardware_address>02:56:53:00:00:01</hardware_address><type>Orvel-610</type><name>Зал 1</name>"
-              "<ip>10.0.0.5</ip>") +
-        entry("<hardware_address>02:56:53:00:00:02</hardware_address><type>Tovik-30</type>"
-              "<name>Устройство 02:56:53:00:00:02</name><ip>0.0.0.0</ip>") +
+        entry(
+            "<hardware_address>02:56:53:00:00:01</hardware_address><type>Orvel-610</type><name>Зал 1</name>"
+            "<ip>10.0.0.5</ip>") +
+        entry(
+            "<hardware_address>02:56:53:00:00:02</hardware_address><type>Tovik-30</type>"
+            "<name>Устройство 02:56:53:00:00:02</name><ip>0.0.0.0</ip>") +
         "</device_collection>";
     ASSERT_EQ(saved(site), golden);
     EXPECT_TRUE(gui_testing::xmllintAccepts(file));
@@ -63,7 +65,8 @@ TEST_F(DeviceListFile, WritesTheGoldenFileAndReadsItBackToTheSameDevices) {
 }
 
 TEST_F(DeviceListFile, EntriesWithoutTypeIpOrNameLoadThoseWithoutAValidAddressAreSkipped) {
-    write("<device_collection>" + entry("<hardware_address>02:56:53:00:00:01</hardware_address><name>А</name>") +
+    write("<device_collection>" +
+          entry("<hardware_address>02:56:53:00:00:01</hardware_address><name>А</name>") +
           entry("<hardware_address>02:56:53:00:00:02</hardware_address><type/><ip> 10.0.0.7 </ip>") +
           entry("<hardware_address>02:56:53:zz</hardware_address><name>Б</name>") + entry("<name>В</name>") +
           "<!-- not a device --><speaker><hardware_address>02:56:53:00:00:03</hardware_address>"
@@ -73,8 +76,8 @@ TEST_F(DeviceListFile, EntriesWithoutTypeIpOrNameLoadThoseWithoutAValidAddressAr
     // type, address text, title per device
     std::vector<std::wstring> seen;
     for (const auto& device : site.collection->getDevices())
-        seen.push_back(device->getFirmwareVersionTypeText() + L" " + base::toWide(device->getIp().getText()) + L" " +
-                       device->getTitle());
+        seen.push_back(device->getFirmwareVersionTypeText() + L" " + base::toWide(device->getIp().getText()) +
+                       L" " + device->getTitle());
     EXPECT_EQ(seen, (std::vector<std::wstring>{L"Orvel-610 0.0.0.0 А",
                                                L"Orvel-610 10.0.0.7 Устройство 02:56:53:00:00:02",
                                                L"Tovik-30 0.0.0.0 Устройство 02:56:53:00:00:03"}));
@@ -83,8 +86,9 @@ TEST_F(DeviceListFile, EntriesWithoutTypeIpOrNameLoadThoseWithoutAValidAddressAr
 }
 
 TEST_F(DeviceListFile, AFileWithoutItsRootIsSetAsideAndAnEmptyCollectionWritesAnEmptyRoot) {
-    write("<zone_collection><device><hardware_address>02:56:53:00:00:01</hardware_address></device>"
-          "</zone_collection>");
+    write(
+        "<zone_collection><device><hardware_address>02:56:53:00:00:01</hardware_address></device>"
+        "</zone_collection>");
     DeviceSite site;
     EXPECT_EQ(load(site), 0u);
     EXPECT_TRUE(site.collection->getDevices().empty());

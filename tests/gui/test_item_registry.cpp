@@ -20,7 +20,8 @@ using Ids = std::vector<ItemDataMap::ItemId>;
 /// countDeviceItems as its definition reads, one lookup per element.
 unsigned literalCount(ItemDataMap& map, const ItemDataMap::DevicePtr& device, ItemDataMap::ItemId zone) {
     unsigned count = 0;
-    for (const auto id : map.findZoneItems(zone)) count += map.getDevice(id) == device ? 1 : literalCount(map, device, id);
+    for (const auto id : map.findZoneItems(zone))
+        count += map.getDevice(id) == device ? 1 : literalCount(map, device, id);
     return count;
 }
 

@@ -61,7 +61,9 @@ protected:
         wx_testing::runEventLoopFor(std::chrono::milliseconds(10));
         CountingLogFixture::TearDown();
     }
-    ZoneElement::Ptr zone(const std::wstring& name) { return ZoneElement::createZone(frame->column, frame->handler(), name); }
+    ZoneElement::Ptr zone(const std::wstring& name) {
+        return ZoneElement::createZone(frame->column, frame->handler(), name);
+    }
     std::size_t rows() const { return frame->column->GetSizer()->GetItemCount(); }
 
     gui_testing::DeviceSite site;
@@ -96,7 +98,8 @@ TEST_F(ZoneWindow, TogglesNameTheirZoneAndGoWithTheirSubZones) {
 TEST_F(ZoneWindow, TheRegistryReadsTheSelectedRowsAndWorkersTheirSnapshot) {
     const auto hall = zone(L"Зал");
     root->addElement(hall);
-    const auto speaker = site.add("01"), other = site.add("02"), console = site.add("03", L"Пульт", L"Tovik-30");
+    const auto speaker = site.add("01"), other = site.add("02"),
+               console = site.add("03", L"Пульт", L"Tovik-30");
     std::vector<frm::DeviceRowData> rowData{{speaker, hall}, {other, hall}, {console, hall}};
     for (const auto& device : {speaker, other, console}) hall->addElement(device);
     frm::ItemDataMap map(frame->list, root);
@@ -108,7 +111,8 @@ TEST_F(ZoneWindow, TheRegistryReadsTheSelectedRowsAndWorkersTheirSnapshot) {
     // Rows: console (selected), other, speaker (selected), one without data (selected).
     EXPECT_EQ(map.selectedItems(), (std::vector<frm::ItemDataMap::ItemId>{4, 2}));
     EXPECT_TRUE(logged("Internal error. Element pointer is equal null"));
-    EXPECT_EQ(map.getSelectedDevices(), (frm::DeviceSet{boost::dynamic_pointer_cast<device::OrvelInfo>(speaker)}));
+    EXPECT_EQ(map.getSelectedDevices(),
+              (frm::DeviceSet{boost::dynamic_pointer_cast<device::OrvelInfo>(speaker)}));
 
     std::size_t before = 99, after = 99;
     std::thread([&] { before = map.collectSelectedDevices().size(); }).join();

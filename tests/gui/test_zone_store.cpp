@@ -23,7 +23,9 @@ std::string zone(const std::string& name, bool enable, int volume, const std::st
            (devices.empty() ? "<devices/>" : "<devices>" + devices + "</devices>") +
            (zones.empty() ? "<zones/>" : "<zones>" + zones + "</zones>") + "</zone>";
 }
-std::string address(const std::string& low) { return "<hardware_address>02:56:53:00:00:" + low + "</hardware_address>"; }
+std::string address(const std::string& low) {
+    return "<hardware_address>02:56:53:00:00:" + low + "</hardware_address>";
+}
 
 const std::string kDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
 const std::string kGoldenBody =
@@ -35,7 +37,10 @@ const std::string kGolden = kDeclaration + "\n" + kGoldenBody;
 
 class ZoneFile : public CountingLogFixture {
 protected:
-    void SetUp() override { startLog(base::Log::TRACE3); freshTree(); }
+    void SetUp() override {
+        startLog(base::Log::TRACE3);
+        freshTree();
+    }
     /// The tree the main window starts from: the root and, hidden, the special zone.
     void freshTree() {
         root = ZoneElement::createDetached(L"Все зоны");
@@ -59,7 +64,8 @@ protected:
 
 TEST_F(ZoneFile, WritesTheGoldenFileAndAWindowsCopyReadsBackToTheSameBytes) {
     const auto first = site.add("01"), second = site.add("02");
-    const auto korpus = ZoneElement::createDetached(L"Корпус А"), floor = ZoneElement::createDetached(L"Этаж 1");
+    const auto korpus = ZoneElement::createDetached(L"Корпус А"),
+               floor = ZoneElement::createDetached(L"Этаж 1");
     korpus->setEnableVolume(true);
     korpus->setVolume(85);
     korpus->addElement(first);
@@ -99,7 +105,8 @@ TEST_F(ZoneFile, AnAddressOfNoKnownDeviceStaysWithItsZoneUntilTheDeviceComes) {
 
 TEST_F(ZoneFile, TheSpecialZoneStandsForEveryEntryOfItsNameAndShowsOnlyWithDevices) {
     const auto device = site.add("01");
-    const std::string nested = zone("Корпус", false, 0, "", zone("Новые усилители", true, 40, address("01"), ""));
+    const std::string nested =
+        zone("Корпус", false, 0, "", zone("Новые усилители", true, 40, address("01"), ""));
     write(kDeclaration + "<zone_collection>" + nested + "</zone_collection>");
     load();
     ASSERT_EQ(root->getZones().size(), 2u);
@@ -130,7 +137,8 @@ TEST_F(ZoneFile, ABadOrMissingFieldTakesItsDefaultAndTheLoadGoesOn) {
     load();
     const auto& zones = root->getZones();
     ASSERT_EQ(zones.size(), 4u);
-    EXPECT_EQ((std::vector<bool>{zones[1]->getEnableVolume(), zones[2]->getEnableVolume(), zones[3]->getEnableVolume()}),
+    EXPECT_EQ((std::vector<bool>{zones[1]->getEnableVolume(), zones[2]->getEnableVolume(),
+                                 zones[3]->getEnableVolume()}),
               (std::vector<bool>{false, true, true}));
     EXPECT_EQ((std::vector<unsigned>{zones[1]->getVolume(), zones[2]->getVolume(), zones[3]->getVolume(),
                                      zones[3]->getZones().at(0)->getVolume()}),
