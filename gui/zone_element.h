@@ -121,6 +121,7 @@ private:
     void buildRow();
     /// The first shared pointer of the node, attached to its toggle.
     Ptr createActionForButton();
+
     std::uint8_t m_shown = 1;
     std::uint8_t m_toggleState = 0;
     bool m_enableVolume = false;
