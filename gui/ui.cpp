@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <unistd.h>
-
 #include <wx/dirdlg.h>
 #include <wx/filedlg.h>
 #include <wx/msgdlg.h>  // wxGenericMessageDialog
@@ -106,9 +105,11 @@ public:
             answer = showOnStack(dialog, cancelAnswer(box.style));
         }
         // A close, or a scripted label the box does not show, ends it undecided.
-        if (std::find(offered.begin(), offered.end(), answer) == offered.end()) answer = cancelAnswer(box.style);
+        if (std::find(offered.begin(), offered.end(), answer) == offered.end())
+            answer = cancelAnswer(box.style);
         if (!m_boxesFile.empty())
-            appendLine(m_boxesFile, boxLine(box.caption.ToStdWstring(), box.text.ToStdWstring(), answerLabel(answer)));
+            appendLine(m_boxesFile,
+                       boxLine(box.caption.ToStdWstring(), box.text.ToStdWstring(), answerLabel(answer)));
         return answer;
     }
 
@@ -150,7 +151,8 @@ private:
 };
 
 std::unique_ptr<Presenter>& presenter() {
-    static std::unique_ptr<Presenter> current = std::make_unique<RealPresenter>(ScriptedAnswers(), std::string());
+    static std::unique_ptr<Presenter> current =
+        std::make_unique<RealPresenter>(ScriptedAnswers(), std::string());
     return current;
 }
 
@@ -159,7 +161,8 @@ std::unique_ptr<Presenter>& presenter() {
 int messageBox(const wxString& text, const wxString& caption, long style, wxWindow* parent) {
     FRM_ASSERT_GUI_THREAD();
     const int answer = presenter()->messageBox(Box{caption, text, style}, parent);
-    LOG_DEBUG(L"\"%1%\": \"%2%\" answered %3%", caption.ToStdWstring(), text.ToStdWstring(), answerLabel(answer));
+    LOG_DEBUG(L"\"%1%\": \"%2%\" answered %3%", caption.ToStdWstring(), text.ToStdWstring(),
+              answerLabel(answer));
     return answer;
 }
 
@@ -172,19 +175,20 @@ int showModal(wxDialog& dialog) {
     return presenter()->showModal(dialog);
 }
 
-bool askText(const wxString& message, const wxString& caption, wxString& value, bool password, wxWindow* parent) {
+bool askText(const wxString& message, const wxString& caption, wxString& value, bool password,
+             wxWindow* parent) {
     FRM_ASSERT_GUI_THREAD();
     return presenter()->askText(message, caption, value, password, parent);
 }
 
-wxString chooseFile(wxWindow* parent, const wxString& message, const wxString& defaultDir, const wxString& wildcard,
-                    bool save) {
+wxString chooseFile(wxWindow* parent, const wxString& message, const wxString& defaultDir,
+                    const wxString& wildcard, bool save) {
     FRM_ASSERT_GUI_THREAD();
     return presenter()->chooseFile(parent, message, defaultDir, wildcard, save, false);
 }
 
-bool chooseFiles(wxWindow* parent, const wxString& message, const wxString& defaultDir, const wxString& wildcard,
-                 wxArrayString& paths) {
+bool chooseFiles(wxWindow* parent, const wxString& message, const wxString& defaultDir,
+                 const wxString& wildcard, wxArrayString& paths) {
     FRM_ASSERT_GUI_THREAD();
     const wxString chosen = presenter()->chooseFile(parent, message, defaultDir, wildcard, false, true);
     paths = wxSplit(chosen, '\n', '\0');

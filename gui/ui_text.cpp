@@ -1,11 +1,10 @@
 #include "gui/ui_text.h"
 
 #include <algorithm>
-#include <cwctype>
-#include <sstream>
-
 #include <boost/algorithm/string/join.hpp>
 #include <boost/algorithm/string/split.hpp>
+#include <cwctype>
+#include <sstream>
 
 #include "base/text.h"
 

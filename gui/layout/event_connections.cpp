@@ -17,10 +17,10 @@ void EventConnections::disconnectAll() {
 
 const std::vector<wxEventType>& EventConnections::userActivityEvents() {
     static const std::vector<wxEventType> events = {
-        wxEVT_LEFT_DOWN,     wxEVT_LEFT_UP,       wxEVT_MIDDLE_DOWN,  wxEVT_MIDDLE_UP,   wxEVT_RIGHT_DOWN,
-        wxEVT_RIGHT_UP,      wxEVT_AUX1_DOWN,     wxEVT_AUX1_UP,      wxEVT_AUX2_DOWN,   wxEVT_AUX2_UP,
-        wxEVT_MOTION,        wxEVT_LEFT_DCLICK,   wxEVT_MIDDLE_DCLICK, wxEVT_RIGHT_DCLICK, wxEVT_AUX1_DCLICK,
-        wxEVT_AUX2_DCLICK,   wxEVT_LEAVE_WINDOW,  wxEVT_ENTER_WINDOW, wxEVT_MOUSEWHEEL};
+        wxEVT_LEFT_DOWN,   wxEVT_LEFT_UP,      wxEVT_MIDDLE_DOWN,   wxEVT_MIDDLE_UP,    wxEVT_RIGHT_DOWN,
+        wxEVT_RIGHT_UP,    wxEVT_AUX1_DOWN,    wxEVT_AUX1_UP,       wxEVT_AUX2_DOWN,    wxEVT_AUX2_UP,
+        wxEVT_MOTION,      wxEVT_LEFT_DCLICK,  wxEVT_MIDDLE_DCLICK, wxEVT_RIGHT_DCLICK, wxEVT_AUX1_DCLICK,
+        wxEVT_AUX2_DCLICK, wxEVT_LEAVE_WINDOW, wxEVT_ENTER_WINDOW,  wxEVT_MOUSEWHEEL};
     return events;
 }
 

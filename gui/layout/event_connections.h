@@ -32,8 +32,8 @@ public:
     /// Connects `type` of `source` to `handler` of `receiver`. The handler's
     /// event class must be the event type's class or one of its bases.
     template <class Receiver, class Event, class TagEvent>
-    void connect(wxEvtHandler* source, const wxEventTypeTag<TagEvent>& type, void (Receiver::*handler)(Event&),
-                 Receiver* receiver) {
+    void connect(wxEvtHandler* source, const wxEventTypeTag<TagEvent>& type,
+                 void (Receiver::*handler)(Event&), Receiver* receiver) {
         static_assert(std::is_base_of<Event, TagEvent>::value, "the handler takes another event class");
         static_assert(std::is_base_of<wxEvtHandler, Receiver>::value, "the receiver is no event handler");
         add(source, type, toObjectFunction(handler), receiver);
@@ -42,7 +42,8 @@ public:
     /// The nineteen mouse events that count as the operator's activity, in
     /// their fixed order, all to one handler.
     template <class Receiver>
-    void connectUserActivity(wxEvtHandler* source, void (Receiver::*handler)(wxMouseEvent&), Receiver* receiver) {
+    void connectUserActivity(wxEvtHandler* source, void (Receiver::*handler)(wxMouseEvent&),
+                             Receiver* receiver) {
         for (const wxEventType type : userActivityEvents())
             add(source, type, toObjectFunction(handler), receiver);
     }

@@ -49,7 +49,8 @@ MainFrame::MainFrame(wxWindow* parent, wxWindowID id, const wxString& title, con
     alarmSizer->Add(0, 0, 1, wxEXPAND, 5);
     alarmText = new wxStaticText(alarmPanel, wxID_ANY, L"text", wxDefaultPosition, wxDefaultSize, 0);
     alarmText->Wrap(-1);
-    alarmText->SetFont(wxFont(10, wxFONTFAMILY_DEFAULT, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_BOLD, false, wxEmptyString));
+    alarmText->SetFont(
+        wxFont(10, wxFONTFAMILY_DEFAULT, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_BOLD, false, wxEmptyString));
     alarmText->SetBackgroundColour(wxColour(255, 66, 66));
     alarmSizer->Add(alarmText, 0, wxTOP | wxBOTTOM, 1);
     alarmSizer->Add(0, 0, 1, wxEXPAND, 5);
@@ -63,10 +64,12 @@ MainFrame::MainFrame(wxWindow* parent, wxWindowID id, const wxString& title, con
 
     auto* clockSizer = new wxBoxSizer(wxVERTICAL);
     const long clockStyle = wxALIGN_CENTRE_HORIZONTAL | wxBORDER_SIMPLE;
-    clockTime = new wxStaticText(topPanel, wxID_ANY, L"12:00:00", wxDefaultPosition, wxSize(74, -1), clockStyle);
+    clockTime =
+        new wxStaticText(topPanel, wxID_ANY, L"12:00:00", wxDefaultPosition, wxSize(74, -1), clockStyle);
     clockTime->Wrap(-1);
     clockSizer->Add(clockTime, 0, wxALIGN_RIGHT | wxTOP, 5);
-    clockDate = new wxStaticText(topPanel, wxID_ANY, L"01.01.2023", wxDefaultPosition, wxSize(74, -1), clockStyle);
+    clockDate =
+        new wxStaticText(topPanel, wxID_ANY, L"01.01.2023", wxDefaultPosition, wxSize(74, -1), clockStyle);
     clockDate->Wrap(-1);
     clockSizer->Add(clockDate, 0, wxALIGN_RIGHT | wxTOP | wxBOTTOM, 5);
     barSizer->Add(clockSizer, 0, wxEXPAND, 5);
@@ -89,7 +92,8 @@ MainFrame::MainFrame(wxWindow* parent, wxWindowID id, const wxString& title, con
     allZones->SetValue(true);
     zoneSizer->Add(allZones, 0, wxALL | wxEXPAND, 5);
 
-    zoneList = new wxScrolledWindow(zonePanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxHSCROLL | wxVSCROLL);
+    zoneList =
+        new wxScrolledWindow(zonePanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxHSCROLL | wxVSCROLL);
     zoneList->SetScrollRate(5, 5);
     auto* zoneListSizer = new wxBoxSizer(wxVERTICAL);
 
@@ -120,7 +124,8 @@ MainFrame::MainFrame(wxWindow* parent, wxWindowID id, const wxString& title, con
                             WXSIZEOF(actions), actions, 2, wxRA_SPECIFY_ROWS);
     action->SetSelection(0);
     managementSizer->Add(action, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, 5);
-    zoneName = new wxTextCtrl(zoneManagementPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize, 0);
+    zoneName =
+        new wxTextCtrl(zoneManagementPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize, 0);
     zoneName->SetMaxLength(32);
     managementSizer->Add(zoneName, 1, wxALL | wxEXPAND, 5);
     execute = new wxButton(zoneManagementPanel, wxID_ANY, L"Добавить");

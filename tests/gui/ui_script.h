@@ -35,15 +35,17 @@ class ScriptedUi {
 public:
     ScriptedUi() : m_state(std::make_shared<State>()) {
         m_previous = frm::ui::setPresenter(std::make_unique<ScriptPresenter>(m_state));
-        m_previousLog = dbg_setMessagePresenter([](const wxString& text, const wxString& caption, long style) {
-            frm::ui::messageBox(text, caption, style);
-        });
+        m_previousLog =
+            dbg_setMessagePresenter([](const wxString& text, const wxString& caption, long style) {
+                frm::ui::messageBox(text, caption, style);
+            });
     }
     ~ScriptedUi() {
         dbg_setMessagePresenter(m_previousLog);
         frm::ui::setPresenter(std::move(m_previous));
         for (const Reply& reply : m_state->replies)
-            ADD_FAILURE() << "nothing was shown for the expected \"" << wxString(reply.caption).utf8_string() << "\"";
+            ADD_FAILURE() << "nothing was shown for the expected \"" << wxString(reply.caption).utf8_string()
+                          << "\"";
     }
     ScriptedUi(const ScriptedUi&) = delete;
     ScriptedUi& operator=(const ScriptedUi&) = delete;
@@ -83,9 +85,10 @@ private:
             if (replies.empty() || replies.front().caption != what.caption) {
                 ADD_FAILURE() << "unexpected \"" << wxString(what.caption).utf8_string() << "\": \""
                               << wxString(what.text).utf8_string() << "\""
-                              << (replies.empty() ? std::string(" (nothing more expected)")
-                                                  : " (expected \"" + wxString(replies.front().caption).utf8_string() +
-                                                        "\")");
+                              << (replies.empty()
+                                      ? std::string(" (nothing more expected)")
+                                      : " (expected \"" + wxString(replies.front().caption).utf8_string() +
+                                            "\")");
                 return nullptr;
             }
             auto reply = std::make_unique<Reply>(std::move(replies.front()));
@@ -100,13 +103,15 @@ private:
 
         int messageBox(const frm::ui::Box& box, wxWindow*) override {
             Shown shown{box.caption.ToStdWstring(), box.text.ToStdWstring(), {}, wxID_NONE};
-            for (const int button : frm::ui::boxAnswers(box.style)) shown.buttons.push_back(frm::ui::answerLabel(button));
+            for (const int button : frm::ui::boxAnswers(box.style))
+                shown.buttons.push_back(frm::ui::answerLabel(button));
             const auto reply = m_state->take(shown);
             shown.answer = reply ? reply->answer : frm::ui::cancelAnswer(box.style);
             if (frm::ui::answerLabel(shown.answer).empty() ||
                 std::find(shown.buttons.begin(), shown.buttons.end(), frm::ui::answerLabel(shown.answer)) ==
                     shown.buttons.end()) {
-                ADD_FAILURE() << "the box \"" << box.caption.utf8_string() << "\" has no button " << shown.answer;
+                ADD_FAILURE() << "the box \"" << box.caption.utf8_string() << "\" has no button "
+                              << shown.answer;
                 shown.answer = frm::ui::cancelAnswer(box.style);
             }
             m_state->shown.push_back(shown);
