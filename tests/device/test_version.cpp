@@ -29,18 +29,6 @@ TEST(ModelTable, EveryCodeAndNameMapBothWaysAnythingElseIsUnsupportedOrZero) {
         EXPECT_EQ(toFirmwareType(name), 0u) << base::toNarrow(name);
 }
 
-TEST(ModelTable, FamilyBitsOfEveryModel) {
-    for (std::uint64_t code :
-         {kTypeOrvel510, kTypeOrvel510Old, kTypeOrvel610, kTypeOrvel611, kTypeOrvel45, kTypeOrvelLan})
-        EXPECT_EQ(code & kMaskLoudspeaker, kMaskLoudspeaker) << std::hex << code;
-    EXPECT_EQ(kTypeOrvel510 & kMaskOrvel510, kMaskOrvel510);
-    EXPECT_NE(kTypeOrvel610 & kMaskOrvel510, kMaskOrvel510);
-    EXPECT_EQ(kTypeOrvel611 & kMaskOrvel610Family, kMaskOrvel610Family);
-    EXPECT_EQ(kTypeTovik30 & kMaskConsole, kMaskConsole);
-    EXPECT_EQ(kTypeTovik30 & kMaskLanFamily, kMaskLanFamily);
-    EXPECT_EQ(kTypeOrvel610 & kMaskLanFamily, 0u);
-}
-
 TEST(ParseVersion, ReadsModelNumbersAndDate) {
     const struct {
         const char* text;
