@@ -23,28 +23,7 @@ using device::sim::OrvelConfigModel;
 
 namespace {
 
-/// Scenarios by position (counted from 1, as the audio memory counts);
-/// changes and lookups as a test sets them.
-class FakeMemory : public device_test::StubAudioControl {
-public:
-    std::vector<std::uint16_t> scenarios;  // ids by position
-    bool changes = false;
-
-    void setScenariosChangedCallbacks(boost::function<void()>, boost::function<void()> after) override {
-        changed = after;
-    }
-    bool hasChanges() override { return changes; }
-    bool hasScenario(std::uint16_t id) override { return getScenarioPosition(id) != kNone; }
-    std::uint16_t getScenarioPosition(std::uint16_t id) override {
-        const auto it = std::find(scenarios.begin(), scenarios.end(), id);
-        return it == scenarios.end() ? kNone : static_cast<std::uint16_t>(it - scenarios.begin() + 1);
-    }
-    std::uint16_t getScenarioId(std::uint16_t position) override {
-        return position >= 1 && position <= scenarios.size() ? scenarios[position - 1] : kNone;
-    }
-
-    boost::function<void()> changed;
-};
+using device_test::FakeMemory;
 
 /// Every field, for comparing records with a readable difference.
 std::string dump(const OrvelConfig& c) {
