@@ -5,6 +5,7 @@
 #include "device/command.h"
 #include "device/device_base.h"
 #include "device/version.h"
+#include "tests/device/thrown.h"
 
 using namespace device;
 
@@ -91,11 +92,9 @@ TEST(HandleResponse, ClassifiesSuccessErrorAndData) {
         for (const char* data :
              {"", "  ", "-15", "3B:3B", "Active,0,100:1", "Orvel-610 1.0.1.0", "ok", "SUCCES", "O", "E", "ER"})
             EXPECT_FALSE(handle(data)) << data;
-        try {
-            handle(" ERR wrong argument\r\n");
-            ADD_FAILURE() << "an error reply must throw";
-        } catch (const exception::UnexpectedResponseOfDevice& error) {
-            EXPECT_EQ(error.getResponse(), " ERR wrong argument\r\n") << "the raw reply is kept";
-        }
+        EXPECT_EQ(device_test::responseOf<exception::UnexpectedResponseOfDevice>(
+                      [&] { handle(" ERR wrong argument\r\n"); }),
+                  " ERR wrong argument\r\n")
+            << "an error reply throws, keeping the raw reply";
     }
 }
