@@ -21,6 +21,7 @@
 #include "tests/device/memory/memory_test_support.h"
 #include "tests/device/models/speaker_fixture.h"
 #include "tools/simulator/audio_memory_store.h"
+#include "tests/device/thrown.h"
 
 using namespace std::chrono_literals;
 using device::OrvelInfo;
@@ -263,12 +264,10 @@ TEST_F(OrvelOverUdp, ChannelSwitchingWithDeferralAndRepeater) {
 TEST_F(OrvelOverUdp, ChannelDependsOnFirmwareAndOwnPlayback) {
     auto [oldSim, oldest] = add(1);
     connect(*oldSim, *oldest);
-    try {
-        oldest->switchChannel(6);
-        FAIL() << "channels above 1 need index 2";
-    } catch (const exception::UnsupportedByDevice& e) {
-        EXPECT_NE(std::string(e.what()).find(base::toNarrow(device::get(2))), std::string::npos) << e.what();
-    }
+    EXPECT_NE(device_test::messageOf<exception::UnsupportedByDevice>([&] { oldest->switchChannel(6); })
+                  .find(device::get(2)),
+              std::wstring::npos)
+        << "channels above 1 need index 2";
     EXPECT_TRUE(requests(*oldSim).empty());
 
     // A loudspeaker that plays a source of its own listens to no stream.
@@ -491,12 +490,10 @@ TEST_F(OrvelOverUdp, FirmwareImagesThatSuit) {
     EXPECT_TRUE(object->isFirmwareSuitable(imageOf(device::kTypeOrvel610)));
     EXPECT_TRUE(object->isFirmwareSuitable(imageOf(device::kTypeOrvel610Lc)));
     EXPECT_FALSE(object->isFirmwareSuitable(imageOf(device::kTypeOrvel510)));
-    try {
-        object->isFirmwareSuitable(imageOf(device::kTypeOrvel610Pss));
-        FAIL() << "the power module needs power";
-    } catch (const exception::UserResponse& e) {
-        EXPECT_NE(std::string(e.what()).find("wrongPower"), std::string::npos);
-    }
+    EXPECT_EQ(device_test::notificationOf<exception::UserResponse>(
+                  [&] { object->isFirmwareSuitable(imageOf(device::kTypeOrvel610Pss)); }),
+              L"wrongPower")
+        << "the power module needs power";
     packet(*sim, *object);
     EXPECT_TRUE(object->isFirmwareSuitable(imageOf(device::kTypeOrvel610Pss)));
 }

@@ -9,6 +9,7 @@
 #include "base/exception.h"
 #include "tests/device/memory/memory_test_support.h"
 #include "tests/device/models/tovik_test_support.h"
+#include "tests/device/thrown.h"
 
 using device::TovikConfig;
 using namespace tovik_test;
@@ -95,13 +96,10 @@ TEST_F(TovikConfigTest, MalformedRepliesAreDeviceErrors) {
     };
     for (const Case& c : cases) {
         model([&c](device::sim::TovikConfigModel& m) { return m.stateReplyOverride = c.reply; });
-        try {
-            m_device->getConfig(true);
-            ADD_FAILURE() << c.what << ": accepted";
-        } catch (const exception::UnexpectedResponseOfDevice& e) {
-            // The reply as the exchange hands it on: trimmed.
-            EXPECT_EQ(e.getResponse(), c.reply.substr(0, c.reply.find_last_not_of("\r\n") + 1)) << c.what;
-        }
+        // The reply as the exchange hands it on: trimmed.
+        EXPECT_EQ(device_test::responseOf<exception::UnexpectedResponseOfDevice>([&] { m_device->getConfig(true); }),
+                  c.reply.substr(0, c.reply.find_last_not_of("\r\n") + 1))
+            << c.what;
     }
     EXPECT_EQ(loggedCount("Неверный формат настроек микрофонной консоли. (hw=02:56:53:00:00:31"), 7);
 
@@ -257,14 +255,10 @@ TEST_F(TovikConfigTest, RefusedWritesSendNoKey) {
         TovikConfig config = current;
         config.beeper = !config.beeper;  // something to send if it weren't refused
         c.change(config, *memory);
-        try {
-            m_device->setConfig(config);
-            ADD_FAILURE() << c.what << ": written";
-        } catch (const exception::Base& e) {
-            EXPECT_EQ(e.getNotification(), c.code) << c.what;
-            if (!c.details.empty()) {
-                EXPECT_EQ(e.getDetails(), c.details) << c.what;
-            }
+        const std::wstring message = device_test::messageOf<exception::Base>([&] { m_device->setConfig(config); });
+        EXPECT_EQ(message.substr(0, message.find(L'|')), c.code) << c.what;
+        if (!c.details.empty()) {
+            EXPECT_EQ(message.substr(message.find(L'|') + 1), c.details) << c.what;
         }
         memory->changes = false;
     }
@@ -275,12 +269,8 @@ TEST_F(TovikConfigTest, RefusedWritesSendNoKey) {
     model([](device::sim::TovikConfigModel& m) { return m.fields[8] = 0x02; });
     ASSERT_TRUE(m_device->parsePing(packet(), m_device->getIp()));
     m_console->clearReceived();
-    try {
-        m_device->setConfig(current);
-        ADD_FAILURE() << "written while playing";
-    } catch (const exception::UserResponse& e) {
-        EXPECT_EQ(e.getNotification(), L"internalPlaying");
-    }
+    EXPECT_EQ(device_test::notificationOf<exception::UserResponse>([&] { m_device->setConfig(current); }),
+              L"internalPlaying");
     EXPECT_TRUE(requests().empty());
 }
 

@@ -4,6 +4,7 @@
 // refusals of deletion and malformed lists.
 #include "base/exception.h"
 #include "tests/device/models/tovik_test_support.h"
+#include "tests/device/thrown.h"
 
 using device::TovikInfo;
 using namespace tovik_test;
@@ -97,18 +98,11 @@ TEST_F(TovikPasskeysTest, DeletionIsRefusedBeforeAnythingIsSent) {
     model([](device::sim::TovikConfigModel& m) { return m.passkeys = {"12AB"}; });
     m_device->listPasskeys();
     m_console->clearReceived();
-    try {
-        m_device->deletePasskey("12AG");
-        ADD_FAILURE() << "not hexadecimal";
-    } catch (const exception::IncorrectFormat& e) {
-        EXPECT_EQ(e.getDetails(), L"Нет описания");
-    }
-    try {
-        m_device->deletePasskey("34CD");
-        ADD_FAILURE() << "never listed";
-    } catch (const exception::UserError& e) {
-        EXPECT_EQ(e.getNotification(), L"Ключ не существует");
-    }
+    EXPECT_EQ(device_test::messageOf<exception::IncorrectFormat>([&] { m_device->deletePasskey("12AG"); }),
+              L"Получен неверный формат данных|Нет описания");
+    EXPECT_EQ(device_test::notificationOf<exception::UserError>([&] { m_device->deletePasskey("34CD"); }),
+              L"Ключ не существует")
+        << "never listed";
     EXPECT_THROW(m_device->deletePasskey(""), exception::IncorrectFormat);
     EXPECT_TRUE(requests().empty());
 
