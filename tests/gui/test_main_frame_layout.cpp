@@ -2,6 +2,7 @@
 // handler operation (the window class's implementation), and nothing once
 // the connections are undone or the window is gone. The activity filter
 // records the operator's key and mouse presses.
+// ctest-labels: input
 #include <gtest/gtest.h>
 #include <wx/uiaction.h>
 #include <wx/weakref.h>
