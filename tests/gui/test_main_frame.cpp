@@ -200,6 +200,13 @@ TEST_F(MainFrameTest, DevicesAreFiledIntoTheirZoneOrIntoNewDevices) {
     EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return logged("updateGui, count=1"); }));
     EXPECT_EQ(zone(0)->getDevices().size(), 1u);
     EXPECT_FALSE(logged("Reinclusion"));
+
+    // Work queued before the shutdown finds the panels gone and does nothing.
+    frame->Shutdown();
+    const int counted = loggedCount("updateGui, count=");
+    frame->updateGui(newcomer);
+    frame->UpdatePlayingTitle();
+    EXPECT_EQ(loggedCount("updateGui, count="), counted);
 }
 
 TEST_F(MainFrameTest, AStopFromOutsideAnswersAnOpenQuestionNoAndShutsDown) {
