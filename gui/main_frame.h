@@ -29,6 +29,13 @@ public:
     /// Runs its body once, on the GUI thread, whichever trigger comes first.
     void Shutdown();
     bool isShutdownDone() const;
+    /// A stop from outside (another copy's --quit, a stop signal), queued to
+    /// the GUI thread by the application: ends every open box and dialog of
+    /// frm::ui; while any is still open, runs again after a short pause (a
+    /// timer: a task queued at once from a pending event runs in the same
+    /// round, before the boxes' loops can return); then runs Shutdown and
+    /// destroys the window, which ends the event loop (exit code 0).
+    void stopFromOutside();
 
     /// The registry the channels read the selection from.
     ItemDataMap* getItemDataMap();
