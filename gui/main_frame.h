@@ -47,6 +47,23 @@ public:
     void UpdatePlayingTitle();
 
     // (the rest is the implementer's)
+protected:
+    void OnClose(wxCloseEvent& event) override;
+    void onUserActivity(wxMouseEvent& event) override;
+    void playlistOnButtonClick(wxCommandEvent& event) override;
+    void radioOnButtonClick(wxCommandEvent& event) override;
+    void drivesOnButtonClick(wxCommandEvent& event) override;
+    void schedulerOnButtonClick(wxCommandEvent& event) override;
+    void microphoneOnButtonClick(wxCommandEvent& event) override;
+    void serviceMessageOnButtonClick(wxCommandEvent& event) override;
+    void alarmOnButtonClick(wxCommandEvent& event) override;
+    void playGongOnButtonClick(wxCommandEvent& event) override;
+    void playAlarmOnButtonClick(wxCommandEvent& event) override;
+    void logoVarkoOnLeftUp(wxMouseEvent& event) override;
+    void zoneOnButtonClick(wxCommandEvent& event) override;
+    void actionOnRadioBox(wxCommandEvent& event) override;
+    void executeOnButtonClick(wxCommandEvent& event) override;
+    void zoneManagementOnButtonClick(wxCommandEvent& event) override;
 };
 
 }  // namespace frm
