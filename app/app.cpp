@@ -232,6 +232,11 @@ bool aApp::startUp() {
     place.trace(L"Create main frame. Threads: [%1%]", threadList());
     m_mainFrame = new frm::MainFrame(m_transport, m_options.debug, m_options.fullScreen);
     m_mainFrame->Bind(wxEVT_DESTROY, &aApp::onMainFrameDestroyed, this);
+    // The operator's activity, for the interface lock, from now on.
+    m_activityFilter = std::make_unique<frm::ActivityFilter>([this](std::int64_t now) {
+        if (m_mainFrame != nullptr) m_mainFrame->setLastActivity(now);
+    });
+    wxEvtHandler::AddFilter(m_activityFilter.get());
 
     // 23., 24.
     createStreams(interfaceIp);
@@ -265,12 +270,6 @@ bool aApp::startUp() {
                 L"Информация", wxOK | wxICON_INFORMATION | wxCENTRE);
         });
     }
-
-    // The operator's activity, for the interface lock.
-    m_activityFilter = std::make_unique<frm::ActivityFilter>([this](std::int64_t now) {
-        if (m_mainFrame != nullptr) m_mainFrame->setLastActivity(now);
-    });
-    wxEvtHandler::AddFilter(m_activityFilter.get());
 
     // 31.
     place.trace2(L"Initialization is complete. dump of threads: [%1%]", threadList());
@@ -610,6 +609,16 @@ void aApp::requestExternalStop() {
 }
 
 void aApp::onExternalStop() {
+    // A queued call runs outside the toolkit's handler guard: an exception is
+    // sorted here as one out of a handler would be.
+    try {
+        stopFromOutside();
+    } catch (...) {
+        OnExceptionInMainLoop();
+    }
+}
+
+void aApp::stopFromOutside() {
     LOG_DEBUG(L"External stop: main window %1%, start-up done %2%, open boxes %3%", word(m_mainFrame != nullptr),
               word(m_startupDone), frm::ui::openCount());
     if (m_mainFrame != nullptr && m_startupDone) {

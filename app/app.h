@@ -109,6 +109,7 @@ private:
     void stopStopListeners();
     void stopAppThread();
     void onExternalStop();
+    void stopFromOutside();
     void onMainFrameDestroyed(wxWindowDestroyEvent& event);
     bool ask(const wxString& text, const wxString& caption, long extraStyle);
     void tell(const wxString& text, const wxString& caption, long style);
