@@ -5,6 +5,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <algorithm>
 #include <exception>
 
 #include <boost/exception/diagnostic_information.hpp>
@@ -146,7 +147,10 @@ bool aApp::startUp() {
     m_options = parseStartOptions(arguments);
 
     // 3.
-    if (m_options.quit) return runQuitPath();
+    if (m_options.quit) {
+        s_startupExitCode = quitRunningCopy();
+        return false;
+    }
 
     // Signals are taken from here on; one that came earlier was held pending.
     startSignalThread();
@@ -280,21 +284,13 @@ bool aApp::startUp() {
     return true;
 }
 
-bool aApp::runQuitPath() {
+int aApp::quitRunningCopy() {
     // Ctrl-C must still end a --quit that waits for the running copy.
     os::unblockStopSignals();
     base::Log::echoToDebugger(L"quit app");
-    switch (os::stopRunningCopy()) {
-        case os::QuitResult::NotRunning:
-        case os::QuitResult::Stopped:
-            s_startupExitCode = 0;
-            break;
-        case os::QuitResult::StillRunning:
-            std::fputs("sonvar: the running copy did not stop within 10 s\n", stderr);
-            s_startupExitCode = 1;
-            break;
-    }
-    return false;
+    if (os::stopRunningCopy() != os::QuitResult::StillRunning) return 0;
+    std::fputs("sonvar: the running copy did not stop within 10 s\n", stderr);
+    return 1;
 }
 
 bool aApp::checkSingleInstance() {
@@ -569,9 +565,16 @@ void aApp::stopStopListeners() {
     m_signalThread.reset();
     if (!m_stopThread.joinable()) return;
     // The thread may not wait yet: notify until it has ended.
-    do {
-        stopAppCopy();
-    } while (m_stopThreadEnded.wait_for(kStopRepeat) != std::future_status::ready);
+    try {
+        do {
+            stopAppCopy();
+        } while (m_stopThreadEnded.wait_for(kStopRepeat) != std::future_status::ready);
+    } catch (const std::exception& error) {
+        // Nothing can wake it: it ends with the process.
+        debug::error_safe(L"The stop thread cannot be woken: '%1%'", error.what());
+        m_stopThread.detach();
+        return;
+    }
     m_stopThread.join();
 }
 
@@ -704,6 +707,10 @@ void aApp::freeAudio() {
 // ---- entry ---------------------------------------------------------------------
 
 int runSonvar(int argc, char** argv, const std::function<void(aApp&)>& configure) {
+    // Asking the running copy to stop needs no display: a --quit from a
+    // terminal without one (a service script, a remote shell) still works.
+    if (parseStartOptions(std::vector<std::string>(argv + std::min(argc, 1), argv + argc)).quit)
+        return aApp::quitRunningCopy();
     auto* app = new aApp;
     if (configure) configure(*app);
     wxApp::SetInstance(app);

@@ -71,6 +71,9 @@ public:
     /// The data folder as the current directory; the session-end hook.
     void prepareEnvironment();
     static void initNetwork();
+    /// The --quit path: asks the running copy to stop and waits for it;
+    /// the exit code (0: none ran or it ended, 1: still running after 10 s).
+    static int quitRunningCopy();
     /// Wakes the stop thread of the copy that runs for this user (another
     /// process's, or at exit this one's own).
     static void stopAppCopy();
@@ -97,7 +100,6 @@ public:
 
 private:
     bool startUp();
-    bool runQuitPath();
     bool checkSingleInstance();
     bool chooseInterface(std::string& chosen);
     bool probeStream(const std::string& interfaceIp);
