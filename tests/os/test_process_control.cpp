@@ -38,7 +38,12 @@ public:
         std::fflush(nullptr);
         m_pid = ::fork();
         if (m_pid == 0) {
-            ::_exit(body(*this));
+            int result = 112;
+            try {
+                result = body(*this);
+            } catch (...) {
+            }
+            ::_exit(result);
         }
     }
     ~Copy() {
