@@ -322,8 +322,9 @@ void MainFrame::onGuiInvokerEvent(wxCommandEvent& event) {
 
 void MainFrame::updateTitle() {
     FRM_ASSERT_GUI_THREAD();
-    SetTitle(wxString::Format(L"%s %s - %s %s", kProductTitle, kVersion, kNotice,
-                              administratorMode ? L"[Администрирование]" : L""));
+    wxString title = wxString::Format(L"%s %s - %s %s", kProductTitle, kVersion, kNotice,
+                                      administratorMode ? L"[Администрирование]" : L"");
+    SetTitle(title.Trim());  // no trailing blank outside administrator mode
 }
 
 void MainFrame::loadDeviceCollection(const std::wstring& path) {
