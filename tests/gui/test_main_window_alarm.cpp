@@ -1,7 +1,7 @@
 // ctest-labels: net
-// The gong and alarm buttons of the main window over the real alarm channel
-// and notification stream, with simulated loudspeakers filed by the window
-// itself; ffmpeg in the private namespace listens to the notices.
+// The gong and alarm buttons over the real alarm channel and notification
+// stream, on simulated loudspeakers that the window files itself; ffmpeg in
+// the private namespace listens to the notices.
 #include <deque>
 #include <thread>
 
@@ -11,22 +11,21 @@
 #include "audio/alarm_channel.h"
 #include "audio/mp3streamf.h"
 #include "gui/channel_gui.h"
-#include "gui/item_data_map.h"
 #include "tests/gui/main_frame_fixture.h"
 #include "tests/gui/ui_script.h"
 #include "tests/support/wav_file.h"
 #include "tools/simulator/orvel_band_model.h"
-#include "tools/simulator/simulator.h"
 #include "tools/stream_probe.h"
 
 using namespace main_frame_testing;
 using namespace std::chrono_literals;
-using frm::AlarmChannel;
+using namespace stream_probe;
+using Devices = std::vector<frm::ItemDataMap::DevicePtr>;
 
 namespace {
 
 const std::string kGroup = "224.0.224.47";
-const std::uint16_t kChannelZeroPort = 14710;  // the notices go out on channel 1, one above
+const std::uint16_t kNoticePort = 14711;  // channel 1 above the loudspeakers' channel 0
 
 class GongAndAlarm : public MainWindow {
 protected:
@@ -34,57 +33,38 @@ protected:
         MainWindow::SetUp();
         setPref("multicast.address", kGroup);
         setPref("place.pathFileGong", "Преамбула");  // place.pathDirGong stays empty
-        const std::string data = base::toUtf8(folder);
-        boost::filesystem::create_directories(data + "/gong");
-        ASSERT_TRUE(stream_probe::write_mp3(data + "/gong/Преамбула.mp3", stream_probe::stepped_tone({880}, 1500, 44100, 1),
-                                            44100, 1));
-        // A loudspeaker that never reports, filed in "Склад".
-        const std::string silent = device::sim::Simulator::hardwareAddress(9);
-        write(L"device_collection.xml", "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<device_collection><device>"
-                                        "<hardware_address>" + silent + "</hardware_address></device></device_collection>");
-        write(L"zone_collection.xml",
-              "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<zone_collection><zone><name>Склад</name><enableVolume>"
-              "false</enableVolume><volume>0</volume><devices><hardware_address>" + silent +
-                  "</hardware_address></devices><zones/></zone></zone_collection>");
+        boost::filesystem::create_directories(folder + "gong");
+        ASSERT_TRUE(write_mp3(folder + "gong/Преамбула.mp3", stepped_tone({880}, 1500, 44100, 1), 44100, 1));
+        writeStores({9}, zoneXml("Склад", {9}));  // a loudspeaker that never reports
         start();
-
         stream.set_stream_fmt(128);
         stream.set_stream_ttl(1);
         stream.set_address_interface("127.0.0.1", 9);
         frm::AlarmChannelOptions options;
-        options.watcherPeriod = 100ms;
-        options.discoveryPort = [](device::OrvelInfo&) { return kChannelZeroPort; };
-        AlarmChannel::createInstance(frame->getItemDataMap(), &channelGui, stream, options);
-
-        const device::sim::Endpoint server(boost::asio::ip::make_address_v4("127.0.0.1"), transport->getPort());
+        options.discoveryPort = [](device::OrvelInfo&) { return static_cast<std::uint16_t>(kNoticePort - 1); };
+        frm::AlarmChannel::createInstance(frame->getItemDataMap(), &channelGui, stream, options);
         for (int n = 1; n <= 2; ++n) {
             speakers.push_back(&simulator.add("127.0.4." + std::to_string(n), 0,
-                                              std::make_unique<device::sim::OrvelBandModel>(
-                                                  device::sim::Simulator::hardwareAddress(200 + n), 18)));
-            speakers.back()->startStatePackets(server, 200ms);
+                                              std::make_unique<device::sim::OrvelBandModel>(address(200 + n), 18)));
+            speakers.back()->startStatePackets({boost::asio::ip::make_address_v4("127.0.0.1"), transport->getPort()},
+                                               200ms);
         }
         simulator.start();
-        ASSERT_TRUE(wx_testing::runEventLoopUntil(
-            [this] {
-                const auto& found = frame->zone(0)->getDevices();
-                return found.size() == 2 && found[0]->isOnlineAndAnswered() && found[1]->isOnlineAndAnswered();
-            },
-            10s));
-        online = frame->zone(0)->getDevices();
-        offline = frame->zone(1)->getDevices().at(0);
+        ASSERT_TRUE(wx_testing::runEventLoopUntil([this] {
+            const Devices& found = frame->zone(0)->getDevices();
+            return found.size() == 2 && found[0]->isOnlineAndAnswered() && found[1]->isOnlineAndAnswered();
+        }, 10s));
     }
     void TearDown() override {
-        AlarmChannel::destroyInstance();
+        frm::AlarmChannel::destroyInstance();
         simulator.stop();
         MainWindow::TearDown();
     }
-
     /// Rows of the zone panel's device list, all selected.
-    void select(const std::vector<frm::ItemDataMap::DevicePtr>& devices) {
+    void select(const Devices& devices) {
         wxListCtrl* list = frame->zonePanel()->deviceList;
         list->DeleteAllItems();
         if (list->GetColumnCount() == 0) list->InsertColumn(0, L"");  // the page's columns come with its layout
-        rows.clear();
         for (const auto& device : devices) {
             rows.push_back({device, frame->zone(0)});
             const long row = list->InsertItem(list->GetItemCount(), device->getTitle());
@@ -99,7 +79,7 @@ protected:
         return frame->playGong->GetLabel() == L"Гонг" && frame->playAlarm->GetLabel() == L"Тревога" &&
                frame->playGong->IsEnabled() && frame->playAlarm->IsEnabled() && banner() == L"(hidden)";
     }
-    std::vector<std::string> requests(std::size_t speaker) const {
+    std::vector<std::string> channels(std::size_t speaker) const {
         std::vector<std::string> texts;
         for (const auto& datagram : speakers[speaker]->received())
             if (datagram.text.rfind("set ch", 0) == 0) texts.push_back(datagram.text.substr(0, 8));
@@ -108,11 +88,9 @@ protected:
 
     testing_support::TempDir files{"alarm-buttons"};
     mp3streamf stream;
-    frm::InvokerChannelGui channelGui{[](const std::wstring&, const std::wstring&) { return true; }};
+    frm::InvokerChannelGui channelGui;
     device::sim::Simulator simulator{2};
     std::vector<device::sim::SimulatedDevice*> speakers;
-    std::vector<frm::ItemDataMap::DevicePtr> online;
-    frm::ItemDataMap::DevicePtr offline;
     std::deque<frm::DeviceRowData> rows;
 };
 
@@ -120,68 +98,60 @@ protected:
 
 TEST_F(GongAndAlarm, TheGongFromTheDataFolderIsHeardAndTheButtonsFollowItsNotices) {
     ui_testing::ScriptedUi answers;
-    answers.expect(kPrompt, wxID_OK, L"123456").expect(kMessage, wxID_OK);
-    click(frame->playGong);
-    EXPECT_EQ(answers.shown().back().text, L"Нет выделенных устройств");
-    select({offline});
-    answers.expect(kPrompt, wxID_OK, L"123456").expect(kMessage, wxID_OK);
-    click(frame->playGong);
-    EXPECT_EQ(answers.shown().back().text, L"Нет активных устройств");
+    for (const auto& selection : {Devices{}, frame->zone(1)->getDevices()}) {
+        select(selection);
+        answers.expect(kPrompt, wxID_OK, L"123456").expect(kMessage, wxID_OK);
+        click(frame->playGong);
+    }
+    EXPECT_EQ(answers.shown()[1].text, L"Нет выделенных устройств");
+    EXPECT_EQ(answers.shown()[3].text, L"Нет активных устройств");
 
-    select(online);
-    stream_probe::LiveReceiver receiver(kGroup, kChannelZeroPort + 1, files.path() + "/heard.raw", 3000);
+    select(frame->zone(0)->getDevices());
+    LiveReceiver receiver(kGroup, kNoticePort, files.path() + "/heard.raw", 3000);
     ASSERT_TRUE(receiver.joined());
     answers.expect(kPrompt, wxID_OK, L"123456");
     click(frame->playGong);
     EXPECT_EQ(frame->playGong->GetLabel(), L"Стоп");
     std::vector<std::wstring> banners{banner()};
-    ASSERT_TRUE(wx_testing::runEventLoopUntil(
-        [&] {
-            if (banner() != banners.back()) banners.push_back(banner());
-            return banner() == L"Завершено";
-        },
-        30s));
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([&] {
+        if (banner() != banners.back()) banners.push_back(banner());
+        return banner() == L"Завершено";
+    }, 30s));
     EXPECT_EQ(banners, (std::vector<std::wstring>{L"Подготовка..", L"Проигрывание", L"Завершено"}));
-    EXPECT_EQ(frame->playGong->GetLabel(), L"Стоп");
-    click(frame->playGong);  // no password to stop
+    click(frame->playGong);  // "Стоп" needs no password
     EXPECT_TRUE(idle());
-    EXPECT_EQ(requests(0), (std::vector<std::string>{"set ch 1", "set ch 0"}));
-
-    const auto counts = stream_probe::tone_counts(stream_probe::tone_track(receiver.samples(), {880, 440}), 2);
-    EXPECT_GE(counts[0], 15) << "the gong, 1.5 s";
+    EXPECT_EQ(channels(0), (std::vector<std::string>{"set ch 1", "set ch 0"}));
+    const auto counts = tone_counts(tone_track(receiver.samples(), {880, 440}), 2);
+    EXPECT_GE(counts[0], 15) << "1.5 s of gong";
     EXPECT_EQ(counts[1], 0);
-    EXPECT_FALSE(logged("Установите в настройках файл"));
 }
 
 TEST_F(GongAndAlarm, TheAlarmBroadcastsTheCaptureDeviceUntilStopAndARefusalOnlyHidesTheBanner) {
     const std::string voice = files.path() + "/voice.wav";
-    testing_support::writeBytes(voice, testing_support::wavFile(stream_probe::stepped_tone({600}, 4000, 44100, 1), 44100, 1));
+    testing_support::writeBytes(voice, testing_support::wavFile(stepped_tone({600}, 4000, 44100, 1), 44100, 1));
     setPref("record.deviceName", "file://" + voice);
-    select(online);
-    stream_probe::LiveReceiver receiver(kGroup, kChannelZeroPort + 1, files.path() + "/heard.raw", 2000);
+    select(frame->zone(0)->getDevices());
+    LiveReceiver receiver(kGroup, kNoticePort, files.path() + "/heard.raw", 2000);
     ASSERT_TRUE(receiver.joined());
     ui_testing::ScriptedUi answers;
-    answers.expect(kPrompt, wxID_OK, L"123456");
+    answers.expect(kPrompt, wxID_OK, L"123456").expect(kPrompt, wxID_OK, L"123456");
     click(frame->playAlarm);
     EXPECT_EQ(frame->playAlarm->GetLabel(), L"Стоп");
-    EXPECT_EQ(frame->playGong->GetLabel(), L"Гонг");
     EXPECT_FALSE(frame->playGong->IsEnabled());
     EXPECT_EQ(banner(), L"Вещание");
     ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return stream.is_stream(); }, 20s));
-    wx_testing::runEventLoopFor(1500ms);
-    click(frame->playAlarm);  // no password to stop; 5 comes back inside the stop
+    wx_testing::runEventLoopFor(1500ms);  // heard for a while
+    click(frame->playAlarm);  // no password; the channel's 5 comes inside the stop
     EXPECT_TRUE(idle());
-    EXPECT_EQ(requests(1), (std::vector<std::string>{"set ch 1", "set ch 0"}));
-    const auto counts = stream_probe::tone_counts(stream_probe::tone_track(receiver.samples(), {600, 880}), 2);
-    EXPECT_GE(counts[0], 10) << "the capture device's sound";
+    EXPECT_EQ(channels(1), (std::vector<std::string>{"set ch 1", "set ch 0"}));
+    EXPECT_GE(tone_counts(tone_track(receiver.samples(), {600, 880}), 2)[0], 10) << "the capture device's sound";
 
-    for (auto* speaker : speakers)
+    for (auto* speaker : speakers)  // every loudspeaker busy: refused
         speaker->withModel<device::sim::OrvelBandModel>([](device::sim::OrvelBandModel& model) {
             model.channelReply = "Changing of channel is deferred";
             return 0;
         });
     frame->showAlarmState(L"Завершено");
-    answers.expect(kPrompt, wxID_OK, L"123456");
     click(frame->playAlarm);
     EXPECT_TRUE(idle());
     EXPECT_TRUE(logged("На всех выбранных устройствах запущено оповещение"));
@@ -201,16 +171,13 @@ TEST_F(GongAndAlarm, NoticesFromAnotherThreadMoveTheBannerAndTheButtons) {
         EXPECT_EQ(banner(), step.second) << step.first;
         EXPECT_EQ(frame->playGong->GetLabel(), L"Стоп") << step.first;
     }
-    notice(3);  // the end of a message stops the channel, which reports 5 at once
+    notice(3);  // a message ended: the channel is stopped and reports 5 at once
     EXPECT_TRUE(idle());
     frame->playGong->Disable();
-    frame->playAlarm->Disable();
-    frame->showAlarmState(L"Окончание..");
     notice(5);
     EXPECT_TRUE(idle());
 
-    // One selected device opens the property panel.
-    select({online[0]});
+    select({frame->zone(0)->getDevices()[0]});  // one device: the property panel
     click(frame->zonePanel()->deviceProperty);
     EXPECT_EQ(frame->shown(), std::vector<std::size_t>{8});
 }
