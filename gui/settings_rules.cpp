@@ -1,7 +1,6 @@
 #include "gui/settings_rules.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <system_error>
 
 #include <boost/filesystem.hpp>

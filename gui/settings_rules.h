@@ -55,7 +55,7 @@ extern const wchar_t* const kDefaultGongName;
 std::wstring defaultGongPath(const std::wstring& gongFolder);
 std::wstring shippedGongPath(const std::wstring& applicationFolder);
 
-/// Copies `from` to `to` (an existing `to` is kept); false with the system's text.
+/// Copies `from` to `to`, never over an existing file; false with the system's text.
 bool copyFile(const std::wstring& from, const std::wstring& to, std::wstring& error);
 
 }  // namespace settings
