@@ -13,7 +13,8 @@ IdleLock::IdleLock(Sources sources, Timing timing) : m_sources(std::move(sources
 bool IdleLock::check() const {
     const int minutes = m_sources.timeoutMinutes();
     if (minutes <= 0) return false;
-    const std::int64_t limit = m_sources.lastActivity() + static_cast<std::int64_t>(minutes) * m_timing.minute;
+    const std::int64_t limit =
+        m_sources.lastActivity() + static_cast<std::int64_t>(minutes) * m_timing.minute;
     if (limit > m_sources.now()) return false;
     m_sources.requestLock();
     return true;

@@ -608,7 +608,8 @@ void MainFrame::updateSchedulerSources() {
     std::vector<std::wstring> driveNames = devicePanel->getDrives();
     std::sort(driveNames.begin(), driveNames.end());
     std::vector<boost::shared_ptr<Playlist>> drivePlaylists;
-    for (const std::wstring& name : driveNames) drivePlaylists.push_back(boost::make_shared<Playlist>(name, false));
+    for (const std::wstring& name : driveNames)
+        drivePlaylists.push_back(boost::make_shared<Playlist>(name, false));
     addPlaylistPlaybacks(drivePlaybacks, drivePlaylists);
 
     const auto messages = source(L"serviceMessage", serviceMessage);
@@ -789,8 +790,9 @@ void MainFrame::playByAlarmChannel(int actionNumber) {
             LOG_ERROR(L"%1%", L"Установите в настройках файл 'Гонг'");
             return;
         }
+        const AlarmChannel::Callback notices = [this](int notice) { onPlaybackNotice(notice); };
         if (AlarmChannel::launchSelectedWithCallback(AlarmChannel::Tag{}, kButtonPriority, L"Гонг", L"", gong,
-                                                     kButtonVolume, [this](int notice) { onPlaybackNotice(notice); })) {
+                                                     kButtonVolume, notices)) {
             playGong->SetLabel(kStopLabel);
             showAlarmState(L"Подготовка..");
         } else {
@@ -799,8 +801,9 @@ void MainFrame::playByAlarmChannel(int actionNumber) {
         break;
     }
     case kAlarmAction:
-        if (AlarmChannel::launchSelected(AlarmChannel::Tag{}, kButtonPriority, L"Тревога", L"", L"", kButtonVolume,
-                                         AlarmChannel::Callback())) {
+        // The microphone's source: the capture device of record.deviceName.
+        if (AlarmChannel::launchSelected(AlarmChannel::Tag{}, kButtonPriority, L"Тревога", L"", L"",
+                                         kButtonVolume, AlarmChannel::Callback())) {
             playGong->Disable();
             playGong->SetLabel(kGongLabel);
             playAlarm->SetLabel(kStopLabel);

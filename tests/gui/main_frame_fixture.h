@@ -32,13 +32,13 @@ const std::wstring kMessage = L"Сообщение";
 
 class Frame : public frm::MainFrame {
 public:
-    using frm::MainFrame::MainFrame;
     using frm::fb::MainFrame::action, frm::fb::MainFrame::alarm, frm::fb::MainFrame::alarmPanel,
         frm::fb::MainFrame::alarmText, frm::fb::MainFrame::allZones, frm::fb::MainFrame::contentPanel,
         frm::fb::MainFrame::drives, frm::fb::MainFrame::execute, frm::fb::MainFrame::microphone,
         frm::fb::MainFrame::playAlarm, frm::fb::MainFrame::playGong, frm::fb::MainFrame::playlist,
         frm::fb::MainFrame::radio, frm::fb::MainFrame::scheduler, frm::fb::MainFrame::serviceMessage,
         frm::fb::MainFrame::zoneControlPanel, frm::fb::MainFrame::zoneName;
+    using frm::MainFrame::MainFrame;
 
     /// The shown panels by creation order: zones 0, drives 1, scheduler 2,
     /// microphone 3, radio 4, alarm messages 5, music 6, service 7, property 8.
@@ -51,7 +51,9 @@ public:
     frm::ZoneElementPanel* zonePanel() const {
         return dynamic_cast<frm::ZoneElementPanel*>(contentPanel->GetChildren()[0]);
     }
-    frm::ZoneElement::Ptr zone(std::size_t index) { return getItemDataMap()->getZoneElement(0)->getZones().at(index); }
+    frm::ZoneElement::Ptr zone(std::size_t index) {
+        return getItemDataMap()->getZoneElement(0)->getZones().at(index);
+    }
 };
 
 /// A click as the operator makes it: a toggle changes its state first.
@@ -69,8 +71,10 @@ inline void click(wxControl* control) {
 inline std::string address(int n) { return device::sim::Simulator::hardwareAddress(n); }
 
 /// A zone of zone_collection.xml with the simulator's addresses `devices`.
-inline std::string zoneXml(const std::string& name, const std::vector<int>& devices, const std::string& zones = "") {
-    std::string xml = "<zone><name>" + name + "</name><enableVolume>false</enableVolume><volume>0</volume><devices>";
+inline std::string zoneXml(const std::string& name, const std::vector<int>& devices,
+                           const std::string& zones = "") {
+    std::string xml =
+        "<zone><name>" + name + "</name><enableVolume>false</enableVolume><volume>0</volume><devices>";
     for (const int n : devices) xml += "<hardware_address>" + address(n) + "</hardware_address>";
     return xml + "</devices><zones>" + zones + "</zones></zone>";
 }
@@ -100,14 +104,18 @@ protected:
     void writeStores(const std::vector<int>& devices, const std::string& zones) const {
         const std::string head = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
         std::string known;
-        for (const int n : devices) known += "<device><hardware_address>" + address(n) + "</hardware_address></device>";
-        std::ofstream(folder + "device_collection.xml") << head << "<device_collection>" << known << "</device_collection>";
-        std::ofstream(folder + "zone_collection.xml") << head << "<zone_collection>" << zones << "</zone_collection>";
+        for (const int n : devices)
+            known += "<device><hardware_address>" + address(n) + "</hardware_address></device>";
+        std::ofstream(folder + "device_collection.xml")
+            << head << "<device_collection>" << known << "</device_collection>";
+        std::ofstream(folder + "zone_collection.xml")
+            << head << "<zone_collection>" << zones << "</zone_collection>";
     }
     template <class T>
     static void setPref(const char* key, const T& value) {
         pref::Guard guard(g_pref);
-        pref::create(g_pref, key, std::is_same_v<T, int> ? pref::Type::TypeInt : pref::Type::TypeString) = value;
+        pref::create(g_pref, key, std::is_same_v<T, int> ? pref::Type::TypeInt : pref::Type::TypeString) =
+            value;
     }
     static std::string prefString(const char* key) {
         pref::Guard guard(g_pref);

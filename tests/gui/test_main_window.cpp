@@ -14,8 +14,9 @@ TEST_F(MainWindow, PageTogglesShowTheirPanelsAndTheAlarmPageNeedsItsPassword) {
     start();
     ui_testing::ScriptedUi answers;
     answers.expect(kPrompt, wxID_OK, L"123456");
-    const std::vector<wxToggleButton*> pages = {frame->playlist,   frame->radio,          frame->drives, frame->scheduler,
-                                                frame->microphone, frame->serviceMessage, frame->alarm};
+    const std::vector<wxToggleButton*> pages = {frame->playlist,  frame->radio,      frame->drives,
+                                                frame->scheduler, frame->microphone, frame->serviceMessage,
+                                                frame->alarm};
     const Shown panels = {6, 4, 1, 2, 3, 7, 5};
     for (std::size_t i = 0; i < pages.size(); ++i) {
         click(pages[i]);
@@ -38,8 +39,9 @@ TEST_F(MainWindow, PageTogglesShowTheirPanelsAndTheAlarmPageNeedsItsPassword) {
         EXPECT_FALSE(frame->alarm->GetValue());
         EXPECT_EQ(frame->shown(), Shown{0});
     }
-    EXPECT_EQ(observedAt(L"NOTICE"),
-              std::vector<std::wstring>{L"Допущена ошибка при вводе пароля. Нет доступа к тревожным оповещениям"});
+    EXPECT_EQ(
+        observedAt(L"NOTICE"),
+        std::vector<std::wstring>{L"Допущена ошибка при вводе пароля. Нет доступа к тревожным оповещениям"});
     wx_testing::writeShot(frame, "main_frame_operator");
 }
 
@@ -103,17 +105,21 @@ TEST_F(MainWindow, AdministratorModeOpensWithItsPasswordAndClosesWithoutOne) {
     };
     EXPECT_EQ(shown(), std::vector<bool>(3, false));
     ui_testing::ScriptedUi answers;
-    answers.expect(kPrompt, wxID_OK, L"654321").expect(kPrompt, wxID_CANCEL).expect(kPrompt, wxID_OK, L"123456");
+    answers.expect(kPrompt, wxID_OK, L"654321")
+        .expect(kPrompt, wxID_CANCEL)
+        .expect(kPrompt, wxID_OK, L"123456");
     click(zones->lockAdmin);
     click(zones->lockAdmin);
-    EXPECT_EQ(observedAt(L"NOTICE"),
-              std::vector<std::wstring>{L"Допущена ошибка при вводе пароля. Нет доступа к режиму администратора"});
+    EXPECT_EQ(
+        observedAt(L"NOTICE"),
+        std::vector<std::wstring>{L"Допущена ошибка при вводе пароля. Нет доступа к режиму администратора"});
     EXPECT_EQ(prefString("security.administrator"), "6B68696E6F6C");
     click(zones->lockAdmin);
     EXPECT_EQ(shown(), std::vector<bool>(3, true));
     EXPECT_EQ(zones->lockAdmin->GetLabel(), L"Выход из настроек");
     EXPECT_TRUE(frame->GetTitle().EndsWith(L" [Администрирование]"));
-    wx_testing::writeShot(frame, "main_frame_administrator");  // a later shot in the same process repeats the first
+    // The first shot of the test's process: a later one would repeat it.
+    wx_testing::writeShot(frame, "main_frame_administrator");
 
     click(zones->deviceProperty);  // no device selected
     EXPECT_EQ(observedAt(L"NOTICE").back(), L"Выберите одно устройство");

@@ -41,19 +41,25 @@ protected:
         stream.set_stream_ttl(1);
         stream.set_address_interface("127.0.0.1", 9);
         frm::AlarmChannelOptions options;
-        options.discoveryPort = [](device::OrvelInfo&) { return static_cast<std::uint16_t>(kNoticePort - 1); };
+        options.discoveryPort = [](device::OrvelInfo&) {
+            return static_cast<std::uint16_t>(kNoticePort - 1);
+        };
         frm::AlarmChannel::createInstance(frame->getItemDataMap(), &channelGui, stream, options);
         for (int n = 1; n <= 2; ++n) {
-            speakers.push_back(&simulator.add("127.0.4." + std::to_string(n), 0,
-                                              std::make_unique<device::sim::OrvelBandModel>(address(200 + n), 18)));
-            speakers.back()->startStatePackets({boost::asio::ip::make_address_v4("127.0.0.1"), transport->getPort()},
-                                               200ms);
+            speakers.push_back(
+                &simulator.add("127.0.4." + std::to_string(n), 0,
+                               std::make_unique<device::sim::OrvelBandModel>(address(200 + n), 18)));
+            speakers.back()->startStatePackets(
+                {boost::asio::ip::make_address_v4("127.0.0.1"), transport->getPort()}, 200ms);
         }
         simulator.start();
-        ASSERT_TRUE(wx_testing::runEventLoopUntil([this] {
-            const Devices& found = frame->zone(0)->getDevices();
-            return found.size() == 2 && found[0]->isOnlineAndAnswered() && found[1]->isOnlineAndAnswered();
-        }, 10s));
+        ASSERT_TRUE(wx_testing::runEventLoopUntil(
+            [this] {
+                const Devices& found = frame->zone(0)->getDevices();
+                return found.size() == 2 && found[0]->isOnlineAndAnswered() &&
+                       found[1]->isOnlineAndAnswered();
+            },
+            10s));
     }
     void TearDown() override {
         frm::AlarmChannel::destroyInstance();
@@ -64,7 +70,8 @@ protected:
     void select(const Devices& devices) {
         wxListCtrl* list = frame->zonePanel()->deviceList;
         list->DeleteAllItems();
-        if (list->GetColumnCount() == 0) list->InsertColumn(0, L"");  // the page's columns come with its layout
+        if (list->GetColumnCount() == 0)
+            list->InsertColumn(0, L"");  // the page's columns come with its layout
         for (const auto& device : devices) {
             rows.push_back({device, frame->zone(0)});
             const long row = list->InsertItem(list->GetItemCount(), device->getTitle());
@@ -113,10 +120,12 @@ TEST_F(GongAndAlarm, TheGongFromTheDataFolderIsHeardAndTheButtonsFollowItsNotice
     click(frame->playGong);
     EXPECT_EQ(frame->playGong->GetLabel(), L"Стоп");
     std::vector<std::wstring> banners{banner()};
-    ASSERT_TRUE(wx_testing::runEventLoopUntil([&] {
-        if (banner() != banners.back()) banners.push_back(banner());
-        return banner() == L"Завершено";
-    }, 30s));
+    ASSERT_TRUE(wx_testing::runEventLoopUntil(
+        [&] {
+            if (banner() != banners.back()) banners.push_back(banner());
+            return banner() == L"Завершено";
+        },
+        30s));
     EXPECT_EQ(banners, (std::vector<std::wstring>{L"Подготовка..", L"Проигрывание", L"Завершено"}));
     click(frame->playGong);  // "Стоп" needs no password
     EXPECT_TRUE(idle());
@@ -128,7 +137,8 @@ TEST_F(GongAndAlarm, TheGongFromTheDataFolderIsHeardAndTheButtonsFollowItsNotice
 
 TEST_F(GongAndAlarm, TheAlarmBroadcastsTheCaptureDeviceUntilStopAndARefusalOnlyHidesTheBanner) {
     const std::string voice = files.path() + "/voice.wav";
-    testing_support::writeBytes(voice, testing_support::wavFile(stepped_tone({600}, 4000, 44100, 1), 44100, 1));
+    testing_support::writeBytes(voice,
+                                testing_support::wavFile(stepped_tone({600}, 4000, 44100, 1), 44100, 1));
     setPref("record.deviceName", "file://" + voice);
     select(frame->zone(0)->getDevices());
     LiveReceiver receiver(kGroup, kNoticePort, files.path() + "/heard.raw", 2000);
@@ -141,10 +151,11 @@ TEST_F(GongAndAlarm, TheAlarmBroadcastsTheCaptureDeviceUntilStopAndARefusalOnlyH
     EXPECT_EQ(banner(), L"Вещание");
     ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return stream.is_stream(); }, 20s));
     wx_testing::runEventLoopFor(1500ms);  // heard for a while
-    click(frame->playAlarm);  // no password; the channel's 5 comes inside the stop
+    click(frame->playAlarm);              // no password; the channel's 5 comes inside the stop
     EXPECT_TRUE(idle());
     EXPECT_EQ(channels(1), (std::vector<std::string>{"set ch 1", "set ch 0"}));
-    EXPECT_GE(tone_counts(tone_track(receiver.samples(), {600, 880}), 2)[0], 10) << "the capture device's sound";
+    EXPECT_GE(tone_counts(tone_track(receiver.samples(), {600, 880}), 2)[0], 10)
+        << "the capture device's sound";
 
     for (auto* speaker : speakers)  // every loudspeaker busy: refused
         speaker->withModel<device::sim::OrvelBandModel>([](device::sim::OrvelBandModel& model) {
@@ -165,8 +176,11 @@ TEST_F(GongAndAlarm, NoticesFromAnotherThreadMoveTheBannerAndTheButtons) {
         EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return loggedCount(line) > before; })) << number;
     };
     frame->playGong->SetLabel(L"Стоп");
-    for (const auto& step : std::vector<std::pair<int, std::wstring>>{
-             {0, L"Проигрывание"}, {1, L"Завершено"}, {4, L"Завершено"}, {6, L"Завершено"}, {2, L"Проигрывание"}}) {
+    for (const auto& step : std::vector<std::pair<int, std::wstring>>{{0, L"Проигрывание"},
+                                                                      {1, L"Завершено"},
+                                                                      {4, L"Завершено"},
+                                                                      {6, L"Завершено"},
+                                                                      {2, L"Проигрывание"}}) {
         notice(step.first);
         EXPECT_EQ(banner(), step.second) << step.first;
         EXPECT_EQ(frame->playGong->GetLabel(), L"Стоп") << step.first;

@@ -39,8 +39,8 @@ TEST_F(MainWindow, TheLockButtonShowsOneCentredDialogAndTimeoutZeroNeverLocks) {
     std::int64_t unlocked = 0;
     answers.expectDialog(L"", wxID_OK, [&](wxDialog& dialog) {
         EXPECT_EQ(dialog.GetSize(), wxSize(410, 240));
-        const wxPoint offset = frame->GetRect().GetPosition() + frame->GetSize() / 2 - dialog.GetRect().GetPosition() -
-                               dialog.GetSize() / 2;
+        const wxPoint offset = frame->GetRect().GetPosition() + frame->GetSize() / 2 -
+                               dialog.GetRect().GetPosition() - dialog.GetSize() / 2;
         EXPECT_LE(std::abs(offset.x) + std::abs(offset.y), 20) << "centred on the window";
         std::thread([&] { frame->lockInterface(); }).join();  // opens nothing while this one is up
         drainGuiTasks();
@@ -80,5 +80,6 @@ TEST_F(MainWindow, AStopFromOutsideEndsTheLockDialogAndShutsDown) {
     click(frame->zonePanel()->lockInterface);
     EXPECT_TRUE(wx_testing::runEventLoopUntil([this] { return !frame; }));
     EXPECT_EQ(loggedCount("main frame: shutdown end"), 1);
-    EXPECT_EQ(loggedCount("thread lockTimerThread()"), 1) << "no new timer after a dialog that was not unlocked";
+    EXPECT_EQ(loggedCount("thread lockTimerThread()"), 1)
+        << "no new timer after a dialog that was not unlocked";
 }
