@@ -4,10 +4,9 @@
 #include <wx/font.h>
 #include <wx/graphics.h>
 #include <wx/icon.h>
-#include <wx/pen.h>
 #include <wx/image.h>
+#include <wx/pen.h>
 
-#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string_view>
