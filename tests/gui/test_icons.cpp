@@ -1,11 +1,6 @@
 // The program's images: every icon of the table draws at its size, ids
 // outside the table draw nothing, the device states look different from each
 // other, and a contact sheet of everything goes to the screenshot folder.
-#include <algorithm>
-#include <cmath>
-#include <string>
-#include <vector>
-
 #include <gtest/gtest.h>
 #include <wx/frame.h>
 #include <wx/image.h>
@@ -13,6 +8,11 @@
 #include <wx/sizer.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
 
 #include "base/static_tables.h"
 #include "gui/icons.h"
@@ -95,12 +95,14 @@ TEST(Icons, DeviceStatesHaveTheirOwnColoursAndPlayingAddsToThem) {
         for (const auto& state : states) colours.push_back(averageOpaqueColour(iconImage(device + state)));
         for (std::size_t i = 0; i < states.size(); ++i) {
             for (std::size_t j = i + 1; j < states.size(); ++j) {
-                EXPECT_GT(distance(colours[i], colours[j]), 20.0) << device << states[i] << " and " << states[j];
+                EXPECT_GT(distance(colours[i], colours[j]), 20.0)
+                    << device << states[i] << " and " << states[j];
             }
         }
     }
     for (const std::string state : {"normal", "incoming", "error", "alarm"}) {
-        EXPECT_FALSE(samePixels(iconImage("speaker_" + state), iconImage("speaker_" + state + "_play"))) << state;
+        EXPECT_FALSE(samePixels(iconImage("speaker_" + state), iconImage("speaker_" + state + "_play")))
+            << state;
     }
 }
 
@@ -112,7 +114,8 @@ TEST(Icons, ContactSheetOfIconsLogoAndApplicationIcon) {
     int white = 0;
     for (int x = 0; x < logoImage.GetWidth(); ++x) {
         const int y = logoImage.GetHeight() / 2;
-        if (logoImage.GetRed(x, y) > 240 && logoImage.GetGreen(x, y) > 240 && logoImage.GetBlue(x, y) > 240) ++white;
+        if (logoImage.GetRed(x, y) > 240 && logoImage.GetGreen(x, y) > 240 && logoImage.GetBlue(x, y) > 240)
+            ++white;
     }
     EXPECT_GT(white, 20) << "the word is missing from the logo";
     EXPECT_LT(logoImage.GetAlpha(0, 0), 128) << "the box has rounded corners";
