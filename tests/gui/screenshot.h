@@ -1,8 +1,8 @@
 #pragma once
 
-#include <wx/bitmap.h>
-#include <wx/dcmemory.h>
-#include <wx/dcscreen.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
 #include <wx/image.h>
 #include <wx/window.h>
 
@@ -20,6 +20,9 @@ namespace wx_testing {
 /// Shows the window, lets it paint, and writes what the screen shows of it
 /// to <build>/shots/<name>.png for a person to look at. Returns the path, or
 /// an empty text when nothing could be written.
+///
+/// The pixels come straight from the X server: wxScreenDC on GTK 3 keeps
+/// the first picture it took and hands it out again for every later window.
 inline std::string writeShot(wxWindow* window, const std::string& name) {
     window->Show();
     window->Raise();
@@ -29,15 +32,28 @@ inline std::string writeShot(wxWindow* window, const std::string& name) {
     runEventLoopFor(std::chrono::milliseconds(200));  // the toolkit finishes drawing
 
     const wxRect rect = window->GetScreenRect();
-    wxBitmap bitmap(rect.width, rect.height, 24);
-    {
-        wxMemoryDC memory(bitmap);
-        wxScreenDC screen;
-        memory.Blit(0, 0, rect.width, rect.height, &screen, rect.x, rect.y);
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) return {};
+    XImage* pixels = XGetImage(display, DefaultRootWindow(display), rect.x, rect.y, rect.width, rect.height,
+                               AllPlanes, ZPixmap);
+    wxImage image;
+    if (pixels != nullptr) {
+        image.Create(rect.width, rect.height);
+        unsigned char* rgb = image.GetData();
+        for (int y = 0; y < rect.height; ++y)
+            for (int x = 0; x < rect.width; ++x) {
+                const unsigned long pixel = XGetPixel(pixels, x, y);
+                *rgb++ = static_cast<unsigned char>((pixel & pixels->red_mask) >> 16);
+                *rgb++ = static_cast<unsigned char>((pixel & pixels->green_mask) >> 8);
+                *rgb++ = static_cast<unsigned char>(pixel & pixels->blue_mask);
+            }
+        XDestroyImage(pixels);
     }
+    XCloseDisplay(display);
+    if (!image.IsOk()) return {};
     if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr) wxImage::AddHandler(new wxPNGHandler);
     const std::string path = std::string(SONVAR_SHOTS_DIR) + "/" + name + ".png";
-    return bitmap.SaveFile(path, wxBITMAP_TYPE_PNG) ? path : std::string();
+    return image.SaveFile(path, wxBITMAP_TYPE_PNG) ? path : std::string();
 }
 
 }  // namespace wx_testing
