@@ -36,6 +36,7 @@
 #include "gui/device_list_store.h"
 #include "gui/gui_clock.h"
 #include "gui/gui_thread.h"
+#include "gui/icons.h"
 #include "gui/item_data_map.h"
 #include "gui/lock_dialog.h"
 #include "gui/property_device_panel.h"
@@ -104,7 +105,8 @@ MainFrame::MainFrame(boost::shared_ptr<device::TransferProtocol> transport, bool
     const bool alarmButtons = pref::getBool("mainWindow.alarmButtons", false);
     playGong->Show(alarmButtons);
     playAlarm->Show(alarmButtons);
-    // The logo and the icon come with the icon set.
+    logoVarko->SetBitmap(loadLogoBitmap());
+    SetIcons(loadApplicationIcons());
     updateTitle();
 
     zoneRow->Hide();

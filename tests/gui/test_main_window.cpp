@@ -118,7 +118,7 @@ TEST_F(MainWindow, AdministratorModeOpensWithItsPasswordAndClosesWithoutOne) {
     EXPECT_EQ(shown(), std::vector<bool>(3, true));
     EXPECT_EQ(zones->lockAdmin->GetLabel(), L"Выход из настроек");
     EXPECT_TRUE(frame->GetTitle().EndsWith(L" [Администрирование]"));
-    // The first shot of the test's process: a later one would repeat it.
+    EXPECT_EQ(frame->GetIcons().GetIconCount(), 6u) << "our own icon";
     wx_testing::writeShot(frame, "main_frame_administrator");
 
     click(zones->deviceProperty);  // no device selected
