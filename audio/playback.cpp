@@ -117,6 +117,9 @@ void PlaybackTrack::execute() {
 
 boost::shared_ptr<IPlayback> PlaybackTrack::clone() { return boost::make_shared<PlaybackTrack>(*this); }
 
+PlaybackCollection::PlaybackCollection(std::wstring key, std::wstring title)
+    : m_key(std::move(key)), m_title(std::move(title)) {}
+
 void PlaybackCollection::add(boost::shared_ptr<IPlayback> playback) {
     error::terminateIfNull(playback, "frm::PlaybackCollection::add");
     if (auto base = boost::dynamic_pointer_cast<BasePlayback>(playback)) base->m_collection = weak_from_this();

@@ -116,14 +116,22 @@ private:
     std::wstring m_gongPath;
 };
 
-/// The playbacks of a panel in insertion order; owned by a shared pointer.
+/// The playbacks of one source in insertion order; owned by a shared
+/// pointer. The key names the source where the scheduler stores its tasks
+/// ("playlist", "radio", "device", "serviceMessage", "microphone"); the
+/// title is what the operator reads.
 class PlaybackCollection : public boost::enable_shared_from_this<PlaybackCollection> {
 public:
+    PlaybackCollection(std::wstring key, std::wstring title);
+    const std::wstring& getKey() const { return m_key; }
+    const std::wstring& getTitle() const { return m_title; }
     /// A null playback stops the program.
     void add(boost::shared_ptr<IPlayback> playback);
     std::vector<boost::shared_ptr<IPlayback>> getAll() const { return m_playbacks; }
 
 private:
+    const std::wstring m_key;
+    const std::wstring m_title;
     std::vector<boost::shared_ptr<IPlayback>> m_playbacks;
 };
 

@@ -1,31 +1,44 @@
 #include "gui/main_frame.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <set>
+#include <sstream>
 #include <thread>
 
+#include <boost/filesystem/operations.hpp>
 #include <boost/make_shared.hpp>
 #include <wx/app.h>
 #include <wx/sizer.h>
 
+#include "audio/alarm_channel.h"
+#include "audio/device_action.h"
 #include "audio/list_of_playlist.h"
+#include "audio/playback.h"
 #include "audio/player.h"
 #include "audio/player_engine.h"
+#include "audio/playlist.h"
 #include "base/clock.h"
 #include "base/dbg.h"
 #include "base/log.h"
+#include "base/password.h"
 #include "base/pref.h"
 #include "base/text.h"
 #include "base/thread_dispatcher.h"
 #include "base/wx/gui_guards.h"
 #include "base/wx/gui_thread_invoker.h"
 #include "device/models/device_collection.h"
+#include "device/models/orvel_info.h"
 #include "device/transfer_protocol.h"
 #include "gui/device_list_store.h"
 #include "gui/gui_clock.h"
 #include "gui/gui_thread.h"
+#include "gui/icons.h"
 #include "gui/item_data_map.h"
+#include "gui/lock_dialog.h"
 #include "gui/property_device_panel.h"
 #include "gui/source_device_panel.h"
 #include "gui/source_microphone_panel.h"
@@ -45,6 +58,31 @@ const wchar_t* const kVersion = L"1.2.0.470";
 const wchar_t* const kNotice = L"© Varko Security Systems";
 const wchar_t* const kNewDevicesZone = L"Новые усилители";
 const int kStopRetryMilliseconds = 20;
+const wchar_t* const kMessageCaption = L"Сообщение";
+const wchar_t* const kGongLabel = L"Гонг";
+const wchar_t* const kAlarmLabel = L"Тревога";
+const wchar_t* const kStopLabel = L"Стоп";
+
+// The items of the zone management's action box.
+enum { kAddZone = 0, kRenameZone = 1, kDeleteZone = 2 };
+// The actions of playByAlarmChannel.
+enum { kGongAction = 0, kAlarmAction = 1, kStopAction = 2, kStoppedAction = 3 };
+// The gong and the alarm pre-empt every other notice, at full volume.
+const int kButtonPriority = 4;
+const int kButtonVolume = 100;
+
+/// The main window's own checks: a box with "Сообщение".
+void tell(const wchar_t* text) { ui::messageBox(text, kMessageCaption, wxOK | wxCENTRE); }
+
+/// The password stored under `key`, decoded; a missing key is created with
+/// the default first.
+std::wstring storedPassword(const char* key) {
+    pref::Guard guard(g_pref);
+    if (const libconfig::Setting* stored = pref::find(g_pref, key, pref::Type::TypeString))
+        return decodePassword(base::fromUtf8(stored->c_str()));
+    pref::create(g_pref, key, pref::Type::TypeString) = base::toUtf8(defaultStoredPassword);
+    return decodePassword(defaultStoredPassword);
+}
 
 }  // namespace
 
@@ -67,7 +105,8 @@ MainFrame::MainFrame(boost::shared_ptr<device::TransferProtocol> transport, bool
     const bool alarmButtons = pref::getBool("mainWindow.alarmButtons", false);
     playGong->Show(alarmButtons);
     playAlarm->Show(alarmButtons);
-    // The logo and the icon come with the icon set.
+    logoVarko->SetBitmap(loadLogoBitmap());
+    SetIcons(loadApplicationIcons());
     updateTitle();
 
     zoneRow->Hide();
@@ -135,10 +174,7 @@ MainFrame::~MainFrame() {
         // Start-up failed or the window went without a shutdown: nothing of
         // ours may keep calling into it, and no state file is written.
         GuiClock::destroyInstance();
-        if (lockTimer.joinable()) {
-            lockTimer.interrupt();
-            lockTimer.join();
-        }
+        stopLockTimer();
         deviceCollection->stop();
     }
     itemDataMap.reset();
@@ -179,14 +215,11 @@ void MainFrame::Startup() {
 
     dbg_puts(TRACE, "MainFrame::Startup(). init lock timer");
     setLastActivity(nowMicroseconds());
-    lockTimer = boost::thread([this] { lockTimerThread(); });
+    startLockTimer();
 
     dbg_puts(TRACE, "MainFrame::Startup(). init button click events");
-    wxCommandEvent allZonesEvent(wxEVT_TOGGLEBUTTON, allZones->GetId());
-    allZonesEvent.SetEventObject(allZones);
-    allZonesEvent.SetClientObject(allZones->GetClientObject());
-    allZonesEvent.SetInt(allZones->GetValue() ? 1 : 0);
-    zoneOnButtonClick(allZonesEvent);
+    wxCommandEvent event = allZonesEvent();
+    zoneOnButtonClick(event);
 
     dbg_puts(TRACE, "MainFrame::Startup(). run transfer protocol");
     transport->run();
@@ -208,10 +241,7 @@ void MainFrame::Shutdown() {
     wxTheApp->Yield(true);
 
     transport->stop();
-    if (lockTimer.joinable()) {
-        lockTimer.interrupt();
-        lockTimer.join();
-    }
+    stopLockTimer();
     if (base::ThreadDispatcher* dispatcher = base::ThreadDispatcher::instance()) dispatcher->shutdown();
     GuiThreadInvoker::stop();
 
@@ -484,30 +514,499 @@ void MainFrame::saveGeometry() {
     pref::create(g_pref, "mainWindow.hight", pref::Type::TypeInt) = size.y;
 }
 
-// ---- filled by the next stages ------------------------------------------------------
+// ---- pages -------------------------------------------------------------------------------
 
-void MainFrame::enableAdministratorMode(bool) {}
-void MainFrame::updateSchedulerSources() {}
-void MainFrame::showAlarmState(const std::wstring&) {}
-void MainFrame::onPlaybackNotice(int) {}
-void MainFrame::playByAlarmChannel(int) {}
-void MainFrame::lockTimerThread() {}
-void MainFrame::showSettings(wxCommandEvent&) {}
-void MainFrame::devicePropertyOnButtonClick(wxCommandEvent&) {}
-void MainFrame::lockInterfaceOnButtonClick(wxCommandEvent&) {}
-void MainFrame::lockAdminOnButtonClick(wxCommandEvent&) {}
-void MainFrame::playlistOnButtonClick(wxCommandEvent&) {}
-void MainFrame::radioOnButtonClick(wxCommandEvent&) {}
-void MainFrame::drivesOnButtonClick(wxCommandEvent&) {}
-void MainFrame::schedulerOnButtonClick(wxCommandEvent&) {}
-void MainFrame::microphoneOnButtonClick(wxCommandEvent&) {}
-void MainFrame::serviceMessageOnButtonClick(wxCommandEvent&) {}
-void MainFrame::alarmOnButtonClick(wxCommandEvent&) {}
-void MainFrame::playGongOnButtonClick(wxCommandEvent&) {}
-void MainFrame::playAlarmOnButtonClick(wxCommandEvent&) {}
-void MainFrame::logoVarkoOnLeftUp(wxMouseEvent&) {}
-void MainFrame::actionOnRadioBox(wxCommandEvent&) {}
-void MainFrame::executeOnButtonClick(wxCommandEvent&) {}
-void MainFrame::zoneManagementOnButtonClick(wxCommandEvent&) {}
+void MainFrame::showPage(wxCommandEvent& event, wxWindow* panel, wxToggleButton* button) {
+    displayMainView(panel);
+    selectPageButton(event.IsChecked() ? button : nullptr);
+}
+
+void MainFrame::playlistOnButtonClick(wxCommandEvent& event) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::playlistOnButtonClick");
+    propertyPanel->killFocus();
+    musicPanel->setListOfPlaylist(musicPlaylists);
+    showPage(event, musicPanel, playlist);
+}
+
+void MainFrame::radioOnButtonClick(wxCommandEvent& event) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::radioOnButtonClick");
+    propertyPanel->killFocus();
+    radioPanel->setListOfPlaylist(radioPlaylists);
+    showPage(event, radioPanel, radio);
+}
+
+void MainFrame::drivesOnButtonClick(wxCommandEvent& event) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::drivesOnButtonClick");
+    devicePanel->refreshDrives();
+    showPage(event, devicePanel, drives);
+}
+
+void MainFrame::schedulerOnButtonClick(wxCommandEvent& event) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::schedulerOnButtonClick");
+    updateSchedulerSources();
+    showPage(event, schedulerPanel, scheduler);
+}
+
+void MainFrame::microphoneOnButtonClick(wxCommandEvent& event) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::microphoneOnButtonClick");
+    microphonePanel->fillRecordList(microphonePanel->recordDirectory());
+    microphonePanel->fillGongChoice();
+    showPage(event, microphonePanel, microphone);
+}
+
+void MainFrame::serviceMessageOnButtonClick(wxCommandEvent& event) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::serviceMessageOnButtonClick");
+    servicePanel->fillGongChoice();
+    servicePanel->scanMessageDirectories();
+    showPage(event, servicePanel, serviceMessage);
+}
+
+void MainFrame::alarmOnButtonClick(wxCommandEvent& event) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::alarmOnButtonClick");
+    setLastActivity(nowMicroseconds());
+    if (!event.IsChecked()) {
+        // The page is left through another toggle or a zone, never by
+        // releasing its own toggle.
+        alarm->SetValue(true);
+        return;
+    }
+    switch (askPassword("security.playbackAlarm")) {
+    case PasswordAnswer::kRight:
+        LOG_INFO(L"%1%", L"Пароль введён верный. Доступ к тревожным оповещениям");
+        alarmMessagePanel->refreshChoices();
+        displayMainView(alarmMessagePanel);
+        selectPageButton(alarm);
+        break;
+    case PasswordAnswer::kWrong:
+        alarm->SetValue(false);
+        LOG_NOTICE(L"%1%", L"Допущена ошибка при вводе пароля. Нет доступа к тревожным оповещениям");
+        break;
+    case PasswordAnswer::kCancelled:
+        alarm->SetValue(false);
+        break;
+    }
+}
+
+void MainFrame::updateSchedulerSources() {
+    FRM_ASSERT_GUI_THREAD();
+    const auto source = [](const wchar_t* key, const wxToggleButton* button) {
+        wxString title = button->GetLabel();
+        title.Replace(L"\n", L" ");
+        return boost::make_shared<PlaybackCollection>(key, title.ToStdWstring());
+    };
+    const auto music = source(L"playlist", playlist);
+    addPlaylistPlaybacks(music, musicPlaylists->getAll());
+    const auto radioStations = source(L"radio", radio);
+    addPlaylistPlaybacks(radioStations, radioPlaylists->getAll());
+
+    const auto drivePlaybacks = source(L"device", drives);
+    std::vector<std::wstring> driveNames = devicePanel->getDrives();
+    std::sort(driveNames.begin(), driveNames.end());
+    std::vector<boost::shared_ptr<Playlist>> drivePlaylists;
+    for (const std::wstring& name : driveNames)
+        drivePlaylists.push_back(boost::make_shared<Playlist>(name, false));
+    addPlaylistPlaybacks(drivePlaybacks, drivePlaylists);
+
+    const auto messages = source(L"serviceMessage", serviceMessage);
+    for (const auto& track : servicePanel->collectTracks()) messages->add(track);
+    const auto records = source(L"microphone", microphone);
+    for (const auto& record : microphonePanel->loadRecords()) records->add(record);
+
+    schedulerPanel->setPlaybacks({music, radioStations, drivePlaybacks, messages, records});
+    schedulerPanel->resetControls();
+}
+
+// ---- zone management -----------------------------------------------------------------------
+
+wxCommandEvent MainFrame::allZonesEvent() const {
+    wxCommandEvent event(wxEVT_TOGGLEBUTTON, allZones->GetId());
+    event.SetEventObject(allZones);
+    event.SetClientObject(allZones->GetClientObject());
+    event.SetInt(allZones->GetValue() ? 1 : 0);
+    return event;
+}
+
+void MainFrame::zoneManagementOnButtonClick(wxCommandEvent&) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::zoneManagementOnButtonClick");
+    showZoneManagement(!zoneManagementPanel->IsShown());
+}
+
+void MainFrame::actionOnRadioBox(wxCommandEvent&) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::actionOnRadioBox");
+    const int chosen = action->GetSelection();
+    execute->SetLabel(action->GetString(chosen));
+    zoneName->Enable(chosen != kDeleteZone);
+}
+
+void MainFrame::executeOnButtonClick(wxCommandEvent&) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::executeOnButtonClick");
+    const std::wstring name = zoneName->GetValue().ToStdWstring();
+    std::vector<ZoneElement::Ptr> selected;
+    for (const ZoneElement::Ptr& zone : root->getZones())
+        if (zone != newDevicesZone && zone->isSelected()) selected.push_back(zone);
+
+    switch (action->GetSelection()) {
+    case kAddZone:
+        if (name.empty()) {
+            tell(L"Введите название зоны");
+            break;
+        }
+        root->addElement(
+            ZoneElement::createZone(zoneList, wxCommandEventHandler(MainFrame::zoneOnButtonClick), name));
+        zoneName->ChangeValue(wxEmptyString);
+        break;
+    case kRenameZone:
+        if (name.empty())
+            tell(L"Введите название зоны");
+        else if (selected.size() != 1)
+            tell(L"Необходимо выделить одну зона для переименования");
+        else if (selected.front()->getName() != kNewDevicesZone)
+            selected.front()->setName(name);
+        break;
+    case kDeleteZone:
+        if (selected.empty())
+            tell(L"Выделите зону для удаления");
+        else
+            deleteSelectedZones(selected);
+        break;
+    default:
+        break;
+    }
+    itemDataMap->refreshSnapshot();
+    setLastActivity(nowMicroseconds());
+}
+
+void MainFrame::deleteSelectedZones(const std::vector<ZoneElement::Ptr>& zones) {
+    std::wstring names;
+    for (const ZoneElement::Ptr& zone : zones) names += L"\n'" + zone->getName() + L"'";
+    const wxString question = wxString::Format(L"Зоны.\nКоличество: %i шт.\nНазвания:%s\nУдалить?",
+                                               static_cast<int>(zones.size()), wxString(names));
+    if (!ui::askYesNo(question, kMessageCaption, wxCENTRE)) return;
+
+    // Every device below the zones goes to "Новые усилители", sub-zones
+    // included: a device left only in a removed sub-zone would vanish from
+    // the tree and from zone_collection.xml.
+    std::vector<DevicePtr> devices;
+    std::set<const wxObject*> toggles;
+    const std::function<void(const ZoneElement::Ptr&)> collect = [&](const ZoneElement::Ptr& zone) {
+        toggles.insert(zone->getButton());
+        for (const DevicePtr& device : zone->getDevices())
+            if (std::find(devices.begin(), devices.end(), device) == devices.end()) devices.push_back(device);
+        for (const ZoneElement::Ptr& child : zone->getZones()) collect(child);
+    };
+    for (const ZoneElement::Ptr& zone : zones) collect(zone);
+    const std::vector<DevicePtr>& filed = newDevicesZone->getDevices();
+    for (const DevicePtr& device : devices)
+        if (std::find(filed.begin(), filed.end(), device) == filed.end()) newDevicesZone->addElement(device);
+    if (!devices.empty()) newDevicesZone->setShown(true);
+
+    // The last zone view replays its toggle's event, and that toggle goes
+    // with its zone: the view to come back to is all zones then.
+    if (lastZoneEvent && toggles.count(lastZoneEvent->GetEventObject()) > 0)
+        lastZoneEvent = boost::make_shared<wxCommandEvent>(allZonesEvent());
+    for (const ZoneElement::Ptr& zone : zones) root->removeElement(zone, true);
+}
+
+// ---- gong and alarm ------------------------------------------------------------------------
+
+std::wstring MainFrame::gongPath() const {
+    std::wstring folder = pref::getString("place.pathDirGong");
+    if (folder.empty()) folder = dataFolder + L"/gong";
+    return folder + L"/" + pref::getString("place.pathFileGong") + L".mp3";
+}
+
+void MainFrame::playGongOnButtonClick(wxCommandEvent&) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::playGongOnButtonClick");
+    setLastActivity(nowMicroseconds());
+    if (playGong->GetLabel() != kGongLabel) {
+        playByAlarmChannel(kStopAction);
+        return;
+    }
+    switch (askPassword("security.playbackAlarm")) {
+    case PasswordAnswer::kRight:
+        LOG_INFO(L"%1%", L"Пароль введён верный. Доступ к тревожным оповещениям");
+        playByAlarmChannel(kGongAction);
+        break;
+    case PasswordAnswer::kWrong:
+        LOG_NOTICE(L"%1%", L"Допущена ошибка при вводе пароля. Нет доступа к тревожным оповещениям");
+        break;
+    case PasswordAnswer::kCancelled:
+        break;
+    }
+}
+
+void MainFrame::playAlarmOnButtonClick(wxCommandEvent&) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::playAlarmOnButtonClick");
+    setLastActivity(nowMicroseconds());
+    if (playAlarm->GetLabel() != kAlarmLabel) {
+        playByAlarmChannel(kStopAction);
+        return;
+    }
+    switch (askPassword("security.playbackAlarm")) {
+    case PasswordAnswer::kRight:
+        LOG_INFO(L"%1%", L"Пароль введён верный. Доступ к тревожным оповещениям");
+        playByAlarmChannel(kAlarmAction);
+        break;
+    case PasswordAnswer::kWrong:
+        LOG_NOTICE(L"%1%", L"Допущена ошибка при вводе пароля. Нет доступа к тревожным оповещениям");
+        break;
+    case PasswordAnswer::kCancelled:
+        break;
+    }
+}
+
+void MainFrame::playByAlarmChannel(int actionNumber) {
+    FRM_ASSERT_GUI_THREAD();
+    setLastActivity(nowMicroseconds());
+    LOG_TRACE(L"Main: playByAlarmChannel %1%", actionNumber);
+    if (actionNumber == kGongAction || actionNumber == kAlarmAction) {
+        const DeviceSet selected = itemDataMap->getSelectedDevices();
+        if (selected.empty()) {
+            tell(L"Нет выделенных устройств");
+            return;
+        }
+        ActionArg0<bool, device::OrvelInfo, bool (device::DeviceBase::*)() const> answering(
+            &device::DeviceBase::isOnlineAndAnswered);
+        if (!combineActionResults(applyActionToDeviceSet(selected, answering), true)) {
+            tell(L"Нет активных устройств");
+            return;
+        }
+    }
+    switch (actionNumber) {
+    case kGongAction: {
+        const std::wstring gong = gongPath();
+        boost::system::error_code error;
+        if (!boost::filesystem::is_regular_file(base::toUtf8(gong), error)) {
+            LOG_ERROR(L"%1%", L"Установите в настройках файл 'Гонг'");
+            return;
+        }
+        const AlarmChannel::Callback notices = [this](int notice) { onPlaybackNotice(notice); };
+        if (AlarmChannel::launchSelectedWithCallback(AlarmChannel::Tag{}, kButtonPriority, L"Гонг", L"", gong,
+                                                     kButtonVolume, notices)) {
+            playGong->SetLabel(kStopLabel);
+            showAlarmState(L"Подготовка..");
+        } else {
+            showAlarmState(L"");
+        }
+        break;
+    }
+    case kAlarmAction:
+        // The microphone's source: the capture device of record.deviceName.
+        if (AlarmChannel::launchSelected(AlarmChannel::Tag{}, kButtonPriority, L"Тревога", L"", L"",
+                                         kButtonVolume, AlarmChannel::Callback())) {
+            playGong->Disable();
+            playGong->SetLabel(kGongLabel);
+            playAlarm->SetLabel(kStopLabel);
+            showAlarmState(L"Вещание");
+        } else {
+            showAlarmState(L"");
+        }
+        break;
+    case kStopAction:
+        showAlarmState(L"Окончание..");
+        playGong->Disable();
+        playAlarm->Disable();
+        // The stop reports 5 on this thread, so the stopped state (action
+        // 3) comes before the relabelling below, which must not undo it.
+        if (AlarmChannel* channel = AlarmChannel::instance())
+            channel->stop([this](int notice) { onPlaybackNotice(notice); });
+        else
+            playByAlarmChannel(kStoppedAction);
+        playAlarm->SetLabel(kAlarmLabel);
+        playGong->SetLabel(kGongLabel);
+        break;
+    case kStoppedAction:
+        showAlarmState(L"");
+        playGong->Enable();
+        playAlarm->Enable();
+        playGong->SetLabel(kGongLabel);
+        playAlarm->SetLabel(kAlarmLabel);
+        break;
+    default:
+        LOG_ERROR(L"%1%", L"Internal error. Unknown alarm channel action");
+        break;
+    }
+}
+
+void MainFrame::onPlaybackNotice(int notice) {
+    if (!GuiThreadInvoker::exists()) return;
+    if (!wxIsMainThread()) {
+        GuiThreadInvoker::add([this, notice] { onPlaybackNotice(notice); });
+        return;
+    }
+    // A notice queued before the shutdown may run after it.
+    if (shutdownDone) return;
+    LOG_TRACE(L"Main: Playback callback with notice %1%", notice);
+    switch (notice) {
+    case AlarmChannel::kGongStarted:
+    case AlarmChannel::kMessageStarted:
+        showAlarmState(L"Проигрывание");
+        break;
+    case AlarmChannel::kGongEnded:
+        showAlarmState(L"Завершено");
+        break;
+    case AlarmChannel::kMessageEnded:
+        playByAlarmChannel(kStopAction);
+        break;
+    case AlarmChannel::kStopped:
+        playByAlarmChannel(kStoppedAction);
+        break;
+    default:  // replaced (4) and anything unknown
+        break;
+    }
+}
+
+void MainFrame::showAlarmState(const std::wstring& text) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE(L"alarm state: %1%", text.empty() ? std::wstring(L"[empty, hide message]") : text);
+    alarmText->SetLabelText(text);
+    alarmPanel->Show(!text.empty());
+    alarmPanel->Layout();
+    topPanel->Layout();
+}
+
+// ---- passwords, administrator mode and the lock ------------------------------------------------
+
+MainFrame::PasswordAnswer MainFrame::askPassword(const char* key) {
+    wxString typed;
+    if (!ui::askText(L"Введите пароль для разблокировки", L"Окно ввода пароля", typed, true, this))
+        return PasswordAnswer::kCancelled;
+    return typed.ToStdWstring() == storedPassword(key) ? PasswordAnswer::kRight : PasswordAnswer::kWrong;
+}
+
+void MainFrame::lockAdminOnButtonClick(wxCommandEvent&) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::lockAdminOnButtonClick");
+    if (administratorMode) {
+        enableAdministratorMode(false);
+        LOG_INFO(L"%1%", L"Выход из режима администратора");
+        return;
+    }
+    switch (askPassword("security.administrator")) {
+    case PasswordAnswer::kRight:
+        enableAdministratorMode(true);
+        LOG_INFO(L"%1%", L"Пароль введен верный. Доступ к режиму администратора");
+        break;
+    case PasswordAnswer::kWrong:
+        LOG_NOTICE(L"%1%", L"Допущена ошибка при вводе пароля. Нет доступа к режиму администратора");
+        break;
+    case PasswordAnswer::kCancelled:
+        break;
+    }
+}
+
+void MainFrame::enableAdministratorMode(bool on) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::enableAdministratorMode");
+    zoneElementPanel->enableAdministratorMode(on);
+    zoneControlPanel->Show(on);
+    zoneElementPanel->lockAdmin->SetLabel(on ? L"Выход из настроек" : L"Настройки");
+    zoneElementPanel->generalProperty->Show(on);
+    zoneElementPanel->deviceProperty->Show(on);
+    administratorMode = on;
+    updateTitle();
+    Layout();
+    topPanel->Layout();
+    zonePanel->Layout();
+    zoneElementPanel->Layout();
+    setLastActivity(nowMicroseconds());
+}
+
+void MainFrame::lockInterfaceOnButtonClick(wxCommandEvent&) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::lockInterfaceOnButtonClick");
+    lockInterface();
+}
+
+void MainFrame::lockInterface() {
+    if (!GuiThreadInvoker::exists()) return;
+    if (!wxIsMainThread()) {
+        GuiThreadInvoker::add([this] { lockInterface(); });
+        return;
+    }
+    // A request queued while the dialog is up (the button, an idle pass
+    // queued before the timer stopped) would open a second dialog inside the
+    // first one's modal loop.
+    if (shutdownDone || lockDialogShown) return;
+    LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::lockInterface");
+    stopLockTimer();
+
+    LockDialog dialog(this, wxEmptyString, wxDefaultPosition, wxSize(410, 240));
+    dialog.CentreOnParent(wxBOTH);
+    lockDialogShown = true;
+    const int result = ui::showModal(dialog);
+    lockDialogShown = false;
+    // Only the right password ends the dialog with OK; a stop request ends
+    // it otherwise, and the shutdown follows.
+    if (result != wxID_OK || shutdownDone) return;
+    setLastActivity(nowMicroseconds());
+    startLockTimer();
+}
+
+void MainFrame::setIdleLockTiming(const IdleLock::Timing& timing) { idleLockTiming = timing; }
+
+void MainFrame::startLockTimer() {
+    stopLockTimer();
+    lockTimer = boost::thread([this] { lockTimerThread(); });
+}
+
+void MainFrame::stopLockTimer() {
+    if (!lockTimer.joinable()) return;
+    lockTimer.interrupt();
+    lockTimer.join();  // its wait ends at once
+}
+
+void MainFrame::lockTimerThread() {
+    std::wostringstream id;
+    id << boost::this_thread::get_id();
+    LOG_TRACE2(L"thread lockTimerThread(): %1%", id.str());
+    IdleLock::Sources sources;
+    sources.lastActivity = [this] { return getLastActivity(); };
+    sources.timeoutMinutes = [] { return pref::getInt("security.interfaceTimeout", 10); };
+    sources.requestLock = [this] { lockInterface(); };
+    IdleLock(std::move(sources), idleLockTiming).run();
+}
+
+// ---- other actions ---------------------------------------------------------------------------
+
+void MainFrame::devicePropertyOnButtonClick(wxCommandEvent&) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::devicePropertyOnButtonClick");
+    ActionArg0<DevicePtr, device::DeviceBase, DevicePtr (device::DeviceBase::*)() const> self(
+        &device::DeviceBase::getThisBasePtr);
+    ItemDataMap::DevicePtrSet devices = itemDataMap->mapSelectedDevices(self);
+    devices.erase(DevicePtr());  // objects that are going away
+    if (devices.size() != 1) {
+        LOG_NOTICE(L"%1%", L"Выберите одно устройство");
+        return;
+    }
+    displayMainView(propertyPanel);
+    propertyPanel->imbueDevice(*devices.begin());
+    propertyPanel->updateData();
+}
+
+void MainFrame::showSettings(wxCommandEvent&) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::showSettings");
+    setLastActivity(nowMicroseconds());
+}
+
+void MainFrame::logoVarkoOnLeftUp(wxMouseEvent&) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::logoVarkoOnLeftUp");
+    setLastActivity(nowMicroseconds());
+}
 
 }  // namespace frm

@@ -10,6 +10,7 @@
 #include <boost/thread/thread.hpp>
 #include <wx/timer.h>
 
+#include "gui/idle_lock.h"
 #include "gui/layout/main_frame.h"
 #include "gui/zone_element.h"
 
@@ -36,12 +37,14 @@ class ZoneElementPanel;
 /// registry and every panel; its start-up loads the state files and starts
 /// the transport, its shutdown writes them and stops the services it owns.
 ///
-/// Threads: the GUI thread only. updateGui and onPlaybackNotice may be called
-/// from any thread and move themselves there through the GUI-thread invoker;
-/// setLastActivity and getLastActivity are atomic. Other threads read the
-/// operator's selection from the item registry's snapshot, never from the
-/// controls. Shutdown runs on the GUI thread, once, whichever trigger comes
-/// first (the confirmed close, the session end, a stop from outside).
+/// Threads: the GUI thread only. updateGui, onPlaybackNotice and
+/// lockInterface may be called from any thread and move themselves there
+/// through the GUI-thread invoker; setLastActivity and getLastActivity are
+/// atomic. The lock-timer thread (IdleLock) reads the last activity and the
+/// settings and queues lockInterface. Other threads read the operator's
+/// selection from the item registry's snapshot, never from the controls.
+/// Shutdown runs on the GUI thread, once, whichever trigger comes first (the
+/// confirmed close, the session end, a stop from outside).
 class MainFrame : public fb::MainFrame {
 public:
     typedef boost::shared_ptr<device::DeviceBase> DevicePtr;
@@ -90,16 +93,29 @@ public:
     void selectPageButton(wxToggleButton* button);
     void showZoneManagement(bool show);
 
-    // Filled by the next stages of the main window.
+    /// Switches the zone page, the zone controls and the title into or out
+    /// of administrator mode.
     void enableAdministratorMode(bool on);
+    /// Hands the five playback sources (music, radio, drives, service
+    /// messages, recorded messages) to the scheduler page.
     void updateSchedulerSources();
+    /// The alarm banner of the top bar; the empty text hides it.
     void showAlarmState(const std::wstring& text);
+    /// The alarm channel's completion codes of a gong or alarm (any thread):
+    /// 0 and 2 "playing", 1 "finished", 3 stops, 5 back to idle.
     void onPlaybackNotice(int notice);
+    /// 0 gong, 1 alarm, 2 stop, 3 stopped (back to idle).
     void playByAlarmChannel(int action);
     void showSettings(wxCommandEvent& event);
     void devicePropertyOnButtonClick(wxCommandEvent& event);
     void lockInterfaceOnButtonClick(wxCommandEvent& event);
     void lockAdminOnButtonClick(wxCommandEvent& event);
+    /// Any thread: shows the lock dialog until the right password is typed,
+    /// with the lock timer stopped meanwhile; does nothing while a lock
+    /// dialog is already shown.
+    void lockInterface();
+    /// Before Startup: the lock timer's period and minute (tests shrink them).
+    void setIdleLockTiming(const IdleLock::Timing& timing);
 
 protected:
     void OnClose(wxCloseEvent& event) override;
@@ -120,7 +136,24 @@ protected:
     void zoneManagementOnButtonClick(wxCommandEvent& event) override;
 
 private:
+    enum class PasswordAnswer { kRight, kWrong, kCancelled };
+
     void onGuiInvokerEvent(wxCommandEvent& event);
+    /// The password prompt against the stored password of `key` (created
+    /// with the default when missing).
+    PasswordAnswer askPassword(const char* key);
+    /// The event of a click on "Все зоны", as the first zone view takes it.
+    wxCommandEvent allZonesEvent() const;
+    /// The page toggle's own handler body: its preparation done, shows the
+    /// panel and presses the toggle, or returns to the last zone view when
+    /// the click released it.
+    void showPage(wxCommandEvent& event, wxWindow* panel, wxToggleButton* button);
+    /// The gong file: place.pathFileGong with ".mp3" in place.pathDirGong,
+    /// or in the data folder's "gong" while that key is empty.
+    std::wstring gongPath() const;
+    void deleteSelectedZones(const std::vector<ZoneElement::Ptr>& zones);
+    void startLockTimer();
+    void stopLockTimer();
     void restoreGeometry();
     void saveGeometry();
     void lockTimerThread();
@@ -138,6 +171,8 @@ private:
     std::shared_ptr<ItemDataMap> itemDataMap;
     std::atomic<std::int64_t> lastActivity{0};
     boost::thread lockTimer;
+    IdleLock::Timing idleLockTiming;
+    bool lockDialogShown = false;
     wxTimer stopRetry;  // stopFromOutside waiting for open boxes to close
     const std::wstring dataFolder;
 

@@ -178,7 +178,7 @@ TEST_F(PlaybackTest, AFolderPlaylistIsRebuiltFromItsFolderOnEveryExecution) {
 }
 
 TEST_F(PlaybackTest, ClonesShareThePlaylistAndTheCollectionHandsItselfOut) {
-    auto collection = boost::make_shared<frm::PlaybackCollection>();
+    auto collection = boost::make_shared<frm::PlaybackCollection>(L"playlist", L"Плейлист");
     auto music = boost::make_shared<Playlist>(L"Music", true);
     auto radio = boost::make_shared<Playlist>(L"Radio", true);
     frm::addPlaylistPlaybacks(collection, {music, radio});
@@ -215,7 +215,7 @@ TEST_F(PlaybackDeathTest, AMissingCollectionOrPlaybackEndsTheProcess) {
     frm::PlaybackTrack loose(L"Loose", 3, false);
     EXPECT_EXIT(loose.getCollection(), ::testing::ExitedWithCode(1),
                 "Pointer isn't set. Place frm::BasePlayback::getCollection");
-    auto collection = boost::make_shared<frm::PlaybackCollection>();
+    auto collection = boost::make_shared<frm::PlaybackCollection>(L"playlist", L"Плейлист");
     EXPECT_EXIT(collection->add(boost::shared_ptr<frm::IPlayback>()), ::testing::ExitedWithCode(1),
                 "Pointer isn't set. Place frm::PlaybackCollection::add");
 }
