@@ -113,8 +113,10 @@ private:
     }
 };
 
-/// Keeps a damaged file for the operator instead of letting the owner's
-/// next save replace it.
+}  // namespace
+
+// Keeps a damaged file for the operator instead of letting the owner's next
+// save replace it.
 void setAside(const std::wstring& path, const std::string& reason) {
     const base::LogPlace place("storage::load");
     const std::wstring aside = path + L".bad";
@@ -123,8 +125,6 @@ void setAside(const std::wstring& path, const std::string& reason) {
     else
         place.warn(L"Файл '%1%' повреждён (%2%)", path, base::fromUtf8(reason));
 }
-
-}  // namespace
 
 void save(const std::wstring& path, const wptree& tree) {
     LOG_TRACE(L"save: '%1%'", path);

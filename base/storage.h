@@ -25,4 +25,9 @@ void save(const std::wstring& path, const boost::property_tree::wptree& tree);
 /// false with the tree untouched. An empty file gives true and an empty tree.
 bool load(const std::wstring& path, boost::property_tree::wptree& tree);
 
+/// Renames a file its owner cannot use to "<path>.bad" with a WARN naming
+/// the reason (UTF-8), as load does for a damaged one: an owner whose file
+/// reads as XML but lacks its root keeps it for the operator this way.
+void setAside(const std::wstring& path, const std::string& reason);
+
 }  // namespace storage

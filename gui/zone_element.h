@@ -8,7 +8,10 @@
 #include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>
 
+#include <wx/clntdata.h>
 #include <wx/event.h>
+
+#include "base/hardware_address.h"
 
 class wxPanel;
 class wxStaticBitmap;
@@ -35,6 +38,17 @@ class ZoneElement {
 public:
     typedef boost::shared_ptr<ZoneElement> Ptr;
     typedef boost::shared_ptr<device::DeviceBase> DevicePtr;
+
+    /// The client object of a zone's toggle: how a toggle event finds its
+    /// zone. It holds the zone for as long as the toggle exists.
+    class ZoneElementClientData : public wxClientData {
+    public:
+        explicit ZoneElementClientData(const Ptr& zone) : m_zone(zone) {}
+        const Ptr& getZone() const { return m_zone; }
+
+    private:
+        Ptr m_zone;
+    };
 
     /// The root, over an existing toggle (its label becomes the name).
     static Ptr createRoot(wxToggleButton* button);
@@ -66,7 +80,9 @@ public:
     /// Renames the zone and relabels its toggle.
     void setName(const std::wstring& name);
     bool isShown() const { return m_shown != 0; }
-    void setShown(bool shown) { m_shown = shown ? 1 : 0; }
+    /// Shows or hides the zone's row (the main window hides the row of
+    /// "Новые усилители" while it holds no device) and lays out the column.
+    void setShown(bool shown);
     bool isSelected() const { return m_toggleState != 0; }
     bool getEnableVolume() const { return m_enableVolume; }
     void setEnableVolume(bool enable) { m_enableVolume = enable; }
@@ -74,20 +90,38 @@ public:
     void setVolume(std::uint32_t volume) { m_volume = volume; }
     const std::vector<DevicePtr>& getDevices() const { return m_devices; }
     const std::vector<Ptr>& getZones() const { return m_zones; }
+    /// Addresses from the file whose device is not known yet.
+    const std::vector<net::HardwareAddress>& getPendingAddresses() const { return m_pendingAddresses; }
     wxToggleButton* getButton() const { return m_button; }
     wxPanel* getPanel() const { return m_panel; }
     wxWindow* getOwner() const { return m_owner; }
 
-    /// Writes the children of `zone` under `node` (zone_collection.xml).
+    /// Writes the children of `zone` under `node` (zone_collection.xml),
+    /// with each zone's addresses still waiting for their device.
     static void save(const ZoneElement& zone, boost::property_tree::wptree& node);
-    /// Rebuilds this root's children from the file (see zone_store.h);
-    /// `newDevicesZone` stands for every entry of its name.
+    /// Rebuilds this root's children from the file (see zone_store.h); the
+    /// new zones' rows go to `owner` (none for a root without windows),
+    /// their toggles to `handler`. `newDevicesZone` stands for every entry
+    /// of its name and keeps its place; its row is shown when the file gave
+    /// it devices. An address the collection does not know yet is kept with
+    /// its zone (and saved again) until claimPendingDevice files its device.
     void load(const std::wstring& path, device::DeviceCollection& devices, wxWindow* owner,
               wxObjectEventFunction handler, const Ptr& newDevicesZone);
 
+    /// A device that turned up after the load: every zone below this one
+    /// (this one included) that kept its address takes it. True when some
+    /// zone did; the caller then need not file it in "Новые усилители".
+    bool claimPendingDevice(const DevicePtr& device);
+
 private:
+    friend class ZoneTreeLoader;
+
     ZoneElement();
-    // (fields and the row building are the implementer's)
+    /// Builds the row (bitmap and toggle) in the owner's box sizer.
+    void buildRow();
+    /// The first shared pointer of the node, attached to its toggle.
+    Ptr createActionForButton();
+
     std::uint8_t m_shown = 1;
     std::uint8_t m_toggleState = 0;
     bool m_enableVolume = false;
@@ -101,6 +135,11 @@ private:
     wxObjectEventFunction m_toggleHandler = nullptr;
     std::vector<DevicePtr> m_devices;
     std::vector<Ptr> m_zones;
+    /// Addresses of the file that named no known device yet, in file order.
+    std::vector<net::HardwareAddress> m_pendingAddresses;
 };
+
+/// Writes zone_collection.xml from the children of `root` (storage::save).
+void saveZoneCollection(const std::wstring& path, const ZoneElement& root);
 
 }  // namespace frm

@@ -1,0 +1,103 @@
+#include "gui/device_list_store.h"
+
+#include <boost/algorithm/string/trim.hpp>
+#include <boost/asio/ip/address_v4.hpp>
+
+#include "base/dbg.h"
+#include "base/ip_address.h"
+#include "base/log.h"
+#include "base/storage.h"
+#include "base/text.h"
+#include "device/device_base.h"
+#include "device/models/device_collection.h"
+
+namespace frm {
+
+namespace {
+
+using boost::property_tree::wptree;
+
+const wchar_t* const kRoot = L"device_collection";
+const wchar_t* const kDefaultType = L"Orvel-610";
+
+std::string dotted(std::uint32_t address) { return boost::asio::ip::address_v4(address).to_string(); }
+
+/// The text of a child element, trimmed; empty when there is none.
+std::wstring fieldText(const wptree& node, const wchar_t* key) {
+    const auto found = node.get_child_optional(key);
+    return found ? boost::algorithm::trim_copy(found->data()) : std::wstring();
+}
+
+/// Dotted quad of an address text, "0.0.0.0" for an empty or bad one.
+std::string normalisedIp(const std::wstring& text) {
+    if (text.empty()) return "0.0.0.0";
+    const net::Ip4Address address(base::toUtf8(text));
+    return address.isValid() ? dotted(address.getAddress()) : "0.0.0.0";
+}
+
+}  // namespace
+
+bool readDeviceList(const std::wstring& path, std::vector<DeviceListEntry>& entries) {
+    wptree tree;
+    if (!storage::load(path, tree)) {
+        dbg_puts(EXTERN, "Device collection not loaded.");
+        return false;
+    }
+    const auto root = tree.get_child_optional(kRoot);
+    if (!root) {
+        storage::setAside(path, "no element device_collection");
+        return false;
+    }
+    for (const auto& child : *root) {
+        if (!child.first.empty() && child.first[0] == L'<') continue;  // a comment or an attribute
+        const wptree& node = child.second;
+        const auto name = node.get_child_optional(L"name");
+        const std::wstring title = name ? name->data() : std::wstring();
+        const std::wstring hardware = fieldText(node, L"hardware_address");
+        DeviceListEntry entry;
+        if (!hardware.empty()) entry.address = net::HardwareAddress(base::toUtf8(hardware));
+        if (hardware.empty() || !entry.address.isValid()) {
+            LOG_DEBUG(L"skip device: name '%1%', hardware '%2%'", title, hardware);
+            continue;
+        }
+        entry.type = fieldText(node, L"type");
+        if (entry.type.empty()) entry.type = kDefaultType;
+        entry.title = title;
+        entry.ip = normalisedIp(fieldText(node, L"ip"));
+        LOG_DEBUG(L"load device: name '%1%', hardware '%2%'", title, hardware);
+        entries.push_back(entry);
+    }
+    return true;
+}
+
+wptree deviceListTree(const std::vector<boost::shared_ptr<device::DeviceBase>>& devices) {
+    wptree tree;
+    wptree& root = tree.add_child(kRoot, wptree());
+    for (const auto& device : devices) {
+        const std::string hardware = device->getHardwareAddress().toCharArray();
+        const net::IpAndPort endpoint = device->getIp();
+        const net::Ip4Address& address = endpoint;
+        wptree& node = root.add_child(L"device", wptree());
+        node.add(L"hardware_address", base::toWide(hardware));
+        node.add(L"type", device->getFirmwareVersionTypeText());
+        node.add(L"name", device->getTitle());
+        node.add(L"ip",
+                 base::toWide(address.isValid() ? dotted(address.getAddress()) : std::string("0.0.0.0")));
+        LOG_DEBUG(L"save device: name '%1%', hardware '%2%'", device->getTitle(), hardware);
+    }
+    return tree;
+}
+
+void loadDeviceCollection(const std::wstring& path, device::DeviceCollection& collection,
+                          const std::function<std::uint32_t()>& nextId) {
+    std::vector<DeviceListEntry> entries;
+    readDeviceList(path, entries);
+    for (const DeviceListEntry& entry : entries)
+        collection.addDevice(nextId(), entry.type, entry.address, net::Ip4Address(entry.ip), entry.title);
+}
+
+void saveDeviceCollection(const std::wstring& path, device::DeviceCollection& collection) {
+    storage::save(path, deviceListTree(collection.getDevices()));
+}
+
+}  // namespace frm

@@ -1,0 +1,97 @@
+// device_collection.xml: the exact bytes written from the collection, the
+// devices read back, entries with missing or bad fields, and files that
+// must not be lost at the next save.
+#include <fstream>
+
+#include <gtest/gtest.h>
+#include <boost/filesystem.hpp>
+
+#include "base/text.h"
+#include "device/device_base.h"
+#include "gui/device_list_store.h"
+#include "tests/gui/store_support.h"
+#include "tests/support/counting_log_fixture.h"
+
+namespace {
+
+using gui_testing::DeviceSite;
+
+const std::string kDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
+
+std::string entry(const std::string& fields) { return "<device>" + fields + "</device>"; }
+
+class DeviceListFile : public CountingLogFixture {
+protected:
+    void SetUp() override { startLog(base::Log::TRACE3); }
+
+    void write(const std::string& body) { std::ofstream(file, std::ios::binary) << kDeclaration << body; }
+    std::string saved(DeviceSite& site) {
+        frm::saveDeviceCollection(base::fromUtf8(file), *site.collection);
+        return testing_support::readFile(file);
+    }
+    /// Loads into the site with ids from 100 on; returns how many were handed out.
+    std::uint32_t load(DeviceSite& site) {
+        std::uint32_t counter = 100;
+        frm::loadDeviceCollection(base::fromUtf8(file), *site.collection, [&counter] { return counter++; });
+        return counter - 100;
+    }
+
+    const std::string file = m_dir.path() + "/device_collection.xml";
+};
+
+}  // namespace
+
+TEST_F(DeviceListFile, WritesTheGoldenFileAndReadsItBackToTheSameDevices) {
+    DeviceSite site;
+    site.add("01", L"Зал 1", L"Orvel-610", "10.0.0.5");
+    site.add("02", L"", L"Tovik-30", "0.0.0.0");
+    const std::string golden =
+        kDeclaration + "<device_collection>" +
+        entry(
+            "<hardware_address>02:56:53:00:00:01</hardware_address><type>Orvel-610</type><name>Зал 1</name>"
+            "<ip>10.0.0.5</ip>") +
+        entry(
+            "<hardware_address>02:56:53:00:00:02</hardware_address><type>Tovik-30</type>"
+            "<name>Устройство 02:56:53:00:00:02</name><ip>0.0.0.0</ip>") +
+        "</device_collection>";
+    ASSERT_EQ(saved(site), golden);
+    EXPECT_TRUE(gui_testing::xmllintAccepts(file));
+    EXPECT_EQ(gui_testing::xmllintXpath(file, "count(/device_collection/device)"), "2");
+
+    DeviceSite copy;
+    EXPECT_EQ(load(copy), 2u);
+    EXPECT_EQ(copy.collection->getDevices().at(1)->getId(), 101u);
+    EXPECT_EQ(saved(copy), golden);
+}
+
+TEST_F(DeviceListFile, EntriesWithoutTypeIpOrNameLoadThoseWithoutAValidAddressAreSkipped) {
+    write("<device_collection>" +
+          entry("<hardware_address>02:56:53:00:00:01</hardware_address><name>А</name>") +
+          entry("<hardware_address>02:56:53:00:00:02</hardware_address><type/><ip> 10.0.0.7 </ip>") +
+          entry("<hardware_address>02:56:53:zz</hardware_address><name>Б</name>") + entry("<name>В</name>") +
+          "<!-- not a device --><speaker><hardware_address>02:56:53:00:00:03</hardware_address>"
+          "<type>Tovik-30</type><ip>bad</ip></speaker></device_collection>");
+    DeviceSite site;
+    EXPECT_EQ(load(site), 3u);
+    // type, address text, title per device
+    std::vector<std::wstring> seen;
+    for (const auto& device : site.collection->getDevices())
+        seen.push_back(device->getFirmwareVersionTypeText() + L" " + base::toWide(device->getIp().getText()) +
+                       L" " + device->getTitle());
+    EXPECT_EQ(seen, (std::vector<std::wstring>{L"Orvel-610 0.0.0.0 А",
+                                               L"Orvel-610 10.0.0.7 Устройство 02:56:53:00:00:02",
+                                               L"Tovik-30 0.0.0.0 Устройство 02:56:53:00:00:03"}));
+    EXPECT_TRUE(logged("skip device: name 'Б', hardware '02:56:53:zz'"));
+    EXPECT_TRUE(logged("skip device: name 'В', hardware ''"));
+}
+
+TEST_F(DeviceListFile, AFileWithoutItsRootIsSetAsideAndAnEmptyCollectionWritesAnEmptyRoot) {
+    write(
+        "<zone_collection><device><hardware_address>02:56:53:00:00:01</hardware_address></device>"
+        "</zone_collection>");
+    DeviceSite site;
+    EXPECT_EQ(load(site), 0u);
+    EXPECT_TRUE(site.collection->getDevices().empty());
+    EXPECT_TRUE(boost::filesystem::exists(file + ".bad"));
+    EXPECT_EQ(saved(site), kDeclaration + "<device_collection/>");
+}

@@ -1,0 +1,123 @@
+// The zone tree in a real window: rows in the zone column whose toggles
+// reach the top-level window's handler with their zone, pressed together
+// with their sub-zones, taken out again; and the registry reading the
+// selected rows of a real list.
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <wx/frame.h>
+#include <wx/listctrl.h>
+#include <wx/scrolwin.h>
+#include <wx/sizer.h>
+#include <wx/tglbtn.h>
+
+#include "device/device_base.h"
+#include "device/models/orvel_info.h"
+#include "gui/item_data_map.h"
+#include "tests/base/wx/wx_app.h"
+#include "tests/gui/store_support.h"
+#include "tests/support/counting_log_fixture.h"
+
+namespace {
+
+using frm::ZoneElement;
+
+/// A top-level window with a zone column, recording which zone each toggle
+/// event named.
+class ZoneFrame : public wxFrame {
+public:
+    ZoneFrame() : wxFrame(nullptr, wxID_ANY, "zones") {
+        column = new wxScrolledWindow(this);
+        column->SetSizer(new wxBoxSizer(wxVERTICAL));
+        all = new wxToggleButton(this, wxID_ANY, "Все зоны");
+        list = new wxListCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_REPORT);
+        list->InsertColumn(0, "device");
+    }
+    void onZone(wxCommandEvent& event) { toggled.push_back(ZoneElement::extractZoneElement(event)); }
+    wxObjectEventFunction handler() const { return wxCommandEventHandler(ZoneFrame::onZone); }
+
+    wxScrolledWindow* column;
+    wxToggleButton* all;
+    wxListCtrl* list;
+    std::vector<ZoneElement::Ptr> toggled;
+};
+
+void toggle(const ZoneElement::Ptr& zone) {
+    wxCommandEvent event(wxEVT_TOGGLEBUTTON, zone->getButton()->GetId());
+    event.SetEventObject(zone->getButton());
+    zone->getButton()->GetEventHandler()->ProcessEvent(event);
+}
+
+class ZoneWindow : public CountingLogFixture {
+protected:
+    void SetUp() override {
+        startLog(base::Log::TRACE3);
+        frame = new ZoneFrame;
+        frame->Show();
+        root = ZoneElement::createRoot(frame->all);
+    }
+    void TearDown() override {
+        frame->Destroy();
+        wx_testing::runEventLoopFor(std::chrono::milliseconds(10));
+        CountingLogFixture::TearDown();
+    }
+    ZoneElement::Ptr zone(const std::wstring& name) {
+        return ZoneElement::createZone(frame->column, frame->handler(), name);
+    }
+    std::size_t rows() const { return frame->column->GetSizer()->GetItemCount(); }
+
+    gui_testing::DeviceSite site;
+    ZoneFrame* frame = nullptr;
+    ZoneElement::Ptr root;
+};
+
+}  // namespace
+
+TEST_F(ZoneWindow, TogglesNameTheirZoneAndGoWithTheirSubZones) {
+    const auto hall = zone(L"Зал"), stage = zone(L"Сцена"), yard = zone(L"Двор");
+    hall->addElement(stage);
+    root->addElement(hall);
+    root->addElement(yard);
+    ASSERT_EQ(rows(), 3u);
+
+    toggle(stage);
+    toggle(yard);
+    EXPECT_EQ(frame->toggled, (std::vector<ZoneElement::Ptr>{stage, yard}));
+
+    hall->setChecked(true);
+    EXPECT_TRUE(stage->getButton()->GetValue() && stage->isSelected());
+    EXPECT_FALSE(yard->getButton()->GetValue() || frame->all->GetValue());
+
+    root->removeElement(yard, false);  // kept as a row, no longer heard
+    toggle(yard);
+    EXPECT_EQ(frame->toggled.size(), 2u);
+    root->removeElement(hall, true);
+    EXPECT_EQ(rows(), 1u);
+}
+
+TEST_F(ZoneWindow, TheRegistryReadsTheSelectedRowsAndWorkersTheirSnapshot) {
+    const auto hall = zone(L"Зал");
+    root->addElement(hall);
+    const auto speaker = site.add("01"), other = site.add("02"),
+               console = site.add("03", L"Пульт", L"Tovik-30");
+    std::vector<frm::DeviceRowData> rowData{{speaker, hall}, {other, hall}, {console, hall}};
+    for (const auto& device : {speaker, other, console}) hall->addElement(device);
+    frm::ItemDataMap map(frame->list, root);
+    for (long row = 0; row < 4; ++row) {
+        frame->list->InsertItem(row, "row");
+        if (row < 3) frame->list->SetItemPtrData(row, reinterpret_cast<wxUIntPtr>(&rowData[2 - row]));
+        if (row != 1) frame->list->SetItemState(row, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+    }
+    // Rows: console (selected), other, speaker (selected), one without data (selected).
+    EXPECT_EQ(map.selectedItems(), (std::vector<frm::ItemDataMap::ItemId>{4, 2}));
+    EXPECT_TRUE(logged("Internal error. Element pointer is equal null"));
+    EXPECT_EQ(map.getSelectedDevices(),
+              (frm::DeviceSet{boost::dynamic_pointer_cast<device::OrvelInfo>(speaker)}));
+
+    std::size_t before = 99, after = 99;
+    std::thread([&] { before = map.collectSelectedDevices().size(); }).join();
+    map.refreshSnapshot();
+    std::thread([&] { after = map.collectSelectedDevices().size(); }).join();
+    EXPECT_EQ(before, 0u);  // selected after the last snapshot
+    EXPECT_EQ(after, 2u);
+}
