@@ -71,11 +71,29 @@ done
 "$BUILD_DIR/tools/device_simulator" --bands --consoles 1 --port "$DEVICE_PORT" \
     --server "10.213.0.1:$BASE_PORT" >"$BUILD_DIR/device_simulator.log" 2>&1 &
 simulator=$!
-# Ctrl+C reaches the program directly (it stops as for --quit); this shell
-# only waits for it, then ends the simulator.
-trap : INT TERM HUP
 status=0
-run_program "$@" || status=$?
+if display_reachable; then
+    # Ctrl+C reaches the program directly (it stops as for --quit); this
+    # shell only waits for it, then ends the simulator.
+    trap : INT TERM HUP
+    "$BUILD_DIR/sonvar" "$@" || status=$?
+else
+    # An X server quits at the terminal's Ctrl+C and would take the display
+    # away while the program shuts down: the virtual display and the program
+    # run in a session of their own, and this shell hands the stop on to the
+    # program as SIGTERM.
+    pidfile=$(mktemp)
+    setsid xvfb-run -a -s "-screen 0 1280x1024x24" \
+        sh -c 'echo $$ >"$0"; exec "$@"' "$pidfile" "$BUILD_DIR/sonvar" "$@" &
+    display=$!
+    trap 'kill -TERM "$(cat "$pidfile")" 2>/dev/null || true' INT TERM HUP
+    # A trapped signal interrupts wait; wait again until the display has ended.
+    while :; do
+        wait "$display" && status=0 || status=$?
+        kill -0 "$display" 2>/dev/null || break
+    done
+    rm -f "$pidfile"
+fi
 kill -TERM "$simulator" 2>/dev/null || true
 wait "$simulator" 2>/dev/null || true
 exit "$status"
