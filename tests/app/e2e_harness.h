@@ -117,10 +117,7 @@ public:
     Sandbox(const Sandbox&) = delete;
     Sandbox& operator=(const Sandbox&) = delete;
 
-    testing_support::PrivateNetwork& network() { return m_network; }
-
-    /// The program's data folder and a file in it.
-    const std::string& dataFolder() const { return m_data; }
+    /// A file of the program's data folder.
     std::string dataFile(const std::string& name) const { return m_data + "/" + name; }
     void writeDataFile(const std::string& name, const std::string& bytes) const;
 
