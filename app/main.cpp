@@ -1,8 +1,12 @@
 #include <clocale>
-#include <cstdio>
 
-int main() {
+#include "app/app.h"
+#include "os/stop_signals.h"
+
+int main(int argc, char** argv) {
     std::setlocale(LC_CTYPE, "C.UTF-8");
-    std::puts("Sonvar: the main window is not built yet; there is nothing to run.");
-    return 0;
+    // Before any thread exists, so that every thread inherits the mask and
+    // only the signal thread ever takes these signals.
+    os::blockStopSignals();
+    return runSonvar(argc, argv);
 }

@@ -4,18 +4,18 @@
 #include <future>
 #include <memory>
 
-#include <wx/msgdlg.h>
 #include <wx/thread.h>
 
 #include "base/log.h"
 #include "base/wx/gui_thread_invoker.h"
+#include "gui/ui.h"
 
 namespace frm {
 
 namespace {
 
 bool messageBox(const std::wstring& caption, const std::wstring& text) {
-    return wxMessageBox(wxString(text), wxString(caption), wxYES_NO | wxCENTRE) != wxNO;
+    return ui::askYesNo(wxString(text), wxString(caption), wxCENTRE);
 }
 
 }  // namespace

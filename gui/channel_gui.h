@@ -16,7 +16,8 @@ public:
     /// Shows the question and returns the answer; runs on the GUI thread.
     using Question = std::function<bool(const std::wstring& caption, const std::wstring& text)>;
 
-    /// The default question is a centred message box with Yes and No.
+    /// The default question is a centred Yes/No box shown through frm::ui
+    /// (a stop request that ends it answers No).
     explicit InvokerChannelGui(Question question = Question());
 
     bool exists() override;

@@ -2,33 +2,65 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include <boost/shared_ptr.hpp>
+#include <boost/thread/thread.hpp>
+#include <wx/timer.h>
 
 #include "gui/layout/main_frame.h"
+#include "gui/zone_element.h"
+
+class ListOfPlaylist;
 
 namespace device {
+class DeviceBase;
+class DeviceCollection;
 class TransferProtocol;
-}
+}  // namespace device
 
 namespace frm {
 
 class ItemDataMap;
+class PropertyDevicePanel;
+class SourceDevicePanel;
+class SourceMicrophonePanel;
+class SourcePlaylistPanel;
+class SourceSchedulerPanel;
+class SourceServicePanel;
+class ZoneElementPanel;
 
 /// The main window: owner of the device collection, the zone tree, the item
 /// registry and every panel; its start-up loads the state files and starts
 /// the transport, its shutdown writes them and stops the services it owns.
-/// GUI thread only (updateGui and onPlaybackNotice move themselves there).
+///
+/// Threads: the GUI thread only. updateGui and onPlaybackNotice may be called
+/// from any thread and move themselves there through the GUI-thread invoker;
+/// setLastActivity and getLastActivity are atomic. Other threads read the
+/// operator's selection from the item registry's snapshot, never from the
+/// controls. Shutdown runs on the GUI thread, once, whichever trigger comes
+/// first (the confirmed close, the session end, a stop from outside).
 class MainFrame : public fb::MainFrame {
 public:
+    typedef boost::shared_ptr<device::DeviceBase> DevicePtr;
+
     MainFrame(boost::shared_ptr<device::TransferProtocol> transport, bool debugMode, bool fullScreen);
     ~MainFrame() override;
 
-    /// Once, after the streams, the channels and the player exist.
+    /// Once, after the streams, the channels and the player exist: the clock,
+    /// the geometry, the state files, the first zone view, then the transport.
     void Startup();
     /// Runs its body once, on the GUI thread, whichever trigger comes first.
     void Shutdown();
     bool isShutdownDone() const;
+
+    /// A stop request from another copy or a signal, queued to the GUI
+    /// thread: ends every open box and dialog (answering No or Cancel), comes
+    /// back while any is still open, then shuts down and destroys the window,
+    /// so that the event loop ends and the application's exit runs.
+    void stopFromOutside();
 
     /// The registry the channels read the selection from.
     ItemDataMap* getItemDataMap();
@@ -39,7 +71,94 @@ public:
     /// The player engine's title sink: the playing title changed.
     void UpdatePlayingTitle();
 
-    // (the rest is the implementer's)
+    /// A device's state changed (the collection's handler, any thread): a
+    /// device in no zone is filed, its zone's row shown; a known one has its
+    /// row refreshed.
+    void updateGui(DevicePtr device);
+
+    void updateTitle();
+    void loadDeviceCollection(const std::wstring& path);
+    void saveDeviceCollection(const std::wstring& path);
+
+    /// Shows one panel of the content area alone (none: hides them all).
+    void displayMainView(wxWindow* panel);
+    /// Presses one page toggle and releases the zones; none: releases the
+    /// page toggles and brings the last zone view back.
+    void selectPageButton(wxToggleButton* button);
+    void showZoneManagement(bool show);
+
+    // Filled by the next stages of the main window.
+    void enableAdministratorMode(bool on);
+    void updateSchedulerSources();
+    void showAlarmState(const std::wstring& text);
+    void onPlaybackNotice(int notice);
+    void playByAlarmChannel(int action);
+    void showSettings(wxCommandEvent& event);
+    void devicePropertyOnButtonClick(wxCommandEvent& event);
+    void lockInterfaceOnButtonClick(wxCommandEvent& event);
+    void lockAdminOnButtonClick(wxCommandEvent& event);
+
+protected:
+    void OnClose(wxCloseEvent& event) override;
+    void onUserActivity(wxMouseEvent& event) override;
+    void playlistOnButtonClick(wxCommandEvent& event) override;
+    void radioOnButtonClick(wxCommandEvent& event) override;
+    void drivesOnButtonClick(wxCommandEvent& event) override;
+    void schedulerOnButtonClick(wxCommandEvent& event) override;
+    void microphoneOnButtonClick(wxCommandEvent& event) override;
+    void serviceMessageOnButtonClick(wxCommandEvent& event) override;
+    void alarmOnButtonClick(wxCommandEvent& event) override;
+    void playGongOnButtonClick(wxCommandEvent& event) override;
+    void playAlarmOnButtonClick(wxCommandEvent& event) override;
+    void logoVarkoOnLeftUp(wxMouseEvent& event) override;
+    void zoneOnButtonClick(wxCommandEvent& event) override;
+    void actionOnRadioBox(wxCommandEvent& event) override;
+    void executeOnButtonClick(wxCommandEvent& event) override;
+    void zoneManagementOnButtonClick(wxCommandEvent& event) override;
+
+private:
+    void onGuiInvokerEvent(wxCommandEvent& event);
+    void restoreGeometry();
+    void saveGeometry();
+    void lockTimerThread();
+    std::wstring dataFile(const wchar_t* name) const;
+
+    bool administratorMode = false;
+    const bool debugMode;
+    const bool fullScreen;
+    std::atomic<bool> shutdownDone{false};
+    /// The ids of the devices: loaded ones on the GUI thread, discovered ones
+    /// on the collection's worker.
+    std::atomic<std::uint32_t> deviceCounter{0};
+    boost::shared_ptr<device::TransferProtocol> transport;
+    boost::shared_ptr<device::DeviceCollection> deviceCollection;
+    std::unique_ptr<ItemDataMap> itemDataMap;
+    std::atomic<std::int64_t> lastActivity{0};
+    boost::thread lockTimer;
+    wxTimer stopRetry;  // stopFromOutside waiting for open boxes to close
+    const std::wstring dataFolder;
+
+    wxWindow* currentView = nullptr;
+    std::vector<wxWindow*> mainViews;
+    std::vector<wxToggleButton*> pageButtons;
+    boost::shared_ptr<wxCommandEvent> lastZoneEvent;
+    boost::shared_ptr<ListOfPlaylist> musicPlaylists;
+    boost::shared_ptr<ListOfPlaylist> radioPlaylists;
+    ZoneElement::Ptr root;
+    ZoneElement::Ptr newDevicesZone;
+
+    // Children of contentPanel, destroyed by the shutdown (or the toolkit).
+    ZoneElementPanel* zoneElementPanel = nullptr;
+    SourceDevicePanel* devicePanel = nullptr;
+    SourceSchedulerPanel* schedulerPanel = nullptr;
+    SourceMicrophonePanel* microphonePanel = nullptr;
+    SourcePlaylistPanel* radioPanel = nullptr;
+    SourceServicePanel* alarmMessagePanel = nullptr;
+    SourcePlaylistPanel* musicPanel = nullptr;
+    SourceServicePanel* servicePanel = nullptr;
+    PropertyDevicePanel* propertyPanel = nullptr;
+
+    wxDECLARE_EVENT_TABLE();
 };
 
 }  // namespace frm

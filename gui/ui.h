@@ -59,9 +59,12 @@ wxString chooseDirectory(wxWindow* parent, const wxString& message, const wxStri
 /// How many boxes and dialogs are open now.
 int openCount();
 /// Ends every open box and dialog, innermost first, answering No where the
-/// box has it, else Cancel (OK for a box with OK only). Returns how many it
-/// ended. They close when their ShowModal loops return, so callers that must
-/// see them gone run again later (see openCount).
+/// box has it, else Cancel (OK for a box with OK only); call it from the
+/// event loop (a queued call), which runs inside the innermost one. Returns
+/// how many it newly ended. They close as their ShowModal calls return, one
+/// after the other, and code after a ShowModal may open another box, so
+/// callers that must see everything gone check openCount later and call
+/// again.
 int cancelAll();
 
 /// What actually shows things. The default presenter shows real dialogs;

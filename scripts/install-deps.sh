@@ -6,7 +6,7 @@ PACKAGES="g++ cmake make pkg-config git
   libboost-all-dev libwxgtk3.2-dev libvlc-dev libvlccore-dev vlc-plugin-base
   libmp3lame-dev libconfig++-dev zlib1g-dev libasound2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
-  xvfb xauth iproute2 util-linux ffmpeg libxml2-utils tzdata
+  xvfb xauth xdotool iproute2 util-linux ffmpeg libxml2-utils tzdata gettext
   clang libclang-rt-14-dev"
 
 missing=""

@@ -19,8 +19,10 @@ namespace fb {
 /// Layout of the main window: the top bar (seven page toggles, the hidden
 /// alarm banner, the gong and alarm buttons, the clock, the logo), the zone
 /// column and the empty content panel. Builds the controls and routes their
-/// events to the handler operations below; frm::MainFrame implements them.
-/// GUI thread only.
+/// events to the handler operations below (377 connections: nineteen mouse
+/// events of the window and of most controls go to onUserActivity, the
+/// operator's activity for the interface lock); frm::MainFrame implements
+/// them. The sample zone row is for the window class to hide. GUI thread only.
 class MainFrame : public wxFrame {
 public:
     MainFrame(wxWindow* parent, wxWindowID id = wxID_ANY, const wxString& title = wxEmptyString,
@@ -78,6 +80,9 @@ protected:
 
     /// The connections of the event table, undone in order by the destructor.
     EventConnections m_connections;
+
+private:
+    void connectEvents();
 };
 
 }  // namespace fb

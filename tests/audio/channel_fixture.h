@@ -19,6 +19,7 @@
 #include "device/models/version_tables.h"
 #include "device/transfer_protocol.h"
 #include "tools/simulator/orvel_band_model.h"
+#include "tests/support/elapsed.h"
 #include "tools/simulator/simulator.h"
 
 // The channel tests: simulated loudspeakers on loopback over the real
@@ -28,15 +29,7 @@ namespace channel_test {
 
 using namespace std::chrono_literals;
 
-template <class F>
-bool waitUntil(F condition, std::chrono::milliseconds limit = 5000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using testing_support::waitUntil;
 
 /// The operator's choice, set by the test.
 class FakeSelection : public frm::DeviceSelection {

@@ -17,7 +17,7 @@
 #include "base/text.h"
 #include "base/thread_dispatcher.h"
 #include "tests/audio/engine_fixture.h"
-#include "tests/base/log_fixture.h"
+#include "tests/support/counting_log_fixture.h"
 
 // The playlist and player tests: an observed log, the settings, the
 // dispatcher, the real plug-in host with the fixture plug-ins (they trace
@@ -28,19 +28,11 @@ namespace player_test {
 
 using engine_test::Pump;
 
-/// A log whose lines the test counts.
-class CountingLog : public LogFixture {
+/// A log whose lines the test counts, by a wide text.
+class CountingLog : public CountingLogFixture {
 protected:
-    /// How many lines of the log file (its clock stands still on the
-    /// fixture's day) contain the text and the level's name, when given.
     int logged(const std::wstring& text, const std::string& level = std::string()) {
-        base::Log::instance()->flush();
-        const std::string wanted = base::toUtf8(text);
-        int count = 0;
-        for (const auto& line : linesOf("20261206"))
-            if (line.find(wanted) != std::string::npos && (level.empty() || line.find(" " + level + "\t") != std::string::npos))
-                ++count;
-        return count;
+        return loggedCount(base::toUtf8(text), level);
     }
 };
 

@@ -21,15 +21,11 @@ const std::vector<double> k_tones = {400, 600, 800, 1000, 1200, 1400};
 // last few queued frames; the silence takes that loss.
 const std::vector<double> k_tones_then_silence = {400, 600, 800, 1000, 1200, 1400, 0};
 
-struct Taken {
-    std::vector<std::int16_t> pcm;  // as queued: interleaved when stereo
-    std::int64_t first_block_us = 0;
-};
-
-/// Takes every queued block until the done event is set and the ring is
-/// empty (or the time is up). Silent blocks handed out meanwhile are dropped.
-Taken take_until_done(mp3streamf& stream, sync_event& done, int timeout_ms = 10000) {
-    Taken taken;
+/// Takes every queued block (as queued: interleaved when stereo) until the
+/// done event is set and the ring is empty (or the time is up). Silent
+/// blocks handed out meanwhile are dropped.
+std::vector<std::int16_t> take_until_done(mp3streamf& stream, sync_event& done, int timeout_ms = 10000) {
+    std::vector<std::int16_t> taken;
     const std::int64_t end = steady_us() + timeout_ms * 1000ll;
     while (steady_us() < end) {
         std::int64_t dts, pts;
@@ -39,9 +35,8 @@ Taken take_until_done(mp3streamf& stream, sync_event& done, int timeout_ms = 100
         mp3stream::imem_get(&stream, "0", &dts, &pts, &flags, &size, &buffer);
         const bool silent = stream.silence_start_us() != 0;
         if (!silent) {
-            if (taken.first_block_us == 0) taken.first_block_us = steady_us();
             const auto* samples = static_cast<const std::int16_t*>(buffer);
-            taken.pcm.insert(taken.pcm.end(), samples, samples + size / 2);
+            taken.insert(taken.end(), samples, samples + size / 2);
         }
         mp3stream::imem_release(&stream, "0", size, buffer);
         if (silent) {
@@ -50,20 +45,6 @@ Taken take_until_done(mp3streamf& stream, sync_event& done, int timeout_ms = 100
         }
     }
     return taken;
-}
-
-std::vector<std::int16_t> left_channel(const std::vector<std::int16_t>& stereo) {
-    std::vector<std::int16_t> left;
-    for (std::size_t i = 0; i < stereo.size(); i += 2) left.push_back(stereo[i]);
-    return left;
-}
-
-/// Doubles every sample, enough for the Goertzel filter to judge 22.05 kHz
-/// audio with its 44.1 kHz windows.
-std::vector<std::int16_t> doubled(const std::vector<std::int16_t>& pcm) {
-    std::vector<std::int16_t> out;
-    for (const auto s : pcm) out.insert(out.end(), {s, s});
-    return out;
 }
 
 class NotificationDecoder : public ::testing::Test {
@@ -86,7 +67,7 @@ protected:
 TEST_F(NotificationDecoder, MonoFileIsDecodedWholeInItsOwnFormat) {
     const auto path = mp3("mono.mp3", k_tones_then_silence, 44100, 1);
     ASSERT_TRUE(stream.play_file(0, wide(path), &done));
-    const Taken taken = take_until_done(stream, done);
+    const auto taken = take_until_done(stream, done);
     EXPECT_TRUE(done.is_set());
     // 44.1 kHz mono: 8192 bytes of silence are 4096 frames.
     std::int64_t dts, pts1, pts2;
@@ -98,18 +79,9 @@ TEST_F(NotificationDecoder, MonoFileIsDecodedWholeInItsOwnFormat) {
     EXPECT_NEAR(static_cast<double>(pts2 - pts1), 92880, 1);
 
     // Six tones of 300 ms: six windows each, a boundary window may blur.
-    const auto counts = tone_counts(tone_track(taken.pcm, k_tones), k_tones.size());
+    const auto counts = tone_counts(tone_track(taken, k_tones), k_tones.size());
     for (std::size_t i = 0; i < k_tones.size(); ++i) EXPECT_GE(counts[i], 5) << k_tones[i];
-    EXPECT_GE(taken.pcm.size(), 44100u * 18 / 10);
-}
-
-TEST_F(NotificationDecoder, StereoFileAt22kIsDecodedWhole) {
-    const auto path = mp3("stereo.mp3", k_tones_then_silence, 22050, 2);
-    ASSERT_TRUE(stream.play_file(0, wide(path), &done));
-    const Taken taken = take_until_done(stream, done);
-    const auto left = doubled(left_channel(taken.pcm));
-    const auto counts = tone_counts(tone_track(left, k_tones), k_tones.size());
-    for (std::size_t i = 0; i < k_tones.size(); ++i) EXPECT_GE(counts[i], 5) << k_tones[i];
+    EXPECT_GE(taken.size(), 44100u * 18 / 10);
 }
 
 TEST_F(NotificationDecoder, FileThatChangesRateStopsAtTheChange) {
@@ -121,8 +93,8 @@ TEST_F(NotificationDecoder, FileThatChangesRateStopsAtTheChange) {
         out << testing_support::readFile(first) << testing_support::readFile(second);
     }
     ASSERT_TRUE(stream.play_file(0, wide(joined), &done));
-    const Taken taken = take_until_done(stream, done);
-    const auto counts = tone_counts(tone_track(taken.pcm, k_tones), k_tones.size());
+    const auto taken = take_until_done(stream, done);
+    const auto counts = tone_counts(tone_track(taken, k_tones), k_tones.size());
     EXPECT_GE(counts[0], 5);
     EXPECT_GE(counts[1], 4);
     EXPECT_EQ(counts[4] + counts[5], 0) << "played past the change of rate";
@@ -155,11 +127,11 @@ TEST_F(NotificationDecoder, StopRightAfterPlayReallyStops) {
         ASSERT_TRUE(stream.play_file(0, wide(path), &done));
         stream.stop();
         EXPECT_TRUE(done.is_set());
-        const Taken first = take_until_done(stream, done, 200);
+        const auto first = take_until_done(stream, done, 200);
         sleep_ms(100);
-        const Taken later = take_until_done(stream, done, 200);
-        EXPECT_LE(first.pcm.size(), 1152u) << "round " << round;  // one frame at most
-        EXPECT_TRUE(later.pcm.empty()) << "round " << round;
+        const auto later = take_until_done(stream, done, 200);
+        EXPECT_LE(first.size(), 1152u) << "round " << round;  // one frame at most
+        EXPECT_TRUE(later.empty()) << "round " << round;
     }
 }
 
@@ -167,27 +139,17 @@ TEST_F(NotificationDecoder, StopMidFileEndsEarlyAndSignalsDone) {
     const auto path = mp3("long.mp3", k_tones, 44100, 1, 1000);
     ASSERT_TRUE(stream.play_file(0, wide(path), &done));
     // Take about one second, then stop: no decoding after the stop returns.
-    Taken taken;
-    for (int i = 0; i < 40 && taken.pcm.size() < 44100; ++i) {
-        const Taken part = take_until_done(stream, done, 25);
-        taken.pcm.insert(taken.pcm.end(), part.pcm.begin(), part.pcm.end());
+    std::vector<std::int16_t> taken;
+    for (int i = 0; i < 40 && taken.size() < 44100; ++i) {
+        const auto part = take_until_done(stream, done, 25);
+        taken.insert(taken.end(), part.begin(), part.end());
     }
     stream.stop();
     EXPECT_TRUE(done.is_set());
-    const Taken rest = take_until_done(stream, done, 300);
-    EXPECT_LE(rest.pcm.size(), 8u * 1152u);  // the stop dropped or left at most a ring
-    const auto counts = tone_counts(tone_track(taken.pcm, k_tones), k_tones.size());
+    const auto rest = take_until_done(stream, done, 300);
+    EXPECT_LE(rest.size(), 8u * 1152u);  // the stop dropped or left at most a ring
+    const auto counts = tone_counts(tone_track(taken, k_tones), k_tones.size());
     EXPECT_EQ(counts[5], 0);
-}
-
-TEST_F(NotificationDecoder, LeadingSilenceDelaysTheFirstBlock) {
-    const auto path = mp3("short.mp3", {k_tones[0]}, 44100, 1);
-    const std::int64_t start = steady_us();
-    ASSERT_TRUE(stream.play_file(300, wide(path), &done));
-    const Taken taken = take_until_done(stream, done);
-    ASSERT_NE(taken.first_block_us, 0);
-    EXPECT_GE(taken.first_block_us - start, 290000);
-    EXPECT_LT(taken.first_block_us - start, 1000000);
 }
 
 TEST_F(NotificationDecoder, DestroyedWhilePlaying) {

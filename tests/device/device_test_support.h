@@ -4,6 +4,7 @@
 // memory stand-in that answers nothing. Tests that use it open sockets
 // (label net).
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -19,6 +20,7 @@
 #include "device/memory/audio_control.h"
 #include "device/transfer_protocol.h"
 #include "tests/support/counting_log_fixture.h"
+#include "tests/support/elapsed.h"
 #include "tools/simulator/simulator.h"
 #include "tools/simulator/stub_device.h"
 
@@ -39,6 +41,43 @@ public:
     bool hasFragment(std::uint16_t) override { return false; }
     std::uint16_t getFragmentPosition(std::uint16_t) override { return kNone; }
     std::uint16_t getFragmentId(std::uint16_t) override { return kNone; }
+};
+
+/// An audio memory a test fills by hand: scenario and fragment ids by
+/// position (counted from 1, as the audio memory counts), the changed and
+/// playing flags (and how often playing was asked), and the after-write
+/// callback its owner installed.
+class FakeMemory : public StubAudioControl {
+public:
+    std::vector<std::uint16_t> scenarios, fragments;
+    bool changes = false;
+    std::atomic<bool> playing{false};
+    std::atomic<int> asked{0};
+    boost::function<void()> changed;
+
+    void setScenariosChangedCallbacks(boost::function<void()>, boost::function<void()> after) override {
+        changed = after;
+    }
+    bool isPlaying() override {
+        ++asked;
+        return playing;
+    }
+    bool hasChanges() override { return changes; }
+    bool hasScenario(std::uint16_t id) override { return getScenarioPosition(id) != kNone; }
+    std::uint16_t getScenarioPosition(std::uint16_t id) override { return positionOf(scenarios, id); }
+    std::uint16_t getScenarioId(std::uint16_t position) override { return idAt(scenarios, position); }
+    bool hasFragment(std::uint16_t id) override { return getFragmentPosition(id) != kNone; }
+    std::uint16_t getFragmentPosition(std::uint16_t id) override { return positionOf(fragments, id); }
+    std::uint16_t getFragmentId(std::uint16_t position) override { return idAt(fragments, position); }
+
+private:
+    static std::uint16_t positionOf(const std::vector<std::uint16_t>& ids, std::uint16_t id) {
+        const auto it = std::find(ids.begin(), ids.end(), id);
+        return it == ids.end() ? kNone : static_cast<std::uint16_t>(it - ids.begin() + 1);
+    }
+    static std::uint16_t idAt(const std::vector<std::uint16_t>& ids, std::uint16_t position) {
+        return position >= 1 && position <= ids.size() ? ids[position - 1] : kNone;
+    }
 };
 
 /// A device that does nothing of its own; tests override what they exercise.
@@ -147,12 +186,7 @@ inline void expectOneJob(const std::vector<int>& reports, int final) {
 /// Polls a condition until it holds or the limit passes.
 template <class P>
 bool waitUntil(P condition, std::chrono::milliseconds limit = std::chrono::milliseconds(3000)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return testing_support::waitUntil(condition, limit);
 }
 
 /// Waits up to two seconds for a request text to arrive.

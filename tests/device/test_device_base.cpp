@@ -277,12 +277,9 @@ TEST_F(DeviceBaseTest, GetVolumeFailsUnlessTheReplyTellsTheVolume) {
         EXPECT_THROW(m_device->getVolume(), exception::DeviceReason) << volume << ": not the 50 of the earlier reply";
     }
     silence();
-    try {
-        m_device->getVolume();
-        FAIL();
-    } catch (const exception::DeviceReason& e) {
-        EXPECT_EQ(e.getDetails(), L"Не удалось произвести обмен с устройством. Уровень громкости не получен.");
-    }
+    EXPECT_EQ(device_test::messageOf<exception::DeviceReason>([&] { m_device->getVolume(); }),
+              L"Получен неожиданный ответ устройства|"
+              L"Не удалось произвести обмен с устройством. Уровень громкости не получен.");
 }
 
 TEST_F(DeviceBaseTest, RebootIsRefusedWhilePlayingAndStampedBeforeSending) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <wx/app.h>
+#include <wx/debug.h>
 #include <wx/evtloop.h>
 #include <wx/frame.h>
 #include <wx/init.h>
@@ -9,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <string>
 
 #include "base/wx/gui_thread_invoker.h"
 
@@ -32,9 +34,19 @@ private:
     }
 };
 
+/// A wx assertion fails the running test (from any thread) instead of
+/// opening the toolkit's dialog.
+inline void failTestOnAssertion(const wxString& file, int line, const wxString& function, const wxString& condition,
+                                const wxString& message) {
+    const std::string where = file.utf8_string();
+    ADD_FAILURE_AT(where.c_str(), line) << "wx assertion \"" << condition.utf8_string() << "\" failed in "
+                                        << function.utf8_string() << ": " << message.utf8_string();
+}
+
 class Application : public ::testing::Environment {
 public:
     void SetUp() override {
+        wxSetAssertHandler(&failTestOnAssertion);
         static char name[] = "sonvar-gui-test";
         static char* argv[] = {name, nullptr};
         int argc = 1;

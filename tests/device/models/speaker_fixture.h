@@ -19,31 +19,38 @@
 #include "tools/simulator/orvel_band_model.h"
 
 /// A loudspeaker whose clock a test may move forward and whose audio memory
-/// may be a stand-in.
+/// may be a stand-in, watched as the model watches its own or not at all.
 class TestOrvel : public device::OrvelInfo {
 public:
     static boost::shared_ptr<TestOrvel> make(const std::string& hardware, const net::IpAndPort& endpoint,
                                              boost::shared_ptr<device::TransferProtocol> transport,
-                                             boost::shared_ptr<device::memory::IAudioControl> memory) {
-        boost::shared_ptr<TestOrvel> self(new TestOrvel(hardware, endpoint, std::move(transport), std::move(memory)));
-        setUp(self, device::kTypeOrvel610, {});
+                                             boost::shared_ptr<device::memory::IAudioControl> memory,
+                                             std::uint64_t type = device::kTypeOrvel610, std::uint32_t id = 3,
+                                             StateChangedHandler handler = {}, bool watched = true) {
+        boost::shared_ptr<TestOrvel> self(new TestOrvel(id, hardware, endpoint, std::move(transport)));
+        self->m_fake = std::move(memory);
+        self->m_watched = watched;
+        setUp(self, type, std::move(handler));
         return self;
     }
     std::atomic<std::int64_t> shift{0};
+    std::int32_t volume() const { return m_volume; }
+    bool answered() const { return m_answered; }
+    bool online() const { return m_online; }
 
 protected:
     std::int64_t now() const override { return OrvelInfo::now() + shift.load(); }
     boost::shared_ptr<device::memory::IAudioControl> createAudioControl(bool allowOverwrite) override {
-        return m_fake ? watchScenarios(m_fake) : OrvelInfo::createAudioControl(allowOverwrite);
+        if (!m_fake) return OrvelInfo::createAudioControl(allowOverwrite);
+        return m_watched ? watchScenarios(m_fake) : m_fake;
     }
 
 private:
-    TestOrvel(const std::string& hardware, const net::IpAndPort& endpoint,
-              boost::shared_ptr<device::TransferProtocol> transport,
-              boost::shared_ptr<device::memory::IAudioControl> memory)
-        : OrvelInfo(3, net::HardwareAddress(hardware), endpoint, L"Зал", std::move(transport)),
-          m_fake(std::move(memory)) {}
+    TestOrvel(std::uint32_t id, const std::string& hardware, const net::IpAndPort& endpoint,
+              boost::shared_ptr<device::TransferProtocol> transport)
+        : OrvelInfo(id, net::HardwareAddress(hardware), endpoint, L"Зал", std::move(transport)) {}
     boost::shared_ptr<device::memory::IAudioControl> m_fake;
+    bool m_watched = true;
 };
 
 class SpeakerFixture : public device_test::UdpFixture {

@@ -12,6 +12,7 @@
 #include "device/models/line_control.h"
 #include "tests/device/models/speaker_fixture.h"
 #include "tools/simulator/line_control_store.h"
+#include "tests/device/thrown.h"
 
 using device::sim::LineControlStore;
 using device::tip_device::LineControl;
@@ -210,13 +211,10 @@ TEST_F(LineControlTest, MalformedStateRepliesKeepTheListAndThrowNothing) {
 TEST_F(LineControlTest, RefusalsSilenceAndAGoneLoudspeaker) {
     openWithModule();
     m_store->setReply("dbg", "ERR busy");
-    try {
-        m_module->getInitializationProgress();
-        FAIL() << "a refusal must throw";
-    } catch (const exception::UserResponse& e) {
-        EXPECT_NE(std::string(e.what()).find(base::toNarrow(L"Произошла ошибка в модуле контроля линии")),
-                  std::string::npos);
-    }
+    EXPECT_NE(device_test::messageOf<exception::UserResponse>([&] { m_module->getInitializationProgress(); })
+                  .find(L"Произошла ошибка в модуле контроля линии"),
+              std::wstring::npos)
+        << "a refusal must throw";
     // The loudspeaker's cache reset forgets the module's too.
     m_module->requestTipDevices();
     m_device->resetCache();

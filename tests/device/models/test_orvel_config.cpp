@@ -15,6 +15,7 @@
 #include "tests/device/memory/memory_test_support.h"
 #include "tests/device/models/speaker_fixture.h"
 #include "tools/simulator/orvel_config_model.h"
+#include "tests/device/thrown.h"
 
 using namespace std::chrono_literals;
 using device::OrvelConfig;
@@ -23,28 +24,7 @@ using device::sim::OrvelConfigModel;
 
 namespace {
 
-/// Scenarios by position (counted from 1, as the audio memory counts);
-/// changes and lookups as a test sets them.
-class FakeMemory : public device_test::StubAudioControl {
-public:
-    std::vector<std::uint16_t> scenarios;  // ids by position
-    bool changes = false;
-
-    void setScenariosChangedCallbacks(boost::function<void()>, boost::function<void()> after) override {
-        changed = after;
-    }
-    bool hasChanges() override { return changes; }
-    bool hasScenario(std::uint16_t id) override { return getScenarioPosition(id) != kNone; }
-    std::uint16_t getScenarioPosition(std::uint16_t id) override {
-        const auto it = std::find(scenarios.begin(), scenarios.end(), id);
-        return it == scenarios.end() ? kNone : static_cast<std::uint16_t>(it - scenarios.begin() + 1);
-    }
-    std::uint16_t getScenarioId(std::uint16_t position) override {
-        return position >= 1 && position <= scenarios.size() ? scenarios[position - 1] : kNone;
-    }
-
-    boost::function<void()> changed;
-};
+using device_test::FakeMemory;
 
 /// Every field, for comparing records with a readable difference.
 std::string dump(const OrvelConfig& c) {
@@ -225,19 +205,16 @@ TEST_F(OrvelConfigTest, MalformedRepliesAreDeviceErrors) {
             m.stateReplyOverride = c.state;
             return 0;
         });
-        try {
-            m_device->getConfig(true);
-            ADD_FAILURE() << c.what << ": accepted";
-        } catch (const exception::UnexpectedResponseOfDevice& e) {
-            // The reply as the exchange hands it on: trimmed.
-            const std::string state = c.state.substr(0, c.state.find_last_not_of("\r\n") + 1);
-            if (c.response != "*")
-                EXPECT_EQ(e.getResponse(), c.response) << c.what;
-            else if (c.index < 9)
-                EXPECT_NE(e.getResponse().find("server:11991"), std::string::npos) << c.what;
-            else
-                EXPECT_EQ(e.getResponse(), state) << c.what;
-        }
+        const std::string response =
+            device_test::responseOf<exception::UnexpectedResponseOfDevice>([&] { m_device->getConfig(true); });
+        // The reply as the exchange hands it on: trimmed.
+        const std::string state = c.state.substr(0, c.state.find_last_not_of("\r\n") + 1);
+        if (c.response != "*")
+            EXPECT_EQ(response, c.response) << c.what;
+        else if (c.index < 9)
+            EXPECT_NE(response.find("server:11991"), std::string::npos) << c.what;
+        else
+            EXPECT_EQ(response, state) << c.what;
         if (c.index < 9) {
             EXPECT_EQ(requests(), (Requests{"config", "ifconfig"})) << c.what;
         }
@@ -387,12 +364,7 @@ TEST_F(OrvelConfigTest, RefusedWritesSendNothing) {
         OrvelConfig config = current;
         config.zarnoAddr = 99;  // something to send if it weren't refused
         c.change(config, *memory);
-        try {
-            m_device->setConfig(config);
-            ADD_FAILURE() << c.what << ": written";
-        } catch (const exception::Base& e) {
-            EXPECT_EQ(e.getNotification(), c.code) << c.what;
-        }
+        EXPECT_EQ(device_test::notificationOf<exception::Base>([&] { m_device->setConfig(config); }), c.code) << c.what;
         memory->changes = false;
     }
     EXPECT_EQ(requests(), Requests{});

@@ -11,7 +11,7 @@
 #include "base/exception.h"
 #include "base/thread_dispatcher.h"
 #include "device/models/tovik_info.h"
-#include "tests/device/device_test_support.h"
+#include "tests/device/models/tovik_test_support.h"
 
 using namespace device;
 using namespace std::chrono_literals;
@@ -31,21 +31,6 @@ std::string packetOf(const std::array<unsigned, 16>& f, const std::string& versi
 // (0x07), microphone ok, case closed, zones consistent, AIN on: all OK.
 const std::array<unsigned, 16> kHealthy{0, 90, 0x05, 80, 0x05, 0x07, 0x07, 1, 0, 0, 1, 3, 3, 0, 0, 2};
 
-/// The console with its cached volume in sight.
-class TestTovik : public TovikInfo {
-public:
-    using TovikInfo::TovikInfo;
-    std::int32_t volume() const { return m_volume; }
-    static boost::shared_ptr<TestTovik> make(StateChangedHandler handler) {
-        // No transport: "check responding" finds nobody to ask.
-        boost::shared_ptr<TestTovik> self(
-            new TestTovik(7, net::HardwareAddress(kHw), net::IpAndPort(), L"console", nullptr));
-        self->setThisWeakPtr(self);
-        self->setStateChangedHandler(std::move(handler));
-        return self;
-    }
-};
-
 using device_test::waitUntil;
 
 }  // namespace
@@ -55,7 +40,9 @@ protected:
     void SetUp() override {
         startLog(base::Log::TRACE3);
         base::ThreadDispatcher::create();
-        console = TestTovik::make([this](boost::shared_ptr<DeviceBase>) { ++notified; });
+        // No transport: "check responding" finds nobody to ask.
+        console = tovik_test::TestTovik::make(net::IpAndPort(), nullptr, nullptr);
+        console->setStateChangedHandler([this](boost::shared_ptr<DeviceBase>) { ++notified; });
     }
     void TearDown() override {
         console.reset();
@@ -67,7 +54,7 @@ protected:
     }
 
     std::atomic<int> notified{0};
-    boost::shared_ptr<TestTovik> console;
+    boost::shared_ptr<tovik_test::TestTovik> console;
     const net::IpAndPort source{"127.0.0.9", 11990};
 };
 
@@ -80,9 +67,9 @@ TEST_F(TovikInfoTest, FirstPacketTakesEverythingAndNotifies) {
     EXPECT_EQ(console->getIp(), source) << "commands go where the packets come from";
     EXPECT_EQ(console->getConsoleType(), 3);
     EXPECT_TRUE(waitUntil([&] { return notified.load() == 1; }));
-    EXPECT_EQ(loggedCount("changed version of device id=7"), 1);
-    EXPECT_EQ(loggedCount("changed power U1 state of device id=7, new=0x05, old=0x00"), 1);
-    EXPECT_EQ(loggedCount("changed case state of device id=7, new=close, old=open"), 1);
+    EXPECT_EQ(loggedCount("changed version of device id=9"), 1);
+    EXPECT_EQ(loggedCount("changed power U1 state of device id=9, new=0x05, old=0x00"), 1);
+    EXPECT_EQ(loggedCount("changed case state of device id=9, new=close, old=open"), 1);
 }
 
 TEST_F(TovikInfoTest, RefusedPacketsChangeNothing) {

@@ -1,8 +1,6 @@
 // The zone replies of loudspeakers and consoles read without a device: what
-// each reader accepts, what it refuses, and that a refusal is always our
-// device exception, whatever the text.
-#include <random>
-
+// each reader accepts and what it refuses, always with our device exception
+// (random texts are the zone fuzz target's).
 #include <gtest/gtest.h>
 
 #include "base/exception.h"
@@ -115,27 +113,4 @@ TEST_F(ZoneReplies, BindCommandListsAddressesAndStopsAtTheLimit) {
     many.insert(0xFFFFFF);
     EXPECT_FALSE(device::zoneBindCommand(1, 20, many, command));
     EXPECT_LE(command.size(), device::kZoneCommandLimit);
-}
-
-TEST_F(ZoneReplies, RandomTextNeverEscapesAsAnotherException) {
-    std::mt19937 random(12);
-    const std::string alphabet = "0123456789abcdefxX,;()- no\r\n";
-    int accepted = 0;
-    for (int n = 0; n < 20000; ++n) {
-        std::string text(random() % 24, ' ');
-        for (char& c : text) c = alphabet[random() % alphabet.size()];
-        int capacity = 0, free = 0;
-        device::parseZoneSize(text, capacity, free);
-        for (auto read : {+[](const std::string& t) { device::parseZoneAnnouncements(t); },
-                          +[](const std::string& t) { device::parseZoneAddresses(t); },
-                          +[](const std::string& t) { device::parseZoneList(t); },
-                          +[](const std::string& t) { device::parseZoneMessages(t); }}) {
-            try {
-                read(text);
-                ++accepted;
-            } catch (const exception::UnexpectedResponseOfDevice&) {
-            }
-        }
-    }
-    EXPECT_GT(accepted, 1000);
 }

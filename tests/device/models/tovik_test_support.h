@@ -22,26 +22,7 @@ using namespace std::chrono_literals;
 using device_test::Requests;
 typedef std::map<std::string, std::string> Settings;
 
-/// Fragments by position (counted from 1); changes as a test sets them.
-class FakeMemory : public device_test::StubAudioControl {
-public:
-    std::vector<std::uint16_t> fragments;  // ids by position
-    bool changes = false;
-    boost::function<void()> changed;
-
-    void setScenariosChangedCallbacks(boost::function<void()>, boost::function<void()> after) override {
-        changed = after;
-    }
-    bool hasChanges() override { return changes; }
-    bool hasFragment(std::uint16_t id) override { return getFragmentPosition(id) != kNone; }
-    std::uint16_t getFragmentPosition(std::uint16_t id) override {
-        const auto it = std::find(fragments.begin(), fragments.end(), id);
-        return it == fragments.end() ? kNone : static_cast<std::uint16_t>(it - fragments.begin() + 1);
-    }
-    std::uint16_t getFragmentId(std::uint16_t position) override {
-        return position >= 1 && position <= fragments.size() ? fragments[position - 1] : kNone;
-    }
-};
+using device_test::FakeMemory;
 
 /// A console whose memory may be a stand-in and whose clock a test may move.
 class TestTovik : public device::TovikInfo {
@@ -54,6 +35,7 @@ public:
         return self;
     }
     std::atomic<std::int64_t> shift{0};
+    std::int32_t volume() const { return m_volume; }
 
 protected:
     std::int64_t now() const override { return TovikInfo::now() + shift.load(); }

@@ -1,0 +1,52 @@
+#include "app/startup_settings.h"
+
+#include <boost/format.hpp>
+
+#include "base/exception.h"
+#include "base/ip_address.h"
+#include "base/pref.h"
+#include "base/text.h"
+
+namespace {
+
+constexpr int kMinBasePort = 1024;
+constexpr int kMaxBasePort = 65500;
+
+[[noreturn]] void badValue(const std::wstring& value, const char* key) {
+    throw exception::UserError(
+        (boost::wformat(L"Неверное значение '%1%' параметра '%2%' в файле настроек '%3%'") % value %
+         base::fromUtf8(key) % (g_pref != nullptr ? g_pref->path : std::wstring()))
+            .str(),
+        std::wstring());
+}
+
+}  // namespace
+
+std::wstring stringSetting(const char* path, const std::wstring& defaultValue) {
+    pref::Guard guard(g_pref);
+    if (pref::find(g_pref, path, libconfig::Setting::TypeString) == nullptr) pref::setString(path, defaultValue);
+    return pref::getString(path);
+}
+
+base::Log::Level debugLevelSetting(bool forceTrace3) {
+    const std::wstring text = stringSetting("debug.level", L"info");
+    if (forceTrace3 || text == L"trace3") return base::Log::TRACE3;
+    if (text == L"trace2") return base::Log::TRACE2;
+    if (text == L"trace") return base::Log::TRACE;
+    if (text == L"debug") return base::Log::DEBUG;
+    return base::Log::INFO;
+}
+
+std::string multicastAddressSetting() {
+    const std::wstring text = stringSetting("multicast.address", L"224.0.224.1");
+    const std::string address = base::toUtf8(text);
+    if (address.find_first_not_of("0123456789.") != std::string::npos || !net::isIp4AddressText(address))
+        badValue(text, "multicast.address");
+    return address;
+}
+
+std::uint16_t basePortSetting() {
+    const int port = pref::getInt("multicast.basePort", 11990);
+    if (port < kMinBasePort || port > kMaxBasePort) badValue(std::to_wstring(port), "multicast.basePort");
+    return static_cast<std::uint16_t>(port);
+}

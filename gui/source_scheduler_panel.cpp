@@ -1,0 +1,16 @@
+#include "gui/source_scheduler_panel.h"
+
+namespace frm {
+
+SourceSchedulerPanel::SourceSchedulerPanel(wxWindow* parent, ZoneElement::Ptr,
+                                           boost::shared_ptr<device::DeviceCollection>)
+    : wxPanel(parent) {}
+
+void SourceSchedulerPanel::load(const std::wstring&) {}
+void SourceSchedulerPanel::saveToFile(const std::wstring&) {}
+void SourceSchedulerPanel::shutdown() {}
+bool SourceSchedulerPanel::isUsedDevice(const boost::shared_ptr<device::DeviceBase>&) { return false; }
+void SourceSchedulerPanel::setPlaybacks(const std::vector<boost::shared_ptr<PlaybackCollection>>&) {}
+void SourceSchedulerPanel::resetControls() {}
+
+}  // namespace frm

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <boost/shared_ptr.hpp>
+#include <wx/panel.h>
+
+#include "gui/zone_element.h"
+
+namespace device {
+class DeviceBase;
+class DeviceCollection;
+}  // namespace device
+
+namespace frm {
+
+class PlaybackCollection;
+
+/// The scheduler page, for now an empty panel that answers the main window's
+/// calls with no work or empty results and reads and writes no file. GUI
+/// thread only.
+class SourceSchedulerPanel : public wxPanel {
+public:
+    SourceSchedulerPanel(wxWindow* parent, ZoneElement::Ptr root, boost::shared_ptr<device::DeviceCollection> devices);
+    void load(const std::wstring& path);
+    void saveToFile(const std::wstring& path);
+    void shutdown();
+    /// True when a task uses the device.
+    bool isUsedDevice(const boost::shared_ptr<device::DeviceBase>& device);
+    void setPlaybacks(const std::vector<boost::shared_ptr<PlaybackCollection>>& sources);
+    void resetControls();
+};
+
+}  // namespace frm

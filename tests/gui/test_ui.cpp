@@ -1,0 +1,145 @@
+// The operator dialogue: a stop request ends everything open, innermost
+// first, with No or Cancel; the end-to-end tests' answers and boxes files;
+// the file patterns of the chooser; the scripted operator of the GUI tests.
+#include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
+#include <wx/dialog.h>
+#include <wx/timer.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "base/wx/log_setup.h"
+#include "gui/ui.h"
+#include "gui/ui_text.h"
+#include "tests/base/wx/wx_app.h"
+#include "tests/gui/ui_script.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+/// One of our modal dialogs that notes when it is ended.
+class NotingDialog : public wxDialog {
+public:
+    NotingDialog(const wxString& title, std::vector<wxString>& ended)
+        : wxDialog(nullptr, wxID_ANY, title), m_ended(ended) {}
+    void EndModal(int answer) override {
+        m_ended.push_back(GetTitle());
+        wxDialog::EndModal(answer);
+    }
+
+private:
+    std::vector<wxString>& m_ended;
+};
+
+/// Ends whatever is still open after a while, so that a fault shows as a
+/// failure rather than a test that waits for ever.
+class Watchdog {
+public:
+    Watchdog() {
+        m_timer.Bind(wxEVT_TIMER, [](wxTimerEvent&) {
+            ADD_FAILURE() << "a dialog was still open";
+            frm::ui::cancelAll();
+        });
+        m_timer.StartOnce(10000);
+    }
+
+private:
+    wxTimer m_timer;
+};
+
+}  // namespace
+
+TEST(Ui, CancelAllEndsEveryOpenDialogAndBoxInnermostFirstWithNoOrCancel) {
+    Watchdog watchdog;
+    std::vector<wxString> ended;
+    NotingDialog outer(L"Внешний", ended);
+    NotingDialog inner(L"Внутренний", ended);
+    int openInside = -1, endedInside = -1, endedAgain = -1, boxAnswer = -1, innerAnswer = -1;
+
+    wxTheApp->CallAfter([&] {          // inside the outer dialog
+        wxTheApp->CallAfter([&] {      // inside the box
+            wxTheApp->CallAfter([&] {  // inside the inner dialog
+                openInside = frm::ui::openCount();
+                endedInside = frm::ui::cancelAll();
+                endedAgain = frm::ui::cancelAll();  // each is ended once
+            });
+            innerAnswer = frm::ui::showModal(inner);
+        });
+        boxAnswer = frm::ui::messageBox(L"Продолжить?", L"Вопрос", wxYES_NO | wxCANCEL);
+    });
+    const int outerAnswer = frm::ui::showModal(outer);
+
+    EXPECT_EQ(openInside, 3);
+    EXPECT_EQ(endedInside, 3);
+    EXPECT_EQ(endedAgain, 0);
+    EXPECT_EQ(ended, (std::vector<wxString>{L"Внутренний", L"Внешний"}));
+    EXPECT_EQ(innerAnswer, wxID_CANCEL);
+    EXPECT_EQ(boxAnswer, wxID_NO);
+    EXPECT_EQ(outerAnswer, wxID_CANCEL);
+    EXPECT_EQ(frm::ui::openCount(), 0);
+}
+
+TEST(Ui, TheProgramPresenterAnswersScriptedCaptionsAtOnceAndWritesEveryBox) {
+    testing_support::TempDir dir;
+    const std::string answers = dir.path() + "/answers.txt";
+    const std::string boxes = dir.path() + "/boxes.txt";
+    std::ofstream(answers) << "\xEF\xBB\xBFПредупреждение\tНет\r\nWARN\tOK\nВнимание\tНет\n";
+    setenv("SONVAR_TEST_ANSWERS", answers.c_str(), 1);
+    setenv("SONVAR_TEST_BOXES", boxes.c_str(), 1);
+    frm::ui::installProgramPresenter();
+    Watchdog watchdog;  // a scripted box that were shown would stay open
+
+    EXPECT_FALSE(frm::ui::askYesNo(L"Запустить?\nНа свободные", L"Предупреждение"));
+    EXPECT_EQ(frm::ui::messageBox(L"Имя занято", L"Внимание", wxOK), wxID_OK);  // "Нет" is not offered
+    dbg_showMessageBox(L"WARN", L"Диск почти заполнен");                        // the log's boxes too
+    int openWhileShown = -1;
+    wxTheApp->CallAfter([&] {
+        openWhileShown = frm::ui::openCount();
+        frm::ui::cancelAll();
+    });
+    EXPECT_EQ(frm::ui::messageBox(L"Файл не найден", L"Ошибка", wxOK | wxCANCEL | wxICON_ERROR), wxID_CANCEL);
+    EXPECT_EQ(openWhileShown, 1);  // not scripted: a real box
+
+    frm::ui::setPresenter(nullptr);
+    dbg_setMessagePresenter({});
+    unsetenv("SONVAR_TEST_ANSWERS");
+    unsetenv("SONVAR_TEST_BOXES");
+    EXPECT_EQ(testing_support::readFile(boxes),
+              "Предупреждение\tЗапустить?\\nНа свободные\tНет\n"
+              "Внимание\tИмя занято\tOK\n"
+              "WARN\tДиск почти заполнен\tOK\n"
+              "Ошибка\tФайл не найден\tОтмена\n");
+}
+
+TEST(Ui, FilePatternsGainUpperCaseFormsAndTheTestFilesKeepTheirFields) {
+    EXPECT_EQ(frm::ui::withUpperCasePatterns(L"Аудио (*.mp3;*.wav)|*.mp3;*.wav|Все (*.*)|*.*"),
+              L"Аудио (*.mp3;*.wav)|*.mp3;*.MP3;*.wav;*.WAV|Все (*.*)|*.*");
+    EXPECT_EQ(frm::ui::withUpperCasePatterns(L"*.m3u"), L"*.m3u;*.M3U");  // patterns only
+    EXPECT_EQ(frm::ui::withUpperCasePatterns(L"Списки|*.pls;*.PLS|Журнал|*.лог"),
+              L"Списки|*.pls;*.PLS|Журнал|*.лог;*.ЛОГ");
+
+    const frm::ui::ScriptedAnswers answers = frm::ui::parseAnswers(
+        "\xEF\xBB\xBFПредупреждение\tНет\r\n\nбез табуляции\nПредупреждение\tДа\nСообщение\tOK");
+    EXPECT_EQ(answers, (frm::ui::ScriptedAnswers{{L"Предупреждение", L"Нет"}, {L"Сообщение", L"OK"}}));
+    EXPECT_EQ(frm::ui::boxLine(L"Ошибка", L"Строка 1\r\nСтрока 2\n\tсдвиг", L"OK"),
+              "Ошибка\tСтрока 1\\nСтрока 2\\n\\tсдвиг\tOK\n");
+    EXPECT_EQ(frm::ui::cancelAnswer(wxOK | wxCANCEL), wxID_CANCEL);
+    EXPECT_EQ(frm::ui::cancelAnswer(wxICON_ERROR), wxID_OK);
+}
+
+TEST(Ui, TheScriptedOperatorAnswersInOrderAndFailsOnWhatItDidNotExpect) {
+    ui_testing::ScriptedUi ui;
+    ui.expect(L"Предупреждение", wxID_YES).expect(L"WARN", wxID_OK);
+
+    EXPECT_NONFATAL_FAILURE(EXPECT_EQ(frm::ui::messageBox(L"Текст", L"Другое", wxYES_NO), wxID_NO), "Другое");
+    EXPECT_TRUE(frm::ui::askYesNo(L"Запустить?", L"Предупреждение"));
+    dbg_showMessageBox(L"WARN", L"Диск почти заполнен");
+
+    ASSERT_EQ(ui.shown().size(), 3u);
+    EXPECT_EQ(ui.shown()[1].buttons, (std::vector<std::wstring>{L"Да", L"Нет"}));
+    EXPECT_EQ(ui.shown()[2].text, L"Диск почти заполнен");
+    EXPECT_EQ(ui.pending(), 0u);
+}
