@@ -185,6 +185,51 @@ std::optional<bool> SettingsFile::flag(const char* path) const {
     return value != 0;
 }
 
+// ---- VirtualDisplay ----------------------------------------------------------------------
+
+VirtualDisplay::VirtualDisplay(const std::string& log) {
+    // Xvfb picks a free display number and writes it to the descriptor given.
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawn_file_actions_adddup2(&actions, report[1], 3);
+    const char* argv[] = {"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", nullptr};
+    const int failed =
+        posix_spawnp(&m_pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(report[1]);
+    if (failed != 0) {
+        ::close(report[0]);
+        m_pid = -1;
+        throw std::runtime_error("cannot start Xvfb");
+    }
+    std::string number;
+    pollfd wait{report[0], POLLIN, 0};
+    while (number.find('\n') == std::string::npos && ::poll(&wait, 1, 10000) > 0) {
+        char chunk[16];
+        const ssize_t got = ::read(report[0], chunk, sizeof chunk);
+        if (got <= 0) break;
+        number.append(chunk, static_cast<std::size_t>(got));
+    }
+    ::close(report[0]);
+    boost::algorithm::trim(number);
+    if (number.empty()) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+        throw std::runtime_error("Xvfb gave no display: " + readAll(log));
+    }
+    m_name = ":" + number;
+}
+
+VirtualDisplay::~VirtualDisplay() {
+    ::kill(m_pid, SIGTERM);
+    ::waitpid(m_pid, nullptr, 0);
+}
+
 // ---- Sandbox ------------------------------------------------------------------------------
 
 Sandbox::Sandbox() {
@@ -203,15 +248,9 @@ Sandbox::Sandbox() {
     writeTool("systemctl", "echo \"systemctl $*\" >>'" + root + "/tools.log'\nexit $(cat '" + root +
                                "/systemctl.status')\n");
     setSystemctlStatus(3);
-    startDisplay();
 }
 
-Sandbox::~Sandbox() {
-    if (m_xvfb > 0) {
-        ::kill(m_xvfb, SIGTERM);
-        ::waitpid(m_xvfb, nullptr, 0);
-    }
-}
+Sandbox::~Sandbox() = default;
 
 void Sandbox::writeTool(const std::string& name, const std::string& body) const {
     const std::string path = m_root.path() + "/bin/" + name;
@@ -219,46 +258,11 @@ void Sandbox::writeTool(const std::string& name, const std::string& body) const 
     ::chmod(path.c_str(), 0755);
 }
 
-void Sandbox::startDisplay() {
-    // Xvfb picks a free display number and writes it to the descriptor given.
-    int report[2];
-    if (::pipe(report) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    const std::string log = m_root.path() + "/xvfb.out";
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawn_file_actions_adddup2(&actions, report[1], 3);
-    const char* argv[] = {"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", nullptr};
-    const int failed =
-        posix_spawnp(&m_xvfb, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(report[1]);
-    if (failed != 0) {
-        ::close(report[0]);
-        m_xvfb = -1;
-        throw std::runtime_error("cannot start Xvfb");
-    }
-    std::string number;
-    pollfd wait{report[0], POLLIN, 0};
-    while (number.find('\n') == std::string::npos && ::poll(&wait, 1, 10000) > 0) {
-        char chunk[16];
-        const ssize_t got = ::read(report[0], chunk, sizeof chunk);
-        if (got <= 0) break;
-        number.append(chunk, static_cast<std::size_t>(got));
-    }
-    ::close(report[0]);
-    boost::algorithm::trim(number);
-    if (number.empty()) throw std::runtime_error("Xvfb gave no display: " + readAll(log));
-    m_display = ":" + number;
-}
-
 std::vector<std::string> Sandbox::environment() const {
     const std::string& root = m_root.path();
     const char* path = std::getenv("PATH");
     std::vector<std::string> ours = {
-        "DISPLAY=" + m_display,
+        "DISPLAY=" + m_display.name(),
         "GDK_BACKEND=x11",
         "NO_AT_BRIDGE=1",
         "XDG_DATA_HOME=" + root + "/data",

@@ -104,6 +104,26 @@ private:
     bool m_readable = false;
 };
 
+/// An X server of the test's own (Xvfb). It is started before the test's
+/// network exists: there, in the namespace of the test command, its
+/// abstract socket collides with those of the other tests' servers, so
+/// that each takes a display number of its own; the programs in the
+/// private network reach it through its socket file.
+class VirtualDisplay {
+public:
+    explicit VirtualDisplay(const std::string& logPath);
+    ~VirtualDisplay();
+    VirtualDisplay(const VirtualDisplay&) = delete;
+    VirtualDisplay& operator=(const VirtualDisplay&) = delete;
+
+    /// ":N"
+    const std::string& name() const { return m_name; }
+
+private:
+    pid_t m_pid = -1;
+    std::string m_name;
+};
+
 /// A private network, folders, an X display and fake tools for runs of the
 /// program. One per test.
 class Sandbox {
@@ -161,14 +181,12 @@ public:
 
 private:
     std::vector<std::string> environment() const;
-    void startDisplay();
     void writeTool(const std::string& name, const std::string& body) const;
 
-    testing_support::PrivateNetwork m_network;
     testing_support::TempDir m_root{"sonvar-e2e"};
+    VirtualDisplay m_display{m_root.path() + "/xvfb.out"};
+    testing_support::PrivateNetwork m_network;
     std::string m_data;
-    std::string m_display;
-    pid_t m_xvfb = -1;
 };
 
 /// How many times `needle` occurs in `text`.
