@@ -11,6 +11,10 @@
 //   BENCH rss_growth: resident memory after --duration seconds (default
 //     600) of the 1,000 simulated devices sending one state packet per
 //     second each, less the memory after start. Goal: under 5 MiB.
+//   BENCH update_gui_1000: one device's change of state through the main
+//     window's device refresh (in this process, over the same data folder),
+//     beside a plain depth-first walk of the zone tree that counts the
+//     device. Goal: under 5 ms.
 //
 // It runs the built program with a data folder of its own and needs an
 // interface besides loopback and an X display:
@@ -45,7 +49,18 @@
 #include <vector>
 
 #include <boost/filesystem.hpp>
+#include <boost/make_shared.hpp>
+#include <wx/app.h>
+#include <wx/init.h>
 
+#include "base/pref.h"
+#include "base/thread_dispatcher.h"
+#include "base/wx/log_setup.h"
+#include "device/transfer_protocol.h"
+#include "gui/item_data_map.h"
+#include "gui/main_frame.h"
+#include "gui/zone_element.h"
+#include "os/data_directory.h"
 #include "tools/simulator/simulator.h"
 #include "tools/stream_probe.h"
 
@@ -82,6 +97,9 @@ std::string interfaceAddress() {
     freeifaddrs(list);
     return found;
 }
+
+/// The data folder of the run (under XDG_DATA_HOME).
+std::string dataFolderOf(const std::string& root) { return root + "/data/Varko Security Systems/Sonvar/1.2"; }
 
 /// The data folder with 1,000 loudspeakers, 20 in each of 50 zones, and a
 /// settings file (so that no first-run note shows).
@@ -121,7 +139,7 @@ public:
     Sandbox() : m_root((fs::temp_directory_path() / fs::unique_path("sonvar-bench-%%%%-%%%%")).string()) {
         for (const char* folder : {"/data", "/run", "/config", "/cache", "/bin"}) fs::create_directories(m_root + folder);
         ::chmod((m_root + "/run").c_str(), 0700);
-        writeDataFolder(m_root + "/data/Varko Security Systems/Sonvar/1.2");
+        writeDataFolder(dataFolder());
         writeTool(m_root + "/bin/systemctl", "exit 3\n");
         writeTool(m_root + "/bin/systemd-inhibit",
                   "while [ $# -gt 0 ]; do case \"$1\" in --*) shift ;; *) break ;; esac; done\nexec \"$@\"\n");
@@ -142,6 +160,15 @@ public:
     ~Sandbox() {
         boost::system::error_code ignored;
         fs::remove_all(m_root, ignored);
+    }
+
+    std::string dataFolder() const { return dataFolderOf(m_root); }
+    /// Makes this process use the run's folders too.
+    void enter() const {
+        for (const auto& entry : m_environment) {
+            const auto equals = entry.find('=');
+            ::setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
+        }
     }
 
     /// Starts a program with the run's environment; its output goes to a file.
@@ -288,7 +315,8 @@ double median(std::vector<double> values) {
 
 struct Start {
     pid_t pid = -1;
-    double millis = 0;  // to the window, less the probe's wait
+    double millis = 0;       // to the window, less the probe's wait
+    double probeMillis = 0;  // the probe's wait
 };
 
 /// Starts a program and waits for its window; pid -1 when it did not show.
@@ -304,8 +332,70 @@ Start startAndWait(const Sandbox& sandbox, const std::string& program, const std
         start.pid = -1;
         return start;
     }
-    start.millis = millisBetween(begun, *mapped) - probe.millis();
+    start.probeMillis = probe.millis();
+    start.millis = millisBetween(begun, *mapped) - start.probeMillis;
     return start;
+}
+
+unsigned bareWalk(const frm::ZoneElement& zone, const device::DeviceBase* device) {
+    unsigned count = 0;
+    for (const auto& filed : zone.getDevices()) count += filed.get() == device ? 1 : 0;
+    for (const auto& child : zone.getZones()) count += bareWalk(*child, device);
+    return count;
+}
+
+template <class F>
+double medianMicros(F&& run) {
+    std::vector<double> times;
+    for (int i = 0; i < 301; ++i) {
+        const auto begun = Clock::now();
+        run();
+        times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - begun).count());
+    }
+    return median(times);
+}
+
+/// The main window over the run's data folder, in this process: the device
+/// filed last has its state refreshed, as when its state packet changed
+/// something. Returns false when the window found no device.
+bool measureUpdateGui(char* program) {
+    wxApp::SetInstance(new wxApp);
+    int argc = 1;  // the toolkit would refuse our options
+    char* argv[] = {program, nullptr};
+    if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) return false;
+    const std::wstring folder = os::getUserDataDirectory();
+    const std::wstring logFolder = folder + L"/log";
+    fs::create_directories(logFolder);
+    dbg_init(false, INFO, logFolder.c_str());
+    pref_init(folder + L"/sonvar.cfg");
+    base::ThreadDispatcher::create();
+    auto transport = boost::make_shared<device::TransferProtocol>(0, "");
+    auto* frame = new frm::MainFrame(transport, false, false);
+    frame->Startup();
+    frame->Show();
+
+    const frm::ZoneElement::Ptr root = frame->getItemDataMap()->getZoneElement(0);
+    frm::MainFrame::DevicePtr last;
+    if (root && !root->getZones().empty() && !root->getZones().back()->getDevices().empty())
+        last = root->getZones().back()->getDevices().back();
+    bool found = false;
+    if (last) {
+        unsigned bare = 0;
+        const double oursUs = medianMicros([&] { frame->updateGui(last); });
+        const double bareUs = medianMicros([&] { bare = bareWalk(*root, last.get()); });
+        found = bare == 1;
+        std::printf("BENCH update_gui_1000 ours=%.1fus bare_tree_walk=%.1fus ratio=%.2f\n", oursUs, bareUs,
+                    oursUs / bareUs);
+        std::fflush(stdout);
+    }
+    frame->Shutdown();
+    frame->Destroy();
+    wxTheApp->ProcessPendingEvents();
+    transport->stop();
+    base::ThreadDispatcher::destroy();
+    pref_free();
+    wxEntryCleanup();
+    return found;
 }
 
 bool stopProgram(const Sandbox& sandbox, pid_t pid) {
@@ -330,6 +420,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     Sandbox sandbox;
+    sandbox.enter();
+    if (!measureUpdateGui(argv[0])) {
+        std::fprintf(stderr, "the main window did not load the devices\n");
+        return 1;
+    }
+    writeDataFolder(sandbox.dataFolder());  // as it was before the window's shutdown wrote it
 
     // The devices of the data folder, sending their state packets to the program.
     device::sim::Simulator simulator(2);
@@ -342,7 +438,7 @@ int main(int argc, char** argv) {
     const device::sim::Endpoint to(boost::asio::ip::make_address_v4(server), kBasePort);
     for (unsigned n = 0; n < kDevices; ++n) simulator.device(n).startStatePackets(to, 1000ms);
 
-    std::vector<double> ours, peer;
+    std::vector<double> ours, peer, probes;
     double oursRss = 0, peerRss = 0;
     pid_t running = -1;
     for (int round = 0; round < rounds; ++round) {
@@ -366,6 +462,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         ours.push_back(program.millis);
+        probes.push_back(program.probeMillis);
         if (last) {
             std::this_thread::sleep_for(3s);
             oursRss = rssMiB(program.pid);
@@ -375,6 +472,7 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    std::printf("startup_to_window leaves out the stream probe's wait (median %.0fms)\n", median(probes));
     std::printf("BENCH startup_to_window ours=%.0fms wx_empty_frame=%.0fms ratio=%.2f\n", median(ours), median(peer),
                 median(ours) / median(peer));
     std::printf("BENCH rss_after_start ours=%.1fMiB wx_empty_frame=%.1fMiB ratio=%.2f\n", oursRss, peerRss,
