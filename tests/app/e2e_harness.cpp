@@ -391,6 +391,12 @@ bool Sandbox::waitForLog(const std::string& text, std::size_t count, Child& prog
     return waitUntil([&] { return occurrences(log(), text) >= count; }, limit, &program);
 }
 
+bool Sandbox::waitForRequests(const Child& simulator, std::size_t count, Child& program,
+                              std::chrono::milliseconds limit) const {
+    const std::string from = std::string(" <- ") + kInterface + ":";
+    return waitUntil([&] { return occurrences(simulator.output(), from) >= count; }, limit, &program);
+}
+
 // ---- files ----------------------------------------------------------------------------------
 
 std::size_t occurrences(const std::string& text, const std::string& needle) {

@@ -175,6 +175,10 @@ public:
     /// Waits until the log holds `count` lines containing `text`.
     bool waitForLog(const std::string& text, std::size_t count, Child& program,
                     std::chrono::milliseconds limit = 20s) const;
+    /// Waits until the simulator has received `count` requests from the
+    /// program's interface address.
+    bool waitForRequests(const Child& simulator, std::size_t count, Child& program,
+                         std::chrono::milliseconds limit = 20s) const;
 
     /// The program's main window title.
     static constexpr const char* kMainWindow = "^Сонвар 1\\.2";

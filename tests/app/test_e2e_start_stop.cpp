@@ -46,6 +46,7 @@ TEST(EndToEnd, FirstRunFindsTheDevicesAndLeavesValidFiles) {
     ASSERT_TRUE(box.waitForWindow(Sandbox::kMainWindow, *program)) << program->output();
     ASSERT_TRUE(box.waitForWindow("^Информация$", *program)) << "the first-run note";
     ASSERT_TRUE(box.waitForLog("device added successfully", devices.size(), *program));
+    EXPECT_TRUE(box.waitForRequests(*simulator, devices.size(), *program)) << "asked from the interface's address";
     EXPECT_EQ(box.quit(), "exit 0");
     EXPECT_EQ(program->finish(), "exit 0") << program->output();
 
