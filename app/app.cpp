@@ -248,9 +248,10 @@ bool aApp::startUp() {
     // 25., 26.
     m_channelGui = std::make_unique<frm::InvokerChannelGui>(
         [](const std::wstring& caption, const std::wstring& text) { return frm::ui::askYesNo(text, caption); });
-    frm::AlarmChannel::createInstance(m_mainFrame->getItemDataMap(), m_channelGui.get(), *m_notificationStream);
+    m_itemDataMap = m_mainFrame->shareItemDataMap();
+    frm::AlarmChannel::createInstance(m_itemDataMap.get(), m_channelGui.get(), *m_notificationStream);
     createPlayer();
-    frm::PlayerChannel::createInstance(m_mainFrame->getItemDataMap(), m_channelGui.get());
+    frm::PlayerChannel::createInstance(m_itemDataMap.get(), m_channelGui.get());
     frm::registerPlaybackChannels();
 
     // 27.
@@ -657,6 +658,7 @@ int aApp::OnExit() {
         frm::unregisterPlaybackChannels();
         frm::PlayerChannel::destroyInstance();
         frm::AlarmChannel::destroyInstance();
+        m_itemDataMap.reset();
         // 4.
         base::flushLog();
         // 5., 6.

@@ -23,6 +23,7 @@ class TransferProtocol;
 namespace frm {
 class ActivityFilter;
 class InvokerChannelGui;
+class ItemDataMap;
 class MainFrame;
 }  // namespace frm
 namespace os {
@@ -136,6 +137,9 @@ private:
     bool m_settingsMissing = false;
     std::unique_ptr<frm::ActivityFilter> m_activityFilter;
     std::unique_ptr<frm::InvokerChannelGui> m_channelGui;
+    // The channels read the selection from it until OnExit destroys them,
+    // after the window (its owner) is gone.
+    std::shared_ptr<frm::ItemDataMap> m_itemDataMap;
     boost::shared_ptr<device::TransferProtocol> m_transport;
     mp3stream* m_commonStream = nullptr;
     mp3streamf* m_notificationStream = nullptr;

@@ -621,6 +621,10 @@ bool AlarmChannel::restoreCommonChannelForAllDevices() {
 std::vector<std::wstring> AlarmChannel::getGongFiles() {
     std::wstring folder = pref::getString("place.pathDirGong");
     if (folder.empty()) folder = os::getUserDataDirectory() + L"/gong";
+    return getGongFiles(folder);
+}
+
+std::vector<std::wstring> AlarmChannel::getGongFiles(const std::wstring& folder) {
     const std::wstring masks = g_player_engine != nullptr ? g_player_engine->getFileFilter(true) : L"*.mp3";
     return getFilesByMask(false, folder, masks);
 }

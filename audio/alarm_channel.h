@@ -102,6 +102,12 @@ public:
     /// The gong files: the folder place.pathDirGong, else "gong" in the data
     /// folder, filtered by the player engine's extensions.
     static std::vector<std::wstring> getGongFiles();
+    /// The gong files of a given folder, filtered the same way.
+    static std::vector<std::wstring> getGongFiles(const std::wstring& folder);
+
+    /// The notification stream this channel plays on; the settings dialog's
+    /// capture test plays through it too, while it is idle.
+    mp3streamf& stream() { return m_stream; }
 
 private:
     /// Posts the start and end codes of one clip to the GUI thread.

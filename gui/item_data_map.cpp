@@ -346,6 +346,18 @@ ItemDataMap::DevicePtrSet ItemDataMap::applyActionToDeviceSet(const DevicePtrSet
     return results;
 }
 
+void ItemDataMap::detachList() {
+    if (!onGuiThread()) {
+        LOG_ERROR(L"%1%", L"Internal error. The device list is dropped off the GUI thread");
+        return;
+    }
+    {
+        RegistryLock lock(m_lock);
+        m_deviceList = nullptr;
+    }
+    refreshSnapshot();
+}
+
 void ItemDataMap::refreshSnapshot() {
     if (!onGuiThread()) {
         LOG_ERROR(L"%1%", L"Internal error. The zone tree is read off the GUI thread");

@@ -91,6 +91,10 @@ public:
     /// in no zone below it). One pass over the tree.
     unsigned countDeviceItems(const DevicePtr& device, ItemId zone);
 
+    /// GUI thread, before the device list is destroyed: the registry reads
+    /// no rows from then on (the channels may still hold it).
+    void detachList();
+
     /// GUI thread: takes a new snapshot after a change of the selection, of
     /// the rows or of the zone tree.
     void refreshSnapshot();
@@ -138,7 +142,7 @@ private:
     DevicePtrSet zoneDevicesOf(const std::vector<ItemId>& ids, const ShapeSource& shapes);
     static DeviceSet loudspeakersOf(const DevicePtrSet& devices);
 
-    wxListCtrl* const m_deviceList;
+    wxListCtrl* m_deviceList;  // under m_lock; null once the list is gone
     const ZoneElement::Ptr m_root;
     const std::thread::id m_guiThread;
 

@@ -85,7 +85,7 @@ MainFrame::MainFrame(boost::shared_ptr<device::TransferProtocol> transport, bool
         [this](const std::wstring&, const net::HardwareAddress&, const std::wstring&) { return ++deviceCounter; });
 
     zoneElementPanel = new ZoneElementPanel(contentPanel, root, deviceCollection);
-    itemDataMap = std::make_unique<ItemDataMap>(zoneElementPanel->deviceList, root);
+    itemDataMap = std::make_shared<ItemDataMap>(zoneElementPanel->deviceList, root);
     zoneElementPanel->setItemDataMap(itemDataMap.get());
 
     devicePanel = new SourceDevicePanel(contentPanel);
@@ -238,6 +238,7 @@ void MainFrame::Shutdown() {
     base::flushLog();
 
     LOG_TRACE3(L"%1%", L"main frame: destroy panels");
+    itemDataMap->detachList();  // the zone panel's list goes with the panels
     wxSizer* contentSizer = contentPanel->GetSizer();
     for (wxWindow* view : mainViews) {
         view->DestroyChildren();
@@ -303,6 +304,8 @@ void MainFrame::OnClose(wxCloseEvent& event) {
 
 ItemDataMap* MainFrame::getItemDataMap() { return itemDataMap.get(); }
 
+std::shared_ptr<ItemDataMap> MainFrame::shareItemDataMap() { return itemDataMap; }
+
 void MainFrame::setLastActivity(std::int64_t now) { lastActivity.store(now); }
 
 std::int64_t MainFrame::getLastActivity() const { return lastActivity.load(); }
@@ -319,8 +322,9 @@ void MainFrame::onGuiInvokerEvent(wxCommandEvent& event) {
 
 void MainFrame::updateTitle() {
     FRM_ASSERT_GUI_THREAD();
-    SetTitle(wxString::Format(L"%s %s - %s %s", kProductTitle, kVersion, kNotice,
-                              administratorMode ? L"[Администрирование]" : L""));
+    wxString title = wxString::Format(L"%s %s - %s %s", kProductTitle, kVersion, kNotice,
+                                      administratorMode ? L"[Администрирование]" : L"");
+    SetTitle(title.Trim());  // no trailing blank outside administrator mode
 }
 
 void MainFrame::loadDeviceCollection(const std::wstring& path) {

@@ -64,6 +64,9 @@ public:
 
     /// The registry the channels read the selection from.
     ItemDataMap* getItemDataMap();
+    /// The same registry for those that outlive the window (the channels
+    /// read it until the application destroys them after the window).
+    std::shared_ptr<ItemDataMap> shareItemDataMap();
     /// The operator's last action, microseconds since 1601 (any thread).
     void setLastActivity(std::int64_t now);
     std::int64_t getLastActivity() const;
@@ -132,7 +135,7 @@ private:
     std::atomic<std::uint32_t> deviceCounter{0};
     boost::shared_ptr<device::TransferProtocol> transport;
     boost::shared_ptr<device::DeviceCollection> deviceCollection;
-    std::unique_ptr<ItemDataMap> itemDataMap;
+    std::shared_ptr<ItemDataMap> itemDataMap;
     std::atomic<std::int64_t> lastActivity{0};
     boost::thread lockTimer;
     wxTimer stopRetry;  // stopFromOutside waiting for open boxes to close

@@ -1,0 +1,271 @@
+// The settings dialog: its layout's event table; what OK stores (in
+// administrator mode exactly the dialog's keys, outside it nothing of the
+// network), the password pairs, a refused multicast address that stores
+// nothing at all, the default gong under a Cyrillic path, and a picture of every page, the events page showing today's log.
+#include <sys/stat.h>
+
+#include <array>
+#include <fstream>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "base/password.h"
+#include "tests/gui/screenshot.h"
+#include "tests/gui/settings_support.h"
+#include "tests/support/child_process.h"
+
+using settings_testing::Dialog;
+using Type = pref::Type;
+
+namespace {
+
+enum Handler { kPage, kGong, kService, kAlarm, kRecorded, kScroll, kPlay, kLogChoice, kOk, kCancel, kHandlers };
+using Calls = std::array<int, kHandlers>;
+
+/// The layout with every handler counted.
+class SpyLayout : public frm::fb::SettingsDialog {
+public:
+    SpyLayout() : SettingsDialog(nullptr) {}
+    Calls calls{};
+    frm::fb::EventConnections& connections() { return m_connections; }
+
+    /// (control, event, handler) in the table's order.
+    std::vector<std::tuple<wxWindow*, wxEventType, Handler>> table() {
+        std::vector<std::tuple<wxWindow*, wxEventType, Handler>> all = {
+            {notebook, wxEVT_NOTEBOOK_PAGE_CHANGED, kPage}, {pathDirGong, wxEVT_BUTTON, kGong},
+            {pathDirServiceMessage, wxEVT_BUTTON, kService}, {pathDirAlarmMessage, wxEVT_BUTTON, kAlarm},
+            {pathDirRecordedMessage, wxEVT_BUTTON, kRecorded}};
+        for (wxWindow* slider : std::vector<wxWindow*>{sliderServiceMessage, sliderMicrophone})
+            for (const wxEventType type : sliderScrollEvents()) all.emplace_back(slider, type, kScroll);
+        all.insert(all.end(), {{buttonPlay, wxEVT_BUTTON, kPlay}, {log, wxEVT_CHOICE, kLogChoice},
+                               {buttonOk, wxEVT_BUTTON, kOk}, {buttonCancel, wxEVT_BUTTON, kCancel}});
+        return all;
+    }
+
+private:
+    void onNotebookPageChanged(wxBookCtrlEvent&) override { ++calls[kPage]; }
+    void pathDirGongOnButtonClick(wxCommandEvent&) override { ++calls[kGong]; }
+    void pathDirServiceMessageOnButtonClick(wxCommandEvent&) override { ++calls[kService]; }
+    void pathDirAlarmMessageOnButtonClick(wxCommandEvent&) override { ++calls[kAlarm]; }
+    void pathDirRecordedMessageOnButtonClick(wxCommandEvent&) override { ++calls[kRecorded]; }
+    void sliderOnScroll(wxScrollEvent&) override { ++calls[kScroll]; }
+    void buttonPlayOnButtonClick(wxCommandEvent&) override { ++calls[kPlay]; }
+    void logOnChoice(wxCommandEvent&) override { ++calls[kLogChoice]; }
+    void buttonOkOnClick(wxCommandEvent&) override { ++calls[kOk]; }
+    void buttonCancelOnClick(wxCommandEvent&) override { ++calls[kCancel]; }
+};
+
+void fire(wxWindow* target, wxEventType type) {
+    std::unique_ptr<wxEvent> event;
+    if (type == wxEVT_NOTEBOOK_PAGE_CHANGED)
+        event = std::make_unique<wxBookCtrlEvent>(type, target->GetId(), 1, 0);
+    else if (type == wxEVT_BUTTON || type == wxEVT_CHOICE)
+        event = std::make_unique<wxCommandEvent>(type, target->GetId());
+    else
+        event = std::make_unique<wxScrollEvent>(type, target->GetId(), 50);
+    event->SetEventObject(target);
+    event->StopPropagation();  // the page-change event would climb from any page to the notebook
+    target->GetEventHandler()->ProcessEvent(*event);
+}
+
+void collectWindows(wxWindow* window, std::vector<wxWindow*>& all) {
+    all.push_back(window);
+    for (wxWindow* child : window->GetChildren()) collectWindows(child, all);
+}
+
+class SettingsDialogTest : public settings_testing::SettingsTest {
+protected:
+    void SetUp() override {
+        SettingsTest::SetUp();
+        devices = {{L"USB микрофон", 0, "hw:CARD=USB,DEV=0"}, {L"Линейный вход", 1, "hw:CARD=PCH,DEV=0"}};
+        interfaces = {{L"eth0", "192.0.2.10", "255.255.255.0", "", true, ""},
+                      {L"eth1", "198.51.100.7", "255.255.255.0", "", true, ""}};
+    }
+};
+
+}  // namespace
+
+TEST(SettingsDialogLayout, EveryEventOfTheTableReachesExactlyItsHandler) {
+    wxWeakRef<SpyLayout> layout = new SpyLayout;
+    const auto table = layout->table();
+    const auto& made = layout->connections().connections();
+    ASSERT_EQ(made.size(), 27u);
+    for (std::size_t i = 0; i < table.size(); ++i)
+        EXPECT_TRUE(made[i].source == std::get<0>(table[i]) && made[i].type == std::get<1>(table[i])) << i;
+
+    std::vector<wxWindow*> windows;
+    collectWindows(layout, windows);
+    std::vector<wxEventType> types = frm::fb::SettingsDialog::sliderScrollEvents();
+    types.insert(types.end(), {wxEVT_NOTEBOOK_PAGE_CHANGED, wxEVT_BUTTON, wxEVT_CHOICE});
+    for (wxWindow* window : windows) {
+        for (const wxEventType type : types) {
+            Calls expected{};
+            for (const auto& entry : table)
+                if (std::get<0>(entry) == window && std::get<1>(entry) == type) ++expected[std::get<2>(entry)];
+            layout->calls = {};
+            fire(window, type);
+            EXPECT_EQ(layout->calls, expected) << "window \"" << window->GetLabel() << "\", event type " << type;
+        }
+    }
+    layout->Destroy();
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return !layout; }));
+}
+
+TEST_F(SettingsDialogTest, OutsideAdministratorModeFivePagesAndOkLeavesTheNetworkAlone) {
+    setText("multicast.address", L"224.0.224.9");
+    set("multicast.basePort", Type::TypeInt, 12000);
+    setText("net.interfaceIp", L"198.51.100.7");
+    setText("debug.level", L"warn");
+    setText("security.interface", defaultStoredPassword);
+    Dialog& d = open(false, true);
+    std::vector<std::wstring> pages;
+    for (std::size_t i = 0; i < d.notebook->GetPageCount(); ++i) pages.push_back(d.notebook->GetPageText(i).ToStdWstring());
+    EXPECT_EQ(pages, (std::vector<std::wstring>{L"Расположение", L"Громкость", L"Запись", L"Безопасность", L"События"}));
+    EXPECT_EQ(d.notebook->GetSelection(), 0);
+
+    const auto before = settingsNow();
+    d.networkInterface->SetSelection(0);
+    d.multicastAddress->ChangeValue(L"224.0.224.77");
+    Dialog::press(d.buttonOk);
+    EXPECT_EQ(d.GetReturnCode(), wxID_OK);
+    const auto after = settingsNow();
+    for (const auto& key : before) {
+        if (key.first.rfind("net.", 0) == 0 || key.first.rfind("multicast.", 0) == 0) {
+            EXPECT_EQ(after.at(key.first), key.second) << key.first;
+        }
+    }
+    EXPECT_EQ(text("debug.level"), L"info") << "a level the choice does not have comes back as \"info\"";
+    EXPECT_EQ(text("security.interface"), defaultStoredPassword) << "the filler and no repetition keep it";
+}
+
+TEST_F(SettingsDialogTest, InAdministratorModeOkWritesExactlyTheDialogsKeys) {
+    set("mainWindow.alarmButtons", Type::TypeBoolean, true);
+    Dialog& d = open(true, false);
+    EXPECT_EQ(d.networkInterface->GetSelection(), 0) << "a fresh settings file: the first interface that is up";
+    const auto before = settingsNow();
+    // Every control to a value that differs from the stored one.
+    d.pathFileGong->SetSelection(static_cast<int>(d.pathFileGong->GetCount()) - 1);  // no gong
+    d.sliderServiceMessage->SetValue(40);
+    d.sliderMicrophone->SetValue(60);
+    d.recordDevice->SetSelection(1);
+    d.networkInterface->SetSelection(1);
+    d.multicastAddress->ChangeValue(L"224.0.224.9");
+    d.multicastBasePort->SetValue(12000);
+    d.multicastTtl->SetValue(4);
+    d.passwordAdministrator->ChangeValue(L"secret");
+    d.passwordAdministratorRepeat->ChangeValue(L"secret");
+    d.interfaceTimeout->SetValue(5);
+    d.logLevel->SetSelection(1);  // hidden, stored all the same
+    Dialog::press(d.buttonOk);
+    EXPECT_EQ(d.GetReturnCode(), wxID_OK);
+
+    const auto after = settingsNow();
+    std::set<std::string> changed;
+    for (const auto& key : after)
+        if (before.count(key.first) == 0 || before.at(key.first) != key.second) changed.insert(key.first);
+    EXPECT_EQ(changed, (std::set<std::string>{
+                           "debug.level", "multicast.address", "multicast.basePort", "multicast.ttl",
+                           "net.interfaceDescription", "net.interfaceIp", "place.pathDirAlarmMessage",
+                           "place.pathDirGong", "place.pathDirRecordedMessage", "place.pathDirServiceMessage",
+                           "place.pathFileGong", "record.deviceName", "security.administrator",
+                           "security.interfaceTimeout", "volume.microphone2", "volume.serviceMessage2"}));
+    EXPECT_EQ(text("debug.level"), L"trace2");
+    EXPECT_EQ(text("net.interfaceIp") + L" " + text("net.interfaceDescription"), L"198.51.100.7 eth1");
+    EXPECT_EQ(text("place.pathDirGong"), services.dataFolder + L"/gong");
+    EXPECT_EQ(decodePassword(text("security.administrator")), L"secret");
+    EXPECT_TRUE(logged("Установлено время до блокировки интерфейса = 5 мин"));
+}
+
+TEST_F(SettingsDialogTest, PasswordPairsStoreOrRefuseEachOnItsOwn) {
+    const std::wstring stored = defaultStoredPassword;
+    for (const char* key : {"security.administrator", "security.playbackAlarm", "security.interface"})
+        setText(key, stored);
+    // Administrator: only "Повторить" typed, which counts when it equals the
+    // filler. Alarm playback: a character the stored form cannot carry.
+    // Interface: two different texts.
+    Dialog& d = open(false);
+    EXPECT_EQ(d.passwordAdministrator->GetValue(), L"00000000");
+    d.passwordAdministratorRepeat->ChangeValue(L"00000000");
+    d.passwordPlaybackAlarm->ChangeValue(L"пароль");
+    d.passwordPlaybackAlarmRepeat->ChangeValue(L"пароль");
+    d.passwordInterface->ChangeValue(L"abc");
+    d.passwordInterfaceRepeat->ChangeValue(L"abd");
+    Dialog::press(d.buttonOk);
+    EXPECT_EQ(d.GetReturnCode(), wxID_OK) << "mismatched passwords still close the dialog";
+    EXPECT_EQ(decodePassword(text("security.administrator")), L"00000000");
+    EXPECT_TRUE(logged("Изменен пароль администратора"));
+    EXPECT_EQ(text("security.playbackAlarm") + text("security.interface"), stored + stored);
+    EXPECT_EQ(observedAt(L"NOTICE", true),
+              (std::vector<std::wstring>{
+                  L"Пароль для воспроизведения тревог: Пароль может содержать только латинские буквы, цифры и знаки",
+                  L"Пароль для блокирования интерфейса не сохранён (введён разный)"}));
+}
+
+TEST_F(SettingsDialogTest, ARefusedMulticastAddressStoresNothingAndKeepsTheDialogOpen) {
+    Dialog& d = open(true);
+    d.Show();
+    const auto before = settingsNow();
+    for (const wchar_t* address : {L"224.0.224.256", L"224.0.224.1x"}) {  // the second one stops start-up
+        d.sliderServiceMessage->SetValue(33);
+        d.recordDevice->SetSelection(0);
+        d.passwordAdministratorRepeat->ChangeValue(L"00000000");
+        d.multicastAddress->ChangeValue(address);
+        Dialog::press(d.buttonOk);
+        EXPECT_EQ(observedAt(L"ERROR", true), std::vector<std::wstring>{L"Ошибка при вводе ip адреса"});
+        EXPECT_TRUE(d.IsShown());
+        EXPECT_EQ(d.GetReturnCode(), 0);
+        EXPECT_EQ(settingsNow(), before) << base::toUtf8(address);
+    }
+    Dialog::press(d.buttonCancel);
+    EXPECT_EQ(d.GetReturnCode(), wxID_CANCEL);
+    EXPECT_FALSE(d.IsShown());
+    EXPECT_EQ(settingsNow(), before);
+}
+
+TEST_F(SettingsDialogTest, TheDefaultGongGoesIntoACyrillicFolderWhateverTheLocaleAndStaysAfterCancel) {
+    testing_support::ScopedEnv lang("LANG", nullptr), all("LC_ALL", nullptr);
+    const std::string folder = home.path() + "/Гонги вокзала";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    setText("place.pathDirGong", base::fromUtf8(folder));
+    set("mainWindow.alarmButtons", Type::TypeBoolean, true);
+    Dialog& d = open(false);
+    EXPECT_EQ(Dialog::entries(d.pathFileGong), (std::vector<std::wstring>{L"Преамбула", L""}));
+    EXPECT_EQ(d.pathFileGong->GetStringSelection(), L"Преамбула");
+    Dialog::press(d.buttonCancel);
+    const std::string shipped = testing_support::readFile(std::string(SONVAR_BUILD_DIR) + "/alarm/0. Преамбула.mp3");
+    ASSERT_FALSE(shipped.empty());
+    EXPECT_EQ(testing_support::readFile(folder + "/Преамбула.mp3"), shipped);
+    EXPECT_EQ(text("place.pathFileGong"), L"Преамбула");
+    EXPECT_TRUE(observedAt(L"WARN").empty());
+
+    // Nothing to copy and default folders that cannot be made: said, and
+    // the dialog goes on with the paths.
+    setText("place.pathDirGong", L"");
+    std::ofstream(home.path() + "/blocker") << "a file where a folder should be";
+    services.dataFolder = home.widePath() + L"/blocker";
+    services.applicationFolder = home.widePath();
+    EXPECT_EQ(open(false).textPathDirGong->GetValue(), home.widePath() + L"/blocker/gong");
+    const auto warnings = observedAt(L"WARN");
+    ASSERT_EQ(warnings.size(), 5u);
+    EXPECT_EQ(base::toUtf8(warnings[0]), "Не удалось создать папку '" + home.path() + "/blocker/gong': Not a directory");
+    EXPECT_EQ(warnings[4].rfind(L"Гонг не найден! Ошибка: ", 0), 0u);
+}
+
+// One picture per test program: its screen capture shows the first picture
+// again in every later one.
+class SettingsDialogPage : public SettingsDialogTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(SettingsDialogPage, Picture) {
+    const char* const names[] = {"place", "volume", "network", "record", "security", "events"};
+    set("mainWindow.alarmButtons", Type::TypeBoolean, true);
+    services.logFolder = m_dir.widePath();
+    Dialog& d = open(true, true);
+    base::Log::instance()->flush();
+    d.notebook->SetSelection(static_cast<std::size_t>(GetParam()));
+    EXPECT_FALSE(wx_testing::writeShot(&d, std::string("settings_") + names[GetParam()]).empty());
+    // The events page shows today's log, which holds the dialog's own lines, once it is opened.
+    EXPECT_EQ(d.logText->GetValue().Find(L"interface pair is 'eth1/198.51.100.7'") != wxNOT_FOUND, GetParam() == 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryPage, SettingsDialogPage, ::testing::Range(0, 6));
