@@ -1,13 +1,99 @@
 #!/bin/sh
-# Installs what is missing, builds, and starts the program. It runs inside a
-# private network namespace unless SONVAR_REAL_NETWORK=1 is set, so a trial
-# run never sends device searches onto the local network.
+# Installs what is missing, builds, and starts the program with simulated
+# devices. Everything runs inside a private network namespace whose only
+# interface besides loopback is a veth pair of its own (scripts/netns-run
+# --veth: the program listens on sv0, 10.213.0.1), so a trial run never sends
+# device searches or streams onto the local network. The simulator's
+# loudspeakers and console sit on 127.0.1.x and send their state packets to
+# the program; it ends when the program ends (closed, Ctrl+C, or
+# `scripts/run.sh --quit` from another terminal). Without a reachable X
+# display the program runs on a virtual one (xvfb-run).
+#
+# SONVAR_REAL_NETWORK=1 starts the program alone, on the real network.
+# Arguments go to the program (e.g. --trace, --quit).
 set -e
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-scripts/build.sh
 BUILD_DIR=${SONVAR_BUILD_DIR:-build}
-if [ "${SONVAR_REAL_NETWORK:-0}" = 1 ]; then
-    exec "$BUILD_DIR/sonvar" "$@"
+# The program's control port (multicast.basePort of its settings).
+BASE_PORT=11990
+# The simulated devices' own port: the program holds the base port on every
+# address, so they can't share it.
+DEVICE_PORT=12990
+
+# An X server of this host is reached from the namespace through its socket
+# file only (the abstract socket belongs to the host's namespace) and never
+# over TCP.
+display_reachable() {
+    case "${DISPLAY:-}" in
+        :*|unix:*) ;;
+        *) return 1 ;;
+    esac
+    number=${DISPLAY#*:}
+    number=${number%%.*}
+    [ -S "/tmp/.X11-unix/X$number" ]
+}
+
+run_program() {
+    if display_reachable; then
+        "$BUILD_DIR/sonvar" "$@"
+    else
+        xvfb-run -a -s "-screen 0 1280x1024x24" "$BUILD_DIR/sonvar" "$@"
+    fi
+}
+
+if [ -z "$SONVAR_RUN_INSIDE" ]; then
+    scripts/install-deps.sh
+    scripts/build.sh
+    if [ "${SONVAR_REAL_NETWORK:-0}" = 1 ]; then
+        exec "$BUILD_DIR/sonvar" "$@"
+    fi
+    export SONVAR_RUN_INSIDE=1
+    for argument in "$@"; do
+        case "$argument" in
+            # Stopping the running copy needs neither the network nor devices.
+            *--quit*) exec scripts/netns-run "$0" "$@" ;;
+        esac
+    done
+    exec scripts/netns-run --veth "$0" "$@"
 fi
-exec scripts/netns-run "$BUILD_DIR/sonvar" "$@"
+
+# Inside the namespace.
+unset SONVAR_RUN_INSIDE
+for argument in "$@"; do
+    case "$argument" in
+        *--quit*)
+            run_program "$@"
+            exit
+            ;;
+    esac
+done
+
+"$BUILD_DIR/tools/device_simulator" --bands --consoles 1 --port "$DEVICE_PORT" \
+    --server "10.213.0.1:$BASE_PORT" >"$BUILD_DIR/device_simulator.log" 2>&1 &
+simulator=$!
+status=0
+if display_reachable; then
+    # Ctrl+C reaches the program directly (it stops as for --quit); this
+    # shell only waits for it, then ends the simulator.
+    trap : INT TERM HUP
+    "$BUILD_DIR/sonvar" "$@" || status=$?
+else
+    # An X server quits at the terminal's Ctrl+C and would take the display
+    # away while the program shuts down: the virtual display and the program
+    # run in a session of their own, and this shell hands the stop on to the
+    # program as SIGTERM.
+    pidfile=$(mktemp)
+    setsid xvfb-run -a -s "-screen 0 1280x1024x24" \
+        sh -c 'echo $$ >"$0"; exec "$@"' "$pidfile" "$BUILD_DIR/sonvar" "$@" &
+    display=$!
+    trap 'kill -TERM "$(cat "$pidfile")" 2>/dev/null || true' INT TERM HUP
+    # A trapped signal interrupts wait; wait again until the display has ended.
+    while :; do
+        wait "$display" && status=0 || status=$?
+        kill -0 "$display" 2>/dev/null || break
+    done
+    rm -f "$pidfile"
+fi
+kill -TERM "$simulator" 2>/dev/null || true
+wait "$simulator" 2>/dev/null || true
+exit "$status"

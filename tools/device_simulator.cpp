@@ -5,7 +5,13 @@
 //   device_simulator --loudspeakers 20 --consoles 2 --server 127.0.0.1:11990
 //
 // Devices get consecutive addresses from --first (default 127.0.1.1), each
-// with its own hardware address, and listen on --port (default 11990).
+// with its own hardware address, and listen on --port (default 11990). The
+// server may also sit on an address of another interface of this host (a
+// veth end of a private namespace, say): a datagram to an interface's own
+// address stays on the host and arrives as if on that interface.
+#include <ifaddrs.h>
+#include <netinet/in.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -62,7 +68,22 @@ void usage() {
                  "                       binding (two consoles, three loudspeakers), broken\n"
                  "                       (every broken zone binding), line-control\n"
                  "  --verbose            print every request and reply\n"
-                 "Only loopback addresses (127.0.0.0/8) are accepted.\n");
+                 "Devices take loopback addresses (127.0.0.0/8) only; the server a loopback\n"
+                 "address or an address held by an interface of this host.\n");
+}
+
+/// Whether an interface of this host (of this network namespace) holds the address.
+bool isLocalAddress(const boost::asio::ip::address_v4& address) {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return false;
+    bool found = false;
+    for (ifaddrs* entry = list; entry && !found; entry = entry->ifa_next) {
+        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
+        const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+        found = ntohl(in->sin_addr.s_addr) == address.to_uint();
+    }
+    freeifaddrs(list);
+    return found;
 }
 
 bool parseUnsigned(const char* text, unsigned long max, unsigned long& value) {
@@ -133,8 +154,8 @@ int main(int argc, char** argv) {
 
     try {
         const auto serverIp = boost::asio::ip::make_address_v4(options.serverAddress);
-        if (!serverIp.is_loopback()) {
-            std::fprintf(stderr, "the server must be on a loopback address, not %s\n",
+        if (!serverIp.is_loopback() && !isLocalAddress(serverIp)) {
+            std::fprintf(stderr, "the server must be on a loopback address or an address of this host, not %s\n",
                          options.serverAddress.c_str());
             return 2;
         }

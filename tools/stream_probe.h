@@ -6,7 +6,8 @@
 // Goertzel filter that names the tone of each short window, and LAME's encoder
 // to make MP3 message files. Header-only, so that tests/audio and bench/ share
 // it without a library of their own. Everything here runs inside the private
-// network namespace and joins groups on 127.0.0.1 only.
+// network namespace and joins groups on 127.0.0.1 unless told another
+// interface address (a veth end of the namespace).
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -56,11 +57,12 @@ struct Datagram {
     std::string bytes;
 };
 
-/// Joins group:port on 127.0.0.1 and records every datagram on its own thread
-/// until destroyed.
+/// Joins group:port on the interface with the address `interface_address`
+/// and records every datagram on its own thread until destroyed.
 class GroupSniffer {
 public:
-    GroupSniffer(const std::string& group, std::uint16_t port) {
+    GroupSniffer(const std::string& group, std::uint16_t port,
+                 const std::string& interface_address = "127.0.0.1") {
         m_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
         const int on = 1;
         ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -74,7 +76,7 @@ public:
         m_ok = ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
         ip_mreq join{};
         ::inet_pton(AF_INET, group.c_str(), &join.imr_multiaddr);
-        ::inet_pton(AF_INET, "127.0.0.1", &join.imr_interface);
+        m_ok = m_ok && ::inet_pton(AF_INET, interface_address.c_str(), &join.imr_interface) == 1;
         m_ok = m_ok && ::setsockopt(m_fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) == 0;
         m_thread = std::thread([this] { run(); });
     }

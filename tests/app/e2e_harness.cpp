@@ -1,0 +1,420 @@
+#include "tests/app/e2e_harness.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <libconfig.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <boost/algorithm/string/trim.hpp>
+#include <boost/filesystem.hpp>
+
+extern char** environ;
+
+namespace e2e {
+
+namespace {
+
+namespace fs = boost::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::string readAll(const std::string& path) { return testing_support::readFile(path); }
+
+void appendTo(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out << text;
+}
+
+/// Runs a tool to its end (at most 20 s) and returns its output.
+std::string capture(const std::vector<std::string>& argv, int* status = nullptr) {
+    testing_support::TempDir scratch("sonvar-e2e-tool");
+    const std::string output = scratch.path() + "/out";
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
+    Child tool(argv, environment, output);
+    const std::string result = tool.finish(20s);
+    if (status) *status = result == "exit 0" ? 0 : 1;
+    return readAll(output);
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+/// Waits until `done` holds, checking every 20 ms; false after `limit` or,
+/// with a program given, once the program has ended.
+template <class Condition>
+bool waitUntil(Condition done, std::chrono::milliseconds limit, Child* program = nullptr) {
+    const auto end = Clock::now() + limit;
+    for (;;) {
+        if (done()) return true;
+        if (Clock::now() > end || (program && !program->running())) return done();
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+}  // namespace
+
+// ---- Child ---------------------------------------------------------------------------
+
+Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+             const std::string& outputPath)
+    : m_outputPath(outputPath) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    std::vector<char*> env;
+    for (const auto& e : environment) env.push_back(const_cast<char*>(e.c_str()));
+    env.push_back(nullptr);
+    const int failed = posix_spawnp(&m_pid, args[0], &actions, nullptr, args.data(), env.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(failed));
+}
+
+Child::~Child() {
+    if (!m_ended) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+}
+
+bool Child::running() {
+    if (m_ended) return false;
+    if (::waitpid(m_pid, &m_status, WNOHANG) == m_pid) m_ended = true;
+    return !m_ended;
+}
+
+std::string Child::finish(std::chrono::milliseconds limit) {
+    if (waitUntil([this] { return !running(); }, limit)) {
+        if (WIFEXITED(m_status)) return "exit " + std::to_string(WEXITSTATUS(m_status));
+        if (WIFSIGNALED(m_status)) return "signal " + std::to_string(WTERMSIG(m_status));
+        return "status " + std::to_string(m_status);
+    }
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+    m_ended = true;
+    return "running";
+}
+
+void Child::signal(int number) {
+    if (!m_ended) ::kill(m_pid, number);
+}
+
+std::string Child::output() const { return readAll(m_outputPath); }
+
+// ---- StreamSender -----------------------------------------------------------------------
+
+StreamSender::StreamSender(const std::string& interfaceAddress, const std::string& group, std::uint16_t port) {
+    m_socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    in_addr local{};
+    ::inet_pton(AF_INET, interfaceAddress.c_str(), &local);
+    if (m_socket < 0 || ::setsockopt(m_socket, IPPROTO_IP, IP_MULTICAST_IF, &local, sizeof local) != 0)
+        throw std::runtime_error("stream sender: " + std::string(std::strerror(errno)));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    ::inet_pton(AF_INET, group.c_str(), &to.sin_addr);
+    m_thread = std::thread([this, to] {
+        const char datagram[188] = {0x47};  // one transport-stream packet's length
+        while (!m_stop) {
+            ::sendto(m_socket, datagram, sizeof datagram, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+            std::this_thread::sleep_for(50ms);
+        }
+    });
+}
+
+StreamSender::~StreamSender() {
+    m_stop = true;
+    m_thread.join();
+    ::close(m_socket);
+}
+
+// ---- SettingsFile -----------------------------------------------------------------------
+
+SettingsFile::SettingsFile(const std::string& path) : m_config(new config_t) {
+    config_init(m_config);
+    m_readable = config_read_file(m_config, path.c_str()) == CONFIG_TRUE;
+}
+
+SettingsFile::~SettingsFile() {
+    config_destroy(m_config);
+    delete m_config;
+}
+
+std::optional<std::string> SettingsFile::text(const char* path) const {
+    const char* value = nullptr;
+    if (config_lookup_string(m_config, path, &value) != CONFIG_TRUE) return std::nullopt;
+    return std::string(value);
+}
+
+std::optional<int> SettingsFile::number(const char* path) const {
+    int value = 0;
+    if (config_lookup_int(m_config, path, &value) != CONFIG_TRUE) return std::nullopt;
+    return value;
+}
+
+std::optional<bool> SettingsFile::flag(const char* path) const {
+    int value = 0;
+    if (config_lookup_bool(m_config, path, &value) != CONFIG_TRUE) return std::nullopt;
+    return value != 0;
+}
+
+// ---- VirtualDisplay ----------------------------------------------------------------------
+
+VirtualDisplay::VirtualDisplay(const std::string& log) {
+    // Xvfb picks a free display number and writes it to the descriptor given.
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawn_file_actions_adddup2(&actions, report[1], 3);
+    const char* argv[] = {"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", nullptr};
+    const int failed =
+        posix_spawnp(&m_pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(report[1]);
+    if (failed != 0) {
+        ::close(report[0]);
+        m_pid = -1;
+        throw std::runtime_error("cannot start Xvfb");
+    }
+    std::string number;
+    pollfd wait{report[0], POLLIN, 0};
+    while (number.find('\n') == std::string::npos && ::poll(&wait, 1, 10000) > 0) {
+        char chunk[16];
+        const ssize_t got = ::read(report[0], chunk, sizeof chunk);
+        if (got <= 0) break;
+        number.append(chunk, static_cast<std::size_t>(got));
+    }
+    ::close(report[0]);
+    boost::algorithm::trim(number);
+    if (number.empty()) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+        throw std::runtime_error("Xvfb gave no display: " + readAll(log));
+    }
+    m_name = ":" + number;
+}
+
+VirtualDisplay::~VirtualDisplay() {
+    ::kill(m_pid, SIGTERM);
+    ::waitpid(m_pid, nullptr, 0);
+}
+
+// ---- Sandbox ------------------------------------------------------------------------------
+
+Sandbox::Sandbox() {
+    m_network.addressBothEnds();
+    const std::string& root = m_root.path();
+    for (const char* folder : {"/data", "/run", "/config", "/cache", "/bin"}) fs::create_directories(root + folder);
+    ::chmod((root + "/run").c_str(), 0700);
+    m_data = root + "/data/Varko Security Systems/Sonvar/1.2";
+    fs::create_directories(m_data);
+    appendTo(root + "/answers", "");
+    writeTool("systemd-inhibit",
+              "echo 'inhibit started' >>'" + root + "/tools.log'\n"
+              "while [ $# -gt 0 ]; do case \"$1\" in --*) shift ;; *) break ;; esac; done\n"
+              "\"$@\"\n"
+              "echo 'inhibit released' >>'" + root + "/tools.log'\n");
+    writeTool("systemctl", "echo \"systemctl $*\" >>'" + root + "/tools.log'\nexit $(cat '" + root +
+                               "/systemctl.status')\n");
+    setSystemctlStatus(3);
+}
+
+Sandbox::~Sandbox() = default;
+
+void Sandbox::writeTool(const std::string& name, const std::string& body) const {
+    const std::string path = m_root.path() + "/bin/" + name;
+    std::ofstream(path, std::ios::trunc) << "#!/bin/sh\n" << body;
+    ::chmod(path.c_str(), 0755);
+}
+
+std::vector<std::string> Sandbox::environment() const {
+    const std::string& root = m_root.path();
+    const char* path = std::getenv("PATH");
+    std::vector<std::string> ours = {
+        "DISPLAY=" + m_display.name(),
+        "GDK_BACKEND=x11",
+        "NO_AT_BRIDGE=1",
+        "XDG_DATA_HOME=" + root + "/data",
+        "XDG_RUNTIME_DIR=" + root + "/run",
+        "XDG_CONFIG_HOME=" + root + "/config",
+        "XDG_CACHE_HOME=" + root + "/cache",
+        "PATH=" + root + "/bin:" + (path ? path : "/usr/bin:/bin"),
+        "SONVAR_TEST_ANSWERS=" + root + "/answers",
+        "SONVAR_TEST_BOXES=" + root + "/boxes",
+    };
+    std::vector<std::string> environment = ours;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        const std::string name = text.substr(0, text.find('='));
+        const bool replaced = std::any_of(ours.begin(), ours.end(),
+                                          [&](const std::string& own) { return own.rfind(name + "=", 0) == 0; });
+        if (!replaced && name != "XAUTHORITY" && name != "WAYLAND_DISPLAY") environment.push_back(text);
+    }
+    return environment;
+}
+
+void Sandbox::writeDataFile(const std::string& name, const std::string& bytes) const {
+    std::ofstream(dataFile(name), std::ios::binary | std::ios::trunc) << bytes;
+}
+
+void Sandbox::answer(const std::string& caption, const std::string& button) const {
+    appendTo(m_root.path() + "/answers", caption + "\t" + button + "\n");
+}
+
+std::vector<Box> Sandbox::boxes() const {
+    std::vector<Box> result;
+    for (const std::string& line : splitLines(readAll(m_root.path() + "/boxes"))) {
+        const auto first = line.find('\t');
+        const auto last = line.rfind('\t');
+        if (first == std::string::npos || last == first) continue;
+        result.push_back({line.substr(0, first), line.substr(first + 1, last - first - 1), line.substr(last + 1)});
+    }
+    return result;
+}
+
+void Sandbox::setSystemctlStatus(int status) const {
+    std::ofstream(m_root.path() + "/systemctl.status", std::ios::trunc) << status << "\n";
+}
+
+std::vector<std::string> Sandbox::toolLog() const { return splitLines(readAll(m_root.path() + "/tools.log")); }
+
+std::unique_ptr<Child> Sandbox::startSimulator(unsigned loudspeakers, unsigned consoles) {
+    auto simulator = std::make_unique<Child>(
+        std::vector<std::string>{SONVAR_SIMULATOR, "--loudspeakers", std::to_string(loudspeakers), "--consoles",
+                                 std::to_string(consoles), "--port", std::to_string(kDevicePort), "--server",
+                                 std::string(kInterface) + ":" + std::to_string(kBasePort), "--period", "200",
+                                 "--verbose"},
+        environment(), m_root.path() + "/simulator.out");
+    const bool up = waitUntil([&] { return simulator->output().find("send state packets") != std::string::npos; },
+                              10s, simulator.get());
+    if (!up) throw std::runtime_error("the simulator did not start: " + simulator->output());
+    return simulator;
+}
+
+std::vector<SimulatedDevice> Sandbox::simulatedDevices(const Child& simulator) const {
+    std::vector<SimulatedDevice> devices;
+    for (const std::string& line : splitLines(simulator.output())) {
+        std::istringstream fields(line);
+        std::string kind, endpoint, hardware;
+        if (!(fields >> kind >> endpoint >> hardware) || (kind != "speaker" && kind != "console")) continue;
+        if (hardware.rfind("hw=", 0) != 0) continue;
+        devices.push_back({kind == "console", endpoint.substr(0, endpoint.find(':')), hardware.substr(3)});
+    }
+    return devices;
+}
+
+std::size_t Sandbox::simulatorRequests(const Child& simulator) { return occurrences(simulator.output(), " <- "); }
+
+std::unique_ptr<Child> Sandbox::startProgram(const std::vector<std::string>& arguments) const {
+    static int runs = 0;
+    std::vector<std::string> argv{SONVAR_PROGRAM};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return std::make_unique<Child>(argv, environment(), m_root.path() + "/program-" + std::to_string(++runs) + ".out");
+}
+
+std::string Sandbox::quit() const {
+    Child quitting({SONVAR_PROGRAM, "--quit"}, environment(), m_root.path() + "/quit.out");
+    return quitting.finish(20s);
+}
+
+bool Sandbox::waitForWindow(const std::string& title, Child& program, std::chrono::milliseconds limit) const {
+    Child search({"xdotool", "search", "--sync", "--onlyvisible", "--name", title}, environment(),
+                 m_root.path() + "/xdotool.out");
+    waitUntil([&] { return !search.running(); }, limit, &program);
+    return search.finish(0ms) == "exit 0";
+}
+
+bool Sandbox::waitForLock(Child& program, std::chrono::milliseconds limit) const {
+    const std::string pid = std::to_string(program.pid());
+    return waitUntil(
+        [&] {
+            for (const std::string& line : splitLines(readAll("/proc/locks"))) {
+                std::istringstream fields(line);
+                std::string number, kind, mode, access, owner;
+                if (fields >> number >> kind >> mode >> access >> owner && kind == "FLOCK" && owner == pid)
+                    return true;
+            }
+            return false;
+        },
+        limit, &program);
+}
+
+std::string Sandbox::log() const {
+    std::vector<std::string> files;
+    const fs::path folder = m_data + "/log";
+    boost::system::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        if (it->path().extension() == ".log") files.push_back(it->path().string());
+    std::sort(files.begin(), files.end());
+    std::string text;
+    for (const auto& file : files) {
+        std::string bytes = readAll(file);
+        if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
+        text += bytes;
+    }
+    return text;
+}
+
+bool Sandbox::waitForLog(const std::string& text, std::size_t count, Child& program,
+                         std::chrono::milliseconds limit) const {
+    return waitUntil([&] { return occurrences(log(), text) >= count; }, limit, &program);
+}
+
+bool Sandbox::waitForRequests(const Child& simulator, std::size_t count, Child& program,
+                              std::chrono::milliseconds limit) const {
+    const std::string from = std::string(" <- ") + kInterface + ":";
+    return waitUntil([&] { return occurrences(simulator.output(), from) >= count; }, limit, &program);
+}
+
+// ---- files ----------------------------------------------------------------------------------
+
+std::size_t occurrences(const std::string& text, const std::string& needle) {
+    std::size_t count = 0;
+    for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++count;
+    return count;
+}
+
+bool wellFormed(const std::string& path) {
+    int status = 1;
+    capture({"xmllint", "--noout", path}, &status);
+    return status == 0;
+}
+
+std::string xpath(const std::string& path, const std::string& expression) {
+    std::string result = capture({"xmllint", "--xpath", expression, path});
+    boost::algorithm::trim(result);
+    return result;
+}
+
+}  // namespace e2e
