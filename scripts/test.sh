@@ -10,7 +10,7 @@ scripts/install-deps.sh
 scripts/build.sh
 BUILD_DIR=${SONVAR_BUILD_DIR:-build}
 status=0
-scripts/netns-run xvfb-run -a -s "-screen 0 1280x1024x24" \
+scripts/netns-run xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" \
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)" "$@" || status=$?
 FUZZ_SECONDS=${SONVAR_FUZZ_SECONDS:-30}
 if [ "$#" -eq 0 ] && [ "$FUZZ_SECONDS" -gt 0 ]; then
