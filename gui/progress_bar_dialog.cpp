@@ -27,6 +27,8 @@ ProgressBarDialog::ProgressBarDialog(wxWindow* parent, const wxString& title,
       m_lastReport(std::chrono::steady_clock::now()) {
     LOG_TRACE2(L"%1%(..)", L"frm::ProgressBarDialog::ProgressBarDialog");
     SetSizer(m_sizer);
+    // Like the missing close box: the operator cannot end it while the jobs run.
+    SetEscapeId(wxID_NONE);
     armBarrier(m_barrier);
 }
 
