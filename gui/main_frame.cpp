@@ -33,6 +33,7 @@
 #include "device/models/device_collection.h"
 #include "device/models/orvel_info.h"
 #include "device/transfer_protocol.h"
+#include "gui/about_dialog.h"
 #include "gui/device_list_store.h"
 #include "gui/gui_clock.h"
 #include "gui/gui_thread.h"
@@ -40,6 +41,7 @@
 #include "gui/item_data_map.h"
 #include "gui/lock_dialog.h"
 #include "gui/property_device_panel.h"
+#include "gui/settings_dialog.h"
 #include "gui/source_device_panel.h"
 #include "gui/source_microphone_panel.h"
 #include "gui/source_playlist_panel.h"
@@ -1001,12 +1003,16 @@ void MainFrame::showSettings(wxCommandEvent&) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::showSettings");
     setLastActivity(nowMicroseconds());
+    SettingsDialog dialog(this, administratorMode, debugMode);
+    ui::showModal(dialog);
 }
 
 void MainFrame::logoVarkoOnLeftUp(wxMouseEvent&) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::logoVarkoOnLeftUp");
     setLastActivity(nowMicroseconds());
+    AboutDialog dialog(this, os::getApplicationDirectory());
+    ui::showModal(dialog);
 }
 
 }  // namespace frm
