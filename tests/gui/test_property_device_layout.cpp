@@ -302,7 +302,9 @@ protected:
         if (frame) frame->Destroy();
         runEventLoopUntil([this] { return !frame; });
     }
-    wxWeakRef<wxFrame> frame = new wxFrame(nullptr, wxID_ANY, L"Сонвар", wxDefaultPosition, wxSize(1100, 900));
+    // The whole test display: before a device is shown the common page
+    // holds every block, the console's and the loudspeaker's.
+    wxWeakRef<wxFrame> frame = new wxFrame(nullptr, wxID_ANY, L"Сонвар", wxPoint(0, 0), wxSize(1280, 1024));
 };
 
 }  // namespace
@@ -455,7 +457,6 @@ TEST_F(PropertyLayout, TheDrawingAreaIsPaintedByThePanelAndFilledListsGoCleanly)
 
 TEST_F(PropertyLayout, PicturesOfTheTenPages) {
     auto* panel = new CountingPanel(frame, true);
-    frame->SetSize(0, 0, 1280, 1024);  // the whole test display: the common page holds every block
     const char* const names[] = {"common", "audio_memory", "network", "zarno", "sources",
                                  "line",   "passkeys",     "zones",   "linked_consoles", "debug"};
     for (std::size_t page = 0; page < 10; ++page) {

@@ -155,7 +155,7 @@ protected:
     device::sim::Simulator simulator{2};
     std::shared_ptr<device::sim::AudioMemoryStore> store;
     device::sim::SimulatedDevice* console = nullptr;
-    wxWeakRef<wxFrame> frame = new wxFrame(nullptr, wxID_ANY, L"Сонвар", wxDefaultPosition, wxSize(1200, 900));
+    wxWeakRef<wxFrame> frame = new wxFrame(nullptr, wxID_ANY, L"Сонвар", wxPoint(0, 0), wxSize(1280, 1024));
 };
 
 }  // namespace
