@@ -419,6 +419,7 @@ TEST_F(PropertyLayout, RightClicksOnTheListsLeaveTheirMenusEmptyAndTheMemoryMenu
     EXPECT_TRUE(runEventLoopUntil([&] {
         if (opened && !keysSent) {
             keysSent = true;
+            input.MouseMove(frame->GetScreenPosition() + wxPoint(5, 5));  // off the menu: no item under it
             input.Char(WXK_DOWN);
             input.Char(WXK_RETURN);
         } else if (opened && std::chrono::steady_clock::now() - start > std::chrono::seconds(4)) {
