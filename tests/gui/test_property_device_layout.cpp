@@ -83,126 +83,94 @@ public:
 
     /// The event table in connection order.
     std::vector<Connection> expectedTable() {
-        std::vector<Connection> t;
-        const auto add = [&t](wxEvtHandler* source, wxEventType type, Handler handler) {
-            t.push_back({source, type, handler});
-        };
-        add(this, wxEVT_SIZE, k_onSize);
-        add(notebookPref, wxEVT_NOTEBOOK_PAGE_CHANGED, k_notebookPrefOnNotebookPageChanged);
-        add(textName, wxEVT_CHAR, k_onValueChanged);
-        add(checkBoxEqualizer, wxEVT_CHECKBOX, k_onCheckBoxEqualizer);
-        add(sliderTreble, wxEVT_LEFT_UP, k_onLeftUpTrebleSlider);
-        add(sliderBass, wxEVT_LEFT_UP, k_onLeftUpBassSlider);
-        for (wxSlider* band : {sliderBand1, sliderBand2, sliderBand3, sliderBand4, sliderBand5, sliderBand6}) {
-            add(band, wxEVT_LEFT_UP, k_onBandSlider);
-            add(band, wxEVT_SCROLL_LINEDOWN, k_onBandSliderScroll);
-            add(band, wxEVT_SCROLL_LINEUP, k_onBandSliderScroll);
-        }
-        add(buttonResetEq, wxEVT_BUTTON, k_resetEqOnButtonClick);
-        add(checkBoxLineControl, wxEVT_CHECKBOX, k_onCheckBoxOption);
-        add(buttonSetLine, wxEVT_BUTTON, k_buttonSetLineOnClick);
-        add(choiceLineMode, wxEVT_CHOICE, k_lineModeOnChoice);
-        add(checkBoxGong, wxEVT_CHECKBOX, k_onCheckBoxOption);
-        add(comboBoxGong, wxEVT_COMBOBOX, k_onChoiceChanged);
-        add(checkBoxKeySound, wxEVT_CHECKBOX, k_onCheckBoxOption);
-        add(checkBoxFaultSound, wxEVT_CHECKBOX, k_onCheckBoxOption);
-        add(checkBoxSinglePowerSource, wxEVT_CHECKBOX, k_onCheckBoxSinglePowerSource);
-        add(checkBoxAnalogInput, wxEVT_CHECKBOX, k_onCheckBoxOption);
-        add(checkBoxZoneIndication, wxEVT_CHECKBOX, k_onCheckBoxOption);
-        add(choicePower1, wxEVT_CHOICE, k_powerInputOnChoice);
-        add(choicePower2, wxEVT_CHOICE, k_powerInputOnChoice);
-        add(choiceTovikType, wxEVT_CHOICE, k_changeTovikTypeOnChoice);
-        add(spinTovikPriority, wxEVT_CHAR, k_fieldOnChar);
-        add(spinTovikPriority, wxEVT_SPINCTRL, k_fieldOnSpinCtrl);
-        add(buttonUpdateFirmware, wxEVT_BUTTON, k_updateFirmwareOnButtonClick);
-        add(buttonReboot, wxEVT_BUTTON, k_rebootOnClick);
-        add(textCommand, wxEVT_TEXT_ENTER, k_textDebugExchangeOnPress);
-        add(buttonExchange, wxEVT_BUTTON, k_buttonDebugExchangeOnClick);
-        add(buttonAddCommand, wxEVT_BUTTON, k_exchangeCommandsOnButtonClick);
-        add(buttonCommandSuite, wxEVT_BUTTON, k_manageCommandSuiteOnButtonClick);
-        add(listCtrlAudioFragment, wxEVT_LEFT_DOWN, k_listCtrlAudioFragmentOnRightDown);
-        add(listCtrlAudioFragment, wxEVT_LIST_ITEM_DESELECTED, k_listCtrlAudioFragmentOnListItemDeselected);
-        add(listCtrlAudioFragment, wxEVT_LIST_ITEM_SELECTED, k_listCtrlAudioFragmentOnListItemSelected);
-        add(listCtrlAudioFragment, wxEVT_RIGHT_DOWN, k_listCtrlAudioFragmentOnRightDown);
-        add(listCtrlAudioFragment, wxEVT_RIGHT_UP, k_listCtrlAudioFragmentOnRightUp);
-        add(listCtrlAudioScenario, wxEVT_LIST_ITEM_DESELECTED, k_listCtrlAudioScenarioOnListItemDeselected);
-        add(listCtrlAudioScenario, wxEVT_LIST_ITEM_SELECTED, k_listCtrlAudioScenarioOnListItemSelected);
-        add(listCtrlAudioScenario, wxEVT_RIGHT_DOWN, k_listCtrlAudioScenarioOnRightDown);
-        add(listCtrlAudioScenario, wxEVT_RIGHT_UP, k_listCtrlAudioScenarioOnRightUp);
-        add(buttonAudioMemory, wxEVT_BUTTON, k_audioMemoryOnButtonClick);
-        add(checkBoxLanRedundancy, wxEVT_CHECKBOX, k_onCheckBoxOption);
-        add(checkBoxDhcp, wxEVT_CHECKBOX, k_onCheckBoxDhcp);
-        for (wxTextCtrl* field : {textIp, textMask, textGateway, textMulticastIp}) add(field, wxEVT_CHAR, k_fieldOnChar);
-        add(spinBasePort, wxEVT_SPINCTRL, k_fieldOnSpinCtrl);
-        add(checkBoxAllowIp, wxEVT_CHECKBOX, k_onCheckBoxAllowIp);
-        add(textAllowIp, wxEVT_CHAR, k_fieldOnChar);
-        add(checkBoxIgmp, wxEVT_CHECKBOX, k_onCheckBoxOption);
-        add(spinZarnoAddress, wxEVT_CHAR, k_fieldOnChar);
-        add(spinZarnoAddress, wxEVT_SPINCTRL, k_zarnoAddressOnSpinCtrl);
-        add(checkBoxRelayEvents, wxEVT_CHECKBOX, k_relayEventsOnCheckBox);
-        add(checkBoxIsTestZarno, wxEVT_CHECKBOX, k_onCheckBoxIsTestZarno);
-        add(checkBoxLineRedundancy, wxEVT_CHECKBOX, k_onChoiceChanged);
-        add(checkBoxStreamFromOthers, wxEVT_CHECKBOX, k_onCheckBoxSource);
-        add(checkBoxForwardInput1, wxEVT_CHECKBOX, k_forwardStreamOnCheckBox);
-        add(checkBoxForwardInput2, wxEVT_CHECKBOX, k_forwardStreamOnCheckBox);
-        add(checkBoxAnalogFilter, wxEVT_CHECKBOX, k_onCheckBoxOption);
-        for (wxChoice* choice : {choiceFireConsolePriority, choiceZarnoMessagesPriority, choiceAnalogInput2Priority,
-                                 choiceAnalogInput2Function})
-            add(choice, wxEVT_CHOICE, k_onChoiceChanged);
-        add(checkBoxLineIntegrity, wxEVT_CHECKBOX, k_onCheckBoxOption);
-        for (wxChoice* choice : {choiceAnalogInput1Priority, choiceAnalogInput1Function, choiceAnalogMulticastPriority,
-                                 choiceAnalogConsolePriority, choiceAlarmStreamPriority,
-                                 choiceNotificationConsolePriority})
-            add(choice, wxEVT_CHOICE, k_onChoiceChanged);
-        add(checkBoxPowerSave, wxEVT_CHECKBOX, k_onCheckBoxPowerSave);
-        add(buttonRebootMaster, wxEVT_BUTTON, k_rebootMasterOfTipDevices);
-        add(buttonAddAllTipDevices, wxEVT_BUTTON, k_addAllTipDevices_onButtonClick);
-        add(buttonResetPref, wxEVT_BUTTON, k_resetPrefOnButtonClick);
-        add(buttonAddOrRemoveTipDevice, wxEVT_BUTTON, k_addOrRemoveTipDeviceOnButtonClick);
-        add(toggleAccessControl, wxEVT_TOGGLEBUTTON, k_accessControlOnToggle);
-        add(buttonAddPasskey, wxEVT_BUTTON, k_addPasskeyOnButtonClick);
-        add(buttonResetPasskeys, wxEVT_BUTTON, k_resetPasskeysOnButtonClick);
-        add(buttonDeletePasskey, wxEVT_BUTTON, k_deletePasskeyOnButtonClick);
-        for (wxWindow* zone : panelZoneButtons->GetChildren()) add(zone, wxEVT_TOGGLEBUTTON, k_toggleZoneButton);
-        add(comboBoxZoneMode, wxEVT_COMBOBOX, k_onChoiceChanged);
-        add(buttonRemoveZone, wxEVT_BUTTON, k_removeZoneOnButtonClick);
-        add(buttonResetZones, wxEVT_BUTTON, k_resetZonesOnButtonClick);
-        add(buttonFixZoneIntegrity, wxEVT_BUTTON, k_fixZoneIntegrityOnButtonClick);
-        add(buttonFixLinkIntegrity, wxEVT_BUTTON, k_fixZoneIntegrityOnButtonClick);
-        add(buttonCopyDebug, wxEVT_BUTTON, k_copyDebugOnButtonClick);
-        add(choiceRefreshRate, wxEVT_CHOICE, k_refreshRateOnChoice);
-        add(staticDebugText, wxEVT_ERASE_BACKGROUND, k_eraseTextOnPanel);
-        add(staticDebugText, wxEVT_PAINT, k_paintTextOnPanel);
-        add(toggleStopDebug, wxEVT_TOGGLEBUTTON, k_stopDebugOnToggle);
-        add(buttonClearDebug, wxEVT_BUTTON, k_clearDebugOnButtonClick);
-        add(sliderVolume, wxEVT_SCROLL_CHANGED, k_setVolumeOnScrollChanged);
-        add(textDebugExchange, wxEVT_TEXT_ENTER, k_textDebugExchangeOnPress);
-        add(buttonDebugExchange, wxEVT_BUTTON, k_buttonDebugExchangeOnClick);
-        add(buttonApply, wxEVT_BUTTON, k_applyOnButtonClick);
-        add(buttonCancel, wxEVT_BUTTON, k_cancelOnButtonClick);
-        add(buttonClose, wxEVT_BUTTON, k_closeOnButtonClick);
+        std::vector<Connection> t = {{this, wxEVT_SIZE, k_onSize},
+                                     {notebookPref, wxEVT_NOTEBOOK_PAGE_CHANGED, k_notebookPrefOnNotebookPageChanged},
+                                     {textName, wxEVT_CHAR, k_onValueChanged},
+                                     {checkBoxEqualizer, wxEVT_CHECKBOX, k_onCheckBoxEqualizer},
+                                     {sliderTreble, wxEVT_LEFT_UP, k_onLeftUpTrebleSlider},
+                                     {sliderBass, wxEVT_LEFT_UP, k_onLeftUpBassSlider}};
+        const auto add = [&t](std::initializer_list<Connection> rows) { t.insert(t.end(), rows); };
+        for (wxSlider* band : {sliderBand1, sliderBand2, sliderBand3, sliderBand4, sliderBand5, sliderBand6})
+            add({{band, wxEVT_LEFT_UP, k_onBandSlider},
+                 {band, wxEVT_SCROLL_LINEDOWN, k_onBandSliderScroll},
+                 {band, wxEVT_SCROLL_LINEUP, k_onBandSliderScroll}});
+        const wxEventType box = wxEVT_CHECKBOX, button = wxEVT_BUTTON, choice = wxEVT_CHOICE;
+        add({{buttonResetEq, button, k_resetEqOnButtonClick},      {checkBoxLineControl, box, k_onCheckBoxOption},
+             {buttonSetLine, button, k_buttonSetLineOnClick},      {choiceLineMode, choice, k_lineModeOnChoice},
+             {checkBoxGong, box, k_onCheckBoxOption},              {comboBoxGong, wxEVT_COMBOBOX, k_onChoiceChanged},
+             {checkBoxKeySound, box, k_onCheckBoxOption},          {checkBoxFaultSound, box, k_onCheckBoxOption},
+             {checkBoxSinglePowerSource, box, k_onCheckBoxSinglePowerSource},
+             {checkBoxAnalogInput, box, k_onCheckBoxOption},       {checkBoxZoneIndication, box, k_onCheckBoxOption},
+             {choicePower1, choice, k_powerInputOnChoice},         {choicePower2, choice, k_powerInputOnChoice},
+             {choiceTovikType, choice, k_changeTovikTypeOnChoice}, {spinTovikPriority, wxEVT_CHAR, k_fieldOnChar},
+             {spinTovikPriority, wxEVT_SPINCTRL, k_fieldOnSpinCtrl},
+             {buttonUpdateFirmware, button, k_updateFirmwareOnButtonClick},
+             {buttonReboot, button, k_rebootOnClick},
+             {textCommand, wxEVT_TEXT_ENTER, k_textDebugExchangeOnPress},
+             {buttonExchange, button, k_buttonDebugExchangeOnClick},
+             {buttonAddCommand, button, k_exchangeCommandsOnButtonClick},
+             {buttonCommandSuite, button, k_manageCommandSuiteOnButtonClick},
+             {listCtrlAudioFragment, wxEVT_LEFT_DOWN, k_listCtrlAudioFragmentOnRightDown},
+             {listCtrlAudioFragment, wxEVT_LIST_ITEM_DESELECTED, k_listCtrlAudioFragmentOnListItemDeselected},
+             {listCtrlAudioFragment, wxEVT_LIST_ITEM_SELECTED, k_listCtrlAudioFragmentOnListItemSelected},
+             {listCtrlAudioFragment, wxEVT_RIGHT_DOWN, k_listCtrlAudioFragmentOnRightDown},
+             {listCtrlAudioFragment, wxEVT_RIGHT_UP, k_listCtrlAudioFragmentOnRightUp},
+             {listCtrlAudioScenario, wxEVT_LIST_ITEM_DESELECTED, k_listCtrlAudioScenarioOnListItemDeselected},
+             {listCtrlAudioScenario, wxEVT_LIST_ITEM_SELECTED, k_listCtrlAudioScenarioOnListItemSelected},
+             {listCtrlAudioScenario, wxEVT_RIGHT_DOWN, k_listCtrlAudioScenarioOnRightDown},
+             {listCtrlAudioScenario, wxEVT_RIGHT_UP, k_listCtrlAudioScenarioOnRightUp},
+             {buttonAudioMemory, button, k_audioMemoryOnButtonClick}, {checkBoxLanRedundancy, box, k_onCheckBoxOption},
+             {checkBoxDhcp, box, k_onCheckBoxDhcp},                {textIp, wxEVT_CHAR, k_fieldOnChar},
+             {textMask, wxEVT_CHAR, k_fieldOnChar},                {textGateway, wxEVT_CHAR, k_fieldOnChar},
+             {textMulticastIp, wxEVT_CHAR, k_fieldOnChar},         {spinBasePort, wxEVT_SPINCTRL, k_fieldOnSpinCtrl},
+             {checkBoxAllowIp, box, k_onCheckBoxAllowIp},          {textAllowIp, wxEVT_CHAR, k_fieldOnChar},
+             {checkBoxIgmp, box, k_onCheckBoxOption},              {spinZarnoAddress, wxEVT_CHAR, k_fieldOnChar},
+             {spinZarnoAddress, wxEVT_SPINCTRL, k_zarnoAddressOnSpinCtrl},
+             {checkBoxRelayEvents, box, k_relayEventsOnCheckBox},  {checkBoxIsTestZarno, box, k_onCheckBoxIsTestZarno},
+             {checkBoxLineRedundancy, box, k_onChoiceChanged},     {checkBoxStreamFromOthers, box, k_onCheckBoxSource},
+             {checkBoxForwardInput1, box, k_forwardStreamOnCheckBox},
+             {checkBoxForwardInput2, box, k_forwardStreamOnCheckBox},
+             {checkBoxAnalogFilter, box, k_onCheckBoxOption},      {choiceFireConsolePriority, choice, k_onChoiceChanged},
+             {choiceZarnoMessagesPriority, choice, k_onChoiceChanged},
+             {choiceAnalogInput2Priority, choice, k_onChoiceChanged},
+             {choiceAnalogInput2Function, choice, k_onChoiceChanged},
+             {checkBoxLineIntegrity, box, k_onCheckBoxOption},
+             {choiceAnalogInput1Priority, choice, k_onChoiceChanged},
+             {choiceAnalogInput1Function, choice, k_onChoiceChanged},
+             {choiceAnalogMulticastPriority, choice, k_onChoiceChanged},
+             {choiceAnalogConsolePriority, choice, k_onChoiceChanged},
+             {choiceAlarmStreamPriority, choice, k_onChoiceChanged},
+             {choiceNotificationConsolePriority, choice, k_onChoiceChanged},
+             {checkBoxPowerSave, box, k_onCheckBoxPowerSave},      {buttonRebootMaster, button, k_rebootMasterOfTipDevices},
+             {buttonAddAllTipDevices, button, k_addAllTipDevices_onButtonClick},
+             {buttonResetPref, button, k_resetPrefOnButtonClick},
+             {buttonAddOrRemoveTipDevice, button, k_addOrRemoveTipDeviceOnButtonClick},
+             {toggleAccessControl, wxEVT_TOGGLEBUTTON, k_accessControlOnToggle},
+             {buttonAddPasskey, button, k_addPasskeyOnButtonClick},
+             {buttonResetPasskeys, button, k_resetPasskeysOnButtonClick},
+             {buttonDeletePasskey, button, k_deletePasskeyOnButtonClick}});
+        for (wxWindow* zone : panelZoneButtons->GetChildren()) add({{zone, wxEVT_TOGGLEBUTTON, k_toggleZoneButton}});
+        add({{comboBoxZoneMode, wxEVT_COMBOBOX, k_onChoiceChanged},   {buttonRemoveZone, button, k_removeZoneOnButtonClick},
+             {buttonResetZones, button, k_resetZonesOnButtonClick},
+             {buttonFixZoneIntegrity, button, k_fixZoneIntegrityOnButtonClick},
+             {buttonFixLinkIntegrity, button, k_fixZoneIntegrityOnButtonClick},
+             {buttonCopyDebug, button, k_copyDebugOnButtonClick},     {choiceRefreshRate, choice, k_refreshRateOnChoice},
+             {staticDebugText, wxEVT_ERASE_BACKGROUND, k_eraseTextOnPanel},
+             {staticDebugText, wxEVT_PAINT, k_paintTextOnPanel},
+             {toggleStopDebug, wxEVT_TOGGLEBUTTON, k_stopDebugOnToggle},
+             {buttonClearDebug, button, k_clearDebugOnButtonClick},
+             {sliderVolume, wxEVT_SCROLL_CHANGED, k_setVolumeOnScrollChanged},
+             {textDebugExchange, wxEVT_TEXT_ENTER, k_textDebugExchangeOnPress},
+             {buttonDebugExchange, button, k_buttonDebugExchangeOnClick},
+             {buttonApply, button, k_applyOnButtonClick},             {buttonCancel, button, k_cancelOnButtonClick},
+             {buttonClose, button, k_closeOnButtonClick}});
         return t;
     }
 
-    /// Each menu item with the handler it must reach.
-    std::vector<std::pair<wxMenu*, std::pair<int, Handler>>> menuItems() const {
-        return {{menuFragment, {1002, k_menuFragmentPlayOnSelection}},
-                {menuFragment, {1003, k_menuAudioStopOnSelection}},
-                {menuFragment, {1004, k_menuFragmentAddOnSelection}},
-                {menuFragment, {1005, k_menuFragmentSaveOnSelection}},
-                {menuFragment, {1006, k_menuFragmentDeleteOnSelection}},
-                {menuScenario, {1007, k_menuScenarioAddOnSelection}},
-                {menuScenario, {1008, k_menuScenarioDeleteOnSelection}},
-                {menuScenario, {1009, k_menuScenarioPlayOnSelection}},
-                {menuScenario, {1010, k_menuAudioStopOnSelection}},
-                {menuAudioMemory, {1011, k_clearMemory}},
-                {menuAudioMemory, {1012, k_revertChanges}},
-                {menuAudioMemory, {1013, k_saveImageMemory}},
-                {menuAudioMemory, {1014, k_loadImageMemory}}};
-    }
+    std::vector<wxMenu*> menus() const { return {menuFragment, menuScenario, menuAudioMemory}; }
     /// Empties the three menus, so that no event makes an opener pop one up.
     void emptyMenus() {
-        for (wxMenu* menu : {menuFragment, menuScenario, menuAudioMemory})
+        for (wxMenu* menu : menus())
             while (menu->GetMenuItemCount() > 0) menu->Destroy(menu->FindItemByPosition(0));
     }
     wxWindow* drawingArea() const { return staticDebugText; }
@@ -320,13 +288,21 @@ TEST_F(PropertyLayout, EveryEventAndMenuItemReachesExactlyItsHandler) {
                     made[i].receiver == static_cast<wxEvtHandler*>(layout))
             << "connection " << i << " is not in the table's order";
 
-    for (const auto& item : layout->menuItems()) {
-        ASSERT_NE(item.first->FindItem(item.second.first), nullptr) << item.second.first;
-        layout->calls = {};
-        item.first->SendEvent(item.second.first);
+    // Menu items 1002-1014: the stop item of both menus has one handler.
+    const Handler items[] = {k_menuFragmentPlayOnSelection,   k_menuAudioStopOnSelection,
+                             k_menuFragmentAddOnSelection,    k_menuFragmentSaveOnSelection,
+                             k_menuFragmentDeleteOnSelection, k_menuScenarioAddOnSelection,
+                             k_menuScenarioDeleteOnSelection, k_menuScenarioPlayOnSelection,
+                             k_menuAudioStopOnSelection,      k_clearMemory,
+                             k_revertChanges,                 k_saveImageMemory,
+                             k_loadImageMemory};
+    for (int id = 1002; id <= 1014; ++id) {
         Calls expected{};
-        expected[item.second.second] = 1;
-        EXPECT_EQ(layout->calls, expected) << "menu item " << item.second.first;
+        expected[items[id - 1002]] = 1;
+        layout->calls = {};
+        for (wxMenu* menu : layout->menus())
+            if (menu->FindItem(id) != nullptr) menu->SendEvent(id);
+        EXPECT_EQ(layout->calls, expected) << "menu item " << id;
     }
     layout->emptyMenus();
 
@@ -377,8 +353,6 @@ TEST_F(PropertyLayout, ConstructionHidesWhatDebugModeAloneShowsAndSetsTheBands) 
             EXPECT_EQ(band->GetValue(), 0);
         }
         EXPECT_EQ(panel->spinBasePort->GetMax(), 65533) << "the stream ports base + 2 stay below 65536";
-        EXPECT_EQ(panel->listCtrlAudioFragment->GetColumnCount(), 4);
-        EXPECT_EQ(panel->listCtrlAudioScenario->GetColumnCount(), 5);
         panel->Destroy();
     }
 }

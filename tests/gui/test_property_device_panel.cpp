@@ -5,29 +5,19 @@
 // panel (settings, console monitors); the close button in the main window;
 // shutdown and the refusals.
 #include <atomic>
-#include <string>
-#include <vector>
 
 #include <boost/asio/ip/address_v4.hpp>
-#include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 #include <wx/frame.h>
-#include <wx/weakref.h>
 
-#include "base/pref.h"
-#include "base/thread_dispatcher.h"
 #include "device/memory/audio_control.h"
 #include "device/models/device_collection.h"
 #include "device/models/orvel_info.h"
 #include "device/models/tovik_info.h"
-#include "device/transfer_protocol.h"
 #include "gui/property_device_panel.h"
-#include "tests/base/wx/wx_app.h"
 #include "tests/device/memory/memory_test_support.h"
-#include "tests/gui/main_frame_fixture.h"
-#include "tests/support/counting_log_fixture.h"
+#include "tests/gui/main_frame_fixture.h"  // also the log, settings, simulator and wx test support
 #include "tools/simulator/audio_memory_store.h"
-#include "tools/simulator/simulator.h"
 #include "tools/simulator/tovik_config_model.h"
 
 using namespace std::chrono_literals;
@@ -35,8 +25,18 @@ using wx_testing::runEventLoopUntil;
 
 namespace {
 
-// The devices listen on the collection's base port, each at its own address.
+// The devices listen on the collection's base port, each at its own address,
+// on a network of each test's own: ctest runs the tests side by side.
 constexpr std::uint16_t kBasePort = 29990;
+std::string ownNetwork() {
+    const ::testing::UnitTest& tests = *::testing::UnitTest::GetInstance();
+    const ::testing::TestSuite& suite = *tests.current_test_suite();
+    int index = 0;
+    while (index < suite.total_test_count() &&
+           std::string(suite.GetTestInfo(index)->name()) != tests.current_test_info()->name())
+        ++index;
+    return "127.29." + std::to_string(index) + ".";
+}
 enum Sim { kOrvel510 = 1, kSpeaker17, kSpeaker18, kTwin18, kConsole };
 
 net::HardwareAddress hw(unsigned n) { return net::HardwareAddress(device::sim::Simulator::hardwareAddress(n)); }
@@ -92,7 +92,7 @@ protected:
         transport->run();
 
         const auto add = [this](Sim n, std::unique_ptr<device::sim::Model> model) -> device::sim::SimulatedDevice& {
-            return simulator.add("127.29.0." + std::to_string(n), kBasePort, std::move(model));
+            return simulator.add(ownNetwork() + std::to_string(n), kBasePort, std::move(model));
         };
         const auto speaker = [&](Sim n, const char* version) -> device::sim::SimulatedDevice& {
             return add(n, std::make_unique<device::sim::OrvelModel>(device::sim::Simulator::hardwareAddress(n),
