@@ -1,6 +1,7 @@
 #pragma once
 
 #include <wx/event.h>
+#include <wx/weakref.h>
 
 #include <cstddef>
 #include <type_traits>
@@ -49,7 +50,9 @@ public:
     }
 
     /// Undoes every connection made so far, in the order they were made, and
-    /// forgets them; a second call does nothing.
+    /// forgets them; a second call does nothing. A connection whose control
+    /// is gone already (a window destroyed before its layout, as the main
+    /// window's shutdown does with the children of its pages) went with it.
     void disconnectAll();
 
     std::size_t count() const { return m_connections.size(); }
@@ -69,6 +72,8 @@ private:
     void add(wxEvtHandler* source, wxEventType type, wxObjectEventFunction function, wxEvtHandler* receiver);
 
     std::vector<Connection> m_connections;
+    /// The source of each connection, for as long as it exists.
+    std::vector<wxWeakRef<wxEvtHandler>> m_sources;
 };
 
 }  // namespace fb
