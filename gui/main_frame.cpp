@@ -456,7 +456,17 @@ void MainFrame::updateGui(DevicePtr device) {
         return;
     }
     if (!wxIsMainThread()) {
-        GuiThreadInvoker::add([this, device] { updateGui(device); });
+        {
+            std::lock_guard<std::mutex> lock(queuedUpdatesLock);
+            if (!queuedUpdates.insert(device.get()).second) return;
+        }
+        GuiThreadInvoker::add([this, device] {
+            {
+                std::lock_guard<std::mutex> lock(queuedUpdatesLock);
+                queuedUpdates.erase(device.get());
+            }
+            updateGui(device);
+        });
         return;
     }
     // A task queued before the shutdown may run after the panels are gone.
