@@ -59,19 +59,24 @@ ZoneElementPanel::ZoneElementPanel(wxWindow* parent, wxWindowID id, const wxPoin
     volumeRow->Add(lockColumn, 1, wxEXPAND, kBorder);
     topSizer->Add(volumeRow, 0, wxEXPAND, kBorder);
 
+    // Exact fit: with the toolkit's usual padding the row is wider than the
+    // page at the main window's smallest size in administrator mode.
     auto* buttonRow = new wxBoxSizer(wxHORIZONTAL);
     buttonRow->Add(0, 0, 1, wxEXPAND, kBorder);
-    generalProperty = new wxButton(this, wxID_ANY, L"Общие настройки");
+    generalProperty =
+        new wxButton(this, wxID_ANY, L"Общие настройки", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
     buttonRow->Add(generalProperty, 0, wxEXPAND | wxALL, kBorder);
-    deviceProperty = new wxButton(this, wxID_ANY, L"Настройки устройства");
+    deviceProperty = new wxButton(this, wxID_ANY, L"Настройки устройства", wxDefaultPosition, wxDefaultSize,
+                                  wxBU_EXACTFIT);
     buttonRow->Add(deviceProperty, 0, wxALL, kBorder);
-    lockAdmin = new wxButton(this, wxID_ANY, L"Настройки");
+    lockAdmin = new wxButton(this, wxID_ANY, L"Настройки", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
     buttonRow->Add(lockAdmin, 0, wxEXPAND | wxALL, kBorder);
     separator = new wxStaticLine(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLI_VERTICAL);
     buttonRow->Add(separator, 0, wxEXPAND | wxALL, kBorder);
-    deleteDevices = new wxButton(this, wxID_ANY, L"Удалить устройства");
+    deleteDevices =
+        new wxButton(this, wxID_ANY, L"Удалить устройства", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
     buttonRow->Add(deleteDevices, 0, wxALIGN_CENTER_VERTICAL | wxLEFT | wxRIGHT, kBorder);
-    apply = new wxButton(this, wxID_ANY, L"Применить");
+    apply = new wxButton(this, wxID_ANY, L"Применить", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
     buttonRow->Add(apply, 0, wxALL, kBorder);
     topSizer->Add(buttonRow, 0, wxEXPAND, kBorder);
 
