@@ -455,16 +455,21 @@ void ZoneElementPanel::later(std::function<void()> task) {
 }
 
 void ZoneElementPanel::selectionChanged() {
+    // A click on one row of many selected deselects the others one event
+    // each: the rest of the work is done once, when the events are through.
+    // The snapshot at once: a worker may act on the selection right away.
     refreshSnapshot();
-    if (itemRegistry != nullptr) {
-        // Devices that send state packets but have not answered are asked.
-        for (const DevicePtr& device : itemRegistry->selectedDevices())
-            if (device->isOnline() && !device->isOnlineAndAnswered()) reads.read(device, DeviceReads::kProbe);
-    }
-    if (detailsQueued) return;
-    detailsQueued = true;
+    if (selectionQueued) return;
+    selectionQueued = true;
     later([this] {
-        detailsQueued = false;
+        selectionQueued = false;
+        if (itemRegistry != nullptr) {
+            // Devices that send state packets but have not answered are asked.
+            for (const DevicePtr& device : itemRegistry->selectedDevices())
+                if (device->isOnline() && !device->isOnlineAndAnswered())
+                    reads.read(device, DeviceReads::kProbe);
+        }
+        if (deviceList->GetSelectedItemCount() == 0) clearDeviceInfo();
         refreshNow(DevicePtr(), true);
     });
 }
@@ -481,11 +486,9 @@ void ZoneElementPanel::onListItemDeselected(wxListEvent& event) {
     LOG_TRACE(L"%1%", L"frm::ZoneElementPanel::onListItemDeselected");
     event.Skip();
     if (rebuilding) return;
-    clearDeviceInfo();
-    refreshNow(DevicePtr(), true);
     apply->Disable();
     editedDevice.reset();
-    refreshSnapshot();
+    selectionChanged();
 }
 
 void ZoneElementPanel::selectAllDevicesOnButtonClick(wxCommandEvent&) {
@@ -508,11 +511,13 @@ void ZoneElementPanel::enableApply(wxEvent& event) {
 
 void ZoneElementPanel::titleOnChar(wxKeyEvent& event) {
     FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::ZoneElementPanel::titleOnChar");
     enableApply(event);
 }
 
 void ZoneElementPanel::zoneOnChoice(wxCommandEvent& event) {
     FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::ZoneElementPanel::zoneOnChoice");
     enableApply(event);
 }
 
@@ -617,22 +622,26 @@ void ZoneElementPanel::runCallback(wxCommandEvent& event, const ButtonCallback& 
 
 void ZoneElementPanel::lockInterfaceOnButtonClick(wxCommandEvent& event) {
     FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::ZoneElementPanel::lockInterfaceOnButtonClick");
     runCallback(event, lockInterfaceCallback, L"Internal error. Don't callback for unlock interface click");
     Layout();
 }
 
 void ZoneElementPanel::generalPropertyOnButtonClick(wxCommandEvent& event) {
     FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::ZoneElementPanel::generalPropertyOnButtonClick");
     runCallback(event, generalPropertyCallback, L"Internal error. Don't callback for general property");
 }
 
 void ZoneElementPanel::devicePropertyOnButtonClick(wxCommandEvent& event) {
     FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::ZoneElementPanel::devicePropertyOnButtonClick");
     runCallback(event, devicePropertyCallback, L"Internal error. Don't callback for device property");
 }
 
 void ZoneElementPanel::lockAdminOnButtonClick(wxCommandEvent& event) {
     FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::ZoneElementPanel::lockAdminOnButtonClick");
     runCallback(event, lockAdminCallback, L"Internal error. Don't callback for unlock admin click");
     Layout();
 }

@@ -34,7 +34,8 @@ namespace frm {
 /// main window supplies.
 ///
 /// Threads: the GUI thread only; refreshDevices may be called from any
-/// thread and moves itself there through the GUI-thread invoker. The panel
+/// thread and moves itself there through the GUI-thread invoker, and
+/// applyToSelectedDevices runs on its caller's thread. The panel
 /// never waits for a device: the channel, the volume and the online probe of
 /// the shown device are read by dispatcher jobs (DeviceReads) and shown when
 /// they come back, the sound and volume changes of the selection run as one
@@ -155,8 +156,10 @@ private:
     void removeFromZones(const ZoneElement::Ptr& zone, const DevicePtr& device);
     void searchDevicesOnButtonClick(wxCommandEvent& event);
     void refreshSnapshot();
-    /// What a change of the selection brings: a new snapshot, the probe of
-    /// devices not answering yet, and one queued refresh of the details.
+    /// What a change of the selection brings: a new snapshot at once, then,
+    /// queued once for a run of selection events, the probe of devices not
+    /// answering yet and the details of the first selected row (cleared
+    /// without one).
     void selectionChanged();
     /// Runs `task` on the GUI thread later, unless the panel is gone by then.
     void later(std::function<void()> task);
@@ -187,7 +190,7 @@ private:
     DevicePtr editedDevice;
     /// Rows are added or selected by the panel itself: no per-row work.
     bool rebuilding = false;
-    bool detailsQueued = false;
+    bool selectionQueued = false;
     DeviceReads reads;
     /// Destroyed first: tasks queued for the GUI thread hold it weakly.
     std::shared_ptr<char> alive;
