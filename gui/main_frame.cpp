@@ -429,7 +429,8 @@ void MainFrame::zoneOnButtonClick(wxCommandEvent& event) {
     selectPageButton(nullptr);
     ZoneElement::extractZoneElement(event)->setChecked(true);
 
-    zoneElementPanel->refreshList();
+    // The rebuild drops the old rows itself, after it has noted which
+    // devices were selected: dropping them first would lose the selection.
     zoneElementPanel->updateCurrentZone();
     itemDataMap->refreshSnapshot();
 

@@ -25,6 +25,7 @@
 #include "gui/item_data_map.h"
 #include "gui/zone_element_panel.h"
 #include "tests/base/wx/wx_app.h"
+#include "tests/gui/main_frame_fixture.h"
 #include "tests/gui/screenshot.h"
 #include "tests/gui/ui_script.h"
 #include "tests/support/counting_log_fixture.h"
@@ -436,4 +437,21 @@ TEST_F(ZonePanel, ASilentLoudspeakerNeverHoldsTheWindow) {
     EXPECT_TRUE(wx_testing::runEventLoopUntil([this] {
         return image(a) == frm::icon::kSpeakerIncoming || image(a) == frm::icon::kSpeakerIncoming + 1;
     }));
+}
+
+using MainWindowZones = main_frame_testing::MainWindow;
+
+TEST_F(MainWindowZones, AZoneToggleKeepsTheSelectionByAddress) {
+    using main_frame_testing::zoneXml;
+    writeStores({1, 2}, zoneXml("Зал", {1, 2}) + zoneXml("Склад", {2}));
+    start();
+    wxListCtrl* list = frame->zonePanel()->deviceList;
+    ASSERT_EQ(list->GetItemCount(), 2);
+    list->SetItemState(1, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+    main_frame_testing::click(frame->zone(2)->getButton());  // Склад: the selected device alone
+    ASSERT_EQ(list->GetItemCount(), 1);
+    EXPECT_EQ(list->GetSelectedItemCount(), 1);
+    main_frame_testing::click(frame->allZones);
+    ASSERT_EQ(list->GetItemCount(), 2);
+    EXPECT_EQ(list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED), 1);
 }
