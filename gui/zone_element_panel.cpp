@@ -143,8 +143,12 @@ void ZoneElementPanel::updateCurrentZone() {
                 deviceList->SetItemState(row, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
         rebuilding = false;
     }
-    refreshSnapshot();
     refreshNow(DevicePtr(), true);
+    // What the selection events of the rows selected again would bring.
+    if (selected.empty())
+        refreshSnapshot();
+    else
+        selectionChanged();
 }
 
 void ZoneElementPanel::refreshList() {
