@@ -22,6 +22,7 @@
 #include "gui/device_playback_store.h"
 #include "gui/gui_thread.h"
 #include "gui/icons.h"
+#include "gui/list_columns.h"
 #include "gui/ui.h"
 
 namespace frm {
@@ -52,8 +53,8 @@ SourceDevicePanel::SourceDevicePanel(wxWindow* parent, Options options)
       m_media(std::make_shared<os::RemovableMedia>(m_options.procRoot, m_options.sysRoot)),
       m_watcher(m_media, &MediumWatcher::playerPath, &MediumWatcher::stopPlayer, m_options.watchTick),
       m_alive(std::make_shared<SourceDevicePanel*>(this)) {
-    trackList->InsertColumn(0, L"Название");
-    trackList->InsertColumn(1, L"Путь");
+    trackList->InsertColumn(0, L"Название", wxLIST_FORMAT_LEFT, 200);
+    trackList->InsertColumn(1, L"Путь", wxLIST_FORMAT_LEFT, 200);
     m_watcher.start();
     prev->SetBitmap(loadSvgBitmap(0));
     play->SetBitmap(loadSvgBitmap(1));
@@ -167,8 +168,8 @@ void SourceDevicePanel::buildPlaylist(const std::wstring& root) {
         });
     });
     const int width = files.empty() ? 200 : wxLIST_AUTOSIZE;
-    trackList->SetColumnWidth(0, width);
-    trackList->SetColumnWidth(1, width);
+    setColumnWidth(trackList, 0, width);
+    setColumnWidth(trackList, 1, width);
 }
 
 void SourceDevicePanel::showPlayerButtons() {

@@ -21,6 +21,7 @@
 #include "gui/capture_device_dialog.h"
 #include "gui/gui_thread.h"
 #include "gui/icons.h"
+#include "gui/list_columns.h"
 #include "gui/scheduler_control.h"
 #include "gui/ui.h"
 #include "gui/url_dialog.h"
@@ -140,8 +141,8 @@ void SourcePlaylistPanel::showList() {
     }
     // The rows are new and none is selected.
     m_listOfPlaylist->setSelection({});
-    playlistList->SetColumnWidth(0, columnWidth(names, 25, 200));
-    playlistList->SetColumnWidth(1, 200);
+    setColumnWidth(playlistList, 0, columnWidth(names, 25, 200));
+    setColumnWidth(playlistList, 1, 200);
 }
 
 void SourcePlaylistPanel::showPlaylist() {
@@ -165,8 +166,8 @@ void SourcePlaylistPanel::showPlaylist() {
             }
             m_currentPlaylist->setSelection({});
         }
-        trackList->SetColumnWidth(0, columnWidth(titles, 15, 120));
-        trackList->SetColumnWidth(1, columnWidth(paths, 25, 200));
+        setColumnWidth(trackList, 0, columnWidth(titles, 15, 120));
+        setColumnWidth(trackList, 1, columnWidth(paths, 25, 200));
     }
     updateListSize();
 }

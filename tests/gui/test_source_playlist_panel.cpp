@@ -97,7 +97,7 @@ TEST_F(PlaylistPage, StationsAreAddedAndEditedThroughTheStationDialog) {
     choose(page->editUrl);
     EXPECT_EQ(column(page->trackList, 0), (Texts{L"Маяк FM"}));
     EXPECT_EQ(column(page->trackList, 1), (Texts{L"http://radio.example/fm"}));
-    EXPECT_EQ(page->trackList->GetColumnWidth(1), 200) << "an address of 23 characters";
+    EXPECT_GT(page->trackList->GetColumnWidth(1), 200) << "wide enough for its header";
     wx_testing::writeShot(frame, "playlist_page_radio");
 }
 
