@@ -50,7 +50,10 @@ protected:
     void open(bool radio) {
         frame = new wxFrame(nullptr, wxID_ANY, radio ? "radio" : "music", wxPoint(0, 0), wxSize(900, 500));
         frm::SourcePlaylistPanel::Outside outside;
-        outside.hasInternet = [this] { return internet; };
+        outside.hasInternet = [this] {
+            ++internetChecks;
+            return internet;
+        };
         outside.captureDevices = [] { return std::vector<os::AudioCaptureDevice>{{L"Линейный вход", 0, "hw:0"}}; };
         outside.fileFilter = [this](bool masks) { return engine->getFileFilter(masks); };
         outside.dataFolder = base::fromUtf8(m_dir.path());
@@ -99,6 +102,11 @@ protected:
         for (long row = 0; row < list->GetItemCount(); ++row) list->SetItemState(row, 0, wxLIST_STATE_SELECTED);
         for (long row : rows) list->SetItemState(row, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
     }
+    static void click(wxButton* button) {
+        wxCommandEvent event(wxEVT_BUTTON, button->GetId());
+        event.SetEventObject(button);
+        button->GetEventHandler()->ProcessEvent(event);
+    }
     void choose(wxMenuItem* item) {
         wxCommandEvent event(wxEVT_MENU, item->GetId());
         event.SetEventObject(page->playlistMenu);
@@ -120,6 +128,7 @@ protected:
     FakeScheduler scheduler;
     boost::shared_ptr<ListOfPlaylist> playlists = boost::make_shared<ListOfPlaylist>();
     bool internet = true;
+    int internetChecks = 0;
     wxFrame* frame = nullptr;
     Page* page = nullptr;
 };

@@ -91,3 +91,28 @@ protected:
 TEST_F(PlaylistMenu, MusicPage) { checkTable(false); }
 
 TEST_F(PlaylistMenu, RadioPage) { checkTable(true); }
+
+TEST_F(PlaylistMenu, TheRadioPageWarnsWithoutInternetYetPlaysAndAnAudioInputNeedsNoCheck) {
+    captureDevices = {{L"Линейный вход", 0, "hw:0"}};
+    open(true);
+    internet = false;
+    auto radio = boost::make_shared<Playlist>(L"Радио", true);
+    radio->add(L"Маяк", L"http://radio.example/mayak");
+    radio->add(L"Вход", L"adev://Линейный вход");
+    playlists->add(radio);
+    page->setListOfPlaylist(playlists);
+    input.MouseMove(onRow(page->playlistList, 0));  // the current item is checked, not a pressed track
+    wx_testing::runEventLoopFor(std::chrono::milliseconds(50));
+    mouse(page->playlistList, wxEVT_LEFT_DOWN, 0);
+
+    click(page->play);
+    EXPECT_EQ(internetChecks, 1);
+    EXPECT_EQ(loggedCount("Проверьте настройки соединения с интернетом", "NOTICE"), 1);
+    EXPECT_EQ(plays().back(), "http://radio.example/mayak") << "played all the same";
+
+    radio->setCurrent(1);
+    click(page->play);
+    EXPECT_EQ(internetChecks, 1) << "an audio input needs no internet";
+    EXPECT_EQ(plays().back(), "line://dev=0");
+    EXPECT_TRUE(playing());
+}

@@ -174,9 +174,7 @@ TEST_F(PlaylistPage, ThePlayedRowsAreGreenAndNextOrPrevWithoutAPlayerPlaylistPla
     mouse(page->playlistList, wxEVT_LEFT_DOWN, 1);
     ASSERT_FALSE(Player::getPlaylist());
     for (wxBitmapButton* button : {page->next, page->prev}) {
-        wxCommandEvent click(wxEVT_BUTTON, button->GetId());
-        click.SetEventObject(button);
-        button->GetEventHandler()->ProcessEvent(click);  // no player playlist yet: no step, no abort
+        click(button);  // no player playlist yet: no step, no abort
         EXPECT_EQ(Player::getPlaylist(), list);
         EXPECT_TRUE(playing());
         EXPECT_EQ(list->getCurrentPosition(), 0u);
@@ -187,8 +185,7 @@ TEST_F(PlaylistPage, ThePlayedRowsAreGreenAndNextOrPrevWithoutAPlayerPlaylistPla
     EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return green(page->trackList) == std::vector<long>{1}; }));
     EXPECT_EQ(green(page->playlistList), std::vector<long>{1});
     EXPECT_EQ(plays().back(), m_dir.path() + "/b.mp3");
-    wxCommandEvent stopClick(wxEVT_BUTTON, page->stop->GetId());
-    page->stop->GetEventHandler()->ProcessEvent(stopClick);
+    click(page->stop);
     EXPECT_TRUE(wx_testing::runEventLoopUntil(
         [&] { return green(page->trackList).empty() && green(page->playlistList).empty(); }));
 }
