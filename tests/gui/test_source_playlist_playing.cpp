@@ -22,9 +22,9 @@ using frm::AlarmChannel;
 
 namespace {
 
-const char* const kCommonGroup = "224.0.224.62";
+const char* const kCommonGroup = "224.0.224.72";
 const std::uint16_t kCommonPort = 14621;
-const char* const kNoticeGroup = "224.0.224.63";
+const char* const kNoticeGroup = "224.0.224.73";
 const int kNoticeBasePort = 14630;
 
 class PlayingOnTheWire : public PageSite {
