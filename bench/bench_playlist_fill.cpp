@@ -58,9 +58,9 @@ private:
 
 class Page : public frm::SourcePlaylistPanel {
 public:
-    using frm::SourcePlaylistPanel::SourcePlaylistPanel;
     using frm::fb::SourcePlaylistPanel::addDir, frm::fb::SourcePlaylistPanel::playlistList,
         frm::fb::SourcePlaylistPanel::playlistMenu, frm::fb::SourcePlaylistPanel::trackList;
+    using frm::SourcePlaylistPanel::SourcePlaylistPanel;
 };
 
 void settle(wxWindow* window) {
@@ -146,7 +146,8 @@ int main(int argc, char** argv) {
     settle(frame);
     const double floor = millisecondsSince(start);
 
-    std::printf("BENCH playlist_fill_10000 ours=%.0fms bare_listctrl=%.0fms ratio=%.2f\n", ours, floor, ours / floor);
+    std::printf("BENCH playlist_fill_10000 ours=%.0fms bare_listctrl=%.0fms ratio=%.2f\n", ours, floor,
+                ours / floor);
     GuiThreadInvoker::stop();
     frame->Destroy();
     wxTheApp->Yield(true);

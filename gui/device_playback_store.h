@@ -1,8 +1,7 @@
 #pragma once
 
-#include <string>
-
 #include <boost/property_tree/ptree_fwd.hpp>
+#include <string>
 
 // device_playback.xml, the removable-medium page's state, without any
 // window: which medium the page lists, the item it was at and whether it

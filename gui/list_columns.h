@@ -1,8 +1,8 @@
 #pragma once
 
-#include <algorithm>
-
 #include <wx/listctrl.h>
+
+#include <algorithm>
 
 namespace frm {
 

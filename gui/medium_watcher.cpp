@@ -1,8 +1,7 @@
 #include "gui/medium_watcher.h"
 
-#include <cerrno>
-
 #include <boost/shared_ptr.hpp>
+#include <cerrno>
 
 #include "audio/engine_player.h"
 #include "audio/player.h"
@@ -19,8 +18,8 @@ bool mediumGone(int error) { return error == ENOENT || error == EIO || error == 
 
 }  // namespace
 
-MediumWatcher::MediumWatcher(std::shared_ptr<os::MediaProbe> probe, PlayingPath playingPath, StopPlayer stopPlayer,
-                             std::chrono::milliseconds tick)
+MediumWatcher::MediumWatcher(std::shared_ptr<os::MediaProbe> probe, PlayingPath playingPath,
+                             StopPlayer stopPlayer, std::chrono::milliseconds tick)
     : m_probe(std::move(probe)),
       m_playingPath(std::move(playingPath)),
       m_stopPlayer(std::move(stopPlayer)),
@@ -62,7 +61,8 @@ bool MediumWatcher::check() {
         m_path = path;
         m_mount = *mount;
         m_blockDevice = m_probe->hasBlockDevice(mount->major, mount->minor);
-        m_removable = m_blockDevice && m_probe->driveKind(mount->major, mount->minor) == os::DriveKind::kRemovable;
+        m_removable =
+            m_blockDevice && m_probe->driveKind(mount->major, mount->minor) == os::DriveKind::kRemovable;
         m_reported = false;
         return false;
     }

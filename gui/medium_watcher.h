@@ -1,11 +1,10 @@
 #pragma once
 
+#include <boost/thread/thread.hpp>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
-
-#include <boost/thread/thread.hpp>
 
 #include "os/removable_media.h"
 

@@ -1,12 +1,12 @@
 #include "gui/source_device_panel.h"
 
-#include <algorithm>
-
-#include <boost/make_shared.hpp>
-#include <boost/property_tree/ptree.hpp>
 #include <wx/filefn.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
+
+#include <algorithm>
+#include <boost/make_shared.hpp>
+#include <boost/property_tree/ptree.hpp>
 
 #include "audio/alarm_channel.h"
 #include "audio/engine_player.h"
@@ -129,12 +129,13 @@ void SourceDevicePanel::driveOnButtonClick(wxCommandEvent& event) {
     LOG_TRACE2(L"%1%(..)", L"frm::SourceDevicePanel::driveOnButtonClick");
     FRM_ASSERT_GUI_THREAD();
     auto* button = dynamic_cast<wxBitmapButton*>(event.GetEventObject());
-    if (button == nullptr || std::find(m_driveButtons.begin(), m_driveButtons.end(), button) == m_driveButtons.end()) {
+    if (button == nullptr ||
+        std::find(m_driveButtons.begin(), m_driveButtons.end(), button) == m_driveButtons.end()) {
         LOG_WARN(L"%1%", L"Internal error. Don't action for a window");
     } else {
         if (trackList->GetItemCount() > 0 &&
-            !ui::askYesNo(L"Составить список воспроизведения заново?\n(предыдущий будет удалён)", L"Сообщение", 0,
-                          this))
+            !ui::askYesNo(L"Составить список воспроизведения заново?\n(предыдущий будет удалён)",
+                          L"Сообщение", 0, this))
             return;
         buildPlaylist(button->GetToolTipText().ToStdWstring());
     }
@@ -178,7 +179,9 @@ void SourceDevicePanel::showPlayerButtons() {
     Layout();
 }
 
-void SourceDevicePanel::setPlaylist(boost::shared_ptr<Playlist> playlist) { m_playlist = std::move(playlist); }
+void SourceDevicePanel::setPlaylist(boost::shared_ptr<Playlist> playlist) {
+    m_playlist = std::move(playlist);
+}
 
 void SourceDevicePanel::highlightPlaying() {
     if (!GuiThreadInvoker::isActive()) return;

@@ -1,12 +1,11 @@
 #pragma once
 
+#include <boost/shared_ptr.hpp>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <boost/shared_ptr.hpp>
 
 #include "gui/layout/source_device_panel.h"
 #include "gui/medium_watcher.h"

@@ -1,11 +1,11 @@
 #include "gui/source_playlist_panel.h"
 
-#include <algorithm>
-
-#include <boost/make_shared.hpp>
 #include <wx/dir.h>
 #include <wx/sizer.h>
 #include <wx/utils.h>
+
+#include <algorithm>
+#include <boost/make_shared.hpp>
 
 #include "audio/alarm_channel.h"
 #include "audio/engine_player.h"
@@ -112,7 +112,8 @@ void SourcePlaylistPanel::setListOfPlaylist(boost::shared_ptr<ListOfPlaylist> pl
     redrawGuiElements(true, true, true, true);
 }
 
-void SourcePlaylistPanel::redrawGuiElements(bool listOfPlaylist, bool playlist, bool menuItems, bool buttons) {
+void SourcePlaylistPanel::redrawGuiElements(bool listOfPlaylist, bool playlist, bool menuItems,
+                                            bool buttons) {
     FRM_ASSERT_GUI_THREAD();
     const auto flag = [](bool on) { return on ? L"true" : L"false"; };
     LOG_TRACE(L"redrawGuiElements: listOfPlaylist=%1%, playlist=%2%, menuItems=%3%, buttons=%4%",
@@ -175,7 +176,8 @@ void SourcePlaylistPanel::showPlaylist() {
 void SourcePlaylistPanel::updateListSize() {
     FRM_ASSERT_GUI_THREAD();
     const std::vector<boost::shared_ptr<Playlist>> playlists = m_listOfPlaylist->getAll();
-    const std::size_t rows = std::min(playlists.size(), static_cast<std::size_t>(playlistList->GetItemCount()));
+    const std::size_t rows =
+        std::min(playlists.size(), static_cast<std::size_t>(playlistList->GetItemCount()));
     for (std::size_t i = 0; i < rows; ++i)
         playlistList->SetItem(static_cast<long>(i), 1, countText(playlists[i]->getItems().size()));
 }
@@ -207,13 +209,15 @@ void SourcePlaylistPanel::updateButtons() {
 void SourcePlaylistPanel::highlightPlaying(bool listOfPlaylist, bool playlist) {
     if (!GuiThreadInvoker::isActive()) return;
     if (!wxIsMainThread()) {
-        GuiThreadInvoker::add([alive = std::weak_ptr<SourcePlaylistPanel*>(m_alive), listOfPlaylist, playlist] {
-            if (const auto panel = alive.lock()) (*panel)->highlightPlaying(listOfPlaylist, playlist);
-        });
+        GuiThreadInvoker::add(
+            [alive = std::weak_ptr<SourcePlaylistPanel*>(m_alive), listOfPlaylist, playlist] {
+                if (const auto panel = alive.lock()) (*panel)->highlightPlaying(listOfPlaylist, playlist);
+            });
         return;
     }
     if (listOfPlaylist)
-        for (long row = 0; row < playlistList->GetItemCount(); ++row) playlistList->SetItemTextColour(row, kBlack);
+        for (long row = 0; row < playlistList->GetItemCount(); ++row)
+            playlistList->SetItemTextColour(row, kBlack);
     if (playlist)
         for (long row = 0; row < trackList->GetItemCount(); ++row) trackList->SetItemTextColour(row, kBlack);
 
@@ -275,7 +279,8 @@ BaseControlList& SourcePlaylistPanel::getControl(wxListCtrl* list) {
 
 PointerOver SourcePlaylistPanel::pointerOver() const {
     const wxPoint at = wxGetMousePosition();
-    if (playlistList->IsShownOnScreen() && playlistList->GetScreenRect().Contains(at)) return PointerOver::kPlaylists;
+    if (playlistList->IsShownOnScreen() && playlistList->GetScreenRect().Contains(at))
+        return PointerOver::kPlaylists;
     if (trackList->IsShownOnScreen() && trackList->GetScreenRect().Contains(at)) return PointerOver::kTracks;
     return PointerOver::kElsewhere;
 }
@@ -295,8 +300,8 @@ std::vector<unsigned> SourcePlaylistPanel::getSelectedPositions(wxListCtrl* list
 }
 
 void SourcePlaylistPanel::selectOnly(wxListCtrl* list, int row) {
-    for (long i = list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED); i != -1;
-         i = list->GetNextItem(i, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED))
+    for (long i = list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
+         i != -1; i = list->GetNextItem(i, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED))
         list->SetItemState(i, 0, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
     if (row >= 0 && row < list->GetItemCount())
         list->SetItemState(row, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
@@ -371,7 +376,8 @@ void SourcePlaylistPanel::listCtrlMotion(wxMouseEvent& event) {
     if (m_pressedRow < 0 || list != m_lastList) return;
     const int over = rowAt(list, event.GetPosition());
     if (over < 0 || over == m_pressedRow) return;
-    m_pressedRow = getControl(list).moveItem(static_cast<unsigned>(m_pressedRow), static_cast<unsigned>(over));
+    m_pressedRow =
+        getControl(list).moveItem(static_cast<unsigned>(m_pressedRow), static_cast<unsigned>(over));
     LOG_TRACE(L"%1%", L"listCtrlMotion, call redrawGuiElements");
     if (list == playlistList) {
         showList();
@@ -425,7 +431,8 @@ void SourcePlaylistPanel::listCtrlKeyUp(wxKeyEvent& event) {
             list->SetItemState(row, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
         m_selectingAll = false;
         m_lastList = list;
-        if (list == playlistList || m_currentPlaylist) getControl(list).setSelection(getSelectedPositions(list));
+        if (list == playlistList || m_currentPlaylist)
+            getControl(list).setSelection(getSelectedPositions(list));
         redrawGuiElements(false, false, true, true);
     }
 }
@@ -560,7 +567,8 @@ void SourcePlaylistPanel::captureAudioWithDeviceOnMenuSelection(wxCommandEvent&)
     if (ui::showModal(dialog) != wxID_OK) return;
     const std::wstring name = dialog.selectedName();
     if (name.empty()) return;
-    error::terminateIfNull(m_currentPlaylist, "frm::SourcePlaylistPanel::captureAudioWithDeviceOnMenuSelection");
+    error::terminateIfNull(m_currentPlaylist,
+                           "frm::SourcePlaylistPanel::captureAudioWithDeviceOnMenuSelection");
     m_currentPlaylist->add(L"Захватить сигнал с устройства: " + name, L"adev://" + name);
     redrawGuiElements(false, true, true, true);
 }
@@ -640,16 +648,16 @@ void SourcePlaylistPanel::addPlaylistOnMenuSelection(wxCommandEvent&) {
     std::vector<std::wstring> names;
     for (const auto& playlist : m_listOfPlaylist->getAll()) names.push_back(playlist->getName());
     switch (checkNewPlaylistName(name, names)) {
-    case NameCheck::kEmpty:
-        return;
-    case NameCheck::kTooLong:
-        ui::messageBox(L"Превышено максимальное количество символов", kMessageCaption, wxOK, this);
-        return;
-    case NameCheck::kTaken:
-        ui::messageBox(L"С таким названием плейлист существует", L"Внимание", wxOK, this);
-        return;
-    case NameCheck::kAccepted:
-        break;
+        case NameCheck::kEmpty:
+            return;
+        case NameCheck::kTooLong:
+            ui::messageBox(L"Превышено максимальное количество символов", kMessageCaption, wxOK, this);
+            return;
+        case NameCheck::kTaken:
+            ui::messageBox(L"С таким названием плейлист существует", L"Внимание", wxOK, this);
+            return;
+        case NameCheck::kAccepted:
+            break;
     }
     auto playlist = boost::make_shared<Playlist>(name, true);
     playlist->setCallbackPlaying(playingObserver());
@@ -674,7 +682,8 @@ void SourcePlaylistPanel::deleteSelectedEntries() {
     // Playback may have started while the question was open.
     if (playingCurrent()) {
         const std::vector<unsigned> selected = getControl(m_lastList).getSelection();
-        if (std::find(selected.begin(), selected.end(), m_currentPlaylist->getCurrentPosition()) != selected.end()) {
+        if (std::find(selected.begin(), selected.end(), m_currentPlaylist->getCurrentPosition()) !=
+            selected.end()) {
             ui::messageBox(L"Нельзя удалять трек, который воспроизводится в данный момент", L"Внимание", wxOK,
                            this);
             return;
@@ -710,7 +719,8 @@ Playlist::Item SourcePlaylistPanel::getRightItem() {
     const std::vector<unsigned> selection = m_currentPlaylist->getSelection();
     if (selection.empty()) dbg_abort("selected items are zero", "frm::SourcePlaylistPanel::getRightItem");
     const std::vector<Playlist::Item> items = m_currentPlaylist->getItems();
-    if (selection.front() >= items.size()) dbg_abort("incorrect selected items", "frm::SourcePlaylistPanel::getRightItem");
+    if (selection.front() >= items.size())
+        dbg_abort("incorrect selected items", "frm::SourcePlaylistPanel::getRightItem");
     return items[selection.front()];
 }
 

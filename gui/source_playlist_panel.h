@@ -1,12 +1,11 @@
 #pragma once
 
+#include <boost/core/noncopyable.hpp>
+#include <boost/shared_ptr.hpp>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <boost/core/noncopyable.hpp>
-#include <boost/shared_ptr.hpp>
 
 #include "audio/playlist.h"
 #include "gui/layout/source_playlist_panel.h"

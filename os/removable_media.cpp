@@ -3,13 +3,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <fstream>
-#include <sstream>
-
 #include <boost/algorithm/string/predicate.hpp>
 #include <boost/algorithm/string/trim.hpp>
 #include <boost/filesystem/operations.hpp>
+#include <cerrno>
+#include <fstream>
+#include <sstream>
 
 #include "base/text.h"
 
@@ -21,16 +20,18 @@ namespace fs = boost::filesystem;
 
 /// Folders of the installed system: what is mounted there, or below, is no
 /// medium even when its disk hangs on a USB bus (a system started from one).
-const char* const kSystemFolders[] = {"/boot", "/efi", "/etc", "/home", "/opt", "/root", "/srv", "/usr", "/var"};
+const char* const kSystemFolders[] = {"/boot", "/efi", "/etc", "/home", "/opt",
+                                      "/root", "/srv", "/usr", "/var"};
 
 std::string unescape(const std::string& field) {
     std::string text;
     text.reserve(field.size());
     for (std::size_t i = 0; i < field.size(); ++i) {
         const bool octal = field[i] == '\\' && i + 3 < field.size();
-        if (octal && field[i + 1] >= '0' && field[i + 1] <= '3' && field[i + 2] >= '0' && field[i + 2] <= '7' &&
-            field[i + 3] >= '0' && field[i + 3] <= '7') {
-            text += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0'));
+        if (octal && field[i + 1] >= '0' && field[i + 1] <= '3' && field[i + 2] >= '0' &&
+            field[i + 2] <= '7' && field[i + 3] >= '0' && field[i + 3] <= '7') {
+            text += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                      (field[i + 3] - '0'));
             i += 3;
         } else {
             text += field[i];
@@ -114,13 +115,15 @@ std::vector<MountEntry> RemovableMedia::mounts() {
 
 bool RemovableMedia::hasBlockDevice(unsigned major, unsigned minor) {
     boost::system::error_code error;
-    const fs::path entry = fs::path(m_sysRoot) / "dev" / "block" / (std::to_string(major) + ":" + std::to_string(minor));
+    const fs::path entry =
+        fs::path(m_sysRoot) / "dev" / "block" / (std::to_string(major) + ":" + std::to_string(minor));
     return fs::exists(entry, error);
 }
 
 DriveKind RemovableMedia::driveKind(unsigned major, unsigned minor) {
     boost::system::error_code error;
-    const fs::path entry = fs::path(m_sysRoot) / "dev" / "block" / (std::to_string(major) + ":" + std::to_string(minor));
+    const fs::path entry =
+        fs::path(m_sysRoot) / "dev" / "block" / (std::to_string(major) + ":" + std::to_string(minor));
     fs::path device = fs::canonical(entry, error);
     if (error) return DriveKind::kNone;
     if (fs::exists(device / "partition", error)) device = device.parent_path();
@@ -130,19 +133,23 @@ DriveKind RemovableMedia::driveKind(unsigned major, unsigned minor) {
     // Only the part below sysfs counts: the tree itself may lie anywhere.
     const fs::path sysRoot = fs::canonical(m_sysRoot, error);
     std::string below = device.string();
-    if (!error && boost::algorithm::starts_with(below, sysRoot.string())) below = below.substr(sysRoot.string().size());
+    if (!error && boost::algorithm::starts_with(below, sysRoot.string()))
+        below = below.substr(sysRoot.string().size());
     if (readAttribute(device / "removable") == "1" || below.find("/usb") != std::string::npos)
         return DriveKind::kRemovable;
     return DriveKind::kNone;
 }
 
-int RemovableMedia::accessError(const std::string& path) { return ::access(path.c_str(), F_OK) == 0 ? 0 : errno; }
+int RemovableMedia::accessError(const std::string& path) {
+    return ::access(path.c_str(), F_OK) == 0 ? 0 : errno;
+}
 
 std::vector<std::wstring> RemovableMedia::drives(DriveKind kind) {
     std::vector<std::wstring> found;
     std::vector<std::string> seen;
     for (const MountEntry& mount : mounts()) {
-        if (mount.root != "/" || isSystemMount(mount.point) || mount.point.empty() || mount.point[0] != '/') continue;
+        if (mount.root != "/" || isSystemMount(mount.point) || mount.point.empty() || mount.point[0] != '/')
+            continue;
         if (std::find(seen.begin(), seen.end(), mount.point) != seen.end()) continue;
         if (driveKind(mount.major, mount.minor) != kind) continue;
         seen.push_back(mount.point);

@@ -6,8 +6,8 @@ namespace fb {
 namespace {
 
 wxBitmapButton* playerButton(wxWindow* parent, const wxString& tooltip) {
-    auto* button = new wxBitmapButton(parent, wxID_ANY, wxNullBitmap, wxDefaultPosition, wxDefaultSize,
-                                      wxBU_AUTODRAW);
+    auto* button =
+        new wxBitmapButton(parent, wxID_ANY, wxNullBitmap, wxDefaultPosition, wxDefaultSize, wxBU_AUTODRAW);
     button->SetBitmap(wxNullBitmap);
     button->SetToolTip(tooltip);
     return button;

@@ -10,8 +10,8 @@ namespace {
 /// A player button as every page makes it: the empty image until the window
 /// class sets the real one, and a tooltip.
 wxBitmapButton* playerButton(wxWindow* parent, const wxString& tooltip) {
-    auto* button = new wxBitmapButton(parent, wxID_ANY, wxNullBitmap, wxDefaultPosition, wxDefaultSize,
-                                      wxBU_AUTODRAW);
+    auto* button =
+        new wxBitmapButton(parent, wxID_ANY, wxNullBitmap, wxDefaultPosition, wxDefaultSize, wxBU_AUTODRAW);
     button->SetBitmap(wxNullBitmap);
     button->SetToolTip(tooltip);
     return button;
@@ -25,8 +25,8 @@ wxMenuItem* appendItem(wxMenu* menu, const wxString& label) {
 
 }  // namespace
 
-SourcePlaylistPanel::SourcePlaylistPanel(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wxSize& size,
-                                         long style, const wxString& name)
+SourcePlaylistPanel::SourcePlaylistPanel(wxWindow* parent, wxWindowID id, const wxPoint& pos,
+                                         const wxSize& size, long style, const wxString& name)
     : wxPanel(parent, id, pos, size, style, name) {
     SetMinSize(wxSize(320, 240));
     auto* topSizer = new wxBoxSizer(wxVERTICAL);
@@ -61,8 +61,8 @@ SourcePlaylistPanel::SourcePlaylistPanel(wxWindow* parent, wxWindowID id, const 
     clearPlayList = appendItem(playlistMenu, L"&Очистить список");
     addPlaylist = appendItem(playlistMenu, L"Добавить &список...");
     deleteSelected = appendItem(playlistMenu, L"&Удалить выделенное");
-    m_connections.connect(controlPlaylists, wxEVT_RIGHT_DOWN, &SourcePlaylistPanel::controlPlaylistsOnContextMenu,
-                          this);
+    m_connections.connect(controlPlaylists, wxEVT_RIGHT_DOWN,
+                          &SourcePlaylistPanel::controlPlaylistsOnContextMenu, this);
 
     buttons->Add(controlPlaylists, 0, wxALIGN_CENTER_VERTICAL, 5);
     controlPanel->SetSizer(buttons);

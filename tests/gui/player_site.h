@@ -1,12 +1,12 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "audio/host_window.h"
 #include "audio/mp3stream.h"
@@ -36,7 +36,8 @@ protected:
         window = new wx_testing::TaskWindow;
         GuiThreadInvoker::createInstance(window);
         prepareStream(stream);
-        host = std::make_unique<HostWindow>([](HostWindow::Task task) { GuiThreadInvoker::add(std::move(task)); });
+        host = std::make_unique<HostWindow>(
+            [](HostWindow::Task task) { GuiThreadInvoker::add(std::move(task)); });
         engine = std::make_unique<PlayerEngine>(host->handle(), &stream, pluginFolder());
         host->attach(engine.get());
         engine->set_host([](std::function<void()> task) { GuiThreadInvoker::add(std::move(task)); }, nullptr);

@@ -1,13 +1,13 @@
 #pragma once
 
+#include <wx/frame.h>
+#include <wx/sizer.h>
+
+#include <boost/make_shared.hpp>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <boost/make_shared.hpp>
-#include <wx/frame.h>
-#include <wx/sizer.h>
 
 #include "audio/list_of_playlist.h"
 #include "base/files.h"
@@ -24,20 +24,24 @@ namespace page_testing {
 struct FakeScheduler : frm::ISchedulerControl {
     std::set<std::wstring> used;
     std::vector<std::pair<std::wstring, std::wstring>> renames;
-    void renamePlaylist(const std::wstring& from, const std::wstring& to) override { renames.push_back({from, to}); }
+    void renamePlaylist(const std::wstring& from, const std::wstring& to) override {
+        renames.push_back({from, to});
+    }
     bool existPlaylist(const std::wstring& name) override { return used.count(name) > 0; }
 };
 
 class Page : public frm::SourcePlaylistPanel {
 public:
-    using frm::SourcePlaylistPanel::SourcePlaylistPanel;
-    using frm::fb::SourcePlaylistPanel::addDir, frm::fb::SourcePlaylistPanel::addFiles, frm::fb::SourcePlaylistPanel::addPlaylist,
-        frm::fb::SourcePlaylistPanel::addUrl, frm::fb::SourcePlaylistPanel::captureAudioWithDevice,
-        frm::fb::SourcePlaylistPanel::clearPlayList, frm::fb::SourcePlaylistPanel::controlPlaylists,
-        frm::fb::SourcePlaylistPanel::deleteSelected, frm::fb::SourcePlaylistPanel::editUrl, frm::fb::SourcePlaylistPanel::next,
-        frm::fb::SourcePlaylistPanel::play, frm::fb::SourcePlaylistPanel::playlistList, frm::fb::SourcePlaylistPanel::playlistMenu,
-        frm::fb::SourcePlaylistPanel::prev, frm::fb::SourcePlaylistPanel::rename, frm::fb::SourcePlaylistPanel::stop,
+    using frm::fb::SourcePlaylistPanel::addDir, frm::fb::SourcePlaylistPanel::addFiles,
+        frm::fb::SourcePlaylistPanel::addPlaylist, frm::fb::SourcePlaylistPanel::addUrl,
+        frm::fb::SourcePlaylistPanel::captureAudioWithDevice, frm::fb::SourcePlaylistPanel::clearPlayList,
+        frm::fb::SourcePlaylistPanel::controlPlaylists, frm::fb::SourcePlaylistPanel::deleteSelected,
+        frm::fb::SourcePlaylistPanel::editUrl, frm::fb::SourcePlaylistPanel::next,
+        frm::fb::SourcePlaylistPanel::play, frm::fb::SourcePlaylistPanel::playlistList,
+        frm::fb::SourcePlaylistPanel::playlistMenu, frm::fb::SourcePlaylistPanel::prev,
+        frm::fb::SourcePlaylistPanel::rename, frm::fb::SourcePlaylistPanel::stop,
         frm::fb::SourcePlaylistPanel::trackList;
+    using frm::SourcePlaylistPanel::SourcePlaylistPanel;
 };
 
 class PageSite : public PlayerSite {
@@ -54,7 +58,9 @@ protected:
             ++internetChecks;
             return internet;
         };
-        outside.captureDevices = [] { return std::vector<os::AudioCaptureDevice>{{L"Линейный вход", 0, "hw:0"}}; };
+        outside.captureDevices = [] {
+            return std::vector<os::AudioCaptureDevice>{{L"Линейный вход", 0, "hw:0"}};
+        };
         outside.fileFilter = [this](bool masks) { return engine->getFileFilter(masks); };
         outside.dataFolder = base::fromUtf8(m_dir.path());
         page = new Page(frame, &scheduler, radio, outside);
@@ -65,7 +71,8 @@ protected:
         ASSERT_TRUE(wx_testing::runEventLoopUntil([this] { return frame->IsShownOnScreen(); }));
         page->setListOfPlaylist(playlists);
     }
-    boost::shared_ptr<Playlist> addPlaylist(const std::wstring& name, const std::vector<std::wstring>& paths) {
+    boost::shared_ptr<Playlist> addPlaylist(const std::wstring& name,
+                                            const std::vector<std::wstring>& paths) {
         auto playlist = boost::make_shared<Playlist>(name, true);
         for (const std::wstring& path : paths) playlist->add(getFileName(path, true), path);
         playlists->add(playlist);
@@ -99,7 +106,8 @@ protected:
     }
     /// Only these rows selected, as clicks with Control leave them.
     static void select(wxListCtrl* list, const std::vector<long>& rows) {
-        for (long row = 0; row < list->GetItemCount(); ++row) list->SetItemState(row, 0, wxLIST_STATE_SELECTED);
+        for (long row = 0; row < list->GetItemCount(); ++row)
+            list->SetItemState(row, 0, wxLIST_STATE_SELECTED);
         for (long row : rows) list->SetItemState(row, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
     }
     static void click(wxButton* button) {

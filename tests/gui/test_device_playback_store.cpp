@@ -1,10 +1,10 @@
 // device_playback.xml as the removable-medium page writes and reads it: the
 // exact bytes, what xmllint sees, and files that are missing, damaged or of
 // another kind. No window.
-#include <fstream>
+#include <gtest/gtest.h>
 
 #include <boost/filesystem/operations.hpp>
-#include <gtest/gtest.h>
+#include <fstream>
 
 #include "base/storage.h"
 #include "base/text.h"
@@ -39,8 +39,9 @@ TEST_F(DevicePlaybackFile, ExactBytesWithAndWithoutAMediumAndPlaybackNeverFalse)
               kDeclaration + "<device><disk>/media/op/USB &amp; Co</disk><playback>true</playback></device>")
         << "an ended playlist has no current item";
     EXPECT_EQ(written({L"/media/op/USB", L"/media/op/USB/Альбом/<1>.mp3", false}),
-              kDeclaration + "<device><disk>/media/op/USB</disk><current>/media/op/USB/Альбом/&lt;1&gt;.mp3</current>"
-                             "</device>");
+              kDeclaration +
+                  "<device><disk>/media/op/USB</disk><current>/media/op/USB/Альбом/&lt;1&gt;.mp3</current>"
+                  "</device>");
     EXPECT_TRUE(gui_testing::xmllintAccepts(file));
     EXPECT_EQ(gui_testing::xmllintXpath(file, "count(/device/playback)"), "0");
     EXPECT_EQ(gui_testing::xmllintXpath(file, "string(/device/current)"), "/media/op/USB/Альбом/<1>.mp3");

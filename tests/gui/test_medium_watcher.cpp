@@ -1,16 +1,15 @@
 // The medium watcher over a fake player and a fake view of the system, then
 // over a real tmpfs mounted and unmounted in a mount namespace of its own.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <boost/filesystem/operations.hpp>
 #include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <mutex>
 #include <set>
-
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <boost/filesystem/operations.hpp>
-#include <gtest/gtest.h>
 
 #include "base/text.h"
 #include "gui/medium_watcher.h"
@@ -75,7 +74,9 @@ const std::wstring kOnStick = L"/media/op/USB STICK/Альбом/1.mp3";
 TEST_F(Watcher, AGoneMountABlockDeviceThatLeftOrAnUnreachableFileOnAStickStopOnce) {
     const std::vector<std::function<void()>> removals = {
         [&] { probe->table.pop_back(); },
-        [&] { probe->devices.erase({8, 17}); },
+        [&] {
+            probe->devices.erase({8, 17});
+        },
         [&] { probe->error = EIO; },
         [&] { probe->error = ENOENT; },
     };
@@ -134,18 +135,20 @@ TEST_F(Watcher, ARealMountUnmountedInItsOwnNamespaceStopsThePlayer) {
     const std::string point = m_dir.path() + "/medium";
     const std::string pidFile = m_dir.path() + "/pid", goneFile = m_dir.path() + "/gone";
     ASSERT_EQ(::mkdir(point.c_str(), 0700), 0);
-    stream_probe::Child child({"unshare", "-m", "sh", "-c",
-                               "mount -t tmpfs none \"$0\" || exit 3; echo $$ > \"$1.tmp\"; mv \"$1.tmp\" \"$1\"; "
-                               "read line; umount \"$0\"; touch \"$2\"; read line",
-                               point, pidFile, goneFile},
-                              "", true);
+    stream_probe::Child child(
+        {"unshare", "-m", "sh", "-c",
+         "mount -t tmpfs none \"$0\" || exit 3; echo $$ > \"$1.tmp\"; mv \"$1.tmp\" \"$1\"; "
+         "read line; umount \"$0\"; touch \"$2\"; read line",
+         point, pidFile, goneFile},
+        "", true);
     if (!testing_support::waitUntil([&] { return !testing_support::readFile(pidFile).empty(); }, 5000ms))
         GTEST_SKIP() << "mounting is refused here";
     std::string pid = testing_support::readFile(pidFile);
     pid.pop_back();
     probe.reset();
-    frm::MediumWatcher watcher(std::make_shared<os::RemovableMedia>("/proc/" + pid, "/sys"),
-                               [&] { return base::fromUtf8(point + "/1.mp3"); }, [&] { ++stops; });
+    frm::MediumWatcher watcher(
+        std::make_shared<os::RemovableMedia>("/proc/" + pid, "/sys"),
+        [&] { return base::fromUtf8(point + "/1.mp3"); }, [&] { ++stops; });
     EXPECT_FALSE(watcher.check());
     EXPECT_FALSE(watcher.check()) << "still mounted";
     ASSERT_EQ(::write(child.stdin_fd(), "\n", 1), 1);

@@ -1,11 +1,12 @@
 // The removable-medium page over a fixture mount table and sysfs, whose
 // "medium" is a folder of the test, with the program's player (fixture
 // plug-ins that play until stopped).
-#include <boost/filesystem.hpp>
-#include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 #include <wx/frame.h>
 #include <wx/sizer.h>
+
+#include <boost/filesystem.hpp>
+#include <boost/make_shared.hpp>
 
 #include "audio/playlist.h"
 #include "base/storage.h"
@@ -23,9 +24,9 @@ namespace {
 
 class Page : public frm::SourceDevicePanel {
 public:
-    using frm::SourceDevicePanel::SourceDevicePanel;
     using frm::SourceDevicePanel::m_driveButtons, frm::fb::SourceDevicePanel::trackList,
         frm::fb::SourceDevicePanel::controlPanel, frm::fb::SourceDevicePanel::play;
+    using frm::SourceDevicePanel::SourceDevicePanel;
 };
 
 class MediumPage : public PlayerSite {
@@ -176,7 +177,7 @@ TEST_F(MediumPage, APulledMediumStopsThePlayerAndItsListGoesOnTheNextShowing) {
     Player::play(page->getPlaylist());
     ASSERT_TRUE(playing());
     wx_testing::runEventLoopFor(100ms);  // five ticks: the watcher has seen the file on the stick
-    mount(false);  // the folder stays behind, as an fstab mount point does
+    mount(false);                        // the folder stays behind, as an fstab mount point does
     EXPECT_TRUE(wx_testing::runEventLoopUntil([] { return !playing(); }));
     EXPECT_EQ(loggedCount("Носитель '" + base::toUtf8(stick) + "' был удален", "ERROR"), 1);
     EXPECT_EQ(titles().size(), 2u) << "until the page is shown again";

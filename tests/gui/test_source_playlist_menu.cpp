@@ -29,7 +29,8 @@ protected:
             event.Skip();
             if (event.GetMenu() != page->playlistMenu || opened) return;
             opened = true;
-            for (const wxMenuItem* item : page->playlistMenu->GetMenuItems()) shown.push_back(item->GetItemLabel());
+            for (const wxMenuItem* item : page->playlistMenu->GetMenuItems())
+                shown.push_back(item->GetItemLabel());
             typist.StartOnce(150);  // the menu blocks in a loop of its own
         };
         const auto onClose = [&](wxMenuEvent& event) {
@@ -41,7 +42,8 @@ protected:
         input.MouseMove(at);
         wx_testing::runEventLoopFor(std::chrono::milliseconds(50));
         input.MouseClick(right ? wxMOUSE_BTN_RIGHT : wxMOUSE_BTN_LEFT);
-        EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return closed; })) << "no menu at " << at.x << "," << at.y;
+        EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return closed; }))
+            << "no menu at " << at.x << "," << at.y;
         page->Unbind(wxEVT_MENU_OPEN, onOpen);
         page->Unbind(wxEVT_MENU_CLOSE, onClose);
         return shown;
@@ -60,22 +62,26 @@ protected:
         addPlaylist(L"Первый", {file("a.mp3")});
         addPlaylist(L"Второй", {});
         const Labels addList{L"Добавить &список..."};
-        const Labels sources = radio ? Labels{L"Добавить интернет-&радиостанцию...", L"&Захватить аудио с устройства..."}
-                                     : Labels{L"Добавить &файлы...", L"Добавить &каталог..."};
+        const Labels sources =
+            radio ? Labels{L"Добавить интернет-&радиостанцию...", L"&Захватить аудио с устройства..."}
+                  : Labels{L"Добавить &файлы...", L"Добавить &каталог..."};
         Labels onPlaylist = addList;
         onPlaylist.insert(onPlaylist.end(), sources.begin(), sources.end());
-        onPlaylist.insert(onPlaylist.end(), {L"&Переименовать...", L"&Очистить список", L"&Удалить выделенное"});
+        onPlaylist.insert(onPlaylist.end(),
+                          {L"&Переименовать...", L"&Очистить список", L"&Удалить выделенное"});
         Labels onEmptyTracks = sources;
         onEmptyTracks.push_back(L"&Очистить список");
         const Labels onTrack{radio ? L"Р&едактировать..." : L"&Переименовать...", L"&Удалить выделенное"};
 
         EXPECT_EQ(popup(belowRows(page->playlistList)), addList) << "no current playlist";
         EXPECT_EQ(popup(belowRows(page->trackList)), addList) << "tracks without a current playlist";
-        EXPECT_EQ(popup(onRow(page->playlistList, 0)), onPlaylist) << "the clicked row is current and selected";
+        EXPECT_EQ(popup(onRow(page->playlistList, 0)), onPlaylist)
+            << "the clicked row is current and selected";
         EXPECT_EQ(page->currentPlaylist()->getName(), L"Первый");
         EXPECT_EQ(popup(belowRows(page->trackList)), onEmptyTracks);
         EXPECT_EQ(popup(onRow(page->trackList, 0)), onTrack);
-        EXPECT_EQ(popup(page->controlPlaylists->GetScreenRect().GetPosition() + wxPoint(5, 5), false), addList);
+        EXPECT_EQ(popup(page->controlPlaylists->GetScreenRect().GetPosition() + wxPoint(5, 5), false),
+                  addList);
 
         ui_testing::ScriptedUi answers;
         answers.expect(L"Введите название:", wxID_OK, L"Третий");

@@ -67,7 +67,8 @@ TEST_F(PlaylistPage, FilesAFolderAndACaptureDeviceJoinTheCurrentPlaylist) {
     });
     choose(page->captureAudioWithDevice);
 
-    const Texts titles{L"Первая", L"Вторая", L"Четвёртая", L"Третья", L"Захватить сигнал с устройства: Линейный вход"};
+    const Texts titles{L"Первая", L"Вторая", L"Четвёртая", L"Третья",
+                       L"Захватить сигнал с устройства: Линейный вход"};
     EXPECT_EQ(column(page->trackList, 0), titles);
     EXPECT_EQ(page->trackList->GetItemText(4, 1), L"adev://Линейный вход");
     EXPECT_EQ(column(page->playlistList, 1), (Texts{L"5"}));
@@ -91,7 +92,8 @@ TEST_F(PlaylistPage, StationsAreAddedAndEditedThroughTheStationDialog) {
     choose(page->addUrl);
     select(page->trackList, {0});
     answers.expectDialog(L"Редактировать", wxID_OK, [&](wxDialog& dialog) {
-        EXPECT_EQ(dialog_testing::all<wxTextCtrl>(&dialog).at(0)->GetValue(), L"Маяк") << "starts with the entry";
+        EXPECT_EQ(dialog_testing::all<wxTextCtrl>(&dialog).at(0)->GetValue(), L"Маяк")
+            << "starts with the entry";
         fill(L"Маяк FM", L"http://radio.example/fm")(dialog);
     });
     choose(page->editUrl);
@@ -112,7 +114,8 @@ TEST_F(PlaylistPage, RenameAndDeleteAskTheSchedulerAndNothingPlayingIsCleared) {
     choose(page->rename);
     EXPECT_TRUE(scheduler.renames.empty()) << "cancelled";
     choose(page->rename);
-    EXPECT_EQ(scheduler.renames, (std::vector<std::pair<std::wstring, std::wstring>>{{L"Рок", L"Рок-н-ролл"}}));
+    EXPECT_EQ(scheduler.renames,
+              (std::vector<std::pair<std::wstring, std::wstring>>{{L"Рок", L"Рок-н-ролл"}}));
     EXPECT_EQ(column(page->playlistList, 0), (Texts{L"Рок-н-ролл", L"Джаз"}));
     select(page->trackList, {1});
     answers.expect(kRenamePrompt, wxID_OK, L"Вторая");
@@ -182,7 +185,8 @@ TEST_F(PlaylistPage, ThePlayedRowsAreGreenAndNextOrPrevWithoutAPlayerPlaylistPla
     }
     mouse(page->trackList, wxEVT_LEFT_DOWN, 1);
     mouse(page->trackList, wxEVT_LEFT_DCLICK, 1);
-    EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return green(page->trackList) == std::vector<long>{1}; }));
+    EXPECT_TRUE(
+        wx_testing::runEventLoopUntil([&] { return green(page->trackList) == std::vector<long>{1}; }));
     EXPECT_EQ(green(page->playlistList), std::vector<long>{1});
     EXPECT_EQ(plays().back(), m_dir.path() + "/b.mp3");
     click(page->stop);

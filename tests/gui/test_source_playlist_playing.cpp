@@ -2,10 +2,10 @@
 // The music page playing through the program's player, the shipped plug-ins
 // and the common stream, heard by ffmpeg on the group; the alarm channel with
 // simulated loudspeakers decides whether Play may take the common channel.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <atomic>
-
-#include <gtest/gtest.h>
 
 #include "audio/alarm_channel.h"
 #include "audio/mp3streamf.h"
@@ -49,7 +49,9 @@ protected:
         selection.zones = {a, b};
         frm::AlarmChannelOptions options;
         options.watcherPeriod = 100ms;
-        options.discoveryPort = [](device::OrvelInfo&) { return static_cast<std::uint16_t>(kNoticeBasePort + 1); };
+        options.discoveryPort = [](device::OrvelInfo&) {
+            return static_cast<std::uint16_t>(kNoticeBasePort + 1);
+        };
         AlarmChannel::createInstance(&selection, &gui, notices, options);
     }
     void TearDown() override {
@@ -66,11 +68,12 @@ protected:
     /// A notice on both loudspeakers that they take over with one of their own.
     void preemptedNotice() {
         const std::string message = m_dir.path() + "/notice.mp3";
-        ASSERT_TRUE(stream_probe::write_mp3(message, stream_probe::stepped_tone({440}, 8000, 44100, 1), 44100, 1));
+        ASSERT_TRUE(
+            stream_probe::write_mp3(message, stream_probe::stepped_tone({440}, 8000, 44100, 1), 44100, 1));
         std::atomic<int> codes{0};
-        ASSERT_TRUE(AlarmChannel::instance()->launch(AlarmChannel::kMessageList, true, {a, b},
-                                                     base::fromUtf8(message), L"", L"", 3, 80, L"test",
-                                                     [&](int) { ++codes; }, false));
+        ASSERT_TRUE(AlarmChannel::instance()->launch(
+            AlarmChannel::kMessageList, true, {a, b}, base::fromUtf8(message), L"", L"", 3, 80, L"test",
+            [&](int) { ++codes; }, false));
         ASSERT_TRUE(testing_support::waitUntil([&] { return codes > 0; }, 20000ms)) << "the notice started";
         for (const auto& speaker : {a, b}) {
             speakers->sim(speaker).startStatePackets({boost::asio::ip::make_address_v4("127.0.0.1"), 9}, 0ms);
@@ -90,7 +93,8 @@ protected:
 
 TEST_F(PlayingOnTheWire, PlayWaitsForTheLoudspeakersThenTheCommonStreamCarriesBothFiles) {
     open(false);
-    const auto tones = addPlaylist(L"Тоны", {wav("first.wav", {400, 500, 600}), wav("second.wav", {800, 900, 1000})});
+    const auto tones =
+        addPlaylist(L"Тоны", {wav("first.wav", {400, 500, 600}), wav("second.wav", {800, 900, 1000})});
     mouse(page->playlistList, wxEVT_LEFT_DOWN, 0);
     preemptedNotice();
 
@@ -105,11 +109,14 @@ TEST_F(PlayingOnTheWire, PlayWaitsForTheLoudspeakersThenTheCommonStreamCarriesBo
     click(page->play);
     EXPECT_EQ(Player::getPlaylist(), tones);
     const auto sent = speakers->requests(a);
-    EXPECT_NE(std::find(sent.begin(), sent.end(), "set ch 0"), sent.end()) << "given back to the common channel";
-    EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return green(page->trackList) == std::vector<long>{0}; }));
+    EXPECT_NE(std::find(sent.begin(), sent.end(), "set ch 0"), sent.end())
+        << "given back to the common channel";
+    EXPECT_TRUE(
+        wx_testing::runEventLoopUntil([&] { return green(page->trackList) == std::vector<long>{0}; }));
     // The second file plays once the first has ended, through the GUI thread.
     ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return tones->getCurrentPosition() == 1; }, 20s));
-    EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return green(page->trackList) == std::vector<long>{1}; }));
+    EXPECT_TRUE(
+        wx_testing::runEventLoopUntil([&] { return green(page->trackList) == std::vector<long>{1}; }));
     ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return tones->getCurrentPosition() == 0; }, 20s));
     click(page->stop);
     stream.stream_stop();

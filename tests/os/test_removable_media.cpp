@@ -1,9 +1,9 @@
 // The removable media read from a fixture mountinfo and a fixture sysfs tree:
 // escapes, the kinds of disks a PC has, and what never counts as a drive.
-#include <fstream>
+#include <gtest/gtest.h>
 
 #include <boost/filesystem.hpp>
-#include <gtest/gtest.h>
+#include <fstream>
 
 #include "os/removable_media.h"
 #include "tests/support/temp_dir.h"
@@ -37,19 +37,26 @@ protected:
 
     void SetUp() override {
         fs::create_directories(dir / "proc");
-        const std::string usb = "pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/host6/target6:0:0/6:0:0:0/block/sdb";
-        device("8:0", "pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda", {{"removable", "0"}});
-        device("8:1", "pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda/sda1", {{"partition", "1"}});
-        device("8:2", "pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda/sda2", {{"partition", "2"}});
+        const std::string usb =
+            "pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/host6/target6:0:0/6:0:0:0/block/sdb";
+        device("8:0", "pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda",
+               {{"removable", "0"}});
+        device("8:1", "pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda/sda1",
+               {{"partition", "1"}});
+        device("8:2", "pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda/sda2",
+               {{"partition", "2"}});
         device("8:16", usb, {{"removable", "0"}});
         device("8:17", usb + "/sdb1", {{"partition", "1"}});
         device("11:0", "pci0000:00/0000:00:17.0/ata2/host1/target1:0:0/1:0:0:0/block/sr0",
                {{"removable", "1"}, {"device/type", "5"}});
-        device("179:1", "platform/fe320000.mmc/mmc_host/mmc0/mmc0:aaaa/block/mmcblk0/mmcblk0p1", {{"partition", "1"}});
-        std::ofstream((sys / "devices/platform/fe320000.mmc/mmc_host/mmc0/mmc0:aaaa/block/mmcblk0/removable").string())
+        device("179:1", "platform/fe320000.mmc/mmc_host/mmc0/mmc0:aaaa/block/mmcblk0/mmcblk0p1",
+               {{"partition", "1"}});
+        std::ofstream(
+            (sys / "devices/platform/fe320000.mmc/mmc_host/mmc0/mmc0:aaaa/block/mmcblk0/removable").string())
             << "1\n";
         device("259:1", "pci0000:00/0000:00:1d.0/nvme/nvme0/nvme0n1/nvme0n1p1", {{"partition", "1"}});
-        std::ofstream((sys / "devices/pci0000:00/0000:00:1d.0/nvme/nvme0/nvme0n1/removable").string()) << "0\n";
+        std::ofstream((sys / "devices/pci0000:00/0000:00:1d.0/nvme/nvme0/nvme0n1/removable").string())
+            << "0\n";
         device("254:0", "virtual/block/dm-0", {{"removable", "0"}});
         device("8:32", "pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host7/target7:0:0/7:0:0:0/block/sdc",
                {{"removable", "1"}});
@@ -73,7 +80,8 @@ TEST(MountInfo, FieldsAreReadWithTheKernelsEscapesUndoneAndBadLinesLeftOut) {
     EXPECT_EQ(mounts[1].point, "/media/a\tb\nc\\d");
 
     EXPECT_EQ(os::findMountOf(mounts, "/media/op/USB STICK/Альбом/1.mp3"), &mounts[0]);
-    EXPECT_EQ(os::findMountOf(mounts, "/media/op/USB STICKER/1.mp3"), nullptr) << "a longer name is another folder";
+    EXPECT_EQ(os::findMountOf(mounts, "/media/op/USB STICKER/1.mp3"), nullptr)
+        << "a longer name is another folder";
 }
 
 TEST_F(MediaTree, RemovableAndOpticalDrivesInTableOrderAndNothingElse) {
