@@ -1,6 +1,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <wx/button.h>
+#include <wx/frame.h>
+#include <wx/listctrl.h>
+#include <wx/sizer.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -76,6 +80,49 @@ protected:
         return found;
     }
     static bool playing() { return Player::instance()->state() == EnginePlayer::k_state_playing; }
+
+    /// A frame of its own around the page, shown.
+    static wxFrame* frameAround(wxWindow* page) {
+        wxWindow* frame = page->GetParent();
+        frame->SetSizer(new wxBoxSizer(wxVERTICAL));
+        frame->GetSizer()->Add(page, 1, wxEXPAND);
+        frame->Show();
+        EXPECT_TRUE(wx_testing::runEventLoopUntil([frame] { return frame->IsShownOnScreen(); }));
+        return static_cast<wxFrame*>(frame);
+    }
+    /// A mouse event as a list sends it for a row (-1: below the rows), in the
+    /// coordinates of the list's inner window, below the header.
+    static void mouse(wxListCtrl* list, wxEventType type, long row, bool leftDown = false) {
+        wxMouseEvent event(type);
+        event.SetPosition(wxPoint(5, 1000));
+        wxRect rect;
+        if (row >= 0 && list->GetItemRect(row, rect)) {
+            const wxPoint screen = list->ClientToScreen(wxPoint(rect.x + 10, rect.y + rect.height / 2));
+            for (wxWindow* inner : list->GetChildren())
+                if (inner->GetScreenRect().Contains(screen)) event.SetPosition(inner->ScreenToClient(screen));
+        }
+        event.m_leftDown = leftDown;
+        event.SetEventObject(list);
+        list->GetEventHandler()->ProcessEvent(event);
+    }
+    static void click(wxButton* button) {
+        wxCommandEvent event(wxEVT_BUTTON, button->GetId());
+        event.SetEventObject(button);
+        button->GetEventHandler()->ProcessEvent(event);
+    }
+    static std::vector<std::wstring> column(wxListCtrl* list, int column) {
+        std::vector<std::wstring> texts;
+        for (long row = 0; row < list->GetItemCount(); ++row)
+            texts.push_back(list->GetItemText(row, column).ToStdWstring());
+        return texts;
+    }
+    /// The rows drawn in the played colour.
+    static std::vector<long> green(wxListCtrl* list) {
+        std::vector<long> rows;
+        for (long row = 0; row < list->GetItemCount(); ++row)
+            if (list->GetItemTextColour(row) == wxColour(0, 160, 33)) rows.push_back(row);
+        return rows;
+    }
 
     wx_testing::TaskWindow* window = nullptr;
     mp3stream stream{2000};

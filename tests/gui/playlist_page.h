@@ -1,8 +1,5 @@
 #pragma once
 
-#include <wx/frame.h>
-#include <wx/sizer.h>
-
 #include <boost/make_shared.hpp>
 #include <set>
 #include <string>
@@ -15,12 +12,10 @@
 #include "gui/source_playlist_panel.h"
 #include "tests/gui/player_site.h"
 
-// A playlist page in a frame of its own over the program's player, its
-// controls and handlers in reach, and the events an operator's mouse and keys
-// send to its lists.
+// A playlist page in a frame of its own over the program's player, with its
+// controls and handlers in reach and a scheduler that the test controls.
 namespace page_testing {
 
-/// The scheduler page as the playlist page asks it.
 struct FakeScheduler : frm::ISchedulerControl {
     std::set<std::wstring> used;
     std::vector<std::pair<std::wstring, std::wstring>> renames;
@@ -32,43 +27,32 @@ struct FakeScheduler : frm::ISchedulerControl {
 
 class Page : public frm::SourcePlaylistPanel {
 public:
-    using frm::fb::SourcePlaylistPanel::addDir, frm::fb::SourcePlaylistPanel::addFiles,
-        frm::fb::SourcePlaylistPanel::addPlaylist, frm::fb::SourcePlaylistPanel::addUrl,
-        frm::fb::SourcePlaylistPanel::captureAudioWithDevice, frm::fb::SourcePlaylistPanel::clearPlayList,
-        frm::fb::SourcePlaylistPanel::controlPlaylists, frm::fb::SourcePlaylistPanel::deleteSelected,
-        frm::fb::SourcePlaylistPanel::editUrl, frm::fb::SourcePlaylistPanel::next,
-        frm::fb::SourcePlaylistPanel::play, frm::fb::SourcePlaylistPanel::playlistList,
-        frm::fb::SourcePlaylistPanel::playlistMenu, frm::fb::SourcePlaylistPanel::prev,
-        frm::fb::SourcePlaylistPanel::rename, frm::fb::SourcePlaylistPanel::stop,
-        frm::fb::SourcePlaylistPanel::trackList;
     using frm::SourcePlaylistPanel::SourcePlaylistPanel;
+    using Layout = frm::fb::SourcePlaylistPanel;
+    using Layout::addDir, Layout::addFiles, Layout::addPlaylist, Layout::addUrl,
+        Layout::captureAudioWithDevice, Layout::clearPlayList, Layout::controlPlaylists,
+        Layout::deleteSelected, Layout::editUrl, Layout::next, Layout::play, Layout::playlistList,
+        Layout::playlistMenu, Layout::prev, Layout::rename, Layout::stop, Layout::trackList;
 };
 
 class PageSite : public PlayerSite {
 protected:
     void TearDown() override {
-        if (frame != nullptr) frame->Destroy();
+        if (page != nullptr) page->GetParent()->Destroy();
         wx_testing::runEventLoopFor(std::chrono::milliseconds(20));
         PlayerSite::TearDown();
     }
     void open(bool radio) {
-        frame = new wxFrame(nullptr, wxID_ANY, radio ? "radio" : "music", wxPoint(0, 0), wxSize(900, 500));
         frm::SourcePlaylistPanel::Outside outside;
-        outside.hasInternet = [this] {
-            ++internetChecks;
-            return internet;
-        };
+        outside.hasInternet = [this] { return ++internetChecks, internet; };
         outside.captureDevices = [] {
             return std::vector<os::AudioCaptureDevice>{{L"Линейный вход", 0, "hw:0"}};
         };
         outside.fileFilter = [this](bool masks) { return engine->getFileFilter(masks); };
         outside.dataFolder = base::fromUtf8(m_dir.path());
-        page = new Page(frame, &scheduler, radio, outside);
-        auto* sizer = new wxBoxSizer(wxVERTICAL);
-        sizer->Add(page, 1, wxEXPAND);
-        frame->SetSizer(sizer);
-        frame->Show();
-        ASSERT_TRUE(wx_testing::runEventLoopUntil([this] { return frame->IsShownOnScreen(); }));
+        page = new Page(new wxFrame(nullptr, wxID_ANY, "page", wxPoint(0, 0), wxSize(900, 500)), &scheduler,
+                        radio, outside);
+        frame = frameAround(page);
         page->setListOfPlaylist(playlists);
     }
     boost::shared_ptr<Playlist> addPlaylist(const std::wstring& name,
@@ -79,58 +63,21 @@ protected:
         page->setListOfPlaylist(playlists);
         return playlist;
     }
-
-    /// Where the row's label lies, in the coordinates of the list's mouse
-    /// events (those of its inner window, below the header).
-    static wxPoint rowPoint(wxListCtrl* list, long row) {
-        wxRect rect;
-        list->GetItemRect(row, rect);
-        const wxPoint screen = list->ClientToScreen(wxPoint(rect.x + 10, rect.y + rect.height / 2));
-        for (wxWindow* inner : list->GetChildren())
-            if (inner->GetScreenRect().Contains(screen)) return inner->ScreenToClient(screen);
-        return {};
-    }
-    static void mouse(wxListCtrl* list, wxEventType type, long row, bool leftDown = false) {
-        wxMouseEvent event(type);
-        event.SetPosition(row >= 0 ? rowPoint(list, row) : wxPoint(5, 1000));
-        event.m_leftDown = leftDown;
-        event.SetEventObject(list);
-        list->GetEventHandler()->ProcessEvent(event);
-    }
-    static void key(wxListCtrl* list, int code, bool control = false) {
+    static void key(wxListCtrl* list, int code) {
         wxKeyEvent event(wxEVT_KEY_UP);
         event.m_keyCode = code;
-        event.m_controlDown = control;
         event.SetEventObject(list);
         list->GetEventHandler()->ProcessEvent(event);
     }
-    /// Only these rows selected, as clicks with Control leave them.
+    /// Only these rows selected.
     static void select(wxListCtrl* list, const std::vector<long>& rows) {
         for (long row = 0; row < list->GetItemCount(); ++row)
             list->SetItemState(row, 0, wxLIST_STATE_SELECTED);
         for (long row : rows) list->SetItemState(row, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
     }
-    static void click(wxButton* button) {
-        wxCommandEvent event(wxEVT_BUTTON, button->GetId());
-        event.SetEventObject(button);
-        button->GetEventHandler()->ProcessEvent(event);
-    }
     void choose(wxMenuItem* item) {
         wxCommandEvent event(wxEVT_MENU, item->GetId());
-        event.SetEventObject(page->playlistMenu);
         page->playlistMenu->ProcessEvent(event);
-    }
-    static std::vector<std::wstring> column(wxListCtrl* list, int column) {
-        std::vector<std::wstring> texts;
-        for (long row = 0; row < list->GetItemCount(); ++row)
-            texts.push_back(list->GetItemText(row, column).ToStdWstring());
-        return texts;
-    }
-    static std::vector<long> green(wxListCtrl* list) {
-        std::vector<long> rows;
-        for (long row = 0; row < list->GetItemCount(); ++row)
-            if (list->GetItemTextColour(row) == frm::SourcePlaylistPanel::kPlayingColour) rows.push_back(row);
-        return rows;
     }
 
     FakeScheduler scheduler;

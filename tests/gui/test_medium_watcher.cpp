@@ -6,8 +6,6 @@
 
 #include <boost/filesystem/operations.hpp>
 #include <cerrno>
-#include <chrono>
-#include <fstream>
 #include <mutex>
 #include <set>
 
@@ -20,50 +18,37 @@
 namespace {
 
 using namespace std::chrono_literals;
+using testing_support::waitUntil;
 
-class FakeProbe : public os::MediaProbe {
-public:
+/// A fixed disk (259:1) on "/" and a stick (8:17); the watcher's thread
+/// reads it under the lock.
+struct FakeProbe : os::MediaProbe {
     std::vector<os::MountEntry> mounts() override {
         std::lock_guard<std::mutex> lock(mutex);
         return table;
     }
-    bool hasBlockDevice(unsigned major, unsigned minor) override {
-        std::lock_guard<std::mutex> lock(mutex);
-        return devices.count({major, minor}) > 0;
-    }
+    bool hasBlockDevice(unsigned major, unsigned minor) override { return devices.count({major, minor}) > 0; }
     os::DriveKind driveKind(unsigned major, unsigned) override {
-        return major == 8 ? os::DriveKind::kRemovable : os::DriveKind::kNone;  // 8 a stick, 259 a fixed disk
+        return major == 8 ? os::DriveKind::kRemovable : os::DriveKind::kNone;
     }
     int accessError(const std::string&) override { return error; }
 
     std::mutex mutex;
     std::vector<os::MountEntry> table{{21, 259, 1, "/", "/"}, {40, 8, 17, "/", "/media/op/USB STICK"}};
     std::set<std::pair<unsigned, unsigned>> devices{{259, 1}, {8, 17}};
-    std::atomic<int> error{0};
+    int error = 0;
 };
 
 class Watcher : public CountingLogFixture {
 protected:
     void SetUp() override { startLog(base::Log::TRACE3); }
-    frm::MediumWatcher make(std::chrono::milliseconds tick = 1h) {
+    /// A watcher of a player that plays `path`.
+    frm::MediumWatcher make(std::shared_ptr<os::MediaProbe> probe, std::wstring path,
+                            std::chrono::milliseconds tick = 1h) {
         return frm::MediumWatcher(
-            probe,
-            [this] {
-                std::lock_guard<std::mutex> lock(mutex);
-                ++looks;
-                return path;
-            },
-            [this] { ++stops; }, tick);
+            std::move(probe), [this, path] { return ++looks, path; }, [this] { ++stops; }, tick);
     }
-    void play(const std::wstring& playing) {
-        std::lock_guard<std::mutex> lock(mutex);
-        path = playing;
-    }
-
-    std::shared_ptr<FakeProbe> probe = std::make_shared<FakeProbe>();
-    std::mutex mutex;
-    std::wstring path;
-    int looks = 0;
+    std::atomic<int> looks{0};
     std::atomic<int> stops{0};
 };
 
@@ -71,60 +56,50 @@ const std::wstring kOnStick = L"/media/op/USB STICK/Альбом/1.mp3";
 
 }  // namespace
 
-TEST_F(Watcher, AGoneMountABlockDeviceThatLeftOrAnUnreachableFileOnAStickStopOnce) {
-    const std::vector<std::function<void()>> removals = {
-        [&] { probe->table.pop_back(); },
-        [&] {
-            probe->devices.erase({8, 17});
-        },
-        [&] { probe->error = EIO; },
-        [&] { probe->error = ENOENT; },
-    };
+TEST_F(Watcher, OnlyAPulledMediumStopsThePlayerAndOnlyOnce) {
+    const std::vector<std::function<void(FakeProbe&)>> removals = {
+        [](FakeProbe& p) { p.table.pop_back(); },  // unmounted
+        [](FakeProbe& p) {
+            p.devices.erase({8, 17});
+        },                                    // the block device has gone
+        [](FakeProbe& p) { p.error = EIO; },  // the stick no longer answers
+        [](FakeProbe& p) { p.error = ENOENT; }};
     for (const auto& remove : removals) {
-        probe = std::make_shared<FakeProbe>();
-        auto watcher = make();
-        play(kOnStick);
+        auto probe = std::make_shared<FakeProbe>();
+        auto watcher = make(probe, kOnStick);
         EXPECT_FALSE(watcher.check()) << "first seen";
         EXPECT_FALSE(watcher.check());
-        remove();
+        remove(*probe);
         EXPECT_TRUE(watcher.check());
         EXPECT_FALSE(watcher.check()) << "told once";
     }
     EXPECT_EQ(stops, 4);
     EXPECT_EQ(loggedCount("Носитель '/media/op/USB STICK' был удален", "ERROR"), 4);
-}
 
-TEST_F(Watcher, StreamsInputsTonesAndFixedDisksAreNeverStopped) {
-    for (const std::wstring& playing :
-         {std::wstring(L"http://radio.example/stream"), std::wstring(L"adev://Линейный вход"),
-          std::wstring(L"sine://1000"), std::wstring(L"/home/op/Музыка/1.mp3")}) {
-        probe = std::make_shared<FakeProbe>();
-        auto watcher = make();
-        play(playing);
+    for (const wchar_t* path :
+         {L"http://radio.example/stream", L"adev://Линейный вход", L"sine://1000", L"/home/op/1.mp3"}) {
+        auto probe = std::make_shared<FakeProbe>();
+        auto watcher = make(probe, path);
         EXPECT_FALSE(watcher.check());
         probe->error = ENOENT;  // a file deleted from a fixed disk is no medium pulled out
-        EXPECT_FALSE(watcher.check());
-        probe->table.pop_back();  // the stick goes, the fixed disk stays
-        EXPECT_FALSE(watcher.check()) << base::toUtf8(playing);
+        probe->table.pop_back();
+        EXPECT_FALSE(watcher.check()) << base::toUtf8(path);
     }
-    EXPECT_EQ(stops, 0);
+    EXPECT_EQ(stops, 4);
 }
 
-TEST_F(Watcher, TheThreadStopsThePlayerWithinTwoTicksAndJoinsAtOnce) {
-    auto watcher = make(20ms);
-    play(kOnStick);
+TEST_F(Watcher, TheThreadStopsThePlayerAfterTheUnmountAndJoinsAtOnce) {
+    auto probe = std::make_shared<FakeProbe>();
+    auto watcher = make(probe, kOnStick, 20ms);
     watcher.start();
-    ASSERT_TRUE(testing_support::waitUntil([&] {
-        std::lock_guard<std::mutex> lock(mutex);
-        return looks >= 2;
-    }));
+    ASSERT_TRUE(waitUntil([&] { return looks >= 2; })) << "seen on the stick";
     {
         std::lock_guard<std::mutex> lock(probe->mutex);
         probe->table.pop_back();
     }
-    EXPECT_TRUE(testing_support::waitUntil([&] { return stops == 1; }, 2000ms));
+    EXPECT_TRUE(waitUntil([&] { return stops == 1; }));
 
-    auto idle = make(1h);
+    auto idle = make(probe, kOnStick, 1h);
     idle.start();
     const auto before = std::chrono::steady_clock::now();
     idle.stopThread();
@@ -132,8 +107,8 @@ TEST_F(Watcher, TheThreadStopsThePlayerWithinTwoTicksAndJoinsAtOnce) {
 }
 
 TEST_F(Watcher, ARealMountUnmountedInItsOwnNamespaceStopsThePlayer) {
-    const std::string point = m_dir.path() + "/medium";
-    const std::string pidFile = m_dir.path() + "/pid", goneFile = m_dir.path() + "/gone";
+    const std::string point = m_dir.path() + "/medium", pidFile = m_dir.path() + "/pid";
+    const std::string goneFile = m_dir.path() + "/gone";
     ASSERT_EQ(::mkdir(point.c_str(), 0700), 0);
     stream_probe::Child child(
         {"unshare", "-m", "sh", "-c",
@@ -141,18 +116,16 @@ TEST_F(Watcher, ARealMountUnmountedInItsOwnNamespaceStopsThePlayer) {
          "read line; umount \"$0\"; touch \"$2\"; read line",
          point, pidFile, goneFile},
         "", true);
-    if (!testing_support::waitUntil([&] { return !testing_support::readFile(pidFile).empty(); }, 5000ms))
+    if (!waitUntil([&] { return !testing_support::readFile(pidFile).empty(); }))
         GTEST_SKIP() << "mounting is refused here";
     std::string pid = testing_support::readFile(pidFile);
     pid.pop_back();
-    probe.reset();
-    frm::MediumWatcher watcher(
-        std::make_shared<os::RemovableMedia>("/proc/" + pid, "/sys"),
-        [&] { return base::fromUtf8(point + "/1.mp3"); }, [&] { ++stops; });
+    auto watcher =
+        make(std::make_shared<os::RemovableMedia>("/proc/" + pid, "/sys"), base::fromUtf8(point + "/1.mp3"));
     EXPECT_FALSE(watcher.check());
     EXPECT_FALSE(watcher.check()) << "still mounted";
     ASSERT_EQ(::write(child.stdin_fd(), "\n", 1), 1);
-    ASSERT_TRUE(testing_support::waitUntil([&] { return boost::filesystem::exists(goneFile); }, 5000ms));
+    ASSERT_TRUE(waitUntil([&] { return boost::filesystem::exists(goneFile); }));
     EXPECT_TRUE(watcher.check());
     EXPECT_EQ(stops, 1);
     EXPECT_TRUE(logged("Носитель '" + point + "' был удален"));

@@ -2,8 +2,6 @@
 // "medium" is a folder of the test, with the program's player (fixture
 // plug-ins that play until stopped).
 #include <gtest/gtest.h>
-#include <wx/frame.h>
-#include <wx/sizer.h>
 
 #include <boost/filesystem.hpp>
 #include <boost/make_shared.hpp>
@@ -48,16 +46,12 @@ protected:
         file("media/USB STICK/readme.txt");
         mount(true);
 
-        frame = new wxFrame(nullptr, wxID_ANY, "drives", wxPoint(0, 0), wxSize(900, 400));
         frm::SourceDevicePanel::Options options;
         options.procRoot = m_dir.path();
         options.sysRoot = sys.string();
         options.watchTick = 20ms;
-        page = new Page(frame, options);
-        frame->SetSizer(new wxBoxSizer(wxVERTICAL));
-        frame->GetSizer()->Add(page, 1, wxEXPAND);
-        frame->Show();
-        ASSERT_TRUE(wx_testing::runEventLoopUntil([this] { return frame->IsShownOnScreen(); }));
+        page = new Page(new wxFrame(nullptr, wxID_ANY, "drives", wxPoint(0, 0), wxSize(900, 400)), options);
+        frame = frameAround(page);
     }
     void TearDown() override {
         page->stopThread();
@@ -71,23 +65,8 @@ protected:
             << (stick ? "40 21 8:17 / " + m_dir.path() + "/media/USB\\040STICK rw - vfat /dev/sdb1 rw\n" : "")
             << "41 21 11:0 / " + dvd.string() + " ro - iso9660 /dev/sr0 ro\n";
     }
-    void clickDrive(std::size_t index) {
-        wxBitmapButton* button = page->m_driveButtons.at(index);
-        wxCommandEvent click(wxEVT_BUTTON, button->GetId());
-        click.SetEventObject(button);
-        button->GetEventHandler()->ProcessEvent(click);
-    }
-    std::vector<std::wstring> titles() const {
-        std::vector<std::wstring> texts;
-        for (long row = 0; row < page->trackList->GetItemCount(); ++row)
-            texts.push_back(page->trackList->GetItemText(row).ToStdWstring());
-        return texts;
-    }
-    long greenRow() const {
-        for (long row = 0; row < page->trackList->GetItemCount(); ++row)
-            if (page->trackList->GetItemTextColour(row) == frm::SourceDevicePanel::kPlayingColour) return row;
-        return -1;
-    }
+    void clickDrive(std::size_t index) { click(page->m_driveButtons.at(index)); }
+    std::vector<std::wstring> titles() const { return column(page->trackList, 0); }
     frm::DevicePlayback saved() {
         page->save(base::fromUtf8(stateFile));
         frm::DevicePlayback state;
@@ -128,15 +107,9 @@ TEST_F(MediumPage, AChosenMediumIsListedPlayedAndSaved) {
     EXPECT_EQ(idle.current, first);
     EXPECT_FALSE(idle.playback);
 
-    wxMouseEvent doubleClick(wxEVT_LEFT_DCLICK);
-    wxRect row;
-    page->trackList->GetItemRect(1, row);
-    const wxPoint screen = page->trackList->ClientToScreen(wxPoint(row.x + 10, row.y + row.height / 2));
-    for (wxWindow* inner : page->trackList->GetChildren())
-        if (inner->GetScreenRect().Contains(screen)) doubleClick.SetPosition(inner->ScreenToClient(screen));
-    doubleClick.SetEventObject(page->trackList);
-    page->trackList->GetEventHandler()->ProcessEvent(doubleClick);
-    EXPECT_TRUE(wx_testing::runEventLoopUntil([this] { return greenRow() == 1; }));
+    mouse(page->trackList, wxEVT_LEFT_DCLICK, 1);
+    EXPECT_TRUE(
+        wx_testing::runEventLoopUntil([this] { return green(page->trackList) == std::vector<long>{1}; }));
     EXPECT_EQ(saved().current, second);
     EXPECT_TRUE(saved().playback);
 
@@ -144,7 +117,7 @@ TEST_F(MediumPage, AChosenMediumIsListedPlayedAndSaved) {
     other->add(L"x", file("x.mp3"));
     Player::play(other);
     EXPECT_FALSE(saved().playback) << "another page's playlist plays";
-    EXPECT_TRUE(wx_testing::runEventLoopUntil([this] { return greenRow() == -1; }));
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([this] { return green(page->trackList).empty(); }));
 }
 
 TEST_F(MediumPage, LoadingPlaysFromTheSavedItemOnlyFromAMediumThatIsThere) {

@@ -12,14 +12,11 @@
 
 using namespace page_testing;
 using Texts = std::vector<std::wstring>;
+using PlaylistPage = PageSite;
 
 namespace {
-
 const std::wstring kNamePrompt = L"Введите название:";
 const std::wstring kRenamePrompt = L"Введите новое название";
-
-class PlaylistPage : public PageSite {};
-
 }  // namespace
 
 TEST_F(PlaylistPage, NewNamesUpToSeventyCharactersThatDifferExactlyAndTheColumnWidths) {
