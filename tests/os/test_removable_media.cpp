@@ -15,52 +15,35 @@ using Drives = std::vector<std::wstring>;
 
 class MediaTree : public ::testing::Test {
 protected:
-    /// A block device under sys/devices/<place>, reachable as dev/block/<majMin>,
-    /// with its attributes (file name, content).
-    void device(const std::string& majMin, const std::string& place,
-                const std::vector<std::pair<std::string, std::string>>& attributes = {}) {
-        const fs::path folder = sys / "devices" / place;
-        fs::create_directories(folder);
-        for (const auto& attribute : attributes) {
-            fs::create_directories((folder / attribute.first).parent_path());
-            std::ofstream((folder / attribute.first).string()) << attribute.second << "\n";
-        }
-        fs::create_directories(sys / "dev" / "block");
-        fs::create_directory_symlink(fs::path("../../devices") / place, sys / "dev" / "block" / majMin);
+    /// A disk at sys/devices/<disk> with its "removable", and the block device
+    /// majMin: the disk itself or, when given, one of its partitions.
+    void block(const std::string& majMin, const std::string& disk, const char* removable,
+               const std::string& partition = "") {
+        const fs::path folder = sys / "devices" / disk;
+        fs::create_directories(folder / partition);
+        std::ofstream((folder / "removable").string()) << removable << "\n";
+        if (!partition.empty()) std::ofstream((folder / partition / "partition").string()) << "1\n";
+        fs::create_directories(sys / "dev/block");
+        fs::create_directory_symlink(fs::path("../../devices") / disk / partition,
+                                     sys / "dev/block" / majMin);
     }
-    void mountinfo(const std::string& text) { std::ofstream((dir / "proc" / "mountinfo").string()) << text; }
+    void mountinfo(const std::string& text) { std::ofstream((dir / "mountinfo").string()) << text; }
+
+    void SetUp() override {
+        block("8:1", "pci0000:00/ata1/host0/target0:0:0/0:0:0:0/block/sda", "0", "sda1");
+        block("8:2", "pci0000:00/ata1/host0/target0:0:0/0:0:0:0/block/sda", "0", "sda2");
+        block("8:17", "pci0000:00/usb1/1-2/1-2:1.0/host6/target6:0:0/6:0:0:0/block/sdb", "0", "sdb1");
+        block("11:0", "pci0000:00/ata2/host1/target1:0:0/1:0:0:0/block/sr0", "1");
+        block("179:1", "platform/fe320000.mmc/mmc_host/mmc0/mmc0:aaaa/block/mmcblk0", "1", "mmcblk0p1");
+        block("259:1", "pci0000:00/nvme/nvme0/nvme0n1", "0", "nvme0n1p1");
+        block("254:0", "virtual/block/dm-0", "0");
+        block("8:32", "pci0000:00/usb2/2-1/2-1:1.0/host7/target7:0:0/7:0:0:0/block/sdc", "1");
+    }
 
     testing_support::TempDir temp{"media"};
     const fs::path dir = temp.path();
     const fs::path sys = dir / "sys";
-    os::RemovableMedia media{(dir / "proc").string(), sys.string()};
-
-    void SetUp() override {
-        fs::create_directories(dir / "proc");
-        const std::string usb =
-            "pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/host6/target6:0:0/6:0:0:0/block/sdb";
-        device("8:0", "pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda",
-               {{"removable", "0"}});
-        device("8:1", "pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda/sda1",
-               {{"partition", "1"}});
-        device("8:2", "pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda/sda2",
-               {{"partition", "2"}});
-        device("8:16", usb, {{"removable", "0"}});
-        device("8:17", usb + "/sdb1", {{"partition", "1"}});
-        device("11:0", "pci0000:00/0000:00:17.0/ata2/host1/target1:0:0/1:0:0:0/block/sr0",
-               {{"removable", "1"}, {"device/type", "5"}});
-        device("179:1", "platform/fe320000.mmc/mmc_host/mmc0/mmc0:aaaa/block/mmcblk0/mmcblk0p1",
-               {{"partition", "1"}});
-        std::ofstream(
-            (sys / "devices/platform/fe320000.mmc/mmc_host/mmc0/mmc0:aaaa/block/mmcblk0/removable").string())
-            << "1\n";
-        device("259:1", "pci0000:00/0000:00:1d.0/nvme/nvme0/nvme0n1/nvme0n1p1", {{"partition", "1"}});
-        std::ofstream((sys / "devices/pci0000:00/0000:00:1d.0/nvme/nvme0/nvme0n1/removable").string())
-            << "0\n";
-        device("254:0", "virtual/block/dm-0", {{"removable", "0"}});
-        device("8:32", "pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host7/target7:0:0/7:0:0:0/block/sdc",
-               {{"removable", "1"}});
-    }
+    os::RemovableMedia media{dir.string(), sys.string()};
 };
 
 }  // namespace
