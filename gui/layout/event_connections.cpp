@@ -7,12 +7,16 @@ void EventConnections::add(wxEvtHandler* source, wxEventType type, wxObjectEvent
                            wxEvtHandler* receiver) {
     source->Connect(wxID_ANY, wxID_ANY, type, function, nullptr, receiver);
     m_connections.push_back({source, type, function, receiver});
+    m_sources.emplace_back(source);
 }
 
 void EventConnections::disconnectAll() {
-    for (const Connection& c : m_connections)
-        c.source->Disconnect(wxID_ANY, wxID_ANY, c.type, c.function, nullptr, c.receiver);
+    for (std::size_t i = 0; i < m_connections.size(); ++i) {
+        const Connection& c = m_connections[i];
+        if (m_sources[i]) c.source->Disconnect(wxID_ANY, wxID_ANY, c.type, c.function, nullptr, c.receiver);
+    }
     m_connections.clear();
+    m_sources.clear();
 }
 
 const std::vector<wxEventType>& EventConnections::userActivityEvents() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <wx/event.h>
+#include <wx/weakref.h>
 
 #include <cstddef>
 #include <type_traits>
@@ -14,7 +15,9 @@ namespace fb {
 /// Connect, with the layout as receiver and no user data, and remembers each
 /// connection so that the layout's destructor can undo exactly these, in the
 /// same order, before the controls go. A handler named as a virtual operation
-/// runs the window class's implementation.
+/// runs the window class's implementation. A control destroyed before the
+/// layout (its parent's children destroyed first) took its connections along
+/// and is passed over.
 ///
 /// GUI thread only; owned by the layout, which calls disconnectAll() first
 /// thing in its destructor (a connection left to a half-destroyed layout would
@@ -69,6 +72,8 @@ private:
     void add(wxEvtHandler* source, wxEventType type, wxObjectEventFunction function, wxEvtHandler* receiver);
 
     std::vector<Connection> m_connections;
+    /// The sources, held weakly, in the same order.
+    std::vector<wxWeakRef<wxEvtHandler>> m_sources;
 };
 
 }  // namespace fb
