@@ -133,9 +133,9 @@ MainFrame::MainFrame(boost::shared_ptr<device::TransferProtocol> transport, bool
     schedulerPanel = new SourceSchedulerPanel(contentPanel, root, deviceCollection);
     microphonePanel = new SourceMicrophonePanel(
         contentPanel, [this](const std::wstring& text) { showAlarmState(text); }, itemDataMap.get());
-    radioPanel = new SourcePlaylistPanel(contentPanel, true);
+    radioPanel = new SourcePlaylistPanel(contentPanel, schedulerPanel, true);
     alarmMessagePanel = new SourceServicePanel(contentPanel, true);
-    musicPanel = new SourcePlaylistPanel(contentPanel, false);
+    musicPanel = new SourcePlaylistPanel(contentPanel, schedulerPanel, false);
     zoneElementPanel->setIsUsedDevice(
         [this](const DevicePtr& device) { return schedulerPanel != nullptr && schedulerPanel->isUsedDevice(device); });
     servicePanel = new SourceServicePanel(contentPanel, false);
