@@ -133,9 +133,9 @@ MainFrame::MainFrame(boost::shared_ptr<device::TransferProtocol> transport, bool
     schedulerPanel = new SourceSchedulerPanel(contentPanel, root, deviceCollection);
     microphonePanel = new SourceMicrophonePanel(
         contentPanel, [this](const std::wstring& text) { showAlarmState(text); }, itemDataMap.get());
-    radioPanel = new SourcePlaylistPanel(contentPanel, true);
+    radioPanel = new SourcePlaylistPanel(contentPanel, schedulerPanel, true);
     alarmMessagePanel = new SourceServicePanel(contentPanel, true);
-    musicPanel = new SourcePlaylistPanel(contentPanel, false);
+    musicPanel = new SourcePlaylistPanel(contentPanel, schedulerPanel, false);
     zoneElementPanel->setIsUsedDevice(
         [this](const DevicePtr& device) { return schedulerPanel != nullptr && schedulerPanel->isUsedDevice(device); });
     servicePanel = new SourceServicePanel(contentPanel, false);
@@ -429,7 +429,8 @@ void MainFrame::zoneOnButtonClick(wxCommandEvent& event) {
     selectPageButton(nullptr);
     ZoneElement::extractZoneElement(event)->setChecked(true);
 
-    zoneElementPanel->refreshList();
+    // The rebuild drops the old rows itself, after it has noted which
+    // devices were selected: dropping them first would lose the selection.
     zoneElementPanel->updateCurrentZone();
     itemDataMap->refreshSnapshot();
 
@@ -456,7 +457,17 @@ void MainFrame::updateGui(DevicePtr device) {
         return;
     }
     if (!wxIsMainThread()) {
-        GuiThreadInvoker::add([this, device] { updateGui(device); });
+        {
+            std::lock_guard<std::mutex> lock(queuedUpdatesLock);
+            if (!queuedUpdates.insert(device.get()).second) return;
+        }
+        GuiThreadInvoker::add([this, device] {
+            {
+                std::lock_guard<std::mutex> lock(queuedUpdatesLock);
+                queuedUpdates.erase(device.get());
+            }
+            updateGui(device);
+        });
         return;
     }
     // A task queued before the shutdown may run after the panels are gone.

@@ -3,7 +3,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include <boost/shared_ptr.hpp>
@@ -79,7 +81,9 @@ public:
 
     /// A device's state changed (the collection's handler, any thread): a
     /// device in no zone is filed, its zone's row shown; a known one has its
-    /// row refreshed.
+    /// row refreshed. From another thread the work is queued to the GUI
+    /// thread once per device: while it waits, further changes of the same
+    /// device queue nothing (the queued work reads the newest state).
     void updateGui(DevicePtr device);
 
     void updateTitle();
@@ -170,6 +174,9 @@ private:
     boost::shared_ptr<device::DeviceCollection> deviceCollection;
     std::shared_ptr<ItemDataMap> itemDataMap;
     std::atomic<std::int64_t> lastActivity{0};
+    std::mutex queuedUpdatesLock;  // guards queuedUpdates
+    /// The devices whose updateGui waits for the GUI thread.
+    std::unordered_set<const device::DeviceBase*> queuedUpdates;
     boost::thread lockTimer;
     IdleLock::Timing idleLockTiming;
     bool lockDialogShown = false;

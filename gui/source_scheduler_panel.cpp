@@ -12,5 +12,7 @@ void SourceSchedulerPanel::shutdown() {}
 bool SourceSchedulerPanel::isUsedDevice(const boost::shared_ptr<device::DeviceBase>&) { return false; }
 void SourceSchedulerPanel::setPlaybacks(const std::vector<boost::shared_ptr<PlaybackCollection>>&) {}
 void SourceSchedulerPanel::resetControls() {}
+void SourceSchedulerPanel::renamePlaylist(const std::wstring&, const std::wstring&) {}
+bool SourceSchedulerPanel::existPlaylist(const std::wstring&) { return false; }
 
 }  // namespace frm

@@ -6,6 +6,7 @@
 #include <boost/shared_ptr.hpp>
 #include <wx/panel.h>
 
+#include "gui/scheduler_control.h"
 #include "gui/zone_element.h"
 
 namespace device {
@@ -18,9 +19,10 @@ namespace frm {
 class PlaybackCollection;
 
 /// The scheduler page, for now an empty panel that answers the main window's
-/// calls with no work or empty results and reads and writes no file. GUI
+/// calls with no work or empty results and reads and writes no file; as the
+/// other pages' scheduler control it has no task that uses anything. GUI
 /// thread only.
-class SourceSchedulerPanel : public wxPanel {
+class SourceSchedulerPanel : public wxPanel, public ISchedulerControl {
 public:
     SourceSchedulerPanel(wxWindow* parent, ZoneElement::Ptr root, boost::shared_ptr<device::DeviceCollection> devices);
     void load(const std::wstring& path);
@@ -30,6 +32,9 @@ public:
     bool isUsedDevice(const boost::shared_ptr<device::DeviceBase>& device);
     void setPlaybacks(const std::vector<boost::shared_ptr<PlaybackCollection>>& sources);
     void resetControls();
+
+    void renamePlaylist(const std::wstring& oldName, const std::wstring& newName) override;
+    bool existPlaylist(const std::wstring& name) override;
 };
 
 }  // namespace frm

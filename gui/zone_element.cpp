@@ -299,6 +299,13 @@ bool ZoneElement::claimPendingDevice(const DevicePtr& device) {
     return taken;
 }
 
+bool ZoneElement::removePendingAddress(const net::HardwareAddress& address) {
+    const auto found = std::find(m_pendingAddresses.begin(), m_pendingAddresses.end(), address);
+    if (found == m_pendingAddresses.end()) return false;
+    m_pendingAddresses.erase(found);
+    return true;
+}
+
 void saveZoneCollection(const std::wstring& path, const ZoneElement& root) {
     boost::property_tree::wptree tree;
     ZoneElement::save(root, tree.add_child(L"zone_collection", boost::property_tree::wptree()));

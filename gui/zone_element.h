@@ -112,6 +112,9 @@ public:
     /// (this one included) that kept its address takes it. True when some
     /// zone did; the caller then need not file it in "Новые усилители".
     bool claimPendingDevice(const DevicePtr& device);
+    /// Forgets a kept address of this zone (not of its children); true when
+    /// it was kept.
+    bool removePendingAddress(const net::HardwareAddress& address);
 
 private:
     friend class ZoneTreeLoader;

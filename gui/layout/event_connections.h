@@ -15,7 +15,9 @@ namespace fb {
 /// Connect, with the layout as receiver and no user data, and remembers each
 /// connection so that the layout's destructor can undo exactly these, in the
 /// same order, before the controls go. A handler named as a virtual operation
-/// runs the window class's implementation.
+/// runs the window class's implementation. A control destroyed before the
+/// layout (its parent's children destroyed first) took its connections along
+/// and is passed over.
 ///
 /// GUI thread only; owned by the layout, which calls disconnectAll() first
 /// thing in its destructor (a connection left to a half-destroyed layout would
@@ -50,9 +52,7 @@ public:
     }
 
     /// Undoes every connection made so far, in the order they were made, and
-    /// forgets them; a second call does nothing. A connection whose control
-    /// is gone already (a window destroyed before its layout, as the main
-    /// window's shutdown does with the children of its pages) went with it.
+    /// forgets them; a second call does nothing.
     void disconnectAll();
 
     std::size_t count() const { return m_connections.size(); }
@@ -72,7 +72,7 @@ private:
     void add(wxEvtHandler* source, wxEventType type, wxObjectEventFunction function, wxEvtHandler* receiver);
 
     std::vector<Connection> m_connections;
-    /// The source of each connection, for as long as it exists.
+    /// The sources, held weakly, in the same order.
     std::vector<wxWeakRef<wxEvtHandler>> m_sources;
 };
 

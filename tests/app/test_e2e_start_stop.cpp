@@ -35,8 +35,7 @@ std::string firstLine(const std::string& text) { return text.substr(0, text.find
 TEST(EndToEnd, FirstRunFindsTheDevicesAndLeavesValidFiles) {
     Sandbox box;
     // Files of pages that are not built yet: the program must leave them be.
-    const std::vector<std::string> laterFiles{"device_playback.xml", "service_message.xml", "alarm_message.xml",
-                                              "scheduler.xml"};
+    const std::vector<std::string> laterFiles{"service_message.xml", "alarm_message.xml", "scheduler.xml"};
     for (const auto& name : laterFiles) box.writeDataFile(name, "<kept name=\"" + name + "\"/>\n");
     auto simulator = box.startSimulator(2, 1);
     const auto devices = box.simulatedDevices(*simulator);
@@ -90,6 +89,10 @@ TEST(EndToEnd, FirstRunFindsTheDevicesAndLeavesValidFiles) {
         EXPECT_TRUE(wellFormed(box.dataFile(name))) << name;
     for (const auto& name : laterFiles)
         EXPECT_EQ(readFile(box.dataFile(name)), "<kept name=\"" + name + "\"/>\n") << name;
+    const std::string playback = box.dataFile("device_playback.xml");
+    ASSERT_TRUE(wellFormed(playback));
+    EXPECT_EQ(xpath(playback, "count(/device)"), "1");
+    EXPECT_EQ(xpath(playback, "count(/device/*)"), "0") << "no medium chosen";
 
     const std::string log = box.log();
     EXPECT_NE(firstLine(log).find(kBanner), std::string::npos) << firstLine(log);
@@ -213,6 +216,30 @@ TEST(EndToEnd, DamagedDeviceListStillStartsAndIsRewritten) {
     EXPECT_EQ(readFile(list + ".bad"), rootless) << "set aside, not destroyed";
     ASSERT_TRUE(wellFormed(list));
     EXPECT_EQ(xpath(list, "count(/device_collection)"), "1");
+}
+
+// The removable-medium page's file without its root element: the start goes
+// on, the operator is told, the file is kept aside and written anew at exit.
+TEST(EndToEnd, MediumStateWithoutItsRootIsSetAsideAndWrittenAnew) {
+    Sandbox box;
+    box.answer("Информация", "OK");
+    const std::string foreign = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<disk>/media/op/USB</disk>\n";
+    box.writeDataFile("device_playback.xml", foreign);
+    {
+        auto program = box.startProgram();
+        ASSERT_TRUE(box.waitForWindow(Sandbox::kMainWindow, *program)) << program->output();
+        EXPECT_TRUE(box.waitForWindow("^Внимание$", *program));
+        EXPECT_EQ(box.quit(), "exit 0");
+        EXPECT_EQ(program->finish(), "exit 0");
+    }
+    const std::string playback = box.dataFile("device_playback.xml");
+    EXPECT_EQ(readFile(playback + ".bad"), foreign);
+    ASSERT_TRUE(wellFormed(playback));
+    EXPECT_EQ(xpath(playback, "count(/device/*)"), "0");
+    bool told = false;
+    for (const auto& shown : box.boxes())
+        told = told || (shown.caption == "Внимание" && shown.text.find(".bad") != std::string::npos);
+    EXPECT_TRUE(told);
 }
 
 }  // namespace

@@ -1,13 +1,13 @@
 #pragma once
 
+#include <gtest/gtest.h>
+#include <wx/weakref.h>
+
+#include <boost/make_shared.hpp>
 #include <fstream>
 #include <string>
 #include <type_traits>
 #include <vector>
-
-#include <boost/make_shared.hpp>
-#include <gtest/gtest.h>
-#include <wx/weakref.h>
 
 #include "base/pref.h"
 #include "base/text.h"

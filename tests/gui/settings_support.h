@@ -1,10 +1,10 @@
 #pragma once
 
+#include <wx/weakref.h>
+
 #include <map>
 #include <string>
 #include <vector>
-
-#include <wx/weakref.h>
 
 #include "base/pref.h"
 #include "base/text.h"
@@ -26,14 +26,14 @@ class Dialog : public frm::SettingsDialog {
     using Layout = frm::fb::SettingsDialog;
 
 public:
-    using SettingsDialog::SettingsDialog;
     using Layout::buttonCancel, Layout::buttonOk, Layout::buttonPlay, Layout::interfaceTimeout, Layout::log,
-        Layout::logLevel, Layout::logText, Layout::multicastAddress, Layout::multicastBasePort, Layout::multicastTtl,
-        Layout::networkInterface, Layout::notebook, Layout::passwordAdministrator,
+        Layout::logLevel, Layout::logText, Layout::multicastAddress, Layout::multicastBasePort,
+        Layout::multicastTtl, Layout::networkInterface, Layout::notebook, Layout::passwordAdministrator,
         Layout::passwordAdministratorRepeat, Layout::passwordInterface, Layout::passwordInterfaceRepeat,
         Layout::passwordPlaybackAlarm, Layout::passwordPlaybackAlarmRepeat, Layout::pathDirGong,
         Layout::pathFileGong, Layout::recordDevice, Layout::sliderMicrophone, Layout::sliderServiceMessage,
         Layout::textPathDirGong;
+    using SettingsDialog::SettingsDialog;
 
     /// A click as the control's own event.
     static void press(wxWindow* control, wxEventType type = wxEVT_BUTTON) {
@@ -52,8 +52,10 @@ public:
 inline void flatten(const libconfig::Setting& setting, std::map<std::string, std::string>& out) {
     for (int i = 0; setting.isGroup() && i < setting.getLength(); ++i) flatten(setting[i], out);
     if (setting.getType() == libconfig::Setting::TypeString) out[setting.getPath()] = setting.c_str();
-    if (setting.getType() == libconfig::Setting::TypeInt) out[setting.getPath()] = std::to_string(int(setting));
-    if (setting.getType() == libconfig::Setting::TypeBoolean) out[setting.getPath()] = bool(setting) ? "1" : "0";
+    if (setting.getType() == libconfig::Setting::TypeInt)
+        out[setting.getPath()] = std::to_string(int(setting));
+    if (setting.getType() == libconfig::Setting::TypeBoolean)
+        out[setting.getPath()] = bool(setting) ? "1" : "0";
 }
 
 class SettingsTest : public CountingLogFixture {

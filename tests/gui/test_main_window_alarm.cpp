@@ -2,7 +2,7 @@
 // The gong and alarm buttons over the real alarm channel and notification
 // stream, on simulated loudspeakers that the window files itself; ffmpeg in
 // the private namespace listens to the notices.
-#include <deque>
+#include <algorithm>
 #include <thread>
 
 #include <boost/filesystem/operations.hpp>
@@ -76,17 +76,13 @@ protected:
         simulator.stop();
         MainWindow::TearDown();
     }
-    /// Rows of the zone panel's device list, all selected.
+    /// The zone panel's rows of these devices selected, the others not.
     void select(const Devices& devices) {
         wxListCtrl* list = frame->zonePanel()->deviceList;
-        list->DeleteAllItems();
-        if (list->GetColumnCount() == 0)
-            list->InsertColumn(0, L"");  // the page's columns come with its layout
-        for (const auto& device : devices) {
-            rows.push_back({device, frame->zone(0)});
-            const long row = list->InsertItem(list->GetItemCount(), device->getTitle());
-            list->SetItemPtrData(row, reinterpret_cast<wxUIntPtr>(&rows.back()));
-            list->SetItemState(row, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+        for (long row = 0; row < list->GetItemCount(); ++row) {
+            const auto* data = reinterpret_cast<const frm::DeviceRowData*>(list->GetItemData(row));
+            const bool chosen = std::find(devices.begin(), devices.end(), data->device) != devices.end();
+            list->SetItemState(row, chosen ? wxLIST_STATE_SELECTED : 0, wxLIST_STATE_SELECTED);
         }
     }
     std::wstring banner() const {
@@ -108,7 +104,6 @@ protected:
     frm::InvokerChannelGui channelGui;
     device::sim::Simulator simulator{2};
     std::vector<device::sim::SimulatedDevice*> speakers;
-    std::deque<frm::DeviceRowData> rows;
 };
 
 }  // namespace
