@@ -13,8 +13,8 @@
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 
-#include <boost/make_shared.hpp>
 #include <algorithm>
+#include <boost/make_shared.hpp>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -33,7 +33,8 @@ constexpr int kRuns = 15;
 class TypedDevice : public device::sim::StubDevice {
 public:
     TypedDevice(std::uint32_t id, std::uint64_t typeCode)
-        : StubDevice(id, net::HardwareAddress(0x025653, id), net::IpAndPort("10.0.1.1", 11991), L"", nullptr) {
+        : StubDevice(id, net::HardwareAddress(0x025653, id), net::IpAndPort("10.0.1.1", 11991), L"",
+                     nullptr) {
         presetTypeCode(typeCode);
     }
 };
@@ -146,7 +147,9 @@ int main(int argc, char** argv) {
             relayout({0, 1, 2, 3, 6, 7});
             settle();
         },
-        [&] { relayout({0, 1, 2, 3, 4, 5}); });
+        [&] {
+            relayout({0, 1, 2, 3, 4, 5});
+        });
     std::printf("BENCH page_layout ours=%.2fms bare_notebook=%.2fms ratio=%.2f\n", layout, bareLayout,
                 layout / bareLayout);
 

@@ -22,8 +22,10 @@ namespace frm {
 
 namespace pages = property_pages;
 
-PropertyDevicePanel::PropertyDevicePanel(wxWindow* parent, boost::shared_ptr<device::DeviceCollection> collection,
-                                         ItemDataMap* items, boost::shared_ptr<device::TransferProtocol> transport,
+PropertyDevicePanel::PropertyDevicePanel(wxWindow* parent,
+                                         boost::shared_ptr<device::DeviceCollection> collection,
+                                         ItemDataMap* items,
+                                         boost::shared_ptr<device::TransferProtocol> transport,
                                          bool debugMode)
     : fb::PropertyDevicePanel(parent, wxID_ANY, wxDefaultPosition, wxSize(1503, 1217), wxTAB_TRAVERSAL,
                               wxEmptyString),
@@ -249,7 +251,8 @@ void PropertyDevicePanel::notebookPrefOnNotebookPageChanged(wxBookCtrlEvent& eve
     }
     leaveTab();
     const int selection = event.GetSelection();
-    debug::throwIfFalse(selection != wxNOT_FOUND, "frm::PropertyDevicePanel::notebookPrefOnNotebookPageChanged");
+    debug::throwIfFalse(selection != wxNOT_FOUND,
+                        "frm::PropertyDevicePanel::notebookPrefOnNotebookPageChanged");
     wxWindow* page = notebookPref->GetPage(static_cast<std::size_t>(selection));
     m_currentPage = page->GetId();
     LOG_TRACE(L"change tab to %1%[%2%]", selection, m_currentPage);
@@ -355,8 +358,8 @@ void PropertyDevicePanel::listCtrlAudioFragmentOnRightDown(wxMouseEvent& event) 
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::listCtrlAudioFragmentOnRightDown");
     // The menu is built on the button's release; the opener that runs next
     // finds it empty and shows nothing.
-    for (const int id : {ID_MENU_FRAGMENT_PLAY, ID_MENU_FRAGMENT_STOP, ID_MENU_FRAGMENT_ADD, ID_MENU_FRAGMENT_SAVE,
-                         ID_MENU_FRAGMENT_DELETE})
+    for (const int id : {ID_MENU_FRAGMENT_PLAY, ID_MENU_FRAGMENT_STOP, ID_MENU_FRAGMENT_ADD,
+                         ID_MENU_FRAGMENT_SAVE, ID_MENU_FRAGMENT_DELETE})
         if (menuFragment->FindItem(id) != nullptr) menuFragment->Remove(id);
     event.Skip();
 }
@@ -374,7 +377,8 @@ void PropertyDevicePanel::listCtrlAudioScenarioOnListItemSelected(wxListEvent& e
 
 void PropertyDevicePanel::listCtrlAudioScenarioOnRightDown(wxMouseEvent& event) {
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::listCtrlAudioScenarioOnRightDown");
-    for (const int id : {ID_MENU_SCENARIO_PLAY, ID_MENU_SCENARIO_STOP, ID_MENU_SCENARIO_ADD, ID_MENU_SCENARIO_DELETE})
+    for (const int id :
+         {ID_MENU_SCENARIO_PLAY, ID_MENU_SCENARIO_STOP, ID_MENU_SCENARIO_ADD, ID_MENU_SCENARIO_DELETE})
         if (menuScenario->FindItem(id) != nullptr) menuScenario->Remove(id);
     event.Skip();
 }

@@ -1,13 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <boost/shared_ptr.hpp>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
-
-#include <boost/shared_ptr.hpp>
 
 #include "base/ip_address.h"
 #include "gui/layout/property_device_panel.h"
@@ -42,7 +41,8 @@ public:
     using DevicePtr = boost::shared_ptr<device::DeviceBase>;
 
     PropertyDevicePanel(wxWindow* parent, boost::shared_ptr<device::DeviceCollection> collection,
-                        ItemDataMap* items, boost::shared_ptr<device::TransferProtocol> transport, bool debugMode);
+                        ItemDataMap* items, boost::shared_ptr<device::TransferProtocol> transport,
+                        bool debugMode);
     ~PropertyDevicePanel() override;
 
     /// `close` shows the zone panel again (the panel is left first, with

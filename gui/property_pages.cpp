@@ -13,7 +13,8 @@ PageSet pageSet(std::uint64_t typeCode, int versionIndex, bool debugMode) {
     if (has(device::kMaskOrvel510))
         set = {kCommon, kAudioMemory, kNetwork, kZarno, kDebugMessage};
     else if (has(device::kMaskLoudspeaker) && versionIndex >= 18)
-        set = {kCommon, kAudioMemory, kNetwork, kZarno, kSource, kLineControl, kLinkedConsoles, kDebugMessage};
+        set = {kCommon, kAudioMemory, kNetwork,        kZarno,
+               kSource, kLineControl, kLinkedConsoles, kDebugMessage};
     else if (has(device::kMaskLoudspeaker))
         set = {kCommon, kAudioMemory, kNetwork, kZarno, kSource, kLineControl, kDebugMessage};
     else if (has(device::kMaskConsole))

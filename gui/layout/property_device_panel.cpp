@@ -1,11 +1,11 @@
 #include "gui/layout/property_device_panel.h"
 
-#include <algorithm>
-
 #include <wx/arrstr.h>
 #include <wx/font.h>
 #include <wx/settings.h>
 #include <wx/statbox.h>
+
+#include <algorithm>
 
 namespace frm {
 namespace fb {
@@ -76,7 +76,8 @@ wxMenuItem* appendItem(wxMenu* menu, int id, const wxString& text) {
 
 /// A scrolled window of the pages' lists: both scroll bars, 5-pixel steps.
 wxScrolledWindow* scrolled(wxWindow* parent) {
-    auto* window = new wxScrolledWindow(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxHSCROLL | wxVSCROLL);
+    auto* window =
+        new wxScrolledWindow(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxHSCROLL | wxVSCROLL);
     window->SetScrollRate(5, 5);
     return window;
 }
@@ -96,8 +97,8 @@ void addSpacer(wxSizer* sizer) { sizer->Add(0, 0, 1, wxEXPAND, kBorder); }
 
 }  // namespace
 
-PropertyDevicePanel::PropertyDevicePanel(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wxSize& size,
-                                         long style, const wxString& name)
+PropertyDevicePanel::PropertyDevicePanel(wxWindow* parent, wxWindowID id, const wxPoint& pos,
+                                         const wxSize& size, long style, const wxString& name)
     : wxPanel(parent, id, pos, size, style, name) {
     auto* mainSizer = new wxBoxSizer(wxVERTICAL);
     notebookPref = new wxNotebook(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, 0);
@@ -133,7 +134,8 @@ wxPanel* PropertyDevicePanel::buildCommonPage() {
     auto* pageSizer = new wxBoxSizer(wxVERTICAL);
     const long centred = wxALL | wxALIGN_CENTER_VERTICAL;
 
-    auto* general = new wxStaticBoxSizer(new wxStaticBox(panelCommon, wxID_ANY, L"Общие настройки"), wxVERTICAL);
+    auto* general =
+        new wxStaticBoxSizer(new wxStaticBox(panelCommon, wxID_ANY, L"Общие настройки"), wxVERTICAL);
     wxStaticBox* generalBox = general->GetStaticBox();
     auto* nameRow = new wxBoxSizer(wxHORIZONTAL);
     staticName = label(generalBox, L"Название устройства");
@@ -152,20 +154,23 @@ wxPanel* PropertyDevicePanel::buildCommonPage() {
     panelEqualizer = panel(generalBox);
     auto* equalizerSizer = new wxBoxSizer(wxVERTICAL);
     panelBassTreble = panel(panelEqualizer);
-    auto* bassTreble = new wxStaticBoxSizer(new wxStaticBox(panelBassTreble, wxID_ANY, wxEmptyString), wxVERTICAL);
+    auto* bassTreble =
+        new wxStaticBoxSizer(new wxStaticBox(panelBassTreble, wxID_ANY, wxEmptyString), wxVERTICAL);
     wxStaticBox* bassTrebleBox = bassTreble->GetStaticBox();
     auto* trebleRow = new wxBoxSizer(wxHORIZONTAL);
     staticTreble = label(bassTrebleBox, L"Высокие частоты");
     trebleRow->Add(staticTreble, 0, centred, kBorder);
     trebleRow->Add(12, 0, 0, 0, kBorder);
-    sliderTreble = new wxSlider(bassTrebleBox, wxID_ANY, 0, -8, 7, wxDefaultPosition, wxDefaultSize, wxSL_HORIZONTAL);
+    sliderTreble =
+        new wxSlider(bassTrebleBox, wxID_ANY, 0, -8, 7, wxDefaultPosition, wxDefaultSize, wxSL_HORIZONTAL);
     trebleRow->Add(sliderTreble, 1, centred, kBorder);
     bassTreble->Add(trebleRow, 0, wxEXPAND, kBorder);
     auto* bassRow = new wxBoxSizer(wxHORIZONTAL);
     staticBass = label(bassTrebleBox, L"Нижние частоты");
     bassRow->Add(staticBass, 0, centred, kBorder);
     bassRow->Add(16, 0, 0, 0, kBorder);
-    sliderBass = new wxSlider(bassTrebleBox, wxID_ANY, 0, 0, 15, wxDefaultPosition, wxDefaultSize, wxSL_HORIZONTAL);
+    sliderBass =
+        new wxSlider(bassTrebleBox, wxID_ANY, 0, 0, 15, wxDefaultPosition, wxDefaultSize, wxSL_HORIZONTAL);
     bassRow->Add(sliderBass, 1, centred, kBorder);
     bassTreble->Add(bassRow, 0, wxEXPAND, kBorder);
     finishPanel(panelBassTreble, bassTreble);
@@ -199,7 +204,8 @@ wxPanel* PropertyDevicePanel::buildCommonPage() {
     general->Add(equalizer, 1, wxEXPAND, kBorder);
     pageSizer->Add(general, 0, wxALL | wxEXPAND, kBorder);
 
-    sizerLine = new wxStaticBoxSizer(new wxStaticBox(panelCommon, wxID_ANY, L"Настройки линии"), wxHORIZONTAL);
+    sizerLine =
+        new wxStaticBoxSizer(new wxStaticBox(panelCommon, wxID_ANY, L"Настройки линии"), wxHORIZONTAL);
     wxStaticBox* lineBox = sizerLine->GetStaticBox();
     checkBoxLineControl = new wxCheckBox(lineBox, wxID_ANY, L"Контроль линии");
     checkBoxLineControl->SetValue(true);
@@ -207,7 +213,8 @@ wxPanel* PropertyDevicePanel::buildCommonPage() {
     buttonSetLine = new wxButton(lineBox, wxID_ANY, L"Измерить параметры линии");
     sizerLine->Add(buttonSetLine, 0, centred, kBorder);
     const wxString lineModes[] = {L"Независимые линии", L"Соединенные линии"};
-    choiceLineMode = new wxChoice(lineBox, wxID_ANY, wxDefaultPosition, wxDefaultSize, WXSIZEOF(lineModes), lineModes);
+    choiceLineMode =
+        new wxChoice(lineBox, wxID_ANY, wxDefaultPosition, wxDefaultSize, WXSIZEOF(lineModes), lineModes);
     choiceLineMode->SetSelection(0);
     sizerLine->Add(choiceLineMode, 0, centred, kBorder);
     pageSizer->Add(sizerLine, 0, wxALL | wxEXPAND, kBorder);
@@ -217,8 +224,8 @@ wxPanel* PropertyDevicePanel::buildCommonPage() {
     auto* gongRow = new wxBoxSizer(wxHORIZONTAL);
     checkBoxGong = new wxCheckBox(panelTovik, wxID_ANY, L"Использовать гонг перед вещанием с микрофона");
     gongRow->Add(checkBoxGong, 0, centred, kBorder);
-    comboBoxGong = new wxComboBox(panelTovik, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize, 0, nullptr,
-                                  wxCB_READONLY);
+    comboBoxGong = new wxComboBox(panelTovik, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize, 0,
+                                  nullptr, wxCB_READONLY);
     gongRow->Add(comboBoxGong, 0, centred, kBorder);
     sizerTovik->Add(gongRow, 0, wxEXPAND, kBorder);
     const auto option = [this](wxCheckBox*& box, const wchar_t* text) {
@@ -230,12 +237,14 @@ wxPanel* PropertyDevicePanel::buildCommonPage() {
     option(checkBoxSinglePowerSource, L"Разрешить один источник питания");
     option(checkBoxAnalogInput, L"Включить аналоговый вход ГОиЧС");
     option(checkBoxZoneIndication, L"Индикация зон с сообщениями");
-    const wxString powers[] = {L"Источник питания U1", L"Источник питания U2", L"ЛВС - PoE 1", L"ЛВС - PoE 2"};
+    const wxString powers[] = {L"Источник питания U1", L"Источник питания U2", L"ЛВС - PoE 1",
+                               L"ЛВС - PoE 2"};
     const auto powerRow = [&](wxStaticText*& text, const wchar_t* caption, wxChoice*& choice, int selected) {
         auto* row = new wxBoxSizer(wxHORIZONTAL);
         text = label(panelTovik, caption);
         row->Add(text, 0, centred, kBorder);
-        choice = new wxChoice(panelTovik, wxID_ANY, wxDefaultPosition, wxDefaultSize, WXSIZEOF(powers), powers);
+        choice =
+            new wxChoice(panelTovik, wxID_ANY, wxDefaultPosition, wxDefaultSize, WXSIZEOF(powers), powers);
         choice->SetSelection(selected);
         row->Add(choice, 0, centred, kBorder);
         sizerTovik->Add(row, 0, wxEXPAND, kBorder);
@@ -244,14 +253,16 @@ wxPanel* PropertyDevicePanel::buildCommonPage() {
     powerRow(staticPower2, L"Ввод питания 2", choicePower2, 1);
     auto* typeRow = new wxBoxSizer(wxHORIZONTAL);
     const wxString types[] = {L"Консоль оповещения", L"Пожарная консоль"};
-    choiceTovikType = new wxChoice(panelTovik, wxID_ANY, wxDefaultPosition, wxDefaultSize, WXSIZEOF(types), types);
+    choiceTovikType =
+        new wxChoice(panelTovik, wxID_ANY, wxDefaultPosition, wxDefaultSize, WXSIZEOF(types), types);
     choiceTovikType->SetSelection(0);
     typeRow->Add(choiceTovikType, 0, centred, kBorder);
     spinTovikPriority = new wxSpinCtrl(panelTovik, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
                                        wxSP_ARROW_KEYS, 1, 100, 1);
     typeRow->Add(spinTovikPriority, 0, centred | wxFIXED_MINSIZE, kBorder);
     staticTovikPriority = label(
-        panelTovik, L"Приоритет типа консоли (выше число - выше приоритет, пожарная приоритетнее консоли вещания) ");
+        panelTovik,
+        L"Приоритет типа консоли (выше число - выше приоритет, пожарная приоритетнее консоли вещания) ");
     typeRow->Add(staticTovikPriority, 0, centred, kBorder);
     sizerTovik->Add(typeRow, 0, wxEXPAND, kBorder);
     finishPanel(panelTovik, sizerTovik);
@@ -274,8 +285,8 @@ wxPanel* PropertyDevicePanel::buildCommonPage() {
     scrolledExchange = scrolled(panelExchangeInner);
     sizerExchange = new wxBoxSizer(wxVERTICAL);
     auto* commandRow = new wxBoxSizer(wxHORIZONTAL);
-    textCommand = new wxTextCtrl(scrolledExchange, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(250, -1),
-                                 wxTE_PROCESS_ENTER);
+    textCommand = new wxTextCtrl(scrolledExchange, wxID_ANY, wxEmptyString, wxDefaultPosition,
+                                 wxSize(250, -1), wxTE_PROCESS_ENTER);
     textCommand->SetToolTip(L"Команда");
     commandRow->Add(textCommand, 1, centred, kBorder);
     buttonExchange = letterButton(scrolledExchange, L">", L"Обмен");
@@ -295,8 +306,8 @@ wxPanel* PropertyDevicePanel::buildCommonPage() {
     auto* answerRow = new wxBoxSizer(wxHORIZONTAL);
     buttonCommandSuite = letterButton(exchangeBox, L"^", L"Управление набором");
     answerRow->Add(buttonCommandSuite, 0, wxALL, kBorder);
-    textExchangeAnswer = new wxTextCtrl(exchangeBox, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(-1, 50),
-                                        wxTE_MULTILINE);
+    textExchangeAnswer = new wxTextCtrl(exchangeBox, wxID_ANY, wxEmptyString, wxDefaultPosition,
+                                        wxSize(-1, 50), wxTE_MULTILINE);
     textExchangeAnswer->SetFont(monospace());
     textExchangeAnswer->SetToolTip(L"Ответ");
     answerRow->Add(textExchangeAnswer, 3, wxALL | wxEXPAND, kBorder);
@@ -315,32 +326,34 @@ wxPanel* PropertyDevicePanel::buildAudioMemoryPage() {
     panelAudioMemory = panel(notebookPref, ID_PAGE_AUDIO_MEMORY);
     auto* pageSizer = new wxBoxSizer(wxVERTICAL);
 
-    auto* fragments = new wxStaticBoxSizer(new wxStaticBox(panelAudioMemory, wxID_ANY, L"Фрагмент"), wxVERTICAL);
-    listCtrlAudioFragment = new wxListCtrl(fragments->GetStaticBox(), wxID_ANY, wxDefaultPosition, wxDefaultSize,
-                                           wxLC_REPORT | wxLC_SINGLE_SEL);
+    auto* fragments =
+        new wxStaticBoxSizer(new wxStaticBox(panelAudioMemory, wxID_ANY, L"Фрагмент"), wxVERTICAL);
+    listCtrlAudioFragment = new wxListCtrl(fragments->GetStaticBox(), wxID_ANY, wxDefaultPosition,
+                                           wxDefaultSize, wxLC_REPORT | wxLC_SINGLE_SEL);
     menuFragment = new wxMenu(0);
     menuFragmentPlay = appendItem(menuFragment, ID_MENU_FRAGMENT_PLAY, L"Воспроизвести");
     menuFragmentStop = appendItem(menuFragment, ID_MENU_FRAGMENT_STOP, L"Остановить");
     menuFragmentAdd = appendItem(menuFragment, ID_MENU_FRAGMENT_ADD, L"Добавить");
     menuFragmentSave = appendItem(menuFragment, ID_MENU_FRAGMENT_SAVE, L"Сохранить");
     menuFragmentDelete = appendItem(menuFragment, ID_MENU_FRAGMENT_DELETE, L"Удалить");
-    listCtrlAudioFragment->Connect(wxEVT_RIGHT_DOWN,
-                                   wxMouseEventHandler(PropertyDevicePanel::listCtrlAudioFragmentOnContextMenu),
-                                   nullptr, this);
+    listCtrlAudioFragment->Connect(
+        wxEVT_RIGHT_DOWN, wxMouseEventHandler(PropertyDevicePanel::listCtrlAudioFragmentOnContextMenu),
+        nullptr, this);
     fragments->Add(listCtrlAudioFragment, 1, wxALL | wxEXPAND, kBorder);
     pageSizer->Add(fragments, 1, wxALL | wxEXPAND, kBorder);
 
-    sizerScenario = new wxStaticBoxSizer(new wxStaticBox(panelAudioMemory, wxID_ANY, L"Сообщение"), wxVERTICAL);
-    listCtrlAudioScenario = new wxListCtrl(sizerScenario->GetStaticBox(), wxID_ANY, wxDefaultPosition, wxDefaultSize,
-                                           wxLC_REPORT | wxLC_SINGLE_SEL);
+    sizerScenario =
+        new wxStaticBoxSizer(new wxStaticBox(panelAudioMemory, wxID_ANY, L"Сообщение"), wxVERTICAL);
+    listCtrlAudioScenario = new wxListCtrl(sizerScenario->GetStaticBox(), wxID_ANY, wxDefaultPosition,
+                                           wxDefaultSize, wxLC_REPORT | wxLC_SINGLE_SEL);
     menuScenario = new wxMenu(0);
     menuScenarioAdd = appendItem(menuScenario, ID_MENU_SCENARIO_ADD, L"Добавить");
     menuScenarioDelete = appendItem(menuScenario, ID_MENU_SCENARIO_DELETE, L"Удалить");
     menuScenarioPlay = appendItem(menuScenario, ID_MENU_SCENARIO_PLAY, L"Воспроизвести");
     menuScenarioStop = appendItem(menuScenario, ID_MENU_SCENARIO_STOP, L"Остановить");
-    listCtrlAudioScenario->Connect(wxEVT_RIGHT_DOWN,
-                                   wxMouseEventHandler(PropertyDevicePanel::listCtrlAudioScenarioOnContextMenu),
-                                   nullptr, this);
+    listCtrlAudioScenario->Connect(
+        wxEVT_RIGHT_DOWN, wxMouseEventHandler(PropertyDevicePanel::listCtrlAudioScenarioOnContextMenu),
+        nullptr, this);
     sizerScenario->Add(listCtrlAudioScenario, 1, wxALL | wxEXPAND, kBorder);
     pageSizer->Add(sizerScenario, 1, wxALL | wxEXPAND, kBorder);
 
@@ -358,11 +371,12 @@ wxPanel* PropertyDevicePanel::buildAudioMemoryPage() {
     menuRevertChanges = appendItem(menuAudioMemory, ID_MENU_REVERT_CHANGES, L"Сбросить изменения");
     menuSaveImage = appendItem(menuAudioMemory, ID_MENU_SAVE_IMAGE, L"Сохранить образ");
     menuLoadImage = appendItem(menuAudioMemory, ID_MENU_LOAD_IMAGE, L"Загрузить образ");
-    buttonAudioMemory->Connect(wxEVT_RIGHT_DOWN, wxMouseEventHandler(PropertyDevicePanel::audioMemoryOnContextMenu),
-                               nullptr, this);
+    buttonAudioMemory->Connect(
+        wxEVT_RIGHT_DOWN, wxMouseEventHandler(PropertyDevicePanel::audioMemoryOnContextMenu), nullptr, this);
     memoryRow->Add(buttonAudioMemory, 0, wxALL, kBorder);
-    staticLowLevelWarning = label(
-        panelAudioMemory, L"Сообщения будут воспроизведены с уровнем НИЖЕ номинального! (Обновите прошивку)", bold());
+    staticLowLevelWarning =
+        label(panelAudioMemory,
+              L"Сообщения будут воспроизведены с уровнем НИЖЕ номинального! (Обновите прошивку)", bold());
     staticLowLevelWarning->SetForegroundColour(kRed);
     memoryRow->Add(staticLowLevelWarning, 0, centred, kBorder);
     pageSizer->Add(memoryRow, 0, wxALL | wxEXPAND, kBorder);
@@ -379,16 +393,19 @@ wxPanel* PropertyDevicePanel::buildNetworkPage() {
     auto* content = new wxBoxSizer(wxVERTICAL);
     const long centred = wxALL | wxALIGN_CENTER_VERTICAL;
 
-    staticNetworkWarning = label(panelNetwork,
-                                 L"Внимание! Не трогайте сетевые параметры, если наверняка не знаете что делаете.\n"
-                                 L"Может привести к прекращению функционирования всей системы.",
-                                 bold());
+    staticNetworkWarning =
+        label(panelNetwork,
+              L"Внимание! Не трогайте сетевые параметры, если наверняка не знаете что делаете.\n"
+              L"Может привести к прекращению функционирования всей системы.",
+              bold());
     staticNetworkWarning->SetForegroundColour(kRed);
     content->Add(staticNetworkWarning, 0, wxEXPAND | wxTOP, kBorder);
-    checkBoxLanRedundancy = new wxCheckBox(panelNetwork, wxID_ANY, L"Резервирование ЛВС (локальная вычислительная сеть)");
+    checkBoxLanRedundancy =
+        new wxCheckBox(panelNetwork, wxID_ANY, L"Резервирование ЛВС (локальная вычислительная сеть)");
     content->Add(checkBoxLanRedundancy, 0, wxLEFT | wxRIGHT | wxTOP, 10);
 
-    auto* addressing = new wxStaticBoxSizer(new wxStaticBox(panelNetwork, wxID_ANY, wxEmptyString), wxVERTICAL);
+    auto* addressing =
+        new wxStaticBoxSizer(new wxStaticBox(panelNetwork, wxID_ANY, wxEmptyString), wxVERTICAL);
     wxStaticBox* box = addressing->GetStaticBox();
     auto* grid = new wxFlexGridSizer(0, 4, 0, 0);
     grid->SetFlexibleDirection(wxBOTH);
@@ -422,17 +439,18 @@ wxPanel* PropertyDevicePanel::buildNetworkPage() {
     grid->Add(staticBasePort, 0, centred, kBorder);
     // The stream ports are the base port plus 1 and plus 2: both must stay
     // below 65536.
-    spinBasePort = new wxSpinCtrl(box, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize, wxSP_ARROW_KEYS,
-                                  2000, 65533, 11990);
+    spinBasePort = new wxSpinCtrl(box, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
+                                  wxSP_ARROW_KEYS, 2000, 65533, 11990);
     grid->Add(spinBasePort, 0, centred, kBorder);
     checkBoxAllowIp = new wxCheckBox(box, ID_ALLOW_IP, L"Разрешить IP");
     grid->Add(checkBoxAllowIp, 0, centred, kBorder);
     textAllowIp = address(ID_ALLOWED_IP);
     grid->Add(textAllowIp, 0, centred, kBorder);
     addressing->Add(grid, 1, wxEXPAND, kBorder);
-    staticMulticastNote = label(box,
-                                L"Адрес мультикаст-вещания и базовый порт должнен быть одинаковый на всех устройствах "
-                                L"работающих вместе.\nА так же должен совпадать в общих настройках Сонвар.");
+    staticMulticastNote =
+        label(box,
+              L"Адрес мультикаст-вещания и базовый порт должнен быть одинаковый на всех устройствах "
+              L"работающих вместе.\nА так же должен совпадать в общих настройках Сонвар.");
     addressing->Add(staticMulticastNote, 0, wxALL, kBorder);
     content->Add(addressing, 1, wxEXPAND, kBorder);
 
@@ -486,8 +504,8 @@ wxPanel* PropertyDevicePanel::buildSourcePage() {
     scrolledSource = scrolled(panelSource);
     auto* sourceSizer = new wxBoxSizer(wxVERTICAL);
 
-    auto* playback =
-        new wxStaticBoxSizer(new wxStaticBox(scrolledSource, wxID_ANY, L"Источники воспроизведения"), wxVERTICAL);
+    auto* playback = new wxStaticBoxSizer(
+        new wxStaticBox(scrolledSource, wxID_ANY, L"Источники воспроизведения"), wxVERTICAL);
     wxStaticBox* playbackBox = playback->GetStaticBox();
     const auto source = [&](wxCheckBox*& box, const wchar_t* text) {
         box = new wxCheckBox(playbackBox, wxID_ANY, text);
@@ -499,12 +517,14 @@ wxPanel* PropertyDevicePanel::buildSourcePage() {
     sourceSizer->Add(playback, 0, wxALL | wxEXPAND, kBorder);
 
     auto* filter = new wxStaticBoxSizer(new wxStaticBox(scrolledSource, wxID_ANY, wxEmptyString), wxVERTICAL);
-    checkBoxAnalogFilter = new wxCheckBox(filter->GetStaticBox(), wxID_ANY, L"Фильтр сигнала аналоговых входов");
+    checkBoxAnalogFilter =
+        new wxCheckBox(filter->GetStaticBox(), wxID_ANY, L"Фильтр сигнала аналоговых входов");
     filter->Add(checkBoxAnalogFilter, 0, wxALL, kBorder);
     sourceSizer->Add(filter, 0, wxLEFT | wxRIGHT | wxBOTTOM | wxEXPAND, kBorder);
 
     auto* priorities = new wxStaticBoxSizer(
-        new wxStaticBox(scrolledSource, wxID_ANY, L"Приоритеты источников воспроизведения (больше число - выше приоритет)"),
+        new wxStaticBox(scrolledSource, wxID_ANY,
+                        L"Приоритеты источников воспроизведения (больше число - выше приоритет)"),
         wxVERTICAL);
     wxStaticBox* box = priorities->GetStaticBox();
     auto* grid = new wxFlexGridSizer(0, 4, 0, 0);
@@ -530,7 +550,8 @@ wxPanel* PropertyDevicePanel::buildSourcePage() {
         choice->SetSelection(selected);
         grid->Add(choice, 0, wxALL, kBorder);
     };
-    const auto fixedRow = [&](wxStaticText*& text, const wchar_t* caption, wxChoice*& choice, const wchar_t* level) {
+    const auto fixedRow = [&](wxStaticText*& text, const wchar_t* caption, wxChoice*& choice,
+                              const wchar_t* level) {
         text = label(box, caption);
         grid->Add(text, 0, wxALL | wxALIGN_CENTER_VERTICAL, kBorder);
         const wxString only[] = {level};
@@ -565,7 +586,8 @@ wxPanel* PropertyDevicePanel::buildSourcePage() {
     spacers(2);
     row(staticAlarmStream, L"Поток Сонвар (Тревожное)", choiceAlarmStreamPriority, 5);
     spacers(2);
-    fixedRow(staticNotificationConsole, L"Микрофонная консоль оповещения", choiceNotificationConsolePriority, L"1");
+    fixedRow(staticNotificationConsole, L"Микрофонная консоль оповещения", choiceNotificationConsolePriority,
+             L"1");
     priorities->Add(grid, 1, wxEXPAND, kBorder);
     sourceSizer->Add(priorities, 1, wxALL | wxEXPAND, kBorder);
 
@@ -578,8 +600,8 @@ wxPanel* PropertyDevicePanel::buildSourcePage() {
 wxPanel* PropertyDevicePanel::buildLineControlPage() {
     panelLineControl = panel(notebookPref, ID_PAGE_LINE_CONTROL);
     panelLineControl->SetFont(monospace());  // the controls below take it over
-    auto* pageSizer =
-        new wxStaticBoxSizer(new wxStaticBox(panelLineControl, wxID_ANY, L"Оконечные устройства"), wxVERTICAL);
+    auto* pageSizer = new wxStaticBoxSizer(
+        new wxStaticBox(panelLineControl, wxID_ANY, L"Оконечные устройства"), wxVERTICAL);
     panelTipDevices = panel(pageSizer->GetStaticBox());
     sizerLineControl = new wxBoxSizer(wxVERTICAL);
     const long centred = wxALL | wxALIGN_CENTER_VERTICAL;
@@ -609,8 +631,8 @@ wxPanel* PropertyDevicePanel::buildLineControlPage() {
     panelTipDeviceSample = panel(scrolledTipDevices);
     auto* sample = new wxBoxSizer(wxHORIZONTAL);
     staticTipDeviceLevel = label(panelTipDeviceSample, L"20",
-                                 wxFont(wxNORMAL_FONT->GetPointSize(), wxFONTFAMILY_DEFAULT, wxFONTSTYLE_NORMAL,
-                                        wxFONTWEIGHT_NORMAL, false, wxEmptyString));
+                                 wxFont(wxNORMAL_FONT->GetPointSize(), wxFONTFAMILY_DEFAULT,
+                                        wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL, false, wxEmptyString));
     sample->Add(staticTipDeviceLevel, 0, wxRIGHT | wxTOP | wxBOTTOM | wxALIGN_CENTER_VERTICAL, kBorder);
     staticTipDevicePercent = label(panelTipDeviceSample, L"%");
     sample->Add(staticTipDevicePercent, 0, wxALIGN_CENTER_VERTICAL, kBorder);
@@ -637,7 +659,8 @@ wxPanel* PropertyDevicePanel::buildLineControlPage() {
 
 wxPanel* PropertyDevicePanel::buildPasskeyPage() {
     panelPasskey = panel(notebookPref, ID_PAGE_PASSKEY);
-    auto* pageSizer = new wxStaticBoxSizer(new wxStaticBox(panelPasskey, wxID_ANY, L"Ключи доступа"), wxVERTICAL);
+    auto* pageSizer =
+        new wxStaticBoxSizer(new wxStaticBox(panelPasskey, wxID_ANY, L"Ключи доступа"), wxVERTICAL);
     panelPasskeys = panel(pageSizer->GetStaticBox());
     sizerPasskeyPanel = new wxBoxSizer(wxVERTICAL);
     const long centred = wxALL | wxALIGN_CENTER_VERTICAL;
@@ -690,10 +713,11 @@ wxPanel* PropertyDevicePanel::buildZonesPage() {
 
     panelZoneButtons = panel(panelZones);
     sizerZoneButtons = new wxGridSizer(0, 10, 0, 0);
-    wxToggleButton** const zones[] = {
-        &toggleZone1,  &toggleZone2,  &toggleZone3,  &toggleZone4,  &toggleZone5,  &toggleZone6,  &toggleZone7,
-        &toggleZone8,  &toggleZone9,  &toggleZone10, &toggleZone11, &toggleZone12, &toggleZone13, &toggleZone14,
-        &toggleZone15, &toggleZone16, &toggleZone17, &toggleZone18, &toggleZone19, &toggleZone20};
+    wxToggleButton** const zones[] = {&toggleZone1,  &toggleZone2,  &toggleZone3,  &toggleZone4,
+                                      &toggleZone5,  &toggleZone6,  &toggleZone7,  &toggleZone8,
+                                      &toggleZone9,  &toggleZone10, &toggleZone11, &toggleZone12,
+                                      &toggleZone13, &toggleZone14, &toggleZone15, &toggleZone16,
+                                      &toggleZone17, &toggleZone18, &toggleZone19, &toggleZone20};
     int number = 0;
     for (wxToggleButton** zone : zones) {
         *zone = new wxToggleButton(panelZoneButtons, wxID_ANY, wxString::Format(L"%d", ++number));
@@ -702,12 +726,12 @@ wxPanel* PropertyDevicePanel::buildZonesPage() {
     toggleZone1->SetValue(true);
     finishPanel(panelZoneButtons, sizerZoneButtons);
     pageSizer->Add(panelZoneButtons, 0, wxALL, kBorder);
-    pageSizer->Add(new wxStaticLine(panelZones, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLI_HORIZONTAL), 0,
-                   wxALL | wxEXPAND, kBorder);
+    pageSizer->Add(new wxStaticLine(panelZones, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLI_HORIZONTAL),
+                   0, wxALL | wxEXPAND, kBorder);
 
     auto* modeRow = new wxBoxSizer(wxHORIZONTAL);
-    comboBoxZoneMode = new wxComboBox(panelZones, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize, 0,
-                                      nullptr, wxCB_READONLY);
+    comboBoxZoneMode = new wxComboBox(panelZones, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
+                                      0, nullptr, wxCB_READONLY);
     comboBoxZoneMode->Append(L"Вещание с микрофона");
     comboBoxZoneMode->SetSelection(0);
     modeRow->Add(comboBoxZoneMode, 0, wxALL | wxALIGN_CENTER_VERTICAL, kBorder);
@@ -719,8 +743,8 @@ wxPanel* PropertyDevicePanel::buildZonesPage() {
     buttonResetZones = new wxButton(panelZones, wxID_ANY, L"Удалить все зоны");
     modeRow->Add(buttonResetZones, 0, wxALL | wxALIGN_CENTER_VERTICAL, kBorder);
     pageSizer->Add(modeRow, 0, wxEXPAND, kBorder);
-    pageSizer->Add(new wxStaticLine(panelZones, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLI_HORIZONTAL), 0,
-                   wxALL | wxEXPAND, kBorder);
+    pageSizer->Add(new wxStaticLine(panelZones, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLI_HORIZONTAL),
+                   0, wxALL | wxEXPAND, kBorder);
 
     buttonFixZoneIntegrity = new wxButton(panelZones, wxID_ANY, L"Исправить целостность связей");
     infoColours(buttonFixZoneIntegrity);
@@ -728,8 +752,8 @@ wxPanel* PropertyDevicePanel::buildZonesPage() {
 
     scrolledZoneTargets = scrolled(panelZones);
     sizerZoneTargets = new wxBoxSizer(wxVERTICAL);
-    checkBoxZoneTargetSample = new wxCheckBox(scrolledZoneTargets, wxID_ANY,
-                                              L"Orvel-610 1.0.112.0 debug | 02:00:00:00:00:01 | 192.168.0.10");
+    checkBoxZoneTargetSample = new wxCheckBox(
+        scrolledZoneTargets, wxID_ANY, L"Orvel-610 1.0.112.0 debug | 02:00:00:00:00:01 | 192.168.0.10");
     sizerZoneTargets->Add(checkBoxZoneTargetSample, 0, wxALL, kBorder);
     finishPanel(scrolledZoneTargets, sizerZoneTargets);
     pageSizer->Add(scrolledZoneTargets, 1, wxALL | wxEXPAND, kBorder);
@@ -740,8 +764,8 @@ wxPanel* PropertyDevicePanel::buildZonesPage() {
 
 wxPanel* PropertyDevicePanel::buildLinkedConsolesPage() {
     panelLinkedConsoles = panel(notebookPref, ID_PAGE_LINKED_CONSOLES);
-    auto* pageSizer =
-        new wxStaticBoxSizer(new wxStaticBox(panelLinkedConsoles, wxID_ANY, L"Список микрофонных консолей"), wxVERTICAL);
+    auto* pageSizer = new wxStaticBoxSizer(
+        new wxStaticBox(panelLinkedConsoles, wxID_ANY, L"Список микрофонных консолей"), wxVERTICAL);
     wxStaticBox* box = pageSizer->GetStaticBox();
     buttonFixLinkIntegrity = new wxButton(box, wxID_ANY, L"Исправить целостность связей");
     infoColours(buttonFixLinkIntegrity);
@@ -771,9 +795,9 @@ wxPanel* PropertyDevicePanel::buildDebugPage() {
                                        WXSIZEOF(kinds), kinds, 1, wxRA_SPECIFY_ROWS);
     radioBoxDebugKind->SetSelection(0);
     requestRow->Add(radioBoxDebugKind, 0, wxLEFT | wxRIGHT | wxBOTTOM | wxALIGN_CENTER_VERTICAL, kBorder);
-    staticDebugIndicator =
-        label(panelDebug, L"●", wxFont(32, wxFONTFAMILY_DEFAULT, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL, false,
-                                      wxEmptyString));
+    staticDebugIndicator = label(
+        panelDebug, L"●",
+        wxFont(32, wxFONTFAMILY_DEFAULT, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL, false, wxEmptyString));
     requestRow->Add(staticDebugIndicator, 0, centred, kBorder);
     addSpacer(requestRow);
     buttonCopyDebug = new wxButton(panelDebug, wxID_ANY, L"Копировать");
@@ -820,8 +844,8 @@ wxPanel* PropertyDevicePanel::buildDebugPage() {
     buttonDebugExchange = new wxButton(panelDebug, wxID_ANY, L"Обмен");
     exchangeRow->Add(buttonDebugExchange, 0, centred, kBorder);
     exchange->Add(exchangeRow, 0, wxEXPAND, kBorder);
-    textDebugLog = new wxTextCtrl(panelDebug, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
-                                  wxTE_MULTILINE);
+    textDebugLog =
+        new wxTextCtrl(panelDebug, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize, wxTE_MULTILINE);
     textDebugLog->SetFont(monospace());
     exchange->Add(textDebugLog, 1, wxLEFT | wxRIGHT | wxTOP | wxEXPAND, kBorder);
     console->Add(exchange, 1, wxEXPAND, kBorder);
@@ -928,8 +952,10 @@ void PropertyDevicePanel::connectEvents() {
 
     // "Аудио память"
     c.connect(listCtrlAudioFragment, wxEVT_LEFT_DOWN, &P::listCtrlAudioFragmentOnRightDown, this);
-    c.connect(listCtrlAudioFragment, wxEVT_LIST_ITEM_DESELECTED, &P::listCtrlAudioFragmentOnListItemDeselected, this);
-    c.connect(listCtrlAudioFragment, wxEVT_LIST_ITEM_SELECTED, &P::listCtrlAudioFragmentOnListItemSelected, this);
+    c.connect(listCtrlAudioFragment, wxEVT_LIST_ITEM_DESELECTED,
+              &P::listCtrlAudioFragmentOnListItemDeselected, this);
+    c.connect(listCtrlAudioFragment, wxEVT_LIST_ITEM_SELECTED, &P::listCtrlAudioFragmentOnListItemSelected,
+              this);
     c.connect(listCtrlAudioFragment, wxEVT_RIGHT_DOWN, &P::listCtrlAudioFragmentOnRightDown, this);
     c.connect(listCtrlAudioFragment, wxEVT_RIGHT_UP, &P::listCtrlAudioFragmentOnRightUp, this);
     bindItem(menuFragment, menuFragmentPlay, &P::menuFragmentPlayOnSelection);
@@ -937,8 +963,10 @@ void PropertyDevicePanel::connectEvents() {
     bindItem(menuFragment, menuFragmentAdd, &P::menuFragmentAddOnSelection);
     bindItem(menuFragment, menuFragmentSave, &P::menuFragmentSaveOnSelection);
     bindItem(menuFragment, menuFragmentDelete, &P::menuFragmentDeleteOnSelection);
-    c.connect(listCtrlAudioScenario, wxEVT_LIST_ITEM_DESELECTED, &P::listCtrlAudioScenarioOnListItemDeselected, this);
-    c.connect(listCtrlAudioScenario, wxEVT_LIST_ITEM_SELECTED, &P::listCtrlAudioScenarioOnListItemSelected, this);
+    c.connect(listCtrlAudioScenario, wxEVT_LIST_ITEM_DESELECTED,
+              &P::listCtrlAudioScenarioOnListItemDeselected, this);
+    c.connect(listCtrlAudioScenario, wxEVT_LIST_ITEM_SELECTED, &P::listCtrlAudioScenarioOnListItemSelected,
+              this);
     c.connect(listCtrlAudioScenario, wxEVT_RIGHT_DOWN, &P::listCtrlAudioScenarioOnRightDown, this);
     c.connect(listCtrlAudioScenario, wxEVT_RIGHT_UP, &P::listCtrlAudioScenarioOnRightUp, this);
     bindItem(menuScenario, menuScenarioAdd, &P::menuScenarioAddOnSelection);

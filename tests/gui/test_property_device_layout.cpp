@@ -26,6 +26,7 @@ namespace {
 using wx_testing::runEventLoopUntil;
 
 // The layout's 75 handlers in declaration order, with their event classes.
+// clang-format off
 #define SV_HANDLERS(X)                                                                                              \
     X(onSize, wxSizeEvent) X(notebookPrefOnNotebookPageChanged, wxBookCtrlEvent) X(onValueChanged, wxKeyEvent)    \
     X(onCheckBoxEqualizer, wxCommandEvent) X(onLeftUpTrebleSlider, wxMouseEvent)                                    \
@@ -62,6 +63,7 @@ using wx_testing::runEventLoopUntil;
     X(setVolumeOnScrollChanged, wxScrollEvent) X(applyOnButtonClick, wxCommandEvent)                                \
     X(cancelOnButtonClick, wxCommandEvent) X(closeOnButtonClick, wxCommandEvent)
 
+// clang-format on
 #define SV_ENUM(name, Event) k_##name,
 enum Handler { SV_HANDLERS(SV_ENUM) kHandlers };
 #undef SV_ENUM
@@ -82,6 +84,7 @@ public:
     const frm::fb::EventConnections& connections() const { return m_connections; }
 
     /// The event table in connection order.
+    // clang-format off
     std::vector<Connection> expectedTable() {
         std::vector<Connection> t = {{this, wxEVT_SIZE, k_onSize},
                                      {notebookPref, wxEVT_NOTEBOOK_PAGE_CHANGED, k_notebookPrefOnNotebookPageChanged},
@@ -166,6 +169,7 @@ public:
              {buttonClose, button, k_closeOnButtonClick}});
         return t;
     }
+    // clang-format on
 
     std::vector<wxMenu*> menus() const { return {menuFragment, menuScenario, menuAudioMemory}; }
     /// Empties the three menus, so that no event makes an opener pop one up.
@@ -189,22 +193,23 @@ private:
 /// The window class with counters on the handlers the real input reaches.
 class CountingPanel : public frm::PropertyDevicePanel {
 public:
-    CountingPanel(wxWindow* parent, bool debugMode) : PropertyDevicePanel(parent, nullptr, nullptr, nullptr, debugMode) {}
+    CountingPanel(wxWindow* parent, bool debugMode)
+        : PropertyDevicePanel(parent, nullptr, nullptr, nullptr, debugMode) {}
     using frm::fb::PropertyDevicePanel::buttonAudioMemory, frm::fb::PropertyDevicePanel::checkBoxIgmp,
         frm::fb::PropertyDevicePanel::comboBoxGong, frm::fb::PropertyDevicePanel::buttonRebootMaster,
-        frm::fb::PropertyDevicePanel::listCtrlAudioFragment, frm::fb::PropertyDevicePanel::listCtrlAudioScenario,
-        frm::fb::PropertyDevicePanel::menuAudioMemory, frm::fb::PropertyDevicePanel::menuFragment,
-        frm::fb::PropertyDevicePanel::menuScenario, frm::fb::PropertyDevicePanel::notebookPref,
-        frm::fb::PropertyDevicePanel::panelExchange, frm::fb::PropertyDevicePanel::sliderBand1,
-        frm::fb::PropertyDevicePanel::sliderBand6, frm::fb::PropertyDevicePanel::spinBasePort,
-        frm::fb::PropertyDevicePanel::staticDebugText;
+        frm::fb::PropertyDevicePanel::listCtrlAudioFragment,
+        frm::fb::PropertyDevicePanel::listCtrlAudioScenario, frm::fb::PropertyDevicePanel::menuAudioMemory,
+        frm::fb::PropertyDevicePanel::menuFragment, frm::fb::PropertyDevicePanel::menuScenario,
+        frm::fb::PropertyDevicePanel::notebookPref, frm::fb::PropertyDevicePanel::panelExchange,
+        frm::fb::PropertyDevicePanel::sliderBand1, frm::fb::PropertyDevicePanel::sliderBand6,
+        frm::fb::PropertyDevicePanel::spinBasePort, frm::fb::PropertyDevicePanel::staticDebugText;
 
-    int fragmentDown = 0, fragmentUp = 0, scenarioDown = 0, scenarioUp = 0, cleared = 0, paints = 0;
-    std::size_t fragmentItemsBefore = 0;
+    int fragmentUp = 0, scenarioUp = 0, cleared = 0, paints = 0;
+    /// The items of each list's menu when its right-down handler began (-1: not yet).
+    int fragmentItems = -1, scenarioItems = -1;
 
     void listCtrlAudioFragmentOnRightDown(wxMouseEvent& e) override {
-        fragmentItemsBefore = menuFragment->GetMenuItemCount();
-        ++fragmentDown;
+        fragmentItems = static_cast<int>(menuFragment->GetMenuItemCount());
         PropertyDevicePanel::listCtrlAudioFragmentOnRightDown(e);
     }
     void listCtrlAudioFragmentOnRightUp(wxMouseEvent& e) override {
@@ -212,7 +217,7 @@ public:
         PropertyDevicePanel::listCtrlAudioFragmentOnRightUp(e);
     }
     void listCtrlAudioScenarioOnRightDown(wxMouseEvent& e) override {
-        ++scenarioDown;
+        scenarioItems = static_cast<int>(menuScenario->GetMenuItemCount());
         PropertyDevicePanel::listCtrlAudioScenarioOnRightDown(e);
     }
     void listCtrlAudioScenarioOnRightUp(wxMouseEvent& e) override {
@@ -245,7 +250,8 @@ std::unique_ptr<wxEvent> makeEvent(wxEventType type, wxWindow* target) {
         event = std::make_unique<wxBookCtrlEvent>(type, target->GetId());
     else if (type == wxEVT_CHAR)
         event = std::make_unique<wxKeyEvent>(type);
-    else if (type == wxEVT_LEFT_UP || type == wxEVT_LEFT_DOWN || type == wxEVT_RIGHT_DOWN || type == wxEVT_RIGHT_UP)
+    else if (type == wxEVT_LEFT_UP || type == wxEVT_LEFT_DOWN || type == wxEVT_RIGHT_DOWN ||
+             type == wxEVT_RIGHT_UP)
         event = std::make_unique<wxMouseEvent>(type);
     else if (type == wxEVT_SCROLL_LINEDOWN || type == wxEVT_SCROLL_LINEUP || type == wxEVT_SCROLL_CHANGED)
         event = std::make_unique<wxScrollEvent>(type, target->GetId());
@@ -289,6 +295,7 @@ TEST_F(PropertyLayout, EveryEventAndMenuItemReachesExactlyItsHandler) {
             << "connection " << i << " is not in the table's order";
 
     // Menu items 1002-1014: the stop item of both menus has one handler.
+    // clang-format off
     const Handler items[] = {k_menuFragmentPlayOnSelection,   k_menuAudioStopOnSelection,
                              k_menuFragmentAddOnSelection,    k_menuFragmentSaveOnSelection,
                              k_menuFragmentDeleteOnSelection, k_menuScenarioAddOnSelection,
@@ -296,6 +303,7 @@ TEST_F(PropertyLayout, EveryEventAndMenuItemReachesExactlyItsHandler) {
                              k_menuAudioStopOnSelection,      k_clearMemory,
                              k_revertChanges,                 k_saveImageMemory,
                              k_loadImageMemory};
+    // clang-format on
     for (int id = 1002; id <= 1014; ++id) {
         Calls expected{};
         expected[items[id - 1002]] = 1;
@@ -311,17 +319,32 @@ TEST_F(PropertyLayout, EveryEventAndMenuItemReachesExactlyItsHandler) {
     // and erases go only where a real one can be drawn.
     std::vector<wxWindow*> windows;
     collectWindows(layout, windows);
-    const std::vector<wxEventType> types = {
-        wxEVT_SIZE,          wxEVT_NOTEBOOK_PAGE_CHANGED, wxEVT_CHAR,          wxEVT_CHECKBOX,
-        wxEVT_LEFT_UP,       wxEVT_SCROLL_LINEDOWN,       wxEVT_SCROLL_LINEUP, wxEVT_BUTTON,
-        wxEVT_CHOICE,        wxEVT_COMBOBOX,              wxEVT_SPINCTRL,      wxEVT_TEXT_ENTER,
-        wxEVT_LEFT_DOWN,     wxEVT_LIST_ITEM_DESELECTED,  wxEVT_LIST_ITEM_SELECTED,
-        wxEVT_RIGHT_DOWN,    wxEVT_RIGHT_UP,              wxEVT_TOGGLEBUTTON,  wxEVT_SCROLL_CHANGED,
-        wxEVT_ERASE_BACKGROUND, wxEVT_PAINT};
+    const std::vector<wxEventType> types = {wxEVT_SIZE,
+                                            wxEVT_NOTEBOOK_PAGE_CHANGED,
+                                            wxEVT_CHAR,
+                                            wxEVT_CHECKBOX,
+                                            wxEVT_LEFT_UP,
+                                            wxEVT_SCROLL_LINEDOWN,
+                                            wxEVT_SCROLL_LINEUP,
+                                            wxEVT_BUTTON,
+                                            wxEVT_CHOICE,
+                                            wxEVT_COMBOBOX,
+                                            wxEVT_SPINCTRL,
+                                            wxEVT_TEXT_ENTER,
+                                            wxEVT_LEFT_DOWN,
+                                            wxEVT_LIST_ITEM_DESELECTED,
+                                            wxEVT_LIST_ITEM_SELECTED,
+                                            wxEVT_RIGHT_DOWN,
+                                            wxEVT_RIGHT_UP,
+                                            wxEVT_TOGGLEBUTTON,
+                                            wxEVT_SCROLL_CHANGED,
+                                            wxEVT_ERASE_BACKGROUND,
+                                            wxEVT_PAINT};
     int routed = 0;
     for (wxWindow* window : windows)
         for (const wxEventType type : types) {
-            if ((type == wxEVT_PAINT || type == wxEVT_ERASE_BACKGROUND) && window != layout->drawingArea()) continue;
+            if ((type == wxEVT_PAINT || type == wxEVT_ERASE_BACKGROUND) && window != layout->drawingArea())
+                continue;
             Calls expected{};
             for (const Connection& c : table)
                 if (c.source == window && c.type == type) ++expected[c.handler];
@@ -372,13 +395,13 @@ TEST_F(PropertyLayout, RightClicksOnTheListsLeaveTheirMenusEmptyAndTheMemoryMenu
         input.MouseClick(wxMOUSE_BTN_RIGHT);
     };
     rightClick(panel->listCtrlAudioFragment);
-    ASSERT_TRUE(runEventLoopUntil([panel] { return panel->fragmentUp == 1; })) << "no popup holds the click up";
-    EXPECT_EQ(panel->fragmentDown, 1);
-    EXPECT_EQ(panel->fragmentItemsBefore, 5u) << "the panel's handler runs before the opener";
+    ASSERT_TRUE(runEventLoopUntil([panel] { return panel->fragmentUp == 1; }))
+        << "no popup holds the click up";
+    EXPECT_EQ(panel->fragmentItems, 5) << "the panel's handler runs before the opener";
     EXPECT_EQ(panel->menuFragment->GetMenuItemCount(), 0u);
     rightClick(panel->listCtrlAudioScenario);
     ASSERT_TRUE(runEventLoopUntil([panel] { return panel->scenarioUp == 1; }));
-    EXPECT_EQ(panel->scenarioDown, 1);
+    EXPECT_EQ(panel->scenarioItems, 4);
     EXPECT_EQ(panel->menuScenario->GetMenuItemCount(), 0u);
 
     // The button's menu opens where the button was pressed; Down and Enter
@@ -432,7 +455,7 @@ TEST_F(PropertyLayout, TheDrawingAreaIsPaintedByThePanelAndFilledListsGoCleanly)
 
 TEST_F(PropertyLayout, PicturesOfTheTenPages) {
     auto* panel = new CountingPanel(frame, true);
-    const char* const names[] = {"common", "audio_memory", "network", "zarno", "sources",
+    const char* const names[] = {"common", "audio_memory", "network", "zarno",           "sources",
                                  "line",   "passkeys",     "zones",   "linked_consoles", "debug"};
     for (std::size_t page = 0; page < 10; ++page) {
         panel->notebookPref->SetSelection(page);

@@ -4,11 +4,11 @@
 // across devices; leaving the audio-memory and passkey pages; leaving the
 // panel (settings, console monitors); the close button in the main window;
 // shutdown and the refusals.
-#include <atomic>
-
-#include <boost/asio/ip/address_v4.hpp>
 #include <gtest/gtest.h>
 #include <wx/frame.h>
+
+#include <atomic>
+#include <boost/asio/ip/address_v4.hpp>
 
 #include "device/memory/audio_control.h"
 #include "device/models/device_collection.h"
@@ -39,23 +39,29 @@ std::string ownNetwork() {
 }
 enum Sim { kOrvel510 = 1, kSpeaker17, kSpeaker18, kTwin18, kConsole };
 
-net::HardwareAddress hw(unsigned n) { return net::HardwareAddress(device::sim::Simulator::hardwareAddress(n)); }
+net::HardwareAddress hw(unsigned n) {
+    return net::HardwareAddress(device::sim::Simulator::hardwareAddress(n));
+}
 
 using Tabs = std::vector<std::wstring>;
-const Tabs kLoudspeakerTabs = {L"Общие", L"Аудио память", L"Сеть",  L"Зарно",
-                               L"Источники", L"Линия", L"Отладочные сообщения"};
-const Tabs kLinkedTabs = {L"Общие", L"Аудио память", L"Сеть", L"Зарно", L"Источники",
-                          L"Линия", L"Связанные консоли", L"Отладочные сообщения"};
-const Tabs kConsoleTabs = {L"Общие", L"Аудио память", L"Сеть", L"Зарно",
-                           L"Ключи", L"Зоны трансляции", L"Отладочные сообщения"};
+/// The tabs every device has, those of its kind, and the debug page.
+Tabs tabsWith(std::initializer_list<const wchar_t*> own) {
+    Tabs tabs = {L"Общие", L"Аудио память", L"Сеть", L"Зарно"};
+    tabs.insert(tabs.end(), own.begin(), own.end());
+    tabs.push_back(L"Отладочные сообщения");
+    return tabs;
+}
+const Tabs kLoudspeakerTabs = tabsWith({L"Источники", L"Линия"});
+const Tabs kLinkedTabs = tabsWith({L"Источники", L"Линия", L"Связанные консоли"});
+const Tabs kConsoleTabs = tabsWith({L"Ключи", L"Зоны трансляции"});
 
 class Panel : public frm::PropertyDevicePanel {
 public:
-    using frm::PropertyDevicePanel::PropertyDevicePanel;
     using frm::fb::PropertyDevicePanel::buttonClose, frm::fb::PropertyDevicePanel::checkBoxLineError,
         frm::fb::PropertyDevicePanel::notebookPref;
     using frm::PropertyDevicePanel::closeOnButtonClick, frm::PropertyDevicePanel::m_audioControl,
         frm::PropertyDevicePanel::m_passkeyJob;
+    using frm::PropertyDevicePanel::PropertyDevicePanel;
 
     Tabs tabs() const {
         Tabs texts;
@@ -87,16 +93,17 @@ protected:
         timing.startDelay = 50ms;
         timing.tick = 100ms;
         collection = device::DeviceCollection::create(transport, kBasePort, timing);
-        collection->setNewDeviceHandler(
-            [this](const std::wstring&, const net::HardwareAddress&, const std::wstring&) { return nextId++; });
+        collection->setNewDeviceHandler([this](const std::wstring&, const net::HardwareAddress&,
+                                               const std::wstring&) { return nextId++; });
         transport->run();
 
-        const auto add = [this](Sim n, std::unique_ptr<device::sim::Model> model) -> device::sim::SimulatedDevice& {
+        const auto add = [this](Sim n,
+                                std::unique_ptr<device::sim::Model> model) -> device::sim::SimulatedDevice& {
             return simulator.add(ownNetwork() + std::to_string(n), kBasePort, std::move(model));
         };
         const auto speaker = [&](Sim n, const char* version) -> device::sim::SimulatedDevice& {
-            return add(n, std::make_unique<device::sim::OrvelModel>(device::sim::Simulator::hardwareAddress(n),
-                                                                    version));
+            return add(n, std::make_unique<device::sim::OrvelModel>(
+                              device::sim::Simulator::hardwareAddress(n), version));
         };
         speaker(kOrvel510, device::sim::kDefaultOrvel510Version);
         speaker(kSpeaker17, "Orvel-610 1.0.109.0 Mar 03 2021");
@@ -110,8 +117,10 @@ protected:
         speaker(kTwin18, "Orvel-610 1.0.110.0 Mar 03 2021");
         console = &add(kConsole, std::make_unique<device::sim::TovikConfigModel>(
                                      device::sim::Simulator::hardwareAddress(kConsole)));
-        const device::sim::Endpoint server(boost::asio::ip::make_address_v4("127.0.0.1"), transport->getPort());
-        for (std::size_t i = 0; i < simulator.size(); ++i) simulator.device(i).startStatePackets(server, 100ms);
+        const device::sim::Endpoint server(boost::asio::ip::make_address_v4("127.0.0.1"),
+                                           transport->getPort());
+        for (std::size_t i = 0; i < simulator.size(); ++i)
+            simulator.device(i).startStatePackets(server, 100ms);
         simulator.start();
         ASSERT_TRUE(runEventLoopUntil(
             [this] {
@@ -169,7 +178,7 @@ TEST_F(PropertyPanelTest, EachDeviceGetsThePagesOfItsKindAndTheSameSetIsKept) {
     Panel* panel = makePanel(true);
     EXPECT_EQ(panel->tabs().size(), 10u) << "the layout's pages until a device comes";
     panel->open(device(kOrvel510));
-    EXPECT_EQ(panel->tabs(), (Tabs{L"Общие", L"Аудио память", L"Сеть", L"Зарно", L"Отладочные сообщения"}));
+    EXPECT_EQ(panel->tabs(), tabsWith({}));
 
     // One type code, two firmware generations: the second gets its own set.
     panel->open(device(kSpeaker17));
