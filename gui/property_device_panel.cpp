@@ -1,16 +1,436 @@
 #include "gui/property_device_panel.h"
 
+#include <wx/dcclient.h>
+
+#include "base/check.h"
+#include "base/exception.h"
+#include "base/log.h"
+#include "base/pref.h"
+#include "base/text.h"
+#include "base/thread_dispatcher.h"
+#include "base/wx/gui_guards.h"
+#include "device/memory/audio_control.h"
+#include "device/models/device_collection.h"
+#include "device/models/equalizer.h"
+#include "device/models/orvel_info.h"
+#include "device/models/tovik_info.h"
+#include "device/transfer_protocol.h"
+#include "device/version.h"
+#include "gui/gui_thread.h"
+
 namespace frm {
 
-PropertyDevicePanel::PropertyDevicePanel(wxWindow* parent, boost::shared_ptr<device::DeviceCollection>, ItemDataMap*,
-                                         boost::shared_ptr<device::TransferProtocol>, bool)
-    : wxPanel(parent) {}
+namespace pages = property_pages;
 
-void PropertyDevicePanel::setCallbacks(std::function<void()>, std::function<void()>) {}
-void PropertyDevicePanel::imbueDevice(const boost::shared_ptr<device::DeviceBase>&) {}
-void PropertyDevicePanel::updateData() {}
-void PropertyDevicePanel::refreshZonePage() {}
-void PropertyDevicePanel::killFocus() {}
-void PropertyDevicePanel::shutdown() {}
+PropertyDevicePanel::PropertyDevicePanel(wxWindow* parent,
+                                         boost::shared_ptr<device::DeviceCollection> collection,
+                                         ItemDataMap* items,
+                                         boost::shared_ptr<device::TransferProtocol> transport,
+                                         bool debugMode)
+    : fb::PropertyDevicePanel(parent, wxID_ANY, wxDefaultPosition, wxSize(1503, 1217), wxTAB_TRAVERSAL,
+                              wxEmptyString),
+      m_transport(std::move(transport)),
+      m_items(items),
+      m_debugMode(debugMode),
+      m_collection(std::move(collection)) {
+    LOG_TRACE2(L"%1%", L"frm::PropertyDevicePanel::PropertyDevicePanel");
+    panelExchange->Show(m_debugMode);
+    buttonRebootMaster->Show(m_debugMode);
+    checkBoxIgmp->Show(m_debugMode);
+
+    buttonApply->Disable();
+    buttonCancel->Disable();
+    m_currentPage = pages::kCommon;
+    panelTipDeviceSample->Hide();
+    panelPasskeySample->Hide();
+
+    listCtrlAudioFragment->SetWindowStyleFlag(wxLC_REPORT | wxLC_HRULES | wxLC_SINGLE_SEL);
+    for (const wchar_t* column : {L"№", L"Название", L"Размер", L"Путь к файлу"})
+        listCtrlAudioFragment->AppendColumn(column);
+    listCtrlAudioScenario->SetWindowStyleFlag(wxLC_REPORT | wxLC_HRULES | wxLC_SINGLE_SEL);
+    for (const wchar_t* column : {L"№", L"Название", L"Гонг", L"Фрагмент", L"Повторять (сек)"})
+        listCtrlAudioScenario->AppendColumn(column);
+    m_audioSelection = 0xFFFFFFFF;
+
+    m_bandSliders = {sliderBand1, sliderBand2, sliderBand3, sliderBand4, sliderBand5, sliderBand6};
+    for (wxSlider* band : m_bandSliders) {
+        band->SetRange(-10, 0);
+        band->SetValue(0);
+    }
+
+    buttonResetPref->Disable();
+    staticVersionValue->Hide();
+    buttonExchange->SetClientData(textCommand);
+    buttonDebugExchange->SetClientData(textDebugExchange);
+
+    for (std::size_t i = 0; i < notebookPref->GetPageCount(); ++i) {
+        wxWindow* page = notebookPref->GetPage(i);
+        m_pages[page->GetId()] = Page{notebookPref->GetPageText(i), page};
+    }
+
+    staticPasskeyHint->Hide();
+    panelCommon->Layout();
+    panelNetwork->Layout();
+}
+
+PropertyDevicePanel::~PropertyDevicePanel() {
+    LOG_TRACE2(L"%1%", L"PropertyDevicePanel::~PropertyDevicePanel() begin");
+    // Nothing may reach this half-destroyed object any more: the event table
+    // goes first, then the controls, whose destruction (of a filled list, say)
+    // still sends events.
+    m_connections.disconnectAll();
+    DestroyChildren();
+    if (m_transport && !m_shuttingDown) m_transport->clearConsoleMonitors();
+    m_transport.reset();
+    LOG_TRACE2(L"%1%", L"PropertyDevicePanel::~PropertyDevicePanel() end");
+}
+
+// ---- what the main window calls ---------------------------------------------------------
+
+void PropertyDevicePanel::setCallbacks(std::function<void()> close, std::function<void()> afterApply) {
+    m_afterApply = std::move(afterApply);
+    m_close = [this, close = std::move(close)] {
+        killFocus();
+        close();
+    };
+}
+
+void PropertyDevicePanel::imbueDevice(const DevicePtr& device) {
+    LOG_TRACE2(L"%1%", L"frm::PropertyDevicePanel::imbueDevice");
+    debug::throwIfFalse(static_cast<bool>(device), "frm::PropertyDevicePanel::imbueDevice");
+    m_device = device;
+}
+
+void PropertyDevicePanel::updateData() {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%", L"frm::PropertyDevicePanel::updateData");
+    if (m_shuttingDown) return;
+    if (m_updating) {
+        LOG_DEBUG(L"skip the update data for current tab is %1%", m_currentPage);
+        return;
+    }
+    m_updating = true;
+    struct Running {
+        bool& flag;
+        ~Running() { flag = false; }
+    } running{m_updating};
+
+    if (!m_device) return;
+    LOG_TRACE(L"update data, current tab %1%", m_currentPage);
+    debug::throwIfFalse(m_device && m_transport, "frm::PropertyDevicePanel::updateData");
+    m_transport->setConsoleMonitor(m_device->getIp(),
+                                   [this](const std::string& text, bool) { toConsoleLog(text); });
+    layoutTabs();
+    staticDeviceName->SetLabel(m_device->getTitle());
+    panelButtons->Layout();
+
+    if (const char* name = pages::logName(m_currentPage)) LOG_TRACE(L"%1%", name);
+    switch (m_currentPage) {
+        case pages::kCommon:
+            fillCommonPage();
+            break;
+        case pages::kAudioMemory:
+            fillAudioMemoryPage();
+            break;
+        case pages::kNetwork:
+            fillNetworkPage();
+            break;
+        case pages::kZarno:
+            fillZarnoPage();
+            break;
+        case pages::kSource:
+            fillSourcePage();
+            break;
+        case pages::kLineControl:
+            fillLineControlPage();
+            break;
+        case pages::kPasskey:
+            fillPasskeyPage();
+            break;
+        case pages::kZones:
+            fillZoneTargets();
+            break;
+        case pages::kLinkedConsoles:
+            fillLinkedConsoles();
+            break;
+        case pages::kDebugMessage:
+            fillDebugPage();
+            break;
+        default:
+            break;
+    }
+    LOG_TRACE(L"%1%", L"property data is updated");
+}
+
+void PropertyDevicePanel::refreshZonePage() {
+    FRM_ASSERT_GUI_THREAD();
+    if (m_currentPage == pages::kZones)
+        fillZoneTargets();
+    else if (m_currentPage == pages::kLinkedConsoles)
+        fillLinkedConsoles();
+}
+
+void PropertyDevicePanel::killFocus() {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%", L"frm::PropertyDevicePanel::killFocus");
+    leaveTab();
+    storeLineErrorChoice();
+    m_device.reset();
+    m_audioControl.reset();
+    if (m_transport) m_transport->clearConsoleMonitors();
+}
+
+void PropertyDevicePanel::shutdown() {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE(L"%1%", L"PropertyDevicePanel::shutdown() begin");
+    m_shuttingDown = true;
+    if (m_transport) m_transport->clearConsoleMonitors();
+    m_bandSliders.clear();
+    m_equalizer.reset();
+    m_close = nullptr;
+    m_afterApply = nullptr;
+    m_debugMessages.clear();
+    m_pages.clear();
+    LOG_TRACE(L"%1%", L"PropertyDevicePanel::shutdown() 1");
+    m_fragmentTexts.clear();
+    m_audioControl.reset();
+    LOG_TRACE(L"%1%", L"PropertyDevicePanel::shutdown() 2");
+    m_device.reset();
+    storeLineErrorChoice();
+    LOG_TRACE(L"%1%", L"PropertyDevicePanel::shutdown() end");
+}
+
+// ---- pages --------------------------------------------------------------------------------
+
+void PropertyDevicePanel::layoutTabs() {
+    FRM_ASSERT_GUI_THREAD();
+    const std::uint64_t type = m_device->getTypeCode();
+    const auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device);
+    const int versionIndex = loudspeaker ? loudspeaker->getVersionIndex() : 0;
+    const pages::PageSet chosen = pages::pageSet(type, versionIndex, m_debugMode);
+    // The set, not the type code, decides: two loudspeakers of one type
+    // differ in their pages when their firmware generations do.
+    if (m_laidOut && chosen == m_lastPages) return;
+
+    LOG_TRACE(L"do layout for device type '%1%'", device::toText(type));
+    {
+        GuiFreezer freeze(notebookPref);
+        while (notebookPref->GetPageCount() > 0) notebookPref->RemovePage(notebookPref->GetPageCount() - 1);
+
+        bool currentInserted = false;
+        for (const int id : pages::pageSet(type, versionIndex, true)) {
+            if (id == pages::kDebugMessage && !m_debugMode) {
+                LOG_TRACE(L"%1%", L"debug mode is disabled, skip debug page");
+                continue;
+            }
+            const auto page = m_pages.find(id);
+            if (page == m_pages.end()) continue;
+            const bool shown = id == m_currentPage;
+            const std::size_t position = notebookPref->GetPageCount();
+            notebookPref->InsertPage(position, page->second.window, page->second.label, shown);
+            currentInserted = currentInserted || shown;
+            LOG_TRACE(L"add tab %1%,%2%(%3%)='%4%'", position, id, shown ? L"show" : L"no",
+                      page->second.label.ToStdWstring());
+        }
+        if (!chosen.empty() && !currentInserted) {
+            LOG_TRACE(L"%1%", L"change tab to default");
+            m_currentPage = pages::kCommon;
+            notebookPref->SetSelection(0);
+        }
+        m_lastPages = chosen;
+        m_laidOut = true;
+    }
+}
+
+void PropertyDevicePanel::notebookPrefOnNotebookPageChanged(wxBookCtrlEvent& event) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::notebookPrefOnNotebookPageChanged");
+    if (notebookPref->IsFrozen()) {
+        LOG_TRACE(L"%1%", L"skip tab changing");
+        return;
+    }
+    leaveTab();
+    const int selection = event.GetSelection();
+    debug::throwIfFalse(selection != wxNOT_FOUND,
+                        "frm::PropertyDevicePanel::notebookPrefOnNotebookPageChanged");
+    wxWindow* page = notebookPref->GetPage(static_cast<std::size_t>(selection));
+    m_currentPage = page->GetId();
+    LOG_TRACE(L"change tab to %1%[%2%]", selection, m_currentPage);
+    // The notebook shows only its selected page; a page hidden here would
+    // lose its tab on GTK.
+    page->Show();
+    updateData();
+}
+
+void PropertyDevicePanel::leaveTab() {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%", L"frm::PropertyDevicePanel::leaveTab");
+    buttonApply->Disable();
+    buttonCancel->Disable();
+    // A device that does not answer must not keep the operator on the page.
+    const auto guarded = [](const auto& step) {
+        try {
+            step();
+        } catch (const exception::Base& e) {
+            LOG_WARN(L"%1%", base::toWide(e.what()));
+        }
+    };
+    switch (m_currentPage) {
+        case pages::kAudioMemory:
+            guarded([this] {
+                if (m_audioControl && m_audioControl->hasChanges()) m_audioControl->revertChanges();
+            });
+            break;
+        case pages::kPasskey:
+            guarded([this] {
+                const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);
+                if (console && console->isPasskeyListening()) console->finishPasskeyListening();
+            });
+            removeJob(m_passkeyJob);
+            break;
+        case pages::kDebugMessage:
+            removeJob(m_requestJob);
+            removeJob(m_volumeJob);
+            addDebugMessage(std::string(), false, radioBoxDebugKind->GetSelection());
+            break;
+        default:
+            break;
+    }
+}
+
+void PropertyDevicePanel::removeJob(std::atomic<std::uint32_t>& job) {
+    if (base::ThreadDispatcher::instance() != nullptr) base::ThreadDispatcher::remove(job.exchange(0));
+}
+
+void PropertyDevicePanel::storeLineErrorChoice() {
+    if (g_pref == nullptr) return;
+    pref::Guard guard(g_pref);
+    pref::create(g_pref, "debug.requestLineError", pref::Type::TypeBoolean) = checkBoxLineError->GetValue();
+}
+
+void PropertyDevicePanel::editPending(wxEvent& event, bool goOn) {
+    buttonApply->Enable();
+    buttonCancel->Enable();
+    event.Skip(goOn);
+}
+
+// The fillers of the pages; each page's filling comes with that page's work.
+void PropertyDevicePanel::fillCommonPage() {}
+void PropertyDevicePanel::fillAudioMemoryPage() {}
+void PropertyDevicePanel::fillNetworkPage() {}
+void PropertyDevicePanel::fillZarnoPage() {}
+void PropertyDevicePanel::fillSourcePage() {}
+void PropertyDevicePanel::fillLineControlPage() {}
+void PropertyDevicePanel::fillPasskeyPage() {}
+void PropertyDevicePanel::fillZoneTargets() {}
+void PropertyDevicePanel::fillLinkedConsoles() {}
+void PropertyDevicePanel::fillDebugPage() {}
+void PropertyDevicePanel::toConsoleLog(const std::string&) {}
+void PropertyDevicePanel::addDebugMessage(const std::string&, bool, int) {}
+
+// ---- handlers -------------------------------------------------------------------------------
+
+void PropertyDevicePanel::onSize(wxSizeEvent& event) { event.Skip(); }
+void PropertyDevicePanel::onValueChanged(wxKeyEvent& event) { editPending(event, true); }
+void PropertyDevicePanel::onCheckBoxEqualizer(wxCommandEvent&) {}
+void PropertyDevicePanel::onLeftUpTrebleSlider(wxMouseEvent& event) { event.Skip(); }
+void PropertyDevicePanel::onLeftUpBassSlider(wxMouseEvent& event) { event.Skip(); }
+void PropertyDevicePanel::onBandSlider(wxMouseEvent& event) { event.Skip(); }
+void PropertyDevicePanel::onBandSliderScroll(wxScrollEvent& event) { event.Skip(); }
+void PropertyDevicePanel::resetEqOnButtonClick(wxCommandEvent&) {}
+void PropertyDevicePanel::onCheckBoxOption(wxCommandEvent& event) { editPending(event, true); }
+void PropertyDevicePanel::buttonSetLineOnClick(wxCommandEvent&) {}
+void PropertyDevicePanel::lineModeOnChoice(wxCommandEvent& event) { editPending(event, true); }
+void PropertyDevicePanel::onChoiceChanged(wxCommandEvent& event) { editPending(event, false); }
+void PropertyDevicePanel::onCheckBoxSinglePowerSource(wxCommandEvent&) {}
+void PropertyDevicePanel::powerInputOnChoice(wxCommandEvent& event) { editPending(event, true); }
+void PropertyDevicePanel::changeTovikTypeOnChoice(wxCommandEvent&) {}
+void PropertyDevicePanel::fieldOnChar(wxKeyEvent& event) { editPending(event, true); }
+void PropertyDevicePanel::fieldOnSpinCtrl(wxSpinEvent& event) { editPending(event, true); }
+void PropertyDevicePanel::updateFirmwareOnButtonClick(wxCommandEvent&) {}
+void PropertyDevicePanel::rebootOnClick(wxCommandEvent&) {}
+void PropertyDevicePanel::textDebugExchangeOnPress(wxCommandEvent&) {}
+void PropertyDevicePanel::buttonDebugExchangeOnClick(wxCommandEvent&) {}
+void PropertyDevicePanel::exchangeCommandsOnButtonClick(wxCommandEvent&) {}
+void PropertyDevicePanel::manageCommandSuiteOnButtonClick(wxCommandEvent&) {}
+
+void PropertyDevicePanel::listCtrlAudioFragmentOnRightDown(wxMouseEvent& event) {
+    LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::listCtrlAudioFragmentOnRightDown");
+    // The menu is built on the button's release; the opener that runs next
+    // finds it empty and shows nothing.
+    for (const int id : {ID_MENU_FRAGMENT_PLAY, ID_MENU_FRAGMENT_STOP, ID_MENU_FRAGMENT_ADD,
+                         ID_MENU_FRAGMENT_SAVE, ID_MENU_FRAGMENT_DELETE})
+        if (menuFragment->FindItem(id) != nullptr) menuFragment->Remove(id);
+    event.Skip();
+}
+
+void PropertyDevicePanel::listCtrlAudioFragmentOnListItemDeselected(wxListEvent& event) { event.Skip(); }
+void PropertyDevicePanel::listCtrlAudioFragmentOnListItemSelected(wxListEvent& event) { event.Skip(); }
+void PropertyDevicePanel::listCtrlAudioFragmentOnRightUp(wxMouseEvent& event) { event.Skip(); }
+void PropertyDevicePanel::menuFragmentPlayOnSelection(wxCommandEvent&) {}
+void PropertyDevicePanel::menuAudioStopOnSelection(wxCommandEvent&) {}
+void PropertyDevicePanel::menuFragmentAddOnSelection(wxCommandEvent&) {}
+void PropertyDevicePanel::menuFragmentSaveOnSelection(wxCommandEvent&) {}
+void PropertyDevicePanel::menuFragmentDeleteOnSelection(wxCommandEvent&) {}
+void PropertyDevicePanel::listCtrlAudioScenarioOnListItemDeselected(wxListEvent& event) { event.Skip(); }
+void PropertyDevicePanel::listCtrlAudioScenarioOnListItemSelected(wxListEvent& event) { event.Skip(); }
+
+void PropertyDevicePanel::listCtrlAudioScenarioOnRightDown(wxMouseEvent& event) {
+    LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::listCtrlAudioScenarioOnRightDown");
+    for (const int id :
+         {ID_MENU_SCENARIO_PLAY, ID_MENU_SCENARIO_STOP, ID_MENU_SCENARIO_ADD, ID_MENU_SCENARIO_DELETE})
+        if (menuScenario->FindItem(id) != nullptr) menuScenario->Remove(id);
+    event.Skip();
+}
+
+void PropertyDevicePanel::listCtrlAudioScenarioOnRightUp(wxMouseEvent& event) { event.Skip(); }
+void PropertyDevicePanel::menuScenarioAddOnSelection(wxCommandEvent&) {}
+void PropertyDevicePanel::menuScenarioDeleteOnSelection(wxCommandEvent&) {}
+void PropertyDevicePanel::menuScenarioPlayOnSelection(wxCommandEvent&) {}
+void PropertyDevicePanel::audioMemoryOnButtonClick(wxCommandEvent&) {}
+void PropertyDevicePanel::clearMemory(wxCommandEvent&) {}
+void PropertyDevicePanel::revertChanges(wxCommandEvent&) {}
+void PropertyDevicePanel::saveImageMemory(wxCommandEvent&) {}
+void PropertyDevicePanel::loadImageMemory(wxCommandEvent&) {}
+void PropertyDevicePanel::onCheckBoxDhcp(wxCommandEvent&) {}
+void PropertyDevicePanel::onCheckBoxAllowIp(wxCommandEvent&) {}
+void PropertyDevicePanel::zarnoAddressOnSpinCtrl(wxSpinEvent& event) { editPending(event, false); }
+void PropertyDevicePanel::relayEventsOnCheckBox(wxCommandEvent& event) { editPending(event, false); }
+void PropertyDevicePanel::onCheckBoxIsTestZarno(wxCommandEvent&) {}
+void PropertyDevicePanel::onCheckBoxSource(wxCommandEvent&) {}
+void PropertyDevicePanel::forwardStreamOnCheckBox(wxCommandEvent& event) { onCheckBoxSource(event); }
+void PropertyDevicePanel::onCheckBoxPowerSave(wxCommandEvent&) {}
+void PropertyDevicePanel::rebootMasterOfTipDevices(wxCommandEvent&) {}
+void PropertyDevicePanel::addAllTipDevices_onButtonClick(wxCommandEvent&) {}
+void PropertyDevicePanel::resetPrefOnButtonClick(wxCommandEvent&) {}
+void PropertyDevicePanel::addOrRemoveTipDeviceOnButtonClick(wxCommandEvent&) {}
+void PropertyDevicePanel::accessControlOnToggle(wxCommandEvent&) {}
+void PropertyDevicePanel::addPasskeyOnButtonClick(wxCommandEvent&) {}
+void PropertyDevicePanel::resetPasskeysOnButtonClick(wxCommandEvent&) {}
+void PropertyDevicePanel::deletePasskeyOnButtonClick(wxCommandEvent&) {}
+void PropertyDevicePanel::toggleZoneButton(wxCommandEvent&) {}
+void PropertyDevicePanel::removeZoneOnButtonClick(wxCommandEvent&) {}
+void PropertyDevicePanel::resetZonesOnButtonClick(wxCommandEvent&) {}
+void PropertyDevicePanel::fixZoneIntegrityOnButtonClick(wxCommandEvent&) {}
+void PropertyDevicePanel::copyDebugOnButtonClick(wxCommandEvent&) {}
+void PropertyDevicePanel::refreshRateOnChoice(wxCommandEvent&) {}
+
+// The drawing area paints its whole surface itself.
+void PropertyDevicePanel::eraseTextOnPanel(wxEraseEvent&) {}
+
+void PropertyDevicePanel::paintTextOnPanel(wxPaintEvent&) { wxPaintDC dc(staticDebugText); }
+
+void PropertyDevicePanel::stopDebugOnToggle(wxCommandEvent&) {}
+void PropertyDevicePanel::clearDebugOnButtonClick(wxCommandEvent&) {}
+void PropertyDevicePanel::setVolumeOnScrollChanged(wxScrollEvent&) {}
+void PropertyDevicePanel::applyOnButtonClick(wxCommandEvent&) {}
+void PropertyDevicePanel::cancelOnButtonClick(wxCommandEvent&) {}
+
+void PropertyDevicePanel::closeOnButtonClick(wxCommandEvent&) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::closeOnButtonClick");
+    if (!m_close) throw exception::InternalError(L"Не установлен обработчки закрытия панели");
+    m_close();
+}
 
 }  // namespace frm

@@ -1,34 +1,218 @@
 #pragma once
 
-#include <functional>
-
+#include <atomic>
 #include <boost/shared_ptr.hpp>
-#include <wx/panel.h>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/ip_address.h"
+#include "gui/layout/property_device_panel.h"
+#include "gui/property_pages.h"
 
 namespace device {
 class DeviceBase;
 class DeviceCollection;
+class IEqualizer;
 class TransferProtocol;
+namespace memory {
+class IAudioControl;
+}
 }  // namespace device
 
 namespace frm {
 
 class ItemDataMap;
 
-/// The device property editor, for now an empty panel that answers the main
-/// window's calls with no work. GUI thread only.
-class PropertyDevicePanel : public wxPanel {
+/// The tabbed editor of one device's properties, shown by the main window in
+/// its centre area in place of the zone panel: binds the selected device,
+/// shows the page set of its kind (property_pages::pageSet), leaves a page
+/// when another is chosen or the panel is closed, and shuts down once at
+/// exit. Every page is a window of the layout; the page table keeps them
+/// by window id while the notebook holds only the pages of the device.
+///
+/// Threads: the GUI thread runs everything here. The transport calls the
+/// console monitor that updateData registers (toConsoleLog) on its own
+/// threads; the dispatcher jobs of the pages write their job ids.
+class PropertyDevicePanel : public fb::PropertyDevicePanel {
 public:
-    PropertyDevicePanel(wxWindow* parent, boost::shared_ptr<device::DeviceCollection> devices, ItemDataMap* registry,
-                        boost::shared_ptr<device::TransferProtocol> transport, bool debugMode);
-    /// `close` shows the zone page again; `apply` refreshes the current zone.
-    void setCallbacks(std::function<void()> close, std::function<void()> apply);
-    void imbueDevice(const boost::shared_ptr<device::DeviceBase>& device);
+    using DevicePtr = boost::shared_ptr<device::DeviceBase>;
+
+    PropertyDevicePanel(wxWindow* parent, boost::shared_ptr<device::DeviceCollection> collection,
+                        ItemDataMap* items, boost::shared_ptr<device::TransferProtocol> transport,
+                        bool debugMode);
+    ~PropertyDevicePanel() override;
+
+    /// `close` shows the zone panel again (the panel is left first, with
+    /// killFocus); `afterApply` refreshes the current zone.
+    void setCallbacks(std::function<void()> close, std::function<void()> afterApply);
+    /// Binds the device the next updateData shows; an empty one is an
+    /// internal error.
+    void imbueDevice(const DevicePtr& device);
+    /// Registers the console monitor of the device's endpoint, lays the
+    /// pages out for the device, shows its title and fills the current page.
+    /// Nothing without a device, after shutdown, or while an update runs.
     void updateData();
+    /// Refills the zone page or the linked-console page when it is shown.
     void refreshZonePage();
-    /// Leaves the page shown before the content area switches away.
+    /// Leaves the shown page, keeps the "Line error" choice and lets the
+    /// device go, before the main window shows another panel.
     void killFocus();
+    /// At exit, once: afterwards updateData does nothing.
     void shutdown();
+
+    /// The window id of the shown page.
+    int currentPage() const { return m_currentPage; }
+
+protected:
+    /// Chooses and inserts the pages of the current device; the pages stay
+    /// as they are when the device gets the same set as the last layout.
+    void layoutTabs();
+    /// Ends what the shown page started: pending audio-memory edits, a
+    /// console waiting for a key, the debug page's jobs.
+    void leaveTab();
+
+    // Handlers of the layout, in its order.
+    void onSize(wxSizeEvent& event) override;
+    void notebookPrefOnNotebookPageChanged(wxBookCtrlEvent& event) override;
+    void onValueChanged(wxKeyEvent& event) override;
+    void onCheckBoxEqualizer(wxCommandEvent& event) override;
+    void onLeftUpTrebleSlider(wxMouseEvent& event) override;
+    void onLeftUpBassSlider(wxMouseEvent& event) override;
+    void onBandSlider(wxMouseEvent& event) override;
+    void onBandSliderScroll(wxScrollEvent& event) override;
+    void resetEqOnButtonClick(wxCommandEvent& event) override;
+    void onCheckBoxOption(wxCommandEvent& event) override;
+    void buttonSetLineOnClick(wxCommandEvent& event) override;
+    void lineModeOnChoice(wxCommandEvent& event) override;
+    void onChoiceChanged(wxCommandEvent& event) override;
+    void onCheckBoxSinglePowerSource(wxCommandEvent& event) override;
+    void powerInputOnChoice(wxCommandEvent& event) override;
+    void changeTovikTypeOnChoice(wxCommandEvent& event) override;
+    void fieldOnChar(wxKeyEvent& event) override;
+    void fieldOnSpinCtrl(wxSpinEvent& event) override;
+    void updateFirmwareOnButtonClick(wxCommandEvent& event) override;
+    void rebootOnClick(wxCommandEvent& event) override;
+    void textDebugExchangeOnPress(wxCommandEvent& event) override;
+    void buttonDebugExchangeOnClick(wxCommandEvent& event) override;
+    void exchangeCommandsOnButtonClick(wxCommandEvent& event) override;
+    void manageCommandSuiteOnButtonClick(wxCommandEvent& event) override;
+    void listCtrlAudioFragmentOnRightDown(wxMouseEvent& event) override;
+    void listCtrlAudioFragmentOnListItemDeselected(wxListEvent& event) override;
+    void listCtrlAudioFragmentOnListItemSelected(wxListEvent& event) override;
+    void listCtrlAudioFragmentOnRightUp(wxMouseEvent& event) override;
+    void menuFragmentPlayOnSelection(wxCommandEvent& event) override;
+    void menuAudioStopOnSelection(wxCommandEvent& event) override;
+    void menuFragmentAddOnSelection(wxCommandEvent& event) override;
+    void menuFragmentSaveOnSelection(wxCommandEvent& event) override;
+    void menuFragmentDeleteOnSelection(wxCommandEvent& event) override;
+    void listCtrlAudioScenarioOnListItemDeselected(wxListEvent& event) override;
+    void listCtrlAudioScenarioOnListItemSelected(wxListEvent& event) override;
+    void listCtrlAudioScenarioOnRightDown(wxMouseEvent& event) override;
+    void listCtrlAudioScenarioOnRightUp(wxMouseEvent& event) override;
+    void menuScenarioAddOnSelection(wxCommandEvent& event) override;
+    void menuScenarioDeleteOnSelection(wxCommandEvent& event) override;
+    void menuScenarioPlayOnSelection(wxCommandEvent& event) override;
+    void audioMemoryOnButtonClick(wxCommandEvent& event) override;
+    void clearMemory(wxCommandEvent& event) override;
+    void revertChanges(wxCommandEvent& event) override;
+    void saveImageMemory(wxCommandEvent& event) override;
+    void loadImageMemory(wxCommandEvent& event) override;
+    void onCheckBoxDhcp(wxCommandEvent& event) override;
+    void onCheckBoxAllowIp(wxCommandEvent& event) override;
+    void zarnoAddressOnSpinCtrl(wxSpinEvent& event) override;
+    void relayEventsOnCheckBox(wxCommandEvent& event) override;
+    void onCheckBoxIsTestZarno(wxCommandEvent& event) override;
+    void onCheckBoxSource(wxCommandEvent& event) override;
+    void forwardStreamOnCheckBox(wxCommandEvent& event) override;
+    void onCheckBoxPowerSave(wxCommandEvent& event) override;
+    void rebootMasterOfTipDevices(wxCommandEvent& event) override;
+    void addAllTipDevices_onButtonClick(wxCommandEvent& event) override;
+    void resetPrefOnButtonClick(wxCommandEvent& event) override;
+    void addOrRemoveTipDeviceOnButtonClick(wxCommandEvent& event) override;
+    void accessControlOnToggle(wxCommandEvent& event) override;
+    void addPasskeyOnButtonClick(wxCommandEvent& event) override;
+    void resetPasskeysOnButtonClick(wxCommandEvent& event) override;
+    void deletePasskeyOnButtonClick(wxCommandEvent& event) override;
+    void toggleZoneButton(wxCommandEvent& event) override;
+    void removeZoneOnButtonClick(wxCommandEvent& event) override;
+    void resetZonesOnButtonClick(wxCommandEvent& event) override;
+    void fixZoneIntegrityOnButtonClick(wxCommandEvent& event) override;
+    void copyDebugOnButtonClick(wxCommandEvent& event) override;
+    void refreshRateOnChoice(wxCommandEvent& event) override;
+    void eraseTextOnPanel(wxEraseEvent& event) override;
+    void paintTextOnPanel(wxPaintEvent& event) override;
+    void stopDebugOnToggle(wxCommandEvent& event) override;
+    void clearDebugOnButtonClick(wxCommandEvent& event) override;
+    void setVolumeOnScrollChanged(wxScrollEvent& event) override;
+    void applyOnButtonClick(wxCommandEvent& event) override;
+    void cancelOnButtonClick(wxCommandEvent& event) override;
+    void closeOnButtonClick(wxCommandEvent& event) override;
+
+    // The page fillers of updateData, one per page.
+    void fillCommonPage();
+    void fillAudioMemoryPage();
+    void fillNetworkPage();
+    void fillZarnoPage();
+    void fillSourcePage();
+    void fillLineControlPage();
+    void fillPasskeyPage();
+    void fillZoneTargets();
+    void fillLinkedConsoles();
+    void fillDebugPage();
+
+    /// The console monitor of the device's endpoint: one request or reply
+    /// text. Runs on the transport's threads; it must not touch a control.
+    void toConsoleLog(const std::string& text);
+    /// Completes a debug request; leaving the debug page passes an empty text.
+    void addDebugMessage(const std::string& reply, bool answered, int kind);
+
+    /// An edit: enables "&Применить" and "&Отмена"; `goOn` lets the event
+    /// reach the control (typed characters must).
+    void editPending(wxEvent& event, bool goOn);
+    /// Keeps the "Line error" choice in `debug.requestLineError`.
+    void storeLineErrorChoice();
+    static void removeJob(std::atomic<std::uint32_t>& job);
+
+    /// A page of the notebook as the layout built it.
+    struct Page {
+        wxString label;
+        wxWindow* window;
+    };
+
+    std::function<void()> m_close;
+    std::function<void()> m_afterApply;
+    DevicePtr m_device;
+    boost::shared_ptr<device::memory::IAudioControl> m_audioControl;
+    boost::shared_ptr<device::TransferProtocol> m_transport;
+    boost::shared_ptr<device::IEqualizer> m_equalizer;
+    /// The selected fragment and scenario of the audio-memory page, 0xFFFF
+    /// each when none.
+    std::uint32_t m_audioSelection = 0xFFFFFFFF;
+    /// One text per fragment of the device's memory (the audio-memory page).
+    std::vector<std::wstring> m_fragmentTexts;
+    ItemDataMap* m_items;
+    const bool m_debugMode;
+    bool m_shuttingDown = false;
+    bool m_updating = false;
+    std::map<int, Page> m_pages;
+    int m_currentPage = property_pages::kCommon;
+    /// The page set of the last layout; empty with `m_laidOut` false before
+    /// the first.
+    property_pages::PageSet m_lastPages;
+    bool m_laidOut = false;
+    std::atomic<std::uint32_t> m_passkeyJob{0};
+    boost::shared_ptr<device::DeviceCollection> m_collection;
+    std::vector<wxSlider*> m_bandSliders;
+    /// The debug page's messages by request kind and number, and the lines
+    /// the devices sent on their own by endpoint.
+    std::map<int, std::map<std::uint32_t, std::string>> m_debugMessages;
+    std::map<net::IpAndPort, std::vector<std::string>> m_consoleLog;
+    std::atomic<std::uint32_t> m_volumeJob{0};
+    std::atomic<std::uint32_t> m_requestJob{0};
+    int m_refreshPeriod = 700;
 };
 
 }  // namespace frm
