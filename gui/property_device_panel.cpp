@@ -1,7 +1,5 @@
 #include "gui/property_device_panel.h"
 
-#include <wx/dcclient.h>
-
 #include "base/check.h"
 #include "base/exception.h"
 #include "base/log.h"
@@ -314,117 +312,18 @@ void PropertyDevicePanel::editPending(wxEvent& event, bool goOn) {
     event.Skip(goOn);
 }
 
-// The fillers of the pages; each page's filling comes with that page's work.
-void PropertyDevicePanel::fillCommonPage() {}
-void PropertyDevicePanel::fillAudioMemoryPage() {}
-void PropertyDevicePanel::fillNetworkPage() {}
-void PropertyDevicePanel::fillZarnoPage() {}
-void PropertyDevicePanel::fillSourcePage() {}
-void PropertyDevicePanel::fillLineControlPage() {}
-void PropertyDevicePanel::fillPasskeyPage() {}
-void PropertyDevicePanel::fillZoneTargets() {}
-void PropertyDevicePanel::fillLinkedConsoles() {}
-void PropertyDevicePanel::fillDebugPage() {}
-void PropertyDevicePanel::toConsoleLog(const std::string&) {}
-void PropertyDevicePanel::addDebugMessage(const std::string&, bool, int) {}
-
 // ---- handlers -------------------------------------------------------------------------------
 
-void PropertyDevicePanel::onSize(wxSizeEvent& event) { event.Skip(); }
 void PropertyDevicePanel::onValueChanged(wxKeyEvent& event) { editPending(event, true); }
-void PropertyDevicePanel::onCheckBoxEqualizer(wxCommandEvent&) {}
-void PropertyDevicePanel::onLeftUpTrebleSlider(wxMouseEvent& event) { event.Skip(); }
-void PropertyDevicePanel::onLeftUpBassSlider(wxMouseEvent& event) { event.Skip(); }
-void PropertyDevicePanel::onBandSlider(wxMouseEvent& event) { event.Skip(); }
-void PropertyDevicePanel::onBandSliderScroll(wxScrollEvent& event) { event.Skip(); }
-void PropertyDevicePanel::resetEqOnButtonClick(wxCommandEvent&) {}
 void PropertyDevicePanel::onCheckBoxOption(wxCommandEvent& event) { editPending(event, true); }
-void PropertyDevicePanel::buttonSetLineOnClick(wxCommandEvent&) {}
 void PropertyDevicePanel::lineModeOnChoice(wxCommandEvent& event) { editPending(event, true); }
 void PropertyDevicePanel::onChoiceChanged(wxCommandEvent& event) { editPending(event, false); }
-void PropertyDevicePanel::onCheckBoxSinglePowerSource(wxCommandEvent&) {}
 void PropertyDevicePanel::powerInputOnChoice(wxCommandEvent& event) { editPending(event, true); }
-void PropertyDevicePanel::changeTovikTypeOnChoice(wxCommandEvent&) {}
 void PropertyDevicePanel::fieldOnChar(wxKeyEvent& event) { editPending(event, true); }
 void PropertyDevicePanel::fieldOnSpinCtrl(wxSpinEvent& event) { editPending(event, true); }
-void PropertyDevicePanel::updateFirmwareOnButtonClick(wxCommandEvent&) {}
-void PropertyDevicePanel::rebootOnClick(wxCommandEvent&) {}
-void PropertyDevicePanel::textDebugExchangeOnPress(wxCommandEvent&) {}
-void PropertyDevicePanel::buttonDebugExchangeOnClick(wxCommandEvent&) {}
-void PropertyDevicePanel::exchangeCommandsOnButtonClick(wxCommandEvent&) {}
-void PropertyDevicePanel::manageCommandSuiteOnButtonClick(wxCommandEvent&) {}
 
-void PropertyDevicePanel::listCtrlAudioFragmentOnRightDown(wxMouseEvent& event) {
-    LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::listCtrlAudioFragmentOnRightDown");
-    // The menu is built on the button's release; the opener that runs next
-    // finds it empty and shows nothing.
-    for (const int id : {ID_MENU_FRAGMENT_PLAY, ID_MENU_FRAGMENT_STOP, ID_MENU_FRAGMENT_ADD,
-                         ID_MENU_FRAGMENT_SAVE, ID_MENU_FRAGMENT_DELETE})
-        if (menuFragment->FindItem(id) != nullptr) menuFragment->Remove(id);
-    event.Skip();
-}
-
-void PropertyDevicePanel::listCtrlAudioFragmentOnListItemDeselected(wxListEvent& event) { event.Skip(); }
-void PropertyDevicePanel::listCtrlAudioFragmentOnListItemSelected(wxListEvent& event) { event.Skip(); }
-void PropertyDevicePanel::listCtrlAudioFragmentOnRightUp(wxMouseEvent& event) { event.Skip(); }
-void PropertyDevicePanel::menuFragmentPlayOnSelection(wxCommandEvent&) {}
-void PropertyDevicePanel::menuAudioStopOnSelection(wxCommandEvent&) {}
-void PropertyDevicePanel::menuFragmentAddOnSelection(wxCommandEvent&) {}
-void PropertyDevicePanel::menuFragmentSaveOnSelection(wxCommandEvent&) {}
-void PropertyDevicePanel::menuFragmentDeleteOnSelection(wxCommandEvent&) {}
-void PropertyDevicePanel::listCtrlAudioScenarioOnListItemDeselected(wxListEvent& event) { event.Skip(); }
-void PropertyDevicePanel::listCtrlAudioScenarioOnListItemSelected(wxListEvent& event) { event.Skip(); }
-
-void PropertyDevicePanel::listCtrlAudioScenarioOnRightDown(wxMouseEvent& event) {
-    LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::listCtrlAudioScenarioOnRightDown");
-    for (const int id :
-         {ID_MENU_SCENARIO_PLAY, ID_MENU_SCENARIO_STOP, ID_MENU_SCENARIO_ADD, ID_MENU_SCENARIO_DELETE})
-        if (menuScenario->FindItem(id) != nullptr) menuScenario->Remove(id);
-    event.Skip();
-}
-
-void PropertyDevicePanel::listCtrlAudioScenarioOnRightUp(wxMouseEvent& event) { event.Skip(); }
-void PropertyDevicePanel::menuScenarioAddOnSelection(wxCommandEvent&) {}
-void PropertyDevicePanel::menuScenarioDeleteOnSelection(wxCommandEvent&) {}
-void PropertyDevicePanel::menuScenarioPlayOnSelection(wxCommandEvent&) {}
-void PropertyDevicePanel::audioMemoryOnButtonClick(wxCommandEvent&) {}
-void PropertyDevicePanel::clearMemory(wxCommandEvent&) {}
-void PropertyDevicePanel::revertChanges(wxCommandEvent&) {}
-void PropertyDevicePanel::saveImageMemory(wxCommandEvent&) {}
-void PropertyDevicePanel::loadImageMemory(wxCommandEvent&) {}
-void PropertyDevicePanel::onCheckBoxDhcp(wxCommandEvent&) {}
-void PropertyDevicePanel::onCheckBoxAllowIp(wxCommandEvent&) {}
 void PropertyDevicePanel::zarnoAddressOnSpinCtrl(wxSpinEvent& event) { editPending(event, false); }
 void PropertyDevicePanel::relayEventsOnCheckBox(wxCommandEvent& event) { editPending(event, false); }
-void PropertyDevicePanel::onCheckBoxIsTestZarno(wxCommandEvent&) {}
-void PropertyDevicePanel::onCheckBoxSource(wxCommandEvent&) {}
-void PropertyDevicePanel::forwardStreamOnCheckBox(wxCommandEvent& event) { onCheckBoxSource(event); }
-void PropertyDevicePanel::onCheckBoxPowerSave(wxCommandEvent&) {}
-void PropertyDevicePanel::rebootMasterOfTipDevices(wxCommandEvent&) {}
-void PropertyDevicePanel::addAllTipDevices_onButtonClick(wxCommandEvent&) {}
-void PropertyDevicePanel::resetPrefOnButtonClick(wxCommandEvent&) {}
-void PropertyDevicePanel::addOrRemoveTipDeviceOnButtonClick(wxCommandEvent&) {}
-void PropertyDevicePanel::accessControlOnToggle(wxCommandEvent&) {}
-void PropertyDevicePanel::addPasskeyOnButtonClick(wxCommandEvent&) {}
-void PropertyDevicePanel::resetPasskeysOnButtonClick(wxCommandEvent&) {}
-void PropertyDevicePanel::deletePasskeyOnButtonClick(wxCommandEvent&) {}
-void PropertyDevicePanel::toggleZoneButton(wxCommandEvent&) {}
-void PropertyDevicePanel::removeZoneOnButtonClick(wxCommandEvent&) {}
-void PropertyDevicePanel::resetZonesOnButtonClick(wxCommandEvent&) {}
-void PropertyDevicePanel::fixZoneIntegrityOnButtonClick(wxCommandEvent&) {}
-void PropertyDevicePanel::copyDebugOnButtonClick(wxCommandEvent&) {}
-void PropertyDevicePanel::refreshRateOnChoice(wxCommandEvent&) {}
-
-// The drawing area paints its whole surface itself.
-void PropertyDevicePanel::eraseTextOnPanel(wxEraseEvent&) {}
-
-void PropertyDevicePanel::paintTextOnPanel(wxPaintEvent&) { wxPaintDC dc(staticDebugText); }
-
-void PropertyDevicePanel::stopDebugOnToggle(wxCommandEvent&) {}
-void PropertyDevicePanel::clearDebugOnButtonClick(wxCommandEvent&) {}
-void PropertyDevicePanel::setVolumeOnScrollChanged(wxScrollEvent&) {}
-void PropertyDevicePanel::applyOnButtonClick(wxCommandEvent&) {}
-void PropertyDevicePanel::cancelOnButtonClick(wxCommandEvent&) {}
 
 void PropertyDevicePanel::closeOnButtonClick(wxCommandEvent&) {
     FRM_ASSERT_GUI_THREAD();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -169,6 +170,43 @@ protected:
     /// Completes a debug request; leaving the debug page passes an empty text.
     void addDebugMessage(const std::string& reply, bool answered, int kind);
 
+    // ---- common, network, Zarno and sources pages, options, online check,
+    // ---- firmware, Apply and Cancel
+
+    /// True when the device is online and has answered; otherwise tells the
+    /// operator, disables the panel and closes it.
+    bool isOnlineDevices();
+    /// Enables or disables "&Применить" and "&Отмена" together.
+    void enableEditButtons(bool enable);
+
+    // ---- zone, linked-console, line-control and passkeys pages
+
+    /// Redraws the line-control module's devices (and schedules the next
+    /// refresh while the page is shown).
+    void refreshTipDevices();
+    /// Refills the console's passkey list.
+    void refreshPasskeys();
+    /// Apply on the line-control page: the power-save mode.
+    bool applyLineControlPage();
+    /// Apply on the zone page: the binding of the chosen zone. No result when
+    /// Apply must end at once, writing nothing and saying nothing more.
+    std::optional<bool> applyZonePage();
+
+    // ---- audio-memory page, equalizer, line check, reboot
+
+    /// Fill the fragment and the scenario lists from the audio control.
+    void loadListCtrlAudioFragment();
+    void loadListCtrlAudioScenario();
+
+    // ---- debug page, direct request, command rows
+
+    /// Starts the periodic debug requests of the shown device.
+    void startRequestingDebugMessages();
+    /// Reads the device's volume into the debug page's slider.
+    void initVolumeSlider();
+
+    // ---- shared by every page
+
     /// An edit: enables "&Применить" and "&Отмена"; `goOn` lets the event
     /// reach the control (typed characters must).
     void editPending(wxEvent& event, bool goOn);
@@ -213,6 +251,15 @@ protected:
     std::atomic<std::uint32_t> m_volumeJob{0};
     std::atomic<std::uint32_t> m_requestJob{0};
     int m_refreshPeriod = 700;
+
+    // Members of the common, network, Zarno and sources pages, Apply and the
+    // firmware upgrade.
+
+    // Members of the zone, linked-console, line-control and passkeys pages.
+
+    // Members of the audio-memory page, the equalizer and the line check.
+
+    // Members of the debug page and the command rows.
 };
 
 }  // namespace frm

@@ -188,44 +188,59 @@ std::optional<bool> SettingsFile::flag(const char* path) const {
 // ---- VirtualDisplay ----------------------------------------------------------------------
 
 VirtualDisplay::VirtualDisplay(const std::string& log) {
-    // Xvfb picks a free display number and writes it to the descriptor given.
-    int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawn_file_actions_adddup2(&actions, report[1], 3);
-    const char* argv[] = {"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset", nullptr};
-    const int failed =
-        posix_spawnp(&m_pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(report[1]);
-    if (failed != 0) {
-        ::close(report[0]);
+    // Each candidate number is tried with Xvfb's own lock file, which every X
+    // server on this machine honours whatever its network namespace. With
+    // "-displayfd" Xvfb writes no lock file and picks the first number whose
+    // abstract socket is free; abstract sockets are per network namespace, so
+    // two test runs in two namespaces would take the same number and replace
+    // each other's socket file in the shared X11 folder.
+    const int first = 20 + static_cast<int>(::getpid() % 400);
+    for (int number = first; number < first + 200; ++number) {
+        const std::string display = ":" + std::to_string(number);
+        const std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
+        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+        if (::access(lock.c_str(), F_OK) == 0) continue;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        const char* argv[] = {"Xvfb", display.c_str(), "-screen", "0", "1280x1024x24",
+                              "-nolisten", "tcp", "-noreset", nullptr};
+        const int failed =
+            posix_spawnp(&m_pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (failed != 0) throw std::runtime_error("cannot start Xvfb");
+        // Ready when the lock file names our server and its socket exists;
+        // a server that exits first lost the number to another one.
+        const std::string pid = std::to_string(m_pid);
+        const auto deadline = Clock::now() + 10s;
+        bool exited = false;
+        while (Clock::now() < deadline) {
+            int status = 0;
+            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                exited = true;
+                break;
+            }
+            std::string owner = readAll(lock);
+            boost::algorithm::trim(owner);
+            if (owner == pid && ::access(socket.c_str(), F_OK) == 0) {
+                m_name = display;
+                return;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        if (!exited) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
         m_pid = -1;
-        throw std::runtime_error("cannot start Xvfb");
     }
-    std::string number;
-    pollfd wait{report[0], POLLIN, 0};
-    while (number.find('\n') == std::string::npos && ::poll(&wait, 1, 10000) > 0) {
-        char chunk[16];
-        const ssize_t got = ::read(report[0], chunk, sizeof chunk);
-        if (got <= 0) break;
-        number.append(chunk, static_cast<std::size_t>(got));
-    }
-    ::close(report[0]);
-    boost::algorithm::trim(number);
-    if (number.empty()) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
-        throw std::runtime_error("Xvfb gave no display: " + readAll(log));
-    }
-    m_name = ":" + number;
+    throw std::runtime_error("Xvfb found no free display: " + readAll(log));
 }
 
 VirtualDisplay::~VirtualDisplay() {
+    if (m_pid <= 0) return;
     ::kill(m_pid, SIGTERM);
     ::waitpid(m_pid, nullptr, 0);
 }
@@ -349,7 +364,11 @@ std::string Sandbox::quit() const {
 }
 
 bool Sandbox::waitForWindow(const std::string& title, Child& program, std::chrono::milliseconds limit) const {
-    Child search({"xdotool", "search", "--sync", "--onlyvisible", "--name", title}, environment(),
+    // Only the windows of the program this test started: another test's
+    // program may show a window of the same title on its own display.
+    Child search({"xdotool", "search", "--sync", "--all", "--onlyvisible", "--pid", std::to_string(program.pid()),
+                  "--name", title},
+                 environment(),
                  m_root.path() + "/xdotool.out");
     waitUntil([&] { return !search.running(); }, limit, &program);
     return search.finish(0ms) == "exit 0";

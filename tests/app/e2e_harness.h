@@ -104,11 +104,15 @@ private:
     bool m_readable = false;
 };
 
-/// An X server of the test's own (Xvfb). It is started before the test's
-/// network exists: there, in the namespace of the test command, its
-/// abstract socket collides with those of the other tests' servers, so
-/// that each takes a display number of its own; the programs in the
-/// private network reach it through its socket file.
+/// An X server of the test's own (Xvfb), on a display number claimed with
+/// Xvfb's lock file in the system's temporary folder. Numbers are tried from
+/// 20 + pid % 400 upward; a server that exits before its lock file names it
+/// lost the number and the next is tried. Xvfb's "-displayfd" is not used:
+/// it takes the first number whose abstract socket is free, and abstract
+/// sockets are per network namespace, so two test runs in two namespaces
+/// (two suites at once on one machine, or a suite beside a benchmark) would
+/// take the same number and replace each other's socket file. The programs
+/// in the test's private network reach the server through that file.
 class VirtualDisplay {
 public:
     explicit VirtualDisplay(const std::string& logPath);
