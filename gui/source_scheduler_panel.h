@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 
 #include "gui/scheduler_control.h"
 #include "gui/zone_element.h"
+#include "scheduler/core.h"
 
 namespace device {
 class DeviceBase;
@@ -32,9 +34,15 @@ public:
     bool isUsedDevice(const boost::shared_ptr<device::DeviceBase>& device);
     void setPlaybacks(const std::vector<boost::shared_ptr<PlaybackCollection>>& sources);
     void resetControls();
+    /// The scheduler core the page owns; it lives until the page is
+    /// destroyed (shutdown stops its thread and empties it).
+    scheduler::Core& getCore() { return *m_core; }
 
     void renamePlaylist(const std::wstring& oldName, const std::wstring& newName) override;
     bool existPlaylist(const std::wstring& name) override;
+
+private:
+    std::unique_ptr<scheduler::Core> m_core;
 };
 
 }  // namespace frm
