@@ -196,7 +196,7 @@ void SourceServicePanel::addMessage() {
         ui::messageBox(L"Введите название сообщения", L"Сообщение", wxOK, this);
         return;
     }
-    const wxTreeItemId group = messageTree->GetSelection();
+    const wxTreeItemId group = selectedItem();
     if (!group.IsOk()) {
         ui::messageBox(L"Выделите группу", L"Сообщение", wxOK, this);
         return;
@@ -244,7 +244,7 @@ void SourceServicePanel::addMessage() {
 }
 
 void SourceServicePanel::deleteSelected() {
-    const wxTreeItemId item = messageTree->GetSelection();
+    const wxTreeItemId item = selectedItem();
     const ItemData* data = item.IsOk() ? getItemData(item) : nullptr;
     if (data == nullptr) {
         LOG_DEBUG(L"%1%", L"There is no selection to delete an action");
@@ -277,6 +277,14 @@ void SourceServicePanel::deleteSelected() {
     Layout();
 }
 
+wxTreeItemId SourceServicePanel::selectedItem() const {
+    // The toolkit's own tree on GTK answers with its current item, which is
+    // the hidden root while the operator has chosen nothing and stays after
+    // the selection is cleared.
+    const wxTreeItemId item = messageTree->GetSelection();
+    return item.IsOk() && item != m_root && messageTree->IsSelected(item) ? item : wxTreeItemId();
+}
+
 std::wstring SourceServicePanel::trackTitle(const wxTreeItemId& item) const {
     const wxTreeItemId parent = messageTree->GetItemParent(item);
     const ItemData* group = parent.IsOk() && parent != m_root ? getItemData(parent) : nullptr;
@@ -294,7 +302,7 @@ bool SourceServicePanel::usedByScheduler(const std::wstring& path) const {
 void SourceServicePanel::playOnButtonClick(wxCommandEvent&) {
     LOG_TRACE2(L"%1%(..)", L"frm::SourceServicePanel::playOnButtonClick");
     FRM_ASSERT_GUI_THREAD();
-    const ItemData* data = getItemData(messageTree->GetSelection());
+    const ItemData* data = getItemData(selectedItem());
     if (data == nullptr || data->type != kMessageItem) {
         LOG_NOTICE(L"%1%", L"Выберите сообщение для запуска");
         return;

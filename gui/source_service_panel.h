@@ -115,6 +115,8 @@ private:
     void createGroup();
     void addMessage();
     void deleteSelected();
+    /// The item the operator has selected; a null id for none.
+    wxTreeItemId selectedItem() const;
     /// A message's title: its group's name (empty at the top level), ": ",
     /// its name.
     std::wstring trackTitle(const wxTreeItemId& item) const;
