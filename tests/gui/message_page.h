@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/playback.h"
 #include "base/files.h"
 #include "base/text.h"
 #include "gui/scheduler_control.h"
@@ -17,7 +18,8 @@
 
 // A message page in a frame of its own, with its controls and handlers in
 // reach, a scheduler page and a file-use check that the test controls, and
-// folders of the test for the messages, the recordings and the gongs.
+// the folders of the test: "data" (the data folder, whose "service",
+// "alarm" and "record" the empty settings mean) and "gongs".
 namespace message_testing {
 
 struct FakeScheduler : frm::ISchedulerControl {
@@ -25,8 +27,7 @@ struct FakeScheduler : frm::ISchedulerControl {
     std::vector<std::wstring> asked;
     void renamePlaylist(const std::wstring&, const std::wstring&) override {}
     bool existPlaylist(const std::wstring& name) override {
-        asked.push_back(name);
-        return used.count(name) > 0;
+        return asked.push_back(name), used.count(name) > 0;
     }
 };
 
@@ -37,7 +38,7 @@ public:
     using Layout::action, Layout::execute, Layout::filePanel, Layout::gong, Layout::message,
         Layout::messageTree, Layout::name, Layout::namePanel, Layout::play, Layout::status, Layout::stop;
 
-    /// Chooses an action as the operator does: the radio box's event.
+    /// Chooses an action through the radio box's event.
     void choose(int chosen) {
         action->SetSelection(chosen);
         wxCommandEvent event(wxEVT_RADIOBOX, action->GetId());
@@ -55,87 +56,75 @@ public:
         name->ChangeValue(text);
         click(execute);
     }
-    /// The top-level item, or the item below it, by label.
-    wxTreeItemId item(const std::wstring& top, const std::wstring& below = {}) const {
-        wxTreeItemIdValue cookie;
-        for (wxTreeItemId group = messageTree->GetFirstChild(messageTree->GetRootItem(), cookie);
-             group.IsOk(); group = messageTree->GetNextChild(messageTree->GetRootItem(), cookie)) {
-            if (messageTree->GetItemText(group) != top) continue;
-            if (below.empty()) return group;
-            wxTreeItemIdValue inner;
-            for (wxTreeItemId child = messageTree->GetFirstChild(group, inner); child.IsOk();
-                 child = messageTree->GetNextChild(group, inner))
-                if (messageTree->GetItemText(child) == below) return child;
+    /// Selects a top-level item, or the item below it, by label.
+    void select(const std::wstring& top, const std::wstring& below = {}) {
+        const wxTreeItemId root = messageTree->GetRootItem();
+        wxTreeItemIdValue cookie, inner;
+        for (wxTreeItemId item = messageTree->GetFirstChild(root, cookie); item.IsOk();
+             item = messageTree->GetNextChild(root, cookie)) {
+            if (messageTree->GetItemText(item) != top) continue;
+            for (wxTreeItemId child = messageTree->GetFirstChild(item, inner); !below.empty() && child.IsOk();
+                 child = messageTree->GetNextChild(item, inner))
+                if (messageTree->GetItemText(child) == below) item = child;
+            messageTree->SelectItem(item);
         }
-        return wxTreeItemId();
     }
-    /// "Group{Message Message} Group{}" in tree order.
-    std::wstring shape() const { return shapeBelow(messageTree->GetRootItem()); }
-    /// The titles of every message, as the scheduler gets them.
+    const ItemData* selected() { return getItemData(messageTree->GetSelection()); }
+    /// Each message's title, as the scheduler gets them.
     std::vector<std::wstring> titles() {
         std::vector<std::wstring> names;
         for (const auto& track : collectTracks()) names.push_back(track->getName());
         return names;
     }
-
-private:
-    std::wstring shapeBelow(const wxTreeItemId& parent) const {
-        std::wstring text;
-        wxTreeItemIdValue cookie;
-        for (wxTreeItemId child = messageTree->GetFirstChild(parent, cookie); child.IsOk();
-             child = messageTree->GetNextChild(parent, cookie)) {
-            if (!text.empty()) text += L" ";
-            text += messageTree->GetItemText(child).ToStdWstring();
-            if (messageTree->ItemHasChildren(child) || parent == messageTree->GetRootItem())
-                text += L"{" + shapeBelow(child) + L"}";
+    /// Makes a group and, in it, messages from lines of the message choice
+    /// with the gong of a line of the gong choice.
+    void fill(const std::wstring& group, const std::vector<std::pair<std::wstring, int>>& messages,
+              int gongLine) {
+        choose(0);
+        run(group);
+        choose(1);
+        for (const auto& [text, line] : messages) {
+            select(group);
+            gong->SetSelection(gongLine);
+            message->SetSelection(line);
+            run(text);
         }
-        return text;
     }
 };
 
-/// The folders of one test: "data" (the data folder, whose "service",
-/// "alarm" and "record" the empty settings mean) and "gongs".
-class Folders {
-public:
-    explicit Folders(const std::string& root) : m_root(root) {}
-
-    /// A file below the root (an empty one unless bytes are given).
+/// Files below `root`, and the outside of a page over them.
+struct Folders {
+    std::string root;
+    std::wstring path(const std::string& relative) const { return base::fromUtf8(root + "/" + relative); }
     std::wstring put(const std::string& relative, const std::string& bytes = std::string(1, '\0')) const {
-        const std::string path = m_root + "/" + relative;
-        boost::filesystem::create_directories(boost::filesystem::path(path).parent_path());
-        std::ofstream(path, std::ios::binary) << bytes;
-        return base::fromUtf8(path);
+        boost::filesystem::create_directories(boost::filesystem::path(root + "/" + relative).parent_path());
+        std::ofstream(root + "/" + relative, std::ios::binary) << bytes;
+        return path(relative);
     }
-    std::wstring path(const std::string& relative) const { return base::fromUtf8(m_root + "/" + relative); }
-
-    /// MP3 files only, gongs from "gongs", the data folder "data"; the
-    /// scheduler's file-use check is the test's.
-    frm::SourceServicePanel::Outside outside(std::set<std::wstring>* usedFiles,
+    /// MP3 files only; the scheduler's file-use check records and answers.
+    frm::SourceServicePanel::Outside outside(std::set<std::wstring>* used,
                                              std::vector<std::wstring>* checked) const {
         frm::SourceServicePanel::Outside outside;
         outside.fileMasks = [] { return std::wstring(L"*.mp3"); };
-        const std::wstring gongs = path("gongs");
-        outside.gongFiles = [gongs] { return getFilesByMask(false, gongs, L"*.mp3"); };
+        outside.gongFiles = [gongs = path("gongs")] { return getFilesByMask(false, gongs, L"*.mp3"); };
         outside.dataFolder = path("data");
-        outside.usedByScheduler = [usedFiles, checked](const std::wstring& file) {
-            checked->push_back(file);
-            return usedFiles->count(file) > 0;
+        outside.usedByScheduler = [used, checked](const std::wstring& file) {
+            return checked->push_back(file), used->count(file) > 0;
         };
         return outside;
     }
-
-private:
-    std::string m_root;
 };
 
-/// A frame of its own around the page, shown.
-inline wxFrame* showInFrame(wxWindow* page) {
-    wxWindow* frame = page->GetParent();
+/// A page in a frame of its own, shown.
+inline Page* showPage(frm::ISchedulerControl* scheduler, bool alarm,
+                      frm::SourceServicePanel::Outside outside) {
+    auto* frame = new wxFrame(nullptr, wxID_ANY, "page", wxPoint(0, 0), wxSize(900, 520));
+    auto* page = new Page(frame, scheduler, nullptr, alarm, std::move(outside));
     frame->SetSizer(new wxBoxSizer(wxVERTICAL));
     frame->GetSizer()->Add(page, 1, wxEXPAND);
     frame->Show();
     EXPECT_TRUE(wx_testing::runEventLoopUntil([frame] { return frame->IsShownOnScreen(); }));
-    return static_cast<wxFrame*>(frame);
+    return page;
 }
 
 }  // namespace message_testing

@@ -33,8 +33,6 @@ const int kNoticeBasePort = 14670;
 /// The notification stream's port: channel 1 above the loudspeakers' 0.
 const std::uint16_t kNoticePort = kNoticeBasePort + 2;
 
-enum { kCreateGroup = 0, kAddMessage = 1 };
-
 class MessagesOnTheWire : public page_testing::PlayerSite {
 protected:
     std::wstring pluginFolder() override { return engine_test::product_folder(); }
@@ -70,7 +68,7 @@ protected:
         mp3(folders.put("data/alarm/Пожар.mp3", ""), {440}, 3000);
     }
     void TearDown() override {
-        for (wxFrame* frame : frames) frame->Destroy();
+        for (Page* page : pages) page->GetParent()->Destroy();
         wx_testing::runEventLoopFor(20ms);
         PlayerChannel::destroyInstance();
         AlarmChannel::destroyInstance();
@@ -78,24 +76,17 @@ protected:
         PlayerSite::TearDown();
     }
     static void mp3(const std::wstring& path, const std::vector<double>& tones, unsigned ms) {
-        ASSERT_TRUE(stream_probe::write_mp3(base::toUtf8(path), stream_probe::stepped_tone(tones, ms, 44100, 1),
-                                            44100, 1));
+        ASSERT_TRUE(stream_probe::write_mp3(base::toUtf8(path),
+                                            stream_probe::stepped_tone(tones, ms, 44100, 1), 44100, 1));
     }
     /// The page with one group holding one message with the gong, selected.
     Page* open(bool alarm) {
         frm::SourceServicePanel::Outside outside = folders.outside(&usedFiles, &checked);
         outside.fileMasks = [this] { return engine->getFileFilter(true); };
-        auto* page = new Page(new wxFrame(nullptr, wxID_ANY, "page", wxPoint(0, 0), wxSize(900, 520)), &scheduler,
-                              nullptr, alarm, outside);
-        frames.push_back(showInFrame(page));
-        page->run(L"Группа");
-        page->choose(kAddMessage);
-        page->messageTree->SelectItem(page->item(L"Группа"));
-        page->gong->SetSelection(1);
-        page->message->SetSelection(0);
-        page->run(L"Сообщение");
-        page->messageTree->SelectItem(page->item(L"Группа", L"Сообщение"));
-        return page;
+        pages.push_back(showPage(&scheduler, alarm, outside));
+        pages.back()->fill(L"Группа", {{L"Сообщение", 0}}, 1);
+        pages.back()->select(L"Группа", L"Сообщение");
+        return pages.back();
     }
     static bool has(const Strings& texts, const std::string& text) {
         return std::find(texts.begin(), texts.end(), text) != texts.end();
@@ -107,7 +98,7 @@ protected:
     FakeScheduler scheduler;
     std::set<std::wstring> usedFiles;
     std::vector<std::wstring> checked;
-    std::vector<wxFrame*> frames;
+    std::vector<Page*> pages;
     mp3streamf notices;
     std::unique_ptr<channel_test::Speakers> speakers;
     boost::shared_ptr<device::OrvelInfo> a, b;
@@ -171,8 +162,9 @@ TEST_F(MessagesOnTheWire, StopEndsWhatThePagePlaysButNeverANoticeOfPriorityFour)
     EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return !alarms().isRunning(); }, 10s));
 
     std::atomic<int> codes{0};
-    ASSERT_TRUE(alarms().launch(AlarmChannel::kMessageList, true, {a}, folders.path("data/alarm/Пожар.mp3"), L"",
-                                L"", 4, 80, L"Пожар", [&](int) { ++codes; }, false));
+    ASSERT_TRUE(alarms().launch(
+        AlarmChannel::kMessageList, true, {a}, folders.path("data/alarm/Пожар.mp3"), L"", L"", 4, 80,
+        L"Пожар", [&](int) { ++codes; }, false));
     ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return alarms().isRunning(); }, 5s));
     Page::click(alarm->stop);
     Page::click(service->stop);
