@@ -220,15 +220,23 @@ TEST_F(MessagePage, TheTreeFileThroughThePageAndAPartlyBrokenOneKeepsItsOriginal
     loaded->select(L"Эвакуация", L"Этаж 1");
     EXPECT_EQ(loaded->selected()->gongPath, chime);
 
-    // The alarm page finds a moved message in its own folder.
+    // The alarm page finds a moved message in its own folder; a message at
+    // the top level (a hand-written file) is deleted under ": <name>".
     const std::string broken =
-        "<tree><group><name>Тревога</name><message><name>Пожар</name><message>/old/"
-        "Тревога.mp3</message><gong/></message><message><name>x</name></message></group></tree>";
+        "<tree><group><name>Тревога</name><message><name>Пожар</name><message>/old/Тревога.mp3</"
+        "message><gong/>"
+        "</message><message><name>x</name></message></group><message><name>Верх</name><message>/m/top.mp3"
+        "</message><gong/></message></tree>";
     folders.put("alarm_message.xml", broken);
     Page* alarm = open(true);
     alarm->load(folders.path("alarm_message.xml"));
     alarm->select(L"Тревога", L"Пожар");
     EXPECT_EQ(alarm->selected()->messagePath, alarmFile);
-    EXPECT_EQ(alarm->titles().size(), 1u);
+    EXPECT_EQ(alarm->titles(), (Texts{L"Тревога: Пожар", L": Верх"}));
     EXPECT_EQ(testing_support::readFile(m_dir.path() + "/alarm_message.xml.bad"), broken);
+    alarm->choose(kDelete);
+    alarm->select(L"Верх");
+    alarm->click(alarm->execute);
+    EXPECT_EQ(scheduler.asked, (Texts{L": Верх"}));
+    EXPECT_EQ(alarm->titles(), (Texts{L"Тревога: Пожар"}));
 }
