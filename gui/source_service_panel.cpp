@@ -63,8 +63,6 @@ SourceServicePanel::SourceServicePanel(wxWindow* parent, ISchedulerControl* sche
     m_root = messageTree->AddRoot(wxEmptyString);
     play->SetBitmap(loadSvgBitmap(1));
     stop->SetBitmap(loadSvgBitmap(3));
-    play->SetToolTip(L"Играть");
-    stop->SetToolTip(L"Стоп");
     namePanel->Show();
     filePanel->Hide();
     execute->SetLabel(kActionLabels[kCreateGroup]);
