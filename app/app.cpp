@@ -36,6 +36,7 @@
 #include "gui/channel_gui.h"
 #include "gui/item_data_map.h"
 #include "gui/main_frame.h"
+#include "gui/translations.h"
 #include "gui/ui.h"
 #include "os/crash_handler.h"
 #include "os/data_directory.h"
@@ -163,18 +164,15 @@ bool aApp::startUp() {
     if (!loadDebugPref(m_options.debug || m_options.trace)) return false;
     m_settingsMissing = g_pref->isDefault;
 
-    // The catalogue "ru_RU" beside the executable; its message ids are
-    // English (the system's code words).
-    wxFileTranslationsLoader::AddCatalogLookupPathPrefix(os::getApplicationDirectory());
-    auto* translations = new wxTranslations;
-    translations->SetLanguage("ru_RU");
-    translations->AddCatalog("ru_RU", wxLANGUAGE_ENGLISH_US);
-    wxTranslations::Set(translations);
+    // Russian throughout: our catalogue beside the executable, the toolkit's
+    // own and the GTK dialogs.
+    const bool russianDialogs = frm::installTranslations(os::getApplicationDirectory());
 
     const base::LogPlace place("aApp::OnInit");
     // Which thread the GUI runs on, for the thread dumps of the log.
     place.trace2(L"main thread: %1%", static_cast<std::uint64_t>(wxThread::GetCurrentId()));
     place.trace2(L"dump of threads: [%1%]", threadList());
+    if (!russianDialogs) place.debug(L"%1%", L"No locale ru_RU.UTF-8: the toolkit's dialogs stay English");
 
     // The table codec must agree with itself on "Тест".
     const char test[] = "\xD2\xE5\xF1\xF2";
