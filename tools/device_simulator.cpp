@@ -22,6 +22,8 @@
 
 #include <boost/asio/ip/address_v4.hpp>
 
+#include "device/memory/memory_image.h"
+#include "tools/simulator/audio_memory_store.h"
 #include "tools/simulator/equalizer_store.h"
 #include "tools/simulator/firmware_receiver.h"
 #include "tools/simulator/line_control_store.h"
@@ -35,6 +37,9 @@ namespace {
 using device::sim::Endpoint;
 using device::sim::Simulator;
 
+/// The audio memory every device gets with --memory.
+constexpr std::uint32_t kMemoryBytes = 256 * 1024;
+
 struct Options {
     unsigned loudspeakers = 1;
     unsigned consoles = 0;
@@ -46,8 +51,9 @@ struct Options {
     std::string orvelVersion = device::sim::kDefaultOrvelVersion;
     std::string tovikVersion = device::sim::kDefaultTovikVersion;
     bool verbose = false;
-    bool bands = false;  // one loudspeaker of each firmware generation instead
-    std::string site;    // a zone site instead of the counted devices
+    bool bands = false;   // one loudspeaker of each firmware generation instead
+    bool memory = false;  // every device with an empty audio memory
+    std::string site;     // a zone site instead of the counted devices
 };
 
 void usage() {
@@ -67,6 +73,8 @@ void usage() {
                  "  --site NAME          a zone site in place of the devices above: bands,\n"
                  "                       binding (two consoles, three loudspeakers), broken\n"
                  "                       (every broken zone binding), line-control\n"
+                 "  --memory             every device gets an empty audio memory of 256 KiB\n"
+                 "                       (the Orvel-510 layout for Orvel-510, else Orvel-611)\n"
                  "  --verbose            print every request and reply\n"
                  "Devices take loopback addresses (127.0.0.0/8) only; the server a loopback\n"
                  "address or an address held by an interface of this host.\n");
@@ -101,6 +109,10 @@ bool parseOptions(int argc, char** argv, Options& options) {
         }
         if (name == "--bands") {
             options.bands = true;
+            continue;
+        }
+        if (name == "--memory") {
+            options.memory = true;
             continue;
         }
         if (i + 1 >= argc) return false;
@@ -166,7 +178,9 @@ int main(int argc, char** argv) {
         unsigned total = options.loudspeakers + options.consoles;
         if (!options.site.empty()) {
             total = 0;
-            const device::sim::SitePlan plan{options.first, options.port, 1};
+            // The site's hardware addresses are its own (SitePlan's numbers), so
+            // that a site runs beside counted devices without sharing one.
+            const device::sim::SitePlan plan{options.first, options.port};
             if (options.site == "bands") device::sim::addBandSite(simulator, plan);
             else if (options.site == "binding") device::sim::addBindingSite(simulator, plan);
             else if (options.site == "broken") device::sim::addBrokenSite(simulator, plan);
@@ -215,6 +229,17 @@ int main(int argc, char** argv) {
             }
             std::printf("%-10s %s:%u hw=%s \"%s\"\n", console ? "console" : "speaker", address->c_str(),
                         options.port, hardware.c_str(), versionText.c_str());
+        }
+        if (options.memory) {
+            for (std::size_t n = 0; n < simulator.size(); ++n)
+                simulator.device(n).withModel<device::sim::CommandModel>([](device::sim::CommandModel& model) {
+                    const bool orvel510 = model.versionText().find("Orvel-510") != std::string::npos;
+                    device::sim::AudioMemoryStore::install(
+                        std::make_shared<device::sim::AudioMemoryStore>(
+                            orvel510 ? device::memory::kLayout510 : device::memory::kLayout611, kMemoryBytes),
+                        model);
+                    return 0;
+                });
         }
         simulator.start();
         total = static_cast<unsigned>(simulator.size());
