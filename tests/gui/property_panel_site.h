@@ -87,6 +87,12 @@ public:
         ADD_FAILURE() << "no tab " << wxString(tab).utf8_string();
     }
     void press(const wxString& label) { dialog_testing::press(this, label); }
+    /// Apply as its button runs it, but with what it throws reaching the
+    /// caller (the toolkit keeps an event's exception for its main loop).
+    void apply() {
+        wxCommandEvent click(wxEVT_BUTTON, buttonApply->GetId());
+        applyOnButtonClick(click);
+    }
     /// Ticks or clears a box and sends its event, as a click does.
     void tick(wxCheckBox* box, bool on) {
         box->SetValue(on);
