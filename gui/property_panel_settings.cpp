@@ -24,6 +24,7 @@
 #include "device/memory/audio_control.h"
 #include "device/models/device_collection.h"
 #include "device/models/equalizer.h"
+#include "device/models/line_control.h"
 #include "device/models/orvel_info.h"
 #include "device/models/tovik_info.h"
 #include "device/version.h"
@@ -388,6 +389,15 @@ void PropertyDevicePanel::initSource(bool allowOthers, bool sendInput1, bool sen
     checkBoxStreamFromOthers->Enable(boxes.allowOthers);
     checkBoxForwardInput1->Enable(boxes.sendInput1);
     checkBoxForwardInput2->Enable(boxes.sendInput2);
+}
+
+// ---- page 1028, line control ------------------------------------------------------------------
+
+void PropertyDevicePanel::fillLineControlPage() {
+    if (const auto speaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device))
+        checkBoxPowerSave->SetValue(speaker->getLineControl()->getPowerSaveMode() ==
+                                    device::tip_device::LineControl::kPowerSaveOn);
+    refreshTipDevices();
 }
 
 // ---- page 1032, the debug page's settings -----------------------------------------------------
