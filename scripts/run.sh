@@ -73,9 +73,10 @@ done
     --server "10.213.0.1:$BASE_PORT" >"$BUILD_DIR/device_simulator.log" 2>&1 &
 simulator=$!
 # Devices that keep their settings, with an (empty) audio memory each: a
-# broadcast and a fire console and loudspeakers of index 18, 19 and 21.
-"$BUILD_DIR/tools/device_simulator" --site binding --memory --first 127.0.2.1 --port "$DEVICE_PORT" \
-    --server "10.213.0.1:$BASE_PORT" >"$BUILD_DIR/device_simulator_binding.log" 2>&1 &
+# broadcast and a fire console and loudspeakers of index 18, 19 and 21. Their
+# log keeps every request and reply.
+"$BUILD_DIR/tools/device_simulator" --site binding --memory --verbose --first 127.0.2.1 \
+    --port "$DEVICE_PORT" --server "10.213.0.1:$BASE_PORT" >"$BUILD_DIR/device_simulator_binding.log" 2>&1 &
 binding=$!
 status=0
 if display_reachable; then

@@ -218,17 +218,18 @@ int main(int argc, char** argv) {
             device.setRecording(false);
             device.withModel<device::sim::CommandModel>(
                 [](device::sim::CommandModel& model) { return device::sim::addFirmwareReceiver(model); });
-            if (options.verbose) {
-                device.setObserver([address = *address](const std::string& request, const Endpoint& source,
-                                                        const std::optional<std::string>& reply) {
-                    std::printf("%s <- %s:%u \"%s\" -> %s\n", address.c_str(),
-                                source.address().to_string().c_str(), source.port(), request.c_str(),
-                                reply ? ("\"" + *reply + "\"").c_str() : "(no reply)");
-                    std::fflush(stdout);
-                });
-            }
             std::printf("%-10s %s:%u hw=%s \"%s\"\n", console ? "console" : "speaker", address->c_str(),
                         options.port, hardware.c_str(), versionText.c_str());
+        }
+        // Every device of the run, counted or of a site.
+        for (std::size_t n = 0; options.verbose && n < simulator.size(); ++n) {
+            const std::string address = simulator.device(n).endpoint().address().to_string();
+            simulator.device(n).setObserver([address](const std::string& request, const Endpoint& source,
+                                                      const std::optional<std::string>& reply) {
+                std::printf("%s <- %s:%u \"%s\" -> %s\n", address.c_str(), source.address().to_string().c_str(),
+                            source.port(), request.c_str(), reply ? ("\"" + *reply + "\"").c_str() : "(no reply)");
+                std::fflush(stdout);
+            });
         }
         if (options.memory) {
             for (std::size_t n = 0; n < simulator.size(); ++n)
