@@ -65,17 +65,16 @@ public:
     using P::buttonApply, P::buttonCancel, P::checkBoxAllowIp, P::checkBoxAnalogFilter,
         P::checkBoxAnalogInput, P::checkBoxDhcp, P::checkBoxEqualizer, P::checkBoxFaultSound,
         P::checkBoxForwardInput1, P::checkBoxForwardInput2, P::checkBoxGong, P::checkBoxIgmp,
-        P::checkBoxIsTestZarno, P::checkBoxKeySound, P::checkBoxLanRedundancy, P::checkBoxLineControl,
-        P::checkBoxLineIntegrity, P::checkBoxLineRedundancy, P::checkBoxRelayEvents,
-        P::checkBoxSinglePowerSource, P::checkBoxStreamFromOthers, P::choiceAlarmStreamPriority,
-        P::choiceAnalogConsolePriority, P::choiceAnalogInput1Function, P::choiceAnalogInput1Priority,
-        P::choiceAnalogInput2Function, P::choiceAnalogInput2Priority, P::choiceAnalogMulticastPriority,
-        P::choiceLineMode, P::choicePower1, P::choicePower2, P::choiceTovikType,
-        P::choiceZarnoMessagesPriority, P::comboBoxGong, P::notebookPref, P::panelAudioMemory,
-        P::panelBassTreble, P::panelEqBands, P::panelTovik, P::sliderBand1, P::sliderBand6, P::sliderBass,
-        P::sliderTreble, P::spinBasePort, P::spinTovikPriority, P::spinZarnoAddress, P::staticDeviceName,
-        P::textAllowIp, P::textFreeMemory, P::textGateway, P::textIp, P::textMask, P::textMulticastIp,
-        P::textName;
+        P::checkBoxIsTestZarno, P::checkBoxLanRedundancy, P::checkBoxLineControl, P::checkBoxLineIntegrity,
+        P::checkBoxLineRedundancy, P::checkBoxRelayEvents, P::checkBoxSinglePowerSource,
+        P::checkBoxStreamFromOthers, P::choiceAlarmStreamPriority, P::choiceAnalogConsolePriority,
+        P::choiceAnalogInput1Function, P::choiceAnalogInput1Priority, P::choiceAnalogInput2Function,
+        P::choiceAnalogInput2Priority, P::choiceAnalogMulticastPriority, P::choiceLineMode, P::choicePower1,
+        P::choicePower2, P::choiceTovikType, P::choiceZarnoMessagesPriority, P::comboBoxGong, P::notebookPref,
+        P::panelAudioMemory, P::panelBassTreble, P::panelEqBands, P::panelTovik, P::sliderBand1,
+        P::sliderBand6, P::sliderBass, P::sliderTreble, P::spinBasePort, P::spinTovikPriority,
+        P::spinZarnoAddress, P::staticDeviceName, P::textAllowIp, P::textFreeMemory, P::textGateway,
+        P::textIp, P::textMask, P::textMulticastIp, P::textName;
 
     /// Chooses a page as the operator does, by its tab.
     void select(const std::wstring& tab) {
@@ -136,7 +135,7 @@ protected:
         memory21 = withMemory(kIndex21, device::memory::kLayout611);
         memory18 = withMemory(kIndex18, device::memory::kLayout611);
         consoleMemory = withMemory(kConsole, device::memory::kLayout611);
-        fireMemory = withMemory(kFireConsole, device::memory::kLayout611);
+        withMemory(kFireConsole, device::memory::kLayout611);
         memory21->plant(memory_test::plantedImage(device::memory::kLayout611, 3, 1500));
         consoleMemory->plant(memory_test::plantedImage(device::memory::kLayout611, 2, 1000));
         firmware = devices[kIndex21]->withModel<device::sim::CommandModel>(
@@ -211,13 +210,6 @@ protected:
         });
         device(n)->resetCache();
     }
-    std::string value(Device n, const std::string& name) {
-        return devices[n]->withModel<device::sim::Model>([&](device::sim::Model& model) -> std::string {
-            if (auto* speaker = dynamic_cast<device::sim::OrvelConfigModel*>(&model))
-                return speaker->values[name];
-            return dynamic_cast<device::sim::TovikConfigModel&>(model).values[name];
-        });
-    }
     /// The "set ..." requests the device received since the last call.
     Requests sets(Device n) {
         Requests found;
@@ -248,7 +240,7 @@ protected:
     device::sim::Simulator simulator{2};
     device::sim::ZoneSite site;
     std::vector<device::sim::SimulatedDevice*> devices;
-    std::shared_ptr<device::sim::AudioMemoryStore> memory21, memory18, consoleMemory, fireMemory;
+    std::shared_ptr<device::sim::AudioMemoryStore> memory21, memory18, consoleMemory;
     std::shared_ptr<device::sim::FirmwareReceiver> firmware;
     int closed = 0;
     int applied = 0;
