@@ -26,25 +26,37 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-const char* const kCommonGroup = "224.0.224.76";
-const std::uint16_t kCommonPort = 14661;
-const char* const kNoticeGroup = "224.0.224.77";
-const int kNoticeBasePort = 14670;
+/// The test's place in its suite: ctest runs the tests of this program side
+/// by side, so each sends and listens on groups and ports of its own.
+int testIndex() {
+    const ::testing::UnitTest& tests = *::testing::UnitTest::GetInstance();
+    const ::testing::TestSuite& suite = *tests.current_test_suite();
+    int index = 0;
+    while (index < suite.total_test_count() &&
+           std::string(suite.GetTestInfo(index)->name()) != tests.current_test_info()->name())
+        ++index;
+    return index;
+}
+
+std::string commonGroup() { return "224.0.225." + std::to_string(10 + 2 * testIndex()); }
+std::uint16_t commonPort() { return static_cast<std::uint16_t>(14661 + 20 * testIndex()); }
+std::string noticeGroup() { return "224.0.225." + std::to_string(11 + 2 * testIndex()); }
+int noticeBasePort() { return 14670 + 20 * testIndex(); }
 /// The notification stream's port: channel 1 above the loudspeakers' 0.
-const std::uint16_t kNoticePort = kNoticeBasePort + 2;
+std::uint16_t noticePort() { return static_cast<std::uint16_t>(noticeBasePort() + 2); }
 
 class MessagesOnTheWire : public page_testing::PlayerSite {
 protected:
     std::wstring pluginFolder() override { return engine_test::product_folder(); }
     void prepareStream(mp3stream& common) override {
-        wire_test::open_common_stream(common, kCommonGroup, kCommonPort);
+        wire_test::open_common_stream(common, commonGroup(), commonPort());
     }
     void SetUp() override {
         PlayerSite::SetUp();
         {
             pref::Guard guard(g_pref);
-            pref::create(g_pref, "multicast.address", pref::Type::TypeString) = kNoticeGroup;
-            pref::create(g_pref, "multicast.basePort", pref::Type::TypeInt) = kNoticeBasePort;
+            pref::create(g_pref, "multicast.address", pref::Type::TypeString) = noticeGroup();
+            pref::create(g_pref, "multicast.basePort", pref::Type::TypeInt) = noticeBasePort();
             pref::create(g_pref, "volume.serviceMessage2", pref::Type::TypeInt) = 80;
         }
         notices.set_stream_fmt(128);
@@ -57,9 +69,8 @@ protected:
         selection.zones = {a, b};
         frm::AlarmChannelOptions options;
         options.watcherPeriod = 100ms;
-        options.discoveryPort = [](device::OrvelInfo&) {
-            return static_cast<std::uint16_t>(kNoticeBasePort + 1);
-        };
+        options.discoveryPort =
+            [port = static_cast<std::uint16_t>(noticeBasePort() + 1)](device::OrvelInfo&) { return port; };
         AlarmChannel::createInstance(&selection, &gui, notices, options);
         PlayerChannel::createInstance(&selection, &gui, 20ms);
 
@@ -110,7 +121,7 @@ protected:
 
 TEST_F(MessagesOnTheWire, TheServicePagePlaysTheGongThenTheMessageOnTheCommonStream) {
     Page* page = open(false);
-    stream_probe::LiveReceiver receiver(kCommonGroup, kCommonPort, m_dir.path() + "/common.raw");
+    stream_probe::LiveReceiver receiver(commonGroup(), commonPort(), m_dir.path() + "/common.raw");
     ASSERT_TRUE(receiver.joined());
     ASSERT_TRUE(stream.stream_start());
     Page::click(page->play);
@@ -127,7 +138,7 @@ TEST_F(MessagesOnTheWire, TheServicePagePlaysTheGongThenTheMessageOnTheCommonStr
 
 TEST_F(MessagesOnTheWire, TheAlarmPagePlaysANoticeOfPriorityThreeAtFullVolume) {
     Page* page = open(true);
-    stream_probe::LiveReceiver receiver(kNoticeGroup, kNoticePort, m_dir.path() + "/notice.raw", 6000);
+    stream_probe::LiveReceiver receiver(noticeGroup(), noticePort(), m_dir.path() + "/notice.raw", 6000);
     ASSERT_TRUE(receiver.joined());
     Page::click(page->play);
     ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return alarms().isRunning(); }, 5s));
