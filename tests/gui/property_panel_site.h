@@ -151,7 +151,11 @@ protected:
                     if (!device(static_cast<Device>(n)) ||
                         !device(static_cast<Device>(n))->isOnlineAndAnswered())
                         return false;
-                return speaker(kIndex9)->getVersionIndex() == 9 && speaker(kIndex21)->getVersionIndex() == 21;
+                const auto index = [this](Device n) {
+                    const auto found = speaker(n);
+                    return found ? found->getVersionIndex() : -1;
+                };
+                return index(kIndex9) == 9 && index(kIndex21) == 21;
             },
             15s));
         frame = new wxFrame(nullptr, wxID_ANY, L"Сонвар", wxPoint(0, 0), wxSize(1280, 1024));
