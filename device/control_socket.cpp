@@ -72,6 +72,11 @@ ControlSocket::ControlSocket(asio::io_context& io, std::uint16_t port, const std
             if (setsockopt(m_socket.native_handle(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0)
                 throw boost::system::system_error(errno, boost::system::system_category());
         }
+        // The responder reads the socket between its handlers: a site's
+        // burst of state packets waits in the kernel meanwhile (the system
+        // may cap the size; what it grants is enough for hundreds of devices).
+        const int bufferSize = 4 << 20;
+        setsockopt(m_socket.native_handle(), SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
         m_socket.bind(asio::ip::udp::endpoint(asio::ip::address_v4::any(), port));
         m_port = m_socket.local_endpoint().port();
     } catch (const boost::system::system_error& error) {

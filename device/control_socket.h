@@ -16,7 +16,7 @@ namespace device {
 /// that arrived on another interface are dropped (IP_PKTINFO) and datagrams
 /// leave with the interface address as their source.
 ///
-/// receive() blocks one thread (the transport's receiver); send() may be
+/// receive() blocks one thread (the transport's responder); send() may be
 /// called from other threads at the same time; both use the descriptor
 /// directly, never the asio object. shutdown() wakes the receiver; close()
 /// runs once no thread receives or sends any more.

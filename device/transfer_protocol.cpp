@@ -14,17 +14,9 @@ namespace {
 
 using Clock = RequestQueue::Clock;
 
-/// Datagrams that wait for the responder; beyond this the receiver drops
-/// them (the kernel would drop them just the same were they left unread).
-constexpr std::size_t kInboxLimit = 8192;
-
-/// Source endpoints the responder keeps made; a site has fewer devices.
-constexpr std::size_t kSourceCacheLimit = 4096;
-
-/// The responder looks for more datagrams for up to kSpin before it sleeps,
-/// but only when its last batch came less than kBusyGap ago.
-constexpr auto kBusyGap = std::chrono::microseconds(200);
-constexpr auto kSpin = std::chrono::microseconds(50);
+/// Source endpoints the responder keeps made, the least recently seen
+/// forgotten first: more than a whole site.
+constexpr std::size_t kSourceCacheLimit = 16384;
 
 /// Takes a mutex that is only ever held briefly: a few tries before sleeping
 /// on it spare the sleep and the wake-up when many callers meet there (the
@@ -90,7 +82,6 @@ void TransferProtocol::run() {
         m_started = true;
     }
     LOG_DEBUG(L"transport threads start, port %1%", getPort());
-    m_receiver = std::thread([this] { receiverMain(); });
     m_responder = std::thread([this] { responderMain(); });
     m_sender = std::thread([this] { senderMain(); });
     m_completer = std::thread([this] { completerMain(); });
@@ -116,13 +107,8 @@ void TransferProtocol::stop() {
         std::lock_guard<std::mutex> lock(m_handlerMutex);
         m_monitors.clear();
         m_anyMonitor = false;
-        m_allResponses.clear();
-        m_unknownResponses.clear();
-    }
-    {
-        std::lock_guard<std::mutex> lock(m_inboxMutex);
-        m_inboxClosed = true;
-        m_inbox.clear();
+        m_allResponses.reset();
+        m_unknownResponses.reset();
     }
     {
         std::lock_guard<std::mutex> lock(m_finishedMutex);
@@ -130,9 +116,8 @@ void TransferProtocol::stop() {
         m_finished.clear();
     }
     m_senderWake.notify_all();
-    m_inboxWake.notify_all();
     m_finishedWake.notify_all();
-    for (std::thread* thread : {&m_sender, &m_responder, &m_completer})
+    for (std::thread* thread : {&m_sender, &m_completer})
         if (thread->joinable()) thread->join();
     {
         // A caller that put its own request on the wire just before the stop
@@ -140,21 +125,24 @@ void TransferProtocol::stop() {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_callerSendsDone.wait(lock, [this] { return m_callerSends == 0; });
     }
-    // Nothing sends any more; wake the receiver, then nothing uses the socket.
+    // Wakes the responder in its receive; it sends nothing more once it has
+    // seen the stop, and then nothing uses the socket.
     m_socket.shutdown();
-    if (m_receiver.joinable()) m_receiver.join();
+    if (m_responder.joinable()) m_responder.join();
     m_socket.close();
 }
 
 void TransferProtocol::setAllResponseHandler(ResponseHandler handler) {
     LOG_TRACE(L"setAllResponseHandler(..)");
+    auto shared = handler ? std::make_shared<const ResponseHandler>(std::move(handler)) : nullptr;
     std::lock_guard<std::mutex> lock(m_handlerMutex);
-    m_allResponses = std::move(handler);
+    m_allResponses = std::move(shared);
 }
 
 void TransferProtocol::setUnknownResponseHandler(ResponseHandler handler) {
+    auto shared = handler ? std::make_shared<const ResponseHandler>(std::move(handler)) : nullptr;
     std::lock_guard<std::mutex> lock(m_handlerMutex);
-    m_unknownResponses = std::move(handler);
+    m_unknownResponses = std::move(shared);
 }
 
 bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request, std::string& reply, int priority,
@@ -311,77 +299,43 @@ TransferProtocol::Statistics TransferProtocol::getStatistics() const {
     return s;
 }
 
-void TransferProtocol::take(std::vector<Incoming>& datagrams) {
-    std::size_t behind = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_inboxMutex);
-        if (m_inboxClosed) return;
-        for (Incoming& datagram : datagrams) {
-            if (m_inbox.size() >= kInboxLimit) {
-                if (!m_inboxOverflow.exchange(true)) behind = m_inbox.size();
-                break;
-            }
-            m_inbox.push_back(std::move(datagram));
-        }
-        m_inboxSize.store(m_inbox.size(), std::memory_order_release);
-    }
-    m_inboxWake.notify_one();
-    if (behind != 0) LOG_WARN(L"the responder is behind by %1% datagrams; dropping until it catches up", behind);
-}
-
-void TransferProtocol::receiverMain() {
-    t_transportOfThread = this;
-    std::vector<Incoming> datagrams;
-    while (m_socket.receive(datagrams)) take(datagrams);
-}
-
+// The responder receives the datagrams itself: a datagram that needs a
+// hand-over to another thread before its handler runs costs a wake-up more.
+// The handlers must not block, so the socket is read again soon; the
+// kernel's receive buffer holds what comes meanwhile.
 void TransferProtocol::responderMain() {
     t_transportOfThread = this;
     t_isResponder = true;
-    std::deque<Incoming> batch;
-    auto lastBatch = Clock::time_point();
-    for (;;) {
-        // Under heavy traffic the next datagram is due within microseconds:
-        // looking for it a little while is cheaper than sleeping and being
-        // woken for every one. At an ordinary rate nothing spins.
-        if (Clock::now() - lastBatch < kBusyGap) {
-            const auto until = Clock::now() + kSpin;
-            while (m_inboxSize.load(std::memory_order_acquire) == 0 && Clock::now() < until) {
-            }
-        }
-        {
-            std::unique_lock<std::mutex> lock(m_inboxMutex);
-            m_inboxWake.wait(lock, [this] { return m_inboxClosed || !m_inbox.empty(); });
-            if (m_inboxClosed) return;
-            batch.swap(m_inbox);
-            m_inboxSize.store(0, std::memory_order_relaxed);
-        }
-        lastBatch = Clock::now();
-        m_inboxOverflow = false;
-        for (Incoming& datagram : batch) respond(datagram);
-        batch.clear();
-    }
+    std::vector<Incoming> datagrams;
+    while (m_socket.receive(datagrams))
+        for (Incoming& datagram : datagrams) respond(datagram);
 }
 
 const net::IpAndPort& TransferProtocol::sourceOf(std::uint32_t address, std::uint16_t port) {
     const std::uint64_t key = (static_cast<std::uint64_t>(address) << 16) | port;
-    auto it = m_sources.find(key);
-    if (it == m_sources.end()) {
-        if (m_sources.size() >= kSourceCacheLimit) m_sources.clear();
-        it = m_sources.emplace(key, endpointOf(address, port)).first;
+    const auto it = m_sources.find(key);
+    if (it != m_sources.end()) {
+        m_sourceOrder.splice(m_sourceOrder.begin(), m_sourceOrder, it->second);
+        return it->second->second;
     }
-    return it->second;
+    if (m_sources.size() >= kSourceCacheLimit) {
+        m_sources.erase(m_sourceOrder.back().first);
+        m_sourceOrder.pop_back();
+    }
+    m_sourceOrder.emplace_front(key, endpointOf(address, port));
+    m_sources.emplace(key, m_sourceOrder.begin());
+    return m_sourceOrder.front().second;
 }
 
 void TransferProtocol::respond(Incoming& datagram) {
     const net::IpAndPort& source = sourceOf(datagram.address, datagram.port);
-    ResponseHandler all;
+    std::shared_ptr<const ResponseHandler> all;
     {
         std::lock_guard<std::mutex> lock(m_handlerMutex);
         all = m_allResponses;
     }
     bool consumed = false;
-    if (all) guarded(SV_LOG_PLACE, "all-responses handler", [&] { consumed = all(datagram.text, source); });
+    if (all) guarded(SV_LOG_PLACE, "all-responses handler", [&] { consumed = (*all)(datagram.text, source); });
     if (consumed) {
         ++m_counters.consumed;
         return;
@@ -418,13 +372,13 @@ void TransferProtocol::respond(Incoming& datagram) {
         return;
     }
     ++m_counters.unmatched;
-    ResponseHandler unknown;
+    std::shared_ptr<const ResponseHandler> unknown;
     {
         std::lock_guard<std::mutex> lock(m_handlerMutex);
         unknown = m_unknownResponses;
     }
     if (unknown)
-        guarded(SV_LOG_PLACE, "unknown-response handler", [&] { unknown(datagram.text, source); });
+        guarded(SV_LOG_PLACE, "unknown-response handler", [&] { (*unknown)(datagram.text, source); });
     else
         LOG_DEBUG(L"unmatched datagram from %1%: %2%", source.getWideText(), datagram.text);
 }

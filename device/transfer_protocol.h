@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <future>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -40,11 +41,11 @@ namespace device {
 /// it does not consume is the reply of the request in flight to its address,
 /// or else goes to the unknown-response handler.
 ///
-/// Threads (started by run(), joined by stop()): the receiver waits on the
-/// socket; the responder runs the handlers and matches replies, and must never
-/// block; the sender resends, gives up and ends drain pauses on time; the
-/// completer runs the completions of async(), in order, so that a completion
-/// that waits (for the GUI lock, say) holds up no reply. A request to an idle
+/// Threads (started by run(), joined by stop()): the responder waits on the
+/// socket, runs the handlers and matches replies, and must never block; the
+/// sender resends, gives up and ends drain pauses on time; the completer runs
+/// the completions of async(), in order, so that a completion that waits (for
+/// the GUI lock, say) holds up no reply. A request to an idle
 /// device leaves at once from its caller's thread, and the next queued one
 /// from the responder as the reply frees the device: an exchange needs no
 /// hand-over to the sender.
@@ -82,7 +83,7 @@ public:
     TransferProtocol(const TransferProtocol&) = delete;
     TransferProtocol& operator=(const TransferProtocol&) = delete;
 
-    /// Starts the four threads; only the first call does anything.
+    /// Starts the three threads; only the first call does anything.
     void run();
     /// Drops every pending request without its completion (a completion that
     /// takes the GUI lock would deadlock against the GUI thread joining here),
@@ -157,10 +158,6 @@ private:
     /// Puts one datagram on the wire (any thread, outside m_mutex).
     void transmit(const RequestQueue::Send& send, const std::optional<Shown>& shown);
     void monitor(const net::IpAndPort& endpoint, const std::string& text, bool outgoing);
-    /// Receiver thread: hands datagrams to the responder.
-    void take(std::vector<Incoming>& datagrams);
-
-    void receiverMain();
     void senderMain();
     void responderMain();
     void completerMain();
@@ -185,21 +182,14 @@ private:
     std::atomic<bool> m_closing{false};  // set with m_stopping
     std::condition_variable m_callerSendsDone;
 
-    std::mutex m_inboxMutex;  // guards m_inbox, m_inboxClosed
-    std::condition_variable m_inboxWake;
-    std::deque<Incoming> m_inbox;
-    bool m_inboxClosed = false;
-    std::atomic<bool> m_inboxOverflow{false};
-    std::atomic<std::size_t> m_inboxSize{0};
-
     std::mutex m_finishedMutex;  // guards m_finished, m_finishedClosed
     std::condition_variable m_finishedWake;
     std::deque<Finished> m_finished;
     bool m_finishedClosed = false;
 
     std::mutex m_handlerMutex;  // guards the handlers and the monitor table
-    ResponseHandler m_allResponses;
-    ResponseHandler m_unknownResponses;
+    std::shared_ptr<const ResponseHandler> m_allResponses;
+    std::shared_ptr<const ResponseHandler> m_unknownResponses;
     std::map<net::IpAndPort, ConsoleMonitor> m_monitors;
     std::atomic<bool> m_anyMonitor{false};
 
@@ -208,9 +198,12 @@ private:
             refused{0};
     } m_counters;
 
-    std::unordered_map<std::uint64_t, net::IpAndPort> m_sources;  // responder thread only
+    // Responder thread only: the source endpoints by address and port, most
+    // recently seen first.
+    using Source = std::pair<std::uint64_t, net::IpAndPort>;
+    std::list<Source> m_sourceOrder;
+    std::unordered_map<std::uint64_t, std::list<Source>::iterator> m_sources;
 
-    std::thread m_receiver;
     std::thread m_sender;
     std::thread m_responder;
     std::thread m_completer;
