@@ -201,7 +201,7 @@ bool OrvelInfo::parsePingLocked(const std::string& packet, const net::IpAndPort&
     m_online = true;
     if (!wasOnline) {
         const boost::shared_ptr<OrvelInfo> self = getThisPtr();
-        if (self) base::ThreadDispatcher::add(L"check responding", 200, [self] { self->checkResponding(false); });
+        if (self) base::ThreadDispatcher::add(L"check responding", 200, [self] { self->checkRespondingLater(); });
     }
     return true;
 }
