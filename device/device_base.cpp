@@ -113,10 +113,10 @@ void DeviceBase::askResponding(int retry, bool before) {
         [weak, retry, before](const std::string& reply, bool answered) {
             const boost::shared_ptr<DeviceBase> self = weak.lock();
             if (!self) return;
-            self->m_answered = answered;
             if (answered) {
                 self->m_lastContactTime = self->now();
                 if (retry < kBusyRetries && isBusyReply(reply)) {
+                    self->m_answered = true;
                     base::ThreadDispatcher::add(L"check responding", kBusyPauseMs,
                                                 [weak, retry, before] {
                                                     if (const auto device = weak.lock())
@@ -126,6 +126,8 @@ void DeviceBase::askResponding(int retry, bool before) {
                 }
                 if (!isErrorReply(reply) && !isBusyReply(reply)) self->handleVolume(reply);
             }
+            // Set after the volume: whoever waits for the answer finds it read.
+            self->m_answered = answered;
             LOG_DEBUG(L"check i/o for device ip %1%. result is %2%.", self->getIp().getWideText(), yesNo(answered));
             if (answered != before) self->notifyIfStateChanged();
         },
