@@ -248,3 +248,17 @@ TEST_F(LogFile, AbortSequenceExitsWithItsFatalLine) {
         ::testing::ExitedWithCode(1), "");
     EXPECT_TRUE(contains(linesOf(kDay), "FATAL\t[dbg_puts]          m_mainFrame == NULL"));
 }
+
+TEST_F(LogFile, AbortSequenceLosesNoLineLoggedBeforeIt) {
+    EXPECT_EXIT(
+        {
+            startLog(Log::INFO);
+            for (int i = 0; i < 3000; ++i) LOG_INFO(L"queued %1%", i);
+            dbg_abort("m_mainFrame == NULL", "aApp::GetMainFrame");
+        },
+        ::testing::ExitedWithCode(1), "");
+    const auto lines = linesOf(kDay);
+    ASSERT_EQ(lines.size(), 3001u);
+    for (int i = 0; i < 3000; ++i) EXPECT_NE(lines[i].find("]queued " + std::to_string(i)), std::string::npos) << i;
+    EXPECT_NE(lines[3000].find("FATAL\t[dbg_puts]          m_mainFrame == NULL"), std::string::npos);
+}
