@@ -111,6 +111,11 @@ std::wstring SourceMicrophonePanel::recordDirectory() { return recordedMessageFo
 
 bool SourceMicrophonePanel::broadcastTicked() const { return checkBoxBroadcast->GetValue(); }
 bool SourceMicrophonePanel::recordTicked() const { return checkBoxRecord->GetValue(); }
+long SourceMicrophonePanel::firstSelectedRow() const {
+    // Asked row by row: the list's own count of selected rows can be stale.
+    return listCtrlRecord->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
+}
+
 bool SourceMicrophonePanel::listSource() const { return radioBoxRecordSource->GetSelection() == kListSource; }
 
 // ---- the record list and the gong choice ----------------------------------------------------
@@ -193,7 +198,7 @@ void SourceMicrophonePanel::buttonStartAndStopOnButtonClick(wxCommandEvent&) {
     std::wstring record;
     const int source = radioBoxRecordSource->GetSelection();
     if (source == kListSource) {
-        const long row = listCtrlRecord->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
+        const long row = firstSelectedRow();
         const std::wstring message =
             row < 0 ? std::wstring()
                     : recordDirectory() + listCtrlRecord->GetItemText(row).ToStdWstring() + L".mp3";
@@ -245,7 +250,7 @@ void SourceMicrophonePanel::EnableRecordPanels() {
     buttonStartAndStop->SetLabel(kStart);
     controlPanel->Enable();
     listCtrlRecord->Enable();
-    deleteRecord->Enable(listCtrlRecord->GetSelectedItemCount() > 0);
+    deleteRecord->Enable(firstSelectedRow() >= 0);
     if (recordTicked()) buttonRecordSave->Enable(m_recordReady);
 }
 
@@ -292,7 +297,7 @@ bool SourceMicrophonePanel::CheckSelectedElements() {
     if (!broadcast && !recordTicked())
         return refuse(L"type of translation is not selected", L"Выберите один из способов передачи");
     if (list) {
-        const bool chosen = listCtrlRecord->GetSelectedItemCount() > 0;
+        const bool chosen = firstSelectedRow() >= 0;
         if (!chosen)
             return refuse(L"message for playing isn't selected", L"Выберите сообщение для проигрывания");
         if (recordTicked())
@@ -455,6 +460,8 @@ void SourceMicrophonePanel::deleteSelectedItems() {
             LOG_WARN(L"Не удалось удалить запись '%1%'", path);
             continue;
         }
+        // Deselected first: the list's count of selected rows would keep it.
+        listCtrlRecord->SetItemState(row, 0, wxLIST_STATE_SELECTED);
         listCtrlRecord->DeleteItem(row);
     }
     for (long row = 0; row < listCtrlRecord->GetItemCount(); ++row)
@@ -488,7 +495,7 @@ void SourceMicrophonePanel::listCtrlRecordOnListItemDeselected(wxListEvent& even
     LOG_TRACE2(L"%1%(..)", L"frm::SourceMicrophonePanel::listCtrlRecordOnListItemDeselected");
     FRM_ASSERT_GUI_THREAD();
     event.Skip();
-    deleteRecord->Enable(!m_running && listCtrlRecord->GetSelectedItemCount() > 0);
+    deleteRecord->Enable(!m_running && firstSelectedRow() >= 0);
 }
 
 }  // namespace frm

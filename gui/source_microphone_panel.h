@@ -93,6 +93,8 @@ private:
     bool broadcastTicked() const;
     bool recordTicked() const;
     bool listSource() const;
+    /// -1 when no row is selected.
+    long firstSelectedRow() const;
 
     MessageUseTest m_serviceMessageUsed;
     MessageUseTest m_alarmMessageUsed;

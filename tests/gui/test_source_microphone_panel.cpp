@@ -19,6 +19,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -251,14 +252,22 @@ protected:
         return page->buttonStartAndStop->GetLabel() == L"Стоп" && !page->controlPanel->IsEnabled() &&
                !page->listCtrlRecord->IsEnabled() && !states.empty() && states.back() == L"Запущено";
     }
-    /// Starts a recording without loudspeakers and lets the capture run.
-    void record(std::chrono::milliseconds length = 1500ms) {
+    /// Starts a recording without loudspeakers and lets the capture run
+    /// until the file holds about `seconds` of MP3 at 128 kbit/s (a loaded
+    /// machine starts libvlc late).
+    void record(double seconds = 1.5) {
         tick(page->checkBoxBroadcast, false);
         tick(page->checkBoxRecord, true);
         click(page->buttonStartAndStop);
         ASSERT_TRUE(running());
-        ASSERT_TRUE(wx_testing::runEventLoopUntil([this] { return stream.is_stream(); }, 20s));
-        wx_testing::runEventLoopFor(length);
+        const std::string made = runtime + "/sonvar/sonvar_record.mp3";
+        ASSERT_TRUE(wx_testing::runEventLoopUntil(
+            [&] {
+                boost::system::error_code error;
+                const auto size = fs::file_size(made, error);
+                return !error && size >= seconds * 16000;
+            },
+            20s));
     }
     /// A notice of someone else's on the channel: a recording at `priority`.
     bool foreignNotice(int priority, const std::wstring& description) {
@@ -346,7 +355,7 @@ TEST_F(MicrophonePage, ARecordingWithoutLoudspeakersIsSavedUnderASafeNameOnly) {
     EXPECT_GE(stream_probe::tone_counts(stream_probe::tone_track(heard, kVoice), 2)[0], 10);
 
     // A second recording under the same name is refused; the old one stays.
-    record(300ms);
+    record(0.3);
     click(page->buttonStartAndStop);
     page->recordName->ChangeValue(L"Объявление 1");
     answers.expect(L"Внимание!", wxID_OK);
@@ -354,4 +363,197 @@ TEST_F(MicrophonePage, ARecordingWithoutLoudspeakersIsSavedUnderASafeNameOnly) {
     EXPECT_NE(answers.shown().back().text.find(L"Файл с таким именем уже сущетвует."), std::wstring::npos);
     EXPECT_TRUE(fs::exists(made));
     EXPECT_EQ(rowTexts(), std::vector<std::wstring>{L"Объявление 1"});
+}
+
+TEST_F(MicrophonePage, TheChecksBeforeAStartRefuseInTheTablesOrder) {
+    ui_testing::ScriptedUi answers;
+    const auto refused = [&](const std::wstring& text, const std::string& line) {
+        answers.expect(kCaption, wxID_OK);
+        click(page->buttonStartAndStop);
+        EXPECT_EQ(answers.shown().back().text, text);
+        EXPECT_TRUE(logged(line)) << line;
+        EXPECT_EQ(page->buttonStartAndStop->GetLabel(), L"Старт");
+        EXPECT_FALSE(frm::AlarmChannel::instance()->isRunning());
+    };
+    refused(L"Выберите один из способов передачи", "type of translation is not selected");
+
+    fs::create_directories(recordFolder());
+    ASSERT_TRUE(stream_probe::write_mp3(recordFile("Первое"),
+                                        stream_probe::stepped_tone({440}, 300, 44100, 1), 44100, 1));
+    page->fillRecordList(page->recordDirectory());
+    chooseSource(page->radioBoxRecordSource, 1);
+    refused(L"Выберите сообщение для проигрывания", "message for playing isn't selected");
+    page->listCtrlRecord->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+    page->checkBoxRecord->SetValue(true);  // the source box clears it; only by hand
+    refused(L"При проигрывании сообщения из списка, запись невозможна", "a record is forbidden");
+    page->checkBoxRecord->SetValue(false);
+
+    chooseSource(page->radioBoxRecordSource, 0);
+    tick(page->checkBoxBroadcast, true);
+    refused(L"Не выбрано ни одного устройства", "devices were not selected");
+    select({quiet});
+    refused(L"Не выбрано ни одного устройства в сети", "all devices are offline");
+    select({quiet, speaker});
+    tick(page->gongEnable, true);  // no gong folder: nothing to choose
+    EXPECT_TRUE(page->gong->IsEnabled());
+    EXPECT_EQ(page->gong->GetCount(), 0u);
+    refused(L"Выберите гонг", "here needs a gong");
+
+    // A choice that offers more than the page's gong files: an error of the
+    // log (which shows it), no box of the page's own.
+    page->gong->Append(L"Чужой");
+    page->gong->SetSelection(0);
+    click(page->buttonStartAndStop);
+    EXPECT_TRUE(logged("Internal error. Gong index outside the range. (0 of 0)"));
+    EXPECT_FALSE(frm::AlarmChannel::instance()->isRunning());
+    EXPECT_TRUE(states.empty()) << "no refusal touches the state display";
+}
+
+TEST_F(MicrophonePage, TheListSourceClearsTheTransferModesAndTheMicrophoneRestoresThem) {
+    ui_testing::ScriptedUi answers;
+    record(0.3);
+    click(page->buttonStartAndStop);
+    ASSERT_TRUE(page->buttonRecordSave->IsEnabled());
+    tick(page->checkBoxBroadcast, true);
+    tick(page->gongEnable, true);
+
+    chooseSource(page->radioBoxRecordSource, 1);
+    EXPECT_FALSE(page->checkBoxRecord->GetValue());
+    EXPECT_TRUE(page->checkBoxBroadcast->GetValue());
+    for (wxWindow* control : std::vector<wxWindow*>{page->checkBoxRecord, page->checkBoxBroadcast,
+                                                    page->recordName, page->buttonRecordSave})
+        EXPECT_FALSE(control->IsEnabled()) << control->GetLabel();
+    EXPECT_TRUE(page->gongEnable->IsEnabled());
+    EXPECT_TRUE(page->gong->IsEnabled());
+
+    chooseSource(page->radioBoxRecordSource, 0);
+    EXPECT_TRUE(page->checkBoxRecord->GetValue());
+    EXPECT_TRUE(page->checkBoxBroadcast->GetValue());
+    EXPECT_TRUE(page->recordName->IsEnabled());
+    EXPECT_FALSE(page->buttonRecordSave->IsEnabled()) << "the recording is no longer offered after a change";
+
+    // "Запись" alone before the list: "Трансляция" comes back cleared, and
+    // the gong with it.
+    tick(page->checkBoxBroadcast, false);
+    EXPECT_FALSE(page->gongEnable->IsEnabled());
+    EXPECT_FALSE(page->gong->IsEnabled());
+    chooseSource(page->radioBoxRecordSource, 1);
+    EXPECT_TRUE(page->gongEnable->IsEnabled());
+    chooseSource(page->radioBoxRecordSource, 0);
+    EXPECT_TRUE(page->checkBoxRecord->GetValue());
+    EXPECT_FALSE(page->checkBoxBroadcast->GetValue());
+    EXPECT_FALSE(page->gongEnable->IsEnabled());
+    EXPECT_FALSE(page->gong->IsEnabled());
+}
+
+TEST_F(MicrophonePage, ABusyChannelIsInterruptedOnlyAtPriorityTwoAndOnlyAfterTheQuestion) {
+    ui_testing::ScriptedUi answers;
+    frm::AlarmChannel* channel = frm::AlarmChannel::instance();
+    tick(page->checkBoxRecord, true);
+    ASSERT_TRUE(foreignNotice(2, L"Чужая запись"));
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([this] { return stream.is_stream(); }, 20s));
+
+    answers.expect(kCaption, wxID_NO);
+    click(page->buttonStartAndStop);
+    EXPECT_EQ(answers.shown().back().text, L"Канал занят. Описание: 'Чужая запись'\nПрервать?");
+    EXPECT_EQ(answers.shown().back().buttons.size(), 2u);
+    EXPECT_EQ(page->buttonStartAndStop->GetLabel(), L"Старт");
+    EXPECT_TRUE(channel->isRunning());
+    EXPECT_EQ(channel->getDescription(), L"Чужая запись");
+    EXPECT_TRUE(states.empty());
+
+    answers.expect(kCaption, wxID_YES);
+    click(page->buttonStartAndStop);
+    EXPECT_TRUE(running());
+    EXPECT_EQ(channel->getDescription(), L"Запись с микрофона");
+    click(page->buttonStartAndStop);
+    EXPECT_TRUE(idle());
+
+    ASSERT_TRUE(foreignNotice(3, L"Тревога"));
+    answers.expect(kCaption, wxID_OK);
+    click(page->buttonStartAndStop);
+    EXPECT_EQ(answers.shown().back().text, L"Канал занят.");
+    EXPECT_EQ(answers.shown().back().buttons.size(), 1u);
+    EXPECT_EQ(page->buttonStartAndStop->GetLabel(), L"Старт");
+    EXPECT_EQ(channel->getDescription(), L"Тревога");
+    EXPECT_TRUE(channel->isRunning());
+    channel->stop(frm::AlarmChannel::Callback());
+}
+
+TEST_F(MicrophonePage, ARecordingInUseByAMessageTreeStaysAndTheOthersAreDeleted) {
+    ui_testing::ScriptedUi answers;
+    fs::create_directories(recordFolder());
+    for (const char* name : {"Альфа", "Бета", "Гамма", "Дельта"}) std::ofstream(recordFile(name)) << "mp3";
+    page->fillRecordList(page->recordDirectory());
+    ASSERT_EQ(page->listCtrlRecord->GetItemCount(), 4);
+    // A file that cannot be removed: a folder with something in it.
+    fs::remove(recordFile("Дельта"));
+    fs::create_directories(recordFile("Дельта") + "/inside");
+    serviceTexts = {L"/Альфа.mp3"};
+    alarmTexts = {L"Бета.mp3"};
+
+    EXPECT_FALSE(page->deleteRecord->IsEnabled());
+    keyUp(page->listCtrlRecord, 'A', true);
+    EXPECT_EQ(page->listCtrlRecord->GetSelectedItemCount(), 4);
+    EXPECT_TRUE(page->deleteRecord->IsEnabled());
+    click(page->deleteRecord);
+
+    auto left = rowTexts();
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::wstring>{L"Альфа", L"Бета", L"Дельта"}));
+    EXPECT_FALSE(fs::exists(recordFile("Гамма")));
+    EXPECT_TRUE(fs::exists(recordFile("Альфа")));
+    EXPECT_TRUE(fs::exists(recordFile("Бета")));
+    auto notices = observedAt(L"NOTICE");
+    std::sort(notices.begin(), notices.end());
+    EXPECT_EQ(notices,
+              (std::vector<std::wstring>{
+                  L"Невозможно удалить сообщение 'Альфа', т.к. используется в служебных оповещениях",
+                  L"Невозможно удалить сообщение 'Бета', т.к. используется в тревожных оповещениях"}));
+    EXPECT_EQ(observedAt(L"WARN"), std::vector<std::wstring>{L"Не удалось удалить запись '" +
+                                                             page->recordDirectory() + L"Дельта.mp3'"});
+    EXPECT_EQ(page->listCtrlRecord->GetSelectedItemCount(), 0);
+    EXPECT_EQ(page->listCtrlRecord->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED), -1);
+    EXPECT_FALSE(page->deleteRecord->IsEnabled());
+
+    // No longer in a tree: the Delete key removes it.
+    serviceTexts.clear();
+    const long alpha = page->listCtrlRecord->FindItem(-1, L"Альфа");
+    ASSERT_GE(alpha, 0);
+    page->listCtrlRecord->SetItemState(alpha, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+    keyUp(page->listCtrlRecord, WXK_DELETE);
+    EXPECT_FALSE(fs::exists(recordFile("Альфа")));
+    EXPECT_EQ(page->listCtrlRecord->FindItem(-1, L"Альфа"), -1);
+}
+
+TEST_F(MicrophonePage, NoticesFromAnotherThreadBringThePageBackToIdleOnTheGuiThread) {
+    ui_testing::ScriptedUi answers;
+    frm::AlarmChannel* channel = frm::AlarmChannel::instance();
+
+    // 5: the alarm page's "Стоп" ends the recording.
+    record(0.5);
+    std::thread([channel] { channel->stop(frm::AlarmChannel::Callback()); }).join();
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([this] { return idle(); }));
+    EXPECT_FALSE(channel->isRunning());
+    EXPECT_TRUE(page->buttonRecordSave->IsEnabled()) << "what was recorded can still be saved";
+
+    // 4: an alarm of higher priority, started by a scheduled task, replaces it.
+    record(0.5);
+    bool launched = false;
+    std::thread([&] { launched = foreignNotice(3, L"Тревога"); }).join();
+    EXPECT_TRUE(launched);
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([this] { return idle(); }));
+    // A late end notice of the page's own, now idle, leaves the alarm alone.
+    std::thread([this] { page->handlerNoticeCallack(frm::AlarmChannel::kMessageEnded); }).join();
+    wx_testing::runEventLoopFor(200ms);
+    EXPECT_TRUE(channel->isRunning());
+    EXPECT_EQ(channel->getDescription(), L"Тревога");
+    channel->stop(frm::AlarmChannel::Callback());
+
+    // 3: the end of the page's broadcast stops the channel.
+    record(0.5);
+    std::thread([this] { page->handlerNoticeCallack(frm::AlarmChannel::kMessageEnded); }).join();
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([this] { return idle(); }));
+    EXPECT_FALSE(channel->isRunning());
+    EXPECT_EQ(std::count(states.begin(), states.end(), L"Запущено"), 3);
 }
