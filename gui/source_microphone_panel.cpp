@@ -153,6 +153,11 @@ void SourceMicrophonePanel::fillGongChoice() {
         LOG_DEBUG(L"%1%", L"Selection gong file not found");
     else
         gong->SetSelection(chosen);
+    // The names decide the choice's width.
+    gong->InvalidateBestSize();
+    controlPanel->InvalidateBestSize();
+    controlPanel->Layout();
+    Layout();
 }
 
 // ---- start and stop -------------------------------------------------------------------------

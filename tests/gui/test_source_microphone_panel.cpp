@@ -55,6 +55,11 @@ namespace {
 
 const std::wstring kCaption = L"Сообщение";
 const std::vector<double> kVoice = {600, 1000};
+// Where a broadcast of the page is heard: the notification channel of
+// priority 2 (6) above the loudspeaker's channel 0, on a group of this test
+// program's own.
+const std::string kGroup = "224.0.224.71";
+const std::uint16_t kNoticePort = 14771;
 
 /// The page with its layout's controls in reach.
 class Page : public frm::SourceMicrophonePanel {
@@ -172,8 +177,10 @@ protected:
         collection->setNewDeviceHandler(
             [this](const std::wstring&, const net::HardwareAddress&, const std::wstring&) { return ++ids; });
         transport->run();
-        simulator.add("127.0.8.1", 0, std::make_unique<device::sim::OrvelBandModel>(address(1), 18))
-            .startStatePackets({boost::asio::ip::make_address_v4("127.0.0.1"), transport->getPort()}, 200ms);
+        loudspeaker =
+            &simulator.add("127.0.8.1", 0, std::make_unique<device::sim::OrvelBandModel>(address(1), 18));
+        loudspeaker->startStatePackets({boost::asio::ip::make_address_v4("127.0.0.1"), transport->getPort()},
+                                       200ms);
         simulator.start();
         quiet = collection->addDevice(++ids, L"Orvel-610", net::HardwareAddress(address(2)),
                                       net::Ip4Address("127.0.8.2"), L"Молчащий");
@@ -202,6 +209,10 @@ protected:
         stream.set_address_interface("127.0.0.1", 9);
         frm::AlarmChannelOptions options;
         options.watcherPeriod = 1h;
+        options.discoveryPort = [](device::OrvelInfo&) {
+            return static_cast<std::uint16_t>(kNoticePort - 6);
+        };
+        setPref("multicast.address", kGroup);
         frm::AlarmChannel::createInstance(registry.get(), &channelGui, stream, options);
 
         page = new Page(
@@ -231,6 +242,11 @@ protected:
     static void setPref(const char* key, const std::string& value) {
         pref::Guard guard(g_pref);
         pref::create(g_pref, key, pref::Type::TypeString) = value;
+    }
+    static std::string prefString(const char* key) {
+        pref::Guard guard(g_pref);
+        const libconfig::Setting* setting = pref::find(g_pref, key, pref::Type::TypeString);
+        return setting != nullptr ? setting->c_str() : "(missing)";
     }
     static bool uses(const std::vector<std::wstring>& texts, const std::wstring& path) {
         return std::any_of(texts.begin(), texts.end(),
@@ -296,6 +312,7 @@ protected:
     boost::shared_ptr<device::TransferProtocol> transport;
     boost::shared_ptr<device::DeviceCollection> collection;
     device::sim::Simulator simulator{1};
+    device::sim::SimulatedDevice* loudspeaker = nullptr;
     std::atomic<std::uint32_t> ids{0};
     frm::ItemDataMap::DevicePtr speaker, quiet;
     frm::ZoneElement::Ptr root;
@@ -556,4 +573,83 @@ TEST_F(MicrophonePage, NoticesFromAnotherThreadBringThePageBackToIdleOnTheGuiThr
     EXPECT_TRUE(wx_testing::runEventLoopUntil([this] { return idle(); }));
     EXPECT_FALSE(channel->isRunning());
     EXPECT_EQ(std::count(states.begin(), states.end(), L"Запущено"), 3);
+}
+
+TEST_F(MicrophonePage, ARecordedMessageIsBroadcastAfterTheGongAndThePageReturnsAtItsEnd) {
+    ui_testing::ScriptedUi answers;
+    fs::create_directories(folder + "gong");
+    ASSERT_TRUE(stream_probe::write_mp3(folder + "gong/Гонг.mp3",
+                                        stream_probe::stepped_tone({880}, 700, 44100, 1), 44100, 1));
+    fs::create_directories(recordFolder());
+    ASSERT_TRUE(stream_probe::write_mp3(recordFile("Объявление"),
+                                        stream_probe::stepped_tone({kVoice[1]}, 1500, 44100, 1), 44100, 1));
+    page->fillRecordList(page->recordDirectory());
+    tick(page->checkBoxBroadcast, true);
+    tick(page->gongEnable, true);
+    ASSERT_EQ(page->gong->GetCount(), 1u);
+    page->gong->SetSelection(0);
+    chooseSource(page->radioBoxRecordSource, 1);
+    page->listCtrlRecord->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+    select({speaker});
+
+    stream_probe::LiveReceiver receiver(kGroup, kNoticePort, home.path() + "/heard.raw");
+    ASSERT_TRUE(receiver.joined());
+    click(page->buttonStartAndStop);
+    ASSERT_TRUE(running());
+    EXPECT_FALSE(page->deleteRecord->IsEnabled()) << "the message on air cannot be deleted";
+    EXPECT_EQ(frm::AlarmChannel::instance()->getDescription(), L"Вещание сообщения (микрофон)");
+    // The end of the message (3, on the GUI thread) stops the channel.
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([this] { return idle(); }, 30s));
+    EXPECT_FALSE(frm::AlarmChannel::instance()->isRunning());
+    EXPECT_TRUE(page->deleteRecord->IsEnabled());
+    EXPECT_EQ(pref::getInt("volume.microphone2", 0), 90);
+    EXPECT_EQ(prefString("record.gongFileName"), "Гонг");
+
+    std::vector<std::string> channels;
+    for (const auto& datagram : loudspeaker->received())
+        if (datagram.text.rfind("set ch", 0) == 0) channels.push_back(datagram.text.substr(0, 8));
+    ASSERT_FALSE(channels.empty());
+    EXPECT_EQ(channels.front(), "set ch 6");
+    EXPECT_EQ(channels.back(), "set ch 0");
+    const auto track = stream_probe::tone_track(receiver.samples(), {880, kVoice[1]});
+    const auto counts = stream_probe::tone_counts(track, 2);
+    EXPECT_GE(counts[0], 6) << "the gong";
+    EXPECT_GE(counts[1], 15) << "the message";
+    EXPECT_TRUE(stream_probe::tones_in_order(track));
+}
+
+TEST_F(MicrophonePage, ThePageAsTheOperatorFirstSeesIt) {
+    EXPECT_TRUE(page->recordName->IsEmpty());
+    EXPECT_EQ(page->recordName->GetHint(), L"Название");
+    for (wxWindow* control : std::vector<wxWindow*>{page->recordName, page->buttonRecordSave,
+                                                    page->deleteRecord, page->gongEnable, page->gong})
+        EXPECT_FALSE(control->IsEnabled()) << control->GetLabel();
+    EXPECT_EQ(page->gong->GetSelection(), wxNOT_FOUND);
+    EXPECT_EQ(page->radioBoxRecordSource->GetSelection(), 0);
+    EXPECT_EQ(page->buttonStartAndStop->GetLabel(), L"Старт");
+
+    fs::create_directories(recordFolder());
+    fs::create_directories(recordFolder() + "Вложенная");
+    for (const char* name : {"Утреннее объявление", "Эвакуация: этаж 2", "Проверка связи"})
+        std::ofstream(recordFile(name)) << "mp3";
+    std::ofstream(recordFolder() + "Вложенная/Скрытая.mp3") << "mp3";
+    std::ofstream(recordFolder() + "Заметки.txt") << "text";
+    page->fillRecordList(page->recordDirectory());
+    auto rows = rowTexts();
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows,
+              (std::vector<std::wstring>{L"Проверка связи", L"Утреннее объявление", L"Эвакуация: этаж 2"}));
+    const auto records = page->loadRecords();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0]->getName(), page->listCtrlRecord->GetItemText(0).ToStdWstring());
+
+    tick(page->checkBoxBroadcast, true);
+    EXPECT_TRUE(page->gongEnable->IsEnabled());
+    EXPECT_FALSE(page->gong->IsEnabled());
+    fs::create_directories(folder + "gong");
+    std::ofstream(folder + "gong/Перед объявлением.mp3") << "mp3";
+    setPref("record.gongFileName", "Перед объявлением");
+    tick(page->gongEnable, true);
+    EXPECT_EQ(page->gong->GetStringSelection(), L"Перед объявлением");
+    EXPECT_FALSE(wx_testing::writeShot(window, "page_microphone").empty());
 }
