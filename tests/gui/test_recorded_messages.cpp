@@ -38,10 +38,10 @@ std::string content(const std::string& path) {
 
 TEST_F(RecordedMessages, TheFolderIsTheSettingOrTheDataFoldersRecordEndingWithOneSlash) {
     EXPECT_EQ(frm::recordedMessageFolder(), base::fromUtf8(data() + "/record/"));
-    pref::setString("place.pathDirRecordedMessage", L"/srv/Записи");
-    EXPECT_EQ(frm::recordedMessageFolder(), L"/srv/Записи/");
-    pref::setString("place.pathDirRecordedMessage", L"/srv/Записи/");
-    EXPECT_EQ(frm::recordedMessageFolder(), L"/srv/Записи/");
+    for (const wchar_t* setting : {L"/srv/Записи", L"/srv/Записи/"}) {
+        pref::setString("place.pathDirRecordedMessage", setting);
+        EXPECT_EQ(frm::recordedMessageFolder(), L"/srv/Записи/");  // the message trees compare by text
+    }
 }
 
 TEST_F(RecordedMessages, TheRecordingInProgressStaysInAFolderOfThisUser) {
