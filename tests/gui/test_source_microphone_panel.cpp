@@ -8,6 +8,7 @@
 // (/dev/shm) than the data folder, so that saving moves across them.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <wx/sizer.h>
@@ -110,14 +111,19 @@ private:
         while (!m_stop) {
             const int fd = ::open(m_path.c_str(), O_WRONLY | O_NONBLOCK);  // ENXIO until a reader opens
             bool open = fd >= 0 && ::write(fd, header.data(), header.size()) > 0;
-            for (auto next = std::chrono::steady_clock::now(); open && !m_stop;
-                 std::this_thread::sleep_until(next)) {
+            for (auto next = std::chrono::steady_clock::now(); open && !m_stop; next += 50ms) {
                 open =
                     ::write(fd, chunk.data(), chunk.size()) >= 0 || errno == EAGAIN;  // a full pipe drops it
-                next += 50ms;
+                // The reader's going is seen at once, so that the next reader
+                // starts with a header of its own, not in the middle.
+                pollfd gone{fd, 0, 0};
+                while (open && std::chrono::steady_clock::now() < next) {
+                    open = ::poll(&gone, 1, 0) == 0;
+                    std::this_thread::sleep_for(2ms);
+                }
             }
             if (fd >= 0) ::close(fd);
-            std::this_thread::sleep_for(10ms);
+            std::this_thread::sleep_for(2ms);
         }
     }
     std::atomic<bool> m_stop{false};
@@ -239,6 +245,11 @@ protected:
                 return fs::file_size(made, error) >= seconds * 16000 && !error;
             },
             20s));
+    }
+    /// The channel's notice is on air. Stopping one earlier can hang the
+    /// channel: its stop holds the lock that a starting alarm thread waits for.
+    bool onAir() {
+        return wx_testing::runEventLoopUntil([this] { return stream.is_stream(); }, 20s);
     }
     /// Someone else's notice on the channel: a recording at `priority`.
     bool foreignNotice(int priority, const std::wstring& description) {
@@ -393,8 +404,7 @@ TEST_F(MicrophonePage, ABusyChannelIsInterruptedOnlyAtPriorityTwoAndOnlyAfterThe
     ui_testing::ScriptedUi answers;
     AlarmChannel* channel = AlarmChannel::instance();
     tick(page->checkBoxRecord, true);
-    ASSERT_TRUE(foreignNotice(2, L"Чужая запись"));
-    ASSERT_TRUE(wx_testing::runEventLoopUntil([this] { return stream.is_stream(); }, 20s));
+    ASSERT_TRUE(foreignNotice(2, L"Чужая запись") && onAir());
     answers.expect(kCaption, wxID_NO);
     click(page->buttonStartAndStop);
     EXPECT_EQ(answers.shown().back().text, L"Канал занят. Описание: 'Чужая запись'\nПрервать?");
@@ -404,9 +414,10 @@ TEST_F(MicrophonePage, ABusyChannelIsInterruptedOnlyAtPriorityTwoAndOnlyAfterThe
     click(page->buttonStartAndStop);
     EXPECT_TRUE(running());
     EXPECT_EQ(channel->getDescription(), L"Запись с микрофона");
+    ASSERT_TRUE(onAir());
     click(page->buttonStartAndStop);
 
-    ASSERT_TRUE(foreignNotice(3, L"Тревога"));
+    ASSERT_TRUE(foreignNotice(3, L"Тревога") && onAir());
     answers.expect(kCaption, wxID_OK);
     click(page->buttonStartAndStop);
     EXPECT_EQ(answers.shown().back().text, L"Канал занят.");
@@ -463,6 +474,7 @@ TEST_F(MicrophonePage, NoticesFromAnotherThreadBringThePageBackToIdleOnTheGuiThr
     record(0.5);  // 4: an alarm started elsewhere replaces it
     std::thread([this] { EXPECT_TRUE(foreignNotice(3, L"Тревога")); }).join();
     EXPECT_TRUE(wx_testing::runEventLoopUntil([this] { return idle(); }));
+    ASSERT_TRUE(onAir());
     // A late end notice, the page idle, leaves the alarm alone.
     std::thread([this] { page->handlerNoticeCallack(AlarmChannel::kMessageEnded); }).join();
     wx_testing::runEventLoopFor(200ms);
