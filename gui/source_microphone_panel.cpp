@@ -61,18 +61,6 @@ bool folderReady(const std::wstring& folder) {
     return !error && fs::is_directory(path, error);
 }
 
-/// Hands a notice to the GUI thread, where it reaches the page if the page
-/// still exists. Reads nothing of the page off the GUI thread.
-void deliverNotice(const std::weak_ptr<SourceMicrophonePanel*>& alive, unsigned run, int code,
-                   void (*handle)(SourceMicrophonePanel&, unsigned, int)) {
-    if (!wxIsMainThread()) {
-        if (GuiThreadInvoker::isActive())
-            GuiThreadInvoker::add([alive, run, code, handle] { deliverNotice(alive, run, code, handle); });
-        return;
-    }
-    if (const auto panel = alive.lock()) handle(**panel, run, code);
-}
-
 }  // namespace
 
 SourceMicrophonePanel::SourceMicrophonePanel(wxWindow* parent, ItemDataMap* registry,
@@ -195,10 +183,7 @@ void SourceMicrophonePanel::buttonStartAndStopOnButtonClick(wxCommandEvent&) {
 
     const unsigned run = ++m_run;
     const AlarmChannel::Callback callback = [alive = std::weak_ptr<SourceMicrophonePanel*>(m_alive),
-                                             run](int code) {
-        deliverNotice(alive, run, code,
-                      [](SourceMicrophonePanel& page, unsigned at, int what) { page.notice(at, what); });
-    };
+                                             run](int code) { deliverNotice(alive, run, code); };
     bool launched = false;
     std::wstring record;
     const int source = radioBoxRecordSource->GetSelection();
@@ -259,9 +244,16 @@ void SourceMicrophonePanel::EnableRecordPanels() {
     if (recordTicked()) buttonRecordSave->Enable(m_recordReady);
 }
 
-void SourceMicrophonePanel::handlerNoticeCallack(int code) {
-    deliverNotice(m_alive, m_run.load(), code,
-                  [](SourceMicrophonePanel& page, unsigned at, int what) { page.notice(at, what); });
+void SourceMicrophonePanel::handlerNoticeCallack(int code) { deliverNotice(m_alive, m_run.load(), code); }
+
+void SourceMicrophonePanel::deliverNotice(const std::weak_ptr<SourceMicrophonePanel*>& alive, unsigned run,
+                                          int code) {
+    if (!wxIsMainThread()) {
+        if (GuiThreadInvoker::isActive())
+            GuiThreadInvoker::add([alive, run, code] { deliverNotice(alive, run, code); });
+        return;
+    }
+    if (const auto panel = alive.lock()) (*panel)->notice(run, code);
 }
 
 void SourceMicrophonePanel::notice(unsigned run, int code) {

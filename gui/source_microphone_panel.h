@@ -85,6 +85,9 @@ protected:
     void deleteSelectedItems();
 
 private:
+    /// Hands a notice to the GUI thread, where it reaches the page if the
+    /// page still exists; reads nothing of the page off the GUI thread.
+    static void deliverNotice(const std::weak_ptr<SourceMicrophonePanel*>& alive, unsigned run, int code);
     /// A notice of broadcast `run`; on the GUI thread only a notice of the
     /// running broadcast counts.
     void notice(unsigned run, int code);
