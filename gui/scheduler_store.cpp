@@ -115,9 +115,12 @@ scheduler::task::Event SchedulerStore::stopEvent() {
 bool SchedulerStore::load(const std::wstring& path) {
     kLoad.info(L"%1%", L"Начало загрузки заданий планировщика...");
     wptree document;
-    const bool existed = boost::filesystem::exists(base::toUtf8(path));
+    boost::system::error_code ec;
+    const bool existed = boost::filesystem::exists(base::toUtf8(path), ec);
     if (!storage::load(path, document)) {
-        if (existed && !boost::filesystem::exists(base::toUtf8(path)))
+        // A damaged file is renamed by the reader: the operator must know
+        // that the tasks are not lost but not loaded either.
+        if (existed && !boost::filesystem::exists(base::toUtf8(path), ec))
             kLoad.error(
                 L"Файл заданий планировщика '%1%' повреждён и сохранён как '%2%'. Задания из него не "
                 L"загружены.",
