@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <boost/filesystem/operations.hpp>
+#include <chrono>
+#include <thread>
 
 #include "base/storage.h"
 #include "tests/gui/scheduler_support.h"
@@ -297,14 +299,22 @@ TEST_F(SchedulerFile, DueTasksHandTheirEventsOverAndAMessageTaskErasedMeanwhileD
     made->plan(find(sources, L"serviceMessage", L"Объявления: Обед"), false, L"2024-03-05", L"10:00", L"",
                L"", {m_speakers[1]});
     made->plan(find(sources, L"microphone", L"Запись 1"), false, L"2024-03-05", L"10:00", L"", L"", {});
-    made->clock->tick();  // to 10:00:00.05
+    made->runTasksAt(testing_support::utc(2024, 3, 5, 10, 0, 0, 50));
     ASSERT_EQ(made->dispatch.size(), 3u)
         << "the three start tasks, on the dispatch, not run by the scheduler";
     EXPECT_TRUE(channels.played.empty());
 
     // The recording's task goes (deleted, or the page shut down) while its
     // event waits for a worker.
+    std::weak_ptr<scheduler::task::ITask> recording = made->core.getTask(5);
     EXPECT_TRUE(made->core.erase(5));
+    // The scheduler thread lets go of a task it has not looked at yet when it
+    // next wakes.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!recording.expired() && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(recording.expired()) << "nothing holds the erased task";
+    recording.reset();  // so that AddressSanitizer sees the task's memory go
     EXPECT_EQ(made->dispatch.runAll(), 3u);
     ASSERT_EQ(channels.played.size(), 1u);
     EXPECT_EQ(channels.played[0].first, L"Утро");
@@ -313,7 +323,7 @@ TEST_F(SchedulerFile, DueTasksHandTheirEventsOverAndAMessageTaskErasedMeanwhileD
     EXPECT_EQ(made->checked[0].taskId, 3u);
     EXPECT_EQ(made->checked[0].track->getMessagePath(), folder(L"service/обед.mp3"));
 
-    made->clock->runUntil(testing_support::utc(2024, 3, 5, 10, 31));
+    made->runTasksAt(testing_support::utc(2024, 3, 5, 10, 30, 0, 50));
     EXPECT_EQ(made->dispatch.runAll(), 1u) << "the stop task";
     EXPECT_EQ(loggedCount("scheduler: no player channel to stop"), 1);
     frm::PlaybackChannels::set(nullptr);

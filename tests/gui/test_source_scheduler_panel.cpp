@@ -67,7 +67,9 @@ TEST_F(SchedulerPage, LoadsAndSavesItsTasksAndADueMessageRunsOffTheGuiThread) {
                         .playback;
     EXPECT_EQ(page->playbackDeviceIds(playback), std::vector<std::uint32_t>{m_speakers[1]->getId()});
 
-    clock->tick();  // 10:00: the message is due; the playlist task is off
+    // The scheduler's tick at 10:00: the message is due, the playlist task is off.
+    for (const auto& entry : page->getCore().getTasks())
+        entry.second->run(testing_support::utc(2024, 3, 5, 10, 0, 0, 50));
     ASSERT_EQ(dispatch.size(), 1u);
     std::thread worker([this] { dispatch.runAll(); });
     worker.join();
