@@ -121,10 +121,7 @@ bool SchedulerStore::load(const std::wstring& path) {
         // A damaged file is renamed by the reader: the operator must know
         // that the tasks are not lost but not loaded either.
         if (existed && !boost::filesystem::exists(base::toUtf8(path), ec))
-            kLoad.error(
-                L"Файл заданий планировщика '%1%' повреждён и сохранён как '%2%'. Задания из него не "
-                L"загружены.",
-                path, path + L".bad");
+            kLoad.error(L"Задания планировщика из файла '%1%' не загружены: файл повреждён", path);
         else
             kLoad.external(L"%1%", L"Skip load scheduler settings");
         return false;

@@ -166,7 +166,7 @@ TEST_F(SchedulerFile, MissingForeignEmptyAndDamagedFilesLoadNothing) {
     const std::string broken = document(task("once", "", "true", playlist("Утро"))).substr(0, 120);
     write(m_file, broken);
     EXPECT_FALSE(made->store.load(path()));
-    EXPECT_EQ(loggedCount("повреждён и сохранён как", "ERROR"), 1) << "the operator is told";
+    EXPECT_EQ(loggedCount("не загружены: файл повреждён", "ERROR"), 1) << "the operator is told";
     EXPECT_EQ(readFile(m_file + ".bad"), broken);
     EXPECT_FALSE(boost::filesystem::exists(m_file));
     EXPECT_TRUE(made->core.getTasks().empty());
