@@ -31,6 +31,7 @@
 #include "device/transfer_protocol.h"
 #include "gui/channel_gui.h"
 #include "gui/item_data_map.h"
+#include "gui/scheduler_vault.h"
 #include "gui/source_microphone_panel.h"
 #include "os/data_directory.h"
 #include "scheduler/core.h"
@@ -428,13 +429,22 @@ TEST_F(MicrophonePage, ABusyChannelIsInterruptedOnlyAtPriorityTwoAndOnlyAfterThe
     channel->stop(AlarmChannel::Callback());
 }
 
-TEST_F(MicrophonePage, ARecordingInUseByAMessageTreeStaysAndTheOthersAreDeleted) {
-    for (const char* name : {"Альфа", "Бета", "Гамма", "Дельта", "Вложенная/Скрытая"})
+TEST_F(MicrophonePage, ARecordingInUseByAMessageTreeOrATaskStaysAndTheOthersAreDeleted) {
+    for (const char* name : {"Альфа", "Бета", "Гамма", "Дельта", "Эпсилон", "Вложенная/Скрытая"})
         std::ofstream(recordFile(name)) << "mp3";
     std::ofstream(recordFile("Заметки") + ".txt") << "text";
     page->fillRecordList(page->recordDirectory());
-    EXPECT_EQ(rowTexts(), (std::set<std::wstring>{L"Альфа", L"Бета", L"Гамма", L"Дельта"}));
-    EXPECT_EQ(page->loadRecords().size(), 4u);
+    EXPECT_EQ(rowTexts(), (std::set<std::wstring>{L"Альфа", L"Бета", L"Гамма", L"Дельта", L"Эпсилон"}));
+    const auto records = page->loadRecords();
+    ASSERT_EQ(records.size(), 5u);
+    // A scheduled task plays the scheduler's copy of one of them.
+    auto task = std::make_shared<scheduler::task::Once>(1, L"2024-03-05", L"10:00", scheduler::task::Event());
+    scheduler::task::DataVault vault;
+    vault.playback = (*std::find_if(records.begin(), records.end(), [](const auto& record) {
+                         return record->getName() == L"Эпсилон";
+                     }))->clone();
+    scheduler::task::setVault(*task, vault);
+    ASSERT_TRUE(core.putTask(task));
     fs::remove(recordFile("Дельта"));  // a file that cannot be removed
     fs::create_directories(recordFile("Дельта") + "/inside");
     serviceText = L"/Альфа.mp3";
@@ -443,13 +453,14 @@ TEST_F(MicrophonePage, ARecordingInUseByAMessageTreeStaysAndTheOthersAreDeleted)
     EXPECT_TRUE(page->deleteRecord->IsEnabled());
     click(page->deleteRecord);
 
-    EXPECT_EQ(rowTexts(), (std::set<std::wstring>{L"Альфа", L"Бета", L"Дельта"}));
+    EXPECT_EQ(rowTexts(), (std::set<std::wstring>{L"Альфа", L"Бета", L"Дельта", L"Эпсилон"}));
     EXPECT_FALSE(fs::exists(recordFile("Гамма")));
     const auto notices = observedAt(L"NOTICE");
     EXPECT_EQ(std::set<std::wstring>(notices.begin(), notices.end()),
               (std::set<std::wstring>{
                   L"Невозможно удалить сообщение 'Альфа', т.к. используется в служебных оповещениях",
-                  L"Невозможно удалить сообщение 'Бета', т.к. используется в тревожных оповещениях"}));
+                  L"Невозможно удалить сообщение 'Бета', т.к. используется в тревожных оповещениях",
+                  L"Невозможно удалить сообщение 'Эпсилон', т.к. входит в задание"}));
     EXPECT_EQ(observedAt(L"WARN"), std::vector<std::wstring>{L"Не удалось удалить запись '" +
                                                              page->recordDirectory() + L"Дельта.mp3'"});
     EXPECT_EQ(page->listCtrlRecord->GetSelectedItemCount(), 0);
@@ -460,7 +471,7 @@ TEST_F(MicrophonePage, ARecordingInUseByAMessageTreeStaysAndTheOthersAreDeleted)
                                        wxLIST_STATE_SELECTED);
     keyUp(page->listCtrlRecord, WXK_DELETE);
     EXPECT_FALSE(fs::exists(recordFile("Альфа")));
-    EXPECT_EQ(rowTexts(), (std::set<std::wstring>{L"Бета", L"Дельта"}));
+    EXPECT_EQ(rowTexts(), (std::set<std::wstring>{L"Бета", L"Дельта", L"Эпсилон"}));
 }
 
 TEST_F(MicrophonePage, NoticesFromAnotherThreadBringThePageBackToIdleOnTheGuiThread) {
