@@ -286,6 +286,9 @@ void PropertyDevicePanel::leaveTab() {
             });
             removeJob(m_passkeyJob);
             break;
+        case pages::kLineControl:
+            removeJob(m_requestJob);
+            break;
         case pages::kDebugMessage:
             removeJob(m_requestJob);
             removeJob(m_volumeJob);

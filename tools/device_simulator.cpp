@@ -188,7 +188,7 @@ int main(int argc, char** argv) {
             const bool console = n >= options.loudspeakers;
             std::unique_ptr<device::sim::CommandModel> model;
             if (console)
-                model = std::make_unique<device::sim::TovikConfigModel>(hardware, options.tovikVersion);
+                model = std::make_unique<device::sim::TovikZoneModel>(hardware, options.tovikVersion);
             else if (options.bands) {
                 // Every generation has its equalizer; from index 9 on a line-control module too.
                 const int index = bands[n].index;
@@ -196,6 +196,9 @@ int main(int argc, char** argv) {
                 device::sim::EqualizerStore::install(std::make_shared<device::sim::EqualizerStore>(index), *model);
                 if (index >= 9)
                     device::sim::LineControlStore::install(std::make_shared<device::sim::LineControlStore>(), *model);
+                // From index 18 the consoles' zones can be bound to it.
+                if (index >= 18)
+                    device::sim::SpeakerZoneStore::install(std::make_shared<device::sim::SpeakerZoneStore>(), *model);
             }
             else
                 model = std::make_unique<device::sim::OrvelModel>(hardware, options.orvelVersion);

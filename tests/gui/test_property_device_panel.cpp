@@ -18,7 +18,7 @@
 #include "tests/device/memory/memory_test_support.h"
 #include "tests/gui/main_frame_fixture.h"  // also the log, settings, simulator and wx test support
 #include "tools/simulator/audio_memory_store.h"
-#include "tools/simulator/tovik_config_model.h"
+#include "tools/simulator/tovik_zone_model.h"
 
 using namespace std::chrono_literals;
 using wx_testing::runEventLoopUntil;
@@ -115,7 +115,7 @@ protected:
             return 0;
         });
         speaker(kTwin18, "Orvel-610 1.0.110.0 Mar 03 2021");
-        console = &add(kConsole, std::make_unique<device::sim::TovikConfigModel>(
+        console = &add(kConsole, std::make_unique<device::sim::TovikZoneModel>(
                                      device::sim::Simulator::hardwareAddress(kConsole)));
         const device::sim::Endpoint server(boost::asio::ip::make_address_v4("127.0.0.1"),
                                            transport->getPort());
