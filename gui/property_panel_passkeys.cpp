@@ -32,8 +32,6 @@ public:
     const std::string key;
 };
 
-wxFont rowFont() { return wxFont(11, wxFONTFAMILY_TELETYPE, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL); }
-
 }  // namespace
 
 void PropertyDevicePanel::fillPasskeyPage() { refreshPasskeys(); }
@@ -81,7 +79,7 @@ void PropertyDevicePanel::addPasskeyRow(std::size_t position, const std::string&
     auto* sizer = new wxBoxSizer(wxHORIZONTAL);
     for (const wxString& text : {wxString::Format(L"%02u", static_cast<unsigned>(position)), wxString(key)}) {
         auto* label = new wxStaticText(row, wxID_ANY, text);
-        label->SetFont(rowFont());
+        useRowFont(label);
         sizer->Add(label, 0, wxALL | wxALIGN_CENTER_VERTICAL, 5);
     }
     auto* name = new wxTextCtrl(row, wxID_ANY, L"Ключ " + std::to_wstring(position));

@@ -57,8 +57,6 @@ wxColour rowColour(RowTone tone) {
     }
 }
 
-wxFont rowFont() { return wxFont(11, wxFONTFAMILY_TELETYPE, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL); }
-
 /// Destroys the rows of a list but the layout's sample, which stays hidden.
 void clearRows(wxWindow* list, wxWindow* sample) {
     sample->Hide();
@@ -94,6 +92,20 @@ device::DeviceCollection::BrokenZonesReport brokenBindings(device::DeviceCollect
 }
 
 }  // namespace
+
+void PropertyDevicePanel::useRowFont(wxControl* control) {
+    // "Courier New" 11 of the original is not installed here; the family
+    // brings the installed monospace face, which covers Cyrillic.
+    const wxFont font(11, wxFONTFAMILY_TELETYPE, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL);
+    const wxString text = control->GetLabelText();
+    const wxSize before = control->GetBestSize();
+    int oldWidth = 0, oldHeight = 0, width = 0, height = 0;
+    control->GetTextExtent(text, &oldWidth, &oldHeight);
+    control->SetFont(font);
+    control->GetTextExtent(text, &width, &height, nullptr, nullptr, &font);
+    control->SetMinSize(
+        wxSize(before.x - oldWidth + width, std::max(before.y, before.y - oldHeight + height)));
+}
 
 // ---- "Зоны трансляции" ------------------------------------------------------------------------
 
@@ -137,8 +149,8 @@ void PropertyDevicePanel::fillZoneTargets() {
         boost::shared_ptr<device::memory::IAudioControl> messages;
         for (const zone_page::TargetRow& row : zone_page::targetRows(
                  facts, zone, zone_page::brokenTargets(broken, m_currentZone), m_debugMode)) {
-            auto* box = new wxCheckBox(scrolledZoneTargets, wxID_ANY, row.label);
-            box->SetFont(rowFont());
+            auto* box = new wxCheckBox(scrolledZoneTargets, wxID_ANY, wxControl::EscapeMnemonics(row.label));
+            useRowFont(box);
             box->SetValue(row.checked);
             box->SetForegroundColour(rowColour(row.tone));
             sizerZoneTargets->Add(box, 0, wxALL, 5);
@@ -358,8 +370,9 @@ void PropertyDevicePanel::fillLinkedConsoles() {
             facts.push_back({console->getHardwareAddress().getLow(), console->isOnlineAndAnswered(),
                              console->getTitle()});
         for (const zone_page::ConsoleRow& row : zone_page::linkedConsoleRows(addresses, facts, m_debugMode)) {
-            auto* text = new wxStaticText(scrolledLinkedConsoles, wxID_ANY, row.text);
-            text->SetFont(rowFont());
+            auto* text =
+                new wxStaticText(scrolledLinkedConsoles, wxID_ANY, wxControl::EscapeMnemonics(row.text));
+            useRowFont(text);
             text->SetForegroundColour(rowColour(row.tone));
             if (row.console) text->SetClientObject(new TranslationZoneData(consoles[*row.console]));
             sizerLinkedConsoles->Add(text, 0, wxALL, 5);
