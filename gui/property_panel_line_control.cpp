@@ -88,6 +88,8 @@ void PropertyDevicePanel::refreshTipDevices(bool withVersion) {
         // The cycle goes on even when this read throws to the handler.
         scheduleTipRefresh();
         snapshot = line_control::read(*loudspeaker, withVersion);
+    } else {
+        removeJob(m_requestJob);  // the cycle ends until the module is back
     }
     snapshot.sequence = sequence;
     drawTipDevices(*loudspeaker, snapshot);
