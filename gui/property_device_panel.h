@@ -239,10 +239,10 @@ protected:
     void offerZoneMessages(const boost::shared_ptr<device::memory::IAudioControl>& memory);
     /// The panel still shows `device` on `page` (a job's result may be drawn).
     bool shows(const DevicePtr& device, int page) const;
-    /// Puts a row's control in the rows' fixed-width font and sizes it for
-    /// it: GTK measures a new font only on the screen, after the sizers
-    /// have taken the control's size.
-    static void useRowFont(wxControl* control);
+    /// Puts a row's control in a font and sizes it for it: GTK measures a
+    /// new font only on the screen, after the sizers have taken the
+    /// control's size. The rows' own font by default.
+    static void useRowFont(wxControl* control, const wxFont& font = wxNullFont);
 
     // ---- audio-memory page, equalizer, line check, reboot
 

@@ -201,16 +201,21 @@ void PropertyDevicePanel::addTipDeviceRow(const line_control::TipDevice& tip, bo
     const line_control::TipRow texts = line_control::tipRow(tip, powerSaving);
     auto* row = new wxPanel(scrolledTipDevices, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL);
     auto* sizer = new wxBoxSizer(wxHORIZONTAL);
+    // The page's font: the labels are sized for it here.
+    const wxFont font = panelLineControl->GetFont();
     auto* number = new wxStaticText(row, wxID_ANY, texts.number);
+    useRowFont(number, font);
     number->SetBackgroundColour(texts.tone == line_control::TipTone::kInService ? kInService
                                 : texts.tone == line_control::TipTone::kAdded   ? kAdded
                                                                                 : kOther);
     sizer->Add(number, 0, wxALL | wxALIGN_CENTER_VERTICAL, 5);
     if (m_debugMode) {
-        sizer->Add(new wxStaticText(row, wxID_ANY, texts.rate), 0, wxALL | wxALIGN_CENTER_VERTICAL, 5);
+        auto* rate = new wxStaticText(row, wxID_ANY, texts.rate);
+        useRowFont(rate, font);
+        sizer->Add(rate, 0, wxALL | wxALIGN_CENTER_VERTICAL, 5);
         auto* diagnostics = new wxStaticText(row, wxID_ANY, texts.diagnostics);
-        diagnostics->SetFont(wxFont(wxNORMAL_FONT->GetPointSize(), wxFONTFAMILY_TELETYPE, wxFONTSTYLE_NORMAL,
-                                    wxFONTWEIGHT_NORMAL));
+        useRowFont(diagnostics, wxFont(wxNORMAL_FONT->GetPointSize(), wxFONTFAMILY_TELETYPE,
+                                       wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL));
         diagnostics->SetBackgroundColour(texts.diagnosticsGood ? kGood : kBad);
         sizer->Add(diagnostics, 0, wxALL | wxALIGN_CENTER_VERTICAL, 5);
     }

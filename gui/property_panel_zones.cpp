@@ -93,16 +93,25 @@ device::DeviceCollection::BrokenZonesReport brokenBindings(device::DeviceCollect
 
 }  // namespace
 
-void PropertyDevicePanel::useRowFont(wxControl* control) {
-    // "Courier New" 11 of the original is not installed here; the family
-    // brings the installed monospace face, which covers Cyrillic.
-    const wxFont font(11, wxFONTFAMILY_TELETYPE, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL);
+void PropertyDevicePanel::useRowFont(wxControl* control, const wxFont& given) {
+    // "Courier New" 11 by default; the family brings the installed
+    // monospace face, which covers Cyrillic.
+    const wxFont font =
+        given.IsOk() ? given : wxFont(11, wxFONTFAMILY_TELETYPE, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL);
     const wxString text = control->GetLabelText();
+    int width = 0, height = 0;
+    control->GetTextExtent(text, &width, &height, nullptr, nullptr, &font);
+    if (dynamic_cast<wxStaticText*>(control) != nullptr) {
+        control->SetFont(font);
+        control->SetMinSize(wxSize(width, height));
+        return;
+    }
+    // What the control adds to its text (a check box's indicator), measured
+    // in the font it has now.
     const wxSize before = control->GetBestSize();
-    int oldWidth = 0, oldHeight = 0, width = 0, height = 0;
+    int oldWidth = 0, oldHeight = 0;
     control->GetTextExtent(text, &oldWidth, &oldHeight);
     control->SetFont(font);
-    control->GetTextExtent(text, &width, &height, nullptr, nullptr, &font);
     control->SetMinSize(
         wxSize(before.x - oldWidth + width, std::max(before.y, before.y - oldHeight + height)));
 }
