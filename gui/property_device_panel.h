@@ -57,7 +57,8 @@ public:
     /// pages out for the device, shows its title and fills the current page.
     /// Nothing without a device, after shutdown, or while an update runs.
     void updateData();
-    /// Refills the zone page or the linked-console page when it is shown.
+    /// Refills the zone page (unless an edit of it is pending) or the
+    /// linked-console page when it is shown.
     void refreshZonePage();
     /// Leaves the shown page, keeps the "Line error" choice and lets the
     /// device go, before the main window shows another panel.
@@ -210,8 +211,6 @@ protected:
 
     // Handlers of the rows these pages build.
     void selectOrvelInZoneOnCheckBox(wxCommandEvent& event);
-    /// A ticked target the collection does not know: only an edit.
-    void unknownTargetOnCheckBox(wxCommandEvent& event);
     void tipDeviceButtonOnLeftDown(wxMouseEvent& event);
     void tipDeviceButtonOnLeftUp(wxMouseEvent& event);
 

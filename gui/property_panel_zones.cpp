@@ -77,6 +77,8 @@ boost::shared_ptr<device::memory::IAudioControl> memoryOf(
     }
 }
 
+wxFont rowFont() { return wxFont(11, wxFONTFAMILY_TELETYPE, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL); }
+
 std::wstring translated(const std::wstring& codeWord) { return wxGetTranslation(codeWord).ToStdWstring(); }
 
 /// The integrity check over every online device; empty when a device could
@@ -122,12 +124,33 @@ void PropertyDevicePanel::fillZoneTargets() {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%", L"frm::PropertyDevicePanel::fillZoneTargets");
     GuiFreezer freeze(panelZones);
-    clearRows(scrolledZoneTargets, checkBoxZoneTargetSample);
+    // The check boxes of the last fill are kept and given the new rows'
+    // texts, marks and loudspeakers: a console's page with a thousand rows
+    // is refilled whenever a device changes, and making the boxes anew is
+    // what takes the time. Anything else in the list goes.
+    checkBoxZoneTargetSample->Hide();
+    std::vector<wxCheckBox*> boxes;
+    {
+        wxWindowList children = scrolledZoneTargets->GetChildren();
+        for (wxWindow* child : children) {
+            if (child == checkBoxZoneTargetSample) continue;
+            if (auto* box = dynamic_cast<wxCheckBox*>(child))
+                boxes.push_back(box);
+            else
+                child->Destroy();
+        }
+    }
+    // The rows take the list's font and colour as they are made.
+    if (!scrolledZoneTargets->GetFont().IsSameAs(rowFont())) {
+        scrolledZoneTargets->SetOwnFont(rowFont());
+        scrolledZoneTargets->SetOwnForegroundColour(rowColour(RowTone::kAnswering));
+    }
     buttonResetZones->Enable();
     buttonRemoveZone->Disable();
     staticZoneNote->Hide();
     buttonFixZoneIntegrity->Hide();
 
+    std::size_t used = 0;
     if (const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device)) {
         const device::TovikInfo::State state = console->getState();
         const device::DeviceCollection::BrokenZonesReport report = brokenBindings(*m_collection);
@@ -158,18 +181,27 @@ void PropertyDevicePanel::fillZoneTargets() {
         boost::shared_ptr<device::memory::IAudioControl> messages;
         for (const zone_page::TargetRow& row : zone_page::targetRows(
                  facts, zone, zone_page::brokenTargets(broken, m_currentZone), m_debugMode)) {
-            auto* box = new wxCheckBox(scrolledZoneTargets, wxID_ANY, wxControl::EscapeMnemonics(row.label));
-            useRowFont(box);
+            const wxString label = wxControl::EscapeMnemonics(row.label);
+            wxCheckBox* box = used < boxes.size() ? boxes[used] : nullptr;
+            ++used;
+            if (box == nullptr) {
+                box = new wxCheckBox(scrolledZoneTargets, wxID_ANY, label);
+                box->Bind(wxEVT_CHECKBOX, &PropertyDevicePanel::selectOrvelInZoneOnCheckBox, this);
+                sizerZoneTargets->Add(box, 0, wxALL, 5);
+            } else if (box->GetLabel() != label) {
+                box->SetLabel(label);
+                box->SetInitialSize();  // the new label's size
+            }
             box->SetValue(row.checked);
-            box->SetForegroundColour(rowColour(row.tone));
-            sizerZoneTargets->Add(box, 0, wxALL, 5);
+            const wxColour colour = rowColour(row.tone);
+            if (box->GetForegroundColour() != colour) box->SetForegroundColour(colour);
+            // A target the collection does not know carries no loudspeaker.
             if (!row.loudspeaker) {
-                box->Bind(wxEVT_CHECKBOX, &PropertyDevicePanel::unknownTargetOnCheckBox, this);
+                box->SetClientObject(nullptr);
                 continue;
             }
             const boost::shared_ptr<device::OrvelInfo>& loudspeaker = loudspeakers[*row.loudspeaker];
             box->SetClientObject(new TranslationZoneData(loudspeaker));
-            box->Bind(wxEVT_CHECKBOX, &PropertyDevicePanel::selectOrvelInZoneOnCheckBox, this);
             listed = true;
             // The messages offered are those of the first listed loudspeaker
             // that answers and whose memory can be read.
@@ -193,6 +225,7 @@ void PropertyDevicePanel::fillZoneTargets() {
         buttonFixZoneIntegrity->Show(broken != nullptr);
         buttonFixZoneIntegrity->Enable();
     }
+    for (std::size_t n = used; n < boxes.size(); ++n) boxes[n]->Destroy();
     scrolledZoneTargets->FitInside();
     scrolledZoneTargets->Layout();
     panelZones->Layout();
@@ -217,16 +250,20 @@ void PropertyDevicePanel::toggleZoneButton(wxCommandEvent& event) {
     fillZoneTargets();
 }
 
-void PropertyDevicePanel::selectOrvelInZoneOnCheckBox(wxCommandEvent&) {
+void PropertyDevicePanel::selectOrvelInZoneOnCheckBox(wxCommandEvent& event) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::selectOrvelInZoneOnCheckBox");
     enableEditButtons(true);
+    // A ticked target the collection does not know is only an edit: it has
+    // no memory to compare, and Apply refuses it on its own.
+    auto* clicked = dynamic_cast<wxCheckBox*>(event.GetEventObject());
+    if (clicked != nullptr && dynamic_cast<TranslationZoneData*>(clicked->GetClientObject()) == nullptr)
+        return;
     offerZoneMessages(nullptr);
     comboBoxZoneMode->SetSelection(0);
     staticZoneNote->Hide();
 
-    // A ticked target the collection does not know carries no loudspeaker
-    // and has no memory to compare: Apply refuses it on its own.
+    // The other ticked targets the collection does not know are left out.
     std::vector<boost::shared_ptr<device::OrvelInfo>> ticked;
     for (wxWindow* child : scrolledZoneTargets->GetChildren()) {
         auto* box = dynamic_cast<wxCheckBox*>(child);
@@ -261,8 +298,6 @@ void PropertyDevicePanel::selectOrvelInZoneOnCheckBox(wxCommandEvent&) {
     scrolledZoneTargets->Layout();
     panelZones->Layout();
 }
-
-void PropertyDevicePanel::unknownTargetOnCheckBox(wxCommandEvent&) { enableEditButtons(true); }
 
 void PropertyDevicePanel::removeZoneOnButtonClick(wxCommandEvent&) {
     FRM_ASSERT_GUI_THREAD();

@@ -172,6 +172,12 @@ TEST_F(ZonePage, ButtonsRowsAndTheMessageChoiceShowTheConsole) {
     EXPECT_NO_THROW(tick(target(title(kL19)), true));
     EXPECT_TRUE(panel->buttonApply->IsEnabled());
     EXPECT_EQ(panel->messages().size(), 2u) << "L18 and L19 share their memory";
+    EXPECT_NO_THROW(tick(unknown, false));
+    EXPECT_EQ(panel->messages().size(), 2u) << "the unknown target is only an edit";
+    // The device views' refresh while the zone is edited keeps the ticks.
+    panel->refreshZonePage();
+    EXPECT_TRUE(target(title(kL19))->GetValue());
+    EXPECT_FALSE(target(L"02:56:53:0A:BC:DE")->GetValue());
 
     // Loudspeakers that stop answering: one not a target leaves the list;
     // a target stays, and the integrity check counts its binding broken.
