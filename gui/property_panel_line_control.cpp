@@ -198,6 +198,7 @@ void PropertyDevicePanel::clearTipRows() {
 }
 
 void PropertyDevicePanel::addTipDeviceRow(const line_control::TipDevice& tip, bool powerSaving) {
+    FRM_ASSERT_GUI_THREAD();
     const line_control::TipRow texts = line_control::tipRow(tip, powerSaving);
     auto* row = new wxPanel(scrolledTipDevices, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL);
     auto* sizer = new wxBoxSizer(wxHORIZONTAL);

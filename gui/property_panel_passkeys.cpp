@@ -75,6 +75,7 @@ void PropertyDevicePanel::refreshPasskeys() {
 }
 
 void PropertyDevicePanel::addPasskeyRow(std::size_t position, const std::string& key) {
+    FRM_ASSERT_GUI_THREAD();
     auto* row = new wxPanel(scrolledPasskeys, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL);
     auto* sizer = new wxBoxSizer(wxHORIZONTAL);
     for (const wxString& text : {wxString::Format(L"%02u", static_cast<unsigned>(position)), wxString(key)}) {

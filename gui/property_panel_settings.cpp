@@ -2,9 +2,8 @@
 // sources), the audio-memory page's reading, the debug page's settings, the
 // option edits, the online check, the firmware upgrade, and Apply and Cancel.
 
-#include "gui/property_device_panel.h"
-
 #include "base/log.h"
+#include "gui/property_device_panel.h"
 
 namespace frm {
 

@@ -232,6 +232,7 @@ void PropertyDevicePanel::fillZoneTargets() {
 }
 
 void PropertyDevicePanel::offerZoneMessages(const boost::shared_ptr<device::memory::IAudioControl>& memory) {
+    FRM_ASSERT_GUI_THREAD();
     comboBoxZoneMode->Clear();
     comboBoxZoneMode->Append(kMicrophone);
     if (!memory) return;

@@ -3,6 +3,8 @@
 // numbered by position, the access control that follows the configuration
 // and the list, the learning of a key polled by one job, deleting and
 // resetting keys, and leaving the page while the console learns.
+#include <thread>
+
 #include "tests/gui/property_pages_fixture.h"
 #include "tools/simulator/tovik_zone_model.h"
 
@@ -119,6 +121,13 @@ TEST_F(PasskeysPage, LearningIsPolledByOneJobUntilTheConsoleStopsListening) {
     device().clearReceived();
     runEventLoopFor(200ms);
     EXPECT_EQ(count(requests(device()), "passkeyList"), 0) << "no poll left";
+
+    // Asked for from another thread, the page is refilled on the GUI thread.
+    model([](device::sim::TovikConfigModel& m) { return m.passkeys.push_back("1234"), 0; });
+    console(0)->resetCache();
+    std::thread([this] { panel->refreshPasskeys(); }).join();
+    EXPECT_EQ(rows().size(), 4u);
+    ASSERT_TRUE(runEventLoopUntil([&] { return rows().size() == 5u; }));
 }
 
 TEST_F(PasskeysPage, DeleteResetAndLeavingThePage) {
