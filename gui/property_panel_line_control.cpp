@@ -88,7 +88,7 @@ void PropertyDevicePanel::refreshTipDevices(bool withVersion) {
         // The cycle goes on even when this read throws to the handler.
         scheduleTipRefresh();
         snapshot = line_control::read(*loudspeaker, withVersion);
-    } else {
+    } else if (m_currentPage == pages::kLineControl) {
         removeJob(m_requestJob);  // the cycle ends until the module is back
     }
     snapshot.sequence = sequence;
@@ -97,9 +97,11 @@ void PropertyDevicePanel::refreshTipDevices(bool withVersion) {
 
 void PropertyDevicePanel::scheduleTipRefresh() {
     FRM_ASSERT_GUI_THREAD();
+    // The job id is the shown page's: another page's job stays.
+    if (m_currentPage != pages::kLineControl) return;
     removeJob(m_requestJob);
     const auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device);
-    if (m_shuttingDown || !loudspeaker || m_currentPage != pages::kLineControl) return;
+    if (m_shuttingDown || !loudspeaker) return;
     const auto deliver = [alive = std::weak_ptr<PropertyDevicePanel*>(m_pagesAlive),
                           loudspeaker](std::optional<line_control::Snapshot> snapshot) {
         if (const auto panel = alive.lock()) (*panel)->takeTipSnapshot(loudspeaker, std::move(snapshot));
