@@ -217,10 +217,14 @@ TEST_F(ZonePage, TickingComparesTheLoudspeakersMemories) {
 
 TEST_F(ZonePage, ApplyBindsUnbindsAndShowsWhatTheConsoleHolds) {
     openZones(kBroadcast);
+    panel->setCallbacks([] {}, [] {});
     chooseZone(2);
     tick(panel->targets()[kL18], true);
     tick(panel->targets()[kL19], true);
-    EXPECT_EQ(panel->applyZonePage(), std::optional<bool>(true));
+    observedAt(L"NOTICE", true);
+    click(panel->buttonApply);
+    EXPECT_EQ(observedAt(L"NOTICE"), std::vector<std::wstring>{L"Выполнение операции завершено"});
+    EXPECT_FALSE(panel->buttonApply->IsEnabled());
     device::ConsoleZoneMap zones = zonesOf(kBroadcast);
     ASSERT_EQ(zones.count(2), 1u);
     EXPECT_EQ(zones[2].addresses, (std::set<unsigned>{address(kL18), address(kL19)}));
@@ -257,16 +261,21 @@ TEST_F(ZonePage, RefusedBindingsSayWhyAndMessageZonesKeepTheirMessage) {
     chooseZone(3);
     ASSERT_EQ(panel->messages().size(), 2u) << "L18's scenarios";
     panel->comboBoxZoneMode->SetSelection(1);
+    wxCommandEvent chosen(wxEVT_COMBOBOX, panel->comboBoxZoneMode->GetId());
+    send(panel->comboBoxZoneMode, chosen);
+    panel->setCallbacks([] {}, [] {});
     observedAt(L"NOTICE", true);
-    EXPECT_EQ(panel->applyZonePage(), std::optional<bool>(false));
-    const std::vector<std::wstring> notices = observedAt(L"NOTICE");
-    ASSERT_EQ(notices.size(), 1u);
-    EXPECT_EQ(notices[0], L"Зона не записана: У одного из громкоговорителей нет сценария с этим сообщением");
-    // The rebinding had unbound the zone first: the page shows it gone.
+    click(panel->buttonApply);
+    EXPECT_EQ(observedAt(L"NOTICE"),
+              std::vector<std::wstring>{
+                  L"Зона не записана: У одного из громкоговорителей нет сценария с этим сообщением"});
+    // The rebinding had unbound the zone first: the page, reloaded, shows
+    // it gone, and the edit stays to be tried again.
+    EXPECT_FALSE(panel->targets()[kL18]->GetValue());
+    EXPECT_TRUE(panel->buttonApply->IsEnabled());
     ASSERT_TRUE(runEventLoopUntil([&] { return (console(kFire)->getState().boundZones & 8u) == 0; }));
     panel->updateData();
     EXPECT_EQ(colourOf(panel->zoneButton(3)), colourOf(panel->zoneButton(9)));
-    EXPECT_FALSE(panel->targets()[kL18]->GetValue());
 
     // A message zone whose only answering loudspeakers have no memory to
     // list: no message is chosen, and Apply keeps the zone's message
