@@ -159,6 +159,22 @@ void PropertyDevicePanel::listCtrlAudioScenarioOnListItemDeselected(wxListEvent&
 // press or the menu's end. The menu binds its items by id, so new items
 // reach the same handlers.
 
+namespace {
+
+/// The list view the page was drawn for selects the row under a right
+/// press; GTK's list leaves the selection alone. The press selects it here,
+/// so that the release offers what that row allows.
+void selectRowUnderRightPress(wxListCtrl* list, const wxMouseEvent& event) {
+    if (!event.RightDown()) return;
+    int flags = 0;
+    const long row = list->HitTest(event.GetPosition(), flags);
+    if (row == wxNOT_FOUND || list->GetItemState(row, wxLIST_STATE_SELECTED) != 0) return;
+    list->SetItemState(row, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED,
+                       wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
+}
+
+}  // namespace
+
 void PropertyDevicePanel::emptyListMenu(wxMenu* menu) {
     while (menu->GetMenuItemCount() > 0) menu->Destroy(menu->FindItemByPosition(0));
     if (menu == menuFragment)
@@ -171,6 +187,7 @@ void PropertyDevicePanel::emptyListMenu(wxMenu* menu) {
 void PropertyDevicePanel::listCtrlAudioFragmentOnRightDown(wxMouseEvent& event) {
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::listCtrlAudioFragmentOnRightDown");
     emptyListMenu(menuFragment);
+    selectRowUnderRightPress(listCtrlAudioFragment, event);
     event.Skip();
 }
 
@@ -218,6 +235,7 @@ void PropertyDevicePanel::listCtrlAudioFragmentOnRightUp(wxMouseEvent& event) {
 void PropertyDevicePanel::listCtrlAudioScenarioOnRightDown(wxMouseEvent& event) {
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::listCtrlAudioScenarioOnRightDown");
     emptyListMenu(menuScenario);
+    selectRowUnderRightPress(listCtrlAudioScenario, event);
     event.Skip();
 }
 
