@@ -9,6 +9,7 @@
 #include <wx/frame.h>
 
 #include <boost/asio/ip/address_v4.hpp>
+#include <boost/make_shared.hpp>
 #include <functional>
 #include <string>
 #include <vector>
@@ -43,8 +44,8 @@ public:
         F::checkBoxEqualizer, F::checkBoxForwardInput1, F::checkBoxForwardInput2, F::checkBoxIsTestZarno,
         F::checkBoxLineRedundancy, F::checkBoxStreamFromOthers, F::listCtrlAudioFragment,
         F::listCtrlAudioScenario, F::menuAudioMemory, F::menuFragment, F::menuScenario, F::notebookPref,
-        F::panelBassTreble, F::panelEqBands, F::panelEqualizer, F::sliderBand1, F::sliderBand6, F::sliderBass,
-        F::sliderTreble, F::textFreeMemory;
+        F::panelBassTreble, F::panelCommon, F::panelTovik, F::panelEqBands, F::panelEqualizer, F::sliderBand1,
+        F::sliderBand6, F::sliderBass, F::sliderTreble, F::textFreeMemory;
     using P::clearMemory, P::loadImageMemory, P::menuAudioStopOnSelection, P::menuFragmentAddOnSelection,
         P::menuFragmentDeleteOnSelection, P::menuFragmentPlayOnSelection, P::menuFragmentSaveOnSelection,
         P::menuScenarioAddOnSelection, P::menuScenarioDeleteOnSelection, P::menuScenarioPlayOnSelection,
@@ -91,11 +92,20 @@ public:
         select(L"Общие");
         m_equalizer = loudspeaker->getEqualizer();
         const bool bands = loudspeaker->getVersionIndex() > 8;
+        if (const auto six = boost::dynamic_pointer_cast<device::o610::Equalizer>(m_equalizer))
+            for (std::size_t band = 0; band < m_bandSliders.size(); ++band)
+                m_bandSliders[band]->SetValue(six->getBand(static_cast<int>(band)));
+        if (const auto packed = boost::dynamic_pointer_cast<device::o510::Equalizer>(m_equalizer)) {
+            sliderBass->SetValue(packed->getField(1));
+            sliderTreble->SetValue(packed->getField(3));
+        }
         panelBassTreble->Show(!bands);
         panelEqBands->Show(bands);
+        panelTovik->Hide();
         checkBoxEqualizer->SetValue(m_equalizer->isEnabled());
         panelEqualizer->Enable(m_equalizer->isEnabled());
-        Layout();
+        panelEqualizer->Layout();
+        panelCommon->Layout();
     }
 
     /// Every row's cells.
