@@ -244,8 +244,6 @@ TEST_F(ImmediateControls, TheLineMeasurementNamesTheFailedLines) {
     EXPECT_EQ(loggedCount("Параметры линии 2 не соответствуют норме", "WARN"), 1);
     measure("lines 1");
     EXPECT_EQ(loggedCount("Параметры линии 1 не соответствуют норме", "WARN"), 1);
-    measure("lines 1, 2");
-    EXPECT_EQ(loggedCount("Параметры линии 1 2 не соответствуют норме", "WARN"), 1);
 
     // A console has no lines to measure.
     panel->imbueDevice(device(kConsole));

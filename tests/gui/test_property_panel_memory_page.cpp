@@ -14,7 +14,6 @@
 #include "base/exception.h"
 #include "base/files.h"
 #include "gui/memory_page_rules.h"
-#include "gui/ui_text.h"
 #include "tests/device/memory/memory_test_support.h"
 #include "tests/gui/dialog_support.h"
 #include "tests/gui/memory_page_site.h"
@@ -336,65 +335,4 @@ TEST_F(MemoryPage, ShortUnknownAndEmptyImagesAreRefusedWithTheirTexts) {
     }
     std::string none;
     EXPECT_NE(base::tryReadFile(image, none), 0);
-}
-
-namespace {
-
-/// A chooser that records what the page asks with and answers a path.
-class Chooser : public frm::ui::Presenter {
-public:
-    explicit Chooser(std::wstring answer) : m_answer(std::move(answer)) {}
-    struct Asked {
-        std::wstring message, defaultName, wildcard;
-        bool save;
-    };
-    static std::vector<Asked>& asked() {
-        static std::vector<Asked> all;
-        return all;
-    }
-    int messageBox(const frm::ui::Box&, wxWindow*) override { return wxID_CANCEL; }
-    int showModal(wxDialog&) override { return wxID_CANCEL; }
-    bool askText(const wxString&, const wxString&, wxString&, bool, wxWindow*) override { return false; }
-    wxString chooseFile(wxWindow*, const wxString& message, const wxString&, const wxString& wildcard,
-                        bool save, bool) override {
-        asked().push_back({message.ToStdWstring(), L"", wildcard.ToStdWstring(), save});
-        return m_answer;
-    }
-    wxString chooseSaveFile(wxWindow*, const wxString& message, const wxString&, const wxString& name,
-                            const wxString& wildcard) override {
-        asked().push_back({message.ToStdWstring(), name.ToStdWstring(), wildcard.ToStdWstring(), true});
-        return m_answer;
-    }
-    wxString chooseDirectory(wxWindow*, const wxString&, const wxString&) override { return {}; }
-
-private:
-    std::wstring m_answer;
-};
-
-}  // namespace
-
-TEST_F(MemoryPage, TheChoosersProposeTheTitleAndOfferBothLetterCases) {
-    panel->showMemory(device(kSpeaker));
-    const std::wstring path = files.widePath() + L"/файл";
-    auto previous = frm::ui::setPresenter(std::make_unique<Chooser>(path));
-    Chooser::asked().clear();
-    Panel::selectRow(panel->listCtrlAudioFragment, 2);
-    panel->run(&Panel::menuFragmentSaveOnSelection);
-    panel->run(&Panel::saveImageMemory);
-    panel->run(&Panel::loadImageMemory);
-    frm::ui::setPresenter(std::move(previous));
-
-    const auto& asked = Chooser::asked();
-    ASSERT_EQ(asked.size(), 3u);
-    EXPECT_EQ(asked[0].message, L"Сохранить фрагмент");
-    EXPECT_EQ(asked[0].defaultName, L"Фрагмент 3");
-    EXPECT_EQ(asked[0].wildcard, L"Audio (*.mp3)|*.mp3");
-    EXPECT_EQ(asked[1].message, L"Сохранить образ аудио памяти");
-    EXPECT_FALSE(asked[2].save);
-    for (std::size_t i = 1; i < 3; ++i) {
-        EXPECT_EQ(asked[i].wildcard, L"orvel audio image (*.a-bin)|*.a-bin");
-        EXPECT_EQ(frm::ui::withUpperCasePatterns(asked[i].wildcard),
-                  L"orvel audio image (*.a-bin)|*.a-bin;*.A-BIN");
-    }
-    EXPECT_EQ(frm::ui::withUpperCasePatterns(asked[0].wildcard), L"Audio (*.mp3)|*.mp3;*.MP3");
 }

@@ -1,10 +1,9 @@
-// The property panel's decisions without a window: the audio-memory menus by
-// state, the free-memory and file-column texts, the files of the fragments
-// across a removal, the Orvel-510 slider tooltips, the line verdict and the
-// stream boxes of the sources page.
+// The audio-memory page's decisions without a window: the menus by state,
+// the free-memory and file-column texts, the files of the fragments across a
+// removal. (The tooltips, the line verdict and the stream boxes are checked
+// through the panel's controls.)
 #include <gtest/gtest.h>
 
-#include "gui/device_control_rules.h"
 #include "gui/memory_page_rules.h"
 
 namespace {
@@ -80,42 +79,4 @@ TEST(MemoryPageTexts, ARemovalDropsTheRowsFileOnlyWhenTheListMatchedBefore) {
     EXPECT_EQ(sources.size(), 2u);
     dropSource(sources, 1, 0);
     EXPECT_EQ(sources, std::vector<std::wstring>{L"c"});
-}
-
-TEST(DeviceControls, TooltipPercentagesOfTheOrvel510Sliders) {
-    using namespace frm::device_controls;
-    EXPECT_EQ(bassPercent(7, 15), 46);
-    EXPECT_EQ(bassPercent(15, 15), 100);
-    EXPECT_EQ(bassPercent(0, 15), 0);
-    EXPECT_EQ(treblePercent(-8, -8, 7), -100);
-    EXPECT_EQ(treblePercent(7, -8, 7), 100);
-    EXPECT_EQ(treblePercent(-3, -8, 7), -37);
-    EXPECT_EQ(treblePercent(3, -8, 7), 42);
-    EXPECT_EQ(bassPercent(3, 0), 0) << "no division by a zero range";
-    EXPECT_EQ(treblePercent(-1, 0, 0), 0);
-    EXPECT_EQ(bassTooltip(7, 15), L"Громкость басса 46%");
-    EXPECT_EQ(trebleTooltip(-8, -8, 7), L"Громкость высоких частот -100%");
-}
-
-TEST(DeviceControls, LineVerdictNamesTheFailedLines) {
-    using frm::device_controls::lineVerdict;
-    EXPECT_EQ(lineVerdict(true, true), L"");
-    EXPECT_EQ(lineVerdict(false, true), L"Параметры линии 1 не соответствуют норме");
-    EXPECT_EQ(lineVerdict(true, false), L"Параметры линии 2 не соответствуют норме");
-    EXPECT_EQ(lineVerdict(false, false), L"Параметры линии 1 2 не соответствуют норме");
-}
-
-TEST(DeviceControls, AllowingTheOthersStreamAndSendingAnInputExcludeEachOther) {
-    using namespace frm::device_controls;
-    const auto boxes = [](bool allow, bool send1, bool send2) {
-        const StreamBoxes b = enabledStreamBoxes(allow, send1, send2);
-        return std::vector<bool>{b.allowOthers, b.sendInput1, b.sendInput2};
-    };
-    EXPECT_EQ(boxes(false, false, false), (std::vector<bool>{true, true, true}));
-    EXPECT_EQ(boxes(true, false, false), (std::vector<bool>{true, false, false}));
-    EXPECT_EQ(boxes(false, true, false), (std::vector<bool>{false, true, true}));
-    EXPECT_EQ(boxes(false, false, true), (std::vector<bool>{false, true, true}));
-    // Read from a device that has both: every box stays free to untick.
-    EXPECT_EQ(boxes(true, true, false), (std::vector<bool>{true, true, true}));
-    EXPECT_EQ(boxes(true, false, true), (std::vector<bool>{true, true, true}));
 }
