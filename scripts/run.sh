@@ -1,5 +1,5 @@
 #!/bin/sh
-# Installs what is missing, builds, and starts the program with simulated
+# Installs what is missing, builds what a run needs, and starts the program with simulated
 # devices. Everything runs inside a private network namespace whose only
 # interface besides loopback is a veth pair of its own (scripts/netns-run
 # --veth: the program listens on sv0, 10.213.0.1), so a trial run never sends
@@ -33,40 +33,41 @@ display_reachable() {
     [ -S "/tmp/.X11-unix/X$number" ]
 }
 
-run_program() {
-    if display_reachable; then
-        "$BUILD_DIR/sonvar" "$@"
-    else
-        xvfb-run -a -s "-screen 0 1280x1024x24" "$BUILD_DIR/sonvar" "$@"
-    fi
-}
+quitting=0
+for argument in "$@"; do
+    case "$argument" in
+        *--quit*) quitting=1 ;;
+    esac
+done
 
 if [ -z "$SONVAR_RUN_INSIDE" ]; then
+    if [ "$quitting" = 1 ]; then
+        # Stopping the running copy needs no installation, no build, neither
+        # the network nor devices: only the program that is already built.
+        if [ ! -x "$BUILD_DIR/sonvar" ]; then
+            echo "run.sh: $BUILD_DIR/sonvar is not built; nothing can be running" >&2
+            exit 1
+        fi
+        export SONVAR_RUN_INSIDE=1
+        exec scripts/netns-run "$0" "$@"
+    fi
     scripts/install-deps.sh
-    scripts/build.sh
+    # Only what a run needs: the program (with its plug-ins, catalogue and
+    # default gong) and the device simulator; the tests are not built here.
+    cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="${SONVAR_BUILD_TYPE:-RelWithDebInfo}" >/dev/null
+    cmake --build "$BUILD_DIR" -j "$(nproc)" --target sonvar device_simulator
     if [ "${SONVAR_REAL_NETWORK:-0}" = 1 ]; then
         exec "$BUILD_DIR/sonvar" "$@"
     fi
     export SONVAR_RUN_INSIDE=1
-    for argument in "$@"; do
-        case "$argument" in
-            # Stopping the running copy needs neither the network nor devices.
-            *--quit*) exec scripts/netns-run "$0" "$@" ;;
-        esac
-    done
     exec scripts/netns-run --veth "$0" "$@"
 fi
 
 # Inside the namespace.
 unset SONVAR_RUN_INSIDE
-for argument in "$@"; do
-    case "$argument" in
-        *--quit*)
-            run_program "$@"
-            exit
-            ;;
-    esac
-done
+if [ "$quitting" = 1 ]; then
+    exec "$BUILD_DIR/sonvar" "$@"  # --quit needs no display
+fi
 
 "$BUILD_DIR/tools/device_simulator" --bands --consoles 1 --port "$DEVICE_PORT" \
     --server "10.213.0.1:$BASE_PORT" >"$BUILD_DIR/device_simulator.log" 2>&1 &
