@@ -36,12 +36,6 @@ using memory_page::MenuItem;
 const wchar_t kFragmentFilter[] = L"Audio (*.mp3)|*.mp3";
 const wchar_t kImageFilter[] = L"orvel audio image (*.a-bin)|*.a-bin";
 
-/// A menu item of a list menu: its window id and label.
-struct ItemText {
-    int id;
-    const wchar_t* label;
-};
-
 /// A fragment or scenario reference as a list cell: 0xFFFF names nothing
 /// (a scenario without a gong) and gives an empty cell.
 wxString fragmentTitle(IAudioControl& audio, std::uint16_t id) {
