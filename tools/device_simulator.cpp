@@ -22,11 +22,15 @@
 
 #include <boost/asio/ip/address_v4.hpp>
 
+#include "device/memory/memory_image.h"
+#include "tools/simulator/audio_memory_store.h"
 #include "tools/simulator/equalizer_store.h"
 #include "tools/simulator/firmware_receiver.h"
 #include "tools/simulator/line_control_store.h"
 #include "tools/simulator/orvel_band_model.h"
+#include "tools/simulator/orvel_config_model.h"
 #include "tools/simulator/simulator.h"
+#include "tools/simulator/speaker_zone_store.h"
 #include "tools/simulator/tovik_config_model.h"
 #include "tools/simulator/zone_sites.h"
 
@@ -70,6 +74,22 @@ void usage() {
                  "  --verbose            print every request and reply\n"
                  "Devices take loopback addresses (127.0.0.0/8) only; the server a loopback\n"
                  "address or an address held by an interface of this host.\n");
+}
+
+/// The record layout of a loudspeaker's audio memory by firmware index, as
+/// the server reads it: the Orvel-510 family up to index 8, the Orvel-610
+/// family up to 16, the Orvel-611 family above.
+std::uint16_t loudspeakerMemoryLayout(int index) {
+    if (index < 9) return device::memory::kLayout510;
+    return index <= 16 ? device::memory::kLayout610 : device::memory::kLayout611;
+}
+
+/// Every device answers "mem ..." as a real one does, with an erased audio
+/// memory of 1 MiB: the server reads it before it plays to, switches or sets
+/// the volume of an Orvel-510, and the console's gong lives in it.
+void giveErasedMemory(device::sim::CommandModel& model, std::uint16_t layout) {
+    device::sim::AudioMemoryStore::install(std::make_shared<device::sim::AudioMemoryStore>(layout, 1u << 20),
+                                           model);
 }
 
 /// Whether an interface of this host (of this network namespace) holds the address.
@@ -187,18 +207,26 @@ int main(int argc, char** argv) {
             const std::string hardware = Simulator::hardwareAddress(n + 1);
             const bool console = n >= options.loudspeakers;
             std::unique_ptr<device::sim::CommandModel> model;
-            if (console)
+            if (console) {
                 model = std::make_unique<device::sim::TovikConfigModel>(hardware, options.tovikVersion);
-            else if (options.bands) {
-                // Every generation has its equalizer; from index 9 on a line-control module too.
+                giveErasedMemory(*model, device::memory::kLayout611);
+            } else if (options.bands) {
+                // Every generation keeps its settings and has its equalizer; from index 9 on a
+                // line-control module too, from index 18 on announcement and address zones.
                 const int index = bands[n].index;
-                model = std::make_unique<device::sim::OrvelBandModel>(hardware, index, bands[n].orvel611);
+                model = std::make_unique<device::sim::OrvelConfigModel>(hardware, index, bands[n].orvel611);
                 device::sim::EqualizerStore::install(std::make_shared<device::sim::EqualizerStore>(index), *model);
                 if (index >= 9)
                     device::sim::LineControlStore::install(std::make_shared<device::sim::LineControlStore>(), *model);
-            }
-            else
+                if (index >= 18)
+                    device::sim::SpeakerZoneStore::install(std::make_shared<device::sim::SpeakerZoneStore>(), *model);
+                giveErasedMemory(*model, loudspeakerMemoryLayout(index));
+            } else {
                 model = std::make_unique<device::sim::OrvelModel>(hardware, options.orvelVersion);
+                // The default version is of the newest generation.
+                const bool orvel510 = options.orvelVersion.rfind("Orvel-510", 0) == 0;
+                giveErasedMemory(*model, orvel510 ? device::memory::kLayout510 : device::memory::kLayout611);
+            }
             const std::string versionText = model->versionText();
             auto& device = simulator.add(*address, options.port, std::move(model));
             device.setRecording(false);
