@@ -239,8 +239,6 @@ protected:
     void applyEqualizerToDevices();
     /// The band sliders' body, on the release and on the line scrolls.
     void bandSliderMoved(wxEvent& event);
-    /// Enables the three stream boxes of the sources page by their states.
-    void enableStreamBoxes(bool allowOthers, bool sendInput1, bool sendInput2);
 
     // ---- debug page, direct request, command rows
 

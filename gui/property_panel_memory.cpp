@@ -23,6 +23,7 @@
 #include "gui/item_data_map.h"
 #include "gui/memory_page_rules.h"
 #include "gui/property_device_panel.h"
+#include "gui/property_settings_rules.h"
 #include "gui/scenario_dialog.h"
 #include "gui/ui.h"
 
@@ -461,7 +462,8 @@ void PropertyDevicePanel::onLeftUpBassSlider(wxMouseEvent& event) {
     event.Skip();  // the slider finishes its own drag
     if (!isOnlineDevices()) return;
     const int value = sliderBass->GetValue();
-    sliderBass->SetToolTip(device_controls::bassTooltip(value, sliderBass->GetMax()));
+    sliderBass->SetToolTip(
+        wxString::Format(L"Громкость басса %i%%", property_rules::bassPercent(value, sliderBass->GetMax())));
     const auto current = boost::dynamic_pointer_cast<device::o510::Equalizer>(m_equalizer);
     if (!current) {
         LOG_ERROR(L"%1%", L"incorrectly selected equalizer");
@@ -477,8 +479,9 @@ void PropertyDevicePanel::onLeftUpTrebleSlider(wxMouseEvent& event) {
     event.Skip();
     if (!isOnlineDevices()) return;
     const int value = sliderTreble->GetValue();
-    sliderTreble->SetToolTip(
-        device_controls::trebleTooltip(value, sliderTreble->GetMin(), sliderTreble->GetMax()));
+    sliderTreble->SetToolTip(wxString::Format(
+        L"Громкость высоких частот %i%%",
+        property_rules::treblePercent(value, sliderTreble->GetMin(), sliderTreble->GetMax())));
     const auto current = boost::dynamic_pointer_cast<device::o510::Equalizer>(m_equalizer);
     if (!current) {
         LOG_ERROR(L"%1%", L"incorrectly selected equalizer o510");
@@ -599,20 +602,12 @@ void PropertyDevicePanel::onCheckBoxIsTestZarno(wxCommandEvent& event) {
     checkBoxLineRedundancy->SetValue(indicated && m_device->readConfig(false).zarnoReserve);
 }
 
-void PropertyDevicePanel::enableStreamBoxes(bool allowOthers, bool sendInput1, bool sendInput2) {
-    const device_controls::StreamBoxes enabled =
-        device_controls::enabledStreamBoxes(allowOthers, sendInput1, sendInput2);
-    checkBoxStreamFromOthers->Enable(enabled.allowOthers);
-    checkBoxForwardInput1->Enable(enabled.sendInput1);
-    checkBoxForwardInput2->Enable(enabled.sendInput2);
-}
-
 void PropertyDevicePanel::onCheckBoxSource(wxCommandEvent& event) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::onCheckBoxSource");
     event.Skip();
-    enableStreamBoxes(checkBoxStreamFromOthers->GetValue(), checkBoxForwardInput1->GetValue(),
-                      checkBoxForwardInput2->GetValue());
+    initSource(checkBoxStreamFromOthers->GetValue(), checkBoxForwardInput1->GetValue(),
+               checkBoxForwardInput2->GetValue());
     enableEditButtons(true);
 }
 

@@ -27,6 +27,8 @@
 #include "tests/support/counting_log_fixture.h"
 #include "tests/support/temp_dir.h"
 #include "tools/simulator/audio_memory_store.h"
+#include "tools/simulator/equalizer_store.h"
+#include "tools/simulator/orvel_config_model.h"
 #include "tools/simulator/simulator.h"
 
 namespace memory_site {
@@ -40,19 +42,18 @@ public:
     using P = frm::PropertyDevicePanel;
     using F = frm::fb::PropertyDevicePanel;
 
-    using F::buttonApply, F::buttonCancel, F::buttonReboot, F::buttonResetEq, F::buttonSetLine,
-        F::checkBoxEqualizer, F::checkBoxForwardInput1, F::checkBoxForwardInput2, F::checkBoxIsTestZarno,
-        F::checkBoxLineRedundancy, F::checkBoxStreamFromOthers, F::listCtrlAudioFragment,
-        F::listCtrlAudioScenario, F::menuAudioMemory, F::menuFragment, F::menuScenario, F::notebookPref,
-        F::panelBassTreble, F::panelCommon, F::panelTovik, F::panelEqBands, F::panelEqualizer, F::sliderBand1,
-        F::sliderBand6, F::sliderBass, F::sliderTreble, F::textFreeMemory;
+    using F::buttonApply, F::buttonCancel, F::checkBoxEqualizer, F::checkBoxForwardInput1,
+        F::checkBoxForwardInput2, F::checkBoxIsTestZarno, F::checkBoxLineRedundancy,
+        F::checkBoxStreamFromOthers, F::listCtrlAudioFragment, F::listCtrlAudioScenario, F::menuFragment,
+        F::menuScenario, F::notebookPref, F::panelEqualizer, F::sliderBand1, F::sliderBand6, F::sliderBass,
+        F::sliderTreble, F::textFreeMemory;
     using P::clearMemory, P::loadImageMemory, P::menuAudioStopOnSelection, P::menuFragmentAddOnSelection,
         P::menuFragmentDeleteOnSelection, P::menuFragmentPlayOnSelection, P::menuFragmentSaveOnSelection,
         P::menuScenarioAddOnSelection, P::menuScenarioDeleteOnSelection, P::menuScenarioPlayOnSelection,
         P::revertChanges, P::saveImageMemory;
     using P::loadListCtrlAudioFragment, P::loadListCtrlAudioScenario, P::selectedFragment,
         P::selectedScenario;
-    using P::m_audioControl, P::m_bandSliders, P::m_equalizer, P::m_fragmentTexts;
+    using P::m_audioControl, P::m_equalizer, P::m_fragmentTexts;
 
     /// Shows a page as the operator does, by its tab.
     void select(const wxString& tab) {
@@ -63,49 +64,21 @@ public:
             }
         ADD_FAILURE() << "no tab " << tab.utf8_string();
     }
-    /// The audio-memory page of the device as its fill leaves it: the
-    /// device's audio control held, no file behind any fragment, both lists
-    /// loaded.
+    /// The device's audio-memory page, filled (the fill holds the audio
+    /// control and loads both lists).
     void showMemory(const boost::shared_ptr<device::DeviceBase>& device) {
         imbueDevice(device);
         updateData();
         select(L"Аудио память");
-        m_audioControl = device->getAudioControl(false, true);
         ASSERT_TRUE(m_audioControl);
-        m_fragmentTexts.assign(m_audioControl->getFragments().size(), std::wstring());
-        loadListCtrlAudioFragment();
-        loadListCtrlAudioScenario();
-        // The fill's column widths, for the pictures.
-        const auto widths = [](wxListCtrl* list, std::initializer_list<double> divisors) {
-            int column = 0;
-            for (const double divisor : divisors)
-                list->SetColumnWidth(column++, static_cast<int>(list->GetClientSize().x / divisor));
-        };
-        widths(listCtrlAudioFragment, {18, 1.8, 10, 3.5});
-        widths(listCtrlAudioScenario, {18, 2.2, 9, 4.5, 6.5});
     }
-    /// The common page of a loudspeaker as its fill leaves the equalizer:
-    /// the device's equalizer held, the group of its kind shown.
+    /// The loudspeaker's common page, filled (the fill holds the equalizer
+    /// and shows the group of its kind).
     void showEqualizer(const boost::shared_ptr<device::OrvelInfo>& loudspeaker) {
         imbueDevice(loudspeaker);
         updateData();
         select(L"Общие");
-        m_equalizer = loudspeaker->getEqualizer();
-        const bool bands = loudspeaker->getVersionIndex() > 8;
-        if (const auto six = boost::dynamic_pointer_cast<device::o610::Equalizer>(m_equalizer))
-            for (std::size_t band = 0; band < m_bandSliders.size(); ++band)
-                m_bandSliders[band]->SetValue(six->getBand(static_cast<int>(band)));
-        if (const auto packed = boost::dynamic_pointer_cast<device::o510::Equalizer>(m_equalizer)) {
-            sliderBass->SetValue(packed->getField(1));
-            sliderTreble->SetValue(packed->getField(3));
-        }
-        panelBassTreble->Show(!bands);
-        panelEqBands->Show(bands);
-        panelTovik->Hide();
-        checkBoxEqualizer->SetValue(m_equalizer->isEnabled());
-        panelEqualizer->Enable(m_equalizer->isEnabled());
-        panelEqualizer->Layout();
-        panelCommon->Layout();
+        ASSERT_TRUE(m_equalizer);
     }
 
     /// Every row's cells.
@@ -144,6 +117,9 @@ protected:
         startLog(base::Log::TRACE3);
         pref_init(files.widePath() + L"/sonvar.cfg");
         base::ThreadDispatcher::create();
+        // The progress dialog of a write gets its reports through the invoker.
+        tasks = new wx_testing::TaskWindow;
+        GuiThreadInvoker::createInstance(tasks);
         transport = boost::make_shared<device::TransferProtocol>(0, "");
         device::CollectionTiming timing;
         timing.startDelay = 50ms;
@@ -157,6 +133,15 @@ protected:
     /// A simulated device of this test, the n-th (from 1).
     device::sim::SimulatedDevice& add(unsigned n, std::unique_ptr<device::sim::Model> model) {
         return simulator.add(m_network + std::to_string(n), kBasePort, std::move(model));
+    }
+    /// A loudspeaker of a firmware generation that keeps its settings and its
+    /// equalizer (the common page reads both).
+    device::sim::SimulatedDevice& addSpeaker(unsigned n, int index) {
+        auto model = std::make_unique<device::sim::OrvelConfigModel>(
+            device::sim::Simulator::hardwareAddress(n), index);
+        equalizers.push_back(std::make_shared<device::sim::EqualizerStore>(index));
+        device::sim::EqualizerStore::install(equalizers.back(), *model);
+        return add(n, std::move(model));
     }
     /// A memory store installed on the device's commands.
     std::shared_ptr<device::sim::AudioMemoryStore> addMemory(device::sim::SimulatedDevice& device,
@@ -196,6 +181,7 @@ protected:
         if (transport) transport->stop();
         simulator.stop();
         collection.reset();
+        if (tasks) wx_testing::closeInvokerAndWindow(tasks);
         base::ThreadDispatcher::destroy();
         pref_free();
         CountingLogFixture::TearDown();
@@ -222,6 +208,9 @@ protected:
     boost::shared_ptr<device::TransferProtocol> transport;
     boost::shared_ptr<device::DeviceCollection> collection;
     std::uint32_t nextId = 1;
+    wx_testing::TaskWindow* tasks = nullptr;
+    /// The equalizers of the loudspeakers addSpeaker made, in their order.
+    std::vector<std::shared_ptr<device::sim::EqualizerStore>> equalizers;
     device::sim::Simulator simulator{2};
     wxWeakRef<wxFrame> frame = new wxFrame(nullptr, wxID_ANY, L"Сонвар", wxPoint(0, 0), wxSize(1280, 1024));
 

@@ -56,14 +56,8 @@ protected:
     void SetUp() override {
         start("127.33.");
         const auto speaker = [this](Device n, int index) {
-            auto& device = add(n, std::make_unique<device::sim::OrvelConfigModel>(
-                                      device::sim::Simulator::hardwareAddress(n), index));
-            auto store = std::make_shared<device::sim::EqualizerStore>(index);
-            device.withModel<device::sim::CommandModel>([&store](device::sim::CommandModel& model) {
-                device::sim::EqualizerStore::install(store, model);
-                return 0;
-            });
-            return store;
+            addSpeaker(n, index);
+            return equalizers.back();
         };
         packed = speaker(kOrvel510, 8);
         packed->setPacked(device::o510::Equalizer(3, -2).packed());

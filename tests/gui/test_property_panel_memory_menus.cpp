@@ -42,9 +42,7 @@ class MemoryMenus : public memory_site::Site {
 protected:
     void SetUp() override {
         start("127.32.");
-        store = addMemory(add(kSpeaker, std::make_unique<device::sim::OrvelConfigModel>(
-                                            device::sim::Simulator::hardwareAddress(kSpeaker), 18)),
-                          device::memory::kLayout611, 256 * 1024,
+        store = addMemory(addSpeaker(kSpeaker, 18), device::memory::kLayout611, 256 * 1024,
                           memory_test::plantedImage(device::memory::kLayout611, 3, 1000));
         consoleStore = addMemory(add(kConsole, std::make_unique<device::sim::TovikConfigModel>(
                                                    device::sim::Simulator::hardwareAddress(kConsole))),

@@ -37,10 +37,7 @@ class MemoryPage : public memory_site::Site {
 protected:
     void SetUp() override {
         start("127.31.");
-        const auto speaker = [this](Device n) -> device::sim::SimulatedDevice& {
-            return add(n, std::make_unique<device::sim::OrvelConfigModel>(
-                              device::sim::Simulator::hardwareAddress(n), 18));
-        };
+        const auto speaker = [this](Device n) -> device::sim::SimulatedDevice& { return addSpeaker(n, 18); };
         store = addMemory(speaker(kSpeaker), device::memory::kLayout611, kCapacity,
                           memory_test::plantedImage(device::memory::kLayout611, 3, 2000));
         otherStore = addMemory(speaker(kOtherSpeaker), device::memory::kLayout611, kCapacity,
@@ -335,4 +332,36 @@ TEST_F(MemoryPage, ShortUnknownAndEmptyImagesAreRefusedWithTheirTexts) {
     }
     std::string none;
     EXPECT_NE(base::tryReadFile(image, none), 0);
+}
+
+TEST_F(MemoryPage, AnAddedFragmentReachesTheDeviceByApplyBehindTheProgressDialog) {
+    panel->setCallbacks([] {}, [] {});
+    panel->showMemory(device(kSpeaker));
+    const std::wstring mp3 = makeMp3("Гонг.mp3");
+    {
+        ui_testing::ScriptedUi operatorSays;
+        operatorSays.expectDialog(L"Добавить фрагмент", wxID_OK, fillFragment(L"Гонг", mp3));
+        panel->run(&Panel::menuFragmentAddOnSelection);
+    }
+    ASSERT_TRUE(panel->editPending());
+    ASSERT_EQ(store->count("commit"), 0u);
+    {
+        ui_testing::ScriptedUi operatorSays;
+        operatorSays.expectDialog(L"Прошивка аудио данных...", wxID_OK, [](wxDialog& progress) {
+            ASSERT_TRUE(wx_testing::runEventLoopUntil([&progress] { return progress.GetReturnCode() != 0; },
+                                                      std::chrono::seconds(20)));
+            EXPECT_EQ(progress.GetReturnCode(), wxID_OK);
+        });
+        dialog_testing::press(panel, L"&Применить");
+    }
+    EXPECT_EQ(store->count("commit"), 1u);
+    EXPECT_FALSE(panel->editPending());
+    for (const auto& row : Panel::rows(panel->listCtrlAudioFragment)) EXPECT_EQ(row[3], kOnDevice);
+
+    // What the device holds now, read afresh.
+    device::o611::memory::AudioMemory flash(boost::make_shared<memory_test::LocalWire>(store), {}, false);
+    const auto fragments = flash.getFragments();
+    ASSERT_EQ(fragments.size(), 4u);
+    EXPECT_EQ(fragments.back().title, L"Гонг");
+    EXPECT_EQ(flash.getFragmentFile(fragments.back().id), base::readFile(mp3));
 }
