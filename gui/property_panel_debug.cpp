@@ -1,11 +1,10 @@
 // The debug page: periodic requests, replies, the console log, the volume;
 // the direct request and the command rows with their suites.
 
-#include "gui/property_device_panel.h"
-
 #include <wx/dcclient.h>
 
 #include "base/log.h"
+#include "gui/property_device_panel.h"
 
 namespace frm {
 
