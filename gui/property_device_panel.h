@@ -268,9 +268,28 @@ protected:
 
     // ---- audio-memory page, equalizer, line check, reboot
 
-    /// Fill the fragment and the scenario lists from the audio control.
+    /// Fill the fragment and the scenario lists from the audio control; the
+    /// scenario list also shows the free memory, grouped ("1 234 567").
     void loadListCtrlAudioFragment();
     void loadListCtrlAudioScenario();
+    /// Numbers the fragment rows from 1 and shows the free memory ungrouped.
+    void reorderListCtrlAudioFragment();
+    /// The held audio control; none is an internal error naming `place`.
+    device::memory::IAudioControl& audioControl(const char* place);
+    /// The selected fragment and scenario ids (0xFFFF: none) in the halves
+    /// of m_audioSelection, fragment low, with their rows (-1: none).
+    std::uint16_t selectedFragment() const;
+    std::uint16_t selectedScenario() const;
+    void selectFragment(std::uint16_t id, long row);
+    void selectScenario(std::uint16_t id, long row);
+    /// Empties a list menu, destroying its items (their pointers in the
+    /// layout become null).
+    void emptyListMenu(wxMenu* menu);
+    /// Sends the current equalizer to the panel's loudspeaker; a refusal is
+    /// a warning for the operator.
+    void applyEqualizerToDevices();
+    /// The band sliders' body, on the release and on the line scrolls.
+    void bandSliderMoved(wxEvent& event);
 
     // ---- debug page, direct request, command rows
 
@@ -344,6 +363,10 @@ protected:
     std::shared_ptr<PropertyDevicePanel*> m_pagesAlive = std::make_shared<PropertyDevicePanel*>(this);
 
     // Members of the audio-memory page, the equalizer and the line check.
+
+    /// The rows of the selected fragment and scenario; -1 when none.
+    long m_fragmentRow = -1;
+    long m_scenarioRow = -1;
 
     // Members of the debug page and the command rows.
 };
