@@ -325,6 +325,8 @@ protected:
     /// The line-error requests still under way, by endpoint (GUI thread).
     std::map<net::IpAndPort, int> m_lineErrorPending;
     bool m_debugKindBound = false;
+    /// The console-log field waits for the first drawing after a start.
+    bool m_consoleLogPending = false;
     /// The command rows are shown (the panel is high enough).
     bool m_exchangeRowsShown = true;
     /// Below this height the panel hides the command rows and "+".

@@ -219,7 +219,12 @@ void PropertyDevicePanel::startRequestingDebugMessages() {
             L"request debug message", static_cast<std::uint32_t>(m_refreshPeriod),
             [debug = m_debug, generation] { requestDebugMessage(debug, generation); });
     }
-    fillConsoleLog();
+    // The page fill runs right after the page layout, whose frozen notebook
+    // leaves GTK's multi-line fields unable to take new text until the event
+    // loop has run (an insertion then crashes in GTK's text layout; emptying
+    // is safe): the kept lines come with the first drawing.
+    textDebugLower->Clear();
+    m_consoleLogPending = true;
 }
 
 void PropertyDevicePanel::requestDebugMessage(const std::shared_ptr<DebugShared>& shared,
@@ -296,6 +301,7 @@ void PropertyDevicePanel::showDebugState() {
         textDebugUpper->ShowPosition(textDebugUpper->GetLastPosition());
     }
     if (textChanged) setDebugText(text);
+    if (m_consoleLogPending && m_device) fillConsoleLog();
 }
 
 void PropertyDevicePanel::setDebugText(const std::wstring& text) {
@@ -414,7 +420,8 @@ void PropertyDevicePanel::toConsoleLog(const std::string& text) {
     lines.push_back(logLine(text));
     if (lines.size() > kConsoleLogLines) lines.erase(lines.begin(), lines.end() - kConsoleLogLines);
     if (checkBoxLineError->GetValue() && text.find("lsensor") != std::string::npos) requestLineErrorDetails();
-    fillConsoleLog();
+    // Another page: the debug page shows the lines when it is opened.
+    if (m_currentPage == pages::kDebugMessage) fillConsoleLog();
 }
 
 void PropertyDevicePanel::requestLineErrorDetails() {
@@ -446,6 +453,7 @@ void PropertyDevicePanel::requestLineErrorDetails() {
 void PropertyDevicePanel::fillConsoleLog() {
     FRM_ASSERT_GUI_THREAD();
     debug::throwIfFalse(static_cast<bool>(m_device), "frm::PropertyDevicePanel::fillConsoleLog");
+    m_consoleLogPending = false;
     std::string text;
     const auto found = m_consoleLog.find(m_device->getIp());
     if (found != m_consoleLog.end())
