@@ -54,7 +54,14 @@ DebugMessageTable::Outcome DebugMessageTable::add(const std::string& reply, int 
                     outcome.cleared = true;
                 }
                 m_lastNumber = number;
-                m_messages[kind][number] = std::move(text);
+                std::map<std::uint32_t, std::string>& messages = m_messages[kind];
+                if (messages.empty() || number > messages.rbegin()->first) {
+                    outcome.appended += text;
+                    outcome.appended += '\n';
+                } else {
+                    outcome.appendOnly = false;
+                }
+                messages[number] = std::move(text);
                 outcome.stored = true;
             } else {
                 outcome.other += line;

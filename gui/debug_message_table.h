@@ -35,6 +35,11 @@ public:
         bool stored = false;
         /// The whole history was emptied on the way.
         bool cleared = false;
+        /// Every message stored came after the kind's last number, so the
+        /// history only grew at its end, by `appended` (each text followed
+        /// by "\n"); false when one was replaced or went in between.
+        bool appendOnly = true;
+        std::string appended;
     };
 
     Outcome add(const std::string& reply, int kind);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
 #include <functional>
@@ -9,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <wx/timer.h>
 
 #include "base/ip_address.h"
 #include "gui/layout/property_device_panel.h"
@@ -324,7 +327,15 @@ protected:
     static constexpr std::size_t kConsoleLogLines = 1000;
     /// The line-error requests still under way, by endpoint (GUI thread).
     std::map<net::IpAndPort, int> m_lineErrorPending;
-    bool m_debugKindBound = false;
+    bool m_debugBound = false;
+    /// The debug page is drawn at most this often: at the shortest period
+    /// a drawing per reply would cost the GUI thread as much again.
+    static constexpr int kDebugDrawIntervalMs = 100;
+    std::chrono::steady_clock::time_point m_lastDebugDrawing;
+    /// Draws what came in too soon after the last drawing.
+    wxTimer m_debugDrawTimer;
+    /// The request kind whose history the history field shows; -1: none.
+    int m_historyKindShown = -1;
     /// The console-log field waits for the first drawing after a start.
     bool m_consoleLogPending = false;
     /// The command rows are shown (the panel is high enough).

@@ -86,6 +86,10 @@ struct PropertyDevicePanel::DebugShared {
     bool markChanged = false;
     bool answered = false;
     bool historyChanged = false;
+    /// The history field is written anew; otherwise `historyTail` is added
+    /// at its end (the usual case: the device counts up).
+    bool historyRewrite = false;
+    std::string historyTail;
     int historyKind = 0;
     bool textChanged = false;
     std::wstring text;
@@ -178,8 +182,16 @@ void PropertyDevicePanel::DebugShared::complete(const std::string& reply, bool i
         lastWasError = false;
         markChanged = true;
         answered = true;
-        historyChanged = historyChanged || outcome.stored || outcome.cleared;
-        historyKind = replyKind;
+        if (outcome.stored || outcome.cleared) {
+            if (outcome.cleared || !outcome.appendOnly || (historyChanged && historyKind != replyKind)) {
+                historyRewrite = true;
+                historyTail.clear();
+            } else if (!historyRewrite) {
+                historyTail += outcome.appended;
+            }
+            historyChanged = true;
+            historyKind = replyKind;
+        }
         textChanged = true;
         text = std::move(drawn);
     }
@@ -189,9 +201,10 @@ void PropertyDevicePanel::DebugShared::complete(const std::string& reply, bool i
 PropertyDevicePanel::DebugShared& PropertyDevicePanel::debugShared() {
     FRM_ASSERT_GUI_THREAD();
     if (!m_debug) m_debug = std::make_shared<DebugShared>(m_transport, Alive(m_debugAlive));
-    if (!m_debugKindBound) {
+    if (!m_debugBound) {
         radioBoxDebugKind->Bind(wxEVT_RADIOBOX, &PropertyDevicePanel::debugKindOnRadioBox, this);
-        m_debugKindBound = true;
+        m_debugDrawTimer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { showDebugState(); });
+        m_debugBound = true;
     }
     return *m_debug;
 }
@@ -275,16 +288,30 @@ void PropertyDevicePanel::addDebugMessage(const std::string& reply, bool answere
 void PropertyDevicePanel::showDebugState() {
     FRM_ASSERT_GUI_THREAD();
     if (!m_debug) return;
+    const auto now = std::chrono::steady_clock::now();
+    const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_lastDebugDrawing);
+    if (since.count() < kDebugDrawIntervalMs) {
+        // Still queued as far as the completions know: they queue nothing
+        // more until this drawing has been made.
+        if (!m_debugDrawTimer.IsRunning())
+            m_debugDrawTimer.StartOnce(static_cast<int>(kDebugDrawIntervalMs - since.count()));
+        return;
+    }
+    m_lastDebugDrawing = now;
     DebugShared& shared = *m_debug;
     shared.drawQueued = false;  // before reading: what changes from now on queues a new drawing
-    bool markChanged = false, answered = false, historyChanged = false, textChanged = false;
+    bool markChanged = false, answered = false, historyChanged = false, historyRewrite = false,
+         textChanged = false;
     int historyKind = 0;
+    std::string historyTail;
     std::wstring text;
     {
         std::lock_guard<std::mutex> lock(shared.mutex);
         std::swap(markChanged, shared.markChanged);
         answered = shared.answered;
         std::swap(historyChanged, shared.historyChanged);
+        std::swap(historyRewrite, shared.historyRewrite);
+        historyTail.swap(shared.historyTail);
         historyKind = shared.historyKind;
         std::swap(textChanged, shared.textChanged);
         text.swap(shared.text);
@@ -297,7 +324,13 @@ void PropertyDevicePanel::showDebugState() {
         }
     }
     if (historyChanged) {
-        textDebugUpper->ChangeValue(base::toWide(shared.messages.history(historyKind)));
+        // Writing the whole history anew at every reply would cost the GUI
+        // thread more than everything else at the shortest period.
+        if (historyRewrite || historyKind != m_historyKindShown)
+            textDebugUpper->ChangeValue(base::toWide(shared.messages.history(historyKind)));
+        else
+            textDebugUpper->AppendText(base::toWide(historyTail));
+        m_historyKindShown = historyKind;
         textDebugUpper->ShowPosition(textDebugUpper->GetLastPosition());
     }
     if (textChanged) setDebugText(text);
@@ -324,6 +357,7 @@ void PropertyDevicePanel::leaveDebugPage() {
 
 void PropertyDevicePanel::shutdownDebugPage() {
     FRM_ASSERT_GUI_THREAD();
+    m_debugDrawTimer.Stop();
     if (!m_debug) return;
     m_debug->endChain(true);
     ++m_debug->volumeSerial;
@@ -387,6 +421,7 @@ void PropertyDevicePanel::clearDebugOnButtonClick(wxCommandEvent& event) {
     event.Skip();
     debugShared().messages.clear(radioBoxDebugKind->GetSelection());
     textDebugUpper->Clear();
+    m_historyKindShown = -1;  // the next reply writes its kind's history whole
     textDebugLower->Clear();
     if (m_device) m_consoleLog.erase(m_device->getIp());
 }

@@ -16,13 +16,18 @@ TEST(DebugMessageTable, MessagesAreKeptByAscendingNumberPerKind) {
     EXPECT_TRUE(outcome.stored);
     EXPECT_FALSE(outcome.cleared);
     EXPECT_EQ(outcome.other, "uptime=7\n") << "runs of line ends count as one, empty lines go";
+    EXPECT_TRUE(outcome.appendOnly);
+    EXPECT_EQ(outcome.appended, "five\nsix\n");
     outcome = table.add("! 3 three", 0);
     EXPECT_EQ(outcome.other, "");
+    EXPECT_FALSE(outcome.appendOnly) << "3 goes before 5";
     EXPECT_EQ(table.history(0), "three\nfive\nsix\n") << "3 before 5; the text ends at the next '!'";
     EXPECT_EQ(table.lastNumber(), 3u);
 
-    table.add("!4 line four\n!3 three again", 1);
+    outcome = table.add("!4 line four\n!3 three again", 1);
+    EXPECT_FALSE(outcome.appendOnly);
     EXPECT_EQ(table.history(1), "three again\nline four\n");
+    EXPECT_FALSE(table.add("!4 four replaced", 1).appendOnly);
     EXPECT_EQ(table.history(0), "three\nfive\nsix\n") << "the kinds are apart";
 
     table.clear(0);
