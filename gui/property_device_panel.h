@@ -322,7 +322,7 @@ protected:
     /// What the drawing area shows and "Копировать" copies (GUI thread).
     std::wstring m_debugText;
     /// The "ERR" lines that devices sent, by endpoint, the latest
-    /// kConsoleLogLines kept (GUI thread).
+    /// kConsoleLogLines kept, a tenth more at times (GUI thread).
     std::map<net::IpAndPort, std::vector<std::string>> m_consoleLog;
     static constexpr std::size_t kConsoleLogLines = 1000;
     /// The line-error requests still under way, by endpoint (GUI thread).

@@ -452,11 +452,21 @@ void PropertyDevicePanel::toConsoleLog(const std::string& text) {
     if (!m_device) return;
     LOG_TRACE2(L"%1%", L"frm::PropertyDevicePanel::toConsoleLog");
     std::vector<std::string>& lines = m_consoleLog[m_device->getIp()];
-    lines.push_back(logLine(text));
-    if (lines.size() > kConsoleLogLines) lines.erase(lines.begin(), lines.end() - kConsoleLogLines);
+    const std::string line = logLine(text);
+    lines.push_back(line);
+    // Trimmed in steps, so that a device that errs at every request does
+    // not have the whole field written anew at every line.
+    const bool trimmed = lines.size() > kConsoleLogLines + kConsoleLogLines / 10;
+    if (trimmed) lines.erase(lines.begin(), lines.end() - kConsoleLogLines);
     if (checkBoxLineError->GetValue() && text.find("lsensor") != std::string::npos) requestLineErrorDetails();
     // Another page: the debug page shows the lines when it is opened.
-    if (m_currentPage == pages::kDebugMessage) fillConsoleLog();
+    if (m_currentPage != pages::kDebugMessage) return;
+    if (trimmed || m_consoleLogPending) {
+        fillConsoleLog();
+    } else {
+        textDebugLower->AppendText(base::toWide(line + '\n'));
+        textDebugLower->ShowPosition(textDebugLower->GetLastPosition());
+    }
 }
 
 void PropertyDevicePanel::requestLineErrorDetails() {

@@ -87,7 +87,7 @@ public:
         frm::fb::PropertyDevicePanel::textExchangeAnswer, frm::fb::PropertyDevicePanel::toggleStopDebug;
     using frm::PropertyDevicePanel::buttonDebugExchangeOnClick, frm::PropertyDevicePanel::getExchangeCommands,
         frm::PropertyDevicePanel::initVolumeSlider, frm::PropertyDevicePanel::m_debugText,
-        frm::PropertyDevicePanel::startRequestingDebugMessages;
+        frm::PropertyDevicePanel::startRequestingDebugMessages, frm::PropertyDevicePanel::toConsoleLog;
     using frm::PropertyDevicePanel::PropertyDevicePanel;
 
     void select(const std::wstring& tab) {
@@ -348,6 +348,9 @@ TEST_F(DebugPageTest, RepliesFillTheHistoryAndTheDrawingWhichClearAndCopyUse) {
     EXPECT_TRUE(runEventLoopUntil([&] { return panel->textDebugUpper->GetValue() == L"три\nfive\nsix\n"; }));
     ASSERT_TRUE(runEventLoopUntil([&] { return panel->m_debugText == L"uptime=6\n"; }));
 
+    panel->initVolumeSlider();
+    speaker->send("ERR lsensor line 1 short", server());
+    ASSERT_TRUE(runEventLoopUntil([&] { return !panel->textDebugLower->IsEmpty(); }));
     EXPECT_FALSE(wx_testing::writeShot(frame, "property_debug_page").empty());
 
     // "Копировать": the drawn text on the clipboard, read back.
@@ -438,6 +441,13 @@ TEST_F(DebugPageTest, KeptLinesComeBackAfterThePagesWereLaidOutAnew) {
     }
     EXPECT_TRUE(
         runEventLoopUntil([&] { return panel->textDebugLower->GetValue() == L"ERR lsensor kept\n"; }));
+
+    // A device that errs without end: the latest thousand lines or a little more.
+    for (int n = 1; n <= 1200; ++n) panel->toConsoleLog("ERR " + std::to_string(n));
+    const wxString log = panel->textDebugLower->GetValue();
+    EXPECT_TRUE(log.EndsWith(L"\nERR 1200\n"));
+    EXPECT_GE(log.Freq('\n'), 1000);
+    EXPECT_LE(log.Freq('\n'), 1100);
 }
 
 TEST_F(DebugPageTest, TheVolumeSliderSendsOnlyItsLastValueAndAConsoleWithoutVolumeIsLogged) {
