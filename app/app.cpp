@@ -3,14 +3,13 @@
 #include <wx/msgdlg.h>
 #include <wx/translation.h>
 
-#include <clocale>
-#include <cstdio>
 #include <algorithm>
-#include <exception>
-
 #include <boost/exception/diagnostic_information.hpp>
 #include <boost/interprocess/exceptions.hpp>
 #include <boost/make_shared.hpp>
+#include <clocale>
+#include <cstdio>
+#include <exception>
 
 #include "app/startup_settings.h"
 #include "audio/alarm_channel.h"
@@ -37,6 +36,7 @@
 #include "gui/channel_gui.h"
 #include "gui/item_data_map.h"
 #include "gui/main_frame.h"
+#include "gui/translations.h"
 #include "gui/ui.h"
 #include "os/crash_handler.h"
 #include "os/data_directory.h"
@@ -57,7 +57,7 @@ namespace {
 
 constexpr auto kStopRepeat = std::chrono::milliseconds(200);
 
-// The process-wide folders of the Parts' start-up; written once on the GUI
+// The process-wide folders of start-up; written once on the GUI
 // thread during start-up, read afterwards.
 std::wstring& logFolderPath() {
     static std::wstring path;
@@ -116,7 +116,8 @@ bool aApp::OnInit() {
     try {
         const bool started = startUp();
         if (!started) {
-            if (m_stopRequested && s_startupExitCode < 0) s_startupExitCode = 0;  // it was a stop, not a refusal
+            if (m_stopRequested && s_startupExitCode < 0)
+                s_startupExitCode = 0;  // it was a stop, not a refusal
             base::flushLog();
         }
         return started;
@@ -133,7 +134,7 @@ bool aApp::OnInit() {
 }
 
 bool aApp::startUp() {
-    // 1. Locale: UTF-8 characters, C numbers (the settings file and every
+    // Locale: UTF-8 characters, C numbers (the settings file and every
     // formatted number expect a dot).
     std::setlocale(LC_ALL, "C.UTF-8");
     std::setlocale(LC_NUMERIC, "C");
@@ -141,12 +142,12 @@ bool aApp::startUp() {
     frm::ui::installProgramPresenter();
     base::Log::echoToDebugger(L"Sonvar v1 - Initialization.");
 
-    // 2.
+    // The command line.
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) arguments.push_back(std::string(argv[i].utf8_str()));
     m_options = parseStartOptions(arguments);
 
-    // 3.
+    // "--quit" only asks a running copy to stop.
     if (m_options.quit) {
         s_startupExitCode = quitRunningCopy();
         return false;
@@ -155,55 +156,52 @@ bool aApp::startUp() {
     // Signals are taken from here on; one that came earlier was held pending.
     startSignalThread();
 
-    // 4.
+    // One running copy per user.
     if (!checkSingleInstance()) return false;
 
-    // 5.
+    // The data folder, the log and the settings file.
     base::Log::echoToDebugger(L"load preferences");
     if (!loadDebugPref(m_options.debug || m_options.trace)) return false;
     m_settingsMissing = g_pref->isDefault;
 
-    // 6. The catalogue "ru_RU" beside the executable; its message ids are
-    // English (the system's code words).
-    wxFileTranslationsLoader::AddCatalogLookupPathPrefix(os::getApplicationDirectory());
-    auto* translations = new wxTranslations;
-    translations->SetLanguage("ru_RU");
-    translations->AddCatalog("ru_RU", wxLANGUAGE_ENGLISH_US);
-    wxTranslations::Set(translations);
+    // Russian throughout: our catalogue beside the executable, the toolkit's
+    // own and the GTK dialogs.
+    const bool russianDialogs = frm::installTranslations(os::getApplicationDirectory());
 
     const base::LogPlace place("aApp::OnInit");
-    // 7.
+    // Which thread the GUI runs on, for the thread dumps of the log.
     place.trace2(L"main thread: %1%", static_cast<std::uint64_t>(wxThread::GetCurrentId()));
     place.trace2(L"dump of threads: [%1%]", threadList());
+    if (!russianDialogs) place.debug(L"%1%", L"No locale ru_RU.UTF-8: the toolkit's dialogs stay English");
 
-    // 8. The table codec must agree with itself on "Тест".
+    // The table codec must agree with itself on "Тест".
     const char test[] = "\xD2\xE5\xF1\xF2";
     if (base::toWide(std::string(test)) != toWString(test)) {
         place.fatal(L"Несоответствие преобразования кодовых страниц");
         return false;
     }
 
-    // 9. After the single-instance check: the waiter clears the stop
+    // After the single-instance check: the waiter clears the stop
     // objects of its runtime folder, which a second copy must leave alone.
     startStopThread();
 
-    // 10.
+    // Device and GUI jobs run on the dispatcher from here on.
     place.trace(L"Create thread dispatcher. Threads: [%1%]", threadList());
     base::ThreadDispatcher::create();
 
-    // 11.
+    // The version banner.
     dbg_puts(INFO, "Sonvar, version %u.%u.%u.%u, compiled at %s %s", 1u, 2u, 0u, 470u, __DATE__, __TIME__);
 
-    // 12.
+    // Last words of a crash or an unhandled exception go to the log.
     std::set_terminate(&terminate_func);
     os::installCrashHandlers();
 
-    // 13.
+    // The options as parsed.
     place.debug(L"debugMode=%1%, traceMode=%2%, debugOutputMode=%3%, isShowFullScreenAndTop=%4%, quit=%5%",
-                word(m_options.debug), word(m_options.trace), word(m_options.output), word(m_options.fullScreen),
-                word(false));
+                word(m_options.debug), word(m_options.trace), word(m_options.output),
+                word(m_options.fullScreen), word(false));
 
-    // 14.
+    // A server of the second generation on this PC refuses the start.
     place.trace(L"Check running instance... Ran threads: [%1%]", threadList());
     if (m_probes.isSecondServerRunning()) {
         place.info(L"Sonvar V2 is running. Stop V1.");
@@ -211,28 +209,28 @@ bool aApp::startUp() {
         return false;
     }
 
-    // 15., 16.
+    // The data folders, the working folder and the checksum table.
     prepareEnvironment();
     crc32InitTable();
 
-    // 17., 18.
+    // The interface to broadcast on, and no other server's stream on our group.
     std::string interfaceIp;
     if (!chooseInterface(interfaceIp)) return false;
     if (!probeStream(interfaceIp)) return false;
 
-    // 19.
+    // The chosen interface is kept for the next start.
     pref::setString("net.interfaceIp", base::fromUtf8(interfaceIp));
     initNetwork();
 
-    // 20.
+    // The control transport on the base port of the chosen interface.
     place.trace(L"Initialize transfer protocol... Ran threads: [%1%]", threadList());
     m_transport = boost::make_shared<device::TransferProtocol>(basePortSetting(), interfaceIp);
 
-    // 21.
+    // The debug and trace modes, for the log.
     if (m_options.debug) dbg_puts(INFO, "debug mode enable");
     if (m_options.trace) dbg_puts(INFO, "trace mode enable");
 
-    // 22.
+    // The main window, with the device collection and every page.
     place.trace(L"Create main frame. Threads: [%1%]", threadList());
     m_mainFrame = new frm::MainFrame(m_transport, m_options.debug, m_options.fullScreen);
     m_mainFrame->Bind(wxEVT_DESTROY, &aApp::onMainFrameDestroyed, this);
@@ -242,41 +240,44 @@ bool aApp::startUp() {
     });
     wxEvtHandler::AddFilter(m_activityFilter.get());
 
-    // 23., 24.
+    // The common and the notification streams.
     createStreams(interfaceIp);
 
-    // 25., 26.
-    m_channelGui = std::make_unique<frm::InvokerChannelGui>(
-        [](const std::wstring& caption, const std::wstring& text) { return frm::ui::askYesNo(text, caption); });
+    // The alarm channel, the player engine, the player and the player channel.
+    m_channelGui =
+        std::make_unique<frm::InvokerChannelGui>([](const std::wstring& caption, const std::wstring& text) {
+            return frm::ui::askYesNo(text, caption);
+        });
     m_itemDataMap = m_mainFrame->shareItemDataMap();
     frm::AlarmChannel::createInstance(m_itemDataMap.get(), m_channelGui.get(), *m_notificationStream);
     createPlayer();
     frm::PlayerChannel::createInstance(m_itemDataMap.get(), m_channelGui.get());
     frm::registerPlaybackChannels();
 
-    // 27.
+    // State files, the GUI clock and the lock timer; the transport starts listening.
     dbg_puts(TRACE, "Startup main frame");
     m_mainFrame->Startup();
 
-    // 28.
+    // The PC stays awake while the program runs.
     os::keepSystemAwake(true);
 
-    // 29.
+    // The window appears.
     dbg_puts(TRACE, "Show main frame");
     m_mainFrame->Show();
     m_mainFrame->Raise();
 
-    // 30. Shown from the event loop, after the window.
+    // The first-run note, shown from the event loop after the window.
     if (m_settingsMissing) {
         GuiThreadInvoker::add([] {
             frm::ui::messageBox(
-                L"После первого запуска в общих настройка необходимо сменить пароль и выбрать сетевой интерфейс для "
+                L"После первого запуска в общих настройка необходимо сменить пароль и выбрать сетевой "
+                L"интерфейс для "
                 L"вещания",
                 L"Информация", wxOK | wxICON_INFORMATION | wxCENTRE);
         });
     }
 
-    // 31.
+    // Start-up is complete.
     place.trace2(L"Initialization is complete. dump of threads: [%1%]", threadList());
     m_startupDone = true;
     // A stop that came while nothing could act on it runs now that the
@@ -304,7 +305,7 @@ bool aApp::checkSingleInstance() {
 }
 
 bool aApp::loadDebugPref(bool forceTrace3) {
-    // 1., 2.
+    // The data folder and the log folder in it.
     std::wstring folder;
     if (!os::prepareDataDirectory(folder)) {
         frm::ui::messageBox(L"Не удалось получить путь папке логирования", L"Error", wxOK | wxICON_ERROR);
@@ -312,29 +313,30 @@ bool aApp::loadDebugPref(bool forceTrace3) {
     }
     logFolderPath() = folder + L"/log";
     os::createFolders(logFolderPath());
-    // 3., 4.
+    // The log, at INFO until the settings say otherwise.
     dbg_init(false, INFO, logFolderPath().c_str());
-    // 5.
+    // The banner that opens each run in the log.
     const base::LogPlace place("aApp::loadDebugPref");
     place.info(L"--------------------------------- %1% %2% ---------------------------------", L"Sonvar",
                L"1.2.0.470");
-    // 6., 7.
+    // The settings file in the data folder.
     std::wstring settingsPath;
     if (!os::prepareDataDirectory(settingsPath))
         dbg_abort("get_appdir_fileext(path, L\".cfg\") == false", "aApp::loadDebugPref");
     settingsPath += L"/sonvar.cfg";
     base::Log::echoToDebugger(L"It is a path to config:");
     base::Log::echoToDebugger(settingsPath);
-    // 8.
+    // Read it, or take the defaults when it is missing or damaged.
     pref_init(settingsPath);
-    // 9. setLevel also sets the debugger echo (on at the trace levels).
+    // The log level of the settings; setLevel also sets the debugger echo (on at the trace levels).
     base::Log::setLevel(debugLevelSetting(forceTrace3));
-    // 10.
+    // A first run has no settings file yet.
     if (g_pref->isDefault) place.info(L"Файл настроек не найден - исполюзуются по умолчанию.");
-    // 11.
+    // Folders of a moved 1.1 data folder no longer exist: the defaults stand for them.
     if (os::dataDirectoryMigrated()) {
-        for (const char* key : {"place.pathDirGong", "place.pathDirServiceMessage", "place.pathDirAlarmMessage",
-                                "place.pathDirRecordedMessage", "place.pathFileGong"})
+        for (const char* key :
+             {"place.pathDirGong", "place.pathDirServiceMessage", "place.pathDirAlarmMessage",
+              "place.pathDirRecordedMessage", "place.pathFileGong"})
             pref::setString(key, std::wstring());
     }
     return true;
@@ -356,12 +358,14 @@ bool aApp::chooseInterface(std::string& chosen) {
         return false;
     if (os::getNetworkInterfaceList().empty()) {
         base::LogPlace("aApp::OnInit").important(L"The PC hasn't network interfaces.");
-        tell(L"В системе нет ни одного сетевого интерфейса", L"Внимание", wxOK | wxICON_INFORMATION | wxCENTRE);
+        tell(L"В системе нет ни одного сетевого интерфейса", L"Внимание",
+             wxOK | wxICON_INFORMATION | wxCENTRE);
         return false;
     }
     chosen = os::nameToIp(savedIp, savedDescription);
     base::LogPlace("aApp::OnInit")
-        .trace(L"selected adapter ip '%s'. (saved interface '%S' with ip '%s')", chosen, savedDescription, savedIp);
+        .trace(L"selected adapter ip '%s'. (saved interface '%S' with ip '%s')", chosen, savedDescription,
+               savedIp);
     return true;
 }
 
@@ -386,7 +390,8 @@ void aApp::createStreams(const std::string& interfaceIp) {
     m_commonStream = mp3stream_init();
     m_commonStream->set_pcm_fmt(44100, 2, 16);
     m_commonStream->set_stream_endp((address + ":" + std::to_string(basePort + 1)).c_str());
-    m_commonStream->set_stream_fmt(static_cast<std::uint32_t>(pref::getInt("multicast.commonStream.bitrate", 128)));
+    m_commonStream->set_stream_fmt(
+        static_cast<std::uint32_t>(pref::getInt("multicast.commonStream.bitrate", 128)));
     m_commonStream->set_stream_ttl(static_cast<std::uint32_t>(ttl));
     if (!interfaceIp.empty()) m_commonStream->set_address_interface(interfaceIp.c_str(), interfaceIp.size());
     const bool active = pref::getBool("multicast.commonStream.active", true);
@@ -411,7 +416,8 @@ void aApp::createPlayer() {
     base::LogPlace("aApp::OnInit").trace(L"Initialize player. Threads: [%1%]", threadList());
     // The plug-ins' end of track and title changes reach the GUI thread
     // through the invoker, which drops them once the window has shut down.
-    m_hostWindow = std::make_unique<HostWindow>([](HostWindow::Task task) { GuiThreadInvoker::add(std::move(task)); });
+    m_hostWindow =
+        std::make_unique<HostWindow>([](HostWindow::Task task) { GuiThreadInvoker::add(std::move(task)); });
     PlayerEngine* engine = player_engine_init(m_hostWindow->handle(), m_commonStream);
     m_hostWindow->attach(engine);
     engine->set_host([](std::function<void()> task) { GuiThreadInvoker::add(std::move(task)); },
@@ -449,7 +455,8 @@ int aApp::OnRun() {
             LOG_ERROR(L"Получено исключение в главном потоке: '%1%', '%2%'", error.what(),
                       diagnosticInformation(&error));
         } catch (...) {
-            LOG_ERROR(L"Получено неизвестное исключение в главном потоке: '%1%'", diagnosticInformation(nullptr));
+            LOG_ERROR(L"Получено неизвестное исключение в главном потоке: '%1%'",
+                      diagnosticInformation(nullptr));
         }
         os::writeMiniDump(nullptr);
     }
@@ -466,8 +473,8 @@ bool aApp::OnExceptionInMainLoop() {
         if (error.getDetails().empty())
             place.error(L"Произошла внутренняя ошибка.\nСообщение: '%1%'", error.getNotification());
         else
-            place.error(L"Произошла внутренняя ошибка.\nСообщение: '%1%'\nОписание: '%2%'", error.getNotification(),
-                        error.getDetails());
+            place.error(L"Произошла внутренняя ошибка.\nСообщение: '%1%'\nОписание: '%2%'",
+                        error.getNotification(), error.getDetails());
         os::writeMiniDump(nullptr);
     } catch (const exception::ExternalError& error) {
         if (error.getDetails().empty())
@@ -478,7 +485,8 @@ bool aApp::OnExceptionInMainLoop() {
         base::flushLog();
         exitWithCode(1);
     } catch (const boost::exception&) {
-        place.error(L"Получено исключение в главном цикле обработки: '%1%' (boost)", diagnosticInformation(nullptr));
+        place.error(L"Получено исключение в главном цикле обработки: '%1%' (boost)",
+                    diagnosticInformation(nullptr));
         os::writeMiniDump(nullptr);
     } catch (const std::exception& error) {
         place.error(L"Получено исключение в главном цикле обработки: '%1%', '%2%' (std)", error.what(),
@@ -588,16 +596,19 @@ void aApp::stopAppThread() {
     } catch (const boost::interprocess::interprocess_exception& error) {
         const bool other = error.get_error_code() == boost::interprocess::other_error;
         const wchar_t* format =
-            L"An exception caught in the 'stopAppThread': an error code is '%1%', an native error code is '%2%', "
+            L"An exception caught in the 'stopAppThread': an error code is '%1%', an native error code is "
+            L"'%2%', "
             L"an text error is '%3%'";
         if (other) {
             debug::debug_safe(format, static_cast<int>(error.get_error_code()), error.get_native_error(),
                               error.what());
             return;
         }
-        debug::error_safe(format, static_cast<int>(error.get_error_code()), error.get_native_error(), error.what());
+        debug::error_safe(format, static_cast<int>(error.get_error_code()), error.get_native_error(),
+                          error.what());
     } catch (const std::exception& error) {
-        debug::error_safe(L"An exception caught in the 'stopAppThread': an text error is '%1%'", error.what());
+        debug::error_safe(L"An exception caught in the 'stopAppThread': an text error is '%1%'",
+                          error.what());
         os::writeMiniDump(nullptr);
     }
     if (!isRunning()) {
@@ -623,8 +634,8 @@ void aApp::onExternalStop() {
 }
 
 void aApp::stopFromOutside() {
-    LOG_DEBUG(L"External stop: main window %1%, start-up done %2%, open boxes %3%", word(m_mainFrame != nullptr),
-              word(m_startupDone), frm::ui::openCount());
+    LOG_DEBUG(L"External stop: main window %1%, start-up done %2%, open boxes %3%",
+              word(m_mainFrame != nullptr), word(m_startupDone), frm::ui::openCount());
     if (m_mainFrame != nullptr && m_startupDone) {
         m_mainFrame->stopFromOutside();
         return;
@@ -645,37 +656,35 @@ void aApp::stopAppCopy() {
 
 int aApp::OnExit() {
     try {
-        // 1.
+        // No more activity for the lock timer; what the log holds is written.
         s_running = false;
         base::flushLog();
         if (m_activityFilter) {
             wxEvtHandler::RemoveFilter(m_activityFilter.get());
             m_activityFilter.reset();
         }
-        // 2.
+        // The PC may sleep again.
         os::keepSystemAwake(false);
-        // 3.
+        // The channels end their threads before the player and the streams go.
         frm::unregisterPlaybackChannels();
         frm::PlayerChannel::destroyInstance();
         frm::AlarmChannel::destroyInstance();
         m_itemDataMap.reset();
-        // 4.
         base::flushLog();
-        // 5., 6.
+        // The player, the engine and both streams.
         freeAudio();
-        // 7.
+        // The dispatcher: no job runs any more.
         base::ThreadDispatcher::destroy();
         base::flushLog();
-        // 8.
+        // The settings were saved by the main window's shutdown.
         pref_free();
-        // 9. (nothing to release for the BSD sockets)
-        // 10.
+        // The stop listeners of the external stop and the signals.
         stopStopListeners();
-        // 11.
+        // The last lines of the log.
         base::LogPlace("aApp::OnExit").trace2(L"dump of threads: [%1%]", threadList());
         dbg_puts(INFO, "--------------------------------- END LOG ---------------------------------");
         base::Log::destroy();
-        // 12.
+        // The single-instance lock goes last.
         m_instance.reset();
         return 0;
     } catch (const std::exception& error) {

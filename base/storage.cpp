@@ -3,6 +3,7 @@
 #include <boost/property_tree/xml_parser.hpp>
 #include <cerrno>
 #include <cstring>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -120,10 +121,27 @@ private:
 void setAside(const std::wstring& path, const std::string& reason) {
     const base::LogPlace place("storage::load");
     const std::wstring aside = path + L".bad";
+    // The parser's own words stay in the log; the operator reads where.
+    place.info(L"Файл '%1%': %2%", path, base::fromUtf8(reason));
+    const std::wstring where = damageForOperator(reason);
     if (std::rename(base::toUtf8(path).c_str(), base::toUtf8(aside).c_str()) == 0)
-        place.warn(L"Файл '%1%' повреждён (%2%) и сохранён как '%3%'", path, base::fromUtf8(reason), aside);
+        place.warn(L"Файл '%1%' повреждён (%2%) и сохранён как '%3%'", path, where, aside);
     else
-        place.warn(L"Файл '%1%' повреждён (%2%)", path, base::fromUtf8(reason));
+        place.warn(L"Файл '%1%' повреждён (%2%)", path, where);
+}
+
+std::wstring damageForOperator(const std::string& reason) {
+    // The XML parser says "<file>(N): what"; a missing root element and
+    // bytes that are no UTF-8 are our own words.
+    static const std::regex parserLine(R"(^.*\((\d+)\): .*$)");
+    static const std::regex missingElement(R"(^no element (\S+)$)");
+    std::smatch match;
+    if (std::regex_match(reason, match, parserLine))
+        return L"ошибка в строке " + base::fromUtf8(match[1].str());
+    if (std::regex_match(reason, match, missingElement))
+        return L"нет элемента \u00AB" + base::fromUtf8(match[1].str()) + L"\u00BB";
+    if (reason == "not UTF-8") return L"текст не в кодировке UTF-8";
+    return L"ошибка разбора";
 }
 
 void save(const std::wstring& path, const wptree& tree) {

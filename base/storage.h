@@ -29,5 +29,9 @@ bool load(const std::wstring& path, boost::property_tree::wptree& tree);
 /// the reason (UTF-8), as load does for a damaged one: an owner whose file
 /// reads as XML but lacks its root keeps it for the operator this way.
 void setAside(const std::wstring& path, const std::string& reason);
+/// What setAside tells the operator of a reason: the line of a parser error
+/// ("ошибка в строке 2"), a missing root element or bytes that are no
+/// UTF-8, in Russian; the reason itself goes to the log.
+std::wstring damageForOperator(const std::string& reason);
 
 }  // namespace storage

@@ -134,11 +134,19 @@ MainFrame::MainFrame(boost::shared_ptr<device::TransferProtocol> transport, bool
     microphonePanel = new SourceMicrophonePanel(
         contentPanel, [this](const std::wstring& text) { showAlarmState(text); }, itemDataMap.get());
     radioPanel = new SourcePlaylistPanel(contentPanel, schedulerPanel, true);
-    alarmMessagePanel = new SourceServicePanel(contentPanel, true);
+    // The message pages list the microphone page's recordings beside their
+    // own messages.
+    SourceServicePanel::Outside messageOutside = SourceServicePanel::Outside::system();
+    messageOutside.recordFolder = [this] {
+        return microphonePanel != nullptr ? microphonePanel->recordDirectory() : std::wstring();
+    };
+    alarmMessagePanel =
+        new SourceServicePanel(contentPanel, schedulerPanel, &schedulerPanel->getCore(), true, messageOutside);
     musicPanel = new SourcePlaylistPanel(contentPanel, schedulerPanel, false);
     zoneElementPanel->setIsUsedDevice(
         [this](const DevicePtr& device) { return schedulerPanel != nullptr && schedulerPanel->isUsedDevice(device); });
-    servicePanel = new SourceServicePanel(contentPanel, false);
+    servicePanel =
+        new SourceServicePanel(contentPanel, schedulerPanel, &schedulerPanel->getCore(), false, messageOutside);
 
     propertyPanel = new PropertyDevicePanel(contentPanel, deviceCollection, itemDataMap.get(), this->transport,
                                             debugMode);

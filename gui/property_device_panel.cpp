@@ -115,6 +115,9 @@ void PropertyDevicePanel::updateData() {
 
     if (!m_device) return;
     LOG_TRACE(L"update data, current tab %1%", m_currentPage);
+    // A device that does not answer is neither read nor shown: the panel
+    // closes.
+    if (!isOnlineDevices()) return;
     debug::throwIfFalse(m_device && m_transport, "frm::PropertyDevicePanel::updateData");
     m_transport->setConsoleMonitor(m_device->getIp(),
                                    [this](const std::string& text, bool) { toConsoleLog(text); });

@@ -184,6 +184,29 @@ protected:
     bool isOnlineDevices();
     /// Enables or disables "&Применить" and "&Отмена" together.
     void enableEditButtons(bool enable);
+    /// The DHCP state of the network page: the address fields are editable
+    /// only without DHCP and show what the device holds now (a fresh read).
+    void enableDhcp(bool on);
+    /// Shows a packed Orvel-510 equalizer word on the bass and treble
+    /// sliders, with their tooltips.
+    void SetFullBassVolume(std::uint16_t packed);
+    /// Which of the sources page's three stream boxes can be changed.
+    void initSource(bool allowOthers, bool sendInput1, bool sendInput2);
+    /// Writes the pending audio-memory edits behind the progress dialog;
+    /// true when the device took them all. Refusals before the write
+    /// starts are thrown.
+    bool writeAudioMemory();
+
+    // The branches of Apply, one per page: the result is what the page's
+    // write answered (true: the panel closes afterwards, or for the common
+    // page of a console: written).
+    bool applyCommonPage(bool& closeAfterwards);
+    bool applyNetworkPage();
+    bool applyZarnoPage();
+    bool applySourcePage();
+    /// One firmware upgrade from the file at `path`, asking for a forced
+    /// retry in debug mode.
+    void upgradeFirmwareFrom(const wxString& path);
 
     // ---- zone, linked-console, line-control and passkeys pages
 
@@ -308,6 +331,9 @@ protected:
 
     // Members of the common, network, Zarno and sources pages, Apply and the
     // firmware upgrade.
+
+    /// The last online check failed: the panel is (about to be) disabled.
+    bool m_offline = false;
 
     // Members of the zone, linked-console, line-control and passkeys pages.
 

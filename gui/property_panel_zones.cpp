@@ -7,7 +7,6 @@
 
 namespace frm {
 
-void PropertyDevicePanel::fillLineControlPage() {}
 void PropertyDevicePanel::fillPasskeyPage() {}
 void PropertyDevicePanel::fillZoneTargets() {}
 void PropertyDevicePanel::fillLinkedConsoles() {}

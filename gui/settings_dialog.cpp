@@ -1,9 +1,9 @@
 #include "gui/settings_dialog.h"
 
-#include <algorithm>
-
 #include <wx/app.h>
 #include <wx/clntdata.h>
+
+#include <algorithm>
 
 #include "audio/alarm_channel.h"
 #include "audio/mp3streamf.h"
@@ -71,24 +71,24 @@ SettingsDialog::SettingsDialog(wxWindow* parent, bool administratorMode, bool de
     if (s.logFolder.empty()) s.logFolder = s.dataFolder + L"/log";
     if (s.applicationFolder.empty()) s.applicationFolder = os::getApplicationDirectory();
 
-    // 1.
+    // The capture device stored, and the first page.
     recordDeviceName = pref::getString("record.deviceName");
     notebook->SetSelection(0);
-    // 2., 3.
+    // The folders, with the default gong installed in the gong folder.
     fillFolders();
     installDefaultGong();
-    // 4.
+    // The gong choice, shown only where the main window has alarm buttons.
     gongSizer->ShowItems(pref::getBool("mainWindow.alarmButtons", false));
     fillGongList();
-    // 5., 6.
+    // The capture devices and the network interfaces.
     fillCaptureDevices();
     fillNetworkInterfaces();
-    // 7.
+    // The volumes of service messages and of the microphone.
     sliderServiceMessage->SetValue(pref::getInt("volume.serviceMessage2", 90));
     setSliderTip(sliderServiceMessage, sliderServiceMessage->GetValue());
     sliderMicrophone->SetValue(pref::getInt("volume.microphone2", 90));
     setSliderTip(sliderMicrophone, sliderMicrophone->GetValue());
-    // 8.
+    // The multicast group and port, in administrator mode only.
     if (administratorMode) {
         const std::wstring address = textSetting("multicast.address", kDefaultMulticastAddress);
         const int basePort = pref::getInt("multicast.basePort", 11990);
@@ -99,14 +99,14 @@ SettingsDialog::SettingsDialog(wxWindow* parent, bool administratorMode, bool de
         notebook->RemovePage(2);
         panelNetwork->Hide();
     }
-    // 9.
+    // Passwords show a filler; the lock time.
     for (wxTextCtrl* password : {passwordAdministrator, passwordPlaybackAlarm, passwordInterface})
         password->ChangeValue(settings::kPasswordFiller);
     interfaceTimeout->SetValue(pref::getInt("security.interfaceTimeout", 10));
-    // 10.
+    // The log level.
     const int level = settings::logLevelIndex(textSetting("debug.level", L"info"));
     if (level >= 0) logLevel->SetSelection(level);
-    // 11., 12.
+    // The days of the log, and the level only in debug mode.
     fillLogDates();
     if (!debugMode) {
         labelLogLevel->Hide();
@@ -139,7 +139,8 @@ void SettingsDialog::fillFolders() {
         if (path.empty()) {
             path = services.dataFolder + L"/" + folder.name;
             std::wstring error;
-            if (!settings::createFolder(path, error)) LOG_WARN(L"Не удалось создать папку '%1%': %2%", path, error);
+            if (!settings::createFolder(path, error))
+                LOG_WARN(L"Не удалось создать папку '%1%': %2%", path, error);
         }
         folder.field->ChangeValue(path);
     }
@@ -189,8 +190,9 @@ void SettingsDialog::fillNetworkInterfaces() {
     const std::size_t chosen = os::chooseInterface(interfaces, savedIp, savedDescription);
     const std::string chosenIp = chosen < interfaces.size() ? interfaces[chosen].ip : std::string();
     for (const os::NetworkInterface& entry : interfaces) {
-        const int index = networkInterface->Append(entry.description + L" [" + base::fromUtf8(entry.ip) + L"]",
-                                                   new InterfaceData(entry.description, entry.ip));
+        const int index =
+            networkInterface->Append(entry.description + L" [" + base::fromUtf8(entry.ip) + L"]",
+                                     new InterfaceData(entry.description, entry.ip));
         LOG_DEBUG(L"interface pair is '%1%/%2%'", entry.description, entry.ip);
         if (entry.ip == chosenIp) {
             LOG_DEBUG(L"loaded interface pair is '%1%/%2%'", entry.description, entry.ip);
@@ -215,25 +217,25 @@ void SettingsDialog::fillLog() {
     const std::wstring path = services.logFolder + L"/" + log->GetStringSelection().ToStdWstring() + L".log";
     LogFile file(path);
     switch (file.state()) {
-    case LogFile::State::Missing:
-        LOG_DEBUG(L"Log-file doesn't exist: %1%", path);
-        return;
-    case LogFile::State::Unreadable:
-        LOG_WARN(L"Fail to load a log file '%1%'", path);
-        return;
-    case LogFile::State::TooLarge: {
-        LOG_TRACE3(L"");
-        const std::wstring note = L"Размер журнала имеет большую величину.\n" + path;
-        logText->ChangeValue(note);
-        LOG_DEBUG(L"%1%", note);
-        return;
-    }
-    case LogFile::State::Ready:
-        LOG_TRACE3(L"");
-        logText->ChangeValue(L"Загрузка содержимого...");
-        wxTheApp->Yield(true);
-        logText->ChangeValue(file.read());
-        return;
+        case LogFile::State::Missing:
+            LOG_DEBUG(L"Log-file doesn't exist: %1%", path);
+            return;
+        case LogFile::State::Unreadable:
+            LOG_WARN(L"Fail to load a log file '%1%'", path);
+            return;
+        case LogFile::State::TooLarge: {
+            LOG_TRACE3(L"");
+            const std::wstring note = L"Размер журнала имеет большую величину.\n" + path;
+            logText->ChangeValue(note);
+            LOG_DEBUG(L"%1%", note);
+            return;
+        }
+        case LogFile::State::Ready:
+            LOG_TRACE3(L"");
+            logText->ChangeValue(L"Загрузка содержимого...");
+            wxTheApp->Yield(true);
+            logText->ChangeValue(file.read());
+            return;
     }
 }
 
@@ -299,7 +301,8 @@ void SettingsDialog::pathDirRecordedMessageOnButtonClick(wxCommandEvent&) {
 }
 
 void SettingsDialog::sliderOnScroll(wxScrollEvent& event) {
-    if (auto* slider = dynamic_cast<wxSlider*>(event.GetEventObject())) setSliderTip(slider, event.GetPosition());
+    if (auto* slider = dynamic_cast<wxSlider*>(event.GetEventObject()))
+        setSliderTip(slider, event.GetPosition());
     event.Skip();
 }
 
@@ -413,30 +416,32 @@ void SettingsDialog::storePasswords() {
         const wchar_t* changed;
         const wchar_t* mismatch;
     } pairs[] = {
-        {"security.administrator", passwordAdministrator, passwordAdministratorRepeat, L"Пароль администратора",
-         L"Изменен пароль администратора", L"Пароль администратора не сохранён (введён разный)"},
+        {"security.administrator", passwordAdministrator, passwordAdministratorRepeat,
+         L"Пароль администратора", L"Изменен пароль администратора",
+         L"Пароль администратора не сохранён (введён разный)"},
         {"security.playbackAlarm", passwordPlaybackAlarm, passwordPlaybackAlarmRepeat,
          L"Пароль для воспроизведения тревог", L"Изменен пароль для воспроизведения тревог",
          L"Пароль для воспроизведения тревог не сохранён (введён разный)"},
-        {"security.interface", passwordInterface, passwordInterfaceRepeat, L"Пароль для блокирования интерфейса",
-         L"Изменен пароль для блокировки интерфейса",
+        {"security.interface", passwordInterface, passwordInterfaceRepeat,
+         L"Пароль для блокирования интерфейса", L"Изменен пароль для блокировки интерфейса",
          L"Пароль для блокирования интерфейса не сохранён (введён разный)"},
     };
     for (const auto& pair : pairs) {
-        const settings::PasswordChange change = settings::passwordChange(text(pair.password), text(pair.repeat));
+        const settings::PasswordChange change =
+            settings::passwordChange(text(pair.password), text(pair.repeat));
         switch (change.kind) {
-        case settings::PasswordChange::Keep:
-            break;
-        case settings::PasswordChange::Store:
-            pref::setString(pair.key, change.stored);
-            LOG_INFO(pair.changed);
-            break;
-        case settings::PasswordChange::Mismatch:
-            LOG_NOTICE(pair.mismatch);
-            break;
-        case settings::PasswordChange::Refused:
-            LOG_NOTICE(L"%1%: %2%", pair.box, change.details);
-            break;
+            case settings::PasswordChange::Keep:
+                break;
+            case settings::PasswordChange::Store:
+                pref::setString(pair.key, change.stored);
+                LOG_INFO(pair.changed);
+                break;
+            case settings::PasswordChange::Mismatch:
+                LOG_NOTICE(pair.mismatch);
+                break;
+            case settings::PasswordChange::Refused:
+                LOG_NOTICE(L"%1%: %2%", pair.box, change.details);
+                break;
         }
     }
 }

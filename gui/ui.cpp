@@ -2,9 +2,12 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <wx/dcscreen.h>
 #include <wx/dirdlg.h>
+#include <wx/display.h>
 #include <wx/filedlg.h>
 #include <wx/msgdlg.h>  // wxGenericMessageDialog
+#include <wx/settings.h>
 #include <wx/textdlg.h>
 
 #include <algorithm>
@@ -62,6 +65,13 @@ int showOnStack(wxDialog& dialog, int cancelAnswer) {
     return dialog.ShowModal();
 }
 
+/// The widest a box's text may be: 60 % of the display the box appears on.
+int boxTextWidth(wxWindow* parent) {
+    const int index = parent != nullptr ? wxDisplay::GetFromWindow(parent) : wxNOT_FOUND;
+    const wxRect area = wxDisplay(index == wxNOT_FOUND ? 0u : static_cast<unsigned>(index)).GetClientArea();
+    return std::max(200, area.GetWidth() * 6 / 10);
+}
+
 /// Appends one line with a single write, so that lines of several processes
 /// appending to the same file never mix.
 void appendLine(const std::string& path, const std::string& line) {
@@ -95,7 +105,14 @@ public:
         if (scripted != m_answers.end()) {
             answer = answerOfLabel(scripted->second);
         } else {
-            wxGenericMessageDialog dialog(parent, box.text, box.caption, box.style);
+            // The toolkit's box keeps each line whole however long it is: a
+            // path could run off the screen.
+            wxScreenDC measure;
+            measure.SetFont(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT));
+            const std::wstring wrapped = wrapText(
+                box.text.ToStdWstring(), boxTextWidth(parent),
+                [&measure](const std::wstring& line) { return measure.GetTextExtent(line).GetWidth(); });
+            wxGenericMessageDialog dialog(parent, wrapped, box.caption, box.style);
             // Our own labels: the toolkit's catalogue may be missing.
             const auto label = [](int answer) { return wxString(answerLabel(answer)); };
             dialog.SetYesNoCancelLabels(label(wxID_YES), label(wxID_NO), label(wxID_CANCEL));

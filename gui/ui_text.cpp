@@ -81,6 +81,63 @@ std::wstring withUpperCasePatterns(const std::wstring& wildcard) {
     return boost::algorithm::join(fields, L"|");
 }
 
+namespace {
+
+/// Splits a word that is wider than the line at the last separator that
+/// still fits, else at the last character that fits (always one at least).
+std::size_t breakInWord(const std::wstring& word, int maxWidth,
+                        const std::function<int(const std::wstring&)>& width) {
+    std::size_t fits = 1;
+    while (fits < word.size() && width(word.substr(0, fits + 1)) <= maxWidth) ++fits;
+    if (fits >= word.size()) return word.size();
+    for (std::size_t i = fits; i > 1; --i)
+        if (word[i - 1] == L'/' || word[i - 1] == L'\\') return i;
+    return fits;
+}
+
+std::wstring wrapLine(const std::wstring& line, int maxWidth,
+                      const std::function<int(const std::wstring&)>& width) {
+    std::vector<std::wstring> words;
+    boost::algorithm::split(words, line, [](wchar_t c) { return c == L' '; });
+    std::wstring out, current;
+    const auto flush = [&] {
+        if (!out.empty()) out += L'\n';
+        out += current;
+        current.clear();
+    };
+    for (std::wstring word : words) {
+        const std::wstring joined = current.empty() ? word : current + L' ' + word;
+        if (width(joined) <= maxWidth || (current.empty() && word.empty())) {
+            current = joined;
+            continue;
+        }
+        if (!current.empty()) flush();
+        while (width(word) > maxWidth && word.size() > 1) {
+            const std::size_t cut = breakInWord(word, maxWidth, width);
+            current = word.substr(0, cut);
+            flush();
+            word.erase(0, cut);
+        }
+        current = word;
+    }
+    flush();
+    return out;
+}
+
+}  // namespace
+
+std::wstring wrapText(const std::wstring& text, int maxWidth,
+                      const std::function<int(const std::wstring&)>& width) {
+    std::vector<std::wstring> lines;
+    boost::algorithm::split(lines, text, [](wchar_t c) { return c == L'\n'; });
+    std::wstring out;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0) out += L'\n';
+        out += wrapLine(lines[i], maxWidth, width);
+    }
+    return out;
+}
+
 ScriptedAnswers parseAnswers(const std::string& utf8) {
     std::string content = utf8;
     if (content.rfind("\xEF\xBB\xBF", 0) == 0) content.erase(0, 3);

@@ -2,6 +2,7 @@
 
 #include <wx/defs.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,6 +30,14 @@ int answerOfLabel(const std::wstring& label);
 /// upper-case form ("*.mp3;*.MP3") unless it is there already: GTK compares
 /// patterns with case. Descriptions are left alone.
 std::wstring withUpperCasePatterns(const std::wstring& wildcard);
+
+/// Breaks a box's text into lines no wider than `maxWidth` as `width`
+/// measures them: at blanks where it can, inside a long word (a path) after
+/// a '/' or '\\', and between any two characters only where nothing else
+/// fits. Existing line breaks stay; no character is lost or added but line
+/// breaks (a blank at a break is dropped).
+std::wstring wrapText(const std::wstring& text, int maxWidth,
+                      const std::function<int(const std::wstring&)>& width);
 
 /// Caption of a box -> label of the button that answers it.
 using ScriptedAnswers = std::map<std::wstring, std::wstring>;

@@ -7,7 +7,7 @@ PACKAGES="g++ cmake make pkg-config git
   libmp3lame-dev libconfig++-dev zlib1g-dev libasound2-dev libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
   xvfb xauth xdotool iproute2 util-linux ffmpeg libxml2-utils tzdata gettext
-  clang libclang-rt-14-dev"
+  clang libclang-rt-14-dev wx3.2-i18n locales"
 
 missing=""
 for p in $PACKAGES; do
@@ -17,10 +17,22 @@ for p in $PACKAGES; do
         *) missing="$missing $p" ;;
     esac
 done
-[ -z "$missing" ] && exit 0
-
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO=sudo
-echo "Installing:$missing"
-$SUDO apt-get update
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing
+if [ -n "$missing" ]; then
+    echo "Installing:$missing"
+    $SUDO apt-get update
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing
+fi
+
+# The toolkit's own dialogs (the file chooser) speak the language of the
+# process's messages locale, which must exist on the machine.
+if ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
+    echo "Generating the locale ru_RU.UTF-8"
+    if [ -f /etc/locale.gen ] && grep -q '^# *ru_RU.UTF-8 UTF-8' /etc/locale.gen; then
+        $SUDO sed -i 's/^# *ru_RU.UTF-8 UTF-8/ru_RU.UTF-8 UTF-8/' /etc/locale.gen
+    else
+        echo "ru_RU.UTF-8 UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null
+    fi
+    $SUDO locale-gen >/dev/null
+fi

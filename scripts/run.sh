@@ -1,11 +1,12 @@
 #!/bin/sh
-# Installs what is missing, builds, and starts the program with simulated
+# Installs what is missing, builds what a run needs, and starts the program with simulated
 # devices. Everything runs inside a private network namespace whose only
 # interface besides loopback is a veth pair of its own (scripts/netns-run
 # --veth: the program listens on sv0, 10.213.0.1), so a trial run never sends
 # device searches or streams onto the local network. The simulator's
-# loudspeakers and console sit on 127.0.1.x and send their state packets to
-# the program; it ends when the program ends (closed, Ctrl+C, or
+# loudspeakers and console sit on 127.0.1.x, a second set that keeps its
+# settings and audio memory (the binding site) on 127.0.2.x; they send their
+# state packets to the program and end when the program ends (closed, Ctrl+C, or
 # `scripts/run.sh --quit` from another terminal). Without a reachable X
 # display the program runs on a virtual one (xvfb-run).
 #
@@ -33,44 +34,51 @@ display_reachable() {
     [ -S "/tmp/.X11-unix/X$number" ]
 }
 
-run_program() {
-    if display_reachable; then
-        "$BUILD_DIR/sonvar" "$@"
-    else
-        xvfb-run -a -s "-screen 0 1280x1024x24" "$BUILD_DIR/sonvar" "$@"
-    fi
-}
+quitting=0
+for argument in "$@"; do
+    case "$argument" in
+        *--quit*) quitting=1 ;;
+    esac
+done
 
 if [ -z "$SONVAR_RUN_INSIDE" ]; then
+    if [ "$quitting" = 1 ]; then
+        # Stopping the running copy needs no installation, no build, neither
+        # the network nor devices: only the program that is already built.
+        if [ ! -x "$BUILD_DIR/sonvar" ]; then
+            echo "run.sh: $BUILD_DIR/sonvar is not built; nothing can be running" >&2
+            exit 1
+        fi
+        export SONVAR_RUN_INSIDE=1
+        exec scripts/netns-run "$0" "$@"
+    fi
     scripts/install-deps.sh
-    scripts/build.sh
+    # Only what a run needs: the program (with its plug-ins, catalogue and
+    # default gong) and the device simulator; the tests are not built here.
+    cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="${SONVAR_BUILD_TYPE:-RelWithDebInfo}" >/dev/null
+    cmake --build "$BUILD_DIR" -j "$(nproc)" --target sonvar device_simulator
     if [ "${SONVAR_REAL_NETWORK:-0}" = 1 ]; then
         exec "$BUILD_DIR/sonvar" "$@"
     fi
     export SONVAR_RUN_INSIDE=1
-    for argument in "$@"; do
-        case "$argument" in
-            # Stopping the running copy needs neither the network nor devices.
-            *--quit*) exec scripts/netns-run "$0" "$@" ;;
-        esac
-    done
     exec scripts/netns-run --veth "$0" "$@"
 fi
 
 # Inside the namespace.
 unset SONVAR_RUN_INSIDE
-for argument in "$@"; do
-    case "$argument" in
-        *--quit*)
-            run_program "$@"
-            exit
-            ;;
-    esac
-done
+if [ "$quitting" = 1 ]; then
+    exec "$BUILD_DIR/sonvar" "$@"  # --quit needs no display
+fi
 
 "$BUILD_DIR/tools/device_simulator" --bands --consoles 1 --port "$DEVICE_PORT" \
     --server "10.213.0.1:$BASE_PORT" >"$BUILD_DIR/device_simulator.log" 2>&1 &
 simulator=$!
+# Devices that keep their settings, with an (empty) audio memory each: a
+# broadcast and a fire console and loudspeakers of index 18, 19 and 21. Their
+# log keeps every request and reply.
+"$BUILD_DIR/tools/device_simulator" --site binding --memory --verbose --first 127.0.2.1 \
+    --port "$DEVICE_PORT" --server "10.213.0.1:$BASE_PORT" >"$BUILD_DIR/device_simulator_binding.log" 2>&1 &
+binding=$!
 status=0
 if display_reachable; then
     # Ctrl+C reaches the program directly (it stops as for --quit); this
@@ -94,6 +102,7 @@ else
     done
     rm -f "$pidfile"
 fi
-kill -TERM "$simulator" 2>/dev/null || true
+kill -TERM "$simulator" "$binding" 2>/dev/null || true
 wait "$simulator" 2>/dev/null || true
+wait "$binding" 2>/dev/null || true
 exit "$status"

@@ -104,6 +104,29 @@ bool GuiThreadInvoker::isActive() {
     return !g_instance->m_stopRequested;
 }
 
+namespace {
+
+/// The event that carries one task to the GUI thread. It owns the task, so a
+/// task whose event is never run (the invoker gone when it arrives, or the
+/// window destroyed with the event still pending) is destroyed with the
+/// event, and so is everything it captured. The toolkit queues a clone: the
+/// clones share the task, which runs at most once.
+class TaskEvent : public wxCommandEvent {
+public:
+    explicit TaskEvent(GuiThreadInvoker::Task task)
+        : wxCommandEvent(wxEVT_TEXT, kGuiInvokerEventId),
+          m_task(std::make_shared<std::unique_ptr<GuiThreadInvoker::Task>>(
+              std::make_unique<GuiThreadInvoker::Task>(std::move(task)))) {}
+    wxEvent* Clone() const override { return new TaskEvent(*this); }
+    /// The task, once; null afterwards.
+    std::unique_ptr<GuiThreadInvoker::Task> take() { return std::move(*m_task); }
+
+private:
+    std::shared_ptr<std::unique_ptr<GuiThreadInvoker::Task>> m_task;
+};
+
+}  // namespace
+
 wxThread::ExitCode GuiThreadInvoker::Entry() {
     LOG_TRACE2(L"gui thread invoker: %1%", static_cast<unsigned long>(GetCurrentId()));
     {
@@ -116,8 +139,7 @@ wxThread::ExitCode GuiThreadInvoker::Entry() {
             if (m_stopRequested) break;
             while (!m_queue.empty()) {
                 // Posting is thread-safe and never waits for the GUI thread.
-                wxCommandEvent event(wxEVT_TEXT, kGuiInvokerEventId);
-                event.SetClientData(new Task(std::move(m_queue.front())));
+                TaskEvent event(std::move(m_queue.front()));
                 m_queue.pop_front();
                 m_window->GetEventHandler()->AddPendingEvent(event);
             }
@@ -128,8 +150,8 @@ wxThread::ExitCode GuiThreadInvoker::Entry() {
 }
 
 void GuiThreadInvoker::execute(wxCommandEvent& event) {
-    std::unique_ptr<Task> task(static_cast<Task*>(event.GetClientData()));
-    event.SetClientData(nullptr);
+    auto* carrier = dynamic_cast<TaskEvent*>(&event);
+    std::unique_ptr<Task> task = carrier != nullptr ? carrier->take() : nullptr;
     if (!task || task->empty()) {
         dbg_puts(WARN, "internal error, don't set function");
     } else {

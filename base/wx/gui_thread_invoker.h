@@ -24,7 +24,9 @@ constexpr int kGuiInvokerEventId = 1090;
 /// Lifecycle (GUI thread): createInstance in the main window's constructor,
 /// stop in its shutdown (queued tasks are dropped), destroyInstance in its
 /// destructor (joins the thread). Task events already posted run while the
-/// invoker exists; afterwards the window's handler ignores them.
+/// invoker exists; afterwards the window's handler ignores them. A task that
+/// does not run (ignored, or its event still pending when the window goes)
+/// is destroyed with its event, on the GUI thread, with what it captured.
 class GuiThreadInvoker : private wxThread {
 public:
     using Task = boost::function<void()>;

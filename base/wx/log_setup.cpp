@@ -3,6 +3,8 @@
 #include <wx/msgdlg.h>
 #include <wx/translation.h>
 
+#include <deque>
+
 #include "base/log.h"
 #include "base/notification_filter.h"
 #include "base/wx/gui_thread_invoker.h"
@@ -25,6 +27,26 @@ void showWithWx(const wxString& text, const wxString& caption, long style) {
 MessagePresenter& presenter() {
     static MessagePresenter current = &showWithWx;
     return current;
+}
+
+/// A box of the notifier waiting for the one on screen to be answered.
+struct WaitingBox {
+    wxString text;
+    wxString caption;
+    long style;
+};
+
+/// The notifier's boxes come one at a time: a task of the invoker that runs
+/// inside an open box's modal loop would otherwise stack a second box on the
+/// first. GUI thread only.
+struct NotifierBoxes {
+    bool showing = false;
+    std::deque<WaitingBox> waiting;
+};
+
+NotifierBoxes& notifierBoxes() {
+    static NotifierBoxes boxes;
+    return boxes;
 }
 
 base::NotificationFilter& repeatFilter() {
@@ -56,7 +78,19 @@ void dbg_showMessageBox(const std::wstring& levelName, const std::wstring& messa
         icon = wxICON_ERROR;
     else
         return;
-    presenter()(translated(message), translated(levelName), icon | wxOK | wxCENTRE);
+    NotifierBoxes& boxes = notifierBoxes();
+    boxes.waiting.push_back({translated(message), translated(levelName), icon | wxOK | wxCENTRE});
+    if (boxes.showing) return;  // shown when the open one is answered
+    boxes.showing = true;
+    struct Done {
+        NotifierBoxes& boxes;
+        ~Done() { boxes.showing = false; }
+    } done{boxes};
+    while (!boxes.waiting.empty()) {
+        const WaitingBox next = boxes.waiting.front();
+        boxes.waiting.pop_front();
+        presenter()(next.text, next.caption, next.style);
+    }
 }
 
 MessagePresenter dbg_setMessagePresenter(MessagePresenter replacement) {

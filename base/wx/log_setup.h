@@ -24,7 +24,9 @@ void dbg_notify(const boost::posix_time::ptime& time, const std::wstring& levelN
 
 /// GUI thread: shows the box for one record (NOTICE information, WARN
 /// warning, ERROR and FATAL error icon; any other level nothing), caption and
-/// text translated, through the presenter.
+/// text translated, through the presenter. Boxes come one at a time: one
+/// asked for while another is open (from inside its modal loop) is shown
+/// after the open one has been answered.
 void dbg_showMessageBox(const std::wstring& levelName, const std::wstring& message);
 
 /// What shows a box: wxMessageBox unless replaced (tests record instead).

@@ -10,8 +10,8 @@
 #include "base/files.h"
 #include "base/storage.h"
 #include "base/text.h"
-#include "tests/support/counting_log_fixture.h"
 #include "tests/support/child_process.h"
+#include "tests/support/counting_log_fixture.h"
 
 namespace {
 
@@ -33,7 +33,6 @@ protected:
         const std::string command = "xmllint --noout '" + base::toUtf8(file) + "' 2>/dev/null";
         return std::system(command.c_str()) == 0;
     }
-
 };
 
 wptree sampleTree() {
@@ -124,6 +123,11 @@ TEST_F(Storage, MalformedFileIsSetAsideNotSavedOver) {
     EXPECT_FALSE(fs::exists(base::toUtf8(file)));
     EXPECT_EQ(bytesOf("device_collection.xml.bad"), "<?xml version=\"1.0\"?>\n<devices><device>broken");
     EXPECT_TRUE(logged("WARN\t[load]"));
+    // The operator reads the line in Russian; the parser's English stays in
+    // the log only.
+    EXPECT_TRUE(logged("повреждён (ошибка в строке 2) и сохранён как"));
+    EXPECT_TRUE(logged("unexpected end of data"));
+    EXPECT_FALSE(logged("повреждён (<"));
 
     // Bytes that are not UTF-8 are just as malformed.
     base::writeFile(file, "<a>\xC0\xC1\xFF</a>");
@@ -133,6 +137,14 @@ TEST_F(Storage, MalformedFileIsSetAsideNotSavedOver) {
     // The owner's save at shutdown then writes a fresh file beside the kept one.
     storage::save(file, sampleTree());
     EXPECT_TRUE(xmllintAccepts(file));
+}
+
+TEST(StorageReason, TheOperatorReadsWhereAFileIsDamagedInRussian) {
+    EXPECT_EQ(storage::damageForOperator("<unspecified file>(12): expected element name"),
+              L"ошибка в строке 12");
+    EXPECT_EQ(storage::damageForOperator("no element zone_collection"), L"нет элемента «zone_collection»");
+    EXPECT_EQ(storage::damageForOperator("not UTF-8"), L"текст не в кодировке UTF-8");
+    EXPECT_EQ(storage::damageForOperator("anything else"), L"ошибка разбора");
 }
 
 TEST_F(Storage, MissingEmptyAndUnwritable) {
@@ -156,7 +168,7 @@ TEST_F(Storage, MissingEmptyAndUnwritable) {
     EXPECT_NO_THROW(storage::save(lost, sampleTree()));
     EXPECT_TRUE(
         logged("ERROR\t[save]              Ошибка сохранения настроек. Неверен путь к файлу настроек " +
-                base::toUtf8(lost)));
+               base::toUtf8(lost)));
     storage::save(path("next.xml"), sampleTree());
     EXPECT_TRUE(xmllintAccepts(path("next.xml")));
 }
@@ -183,7 +195,8 @@ TEST_F(Storage, SaveCutShortLeavesTheOldFileWhole) {
             return 0;
         });
         // Unless killed, a failed save returns normally.
-        EXPECT_EQ(testing_support::statusText(status), killed ? testing_support::killedBy(SIGXFSZ) : "exit 0");
+        EXPECT_EQ(testing_support::statusText(status),
+                  killed ? testing_support::killedBy(SIGXFSZ) : "exit 0");
         wptree loaded;
         ASSERT_TRUE(storage::load(file, loaded));
         EXPECT_EQ(loaded, first);

@@ -24,6 +24,8 @@ TEST_F(MainWindow, PageTogglesShowTheirPanelsAndTheAlarmPageNeedsItsPassword) {
         for (wxToggleButton* page : pages) EXPECT_EQ(page->GetValue(), page == pages[i]) << i;
     }
     EXPECT_EQ(prefString("security.playbackAlarm"), "6B68696E6F6C");
+    // The alarm texts write "введён", the administrator's "введен".
+    EXPECT_EQ(loggedCount("Пароль введён верный. Доступ к тревожным оповещениям", "INFO"), 1);
     click(frame->alarm);  // releasing it presses it again and asks nothing
     EXPECT_TRUE(frame->alarm->GetValue());
 
@@ -115,6 +117,7 @@ TEST_F(MainWindow, AdministratorModeOpensWithItsPasswordAndClosesWithoutOne) {
         std::vector<std::wstring>{L"Допущена ошибка при вводе пароля. Нет доступа к режиму администратора"});
     EXPECT_EQ(prefString("security.administrator"), "6B68696E6F6C");
     click(zones->lockAdmin);
+    EXPECT_EQ(loggedCount("Пароль введен верный. Доступ к режиму администратора", "INFO"), 1);
     EXPECT_EQ(shown(), std::vector<bool>(3, true));
     EXPECT_EQ(zones->lockAdmin->GetLabel(), L"Выход из настроек");
     EXPECT_TRUE(frame->GetTitle().EndsWith(L" [Администрирование]"));

@@ -27,7 +27,9 @@
 #include "tests/gui/ui_script.h"
 #include "tests/support/child_process.h"
 #include "tests/support/counting_log_fixture.h"
+#include "tools/simulator/equalizer_store.h"
 #include "tools/simulator/line_control_store.h"
+#include "tools/simulator/orvel_config_model.h"
 #include "tools/simulator/simulator.h"
 #include "tools/simulator/tovik_config_model.h"
 
@@ -45,8 +47,7 @@ class Panel : public frm::PropertyDevicePanel {
 public:
     using frm::PropertyDevicePanel::PropertyDevicePanel, frm::PropertyDevicePanel::buttonDebugExchangeOnClick,
         frm::PropertyDevicePanel::getExchangeCommands, frm::PropertyDevicePanel::initVolumeSlider,
-        frm::PropertyDevicePanel::m_debugText, frm::PropertyDevicePanel::startRequestingDebugMessages,
-        frm::PropertyDevicePanel::toConsoleLog;
+        frm::PropertyDevicePanel::m_debugText, frm::PropertyDevicePanel::toConsoleLog;
     using P::buttonAddCommand, P::buttonClearDebug, P::buttonCommandSuite, P::buttonCopyDebug,
         P::buttonDebugExchange, P::buttonExchange, P::checkBoxLineError, P::choiceRefreshRate,
         P::notebookPref, P::radioBoxDebugKind, P::sizerCommandRows, P::sliderVolume, P::staticDebugIndicator,
@@ -63,11 +64,11 @@ public:
         updateData();
         runEventLoopFor(50ms);
     }
-    /// The debug page at the choice's period (0: "50"), started as the page fill starts it.
-    void openDebugPage(int periodItem = 0) {
+    /// The debug page, whose fill starts the requests at the period the
+    /// operator chose before: 50 ms.
+    void openDebugPage() {
+        pref::setString("debug.refreshTime", L"50");
         select(L"Отладочные сообщения");
-        dialog_testing::choose(choiceRefreshRate, periodItem);
-        startRequestingDebugMessages();
     }
     void chooseKind(int kind) {
         radioBoxDebugKind->SetSelection(kind);
@@ -120,11 +121,11 @@ protected:
             added->startStatePackets(server(), 100ms);
             return added;
         };
-        const auto orvel = [](Sim n, const char* version) {
-            return std::make_unique<device::sim::OrvelModel>(device::sim::Simulator::hardwareAddress(n),
-                                                             version);
-        };
-        speaker = add(kSpeaker, orvel(kSpeaker, "Orvel-610 1.0.110.0 Mar 03 2021"));
+        // A loudspeaker that keeps its settings, as the page fills read them.
+        auto model = std::make_unique<device::sim::OrvelConfigModel>(
+            device::sim::Simulator::hardwareAddress(kSpeaker), 17);
+        device::sim::EqualizerStore::install(std::make_shared<device::sim::EqualizerStore>(17), *model);
+        speaker = add(kSpeaker, std::move(model));
         speaker->withModel<device::sim::CommandModel>([this](device::sim::CommandModel& model) {
             model.on("get dbg", [this](const std::string&) -> std::optional<std::string> {
                 std::lock_guard<std::mutex> lock(scriptMutex);
@@ -203,7 +204,6 @@ protected:
 TEST_F(DebugPageTest, RequestsGoAtThePeriodOfTheirKindAndEndWithStopOrLeavingThePage) {
     panel->open(device(kSpeaker));
     panel->openDebugPage();
-    EXPECT_EQ(pref::getString("debug.refreshTime"), L"50");
     ASSERT_TRUE(waitFor([&] { return panel->m_debugText == L"dbg:\nuptime=1\n"; }));
     EXPECT_EQ(panel->mark(), kGreen);
     int before = asked(speaker, "get dbg");
@@ -217,6 +217,14 @@ TEST_F(DebugPageTest, RequestsGoAtThePeriodOfTheirKindAndEndWithStopOrLeavingThe
     EXPECT_EQ(asked(speaker, "get dbg"), before);
     Panel::send(panel->toggleStopDebug, wxEVT_TOGGLEBUTTON);
     EXPECT_TRUE(waitFor([&] { return asked(speaker, "get dbg") > before + 2; }));
+
+    dialog_testing::choose(panel->choiceRefreshRate, 8);  // "1000", from the next request on
+    EXPECT_EQ(pref::getString("debug.refreshTime"), L"1000");
+    runEventLoopFor(150ms);
+    before = asked(speaker, "get dbg");
+    runEventLoopFor(1200ms);
+    EXPECT_LE(asked(speaker, "get dbg") - before, 2);
+    dialog_testing::choose(panel->choiceRefreshRate, 0);
     panel->chooseKind(1);
     EXPECT_TRUE(waitFor([&] { return asked(speaker, "lsensor dbg") >= 2; }));
 
@@ -240,11 +248,13 @@ TEST_F(DebugPageTest, RequestsGoAtThePeriodOfTheirKindAndEndWithStopOrLeavingThe
     runEventLoopFor(300ms);
     EXPECT_EQ(asked(console, "get dbg"), before);
 
-    // Without a device that answers nothing is asked, and the area says so.
-    panel->open(collection->addDevice(99, L"Orvel-610",
-                                      net::HardwareAddress(device::sim::Simulator::hardwareAddress(9)),
-                                      net::Ip4Address("127.31.255.9"), L"Молчащий"));
-    panel->openDebugPage();
+    // "Стоп" released when the device no longer answers (the panel closes
+    // before its pages are filled): nothing is asked, the area says so.
+    panel->imbueDevice(collection->addDevice(99, L"Orvel-610",
+                                             net::HardwareAddress(device::sim::Simulator::hardwareAddress(9)),
+                                             net::Ip4Address("127.31.255.9"), L"Молчащий"));
+    Panel::send(panel->toggleStopDebug, wxEVT_TOGGLEBUTTON);
+    Panel::send(panel->toggleStopDebug, wxEVT_TOGGLEBUTTON);
     EXPECT_EQ(panel->m_debugText, L"Выберете в списке одно устройство онлайн.");
 }
 
@@ -343,7 +353,6 @@ TEST_F(DebugPageTest, KeptLinesComeBackAfterThePagesWereLaidOutAnewAndStayBounde
     for (const Sim shown : {kConsole, kSpeaker}) {
         panel->imbueDevice(device(shown));
         panel->updateData();
-        panel->startRequestingDebugMessages();
         EXPECT_TRUE(panel->textDebugLower->IsEmpty());
         runEventLoopFor(200ms);
     }

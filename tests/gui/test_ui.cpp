@@ -6,8 +6,10 @@
 #include <wx/dialog.h>
 #include <wx/timer.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -128,6 +130,35 @@ TEST(Ui, FilePatternsGainUpperCaseFormsAndTheTestFilesKeepTheirFields) {
               "Ошибка\tСтрока 1\\nСтрока 2\\n\\tсдвиг\tOK\n");
     EXPECT_EQ(frm::ui::cancelAnswer(wxOK | wxCANCEL), wxID_CANCEL);
     EXPECT_EQ(frm::ui::cancelAnswer(wxICON_ERROR), wxID_OK);
+}
+
+TEST(Ui, BoxTextsBreakAtBlanksThenInsidePathsAndLoseNothing) {
+    // Every character is one unit wide.
+    const auto width = [](const std::wstring& line) { return static_cast<int>(line.size()); };
+    EXPECT_EQ(frm::ui::wrapText(L"один два три четыре", 9, width), L"один два\nтри\nчетыре");
+    EXPECT_EQ(frm::ui::wrapText(L"короткий\nтекст", 40, width), L"короткий\nтекст");  // breaks stay
+    // A path wider than the line breaks after a separator that still fits.
+    EXPECT_EQ(frm::ui::wrapText(L"Файл '/home/op/data/zones.xml' пуст", 14, width),
+              L"Файл\n'/home/op/\ndata/\nzones.xml'\nпуст");
+    // Without a separator the word is cut where the line ends.
+    EXPECT_EQ(frm::ui::wrapText(L"ABCDEFGHIJ", 4, width), L"ABCD\nEFGH\nIJ");
+    // Nothing is lost: the characters other than breaks and the blanks at
+    // breaks are the original ones, in order.
+    const std::wstring text =
+        L"Файл '/home/operator/.local/share/Varko Security Systems/Sonvar/1.2/"
+        L"zone_collection.xml' повреждён (ошибка в строке 2)";
+    const auto letters = [](std::wstring t) {
+        t.erase(std::remove_if(t.begin(), t.end(), [](wchar_t c) { return c == L' ' || c == L'\n'; }),
+                t.end());
+        return t;
+    };
+    for (int limit : {1, 7, 20, 33, 80}) {
+        const std::wstring wrapped = frm::ui::wrapText(text, limit, width);
+        EXPECT_EQ(letters(wrapped), letters(text)) << limit;
+        std::wistringstream lines(wrapped);
+        for (std::wstring line; std::getline(lines, line);)
+            EXPECT_LE(width(line), std::max(limit, 1)) << line;
+    }
 }
 
 TEST(Ui, TheScriptedOperatorAnswersInOrderAndFailsOnWhatItDidNotExpect) {

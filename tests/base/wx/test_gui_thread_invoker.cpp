@@ -7,8 +7,8 @@
 
 #include "base/exception.h"
 #include "base/wx/gui_thread_invoker.h"
-#include "tests/support/counting_log_fixture.h"
 #include "tests/base/wx/wx_app.h"
+#include "tests/support/counting_log_fixture.h"
 
 namespace {
 
@@ -27,9 +27,19 @@ protected:
         CountingLogFixture::TearDown();
     }
 
-
     wx_testing::TaskWindow* m_window = nullptr;
 };
+
+/// Waits, without handling events, until the invoker's thread has posted
+/// an event.
+bool waitUntilPosted() {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!wxTheApp->HasPendingEvents()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -82,7 +92,7 @@ TEST_F(Invoker, ExceptionsInTasksAreLoggedAndTheNextTaskRuns) {
     EXPECT_TRUE(logged("NOTICE\t[GuiThreadInvoker]  Устройство не в сети."));
     EXPECT_TRUE(
         logged("ERROR\t[GuiThreadInvoker]  Произошла внутренняя ошибка.\\AСообщение: 'Internal error'"
-                "\\AОписание: 'нет буфера'"));
+               "\\AОписание: 'нет буфера'"));
     EXPECT_TRUE(logged("NOTICE\t[GuiThreadInvoker]  Сообщение: 'Файл не найден'"));
     EXPECT_TRUE(logged("Сообщение: 'Получен неожиданный ответ устройства'\\AОписание: 'ERR 5'"));
     EXPECT_TRUE(logged("ERROR\t[dbg_puts]          caught std exception: boom, "));
@@ -133,4 +143,31 @@ TEST_F(Invoker, SecondCreateKeepsTheFirstWindowAndAStartPauseTaskRuns) {
     EXPECT_EQ(m_window->tasksDelivered, 1);
     EXPECT_EQ(other->tasksDelivered, 0);
     other->Destroy();
+}
+
+// A task whose event arrives after the invoker is gone, or whose window is
+// destroyed before the event is handled, never runs, but what it captured
+// (a transport, devices) must not be kept for ever.
+TEST_F(Invoker, TasksThatNeverRunAreDestroyedWithWhatTheyCaptured) {
+    auto ignored = std::make_shared<int>(0);
+    auto pending = std::make_shared<int>(0);
+    bool ran = false;
+    GuiThreadInvoker::createInstance(m_window);
+    GuiThreadInvoker::add([&ran, ignored] { ran = true; });
+    // Posted by the invoker's thread, not yet handled: the GUI thread is here.
+    ASSERT_TRUE(waitUntilPosted());
+    GuiThreadInvoker::destroyInstance();
+    runEventLoopFor(100ms);
+    EXPECT_EQ(m_window->tasksDelivered, 1);
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(ignored.use_count(), 1) << "the ignored task is destroyed";
+
+    auto* other = new wx_testing::TaskWindow;
+    GuiThreadInvoker::createInstance(other);
+    GuiThreadInvoker::add([&ran, pending] { ran = true; });
+    ASSERT_TRUE(waitUntilPosted());
+    GuiThreadInvoker::destroyInstance();
+    delete other;  // with the task's event still pending
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(pending.use_count(), 1) << "the pending task is destroyed with its window";
 }

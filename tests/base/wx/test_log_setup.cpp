@@ -75,3 +75,24 @@ TEST_F(Notification, ImportantRecordsBecomeBoxesOnTheGuiThreadWithoutRepeats) {
         EXPECT_EQ(m_boxes[i].style, expected[i].style) << i;
     }
 }
+
+TEST_F(Notification, ABoxAskedForWhileAnotherIsOpenWaitsUntilItIsAnswered) {
+    // The invoker runs tasks inside an open box's modal loop: a second record
+    // shown from there must not stack its box on the first one.
+    std::vector<std::wstring> events;
+    const MessagePresenter recorder =
+        dbg_setMessagePresenter([&](const wxString& text, const wxString&, long) {
+            events.push_back(L"open " + text.ToStdWstring());
+            if (text == L"первое") {
+                dbg_showMessageBox(L"WARN", L"второе");
+                dbg_showMessageBox(L"ERROR", L"третье");
+            }
+            events.push_back(L"answered " + text.ToStdWstring());
+        });
+    dbg_showMessageBox(L"NOTICE", L"первое");
+    EXPECT_EQ(events, (std::vector<std::wstring>{L"open первое", L"answered первое", L"open второе",
+                                                 L"answered второе", L"open третье", L"answered третье"}));
+    dbg_showMessageBox(L"NOTICE", L"снова");  // nothing left waiting: shown at once
+    EXPECT_EQ(events.back(), L"answered снова");
+    dbg_setMessagePresenter(recorder);
+}
