@@ -38,6 +38,8 @@
 #include "device/models/device_collection.h"
 #include "device/transfer_protocol.h"
 #include "gui/property_device_panel.h"
+#include "tools/simulator/equalizer_store.h"
+#include "tools/simulator/orvel_config_model.h"
 #include "tools/simulator/simulator.h"
 
 namespace {
@@ -57,10 +59,11 @@ double processCpuSeconds() {
 /// time. Ends when the parent closes the pipe.
 [[noreturn]] void runDevice(std::uint16_t serverPort, int pipe) {
     device::sim::Simulator simulator(1);
-    device::sim::SimulatedDevice& speaker =
-        simulator.add(kAddress, kBasePort,
-                      std::make_unique<device::sim::OrvelModel>(device::sim::Simulator::hardwareAddress(1),
-                                                                "Orvel-610 1.0.110.0 Mar 03 2021"));
+    // A loudspeaker that keeps its settings, as the page fills read them.
+    auto model =
+        std::make_unique<device::sim::OrvelConfigModel>(device::sim::Simulator::hardwareAddress(1), 17);
+    device::sim::EqualizerStore::install(std::make_shared<device::sim::EqualizerStore>(17), *model);
+    device::sim::SimulatedDevice& speaker = simulator.add(kAddress, kBasePort, std::move(model));
     auto number = std::make_shared<unsigned>(0);
     speaker.withModel<device::sim::CommandModel>([number](device::sim::CommandModel& model) {
         model.on("get dbg", [number](const std::string&) {
