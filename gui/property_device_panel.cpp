@@ -165,7 +165,9 @@ void PropertyDevicePanel::updateData() {
 
 void PropertyDevicePanel::refreshZonePage() {
     FRM_ASSERT_GUI_THREAD();
-    if (m_currentPage == pages::kZones)
+    // The ticks of a zone being edited wait for Apply or Cancel: a refill
+    // for every device that changes would throw them away.
+    if (m_currentPage == pages::kZones && !buttonApply->IsEnabled())
         fillZoneTargets();
     else if (m_currentPage == pages::kLinkedConsoles)
         fillLinkedConsoles();
@@ -288,6 +290,9 @@ void PropertyDevicePanel::leaveTab() {
                 if (console && console->isPasskeyListening()) console->finishPasskeyListening();
             });
             removeJob(m_passkeyJob);
+            break;
+        case pages::kLineControl:
+            removeJob(m_requestJob);
             break;
         case pages::kDebugMessage:
             leaveDebugPage();

@@ -15,6 +15,7 @@
 
 #include "base/ip_address.h"
 #include "gui/layout/property_device_panel.h"
+#include "gui/page_jobs.h"
 #include "gui/property_pages.h"
 
 namespace device {
@@ -60,7 +61,8 @@ public:
     /// pages out for the device, shows its title and fills the current page.
     /// Nothing without a device, after shutdown, or while an update runs.
     void updateData();
-    /// Refills the zone page or the linked-console page when it is shown.
+    /// Refills the zone page (unless an edit of it is pending) or the
+    /// linked-console page when it is shown.
     void refreshZonePage();
     /// Leaves the shown page, keeps the "Line error" choice and lets the
     /// device go, before the main window shows another panel.
@@ -210,16 +212,65 @@ protected:
 
     // ---- zone, linked-console, line-control and passkeys pages
 
-    /// Redraws the line-control module's devices (and schedules the next
-    /// refresh while the page is shown).
-    void refreshTipDevices();
-    /// Refills the console's passkey list.
+    /// Client data of a row of the zone page's loudspeaker list and of the
+    /// linked-console list: the device the row stands for, released with
+    /// the row.
+    class TranslationZoneData : public wxClientData {
+    public:
+        explicit TranslationZoneData(DevicePtr device) : m_device(std::move(device)) {}
+        const DevicePtr& device() const { return m_device; }
+
+    private:
+        DevicePtr m_device;
+    };
+
+    /// Reads the line-control module and redraws the line page, and while
+    /// the page is shown puts the next refresh on the dispatcher. Off the
+    /// GUI thread it queues itself to the GUI thread. `withVersion` reads
+    /// the module's version and address again.
+    void refreshTipDevices(bool withVersion = false);
+    /// Refills the console's passkey list; off the GUI thread it queues
+    /// itself to the GUI thread.
     void refreshPasskeys();
     /// Apply on the line-control page: the power-save mode.
     bool applyLineControlPage();
     /// Apply on the zone page: the binding of the chosen zone. No result when
     /// Apply must end at once, writing nothing and saying nothing more.
     std::optional<bool> applyZonePage();
+
+    // Handlers of the rows these pages build.
+    void selectOrvelInZoneOnCheckBox(wxCommandEvent& event);
+    void tipDeviceButtonOnLeftDown(wxMouseEvent& event);
+    void tipDeviceButtonOnLeftUp(wxMouseEvent& event);
+
+    void addTipDeviceRow(const line_control::TipDevice& tip, bool powerSaving);
+    void addPasskeyRow(std::size_t position, const std::string& key);
+    /// Writes the console's access control when it differs, and shows it.
+    void setAccessControl(bool on);
+    /// Puts the poll of the console's key learning on the dispatcher in
+    /// place of a pending one.
+    void checkPasskeyListening(const boost::shared_ptr<device::TovikInfo>& console);
+
+    /// GUI thread. The next refresh of the line page in `m_pagePeriods`,
+    /// in place of a pending one; nothing unless the page is shown.
+    void scheduleTipRefresh();
+    /// GUI thread: a job's read of `loudspeaker` (none: skipped) arrives.
+    void takeTipSnapshot(const boost::shared_ptr<device::OrvelInfo>& loudspeaker,
+                         std::optional<line_control::Snapshot> snapshot);
+    /// Draws a read: unavailable module, initialising module or its rows.
+    void drawTipDevices(const device::OrvelInfo& loudspeaker, const line_control::Snapshot& snapshot);
+    void clearTipRows();
+    /// GUI thread: a poll of `console` found it listening or not.
+    void takePasskeyPoll(const boost::shared_ptr<device::TovikInfo>& console, bool listening);
+    /// The zone page's message choice: the microphone entry, then the
+    /// scenarios of `memory` when given.
+    void offerZoneMessages(const boost::shared_ptr<device::memory::IAudioControl>& memory);
+    /// The panel still shows `device` on `page` (a job's result may be drawn).
+    bool shows(const DevicePtr& device, int page) const;
+    /// Puts a row's control in a font and sizes it for it: GTK measures a
+    /// new font only on the screen, after the sizers have taken the
+    /// control's size. The rows' own font by default.
+    static void useRowFont(wxControl* control, const wxFont& font = wxNullFont);
 
     // ---- audio-memory page, equalizer, line check, reboot
 
@@ -325,6 +376,9 @@ protected:
     std::atomic<std::uint32_t> m_passkeyJob{0};
     boost::shared_ptr<device::DeviceCollection> m_collection;
     std::vector<wxSlider*> m_bandSliders;
+    /// The line page's periodic refresh job (the debug page keeps its own
+    /// jobs with its shared state).
+    std::atomic<std::uint32_t> m_requestJob{0};
     /// The debug page's request period in ms (the page fill reads it from
     /// the settings, "Частота обновления" changes it).
     int m_refreshPeriod = 700;
@@ -336,6 +390,15 @@ protected:
     bool m_offline = false;
 
     // Members of the zone, linked-console, line-control and passkeys pages.
+
+    /// The chosen zone of the zone page (its pressed button), 1 to 20.
+    int m_currentZone = 1;
+    page_jobs::Periods m_pagePeriods;
+    /// Shared with the line page's jobs.
+    std::shared_ptr<page_jobs::RefreshGate> m_tipGate = std::make_shared<page_jobs::RefreshGate>();
+    /// Expires with the panel: what the pages' jobs hand to the GUI thread
+    /// afterwards finds it gone.
+    std::shared_ptr<PropertyDevicePanel*> m_pagesAlive = std::make_shared<PropertyDevicePanel*>(this);
 
     // Members of the audio-memory page, the equalizer and the line check.
 

@@ -1,10 +1,9 @@
 // The audio-memory page, the equalizer, the line check, the reboot and the
 // dependent check boxes of the sources page.
 
-#include "gui/property_device_panel.h"
-
 #include "base/log.h"
 #include "device/memory/audio_control.h"
+#include "gui/property_device_panel.h"
 
 namespace frm {
 
