@@ -391,15 +391,6 @@ void PropertyDevicePanel::initSource(bool allowOthers, bool sendInput1, bool sen
     checkBoxForwardInput2->Enable(boxes.sendInput2);
 }
 
-// ---- page 1028, line control ------------------------------------------------------------------
-
-void PropertyDevicePanel::fillLineControlPage() {
-    if (const auto speaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device))
-        checkBoxPowerSave->SetValue(speaker->getLineControl()->getPowerSaveMode() ==
-                                    device::tip_device::LineControl::kPowerSaveOn);
-    refreshTipDevices();
-}
-
 // ---- page 1032, the debug page's settings -----------------------------------------------------
 
 void PropertyDevicePanel::fillDebugPage() {

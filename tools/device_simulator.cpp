@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
             const bool console = n >= options.loudspeakers;
             std::unique_ptr<device::sim::CommandModel> model;
             if (console) {
-                model = std::make_unique<device::sim::TovikConfigModel>(hardware, options.tovikVersion);
+                model = std::make_unique<device::sim::TovikZoneModel>(hardware, options.tovikVersion);
                 giveErasedMemory(*model, device::memory::kLayout611);
             } else if (options.bands) {
                 // Every generation keeps its settings and has its equalizer; from index 9 on a

@@ -20,7 +20,7 @@
 #include "tools/simulator/audio_memory_store.h"
 #include "tools/simulator/equalizer_store.h"
 #include "tools/simulator/orvel_config_model.h"
-#include "tools/simulator/tovik_config_model.h"
+#include "tools/simulator/tovik_zone_model.h"
 
 using namespace std::chrono_literals;
 using wx_testing::runEventLoopUntil;
@@ -120,7 +120,7 @@ protected:
             return 0;
         });
         speaker(kTwin18, 18);
-        console = &add(kConsole, std::make_unique<device::sim::TovikConfigModel>(
+        console = &add(kConsole, std::make_unique<device::sim::TovikZoneModel>(
                                      device::sim::Simulator::hardwareAddress(kConsole)));
         const device::sim::Endpoint server(boost::asio::ip::make_address_v4("127.0.0.1"),
                                            transport->getPort());
