@@ -102,12 +102,15 @@ std::uint32_t ThreadDispatcher::add(Description&& description, std::uint32_t del
     // means to look anyway: a job due now needs a thread that is free to run
     // it (a thread whose partner runs a job of less than 500 ms is not); a
     // deferred job concerns only the thread that keeps the time.
+    // Of two that may, the one that went to sleep last is woken: the thread
+    // that has just finished a long job takes the next one, as before it.
     Worker* target = nullptr;
-    for (int i = 0; i < 2 && target == nullptr; ++i) {
+    for (int i = 0; i < 2; ++i) {
         Worker& w = self->m_workers[i];
         const Worker& other = self->m_workers[1 - i];
         if (!w.waiting || w.notified || dueTime >= w.deadline) continue;
-        if (delay == 0 ? (!other.running || other.overrun) : self->m_timekeeper == i) target = &w;
+        if (!(delay == 0 ? (!other.running || other.overrun) : self->m_timekeeper == i)) continue;
+        if (target == nullptr || w.sleeps > target->sleeps) target = &w;
     }
     if (target != nullptr) target->notified = true;
     lock.unlock();
@@ -206,6 +209,7 @@ void ThreadDispatcher::sleep(boost::unique_lock<boost::mutex>& lock, Worker& me,
     me.waiting = true;
     me.notified = false;
     me.deadline = deadline;
+    me.sleeps = ++m_sleeps;
     me.wake.wait_until(lock, boost::chrono::steady_clock::time_point(boost::chrono::microseconds(deadline)));
     const bool notified = me.notified;
     me.waiting = false;

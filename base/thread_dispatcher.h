@@ -111,6 +111,7 @@ private:
         bool notified = false;       // was woken and has not yet looked
         std::int64_t deadline = 0;   // of its sleep
         std::int64_t loggedDeadline = 0;  // the wait for a due time last logged
+        std::uint64_t sleeps = 0;         // m_sleeps when it went to sleep
     };
 
     ThreadDispatcher();
@@ -143,6 +144,7 @@ private:
     std::vector<Run> m_dead;     // removed; destroyed outside the lock
     Worker m_workers[2];
     int m_timekeeper = -1;  // the sleeping thread that wakes for the next due time
+    std::uint64_t m_sleeps = 0;  // counts the threads' sleeps, to tell which went last
 
     boost::thread m_engine;
     boost::thread m_executor;
