@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <exception>
+#include <list>
+#include <unordered_map>
 #include <vector>
 
 #include "base/exception.h"
@@ -14,7 +16,13 @@ namespace {
 
 using Clock = RequestQueue::Clock;
 
-/// Source endpoints the responder keeps made, the least recently seen
+/// Responders, each reading a socket of its own on the control port. The
+/// kernel keeps the datagrams of one sender on one socket, so one device's
+/// replies are handled in order while those of different devices are
+/// handled at once: a reply's cost is mostly the wake-up of its caller.
+constexpr int kResponders = 4;
+
+/// Source endpoints each responder keeps made, the least recently seen
 /// forgotten first: more than a whole site.
 constexpr std::size_t kSourceCacheLimit = 16384;
 
@@ -64,7 +72,9 @@ void guarded(base::LogPlace place, const char* what, F&& f) {
 }  // namespace
 
 TransferProtocol::TransferProtocol(std::uint16_t port, const std::string& interfaceIp)
-    : m_socket(m_io, port, interfaceIp) {}
+    : m_socket(m_io, port, interfaceIp) {
+    for (int i = 1; i < kResponders; ++i) m_shards.push_back(std::make_unique<ControlSocket>(m_io, m_socket));
+}
 
 TransferProtocol::~TransferProtocol() {
     try {
@@ -82,7 +92,8 @@ void TransferProtocol::run() {
         m_started = true;
     }
     LOG_DEBUG(L"transport threads start, port %1%", getPort());
-    m_responder = std::thread([this] { responderMain(); });
+    m_responder = std::thread([this] { responderMain(m_socket); });
+    for (auto& shard : m_shards) m_shardResponders.emplace_back([this, &shard] { responderMain(*shard); });
     m_sender = std::thread([this] { senderMain(); });
     m_completer = std::thread([this] { completerMain(); });
 }
@@ -128,8 +139,12 @@ void TransferProtocol::stop() {
     // Wakes the responder in its receive; it sends nothing more once it has
     // seen the stop, and then nothing uses the socket.
     m_socket.shutdown();
+    for (auto& shard : m_shards) shard->shutdown();
     if (m_responder.joinable()) m_responder.join();
+    for (auto& thread : m_shardResponders)
+        if (thread.joinable()) thread.join();
     m_socket.close();
+    for (auto& shard : m_shards) shard->close();
 }
 
 void TransferProtocol::setAllResponseHandler(ResponseHandler handler) {
@@ -303,28 +318,33 @@ TransferProtocol::Statistics TransferProtocol::getStatistics() const {
 // hand-over to another thread before its handler runs costs a wake-up more.
 // The handlers must not block, so the socket is read again soon; the
 // kernel's receive buffer holds what comes meanwhile.
-void TransferProtocol::responderMain() {
+void TransferProtocol::responderMain(ControlSocket& socket) {
     t_transportOfThread = this;
     t_isResponder = true;
     std::vector<Incoming> datagrams;
-    while (m_socket.receive(datagrams))
+    while (socket.receive(datagrams))
         for (Incoming& datagram : datagrams) respond(datagram);
 }
 
 const net::IpAndPort& TransferProtocol::sourceOf(std::uint32_t address, std::uint16_t port) {
+    // Each responder thread keeps its own: an endpoint depends on nothing
+    // but its address and port.
+    using Source = std::pair<std::uint64_t, net::IpAndPort>;
+    thread_local std::list<Source> order;  // most recently seen first
+    thread_local std::unordered_map<std::uint64_t, std::list<Source>::iterator> sources;
     const std::uint64_t key = (static_cast<std::uint64_t>(address) << 16) | port;
-    const auto it = m_sources.find(key);
-    if (it != m_sources.end()) {
-        m_sourceOrder.splice(m_sourceOrder.begin(), m_sourceOrder, it->second);
+    const auto it = sources.find(key);
+    if (it != sources.end()) {
+        order.splice(order.begin(), order, it->second);
         return it->second->second;
     }
-    if (m_sources.size() >= kSourceCacheLimit) {
-        m_sources.erase(m_sourceOrder.back().first);
-        m_sourceOrder.pop_back();
+    if (sources.size() >= kSourceCacheLimit) {
+        sources.erase(order.back().first);
+        order.pop_back();
     }
-    m_sourceOrder.emplace_front(key, endpointOf(address, port));
-    m_sources.emplace(key, m_sourceOrder.begin());
-    return m_sourceOrder.front().second;
+    order.emplace_front(key, endpointOf(address, port));
+    sources.emplace(key, order.begin());
+    return order.front().second;
 }
 
 void TransferProtocol::respond(Incoming& datagram) {

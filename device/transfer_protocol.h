@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <deque>
 #include <future>
-#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -41,11 +40,15 @@ namespace device {
 /// it does not consume is the reply of the request in flight to its address,
 /// or else goes to the unknown-response handler.
 ///
-/// Threads (started by run(), joined by stop()): the responder waits on the
-/// socket, runs the handlers and matches replies, and must never block; the
-/// sender resends, gives up and ends drain pauses on time; the completer runs
-/// the completions of async(), in order, so that a completion that waits (for
-/// the GUI lock, say) holds up no reply. A request to an idle
+/// Threads (started by run(), joined by stop()): four responders, each
+/// waiting on a socket of its own on the control port (the kernel keeps each
+/// device on one of them, broadcasts reach the first only), run the handlers
+/// and match replies, and must never block; replies of one device are
+/// handled in order, those of different devices at once, so the handlers and
+/// monitors may be called on several responders at the same time. The
+/// sender resends, gives up and ends drain pauses on time; the completer
+/// runs the completions of async(), in order, so that a completion that
+/// waits (for the GUI lock, say) holds up no reply. A request to an idle
 /// device leaves at once from its caller's thread, and the next queued one
 /// from the responder as the reply frees the device: an exchange needs no
 /// hand-over to the sender.
@@ -54,7 +57,7 @@ namespace device {
 /// handlers reach are destroyed.
 class TransferProtocol {
 public:
-    /// Runs on the responder thread; true consumes the datagram.
+    /// Runs on a responder thread; true consumes the datagram.
     typedef boost::function<bool(const std::string& text, const net::IpAndPort& source)> ResponseHandler;
     /// Runs on the completer thread: the reply, or an empty text and false.
     typedef boost::function<void(const std::string& reply, bool answered)> Completion;
@@ -83,7 +86,7 @@ public:
     TransferProtocol(const TransferProtocol&) = delete;
     TransferProtocol& operator=(const TransferProtocol&) = delete;
 
-    /// Starts the three threads; only the first call does anything.
+    /// Starts the threads; only the first call does anything.
     void run();
     /// Drops every pending request without its completion (a completion that
     /// takes the GUI lock would deadlock against the GUI thread joining here),
@@ -159,14 +162,15 @@ private:
     void transmit(const RequestQueue::Send& send, const std::optional<Shown>& shown);
     void monitor(const net::IpAndPort& endpoint, const std::string& text, bool outgoing);
     void senderMain();
-    void responderMain();
+    void responderMain(ControlSocket& socket);
     void completerMain();
     void respond(Incoming& datagram);
-    /// The endpoint object of a source, made once (responder thread only).
+    /// The endpoint object of a source, made once per responder thread.
     const net::IpAndPort& sourceOf(std::uint32_t address, std::uint16_t port);
 
     boost::asio::io_context m_io;  // owns the socket's asio object; nothing runs on it
     ControlSocket m_socket;
+    std::vector<std::unique_ptr<ControlSocket>> m_shards;  // more sockets on the port, each with a responder
 
     mutable std::mutex m_mutex;  // guards what follows up to the inbox
     std::condition_variable m_senderWake;
@@ -198,14 +202,9 @@ private:
             refused{0};
     } m_counters;
 
-    // Responder thread only: the source endpoints by address and port, most
-    // recently seen first.
-    using Source = std::pair<std::uint64_t, net::IpAndPort>;
-    std::list<Source> m_sourceOrder;
-    std::unordered_map<std::uint64_t, std::list<Source>::iterator> m_sources;
-
     std::thread m_sender;
     std::thread m_responder;
+    std::vector<std::thread> m_shardResponders;
     std::thread m_completer;
 };
 
