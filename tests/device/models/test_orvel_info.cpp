@@ -94,8 +94,13 @@ protected:
     /// The first packet, then the answered check it queues; the request log
     /// starts empty afterwards.
     void connect(SimulatedDevice& sim, TestOrvel& object) {
+        const int notified = m_notified;
         packet(sim, object);
         ASSERT_TRUE(waitUntil([&] { return object.answered(); })) << "the check after connection answered";
+        // The connection and the answer are each notified, the answer's a
+        // moment after the flag is set: a test that counts from here waits
+        // for both (a device connected before gives fewer; the wait is short).
+        waitUntil([&] { return m_notified >= notified + 2; }, 300ms);
         sim.clearReceived();
     }
 
