@@ -109,7 +109,8 @@ std::uint32_t ThreadDispatcher::add(Description&& description, std::uint32_t del
         Worker& w = self->m_workers[i];
         const Worker& other = self->m_workers[1 - i];
         if (!w.waiting || w.notified || dueTime >= w.deadline) continue;
-        if (!(delay == 0 ? (!other.running || other.overrun) : self->m_timekeeper == i)) continue;
+        const bool free = !other.running || other.overrun || dueTime - other.startedAt >= kHandOffWait;
+        if (!(delay == 0 ? free : self->m_timekeeper == i)) continue;
         if (target == nullptr || w.sleeps > target->sleeps) target = &w;
     }
     if (target != nullptr) target->notified = true;
@@ -234,6 +235,13 @@ void ThreadDispatcher::work(int self) {
             return;
         }
         const std::int64_t now = steadyMicroseconds();
+        if (other.running && !other.overrun && now - other.startedAt < kHandOffWait) {
+            // The partner's job has the thread for 500 ms: nothing can start
+            // here before, and no pass is made meanwhile (a removal takes
+            // effect when the partner looks for its next job).
+            sleep(lock, me, other.startedAt + kHandOffWait, 0);
+            continue;
+        }
         collect(now);
         if (!m_dead.empty()) {
             std::vector<Run> dead;
@@ -267,12 +275,8 @@ void ThreadDispatcher::work(int self) {
                 continue;
             }
         }
-        // Nothing this thread may start now.
-        if (other.running && !other.overrun) {
-            // The partner's job has the thread for 500 ms; nothing can start here before.
-            sleep(lock, me, other.startedAt + kHandOffWait, 0);
-            continue;
-        }
+        // Nothing due, or the partner runs a job that has just had its 500 ms
+        // and nothing was due: the next look is for the next due time.
         const bool keeper = m_timekeeper == -1 || m_timekeeper == self;
         std::int64_t dueDeadline = 0;
         std::int64_t deadline = now + kLongestWait;

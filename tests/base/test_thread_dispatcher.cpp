@@ -326,3 +326,22 @@ TEST_F(Dispatcher, EveryLongJobIsTakenOverButTwoRunAtMost) {
     EXPECT_LT(startedAt[3], endedAt[2]) << "the third starts 500 ms into the second, which was a take-over";
     EXPECT_EQ(loggedCount("dispatcher: the main thread got timeout for executor thread."), 3);
 }
+
+// A job added when the running one has already had its 500 ms starts at
+// once on the other thread, even though nothing was due when they passed.
+TEST_F(Dispatcher, JobAddedAfterTheRunningJobsTimeStartsAtOnce) {
+    Trace trace;
+    Signal started, release;
+    ThreadDispatcher::add(L"long", 0, [&] {
+        started.raise();
+        release.waitFor(1);
+    });
+    ASSERT_TRUE(started.waitFor(1));
+    std::this_thread::sleep_for(milliseconds(700));
+    const auto added = Clock::now();
+    ThreadDispatcher::add(L"late", 0, trace.job(1));
+    const bool ran = trace.ran.waitFor(1, milliseconds(1000));
+    release.raise();
+    ASSERT_TRUE(ran) << "not held up by the long job";
+    EXPECT_LT(trace.ranAt[1] - added, milliseconds(200));
+}
