@@ -4,6 +4,11 @@
 #include <exception>
 #include <list>
 #include <unordered_map>
+
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
 #include <vector>
 
 #include "base/exception.h"
@@ -71,6 +76,23 @@ void guarded(base::LogPlace place, const char* what, F&& f) {
 
 }  // namespace
 
+void TransferProtocol::Waiter::set(Result result) {
+    m_result = std::move(result);
+    m_state.store(1, std::memory_order_release);
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&m_state), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+bool TransferProtocol::Waiter::waitFor(std::chrono::milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    while (m_state.load(std::memory_order_acquire) == 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(end - Clock::now()).count();
+        if (left <= 0) return false;
+        const timespec timeout{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+        syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&m_state), FUTEX_WAIT_PRIVATE, 0, &timeout, nullptr, 0);
+    }
+    return true;
+}
+
 TransferProtocol::TransferProtocol(std::uint16_t port, const std::string& interfaceIp)
     : m_socket(m_io, port, interfaceIp) {
     for (int i = 1; i < kResponders; ++i) m_shards.push_back(std::make_unique<ControlSocket>(m_io, m_socket));
@@ -101,19 +123,19 @@ void TransferProtocol::run() {
 void TransferProtocol::stop() {
     if (t_transportOfThread == this)
         throw exception::InternalError(L"device::TransferProtocol::stop on a thread of the transport");
-    std::vector<std::shared_ptr<std::promise<Result>>> waiters;
+    std::vector<std::shared_ptr<Waiter>> waiters;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopping) return;
         m_stopping = true;
         m_closing = true;
         for (auto& entry : m_pending)
-            if (entry.second.promise) waiters.push_back(entry.second.promise);
+            if (entry.second.waiter) waiters.push_back(entry.second.waiter);
         m_pending.clear();
         m_queue.clear();
     }
     LOG_DEBUG(L"transport stops; %1% waiting callers released", waiters.size());
-    for (auto& waiter : waiters) waiter->set_value(Result());
+    for (auto& waiter : waiters) waiter->set(Result());
     {
         std::lock_guard<std::mutex> lock(m_handlerMutex);
         m_monitors.clear();
@@ -165,13 +187,13 @@ bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request
     if (t_isResponder && t_transportOfThread == this)
         throw exception::InternalError(L"device::TransferProtocol::sync on the responder thread would wait for itself");
     reply.clear();
-    Pending pending{to.getAddress(), to.getPort(), request, std::make_shared<std::promise<Result>>(), Completion()};
-    auto future = pending.promise->get_future();
+    const auto waiter = std::make_shared<Waiter>();
+    Pending pending{to.getAddress(), to.getPort(), request, waiter, Completion()};
     const RequestQueue::Id id = enqueue(to, request, priority, resendMs, std::move(pending));
     if (id == 0) return false;
 
     const auto limit = std::chrono::milliseconds(2ull * std::max(resendMs, 1u) + 50);
-    if (future.wait_for(limit) == std::future_status::timeout) {
+    if (!waiter->waitFor(limit)) {
         std::unique_lock<std::mutex> lock(m_mutex);
         const auto it = m_pending.find(id);
         if (it != m_pending.end()) {
@@ -185,8 +207,11 @@ bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request
             return false;
         }
         // A reply or the give-up took the request just now; its result is on its way.
+        lock.unlock();
+        while (!waiter->waitFor(std::chrono::milliseconds(1000))) {
+        }
     }
-    Result result = future.get();
+    Result result = waiter->take();
     if (result.answered) reply = std::move(result.reply);
     return result.answered;
 }
@@ -240,8 +265,8 @@ RequestQueue::Id TransferProtocol::enqueue(const net::IpAndPort& to, const std::
 }
 
 void TransferProtocol::finish(Pending& pending, Result result) {
-    if (pending.promise) {
-        pending.promise->set_value(std::move(result));
+    if (pending.waiter) {
+        pending.waiter->set(std::move(result));
         return;
     }
     if (!pending.completion) return;

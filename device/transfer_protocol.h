@@ -4,7 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <future>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -130,13 +130,27 @@ private:
         bool answered = false;
         std::string reply;
     };
+    /// Where a sync() caller waits for its result: set once by whichever
+    /// thread finishes the request (a futex, no lock: a reply's cost on the
+    /// responder is then one wake-up).
+    class Waiter {
+    public:
+        void set(Result result);
+        /// True once set; false when the time ran out first.
+        bool waitFor(std::chrono::milliseconds limit);
+        Result take() { return std::move(m_result); }
+
+    private:
+        std::atomic<std::uint32_t> m_state{0};  // 1: set
+        Result m_result;
+    };
     /// The waiting side of one request.
     struct Pending {
         std::uint32_t address = 0;
         std::uint16_t port = 0;
         std::string request;
-        std::shared_ptr<std::promise<Result>> promise;  // sync
-        Completion completion;                          // async
+        std::shared_ptr<Waiter> waiter;  // sync
+        Completion completion;           // async
     };
     using Incoming = ControlSocket::Datagram;
     struct Finished {
