@@ -1,6 +1,9 @@
 #include "gui/layout/source_scheduler_panel.h"
 
 #include <wx/statbox.h>
+#include <wx/wrapsizer.h>
+
+#include <algorithm>
 
 namespace frm {
 namespace fb {
@@ -33,14 +36,20 @@ wxCheckBox* checkBox(wxWindow* parent, const wxString& text) {
     return made;
 }
 
-wxSpinCtrl* spin(wxWindow* parent, int width, int min, int max, int initial) {
-    return new wxSpinCtrl(parent, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(width, -1),
-                          wxSP_ARROW_KEYS, min, max, initial);
+/// A spin control as wide as GTK draws its field with both buttons: the
+/// designed 50 or 60 pixels are too narrow for it, and GTK reports an error
+/// for a narrower one.
+wxSpinCtrl* spin(wxWindow* parent, int min, int max, int initial) {
+    return new wxSpinCtrl(parent, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize, wxSP_ARROW_KEYS,
+                          min, max, initial);
 }
 
+/// A calendar on today, disabled. The month changes by the arrows beside
+/// its name, as on the native calendars the page was drawn for: GTK's month
+/// choice and year field would make each calendar a quarter wider.
 wxGenericCalendarCtrl* calendar(wxWindow* parent, long style) {
     auto* made = new wxGenericCalendarCtrl(parent, wxID_ANY, wxDefaultDateTime, wxDefaultPosition,
-                                           wxDefaultSize, style);
+                                           wxDefaultSize, style | wxCAL_SEQUENTIAL_MONTH_SELECTION);
     made->Disable();
     return made;
 }
@@ -169,8 +178,12 @@ void SourceSchedulerPanel::buildSource(wxSizer* top) {
 }
 
 void SourceSchedulerPanel::buildEditor() {
-    auto* box = new wxStaticBoxSizer(new wxStaticBox(this, wxID_ANY, L"Время"), wxHORIZONTAL);
-    wxWindow* parent = box->GetStaticBox();
+    auto* frameBox = new wxStaticBoxSizer(new wxStaticBox(this, wxID_ANY, L"Время"), wxHORIZONTAL);
+    wxWindow* parent = frameBox->GetStaticBox();
+    // The parts go on in a second line when the window is too narrow for
+    // one: GTK draws spin buttons and calendars wider than the page was
+    // drawn for.
+    auto* box = new wxWrapSizer(wxHORIZONTAL, 0);
 
     const wxString kinds[] = {L"Однократно", L"Ежедневно"};
     repeat = new wxRadioBox(parent, wxID_ANY, L"Повторять", wxDefaultPosition, wxDefaultSize, 2, kinds, 1,
@@ -183,7 +196,7 @@ void SourceSchedulerPanel::buildEditor() {
     periodLabel = label(periodPanel, L"Повторять каждый");
     periodColumn->Add(periodLabel, 0, wxALL, kBorder);
     auto* periodRow = new wxBoxSizer(wxHORIZONTAL);
-    period = spin(periodPanel, 60, 1, 365, 1);
+    period = spin(periodPanel, 1, 365, 1);
     periodRow->Add(period, 0, wxALIGN_CENTER_VERTICAL | wxALL, kBorder);
     periodUnit = label(periodPanel, L"(день)");
     periodRow->Add(periodUnit, 0, wxALIGN_CENTER_VERTICAL | wxTOP | wxBOTTOM, kBorder);
@@ -219,7 +232,8 @@ void SourceSchedulerPanel::buildEditor() {
     finishPanel(stepPanel, stepColumn);
     box->Add(stepPanel, 0, wxEXPAND, kBorder);
 
-    timeSizer->Add(box, 0, wxEXPAND, kBorder);
+    frameBox->Add(box, 1, wxEXPAND, 0);
+    timeSizer->Add(frameBox, 1, wxEXPAND, kBorder);
 }
 
 void SourceSchedulerPanel::buildDayTime(wxWindow* panel, wxSizer* box) {
@@ -228,11 +242,11 @@ void SourceSchedulerPanel::buildDayTime(wxWindow* panel, wxSizer* box) {
     startTimeLabel = label(parent, L"Время запуска (ч:м)");
     dayBox->Add(startTimeLabel, 0, wxRIGHT | wxTOP, kBorder);
     auto* startRow = new wxBoxSizer(wxHORIZONTAL);
-    startHour = spin(parent, 50, 0, 23, 0);
+    startHour = spin(parent, 0, 23, 0);
     startRow->Add(startHour, 0, wxTOP | wxBOTTOM, kBorder);
     startColon = label(parent, L":");
     startRow->Add(startColon, 0, wxALIGN_CENTER_VERTICAL | wxTOP | wxBOTTOM, kBorder);
-    startMinute = spin(parent, 50, 0, 59, 0);
+    startMinute = spin(parent, 0, 59, 0);
     startRow->Add(startMinute, 0, wxTOP | wxBOTTOM, kBorder);
     dayBox->Add(startRow, 0, 0, kBorder);
 
@@ -241,11 +255,11 @@ void SourceSchedulerPanel::buildDayTime(wxWindow* panel, wxSizer* box) {
     stopTime = checkBox(stopTimePanel, L"Время останова (ч:м)");
     stopColumn->Add(stopTime, 0, wxRIGHT | wxTOP, kBorder);
     auto* stopRow = new wxBoxSizer(wxHORIZONTAL);
-    stopHour = spin(stopTimePanel, 50, 0, 23, 0);
+    stopHour = spin(stopTimePanel, 0, 23, 0);
     stopRow->Add(stopHour, 0, wxTOP | wxBOTTOM, kBorder);
     stopColon = label(stopTimePanel, L":");
     stopRow->Add(stopColon, 0, wxALIGN_CENTER_VERTICAL | wxTOP | wxBOTTOM, kBorder);
-    stopMinute = spin(stopTimePanel, 50, 0, 59, 0);
+    stopMinute = spin(stopTimePanel, 0, 59, 0);
     stopRow->Add(stopMinute, 0, wxTOP | wxBOTTOM, kBorder);
     stopColumn->Add(stopRow, 0, 0, kBorder);
     finishPanel(stopTimePanel, stopColumn);
