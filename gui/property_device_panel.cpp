@@ -192,7 +192,7 @@ void PropertyDevicePanel::shutdown() {
     m_equalizer.reset();
     m_close = nullptr;
     m_afterApply = nullptr;
-    m_debugMessages.clear();
+    shutdownDebugPage();
     m_pages.clear();
     LOG_TRACE(L"%1%", L"PropertyDevicePanel::shutdown() 1");
     m_fragmentTexts.clear();
@@ -295,9 +295,7 @@ void PropertyDevicePanel::leaveTab() {
             removeJob(m_requestJob);
             break;
         case pages::kDebugMessage:
-            removeJob(m_requestJob);
-            removeJob(m_volumeJob);
-            addDebugMessage(std::string(), false, radioBoxDebugKind->GetSelection());
+            leaveDebugPage();
             break;
         default:
             break;

@@ -1,13 +1,17 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <wx/timer.h>
 
 #include "base/ip_address.h"
 #include "gui/layout/property_device_panel.h"
@@ -169,7 +173,9 @@ protected:
     /// The console monitor of the device's endpoint: one request or reply
     /// text. Runs on the transport's threads; it must not touch a control.
     void toConsoleLog(const std::string& text);
-    /// Completes a debug request; leaving the debug page passes an empty text.
+    /// Completes a debug request of the running chain as a reply would
+    /// (GUI thread; the chain's own replies complete on the transport's
+    /// completer thread without the panel).
     void addDebugMessage(const std::string& reply, bool answered, int kind);
 
     // ---- common, network, Zarno and sources pages, options, online check,
@@ -268,16 +274,87 @@ protected:
 
     // ---- audio-memory page, equalizer, line check, reboot
 
-    /// Fill the fragment and the scenario lists from the audio control.
+    /// Fill the fragment and the scenario lists from the audio control; the
+    /// scenario list also shows the free memory, grouped ("1 234 567").
     void loadListCtrlAudioFragment();
     void loadListCtrlAudioScenario();
+    /// Numbers the fragment rows from 1 and shows the free memory ungrouped.
+    void reorderListCtrlAudioFragment();
+    /// The held audio control; none is an internal error naming `place`.
+    device::memory::IAudioControl& audioControl(const char* place);
+    /// The selected fragment and scenario ids (0xFFFF: none) in the halves
+    /// of m_audioSelection, fragment low, with their rows (-1: none).
+    std::uint16_t selectedFragment() const;
+    std::uint16_t selectedScenario() const;
+    void selectFragment(std::uint16_t id, long row);
+    void selectScenario(std::uint16_t id, long row);
+    /// Empties a list menu, destroying its items (their pointers in the
+    /// layout become null).
+    void emptyListMenu(wxMenu* menu);
+    /// Sends the current equalizer to the panel's loudspeaker; a refusal is
+    /// a warning for the operator.
+    void applyEqualizerToDevices();
+    /// The band sliders' body, on the release and on the line scrolls.
+    void bandSliderMoved(wxEvent& event);
 
     // ---- debug page, direct request, command rows
 
-    /// Starts the periodic debug requests of the shown device.
+    /// What the debug page shares with the dispatcher jobs and the
+    /// transport's completions (property_panel_debug.cpp); they hold it by
+    /// shared pointer, so it outlives the panel while they run.
+    struct DebugShared;
+    /// The shared state, made on first use (GUI thread).
+    DebugShared& debugShared();
+
+    /// Starts the periodic debug requests of the shown device; without an
+    /// online device that answered, only says so on the drawing area. A
+    /// chain already running ends.
     void startRequestingDebugMessages();
-    /// Reads the device's volume into the debug page's slider.
+    /// Reads the device's volume into the debug page's slider (GUI thread;
+    /// from another thread it hands itself over). The device's exceptions
+    /// pass on.
     void initVolumeSlider();
+    /// Leaving the debug page: the request chain and a pending volume change
+    /// end, replies still under way are dropped, the mark turns red.
+    void leaveDebugPage();
+    /// At shutdown: as leaving, and the message history is emptied.
+    void shutdownDebugPage();
+    /// One dispatcher job of the request chain of `generation`: sends the
+    /// request and schedules the next; nothing once the chain has ended.
+    static void requestDebugMessage(const std::shared_ptr<DebugShared>& shared, unsigned generation);
+    /// GUI thread: shows what the completions left in the shared state (the
+    /// mark, the history, the drawn text).
+    void showDebugState();
+    /// GUI thread: the slider at the device's volume, its tooltip "<title> <volume>%".
+    void showVolume(const std::wstring& title, int volume);
+    /// GUI thread: the painted text, drawn anew.
+    void setDebugText(const std::wstring& text);
+    /// The console-log field from the lines kept for the device's endpoint.
+    void fillConsoleLog();
+    /// With "Line error": asks the device "lsensor test 21" and "lsensor dbg",
+    /// unless such a pair for it is still under way.
+    void requestLineErrorDetails();
+    void debugKindOnRadioBox(wxCommandEvent& event);
+
+    /// One raw request line to the device, its reply shown in the answer
+    /// field of the page shown. Blocks the GUI thread for up to the
+    /// transport's time-out (about 2 s): the operator's own single action.
+    void sendDirectRequest(const std::string& request);
+    /// The text field that a sending button carries, when it is one of the
+    /// button's siblings; else null.
+    static wxTextCtrl* carriedField(wxObject* source);
+
+    /// The command rows of "Прямой обмен командами", newest on top.
+    void addExchangeRow(const wxString& text);
+    void removeStrSizerOnClick(wxCommandEvent& event);
+    /// The three callbacks of the command-suite dialog: the rows' texts,
+    /// oldest first, then the input field's when it has one; rows from lines
+    /// (the last line ends on top); no rows and empty fields.
+    std::vector<std::wstring> getExchangeCommands() const;
+    void applyCommandSuite(const std::vector<std::wstring>& lines);
+    void clearExchangeRows();
+    /// Fits the command rows' scrolled area to its rows.
+    void relayoutExchangeRows();
 
     // ---- shared by every page
 
@@ -318,12 +395,11 @@ protected:
     std::atomic<std::uint32_t> m_passkeyJob{0};
     boost::shared_ptr<device::DeviceCollection> m_collection;
     std::vector<wxSlider*> m_bandSliders;
-    /// The debug page's messages by request kind and number, and the lines
-    /// the devices sent on their own by endpoint.
-    std::map<int, std::map<std::uint32_t, std::string>> m_debugMessages;
-    std::map<net::IpAndPort, std::vector<std::string>> m_consoleLog;
-    std::atomic<std::uint32_t> m_volumeJob{0};
+    /// The line page's periodic refresh job (the debug page keeps its own
+    /// jobs with its shared state).
     std::atomic<std::uint32_t> m_requestJob{0};
+    /// The debug page's request period in ms (the page fill reads it from
+    /// the settings, "Частота обновления" changes it).
     int m_refreshPeriod = 700;
 
     // Members of the common, network, Zarno and sources pages, Apply and the
@@ -345,7 +421,39 @@ protected:
 
     // Members of the audio-memory page, the equalizer and the line check.
 
+    /// The rows of the selected fragment and scenario; -1 when none.
+    long m_fragmentRow = -1;
+    long m_scenarioRow = -1;
+
     // Members of the debug page and the command rows.
+
+    /// Dropped with the panel: GUI-thread work that a worker handed over
+    /// looks through it, and finds no panel once it has gone.
+    std::shared_ptr<PropertyDevicePanel*> m_debugAlive = std::make_shared<PropertyDevicePanel*>(this);
+    std::shared_ptr<DebugShared> m_debug;
+    /// What the drawing area shows and "Копировать" copies (GUI thread).
+    std::wstring m_debugText;
+    /// The "ERR" lines that devices sent, by endpoint, the latest
+    /// kConsoleLogLines kept, a tenth more at times (GUI thread).
+    std::map<net::IpAndPort, std::vector<std::string>> m_consoleLog;
+    static constexpr std::size_t kConsoleLogLines = 1000;
+    /// The line-error requests still under way, by endpoint (GUI thread).
+    std::map<net::IpAndPort, int> m_lineErrorPending;
+    bool m_debugBound = false;
+    /// The debug page is drawn at most this often: at the shortest period
+    /// a drawing per reply would cost the GUI thread as much again.
+    static constexpr int kDebugDrawIntervalMs = 100;
+    std::chrono::steady_clock::time_point m_lastDebugDrawing;
+    /// Draws what came in too soon after the last drawing.
+    wxTimer m_debugDrawTimer;
+    /// The request kind whose history the history field shows; -1: none.
+    int m_historyKindShown = -1;
+    /// The console-log field waits for the first drawing after a start.
+    bool m_consoleLogPending = false;
+    /// The command rows are shown (the panel is high enough).
+    bool m_exchangeRowsShown = true;
+    /// Below this height the panel hides the command rows and "+".
+    static constexpr int kExchangeMinHeight = 452;
 };
 
 }  // namespace frm

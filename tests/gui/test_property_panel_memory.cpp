@@ -8,6 +8,7 @@
 #include "base/files.h"
 #include "device/firmware/firmware_image.h"
 #include "device/version.h"
+#include "gui/memory_page_rules.h"
 #include "tests/gui/property_panel_site.h"
 
 using namespace panel_site;
@@ -76,8 +77,9 @@ TEST_F(PropertyMemory, AnUnreadableLoudspeakerMemoryIsReplacedOnlyWhenTheOperato
     EXPECT_TRUE(panel->panelAudioMemory->IsEnabled());
     ASSERT_TRUE(panel->m_audioControl);
     EXPECT_TRUE(panel->m_audioControl->getFragments().empty());
+    // The scenario list, loaded last, shows it grouped in threes.
     EXPECT_EQ(panel->textFreeMemory->GetValue(),
-              wxString::Format(L"%u", panel->m_audioControl->getSizeOfFreeMemory()));
+              frm::memory_page::groupedDigits(panel->m_audioControl->getSizeOfFreeMemory()));
     EXPECT_TRUE(panel->editing()) << "the empty memory waits to be written";
     {
         ScriptedUi answers;
