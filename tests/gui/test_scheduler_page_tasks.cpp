@@ -2,15 +2,10 @@
 // editor's controls (ids, pairs, refusals, payload), the rows of the task
 // list and its buttons, the filters, the device list, and the page's answers
 // to the playlist and message pages.
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <fstream>
 #include <set>
-#include <sstream>
 
-#include "os/thread_priority.h"
 #include "tests/gui/scheduler_page.h"
 #include "tests/gui/ui_script.h"
 
@@ -345,27 +340,6 @@ TEST_F(SchedulerPageTasks, RenamingAPlaylistRenamesEveryTaskInOnePassAndTheFileK
     page->saveToFile(base::fromUtf8(m_file));
     EXPECT_EQ(gui_testing::xmllintXpath(m_file, "count(//subPlaceName[text()=\"Рассвет\"])"), "2");
     EXPECT_EQ(gui_testing::xmllintXpath(m_file, "count(//subPlaceName[text()=\"Утро\"])"), "0");
-}
-
-TEST_F(SchedulerPageTasks, TheSchedulerThreadRunsAboveNormalOrTheRefusalIsReported) {
-    // The page's core thread: the one of this process whose nice value is
-    // the raised one, unless the kernel refused (no CAP_SYS_NICE).
-    const int process = ::getpriority(PRIO_PROCESS, 0);
-    int raised = 0;
-    if (DIR* tasks = ::opendir("/proc/self/task")) {
-        while (const dirent* entry = ::readdir(tasks)) {
-            std::ifstream stat(std::string("/proc/self/task/") + entry->d_name + "/stat");
-            std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-            if (text.find(") ") == std::string::npos) continue;  // "." and ".."
-            std::istringstream fields(text.substr(text.rfind(')') + 2));
-            std::string field;
-            for (int i = 0; i < 17 && fields >> field; ++i) {
-            }  // the nice value is field 19
-            if (!field.empty() && std::stoi(field) == process - os::kAboveNormalSteps) ++raised;
-        }
-        ::closedir(tasks);
-    }
-    EXPECT_EQ(raised + loggedCount("Приоритет не установлен", "WARN"), 1);
 }
 
 }  // namespace
