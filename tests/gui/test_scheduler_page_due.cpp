@@ -20,6 +20,7 @@
 #include "tests/audio/wire_fixture.h"
 #include "tests/gui/player_site.h"
 #include "tests/gui/scheduler_page.h"
+#include "tests/support/test_index.h"
 #include "tools/stream_probe.h"
 
 using namespace std::chrono_literals;
@@ -28,22 +29,12 @@ using scheduler_page_testing::Page;
 
 namespace {
 
-/// The test's place in its suite: ctest runs the tests of this program side
-/// by side, so each sends and listens on groups and ports of its own.
-int testIndex() {
-    const ::testing::UnitTest& tests = *::testing::UnitTest::GetInstance();
-    const ::testing::TestSuite& suite = *tests.current_test_suite();
-    int index = 0;
-    while (index < suite.total_test_count() &&
-           std::string(suite.GetTestInfo(index)->name()) != tests.current_test_info()->name())
-        ++index;
-    return index;
+std::string commonGroup() { return "224.0.226." + std::to_string(10 + 2 * testing_support::indexInSuite()); }
+std::uint16_t commonPort() {
+    return static_cast<std::uint16_t>(15661 + 20 * testing_support::indexInSuite());
 }
-
-std::string commonGroup() { return "224.0.226." + std::to_string(10 + 2 * testIndex()); }
-std::uint16_t commonPort() { return static_cast<std::uint16_t>(15661 + 20 * testIndex()); }
-std::string noticeGroup() { return "224.0.226." + std::to_string(11 + 2 * testIndex()); }
-int noticeBasePort() { return 15670 + 20 * testIndex(); }
+std::string noticeGroup() { return "224.0.226." + std::to_string(11 + 2 * testing_support::indexInSuite()); }
+int noticeBasePort() { return 15670 + 20 * testing_support::indexInSuite(); }
 
 const std::wstring kSpeakerA = L"      Громкоговоритель 1";
 
