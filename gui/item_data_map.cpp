@@ -5,12 +5,12 @@
 #include <functional>
 
 #include <boost/thread/locks.hpp>
-#include <wx/listctrl.h>
 
 #include "base/log.h"
 #include "base/wx/gui_guards.h"
 #include "device/device_base.h"
 #include "device/models/orvel_info.h"
+#include "gui/layout/icon_grid.h"
 
 namespace frm {
 
@@ -54,7 +54,7 @@ private:
     const Snapshot* const m_snapshot;
 };
 
-ItemDataMap::ItemDataMap(wxListCtrl* deviceList, ZoneElement::Ptr root)
+ItemDataMap::ItemDataMap(IconGrid* deviceList, ZoneElement::Ptr root)
     : m_deviceList(deviceList),
       m_root(std::move(root)),
       m_guiThread(std::this_thread::get_id()),

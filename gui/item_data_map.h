@@ -15,13 +15,13 @@
 #include "audio/device_action.h"
 #include "gui/zone_element.h"
 
-class wxListCtrl;
-
 namespace device {
 class DeviceBase;
 }
 
 namespace frm {
+
+class IconGrid;
 
 /// What a row of the zone panel's device list carries as item data
 /// (SetItemPtrData): the row's device and the zone through which the row
@@ -59,7 +59,7 @@ public:
 
     /// On the GUI thread; registers the root (id 0) and takes the first
     /// snapshot. `deviceList` may be null (no rows).
-    ItemDataMap(wxListCtrl* deviceList, ZoneElement::Ptr root);
+    ItemDataMap(IconGrid* deviceList, ZoneElement::Ptr root);
 
     /// The zone, its devices, then its sub-zones, each subtree complete
     /// before the next; elements already known keep their ids. GUI thread.
@@ -142,7 +142,7 @@ private:
     DevicePtrSet zoneDevicesOf(const std::vector<ItemId>& ids, const ShapeSource& shapes);
     static DeviceSet loudspeakersOf(const DevicePtrSet& devices);
 
-    wxListCtrl* m_deviceList;  // under m_lock; null once the list is gone
+    IconGrid* m_deviceList;  // under m_lock; null once the list is gone
     const ZoneElement::Ptr m_root;
     const std::thread::id m_guiThread;
 

@@ -43,7 +43,7 @@ ZoneElementPanel::ZoneElementPanel(wxWindow* parent, wxWindowID id, const wxPoin
     SetMinSize(wxSize(792, 400));
 
     auto* topSizer = new wxBoxSizer(wxVERTICAL);
-    deviceList = new wxListCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_ICON);
+    deviceList = new IconGrid(this, wxID_ANY);
     topSizer->Add(deviceList, 1, wxEXPAND, 0);
 
     buildInfoPanel();

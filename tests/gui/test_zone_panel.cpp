@@ -445,7 +445,7 @@ TEST_F(MainWindowZones, AZoneToggleKeepsTheSelectionByAddress) {
     using main_frame_testing::zoneXml;
     writeStores({1, 2}, zoneXml("Зал", {1, 2}) + zoneXml("Склад", {2}));
     start();
-    wxListCtrl* list = frame->zonePanel()->deviceList;
+    frm::IconGrid* list = frame->zonePanel()->deviceList;
     ASSERT_EQ(list->GetItemCount(), 2);
     list->SetItemState(1, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
     main_frame_testing::click(frame->zone(2)->getButton());  // Склад: the selected device alone
