@@ -10,8 +10,6 @@ namespace frm {
 
 namespace {
 
-constexpr int kMargin = 4;   // around the cells
-constexpr int kGap = 6;      // between cells, both ways
 constexpr int kPadding = 4;  // inside a cell, around the icon and the label
 /// A label is given about this many average letters before it wraps.
 constexpr int kLabelLetters = 20;
@@ -76,7 +74,9 @@ bool IconGrid::DeleteAllItems() {
     return true;
 }
 
-wxString IconGrid::GetItemText(long item, int) const { return valid(item) ? m_items[item].label : wxString(); }
+wxString IconGrid::GetItemText(long item, int) const {
+    return valid(item) ? m_items[item].label : wxString();
+}
 
 void IconGrid::SetItemText(long item, const wxString& label) {
     if (!valid(item) || m_items[item].label == label) return;
@@ -215,7 +215,8 @@ void IconGrid::layout() {
 
     int widest = 0;
     for (const Item& item : m_items) widest = std::max(widest, item.labelWidth);
-    int textWidth = std::clamp(widest, cells.iconWidth, std::max(cells.iconWidth, GetCharWidth() * kLabelLetters));
+    int textWidth =
+        std::clamp(widest, cells.iconWidth, std::max(cells.iconWidth, GetCharWidth() * kLabelLetters));
     // A cell is never wider than the control: its label wraps instead.
     textWidth = std::max(1, std::min(textWidth, width - 2 * kMargin - 2 * kPadding));
     cells.cellWidth = textWidth + 2 * kPadding;
@@ -266,17 +267,17 @@ bool IconGrid::GetItemRect(long item, wxRect& rect, int code) const {
     wxRect cell = cellRect(item);
     cell.SetPosition(CalcScrolledPosition(cell.GetPosition()));
     switch (code) {
-    case wxLIST_RECT_ICON:
-        rect = wxRect(cell.x + (cell.width - m_cells.iconWidth) / 2, cell.y + kPadding, m_cells.iconWidth,
-                      m_cells.iconHeight);
-        break;
-    case wxLIST_RECT_LABEL: {
-        const int top = cell.y + 2 * kPadding + m_cells.iconHeight;
-        rect = wxRect(cell.x, top, cell.width, cell.GetBottom() + 1 - top);
-        break;
-    }
-    default:
-        rect = cell;
+        case wxLIST_RECT_ICON:
+            rect = wxRect(cell.x + (cell.width - m_cells.iconWidth) / 2, cell.y + kPadding, m_cells.iconWidth,
+                          m_cells.iconHeight);
+            break;
+        case wxLIST_RECT_LABEL: {
+            const int top = cell.y + 2 * kPadding + m_cells.iconHeight;
+            rect = wxRect(cell.x, top, cell.width, cell.GetBottom() + 1 - top);
+            break;
+        }
+        default:
+            rect = cell;
     }
     return true;
 }
@@ -394,8 +395,9 @@ void IconGrid::onPaint(wxPaintEvent&) {
             const Item& shown = m_items[item];
             const wxRect cell = cellRect(item);
             if (shown.selected)
-                renderer.DrawItemSelectionRect(this, dc, cell, focused ? wxCONTROL_SELECTED | wxCONTROL_FOCUSED
-                                                                       : int(wxCONTROL_SELECTED));
+                renderer.DrawItemSelectionRect(
+                    this, dc, cell,
+                    focused ? wxCONTROL_SELECTED | wxCONTROL_FOCUSED : int(wxCONTROL_SELECTED));
             if (focused && item == m_current) renderer.DrawFocusRect(this, dc, cell);
             if (m_images && shown.image >= 0 && shown.image < m_images->GetImageCount())
                 m_images->Draw(shown.image, dc, cell.x + (cell.width - m_cells.iconWidth) / 2,
@@ -448,27 +450,27 @@ void IconGrid::onKeyDown(wxKeyEvent& event) {
     const long from = valid(m_current) ? m_current : 0;
     long to = from;
     switch (event.GetKeyCode()) {
-    case WXK_LEFT:
-        to = from - 1;
-        break;
-    case WXK_RIGHT:
-        to = from + 1;
-        break;
-    case WXK_UP:
-        to = from - m_cells.columns;
-        break;
-    case WXK_DOWN:
-        to = from + m_cells.columns;
-        break;
-    case WXK_HOME:
-        to = 0;
-        break;
-    case WXK_END:
-        to = count - 1;
-        break;
-    default:
-        event.Skip();
-        return;
+        case WXK_LEFT:
+            to = from - 1;
+            break;
+        case WXK_RIGHT:
+            to = from + 1;
+            break;
+        case WXK_UP:
+            to = from - m_cells.columns;
+            break;
+        case WXK_DOWN:
+            to = from + m_cells.columns;
+            break;
+        case WXK_HOME:
+            to = 0;
+            break;
+        case WXK_END:
+            to = count - 1;
+            break;
+        default:
+            event.Skip();
+            return;
     }
     to = std::clamp(to, 0L, count - 1);
     if (event.ControlDown())

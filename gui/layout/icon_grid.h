@@ -34,6 +34,9 @@ class IconGrid : public wxScrolledCanvas {
 public:
     /// Measures a text's width in pixels.
     using Measure = std::function<int(const wxString&)>;
+    /// Pixels around the cells and at least between them.
+    static constexpr int kMargin = 4;
+    static constexpr int kGap = 6;
 
     IconGrid(wxWindow* parent, wxWindowID id = wxID_ANY, const wxPoint& pos = wxDefaultPosition,
              const wxSize& size = wxDefaultSize);
@@ -126,8 +129,8 @@ private:
 
     std::unique_ptr<wxImageList> m_images;
     std::vector<Item> m_items;
-    long m_current = -1;  // the focused item
-    long m_anchor = -1;   // where a Shift range starts
+    long m_current = -1;      // the focused item
+    long m_anchor = -1;       // where a Shift range starts
     int m_wheelRotation = 0;  // of a wheel turned less than a notch
     // The layout: what the items and the client width give.
     Cells m_cells;

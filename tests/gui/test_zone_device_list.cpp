@@ -46,7 +46,9 @@ void expectFilledRows(frm::IconGrid* list) {
     ASSERT_GE(first.size(), 1u);
     if (first.size() < static_cast<std::size_t>(list->GetItemCount())) {
         // One more icon would not have fitted in the first row.
-        EXPECT_GT(static_cast<int>(first.size() + 1) * first[0].width, list->GetClientSize().GetWidth());
+        const int columns = static_cast<int>(first.size());
+        EXPECT_GT((columns + 1) * (first[0].width + frm::IconGrid::kGap) - frm::IconGrid::kGap,
+                  list->GetClientSize().GetWidth() - 2 * frm::IconGrid::kMargin);
         EXPECT_GT(placement.rows.size(), 1u);
     }
     for (const auto& [top, row] : placement.rows) EXPECT_LE(row.size(), first.size()) << top;
@@ -84,8 +86,8 @@ TEST_F(MainWindow, TheDeviceListFillsRowsAsWideAsItselfAtEverySizeAndMode) {
     };
     for (const bool administrator : {false, true}) {
         frame->enableAdministratorMode(administrator);
-        for (const Size size : {Size{1060, 600, "1060x600"}, Size{1060, 700, "1060x700"},
-                                Size{1280, 1024, "1280x1024"}}) {
+        for (const Size size :
+             {Size{1060, 600, "1060x600"}, Size{1060, 700, "1060x700"}, Size{1280, 1024, "1280x1024"}}) {
             const std::string shot = std::string("zone_device_list_") + size.name +
                                      (administrator ? "_administrator" : "_operator");
             SCOPED_TRACE(shot);
