@@ -144,6 +144,13 @@ void ZoneElementPanel::updateCurrentZone() {
         rebuilding = false;
     }
     refreshNow(DevicePtr(), true);
+    // An edit not applied survives a rebuild only while its device is still
+    // the one shown; applied, deleted or moved out of sight, there is
+    // nothing left to apply.
+    if (!editedDevice || editedDevice != shownDevice) {
+        apply->Disable();
+        editedDevice.reset();
+    }
     // What the selection events of the rows selected again would bring.
     if (selected.empty())
         refreshSnapshot();

@@ -341,6 +341,7 @@ TEST_F(ZonePanel, ApplyRenamesOneDeviceAndMovesTheSelection) {
     EXPECT_EQ(p().zone->GetStringSelection(), L"Сцена");
 
     click(p().apply);
+    EXPECT_FALSE(p().apply->IsEnabled()) << "applied: nothing left to apply";
     EXPECT_EQ(a->getTitle(), L"Сцена слева");
     EXPECT_EQ(p().deviceList->GetItemText(rowOf(a)), L"Сцена слева");
     EXPECT_EQ(hall->getDevices(), (Devices{c}));
@@ -354,6 +355,17 @@ TEST_F(ZonePanel, ApplyRenamesOneDeviceAndMovesTheSelection) {
     EXPECT_EQ(b->getTitle(), titleB);
     EXPECT_EQ(hall->getDevices(), (Devices{c, b}));
     EXPECT_EQ(store->getDevices(), (Devices{a}));
+
+    // Moved out of the zones shown: nothing selected, nothing to apply.
+    toggle({hall});
+    select({c});
+    p().zone->SetSelection(p().zone->FindString(L"Склад"));
+    send(p().zone, choice);
+    ASSERT_TRUE(p().apply->IsEnabled());
+    click(p().apply);
+    EXPECT_EQ(store->getDevices(), (Devices{a, c}));
+    EXPECT_TRUE(shown(true).empty());
+    EXPECT_FALSE(p().apply->IsEnabled());
 }
 
 TEST_F(ZonePanel, DeleteKeepsScheduledDevicesAndTakesTheOthersFromEveryZone) {
