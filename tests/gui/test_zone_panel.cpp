@@ -68,6 +68,19 @@ void click(wxWindow* button) {
     send(button, event);
 }
 
+/// The values of the information area that their fields cut (the name
+/// while it is edited scrolls instead).
+std::vector<std::wstring> cutValues(wxWindow* area, wxWindow* editedTitle) {
+    std::vector<std::wstring> cut;
+    for (wxWindow* control : area->GetChildren()) {
+        auto* field = dynamic_cast<wxTextCtrl*>(control);
+        if (field == nullptr || field == editedTitle || !field->IsShown()) continue;
+        const int needed = field->GetSizeFromTextSize(field->GetTextExtent(field->GetValue()).x).x;
+        if (field->GetSize().x < needed) cut.push_back(field->GetValue().ToStdWstring());
+    }
+    return cut;
+}
+
 bool sameImage(const wxBitmap& a, const wxBitmap& b) {
     const wxImage left = a.ConvertToImage(), right = b.ConvertToImage();
     return left.GetSize() == right.GetSize() &&
@@ -272,6 +285,10 @@ TEST_F(ZonePanel, ALoudspeakerAndAConsoleShowTheirStateInBothModes) {
         EXPECT_TRUE(p().deviceProperty->IsEnabled());
         const auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(a);
         EXPECT_EQ(image(a), frm::loudspeakerIcon(loudspeaker->getState(), true, true));
+        // At the page's smallest width the firmware version, and the name
+        // the operator cannot edit, are shown whole.
+        EXPECT_EQ(cutValues(p().title->GetParent(), administrator ? p().title : nullptr),
+                  std::vector<std::wstring>{});
         wx_testing::writeShot(
             window, administrator ? "zone_panel_loudspeaker_administrator" : "zone_panel_loudspeaker");
 
