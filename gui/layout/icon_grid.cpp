@@ -14,11 +14,15 @@ constexpr int kPadding = 4;  // inside a cell, around the icon and the label
 /// A label is given about this many average letters before it wraps.
 constexpr int kLabelLetters = 20;
 constexpr int kDefaultIcon = 32;
+/// GTK's scroll bar needs about 46 pixels of length; given less it fails
+/// its checks (Gtk-CRITICAL gtk_box_gadget_distribute).
+constexpr int kMinHeight = 60;
 
 }  // namespace
 
 IconGrid::IconGrid(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wxSize& size)
     : wxScrolledCanvas(parent, id, pos, size, wxBORDER_THEME | wxVSCROLL) {
+    SetMinSize(wxSize(-1, kMinHeight));
     SetBackgroundStyle(wxBG_STYLE_PAINT);
     SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_LISTBOX));
     SetForegroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_LISTBOXTEXT));

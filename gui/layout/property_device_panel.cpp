@@ -13,6 +13,11 @@ namespace fb {
 namespace {
 
 constexpr int kBorder = 5;
+/// The least a window with scroll bars is given either way: GTK's scroll
+/// bar needs about 46 pixels of length, and given less it fails its checks
+/// (Gtk-CRITICAL gtk_box_gadget_distribute), which a page still hidden, and
+/// so laid out in a few pixels, would otherwise do.
+constexpr int kScrollingMin = 60;
 
 /// Sets a panel's sizer, lays the panel out and fits the sizer to it.
 void finishPanel(wxWindow* panel, wxSizer* sizer) {
@@ -79,6 +84,7 @@ wxScrolledWindow* scrolled(wxWindow* parent) {
     auto* window =
         new wxScrolledWindow(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxHSCROLL | wxVSCROLL);
     window->SetScrollRate(5, 5);
+    window->SetMinSize(wxSize(kScrollingMin, kScrollingMin));
     return window;
 }
 
@@ -299,7 +305,7 @@ wxPanel* PropertyDevicePanel::buildCommonPage() {
     finishPanel(scrolledExchange, sizerExchange);
     // A scrolled window asks for no height of its own: the command line
     // stays in sight however little room the page has.
-    scrolledExchange->SetMinSize(wxSize(370, sizerExchange->GetMinSize().y));
+    scrolledExchange->SetMinSize(wxSize(370, std::max(kScrollingMin, sizerExchange->GetMinSize().y)));
     innerSizer->Add(scrolledExchange, 1, wxEXPAND | wxTOP | wxRIGHT, kBorder);
     finishPanel(panelExchangeInner, innerSizer);
     exchange->Add(panelExchangeInner, 1, wxEXPAND, kBorder);
@@ -860,7 +866,7 @@ wxPanel* PropertyDevicePanel::buildDebugPage() {
     textDebugLower = new wxTextCtrl(panelDebug, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
                                     wxTE_MULTILINE | wxTE_READONLY);
     textDebugLower->SetFont(monospace());
-    textDebugLower->SetMinSize(wxSize(-1, 10));
+    textDebugLower->SetMinSize(wxSize(-1, kScrollingMin));
     historyFields->Add(textDebugLower, 1, wxALL | wxEXPAND, kBorder);
     history->Add(historyFields, 1, wxEXPAND, kBorder);
     right->Add(history, 4, wxEXPAND, kBorder);
