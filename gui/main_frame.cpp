@@ -423,6 +423,9 @@ void MainFrame::showZoneManagement(bool show) {
     zonePanel->Layout();
     zoneControlPanel->Layout();
     zoneManagementPanel->Layout();
+    // The box may need a wider zone column ("Удалить" of "Действие" would
+    // run over its edge): the column's own parent lays it out again.
+    bodyPanel->Layout();
 }
 
 void MainFrame::zoneOnButtonClick(wxCommandEvent& event) {

@@ -18,6 +18,10 @@ constexpr int kBorder = 5;
 /// (Gtk-CRITICAL gtk_box_gadget_distribute), which a page still hidden, and
 /// so laid out in a few pixels, would otherwise do.
 constexpr int kScrollingMin = 60;
+/// Where a long explanation wraps: the rows that hold one then fit the page
+/// at the main window's smallest width.
+constexpr int kLongLabelWidth = 440;
+constexpr int kNoteWidth = 260;
 
 /// Sets a panel's sizer, lays the panel out and fits the sizer to it.
 void finishPanel(wxWindow* panel, wxSizer* sizer) {
@@ -269,6 +273,9 @@ wxPanel* PropertyDevicePanel::buildCommonPage() {
     staticTovikPriority = label(
         panelTovik,
         L"Приоритет типа консоли (выше число - выше приоритет, пожарная приоритетнее консоли вещания) ");
+    // Wrapped: on one line it is wider than the page even at full screen,
+    // and the row squeezed the spin control to a pixel.
+    staticTovikPriority->Wrap(kLongLabelWidth);
     typeRow->Add(staticTovikPriority, 0, centred, kBorder);
     sizerTovik->Add(typeRow, 0, wxEXPAND, kBorder);
     finishPanel(panelTovik, sizerTovik);
@@ -543,6 +550,9 @@ wxPanel* PropertyDevicePanel::buildSourcePage() {
     header(staticInputHeader, L"Вход", wxALIGN_CENTER_HORIZONTAL);
     header(staticPriorityHeader, L"Приоритет", wxALIGN_RIGHT);
     header(staticFunctionHeader, L"ГОиЧС / Микрофон / Сообщение", wxALIGN_CENTER);
+    // On two lines: on one the column pushes "Контроль целостности линии"
+    // past the page's edge at the main window's smallest width.
+    staticFunctionHeader->Wrap(staticFunctionHeader->GetTextExtent(L"ГОиЧС / Микрофон /").x + 1);
     header(staticIntegrityHeader, L"Целостность линии", wxALIGN_CENTER);
     for (wxStaticLine** rule : {&lineHeader1, &lineHeader2, &lineHeader3, &lineHeader4}) {
         *rule = new wxStaticLine(box, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLI_HORIZONTAL);
@@ -742,6 +752,9 @@ wxPanel* PropertyDevicePanel::buildZonesPage() {
     comboBoxZoneMode->SetSelection(0);
     modeRow->Add(comboBoxZoneMode, 0, wxALL | wxALIGN_CENTER_VERTICAL, kBorder);
     staticZoneNote = label(panelZones, L"Для выбора сообщений необходима одинаковая аудио-память");
+    // Wrapped, so that the row keeps "Удалить все зоны" whole at the main
+    // window's smallest width (given a pixel, GTK warned of a negative width).
+    staticZoneNote->Wrap(kNoteWidth);
     modeRow->Add(staticZoneNote, 0, wxALL | wxALIGN_CENTER_VERTICAL, kBorder);
     addSpacer(modeRow);
     buttonRemoveZone = new wxButton(panelZones, wxID_ANY, L"Удалить зону");

@@ -1,13 +1,15 @@
 // ctest-labels: net
-// The zone page's device list in the main window at its smallest, default
-// and full-screen sizes, in both modes: the icons fill rows as wide as the
-// list, no icon or label leaves it, and the rows that do not fit are
-// reached through a vertical scroll bar; after a rebuild too.
+// The main window at its smallest, default and full-screen sizes, in both
+// modes: every text whole (the zone box included), and the zone page's
+// device list with its icons in rows as wide as the list, none leaving it,
+// the rows that do not fit reached through a vertical scroll bar; after a
+// rebuild too.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
 
+#include "tests/gui/clipping.h"
 #include "tests/gui/main_frame_fixture.h"
 #include "tests/gui/screenshot.h"
 
@@ -69,6 +71,12 @@ void expectFilledRows(frm::IconGrid* list) {
     }
 }
 
+void expectWhole(wxWindow* window) {
+    std::string all;
+    for (const std::string& text : wx_testing::clippedTexts(window)) all += text + "; ";
+    EXPECT_TRUE(all.empty()) << all;
+}
+
 }  // namespace
 
 TEST_F(MainWindow, TheDeviceListFillsRowsAsWideAsItselfAtEverySizeAndMode) {
@@ -95,6 +103,7 @@ TEST_F(MainWindow, TheDeviceListFillsRowsAsWideAsItselfAtEverySizeAndMode) {
             wx_testing::runEventLoopFor(std::chrono::milliseconds(300));
             ASSERT_EQ(list->GetItemCount(), 12);
             expectFilledRows(list);
+            expectWhole(frame);
             EXPECT_FALSE(wx_testing::writeShot(frame, shot).empty());
         }
     }
@@ -106,4 +115,23 @@ TEST_F(MainWindow, TheDeviceListFillsRowsAsWideAsItselfAtEverySizeAndMode) {
     click(frame->allZones);
     ASSERT_EQ(list->GetItemCount(), 12);
     expectFilledRows(list);
+}
+
+TEST_F(MainWindow, TheZoneBoxShowsItsTextsWholeAtEverySize) {
+    writeStores({1}, zoneXml("Зал", {1}));
+    start();
+    frame->Show();
+    frame->enableAdministratorMode(true);
+    for (const auto& [width, height] : {std::pair{1060, 600}, {1060, 700}, {1280, 1024}}) {
+        const std::string shot = "zone_box_" + std::to_string(width) + "x" + std::to_string(height);
+        SCOPED_TRACE(shot);
+        frame->SetSize(0, 0, width, height);
+        wx_testing::runEventLoopFor(std::chrono::milliseconds(200));
+        click(frame->zoneManagement);  // the box opens in the window as it is
+        ASSERT_TRUE(frame->action->IsShownOnScreen());
+        wx_testing::runEventLoopFor(std::chrono::milliseconds(200));
+        expectWhole(frame);
+        EXPECT_FALSE(wx_testing::writeShot(frame, shot).empty());
+        click(frame->zoneManagement);
+    }
 }
