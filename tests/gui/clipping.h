@@ -30,11 +30,12 @@ inline std::vector<std::string> clippedTexts(wxWindow* root) {
     };
     const auto visit = [&](wxWindow* window, const auto& self) -> void {
         if (!window->IsShownOnScreen()) return;
-        const bool text = wxDynamicCast(window, wxStaticText) || wxDynamicCast(window, wxCheckBox) ||
-                          wxDynamicCast(window, wxRadioBox) || wxDynamicCast(window, wxRadioButton) ||
-                          wxDynamicCast(window, wxAnyButton);
+        // dynamic_cast, not wxDynamicCast: that one casts down before it checks.
+        const bool text = dynamic_cast<wxStaticText*>(window) || dynamic_cast<wxCheckBox*>(window) ||
+                          dynamic_cast<wxRadioBox*>(window) || dynamic_cast<wxRadioButton*>(window) ||
+                          dynamic_cast<wxAnyButton*>(window);
         // A static box is as big as its sizer makes it, whatever it asks for.
-        if (text && !window->GetLabel().empty() && !wxDynamicCast(window, wxStaticBox)) {
+        if (text && !window->GetLabel().empty() && !dynamic_cast<wxStaticBox*>(window)) {
             const wxSize best = window->GetBestSize(), size = window->GetSize();
             if (size.x < best.x || size.y < best.y) found.push_back(name(window, "squeezed"));
             wxRect rect = window->GetRect();
@@ -50,7 +51,7 @@ inline std::vector<std::string> clippedTexts(wxWindow* root) {
                 rect.Offset(holder->GetPosition() + holder->GetClientAreaOrigin());
             }
         }
-        if (auto* list = wxDynamicCast(window, wxListCtrl); list != nullptr && list->InReportView()) {
+        if (auto* list = dynamic_cast<wxListCtrl*>(window); list != nullptr && list->InReportView()) {
             for (int column = 0; column < list->GetColumnCount(); ++column) {
                 wxListItem header;
                 header.SetMask(wxLIST_MASK_TEXT);
