@@ -140,7 +140,14 @@ PropertyDevicePanel::~PropertyDevicePanel() {
 // ---- "Общие" -------------------------------------------------------------------
 
 wxPanel* PropertyDevicePanel::buildCommonPage() {
-    panelCommon = panel(notebookPref, ID_PAGE_COMMON);
+    // The page scrolls rather than squeeze its controls: with the command
+    // exchange of the debug mode it is taller than the room the main window
+    // leaves at its smallest size.
+    auto* page = new wxScrolledWindow(notebookPref, ID_PAGE_COMMON, wxDefaultPosition, wxDefaultSize,
+                                      wxVSCROLL | wxTAB_TRAVERSAL);
+    page->SetScrollRate(0, 10);
+    page->SetMinSize(wxSize(-1, kScrollingMin));
+    panelCommon = page;
     auto* pageSizer = new wxBoxSizer(wxVERTICAL);
     const long centred = wxALL | wxALIGN_CENTER_VERTICAL;
 
@@ -329,7 +336,9 @@ wxPanel* PropertyDevicePanel::buildCommonPage() {
     finishPanel(panelExchange, exchangeSizer);
     pageSizer->Add(panelExchange, 1, wxALL | wxEXPAND, kBorder);
 
-    finishPanel(panelCommon, pageSizer);
+    panelCommon->SetSizer(pageSizer);
+    page->SetSize(wxSize(pageSizer->CalcMin().GetWidth(), kScrollingMin));
+    page->FitInside();
     return panelCommon;
 }
 
