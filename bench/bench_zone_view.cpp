@@ -128,7 +128,7 @@ void writeDataFolder(const std::string& folder) {
 
 /// Lays the list out and paints it now, as the next idle time and the next
 /// paint would.
-void showNow(wxListCtrl* list) {
+void showNow(wxWindow* list) {
     wxTheApp->ProcessIdle();
     list->Update();
 }
@@ -251,7 +251,7 @@ int main(int argc, char** argv) {
     const frm::ZoneElement::Ptr tree = frame->getItemDataMap()->getZoneElement(0);
     wxToggleButton* store = tree->getZones().at(1)->getButton();
     wxToggleButton* hall = tree->getZones().at(2)->getButton();
-    wxListCtrl* rows = frame->zonePanel()->deviceList;
+    frm::IconGrid* rows = frame->zonePanel()->deviceList;
     std::vector<double> ours;
     for (int run = 0; run < kRuns && status == 0; ++run) {
         clickToggle(store);

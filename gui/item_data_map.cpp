@@ -5,12 +5,14 @@
 #include <functional>
 
 #include <boost/thread/locks.hpp>
-#include <wx/listctrl.h>
 
 #include "base/log.h"
 #include "base/wx/gui_guards.h"
 #include "device/device_base.h"
 #include "device/models/orvel_info.h"
+#include "gui/layout/icon_grid.h"
+
+#include <wx/listctrl.h>
 
 namespace frm {
 
@@ -54,8 +56,17 @@ private:
     const Snapshot* const m_snapshot;
 };
 
-ItemDataMap::ItemDataMap(wxListCtrl* deviceList, ZoneElement::Ptr root)
+ItemDataMap::ItemDataMap(IconGrid* deviceList, ZoneElement::Ptr root)
     : m_deviceList(deviceList),
+      m_root(std::move(root)),
+      m_guiThread(std::this_thread::get_id()),
+      m_snapshot(std::make_shared<Snapshot>()) {
+    registerElement(m_root);
+    refreshSnapshot();
+}
+
+ItemDataMap::ItemDataMap(wxListCtrl* deviceList, ZoneElement::Ptr root)
+    : m_listControl(deviceList),
       m_root(std::move(root)),
       m_guiThread(std::this_thread::get_id()),
       m_snapshot(std::make_shared<Snapshot>()) {
@@ -254,13 +265,27 @@ unsigned ItemDataMap::countDeviceItems(const DevicePtr& device, ItemId zone) {
 
 // ---- selection ---------------------------------------------------------------------------------
 
+namespace {
+
+/// The records of the selected rows, in row order; null for a row without.
+template <class List>
+std::vector<const DeviceRowData*> selectedRecords(List* list) {
+    std::vector<const DeviceRowData*> records;
+    if (list == nullptr) return records;
+    for (long row = list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); row != -1;
+         row = list->GetNextItem(row, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED))
+        records.push_back(reinterpret_cast<const DeviceRowData*>(list->GetItemData(row)));
+    return records;
+}
+
+}  // namespace
+
 std::vector<ItemDataMap::ItemId> ItemDataMap::readSelectedItems() {
     std::vector<ItemId> ids;
-    if (m_deviceList == nullptr) return ids;
     bool refreshed = false;
-    for (long row = m_deviceList->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); row != -1;
-         row = m_deviceList->GetNextItem(row, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED)) {
-        const auto* data = reinterpret_cast<const DeviceRowData*>(m_deviceList->GetItemData(row));
+    const std::vector<const DeviceRowData*> records =
+        m_deviceList != nullptr ? selectedRecords(m_deviceList) : selectedRecords(m_listControl);
+    for (const DeviceRowData* data : records) {
         if (data == nullptr) {
             LOG_ERROR(L"%1%", L"Internal error. Element pointer is equal null");
             continue;
@@ -354,6 +379,7 @@ void ItemDataMap::detachList() {
     {
         RegistryLock lock(m_lock);
         m_deviceList = nullptr;
+        m_listControl = nullptr;
     }
     refreshSnapshot();
 }

@@ -23,6 +23,8 @@ class DeviceBase;
 
 namespace frm {
 
+class IconGrid;
+
 /// What a row of the zone panel's device list carries as item data
 /// (SetItemPtrData): the row's device and the zone through which the row
 /// was added.
@@ -58,8 +60,12 @@ public:
     static constexpr ItemId kNone = 0xFFFFFFFF;
 
     /// On the GUI thread; registers the root (id 0) and takes the first
-    /// snapshot. `deviceList` may be null (no rows).
+    /// snapshot. `deviceList` may be null (no rows); its rows may also be
+    /// those of a list control.
+    ItemDataMap(IconGrid* deviceList, ZoneElement::Ptr root);
     ItemDataMap(wxListCtrl* deviceList, ZoneElement::Ptr root);
+    ItemDataMap(std::nullptr_t, ZoneElement::Ptr root)
+        : ItemDataMap(static_cast<IconGrid*>(nullptr), std::move(root)) {}
 
     /// The zone, its devices, then its sub-zones, each subtree complete
     /// before the next; elements already known keep their ids. GUI thread.
@@ -142,7 +148,9 @@ private:
     DevicePtrSet zoneDevicesOf(const std::vector<ItemId>& ids, const ShapeSource& shapes);
     static DeviceSet loudspeakersOf(const DevicePtrSet& devices);
 
-    wxListCtrl* m_deviceList;  // under m_lock; null once the list is gone
+    // The rows, in one or the other (under m_lock; null once the list is gone).
+    IconGrid* m_deviceList = nullptr;
+    wxListCtrl* m_listControl = nullptr;
     const ZoneElement::Ptr m_root;
     const std::thread::id m_guiThread;
 

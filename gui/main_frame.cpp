@@ -423,6 +423,9 @@ void MainFrame::showZoneManagement(bool show) {
     zonePanel->Layout();
     zoneControlPanel->Layout();
     zoneManagementPanel->Layout();
+    // The box may need a wider zone column ("Удалить" of "Действие" would
+    // run over its edge): the column's own parent lays it out again.
+    bodyPanel->Layout();
 }
 
 void MainFrame::zoneOnButtonClick(wxCommandEvent& event) {
@@ -719,9 +722,7 @@ void MainFrame::deleteSelectedZones(const std::vector<ZoneElement::Ptr>& zones) 
     // included: a device left only in a removed sub-zone would vanish from
     // the tree and from zone_collection.xml.
     std::vector<DevicePtr> devices;
-    std::set<const wxObject*> toggles;
     const std::function<void(const ZoneElement::Ptr&)> collect = [&](const ZoneElement::Ptr& zone) {
-        toggles.insert(zone->getButton());
         for (const DevicePtr& device : zone->getDevices())
             if (std::find(devices.begin(), devices.end(), device) == devices.end()) devices.push_back(device);
         for (const ZoneElement::Ptr& child : zone->getZones()) collect(child);
@@ -732,11 +733,11 @@ void MainFrame::deleteSelectedZones(const std::vector<ZoneElement::Ptr>& zones) 
         if (std::find(filed.begin(), filed.end(), device) == filed.end()) newDevicesZone->addElement(device);
     if (!devices.empty()) newDevicesZone->setShown(true);
 
-    // The last zone view replays its toggle's event, and that toggle goes
-    // with its zone: the view to come back to is all zones then.
-    if (lastZoneEvent && toggles.count(lastZoneEvent->GetEventObject()) > 0)
-        lastZoneEvent = boost::make_shared<wxCommandEvent>(allZonesEvent());
     for (const ZoneElement::Ptr& zone : zones) root->removeElement(zone, true);
+    // The zones shown are gone: the page shows all zones, "Все зоны"
+    // pressed, and the name field no longer names a deleted zone.
+    wxCommandEvent event = allZonesEvent();
+    zoneOnButtonClick(event);
 }
 
 // ---- gong and alarm ------------------------------------------------------------------------

@@ -1,5 +1,7 @@
 #include "gui/property_device_panel.h"
 
+#include <algorithm>
+
 #include "base/check.h"
 #include "base/exception.h"
 #include "base/log.h"
@@ -15,6 +17,7 @@
 #include "device/transfer_protocol.h"
 #include "device/version.h"
 #include "gui/gui_thread.h"
+#include "gui/list_columns.h"
 
 namespace frm {
 
@@ -132,6 +135,15 @@ void PropertyDevicePanel::updateData() {
             break;
         case pages::kAudioMemory:
             fillAudioMemoryPage();
+            // The columns share the list's width, but none gets narrower
+            // than its header or its longest value: the list scrolls
+            // sideways rather than cut a file's place or "Повторять (сек)".
+            for (wxListCtrl* list : {listCtrlAudioFragment, listCtrlAudioScenario})
+                for (int column = 0; column < list->GetColumnCount(); ++column) {
+                    const int shared = list->GetColumnWidth(column);
+                    list->SetColumnWidth(column, wxLIST_AUTOSIZE);
+                    setColumnWidth(list, column, std::max(shared, list->GetColumnWidth(column)));
+                }
             break;
         case pages::kNetwork:
             fillNetworkPage();

@@ -623,11 +623,13 @@ void PropertyDevicePanel::addExchangeRow(const wxString& text) {
     sizer->Add(field, 1, wxALL, 5);
     field->Bind(wxEVT_TEXT_ENTER, &PropertyDevicePanel::textDebugExchangeOnPress, this);
     textCommand->Clear();
-    auto* send = new wxButton(row, wxID_ANY, L">", wxDefaultPosition, wxSize(30, -1));
+    // Exact fit: with a text button's own padding GTK needs more than the
+    // 30 pixels a one-letter button is given, and warns of a negative width.
+    auto* send = new wxButton(row, wxID_ANY, L">", wxDefaultPosition, wxSize(30, -1), wxBU_EXACTFIT);
     send->SetClientData(field);
     send->Bind(wxEVT_BUTTON, &PropertyDevicePanel::buttonDebugExchangeOnClick, this);
     sizer->Add(send, 0, wxALL | wxALIGN_CENTER_VERTICAL, 5);
-    auto* remove = new wxButton(row, wxID_ANY, L"-", wxDefaultPosition, wxSize(30, -1));
+    auto* remove = new wxButton(row, wxID_ANY, L"-", wxDefaultPosition, wxSize(30, -1), wxBU_EXACTFIT);
     remove->SetClientData(row);
     remove->Bind(wxEVT_BUTTON, &PropertyDevicePanel::removeStrSizerOnClick, this);
     sizer->Add(remove, 0, wxALL | wxALIGN_CENTER_VERTICAL, 5);

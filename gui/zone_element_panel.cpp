@@ -30,6 +30,8 @@ const wchar_t* const kCaption = L"Сообщение";
 const wchar_t* const kNothingSelected = L"Нет выделенных устройств";
 const wxColour kWarningColour(255, 216, 0);
 constexpr int kIconSize = 48;
+/// The narrowest the name field gets while it is edited.
+constexpr int kTitleEditorWidth = 160;
 // The icon table's ids of the mute button's two images.
 constexpr int kSoundOnIcon = 6;
 constexpr int kSoundOffIcon = 7;
@@ -86,6 +88,14 @@ ZoneElementPanel::ZoneElementPanel(wxWindow* parent, ZoneElement::Ptr root,
     }
     deviceList->AssignImageList(images, wxIMAGE_LIST_NORMAL);
     searchDevices->Bind(wxEVT_BUTTON, &ZoneElementPanel::searchDevicesOnButtonClick, this);
+    // The fields keep the height they have now: GTK asks for a taller entry
+    // for a while after its colour changed, and the area is laid out again
+    // while the state display recolours them. Their widths follow their
+    // values (fitFieldsToValues), the zone choice's its zones.
+    for (wxWindow* control : infoPanel->GetChildren())
+        if (auto* field = dynamic_cast<wxTextCtrl*>(control))
+            field->SetMinSize(wxSize(field->GetMinSize().x, field->GetBestSize().y));
+    zone->SetMinSize(wxSize(-1, zone->GetBestSize().y));
 
     enableAdministratorMode(false);
     showMute(false);
@@ -118,6 +128,7 @@ void ZoneElementPanel::enableAdministratorMode(bool on) {
           static_cast<wxWindow*>(hardwareAddressLabel), static_cast<wxWindow*>(hardwareAddress),
           static_cast<wxWindow*>(ipAddressLabel), static_cast<wxWindow*>(ipAddress)})
         row->Show(on);
+    fitFieldsToValues();
     infoPanel->Layout();
     Layout();
 }
@@ -144,6 +155,13 @@ void ZoneElementPanel::updateCurrentZone() {
         rebuilding = false;
     }
     refreshNow(DevicePtr(), true);
+    // An edit not applied survives a rebuild only while its device is still
+    // the one shown; applied, deleted or moved out of sight, there is
+    // nothing left to apply.
+    if (!editedDevice || editedDevice != shownDevice) {
+        apply->Disable();
+        editedDevice.reset();
+    }
     // What the selection events of the rows selected again would bring.
     if (selected.empty())
         refreshSnapshot();
@@ -164,6 +182,7 @@ void ZoneElementPanel::refreshList() {
     rowImages.clear();
     shownAddresses.clear();
     clearDeviceInfo();
+    fitFieldsToValues();
     refreshSnapshot();
 }
 
@@ -219,6 +238,7 @@ void ZoneElementPanel::refreshNow(const DevicePtr& device, bool startReads) {
     }
     if (device && row->device != device) return;
     showDetails(first, *row, startReads);
+    fitFieldsToValues();
 }
 
 void ZoneElementPanel::refreshIcons() {
@@ -317,6 +337,26 @@ void ZoneElementPanel::showState(const StateView& view) {
         rows[i].second->ChangeValue(shown.text);
         rows[i].second->SetBackgroundColour(shown.warning ? kWarningColour : normalBackground());
     }
+}
+
+void ZoneElementPanel::fitFieldsToValues() {
+    // Each field asks for the width of its whole value: the grid gives its
+    // column that much before it shares out the rest, so that a long value
+    // (a firmware version) takes room from short ones instead of being cut.
+    // The name is a value too, except while it is edited (administrator
+    // mode): an edit field scrolls, and the name stands under its icon.
+    bool changed = false;
+    for (wxWindow* control : infoPanel->GetChildren()) {
+        auto* field = dynamic_cast<wxTextCtrl*>(control);
+        if (field == nullptr) continue;
+        const int width = field == title && administratorMode
+                              ? kTitleEditorWidth
+                              : field->GetSizeFromTextSize(field->GetTextExtent(field->GetValue()).x).x;
+        if (field->GetMinSize().x == width) continue;
+        field->SetMinSize(wxSize(width, field->GetMinSize().y));
+        changed = true;
+    }
+    if (changed) infoPanel->Layout();
 }
 
 void ZoneElementPanel::clearDeviceInfo() {
@@ -473,7 +513,10 @@ void ZoneElementPanel::selectionChanged() {
                 if (device->isOnline() && !device->isOnlineAndAnswered())
                     reads.read(device, DeviceReads::kProbe);
         }
-        if (deviceList->GetSelectedItemCount() == 0) clearDeviceInfo();
+        if (deviceList->GetSelectedItemCount() == 0) {
+            clearDeviceInfo();
+            fitFieldsToValues();
+        }
         refreshNow(DevicePtr(), true);
     });
 }

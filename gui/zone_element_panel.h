@@ -129,6 +129,9 @@ private:
     void showDetails(long rowIndex, const RowData& row, bool startReads);
     void showState(const StateView& view);
     void clearDeviceInfo();
+    /// The minimum width of every field of the information area is that of
+    /// its value; the area is laid out again when one changed.
+    void fitFieldsToValues();
     /// The volume panel for the shown device, or for the selection with none.
     void updateVolumeControls(const DevicePtr& device);
     void updateVolumeToolTip();

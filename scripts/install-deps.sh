@@ -7,7 +7,7 @@ PACKAGES="g++ cmake make pkg-config git
   libmp3lame-dev libconfig++-dev zlib1g-dev libasound2-dev libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
   xvfb xauth xdotool iproute2 util-linux ffmpeg libxml2-utils tzdata gettext
-  clang libclang-rt-14-dev wx3.2-i18n locales"
+  clang libclang-rt-14-dev wx3.2-i18n locales libglib2.0-dev"
 
 missing=""
 for p in $PACKAGES; do

@@ -13,6 +13,15 @@ namespace fb {
 namespace {
 
 constexpr int kBorder = 5;
+/// The least a window with scroll bars is given either way: GTK's scroll
+/// bar needs about 46 pixels of length, and given less it fails its checks
+/// (Gtk-CRITICAL gtk_box_gadget_distribute), which a page still hidden, and
+/// so laid out in a few pixels, would otherwise do.
+constexpr int kScrollingMin = 60;
+/// Where a long explanation wraps: the rows that hold one then fit the page
+/// at the main window's smallest width.
+constexpr int kLongLabelWidth = 440;
+constexpr int kNoteWidth = 260;
 
 /// Sets a panel's sizer, lays the panel out and fits the sizer to it.
 void finishPanel(wxWindow* panel, wxSizer* sizer) {
@@ -79,6 +88,7 @@ wxScrolledWindow* scrolled(wxWindow* parent) {
     auto* window =
         new wxScrolledWindow(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxHSCROLL | wxVSCROLL);
     window->SetScrollRate(5, 5);
+    window->SetMinSize(wxSize(kScrollingMin, kScrollingMin));
     return window;
 }
 
@@ -130,7 +140,14 @@ PropertyDevicePanel::~PropertyDevicePanel() {
 // ---- "Общие" -------------------------------------------------------------------
 
 wxPanel* PropertyDevicePanel::buildCommonPage() {
-    panelCommon = panel(notebookPref, ID_PAGE_COMMON);
+    // The page scrolls rather than squeeze its controls: with the command
+    // exchange of the debug mode it is taller than the room the main window
+    // leaves at its smallest size.
+    auto* page = new wxScrolledWindow(notebookPref, ID_PAGE_COMMON, wxDefaultPosition, wxDefaultSize,
+                                      wxVSCROLL | wxTAB_TRAVERSAL);
+    page->SetScrollRate(0, 10);
+    page->SetMinSize(wxSize(-1, kScrollingMin));
+    panelCommon = page;
     auto* pageSizer = new wxBoxSizer(wxVERTICAL);
     const long centred = wxALL | wxALIGN_CENTER_VERTICAL;
 
@@ -263,6 +280,9 @@ wxPanel* PropertyDevicePanel::buildCommonPage() {
     staticTovikPriority = label(
         panelTovik,
         L"Приоритет типа консоли (выше число - выше приоритет, пожарная приоритетнее консоли вещания) ");
+    // Wrapped: on one line it is wider than the page even at full screen,
+    // and the row squeezed the spin control to a pixel.
+    staticTovikPriority->Wrap(kLongLabelWidth);
     typeRow->Add(staticTovikPriority, 0, centred, kBorder);
     sizerTovik->Add(typeRow, 0, wxEXPAND, kBorder);
     finishPanel(panelTovik, sizerTovik);
@@ -299,7 +319,7 @@ wxPanel* PropertyDevicePanel::buildCommonPage() {
     finishPanel(scrolledExchange, sizerExchange);
     // A scrolled window asks for no height of its own: the command line
     // stays in sight however little room the page has.
-    scrolledExchange->SetMinSize(wxSize(370, sizerExchange->GetMinSize().y));
+    scrolledExchange->SetMinSize(wxSize(370, std::max(kScrollingMin, sizerExchange->GetMinSize().y)));
     innerSizer->Add(scrolledExchange, 1, wxEXPAND | wxTOP | wxRIGHT, kBorder);
     finishPanel(panelExchangeInner, innerSizer);
     exchange->Add(panelExchangeInner, 1, wxEXPAND, kBorder);
@@ -316,7 +336,9 @@ wxPanel* PropertyDevicePanel::buildCommonPage() {
     finishPanel(panelExchange, exchangeSizer);
     pageSizer->Add(panelExchange, 1, wxALL | wxEXPAND, kBorder);
 
-    finishPanel(panelCommon, pageSizer);
+    panelCommon->SetSizer(pageSizer);
+    page->SetSize(wxSize(pageSizer->CalcMin().GetWidth(), kScrollingMin));
+    page->FitInside();
     return panelCommon;
 }
 
@@ -537,6 +559,9 @@ wxPanel* PropertyDevicePanel::buildSourcePage() {
     header(staticInputHeader, L"Вход", wxALIGN_CENTER_HORIZONTAL);
     header(staticPriorityHeader, L"Приоритет", wxALIGN_RIGHT);
     header(staticFunctionHeader, L"ГОиЧС / Микрофон / Сообщение", wxALIGN_CENTER);
+    // On two lines: on one the column pushes "Контроль целостности линии"
+    // past the page's edge at the main window's smallest width.
+    staticFunctionHeader->Wrap(staticFunctionHeader->GetTextExtent(L"ГОиЧС / Микрофон /").x + 1);
     header(staticIntegrityHeader, L"Целостность линии", wxALIGN_CENTER);
     for (wxStaticLine** rule : {&lineHeader1, &lineHeader2, &lineHeader3, &lineHeader4}) {
         *rule = new wxStaticLine(box, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLI_HORIZONTAL);
@@ -736,6 +761,9 @@ wxPanel* PropertyDevicePanel::buildZonesPage() {
     comboBoxZoneMode->SetSelection(0);
     modeRow->Add(comboBoxZoneMode, 0, wxALL | wxALIGN_CENTER_VERTICAL, kBorder);
     staticZoneNote = label(panelZones, L"Для выбора сообщений необходима одинаковая аудио-память");
+    // Wrapped, so that the row keeps "Удалить все зоны" whole at the main
+    // window's smallest width (given a pixel, GTK warned of a negative width).
+    staticZoneNote->Wrap(kNoteWidth);
     modeRow->Add(staticZoneNote, 0, wxALL | wxALIGN_CENTER_VERTICAL, kBorder);
     addSpacer(modeRow);
     buttonRemoveZone = new wxButton(panelZones, wxID_ANY, L"Удалить зону");
@@ -860,7 +888,7 @@ wxPanel* PropertyDevicePanel::buildDebugPage() {
     textDebugLower = new wxTextCtrl(panelDebug, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
                                     wxTE_MULTILINE | wxTE_READONLY);
     textDebugLower->SetFont(monospace());
-    textDebugLower->SetMinSize(wxSize(-1, 10));
+    textDebugLower->SetMinSize(wxSize(-1, kScrollingMin));
     historyFields->Add(textDebugLower, 1, wxALL | wxEXPAND, kBorder);
     history->Add(historyFields, 1, wxEXPAND, kBorder);
     right->Add(history, 4, wxEXPAND, kBorder);

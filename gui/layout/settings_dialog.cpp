@@ -252,6 +252,10 @@ wxPanel* SettingsDialog::buildEventsPage() {
                              wxTE_MULTILINE | wxTE_READONLY | wxHSCROLL);
     logText->SetFont(wxFont(wxNORMAL_FONT->GetPointSize(), wxFONTFAMILY_DEFAULT, wxFONTSTYLE_NORMAL,
                             wxFONTWEIGHT_NORMAL, false, L"Courier New"));
+    // Never laid out in less than its scroll bars need (GTK's needs about 46
+    // pixels and fails its checks with less), not even while the page is
+    // hidden and a few pixels tall.
+    logText->SetMinSize(wxSize(60, 60));
     sizer->Add(logText, 1, wxEXPAND, kBorder);
 
     finishPanel(panelEvents, sizer);

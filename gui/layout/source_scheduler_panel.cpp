@@ -11,6 +11,11 @@ namespace fb {
 namespace {
 
 constexpr int kBorder = 5;
+/// The least height a window with a vertical scroll bar is given: GTK's
+/// scroll bar needs about 46 pixels and with less fails its checks
+/// (Gtk-CRITICAL gtk_box_gadget_distribute), which the task list and the
+/// filter did while the page was squeezed at the main window's smaller sizes.
+constexpr int kScrollingMinHeight = 60;
 /// The filter column's controls sit closer together.
 constexpr int kFilterBorder = 2;
 constexpr int kFieldLength = 8;
@@ -83,6 +88,7 @@ SourceSchedulerPanel::SourceSchedulerPanel(wxWindow* parent, wxWindowID id, cons
     listSizer->Add(devices, 0, wxEXPAND | wxRIGHT, kBorder);
     taskList =
         new wxListCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_REPORT | wxLC_NO_SORT_HEADER);
+    taskList->SetMinSize(wxSize(-1, kScrollingMinHeight));
     listSizer->Add(taskList, 3, wxEXPAND | wxRIGHT, kBorder);
     buildFilter();
     listSizer->Add(filterPanel, 0, wxEXPAND, kBorder);
@@ -149,6 +155,7 @@ void SourceSchedulerPanel::buildFilter() {
     column->Add(filterApply, 0, wxALL, kFilterBorder);
 
     finishPanel(filterWindow, column);
+    filterWindow->SetMinSize(wxSize(filterWindow->GetMinSize().x, kScrollingMinHeight));
     box->Add(filterWindow, 1, wxEXPAND, kBorder);
     finishPanel(filterPanel, box);
 }
@@ -237,10 +244,14 @@ void SourceSchedulerPanel::buildEditor() {
 }
 
 void SourceSchedulerPanel::buildDayTime(wxWindow* panel, wxSizer* box) {
-    auto* dayBox = new wxStaticBoxSizer(new wxStaticBox(panel, wxID_ANY, L"В течении дня"), wxVERTICAL);
+    // The start and the stop side by side: one above the other, the editor
+    // grew so tall that at the main window's smallest size the task list
+    // above it kept a single row.
+    auto* dayBox = new wxStaticBoxSizer(new wxStaticBox(panel, wxID_ANY, L"В течении дня"), wxHORIZONTAL);
     wxWindow* parent = dayBox->GetStaticBox();
+    auto* startColumn = new wxBoxSizer(wxVERTICAL);
     startTimeLabel = label(parent, L"Время запуска (ч:м)");
-    dayBox->Add(startTimeLabel, 0, wxRIGHT | wxTOP, kBorder);
+    startColumn->Add(startTimeLabel, 0, wxRIGHT | wxTOP, kBorder);
     auto* startRow = new wxBoxSizer(wxHORIZONTAL);
     startHour = spin(parent, 0, 23, 0);
     startRow->Add(startHour, 0, wxTOP | wxBOTTOM, kBorder);
@@ -248,7 +259,8 @@ void SourceSchedulerPanel::buildDayTime(wxWindow* panel, wxSizer* box) {
     startRow->Add(startColon, 0, wxALIGN_CENTER_VERTICAL | wxTOP | wxBOTTOM, kBorder);
     startMinute = spin(parent, 0, 59, 0);
     startRow->Add(startMinute, 0, wxTOP | wxBOTTOM, kBorder);
-    dayBox->Add(startRow, 0, 0, kBorder);
+    startColumn->Add(startRow, 0, 0, kBorder);
+    dayBox->Add(startColumn, 0, wxRIGHT, 2 * kBorder);
 
     stopTimePanel = new wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL);
     auto* stopColumn = new wxBoxSizer(wxVERTICAL);
@@ -263,7 +275,7 @@ void SourceSchedulerPanel::buildDayTime(wxWindow* panel, wxSizer* box) {
     stopRow->Add(stopMinute, 0, wxTOP | wxBOTTOM, kBorder);
     stopColumn->Add(stopRow, 0, 0, kBorder);
     finishPanel(stopTimePanel, stopColumn);
-    dayBox->Add(stopTimePanel, 0, 0, kBorder);
+    dayBox->Add(stopTimePanel, 0, wxRIGHT, kBorder);
 
     finishPanel(panel, dayBox);
     box->Add(panel, 0, wxEXPAND, kBorder);

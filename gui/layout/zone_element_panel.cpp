@@ -26,12 +26,17 @@ wxStaticText* addLabel(wxWindow* parent, wxSizer* grid, const wxString& text) {
     return label;
 }
 
+/// The border of a field of the grid: its label's right border already
+/// stands between them, and at the main window's smallest size the two
+/// columns of values need every pixel.
+constexpr long kFieldBorders = wxRIGHT | wxTOP;
+
 /// A read-only state field of the grid on the button face, added in its cell.
 wxTextCtrl* addField(wxWindow* parent, wxSizer* grid) {
     auto* field =
         new wxTextCtrl(parent, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize, wxTE_READONLY);
     field->SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE));
-    grid->Add(field, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, kBorder);
+    grid->Add(field, 0, wxEXPAND | kFieldBorders, kBorder);
     return field;
 }
 
@@ -43,7 +48,7 @@ ZoneElementPanel::ZoneElementPanel(wxWindow* parent, wxWindowID id, const wxPoin
     SetMinSize(wxSize(792, 400));
 
     auto* topSizer = new wxBoxSizer(wxVERTICAL);
-    deviceList = new wxListCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_ICON);
+    deviceList = new IconGrid(this, wxID_ANY);
     topSizer->Add(deviceList, 1, wxEXPAND, 0);
 
     buildInfoPanel();
@@ -109,11 +114,11 @@ void ZoneElementPanel::buildInfoPanel() {
     titleLabel = addLabel(infoPanel, grid, L"Название устройства");
     title = new wxTextCtrl(infoPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(kEditWidth, -1), 0);
     title->SetMaxLength(60);
-    grid->Add(title, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, kBorder);
+    grid->Add(title, 0, wxEXPAND | kFieldBorders, kBorder);
     zoneLabel = addLabel(infoPanel, grid, L"Входит в зону");
     // Created without items, so there is no first entry to select yet.
     zone = new wxChoice(infoPanel, wxID_ANY, wxDefaultPosition, wxSize(kEditWidth, -1));
-    grid->Add(zone, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, kBorder);
+    grid->Add(zone, 0, wxEXPAND | kFieldBorders, kBorder);
 
     // Rows 2 to 10: read-only fields, left and right pair of each row.
     playbackLabel = addLabel(infoPanel, grid, L"Воспроизведение");

@@ -3,7 +3,6 @@
 #include <wx/bmpbuttn.h>
 #include <wx/button.h>
 #include <wx/choice.h>
-#include <wx/listctrl.h>
 #include <wx/panel.h>
 #include <wx/slider.h>
 #include <wx/statline.h>
@@ -11,12 +10,13 @@
 #include <wx/textctrl.h>
 
 #include "gui/layout/event_connections.h"
+#include "gui/layout/icon_grid.h"
 
 namespace frm {
 namespace fb {
 
 /// Layout of the zone and device page: the devices of the chosen zones as a
-/// list of large icons, a grid of ten rows of label and field pairs for the
+/// grid of large icons, a grid of ten rows of label and field pairs for the
 /// selected device, the volume panel (hint, mute button, slider), the lock
 /// button, and the row of settings, delete and apply buttons. Builds the
 /// controls and routes their events to the handler operations below (14
@@ -31,7 +31,7 @@ public:
     ~ZoneElementPanel() override;
 
 protected:
-    wxListCtrl* deviceList;
+    IconGrid* deviceList;
     wxPanel* infoPanel;
     wxButton* selectAllDevices;
     wxButton* searchDevices;

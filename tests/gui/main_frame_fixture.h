@@ -37,7 +37,7 @@ public:
         frm::fb::MainFrame::drives, frm::fb::MainFrame::execute, frm::fb::MainFrame::microphone,
         frm::fb::MainFrame::playAlarm, frm::fb::MainFrame::playGong, frm::fb::MainFrame::playlist,
         frm::fb::MainFrame::radio, frm::fb::MainFrame::scheduler, frm::fb::MainFrame::serviceMessage,
-        frm::fb::MainFrame::zoneControlPanel, frm::fb::MainFrame::zoneName;
+        frm::fb::MainFrame::zoneControlPanel, frm::fb::MainFrame::zoneManagement, frm::fb::MainFrame::zoneName;
     using frm::MainFrame::MainFrame;
 
     /// The shown panels by creation order: zones 0, drives 1, scheduler 2,

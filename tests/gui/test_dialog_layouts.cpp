@@ -159,7 +159,7 @@ void expectClicksGoOn(std::size_t buttonCount) {
     wxWeakRef<Layout> dialog = new Layout(nullptr);
     std::vector<wxObject*> buttons, reached;
     for (wxWindow* child : dialog->GetChildren())
-        if (wxDynamicCast(child, wxButton) != nullptr) buttons.push_back(child);
+        if (dynamic_cast<wxButton*>(child) != nullptr) buttons.push_back(child);
     ASSERT_EQ(buttons.size(), buttonCount);
     dialog->Bind(wxEVT_BUTTON, [&](wxCommandEvent& event) { reached.push_back(event.GetEventObject()); });
     for (wxObject* button : buttons) fire(static_cast<wxWindow*>(button), wxEVT_BUTTON);

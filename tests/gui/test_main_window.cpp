@@ -91,11 +91,31 @@ TEST_F(MainWindow, ZoneManagementTextsAndDeletingMovesEveryDeviceBelowIntoNewDev
     EXPECT_EQ(frame->zone(0)->getDevices(), devices) << "each once, sub-zones included";
     EXPECT_TRUE(frame->zone(0)->getPanel()->IsShown());
     EXPECT_EQ(ids(), before);
+    EXPECT_TRUE(frame->allZones->GetValue()) << "the zones shown went: all zones";
+    registry.getZoneElement(0)->setChecked(false);
     EXPECT_EQ(run(2, ""), L"Выделите зону для удаления");
 
     click(frame->drives);
     click(frame->drives);  // the last zone view went with its zone: all zones
     EXPECT_TRUE(frame->allZones->GetValue());
+}
+
+TEST_F(MainWindow, DeletingTheShownZoneShowsAllZonesAndForgetsItsName) {
+    writeStores({1, 2}, zoneXml("Зал", {1}) + zoneXml("Фойе", {2}) + zoneXml("Склад", {}));
+    start();
+    click(frame->zone(2)->getButton());  // Фойе alone: the field names it
+    ASSERT_EQ(frame->zoneName->GetValue(), L"Фойе");
+    ASSERT_FALSE(frame->allZones->GetValue());
+    ui_testing::ScriptedUi answers;
+    answers.expect(kMessage, wxID_YES);
+    frame->action->SetSelection(2);
+    click(frame->execute);
+
+    EXPECT_EQ(frame->zone(2)->getName(), L"Склад");
+    EXPECT_TRUE(frame->allZones->GetValue());
+    EXPECT_TRUE(frame->zone(1)->getButton()->GetValue());
+    EXPECT_EQ(frame->zoneName->GetValue(), L"");
+    EXPECT_EQ(frame->zonePanel()->deviceList->GetItemCount(), 2) << "Фойе's device among the new ones";
 }
 
 TEST_F(MainWindow, AdministratorModeOpensWithItsPasswordAndClosesWithoutOne) {

@@ -73,7 +73,7 @@ protected:
     }
     /// The zone panel's rows of these devices selected, the others not.
     void select(const Devices& devices) {
-        wxListCtrl* list = frame->zonePanel()->deviceList;
+        frm::IconGrid* list = frame->zonePanel()->deviceList;
         for (long row = 0; row < list->GetItemCount(); ++row) {
             const auto* data = reinterpret_cast<const frm::DeviceRowData*>(list->GetItemData(row));
             const bool chosen = std::find(devices.begin(), devices.end(), data->device) != devices.end();

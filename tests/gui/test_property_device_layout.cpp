@@ -236,7 +236,7 @@ public:
 /// clicks below go through them).
 void collectWindows(wxWindow* window, std::vector<wxWindow*>& all) {
     all.push_back(window);
-    if (wxDynamicCast(window, wxListCtrl) != nullptr) return;
+    if (dynamic_cast<wxListCtrl*>(window) != nullptr) return;
     for (wxWindow* child : window->GetChildren()) collectWindows(child, all);
 }
 

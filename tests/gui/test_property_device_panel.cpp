@@ -16,10 +16,13 @@
 #include "device/models/tovik_info.h"
 #include "gui/property_device_panel.h"
 #include "tests/device/memory/memory_test_support.h"
+#include "tests/gui/clipping.h"
 #include "tests/gui/main_frame_fixture.h"  // also the log, settings, simulator and wx test support
+#include "tests/gui/screenshot.h"
 #include "tests/support/test_index.h"
 #include "tools/simulator/audio_memory_store.h"
 #include "tools/simulator/equalizer_store.h"
+#include "tools/simulator/line_control_store.h"
 #include "tools/simulator/orvel_config_model.h"
 #include "tools/simulator/tovik_zone_model.h"
 
@@ -318,4 +321,45 @@ TEST_F(MainWindowProperty, CloseShowsTheZonePanelAgain) {
     ASSERT_NE(close, nullptr);
     main_frame_testing::click(static_cast<wxControl*>(close));
     EXPECT_EQ(frame->shown(), std::vector<std::size_t>{0});
+}
+
+TEST_F(PropertyPanelTest, EveryPageShowsItsTextsWholeAtTheMainWindowsSizes) {
+    // A line-control module, so that the loudspeaker's "Линия" page has its rows.
+    simulator.device(kSpeaker18 - 1).withModel<device::sim::CommandModel>([](device::sim::CommandModel& model) {
+        device::sim::LineControlStore::install(std::make_shared<device::sim::LineControlStore>(), model);
+        return 0;
+    });
+    Panel* panel = makePanel(false);
+    panel->setCallbacks([] {}, [] {});
+    // The room the main window gives the panel at its smallest, default and
+    // full-screen sizes.
+    struct Size {
+        int width, height;
+        const char* name;
+    };
+    const Size sizes[] = {{827, 532, "1060x600"}, {827, 632, "1060x700"}, {1047, 956, "1280x1024"}};
+    for (const auto& [kind, sim] : {std::pair{"loudspeaker", kSpeaker18}, {"console", kConsole}}) {
+        panel->open(device(sim));
+        for (const Size& size : sizes) {
+            frame->SetClientSize(size.width, size.height);
+            for (const std::wstring& tab : panel->tabs()) {
+                if (tab == L"Связанные консоли") continue;  // the simulated loudspeaker has none to list
+                panel->select(tab);
+                runEventLoopUntil([] { return false; }, 200ms);
+                const std::string page = std::string(kind) + "_" + size.name + "_" +
+                                         std::to_string(panel->notebookPref->GetSelection());
+                SCOPED_TRACE(page);
+                // The page chosen and the buttons under the notebook.
+                std::vector<std::string> clipped = wx_testing::clippedTexts(panel->notebookPref->GetCurrentPage());
+                for (const std::string& text : wx_testing::clippedTexts(panel->GetChildren().back()))
+                    clipped.push_back(text);
+                std::string all;
+                for (const std::string& text : clipped) all += text + "; ";
+                EXPECT_TRUE(clipped.empty()) << all;
+                if (size.width == 827 && size.height == 532) {
+                    EXPECT_FALSE(wx_testing::writeShot(frame, "property_panel_" + page).empty());
+                }
+            }
+        }
+    }
 }

@@ -219,7 +219,7 @@ TEST_F(MainWindowRename, ARenameRunsTheAfterApplyCallbackAndTheZonePanelShowsIt)
     simulator.start();
     start();
     speaker.startStatePackets({boost::asio::ip::make_address_v4("127.0.0.1"), transport->getPort()}, 100ms);
-    wxListCtrl* list = frame->zonePanel()->deviceList;
+    frm::IconGrid* list = frame->zonePanel()->deviceList;
     ASSERT_TRUE(wx_testing::runEventLoopUntil([&] {
         const auto& hall = frame->zone(1)->getDevices();
         return list->GetItemCount() == 1 && hall.size() == 1 && hall[0]->isOnlineAndAnswered();

@@ -88,6 +88,7 @@ protected:
     /// its registry over a zone that holds them.
     void selectInMainWindow(const std::vector<boost::shared_ptr<device::DeviceBase>>& devices) {
         deviceList = new wxListCtrl(frame, wxID_ANY, wxPoint(0, 0), wxSize(10, 10), wxLC_REPORT);
+        deviceList->Hide();  // only read: shown at that size, its scroll bars upset GTK
         deviceList->AppendColumn(L"");
         root = frm::ZoneElement::createDetached(L"Все зоны");
         for (const auto& device : devices) {

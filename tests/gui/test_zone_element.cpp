@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 #include <wx/frame.h>
-#include <wx/listctrl.h>
 #include <wx/scrolwin.h>
 #include <wx/sizer.h>
 #include <wx/tglbtn.h>
@@ -14,6 +13,7 @@
 #include "device/device_base.h"
 #include "device/models/orvel_info.h"
 #include "gui/item_data_map.h"
+#include "gui/layout/icon_grid.h"
 #include "tests/base/wx/wx_app.h"
 #include "tests/gui/store_support.h"
 #include "tests/support/counting_log_fixture.h"
@@ -30,15 +30,14 @@ public:
         column = new wxScrolledWindow(this);
         column->SetSizer(new wxBoxSizer(wxVERTICAL));
         all = new wxToggleButton(this, wxID_ANY, "Все зоны");
-        list = new wxListCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_REPORT);
-        list->InsertColumn(0, "device");
+        list = new frm::IconGrid(this, wxID_ANY);
     }
     void onZone(wxCommandEvent& event) { toggled.push_back(ZoneElement::extractZoneElement(event)); }
     wxObjectEventFunction handler() const { return wxCommandEventHandler(ZoneFrame::onZone); }
 
     wxScrolledWindow* column;
     wxToggleButton* all;
-    wxListCtrl* list;
+    frm::IconGrid* list;
     std::vector<ZoneElement::Ptr> toggled;
 };
 

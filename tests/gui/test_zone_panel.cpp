@@ -68,6 +68,19 @@ void click(wxWindow* button) {
     send(button, event);
 }
 
+/// The values of the information area that their fields cut (the name
+/// while it is edited scrolls instead).
+std::vector<std::wstring> cutValues(wxWindow* area, wxWindow* editedTitle) {
+    std::vector<std::wstring> cut;
+    for (wxWindow* control : area->GetChildren()) {
+        auto* field = dynamic_cast<wxTextCtrl*>(control);
+        if (field == nullptr || field == editedTitle || !field->IsShown()) continue;
+        const int needed = field->GetSizeFromTextSize(field->GetTextExtent(field->GetValue()).x).x;
+        if (field->GetSize().x < needed) cut.push_back(field->GetValue().ToStdWstring());
+    }
+    return cut;
+}
+
 bool sameImage(const wxBitmap& a, const wxBitmap& b) {
     const wxImage left = a.ConvertToImage(), right = b.ConvertToImage();
     return left.GetSize() == right.GetSize() &&
@@ -272,6 +285,10 @@ TEST_F(ZonePanel, ALoudspeakerAndAConsoleShowTheirStateInBothModes) {
         EXPECT_TRUE(p().deviceProperty->IsEnabled());
         const auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(a);
         EXPECT_EQ(image(a), frm::loudspeakerIcon(loudspeaker->getState(), true, true));
+        // At the page's smallest width the firmware version, and the name
+        // the operator cannot edit, are shown whole.
+        EXPECT_EQ(cutValues(p().title->GetParent(), administrator ? p().title : nullptr),
+                  std::vector<std::wstring>{});
         wx_testing::writeShot(
             window, administrator ? "zone_panel_loudspeaker_administrator" : "zone_panel_loudspeaker");
 
@@ -341,6 +358,7 @@ TEST_F(ZonePanel, ApplyRenamesOneDeviceAndMovesTheSelection) {
     EXPECT_EQ(p().zone->GetStringSelection(), L"Сцена");
 
     click(p().apply);
+    EXPECT_FALSE(p().apply->IsEnabled()) << "applied: nothing left to apply";
     EXPECT_EQ(a->getTitle(), L"Сцена слева");
     EXPECT_EQ(p().deviceList->GetItemText(rowOf(a)), L"Сцена слева");
     EXPECT_EQ(hall->getDevices(), (Devices{c}));
@@ -354,6 +372,17 @@ TEST_F(ZonePanel, ApplyRenamesOneDeviceAndMovesTheSelection) {
     EXPECT_EQ(b->getTitle(), titleB);
     EXPECT_EQ(hall->getDevices(), (Devices{c, b}));
     EXPECT_EQ(store->getDevices(), (Devices{a}));
+
+    // Moved out of the zones shown: nothing selected, nothing to apply.
+    toggle({hall});
+    select({c});
+    p().zone->SetSelection(p().zone->FindString(L"Склад"));
+    send(p().zone, choice);
+    ASSERT_TRUE(p().apply->IsEnabled());
+    click(p().apply);
+    EXPECT_EQ(store->getDevices(), (Devices{a, c}));
+    EXPECT_TRUE(shown(true).empty());
+    EXPECT_FALSE(p().apply->IsEnabled());
 }
 
 TEST_F(ZonePanel, DeleteKeepsScheduledDevicesAndTakesTheOthersFromEveryZone) {
@@ -445,7 +474,7 @@ TEST_F(MainWindowZones, AZoneToggleKeepsTheSelectionByAddress) {
     using main_frame_testing::zoneXml;
     writeStores({1, 2}, zoneXml("Зал", {1, 2}) + zoneXml("Склад", {2}));
     start();
-    wxListCtrl* list = frame->zonePanel()->deviceList;
+    frm::IconGrid* list = frame->zonePanel()->deviceList;
     ASSERT_EQ(list->GetItemCount(), 2);
     list->SetItemState(1, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
     main_frame_testing::click(frame->zone(2)->getButton());  // Склад: the selected device alone

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/debug.h>
@@ -9,6 +10,7 @@
 #include <wx/timer.h>
 
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -43,10 +45,40 @@ inline void failTestOnAssertion(const wxString& file, int line, const wxString& 
                                         << function.utf8_string() << ": " << message.utf8_string();
 }
 
+/// GTK's complaints about a window's layout fail the running test: a
+/// Gtk-CRITICAL (a failed check, such as a widget allocated a negative
+/// size) and a warning of a negative size ("Negative content width"). GTK 3
+/// logs through GLib's structured log, past any g_log handler, so this is
+/// the process's log writer; every message still goes to standard error.
+inline GLogWriterOutput failTestOnGtkComplaint(GLogLevelFlags level, const GLogField* fields, gsize count,
+                                               gpointer) {
+    std::string domain, message;
+    for (gsize i = 0; i < count; ++i) {
+        const auto* value = static_cast<const char*>(fields[i].value);
+        const std::string text =
+            fields[i].length < 0 ? std::string(value) : std::string(value, fields[i].length);
+        if (std::strcmp(fields[i].key, "GLIB_DOMAIN") == 0) domain = text;
+        if (std::strcmp(fields[i].key, "MESSAGE") == 0) message = text;
+    }
+    if (domain == "Gtk" || domain == "Gdk") {
+        const bool critical = (level & G_LOG_LEVEL_CRITICAL) != 0;
+        const bool negativeSize =
+            (level & G_LOG_LEVEL_WARNING) != 0 &&
+            (message.find("Negative") != std::string::npos || message.find("negative") != std::string::npos);
+        if (critical || negativeSize)
+            ADD_FAILURE() << domain << (critical ? "-CRITICAL: " : "-WARNING: ") << message;
+    }
+    return g_log_writer_default(level, fields, count, nullptr);
+}
+
 class Application : public ::testing::Environment {
 public:
     void SetUp() override {
         wxSetAssertHandler(&failTestOnAssertion);
+        // Once per process: GLib allows one writer (the environment is set
+        // up again for each --gtest_repeat).
+        static const bool watching = (g_log_set_writer_func(&failTestOnGtkComplaint, nullptr, nullptr), true);
+        (void)watching;
         static char name[] = "sonvar-gui-test";
         static char* argv[] = {name, nullptr};
         int argc = 1;

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/listctrl.h>
+#include <wx/radiobox.h>
+#include <wx/radiobut.h>
+#include <wx/scrolwin.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+#include <wx/tglbtn.h>
+#include <wx/window.h>
+
+#include <string>
+#include <vector>
+
+namespace wx_testing {
+
+/// The texts a window shows that the operator cannot read whole: a label,
+/// check box, radio box or button given less than its best size, one that
+/// reaches past the area of the window that holds it (down to the first
+/// window that scrolls: that one may hold it below its visible part, not
+/// beside it), and a report list's column narrower than its header or one
+/// of its values. Only
+/// what is shown on the screen counts. Each entry names the text.
+inline std::vector<std::string> clippedTexts(wxWindow* root) {
+    std::vector<std::string> found;
+    const auto name = [](wxWindow* window, const char* what) {
+        return std::string(what) + " '" + std::string(window->GetLabel().utf8_str()) + "'";
+    };
+    const auto visit = [&](wxWindow* window, const auto& self) -> void {
+        if (!window->IsShownOnScreen()) return;
+        // dynamic_cast, not wxDynamicCast: that one casts down before it checks.
+        const bool text = dynamic_cast<wxStaticText*>(window) || dynamic_cast<wxCheckBox*>(window) ||
+                          dynamic_cast<wxRadioBox*>(window) || dynamic_cast<wxRadioButton*>(window) ||
+                          dynamic_cast<wxAnyButton*>(window);
+        // A static box is as big as its sizer makes it, whatever it asks for.
+        if (text && !window->GetLabel().empty() && !dynamic_cast<wxStaticBox*>(window)) {
+            const wxSize best = window->GetBestSize(), size = window->GetSize();
+            if (size.x < best.x || size.y < best.y) found.push_back(name(window, "squeezed"));
+            wxRect rect = window->GetRect();
+            for (wxWindow* holder = window->GetParent(); holder != nullptr; holder = holder->GetParent()) {
+                const wxSize area = holder->GetClientSize();
+                const bool scrolls = dynamic_cast<wxScrollHelperBase*>(holder) != nullptr;
+                if (rect.x < 0 || rect.GetRight() >= area.x ||
+                    (!scrolls && (rect.y < 0 || rect.GetBottom() >= area.y))) {
+                    found.push_back(name(window, "outside"));
+                    break;
+                }
+                if (scrolls || holder == root) break;
+                rect.Offset(holder->GetPosition() + holder->GetClientAreaOrigin());
+            }
+        }
+        if (auto* list = dynamic_cast<wxListCtrl*>(window); list != nullptr && list->InReportView()) {
+            for (int column = 0; column < list->GetColumnCount(); ++column) {
+                wxListItem header;
+                header.SetMask(wxLIST_MASK_TEXT);
+                list->GetColumn(column, header);
+                const int width = list->GetColumnWidth(column);
+                if (width < list->GetTextExtent(header.GetText()).x + 16)
+                    found.push_back("column '" + std::string(header.GetText().utf8_str()) + "'");
+                // A value with the cell's margins (the list control's own).
+                for (long row = 0; row < list->GetItemCount(); ++row) {
+                    const wxString value = list->GetItemText(row, column);
+                    if (width < list->GetTextExtent(value).x + 8)
+                        found.push_back("cell '" + std::string(value.utf8_str()) + "'");
+                }
+            }
+        }
+        for (wxWindow* child : window->GetChildren()) self(child, self);
+    };
+    visit(root, visit);
+    return found;
+}
+
+}  // namespace wx_testing
