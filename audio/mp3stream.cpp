@@ -1,8 +1,11 @@
 #include "audio/mp3stream.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "audio/stream_options.h"
 #include "audio/stream_trace.h"
@@ -14,6 +17,8 @@
 namespace {
 
 constexpr std::uint32_t k_min_buffer_time_ms = 100;
+// Before any input format there is no time to measure by: eight whole blocks.
+constexpr std::uint32_t k_unformatted_ring_bytes = 8 * pcm_buf::capacity;
 
 }  // namespace
 
@@ -33,8 +38,8 @@ mp3stream* mp3stream_init() {
     return stream;
 }
 
-mp3stream::mp3stream(std::uint32_t buffer_time_ms)
-    : m_buf_time_ms(buffer_time_ms), m_ring(ring_capacity) {
+mp3stream::mp3stream(std::uint32_t buffer_time_ms, std::uint32_t mux_caching_ms, std::uint32_t ring_ms)
+    : m_buf_time_ms(buffer_time_ms), m_mux_caching_ms(mux_caching_ms), m_ring_ms(ring_ms) {
     STREAM_TRACE_ENTRY();
     if (buffer_time_ms < k_min_buffer_time_ms)
         dbg_abort("buffer_time_ms < 100", "mp3stream::mp3stream");
@@ -61,6 +66,11 @@ bool mp3stream::is_stream_created() const {
     return m_libvlc_inst != nullptr || m_libvlc_media_player != nullptr;
 }
 
+bool mp3stream::is_streaming() const {
+    std::lock_guard<std::recursive_mutex> state(m_state_lock);
+    return m_streaming;
+}
+
 bool mp3stream::set_pcm_fmt(std::uint32_t samplerate, std::uint32_t numchannels,
                             std::uint32_t bitspersamp) {
     STREAM_TRACE_ENTRY();
@@ -75,6 +85,20 @@ bool mp3stream::set_pcm_fmt(std::uint32_t samplerate, std::uint32_t numchannels,
     if (bitspersamp != 16) {
         dbg_puts(TRACE, "bitspersamp != 16");
         return false;
+    }
+    std::uint32_t tail_ms = 0;
+    {
+        std::lock_guard<std::recursive_mutex> state(m_state_lock);
+        if (samplerate == m_pcm_samplerate && numchannels == m_pcm_numchannels &&
+            bitspersamp == m_pcm_bitspersamp)
+            return true;
+        // The rebuild stops libvlc, which still holds up to the buffer time
+        // of the last track; the next track waits for it to leave.
+        if (m_streaming) tail_ms = drained_tail_ms(static_cast<std::uint64_t>(nowMicroseconds()));
+    }
+    if (tail_ms != 0) {
+        LOG_DEBUG(L"input format changes: the last %1% ms of the stream go out first", tail_ms);
+        std::this_thread::sleep_for(std::chrono::milliseconds(tail_ms));
     }
     std::lock_guard<std::recursive_mutex> state(m_state_lock);
     if (samplerate == m_pcm_samplerate && numchannels == m_pcm_numchannels &&
@@ -149,8 +173,13 @@ void mp3stream::libvlc_create() {
     if (m_miface[0] != '\0' && interface_name.empty())
         LOG_WARN(L"no network interface holds the address %1%; the stream leaves by the default route",
                  m_miface);
-    create_player(common_instance_args(m_buf_time_ms, m_ttl, interface_name),
+    create_player(common_instance_args(m_mux_caching_ms, m_ttl, interface_name),
                   "mp3stream::libvlc_create");
+}
+
+std::vector<std::string> mp3stream::instance_args() const {
+    std::lock_guard<std::recursive_mutex> state(m_state_lock);
+    return common_instance_args(m_mux_caching_ms, m_ttl, interface_name_for_address(m_miface));
 }
 
 void mp3stream::require_no_player(const char* place) const {
@@ -219,6 +248,7 @@ bool mp3stream::stream_start() {
         // short item look finished before libvlc has taken any of it.
         std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
         m_silence_start = 0;
+        m_carried_audio = false;
     }
     m_streaming = m_libvlc_media_player != nullptr &&
                   libvlc_media_player_play(m_libvlc_media_player) == 0;
@@ -236,6 +266,9 @@ bool mp3stream::stream_stop() {
         std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
         for (pcm_buf* buf : m_ring) pcm_buf_free(buf);
         m_ring.clear();
+        m_queued_bytes = 0;
+        m_front_handed_out = false;
+        m_carried_audio = false;
     }
     const bool was_streaming = m_streaming;
     m_streaming = false;
@@ -258,6 +291,11 @@ void mp3stream::libvlc_close() {
     }
 }
 
+std::uint32_t mp3stream::ring_limit_bytes() const {
+    if (m_pcm_samplerate == 0 || frame_bytes() == 0) return k_unformatted_ring_bytes;
+    return static_cast<std::uint32_t>(std::uint64_t{m_ring_ms} * m_pcm_samplerate * frame_bytes() / 1000u);
+}
+
 bool mp3stream::write_pcm(const void* data, std::uint32_t length) {
     STREAM_TRACE_ENTRY();
     if (data == nullptr || length == 0) {
@@ -267,26 +305,64 @@ bool mp3stream::write_pcm(const void* data, std::uint32_t length) {
     if (length > pcm_buf::capacity) return false;
     {
         std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
-        if (m_ring.full()) return false;
+        if (m_queued_bytes >= ring_limit_bytes()) return false;
     }
-    pcm_buf* buf = pcm_buf_malloc();
-    if (buf == nullptr) dbg_abort("pcm_buf = pcm_buf_malloc() == NULL", "mp3stream::write_pcm");
-    std::memcpy(buf->payload, data, length);
-    buf->length = length;
-    std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
-    m_ring.push_back(buf);
-    m_silence_start = 0;
+    // Made before the lock, so that the callbacks never wait for an
+    // allocation; given back when the chunk fits into the last block.
+    pcm_buf* fresh = pcm_buf_malloc();
+    if (fresh == nullptr) dbg_abort("pcm_buf = pcm_buf_malloc() == NULL", "mp3stream::write_pcm");
+    const char* bytes = static_cast<const char*>(data);
+    {
+        std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
+        // Whole frames only go into the last block, and never into one that
+        // libvlc holds between get and release.
+        std::uint32_t packed = 0;
+        const std::uint32_t frame = frame_bytes();
+        const bool last_held = m_ring.size() == 1 && m_front_handed_out;
+        if (frame != 0 && length % frame == 0 && !m_ring.empty() && !last_held &&
+            m_ring.back()->length % frame == 0) {
+            pcm_buf* last = m_ring.back();
+            const std::uint32_t room = pcm_buf::capacity - last->length;
+            packed = std::min(length, room - room % frame);
+            std::memcpy(last->payload + last->length, bytes, packed);
+            last->length += packed;
+        }
+        if (packed < length) {
+            std::memcpy(fresh->payload, bytes + packed, length - packed);
+            fresh->length = length - packed;
+            m_ring.push_back(fresh);
+            fresh = nullptr;
+        }
+        m_queued_bytes += length;
+        m_silence_start = 0;
+    }
+    if (fresh != nullptr) pcm_buf_free(fresh);
     return true;
 }
 
 bool mp3stream::has_free_slot() {
     std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
-    return !m_ring.full();
+    return m_queued_bytes < ring_limit_bytes();
+}
+
+std::uint32_t mp3stream::queued_ms() {
+    std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
+    const std::uint64_t per_second = std::uint64_t{m_pcm_samplerate} * frame_bytes();
+    return per_second == 0 ? 0 : static_cast<std::uint32_t>(std::uint64_t{m_queued_bytes} * 1000u / per_second);
 }
 
 std::uint64_t mp3stream::silence_start_us() {
     std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
     return m_silence_start;
+}
+
+std::uint32_t mp3stream::drained_tail_ms(std::uint64_t now_us) {
+    std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
+    if (!m_ring.empty() || !m_carried_audio || m_silence_start == 0) return 0;
+    const std::uint64_t since = now_us > m_silence_start ? now_us - m_silence_start : 0;
+    const std::uint64_t budget = std::uint64_t{m_buf_time_ms} * 1000u;
+    if (since >= budget) return 0;
+    return static_cast<std::uint32_t>((budget - since + 999u) / 1000u);
 }
 
 int mp3stream::imem_get(void* data, const char*, std::int64_t* dts, std::int64_t* pts,
@@ -301,6 +377,8 @@ int mp3stream::imem_get(void* data, const char*, std::int64_t* dts, std::int64_t
         if (stream->m_silence_start == 0) stream->m_silence_start = static_cast<std::uint64_t>(nowMicroseconds());
     } else {
         buf = stream->m_ring.front();
+        stream->m_front_handed_out = true;
+        stream->m_carried_audio = true;
         stream->m_silence_start = 0;
     }
     const std::uint32_t frame_bytes = stream->m_pcm_bitspersamp * stream->m_pcm_numchannels / 8;
@@ -315,7 +393,9 @@ void mp3stream::imem_release(void* data, const char*, std::size_t, void* buffer)
     auto* stream = static_cast<mp3stream*>(data);
     std::lock_guard<std::recursive_mutex> ring(stream->m_ring_lock);
     if (!stream->m_ring.empty() && stream->m_ring.front()->data == buffer) {
+        stream->m_queued_bytes -= stream->m_ring.front()->length;
         pcm_buf_free(stream->m_ring.front());
         stream->m_ring.pop_front();
+        stream->m_front_handed_out = false;
     }
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/mp3stream.h"
+#include "base/clock.h"
 #include "tools/stream_probe.h"
 
 // What the tests that hear a stream on its multicast group share.
@@ -29,6 +30,20 @@ inline std::unique_ptr<mp3stream> make_common_stream(const std::string& group, s
     auto stream = std::make_unique<mp3stream>(2000);
     open_common_stream(*stream, group, port, ttl);
     return stream;
+}
+
+/// Stops the stream once the audio libvlc took last has had the buffer time
+/// to leave it, as the engine does after a track's end; false when audio is
+/// still queued after the timeout.
+inline bool stop_when_sent(mp3stream& stream, int timeout_ms = 10000) {
+    const std::int64_t end = stream_probe::steady_us() + timeout_ms * 1000ll;
+    bool sent = false;
+    while (!(sent = stream.drained_tail_ms(static_cast<std::uint64_t>(nowMicroseconds())) == 0 &&
+                    stream.queued_ms() == 0) &&
+           stream_probe::steady_us() < end)
+        stream_probe::sleep_ms(10);
+    stream.stream_stop();
+    return sent;
 }
 
 /// Each tone heard for at least `min_windows` 50 ms windows, all in order;
