@@ -5,10 +5,13 @@
  *
  * Threads: the host calls Play, Stop and the queries one at a time on its
  * own threads. libvlc decodes on its threads and hands PCM to audio_play on
- * its audio thread, which blocks there while the output module is full;
- * end and error events arrive on libvlc's event thread, which only wakes the
- * watcher thread of this plug-in. The watcher waits for the output to fall
- * silent and posts WM_WA_MPEG_EOF. Stop raises the stop flag first, so a
+ * its audio thread, which blocks there while the output module is full; the
+ * same thread tells audio_drain when the decoder has handed out its last
+ * samples. That, or the end and error events that arrive on libvlc's event
+ * thread about a tenth of a second later, wakes the watcher thread of this
+ * plug-in. The watcher waits for the output to fall silent and posts
+ * WM_WA_MPEG_EOF: the next item follows without that tenth of a second of
+ * silence. Stop raises the stop flag first, so a
  * blocked audio_play returns, then stops the libvlc player (which joins its
  * threads) and joins the watcher. */
 #define _GNU_SOURCE
@@ -101,6 +104,15 @@ static void wake_watcher(void)
     pthread_mutex_unlock(&g_play.end_lock);
 }
 
+/* libvlc's audio thread, at the end of the input: every sample has gone
+ * through audio_play. */
+static void audio_drain(void* opaque)
+{
+    (void)opaque;
+    plugin_trace("in_vlc drained");
+    wake_watcher();
+}
+
 /* libvlc's event thread: no libvlc call may be made from here. */
 static void on_player_event(const struct libvlc_event_t* event, void* opaque)
 {
@@ -166,7 +178,7 @@ static libvlc_media_player_t* new_player(libvlc_media_t* media)
     libvlc_media_player_t* player = libvlc_media_player_new_from_media(media);
     libvlc_event_manager_t* events;
     if (player == NULL) return NULL;
-    libvlc_audio_set_callbacks(player, audio_play, NULL, NULL, NULL, NULL, NULL);
+    libvlc_audio_set_callbacks(player, audio_play, NULL, NULL, NULL, audio_drain, NULL);
     libvlc_audio_set_format_callbacks(player, audio_setup, NULL);
     events = libvlc_media_player_event_manager(player);
     if (libvlc_event_attach(events, libvlc_MediaPlayerEndReached, on_player_event, NULL) != 0 ||
