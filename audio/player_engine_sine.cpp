@@ -292,7 +292,12 @@ void PlayerEngine::ping_thread() {
         if (ttl < 0 || ttl > 255) throw std::out_of_range("multicast hops value out of range");
         boost::asio::io_context io;
         const ip::address_v4 local_address = local.empty() ? ip::address_v4::any() : ip::make_address_v4(local);
-        ip::udp::socket socket(io, ip::udp::endpoint(local_address, 11985));
+        // Shared: a second program on this computer (tests side by side)
+        // sends its keep-alive from the same port.
+        ip::udp::socket socket(io);
+        socket.open(ip::udp::v4());
+        socket.set_option(ip::udp::socket::reuse_address(true));
+        socket.bind(ip::udp::endpoint(local_address, 11985));
         if (!local.empty()) socket.set_option(ip::multicast::outbound_interface(local_address));
         socket.set_option(ip::multicast::hops(ttl));
         const ip::udp::endpoint to(ip::make_address_v4(group), static_cast<unsigned short>(port));

@@ -46,6 +46,25 @@ inline bool stop_when_sent(mp3stream& stream, int timeout_ms = 10000) {
     return sent;
 }
 
+/// Continuity-counter errors of the transport stream in the datagrams, read
+/// as one stream: a payload packet whose counter is neither the next one of
+/// its PID nor a single repetition. A restarted stream counts its jumps.
+inline int cc_errors(const std::vector<stream_probe::Datagram>& datagrams) {
+    std::vector<int> last(8192, -1);
+    int errors = 0;
+    for (const auto& d : datagrams) {
+        for (std::size_t at = 0; at + 188 <= d.bytes.size(); at += 188) {
+            const auto* p = reinterpret_cast<const unsigned char*>(d.bytes.data()) + at;
+            const unsigned pid = (unsigned(p[1] & 0x1F) << 8) | p[2];
+            if (p[0] != 0x47 || pid == 0x1FFF || (p[3] & 0x10) == 0) continue;
+            const int cc = p[3] & 0x0F;
+            if (last[pid] >= 0 && cc != ((last[pid] + 1) & 0x0F) && cc != last[pid]) ++errors;
+            last[pid] = cc;
+        }
+    }
+    return errors;
+}
+
 /// Each tone heard for at least `min_windows` 50 ms windows, all in order;
 /// returns the track.
 inline std::vector<int> expect_tones_whole(const std::vector<std::int16_t>& heard, const std::vector<double>& tones,

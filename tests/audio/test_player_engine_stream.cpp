@@ -1,0 +1,167 @@
+// ctest-labels: net
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "audio/mp3stream.h"
+#include "audio/player_engine.h"
+#include "base/text.h"
+#include "tests/audio/engine_fixture.h"
+#include "tests/audio/wire_fixture.h"
+#include "tests/support/wav_file.h"
+#include "tools/stream_probe.h"
+
+// When the common stream runs and when the keep-alive datagrams go out, as a
+// listener on the group sees it: the shipped in_wav plays, the keep-alive is
+// on (as shipped) and goes to the stream's own group and port.
+
+using namespace engine_test;
+using namespace stream_probe;
+
+namespace {
+
+class StreamAroundItems : public EngineEnvironment {
+protected:
+    void SetUp() override {
+        EngineEnvironment::SetUp();
+        {
+            pref::Guard guard(g_pref);
+            pref::create(g_pref, "multicast.zeroPing", pref::Type::TypeBoolean) = true;
+            pref::create(g_pref, "multicast.address", pref::Type::TypeString) = m_group.c_str();
+            pref::create(g_pref, "multicast.basePort", pref::Type::TypeInt) = m_port - 1;
+        }
+        m_stream = wire_test::make_common_stream(m_group, m_port);
+        m_engine = std::make_unique<PlayerEngine>(m_window.handle(), m_stream.get(), product_folder());
+        m_engine->set_host([this](std::function<void()> task) { m_pump.add(std::move(task)); }, nullptr);
+        m_engine->register_player(&m_player);
+    }
+    void TearDown() override {
+        m_engine->shutdown();
+        m_engine.reset();
+        m_stream.reset();
+        EngineEnvironment::TearDown();
+    }
+
+    std::wstring wav(const std::string& name, const std::vector<double>& tones, unsigned ms) {
+        const std::string path = m_dir.path() + "/" + name;
+        testing_support::writeBytes(path, testing_support::wavFile(stepped_tone(tones, ms, 44100, 2), 44100, 2));
+        return base::fromUtf8(path);
+    }
+    bool wait(const std::function<bool()>& done, int timeout_ms) { return m_pump.run_until(done, timeout_ms); }
+    bool streaming() const { return m_stream->is_streaming(); }
+    bool keepalive_after(std::int64_t at_us) const {
+        for (const Datagram& d : m_wire.snapshot())
+            if (d.bytes.empty() && d.at_us > at_us) return true;
+        return false;
+    }
+    std::vector<Datagram> stream_datagrams() const {
+        std::vector<Datagram> out;
+        for (const Datagram& d : m_wire.snapshot())
+            if (!d.bytes.empty()) out.push_back(d);
+        return out;
+    }
+    /// The keep-alive never sent while the stream runs: none within the
+    /// stream's runs (datagrams less than 300 ms apart), none close to one.
+    void expect_no_overlap() const {
+        const auto all = m_wire.snapshot();
+        const auto stream = stream_datagrams();
+        for (const Datagram& k : all) {
+            if (!k.bytes.empty()) continue;
+            for (std::size_t i = 0; i < stream.size(); ++i) {
+                EXPECT_GT(std::llabs(k.at_us - stream[i].at_us), 150000) << "keep-alive beside the stream";
+                const bool running = i + 1 < stream.size() && stream[i + 1].at_us - stream[i].at_us < 300000;
+                EXPECT_FALSE(running && k.at_us > stream[i].at_us && k.at_us < stream[i + 1].at_us)
+                    << "keep-alive inside the stream";
+            }
+        }
+    }
+
+    const std::string m_group = "224.0.224.44";
+    const std::uint16_t m_port = 12144;
+    GroupSniffer m_wire{m_group, m_port};
+    std::unique_ptr<mp3stream> m_stream;
+    std::unique_ptr<PlayerEngine> m_engine;
+    FakePlayer m_player;
+};
+
+}  // namespace
+
+TEST_F(StreamAroundItems, AnOperatorStopInTheMiddleOfAnItemStopsAtOnce) {
+    ASSERT_TRUE(m_engine->play(wav("long.wav", {440}, 5000)));
+    ASSERT_TRUE(wait([&] { return streaming() && !stream_datagrams().empty(); }, 5000));
+
+    m_player.m_switching = true;  // the player's own stop
+    const std::int64_t stopped = steady_us();
+    m_engine->stop(true);
+    EXPECT_FALSE(streaming());
+    EXPECT_EQ(m_stream->queued_ms(), 0u) << "what was queued is dropped";
+    m_player.m_switching = false;
+
+    ASSERT_TRUE(wait([&] { return keepalive_after(stopped); }, 2500)) << "keep-alive back once idle";
+    for (const Datagram& d : stream_datagrams()) EXPECT_LT(d.at_us, stopped + 20000) << "stream after the stop";
+    EXPECT_EQ(m_player.m_nexts.load(), 0);
+    expect_no_overlap();
+}
+
+TEST_F(StreamAroundItems, TheNextItemFollowsOnTheRunningStreamAndTheLastKeepsItsTail) {
+    const std::vector<double> tones = {400, 500, 600, 800, 900, 1000};
+    const std::wstring second = wav("second.wav", {800, 900, 1000}, 400);
+    m_player.m_on_next = [&] {
+        if (m_player.m_nexts.load() == 0) {
+            m_player.m_switching = true;  // as the player starts its next item
+            EXPECT_TRUE(m_engine->play(second));
+            m_player.m_switching = false;
+        } else {
+            m_player.m_state = 0;  // the end of the playlist
+        }
+    };
+    ASSERT_TRUE(m_engine->play(wav("first.wav", {400, 500, 600}, 400)));
+    ASSERT_TRUE(wait([&] { return m_player.m_nexts.load() == 2; }, 15000));
+    const std::int64_t ended = steady_us();
+
+    // The last item has been handed over; libvlc still holds its end, and an
+    // operator's stop now finds nothing to stop.
+    EXPECT_TRUE(streaming());
+    m_player.m_switching = true;
+    m_engine->stop(true);
+    m_player.m_switching = false;
+    EXPECT_TRUE(streaming());
+    ASSERT_TRUE(wait([&] { return !streaming(); }, 5000));
+    EXPECT_GT(steady_us() - ended, 1000000) << "the stream stopped before its tail could leave";
+    ASSERT_TRUE(wait([&] { return keepalive_after(ended); }, 2500));
+
+    // One stream from the first item's start to the last one's end.
+    const auto stream = stream_datagrams();
+    ASSERT_FALSE(stream.empty());
+    for (const Datagram& d : stream) EXPECT_EQ(d.from_port, stream.front().from_port) << "a new stream";
+    EXPECT_EQ(wire_test::cc_errors(stream), 0);
+    expect_no_overlap();
+    write_capture(stream, m_dir.path() + "/heard.ts");
+    wire_test::expect_tones_whole(decode_file(m_dir.path() + "/heard.ts", m_dir.path() + "/heard.raw"), tones, 6);
+}
+
+TEST_F(StreamAroundItems, ANextItemThatFailsToStartStillEndsTheStreamAfterTheBufferTime) {
+    // Two ways to fail: no plug-in for the name, and a file that is missing.
+    for (const std::wstring& next : {m_dir.widePath() + L"/next.xyz", m_dir.widePath() + L"/missing.wav"}) {
+        m_player.m_state = EnginePlayer::k_state_playing;
+        m_player.m_on_next = [&] {
+            m_player.m_switching = true;  // as the player starts its next item
+            EXPECT_FALSE(m_engine->play(next));
+            m_player.m_state = 0;
+            m_player.m_switching = false;
+        };
+        const int nexts = m_player.m_nexts.load();
+        const std::int64_t started = steady_us();
+        ASSERT_TRUE(m_engine->play(wav("short.wav", {700}, 400)));
+        ASSERT_TRUE(wait([&] { return m_player.m_nexts.load() == nexts + 1; }, 10000)) << trace();
+        const std::int64_t ended = steady_us();
+        EXPECT_TRUE(streaming()) << "kept for the next item";
+        ASSERT_TRUE(wait([&] { return !streaming(); }, 5000)) << base::toUtf8(next);
+        EXPECT_GT(steady_us() - ended, 1000000);
+        ASSERT_TRUE(wait([&] { return keepalive_after(ended); }, 2500));
+        EXPECT_TRUE(stream_datagrams().back().at_us > started);
+    }
+    expect_no_overlap();
+}
