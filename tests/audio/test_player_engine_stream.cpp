@@ -44,9 +44,17 @@ protected:
         EngineEnvironment::TearDown();
     }
 
-    std::wstring wav(const std::string& name, const std::vector<double>& tones, unsigned ms) {
+    std::wstring wav(const std::string& name, const std::vector<double>& tones, unsigned ms, unsigned rate = 44100,
+                     unsigned channels = 2) {
         const std::string path = m_dir.path() + "/" + name;
-        testing_support::writeBytes(path, testing_support::wavFile(stepped_tone(tones, ms, 44100, 2), 44100, 2));
+        testing_support::writeBytes(path,
+                                    testing_support::wavFile(stepped_tone(tones, ms, rate, channels), rate, channels));
+        return base::fromUtf8(path);
+    }
+    std::wstring mp3(const std::string& name, const std::vector<double>& tones, unsigned ms, unsigned rate,
+                     unsigned channels) {
+        const std::string path = m_dir.path() + "/" + name;
+        EXPECT_TRUE(write_mp3(path, stepped_tone(tones, ms, rate, channels), rate, channels));
         return base::fromUtf8(path);
     }
     bool wait(const std::function<bool()>& done, int timeout_ms) { return m_pump.run_until(done, timeout_ms); }
@@ -163,5 +171,29 @@ TEST_F(StreamAroundItems, ANextItemThatFailsToStartStillEndsTheStreamAfterTheBuf
         ASSERT_TRUE(wait([&] { return keepalive_after(ended); }, 2500));
         EXPECT_TRUE(stream_datagrams().back().at_us > started);
     }
+    expect_no_overlap();
+}
+
+// The stream is rebuilt for another input format, which stops libvlc: the
+// first item's end, still inside libvlc, goes out before that.
+TEST_F(StreamAroundItems, AnItemOfAnotherFormatLetsTheLastOneEndBeforeTheStreamIsRebuilt) {
+    const std::vector<double> tones = {400, 500, 600, 800, 900, 1000};
+    const std::wstring second = mp3("second.mp3", {800, 900, 1000}, 400, 22050, 1);
+    m_player.m_on_next = [&] {
+        if (m_player.m_nexts.load() == 0) {
+            m_player.m_switching = true;
+            EXPECT_TRUE(m_engine->play(second));
+            m_player.m_switching = false;
+        } else {
+            m_player.m_state = 0;
+        }
+    };
+    ASSERT_TRUE(m_engine->play(wav("first.wav", {400, 500, 600}, 400)));
+    ASSERT_TRUE(wait([&] { return m_player.m_nexts.load() == 2; }, 15000)) << trace();
+    ASSERT_TRUE(wait([&] { return !streaming(); }, 5000));
+
+    const auto stream = stream_datagrams();
+    write_capture(stream, m_dir.path() + "/heard.ts");
+    wire_test::expect_tones_whole(decode_file(m_dir.path() + "/heard.ts", m_dir.path() + "/heard.raw"), tones, 6);
     expect_no_overlap();
 }
