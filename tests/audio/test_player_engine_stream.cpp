@@ -86,8 +86,18 @@ protected:
         }
     }
 
-    const std::string m_group = "224.0.224.44";
-    const std::uint16_t m_port = 12144;
+    // A group and port of each test's own: ctest runs them side by side.
+    static int test_number() {
+        const ::testing::UnitTest& tests = *::testing::UnitTest::GetInstance();
+        const ::testing::TestSuite& suite = *tests.current_test_suite();
+        int index = 0;
+        while (index < suite.total_test_count() &&
+               std::string(suite.GetTestInfo(index)->name()) != tests.current_test_info()->name())
+            ++index;
+        return index;
+    }
+    const std::string m_group = "224.0.225." + std::to_string(150 + test_number());
+    const std::uint16_t m_port = static_cast<std::uint16_t>(12700 + 2 * test_number());
     GroupSniffer m_wire{m_group, m_port};
     std::unique_ptr<mp3stream> m_stream;
     std::unique_ptr<PlayerEngine> m_engine;
