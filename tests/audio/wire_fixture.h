@@ -65,6 +65,19 @@ inline int cc_errors(const std::vector<stream_probe::Datagram>& datagrams) {
     return errors;
 }
 
+/// What was heard before the first tone came again after the last one (a
+/// repeating playlist starting over).
+inline std::vector<std::int16_t> until_repeat(const std::vector<std::int16_t>& heard, const std::vector<double>& tones) {
+    const auto track = stream_probe::tone_track(heard, tones);
+    bool last_seen = false;
+    for (std::size_t i = 0; i < track.size(); ++i) {
+        if (track[i] + 1 == static_cast<int>(tones.size())) last_seen = true;
+        if (last_seen && track[i] == 0)
+            return std::vector<std::int16_t>(heard.begin(), heard.begin() + static_cast<std::ptrdiff_t>(i * stream_probe::k_window));
+    }
+    return heard;
+}
+
 /// Each tone heard for at least `min_windows` 50 ms windows, all in order;
 /// returns the track.
 inline std::vector<int> expect_tones_whole(const std::vector<std::int16_t>& heard, const std::vector<double>& tones,
