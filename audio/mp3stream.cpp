@@ -1,11 +1,9 @@
 #include "audio/mp3stream.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <thread>
 
 #include "audio/stream_options.h"
 #include "audio/stream_trace.h"
@@ -86,25 +84,33 @@ bool mp3stream::set_pcm_fmt(std::uint32_t samplerate, std::uint32_t numchannels,
         dbg_puts(TRACE, "bitspersamp != 16");
         return false;
     }
-    std::uint32_t tail_ms = 0;
-    {
-        std::lock_guard<std::recursive_mutex> state(m_state_lock);
-        if (samplerate == m_pcm_samplerate && numchannels == m_pcm_numchannels &&
-            bitspersamp == m_pcm_bitspersamp)
-            return true;
-        // The rebuild stops libvlc, which still holds up to the buffer time
-        // of the last track; the next track waits for it to leave.
-        if (m_streaming) tail_ms = drained_tail_ms(static_cast<std::uint64_t>(nowMicroseconds()));
-    }
-    if (tail_ms != 0) {
-        LOG_DEBUG(L"input format changes: the last %1% ms of the stream go out first", tail_ms);
-        std::this_thread::sleep_for(std::chrono::milliseconds(tail_ms));
-    }
     std::lock_guard<std::recursive_mutex> state(m_state_lock);
-    if (samplerate == m_pcm_samplerate && numchannels == m_pcm_numchannels &&
-        bitspersamp == m_pcm_bitspersamp)
+    const bool current = samplerate == m_pcm_samplerate && numchannels == m_pcm_numchannels &&
+                         bitspersamp == m_pcm_bitspersamp;
+    if (current) {
+        m_format_pending = false;  // back to the running format: nothing to rebuild
         return true;
+    }
+    const bool rebuild = m_libvlc_inst != nullptr && m_libvlc_media_player != nullptr;
+    // The rebuild stops libvlc, which still holds up to the buffer time of
+    // the last track. The new format waits for that to leave; meanwhile the
+    // ring takes nothing, and the first write or question for room after it
+    // rebuilds (on the writer's thread, so the caller of this, often a
+    // plug-in's Play under the engine's lock, is not held up).
+    if (rebuild && m_streaming && drained_tail_ms(static_cast<std::uint64_t>(nowMicroseconds())) != 0) {
+        m_pending_samplerate = samplerate;
+        m_pending_numchannels = numchannels;
+        m_pending_bitspersamp = bitspersamp;
+        if (!m_format_pending.exchange(true))
+            LOG_DEBUG(L"%1%", L"input format changes once the last track has left the stream");
+        return true;
+    }
+    m_format_pending = false;
+    apply_pcm_fmt(samplerate, numchannels, bitspersamp);
+    return true;
+}
 
+void mp3stream::apply_pcm_fmt(std::uint32_t samplerate, std::uint32_t numchannels, std::uint32_t bitspersamp) {
     const bool rebuild = m_libvlc_inst != nullptr && m_libvlc_media_player != nullptr;
     // The player stops before the format changes under the callbacks' feet.
     const bool was_streaming = rebuild && stream_stop();
@@ -121,6 +127,15 @@ bool mp3stream::set_pcm_fmt(std::uint32_t samplerate, std::uint32_t numchannels,
         libvlc_imem_create();
         if (was_streaming) stream_start();
     }
+}
+
+bool mp3stream::format_ready() {
+    if (!m_format_pending.load()) return true;
+    std::lock_guard<std::recursive_mutex> state(m_state_lock);
+    if (!m_format_pending.load()) return true;
+    if (m_streaming && drained_tail_ms(static_cast<std::uint64_t>(nowMicroseconds())) != 0) return false;
+    m_format_pending = false;
+    apply_pcm_fmt(m_pending_samplerate, m_pending_numchannels, m_pending_bitspersamp);
     return true;
 }
 
@@ -302,7 +317,7 @@ bool mp3stream::write_pcm(const void* data, std::uint32_t length) {
         dbg_puts(TRACE, "mp3stream::write(NULL, 0);");
         return true;
     }
-    if (length > pcm_buf::capacity) return false;
+    if (length > pcm_buf::capacity || !format_ready()) return false;
     {
         std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
         if (m_queued_bytes >= ring_limit_bytes()) return false;
@@ -341,6 +356,7 @@ bool mp3stream::write_pcm(const void* data, std::uint32_t length) {
 }
 
 bool mp3stream::has_free_slot() {
+    if (!format_ready()) return false;
     std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
     return m_queued_bytes < ring_limit_bytes();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -61,9 +62,11 @@ public:
 
     /// Input format: 8000..48000 Hz, 1 or 2 channels, 16 bits. A refused
     /// format keeps the old one. A change while the libvlc objects exist
-    /// rebuilds the media (and restarts the stream when it was running); a
-    /// running stream whose ring ran dry less than the buffer time ago is
-    /// left to send that audio first, so the end of the last track is not cut.
+    /// rebuilds the media (and restarts the stream when it was running). A
+    /// running stream whose ring ran dry less than the buffer time ago first
+    /// sends what libvlc holds, so the end of the last track is not cut: the
+    /// call returns at once, the ring takes nothing until then, and the first
+    /// write_pcm or has_free_slot after it rebuilds.
     bool set_pcm_fmt(std::uint32_t samplerate, std::uint32_t numchannels, std::uint32_t bitspersamp);
 
     // Output configuration; only while no libvlc objects exist (else fatal).
@@ -123,6 +126,11 @@ protected:
     void create_player(const std::vector<std::string>& args, const char* place);
     void require_media_slot(const char* place);
     void set_player_media(libvlc_media_t* media);
+    /// Under the state lock: sets the input format and rebuilds the media.
+    void apply_pcm_fmt(std::uint32_t samplerate, std::uint32_t numchannels, std::uint32_t bitspersamp);
+    /// False while a new input format waits for the last track to leave;
+    /// applies it once it has.
+    bool format_ready();
     /// Under the ring lock: bytes the ring takes before it counts as full.
     std::uint32_t ring_limit_bytes() const;
     std::uint32_t frame_bytes() const { return m_pcm_bitspersamp * m_pcm_numchannels / 8; }
@@ -151,6 +159,10 @@ protected:
     std::recursive_mutex m_ring_lock;
     bool m_streaming = false;
     char m_miface[32] = {};
+    std::atomic<bool> m_format_pending{false};  // the pending format is under the state lock
+    std::uint32_t m_pending_samplerate = 0;
+    std::uint32_t m_pending_numchannels = 0;
+    std::uint32_t m_pending_bitspersamp = 0;
 };
 
 /// The common stream with a buffer time of 2000 ms.

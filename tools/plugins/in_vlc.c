@@ -82,6 +82,12 @@ static int audio_setup(void** opaque, char* format, unsigned* rate, unsigned* ch
     g_play.samplerate = (int)*rate;
     g_play.channels = (int)*channels;
     atomic_store(&g_play.opened, 1);
+    /* A new format may keep the output closed for a while (the last item
+     * still leaving it). Waited for here, before libvlc's audio clock runs:
+     * audio that audio_play holds back that long counts as late, and libvlc
+     * drops the rest of the item. */
+    while (g_module.outMod->CanWrite() <= 0)
+        if (pcm_sleep(5, &g_play.stop) != 0) break;
     if (g_module.SAVSAInit) g_module.SAVSAInit(buffer_ms, (int)*rate);
     if (g_module.VSASetInfo) g_module.VSASetInfo((int)*rate, (int)*channels);
     if (g_module.SetInfo) g_module.SetInfo(0, (int)*rate / 1000, *channels == 2, 1);
