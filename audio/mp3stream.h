@@ -97,7 +97,8 @@ public:
 
     // Read by the output module to decide whether it may write and whether
     // the track has been handed over whole.
-    /// Room for another chunk: less than the ring time is queued.
+    /// Room for another chunk: less than the ring time is queued (and no
+    /// new input format is waiting; see set_pcm_fmt).
     bool has_free_slot();
     /// Milliseconds of audio queued (in the current input format).
     std::uint32_t queued_ms();
