@@ -85,7 +85,8 @@ AlarmChannel::~AlarmChannel() {
     m_stream.stop();
 }
 
-void AlarmChannel::createInstance(DeviceSelection* selection, ChannelGui* gui, mp3streamf& stream, Options options) {
+void AlarmChannel::createInstance(DeviceSelection* selection, ChannelGui* gui, mp3streamf& stream,
+                                  Options options) {
     if (instance() != nullptr) {
         LOG_WARN(L"%1%", L"recall AlarmChannel::createInstance");
         return;
@@ -127,8 +128,10 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
     // a lower notice refused afterwards would have pulled the running
     // notice's loudspeakers onto its own channel.
     if (isRunning()) {
-        LOG_DEBUG(L"Fail launching. Alarm channel busy (priority %1%). new: priority %2% message %3%; gong %4%; record %5%",
-                  getPriority(), priority, message, gong, record);
+        LOG_DEBUG(
+            L"Fail launching. Alarm channel busy (priority %1%). new: priority %2% message %3%; gong %4%; "
+            L"record %5%",
+            getPriority(), priority, message, gong, record);
         LOG_NOTICE(L"%1%", L"Канал тревог занят.");
         return false;
     }
@@ -162,10 +165,11 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
         }
     }
 
-    LOG_DEBUG(L"Alarm channel, launch. Source [%1%]; broadcasting [%2%]; path message [%3%]; path gong [%4%]; "
-              L"path record [%5%]; priority [%6%]; description [%7%], callback [%8%]; only for selecred [%9%]",
-              source == kMicrophone ? L"mic" : L"list", flag(broadcasting), message, gong, record, priority,
-              description, flag(!callback.empty()), flag(onlySelected));
+    LOG_DEBUG(
+        L"Alarm channel, launch. Source [%1%]; broadcasting [%2%]; path message [%3%]; path gong [%4%]; "
+        L"path record [%5%]; priority [%6%]; description [%7%], callback [%8%]; only for selecred [%9%]",
+        source == kMicrophone ? L"mic" : L"list", flag(broadcasting), message, gong, record, priority,
+        description, flag(!callback.empty()), flag(onlySelected));
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         m_priority = priority;
@@ -196,35 +200,36 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
 
 bool AlarmChannel::launchWithoutDevices(Tag, const std::wstring& description, const std::wstring& record) {
     AlarmChannel* self = instance();
-    return self != nullptr &&
-           self->launch(kMicrophone, false, DeviceSet(), L"", L"", record, 2, 100, description, Callback(), false);
+    return self != nullptr && self->launch(kMicrophone, false, DeviceSet(), L"", L"", record, 2, 100,
+                                           description, Callback(), false);
 }
 
-bool AlarmChannel::launchSelected(Tag, int priority, const std::wstring& description, const std::wstring& gong,
-                                  const std::wstring& record, int volume, Callback callback) {
+bool AlarmChannel::launchSelected(Tag, int priority, const std::wstring& description,
+                                  const std::wstring& gong, const std::wstring& record, int volume,
+                                  Callback callback) {
     AlarmChannel* self = instance();
     if (self == nullptr) return false;
     DeviceSet devices = self->m_selection != nullptr ? self->m_selection->getSelectedDevices() : DeviceSet();
-    return self->launch(kMicrophone, true, std::move(devices), L"", gong, record, priority, volume, description,
-                        std::move(callback), true);
+    return self->launch(kMicrophone, true, std::move(devices), L"", gong, record, priority, volume,
+                        description, std::move(callback), true);
 }
 
 bool AlarmChannel::launchSelectedWithCallback(Tag, int priority, const std::wstring& description,
-                                              const std::wstring& message, const std::wstring& gong, int volume,
-                                              Callback callback) {
+                                              const std::wstring& message, const std::wstring& gong,
+                                              int volume, Callback callback) {
     AlarmChannel* self = instance();
     if (self == nullptr) return false;
     DeviceSet devices = self->m_selection != nullptr ? self->m_selection->getSelectedDevices() : DeviceSet();
-    return self->launch(kMessageList, true, std::move(devices), message, gong, L"", priority, volume, description,
-                        std::move(callback), true);
+    return self->launch(kMessageList, true, std::move(devices), message, gong, L"", priority, volume,
+                        description, std::move(callback), true);
 }
 
 bool AlarmChannel::launchWithCallback(Tag, const std::wstring& description, const DeviceSet& devices,
                                       const std::wstring& message, const std::wstring& gong, int volume,
                                       Callback callback) {
     AlarmChannel* self = instance();
-    return self != nullptr && self->launch(kMessageList, true, devices, message, gong, L"", 3, volume, description,
-                                           std::move(callback), false);
+    return self != nullptr && self->launch(kMessageList, true, devices, message, gong, L"", 3, volume,
+                                           description, std::move(callback), false);
 }
 
 // ---- the alarm thread -----------------------------------------------------------------------
@@ -243,7 +248,8 @@ void AlarmChannel::alarmThread() {
         else
             LOG_ERROR(L"Сообщение: '%1%'\nОписание: '%2%'", e.getNotification(), e.getDetails());
     } catch (const std::exception& e) {
-        LOG_ERROR(L"Поток тревоги. Поймано необработанное исключение.\nПричина: '%1%'.", base::toWide(e.what()));
+        LOG_ERROR(L"Поток тревоги. Поймано необработанное исключение.\nПричина: '%1%'.",
+                  base::toWide(e.what()));
     } catch (...) {
         LOG_ERROR(L"%1%", L"Поток тревоги. Поймано необработанное исключение.");
     }
@@ -271,7 +277,7 @@ bool AlarmChannel::runNotice() {
         m_microphoneStreaming = false;
     }
     {
-        boost::lock_guard<boost::mutex> threads(m_threadsLock);
+        boost::lock_guard<boost::mutex> watcher(m_watcherLock);
         m_watcherThread = boost::thread([this] { checkInternalPlayingThread(); });
     }
     boost::unique_lock<boost::recursive_mutex> lock(m_lock);
@@ -286,7 +292,8 @@ bool AlarmChannel::runNotice() {
         if (m_onlySelected && m_devices.empty()) {
             lock.unlock();
             LOG_DEBUG(L"%1%", L"Alarm channel: get selected devices.");
-            DeviceSet selected = m_selection != nullptr ? m_selection->getSelectedDevicesAndZones() : DeviceSet();
+            DeviceSet selected =
+                m_selection != nullptr ? m_selection->getSelectedDevicesAndZones() : DeviceSet();
             lock.lock();
             m_devices = std::move(selected);
         }
@@ -479,7 +486,9 @@ bool AlarmChannel::takenOver(const DeviceSet& devices) {
     return anyAnswering;
 }
 
-std::uint16_t AlarmChannel::discoveryPortOf(device::OrvelInfo& device) { return m_options.discoveryPort(device); }
+std::uint16_t AlarmChannel::discoveryPortOf(device::OrvelInfo& device) {
+    return m_options.discoveryPort(device);
+}
 
 // ---- the watcher ----------------------------------------------------------------------------
 
@@ -492,8 +501,9 @@ void AlarmChannel::checkInternalPlayingThread() {
                 boost::lock_guard<boost::recursive_mutex> lock(m_lock);
                 preempted = takenOver(m_devices);
                 if (preempted) {
-                    LOG_INFO(L"%1%", L"Было запущено более приоритетное оповещение.\n"
-                                     L"Трансляция через канал оповещений прервана.");
+                    LOG_INFO(L"%1%",
+                             L"Было запущено более приоритетное оповещение.\n"
+                             L"Трансляция через канал оповещений прервана.");
                     m_preempted = true;
                 }
             }
@@ -517,7 +527,7 @@ void AlarmChannel::checkInternalPlayingThread() {
 void AlarmChannel::interruptAndJoinWatcher() {
     boost::thread watcher;
     {
-        boost::lock_guard<boost::mutex> threads(m_threadsLock);
+        boost::lock_guard<boost::mutex> handle(m_watcherLock);
         if (m_watcherThread.get_id() == boost::this_thread::get_id()) {
             m_watcherThread.detach();  // the watcher stopping the notice itself ends right after
             return;
@@ -541,11 +551,13 @@ void AlarmChannel::stop(Callback callback) {
     // Joined, not only interrupted: a watcher left running could close and
     // recreate the stream while the next notice sets its destination.
     interruptAndJoinWatcher();
-    if (m_stream.is_stream()) {
+    if (m_stream.is_stream())
         LOG_DEBUG(L"%1%", L"Alarm channel: Message stream is running. Stop the stream of message");
-        m_stream.stop();
-        m_stream.stream_close();
-    }
+    // Closed even when it is no longer running: a capture whose source ended
+    // by itself still holds its libvlc instance, and the next notice could
+    // not make its own.
+    m_stream.stop();
+    m_stream.stream_close();
     {
         boost::lock_guard<boost::mutex> threads(m_threadsLock);
         if (m_alarmThread.joinable() && m_alarmThread.get_id() != boost::this_thread::get_id() &&
@@ -582,7 +594,8 @@ void AlarmChannel::stop(Callback callback) {
 bool AlarmChannel::isRunning() {
     {
         boost::lock_guard<boost::mutex> threads(m_threadsLock);
-        if (m_alarmThread.joinable() && !m_alarmThread.try_join_for(boost::chrono::microseconds(100))) return true;
+        if (m_alarmThread.joinable() && !m_alarmThread.try_join_for(boost::chrono::microseconds(100)))
+            return true;
     }
     return m_stream.is_stream();
 }

@@ -1,16 +1,15 @@
 #pragma once
 
 #include <atomic>
+#include <boost/function.hpp>
+#include <boost/thread/mutex.hpp>
+#include <boost/thread/recursive_mutex.hpp>
+#include <boost/thread/thread.hpp>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
-
-#include <boost/function.hpp>
-#include <boost/thread/mutex.hpp>
-#include <boost/thread/recursive_mutex.hpp>
-#include <boost/thread/thread.hpp>
 
 #include "audio/channel_host.h"
 #include "audio/orvel_actions.h"
@@ -51,14 +50,22 @@ public:
     using DiscoveryPort = AlarmChannelOptions::DiscoveryPort;
 
     enum Source { kMicrophone = 0, kMessageList = 1 };
-    enum Code { kGongStarted = 0, kGongEnded = 1, kMessageStarted = 2, kMessageEnded = 3, kReplaced = 4, kStopped = 5 };
+    enum Code {
+        kGongStarted = 0,
+        kGongEnded = 1,
+        kMessageStarted = 2,
+        kMessageEnded = 3,
+        kReplaced = 4,
+        kStopped = 5
+    };
 
     using Options = AlarmChannelOptions;
 
     /// Marks the overloads that act on the singleton.
     struct Tag {};
 
-    AlarmChannel(DeviceSelection* selection, ChannelGui* gui, mp3streamf& stream, Options options = Options());
+    AlarmChannel(DeviceSelection* selection, ChannelGui* gui, mp3streamf& stream,
+                 Options options = Options());
     /// Wakes a waiting clip and stops and joins both threads.
     ~AlarmChannel();
     AlarmChannel(const AlarmChannel&) = delete;
@@ -135,7 +142,11 @@ private:
 
     boost::thread m_alarmThread;
     boost::thread m_watcherThread;
-    boost::mutex m_threadsLock;  // guards both handles
+    /// Guards the alarm thread's handle. Held while stop and the destructor
+    /// join that thread, so the thread itself never takes it.
+    boost::mutex m_threadsLock;
+    /// Guards the watcher's handle, which the alarm thread sets as it starts.
+    boost::mutex m_watcherLock;
     boost::recursive_mutex m_lock;
     int m_source = kMessageList;
     sync_event m_endEvent{false};

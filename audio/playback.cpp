@@ -1,7 +1,6 @@
 #include "audio/playback.h"
 
 #include <atomic>
-
 #include <boost/filesystem/operations.hpp>
 #include <boost/make_shared.hpp>
 
@@ -28,14 +27,21 @@ PlaybackChannels* channelsOrWarn() {
 
 }  // namespace
 
-void PlaybackChannels::set(PlaybackChannels* channels) { s_channels.store(channels, std::memory_order_release); }
+void PlaybackChannels::set(PlaybackChannels* channels) {
+    s_channels.store(channels, std::memory_order_release);
+}
 
 PlaybackChannels* PlaybackChannels::get() { return s_channels.load(std::memory_order_acquire); }
 
 boost::shared_ptr<PlaybackCollection> BasePlayback::getCollection() {
+    if (m_heldCollection) return m_heldCollection;
     boost::shared_ptr<PlaybackCollection> collection = m_collection.lock();
     error::terminateIfNull(collection, "frm::BasePlayback::getCollection");
     return collection;
+}
+
+void BasePlayback::holdCollection() {
+    if (!m_heldCollection) m_heldCollection = m_collection.lock();
 }
 
 bool isFolderPlaylistName(const std::wstring& name) {
@@ -69,7 +75,11 @@ void PlaybackPlaylist::execute() {
         channels->playOnPlayerChannel(m_playlist, m_devices, PlaybackTrack::k_keep_volume);
 }
 
-boost::shared_ptr<IPlayback> PlaybackPlaylist::clone() { return boost::make_shared<PlaybackPlaylist>(*this); }
+boost::shared_ptr<IPlayback> PlaybackPlaylist::clone() {
+    auto copy = boost::make_shared<PlaybackPlaylist>(*this);
+    copy->holdCollection();
+    return copy;
+}
 
 PlaybackTrack::PlaybackTrack(const std::wstring& name, std::uint32_t kind, bool alarm)
     : m_alarm(alarm), m_kind(kind) {
@@ -95,8 +105,8 @@ std::wstring PlaybackTrack::messageDir() {
 }
 
 void PlaybackTrack::execute() {
-    dbg_puts(TRACE, "Playback track action. Channel '%s', message '%ls', gong '%ls'", m_alarm ? "alarm" : "player",
-             m_messagePath.c_str(), m_gongPath.c_str());
+    dbg_puts(TRACE, "Playback track action. Channel '%s', message '%ls', gong '%ls'",
+             m_alarm ? "alarm" : "player", m_messagePath.c_str(), m_gongPath.c_str());
     if (m_alarm) {
         const int volume = m_kind == k_service_message ? pref::getInt("volume.microphone2", 90) : 100;
         if (PlaybackChannels* channels = channelsOrWarn())
@@ -104,25 +114,34 @@ void PlaybackTrack::execute() {
                                            boost::function<void(int)>());
         return;
     }
-    auto playlist =
-        boost::make_shared<Playlist>(m_kind == k_service_message ? L"Служебное оповещение" : L"Тревожное оповещение",
-                                     false);
+    auto playlist = boost::make_shared<Playlist>(
+        m_kind == k_service_message ? L"Служебное оповещение" : L"Тревожное оповещение", false);
     if (!m_gongPath.empty()) playlist->add(m_gongName, m_gongPath);
     playlist->add(m_messageName, m_messagePath);
     int volume = k_keep_volume;
-    if (m_kind == k_service_message) volume = pref::getInt("volume.microphone2", 90);
-    else if (m_kind == k_alarm_message) volume = pref::getInt("volume.serviceMessage2", 90);
-    if (PlaybackChannels* channels = channelsOrWarn()) channels->playOnPlayerChannel(playlist, m_devices, volume);
+    if (m_kind == k_service_message)
+        volume = pref::getInt("volume.microphone2", 90);
+    else if (m_kind == k_alarm_message)
+        volume = pref::getInt("volume.serviceMessage2", 90);
+    if (PlaybackChannels* channels = channelsOrWarn())
+        channels->playOnPlayerChannel(playlist, m_devices, volume);
 }
 
-boost::shared_ptr<IPlayback> PlaybackTrack::clone() { return boost::make_shared<PlaybackTrack>(*this); }
+boost::shared_ptr<IPlayback> PlaybackTrack::clone() {
+    auto copy = boost::make_shared<PlaybackTrack>(*this);
+    copy->holdCollection();
+    return copy;
+}
 
 PlaybackCollection::PlaybackCollection(std::wstring key, std::wstring title)
     : m_key(std::move(key)), m_title(std::move(title)) {}
 
 void PlaybackCollection::add(boost::shared_ptr<IPlayback> playback) {
     error::terminateIfNull(playback, "frm::PlaybackCollection::add");
-    if (auto base = boost::dynamic_pointer_cast<BasePlayback>(playback)) base->m_collection = weak_from_this();
+    if (auto base = boost::dynamic_pointer_cast<BasePlayback>(playback)) {
+        base->m_collection = weak_from_this();
+        base->m_heldCollection.reset();  // the group holds it now: no cycle
+    }
     m_playbacks.push_back(std::move(playback));
 }
 

@@ -1,14 +1,13 @@
 #pragma once
 
-#include <cstdint>
-#include <set>
-#include <string>
-#include <vector>
-
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/function.hpp>
 #include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
 
 class Playlist;
 
@@ -31,7 +30,8 @@ using DeviceSet = std::set<boost::shared_ptr<device::OrvelInfo>>;
 class PlaybackChannels {
 public:
     virtual ~PlaybackChannels() = default;
-    virtual void playOnPlayerChannel(boost::shared_ptr<Playlist> playlist, const DeviceSet& devices, int volume) = 0;
+    virtual void playOnPlayerChannel(boost::shared_ptr<Playlist> playlist, const DeviceSet& devices,
+                                     int volume) = 0;
     virtual bool launchOnAlarmChannel(const std::wstring& description, const DeviceSet& devices,
                                       const std::wstring& message, const std::wstring& gong, int volume,
                                       boost::function<void(int)> callback) = 0;
@@ -66,10 +66,17 @@ public:
     DeviceSet getDevices() override { return m_devices; }
 
 protected:
+    /// Called by clone on the copy: a copy (a scheduled task's playback)
+    /// keeps its group alive, since the main window rebuilds the groups
+    /// while tasks still name theirs.
+    void holdCollection();
+
     std::wstring m_name;
     // Weak: the collection owns its playbacks, and a strong pointer back
     // would keep both alive for ever.
     boost::weak_ptr<PlaybackCollection> m_collection;
+    // Set only in clones, which no collection holds; add() clears it.
+    boost::shared_ptr<PlaybackCollection> m_heldCollection;
     DeviceSet m_devices;
 
     friend class PlaybackCollection;
@@ -82,7 +89,7 @@ class PlaybackPlaylist : public BasePlayback {
 public:
     PlaybackPlaylist(const std::wstring& name, boost::shared_ptr<Playlist> playlist);
     void execute() override;
-    /// Shares the same playlist.
+    /// Shares the same playlist and holds the group.
     boost::shared_ptr<IPlayback> clone() override;
 
 private:
@@ -104,7 +111,14 @@ public:
     /// The message path, pointed into the configured message folder when
     /// the file is found there rather than where the path says.
     std::wstring messageDir();
+    std::wstring getMessageName() const { return m_messageName; }
+    std::wstring getMessagePath() const { return m_messagePath; }
+    std::wstring getGongName() const { return m_gongName; }
+    std::wstring getGongPath() const { return m_gongPath; }
+    /// True: the message plays on the alarm channel.
+    bool isAlarm() const { return m_alarm; }
     void execute() override;
+    /// Holds the group, like a playlist's clone.
     boost::shared_ptr<IPlayback> clone() override;
 
 private:

@@ -89,6 +89,16 @@ int main(int argc, char** argv) {
     GuiThreadInvoker::add([&loop] { loop.Exit(); });
     loop.Run();
 
+    // In the program the dialog opens over the shown main window, with the
+    // toolkit's drawing and theme code loaded: a first dialog here pays that
+    // once, outside the figures.
+    {
+        frm::ProgressBarDialog warmUp(nullptr, L"Обновление прошивки, подождите...");
+        warmUp.postProgress(devices[0], 0);
+        warmUp.postProgress(devices[0], 100);
+        warmUp.ShowModal();
+    }
+
     // The floor: the same number of tasks that do nothing.
     int ran = 0;
     Clock::time_point start = Clock::now();

@@ -132,7 +132,8 @@ MainFrame::MainFrame(boost::shared_ptr<device::TransferProtocol> transport, bool
     devicePanel = new SourceDevicePanel(contentPanel);
     schedulerPanel = new SourceSchedulerPanel(contentPanel, root, deviceCollection);
     microphonePanel = new SourceMicrophonePanel(
-        contentPanel, [this](const std::wstring& text) { showAlarmState(text); }, itemDataMap.get());
+        contentPanel, itemDataMap.get(), [this](const std::wstring& text) { showAlarmState(text); },
+        schedulerPanel->getCore());
     radioPanel = new SourcePlaylistPanel(contentPanel, schedulerPanel, true);
     // The message pages list the microphone page's recordings beside their
     // own messages.

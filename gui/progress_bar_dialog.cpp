@@ -1,5 +1,7 @@
 #include "gui/progress_bar_dialog.h"
 
+#include <wx/wupdlock.h>
+
 #include "base/log.h"
 #include "base/thread_dispatcher.h"
 #include "base/wx/gui_thread_invoker.h"
@@ -37,21 +39,46 @@ ProgressBarDialog::~ProgressBarDialog() {
     if (m_timeoutJob != 0) base::ThreadDispatcher::remove(m_timeoutJob);
 }
 
-void ProgressBarDialog::postProgress(const Device& device, int percent) { post(m_self, device, percent); }
+void ProgressBarDialog::postProgress(const Device& device, int percent) {
+    post(m_self, m_inbox, device, percent);
+}
 
 ProgressBarDialog::Reporter ProgressBarDialog::reporter() const {
     const std::weak_ptr<ProgressBarDialog> self = m_self;
-    return [self](const Device& device, int percent) { post(self, device, percent); };
+    const std::shared_ptr<Inbox> inbox = m_inbox;
+    return [self, inbox](const Device& device, int percent) { post(self, inbox, device, percent); };
 }
 
-void ProgressBarDialog::post(const std::weak_ptr<ProgressBarDialog>& dialog, const Device& device,
-                             int percent) {
-    GuiThreadInvoker::add([dialog, device, percent] {
-        if (const auto shown = dialog.lock()) {
-            shown->progressCallback(device, percent);
-            return;
+void ProgressBarDialog::post(const std::weak_ptr<ProgressBarDialog>& dialog,
+                             const std::shared_ptr<Inbox>& inbox, const Device& device, int percent) {
+    {
+        std::lock_guard<std::mutex> lock(inbox->mutex);
+        inbox->reports.emplace_back(device, percent);
+        if (inbox->queued) return;  // the task on its way takes this one too
+        inbox->queued = true;
+    }
+    if (!GuiThreadInvoker::isActive()) {
+        // Shutting down: nothing will take them.
+        std::lock_guard<std::mutex> lock(inbox->mutex);
+        inbox->reports.clear();
+        inbox->queued = false;
+        LOG_DEBUG(L"The progressbar isn't reachable any more! percent=%1%", percent);
+        return;
+    }
+    GuiThreadInvoker::add([dialog, inbox] {
+        std::vector<std::pair<Device, int>> reports;
+        {
+            std::lock_guard<std::mutex> lock(inbox->mutex);
+            reports.swap(inbox->reports);
+            inbox->queued = false;
         }
-        LOG_DEBUG(L"The progressbar isn't exist! percent=%1%", percent);
+        const auto shown = dialog.lock();
+        for (const auto& [device, percent] : reports) {
+            if (shown)
+                shown->progressCallback(device, percent);
+            else
+                LOG_DEBUG(L"The progressbar isn't exist! percent=%1%", percent);
+        }
     });
 }
 
@@ -91,6 +118,7 @@ void ProgressBarDialog::progressCallback(const Device& device, int percent) {
 void ProgressBarDialog::refresh() {
     FRM_ASSERT_GUI_THREAD();
     bool relayout = false;
+    wxWindowUpdateLocker frozen(this);  // one redraw for all the lines changed
     const std::vector<ProgressTally::Line>& lines = m_tally.lines();
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (i == m_shown.size()) {

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 #include "gui/layout/progress_bar_dialog.h"
@@ -24,7 +26,9 @@ namespace frm {
 /// upgrade, a write of the audio memory): one line per device, a label with
 /// its title and a gauge, added when the device first reports. The device
 /// jobs report from their own threads through postProgress (or a reporter),
-/// which hands each report to the GUI thread through the GUI-thread invoker;
+/// which puts each report in the dialog's inbox; the first report of an
+/// empty inbox queues one task to the GUI thread through the GUI-thread
+/// invoker, which handles every report the inbox holds by then, in order;
 /// the dialog ends by itself when every device shown has finished (OK when
 /// the last final report was a success, else Cancel), or with Cancel when no
 /// report arrives within the barrier, an inactivity time-out counted from
@@ -75,7 +79,16 @@ private:
         ProgressTally::Kind state;
     };
 
-    static void post(const std::weak_ptr<ProgressBarDialog>& dialog, const Device& device, int percent);
+    /// Reports waiting for the GUI thread, shared with the reporters, which
+    /// may outlive the dialog.
+    struct Inbox {
+        std::mutex mutex;
+        std::vector<std::pair<Device, int>> reports;  // guarded by mutex
+        bool queued = false;                          // a task will take them; guarded by mutex
+    };
+
+    static void post(const std::weak_ptr<ProgressBarDialog>& dialog, const std::shared_ptr<Inbox>& inbox,
+                     const Device& device, int percent);
     void progressCallback(const Device& device, int percent);
     /// Brings the lines up to the bookkeeping and repaints.
     void refresh();
@@ -88,6 +101,7 @@ private:
     /// this dialog, let go first thing in the destructor.
     std::shared_ptr<ProgressBarDialog> m_anchor;
     const std::weak_ptr<ProgressBarDialog> m_self;
+    const std::shared_ptr<Inbox> m_inbox = std::make_shared<Inbox>();
     wxBoxSizer* m_sizer;
     ProgressTally m_tally;
     std::vector<ShownLine> m_shown;

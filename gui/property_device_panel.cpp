@@ -115,6 +115,9 @@ void PropertyDevicePanel::updateData() {
 
     if (!m_device) return;
     LOG_TRACE(L"update data, current tab %1%", m_currentPage);
+    // A device that does not answer is neither read nor shown: the panel
+    // closes.
+    if (!isOnlineDevices()) return;
     debug::throwIfFalse(m_device && m_transport, "frm::PropertyDevicePanel::updateData");
     m_transport->setConsoleMonitor(m_device->getIp(),
                                    [this](const std::string& text, bool) { toConsoleLog(text); });
@@ -162,7 +165,9 @@ void PropertyDevicePanel::updateData() {
 
 void PropertyDevicePanel::refreshZonePage() {
     FRM_ASSERT_GUI_THREAD();
-    if (m_currentPage == pages::kZones)
+    // The ticks of a zone being edited wait for Apply or Cancel: a refill
+    // for every device that changes would throw them away.
+    if (m_currentPage == pages::kZones && !buttonApply->IsEnabled())
         fillZoneTargets();
     else if (m_currentPage == pages::kLinkedConsoles)
         fillLinkedConsoles();
@@ -187,7 +192,7 @@ void PropertyDevicePanel::shutdown() {
     m_equalizer.reset();
     m_close = nullptr;
     m_afterApply = nullptr;
-    m_debugMessages.clear();
+    shutdownDebugPage();
     m_pages.clear();
     LOG_TRACE(L"%1%", L"PropertyDevicePanel::shutdown() 1");
     m_fragmentTexts.clear();
@@ -286,10 +291,11 @@ void PropertyDevicePanel::leaveTab() {
             });
             removeJob(m_passkeyJob);
             break;
-        case pages::kDebugMessage:
+        case pages::kLineControl:
             removeJob(m_requestJob);
-            removeJob(m_volumeJob);
-            addDebugMessage(std::string(), false, radioBoxDebugKind->GetSelection());
+            break;
+        case pages::kDebugMessage:
+            leaveDebugPage();
             break;
         default:
             break;

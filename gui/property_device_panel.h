@@ -1,16 +1,21 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include <wx/timer.h>
+
 #include "base/ip_address.h"
 #include "gui/layout/property_device_panel.h"
+#include "gui/page_jobs.h"
 #include "gui/property_pages.h"
 
 namespace device {
@@ -56,7 +61,8 @@ public:
     /// pages out for the device, shows its title and fills the current page.
     /// Nothing without a device, after shutdown, or while an update runs.
     void updateData();
-    /// Refills the zone page or the linked-console page when it is shown.
+    /// Refills the zone page (unless an edit of it is pending) or the
+    /// linked-console page when it is shown.
     void refreshZonePage();
     /// Leaves the shown page, keeps the "Line error" choice and lets the
     /// device go, before the main window shows another panel.
@@ -167,7 +173,9 @@ protected:
     /// The console monitor of the device's endpoint: one request or reply
     /// text. Runs on the transport's threads; it must not touch a control.
     void toConsoleLog(const std::string& text);
-    /// Completes a debug request; leaving the debug page passes an empty text.
+    /// Completes a debug request of the running chain as a reply would
+    /// (GUI thread; the chain's own replies complete on the transport's
+    /// completer thread without the panel).
     void addDebugMessage(const std::string& reply, bool answered, int kind);
 
     // ---- common, network, Zarno and sources pages, options, online check,
@@ -178,13 +186,51 @@ protected:
     bool isOnlineDevices();
     /// Enables or disables "&Применить" and "&Отмена" together.
     void enableEditButtons(bool enable);
+    /// The DHCP state of the network page: the address fields are editable
+    /// only without DHCP and show what the device holds now (a fresh read).
+    void enableDhcp(bool on);
+    /// Shows a packed Orvel-510 equalizer word on the bass and treble
+    /// sliders, with their tooltips.
+    void SetFullBassVolume(std::uint16_t packed);
+    /// Which of the sources page's three stream boxes can be changed.
+    void initSource(bool allowOthers, bool sendInput1, bool sendInput2);
+    /// Writes the pending audio-memory edits behind the progress dialog;
+    /// true when the device took them all. Refusals before the write
+    /// starts are thrown.
+    bool writeAudioMemory();
+
+    // The branches of Apply, one per page: the result is what the page's
+    // write answered (true: the panel closes afterwards, or for the common
+    // page of a console: written).
+    bool applyCommonPage(bool& closeAfterwards);
+    bool applyNetworkPage();
+    bool applyZarnoPage();
+    bool applySourcePage();
+    /// One firmware upgrade from the file at `path`, asking for a forced
+    /// retry in debug mode.
+    void upgradeFirmwareFrom(const wxString& path);
 
     // ---- zone, linked-console, line-control and passkeys pages
 
-    /// Redraws the line-control module's devices (and schedules the next
-    /// refresh while the page is shown).
-    void refreshTipDevices();
-    /// Refills the console's passkey list.
+    /// Client data of a row of the zone page's loudspeaker list and of the
+    /// linked-console list: the device the row stands for, released with
+    /// the row.
+    class TranslationZoneData : public wxClientData {
+    public:
+        explicit TranslationZoneData(DevicePtr device) : m_device(std::move(device)) {}
+        const DevicePtr& device() const { return m_device; }
+
+    private:
+        DevicePtr m_device;
+    };
+
+    /// Reads the line-control module and redraws the line page, and while
+    /// the page is shown puts the next refresh on the dispatcher. Off the
+    /// GUI thread it queues itself to the GUI thread. `withVersion` reads
+    /// the module's version and address again.
+    void refreshTipDevices(bool withVersion = false);
+    /// Refills the console's passkey list; off the GUI thread it queues
+    /// itself to the GUI thread.
     void refreshPasskeys();
     /// Apply on the line-control page: the power-save mode.
     bool applyLineControlPage();
@@ -192,18 +238,123 @@ protected:
     /// Apply must end at once, writing nothing and saying nothing more.
     std::optional<bool> applyZonePage();
 
+    // Handlers of the rows these pages build.
+    void selectOrvelInZoneOnCheckBox(wxCommandEvent& event);
+    void tipDeviceButtonOnLeftDown(wxMouseEvent& event);
+    void tipDeviceButtonOnLeftUp(wxMouseEvent& event);
+
+    void addTipDeviceRow(const line_control::TipDevice& tip, bool powerSaving);
+    void addPasskeyRow(std::size_t position, const std::string& key);
+    /// Writes the console's access control when it differs, and shows it.
+    void setAccessControl(bool on);
+    /// Puts the poll of the console's key learning on the dispatcher in
+    /// place of a pending one.
+    void checkPasskeyListening(const boost::shared_ptr<device::TovikInfo>& console);
+
+    /// GUI thread. The next refresh of the line page in `m_pagePeriods`,
+    /// in place of a pending one; nothing unless the page is shown.
+    void scheduleTipRefresh();
+    /// GUI thread: a job's read of `loudspeaker` (none: skipped) arrives.
+    void takeTipSnapshot(const boost::shared_ptr<device::OrvelInfo>& loudspeaker,
+                         std::optional<line_control::Snapshot> snapshot);
+    /// Draws a read: unavailable module, initialising module or its rows.
+    void drawTipDevices(const device::OrvelInfo& loudspeaker, const line_control::Snapshot& snapshot);
+    void clearTipRows();
+    /// GUI thread: a poll of `console` found it listening or not.
+    void takePasskeyPoll(const boost::shared_ptr<device::TovikInfo>& console, bool listening);
+    /// The zone page's message choice: the microphone entry, then the
+    /// scenarios of `memory` when given.
+    void offerZoneMessages(const boost::shared_ptr<device::memory::IAudioControl>& memory);
+    /// The panel still shows `device` on `page` (a job's result may be drawn).
+    bool shows(const DevicePtr& device, int page) const;
+    /// Puts a row's control in a font and sizes it for it: GTK measures a
+    /// new font only on the screen, after the sizers have taken the
+    /// control's size. The rows' own font by default.
+    static void useRowFont(wxControl* control, const wxFont& font = wxNullFont);
+
     // ---- audio-memory page, equalizer, line check, reboot
 
-    /// Fill the fragment and the scenario lists from the audio control.
+    /// Fill the fragment and the scenario lists from the audio control; the
+    /// scenario list also shows the free memory, grouped ("1 234 567").
     void loadListCtrlAudioFragment();
     void loadListCtrlAudioScenario();
+    /// Numbers the fragment rows from 1 and shows the free memory ungrouped.
+    void reorderListCtrlAudioFragment();
+    /// The held audio control; none is an internal error naming `place`.
+    device::memory::IAudioControl& audioControl(const char* place);
+    /// The selected fragment and scenario ids (0xFFFF: none) in the halves
+    /// of m_audioSelection, fragment low, with their rows (-1: none).
+    std::uint16_t selectedFragment() const;
+    std::uint16_t selectedScenario() const;
+    void selectFragment(std::uint16_t id, long row);
+    void selectScenario(std::uint16_t id, long row);
+    /// Empties a list menu, destroying its items (their pointers in the
+    /// layout become null).
+    void emptyListMenu(wxMenu* menu);
+    /// Sends the current equalizer to the panel's loudspeaker; a refusal is
+    /// a warning for the operator.
+    void applyEqualizerToDevices();
+    /// The band sliders' body, on the release and on the line scrolls.
+    void bandSliderMoved(wxEvent& event);
 
     // ---- debug page, direct request, command rows
 
-    /// Starts the periodic debug requests of the shown device.
+    /// What the debug page shares with the dispatcher jobs and the
+    /// transport's completions (property_panel_debug.cpp); they hold it by
+    /// shared pointer, so it outlives the panel while they run.
+    struct DebugShared;
+    /// The shared state, made on first use (GUI thread).
+    DebugShared& debugShared();
+
+    /// Starts the periodic debug requests of the shown device; without an
+    /// online device that answered, only says so on the drawing area. A
+    /// chain already running ends.
     void startRequestingDebugMessages();
-    /// Reads the device's volume into the debug page's slider.
+    /// Reads the device's volume into the debug page's slider (GUI thread;
+    /// from another thread it hands itself over). The device's exceptions
+    /// pass on.
     void initVolumeSlider();
+    /// Leaving the debug page: the request chain and a pending volume change
+    /// end, replies still under way are dropped, the mark turns red.
+    void leaveDebugPage();
+    /// At shutdown: as leaving, and the message history is emptied.
+    void shutdownDebugPage();
+    /// One dispatcher job of the request chain of `generation`: sends the
+    /// request and schedules the next; nothing once the chain has ended.
+    static void requestDebugMessage(const std::shared_ptr<DebugShared>& shared, unsigned generation);
+    /// GUI thread: shows what the completions left in the shared state (the
+    /// mark, the history, the drawn text).
+    void showDebugState();
+    /// GUI thread: the slider at the device's volume, its tooltip "<title> <volume>%".
+    void showVolume(const std::wstring& title, int volume);
+    /// GUI thread: the painted text, drawn anew.
+    void setDebugText(const std::wstring& text);
+    /// The console-log field from the lines kept for the device's endpoint.
+    void fillConsoleLog();
+    /// With "Line error": asks the device "lsensor test 21" and "lsensor dbg",
+    /// unless such a pair for it is still under way.
+    void requestLineErrorDetails();
+    void debugKindOnRadioBox(wxCommandEvent& event);
+
+    /// One raw request line to the device, its reply shown in the answer
+    /// field of the page shown. Blocks the GUI thread for up to the
+    /// transport's time-out (about 2 s): the operator's own single action.
+    void sendDirectRequest(const std::string& request);
+    /// The text field that a sending button carries, when it is one of the
+    /// button's siblings; else null.
+    static wxTextCtrl* carriedField(wxObject* source);
+
+    /// The command rows of "Прямой обмен командами", newest on top.
+    void addExchangeRow(const wxString& text);
+    void removeStrSizerOnClick(wxCommandEvent& event);
+    /// The three callbacks of the command-suite dialog: the rows' texts,
+    /// oldest first, then the input field's when it has one; rows from lines
+    /// (the last line ends on top); no rows and empty fields.
+    std::vector<std::wstring> getExchangeCommands() const;
+    void applyCommandSuite(const std::vector<std::wstring>& lines);
+    void clearExchangeRows();
+    /// Fits the command rows' scrolled area to its rows.
+    void relayoutExchangeRows();
 
     // ---- shared by every page
 
@@ -244,22 +395,65 @@ protected:
     std::atomic<std::uint32_t> m_passkeyJob{0};
     boost::shared_ptr<device::DeviceCollection> m_collection;
     std::vector<wxSlider*> m_bandSliders;
-    /// The debug page's messages by request kind and number, and the lines
-    /// the devices sent on their own by endpoint.
-    std::map<int, std::map<std::uint32_t, std::string>> m_debugMessages;
-    std::map<net::IpAndPort, std::vector<std::string>> m_consoleLog;
-    std::atomic<std::uint32_t> m_volumeJob{0};
+    /// The line page's periodic refresh job (the debug page keeps its own
+    /// jobs with its shared state).
     std::atomic<std::uint32_t> m_requestJob{0};
+    /// The debug page's request period in ms (the page fill reads it from
+    /// the settings, "Частота обновления" changes it).
     int m_refreshPeriod = 700;
 
     // Members of the common, network, Zarno and sources pages, Apply and the
     // firmware upgrade.
 
+    /// The last online check failed: the panel is (about to be) disabled.
+    bool m_offline = false;
+
     // Members of the zone, linked-console, line-control and passkeys pages.
+
+    /// The chosen zone of the zone page (its pressed button), 1 to 20.
+    int m_currentZone = 1;
+    page_jobs::Periods m_pagePeriods;
+    /// Shared with the line page's jobs.
+    std::shared_ptr<page_jobs::RefreshGate> m_tipGate = std::make_shared<page_jobs::RefreshGate>();
+    /// Expires with the panel: what the pages' jobs hand to the GUI thread
+    /// afterwards finds it gone.
+    std::shared_ptr<PropertyDevicePanel*> m_pagesAlive = std::make_shared<PropertyDevicePanel*>(this);
 
     // Members of the audio-memory page, the equalizer and the line check.
 
+    /// The rows of the selected fragment and scenario; -1 when none.
+    long m_fragmentRow = -1;
+    long m_scenarioRow = -1;
+
     // Members of the debug page and the command rows.
+
+    /// Dropped with the panel: GUI-thread work that a worker handed over
+    /// looks through it, and finds no panel once it has gone.
+    std::shared_ptr<PropertyDevicePanel*> m_debugAlive = std::make_shared<PropertyDevicePanel*>(this);
+    std::shared_ptr<DebugShared> m_debug;
+    /// What the drawing area shows and "Копировать" copies (GUI thread).
+    std::wstring m_debugText;
+    /// The "ERR" lines that devices sent, by endpoint, the latest
+    /// kConsoleLogLines kept, a tenth more at times (GUI thread).
+    std::map<net::IpAndPort, std::vector<std::string>> m_consoleLog;
+    static constexpr std::size_t kConsoleLogLines = 1000;
+    /// The line-error requests still under way, by endpoint (GUI thread).
+    std::map<net::IpAndPort, int> m_lineErrorPending;
+    bool m_debugBound = false;
+    /// The debug page is drawn at most this often: at the shortest period
+    /// a drawing per reply would cost the GUI thread as much again.
+    static constexpr int kDebugDrawIntervalMs = 100;
+    std::chrono::steady_clock::time_point m_lastDebugDrawing;
+    /// Draws what came in too soon after the last drawing.
+    wxTimer m_debugDrawTimer;
+    /// The request kind whose history the history field shows; -1: none.
+    int m_historyKindShown = -1;
+    /// The console-log field waits for the first drawing after a start.
+    bool m_consoleLogPending = false;
+    /// The command rows are shown (the panel is high enough).
+    bool m_exchangeRowsShown = true;
+    /// Below this height the panel hides the command rows and "+".
+    static constexpr int kExchangeMinHeight = 452;
 };
 
 }  // namespace frm

@@ -156,6 +156,15 @@ public:
         return wxJoin(paths, '\n', '\0');
     }
 
+    wxString chooseSaveFile(wxWindow* parent, const wxString& message, const wxString& defaultDir,
+                            const wxString& defaultName, const wxString& wildcard) override {
+        wxFileDialog dialog(parent, message, defaultDir, defaultName,
+                            withUpperCasePatterns(wildcard.ToStdWstring()),
+                            wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+        if (showOnStack(dialog, wxID_CANCEL) != wxID_OK) return {};
+        return dialog.GetPath();
+    }
+
     wxString chooseDirectory(wxWindow* parent, const wxString& message, const wxString& defaultDir) override {
         wxDirDialog dialog(parent, message, defaultDir, wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
         if (showOnStack(dialog, wxID_CANCEL) != wxID_OK) return {};
@@ -210,6 +219,12 @@ bool chooseFiles(wxWindow* parent, const wxString& message, const wxString& defa
     const wxString chosen = presenter()->chooseFile(parent, message, defaultDir, wildcard, false, true);
     paths = wxSplit(chosen, '\n', '\0');
     return !paths.empty();
+}
+
+wxString chooseSaveFile(wxWindow* parent, const wxString& message, const wxString& defaultDir,
+                        const wxString& defaultName, const wxString& wildcard) {
+    FRM_ASSERT_GUI_THREAD();
+    return presenter()->chooseSaveFile(parent, message, defaultDir, defaultName, wildcard);
 }
 
 wxString chooseDirectory(wxWindow* parent, const wxString& message, const wxString& defaultDir) {

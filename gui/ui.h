@@ -53,6 +53,10 @@ wxString chooseFile(wxWindow* parent, const wxString& message, const wxString& d
                     const wxString& wildcard, bool save = false);
 bool chooseFiles(wxWindow* parent, const wxString& message, const wxString& defaultDir, const wxString& wildcard,
                  wxArrayString& paths);
+/// Save chooser that proposes `defaultName` and asks before an existing
+/// file is replaced; patterns as chooseFile. Empty on Cancel.
+wxString chooseSaveFile(wxWindow* parent, const wxString& message, const wxString& defaultDir,
+                        const wxString& defaultName, const wxString& wildcard);
 /// Folder chooser; empty on Cancel.
 wxString chooseDirectory(wxWindow* parent, const wxString& message, const wxString& defaultDir);
 
@@ -80,6 +84,13 @@ public:
     virtual wxString chooseFile(wxWindow* parent, const wxString& message, const wxString& defaultDir,
                                 const wxString& wildcard, bool save, bool multiple) = 0;
     virtual wxString chooseDirectory(wxWindow* parent, const wxString& message, const wxString& defaultDir) = 0;
+    /// The save chooser with a proposed name; a presenter that does not
+    /// care for the name answers it as chooseFile in save mode.
+    virtual wxString chooseSaveFile(wxWindow* parent, const wxString& message, const wxString& defaultDir,
+                                    const wxString& defaultName, const wxString& wildcard) {
+        (void)defaultName;
+        return chooseFile(parent, message, defaultDir, wildcard, true, false);
+    }
 };
 
 /// Installs a presenter and returns the one before; null restores the real one.

@@ -4,8 +4,9 @@
 # interface besides loopback is a veth pair of its own (scripts/netns-run
 # --veth: the program listens on sv0, 10.213.0.1), so a trial run never sends
 # device searches or streams onto the local network. The simulator's
-# loudspeakers and console sit on 127.0.1.x and send their state packets to
-# the program; it ends when the program ends (closed, Ctrl+C, or
+# loudspeakers and console sit on 127.0.1.x, a second set that keeps its
+# settings and audio memory (the binding site) on 127.0.2.x; they send their
+# state packets to the program and end when the program ends (closed, Ctrl+C, or
 # `scripts/run.sh --quit` from another terminal). Without a reachable X
 # display the program runs on a virtual one (xvfb-run).
 #
@@ -72,6 +73,12 @@ fi
 "$BUILD_DIR/tools/device_simulator" --bands --consoles 1 --port "$DEVICE_PORT" \
     --server "10.213.0.1:$BASE_PORT" >"$BUILD_DIR/device_simulator.log" 2>&1 &
 simulator=$!
+# Devices that keep their settings, with an (empty) audio memory each: a
+# broadcast and a fire console and loudspeakers of index 18, 19 and 21. Their
+# log keeps every request and reply.
+"$BUILD_DIR/tools/device_simulator" --site binding --memory --verbose --first 127.0.2.1 \
+    --port "$DEVICE_PORT" --server "10.213.0.1:$BASE_PORT" >"$BUILD_DIR/device_simulator_binding.log" 2>&1 &
+binding=$!
 status=0
 if display_reachable; then
     # Ctrl+C reaches the program directly (it stops as for --quit); this
@@ -95,6 +102,7 @@ else
     done
     rm -f "$pidfile"
 fi
-kill -TERM "$simulator" 2>/dev/null || true
+kill -TERM "$simulator" "$binding" 2>/dev/null || true
 wait "$simulator" 2>/dev/null || true
+wait "$binding" 2>/dev/null || true
 exit "$status"

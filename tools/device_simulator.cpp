@@ -39,6 +39,9 @@ namespace {
 using device::sim::Endpoint;
 using device::sim::Simulator;
 
+/// The audio memory every device gets with --memory.
+constexpr std::uint32_t kMemoryBytes = 256 * 1024;
+
 struct Options {
     unsigned loudspeakers = 1;
     unsigned consoles = 0;
@@ -50,8 +53,9 @@ struct Options {
     std::string orvelVersion = device::sim::kDefaultOrvelVersion;
     std::string tovikVersion = device::sim::kDefaultTovikVersion;
     bool verbose = false;
-    bool bands = false;  // one loudspeaker of each firmware generation instead
-    std::string site;    // a zone site instead of the counted devices
+    bool bands = false;   // one loudspeaker of each firmware generation instead
+    bool memory = false;  // every device with an empty audio memory
+    std::string site;     // a zone site instead of the counted devices
 };
 
 void usage() {
@@ -71,6 +75,8 @@ void usage() {
                  "  --site NAME          a zone site in place of the devices above: bands,\n"
                  "                       binding (two consoles, three loudspeakers), broken\n"
                  "                       (every broken zone binding), line-control\n"
+                 "  --memory             every device gets an empty audio memory of 256 KiB\n"
+                 "                       (the Orvel-510 layout for Orvel-510, else Orvel-611)\n"
                  "  --verbose            print every request and reply\n"
                  "Devices take loopback addresses (127.0.0.0/8) only; the server a loopback\n"
                  "address or an address held by an interface of this host.\n");
@@ -121,6 +127,10 @@ bool parseOptions(int argc, char** argv, Options& options) {
         }
         if (name == "--bands") {
             options.bands = true;
+            continue;
+        }
+        if (name == "--memory") {
+            options.memory = true;
             continue;
         }
         if (i + 1 >= argc) return false;
@@ -186,7 +196,9 @@ int main(int argc, char** argv) {
         unsigned total = options.loudspeakers + options.consoles;
         if (!options.site.empty()) {
             total = 0;
-            const device::sim::SitePlan plan{options.first, options.port, 1};
+            // The site's hardware addresses are its own (SitePlan's numbers), so
+            // that a site runs beside counted devices without sharing one.
+            const device::sim::SitePlan plan{options.first, options.port};
             if (options.site == "bands") device::sim::addBandSite(simulator, plan);
             else if (options.site == "binding") device::sim::addBindingSite(simulator, plan);
             else if (options.site == "broken") device::sim::addBrokenSite(simulator, plan);
@@ -208,7 +220,7 @@ int main(int argc, char** argv) {
             const bool console = n >= options.loudspeakers;
             std::unique_ptr<device::sim::CommandModel> model;
             if (console) {
-                model = std::make_unique<device::sim::TovikConfigModel>(hardware, options.tovikVersion);
+                model = std::make_unique<device::sim::TovikZoneModel>(hardware, options.tovikVersion);
                 giveErasedMemory(*model, device::memory::kLayout611);
             } else if (options.bands) {
                 // Every generation keeps its settings and has its equalizer; from index 9 on a
@@ -232,17 +244,29 @@ int main(int argc, char** argv) {
             device.setRecording(false);
             device.withModel<device::sim::CommandModel>(
                 [](device::sim::CommandModel& model) { return device::sim::addFirmwareReceiver(model); });
-            if (options.verbose) {
-                device.setObserver([address = *address](const std::string& request, const Endpoint& source,
-                                                        const std::optional<std::string>& reply) {
-                    std::printf("%s <- %s:%u \"%s\" -> %s\n", address.c_str(),
-                                source.address().to_string().c_str(), source.port(), request.c_str(),
-                                reply ? ("\"" + *reply + "\"").c_str() : "(no reply)");
-                    std::fflush(stdout);
-                });
-            }
             std::printf("%-10s %s:%u hw=%s \"%s\"\n", console ? "console" : "speaker", address->c_str(),
                         options.port, hardware.c_str(), versionText.c_str());
+        }
+        // Every device of the run, counted or of a site.
+        for (std::size_t n = 0; options.verbose && n < simulator.size(); ++n) {
+            const std::string address = simulator.device(n).endpoint().address().to_string();
+            simulator.device(n).setObserver([address](const std::string& request, const Endpoint& source,
+                                                      const std::optional<std::string>& reply) {
+                std::printf("%s <- %s:%u \"%s\" -> %s\n", address.c_str(), source.address().to_string().c_str(),
+                            source.port(), request.c_str(), reply ? ("\"" + *reply + "\"").c_str() : "(no reply)");
+                std::fflush(stdout);
+            });
+        }
+        if (options.memory) {
+            for (std::size_t n = 0; n < simulator.size(); ++n)
+                simulator.device(n).withModel<device::sim::CommandModel>([](device::sim::CommandModel& model) {
+                    const bool orvel510 = model.versionText().find("Orvel-510") != std::string::npos;
+                    device::sim::AudioMemoryStore::install(
+                        std::make_shared<device::sim::AudioMemoryStore>(
+                            orvel510 ? device::memory::kLayout510 : device::memory::kLayout611, kMemoryBytes),
+                        model);
+                    return 0;
+                });
         }
         simulator.start();
         total = static_cast<unsigned>(simulator.size());

@@ -325,6 +325,13 @@ bool LineControl::setPowerSaveMode(std::uint32_t mode) {
     return true;
 }
 
+std::string LineControl::request(const std::string& line) {
+    LOG_TRACE(L"%1%", line);
+    const std::string reply = m_request(line);
+    if (reply.empty()) LOG_DEBUG(L"No reply of the line-control module to '%1%'", line);
+    return reply;
+}
+
 void LineControl::resetCache() {
     LOG_TRACE(L"%1%", L"");
     ModuleLock lock(m_lock);

@@ -72,6 +72,12 @@ public:
     /// end devices. A malformed reply changes nothing (WARN line).
     void requestTipDevices();
     void resetCache();
+    /// Sends a line of the module's own ("lsensor addAll", "lsensor prefReset",
+    /// "lsensor reboot") and returns the reply; empty: the module didn't take
+    /// it (silent, offline). An "ERR" reply throws exception::UserResponse
+    /// "Произошла ошибка в модуле контроля линии" with the reply. Nothing is
+    /// cached; callers that change the module's lists reset the cache first.
+    std::string request(const std::string& line);
     /// Bits 0..19 stand for the end devices at addresses 11..30.
     void setTipDeviceMasks(std::uint32_t added, std::uint32_t active);
     std::wstring getTipDeviceTitle(std::uint8_t address);

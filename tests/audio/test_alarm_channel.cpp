@@ -1,15 +1,15 @@
 // ctest-labels: net
 // The alarm channel against simulated loudspeakers and the real notification
 // stream (heard by ffmpeg); assertions read the loudspeakers' request logs.
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <boost/filesystem/operations.hpp>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
-
-#include <boost/filesystem/operations.hpp>
-#include <gtest/gtest.h>
 
 #include "audio/alarm_channel.h"
 #include "audio/mp3streamf.h"
@@ -176,7 +176,8 @@ TEST_F(AlarmChannelTest, BusyLoudspeakersRefuseOrLetTheOperatorDecide) {
     m_speakers->model(a, [&](device::sim::OrvelBandModel& m) { m.channelReply = deferred; });
     m_speakers->model(b, [&](device::sim::OrvelBandModel& m) { m.channelReply = deferred; });
     EXPECT_FALSE(launch({a, b}, 3, message));
-    EXPECT_TRUE(waitUntil([&] { return logged(L"На всех выбранных устройствах запущено оповещение") == 1; })) << "logged once";
+    EXPECT_TRUE(waitUntil([&] { return logged(L"На всех выбранных устройствах запущено оповещение") == 1; }))
+        << "logged once";
     EXPECT_TRUE(m_gui.questions.empty()) << "no question when every one is busy";
 
     m_speakers->model(b, [&](device::sim::OrvelBandModel& m) { m.channelReply.clear(); });
@@ -230,7 +231,8 @@ TEST_F(AlarmChannelTest, LoudspeakersThatTakeOverEndTheNoticeUntilTheyAreDone) {
     }
     ASSERT_TRUE(waitUntil([&] { return codes.codes().size() == 2; }));
     EXPECT_EQ(codes.codes(), (std::vector<int>{AlarmChannel::kMessageStarted, AlarmChannel::kStopped}));
-    EXPECT_TRUE(waitUntil([&] { return logged(L"Было запущено более приоритетное оповещение.") == 1; })) << "logged once";
+    EXPECT_TRUE(waitUntil([&] { return logged(L"Было запущено более приоритетное оповещение.") == 1; }))
+        << "logged once";
     EXPECT_FALSE(AlarmChannel::restoreCommonChannelForAllDevices()) << "still playing their own";
 
     clear();
@@ -302,7 +304,8 @@ TEST_F(SlowWatcherTest, RecordingTheMicrophoneSwitchesNoLoudspeakerAndReplacesTh
     writeVoice(m_files.path());
     const std::string record = m_files.path() + "/record.mp3";
     std::ofstream(record) << "an older recording";
-    ASSERT_TRUE(AlarmChannel::launchWithoutDevices(AlarmChannel::Tag(), L"Запись с микрофона", base::fromUtf8(record)));
+    ASSERT_TRUE(AlarmChannel::launchWithoutDevices(AlarmChannel::Tag(), L"Запись с микрофона",
+                                                   base::fromUtf8(record)));
     ASSERT_TRUE(waitUntil([&] { return logged(L"end alarm thread") == 1; }));
     std::this_thread::sleep_for(1000ms);  // written faster than real time
     // stop joins the watcher, which wakes from its minute-long sleep at once.
@@ -318,13 +321,43 @@ TEST_F(SlowWatcherTest, RecordingTheMicrophoneSwitchesNoLoudspeakerAndReplacesTh
     EXPECT_EQ(counts[1], 0);
 }
 
+// A capture whose source ends by itself (an unplugged microphone) leaves
+// the stream idle but still holding its libvlc instance; the stop that
+// follows must let it go, or the next notice cannot make its own.
+TEST_F(SlowWatcherTest, ANoticeStartsAfterACaptureThatEndedByItself) {
+    writeVoice(m_files.path());
+    ASSERT_TRUE(AlarmChannel::launchWithoutDevices(AlarmChannel::Tag(), L"Запись с микрофона",
+                                                   m_files.widePath() + L"/record.mp3"));
+    ASSERT_TRUE(waitUntil([&] { return logged(L"end alarm thread") == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return !m_stream->is_stream(); }, 20000ms));  // read to its end
+    channel().stop(AlarmChannel::Callback());
+    Codes codes;
+    ASSERT_TRUE(launch({a}, 3, message, &codes));
+    EXPECT_TRUE(started(codes));
+    channel().stop(AlarmChannel::Callback());
+}
+
+// The alarm thread starts its watcher as it begins: a stop that comes at
+// once must not keep it from doing so while it waits for the thread.
+TEST_F(AlarmChannelTest, AStopRightAfterALaunchEndsTheNoticeAtOnce) {
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(launch({a}, 3, longMessage));
+        const auto before = std::chrono::steady_clock::now();
+        channel().stop(AlarmChannel::Callback());
+        EXPECT_LT(std::chrono::steady_clock::now() - before, 1s) << i;
+        EXPECT_FALSE(channel().isRunning()) << i;
+    }
+    EXPECT_EQ(logged(L"Internal error. Alarm channel don't stopped. Time out."), 0);
+}
+
 TEST_F(AlarmChannelTest, ALostMicrophoneStreamIsStartedAgain) {
     writeVoice(m_files.path());
     ASSERT_TRUE(AlarmChannel::launchWithoutDevices(AlarmChannel::Tag(), L"Запись с микрофона",
                                                    m_files.widePath() + L"/record.mp3"));
     // Written to a file, libvlc reads the stand-in faster than real time and
     // its stream ends: the watcher takes that for a lost microphone.
-    EXPECT_TRUE(waitUntil([&] { return logged(L"Поток с микрофона отсутствует. Проверьте микрофон.") >= 1; }));
+    EXPECT_TRUE(
+        waitUntil([&] { return logged(L"Поток с микрофона отсутствует. Проверьте микрофон.") >= 1; }));
     channel().stop(AlarmChannel::Callback());
     EXPECT_FALSE(channel().isRunning());
 }
@@ -368,8 +401,8 @@ TEST_F(AlarmChannelTest, GongFilesAreTheFolderFilesOfPlayableKinds) {
 TEST_F(AlarmChannelTest, OnlySelectedWithNoDevicesTakesTheSelectionWhenTheThreadStarts) {
     m_selection.selectedZones = {b};  // no device rows selected, one zone
     Codes codes;
-    ASSERT_TRUE(AlarmChannel::launchSelectedWithCallback(AlarmChannel::Tag(), 2, L"zone", longMessage, L"", 80,
-                                                         codes.callback()));
+    ASSERT_TRUE(AlarmChannel::launchSelectedWithCallback(AlarmChannel::Tag(), 2, L"zone", longMessage, L"",
+                                                         80, codes.callback()));
     ASSERT_TRUE(started(codes));
     EXPECT_EQ(requests(b).front(), "set ch 6");
     EXPECT_EQ(requests(a), Strings{});

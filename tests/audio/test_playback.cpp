@@ -1,9 +1,8 @@
-#include <algorithm>
+#include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/filesystem/operations.hpp>
 #include <boost/make_shared.hpp>
-
-#include <gtest/gtest.h>
 
 #include "audio/playback.h"
 #include "audio/playlist.h"
@@ -32,7 +31,8 @@ struct AlarmCall {
 
 class RecordingChannels : public frm::PlaybackChannels {
 public:
-    void playOnPlayerChannel(boost::shared_ptr<Playlist> playlist, const frm::DeviceSet& devices, int volume) override {
+    void playOnPlayerChannel(boost::shared_ptr<Playlist> playlist, const frm::DeviceSet& devices,
+                             int volume) override {
         player.push_back({playlist, devices, volume});
     }
     bool launchOnAlarmChannel(const std::wstring& description, const frm::DeviceSet& devices,
@@ -50,8 +50,8 @@ frm::DeviceSet twoSpeakers(std::vector<boost::shared_ptr<int>>& owners) {
     frm::DeviceSet devices;
     for (int i = 0; i < 2; ++i) {
         owners.push_back(boost::make_shared<int>(i));
-        devices.insert(boost::shared_ptr<device::OrvelInfo>(owners.back(),
-                                                             reinterpret_cast<device::OrvelInfo*>(owners.back().get())));
+        devices.insert(boost::shared_ptr<device::OrvelInfo>(
+            owners.back(), reinterpret_cast<device::OrvelInfo*>(owners.back().get())));
     }
     return devices;
 }
@@ -208,6 +208,43 @@ TEST_F(PlaybackTest, ClonesShareThePlaylistAndTheCollectionHandsItselfOut) {
     frm::PlaybackChannels::set(nullptr);
     copy->execute();
     EXPECT_EQ(m_channels.player.size(), 2u);
+}
+
+// A scheduled task keeps a clone while the main window rebuilds the groups
+// each time the scheduler page is shown: the clone must still name its group.
+TEST_F(PlaybackTest, AClonesGroupLivesAsLongAsTheCloneAndAnAddedCloneHoldsNoCycle) {
+    boost::shared_ptr<frm::IPlayback> copy;
+    boost::weak_ptr<frm::PlaybackCollection> gone;
+    {
+        auto messages = boost::make_shared<frm::PlaybackCollection>(L"serviceMessage", L"Служебные");
+        auto track = boost::make_shared<frm::PlaybackTrack>(L"Группа: Обед", 4, true);
+        track->setMessage(L"Обед", L"/srv/обед.mp3");
+        track->setGong(L"gong.mp3", L"/srv/gong.mp3");
+        messages->add(track);
+        copy = track->clone();
+        gone = messages;
+    }
+    ASSERT_FALSE(gone.expired()) << "the clone holds its group";
+    EXPECT_EQ(copy->getCollection()->getKey(), L"serviceMessage");
+    auto track = boost::dynamic_pointer_cast<frm::PlaybackTrack>(copy);
+    ASSERT_TRUE(track);
+    EXPECT_EQ(track->getMessageName(), L"Обед");
+    EXPECT_EQ(track->getMessagePath(), L"/srv/обед.mp3");
+    EXPECT_EQ(track->getGongName(), L"gong.mp3");
+    EXPECT_EQ(track->getGongPath(), L"/srv/gong.mp3");
+    EXPECT_TRUE(track->isAlarm());
+
+    // Added to a new group, the clone belongs to it by a weak pointer only:
+    // the old group goes, and the new one goes with its last owner.
+    boost::weak_ptr<frm::PlaybackCollection> fresh;
+    {
+        auto rebuilt = boost::make_shared<frm::PlaybackCollection>(L"serviceMessage", L"Служебные");
+        rebuilt->add(copy);
+        fresh = rebuilt;
+        EXPECT_TRUE(gone.expired());
+        EXPECT_EQ(copy->getCollection(), rebuilt);
+    }
+    EXPECT_TRUE(fresh.expired());
 }
 
 TEST_F(PlaybackDeathTest, AMissingCollectionOrPlaybackEndsTheProcess) {

@@ -14,6 +14,7 @@
 #include "tests/gui/main_frame_fixture.h"
 #include "tests/gui/ui_script.h"
 #include "tests/support/wav_file.h"
+#include "tools/simulator/equalizer_store.h"
 #include "tools/simulator/orvel_band_model.h"
 #include "tools/stream_probe.h"
 
@@ -56,9 +57,10 @@ protected:
         };
         frm::AlarmChannel::createInstance(frame->getItemDataMap(), &channelGui, stream, options);
         for (int n = 1; n <= 2; ++n) {
-            speakers.push_back(
-                &simulator.add("127.0.4." + std::to_string(n), 0,
-                               std::make_unique<device::sim::OrvelBandModel>(address(200 + n), 18)));
+            // With an equalizer: the property panel's common page reads it.
+            auto model = std::make_unique<device::sim::OrvelBandModel>(address(200 + n), 18);
+            device::sim::EqualizerStore::install(std::make_shared<device::sim::EqualizerStore>(18), *model);
+            speakers.push_back(&simulator.add("127.0.4." + std::to_string(n), 0, std::move(model)));
             speakers.back()->startStatePackets(
                 {boost::asio::ip::make_address_v4("127.0.0.1"), transport->getPort()}, 200ms);
         }

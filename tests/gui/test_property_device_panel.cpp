@@ -18,7 +18,9 @@
 #include "tests/device/memory/memory_test_support.h"
 #include "tests/gui/main_frame_fixture.h"  // also the log, settings, simulator and wx test support
 #include "tools/simulator/audio_memory_store.h"
-#include "tools/simulator/tovik_config_model.h"
+#include "tools/simulator/equalizer_store.h"
+#include "tools/simulator/orvel_config_model.h"
+#include "tools/simulator/tovik_zone_model.h"
 
 using namespace std::chrono_literals;
 using wx_testing::runEventLoopUntil;
@@ -101,21 +103,24 @@ protected:
                                 std::unique_ptr<device::sim::Model> model) -> device::sim::SimulatedDevice& {
             return simulator.add(ownNetwork() + std::to_string(n), kBasePort, std::move(model));
         };
-        const auto speaker = [&](Sim n, const char* version) -> device::sim::SimulatedDevice& {
-            return add(n, std::make_unique<device::sim::OrvelModel>(
-                              device::sim::Simulator::hardwareAddress(n), version));
+        // Loudspeakers that keep their settings and equalizer: the pages read them.
+        const auto speaker = [&](Sim n, int index) -> device::sim::SimulatedDevice& {
+            auto model =
+                std::make_unique<device::sim::OrvelConfigModel>(device::sim::Simulator::hardwareAddress(n), index);
+            device::sim::EqualizerStore::install(std::make_shared<device::sim::EqualizerStore>(index), *model);
+            return add(n, std::move(model));
         };
-        speaker(kOrvel510, device::sim::kDefaultOrvel510Version);
-        speaker(kSpeaker17, "Orvel-610 1.0.109.0 Mar 03 2021");
-        device::sim::SimulatedDevice& memorySpeaker = speaker(kSpeaker18, "Orvel-610 1.0.110.0 Mar 03 2021");
+        speaker(kOrvel510, 8);
+        speaker(kSpeaker17, 17);
+        device::sim::SimulatedDevice& memorySpeaker = speaker(kSpeaker18, 18);
         store = std::make_shared<device::sim::AudioMemoryStore>(device::memory::kLayout611, 256 * 1024);
         store->plant(memory_test::plantedImage(device::memory::kLayout611, 3, 2000));
         memorySpeaker.withModel<device::sim::CommandModel>([this](device::sim::CommandModel& model) {
             device::sim::AudioMemoryStore::install(store, model);
             return 0;
         });
-        speaker(kTwin18, "Orvel-610 1.0.110.0 Mar 03 2021");
-        console = &add(kConsole, std::make_unique<device::sim::TovikConfigModel>(
+        speaker(kTwin18, 18);
+        console = &add(kConsole, std::make_unique<device::sim::TovikZoneModel>(
                                      device::sim::Simulator::hardwareAddress(kConsole)));
         const device::sim::Endpoint server(boost::asio::ip::make_address_v4("127.0.0.1"),
                                            transport->getPort());
@@ -226,6 +231,7 @@ TEST_F(PropertyPanelTest, EachDeviceGetsThePagesOfItsKindAndTheSameSetIsKept) {
 
 TEST_F(PropertyPanelTest, LeavingAPageEndsWhatItStartedEvenWithASilentDevice) {
     Panel* panel = makePanel(true);
+    panel->setCallbacks([] {}, [] {});  // a silent device closes the panel
     panel->open(device(kSpeaker18));
     panel->select(L"Аудио память");
     panel->m_audioControl = device(kSpeaker18)->getAudioControl(false, true);

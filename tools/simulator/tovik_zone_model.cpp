@@ -112,6 +112,7 @@ std::string TovikZoneModel::statePacket() const {
     for (const auto& entry : zones)
         if (entry.first >= 0 && entry.first <= 20) mask |= 1u << entry.first;
     packet[11] = mask;
+    packet[12] = mask & ~disconnectedZones;
     std::string text = hardwareAddress();
     for (unsigned field : packet) text += "," + std::to_string(field);
     return text + "," + versionText();

@@ -12,7 +12,8 @@ namespace device::sim {
 /// keeps a zone table (zone number -> virtual zone and loudspeaker
 /// addresses), message bindings and a capacity, answering "zoneList all",
 /// "zoneScList", "zoneSizeGet", "zoneBind", "zoneScBind" and "zoneDel". Its
-/// state packets carry the bound-zones mask of the table (bit n: zone n).
+/// state packets carry the bound-zones mask of the table (bit n: zone n) and
+/// the same mask as connected zones, less `disconnectedZones`.
 ///
 /// Tests change the public members through SimulatedDevice::withModel.
 class TovikZoneModel : public TovikConfigModel {
@@ -29,6 +30,9 @@ public:
     /// Loudspeaker addresses the console stores in all zones together; a
     /// "zoneBind" that would pass it is refused.
     unsigned capacity = 64;
+    /// Zones reported bound but not connected (bit n: zone n); every other
+    /// bound zone is reported connected.
+    unsigned disconnectedZones = 0;
     /// "zoneScBind" is refused ("ERR ...") while set.
     bool refuseMessages = false;
     /// Not empty for a command ("zoneList", "zoneScList", "zoneSizeGet"): the

@@ -19,8 +19,11 @@ public:
         const unsigned number = m_plan.firstNumber + m_count;
         auto model = std::make_unique<OrvelConfigModel>(Simulator::hardwareAddress(number), index, orvel611);
         EqualizerStore::install(std::make_shared<EqualizerStore>(index), *model);
-        if (index >= 9) LineControlStore::install(std::make_shared<LineControlStore>(), *model);
         SiteLoudspeaker speaker;
+        if (index >= 9) {
+            speaker.lines = std::make_shared<LineControlStore>();
+            LineControlStore::install(speaker.lines, *model);
+        }
         speaker.index = index;
         speaker.address = number & 0xFFFFFF;
         if (index >= 18) {
@@ -141,6 +144,7 @@ ZoneSite addLineControlSite(Simulator& simulator, const SitePlan& plan) {
     SiteLoudspeaker speaker;
     speaker.index = index;
     speaker.address = number & 0xFFFFFF;
+    speaker.lines = lines;
     const auto address = Simulator::loopbackAddress(plan.firstAddress, 0);
     if (!address) throw std::out_of_range("the site leaves 127.0.0.0/8");
     speaker.device = &simulator.add(*address, plan.port, std::move(model));

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/simulator/line_control_store.h"
 #include "tools/simulator/simulator.h"
 #include "tools/simulator/speaker_zone_store.h"
 #include "tools/simulator/tovik_zone_model.h"
@@ -30,6 +31,8 @@ struct SiteLoudspeaker {
     int index = 0;
     /// The zone lists; empty below index 18.
     std::shared_ptr<SpeakerZoneStore> zones;
+    /// The line-control module; empty below index 9.
+    std::shared_ptr<LineControlStore> lines;
     unsigned address = 0;  // the 24-bit address, the low half of the hardware address
 };
 

@@ -208,6 +208,30 @@ TEST_F(LineControlTest, MalformedStateRepliesKeepTheListAndThrowNothing) {
     EXPECT_FALSE(m_module->findTipDevice(13).valid);
 }
 
+TEST_F(LineControlTest, OwnLinesReachTheModuleAndTheirRefusalsThrow) {
+    openWithModule();
+    m_store->setTip(5, {2, 0, 0, "C6"});
+    EXPECT_FALSE(m_module->request("lsensor addAll").empty());
+    EXPECT_EQ(m_store->tips().at(5).flags & 1, 1u);
+    EXPECT_FALSE(m_module->request("lsensor prefReset").empty());
+    EXPECT_TRUE(m_store->tips().empty());
+    EXPECT_FALSE(m_module->request("lsensor reboot").empty());
+    EXPECT_EQ(m_store->state(), "Not Ready");
+    EXPECT_EQ(requests(), (Requests{"lsensor addAll", "lsensor prefReset", "lsensor reboot"}))
+        << "nothing of the module's own besides";
+
+    m_store->setReply("reboot", "ERR busy");
+    try {
+        m_module->request("lsensor reboot");
+        ADD_FAILURE() << "a refusal must throw";
+    } catch (const exception::UserResponse& e) {
+        EXPECT_EQ(e.getNotification(), L"Произошла ошибка в модуле контроля линии");
+        EXPECT_EQ(e.getDetails(), L"ERR busy");
+    }
+    m_speaker->setReplyPolicy({0, true});
+    EXPECT_TRUE(m_module->request("lsensor addAll").empty()) << "silence is an empty reply";
+}
+
 TEST_F(LineControlTest, RefusalsSilenceAndAGoneLoudspeaker) {
     openWithModule();
     m_store->setReply("dbg", "ERR busy");
