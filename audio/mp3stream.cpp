@@ -334,7 +334,7 @@ bool mp3stream::write_pcm(const void* data, std::uint32_t length) {
         std::uint32_t packed = 0;
         const std::uint32_t frame = frame_bytes();
         const bool last_held = m_ring.size() == 1 && m_front_handed_out;
-        if (frame != 0 && length % frame == 0 && !m_ring.empty() && !last_held &&
+        if (m_pack_chunks && frame != 0 && length % frame == 0 && !m_ring.empty() && !last_held &&
             m_ring.back()->length % frame == 0) {
             pcm_buf* last = m_ring.back();
             const std::uint32_t room = pcm_buf::capacity - last->length;

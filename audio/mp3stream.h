@@ -139,6 +139,10 @@ protected:
     const std::uint32_t m_buf_time_ms;
     const std::uint32_t m_mux_caching_ms;
     const std::uint32_t m_ring_ms;
+    /// Small chunks go into the last block. Without it every write is a
+    /// block of its own: libvlc asks for the next block once the last one is
+    /// due, so small blocks let the end of the audio be seen sooner.
+    bool m_pack_chunks = true;
     std::uint32_t m_pcm_samplerate = 0;
     std::uint32_t m_pcm_numchannels = 0;
     std::uint32_t m_pcm_bitspersamp = 0;

@@ -73,6 +73,9 @@ mp3streamf* mp3streamf_init() {
 
 mp3streamf::mp3streamf() : mp3stream(k_buffer_time_ms, k_mux_caching_ms, k_ring_ms) {
     STREAM_TRACE_ENTRY();
+    // One MPEG frame per block: a stop sends the queued frames and the
+    // buffer time of silence, which begins a frame after the last one.
+    m_pack_chunks = false;
     set_pcm_fmt(44100, 2, 16);
     try {
         m_decoder_thread = boost::thread([this] { decoder_thread(); });

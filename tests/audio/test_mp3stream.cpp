@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/mp3stream.h"
+#include "audio/mp3streamf.h"
 #include "audio/sample_clock.h"
 #include "base/log.h"
 
@@ -111,6 +112,13 @@ TEST_F(CommonStream, ChunksArePackedInWholeFramesNeverIntoTheBlockLibvlcHolds) {
     ASSERT_TRUE(stream.write_pcm(odd.data(), 1001));
     ASSERT_TRUE(stream.write_pcm(a.data(), 4608));
     EXPECT_EQ(pull(stream).size, 1001u);
+
+    // The notification stream keeps an MPEG frame per block: its end is
+    // seen a frame after the last one, not a packed block after.
+    mp3streamf notices;
+    ASSERT_TRUE(notices.write_pcm(a.data(), 2304));
+    ASSERT_TRUE(notices.write_pcm(a.data(), 2304));
+    EXPECT_EQ(pull(notices).size, 2304u);
 }
 
 TEST_F(CommonStream, BlocksComeOutInOrderAndReleaseFreesOnlyTheOldestNeverTheSilentOne) {
