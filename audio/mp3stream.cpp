@@ -263,7 +263,7 @@ bool mp3stream::stream_start() {
         // short item look finished before libvlc has taken any of it.
         std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
         m_silence_start = 0;
-        m_carried_audio = false;
+        m_drained_at = 0;
     }
     m_streaming = m_libvlc_media_player != nullptr &&
                   libvlc_media_player_play(m_libvlc_media_player) == 0;
@@ -283,7 +283,7 @@ bool mp3stream::stream_stop() {
         m_ring.clear();
         m_queued_bytes = 0;
         m_front_handed_out = false;
-        m_carried_audio = false;
+        m_drained_at = 0;
     }
     const bool was_streaming = m_streaming;
     m_streaming = false;
@@ -350,6 +350,7 @@ bool mp3stream::write_pcm(const void* data, std::uint32_t length) {
         }
         m_queued_bytes += length;
         m_silence_start = 0;
+        m_drained_at = 0;
     }
     if (fresh != nullptr) pcm_buf_free(fresh);
     return true;
@@ -372,10 +373,20 @@ std::uint64_t mp3stream::silence_start_us() {
     return m_silence_start;
 }
 
+bool mp3stream::has_queued_audio() {
+    std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
+    return !m_ring.empty();
+}
+
+std::uint64_t mp3stream::drained_at_us() {
+    std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
+    return m_drained_at;
+}
+
 std::uint32_t mp3stream::drained_tail_ms(std::uint64_t now_us) {
     std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
-    if (!m_ring.empty() || !m_carried_audio || m_silence_start == 0) return 0;
-    const std::uint64_t since = now_us > m_silence_start ? now_us - m_silence_start : 0;
+    if (m_drained_at == 0) return 0;
+    const std::uint64_t since = now_us > m_drained_at ? now_us - m_drained_at : 0;
     const std::uint64_t budget = std::uint64_t{m_buf_time_ms} * 1000u;
     if (since >= budget) return 0;
     return static_cast<std::uint32_t>((budget - since + 999u) / 1000u);
@@ -394,7 +405,6 @@ int mp3stream::imem_get(void* data, const char*, std::int64_t* dts, std::int64_t
     } else {
         buf = stream->m_ring.front();
         stream->m_front_handed_out = true;
-        stream->m_carried_audio = true;
         stream->m_silence_start = 0;
     }
     const std::uint32_t frame_bytes = stream->m_pcm_bitspersamp * stream->m_pcm_numchannels / 8;
@@ -413,5 +423,6 @@ void mp3stream::imem_release(void* data, const char*, std::size_t, void* buffer)
         pcm_buf_free(stream->m_ring.front());
         stream->m_ring.pop_front();
         stream->m_front_handed_out = false;
+        if (stream->m_ring.empty()) stream->m_drained_at = static_cast<std::uint64_t>(nowMicroseconds());
     }
 }

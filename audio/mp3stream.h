@@ -29,10 +29,11 @@ void pcm_buf_free(pcm_buf* buf);
 /// queued in a ring of blocks; libvlc's memory input pulls the blocks
 /// through imem_get/imem_release, encodes them to MPEG audio and sends an
 /// MPEG-TS over UDP to the stream endpoint. An empty ring is answered with a
-/// silent block at once, so the stream never starves while it runs; the
-/// moment silence began tells the output module that a track has been handed
-/// over whole, and the buffer time after it that the track has left the
-/// stream.
+/// silent block at once, so the stream never starves while it runs. The
+/// moment libvlc has taken the last queued block tells the output module
+/// that a track has been handed over whole (the next one may follow before
+/// libvlc asks again), and the buffer time after it that the track has left
+/// the stream.
 ///
 /// The ring is measured in time, not in writes: small chunks are packed into
 /// the last block (whole frames only, never into a block libvlc holds), and
@@ -105,6 +106,12 @@ public:
     /// Wall-clock time (nowMicroseconds) at which libvlc was first handed
     /// silence in the current silent stretch; 0 while audio is queued.
     std::uint64_t silence_start_us();
+    /// False once libvlc has taken (and given back) the last queued block.
+    bool has_queued_audio();
+    /// Wall-clock time (nowMicroseconds) at which libvlc gave back the last
+    /// queued block; 0 while blocks are queued and before any audio since the
+    /// stream started.
+    std::uint64_t drained_at_us();
     /// What is left, at wall-clock time now_us, of the buffer time since
     /// libvlc took the last queued block: the time the audio it still holds
     /// needs to leave. 0 while blocks are queued, when the stream has carried
@@ -158,7 +165,7 @@ protected:
     std::deque<pcm_buf*> m_ring;
     std::uint32_t m_queued_bytes = 0;
     bool m_front_handed_out = false;  // libvlc holds the oldest block (get without release yet)
-    bool m_carried_audio = false;     // a queued block went to libvlc since the last start
+    std::uint64_t m_drained_at = 0;   // see drained_at_us
     pcm_buf* m_pcm_buf_silent = nullptr;
     mutable std::recursive_mutex m_state_lock;
     std::recursive_mutex m_ring_lock;

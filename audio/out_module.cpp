@@ -103,7 +103,7 @@ int out_is_playing() {
     const std::atomic<bool>* active = g_active.load();
     mp3stream* stream = g_stream.load();
     if (active == nullptr || !active->load() || stream == nullptr) return 0;
-    return stream->silence_start_us() == 0 ? 1 : 0;
+    return stream->has_queued_audio() ? 1 : 0;
 }
 
 int out_pause(int) {

@@ -176,29 +176,42 @@ TEST_F(CommonStream, SilenceStartIsSetOnceAndClearedByAudio) {
     EXPECT_GE(stream.silence_start_us(), first);
 }
 
-TEST_F(CommonStream, TheTailCountsFromTheFirstSilenceAfterAudio) {
+TEST_F(CommonStream, TheTailCountsFromTheLastBlockLibvlcTook) {
     // Silence since the start carries nothing to wait for.
     give_back(stream, pull(stream));
     ASSERT_NE(stream.silence_start_us(), 0u);
+    EXPECT_EQ(stream.drained_at_us(), 0u);
     EXPECT_EQ(stream.drained_tail_ms(stream.silence_start_us()), 0u);
 
     const auto a = block(8192, 5);
     ASSERT_TRUE(stream.write_pcm(a.data(), 8192));
-    EXPECT_EQ(stream.drained_tail_ms(stream.silence_start_us()), 0u) << "queued: a stop may drop it";
+    ASSERT_TRUE(stream.write_pcm(a.data(), 8192));
     give_back(stream, pull(stream));
-    give_back(stream, pull(stream));  // the first silence after the audio
-    const std::uint64_t dry = stream.silence_start_us();
+    EXPECT_EQ(stream.drained_at_us(), 0u) << "still queued: a stop may drop it";
+    EXPECT_TRUE(stream.has_queued_audio());
+    const Pulled last = pull(stream);
+    EXPECT_TRUE(stream.has_queued_audio()) << "libvlc holds it";
+    give_back(stream, last);
+    EXPECT_FALSE(stream.has_queued_audio());
+    const std::uint64_t dry = stream.drained_at_us();
     ASSERT_NE(dry, 0u);
     EXPECT_EQ(stream.drained_tail_ms(dry), 2000u);
     EXPECT_EQ(stream.drained_tail_ms(dry + 1500000), 500u);
     EXPECT_EQ(stream.drained_tail_ms(dry + 1999001), 1u);
     EXPECT_EQ(stream.drained_tail_ms(dry + 2000000), 0u);
     EXPECT_EQ(stream.drained_tail_ms(dry - 7), 2000u) << "a clock behind the stamp waits the whole time";
-    give_back(stream, pull(stream));
-    EXPECT_EQ(stream.silence_start_us(), dry) << "the stretch goes on";
+    give_back(stream, pull(stream));  // silence follows; the drain time stays
+    EXPECT_EQ(stream.drained_at_us(), dry);
 
-    // A stop drops what was held: nothing is left to wait for.
+    // Queued again: nothing to wait for until that has gone too.
+    ASSERT_TRUE(stream.write_pcm(a.data(), 8192));
+    EXPECT_EQ(stream.drained_tail_ms(dry), 0u);
+    give_back(stream, pull(stream));
+    EXPECT_GE(stream.drained_at_us(), dry);
+
+    // A stop drops what libvlc held: nothing is left to wait for.
     EXPECT_FALSE(stream.stream_stop());
+    EXPECT_EQ(stream.drained_at_us(), 0u);
     EXPECT_EQ(stream.drained_tail_ms(dry), 0u);
 }
 

@@ -100,11 +100,22 @@ TEST_F(OutputModule, OpenRefusesFormatsTheStreamRefuses) {
 TEST_F(OutputModule, IsPlayingEndsOnceLibvlcHasTakenTheLastBlock) {
     ASSERT_EQ(g_winamp_out_module.Open(44100, 2, 16, -1, -1), 2000);
     ASSERT_EQ(g_winamp_out_module.Write(m_chunk.data(), 8192), 0);
+    ASSERT_EQ(g_winamp_out_module.Write(m_chunk.data(), 8192), 0);
     EXPECT_EQ(g_winamp_out_module.IsPlaying(), 1);  // audio still queued
-    pull();                                         // the chunk
-    EXPECT_EQ(g_winamp_out_module.IsPlaying(), 1) << "libvlc has not asked past it yet";
-    pull();  // silence begins: the track is handed over whole
+    pull();
+    EXPECT_EQ(g_winamp_out_module.IsPlaying(), 1);
+    // libvlc holds the last chunk: not yet handed over.
+    std::int64_t dts = 0, pts = 0;
+    unsigned flags = 0;
+    std::size_t size = 0;
+    void* buffer = nullptr;
+    mp3stream::imem_get(&m_stream, "", &dts, &pts, &flags, &size, &buffer);
+    EXPECT_EQ(g_winamp_out_module.IsPlaying(), 1);
+    mp3stream::imem_release(&m_stream, "", size, buffer);
+    // Taken whole, before libvlc asks for more: the next track may follow
+    // without a block of silence between.
     EXPECT_EQ(g_winamp_out_module.IsPlaying(), 0);
+    EXPECT_EQ(m_stream.silence_start_us(), 0u);
     // The next track's first chunk makes it sound again before libvlc takes it.
     ASSERT_EQ(g_winamp_out_module.Write(m_chunk.data(), 8192), 0);
     EXPECT_EQ(g_winamp_out_module.IsPlaying(), 1);
