@@ -259,8 +259,8 @@ bool mp3stream::stream_start() {
     std::lock_guard<std::recursive_mutex> state(m_state_lock);
     LOG_DEBUG(L"start stream over interface %1% to endpoint %2%", m_miface, m_stream_endp);
     {
-        // A silent stretch from before an idle gap must not make the next
-        // short item look finished before libvlc has taken any of it.
+        // The silent stretch and the drain of the last run are over; what
+        // libvlc held then went with its stop.
         std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
         m_silence_start = 0;
         m_drained_at = 0;

@@ -118,7 +118,6 @@ public:
     /// no audio since it started, and once the buffer time has passed.
     std::uint32_t drained_tail_ms(std::uint64_t now_us);
     std::uint32_t buffer_time_ms() const { return m_buf_time_ms; }
-    std::uint32_t mux_caching_ms() const { return m_mux_caching_ms; }
 
     // libvlc's memory input calls these on its input thread, in pairs; data
     // is the stream. get never ends the stream (always 0).
