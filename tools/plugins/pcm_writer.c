@@ -69,9 +69,11 @@ int pcm_write(In_Module* module, const short* frames, int count, int channels, i
     return 0;
 }
 
+/* Polled often: the next item should reach the output before libvlc asks
+ * for more than the last block it took, or a block of silence goes out. */
 int pcm_wait_drained(In_Module* module, const atomic_int* stop)
 {
     while (module->outMod->IsPlaying())
-        if (pcm_sleep(10, stop) != 0) return -1;
+        if (pcm_sleep(2, stop) != 0) return -1;
     return 0;
 }
