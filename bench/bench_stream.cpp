@@ -296,8 +296,9 @@ int main(int argc, char** argv) {
         write_all(*stream, std::vector<std::int16_t>(first.begin(), first.begin() + 44100 * 2 / 2));
         stream->stream_start();
         write_all(*stream, std::vector<std::int16_t>(first.begin() + 44100 * 2 / 2, first.end()));
-        // Handed over whole: what the output module tells the plug-in.
-        while (stream->silence_start_us() == 0) sleep_ms(1);
+        // Handed over whole: what the output module tells the plug-in, which
+        // asks every 2 ms.
+        while (stream->has_queued_audio()) sleep_ms(2);
         write_all(*stream, second);
         wait_until_played(*stream);
         stream->stream_stop();
