@@ -342,7 +342,7 @@ boost::shared_ptr<memory::IAudioControl> DeviceBase::getAudioControl(bool allowO
         made = createAudioControl(allowOverwrite);
     } catch (const exception::Base& e) {
         if (passErrors) throw;
-        LOG_WARN(L"The audio memory of the device %1% isn't available: %2%", hardwareText(), std::string(e.what()));
+        LOG_WARN(L"Аудио память устройства %1% недоступна: %2%", hardwareText(), std::string(e.what()));
         return {};
     }
     DeviceLock lock(m_lock);

@@ -76,6 +76,8 @@ public:
     /// group by its key and names it by its title.
     void setSources(std::vector<boost::shared_ptr<PlaybackCollection>> sources);
     const std::vector<boost::shared_ptr<PlaybackCollection>>& getSources() const { return m_sources; }
+    /// The world of the tasks built here: their clock and where their events go.
+    const scheduler::task::Environment& environment() const { return m_environment; }
     /// Shutdown: lets go of the sources and the device collection.
     void release();
 

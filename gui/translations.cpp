@@ -12,6 +12,9 @@ bool installTranslations(const std::wstring& catalogueFolder) {
     // GTK looks its texts up through gettext, which takes LANGUAGE first.
     ::setenv("LANGUAGE", "ru_RU:ru", 1);
     const bool locale = std::setlocale(LC_MESSAGES, "ru_RU.UTF-8") != nullptr;
+    // The toolkit's calendars name months and weekdays through the C
+    // library's time locale; dates the program writes are numeric.
+    std::setlocale(LC_TIME, "ru_RU.UTF-8");
     // System error texts go into narrow log lines, read as CP1251: keep the
     // C library's own catalogue out of reach so that they stay English.
     ::bindtextdomain("libc", "/nonexistent");

@@ -33,9 +33,13 @@ pid_t kernelThreadId(pthread_t handle) {
 }  // namespace
 
 void setThreadPriority(boost::thread& thread) {
+    setThreadPriority(thread.joinable() ? thread.native_handle() : pthread_t());
+}
+
+void setThreadPriority(pthread_t thread) {
     LOG_TRACE(L"set thread priority");
     errno = ESRCH;
-    const pid_t tid = thread.joinable() ? kernelThreadId(thread.native_handle()) : -1;
+    const pid_t tid = thread != pthread_t() ? kernelThreadId(thread) : -1;
     if (tid > 0) {
         errno = 0;
         const int processNice = ::getpriority(PRIO_PROCESS, 0);

@@ -30,8 +30,7 @@ void guarded(const task::ITask& task, const wchar_t* step, Step&& body) {
         LOG_ERROR(L"scheduler: %1% of task (id=%2%) failed: %3% / %4%", step, task.getId(),
                   e.getNotification(), e.getDetails());
     } catch (const std::exception& e) {
-        LOG_ERROR(L"scheduler: %1% of task (id=%2%) failed: %3%", step, task.getId(),
-                  std::string(e.what()));
+        LOG_ERROR(L"scheduler: %1% of task (id=%2%) failed: %3%", step, task.getId(), std::string(e.what()));
     }
 }
 
@@ -41,9 +40,7 @@ Core::Core(std::shared_ptr<Clock> clock) : m_clock(std::move(clock)) {
     m_thread = std::thread([this] { schedulerThread(); });
 }
 
-Core::~Core() {
-    stop();
-}
+Core::~Core() { stop(); }
 
 bool Core::putTask(std::shared_ptr<task::ITask> task) {
     if (!task) return false;
@@ -103,6 +100,11 @@ void Core::stop() {
     m_thread.join();  // from the scheduler thread itself this throws std::system_error
 }
 
+pthread_t Core::nativeHandle() {
+    std::lock_guard<std::mutex> stopLock(m_stopMutex);
+    return m_thread.joinable() ? m_thread.native_handle() : pthread_t();
+}
+
 void Core::setPowerEventCheck(std::function<bool()> check) {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     m_powerEventCheck = std::move(check);
@@ -142,8 +144,7 @@ bool Core::sleepUntilTick(TimePoint planned) {
         TimePoint duration = wakeAt - before;
         LOG_TRACE2(L"scheduler: falls asleep for %1% mS", toMilliseconds(duration));
         if (duration < 0) {
-            LOG_WARN(L"Планировщик. Требуемое время сна отрицательно. (%1% mS)",
-                     toMilliseconds(duration));
+            LOG_WARN(L"Планировщик. Требуемое время сна отрицательно. (%1% mS)", toMilliseconds(duration));
             duration = 0;
         }
         const bool rung = m_clock->sleep(duration, m_alarm);
@@ -156,8 +157,7 @@ bool Core::sleepUntilTick(TimePoint planned) {
         }
         runFreshTasks(after);
         // The clock was set while the thread slept: the loop's checks see it.
-        if (after > wakeAt + kJumpTolerance ||
-            after < planned - kTicksPerMinute - kJumpTolerance)
+        if (after > wakeAt + kJumpTolerance || after < planned - kTicksPerMinute - kJumpTolerance)
             return true;
     }
 }

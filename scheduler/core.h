@@ -1,5 +1,7 @@
 #pragma once
 
+#include <pthread.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -46,6 +48,10 @@ public:
     /// Ends the thread's sleep, removes every task and joins the thread. Safe
     /// to repeat; never call it from a task's event on the scheduler thread.
     void stop();
+
+    /// The scheduler thread's pthread handle, for its owner to raise its
+    /// priority; a default handle once stop() has joined the thread.
+    pthread_t nativeHandle();
 
     /// Tells a sleep that lasted far longer than planned because the machine
     /// was suspended (a DEBUG line) from one of unknown cause (INFO). The owner

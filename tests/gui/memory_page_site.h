@@ -26,6 +26,7 @@
 #include "tests/base/wx/wx_app.h"
 #include "tests/support/counting_log_fixture.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_index.h"
 #include "tools/simulator/audio_memory_store.h"
 #include "tools/simulator/equalizer_store.h"
 #include "tools/simulator/orvel_config_model.h"
@@ -128,7 +129,7 @@ protected:
         collection->setNewDeviceHandler([this](const std::wstring&, const net::HardwareAddress&,
                                                const std::wstring&) { return nextId++; });
         transport->run();
-        m_network = network + std::to_string(testIndex()) + ".";
+        m_network = network + std::to_string(testing_support::indexInSuite()) + ".";
     }
     /// A simulated device of this test, the n-th (from 1).
     device::sim::SimulatedDevice& add(unsigned n, std::unique_ptr<device::sim::Model> model) {
@@ -215,15 +216,6 @@ protected:
     wxWeakRef<wxFrame> frame = new wxFrame(nullptr, wxID_ANY, L"Сонвар", wxPoint(0, 0), wxSize(1280, 1024));
 
 private:
-    static int testIndex() {
-        const ::testing::UnitTest& tests = *::testing::UnitTest::GetInstance();
-        const ::testing::TestSuite& suite = *tests.current_test_suite();
-        int index = 0;
-        while (index < suite.total_test_count() &&
-               std::string(suite.GetTestInfo(index)->name()) != tests.current_test_info()->name())
-            ++index;
-        return index;
-    }
     std::string m_network;
 };
 

@@ -23,6 +23,7 @@
 #include "tests/gui/dialog_support.h"
 #include "tests/gui/main_frame_fixture.h"  // also the log, settings, simulator and wx test support
 #include "tests/gui/ui_script.h"
+#include "tests/support/test_index.h"
 #include "tools/simulator/audio_memory_store.h"
 #include "tools/simulator/equalizer_store.h"
 #include "tools/simulator/firmware_receiver.h"
@@ -174,13 +175,8 @@ protected:
     }
 
     std::string ownNetwork() const {
-        const ::testing::UnitTest& tests = *::testing::UnitTest::GetInstance();
-        const ::testing::TestSuite& suite = *tests.current_test_suite();
-        int index = 0;
-        while (index < suite.total_test_count() &&
-               std::string(suite.GetTestInfo(index)->name()) != tests.current_test_info()->name())
-            ++index;
-        return "127." + std::to_string(m_program) + "." + std::to_string(index) + ".";
+        return "127." + std::to_string(m_program) + "." + std::to_string(testing_support::indexInSuite()) +
+               ".";
     }
     static std::string hardware(Device n) { return device::sim::Simulator::hardwareAddress(0x600 + n); }
 

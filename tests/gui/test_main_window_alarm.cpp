@@ -2,17 +2,18 @@
 // The gong and alarm buttons over the real alarm channel and notification
 // stream, on simulated loudspeakers that the window files itself; ffmpeg in
 // the private namespace listens to the notices.
-#include <algorithm>
-#include <thread>
-
-#include <boost/filesystem/operations.hpp>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <boost/filesystem/operations.hpp>
+#include <thread>
 
 #include "audio/alarm_channel.h"
 #include "audio/mp3streamf.h"
 #include "gui/channel_gui.h"
 #include "tests/gui/main_frame_fixture.h"
 #include "tests/gui/ui_script.h"
+#include "tests/support/test_index.h"
 #include "tests/support/wav_file.h"
 #include "tools/simulator/equalizer_store.h"
 #include "tools/simulator/orvel_band_model.h"
@@ -27,15 +28,7 @@ namespace {
 
 // Each test sends to a group of its own: ctest runs them side by side in
 // one network namespace, where a shared group would mix their sounds.
-std::string ownGroup() {
-    const ::testing::UnitTest& tests = *::testing::UnitTest::GetInstance();
-    const ::testing::TestSuite& suite = *tests.current_test_suite();
-    int index = 0;
-    while (index < suite.total_test_count() &&
-           std::string(suite.GetTestInfo(index)->name()) != tests.current_test_info()->name())
-        ++index;
-    return "224.0.224." + std::to_string(47 + index);
-}
+std::string ownGroup() { return "224.0.224." + std::to_string(47 + testing_support::indexInSuite()); }
 const std::uint16_t kNoticePort = 14711;  // channel 1 above the loudspeakers' channel 0
 
 class GongAndAlarm : public MainWindow {
@@ -166,7 +159,7 @@ TEST_F(GongAndAlarm, TheAlarmBroadcastsTheCaptureDeviceUntilStopAndARefusalOnlyH
             return !error && size >= 2 * 44100;
         },
         15s);
-    click(frame->playAlarm);              // no password; the channel's 5 comes inside the stop
+    click(frame->playAlarm);  // no password; the channel's 5 comes inside the stop
     EXPECT_TRUE(idle());
     EXPECT_EQ(channels(1), (std::vector<std::string>{"set ch 1", "set ch 0"}));
     EXPECT_GE(tone_counts(tone_track(receiver.samples(), {600, 880}), 2)[0], 10)

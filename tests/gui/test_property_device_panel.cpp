@@ -17,6 +17,7 @@
 #include "gui/property_device_panel.h"
 #include "tests/device/memory/memory_test_support.h"
 #include "tests/gui/main_frame_fixture.h"  // also the log, settings, simulator and wx test support
+#include "tests/support/test_index.h"
 #include "tools/simulator/audio_memory_store.h"
 #include "tools/simulator/equalizer_store.h"
 #include "tools/simulator/orvel_config_model.h"
@@ -30,15 +31,7 @@ namespace {
 // The devices listen on the collection's base port, each at its own address,
 // on a network of each test's own: ctest runs the tests side by side.
 constexpr std::uint16_t kBasePort = 29990;
-std::string ownNetwork() {
-    const ::testing::UnitTest& tests = *::testing::UnitTest::GetInstance();
-    const ::testing::TestSuite& suite = *tests.current_test_suite();
-    int index = 0;
-    while (index < suite.total_test_count() &&
-           std::string(suite.GetTestInfo(index)->name()) != tests.current_test_info()->name())
-        ++index;
-    return "127.29." + std::to_string(index) + ".";
-}
+std::string ownNetwork() { return "127.29." + std::to_string(testing_support::indexInSuite()) + "."; }
 enum Sim { kOrvel510 = 1, kSpeaker17, kSpeaker18, kTwin18, kConsole };
 
 net::HardwareAddress hw(unsigned n) {
@@ -105,9 +98,10 @@ protected:
         };
         // Loudspeakers that keep their settings and equalizer: the pages read them.
         const auto speaker = [&](Sim n, int index) -> device::sim::SimulatedDevice& {
-            auto model =
-                std::make_unique<device::sim::OrvelConfigModel>(device::sim::Simulator::hardwareAddress(n), index);
-            device::sim::EqualizerStore::install(std::make_shared<device::sim::EqualizerStore>(index), *model);
+            auto model = std::make_unique<device::sim::OrvelConfigModel>(
+                device::sim::Simulator::hardwareAddress(n), index);
+            device::sim::EqualizerStore::install(std::make_shared<device::sim::EqualizerStore>(index),
+                                                 *model);
             return add(n, std::move(model));
         };
         speaker(kOrvel510, 8);

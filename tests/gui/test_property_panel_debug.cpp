@@ -27,6 +27,7 @@
 #include "tests/gui/ui_script.h"
 #include "tests/support/child_process.h"
 #include "tests/support/counting_log_fixture.h"
+#include "tests/support/test_index.h"
 #include "tools/simulator/equalizer_store.h"
 #include "tools/simulator/line_control_store.h"
 #include "tools/simulator/orvel_config_model.h"
@@ -114,7 +115,7 @@ protected:
         transport->run();
 
         // Each test's devices on a network of its own: ctest runs the tests side by side.
-        const std::string network = "127.31." + std::to_string(testIndex()) + ".";
+        const std::string network = "127.31." + std::to_string(testing_support::indexInSuite()) + ".";
         const auto add = [&](Sim n, std::unique_ptr<device::sim::Model> model) {
             device::sim::SimulatedDevice* added =
                 &simulator.add(network + std::to_string(n), 29991, std::move(model));
@@ -159,12 +160,6 @@ protected:
         base::ThreadDispatcher::destroy();
         pref_free();
         CountingLogFixture::TearDown();
-    }
-    static int testIndex() {
-        const auto* suite = ::testing::UnitTest::GetInstance()->current_test_suite();
-        int index = 0;
-        while (suite->GetTestInfo(index) != ::testing::UnitTest::GetInstance()->current_test_info()) ++index;
-        return index;
     }
     device::sim::Endpoint server() const {
         return {boost::asio::ip::make_address_v4("127.0.0.1"), transport->getPort()};

@@ -71,9 +71,13 @@ TEST_F(SchedulerPage, LoadsAndSavesItsTasksAndADueMessageRunsOffTheGuiThread) {
     for (const auto& entry : page->getCore().getTasks())
         entry.second->run(testing_support::utc(2024, 3, 5, 10, 0, 0, 50));
     ASSERT_EQ(dispatch.size(), 1u);
+    scheduler_testing::RecordingChannels channels;
+    frm::PlaybackChannels::set(&channels);
     std::thread worker([this] { dispatch.runAll(); });
     worker.join();
-    EXPECT_EQ(loggedCount("scheduler: message task (id=1) is due, message '" + message + "'"), 1);
+    frm::PlaybackChannels::set(nullptr);
+    ASSERT_EQ(channels.played.size(), 1u) << "the message, on the player channel";
+    EXPECT_EQ(channels.played[0].devices, frm::DeviceSet{m_speakers[1]});
 
     page->setPlaybacks(makeSources());  // the page shown again
     page->saveToFile(base::fromUtf8(m_file));

@@ -16,6 +16,7 @@
 #include "tests/audio/wire_fixture.h"
 #include "tests/gui/message_page.h"
 #include "tests/gui/player_site.h"
+#include "tests/support/test_index.h"
 #include "tools/stream_probe.h"
 
 using namespace message_testing;
@@ -26,22 +27,12 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-/// The test's place in its suite: ctest runs the tests of this program side
-/// by side, so each sends and listens on groups and ports of its own.
-int testIndex() {
-    const ::testing::UnitTest& tests = *::testing::UnitTest::GetInstance();
-    const ::testing::TestSuite& suite = *tests.current_test_suite();
-    int index = 0;
-    while (index < suite.total_test_count() &&
-           std::string(suite.GetTestInfo(index)->name()) != tests.current_test_info()->name())
-        ++index;
-    return index;
+std::string commonGroup() { return "224.0.225." + std::to_string(10 + 2 * testing_support::indexInSuite()); }
+std::uint16_t commonPort() {
+    return static_cast<std::uint16_t>(14661 + 20 * testing_support::indexInSuite());
 }
-
-std::string commonGroup() { return "224.0.225." + std::to_string(10 + 2 * testIndex()); }
-std::uint16_t commonPort() { return static_cast<std::uint16_t>(14661 + 20 * testIndex()); }
-std::string noticeGroup() { return "224.0.225." + std::to_string(11 + 2 * testIndex()); }
-int noticeBasePort() { return 14670 + 20 * testIndex(); }
+std::string noticeGroup() { return "224.0.225." + std::to_string(11 + 2 * testing_support::indexInSuite()); }
+int noticeBasePort() { return 14670 + 20 * testing_support::indexInSuite(); }
 /// The notification stream's port: channel 1 above the loudspeakers' 0.
 std::uint16_t noticePort() { return static_cast<std::uint16_t>(noticeBasePort() + 2); }
 

@@ -70,6 +70,12 @@ TEST_F(RussianDialogue, ATextPromptOffersOtmena) {
     EXPECT_EQ(plain, L"Отмена");
 }
 
+TEST_F(RussianDialogue, CalendarsNameWeekdaysAndMonthsInRussian) {
+    EXPECT_EQ(wxDateTime::GetWeekDayName(wxDateTime::Mon, wxDateTime::Name_Abbr), L"Пн");
+    EXPECT_EQ(wxDateTime::GetEnglishWeekDayName(wxDateTime::Mon, wxDateTime::Name_Abbr), L"Mon");
+    EXPECT_TRUE(wxDateTime::GetMonthName(wxDateTime::Dec).StartsWith(L"декабр"));
+}
+
 TEST_F(RussianDialogue, ALongBoxTextIsWrappedWithinSixtyPercentOfTheScreenAndShownWhole) {
     const std::wstring folder = L"/home/operator/.local/share/Varko Security Systems/Sonvar/1.2/";
     const std::wstring text = L"Файл '" + folder +

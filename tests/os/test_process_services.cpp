@@ -4,6 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <boost/filesystem.hpp>
 #include <boost/thread/thread.hpp>
 #include <chrono>
@@ -15,8 +16,8 @@
 #include "os/capture_devices.h"
 #include "os/power.h"
 #include "os/thread_priority.h"
-#include "tests/support/counting_log_fixture.h"
 #include "tests/support/child_process.h"
+#include "tests/support/counting_log_fixture.h"
 #include "tests/support/elapsed.h"
 
 namespace {
@@ -118,6 +119,36 @@ TEST(ThreadPriority, RaisesTheGivenThreadOrWarns) {
     // A thread object without a thread: nothing changes (and nothing crashes).
     boost::thread empty;
     os::setThreadPriority(empty);
+    EXPECT_EQ(::getpriority(PRIO_PROCESS, 0), before);
+}
+
+// The scheduler core's thread is a std::thread: raised by its pthread handle.
+class ThreadPriorityByHandle : public CountingLogFixture {
+protected:
+    void SetUp() override { startLog(base::Log::TRACE3); }
+};
+
+TEST_F(ThreadPriorityByHandle, RaisesAStdThreadOrWarnsAndADefaultHandleOnlyWarns) {
+    std::atomic<pid_t> workerTid{0};
+    std::atomic<bool> stop{false};
+    std::thread worker([&] {
+        workerTid = static_cast<pid_t>(::syscall(SYS_gettid));
+        while (!stop) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    ASSERT_TRUE(testing_support::waitUntil([&] { return workerTid != 0; }, std::chrono::seconds(3)));
+    const int before = ::getpriority(PRIO_PROCESS, 0);
+    os::setThreadPriority(worker.native_handle());
+    const int after = ::getpriority(PRIO_PROCESS, static_cast<id_t>(workerTid.load()));
+    const int warnings = loggedCount("Приоритет не установлен", "WARN");
+    if (after == before)
+        EXPECT_EQ(warnings, 1) << "a refusal of the kernel is reported";
+    else
+        EXPECT_EQ(after, before - os::kAboveNormalSteps);
+    stop = true;
+    worker.join();
+
+    os::setThreadPriority(pthread_t());
+    EXPECT_EQ(loggedCount("Приоритет не установлен", "WARN"), warnings + 1);
     EXPECT_EQ(::getpriority(PRIO_PROCESS, 0), before);
 }
 

@@ -1,8 +1,8 @@
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
-
-#include <gtest/gtest.h>
 
 #include "scheduler/core.h"
 #include "tests/scheduler/scheduler_fixture.h"
@@ -188,6 +188,7 @@ TEST_F(CoreTicks, StopEndsTheSleepAndDropsTheTasks) {
     put(once(1, L"2025-06-10", L"11:00"));
     core.stop();
     EXPECT_TRUE(core.getTasks().empty());
+    EXPECT_EQ(core.nativeHandle(), pthread_t()) << "no handle of a joined thread to raise";
     core.stop();  // again, and once more from the destructor
 }
 
@@ -195,6 +196,7 @@ TEST(CoreOnTheSystemClock, StopInterruptsARealSleepAtOnce) {
     const auto started = std::chrono::steady_clock::now();
     {
         Core core;
+        EXPECT_NE(core.nativeHandle(), pthread_t()) << "the running scheduler thread's handle";
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
