@@ -10,6 +10,7 @@
 #include "base/text.h"
 #include "tests/audio/engine_fixture.h"
 #include "tests/audio/wire_fixture.h"
+#include "tests/support/test_index.h"
 #include "tests/support/wav_file.h"
 #include "tools/stream_probe.h"
 
@@ -87,17 +88,9 @@ protected:
     }
 
     // A group and port of each test's own: ctest runs them side by side.
-    static int test_number() {
-        const ::testing::UnitTest& tests = *::testing::UnitTest::GetInstance();
-        const ::testing::TestSuite& suite = *tests.current_test_suite();
-        int index = 0;
-        while (index < suite.total_test_count() &&
-               std::string(suite.GetTestInfo(index)->name()) != tests.current_test_info()->name())
-            ++index;
-        return index;
-    }
-    const std::string m_group = "224.0.225." + std::to_string(150 + test_number());
-    const std::uint16_t m_port = static_cast<std::uint16_t>(12700 + 2 * test_number());
+    const int m_index = testing_support::indexInSuite();
+    const std::string m_group = "224.0.225." + std::to_string(150 + m_index);
+    const std::uint16_t m_port = static_cast<std::uint16_t>(12700 + 2 * m_index);
     GroupSniffer m_wire{m_group, m_port};
     std::unique_ptr<mp3stream> m_stream;
     std::unique_ptr<PlayerEngine> m_engine;
