@@ -71,6 +71,25 @@ protected:
             if (!d.bytes.empty()) out.push_back(d);
         return out;
     }
+    /// Plays the items as the player does: the next one once the one before
+    /// has ended (switching around its start), the player stopped after the
+    /// last one or after a start that failed. True once that has happened.
+    bool play_in_turn(const std::vector<std::wstring>& items, int timeout_ms) {
+        const int before = m_player.m_nexts.load();
+        m_player.m_state = EnginePlayer::k_state_playing;
+        m_player.m_on_next = [this, items, before] {
+            const auto at = static_cast<std::size_t>(m_player.m_nexts.load() - before) + 1;
+            m_player.m_switching = true;
+            if (at >= items.size() || !m_engine->play(items[at])) m_player.m_state = 0;
+            m_player.m_switching = false;
+        };
+        if (!m_engine->play(items.front())) return false;
+        return wait([&] { return m_player.m_state.load() == 0 && m_player.m_nexts.load() > before; }, timeout_ms);
+    }
+    std::vector<std::int16_t> heard() {
+        write_capture(stream_datagrams(), m_dir.path() + "/heard.ts");
+        return decode_file(m_dir.path() + "/heard.ts", m_dir.path() + "/heard.raw");
+    }
     /// The keep-alive never sent while the stream runs: none within the
     /// stream's runs (datagrams less than 300 ms apart), none close to one.
     void expect_no_overlap() const {
@@ -117,19 +136,8 @@ TEST_F(StreamAroundItems, AnOperatorStopInTheMiddleOfAnItemStopsAtOnce) {
 }
 
 TEST_F(StreamAroundItems, TheNextItemFollowsOnTheRunningStreamAndTheLastKeepsItsTail) {
-    const std::vector<double> tones = {400, 500, 600, 800, 900, 1000};
-    const std::wstring second = wav("second.wav", {800, 900, 1000}, 400);
-    m_player.m_on_next = [&] {
-        if (m_player.m_nexts.load() == 0) {
-            m_player.m_switching = true;  // as the player starts its next item
-            EXPECT_TRUE(m_engine->play(second));
-            m_player.m_switching = false;
-        } else {
-            m_player.m_state = 0;  // the end of the playlist
-        }
-    };
-    ASSERT_TRUE(m_engine->play(wav("first.wav", {400, 500, 600}, 400)));
-    ASSERT_TRUE(wait([&] { return m_player.m_nexts.load() == 2; }, 15000));
+    ASSERT_TRUE(play_in_turn({wav("first.wav", {400, 500, 600}, 400), wav("second.wav", {800, 900, 1000}, 400)},
+                             15000));
     const std::int64_t ended = steady_us();
 
     // The last item has been handed over; libvlc still holds its end, and an
@@ -149,30 +157,20 @@ TEST_F(StreamAroundItems, TheNextItemFollowsOnTheRunningStreamAndTheLastKeepsIts
     for (const Datagram& d : stream) EXPECT_EQ(d.from_port, stream.front().from_port) << "a new stream";
     EXPECT_EQ(wire_test::cc_errors(stream), 0);
     expect_no_overlap();
-    write_capture(stream, m_dir.path() + "/heard.ts");
-    wire_test::expect_tones_whole(decode_file(m_dir.path() + "/heard.ts", m_dir.path() + "/heard.raw"), tones, 6);
+    wire_test::expect_tones_whole(heard(), {400, 500, 600, 800, 900, 1000}, 6);
 }
 
 TEST_F(StreamAroundItems, ANextItemThatFailsToStartStillEndsTheStreamAfterTheBufferTime) {
     // Two ways to fail: no plug-in for the name, and a file that is missing.
     for (const std::wstring& next : {m_dir.widePath() + L"/next.xyz", m_dir.widePath() + L"/missing.wav"}) {
-        m_player.m_state = EnginePlayer::k_state_playing;
-        m_player.m_on_next = [&] {
-            m_player.m_switching = true;  // as the player starts its next item
-            EXPECT_FALSE(m_engine->play(next));
-            m_player.m_state = 0;
-            m_player.m_switching = false;
-        };
-        const int nexts = m_player.m_nexts.load();
         const std::int64_t started = steady_us();
-        ASSERT_TRUE(m_engine->play(wav("short.wav", {700}, 400)));
-        ASSERT_TRUE(wait([&] { return m_player.m_nexts.load() == nexts + 1; }, 10000)) << trace();
+        ASSERT_TRUE(play_in_turn({wav("short.wav", {700}, 400), next}, 10000)) << trace();
         const std::int64_t ended = steady_us();
         EXPECT_TRUE(streaming()) << "kept for the next item";
         ASSERT_TRUE(wait([&] { return !streaming(); }, 5000)) << base::toUtf8(next);
         EXPECT_GT(steady_us() - ended, 1000000);
         ASSERT_TRUE(wait([&] { return keepalive_after(ended); }, 2500));
-        EXPECT_TRUE(stream_datagrams().back().at_us > started);
+        EXPECT_GT(stream_datagrams().back().at_us, started);
     }
     expect_no_overlap();
 }
@@ -181,25 +179,11 @@ TEST_F(StreamAroundItems, ANextItemThatFailsToStartStillEndsTheStreamAfterTheBuf
 // item before, still inside libvlc, goes out first. in_vlc meets the closed
 // output while it sets up, in_wav while it writes.
 TEST_F(StreamAroundItems, AnItemOfAnotherFormatLetsTheLastOneEndBeforeTheStreamIsRebuilt) {
-    const std::vector<double> tones = {400, 500, 600, 700, 800, 900, 1000, 1100};
-    const std::vector<std::wstring> next = {mp3("second.mp3", {600, 700, 800}, 400, 22050, 1),
-                                            wav("third.wav", {900, 1000, 1100}, 400, 32000, 1)};
-    m_player.m_on_next = [&] {
-        const auto at = static_cast<std::size_t>(m_player.m_nexts.load());
-        if (at < next.size()) {
-            m_player.m_switching = true;
-            EXPECT_TRUE(m_engine->play(next[at]));
-            m_player.m_switching = false;
-        } else {
-            m_player.m_state = 0;
-        }
-    };
-    ASSERT_TRUE(m_engine->play(wav("first.wav", {400, 500}, 400)));
-    ASSERT_TRUE(wait([&] { return m_player.m_nexts.load() == 3; }, 20000)) << trace();
+    ASSERT_TRUE(play_in_turn({wav("first.wav", {400, 500}, 400), mp3("second.mp3", {600, 700, 800}, 400, 22050, 1),
+                              wav("third.wav", {900, 1000, 1100}, 400, 32000, 1)},
+                             20000))
+        << trace();
     ASSERT_TRUE(wait([&] { return !streaming(); }, 5000));
-
-    const auto stream = stream_datagrams();
-    write_capture(stream, m_dir.path() + "/heard.ts");
-    wire_test::expect_tones_whole(decode_file(m_dir.path() + "/heard.ts", m_dir.path() + "/heard.raw"), tones, 6);
+    wire_test::expect_tones_whole(heard(), {400, 500, 600, 700, 800, 900, 1000, 1100}, 6);
     expect_no_overlap();
 }
