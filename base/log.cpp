@@ -2,9 +2,17 @@
 
 #include <array>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <cwctype>
 #include <exception>
+#include <locale>
+
+#include <linux/futex.h>
+#include <sched.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
@@ -66,6 +74,62 @@ void writeUtf8(std::FILE* stream, const std::wstring& text) {
 const std::array<std::wstring, 12> kLevelNames = {
     L"TRACE3", L"TRACE2", L"TRACE", L"DEBUG", L"MARK", L"INFO",
     L"EXTERN", L"IMPOR",  L"NOTICE", L"WARN", L"ERROR", L"FATAL"};
+const char* const kLevelNamesUtf8[12] = {"TRACE3", "TRACE2", "TRACE", "DEBUG", "MARK",  "INFO",
+                                         "EXTERN", "IMPOR",  "NOTICE", "WARN", "ERROR", "FATAL"};
+
+constexpr std::size_t kPlaceFields = 1024;  // cached place fields, by the place's address
+constexpr std::uint64_t kFlushEvery = 4096;  // lines written between two flushes while busy
+
+inline void pause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+// The writer sleeps on a futex word rather than a condition variable: the
+// crash path must be able to wake it from a signal handler.
+void futexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected, long nanoseconds) {
+    timespec timeout{nanoseconds / 1000000000L, nanoseconds % 1000000000L};
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAIT_PRIVATE, expected, &timeout, nullptr, 0);
+}
+
+void futexWake(std::atomic<std::uint32_t>& word) {
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+bool groupsDigits() {
+    return !std::use_facet<std::numpunct<wchar_t>>(std::locale()).grouping().empty();
+}
+
+template <class Unsigned>
+void appendDecimal(std::wstring& out, Unsigned value, bool negative) {
+    wchar_t digits[24];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    if (negative) out += L'-';
+    while (n > 0) out += digits[--n];
+}
+
+void appendUtf8(std::string& out, std::uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
 
 }  // namespace
 
@@ -76,7 +140,11 @@ Log::Log(const std::wstring& folder, Level level, bool console, Clock clock)
       m_console(console),
       m_consoleOnly(console && folder.empty()),
       m_folder(folder),
-      m_clock(clock ? std::move(clock) : Clock(systemMicroseconds)) {
+      m_clock(clock ? std::move(clock) : Clock(systemMicroseconds)),
+      m_plainNumbers(!groupsDigits()),
+      m_slots(new Slot[kSlots]),
+      m_placeFields(new PlaceField[kPlaceFields]) {
+    for (std::uint64_t i = 0; i < kSlots; ++i) m_slots[i].sequence.store(i, std::memory_order_relaxed);
     s_debuggerEcho = level <= TRACE;
     s_consoleEcho = console;
     const std::int64_t now = m_clock();
@@ -87,14 +155,17 @@ Log::Log(const std::wstring& folder, Level level, bool console, Clock clock)
 
 Log::~Log() {
     flush();
-    std::unique_lock<std::mutex> lock(m_mutex);
     m_stopping = true;
-    m_wake.notify_all();
-    // The writer drains the queue before it ends; a writer stuck for longer
-    // than 8 s is told to drop the rest of its batch.
-    if (!m_drained.wait_for(lock, std::chrono::seconds(8), [this] { return m_finished; })) {
+    wakeWriter();
+    // The writer drains the ring before it ends; a writer stuck for longer
+    // than 8 s is told to drop the rest.
+    std::unique_lock<std::mutex> lock(m_drainMutex);
+    if (!m_drained.wait_for(lock, std::chrono::seconds(8), [this] { return m_finished.load(); })) {
         m_forceStop = true;
-        m_drained.wait_for(lock, std::chrono::milliseconds(100), [this] { return m_finished; });
+        lock.unlock();
+        wakeWriter();
+        lock.lock();
+        m_drained.wait_for(lock, std::chrono::milliseconds(100), [this] { return m_finished.load(); });
     }
     lock.unlock();
     m_writer.join();
@@ -126,6 +197,20 @@ void Log::setTranslator(Translator translator) {
     if (Log* log = instance()) log->m_translator = std::move(translator);
 }
 
+void Log::flushOnCrash(int milliseconds) {
+    Log* log = instance();
+    if (log == nullptr || pthread_equal(log->m_writerHandle.load(), pthread_self())) return;
+    const std::uint64_t target = log->m_claimed.load(std::memory_order_acquire);
+    const timespec step{0, 1000000};
+    for (int waited = 0; waited < milliseconds && !log->m_finished.load(); ++waited) {
+        if (log->m_written.load(std::memory_order_acquire) >= target) return;
+        log->m_flushWaiters.fetch_add(1);
+        log->wakeWriter();
+        log->m_flushWaiters.fetch_sub(1);
+        nanosleep(&step, nullptr);
+    }
+}
+
 void flushLog() {
     if (Log* log = Log::instance()) log->flush();
 }
@@ -150,6 +235,92 @@ Log::Argument Log::capture(char* const& v) const {
     std::wstring widened;
     for (const char* p = v; *p; ++p) widened += static_cast<wchar_t>(static_cast<unsigned char>(*p));
     return {std::move(widened), false};
+}
+
+bool Log::plain(PlainArgument& a, char* const& v) {
+    for (const char* p = v; *p; ++p) a.owned += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    a.kind = PlainArgument::TEXT;
+    a.text = a.owned;
+    return true;
+}
+
+namespace {
+struct MessageBuffer {
+    std::wstring text;
+    bool inUse = false;
+};
+thread_local MessageBuffer t_messageBuffer;
+}  // namespace
+
+std::wstring* Log::takeMessageBuffer() {
+    if (t_messageBuffer.inUse) return nullptr;
+    t_messageBuffer.inUse = true;
+    return &t_messageBuffer.text;
+}
+
+void Log::returnMessageBuffer() { t_messageBuffer.inUse = false; }
+
+bool Log::formatPlain(int level, const wchar_t* format, PlainArgument* arguments, std::size_t count,
+                      std::wstring& message) const {
+    std::wstring translatedFormat;
+    std::wstring_view text(format);
+    const bool translating = level >= INFO && m_translator;
+    if (translating) {
+        translatedFormat = m_translator(std::wstring(text));
+        text = translatedFormat;
+    }
+    message.clear();
+    std::size_t highest = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        if (c != L'%') {
+            message += c;
+            continue;
+        }
+        if (i + 1 < text.size() && text[i + 1] == L'%') {
+            message += L'%';
+            ++i;
+            continue;
+        }
+        // %N%: a number from 1 to 99 without a leading zero.
+        std::size_t j = i + 1;
+        std::size_t number = 0;
+        while (j < text.size() && j - i <= 2 && text[j] >= L'0' && text[j] <= L'9') {
+            number = number * 10 + static_cast<std::size_t>(text[j] - L'0');
+            ++j;
+        }
+        if (j == i + 1 || text[i + 1] == L'0' || j >= text.size() || text[j] != L'%') return false;
+        if (number > count) return false;
+        highest = std::max(highest, number);
+        PlainArgument& a = arguments[number - 1];
+        switch (a.kind) {
+            case PlainArgument::TEXT:
+                if (translating && a.translated) {
+                    a.owned = m_translator(std::wstring(a.text));
+                    a.text = a.owned;
+                    a.translated = false;  // once, however often it is used
+                }
+                message.append(a.text.data(), a.text.size());
+                break;
+            case PlainArgument::SIGNED:
+                if (!m_plainNumbers) return false;
+                appendDecimal(message, a.number < 0 ? 0 - static_cast<std::uint64_t>(a.number)
+                                                    : static_cast<std::uint64_t>(a.number),
+                              a.number < 0);
+                break;
+            case PlainArgument::UNSIGNED:
+                if (!m_plainNumbers) return false;
+                appendDecimal(message, a.unsignedNumber, false);
+                break;
+            case PlainArgument::CHARACTER:
+                message += a.character;
+                break;
+            default:
+                return false;
+        }
+        i = j;
+    }
+    return highest == count;
 }
 
 std::wstring Log::format(int& level, std::string_view& place, const std::wstring& text,
@@ -184,26 +355,22 @@ void Log::submit(int level, std::string_view place, const wchar_t* text, Argumen
     } else {
         formatText = text;
     }
-    const bool echoes = (m_minLevel <= TRACE && debuggerEcho()) || (m_console && level >= MARK);
-    if (level >= IMPOR || echoes) {
-        std::wstring message = format(level, place, formatText, arguments);
-        deliver(level, place, std::move(message));
-        return;
-    }
-    Record record{level, place, {}, 0, 0, true, std::move(formatText), std::move(arguments)};
-    std::lock_guard<std::mutex> lock(m_mutex);
-    record.time = m_clock();
-    record.sequence = ++m_lastQueued;
-    m_queue.push_back(std::move(record));
+    std::wstring message = format(level, place, formatText, arguments);
+    deliver(level, place, message);
 }
 
 void Log::echoImmediately(const std::wstring& message) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(m_echoMutex);
     if (debuggerEcho()) writeUtf8(stderr, message);
     if (consoleEcho()) writeUtf8(stdout, message);
 }
 
-void Log::deliver(int level, std::string_view place, std::wstring message) {
+void Log::wakeWriter() {
+    m_wakeWord.fetch_add(1, std::memory_order_seq_cst);
+    if (m_writerSleeping.load(std::memory_order_seq_cst)) futexWake(m_wakeWord);
+}
+
+void Log::deliver(int level, std::string_view place, std::wstring& message) {
     if (m_minLevel <= TRACE && debuggerEcho())
         writeUtf8(stderr, message.empty() ? toWide(std::string(place)) : message);
     if (m_console && !m_consoleOnly && level >= MARK) echoImmediately(message);
@@ -212,93 +379,168 @@ void Log::deliver(int level, std::string_view place, std::wstring message) {
     std::wstring observedMessage;
     if (observed) observedMessage = message;
 
-    std::int64_t time;
-    std::uint64_t sequence;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        time = m_clock();
-        sequence = ++m_lastQueued;
-        m_queue.push_back(Record{level, place, std::move(message), time, sequence, false, {}, {}});
+    // Claim the next position. The clock is read after the position was
+    // seen and before it is taken: whoever took the position before read
+    // the clock earlier, so the ring's order is the order of the times.
+    const bool onWriter = std::this_thread::get_id() == m_writer.get_id();
+    std::uint64_t position = m_claimed.load(std::memory_order_relaxed);
+    std::int64_t time = 0;
+    for (int tries = 0;; ++tries) {
+        Slot& slot = m_slots[position & (kSlots - 1)];
+        const std::uint64_t sequence = slot.sequence.load(std::memory_order_acquire);
+        if (sequence == position) {
+            time = m_clock();
+            if (m_claimed.compare_exchange_weak(position, position + 1, std::memory_order_relaxed)) break;
+            continue;
+        }
+        if (sequence > position) {  // taken meanwhile
+            position = m_claimed.load(std::memory_order_relaxed);
+            continue;
+        }
+        // The ring is full: the writer must make room.
+        if (m_finished.load()) return;
+        if (onWriter) {
+            // The writer logging into its own full ring writes the record at once.
+            Record record{level, place, message, m_clock()};
+            writeRecord(record);
+            return;
+        }
+        wakeWriter();
+        if (tries < 64)
+            pause();
+        else if (tries < 128)
+            sched_yield();
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        position = m_claimed.load(std::memory_order_relaxed);
     }
-    if (level >= WARN) m_wake.notify_one();
-    if (level >= ERROR) flushUpTo(sequence);
+    Slot& slot = m_slots[position & (kSlots - 1)];
+    slot.time = time;
+    slot.level = level;
+    slot.place = place.data();
+    slot.placeLength = static_cast<std::uint32_t>(place.size());
+    slot.message.swap(message);
+    slot.sequence.store(position + 1, std::memory_order_release);
+
+    if (level >= WARN || position - m_written.load(std::memory_order_relaxed) > kSlots / 2) wakeWriter();
+    if (level >= ERROR) flushUpTo(position + 1);
     if (observed) m_observer(localPtime(time), levelName(level), observedMessage);
 }
 
-void Log::flush() {
-    std::uint64_t sequence;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        sequence = m_lastQueued;
-    }
-    flushUpTo(sequence);
-}
+void Log::flush() { flushUpTo(m_claimed.load(std::memory_order_acquire)); }
 
 void Log::flushUpTo(std::uint64_t sequence) {
     if (m_writer.get_id() == std::this_thread::get_id()) return;  // the writer cannot wait for itself
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_lastWritten >= sequence) return;
-    m_wake.notify_one();
-    m_drained.wait_for(lock, std::chrono::milliseconds(100),
-                       [&] { return m_lastWritten >= sequence || m_finished; });
+    if (m_written.load(std::memory_order_acquire) >= sequence) return;
+    m_flushWaiters.fetch_add(1);
+    wakeWriter();
+    {
+        std::unique_lock<std::mutex> lock(m_drainMutex);
+        m_drained.wait_for(lock, std::chrono::milliseconds(100), [&] {
+            return m_written.load(std::memory_order_acquire) >= sequence || m_finished.load();
+        });
+    }
+    m_flushWaiters.fetch_sub(1);
 }
 
 // ---- writer thread ---------------------------------------------------------------
 
+void Log::publishWritten(std::uint64_t count) {
+    m_written.store(count, std::memory_order_release);
+    if (m_flushWaiters.load() > 0) {
+        std::lock_guard<std::mutex> lock(m_drainMutex);
+        m_drained.notify_all();
+    }
+}
+
 void Log::threadMain() {
-    std::deque<Record> batch;
+    m_writerHandle = pthread_self();
+    std::uint64_t next = 0;
+    std::uint64_t unflushed = 0;
+    int idle = 0;
     for (;;) {
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            if (m_queue.empty()) {
-                m_drained.notify_all();
-                if (m_stopping) break;
-                m_wake.wait_for(lock, std::chrono::seconds(1));
-            }
-            batch.swap(m_queue);
+        if (m_forceStop) {
+            forcedStop(static_cast<std::size_t>(m_claimed.load() - next));
+            break;
         }
-        while (!batch.empty()) {
-            if (m_forceStop) {
-                forcedStop(batch.size());
-                batch.clear();
-                break;
-            }
+        Slot& slot = m_slots[next & (kSlots - 1)];
+        if (slot.sequence.load(std::memory_order_acquire) == next + 1) {
             try {
-                writeRecord(batch.front());
+                writeSlot(slot);
             } catch (const std::exception& e) {
                 std::fprintf(stderr, "log thread: exception is '%s'\n", e.what());
             } catch (...) {
                 std::fprintf(stderr, "log thread: unknown exception\n");
             }
-            const std::uint64_t sequence = batch.front().sequence;
-            batch.pop_front();
-            if (batch.empty()) {
+            slot.sequence.store(next + kSlots, std::memory_order_release);
+            ++next;
+            idle = 0;
+            if (++unflushed >= kFlushEvery) {
                 flushFile();
-                m_lastWritten = sequence;
+                publishWritten(next);
+                unflushed = 0;
             }
+            continue;
         }
-        m_drained.notify_all();
-        if (m_forceStop) break;
+        if (unflushed != 0 || m_written.load(std::memory_order_relaxed) != next) {
+            flushFile();
+            publishWritten(next);
+            unflushed = 0;
+        }
+        if (m_claimed.load(std::memory_order_acquire) != next) {
+            // A caller has claimed the slot and is filling it.
+            if (++idle < 64)
+                pause();
+            else
+                sched_yield();
+            continue;
+        }
+        if (m_stopping) break;
+        // A short look for more before sleeping: under load the next record
+        // comes within microseconds.
+        if (++idle < 200) {
+            pause();
+            continue;
+        }
+        const std::uint32_t word = m_wakeWord.load(std::memory_order_acquire);
+        m_writerSleeping.store(true, std::memory_order_seq_cst);
+        if (slot.sequence.load(std::memory_order_seq_cst) != next + 1 && !m_stopping && !m_forceStop &&
+            m_flushWaiters.load() == 0)
+            futexWait(m_wakeWord, word, 1000000000L);
+        m_writerSleeping.store(false, std::memory_order_relaxed);
+        idle = 0;
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(m_drainMutex);
     m_finished = true;
     m_drained.notify_all();
 }
 
-void Log::writeRecord(Record& record) {
-    const std::int64_t day = localDay(record.time);
+void Log::writeSlot(Slot& slot) {
+    const std::int64_t day = localDay(slot.time);
     if (day != m_lastDay) {
-        openFile(record.time);
+        openFile(slot.time);
         m_lastDay = day;
     }
-    if (record.deferred) {
-        int level = record.level;
-        record.message = format(level, record.place, record.format, record.arguments);
-        if (level != record.level) {  // a faulty format: the operator hears of it as of any error
-            record.level = level;
-            if (m_observer) m_observer(localPtime(record.time), levelName(level), record.message);
+    const std::string_view place(slot.place, slot.placeLength);
+    if (place.empty() && slot.message.empty()) return;
+    if (!m_consoleOnly && fileGood() && appendLine(m_lastLine, slot.level, place, slot.message, slot.time)) {
+        m_lastLine += "\r\n";
+        const bool written = fwrite_unlocked(m_lastLine.data(), 1, m_lastLine.size(), m_file) == m_lastLine.size();
+        m_lastLine.resize(m_lastLine.size() - 2);
+        if (!written) {
+            m_fileState = 4;
+            resetOutput(fromUtf8(m_lastLine));
+        } else if (m_outputBroken) {  // a new day's file opened where the old one failed
+            m_outputBroken = false;
+            notifyRestored(slot.time);
         }
+        return;
     }
+    Record record{slot.level, place, slot.message, slot.time};
+    writeRecord(record);
+}
+
+void Log::writeRecord(Record& record) {
     if (record.place.empty() && record.message.empty()) return;
 
     const std::wstring line = formatLine(record);
@@ -316,9 +558,9 @@ void Log::writeRecord(Record& record) {
             writeUtf8(stderr, line);
         }
     } else {
-        const std::string bytes = toUtf8(line) + "\r\n";
+        m_lastLine = toUtf8(line);
+        const std::string bytes = m_lastLine + "\r\n";
         if (std::fwrite(bytes.data(), 1, bytes.size(), m_file) != bytes.size()) m_fileState = 4;
-        m_lastLine = line;
     }
     if (!fileGood()) {
         resetOutput(line);
@@ -328,12 +570,59 @@ void Log::writeRecord(Record& record) {
     }
 }
 
+bool Log::appendLine(std::string& out, int level, std::string_view place, const std::wstring& message,
+                     std::int64_t time) {
+    if (message.empty() || level < 0 || level > FATAL) return false;
+    PlaceField& cached =
+        m_placeFields[(reinterpret_cast<std::uintptr_t>(place.data()) >> 3) % kPlaceFields];
+    if (cached.field.empty() || cached.place != place.data() || cached.length != place.size() ||
+        cached.text != place) {
+        for (const char c : place)
+            if (c < 0x20 || c > 0x7E) return false;  // the general layout checks what else it holds
+        std::string shortened(place);
+        shortenPlace(shortened);
+        cached.field = "[" + shortened + "]";
+        if (cached.field.size() < 20) cached.field.resize(20, ' ');
+        cached.place = place.data();
+        cached.length = static_cast<std::uint32_t>(place.size());
+        cached.text.assign(place);
+    }
+    const std::int64_t millisecond = time >= 0 ? time / 1000 : (time - 999) / 1000;
+    if (millisecond != m_timeMillisecond) {
+        const std::wstring text = timeOfDay(time);
+        for (std::size_t i = 0; i < sizeof m_timeText; ++i) m_timeText[i] = static_cast<char>(text[i]);
+        m_timeMillisecond = millisecond;
+    }
+    out.assign(m_timeText, sizeof m_timeText);
+    out += ' ';
+    out += kLevelNamesUtf8[level];
+    out += '\t';
+    out += cached.field;
+    // The message escaped as escape() does it, and converted to UTF-8 on the way.
+    for (const wchar_t c : message) {
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else if (c == 0) {
+            return false;
+        } else if (std::iswprint(static_cast<wint_t>(c))) {
+            const auto code = static_cast<std::uint32_t>(c);
+            if ((code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return false;
+            appendUtf8(out, code);
+        } else {
+            char hex[12];
+            const int length = std::snprintf(hex, sizeof hex, "\\%X", static_cast<unsigned>(c));
+            out.append(hex, static_cast<std::size_t>(length));
+        }
+    }
+    return true;
+}
+
 void Log::flushFile() {
     // Lines are flushed once per batch (and so before the writer reports
     // progress to a waiting flush): one system call per batch, not per line.
     if (m_file && m_fileState == 0 && std::fflush(m_file) != 0) {
         m_fileState = 4;
-        resetOutput(m_lastLine);
+        resetOutput(fromUtf8(m_lastLine));
     }
 }
 
@@ -421,7 +710,8 @@ void Log::shortenPlace(std::string& place) {
 void Log::escape(std::wstring& text) {
     const std::size_t length = std::wcslen(text.c_str());
     std::size_t i = 0;
-    while (i < length && std::iswprint(static_cast<wint_t>(text[i]))) ++i;
+    // Printable ASCII is printable in every locale: no library call for it.
+    while (i < length && ((text[i] >= 0x20 && text[i] < 0x7F) || std::iswprint(static_cast<wint_t>(text[i])))) ++i;
     if (i == length) return;
 
     std::wstring escaped(text, 0, i);

@@ -4,8 +4,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
-#include <deque>
+#include <pthread.h>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -23,9 +24,15 @@
 
 namespace base {
 
-/// The process-wide log: any thread appends finished records to a queue; one
-/// writer thread lays them out as lines and writes them to a daily file
-/// "<folder>/YYYYMMDD.log" (UTF-8, byte order mark on a new file, CR LF).
+/// The process-wide log: any thread formats its record and appends it to a
+/// ring of slots; one writer thread lays the records out as lines and writes
+/// them to a daily file "<folder>/YYYYMMDD.log" (UTF-8, byte order mark on a
+/// new file, CR LF).
+///
+/// Appending takes no lock: a caller claims the next slot with one atomic
+/// step and reads the clock inside that step, so the records stand in the
+/// ring in the order of their times. Only a full ring makes a caller wait
+/// (for the writer), and a record is never dropped.
 ///
 /// Call sites use the LOG_* macros below, which name the calling function.
 class Log {
@@ -45,18 +52,12 @@ public:
     };
     using Arguments = boost::container::small_vector<Argument, 4>;
 
-    /// A record waits in the queue either formatted (message set) or, for the
-    /// common case of a quiet call below IMPOR, as its format and arguments:
-    /// the writer formats it, which keeps boost.Format off the caller's time.
+    /// One record as the line layout takes it.
     struct Record {
         std::int32_t level = INFO;
         std::string_view place;        // qualified name of the logging function; static text
         std::wstring message;
         std::int64_t time = 0;         // microseconds since 1970-01-01 UTC
-        std::uint64_t sequence = 0;    // order of intake, for flushing
-        bool deferred = false;
-        std::wstring format;
-        Arguments arguments;
     };
 
     /// Arguments: local time of the record, level name, message.
@@ -101,6 +102,11 @@ public:
     /// 100 ms, whichever comes first.
     void flush();
 
+    /// For the crash path, in a signal handler: wakes the writer and waits up
+    /// to `milliseconds` for every record queued before the call to reach the
+    /// file. Only async-signal-safe calls; nothing on the writer thread itself.
+    static void flushOnCrash(int milliseconds);
+
     /// Formats and queues one record. A faulty format never reaches the
     /// caller: it becomes an ERROR record naming the place.
     template <class... Args>
@@ -130,15 +136,81 @@ private:
     template <class T>
     Argument capture(const T& v) const;
 
+    /// One argument as the plain formatter takes it: a text (with whether the
+    /// translator applies), a number or a character. Narrow texts are
+    /// converted into `owned`; nothing else is copied.
+    struct PlainArgument {
+        enum Kind { NONE, TEXT, SIGNED, UNSIGNED, CHARACTER } kind = NONE;
+        bool translated = false;
+        std::wstring_view text;
+        std::int64_t number = 0;
+        std::uint64_t unsignedNumber = 0;
+        wchar_t character = 0;
+        std::wstring owned;
+    };
+    static bool plain(PlainArgument& a, const std::wstring& v) { a.kind = PlainArgument::TEXT; a.text = v; a.translated = true; return true; }
+    static bool plain(PlainArgument& a, const std::string& v) { return plainNarrow(a, toWide(v)); }
+    static bool plain(PlainArgument& a, std::string_view v) { return plainNarrow(a, toWide(std::string(v))); }
+    static bool plain(PlainArgument& a, const char* const& v) { return plainNarrow(a, toWide(v)); }
+    template <std::size_t N>
+    static bool plain(PlainArgument& a, const char (&v)[N]) { return plainNarrow(a, toWide(v)); }
+    static bool plain(PlainArgument& a, char* const& v);
+    static bool plain(PlainArgument& a, const wchar_t* const& v) { a.kind = PlainArgument::TEXT; a.text = v; return true; }
+    template <std::size_t N>
+    static bool plain(PlainArgument& a, const wchar_t (&v)[N]) { a.kind = PlainArgument::TEXT; a.text = v; return true; }
+    static bool plain(PlainArgument& a, std::wstring_view v) { a.kind = PlainArgument::TEXT; a.text = v; return true; }
+    static bool plain(PlainArgument& a, char v) { a.kind = PlainArgument::CHARACTER; a.character = toWide(std::string(1, v)).front(); return true; }
+    static bool plainNarrow(PlainArgument& a, std::wstring&& wide) {
+        a.owned = std::move(wide);
+        a.kind = PlainArgument::TEXT;
+        a.text = a.owned;
+        a.translated = true;
+        return true;
+    }
+    template <class T>
+    static bool plain(PlainArgument& a, const T& v);
+
+    /// Formats a format text of plain directives (%N% and %%) whose highest
+    /// number is the count of arguments, as boost.Format would; false for any
+    /// other format, which then goes to boost.Format.
+    bool formatPlain(int level, const wchar_t* format, PlainArgument* arguments, std::size_t count,
+                     std::wstring& message) const;
     void submit(int level, std::string_view place, const wchar_t* format, Arguments&& arguments);
     std::wstring format(int& level, std::string_view& place, const std::wstring& format,
                         const Arguments& arguments) const;
-    void deliver(int level, std::string_view place, std::wstring message);
+    /// Echoes, queues and notifies; takes the message's buffer.
+    void deliver(int level, std::string_view place, std::wstring& message);
     void flushUpTo(std::uint64_t sequence);
     void echoImmediately(const std::wstring& message);
+    void wakeWriter();
+    /// The caller's buffer that a message is formatted into; it changes
+    /// places with a slot's buffer as the record is queued, so that neither
+    /// side allocates once the buffers have grown.
+    /// Null while this thread's buffer is in use (a translator that logs).
+    static std::wstring* takeMessageBuffer();
+    static void returnMessageBuffer();
+
+    /// One place in the ring: free for position p while its sequence is p,
+    /// holding the record of position p once it is p + 1.
+    struct alignas(64) Slot {
+        std::atomic<std::uint64_t> sequence{0};
+        std::int64_t time = 0;
+        std::int32_t level = 0;
+        std::uint32_t placeLength = 0;
+        const char* place = nullptr;
+        std::wstring message;
+    };
+    static constexpr std::uint64_t kSlots = 1 << 14;
 
     void threadMain();
+    void writeSlot(Slot& slot);
     void writeRecord(Record& record);
+    /// The UTF-8 line of a record into `out` (no CR LF), without the general
+    /// layout's copies; false for what only the general layout handles (an
+    /// empty message, a null character, a place that isn't plain ASCII).
+    bool appendLine(std::string& out, int level, std::string_view place, const std::wstring& message,
+                    std::int64_t time);
+    void publishWritten(std::uint64_t count);
     void openFile(std::int64_t time);
     bool fileGood() const { return m_file != nullptr && m_fileState == 0; }
     void resetOutput(const std::wstring& line);
@@ -157,26 +229,40 @@ private:
     Clock m_clock;
     Observer m_observer;
     Translator m_translator;
+    bool m_plainNumbers = true;  // the global locale writes integers without grouping
 
-    std::mutex m_mutex;                  // guards the queue, m_stopping
-    std::condition_variable m_wake;      // the writer sleeps on it
-    std::condition_variable m_drained;   // the writer made progress or went idle
-    std::deque<Record> m_queue;
-    std::uint64_t m_lastQueued = 0;
-    std::atomic<std::uint64_t> m_lastWritten{0};
-    bool m_stopping = false;
+    std::unique_ptr<Slot[]> m_slots;
+    alignas(64) std::atomic<std::uint64_t> m_claimed{0};  // positions handed out
+    alignas(64) std::atomic<std::uint64_t> m_written{0};  // records written and flushed
+    std::atomic<std::uint32_t> m_wakeWord{0};             // the writer sleeps on it (futex)
+    std::atomic<bool> m_writerSleeping{false};
+    std::atomic<int> m_flushWaiters{0};
+    std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_forceStop{false};
-    bool m_finished = false;
+    std::atomic<bool> m_finished{false};
+    std::mutex m_drainMutex;             // with m_drained: flushes wait for the writer
+    std::condition_variable m_drained;
+    std::mutex m_echoMutex;              // keeps console echoes whole
 
     // Writer-thread state (the constructor opens the first file before the
     // writer starts; afterwards only the writer touches these).
     std::FILE* m_file = nullptr;
     int m_fileState = 0;  // 0 good, 2 could not open, 4 write failed
     std::int64_t m_lastDay = 0;
-    std::wstring m_lastLine;
+    std::string m_lastLine;       // UTF-8, without CR LF
     bool m_outputBroken = false;  // an output reset could not restore the file
+    std::int64_t m_timeMillisecond = -1;  // the millisecond of m_timeText
+    char m_timeText[12] = {};
+    struct PlaceField {
+        const char* place = nullptr;
+        std::uint32_t length = 0;
+        std::string text;   // the place as given, to tell a reused address
+        std::string field;  // "[Short]" padded to 20
+    };
+    std::unique_ptr<PlaceField[]> m_placeFields;
 
     std::thread m_writer;
+    std::atomic<pthread_t> m_writerHandle{};
 };
 
 /// Flushes the global Log; nothing when there is none.
@@ -252,9 +338,52 @@ private:
 template <class... Args>
 void Log::write(Level level, std::string_view place, const wchar_t* format, const Args&... args) {
     if (!accepts(level)) return;
+    if (format != nullptr) {
+        PlainArgument plainArguments[sizeof...(Args) + 1];
+        std::size_t n = 0;
+        const bool allPlain = (plain(plainArguments[n++], args) && ... && true);
+        // A translator that logs finds the buffer in use and gets its own.
+        std::wstring own;
+        std::wstring* buffer = takeMessageBuffer();
+        struct Release {
+            std::wstring* buffer;
+            ~Release() { if (buffer) returnMessageBuffer(); }
+        } release{buffer};
+        std::wstring& message = buffer != nullptr ? *buffer : own;
+        if (allPlain && formatPlain(level, format, plainArguments, sizeof...(Args), message)) {
+            deliver(level, place, message);
+            return;
+        }
+    }
     Arguments arguments;
     (arguments.push_back(capture(args)), ...);
     submit(level, place, format, std::move(arguments));
+}
+
+template <class T>
+bool Log::plain(PlainArgument& a, const T& v) {
+    if constexpr (std::is_same_v<T, bool>) {
+        a.kind = PlainArgument::CHARACTER;
+        a.character = v ? L'1' : L'0';
+        return true;
+    } else if constexpr (std::is_same_v<T, wchar_t>) {
+        a.kind = PlainArgument::CHARACTER;
+        a.character = v;
+        return true;
+    } else if constexpr (std::is_enum_v<T>) {
+        return plain(a, static_cast<std::underlying_type_t<T>>(v));
+    } else if constexpr (std::is_integral_v<T>) {
+        if constexpr (std::is_signed_v<T> || sizeof(T) == 1) {
+            a.kind = PlainArgument::SIGNED;
+            a.number = static_cast<std::int64_t>(v);
+        } else {
+            a.kind = PlainArgument::UNSIGNED;
+            a.unsignedNumber = static_cast<std::uint64_t>(v);
+        }
+        return true;
+    } else {
+        return false;
+    }
 }
 
 template <class T>

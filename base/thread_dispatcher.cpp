@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <exception>
 #include <utility>
-#include <vector>
 
 #include <boost/chrono.hpp>
 
@@ -15,14 +14,16 @@ namespace base {
 
 namespace {
 
-constexpr std::int64_t kLongestWait = 10000000;  // µs, idle wait of the engine
+constexpr std::int64_t kLongestWait = 10000000;  // µs, idle wait for the next due time
 constexpr std::int64_t kShortestWait = 500;      // µs
 constexpr std::int64_t kLongJob = 1000000;       // µs, longer jobs are logged
-const boost::chrono::milliseconds kHandOffWait(500);
-// How long each side of the hand-off polls before it sleeps. Most jobs are
-// short, and under load the next one is handed over within microseconds: a
-// sleep and a wake-up on both sides would cost more than the job itself.
-constexpr std::int64_t kSpin = 20;  // µs
+// How long a job keeps its thread before the other thread takes the next
+// due jobs.
+constexpr std::int64_t kHandOffWait = 500000;  // µs
+// A sleeping thread looks again at least this often while the other one is
+// idle: the other may start a job at any moment without waking it, and its
+// 500 ms must still be watched on time.
+constexpr std::int64_t kWatch = kHandOffWait;
 
 std::int64_t steadyMicroseconds() {
     return boost::chrono::duration_cast<boost::chrono::microseconds>(
@@ -30,19 +31,10 @@ std::int64_t steadyMicroseconds() {
         .count();
 }
 
-/// Polls the condition for up to kSpin µs; true as soon as it holds.
-template <class Condition>
-bool spinUntil(Condition condition) {
-    const std::int64_t end = steadyMicroseconds() + kSpin;
-    do {
-        for (int i = 0; i < 64; ++i) {
-            if (condition()) return true;
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_ia32_pause();
-#endif
-        }
-    } while (steadyMicroseconds() < end);
-    return condition();
+/// Orders the deferred jobs as a min-heap: earliest due time first, then the
+/// order of add.
+bool laterThan(const ThreadDispatcher::Run& a, const ThreadDispatcher::Run& b) {
+    return a.dueTime != b.dueTime ? a.dueTime > b.dueTime : a.id > b.id;
 }
 
 }  // namespace
@@ -81,19 +73,20 @@ void ThreadDispatcher::destroy() {
     delete self;
 }
 
-std::uint32_t ThreadDispatcher::add(const std::wstring& description, std::uint32_t delay,
+std::uint32_t ThreadDispatcher::add(Description&& description, std::uint32_t delay,
                                     boost::function<void()> function) {
     if (function.empty()) throw exception::InternalError(L"Диспетчер потоков. Неизвестная функция");
-    LOG_TRACE3(L"dispatcher: add a function with description '%1%', delay=%2%", description, delay);
+    LOG_TRACE3(L"dispatcher: add a function with description '%1%', delay=%2%", description.view(), delay);
 
     ThreadDispatcher* self = instance();
     if (self == nullptr) {
-        LOG_DEBUG(L"dispatcher: no dispatcher runs, the function '%1%' is dropped", description);
+        LOG_DEBUG(L"dispatcher: no dispatcher runs, the function '%1%' is dropped", description.view());
         return 0;
     }
     boost::unique_lock<boost::mutex> lock(self->m_mutex);
     if (self->m_stopped) {
-        LOG_DEBUG(L"dispatcher: no dispatcher runs, the function '%1%' is dropped", description);
+        lock.unlock();
+        LOG_DEBUG(L"dispatcher: no dispatcher runs, the function '%1%' is dropped", description.view());
         return 0;
     }
     // Callers take 0 for "no job", so the counter skips it when it wraps.
@@ -101,11 +94,28 @@ std::uint32_t ThreadDispatcher::add(const std::wstring& description, std::uint32
     const std::uint32_t id = self->m_lastId;
     // In 64 bits: the largest delay is about 50 days, not a wrapped product.
     const std::int64_t dueTime = steadyMicroseconds() + static_cast<std::int64_t>(delay) * 1000;
-    self->m_queue.push_back(Run{id, std::move(function), description, dueTime});
-    LOG_TRACE2(L"dispatcher: added the function with id=%1%, delay=%2% and a description '%3%'", id,
-               delay, description);
+    self->m_queue.push_back(Run{id, std::move(function), std::move(description), dueTime});
+    LOG_TRACE2(L"dispatcher: added the function with id=%1%, delay=%2% and a description '%3%'", id, delay,
+               self->m_queue.back().description.view());
+
+    // Wake a sleeping thread only when it would run the job sooner than it
+    // means to look anyway: a job due now needs a thread that is free to run
+    // it (a thread whose partner runs a job of less than 500 ms is not); a
+    // deferred job concerns only the thread that keeps the time.
+    // Of two that may, the one that went to sleep last is woken: the thread
+    // that has just finished a long job takes the next one, as before it.
+    Worker* target = nullptr;
+    for (int i = 0; i < 2; ++i) {
+        Worker& w = self->m_workers[i];
+        const Worker& other = self->m_workers[1 - i];
+        if (!w.waiting || w.notified || dueTime >= w.deadline) continue;
+        const bool free = !other.running || other.overrun || dueTime - other.startedAt >= kHandOffWait;
+        if (!(delay == 0 ? free : self->m_timekeeper == i)) continue;
+        if (target == nullptr || w.sleeps > target->sleeps) target = &w;
+    }
+    if (target != nullptr) target->notified = true;
     lock.unlock();
-    self->m_wakeUp.notify_all();
+    if (target != nullptr) target->wake.notify_one();
     return id;
 }
 
@@ -132,181 +142,197 @@ void ThreadDispatcher::shutdown() {
     if (m_engine.joinable()) m_engine.join();
     if (m_executor.joinable()) m_executor.join();
 
-    // Dropped jobs are destroyed outside the locks: a function object's
+    // Dropped jobs are destroyed outside the lock: a function object's
     // destructor may itself call add or remove.
-    std::deque<Run> dropped;
-    boost::optional<Run> handed;
+    std::deque<Run> queued, ready;
+    std::vector<Run> delayed, dead;
     {
         boost::lock_guard<boost::mutex> lock(m_mutex);
-        dropped.swap(m_queue);
+        queued.swap(m_queue);
+        ready.swap(m_ready);
+        delayed.swap(m_delayed);
+        dead.swap(m_dead);
         m_removed.clear();
     }
-    {
-        boost::lock_guard<boost::mutex> lock(m_slotMutex);
-        handed.swap(m_slot);
-        m_slotFull = false;
-    }
-    dropped.clear();
-    handed.reset();
     LOG_TRACE3(L"");
 }
 
-// Engine thread. Each pass takes the jobs added since the last one, then the
-// deferred ones; due jobs go to the executor in that order (nothing is sorted:
-// the nearest due time only bounds the next wait).
-void ThreadDispatcher::engineThread() {
-    std::int64_t wait = kLongestWait;
-    std::deque<Run> ready;
-    std::deque<Run> delayed;
-    bool busy = false;  // the executor still runs a job that outlived the hand-off wait
+void ThreadDispatcher::collect(std::int64_t now) {
+    if (!m_removed.empty()) {
+        // Jobs that have not started yet, in any list, are dropped.
+        const auto sift = [this](auto& jobs) {
+            std::size_t kept = 0;
+            for (std::size_t i = 0; i < jobs.size(); ++i) {
+                if (m_removed.count(jobs[i].id) != 0) {
+                    LOG_DEBUG(L"dispatcher: an action is removed with id=%1%", jobs[i].id);
+                    m_dead.push_back(std::move(jobs[i]));
+                } else {
+                    if (kept != i) jobs[kept] = std::move(jobs[i]);
+                    ++kept;
+                }
+            }
+            const bool any = kept != jobs.size();
+            jobs.erase(jobs.begin() + static_cast<std::ptrdiff_t>(kept), jobs.end());
+            return any;
+        };
+        sift(m_queue);
+        sift(m_ready);
+        if (sift(m_delayed)) std::make_heap(m_delayed.begin(), m_delayed.end(), laterThan);
+        m_removed.clear();
+    }
+    for (Run& run : m_queue) {
+        if (run.dueTime > now) {
+            const std::int64_t remaining = run.dueTime - now;
+            LOG_TRACE2(L"dispatcher: defer execution. id=%1%, '%2%' -> before=%3% mcsec, in waiting=%4% mcsec",
+                       run.id, run.description.view(), remaining,
+                       m_delayed.empty() ? remaining : std::min(remaining, m_delayed.front().dueTime - now));
+        }
+        m_delayed.push_back(std::move(run));
+        std::push_heap(m_delayed.begin(), m_delayed.end(), laterThan);
+    }
+    m_queue.clear();
+    while (!m_delayed.empty() && m_delayed.front().dueTime <= now) {
+        std::pop_heap(m_delayed.begin(), m_delayed.end(), laterThan);
+        m_ready.push_back(std::move(m_delayed.back()));
+        m_delayed.pop_back();
+    }
+}
 
+void ThreadDispatcher::sleep(boost::unique_lock<boost::mutex>& lock, Worker& me, std::int64_t deadline,
+                             std::int64_t dueDeadline) {
+    // Only the time keeper's waits for the next due time are logged, once
+    // each, not the shorter looks that watch the other thread.
+    const bool logged = dueDeadline != 0;
+    if (logged && dueDeadline != me.loggedDeadline) {
+        me.loggedDeadline = dueDeadline;
+        LOG_TRACE3(L"dispatcher: wait... %1% mcsec", dueDeadline - steadyMicroseconds());
+    }
+    me.waiting = true;
+    me.notified = false;
+    me.deadline = deadline;
+    me.sleeps = ++m_sleeps;
+    me.wake.wait_until(lock, boost::chrono::steady_clock::time_point(boost::chrono::microseconds(deadline)));
+    const bool notified = me.notified;
+    me.waiting = false;
+    me.notified = false;
+    if (logged && (notified || steadyMicroseconds() >= dueDeadline)) {
+        me.loggedDeadline = 0;
+        LOG_TRACE2(L"dispatcher: woke up. A queue is %1%, delayed queue is %2%, deferred removing is %3%",
+                   m_queue.size(), m_delayed.size(), m_removed.size());
+    }
+}
+
+// Both threads run this loop. Each pass takes the jobs added since the last
+// one; a due job is started by the thread that finds it, unless the other
+// thread runs a job that has not yet had its 500 ms.
+void ThreadDispatcher::work(int self) {
+    Worker& me = m_workers[self];
+    Worker& other = m_workers[1 - self];
+    boost::unique_lock<boost::mutex> lock(m_mutex);
     for (;;) {
         if (boost::this_thread::interruption_requested()) {
-            LOG_TRACE3(L"thread dispatcher is end");
+            if (self == 0) LOG_TRACE3(L"thread dispatcher is end");
             return;
         }
-        std::vector<Run> removed;
-        {
-            boost::unique_lock<boost::mutex> lock(m_mutex);
-            if (m_queue.empty()) {
-                LOG_TRACE3(L"dispatcher: wait... %1% mcsec", wait);
-                // One wait without a predicate: a notification, the time-out
-                // and a spurious wake-up all lead to a new pass.
-                m_wakeUp.wait_for(lock, boost::chrono::microseconds(wait));
-                LOG_TRACE2(L"dispatcher: woke up. A queue is %1%, delayed queue is %2%, deferred removing is %3%",
-                           m_queue.size(), delayed.size(), m_removed.size());
-                wait = kLongestWait;
-            }
-            if (m_removed.empty()) {
-                ready.swap(m_queue);
-            } else {
-                auto sift = [&](std::deque<Run>& from) {
-                    for (Run& run : from) {
-                        if (m_removed.count(run.id) != 0) {
-                            LOG_DEBUG(L"dispatcher: an action is removed with id=%1%", run.id);
-                            removed.push_back(std::move(run));
-                        } else {
-                            ready.push_back(std::move(run));
-                        }
-                    }
-                    from.clear();
-                };
-                sift(m_queue);
-                sift(delayed);
-                m_removed.clear();
-            }
+        const std::int64_t now = steadyMicroseconds();
+        if (other.running && !other.overrun && now - other.startedAt < kHandOffWait) {
+            // The partner's job has the thread for 500 ms: nothing can start
+            // here before, and no pass is made meanwhile (a removal takes
+            // effect when the partner looks for its next job).
+            sleep(lock, me, other.startedAt + kHandOffWait, 0);
+            continue;
         }
-        removed.clear();  // outside the lock: a destructor may call add
-        std::move(delayed.begin(), delayed.end(), std::back_inserter(ready));
-        delayed.clear();
-
-        while (!ready.empty()) {
-            Run run = std::move(ready.front());
-            ready.pop_front();
-            boost::this_thread::interruption_point();
-            if (run.function.empty()) {
-                LOG_ERROR(L"Диспетчер потоков. Функция не определена");
-                continue;
-            }
-            const std::int64_t now = steadyMicroseconds();
-            if (now < run.dueTime) {
-                const std::int64_t remaining = run.dueTime - now;
-                if (remaining < wait) wait = remaining;
-                LOG_TRACE2(L"dispatcher: defer execution. id=%1%, '%2%' -> before=%3% mcsec, in waiting=%4% mcsec",
-                           run.id, run.description, remaining, wait);
-                delayed.push_back(std::move(run));
-                continue;
-            }
-            try {
-                if (busy && executorFinished()) busy = false;
-                if (!busy) {
-                    if (!handOver(std::move(run))) {
-                        LOG_DEBUG(L"dispatcher: the main thread got timeout for executor thread.");
-                        busy = true;
-                    }
-                } else {
-                    LOG_DEBUG(L"dispatcher: handle the queue by engine thread.");
-                    handle(run);
+        collect(now);
+        if (!m_dead.empty()) {
+            std::vector<Run> dead;
+            dead.swap(m_dead);
+            lock.unlock();
+            dead.clear();  // outside the lock: a destructor may call add
+            lock.lock();
+            continue;
+        }
+        if (!m_ready.empty()) {
+            bool takeOver = false;
+            if (other.running) {
+                if (!other.overrun && now - other.startedAt >= kHandOffWait) {
+                    other.overrun = true;
+                    LOG_DEBUG(L"dispatcher: the main thread got timeout for executor thread.");
                 }
-            } catch (const boost::thread_interrupted&) {
-                LOG_DEBUG(L"stop thread dispatcher");
-                throw;
-            } catch (const std::exception& e) {
-                LOG_ERROR(L"Диспетчер потоков. Поймано необработанное исключение.\nПричина: '%1%'.", e.what());
-            } catch (...) {
-                LOG_ERROR(L"Диспетчер потоков. Поймано неизвестное исключение");
+                takeOver = other.overrun;
+            }
+            if (!other.running || takeOver) {
+                Run run = std::move(m_ready.front());
+                m_ready.pop_front();
+                me.running = true;
+                me.overrun = false;
+                me.startedAt = now;
+                lock.unlock();
+                runJob(self, run, takeOver);
+                run = Run();  // the job's captures are released before the next one starts
+                lock.lock();
+                me.running = false;
+                me.overrun = false;
+                continue;
             }
         }
-        wait = std::clamp(wait, kShortestWait, kLongestWait);
-    }
-}
-
-bool ThreadDispatcher::handOver(Run&& run) {
-    std::uint64_t handed;
-    {
-        boost::lock_guard<boost::mutex> lock(m_slotMutex);
-        m_slot = std::move(run);
-        m_slotFull.store(true, std::memory_order_release);
-        handed = m_handed.load(std::memory_order_relaxed) + 1;
-        m_handed.store(handed, std::memory_order_relaxed);
-    }
-    m_jobHanded.notify_one();
-    if (spinUntil([&] { return m_finished.load(std::memory_order_acquire) == handed; })) return true;
-    boost::unique_lock<boost::mutex> lock(m_slotMutex);
-    return m_jobFinished.wait_for(lock, kHandOffWait, [&] { return m_finished.load() == handed; });
-}
-
-bool ThreadDispatcher::executorFinished() {
-    return m_finished.load(std::memory_order_acquire) == m_handed.load(std::memory_order_relaxed);
-}
-
-ThreadDispatcher::Run ThreadDispatcher::takeHandedJob() {
-    spinUntil([&] { return m_slotFull.load(std::memory_order_acquire); });
-    boost::unique_lock<boost::mutex> lock(m_slotMutex);
-    while (!m_slot) m_jobHanded.wait(lock);  // an interruption point
-    Run run = std::move(*m_slot);
-    m_slot.reset();
-    m_slotFull.store(false, std::memory_order_relaxed);
-    return run;
-}
-
-void ThreadDispatcher::finishHandedJob() {
-    {
-        boost::lock_guard<boost::mutex> lock(m_slotMutex);
-        m_finished.fetch_add(1, std::memory_order_release);
-    }
-    m_jobFinished.notify_one();
-}
-
-// Executor thread: runs the jobs the engine hands over, one at a time.
-void ThreadDispatcher::executorThread() {
-    while (!boost::this_thread::interruption_requested()) {
-        try {
-            Run run = takeHandedJob();
-            // Completion is signalled even if handle lets something out, or
-            // the engine would take every later job for good.
-            struct Finish {
-                ThreadDispatcher& self;
-                ~Finish() { self.finishHandedJob(); }
-            } finish{*this};
-            handle(run);
-            run = Run();  // the job's captures are released before the engine goes on
-        } catch (const boost::thread_interrupted&) {
-            LOG_DEBUG(L"dispatcher: stop executor thread");
-            throw;
-        } catch (const std::exception& e) {
-            LOG_ERROR(L"Произошла непредвиденная ошибка: '%1%'", e.what());
-        } catch (...) {
-            LOG_ERROR(L"Произошла неизвестная ошибка");
+        // Nothing due, or the partner runs a job that has just had its 500 ms
+        // and nothing was due: the next look is for the next due time.
+        const bool keeper = m_timekeeper == -1 || m_timekeeper == self;
+        std::int64_t dueDeadline = 0;
+        std::int64_t deadline = now + kLongestWait;
+        if (keeper) {
+            m_timekeeper = self;
+            if (!m_delayed.empty())
+                deadline = now + std::clamp(m_delayed.front().dueTime - now, kShortestWait, kLongestWait);
+            dueDeadline = deadline;
         }
+        if (!other.running) deadline = std::min(deadline, now + kWatch);
+        sleep(lock, me, deadline, dueDeadline);
+        if (m_timekeeper == self) m_timekeeper = -1;
     }
 }
 
-// Runs one job on the executor or the engine; everything but an interruption
-// is logged and swallowed, so the dispatcher survives any job.
+void ThreadDispatcher::runJob(int self, Run& run, bool takeOver) {
+    try {
+        boost::this_thread::interruption_point();
+        if (run.function.empty()) {
+            LOG_ERROR(L"Диспетчер потоков. Функция не определена");
+            return;
+        }
+        if (takeOver) LOG_DEBUG(L"dispatcher: handle the queue by engine thread.");
+        handle(run);
+    } catch (const boost::thread_interrupted&) {
+        if (self == 0) LOG_DEBUG(L"stop thread dispatcher");
+        throw;
+    } catch (const std::exception& e) {
+        if (self == 0)
+            LOG_ERROR(L"Диспетчер потоков. Поймано необработанное исключение.\nПричина: '%1%'.", e.what());
+        else
+            LOG_ERROR(L"Произошла непредвиденная ошибка: '%1%'", e.what());
+    } catch (...) {
+        if (self == 0)
+            LOG_ERROR(L"Диспетчер потоков. Поймано неизвестное исключение");
+        else
+            LOG_ERROR(L"Произошла неизвестная ошибка");
+    }
+}
+
+void ThreadDispatcher::engineThread() { work(0); }
+
+void ThreadDispatcher::executorThread() {
+    try {
+        work(1);
+    } catch (const boost::thread_interrupted&) {
+        LOG_DEBUG(L"dispatcher: stop executor thread");
+        throw;
+    }
+}
+
+// Runs one job on either thread; everything but an interruption is logged
+// and swallowed, so the dispatcher survives any job.
 void ThreadDispatcher::handle(Run& run) {
     LOG_TRACE2(L"dispatcher: start function execution with id=%1%, description '%2%'", run.id,
-               run.description);
+               run.description.view());
     const std::int64_t start = steadyMicroseconds();
     try {
         if (run.function.empty())
@@ -314,7 +340,7 @@ void ThreadDispatcher::handle(Run& run) {
         else
             run.function();
     } catch (const exception::Base& e) {
-        LOG_DEBUG(L"dispatcher: '%1%', '%2%', '%3%'", e.getNotification(), e.getDetails(), run.description);
+        LOG_DEBUG(L"dispatcher: '%1%', '%2%', '%3%'", e.getNotification(), e.getDetails(), run.description.view());
         if (e.getDetails().empty())
             LOG_ERROR(L"%1%", e.getNotification());
         else
@@ -325,11 +351,11 @@ void ThreadDispatcher::handle(Run& run) {
         throw;
     } catch (const std::exception& e) {
         LOG_ERROR(L"Диспетчер потоков. Поймано необработанное исключение.\nПричина: '%1%'.\nОписание источника '%2%'.",
-                  e.what(), run.description);
+                  e.what(), run.description.str());
         return;
     } catch (...) {
         LOG_ERROR(L"Диспетчер потоков. Поймано необработанное исключение.\nОписание источника '%1%'.",
-                  run.description);
+                  run.description.str());
         return;
     }
     LOG_TRACE3(L"dispatcher: finish function execution, id=%1%", run.id);

@@ -5,9 +5,10 @@
 #include <deque>
 #include <set>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <boost/function.hpp>
-#include <boost/optional.hpp>
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
 #include <boost/thread/thread.hpp>
@@ -16,25 +17,49 @@ namespace base {
 
 /// The process-wide job dispatcher. Any thread queues a job with `add` (a
 /// function, a description for the log, a delay in milliseconds) and may
-/// cancel it with `remove` while it waits. Two threads run the jobs: the
-/// engine decides when each is due and hands it to the executor, one at a
-/// time; when a job keeps the executor longer than 500 ms, the engine runs
-/// the following due jobs itself until the executor is free again. So at most
-/// two jobs run at once, and a job may not assume a fixed thread or that the
-/// job queued before it has finished.
+/// cancel it with `remove` while it waits. Two threads run the jobs, one at a
+/// time: whichever of them is free starts the next due job, in the order of
+/// the due times, and the other watches it; when a job has kept its thread
+/// for 500 ms, the other thread runs the following due jobs until the first
+/// one is free again. So at most two jobs run at once, and a job may not
+/// assume a fixed thread or that the job queued before it has finished.
+///
+/// A job finished on one thread hands nothing over: the same thread goes on
+/// with the next due job, and a job added while both are idle wakes only one
+/// of them.
 ///
 /// Due times and waits are measured on the monotonic clock: setting the
 /// system clock neither postpones nor fires deferred jobs.
 ///
-/// The dispatcher's lock is held while it logs (it comes before the log's
-/// lock) and never while a job runs, so jobs may call `add` and `remove`.
+/// The dispatcher's lock is never held while a job runs, nor while a job's
+/// function object is destroyed, so jobs and their captures may call `add`
+/// and `remove`.
 class ThreadDispatcher {
 public:
-    /// One job; also what the engine hands to the executor.
+    /// A job's description. A string literal is kept by its address (it
+    /// lives as long as the program), any other text is copied.
+    class Description {
+    public:
+        Description() = default;
+        explicit Description(const std::wstring& text) : m_owned(text) {}
+        static Description literal(const wchar_t* text) {
+            Description d;
+            d.m_literal = text;
+            return d;
+        }
+        std::wstring_view view() const { return m_literal != nullptr ? std::wstring_view(m_literal) : m_owned; }
+        std::wstring str() const { return std::wstring(view()); }
+
+    private:
+        const wchar_t* m_literal = nullptr;
+        std::wstring m_owned;
+    };
+
+    /// One job.
     struct Run {
         std::uint32_t id = 0;
         boost::function<void()> function;
-        std::wstring description;
+        Description description;
         std::int64_t dueTime = 0;  // monotonic clock, microseconds
     };
 
@@ -49,12 +74,20 @@ public:
     /// Any thread. Returns the job's id (never 0), or 0 when no dispatcher runs
     /// (not created yet, shut down, or destroyed); the job is then dropped with
     /// a DEBUG line. An empty function throws exception::InternalError and uses
-    /// no id.
+    /// no id. A string literal as the description is not copied.
     static std::uint32_t add(const std::wstring& description, std::uint32_t delay,
-                             boost::function<void()> function);
-    /// Any thread. Takes effect at the engine's next pass: a job still queued
-    /// or deferred then never runs; a job already handed over or running is
-    /// not affected and not waited for. 0 and unknown ids are harmless.
+                             boost::function<void()> function) {
+        return add(Description(description), delay, std::move(function));
+    }
+    template <std::size_t N>
+    static std::uint32_t add(const wchar_t (&description)[N], std::uint32_t delay,
+                             boost::function<void()> function) {
+        return add(Description::literal(description), delay, std::move(function));
+    }
+    /// Any thread. Takes effect at the dispatcher's next pass, when a thread
+    /// next looks for work: a job that has not started by then never runs; a
+    /// job already running is not affected and not waited for. 0 and unknown
+    /// ids are harmless.
     static void remove(std::uint32_t id);
 
     /// Stops and joins both threads and drops every job that hasn't started;
@@ -68,38 +101,50 @@ public:
     ThreadDispatcher& operator=(const ThreadDispatcher&) = delete;
 
 private:
+    /// What the dispatcher knows of one of its threads (under m_mutex).
+    struct Worker {
+        boost::condition_variable wake;
+        bool running = false;        // runs a job
+        std::int64_t startedAt = 0;  // of that job
+        bool overrun = false;        // that job passed the 500 ms and the other thread took over
+        bool waiting = false;        // sleeps on `wake`
+        bool notified = false;       // was woken and has not yet looked
+        std::int64_t deadline = 0;   // of its sleep
+        std::int64_t loggedDeadline = 0;  // the wait for a due time last logged
+        std::uint64_t sleeps = 0;         // m_sleeps when it went to sleep
+    };
+
     ThreadDispatcher();
+
+    static std::uint32_t add(Description&& description, std::uint32_t delay, boost::function<void()> function);
 
     void engineThread();
     void executorThread();
+    /// The loop of both threads; `self` is 0 for the engine, 1 for the executor.
+    void work(int self);
+    /// Under m_mutex: applies removals, moves the jobs added since the last
+    /// pass into the schedule and the due ones, in due order, to m_ready.
+    void collect(std::int64_t now);
+    /// Under m_mutex: sleeps until the deadline or a wake-up. `dueDeadline`
+    /// (0: none) is the time keeper's wait for the next due time, which the
+    /// deadline may cut short.
+    void sleep(boost::unique_lock<boost::mutex>& lock, Worker& me, std::int64_t deadline, std::int64_t dueDeadline);
+    void runJob(int self, Run& run, bool takeOver);
     void handle(Run& run);
-
-    // Engine side of the one-job slot. handOver waits up to 500 ms for the
-    // executor to finish and returns false when it didn't.
-    bool handOver(Run&& run);
-    bool executorFinished();
-    // Executor side.
-    Run takeHandedJob();
-    void finishHandedJob();
 
     static std::atomic<ThreadDispatcher*> s_instance;
 
-    boost::mutex m_mutex;  // guards m_lastId, m_queue, m_removed, m_stopped
-    boost::condition_variable m_wakeUp;
+    boost::mutex m_mutex;  // guards everything up to the threads
     std::uint32_t m_lastId = 0;
-    std::deque<Run> m_queue;          // added since the engine's last pass
-    std::set<std::uint32_t> m_removed;  // removed since the engine's last pass
+    std::deque<Run> m_queue;            // added since the last pass
+    std::set<std::uint32_t> m_removed;  // removed since the last pass
     bool m_stopped = false;
-
-    // The slot and the counters change under m_slotMutex; the atomics let the
-    // other side poll them without the lock during its short spin.
-    boost::mutex m_slotMutex;
-    boost::condition_variable m_jobHanded;
-    boost::condition_variable m_jobFinished;
-    boost::optional<Run> m_slot;
-    std::atomic<bool> m_slotFull{false};
-    std::atomic<std::uint64_t> m_handed{0};
-    std::atomic<std::uint64_t> m_finished{0};
+    std::vector<Run> m_delayed;  // a min-heap on (dueTime, id)
+    std::deque<Run> m_ready;     // due, in due order, waiting for a free thread
+    std::vector<Run> m_dead;     // removed; destroyed outside the lock
+    Worker m_workers[2];
+    int m_timekeeper = -1;  // the sleeping thread that wakes for the next due time
+    std::uint64_t m_sleeps = 0;  // counts the threads' sleeps, to tell which went last
 
     boost::thread m_engine;
     boost::thread m_executor;

@@ -51,7 +51,43 @@ unsigned arrivalInterface(msghdr& message) {
     return 0;
 }
 
+/// Whether the datagram was sent to this host's own address rather than to
+/// a broadcast or multicast address (IP_PKTINFO); true when not told.
+bool sentToUs(msghdr& message) {
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(header), sizeof info);
+            return info.ipi_addr.s_addr == info.ipi_spec_dst.s_addr;
+        }
+    }
+    return true;
+}
+
 }  // namespace
+
+ControlSocket::ControlSocket(asio::io_context& io, const ControlSocket& first)
+    : m_socket(io), m_buffers(kBatch, std::vector<char>(65536)) {
+    m_interfaceAddress = first.m_interfaceAddress;
+    m_interfaceIndex = first.m_interfaceIndex;
+    m_unicastOnly = true;
+    try {
+        m_socket.open(asio::ip::udp::v4());
+        const int on = 1;
+        if (setsockopt(m_socket.native_handle(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0 ||
+            setsockopt(m_socket.native_handle(), SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0)
+            throw boost::system::system_error(errno, boost::system::system_category());
+        const int bufferSize = 4 << 20;
+        setsockopt(m_socket.native_handle(), SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
+        m_socket.bind(asio::ip::udp::endpoint(asio::ip::address_v4::any(), first.m_port));
+        m_port = first.m_port;
+    } catch (const boost::system::system_error& error) {
+        boost::system::error_code ignored;
+        m_socket.close(ignored);
+        throw exception::ExternalError(kOpenFailed, base::toWide(error.what()));
+    }
+    m_fd = m_socket.native_handle();
+}
 
 ControlSocket::ControlSocket(asio::io_context& io, std::uint16_t port, const std::string& interfaceIp)
     : m_socket(io), m_buffers(kBatch, std::vector<char>(65536)) {
@@ -72,6 +108,23 @@ ControlSocket::ControlSocket(asio::io_context& io, std::uint16_t port, const std
             if (setsockopt(m_socket.native_handle(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0)
                 throw boost::system::system_error(errno, boost::system::system_category());
         }
+        // The responder reads the socket between its handlers: a site's
+        // burst of state packets waits in the kernel meanwhile (the system
+        // may cap the size; what it grants is enough for hundreds of devices).
+        const int bufferSize = 4 << 20;
+        setsockopt(m_socket.native_handle(), SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
+        // The port is shared with the transport's further sockets
+        // (SO_REUSEPORT), which would let another program of the same user
+        // share it too: a socket without the option tries the port first,
+        // so that a port in use is refused as before (and port 0 is chosen).
+        {
+            asio::ip::udp::socket probe(io);
+            probe.open(asio::ip::udp::v4());
+            probe.bind(asio::ip::udp::endpoint(asio::ip::address_v4::any(), port));
+            port = probe.local_endpoint().port();
+        }
+        const int on = 1;
+        setsockopt(m_socket.native_handle(), SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
         m_socket.bind(asio::ip::udp::endpoint(asio::ip::address_v4::any(), port));
         m_port = m_socket.local_endpoint().port();
     } catch (const boost::system::system_error& error) {
@@ -162,6 +215,7 @@ bool ControlSocket::receive(std::vector<Datagram>& datagrams) {
         for (int i = 0; i < count; ++i) {
             msghdr& message = messages[i].msg_hdr;
             if (m_interfaceIndex != 0 && arrivalInterface(message) != m_interfaceIndex) continue;
+            if (m_unicastOnly && !sentToUs(message)) continue;
             datagrams.push_back({std::string(m_buffers[i].data(), messages[i].msg_len), ntohl(from[i].sin_addr.s_addr),
                                  ntohs(from[i].sin_port)});
         }

@@ -10,13 +10,13 @@
 
 namespace device {
 
-/// The transport's one UDP socket. It is bound to the control port on every
+/// A UDP socket of the transport. The first is bound to the control port on every
 /// address: on Linux a socket bound to one interface address does not
 /// receive the devices' broadcasts. When an interface is chosen, datagrams
 /// that arrived on another interface are dropped (IP_PKTINFO) and datagrams
 /// leave with the interface address as their source.
 ///
-/// receive() blocks one thread (the transport's receiver); send() may be
+/// receive() blocks one thread (the transport's responder); send() may be
 /// called from other threads at the same time; both use the descriptor
 /// directly, never the asio object. shutdown() wakes the receiver; close()
 /// runs once no thread receives or sends any more.
@@ -27,6 +27,11 @@ public:
     /// or bound, or when no interface has the given address. An empty text or
     /// "0.0.0.0" chooses no interface. Port 0 binds any free port.
     ControlSocket(boost::asio::io_context& io, std::uint16_t port, const std::string& interfaceIp);
+    /// One more socket on the port of `first`, which shares the port's
+    /// unicast datagrams with it (SO_REUSEPORT: the kernel keeps each
+    /// sender on one socket); it drops broadcasts and multicasts, which
+    /// every socket of the port gets and `first` already takes.
+    ControlSocket(boost::asio::io_context& io, const ControlSocket& first);
     ~ControlSocket();
     ControlSocket(const ControlSocket&) = delete;
     ControlSocket& operator=(const ControlSocket&) = delete;
@@ -55,6 +60,7 @@ private:
     int m_fd = -1;
     std::uint16_t m_port = 0;
     std::uint32_t m_interfaceAddress = 0;  // host order; 0: no interface chosen
+    bool m_unicastOnly = false;
     unsigned m_interfaceIndex = 0;
     static constexpr std::size_t kBatch = 16;
     std::vector<std::vector<char>> m_buffers;  // the receiver's, one per datagram of a batch

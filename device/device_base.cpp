@@ -99,6 +99,41 @@ void DeviceBase::checkResponding(bool) {
     if (answered != before) notifyIfStateChanged();
 }
 
+void DeviceBase::checkRespondingLater() { askResponding(0, m_answered.load()); }
+
+void DeviceBase::askResponding(int retry, bool before) {
+    const boost::shared_ptr<const net::IpAndPort> endpoint = getIpPtr();
+    if (!m_transport || !endpoint->isValid()) {
+        checkResponding(false);
+        return;
+    }
+    const boost::weak_ptr<DeviceBase> weak = m_self;
+    m_transport->async(
+        *endpoint, kGetVolume,
+        [weak, retry, before](const std::string& reply, bool answered) {
+            const boost::shared_ptr<DeviceBase> self = weak.lock();
+            if (!self) return;
+            if (answered) {
+                self->m_lastContactTime = self->now();
+                if (retry < kBusyRetries && isBusyReply(reply)) {
+                    self->m_answered = true;
+                    base::ThreadDispatcher::add(L"check responding", kBusyPauseMs,
+                                                [weak, retry, before] {
+                                                    if (const auto device = weak.lock())
+                                                        device->askResponding(retry + 1, before);
+                                                });
+                    return;
+                }
+                if (!isErrorReply(reply) && !isBusyReply(reply)) self->handleVolume(reply);
+            }
+            // Set after the volume: whoever waits for the answer finds it read.
+            self->m_answered = answered;
+            LOG_DEBUG(L"check i/o for device ip %1%. result is %2%.", self->getIp().getWideText(), yesNo(answered));
+            if (answered != before) self->notifyIfStateChanged();
+        },
+        kPriority, kResendMs);
+}
+
 bool DeviceBase::probeVolume() {
     std::string reply;
     request(kGetVolume, &reply, true);

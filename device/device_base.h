@@ -104,6 +104,14 @@ public:
     /// handleVolume, logs the result and notifies the handler when the
     /// answered flag changed. The flag is not used. Runs on dispatcher jobs.
     void checkResponding(bool flag);
+    /// The same check without waiting: the request leaves through the
+    /// transport's async(), and its completion (on the transport's completer
+    /// thread) does what checkResponding does after the exchange, a busy
+    /// device being asked again by a dispatcher job. Used for devices that
+    /// come online, which at a site's start are thousands within a second: a
+    /// dispatcher thread that waited for each answer would hold up every
+    /// state packet meanwhile. Without a transport it is checkResponding.
+    void checkRespondingLater();
     /// The same exchange through request(): true when answered, the request's
     /// exception otherwise.
     bool probeVolume();
@@ -224,6 +232,9 @@ public:
     /// Runs the handler on a dispatcher job with a shared pointer to this device.
     void notifyIfStateChanged();
     void setThisWeakPtr(const boost::weak_ptr<DeviceBase>& self);
+    /// checkRespondingLater's request, the `retry`th for a busy device;
+    /// `before` is the answered flag when the check began.
+    void askResponding(int retry, bool before);
     /// Empty, with an ERROR line, once the device can no longer be locked.
     boost::shared_ptr<DeviceBase> getThisBasePtr() const;
 

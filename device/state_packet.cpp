@@ -27,13 +27,21 @@ bool isHardwareAddressText(const std::string& text, std::size_t end) {
 }  // namespace
 
 bool isStatePacket(const std::string& text, net::HardwareAddress& address) {
+    Version version;
+    return isStatePacket(text, address, version);
+}
+
+bool isStatePacket(const std::string& text, net::HardwareAddress& address, Version& version) {
     if (text.size() < kMinStatePacket || text.size() > kMaxStatePacket || text[2] != ':') return false;
     const std::size_t comma = text.find(',');
     if (comma == std::string::npos || !isHardwareAddressText(text, comma)) return false;
-    Version version;
-    if (!parseStatePacketVersion(text, version)) return false;
-    address = net::HardwareAddress(text.substr(0, comma));
-    return address.isValid();
+    Version parsed;
+    if (!parseStatePacketVersion(text, parsed)) return false;
+    const net::HardwareAddress found(text.substr(0, comma));
+    if (!found.isValid()) return false;
+    address = found;
+    version = std::move(parsed);
+    return true;
 }
 
 bool parseStatePacketVersion(const std::string& text, Version& version) {

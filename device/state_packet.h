@@ -19,6 +19,9 @@ constexpr std::size_t kMaxStatePacket = 256;
 /// so it logs nothing: the address syntax is checked before the address
 /// object (which warns about bad text) is made.
 bool isStatePacket(const std::string& text, net::HardwareAddress& address);
+/// The same, also giving the version it parsed, so that the packet's job
+/// need not parse it again.
+bool isStatePacket(const std::string& text, net::HardwareAddress& address, Version& version);
 
 /// The version after the packet's last comma (CR, LF and NUL removed, at
 /// most 255 characters). An Orvel-610 reporting major version 2 is an

@@ -2,6 +2,13 @@
 
 #include <cstdio>
 #include <exception>
+#include <list>
+#include <unordered_map>
+
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
 #include <vector>
 
 #include "base/exception.h"
@@ -14,17 +21,15 @@ namespace {
 
 using Clock = RequestQueue::Clock;
 
-/// Datagrams that wait for the responder; beyond this the receiver drops
-/// them (the kernel would drop them just the same were they left unread).
-constexpr std::size_t kInboxLimit = 8192;
+/// Responders, each reading a socket of its own on the control port. The
+/// kernel keeps the datagrams of one sender on one socket, so one device's
+/// replies are handled in order while those of different devices are
+/// handled at once: a reply's cost is mostly the wake-up of its caller.
+constexpr int kResponders = 4;
 
-/// Source endpoints the responder keeps made; a site has fewer devices.
-constexpr std::size_t kSourceCacheLimit = 4096;
-
-/// The responder looks for more datagrams for up to kSpin before it sleeps,
-/// but only when its last batch came less than kBusyGap ago.
-constexpr auto kBusyGap = std::chrono::microseconds(200);
-constexpr auto kSpin = std::chrono::microseconds(50);
+/// Source endpoints each responder keeps made, the least recently seen
+/// forgotten first: more than a whole site.
+constexpr std::size_t kSourceCacheLimit = 16384;
 
 /// Takes a mutex that is only ever held briefly: a few tries before sleeping
 /// on it spare the sleep and the wake-up when many callers meet there (the
@@ -71,8 +76,27 @@ void guarded(base::LogPlace place, const char* what, F&& f) {
 
 }  // namespace
 
+void TransferProtocol::Waiter::set(Result result) {
+    m_result = std::move(result);
+    m_state.store(1, std::memory_order_release);
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&m_state), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+bool TransferProtocol::Waiter::waitFor(std::chrono::milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    while (m_state.load(std::memory_order_acquire) == 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(end - Clock::now()).count();
+        if (left <= 0) return false;
+        const timespec timeout{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+        syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&m_state), FUTEX_WAIT_PRIVATE, 0, &timeout, nullptr, 0);
+    }
+    return true;
+}
+
 TransferProtocol::TransferProtocol(std::uint16_t port, const std::string& interfaceIp)
-    : m_socket(m_io, port, interfaceIp) {}
+    : m_socket(m_io, port, interfaceIp) {
+    for (int i = 1; i < kResponders; ++i) m_shards.push_back(std::make_unique<ControlSocket>(m_io, m_socket));
+}
 
 TransferProtocol::~TransferProtocol() {
     try {
@@ -90,8 +114,8 @@ void TransferProtocol::run() {
         m_started = true;
     }
     LOG_DEBUG(L"transport threads start, port %1%", getPort());
-    m_receiver = std::thread([this] { receiverMain(); });
-    m_responder = std::thread([this] { responderMain(); });
+    m_responder = std::thread([this] { responderMain(m_socket); });
+    for (auto& shard : m_shards) m_shardResponders.emplace_back([this, &shard] { responderMain(*shard); });
     m_sender = std::thread([this] { senderMain(); });
     m_completer = std::thread([this] { completerMain(); });
 }
@@ -99,30 +123,25 @@ void TransferProtocol::run() {
 void TransferProtocol::stop() {
     if (t_transportOfThread == this)
         throw exception::InternalError(L"device::TransferProtocol::stop on a thread of the transport");
-    std::vector<std::shared_ptr<std::promise<Result>>> waiters;
+    std::vector<std::shared_ptr<Waiter>> waiters;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopping) return;
         m_stopping = true;
         m_closing = true;
         for (auto& entry : m_pending)
-            if (entry.second.promise) waiters.push_back(entry.second.promise);
+            if (entry.second.waiter) waiters.push_back(entry.second.waiter);
         m_pending.clear();
         m_queue.clear();
     }
     LOG_DEBUG(L"transport stops; %1% waiting callers released", waiters.size());
-    for (auto& waiter : waiters) waiter->set_value(Result());
+    for (auto& waiter : waiters) waiter->set(Result());
     {
         std::lock_guard<std::mutex> lock(m_handlerMutex);
         m_monitors.clear();
         m_anyMonitor = false;
-        m_allResponses.clear();
-        m_unknownResponses.clear();
-    }
-    {
-        std::lock_guard<std::mutex> lock(m_inboxMutex);
-        m_inboxClosed = true;
-        m_inbox.clear();
+        m_allResponses.reset();
+        m_unknownResponses.reset();
     }
     {
         std::lock_guard<std::mutex> lock(m_finishedMutex);
@@ -130,9 +149,8 @@ void TransferProtocol::stop() {
         m_finished.clear();
     }
     m_senderWake.notify_all();
-    m_inboxWake.notify_all();
     m_finishedWake.notify_all();
-    for (std::thread* thread : {&m_sender, &m_responder, &m_completer})
+    for (std::thread* thread : {&m_sender, &m_completer})
         if (thread->joinable()) thread->join();
     {
         // A caller that put its own request on the wire just before the stop
@@ -140,21 +158,28 @@ void TransferProtocol::stop() {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_callerSendsDone.wait(lock, [this] { return m_callerSends == 0; });
     }
-    // Nothing sends any more; wake the receiver, then nothing uses the socket.
+    // Wakes the responder in its receive; it sends nothing more once it has
+    // seen the stop, and then nothing uses the socket.
     m_socket.shutdown();
-    if (m_receiver.joinable()) m_receiver.join();
+    for (auto& shard : m_shards) shard->shutdown();
+    if (m_responder.joinable()) m_responder.join();
+    for (auto& thread : m_shardResponders)
+        if (thread.joinable()) thread.join();
     m_socket.close();
+    for (auto& shard : m_shards) shard->close();
 }
 
 void TransferProtocol::setAllResponseHandler(ResponseHandler handler) {
     LOG_TRACE(L"setAllResponseHandler(..)");
+    auto shared = handler ? std::make_shared<const ResponseHandler>(std::move(handler)) : nullptr;
     std::lock_guard<std::mutex> lock(m_handlerMutex);
-    m_allResponses = std::move(handler);
+    m_allResponses = std::move(shared);
 }
 
 void TransferProtocol::setUnknownResponseHandler(ResponseHandler handler) {
+    auto shared = handler ? std::make_shared<const ResponseHandler>(std::move(handler)) : nullptr;
     std::lock_guard<std::mutex> lock(m_handlerMutex);
-    m_unknownResponses = std::move(handler);
+    m_unknownResponses = std::move(shared);
 }
 
 bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request, std::string& reply, int priority,
@@ -162,13 +187,13 @@ bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request
     if (t_isResponder && t_transportOfThread == this)
         throw exception::InternalError(L"device::TransferProtocol::sync on the responder thread would wait for itself");
     reply.clear();
-    Pending pending{to.getAddress(), to.getPort(), request, std::make_shared<std::promise<Result>>(), Completion()};
-    auto future = pending.promise->get_future();
+    const auto waiter = std::make_shared<Waiter>();
+    Pending pending{to.getAddress(), to.getPort(), request, waiter, Completion()};
     const RequestQueue::Id id = enqueue(to, request, priority, resendMs, std::move(pending));
     if (id == 0) return false;
 
     const auto limit = std::chrono::milliseconds(2ull * std::max(resendMs, 1u) + 50);
-    if (future.wait_for(limit) == std::future_status::timeout) {
+    if (!waiter->waitFor(limit)) {
         std::unique_lock<std::mutex> lock(m_mutex);
         const auto it = m_pending.find(id);
         if (it != m_pending.end()) {
@@ -182,8 +207,11 @@ bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request
             return false;
         }
         // A reply or the give-up took the request just now; its result is on its way.
+        lock.unlock();
+        while (!waiter->waitFor(std::chrono::milliseconds(1000))) {
+        }
     }
-    Result result = future.get();
+    Result result = waiter->take();
     if (result.answered) reply = std::move(result.reply);
     return result.answered;
 }
@@ -237,8 +265,8 @@ RequestQueue::Id TransferProtocol::enqueue(const net::IpAndPort& to, const std::
 }
 
 void TransferProtocol::finish(Pending& pending, Result result) {
-    if (pending.promise) {
-        pending.promise->set_value(std::move(result));
+    if (pending.waiter) {
+        pending.waiter->set(std::move(result));
         return;
     }
     if (!pending.completion) return;
@@ -311,77 +339,48 @@ TransferProtocol::Statistics TransferProtocol::getStatistics() const {
     return s;
 }
 
-void TransferProtocol::take(std::vector<Incoming>& datagrams) {
-    std::size_t behind = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_inboxMutex);
-        if (m_inboxClosed) return;
-        for (Incoming& datagram : datagrams) {
-            if (m_inbox.size() >= kInboxLimit) {
-                if (!m_inboxOverflow.exchange(true)) behind = m_inbox.size();
-                break;
-            }
-            m_inbox.push_back(std::move(datagram));
-        }
-        m_inboxSize.store(m_inbox.size(), std::memory_order_release);
-    }
-    m_inboxWake.notify_one();
-    if (behind != 0) LOG_WARN(L"the responder is behind by %1% datagrams; dropping until it catches up", behind);
-}
-
-void TransferProtocol::receiverMain() {
-    t_transportOfThread = this;
-    std::vector<Incoming> datagrams;
-    while (m_socket.receive(datagrams)) take(datagrams);
-}
-
-void TransferProtocol::responderMain() {
+// The responder receives the datagrams itself: a datagram that needs a
+// hand-over to another thread before its handler runs costs a wake-up more.
+// The handlers must not block, so the socket is read again soon; the
+// kernel's receive buffer holds what comes meanwhile.
+void TransferProtocol::responderMain(ControlSocket& socket) {
     t_transportOfThread = this;
     t_isResponder = true;
-    std::deque<Incoming> batch;
-    auto lastBatch = Clock::time_point();
-    for (;;) {
-        // Under heavy traffic the next datagram is due within microseconds:
-        // looking for it a little while is cheaper than sleeping and being
-        // woken for every one. At an ordinary rate nothing spins.
-        if (Clock::now() - lastBatch < kBusyGap) {
-            const auto until = Clock::now() + kSpin;
-            while (m_inboxSize.load(std::memory_order_acquire) == 0 && Clock::now() < until) {
-            }
-        }
-        {
-            std::unique_lock<std::mutex> lock(m_inboxMutex);
-            m_inboxWake.wait(lock, [this] { return m_inboxClosed || !m_inbox.empty(); });
-            if (m_inboxClosed) return;
-            batch.swap(m_inbox);
-            m_inboxSize.store(0, std::memory_order_relaxed);
-        }
-        lastBatch = Clock::now();
-        m_inboxOverflow = false;
-        for (Incoming& datagram : batch) respond(datagram);
-        batch.clear();
-    }
+    std::vector<Incoming> datagrams;
+    while (socket.receive(datagrams))
+        for (Incoming& datagram : datagrams) respond(datagram);
 }
 
 const net::IpAndPort& TransferProtocol::sourceOf(std::uint32_t address, std::uint16_t port) {
+    // Each responder thread keeps its own: an endpoint depends on nothing
+    // but its address and port.
+    using Source = std::pair<std::uint64_t, net::IpAndPort>;
+    thread_local std::list<Source> order;  // most recently seen first
+    thread_local std::unordered_map<std::uint64_t, std::list<Source>::iterator> sources;
     const std::uint64_t key = (static_cast<std::uint64_t>(address) << 16) | port;
-    auto it = m_sources.find(key);
-    if (it == m_sources.end()) {
-        if (m_sources.size() >= kSourceCacheLimit) m_sources.clear();
-        it = m_sources.emplace(key, endpointOf(address, port)).first;
+    const auto it = sources.find(key);
+    if (it != sources.end()) {
+        order.splice(order.begin(), order, it->second);
+        return it->second->second;
     }
-    return it->second;
+    if (sources.size() >= kSourceCacheLimit) {
+        sources.erase(order.back().first);
+        order.pop_back();
+    }
+    order.emplace_front(key, endpointOf(address, port));
+    sources.emplace(key, order.begin());
+    return order.front().second;
 }
 
 void TransferProtocol::respond(Incoming& datagram) {
     const net::IpAndPort& source = sourceOf(datagram.address, datagram.port);
-    ResponseHandler all;
+    std::shared_ptr<const ResponseHandler> all;
     {
         std::lock_guard<std::mutex> lock(m_handlerMutex);
         all = m_allResponses;
     }
     bool consumed = false;
-    if (all) guarded(SV_LOG_PLACE, "all-responses handler", [&] { consumed = all(datagram.text, source); });
+    if (all) guarded(SV_LOG_PLACE, "all-responses handler", [&] { consumed = (*all)(datagram.text, source); });
     if (consumed) {
         ++m_counters.consumed;
         return;
@@ -418,13 +417,13 @@ void TransferProtocol::respond(Incoming& datagram) {
         return;
     }
     ++m_counters.unmatched;
-    ResponseHandler unknown;
+    std::shared_ptr<const ResponseHandler> unknown;
     {
         std::lock_guard<std::mutex> lock(m_handlerMutex);
         unknown = m_unknownResponses;
     }
     if (unknown)
-        guarded(SV_LOG_PLACE, "unknown-response handler", [&] { unknown(datagram.text, source); });
+        guarded(SV_LOG_PLACE, "unknown-response handler", [&] { (*unknown)(datagram.text, source); });
     else
         LOG_DEBUG(L"unmatched datagram from %1%: %2%", source.getWideText(), datagram.text);
 }

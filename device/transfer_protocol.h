@@ -4,7 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <future>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -40,11 +40,15 @@ namespace device {
 /// it does not consume is the reply of the request in flight to its address,
 /// or else goes to the unknown-response handler.
 ///
-/// Threads (started by run(), joined by stop()): the receiver waits on the
-/// socket; the responder runs the handlers and matches replies, and must never
-/// block; the sender resends, gives up and ends drain pauses on time; the
-/// completer runs the completions of async(), in order, so that a completion
-/// that waits (for the GUI lock, say) holds up no reply. A request to an idle
+/// Threads (started by run(), joined by stop()): four responders, each
+/// waiting on a socket of its own on the control port (the kernel keeps each
+/// device on one of them, broadcasts reach the first only), run the handlers
+/// and match replies, and must never block; replies of one device are
+/// handled in order, those of different devices at once, so the handlers and
+/// monitors may be called on several responders at the same time. The
+/// sender resends, gives up and ends drain pauses on time; the completer
+/// runs the completions of async(), in order, so that a completion that
+/// waits (for the GUI lock, say) holds up no reply. A request to an idle
 /// device leaves at once from its caller's thread, and the next queued one
 /// from the responder as the reply frees the device: an exchange needs no
 /// hand-over to the sender.
@@ -53,7 +57,7 @@ namespace device {
 /// handlers reach are destroyed.
 class TransferProtocol {
 public:
-    /// Runs on the responder thread; true consumes the datagram.
+    /// Runs on a responder thread; true consumes the datagram.
     typedef boost::function<bool(const std::string& text, const net::IpAndPort& source)> ResponseHandler;
     /// Runs on the completer thread: the reply, or an empty text and false.
     typedef boost::function<void(const std::string& reply, bool answered)> Completion;
@@ -82,7 +86,7 @@ public:
     TransferProtocol(const TransferProtocol&) = delete;
     TransferProtocol& operator=(const TransferProtocol&) = delete;
 
-    /// Starts the four threads; only the first call does anything.
+    /// Starts the threads; only the first call does anything.
     void run();
     /// Drops every pending request without its completion (a completion that
     /// takes the GUI lock would deadlock against the GUI thread joining here),
@@ -126,13 +130,27 @@ private:
         bool answered = false;
         std::string reply;
     };
+    /// Where a sync() caller waits for its result: set once by whichever
+    /// thread finishes the request (a futex, no lock: a reply's cost on the
+    /// responder is then one wake-up).
+    class Waiter {
+    public:
+        void set(Result result);
+        /// True once set; false when the time ran out first.
+        bool waitFor(std::chrono::milliseconds limit);
+        Result take() { return std::move(m_result); }
+
+    private:
+        std::atomic<std::uint32_t> m_state{0};  // 1: set
+        Result m_result;
+    };
     /// The waiting side of one request.
     struct Pending {
         std::uint32_t address = 0;
         std::uint16_t port = 0;
         std::string request;
-        std::shared_ptr<std::promise<Result>> promise;  // sync
-        Completion completion;                          // async
+        std::shared_ptr<Waiter> waiter;  // sync
+        Completion completion;           // async
     };
     using Incoming = ControlSocket::Datagram;
     struct Finished {
@@ -157,19 +175,16 @@ private:
     /// Puts one datagram on the wire (any thread, outside m_mutex).
     void transmit(const RequestQueue::Send& send, const std::optional<Shown>& shown);
     void monitor(const net::IpAndPort& endpoint, const std::string& text, bool outgoing);
-    /// Receiver thread: hands datagrams to the responder.
-    void take(std::vector<Incoming>& datagrams);
-
-    void receiverMain();
     void senderMain();
-    void responderMain();
+    void responderMain(ControlSocket& socket);
     void completerMain();
     void respond(Incoming& datagram);
-    /// The endpoint object of a source, made once (responder thread only).
+    /// The endpoint object of a source, made once per responder thread.
     const net::IpAndPort& sourceOf(std::uint32_t address, std::uint16_t port);
 
     boost::asio::io_context m_io;  // owns the socket's asio object; nothing runs on it
     ControlSocket m_socket;
+    std::vector<std::unique_ptr<ControlSocket>> m_shards;  // more sockets on the port, each with a responder
 
     mutable std::mutex m_mutex;  // guards what follows up to the inbox
     std::condition_variable m_senderWake;
@@ -185,21 +200,14 @@ private:
     std::atomic<bool> m_closing{false};  // set with m_stopping
     std::condition_variable m_callerSendsDone;
 
-    std::mutex m_inboxMutex;  // guards m_inbox, m_inboxClosed
-    std::condition_variable m_inboxWake;
-    std::deque<Incoming> m_inbox;
-    bool m_inboxClosed = false;
-    std::atomic<bool> m_inboxOverflow{false};
-    std::atomic<std::size_t> m_inboxSize{0};
-
     std::mutex m_finishedMutex;  // guards m_finished, m_finishedClosed
     std::condition_variable m_finishedWake;
     std::deque<Finished> m_finished;
     bool m_finishedClosed = false;
 
     std::mutex m_handlerMutex;  // guards the handlers and the monitor table
-    ResponseHandler m_allResponses;
-    ResponseHandler m_unknownResponses;
+    std::shared_ptr<const ResponseHandler> m_allResponses;
+    std::shared_ptr<const ResponseHandler> m_unknownResponses;
     std::map<net::IpAndPort, ConsoleMonitor> m_monitors;
     std::atomic<bool> m_anyMonitor{false};
 
@@ -208,11 +216,9 @@ private:
             refused{0};
     } m_counters;
 
-    std::unordered_map<std::uint64_t, net::IpAndPort> m_sources;  // responder thread only
-
-    std::thread m_receiver;
     std::thread m_sender;
     std::thread m_responder;
+    std::vector<std::thread> m_shardResponders;
     std::thread m_completer;
 };
 

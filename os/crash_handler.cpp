@@ -500,6 +500,9 @@ void exceptionFilter(int signal, siginfo_t* info, void* context) {
         ::nanosleep(&pause, nullptr);
     } else {
         const CrashContext crash{signal, info, static_cast<const ucontext_t*>(context)};
+        // What was logged before the fault reaches the file first, so that
+        // the crash lines follow it (the writer thread still runs).
+        base::Log::flushOnCrash(1000);
         crashLog(base::Log::TRACE, "trace_safe", "exceptionFilter");
         crashLog(base::Log::IMPOR, "important_safe", "make memory dump");
         SafeText description;

@@ -3,6 +3,8 @@
 // device_supervision.cpp.
 #include "device/models/device_collection.h"
 
+#include <memory>
+
 #include <boost/thread/locks.hpp>
 
 #include "base/exception.h"
@@ -11,6 +13,7 @@
 #include "base/thread_dispatcher.h"
 #include "device/models/orvel_info.h"
 #include "device/models/tovik_info.h"
+#include "device/state_packet.h"
 #include "device/transfer_protocol.h"
 #include "device/version.h"
 
@@ -69,13 +72,22 @@ void DeviceCollection::setInterfaceIp(const std::string& address) {
 
 bool DeviceCollection::handleAllResponsesCallback(const std::string& text, const net::IpAndPort& source) {
     net::HardwareAddress address(0u, 0u);
-    if (!DeviceBase::isStatePacket(text, address)) return false;
+    Version version;
+    if (!isStatePacket(text, address, version)) return false;
     // The responder must stay free to match replies: parsing goes to a job,
     // which finds the collection through a weak pointer (it may be gone).
-    const boost::weak_ptr<DeviceCollection> weak = weak_from_this();
-    base::ThreadDispatcher::add(L"parsing state packet", 0, [weak, text, source, address] {
-        if (const boost::shared_ptr<DeviceCollection> collection = weak.lock())
-            collection->handleAllPingsCallback(text, source, address);
+    // The job holds one object with all it needs, the version as parsed here.
+    struct Packet {
+        boost::weak_ptr<DeviceCollection> collection;
+        std::string text;
+        net::IpAndPort source;
+        net::HardwareAddress address;
+        Version version;
+    };
+    const auto packet = std::make_shared<const Packet>(Packet{weak_from_this(), text, source, address, std::move(version)});
+    base::ThreadDispatcher::add(L"parsing state packet", 0, [packet] {
+        if (const boost::shared_ptr<DeviceCollection> collection = packet->collection.lock())
+            collection->handleAllPingsCallback(packet->text, packet->source, packet->address, &packet->version);
     });
     return true;
 }
@@ -88,7 +100,7 @@ bool DeviceCollection::handlerForUnknownResponsesCallback(const std::string& tex
 // ---- registry -------------------------------------------------------------------------------------
 
 void DeviceCollection::handleAllPingsCallback(const std::string& packet, const net::IpAndPort& source,
-                                              const net::HardwareAddress& address) {
+                                              const net::HardwareAddress& address, const Version* parsed) {
     if (!address.isValid()) {
         LOG_ERROR(L"%1%", L"Аппаратный адрес некорректен");
         return;
@@ -104,23 +116,27 @@ void DeviceCollection::handleAllPingsCallback(const std::string& packet, const n
         if (found != m_devices.end()) device = found->second;
         handler = m_newDeviceHandler;
     }
-    Version version;
-    if (!DeviceBase::parseStatePacketVersion(packet, version)) {
-        LOG_EXTERN(L"Получен некорректный формат статусного пакета: %1%", packet);
-        return;
+    Version own;
+    if (parsed == nullptr) {
+        if (!DeviceBase::parseStatePacketVersion(packet, own)) {
+            LOG_EXTERN(L"Получен некорректный формат статусного пакета: %1%", packet);
+            return;
+        }
+        parsed = &own;
     }
+    const Version& version = *parsed;
     if (version.typeCode == 0) {
         LOG_EXTERN(L"Получен неизвестный тип устройства: '%1%'", version.typeCode);
         return;
     }
-    const std::wstring typeName = toText(version.typeCode);
     if (device) {
         device->parsePing(packet, source);
         if (device->getTypeCode() != version.typeCode)
             LOG_ERROR(L"Тип устройства '%1%' несоответствует типу статусного пакета '%2%'.",
-                      device->getFirmwareVersionTypeText(), typeName);
+                      device->getFirmwareVersionTypeText(), toText(version.typeCode));
         return;
     }
+    const std::wstring typeName = toText(version.typeCode);
     if (!handler) {
         LOG_WARN(L"%1%", L"Нет был установлен обработчик для новых устройств");
         return;

@@ -16,6 +16,7 @@
 #include "base/hardware_address.h"
 #include "base/ip_address.h"
 #include "device/device_base.h"
+#include "device/version.h"
 
 namespace device {
 
@@ -94,9 +95,10 @@ public:
 
     // ---- registry (any thread) -------------------------------------------------
 
-    /// The intake of one state packet, on a dispatcher worker.
+    /// The intake of one state packet, on a dispatcher worker. `version`:
+    /// the packet's version as its recognition parsed it; null: parsed here.
     void handleAllPingsCallback(const std::string& packet, const net::IpAndPort& source,
-                                const net::HardwareAddress& address);
+                                const net::HardwareAddress& address, const Version* version = nullptr);
     /// Creates and stores the object of the class the type name selects
     /// (a stored address returns the stored object); empty on failure.
     boost::shared_ptr<DeviceBase> addDevice(std::uint32_t id, const std::wstring& typeName,

@@ -201,7 +201,7 @@ bool OrvelInfo::parsePingLocked(const std::string& packet, const net::IpAndPort&
     m_online = true;
     if (!wasOnline) {
         const boost::shared_ptr<OrvelInfo> self = getThisPtr();
-        if (self) base::ThreadDispatcher::add(L"check responding", 200, [self] { self->checkResponding(false); });
+        if (self) base::ThreadDispatcher::add(L"check responding", 200, [self] { self->checkRespondingLater(); });
     }
     return true;
 }
@@ -323,8 +323,10 @@ void OrvelInfo::takeIdleState(const State& state, int index, bool changed) {
     if (playback::isMemoryPlayback(code)) {
         LOG_EXTERN(L"Mismatch playback statuses: device id=%1%, device status=%2%, deduced status=%3%", m_id,
                    playbackKindName(state.playbackState), findPlaybackTypeText(code));
-        queueMismatchCheck();
+        // Set before the check is queued: the check may run at once on
+        // another thread, and what it finds must not be overwritten here.
         m_playbackType = playback::kScenarioMisstate;
+        queueMismatchCheck();
     } else if (code == playback::kScenarioMisstate) {
         m_playbackType = playback::kNone;
     }

@@ -124,7 +124,7 @@ bool TovikInfo::parsePingLocked(const std::string& packet, const net::IpAndPort&
     if (changed || first) notifyIfStateChanged();
     if (first) {
         const boost::shared_ptr<TovikInfo> self = getThisPtr();
-        if (self) base::ThreadDispatcher::add(L"check responding", 200, [self] { self->checkResponding(false); });
+        if (self) base::ThreadDispatcher::add(L"check responding", 200, [self] { self->checkRespondingLater(); });
     }
     return true;
 }

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <regex>
 #include <thread>
@@ -247,4 +248,107 @@ TEST_F(LogFile, AbortSequenceExitsWithItsFatalLine) {
         },
         ::testing::ExitedWithCode(1), "");
     EXPECT_TRUE(contains(linesOf(kDay), "FATAL\t[dbg_puts]          m_mainFrame == NULL"));
+}
+
+TEST_F(LogFile, AbortSequenceLosesNoLineLoggedBeforeIt) {
+    EXPECT_EXIT(
+        {
+            startLog(Log::INFO);
+            for (int i = 0; i < 3000; ++i) LOG_INFO(L"queued %1%", i);
+            dbg_abort("m_mainFrame == NULL", "aApp::GetMainFrame");
+        },
+        ::testing::ExitedWithCode(1), "");
+    const auto lines = linesOf(kDay);
+    ASSERT_EQ(lines.size(), 3001u);
+    for (int i = 0; i < 3000; ++i) EXPECT_NE(lines[i].find("]queued " + std::to_string(i)), std::string::npos) << i;
+    EXPECT_NE(lines[3000].find("FATAL\t[dbg_puts]          m_mainFrame == NULL"), std::string::npos);
+}
+
+// Plain formats are laid out without boost.Format; every text must still be
+// the one boost.Format makes, and what isn't plain goes to boost.Format.
+TEST_F(LogFormatting, PlainFormatsGiveBoostFormatsTexts) {
+    startLog(Log::INFO);
+    std::vector<std::wstring> expected;
+    const auto both = [&](const wchar_t* format, const auto&... arguments) {
+        LOG_INFO(format, arguments...);
+        try {
+            boost::wformat f(format);
+            ((f % arguments), ...);
+            expected.push_back(f.str());
+        } catch (const boost::io::format_error& e) {
+            expected.push_back(L"Format error in a calling code, place [" +
+                               base::toWide(std::string(base::functionPlace(__PRETTY_FUNCTION__))) +
+                               L"], format '" + format + L"', what '" + base::toWide(e.what()) + L"'");
+        }
+    };
+    both(L"device %1% volume %2%", std::wstring(L"Зал 1"), 40);
+    both(L"100%% done, %1%%%", 7);
+    both(L"%2% before %1%", 1, std::wstring(L"two"));
+    both(L"%1%%1%", L"twice");
+    both(L"%1% %3%", 1, 2, 3);
+    both(L"%1% %2% %3% %4% %5% %6% %7% %8% %9% %10% %11%", 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11);
+    both(L"%1% %2% %3%", std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::uint64_t>::max(), -1);
+    both(L"%1% %2% %3%", true, L'Ж', std::wstring_view(L"view"));
+    both(L"%1$08X|%2%", 255, 2);
+    both(L"%1% %-5d|", 4);
+    both(L"%01% %1%", 3);
+    both(L"%2%", 1);
+    both(L"%1%", 1, 2);
+    both(L"50%");
+    both(L"no directive");
+    Log::instance()->flush();
+
+    const auto lines = linesOf(kDay);
+    ASSERT_EQ(lines.size(), expected.size());
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        EXPECT_TRUE(lines[i].size() >= expected[i].size() &&
+                    lines[i].compare(lines[i].size() - base::toUtf8(expected[i]).size(), std::string::npos,
+                                     base::toUtf8(expected[i])) == 0)
+            << lines[i] << " | " << base::toUtf8(expected[i]);
+}
+
+// The writer's own layout of a line must give the general layout's bytes,
+// whatever the message holds.
+TEST_F(LogFile, WrittenLinesAreTheGeneralLayoutsLines) {
+    startLog(Log::INFO);
+    const std::wstring messages[] = {L"plain", L"Текст №5 «в кавычках»", L"a\nb\tc\r\x1B", L"del\x7F",
+                                     L"c1\x85 nbsp\xA0 euro\x20AC", L"smile \U0001F600",
+                                     std::wstring(L"x\0y", 3), std::wstring(L"lone \xD800 half"),
+                                     L"beyond \x110000", L"", std::wstring(5000, L'щ'), L"\\9 already"};
+    for (const auto& message : messages) LOG_INFO(L"%1%", message);
+    Log::instance()->flush();
+    // The null character makes the general layout's line check log a record of its own.
+    auto lines = linesOf(kDay);
+    const auto check = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.find("log subsystem: It detects error: different lines!") != std::string::npos;
+    });
+    ASSERT_NE(check, lines.end());
+    lines.erase(check);
+    ASSERT_EQ(lines.size(), std::size(messages));
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        Log::Record record;
+        record.level = Log::INFO;
+        record.place = base::functionPlace(__PRETTY_FUNCTION__);
+        record.message = messages[i];
+        record.time = m_now;
+        EXPECT_EQ(lines[i], base::toUtf8(Log::formatLine(record))) << i;
+    }
+}
+
+// Callers queue without a lock; the time of each record is still read in
+// the order the records take in the file.
+TEST_F(LogFile, ConcurrentRecordsStandInTheOrderOfTheirTimes) {
+    std::atomic<std::int64_t> clock{utcMicros(2026, 12, 6, 9, 0, 0)};
+    Log::create(m_dir.widePath(), Log::INFO, false, [&] { return clock.fetch_add(1000); });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([] {
+            for (int i = 0; i < 2000; ++i) LOG_INFO(L"line %1%", i);
+        });
+    for (auto& t : threads) t.join();
+    Log::destroy();
+    const auto lines = linesOf(kDay);
+    ASSERT_EQ(lines.size(), 16000u);
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        ASSERT_LE(lines[i - 1].substr(0, 12), lines[i].substr(0, 12)) << "line " << i;
 }

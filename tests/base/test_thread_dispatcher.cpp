@@ -279,3 +279,69 @@ TEST_F(Dispatcher, MisuseIsRefused) {
     EXPECT_EQ(loggedCount("Не удалось создать новый экземпляр диспетчера потоков"), 1);
     EXPECT_EQ(loggedCount("Не удалось уничтожить диспетчер потоков"), 1);
 }
+
+// Jobs that became due while both threads were held start in the order of
+// their due times, not in the order they were added.
+TEST_F(Dispatcher, JobsDueTogetherStartInTheOrderOfTheirDueTimes) {
+    Trace trace;
+    Signal started, release;
+    ThreadDispatcher::add(L"holder", 0, [&] {
+        started.raise();
+        release.waitFor(1);
+    });
+    ASSERT_TRUE(started.waitFor(1));
+    for (int delay : {30, 10, 20, 0}) ThreadDispatcher::add(L"job", delay, trace.job(delay));
+    std::this_thread::sleep_for(milliseconds(100));  // all four are due, the holder has its 500 ms
+    EXPECT_TRUE(trace.snapshot().empty());
+    release.raise();
+    ASSERT_TRUE(trace.ran.waitFor(4));
+    EXPECT_EQ(trace.snapshot(), (std::vector<int>{0, 10, 20, 30}));
+}
+
+// Either thread watches the other: a job that the taking-over thread runs is
+// itself taken over after 500 ms, and never more than two jobs run at once.
+TEST_F(Dispatcher, EveryLongJobIsTakenOverButTwoRunAtMost) {
+    std::mutex mutex;
+    int running = 0, most = 0;
+    std::map<int, Clock::time_point> startedAt, endedAt;
+    Signal done;
+    for (int tag = 1; tag <= 4; ++tag)
+        ThreadDispatcher::add(L"long", 0, [&, tag] {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                most = std::max(most, ++running);
+                startedAt[tag] = Clock::now();
+            }
+            std::this_thread::sleep_for(milliseconds(700));
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                --running;
+                endedAt[tag] = Clock::now();
+            }
+            done.raise();
+        });
+    ASSERT_TRUE(done.waitFor(4, milliseconds(6000)));
+    EXPECT_EQ(most, 2);
+    for (int tag = 2; tag <= 4; ++tag) EXPECT_GE(startedAt[tag] - startedAt[tag - 1], milliseconds(450)) << tag;
+    EXPECT_LT(startedAt[3], endedAt[2]) << "the third starts 500 ms into the second, which was a take-over";
+    EXPECT_EQ(loggedCount("dispatcher: the main thread got timeout for executor thread."), 3);
+}
+
+// A job added when the running one has already had its 500 ms starts at
+// once on the other thread, even though nothing was due when they passed.
+TEST_F(Dispatcher, JobAddedAfterTheRunningJobsTimeStartsAtOnce) {
+    Trace trace;
+    Signal started, release;
+    ThreadDispatcher::add(L"long", 0, [&] {
+        started.raise();
+        release.waitFor(1);
+    });
+    ASSERT_TRUE(started.waitFor(1));
+    std::this_thread::sleep_for(milliseconds(700));
+    const auto added = Clock::now();
+    ThreadDispatcher::add(L"late", 0, trace.job(1));
+    const bool ran = trace.ran.waitFor(1, milliseconds(1000));
+    release.raise();
+    ASSERT_TRUE(ran) << "not held up by the long job";
+    EXPECT_LT(trace.ranAt[1] - added, milliseconds(200));
+}

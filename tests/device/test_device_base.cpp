@@ -412,3 +412,30 @@ TEST_F(DeviceBaseTest, FailedAudioControlIsEmptyOrPassedOnAndTriedAgain) {
     EXPECT_TRUE(m_device->getAudioControl(false, false));
     EXPECT_EQ(attempts, 3);
 }
+
+// The check of a device that comes online does not wait on a dispatcher
+// thread: its answer arrives on the transport's completer, a busy device is
+// asked again, and the outcome is what the waiting check gives.
+TEST_F(DeviceBaseTest, CheckWithoutWaitingAsksABusyDeviceAgainAndReadsTheVolume) {
+    m_speaker->withModel<device::sim::CommandModel>([this](device::sim::CommandModel& model) {
+        model.on("get vol", [this](const std::string&) {
+            return std::optional<std::string>(m_busyLeft-- > 0 ? DeviceBase::kBusyReply : "-15");
+        });
+        return 0;
+    });
+    Notifications notified;
+    m_device->setStateChangedHandler(notified.handler());
+    m_busyLeft = 2;
+    m_device->setAnswered(false);
+    m_device->checkRespondingLater();
+    ASSERT_TRUE(testing_support::waitUntil([&] { return m_device->volume() == 50; }));
+    EXPECT_TRUE(m_device->answered());
+    EXPECT_EQ(sent("get vol"), 3u);
+    EXPECT_EQ(loggedCount("check i/o for device ip 127.0.0.2:"), 1);
+    EXPECT_EQ(notified.settle(), 1u) << "the answered flag changed once";
+
+    silence();
+    m_device->checkRespondingLater();
+    ASSERT_TRUE(testing_support::waitUntil([&] { return !m_device->answered(); }, 5000ms));
+    EXPECT_EQ(notified.settle(), 2u);
+}

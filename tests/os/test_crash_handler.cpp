@@ -94,6 +94,22 @@ TEST_F(CrashHandler, WriteToAddress0x10LeavesDumpAndFatalLineAndDiesOfSegv) {
     EXPECT_EQ(r.log.find("exceptionFilter"), std::string::npos) << "TRACE is below the log's level";
 }
 
+// The log writer works behind its callers: records queued just before the
+// fault are written before the crash lines, none lost, in their order.
+TEST_F(CrashHandler, LinesLoggedRightBeforeTheFaultComeBeforeTheCrashLines) {
+    const CrashResult r = crashInChild([] {
+        for (int i = 0; i < 3000; ++i) LOG_INFO(L"queued %1%", i);
+        writeToAddress0x10();
+    });
+    EXPECT_EQ(testing_support::statusText(r.status), testing_support::killedBy(SIGSEGV));
+    std::size_t at = 0;
+    for (int i = 0; i < 3000; ++i) {
+        at = r.log.find("]queued " + std::to_string(i) + "\r\n", at);
+        ASSERT_NE(at, std::string::npos) << "line " << i;
+    }
+    EXPECT_GT(r.log.find("make memory dump"), at) << "the crash lines follow";
+}
+
 TEST_F(CrashHandler, DivisionByZeroAndRaisedSignalsKeepTheirCause) {
     CrashResult r = crashInChild([] { divide(1, 0); });
     EXPECT_EQ(testing_support::statusText(r.status), testing_support::killedBy(SIGFPE)) << r.log;

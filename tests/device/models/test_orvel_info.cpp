@@ -96,10 +96,15 @@ protected:
     /// reply is in, before the check has read the volume from it: the check
     /// is over when it logs its result.
     void connect(SimulatedDevice& sim, TestOrvel& object) {
+        const int notified = m_notified;
         const int checks = loggedCount("check i/o for device ip");
         packet(sim, object);
         ASSERT_TRUE(waitUntil([&] { return object.answered() && loggedCount("check i/o for device ip") > checks; }))
             << "the check after connection answered";
+        // The connection and the answer are each notified, the answer's a
+        // moment after the check logs: a test that counts from here waits for
+        // both (a device connected before gives fewer; the wait is short).
+        waitUntil([&] { return m_notified >= notified + 2; }, 300ms);
         sim.clearReceived();
     }
 
