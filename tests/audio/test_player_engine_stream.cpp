@@ -7,6 +7,7 @@
 
 #include "audio/mp3stream.h"
 #include "audio/player_engine.h"
+#include "base/clock.h"
 #include "base/text.h"
 #include "tests/audio/engine_fixture.h"
 #include "tests/audio/wire_fixture.h"
@@ -158,6 +159,23 @@ TEST_F(StreamAroundItems, TheNextItemFollowsOnTheRunningStreamAndTheLastKeepsIts
     EXPECT_EQ(wire_test::cc_errors(stream), 0);
     expect_no_overlap();
     wire_test::expect_tones_whole(heard(), {400, 500, 600, 800, 900, 1000}, 6);
+}
+
+// No playlist: the item's end is the end of playback, and the stream's stop
+// itself waits until what libvlc took last has left it.
+TEST_F(StreamAroundItems, ALoneItemKeepsItsTailBeforeTheKeepAliveReturns) {
+    m_player.m_state = 0;
+    ASSERT_TRUE(m_engine->play(wav("alone.wav", {600, 900}, 400)));
+    ASSERT_TRUE(wait([&] { return m_stream->drained_at_us() != 0; }, 10000)) << trace();
+    const std::uint64_t drained = m_stream->drained_at_us();
+    ASSERT_TRUE(wait([&] { return !streaming(); }, 5000));
+    const std::int64_t ended = steady_us();
+    EXPECT_GE(static_cast<std::uint64_t>(nowMicroseconds()) - drained, 1900000u)
+        << "the stream stopped before its tail could leave";
+    EXPECT_EQ(m_player.m_nexts.load(), 0);
+    ASSERT_TRUE(wait([&] { return keepalive_after(ended); }, 2500));
+    expect_no_overlap();
+    wire_test::expect_tones_whole(heard(), {600, 900}, 6);
 }
 
 TEST_F(StreamAroundItems, ANextItemThatFailsToStartStillEndsTheStreamAfterTheBufferTime) {
