@@ -1,5 +1,6 @@
 #include "audio/mp3stream.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -14,6 +15,8 @@
 namespace {
 
 constexpr std::uint32_t k_min_buffer_time_ms = 100;
+// Before any input format there is no time to measure by: eight whole blocks.
+constexpr std::uint32_t k_unformatted_ring_bytes = 8 * pcm_buf::capacity;
 
 }  // namespace
 
@@ -33,8 +36,8 @@ mp3stream* mp3stream_init() {
     return stream;
 }
 
-mp3stream::mp3stream(std::uint32_t buffer_time_ms)
-    : m_buf_time_ms(buffer_time_ms), m_ring(ring_capacity) {
+mp3stream::mp3stream(std::uint32_t buffer_time_ms, std::uint32_t mux_caching_ms, std::uint32_t ring_ms)
+    : m_buf_time_ms(buffer_time_ms), m_mux_caching_ms(mux_caching_ms), m_ring_ms(ring_ms) {
     STREAM_TRACE_ENTRY();
     if (buffer_time_ms < k_min_buffer_time_ms)
         dbg_abort("buffer_time_ms < 100", "mp3stream::mp3stream");
@@ -61,6 +64,11 @@ bool mp3stream::is_stream_created() const {
     return m_libvlc_inst != nullptr || m_libvlc_media_player != nullptr;
 }
 
+bool mp3stream::is_streaming() const {
+    std::lock_guard<std::recursive_mutex> state(m_state_lock);
+    return m_streaming;
+}
+
 bool mp3stream::set_pcm_fmt(std::uint32_t samplerate, std::uint32_t numchannels,
                             std::uint32_t bitspersamp) {
     STREAM_TRACE_ENTRY();
@@ -77,10 +85,32 @@ bool mp3stream::set_pcm_fmt(std::uint32_t samplerate, std::uint32_t numchannels,
         return false;
     }
     std::lock_guard<std::recursive_mutex> state(m_state_lock);
-    if (samplerate == m_pcm_samplerate && numchannels == m_pcm_numchannels &&
-        bitspersamp == m_pcm_bitspersamp)
+    const bool current = samplerate == m_pcm_samplerate && numchannels == m_pcm_numchannels &&
+                         bitspersamp == m_pcm_bitspersamp;
+    if (current) {
+        m_format_pending = false;  // back to the running format: nothing to rebuild
         return true;
+    }
+    const bool rebuild = m_libvlc_inst != nullptr && m_libvlc_media_player != nullptr;
+    // The rebuild stops libvlc, which still holds up to the buffer time of
+    // the last track. The new format waits for that to leave; meanwhile the
+    // ring takes nothing, and the first write or question for room after it
+    // rebuilds (on the writer's thread, so the caller of this, often a
+    // plug-in's Play under the engine's lock, is not held up).
+    if (rebuild && m_streaming && drained_tail_ms(static_cast<std::uint64_t>(nowMicroseconds())) != 0) {
+        m_pending_samplerate = samplerate;
+        m_pending_numchannels = numchannels;
+        m_pending_bitspersamp = bitspersamp;
+        if (!m_format_pending.exchange(true))
+            LOG_DEBUG(L"%1%", L"input format changes once the last track has left the stream");
+        return true;
+    }
+    m_format_pending = false;
+    apply_pcm_fmt(samplerate, numchannels, bitspersamp);
+    return true;
+}
 
+void mp3stream::apply_pcm_fmt(std::uint32_t samplerate, std::uint32_t numchannels, std::uint32_t bitspersamp) {
     const bool rebuild = m_libvlc_inst != nullptr && m_libvlc_media_player != nullptr;
     // The player stops before the format changes under the callbacks' feet.
     const bool was_streaming = rebuild && stream_stop();
@@ -97,6 +127,15 @@ bool mp3stream::set_pcm_fmt(std::uint32_t samplerate, std::uint32_t numchannels,
         libvlc_imem_create();
         if (was_streaming) stream_start();
     }
+}
+
+bool mp3stream::format_ready() {
+    if (!m_format_pending.load()) return true;
+    std::lock_guard<std::recursive_mutex> state(m_state_lock);
+    if (!m_format_pending.load()) return true;
+    if (m_streaming && drained_tail_ms(static_cast<std::uint64_t>(nowMicroseconds())) != 0) return false;
+    m_format_pending = false;
+    apply_pcm_fmt(m_pending_samplerate, m_pending_numchannels, m_pending_bitspersamp);
     return true;
 }
 
@@ -149,8 +188,13 @@ void mp3stream::libvlc_create() {
     if (m_miface[0] != '\0' && interface_name.empty())
         LOG_WARN(L"no network interface holds the address %1%; the stream leaves by the default route",
                  m_miface);
-    create_player(common_instance_args(m_buf_time_ms, m_ttl, interface_name),
+    create_player(common_instance_args(m_mux_caching_ms, m_ttl, interface_name),
                   "mp3stream::libvlc_create");
+}
+
+std::vector<std::string> mp3stream::instance_args() const {
+    std::lock_guard<std::recursive_mutex> state(m_state_lock);
+    return common_instance_args(m_mux_caching_ms, m_ttl, interface_name_for_address(m_miface));
 }
 
 void mp3stream::require_no_player(const char* place) const {
@@ -215,10 +259,11 @@ bool mp3stream::stream_start() {
     std::lock_guard<std::recursive_mutex> state(m_state_lock);
     LOG_DEBUG(L"start stream over interface %1% to endpoint %2%", m_miface, m_stream_endp);
     {
-        // A silent stretch from before an idle gap must not make the next
-        // short item look finished before libvlc has taken any of it.
+        // The silent stretch and the drain of the last run are over; what
+        // libvlc held then went with its stop.
         std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
         m_silence_start = 0;
+        m_drained_at = 0;
     }
     m_streaming = m_libvlc_media_player != nullptr &&
                   libvlc_media_player_play(m_libvlc_media_player) == 0;
@@ -236,6 +281,9 @@ bool mp3stream::stream_stop() {
         std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
         for (pcm_buf* buf : m_ring) pcm_buf_free(buf);
         m_ring.clear();
+        m_queued_bytes = 0;
+        m_front_handed_out = false;
+        m_drained_at = 0;
     }
     const bool was_streaming = m_streaming;
     m_streaming = false;
@@ -258,35 +306,90 @@ void mp3stream::libvlc_close() {
     }
 }
 
+std::uint32_t mp3stream::ring_limit_bytes() const {
+    if (m_pcm_samplerate == 0 || frame_bytes() == 0) return k_unformatted_ring_bytes;
+    return static_cast<std::uint32_t>(std::uint64_t{m_ring_ms} * m_pcm_samplerate * frame_bytes() / 1000u);
+}
+
 bool mp3stream::write_pcm(const void* data, std::uint32_t length) {
     STREAM_TRACE_ENTRY();
     if (data == nullptr || length == 0) {
         dbg_puts(TRACE, "mp3stream::write(NULL, 0);");
         return true;
     }
-    if (length > pcm_buf::capacity) return false;
+    if (length > pcm_buf::capacity || !format_ready()) return false;
     {
         std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
-        if (m_ring.full()) return false;
+        if (m_queued_bytes >= ring_limit_bytes()) return false;
     }
-    pcm_buf* buf = pcm_buf_malloc();
-    if (buf == nullptr) dbg_abort("pcm_buf = pcm_buf_malloc() == NULL", "mp3stream::write_pcm");
-    std::memcpy(buf->payload, data, length);
-    buf->length = length;
-    std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
-    m_ring.push_back(buf);
-    m_silence_start = 0;
+    // Made before the lock, so that the callbacks never wait for an
+    // allocation; given back when the chunk fits into the last block.
+    pcm_buf* fresh = pcm_buf_malloc();
+    if (fresh == nullptr) dbg_abort("pcm_buf = pcm_buf_malloc() == NULL", "mp3stream::write_pcm");
+    const char* bytes = static_cast<const char*>(data);
+    {
+        std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
+        // Whole frames only go into the last block, and never into one that
+        // libvlc holds between get and release.
+        std::uint32_t packed = 0;
+        const std::uint32_t frame = frame_bytes();
+        const bool last_held = m_ring.size() == 1 && m_front_handed_out;
+        if (m_pack_chunks && frame != 0 && length % frame == 0 && !m_ring.empty() && !last_held &&
+            m_ring.back()->length % frame == 0) {
+            pcm_buf* last = m_ring.back();
+            const std::uint32_t room = pcm_buf::capacity - last->length;
+            packed = std::min(length, room - room % frame);
+            std::memcpy(last->payload + last->length, bytes, packed);
+            last->length += packed;
+        }
+        if (packed < length) {
+            std::memcpy(fresh->payload, bytes + packed, length - packed);
+            fresh->length = length - packed;
+            m_ring.push_back(fresh);
+            fresh = nullptr;
+        }
+        m_queued_bytes += length;
+        m_silence_start = 0;
+        m_drained_at = 0;
+    }
+    if (fresh != nullptr) pcm_buf_free(fresh);
     return true;
 }
 
 bool mp3stream::has_free_slot() {
+    if (!format_ready()) return false;
     std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
-    return !m_ring.full();
+    return m_queued_bytes < ring_limit_bytes();
+}
+
+std::uint32_t mp3stream::queued_ms() {
+    std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
+    const std::uint64_t per_second = std::uint64_t{m_pcm_samplerate} * frame_bytes();
+    return per_second == 0 ? 0 : static_cast<std::uint32_t>(std::uint64_t{m_queued_bytes} * 1000u / per_second);
 }
 
 std::uint64_t mp3stream::silence_start_us() {
     std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
     return m_silence_start;
+}
+
+bool mp3stream::has_queued_audio() {
+    std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
+    return !m_ring.empty();
+}
+
+std::uint64_t mp3stream::drained_at_us() {
+    std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
+    return m_drained_at;
+}
+
+std::uint32_t mp3stream::drained_tail_ms(std::uint64_t now_us) {
+    std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
+    if (m_drained_at == 0) return 0;
+    const std::uint64_t since = now_us > m_drained_at ? now_us - m_drained_at : 0;
+    const std::uint64_t budget = std::uint64_t{m_buf_time_ms} * 1000u;
+    if (since >= budget) return 0;
+    return static_cast<std::uint32_t>((budget - since + 999u) / 1000u);
 }
 
 int mp3stream::imem_get(void* data, const char*, std::int64_t* dts, std::int64_t* pts,
@@ -301,6 +404,7 @@ int mp3stream::imem_get(void* data, const char*, std::int64_t* dts, std::int64_t
         if (stream->m_silence_start == 0) stream->m_silence_start = static_cast<std::uint64_t>(nowMicroseconds());
     } else {
         buf = stream->m_ring.front();
+        stream->m_front_handed_out = true;
         stream->m_silence_start = 0;
     }
     const std::uint32_t frame_bytes = stream->m_pcm_bitspersamp * stream->m_pcm_numchannels / 8;
@@ -315,7 +419,10 @@ void mp3stream::imem_release(void* data, const char*, std::size_t, void* buffer)
     auto* stream = static_cast<mp3stream*>(data);
     std::lock_guard<std::recursive_mutex> ring(stream->m_ring_lock);
     if (!stream->m_ring.empty() && stream->m_ring.front()->data == buffer) {
+        stream->m_queued_bytes -= stream->m_ring.front()->length;
         pcm_buf_free(stream->m_ring.front());
         stream->m_ring.pop_front();
+        stream->m_front_handed_out = false;
+        if (stream->m_ring.empty()) stream->m_drained_at = static_cast<std::uint64_t>(nowMicroseconds());
     }
 }

@@ -24,6 +24,10 @@
 namespace {
 
 constexpr std::uint32_t k_buffer_time_ms = 500;
+// Mux caching as long as the buffer time; the ring about eight MPEG frames,
+// so that a stop has little queued audio to send before the play-out.
+constexpr std::uint32_t k_mux_caching_ms = 500;
+constexpr std::uint32_t k_ring_ms = 200;
 constexpr std::size_t k_read_size = 1024;
 constexpr int k_frame_samples = 1152;  // the longest MPEG audio frame, per channel
 
@@ -67,8 +71,11 @@ mp3streamf* mp3streamf_init() {
     return stream;
 }
 
-mp3streamf::mp3streamf() : mp3stream(k_buffer_time_ms) {
+mp3streamf::mp3streamf() : mp3stream(k_buffer_time_ms, k_mux_caching_ms, k_ring_ms) {
     STREAM_TRACE_ENTRY();
+    // One MPEG frame per block: a stop sends the queued frames and the
+    // buffer time of silence, which begins a frame after the last one.
+    m_pack_chunks = false;
     set_pcm_fmt(44100, 2, 16);
     try {
         m_decoder_thread = boost::thread([this] { decoder_thread(); });

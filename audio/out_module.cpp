@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include "audio/mp3stream.h"
-#include "base/clock.h"
 #include "base/dbg.h"
 #include "base/text.h"
 #include "os/data_directory.h"
@@ -20,7 +19,6 @@ namespace {
 
 std::atomic<mp3stream*> g_stream{nullptr};
 std::atomic<const std::atomic<bool>*> g_active{nullptr};
-std::atomic<out_module_clock> g_clock{&nowMicroseconds};
 
 std::atomic<std::uint32_t> g_written_ms{0};
 std::atomic<std::uint32_t> g_divisor{0};  // samplerate x channels x bits of the last Open
@@ -98,16 +96,14 @@ int out_can_write() {
     return (stream != nullptr && stream->has_free_slot()) ? 8192 : 0;
 }
 
+// Over once libvlc has taken the last queued block: the track is handed over
+// whole, and the next one may follow at once on the running stream. What
+// libvlc still holds is the stream's concern (its stop waits for it).
 int out_is_playing() {
     const std::atomic<bool>* active = g_active.load();
     mp3stream* stream = g_stream.load();
     if (active == nullptr || !active->load() || stream == nullptr) return 0;
-    const std::uint64_t start = stream->silence_start_us();
-    if (start == 0) return 1;
-    const auto now = static_cast<std::uint64_t>(g_clock.load()());
-    const std::uint64_t silent = now >= start ? now - start : 0;
-    if (silent >= std::uint64_t(stream->buffer_time_ms()) * 1000u || silent > 0xFFFFFFFFull) return 0;
-    return 1;
+    return stream->has_queued_audio() ? 1 : 0;
 }
 
 int out_pause(int) {
@@ -134,7 +130,5 @@ void out_module_bind(mp3stream* stream, const std::atomic<bool>* active) {
     g_stream = stream;
     g_active = active;
 }
-
-void out_module_set_clock(out_module_clock clock) { g_clock = clock != nullptr ? clock : &nowMicroseconds; }
 
 void out_module_set_plugins_dir(const char* folder) { copy_text(g_winamp_plugins_dir, folder); }

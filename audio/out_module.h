@@ -28,10 +28,5 @@ extern char g_winamp_plugins_dir[260];
 /// pointers make the module refuse Open and Write and report nothing playing.
 void out_module_bind(mp3stream* stream, const std::atomic<bool>* active);
 
-/// The clock that IsPlaying compares with the stream's silence start
-/// (microseconds since 1601, nowMicroseconds by default); for tests.
-using out_module_clock = std::int64_t (*)();
-void out_module_set_clock(out_module_clock clock);
-
 /// Replaces the plug-in directory text (an engine built over another folder).
 void out_module_set_plugins_dir(const char* folder);

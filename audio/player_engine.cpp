@@ -17,6 +17,7 @@
 #include "audio/host_window.h"
 #include "audio/mp3stream.h"
 #include "audio/out_module.h"
+#include "base/clock.h"
 #include "base/dbg.h"
 #include "base/log.h"
 #include "base/pref.h"
@@ -81,8 +82,9 @@ void set_info(int, int, int, int) {}
 }  // namespace
 
 PlayerEngine::PlayerEngine(HWND main_window, mp3stream* common_stream, const std::wstring& plugin_folder)
-    : m_main_window(main_window), m_stream(common_stream) {
+    : m_main_window(main_window), m_stream(common_stream), m_lifeline(std::make_shared<Lifeline>()) {
     dbg_puts(TRACE2, "%s(..)", "PlayerEngine::PlayerEngine");
+    m_lifeline->engine = this;
     if (g_winamp_out_module.Init != nullptr) g_winamp_out_module.Init();
     std::string folder = plugin_folder.empty() ? executable_folder() + "/plugins" : base::toUtf8(plugin_folder);
     if (!plugin_folder.empty()) out_module_set_plugins_dir(folder.c_str());
@@ -156,6 +158,10 @@ PlayerEngine::~PlayerEngine() {
     m_active = false;
     stop(true);
     m_shutdown = true;
+    {
+        std::lock_guard<std::mutex> alive(m_lifeline->mutex);
+        m_lifeline->engine = nullptr;
+    }
     if (m_sine_thread.joinable()) {  // started after a shutdown; stop() no longer acts
         m_sine_stop = 1;
         m_sine_thread.join();
@@ -188,6 +194,11 @@ void PlayerEngine::shutdown() {
     if (zero_ping()) stop_ping();
     m_active = false;
     m_shutdown = true;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        base::ThreadDispatcher::remove(m_stream_stop_job);
+        m_stream_stop_job = 0;
+    }
     if (m_stream != nullptr) m_stream->stream_stop();
 }
 
@@ -329,8 +340,8 @@ void PlayerEngine::stop(bool stop_plugin) {
         m_sine_thread.join();
         m_sine_frequency = -1;
         ++m_generation;
-        advance_player_if_playing();
-        if (zero_ping()) stop_stream();
+        const bool moving_on = advance_player_if_playing();
+        if (zero_ping()) leave_stream(moving_on);
     } else if (m_current) {
         // Detached under the lock: a stop that overlaps this one finds no
         // plug-in and never calls its Stop a second time.
@@ -338,7 +349,7 @@ void PlayerEngine::stop(bool stop_plugin) {
         plugin.swap(m_current);
         m_current_source.clear();
         ++m_generation;
-        advance_player_if_playing();
+        const bool moving_on = advance_player_if_playing();
         // The plug-in's Stop joins its decoding thread, which writes to the
         // output module; the lock is not held across it.
         lock.unlock();
@@ -349,9 +360,22 @@ void PlayerEngine::stop(bool stop_plugin) {
         lock.lock();
         // Another caller may have started a source while the lock was free;
         // its stream must not be stopped under it.
-        if (zero_ping() && !m_current && !m_sine_thread.joinable()) stop_stream();
+        if (zero_ping() && !m_current && !m_sine_thread.joinable()) leave_stream(moving_on);
     }
     update_song_title();
+}
+
+void PlayerEngine::leave_stream(bool moving_on) {
+    if (!moving_on) {
+        stop_stream();
+        return;
+    }
+    // The next item normally starts within milliseconds and follows on the
+    // running stream; one that fails to start must not leave the stream
+    // sending silence for ever.
+    const std::uint32_t tail =
+        m_stream != nullptr ? m_stream->drained_tail_ms(static_cast<std::uint64_t>(nowMicroseconds())) : 0;
+    postpone_stream_stop(tail != 0 ? tail : (m_stream != nullptr ? m_stream->buffer_time_ms() : 0));
 }
 
 int PlayerEngine::call_play(detail::in_module& plugin, std::string& argument) {
@@ -371,12 +395,21 @@ void PlayerEngine::end_of_track(std::uint64_t generation) {
     stop(true);
 }
 
-void PlayerEngine::advance_player_if_playing() {
+bool PlayerEngine::advance_player_if_playing() {
     EnginePlayer* player = m_player.load();
-    if (player == nullptr || player->state() != EnginePlayer::k_state_playing || player->switching()) return;
+    if (player == nullptr || player->state() != EnginePlayer::k_state_playing || player->switching()) return false;
     // Not under the engine lock: the player calls the engine with its own
     // lock held, so calling it back from here could deadlock.
-    base::ThreadDispatcher::add(L"player next", 0, [player] { player->next(); });
+    return base::ThreadDispatcher::add(L"player next", 0, [player] { player->next(); }) != 0;
+}
+
+std::uint32_t PlayerEngine::add_job(const std::wstring& description, std::uint32_t delay_ms,
+                                    std::function<void(PlayerEngine&)> job) {
+    std::shared_ptr<Lifeline> life = m_lifeline;
+    return base::ThreadDispatcher::add(description, delay_ms, [life, job] {
+        std::lock_guard<std::mutex> alive(life->mutex);
+        if (life->engine != nullptr) job(*life->engine);
+    });
 }
 
 void PlayerEngine::post_title(const std::wstring& title) {

@@ -46,6 +46,14 @@ public:
 /// has been detached under the lock, so a second stop never calls it again.
 /// Settings are read under the engine lock: never call the engine while
 /// holding a pref::Guard.
+///
+/// With keep-alive datagrams on, the common stream runs while anything plays
+/// and the keep-alive datagrams only while it is stopped. A playlist keeps
+/// one stream from item to item: an item is over once libvlc has taken its
+/// last block, the next one follows on the running stream, and the stream
+/// stops only when nothing has followed within the buffer time (the audio
+/// libvlc still holds leaves meanwhile). A stop while audio is still queued
+/// (the operator's) stops the stream at once.
 class PlayerEngine {
 public:
     /// Shows the playing title; runs on the host's thread (the GUI thread).
@@ -83,8 +91,17 @@ public:
     bool play_sine(int frequency);
     bool play_sine_manual(std::uint32_t minimum, std::uint32_t maximum, std::uint32_t period);
 
+    /// Pause between the keep-alive's end and the stream's start, and the
+    /// longest the start waits for the source to fill the ring.
+    static constexpr int k_start_pause_ms = 100;
+    static constexpr int k_start_fill_limit_ms = 300;
+
     void start_stream();
     void start_delayed_stream();
+    /// Stops the stream and brings the keep-alive back; when libvlc took the
+    /// last queued block less than the buffer time ago, that happens in a
+    /// dispatcher job once the rest of the buffer time has passed, unless a
+    /// source has started or stopped meanwhile.
     void stop_stream();
     void start_ping();
     void stop_ping();
@@ -103,8 +120,18 @@ private:
     /// A sine thread that ends by itself: treated as stop(true) but without
     /// waiting for itself.
     void sine_ended();
-    /// Queues Player::next when the player plays and did not make this stop.
-    void advance_player_if_playing();
+    /// Queues Player::next when the player plays and did not make this stop;
+    /// true when it did.
+    bool advance_player_if_playing();
+    /// After a stop that left nothing playing: the stream stops, or, when the
+    /// player moves on to its next item, keeps running for it and stops only
+    /// if nothing has started within the buffer time.
+    void leave_stream(bool moving_on);
+    void postpone_stream_stop(std::uint32_t delay_ms);
+    void postponed_stream_stop(std::uint64_t generation);
+    /// Queues a job that runs only while the engine exists.
+    std::uint32_t add_job(const std::wstring& description, std::uint32_t delay_ms,
+                          std::function<void(PlayerEngine&)> job);
     void post_title(const std::wstring& title);
     /// Plays the chosen plug-in (engine lock held); a failure stops it again.
     bool start_current(std::string& narrow, const std::wstring& text, bool url);
@@ -132,6 +159,14 @@ private:
 
     mp3stream* m_stream;
     std::atomic<std::uint64_t> m_generation{1};
+    /// Dispatcher jobs reach the engine through this; the destructor clears
+    /// it, waiting for a job that is running.
+    struct Lifeline {
+        std::mutex mutex;
+        PlayerEngine* engine = nullptr;
+    };
+    std::shared_ptr<Lifeline> m_lifeline;
+    std::uint32_t m_stream_stop_job = 0;  // the postponed stop, under the engine lock
     std::mutex m_host_lock;
     TaskQueue m_queue;
     TitleSink m_title;

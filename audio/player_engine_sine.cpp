@@ -12,6 +12,7 @@
 #include "audio/mp3stream.h"
 #include "audio/out_module.h"
 #include "audio/player_engine.h"
+#include "base/clock.h"
 #include "base/dbg.h"
 #include "base/log.h"
 #include "base/pref.h"
@@ -153,9 +154,9 @@ void PlayerEngine::sine_ended() {
     // the stop runs as a dispatcher job, and only if nothing else has
     // started or stopped in the meantime.
     const std::uint64_t generation = m_generation.load();
-    base::ThreadDispatcher::add(L"sine ended", 0, [this, generation] {
-        std::lock_guard<std::recursive_mutex> lock(m_lock);
-        if (generation == m_generation.load()) stop(true);
+    add_job(L"sine ended", 0, [generation](PlayerEngine& engine) {
+        std::lock_guard<std::recursive_mutex> lock(engine.m_lock);
+        if (generation == engine.m_generation.load()) engine.stop(true);
     });
 }
 
@@ -164,29 +165,79 @@ void PlayerEngine::start_stream() {
         std::lock_guard<std::mutex> guard(m_host_lock);
         if (!m_queue) return;
     }
-    base::ThreadDispatcher::add(L"start stream", 0, [this] { start_delayed_stream(); });
+    add_job(L"start stream", 0, [](PlayerEngine& engine) { engine.start_delayed_stream(); });
 }
 
 void PlayerEngine::start_delayed_stream() {
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        if (m_shutdown) return;
+        // Still running for the item before (its tail, or a next item that
+        // came before the stop): this one follows on it without a break.
+        if (m_stream != nullptr && m_stream->is_streaming()) return;
+    }
     if (zero_ping()) stop_ping();
     // Neither keep-alive datagrams nor stream for a moment, so the two never
-    // overlap on the group.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // overlap on the group. Meanwhile the source fills the ring: libvlc takes
+    // about half a second at once when the stream starts, and what is not
+    // there yet becomes silence inside the item. A slow source (an internet
+    // station) is waited for only so long.
+    const auto paused = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(k_start_pause_ms));
+    while (m_stream != nullptr && m_stream->has_free_slot() &&
+           std::chrono::steady_clock::now() - paused < std::chrono::milliseconds(k_start_fill_limit_ms))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     // This job may run after the source it was queued for has stopped again
     // (stop_stream already ran): then the group gets its keep-alive back
     // instead of an idle stream.
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (m_shutdown) return;
+    if (m_stream != nullptr && m_stream->is_streaming()) return;
     if (!m_current && !m_sine_thread.joinable()) {
         if (zero_ping()) start_ping();
         return;
     }
+    // A postponed stop may have brought the keep-alive back during the pause.
+    if (zero_ping()) stop_ping();
     if (m_stream != nullptr) m_stream->stream_start();
 }
 
 void PlayerEngine::stop_stream() {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    const std::uint32_t tail =
+        m_stream != nullptr ? m_stream->drained_tail_ms(static_cast<std::uint64_t>(nowMicroseconds())) : 0;
+    if (tail != 0) {
+        postpone_stream_stop(tail);
+        return;
+    }
+    base::ThreadDispatcher::remove(m_stream_stop_job);
+    m_stream_stop_job = 0;
     if (m_stream != nullptr) m_stream->stream_stop();
     if (zero_ping()) start_ping();
+}
+
+void PlayerEngine::postpone_stream_stop(std::uint32_t delay_ms) {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    // Only the latest counts; an earlier one would find the generation
+    // changed anyway.
+    base::ThreadDispatcher::remove(m_stream_stop_job);
+    const std::uint64_t generation = m_generation.load();
+    m_stream_stop_job = add_job(L"stop stream", delay_ms, [generation](PlayerEngine& engine) {
+        engine.postponed_stream_stop(generation);
+    });
+    if (m_stream_stop_job == 0) {  // no dispatcher (shutting down): now rather than never
+        if (m_stream != nullptr) m_stream->stream_stop();
+        if (zero_ping()) start_ping();
+    }
+}
+
+void PlayerEngine::postponed_stream_stop(std::uint64_t generation) {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    // Something started (its own end stops the stream) or stopped (and left
+    // a stop of its own) since this one was planned.
+    if (m_shutdown || generation != m_generation.load() || m_current || m_sine_thread.joinable()) return;
+    m_stream_stop_job = 0;
+    stop_stream();
 }
 
 void PlayerEngine::start_ping() {
@@ -241,7 +292,12 @@ void PlayerEngine::ping_thread() {
         if (ttl < 0 || ttl > 255) throw std::out_of_range("multicast hops value out of range");
         boost::asio::io_context io;
         const ip::address_v4 local_address = local.empty() ? ip::address_v4::any() : ip::make_address_v4(local);
-        ip::udp::socket socket(io, ip::udp::endpoint(local_address, 11985));
+        // Shared: a second program on this computer (tests side by side)
+        // sends its keep-alive from the same port.
+        ip::udp::socket socket(io);
+        socket.open(ip::udp::v4());
+        socket.set_option(ip::udp::socket::reuse_address(true));
+        socket.bind(ip::udp::endpoint(local_address, 11985));
         if (!local.empty()) socket.set_option(ip::multicast::outbound_interface(local_address));
         socket.set_option(ip::multicast::hops(ttl));
         const ip::udp::endpoint to(ip::make_address_v4(group), static_cast<unsigned short>(port));

@@ -66,6 +66,7 @@ std::vector<std::string> common_instance_args(unsigned mux_caching_ms, unsigned 
         "--quiet",
         "--no-audio",
         "--sout-mux-caching=" + std::to_string(mux_caching_ms),
+        "--sout-udp-caching=0",
         "--ttl=" + std::to_string(ttl),
         "--sout-keep",
     };

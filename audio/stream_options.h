@@ -9,6 +9,9 @@
 //
 // libvlc 3 media players ignore an instance-level "--sout", so the chain is
 // always handed to the media as ":sout=...", after the input's own options.
+//
+// libvlc_new keeps the first of a repeated option and ignores the rest: a
+// value is changed in its place in these lists, never by appending.
 
 /// "#transcode{aenc=avcodec,acodec=mpga,...}:std{access=udp,mux=ts,dst=<endpoint>}".
 std::string mpga_ts_udp_chain(unsigned bitrate_kbps, unsigned channels, unsigned samplerate,
@@ -23,7 +26,9 @@ std::string capture_sout_chain(bool network, bool file, bool pcm_debug, unsigned
                                const std::string& file_utf8, const std::string& endpoint);
 
 /// Instance arguments of the common stream (and of the notification stream
-/// in file mode). "--miface" is left out when the interface name is empty.
+/// in file mode). Datagrams leave as soon as the muxer has made them (UDP
+/// caching 0), so the mux caching is the whole wait before the first one.
+/// "--miface" is left out when the interface name is empty.
 std::vector<std::string> common_instance_args(unsigned mux_caching_ms, unsigned ttl,
                                               const std::string& interface_name);
 

@@ -1,17 +1,24 @@
-// The plug-in host on the wire, beside ffmpeg doing the same work:
+// The plug-in host on the wire, as a listener meets it, beside ffmpeg doing
+// the same work where there is a peer:
 //  1. from the operator's play request to the first stream datagram, with the
 //     keep-alive datagrams on (as shipped), for in_wav and in_vlc; ffmpeg
 //     from its start to its first datagram of the same file;
-//  2. the silence between two playlist items (tones without silence of their
-//     own) as heard by a receiver; an item counts as finished only after the
-//     stream has been handed 2000 ms of silence, so this includes that rule
-//     (goal: under 100 ms beyond the items' own silence);
-//  3. CPU time per second of audio while in_vlc plays an MP3 into the common
+//  2. the dead air between two playlist items (tones without silence of their
+//     own), from the arrival times of the datagrams that carry the audio:
+//     silence inside the decoded audio plus time in which nothing was sent
+//     (goal: 100 ms, better 50); the continuity-counter errors across the
+//     change, the source ports (one stream) and whether both tones arrived
+//     whole and in order. The decoded silence alone is printed beside it;
+//  3. a ten-item playlist through in_wav and through in_vlc (MP3), each item
+//     a tone of its own: windows inside an item that are silent or name
+//     another tone (goal 0), the largest dead air at a change, counter
+//     errors; with [hogs] busy processes beside it (default 0);
+//  4. CPU time per second of audio while in_vlc plays an MP3 into the common
 //     stream, against ffmpeg decoding and re-encoding the same file to the
 //     same codec and transport at the same time.
 //
 // Opens sockets: run it inside the private namespace,
-//   scripts/netns-run build/bench/bench_plugins [seconds of audio for 3, default 30]
+//   scripts/netns-run build/bench/bench_plugins [seconds of audio for 4, default 30 [hogs, default 0]]
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -37,6 +44,7 @@
 #include "base/pref.h"
 #include "base/text.h"
 #include "base/thread_dispatcher.h"
+#include "bench/wire_gap.h"
 #include "tests/support/wav_file.h"
 #include "tools/stream_probe.h"
 
@@ -53,9 +61,9 @@ std::int64_t process_cpu_us() {
 
 std::vector<std::string> g_bench_lines;
 
-void bench_line(const char* name, double ours, const char* peer, double theirs, const char* unit) {
+void bench_line(const std::string& name, double ours, const char* peer, double theirs, const char* unit) {
     char line[256];
-    std::snprintf(line, sizeof line, "BENCH %s ours=%.2f%s %s=%.2f%s ratio=%.2f", name, ours, unit, peer, theirs,
+    std::snprintf(line, sizeof line, "BENCH %s ours=%.2f%s %s=%.2f%s ratio=%.2f", name.c_str(), ours, unit, peer, theirs,
                   unit, theirs != 0 ? ours / theirs : 0.0);
     g_bench_lines.push_back(line);
 }
@@ -177,16 +185,36 @@ double first_stream_datagram_ms(const GroupSniffer& sniffer, std::int64_t from, 
     return -1;
 }
 
-/// The silence between the last window of one tone and the first of the next.
-double gap_ms(const std::vector<std::int16_t>& heard, const std::vector<double>& tones) {
-    const auto track = tone_track(heard, tones);
-    int last_first = -1, first_second = -1;
-    for (std::size_t i = 0; i < track.size(); ++i) {
-        if (track[i] == 0) last_first = static_cast<int>(i);
-        if (track[i] == 1 && first_second < 0) first_second = static_cast<int>(i);
+/// Plays the files as a playlist with the keep-alive on, records the group
+/// until the keep-alive is back after the last item, and returns the capture.
+std::vector<Datagram> play_and_capture(const std::string& group, std::uint16_t port,
+                                       const std::vector<std::string>& items, int timeout_ms) {
+    GroupSniffer wire(group, port);
+    {
+        Rig rig(group, port, true);
+        sleep_ms(1200);  // idle: keep-alive datagrams only
+        rig.play(items);
+        rig.playlist.wait_done(timeout_ms);
+        // The stream stops the buffer time after the last item; then the
+        // keep-alive comes back.
+        const std::int64_t end = steady_us() + 6000000;
+        while (steady_us() < end && rig.stream.is_streaming()) sleep_ms(20);
+        sleep_ms(1200);
     }
-    if (last_first < 0 || first_second < 0) return -1;
-    return (first_second - last_first - 1) * 50.0;
+    return wire.snapshot();
+}
+
+std::string counts_text(const std::vector<int>& counts) {
+    std::string text;
+    for (const int c : counts) text += (text.empty() ? "" : " ") + std::to_string(c);
+    return text;
+}
+
+/// A CPU hog: a busy shell loop in a process of its own.
+std::vector<std::unique_ptr<Child>> start_hogs(int count) {
+    std::vector<std::unique_ptr<Child>> hogs;
+    for (int i = 0; i < count; ++i) hogs.push_back(std::make_unique<Child>(std::vector<std::string>{"sh", "-c", "while :; do :; done"}));
+    return hogs;
 }
 
 }  // namespace
@@ -194,6 +222,7 @@ double gap_ms(const std::vector<std::int16_t>& heard, const std::vector<double>&
 int main(int argc, char** argv) {
     std::setlocale(LC_CTYPE, "C.UTF-8");
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 30;
+    const int hogs = argc > 2 ? std::max(0, std::atoi(argv[2])) : 0;
     const std::string dir = (boost::filesystem::temp_directory_path() /
                              boost::filesystem::unique_path("bench-plugins-%%%%-%%%%")).string();
     boost::filesystem::create_directories(dir);
@@ -235,24 +264,79 @@ int main(int argc, char** argv) {
         }
     }
 
-    // 2. Track-to-track gap heard by a receiver.
+    // 2. Dead air between two items, on the wire.
     {
         const char* names[] = {"in_wav", "in_vlc"};
         const std::vector<std::string> lists[] = {{wav1, wav2}, {mp31, mp32}};
         for (int i = 0; i < 2; ++i) {
             const std::string group = "224.0.224.63";
             const std::uint16_t port = static_cast<std::uint16_t>(12511 + i);
-            Rig rig(group, port, true);
-            LiveReceiver receiver(group, port, dir + "/gap" + std::to_string(i) + ".raw", 6000);
-            receiver.joined();
-            rig.play(lists[i]);
-            rig.playlist.wait_done(20000);
-            const double gap = gap_ms(receiver.samples(), tones);
-            bench_line((std::string("track_gap_heard_") + names[i]).c_str(), gap, "goal", 100.0, "ms");
+            const auto seen = play_and_capture(group, port, lists[i], 20000);
+            const auto stream = wire_gap::stream_only(seen);
+            wire_gap::Capture capture(stream, dir + "/gap" + std::to_string(i));
+            const auto track = tone_track(capture.samples(), tones);
+            bool whole = false;
+            const int broken = wire_gap::broken_windows(track, tones.size(), 17, &whole);
+            const wire_gap::Change change = wire_gap::change_between(capture, track, 0, 1);
+            const double own = wire_gap::own_silence_ms(lists[i][0], lists[i][1], dir + "/own" + std::to_string(i));
+            std::printf("track change %s: decoded silence %.1f ms (the files' own %.1f ms), nothing sent for %.1f ms, "
+                        "%zu source port(s), %d keep-alive(s) inside the stream, tones whole and in order: %s, "
+                        "broken windows %d\n",
+                        names[i], change.decoded_silence_ms, own, change.stall_ms, wire_gap::source_ports(stream),
+                        wire_gap::keepalives_inside(seen), whole ? "yes" : "no", broken);
+            const std::string suffix = names[i];
+            bench_line("track_gap_wallclock_" + suffix, change.found ? change.wall_gap_ms() : -1, "goal", 100.0, "ms");
+            bench_line("track_gap_decoded_silence_" + suffix, change.found ? change.decoded_silence_ms : -1, "goal",
+                       100.0, "ms");
+            bench_line("track_change_cc_errors_" + suffix, double(wire_gap::cc_errors(stream)), "goal", 0.0, "");
         }
     }
 
-    // 3. CPU per second of audio: in_vlc into the common stream against ffmpeg.
+    // 3. Ten items in a row, each a tone of its own.
+    {
+        std::vector<double> ten;
+        for (int k = 0; k < 10; ++k) ten.push_back(400 + 100 * k);
+        std::vector<std::string> wavs, mp3s;
+        for (int k = 0; k < 10; ++k) {
+            const auto pcm = stepped_tone({ten[static_cast<std::size_t>(k)]}, 1000, 44100, 2);
+            wavs.push_back(dir + "/ten" + std::to_string(k) + ".wav");
+            mp3s.push_back(dir + "/ten" + std::to_string(k) + ".mp3");
+            testing_support::writeBytes(wavs.back(), testing_support::wavFile(pcm, 44100, 2));
+            write_mp3(mp3s.back(), pcm, 44100, 2);
+        }
+        const char* names[] = {"in_wav", "in_vlc"};
+        const std::vector<std::string>* lists[] = {&wavs, &mp3s};
+        const std::string load = hogs > 0 ? "_hogs" + std::to_string(hogs) : "";
+        for (int i = 0; i < 2; ++i) {
+            const std::string group = "224.0.224.66";
+            const std::uint16_t port = static_cast<std::uint16_t>(12531 + i);
+            std::vector<Datagram> seen;
+            {
+                const auto busy = start_hogs(hogs);
+                seen = play_and_capture(group, port, *lists[i], 40000);
+            }
+            const auto stream = wire_gap::stream_only(seen);
+            wire_gap::Capture capture(stream, dir + "/ten" + std::to_string(i));
+            const auto track = tone_track(capture.samples(), ten);
+            bool whole = false;
+            const int broken = wire_gap::broken_windows(track, ten.size(), 17, &whole);
+            double largest = 0;
+            for (int k = 0; k + 1 < 10; ++k) {
+                const wire_gap::Change change = wire_gap::change_between(capture, track, k, k + 1);
+                largest = std::max(largest, change.found ? change.wall_gap_ms() : 1e9);
+            }
+            std::printf("ten items %s%s: windows per tone %s, in order and whole: %s, %zu source port(s), "
+                        "%d keep-alive(s) inside the stream\n",
+                        names[i], load.c_str(), counts_text(tone_counts(track, ten.size())).c_str(),
+                        whole ? "yes" : "no", wire_gap::source_ports(stream), wire_gap::keepalives_inside(seen));
+            const std::string suffix = std::string(names[i]) + load;
+            bench_line("playlist10_broken_windows_" + suffix, broken, "goal", 0.0, "");
+            bench_line("playlist10_largest_gap_wallclock_" + suffix, largest, "goal", 100.0, "ms");
+            bench_line("playlist10_cc_errors_" + suffix, double(wire_gap::cc_errors(stream)), "goal", 0.0, "");
+        }
+    }
+
+    // 4. CPU per second of audio: in_vlc into the common stream against ffmpeg.
     {
         const std::string long_mp3 = dir + "/long.mp3";
         write_mp3(long_mp3, stepped_tone({440, 660, 880}, static_cast<unsigned>(seconds) * 1000 / 3, 44100, 2),

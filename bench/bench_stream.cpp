@@ -6,7 +6,15 @@
 //  2. latency from the first PCM block written to the first datagram that
 //     carries it, and from the last block to the datagram that completes it;
 //  3. the notification stream's tail: the last tone of a message, as received,
-//     against ffmpeg sending the same MP3 file.
+//     against ffmpeg sending the same MP3 file;
+//  4. one item following another on the running common stream, as the player
+//     engine hands them over (the second is written as soon as libvlc has
+//     taken the last block of the first): the dead air between them from the
+//     arrival times of the datagrams (wall clock), the continuity-counter
+//     errors across the change;
+//  5. from the stream's start, with the ring filled as the engine fills it
+//     before the start, to the first datagram, against ffmpeg from its start
+//     to its first datagram of the same audio.
 // What went over the wire is decoded by ffmpeg from the captured datagrams.
 //
 // Opens sockets: run it inside the private namespace,
@@ -26,6 +34,7 @@
 #include "audio/mp3stream.h"
 #include "base/clock.h"
 #include "audio/mp3streamf.h"
+#include "bench/wire_gap.h"
 #include "tools/stream_probe.h"
 
 using namespace stream_probe;
@@ -275,6 +284,65 @@ int main(int argc, char** argv) {
                     ours.trailing_ms);
         bench_line("notification_last_tone_windows", ours.last_tone_windows, "ffmpeg",
                    theirs.last_tone_windows, "");
+    }
+
+    // 4. One item after another on the running stream.
+    {
+        const std::vector<double> tones = {440, 880};
+        const auto first = stepped_tone({440}, 1000, 44100, 2);
+        const auto second = stepped_tone({880}, 1000, 44100, 2);
+        GroupSniffer wire("224.0.224.57", 12407);
+        auto stream = common_stream("224.0.224.57", 12407);
+        write_all(*stream, std::vector<std::int16_t>(first.begin(), first.begin() + 44100 * 2 / 2));
+        stream->stream_start();
+        write_all(*stream, std::vector<std::int16_t>(first.begin() + 44100 * 2 / 2, first.end()));
+        // Handed over whole: what the output module tells the plug-in, which
+        // asks every 2 ms.
+        while (stream->has_queued_audio()) sleep_ms(2);
+        write_all(*stream, second);
+        wait_until_played(*stream);
+        stream->stream_stop();
+        const auto seen = wire_gap::stream_only(wire.snapshot());
+        wire_gap::Capture capture(seen, dir + "/change");
+        const auto track = tone_track(capture.samples(), tones);
+        const wire_gap::Change change = wire_gap::change_between(capture, track, 0, 1);
+        bool whole = false;
+        const int broken = wire_gap::broken_windows(track, tones.size(), 17, &whole);
+        std::printf("item change on the stream: decoded silence %.1f ms, nothing sent for %.1f ms, "
+                    "tones whole and in order: %s, broken windows %d\n",
+                    change.decoded_silence_ms, change.stall_ms, whole ? "yes" : "no", broken);
+        bench_line("stream_item_gap_wallclock", change.found ? change.wall_gap_ms() : -1, "goal", 50.0, "ms");
+        bench_line("stream_item_change_cc_errors", double(wire_gap::cc_errors(seen)), "goal", 0.0, "");
+    }
+
+    // 5. Start to first datagram.
+    {
+        const auto tone = stepped_tone({1000}, 2000, 44100, 2);
+        const std::string raw = dir + "/start.raw";
+        {
+            std::ofstream out(raw, std::ios::binary);
+            out.write(reinterpret_cast<const char*>(tone.data()), static_cast<std::streamsize>(tone.size() * 2));
+        }
+        GroupSniffer ours_wire("224.0.224.58", 12408);
+        auto stream = common_stream("224.0.224.58", 12408);
+        const char* bytes = reinterpret_cast<const char*>(tone.data());
+        std::size_t at = 0;
+        while (stream->write_pcm(bytes + at, 8192)) at += 8192;  // the ring as the engine leaves it
+        const std::int64_t t0 = steady_us();
+        stream->stream_start();
+        while (ours_wire.count() == 0 && steady_us() - t0 < 5000000) sleep_ms(1);
+        const double ours = ours_wire.count() ? (ours_wire.snapshot().front().at_us - t0) / 1000.0 : -1;
+        stream->stream_stop();
+
+        GroupSniffer ffmpeg_wire("224.0.224.59", 12409);
+        const std::int64_t t1 = steady_us();
+        Child ffmpeg({"ffmpeg", "-nostdin", "-loglevel", "error", "-re", "-f", "s16le", "-ar", "44100", "-ac", "2",
+                      "-i", raw, "-c:a", "mp2", "-b:a", "128k", "-ac", "1", "-ar", "44100", "-f", "mpegts",
+                      ffmpeg_udp("224.0.224.59", 12409)});
+        while (ffmpeg_wire.count() == 0 && steady_us() - t1 < 5000000) sleep_ms(1);
+        const double theirs = ffmpeg_wire.count() ? (ffmpeg_wire.snapshot().front().at_us - t1) / 1000.0 : -1;
+        ffmpeg.wait_for(10000);
+        bench_line("common_stream_start_to_first_datagram", ours, "ffmpeg", theirs, "ms");
     }
 
     boost::system::error_code ignored;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/mp3stream.h"
+#include "audio/mp3streamf.h"
 #include "audio/sample_clock.h"
 #include "base/log.h"
 
@@ -49,22 +50,75 @@ protected:
 
 }  // namespace
 
-TEST_F(CommonStream, RingTakesEightBlocksAndRefusesWithoutWaiting) {
+TEST_F(CommonStream, RingHoldsHalfASecondWhateverTheChunkSizeAndRefusesWithoutWaiting) {
     const auto full = block(8193, 1);
-    // Overlong, null and empty writes queue nothing: eight whole blocks still fit.
+    // Overlong, null and empty writes queue nothing.
     EXPECT_FALSE(stream.write_pcm(full.data(), 8193));
     EXPECT_TRUE(stream.write_pcm(nullptr, 100));
     EXPECT_TRUE(stream.write_pcm(full.data(), 0));
-    for (int i = 0; i < 8; ++i) EXPECT_TRUE(stream.write_pcm(full.data(), 8192)) << i;
-    EXPECT_FALSE(stream.has_free_slot());
-    EXPECT_FALSE(stream.write_pcm(full.data(), 8192));
-    // One block handed out and given back frees exactly one slot.
-    const Pulled first = pull(stream);
-    EXPECT_EQ(first.size, 8192u);
-    EXPECT_FALSE(is_silence(first));
-    give_back(stream, first);
-    EXPECT_TRUE(stream.write_pcm(full.data(), 8192));
-    EXPECT_FALSE(stream.write_pcm(full.data(), 8192));
+    EXPECT_EQ(stream.queued_ms(), 0u);
+    // 44.1 kHz stereo: 576 frames (the old plug-in chunk), an MPEG frame,
+    // the whole block, and single frames all fill the ring to the same time.
+    for (const std::uint32_t chunk : {2304u, 4608u, 8192u, 4u}) {
+        std::uint32_t written = 0;
+        while (stream.write_pcm(full.data(), chunk)) written += chunk;
+        const double ms = written * 1000.0 / (44100 * 4);
+        EXPECT_GE(ms, 500.0) << chunk;
+        EXPECT_LT(ms, 500.0 + chunk * 1000.0 / (44100 * 4) + 0.1) << chunk;
+        EXPECT_FALSE(stream.has_free_slot());
+        // Packed into whole blocks: the ring is emptied by a handful of pulls.
+        int pulls = 0;
+        std::uint32_t pulled = 0;
+        for (Pulled p = pull(stream); !is_silence(p); p = pull(stream)) {
+            pulled += static_cast<std::uint32_t>(p.size);
+            give_back(stream, p);
+            ++pulls;
+        }
+        EXPECT_EQ(pulled, written) << chunk;
+        EXPECT_EQ(pulls, static_cast<int>((written + 8191) / 8192)) << chunk;
+        EXPECT_TRUE(stream.has_free_slot());
+    }
+    // Mono at 8 kHz: half a second is 8000 bytes, one block.
+    ASSERT_TRUE(stream.set_pcm_fmt(8000, 1, 16));
+    EXPECT_TRUE(stream.write_pcm(full.data(), 6000));
+    EXPECT_TRUE(stream.write_pcm(full.data(), 2000));
+    EXPECT_FALSE(stream.write_pcm(full.data(), 2));
+    EXPECT_EQ(stream.queued_ms(), 500u);
+}
+
+TEST_F(CommonStream, ChunksArePackedInWholeFramesNeverIntoTheBlockLibvlcHolds) {
+    const auto a = block(4608, 'a');
+    ASSERT_TRUE(stream.write_pcm(a.data(), 4608));
+    const Pulled held = pull(stream);  // libvlc holds the first block now
+    ASSERT_EQ(held.size, 4608u);
+    const auto b = block(4608, 'b');
+    ASSERT_TRUE(stream.write_pcm(b.data(), 4608));
+    ASSERT_TRUE(stream.write_pcm(b.data(), 4608));
+    EXPECT_EQ(static_cast<const char*>(held.buffer)[4607], 'a');
+    give_back(stream, held);
+    // The second block took 3584 bytes (896 frames) of the third chunk, the
+    // rest started a block of its own.
+    Pulled p = pull(stream);
+    EXPECT_EQ(p.size, 8192u);
+    give_back(stream, p);
+    p = pull(stream);
+    EXPECT_EQ(p.size, 1024u);
+    EXPECT_EQ(static_cast<const char*>(p.buffer)[0], 'b');
+    give_back(stream, p);
+
+    // A chunk of broken frames is queued as it came, and nothing is packed
+    // behind it.
+    const auto odd = block(1001, 'o');
+    ASSERT_TRUE(stream.write_pcm(odd.data(), 1001));
+    ASSERT_TRUE(stream.write_pcm(a.data(), 4608));
+    EXPECT_EQ(pull(stream).size, 1001u);
+
+    // The notification stream keeps an MPEG frame per block: its end is
+    // seen a frame after the last one, not a packed block after.
+    mp3streamf notices;
+    ASSERT_TRUE(notices.write_pcm(a.data(), 2304));
+    ASSERT_TRUE(notices.write_pcm(a.data(), 2304));
+    EXPECT_EQ(pull(notices).size, 2304u);
 }
 
 TEST_F(CommonStream, BlocksComeOutInOrderAndReleaseFreesOnlyTheOldestNeverTheSilentOne) {
@@ -74,11 +128,11 @@ TEST_F(CommonStream, BlocksComeOutInOrderAndReleaseFreesOnlyTheOldestNeverTheSil
     const auto a = block(100, 'a');
     const auto b = block(4000, 'b');
     ASSERT_TRUE(stream.write_pcm(a.data(), 100));
-    ASSERT_TRUE(stream.write_pcm(b.data(), 4000));
     give_back(stream, silent);
     Pulled p = pull(stream);
     ASSERT_EQ(p.size, 100u);
     EXPECT_EQ(std::memcmp(p.buffer, a.data(), 100), 0);
+    ASSERT_TRUE(stream.write_pcm(b.data(), 4000));  // a block of its own: libvlc holds a's
 
     // A foreign pointer frees nothing.
     char other[16] = {};
@@ -120,6 +174,45 @@ TEST_F(CommonStream, SilenceStartIsSetOnceAndClearedByAudio) {
     EXPECT_EQ(stream.silence_start_us(), 0u);
     give_back(stream, pull(stream));
     EXPECT_GE(stream.silence_start_us(), first);
+}
+
+TEST_F(CommonStream, TheTailCountsFromTheLastBlockLibvlcTook) {
+    // Silence since the start carries nothing to wait for.
+    give_back(stream, pull(stream));
+    ASSERT_NE(stream.silence_start_us(), 0u);
+    EXPECT_EQ(stream.drained_at_us(), 0u);
+    EXPECT_EQ(stream.drained_tail_ms(stream.silence_start_us()), 0u);
+
+    const auto a = block(8192, 5);
+    ASSERT_TRUE(stream.write_pcm(a.data(), 8192));
+    ASSERT_TRUE(stream.write_pcm(a.data(), 8192));
+    give_back(stream, pull(stream));
+    EXPECT_EQ(stream.drained_at_us(), 0u) << "still queued: a stop may drop it";
+    EXPECT_TRUE(stream.has_queued_audio());
+    const Pulled last = pull(stream);
+    EXPECT_TRUE(stream.has_queued_audio()) << "libvlc holds it";
+    give_back(stream, last);
+    EXPECT_FALSE(stream.has_queued_audio());
+    const std::uint64_t dry = stream.drained_at_us();
+    ASSERT_NE(dry, 0u);
+    EXPECT_EQ(stream.drained_tail_ms(dry), 2000u);
+    EXPECT_EQ(stream.drained_tail_ms(dry + 1500000), 500u);
+    EXPECT_EQ(stream.drained_tail_ms(dry + 1999001), 1u);
+    EXPECT_EQ(stream.drained_tail_ms(dry + 2000000), 0u);
+    EXPECT_EQ(stream.drained_tail_ms(dry - 7), 2000u) << "a clock behind the stamp waits the whole time";
+    give_back(stream, pull(stream));  // silence follows; the drain time stays
+    EXPECT_EQ(stream.drained_at_us(), dry);
+
+    // Queued again: nothing to wait for until that has gone too.
+    ASSERT_TRUE(stream.write_pcm(a.data(), 8192));
+    EXPECT_EQ(stream.drained_tail_ms(dry), 0u);
+    give_back(stream, pull(stream));
+    EXPECT_GE(stream.drained_at_us(), dry);
+
+    // A stop drops what libvlc held: nothing is left to wait for.
+    EXPECT_FALSE(stream.stream_stop());
+    EXPECT_EQ(stream.drained_at_us(), 0u);
+    EXPECT_EQ(stream.drained_tail_ms(dry), 0u);
 }
 
 TEST_F(CommonStream, TimeStampsCarryTheRemainder) {
@@ -181,11 +274,14 @@ TEST_F(CommonStream, FormatBitrateAndTtlBounds) {
 }
 
 TEST_F(CommonStream, StopWithoutPlayerDropsTheQueue) {
-    const auto a = block(1000, 9);
-    for (int i = 0; i < 8; ++i) ASSERT_TRUE(stream.write_pcm(a.data(), 1000));
+    const auto a = block(8192, 9);
+    while (stream.write_pcm(a.data(), 8192)) {
+    }
     EXPECT_FALSE(stream.stream_start());  // no libvlc objects: nothing runs
+    EXPECT_FALSE(stream.is_streaming());
     EXPECT_FALSE(stream.stream_stop());
     EXPECT_TRUE(stream.has_free_slot());
+    EXPECT_EQ(stream.queued_ms(), 0u);
     EXPECT_TRUE(is_silence(pull(stream)));
     // Closing a stream that never made libvlc objects is harmless, twice.
     stream.libvlc_close();

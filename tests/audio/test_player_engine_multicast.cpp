@@ -46,9 +46,10 @@ TEST_F(EngineOnTheWire, Mp3ItemThroughInVlcIsHeardWhole) {
     ASSERT_TRUE(receiver.joined());
     ASSERT_TRUE(stream->stream_start());
     ASSERT_TRUE(engine->play(base::fromUtf8(file)));
-    // The item ends 2 s after its last sample has been handed to libvlc.
+    // The item ends once libvlc has taken its last sample; the stream stops
+    // when that has left it.
     EXPECT_TRUE(m_pump.run_until([&] { return player.m_nexts.load() == 1; }, 20000)) << trace();
-    stream->stream_stop();
+    EXPECT_TRUE(wire_test::stop_when_sent(*stream));
     engine->shutdown();
     wire_test::expect_tones_whole(receiver.samples(), tones, 6);
 }

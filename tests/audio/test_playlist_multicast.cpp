@@ -47,7 +47,7 @@ TEST_F(PlaylistOnTheWire, TwoWavFilesAreHeardInOrderAndTheEndIsToldOnce) {
     ASSERT_TRUE(receiver.joined());
     ASSERT_TRUE(m_stream.stream_start());
     Player::play(playlist);
-    // Each item ends about 2 s after its last sample went to libvlc.
+    // Each item ends once libvlc has taken its last sample.
     EXPECT_TRUE(waitFor([&] { return told->ends.load() == 1; }, 20000)) << trace();
     settle();
     for (const char* name : {"/first.wav", "/second.wav"})
@@ -55,7 +55,7 @@ TEST_F(PlaylistOnTheWire, TwoWavFilesAreHeardInOrderAndTheEndIsToldOnce) {
     EXPECT_EQ(Player::instance()->state(), 0);
     EXPECT_FALSE(playlist->isPlayable());
     EXPECT_EQ(told->playingTrue, 2);
-    m_stream.stream_stop();
+    EXPECT_TRUE(wire_test::stop_when_sent(m_stream));
     m_engine->shutdown();
 
     wire_test::expect_tones_whole(receiver.samples(), tones, 6);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "audio/mp3stream.h"
+#include "audio/mp3streamf.h"
 #include "audio/stream_options.h"
 #include "audio/vlc_support.h"
 
@@ -68,7 +70,7 @@ TEST(StreamOptions, CommonArgumentsCarryNoOptionLibvlc3Refuses) {
     const auto args = common_instance_args(2000, 3, "lo");
     EXPECT_EQ(args, (std::vector<std::string>{"--intf=dummy", "--ignore-config", "--no-file-logging",
                                               "--quiet", "--no-audio", "--sout-mux-caching=2000",
-                                              "--ttl=3", "--sout-keep", "--miface=lo"}));
+                                              "--sout-udp-caching=0", "--ttl=3", "--sout-keep", "--miface=lo"}));
     EXPECT_FALSE(any_starts_with(common_instance_args(500, 1, ""), "--miface"));
     for (const auto& list : {common_instance_args(500, 1, ""),
                              capture_instance_args(true, false, {}, 1, "lo"),
@@ -78,6 +80,50 @@ TEST(StreamOptions, CommonArgumentsCarryNoOptionLibvlc3Refuses) {
         EXPECT_FALSE(any_starts_with(list, "--miface-addr"));
         EXPECT_FALSE(any_starts_with(list, "--extraintf"));
     }
+}
+
+// libvlc_new keeps the first of a repeated option: each stream's list, as
+// the stream gives it to libvlc, names every option once, with its value.
+TEST(StreamOptions, EachStreamGivesLibvlcEveryOptionOnceWithItsOwnCaching) {
+    const auto value_of = [](const std::vector<std::string>& args, const std::string& name) {
+        std::string value = "(absent)";
+        int seen = 0;
+        for (const std::string& arg : args) {
+            if (arg.rfind(name + "=", 0) != 0) continue;
+            value = arg.substr(name.size() + 1);
+            ++seen;
+        }
+        EXPECT_LE(seen, 1) << name << " given " << seen << " times";
+        return value;
+    };
+    const auto names_once = [](const std::vector<std::string>& args) {
+        std::vector<std::string> names;
+        for (const std::string& arg : args) names.push_back(arg.substr(0, arg.find('=')));
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end()) << ::testing::PrintToString(args);
+    };
+
+    mp3stream common(2000);  // the common stream: the buffer time is the silence rule only
+    common.set_stream_ttl(2);
+    const auto common_args = common.instance_args();
+    names_once(common_args);
+    EXPECT_EQ(value_of(common_args, "--sout-mux-caching"), "300");
+    EXPECT_EQ(value_of(common_args, "--sout-udp-caching"), "0");
+    EXPECT_EQ(value_of(common_args, "--ttl"), "2");
+    EXPECT_EQ(common.buffer_time_ms(), 2000u);
+
+    mp3streamf notices;  // file mode
+    const auto notice_args = notices.instance_args();
+    names_once(notice_args);
+    EXPECT_EQ(value_of(notice_args, "--sout-mux-caching"), "500");
+    EXPECT_EQ(value_of(notice_args, "--sout-udp-caching"), "0");
+    EXPECT_EQ(notices.buffer_time_ms(), 500u);
+
+    // The capture mode keeps its own values.
+    const auto capture = capture_instance_args(false, false, {}, 1, "lo");
+    names_once(capture);
+    EXPECT_EQ(value_of(capture, "--sout-mux-caching"), "10");
+    EXPECT_EQ(value_of(capture, "--sout-udp-caching"), "0");
 }
 
 TEST(StreamOptions, ImemOptionsCarryWholePointersAndTheChainLast) {

@@ -91,12 +91,12 @@ static int listed(const char* list, const char* name)
 
 static void* fixture_thread(void* unused)
 {
-    static const short silence[PCM_CHUNK_FRAMES * 2];
+    static const short silence[PCM_CHUNK_BYTES / sizeof(short)];
     int left = g_play.eof_ms;
     (void)unused;
     while (left > 0 && !atomic_load(&g_play.stop)) {
         if (g_play.write_silence &&
-            pcm_write(&g_module, silence, PCM_CHUNK_FRAMES, 2, 44100, &g_play.stop) != 0)
+            pcm_write(&g_module, silence, PCM_CHUNK_FRAMES(2), 2, 44100, &g_play.stop) != 0)
             return NULL;
         if (pcm_sleep(5, &g_play.stop) != 0) return NULL;
         left -= 5;

@@ -5,10 +5,13 @@
  *
  * Threads: the host calls Play, Stop and the queries one at a time on its
  * own threads. libvlc decodes on its threads and hands PCM to audio_play on
- * its audio thread, which blocks there while the output module is full;
- * end and error events arrive on libvlc's event thread, which only wakes the
- * watcher thread of this plug-in. The watcher waits for the output to fall
- * silent and posts WM_WA_MPEG_EOF. Stop raises the stop flag first, so a
+ * its audio thread, which blocks there while the output module is full; the
+ * same thread tells audio_drain when the decoder has handed out its last
+ * samples. That, or the end and error events that arrive on libvlc's event
+ * thread about a tenth of a second later, wakes the watcher thread of this
+ * plug-in. The watcher waits for the output to fall silent and posts
+ * WM_WA_MPEG_EOF: the next item follows without that tenth of a second of
+ * silence. Stop raises the stop flag first, so a
  * blocked audio_play returns, then stops the libvlc player (which joins its
  * threads) and joins the watcher. */
 #define _GNU_SOURCE
@@ -79,6 +82,12 @@ static int audio_setup(void** opaque, char* format, unsigned* rate, unsigned* ch
     g_play.samplerate = (int)*rate;
     g_play.channels = (int)*channels;
     atomic_store(&g_play.opened, 1);
+    /* A new format may keep the output closed for a while (the last item
+     * still leaving it). Waited for here, before libvlc's audio clock runs:
+     * audio that audio_play holds back that long counts as late, and libvlc
+     * drops the rest of the item. */
+    while (g_module.outMod->CanWrite() <= 0)
+        if (pcm_sleep(5, &g_play.stop) != 0) break;
     if (g_module.SAVSAInit) g_module.SAVSAInit(buffer_ms, (int)*rate);
     if (g_module.VSASetInfo) g_module.VSASetInfo((int)*rate, (int)*channels);
     if (g_module.SetInfo) g_module.SetInfo(0, (int)*rate / 1000, *channels == 2, 1);
@@ -99,6 +108,15 @@ static void wake_watcher(void)
     g_play.ended = 1;
     pthread_cond_broadcast(&g_play.end_signal);
     pthread_mutex_unlock(&g_play.end_lock);
+}
+
+/* libvlc's audio thread, at the end of the input: every sample has gone
+ * through audio_play. */
+static void audio_drain(void* opaque)
+{
+    (void)opaque;
+    plugin_trace("in_vlc drained");
+    wake_watcher();
 }
 
 /* libvlc's event thread: no libvlc call may be made from here. */
@@ -166,7 +184,7 @@ static libvlc_media_player_t* new_player(libvlc_media_t* media)
     libvlc_media_player_t* player = libvlc_media_player_new_from_media(media);
     libvlc_event_manager_t* events;
     if (player == NULL) return NULL;
-    libvlc_audio_set_callbacks(player, audio_play, NULL, NULL, NULL, NULL, NULL);
+    libvlc_audio_set_callbacks(player, audio_play, NULL, NULL, NULL, audio_drain, NULL);
     libvlc_audio_set_format_callbacks(player, audio_setup, NULL);
     events = libvlc_media_player_event_manager(player);
     if (libvlc_event_attach(events, libvlc_MediaPlayerEndReached, on_player_event, NULL) != 0 ||

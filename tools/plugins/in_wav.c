@@ -3,7 +3,7 @@
  *
  * Threads: the host calls Play, Stop and the queries on its own threads
  * (player jobs, the GUI thread), one call at a time; Play starts one reader
- * thread that writes 576-frame chunks and, at the end of the data, waits for
+ * thread that writes 8192-byte chunks and, at the end of the data, waits for
  * the output to fall silent and posts WM_WA_MPEG_EOF. Stop raises the stop
  * flag and joins that thread, which only ever posts to the host, so the join
  * cannot wait on the host. */
@@ -70,7 +70,7 @@ static int length_ms(const struct wav_info* info)
 
 static void* reader_thread(void* unused)
 {
-    short frames[PCM_CHUNK_FRAMES * 2];
+    short frames[PCM_CHUNK_BYTES / sizeof(short)];
     const struct wav_info* info = &g_play.info;
     uint64_t done = 0;
     (void)unused;
