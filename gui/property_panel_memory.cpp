@@ -500,7 +500,7 @@ void PropertyDevicePanel::bandSliderMoved(wxEvent& event) {
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::onBandSlider");
     event.Skip();
     if (!isOnlineDevices()) return;
-    auto* slider = wxDynamicCast(event.GetEventObject(), wxSlider);
+    auto* slider = dynamic_cast<wxSlider*>(event.GetEventObject());
     if (slider == nullptr) {
         LOG_ERROR(L"%1%", L"Internal error. It is detected unknown object for action.");
         return;
