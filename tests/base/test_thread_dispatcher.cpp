@@ -67,6 +67,16 @@ protected:
         if (ThreadDispatcher::instance() != nullptr) ThreadDispatcher::destroy();
         CountingLogFixture::TearDown();
     }
+    /// Keeps one dispatcher thread in a job until `release` is raised;
+    /// true once that job runs.
+    static bool holdAThread(const wchar_t* description, Signal& release) {
+        Signal started;
+        ThreadDispatcher::add(description, 0, [&started, &release] {
+            started.raise();
+            release.waitFor(1);
+        });
+        return started.waitFor(1);
+    }
 };
 
 }  // namespace
@@ -284,12 +294,8 @@ TEST_F(Dispatcher, MisuseIsRefused) {
 // their due times, not in the order they were added.
 TEST_F(Dispatcher, JobsDueTogetherStartInTheOrderOfTheirDueTimes) {
     Trace trace;
-    Signal started, release;
-    ThreadDispatcher::add(L"holder", 0, [&] {
-        started.raise();
-        release.waitFor(1);
-    });
-    ASSERT_TRUE(started.waitFor(1));
+    Signal release;
+    ASSERT_TRUE(holdAThread(L"holder", release));
     for (int delay : {30, 10, 20, 0}) ThreadDispatcher::add(L"job", delay, trace.job(delay));
     std::this_thread::sleep_for(milliseconds(100));  // all four are due, the holder has its 500 ms
     EXPECT_TRUE(trace.snapshot().empty());
@@ -331,12 +337,8 @@ TEST_F(Dispatcher, EveryLongJobIsTakenOverButTwoRunAtMost) {
 // once on the other thread, even though nothing was due when they passed.
 TEST_F(Dispatcher, JobAddedAfterTheRunningJobsTimeStartsAtOnce) {
     Trace trace;
-    Signal started, release;
-    ThreadDispatcher::add(L"long", 0, [&] {
-        started.raise();
-        release.waitFor(1);
-    });
-    ASSERT_TRUE(started.waitFor(1));
+    Signal release;
+    ASSERT_TRUE(holdAThread(L"long", release));
     std::this_thread::sleep_for(milliseconds(700));
     const auto added = Clock::now();
     ThreadDispatcher::add(L"late", 0, trace.job(1));
