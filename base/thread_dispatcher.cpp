@@ -1,6 +1,7 @@
 #include "base/thread_dispatcher.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <utility>
 
@@ -9,6 +10,7 @@
 #include "base/check.h"
 #include "base/exception.h"
 #include "base/log.h"
+#include "base/thread_latency.h"
 
 namespace base {
 
@@ -83,7 +85,7 @@ std::uint32_t ThreadDispatcher::add(Description&& description, std::uint32_t del
         LOG_DEBUG(L"dispatcher: no dispatcher runs, the function '%1%' is dropped", description.view());
         return 0;
     }
-    boost::unique_lock<boost::mutex> lock(self->m_mutex);
+    std::unique_lock<std::mutex> lock(self->m_mutex);
     if (self->m_stopped) {
         lock.unlock();
         LOG_DEBUG(L"dispatcher: no dispatcher runs, the function '%1%' is dropped", description.view());
@@ -126,7 +128,7 @@ void ThreadDispatcher::remove(std::uint32_t id) {
     }
     ThreadDispatcher* self = instance();
     if (self == nullptr) return;
-    boost::lock_guard<boost::mutex> lock(self->m_mutex);
+    std::lock_guard<std::mutex> lock(self->m_mutex);
     LOG_TRACE2(L"dispatcher: remove id=%1% (deferred removing).", id);
     if (!self->m_stopped) self->m_removed.insert(id);
 }
@@ -134,11 +136,17 @@ void ThreadDispatcher::remove(std::uint32_t id) {
 void ThreadDispatcher::shutdown() {
     LOG_TRACE2(L"");
     {
-        boost::lock_guard<boost::mutex> lock(m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_stopped = true;
     }
     m_engine.interrupt();
     m_executor.interrupt();
+    {
+        // A thread asleep in sleep() sees the interruption once woken; one
+        // about to sleep looks at it under the lock first.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (Worker& worker : m_workers) worker.wake.notify_all();
+    }
     if (m_engine.joinable()) m_engine.join();
     if (m_executor.joinable()) m_executor.join();
 
@@ -147,7 +155,7 @@ void ThreadDispatcher::shutdown() {
     std::deque<Run> queued, ready;
     std::vector<Run> delayed, dead;
     {
-        boost::lock_guard<boost::mutex> lock(m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         queued.swap(m_queue);
         ready.swap(m_ready);
         delayed.swap(m_delayed);
@@ -198,7 +206,7 @@ void ThreadDispatcher::collect(std::int64_t now) {
     }
 }
 
-void ThreadDispatcher::sleep(boost::unique_lock<boost::mutex>& lock, Worker& me, std::int64_t deadline,
+void ThreadDispatcher::sleep(std::unique_lock<std::mutex>& lock, Worker& me, std::int64_t deadline,
                              std::int64_t dueDeadline) {
     // Only the time keeper's waits for the next due time are logged, once
     // each, not the shorter looks that watch the other thread.
@@ -207,14 +215,17 @@ void ThreadDispatcher::sleep(boost::unique_lock<boost::mutex>& lock, Worker& me,
         me.loggedDeadline = dueDeadline;
         LOG_TRACE3(L"dispatcher: wait... %1% mcsec", dueDeadline - steadyMicroseconds());
     }
+    boost::this_thread::interruption_point();
     me.waiting = true;
     me.notified = false;
     me.deadline = deadline;
     me.sleeps = ++m_sleeps;
-    me.wake.wait_until(lock, boost::chrono::steady_clock::time_point(boost::chrono::microseconds(deadline)));
+    // The same clock as steadyMicroseconds (CLOCK_MONOTONIC).
+    me.wake.wait_until(lock, std::chrono::steady_clock::time_point(std::chrono::microseconds(deadline)));
     const bool notified = me.notified;
     me.waiting = false;
     me.notified = false;
+    boost::this_thread::interruption_point();
     if (logged && (notified || steadyMicroseconds() >= dueDeadline)) {
         me.loggedDeadline = 0;
         LOG_TRACE2(L"dispatcher: woke up. A queue is %1%, delayed queue is %2%, deferred removing is %3%",
@@ -228,7 +239,7 @@ void ThreadDispatcher::sleep(boost::unique_lock<boost::mutex>& lock, Worker& me,
 void ThreadDispatcher::work(int self) {
     Worker& me = m_workers[self];
     Worker& other = m_workers[1 - self];
-    boost::unique_lock<boost::mutex> lock(m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         if (boost::this_thread::interruption_requested()) {
             if (self == 0) LOG_TRACE3(L"thread dispatcher is end");
@@ -317,9 +328,14 @@ void ThreadDispatcher::runJob(int self, Run& run, bool takeOver) {
     }
 }
 
-void ThreadDispatcher::engineThread() { work(0); }
+void ThreadDispatcher::engineThread() {
+    // A due job must start on time even while every core is busy.
+    preferPromptWakeups();
+    work(0);
+}
 
 void ThreadDispatcher::executorThread() {
+    preferPromptWakeups();
     try {
         work(1);
     } catch (const boost::thread_interrupted&) {

@@ -1,16 +1,16 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include <boost/function.hpp>
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/mutex.hpp>
 #include <boost/thread/thread.hpp>
 
 namespace base {
@@ -103,7 +103,11 @@ public:
 private:
     /// What the dispatcher knows of one of its threads (under m_mutex).
     struct Worker {
-        boost::condition_variable wake;
+        // A plain futex-based condition, not boost's: boost's takes a mutex
+        // of its own to signal, and a thread that adds a job and is
+        // preempted by the very thread it woke would hold that mutex, and
+        // so the woken thread, for a whole time slice of a busy machine.
+        std::condition_variable wake;
         bool running = false;        // runs a job
         std::int64_t startedAt = 0;  // of that job
         bool overrun = false;        // that job passed the 500 ms and the other thread took over
@@ -127,14 +131,15 @@ private:
     void collect(std::int64_t now);
     /// Under m_mutex: sleeps until the deadline or a wake-up. `dueDeadline`
     /// (0: none) is the time keeper's wait for the next due time, which the
-    /// deadline may cut short.
-    void sleep(boost::unique_lock<boost::mutex>& lock, Worker& me, std::int64_t deadline, std::int64_t dueDeadline);
+    /// deadline may cut short. An interruption point: throws
+    /// boost::thread_interrupted once shutdown has interrupted the thread.
+    void sleep(std::unique_lock<std::mutex>& lock, Worker& me, std::int64_t deadline, std::int64_t dueDeadline);
     void runJob(int self, Run& run, bool takeOver);
     void handle(Run& run);
 
     static std::atomic<ThreadDispatcher*> s_instance;
 
-    boost::mutex m_mutex;  // guards everything up to the threads
+    std::mutex m_mutex;  // guards everything up to the threads
     std::uint32_t m_lastId = 0;
     std::deque<Run> m_queue;            // added since the last pass
     std::set<std::uint32_t> m_removed;  // removed since the last pass

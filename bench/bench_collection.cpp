@@ -110,8 +110,17 @@ private:
     std::_Exit(0);
 }
 
+/// Context switches of the receiving process (all its threads), voluntary
+/// and forced: most of its cost per packet is in the wake-ups.
+long contextSwitches() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_nvcsw + usage.ru_nivcsw;
+}
+
 struct Figures {
     double cpuShare = 0;
+    long switches = 0;
     unsigned long received = 0;
     double medianUs = 0;
     double p99Us = 0;
@@ -186,10 +195,12 @@ int main(int argc, char** argv) {
         });
         transport->run();
         const double cpu0 = processCpuSeconds();
+        const long switches0 = contextSwitches();
         const auto start = Clock::now();
         runPhase(0);
         const double wall = std::chrono::duration<double>(Clock::now() - start).count();
         ours.cpuShare = (processCpuSeconds() - cpu0) / wall;
+        ours.switches = contextSwitches() - switches0;
         transport->stop();
         collection->stop();
         ours.received = received.load();
@@ -216,10 +227,12 @@ int main(int argc, char** argv) {
             }
         });
         const double cpu0 = processCpuSeconds();
+        const long switches0 = contextSwitches();
         const auto start = Clock::now();
         runPhase(1);
         const double wall = std::chrono::duration<double>(Clock::now() - start).count();
         floor.cpuShare = (processCpuSeconds() - cpu0) / wall;
+        floor.switches = contextSwitches() - switches0;
         stop = true;
         // The reader may block in its receive: the process ends without it.
         reader.detach();
@@ -236,6 +249,11 @@ int main(int argc, char** argv) {
     std::printf("%u devices, %d s: ours received %lu of %lu, asio %lu of %lu\n", devices, seconds, ours.received,
                 sent[0], floor.received, sent[1]);
     std::printf("delay packet to state: median %.0f us, p99 %.0f us\n", ours.medianUs, ours.p99Us);
+    const auto perPacket = [](long switches, unsigned long packets) {
+        return packets > 0 ? static_cast<double>(switches) / static_cast<double>(packets) : 0.0;
+    };
+    std::printf("context switches per packet: ours %.2f, asio %.2f\n", perPacket(ours.switches, ours.received),
+                perPacket(floor.switches, floor.received));
     const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
     std::printf("BENCH collection_cpu ours=%.2f%% asio_floor=%.2f%% ratio=%.2f\n", ours.cpuShare * 100,
                 floor.cpuShare * 100, ratio(ours.cpuShare, floor.cpuShare));

@@ -94,7 +94,7 @@ bool TransferProtocol::Waiter::waitFor(std::chrono::milliseconds limit) {
 }
 
 TransferProtocol::TransferProtocol(std::uint16_t port, const std::string& interfaceIp)
-    : m_socket(m_io, port, interfaceIp) {
+    : m_socket(m_io, port, interfaceIp), m_handlers(new HandlerSlot[kResponders]) {
     for (int i = 1; i < kResponders; ++i) m_shards.push_back(std::make_unique<ControlSocket>(m_io, m_socket));
 }
 
@@ -114,8 +114,9 @@ void TransferProtocol::run() {
         m_started = true;
     }
     LOG_DEBUG(L"transport threads start, port %1%", getPort());
-    m_responder = std::thread([this] { responderMain(m_socket); });
-    for (auto& shard : m_shards) m_shardResponders.emplace_back([this, &shard] { responderMain(*shard); });
+    m_responder = std::thread([this] { responderMain(m_socket, m_handlers[0]); });
+    for (std::size_t i = 0; i < m_shards.size(); ++i)
+        m_shardResponders.emplace_back([this, i] { responderMain(*m_shards[i], m_handlers[i + 1]); });
     m_sender = std::thread([this] { senderMain(); });
     m_completer = std::thread([this] { completerMain(); });
 }
@@ -140,9 +141,9 @@ void TransferProtocol::stop() {
         std::lock_guard<std::mutex> lock(m_handlerMutex);
         m_monitors.clear();
         m_anyMonitor = false;
-        m_allResponses.reset();
-        m_unknownResponses.reset();
     }
+    setHandler(&HandlerSlot::all, ResponseHandler());
+    setHandler(&HandlerSlot::unknown, ResponseHandler());
     {
         std::lock_guard<std::mutex> lock(m_finishedMutex);
         m_finishedClosed = true;
@@ -169,17 +170,25 @@ void TransferProtocol::stop() {
     for (auto& shard : m_shards) shard->close();
 }
 
+void TransferProtocol::setHandler(std::shared_ptr<const ResponseHandler> HandlerSlot::*which,
+                                  const ResponseHandler& handler) {
+    for (int i = 0; i < kResponders; ++i) {
+        auto copy = handler ? std::make_shared<const ResponseHandler>(handler) : nullptr;
+        HandlerSlot& slot = m_handlers[i];
+        std::lock_guard<std::mutex> lock(slot.mutex);
+        // The old copy is destroyed after the lock is released (or by the
+        // responder whose call still runs it).
+        (slot.*which).swap(copy);
+    }
+}
+
 void TransferProtocol::setAllResponseHandler(ResponseHandler handler) {
     LOG_TRACE(L"setAllResponseHandler(..)");
-    auto shared = handler ? std::make_shared<const ResponseHandler>(std::move(handler)) : nullptr;
-    std::lock_guard<std::mutex> lock(m_handlerMutex);
-    m_allResponses = std::move(shared);
+    setHandler(&HandlerSlot::all, handler);
 }
 
 void TransferProtocol::setUnknownResponseHandler(ResponseHandler handler) {
-    auto shared = handler ? std::make_shared<const ResponseHandler>(std::move(handler)) : nullptr;
-    std::lock_guard<std::mutex> lock(m_handlerMutex);
-    m_unknownResponses = std::move(shared);
+    setHandler(&HandlerSlot::unknown, handler);
 }
 
 bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request, std::string& reply, int priority,
@@ -343,12 +352,12 @@ TransferProtocol::Statistics TransferProtocol::getStatistics() const {
 // hand-over to another thread before its handler runs costs a wake-up more.
 // The handlers must not block, so the socket is read again soon; the
 // kernel's receive buffer holds what comes meanwhile.
-void TransferProtocol::responderMain(ControlSocket& socket) {
+void TransferProtocol::responderMain(ControlSocket& socket, HandlerSlot& handlers) {
     t_transportOfThread = this;
     t_isResponder = true;
     std::vector<Incoming> datagrams;
     while (socket.receive(datagrams))
-        for (Incoming& datagram : datagrams) respond(datagram);
+        for (Incoming& datagram : datagrams) respond(datagram, handlers);
 }
 
 const net::IpAndPort& TransferProtocol::sourceOf(std::uint32_t address, std::uint16_t port) {
@@ -372,12 +381,12 @@ const net::IpAndPort& TransferProtocol::sourceOf(std::uint32_t address, std::uin
     return order.front().second;
 }
 
-void TransferProtocol::respond(Incoming& datagram) {
+void TransferProtocol::respond(Incoming& datagram, HandlerSlot& handlers) {
     const net::IpAndPort& source = sourceOf(datagram.address, datagram.port);
     std::shared_ptr<const ResponseHandler> all;
     {
-        std::lock_guard<std::mutex> lock(m_handlerMutex);
-        all = m_allResponses;
+        std::lock_guard<std::mutex> lock(handlers.mutex);
+        all = handlers.all;
     }
     bool consumed = false;
     if (all) guarded(SV_LOG_PLACE, "all-responses handler", [&] { consumed = (*all)(datagram.text, source); });
@@ -419,8 +428,8 @@ void TransferProtocol::respond(Incoming& datagram) {
     ++m_counters.unmatched;
     std::shared_ptr<const ResponseHandler> unknown;
     {
-        std::lock_guard<std::mutex> lock(m_handlerMutex);
-        unknown = m_unknownResponses;
+        std::lock_guard<std::mutex> lock(handlers.mutex);
+        unknown = handlers.unknown;
     }
     if (unknown)
         guarded(SV_LOG_PLACE, "unknown-response handler", [&] { (*unknown)(datagram.text, source); });

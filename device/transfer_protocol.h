@@ -176,9 +176,22 @@ private:
     void transmit(const RequestQueue::Send& send, const std::optional<Shown>& shown);
     void monitor(const net::IpAndPort& endpoint, const std::string& text, bool outgoing);
     void senderMain();
-    void responderMain(ControlSocket& socket);
+    /// The handlers as one responder sees them: each responder has its own
+    /// copies behind its own lock, so that looking them up for every
+    /// datagram neither waits for nor disturbs the other responders (one
+    /// shared lock and one shared count of references would go from core to
+    /// core with every datagram).
+    struct alignas(64) HandlerSlot {
+        std::mutex mutex;
+        std::shared_ptr<const ResponseHandler> all;
+        std::shared_ptr<const ResponseHandler> unknown;
+    };
+    /// Gives every responder's slot its own copy of the handler (none when empty).
+    void setHandler(std::shared_ptr<const ResponseHandler> HandlerSlot::*which, const ResponseHandler& handler);
+
+    void responderMain(ControlSocket& socket, HandlerSlot& handlers);
     void completerMain();
-    void respond(Incoming& datagram);
+    void respond(Incoming& datagram, HandlerSlot& handlers);
     /// The endpoint object of a source, made once per responder thread.
     const net::IpAndPort& sourceOf(std::uint32_t address, std::uint16_t port);
 
@@ -205,9 +218,8 @@ private:
     std::deque<Finished> m_finished;
     bool m_finishedClosed = false;
 
-    std::mutex m_handlerMutex;  // guards the handlers and the monitor table
-    std::shared_ptr<const ResponseHandler> m_allResponses;
-    std::shared_ptr<const ResponseHandler> m_unknownResponses;
+    std::unique_ptr<HandlerSlot[]> m_handlers;  // one per responder
+    std::mutex m_handlerMutex;  // guards the monitor table
     std::map<net::IpAndPort, ConsoleMonitor> m_monitors;
     std::atomic<bool> m_anyMonitor{false};
 

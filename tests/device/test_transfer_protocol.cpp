@@ -232,6 +232,38 @@ TEST_F(Transport, HandlersConsumeOrReceiveWhatIsNotAReply) {
     EXPECT_EQ(m_transport->getStatistics().unmatched, 1u);
 }
 
+// Many devices' datagrams are read by several responders at once: a new
+// handler reaches every one of them before the setter returns, and the old
+// one is let go then.
+TEST_F(Transport, ANewHandlerReachesEveryResponder) {
+    std::vector<SimulatedDevice*> devices;
+    for (int n = 10; n < 42; ++n) devices.push_back(&addDevice(n));
+    const auto sendAll = [&](const std::string& text) {
+        for (auto* device : devices) device->send(text, server());
+    };
+    Seen first, second;
+    auto token = std::make_shared<int>(0);
+    const std::weak_ptr<int> firstAlive = token;
+    m_transport->setAllResponseHandler([&first, token](const std::string& text, const net::IpAndPort& source) {
+        first.add({text, source});
+        return true;
+    });
+    token.reset();
+    sendAll("STATE 1");
+    ASSERT_TRUE(waitUntil([&] { return first.size() == devices.size(); }));
+
+    m_transport->setAllResponseHandler(second.handler());
+    EXPECT_TRUE(firstAlive.expired()) << "no responder keeps the replaced handler";
+    sendAll("STATE 2");
+    ASSERT_TRUE(waitUntil([&] { return second.size() == devices.size(); }));
+    EXPECT_EQ(first.size(), devices.size());
+
+    m_transport->setAllResponseHandler(TransferProtocol::ResponseHandler());
+    sendAll("STATE 3");
+    ASSERT_TRUE(waitUntil([&] { return m_unknown.size() == devices.size(); }));
+    EXPECT_EQ(second.size(), devices.size());
+}
+
 TEST_F(Transport, ConsoleMonitorSeesItsEndpointOnly) {
     auto& watched = addDevice(2);
     auto& other = addDevice(3);
