@@ -1,6 +1,7 @@
 #include "audio/mp3stream.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -275,10 +276,18 @@ bool mp3stream::stream_stop() {
     std::lock_guard<std::recursive_mutex> state(m_state_lock);
     LOG_DEBUG(L"stop stream for endpoint %1%", m_stream_endp);
     // Synchronous in libvlc 3: the callbacks have ended when it returns, so
-    // the queue can be freed below.
+    // the queue can be freed below. A get that waits for the feeder would
+    // hold it up (a rebuild for a new format stops the stream with the
+    // feeder's wait on): it is let go, and no get waits meanwhile.
+    {
+        std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
+        m_stopping = true;
+    }
+    m_ring_written.notify_all();
     if (m_libvlc_media_player != nullptr) libvlc_media_player_stop(m_libvlc_media_player);
     {
         std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
+        m_stopping = false;
         for (pcm_buf* buf : m_ring) pcm_buf_free(buf);
         m_ring.clear();
         m_queued_bytes = 0;
@@ -352,8 +361,17 @@ bool mp3stream::write_pcm(const void* data, std::uint32_t length) {
         m_silence_start = 0;
         m_drained_at = 0;
     }
+    m_ring_written.notify_all();
     if (fresh != nullptr) pcm_buf_free(fresh);
     return true;
+}
+
+void mp3stream::set_await_fill(bool on) {
+    {
+        std::lock_guard<std::recursive_mutex> ring(m_ring_lock);
+        m_await_fill = on;
+    }
+    m_ring_written.notify_all();
 }
 
 bool mp3stream::has_free_slot() {
@@ -397,7 +415,13 @@ int mp3stream::imem_get(void* data, const char*, std::int64_t* dts, std::int64_t
     auto* stream = static_cast<mp3stream*>(data);
     *dts = -1;
     *flags = 0;
-    std::lock_guard<std::recursive_mutex> ring(stream->m_ring_lock);
+    std::unique_lock<std::recursive_mutex> ring(stream->m_ring_lock);
+    // A block of silence between two MPEG frames of a track would cut it,
+    // and the encoder's output would change from one frame per block to
+    // several: the mux packs those tighter and spaces the datagrams wider.
+    const auto waits = [stream] { return stream->m_ring.empty() && stream->m_await_fill && !stream->m_stopping; };
+    if (waits())
+        stream->m_ring_written.wait_for(ring, std::chrono::milliseconds(fill_wait_ms), [&waits] { return !waits(); });
     const pcm_buf* buf;
     if (stream->m_ring.empty()) {
         buf = stream->m_pcm_buf_silent;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -118,6 +119,13 @@ public:
     /// no audio since it started, and once the buffer time has passed.
     std::uint32_t drained_tail_ms(std::uint64_t now_us);
     std::uint32_t buffer_time_ms() const { return m_buf_time_ms; }
+    /// While on, libvlc asking for audio from an empty ring waits for the
+    /// next write (up to fill_wait_ms) instead of taking silence: the feeder
+    /// is known to be writing a track. Off (the default), an empty ring is
+    /// silence at once, and so it is while stream_stop stops libvlc. Any
+    /// thread.
+    void set_await_fill(bool on);
+    static constexpr std::uint32_t fill_wait_ms = 50;
 
     // libvlc's memory input calls these on its input thread, in pairs; data
     // is the stream. get never ends the stream (always 0).
@@ -168,6 +176,9 @@ protected:
     pcm_buf* m_pcm_buf_silent = nullptr;
     mutable std::recursive_mutex m_state_lock;
     std::recursive_mutex m_ring_lock;
+    std::condition_variable_any m_ring_written;  // with the ring lock
+    bool m_await_fill = false;                   // under the ring lock
+    bool m_stopping = false;                     // under the ring lock: libvlc is being stopped
     bool m_streaming = false;
     char m_miface[32] = {};
     std::atomic<bool> m_format_pending{false};  // the pending format is under the state lock

@@ -226,6 +226,9 @@ bool mp3streamf::play_file(std::uint32_t leading_silence_ms, const std::wstring&
     // stream's start-up, about 0.6 s before the first datagram.
     std::uint32_t rate = 0, channels = 0;
     if (first_frame_format(fd, rate, channels)) set_pcm_fmt(rate, channels, 16);
+    // From here an empty ring makes libvlc wait for the decoder: silence
+    // handed out now would land between the message's first frames.
+    if (leading_silence_ms == 0) set_await_fill(true);
     LOG_DEBUG(L"prepare stream over interface %1% from file %2%", m_miface, path);
     LOG_INFO(L"%1%", L"Воспроизведение [канал оповещений]:  \"" + path + L"\"");
     m_silent_time_ms = leading_silence_ms;
@@ -300,11 +303,14 @@ void mp3streamf::decoder_thread() {
             m_stop_evt.wait(m_silent_time_ms);
             m_silent_time_ms = 0;
         }
+        set_await_fill(true);
         if (m_hip != nullptr) dbg_abort("m_hip != NULL", "mp3streamf::decoder_thread");
         m_hip = hip_decode_init();
         if (m_hip == nullptr) dbg_abort("m_hip = hip_decode_init() == NULL", "mp3streamf::decoder_thread");
 
         const int result = decode_loop();
+        // From here the ring runs dry on purpose: the play-out counts silence.
+        set_await_fill(false);
 
         hip_decode_exit(m_hip);
         m_hip = nullptr;

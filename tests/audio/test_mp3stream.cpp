@@ -1,4 +1,6 @@
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -174,6 +176,42 @@ TEST_F(CommonStream, SilenceStartIsSetOnceAndClearedByAudio) {
     EXPECT_EQ(stream.silence_start_us(), 0u);
     give_back(stream, pull(stream));
     EXPECT_GE(stream.silence_start_us(), first);
+}
+
+TEST_F(CommonStream, AwaitingFillTakesTheNextWriteNotSilenceButWaitsOnlySoLong) {
+    using clock = std::chrono::steady_clock;
+    const auto ms_since = [](clock::time_point t) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - t).count();
+    };
+    const auto frame = block(4608, 5);  // one MPEG frame of 44.1 kHz stereo
+
+    // The feeder is writing a track: libvlc gets its next frame, however late.
+    stream.set_await_fill(true);
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_TRUE(stream.write_pcm(frame.data(), 4608));
+    });
+    const Pulled p = pull(stream);
+    writer.join();
+    EXPECT_EQ(p.size, 4608u);
+    EXPECT_FALSE(is_silence(p));
+    give_back(stream, p);
+    EXPECT_EQ(stream.silence_start_us(), 0u);
+
+    // A feeder that stalls is not waited for past the limit: the stream keeps its pace.
+    auto start = clock::now();
+    const Pulled late = pull(stream);
+    EXPECT_GE(ms_since(start), mp3stream::fill_wait_ms - 5);
+    EXPECT_TRUE(is_silence(late));
+    give_back(stream, late);
+
+    // Off, an empty ring is silence at once.
+    stream.set_await_fill(false);
+    start = clock::now();
+    const Pulled idle = pull(stream);
+    EXPECT_LT(ms_since(start), mp3stream::fill_wait_ms);
+    EXPECT_TRUE(is_silence(idle));
+    give_back(stream, idle);
 }
 
 TEST_F(CommonStream, TheTailCountsFromTheLastBlockLibvlcTook) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <stdexcept>
+#include <utility>
 
 namespace soak {
 
@@ -24,8 +25,8 @@ std::int64_t steadyMicroseconds() {
 
 }  // namespace
 
-GroupReceiver::GroupReceiver(const std::string& group, std::uint16_t port, TsMonitor& monitor)
-    : m_monitor(monitor) {
+GroupReceiver::GroupReceiver(const std::string& group, std::uint16_t port, TsMonitor& monitor, Tap tap)
+    : m_monitor(monitor), m_tap(std::move(tap)) {
     m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (m_fd < 0) throw std::runtime_error("socket: " + std::string(std::strerror(errno)));
     const int on = 1;
@@ -86,6 +87,7 @@ void GroupReceiver::run() {
             }
         }
         m_monitor.datagram(buffer, static_cast<std::size_t>(n), at);
+        if (m_tap) m_tap(buffer, static_cast<std::size_t>(n), at);
     }
 }
 
