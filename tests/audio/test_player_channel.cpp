@@ -113,6 +113,10 @@ TEST_F(SlowPlayerChannelTest, TwoQuickPlaysQueueOneJobThatPlaysTheSecond) {
     auto first = list("first");
     auto second = list("second");
     channel().play(first, {chosen}, kKeep);
+    // The second play comes while the first job pauses with the channel's
+    // lock let go (before that pause a play is refused: "wait for the
+    // previous operation").
+    ASSERT_TRUE(waitFor([&] { return logged(L"waiting stopping 2") == 1; }));
     channel().play(second, {chosen}, 60);
     waitChannel(true);
     EXPECT_EQ(logged(L"Player channel: skip play", "EXTERN"), 1);
