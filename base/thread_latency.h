@@ -5,9 +5,8 @@
 namespace base {
 
 /// Asks the scheduler to start the calling thread promptly when it wakes:
-/// a thread that sleeps most of the time and runs briefly (the dispatcher's,
-/// the transport's responders) would otherwise wait behind busy threads for
-/// a whole time slice of theirs.
+/// a thread that sleeps most of the time and runs briefly (the dispatcher's)
+/// would otherwise wait behind busy threads for a whole time slice of theirs.
 ///
 /// Two requests, both open to an ordinary user: a short time slice of
 /// `sliceMicroseconds` (a SCHED_OTHER thread's sched_runtime on kernels with

@@ -96,6 +96,10 @@ public:
     /// exception::InternalError there).
     void stop();
 
+    /// The handlers run on the responder threads, several at once: each
+    /// responder calls a copy of its own, so what a handler keeps must live
+    /// behind a pointer it captures and be safe to reach from any thread.
+    /// When a setter returns, no responder calls the old handler anew.
     void setAllResponseHandler(ResponseHandler handler);
     void setUnknownResponseHandler(ResponseHandler handler);
 
