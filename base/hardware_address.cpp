@@ -1,6 +1,6 @@
 #include "base/hardware_address.h"
 
-#include <cstdio>
+#include <cstring>
 
 #include "base/address_scan.h"
 #include "base/log.h"
@@ -15,12 +15,12 @@ constexpr std::uint32_t kHalfMax = 0xFFFFFF;
 /// digits. False unless six parts were read and each fits in a byte: a wider
 /// part would otherwise spill into its neighbour when the halves are composed
 /// and two different texts would name the same device.
-bool scanHardwareAddress(const std::string& text, std::uint32_t& high, std::uint32_t& low) {
-    const char* p = text.c_str();
+bool scanHardwareAddress(const char* text, std::uint32_t& high, std::uint32_t& low) {
+    const char* p = text;
     std::uint64_t bytes[6] = {};
     for (int i = 0; i < 6; ++i) {
         if (i > 0 && !detail::scanLiteral(p, ':')) return false;
-        if (!detail::scanUnsigned(p, 16, i < 5 ? 2 : text.size(), bytes[i])) return false;
+        if (!detail::scanUnsigned(p, 16, i < 5 ? 2 : std::strlen(p), bytes[i])) return false;
         if (bytes[i] > 0xFF) return false;
     }
     high = static_cast<std::uint32_t>(bytes[0] << 16 | bytes[1] << 8 | bytes[2]);
@@ -30,11 +30,11 @@ bool scanHardwareAddress(const std::string& text, std::uint32_t& high, std::uint
 
 }  // namespace
 
-HardwareAddress::HardwareAddress(const std::string& text) {
+HardwareAddress::HardwareAddress(const char* text) {
     std::uint32_t high = 0;
     std::uint32_t low = 0;
     if (!scanHardwareAddress(text, high, low)) {
-        LOG_WARN(L"Получен некорректный аппаратный адрес '%1%'", text);
+        LOG_WARN(L"Получен некорректный аппаратный адрес '%1%'", std::string(text));
         return;
     }
     setHalves(high, low);
@@ -58,15 +58,21 @@ void HardwareAddress::setHalves(std::uint32_t high, std::uint32_t low) {
     m_low = low;
     // One spelling for every address: texts that differ in case or leading
     // zeros name the same device and must print the same.
-    char text[18];
-    std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", (high >> 16) & 0xFF,
-                  (high >> 8) & 0xFF, high & 0xFF, (low >> 16) & 0xFF, (low >> 8) & 0xFF, low & 0xFF);
-    m_text = text;
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    const std::uint32_t bytes[6] = {(high >> 16) & 0xFF, (high >> 8) & 0xFF, high & 0xFF,
+                                    (low >> 16) & 0xFF,  (low >> 8) & 0xFF,  low & 0xFF};
+    char* out = m_text;
+    for (int i = 0; i < 6; ++i) {
+        if (i > 0) *out++ = ':';
+        *out++ = kDigits[bytes[i] >> 4];
+        *out++ = kDigits[bytes[i] & 0xF];
+    }
+    *out = '\0';
 }
 
 const char* HardwareAddress::toCharArray() const {
     if (!m_valid) LOG_WARN(L"Запрошен некорректный аппаратный адрес");
-    return m_text.c_str();
+    return m_text;
 }
 
 }  // namespace net

@@ -21,7 +21,9 @@ public:
     /// Six parts of one or two hexadecimal digits (either case) joined by
     /// ':'; the last part may have more digits as long as its value fits a
     /// byte, and whatever follows it is ignored.
-    explicit HardwareAddress(const std::string& text);
+    explicit HardwareAddress(const std::string& text) : HardwareAddress(text.c_str()) {}
+    /// The same from a text ending with a NUL.
+    explicit HardwareAddress(const char* text);
     /// Each half holds three bytes, the first byte most significant.
     HardwareAddress(std::uint32_t high, std::uint32_t low);
     /// The maker's prefix followed by the 24-bit device address.
@@ -49,9 +51,10 @@ private:
     bool m_valid = false;
     std::uint32_t m_high = 0;
     std::uint32_t m_low = 0;
-    std::string m_text = kInvalidText;
-
-    static constexpr const char* kInvalidText = "AA:BB:CC:DD:EE:FF";
+    // Held in place: an address is made for every state packet and copied
+    // into every job about its device, and a text of 17 characters would not
+    // fit a short string's own buffer.
+    char m_text[18] = "AA:BB:CC:DD:EE:FF";
 };
 
 }  // namespace net

@@ -6,12 +6,13 @@
 // and a check that no exchange was lost or answered with another's reply.
 //
 // It opens sockets, so it runs only in the private network namespace:
-//   scripts/netns-run build/bench/bench_transport
+//   scripts/netns-run build/bench/bench_transport [devices...]   (default: 1 10 100)
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -192,12 +193,15 @@ bool onlyLoopbackVisible() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     std::setlocale(LC_CTYPE, "C.UTF-8");
     if (!onlyLoopbackVisible()) {
         std::fprintf(stderr, "bench_transport opens sockets: run it through scripts/netns-run\n");
         return 3;
     }
-    for (std::size_t devices : {1, 10, 100}) compare(devices);
+    std::vector<std::size_t> counts;
+    for (int i = 1; i < argc; ++i) counts.push_back(static_cast<std::size_t>(std::atoi(argv[i])));
+    if (counts.empty()) counts = {1, 10, 100};
+    for (std::size_t devices : counts) compare(devices);
     return 0;
 }

@@ -37,7 +37,11 @@ bool isStatePacket(const std::string& text, net::HardwareAddress& address, Versi
     if (comma == std::string::npos || !isHardwareAddressText(text, comma)) return false;
     Version parsed;
     if (!parseStatePacketVersion(text, parsed)) return false;
-    const net::HardwareAddress found(text.substr(0, comma));
+    // At most 17 characters, as checked above.
+    char head[18];
+    text.copy(head, comma);
+    head[comma] = '\0';
+    const net::HardwareAddress found(head);
     if (!found.isValid()) return false;
     address = found;
     version = std::move(parsed);
@@ -47,9 +51,11 @@ bool isStatePacket(const std::string& text, net::HardwareAddress& address, Versi
 bool parseStatePacketVersion(const std::string& text, Version& version) {
     const std::size_t comma = text.rfind(',');
     if (comma == std::string::npos) return false;
-    std::string tail;
-    for (std::size_t i = comma + 1; i < text.size() && tail.size() < 255; ++i)
-        if (text[i] != '\r' && text[i] != '\n' && text[i] != '\0') tail += text[i];
+    char kept[255];
+    std::size_t size = 0;
+    for (std::size_t i = comma + 1; i < text.size() && size < sizeof kept; ++i)
+        if (text[i] != '\r' && text[i] != '\n' && text[i] != '\0') kept[size++] = text[i];
+    const std::string tail(kept, size);
     Version parsed;
     if (!parseVersion(tail, parsed)) return false;
     if (parsed.typeCode == kTypeOrvel610 && parsed.major == 2) parsed.typeCode = kTypeOrvel611;

@@ -1,8 +1,7 @@
 #include "device/transfer_protocol.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <exception>
-#include <list>
 #include <unordered_map>
 
 #include <linux/futex.h>
@@ -14,6 +13,7 @@
 #include "base/exception.h"
 #include "base/log.h"
 #include "device/command.h"
+#include "device/source_cache.h"
 
 namespace device {
 
@@ -24,11 +24,15 @@ using Clock = RequestQueue::Clock;
 /// Responders, each reading a socket of its own on the control port. The
 /// kernel keeps the datagrams of one sender on one socket, so one device's
 /// replies are handled in order while those of different devices are
-/// handled at once: a reply's cost is mostly the wake-up of its caller.
-constexpr int kResponders = 4;
+/// handled at once: a reply's cost is mostly the wake-up of its caller, and
+/// with many devices answering at once the replies wait less for a free
+/// responder the more there are. One per processor, four to eight.
+int responderCount() {
+    static const int count = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 4u, 8u));
+    return count;
+}
 
-/// Source endpoints each responder keeps made, the least recently seen
-/// forgotten first: more than a whole site.
+/// Source endpoints each responder keeps made: more than a whole site.
 constexpr std::size_t kSourceCacheLimit = 16384;
 
 /// Takes a mutex that is only ever held briefly: a few tries before sleeping
@@ -48,17 +52,6 @@ std::unique_lock<std::mutex> lockBriefly(std::mutex& mutex) {
 /// on such threads and must not wait for the transport itself.
 thread_local const void* t_transportOfThread = nullptr;
 thread_local bool t_isResponder = false;
-
-std::string addressText(std::uint32_t address) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF,
-                  address & 0xFF);
-    return text;
-}
-
-net::IpAndPort endpointOf(std::uint32_t address, std::uint16_t port) {
-    return net::IpAndPort(addressText(address), port);
-}
 
 /// Runs a callback of the transport's users; whatever it throws is logged
 /// under the caller's place, so that one faulty handler does not end a
@@ -94,8 +87,8 @@ bool TransferProtocol::Waiter::waitFor(std::chrono::milliseconds limit) {
 }
 
 TransferProtocol::TransferProtocol(std::uint16_t port, const std::string& interfaceIp)
-    : m_socket(m_io, port, interfaceIp), m_handlers(new HandlerSlot[kResponders]) {
-    for (int i = 1; i < kResponders; ++i) m_shards.push_back(std::make_unique<ControlSocket>(m_io, m_socket));
+    : m_socket(m_io, port, interfaceIp), m_handlers(new HandlerSlot[responderCount()]) {
+    for (int i = 1; i < responderCount(); ++i) m_shards.push_back(std::make_unique<ControlSocket>(m_io, m_socket));
 }
 
 TransferProtocol::~TransferProtocol() {
@@ -172,7 +165,7 @@ void TransferProtocol::stop() {
 
 void TransferProtocol::setHandler(std::shared_ptr<const ResponseHandler> HandlerSlot::*which,
                                   const ResponseHandler& handler) {
-    for (int i = 0; i < kResponders; ++i) {
+    for (int i = 0; i < responderCount(); ++i) {
         auto copy = handler ? std::make_shared<const ResponseHandler>(handler) : nullptr;
         HandlerSlot& slot = m_handlers[i];
         std::lock_guard<std::mutex> lock(slot.mutex);
@@ -363,22 +356,8 @@ void TransferProtocol::responderMain(ControlSocket& socket, HandlerSlot& handler
 const net::IpAndPort& TransferProtocol::sourceOf(std::uint32_t address, std::uint16_t port) {
     // Each responder thread keeps its own: an endpoint depends on nothing
     // but its address and port.
-    using Source = std::pair<std::uint64_t, net::IpAndPort>;
-    thread_local std::list<Source> order;  // most recently seen first
-    thread_local std::unordered_map<std::uint64_t, std::list<Source>::iterator> sources;
-    const std::uint64_t key = (static_cast<std::uint64_t>(address) << 16) | port;
-    const auto it = sources.find(key);
-    if (it != sources.end()) {
-        order.splice(order.begin(), order, it->second);
-        return it->second->second;
-    }
-    if (sources.size() >= kSourceCacheLimit) {
-        sources.erase(order.back().first);
-        order.pop_back();
-    }
-    order.emplace_front(key, endpointOf(address, port));
-    sources.emplace(key, order.begin());
-    return order.front().second;
+    thread_local SourceCache cache(kSourceCacheLimit);
+    return cache.get(address, port);
 }
 
 void TransferProtocol::respond(Incoming& datagram, HandlerSlot& handlers) {

@@ -40,7 +40,8 @@ namespace device {
 /// it does not consume is the reply of the request in flight to its address,
 /// or else goes to the unknown-response handler.
 ///
-/// Threads (started by run(), joined by stop()): four responders, each
+/// Threads (started by run(), joined by stop()): responders, one per
+/// processor but at least four and at most eight, each
 /// waiting on a socket of its own on the control port (the kernel keeps each
 /// device on one of them, broadcasts reach the first only), run the handlers
 /// and match replies, and must never block; replies of one device are

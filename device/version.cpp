@@ -62,13 +62,27 @@ bool containsIgnoringCase(const std::string& text, const char* word) {
     return false;
 }
 
+// toFirmwareType for the first `length` bytes of a narrow text, without
+// making a wide copy. Model names are plain ASCII, so a byte above 0x7F
+// cannot match any of them.
+std::uint64_t firmwareTypeOf(const std::string& text, std::size_t length) {
+    for (const Model& model : kModels) {
+        std::size_t i = 0;
+        while (i < length && model.name[i] != L'\0' &&
+               static_cast<wchar_t>(static_cast<unsigned char>(text[i])) == model.name[i])
+            ++i;
+        if (i == length && model.name[i] == L'\0') return model.code;
+    }
+    return 0;
+}
+
 }  // namespace
 
 bool parseVersion(const std::string& text, Version& version) {
     std::size_t pos = 0;
     while (pos < text.size() && !isBlank(text[pos])) ++pos;
     if (pos == 0 || pos == text.size()) return false;
-    const std::string model = text.substr(0, pos);
+    const std::size_t modelLength = pos;
 
     unsigned numbers[4];
     for (int i = 0; i < 4; ++i) {
@@ -80,8 +94,7 @@ bool parseVersion(const std::string& text, Version& version) {
     }
 
     Version parsed;
-    // Model names are plain ASCII; a byte above 0x7F cannot match any of them.
-    parsed.typeCode = toFirmwareType(std::wstring(model.begin(), model.end()));
+    parsed.typeCode = firmwareTypeOf(text, modelLength);
     parsed.major = numbers[0];
     parsed.minor = numbers[1];
     parsed.build = numbers[2];

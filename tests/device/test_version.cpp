@@ -45,6 +45,11 @@ TEST(ParseVersion, ReadsModelNumbersAndDate) {
         // %u skips blanks and takes the whole 32 bits.
         {"Orvel-510  1.0.4294967295.0 x", kTypeOrvel510, 1, 0, 4294967295u, 0, "x", false, false},
         {"Acme-1 1.0.0.0 today", 0, 1, 0, 0, 0, "today", false, false},  // an unknown model has code 0
+        // The model is compared as a whole word.
+        {"Orvel-610-PSS 1.0.0.0", kTypeOrvel610Pss, 1, 0, 0, 0, "", false, false},
+        {"Orvel-61 1.0.0.0", 0, 1, 0, 0, 0, "", false, false},
+        {"Orvel-6100 1.0.0.0", 0, 1, 0, 0, 0, "", false, false},
+        {"Orvel-610\xC0 1.0.0.0", 0, 1, 0, 0, 0, "", false, false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
