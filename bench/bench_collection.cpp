@@ -15,7 +15,6 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
