@@ -35,9 +35,14 @@ int responderCount() {
 /// Source endpoints each responder keeps made: more than a whole site.
 constexpr std::size_t kSourceCacheLimit = 16384;
 
+std::int64_t steadyNanoseconds(RequestQueue::TimePoint at) {
+    if (at == RequestQueue::TimePoint::max()) return INT64_MAX;
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
+}
+
 /// Takes a mutex that is only ever held briefly: a few tries before sleeping
-/// on it spare the sleep and the wake-up when many callers meet there (the
-/// queue lock, taken by every request and every reply).
+/// on it spare the sleep and the wake-up when many callers meet there (a
+/// shard's queue lock, taken by every request and every reply to its devices).
 std::unique_lock<std::mutex> lockBriefly(std::mutex& mutex) {
     for (int i = 0; i < 64; ++i) {
         if (mutex.try_lock()) return std::unique_lock<std::mutex>(mutex, std::adopt_lock);
@@ -87,7 +92,9 @@ bool TransferProtocol::Waiter::waitFor(std::chrono::milliseconds limit) {
 }
 
 TransferProtocol::TransferProtocol(std::uint16_t port, const std::string& interfaceIp)
-    : m_socket(m_io, port, interfaceIp), m_handlers(new HandlerSlot[responderCount()]) {
+    : m_socket(m_io, port, interfaceIp),
+      m_queues(new Shard[kShardCount]),
+      m_handlers(new HandlerSlot[responderCount()]) {
     for (int i = 1; i < responderCount(); ++i) m_shards.push_back(std::make_unique<ControlSocket>(m_io, m_socket));
 }
 
@@ -123,10 +130,14 @@ void TransferProtocol::stop() {
         if (m_stopping) return;
         m_stopping = true;
         m_closing = true;
-        for (auto& entry : m_pending)
+    }
+    for (std::size_t i = 0; i < kShardCount; ++i) {
+        Shard& shard = m_queues[i];
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        for (auto& entry : shard.pending)
             if (entry.second.waiter) waiters.push_back(entry.second.waiter);
-        m_pending.clear();
-        m_queue.clear();
+        shard.pending.clear();
+        shard.queue.clear();
     }
     LOG_DEBUG(L"transport stops; %1% waiting callers released", waiters.size());
     for (auto& waiter : waiters) waiter->set(Result());
@@ -142,7 +153,10 @@ void TransferProtocol::stop() {
         m_finishedClosed = true;
         m_finished.clear();
     }
-    m_senderWake.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_senderWake.notify_all();
+    }
     m_finishedWake.notify_all();
     for (std::thread* thread : {&m_sender, &m_completer})
         if (thread->joinable()) thread->join();
@@ -196,14 +210,15 @@ bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request
 
     const auto limit = std::chrono::milliseconds(2ull * std::max(resendMs, 1u) + 50);
     if (!waiter->waitFor(limit)) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        const auto it = m_pending.find(id);
-        if (it != m_pending.end()) {
+        Shard& shard = shardOf(to.getAddress());
+        std::unique_lock<std::mutex> lock(shard.mutex);
+        const auto it = shard.pending.find(id);
+        if (it != shard.pending.end()) {
             // Abandoned: a request still queued is not sent at all; one in
             // flight keeps its device until its reply or give-up, which
             // nobody waits for any more.
-            m_pending.erase(it);
-            m_queue.cancel(to.getAddress(), id);
+            shard.pending.erase(it);
+            shard.queue.cancel(to.getAddress(), id);
             lock.unlock();
             LOG_DEBUG(L"no reply from %1% to '%2%' within %3% ms", to.getWideText(), request, limit.count());
             return false;
@@ -245,14 +260,15 @@ RequestQueue::Id TransferProtocol::enqueue(const net::IpAndPort& to, const std::
     std::optional<RequestQueue::Send> send;
     std::optional<Shown> shown;
     {
-        const auto lock = lockBriefly(m_mutex);
+        Shard& shard = shardOf(to.getAddress());
+        const auto lock = lockBriefly(shard.mutex);
         if (m_stopping) return 0;  // dropped: a stopped transport completes nothing
-        id = m_queue.add(to.getAddress(), to.getPort(), std::move(datagram), priority,
-                         std::chrono::milliseconds(resendMs), Clock::now(), send);
+        id = shard.queue.add(to.getAddress(), to.getPort(), std::move(datagram), priority,
+                             std::chrono::milliseconds(resendMs), Clock::now(), send);
         if (send && m_anyMonitor) shown = Shown{to, request};
-        m_pending.emplace(id, std::move(pending));
+        shard.pending.emplace(id, std::move(pending));
         if (send) ++m_callerSends;
-        rescheduleSender();
+        rescheduleSender(shard);
     }
     if (send) {
         // The device is idle: the caller sends its request itself, which
@@ -280,18 +296,38 @@ void TransferProtocol::finish(Pending& pending, Result result) {
     m_finishedWake.notify_one();
 }
 
-std::optional<TransferProtocol::Shown> TransferProtocol::shownOf(const RequestQueue::Send& send) const {
+TransferProtocol::Shard& TransferProtocol::shardOf(std::uint32_t address) {
+    // The high bits of a multiplicative hash: the devices of one subnet,
+    // whose addresses differ in the low bits, spread over all shards.
+    return m_queues[(address * 0x9E3779B1u) >> 28];
+}
+
+std::optional<TransferProtocol::Shown> TransferProtocol::shownOf(const Shard& shard,
+                                                                 const RequestQueue::Send& send) const {
     if (send.resend || !m_anyMonitor) return std::nullopt;
-    const auto it = m_pending.find(send.id);
-    if (it == m_pending.end()) return std::nullopt;
+    const auto it = shard.pending.find(send.id);
+    if (it == shard.pending.end()) return std::nullopt;
     return Shown{endpointOf(it->second.address, it->second.port), it->second.request};
 }
 
-void TransferProtocol::rescheduleSender() {
-    if (m_queue.nextWake() < m_senderSleepsUntil) {
-        m_senderKick = true;
-        m_senderWake.notify_one();
-    }
+// The sender publishes when it means to wake, then reads every shard's next
+// action again; a caller publishes its shard's next action, then reads when
+// the sender means to wake. Of the two, one sees the other's store (both
+// are sequentially consistent), so an earlier action is never slept over.
+void TransferProtocol::rescheduleSender(Shard& shard) {
+    const std::int64_t wake = steadyNanoseconds(shard.queue.nextWake());
+    shard.nextWake.store(wake);
+    const std::int64_t sleepsUntil = m_senderSleepsUntil.load();
+    if (sleepsUntil == kSenderAwake || wake >= sleepsUntil) return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_senderKick = true;
+    m_senderWake.notify_one();
+}
+
+std::int64_t TransferProtocol::earliestWake() const {
+    std::int64_t earliest = kNever;
+    for (std::size_t i = 0; i < kShardCount; ++i) earliest = std::min(earliest, m_queues[i].nextWake.load());
+    return earliest;
 }
 
 void TransferProtocol::transmit(const RequestQueue::Send& send, const std::optional<Shown>& shown) {
@@ -380,18 +416,19 @@ void TransferProtocol::respond(Incoming& datagram, HandlerSlot& handlers) {
     std::optional<RequestQueue::Send> next;
     std::optional<Shown> shown;
     {
-        const auto lock = lockBriefly(m_mutex);
+        Shard& shard = shardOf(datagram.address);
+        const auto lock = lockBriefly(shard.mutex);
         if (m_stopping) return;
-        id = m_queue.match(datagram.address, Clock::now(), next);
+        id = shard.queue.match(datagram.address, Clock::now(), next);
         if (id != 0) {
-            const auto it = m_pending.find(id);
-            if (it != m_pending.end()) {
+            const auto it = shard.pending.find(id);
+            if (it != shard.pending.end()) {
                 pending = std::move(it->second);
-                m_pending.erase(it);
+                shard.pending.erase(it);
                 waited = true;
             }
-            if (next) shown = shownOf(*next);
-            rescheduleSender();
+            if (next) shown = shownOf(shard, *next);
+            rescheduleSender(shard);
         }
     }
     if (m_anyMonitor) monitor(source, datagram.text, false);
@@ -423,40 +460,52 @@ void TransferProtocol::senderMain() {
     std::vector<RequestQueue::Id> expired;
     std::vector<Pending> givenUp;
 
-    std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stopping) {
-        m_senderKick = false;
-        m_senderSleepsUntil = RequestQueue::TimePoint::min();
-        sends.clear();
-        shown.clear();
-        expired.clear();
-        givenUp.clear();
-        m_queue.poll(Clock::now(), sends, expired);
-        for (RequestQueue::Id id : expired) {
-            const auto it = m_pending.find(id);
-            if (it == m_pending.end()) continue;  // its caller stopped waiting
-            givenUp.push_back(std::move(it->second));
-            m_pending.erase(it);
+        m_senderSleepsUntil.store(kSenderAwake);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_senderKick = false;
         }
-        for (const auto& send : sends) shown.push_back(shownOf(send));
-        lock.unlock();
-
-        for (std::size_t i = 0; i < sends.size(); ++i) transmit(sends[i], shown[i]);
-        m_counters.timedOut += expired.size();
-        for (Pending& pending : givenUp) {
-            LOG_DEBUG(L"time-out of '%1%' to %2%:%3%", pending.request, addressText(pending.address), pending.port);
-            finish(pending, Result());
+        for (std::size_t i = 0; i < kShardCount && !m_stopping; ++i) {
+            Shard& shard = m_queues[i];
+            sends.clear();
+            shown.clear();
+            expired.clear();
+            givenUp.clear();
+            {
+                std::lock_guard<std::mutex> lock(shard.mutex);
+                if (m_stopping) break;
+                shard.queue.poll(Clock::now(), sends, expired);
+                for (RequestQueue::Id id : expired) {
+                    const auto it = shard.pending.find(id);
+                    if (it == shard.pending.end()) continue;  // its caller stopped waiting
+                    givenUp.push_back(std::move(it->second));
+                    shard.pending.erase(it);
+                }
+                for (const auto& send : sends) shown.push_back(shownOf(shard, send));
+                shard.nextWake.store(steadyNanoseconds(shard.queue.nextWake()));
+            }
+            for (std::size_t j = 0; j < sends.size(); ++j) transmit(sends[j], shown[j]);
+            m_counters.timedOut += expired.size();
+            for (Pending& pending : givenUp) {
+                LOG_DEBUG(L"time-out of '%1%' to %2%:%3%", pending.request, addressText(pending.address),
+                          pending.port);
+                finish(pending, Result());
+            }
         }
 
-        lock.lock();
+        std::unique_lock<std::mutex> lock(m_mutex);
         if (m_stopping || m_senderKick) continue;
-        const auto wake = m_queue.nextWake();
-        m_senderSleepsUntil = wake;
+        const std::int64_t wake = earliestWake();
+        m_senderSleepsUntil.store(wake);
+        // A caller that published an earlier action before it could see the
+        // store above is found here.
+        if (earliestWake() < wake) continue;
         const auto due = [this] { return m_stopping || m_senderKick; };
-        if (wake == RequestQueue::TimePoint::max())
+        if (wake == kNever)
             m_senderWake.wait(lock, due);
         else
-            m_senderWake.wait_until(lock, wake, due);
+            m_senderWake.wait_until(lock, RequestQueue::TimePoint(std::chrono::nanoseconds(wake)), due);
     }
 }
 

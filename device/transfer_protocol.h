@@ -168,15 +168,34 @@ private:
         std::string request;
     };
 
+    /// The requests of a share of the device addresses under a lock of their
+    /// own: callers and responders that deal with different devices seldom
+    /// meet at one. A device's requests all live in the same shard.
+    struct alignas(64) Shard {
+        std::mutex mutex;  // guards what follows
+        RequestQueue queue;
+        std::unordered_map<RequestQueue::Id, Pending> pending;  // ids are the shard's queue's
+        /// The queue's next timed action as last published under the lock
+        /// (steady clock, ns), for the sender to read without it.
+        std::atomic<std::int64_t> nextWake{kNever};
+    };
+    static constexpr std::size_t kShardCount = 16;
+    static constexpr std::int64_t kNever = INT64_MAX;
+    static constexpr std::int64_t kSenderAwake = INT64_MIN;
+    Shard& shardOf(std::uint32_t address);
+
     /// Checks and queues a request; 0 when it was refused (logged).
     RequestQueue::Id enqueue(const net::IpAndPort& to, const std::string& request, int priority,
                              unsigned resendMs, Pending pending);
     void finish(Pending& pending, Result result);
-    /// Under m_mutex: what the monitor must see of a first send, if any monitor is set.
-    std::optional<Shown> shownOf(const RequestQueue::Send& send) const;
-    /// Under m_mutex: wakes the sender when the queue's next timed action
-    /// comes before the sender means to wake.
-    void rescheduleSender();
+    /// Under the shard's lock: what the monitor must see of a first send, if any monitor is set.
+    std::optional<Shown> shownOf(const Shard& shard, const RequestQueue::Send& send) const;
+    /// Under the shard's lock, after its queue changed: publishes its next
+    /// timed action and wakes the sender when that comes before the sender
+    /// means to wake.
+    void rescheduleSender(Shard& shard);
+    /// The earliest published timed action of all shards (steady clock, ns).
+    std::int64_t earliestWake() const;
     /// Puts one datagram on the wire (any thread, outside m_mutex).
     void transmit(const RequestQueue::Send& send, const std::optional<Shown>& shown);
     void monitor(const net::IpAndPort& endpoint, const std::string& text, bool outgoing);
@@ -204,16 +223,21 @@ private:
     ControlSocket m_socket;
     std::vector<std::unique_ptr<ControlSocket>> m_shards;  // more sockets on the port, each with a responder
 
-    mutable std::mutex m_mutex;  // guards what follows up to the inbox
+    std::unique_ptr<Shard[]> m_queues;
+
+    mutable std::mutex m_mutex;  // guards the start, the stop and the sender's sleep
     std::condition_variable m_senderWake;
-    RequestQueue m_queue;
-    std::unordered_map<RequestQueue::Id, Pending> m_pending;
     bool m_started = false;
-    bool m_stopping = false;
+    // Set under m_mutex, read under a shard's lock: a shard that stop() has
+    // emptied takes nothing more.
+    std::atomic<bool> m_stopping{false};
     bool m_senderKick = false;
-    RequestQueue::TimePoint m_senderSleepsUntil = RequestQueue::TimePoint::min();  // min(): awake
+    // When the sender means to wake (steady clock, ns); kSenderAwake while it
+    // goes through the shards.
+    std::atomic<std::int64_t> m_senderSleepsUntil{kSenderAwake};
     // Callers of sync/async sending their own request right now: counted up
-    // under m_mutex while not stopping, down without it; stop() waits for 0.
+    // under a shard's lock while not stopping, down without it; stop() waits
+    // for 0.
     std::atomic<int> m_callerSends{0};
     std::atomic<bool> m_closing{false};  // set with m_stopping
     std::condition_variable m_callerSendsDone;

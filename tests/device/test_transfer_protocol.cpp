@@ -123,6 +123,40 @@ TEST_F(Transport, ReplyResendAndTimeOut) {
     EXPECT_EQ(counts.answered, 3u);
 }
 
+// Devices are kept in several queues with a lock each; the sender sleeps
+// until the earliest timed action of all. A short request added while it
+// sleeps over a long one elsewhere must wake it.
+TEST_F(Transport, ShortTimesOfManyDevicesAreKeptWhileALongOneWaits) {
+    auto& slow = addDevice(2);
+    slow.setReplyPolicy({0, true});
+    Completions done;
+    m_transport->async(endpointOf(slow), "echo long", done.make("long"), 2, 5000);
+    ASSERT_TRUE(waitUntil([&] { return slow.receivedCount() == 1; }));
+
+    std::vector<SimulatedDevice*> silent;
+    for (int n = 10; n < 26; ++n) {
+        silent.push_back(&addDevice(n));
+        silent.back()->setReplyPolicy({0, true});
+    }
+    std::vector<long long> waited(silent.size());
+    std::vector<std::thread> callers;
+    for (std::size_t i = 0; i < silent.size(); ++i)
+        callers.emplace_back([&, i] {
+            std::string reply;
+            const auto start = Clock::now();
+            EXPECT_FALSE(sync(*silent[i], "echo short", reply, 50));
+            waited[i] = msSince(start);
+        });
+    for (auto& caller : callers) caller.join();
+    for (std::size_t i = 0; i < silent.size(); ++i) {
+        EXPECT_GE(waited[i], 100) << i;
+        EXPECT_LE(waited[i], 150 + 150) << i << ": given up at 2R, not when the long request is resent";
+        EXPECT_EQ(silent[i]->receivedCount(), 2u) << i << ": sent and resent once";
+    }
+    EXPECT_EQ(slow.receivedCount(), 1u);
+    EXPECT_EQ(done.size(), 0u);
+}
+
 TEST_F(Transport, RequestsToOneDeviceNeverOverlapOthersRunInParallel) {
     auto& first = addDevice(2);
     auto& second = addDevice(3);
