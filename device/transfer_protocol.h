@@ -196,7 +196,7 @@ private:
     void rescheduleSender(Shard& shard);
     /// The earliest published timed action of all shards (steady clock, ns).
     std::int64_t earliestWake() const;
-    /// Puts one datagram on the wire (any thread, outside m_mutex).
+    /// Puts one datagram on the wire (any thread, outside the shards' locks).
     void transmit(const RequestQueue::Send& send, const std::optional<Shown>& shown);
     void monitor(const net::IpAndPort& endpoint, const std::string& text, bool outgoing);
     void senderMain();
