@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <linux/filter.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -16,6 +17,7 @@
 #include "base/exception.h"
 #include "base/log.h"
 #include "base/text.h"
+#include "device/state_packet.h"
 
 namespace device {
 
@@ -134,6 +136,29 @@ ControlSocket::ControlSocket(asio::io_context& io, std::uint16_t port, const std
     }
     m_fd = m_socket.native_handle();
     LOG_DEBUG(L"control socket on port %1%, interface '%2%'", m_port, interfaceIp);
+}
+
+bool ControlSocket::takeStatePackets() {
+    // A classic BPF program of the port's group: it sees the UDP payload
+    // and answers the index of the socket, in the order they joined the
+    // port; an index past the last lets the kernel choose by sender.
+    constexpr std::uint32_t kFirst = 0;
+    constexpr std::uint32_t kBySender = 0xffffffffu;
+    sock_filter code[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
+        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kMinStatePacket, 0, 4),
+        BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, kMaxStatePacket, 3, 0),
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 2),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ':', 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, kFirst),
+        BPF_STMT(BPF_RET | BPF_K, kBySender),
+    };
+    const sock_fprog program{static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
+    if (setsockopt(m_fd, SOL_SOCKET, SO_ATTACH_REUSEPORT_CBPF, &program, sizeof program) != 0) {
+        LOG_DEBUG(L"state packets stay spread over the port: %1%", std::string(std::strerror(errno)));
+        return false;
+    }
+    return true;
 }
 
 ControlSocket::~ControlSocket() {

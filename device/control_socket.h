@@ -51,6 +51,12 @@ public:
     /// that have come (at least one, at most kBatch); false once the socket
     /// is shut down.
     bool receive(std::vector<Datagram>& datagrams);
+    /// Makes the kernel deliver every datagram shaped like a state packet
+    /// (the length of one, ':' after the first two characters) to this
+    /// socket, the first of the port; other unicast datagrams keep being
+    /// spread over the port's sockets by sender. Returns false, and the
+    /// port stays as it was, when the system refuses.
+    bool takeStatePackets();
     /// Ends a receive() that waits and every later one.
     void shutdown();
     void close();

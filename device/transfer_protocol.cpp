@@ -96,6 +96,11 @@ TransferProtocol::TransferProtocol(std::uint16_t port, const std::string& interf
       m_queues(new Shard[kShardCount]),
       m_handlers(new HandlerSlot[responderCount()]) {
     for (int i = 1; i < responderCount(); ++i) m_shards.push_back(std::make_unique<ControlSocket>(m_io, m_socket));
+    // A site of thousands of loudspeakers sends hundreds of state packets
+    // within a few milliseconds. On one responder they come in batches, one
+    // wake-up of the responder and of the dispatcher for each batch; spread
+    // over all of them, nearly every packet wakes a thread of its own.
+    if (!m_shards.empty()) m_socket.takeStatePackets();
 }
 
 TransferProtocol::~TransferProtocol() {

@@ -43,7 +43,8 @@ namespace device {
 /// Threads (started by run(), joined by stop()): responders, one per
 /// processor but at least four and at most eight, each
 /// waiting on a socket of its own on the control port (the kernel keeps each
-/// device on one of them, broadcasts reach the first only), run the handlers
+/// device on one of them; broadcasts, and every device's datagrams shaped
+/// like state packets, reach the first only), run the handlers
 /// and match replies, and must never block; replies of one device are
 /// handled in order, those of different devices at once, so the handlers and
 /// monitors may be called on several responders at the same time. The

@@ -1,5 +1,9 @@
 // ctest-labels: net
+#include <algorithm>
 #include <cstdlib>
+#include <map>
+#include <mutex>
+#include <set>
 
 #include <unistd.h>
 
@@ -296,6 +300,41 @@ TEST_F(Transport, ANewHandlerReachesEveryResponder) {
     sendAll("STATE 3");
     ASSERT_TRUE(waitUntil([&] { return m_unknown.size() == devices.size(); }));
     EXPECT_EQ(second.size(), devices.size());
+}
+
+TEST_F(Transport, StatePacketsMeetOneResponderOtherDatagramsSpreadBySender) {
+    std::vector<SimulatedDevice*> devices;
+    for (int n = 10; n < 42; ++n) devices.push_back(&addDevice(n));
+    // Shaped like a state packet: its length, ':' after two characters.
+    const std::string state = "00:11:22:33:44:55,1,2,3,4,5,6,7";
+    const std::string tooShort = "00:11:22:33:44:55";
+    std::mutex mutex;
+    std::map<std::string, std::set<std::thread::id>> threads;  // by text
+    std::map<std::string, std::vector<std::string>> order;     // of each sender
+    std::size_t seen = 0;
+    m_transport->setAllResponseHandler([&](const std::string& text, const net::IpAndPort& source) {
+        std::lock_guard<std::mutex> lock(mutex);
+        threads[text.substr(0, text.find(' '))].insert(std::this_thread::get_id());
+        order[source.getText()].push_back(text);
+        ++seen;
+        return true;
+    });
+    for (auto* device : devices)
+        for (const auto& text : {state + " 1", tooShort + " 1", std::string("STATE 1"), state + " 2"})
+            device->send(text, server());
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return seen == 4 * devices.size();
+    }));
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(threads[state].size(), 1u) << "state packets meet one responder";
+    EXPECT_GT(threads[tooShort].size(), 1u) << "other datagrams spread over the responders";
+    EXPECT_GT(threads["STATE"].size(), 1u);
+    for (const auto& [sender, texts] : order) {
+        const auto first = std::find(texts.begin(), texts.end(), state + " 1");
+        EXPECT_LT(first - texts.begin(), std::find(texts.begin(), texts.end(), state + " 2") - texts.begin())
+            << sender << ": state packets of one sender keep their order";
+    }
 }
 
 TEST_F(Transport, ConsoleMonitorSeesItsEndpointOnly) {
