@@ -5,6 +5,13 @@
 #include <exception>
 #include <utility>
 
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include <boost/chrono.hpp>
 
 #include "base/check.h"
@@ -27,6 +34,10 @@ constexpr std::int64_t kHandOffWait = 500000;  // µs
 // 500 ms must still be watched on time.
 constexpr std::int64_t kWatch = kHandOffWait;
 
+// What woke a thread from its epoll set.
+constexpr std::uint32_t kWoken = 0;
+constexpr std::uint32_t kInput = 1;
+
 std::int64_t steadyMicroseconds() {
     return boost::chrono::duration_cast<boost::chrono::microseconds>(
                boost::chrono::steady_clock::now().time_since_epoch())
@@ -44,17 +55,48 @@ bool laterThan(const ThreadDispatcher::Run& a, const ThreadDispatcher::Run& b) {
 std::atomic<ThreadDispatcher*> ThreadDispatcher::s_instance{nullptr};
 
 ThreadDispatcher::ThreadDispatcher() {
-    m_engine = boost::thread([this] { engineThread(); });
+    const auto release = [this] {
+        for (Worker& worker : m_workers)
+            for (int fd : {worker.epoll, worker.wake})
+                if (fd >= 0) ::close(fd);
+    };
+    for (Worker& worker : m_workers) {
+        worker.epoll = epoll_create1(EPOLL_CLOEXEC);
+        worker.wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u32 = kWoken;
+        if (worker.epoll < 0 || worker.wake < 0 || epoll_ctl(worker.epoll, EPOLL_CTL_ADD, worker.wake, &event) != 0) {
+            const std::string reason = std::strerror(errno);
+            release();
+            throw exception::InternalError(L"Диспетчер потоков. Не удалось создать ожидание: " +
+                                           std::wstring(reason.begin(), reason.end()));
+        }
+    }
+    try {
+        m_engine = boost::thread([this] { engineThread(); });
+    } catch (...) {
+        release();
+        throw;
+    }
     try {
         m_executor = boost::thread([this] { executorThread(); });
     } catch (...) {
         m_engine.interrupt();
+        signal(m_workers[0]);
         m_engine.join();
+        release();
         throw;
     }
 }
 
-ThreadDispatcher::~ThreadDispatcher() { shutdown(); }
+ThreadDispatcher::~ThreadDispatcher() {
+    shutdown();
+    for (Worker& worker : m_workers) {
+        ::close(worker.epoll);
+        ::close(worker.wake);
+    }
+}
 
 void ThreadDispatcher::create() {
     if (instance() != nullptr) {
@@ -103,7 +145,8 @@ std::uint32_t ThreadDispatcher::add(Description&& description, std::uint32_t del
     // Wake a sleeping thread only when it would run the job sooner than it
     // means to look anyway: a job due now needs a thread that is free to run
     // it (a thread whose partner runs a job of less than 500 ms is not); a
-    // deferred job concerns only the thread that keeps the time.
+    // deferred job concerns only the thread that keeps the time. A thread
+    // that reads the watched descriptor looks for due jobs right after.
     // Of two that may, the one that went to sleep last is woken: the thread
     // that has just finished a long job takes the next one, as before it.
     Worker* target = nullptr;
@@ -111,14 +154,60 @@ std::uint32_t ThreadDispatcher::add(Description&& description, std::uint32_t del
         Worker& w = self->m_workers[i];
         const Worker& other = self->m_workers[1 - i];
         if (!w.waiting || w.notified || dueTime >= w.deadline) continue;
-        const bool free = !other.running || other.overrun || dueTime - other.startedAt >= kHandOffWait;
+        const bool free = (!other.running || other.overrun || dueTime - other.startedAt >= kHandOffWait) &&
+                          !other.reading;
         if (!(delay == 0 ? free : self->m_timekeeper == i)) continue;
         if (target == nullptr || w.sleeps > target->sleeps) target = &w;
     }
     if (target != nullptr) target->notified = true;
     lock.unlock();
-    if (target != nullptr) target->wake.notify_one();
+    if (target != nullptr) signal(*target);
     return id;
+}
+
+bool ThreadDispatcher::watch(int fd, boost::function<void()> readable) {
+    ThreadDispatcher* self = instance();
+    if (self == nullptr || fd < 0 || readable.empty()) return false;
+    std::lock_guard<std::mutex> lock(self->m_mutex);
+    if (self->m_stopped || self->m_watched >= 0 || !self->m_readable.empty()) return false;
+    // Exclusive: a datagram wakes the first thread that waits, not both,
+    // and not a blocking receive of the descriptor while a thread waits.
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLEXCLUSIVE;
+    event.data.u32 = kInput;
+    for (int i = 0; i < 2; ++i) {
+        if (epoll_ctl(self->m_workers[i].epoll, EPOLL_CTL_ADD, fd, &event) != 0) {
+            LOG_DEBUG(L"dispatcher: the descriptor %1% is not watched: %2%", fd, std::string(std::strerror(errno)));
+            if (i == 1) epoll_ctl(self->m_workers[0].epoll, EPOLL_CTL_DEL, fd, nullptr);
+            return false;
+        }
+    }
+    self->m_watched = fd;
+    self->m_readable = std::move(readable);
+    return true;
+}
+
+void ThreadDispatcher::unwatch(int fd) {
+    ThreadDispatcher* self = instance();
+    if (self == nullptr || fd < 0) return;
+    boost::function<void()> readable;
+    {
+        std::unique_lock<std::mutex> lock(self->m_mutex);
+        if (self->m_watched != fd) return;
+        self->m_watched = -1;
+        for (Worker& worker : self->m_workers) epoll_ctl(worker.epoll, EPOLL_CTL_DEL, fd, nullptr);
+        // A thread may be inside the function; the caller may be the other
+        // thread, or this very one from within it.
+        const int own = self->workerIndex();
+        self->m_readingDone.wait(lock, [&] {
+            for (int i = 0; i < 2; ++i)
+                if (i != own && self->m_workers[i].reading) return false;
+            return true;
+        });
+        if (own < 0 || !self->m_workers[own].reading) readable.swap(self->m_readable);
+    }
+    // Destroyed outside the lock; a function that ends its own watch is
+    // destroyed by its thread once it has returned.
 }
 
 void ThreadDispatcher::remove(std::uint32_t id) {
@@ -141,12 +230,9 @@ void ThreadDispatcher::shutdown() {
     }
     m_engine.interrupt();
     m_executor.interrupt();
-    {
-        // A thread asleep in sleep() sees the interruption once woken; one
-        // about to sleep looks at it under the lock first.
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (Worker& worker : m_workers) worker.wake.notify_all();
-    }
+    // A thread asleep in sleep() sees the interruption once woken; one about
+    // to sleep finds the wake-up already signalled.
+    for (Worker& worker : m_workers) signal(worker);
     if (m_engine.joinable()) m_engine.join();
     if (m_executor.joinable()) m_executor.join();
 
@@ -154,6 +240,7 @@ void ThreadDispatcher::shutdown() {
     // destructor may itself call add or remove.
     std::deque<Run> queued, ready;
     std::vector<Run> delayed, dead;
+    boost::function<void()> readable;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         queued.swap(m_queue);
@@ -161,6 +248,11 @@ void ThreadDispatcher::shutdown() {
         delayed.swap(m_delayed);
         dead.swap(m_dead);
         m_removed.clear();
+        if (m_watched >= 0) {
+            for (Worker& worker : m_workers) epoll_ctl(worker.epoll, EPOLL_CTL_DEL, m_watched, nullptr);
+            m_watched = -1;
+            readable.swap(m_readable);
+        }
     }
     LOG_TRACE3(L"");
 }
@@ -220,8 +312,10 @@ void ThreadDispatcher::sleep(std::unique_lock<std::mutex>& lock, Worker& me, std
     me.notified = false;
     me.deadline = deadline;
     me.sleeps = ++m_sleeps;
-    // The same clock as steadyMicroseconds (CLOCK_MONOTONIC).
-    me.wake.wait_until(lock, std::chrono::steady_clock::time_point(std::chrono::microseconds(deadline)));
+    // A wake-up signalled between the unlock and the wait stays on the event.
+    lock.unlock();
+    const bool input = await(me, deadline);
+    lock.lock();
     const bool notified = me.notified;
     me.waiting = false;
     me.notified = false;
@@ -231,6 +325,64 @@ void ThreadDispatcher::sleep(std::unique_lock<std::mutex>& lock, Worker& me, std
         LOG_TRACE2(L"dispatcher: woke up. A queue is %1%, delayed queue is %2%, deferred removing is %3%",
                    m_queue.size(), m_delayed.size(), m_removed.size());
     }
+    if (input) read(lock, me);
+}
+
+bool ThreadDispatcher::await(Worker& me, std::int64_t deadline) {
+    const std::int64_t left = std::max<std::int64_t>(deadline - steadyMicroseconds(), 0);
+    const timespec timeout{static_cast<time_t>(left / 1000000), static_cast<long>(left % 1000000) * 1000};
+    epoll_event events[2];
+    const int count = epoll_pwait2(me.epoll, events, 2, &timeout, nullptr);
+    bool input = false;
+    for (int i = 0; i < count; ++i) {
+        if (events[i].data.u32 == kInput) {
+            input = true;
+        } else {
+            std::uint64_t signals = 0;
+            while (::read(me.wake, &signals, sizeof signals) < 0 && errno == EINTR) {
+            }
+        }
+    }
+    return input;
+}
+
+void ThreadDispatcher::signal(Worker& worker) {
+    const std::uint64_t one = 1;
+    while (::write(worker.wake, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+void ThreadDispatcher::read(std::unique_lock<std::mutex>& lock, Worker& me) {
+    if (m_watched < 0) return;
+    // A job added meanwhile wakes neither thread: this one looks for due
+    // jobs once it has read.
+    me.reading = true;
+    lock.unlock();
+    try {
+        m_readable();
+    } catch (const std::exception& e) {
+        LOG_ERROR(L"Диспетчер потоков. Поймано необработанное исключение.\nПричина: '%1%'.", e.what());
+    } catch (...) {
+        LOG_ERROR(L"Диспетчер потоков. Поймано неизвестное исключение");
+    }
+    lock.lock();
+    me.reading = false;
+    if (m_watched < 0) {
+        m_readingDone.notify_all();
+        // The watch was ended from within the function; it goes now.
+        if (!m_readable.empty() && !m_workers[0].reading && !m_workers[1].reading) {
+            boost::function<void()> readable;
+            readable.swap(m_readable);
+            lock.unlock();
+            readable.clear();
+            lock.lock();
+        }
+    }
+}
+
+int ThreadDispatcher::workerIndex() const {
+    const boost::thread::id self = boost::this_thread::get_id();
+    return self == m_engine.get_id() ? 0 : self == m_executor.get_id() ? 1 : -1;
 }
 
 // Both threads run this loop. Each pass takes the jobs added since the last

@@ -34,6 +34,11 @@ namespace base {
 /// The dispatcher's lock is never held while a job runs, nor while a job's
 /// function object is destroyed, so jobs and their captures may call `add`
 /// and `remove`.
+///
+/// A source whose every datagram becomes a job (the devices' state packets)
+/// may let the idle threads read it (`watch`): the thread that the datagram
+/// wakes reads it, adds the jobs and runs them itself, where a reader of its
+/// own would cost a second thread's wake-up for each datagram.
 class ThreadDispatcher {
 public:
     /// A job's description. A string literal is kept by its address (it
@@ -90,6 +95,18 @@ public:
     /// ids are harmless.
     static void remove(std::uint32_t id);
 
+    /// Any thread. Lets the idle threads wait for input on `fd` too: the one
+    /// that its input wakes calls `readable` (on its own thread, outside the
+    /// lock, not as a job; it must not block) and then runs the jobs that
+    /// `readable` added. Each thread waits for the descriptor exclusively and
+    /// ahead of any exclusive waiter that comes later (a blocking receive),
+    /// which gets the input only while neither thread waits. One descriptor at
+    /// a time: false when another is watched or no dispatcher runs.
+    static bool watch(int fd, boost::function<void()> readable);
+    /// Any thread. Ends the watch of `fd` (another descriptor or none: nothing
+    /// happens) and waits until `readable` runs on no other thread.
+    static void unwatch(int fd);
+
     /// Stops and joins both threads and drops every job that hasn't started;
     /// a job that is running is interrupted at its own interruption points and
     /// waited for. Called by the main window's shutdown (GUI thread) and again
@@ -103,12 +120,14 @@ public:
 private:
     /// What the dispatcher knows of one of its threads (under m_mutex).
     struct Worker {
-        // A plain futex-based condition, not boost's: boost's takes a mutex
-        // of its own to signal, and a thread that adds a job and is
-        // preempted by the very thread it woke would hold that mutex, and
-        // so the woken thread, for a whole time slice of a busy machine.
-        std::condition_variable wake;
+        // Each thread sleeps in its own epoll set: its wake-up event and, while
+        // watched, the watched descriptor. Signalling takes no lock, so a
+        // thread that adds a job and is preempted by the very thread it woke
+        // holds nothing the woken thread needs.
+        int epoll = -1;
+        int wake = -1;  // eventfd
         bool running = false;        // runs a job
+        bool reading = false;        // calls the watched descriptor's function
         std::int64_t startedAt = 0;  // of that job
         bool overrun = false;        // that job passed the 500 ms and the other thread took over
         bool waiting = false;        // sleeps on `wake`
@@ -129,11 +148,20 @@ private:
     /// Under m_mutex: applies removals, moves the jobs added since the last
     /// pass into the schedule and the due ones, in due order, to m_ready.
     void collect(std::int64_t now);
-    /// Under m_mutex: sleeps until the deadline or a wake-up. `dueDeadline`
-    /// (0: none) is the time keeper's wait for the next due time, which the
-    /// deadline may cut short. An interruption point: throws
-    /// boost::thread_interrupted once shutdown has interrupted the thread.
+    /// Under m_mutex: sleeps until the deadline, a wake-up or input on the
+    /// watched descriptor, and reads that input. `dueDeadline` (0: none) is
+    /// the time keeper's wait for the next due time, which the deadline may
+    /// cut short. An interruption point: throws boost::thread_interrupted
+    /// once shutdown has interrupted the thread.
     void sleep(std::unique_lock<std::mutex>& lock, Worker& me, std::int64_t deadline, std::int64_t dueDeadline);
+    /// Without m_mutex: waits in the thread's epoll set; true when the watched
+    /// descriptor has input.
+    static bool await(Worker& me, std::int64_t deadline);
+    static void signal(Worker& worker);
+    /// Under m_mutex: lets `readable` take the watched descriptor's input.
+    void read(std::unique_lock<std::mutex>& lock, Worker& me);
+    /// Which of the two the calling thread is: 0, 1, or -1 for neither.
+    int workerIndex() const;
     void runJob(int self, Run& run, bool takeOver);
     void handle(Run& run);
 
@@ -150,6 +178,9 @@ private:
     Worker m_workers[2];
     int m_timekeeper = -1;  // the sleeping thread that wakes for the next due time
     std::uint64_t m_sleeps = 0;  // counts the threads' sleeps, to tell which went last
+    int m_watched = -1;          // the watched descriptor
+    boost::function<void()> m_readable;  // kept until no thread reads any more
+    std::condition_variable m_readingDone;
 
     boost::thread m_engine;
     boost::thread m_executor;

@@ -207,44 +207,73 @@ void ControlSocket::close() {
     m_socket.close(ignored);
 }
 
-bool ControlSocket::receive(std::vector<Datagram>& datagrams) {
+int ControlSocket::take(std::vector<Datagram>& datagrams, int flags) {
     datagrams.clear();
     sockaddr_in from[kBatch];
     iovec parts[kBatch];
     alignas(cmsghdr) char control[kBatch][CMSG_SPACE(sizeof(in_pktinfo))];
     mmsghdr messages[kBatch];
+    for (std::size_t i = 0; i < kBatch; ++i) {
+        parts[i] = iovec{m_buffers[i].data(), m_buffers[i].size()};
+        messages[i] = mmsghdr{};
+        messages[i].msg_hdr.msg_name = &from[i];
+        messages[i].msg_hdr.msg_namelen = sizeof from[i];
+        messages[i].msg_hdr.msg_iov = &parts[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+        messages[i].msg_hdr.msg_control = control[i];
+        messages[i].msg_hdr.msg_controllen = sizeof control[i];
+    }
+    const int count = recvmmsg(m_fd, messages, kBatch, flags, nullptr);
+    for (int i = 0; i < count; ++i) {
+        msghdr& message = messages[i].msg_hdr;
+        if (m_interfaceIndex != 0 && arrivalInterface(message) != m_interfaceIndex) continue;
+        if (m_unicastOnly && !sentToUs(message)) continue;
+        datagrams.push_back({std::string(m_buffers[i].data(), messages[i].msg_len), ntohl(from[i].sin_addr.s_addr),
+                             ntohs(from[i].sin_port)});
+    }
+    return count;
+}
+
+bool ControlSocket::passing(int error) {
+    // ICMP errors of earlier sends may surface here; they end nothing.
+    if (error == EINTR || error == ECONNREFUSED || error == EHOSTUNREACH || error == ENETUNREACH) return true;
+    // Anything else (out of memory, say) may pass; try again shortly rather
+    // than stop listening to the devices for good.
+    LOG_WARN(L"receive failed: %1%", std::string(std::strerror(error)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return false;
+}
+
+bool ControlSocket::receive(std::vector<Datagram>& datagrams) {
     for (;;) {
-        for (std::size_t i = 0; i < kBatch; ++i) {
-            parts[i] = iovec{m_buffers[i].data(), m_buffers[i].size()};
-            messages[i] = mmsghdr{};
-            messages[i].msg_hdr.msg_name = &from[i];
-            messages[i].msg_hdr.msg_namelen = sizeof from[i];
-            messages[i].msg_hdr.msg_iov = &parts[i];
-            messages[i].msg_hdr.msg_iovlen = 1;
-            messages[i].msg_hdr.msg_control = control[i];
-            messages[i].msg_hdr.msg_controllen = sizeof control[i];
-        }
         // Blocks for the first datagram only, then takes what else is there.
-        const int count = recvmmsg(m_fd, messages, kBatch, MSG_WAITFORONE, nullptr);
+        const int count = take(datagrams, MSG_WAITFORONE);
         if (m_shutDown) return false;
         if (count < 0) {
-            if (errno == EINTR) continue;
-            // ICMP errors of earlier sends may surface here; they end nothing.
-            if (errno == ECONNREFUSED || errno == EHOSTUNREACH || errno == ENETUNREACH) continue;
-            // Anything else (out of memory, say) may pass; try again shortly
-            // rather than stop listening to the devices for good.
-            LOG_WARN(L"receive failed: %1%", std::string(std::strerror(errno)));
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            passing(errno);
             continue;
         }
-        for (int i = 0; i < count; ++i) {
-            msghdr& message = messages[i].msg_hdr;
-            if (m_interfaceIndex != 0 && arrivalInterface(message) != m_interfaceIndex) continue;
-            if (m_unicastOnly && !sentToUs(message)) continue;
-            datagrams.push_back({std::string(m_buffers[i].data(), messages[i].msg_len), ntohl(from[i].sin_addr.s_addr),
-                                 ntohs(from[i].sin_port)});
-        }
         if (!datagrams.empty()) return true;
+    }
+}
+
+bool ControlSocket::receiveReady(std::vector<Datagram>& datagrams) {
+    for (;;) {
+        const int count = take(datagrams, MSG_DONTWAIT);
+        if (!datagrams.empty()) return true;
+        if (count == 0 || (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) return false;
+        // A batch the filter emptied: more may wait behind it.
+        if (count < 0 && !passing(errno)) return false;
+    }
+}
+
+bool ControlSocket::waitForDatagram() {
+    for (;;) {
+        char first;
+        const ssize_t size = recv(m_fd, &first, 1, MSG_PEEK | MSG_TRUNC);
+        if (m_shutDown) return false;
+        if (size >= 0) return true;
+        passing(errno);
     }
 }
 

@@ -18,8 +18,10 @@ namespace device {
 ///
 /// receive() blocks one thread (the transport's responder); send() may be
 /// called from other threads at the same time; both use the descriptor
-/// directly, never the asio object. shutdown() wakes the receiver; close()
-/// runs once no thread receives or sends any more.
+/// directly, never the asio object. Threads that take turns at receiving
+/// must not overlap (the batch's buffers are the socket's). shutdown()
+/// wakes the receiver; close() runs once no thread receives or sends any
+/// more.
 class ControlSocket {
 public:
     /// Throws exception::ExternalError "Не удалось открыть порт управления
@@ -51,6 +53,15 @@ public:
     /// that have come (at least one, at most kBatch); false once the socket
     /// is shut down.
     bool receive(std::vector<Datagram>& datagrams);
+    /// Takes the datagrams that have come (at most kBatch) without waiting;
+    /// false when none passed the filter.
+    bool receiveReady(std::vector<Datagram>& datagrams);
+    /// Waits until a datagram is there, without taking it: false once the
+    /// socket is shut down. The wait is exclusive, like receive()'s: the
+    /// kernel wakes one of such waiters per datagram.
+    bool waitForDatagram();
+    /// For a wait of another thread (ThreadDispatcher::watch).
+    int descriptor() const { return m_fd; }
     /// Makes the kernel deliver every datagram shaped like a state packet
     /// (the length of one, ':' after the first two characters) to this
     /// socket, the first of the port; other unicast datagrams keep being
@@ -69,6 +80,11 @@ private:
     bool m_unicastOnly = false;
     unsigned m_interfaceIndex = 0;
     static constexpr std::size_t kBatch = 16;
+    /// One recvmmsg: the count of datagrams taken, or -1 with errno.
+    int take(std::vector<Datagram>& datagrams, int flags);
+    /// Whether a failed receive may be tried again at once; otherwise waits a little.
+    static bool passing(int error);
+
     std::vector<std::vector<char>> m_buffers;  // the receiver's, one per datagram of a batch
     std::atomic<bool> m_shutDown{false};
 };

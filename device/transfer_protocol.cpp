@@ -12,6 +12,7 @@
 
 #include "base/exception.h"
 #include "base/log.h"
+#include "base/thread_dispatcher.h"
 #include "device/command.h"
 #include "device/source_cache.h"
 
@@ -119,7 +120,13 @@ void TransferProtocol::run() {
         m_started = true;
     }
     LOG_DEBUG(L"transport threads start, port %1%", getPort());
-    m_responder = std::thread([this] { responderMain(m_socket, m_handlers[0]); });
+    m_watched = base::ThreadDispatcher::watch(m_socket.descriptor(), [this] { readFirstSocket(); });
+    m_responder = std::thread([this] {
+        if (m_watched)
+            firstResponderMain();
+        else
+            responderMain(m_socket, m_handlers[0]);
+    });
     for (std::size_t i = 0; i < m_shards.size(); ++i)
         m_shardResponders.emplace_back([this, i] { responderMain(*m_shards[i], m_handlers[i + 1]); });
     m_sender = std::thread([this] { senderMain(); });
@@ -171,6 +178,8 @@ void TransferProtocol::stop() {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_callerSendsDone.wait(lock, [this] { return m_callerSends == 0; });
     }
+    // Waits for a dispatcher thread that reads; no other reads after.
+    if (m_watched) base::ThreadDispatcher::unwatch(m_socket.descriptor());
     // Wakes the responder in its receive; it sends nothing more once it has
     // seen the stop, and then nothing uses the socket.
     m_socket.shutdown();
@@ -392,6 +401,32 @@ void TransferProtocol::responderMain(ControlSocket& socket, HandlerSlot& handler
     std::vector<Incoming> datagrams;
     while (socket.receive(datagrams))
         for (Incoming& datagram : datagrams) respond(datagram, handlers);
+}
+
+void TransferProtocol::firstResponderMain() {
+    t_transportOfThread = this;
+    t_isResponder = true;
+    while (m_socket.waitForDatagram()) readFirstSocket();
+}
+
+void TransferProtocol::readFirstSocket() {
+    // A dispatcher thread is a responder while it reads: a handler that
+    // waited for a reply there could wait for itself.
+    struct AsResponder {
+        const void* transport = t_transportOfThread;
+        bool responder = t_isResponder;
+        explicit AsResponder(const TransferProtocol* self) {
+            t_transportOfThread = self;
+            t_isResponder = true;
+        }
+        ~AsResponder() {
+            t_transportOfThread = transport;
+            t_isResponder = responder;
+        }
+    } asResponder(this);
+    std::lock_guard<std::mutex> lock(m_firstMutex);
+    if (m_socket.receiveReady(m_firstDatagrams))
+        for (Incoming& datagram : m_firstDatagrams) respond(datagram, m_handlers[0]);
 }
 
 const net::IpAndPort& TransferProtocol::sourceOf(std::uint32_t address, std::uint16_t port) {

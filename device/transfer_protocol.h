@@ -45,8 +45,13 @@ namespace device {
 /// waiting on a socket of its own on the control port (the kernel keeps each
 /// device on one of them; broadcasts, and every device's datagrams shaped
 /// like state packets, reach the first only), run the handlers
-/// and match replies, and must never block; replies of one device are
-/// handled in order, those of different devices at once, so the handlers and
+/// and match replies, and must never block. The first socket is read by the
+/// dispatcher's idle threads too (ThreadDispatcher::watch), ahead of its
+/// responder: a state packet's job then runs on the thread that read it,
+/// without a second thread's wake-up, and its responder reads only while
+/// both dispatcher threads are busy; one of them reads at a time, in the
+/// order of arrival, and counts as a responder meanwhile. Replies of one
+/// device are handled in order, those of different devices at once, so the handlers and
 /// monitors may be called on several responders at the same time. The
 /// sender resends, gives up and ends drain pauses on time; the completer
 /// runs the completions of async(), in order, so that a completion that
@@ -59,7 +64,8 @@ namespace device {
 /// handlers reach are destroyed.
 class TransferProtocol {
 public:
-    /// Runs on a responder thread; true consumes the datagram.
+    /// Runs on a responder thread (or a dispatcher thread reading the first
+    /// socket); true consumes the datagram.
     typedef boost::function<bool(const std::string& text, const net::IpAndPort& source)> ResponseHandler;
     /// Runs on the completer thread: the reply, or an empty text and false.
     typedef boost::function<void(const std::string& reply, bool answered)> Completion;
@@ -215,6 +221,11 @@ private:
     void setHandler(std::shared_ptr<const ResponseHandler> HandlerSlot::*which, const ResponseHandler& handler);
 
     void responderMain(ControlSocket& socket, HandlerSlot& handlers);
+    /// The first socket's responder while the dispatcher watches the socket:
+    /// it waits behind the dispatcher's threads and reads what they leave.
+    void firstResponderMain();
+    /// Takes and handles what has come on the first socket, on any thread.
+    void readFirstSocket();
     void completerMain();
     void respond(Incoming& datagram, HandlerSlot& handlers);
     /// The endpoint object of a source, made once per responder thread.
@@ -257,6 +268,10 @@ private:
         std::atomic<std::uint64_t> sent{0}, resent{0}, answered{0}, timedOut{0}, consumed{0}, unmatched{0},
             refused{0};
     } m_counters;
+
+    std::atomic<bool> m_watched{false};  // the dispatcher reads the first socket too (set by run())
+    std::mutex m_firstMutex;   // held by the first socket's reader, from receive to the last handler
+    std::vector<Incoming> m_firstDatagrams;  // under m_firstMutex
 
     std::thread m_sender;
     std::thread m_responder;

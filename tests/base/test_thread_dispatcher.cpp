@@ -9,6 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <boost/thread/thread.hpp>
 #include <gtest/gtest.h>
 
@@ -346,4 +349,94 @@ TEST_F(Dispatcher, JobAddedAfterTheRunningJobsTimeStartsAtOnce) {
     release.raise();
     ASSERT_TRUE(ran) << "not held up by the long job";
     EXPECT_LT(trace.ranAt[1] - added, milliseconds(200));
+}
+
+namespace {
+
+/// A pipe whose read end the dispatcher watches.
+struct Pipe {
+    int fds[2] = {-1, -1};
+    Pipe() { EXPECT_EQ(pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0); }
+    ~Pipe() {
+        for (int fd : fds) close(fd);
+    }
+    void put(char c) const { EXPECT_EQ(write(fds[1], &c, 1), 1); }
+    std::string take() const {
+        std::string taken;
+        char buffer[64];
+        for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+            taken.append(buffer, static_cast<std::size_t>(n));
+        return taken;
+    }
+};
+
+}  // namespace
+
+// Input of a watched descriptor becomes jobs on the thread that read it,
+// with no hand-over to the other thread.
+TEST_F(Dispatcher, AWatchedDescriptorIsReadByTheThreadThatRunsItsJobs) {
+    Pipe input;
+    std::mutex mutex;
+    std::vector<std::pair<std::thread::id, std::thread::id>> readAndRan;  // per byte
+    Signal ran;
+    ASSERT_TRUE(ThreadDispatcher::watch(input.fds[0], [&] {
+        for (char c : input.take()) {
+            (void)c;
+            const std::thread::id reader = std::this_thread::get_id();
+            ThreadDispatcher::add(L"input", 0, [&, reader] {
+                {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    readAndRan.emplace_back(reader, std::this_thread::get_id());
+                }
+                ran.raise();
+            });
+        }
+    }));
+    Pipe other;
+    EXPECT_FALSE(ThreadDispatcher::watch(other.fds[0], [] {})) << "one descriptor at a time";
+    ThreadDispatcher::unwatch(other.fds[0]);  // not the watched one: nothing happens
+
+    constexpr int kBytes = 20;
+    for (int i = 0; i < kBytes; ++i) {
+        input.put('x');
+        ASSERT_TRUE(ran.waitFor(i + 1));
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& [reader, runner] : readAndRan) EXPECT_EQ(reader, runner);
+}
+
+// unwatch() returns once no other thread is inside the function, and nothing
+// reads after; the function may also end its own watch.
+TEST_F(Dispatcher, UnwatchWaitsForTheReaderAndMayComeFromIt) {
+    Pipe input;
+    Signal entered;
+    std::atomic<bool> left{false};
+    std::atomic<int> calls{0};
+    ASSERT_TRUE(ThreadDispatcher::watch(input.fds[0], [&] {
+        ++calls;
+        input.take();
+        entered.raise();
+        std::this_thread::sleep_for(milliseconds(300));
+        left = true;
+    }));
+    input.put('x');
+    ASSERT_TRUE(entered.waitFor(1));
+    ThreadDispatcher::unwatch(input.fds[0]);
+    EXPECT_TRUE(left) << "returned while the function still ran";
+    input.put('y');
+    std::this_thread::sleep_for(milliseconds(100));
+    EXPECT_EQ(calls, 1);
+    input.take();
+
+    Signal ended;
+    ASSERT_TRUE(ThreadDispatcher::watch(input.fds[0], [&] {
+        input.take();
+        ThreadDispatcher::unwatch(input.fds[0]);
+        ended.raise();
+    }));
+    input.put('z');
+    ASSERT_TRUE(ended.waitFor(1)) << "ending its own watch from within";
+    EXPECT_TRUE(testing_support::waitUntil([&] { return ThreadDispatcher::watch(input.fds[0], [] {}); }))
+        << "watchable again once the function is gone";
+    ThreadDispatcher::unwatch(input.fds[0]);
 }

@@ -1,6 +1,7 @@
 // ctest-labels: net
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <set>
@@ -459,6 +460,94 @@ TEST_F(Transport, StopReleasesWaitersAndDropsCompletions) {
     EXPECT_EQ(done.size(), 0u) << "a stopped transport completes nothing";
     std::string reply;
     EXPECT_FALSE(sync(speaker, "echo late", reply, 100));
+}
+
+namespace {
+
+/// The transport as the program runs it: the dispatcher is there first.
+class TransportWithDispatcher : public Transport {
+protected:
+    void SetUp() override {
+        base::ThreadDispatcher::create();
+        Transport::SetUp();
+    }
+    void TearDown() override {
+        Transport::TearDown();
+        base::ThreadDispatcher::destroy();
+    }
+};
+
+}  // namespace
+
+// A state packet's handler runs on an idle dispatcher thread, which then runs
+// the job that the handler added itself; while both dispatcher threads are
+// busy the responder reads, and each sender's packets keep their order.
+TEST_F(TransportWithDispatcher, IdleDispatcherThreadsReadStatePacketsAndTheResponderWhileTheyAreBusy) {
+    auto& first = addDevice(10);
+    auto& second = addDevice(11);
+    const std::string state = "00:11:22:33:44:55,1,2,3,4,5,6,7";
+    std::mutex mutex;
+    std::vector<std::pair<std::thread::id, std::thread::id>> readAndRan;
+    std::map<std::string, std::vector<std::string>> order;  // by sender
+    std::vector<std::thread::id> busyReaders;
+    m_transport->setAllResponseHandler([&](const std::string& text, const net::IpAndPort& source) {
+        const std::thread::id reader = std::this_thread::get_id();
+        std::lock_guard<std::mutex> lock(mutex);
+        order[source.getText()].push_back(text);
+        if (text.find(" busy") != std::string::npos) busyReaders.push_back(reader);
+        base::ThreadDispatcher::add(L"state", 0, [&, reader] {
+            std::lock_guard<std::mutex> lock(mutex);
+            readAndRan.emplace_back(reader, std::this_thread::get_id());
+        });
+        return true;
+    });
+    const auto ran = [&](std::size_t n) {
+        return waitUntil([&] {
+            std::lock_guard<std::mutex> lock(mutex);
+            return readAndRan.size() >= n;
+        });
+    };
+    for (int i = 0; i < 10; ++i) {
+        first.send(state + " idle", server());
+        ASSERT_TRUE(ran(i + 1));
+    }
+    std::set<std::thread::id> dispatcherThreads;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (const auto& [reader, runner] : readAndRan) {
+            EXPECT_EQ(reader, runner);
+            dispatcherThreads.insert(runner);
+        }
+    }
+
+    // Two long jobs: the second takes over after the first has had 500 ms.
+    std::atomic<int> held{0};
+    std::atomic<bool> release{false};
+    for (int i = 0; i < 2; ++i)
+        base::ThreadDispatcher::add(L"long", 0, [&] {
+            ++held;
+            while (!release) std::this_thread::sleep_for(1ms);
+        });
+    ASSERT_TRUE(waitUntil([&] { return held == 2; }));
+    for (int i = 0; i < 5; ++i)
+        for (auto* device : {&first, &second}) device->send(state + " busy " + std::to_string(i), server());
+    const bool taken = waitUntil([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return busyReaders.size() == 10;
+    });
+    release = true;
+    ASSERT_TRUE(taken) << "nobody read while the dispatcher was busy";
+    ASSERT_TRUE(ran(20));
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& reader : busyReaders) EXPECT_EQ(dispatcherThreads.count(reader), 0u);
+    for (auto* device : {&first, &second}) {
+        const auto& texts = order[endpointOf(*device).getText()];
+        std::vector<std::string> busy;
+        std::copy_if(texts.begin(), texts.end(), std::back_inserter(busy),
+                     [](const std::string& text) { return text.find(" busy") != std::string::npos; });
+        ASSERT_EQ(busy.size(), 5u);
+        for (int i = 0; i < 5; ++i) EXPECT_EQ(busy[i], state + " busy " + std::to_string(i));
+    }
 }
 
 TEST(TransportLife, DestroyedWithoutRunAndPortTaken) {
