@@ -98,7 +98,8 @@ public:
     /// Any thread. Lets the idle threads wait for input on `fd` too: the one
     /// that its input wakes calls `readable` (on its own thread, outside the
     /// lock, not as a job; it must not block) and then runs the jobs that
-    /// `readable` added. Each thread waits for the descriptor exclusively and
+    /// `readable` added. Both threads may call it at once, and one of them
+    /// may find the input already taken. Each thread waits for the descriptor exclusively and
     /// ahead of any exclusive waiter that comes later (a blocking receive),
     /// which gets the input only while neither thread waits. One descriptor at
     /// a time: false when another is watched or no dispatcher runs.

@@ -450,6 +450,12 @@ protected:
     int m_historyKindShown = -1;
     /// The console-log field waits for the first drawing after a start.
     bool m_consoleLogPending = false;
+    /// After the pages are laid out anew, GTK's multi-line fields take text
+    /// only once GTK has laid them out in turn (an insertion before crashes
+    /// in its text layout): the page's fields are written from this time on.
+    static constexpr int kDebugSettleMs = 150;
+    std::chrono::steady_clock::time_point m_debugTextsFrom;
+    bool debugTextsSettled() const { return std::chrono::steady_clock::now() >= m_debugTextsFrom; }
     /// The command rows are shown (the panel is high enough).
     bool m_exchangeRowsShown = true;
     /// Below this height the panel hides the command rows and "+".

@@ -19,6 +19,7 @@
 #include <wx/tglbtn.h>
 
 #include <boost/algorithm/string/trim.hpp>
+#include <algorithm>
 #include <mutex>
 
 #include "base/check.h"
@@ -233,11 +234,13 @@ void PropertyDevicePanel::startRequestingDebugMessages() {
             [debug = m_debug, generation] { requestDebugMessage(debug, generation); });
     }
     // The page fill runs right after the page layout, whose frozen notebook
-    // leaves GTK's multi-line fields unable to take new text until the event
-    // loop has run (an insertion then crashes in GTK's text layout; emptying
-    // is safe): the kept lines come with the first drawing.
+    // leaves GTK's multi-line fields unable to take new text until GTK has
+    // laid them out (an insertion then crashes in GTK's text layout; emptying
+    // is safe): the kept lines come with the first drawing once the page has
+    // settled.
     textDebugLower->Clear();
     m_consoleLogPending = true;
+    m_debugTextsFrom = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDebugSettleMs);
 }
 
 void PropertyDevicePanel::requestDebugMessage(const std::shared_ptr<DebugShared>& shared,
@@ -289,12 +292,14 @@ void PropertyDevicePanel::showDebugState() {
     FRM_ASSERT_GUI_THREAD();
     if (!m_debug) return;
     const auto now = std::chrono::steady_clock::now();
-    const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_lastDebugDrawing);
-    if (since.count() < kDebugDrawIntervalMs) {
+    using std::chrono::milliseconds;
+    const auto wait = std::max(milliseconds(kDebugDrawIntervalMs) -
+                                   std::chrono::duration_cast<milliseconds>(now - m_lastDebugDrawing),
+                               std::chrono::duration_cast<milliseconds>(m_debugTextsFrom - now));
+    if (wait.count() > 0) {
         // Still queued as far as the completions know: they queue nothing
         // more until this drawing has been made.
-        if (!m_debugDrawTimer.IsRunning())
-            m_debugDrawTimer.StartOnce(static_cast<int>(kDebugDrawIntervalMs - since.count()));
+        if (!m_debugDrawTimer.IsRunning()) m_debugDrawTimer.StartOnce(static_cast<int>(wait.count()));
         return;
     }
     m_lastDebugDrawing = now;
@@ -461,7 +466,10 @@ void PropertyDevicePanel::toConsoleLog(const std::string& text) {
     if (checkBoxLineError->GetValue() && text.find("lsensor") != std::string::npos) requestLineErrorDetails();
     // Another page: the debug page shows the lines when it is opened.
     if (m_currentPage != pages::kDebugMessage) return;
-    if (trimmed || m_consoleLogPending) {
+    if (!debugTextsSettled()) {
+        m_consoleLogPending = true;
+        showDebugState();  // schedules the drawing that fills the field
+    } else if (trimmed || m_consoleLogPending) {
         fillConsoleLog();
     } else {
         textDebugLower->AppendText(base::toWide(line + '\n'));

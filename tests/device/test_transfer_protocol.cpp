@@ -1,7 +1,6 @@
 // ctest-labels: net
 #include <algorithm>
 #include <cstdlib>
-#include <iterator>
 #include <map>
 #include <mutex>
 #include <set>
@@ -510,6 +509,7 @@ TEST_F(TransportWithDispatcher, IdleDispatcherThreadsReadStatePacketsAndTheRespo
     for (int i = 0; i < 10; ++i) {
         first.send(state + " idle", server());
         ASSERT_TRUE(ran(i + 1));
+        std::this_thread::sleep_for(5ms);  // both dispatcher threads wait again
     }
     std::set<std::thread::id> dispatcherThreads;
     {
@@ -541,12 +541,11 @@ TEST_F(TransportWithDispatcher, IdleDispatcherThreadsReadStatePacketsAndTheRespo
     std::lock_guard<std::mutex> lock(mutex);
     for (const auto& reader : busyReaders) EXPECT_EQ(dispatcherThreads.count(reader), 0u);
     for (auto* device : {&first, &second}) {
-        const auto& texts = order[endpointOf(*device).getText()];
-        std::vector<std::string> busy;
-        std::copy_if(texts.begin(), texts.end(), std::back_inserter(busy),
-                     [](const std::string& text) { return text.find(" busy") != std::string::npos; });
-        ASSERT_EQ(busy.size(), 5u);
-        for (int i = 0; i < 5; ++i) EXPECT_EQ(busy[i], state + " busy " + std::to_string(i));
+        Texts busy;
+        for (const auto& text : order[endpointOf(*device).getText()])
+            if (text.find(" busy") != std::string::npos) busy.push_back(text);
+        EXPECT_EQ(busy, (Texts{state + " busy 0", state + " busy 1", state + " busy 2", state + " busy 3",
+                               state + " busy 4"}));
     }
 }
 

@@ -348,10 +348,13 @@ TEST_F(DebugPageTest, KeptLinesComeBackAfterThePagesWereLaidOutAnewAndStayBounde
     for (const Sim shown : {kConsole, kSpeaker}) {
         panel->imbueDevice(device(shown));
         panel->updateData();
+        // A line in the same pass waits until GTK has laid the field out.
+        if (shown == kSpeaker) panel->toConsoleLog("ERR lsensor at once");
         EXPECT_TRUE(panel->textDebugLower->IsEmpty());
         runEventLoopFor(200ms);
     }
-    EXPECT_TRUE(waitFor([&] { return panel->textDebugLower->GetValue() == L"ERR lsensor kept\n"; }));
+    EXPECT_TRUE(waitFor(
+        [&] { return panel->textDebugLower->GetValue() == L"ERR lsensor kept\nERR lsensor at once\n"; }));
 
     Panel::send(panel->buttonClearDebug);
     for (int n = 1; n <= 1200; ++n) panel->toConsoleLog("ERR " + std::to_string(n));
