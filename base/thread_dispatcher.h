@@ -99,10 +99,11 @@ public:
     /// that its input wakes calls `readable` (on its own thread, outside the
     /// lock, not as a job; it must not block) and then runs the jobs that
     /// `readable` added. Both threads may call it at once, and one of them
-    /// may find the input already taken. Each thread waits for the descriptor exclusively and
-    /// ahead of any exclusive waiter that comes later (a blocking receive),
-    /// which gets the input only while neither thread waits. One descriptor at
-    /// a time: false when another is watched or no dispatcher runs.
+    /// may find the input already taken. Each thread waits for the
+    /// descriptor exclusively and ahead of any exclusive waiter that comes
+    /// later (a blocking receive), which gets the input only while neither
+    /// thread waits. One descriptor at a time: false when another is watched
+    /// or no dispatcher runs.
     static bool watch(int fd, boost::function<void()> readable);
     /// Any thread. Ends the watch of `fd` (another descriptor or none: nothing
     /// happens) and waits until `readable` runs on no other thread.

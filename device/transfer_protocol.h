@@ -51,8 +51,9 @@ namespace device {
 /// without a second thread's wake-up, and its responder reads only while
 /// both dispatcher threads are busy; one of them reads at a time, in the
 /// order of arrival, and counts as a responder meanwhile. Replies of one
-/// device are handled in order, those of different devices at once, so the handlers and
-/// monitors may be called on several responders at the same time. The
+/// device are handled in order, those of different devices at once, so the
+/// handlers and monitors may be called on several responders at the same
+/// time. The
 /// sender resends, gives up and ends drain pauses on time; the completer
 /// runs the completions of async(), in order, so that a completion that
 /// waits (for the GUI lock, say) holds up no reply. A request to an idle

@@ -18,9 +18,10 @@
 #include <wx/textctrl.h>
 #include <wx/tglbtn.h>
 
-#include <boost/algorithm/string/trim.hpp>
 #include <algorithm>
 #include <mutex>
+
+#include <boost/algorithm/string/trim.hpp>
 
 #include "base/check.h"
 #include "base/exception.h"
