@@ -33,7 +33,7 @@ int responderCount() {
     return count;
 }
 
-/// Source endpoints each responder keeps made: more than a whole site.
+/// Source endpoints each reader of a socket keeps made: more than a whole site.
 constexpr std::size_t kSourceCacheLimit = 16384;
 
 std::int64_t steadyNanoseconds(RequestQueue::TimePoint at) {
@@ -95,7 +95,8 @@ bool TransferProtocol::Waiter::waitFor(std::chrono::milliseconds limit) {
 TransferProtocol::TransferProtocol(std::uint16_t port, const std::string& interfaceIp)
     : m_socket(m_io, port, interfaceIp),
       m_queues(new Shard[kShardCount]),
-      m_handlers(new HandlerSlot[responderCount()]) {
+      m_handlers(new HandlerSlot[responderCount()]),
+      m_firstSources(kSourceCacheLimit) {
     for (int i = 1; i < responderCount(); ++i) m_shards.push_back(std::make_unique<ControlSocket>(m_io, m_socket));
     // A site of thousands of loudspeakers sends hundreds of state packets
     // within a few milliseconds. On one responder they come in batches, one
@@ -399,8 +400,9 @@ void TransferProtocol::responderMain(ControlSocket& socket, HandlerSlot& handler
     t_transportOfThread = this;
     t_isResponder = true;
     std::vector<Incoming> datagrams;
+    SourceCache sources(kSourceCacheLimit);
     while (socket.receive(datagrams))
-        for (Incoming& datagram : datagrams) respond(datagram, handlers);
+        for (Incoming& datagram : datagrams) respond(datagram, handlers, sources);
 }
 
 void TransferProtocol::firstResponderMain() {
@@ -426,18 +428,11 @@ void TransferProtocol::readFirstSocket() {
     } asResponder(this);
     std::lock_guard<std::mutex> lock(m_firstMutex);
     if (m_socket.receiveReady(m_firstDatagrams))
-        for (Incoming& datagram : m_firstDatagrams) respond(datagram, m_handlers[0]);
+        for (Incoming& datagram : m_firstDatagrams) respond(datagram, m_handlers[0], m_firstSources);
 }
 
-const net::IpAndPort& TransferProtocol::sourceOf(std::uint32_t address, std::uint16_t port) {
-    // Each responder thread keeps its own: an endpoint depends on nothing
-    // but its address and port.
-    thread_local SourceCache cache(kSourceCacheLimit);
-    return cache.get(address, port);
-}
-
-void TransferProtocol::respond(Incoming& datagram, HandlerSlot& handlers) {
-    const net::IpAndPort& source = sourceOf(datagram.address, datagram.port);
+void TransferProtocol::respond(Incoming& datagram, HandlerSlot& handlers, SourceCache& sources) {
+    const net::IpAndPort& source = sources.get(datagram.address, datagram.port);
     std::shared_ptr<const ResponseHandler> all;
     {
         std::lock_guard<std::mutex> lock(handlers.mutex);

@@ -20,6 +20,7 @@
 #include "base/ip_address.h"
 #include "device/control_socket.h"
 #include "device/request_queue.h"
+#include "device/source_cache.h"
 
 namespace device {
 
@@ -228,9 +229,9 @@ private:
     /// Takes and handles what has come on the first socket, on any thread.
     void readFirstSocket();
     void completerMain();
-    void respond(Incoming& datagram, HandlerSlot& handlers);
-    /// The endpoint object of a source, made once per responder thread.
-    const net::IpAndPort& sourceOf(std::uint32_t address, std::uint16_t port);
+    /// Hands a datagram to the handlers, its source's endpoint taken from
+    /// the reader's cache.
+    void respond(Incoming& datagram, HandlerSlot& handlers, SourceCache& sources);
 
     boost::asio::io_context m_io;  // owns the socket's asio object; nothing runs on it
     ControlSocket m_socket;
@@ -273,6 +274,9 @@ private:
     std::atomic<bool> m_watched{false};  // the dispatcher reads the first socket too (set by run())
     std::mutex m_firstMutex;   // held by the first socket's reader, from receive to the last handler
     std::vector<Incoming> m_firstDatagrams;  // under m_firstMutex
+    // Under m_firstMutex: one for every thread that reads the first socket,
+    // so that each source's endpoint is made once, not once per thread.
+    SourceCache m_firstSources;
 
     std::thread m_sender;
     std::thread m_responder;

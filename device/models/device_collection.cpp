@@ -216,10 +216,10 @@ boost::shared_ptr<OrvelInfo> DeviceCollection::searchForOrvel(const net::Hardwar
 namespace {
 
 template <class T>
-std::vector<boost::shared_ptr<T>> listOf(const DeviceCollection::DeviceMap& devices, bool onlineOnly) {
+std::vector<boost::shared_ptr<T>> listOf(const DeviceCollection::DeviceList& devices, bool onlineOnly) {
     std::vector<boost::shared_ptr<T>> list;
     for (const auto& entry : devices) {
-        boost::shared_ptr<T> device = boost::dynamic_pointer_cast<T>(entry.second);
+        boost::shared_ptr<T> device = boost::dynamic_pointer_cast<T>(entry);
         if (device && (!onlineOnly || device->isOnlineAndAnswered())) list.push_back(std::move(device));
     }
     return list;
@@ -239,9 +239,12 @@ std::vector<boost::shared_ptr<DeviceBase>> DeviceCollection::getDevices() {
     return listOf<DeviceBase>(copyDevices(), false);
 }
 
-DeviceCollection::DeviceMap DeviceCollection::copyDevices() const {
+DeviceCollection::DeviceList DeviceCollection::copyDevices() const {
     CollectionLock lock(m_lock);
-    return m_devices;
+    DeviceList devices;
+    devices.reserve(m_devices.size());
+    for (const auto& entry : m_devices) devices.push_back(entry.second);
+    return devices;
 }
 
 void DeviceCollection::stop() {

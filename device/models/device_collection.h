@@ -56,6 +56,8 @@ public:
     typedef boost::function<std::uint32_t(const std::wstring&, const net::HardwareAddress&, const std::wstring&)>
         NewDeviceHandler;
     typedef std::map<net::HardwareAddress, boost::shared_ptr<DeviceBase>> DeviceMap;
+    /// The devices in the map's order, as handed out for a look at each.
+    typedef std::vector<boost::shared_ptr<DeviceBase>> DeviceList;
 
     static constexpr std::uint32_t kNoId = 0xFFFFFFFF;
     static constexpr std::uint64_t kOrvelBit = 0x100000;
@@ -171,11 +173,12 @@ private:
     DeviceCollection(boost::shared_ptr<TransferProtocol> transport, std::uint16_t basePort, const Timing& timing);
 
     void controlTimeoutThread();
-    /// One tick on a copy of the map; `someOffline` is kept across ticks.
-    void tick(int tickCount, bool& someOffline, DeviceMap& copy);
-    static void checkDuplicates(const DeviceMap& devices, bool& someOffline);
-    static void searchThread(std::string interfaceIp, std::uint16_t basePort, DeviceMap devices);
-    DeviceMap copyDevices() const;
+    /// One tick on a copy of the devices; `someOffline` is kept across ticks.
+    void tick(int tickCount, bool& someOffline, const DeviceList& copy);
+    static void checkDuplicates(const DeviceList& devices, bool& someOffline);
+    static void searchThread(std::string interfaceIp, std::uint16_t basePort, DeviceList devices);
+    /// One vector, not a map's nodes: the control thread takes it every second.
+    DeviceList copyDevices() const;
     /// The first device in map order whose hardware address ends in the
     /// 24-bit `address`; empty when none.
     boost::shared_ptr<DeviceBase> findByZoneAddress(unsigned address) const;

@@ -32,7 +32,7 @@ void DeviceCollection::controlTimeoutThread() {
         while (!boost::this_thread::interruption_requested()) {
             boost::this_thread::sleep_for(boost::chrono::milliseconds(m_timing.tick.count()));
             try {
-                DeviceMap copy = copyDevices();
+                const DeviceList copy = copyDevices();
                 tick(tickCount, someOffline, copy);
                 ++tickCount;
                 if (firstTick) {
@@ -60,17 +60,17 @@ void DeviceCollection::controlTimeoutThread() {
     LOG_TRACE(L"%1%", L"end thread controlTimeoutThread()");
 }
 
-void DeviceCollection::tick(int tickCount, bool& someOffline, DeviceMap& copy) {
-    for (const auto& entry : copy)
-        if (hasKnownAddress(*entry.second)) entry.second->checkOnline(false);
+void DeviceCollection::tick(int tickCount, bool& someOffline, const DeviceList& copy) {
+    for (const auto& device : copy)
+        if (hasKnownAddress(*device)) device->checkOnline(false);
     if (m_timing.duplicateCheckEvery > 0 && tickCount % m_timing.duplicateCheckEvery == 0)
         checkDuplicates(copy, someOffline);
 }
 
-void DeviceCollection::checkDuplicates(const DeviceMap& devices, bool& someOffline) {
+void DeviceCollection::checkDuplicates(const DeviceList& devices, bool& someOffline) {
     std::set<net::IpAndPort> online;
     for (const auto& entry : devices) {
-        const DeviceBase& device = *entry.second;
+        const DeviceBase& device = *entry;
         const net::IpAndPort address = device.getIp();
         if (!address.isValid()) continue;
         if (!device.isOnline()) {
@@ -83,7 +83,7 @@ void DeviceCollection::checkDuplicates(const DeviceMap& devices, bool& someOffli
     }
     std::set<net::IpAndPort> offline;
     for (const auto& entry : devices) {
-        DeviceBase& device = *entry.second;
+        DeviceBase& device = *entry;
         const net::IpAndPort address = device.getIp();
         if (!address.isValid() || device.isOnline()) continue;
         // A silent device that shares its address with another one is not
@@ -96,12 +96,12 @@ void DeviceCollection::checkDuplicates(const DeviceMap& devices, bool& someOffli
 bool DeviceCollection::findLostDevices(bool all) {
     std::string interfaceIp;
     std::uint16_t basePort = 0;
-    DeviceMap devices;
+    DeviceList devices;
     {
         CollectionLock lock(m_lock);
         interfaceIp = m_interfaceIp;
         basePort = m_basePort;
-        devices = m_devices;
+        devices = copyDevices();
     }
     if (interfaceIp.empty()) return false;
     boost::thread(&DeviceCollection::searchThread, interfaceIp, basePort, std::move(devices)).detach();
@@ -110,11 +110,11 @@ bool DeviceCollection::findLostDevices(bool all) {
     return os::findLostDevices(interfaceIp, basePort);
 }
 
-void DeviceCollection::searchThread(std::string interfaceIp, std::uint16_t basePort, DeviceMap devices) {
+void DeviceCollection::searchThread(std::string interfaceIp, std::uint16_t basePort, DeviceList devices) {
     if (interfaceIp.empty() || basePort == 0) return;
-    for (const auto& entry : devices) {
-        if (entry.second->isOnline()) continue;
-        findLostDevice(interfaceIp, basePort, entry.second);
+    for (const auto& device : devices) {
+        if (device->isOnline()) continue;
+        findLostDevice(interfaceIp, basePort, device);
     }
 }
 
