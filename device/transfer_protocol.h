@@ -54,13 +54,12 @@ namespace device {
 /// order of arrival, and counts as a responder meanwhile. Replies of one
 /// device are handled in order, those of different devices at once, so the
 /// handlers and monitors may be called on several responders at the same
-/// time. The
-/// sender resends, gives up and ends drain pauses on time; the completer
-/// runs the completions of async(), in order, so that a completion that
-/// waits (for the GUI lock, say) holds up no reply. A request to an idle
-/// device leaves at once from its caller's thread, and the next queued one
-/// from the responder as the reply frees the device: an exchange needs no
-/// hand-over to the sender.
+/// time. The sender resends, gives up and ends drain pauses on time; the
+/// completer runs the completions of async(), in order, so that a
+/// completion that waits (for the GUI lock, say) holds up no reply. A
+/// request to an idle device leaves at once from its caller's thread, and
+/// the next queued one from the responder as the reply frees the device: an
+/// exchange needs no hand-over to the sender.
 ///
 /// Held by a shared pointer; stop() must run before the objects that the
 /// handlers reach are destroyed.
