@@ -8,6 +8,14 @@
 // device's updated state (median, 99th percentile). Every packet toggles the
 // case state, so every packet is a change that reaches the state handler.
 //
+// The first second is not like the others: every device is new then, is
+// created by its first packet and is asked whether it answers as it comes
+// online. The CPU share and the 99th percentile are therefore also given for
+// the seconds after it (steady), and beside them the largest number of
+// packets that came within one millisecond at either receiver: the simulated
+// devices share two threads, and when they fall behind they send in bursts,
+// which any receiver meets as a queue.
+//
 //   scripts/netns-run build/bench/bench_collection [devices [seconds]]
 #include <algorithm>
 #include <atomic>
@@ -21,6 +29,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -118,13 +127,60 @@ long contextSwitches() {
     return usage.ru_nvcsw + usage.ru_nivcsw;
 }
 
+/// Arrival times of the packets a receiver takes, kept without a lock or an
+/// allocation: one thread or several note them, the main thread reads them
+/// once the devices have stopped.
+class ArrivalLog {
+public:
+    explicit ArrivalLog(std::size_t capacity) : m_times(capacity) {}
+    void note(std::int64_t time) {
+        const std::size_t slot = m_next.fetch_add(1, std::memory_order_relaxed);
+        if (slot < m_times.size()) m_times[slot].store(time, std::memory_order_relaxed);
+    }
+    /// Packets in the busiest millisecond, from `skip` ns after the first.
+    int busiestMillisecond(std::int64_t skip) const {
+        std::vector<std::int64_t> times;
+        const std::size_t count = std::min(m_next.load(), m_times.size());
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::int64_t time = m_times[i].load(std::memory_order_relaxed);
+            if (time != 0) times.push_back(time);
+        }
+        if (times.empty()) return 0;
+        std::sort(times.begin(), times.end());
+        const std::int64_t from = times.front() + skip;
+        int busiest = 0;
+        auto window = std::lower_bound(times.begin(), times.end(), from);
+        for (auto it = window; it != times.end(); ++it) {
+            while (*it - *window >= 1000000) ++window;
+            busiest = std::max(busiest, static_cast<int>(it - window + 1));
+        }
+        return busiest;
+    }
+
+private:
+    std::vector<std::atomic<std::int64_t>> m_times;
+    std::atomic<std::size_t> m_next{0};
+};
+
+/// The seconds after the first, when every device exists.
+constexpr std::int64_t kSteadyAfterNs = 2000000000;
+
 struct Figures {
     double cpuShare = 0;
+    double steadyCpuShare = 0;
     long switches = 0;
     unsigned long received = 0;
     double medianUs = 0;
     double p99Us = 0;
+    double steadyP99Us = 0;
+    int burst = 0;
 };
+
+double percentile(std::vector<double>& values, unsigned percent) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, values.size() * percent / 100)];
+}
 
 }  // namespace
 
@@ -154,13 +210,31 @@ int main(int argc, char** argv) {
     close(go[0]);
     close(done[1]);
     unsigned long sent[2] = {0, 0};
-    // Starts a phase of the child and waits for its end: the child's count.
-    const auto runPhase = [&](int phase) {
+    // Starts a phase of the child and waits for its end (the child's count
+    // comes then); the CPU share is taken over the whole phase and over its
+    // steady part, from the third second to the end of the sending.
+    const auto runPhase = [&](int phase, Figures& figures) {
+        const double cpu0 = processCpuSeconds();
+        const long switches0 = contextSwitches();
+        const auto start = Clock::now();
+        std::thread sampler([&] {
+            std::this_thread::sleep_until(start + std::chrono::nanoseconds(kSteadyAfterNs));
+            const double cpu1 = processCpuSeconds();
+            const auto from = Clock::now();
+            std::this_thread::sleep_until(start + std::chrono::seconds(seconds));
+            const double span = std::chrono::duration<double>(Clock::now() - from).count();
+            figures.steadyCpuShare = span > 0 ? (processCpuSeconds() - cpu1) / span : 0;
+        });
         if (write(go[1], "g", 1) != 1 || read(done[0], &sent[phase], sizeof sent[phase]) != sizeof sent[phase])
             std::_Exit(1);
+        const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+        figures.cpuShare = (processCpuSeconds() - cpu0) / wall;
+        figures.switches = contextSwitches() - switches0;
+        sampler.join();
     };
 
     base::ThreadDispatcher::create();
+    const std::size_t expected = static_cast<std::size_t>(devices) * static_cast<std::size_t>(seconds) + 1000;
     Figures ours;
     {
         // The measuring itself must cost next to nothing beside what it
@@ -171,8 +245,10 @@ int main(int argc, char** argv) {
         std::vector<std::atomic<std::int64_t>> arrived(devices);
         const auto stamp = [] { return Clock::now().time_since_epoch().count(); };
         std::mutex mutex;
-        std::vector<double> delays;
-        delays.reserve(static_cast<std::size_t>(devices) * static_cast<std::size_t>(seconds) + 1000);
+        // Each delay with its packet's arrival time.
+        std::vector<std::pair<std::int64_t, double>> delays;
+        delays.reserve(expected);
+        ArrivalLog arrivals(expected);
         std::atomic<unsigned long> received{0};
 
         auto collection = device::DeviceCollection::create(transport, kBasePort);
@@ -186,7 +262,7 @@ int main(int argc, char** argv) {
             const std::int64_t at = arrived[index].exchange(0);
             if (at == 0) return;
             std::lock_guard<std::mutex> lock(mutex);
-            delays.push_back(static_cast<double>(now - at) / 1000.0);
+            delays.emplace_back(at, static_cast<double>(now - at) / 1000.0);
         });
         // In front of the collection's own handler: the arrival time of
         // every state packet (they start with the hardware address).
@@ -195,28 +271,33 @@ int main(int argc, char** argv) {
             const std::uint32_t index = source.getAddress() - firstSource;
             if (text.size() > 2 && text[2] == ':' && index < devices) {
                 ++received;
-                arrived[index].store(stamp());
+                const std::int64_t now = stamp();
+                arrived[index].store(now);
+                arrivals.note(now);
             }
             const auto owner = weak.lock();
             return owner && owner->handleAllResponsesCallback(text, source);
         });
         transport->run();
-        const double cpu0 = processCpuSeconds();
-        const long switches0 = contextSwitches();
-        const auto start = Clock::now();
-        runPhase(0);
-        const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-        ours.cpuShare = (processCpuSeconds() - cpu0) / wall;
-        ours.switches = contextSwitches() - switches0;
+        runPhase(0, ours);
         transport->stop();
         collection->stop();
         ours.received = received.load();
         std::lock_guard<std::mutex> lock(mutex);
-        std::sort(delays.begin(), delays.end());
         if (!delays.empty()) {
-            ours.medianUs = delays[delays.size() / 2];
-            ours.p99Us = delays[std::min(delays.size() - 1, delays.size() * 99 / 100)];
+            const std::int64_t steadyFrom =
+                std::min_element(delays.begin(), delays.end())->first + kSteadyAfterNs;
+            std::vector<double> all;
+            std::vector<double> steady;
+            for (const auto& [at, delay] : delays) {
+                all.push_back(delay);
+                if (at >= steadyFrom) steady.push_back(delay);
+            }
+            ours.medianUs = percentile(all, 50);
+            ours.p99Us = percentile(all, 99);
+            ours.steadyP99Us = percentile(steady, 99);
         }
+        ours.burst = arrivals.busiestMillisecond(kSteadyAfterNs);
     }
     base::ThreadDispatcher::destroy();
 
@@ -224,26 +305,26 @@ int main(int argc, char** argv) {
     {
         std::atomic<bool> stop{false};
         std::atomic<unsigned long> received{0};
+        ArrivalLog arrivals(expected);
         std::thread reader([&] {
             char buffer[1500];
             asio::ip::udp::endpoint from;
             while (!stop) {
                 boost::system::error_code error;
                 bare.receive_from(asio::buffer(buffer), from, 0, error);
-                if (!error) ++received;
+                if (error || stop) continue;
+                ++received;
+                arrivals.note(Clock::now().time_since_epoch().count());
             }
         });
-        const double cpu0 = processCpuSeconds();
-        const long switches0 = contextSwitches();
-        const auto start = Clock::now();
-        runPhase(1);
-        const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-        floor.cpuShare = (processCpuSeconds() - cpu0) / wall;
-        floor.switches = contextSwitches() - switches0;
+        runPhase(1, floor);
         stop = true;
-        // The reader may block in its receive: the process ends without it.
-        reader.detach();
+        // Ends the reader's blocking receive (an unconnected socket still
+        // takes the shutdown, though the call reports ENOTCONN).
+        ::shutdown(bare.native_handle(), SHUT_RD);
+        reader.join();
         floor.received = received.load();
+        floor.burst = arrivals.busiestMillisecond(kSteadyAfterNs);
     }
 
     int status = 0;
@@ -264,10 +345,15 @@ int main(int argc, char** argv) {
     const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
     std::printf("BENCH collection_cpu ours=%.2f%% asio_floor=%.2f%% ratio=%.2f\n", ours.cpuShare * 100,
                 floor.cpuShare * 100, ratio(ours.cpuShare, floor.cpuShare));
+    std::printf("BENCH collection_cpu_steady ours=%.2f%% asio_floor=%.2f%% ratio=%.2f\n", ours.steadyCpuShare * 100,
+                floor.steadyCpuShare * 100, ratio(ours.steadyCpuShare, floor.steadyCpuShare));
     std::printf("BENCH collection_lost ours=%ldpkt asio_floor=%ldpkt ratio=%.2f\n", lostOurs, lostFloor,
                 ratio(static_cast<double>(lostOurs), static_cast<double>(lostFloor)));
     std::printf("BENCH collection_delay_median ours=%.0fus asio_floor=0us ratio=0\n", ours.medianUs);
     std::printf("BENCH collection_delay_p99 ours=%.0fus asio_floor=0us ratio=0\n", ours.p99Us);
+    std::printf("BENCH collection_delay_p99_steady ours=%.0fus asio_floor=0us ratio=0\n", ours.steadyP99Us);
+    std::printf("BENCH collection_arrival_burst ours=%dpkt/ms asio_floor=%dpkt/ms ratio=%.2f\n", ours.burst,
+                floor.burst, ratio(ours.burst, floor.burst));
     std::fflush(stdout);
     std::_Exit(0);
 }
