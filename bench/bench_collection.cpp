@@ -243,6 +243,15 @@ int main(int argc, char** argv) {
         // back through the device's hardware address (i + 1).
         const std::uint32_t firstSource = net::IpAndPort(kFirstDevice, kBasePort).getAddress();
         std::vector<std::atomic<std::int64_t>> arrived(devices);
+        // Whether each device had answered at its last notification (-1:
+        // none yet). Not every notification comes from a packet: the answer
+        // to the check of a device that has come online arrives on the
+        // transport's completer and flips this flag, a device falling silent
+        // is told by the control thread. Those must not take the arrival time
+        // of a packet that changed nothing, which would make them look up to
+        // a second late.
+        std::vector<std::atomic<int>> answeredBefore(devices);
+        for (auto& flag : answeredBefore) flag = -1;
         const auto stamp = [] { return Clock::now().time_since_epoch().count(); };
         std::mutex mutex;
         // Each delay with its packet's arrival time.
@@ -259,6 +268,9 @@ int main(int argc, char** argv) {
             const std::int64_t now = stamp();
             const std::uint32_t index = device->getHardwareAddress().getLow() - 1;
             if (index >= devices) return;
+            const int answered = device->isOnlineAndAnswered() ? 1 : 0;
+            const int before = answeredBefore[index].exchange(answered);
+            if (!device->isOnline() || (before >= 0 && before != answered)) return;
             const std::int64_t at = arrived[index].exchange(0);
             if (at == 0) return;
             std::lock_guard<std::mutex> lock(mutex);

@@ -50,6 +50,7 @@ void SimulatedDevice::startStatePackets(const Endpoint& server, std::chrono::mil
     }
     asio::post(m_strand, [this] {
         if (m_closed) return;
+        m_nextStatePacket = std::chrono::steady_clock::now();
         sendStatePacketNow();
         scheduleStatePacket();
     });
@@ -185,7 +186,14 @@ void SimulatedDevice::scheduleStatePacket() {
         period = m_period;
     }
     if (period.count() == 0) return;
-    m_stateTimer.expires_after(period);
+    // The device keeps its own clock, as a real one does: a late turn of the
+    // simulator's threads (thousands of devices may share two) delays this
+    // one packet, not every later one, so devices held up together do not go
+    // on sending in step. Turns missed altogether are skipped.
+    const auto now = std::chrono::steady_clock::now();
+    m_nextStatePacket += period;
+    if (m_nextStatePacket <= now) m_nextStatePacket += ((now - m_nextStatePacket) / period + 1) * period;
+    m_stateTimer.expires_at(m_nextStatePacket);
     m_stateTimer.async_wait([this](const boost::system::error_code& error) {
         if (error || m_closed) return;
         sendStatePacketNow();

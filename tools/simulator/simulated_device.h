@@ -106,6 +106,7 @@ private:
     std::vector<char> m_buffer;
     Endpoint m_source;
     boost::asio::steady_timer m_stateTimer;
+    std::chrono::steady_clock::time_point m_nextStatePacket;  // strand only
     bool m_closed = false;  // strand only
 
     mutable std::mutex m_mutex;  // guards what follows
