@@ -5,8 +5,10 @@
 // asio receiver that only counts them (the floor). Reported: CPU time of the
 // receiving process per second of wall time (share of one core), packets
 // lost, and the delay from the packet's arrival at the transport to the
-// device's updated state (median, 99th percentile). Every packet toggles the
-// case state, so every packet is a change that reaches the state handler.
+// device's updated state (median, 99th percentile). A packet's case state is
+// the parity of the count of all the devices' packets, so about every second
+// packet of a device is a change that reaches the state handler; the others
+// only refresh the device's contact time.
 //
 // The first second is not like the others: every device is new then, is
 // created by its first packet and is asked whether it answers as it comes
@@ -55,7 +57,8 @@ double processCpuSeconds() {
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-/// A loudspeaker whose case opens and closes with every packet, counting
+/// A loudspeaker whose case state is the parity of all the devices' packets
+/// so far (it changes with about every second packet of its own), counting
 /// what it sent.
 class TogglingModel : public device::sim::OrvelModel {
 public:
