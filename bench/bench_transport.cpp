@@ -5,6 +5,10 @@
 // physical limit here. Also the median and 99th percentile round-trip times,
 // and a check that no exchange was lost or answered with another's reply.
 //
+// The two take turns, half a second each, for six rounds: what the rest of
+// the machine does changes the figures from second to second, and both
+// sides then meet the same changes.
+//
 // It opens sockets, so it runs only in the private network namespace:
 //   scripts/netns-run build/bench/bench_transport [devices...]   (default: 1 10 100)
 #include <algorithm>
@@ -30,7 +34,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 namespace asio = boost::asio;
 
-constexpr auto kRunTime = std::chrono::milliseconds(1500);
+constexpr auto kPhaseTime = std::chrono::milliseconds(500);
+constexpr int kRounds = 6;
 
 double processCpuSeconds() {
     rusage usage{};
@@ -44,6 +49,16 @@ long contextSwitches() {
     return usage.ru_nvcsw + usage.ru_nivcsw;
 }
 
+/// What one side gathered over all its turns.
+struct Tally {
+    std::vector<double> rtts;
+    std::uint64_t lost = 0;
+    std::uint64_t mismatched = 0;
+    double seconds = 0;
+    double cpu = 0;
+    long switches = 0;
+};
+
 struct Result {
     double cpuUsPerExchange = 0;  // the whole process: callers, transport, simulator
     double switchesPerExchange = 0;
@@ -55,11 +70,11 @@ struct Result {
     std::uint64_t mismatched = 0;
 };
 
-/// Runs `exchange(thread, sequence, rttOut)` on one thread per device until
-/// the run time is over; exchange returns 0 for success, 1 for lost, 2 for a
-/// wrong reply.
+/// One turn: runs `exchange(thread, sequence)` on one thread per device for
+/// the phase time; exchange returns 0 for success, 1 for lost, 2 for a wrong
+/// reply.
 template <class Exchange>
-Result measure(std::size_t threads, Exchange exchange) {
+void runPhase(std::size_t threads, Exchange& exchange, Tally& tally) {
     std::atomic<bool> go{false};
     std::atomic<bool> stop{false};
     std::vector<std::vector<double>> rtts(threads);
@@ -82,24 +97,29 @@ Result measure(std::size_t threads, Exchange exchange) {
     const double cpuStart = processCpuSeconds();
     const long switchesStart = contextSwitches();
     go = true;
-    std::this_thread::sleep_for(kRunTime);
+    std::this_thread::sleep_for(kPhaseTime);
     stop = true;
     for (auto& worker : workers) worker.join();
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const double cpu = processCpuSeconds() - cpuStart;
-    const long switches = contextSwitches() - switchesStart;
-
-    Result result;
-    std::vector<double> all;
+    tally.seconds += std::chrono::duration<double>(Clock::now() - start).count();
+    tally.cpu += processCpuSeconds() - cpuStart;
+    tally.switches += contextSwitches() - switchesStart;
     for (std::size_t t = 0; t < threads; ++t) {
-        all.insert(all.end(), rtts[t].begin(), rtts[t].end());
-        result.lost += lost[t];
-        result.mismatched += wrong[t];
+        tally.rtts.insert(tally.rtts.end(), rtts[t].begin(), rtts[t].end());
+        tally.lost += lost[t];
+        tally.mismatched += wrong[t];
     }
+}
+
+Result summarise(Tally& tally) {
+    Result result;
+    std::vector<double>& all = tally.rtts;
+    result.lost = tally.lost;
+    result.mismatched = tally.mismatched;
     result.exchanges = all.size();
-    result.exchangesPerSecond = static_cast<double>(all.size()) / seconds;
-    result.cpuUsPerExchange = all.empty() ? 0 : cpu * 1e6 / static_cast<double>(all.size());
-    result.switchesPerExchange = all.empty() ? 0 : static_cast<double>(switches) / static_cast<double>(all.size());
+    result.exchangesPerSecond = static_cast<double>(all.size()) / tally.seconds;
+    result.cpuUsPerExchange = all.empty() ? 0 : tally.cpu * 1e6 / static_cast<double>(all.size());
+    result.switchesPerExchange =
+        all.empty() ? 0 : static_cast<double>(tally.switches) / static_cast<double>(all.size());
     if (!all.empty()) {
         std::sort(all.begin(), all.end());
         result.medianUs = all[all.size() / 2];
@@ -126,43 +146,44 @@ void compare(std::size_t devices) {
     }
     simulator.start();
 
-    Result ours;
-    {
-        device::TransferProtocol transport(0, "");
-        transport.run();
-        std::vector<net::IpAndPort> targets;
-        for (const auto& endpoint : endpoints)
-            targets.emplace_back(endpoint.address().to_string(), endpoint.port());
-        ours = measure(devices, [&](std::size_t t, std::uint64_t n) {
-            const std::string request = text(t, n);
-            std::string reply;
-            if (!transport.sync(targets[t], request, reply, 2, 1000)) return 1;
-            return reply == request.substr(5) ? 0 : 2;
-        });
-        transport.stop();
-    }
+    device::TransferProtocol transport(0, "");
+    transport.run();
+    std::vector<net::IpAndPort> targets;
+    for (const auto& endpoint : endpoints) targets.emplace_back(endpoint.address().to_string(), endpoint.port());
+    auto viaTransport = [&](std::size_t t, std::uint64_t n) {
+        const std::string request = text(t, n);
+        std::string reply;
+        if (!transport.sync(targets[t], request, reply, 2, 1000)) return 1;
+        return reply == request.substr(5) ? 0 : 2;
+    };
 
-    Result bare;
-    {
-        asio::io_context io;
-        std::vector<std::unique_ptr<asio::ip::udp::socket>> sockets;
-        for (std::size_t i = 0; i < devices; ++i) {
-            sockets.push_back(std::make_unique<asio::ip::udp::socket>(io, asio::ip::udp::endpoint(asio::ip::udp::v4(), 0)));
-            // A lost datagram must not hang the loop: give up after a second.
-            const timeval limit{1, 0};
-            setsockopt(sockets.back()->native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        }
-        bare = measure(devices, [&](std::size_t t, std::uint64_t n) {
-            const std::string request = text(t, n) + "\n";
-            char buffer[2048];
-            asio::ip::udp::endpoint from;
-            boost::system::error_code error;
-            sockets[t]->send_to(asio::buffer(request), endpoints[t], 0, error);
-            const std::size_t size = sockets[t]->receive_from(asio::buffer(buffer), from, 0, error);
-            if (error) return 1;
-            return std::string(buffer, size) == request.substr(5, request.size() - 6) ? 0 : 2;
-        });
+    asio::io_context io;
+    std::vector<std::unique_ptr<asio::ip::udp::socket>> sockets;
+    for (std::size_t i = 0; i < devices; ++i) {
+        sockets.push_back(std::make_unique<asio::ip::udp::socket>(io, asio::ip::udp::endpoint(asio::ip::udp::v4(), 0)));
+        // A lost datagram must not hang the loop: give up after a second.
+        const timeval limit{1, 0};
+        setsockopt(sockets.back()->native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     }
+    auto bareEcho = [&](std::size_t t, std::uint64_t n) {
+        const std::string request = text(t, n) + "\n";
+        char buffer[2048];
+        asio::ip::udp::endpoint from;
+        boost::system::error_code error;
+        sockets[t]->send_to(asio::buffer(request), endpoints[t], 0, error);
+        const std::size_t size = sockets[t]->receive_from(asio::buffer(buffer), from, 0, error);
+        if (error) return 1;
+        return std::string(buffer, size) == request.substr(5, request.size() - 6) ? 0 : 2;
+    };
+
+    Tally oursTally, bareTally;
+    for (int round = 0; round < kRounds; ++round) {
+        runPhase(devices, viaTransport, oursTally);
+        runPhase(devices, bareEcho, bareTally);
+    }
+    transport.stop();
+    const Result ours = summarise(oursTally);
+    const Result bare = summarise(bareTally);
     simulator.stop();
 
     const std::string name = "transport_sync_" + std::to_string(devices) + "_devices";
