@@ -425,6 +425,11 @@ std::string DeviceBase::getVersionTextNarrow() const {
     return m_versionText;
 }
 
+bool DeviceBase::hasVersionText(const std::string& text) const {
+    DeviceLock lock(m_lock);
+    return m_versionText == text;
+}
+
 std::wstring DeviceBase::getVersionText() const { return base::toWide(getVersionTextNarrow()); }
 
 void DeviceBase::setVersion(const Version& version, const std::string& text) {

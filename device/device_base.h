@@ -262,6 +262,8 @@ protected:
     /// The model's type code before any state packet told the version.
     void presetTypeCode(std::uint64_t typeCode);
     std::string getVersionTextNarrow() const;
+    /// Whether the version text is `text`, without a copy of it (packet threads ask it of every packet).
+    bool hasVersionText(const std::string& text) const;
 
     // The log lines the models share.
     void logAddressChanged(const net::IpAndPort& current, const net::IpAndPort& old) const;

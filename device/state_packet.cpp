@@ -55,9 +55,8 @@ bool parseStatePacketVersion(const std::string& text, Version& version) {
     std::size_t size = 0;
     for (std::size_t i = comma + 1; i < text.size() && size < sizeof kept; ++i)
         if (text[i] != '\r' && text[i] != '\n' && text[i] != '\0') kept[size++] = text[i];
-    const std::string tail(kept, size);
     Version parsed;
-    if (!parseVersion(tail, parsed)) return false;
+    if (!parseVersion(std::string(kept, size), parsed)) return false;
     if (parsed.typeCode == kTypeOrvel610 && parsed.major == 2) parsed.typeCode = kTypeOrvel611;
     version = std::move(parsed);
     return true;

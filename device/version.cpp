@@ -78,7 +78,10 @@ std::uint64_t firmwareTypeOf(const std::string& text, std::size_t length) {
 
 }  // namespace
 
-bool parseVersion(const std::string& text, Version& version) {
+namespace {
+
+/// Everything but the text itself; false when the text does not parse.
+bool parseVersionFields(const std::string& text, Version& parsed) {
     std::size_t pos = 0;
     while (pos < text.size() && !isBlank(text[pos])) ++pos;
     if (pos == 0 || pos == text.size()) return false;
@@ -93,7 +96,6 @@ bool parseVersion(const std::string& text, Version& version) {
         if (!readNumber(text, pos, numbers[i])) return false;
     }
 
-    Version parsed;
     parsed.typeCode = firmwareTypeOf(text, modelLength);
     parsed.major = numbers[0];
     parsed.minor = numbers[1];
@@ -102,7 +104,23 @@ bool parseVersion(const std::string& text, Version& version) {
     parsed.buildDate = trimmed(text, pos);
     parsed.debug = containsIgnoringCase(parsed.buildDate, "debug");
     parsed.emulator = containsIgnoringCase(parsed.buildDate, "emul");
+    return true;
+}
+
+}  // namespace
+
+bool parseVersion(const std::string& text, Version& version) {
+    Version parsed;
+    if (!parseVersionFields(text, parsed)) return false;
     parsed.text = text;
+    version = std::move(parsed);
+    return true;
+}
+
+bool parseVersion(std::string&& text, Version& version) {
+    Version parsed;
+    if (!parseVersionFields(text, parsed)) return false;
+    parsed.text = std::move(text);
     version = std::move(parsed);
     return true;
 }

@@ -45,6 +45,8 @@ struct Version {
 /// every datagram that looks like a state packet. On false the record is
 /// left as it was.
 bool parseVersion(const std::string& text, Version& version);
+/// The same, the record taking over the text instead of a copy of it.
+bool parseVersion(std::string&& text, Version& version);
 
 /// The model name of a type code; "Unsupported" for a code of no model.
 std::wstring toText(std::uint64_t typeCode);

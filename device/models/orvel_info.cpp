@@ -153,20 +153,18 @@ bool OrvelInfo::parsePingLocked(const std::string& packet, const net::IpAndPort&
     if (skipsPacketAfterReboot(kRebootSkipWindow)) return true;
 
     State state;
-    std::string storedText;
     {
         DeviceLock lock(m_lock);
         state = m_state;
-        storedText = getVersionTextNarrow();
     }
     const std::uint32_t storedBatteryLevel = state.batteryLevel;
     bool changed = false;
-    if (read.versionText != storedText) {
+    if (!hasVersionText(read.versionText)) {
         // Parsed before anything is logged: a packet whose version can't be
         // read is refused without a trace above DEBUG.
         Version version;
         if (!parseStatePacketVersion(packet, version)) return false;
-        logVersionChanged(read.versionText, storedText);
+        logVersionChanged(read.versionText, getVersionTextNarrow());
         setVersion(version, read.versionText);
         m_versionIndex = versionIndexOf(version);
         changed = true;

@@ -192,7 +192,6 @@ protected:
 private:
     bool parsePingLocked(const std::string& packet, const net::IpAndPort& source);
     /// Step by step, on the copies taken under the device lock.
-    bool takeVersion(const std::string& versionText, std::string& storedText, bool& changed);
     void takeFields(OrvelPacket& packet, State& state, bool& changed);
     void checkRanges(std::array<std::uint32_t, 15>& f, int index) const;
     void takePlayback(const OrvelPacket& packet, State& state, int index, bool& changed);

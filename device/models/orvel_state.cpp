@@ -1,5 +1,6 @@
 #include "device/models/orvel_state.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "base/check.h"
@@ -59,6 +60,7 @@ bool readOrvelPacket(const std::string& text, OrvelPacket& packet) {
     for (int i = kKept[items]; i < 15; ++i) read.fields[static_cast<std::size_t>(i)] = 0;
 
     const std::size_t last = text.rfind(',');
+    read.versionText.reserve(std::min<std::size_t>(text.size() - last - 1, 255));
     for (std::size_t i = last + 1; i < text.size() && read.versionText.size() < 255; ++i)
         if (text[i] != '\r' && text[i] != '\n' && text[i] != '\0') read.versionText += text[i];
     packet = std::move(read);

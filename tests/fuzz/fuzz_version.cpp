@@ -19,6 +19,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     version.text = "kept";
     const bool parsed = device::parseVersion(text, version);
     if (parsed ? version.text != text : version.text != "kept") __builtin_trap();
+    // Handing the text over gives the same record, and a text refused stays the caller's.
+    device::Version taken;
+    std::string given = text;
+    if (device::parseVersion(std::move(given), taken) != parsed) __builtin_trap();
+    if (parsed && (taken.text != text || taken.typeCode != version.typeCode || taken.major != version.major ||
+                   taken.minor != version.minor || taken.build != version.build ||
+                   taken.revision != version.revision || taken.buildDate != version.buildDate ||
+                   taken.debug != version.debug || taken.emulator != version.emulator))
+        __builtin_trap();
+    if (!parsed && (given != text || !taken.text.empty())) __builtin_trap();
     if (parsed) {
         const int index = device::versionIndexOf(version);
         if (index < 0 || index >= device::kVersionIndexCount) __builtin_trap();
