@@ -29,6 +29,11 @@ device::AudioChannel channelOf(int priority) {
     return priority <= 2 ? device::CHANNEL_NOTICE_LOW : device::CHANNEL_NOTICE_HIGH;
 }
 
+/// How long a launch waits for the previous notice's thread: one that was
+/// stopped before it began has nothing left to do but start and return.
+constexpr boost::chrono::milliseconds kRunningThreadJoin{100};
+constexpr boost::chrono::milliseconds kIdleThreadJoin{3000};
+
 /// Loudspeakers asked at once by the busy check.
 constexpr std::size_t kSwitchThreads = 32;
 
@@ -72,6 +77,10 @@ AlarmChannel::AlarmChannel(DeviceSelection* selection, ChannelGui* gui, mp3strea
 }
 
 AlarmChannel::~AlarmChannel() {
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        m_stoppedLaunch = m_launches;
+    }
     m_endEvent.set();
     interruptAndJoinWatcher();
     {
@@ -170,6 +179,8 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
         L"path record [%5%]; priority [%6%]; description [%7%], callback [%8%]; only for selecred [%9%]",
         source == kMicrophone ? L"mic" : L"list", flag(broadcasting), message, gong, record, priority,
         description, flag(!callback.empty()), flag(onlySelected));
+    bool previousIdle = false;
+    std::uint64_t thisLaunch = 0;
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         m_priority = priority;
@@ -184,17 +195,22 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
         m_onlySelected = onlySelected;
         m_callback = std::move(callback);
         m_stopping = false;
+        // A thread of a stopped notice that has not looked at the stop yet
+        // does nothing when it runs: it only has to be given the processor.
+        previousIdle = m_stoppedLaunch == m_launches && m_begunLaunch != m_launches;
+        thisLaunch = ++m_launches;
     }
     // Not under the channel lock: stop holds the threads' lock while it
     // waits for the alarm thread, which takes the channel lock.
     boost::lock_guard<boost::mutex> threads(m_threadsLock);
-    if (m_alarmThread.joinable() && !m_alarmThread.try_join_for(boost::chrono::milliseconds(100))) {
+    const auto wait = previousIdle ? kIdleThreadJoin : kRunningThreadJoin;
+    if (m_alarmThread.joinable() && !m_alarmThread.try_join_for(wait)) {
         // Another launch got in first; replacing a running thread's handle
         // would end the process.
         LOG_NOTICE(L"%1%", L"Канал тревог занят.");
         return false;
     }
-    m_alarmThread = boost::thread([this] { alarmThread(); });
+    m_alarmThread = boost::thread([this, thisLaunch] { alarmThread(thisLaunch); });
     return m_alarmThread.joinable();
 }
 
@@ -234,10 +250,26 @@ bool AlarmChannel::launchWithCallback(Tag, const std::wstring& description, cons
 
 // ---- the alarm thread -----------------------------------------------------------------------
 
-void AlarmChannel::alarmThread() {
+bool AlarmChannel::current(std::uint64_t launch) {
+    boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+    return launch > m_stoppedLaunch;
+}
+
+void AlarmChannel::alarmThread(std::uint64_t launch) {
+    if (m_options.threadStarts) m_options.threadStarts();
+    {
+        // A stop that came before this thread ran has already given the
+        // loudspeakers back and answered its caller.
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        if (launch <= m_stoppedLaunch) {
+            LOG_DEBUG(L"%1%", L"alarm thread: stopped before it began");
+            return;
+        }
+        m_begunLaunch = launch;
+    }
     bool finished = false;
     try {
-        finished = runNotice();
+        finished = runNotice(launch);
     } catch (const boost::thread_interrupted&) {
         LOG_DEBUG(L"%1%", L"alarm thread: stop handle");
         return;  // stop restores the loudspeakers
@@ -270,7 +302,7 @@ bool AlarmChannel::aborted(const std::wstring& what) {
     return false;
 }
 
-bool AlarmChannel::runNotice() {
+bool AlarmChannel::runNotice(std::uint64_t launch) {
     LOG_TRACE(L"%1%", L"begin alarm thread");
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
@@ -281,6 +313,10 @@ bool AlarmChannel::runNotice() {
         m_watcherThread = boost::thread([this] { checkInternalPlayingThread(); });
     }
     boost::unique_lock<boost::recursive_mutex> lock(m_lock);
+    // From here on each step that takes the loudspeakers or the stream looks
+    // at the stop first, under the lock stop takes to ask for it: a stop
+    // restores what came before it, and nothing may come after it.
+    if (!current(launch)) return true;
     if (!m_record.empty() && fileExists(m_record)) {
         boost::system::error_code error;
         boost::filesystem::remove(base::toUtf8(m_record), error);
@@ -295,6 +331,7 @@ bool AlarmChannel::runNotice() {
             DeviceSet selected =
                 m_selection != nullptr ? m_selection->getSelectedDevicesAndZones() : DeviceSet();
             lock.lock();
+            if (!current(launch)) return true;
             m_devices = std::move(selected);
         }
         channel = channelOf(m_priority);
@@ -317,6 +354,7 @@ bool AlarmChannel::runNotice() {
         VolumeMap volumes = volumesOfAnswering(devices);
         VolumeStateMap states = volumeStatesOfAnswering(devices);
         boost::lock_guard<boost::recursive_mutex> relock(m_lock);
+        if (!current(launch)) return true;
         m_savedVolumes = std::move(volumes);
         m_savedVolumeStates = std::move(states);
     }
@@ -328,7 +366,8 @@ bool AlarmChannel::runNotice() {
         }
         giveChannelVolume();
         LOG_TRACE(L"%1%", L"play gong");
-        playMessage(gong, 300, Guard{kGongStarted, kGongEnded});
+        playMessage(launch, gong, 300, Guard{kGongStarted, kGongEnded});
+        if (!current(launch)) return true;
         restoreSavedSettings();
     }
     if (boost::this_thread::interruption_requested()) {
@@ -337,6 +376,7 @@ bool AlarmChannel::runNotice() {
     }
 
     lock.lock();
+    if (!current(launch)) return true;
     const int source = m_source;
     const std::wstring message = m_message;
     const bool broadcasting = m_broadcasting;
@@ -349,13 +389,15 @@ bool AlarmChannel::runNotice() {
         }
         giveChannelVolume();
         LOG_TRACE(L"%1%", L"play message");
-        playMessage(message, 50, Guard{kMessageStarted, kMessageEnded});
+        playMessage(launch, message, 50, Guard{kMessageStarted, kMessageEnded});
+        if (!current(launch)) return true;
         restoreSavedSettings();
         switchChannelOfAnswering(devices, device::CHANNEL_DISCOVERY);
     } else if (source == kMicrophone) {
         const bool recording = !record.empty();
         {
             boost::lock_guard<boost::recursive_mutex> relock(m_lock);
+            if (!current(launch)) return true;
             m_stream.set_microphone_name(pref::getString("record.deviceName"));
             m_stream.set_read_mode(mp3streamf::READ_MICROPHONE);
             m_stream.set_write_mode(broadcasting, recording);
@@ -365,6 +407,7 @@ bool AlarmChannel::runNotice() {
         LOG_TRACE(L"%1%", L"play with microphone");
         boost::this_thread::interruption_point();
         boost::lock_guard<boost::recursive_mutex> relock(m_lock);
+        if (!current(launch)) return true;
         m_microphoneStreaming = true;
         m_stream.stream_create();
     }
@@ -374,11 +417,13 @@ bool AlarmChannel::runNotice() {
     return true;
 }
 
-void AlarmChannel::playMessage(const std::wstring& path, std::uint32_t silenceMs, const Guard& guard) {
+void AlarmChannel::playMessage(std::uint64_t launch, const std::wstring& path, std::uint32_t silenceMs,
+                               const Guard& guard) {
     LOG_TRACE(L"begin playing message '%1%'", path);
     boost::this_thread::interruption_point();
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        if (!current(launch)) return;
         m_microphoneStreaming = false;
         m_stream.set_read_mode(mp3streamf::READ_FILE);
         m_stream.set_write_mode(m_broadcasting, !m_record.empty());
@@ -544,9 +589,12 @@ void AlarmChannel::interruptAndJoinWatcher() {
 
 void AlarmChannel::stop(Callback callback) {
     LOG_TRACE(L"%1%", L"Alarm channel: stop alarm channel (begin)");
+    bool begun = false;
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         m_stopping = true;
+        m_stoppedLaunch = m_launches;
+        begun = m_begunLaunch == m_launches;
     }
     // Joined, not only interrupted: a watcher left running could close and
     // recreate the stream while the next notice sets its destination.
@@ -558,7 +606,9 @@ void AlarmChannel::stop(Callback callback) {
     // not make its own.
     m_stream.stop();
     m_stream.stream_close();
-    {
+    // A thread that has not begun yet ends as soon as it runs, without a
+    // step of its own; waiting for it would only wait for the processor.
+    if (begun) {
         boost::lock_guard<boost::mutex> threads(m_threadsLock);
         if (m_alarmThread.joinable() && m_alarmThread.get_id() != boost::this_thread::get_id() &&
             !m_alarmThread.try_join_for(boost::chrono::milliseconds(100))) {
@@ -592,7 +642,12 @@ void AlarmChannel::stop(Callback callback) {
 }
 
 bool AlarmChannel::isRunning() {
+    bool idleThread = false;
     {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        idleThread = m_stoppedLaunch == m_launches && m_begunLaunch != m_launches;
+    }
+    if (!idleThread) {
         boost::lock_guard<boost::mutex> threads(m_threadsLock);
         if (m_alarmThread.joinable() && !m_alarmThread.try_join_for(boost::chrono::microseconds(100)))
             return true;

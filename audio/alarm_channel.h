@@ -28,6 +28,9 @@ struct AlarmChannelOptions {
     std::chrono::milliseconds watcherPeriod{15000};
     /// Empty: the loudspeaker's configuration record.
     DiscoveryPort discoveryPort;
+    /// Called first by every alarm thread, before it looks at the notice;
+    /// tests hold a thread here to let a stop overtake it.
+    std::function<void()> threadStarts;
 };
 
 /// Notices that pre-empt the common broadcast: a gong, a message file or the
@@ -123,11 +126,16 @@ private:
         int end;
     };
 
-    void alarmThread();
+    void alarmThread(std::uint64_t launch);
+    /// Whether the notice of `launch` may go on: false once a stop came for
+    /// it. The alarm thread asks under the channel lock before each step
+    /// that takes loudspeakers or the stream.
+    bool current(std::uint64_t launch);
     /// False when the notice ended early with the loudspeakers still taken.
-    bool runNotice();
+    bool runNotice(std::uint64_t launch);
     void checkInternalPlayingThread();
-    void playMessage(const std::wstring& path, std::uint32_t silenceMs, const Guard& guard);
+    void playMessage(std::uint64_t launch, const std::wstring& path, std::uint32_t silenceMs,
+                     const Guard& guard);
     void post(int code);
     void restoreDeviceSettings();
     void giveChannelVolume();
@@ -160,6 +168,12 @@ private:
     int m_volume = 100;
     bool m_relaunch = false;
     bool m_stopping = false;  // stop() has begun: it, not the alarm thread, reports the end
+    /// Launches counted from 1; every launch up to m_stoppedLaunch was
+    /// stopped, and its thread, however late it starts, does nothing more.
+    std::uint64_t m_launches = 0;
+    std::uint64_t m_stoppedLaunch = 0;
+    /// The launch whose thread has passed its first look at the stop.
+    std::uint64_t m_begunLaunch = 0;
     bool m_broadcasting = false;
     bool m_onlySelected = false;
     bool m_preempted = false;

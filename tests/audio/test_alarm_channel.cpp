@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <boost/filesystem/operations.hpp>
+#include <condition_variable>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -81,6 +82,7 @@ protected:
         frm::AlarmChannelOptions options;
         options.watcherPeriod = watcherPeriod();
         options.discoveryPort = discoveryPort();
+        options.threadStarts = threadStarts();
         AlarmChannel::createInstance(&m_selection, &m_gui, *m_stream, options);
         message = tone("message.mp3", 440, 3000);
         gong = tone("gong.mp3", 880, 1000);
@@ -101,6 +103,7 @@ protected:
         return [port](device::OrvelInfo&) { return port; };
     }
     virtual std::chrono::milliseconds watcherPeriod() { return 100ms; }
+    virtual std::function<void()> threadStarts() { return {}; }
 
     std::wstring tone(const std::string& name, double freq, unsigned ms) {
         const std::string path = m_files.path() + "/" + name;
@@ -143,7 +146,63 @@ protected:
     }
 };
 
+/// Every alarm thread waits at its start until the test opens the gate: a
+/// processor too busy to run a new thread before the operator's stop.
+class LateThreadTest : public AlarmChannelTest {
+protected:
+    std::function<void()> threadStarts() override {
+        return [this] {
+            std::unique_lock<std::mutex> lock(m_gateMutex);
+            m_gate.wait(lock, [this] { return m_open; });
+        };
+    }
+    void open() {
+        {
+            std::lock_guard<std::mutex> lock(m_gateMutex);
+            m_open = true;
+        }
+        m_gate.notify_all();
+    }
+    void TearDown() override {
+        open();
+        AlarmChannelTest::TearDown();
+    }
+
+    std::mutex m_gateMutex;
+    std::condition_variable m_gate;
+    bool m_open = false;
+};
+
 }  // namespace
+
+TEST_F(LateThreadTest, AStopBeforeTheAlarmThreadRunsWinsOverIt) {
+    Codes codes;
+    ASSERT_TRUE(launch({a, b}, 3, longMessage, &codes));
+    const auto before = std::chrono::steady_clock::now();
+    channel().stop(AlarmChannel::Callback());
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms) << "the stop does not wait for the thread";
+    EXPECT_FALSE(channel().isRunning());
+    EXPECT_EQ(codes.codes(), std::vector<int>{AlarmChannel::kStopped});
+    EXPECT_EQ(requests(a).back(), "set ch 0") << "the busy check's switch is taken back";
+    clear();
+
+    open();  // the thread runs only now
+    EXPECT_TRUE(waitUntil([&] { return logged(L"alarm thread: stopped before it began") == 1; }));
+    EXPECT_FALSE(channel().isRunning());
+    EXPECT_FALSE(m_stream->is_stream());
+    EXPECT_EQ(requests(a), Strings{}) << "nothing reaches the loudspeakers after the stop";
+    EXPECT_EQ(requests(b), Strings{});
+    EXPECT_EQ(codes.codes(), std::vector<int>{AlarmChannel::kStopped});
+    EXPECT_EQ(logged(L"Internal error. Alarm channel don't stopped. Time out."), 0);
+
+    // The channel takes the next notice at once.
+    Codes next;
+    ASSERT_TRUE(launch({a}, 3, longMessage, &next));
+    ASSERT_TRUE(started(next));
+    channel().stop(AlarmChannel::Callback());
+    EXPECT_FALSE(channel().isRunning());
+    EXPECT_EQ(requests(a).back(), "set ch 0");
+}
 
 TEST_F(AlarmChannelTest, LowerPriorityAndMissingFilesAreRefusedAndEqualReplacesWithCodeFour) {
     Codes first, second;
