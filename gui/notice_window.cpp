@@ -61,6 +61,8 @@ void NoticeWindow::countRepeat(const wxString& caption, const wxString& text) {
 
 void NoticeWindow::showNotices() {
     FRM_ASSERT_GUI_THREAD();
+    // The title is the newest notice's caption, as a box of it would have.
+    if (!m_notices.empty()) SetTitle(m_notices.entries().back().caption);
     messages->ChangeValue(m_notices.text());
     messages->ShowPosition(messages->GetLastPosition());  // the newest in sight
 }

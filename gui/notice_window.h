@@ -9,7 +9,8 @@ namespace frm {
 
 /// The one window of the log's notices: not modal, so the main window keeps
 /// every click and key while it is shown. It lists the notices the operator
-/// has not closed yet, with the time each came and its caption, newest last;
+/// has not closed yet, with the time each came and its caption, newest last
+/// (whose caption is also the window's title);
 /// a notice already listed is counted there (NoticeList). "OK" or closing
 /// the window empties the list and hides it; the next notice shows it again.
 /// It belongs to the owner set with setOwner (the main window) and goes

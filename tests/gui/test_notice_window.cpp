@@ -62,6 +62,7 @@ TEST_F(Notices, TheLogsNoticesAreListedWithoutAModalLoopAndRepeatsCounted) {
     EXPECT_FALSE(window->IsModal());
     EXPECT_EQ(frm::ui::openCount(), 0) << "nothing for a stop request to end";
     EXPECT_EQ(window->GetParent(), owner);
+    EXPECT_EQ(window->GetTitle(), L"NOTICE") << "the newest notice's caption";
     const auto& entries = window->notices().entries();
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0].caption, L"ERROR");
