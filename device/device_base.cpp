@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <mutex>
+#include <set>
 
 #include <boost/algorithm/string/case_conv.hpp>
 #include <boost/algorithm/string/trim.hpp>
@@ -46,6 +48,16 @@ bool isBusyReply(const std::string& reply) {
 }
 
 const wchar_t* yesNo(bool value) { return value ? L"true" : L"false"; }
+
+/// True the first time it is asked for this hardware address in this run:
+/// an unreadable audio memory is logged once per device, not at every
+/// playback, volume or channel action that looks for it.
+bool firstMemoryFailureOf(const std::wstring& hardwareAddress) {
+    static std::mutex mutex;
+    static std::set<std::wstring> logged;
+    std::lock_guard<std::mutex> lock(mutex);
+    return logged.insert(hardwareAddress).second;
+}
 
 }  // namespace
 
@@ -377,7 +389,9 @@ boost::shared_ptr<memory::IAudioControl> DeviceBase::getAudioControl(bool allowO
         made = createAudioControl(allowOverwrite);
     } catch (const exception::Base& e) {
         if (passErrors) throw;
-        LOG_WARN(L"Аудио память устройства %1% недоступна: %2%", hardwareText(), std::string(e.what()));
+        const std::wstring hardware = hardwareText();
+        if (firstMemoryFailureOf(hardware))
+            LOG_DEBUG(L"Аудио память устройства %1% недоступна: %2%", hardware, std::string(e.what()));
         return {};
     }
     DeviceLock lock(m_lock);

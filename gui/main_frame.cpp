@@ -40,6 +40,7 @@
 #include "gui/icons.h"
 #include "gui/item_data_map.h"
 #include "gui/lock_dialog.h"
+#include "gui/notice_window.h"
 #include "gui/property_device_panel.h"
 #include "gui/settings_dialog.h"
 #include "gui/source_device_panel.h"
@@ -102,6 +103,7 @@ MainFrame::MainFrame(boost::shared_ptr<device::TransferProtocol> transport, bool
     FRM_ASSERT_GUI_THREAD();
     dbg_puts(TRACE, "main frame: begin");
     GuiThreadInvoker::createInstance(this);
+    NoticeWindow::setOwner(this);  // the log's notices stay above the main window, never modal
     stopRetry.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { stopFromOutside(); });
 
     const bool alarmButtons = pref::getBool("mainWindow.alarmButtons", false);

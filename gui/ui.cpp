@@ -20,6 +20,7 @@
 #include "base/log.h"
 #include "base/wx/log_setup.h"
 #include "gui/gui_thread.h"
+#include "gui/notice_window.h"
 #include "gui/ui_text.h"
 
 namespace frm {
@@ -132,6 +133,13 @@ public:
 
     int showModal(wxDialog& dialog) override { return showOnStack(dialog, wxID_CANCEL); }
 
+    void notice(const Box& box) override {
+        Presenter::notice(box);
+        if (!m_boxesFile.empty())
+            appendLine(m_boxesFile,
+                       boxLine(box.caption.ToStdWstring(), box.text.ToStdWstring(), answerLabel(wxID_OK)));
+    }
+
     bool askText(const wxString& message, const wxString& caption, wxString& value, bool password,
                  wxWindow* parent) override {
         wxTextEntryDialog dialog(parent, message, caption, value,
@@ -184,6 +192,10 @@ std::unique_ptr<Presenter>& presenter() {
 
 }  // namespace
 
+void Presenter::notice(const Box& box) { NoticeWindow::add(box.caption, box.text); }
+
+void Presenter::noticeRepeated(const Box& box) { NoticeWindow::countRepeat(box.caption, box.text); }
+
 int messageBox(const wxString& text, const wxString& caption, long style, wxWindow* parent) {
     FRM_ASSERT_GUI_THREAD();
     const int answer = presenter()->messageBox(Box{caption, text, style}, parent);
@@ -232,6 +244,22 @@ wxString chooseDirectory(wxWindow* parent, const wxString& message, const wxStri
     return presenter()->chooseDirectory(parent, message, defaultDir);
 }
 
+void notice(const wxString& text, const wxString& caption, long style) {
+    FRM_ASSERT_GUI_THREAD();
+    presenter()->notice(Box{caption, text, style});
+}
+
+void noticeRepeated(const wxString& text, const wxString& caption) {
+    FRM_ASSERT_GUI_THREAD();
+    presenter()->noticeRepeated(Box{caption, text, 0});
+}
+
+void presentLogNotices() {
+    dbg_setMessagePresenter(
+        [](const wxString& text, const wxString& caption, long style) { notice(text, caption, style); });
+    dbg_setRepeatCounter([](const wxString& text, const wxString& caption) { noticeRepeated(text, caption); });
+}
+
 int openCount() {
     FRM_ASSERT_GUI_THREAD();
     return static_cast<int>(openDialogs().size());
@@ -265,8 +293,7 @@ void installProgramPresenter() {
     if (const char* path = std::getenv("SONVAR_TEST_ANSWERS")) answers = parseAnswers(fileContent(path));
     const char* boxes = std::getenv("SONVAR_TEST_BOXES");
     setPresenter(std::make_unique<RealPresenter>(std::move(answers), boxes != nullptr ? boxes : ""));
-    dbg_setMessagePresenter(
-        [](const wxString& text, const wxString& caption, long style) { messageBox(text, caption, style); });
+    presentLogNotices();
 }
 
 }  // namespace ui

@@ -9,7 +9,9 @@
 
 // The operator dialogue of the whole program: every message box, question,
 // text or password prompt, file or folder chooser and every modal dialog of
-// ours is shown through these functions, on the GUI thread only.
+// ours is shown through these functions, on the GUI thread only. The log's
+// notices are the exception to modality: they go to the notice window
+// (gui/notice_window.h), which never takes the main window's input.
 //
 // Boxes are wx dialogs (wxGenericMessageDialog, never the native GTK box),
 // so that a stop request or a test can end them. Everything open is kept on
@@ -60,7 +62,16 @@ wxString chooseSaveFile(wxWindow* parent, const wxString& message, const wxStrin
 /// Folder chooser; empty on Cancel.
 wxString chooseDirectory(wxWindow* parent, const wxString& message, const wxString& defaultDir);
 
-/// How many boxes and dialogs are open now.
+/// Shows a notice of the log (caption: the level's name as the operator
+/// reads it; `style` as a box's) without a modal loop and returns at once.
+void notice(const wxString& text, const wxString& caption, long style);
+/// A repeat of a notice that the log's repeat filter held back: counted on
+/// the listed notice, if it is still listed.
+void noticeRepeated(const wxString& text, const wxString& caption);
+/// Makes the log's notifier present through notice() and noticeRepeated().
+void presentLogNotices();
+
+/// How many boxes and dialogs are open now (notices are none of them).
 int openCount();
 /// Ends every open box and dialog, innermost first, answering No where the
 /// box has it, else Cancel (OK for a box with OK only); call it from the
@@ -84,6 +95,9 @@ public:
     virtual wxString chooseFile(wxWindow* parent, const wxString& message, const wxString& defaultDir,
                                 const wxString& wildcard, bool save, bool multiple) = 0;
     virtual wxString chooseDirectory(wxWindow* parent, const wxString& message, const wxString& defaultDir) = 0;
+    /// A notice: the notice window unless a presenter records it instead.
+    virtual void notice(const Box& box);
+    virtual void noticeRepeated(const Box& box);
     /// The save chooser with a proposed name; a presenter that does not
     /// care for the name answers it as chooseFile in save mode.
     virtual wxString chooseSaveFile(wxWindow* parent, const wxString& message, const wxString& defaultDir,
@@ -99,8 +113,9 @@ std::unique_ptr<Presenter> setPresenter(std::unique_ptr<Presenter> presenter);
 /// The program's presenter: real dialogs, answered from the file named by
 /// SONVAR_TEST_ANSWERS ("caption<TAB>button label" per line) where a caption
 /// matches, each box appended to the file named by SONVAR_TEST_BOXES
-/// ("caption<TAB>text with line breaks as \n<TAB>answer"). Also installs
-/// itself as the log's message presenter. Called once at start-up.
+/// ("caption<TAB>text with line breaks as \n<TAB>answer"; a notice as
+/// answered "OK" when it is listed). Also makes the log's notices present
+/// through it (presentLogNotices). Called once at start-up.
 void installProgramPresenter();
 
 }  // namespace ui

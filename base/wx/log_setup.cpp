@@ -4,6 +4,7 @@
 #include <wx/translation.h>
 
 #include <deque>
+#include <mutex>
 
 #include "base/log.h"
 #include "base/notification_filter.h"
@@ -54,6 +55,40 @@ base::NotificationFilter& repeatFilter() {
     return filter;
 }
 
+RepeatCounter& repeatCounter() {
+    static RepeatCounter current;
+    return current;
+}
+
+/// Held while a record goes through the filter into the invoker's queue, so
+/// that the queue's order is the order the records were observed in, and a
+/// repeat's count never comes before its notice. Recursive: an observer
+/// called again from inside (the invoker's own logging) must not wait on
+/// itself.
+std::recursive_mutex& notifyOrder() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+
+/// A notified record as the operator reads it.
+struct ShownTexts {
+    std::wstring text;
+    std::wstring caption;
+};
+
+ShownTexts shownTexts(const std::wstring& levelName, const std::wstring& message) {
+    return {translated(message), translated(levelName)};
+}
+
+/// The caption's icon of a level that the operator is notified of; 0 for
+/// the other levels.
+long levelIcon(const std::wstring& levelName) {
+    if (levelName == L"NOTICE") return wxICON_INFORMATION;
+    if (levelName == L"WARN") return wxICON_WARNING;
+    if (levelName == L"ERROR" || levelName == L"FATAL") return wxICON_ERROR;
+    return 0;
+}
+
 }  // namespace
 
 void dbg_init(bool console, dbg_level level, const wchar_t* folder) {
@@ -63,23 +98,34 @@ void dbg_init(bool console, dbg_level level, const wchar_t* folder) {
 }
 
 void dbg_notify(const boost::posix_time::ptime&, const std::wstring& levelName, const std::wstring& message) {
-    if (!repeatFilter().pass(levelName, message)) return;
+    std::lock_guard<std::recursive_mutex> order(notifyOrder());
+    if (!repeatFilter().pass(levelName, message)) {
+        if (GuiThreadInvoker::isActive())
+            GuiThreadInvoker::add([levelName, message] { dbg_countRepeat(levelName, message); });
+        return;
+    }
     if (!GuiThreadInvoker::isActive()) return;
     GuiThreadInvoker::add([levelName, message] { dbg_showMessageBox(levelName, message); });
 }
 
+void dbg_countRepeat(const std::wstring& levelName, const std::wstring& message) {
+    if (levelIcon(levelName) == 0 || !repeatCounter()) return;
+    const ShownTexts shown = shownTexts(levelName, message);
+    repeatCounter()(shown.text, shown.caption);
+}
+
+RepeatCounter dbg_setRepeatCounter(RepeatCounter replacement) {
+    RepeatCounter previous = std::move(repeatCounter());
+    repeatCounter() = std::move(replacement);
+    return previous;
+}
+
 void dbg_showMessageBox(const std::wstring& levelName, const std::wstring& message) {
-    long icon = 0;
-    if (levelName == L"NOTICE")
-        icon = wxICON_INFORMATION;
-    else if (levelName == L"WARN")
-        icon = wxICON_WARNING;
-    else if (levelName == L"ERROR" || levelName == L"FATAL")
-        icon = wxICON_ERROR;
-    else
-        return;
+    const long icon = levelIcon(levelName);
+    if (icon == 0) return;
     NotifierBoxes& boxes = notifierBoxes();
-    boxes.waiting.push_back({translated(message), translated(levelName), icon | wxOK | wxCENTRE});
+    const ShownTexts shown = shownTexts(levelName, message);
+    boxes.waiting.push_back({shown.text, shown.caption, icon | wxOK | wxCENTRE});
     if (boxes.showing) return;  // shown when the open one is answered
     boxes.showing = true;
     struct Done {

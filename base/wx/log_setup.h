@@ -9,16 +9,19 @@
 #include "base/dbg.h"
 
 // The log's set-up and the operator's notification. Records at NOTICE, WARN,
-// ERROR and FATAL become message boxes shown on the GUI thread through the
-// GUI-thread invoker; repeats of a text within two seconds are dropped.
+// ERROR and FATAL become notices presented on the GUI thread through the
+// GUI-thread invoker, in the order they were observed; a repeat of a text
+// within two seconds is no new notice, only counted by the repeat counter.
 
 /// Makes the global log (an existing one stays as it is) and installs the
 /// observer dbg_notify and the translator of the wx catalogues. Called once
 /// at start-up on the main thread, before other threads log.
 void dbg_init(bool console, dbg_level level, const wchar_t* folder);
 
-/// The observer: any thread. Queues the box for the GUI thread and returns;
-/// nothing is shown while no invoker exists (or it is stopping).
+/// The observer: any thread. Queues the notice (or the count of a held-back
+/// repeat) for the GUI thread and returns; records observed one after the
+/// other, from any threads, are presented in that order. Nothing is shown
+/// while no invoker exists (or it is stopping).
 void dbg_notify(const boost::posix_time::ptime& time, const std::wstring& levelName,
                 const std::wstring& message);
 
@@ -29,9 +32,22 @@ void dbg_notify(const boost::posix_time::ptime& time, const std::wstring& levelN
 /// after the open one has been answered.
 void dbg_showMessageBox(const std::wstring& levelName, const std::wstring& message);
 
-/// What shows a box: wxMessageBox unless replaced (tests record instead).
+/// What shows a box: wxMessageBox unless replaced (the program shows its
+/// notice window, tests record instead).
 using MessagePresenter = std::function<void(const wxString& text, const wxString& caption, long style)>;
 
 /// Replaces the presenter and returns the one before; an empty one restores
 /// wxMessageBox. Call on the GUI thread.
 MessagePresenter dbg_setMessagePresenter(MessagePresenter presenter);
+
+/// What counts a repeat that the filter held back (text and caption
+/// translated): nothing unless set.
+using RepeatCounter = std::function<void(const wxString& text, const wxString& caption)>;
+
+/// Replaces the repeat counter and returns the one before; an empty one
+/// counts nothing. Call on the GUI thread.
+RepeatCounter dbg_setRepeatCounter(RepeatCounter counter);
+
+/// GUI thread: hands a held-back repeat of a NOTICE, WARN, ERROR or FATAL
+/// record to the repeat counter, caption and text translated.
+void dbg_countRepeat(const std::wstring& levelName, const std::wstring& message);

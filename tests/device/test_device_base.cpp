@@ -413,6 +413,24 @@ TEST_F(DeviceBaseTest, FailedAudioControlIsEmptyOrPassedOnAndTriedAgain) {
     EXPECT_EQ(attempts, 3);
 }
 
+TEST_F(DeviceBaseTest, AnUnreadableAudioMemoryIsLoggedOnceADeviceAtDebugOnly) {
+    // Addresses no other test uses: the record is once per device and run.
+    std::vector<boost::shared_ptr<TestDevice>> devices;
+    for (const std::uint32_t n : {0x31u, 0x32u}) {
+        devices.push_back(boost::make_shared<TestDevice>(7, net::HardwareAddress(0x025653, n),
+                                                         endpointOf(*m_speaker), L"", m_transport));
+        devices.back()->creator = [](bool) -> boost::shared_ptr<IAudioControl> {
+            throw exception::UnknownVersionOfAudioMemory();
+        };
+    }
+    for (int round = 0; round < 3; ++round)
+        for (const auto& device : devices) EXPECT_FALSE(device->getAudioControl(false, false));
+    EXPECT_THROW(devices[0]->getAudioControl(false, true), exception::UnknownVersionOfAudioMemory);
+    EXPECT_EQ(loggedCount("Аудио память устройства 02:56:53:00:00:31 недоступна", "DEBUG"), 1);
+    EXPECT_EQ(loggedCount("Аудио память устройства 02:56:53:00:00:32 недоступна", "DEBUG"), 1);
+    EXPECT_EQ(loggedCount("Аудио память устройства"), 2) << "no other level";
+}
+
 // The check of a device that comes online does not wait on a dispatcher
 // thread: its answer arrives on the transport's completer, a busy device is
 // asked again, and the outcome is what the waiting check gives.

@@ -15,9 +15,9 @@
 #include "gui/ui_text.h"
 
 // The operator of the GUI tests: while a ScriptedUi lives, every box, prompt,
-// chooser and modal dialog shown through frm::ui (the log's boxes included)
-// is recorded and answered from its script, in order, without showing
-// anything. Something shown that the script does not expect next fails the
+// chooser and modal dialog shown through frm::ui, and every notice of the
+// log (as a box with its "OK"; a held-back repeat is not one), is recorded
+// and answered from its script, in order, without showing anything. Something shown that the script does not expect next fails the
 // test with its caption and text, and gets the answer that ends it undecided
 // (No, Cancel). Replies left unused fail the test when the ScriptedUi goes.
 // GUI thread.
@@ -35,13 +35,13 @@ class ScriptedUi {
 public:
     ScriptedUi() : m_state(std::make_shared<State>()) {
         m_previous = frm::ui::setPresenter(std::make_unique<ScriptPresenter>(m_state));
-        m_previousLog =
-            dbg_setMessagePresenter([](const wxString& text, const wxString& caption, long style) {
-                frm::ui::messageBox(text, caption, style);
-            });
+        m_previousLog = dbg_setMessagePresenter({});
+        m_previousRepeats = dbg_setRepeatCounter({});
+        frm::ui::presentLogNotices();
     }
     ~ScriptedUi() {
         dbg_setMessagePresenter(m_previousLog);
+        dbg_setRepeatCounter(m_previousRepeats);
         frm::ui::setPresenter(std::move(m_previous));
         for (const Reply& reply : m_state->replies)
             ADD_FAILURE() << "nothing was shown for the expected \"" << wxString(reply.caption).utf8_string()
@@ -117,6 +117,8 @@ private:
             m_state->shown.push_back(shown);
             return shown.answer;
         }
+        void notice(const frm::ui::Box& box) override { messageBox(box, nullptr); }
+        void noticeRepeated(const frm::ui::Box&) override {}
         int showModal(wxDialog& dialog) override {
             Shown shown{dialog.GetTitle().ToStdWstring(), {}, {}, wxID_CANCEL};
             if (const auto reply = m_state->take(shown)) {
@@ -158,6 +160,7 @@ private:
     std::shared_ptr<State> m_state;
     std::unique_ptr<frm::ui::Presenter> m_previous;
     MessagePresenter m_previousLog;
+    RepeatCounter m_previousRepeats;
 };
 
 }  // namespace ui_testing

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <wx/defs.h>
 
+#include <atomic>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/log.h"
@@ -95,4 +97,43 @@ TEST_F(Notification, ABoxAskedForWhileAnotherIsOpenWaitsUntilItIsAnswered) {
     dbg_showMessageBox(L"NOTICE", L"снова");  // nothing left waiting: shown at once
     EXPECT_EQ(events.back(), L"answered снова");
     dbg_setMessagePresenter(recorder);
+}
+
+TEST_F(Notification, NoticesOfSeveralThreadsKeepTheirOrderAndHeldBackRepeatsAreCountedAfterThem) {
+    GuiThreadInvoker::createInstance(m_window);
+    std::vector<std::wstring> counted;
+    const RepeatCounter previous = dbg_setRepeatCounter([&](const wxString& text, const wxString& caption) {
+        // The count of a repeat never comes before its notice.
+        EXPECT_TRUE(!m_boxes.empty() && m_boxes.back().text == text.ToStdWstring()) << text;
+        counted.push_back(caption.ToStdWstring() + L" " + text.ToStdWstring());
+    });
+
+    // Record n is logged by thread n % 4 once record n - 1 has been logged.
+    constexpr int kThreads = 4;
+    constexpr int kRecords = 40;
+    std::atomic<int> next{0};
+    std::vector<std::thread> threads;
+    for (int first = 0; first < kThreads; ++first)
+        threads.emplace_back([&next, first] {
+            for (int n = first; n < kRecords; n += kThreads) {
+                while (next.load() != n) std::this_thread::yield();
+                LOG_WARN(L"Запись %1%", n);
+                next.store(n + 1);
+            }
+        });
+    for (std::thread& thread : threads) thread.join();
+    for (int n = 0; n < 20; ++n) LOG_ERROR(L"Нет захвата звука");  // 19 repeats held back
+    LOG_NOTICE(L"Последняя");
+
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return m_boxes.size() >= kRecords + 2; }));
+    wx_testing::runEventLoopFor(100ms);
+    ASSERT_EQ(m_boxes.size(), static_cast<std::size_t>(kRecords + 2));
+    for (int n = 0; n < kRecords; ++n) EXPECT_EQ(m_boxes[n].text, L"Запись " + std::to_wstring(n));
+    EXPECT_EQ(m_boxes[kRecords].text, L"Нет захвата звука");
+    EXPECT_EQ(m_boxes[kRecords + 1].text, L"Последняя");
+    EXPECT_EQ(counted, std::vector<std::wstring>(19, L"ERROR Нет захвата звука"));
+
+    dbg_setRepeatCounter(previous);
+    dbg_countRepeat(L"ERROR", L"Нет захвата звука");  // no counter: nothing
+    EXPECT_EQ(counted.size(), 19u);
 }
