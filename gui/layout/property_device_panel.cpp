@@ -6,6 +6,7 @@
 #include <wx/statbox.h>
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace frm {
 namespace fb {
@@ -1078,6 +1079,12 @@ void PropertyDevicePanel::connectEvents() {
     c.connect(sliderVolume, wxEVT_SCROLL_CHANGED, &P::setVolumeOnScrollChanged, this);
     c.connect(textDebugExchange, wxEVT_TEXT_ENTER, &P::textDebugExchangeOnPress, this);
     c.connect(buttonDebugExchange, wxEVT_BUTTON, &P::buttonDebugExchangeOnClick, this);
+
+    // Every change of an edit field, typed, pasted or by the arrows
+    for (wxWindow* field : std::initializer_list<wxWindow*>{textName, spinTovikPriority, textIp, textMask,
+                                                            textGateway, textMulticastIp, spinBasePort,
+                                                            textAllowIp, spinZarnoAddress})
+        c.connect(field, wxEVT_TEXT, &P::fieldOnText, this);
 
     // The bar
     c.connect(buttonApply, wxEVT_BUTTON, &P::applyOnButtonClick, this);

@@ -52,8 +52,8 @@ Reply reply(const std::string& text) { return std::optional<std::string>(text); 
 TEST(SimulatorFaultSwitches, OptionsBelongToTheDeviceNamedBeforeThemAndBadValuesAreRefused) {
     const std::vector<DeviceFaults> faults =
         parse({"--fault-device", "9", "--no-line-control", "--error-on", "get state", "--error-on", "set ip",
-               "--fault-device", "2", "--busy", "1.5", "--busy-on", "get", "--silent-for", "4", "--silent-after",
-               "10"});
+               "--fault-device", "2", "--busy", "1.5", "--busy-on", "get", "--silent-for", "4",
+               "--silent-after", "10"});
     ASSERT_EQ(faults.size(), 2u);
     EXPECT_EQ(faults[0].device, 9u);
     EXPECT_TRUE(faults[0].settings.noLineControl);
@@ -69,7 +69,8 @@ TEST(SimulatorFaultSwitches, OptionsBelongToTheDeviceNamedBeforeThemAndBadValues
     std::vector<DeviceFaults> none;
     EXPECT_FALSE(device::sim::takeFaultOption("--loudspeakers", "3", none)) << "left to the simulator";
     EXPECT_THROW(parse({"--busy", "3"}), std::invalid_argument) << "no device named";
-    for (const char* bad : {"0", "x", "", "-1"}) EXPECT_THROW(parse({"--fault-device", bad}), std::invalid_argument);
+    for (const char* bad : {"0", "x", "", "-1"})
+        EXPECT_THROW(parse({"--fault-device", bad}), std::invalid_argument);
     for (const char* bad : {"-1", "soon", "", "1e9", "nan"})
         EXPECT_THROW(parse({"--fault-device", "1", "--silent-for", bad}), std::invalid_argument) << bad;
     EXPECT_THROW(parse({"--fault-device", "1", "--error-on", ""}), std::invalid_argument);
@@ -154,8 +155,10 @@ TEST(SimulatorFaultSwitches, ASilencedDeviceNeitherAnswersNorSendsStatePackets) 
         while (std::chrono::steady_clock::now() < end) {
             boost::system::error_code error;
             const std::size_t size = server.receive(boost::asio::buffer(buffer), 0, error);
-            if (!error) texts.emplace_back(buffer, size);
-            else std::this_thread::sleep_for(2ms);
+            if (!error)
+                texts.emplace_back(buffer, size);
+            else
+                std::this_thread::sleep_for(2ms);
         }
         return texts;
     };

@@ -60,21 +60,30 @@ bool takeFaultOption(const std::string& name, const char* value, std::vector<Dev
         faults.push_back({static_cast<unsigned>(number), {}});
         return true;
     }
-    static const char* const kNames[] = {"--no-line-control", "--error-on",   "--busy",       "--busy-after",
-                                         "--busy-on",         "--silent-for", "--silent-after", "--silent-on"};
+    static const char* const kNames[] = {"--no-line-control", "--error-on", "--busy",
+                                         "--busy-after",      "--busy-on",  "--silent-for",
+                                         "--silent-after",    "--silent-on"};
     bool known = false;
     for (const char* known_name : kNames) known = known || name == known_name;
     if (!known) return false;
     if (faults.empty()) throw std::invalid_argument(name + " needs a --fault-device before it");
     FaultSettings& s = faults.back().settings;
-    if (name == "--no-line-control") s.noLineControl = true;
-    else if (name == "--error-on") s.errorOn.push_back(prefix(name, value));
-    else if (name == "--busy") s.busy.length = seconds(name, value);
-    else if (name == "--busy-after") s.busy.after = seconds(name, value);
-    else if (name == "--busy-on") s.busy.onPrefix = prefix(name, value);
-    else if (name == "--silent-for") s.silent.length = seconds(name, value);
-    else if (name == "--silent-after") s.silent.after = seconds(name, value);
-    else s.silent.onPrefix = prefix(name, value);
+    if (name == "--no-line-control")
+        s.noLineControl = true;
+    else if (name == "--error-on")
+        s.errorOn.push_back(prefix(name, value));
+    else if (name == "--busy")
+        s.busy.length = seconds(name, value);
+    else if (name == "--busy-after")
+        s.busy.after = seconds(name, value);
+    else if (name == "--busy-on")
+        s.busy.onPrefix = prefix(name, value);
+    else if (name == "--silent-for")
+        s.silent.length = seconds(name, value);
+    else if (name == "--silent-after")
+        s.silent.after = seconds(name, value);
+    else
+        s.silent.onPrefix = prefix(name, value);
     return true;
 }
 

@@ -22,10 +22,10 @@ struct FaultWindow {
 /// The faults of one device that an operator switches on from the
 /// simulator's command line.
 struct FaultSettings {
-    bool noLineControl = false;         // "lsensor..." answered as by a device without the module
-    std::vector<std::string> errorOn;   // requests starting with one of these get an error reply
-    FaultWindow busy;                   // every request answered with the busy reply
-    FaultWindow silent;                 // no reply and no state packet
+    bool noLineControl = false;        // "lsensor..." answered as by a device without the module
+    std::vector<std::string> errorOn;  // requests starting with one of these get an error reply
+    FaultWindow busy;                  // every request answered with the busy reply
+    FaultWindow silent;                // no reply and no state packet
 };
 
 /// The settings for one device of the run, by its number in the simulator's
