@@ -339,6 +339,7 @@ void PropertyDevicePanel::onChoiceChanged(wxCommandEvent& event) { editPending(e
 void PropertyDevicePanel::powerInputOnChoice(wxCommandEvent& event) { editPending(event, true); }
 void PropertyDevicePanel::fieldOnChar(wxKeyEvent& event) { editPending(event, true); }
 void PropertyDevicePanel::fieldOnSpinCtrl(wxSpinEvent& event) { editPending(event, true); }
+void PropertyDevicePanel::fieldOnText(wxCommandEvent& event) { editPending(event, true); }
 
 void PropertyDevicePanel::zarnoAddressOnSpinCtrl(wxSpinEvent& event) { editPending(event, false); }
 void PropertyDevicePanel::relayEventsOnCheckBox(wxCommandEvent& event) { editPending(event, false); }

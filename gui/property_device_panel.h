@@ -157,6 +157,9 @@ protected:
     void applyOnButtonClick(wxCommandEvent& event) override;
     void cancelOnButtonClick(wxCommandEvent& event) override;
     void closeOnButtonClick(wxCommandEvent& event) override;
+    /// Any change of an edit field's text, however made: the value that
+    /// Apply would write is no longer the device's.
+    void fieldOnText(wxCommandEvent& event) override;
 
     // The page fillers of updateData, one per page.
     void fillCommonPage();

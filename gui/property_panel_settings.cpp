@@ -63,16 +63,22 @@ std::uint16_t chosenId(const wxItemContainer& list) {
     return static_cast<std::uint16_t>(reinterpret_cast<std::uintptr_t>(list.GetClientData(chosen)));
 }
 
-/// Selects the entry that carries `id`, the first entry when none does.
+/// Selects the entry that carries `id`, none when no entry does: a default
+/// shown for a value the list cannot name would be written as a choice.
 void selectId(wxItemContainer& list, std::uint16_t id) {
-    if (list.IsEmpty()) return;
     for (unsigned n = 0; n < list.GetCount(); ++n) {
         if (static_cast<std::uint16_t>(reinterpret_cast<std::uintptr_t>(list.GetClientData(n))) == id) {
             list.SetSelection(static_cast<int>(n));
             return;
         }
     }
-    list.SetSelection(0);
+    list.SetSelection(wxNOT_FOUND);
+}
+
+/// The id of the entry chosen, or `kept` (the device's own value) while the
+/// installer has chosen none.
+std::uint16_t chosenIdOr(const wxItemContainer& list, std::uint16_t kept) {
+    return list.GetSelection() == wxNOT_FOUND ? kept : chosenId(list);
 }
 
 /// The number a priority entry shows ("7" .. "2").
@@ -573,7 +579,7 @@ bool PropertyDevicePanel::applyCommonPage(bool& closeAfterwards) {
     if (!console) return true;
     device::TovikConfig config = console->getConfig(false);
     config.gong = checkBoxGong->GetValue();
-    config.gongId = chosenId(*comboBoxGong);
+    config.gongId = chosenIdOr(*comboBoxGong, config.gongId);
     config.beeper = checkBoxKeySound->GetValue();
     config.singlePower = checkBoxSinglePowerSource->GetValue();
     config.gochsArm = checkBoxAnalogInput->GetValue();
@@ -632,8 +638,8 @@ bool PropertyDevicePanel::applySourcePage() {
     config.priStreamMCast = entryPriority(*choiceAnalogMulticastPriority);
     config.priZoneInput = entryPriority(*choiceAnalogConsolePriority);
     config.priStream = entryPriority(*choiceAlarmStreamPriority);
-    config.scenarioIdAin2 = chosenId(*choiceAnalogInput2Function);
-    config.scenarioIdAin1 = chosenId(*choiceAnalogInput1Function);
+    config.scenarioIdAin2 = chosenIdOr(*choiceAnalogInput2Function, config.scenarioIdAin2);
+    config.scenarioIdAin1 = chosenIdOr(*choiceAnalogInput1Function, config.scenarioIdAin1);
     config.ain2Arm = checkBoxLineIntegrity->GetValue();
     return speaker->setConfig(config);
 }

@@ -70,8 +70,11 @@ if [ "$quitting" = 1 ]; then
     exec "$BUILD_DIR/sonvar" "$@"  # --quit needs no display
 fi
 
+# SONVAR_SIMULATOR_FAULTS adds fault switches of the simulator to these devices
+# (split at blanks), e.g. "--fault-device 9 --no-line-control --busy 3 --busy-on get".
+# shellcheck disable=SC2086
 "$BUILD_DIR/tools/device_simulator" --bands --consoles 1 --port "$DEVICE_PORT" \
-    --server "10.213.0.1:$BASE_PORT" >"$BUILD_DIR/device_simulator.log" 2>&1 &
+    --server "10.213.0.1:$BASE_PORT" ${SONVAR_SIMULATOR_FAULTS:-} >"$BUILD_DIR/device_simulator.log" 2>&1 &
 simulator=$!
 # Devices that keep their settings, with an (empty) audio memory each: a
 # broadcast and a fire console and loudspeakers of index 18, 19 and 21. Their

@@ -3,6 +3,7 @@
 // namespace) finds them by their state packets and can talk to them.
 //
 //   device_simulator --loudspeakers 20 --consoles 2 --server 127.0.0.1:11990
+//   device_simulator --bands --fault-device 9 --no-line-control --busy 3 --busy-on "get state"
 //
 // Devices get consecutive addresses from --first (default 127.0.1.1), each
 // with its own hardware address, and listen on --port (default 11990). The
@@ -18,13 +19,16 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <boost/asio/ip/address_v4.hpp>
 
 #include "device/memory/memory_image.h"
 #include "tools/simulator/audio_memory_store.h"
 #include "tools/simulator/equalizer_store.h"
+#include "tools/simulator/fault_switches.h"
 #include "tools/simulator/firmware_receiver.h"
 #include "tools/simulator/line_control_store.h"
 #include "tools/simulator/orvel_band_model.h"
@@ -56,6 +60,7 @@ struct Options {
     bool bands = false;   // one loudspeaker of each firmware generation instead
     bool memory = false;  // every device with an empty audio memory
     std::string site;     // a zone site instead of the counted devices
+    std::vector<device::sim::DeviceFaults> faults;
 };
 
 void usage() {
@@ -78,6 +83,18 @@ void usage() {
                  "  --memory             every device gets an empty audio memory of 256 KiB\n"
                  "                       (the Orvel-510 layout for Orvel-510, else Orvel-611)\n"
                  "  --verbose            print every request and reply\n"
+                 "Faults of one device, the options after --fault-device until the next one:\n"
+                 "  --fault-device N     the device numbered N in the listing (1 for the first)\n"
+                 "  --no-line-control    \"lsensor...\" gets \"ERR line control module is absent\"\n"
+                 "  --error-on PREFIX    requests starting with PREFIX get an \"ERR ...\" reply\n"
+                 "                       (may be repeated)\n"
+                 "  --busy SECONDS       every request gets \"Processing of the previous command\n"
+                 "                       isn't complete!\" for this long: from the start, ...\n"
+                 "  --busy-after SECONDS ... from this long after the start, or ...\n"
+                 "  --busy-on PREFIX     ... from each request starting with PREFIX on\n"
+                 "  --silent-for SECONDS no replies and no state packets for this long: from\n"
+                 "                       the start, or with --silent-after SECONDS or\n"
+                 "                       --silent-on PREFIX as for --busy\n"
                  "Devices take loopback addresses (127.0.0.0/8) only; the server a loopback\n"
                  "address or an address held by an interface of this host.\n");
 }
@@ -133,10 +150,16 @@ bool parseOptions(int argc, char** argv, Options& options) {
             options.memory = true;
             continue;
         }
+        if (!device::sim::faultOptionTakesValue(name)) {
+            device::sim::takeFaultOption(name, nullptr, options.faults);
+            continue;
+        }
         if (i + 1 >= argc) return false;
         const char* value = argv[++i];
         unsigned long number = 0;
-        if (name == "--loudspeakers" && parseUnsigned(value, 65535, number)) {
+        if (device::sim::takeFaultOption(name, value, options.faults)) {
+            continue;
+        } else if (name == "--loudspeakers" && parseUnsigned(value, 65535, number)) {
             options.loudspeakers = static_cast<unsigned>(number);
         } else if (name == "--consoles" && parseUnsigned(value, 65535, number)) {
             options.consoles = static_cast<unsigned>(number);
@@ -170,7 +193,13 @@ bool parseOptions(int argc, char** argv, Options& options) {
 
 int main(int argc, char** argv) {
     Options options;
-    if (!parseOptions(argc, argv, options)) {
+    try {
+        if (!parseOptions(argc, argv, options)) {
+            usage();
+            return 2;
+        }
+    } catch (const std::invalid_argument& error) {
+        std::fprintf(stderr, "device_simulator: %s\n", error.what());
         usage();
         return 2;
     }
@@ -267,6 +296,18 @@ int main(int argc, char** argv) {
                         model);
                     return 0;
                 });
+        }
+        for (const device::sim::DeviceFaults& faulty : options.faults) {
+            if (faulty.device > simulator.size()) {
+                std::fprintf(stderr, "--fault-device %u: the run has %zu devices\n", faulty.device,
+                             simulator.size());
+                return 2;
+            }
+            device::sim::SimulatedDevice& target = simulator.device(faulty.device - 1);
+            const auto faults = std::make_shared<device::sim::FaultSwitches>(faulty.settings);
+            target.setFaults(faults);
+            std::printf("fault device %u %s: %s\n", faulty.device,
+                        target.endpoint().address().to_string().c_str(), faults->describe().c_str());
         }
         simulator.start();
         total = static_cast<unsigned>(simulator.size());

@@ -147,7 +147,15 @@ void OrvelInfo::forgetConfig() {
 bool OrvelInfo::setConfig(const Config& config) {
     if (hasInternalPlaying()) throw exception::UserResponse(L"internalPlaying", L"");
     const int index = getVersionIndex();
-    validateOrvelConfig(config, index);
+    {
+        // An input whose position names no scenario of the memory keeps that
+        // position while the record leaves it so (checked below): it is no
+        // choice of the installer's to refuse.
+        Config checked = config;
+        for (std::uint16_t* id : {&checked.scenarioIdAin1, &checked.scenarioIdAin2})
+            if (*id == Config::kMissingScenario) *id = Config::kNoScenario;
+        validateOrvelConfig(checked, index);
+    }
     if (!isOnlineAndAnswered()) throw exception::Offline();
     const Config current = getConfig(false);
 
@@ -160,6 +168,8 @@ bool OrvelInfo::setConfig(const Config& config) {
             if (memory && memory->hasChanges()) throw exception::UserResponse(L"changes", L"");
             for (int n = 0; n < 2; ++n) {
                 if (ids[n] == Config::kNoScenario) continue;
+                // A position the memory cannot name stays as the device has it.
+                if (ids[n] == Config::kMissingScenario && ids[n] == currentIds[n]) continue;
                 // Without a readable memory a new scenario can't be placed;
                 // refused rather than silently kept at the old position.
                 if (memory ? !memory->hasScenario(ids[n]) : ids[n] != currentIds[n])
@@ -219,8 +229,10 @@ bool OrvelInfo::setConfig(const Config& config) {
     std::int16_t position1 = current.scenarioAin1;
     std::int16_t position2 = current.scenarioAin2;
     if (memory) {
-        position1 = asPosition(memory->getScenarioPosition(config.scenarioIdAin1));
-        position2 = asPosition(memory->getScenarioPosition(config.scenarioIdAin2));
+        if (config.scenarioIdAin1 != Config::kMissingScenario)
+            position1 = asPosition(memory->getScenarioPosition(config.scenarioIdAin1));
+        if (config.scenarioIdAin2 != Config::kMissingScenario)
+            position2 = asPosition(memory->getScenarioPosition(config.scenarioIdAin2));
     } else {
         if (config.scenarioIdAin1 == Config::kNoScenario) position1 = -1;
         if (config.scenarioIdAin2 == Config::kNoScenario) position2 = -1;

@@ -6,6 +6,7 @@
 #include <wx/statbox.h>
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace frm {
 namespace fb {
@@ -41,6 +42,19 @@ wxFont monospace(int pointSize = -1) {
 wxFont bold() {
     return wxFont(wxNORMAL_FONT->GetPointSize(), wxFONTFAMILY_DEFAULT, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_BOLD,
                   false, wxEmptyString);
+}
+
+/// Makes a one-line field wide enough to show `pattern` whole, each '9' of
+/// it standing for the font's widest digit. Measured here, before the field
+/// is on the screen, GTK gives its margins some 8 pixels short of what they
+/// become: two digits more make up for it.
+void fitDigits(wxTextCtrl* field, const wxString& pattern) {
+    wxChar widest = L'0';
+    for (wxChar digit = L'0'; digit <= L'9'; ++digit)
+        if (field->GetTextExtent(wxString(digit)).x > field->GetTextExtent(wxString(widest)).x) widest = digit;
+    wxString text = pattern + L"99";
+    text.Replace(L"9", wxString(widest));
+    field->SetMinSize(wxSize(field->GetSizeFromTextSize(field->GetTextExtent(text).x).x, -1));
 }
 
 wxStaticText* label(wxWindow* parent, const wxString& text) {
@@ -386,6 +400,7 @@ wxPanel* PropertyDevicePanel::buildAudioMemoryPage() {
     textFreeMemory = new wxTextCtrl(panelAudioMemory, wxID_ANY, wxEmptyString);
     textFreeMemory->Enable(false);
     textFreeMemory->SetFont(bold());
+    fitDigits(textFreeMemory, L"9999999999");  // any 32-bit count of bytes
     memoryRow->Add(textFreeMemory, 0, centred, kBorder);
     buttonAudioMemory = new wxButton(panelAudioMemory, wxID_ANY, L"Аудио память");
     menuAudioMemory = new wxMenu(0);
@@ -435,6 +450,7 @@ wxPanel* PropertyDevicePanel::buildNetworkPage() {
     const auto address = [box](int id) {
         auto* field = new wxTextCtrl(box, id, wxEmptyString);
         field->SetMaxLength(15);
+        fitDigits(field, L"999.999.999.999");
         return field;
     };
     checkBoxDhcp = new wxCheckBox(box, ID_DHCP, L"DHCP");
@@ -1078,6 +1094,12 @@ void PropertyDevicePanel::connectEvents() {
     c.connect(sliderVolume, wxEVT_SCROLL_CHANGED, &P::setVolumeOnScrollChanged, this);
     c.connect(textDebugExchange, wxEVT_TEXT_ENTER, &P::textDebugExchangeOnPress, this);
     c.connect(buttonDebugExchange, wxEVT_BUTTON, &P::buttonDebugExchangeOnClick, this);
+
+    // Every change of an edit field, typed, pasted or by the arrows
+    for (wxWindow* field : std::initializer_list<wxWindow*>{textName, spinTovikPriority, textIp, textMask,
+                                                            textGateway, textMulticastIp, spinBasePort,
+                                                            textAllowIp, spinZarnoAddress})
+        c.connect(field, wxEVT_TEXT, &P::fieldOnText, this);
 
     // The bar
     c.connect(buttonApply, wxEVT_BUTTON, &P::applyOnButtonClick, this);

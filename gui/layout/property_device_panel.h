@@ -409,6 +409,7 @@ protected:
     virtual void applyOnButtonClick(wxCommandEvent& event) = 0;
     virtual void cancelOnButtonClick(wxCommandEvent& event) = 0;
     virtual void closeOnButtonClick(wxCommandEvent& event) = 0;
+    virtual void fieldOnText(wxCommandEvent& event) = 0;
 
     /// Pop the page's menus up where the right button went down; a menu
     /// without items is not popped up (on GTK an empty popup never returns).

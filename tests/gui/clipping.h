@@ -6,8 +6,10 @@
 #include <wx/radiobox.h>
 #include <wx/radiobut.h>
 #include <wx/scrolwin.h>
+#include <wx/spinctrl.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
+#include <wx/textctrl.h>
 #include <wx/tglbtn.h>
 #include <wx/window.h>
 
@@ -20,8 +22,9 @@ namespace wx_testing {
 /// check box, radio box or button given less than its best size, one that
 /// reaches past the area of the window that holds it (down to the first
 /// window that scrolls: that one may hold it below its visible part, not
-/// beside it), and a report list's column narrower than its header or one
-/// of its values. Only
+/// beside it), a report list's column narrower than its header or one
+/// of its values, and a one-line text or spin field narrower than the value
+/// it holds (with the field's own margins and arrows). Only
 /// what is shown on the screen counts. Each entry names the text.
 inline std::vector<std::string> clippedTexts(wxWindow* root) {
     std::vector<std::string> found;
@@ -51,6 +54,17 @@ inline std::vector<std::string> clippedTexts(wxWindow* root) {
                 rect.Offset(holder->GetPosition() + holder->GetClientAreaOrigin());
             }
         }
+        // A field scrolls a value wider than itself: its start is then out of sight.
+        const auto field = [&found](wxControl* control, const wxString& value) {
+            if (value.empty()) return;
+            const int needed = control->GetSizeFromTextSize(control->GetTextExtent(value).x).x;
+            if (control->GetSize().x < needed)
+                found.push_back("field '" + std::string(value.utf8_str()) + "' (" +
+                                std::to_string(control->GetSize().x) + " < " + std::to_string(needed) + ")");
+        };
+        if (auto* text = dynamic_cast<wxTextCtrl*>(window); text != nullptr && text->IsSingleLine())
+            field(text, text->GetValue());
+        if (auto* spin = dynamic_cast<wxSpinCtrl*>(window)) field(spin, wxString::Format(L"%d", spin->GetValue()));
         if (auto* list = dynamic_cast<wxListCtrl*>(window); list != nullptr && list->InReportView()) {
             for (int column = 0; column < list->GetColumnCount(); ++column) {
                 wxListItem header;

@@ -66,7 +66,7 @@ public:
     using P::buttonApply, P::buttonCancel, P::checkBoxAllowIp, P::checkBoxAnalogFilter,
         P::checkBoxAnalogInput, P::checkBoxDhcp, P::checkBoxEqualizer, P::checkBoxFaultSound,
         P::checkBoxForwardInput1, P::checkBoxForwardInput2, P::checkBoxGong, P::checkBoxIgmp,
-        P::checkBoxIsTestZarno, P::checkBoxLanRedundancy, P::checkBoxLineControl, P::checkBoxLineIntegrity,
+        P::checkBoxIsTestZarno, P::checkBoxKeySound, P::checkBoxLanRedundancy, P::checkBoxLineControl, P::checkBoxLineIntegrity,
         P::checkBoxLineRedundancy, P::checkBoxRelayEvents, P::checkBoxSinglePowerSource,
         P::checkBoxStreamFromOthers, P::choiceAlarmStreamPriority, P::choiceAnalogConsolePriority,
         P::choiceAnalogInput1Function, P::choiceAnalogInput1Priority, P::choiceAnalogInput2Function,

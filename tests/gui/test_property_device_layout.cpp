@@ -25,7 +25,7 @@ namespace {
 
 using wx_testing::runEventLoopUntil;
 
-// The layout's 75 handlers in declaration order, with their event classes.
+// The layout's 76 handlers in declaration order, with their event classes.
 // clang-format off
 #define SV_HANDLERS(X)                                                                                              \
     X(onSize, wxSizeEvent) X(notebookPrefOnNotebookPageChanged, wxBookCtrlEvent) X(onValueChanged, wxKeyEvent)    \
@@ -61,7 +61,7 @@ using wx_testing::runEventLoopUntil;
     X(refreshRateOnChoice, wxCommandEvent) X(eraseTextOnPanel, wxEraseEvent) X(paintTextOnPanel, wxPaintEvent)     \
     X(stopDebugOnToggle, wxCommandEvent) X(clearDebugOnButtonClick, wxCommandEvent)                                 \
     X(setVolumeOnScrollChanged, wxScrollEvent) X(applyOnButtonClick, wxCommandEvent)                                \
-    X(cancelOnButtonClick, wxCommandEvent) X(closeOnButtonClick, wxCommandEvent)
+    X(cancelOnButtonClick, wxCommandEvent) X(closeOnButtonClick, wxCommandEvent) X(fieldOnText, wxCommandEvent)
 
 // clang-format on
 #define SV_ENUM(name, Event) k_##name,
@@ -164,8 +164,12 @@ public:
              {buttonClearDebug, button, k_clearDebugOnButtonClick},
              {sliderVolume, wxEVT_SCROLL_CHANGED, k_setVolumeOnScrollChanged},
              {textDebugExchange, wxEVT_TEXT_ENTER, k_textDebugExchangeOnPress},
-             {buttonDebugExchange, button, k_buttonDebugExchangeOnClick},
-             {buttonApply, button, k_applyOnButtonClick},             {buttonCancel, button, k_cancelOnButtonClick},
+             {buttonDebugExchange, button, k_buttonDebugExchangeOnClick}});
+        for (wxWindow* field : std::initializer_list<wxWindow*>{textName, spinTovikPriority, textIp, textMask,
+                                                                textGateway, textMulticastIp, spinBasePort,
+                                                                textAllowIp, spinZarnoAddress})
+            add({{field, wxEVT_TEXT, k_fieldOnText}});
+        add({{buttonApply, button, k_applyOnButtonClick},             {buttonCancel, button, k_cancelOnButtonClick},
              {buttonClose, button, k_closeOnButtonClick}});
         return t;
     }
@@ -286,7 +290,7 @@ protected:
 TEST_F(PropertyLayout, EveryEventAndMenuItemReachesExactlyItsHandler) {
     auto* layout = new SpyLayout(frame);
     const std::vector<Connection> table = layout->expectedTable();
-    ASSERT_EQ(table.size(), 132u);
+    ASSERT_EQ(table.size(), 141u);
     const auto& made = layout->connections().connections();
     ASSERT_EQ(made.size(), table.size());
     for (std::size_t i = 0; i < table.size(); ++i)
@@ -331,6 +335,7 @@ TEST_F(PropertyLayout, EveryEventAndMenuItemReachesExactlyItsHandler) {
                                             wxEVT_COMBOBOX,
                                             wxEVT_SPINCTRL,
                                             wxEVT_TEXT_ENTER,
+                                            wxEVT_TEXT,
                                             wxEVT_LEFT_DOWN,
                                             wxEVT_LIST_ITEM_DESELECTED,
                                             wxEVT_LIST_ITEM_SELECTED,
@@ -355,7 +360,7 @@ TEST_F(PropertyLayout, EveryEventAndMenuItemReachesExactlyItsHandler) {
                                                << window->GetLabel() << "\", event type " << type;
             for (const int n : layout->calls) routed += n;
         }
-    EXPECT_EQ(routed, 132);
+    EXPECT_EQ(routed, 141);
 
     // The pages and fields by their ids.
     for (int id = 1000; id <= 1032; ++id) {

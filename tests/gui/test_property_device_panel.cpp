@@ -57,6 +57,7 @@ class Panel : public frm::PropertyDevicePanel {
 public:
     using frm::fb::PropertyDevicePanel::buttonClose, frm::fb::PropertyDevicePanel::checkBoxLineError,
         frm::fb::PropertyDevicePanel::notebookPref;
+    using P = frm::fb::PropertyDevicePanel;
     using frm::PropertyDevicePanel::closeOnButtonClick, frm::PropertyDevicePanel::m_audioControl,
         frm::PropertyDevicePanel::m_passkeyJob;
     using frm::PropertyDevicePanel::PropertyDevicePanel;
@@ -73,6 +74,17 @@ public:
         const auto found = std::find(shown.begin(), shown.end(), tab);
         ASSERT_NE(found, shown.end());
         notebookPref->SetSelection(static_cast<std::size_t>(found - shown.begin()));
+    }
+    /// Fills every edit field of the pages with the widest value it
+    /// accepts: the longest name, full addresses, the highest numbers.
+    void fillLongest() {
+        const wxString name = L"Громкоговоритель корпуса Б, этаж 3, коридор у лестницы № 12";
+        textName->ChangeValue(name.Left(60));
+        for (wxTextCtrl* address : {P::textIp, P::textMask, P::textGateway, P::textMulticastIp, P::textAllowIp})
+            address->ChangeValue(L"255.255.255.255");
+        P::textFreeMemory->ChangeValue(L"4294967295");
+        for (wxSpinCtrl* spin : {P::spinBasePort, P::spinZarnoAddress, P::spinTovikPriority})
+            spin->SetValue(spin->GetMax());
     }
     void open(const boost::shared_ptr<device::DeviceBase>& device) {
         imbueDevice(device);
@@ -323,6 +335,7 @@ TEST_F(MainWindowProperty, CloseShowsTheZonePanelAgain) {
     EXPECT_EQ(frame->shown(), std::vector<std::size_t>{0});
 }
 
+// Every field holds the widest value it accepts while its page is checked.
 TEST_F(PropertyPanelTest, EveryPageShowsItsTextsWholeAtTheMainWindowsSizes) {
     // A line-control module, so that the loudspeaker's "Линия" page has its rows.
     simulator.device(kSpeaker18 - 1).withModel<device::sim::CommandModel>([](device::sim::CommandModel& model) {
@@ -345,6 +358,7 @@ TEST_F(PropertyPanelTest, EveryPageShowsItsTextsWholeAtTheMainWindowsSizes) {
             for (const std::wstring& tab : panel->tabs()) {
                 if (tab == L"Связанные консоли") continue;  // the simulated loudspeaker has none to list
                 panel->select(tab);
+                panel->fillLongest();
                 runEventLoopUntil([] { return false; }, 200ms);
                 const std::string page = std::string(kind) + "_" + size.name + "_" +
                                          std::to_string(panel->notebookPref->GetSelection());

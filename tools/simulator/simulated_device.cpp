@@ -32,6 +32,11 @@ void SimulatedDevice::setReplyPolicy(const ReplyPolicy& policy) {
     m_policy = policy;
 }
 
+void SimulatedDevice::setFaults(std::shared_ptr<FaultSwitches> faults) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_faults = std::move(faults);
+}
+
 void SimulatedDevice::setObserver(Observer observer) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_observer = std::move(observer);
@@ -108,16 +113,21 @@ void SimulatedDevice::handle(std::string text, const Endpoint& source) {
     if (m_recording) m_received.push_back({text, source, std::chrono::steady_clock::now()});
 
     if (text.empty()) {  // the server's search for devices
+        const bool silent = m_faults && !m_faults->sendsStatePackets();
         lock.unlock();
+        if (silent) return;
         sendStatePacketNow();
         return;
     }
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
 
     std::optional<std::string> answer;
+    std::optional<std::optional<std::string>> faulty;
     if (m_policy.silent) {
     } else if (m_policy.dropNext > 0) {
         --m_policy.dropNext;
+    } else if (m_faults && (faulty = m_faults->intercept(text))) {
+        answer = *faulty;
     } else {
         answer = m_model->answer(text);
     }
@@ -174,6 +184,7 @@ void SimulatedDevice::sendStatePacketNow() {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_server) return;
     const Endpoint server = *m_server;
+    if (m_faults && !m_faults->sendsStatePackets()) return;
     const std::string packet = m_model->statePacket();
     lock.unlock();
     if (!packet.empty()) sendNow(packet, server);

@@ -14,6 +14,7 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 
+#include "tools/simulator/fault_switches.h"
 #include "tools/simulator/model.h"
 
 namespace device::sim {
@@ -62,6 +63,9 @@ public:
     void close();
 
     void setReplyPolicy(const ReplyPolicy& policy);
+    /// Faults of the device itself, asked before the model about every
+    /// request (the server's search too) and every state packet.
+    void setFaults(std::shared_ptr<FaultSwitches> faults);
     void setObserver(Observer observer);
     /// Whether received datagrams are kept for received(); on by default.
     void setRecording(bool on);
@@ -112,6 +116,7 @@ private:
     mutable std::mutex m_mutex;  // guards what follows
     std::unique_ptr<Model> m_model;
     ReplyPolicy m_policy;
+    std::shared_ptr<FaultSwitches> m_faults;
     Observer m_observer;
     bool m_recording = true;
     std::vector<Datagram> m_received;

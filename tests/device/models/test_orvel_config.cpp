@@ -393,6 +393,27 @@ TEST_F(OrvelConfigTest, AnalogInputsAreWrittenAsPositionsOfTheirScenarios) {
     }
 }
 
+TEST_F(OrvelConfigTest, APositionThatNamesNoScenarioIsKeptButNeverChosen) {
+    const auto memory = boost::make_shared<FakeMemory>();
+    memory->scenarios = {40};
+    open(21, {{"scAin1", "1"}, {"scAin2", "3"}}, false, memory);
+    OrvelConfig config = m_device->getConfig(false);
+    ASSERT_EQ(config.scenarioIdAin2, OrvelConfig::kMissingScenario);
+    config.zarnoAddr = 99;
+    m_speaker->clearReceived();
+    EXPECT_FALSE(m_device->setConfig(config));
+    EXPECT_EQ(requests(), Requests{"set zarnoAddr 99"}) << "position 3 stays";
+    EXPECT_EQ(m_device->getConfig(false).scenarioAin2, 3);
+
+    // The mark given to an input that names a scenario is no scenario to place.
+    config = m_device->getConfig(false);
+    config.scenarioIdAin1 = OrvelConfig::kMissingScenario;
+    m_speaker->clearReceived();
+    EXPECT_EQ(device_test::notificationOf<exception::Base>([&] { m_device->setConfig(config); }),
+              L"unknownAinScenarioNumber");
+    EXPECT_EQ(requests(), Requests{});
+}
+
 TEST_F(OrvelConfigTest, RemovedScenarioResetsItsInputWithAStandIn) {
     const auto memory = boost::make_shared<FakeMemory>();
     memory->scenarios = {40, 41};

@@ -1,0 +1,138 @@
+#include "tools/simulator/fault_switches.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace device::sim {
+
+const char* const kNoLineControlReply = "ERR line control module is absent";
+const char* const kBusyReply = "Processing of the previous command isn't complete!";
+
+namespace {
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+/// Seconds, with a fraction, as whole milliseconds; up to a day.
+std::chrono::milliseconds seconds(const std::string& option, const char* value) {
+    char* end = nullptr;
+    const double number = std::strtod(value, &end);
+    if (end == value || *end != '\0' || !std::isfinite(number) || number < 0 || number > 86400)
+        throw std::invalid_argument(option + " takes seconds (0..86400), not \"" + value + "\"");
+    return std::chrono::milliseconds(static_cast<long long>(std::llround(number * 1000)));
+}
+
+std::string prefix(const std::string& option, const char* value) {
+    if (*value == '\0') throw std::invalid_argument(option + " takes a request prefix");
+    return value;
+}
+
+std::string secondsText(std::chrono::milliseconds span) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", static_cast<double>(span.count()) / 1000);
+    return text;
+}
+
+std::string describeWindow(const char* what, const FaultWindow& window) {
+    if (window.length.count() == 0) return std::string();
+    std::string text = std::string(", ") + what + " for " + secondsText(window.length);
+    if (!window.onPrefix.empty())
+        text += " on each \"" + window.onPrefix + "...\"";
+    else
+        text += " from " + secondsText(window.after.value_or(std::chrono::milliseconds(0)));
+    return text;
+}
+
+}  // namespace
+
+bool faultOptionTakesValue(const std::string& name) { return name != "--no-line-control"; }
+
+bool takeFaultOption(const std::string& name, const char* value, std::vector<DeviceFaults>& faults) {
+    if (name == "--fault-device") {
+        char* end = nullptr;
+        const unsigned long number = std::strtoul(value, &end, 10);
+        if (end == value || *end != '\0' || number == 0 || number > 1000000)
+            throw std::invalid_argument("--fault-device takes a device number from 1, not \"" +
+                                        std::string(value) + "\"");
+        faults.push_back({static_cast<unsigned>(number), {}});
+        return true;
+    }
+    static const char* const kNames[] = {"--no-line-control", "--error-on", "--busy",
+                                         "--busy-after",      "--busy-on",  "--silent-for",
+                                         "--silent-after",    "--silent-on"};
+    bool known = false;
+    for (const char* known_name : kNames) known = known || name == known_name;
+    if (!known) return false;
+    if (faults.empty()) throw std::invalid_argument(name + " needs a --fault-device before it");
+    FaultSettings& s = faults.back().settings;
+    if (name == "--no-line-control")
+        s.noLineControl = true;
+    else if (name == "--error-on")
+        s.errorOn.push_back(prefix(name, value));
+    else if (name == "--busy")
+        s.busy.length = seconds(name, value);
+    else if (name == "--busy-after")
+        s.busy.after = seconds(name, value);
+    else if (name == "--busy-on")
+        s.busy.onPrefix = prefix(name, value);
+    else if (name == "--silent-for")
+        s.silent.length = seconds(name, value);
+    else if (name == "--silent-after")
+        s.silent.after = seconds(name, value);
+    else
+        s.silent.onPrefix = prefix(name, value);
+    return true;
+}
+
+FaultSwitches::FaultSwitches(FaultSettings settings, std::function<Clock::time_point()> now)
+    : m_settings(std::move(settings)), m_now(std::move(now)), m_start(m_now()) {
+    m_busy.window = m_settings.busy;
+    m_silent.window = m_settings.silent;
+}
+
+bool FaultSwitches::Span::open(Clock::time_point now, Clock::time_point start, const std::string* request) {
+    if (window.length.count() == 0) return false;
+    if (openedAt && now < *openedAt + window.length) return true;
+    if (!window.onPrefix.empty()) {
+        // Closed: a request of the prefix opens it again.
+        if (request == nullptr || !startsWith(*request, window.onPrefix)) return false;
+        openedAt = now;
+        return true;
+    }
+    const Clock::time_point from = start + window.after.value_or(std::chrono::milliseconds(0));
+    return now >= from && now < from + window.length;
+}
+
+std::optional<std::optional<std::string>> FaultSwitches::intercept(const std::string& request) {
+    const Clock::time_point now = m_now();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_silent.open(now, m_start, &request)) return std::optional<std::string>();
+        if (m_busy.open(now, m_start, &request)) return std::optional<std::string>(kBusyReply);
+    }
+    if (m_settings.noLineControl && startsWith(request, "lsensor"))
+        return std::optional<std::string>(kNoLineControlReply);
+    for (const std::string& prefix : m_settings.errorOn)
+        if (startsWith(request, prefix)) return std::optional<std::string>("ERR simulated fault: " + request);
+    return std::nullopt;
+}
+
+bool FaultSwitches::sendsStatePackets() {
+    const Clock::time_point now = m_now();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !m_silent.open(now, m_start, nullptr);
+}
+
+std::string FaultSwitches::describe() const {
+    std::string text;
+    if (m_settings.noLineControl) text += ", no line-control module";
+    for (const std::string& prefix : m_settings.errorOn) text += ", ERR to \"" + prefix + "...\"";
+    text += describeWindow("busy", m_settings.busy);
+    text += describeWindow("silent", m_settings.silent);
+    return text.empty() ? "no faults" : text.substr(2);
+}
+
+}  // namespace device::sim

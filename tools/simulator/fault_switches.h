@@ -1,0 +1,86 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace device::sim {
+
+/// A span of time in which a device misbehaves: `length` long, opened once
+/// `after` the run began, or each time a request starting with `onPrefix`
+/// arrives while none is open (the request that opens it is its first
+/// victim). Neither given: open from the start of the run.
+struct FaultWindow {
+    std::chrono::milliseconds length{0};  // zero: never open
+    std::optional<std::chrono::milliseconds> after;
+    std::string onPrefix;
+};
+
+/// The faults of one device that an operator switches on from the
+/// simulator's command line.
+struct FaultSettings {
+    bool noLineControl = false;        // "lsensor..." answered as by a device without the module
+    std::vector<std::string> errorOn;  // requests starting with one of these get an error reply
+    FaultWindow busy;                  // every request answered with the busy reply
+    FaultWindow silent;                // no reply and no state packet
+};
+
+/// The settings for one device of the run, by its number in the simulator's
+/// order (1 for the first).
+struct DeviceFaults {
+    unsigned device = 0;
+    FaultSettings settings;
+};
+
+/// The reply of a loudspeaker that has no line-control module.
+extern const char* const kNoLineControlReply;
+/// The reply of a device still working on an earlier request.
+extern const char* const kBusyReply;
+
+/// Takes one fault option of the command line. Returns false when `name` is
+/// no fault option; throws std::invalid_argument for a fault option with a
+/// bad value or one given before "--fault-device". `value` is null for an
+/// option that takes none (faultOptionTakesValue).
+bool takeFaultOption(const std::string& name, const char* value, std::vector<DeviceFaults>& faults);
+/// Whether a fault option takes a value (true for names that are no fault option).
+bool faultOptionTakesValue(const std::string& name);
+
+/// The faults of one device in front of its model. The device asks it about
+/// each request and each state packet, under the device's lock; any thread.
+class FaultSwitches {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    /// `now` stands for the clock (tests give their own); the run begins
+    /// at construction.
+    explicit FaultSwitches(FaultSettings settings, std::function<Clock::time_point()> now = Clock::now);
+
+    /// What the device does with a request: nothing when the faults leave it
+    /// to the model; otherwise the reply it sends instead, or no reply at all
+    /// (an empty optional inside).
+    std::optional<std::optional<std::string>> intercept(const std::string& request);
+    /// Whether the device sends its state packet now.
+    bool sendsStatePackets();
+
+    /// A line that says what the switches do, for the simulator's listing.
+    std::string describe() const;
+
+private:
+    struct Span {
+        FaultWindow window;
+        std::optional<Clock::time_point> openedAt;
+        bool open(Clock::time_point now, Clock::time_point start, const std::string* request);
+    };
+
+    const FaultSettings m_settings;
+    const std::function<Clock::time_point()> m_now;
+    const Clock::time_point m_start;
+    std::mutex m_mutex;  // guards the spans
+    Span m_busy;
+    Span m_silent;
+};
+
+}  // namespace device::sim
