@@ -337,9 +337,10 @@ void SourceServicePanel::stopOnButtonClick(wxCommandEvent&) {
 void SourceServicePanel::onSelectMessage(wxTreeEvent& event) {
     LOG_TRACE2(L"%1%(..)", L"frm::SourceServicePanel::onSelectMessage");
     FRM_ASSERT_GUI_THREAD();
+    // After a deletion the toolkit may select the hidden root at idle time:
+    // that is no selection, and nothing of an item stays on show.
     const ItemData* data = getItemData(event.GetItem());
-    if (data == nullptr) return;
-    if (data->type == kMessageGroup) {
+    if (data == nullptr || data->type == kMessageGroup) {
         status->SetLabel(wxEmptyString);
     } else {
         status->SetLabel(wxString::Format(L"Название:\n'%s'\nГонг:\n'%s'\nСообщение:\n'%s'", data->name,
@@ -353,7 +354,7 @@ void SourceServicePanel::onSelectMessage(wxTreeEvent& event) {
 // ---- the tree ----------------------------------------------------------------------
 
 SourceServicePanel::ItemData* SourceServicePanel::getItemData(const wxTreeItemId& item) const {
-    if (!item.IsOk()) return nullptr;
+    if (!item.IsOk() || item == m_root) return nullptr;
     auto* data = dynamic_cast<ItemData*>(messageTree->GetItemData(item));
     if (data == nullptr) LOG_ERROR(L"%1%", L"Internal error. wxTreeItemData is null");
     return data;

@@ -96,8 +96,9 @@ public:
                                                                 const std::wstring& prefix);
     /// Every message of the tree (the scheduler's sources).
     std::vector<boost::shared_ptr<PlaybackTrack>> collectTracks();
-    /// The item's data; null for a null id, and with an ERROR for an item
-    /// without data.
+    /// The item's data; null for a null id and the hidden root (which
+    /// counts as no selection), and with an ERROR for another item without
+    /// data.
     ItemData* getItemData(const wxTreeItemId& item) const;
 
     bool isAlarm() const { return m_alarm; }
