@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "audio/place_folders.h"
 #include "base/log.h"
-#include "base/pref.h"
 #include "base/text.h"
 #include "os/data_directory.h"
 
@@ -76,8 +76,7 @@ bool copyNew(const std::string& source, const std::string& target) {
 }  // namespace
 
 std::wstring recordedMessageFolder() {
-    std::wstring folder = pref::getString("place.pathDirRecordedMessage");
-    if (folder.empty()) folder = os::getUserDataDirectory() + L"/record";
+    std::wstring folder = placeFolder(PlaceFolder::kRecordedMessage);
     if (folder.back() != L'/') folder += L'/';
     return folder;
 }
