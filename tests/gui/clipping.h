@@ -1,16 +1,21 @@
 #pragma once
 
+#include <wx/arrstr.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/checklst.h>
+#include <wx/listbox.h>
 #include <wx/listctrl.h>
 #include <wx/radiobox.h>
 #include <wx/radiobut.h>
+#include <wx/renderer.h>
 #include <wx/scrolwin.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/tglbtn.h>
 #include <wx/window.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -20,8 +25,8 @@ namespace wx_testing {
 /// check box, radio box or button given less than its best size, one that
 /// reaches past the area of the window that holds it (down to the first
 /// window that scrolls: that one may hold it below its visible part, not
-/// beside it), and a report list's column narrower than its header or one
-/// of its values. Only
+/// beside it), a report list's column narrower than its header or one
+/// of its values, and a list box narrower than one of its rows. Only
 /// what is shown on the screen counts. Each entry names the text.
 inline std::vector<std::string> clippedTexts(wxWindow* root) {
     std::vector<std::string> found;
@@ -65,6 +70,21 @@ inline std::vector<std::string> clippedTexts(wxWindow* root) {
                     if (width < list->GetTextExtent(value).x + 8)
                         found.push_back("cell '" + std::string(value.utf8_str()) + "'");
                 }
+            }
+        }
+        // A list box's rows (with the check box of a check list box) within
+        // the list's width: a row read only by scrolling sideways is cut.
+        if (auto* list = dynamic_cast<wxListBox*>(window)) {
+            const int box = dynamic_cast<wxCheckListBox*>(window)
+                                ? wxRendererNative::Get().GetCheckBoxSize(window).x
+                                : 0;
+            for (unsigned row = 0; row < list->GetCount(); ++row) {
+                const wxString value = list->GetString(row);
+                int widest = 0;  // a row may stand on several lines
+                for (const wxString& line : wxSplit(value, L'\n', L'\0'))
+                    widest = std::max(widest, list->GetTextExtent(line).x);
+                if (list->GetClientSize().x < widest + box + 8)
+                    found.push_back("row '" + std::string(value.utf8_str()) + "'");
             }
         }
         for (wxWindow* child : window->GetChildren()) self(child, self);
