@@ -125,8 +125,10 @@ private:
     /// Appends the folder's playable files to the message choice and list.
     void listMessages(const std::wstring& folder);
     std::wstring recordFolder() const;
-    void saveItems(const wxTreeItemId& parent, std::vector<MessageNode>& items) const;
-    void appendItems(const wxTreeItemId& parent, const std::vector<MessageNode>& items);
+    /// The recursive halves of save and load: the item's children, in
+    /// order, to the nodes, and the nodes appended below the item.
+    void saveTree(const wxTreeItemId& parent, std::vector<MessageNode>& items) const;
+    void loadTree(const wxTreeItemId& parent, const std::vector<MessageNode>& items);
 
     const bool m_alarm;
     ISchedulerControl* const m_scheduler;
