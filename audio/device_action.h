@@ -52,6 +52,14 @@ std::map<boost::shared_ptr<T>, R> applyActionToDeviceSet(const std::set<boost::s
     return results;
 }
 
+/// Every device of the set, in the set's order: the distinct answers.
+template <class T, class R>
+std::set<R> applyActionToDevices(const std::set<boost::shared_ptr<T>>& devices, IAction<R, T>& action) {
+    std::set<R> results;
+    for (const boost::shared_ptr<T>& device : devices) results.insert(action.call(*device));
+    return results;
+}
+
 /// any: at least one true (false for none); otherwise every one true (true
 /// for none).
 template <class K>

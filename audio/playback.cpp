@@ -4,6 +4,7 @@
 #include <boost/filesystem/operations.hpp>
 #include <boost/make_shared.hpp>
 
+#include "audio/place_folders.h"
 #include "audio/player_engine.h"
 #include "audio/playlist.h"
 #include "base/check.h"
@@ -97,10 +98,11 @@ void PlaybackTrack::setGong(const std::wstring& name, const std::wstring& path) 
 }
 
 std::wstring PlaybackTrack::messageDir() {
-    const std::wstring folder =
-        pref::getString(m_alarm ? "place.pathDirAlarmMessage" : "place.pathDirServiceMessage");
+    // Where the message pages look for a moved file: their own folder, then
+    // the recordings'.
     std::wstring path = m_messagePath;
-    makeAbsolutePath(path, folder);
+    if (!makeAbsolutePath(path, placeFolder(m_alarm ? PlaceFolder::kAlarmMessage : PlaceFolder::kServiceMessage)))
+        makeAbsolutePath(path, placeFolder(PlaceFolder::kRecordedMessage));
     return path;
 }
 

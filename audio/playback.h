@@ -108,8 +108,9 @@ public:
     PlaybackTrack(const std::wstring& name, std::uint32_t kind, bool alarm);
     void setMessage(const std::wstring& name, const std::wstring& path);
     void setGong(const std::wstring& name, const std::wstring& path);
-    /// The message path, pointed into the configured message folder when
-    /// the file is found there rather than where the path says.
+    /// The message path, pointed into the track's message folder, else the
+    /// recordings' folder, when the file is found there rather than where
+    /// the path says (place_folders.h).
     std::wstring messageDir();
     std::wstring getMessageName() const { return m_messageName; }
     std::wstring getMessagePath() const { return m_messagePath; }

@@ -3,9 +3,9 @@
 #include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/ptree.hpp>
 
+#include "audio/place_folders.h"
 #include "base/files.h"
 #include "base/log.h"
-#include "base/pref.h"
 #include "base/storage.h"
 #include "base/text.h"
 
@@ -14,11 +14,6 @@ namespace frm {
 using boost::property_tree::wptree;
 
 namespace {
-
-std::wstring folderOrDefault(const char* setting, const std::wstring& dataFolder, const wchar_t* fallback) {
-    const std::wstring folder = pref::getString(setting);
-    return folder.empty() ? dataFolder + L"/" + fallback : folder;
-}
 
 void writeItems(const std::vector<MessageNode>& items, wptree& node, const std::wstring& ownFolder) {
     for (const MessageNode& item : items) {
@@ -128,12 +123,11 @@ void keepOriginal(const std::wstring& path) {
 }  // namespace
 
 std::wstring messageFolder(bool alarm, const std::wstring& dataFolder) {
-    return alarm ? folderOrDefault("place.pathDirAlarmMessage", dataFolder, L"alarm")
-                 : folderOrDefault("place.pathDirServiceMessage", dataFolder, L"service");
+    return placeFolder(alarm ? PlaceFolder::kAlarmMessage : PlaceFolder::kServiceMessage, dataFolder);
 }
 
 std::wstring recordedMessageFolder(const std::wstring& dataFolder) {
-    return folderOrDefault("place.pathDirRecordedMessage", dataFolder, L"record");
+    return placeFolder(PlaceFolder::kRecordedMessage, dataFolder);
 }
 
 wptree messageTreeFile(const std::vector<MessageNode>& items, const std::wstring& ownFolder) {

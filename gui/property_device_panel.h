@@ -251,8 +251,9 @@ protected:
     /// Writes the console's access control when it differs, and shows it.
     void setAccessControl(bool on);
     /// Puts the poll of the console's key learning on the dispatcher in
-    /// place of a pending one.
-    void checkPasskeyListening(const boost::shared_ptr<device::TovikInfo>& console);
+    /// place of a pending one, under the job description given.
+    void checkPasskeyListening(const boost::shared_ptr<device::TovikInfo>& console,
+                               const wchar_t* description = L"Выполняется проверка ключа");
 
     /// GUI thread. The next refresh of the line page in `m_pagePeriods`,
     /// in place of a pending one; nothing unless the page is shown.

@@ -581,7 +581,7 @@ void PropertyDevicePanel::rebootOnClick(wxCommandEvent&) {
     ActionArg0<bool, device::DeviceBase, bool (device::DeviceBase::*)()> reboot(&device::DeviceBase::reboot);
     {
         GuiLocker lock;
-        applyActionToDeviceSet(devices, reboot);
+        applyActionToDevices(devices, reboot);
     }
     LOG_NOTICE(L"%1%", L"Прибор перезагружен");
     m_close();

@@ -94,7 +94,8 @@ void PropertyDevicePanel::addPasskeyRow(std::size_t position, const std::string&
     sizerPasskeys->Add(row, 0, wxEXPAND | wxALL, 5);
 }
 
-void PropertyDevicePanel::checkPasskeyListening(const boost::shared_ptr<device::TovikInfo>& console) {
+void PropertyDevicePanel::checkPasskeyListening(const boost::shared_ptr<device::TovikInfo>& console,
+                                                const wchar_t* description) {
     FRM_ASSERT_GUI_THREAD();
     removeJob(m_passkeyJob);
     const auto deliver = [alive = std::weak_ptr<PropertyDevicePanel*>(m_pagesAlive),
@@ -102,7 +103,7 @@ void PropertyDevicePanel::checkPasskeyListening(const boost::shared_ptr<device::
         if (const auto panel = alive.lock()) (*panel)->takePasskeyPoll(console, listening);
     };
     m_passkeyJob = base::ThreadDispatcher::add(
-        L"Выполняется проверка ключа", static_cast<std::uint32_t>(m_pagePeriods.passkeyPoll.count()),
+        description, static_cast<std::uint32_t>(m_pagePeriods.passkeyPoll.count()),
         [console, deliver] {
             page_jobs::pollPasskeyListening(
                 console, [](std::function<void()> task) { GuiThreadInvoker::add(std::move(task)); }, deliver);
@@ -128,7 +129,7 @@ void PropertyDevicePanel::addPasskeyOnButtonClick(wxCommandEvent&) {
     console->addPasskey();
     staticPasskeyHint->Show();
     panelPasskeys->Layout();
-    checkPasskeyListening(console);
+    checkPasskeyListening(console, L"Добавление ключа");
     // "&Отмена" ends the learning.
     buttonCancel->Enable();
 }

@@ -4,14 +4,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <boost/filesystem/operations.hpp>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
 
+#include "audio/place_folders.h"
 #include "base/log.h"
-#include "base/pref.h"
 #include "base/text.h"
 #include "os/data_directory.h"
 
@@ -73,11 +77,24 @@ bool copyNew(const std::string& source, const std::string& target) {
     return done;
 }
 
+/// How much of a recording is looked at for sound, and how far after a
+/// frame header an encoder's summary tag may start.
+constexpr std::size_t kAudioProbeBytes = 256 * 1024;
+constexpr std::size_t kSummaryTagReach = 4 + 32 + 4;
+
+/// An MPEG audio frame header: the sync bits, then no reserved version,
+/// layer, bit rate or sample rate.
+bool isFrameHeader(const unsigned char* h) {
+    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return false;
+    const unsigned version = (h[1] >> 3) & 3, layer = (h[1] >> 1) & 3;
+    const unsigned bitrate = h[2] >> 4, rate = (h[2] >> 2) & 3;
+    return version != 1 && layer != 0 && bitrate != 0 && bitrate != 15 && rate != 3;
+}
+
 }  // namespace
 
 std::wstring recordedMessageFolder() {
-    std::wstring folder = pref::getString("place.pathDirRecordedMessage");
-    if (folder.empty()) folder = os::getUserDataDirectory() + L"/record";
+    std::wstring folder = placeFolder(PlaceFolder::kRecordedMessage);
     if (folder.back() != L'/') folder += L'/';
     return folder;
 }
@@ -101,6 +118,33 @@ bool isSafeRecordName(const std::wstring& name) {
         if (c < 0x20 || (c >= 0x7F && c < 0xA0)) return false;
     }
     return true;
+}
+
+bool recordingHasAudio(const std::wstring& path) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(base::toUtf8(path).c_str(), "rb"),
+                                                         &std::fclose);
+    if (!file) return false;
+    // An ID3v2 tag first: ten bytes of header, its size in 7-bit bytes.
+    unsigned char tag[10] = {};
+    long start = 0;
+    if (std::fread(tag, 1, sizeof tag, file.get()) == sizeof tag && std::memcmp(tag, "ID3", 3) == 0)
+        start = 10 + static_cast<long>((tag[6] & 0x7FUL) << 21 | (tag[7] & 0x7FUL) << 14 |
+                                       (tag[8] & 0x7FUL) << 7 | (tag[9] & 0x7FUL));
+    if (std::fseek(file.get(), start, SEEK_SET) != 0) return false;
+    std::vector<unsigned char> bytes(kAudioProbeBytes);
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
+    for (std::size_t at = 0; at + 4 <= bytes.size(); ++at) {
+        if (!isFrameHeader(&bytes[at])) continue;
+        // The encoder's summary frame ("Xing", "Info", "VBRI") carries no sound.
+        const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(at);
+        const std::string head(from, from + static_cast<std::ptrdiff_t>(
+                                                std::min(kSummaryTagReach, bytes.size() - at)));
+        if (head.find("Xing") == std::string::npos && head.find("Info") == std::string::npos &&
+            head.find("VBRI") == std::string::npos)
+            return true;
+        at += 3;
+    }
+    return false;
 }
 
 bool moveRecording(const std::wstring& from, const std::wstring& to) {

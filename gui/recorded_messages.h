@@ -24,6 +24,12 @@ std::wstring temporaryRecordPath();
 /// characters.
 bool isSafeRecordName(const std::wstring& name);
 
+/// Whether the recording holds sound: an MPEG audio frame other than an
+/// encoder's summary frame, within its first 256 KiB (after an ID3v2 tag).
+/// A missing or empty file, or one the capture never wrote a frame into,
+/// has none.
+bool recordingHasAudio(const std::wstring& path);
+
 /// Moves the file `from` to `to`, which must not exist yet. A rename across
 /// file systems (the runtime folder is usually a tmpfs) becomes a copy and
 /// a delete; a copy that fails leaves no partial target behind. False when

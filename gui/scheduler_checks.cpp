@@ -5,11 +5,11 @@
 #include <cstddef>
 #include <optional>
 
+#include "audio/place_folders.h"
 #include "audio/playback.h"
 #include "base/check.h"
 #include "base/dbg.h"
 #include "base/files.h"
-#include "base/pref.h"
 #include "gui/scheduler_vault.h"
 #include "scheduler/core.h"
 #include "scheduler/task.h"
@@ -55,7 +55,7 @@ bool notAfter(const std::optional<Time>& a, const std::optional<Time>& b) { retu
 
 std::wstring resolvedGongPath(const frm::PlaybackTrack& track) {
     std::wstring path = track.getGongPath();
-    makeAbsolutePath(path, pref::getString("place.pathDirGong"));
+    makeAbsolutePath(path, frm::placeFolder(frm::PlaceFolder::kGong));
     return path;
 }
 

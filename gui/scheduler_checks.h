@@ -23,7 +23,7 @@ class BaseTask;
 bool isUsed(const Core& core, const std::wstring& path);
 
 /// The track's gong path made absolute against the gong folder
-/// ("place.pathDirGong"): an existing file keeps its path, a missing one is
+/// (place_folders.h): an existing file keeps its path, a missing one is
 /// looked for under its file name in that folder. The track is not changed;
 /// its message path has messageDir() for the same. Any thread.
 std::wstring resolvedGongPath(const frm::PlaybackTrack& track);

@@ -409,6 +409,14 @@ void SourceMicrophonePanel::buttonRecordSaveOnClick(wxCommandEvent&) {
         return;
     }
     const std::wstring source = m_recordPath.empty() ? temporaryRecordPath() : m_recordPath;
+    if (!recordingHasAudio(source)) {
+        // No capture device gave sound: there is nothing to keep or to list.
+        LOG_DEBUG(L"record without audio not saved: '%1%'", source);
+        m_recordReady = false;
+        buttonRecordSave->Disable();
+        tell(L"Запись не содержит звука и не сохранена. Проверьте, что микрофон подключён и работает.");
+        return;
+    }
     if (!moveRecording(source, target)) {
         tell(L"Не удалось сохранить запись");
         return;

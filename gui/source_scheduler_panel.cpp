@@ -1,5 +1,11 @@
 #include "gui/source_scheduler_panel.h"
 
+#include <wx/renderer.h>
+#include <wx/arrstr.h>
+#include <wx/settings.h>
+
+#include <algorithm>
+#include <cwctype>
 #include <boost/pointer_cast.hpp>
 
 #include "base/check.h"
@@ -20,6 +26,11 @@ namespace {
 /// The top-level width from which the device list stands in the top row.
 constexpr int kWideWindow = 1200;
 constexpr int kBorder = 5;
+/// The device list's narrowest width (what the editor row has room for at
+/// the main window's smallest size), and what a row needs beyond its text,
+/// check box and scroll bar (GTK's focus line and the cell's inner spacing).
+constexpr int kDeviceListWidth = 240;
+constexpr int kRowSlack = 16;
 /// The root zone's name; it is no choice of the zone filter.
 const std::wstring kAllZones = L"Все зоны";
 
@@ -36,6 +47,14 @@ const ColumnLayout kColumns[] = {{L"Дата начала", 7},
                                  {L"Гонг", 5},
                                  {L"Устройства", 3},
                                  {L"Включено", 8}};
+
+/// "02:56:53:00:00:01": six pairs of hexadecimal digits joined by ':'.
+bool isAddressText(const std::wstring& text) {
+    if (text.size() != 17) return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (i % 3 == 2 ? text[i] != L':' : !std::iswxdigit(text[i])) return false;
+    return true;
+}
 
 }  // namespace
 
@@ -137,6 +156,7 @@ void SourceSchedulerPanel::resetControls() {
     m_deviceRows.clear();
     m_deviceLevels.clear();
     fillDeviceList(m_rootZone, 0);
+    fitDeviceListToRows();
     refreshTaskListCtrl();
 }
 
@@ -311,11 +331,36 @@ void SourceSchedulerPanel::fillDeviceList(const ZoneElement::Ptr& zone, unsigned
     for (const auto& device : zone->getDevices()) {
         const auto speaker = boost::dynamic_pointer_cast<device::OrvelInfo>(device);
         if (!speaker) continue;  // consoles play nothing
-        const int row = devices->Append(scheduler_list::indentText(speaker->getTitle(), level + 1));
+        const int row = devices->Append(deviceRowText(speaker->getTitle(), level + 1));
         m_deviceRows[row] = speaker;
         m_deviceLevels.push_back(level + 1);
     }
     for (const auto& child : zone->getZones()) fillDeviceList(child, level + 1);
+}
+
+int SourceSchedulerPanel::deviceRowMargin() const {
+    // The check box, the cell's padding on both sides and a vertical scroll bar.
+    return wxRendererNative::Get().GetCheckBoxSize(devices).x + 4 * kBorder +
+           wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, devices) + kRowSlack;
+}
+
+std::wstring SourceSchedulerPanel::deviceRowText(const std::wstring& title, unsigned level) const {
+    const std::wstring oneLine = scheduler_list::indentText(title, level);
+    const std::size_t space = title.rfind(L' ');
+    if (devices->GetTextExtent(oneLine).x + deviceRowMargin() <= kDeviceListWidth || space == std::wstring::npos ||
+        !isAddressText(title.substr(space + 1)))
+        return oneLine;
+    return scheduler_list::indentText(title.substr(0, space), level) + L'\n' +
+           scheduler_list::indentText(title.substr(space + 1), level);
+}
+
+void SourceSchedulerPanel::fitDeviceListToRows() {
+    int widest = 0;
+    for (unsigned row = 0; row < devices->GetCount(); ++row)
+        for (const wxString& line : wxSplit(devices->GetString(row), L'\n', L'\0'))
+            widest = std::max(widest, devices->GetTextExtent(line).x);
+    devices->SetMinSize(wxSize(std::max(kDeviceListWidth, widest + deviceRowMargin()), -1));
+    Layout();
 }
 
 void SourceSchedulerPanel::devicesOnCheckListBox(wxCommandEvent& event) {

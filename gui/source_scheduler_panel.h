@@ -133,6 +133,16 @@ private:
     using TaskPtr = std::shared_ptr<scheduler::task::BaseTask>;
 
     void fillDeviceList(const ZoneElement::Ptr& zone, unsigned level);
+    /// A loudspeaker's row: its title at its level, on one line; a title
+    /// that ends with a hardware address ("Новое устройство 02:56:53:…")
+    /// and would make the list wider than its narrowest width has the
+    /// address on a line of its own, indented alike.
+    std::wstring deviceRowText(const std::wstring& title, unsigned level) const;
+    /// What a row takes beside its text: check box, padding, scroll bar.
+    int deviceRowMargin() const;
+    /// The device list as wide as its longest line with the check box and
+    /// the scroll bar beside it, so that every title is read whole.
+    void fitDeviceListToRows();
     void collectZoneDeviceIds(const ZoneElement::Ptr& zone);
     /// The first task playback, in id order, bearing the name.
     boost::shared_ptr<IPlayback> getPlayback(const std::wstring& name);

@@ -337,9 +337,10 @@ void SourceServicePanel::stopOnButtonClick(wxCommandEvent&) {
 void SourceServicePanel::onSelectMessage(wxTreeEvent& event) {
     LOG_TRACE2(L"%1%(..)", L"frm::SourceServicePanel::onSelectMessage");
     FRM_ASSERT_GUI_THREAD();
+    // After a deletion the toolkit may select the hidden root at idle time:
+    // that is no selection, and nothing of an item stays on show.
     const ItemData* data = getItemData(event.GetItem());
-    if (data == nullptr) return;
-    if (data->type == kMessageGroup) {
+    if (data == nullptr || data->type == kMessageGroup) {
         status->SetLabel(wxEmptyString);
     } else {
         status->SetLabel(wxString::Format(L"Название:\n'%s'\nГонг:\n'%s'\nСообщение:\n'%s'", data->name,
@@ -353,7 +354,7 @@ void SourceServicePanel::onSelectMessage(wxTreeEvent& event) {
 // ---- the tree ----------------------------------------------------------------------
 
 SourceServicePanel::ItemData* SourceServicePanel::getItemData(const wxTreeItemId& item) const {
-    if (!item.IsOk()) return nullptr;
+    if (!item.IsOk() || item == m_root) return nullptr;
     auto* data = dynamic_cast<ItemData*>(messageTree->GetItemData(item));
     if (data == nullptr) LOG_ERROR(L"%1%", L"Internal error. wxTreeItemData is null");
     return data;
@@ -401,11 +402,11 @@ bool SourceServicePanel::isMessageUsed(const std::wstring& text) {
 void SourceServicePanel::save(const std::wstring& path) {
     FRM_ASSERT_GUI_THREAD();
     std::vector<MessageNode> items;
-    saveItems(m_root, items);
+    saveTree(m_root, items);
     storage::save(path, messageTreeFile(items, messageFolder(m_alarm, m_outside.dataFolder)));
 }
 
-void SourceServicePanel::saveItems(const wxTreeItemId& parent, std::vector<MessageNode>& items) const {
+void SourceServicePanel::saveTree(const wxTreeItemId& parent, std::vector<MessageNode>& items) const {
     wxTreeItemIdValue cookie;
     for (wxTreeItemId child = messageTree->GetFirstChild(parent, cookie); child.IsOk();
          child = messageTree->GetNextChild(parent, cookie)) {
@@ -416,7 +417,7 @@ void SourceServicePanel::saveItems(const wxTreeItemId& parent, std::vector<Messa
         node.name = data->name;
         node.gongPath = data->gongPath;
         node.messagePath = data->messagePath;
-        saveItems(child, node.children);
+        saveTree(child, node.children);
         items.push_back(std::move(node));
     }
 }
@@ -425,14 +426,14 @@ void SourceServicePanel::load(const std::wstring& path) {
     FRM_ASSERT_GUI_THREAD();
     std::vector<MessageNode> items;
     readMessageFile(path, {messageFolder(m_alarm, m_outside.dataFolder), recordFolder()}, items);
-    appendItems(m_root, items);
+    loadTree(m_root, items);
 }
 
-void SourceServicePanel::appendItems(const wxTreeItemId& parent, const std::vector<MessageNode>& items) {
+void SourceServicePanel::loadTree(const wxTreeItemId& parent, const std::vector<MessageNode>& items) {
     for (const MessageNode& node : items) {
         const wxTreeItemId item = messageTree->AppendItem(
             parent, node.name, -1, -1, new ItemData(node.type, node.name, node.gongPath, node.messagePath));
-        appendItems(item, node.children);
+        loadTree(item, node.children);
     }
 }
 

@@ -96,8 +96,9 @@ public:
                                                                 const std::wstring& prefix);
     /// Every message of the tree (the scheduler's sources).
     std::vector<boost::shared_ptr<PlaybackTrack>> collectTracks();
-    /// The item's data; null for a null id, and with an ERROR for an item
-    /// without data.
+    /// The item's data; null for a null id and the hidden root (which
+    /// counts as no selection), and with an ERROR for another item without
+    /// data.
     ItemData* getItemData(const wxTreeItemId& item) const;
 
     bool isAlarm() const { return m_alarm; }
@@ -124,8 +125,10 @@ private:
     /// Appends the folder's playable files to the message choice and list.
     void listMessages(const std::wstring& folder);
     std::wstring recordFolder() const;
-    void saveItems(const wxTreeItemId& parent, std::vector<MessageNode>& items) const;
-    void appendItems(const wxTreeItemId& parent, const std::vector<MessageNode>& items);
+    /// The recursive halves of save and load: the item's children, in
+    /// order, to the nodes, and the nodes appended below the item.
+    void saveTree(const wxTreeItemId& parent, std::vector<MessageNode>& items) const;
+    void loadTree(const wxTreeItemId& parent, const std::vector<MessageNode>& items);
 
     const bool m_alarm;
     ISchedulerControl* const m_scheduler;

@@ -88,6 +88,9 @@ ZoneElementPanel::ZoneElementPanel(wxWindow* parent, ZoneElement::Ptr root,
     }
     deviceList->AssignImageList(images, wxIMAGE_LIST_NORMAL);
     searchDevices->Bind(wxEVT_BUTTON, &ZoneElementPanel::searchDevicesOnButtonClick, this);
+    readTimer.SetOwner(this);
+    Bind(wxEVT_TIMER, [this](wxTimerEvent&) { startGatheredRead(); }, readTimer.GetId());
+    Bind(wxEVT_SHOW, &ZoneElementPanel::onShow, this);
     // The fields keep the height they have now: GTK asks for a taller entry
     // for a while after its colour changed, and the area is laid out again
     // while the state display recolours them. Their widths follow their
@@ -305,7 +308,7 @@ void ZoneElementPanel::showDetails(long rowIndex, const RowData& row, bool start
         if (startReads) {
             unsigned what = DeviceReads::kVolume;
             if (playbackNamesChannel(facts.playbackCode, online, answered)) what |= DeviceReads::kChannel;
-            reads.read(device, what);
+            requestRead(device, what);
         }
     } else if (const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(device)) {
         ConsoleFacts facts;
@@ -498,6 +501,45 @@ void ZoneElementPanel::later(std::function<void()> task) {
     });
 }
 
+void ZoneElementPanel::requestRead(const DevicePtr& device, unsigned what) {
+    if (!isOnScreen()) return;
+    if (device != lastReadDevice) {
+        readTimer.Stop();
+        gatheredDevice.reset();
+        gatheredWhat = 0;
+        lastReadDevice = device;
+        reads.read(device, what);
+        return;
+    }
+    gatheredDevice = device;
+    gatheredWhat |= what;
+    if (!readTimer.IsRunning()) readTimer.StartOnce(static_cast<int>(std::max<long long>(1, readSettle.count())));
+}
+
+void ZoneElementPanel::startGatheredRead() {
+    FRM_ASSERT_GUI_THREAD();
+    const DevicePtr device = std::move(gatheredDevice);
+    const unsigned what = gatheredWhat;
+    gatheredDevice.reset();
+    gatheredWhat = 0;
+    // Another device or a hidden page since: nothing of this one to read.
+    if (device && device == shownDevice && isOnScreen()) reads.read(device, what);
+}
+
+bool ZoneElementPanel::isOnScreen() const {
+    for (const wxWindow* window = this; window != nullptr; window = window->GetParent())
+        if (!window->IsShown()) return false;
+    return true;
+}
+
+void ZoneElementPanel::onShow(wxShowEvent& event) {
+    event.Skip();
+    if (!event.IsShown()) return;
+    // What was read before the page was hidden may be old by now.
+    lastReadDevice.reset();
+    refreshDevices();
+}
+
 void ZoneElementPanel::selectionChanged() {
     // A click on one row of many selected deselects the others one event
     // each: the rest of the work is done once, when the events are through.
@@ -525,7 +567,9 @@ void ZoneElementPanel::onListItemSelected(wxListEvent& event) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE(L"%1%", L"frm::ZoneElementPanel::onListItemSelected");
     event.Skip();
-    if (!rebuilding) selectionChanged();
+    if (rebuilding) return;
+    lastReadDevice.reset();  // the operator's choice is read at once
+    selectionChanged();
 }
 
 void ZoneElementPanel::onListItemDeselected(wxListEvent& event) {
@@ -535,6 +579,7 @@ void ZoneElementPanel::onListItemDeselected(wxListEvent& event) {
     if (rebuilding) return;
     apply->Disable();
     editedDevice.reset();
+    lastReadDevice.reset();
     selectionChanged();
 }
 

@@ -3,8 +3,10 @@
 #include <wx/bitmap.h>
 #include <wx/clntdata.h>
 #include <wx/imaglist.h>
+#include <wx/timer.h>
 
 #include <boost/shared_ptr.hpp>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -38,7 +40,8 @@ namespace frm {
 /// applyToSelectedDevices runs on its caller's thread. The panel
 /// never waits for a device: the channel, the volume and the online probe of
 /// the shown device are read by dispatcher jobs (DeviceReads) and shown when
-/// they come back, the sound and volume changes of the selection run as one
+/// they come back (one read for a run of refreshes, none while the page is
+/// hidden), the sound and volume changes of the selection run as one
 /// dispatcher job each, the device search too. Worker threads read the
 /// selection from the item registry's snapshot, which the panel refreshes at
 /// every selection change and rebuild. Results coming back after the panel
@@ -95,6 +98,9 @@ public:
     /// their calls to a dispatcher job instead (applyToSelectedDevicesLater).
     bool applyToSelectedDevices(LoudspeakerCall& condition, LoudspeakerCall& action);
     void setItemDataMap(ItemDataMap* registry);
+    /// How long the refreshes of the device already shown gather before its
+    /// read starts (300 ms); tests shorten it.
+    void setReadSettle(std::chrono::milliseconds settle) { readSettle = settle; }
     void setIsUsedDevice(DeviceUseTest test);
 
     /// Set by the main window; a button without one logs a WARN.
@@ -166,6 +172,17 @@ private:
     void selectionChanged();
     /// Runs `task` on the GUI thread later, unless the panel is gone by then.
     void later(std::function<void()> task);
+    /// The reads a refresh wants of the shown device. A device shown anew
+    /// is read at once; the refreshes of the same device (a title change,
+    /// its state packets) gather for readSettle and start one read for
+    /// all of them. Nothing is read while the page is hidden.
+    void requestRead(const DevicePtr& device, unsigned what);
+    void startGatheredRead();
+    /// Whether the page and every window above it are shown (the main
+    /// window hides the pages it does not show).
+    bool isOnScreen() const;
+    /// Shown again: a refresh, with its reads.
+    void onShow(wxShowEvent& event);
 
     wxBitmap soundOnBitmap;
     wxBitmap soundOffBitmap;
@@ -195,6 +212,12 @@ private:
     bool rebuilding = false;
     bool selectionQueued = false;
     DeviceReads reads;
+    /// The gathered read: its device and what to read, and the device read last.
+    wxTimer readTimer;
+    std::chrono::milliseconds readSettle{300};
+    DevicePtr gatheredDevice;
+    unsigned gatheredWhat = 0;
+    DevicePtr lastReadDevice;
     /// Destroyed first: tasks queued for the GUI thread hold it weakly.
     std::shared_ptr<char> alive;
 };

@@ -99,6 +99,10 @@ TEST(DeviceAction, MapIfGivesEntriesOnlyToDevicesPassingTheConditionCheckedJustB
     const auto volumes = applyActionToDeviceSet(Set{a, b}, get);
     EXPECT_EQ(volumes.at(a), 70);
     EXPECT_EQ(volumes.at(b), 0);
+    // The reboot's walk: every device's answer once, equal answers merged.
+    EXPECT_EQ(applyActionToDevices(Set{a, b}, get), (std::set<int>{0, 70}));
+    EXPECT_EQ(applyActionToDevices(Set{a, b}, set), (std::set<bool>{true}));
+    EXPECT_TRUE(applyActionToDevices(Set{}, get).empty());
 }
 
 TEST(DeviceAction, ThrowingActionLeavesTheWalk) {
@@ -109,6 +113,7 @@ TEST(DeviceAction, ThrowingActionLeavesTheWalk) {
     EXPECT_THROW(applyActionToDevicesIf(Set{speaker(true, true), failing}, online, set), std::runtime_error);
     EXPECT_THROW(mapActionToDevicesIf(Set{failing}, online, set), std::runtime_error);
     EXPECT_THROW(applyActionToDeviceSet(Set{failing}, set), std::runtime_error);
+    EXPECT_THROW(applyActionToDevices(Set{failing}, set), std::runtime_error);
 }
 
 TEST(DeviceAction, StoredValuesAreAppliedInOrderAndAllMustSucceed) {

@@ -3,9 +3,14 @@
 #include <algorithm>
 #include <boost/filesystem/operations.hpp>
 #include <boost/make_shared.hpp>
+#include <fstream>
 
+#include "audio/place_folders.h"
 #include "audio/playback.h"
 #include "audio/playlist.h"
+#include "base/pref.h"
+#include "base/text.h"
+#include "os/data_directory.h"
 #include "tests/audio/player_fixture.h"
 
 // Playbacks against a recording double of the channels.
@@ -139,6 +144,32 @@ TEST_F(PlaybackTest, ATrackOnTheAlarmChannelGoesWithItsDevicesAndVolume) {
     file("a.mp3");
     EXPECT_EQ(alarm.messageDir(), m_dir.widePath() + L"/a.mp3");
     EXPECT_EQ(service.messageDir(), L"/messages/m.mp3");
+}
+
+TEST_F(PlaybackTest, EmptyFolderSettingsMeanTheDataFoldersOwnAndAMessageMayHaveBecomeARecording) {
+    const std::wstring data = os::getUserDataDirectory();
+    for (const wchar_t* folder : {L"/alarm", L"/record", L"/service", L"/elsewhere"})
+        boost::filesystem::create_directories(base::toUtf8(data + folder));
+    std::ofstream(base::toUtf8(data + L"/alarm/a.mp3")) << "x";
+    std::ofstream(base::toUtf8(data + L"/record/r.mp3")) << "x";
+    frm::PlaybackTrack alarm(L"Alarm", frm::PlaybackTrack::k_alarm_message, true);
+    frm::PlaybackTrack service(L"Service", frm::PlaybackTrack::k_service_message, false);
+
+    alarm.setMessage(L"A", L"/old/a.mp3");
+    EXPECT_EQ(alarm.messageDir(), data + L"/alarm/a.mp3");
+    service.setMessage(L"A", L"/old/a.mp3");
+    EXPECT_EQ(service.messageDir(), L"/old/a.mp3") << "not the other page's folder";
+    for (frm::PlaybackTrack* track : {&alarm, &service}) {
+        track->setMessage(L"R", L"/old/r.mp3");
+        EXPECT_EQ(track->messageDir(), data + L"/record/r.mp3");
+    }
+    EXPECT_EQ(alarm.getMessagePath(), L"/old/r.mp3") << "the track keeps what it was given";
+
+    // A folder that is set is the only place looked at.
+    pref::setString("place.pathDirRecordedMessage", data + L"/elsewhere");
+    EXPECT_EQ(alarm.messageDir(), L"/old/r.mp3");
+    EXPECT_EQ(frm::placeFolder(frm::PlaceFolder::kGong), data + L"/gong");
+    EXPECT_EQ(frm::placeFolder(frm::PlaceFolder::kServiceMessage, L"/d"), L"/d/service");
 }
 
 TEST_F(PlaybackTest, AFolderPlaylistIsRebuiltFromItsFolderOnEveryExecution) {

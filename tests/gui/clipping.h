@@ -1,10 +1,14 @@
 #pragma once
 
+#include <wx/arrstr.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/checklst.h>
+#include <wx/listbox.h>
 #include <wx/listctrl.h>
 #include <wx/radiobox.h>
 #include <wx/radiobut.h>
+#include <wx/renderer.h>
 #include <wx/scrolwin.h>
 #include <wx/spinctrl.h>
 #include <wx/statbox.h>
@@ -13,6 +17,7 @@
 #include <wx/tglbtn.h>
 #include <wx/window.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -23,8 +28,9 @@ namespace wx_testing {
 /// reaches past the area of the window that holds it (down to the first
 /// window that scrolls: that one may hold it below its visible part, not
 /// beside it), a report list's column narrower than its header or one
-/// of its values, and a one-line text or spin field narrower than the value
-/// it holds (with the field's own margins and arrows). Only
+/// of its values, a list box narrower than one of its rows, and a one-line
+/// text or spin field narrower than the value it holds (with the field's own
+/// margins and arrows). Only
 /// what is shown on the screen counts. Each entry names the text.
 inline std::vector<std::string> clippedTexts(wxWindow* root) {
     std::vector<std::string> found;
@@ -79,6 +85,21 @@ inline std::vector<std::string> clippedTexts(wxWindow* root) {
                     if (width < list->GetTextExtent(value).x + 8)
                         found.push_back("cell '" + std::string(value.utf8_str()) + "'");
                 }
+            }
+        }
+        // A list box's rows (with the check box of a check list box) within
+        // the list's width: a row read only by scrolling sideways is cut.
+        if (auto* list = dynamic_cast<wxListBox*>(window)) {
+            const int box = dynamic_cast<wxCheckListBox*>(window)
+                                ? wxRendererNative::Get().GetCheckBoxSize(window).x
+                                : 0;
+            for (unsigned row = 0; row < list->GetCount(); ++row) {
+                const wxString value = list->GetString(row);
+                int widest = 0;  // a row may stand on several lines
+                for (const wxString& line : wxSplit(value, L'\n', L'\0'))
+                    widest = std::max(widest, list->GetTextExtent(line).x);
+                if (list->GetClientSize().x < widest + box + 8)
+                    found.push_back("row '" + std::string(value.utf8_str()) + "'");
             }
         }
         for (wxWindow* child : window->GetChildren()) self(child, self);

@@ -20,9 +20,11 @@
 #include "gui/message_kinds.h"
 #include "gui/scheduler_store.h"
 #include "gui/scheduler_vault.h"
+#include "os/data_directory.h"
 #include "scheduler/core.h"
 #include "tests/gui/store_support.h"
 #include "tests/scheduler/scheduler_fixture.h"
+#include "tests/support/child_process.h"
 #include "tests/support/counting_log_fixture.h"
 
 // The scheduler's tasks without a window: a real core on a clock the test
@@ -86,19 +88,37 @@ public:
     std::vector<Played> played;
 };
 
+/// Names the runs of a fixture whose parameter says whether the folder
+/// settings stay empty.
+inline std::string folderSettingsName(const testing::TestParamInfo<bool>& info) {
+    return info.param ? "EmptyFolderSettings" : "FolderSettings";
+}
+
 /// A log, the settings and the folders of a data folder, with the message
-/// and gong files the groups name.
+/// and gong files the groups name. The folder settings name the folders,
+/// or, when the fixture says so, stay empty: the folders are then those of
+/// the program's data folder (below the test's folder), as on a new
+/// installation.
 class SchedulerSite : public CountingLogFixture {
 protected:
+    virtual bool emptyFolderSettings() const { return false; }
+
     void SetUp() override {
         startLog(base::Log::TRACE3);
         pref_init(m_dir.widePath() + L"/sonvar.cfg");
+        m_root = m_dir.widePath();
+        if (emptyFolderSettings()) {
+            m_dataHome = std::make_unique<testing_support::ScopedEnv>("XDG_DATA_HOME",
+                                                                      (m_dir.path() + "/home").c_str());
+            m_root = os::getUserDataDirectory();
+        }
         for (const char* folder : {"service", "alarm", "record", "gong", "elsewhere"})
-            boost::filesystem::create_directories(m_dir.path() + "/" + folder);
-        pref::setString("place.pathDirServiceMessage", folder(L"service"));
-        pref::setString("place.pathDirAlarmMessage", folder(L"alarm"));
-        pref::setString("place.pathDirRecordedMessage", folder(L"record"));
-        pref::setString("place.pathDirGong", folder(L"gong"));
+            boost::filesystem::create_directories(narrow(m_root) + "/" + folder);
+        const bool empty = emptyFolderSettings();
+        pref::setString("place.pathDirServiceMessage", empty ? L"" : folder(L"service"));
+        pref::setString("place.pathDirAlarmMessage", empty ? L"" : folder(L"alarm"));
+        pref::setString("place.pathDirRecordedMessage", empty ? L"" : folder(L"record"));
+        pref::setString("place.pathDirGong", empty ? L"" : folder(L"gong"));
         touch(L"service/обед.mp3");
         touch(L"alarm/пожар.mp3");
         touch(L"record/Запись 1.mp3");
@@ -110,7 +130,7 @@ protected:
         CountingLogFixture::TearDown();
     }
 
-    std::wstring folder(const std::wstring& name) const { return m_dir.widePath() + L"/" + name; }
+    std::wstring folder(const std::wstring& name) const { return m_root + L"/" + name; }
     std::string narrow(const std::wstring& path) const { return base::toUtf8(path); }
     void touch(const std::wstring& relative) { std::ofstream(narrow(folder(relative))) << "ID3"; }
     void remove(const std::wstring& relative) { boost::filesystem::remove(narrow(folder(relative))); }
@@ -161,6 +181,9 @@ protected:
     }
 
     const std::string m_file = m_dir.path() + "/scheduler.xml";
+    /// Where the message and gong folders are.
+    std::wstring m_root;
+    std::unique_ptr<testing_support::ScopedEnv> m_dataHome;
     gui_testing::DeviceSite m_site;
     std::vector<boost::shared_ptr<device::OrvelInfo>> m_speakers;
 };

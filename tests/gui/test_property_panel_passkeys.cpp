@@ -107,6 +107,9 @@ TEST_F(PasskeysPage, LearningIsPolledByOneJobUntilTheConsoleStopsListening) {
     const int polls = count(requests(device()), "passkeyList");
     EXPECT_GE(polls, 3);
     EXPECT_LE(polls, 16) << "polls multiplied";
+    // The job that starts the learning and the ones that poll it say which is which.
+    EXPECT_EQ(loggedCount("description 'Добавление ключа'", "TRACE2"), 2);
+    EXPECT_GE(loggedCount("description 'Выполняется проверка ключа'", "TRACE2"), polls - 2);
 
     // A key held to the reader: the poll sees the learning over and the page
     // shows the new key.

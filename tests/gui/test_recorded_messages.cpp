@@ -88,3 +88,28 @@ TEST_F(RecordedMessages, NamesThatLeaveTheFolderOrHideInItAreUnsafe) {
     for (const wchar_t* name : {L"", L".", L"..", L"../x", L"a/b", L"a\\b", L"a\x7f", L"a\x85", L"\x1b[31m"})
         EXPECT_FALSE(frm::isSafeRecordName(name)) << base::toUtf8(name);
 }
+
+TEST_F(RecordedMessages, OnlyAFrameOfSoundMakesARecordingWorthKeeping) {
+    const auto file = [this](const std::string& name, const std::string& bytes) {
+        std::ofstream(home.path() + "/" + name, std::ios::binary) << bytes;
+        return base::fromUtf8(home.path() + "/" + name);
+    };
+    // MPEG-1 layer III, 128 kbit/s, 44.1 kHz: 417 bytes a frame.
+    const std::string header("\xFF\xFB\x90\x64", 4);
+    const std::string frame = header + std::string(413, '\0');
+    std::string summary = frame;
+    summary.replace(36, 4, "Info");
+    const std::string tag = std::string("ID3\x04\x00\x00\x00\x00\x01\x00", 10) + std::string(128, 'T');
+
+    EXPECT_FALSE(frm::recordingHasAudio(base::fromUtf8(home.path() + "/missing.mp3")));
+    EXPECT_FALSE(frm::recordingHasAudio(file("empty.mp3", "")));
+    EXPECT_FALSE(frm::recordingHasAudio(file("tag.mp3", tag)));
+    EXPECT_FALSE(frm::recordingHasAudio(file("summary.mp3", tag + summary))) << "the encoder's summary alone";
+    EXPECT_FALSE(frm::recordingHasAudio(file("reserved.mp3", std::string("\xFF\xFB\xF0\x64\xFF\xFF\xFF\xFF", 8))))
+        << "reserved bit rates are no frames";
+    EXPECT_TRUE(frm::recordingHasAudio(file("frame.mp3", frame)));
+    EXPECT_TRUE(frm::recordingHasAudio(file("tagged.mp3", tag + summary + frame)));
+    // What a tag holds is no sound, even where it looks like a frame.
+    EXPECT_FALSE(frm::recordingHasAudio(
+        file("inside.mp3", std::string("ID3\x04\x00\x00\x00\x00\x00\x08", 10) + header + "abcd")));
+}

@@ -15,8 +15,9 @@ namespace {
 using scheduler_testing::Planner;
 using scheduler_testing::TaskPtr;
 
-class SchedulerChecks : public scheduler_testing::SchedulerSite {
+class SchedulerChecks : public scheduler_testing::SchedulerSite, public testing::WithParamInterface<bool> {
 protected:
+    bool emptyFolderSettings() const override { return GetParam(); }
     void SetUp() override {
         SchedulerSite::SetUp();
         m_planner = std::make_unique<Planner>(m_site.collection, makeSources());
@@ -54,7 +55,7 @@ protected:
     std::uint32_t m_id = 100;
 };
 
-TEST_F(SchedulerChecks, DatesAreInsideBetweenBothDaysInclusiveAndADailyTaskWithoutALastDayHasNoEnd) {
+TEST_P(SchedulerChecks, DatesAreInsideBetweenBothDaysInclusiveAndADailyTaskWithoutALastDayHasNoEnd) {
     EXPECT_TRUE(dateInside(L"2024-03-05", L"2024-03-10", L"2024-03-05")) << "the first day";
     EXPECT_TRUE(dateInside(L"2024-03-05", L"2024-03-10", L"2024-03-10")) << "the last day";
     EXPECT_FALSE(dateInside(L"2024-03-05", L"2024-03-10", L"2024-03-04"));
@@ -73,7 +74,7 @@ TEST_F(SchedulerChecks, DatesAreInsideBetweenBothDaysInclusiveAndADailyTaskWitho
         logged("Check inside of date: filter 2024-3-5. Task has 2024-03-05 & 2024-03-10. inside=true"));
 }
 
-TEST_F(SchedulerChecks, TimesPassEachBoundAloneOrBothTogether) {
+TEST_P(SchedulerChecks, TimesPassEachBoundAloneOrBothTogether) {
     // The lower bound alone: the start counts, whatever the stop.
     EXPECT_TRUE(timeInside(L"08:00", L"23:00", L"08:00", L""));
     EXPECT_FALSE(timeInside(L"07:59", L"08:30", L"08:00", L""));
@@ -96,7 +97,7 @@ TEST_F(SchedulerChecks, TimesPassEachBoundAloneOrBothTogether) {
     EXPECT_FALSE(timeInside(L"", L"", L"08:00", L""));
 }
 
-TEST_F(SchedulerChecks, AFileIsUsedThroughEitherTaskOfAPairByItsWholePathUntilTheTasksGo) {
+TEST_P(SchedulerChecks, AFileIsUsedThroughEitherTaskOfAPairByItsWholePathUntilTheTasksGo) {
     m_planner->plan(source(L"serviceMessage", L"Объявления: Обед"), true, L"2024-03-05", L"08:30", L"",
                     L"09:00", {}, folder(L"gong/гонг.mp3"));
     m_planner->plan(source(L"serviceMessage", L"Тревога: Пожар"), false, L"2024-03-06", L"08:30", L"", L"",
@@ -123,7 +124,7 @@ TEST_F(SchedulerChecks, AFileIsUsedThroughEitherTaskOfAPairByItsWholePathUntilTh
 // A task's message and gong moved within their folders: the question and
 // the file name the new place, and the task's own track stays as it was,
 // also while a dispatcher job reads it and the file is being saved.
-TEST_F(SchedulerChecks, ResolvingAMovedFileLeavesTheTaskAloneWhileOthersReadIt) {
+TEST_P(SchedulerChecks, ResolvingAMovedFileLeavesTheTaskAloneWhileOthersReadIt) {
     const std::wstring stale = folder(L"elsewhere/обед.mp3");
     auto copy = source(L"serviceMessage", L"Объявления: Обед")->clone();
     boost::dynamic_pointer_cast<frm::PlaybackTrack>(copy)->setMessage(L"Обед", stale);
@@ -157,7 +158,7 @@ TEST_F(SchedulerChecks, ResolvingAMovedFileLeavesTheTaskAloneWhileOthersReadIt) 
     EXPECT_EQ(track->getGongPath(), folder(L"elsewhere/гонг.mp3"));
 }
 
-TEST_F(SchedulerChecks, ATaskWithoutARecordGivesAnEmptyOneAndSaysSo) {
+TEST_P(SchedulerChecks, ATaskWithoutARecordGivesAnEmptyOneAndSaysSo) {
     auto bare = std::make_shared<scheduler::task::Once>(7, L"2024-03-05", L"10:00", scheduler::task::Event(),
                                                         m_planner->environment());
     const scheduler::task::DataVault empty = scheduler::task::getVault(*bare);
@@ -171,3 +172,5 @@ TEST_F(SchedulerChecks, ATaskWithoutARecordGivesAnEmptyOneAndSaysSo) {
 }
 
 }  // namespace
+
+INSTANTIATE_TEST_SUITE_P(Folders, SchedulerChecks, testing::Bool(), scheduler_testing::folderSettingsName);

@@ -11,6 +11,7 @@
 
 #include <clocale>
 
+#include "tests/gui/clipping.h"
 #include "tests/gui/main_frame_fixture.h"
 #include "tests/gui/scheduler_page.h"
 #include "tests/gui/screenshot.h"
@@ -51,6 +52,7 @@ TEST_F(MainWindow, TheSchedulerDeviceListMovesToTheEditorRowBelow1200Pixels) {
         std::string locale;
         ~Restore() { std::setlocale(LC_TIME, locale.c_str()); }
     } restore{timeLocale};
+    writeStores({1, 2, 3}, main_frame_testing::zoneXml("Зал", {1, 2, 3}));
     start();
     frame->Move(0, 0);
     frame->Show();
@@ -62,6 +64,15 @@ TEST_F(MainWindow, TheSchedulerDeviceListMovesToTheEditorRowBelow1200Pixels) {
     ASSERT_NE(page, nullptr) << "the scheduler page is shown";
     const Lists lists = listsOf(page);
     ASSERT_TRUE(lists.devices != nullptr && lists.tasks != nullptr);
+    ASSERT_EQ(lists.devices->GetCount(), 5u) << "all zones, the hall, three loudspeakers";
+    EXPECT_EQ(lists.devices->GetString(2).AfterFirst(L'\n'), "      " + main_frame_testing::address(1))
+        << "a long title's address stands on its own line";
+    // Loudspeakers are told apart by their whole titles at every width.
+    const auto whole = [&lists] {
+        std::string cut;
+        for (const std::string& text : wx_testing::clippedTexts(lists.devices)) cut += text + "; ";
+        return cut;
+    };
 
     frame->SetSize(1199, 900);
     ASSERT_TRUE(wx_testing::runEventLoopUntil([&] {
@@ -69,15 +80,18 @@ TEST_F(MainWindow, TheSchedulerDeviceListMovesToTheEditorRowBelow1200Pixels) {
     })) << "at 1199 pixels: "
         << frame->GetSize().x;
     EXPECT_FALSE(wx_testing::writeShot(frame, "scheduler_page_1199").empty());
+    EXPECT_EQ(whole(), "") << "scheduler_page_1199";
 
     frame->SetSize(1200, 900);
     ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return frame->GetSize().x == 1200 && inTopRow(lists); }))
         << "at 1200 pixels: " << frame->GetSize().x;
     EXPECT_FALSE(wx_testing::writeShot(frame, "scheduler_page_1200").empty());
+    EXPECT_EQ(whole(), "") << "scheduler_page_1200";
 
     frame->SetSize(1060, 600);  // the main window's smallest size
     ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return inEditorRow(lists); }));
     EXPECT_FALSE(wx_testing::writeShot(frame, "scheduler_page_1060x600").empty());
+    EXPECT_EQ(whole(), "") << "scheduler_page_1060x600";
 }
 
 class SchedulerTimeField : public scheduler_page_testing::PageSite {};

@@ -19,8 +19,9 @@ using testing_support::readFile;
 
 const std::string kDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
 
-class SchedulerFile : public scheduler_testing::SchedulerSite {
+class SchedulerFile : public scheduler_testing::SchedulerSite, public testing::WithParamInterface<bool> {
 protected:
+    bool emptyFolderSettings() const override { return GetParam(); }
     std::unique_ptr<Planner> planner() { return std::make_unique<Planner>(m_site.collection, makeSources()); }
     std::wstring path() const { return base::fromUtf8(m_file); }
     std::string saved(Planner& planner) {
@@ -65,7 +66,7 @@ protected:
 
 // ---- the file's bytes and the round trip ------------------------------------------
 
-TEST_F(SchedulerFile, ExactBytesThenTheSameBytesAfterLoadingEvenWhenTheGroupsAreRebuilt) {
+TEST_P(SchedulerFile, ExactBytesThenTheSameBytesAfterLoadingEvenWhenTheGroupsAreRebuilt) {
     const std::string golden =
         kDeclaration +
         "<scheduler_v2>"
@@ -100,7 +101,9 @@ TEST_F(SchedulerFile, ExactBytesThenTheSameBytesAfterLoadingEvenWhenTheGroupsAre
     EXPECT_EQ(loaded->core.getTasks().begin()->first, 1u) << "new ids";
     const auto once = loaded->vaultOf(1);
     EXPECT_EQ(once.stopTaskId, scheduler::task::kNoStopTask);
-    EXPECT_EQ(once.deviceIds, (std::vector<std::uint32_t>{1, 2}));
+    EXPECT_EQ(once.deviceIds, (std::vector<std::uint32_t>{std::min(m_speakers[0], m_speakers[1])->getId(),
+                                                          std::max(m_speakers[0], m_speakers[1])->getId()}))
+        << "in the order of the device set";
     const auto daily = loaded->vaultOf(3);
     const auto stop = loaded->vaultOf(4);
     EXPECT_EQ(daily.stopTaskId, 4u);
@@ -117,7 +120,7 @@ TEST_F(SchedulerFile, ExactBytesThenTheSameBytesAfterLoadingEvenWhenTheGroupsAre
     EXPECT_EQ(saved(*loaded), golden);
 }
 
-TEST_F(SchedulerFile, IdsComeInPairsAndTheStopTimeAndEnableFlagMakeThePair) {
+TEST_P(SchedulerFile, IdsComeInPairsAndTheStopTimeAndEnableFlagMakeThePair) {
     write(m_file, document(task("once", "11:00", "true", playlist("Утро")) +
                            task("weekly", "", "true", playlist("Утро")) +
                            task("daily", "", "true", playlist("Вечер")) +
@@ -146,7 +149,7 @@ TEST_F(SchedulerFile, IdsComeInPairsAndTheStopTimeAndEnableFlagMakeThePair) {
 
 // ---- files that give no tasks ------------------------------------------------------
 
-TEST_F(SchedulerFile, MissingForeignEmptyAndDamagedFilesLoadNothing) {
+TEST_P(SchedulerFile, MissingForeignEmptyAndDamagedFilesLoadNothing) {
     auto made = planner();
     made->store.load(path());
     EXPECT_EQ(loggedCount("Skip load scheduler settings", "EXTERN"), 1) << "no file";
@@ -175,7 +178,7 @@ TEST_F(SchedulerFile, MissingForeignEmptyAndDamagedFilesLoadNothing) {
 
 // ---- what cannot be loaded is reported and kept -------------------------------------
 
-TEST_F(SchedulerFile, BadTasksAreNumberedInOneErrorAndWrittenBackAfterTheLoadedOnes) {
+TEST_P(SchedulerFile, BadTasksAreNumberedInOneErrorAndWrittenBackAfterTheLoadedOnes) {
     const std::string unknownGroup = shaped(task(
         "daily", "", "true",
         "<playback><placeName>podcast</placeName><subPlaceName>Выпуск</subPlaceName><devices/></playback>"));
@@ -211,7 +214,7 @@ TEST_F(SchedulerFile, BadTasksAreNumberedInOneErrorAndWrittenBackAfterTheLoadedO
     EXPECT_EQ(next->store.keptCount(), 2u);
 }
 
-TEST_F(SchedulerFile, ATaskWithoutTypeEndsTheLoopAndItAndTheRestAreKept) {
+TEST_P(SchedulerFile, ATaskWithoutTypeEndsTheLoopAndItAndTheRestAreKept) {
     const std::string good = shaped(task("once", "", "true", playlist("Утро")));
     std::string typeless = good;
     typeless.erase(typeless.find("<type>once</type>"), 17);
@@ -227,7 +230,7 @@ TEST_F(SchedulerFile, ATaskWithoutTypeEndsTheLoopAndItAndTheRestAreKept) {
     EXPECT_EQ(saved(*made), document(good + noPlayback + typeless + later));
 }
 
-TEST_F(SchedulerFile, UnknownAndBadDeviceAddressesStayWithTheirTask) {
+TEST_P(SchedulerFile, UnknownAndBadDeviceAddressesStayWithTheirTask) {
     const std::string devices =
         "<devices><devices>02:56:53:00:00:7F</devices><devices>02:56:53:00:00:02</devices>"
         "<devices>не адрес</devices><devices>02:56:53:00:00:01</devices></devices>";
@@ -261,7 +264,7 @@ TEST_F(SchedulerFile, UnknownAndBadDeviceAddressesStayWithTheirTask) {
     EXPECT_EQ(next->vaultOf(1).unresolvedDevices, (std::vector<std::wstring>{L"не адрес"}));
 }
 
-TEST_F(SchedulerFile, AMovedMessageIsFoundInTheFolderItsAlarmFlagNames) {
+TEST_P(SchedulerFile, AMovedMessageIsFoundInTheFolderItsAlarmFlagNames) {
     const std::string service =
         shaped(task("daily", "", "true",
                     message("Объявления: Обед", "Обед", "/old/place/обед.mp3", "/old/gongs/гонг.mp3")));
@@ -289,7 +292,7 @@ TEST_F(SchedulerFile, AMovedMessageIsFoundInTheFolderItsAlarmFlagNames) {
 
 // ---- the events of due tasks --------------------------------------------------------
 
-TEST_F(SchedulerFile, DueTasksHandTheirEventsOverAndAMessageTaskErasedMeanwhileDoesNothing) {
+TEST_P(SchedulerFile, DueTasksHandTheirEventsOverAndAMessageTaskErasedMeanwhileDoesNothing) {
     scheduler_testing::RecordingChannels channels;
     frm::PlaybackChannels::set(&channels);
     auto made = planner();
@@ -330,3 +333,5 @@ TEST_F(SchedulerFile, DueTasksHandTheirEventsOverAndAMessageTaskErasedMeanwhileD
 }
 
 }  // namespace
+
+INSTANTIATE_TEST_SUITE_P(Folders, SchedulerFile, testing::Bool(), scheduler_testing::folderSettingsName);

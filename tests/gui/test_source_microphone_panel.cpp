@@ -337,6 +337,26 @@ TEST_F(MicrophonePage, ARecordingWithoutLoudspeakersIsSavedUnderASafeNameOnly) {
     EXPECT_TRUE(fs::exists(made));
 }
 
+TEST_F(MicrophonePage, ARecordingWithoutSoundIsNeitherSavedNorListed) {
+    ui_testing::ScriptedUi answers;
+    record(0.3);
+    click(page->buttonStartAndStop);
+    ASSERT_TRUE(idle());
+    ASSERT_TRUE(page->buttonRecordSave->IsEnabled());
+    // What a capture that never delivered leaves behind.
+    std::ofstream(made, std::ios::trunc | std::ios::binary).flush();
+    const std::set<std::wstring> before = rowTexts();
+
+    page->recordName->ChangeValue(L"Запись1");
+    answers.expect(kCaption, wxID_OK);
+    click(page->buttonRecordSave);
+    ASSERT_EQ(answers.shown().size(), 1u);
+    EXPECT_EQ(answers.shown().back().text.find(L"Запись не содержит звука и не сохранена."), 0u);
+    EXPECT_FALSE(fs::exists(recordFile("Запись1")));
+    EXPECT_EQ(rowTexts(), before);
+    EXPECT_FALSE(page->buttonRecordSave->IsEnabled()) << "nothing is left to save";
+}
+
 TEST_F(MicrophonePage, TheChecksBeforeAStartRefuseInTheTablesOrder) {
     EXPECT_EQ(page->recordName->GetHint(), L"Название");  // a hint, never a name to save
     for (wxWindow* off : std::initializer_list<wxWindow*>{page->recordName, page->buttonRecordSave,

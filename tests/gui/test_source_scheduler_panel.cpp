@@ -15,8 +15,9 @@ namespace {
 
 using scheduler_testing::QueuedDispatch;
 
-class SchedulerPage : public scheduler_testing::SchedulerSite {
+class SchedulerPage : public scheduler_testing::SchedulerSite, public testing::WithParamInterface<bool> {
 protected:
+    bool emptyFolderSettings() const override { return GetParam(); }
     void SetUp() override {
         SchedulerSite::SetUp();
         frame = new wxFrame(nullptr, wxID_ANY, "scheduler", wxPoint(0, 0), wxSize(700, 590));
@@ -39,7 +40,7 @@ protected:
     frm::SourceSchedulerPanel* page = nullptr;
 };
 
-TEST_F(SchedulerPage, LoadsAndSavesItsTasksAndADueMessageRunsOffTheGuiThread) {
+TEST_P(SchedulerPage, LoadsAndSavesItsTasksAndADueMessageRunsOffTheGuiThread) {
     EXPECT_EQ(loggedCount("Планировщик. Временная зона", "INFO"), 1);
     const std::string message = narrow(folder(L"service/обед.mp3"));
     const std::string file =
@@ -89,3 +90,5 @@ TEST_F(SchedulerPage, LoadsAndSavesItsTasksAndADueMessageRunsOffTheGuiThread) {
 }
 
 }  // namespace
+
+INSTANTIATE_TEST_SUITE_P(Folders, SchedulerPage, testing::Bool(), scheduler_testing::folderSettingsName);

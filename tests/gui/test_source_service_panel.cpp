@@ -152,6 +152,29 @@ TEST_F(MessagePage, DeletingAsksTheSchedulerByTitleAndByFileAndAGroupHasNoFile) 
     EXPECT_EQ(loggedCount("There is no selection to delete an action", "DEBUG"), 1);
 }
 
+TEST_F(MessagePage, DeletingATopLevelGroupLeavesNoSelectionAndNoError) {
+    for (bool alarm : {false, true}) {
+        Page* page = open(alarm);
+        page->fill(L"Эвакуация", {{L"Этаж 1", 0}}, 0);
+        page->fill(L"Проверка", {{L"Тест", 0}}, 0);
+        page->choose(kDelete);
+        for (const wchar_t* group : {L"Проверка", L"Эвакуация"}) {
+            page->select(group);
+            page->click(page->execute);
+            // The toolkit picks what is selected next at idle time, the
+            // hidden root among others.
+            wx_testing::runEventLoopFor(std::chrono::milliseconds(50));
+        }
+        EXPECT_TRUE(page->titles().empty());
+        EXPECT_EQ(page->status->GetLabel(), L"");
+        page->click(page->play);
+        page->click(page->execute);
+    }
+    EXPECT_EQ(loggedCount("", "ERROR"), 0);
+    EXPECT_EQ(loggedCount("Выберите сообщение для запуска", "NOTICE"), 2) << "the root is no message";
+    EXPECT_EQ(loggedCount("There is no selection to delete an action", "DEBUG"), 2) << "nor something to delete";
+}
+
 TEST_F(MessagePage, TheTreeAsTheSchedulerAndTheMicrophonePageSeeIt) {
     RecordingChannels channels;
     frm::PlaybackChannels::set(&channels);

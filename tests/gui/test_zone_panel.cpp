@@ -468,6 +468,45 @@ TEST_F(ZonePanel, ASilentLoudspeakerNeverHoldsTheWindow) {
     }));
 }
 
+TEST_F(ZonePanel, ARunOfRefreshesReadsTheShownVolumeOnceAndAHiddenPageNothing) {
+    p().setReadSettle(150ms);
+    showAll();
+    select({a});
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([this] { return p().volumeSlider->GetValue() == 50; }));
+    wx_testing::runEventLoopFor(300ms);
+    const auto reads = [this] { return requests(0, "get vol").size(); };
+    const std::size_t before = reads();
+
+    // A change of the playing title as the page meets it: the engine's
+    // titles through the invoker and the loudspeaker's state from the
+    // collection's thread, a few milliseconds apart while the page goes on.
+    const auto titleChange = [this] {
+        std::atomic<bool> done{false};
+        std::thread poster([this, &done] {
+            for (int i = 0; i < 6; ++i) {
+                GuiThreadInvoker::add([this] { p().refreshDevices(); });
+                p().refreshDevices(a);
+                std::this_thread::sleep_for(20ms);
+            }
+            done = true;
+        });
+        EXPECT_TRUE(wx_testing::runEventLoopUntil([&done] { return done.load(); }));
+        poster.join();
+        wx_testing::runEventLoopFor(400ms);
+    };
+    titleChange();
+    EXPECT_EQ(reads() - before, 1u);
+
+    p().Hide();
+    titleChange();
+    EXPECT_EQ(reads() - before, 1u) << "a hidden page reads nothing";
+    p().Show();
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return reads() - before == 2u; }))
+        << "shown again, it reads what it shows";
+    wx_testing::runEventLoopFor(300ms);
+    EXPECT_EQ(reads() - before, 2u);
+}
+
 using MainWindowZones = main_frame_testing::MainWindow;
 
 TEST_F(MainWindowZones, AZoneToggleKeepsTheSelectionByAddress) {
