@@ -1,8 +1,11 @@
 #include "base/storage.h"
 
 #include <boost/property_tree/xml_parser.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -114,13 +117,67 @@ private:
     }
 };
 
+/// How deep the elements of the text nest, counted without parsing (the
+/// parser recurses once per level and a deep enough file overflows the
+/// stack): stops counting past `limit`. Markup that holds no element
+/// (comments, CDATA, declarations, processing instructions) and the quoted
+/// values of attributes are skipped; what is malformed is left to the parser.
+std::size_t nestingDepth(const std::string& text, std::size_t limit) {
+    std::size_t depth = 0;
+    std::size_t deepest = 0;
+    const std::size_t size = text.size();
+    std::size_t i = 0;
+    auto skipPast = [&](const char* end) {
+        const std::size_t found = text.find(end, i);
+        i = found == std::string::npos ? size : found + std::strlen(end);
+    };
+    while (i < size && deepest <= limit) {
+        i = text.find('<', i);
+        if (i == std::string::npos) break;
+        if (text.compare(i, 4, "<!--") == 0) {
+            skipPast("-->");
+        } else if (text.compare(i, 9, "<![CDATA[") == 0) {
+            skipPast("]]>");
+        } else if (text.compare(i, 2, "<?") == 0) {
+            skipPast("?>");
+        } else if (text.compare(i, 2, "<!") == 0) {
+            skipPast(">");
+        } else if (text.compare(i, 2, "</") == 0) {
+            if (depth > 0) --depth;
+            skipPast(">");
+        } else {
+            // A start tag: to its ">" outside quotes; "/>" closes it at once.
+            char quote = 0;
+            std::size_t j = i + 1;
+            for (; j < size; ++j) {
+                const char c = text[j];
+                if (quote != 0) {
+                    if (c == quote) quote = 0;
+                } else if (c == '"' || c == '\'') {
+                    quote = c;
+                } else if (c == '>') {
+                    break;
+                }
+            }
+            if (j >= size) break;
+            const bool empty = text[j - 1] == '/';  // "<x/>": in and out again
+            deepest = std::max(deepest, depth + 1);
+            if (!empty) ++depth;
+            i = j + 1;
+        }
+    }
+    return deepest;
+}
+
 }  // namespace
+
+std::size_t nestingDepthOf(const std::string& text) { return nestingDepth(text, kMaxDepth); }
 
 // Keeps a damaged file for the operator instead of letting the owner's next
 // save replace it.
 void setAside(const std::wstring& path, const std::string& reason) {
     const base::LogPlace place("storage::load");
-    const std::wstring aside = path + L".bad";
+    const std::wstring aside = base::asideName(path);
     // The parser's own words stay in the log; the operator reads where.
     place.info(L"Файл '%1%': %2%", path, base::fromUtf8(reason));
     const std::wstring where = damageForOperator(reason);
@@ -128,6 +185,22 @@ void setAside(const std::wstring& path, const std::string& reason) {
         place.warn(L"Файл '%1%' повреждён (%2%) и сохранён как '%3%'", path, where, aside);
     else
         place.warn(L"Файл '%1%' повреждён (%2%)", path, where);
+}
+
+bool keepCopy(const std::wstring& path, const std::string& reason) {
+    const base::LogPlace place("storage::load");
+    place.info(L"Файл '%1%': %2%", path, base::fromUtf8(reason));
+    const std::wstring aside = base::asideName(path);
+    std::string bytes;
+    std::string error;
+    if (base::tryReadFile(path, bytes) == 0 && base::replaceFile(aside, bytes, error)) {
+        place.warn(L"Файл '%1%' повреждён (%2%) и прочитан не весь; исходный файл сохранён как '%3%'", path,
+                   damageForOperator(reason), aside);
+        return true;
+    }
+    place.error(L"Файл '%1%' повреждён (%2%) и прочитан не весь; сохранить его копию не удалось", path,
+                damageForOperator(reason));
+    return false;
 }
 
 std::wstring damageForOperator(const std::string& reason) {
@@ -141,17 +214,58 @@ std::wstring damageForOperator(const std::string& reason) {
     if (std::regex_match(reason, match, missingElement))
         return L"нет элемента \u00AB" + base::fromUtf8(match[1].str()) + L"\u00BB";
     if (reason == "not UTF-8") return L"текст не в кодировке UTF-8";
+    static const std::regex skipped(R"(^(\d+) entries skipped$)");
+    if (std::regex_match(reason, match, skipped))
+        return L"пропущено записей: " + base::fromUtf8(match[1].str());
+    if (reason == "empty") return L"файл пуст";
+    if (reason == "no root element") return L"нет корневого элемента";
+    if (reason == "nested too deep")
+        return L"вложенность элементов глубже " + std::to_wstring(kMaxDepth);
     return L"ошибка разбора";
 }
 
-void save(const std::wstring& path, const wptree& tree) {
+namespace {
+
+/// The files whose last save failed, each with the errno value told.
+struct SaveFailures {
+    std::mutex mutex;
+    std::map<std::wstring, int> told;
+};
+
+SaveFailures& saveFailures() {
+    static SaveFailures failures;
+    return failures;
+}
+
+}  // namespace
+
+void reportSaveFailure(const std::wstring& path, int code, const std::string& detail) {
+    const base::LogPlace place("storage::save");
+    place.info(L"Файл '%1%' не сохранён: %2%", path, base::fromUtf8(detail));
+    SaveFailures& failures = saveFailures();
+    {
+        std::lock_guard<std::mutex> lock(failures.mutex);
+        const auto found = failures.told.find(path);
+        if (found != failures.told.end() && found->second == code) return;
+        failures.told[path] = code;
+    }
+    place.error(L"Не удалось сохранить файл '%1%': %2%", path, base::errnoForOperator(code));
+}
+
+void reportSaveSuccess(const std::wstring& path) {
+    SaveFailures& failures = saveFailures();
+    std::lock_guard<std::mutex> lock(failures.mutex);
+    failures.told.erase(path);
+}
+
+bool save(const std::wstring& path, const wptree& tree) {
     LOG_TRACE(L"save: '%1%'", path);
     wptree clean = tree;
     Sanitizer sanitizer;
     sanitizer.root(clean);
     if (!sanitizer.problem.empty()) {
         LOG_ERROR(L"Файл '%1%' не сохранён: %2%", path, sanitizer.problem);
-        return;
+        return false;
     }
     if (sanitizer.replaced > 0)
         LOG_IMPOR(L"save: '%1%': %2% characters that XML cannot hold were replaced", path,
@@ -160,12 +274,18 @@ void save(const std::wstring& path, const wptree& tree) {
     std::wostringstream xml;
     boost::property_tree::write_xml(
         xml, clean, boost::property_tree::xml_writer_make_settings<std::wstring>(L' ', 0, L"utf-8"));
-    std::string error;
-    if (!xml) error = "the XML writer failed";
-    if (!error.empty() || !base::replaceFile(path, base::toUtf8(xml.str()), error)) {
-        LOG_IMPOR(L"save: '%1%': %2%", path, base::fromUtf8(error));
-        LOG_ERROR(L"Ошибка сохранения настроек. Неверен путь к файлу настроек %1%", path);
+    if (!xml) {
+        LOG_ERROR(L"Файл '%1%' не сохранён: %2%", path, L"the XML writer failed");
+        return false;
     }
+    std::string error;
+    int code = 0;
+    if (!base::replaceFile(path, base::toUtf8(xml.str()), error, &code)) {
+        reportSaveFailure(path, code, error);
+        return false;
+    }
+    reportSaveSuccess(path);
+    return true;
 }
 
 bool load(const std::wstring& path, wptree& tree) {
@@ -185,12 +305,27 @@ bool load(const std::wstring& path, wptree& tree) {
         setAside(path, "not UTF-8");
         return false;
     }
+    if (bytes.find_first_not_of(" \t\r\n") == std::string::npos) {
+        // Nothing of ours is ever written empty: the file was cut short.
+        setAside(path, "empty");
+        return false;
+    }
+    if (nestingDepth(bytes, kMaxDepth) > kMaxDepth) {
+        setAside(path, "nested too deep");
+        return false;
+    }
     std::wistringstream xml(base::fromUtf8(bytes));
     wptree loaded;
     try {
         boost::property_tree::read_xml(xml, loaded);
     } catch (const boost::property_tree::xml_parser_error& e) {
         setAside(path, e.what());
+        return false;
+    }
+    if (std::none_of(loaded.begin(), loaded.end(),
+                     [](const wptree::value_type& child) { return child.first != L"<xmlcomment>"; })) {
+        // A declaration or comments alone: cut short as well.
+        setAside(path, "no root element");
         return false;
     }
     tree.swap(loaded);
