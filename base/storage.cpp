@@ -258,34 +258,129 @@ void reportSaveSuccess(const std::wstring& path) {
     failures.told.erase(path);
 }
 
-bool save(const std::wstring& path, const wptree& tree) {
-    LOG_TRACE(L"save: '%1%'", path);
+namespace {
+
+thread_local SaveCapture* t_capture = nullptr;
+
+/// The file's text for the tree; false (with an ERROR) when the tree makes
+/// no document.
+bool render(const std::wstring& path, const wptree& tree, std::string& bytes) {
+    const base::LogPlace place("storage::save");
     wptree clean = tree;
     Sanitizer sanitizer;
     sanitizer.root(clean);
     if (!sanitizer.problem.empty()) {
-        LOG_ERROR(L"Файл '%1%' не сохранён: %2%", path, sanitizer.problem);
+        place.error(L"Файл '%1%' не сохранён: %2%", path, sanitizer.problem);
         return false;
     }
     if (sanitizer.replaced > 0)
-        LOG_IMPOR(L"save: '%1%': %2% characters that XML cannot hold were replaced", path,
-                  sanitizer.replaced);
+        place.important(L"save: '%1%': %2% characters that XML cannot hold were replaced", path,
+                        sanitizer.replaced);
 
     std::wostringstream xml;
     boost::property_tree::write_xml(
         xml, clean, boost::property_tree::xml_writer_make_settings<std::wstring>(L' ', 0, L"utf-8"));
     if (!xml) {
-        LOG_ERROR(L"Файл '%1%' не сохранён: %2%", path, L"the XML writer failed");
+        place.error(L"Файл '%1%' не сохранён: %2%", path, L"the XML writer failed");
         return false;
     }
+    bytes = base::toUtf8(xml.str());
+    return true;
+}
+
+bool write(const std::wstring& path, const std::string& bytes) {
     std::string error;
     int code = 0;
-    if (!base::replaceFile(path, base::toUtf8(xml.str()), error, &code)) {
+    if (!base::replaceFile(path, bytes, error, &code)) {
         reportSaveFailure(path, code, error);
         return false;
     }
     reportSaveSuccess(path);
     return true;
+}
+
+}  // namespace
+
+SaveCapture::SaveCapture() : m_outer(t_capture) { t_capture = this; }
+SaveCapture::~SaveCapture() { t_capture = m_outer; }
+
+bool save(const std::wstring& path, const wptree& tree) {
+    if (t_capture != nullptr) {
+        t_capture->saved.emplace_back(path, tree);
+        return true;
+    }
+    LOG_TRACE(L"save: '%1%'", path);
+    std::string bytes;
+    return render(path, tree, bytes) && write(path, bytes);
+}
+
+BackgroundSaver::BackgroundSaver() : m_worker([this] { run(); }) {}
+
+BackgroundSaver::~BackgroundSaver() { stop(); }
+
+void BackgroundSaver::offer(const std::wstring& path, wptree tree) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stopping) return;
+    if (m_seen.emplace(path, true).second)
+        m_firsts.emplace_back(path, std::move(tree));
+    else
+        m_waiting[path] = std::move(tree);
+    m_wake.notify_all();
+}
+
+bool BackgroundSaver::idle() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_firsts.empty() && m_waiting.empty() && !m_busy;
+}
+
+void BackgroundSaver::stop() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+        m_firsts.clear();
+        m_waiting.clear();
+        m_wake.notify_all();
+    }
+    if (m_worker.joinable() && m_worker.get_id() != std::this_thread::get_id()) m_worker.join();
+}
+
+void BackgroundSaver::run() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_stopping || !m_firsts.empty() || !m_waiting.empty(); });
+        if (m_stopping) return;
+        std::wstring path;
+        wptree tree;
+        if (!m_firsts.empty()) {
+            path = m_firsts.front().first;
+            tree.swap(m_firsts.front().second);
+            m_firsts.erase(m_firsts.begin());
+        } else {
+            const auto next = m_waiting.begin();
+            path = next->first;
+            tree.swap(next->second);
+            m_waiting.erase(next);
+        }
+        m_busy = true;
+        lock.unlock();
+        std::string bytes;
+        const bool rendered = render(path, tree, bytes);
+        const std::size_t hash = std::hash<std::string>()(bytes);
+        lock.lock();
+        const auto known = m_written.find(path);
+        const bool first = known == m_written.end();
+        const bool changed = rendered && !first && known->second != hash;
+        if (rendered && first) m_written[path] = hash;
+        if (changed && !m_stopping) {
+            lock.unlock();
+            LOG_TRACE(L"save: '%1%' (changed)", path);
+            const bool written = write(path, bytes);
+            lock.lock();
+            // A failed write is tried again at the next offer.
+            if (written) m_written[path] = hash;
+        }
+        m_busy = false;
+    }
 }
 
 bool load(const std::wstring& path, wptree& tree) {

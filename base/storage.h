@@ -1,8 +1,15 @@
 #pragma once
 
 #include <boost/property_tree/ptree.hpp>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 // The XML state files: a wide property tree written as one UTF-8 XML file
 // and read back. The shapes of the trees belong to their owners; this is the
@@ -23,6 +30,61 @@ bool save(const std::wstring& path, const boost::property_tree::wptree& tree);
 /// How deep the elements of a state file may nest: far deeper than any file
 /// of ours, far shallower than what overflows the parser's recursion.
 constexpr std::size_t kMaxDepth = 1000;
+
+/// While one lives, save on its thread records the trees instead of writing
+/// them: the owners' own save calls then hand over what they would write,
+/// in the format they write, for writing elsewhere (see BackgroundSaver).
+class SaveCapture {
+public:
+    SaveCapture();
+    ~SaveCapture();
+    SaveCapture(const SaveCapture&) = delete;
+    SaveCapture& operator=(const SaveCapture&) = delete;
+
+    /// What save was handed, in order.
+    std::vector<std::pair<std::wstring, boost::property_tree::wptree>> saved;
+
+private:
+    SaveCapture* m_outer;
+};
+
+/// Keeps a session's changes in their files within seconds, not only at
+/// exit: the GUI thread offers the trees of its state files (cheap snapshots
+/// of what it owns) and a worker thread renders them and writes each file
+/// whose text changed, through save. The first tree offered for a file is
+/// only remembered: it is what start-up read. Offers that come faster than
+/// the worker writes replace each other, so a burst of changes makes one
+/// write. The exit save calls stop first, so that no late write of the
+/// worker lands after it.
+class BackgroundSaver {
+public:
+    BackgroundSaver();
+    ~BackgroundSaver();
+    BackgroundSaver(const BackgroundSaver&) = delete;
+    BackgroundSaver& operator=(const BackgroundSaver&) = delete;
+
+    /// Any thread; ignored after stop.
+    void offer(const std::wstring& path, boost::property_tree::wptree tree);
+    /// True when nothing offered is waiting or being written.
+    bool idle();
+    /// Drops what waits, finishes a write under way and ends the worker.
+    /// Idempotent.
+    void stop();
+
+private:
+    void run();
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    /// The first tree of each file, only to be remembered, and the later ones.
+    std::vector<std::pair<std::wstring, boost::property_tree::wptree>> m_firsts;
+    std::map<std::wstring, boost::property_tree::wptree> m_waiting;
+    std::map<std::wstring, bool> m_seen;
+    std::map<std::wstring, std::size_t> m_written;  // hash of each file's last text
+    bool m_busy = false;
+    bool m_stopping = false;
+    std::thread m_worker;
+};
 
 /// Tells the operator once that a file could not be written: an ERROR in
 /// Russian naming the file and the reason from the errno value `code` (no

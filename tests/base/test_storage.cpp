@@ -346,3 +346,77 @@ TEST_F(Storage, AFullOrReadOnlyFolderIsToldOncePerFileAndReason) {
     if (result == "exit 77") GTEST_SKIP() << "no private mount namespace here";
     EXPECT_EQ(result, "exit 0");
 }
+
+namespace {
+
+/// Waits up to five seconds for the saver to have nothing left to do.
+bool settled(storage::BackgroundSaver& saver) {
+    for (int i = 0; i < 500 && !saver.idle(); ++i) ::usleep(10000);
+    return saver.idle();
+}
+
+}  // namespace
+
+TEST_F(Storage, TheBackgroundSaverWritesOnlyWhatChanged) {
+    const std::wstring file = path("zones.xml");
+    base::writeFile(file, "as loaded");
+    wptree changed = sampleTree();
+    changed.put(L"zone_collection.title", L"другое");
+    {
+        storage::BackgroundSaver saver;
+        saver.offer(file, sampleTree());
+        ASSERT_TRUE(settled(saver));
+        EXPECT_EQ(bytesOf("zones.xml"), "as loaded") << "the first tree is what start-up read";
+
+        saver.offer(file, changed);
+        ASSERT_TRUE(settled(saver));
+        wptree loaded;
+        ASSERT_TRUE(storage::load(file, loaded));
+        EXPECT_EQ(loaded, changed);
+
+        // The same tree again writes nothing.
+        base::writeFile(file, "untouched");
+        saver.offer(file, changed);
+        ASSERT_TRUE(settled(saver));
+        EXPECT_EQ(bytesOf("zones.xml"), "untouched");
+
+        // After stop nothing more is written, whatever is offered.
+        saver.stop();
+        saver.offer(file, sampleTree());
+        EXPECT_TRUE(saver.idle());
+        EXPECT_EQ(bytesOf("zones.xml"), "untouched");
+    }
+
+    // While capturing, save hands the tree over and writes nothing.
+    storage::SaveCapture capture;
+    EXPECT_TRUE(storage::save(path("captured.xml"), changed));
+    EXPECT_FALSE(fs::exists(m_dir.path() + "/captured.xml"));
+    ASSERT_EQ(capture.saved.size(), 1u);
+    EXPECT_EQ(capture.saved[0].first, path("captured.xml"));
+    EXPECT_EQ(capture.saved[0].second, changed);
+}
+
+TEST_F(Storage, AChangeHandedToTheBackgroundSaverSurvivesAKill) {
+    const std::wstring file = path("device_collection.xml");
+    wptree before;
+    before.put(L"device_collection.device.name", L"Зал");
+    wptree renamed;
+    renamed.put(L"device_collection.device.name", L"Зал 2");
+    storage::save(file, before);
+    base::Log::destroy();  // the children must not share the parent's writer
+
+    const int status = testing_support::runInChild([&] {
+        storage::BackgroundSaver saver;
+        saver.offer(file, before);
+        saver.offer(file, renamed);
+        // Three seconds at most, as the operator's change deserves, then the crash.
+        for (int i = 0; i < 300 && !saver.idle(); ++i) ::usleep(10000);
+        ::kill(::getpid(), SIGKILL);
+        return 0;
+    });
+    EXPECT_EQ(testing_support::statusText(status), testing_support::killedBy(SIGKILL));
+    startLog(base::Log::TRACE3);
+    wptree loaded;
+    ASSERT_TRUE(storage::load(file, loaded));
+    EXPECT_EQ(loaded, renamed);
+}
