@@ -95,7 +95,8 @@ wptree deviceListTree(const std::vector<boost::shared_ptr<device::DeviceBase>>& 
         node.add(L"name", device->getTitle());
         node.add(L"ip",
                  base::toWide(address.isValid() ? dotted(address.getAddress()) : std::string("0.0.0.0")));
-        LOG_DEBUG(L"save device: name '%1%', hardware '%2%'", device->getTitle(), hardware);
+        // Built every few seconds for the background saver: below DEBUG.
+        LOG_TRACE2(L"save device: name '%1%', hardware '%2%'", device->getTitle(), hardware);
     }
     return tree;
 }
