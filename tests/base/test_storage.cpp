@@ -292,13 +292,6 @@ TEST_F(Storage, EveryDamageKeepsItsOwnCopyUpToABound) {
     EXPECT_EQ(base::asideName(path("zone.xml")), path("zone.xml.bad.4"));
 }
 
-TEST(StorageReason, SystemErrorsReadInRussian) {
-    EXPECT_EQ(base::errnoForOperator(ENOSPC), L"нет места на диске");
-    EXPECT_EQ(base::errnoForOperator(EROFS), L"файловая система только для чтения");
-    EXPECT_EQ(base::errnoForOperator(EACCES), L"нет прав доступа");
-    EXPECT_EQ(base::errnoForOperator(12345), L"системная ошибка 12345");
-}
-
 TEST_F(Storage, AFullOrReadOnlyFolderIsToldOncePerFileAndReason) {
     // A small tmpfs of our own, in a private mount namespace of a child.
     const std::string folder = m_dir.path() + "/small";
