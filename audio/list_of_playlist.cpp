@@ -49,7 +49,7 @@ boost::optional<StoredPlaylist> readPlaylist(const wptree& element, std::wstring
     const auto name = element.get_child_optional(L"name");
     const auto items = element.get_child_optional(L"items");
     if (!name || !items) {
-        why = !name ? L"no name" : L"no items";
+        why = !name ? L"нет названия" : L"нет списка треков";
         return boost::none;
     }
     stored.name = name->data();
@@ -59,7 +59,7 @@ boost::optional<StoredPlaylist> readPlaylist(const wptree& element, std::wstring
         const auto title = track.second.get_child_optional(L"title");
         const auto path = track.second.get_child_optional(L"path");
         if (!title || !path) {
-            why = !title ? L"a track without title" : L"a track without path";
+            why = !title ? L"трек без названия" : L"трек без пути";
             return boost::none;
         }
         stored.tracks.push_back({title->data(), path->data(), track.second.get(L"playback", false)});
@@ -138,7 +138,11 @@ void ListOfPlaylist::save(const std::wstring& path) {
 
 void ListOfPlaylist::load(const std::wstring& path) {
     wptree tree;
-    if (!storage::load(path, tree)) {
+    const bool read = storage::load(path, tree);
+    // A file without the list is set aside like a damaged one, since the
+    // shutdown save would write an empty list over it.
+    if (read && !tree.get_child_optional(L"list")) storage::setAside(path, "no element list");
+    if (!read || !tree.get_child_optional(L"list")) {
         // Only the file's own name tells the radio list, not the folders above it.
         if (getFileName(path).find(L"radio") != std::wstring::npos) {
             LOG_EXTERN(L"%1%", L"Set default radio stations");
@@ -150,14 +154,19 @@ void ListOfPlaylist::load(const std::wstring& path) {
         }
         return;
     }
-    if (const boost::shared_ptr<Playlist> playing = take(tree, path)) Player::play(playing);
+    int skipped = 0;
+    const boost::shared_ptr<Playlist> playing = take(tree, path, &skipped);
+    // The shutdown save writes only what loaded: the file as it was stays
+    // beside it for the operator.
+    if (skipped > 0) storage::keepCopy(path, std::to_string(skipped) + " entries skipped");
+    if (playing) Player::play(playing);
 }
 
-boost::shared_ptr<Playlist> ListOfPlaylist::take(const wptree& tree, const std::wstring& path) {
+boost::shared_ptr<Playlist> ListOfPlaylist::take(const wptree& tree, const std::wstring& path, int* skipped) {
     boost::shared_ptr<Playlist> playing;
     const auto list = tree.get_child_optional(L"list");
     if (!list) {
-        LOG_WARN(L"No list of playlists in '%1%'", path);
+        LOG_INFO(L"Нет списка плейлистов в файле '%1%'", path);
         return playing;
     }
     for (const auto& child : *list) {
@@ -165,7 +174,9 @@ boost::shared_ptr<Playlist> ListOfPlaylist::take(const wptree& tree, const std::
         std::wstring why;
         const boost::optional<StoredPlaylist> stored = readPlaylist(child.second, why);
         if (!stored) {
-            LOG_WARN(L"Playlist skipped in '%1%': %2%", path, why);
+            // One line each for the log; the operator is told once per file.
+            LOG_INFO(L"Плейлист в файле '%1%' пропущен: %2%", path, why);
+            if (skipped != nullptr) ++*skipped;
             continue;
         }
         auto playlist = boost::make_shared<Playlist>(stored->name, true);

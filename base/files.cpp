@@ -6,6 +6,7 @@
 
 #include <boost/algorithm/string/split.hpp>
 #include <boost/filesystem/operations.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <cwctype>
@@ -30,6 +31,7 @@ bool writeWhole(int fd, const std::string& bytes) {
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = ENOSPC;  // nothing written of a regular file: no room left
         if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
     }
@@ -100,33 +102,41 @@ int tryReadFile(const std::wstring& path, std::string& bytes) {
     return error;
 }
 
-bool replaceFile(const std::wstring& path, const std::string& bytes, std::string& error) {
+bool replaceFile(const std::wstring& path, const std::string& bytes, std::string& error, int* code) {
     const std::string target = toUtf8(path);
     const std::string temporary = target + ".tmp";
+    int failure = 0;
+    auto fail = [&](const char* step) {
+        failure = errno;
+        error = errnoText(step);
+    };
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
-        error = errnoText("open");
+        fail("open");
+        if (code != nullptr) *code = failure;
         return false;
     }
     bool good = writeWhole(fd, bytes);
-    if (!good) error = errnoText("write");
+    if (!good) fail("write");
     if (good && ::fsync(fd) != 0) {
-        error = errnoText("fsync");
+        fail("fsync");
         good = false;
     }
     if (::close(fd) != 0 && good) {
-        error = errnoText("close");
+        fail("close");
         good = false;
     }
     std::string check;
     if (good && (tryReadFile(base::fromUtf8(temporary), check) != 0 || check != bytes)) {
         error = "the written file reads back different";
+        failure = EIO;
         good = false;
     }
     if (good && std::rename(temporary.c_str(), target.c_str()) != 0) {
-        error = errnoText("rename");
+        fail("rename");
         good = false;
     }
+    if (code != nullptr) *code = failure;
     if (!good) {
         ::unlink(temporary.c_str());
         return false;
@@ -138,6 +148,63 @@ bool replaceFile(const std::wstring& path, const std::string& bytes, std::string
         ::close(folder);
     }
     return true;
+}
+
+std::wstring asideName(const std::wstring& path) {
+    const fs::path whole(toUtf8(path));
+    const std::string first = whole.filename().string() + ".bad";
+    const std::string numbered = first + ".";
+    // The numbers of the copies in use, and whether the first one is.
+    std::vector<unsigned long> numbers;
+    bool firstTaken = false;
+    boost::system::error_code ec;
+    const fs::path folder = whole.has_parent_path() ? whole.parent_path() : fs::path(".");
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name == first) {
+            firstTaken = true;
+        } else if (name.compare(0, numbered.size(), numbered) == 0 && name.size() > numbered.size() &&
+                   name.size() - numbered.size() <= 9 &&
+                   name.find_first_not_of("0123456789", numbered.size()) == std::string::npos) {
+            numbers.push_back(std::stoul(name.substr(numbered.size())));
+        }
+    }
+    if (!firstTaken && numbers.empty()) return path + L".bad";
+    std::sort(numbers.begin(), numbers.end());
+    const unsigned long next = numbers.empty() ? 2 : numbers.back() + 1;
+    // The new copy joins the numbered ones: the oldest of them go so that
+    // the first copy, the newest numbered ones and this one stay.
+    const std::size_t keep = kKeptAsideCopies > 2 ? kKeptAsideCopies - 2 : 0;
+    for (std::size_t i = 0; i + keep < numbers.size(); ++i) {
+        const fs::path old = folder / (numbered + std::to_string(numbers[i]));
+        fs::remove(old, ec);
+    }
+    return path + L".bad." + std::to_wstring(next);
+}
+
+std::wstring errnoForOperator(int error) {
+    switch (error) {
+        case ENOSPC:
+        case EDQUOT:
+            return L"нет места на диске";
+        case EROFS:
+            return L"файловая система только для чтения";
+        case EACCES:
+        case EPERM:
+            return L"нет прав доступа";
+        case ENOENT:
+        case ENOTDIR:
+            return L"папка не существует";
+        case EIO:
+            return L"ошибка ввода-вывода";
+        case EFBIG:
+            return L"файл слишком велик";
+        case EMFILE:
+        case ENFILE:
+            return L"открыто слишком много файлов";
+        default:
+            return L"системная ошибка " + std::to_wstring(error);
+    }
 }
 
 }  // namespace base

@@ -22,8 +22,23 @@ int tryReadFile(const std::wstring& path, std::string& bytes);
 /// Replaces a file without ever leaving it half written: the bytes go to
 /// "<path>.tmp", are synced and read back, and only then renamed over the
 /// old file. On false the old file is untouched, the temporary file is gone
-/// and `error` says what failed. Logs nothing; the callers word the error.
-bool replaceFile(const std::wstring& path, const std::string& bytes, std::string& error);
+/// and `error` says what failed, `code` (when given) its errno value (EIO
+/// when the copy read back differs). Logs nothing; the callers word the error.
+bool replaceFile(const std::wstring& path, const std::string& bytes, std::string& error, int* code = nullptr);
+
+/// How many copies of one damaged file asideName leaves: the first and the
+/// newest ones, so that a file damaged at every start cannot fill the disk.
+constexpr int kKeptAsideCopies = 5;
+
+/// A free name for keeping a damaged copy of the file: "<path>.bad" while
+/// that is free, else "<path>.bad.N" one above the highest N in use, so that
+/// an earlier copy is never overwritten. Removes the oldest numbered copies
+/// beyond kKeptAsideCopies - 1 (the first copy, "<path>.bad", stays).
+std::wstring asideName(const std::wstring& path);
+
+/// The text of an errno value for the operator, in Russian ("нет места на
+/// диске", "файловая система только для чтения", "нет прав доступа"...).
+std::wstring errnoForOperator(int error);
 
 }  // namespace base
 

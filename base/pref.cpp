@@ -15,6 +15,7 @@
 #include "base/dbg.h"
 #include "base/files.h"
 #include "base/log.h"
+#include "base/storage.h"
 #include "base/text.h"
 
 pref::Settings* g_pref = nullptr;
@@ -86,30 +87,39 @@ void open(Settings& settings, const std::wstring& path) {
     const std::string file = base::toUtf8(path);
     struct stat status {};
     if (::stat(file.c_str(), &status) != 0 && errno == ENOENT) return;
-    std::string problem;
-    try {
-        settings.config->readFile(file.c_str());
-        dropInfinities(settings.config->getRoot(), path);
-        settings.isDefault = false;
-        return;
-    } catch (const libconfig::ParseException& e) {
-        problem = std::string(e.getError() ? e.getError() : "syntax error") + ", line " +
-                  std::to_string(e.getLine());
-    } catch (const std::exception& e) {
-        problem = e.what();
+    // What the operator reads (Russian); libconfig's own words go to the log.
+    std::wstring problem;
+    std::string bytes;
+    if (base::tryReadFile(path, bytes) == 0 && bytes.find_first_not_of(" \t\r\n") == std::string::npos) {
+        // Nothing we write is empty: the file was cut short, and reading it
+        // as "no settings" would hide that the operator's settings are gone.
+        problem = L"файл пуст";
+    } else {
+        try {
+            settings.config->readFile(file.c_str());
+            dropInfinities(settings.config->getRoot(), path);
+            settings.isDefault = false;
+            return;
+        } catch (const libconfig::ParseException& e) {
+            LOG_INFO(L"Файл настроек '%1%': %2%", path, base::fromUtf8(e.getError() ? e.getError() : "?"));
+            problem = L"ошибка в строке " + std::to_wstring(e.getLine());
+        } catch (const std::exception& e) {
+            LOG_INFO(L"Файл настроек '%1%': %2%", path, base::fromUtf8(e.what()));
+            problem = L"ошибка чтения";
+        }
     }
     // A partial tree would mix the file's keys with defaults; start clean.
     settings.config = std::make_unique<libconfig::Config>();
     settings.config->setTabWidth(4);
-    const std::wstring aside = path + L".bad";
+    const std::wstring aside = base::asideName(path);
     if (std::rename(file.c_str(), base::toUtf8(aside).c_str()) == 0)
         LOG_WARN(
             L"Файл настроек '%1%' не прочитан (%2%) и сохранён как '%3%'. Используются настройки по "
             L"умолчанию.",
-            path, base::fromUtf8(problem), aside);
+            path, problem, aside);
     else
         LOG_WARN(L"Файл настроек '%1%' не прочитан (%2%). Используются настройки по умолчанию.", path,
-                 base::fromUtf8(problem));
+                 problem);
 }
 
 bool save(Settings* settings) {
@@ -127,9 +137,17 @@ bool save(Settings* settings) {
             error = std::string("the written text does not parse: ") + e.what();
         }
     }
-    if (error.empty() && base::replaceFile(settings->path, text, error)) return true;
-    LOG_ERROR(L"Ошибка сохранения файла настроек '%1%' (%2%)", settings->path, base::fromUtf8(error));
-    return false;
+    if (!error.empty()) {
+        LOG_ERROR(L"Ошибка сохранения файла настроек '%1%' (%2%)", settings->path, base::fromUtf8(error));
+        return false;
+    }
+    int code = 0;
+    if (!base::replaceFile(settings->path, text, error, &code)) {
+        storage::reportSaveFailure(settings->path, code, error);
+        return false;
+    }
+    storage::reportSaveSuccess(settings->path);
+    return true;
 }
 
 Setting* find(Settings* settings, const char* path, Type type) {

@@ -1,8 +1,11 @@
 #include "base/storage.h"
 
 #include <boost/property_tree/xml_parser.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -114,13 +117,67 @@ private:
     }
 };
 
+/// How deep the elements of the text nest, counted without parsing (the
+/// parser recurses once per level and a deep enough file overflows the
+/// stack): stops counting past `limit`. Markup that holds no element
+/// (comments, CDATA, declarations, processing instructions) and the quoted
+/// values of attributes are skipped; what is malformed is left to the parser.
+std::size_t nestingDepth(const std::string& text, std::size_t limit) {
+    std::size_t depth = 0;
+    std::size_t deepest = 0;
+    const std::size_t size = text.size();
+    std::size_t i = 0;
+    auto skipPast = [&](const char* end) {
+        const std::size_t found = text.find(end, i);
+        i = found == std::string::npos ? size : found + std::strlen(end);
+    };
+    while (i < size && deepest <= limit) {
+        i = text.find('<', i);
+        if (i == std::string::npos) break;
+        if (text.compare(i, 4, "<!--") == 0) {
+            skipPast("-->");
+        } else if (text.compare(i, 9, "<![CDATA[") == 0) {
+            skipPast("]]>");
+        } else if (text.compare(i, 2, "<?") == 0) {
+            skipPast("?>");
+        } else if (text.compare(i, 2, "<!") == 0) {
+            skipPast(">");
+        } else if (text.compare(i, 2, "</") == 0) {
+            if (depth > 0) --depth;
+            skipPast(">");
+        } else {
+            // A start tag: to its ">" outside quotes; "/>" closes it at once.
+            char quote = 0;
+            std::size_t j = i + 1;
+            for (; j < size; ++j) {
+                const char c = text[j];
+                if (quote != 0) {
+                    if (c == quote) quote = 0;
+                } else if (c == '"' || c == '\'') {
+                    quote = c;
+                } else if (c == '>') {
+                    break;
+                }
+            }
+            if (j >= size) break;
+            const bool empty = text[j - 1] == '/';  // "<x/>": in and out again
+            deepest = std::max(deepest, depth + 1);
+            if (!empty) ++depth;
+            i = j + 1;
+        }
+    }
+    return deepest;
+}
+
 }  // namespace
+
+std::size_t nestingDepthOf(const std::string& text) { return nestingDepth(text, kMaxDepth); }
 
 // Keeps a damaged file for the operator instead of letting the owner's next
 // save replace it.
 void setAside(const std::wstring& path, const std::string& reason) {
     const base::LogPlace place("storage::load");
-    const std::wstring aside = path + L".bad";
+    const std::wstring aside = base::asideName(path);
     // The parser's own words stay in the log; the operator reads where.
     place.info(L"Файл '%1%': %2%", path, base::fromUtf8(reason));
     const std::wstring where = damageForOperator(reason);
@@ -128,6 +185,22 @@ void setAside(const std::wstring& path, const std::string& reason) {
         place.warn(L"Файл '%1%' повреждён (%2%) и сохранён как '%3%'", path, where, aside);
     else
         place.warn(L"Файл '%1%' повреждён (%2%)", path, where);
+}
+
+bool keepCopy(const std::wstring& path, const std::string& reason) {
+    const base::LogPlace place("storage::load");
+    place.info(L"Файл '%1%': %2%", path, base::fromUtf8(reason));
+    const std::wstring aside = base::asideName(path);
+    std::string bytes;
+    std::string error;
+    if (base::tryReadFile(path, bytes) == 0 && base::replaceFile(aside, bytes, error)) {
+        place.warn(L"Файл '%1%' повреждён (%2%) и прочитан не весь; исходный файл сохранён как '%3%'", path,
+                   damageForOperator(reason), aside);
+        return true;
+    }
+    place.error(L"Файл '%1%' повреждён (%2%) и прочитан не весь; сохранить его копию не удалось", path,
+                damageForOperator(reason));
+    return false;
 }
 
 std::wstring damageForOperator(const std::string& reason) {
@@ -141,30 +214,172 @@ std::wstring damageForOperator(const std::string& reason) {
     if (std::regex_match(reason, match, missingElement))
         return L"нет элемента \u00AB" + base::fromUtf8(match[1].str()) + L"\u00BB";
     if (reason == "not UTF-8") return L"текст не в кодировке UTF-8";
+    static const std::regex skipped(R"(^(\d+) entries skipped$)");
+    if (std::regex_match(reason, match, skipped))
+        return L"пропущено записей: " + base::fromUtf8(match[1].str());
+    if (reason == "empty") return L"файл пуст";
+    if (reason == "no root element") return L"нет корневого элемента";
+    if (reason == "nested too deep")
+        return L"вложенность элементов глубже " + std::to_wstring(kMaxDepth);
     return L"ошибка разбора";
 }
 
-void save(const std::wstring& path, const wptree& tree) {
-    LOG_TRACE(L"save: '%1%'", path);
+namespace {
+
+/// The files whose last save failed, each with the errno value told.
+struct SaveFailures {
+    std::mutex mutex;
+    std::map<std::wstring, int> told;
+};
+
+SaveFailures& saveFailures() {
+    static SaveFailures failures;
+    return failures;
+}
+
+}  // namespace
+
+void reportSaveFailure(const std::wstring& path, int code, const std::string& detail) {
+    const base::LogPlace place("storage::save");
+    place.info(L"Файл '%1%' не сохранён: %2%", path, base::fromUtf8(detail));
+    SaveFailures& failures = saveFailures();
+    {
+        std::lock_guard<std::mutex> lock(failures.mutex);
+        const auto found = failures.told.find(path);
+        if (found != failures.told.end() && found->second == code) return;
+        failures.told[path] = code;
+    }
+    place.error(L"Не удалось сохранить файл '%1%': %2%", path, base::errnoForOperator(code));
+}
+
+void reportSaveSuccess(const std::wstring& path) {
+    SaveFailures& failures = saveFailures();
+    std::lock_guard<std::mutex> lock(failures.mutex);
+    failures.told.erase(path);
+}
+
+namespace {
+
+thread_local SaveCapture* t_capture = nullptr;
+
+/// The file's text for the tree; false (with an ERROR) when the tree makes
+/// no document.
+bool render(const std::wstring& path, const wptree& tree, std::string& bytes) {
+    const base::LogPlace place("storage::save");
     wptree clean = tree;
     Sanitizer sanitizer;
     sanitizer.root(clean);
     if (!sanitizer.problem.empty()) {
-        LOG_ERROR(L"Файл '%1%' не сохранён: %2%", path, sanitizer.problem);
-        return;
+        place.error(L"Файл '%1%' не сохранён: %2%", path, sanitizer.problem);
+        return false;
     }
     if (sanitizer.replaced > 0)
-        LOG_IMPOR(L"save: '%1%': %2% characters that XML cannot hold were replaced", path,
-                  sanitizer.replaced);
+        place.important(L"save: '%1%': %2% characters that XML cannot hold were replaced", path,
+                        sanitizer.replaced);
 
     std::wostringstream xml;
     boost::property_tree::write_xml(
         xml, clean, boost::property_tree::xml_writer_make_settings<std::wstring>(L' ', 0, L"utf-8"));
+    if (!xml) {
+        place.error(L"Файл '%1%' не сохранён: %2%", path, L"the XML writer failed");
+        return false;
+    }
+    bytes = base::toUtf8(xml.str());
+    return true;
+}
+
+bool write(const std::wstring& path, const std::string& bytes) {
     std::string error;
-    if (!xml) error = "the XML writer failed";
-    if (!error.empty() || !base::replaceFile(path, base::toUtf8(xml.str()), error)) {
-        LOG_IMPOR(L"save: '%1%': %2%", path, base::fromUtf8(error));
-        LOG_ERROR(L"Ошибка сохранения настроек. Неверен путь к файлу настроек %1%", path);
+    int code = 0;
+    if (!base::replaceFile(path, bytes, error, &code)) {
+        reportSaveFailure(path, code, error);
+        return false;
+    }
+    reportSaveSuccess(path);
+    return true;
+}
+
+}  // namespace
+
+SaveCapture::SaveCapture() : m_outer(t_capture) { t_capture = this; }
+SaveCapture::~SaveCapture() { t_capture = m_outer; }
+
+bool save(const std::wstring& path, const wptree& tree) {
+    if (t_capture != nullptr) {
+        t_capture->saved.emplace_back(path, tree);
+        return true;
+    }
+    LOG_TRACE(L"save: '%1%'", path);
+    std::string bytes;
+    return render(path, tree, bytes) && write(path, bytes);
+}
+
+BackgroundSaver::BackgroundSaver() : m_worker([this] { run(); }) {}
+
+BackgroundSaver::~BackgroundSaver() { stop(); }
+
+void BackgroundSaver::offer(const std::wstring& path, wptree tree) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stopping) return;
+    if (m_seen.emplace(path, true).second)
+        m_firsts.emplace_back(path, std::move(tree));
+    else
+        m_waiting[path] = std::move(tree);
+    m_wake.notify_all();
+}
+
+bool BackgroundSaver::idle() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_firsts.empty() && m_waiting.empty() && !m_busy;
+}
+
+void BackgroundSaver::stop() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+        m_firsts.clear();
+        m_waiting.clear();
+        m_wake.notify_all();
+    }
+    if (m_worker.joinable() && m_worker.get_id() != std::this_thread::get_id()) m_worker.join();
+}
+
+void BackgroundSaver::run() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_stopping || !m_firsts.empty() || !m_waiting.empty(); });
+        if (m_stopping) return;
+        std::wstring path;
+        wptree tree;
+        if (!m_firsts.empty()) {
+            path = m_firsts.front().first;
+            tree.swap(m_firsts.front().second);
+            m_firsts.erase(m_firsts.begin());
+        } else {
+            const auto next = m_waiting.begin();
+            path = next->first;
+            tree.swap(next->second);
+            m_waiting.erase(next);
+        }
+        m_busy = true;
+        lock.unlock();
+        std::string bytes;
+        const bool rendered = render(path, tree, bytes);
+        const std::size_t hash = std::hash<std::string>()(bytes);
+        lock.lock();
+        const auto known = m_written.find(path);
+        const bool first = known == m_written.end();
+        const bool changed = rendered && !first && known->second != hash;
+        if (rendered && first) m_written[path] = hash;
+        if (changed && !m_stopping) {
+            lock.unlock();
+            LOG_TRACE(L"save: '%1%' (changed)", path);
+            const bool written = write(path, bytes);
+            lock.lock();
+            // A failed write is tried again at the next offer.
+            if (written) m_written[path] = hash;
+        }
+        m_busy = false;
     }
 }
 
@@ -185,12 +400,27 @@ bool load(const std::wstring& path, wptree& tree) {
         setAside(path, "not UTF-8");
         return false;
     }
+    if (bytes.find_first_not_of(" \t\r\n") == std::string::npos) {
+        // Nothing of ours is ever written empty: the file was cut short.
+        setAside(path, "empty");
+        return false;
+    }
+    if (nestingDepth(bytes, kMaxDepth) > kMaxDepth) {
+        setAside(path, "nested too deep");
+        return false;
+    }
     std::wistringstream xml(base::fromUtf8(bytes));
     wptree loaded;
     try {
         boost::property_tree::read_xml(xml, loaded);
     } catch (const boost::property_tree::xml_parser_error& e) {
         setAside(path, e.what());
+        return false;
+    }
+    if (std::none_of(loaded.begin(), loaded.end(),
+                     [](const wptree::value_type& child) { return child.first != L"<xmlcomment>"; })) {
+        // A declaration or comments alone: cut short as well.
+        setAside(path, "no root element");
         return false;
     }
     tree.swap(loaded);

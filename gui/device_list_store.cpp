@@ -1,5 +1,7 @@
 #include "gui/device_list_store.h"
 
+#include <unordered_set>
+
 #include <boost/algorithm/string/trim.hpp>
 #include <boost/asio/ip/address_v4.hpp>
 
@@ -48,6 +50,8 @@ bool readDeviceList(const std::wstring& path, std::vector<DeviceListEntry>& entr
         storage::setAside(path, "no element device_collection");
         return false;
     }
+    std::unordered_set<std::string> seen;
+    int repeated = 0;
     for (const auto& child : *root) {
         if (!child.first.empty() && child.first[0] == L'<') continue;  // a comment or an attribute
         const wptree& node = child.second;
@@ -60,6 +64,12 @@ bool readDeviceList(const std::wstring& path, std::vector<DeviceListEntry>& entr
             LOG_DEBUG(L"skip device: name '%1%', hardware '%2%'", title, hardware);
             continue;
         }
+        if (!seen.insert(entry.address.toCharArray()).second) {
+            // The collection takes a device once; the later entry is dropped.
+            LOG_INFO(L"Устройство '%1%' (%2%) повторяется в файле '%3%' и пропущено", title, hardware, path);
+            ++repeated;
+            continue;
+        }
         entry.type = fieldText(node, L"type");
         if (entry.type.empty()) entry.type = kDefaultType;
         entry.title = title;
@@ -67,6 +77,8 @@ bool readDeviceList(const std::wstring& path, std::vector<DeviceListEntry>& entr
         LOG_DEBUG(L"load device: name '%1%', hardware '%2%'", title, hardware);
         entries.push_back(entry);
     }
+    if (repeated > 0)
+        LOG_WARN(L"В файле устройств '%1%' повторяющиеся записи пропущены: %2%", path, repeated);
     return true;
 }
 
@@ -83,7 +95,8 @@ wptree deviceListTree(const std::vector<boost::shared_ptr<device::DeviceBase>>& 
         node.add(L"name", device->getTitle());
         node.add(L"ip",
                  base::toWide(address.isValid() ? dotted(address.getAddress()) : std::string("0.0.0.0")));
-        LOG_DEBUG(L"save device: name '%1%', hardware '%2%'", device->getTitle(), hardware);
+        // Built every few seconds for the background saver: below DEBUG.
+        LOG_TRACE2(L"save device: name '%1%', hardware '%2%'", device->getTitle(), hardware);
     }
     return tree;
 }

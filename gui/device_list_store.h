@@ -38,7 +38,9 @@ struct DeviceListEntry {
 };
 
 /// Reads the entries with a valid hardware address, in file order; the
-/// others are skipped with a DEBUG line. Without the file (or with one that
+/// others are skipped with a DEBUG line. An entry whose address came before
+/// is skipped with an INFO line each and one WARN for the file with their
+/// count. Without the file (or with one that
 /// storage::load sets aside): "Device collection not loaded." and false.
 /// A file without the root "device_collection" is set aside as
 /// "<path>.bad" (so that the next save does not replace it) and gives false.

@@ -61,6 +61,9 @@ const wchar_t* const kVersion = L"1.2.0.470";
 const wchar_t* const kNotice = L"© Varko Security Systems";
 const wchar_t* const kNewDevicesZone = L"Новые усилители";
 const int kStopRetryMilliseconds = 20;
+/// How often the state files are offered to the background saver: a change
+/// is in its file a few seconds after the operator confirmed it.
+const int kStateFilesMilliseconds = 3000;
 const wchar_t* const kMessageCaption = L"Сообщение";
 const wchar_t* const kGongLabel = L"Гонг";
 const wchar_t* const kAlarmLabel = L"Тревога";
@@ -105,6 +108,7 @@ MainFrame::MainFrame(boost::shared_ptr<device::TransferProtocol> transport, bool
     GuiThreadInvoker::createInstance(this);
     NoticeWindow::setOwner(this);  // the log's notices stay above the main window, never modal
     stopRetry.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { stopFromOutside(); });
+    stateTimer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { offerStateFiles(); });
 
     const bool alarmButtons = pref::getBool("mainWindow.alarmButtons", false);
     playGong->Show(alarmButtons);
@@ -234,6 +238,12 @@ void MainFrame::Startup() {
     wxCommandEvent event = allZonesEvent();
     zoneOnButtonClick(event);
 
+    // The files as loaded are the background saver's first trees: written
+    // again only when they change.
+    stateSaver = std::make_unique<storage::BackgroundSaver>();
+    offerStateFiles();
+    stateTimer.Start(kStateFilesMilliseconds);
+
     dbg_puts(TRACE, "MainFrame::Startup(). run transfer protocol");
     transport->run();
     dbg_puts(TRACE, "MainFrame::Startup(). startup end");
@@ -245,6 +255,9 @@ void MainFrame::Shutdown() {
     dbg_puts(TRACE3, "main frame: shutdown begin");
 
     propertyPanel->killFocus();
+    // The exit save below is the last word on every state file.
+    stateTimer.Stop();
+    if (stateSaver) stateSaver->stop();
     GuiClock::destroyInstance();
     if (g_pref != nullptr) pref::save(g_pref);
 
@@ -259,16 +272,8 @@ void MainFrame::Shutdown() {
     GuiThreadInvoker::stop();
 
     if (!fullScreen) saveGeometry();
-    saveDeviceCollection(dataFile(L"device_collection.xml"));
-
     LOG_TRACE(L"%1%", L"main frame: save settings from panels...");
-    musicPlaylists->save(dataFile(L"list_of_playlist_music.xml"));
-    radioPlaylists->save(dataFile(L"list_of_playlist_radio.xml"));
-    servicePanel->save(dataFile(L"service_message.xml"));
-    devicePanel->save(dataFile(L"device_playback.xml"));
-    alarmMessagePanel->save(dataFile(L"alarm_message.xml"));
-    schedulerPanel->saveToFile(dataFile(L"scheduler.xml"));
-    saveZoneCollection(dataFile(L"zone_collection.xml"), *root);
+    saveStateFiles();
 
     LOG_TRACE(L"%1%", L"main frame: shutdown...");
     deviceCollection->stop();
@@ -981,6 +986,27 @@ void MainFrame::lockInterface() {
 }
 
 void MainFrame::setIdleLockTiming(const IdleLock::Timing& timing) { idleLockTiming = timing; }
+
+void MainFrame::saveStateFiles() {
+    saveDeviceCollection(dataFile(L"device_collection.xml"));
+    musicPlaylists->save(dataFile(L"list_of_playlist_music.xml"));
+    radioPlaylists->save(dataFile(L"list_of_playlist_radio.xml"));
+    servicePanel->save(dataFile(L"service_message.xml"));
+    devicePanel->save(dataFile(L"device_playback.xml"));
+    alarmMessagePanel->save(dataFile(L"alarm_message.xml"));
+    schedulerPanel->saveToFile(dataFile(L"scheduler.xml"));
+    saveZoneCollection(dataFile(L"zone_collection.xml"), *root);
+}
+
+void MainFrame::offerStateFiles() {
+    FRM_ASSERT_GUI_THREAD();
+    if (shutdownDone || !stateSaver) return;
+    // The owners build their trees here, on the GUI thread that owns the
+    // state; rendering, comparing and writing happen on the saver's worker.
+    storage::SaveCapture capture;
+    saveStateFiles();
+    for (auto& [path, tree] : capture.saved) stateSaver->offer(path, std::move(tree));
+}
 
 void MainFrame::startLockTimer() {
     stopLockTimer();

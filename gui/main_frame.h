@@ -12,6 +12,7 @@
 #include <boost/thread/thread.hpp>
 #include <wx/timer.h>
 
+#include "base/storage.h"
 #include "gui/idle_lock.h"
 #include "gui/layout/main_frame.h"
 #include "gui/zone_element.h"
@@ -160,6 +161,12 @@ private:
     void stopLockTimer();
     void restoreGeometry();
     void saveGeometry();
+    /// Every state file of the data folder, through its owner's save.
+    void saveStateFiles();
+    /// The state files' trees for the background saver (GUI thread, on the
+    /// state timer): what the operator changed reaches its file within
+    /// seconds, not only at exit.
+    void offerStateFiles();
     void lockTimerThread();
     std::wstring dataFile(const wchar_t* name) const;
 
@@ -181,6 +188,8 @@ private:
     IdleLock::Timing idleLockTiming;
     bool lockDialogShown = false;
     wxTimer stopRetry;  // stopFromOutside waiting for open boxes to close
+    wxTimer stateTimer;  // offerStateFiles, from the end of Startup to Shutdown
+    std::unique_ptr<storage::BackgroundSaver> stateSaver;
     const std::wstring dataFolder;
 
     wxWindow* currentView = nullptr;

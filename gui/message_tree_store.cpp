@@ -111,7 +111,7 @@ private:
 
 /// Keeps a copy of the file as it was read; the next save replaces it.
 void keepOriginal(const std::wstring& path) {
-    const std::wstring aside = path + L".bad";
+    const std::wstring aside = base::asideName(path);
     std::string bytes;
     std::string error;
     if (base::tryReadFile(path, bytes) == 0 && base::replaceFile(aside, bytes, error))

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include <boost/filesystem/operations.hpp>
 #include <boost/make_shared.hpp>
 
 #include <gtest/gtest.h>
@@ -215,7 +216,8 @@ TEST_F(ListOfPlaylistTest, AnIncompletePlaylistIsSkippedAndTheOthersLoad) {
     EXPECT_NO_THROW(list.load(path));
     EXPECT_EQ(names(list), (std::vector<std::wstring>{L"Good 1", L"Good 2"}));
     EXPECT_EQ(list.getOne(0)->getItems().size(), 2u);
-    EXPECT_EQ(logged(L"Playlist skipped", "WARN"), 4);
+    EXPECT_EQ(logged(L"пропущен:", "INFO"), 4);
+    EXPECT_EQ(logged(L"повреждён (пропущено записей: 4)", "WARN"), 1) << "one notice for the file";
     EXPECT_FALSE(Player::getPlaylist());   // "maybe" is no mark
 
     // A file without its list element loads nothing and says so.
@@ -231,4 +233,41 @@ TEST_F(ListOfPlaylistDeathTest, ANullPlaylistOrABadRowEndsTheProcess) {
     EXPECT_EXIT(list.add(boost::shared_ptr<Playlist>()), ::testing::ExitedWithCode(1),
                 "Pointer isn't set. Place ListOfPlaylist::add");
     EXPECT_EXIT(list.getOne(0), ::testing::ExitedWithCode(1), "size 0, index 0. Place ListOfPlaylist::getOne");
+}
+
+TEST_F(ListOfPlaylistTest, WhatDoesNotLoadIsKeptAsideBeforeTheSaveDropsIt) {
+    const std::wstring path = xmlPath("list_of_playlist_music.xml");
+    const std::string song = base::toUtf8(file("song.mp3"));
+    const std::string good = "<playlist><name>Good</name><items><track><title>t</title><path>" + song +
+                             "</path></track></items></playlist>";
+    const std::string partly = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<list>" + good +
+                               "<playlist><name>Lacks items</name></playlist></list>";
+    std::ofstream(base::toUtf8(path)) << partly;
+    ListOfPlaylist list;
+    list.load(path);
+    EXPECT_EQ(names(list), (std::vector<std::wstring>{L"Good"}));
+    list.save(path);
+    EXPECT_EQ(testing_support::readFile(base::toUtf8(path) + ".bad"), partly) << "the file as it was";
+    EXPECT_EQ(xpath(path, "count(/list/playlist)"), "1");
+
+    // The saved file loads whole: no second copy.
+    ListOfPlaylist again;
+    again.load(path);
+    EXPECT_FALSE(boost::filesystem::exists(base::toUtf8(path) + ".bad.2"));
+
+    // A wrong root: set aside whole, nothing loads, the save does not touch the copy.
+    const std::string renamed = "<?xml version=\"1.0\"?>\n<lists>" + good + "</lists>";
+    for (const char* name : {"list_of_playlist_music.xml", "list_of_playlist_radio.xml"}) {
+        const std::wstring other = xmlPath(name);
+        std::ofstream(base::toUtf8(other)) << renamed;
+        ListOfPlaylist wrong;
+        wrong.load(other);
+        const bool radio = std::string(name).find("radio") != std::string::npos;
+        EXPECT_EQ(wrong.getAll().size(), radio ? 1u : 0u) << "the radio list falls back to its default";
+        wrong.save(other);
+        const std::string aside = base::toUtf8(other) + (radio ? ".bad" : ".bad.2");
+        EXPECT_EQ(testing_support::readFile(aside), renamed) << name;
+    }
+    EXPECT_EQ(logged(L"повреждён (нет элемента «list»)", "WARN"), 2);
+    EXPECT_EQ(logged(L"No list", ""), 0);
 }

@@ -88,6 +88,31 @@ TEST_F(Pref, DamagedFileIsSetAsideAndDefaultsApply) {
     EXPECT_NO_THROW(check.readFile((m_dir.path() + "/sonvar.cfg").c_str())) << "a complete file at shutdown";
 }
 
+TEST_F(Pref, AnEmptyFileIsDamagedAndEachDamageKeepsItsCopy) {
+    // Cut short to nothing: no settings of the operator's are read as
+    // "defaults" without a word.
+    writeConfig("");
+    pref_init(file());
+    EXPECT_TRUE(g_pref->isDefault);
+    EXPECT_TRUE(fs::exists(m_dir.path() + "/sonvar.cfg.bad"));
+    EXPECT_TRUE(logged("не прочитан (файл пуст) и сохранён как"));
+    pref_free();
+
+    // A second damage does not replace the first copy.
+    writeConfig("server = {\n");
+    pref_init(file());
+    EXPECT_EQ(testing_support::readFile(m_dir.path() + "/sonvar.cfg.bad"), "");
+    EXPECT_EQ(testing_support::readFile(m_dir.path() + "/sonvar.cfg.bad.2"), "server = {\n");
+    EXPECT_TRUE(logged("не прочитан (ошибка в строке 2)"));
+    pref_free();
+
+    // No file at all is the first run: silent.
+    fs::remove(m_dir.path() + "/sonvar.cfg");
+    pref_init(file());
+    EXPECT_TRUE(g_pref->isDefault);
+    EXPECT_FALSE(fs::exists(m_dir.path() + "/sonvar.cfg.bad.3"));
+}
+
 TEST_F(Pref, MismatchedTypesAreReplacedByTheOwnersDefault) {
     writeConfig(
         "multicast = { basePort = \"11990\"; };\n"

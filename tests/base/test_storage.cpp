@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <boost/filesystem.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <csignal>
+#include <fstream>
 #include <cstdio>
 
 #include "base/files.h"
@@ -159,16 +163,17 @@ TEST_F(Storage, MissingEmptyAndUnwritable) {
     EXPECT_FALSE(storage::load(m_dir.widePath(), tree)) << "a folder is no file";
     EXPECT_TRUE(logged("ERROR\t[load]"));
 
+    // An empty file is one cut short: set aside like any damaged one.
     base::writeFile(path("empty.xml"), "");
-    EXPECT_TRUE(storage::load(path("empty.xml"), tree));
-    EXPECT_TRUE(tree.empty());
+    EXPECT_FALSE(storage::load(path("empty.xml"), tree));
+    EXPECT_EQ(tree, before);
+    EXPECT_TRUE(fs::exists(m_dir.path() + "/empty.xml.bad"));
 
     // A folder that does not exist: an ERROR, no exception, and the next file is still saved.
     const std::wstring lost = path("no-such-folder/zones.xml");
     EXPECT_NO_THROW(storage::save(lost, sampleTree()));
-    EXPECT_TRUE(
-        logged("ERROR\t[save]              Ошибка сохранения настроек. Неверен путь к файлу настроек " +
-               base::toUtf8(lost)));
+    EXPECT_TRUE(logged("ERROR\t[save]              Не удалось сохранить файл '" + base::toUtf8(lost) +
+                       "': папка не существует"));
     storage::save(path("next.xml"), sampleTree());
     EXPECT_TRUE(xmllintAccepts(path("next.xml")));
 }
@@ -201,4 +206,210 @@ TEST_F(Storage, SaveCutShortLeavesTheOldFileWhole) {
         ASSERT_TRUE(storage::load(file, loaded));
         EXPECT_EQ(loaded, first);
     }
+}
+
+TEST_F(Storage, FilesCutShortToNothingAreDamaged) {
+    const std::vector<std::string> cutShort = {
+        "", "  \n", "\xEF\xBB\xBF", "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n",
+        "<?xml version=\"1.0\"?>\n<!-- only a comment -->"};
+    for (const std::string& bytes : cutShort) {
+        const std::wstring file = path("cut.xml");
+        base::writeFile(file, bytes);
+        wptree tree;
+        EXPECT_FALSE(storage::load(file, tree)) << bytes;
+        EXPECT_FALSE(fs::exists(base::toUtf8(file))) << bytes;
+        fs::remove(m_dir.path() + "/cut.xml.bad");
+    }
+    EXPECT_TRUE(logged("повреждён (файл пуст)"));
+    EXPECT_TRUE(logged("повреждён (нет корневого элемента)"));
+
+    // A comment before the root is no damage.
+    base::writeFile(path("fine.xml"), "<!-- c --><a>1</a>");
+    wptree tree;
+    EXPECT_TRUE(storage::load(path("fine.xml"), tree));
+    EXPECT_EQ(tree.get<std::wstring>(L"a"), L"1");
+}
+
+TEST(StorageDepth, CountsElementsNotOtherMarkup) {
+    EXPECT_EQ(storage::nestingDepthOf("<a><b><c/></b><b>x</b></a>"), 3u);
+    EXPECT_EQ(storage::nestingDepthOf("<?xml version=\"1.0\"?><a/>"), 1u);
+    // Markup that looks like tags inside comments, CDATA and quoted values.
+    EXPECT_EQ(storage::nestingDepthOf("<a><!-- <b><c><d> --><![CDATA[<e><f>]]><g x=\"<h>\" y='/>'/></a>"), 2u);
+    EXPECT_EQ(storage::nestingDepthOf("<!DOCTYPE a><a><b attr=\"1\">text</b></a>"), 2u);
+    // The count stops a little past the limit, however deep the text goes.
+    std::string deep;
+    for (int i = 0; i < 50000; ++i) deep += "<z>";
+    EXPECT_EQ(storage::nestingDepthOf(deep), storage::kMaxDepth + 1);
+    EXPECT_EQ(storage::nestingDepthOf("<a"), 0u) << "an unfinished tag is the parser's to report";
+}
+
+TEST_F(Storage, AFileNestedTooDeepIsSetAsideBeforeParsing) {
+    // Deep enough to overflow the parser's recursion, were it parsed.
+    std::string bytes = "<?xml version=\"1.0\"?>\n<zone_collection>";
+    for (int i = 0; i < 30000; ++i) bytes += "<zone>";
+    const std::wstring file = path("zone_collection.xml");
+    base::writeFile(file, bytes);
+    wptree tree;
+    EXPECT_FALSE(storage::load(file, tree));
+    EXPECT_EQ(bytesOf("zone_collection.xml.bad"), bytes);
+    EXPECT_TRUE(logged("повреждён (вложенность элементов глубже 1000) и сохранён как"));
+
+    // Up to the limit a file loads (and saves back the same).
+    wptree nested;
+    wptree* node = &nested;
+    for (std::size_t i = 0; i < storage::kMaxDepth; ++i) node = &node->add_child(L"z", wptree());
+    storage::save(file, nested);
+    EXPECT_TRUE(storage::load(file, tree));
+    EXPECT_EQ(tree, nested);
+}
+
+TEST_F(Storage, EveryDamageKeepsItsOwnCopyUpToABound) {
+    const std::wstring file = path("zone_collection.xml");
+    std::vector<std::string> damaged;
+    for (int i = 0; i < 8; ++i) {
+        damaged.push_back("<zone_collection><zone>" + std::to_string(i));
+        base::writeFile(file, damaged.back());
+        wptree tree;
+        EXPECT_FALSE(storage::load(file, tree));
+    }
+    // The first two damages are both kept, under names that differ.
+    EXPECT_EQ(bytesOf("zone_collection.xml.bad"), damaged[0]);
+    EXPECT_TRUE(logged("сохранён как '" + m_dir.path() + "/zone_collection.xml.bad.2'"));
+    // Then the first and the newest stay, the oldest numbered ones go.
+    int copies = 0;
+    for (const auto& entry : fs::directory_iterator(m_dir.path()))
+        if (entry.path().filename().string().rfind("zone_collection.xml.bad", 0) == 0) ++copies;
+    EXPECT_EQ(copies, base::kKeptAsideCopies);
+    EXPECT_EQ(bytesOf("zone_collection.xml.bad.8"), damaged[7]);
+    EXPECT_EQ(bytesOf("zone_collection.xml.bad.5"), damaged[4]);
+    EXPECT_FALSE(fs::exists(m_dir.path() + "/zone_collection.xml.bad.4"));
+
+    // A copy of another file, or of a name that only begins the same, is left alone.
+    base::writeFile(path("zone_collection.xml.bad.x"), "mine");
+    base::writeFile(path("zone.xml.bad.3"), "other");
+    EXPECT_EQ(base::asideName(file), file + L".bad.9");
+    EXPECT_EQ(bytesOf("zone_collection.xml.bad.x"), "mine");
+    EXPECT_EQ(base::asideName(path("zone.xml")), path("zone.xml.bad.4"));
+}
+
+TEST_F(Storage, AFullOrReadOnlyFolderIsToldOncePerFileAndReason) {
+    // A small tmpfs of our own, in a private mount namespace of a child.
+    const std::string folder = m_dir.path() + "/small";
+    fs::create_directory(folder);
+    base::Log::destroy();  // the child must not share the parent's writer
+    const int status = testing_support::runInChild([&] {
+        const uid_t uid = ::getuid();
+        const gid_t gid = ::getgid();
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return 77;
+        // Root of the namespace, mapped to ourselves, as "unshare --map-root-user" does.
+        std::ofstream("/proc/self/setgroups") << "deny";
+        std::ofstream("/proc/self/uid_map") << "0 " << uid << " 1";
+        std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
+        if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 77;
+        if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") != 0) return 77;
+        startLog(base::Log::TRACE3);
+        wptree big;
+        wptree& list = big.add_child(L"list", wptree());
+        for (int i = 0; i < 20000; ++i) list.add(L"item", L"элемент " + std::to_wstring(i));
+        const std::wstring file = base::fromUtf8(folder + "/list.xml");
+        const std::wstring other = base::fromUtf8(folder + "/zones.xml");
+        CHILD_CHECK(storage::save(file, sampleTree()));
+        for (int i = 0; i < 3; ++i) CHILD_CHECK(!storage::save(file, big));
+        wptree loaded;
+        CHILD_CHECK(storage::load(file, loaded) && loaded == sampleTree());
+        CHILD_CHECK(!fs::exists(folder + "/list.xml.tmp"));
+        CHILD_CHECK(loggedCount("Не удалось сохранить файл '" + folder + "/list.xml': нет места на диске",
+                                "ERROR") == 1);
+        CHILD_CHECK(loggedCount("list.xml' не сохранён: write: No space left on device", "INFO") == 3);
+
+        // Once a save goes through, the next failure is told again; another
+        // file is told on its own.
+        CHILD_CHECK(storage::save(file, sampleTree()));
+        CHILD_CHECK(!storage::save(file, big));
+        CHILD_CHECK(loggedCount("list.xml': нет места на диске", "ERROR") == 2);
+
+        // Read-only: another reason, told again.
+        CHILD_CHECK(::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0);
+        CHILD_CHECK(!storage::save(file, sampleTree()) && !storage::save(other, sampleTree()));
+        CHILD_CHECK(loggedCount("list.xml': файловая система только для чтения", "ERROR") == 1);
+        CHILD_CHECK(loggedCount("zones.xml': файловая система только для чтения", "ERROR") == 1);
+        return 0;
+    });
+    const std::string result = testing_support::statusText(status);
+    if (result == "exit 77") GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(result, "exit 0");
+}
+
+namespace {
+
+/// Waits up to five seconds for the saver to have nothing left to do.
+bool settled(storage::BackgroundSaver& saver) {
+    for (int i = 0; i < 500 && !saver.idle(); ++i) ::usleep(10000);
+    return saver.idle();
+}
+
+}  // namespace
+
+TEST_F(Storage, TheBackgroundSaverWritesOnlyWhatChanged) {
+    const std::wstring file = path("zones.xml");
+    base::writeFile(file, "as loaded");
+    wptree changed = sampleTree();
+    changed.put(L"zone_collection.title", L"другое");
+    {
+        storage::BackgroundSaver saver;
+        saver.offer(file, sampleTree());
+        ASSERT_TRUE(settled(saver));
+        EXPECT_EQ(bytesOf("zones.xml"), "as loaded") << "the first tree is what start-up read";
+
+        saver.offer(file, changed);
+        ASSERT_TRUE(settled(saver));
+        wptree loaded;
+        ASSERT_TRUE(storage::load(file, loaded));
+        EXPECT_EQ(loaded, changed);
+
+        // The same tree again writes nothing.
+        base::writeFile(file, "untouched");
+        saver.offer(file, changed);
+        ASSERT_TRUE(settled(saver));
+        EXPECT_EQ(bytesOf("zones.xml"), "untouched");
+
+        // After stop nothing more is written, whatever is offered.
+        saver.stop();
+        saver.offer(file, sampleTree());
+        EXPECT_TRUE(saver.idle());
+        EXPECT_EQ(bytesOf("zones.xml"), "untouched");
+    }
+
+    // While capturing, save hands the tree over and writes nothing.
+    storage::SaveCapture capture;
+    EXPECT_TRUE(storage::save(path("captured.xml"), changed));
+    EXPECT_FALSE(fs::exists(m_dir.path() + "/captured.xml"));
+    ASSERT_EQ(capture.saved.size(), 1u);
+    EXPECT_EQ(capture.saved[0].first, path("captured.xml"));
+    EXPECT_EQ(capture.saved[0].second, changed);
+}
+
+TEST_F(Storage, AChangeHandedToTheBackgroundSaverSurvivesAKill) {
+    const std::wstring file = path("device_collection.xml");
+    wptree before;
+    before.put(L"device_collection.device.name", L"Зал");
+    wptree renamed;
+    renamed.put(L"device_collection.device.name", L"Зал 2");
+    storage::save(file, before);
+    base::Log::destroy();  // the children must not share the parent's writer
+
+    const int status = testing_support::runInChild([&] {
+        storage::BackgroundSaver saver;
+        saver.offer(file, before);
+        saver.offer(file, renamed);
+        // Three seconds at most, as the operator's change deserves, then the crash.
+        for (int i = 0; i < 300 && !saver.idle(); ++i) ::usleep(10000);
+        ::kill(::getpid(), SIGKILL);
+        return 0;
+    });
+    EXPECT_EQ(testing_support::statusText(status), testing_support::killedBy(SIGKILL));
+    startLog(base::Log::TRACE3);
+    wptree loaded;
+    ASSERT_TRUE(storage::load(file, loaded));
+    EXPECT_EQ(loaded, renamed);
 }

@@ -95,3 +95,23 @@ TEST_F(DeviceListFile, AFileWithoutItsRootIsSetAsideAndAnEmptyCollectionWritesAn
     EXPECT_TRUE(boost::filesystem::exists(file + ".bad"));
     EXPECT_EQ(saved(site), kDeclaration + "<device_collection/>");
 }
+
+TEST_F(DeviceListFile, RepeatedEntriesGiveOneNoticeForTheFile) {
+    std::string body = "<device_collection>";
+    for (int i = 0; i < 40; ++i)
+        body += entry("<hardware_address>02:56:53:00:00:0" + std::to_string(1 + i % 2) +
+                      "</hardware_address><name>N" + std::to_string(i) + "</name>");
+    write(body + "</device_collection>");
+    std::vector<frm::DeviceListEntry> entries;
+    ASSERT_TRUE(frm::readDeviceList(base::fromUtf8(file), entries));
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].title, L"N0") << "the first entry of an address is the one kept";
+    EXPECT_EQ(entries[1].title, L"N1");
+    EXPECT_EQ(loggedCount("повторяющиеся записи пропущены: 38", "WARN"), 1);
+    EXPECT_EQ(loggedCount("повторяется в файле", "INFO"), 38);
+
+    // The collection is handed each device once: it has nothing to refuse.
+    DeviceSite site;
+    EXPECT_EQ(load(site), 2u);
+    EXPECT_EQ(loggedCount("Повторная попытка"), 0);
+}

@@ -208,6 +208,31 @@ TEST_F(MainFrameTest, DevicesAreFiledIntoTheirZoneOrIntoNewDevices) {
     EXPECT_EQ(loggedCount("updateGui, count="), counted);
 }
 
+TEST_F(MainFrameTest, WhatChangesInTheSessionIsInItsFilesWithinSecondsNotOnlyAtExit) {
+    const std::string fresh = device::sim::Simulator::hardwareAddress(2);
+    write("device_collection.xml", "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<device_collection/>");
+    start();
+    // The files as loaded are not written again while nothing changes.
+    wx_testing::runEventLoopFor(3500ms);
+    EXPECT_EQ(testing_support::readFile(file("device_collection.xml")),
+              "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<device_collection/>");
+    EXPECT_FALSE(exists(file("zone_collection.xml")));
+
+    // A device found in the run is in the device list and its zone, before any exit.
+    const auto server = device::sim::Endpoint(boost::asio::ip::make_address_v4("127.0.0.1"), transport->getPort());
+    simulator.addOrvel("127.0.1.2", 0, fresh).startStatePackets(server, 100ms);
+    simulator.start();
+    EXPECT_TRUE(wx_testing::runEventLoopUntil(
+        [&] {
+            return testing_support::readFile(file("device_collection.xml")).find(fresh) != std::string::npos &&
+                   testing_support::readFile(file("zone_collection.xml")).find(fresh) != std::string::npos;
+        },
+        10s));
+    EXPECT_FALSE(frame->isShutdownDone());
+    frame->Shutdown();
+    EXPECT_NE(testing_support::readFile(file("device_collection.xml")).find(fresh), std::string::npos);
+}
+
 TEST_F(MainFrameTest, AStopFromOutsideAnswersAnOpenQuestionNoAndShutsDown) {
     start();
     frm::InvokerChannelGui gui([](const std::wstring& caption, const std::wstring& text) {

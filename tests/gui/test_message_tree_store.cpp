@@ -143,13 +143,15 @@ TEST_F(MessageFile, BrokenItemsAreSkippedAndTheOriginalKeptABrokenFileIsSetAside
     EXPECT_EQ(testing_support::readFile(file + ".bad"), partly);
     EXPECT_EQ(testing_support::readFile(file), partly) << "written anew only at exit";
 
+    int copy = 2;
     for (const std::string& bytes : {kDeclaration + "<tree><group>", kDeclaration + "<messages/>"}) {
         write(bytes);
         loaded.clear();
         EXPECT_EQ(read(loaded), MessageFileRead::kSetAside) << bytes;
         EXPECT_TRUE(loaded.empty());
-        EXPECT_EQ(testing_support::readFile(file + ".bad"), bytes);
+        EXPECT_EQ(testing_support::readFile(file + ".bad." + std::to_string(copy++)), bytes);
     }
+    EXPECT_EQ(testing_support::readFile(file + ".bad"), partly) << "earlier copies are never replaced";
     EXPECT_EQ(loggedCount("не загружены: файл повреждён", "ERROR"), 2);
     EXPECT_EQ(read(loaded), MessageFileRead::kNotRead) << "no file";
     EXPECT_EQ(loggedCount("Service message not loaded", "EXTERN"), 3);

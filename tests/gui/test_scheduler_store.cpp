@@ -170,10 +170,20 @@ TEST_P(SchedulerFile, MissingForeignEmptyAndDamagedFilesLoadNothing) {
     write(m_file, broken);
     EXPECT_FALSE(made->store.load(path()));
     EXPECT_EQ(loggedCount("не загружены: файл повреждён", "ERROR"), 1) << "the operator is told";
-    EXPECT_EQ(readFile(m_file + ".bad"), broken);
+    EXPECT_EQ(readFile(m_file + ".bad"), old) << "an earlier copy is never replaced";
+    EXPECT_EQ(readFile(m_file + ".bad.2"), broken);
     EXPECT_FALSE(boost::filesystem::exists(m_file));
     EXPECT_TRUE(made->core.getTasks().empty());
     EXPECT_EQ(saved(*made), document("").substr(0, kDeclaration.size()) + "<scheduler_v2/>");
+
+    // Cut short to nothing or to the declaration: damaged all the same.
+    for (const std::string& cut : {std::string(), kDeclaration, document("").substr(0, kDeclaration.size() + 5)}) {
+        write(m_file, cut);
+        EXPECT_FALSE(made->store.load(path()));
+        EXPECT_FALSE(boost::filesystem::exists(m_file)) << cut;
+    }
+    EXPECT_EQ(loggedCount("не загружены: файл повреждён", "ERROR"), 4);
+    EXPECT_EQ(readFile(m_file + ".bad.4"), kDeclaration);
 }
 
 // ---- what cannot be loaded is reported and kept -------------------------------------
