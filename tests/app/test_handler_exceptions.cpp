@@ -28,6 +28,7 @@
 #include "app/app.h"
 #include "base/exception.h"
 #include "base/wx/gui_thread_invoker.h"
+#include "tests/app/app_environment.h"
 #include "tests/support/child_process.h"
 #include "tests/support/counting_log_fixture.h"
 
@@ -36,28 +37,6 @@ namespace {
 using namespace std::chrono_literals;
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
-
-/// The application object without its start-up.
-class TestApp : public aApp {
-public:
-    bool OnInit() override { return true; }
-    int OnExit() override { return 0; }
-};
-
-class Application : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static char name[] = "sonvar-handler-exceptions-test";
-        static char* argv[] = {name, nullptr};
-        int argc = 1;
-        wxApp::SetInstance(new TestApp);
-        ASSERT_TRUE(wxEntryStart(argc, argv)) << "no X display: run under xvfb-run";
-        ASSERT_TRUE(wxTheApp->CallOnInit());
-    }
-    void TearDown() override { wxEntryCleanup(); }
-};
-
-::testing::Environment* const g_application = ::testing::AddGlobalTestEnvironment(new Application);
 
 /// Runs a real event loop until `done` holds or the time is up.
 bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
