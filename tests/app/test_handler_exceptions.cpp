@@ -243,6 +243,9 @@ TEST_F(HandlerExceptions, FromAQueuedCallAndAnInvokerTask) {
 }
 
 TEST_F(HandlerExceptions, AStopFromOutsideStillGetsThroughAfterwards) {
+    static bool requested = false;  // the application queues one stop in its life
+    if (requested) GTEST_SKIP() << "a stop was asked for already in this process";
+    requested = true;
     throwEveryKind([](Window& w) { fromGlib([&w] { w.notebook->SetSelection(1 - w.notebook->GetSelection()); }); });
     // What the stop thread and the signal thread do on a stop request.
     std::thread([] { static_cast<aApp*>(wxTheApp)->requestExternalStop(); }).join();
