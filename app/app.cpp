@@ -98,6 +98,8 @@ aApp::aApp() {
         return os::hasStream(interfaceIp, groupAndPort);
     };
     m_probes.isSecondServerRunning = [] { return os::isStartedSonvarV2(); };
+    // The invoker's tasks are sorted as any handler's exception is.
+    GuiThreadInvoker::setExceptionHandler([this] { consumeHandlerException(); });
 }
 
 aApp::~aApp() {
@@ -105,6 +107,7 @@ aApp::~aApp() {
     // before the application object they queue to goes away.
     stopStopListeners();
     if (m_activityFilter) wxEvtHandler::RemoveFilter(m_activityFilter.get());
+    GuiThreadInvoker::setExceptionHandler({});
 }
 
 const std::wstring& aApp::logFolder() { return logFolderPath(); }
@@ -499,6 +502,45 @@ bool aApp::OnExceptionInMainLoop() {
     }
     base::flushLog();
     return true;
+}
+
+void aApp::CallEventHandler(wxEvtHandler* handler, wxEventFunctor& functor, wxEvent& event) const {
+    // wx's own guard (SafelyProcessEvent) covers only some of the paths into
+    // a handler. GTK's page switch of a notebook, the idle pass and the queue
+    // of posted events (the invoker's tasks among them) call ProcessEvent
+    // bare, and an exception from there unwound through g_signal_emit or the
+    // GLib idle source: GTK was left mid-emission and crashed or spun later.
+    try {
+        wxApp::CallEventHandler(handler, functor, event);
+    } catch (...) {
+        const_cast<aApp*>(this)->consumeHandlerException();
+    }
+}
+
+void aApp::ProcessPendingEvents() {
+    // The queue drops each event before it runs it, so every pass after an
+    // exception is shorter by one.
+    for (;;) {
+        try {
+            wxApp::ProcessPendingEvents();
+            return;
+        } catch (...) {
+            consumeHandlerException();
+        }
+    }
+}
+
+void aApp::consumeHandlerException() noexcept {
+    try {
+        OnExceptionInMainLoop();
+    } catch (...) {
+        // The sorting itself failed (no memory for the log line): the loop
+        // still goes on.
+        try {
+            base::Log::echoToDebugger(L"aApp: an exception while sorting an exception of an event handler");
+        } catch (...) {
+        }
+    }
 }
 
 void aApp::OnUnhandledException() {

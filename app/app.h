@@ -32,8 +32,9 @@ class StopSignalThread;
 }  // namespace os
 
 /// The application object: starts every service of the program in a fixed
-/// order (OnInit), keeps it to one running copy, runs the event loop through
-/// exceptions (OnRun), turns a stop request from another copy or a stop
+/// order (OnInit), keeps it to one running copy, keeps every exception of an
+/// event handler out of the toolkit (CallEventHandler), runs the event loop
+/// through anything left (OnRun), turns a stop request from another copy or a stop
 /// signal into an orderly shutdown of the main window, and ends the services
 /// in reverse (OnExit).
 ///
@@ -62,6 +63,16 @@ public:
     int OnExit() override;
     bool OnExceptionInMainLoop() override;
     void OnUnhandledException() override;
+
+    /// Every event handler runs through here, whoever calls it: a GTK signal
+    /// (the notebook's page change), the idle pass, a queued event, a timer,
+    /// a modal dialog's loop. An exception out of the handler is handed to
+    /// OnExceptionInMainLoop at once and goes no further, so it never unwinds
+    /// through the toolkit's C frames; the loop goes on.
+    void CallEventHandler(wxEvtHandler* handler, wxEventFunctor& functor, wxEvent& event) const override;
+    /// Queued calls (CallAfter) run outside every handler: an exception out of
+    /// one is handed on as above, and the rest of the queue still runs.
+    void ProcessPendingEvents() override;
 
     /// The main window; its absence ends the process (exit code 1).
     frm::MainFrame* GetMainFrame();
@@ -117,6 +128,9 @@ private:
     bool ask(const wxString& text, const wxString& caption, long extraStyle);
     void tell(const wxString& text, const wxString& caption, long style);
     void exitWithCode(int code);
+    /// Inside a catch on the GUI thread: the exception in flight to
+    /// OnExceptionInMainLoop; nothing leaves.
+    void consumeHandlerException() noexcept;
     void freeAudio();
 
     static std::atomic<bool> s_running;

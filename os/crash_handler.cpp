@@ -74,6 +74,7 @@ public:
         }
         return *this;
     }
+    void clear() { m_length = 0; }
     void padTo(std::size_t width) {
         while (m_length < width) put(' ');
     }
@@ -340,13 +341,33 @@ void appendRegisters(const CrashContext& crash, SafeText& out) {
 #endif
 }
 
+/// How many names a dump tries within one millisecond before it gives up.
+constexpr int kNameAttempts = 1000;
+
+/// Creates a dump file of a name no other dump has: the local time to the
+/// millisecond, then "-2", "-3"... when a file of that name exists already (a
+/// crash dumps twice within a moment: the exception's dump, then the fault's
+/// of the same crash). Never opens an existing file. Returns the descriptor,
+/// or -1; the name it tried last is left in `path`.
+int createDumpFile(const char* folder, SafeText& path) {
+    const LocalTime t = localNow();
+    for (int attempt = 1; attempt <= kNameAttempts; ++attempt) {
+        path.clear();
+        path.text(folder).text("/").number(t.year, 4).text("-").number(t.month, 2).text("-").number(t.day, 2);
+        path.text("_").number(t.hour, 2).number(t.minute, 2).number(t.second, 2);
+        path.text("_").number(t.millisecond, 3);
+        if (attempt > 1) path.text("-").number(attempt);
+        path.text(".dmp");
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
 /// Writes the dump file; returns false when it could not be created. The
 /// path it used is left in `path`.
 bool writeDumpFile(const CrashContext& crash, const char* folder, SafeText& path) {
-    const LocalTime t = localNow();
-    path.text(folder).text("/").number(t.year, 4).text("-").number(t.month, 2).text("-").number(t.day, 2);
-    path.text("_").number(t.hour, 2).number(t.minute, 2).number(t.second, 2).text(".dmp");
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int fd = createDumpFile(folder, path);
     if (fd < 0) return false;
 
     SafeText head;

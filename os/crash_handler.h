@@ -7,8 +7,9 @@
 
 // The process's last words. A fault signal (SIGSEGV, SIGBUS, SIGILL, SIGFPE)
 // runs our handler on an alternate stack: it writes a text dump
-// "YYYY-MM-DD_HHMMSS.dmp" (local time) into the folder "log" of the data
-// folder — the description of the fault, the registers, a backtrace and a
+// "YYYY-MM-DD_HHMMSS_mmm.dmp" (local time to the millisecond; "-2", "-3"...
+// added before ".dmp" when that name is taken, so that no dump replaces
+// another) into the folder "log" of the data folder — the description of the fault, the registers, a backtrace and a
 // copy of /proc/self/maps — puts the description into the day's log file as a
 // FATAL line, and raises the signal again so that the process dies of it.
 //

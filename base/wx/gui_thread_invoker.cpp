@@ -20,6 +20,12 @@ GuiThreadInvoker* g_instance = nullptr;
 /// The pause before the first posting, as the main window finishes building.
 constexpr auto kStartPause = std::chrono::seconds(1);
 
+/// GUI thread only.
+GuiThreadInvoker::ExceptionHandler& exceptionHandler() {
+    static GuiThreadInvoker::ExceptionHandler handler;
+    return handler;
+}
+
 }  // namespace
 
 GuiThreadInvoker::GuiThreadInvoker(wxWindow* window) : wxThread(wxTHREAD_JOINABLE), m_window(window) {}
@@ -149,6 +155,35 @@ wxThread::ExitCode GuiThreadInvoker::Entry() {
     return nullptr;
 }
 
+/// Inside a catch: logs the exception in flight as the invoker's own.
+void GuiThreadInvoker::logTaskException() {
+    try {
+        throw;
+    } catch (const exception::Offline&) {
+        LOG_NOTICE(L"Устройство не в сети.");
+    } catch (const exception::InternalError& e) {
+        // The notification is shown as it is, the details translated.
+        if (e.getDetails().empty())
+            LOG_ERROR(L"Произошла внутренняя ошибка.\nСообщение: '%1%'", e.getNotification().c_str());
+        else
+            LOG_ERROR(L"Произошла внутренняя ошибка.\nСообщение: '%1%'\nОписание: '%2%'",
+                      e.getNotification().c_str(), e.getDetails());
+    } catch (const exception::ExternalError& e) {
+        if (e.getDetails().empty())
+            LOG_NOTICE(L"Сообщение: '%1%'", e.getNotification());
+        else
+            LOG_NOTICE(L"Сообщение: '%1%'\nОписание: '%2%'", e.getNotification(), e.getDetails());
+    } catch (const exception::StopProgram&) {
+        base::flushLog();
+        ::_exit(1);
+    } catch (const std::exception& e) {
+        dbg_puts(ERROR, "caught std exception: %s, %s", e.what(),
+                 boost::current_exception_diagnostic_information().c_str());
+    } catch (...) {
+        dbg_puts(ERROR, "caught unknown exception: %s", boost::current_exception_diagnostic_information().c_str());
+    }
+}
+
 void GuiThreadInvoker::execute(wxCommandEvent& event) {
     auto* carrier = dynamic_cast<TaskEvent*>(&event);
     std::unique_ptr<Task> task = carrier != nullptr ? carrier->take() : nullptr;
@@ -157,30 +192,16 @@ void GuiThreadInvoker::execute(wxCommandEvent& event) {
     } else {
         try {
             (*task)();
-        } catch (const exception::Offline&) {
-            LOG_NOTICE(L"Устройство не в сети.");
-        } catch (const exception::InternalError& e) {
-            // The notification is shown as it is, the details translated.
-            if (e.getDetails().empty())
-                LOG_ERROR(L"Произошла внутренняя ошибка.\nСообщение: '%1%'", e.getNotification().c_str());
-            else
-                LOG_ERROR(L"Произошла внутренняя ошибка.\nСообщение: '%1%'\nОписание: '%2%'",
-                          e.getNotification().c_str(), e.getDetails());
-        } catch (const exception::ExternalError& e) {
-            if (e.getDetails().empty())
-                LOG_NOTICE(L"Сообщение: '%1%'", e.getNotification());
-            else
-                LOG_NOTICE(L"Сообщение: '%1%'\nОписание: '%2%'", e.getNotification(), e.getDetails());
-        } catch (const exception::StopProgram&) {
-            base::flushLog();
-            ::_exit(1);
-        } catch (const std::exception& e) {
-            dbg_puts(ERROR, "caught std exception: %s, %s", e.what(),
-                     boost::current_exception_diagnostic_information().c_str());
         } catch (...) {
-            dbg_puts(ERROR, "caught unknown exception: %s",
-                     boost::current_exception_diagnostic_information().c_str());
+            // A copy: the handler may replace itself while it runs.
+            const ExceptionHandler handler = exceptionHandler();
+            if (handler)
+                handler();
+            else
+                logTaskException();
         }
     }
     base::flushLog();
 }
+
+void GuiThreadInvoker::setExceptionHandler(ExceptionHandler handler) { exceptionHandler() = std::move(handler); }

@@ -7,6 +7,7 @@
 #include <boost/function.hpp>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 
 /// The id of the task events: the main window's event table routes
@@ -46,10 +47,18 @@ public:
     static void destroyInstance();
 
     /// GUI thread, from the window's handler of the task event: runs and
-    /// frees the task the event carries. An exception leaving the task is
-    /// logged (exception::StopProgram ends the process); the log is flushed
-    /// after every task.
+    /// frees the task the event carries. An exception leaving the task goes
+    /// to the exception handler, or without one is logged here
+    /// (exception::StopProgram ends the process); nothing leaves. The log is
+    /// flushed after every task.
     static void execute(wxCommandEvent& event);
+
+    /// Called inside the catch for an exception out of a task (it rethrows
+    /// to sort it). The application sorts the tasks' exceptions as it sorts
+    /// those of any event handler. GUI thread; an empty handler restores the
+    /// invoker's own logging.
+    using ExceptionHandler = std::function<void()>;
+    static void setExceptionHandler(ExceptionHandler handler);
     static void runTask(wxCommandEvent& event) { execute(event); }
 
     /// The invoker exists (from createInstance to destroyInstance).
@@ -62,6 +71,8 @@ private:
     ~GuiThreadInvoker() override = default;
 
     ExitCode Entry() override;
+    /// Inside a catch: logs the exception in flight as the invoker's own.
+    static void logTaskException();
     /// Sets the stop flag and hands back the tasks that will not run.
     std::deque<Task> requestStop();
 

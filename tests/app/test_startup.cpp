@@ -18,6 +18,7 @@
 #include "app/startup_settings.h"
 #include "base/exception.h"
 #include "base/pref.h"
+#include "tests/app/app_environment.h"
 #include "tests/support/child_process.h"
 #include "tests/support/counting_log_fixture.h"
 
@@ -25,28 +26,6 @@ namespace {
 
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
-
-/// The application object without its start-up: the tests call its parts.
-class TestApp : public aApp {
-public:
-    bool OnInit() override { return true; }
-    int OnExit() override { return 0; }
-};
-
-class Application : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static char name[] = "sonvar-startup-test";
-        static char* argv[] = {name, nullptr};
-        int argc = 1;
-        wxApp::SetInstance(new TestApp);
-        ASSERT_TRUE(wxEntryStart(argc, argv)) << "no X display: run under xvfb-run";
-        ASSERT_TRUE(wxTheApp->CallOnInit());
-    }
-    void TearDown() override { wxEntryCleanup(); }
-};
-
-::testing::Environment* const g_application = ::testing::AddGlobalTestEnvironment(new Application);
 
 StartOptions options(std::vector<std::string> arguments) { return parseStartOptions(arguments); }
 

@@ -2,8 +2,12 @@
 #include <unistd.h>
 
 #include <boost/filesystem.hpp>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <regex>
 
 #include "base/log.h"
 #include "base/text.h"
@@ -24,6 +28,7 @@ using testing_support::TempDir;
 struct CrashResult {
     int status = 0;
     std::vector<std::string> dumps;
+    std::vector<std::string> dumpNames;
     std::string log;  // every .log file of the folder, joined
 };
 
@@ -46,8 +51,10 @@ protected:
         const std::string logFolder = m_home.path() + "/.local/share/Varko Security Systems/Sonvar/1.2/log";
         if (fs::is_directory(logFolder)) {
             for (const auto& entry : fs::directory_iterator(logFolder)) {
-                if (entry.path().extension() == ".dmp")
+                if (entry.path().extension() == ".dmp") {
                     result.dumps.push_back(readFile(entry.path().string()));
+                    result.dumpNames.push_back(entry.path().filename().string());
+                }
                 if (entry.path().extension() == ".log") result.log += readFile(entry.path().string());
             }
         }
@@ -132,4 +139,55 @@ TEST_F(CrashHandler, DumpOnRequestNamesTheExecutableAndLogsWhereItWent) {
     EXPECT_NE(r.log.find("Module loaded at base address "), std::string::npos) << r.log;
     EXPECT_NE(r.log.find(" have path " + fs::read_symlink("/proc/self/exe").string()), std::string::npos);
     EXPECT_NE(r.log.find("memory dump saved: '"), std::string::npos);
+}
+
+// A crash dumps twice within a moment (the exception's dump, then the
+// fault's): each dump keeps a file of its own, named by the time to the
+// millisecond.
+TEST_F(CrashHandler, DumpsWithinOneMomentEachKeepTheirOwnFile) {
+    const CrashResult r = crashInChild([] {
+        for (int i = 0; i < 3; ++i) os::dumpMemory();
+        writeToAddress0x10();
+    });
+    EXPECT_EQ(testing_support::statusText(r.status), testing_support::killedBy(SIGSEGV));
+    ASSERT_EQ(r.dumps.size(), 4u) << r.log;
+    int onRequest = 0, fault = 0;
+    for (const std::string& dump : r.dumps) {
+        onRequest += dump.find("dump on request") != std::string::npos;
+        fault += dump.find("EXCEPTION_ACCESS_VIOLATION at address ") != std::string::npos;
+        EXPECT_NE(dump.find("[stack]"), std::string::npos) << "every dump is whole";
+    }
+    EXPECT_EQ(onRequest, 3);
+    EXPECT_EQ(fault, 1);
+    const std::regex name(R"(\d{4}-\d\d-\d\d_\d{6}_\d{3}(-\d+)?\.dmp)");
+    for (const std::string& n : r.dumpNames) EXPECT_TRUE(std::regex_match(n, name)) << n;
+}
+
+// Files already there under every name of the next seconds stay as they are:
+// the dump takes a name with a number instead.
+TEST_F(CrashHandler, ADumpNeverReplacesAFileOfItsName) {
+    const std::string folder = m_home.path() + "/.local/share/Varko Security Systems/Sonvar/1.2/log";
+    fs::create_directories(folder);
+    const std::time_t now = std::time(nullptr);
+    std::vector<std::string> taken;
+    for (std::time_t second = now; second < now + 10; ++second) {
+        std::tm local{};
+        localtime_r(&second, &local);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H%M%S", &local);
+        for (int ms = 0; ms < 1000; ++ms) {
+            char file[64];
+            std::snprintf(file, sizeof file, "%s_%03d.dmp", stamp, ms);
+            taken.push_back(folder + "/" + file);
+            std::ofstream(taken.back()) << "keep";
+        }
+    }
+    const CrashResult r = crashInChild([] { os::dumpMemory(); });
+    EXPECT_EQ(testing_support::statusText(r.status), "exit 0");
+    ASSERT_EQ(r.dumps.size(), taken.size() + 1) << r.log;
+    for (const std::string& path : taken) ASSERT_EQ(readFile(path), "keep") << path;
+    EXPECT_EQ(std::count_if(r.dumpNames.begin(), r.dumpNames.end(),
+                            [](const std::string& n) { return n.find("-2.dmp") != std::string::npos; }),
+              1)
+        << "the dump took the name after the one in its way";
 }
