@@ -53,7 +53,8 @@ Snapshot read(device::OrvelInfo& loudspeaker, bool withVersion) {
         // The module answered, but with a refusal of its own.
         if (e.getDetails().rfind(L"ERR", 0) != 0) throw;
         snapshot.refusal = e.getDetails();
-        while (!snapshot.refusal.empty() && std::iswspace(snapshot.refusal.back())) snapshot.refusal.pop_back();
+        while (!snapshot.refusal.empty() && std::iswspace(snapshot.refusal.back()))
+            snapshot.refusal.pop_back();
         return snapshot;
     }
     snapshot.read = true;
@@ -95,9 +96,7 @@ TipRow tipRow(const TipDevice& tip, bool powerSaving) {
     return row;
 }
 
-std::wstring refusalText(const std::wstring& reply) {
-    return L"Модуль контроля линии недоступен: " + reply;
-}
+std::wstring refusalText(const std::wstring& reply) { return L"Модуль контроля линии недоступен: " + reply; }
 
 std::wstring progressText(std::uint32_t percent) {
     return L"Инициализация: " + std::to_wstring(percent) + L"%";

@@ -148,7 +148,8 @@ void PropertyDevicePanel::drawTipDevices(const device::OrvelInfo& loudspeaker,
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE(L"%1%", L"PropertyDevicePanel::refreshTipDevices(): begin");
     if (!snapshot.available || !snapshot.refusal.empty()) {
-        LOG_DEBUG(L"%1%", snapshot.available ? L"The line control module refused." : L"Orvel-610 not available.");
+        LOG_DEBUG(L"%1%",
+                  snapshot.available ? L"The line control module refused." : L"Orvel-610 not available.");
         m_tipGate->drawn(snapshot.sequence);
         m_tipModuleRead = false;
         clearTipRows();

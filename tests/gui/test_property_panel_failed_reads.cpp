@@ -30,12 +30,16 @@ struct PageCase {
 void PrintTo(const PageCase& given, std::ostream* out);
 
 std::string caseName(const PageCase& given) {
-    static const std::map<std::wstring, std::string> names = {
-        {L"Общие", "Common"},           {L"Аудио память", "AudioMemory"},
-        {L"Сеть", "Network"},           {L"Зарно", "Zarno"},
-        {L"Источники", "Sources"},      {L"Линия", "LineControl"},
-        {L"Ключи", "Passkeys"},         {L"Зоны трансляции", "Zones"},
-        {L"Связанные консоли", "LinkedConsoles"}, {L"Отладочные сообщения", "Debug"}};
+    static const std::map<std::wstring, std::string> names = {{L"Общие", "Common"},
+                                                              {L"Аудио память", "AudioMemory"},
+                                                              {L"Сеть", "Network"},
+                                                              {L"Зарно", "Zarno"},
+                                                              {L"Источники", "Sources"},
+                                                              {L"Линия", "LineControl"},
+                                                              {L"Ключи", "Passkeys"},
+                                                              {L"Зоны трансляции", "Zones"},
+                                                              {L"Связанные консоли", "LinkedConsoles"},
+                                                              {L"Отладочные сообщения", "Debug"}};
     return names.at(given.tab) + (given.a == kConsole ? "Console" : "") +
            (given.failure == Failure::kErrorReply ? "ErrorReply" : "Silence");
 }
@@ -46,9 +50,9 @@ void PrintTo(const PageCase& given, std::ostream* out) { *out << caseName(given)
 /// module's actions, zone bindings, keys and memory writes.
 bool changes(const std::string& request) {
     for (const char* prefix :
-         {"set ", "reboot", "lsensor power", "lsensor add", "lsensor del", "lsensor prefReset", "lsensor reboot",
-          "zoneBind", "zoneScBind", "zoneDel", "passkeyAdd", "passkeyDel", "passkeyReset", "passkeyFinish",
-          "mem write", "mem commit", "mem play", "fw "})
+         {"set ", "reboot", "lsensor power", "lsensor add", "lsensor del", "lsensor prefReset",
+          "lsensor reboot", "zoneBind", "zoneScBind", "zoneDel", "passkeyAdd", "passkeyDel", "passkeyReset",
+          "passkeyFinish", "mem write", "mem commit", "mem play", "fw "})
         if (request.rfind(prefix, 0) == 0) return true;
     return false;
 }
@@ -63,7 +67,8 @@ void collectHeld(wxWindow* window, std::vector<std::string>& held) {
         if (auto* text = dynamic_cast<wxTextCtrl*>(child)) {
             if (!text->GetValue().empty()) held.push_back(name + " = " + text->GetValue().utf8_string());
         } else if (auto* spin = dynamic_cast<wxSpinCtrl*>(child)) {
-            if (!spin->GetTextValue().empty()) held.push_back(name + " = " + spin->GetTextValue().utf8_string());
+            if (!spin->GetTextValue().empty())
+                held.push_back(name + " = " + spin->GetTextValue().utf8_string());
         } else if (auto* choice = dynamic_cast<wxChoice*>(child)) {
             if (choice->GetSelection() != wxNOT_FOUND) held.push_back(name + " selected");
         } else if (auto* box = dynamic_cast<wxCheckBox*>(child)) {
@@ -203,7 +208,8 @@ TEST_F(LineModuleAbsent, TheLinePageShowsTheModulesReplyAndWritesNothing) {
     panel->select(L"Общие");
     panel->select(L"Линия");
     ASSERT_EQ(panel->notebookPref->GetCurrentPage(), page);
-    EXPECT_EQ(shownText(page, L"ERR"), L"Модуль контроля линии недоступен: " + wxString(reply).ToStdWstring());
+    EXPECT_EQ(shownText(page, L"ERR"),
+              L"Модуль контроля линии недоступен: " + wxString(reply).ToStdWstring());
     EXPECT_FALSE(page->IsEnabled());
     std::vector<std::string> held;
     collectHeld(page, held);
