@@ -2,7 +2,9 @@
 
 #include <cstdarg>
 #include <cwchar>
+#include <cwctype>
 
+#include "base/exception.h"
 #include "base/text.h"
 #include "device/models/orvel_info.h"
 
@@ -35,14 +37,26 @@ Snapshot read(device::OrvelInfo& loudspeaker, bool withVersion) {
     snapshot.available = isAvailable(loudspeaker);
     if (!snapshot.available) return snapshot;
     const boost::shared_ptr<Module> module = loudspeaker.getLineControl();
-    module->refresh(withVersion);
-    // Asks again only when the module is not active.
-    snapshot.tips = module->getTipDevices();
-    snapshot.state = module->getModuleState();
-    snapshot.powerSave = module->getPowerSaveMode();
-    if (snapshot.state != Module::kActive) snapshot.progress = module->getInitializationProgress();
-    snapshot.version = module->getMasterFirmwareVersion();
-    snapshot.address = module->getMasterHardwareAddress();
+    try {
+        module->refresh(withVersion);
+        // A module that did not answer (or not in a form it has) leaves no
+        // state: there is nothing to show.
+        if (module->getModuleState() == Module::kUnknown) return snapshot;
+        // Asks again only when the module is not active.
+        snapshot.tips = module->getTipDevices();
+        snapshot.state = module->getModuleState();
+        snapshot.powerSave = module->getPowerSaveMode();
+        if (snapshot.state != Module::kActive) snapshot.progress = module->getInitializationProgress();
+        snapshot.version = module->getMasterFirmwareVersion();
+        snapshot.address = module->getMasterHardwareAddress();
+    } catch (const exception::UserResponse& e) {
+        // The module answered, but with a refusal of its own.
+        if (e.getDetails().rfind(L"ERR", 0) != 0) throw;
+        snapshot.refusal = e.getDetails();
+        while (!snapshot.refusal.empty() && std::iswspace(snapshot.refusal.back()))
+            snapshot.refusal.pop_back();
+        return snapshot;
+    }
     snapshot.read = true;
     return snapshot;
 }
@@ -81,6 +95,8 @@ TipRow tipRow(const TipDevice& tip, bool powerSaving) {
     row.buttonEnabled = !powerSaving;
     return row;
 }
+
+std::wstring refusalText(const std::wstring& reply) { return L"Модуль контроля линии недоступен: " + reply; }
 
 std::wstring progressText(std::uint32_t percent) {
     return L"Инициализация: " + std::to_wstring(percent) + L"%";

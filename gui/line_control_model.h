@@ -35,6 +35,9 @@ struct Snapshot {
     /// False when an exchange failed (the reason went to the log): the page
     /// keeps what it shows.
     bool read = false;
+    /// The module's own refusal ("ERR line control module is absent" of a
+    /// loudspeaker without one); the page shows it instead of the module.
+    std::wstring refusal;
     std::uint32_t state = device::tip_device::LineControl::kUnknown;
     std::uint32_t powerSave = device::tip_device::LineControl::kPowerSaveUnknown;
     /// Initialisation progress in per cent, asked only while not active.
@@ -47,8 +50,11 @@ struct Snapshot {
 /// Refreshes the module (with its version and address when `withVersion`)
 /// and takes its state, power-save mode, end devices, version and address,
 /// and the progress while it is not active. Nothing is asked when the module
-/// is not available. Any thread but the transport's; the module's
-/// exceptions (a malformed version, an "ERR" reply) pass on.
+/// is not available; a module whose state stays unknown (no answer, a reply
+/// of no state) gives a snapshot that was not read. An "ERR" reply of the
+/// module is its refusal;
+/// its other exceptions (a malformed version, a failed exchange) pass on.
+/// Any thread but the transport's.
 Snapshot read(device::OrvelInfo& loudspeaker, bool withVersion);
 
 /// Which of the page's buttons the operator may use.
@@ -83,6 +89,10 @@ struct TipRow {
 };
 
 TipRow tipRow(const TipDevice& tip, bool powerSaving);
+
+/// The notice of a module that refused the read, with its reply:
+/// "Модуль контроля линии недоступен: ERR line control module is absent".
+std::wstring refusalText(const std::wstring& reply);
 
 /// The text shown while the module initialises: "Инициализация: 35%".
 std::wstring progressText(std::uint32_t percent);

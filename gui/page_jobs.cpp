@@ -36,6 +36,9 @@ void refreshTipDevices(const std::shared_ptr<RefreshGate>& gate,
         const std::uint64_t sequence = gate->startRead();
         try {
             snapshot = line_control::read(*loudspeaker, withVersion);
+            if (!snapshot->refusal.empty())
+                LOG_INFO(L"The line control of device id=%1% is not read: %2%", loudspeaker->getId(),
+                         snapshot->refusal);
         } catch (const exception::Base& e) {
             LOG_INFO(L"The line control of device id=%1% is not read: %2%", loudspeaker->getId(),
                      base::toWide(e.what()));

@@ -99,6 +99,11 @@ void PropertyDevicePanel::setCallbacks(std::function<void()> close, std::functio
 void PropertyDevicePanel::imbueDevice(const DevicePtr& device) {
     LOG_TRACE2(L"%1%", L"frm::PropertyDevicePanel::imbueDevice");
     debug::throwIfFalse(static_cast<bool>(device), "frm::PropertyDevicePanel::imbueDevice");
+    // What was read of another device is no read of this one.
+    if (device != m_device) {
+        m_pagesRead.clear();
+        m_fragmentTexts.clear();
+    }
     m_device = device;
 }
 
@@ -129,60 +134,228 @@ void PropertyDevicePanel::updateData() {
     panelButtons->Layout();
 
     if (const char* name = pages::logName(m_currentPage)) LOG_TRACE(L"%1%", name);
-    switch (m_currentPage) {
+    fillCurrentPage();
+    LOG_TRACE(L"%1%", L"property data is updated");
+}
+
+void PropertyDevicePanel::fillCurrentPage() {
+    FRM_ASSERT_GUI_THREAD();
+    const int page = m_currentPage;
+    // Nothing the last fill left, for this device or the one before, stays
+    // to be seen or applied. The debug page keeps its history and the
+    // operator's commands: what it shows of a device goes only on a failure.
+    m_pagesRead.erase(page);
+    if (page != pages::kDebugMessage) clearPage(page);
+    const auto shown = m_pages.find(page);
+    if (shown != m_pages.end()) shown->second.window->Enable();
+    bool read = true;
+    try {
+        switch (m_currentPage) {
+            case pages::kCommon:
+                fillCommonPage();
+                break;
+            case pages::kAudioMemory:
+                read = fillAudioMemoryPage();
+                // The columns share the list's width, but none gets narrower
+                // than its header or its longest value: the list scrolls
+                // sideways rather than cut a file's place or "Повторять (сек)".
+                for (wxListCtrl* list : {listCtrlAudioFragment, listCtrlAudioScenario})
+                    for (int column = 0; column < list->GetColumnCount(); ++column) {
+                        const int shared = list->GetColumnWidth(column);
+                        list->SetColumnWidth(column, wxLIST_AUTOSIZE);
+                        setColumnWidth(list, column, std::max(shared, list->GetColumnWidth(column)));
+                    }
+                break;
+            case pages::kNetwork:
+                fillNetworkPage();
+                break;
+            case pages::kZarno:
+                fillZarnoPage();
+                break;
+            case pages::kSource:
+                fillSourcePage();
+                break;
+            case pages::kLineControl:
+                read = fillLineControlPage();
+                break;
+            case pages::kPasskey:
+                fillPasskeyPage();
+                break;
+            case pages::kZones:
+                fillZoneTargets();
+                break;
+            case pages::kLinkedConsoles:
+                fillLinkedConsoles();
+                break;
+            case pages::kDebugMessage:
+                fillDebugPage();
+                break;
+            default:
+                break;
+        }
+    } catch (...) {
+        failPage(page);
+        throw;
+    }
+    if (read)
+        m_pagesRead.insert(page);
+    else
+        failPage(page);
+}
+
+namespace {
+
+/// Empties the controls under `window` that show a device's values, without
+/// an event: texts and spin fields go blank, boxes unticked, choices and
+/// lists unselected, lists emptied, sliders at their lowest. The windows of
+/// `kept` and what they hold stay as they are.
+void emptyControls(wxWindow* window, const std::vector<wxWindow*>& kept) {
+    for (wxWindow* child : window->GetChildren()) {
+        if (std::find(kept.begin(), kept.end(), child) != kept.end()) continue;
+        if (auto* text = dynamic_cast<wxTextCtrl*>(child)) {
+            text->ChangeValue(wxEmptyString);
+        } else if (auto* spin = dynamic_cast<wxSpinCtrl*>(child)) {
+            spin->SetValue(wxEmptyString);
+        } else if (auto* combo = dynamic_cast<wxComboBox*>(child)) {
+            combo->SetSelection(wxNOT_FOUND);
+            if (!combo->HasFlag(wxCB_READONLY)) combo->ChangeValue(wxEmptyString);
+        } else if (auto* choice = dynamic_cast<wxChoice*>(child)) {
+            choice->SetSelection(wxNOT_FOUND);
+        } else if (auto* box = dynamic_cast<wxCheckBox*>(child)) {
+            box->SetValue(false);
+        } else if (auto* slider = dynamic_cast<wxSlider*>(child)) {
+            slider->SetValue(slider->GetMin());
+            slider->UnsetToolTip();
+        } else if (auto* list = dynamic_cast<wxListCtrl*>(child)) {
+            list->DeleteAllItems();
+        }
+        emptyControls(child, kept);
+    }
+}
+
+/// Destroys the rows a page built in `list`; the layout's sample stays.
+void destroyRows(wxWindow* list, wxWindow* sample) {
+    wxWindowList rows = list->GetChildren();
+    for (wxWindow* row : rows)
+        if (row != sample) row->Destroy();
+}
+
+}  // namespace
+
+void PropertyDevicePanel::clearPage(int page) {
+    FRM_ASSERT_GUI_THREAD();
+    const auto found = m_pages.find(page);
+    if (found == m_pages.end()) return;
+    switch (page) {
         case pages::kCommon:
-            fillCommonPage();
+            // The operator's own command rows are no value of a device; the
+            // answer to one is.
+            emptyControls(found->second.window, {panelExchange});
+            textExchangeAnswer->ChangeValue(wxEmptyString);
             break;
         case pages::kAudioMemory:
-            fillAudioMemoryPage();
-            // The columns share the list's width, but none gets narrower
-            // than its header or its longest value: the list scrolls
-            // sideways rather than cut a file's place or "Повторять (сек)".
-            for (wxListCtrl* list : {listCtrlAudioFragment, listCtrlAudioScenario})
-                for (int column = 0; column < list->GetColumnCount(); ++column) {
-                    const int shared = list->GetColumnWidth(column);
-                    list->SetColumnWidth(column, wxLIST_AUTOSIZE);
-                    setColumnWidth(list, column, std::max(shared, list->GetColumnWidth(column)));
-                }
-            break;
-        case pages::kNetwork:
-            fillNetworkPage();
-            break;
-        case pages::kZarno:
-            fillZarnoPage();
-            break;
-        case pages::kSource:
-            fillSourcePage();
+            emptyControls(found->second.window, {});
+            m_audioSelection = 0xFFFFFFFF;
+            m_fragmentRow = -1;
+            m_scenarioRow = -1;
             break;
         case pages::kLineControl:
-            fillLineControlPage();
+            clearTipRows();
+            staticVersion->SetLabel(wxEmptyString);
+            staticVersionValue->SetLabel(wxEmptyString);
+            staticVersionValue->Hide();
+            emptyControls(found->second.window, {panelTipDeviceSample});
             break;
         case pages::kPasskey:
-            fillPasskeyPage();
-            break;
-        case pages::kZones:
-            fillZoneTargets();
-            break;
-        case pages::kLinkedConsoles:
-            fillLinkedConsoles();
+            destroyRows(scrolledPasskeys, panelPasskeySample);
+            staticPasskeyHint->Hide();
+            toggleAccessControl->SetValue(false);
             break;
         case pages::kDebugMessage:
-            fillDebugPage();
+            // The history and what the drawing shows; the request kind, the
+            // period, "Line error" and the operator's commands stay.
+            for (wxTextCtrl* field : {textDebugUpper, textDebugLower, textDebugLog})
+                field->ChangeValue(wxEmptyString);
+            sliderVolume->SetValue(sliderVolume->GetMin());
+            sliderVolume->UnsetToolTip();
+            setDebugText(std::wstring());
+            break;
+        default:
+            emptyControls(found->second.window, {checkBoxZoneTargetSample, checkBoxLinkedConsoleSample});
+            break;
+    }
+}
+
+void PropertyDevicePanel::failPage(int page) {
+    FRM_ASSERT_GUI_THREAD();
+    LOG_DEBUG(L"the page %1% is not read from the device: it is emptied and disabled", page);
+    m_pagesRead.erase(page);
+    // The line page's notice (an unavailable loudspeaker, the module's
+    // refusal) is what the page has to say: it stays.
+    const wxString notice = page == pages::kLineControl && staticVersionValue->IsShown()
+                                ? staticVersionValue->GetLabel()
+                                : wxString();
+    const auto found = m_pages.find(page);
+    if (found == m_pages.end()) return;
+    switch (page) {
+        case pages::kAudioMemory:
+            // Edits of a memory that is not shown can't be applied.
+            m_audioControl.reset();
+            m_fragmentTexts.clear();
+            break;
+        case pages::kZones:
+            destroyRows(scrolledZoneTargets, checkBoxZoneTargetSample);
+            comboBoxZoneMode->Clear();
+            for (wxSizerItem* item : sizerZoneButtons->GetChildren())
+                if (wxWindow* button = item->GetWindow()) button->SetBackgroundColour(wxNullColour);
+            buttonFixZoneIntegrity->Hide();
+            staticZoneNote->Hide();
+            break;
+        case pages::kLinkedConsoles:
+            destroyRows(scrolledLinkedConsoles, checkBoxLinkedConsoleSample);
+            buttonFixLinkIntegrity->Hide();
+            break;
+        case pages::kDebugMessage:
+            leaveDebugPage();
+            // A command typed for another device goes too; "Line error" is
+            // the operator's setting.
+            emptyControls(found->second.window, {checkBoxLineError});
             break;
         default:
             break;
     }
-    LOG_TRACE(L"%1%", L"property data is updated");
+    clearPage(page);
+    if (!notice.empty()) {
+        staticVersionValue->SetLabel(notice);
+        staticVersionValue->Show();
+    }
+    found->second.window->Disable();
+    found->second.window->Layout();
+    enableEditButtons(false);
 }
 
 void PropertyDevicePanel::refreshZonePage() {
     FRM_ASSERT_GUI_THREAD();
     // The ticks of a zone being edited wait for Apply or Cancel: a refill
     // for every device that changes would throw them away.
-    if (m_currentPage == pages::kZones && !buttonApply->IsEnabled())
-        fillZoneTargets();
-    else if (m_currentPage == pages::kLinkedConsoles)
-        fillLinkedConsoles();
+    const bool zones = m_currentPage == pages::kZones && !buttonApply->IsEnabled();
+    if (!zones && m_currentPage != pages::kLinkedConsoles) return;
+    if (!m_device || m_updating) return;
+    // A page whose read failed is read as a whole again; a page read before
+    // is refilled in place (its rows are reused).
+    if (!pageRead(m_currentPage)) {
+        fillCurrentPage();
+        return;
+    }
+    try {
+        if (zones)
+            fillZoneTargets();
+        else
+            fillLinkedConsoles();
+    } catch (...) {
+        failPage(m_currentPage);
+        throw;
+    }
 }
 
 void PropertyDevicePanel::killFocus() {
@@ -192,6 +365,7 @@ void PropertyDevicePanel::killFocus() {
     storeLineErrorChoice();
     m_device.reset();
     m_audioControl.reset();
+    m_pagesRead.clear();
     if (m_transport) m_transport->clearConsoleMonitors();
 }
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -161,13 +162,28 @@ protected:
     /// Apply would write is no longer the device's.
     void fieldOnText(wxCommandEvent& event) override;
 
-    // The page fillers of updateData, one per page.
+    /// Fills the current page from the device and keeps whether that read
+    /// succeeded: a page whose read failed (thrown or reported) is emptied
+    /// and disabled, and what it throws goes on to the caller.
+    void fillCurrentPage();
+    /// The current device was read for `page` by its last fill: only then do
+    /// Apply and Cancel act on it.
+    bool pageRead(int page) const { return m_pagesRead.count(page) != 0; }
+    /// Empties every field, list, check box and choice of a page, and the
+    /// rows and texts it built from a device; sends no event.
+    void clearPage(int page);
+    /// A read of `page` failed: emptied, disabled, and nothing of it can be
+    /// applied.
+    void failPage(int page);
+
+    // The page fillers of updateData, one per page. The two that report a
+    // failure of their own give false for it.
     void fillCommonPage();
-    void fillAudioMemoryPage();
+    bool fillAudioMemoryPage();
     void fillNetworkPage();
     void fillZarnoPage();
     void fillSourcePage();
-    void fillLineControlPage();
+    bool fillLineControlPage();
     void fillPasskeyPage();
     void fillZoneTargets();
     void fillLinkedConsoles();
@@ -392,6 +408,9 @@ protected:
     bool m_updating = false;
     std::map<int, Page> m_pages;
     int m_currentPage = property_pages::kCommon;
+    /// The pages whose last fill read the current device (emptied when the
+    /// device changes).
+    std::set<int> m_pagesRead;
     /// The page set of the last layout; empty with `m_laidOut` false before
     /// the first.
     property_pages::PageSet m_lastPages;
@@ -417,6 +436,9 @@ protected:
     /// The chosen zone of the zone page (its pressed button), 1 to 20.
     int m_currentZone = 1;
     page_jobs::Periods m_pagePeriods;
+    /// The line page shows a read of the module (not its refusal, nor an
+    /// unavailable loudspeaker).
+    bool m_tipModuleRead = false;
     /// Shared with the line page's jobs.
     std::shared_ptr<page_jobs::RefreshGate> m_tipGate = std::make_shared<page_jobs::RefreshGate>();
     /// Expires with the panel: what the pages' jobs hand to the GUI thread

@@ -51,17 +51,21 @@ void reportFailure() { LOG_ERROR(L"%1%", L"Произошла ошибка во 
 
 }  // namespace
 
-void PropertyDevicePanel::fillLineControlPage() {
+bool PropertyDevicePanel::fillLineControlPage() {
     FRM_ASSERT_GUI_THREAD();
     // The page was not shown: no row button can be held down.
     m_tipGate->hold(false);
+    m_tipModuleRead = false;
     refreshTipDevices(false);
     const auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device);
-    if (loudspeaker && line_control::isAvailable(*loudspeaker))
+    if (loudspeaker && line_control::isAvailable(*loudspeaker) && m_tipModuleRead)
         checkBoxPowerSave->SetValue(loudspeaker->getLineControl()->getPowerSaveMode() ==
                                     Module::kPowerSaveOn);
     else
         checkBoxPowerSave->SetValue(false);
+    // A module that refused or a loudspeaker that did not answer: the page
+    // keeps its notice, and nothing of it can be applied.
+    return m_tipModuleRead;
 }
 
 void PropertyDevicePanel::refreshTipDevices(bool withVersion) {
@@ -88,9 +92,9 @@ void PropertyDevicePanel::refreshTipDevices(bool withVersion) {
         // The cycle goes on even when this read throws to the handler.
         scheduleTipRefresh();
         snapshot = line_control::read(*loudspeaker, withVersion);
-    } else if (m_currentPage == pages::kLineControl) {
-        removeJob(m_requestJob);  // the cycle ends until the module is back
     }
+    if (!snapshot.available && m_currentPage == pages::kLineControl)
+        removeJob(m_requestJob);  // the cycle ends until the loudspeaker is back
     snapshot.sequence = sequence;
     drawTipDevices(*loudspeaker, snapshot);
 }
@@ -131,6 +135,7 @@ void PropertyDevicePanel::takeTipSnapshot(const boost::shared_ptr<device::OrvelI
         return;
     }
     drawTipDevices(*loudspeaker, *snapshot);
+    // A refusing module is asked again at the cycle's pace.
     if (snapshot->available) scheduleTipRefresh();
 }
 
@@ -142,21 +147,37 @@ void PropertyDevicePanel::drawTipDevices(const device::OrvelInfo& loudspeaker,
                                          const line_control::Snapshot& snapshot) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE(L"%1%", L"PropertyDevicePanel::refreshTipDevices(): begin");
-    if (!snapshot.available) {
-        LOG_DEBUG(L"%1%", L"Orvel-610 not available.");
+    if (!snapshot.available || !snapshot.refusal.empty()) {
+        LOG_DEBUG(L"%1%",
+                  snapshot.available ? L"The line control module refused." : L"Orvel-610 not available.");
         m_tipGate->drawn(snapshot.sequence);
+        m_tipModuleRead = false;
         clearTipRows();
         panelTipDevices->Disable();
+        checkBoxPowerSave->SetValue(false);
         staticVersion->SetLabel(wxEmptyString);
-        staticVersionValue->SetLabel(L"Орвел недоступен / Микрофон");
+        staticVersionValue->SetLabel(snapshot.available ? line_control::refusalText(snapshot.refusal)
+                                                        : wxString(L"Орвел недоступен / Микрофон"));
         staticVersionValue->Show();
         panelLineControl->Layout();
+        // Shown by a later refresh of the page: nothing of it can be applied
+        // any more.
+        if (m_currentPage == pages::kLineControl) {
+            m_pagesRead.erase(pages::kLineControl);
+            enableEditButtons(false);
+        }
         return;
     }
     panelTipDevices->Enable();
     // A failed read or one older than what is shown changes nothing.
     if (!snapshot.read || m_tipGate->isStale(snapshot.sequence)) return;
     m_tipGate->drawn(snapshot.sequence);
+    m_tipModuleRead = true;
+    // A module that answers again makes the page usable again.
+    if (m_currentPage == pages::kLineControl && !pageRead(pages::kLineControl) && !m_updating) {
+        m_pagesRead.insert(pages::kLineControl);
+        panelLineControl->Enable();
+    }
 
     const wxString version = line_control::versionText(snapshot.version, snapshot.address);
     if (staticVersion->GetLabel() != version) staticVersion->SetLabel(version);
@@ -339,6 +360,8 @@ bool PropertyDevicePanel::applyLineControlPage() {
     FRM_ASSERT_GUI_THREAD();
     const boost::shared_ptr<Module> module = moduleOf(m_device);
     if (!module) return true;
+    // Power saving is written only as a module that was read shows it.
+    if (!m_tipModuleRead) return true;
     return module->setPowerSaveMode(checkBoxPowerSave->GetValue() ? Module::kPowerSaveOn
                                                                   : Module::kPowerSaveOff);
 }

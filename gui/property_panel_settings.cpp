@@ -231,7 +231,7 @@ void PropertyDevicePanel::SetFullBassVolume(std::uint16_t packed) {
 
 // ---- page 1001, audio memory -----------------------------------------------------------------
 
-void PropertyDevicePanel::fillAudioMemoryPage() {
+bool PropertyDevicePanel::fillAudioMemoryPage() {
     const auto width = [](wxListCtrl* list, std::initializer_list<double> parts) {
         const int total = list->GetSize().x;
         int column = 0;
@@ -248,9 +248,12 @@ void PropertyDevicePanel::fillAudioMemoryPage() {
     // empty one; a console's never is, and a silent device is no case for it.
     const bool replaceable = static_cast<bool>(boost::dynamic_pointer_cast<device::OrvelInfo>(m_device));
     bool overwrite = false;
+    bool read = false;
+    m_audioControl.reset();
     for (;;) {
         try {
             m_audioControl = m_device->getAudioControl(overwrite, true);
+            read = true;
             if (!m_audioControl) {
                 LOG_DEBUG(L"%1%", L"the device has no audio memory");
                 panelAudioMemory->Disable();
@@ -263,6 +266,7 @@ void PropertyDevicePanel::fillAudioMemoryPage() {
             panelAudioMemory->Enable();
             break;
         } catch (const exception::Base& e) {
+            read = false;
             panelAudioMemory->Disable();
             LOG_WARN(L"%1%", std::string(e.what()));
             const bool unreadable =
@@ -277,7 +281,9 @@ void PropertyDevicePanel::fillAudioMemoryPage() {
             overwrite = true;
         }
     }
+    if (!read) return false;
     if (m_audioControl && m_audioControl->hasChanges()) enableEditButtons(true);
+    return true;
 }
 
 // ---- page 1015, network ----------------------------------------------------------------------
@@ -520,6 +526,12 @@ void PropertyDevicePanel::applyOnButtonClick(wxCommandEvent&) {
         LOG_WARN(L"%1%", L"Internal error. callback doesn't set");
         return;
     }
+    // What a page shows without having read this device is nothing to write.
+    if (!pageRead(m_currentPage)) {
+        LOG_WARN(L"%1%", L"Страница не прочитана из устройства: изменения не записаны");
+        enableEditButtons(false);
+        return;
+    }
     bool result = true;
     bool closeAfterwards = false;
     switch (m_currentPage) {
@@ -681,6 +693,10 @@ bool PropertyDevicePanel::writeAudioMemory() {
 void PropertyDevicePanel::cancelOnButtonClick(wxCommandEvent&) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::cancelOnButtonClick");
+    if (!pageRead(m_currentPage)) {
+        enableEditButtons(false);
+        return;
+    }
     // The edits are thrown away; the page's reload enables the buttons again
     // only for audio-memory edits still pending.
     enableEditButtons(false);

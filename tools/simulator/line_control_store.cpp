@@ -22,6 +22,7 @@ void LineControlStore::install(const std::shared_ptr<LineControlStore>& store, C
 
 std::optional<std::string> LineControlStore::answer(const std::string& arguments) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_absent.empty()) return m_absent;
     const std::size_t blank = arguments.find(' ');
     const std::string verb = arguments.substr(0, blank);
     const std::string value = blank == std::string::npos ? std::string() : arguments.substr(blank + 1);
@@ -75,6 +76,11 @@ std::string LineControlStore::stateReply() const {
         text += item + entry.second.code + ";";
     }
     return text;
+}
+
+void LineControlStore::setAbsent(const std::string& reply) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_absent = reply;
 }
 
 void LineControlStore::setState(const std::string& state) {

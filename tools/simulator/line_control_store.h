@@ -44,6 +44,10 @@ public:
     /// Not empty: the requests of `command` ("" is "lsensor" alone, "ver",
     /// "dbg") answer exactly this.
     void setReply(const std::string& command, const std::string& reply);
+    /// Not empty: the loudspeaker has no module, and every "lsensor" request
+    /// answers this ("ERR line control module is absent"); empty: the module
+    /// is back.
+    void setAbsent(const std::string& reply);
     /// The masks the loudspeaker's state packet would carry: (added, active).
     std::pair<std::uint32_t, std::uint32_t> masks() const;
 
@@ -59,6 +63,7 @@ private:
     std::string m_version = "1.2.7.0 2024-02-01";
     std::string m_hardwareAddress = "02:56:53:10:00:01";
     std::map<std::string, std::string> m_replies;
+    std::string m_absent;
 };
 
 }  // namespace device::sim

@@ -30,7 +30,16 @@ void CommandModel::on(const std::string& command, Handler handler) {
     m_commands[command] = std::move(handler);
 }
 
+void CommandModel::refuse(const std::string& prefix, const std::string& reply) {
+    if (reply.empty())
+        m_refusals.erase(prefix);
+    else
+        m_refusals[prefix] = reply;
+}
+
 std::optional<std::string> CommandModel::answer(const std::string& request) {
+    for (const auto& refusal : m_refusals)
+        if (request.compare(0, refusal.first.size(), refusal.first) == 0) return refusal.second;
     // The longest command that the request starts with, followed by its end or a blank.
     for (auto it = m_commands.rbegin(); it != m_commands.rend(); ++it) {
         const std::string& command = it->first;

@@ -33,6 +33,10 @@ public:
 
     void on(const std::string& command, Handler handler);
     std::optional<std::string> answer(const std::string& request) override;
+    /// From now on the requests that start with `prefix` ("" is every
+    /// request) get `reply` instead of their answer, as a device that refuses
+    /// them ("ERR busy"); an empty reply ends the refusal of that prefix.
+    void refuse(const std::string& prefix, const std::string& reply);
 
     const std::string& hardwareAddress() const { return m_hardwareAddress; }
     const std::string& versionText() const { return m_versionText; }
@@ -42,6 +46,7 @@ private:
     std::string m_hardwareAddress;
     std::string m_versionText;
     std::map<std::string, Handler> m_commands;
+    std::map<std::string, std::string> m_refusals;  // request prefix -> reply
 };
 
 /// A loudspeaker of the Orvel family. The model name in the version text
