@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "audio/playback.h"
+#include "bench/property_tree_peer.h"
 #include "audio/playlist.h"
 #include "base/files.h"
 #include "base/log.h"
@@ -170,15 +171,10 @@ struct Planner {
 /// property_tree alone: the UTF-8 bytes to a wide tree, as the state files
 /// are read.
 double peerRead(const std::string& file, std::size_t& children) {
-    const auto start = Steady::now();
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    std::wistringstream xml(base::fromUtf8(bytes.str()));
     wptree tree;
-    boost::property_tree::read_xml(xml, tree);
+    const double millis = bench::readWithPropertyTree(file, tree);
     children = tree.get_child(L"scheduler_v2").size();
-    return msSince(start);
+    return millis;
 }
 
 double peerWrite(const std::string& file, const wptree& tree) {

@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <unordered_map>
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/make_shared.hpp>
@@ -109,6 +110,7 @@ MainFrame::MainFrame(boost::shared_ptr<device::TransferProtocol> transport, bool
     NoticeWindow::setOwner(this);  // the log's notices stay above the main window, never modal
     stopRetry.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { stopFromOutside(); });
     stateTimer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { offerStateFiles(); });
+    deviceBatchTimer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { takeDeviceBatch(); });
 
     const bool alarmButtons = pref::getBool("mainWindow.alarmButtons", false);
     playGong->Show(alarmButtons);
@@ -476,37 +478,76 @@ void MainFrame::updateGui(DevicePtr device) {
         return;
     }
     if (!wxIsMainThread()) {
-        {
-            std::lock_guard<std::mutex> lock(queuedUpdatesLock);
-            if (!queuedUpdates.insert(device.get()).second) return;
-        }
-        GuiThreadInvoker::add([this, device] {
-            {
-                std::lock_guard<std::mutex> lock(queuedUpdatesLock);
-                queuedUpdates.erase(device.get());
-            }
-            updateGui(device);
-        });
+        if (deviceBatch.add(device)) GuiThreadInvoker::add([this] { deviceBatchDue(); });
         return;
     }
     // A task queued before the shutdown may run after the panels are gone.
     if (shutdownDone) return;
+    updateDevices({device});
+}
 
-    const unsigned count = itemDataMap->countDeviceItems(device, 0);
-    LOG_TRACE2(L"wxThread: updateGui, count=%1%", count);
-    if (count > 0) {
-        zoneElementPanel->refreshDevices(device);
-        propertyPanel->refreshZonePage();
+void MainFrame::deviceBatchDue() {
+    const auto due = lastDeviceBatch + deviceBatchPeriod;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= due) {
+        takeDeviceBatch();
         return;
     }
-    // A zone that kept this device's address while it was unknown takes it
-    // back; only a device nobody claims is new.
-    if (!root->claimPendingDevice(device)) {
-        newDevicesZone->setShown(true);
-        newDevicesZone->addElement(device);
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
+    deviceBatchTimer.StartOnce(static_cast<int>(std::max<std::chrono::milliseconds::rep>(wait, 1)));
+}
+
+void MainFrame::takeDeviceBatch() {
+    lastDeviceBatch = std::chrono::steady_clock::now();
+    const std::vector<DevicePtr> devices = deviceBatch.take();
+    if (shutdownDone || devices.empty()) return;
+    updateDevices(devices);
+}
+
+namespace {
+
+/// How many zones at or below `zone` hold each device.
+void countPlaces(const ZoneElement& zone, std::unordered_map<const device::DeviceBase*, unsigned>& places) {
+    for (const ZoneElement::DevicePtr& device : zone.getDevices()) ++places[device.get()];
+    for (const ZoneElement::Ptr& child : zone.getZones()) countPlaces(*child, places);
+}
+
+}  // namespace
+
+void MainFrame::updateDevices(const std::vector<DevicePtr>& devices) {
+    FRM_ASSERT_GUI_THREAD();
+    // One walk of the tree for the whole batch: which devices are filed.
+    std::unordered_map<const device::DeviceBase*, unsigned> places;
+    countPlaces(*root, places);
+    std::vector<DevicePtr> known;
+    bool filed = false;
+    bool newcomers = false;
+    for (const DevicePtr& device : devices) {
+        const auto found = places.find(device.get());
+        const unsigned count = found == places.end() ? 0 : found->second;
+        LOG_TRACE2(L"wxThread: updateGui, count=%1%", count);
+        if (count > 0) {
+            known.push_back(device);
+            continue;
+        }
+        // A zone that kept this device's address while it was unknown takes
+        // it back; only a device nobody claims is new.
+        if (!root->claimPendingDevice(device)) {
+            newDevicesZone->addElement(device);
+            newcomers = true;
+        }
+        filed = true;
     }
-    zoneElementPanel->updateCurrentZone();
-    itemDataMap->refreshSnapshot();
+    LOG_DEBUG(L"device batch: %1% devices, %2% filed now", devices.size(), devices.size() - known.size());
+    if (newcomers) newDevicesZone->setShown(true);
+    if (filed) {
+        // The rebuild refreshes the rows of the known devices too.
+        zoneElementPanel->updateCurrentZone();
+        itemDataMap->refreshSnapshot();
+    } else {
+        zoneElementPanel->refreshDevices(known);
+    }
+    if (!known.empty()) propertyPanel->refreshZonePage();
 }
 
 // ---- activity and geometry -------------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include <wx/timer.h>
 
 #include "base/storage.h"
+#include "gui/device_batch.h"
 #include "gui/idle_lock.h"
 #include "gui/layout/main_frame.h"
 #include "gui/zone_element.h"
@@ -82,11 +84,21 @@ public:
 
     /// A device's state changed (the collection's handler, any thread): a
     /// device in no zone is filed, its zone's row shown; a known one has its
-    /// row refreshed. From another thread the work is queued to the GUI
-    /// thread once per device: while it waits, further changes of the same
-    /// device queue nothing (the queued work reads the newest state).
+    /// row refreshed. From another thread the device joins the batch that
+    /// waits for the GUI thread (once, however often it changes meanwhile:
+    /// the work reads the newest state); the GUI thread takes a batch at
+    /// most once per batch period and files and redraws once for all of it.
     void updateGui(DevicePtr device);
+    /// The shortest time between two batches of updateGui (100 ms); tests
+    /// shorten it.
+    void setDeviceBatchPeriod(std::chrono::milliseconds period) { deviceBatchPeriod = period; }
 
+    /// GUI thread: the batch of updateGui is due; it is taken now or when
+    /// the period since the last batch has passed.
+    void deviceBatchDue();
+    void takeDeviceBatch();
+    /// updateGui's work on the GUI thread for a batch of distinct devices.
+    void updateDevices(const std::vector<DevicePtr>& devices);
     void updateTitle();
     void loadDeviceCollection(const std::wstring& path);
     void saveDeviceCollection(const std::wstring& path);
@@ -181,9 +193,11 @@ private:
     boost::shared_ptr<device::DeviceCollection> deviceCollection;
     std::shared_ptr<ItemDataMap> itemDataMap;
     std::atomic<std::int64_t> lastActivity{0};
-    std::mutex queuedUpdatesLock;  // guards queuedUpdates
     /// The devices whose updateGui waits for the GUI thread.
-    std::unordered_set<const device::DeviceBase*> queuedUpdates;
+    DeviceBatch deviceBatch;
+    wxTimer deviceBatchTimer;  // a batch that came sooner than the period after the last
+    std::chrono::milliseconds deviceBatchPeriod{100};
+    std::chrono::steady_clock::time_point lastDeviceBatch;
     boost::thread lockTimer;
     IdleLock::Timing idleLockTiming;
     bool lockDialogShown = false;

@@ -1,6 +1,7 @@
 #include "gui/zone_element.h"
 
 #include <algorithm>
+#include <optional>
 
 #include <wx/panel.h>
 #include <wx/sizer.h>
@@ -12,6 +13,7 @@
 #include "base/log.h"
 #include "base/storage.h"
 #include "base/text.h"
+#include "base/wx/gui_guards.h"
 #include "device/device_base.h"
 #include "device/models/device_collection.h"
 #include "gui/zone_store.h"
@@ -21,10 +23,14 @@ namespace frm {
 namespace {
 
 /// Lays out the zone column after a row came or went; it scrolls, so its
-/// virtual size follows the rows.
-void relayout(wxWindow* owner) {
+/// virtual size follows the rows. `rowParent`: the window the row sat in,
+/// when that was one of the column's groups of rows.
+void relayout(wxWindow* owner, wxWindow* rowParent = nullptr) {
     if (owner == nullptr) return;
+    const bool grouped = rowParent != nullptr && rowParent != owner;
+    if (grouped) rowParent->InvalidateBestSize();
     owner->Layout();
+    if (grouped) rowParent->Layout();
     owner->FitInside();
     owner->Refresh();
 }
@@ -61,10 +67,14 @@ public:
         if (m_newDevicesZone && entry.name == m_newDevicesZone->m_name) {
             zone = m_newDevicesZone;
         } else {
-            zone = m_root->m_owner != nullptr
-                       ? ZoneElement::createZone(m_root->m_owner, m_root->m_toggleHandler, entry.name)
-                       : ZoneElement::createDetached(entry.name);
-            m_parents.back()->addElement(zone);
+            // The column is laid out once when the whole file is in: a layout
+            // per row would take time in the square of the zones.
+            zone = m_root->m_owner != nullptr ? ZoneElement::createZone(m_root->m_owner, m_root->m_toggleHandler,
+                                                                        entry.name, false, group())
+                                              : ZoneElement::createDetached(entry.name);
+            // A zone made just now can't be among its parent's children yet:
+            // no search of the list, which would be as slow.
+            m_parents.back()->m_zones.push_back(zone);
         }
         zone->m_enableVolume = entry.enableVolume;
         zone->m_volume = entry.volume;
@@ -78,6 +88,21 @@ public:
     }
 
 private:
+    /// The window that takes the next row. The rows of the file go into
+    /// groups of kGroupRows in the column: the toolkit keeps a window's
+    /// children in lists that it searches at each new child and at each
+    /// move, which takes time in the square of the children of one window.
+    wxWindow* group() {
+        if (m_group == nullptr || m_groupRows == kGroupRows) {
+            m_group = new wxPanel(m_root->m_owner, wxID_ANY);
+            m_group->SetSizer(new wxBoxSizer(wxVERTICAL));
+            m_root->m_owner->GetSizer()->Add(m_group, 0, wxEXPAND);
+            m_groupRows = 0;
+        }
+        ++m_groupRows;
+        return m_group;
+    }
+
     void file(ZoneElement& zone, const std::string& text) {
         const net::HardwareAddress address(text);
         if (!address.isValid()) {
@@ -100,6 +125,9 @@ private:
     const ZoneElement::Ptr m_newDevicesZone;
     device::DeviceCollection& m_devices;
     std::vector<ZoneElement::Ptr> m_parents;
+    static constexpr int kGroupRows = 100;
+    wxPanel* m_group = nullptr;
+    int m_groupRows = 0;
 };
 
 ZoneElement::ZoneElement() = default;
@@ -115,11 +143,16 @@ ZoneElement::Ptr ZoneElement::createRoot(wxToggleButton* button) {
 
 ZoneElement::Ptr ZoneElement::createZone(wxWindow* owner, wxObjectEventFunction handler,
                                          const std::wstring& name) {
+    return createZone(owner, handler, name, true, nullptr);
+}
+
+ZoneElement::Ptr ZoneElement::createZone(wxWindow* owner, wxObjectEventFunction handler, const std::wstring& name,
+                                         bool layOut, wxWindow* rowParent) {
     auto* zone = new ZoneElement;
     zone->m_owner = owner;
     zone->m_toggleHandler = handler;
     zone->m_name = name;
-    zone->buildRow();
+    zone->buildRow(layOut, rowParent != nullptr ? rowParent : owner);
     const Ptr self = zone->m_self.lock();
     if (!self) LOG_FATAL(L"%1%", L"Internal error. Zone don't lock");
     return self;
@@ -132,11 +165,12 @@ ZoneElement::Ptr ZoneElement::createDetached(const std::wstring& name) {
     return zone;
 }
 
-void ZoneElement::buildRow() {
-    wxBoxSizer* column = m_owner != nullptr ? dynamic_cast<wxBoxSizer*>(m_owner->GetSizer()) : nullptr;
+void ZoneElement::buildRow(bool layOut, wxWindow* parent) {
+    wxBoxSizer* column =
+        m_owner != nullptr && parent != nullptr ? dynamic_cast<wxBoxSizer*>(parent->GetSizer()) : nullptr;
     if (column == nullptr) dbg_abort("Internal Error! don't add new zone", "frm::ZoneElement::createZone");
 
-    m_panel = new wxPanel(m_owner, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL);
+    m_panel = new wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL);
     auto* row = new wxBoxSizer(wxHORIZONTAL);
     row->SetMinSize(wxSize(-1, 36));
     m_icon = new wxStaticBitmap(m_panel, wxID_ANY, wxNullBitmap);
@@ -149,11 +183,20 @@ void ZoneElement::buildRow() {
     row->Fit(m_panel);
 
     column->Add(m_panel, 0, wxEXPAND, 5);
-    relayout(m_owner);
+    if (layOut) relayout(m_owner, parent);
 
-    if (m_toggleHandler != nullptr)
-        m_button->Connect(wxEVT_TOGGLEBUTTON, m_toggleHandler, nullptr, wxGetTopLevelParent(m_owner));
+    // Bound to this zone, not connected to the window with it as the sink:
+    // the window would keep a record of each toggle and search its records
+    // at every new one, which takes minutes at tens of thousands of zones.
+    if (m_toggleHandler != nullptr) m_button->Bind(wxEVT_TOGGLEBUTTON, &ZoneElement::onToggle, this);
     createActionForButton();
+}
+
+void ZoneElement::onToggle(wxCommandEvent& event) {
+    // The toggle's row is a child of the owner, so the window is there.
+    wxWindow* window = wxGetTopLevelParent(m_owner);
+    if (window == nullptr) return;
+    (static_cast<wxEvtHandler*>(window)->*m_toggleHandler)(event);
 }
 
 ZoneElement::Ptr ZoneElement::createActionForButton() {
@@ -213,8 +256,7 @@ void ZoneElement::removeElement(const Ptr& zone, bool destroy) {
         return;
     }
     if (child->m_button != nullptr && child->m_toggleHandler != nullptr)
-        child->m_button->Disconnect(wxEVT_TOGGLEBUTTON, child->m_toggleHandler, nullptr,
-                                    wxGetTopLevelParent(child->m_owner));
+        child->m_button->Unbind(wxEVT_TOGGLEBUTTON, &ZoneElement::onToggle, child.get());
     m_zones.erase(found);
     if (!destroy) return;
 
@@ -223,11 +265,12 @@ void ZoneElement::removeElement(const Ptr& zone, bool destroy) {
     if (child->m_panel != nullptr) {
         // Destroying the row deletes the toggle's client data, one owner of
         // the zone; `child` keeps it alive until we are done.
+        wxWindow* const rowParent = child->m_panel->GetParent();
         child->m_panel->Destroy();
         child->m_panel = nullptr;
         child->m_button = nullptr;
         child->m_icon = nullptr;
-        relayout(child->m_owner);
+        relayout(child->m_owner, rowParent);
     }
 }
 
@@ -263,7 +306,7 @@ void ZoneElement::setShown(bool shown) {
     m_shown = shown ? 1 : 0;
     if (m_panel == nullptr) return;
     m_panel->Show(shown);
-    relayout(m_owner);
+    relayout(m_owner, m_panel->GetParent());
 }
 
 void ZoneElement::save(const ZoneElement& zone, boost::property_tree::wptree& node) {
@@ -277,8 +320,14 @@ void ZoneElement::load(const std::wstring& path, device::DeviceCollection& devic
     if (!readZoneFile(path, collection)) return;
     m_owner = owner;
     m_toggleHandler = handler;
-    ZoneTreeLoader loader(getThisPtr(), newDevicesZone, devices);
-    readZones(collection, path, loader);
+    {
+        // Thousands of rows are drawn once, not once each.
+        std::optional<GuiFreezer> frozen;
+        if (owner != nullptr) frozen.emplace(owner);
+        ZoneTreeLoader loader(getThisPtr(), newDevicesZone, devices);
+        readZones(collection, path, loader);
+    }
+    relayout(owner);
 }
 
 bool ZoneElement::claimPendingDevice(const DevicePtr& device) {

@@ -100,7 +100,8 @@ public:
     /// with each zone's addresses still waiting for their device.
     static void save(const ZoneElement& zone, boost::property_tree::wptree& node);
     /// Rebuilds this root's children from the file (see zone_store.h); the
-    /// new zones' rows go to `owner` (none for a root without windows),
+    /// new zones' rows go to `owner` (none for a root without windows), in
+    /// groups of rows that the column holds in their place,
     /// their toggles to `handler`. `newDevicesZone` stands for every entry
     /// of its name and keeps its place; its row is shown when the file gave
     /// it devices. An address the collection does not know yet is kept with
@@ -120,8 +121,15 @@ private:
     friend class ZoneTreeLoader;
 
     ZoneElement();
-    /// Builds the row (bitmap and toggle) in the owner's box sizer.
-    void buildRow();
+    /// createZone with the row in `rowParent` (null: the owner), a window of
+    /// the owner with a box sizer of its own; without `layOut` the column is
+    /// left for the caller to lay out once after many rows.
+    static Ptr createZone(wxWindow* owner, wxObjectEventFunction handler, const std::wstring& name, bool layOut,
+                          wxWindow* rowParent);
+    /// Builds the row (bitmap and toggle) in the box sizer of `parent`.
+    void buildRow(bool layOut, wxWindow* parent);
+    /// The toggle's event, handed to the owner's top-level window.
+    void onToggle(wxCommandEvent& event);
     /// The first shared pointer of the node, attached to its toggle.
     Ptr createActionForButton();
 

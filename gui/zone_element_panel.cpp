@@ -223,7 +223,21 @@ void ZoneElementPanel::refreshDevices(const DevicePtr& device) {
     refreshNow(device, true);
 }
 
+void ZoneElementPanel::refreshDevices(const std::vector<DevicePtr>& devices) {
+    FRM_ASSERT_GUI_THREAD();
+    if (!devices.empty()) refreshNow(&devices, true);
+}
+
 void ZoneElementPanel::refreshNow(const DevicePtr& device, bool startReads) {
+    if (!device) {
+        refreshNow(nullptr, startReads);
+        return;
+    }
+    const std::vector<DevicePtr> one{device};
+    refreshNow(&one, startReads);
+}
+
+void ZoneElementPanel::refreshNow(const std::vector<DevicePtr>* devices, bool startReads) {
     FRM_ASSERT_GUI_THREAD();
     const long count = deviceList->GetItemCount();
     if (count == 0) return;
@@ -239,7 +253,7 @@ void ZoneElementPanel::refreshNow(const DevicePtr& device, bool startReads) {
         LOG_WARN(L"%1%", L"Internal error. Pointer is equal null.");
         return;
     }
-    if (device && row->device != device) return;
+    if (devices != nullptr && std::find(devices->begin(), devices->end(), row->device) == devices->end()) return;
     showDetails(first, *row, startReads);
     fitFieldsToValues();
 }

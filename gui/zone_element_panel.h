@@ -91,6 +91,10 @@ public:
     /// The icons of all rows and, when the first selected row shows it (or
     /// with none), the details of that row. Any thread.
     void refreshDevices(const DevicePtr& device = DevicePtr());
+    /// refreshDevices for a batch of devices whose state changed, with one
+    /// pass over the rows: the details when the row shown is one of them.
+    /// GUI thread.
+    void refreshDevices(const std::vector<DevicePtr>& devices);
     /// Calls `action` on each loudspeaker of the selected rows and zones for
     /// which `condition` holds, on this thread: the OR of the results, true
     /// when no action ran. Reads the registry (its snapshot off the GUI
@@ -131,6 +135,8 @@ private:
     /// refreshDevices on the GUI thread; a refresh that shows a read's
     /// result starts no new read.
     void refreshNow(const DevicePtr& device, bool startReads);
+    /// refreshNow for any of `devices`; null: whichever device is shown.
+    void refreshNow(const std::vector<DevicePtr>* devices, bool startReads);
     void refreshIcons();
     void showDetails(long rowIndex, const RowData& row, bool startReads);
     void showState(const StateView& view);

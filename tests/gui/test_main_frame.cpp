@@ -28,6 +28,7 @@
 #include "gui/ui.h"
 #include "os/data_directory.h"
 #include "tests/base/wx/wx_app.h"
+#include "tests/gui/store_support.h"
 #include "tests/gui/ui_script.h"
 #include "tests/gui/screenshot.h"
 #include "tests/support/child_process.h"
@@ -231,6 +232,42 @@ TEST_F(MainFrameTest, WhatChangesInTheSessionIsInItsFilesWithinSecondsNotOnlyAtE
     EXPECT_FALSE(frame->isShutdownDone());
     frame->Shutdown();
     EXPECT_NE(testing_support::readFile(file("device_collection.xml")).find(fresh), std::string::npos);
+}
+
+TEST_F(MainFrameTest, DevicesReportedTogetherAreFiledAndRedrawnOnceForTheirBatch) {
+    start();
+    gui_testing::DeviceSite site;
+    std::vector<frm::MainFrame::DevicePtr> devices;
+    for (int n = 0; n < 250; ++n) {
+        char low[3];
+        std::snprintf(low, sizeof low, "%02x", n);
+        devices.push_back(site.add(low, L"Громкоговоритель " + std::to_wstring(n)));
+    }
+    // Workers report every device three times while the GUI thread is busy:
+    // one batch files them all, with one rebuild of the views.
+    const auto report = [&] {
+        std::vector<std::thread> workers;
+        for (int w = 0; w < 3; ++w)
+            workers.emplace_back([&] {
+                for (const auto& device : devices) frame->updateGui(device);
+            });
+        for (auto& worker : workers) worker.join();
+    };
+    report();
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return zone(0)->getDevices().size() == 250; }));
+    EXPECT_EQ(loggedCount("device batch:"), 1);
+    EXPECT_TRUE(logged("device batch: 250 devices, 250 filed now"));
+    EXPECT_TRUE(zone(0)->getPanel()->IsShown());
+    // Workers read the newcomers from the registry's snapshot.
+    EXPECT_EQ(frame->getItemDataMap()->getDevicesOfZones().size(), 250u);
+
+    // Known now: reported again, soon after the last batch, they wait for
+    // the period and are only refreshed, in one batch again.
+    report();
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return loggedCount("device batch:") == 2; }));
+    EXPECT_TRUE(logged("device batch: 250 devices, 0 filed now"));
+    EXPECT_EQ(zone(0)->getDevices().size(), 250u);
+    EXPECT_FALSE(logged("Reinclusion"));
 }
 
 TEST_F(MainFrameTest, AStopFromOutsideAnswersAnOpenQuestionNoAndShutsDown) {

@@ -2,6 +2,7 @@
 // reach the top-level window's handler with their zone, pressed together
 // with their sub-zones, taken out again; and the registry reading the
 // selected rows of a real list.
+#include <fstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <wx/sizer.h>
 #include <wx/tglbtn.h>
 
+#include "base/text.h"
 #include "device/device_base.h"
 #include "device/models/orvel_info.h"
 #include "gui/item_data_map.h"
@@ -17,6 +19,7 @@
 #include "tests/base/wx/wx_app.h"
 #include "tests/gui/store_support.h"
 #include "tests/support/counting_log_fixture.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -28,14 +31,27 @@ class ZoneFrame : public wxFrame {
 public:
     ZoneFrame() : wxFrame(nullptr, wxID_ANY, "zones") {
         column = new wxScrolledWindow(this);
-        column->SetSizer(new wxBoxSizer(wxVERTICAL));
+        columnSizer = new Column;
+        column->SetSizer(columnSizer);
         all = new wxToggleButton(this, wxID_ANY, "Все зоны");
         list = new frm::IconGrid(this, wxID_ANY);
     }
+    /// The zone column's sizer, counting its layouts.
+    class Column : public wxBoxSizer {
+    public:
+        Column() : wxBoxSizer(wxVERTICAL) {}
+        void RepositionChildren(const wxSize& minSize) override {
+            ++layouts;
+            wxBoxSizer::RepositionChildren(minSize);
+        }
+        int layouts = 0;
+    };
+
     void onZone(wxCommandEvent& event) { toggled.push_back(ZoneElement::extractZoneElement(event)); }
     wxObjectEventFunction handler() const { return wxCommandEventHandler(ZoneFrame::onZone); }
 
     wxScrolledWindow* column;
+    Column* columnSizer;
     wxToggleButton* all;
     frm::IconGrid* list;
     std::vector<ZoneElement::Ptr> toggled;
@@ -119,4 +135,64 @@ TEST_F(ZoneWindow, TheRegistryReadsTheSelectedRowsAndWorkersTheirSnapshot) {
     std::thread([&] { after = map.collectSelectedDevices().size(); }).join();
     EXPECT_EQ(before, 0u);  // selected after the last snapshot
     EXPECT_EQ(after, 2u);
+}
+
+TEST_F(ZoneWindow, AFileOfThousandsOfZonesGetsItsRowsInOrderWithOneLayoutOfTheColumn) {
+    // 3,000 zones, each fifth with a sub-zone: a layout per row would take
+    // time in the square of the rows (minutes at tens of thousands).
+    testing_support::TempDir folder;
+    const std::string path = folder.path() + "/zone_collection.xml";
+    {
+        std::ofstream file(path);
+        file << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<zone_collection>";
+        for (int n = 0; n < 2500; ++n) {
+            file << "<zone><name>Зона " << n << "</name><enableVolume>false</enableVolume><volume>0</volume>"
+                 << "<devices/><zones>";
+            if (n % 5 == 0)
+                file << "<zone><name>Часть " << n << "</name><enableVolume>true</enableVolume><volume>7</volume>"
+                     << "<devices/><zones/></zone>";
+            file << "</zones></zone>";
+        }
+        file << "</zone_collection>\n";
+    }
+    frame->columnSizer->layouts = 0;
+    root->load(base::fromUtf8(path), *site.collection, frame->column, frame->handler(), ZoneElement::Ptr());
+
+    // The rows sit in groups of the column, so that no window has thousands
+    // of children.
+    std::size_t toggles = 0;
+    for (const wxWindow* group : frame->column->GetChildren()) {
+        EXPECT_LE(group->GetChildren().size(), 100u);
+        for (const wxWindow* row : group->GetChildren()) toggles += row->GetChildren().size() - 1;  // less the icon
+    }
+    EXPECT_EQ(toggles, 3000u);
+    EXPECT_LE(frame->columnSizer->layouts, 3);
+    ASSERT_EQ(root->getZones().size(), 2500u);
+    EXPECT_EQ(root->getZones()[1]->getName(), L"Зона 1");
+    ASSERT_EQ(root->getZones()[5]->getZones().size(), 1u);
+    EXPECT_EQ(root->getZones()[5]->getZones()[0]->getVolume(), 7u);
+    // Laid out after all: every row has its place and the column scrolls
+    // over all of them.
+    EXPECT_GE(frame->column->GetVirtualSize().y, 3000 * 36);
+    const auto columnY = [](const wxWindow* row) { return row->GetPosition().y + row->GetParent()->GetPosition().y; };
+    EXPECT_GE(columnY(root->getZones().back()->getPanel()) - columnY(root->getZones().front()->getPanel()),
+              2998 * 36);
+    toggle(root->getZones()[2499]);
+    EXPECT_EQ(frame->toggled, std::vector<ZoneElement::Ptr>{root->getZones()[2499]});
+
+    // A row taken out of its group leaves the group laid out again; a row
+    // added later goes to the column itself, after the groups.
+    const auto second = root->getZones()[1];
+    const int below = columnY(root->getZones()[2]->getPanel());
+    root->removeElement(root->getZones()[0], true);
+    EXPECT_LT(columnY(second->getPanel()), below);
+    const auto later = zone(L"Новая");
+    root->addElement(later);
+    EXPECT_GE(columnY(later->getPanel()), columnY(root->getZones()[2498]->getPanel()));
+    // Hidden and shown again within a group: its place comes back.
+    const int place = columnY(root->getZones()[3]->getPanel());
+    root->getZones()[2]->setShown(false);
+    EXPECT_LT(columnY(root->getZones()[3]->getPanel()), place);
+    root->getZones()[2]->setShown(true);
+    EXPECT_EQ(columnY(root->getZones()[3]->getPanel()), place);
 }
