@@ -328,6 +328,7 @@ std::wstring Log::format(int& level, std::string_view& place, const std::wstring
 }
 
 void Log::submit(int level, std::string_view place, const wchar_t* text, Arguments&& arguments) {
+    const int asked = level;
     std::wstring formatText;
     if (text == nullptr) {
         level = ERROR;
@@ -335,10 +336,14 @@ void Log::submit(int level, std::string_view place, const wchar_t* text, Argumen
     } else {
         formatText = text;
     }
-    const int asked = level;
     std::wstring message = format(level, place, formatText, arguments);
-    if (level != asked || !notifies(level)) {  // a faulty format is logged as it is
+    if (!notifies(level)) {
         deliver(level, place, message);
+        return;
+    }
+    if (level != asked) {  // a faulty format: the file has the details
+        std::wstring faulty = L"Внутренняя ошибка: неверный формат записи журнала";
+        deliver(level, place, message, &faulty);
         return;
     }
     std::wstring noticeText = notice(formatText, arguments);

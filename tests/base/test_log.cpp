@@ -198,6 +198,9 @@ TEST_F(LogFormatting, FaultyFormatsBecomeErrorRecords) {
                             "format 'Format ERROR'"), std::string::npos);
     EXPECT_NE(lines[5].find("ERROR\t[]                  Format error in a calling code, place []"),
               std::string::npos);
+    for (const auto& notice : observedAt(L"ERROR"))
+        EXPECT_TRUE(notice == L"Внутренняя ошибка: неверный формат записи журнала" || notice == L"Format ERROR")
+            << "the operator reads no format's details";
 }
 
 TEST_F(LogFormatting, ArgumentKindsAndTranslation) {
