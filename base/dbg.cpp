@@ -83,6 +83,14 @@ void dbg_printf(int level, const char* format, ...) {
         }
         va_end(again);
         if (notice.empty()) notice = decode(buffer);
+        // What boost adds of an exception is for the file only.
+        for (const wchar_t* boilerplate :
+             {L"No diagnostic information available.", L"Throw location unknown", L"Dynamic exception type:"}) {
+            const std::size_t at = notice.find(boilerplate);
+            if (at != std::wstring::npos) notice.erase(at);
+        }
+        while (!notice.empty() && (notice.back() == L' ' || notice.back() == L',' || notice.back() == L'\n'))
+            notice.pop_back();
         log->writeText(static_cast<base::Log::Level>(level), kPlace, decode(buffer), std::move(notice));
     } else {
         va_end(again);

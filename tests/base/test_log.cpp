@@ -265,6 +265,7 @@ TEST_F(LogFormatting, NoticeTranslatesTheFormatBeforeTheValues) {
     dbg_printf(ERROR, "stream failed: %s, code %d", "no device", 12);
     dbg_printf(ERROR, "bad order %d %s", 1, "x");  // an entry with other directives is not used
     dbg_puts(WARN, "queue is full");
+    dbg_printf(ERROR, "caught: %s, %s", "stoi", "No diagnostic information available.");
     Log::instance()->flush();
 
     EXPECT_EQ(observed(), (std::vector<std::wstring>{
@@ -274,9 +275,11 @@ TEST_F(LogFormatting, NoticeTranslatesTheFormatBeforeTheValues) {
                               L"ERROR|Поток не запущен: no device, код 12",
                               L"ERROR|bad order 1 x",
                               L"WARN|Очередь заполнена",
+                              L"ERROR|caught: stoi",
                           }));
     const auto lines = linesOf(kDay);
-    ASSERT_EQ(lines.size(), 7u);
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_NE(lines[7].find("caught: stoi, No diagnostic information available."), std::string::npos);
     EXPECT_NE(lines[0].find("]Upgrade of 'Зал 1' failed: offline /  (3 of 07)"), std::string::npos) << lines[0];
     EXPECT_NE(lines[2].find("INFO\t[LogFormatting_NoticeTranslatesTheFormatBeforeTheValues_Test]Upgrade of 'x' "
                             "failed: offline (1 of 02)"), std::string::npos);
