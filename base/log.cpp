@@ -393,7 +393,8 @@ const std::wstring kDeviceReplyNotification = L"Получен неожидан�
 
 std::wstring Log::noticeArgument(const std::wstring& text, bool runtime, const Translator& translator) {
     if (diagnosticBoilerplate(text)) return {};
-    const auto lookUp = [&](const std::wstring& t) { return translator ? translator(t) : t; };
+    if (!translator) return text;  // no catalogue, no operator's wording (tests of the program's own texts)
+    const auto lookUp = [&](const std::wstring& t) { return translator(t); };
     const std::wstring whole = lookUp(text);
     if (whole != text) return cut(whole);
     if (!runtime) return text;

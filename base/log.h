@@ -109,7 +109,8 @@ public:
     /// looked up, a device's reply after the lead "Ответ устройства:";
     /// boost's diagnostic boilerplate dropped; a text made at run time that
     /// stays foreign (a system error text, a reply) in «» quotes; anything
-    /// cut to kNoticeArgumentLength characters.
+    /// cut to kNoticeArgumentLength characters. Without a translator only the
+    /// boilerplate is dropped.
     static std::wstring noticeArgument(const std::wstring& text, bool runtime, const Translator& translator);
     static constexpr std::size_t kNoticeArgumentLength = 200;
 

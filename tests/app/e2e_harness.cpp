@@ -441,6 +441,15 @@ std::vector<std::string> englishWords(const std::string& text) {
         if (close == std::string::npos) break;
         at = close + std::strlen("»");
     }
+    // A quoted path may hold spaces and any folder's name.
+    for (std::size_t open = 0; (open = outside.find('\'', open)) != std::string::npos;) {
+        const std::size_t close = outside.find('\'', open + 1);
+        if (close == std::string::npos) break;
+        if (outside.find('/', open) < close)
+            outside.erase(open, close - open + 1);
+        else
+            open = close + 1;
+    }
     for (std::size_t lineBreak; (lineBreak = outside.find("\\n")) != std::string::npos;)
         outside.replace(lineBreak, 2, " ");  // the recorder writes line breaks as "\n"
     // Names of models and formats, which stay as they are in Russian texts.
@@ -465,6 +474,10 @@ std::vector<std::string> englishWords(const std::string& text) {
                             std::isalpha(static_cast<unsigned char>(token[k + 1])));
         if (!word) continue;
         if (token.find('/') != std::string::npos) continue;  // a path
+        const std::size_t dot = token.find('.');
+        if (dot != std::string::npos && dot > 0 && dot + 1 < token.size() &&
+            std::isalpha(static_cast<unsigned char>(token[dot + 1])))
+            continue;  // a settings key or a file's name
         if (token.find_first_not_of("0123456789abcdefABCDEF:.-") == std::string::npos) continue;  // hex, MAC
         bool named = false;
         for (const char* name : kNames) named = named || token.find(name) != std::string::npos;

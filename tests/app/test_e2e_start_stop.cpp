@@ -42,6 +42,8 @@ TEST(EndToEndBoxes, EnglishWordsOutsideQuotedRepliesAreFound) {
     EXPECT_EQ(englishWords("«open: Read-only» and «x"), (std::vector<std::string>{"and"}))
         << "an unclosed quote ends the search";
     EXPECT_EQ(englishWords("Сведения:\\nNo"), (std::vector<std::string>{"No"}));
+    EXPECT_TRUE(englishWords("Параметр 'multicast.address' в файле '/tmp/a b/Varko Systems/sonvar.cfg'").empty());
+    EXPECT_EQ(englishWords("'no path' here"), (std::vector<std::string>{"no", "path", "here"}));
 }
 
 TEST(EndToEnd, FirstRunFindsTheDevicesAndLeavesValidFiles) {

@@ -313,6 +313,8 @@ TEST(LogNotice, ArgumentsReadByTheOperator) {
     const std::wstring dump = notice(std::wstring(500, L'x'));
     EXPECT_EQ(dump.size(), Log::kNoticeArgumentLength + 3) << "quotes and the ellipsis";
     EXPECT_EQ(dump.substr(dump.size() - 2), L"…»");
+    EXPECT_EQ(Log::noticeArgument(L"offline / ", true, {}), L"offline / ");
+    EXPECT_EQ(Log::noticeArgument(L"No diagnostic information available.", true, {}), L"");
 }
 
 TEST(LogNotice, PrintfDirectivesCompared) {
