@@ -3,6 +3,8 @@
 // The C-style log interface: a numbered level and a narrow text, for start-up
 // and exit steps and for the C-style modules (streams, player engine).
 
+#include <string>
+
 /// Same numbering and names as base::Log::Level.
 enum dbg_level {
     TRACE3 = 0, TRACE2, TRACE, DEBUG, MARK, INFO, EXTERN, IMPOR, NOTICE, WARN, ERROR, FATAL
@@ -10,12 +12,20 @@ enum dbg_level {
 
 /// Logs a narrow text with the place "dbg_puts". The text is UTF-8 when it is
 /// well-formed UTF-8, else code page 1251; it is never read as a format.
-/// MARK and unknown levels log an ERROR, then the text at NOTICE.
+/// MARK and unknown levels log an ERROR, then the text at NOTICE. The log's
+/// observer gets the text's catalogue entry (the file keeps the text).
 void dbg_puts(int level, const char* text);
 
 /// printf-style variant; the result is cut at 4095 characters, and a result of
-/// 4086 characters or more adds "Debug system: Small buffer" at EXTERN.
+/// 4086 characters or more adds "Debug system: Small buffer" at EXTERN. The
+/// observer gets the format's catalogue entry (code page 1251) filled with
+/// the same values, when its directives are the format's.
 void dbg_printf(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+/// The printf directives of a format in order, one a line ("%s\n%u\n"), "%%"
+/// left out; "?" for a directive cut off at the end. Two formats with the
+/// same result take the same values.
+std::string dbg_conversions(const char* format);
 
 /// dbg_puts with values is the printf-style call; without values the text is
 /// taken as it stands.

@@ -7,6 +7,7 @@
 #include <cwctype>
 #include <exception>
 #include <locale>
+#include <vector>
 
 #include <linux/futex.h>
 #include <sched.h>
@@ -226,15 +227,14 @@ void Log::echoToDebugger(const std::wstring& text) {
 
 // ---- intake (any thread) -------------------------------------------------------
 
-std::wstring Log::translate(const std::wstring& text, int level) const {
-    if (level < INFO || !m_translator) return text;
-    return m_translator(text);
+std::wstring Log::translate(const std::wstring& text) const {
+    return m_translator ? m_translator(text) : text;
 }
 
 Log::Argument Log::capture(char* const& v) const {
     std::wstring widened;
     for (const char* p = v; *p; ++p) widened += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-    return {std::move(widened), false};
+    return {std::move(widened), true};
 }
 
 bool Log::plain(PlainArgument& a, char* const& v) {
@@ -260,15 +260,9 @@ std::wstring* Log::takeMessageBuffer() {
 
 void Log::returnMessageBuffer() { t_messageBuffer.inUse = false; }
 
-bool Log::formatPlain(int level, const wchar_t* format, PlainArgument* arguments, std::size_t count,
+bool Log::formatPlain(const wchar_t* format, PlainArgument* arguments, std::size_t count,
                       std::wstring& message) const {
-    std::wstring translatedFormat;
-    std::wstring_view text(format);
-    const bool translating = level >= INFO && m_translator;
-    if (translating) {
-        translatedFormat = m_translator(std::wstring(text));
-        text = translatedFormat;
-    }
+    const std::wstring_view text(format);
     message.clear();
     std::size_t highest = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -295,11 +289,6 @@ bool Log::formatPlain(int level, const wchar_t* format, PlainArgument* arguments
         PlainArgument& a = arguments[number - 1];
         switch (a.kind) {
             case PlainArgument::TEXT:
-                if (translating && a.translated) {
-                    a.owned = m_translator(std::wstring(a.text));
-                    a.text = a.owned;
-                    a.translated = false;  // once, however often it is used
-                }
                 message.append(a.text.data(), a.text.size());
                 break;
             case PlainArgument::SIGNED:
@@ -326,17 +315,8 @@ bool Log::formatPlain(int level, const wchar_t* format, PlainArgument* arguments
 std::wstring Log::format(int& level, std::string_view& place, const std::wstring& text,
                          const Arguments& arguments) const {
     try {
-        boost::wformat f(translate(text, level));
-        for (const Argument& argument : arguments) {
-            std::visit(
-                [&](const auto& value) {
-                    if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::wstring>)
-                        f % (argument.translated ? translate(value, level) : value);
-                    else
-                        f % value;
-                },
-                argument.value);
-        }
+        boost::wformat f(text);
+        for (const Argument& argument : arguments) std::visit([&](const auto& value) { f % value; }, argument.value);
         return f.str();
     } catch (const boost::io::format_error& e) {
         boost::wformat f(L"Format error in a calling code, place [%1%], format '%2%', what '%3%'");
@@ -348,6 +328,7 @@ std::wstring Log::format(int& level, std::string_view& place, const std::wstring
 }
 
 void Log::submit(int level, std::string_view place, const wchar_t* text, Arguments&& arguments) {
+    const int asked = level;
     std::wstring formatText;
     if (text == nullptr) {
         level = ERROR;
@@ -356,7 +337,117 @@ void Log::submit(int level, std::string_view place, const wchar_t* text, Argumen
         formatText = text;
     }
     std::wstring message = format(level, place, formatText, arguments);
-    deliver(level, place, message);
+    if (!notifies(level)) {
+        deliver(level, place, message);
+        return;
+    }
+    if (level != asked) {  // a faulty format: the file has the details
+        std::wstring faulty = L"Внутренняя ошибка: неверный формат записи журнала";
+        deliver(level, place, message, &faulty);
+        return;
+    }
+    std::wstring noticeText = notice(formatText, arguments);
+    deliver(level, place, message, noticeText.empty() ? nullptr : &noticeText);
+}
+
+void Log::writeText(Level level, std::string_view place, std::wstring text, std::wstring noticeText) {
+    if (!accepts(level)) return;
+    deliver(level, place, text, noticeText.empty() ? nullptr : &noticeText);
+}
+
+namespace {
+
+bool isCyrillic(wchar_t c) { return (c >= 0x0410 && c <= 0x044F) || c == 0x0401 || c == 0x0451; }
+bool isLatin(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
+
+/// A text of no Russian and at least one word of two Latin letters.
+bool foreign(const std::wstring& text) {
+    bool word = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (isCyrillic(text[i])) return false;
+        if (i > 0 && isLatin(text[i]) && isLatin(text[i - 1])) word = true;
+    }
+    return word;
+}
+
+/// What boost says of an exception that carries nothing of its own: of no
+/// use to the operator.
+bool diagnosticBoilerplate(const std::wstring& text) {
+    return text == L"No diagnostic information available." ||
+           text.find(L"Dynamic exception type:") != std::wstring::npos ||
+           text.rfind(L"Throw location unknown", 0) == 0;
+}
+
+std::wstring cut(std::wstring text) {
+    if (text.size() > Log::kNoticeArgumentLength) {
+        text.resize(Log::kNoticeArgumentLength);
+        text += L'…';
+    }
+    return text;
+}
+
+// The notification of exception::DeviceReason: its details are the reply.
+const std::wstring kDeviceReplyNotification = L"Получен неожиданный ответ устройства";
+
+}  // namespace
+
+std::wstring Log::noticeArgument(const std::wstring& text, bool runtime, const Translator& translator) {
+    if (diagnosticBoilerplate(text)) return {};
+    if (!translator) return text;  // no catalogue, no operator's wording (tests of the program's own texts)
+    const auto lookUp = [&](const std::wstring& t) { return translator(t); };
+    const std::wstring whole = lookUp(text);
+    if (whole != text) return cut(whole);
+    if (!runtime) return text;
+    // An exception's what(): "notification / details".
+    const std::size_t split = text.find(L" / ");
+    if (split != std::wstring::npos) {
+        const std::wstring notification = text.substr(0, split);
+        const std::wstring details = text.substr(split + 3);
+        const std::wstring lead = lookUp(notification);
+        if (lead != notification || !foreign(notification)) {
+            std::wstring rest;
+            if (notification == kDeviceReplyNotification && !details.empty()) {
+                rest = lookUp(details);
+                if (rest == details) rest = L"Ответ устройства: «" + cut(details) + L"»";
+            } else {
+                rest = noticeArgument(details, true, translator);
+            }
+            return rest.empty() ? lead : lead + L": " + rest;
+        }
+    }
+    if (foreign(text)) return L"«" + cut(text) + L"»";
+    return cut(text);
+}
+
+std::wstring Log::notice(const std::wstring& formatText, const Arguments& arguments) const {
+    std::vector<std::wstring> texts;
+    texts.reserve(arguments.size());
+    for (const Argument& argument : arguments)
+        if (const auto* text = std::get_if<std::wstring>(&argument.value))
+            texts.push_back(noticeArgument(*text, argument.runtime, m_translator));
+    const auto formatted = [&](const std::wstring& with) {
+        boost::wformat f(with);
+        std::size_t next = 0;
+        for (const Argument& argument : arguments) {
+            if (std::holds_alternative<std::wstring>(argument.value))
+                f % texts[next++];
+            else
+                std::visit([&](const auto& value) { f % value; }, argument.value);
+        }
+        std::wstring result = f.str();
+        while (!result.empty() && std::iswspace(static_cast<wint_t>(result.back()))) result.pop_back();
+        return result;
+    };
+    // A catalogue entry that doesn't fit its arguments falls back on the program's own format.
+    try {
+        return formatted(translate(formatText));
+    } catch (const boost::io::format_error&) {
+    }
+    try {
+        return formatted(formatText);
+    } catch (const boost::io::format_error&) {
+    }
+    return {};
 }
 
 void Log::echoImmediately(const std::wstring& message) {
@@ -370,14 +461,14 @@ void Log::wakeWriter() {
     if (m_writerSleeping.load(std::memory_order_seq_cst)) futexWake(m_wakeWord);
 }
 
-void Log::deliver(int level, std::string_view place, std::wstring& message) {
+void Log::deliver(int level, std::string_view place, std::wstring& message, const std::wstring* notice) {
     if (m_minLevel <= TRACE && debuggerEcho())
         writeUtf8(stderr, message.empty() ? toWide(std::string(place)) : message);
     if (m_console && !m_consoleOnly && level >= MARK) echoImmediately(message);
 
-    const bool observed = level >= IMPOR && m_observer;
+    const bool observed = notifies(level);
     std::wstring observedMessage;
-    if (observed) observedMessage = message;
+    if (observed) observedMessage = notice != nullptr ? *notice : message;
 
     // Claim the next position. The clock is read after the position was
     // seen and before it is taken: whoever took the position before read
@@ -672,14 +763,18 @@ void Log::resetOutput(const std::wstring& line) {
     const bool firstOfEpisode = !m_outputBroken;
     m_outputBroken = !fileGood();
     if (firstOfEpisode) {
-        if (m_observer) m_observer(localPtime(stamp), levelName(ERROR), reset);
+        // The file keeps the whole line; the operator reads what happened and its start.
+        if (m_observer)
+            m_observer(localPtime(stamp), levelName(ERROR),
+                       L"Журнал не записывается в файл (диск заполнен или недоступен). Сведения: «" +
+                           reset.substr(0, 80) + L"…»");
     } else if (!m_outputBroken) {
         notifyRestored(stamp);
     }
 }
 
 void Log::notifyRestored(std::int64_t stamp) {
-    if (m_observer) m_observer(localPtime(stamp), levelName(NOTICE), L"IO RESTORED. The log file is written again.");
+    if (m_observer) m_observer(localPtime(stamp), levelName(NOTICE), L"Журнал снова записывается в файл.");
 }
 
 void Log::forcedStop(std::size_t remaining) {

@@ -42,13 +42,14 @@ public:
     };
 
     /// One argument of a log call, converted at the call: wide texts (with
-    /// whether the translator applies), numbers kept as numbers so that
-    /// directives like "%1$08X" still apply, anything else rendered as text.
+    /// whether the text was made at run time, as opposed to a wide literal of
+    /// the program), numbers kept as numbers so that directives like "%1$08X"
+    /// still apply, anything else rendered as text.
     struct Argument {
         using Value = std::variant<std::wstring, std::int32_t, std::uint32_t, std::int64_t,
                                    std::uint64_t, double, bool, wchar_t, const void*>;
         Value value;
-        bool translated = false;
+        bool runtime = false;
     };
     using Arguments = boost::container::small_vector<Argument, 4>;
 
@@ -60,7 +61,10 @@ public:
         std::int64_t time = 0;         // microseconds since 1970-01-01 UTC
     };
 
-    /// Arguments: local time of the record, level name, message.
+    /// Arguments: local time of the record, level name, message. The message
+    /// is the record's notice: its format and text arguments looked up with
+    /// the translator (see noticeArgument), while the file keeps the record
+    /// as the program wrote it.
     using Observer = std::function<void(const boost::posix_time::ptime&, const std::wstring&,
                                         const std::wstring&)>;
     using Translator = std::function<std::wstring(const std::wstring&)>;
@@ -95,8 +99,24 @@ public:
     Level level() const { return m_minLevel.load(std::memory_order_relaxed); }
     bool accepts(int level) const { return level >= m_minLevel.load(std::memory_order_relaxed); }
 
-    /// Below INFO the text is returned unchanged, else the translator's text.
-    std::wstring translate(const std::wstring& text, int level) const;
+    /// The translator's text; the text itself when there is no translator.
+    std::wstring translate(const std::wstring& text) const;
+    /// Whether records of this level reach the observer.
+    bool notifies(int level) const { return level >= IMPOR && m_observer; }
+
+    /// How a text argument stands in a notice: the translator's text when it
+    /// has one; an exception's "notification / details" with both parts
+    /// looked up, a device's reply after the lead "Ответ устройства:";
+    /// boost's diagnostic boilerplate dropped; a text made at run time that
+    /// stays foreign (a system error text, a reply) in «» quotes; anything
+    /// cut to kNoticeArgumentLength characters. Without a translator only the
+    /// boilerplate is dropped.
+    static std::wstring noticeArgument(const std::wstring& text, bool runtime, const Translator& translator);
+    static constexpr std::size_t kNoticeArgumentLength = 200;
+
+    /// Queues a finished text for the file and `notice` for the observer
+    /// (for callers that format themselves, such as the C-style log calls).
+    void writeText(Level level, std::string_view place, std::wstring text, std::wstring notice);
 
     /// Returns once every record queued before the call is written, or after
     /// 100 ms, whichever comes first.
@@ -127,7 +147,7 @@ private:
     Argument capture(const char* const& v) const { return {toWide(v), true}; }
     template <std::size_t N>
     Argument capture(const char (&v)[N]) const { return {toWide(v), true}; }
-    Argument capture(char* const& v) const;  // received bytes: widened byte by byte
+    Argument capture(char* const& v) const;  // received bytes: widened byte by byte, a run-time text
     Argument capture(const wchar_t* const& v) const { return {std::wstring(v), false}; }
     template <std::size_t N>
     Argument capture(const wchar_t (&v)[N]) const { return {std::wstring(v), false}; }
@@ -136,19 +156,18 @@ private:
     template <class T>
     Argument capture(const T& v) const;
 
-    /// One argument as the plain formatter takes it: a text (with whether the
-    /// translator applies), a number or a character. Narrow texts are
-    /// converted into `owned`; nothing else is copied.
+    /// One argument as the plain formatter takes it: a text, a number or a
+    /// character. Narrow texts are converted into `owned`; nothing else is
+    /// copied.
     struct PlainArgument {
         enum Kind { NONE, TEXT, SIGNED, UNSIGNED, CHARACTER } kind = NONE;
-        bool translated = false;
         std::wstring_view text;
         std::int64_t number = 0;
         std::uint64_t unsignedNumber = 0;
         wchar_t character = 0;
         std::wstring owned;
     };
-    static bool plain(PlainArgument& a, const std::wstring& v) { a.kind = PlainArgument::TEXT; a.text = v; a.translated = true; return true; }
+    static bool plain(PlainArgument& a, const std::wstring& v) { a.kind = PlainArgument::TEXT; a.text = v; return true; }
     static bool plain(PlainArgument& a, const std::string& v) { return plainNarrow(a, toWide(v)); }
     static bool plain(PlainArgument& a, std::string_view v) { return plainNarrow(a, toWide(std::string(v))); }
     static bool plain(PlainArgument& a, const char* const& v) { return plainNarrow(a, toWide(v)); }
@@ -164,7 +183,6 @@ private:
         a.owned = std::move(wide);
         a.kind = PlainArgument::TEXT;
         a.text = a.owned;
-        a.translated = true;
         return true;
     }
     template <class T>
@@ -173,13 +191,18 @@ private:
     /// Formats a format text of plain directives (%N% and %%) whose highest
     /// number is the count of arguments, as boost.Format would; false for any
     /// other format, which then goes to boost.Format.
-    bool formatPlain(int level, const wchar_t* format, PlainArgument* arguments, std::size_t count,
+    bool formatPlain(const wchar_t* format, PlainArgument* arguments, std::size_t count,
                      std::wstring& message) const;
     void submit(int level, std::string_view place, const wchar_t* format, Arguments&& arguments);
     std::wstring format(int& level, std::string_view& place, const std::wstring& format,
                         const Arguments& arguments) const;
-    /// Echoes, queues and notifies; takes the message's buffer.
-    void deliver(int level, std::string_view place, std::wstring& message);
+    /// The observer's text of a record: format and arguments as the
+    /// operator reads them; empty when neither the translated nor the
+    /// original format takes the arguments.
+    std::wstring notice(const std::wstring& format, const Arguments& arguments) const;
+    /// Echoes, queues and notifies (`notice`, or else the message); takes
+    /// the message's buffer.
+    void deliver(int level, std::string_view place, std::wstring& message, const std::wstring* notice = nullptr);
     void flushUpTo(std::uint64_t sequence);
     void echoImmediately(const std::wstring& message);
     void wakeWriter();
@@ -338,7 +361,8 @@ private:
 template <class... Args>
 void Log::write(Level level, std::string_view place, const wchar_t* format, const Args&... args) {
     if (!accepts(level)) return;
-    if (format != nullptr) {
+    // A record the observer sees takes the general path, which also makes its notice.
+    if (format != nullptr && !notifies(level)) {
         PlainArgument plainArguments[sizeof...(Args) + 1];
         std::size_t n = 0;
         const bool allPlain = (plain(plainArguments[n++], args) && ... && true);
@@ -350,7 +374,7 @@ void Log::write(Level level, std::string_view place, const wchar_t* format, cons
             ~Release() { if (buffer) returnMessageBuffer(); }
         } release{buffer};
         std::wstring& message = buffer != nullptr ? *buffer : own;
-        if (allPlain && formatPlain(level, format, plainArguments, sizeof...(Args), message)) {
+        if (allPlain && formatPlain(format, plainArguments, sizeof...(Args), message)) {
             deliver(level, place, message);
             return;
         }

@@ -42,11 +42,12 @@ bool DeviceBase::upgradeFirmware(boost::shared_ptr<FirmwareCollection> firmware,
                                  bool force) {
     if (force) LOG_IMPOR(L"%1%", L"Started upgrading a firmware with the force option");
     if (!isOnlineAndAnswered()) {
-        LOG_WARN(L"The firmware of the device '%1%' isn't upgraded: it is offline", getTitle());
+        // The caller tells the operator; the refusal itself is only logged.
+        LOG_INFO(L"The firmware of the device '%1%' isn't upgraded: it is offline", getTitle());
         return false;
     }
     if (m_upgrading.load()) {
-        LOG_WARN(L"The firmware of the device '%1%' is being upgraded already", getTitle());
+        LOG_INFO(L"The firmware of the device '%1%' is being upgraded already", getTitle());
         return false;
     }
     if (!firmware) throw exception::UserResponse(L"incorrectFirmware", L"Файл не является прошивкой");

@@ -13,6 +13,7 @@
 #include <libconfig.h>
 
 #include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -20,7 +21,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <boost/algorithm/string/join.hpp>
 #include <boost/algorithm/string/trim.hpp>
+#include <gtest/gtest.h>
 #include <boost/filesystem.hpp>
 
 extern char** environ;
@@ -265,7 +268,15 @@ Sandbox::Sandbox() {
     setSystemctlStatus(3);
 }
 
-Sandbox::~Sandbox() = default;
+Sandbox::~Sandbox() {
+    // Whatever the test looked at, every box the operator was shown is Russian.
+    for (const Box& box : boxes()) {
+        const auto words = englishWords(box.caption + "\n" + box.text);
+        if (!words.empty())
+            ADD_FAILURE() << "a box with English words (" << boost::algorithm::join(words, ", ") << "): "
+                          << box.caption << " | " << box.text;
+    }
+}
 
 void Sandbox::writeTool(const std::string& name, const std::string& body) const {
     const std::string path = m_root.path() + "/bin/" + name;
@@ -417,6 +428,63 @@ bool Sandbox::waitForRequests(const Child& simulator, std::size_t count, Child& 
 }
 
 // ---- files ----------------------------------------------------------------------------------
+
+std::vector<std::string> englishWords(const std::string& text) {
+    // «» quote what the program passes on as it came: a device's reply, a
+    // system error text.
+    std::string outside;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t open = text.find("«", at);
+        outside += text.substr(at, open == std::string::npos ? std::string::npos : open - at);
+        if (open == std::string::npos) break;
+        const std::size_t close = text.find("»", open);
+        if (close == std::string::npos) break;
+        at = close + std::strlen("»");
+    }
+    // A quoted path may hold spaces and any folder's name.
+    for (std::size_t open = 0; (open = outside.find('\'', open)) != std::string::npos;) {
+        const std::size_t close = outside.find('\'', open + 1);
+        if (close == std::string::npos) break;
+        if (outside.find('/', open) < close)
+            outside.erase(open, close - open + 1);
+        else
+            open = close + 1;
+    }
+    for (std::size_t lineBreak; (lineBreak = outside.find("\\n")) != std::string::npos;)
+        outside.replace(lineBreak, 2, " ");  // the recorder writes line breaks as "\n"
+    // Names of models and formats, which stay as they are in Russian texts.
+    static const char* const kNames[] = {"Orvel", "Tovik", "Zarno", "mp3", "MP3", "IP", "MAC", "OK", "ОК"};
+    std::vector<std::string> found;
+    std::size_t i = 0;
+    const auto tokenCharacter = [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || std::strchr(":._/-\\", c) != nullptr;
+    };
+    while (i < outside.size()) {
+        if (!tokenCharacter(outside[i])) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < outside.size() && tokenCharacter(outside[end])) ++end;
+        const std::string token = outside.substr(i, end - i);
+        i = end;
+        bool word = false;
+        for (std::size_t k = 0; k + 1 < token.size(); ++k)
+            word = word || (std::isalpha(static_cast<unsigned char>(token[k])) &&
+                            std::isalpha(static_cast<unsigned char>(token[k + 1])));
+        if (!word) continue;
+        if (token.find('/') != std::string::npos) continue;  // a path
+        const std::size_t dot = token.find('.');
+        if (dot != std::string::npos && dot > 0 && dot + 1 < token.size() &&
+            std::isalpha(static_cast<unsigned char>(token[dot + 1])))
+            continue;  // a settings key or a file's name
+        if (token.find_first_not_of("0123456789abcdefABCDEF:.-") == std::string::npos) continue;  // hex, MAC
+        bool named = false;
+        for (const char* name : kNames) named = named || token.find(name) != std::string::npos;
+        if (!named) found.push_back(token);
+    }
+    return found;
+}
 
 std::size_t occurrences(const std::string& text, const std::string& needle) {
     std::size_t count = 0;

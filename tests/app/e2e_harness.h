@@ -197,6 +197,12 @@ private:
     std::string m_data;
 };
 
+/// The English words of a box's text (UTF-8) outside «» quotes: runs of two
+/// or more Latin letters, leaving out paths, hexadecimal numbers and
+/// addresses, and the names of models and formats. A Sandbox fails the
+/// running test on a box that has any.
+std::vector<std::string> englishWords(const std::string& text);
+
 /// How many times `needle` occurs in `text`.
 std::size_t occurrences(const std::string& text, const std::string& needle);
 /// `xmllint --noout` passes.

@@ -32,6 +32,20 @@ std::string firstLine(const std::string& text) { return text.substr(0, text.find
 
 // The first run in an empty data folder, stopped by --quit while the
 // first-run note is still open: the note ends with the program.
+TEST(EndToEndBoxes, EnglishWordsOutsideQuotedRepliesAreFound) {
+    using e2e::englishWords;
+    EXPECT_TRUE(englishWords("Устройство не в сети").empty());
+    EXPECT_TRUE(englishWords("Ответ устройства: «ERR 3 bad index»\\nПовторите").empty());
+    EXPECT_TRUE(englishWords("Файл '/tmp/x/record/Запись1.mp3' 02:56:53:00:00:0A 127.0.1.10 Orvel-510").empty());
+    EXPECT_EQ(englishWords("Ошибка: offline / Internal error"),
+              (std::vector<std::string>{"offline", "Internal", "error"}));
+    EXPECT_EQ(englishWords("«open: Read-only» and «x"), (std::vector<std::string>{"and"}))
+        << "an unclosed quote ends the search";
+    EXPECT_EQ(englishWords("Сведения:\\nNo"), (std::vector<std::string>{"No"}));
+    EXPECT_TRUE(englishWords("Параметр 'multicast.address' в файле '/tmp/a b/Varko Systems/sonvar.cfg'").empty());
+    EXPECT_EQ(englishWords("'no path' here"), (std::vector<std::string>{"no", "path", "here"}));
+}
+
 TEST(EndToEnd, FirstRunFindsTheDevicesAndLeavesValidFiles) {
     Sandbox box;
     auto simulator = box.startSimulator(2, 1);

@@ -93,8 +93,12 @@ TEST_F(LogFile, MissingFolderResetsOutputOncePerEpisodeAndRecovers) {
         const auto all = observed();
         return std::count_if(all.begin(), all.end(), [&](const std::wstring& s) { return s.rfind(prefix, 0) == 0; });
     };
-    const std::wstring reset = L"ERROR|IO RESET.", restored = L"NOTICE|IO RESTORED. The log file is written again.";
-    EXPECT_EQ(seen(L"ERROR|IO RESET. file=0, flags=2, wrong line=\""), 1);
+    const std::wstring reset = L"ERROR|Журнал не записывается в файл",
+                       restored = L"NOTICE|Журнал снова записывается в файл.";
+    EXPECT_EQ(seen(L"ERROR|Журнал не записывается в файл (диск заполнен или недоступен). Сведения: "
+                   L"«IO RESET. file=0, flags=2, wrong line=\""), 1);
+    for (const auto& notice : observedAt(L"ERROR"))
+        EXPECT_LE(notice.size(), 160u) << "the hex dump stays in the file";
     EXPECT_EQ(seen(restored), 0);
 
     boost::filesystem::create_directory(folder);
@@ -194,6 +198,9 @@ TEST_F(LogFormatting, FaultyFormatsBecomeErrorRecords) {
                             "format 'Format ERROR'"), std::string::npos);
     EXPECT_NE(lines[5].find("ERROR\t[]                  Format error in a calling code, place []"),
               std::string::npos);
+    for (const auto& notice : observedAt(L"ERROR"))
+        EXPECT_TRUE(notice == L"Внутренняя ошибка: неверный формат записи журнала" || notice == L"Format ERROR")
+            << "the operator reads no format's details";
 }
 
 TEST_F(LogFormatting, ArgumentKindsAndTranslation) {
@@ -208,8 +215,8 @@ TEST_F(LogFormatting, ArgumentKindsAndTranslation) {
     Log::instance()->flush();
     const auto lines = linesOf(kDay);
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_NE(lines[0].find("]w 65 1 Дом"), std::string::npos) << "below INFO nothing is translated";
-    EXPECT_NE(lines[1].find("]<<w> literal <n>>"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[0].find("]w 65 1 Дом"), std::string::npos);
+    EXPECT_NE(lines[1].find("]w literal n"), std::string::npos) << "the file keeps the text as written";
     EXPECT_NE(lines[2].find("]\xC3\x80\\1|000000FF"), std::string::npos) << "bytes widen one by one";
 }
 
@@ -233,6 +240,88 @@ TEST_F(LogFormatting, CStyleCallsNeverReadTheTextAsFormat) {
     EXPECT_NE(lines[6].find("NOTICE\t[dbg_puts]          beyond"), std::string::npos);
     EXPECT_EQ(lines[7].size(), lines[7].find('x') + 4095) << "cut at 4095 characters";
     EXPECT_NE(lines[8].find("EXTERN\t[dbg_puts]          Debug system: Small buffer"), std::string::npos);
+}
+
+// The operator reads a record through the catalogue: the format is looked up
+// before the values go in, text values are looked up on their own; the file
+// keeps what the program wrote.
+TEST_F(LogFormatting, NoticeTranslatesTheFormatBeforeTheValues) {
+    startLog(Log::INFO);
+    Log::setTranslator([](const std::wstring& t) -> std::wstring {
+        if (t == L"Upgrade of '%1%' failed: %2% (%3% of %4$02d)") return L"Обновление '%1%' не удалось: %2% (%3% из %4$02d)";
+        if (t == L"offline") return L"Устройство не в сети";
+        if (t == L"Internal error") return L"Внутренняя ошибка";
+        if (t == L"stream failed: %s, code %d") return L"Поток не запущен: %s, код %d";
+        if (t == L"bad order %d %s") return L"плохой порядок %s %d";
+        if (t == L"queue is full") return L"Очередь заполнена";
+        if (t == L"dropped %1%") return L"потеряно %1% %2%";  // wrong entry: the program's format stands
+        return t;
+    });
+    LOG_ERROR(L"Upgrade of '%1%' failed: %2% (%3% of %4$02d)", std::wstring(L"Зал 1"), std::string("offline / "), 3u, 7);
+    LOG_WARN(L"Upgrade of '%1%' failed: %2% (%3% of %4$02d)", std::wstring(L"Hall"),
+             base::toNarrow(L"Internal error / Внутренняя ошибка сервера"), 1, 2);
+    LOG_INFO(L"Upgrade of '%1%' failed: %2% (%3% of %4$02d)", std::string("x"), std::string("offline"), 1, 2);
+    LOG_NOTICE(L"dropped %1%", 5);
+    dbg_printf(ERROR, "stream failed: %s, code %d", "no device", 12);
+    dbg_printf(ERROR, "bad order %d %s", 1, "x");  // an entry with other directives is not used
+    dbg_puts(WARN, "queue is full");
+    dbg_printf(ERROR, "caught: %s, %s", "stoi", "No diagnostic information available.");
+    Log::instance()->flush();
+
+    EXPECT_EQ(observed(), (std::vector<std::wstring>{
+                              L"ERROR|Обновление 'Зал 1' не удалось: Устройство не в сети (3 из 07)",
+                              L"WARN|Обновление '«Hall»' не удалось: Внутренняя ошибка: Внутренняя ошибка сервера (1 из 02)",
+                              L"NOTICE|dropped 5",
+                              L"ERROR|Поток не запущен: no device, код 12",
+                              L"ERROR|bad order 1 x",
+                              L"WARN|Очередь заполнена",
+                              L"ERROR|caught: stoi",
+                          }));
+    const auto lines = linesOf(kDay);
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_NE(lines[7].find("caught: stoi, No diagnostic information available."), std::string::npos);
+    EXPECT_NE(lines[0].find("]Upgrade of 'Зал 1' failed: offline /  (3 of 07)"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[2].find("INFO\t[LogFormatting_NoticeTranslatesTheFormatBeforeTheValues_Test]Upgrade of 'x' "
+                            "failed: offline (1 of 02)"), std::string::npos);
+    EXPECT_NE(lines[4].find("[dbg_puts]          stream failed: no device, code 12"), std::string::npos);
+    EXPECT_NE(lines[6].find("WARN\t[dbg_puts]          queue is full"), std::string::npos);
+}
+
+TEST(LogNotice, ArgumentsReadByTheOperator) {
+    const Log::Translator catalogue = [](const std::wstring& t) -> std::wstring {
+        if (t == L"Processing of the previous command isn't complete!") return L"Устройство занято";
+        if (t == L"unknownVersion") return L"Неизвестная версия";
+        return t;
+    };
+    const auto notice = [&](const std::wstring& text, bool runtime = true) {
+        return Log::noticeArgument(text, runtime, catalogue);
+    };
+    EXPECT_EQ(notice(L"Получен неожиданный ответ устройства / ERR 3 bad index"),
+              L"Получен неожиданный ответ устройства: Ответ устройства: «ERR 3 bad index»");
+    EXPECT_EQ(notice(L"Получен неожиданный ответ устройства / Processing of the previous command isn't complete!"),
+              L"Получен неожиданный ответ устройства: Устройство занято");
+    EXPECT_EQ(notice(L"unknownVersion / Устройство имеет неизвестную версию"),
+              L"Неизвестная версия: Устройство имеет неизвестную версию");
+    EXPECT_EQ(notice(L"No diagnostic information available."), L"");
+    EXPECT_EQ(notice(L"Throw location unknown (consider using BOOST_THROW_EXCEPTION)\nDynamic exception type: x"),
+              L"");
+    EXPECT_EQ(notice(L"open: Read-only file system"), L"«open: Read-only file system»");
+    EXPECT_EQ(notice(L"read error / Input/output error"), L"«read error / Input/output error»");
+    EXPECT_EQ(notice(L"Tovik-30", false), L"Tovik-30") << "the program's own words are not quoted";
+    EXPECT_EQ(notice(L"10.0.0.7"), L"10.0.0.7");
+    EXPECT_EQ(notice(L"Зал 2 / A"), L"Зал 2: A") << "a single Latin letter is no foreign word";
+    const std::wstring dump = notice(std::wstring(500, L'x'));
+    EXPECT_EQ(dump.size(), Log::kNoticeArgumentLength + 3) << "quotes and the ellipsis";
+    EXPECT_EQ(dump.substr(dump.size() - 2), L"…»");
+    EXPECT_EQ(Log::noticeArgument(L"offline / ", true, {}), L"offline / ");
+    EXPECT_EQ(Log::noticeArgument(L"No diagnostic information available.", true, {}), L"");
+}
+
+TEST(LogNotice, PrintfDirectivesCompared) {
+    EXPECT_EQ(dbg_conversions("a %s b %-5.2f %% %lu"), "%s\n%-5.2f\n%lu\n");
+    EXPECT_EQ(dbg_conversions("ends with %"), "?");
+    EXPECT_NE(dbg_conversions("%d %s"), dbg_conversions("%s %d"));
+    EXPECT_NE(dbg_conversions("%u"), dbg_conversions("%lu"));
 }
 
 TEST_F(LogFile, AbortSequenceExitsWithItsFatalLine) {
