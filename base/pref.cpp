@@ -141,6 +141,9 @@ bool save(Settings* settings) {
         LOG_ERROR(L"Ошибка сохранения файла настроек '%1%' (%2%)", settings->path, base::fromUtf8(error));
         return false;
     }
+    // Settings without a single key still leave a line: open takes an empty
+    // file for one cut short and sets it aside.
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos) text = "# Sonvar\n";
     int code = 0;
     if (!base::replaceFile(settings->path, text, error, &code)) {
         storage::reportSaveFailure(settings->path, code, error);

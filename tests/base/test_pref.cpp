@@ -113,6 +113,20 @@ TEST_F(Pref, AnEmptyFileIsDamagedAndEachDamageKeepsItsCopy) {
     EXPECT_FALSE(fs::exists(m_dir.path() + "/sonvar.cfg.bad.3"));
 }
 
+TEST_F(Pref, SettingsWithoutAKeyAreSavedAsAFileThatLoadsAgain) {
+    // A file of comments only holds no key; saved back, it must not become
+    // the empty file that reads as damaged.
+    writeConfig("# e -1e999, 2.5 );\n");
+    pref_init(file());
+    ASSERT_FALSE(g_pref->isDefault);
+    ASSERT_TRUE(pref::save(g_pref));
+    pref_free();
+    EXPECT_FALSE(testing_support::readFile(m_dir.path() + "/sonvar.cfg").empty());
+    pref_init(file());
+    EXPECT_FALSE(g_pref->isDefault);
+    EXPECT_FALSE(fs::exists(m_dir.path() + "/sonvar.cfg.bad"));
+}
+
 TEST_F(Pref, MismatchedTypesAreReplacedByTheOwnersDefault) {
     writeConfig(
         "multicast = { basePort = \"11990\"; };\n"
