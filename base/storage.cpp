@@ -263,19 +263,17 @@ namespace {
 thread_local SaveCapture* t_capture = nullptr;
 
 /// The file's text for the tree; false (with an ERROR) when the tree makes
-/// no document.
-bool render(const std::wstring& path, const wptree& tree, std::string& bytes) {
+/// no document. `replaced` counts the characters XML cannot hold.
+bool render(const std::wstring& path, const wptree& tree, std::string& bytes, int& replaced) {
     const base::LogPlace place("storage::save");
     wptree clean = tree;
     Sanitizer sanitizer;
     sanitizer.root(clean);
+    replaced = sanitizer.replaced;
     if (!sanitizer.problem.empty()) {
         place.error(L"Файл '%1%' не сохранён: %2%", path, sanitizer.problem);
         return false;
     }
-    if (sanitizer.replaced > 0)
-        place.important(L"save: '%1%': %2% characters that XML cannot hold were replaced", path,
-                        sanitizer.replaced);
 
     std::wostringstream xml;
     boost::property_tree::write_xml(
@@ -288,7 +286,11 @@ bool render(const std::wstring& path, const wptree& tree, std::string& bytes) {
     return true;
 }
 
-bool write(const std::wstring& path, const std::string& bytes) {
+/// Said when the text is written, not each time it is only compared.
+bool write(const std::wstring& path, const std::string& bytes, int replaced) {
+    if (replaced > 0)
+        base::LogPlace("storage::save")
+            .important(L"save: '%1%': %2% characters that XML cannot hold were replaced", path, replaced);
     std::string error;
     int code = 0;
     if (!base::replaceFile(path, bytes, error, &code)) {
@@ -311,7 +313,8 @@ bool save(const std::wstring& path, const wptree& tree) {
     }
     LOG_TRACE(L"save: '%1%'", path);
     std::string bytes;
-    return render(path, tree, bytes) && write(path, bytes);
+    int replaced = 0;
+    return render(path, tree, bytes, replaced) && write(path, bytes, replaced);
 }
 
 BackgroundSaver::BackgroundSaver() : m_worker([this] { run(); }) {}
@@ -364,7 +367,8 @@ void BackgroundSaver::run() {
         m_busy = true;
         lock.unlock();
         std::string bytes;
-        const bool rendered = render(path, tree, bytes);
+        int replaced = 0;
+        const bool rendered = render(path, tree, bytes, replaced);
         const std::size_t hash = std::hash<std::string>()(bytes);
         lock.lock();
         const auto known = m_written.find(path);
@@ -374,7 +378,7 @@ void BackgroundSaver::run() {
         if (changed && !m_stopping) {
             lock.unlock();
             LOG_TRACE(L"save: '%1%' (changed)", path);
-            const bool written = write(path, bytes);
+            const bool written = write(path, bytes, replaced);
             lock.lock();
             // A failed write is tried again at the next offer.
             if (written) m_written[path] = hash;

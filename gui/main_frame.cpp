@@ -63,8 +63,11 @@ const wchar_t* const kNotice = L"© Varko Security Systems";
 const wchar_t* const kNewDevicesZone = L"Новые усилители";
 const int kStopRetryMilliseconds = 20;
 /// How often the state files are offered to the background saver: a change
-/// is in its file a few seconds after the operator confirmed it.
+/// is in its file a few seconds after the operator confirmed it. Where the
+/// trees take long to build (a large site), the pause grows so that they
+/// take at most a twentieth of the GUI thread.
 const int kStateFilesMilliseconds = 3000;
+const int kStateFilesShare = 20;
 const wchar_t* const kMessageCaption = L"Сообщение";
 const wchar_t* const kGongLabel = L"Гонг";
 const wchar_t* const kAlarmLabel = L"Тревога";
@@ -244,7 +247,6 @@ void MainFrame::Startup() {
     // again only when they change.
     stateSaver = std::make_unique<storage::BackgroundSaver>();
     offerStateFiles();
-    stateTimer.Start(kStateFilesMilliseconds);
 
     dbg_puts(TRACE, "MainFrame::Startup(). run transfer protocol");
     transport->run();
@@ -1044,9 +1046,16 @@ void MainFrame::offerStateFiles() {
     if (shutdownDone || !stateSaver) return;
     // The owners build their trees here, on the GUI thread that owns the
     // state; rendering, comparing and writing happen on the saver's worker.
-    storage::SaveCapture capture;
-    saveStateFiles();
-    for (auto& [path, tree] : capture.saved) stateSaver->offer(path, std::move(tree));
+    const auto begin = std::chrono::steady_clock::now();
+    {
+        storage::SaveCapture capture;
+        saveStateFiles();
+        for (auto& [path, tree] : capture.saved) stateSaver->offer(path, std::move(tree));
+    }
+    const auto spent =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin);
+    const int pause = static_cast<int>(spent.count()) * kStateFilesShare;
+    stateTimer.StartOnce(std::max(kStateFilesMilliseconds, pause));
 }
 
 void MainFrame::startLockTimer() {
