@@ -64,6 +64,23 @@ std::wstring currentPath(Playlist& playlist) {
 
 wxString countText(std::size_t count) { return wxString::Format(L"%u", static_cast<unsigned>(count)); }
 
+/// A row inserted with its text and the black of an unplayed row in one
+/// call: the list measures its text on every change of a row, colour included.
+long insertBlackRow(wxListCtrl* list, long at, const wxString& text) {
+    wxListItem row;
+    row.SetId(at);
+    row.SetText(text);
+    row.SetTextColour(kBlack);
+    return list->InsertItem(row);
+}
+
+/// Every row black again; rows that are black already are left alone (see
+/// insertBlackRow).
+void paintBlack(wxListCtrl* list) {
+    for (long row = 0; row < list->GetItemCount(); ++row)
+        if (list->GetItemTextColour(row) != kBlack) list->SetItemTextColour(row, kBlack);
+}
+
 }  // namespace
 
 SourcePlaylistPanel::Outside SourcePlaylistPanel::Outside::system() {
@@ -137,7 +154,7 @@ void SourcePlaylistPanel::showList() {
     std::vector<std::wstring> names;
     for (const boost::shared_ptr<Playlist>& playlist : m_listOfPlaylist->getAll()) {
         names.push_back(playlist->getName());
-        const long row = playlistList->InsertItem(playlistList->GetItemCount(), names.back());
+        const long row = insertBlackRow(playlistList, playlistList->GetItemCount(), names.back());
         playlistList->SetItem(row, 1, countText(playlist->getItems().size()));
     }
     // The rows are new and none is selected.
@@ -160,7 +177,7 @@ void SourcePlaylistPanel::showPlaylist() {
             titles.reserve(items.size());
             paths.reserve(items.size());
             for (std::size_t i = 0; i < items.size(); ++i) {
-                const long row = trackList->InsertItem(static_cast<long>(i), items[i].title);
+                const long row = insertBlackRow(trackList, static_cast<long>(i), items[i].title);
                 trackList->SetItem(row, 1, items[i].path);
                 titles.push_back(items[i].title);
                 paths.push_back(items[i].path);
@@ -178,8 +195,13 @@ void SourcePlaylistPanel::updateListSize() {
     const std::vector<boost::shared_ptr<Playlist>> playlists = m_listOfPlaylist->getAll();
     const std::size_t rows =
         std::min(playlists.size(), static_cast<std::size_t>(playlistList->GetItemCount()));
-    for (std::size_t i = 0; i < rows; ++i)
-        playlistList->SetItem(static_cast<long>(i), 1, countText(playlists[i]->getItems().size()));
+    // Only the counts that changed: each cell set costs the list a text
+    // measure, and a music list may hold many thousand playlists.
+    for (std::size_t i = 0; i < rows; ++i) {
+        const wxString count = countText(playlists[i]->getItems().size());
+        if (playlistList->GetItemText(static_cast<long>(i), 1) != count)
+            playlistList->SetItem(static_cast<long>(i), 1, count);
+    }
 }
 
 void SourcePlaylistPanel::updateMenuItems() {
@@ -215,11 +237,8 @@ void SourcePlaylistPanel::highlightPlaying(bool listOfPlaylist, bool playlist) {
             });
         return;
     }
-    if (listOfPlaylist)
-        for (long row = 0; row < playlistList->GetItemCount(); ++row)
-            playlistList->SetItemTextColour(row, kBlack);
-    if (playlist)
-        for (long row = 0; row < trackList->GetItemCount(); ++row) trackList->SetItemTextColour(row, kBlack);
+    if (listOfPlaylist) paintBlack(playlistList);
+    if (playlist) paintBlack(trackList);
 
     const bool playing = playerPlaying();
     const boost::shared_ptr<Playlist> played = playing ? playerPlaylist() : boost::shared_ptr<Playlist>();

@@ -189,4 +189,25 @@ TEST_F(PlaylistPage, ThePlayedRowsAreGreenAndNextOrPrevWithoutAPlayerPlaylistPla
     click(page->stop);
     EXPECT_TRUE(wx_testing::runEventLoopUntil(
         [&] { return green(page->trackList).empty() && green(page->playlistList).empty(); }));
+    // Rows are inserted black and only rows of another colour are painted
+    // again: the played ones must still turn black.
+    for (wxListCtrl* shown : {page->playlistList, page->trackList})
+        for (long row = 0; row < shown->GetItemCount(); ++row)
+            EXPECT_EQ(shown->GetItemTextColour(row), *wxBLACK) << row;
+}
+
+TEST_F(PlaylistPage, ShownAgainTheCountsFollowTheirPlaylistsAndOnlyChangedOnesAreSet) {
+    open(false);
+    const auto first = addPlaylist(L"Первый", {file("a.mp3")});
+    addPlaylist(L"Второй", {file("b.mp3"), file("c.mp3")});
+    EXPECT_EQ(column(page->playlistList, 1), (Texts{L"1", L"2"}));
+    first->add(L"d", file("d.mp3"));
+    first->add(L"e", file("e.mp3"));
+    page->setListOfPlaylist(playlists);  // the page shown again
+    EXPECT_EQ(column(page->playlistList, 1), (Texts{L"3", L"2"}));
+    mouse(page->playlistList, wxEVT_LEFT_DOWN, 0);
+    EXPECT_EQ(column(page->trackList, 0), (Texts{L"a", L"d", L"e"}));
+    first->clear();
+    page->redrawGuiElements(false, true, false, false);
+    EXPECT_EQ(column(page->playlistList, 1), (Texts{L"0", L"2"})) << "the shown playlist emptied";
 }
