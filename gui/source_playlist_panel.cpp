@@ -148,11 +148,23 @@ void SourcePlaylistPanel::showList() {
     FRM_ASSERT_GUI_THREAD();
     error::terminateIfNull(m_listOfPlaylist, "frm::SourcePlaylistPanel::showList");
     GuiFreezer freeze(playlistList);
+    const std::vector<boost::shared_ptr<Playlist>> playlists = m_listOfPlaylist->getAll();
+    if (showsPlaylists(playlists)) {
+        // The page shown again over the same playlists: the rows stay (a
+        // music list may hold many thousand), only their selection and counts
+        // are brought up to date.
+        for (long row = playlistList->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); row != -1;
+             row = playlistList->GetNextItem(row, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED))
+            playlistList->SetItemState(row, 0, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
+        m_listOfPlaylist->setSelection({});
+        updateListSize();
+        return;
+    }
     playlistList->ClearAll();
     playlistList->InsertColumn(0, kPlaylistColumns[m_radio][0]);
     playlistList->InsertColumn(1, kPlaylistColumns[m_radio][1]);
     std::vector<std::wstring> names;
-    for (const boost::shared_ptr<Playlist>& playlist : m_listOfPlaylist->getAll()) {
+    for (const boost::shared_ptr<Playlist>& playlist : playlists) {
         names.push_back(playlist->getName());
         const long row = insertBlackRow(playlistList, playlistList->GetItemCount(), names.back());
         playlistList->SetItem(row, 1, countText(playlist->getItems().size()));
@@ -161,6 +173,14 @@ void SourcePlaylistPanel::showList() {
     m_listOfPlaylist->setSelection({});
     setColumnWidth(playlistList, 0, columnWidth(names, 25, 200));
     setColumnWidth(playlistList, 1, 200);
+}
+
+bool SourcePlaylistPanel::showsPlaylists(const std::vector<boost::shared_ptr<Playlist>>& playlists) const {
+    if (playlistList->GetColumnCount() != 2 || playlistList->GetItemCount() != static_cast<int>(playlists.size()))
+        return false;
+    for (std::size_t i = 0; i < playlists.size(); ++i)
+        if (playlistList->GetItemText(static_cast<long>(i), 0) != playlists[i]->getName()) return false;
+    return true;
 }
 
 void SourcePlaylistPanel::showPlaylist() {

@@ -100,6 +100,8 @@ protected:
 
 private:
     void showList();
+    /// Whether the list of playlists shows these names in this order already.
+    bool showsPlaylists(const std::vector<boost::shared_ptr<Playlist>>& playlists) const;
     void showPlaylist();
     /// Column 1 of the list of playlists: each playlist's item count.
     void updateListSize();

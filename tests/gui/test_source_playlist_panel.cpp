@@ -196,15 +196,24 @@ TEST_F(PlaylistPage, ThePlayedRowsAreGreenAndNextOrPrevWithoutAPlayerPlaylistPla
             EXPECT_EQ(shown->GetItemTextColour(row), *wxBLACK) << row;
 }
 
-TEST_F(PlaylistPage, ShownAgainTheCountsFollowTheirPlaylistsAndOnlyChangedOnesAreSet) {
+TEST_F(PlaylistPage, ShownAgainTheRowsKeepTheirPlaylistsCountsAndNoSelection) {
     open(false);
     const auto first = addPlaylist(L"Первый", {file("a.mp3")});
     addPlaylist(L"Второй", {file("b.mp3"), file("c.mp3")});
     EXPECT_EQ(column(page->playlistList, 1), (Texts{L"1", L"2"}));
     first->add(L"d", file("d.mp3"));
     first->add(L"e", file("e.mp3"));
-    page->setListOfPlaylist(playlists);  // the page shown again
+    select(page->playlistList, {1});
+    ASSERT_EQ(playlists->getSelection(), std::vector<unsigned>{1});
+    page->setListOfPlaylist(playlists);  // the page shown again over the same playlists
     EXPECT_EQ(column(page->playlistList, 1), (Texts{L"3", L"2"}));
+    EXPECT_EQ(page->playlistList->GetSelectedItemCount(), 0) << "shown again, nothing is selected";
+    EXPECT_TRUE(playlists->getSelection().empty());
+    playlists->moveItem(1, 0);
+    page->setListOfPlaylist(playlists);
+    EXPECT_EQ(column(page->playlistList, 0), (Texts{L"Второй", L"Первый"})) << "another order: filled anew";
+    playlists->moveItem(0, 1);
+    page->setListOfPlaylist(playlists);
     mouse(page->playlistList, wxEVT_LEFT_DOWN, 0);
     EXPECT_EQ(column(page->trackList, 0), (Texts{L"a", L"d", L"e"}));
     first->clear();
