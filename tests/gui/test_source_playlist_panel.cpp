@@ -196,6 +196,37 @@ TEST_F(PlaylistPage, ThePlayedRowsAreGreenAndNextOrPrevWithoutAPlayerPlaylistPla
             EXPECT_EQ(shown->GetItemTextColour(row), *wxBLACK) << row;
 }
 
+TEST_F(PlaylistPage, FilledAheadTheRowsComeInSharesAndShowingThePageAddsOnlyWhatIsMissing) {
+    open(false);
+    const auto fill = [this](int count) {
+        for (int n = 0; n < count; ++n)
+            playlists->add(boost::make_shared<Playlist>(L"Плейлист " + std::to_wstring(n), true));
+    };
+    fill(700);
+    playlists->getOne(699)->add(L"a", file("a.mp3"));
+    page->fillAhead(playlists);
+    EXPECT_EQ(page->playlistList->GetItemCount(), 0) << "nothing before the event loop runs";
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return page->playlistList->GetItemCount() > 0; }));
+    EXPECT_LT(page->playlistList->GetItemCount(), 700) << "a share at a time";
+    page->setListOfPlaylist(playlists);  // the page shown before the fill has ended
+    ASSERT_EQ(page->playlistList->GetItemCount(), 700);
+    wx_testing::runEventLoopFor(std::chrono::milliseconds(100));
+    ASSERT_EQ(page->playlistList->GetItemCount(), 700) << "the rest of the fill added nothing twice";
+    const Texts names = column(page->playlistList, 0);
+    EXPECT_EQ(names[0], L"Плейлист 0");
+    EXPECT_EQ(names[699], L"Плейлист 699");
+    EXPECT_EQ(column(page->playlistList, 1)[699], L"1");
+
+    // Rows of another list are never extended: the showing fills anew.
+    auto other = boost::make_shared<ListOfPlaylist>();
+    other->add(boost::make_shared<Playlist>(L"Другой", true));
+    page->fillAhead(other);
+    wx_testing::runEventLoopFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(page->playlistList->GetItemCount(), 700);
+    page->setListOfPlaylist(other);
+    EXPECT_EQ(column(page->playlistList, 0), (Texts{L"Другой"}));
+}
+
 TEST_F(PlaylistPage, ShownAgainTheRowsKeepTheirPlaylistsCountsAndNoSelection) {
     open(false);
     const auto first = addPlaylist(L"Первый", {file("a.mp3")});
