@@ -15,11 +15,22 @@
 //     window's device refresh (in this process, over the same data folder),
 //     beside a plain depth-first walk of the zone tree that counts the
 //     device. Goal: under 5 ms.
+//   BENCH first_input_2000_sending: a site the program has never seen, with
+//     2,000 simulated loudspeakers and a console sending state packets since
+//     3 s before the program starts: from the main window mapped to the first
+//     answer to input, beside the same start with no device sending. The
+//     input is a _NET_WM_PING every 50 ms from the window's mapping on,
+//     which GTK answers from the GUI thread's event loop, so it is answered
+//     only when the GUI thread is free for a click. Goal: under 1 s.
+//   BENCH longest_input_wait_2000_sending: of the same pings over the first
+//     --input-span seconds (default 20) after the window, the longest wait
+//     for an answer (a freeze while the devices are filed shows here).
+//     Goal: under 1 s.
 //
 // It runs the built program with a data folder of its own and needs an
 // interface besides loopback and an X display:
 //
-//   scripts/netns-run --veth xvfb-run -a -s "-screen 0 1280x1024x24" build/bench/bench_startup [--duration S] [--rounds N]
+//   scripts/netns-run --veth xvfb-run -a -s "-screen 0 1280x1024x24" build/bench/bench_startup [--duration S] [--rounds N] [--input-span S]
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
@@ -42,6 +53,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -74,6 +86,7 @@ using namespace std::chrono_literals;
 
 constexpr unsigned kDevices = 1000;
 constexpr unsigned kZones = 50;
+constexpr unsigned kSendingLoudspeakers = 2000;
 constexpr std::uint16_t kBasePort = 11990;
 constexpr std::uint16_t kDevicePort = 12990;
 const char kStreamGroup[] = "224.0.224.1";
@@ -124,6 +137,14 @@ void writeDataFolder(const std::string& folder) {
     }
     devices << "</device_collection>\n";
     zones << "</zone_collection>\n";
+}
+
+/// The data folder of a first start on a site: the settings file only.
+void writeBareDataFolder(const std::string& folder) {
+    boost::system::error_code ignored;
+    fs::remove_all(folder, ignored);
+    fs::create_directories(folder);
+    std::ofstream(folder + "/sonvar.cfg") << "debug = { level = \"info\"; };\n";
 }
 
 void writeTool(const std::string& path, const std::string& body) {
@@ -239,12 +260,76 @@ public:
             while (XPending(m_display) > 0) {
                 XEvent event;
                 XNextEvent(m_display, &event);
-                if (event.type == MapNotify && titleOf(event.xmap.window).rfind(title, 0) == 0) return Clock::now();
+                if (event.type == MapNotify && titleOf(event.xmap.window).rfind(title, 0) == 0) {
+                    m_mapped = event.xmap.window;
+                    return Clock::now();
+                }
             }
             pollfd wait{ConnectionNumber(m_display), POLLIN, 0};
             ::poll(&wait, 1, 5);
         }
         return std::nullopt;
+    }
+
+    /// The window that waitMapped found.
+    Window mapped() const { return m_mapped; }
+
+    struct Answers {
+        double firstMillis = -1;  // from `from` to the first answer; -1 without one
+        double longestMillis = 0;  // the longest a ping waited
+        std::size_t sent = 0, answered = 0;
+        std::size_t devicesSaved = 0;  // by the program at its stop
+    };
+    /// Pings `window` every `period` from `from` until `from + span`: a
+    /// _NET_WM_PING, which GTK sends back to the root window from its event
+    /// loop. A ping still unanswered at the end waited until then.
+    Answers ping(Window window, Clock::time_point from, std::chrono::milliseconds span,
+                 std::chrono::milliseconds period) {
+        const Atom protocols = XInternAtom(m_display, "WM_PROTOCOLS", False);
+        const Atom pingAtom = XInternAtom(m_display, "_NET_WM_PING", False);
+        std::vector<Clock::time_point> sentAt;
+        std::vector<bool> answered;
+        Answers answers;
+        const auto end = from + span;
+        auto next = from;
+        for (auto now = Clock::now(); now < end; now = Clock::now()) {
+            if (now >= next) {
+                XEvent event{};
+                event.xclient.type = ClientMessage;
+                event.xclient.window = window;
+                event.xclient.message_type = protocols;
+                event.xclient.format = 32;
+                event.xclient.data.l[0] = static_cast<long>(pingAtom);
+                // The time field carries the ping's number; GTK sends it back unread.
+                event.xclient.data.l[1] = static_cast<long>(sentAt.size() + 1);
+                event.xclient.data.l[2] = static_cast<long>(window);
+                XSendEvent(m_display, window, False, NoEventMask, &event);
+                XFlush(m_display);
+                sentAt.push_back(now);
+                answered.push_back(false);
+                next += period;
+            }
+            while (XPending(m_display) > 0) {
+                XEvent event;
+                XNextEvent(m_display, &event);
+                if (event.type != ClientMessage || event.xclient.message_type != protocols ||
+                    static_cast<Atom>(event.xclient.data.l[0]) != pingAtom)
+                    continue;
+                const long number = event.xclient.data.l[1];
+                if (number < 1 || static_cast<std::size_t>(number) > sentAt.size() || answered[number - 1]) continue;
+                answered[number - 1] = true;
+                const auto at = Clock::now();
+                ++answers.answered;
+                if (answers.firstMillis < 0) answers.firstMillis = millisBetween(from, at);
+                answers.longestMillis = std::max(answers.longestMillis, millisBetween(sentAt[number - 1], at));
+            }
+            pollfd wait{ConnectionNumber(m_display), POLLIN, 0};
+            ::poll(&wait, 1, 2);
+        }
+        for (std::size_t n = 0; n < sentAt.size(); ++n)
+            if (!answered[n]) answers.longestMillis = std::max(answers.longestMillis, millisBetween(sentAt[n], end));
+        answers.sent = sentAt.size();
+        return answers;
     }
 
 private:
@@ -273,6 +358,7 @@ private:
     }
 
     Display* m_display;
+    Window m_mapped = None;
 };
 
 /// How long the program's stream probe listened: from its join of the
@@ -404,15 +490,77 @@ bool stopProgram(const Sandbox& sandbox, pid_t pid) {
     return finish(pid, 20s) == 0 && quitted;
 }
 
+/// A first start on a site, with `loudspeakers` simulated loudspeakers and a
+/// console sending state packets since 3 s before it (none: no device at
+/// all): the input answers over `span` after the window. Stops the program.
+std::optional<MapWatcher::Answers> inputAfterWindow(const Sandbox& sandbox, const std::string& server,
+                                                    unsigned loudspeakers, std::chrono::milliseconds span) {
+    writeBareDataFolder(sandbox.dataFolder());
+    device::sim::Simulator simulator(2);
+    if (loudspeakers > 0) {
+        for (unsigned n = 0; n <= loudspeakers; ++n) {
+            const std::string address = *device::sim::Simulator::loopbackAddress("127.0.1.1", n);
+            const std::string hardware = device::sim::Simulator::hardwareAddress(n + 1);
+            auto& device = n < loudspeakers ? simulator.addOrvel(address, kDevicePort, hardware)
+                                            : simulator.addTovik(address, kDevicePort, hardware);
+            device.setRecording(false);
+        }
+        simulator.start();
+        const device::sim::Endpoint to(boost::asio::ip::make_address_v4(server), kBasePort);
+        for (std::size_t n = 0; n < simulator.size(); ++n) simulator.device(n).startStatePackets(to, 1000ms);
+        std::this_thread::sleep_for(3s);
+    }
+    MapWatcher watcher;
+    const pid_t pid = sandbox.spawn({SONVAR_PROGRAM});
+    const auto mapped = pid > 0 && watcher.ok() ? watcher.waitMapped("Сонвар", 60s) : std::nullopt;
+    std::optional<MapWatcher::Answers> answers;
+    if (mapped) answers = watcher.ping(watcher.mapped(), *mapped, span, 50ms);
+    if (pid > 0 && !stopProgram(sandbox, pid)) {
+        std::fprintf(stderr, "the program did not stop with --quit\n");
+        answers.reset();
+    }
+    simulator.stop();
+    if (answers) {
+        // What the program filed while it was pinged, as its exit save keeps it.
+        std::ifstream saved(sandbox.dataFolder() + "/device_collection.xml");
+        const std::string text((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
+        std::size_t filed = 0;
+        for (auto at = text.find("<device>"); at != std::string::npos; at = text.find("<device>", at + 1)) ++filed;
+        answers->devicesSaved = filed;
+    }
+    return answers;
+}
+
+/// The two input lines: 2,000 loudspeakers and a console sending beside none.
+bool measureInputAfterWindow(const Sandbox& sandbox, const std::string& server, std::chrono::milliseconds span) {
+    const auto floor = inputAfterWindow(sandbox, server, 0, span);
+    const auto ours = inputAfterWindow(sandbox, server, kSendingLoudspeakers, span);
+    if (!floor || !ours || floor->firstMillis < 0 || ours->firstMillis < 0) {
+        std::fprintf(stderr, "the main window did not show or answered no input\n");
+        return false;
+    }
+    std::printf("input after the window: %zu of %zu pings answered with the devices sending (%zu devices saved at "
+                "the stop), %zu of %zu without\n",
+                ours->answered, ours->sent, ours->devicesSaved, floor->answered, floor->sent);
+    std::printf("BENCH first_input_2000_sending ours=%.0fms no_devices=%.0fms ratio=%.2f\n", ours->firstMillis,
+                floor->firstMillis, ours->firstMillis / std::max(floor->firstMillis, 1.0));
+    std::printf("BENCH longest_input_wait_2000_sending ours=%.0fms no_devices=%.0fms ratio=%.2f\n",
+                ours->longestMillis, floor->longestMillis, ours->longestMillis / std::max(floor->longestMillis, 1.0));
+    std::fflush(stdout);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::setlocale(LC_CTYPE, "C.UTF-8");
     long duration = 600;
     int rounds = 3;
+    long inputSpan = 20;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--duration") == 0) duration = std::atol(argv[i + 1]);
         else if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::max(1, std::atoi(argv[i + 1]));
+        else if (std::strcmp(argv[i], "--input-span") == 0) inputSpan = std::max(1L, std::atol(argv[i + 1]));
     }
     const std::string server = interfaceAddress();
     if (server.empty() || !std::getenv("DISPLAY")) {
@@ -484,5 +632,6 @@ int main(int argc, char** argv) {
     std::printf("BENCH rss_growth_%lds ours=%.2fMiB goal=5MiB ratio=%.2f\n", duration, grown, grown / 5.0);
     const bool stopped = stopProgram(sandbox, running);
     simulator.stop();
-    return stopped ? 0 : 1;
+    if (!stopped) return 1;
+    return measureInputAfterWindow(sandbox, server, std::chrono::seconds(inputSpan)) ? 0 : 1;
 }

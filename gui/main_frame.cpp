@@ -219,6 +219,8 @@ void MainFrame::Startup() {
     loadDeviceCollection(dataFile(L"device_collection.xml"));
     dbg_puts(TRACE, "MainFrame::Startup(). load device list of playlists");
     musicPlaylists->load(dataFile(L"list_of_playlist_music.xml"));
+    // Its rows are filled from the event loop, after the window has shown.
+    musicPanel->fillAhead(musicPlaylists);
     dbg_puts(TRACE, "MainFrame::Startup(). load list of radio stations");
     radioPlaylists->load(dataFile(L"list_of_playlist_radio.xml"));
     dbg_puts(TRACE, "MainFrame::Startup(). init device panel");

@@ -35,6 +35,10 @@ const wxColour SourcePlaylistPanel::kPlayingColour(0, 160, 33);
 namespace {
 
 const wxColour kBlack(0, 0, 0);
+/// fillAhead: rows per share (some tens of milliseconds) and the pause
+/// between shares, in which the GUI thread answers the operator.
+constexpr std::size_t kFillAheadRows = 250;
+constexpr int kFillAheadMilliseconds = 20;
 const wchar_t* const kMessageCaption = L"Сообщение";
 
 /// Headers of the list of playlists, then of the track list's path column.
@@ -63,6 +67,23 @@ std::wstring currentPath(Playlist& playlist) {
 }
 
 wxString countText(std::size_t count) { return wxString::Format(L"%u", static_cast<unsigned>(count)); }
+
+/// A row inserted with its text and the black of an unplayed row in one
+/// call: the list measures its text on every change of a row, colour included.
+long insertBlackRow(wxListCtrl* list, long at, const wxString& text) {
+    wxListItem row;
+    row.SetId(at);
+    row.SetText(text);
+    row.SetTextColour(kBlack);
+    return list->InsertItem(row);
+}
+
+/// Every row black again; rows that are black already are left alone (see
+/// insertBlackRow).
+void paintBlack(wxListCtrl* list) {
+    for (long row = 0; row < list->GetItemCount(); ++row)
+        if (list->GetItemTextColour(row) != kBlack) list->SetItemTextColour(row, kBlack);
+}
 
 }  // namespace
 
@@ -93,6 +114,8 @@ SourcePlaylistPanel::SourcePlaylistPanel(wxWindow* parent, ISchedulerControl* sc
     controlPanel->Layout();
     controlPanel->GetSizer()->Fit(controlPanel);
     Layout();
+    m_fillAhead.SetOwner(this);
+    Bind(wxEVT_TIMER, [this](wxTimerEvent&) { fillAheadStep(); }, m_fillAhead.GetId());
 }
 
 SourcePlaylistPanel::~SourcePlaylistPanel() {
@@ -101,6 +124,7 @@ SourcePlaylistPanel::~SourcePlaylistPanel() {
     for (wxMenuItem* item : {addFiles, captureAudioWithDevice, addDir, addUrl, editUrl, rename, clearPlayList,
                              addPlaylist, deleteSelected})
         if (playlistMenu->FindChildItem(item->GetId()) == nullptr) playlistMenu->Append(item);
+    m_fillAhead.Stop();
     m_listOfPlaylist.reset();
     m_currentPlaylist.reset();
     LOG_TRACE3(L"%1%", L"frm::SourcePlaylistPanel::~SourcePlaylistPanel");
@@ -131,19 +155,71 @@ void SourcePlaylistPanel::showList() {
     FRM_ASSERT_GUI_THREAD();
     error::terminateIfNull(m_listOfPlaylist, "frm::SourcePlaylistPanel::showList");
     GuiFreezer freeze(playlistList);
-    playlistList->ClearAll();
-    playlistList->InsertColumn(0, kPlaylistColumns[m_radio][0]);
-    playlistList->InsertColumn(1, kPlaylistColumns[m_radio][1]);
-    std::vector<std::wstring> names;
-    for (const boost::shared_ptr<Playlist>& playlist : m_listOfPlaylist->getAll()) {
-        names.push_back(playlist->getName());
-        const long row = playlistList->InsertItem(playlistList->GetItemCount(), names.back());
-        playlistList->SetItem(row, 1, countText(playlist->getItems().size()));
+    const std::vector<boost::shared_ptr<Playlist>> playlists = m_listOfPlaylist->getAll();
+    const long shown = shownPrefix(playlists);
+    if (shown < 0) {
+        playlistList->ClearAll();
+        playlistList->InsertColumn(0, kPlaylistColumns[m_radio][0]);
+        playlistList->InsertColumn(1, kPlaylistColumns[m_radio][1]);
+    } else {
+        // Rows that show these playlists already stay (a music list may hold
+        // many thousand, filled ahead or shown before): only their selection
+        // and counts are brought up to date.
+        for (long row = playlistList->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); row != -1;
+             row = playlistList->GetNextItem(row, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED))
+            playlistList->SetItemState(row, 0, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
+        updateListSize();
     }
-    // The rows are new and none is selected.
+    appendRows(playlists, static_cast<std::size_t>(std::max(shown, 0L)), playlists.size());
+    m_fillAhead.Stop();
+    // None of the rows is selected.
     m_listOfPlaylist->setSelection({});
+    std::vector<std::wstring> names;
+    names.reserve(playlists.size());
+    for (const boost::shared_ptr<Playlist>& playlist : playlists) names.push_back(playlist->getName());
     setColumnWidth(playlistList, 0, columnWidth(names, 25, 200));
     setColumnWidth(playlistList, 1, 200);
+}
+
+long SourcePlaylistPanel::shownPrefix(const std::vector<boost::shared_ptr<Playlist>>& playlists) const {
+    const long rows = playlistList->GetItemCount();
+    if (playlistList->GetColumnCount() != 2 || rows > static_cast<long>(playlists.size())) return -1;
+    for (long row = 0; row < rows; ++row)
+        if (playlistList->GetItemText(row, 0) != playlists[static_cast<std::size_t>(row)]->getName()) return -1;
+    return rows;
+}
+
+void SourcePlaylistPanel::appendRows(const std::vector<boost::shared_ptr<Playlist>>& playlists, std::size_t from,
+                                     std::size_t to) {
+    for (std::size_t i = from; i < to; ++i) {
+        const long row = insertBlackRow(playlistList, static_cast<long>(i), playlists[i]->getName());
+        playlistList->SetItem(row, 1, countText(playlists[i]->getItems().size()));
+    }
+}
+
+void SourcePlaylistPanel::fillAhead(boost::shared_ptr<ListOfPlaylist> playlists) {
+    FRM_ASSERT_GUI_THREAD();
+    m_listOfPlaylist = std::move(playlists);
+    m_fillAhead.StartOnce(kFillAheadMilliseconds);
+}
+
+void SourcePlaylistPanel::fillAheadStep() {
+    FRM_ASSERT_GUI_THREAD();
+    if (!m_listOfPlaylist) return;
+    const std::vector<boost::shared_ptr<Playlist>> playlists = m_listOfPlaylist->getAll();
+    if (playlistList->GetColumnCount() == 0) {
+        playlistList->InsertColumn(0, kPlaylistColumns[m_radio][0]);
+        playlistList->InsertColumn(1, kPlaylistColumns[m_radio][1]);
+    }
+    // Rows of something else: the page's showing fills it anew.
+    const long shown = shownPrefix(playlists);
+    if (shown < 0) return;
+    const std::size_t to = std::min(playlists.size(), static_cast<std::size_t>(shown) + kFillAheadRows);
+    {
+        GuiFreezer freeze(playlistList);
+        appendRows(playlists, static_cast<std::size_t>(shown), to);
+    }
+    if (to < playlists.size()) m_fillAhead.StartOnce(kFillAheadMilliseconds);
 }
 
 void SourcePlaylistPanel::showPlaylist() {
@@ -160,7 +236,7 @@ void SourcePlaylistPanel::showPlaylist() {
             titles.reserve(items.size());
             paths.reserve(items.size());
             for (std::size_t i = 0; i < items.size(); ++i) {
-                const long row = trackList->InsertItem(static_cast<long>(i), items[i].title);
+                const long row = insertBlackRow(trackList, static_cast<long>(i), items[i].title);
                 trackList->SetItem(row, 1, items[i].path);
                 titles.push_back(items[i].title);
                 paths.push_back(items[i].path);
@@ -178,8 +254,13 @@ void SourcePlaylistPanel::updateListSize() {
     const std::vector<boost::shared_ptr<Playlist>> playlists = m_listOfPlaylist->getAll();
     const std::size_t rows =
         std::min(playlists.size(), static_cast<std::size_t>(playlistList->GetItemCount()));
-    for (std::size_t i = 0; i < rows; ++i)
-        playlistList->SetItem(static_cast<long>(i), 1, countText(playlists[i]->getItems().size()));
+    // Only the counts that changed: each cell set costs the list a text
+    // measure, and a music list may hold many thousand playlists.
+    for (std::size_t i = 0; i < rows; ++i) {
+        const wxString count = countText(playlists[i]->getItems().size());
+        if (playlistList->GetItemText(static_cast<long>(i), 1) != count)
+            playlistList->SetItem(static_cast<long>(i), 1, count);
+    }
 }
 
 void SourcePlaylistPanel::updateMenuItems() {
@@ -215,11 +296,8 @@ void SourcePlaylistPanel::highlightPlaying(bool listOfPlaylist, bool playlist) {
             });
         return;
     }
-    if (listOfPlaylist)
-        for (long row = 0; row < playlistList->GetItemCount(); ++row)
-            playlistList->SetItemTextColour(row, kBlack);
-    if (playlist)
-        for (long row = 0; row < trackList->GetItemCount(); ++row) trackList->SetItemTextColour(row, kBlack);
+    if (listOfPlaylist) paintBlack(playlistList);
+    if (playlist) paintBlack(trackList);
 
     const bool playing = playerPlaying();
     const boost::shared_ptr<Playlist> played = playing ? playerPlaylist() : boost::shared_ptr<Playlist>();

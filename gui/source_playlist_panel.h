@@ -1,5 +1,7 @@
 #pragma once
 
+#include <wx/timer.h>
+
 #include <boost/core/noncopyable.hpp>
 #include <boost/shared_ptr.hpp>
 #include <functional>
@@ -58,6 +60,11 @@ public:
 
     /// Binds the page to a list of playlists and redraws everything.
     void setListOfPlaylist(boost::shared_ptr<ListOfPlaylist> playlists);
+    /// Binds the page to a list of playlists and fills its rows ahead of the
+    /// page's first showing, a share at a time from a timer, so that neither
+    /// start-up nor the first press of the page button waits for a list of
+    /// many thousand playlists. Showing the page adds what is still missing.
+    void fillAhead(boost::shared_ptr<ListOfPlaylist> playlists);
     /// Redraws the chosen parts, then the playing rows of the two lists.
     void redrawGuiElements(bool listOfPlaylist, bool playlist, bool menuItems, bool buttons);
     /// Any thread: paints the played playlist and track green, every other
@@ -100,6 +107,13 @@ protected:
 
 private:
     void showList();
+    /// How many rows of the list of playlists there are when each shows the
+    /// name of the playlist at its index; -1 when one shows another or the
+    /// list has no columns yet.
+    long shownPrefix(const std::vector<boost::shared_ptr<Playlist>>& playlists) const;
+    /// Rows for playlists [from, to) after the `from` rows there are.
+    void appendRows(const std::vector<boost::shared_ptr<Playlist>>& playlists, std::size_t from, std::size_t to);
+    void fillAheadStep();
     void showPlaylist();
     /// Column 1 of the list of playlists: each playlist's item count.
     void updateListSize();
@@ -136,6 +150,8 @@ private:
     const Outside m_outside;
     /// Held weakly by everything queued for later; gone with the page.
     std::shared_ptr<SourcePlaylistPanel*> m_alive;
+    /// The next share of fillAhead.
+    wxTimer m_fillAhead;
 };
 
 }  // namespace frm

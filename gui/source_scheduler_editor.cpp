@@ -65,7 +65,12 @@ void SourceSchedulerPanel::fillContentChoice(std::size_t source) {
     const auto& sources = m_store->getSources();
     if (source >= sources.size() || !sources[source]) return;
     place->SetSelection(static_cast<int>(source));
-    for (const auto& playback : sources[source]->getAll()) content->Append(playback->getName());
+    // In one call: a music source may hold many thousand playlists.
+    const auto playbacks = sources[source]->getAll();
+    wxArrayString names;
+    names.reserve(playbacks.size());
+    for (const auto& playback : playbacks) names.push_back(playback->getName());
+    content->Append(names);
 }
 
 void SourceSchedulerPanel::placeOnChoice(wxCommandEvent& event) {

@@ -170,7 +170,8 @@ void SourceSchedulerPanel::buildSource(wxSizer* top) {
     box->Add(place, 0, wxALIGN_CENTER_VERTICAL | wxALL, kBorder);
     contentLabel = label(parent, L"Контент");
     box->Add(contentLabel, 0, wxALIGN_CENTER_VERTICAL | wxLEFT | wxTOP | wxBOTTOM, kBorder);
-    content = new wxChoice(parent, wxID_ANY);
+    content = new wxOwnerDrawnComboBox(parent, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize, 0, nullptr,
+                                       wxCB_READONLY);
     box->Add(content, 2, wxALIGN_CENTER_VERTICAL | wxALL, kBorder);
     noGongLabel = label(parent, L"(Контент без гонга)");
     box->Add(noGongLabel, 0, wxALIGN_CENTER_VERTICAL | wxTOP | wxBOTTOM, kBorder);

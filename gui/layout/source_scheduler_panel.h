@@ -7,6 +7,7 @@
 #include <wx/choice.h>
 #include <wx/generic/calctrlg.h>
 #include <wx/listctrl.h>
+#include <wx/odcombo.h>
 #include <wx/panel.h>
 #include <wx/radiobox.h>
 #include <wx/scrolwin.h>
@@ -65,7 +66,9 @@ protected:
     wxStaticText* placeLabel;
     wxChoice* place;
     wxStaticText* contentLabel;
-    wxChoice* content;
+    /// A list of its own, not a GTK combo box: a playlist source may hold
+    /// many thousand entries, and GTK builds and sizes its menu row by row.
+    wxOwnerDrawnComboBox* content;
     wxStaticText* noGongLabel;
     wxStaticLine* sourceLine;
     wxStaticText* gongLabel;

@@ -123,6 +123,30 @@ TEST_F(SchedulerPageTasks, AMessageTakesTheChosenGongAndAPlaylistNone) {
     EXPECT_TRUE(boost::dynamic_pointer_cast<frm::PlaybackPlaylist>(page->vault(5).playback));
 }
 
+TEST_F(SchedulerPageTasks, AMusicSourceOfTwentyThousandPlaylistsIsOfferedWholeAndItsLastOnePlanned) {
+    // A GTK combo box builds its menu row by row: this many took minutes and
+    // kept a large site's window from showing.
+    constexpr int kPlaylists = 20000;
+    std::vector<boost::shared_ptr<Playlist>> playlists;
+    for (int n = 0; n < kPlaylists; ++n)
+        playlists.push_back(boost::make_shared<Playlist>(L"Плейлист " + std::to_wstring(n), false));
+    auto music = boost::make_shared<frm::PlaybackCollection>(L"playlist", L"Плейлисты");
+    frm::addPlaylistPlaybacks(music, playlists);
+    sources[0] = music;
+    page->setPlaybacks(sources);
+    ASSERT_EQ(page->content->GetCount(), static_cast<unsigned>(kPlaylists)) << "the first source, offered whole";
+    EXPECT_EQ(page->content->GetString(0), L"Плейлист 0");
+    EXPECT_EQ(page->content->GetString(kPlaylists - 1), L"Плейлист 19999") << "in the list's order";
+
+    page->choose(L"Радио", L"Радио Сити");
+    EXPECT_EQ(page->content->GetCount(), 1u);
+    plan({0, day(2024, 3, 5), wxDateTime(), 10, 0, -1, -1, {kSpeaker1}}, L"Плейлисты", L"Плейлист 19999");
+    EXPECT_EQ(page->content->GetCount(), static_cast<unsigned>(kPlaylists)) << "chosen again: filled anew";
+    ASSERT_TRUE(page->vault(1).playback);
+    EXPECT_EQ(page->vault(1).playback->getName(), L"Плейлист 19999");
+    EXPECT_EQ(page->vault(1).deviceIds, Ids{speakerId(1)});
+}
+
 // ---- the task list -----------------------------------------------------------------
 
 TEST_F(SchedulerPageTasks, RowsShowEachSourceKindWithTheDashRules) {

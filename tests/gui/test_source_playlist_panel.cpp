@@ -189,4 +189,65 @@ TEST_F(PlaylistPage, ThePlayedRowsAreGreenAndNextOrPrevWithoutAPlayerPlaylistPla
     click(page->stop);
     EXPECT_TRUE(wx_testing::runEventLoopUntil(
         [&] { return green(page->trackList).empty() && green(page->playlistList).empty(); }));
+    // Rows are inserted black and only rows of another colour are painted
+    // again: the played ones must still turn black.
+    for (wxListCtrl* shown : {page->playlistList, page->trackList})
+        for (long row = 0; row < shown->GetItemCount(); ++row)
+            EXPECT_EQ(shown->GetItemTextColour(row), *wxBLACK) << row;
+}
+
+TEST_F(PlaylistPage, FilledAheadTheRowsComeInSharesAndShowingThePageAddsOnlyWhatIsMissing) {
+    open(false);
+    const auto fill = [this](int count) {
+        for (int n = 0; n < count; ++n)
+            playlists->add(boost::make_shared<Playlist>(L"Плейлист " + std::to_wstring(n), true));
+    };
+    fill(700);
+    playlists->getOne(699)->add(L"a", file("a.mp3"));
+    page->fillAhead(playlists);
+    EXPECT_EQ(page->playlistList->GetItemCount(), 0) << "nothing before the event loop runs";
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return page->playlistList->GetItemCount() > 0; }));
+    EXPECT_LT(page->playlistList->GetItemCount(), 700) << "a share at a time";
+    page->setListOfPlaylist(playlists);  // the page shown before the fill has ended
+    ASSERT_EQ(page->playlistList->GetItemCount(), 700);
+    wx_testing::runEventLoopFor(std::chrono::milliseconds(100));
+    ASSERT_EQ(page->playlistList->GetItemCount(), 700) << "the rest of the fill added nothing twice";
+    const Texts names = column(page->playlistList, 0);
+    EXPECT_EQ(names[0], L"Плейлист 0");
+    EXPECT_EQ(names[699], L"Плейлист 699");
+    EXPECT_EQ(column(page->playlistList, 1)[699], L"1");
+
+    // Rows of another list are never extended: the showing fills anew.
+    auto other = boost::make_shared<ListOfPlaylist>();
+    other->add(boost::make_shared<Playlist>(L"Другой", true));
+    page->fillAhead(other);
+    wx_testing::runEventLoopFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(page->playlistList->GetItemCount(), 700);
+    page->setListOfPlaylist(other);
+    EXPECT_EQ(column(page->playlistList, 0), (Texts{L"Другой"}));
+}
+
+TEST_F(PlaylistPage, ShownAgainTheRowsKeepTheirPlaylistsCountsAndNoSelection) {
+    open(false);
+    const auto first = addPlaylist(L"Первый", {file("a.mp3")});
+    addPlaylist(L"Второй", {file("b.mp3"), file("c.mp3")});
+    EXPECT_EQ(column(page->playlistList, 1), (Texts{L"1", L"2"}));
+    first->add(L"d", file("d.mp3"));
+    first->add(L"e", file("e.mp3"));
+    select(page->playlistList, {1});
+    ASSERT_EQ(playlists->getSelection(), std::vector<unsigned>{1});
+    page->setListOfPlaylist(playlists);  // the page shown again over the same playlists
+    EXPECT_EQ(column(page->playlistList, 1), (Texts{L"3", L"2"}));
+    EXPECT_EQ(page->playlistList->GetSelectedItemCount(), 0) << "shown again, nothing is selected";
+    EXPECT_TRUE(playlists->getSelection().empty());
+    playlists->moveItem(1, 0);
+    page->setListOfPlaylist(playlists);
+    EXPECT_EQ(column(page->playlistList, 0), (Texts{L"Второй", L"Первый"})) << "another order: filled anew";
+    playlists->moveItem(0, 1);
+    page->setListOfPlaylist(playlists);
+    mouse(page->playlistList, wxEVT_LEFT_DOWN, 0);
+    EXPECT_EQ(column(page->trackList, 0), (Texts{L"a", L"d", L"e"}));
+    first->clear();
+    page->redrawGuiElements(false, true, false, false);
+    EXPECT_EQ(column(page->playlistList, 1), (Texts{L"0", L"2"})) << "the shown playlist emptied";
 }
