@@ -7,6 +7,7 @@
 #include <wx/choice.h>
 #include <wx/generic/calctrlg.h>
 #include <wx/listctrl.h>
+#include <wx/odcombo.h>
 #include <wx/panel.h>
 #include <wx/radiobox.h>
 #include <wx/scrolwin.h>
@@ -60,7 +61,9 @@ protected:
     wxCheckBox* filterDevices;
     wxChoice* filterDeviceChoice;
     wxCheckBox* filterZones;
-    wxChoice* filterZoneChoice;
+    // Drawn by wx, not a GTK combo box: that one takes time in the square of
+    // its items to fill, and a site may have tens of thousands of zones.
+    wxOwnerDrawnComboBox* filterZoneChoice;
     wxButton* filterApply;
     wxStaticText* placeLabel;
     wxChoice* place;
