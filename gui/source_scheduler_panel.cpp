@@ -357,15 +357,10 @@ std::wstring SourceSchedulerPanel::deviceRowText(const std::wstring& title, unsi
 }
 
 void SourceSchedulerPanel::fitDeviceListToRows() {
-    // The rows are measured as one text of many lines, as wide as its widest
-    // line: one measure, not one per row (a site may have tens of thousands
-    // of zones).
-    wxString rows;
-    for (unsigned row = 0; row < devices->GetCount(); ++row) {
-        if (row != 0) rows += L'\n';
-        rows += devices->GetString(row);
-    }
-    const int widest = rows.empty() ? 0 : devices->GetTextExtent(rows).x;
+    int widest = 0;
+    for (unsigned row = 0; row < devices->GetCount(); ++row)
+        for (const wxString& line : wxSplit(devices->GetString(row), L'\n', L'\0'))
+            widest = std::max(widest, devices->GetTextExtent(line).x);
     wxSize fit(std::max(kDeviceListWidth, widest + deviceRowMargin()), -1);
     // Left to itself, wx measures every row again for the list's best size,
     // of which only the height counts here: from ten rows on, that of ten.
