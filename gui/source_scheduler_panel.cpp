@@ -30,6 +30,8 @@ constexpr int kBorder = 5;
 /// the main window's smallest size), and what a row needs beyond its text,
 /// check box and scroll bar (GTK's focus line and the cell's inner spacing).
 constexpr int kDeviceListWidth = 240;
+/// The rows the device list's best height stops growing at (wx's rule).
+constexpr unsigned kMeasuredRows = 10;
 constexpr int kRowSlack = 16;
 /// The root zone's name; it is no choice of the zone filter.
 const std::wstring kAllZones = L"Все зоны";
@@ -359,8 +361,25 @@ void SourceSchedulerPanel::fitDeviceListToRows() {
     for (unsigned row = 0; row < devices->GetCount(); ++row)
         for (const wxString& line : wxSplit(devices->GetString(row), L'\n', L'\0'))
             widest = std::max(widest, devices->GetTextExtent(line).x);
-    devices->SetMinSize(wxSize(std::max(kDeviceListWidth, widest + deviceRowMargin()), -1));
+    wxSize fit(std::max(kDeviceListWidth, widest + deviceRowMargin()), -1);
+    // Left to itself, wx measures every row again for the list's best size,
+    // of which only the height counts here: from ten rows on, that of ten.
+    if (devices->GetCount() >= kMeasuredRows) fit.y = tenRowsHeight();
+    devices->SetMinSize(fit);
     Layout();
+}
+
+int SourceSchedulerPanel::tenRowsHeight() {
+    if (m_tenRowsHeight == 0) {
+        const wxArrayString rows(kMeasuredRows, std::vector<wxString>(kMeasuredRows, L"X").data());
+        auto* probe = new wxCheckListBox(devices->GetParent(), wxID_ANY, wxDefaultPosition, wxDefaultSize, rows,
+                                         devices->GetWindowStyleFlag());
+        probe->Hide();
+        probe->SetFont(devices->GetFont());
+        m_tenRowsHeight = probe->GetBestSize().y;
+        probe->Destroy();
+    }
+    return m_tenRowsHeight;
 }
 
 void SourceSchedulerPanel::devicesOnCheckListBox(wxCommandEvent& event) {

@@ -143,6 +143,8 @@ private:
     /// The device list as wide as its longest line with the check box and
     /// the scroll bar beside it, so that every title is read whole.
     void fitDeviceListToRows();
+    /// The device list's best height with ten rows or more (measured once).
+    int tenRowsHeight();
     void collectZoneDeviceIds(const ZoneElement::Ptr& zone);
     /// The first task playback, in id order, bearing the name.
     boost::shared_ptr<IPlayback> getPlayback(const std::wstring& name);
@@ -167,6 +169,7 @@ private:
     std::vector<std::wstring> m_gongPaths;
     /// The tree depth of each row of the device list.
     std::vector<unsigned> m_deviceLevels;
+    int m_tenRowsHeight = 0;
     /// The loudspeaker behind each loudspeaker row.
     std::map<int, boost::shared_ptr<device::OrvelInfo>> m_deviceRows;
     /// selectTask clears the selection itself: the list's own deselection

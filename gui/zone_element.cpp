@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include <wx/dcclient.h>
 #include <wx/panel.h>
 #include <wx/sizer.h>
 #include <wx/statbmp.h>
@@ -53,25 +54,164 @@ void writeZones(const ZoneElement& zone, ZoneFileWriter& writer) {
 
 }  // namespace
 
+/// The rows of a loaded zone file in the zone column: groups of kGroupRows
+/// zones in file order (depth first), each group a panel of the column. The
+/// toolkit gives every row windows of its own, and each idle pass visits
+/// every window, and each window destroyed searches a list as long as all
+/// windows: with tens of thousands of rows the start, every click and above
+/// all the quit would freeze for minutes. So a group builds its rows only
+/// when it is first drawn (it came into view), and while more than
+/// kBuiltGroups groups hold rows, the one farthest from the group just built
+/// takes its rows down again. A group without rows keeps the height of its
+/// shown rows, so the column scrolls over every zone and nothing moves when
+/// the rows come. The rows of a group are built from the zones' current
+/// name, toggle state and shown flag; a zone taken out of the tree gets none.
+///
+/// GUI thread only. Owned by the root that loaded the file; the handlers of
+/// the group panels and the zones hold weak pointers to it.
+class ZoneRowGroups : public std::enable_shared_from_this<ZoneRowGroups> {
+public:
+    static constexpr std::size_t kGroupRows = 100;
+    static constexpr std::size_t kBuiltGroups = 20;
+
+    explicit ZoneRowGroups(wxWindow* owner) : m_owner(owner) {}
+
+    /// Files the next zone of the file, in a new group after every
+    /// kGroupRows zones. The column is laid out by the caller.
+    void add(const ZoneElement::Ptr& zone) {
+        if (m_groups.empty() || m_groups.back().zones.size() == kGroupRows) {
+            Group group;
+            group.panel = new wxPanel(m_owner, wxID_ANY);
+            group.panel->SetSizer(new wxBoxSizer(wxVERTICAL));
+            m_owner->GetSizer()->Add(group.panel, 0, wxEXPAND);
+            const std::size_t index = m_groups.size();
+            const std::weak_ptr<ZoneRowGroups> self = weak_from_this();
+            group.panel->Bind(wxEVT_PAINT, [self, index](wxPaintEvent& event) {
+                wxPaintDC dc(static_cast<wxWindow*>(event.GetEventObject()));
+                if (const auto groups = self.lock()) groups->wanted(index);
+            });
+            m_groups.push_back(std::move(group));
+        }
+        zone->m_rowGroups = weak_from_this();
+        zone->m_groupIndex = m_groups.size() - 1;
+        m_groups.back().zones.push_back(zone);
+    }
+
+    /// The file is in: the first group gets its rows (the height of a row
+    /// comes from them), the others the height of theirs.
+    void finish() {
+        if (m_groups.empty()) return;
+        build(0, false);
+        for (Group& group : m_groups)
+            if (!group.built) fitPlaceholder(group, false);
+    }
+
+    /// A zone of a group whose shown flag changed or that left the column.
+    void changed(const ZoneElement& zone) {
+        if (zone.m_groupIndex >= m_groups.size()) return;
+        Group& group = m_groups[zone.m_groupIndex];
+        if (!group.built) fitPlaceholder(group, true);
+    }
+
+private:
+    struct Group {
+        wxPanel* panel = nullptr;
+        std::vector<boost::weak_ptr<ZoneElement>> zones;
+        bool built = false;
+        bool requested = false;
+    };
+
+    /// A group was drawn: its rows are built from the event loop, not from
+    /// within the drawing.
+    void wanted(std::size_t index) {
+        Group& group = m_groups[index];
+        if (group.built || group.requested) return;
+        group.requested = true;
+        const std::weak_ptr<ZoneRowGroups> self = weak_from_this();
+        m_owner->CallAfter([self, index] {
+            if (const auto groups = self.lock()) groups->build(index, true);
+        });
+    }
+
+    /// The zones of the group that still have their place in the column.
+    template <typename Visit>
+    void forEachZone(const Group& group, Visit visit) {
+        for (const boost::weak_ptr<ZoneElement>& weak : group.zones) {
+            const ZoneElement::Ptr zone = weak.lock();
+            if (zone && zone->m_rowGroups.lock().get() == this) visit(*zone);
+        }
+    }
+
+    void build(std::size_t index, bool layOut) {
+        Group& group = m_groups[index];
+        group.requested = false;
+        if (group.built) return;
+        group.built = true;
+        ++m_built;
+        {
+            GuiFreezer frozen(group.panel);
+            forEachZone(group, [&](ZoneElement& zone) {
+                zone.buildRow(false, group.panel);
+                if (m_rowHeight == 0) m_rowHeight = std::max(zone.m_panel->GetSize().y, 1);
+            });
+            group.panel->SetMinSize(wxDefaultSize);
+        }
+        if (layOut) relayout(m_owner, group.panel);
+        if (m_built > kBuiltGroups) releaseFarthestFrom(index);
+    }
+
+    void releaseFarthestFrom(std::size_t index) {
+        std::size_t farthest = index;
+        for (std::size_t other = 0; other < m_groups.size(); ++other) {
+            const auto distance = [index](std::size_t at) { return at > index ? at - index : index - at; };
+            if (m_groups[other].built && distance(other) > distance(farthest)) farthest = other;
+        }
+        if (farthest == index) return;
+        Group& group = m_groups[farthest];
+        {
+            GuiFreezer frozen(group.panel);
+            forEachZone(group, [](ZoneElement& zone) { zone.dropRow(); });
+        }
+        group.built = false;
+        --m_built;
+        fitPlaceholder(group, true);
+    }
+
+    /// An empty group holds the place of its shown rows.
+    void fitPlaceholder(Group& group, bool layOut) {
+        int shown = 0;
+        forEachZone(group, [&shown](const ZoneElement& zone) { shown += zone.isShown() ? 1 : 0; });
+        group.panel->SetMinSize(wxSize(-1, shown * std::max(m_rowHeight, 1)));
+        if (layOut) relayout(m_owner, group.panel);
+    }
+
+    wxWindow* const m_owner;
+    std::vector<Group> m_groups;
+    std::size_t m_built = 0;
+    int m_rowHeight = 0;
+};
+
 /// Rebuilds the zones of the file under a root: each entry becomes a new
 /// zone of its parent, except those named like the special zone, which
 /// stand for it where it is.
 class ZoneTreeLoader : public ZoneBuilder {
 public:
     ZoneTreeLoader(const ZoneElement::Ptr& root, const ZoneElement::Ptr& newDevicesZone,
-                   device::DeviceCollection& devices)
-        : m_root(root), m_newDevicesZone(newDevicesZone), m_devices(devices), m_parents{root} {}
+                   device::DeviceCollection& devices, const std::shared_ptr<ZoneRowGroups>& rows)
+        : m_root(root), m_newDevicesZone(newDevicesZone), m_devices(devices), m_rows(rows), m_parents{root} {}
 
     void enterZone(const ZoneEntry& entry) override {
         ZoneElement::Ptr zone;
         if (m_newDevicesZone && entry.name == m_newDevicesZone->m_name) {
             zone = m_newDevicesZone;
         } else {
-            // The column is laid out once when the whole file is in: a layout
-            // per row would take time in the square of the zones.
-            zone = m_root->m_owner != nullptr ? ZoneElement::createZone(m_root->m_owner, m_root->m_toggleHandler,
-                                                                        entry.name, false, group())
-                                              : ZoneElement::createDetached(entry.name);
+            zone = ZoneElement::createDetached(entry.name);
+            if (m_rows) {
+                // The row comes with its group (see ZoneRowGroups).
+                zone->m_owner = m_root->m_owner;
+                zone->m_toggleHandler = m_root->m_toggleHandler;
+                m_rows->add(zone);
+            }
             // A zone made just now can't be among its parent's children yet:
             // no search of the list, which would be as slow.
             m_parents.back()->m_zones.push_back(zone);
@@ -88,21 +228,6 @@ public:
     }
 
 private:
-    /// The window that takes the next row. The rows of the file go into
-    /// groups of kGroupRows in the column: the toolkit keeps a window's
-    /// children in lists that it searches at each new child and at each
-    /// move, which takes time in the square of the children of one window.
-    wxWindow* group() {
-        if (m_group == nullptr || m_groupRows == kGroupRows) {
-            m_group = new wxPanel(m_root->m_owner, wxID_ANY);
-            m_group->SetSizer(new wxBoxSizer(wxVERTICAL));
-            m_root->m_owner->GetSizer()->Add(m_group, 0, wxEXPAND);
-            m_groupRows = 0;
-        }
-        ++m_groupRows;
-        return m_group;
-    }
-
     void file(ZoneElement& zone, const std::string& text) {
         const net::HardwareAddress address(text);
         if (!address.isValid()) {
@@ -124,10 +249,8 @@ private:
     const ZoneElement::Ptr m_root;
     const ZoneElement::Ptr m_newDevicesZone;
     device::DeviceCollection& m_devices;
+    const std::shared_ptr<ZoneRowGroups> m_rows;
     std::vector<ZoneElement::Ptr> m_parents;
-    static constexpr int kGroupRows = 100;
-    wxPanel* m_group = nullptr;
-    int m_groupRows = 0;
 };
 
 ZoneElement::ZoneElement() = default;
@@ -143,16 +266,11 @@ ZoneElement::Ptr ZoneElement::createRoot(wxToggleButton* button) {
 
 ZoneElement::Ptr ZoneElement::createZone(wxWindow* owner, wxObjectEventFunction handler,
                                          const std::wstring& name) {
-    return createZone(owner, handler, name, true, nullptr);
-}
-
-ZoneElement::Ptr ZoneElement::createZone(wxWindow* owner, wxObjectEventFunction handler, const std::wstring& name,
-                                         bool layOut, wxWindow* rowParent) {
     auto* zone = new ZoneElement;
     zone->m_owner = owner;
     zone->m_toggleHandler = handler;
     zone->m_name = name;
-    zone->buildRow(layOut, rowParent != nullptr ? rowParent : owner);
+    zone->buildRow(true, owner);
     const Ptr self = zone->m_self.lock();
     if (!self) LOG_FATAL(L"%1%", L"Internal error. Zone don't lock");
     return self;
@@ -177,10 +295,12 @@ void ZoneElement::buildRow(bool layOut, wxWindow* parent) {
     m_icon->Hide();
     row->Add(m_icon, 0, wxALIGN_CENTER_VERTICAL | wxLEFT | wxTOP | wxBOTTOM, 5);
     m_button = new wxToggleButton(m_panel, wxID_ANY, m_name);
+    m_button->SetValue(m_toggleState != 0);
     row->Add(m_button, 1, wxEXPAND, 5);
     m_panel->SetSizer(row);
     m_panel->Layout();
     row->Fit(m_panel);
+    if (m_shown == 0) m_panel->Hide();
 
     column->Add(m_panel, 0, wxEXPAND, 5);
     if (layOut) relayout(m_owner, parent);
@@ -200,13 +320,27 @@ void ZoneElement::onToggle(wxCommandEvent& event) {
 }
 
 ZoneElement::Ptr ZoneElement::createActionForButton() {
-    if (!m_self.expired()) return getThisPtr();
     if (m_button == nullptr)
         dbg_abort("Internal error. Button don't set", "frm::ZoneElement::createActionForButton");
-    const Ptr self(this);
-    m_button->SetClientObject(new ZoneElementClientData(self));
-    m_self = self;
+    Ptr self = m_self.lock();
+    if (!self) {
+        self.reset(this);
+        m_self = self;
+    }
+    // A row built again (its group came back into view) takes the node too.
+    if (m_button->GetClientObject() == nullptr) m_button->SetClientObject(new ZoneElementClientData(self));
     return self;
+}
+
+bool ZoneElement::dropRow() {
+    if (m_panel == nullptr) return false;
+    // Destroying the row deletes the toggle's client data, one owner of the
+    // zone: the caller holds another.
+    m_panel->Destroy();
+    m_panel = nullptr;
+    m_button = nullptr;
+    m_icon = nullptr;
+    return true;
 }
 
 ZoneElement::Ptr ZoneElement::getThisPtr() const {
@@ -257,21 +391,20 @@ void ZoneElement::removeElement(const Ptr& zone, bool destroy) {
     }
     if (child->m_button != nullptr && child->m_toggleHandler != nullptr)
         child->m_button->Unbind(wxEVT_TOGGLEBUTTON, &ZoneElement::onToggle, child.get());
+    // Nor does a row built later for it reach the handler.
+    child->m_toggleHandler = nullptr;
     m_zones.erase(found);
     if (!destroy) return;
 
     const std::vector<Ptr> grandchildren = child->m_zones;
     for (const Ptr& grandchild : grandchildren) child->removeElement(grandchild, true);
-    if (child->m_panel != nullptr) {
-        // Destroying the row deletes the toggle's client data, one owner of
-        // the zone; `child` keeps it alive until we are done.
-        wxWindow* const rowParent = child->m_panel->GetParent();
-        child->m_panel->Destroy();
-        child->m_panel = nullptr;
-        child->m_button = nullptr;
-        child->m_icon = nullptr;
-        relayout(child->m_owner, rowParent);
-    }
+    // Its group, if it has one, builds no row for it any more.
+    const std::shared_ptr<ZoneRowGroups> groups = child->m_rowGroups.lock();
+    child->m_rowGroups.reset();
+    wxWindow* const rowParent = child->m_panel != nullptr ? child->m_panel->GetParent() : nullptr;
+    // `child` keeps the zone alive while its row goes.
+    if (child->dropRow()) relayout(child->m_owner, rowParent);
+    if (groups) groups->changed(*child);
 }
 
 void ZoneElement::removeElement(const DevicePtr& device) {
@@ -304,7 +437,10 @@ void ZoneElement::setName(const std::wstring& name) {
 
 void ZoneElement::setShown(bool shown) {
     m_shown = shown ? 1 : 0;
-    if (m_panel == nullptr) return;
+    if (m_panel == nullptr) {
+        if (const std::shared_ptr<ZoneRowGroups> groups = m_rowGroups.lock()) groups->changed(*this);
+        return;
+    }
     m_panel->Show(shown);
     relayout(m_owner, m_panel->GetParent());
 }
@@ -320,13 +456,18 @@ void ZoneElement::load(const std::wstring& path, device::DeviceCollection& devic
     if (!readZoneFile(path, collection)) return;
     m_owner = owner;
     m_toggleHandler = handler;
+    std::shared_ptr<ZoneRowGroups> rows;
+    if (owner != nullptr) rows = std::make_shared<ZoneRowGroups>(owner);
     {
-        // Thousands of rows are drawn once, not once each.
+        // The column is drawn and laid out once when the whole file is in: a
+        // layout per row would take time in the square of the zones.
         std::optional<GuiFreezer> frozen;
         if (owner != nullptr) frozen.emplace(owner);
-        ZoneTreeLoader loader(getThisPtr(), newDevicesZone, devices);
+        ZoneTreeLoader loader(getThisPtr(), newDevicesZone, devices, rows);
         readZones(collection, path, loader);
+        if (rows) rows->finish();
     }
+    m_loadedRows = rows;
     relayout(owner);
 }
 

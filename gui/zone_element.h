@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,8 @@ class DeviceCollection;
 }  // namespace device
 
 namespace frm {
+
+class ZoneRowGroups;
 
 /// One zone of the operator's zone tree: a name, the devices filed in it,
 /// its child zones, and its toggle button in the main window's zone column.
@@ -101,8 +105,12 @@ public:
     static void save(const ZoneElement& zone, boost::property_tree::wptree& node);
     /// Rebuilds this root's children from the file (see zone_store.h); the
     /// new zones' rows go to `owner` (none for a root without windows), in
-    /// groups of rows that the column holds in their place,
-    /// their toggles to `handler`. `newDevicesZone` stands for every entry
+    /// groups of rows that the column holds in their place, their toggles
+    /// to `handler`. Only the first group's rows are built here; each other
+    /// group builds its rows when it first comes into view, and gives them
+    /// up again while it is far from view (see ZoneRowGroups): a zone
+    /// without a row keeps its name, toggle state and shown flag for the row
+    /// it gets later. `newDevicesZone` stands for every entry
     /// of its name and keeps its place; its row is shown when the file gave
     /// it devices. An address the collection does not know yet is kept with
     /// its zone (and saved again) until claimPendingDevice files its device.
@@ -119,18 +127,19 @@ public:
 
 private:
     friend class ZoneTreeLoader;
+    friend class ZoneRowGroups;
 
     ZoneElement();
-    /// createZone with the row in `rowParent` (null: the owner), a window of
-    /// the owner with a box sizer of its own; without `layOut` the column is
-    /// left for the caller to lay out once after many rows.
-    static Ptr createZone(wxWindow* owner, wxObjectEventFunction handler, const std::wstring& name, bool layOut,
-                          wxWindow* rowParent);
-    /// Builds the row (bitmap and toggle) in the box sizer of `parent`.
+    /// Builds the row (bitmap and toggle) in the box sizer of `parent`, with
+    /// the zone's name, toggle state and shown flag; without `layOut` the
+    /// column is left for the caller to lay out once after many rows.
     void buildRow(bool layOut, wxWindow* parent);
+    /// Takes the row down (the zone stays); false when it had none.
+    bool dropRow();
     /// The toggle's event, handed to the owner's top-level window.
     void onToggle(wxCommandEvent& event);
-    /// The first shared pointer of the node, attached to its toggle.
+    /// Attaches the node to its toggle; the first shared pointer of the
+    /// node is made here when it has none yet.
     Ptr createActionForButton();
 
     std::uint8_t m_shown = 1;
@@ -148,6 +157,12 @@ private:
     std::vector<Ptr> m_zones;
     /// Addresses of the file that named no known device yet, in file order.
     std::vector<net::HardwareAddress> m_pendingAddresses;
+    /// A loaded zone: the groups of rows its row belongs to (the zone has no
+    /// row while its group has not built it), and the group's index there.
+    std::weak_ptr<ZoneRowGroups> m_rowGroups;
+    std::size_t m_groupIndex = 0;
+    /// A root: the groups of the rows of the file it loaded.
+    std::shared_ptr<ZoneRowGroups> m_loadedRows;
 };
 
 /// Writes zone_collection.xml from the children of `root` (storage::save).

@@ -85,6 +85,10 @@ SourceSchedulerPanel::SourceSchedulerPanel(wxWindow* parent, wxWindowID id, cons
     const wxString samples[] = {L"Все устройства", L"Устройство1", L"Устройство2"};
     devices = new wxCheckListBox(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, 3, samples, wxLB_HSCROLL);
     devices->SetMinSize(wxSize(200, -1));
+    // Its own font, the one GTK gives it: the list's width is measured on
+    // every row, and without a font of its own each measure asks GTK for the
+    // style again (seconds at tens of thousands of zones).
+    devices->SetFont(devices->GetFont());
     listSizer->Add(devices, 0, wxEXPAND | wxRIGHT, kBorder);
     taskList =
         new wxListCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_REPORT | wxLC_NO_SORT_HEADER);
@@ -146,8 +150,8 @@ void SourceSchedulerPanel::buildFilter() {
     column->Add(filterDeviceChoice, 0, wxEXPAND | wxALL, kFilterBorder);
     filterZones = checkBox(filterWindow, L"Зоны");
     column->Add(filterZones, 0, wxALL, kFilterBorder);
-    filterZoneChoice = new wxChoice(filterWindow, wxID_ANY);
-    filterZoneChoice->SetSelection(0);
+    filterZoneChoice = new wxOwnerDrawnComboBox(filterWindow, wxID_ANY, wxEmptyString, wxDefaultPosition,
+                                                wxDefaultSize, 0, nullptr, wxCB_READONLY);
     filterZoneChoice->Disable();
     filterZoneChoice->SetMaxSize(wxSize(250, -1));
     column->Add(filterZoneChoice, 0, wxEXPAND | wxALL, kFilterBorder);

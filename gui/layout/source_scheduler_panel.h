@@ -61,7 +61,9 @@ protected:
     wxCheckBox* filterDevices;
     wxChoice* filterDeviceChoice;
     wxCheckBox* filterZones;
-    wxChoice* filterZoneChoice;
+    // Drawn by wx, not a GTK combo box: that one takes time in the square of
+    // its items to fill, and a site may have tens of thousands of zones.
+    wxOwnerDrawnComboBox* filterZoneChoice;
     wxButton* filterApply;
     wxStaticText* placeLabel;
     wxChoice* place;

@@ -117,7 +117,8 @@ void ZoneElementPanel::buildInfoPanel() {
     grid->Add(title, 0, wxEXPAND | kFieldBorders, kBorder);
     zoneLabel = addLabel(infoPanel, grid, L"Входит в зону");
     // Created without items, so there is no first entry to select yet.
-    zone = new wxChoice(infoPanel, wxID_ANY, wxDefaultPosition, wxSize(kEditWidth, -1));
+    zone = new wxOwnerDrawnComboBox(infoPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(kEditWidth, -1), 0,
+                                    nullptr, wxCB_READONLY);
     grid->Add(zone, 0, wxEXPAND | kFieldBorders, kBorder);
 
     // Rows 2 to 10: read-only fields, left and right pair of each row.
@@ -189,7 +190,7 @@ void ZoneElementPanel::connectEvents() {
     c.connect(deviceList, wxEVT_LIST_ITEM_SELECTED, &ZoneElementPanel::onListItemSelected, this);
     c.connect(selectAllDevices, wxEVT_BUTTON, &ZoneElementPanel::selectAllDevicesOnButtonClick, this);
     c.connect(title, wxEVT_CHAR, &ZoneElementPanel::titleOnChar, this);
-    c.connect(zone, wxEVT_CHOICE, &ZoneElementPanel::zoneOnChoice, this);
+    c.connect(zone, wxEVT_COMBOBOX, &ZoneElementPanel::zoneOnChoice, this);
     c.connect(mute, wxEVT_BUTTON, &ZoneElementPanel::muteOnButtonClick, this);
     c.connect(volumeSlider, wxEVT_SCROLL_CHANGED, &ZoneElementPanel::volumeSliderOnScrollChanged, this);
     c.connect(lockInterface, wxEVT_BUTTON, &ZoneElementPanel::lockInterfaceOnButtonClick, this);

@@ -3,6 +3,7 @@
 #include <wx/bmpbuttn.h>
 #include <wx/button.h>
 #include <wx/choice.h>
+#include <wx/odcombo.h>
 #include <wx/panel.h>
 #include <wx/slider.h>
 #include <wx/statline.h>
@@ -38,7 +39,9 @@ protected:
     wxStaticText* titleLabel;
     wxTextCtrl* title;
     wxStaticText* zoneLabel;
-    wxChoice* zone;
+    // Drawn by wx, not a GTK combo box: that one takes time in the square of
+    // its items to fill, and a site may have tens of thousands of zones.
+    wxOwnerDrawnComboBox* zone;
     wxStaticText* playbackLabel;
     wxTextCtrl* playback;
     wxStaticText* firmwareLabel;

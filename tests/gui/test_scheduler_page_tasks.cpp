@@ -330,6 +330,36 @@ TEST_F(SchedulerPageTasks, TheDeviceListIndentsByDepthAndTicksABranch) {
     EXPECT_EQ(page->checkedDevices(), frm::DeviceSet()) << "the list was refilled";
 }
 
+TEST_F(SchedulerPageTasks, ASiteOfThousandsOfZonesFillsTheListsWholeAndTheDeviceListByWxsOwnRule) {
+    for (int n = 0; n < 3000; ++n)
+        stage->addElement(frm::ZoneElement::createDetached(L"Зона " + std::to_wstring(n)));
+    const std::wstring longest = L"Зона с очень длинным названием, длиннее всех прочих";
+    stage->getZones()[1234]->setName(longest);
+    page->resetControls();
+
+    ASSERT_EQ(page->filterZoneChoice->GetCount(), 3002u);
+    EXPECT_EQ(page->filterZoneChoice->GetString(3001), L"Зона 2999");
+    EXPECT_TRUE(page->filterZoneChoice->SetStringSelection(L"Зона 2500"));
+    ASSERT_EQ(page->devices->GetCount(), 3005u);
+    // As wide as the widest row with its check box, as tall as wx makes it.
+    const wxSize fit = page->devices->GetMinSize();
+    EXPECT_GT(fit.x, page->devices->GetTextExtent(L"         " + longest).x);
+    const auto widestRow = [&] {
+        int widest = 0;
+        for (unsigned row = 0; row < page->devices->GetCount(); ++row)
+            for (const wxString& line : wxSplit(page->devices->GetString(row), L'\n', L'\0'))
+                widest = std::max(widest, page->devices->GetTextExtent(line).x);
+        return widest;
+    };
+    const int before = widestRow();
+    stage->getZones()[1234]->setName(longest.substr(0, 40));
+    page->resetControls();
+    EXPECT_EQ(page->devices->GetMinSize().x - fit.x, widestRow() - before) << "the rows measured each alone";
+    page->devices->SetMinSize(wxDefaultSize);
+    page->devices->InvalidateBestSize();
+    EXPECT_EQ(fit.y, page->devices->GetBestSize().y);
+}
+
 // ---- what the other pages ask ------------------------------------------------------
 
 TEST_F(SchedulerPageTasks, RenamingAPlaylistRenamesEveryTaskInOnePassAndTheFileKeepsIt) {

@@ -277,7 +277,7 @@ TEST_F(ZonePanel, ALoudspeakerAndAConsoleShowTheirStateInBothModes) {
         EXPECT_EQ(p().title->IsEnabled(), administrator);
         ASSERT_EQ(p().zone->GetCount(), 3u);  // Зал, Сцена, Склад: depth first
         EXPECT_EQ(p().zone->GetString(1), L"Сцена");
-        EXPECT_EQ(p().zone->GetStringSelection(), L"Зал");
+        EXPECT_EQ(p().zone->GetValue(), L"Зал");
         EXPECT_EQ(p().volumeHint->GetLabel(), L"Громкость: " + a->getTitle());
         EXPECT_TRUE(p().volumePanel->IsEnabled());
         EXPECT_TRUE(p().line1->IsEnabled());
@@ -348,14 +348,14 @@ TEST_F(ZonePanel, ApplyRenamesOneDeviceAndMovesTheSelection) {
     wxKeyEvent key(wxEVT_CHAR);
     send(p().title, key);
     p().zone->SetSelection(p().zone->FindString(L"Сцена"));
-    wxCommandEvent choice(wxEVT_CHOICE, p().zone->GetId());
+    wxCommandEvent choice(wxEVT_COMBOBOX, p().zone->GetId());
     send(p().zone, choice);
     EXPECT_TRUE(p().apply->IsEnabled());
     // A state refresh of the device keeps the edit that waits to be applied.
     std::thread([this] { p().refreshDevices(a); }).join();
     wx_testing::runEventLoopFor(300ms);
     EXPECT_EQ(p().title->GetValue(), L"Сцена слева");
-    EXPECT_EQ(p().zone->GetStringSelection(), L"Сцена");
+    EXPECT_EQ(p().zone->GetValue(), L"Сцена");
 
     click(p().apply);
     EXPECT_FALSE(p().apply->IsEnabled()) << "applied: nothing left to apply";
