@@ -14,20 +14,23 @@ FUZZ_SECONDS=${SONVAR_FUZZ_SECONDS:-30}
 everything=0
 [ "$#" -eq 0 ] && everything=1
 
-# The benchmarks and the fuzz targets build at the lowest priority while the
-# tests run: the tests spend most of their time waiting on the clock and on
-# the programs they start, and these builds take only what they leave.
+# The benchmarks and the fuzz targets build, and the targets are fuzzed, at
+# the lowest priority while the tests run: the tests spend most of their time
+# waiting on the clock and on the programs they start, and the work beside
+# them takes only what they leave.
 if [ "$everything" = 1 ]; then
-    later_log="$BUILD_DIR/builds-beside-tests.log"
+    beside_log="$BUILD_DIR/beside-tests.log"
     (
+        set -e
         if cmake -L -N "$BUILD_DIR" 2>/dev/null | grep -q '^SONVAR_BENCH:BOOL=ON'; then
             nice -n 19 cmake --build "$BUILD_DIR" -j "$(nproc)" --target sonvar_benchmarks
         fi
         if [ "$FUZZ_SECONDS" -gt 0 ]; then
             nice -n 19 scripts/fuzz.sh --build-only
+            nice -n 19 scripts/fuzz.sh --no-build "$FUZZ_SECONDS"
         fi
-    ) >"$later_log" 2>&1 &
-    later=$!
+    ) >"$beside_log" 2>&1 &
+    beside=$!
 fi
 # Most tests wait on the clock or on the programs they start rather than
 # compute, so at least four run at a time however few the cores.
@@ -37,13 +40,12 @@ status=0
 scripts/netns-run xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" \
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$jobs" "$@" || status=$?
 if [ "$everything" = 1 ]; then
-    if ! wait "$later"; then
-        cat "$later_log"
-        echo "the benchmarks or the fuzz targets did not build"
-        exit 1
-    fi
-    if [ "$FUZZ_SECONDS" -gt 0 ]; then
-        scripts/fuzz.sh --no-build "$FUZZ_SECONDS" || status=$?
+    if wait "$beside"; then
+        grep -a '^FUZZ' "$beside_log" || true
+    else
+        tail -n 60 "$beside_log"
+        echo "the benchmarks or the fuzz targets did not build, or a fuzz target failed (log: $beside_log)"
+        status=1
     fi
 fi
 exit "$status"
