@@ -32,13 +32,9 @@ if [ "$everything" = 1 ]; then
     ) >"$beside_log" 2>&1 &
     beside=$!
 fi
-# Most tests wait on the clock or on the programs they start rather than
-# compute, so at least four run at a time however few the cores.
-jobs=$(nproc)
-[ "$jobs" -lt 4 ] && jobs=4
 status=0
 scripts/netns-run xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" \
-    ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$jobs" "$@" || status=$?
+    ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)" "$@" || status=$?
 if [ "$everything" = 1 ]; then
     if wait "$beside"; then
         grep -a '^FUZZ' "$beside_log" || true
