@@ -1,5 +1,5 @@
 # A layer is every .cpp in its folder (and the given subfolders) built as one
-# static library; the repository root is the include root ("base/log.h").
+# static library, less those SONVAR_LAYER_SKIP names; the repository root is the include root ("base/log.h").
 # A layer with no sources yet is an interface library, so that its users can
 # already name it.
 function(sonvar_layer name folder)
@@ -7,6 +7,10 @@ function(sonvar_layer name folder)
   foreach(dir ${folder} ${ARGN})
     file(GLOB found CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
     list(APPEND sources ${found})
+  endforeach()
+  # Sources a configuration leaves out (SONVAR_LAYER_SKIP, relative to the root).
+  foreach(skipped ${SONVAR_LAYER_SKIP})
+    list(REMOVE_ITEM sources ${CMAKE_SOURCE_DIR}/${skipped})
   endforeach()
   if(sources)
     add_library(${name} STATIC ${sources})

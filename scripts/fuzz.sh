@@ -1,19 +1,28 @@
 #!/bin/sh
 # Builds the fuzz targets with clang into build-fuzz/ (or $SONVAR_FUZZ_BUILD_DIR)
 # and fuzzes each for SECONDS (default 40), JOBS at a time (default: the
-# number of cores). Usage: scripts/fuzz.sh [SECONDS [JOBS]]
+# number of cores). Usage: scripts/fuzz.sh [--build-only | --no-build] [SECONDS [JOBS]]
 # e.g. scripts/fuzz.sh 600 4 for the long run. Prints one line per target
 # (runs executed, corpus size, crashes) and a summary; fails when any target
 # found something. Reproducers land in <build dir>/fuzz-findings/<target>/.
+# --build-only stops after the build; --no-build fuzzes what was built.
 set -e
 cd "$(dirname "$0")/.."
+STEPS=all
+case "$1" in
+    --build-only) STEPS=build; shift ;;
+    --no-build) STEPS=run; shift ;;
+esac
 SECONDS_EACH=${1:-40}
 JOBS=${2:-$(nproc)}
 BUILD_DIR=${SONVAR_FUZZ_BUILD_DIR:-build-fuzz}
 
-cmake -S . -B "$BUILD_DIR" -DSONVAR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build "$BUILD_DIR" --target sonvar_fuzz_targets -j "$(nproc)"
+if [ "$STEPS" != run ]; then
+    cmake -S . -B "$BUILD_DIR" -DSONVAR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+    cmake --build "$BUILD_DIR" --target sonvar_fuzz_targets -j "$(nproc)"
+fi
+[ "$STEPS" = build ] && exit 0
 
 rm -rf "$BUILD_DIR/fuzz-findings"
 log="$BUILD_DIR/fuzz-last.log"

@@ -1,19 +1,47 @@
 #!/bin/sh
 # Installs what is missing, builds, and runs every test inside a private
 # network namespace (loopback only) with GUI tests on a virtual X display;
-# then builds the fuzz targets with clang and fuzzes each briefly
-# ($SONVAR_FUZZ_SECONDS, default 30; 0 skips them). Extra arguments go to
-# ctest, e.g. -L base, and skip the fuzz runs.
+# builds the benchmarks and the fuzz targets (with clang) and fuzzes each
+# target briefly ($SONVAR_FUZZ_SECONDS, default 30; 0 skips them). Extra
+# arguments go to ctest, e.g. -L base, and skip the benchmarks and the fuzz
+# targets.
 set -e
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-scripts/build.sh
+SONVAR_BENCH_LATER=1 scripts/build.sh
 BUILD_DIR=${SONVAR_BUILD_DIR:-build}
+FUZZ_SECONDS=${SONVAR_FUZZ_SECONDS:-30}
+everything=0
+[ "$#" -eq 0 ] && everything=1
+
+# The benchmarks and the fuzz targets build, and the targets are fuzzed, at
+# the lowest priority while the tests run: the tests spend most of their time
+# waiting on the clock and on the programs they start, and the work beside
+# them takes only what they leave.
+if [ "$everything" = 1 ]; then
+    beside_log="$BUILD_DIR/beside-tests.log"
+    (
+        set -e
+        if cmake -L -N "$BUILD_DIR" 2>/dev/null | grep -q '^SONVAR_BENCH:BOOL=ON'; then
+            nice -n 19 cmake --build "$BUILD_DIR" -j "$(nproc)" --target sonvar_benchmarks
+        fi
+        if [ "$FUZZ_SECONDS" -gt 0 ]; then
+            nice -n 19 scripts/fuzz.sh --build-only
+            nice -n 19 scripts/fuzz.sh --no-build "$FUZZ_SECONDS"
+        fi
+    ) >"$beside_log" 2>&1 &
+    beside=$!
+fi
 status=0
 scripts/netns-run xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" \
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)" "$@" || status=$?
-FUZZ_SECONDS=${SONVAR_FUZZ_SECONDS:-30}
-if [ "$#" -eq 0 ] && [ "$FUZZ_SECONDS" -gt 0 ]; then
-    scripts/fuzz.sh "$FUZZ_SECONDS" || status=$?
+if [ "$everything" = 1 ]; then
+    if wait "$beside"; then
+        grep -a '^FUZZ' "$beside_log" || true
+    else
+        tail -n 60 "$beside_log"
+        echo "the benchmarks or the fuzz targets did not build, or a fuzz target failed (log: $beside_log)"
+        status=1
+    fi
 fi
 exit "$status"

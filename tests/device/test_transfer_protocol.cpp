@@ -523,6 +523,9 @@ TEST_F(TransportWithDispatcher, IdleDispatcherThreadsReadStatePacketsAndTheRespo
     // Two long jobs: the second takes over after the first has had 500 ms.
     std::atomic<int> held{0};
     std::atomic<bool> release{false};
+    // A failed assertion below must not leave the jobs holding the
+    // dispatcher, whose shutdown would wait for them for ever.
+    const std::shared_ptr<void> releaseOnExit(nullptr, [&](void*) { release = true; });
     for (int i = 0; i < 2; ++i)
         base::ThreadDispatcher::add(L"long", 0, [&] {
             ++held;
