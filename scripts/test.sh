@@ -14,12 +14,13 @@ FUZZ_SECONDS=${SONVAR_FUZZ_SECONDS:-30}
 everything=0
 [ "$#" -eq 0 ] && everything=1
 
-# The benchmarks and the fuzz targets build, and the targets are fuzzed, at
-# the lowest priority while the tests run: the tests spend most of their time
-# waiting on the clock and on the programs they start, and the work beside
-# them takes only what they leave.
+# The benchmarks and the fuzz targets build at the lowest priority while the
+# tests run: the tests spend most of their time waiting on the clock and on
+# the programs they start, and these builds take only what they leave. The
+# fuzzing itself waits for the tests, so that each target has the cores for
+# its whole time.
 if [ "$everything" = 1 ]; then
-    beside_log="$BUILD_DIR/beside-tests.log"
+    later_log="$BUILD_DIR/builds-beside-tests.log"
     (
         set -e
         if cmake -L -N "$BUILD_DIR" 2>/dev/null | grep -q '^SONVAR_BENCH:BOOL=ON'; then
@@ -27,21 +28,21 @@ if [ "$everything" = 1 ]; then
         fi
         if [ "$FUZZ_SECONDS" -gt 0 ]; then
             nice -n 19 scripts/fuzz.sh --build-only
-            nice -n 19 scripts/fuzz.sh --no-build "$FUZZ_SECONDS"
         fi
-    ) >"$beside_log" 2>&1 &
-    beside=$!
+    ) >"$later_log" 2>&1 &
+    later=$!
 fi
 status=0
 scripts/netns-run xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" \
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)" "$@" || status=$?
 if [ "$everything" = 1 ]; then
-    if wait "$beside"; then
-        grep -a '^FUZZ' "$beside_log" || true
-    else
-        tail -n 60 "$beside_log"
-        echo "the benchmarks or the fuzz targets did not build, or a fuzz target failed (log: $beside_log)"
-        status=1
+    if ! wait "$later"; then
+        cat "$later_log"
+        echo "the benchmarks or the fuzz targets did not build"
+        exit 1
+    fi
+    if [ "$FUZZ_SECONDS" -gt 0 ]; then
+        scripts/fuzz.sh --no-build "$FUZZ_SECONDS" || status=$?
     fi
 fi
 exit "$status"
