@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include <boost/algorithm/string/join.hpp>
 #include <boost/thread/lock_guard.hpp>
 #include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
@@ -40,10 +41,13 @@ struct StoredPlaylist {
     std::wstring name;
     bool playing = false;
     std::vector<StoredTrack> tracks;
+    /// Tracks left out, each with its reason.
+    std::vector<std::wstring> damaged;
 };
 
-/// One playlist element read whole; none (with the reason) when an element
-/// it needs is missing, so a damaged entry never keeps the rest from loading.
+/// One playlist element; none (with the reason) when it lacks its name or
+/// its list of tracks. A track without a title or a path is left out alone:
+/// the playlist keeps the others in their order.
 boost::optional<StoredPlaylist> readPlaylist(const wptree& element, std::wstring& why) {
     StoredPlaylist stored;
     const auto name = element.get_child_optional(L"name");
@@ -58,9 +62,13 @@ boost::optional<StoredPlaylist> readPlaylist(const wptree& element, std::wstring
         if (!isElement(track.first)) continue;
         const auto title = track.second.get_child_optional(L"title");
         const auto path = track.second.get_child_optional(L"path");
-        if (!title || !path) {
-            why = !title ? L"трек без названия" : L"трек без пути";
-            return boost::none;
+        // Empty texts too: the playlist would refuse them as its own fault.
+        if (!title || !path || title->data().empty() || path->data().empty()) {
+            stored.damaged.push_back(!title                  ? L"трек без названия"
+                                     : !path                 ? L"трек без пути"
+                                     : title->data().empty() ? L"пустое название трека"
+                                                             : L"пустой путь трека");
+            continue;
         }
         stored.tracks.push_back({title->data(), path->data(), track.second.get(L"playback", false)});
     }
@@ -154,30 +162,44 @@ void ListOfPlaylist::load(const std::wstring& path) {
         }
         return;
     }
+    std::wstring damage;
     int skipped = 0;
-    const boost::shared_ptr<Playlist> playing = take(tree, path, &skipped);
+    const boost::shared_ptr<Playlist> playing = take(tree, path, &damage, &skipped);
     // The shutdown save writes only what loaded: the file as it was stays
     // beside it for the operator.
-    if (skipped > 0) storage::keepCopy(path, std::to_string(skipped) + " entries skipped");
+    if (skipped > 0) storage::keepCopy(path, std::to_string(skipped) + " entries skipped", damage);
     if (playing) Player::play(playing);
 }
 
-boost::shared_ptr<Playlist> ListOfPlaylist::take(const wptree& tree, const std::wstring& path, int* skipped) {
+boost::shared_ptr<Playlist> ListOfPlaylist::take(const wptree& tree, const std::wstring& path,
+                                                 std::wstring* damage, int* skipped) {
     boost::shared_ptr<Playlist> playing;
     const auto list = tree.get_child_optional(L"list");
     if (!list) {
         LOG_INFO(L"Нет списка плейлистов в файле '%1%'", path);
         return playing;
     }
+    // The operator is told once per file: the playlists with tracks left
+    // out, by name, and how many playlists were left out whole.
+    std::vector<std::wstring> told;
+    int playlistsSkipped = 0;
+    int total = 0;
     for (const auto& child : *list) {
         if (!isElement(child.first)) continue;
         std::wstring why;
         const boost::optional<StoredPlaylist> stored = readPlaylist(child.second, why);
         if (!stored) {
-            // One line each for the log; the operator is told once per file.
             LOG_INFO(L"Плейлист в файле '%1%' пропущен: %2%", path, why);
-            if (skipped != nullptr) ++*skipped;
+            ++playlistsSkipped;
+            ++total;
             continue;
+        }
+        for (const std::wstring& reason : stored->damaged)
+            LOG_INFO(L"Трек плейлиста '%1%' в файле '%2%' пропущен: %3%", stored->name, path, reason);
+        if (!stored->damaged.empty()) {
+            told.push_back(L"в плейлисте '" + stored->name + L"' пропущено записей: " +
+                           std::to_wstring(stored->damaged.size()));
+            total += static_cast<int>(stored->damaged.size());
         }
         auto playlist = boost::make_shared<Playlist>(stored->name, true);
         std::set<std::wstring> reported;
@@ -193,5 +215,8 @@ boost::shared_ptr<Playlist> ListOfPlaylist::take(const wptree& tree, const std::
         if (stored->playing) playing = playlist;
         add(playlist);
     }
+    if (playlistsSkipped > 0) told.push_back(L"пропущено плейлистов: " + std::to_wstring(playlistsSkipped));
+    if (damage != nullptr) *damage = boost::algorithm::join(told, L"; ");
+    if (skipped != nullptr) *skipped = total;
     return playing;
 }

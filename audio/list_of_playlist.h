@@ -35,18 +35,21 @@ public:
     void save(const std::wstring& path);
     /// Appends the playlists of the file. A missing or unreadable radio file
     /// gives the default radio playlist; a damaged file, or one without the
-    /// element "list", is set aside as storage::load does. A playlist the file
-    /// does not describe completely is left out, the others still load, and
-    /// the file as it was is copied aside (storage::keepCopy) with one
-    /// warning, since the next save writes only what loaded.
+    /// element "list", is set aside as storage::load does. A track the file
+    /// does not describe completely is left out alone (its playlist keeps
+    /// the others), a playlist without its name or its list of tracks is left
+    /// out whole; then the file as it was is copied aside (storage::keepCopy)
+    /// with one warning naming the playlists, since the next save writes only
+    /// what loaded.
     void load(const std::wstring& path);
     /// What load does once the file is read: appends the playlists of the
     /// tree (`path` only names the file in the log) and returns the one the
     /// file marks as playing, which load then plays (the last one marked when
-    /// several are); `skipped`, when given, counts the playlists left out. No
-    /// player needed.
+    /// several are). When given, `damage` receives what was left out in the
+    /// operator's words (empty when nothing) and `skipped` how many entries,
+    /// tracks and playlists. No player needed.
     boost::shared_ptr<Playlist> take(const boost::property_tree::wptree& tree, const std::wstring& path,
-                                     int* skipped = nullptr);
+                                     std::wstring* damage = nullptr, int* skipped = nullptr);
 
 private:
     boost::recursive_mutex m_lock;

@@ -40,6 +40,14 @@ HardwareAddress::HardwareAddress(const char* text) {
     setHalves(high, low);
 }
 
+bool HardwareAddress::parse(const std::string& text, HardwareAddress& address) {
+    std::uint32_t high = 0;
+    std::uint32_t low = 0;
+    if (!scanHardwareAddress(text.c_str(), high, low)) return false;
+    address = HardwareAddress(high, low);
+    return true;
+}
+
 HardwareAddress::HardwareAddress(std::uint32_t high, std::uint32_t low) {
     // A half above 24 bits has no place in six bytes; the first half is
     // checked as well as the second, since its top byte would be lost too.

@@ -188,6 +188,10 @@ void setAside(const std::wstring& path, const std::string& reason) {
 }
 
 bool keepCopy(const std::wstring& path, const std::string& reason) {
+    return keepCopy(path, reason, damageForOperator(reason));
+}
+
+bool keepCopy(const std::wstring& path, const std::string& reason, const std::wstring& damage) {
     const base::LogPlace place("storage::load");
     place.info(L"Файл '%1%': %2%", path, base::fromUtf8(reason));
     const std::wstring aside = base::asideName(path);
@@ -195,11 +199,11 @@ bool keepCopy(const std::wstring& path, const std::string& reason) {
     std::string error;
     if (base::tryReadFile(path, bytes) == 0 && base::replaceFile(aside, bytes, error)) {
         place.warn(L"Файл '%1%' повреждён (%2%) и прочитан не весь; исходный файл сохранён как '%3%'", path,
-                   damageForOperator(reason), aside);
+                   damage, aside);
         return true;
     }
     place.error(L"Файл '%1%' повреждён (%2%) и прочитан не весь; сохранить его копию не удалось", path,
-                damageForOperator(reason));
+                damage);
     return false;
 }
 

@@ -114,6 +114,9 @@ void setAside(const std::wstring& path, const std::string& reason);
 /// the owner's next save drops what was not read, with a WARN naming the
 /// reason (UTF-8) and the copy. False (with an ERROR) when no copy was made.
 bool keepCopy(const std::wstring& path, const std::string& reason);
+/// The same, the damage told in the owner's own words (Russian): which
+/// entries of which list were left out. `reason` goes to the log only.
+bool keepCopy(const std::wstring& path, const std::string& reason, const std::wstring& damage);
 
 /// The deepest nesting of elements in an XML text, counted up to one past
 /// kMaxDepth without parsing.

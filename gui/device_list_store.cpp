@@ -12,6 +12,7 @@
 #include "base/text.h"
 #include "device/device_base.h"
 #include "device/models/device_collection.h"
+#include "device/version.h"
 
 namespace frm {
 
@@ -52,6 +53,7 @@ bool readDeviceList(const std::wstring& path, std::vector<DeviceListEntry>& entr
     }
     std::unordered_set<std::string> seen;
     int repeated = 0;
+    int damaged = 0;
     for (const auto& child : *root) {
         if (!child.first.empty() && child.first[0] == L'<') continue;  // a comment or an attribute
         const wptree& node = child.second;
@@ -59,9 +61,21 @@ bool readDeviceList(const std::wstring& path, std::vector<DeviceListEntry>& entr
         const std::wstring title = name ? name->data() : std::wstring();
         const std::wstring hardware = fieldText(node, L"hardware_address");
         DeviceListEntry entry;
-        if (!hardware.empty()) entry.address = net::HardwareAddress(base::toUtf8(hardware));
-        if (hardware.empty() || !entry.address.isValid()) {
+        entry.type = fieldText(node, L"type");
+        if (entry.type.empty()) entry.type = kDefaultType;
+        // An entry the collection would refuse is the file's damage, told
+        // here with the file's name, not as the collection's error.
+        const wchar_t* why = nullptr;
+        if (hardware.empty() || !net::HardwareAddress::parse(base::toUtf8(hardware), entry.address))
+            why = L"неверный аппаратный адрес";
+        else if ((device::toFirmwareType(entry.type) &
+                  (device::DeviceCollection::kOrvelBit | device::DeviceCollection::kTovikBit)) == 0)
+            why = L"неизвестный тип устройства";
+        if (why != nullptr) {
             LOG_DEBUG(L"skip device: name '%1%', hardware '%2%'", title, hardware);
+            LOG_INFO(L"Устройство '%1%' (адрес '%2%', тип '%3%') в файле '%4%' пропущено: %5%", title,
+                     hardware, entry.type, path, why);
+            ++damaged;
             continue;
         }
         if (!seen.insert(entry.address.toCharArray()).second) {
@@ -70,8 +84,6 @@ bool readDeviceList(const std::wstring& path, std::vector<DeviceListEntry>& entr
             ++repeated;
             continue;
         }
-        entry.type = fieldText(node, L"type");
-        if (entry.type.empty()) entry.type = kDefaultType;
         entry.title = title;
         entry.ip = normalisedIp(fieldText(node, L"ip"));
         LOG_DEBUG(L"load device: name '%1%', hardware '%2%'", title, hardware);
@@ -79,6 +91,10 @@ bool readDeviceList(const std::wstring& path, std::vector<DeviceListEntry>& entr
     }
     if (repeated > 0)
         LOG_WARN(L"В файле устройств '%1%' повторяющиеся записи пропущены: %2%", path, repeated);
+    // The shutdown save writes only the devices that loaded.
+    if (damaged > 0)
+        storage::keepCopy(path, std::to_string(damaged) + " entries skipped",
+                          L"пропущено повреждённых записей устройств: " + std::to_wstring(damaged));
     return true;
 }
 

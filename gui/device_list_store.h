@@ -37,10 +37,12 @@ struct DeviceListEntry {
     std::string ip;
 };
 
-/// Reads the entries with a valid hardware address, in file order; the
-/// others are skipped with a DEBUG line. An entry whose address came before
-/// is skipped with an INFO line each and one WARN for the file with their
-/// count. Without the file (or with one that
+/// Reads the entries with a valid hardware address and a known model (or
+/// none), in file order. The others are skipped, each with an INFO line,
+/// and the file as it was is copied aside (storage::keepCopy) with one WARN
+/// naming it, since the next save writes only what loaded. An entry whose
+/// address came before is skipped with an INFO line each and one WARN for
+/// the file with their count. Without the file (or with one that
 /// storage::load sets aside): "Device collection not loaded." and false.
 /// A file without the root "device_collection" is set aside as
 /// "<path>.bad" (so that the next save does not replace it) and gives false.

@@ -1,6 +1,7 @@
 #include "gui/scheduler_store.h"
 
 #include <algorithm>
+#include <boost/algorithm/string/join.hpp>
 #include <boost/filesystem/operations.hpp>
 #include <boost/pointer_cast.hpp>
 #include <cwctype>
@@ -15,6 +16,7 @@
 #include "base/pref.h"
 #include "base/storage.h"
 #include "base/text.h"
+#include "base/text_checks.h"
 #include "device/models/device_collection.h"
 #include "device/models/orvel_info.h"
 #include "gui/scheduler_checks.h"
@@ -139,13 +141,24 @@ bool SchedulerStore::load(const std::wstring& path) {
     }
 
     std::vector<std::wstring> errors;
+    // Elements damaged in themselves, each by its place in the file: told
+    // once for the file, apart from the tasks whose sources are missing.
+    std::vector<std::wstring> damaged;
+    int number = 0;
     for (auto element = root->begin(); element != root->end(); ++element) {
         if (isMarkup(element->first)) {
             m_kept.emplace_back(element->first, element->second);
             continue;
         }
+        ++number;
         try {
-            if (!loadTask(element->second, errors)) m_kept.emplace_back(element->first, element->second);
+            std::wstring damage;
+            if (!loadTask(element->second, errors, damage))
+                m_kept.emplace_back(element->first, element->second);
+            if (!damage.empty()) {
+                kLoad.info(L"Задание №%1% файла '%2%' повреждено: %3%", number, path, damage);
+                damaged.push_back(L"задание №" + std::to_wstring(number) + L": " + damage);
+            }
         } catch (const exception::StopProgram&) {
             throw;
         } catch (const std::exception& e) {
@@ -156,6 +169,10 @@ bool SchedulerStore::load(const std::wstring& path) {
         }
     }
 
+    if (!damaged.empty())
+        kLoad.warn(
+            L"Файл заданий планировщика '%1%' повреждён (%2%): эти задания не загружены и остаются в файле",
+            path, boost::algorithm::join(damaged, L"; "));
     if (!errors.empty()) {
         std::wstring text = L"Неверный формат данных. Задания планировщика не удалось загрузить, кол-во: " +
                             std::to_wstring(errors.size());
@@ -166,15 +183,29 @@ bool SchedulerStore::load(const std::wstring& path) {
     return true;
 }
 
-bool SchedulerStore::loadTask(const wptree& element, std::vector<std::wstring>& errors) {
+bool SchedulerStore::loadTask(const wptree& element, std::vector<std::wstring>& errors,
+                              std::wstring& damage) {
     kLoad.info(L"%1%", L"Получение заданий из настроек...");
-    const auto type = element.get<std::wstring>(L"type");
-    const auto startDate = element.get<std::wstring>(L"startDate");
-    const auto startTime = element.get<std::wstring>(L"startTime");
-    auto finalDate = element.get<std::wstring>(L"finalDate");
-    const auto stopTime = element.get<std::wstring>(L"stopTime");
+    // A missing element or a bad text damages this task alone.
+    const auto text = [&](const wptree& node, const wchar_t* key) {
+        const auto found = node.get_child_optional(key);
+        if (!found && damage.empty()) damage = L"нет элемента '" + std::wstring(key) + L"'";
+        return found ? found->data() : std::wstring();
+    };
+    const std::wstring type = text(element, L"type");
+    const std::wstring startDate = text(element, L"startDate");
+    const std::wstring startTime = text(element, L"startTime");
+    std::wstring finalDate = text(element, L"finalDate");
+    const std::wstring stopTime = text(element, L"stopTime");
+    const std::wstring enableText = text(element, L"enable");
+    if (!damage.empty()) return false;
+    const auto enableFlag = element.get_optional<bool>(L"enable");
+    if (!enableFlag) {
+        damage = L"неверное значение '" + enableText + L"' элемента 'enable'";
+        return false;
+    }
+    const bool enable = *enableFlag;
     const bool hasStop = !stopTime.empty();
-    const bool enable = element.get<bool>(L"enable");
 
     const auto playbackNode = element.get_child_optional(L"playback");
     if (!playbackNode) {
@@ -182,27 +213,28 @@ bool SchedulerStore::loadTask(const wptree& element, std::vector<std::wstring>& 
         kLoad.external(L"Scheduler: Skip loading task (type '%1%')", type);
         return false;
     }
-    const auto placeName = playbackNode->get<std::wstring>(L"placeName");
-    const auto subPlaceName = playbackNode->get<std::wstring>(L"subPlaceName");
+    const std::wstring placeName = text(*playbackNode, L"placeName");
+    const std::wstring subPlaceName = text(*playbackNode, L"subPlaceName");
+    if (!damage.empty()) return false;
     kLoad.info(L"%1%", L"Применение полученных заданий...");
 
     const auto group = std::find_if(m_sources.begin(), m_sources.end(), [&](const auto& source) {
         return source && source->getKey() == placeName;
     });
     if (group == m_sources.end()) {
-        const std::wstring text = loadError(placeName, subPlaceName);
-        errors.push_back(text);
-        kLoad.external(L"Scheduler: Error search place name, '%1%'", text);
+        const std::wstring error = loadError(placeName, subPlaceName);
+        errors.push_back(error);
+        kLoad.external(L"Scheduler: Error search place name, '%1%'", error);
         return false;
     }
-    const std::wstring text = loadError((*group)->getTitle(), subPlaceName);
+    const std::wstring error = loadError((*group)->getTitle(), subPlaceName);
     const std::vector<boost::shared_ptr<IPlayback>> playbacks = (*group)->getAll();
     const auto found = std::find_if(playbacks.begin(), playbacks.end(), [&](const auto& playback) {
         return playback->getName() == subPlaceName;
     });
     if (found == playbacks.end()) {
-        errors.push_back(text);
-        kLoad.external(L"Scheduler: Error search sub place name '%1%'", text);
+        errors.push_back(error);
+        kLoad.external(L"Scheduler: Error search sub place name '%1%'", error);
         return false;
     }
 
@@ -217,16 +249,21 @@ bool SchedulerStore::loadTask(const wptree& element, std::vector<std::wstring>& 
         if (message.empty() || !fileExists(message) || (!gong.empty() && !fileExists(gong))) {
             kLoad.external(L"Scheduler: Skip loading task (type '%1%', message '%2%', gong '%3%')", type,
                            message, gong);
-            errors.push_back(text);
+            errors.push_back(error);
             return false;
         }
         track->setMessage(playbackNode->get(L"messageName", std::wstring()), message);
         track->setGong(playbackNode->get(L"gongName", std::wstring()), gong);
     }
 
+    const auto deviceList = playbackNode->get_child_optional(L"devices");
+    if (!deviceList) {
+        damage = L"нет элемента 'devices'";
+        return false;
+    }
     DeviceSet devices;
     std::vector<std::wstring> unresolved;
-    for (const auto& [key, node] : playbackNode->get_child(L"devices")) {
+    for (const auto& [key, node] : *deviceList) {
         if (isMarkup(key)) continue;
         const std::wstring& address = node.data();
         if (!looksLikeHardwareAddress(address)) {
@@ -245,22 +282,36 @@ bool SchedulerStore::loadTask(const wptree& element, std::vector<std::wstring>& 
     }
 
     const auto [startId, stopId] = takeTaskIds();
+    if (type != L"once" && type != L"daily") {
+        damage = L"неизвестный тип задания '" + type + L"'";
+        return false;
+    }
+    // Checked here, before the tasks read them, so that a bad text is told
+    // as this element's damage.
+    if (!parseDate(startDate) || !parseTime(startTime)) {
+        damage = L"неверные дата или время начала '" + startDate + L" " + startTime + L"'";
+        return false;
+    }
+    if (type == L"daily" && !finalDate.empty() && !parseDate(finalDate)) {
+        damage = L"неверная дата окончания '" + finalDate + L"'";
+        return false;
+    }
+    if (type == L"daily" && hasStop && !parseTime(stopTime)) {
+        damage = L"неверное время остановки '" + stopTime + L"'";
+        return false;
+    }
     TaskPtr start;
     TaskPtr stop;
     if (type == L"once") {
         start = std::make_shared<scheduler::task::Once>(startId, startDate, startTime,
                                                         scheduler::task::Event(), m_environment);
         finalDate = startDate;
-    } else if (type == L"daily") {
+    } else {
         start = std::make_shared<scheduler::task::Daily>(startId, startDate, startTime, finalDate,
                                                          scheduler::task::Event(), m_environment);
         if (hasStop)
             stop = std::make_shared<scheduler::task::Daily>(stopId, startDate, stopTime, finalDate,
                                                             stopEvent(), m_environment);
-    } else {
-        errors.push_back(text);
-        kLoad.error(L"%1%", L"Internal error. Unknown task. Failed load the task");
-        return false;
     }
     setStartEvent(start, copy);
 

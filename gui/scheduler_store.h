@@ -49,9 +49,9 @@ class PlaybackTrack;
 /// Nothing of the operator's is lost on the way through: a task element
 /// that cannot be loaded (its source, playlist, drive, message or gong is
 /// missing, or it is damaged) is kept as read and written back after the
-/// loaded tasks, and so are the elements after one that raised an error; a
-/// device address that names no known loudspeaker stays in its task's
-/// record and is written back after the task's other devices.
+/// loaded tasks, and so are the elements after one that raised an internal
+/// error; a device address that names no known loudspeaker stays in its
+/// task's record and is written back after the task's other devices.
 class SchedulerStore {
 public:
     using TaskPtr = std::shared_ptr<scheduler::task::BaseTask>;
@@ -94,12 +94,14 @@ public:
     static scheduler::task::Event stopEvent();
 
     /// Reads the file and adds its tasks to the core (which is not emptied
-    /// first); what could not be loaded is logged, summed up in one ERROR,
-    /// and kept. False when the file gave no task list to read (no file,
-    /// another root, no "task"): the caller then does not refresh its list.
-    /// A file that is not well-formed XML is set aside as "<path>.bad" with
-    /// an ERROR; one with another root is set aside too, since the next
-    /// save would replace it.
+    /// first); what could not be loaded is logged and kept, each element
+    /// skipped alone: the tasks whose sources are missing summed up in one
+    /// ERROR, the damaged elements in one WARN naming the file. False when
+    /// the file gave no task list to read (no file, another root, no
+    /// "task"): the caller then does not refresh its list. A file that is
+    /// not well-formed XML is set aside as "<path>.bad" with an ERROR; one
+    /// with another root is set aside too, since the next save would
+    /// replace it.
     bool load(const std::wstring& path);
 
     /// The document of the core's start tasks and the kept elements.
@@ -112,9 +114,12 @@ public:
     std::size_t keptCount() const { return m_kept.size(); }
 
 private:
-    /// Steps of one element; false when it was skipped (and counted in
-    /// `errors`). Errors of the element's content raise.
-    bool loadTask(const boost::property_tree::wptree& element, std::vector<std::wstring>& errors);
+    /// Steps of one element; false when it was skipped: counted in `errors`
+    /// when its source is missing, described in `damage` when the element
+    /// itself is damaged (a missing element, a bad text, an unknown type).
+    /// Internal errors raise.
+    bool loadTask(const boost::property_tree::wptree& element, std::vector<std::wstring>& errors,
+                  std::wstring& damage);
 
     scheduler::Core& m_core;
     const scheduler::task::Environment m_environment;

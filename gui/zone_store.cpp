@@ -1,7 +1,9 @@
 #include "gui/zone_store.h"
 
+#include <boost/algorithm/string/join.hpp>
 #include <boost/algorithm/string/trim.hpp>
 
+#include "base/hardware_address.h"
 #include "base/log.h"
 #include "base/storage.h"
 #include "base/text.h"
@@ -66,6 +68,11 @@ public:
         }
     }
 
+    /// The device addresses left out, and the same by zone in the
+    /// operator's words.
+    int skipped() const { return m_skipped; }
+    const std::vector<std::wstring>& damage() const { return m_damage; }
+
 private:
     void readZone(const wptree& node) {
         ZoneEntry zone;
@@ -75,10 +82,26 @@ private:
                 badValue(zone.name, L"enableVolume", flag->data());
         if (const auto volume = field(node, L"volume", zone.name))
             if (!parseVolume(volume->data(), zone.volume)) badValue(zone.name, L"volume", volume->data());
-        if (const auto devices = field(node, L"devices", zone.name))
-            for (const auto& address : *devices)
-                if (!isMarkup(address.first))
-                    zone.addresses.push_back(base::toUtf8(trimmed(address.second.data())));
+        int damaged = 0;
+        if (const auto devices = field(node, L"devices", zone.name)) {
+            for (const auto& address : *devices) {
+                if (isMarkup(address.first)) continue;
+                const std::string text = base::toUtf8(trimmed(address.second.data()));
+                net::HardwareAddress parsed(0u, 0u);
+                if (!net::HardwareAddress::parse(text, parsed)) {
+                    LOG_INFO(L"В файле зон '%1%' у зоны '%2%' пропущен неверный адрес устройства '%3%'",
+                             m_path, zone.name, address.second.data());
+                    ++damaged;
+                    continue;
+                }
+                zone.addresses.push_back(text);
+            }
+        }
+        if (damaged > 0) {
+            m_damage.push_back(L"в зоне '" + zone.name + L"' пропущено адресов устройств: " +
+                               std::to_wstring(damaged));
+            m_skipped += damaged;
+        }
         m_builder.enterZone(zone);
         if (const auto zones = field(node, L"zones", zone.name)) readList(*zones);
         m_builder.leaveZone();
@@ -101,6 +124,8 @@ private:
 
     const std::wstring& m_path;
     ZoneBuilder& m_builder;
+    int m_skipped = 0;
+    std::vector<std::wstring> m_damage;
 };
 
 }  // namespace
@@ -122,7 +147,12 @@ bool readZoneFile(const std::wstring& path, wptree& collection) {
 }
 
 void readZones(const wptree& collection, const std::wstring& path, ZoneBuilder& builder) {
-    ZoneReader(path, builder).readList(collection);
+    ZoneReader reader(path, builder);
+    reader.readList(collection);
+    // The next save writes the zones without them.
+    if (reader.skipped() > 0)
+        storage::keepCopy(path, std::to_string(reader.skipped()) + " entries skipped",
+                          boost::algorithm::join(reader.damage(), L"; "));
 }
 
 ZoneFileWriter::ZoneFileWriter(wptree& collection) : m_lists{&collection} {}

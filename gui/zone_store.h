@@ -50,7 +50,11 @@ bool readZoneFile(const std::wstring& path, boost::property_tree::wptree& collec
 /// Walks the zones under `collection`. A missing or bad field takes its
 /// default (empty name, false, 0, no devices, no zones) with a WARN naming
 /// `path`, and the walk goes on. Volume keeps only its decimal digits
-/// ("8 5" is 85); enableVolume is "true", "false" or a decimal number.
+/// ("8 5" is 85); enableVolume is "true", "false" or a decimal number. A
+/// device address that is no hardware address is left out alone (an INFO
+/// line each); then the file at `path` is copied aside (storage::keepCopy)
+/// with one WARN naming the zones, since the next save writes them without
+/// it.
 void readZones(const boost::property_tree::wptree& collection, const std::wstring& path,
                ZoneBuilder& builder);
 

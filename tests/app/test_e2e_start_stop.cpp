@@ -196,14 +196,15 @@ TEST(EndToEnd, DamagedDeviceListStillStartsAndIsRewritten) {
     Sandbox box;
     box.answer("Информация", "OK");
     const std::string list = box.dataFile("device_collection.xml");
-    box.writeDataFile("device_collection.xml",
-                      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<device_collection>"
-                      "<device><hardware_address>02:56:53:00:00:0A</hardware_address><type>Orvel-610</type>"
-                      "<name>Зал</name><ip>127.0.1.10</ip></device>"
-                      "<device><type>Orvel-610</type><name>Без адреса</name><ip>127.0.1.11</ip></device>"
-                      "<device><hardware_address>02:56:53:00:00:0C</hardware_address><type>Tovik-30</type>"
-                      "<ip>127.0.1.12</ip></device>"
-                      "</device_collection>\n");
+    const std::string damaged =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<device_collection>"
+        "<device><hardware_address>02:56:53:00:00:0A</hardware_address><type>Orvel-610</type>"
+        "<name>Зал</name><ip>127.0.1.10</ip></device>"
+        "<device><type>Orvel-610</type><name>Без адреса</name><ip>127.0.1.11</ip></device>"
+        "<device><hardware_address>02:56:53:00:00:0C</hardware_address><type>Tovik-30</type>"
+        "<ip>127.0.1.12</ip></device>"
+        "</device_collection>\n";
+    box.writeDataFile("device_collection.xml", damaged);
     {
         auto program = box.startProgram();
         ASSERT_TRUE(box.waitForWindow(Sandbox::kMainWindow, *program)) << program->output();
@@ -218,6 +219,11 @@ TEST(EndToEnd, DamagedDeviceListStillStartsAndIsRewritten) {
                           "name='Устройство 02:56:53:00:00:0C'])"),
               "1")
         << "an entry without a name loads untitled";
+    EXPECT_EQ(readFile(list + ".bad"), damaged) << "kept aside before the save dropped the entry";
+    EXPECT_EQ(
+        occurrences(box.log(), "Файл '" + list + "' повреждён (пропущено повреждённых записей устройств: 1)"),
+        1u)
+        << "one notice, naming the file";
 
     const std::string rootless =
         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<devices><device><hardware_address>02:56:53:00:00:0A"
@@ -229,7 +235,7 @@ TEST(EndToEnd, DamagedDeviceListStillStartsAndIsRewritten) {
         EXPECT_EQ(box.quit(), "exit 0");
         EXPECT_EQ(program->finish(), "exit 0");
     }
-    EXPECT_EQ(readFile(list + ".bad"), rootless) << "set aside, not destroyed";
+    EXPECT_EQ(readFile(list + ".bad.2"), rootless) << "set aside, not destroyed";
     ASSERT_TRUE(wellFormed(list));
     EXPECT_EQ(xpath(list, "count(/device_collection)"), "1");
 }

@@ -198,7 +198,7 @@ TEST_F(ListOfPlaylistTest, TheDefaultRadioListOnlyStandsInForAMissingOrUnreadabl
     EXPECT_EQ(names(missingRadio), (std::vector<std::wstring>{L"Радио", L"Радио"}));
 }
 
-TEST_F(ListOfPlaylistTest, AnIncompletePlaylistIsSkippedAndTheOthersLoad) {
+TEST_F(ListOfPlaylistTest, APlaylistWithoutNameOrItemsIsSkippedAndTheOthersLoad) {
     const std::wstring path = xmlPath("list_of_playlist_music.xml");
     const std::string song = base::toUtf8(file("song.mp3"));
     const std::string track = "<track><title>t</title><path>" + song + "</path></track>";
@@ -214,10 +214,17 @@ TEST_F(ListOfPlaylistTest, AnIncompletePlaylistIsSkippedAndTheOthersLoad) {
              "</list>");
     ListOfPlaylist list;
     EXPECT_NO_THROW(list.load(path));
-    EXPECT_EQ(names(list), (std::vector<std::wstring>{L"Good 1", L"Good 2"}));
+    EXPECT_EQ(names(list), (std::vector<std::wstring>{L"Good 1", L"No path", L"No title", L"Good 2"}))
+        << "a track without its path or title is skipped alone";
     EXPECT_EQ(list.getOne(0)->getItems().size(), 2u);
+    EXPECT_TRUE(list.getOne(1)->isEmpty());
     EXPECT_EQ(logged(L"пропущен:", "INFO"), 4);
-    EXPECT_EQ(logged(L"повреждён (пропущено записей: 4)", "WARN"), 1) << "one notice for the file";
+    EXPECT_EQ(
+        logged(L"повреждён (в плейлисте 'No path' пропущено записей: 1; в плейлисте 'No title' пропущено "
+               L"записей: 1; пропущено плейлистов: 2)",
+               "WARN"),
+        1)
+        << "one notice for the file";
     EXPECT_FALSE(Player::getPlaylist());   // "maybe" is no mark
 
     // A file without its list element loads nothing and says so.
@@ -270,4 +277,55 @@ TEST_F(ListOfPlaylistTest, WhatDoesNotLoadIsKeptAsideBeforeTheSaveDropsIt) {
     }
     EXPECT_EQ(logged(L"повреждён (нет элемента «list»)", "WARN"), 2);
     EXPECT_EQ(logged(L"No list", ""), 0);
+}
+
+TEST_F(ListOfPlaylistTest, ABadTrackIsSkippedAloneAndItsPlaylistKeepsTheOthersInOrder) {
+    // The field trial's radio list: a third station with a mark "xyz" and no path.
+    const std::wstring radio = xmlPath("list_of_playlist_radio.xml");
+    const std::string stations =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<list><playlist><name>Радио</name><items>"
+        "<track><title>Станция 1</title><path>http://one.example/live</path></track>"
+        "<track><title>Станция 2</title><path>http://two.example/live</path></track>"
+        "<track><playback>xyz</playback><title>Плохая</title></track>"
+        "</items></playlist><playlist><name>Вторая</name><items>"
+        "<track><title>Станция 3</title><path>http://three.example/live</path></track>"
+        "</items></playlist></list>";
+    std::ofstream(base::toUtf8(radio)) << stations;
+    ListOfPlaylist radioList;
+    radioList.load(radio);
+    ASSERT_EQ(names(radioList), (std::vector<std::wstring>{L"Радио", L"Вторая"}));
+    const auto kept = radioList.getOne(0)->getItems();
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].title, L"Станция 1");
+    EXPECT_EQ(kept[1].path, L"http://two.example/live");
+    EXPECT_EQ(logged(L"Файл '" + radio + L"' повреждён (в плейлисте 'Радио' пропущено записей: 1)", "WARN"),
+              1)
+        << "the file, the playlist and the count";
+    radioList.save(radio);
+    EXPECT_EQ(testing_support::readFile(base::toUtf8(radio) + ".bad"), stations);
+    EXPECT_EQ(xpath(radio, "count(/list/playlist[name='Радио']/items/track)"), "2");
+    EXPECT_EQ(xpath(radio, "string(/list/playlist[1]/items/track[2]/title)"), "Станция 2");
+
+    // The music list "Утро": the track marked current comes after the bad one.
+    const std::wstring music = xmlPath("list_of_playlist_music.xml");
+    std::string tracks;
+    for (const char* name : {"a.mp3", "", "b.mp3", "c.mp3"}) {
+        if (*name == 0) {
+            tracks += "<track><playback>xyz</playback><title>плохой</title><path/></track>";
+            continue;
+        }
+        tracks += std::string("<track>") + (name[0] == 'b' ? "<playback>true</playback>" : "") + "<title>" +
+                  name + "</title><path>" + base::toUtf8(file(name)) + "</path></track>";
+    }
+    writeXml(music, "<list><playlist><name>Утро</name><items>" + tracks + "</items></playlist></list>");
+    ListOfPlaylist musicList;
+    musicList.load(music);
+    ASSERT_EQ(names(musicList), (std::vector<std::wstring>{L"Утро"}));
+    const auto morning = musicList.getOne(0);
+    ASSERT_EQ(morning->getItems().size(), 3u);
+    EXPECT_EQ(morning->getItems()[2].title, L"c.mp3");
+    EXPECT_EQ(morning->current().title, L"b.mp3");
+    EXPECT_EQ(logged(L"Internal error", ""), 0) << "an empty path is the file's damage";
+    EXPECT_EQ(logged(L"в плейлисте 'Утро' пропущено записей: 1", "WARN"), 1);
+    EXPECT_TRUE(boost::filesystem::exists(base::toUtf8(music) + ".bad"));
 }

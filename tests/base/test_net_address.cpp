@@ -158,6 +158,12 @@ TEST_F(NetAddress, HardwareAddressTexts) {
         if (valid) {
             EXPECT_EQ(net::HardwareAddress(std::string(c.shown)), address) << "the text reads back";
         }
+        // The quiet reading takes the same texts, and tells nothing.
+        net::HardwareAddress parsed(0x111111, 0x111111);
+        EXPECT_EQ(net::HardwareAddress::parse(c.text, parsed), valid);
+        EXPECT_TRUE(parsed.isValid());
+        EXPECT_EQ(parsed.getLow(), valid ? c.low : 0x111111u) << "untouched when refused";
+        EXPECT_TRUE(takeWarnings().empty());
     }
     net::HardwareAddress{std::string("01-02")};
     EXPECT_EQ(takeWarnings(), std::vector<std::wstring>{L"Получен некорректный аппаратный адрес '01-02'"});

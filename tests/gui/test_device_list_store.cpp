@@ -85,6 +85,31 @@ TEST_F(DeviceListFile, EntriesWithoutTypeIpOrNameLoadThoseWithoutAValidAddressAr
     EXPECT_TRUE(logged("skip device: name 'В', hardware ''"));
 }
 
+TEST_F(DeviceListFile, ABadEntryIsSkippedAloneToldWithTheFileAndTheFileKeptAside) {
+    const std::string body =
+        "<device_collection>" +
+        entry("<hardware_address>02:56:53:00:00:01</hardware_address><type>Orvel-610</type><name>А</name>") +
+        entry("<hardware_address>02:56:53:00:00:02</hardware_address><type>xyz</type><name>Тип</name>") +
+        entry("<hardware_address>не адрес</hardware_address><name>Адрес</name>") +
+        entry("<hardware_address>02:56:53:00:00:03</hardware_address><type>Tovik-30</type><name>Б</name>") +
+        "</device_collection>";
+    write(body);
+    DeviceSite site;
+    EXPECT_EQ(load(site), 2u) << "no id for an entry the collection can't take";
+    ASSERT_EQ(site.collection->getDevices().size(), 2u);
+    EXPECT_EQ(site.collection->getDevices()[1]->getTitle(), L"Б");
+    EXPECT_EQ(loggedCount("Ошибка добавления нового устройства"), 0) << "told as the file's damage";
+    EXPECT_EQ(loggedCount("некорректный аппаратный адрес"), 0);
+    EXPECT_EQ(
+        loggedCount("Файл '" + file + "' повреждён (пропущено повреждённых записей устройств: 2)", "WARN"),
+        1);
+    EXPECT_EQ(loggedCount("пропущено: неизвестный тип устройства", "INFO"), 1);
+    // The save writes only what loaded; the file as it was stays beside it.
+    saved(site);
+    EXPECT_EQ(gui_testing::xmllintXpath(file, "count(/device_collection/device)"), "2");
+    EXPECT_EQ(testing_support::readFile(file + ".bad"), kDeclaration + body);
+}
+
 TEST_F(DeviceListFile, AFileWithoutItsRootIsSetAsideAndAnEmptyCollectionWritesAnEmptyRoot) {
     write(
         "<zone_collection><device><hardware_address>02:56:53:00:00:01</hardware_address></device>"

@@ -140,7 +140,12 @@ TEST_P(SchedulerFile, IdsComeInPairsAndTheStopTimeAndEnableFlagMakeThePair) {
     EXPECT_EQ(made->vaultOf(7).stopTaskId, 8u);
     EXPECT_FALSE(tasks.at(7)->isEnabled());
     EXPECT_FALSE(tasks.at(8)->isEnabled()) << "the stop task follows its start task";
-    EXPECT_EQ(loggedCount("Internal error. Unknown task. Failed load the task", "ERROR"), 1);
+    EXPECT_EQ(loggedCount("Файл заданий планировщика '" + m_file +
+                              "' повреждён (задание №2: неизвестный тип задания 'weekly')",
+                          "WARN"),
+              1)
+        << "told as a damaged entry of the file";
+    EXPECT_EQ(loggedCount("Internal error"), 0);
 
     const auto [start, stop] = made->store.takeTaskIds();
     EXPECT_EQ(start, 9u);
@@ -224,7 +229,7 @@ TEST_P(SchedulerFile, BadTasksAreNumberedInOneErrorAndWrittenBackAfterTheLoadedO
     EXPECT_EQ(next->store.keptCount(), 2u);
 }
 
-TEST_P(SchedulerFile, ATaskWithoutTypeEndsTheLoopAndItAndTheRestAreKept) {
+TEST_P(SchedulerFile, ATaskWithoutTypeIsSkippedAloneAndKept) {
     const std::string good = shaped(task("once", "", "true", playlist("Утро")));
     std::string typeless = good;
     typeless.erase(typeless.find("<type>once</type>"), 17);
@@ -234,10 +239,42 @@ TEST_P(SchedulerFile, ATaskWithoutTypeEndsTheLoopAndItAndTheRestAreKept) {
 
     auto made = planner();
     EXPECT_TRUE(made->store.load(path())) << "the list is refreshed";
-    EXPECT_EQ(made->core.getTasks().size(), 1u) << "the task before it stays";
-    EXPECT_EQ(loggedCount("Ошибка загрузки заданий планировщика (No such node (type))", "ERROR"), 1);
-    EXPECT_TRUE(logged("кол-во: 1\\A1. Playback section not found")) << "the exception is not counted";
-    EXPECT_EQ(saved(*made), document(good + noPlayback + typeless + later));
+    EXPECT_EQ(made->core.getTasks().size(), 2u) << "the tasks before and after it load";
+    EXPECT_EQ(loggedCount("повреждён (задание №3: нет элемента 'type')", "WARN"), 1);
+    EXPECT_TRUE(logged("кол-во: 1\\A1. Playback section not found")) << "the damaged task is told apart";
+    EXPECT_EQ(saved(*made), document(good + later + noPlayback + typeless));
+}
+
+TEST_P(SchedulerFile, DamagedTasksAreSkippedAloneToldOnceForTheFileAndWrittenBack) {
+    const std::string good = shaped(task("daily", "", "true", playlist("Утро")));
+    const auto with = [&](const std::string& from, const std::string& to) {
+        std::string changed = good;
+        changed.replace(changed.find(from), from.size(), to);
+        return changed;
+    };
+    const std::string unknownType = with("<type>daily</type>", "<type>xyz</type>");
+    const std::string badDate = with("2024-03-05", "2024-13-45");
+    const std::string badEnable = with("<enable>true</enable>", "<enable>xyz</enable>");
+    const std::string noDevices = with("<devices/>", "");
+    const std::string badStop = with("<stopTime/>", "<stopTime>25:00</stopTime>");
+    write(m_file, document(unknownType + badDate + good + badEnable + noDevices + badStop));
+
+    auto made = planner();
+    ASSERT_TRUE(made->store.load(path()));
+    EXPECT_EQ(made->core.getTasks().size(), 1u);
+    EXPECT_EQ(made->store.keptCount(), 5u);
+    EXPECT_EQ(
+        loggedCount("Файл заданий планировщика '" + m_file +
+                        "' повреждён (задание №1: неизвестный тип задания 'xyz'; задание №2: неверные дата "
+                        "или время начала '2024-13-45 10:00'; задание №4: неверное значение 'xyz' элемента "
+                        "'enable'; задание №5: нет элемента 'devices'; задание №6: неверное время остановки "
+                        "'25:00'): эти задания не загружены и остаются в файле",
+                    "WARN"),
+        1)
+        << "one notice for the file";
+    EXPECT_EQ(loggedCount("", "ERROR"), 0) << "no internal error, no summary of missing sources";
+    EXPECT_EQ(loggedCount("Неправильный формат даты"), 0);
+    EXPECT_EQ(saved(*made), document(good + unknownType + badDate + badEnable + noDevices + badStop));
 }
 
 TEST_P(SchedulerFile, UnknownAndBadDeviceAddressesStayWithTheirTask) {

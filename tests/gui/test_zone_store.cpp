@@ -144,8 +144,30 @@ TEST_F(ZoneFile, ABadOrMissingFieldTakesItsDefaultAndTheLoadGoesOn) {
                                      zones[3]->getZones().at(0)->getVolume()}),
               (std::vector<unsigned>{85, 85, 0, 0}));
     EXPECT_TRUE(zones[3]->getZones()[0]->getPendingAddresses().empty());
-    EXPECT_EQ(loggedCount("Internal error. Device 'ZZ' not found"), 1);
+    EXPECT_EQ(loggedCount("повреждён (в зоне 'Г' пропущено адресов устройств: 1)", "WARN"), 1);
     EXPECT_EQ(loggedCount("взято значение по умолчанию"), 6);  // name, flag, devices, zones, two volumes
+}
+
+TEST_F(ZoneFile, ABadDeviceAddressIsSkippedAloneToldWithTheFileAndTheFileKeptAside) {
+    const auto first = site.add("01");
+    const std::string bytes =
+        kDeclaration + "<zone_collection>" +
+        zone("Холл", true, 50,
+             address("01") + "<hardware_address>не адрес</hardware_address>" + address("03"), "") +
+        "</zone_collection>";
+    write(bytes);
+    load();
+    const auto hall = root->getZones().at(1);
+    EXPECT_EQ(hall->getDevices(), std::vector<ZoneElement::DevicePtr>{first});
+    EXPECT_EQ(hall->getPendingAddresses().size(), 1u) << "the good address of a device not known yet stays";
+    EXPECT_EQ(
+        loggedCount("Файл '" + file + "' повреждён (в зоне 'Холл' пропущено адресов устройств: 1)", "WARN"),
+        1);
+    EXPECT_EQ(loggedCount("Internal error"), 0);
+    EXPECT_EQ(loggedCount("некорректный аппаратный адрес"), 0);
+    EXPECT_EQ(testing_support::readFile(file + ".bad"), bytes) << "the file as it was, before the save";
+    EXPECT_EQ(saved(), kDeclaration + "\n<zone_collection>" + zone("Новые усилители", false, 0, "", "") +
+                           zone("Холл", true, 50, address("01") + address("03"), "") + "</zone_collection>");
 }
 
 TEST_F(ZoneFile, AFileOfAnotherKindIsSetAsideAndTheTreeStaysAsItWas) {
