@@ -98,8 +98,6 @@ aApp::aApp() {
         return os::hasStream(interfaceIp, groupAndPort);
     };
     m_probes.isSecondServerRunning = [] { return os::isStartedSonvarV2(); };
-    // The invoker's tasks are sorted as any handler's exception is.
-    GuiThreadInvoker::setExceptionHandler([this] { consumeHandlerException(); });
 }
 
 aApp::~aApp() {
@@ -107,7 +105,6 @@ aApp::~aApp() {
     // before the application object they queue to goes away.
     stopStopListeners();
     if (m_activityFilter) wxEvtHandler::RemoveFilter(m_activityFilter.get());
-    GuiThreadInvoker::setExceptionHandler({});
 }
 
 const std::wstring& aApp::logFolder() { return logFolderPath(); }

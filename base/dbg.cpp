@@ -45,9 +45,9 @@ void dbg_puts(int level, const char* text) {
         return;
     }
     if (!log->accepts(level)) return;
-    // The text is the program's own: the operator reads its catalogue entry.
-    std::wstring line = decode(text);
-    std::wstring notice = log->notifies(level) ? log->translate(line) : std::wstring();
+    // From INFO on the text is looked up once, for the file and the notice.
+    std::wstring line = log->translate(decode(text), level);
+    std::wstring notice = log->notifies(level) ? line : std::wstring();
     log->writeText(static_cast<base::Log::Level>(level), kPlace, std::move(line), std::move(notice));
 }
 
@@ -62,36 +62,40 @@ void dbg_printf(int level, const char* format, ...) {
 
     base::Log* log = base::Log::instance();
     const auto unsignedLevel = static_cast<unsigned>(level);
-    if (log != nullptr && unsignedLevel <= base::Log::FATAL && level != base::Log::MARK && log->notifies(level) &&
-        log->accepts(level)) {
-        // The operator reads the catalogue's format filled with the same
-        // values; an entry whose directives differ from the format's is not
-        // used (the values would be read as other types).
+    if (log != nullptr && unsignedLevel <= base::Log::FATAL && level >= base::Log::INFO && log->accepts(level)) {
+        // The catalogue's format filled with the same values, for the file
+        // and the operator alike; an entry whose directives differ from the
+        // format's is not used (the values would be read as other types), and
+        // the formatted text is looked up whole instead.
         const std::wstring original = decode(format);
-        const std::wstring translated = log->translate(original);
-        std::wstring notice;
+        const std::wstring translated = log->translate(original, level);
+        std::wstring text;
         if (translated != original) {
             const std::string narrow = base::toNarrow(translated);
             if (dbg_conversions(narrow.c_str()) == dbg_conversions(format)) {
-                char noticeBuffer[4096] = {};
+                char translatedBuffer[4096] = {};
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-                std::vsnprintf(noticeBuffer, sizeof noticeBuffer, narrow.c_str(), again);
+                std::vsnprintf(translatedBuffer, sizeof translatedBuffer, narrow.c_str(), again);
 #pragma GCC diagnostic pop
-                notice = decode(noticeBuffer);
+                text = decode(translatedBuffer);
             }
         }
         va_end(again);
-        if (notice.empty()) notice = decode(buffer);
-        // What boost adds of an exception is for the file only.
-        for (const wchar_t* boilerplate :
-             {L"No diagnostic information available.", L"Throw location unknown", L"Dynamic exception type:"}) {
-            const std::size_t at = notice.find(boilerplate);
-            if (at != std::wstring::npos) notice.erase(at);
+        if (text.empty()) text = log->translate(decode(buffer), level);
+        std::wstring notice;
+        if (log->notifies(level)) {
+            notice = text;
+            // What boost adds of an exception is for the file only.
+            for (const wchar_t* boilerplate :
+                 {L"No diagnostic information available.", L"Throw location unknown", L"Dynamic exception type:"}) {
+                const std::size_t at = notice.find(boilerplate);
+                if (at != std::wstring::npos) notice.erase(at);
+            }
+            while (!notice.empty() && (notice.back() == L' ' || notice.back() == L',' || notice.back() == L'\n'))
+                notice.pop_back();
         }
-        while (!notice.empty() && (notice.back() == L' ' || notice.back() == L',' || notice.back() == L'\n'))
-            notice.pop_back();
-        log->writeText(static_cast<base::Log::Level>(level), kPlace, decode(buffer), std::move(notice));
+        log->writeText(static_cast<base::Log::Level>(level), kPlace, std::move(text), std::move(notice));
     } else {
         va_end(again);
         dbg_puts(level, static_cast<const char*>(buffer));

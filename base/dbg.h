@@ -12,14 +12,15 @@ enum dbg_level {
 
 /// Logs a narrow text with the place "dbg_puts". The text is UTF-8 when it is
 /// well-formed UTF-8, else code page 1251; it is never read as a format.
-/// MARK and unknown levels log an ERROR, then the text at NOTICE. The log's
-/// observer gets the text's catalogue entry (the file keeps the text).
+/// MARK and unknown levels log an ERROR, then the text at NOTICE. From INFO
+/// on, the file and the log's observer get the text's catalogue entry.
 void dbg_puts(int level, const char* text);
 
 /// printf-style variant; the result is cut at 4095 characters, and a result of
-/// 4086 characters or more adds "Debug system: Small buffer" at EXTERN. The
-/// observer gets the format's catalogue entry (code page 1251) filled with
-/// the same values, when its directives are the format's.
+/// 4086 characters or more adds "Debug system: Small buffer" at EXTERN. From
+/// INFO on, the file and the observer get the format's catalogue entry (code
+/// page 1251) filled with the same values when its directives are the
+/// format's, else the result's own entry.
 void dbg_printf(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 /// The printf directives of a format in order, one a line ("%s\n%u\n"), "%%"

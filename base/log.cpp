@@ -7,6 +7,7 @@
 #include <cwctype>
 #include <exception>
 #include <locale>
+#include <optional>
 #include <vector>
 
 #include <linux/futex.h>
@@ -20,6 +21,7 @@
 namespace base {
 
 std::atomic<Log*> Log::s_instance{nullptr};
+std::wstring Log::s_dataFolder;
 std::atomic<bool> Log::s_debuggerEcho{false};
 std::atomic<bool> Log::s_consoleEcho{false};
 
@@ -198,6 +200,11 @@ void Log::setTranslator(Translator translator) {
     if (Log* log = instance()) log->m_translator = std::move(translator);
 }
 
+void Log::setDataFolder(const std::wstring& folder) {
+    s_dataFolder = folder;
+    while (s_dataFolder.size() > 1 && s_dataFolder.back() == L'/') s_dataFolder.pop_back();
+}
+
 void Log::flushOnCrash(int milliseconds) {
     Log* log = instance();
     if (log == nullptr || pthread_equal(log->m_writerHandle.load(), pthread_self())) return;
@@ -227,8 +234,8 @@ void Log::echoToDebugger(const std::wstring& text) {
 
 // ---- intake (any thread) -------------------------------------------------------
 
-std::wstring Log::translate(const std::wstring& text) const {
-    return m_translator ? m_translator(text) : text;
+std::wstring Log::translate(const std::wstring& text, int level) const {
+    return level >= INFO && m_translator ? m_translator(text) : text;
 }
 
 Log::Argument Log::capture(char* const& v) const {
@@ -260,9 +267,15 @@ std::wstring* Log::takeMessageBuffer() {
 
 void Log::returnMessageBuffer() { t_messageBuffer.inUse = false; }
 
-bool Log::formatPlain(const wchar_t* format, PlainArgument* arguments, std::size_t count,
+bool Log::formatPlain(int level, const wchar_t* format, PlainArgument* arguments, std::size_t count,
                       std::wstring& message) const {
-    const std::wstring_view text(format);
+    std::wstring translatedFormat;
+    std::wstring_view text(format);
+    const bool translating = level >= INFO && m_translator;
+    if (translating) {
+        translatedFormat = m_translator(std::wstring(text));
+        text = translatedFormat;
+    }
     message.clear();
     std::size_t highest = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -289,6 +302,11 @@ bool Log::formatPlain(const wchar_t* format, PlainArgument* arguments, std::size
         PlainArgument& a = arguments[number - 1];
         switch (a.kind) {
             case PlainArgument::TEXT:
+                if (translating && a.translated) {
+                    a.owned = m_translator(std::wstring(a.text));
+                    a.text = a.owned;
+                    a.translated = false;  // once, however often it is used
+                }
                 message.append(a.text.data(), a.text.size());
                 break;
             case PlainArgument::SIGNED:
@@ -313,11 +331,31 @@ bool Log::formatPlain(const wchar_t* format, PlainArgument* arguments, std::size
 }
 
 std::wstring Log::format(int& level, std::string_view& place, const std::wstring& text,
+                         const std::wstring& translatedFormat, bool translating,
                          const Arguments& arguments) const {
-    try {
-        boost::wformat f(text);
-        for (const Argument& argument : arguments) std::visit([&](const auto& value) { f % value; }, argument.value);
+    const auto fill = [&](const std::wstring& with) {
+        boost::wformat f(with);
+        for (const Argument& argument : arguments) {
+            std::visit(
+                [&](const auto& value) {
+                    if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::wstring>)
+                        f % (translating && argument.translated ? m_translator(value) : value);
+                    else
+                        f % value;
+                },
+                argument.value);
+        }
         return f.str();
+    };
+    try {
+        try {
+            return fill(translatedFormat);
+        } catch (const boost::io::format_error&) {
+            // A catalogue entry that doesn't fit the call is no fault of the
+            // caller's: the program's own format stands.
+            if (translatedFormat == text) throw;
+        }
+        return fill(text);
     } catch (const boost::io::format_error& e) {
         boost::wformat f(L"Format error in a calling code, place [%1%], format '%2%', what '%3%'");
         f % toWide(std::string(place)) % text % toWide(e.what());
@@ -336,7 +374,10 @@ void Log::submit(int level, std::string_view place, const wchar_t* text, Argumen
     } else {
         formatText = text;
     }
-    std::wstring message = format(level, place, formatText, arguments);
+    // One lookup of the format serves the file and the notice.
+    const bool translating = level >= INFO && m_translator;
+    const std::wstring translatedFormat = translating ? m_translator(formatText) : formatText;
+    std::wstring message = format(level, place, formatText, translatedFormat, translating, arguments);
     if (!notifies(level)) {
         deliver(level, place, message);
         return;
@@ -346,7 +387,7 @@ void Log::submit(int level, std::string_view place, const wchar_t* text, Argumen
         deliver(level, place, message, &faulty);
         return;
     }
-    std::wstring noticeText = notice(formatText, arguments);
+    std::wstring noticeText = notice(formatText, translatedFormat, arguments);
     deliver(level, place, message, noticeText.empty() ? nullptr : &noticeText);
 }
 
@@ -391,13 +432,65 @@ const std::wstring kDeviceReplyNotification = L"Получен неожидан�
 
 }  // namespace
 
-std::wstring Log::noticeArgument(const std::wstring& text, bool runtime, const Translator& translator) {
+namespace {
+
+/// An absolute path made at run time: a file or folder the program names.
+bool isPath(const std::wstring& text) {
+    return text.size() > 1 && text[0] == L'/' && text.find(L'\n') == std::wstring::npos &&
+           text.find(L": ") == std::wstring::npos;
+}
+
+/// A path below the data folder by its file name; any other path whole.
+std::wstring pathForNotice(const std::wstring& path, const std::wstring& dataFolder) {
+    if (dataFolder.empty() || path.size() <= dataFolder.size() + 1 || path.compare(0, dataFolder.size(), dataFolder) != 0 ||
+        path[dataFolder.size()] != L'/' || path.back() == L'/')
+        return path;
+    return path.substr(path.rfind(L'/') + 1);
+}
+
+/// How the format quotes the argument `number` at every use of it: with «»,
+/// with plain quotes (' or "), or not (or not alike everywhere).
+enum class Quoting { None, Plain, Guillemets };
+
+Quoting quotingOf(const std::wstring& format, std::size_t number) {
+    const std::wstring directive = L"%" + std::to_wstring(number) + L"%";
+    std::optional<Quoting> found;
+    for (std::size_t at = format.find(directive); at != std::wstring::npos;
+         at = format.find(directive, at + directive.size())) {
+        const std::size_t after = at + directive.size();
+        const wchar_t open = at > 0 ? format[at - 1] : L'\0';
+        const wchar_t close = after < format.size() ? format[after] : L'\0';
+        Quoting here = Quoting::None;
+        if (open == L'«' && close == L'»') here = Quoting::Guillemets;
+        else if ((open == L'\'' || open == L'"') && close == open) here = Quoting::Plain;
+        if (found && *found != here) return Quoting::None;
+        found = here;
+    }
+    return found.value_or(Quoting::None);
+}
+
+/// The format without its plain quotes around the argument `number`.
+void unquote(std::wstring& format, std::size_t number) {
+    const std::wstring directive = L"%" + std::to_wstring(number) + L"%";
+    for (const wchar_t* quote : {L"'", L"\""}) {
+        const std::wstring quoted = quote + directive + quote;
+        for (std::size_t at = format.find(quoted); at != std::wstring::npos; at = format.find(quoted, at))
+            format.replace(at, quoted.size(), directive);
+    }
+}
+
+}  // namespace
+
+std::wstring Log::noticeArgument(const std::wstring& text, bool runtime, const Translator& translator, bool quoted,
+                                 const std::wstring& dataFolder) {
     if (diagnosticBoilerplate(text)) return {};
     if (!translator) return text;  // no catalogue, no operator's wording (tests of the program's own texts)
     const auto lookUp = [&](const std::wstring& t) { return translator(t); };
+    const auto inQuotes = [&](const std::wstring& t) { return quoted ? t : L"«" + t + L"»"; };
     const std::wstring whole = lookUp(text);
     if (whole != text) return cut(whole);
     if (!runtime) return text;
+    if (isPath(text)) return inQuotes(cut(pathForNotice(text, dataFolder)));
     // An exception's what(): "notification / details".
     const std::size_t split = text.find(L" / ");
     if (split != std::wstring::npos) {
@@ -407,25 +500,38 @@ std::wstring Log::noticeArgument(const std::wstring& text, bool runtime, const T
         if (lead != notification || !foreign(notification)) {
             std::wstring rest;
             if (notification == kDeviceReplyNotification && !details.empty()) {
+                // The lead says it is the device's reply already.
                 rest = lookUp(details);
-                if (rest == details) rest = L"Ответ устройства: «" + cut(details) + L"»";
+                if (rest == details) rest = L"«" + cut(details) + L"»";
             } else {
-                rest = noticeArgument(details, true, translator);
+                rest = noticeArgument(details, true, translator, false, dataFolder);
             }
             return rest.empty() ? lead : lead + L": " + rest;
         }
     }
-    if (foreign(text)) return L"«" + cut(text) + L"»";
+    if (foreign(text)) return inQuotes(cut(text));
     return cut(text);
 }
 
-std::wstring Log::notice(const std::wstring& formatText, const Arguments& arguments) const {
-    std::vector<std::wstring> texts;
-    texts.reserve(arguments.size());
-    for (const Argument& argument : arguments)
-        if (const auto* text = std::get_if<std::wstring>(&argument.value))
-            texts.push_back(noticeArgument(*text, argument.runtime, m_translator));
-    const auto formatted = [&](const std::wstring& with) {
+std::wstring Log::notice(const std::wstring& formatText, const std::wstring& translatedFormat,
+                         const Arguments& arguments) const {
+    const auto formatted = [&](std::wstring with) {
+        // Quotes once: a value that comes in «» takes the place of the
+        // format's own plain quotes, and a value the format puts in «» gets
+        // none of its own.
+        std::vector<std::wstring> texts;
+        std::size_t number = 0;
+        for (const Argument& argument : arguments) {
+            ++number;
+            const auto* text = std::get_if<std::wstring>(&argument.value);
+            if (text == nullptr) continue;
+            const Quoting quoting = quotingOf(with, number);
+            texts.push_back(noticeArgument(*text, argument.runtime, m_translator, quoting == Quoting::Guillemets,
+                                           s_dataFolder));
+            const std::wstring& value = texts.back();
+            if (quoting == Quoting::Plain && value.size() >= 2 && value.front() == L'«' && value.back() == L'»')
+                unquote(with, number);
+        }
         boost::wformat f(with);
         std::size_t next = 0;
         for (const Argument& argument : arguments) {
@@ -440,7 +546,7 @@ std::wstring Log::notice(const std::wstring& formatText, const Arguments& argume
     };
     // A catalogue entry that doesn't fit its arguments falls back on the program's own format.
     try {
-        return formatted(translate(formatText));
+        return formatted(translatedFormat);
     } catch (const boost::io::format_error&) {
     }
     try {
@@ -763,11 +869,10 @@ void Log::resetOutput(const std::wstring& line) {
     const bool firstOfEpisode = !m_outputBroken;
     m_outputBroken = !fileGood();
     if (firstOfEpisode) {
-        // The file keeps the whole line; the operator reads what happened and its start.
+        // The file keeps the reset's details; the operator reads what happened.
         if (m_observer)
             m_observer(localPtime(stamp), levelName(ERROR),
-                       L"Журнал не записывается в файл (диск заполнен или недоступен). Сведения: «" +
-                           reset.substr(0, 80) + L"…»");
+                       L"Журнал не записывается в файл: диск заполнен или недоступен.");
     } else if (!m_outputBroken) {
         notifyRestored(stamp);
     }

@@ -43,13 +43,15 @@ public:
 
     /// One argument of a log call, converted at the call: wide texts (with
     /// whether the text was made at run time, as opposed to a wide literal of
-    /// the program), numbers kept as numbers so that directives like "%1$08X"
-    /// still apply, anything else rendered as text.
+    /// the program, and whether the translator applies to it), numbers kept
+    /// as numbers so that directives like "%1$08X" still apply, anything else
+    /// rendered as text.
     struct Argument {
         using Value = std::variant<std::wstring, std::int32_t, std::uint32_t, std::int64_t,
                                    std::uint64_t, double, bool, wchar_t, const void*>;
         Value value;
         bool runtime = false;
+        bool translated = false;
     };
     using Arguments = boost::container::small_vector<Argument, 4>;
 
@@ -63,8 +65,8 @@ public:
 
     /// Arguments: local time of the record, level name, message. The message
     /// is the record's notice: its format and text arguments looked up with
-    /// the translator (see noticeArgument), while the file keeps the record
-    /// as the program wrote it.
+    /// the translator as in the file, the text arguments worded for the
+    /// operator (see noticeArgument).
     using Observer = std::function<void(const boost::posix_time::ptime&, const std::wstring&,
                                         const std::wstring&)>;
     using Translator = std::function<std::wstring(const std::wstring&)>;
@@ -99,19 +101,29 @@ public:
     Level level() const { return m_minLevel.load(std::memory_order_relaxed); }
     bool accepts(int level) const { return level >= m_minLevel.load(std::memory_order_relaxed); }
 
-    /// The translator's text; the text itself when there is no translator.
-    std::wstring translate(const std::wstring& text) const;
+    /// Texts of INFO and above: the translator's text (the text itself when
+    /// there is no translator); below INFO the text unchanged.
+    std::wstring translate(const std::wstring& text, int level) const;
     /// Whether records of this level reach the observer.
     bool notifies(int level) const { return level >= IMPOR && m_observer; }
 
+    /// Files below this folder (the program's data folder) are named in
+    /// notices by their file names alone; other paths are shown whole. Called
+    /// once at start-up, before other threads log.
+    static void setDataFolder(const std::wstring& folder);
+
     /// How a text argument stands in a notice: the translator's text when it
     /// has one; an exception's "notification / details" with both parts
-    /// looked up, a device's reply after the lead "Ответ устройства:";
-    /// boost's diagnostic boilerplate dropped; a text made at run time that
-    /// stays foreign (a system error text, a reply) in «» quotes; anything
-    /// cut to kNoticeArgumentLength characters. Without a translator only the
-    /// boilerplate is dropped.
-    static std::wstring noticeArgument(const std::wstring& text, bool runtime, const Translator& translator);
+    /// looked up, a device's reply in «» after its Russian lead; boost's
+    /// diagnostic boilerplate dropped; a path made at run time by its file
+    /// name when it lies in `dataFolder`; a path, or a text made at run time
+    /// that stays foreign (a system error text, a reply), in «» quotes unless
+    /// the format puts the value in «» itself (`quoted`; plain quotes of the
+    /// format around a value in «» are dropped from the notice's format);
+    /// anything cut to kNoticeArgumentLength characters. Without a
+    /// translator only the boilerplate is dropped.
+    static std::wstring noticeArgument(const std::wstring& text, bool runtime, const Translator& translator,
+                                       bool quoted = false, const std::wstring& dataFolder = {});
     static constexpr std::size_t kNoticeArgumentLength = 200;
 
     /// Queues a finished text for the file and `notice` for the observer
@@ -141,12 +153,14 @@ public:
     static std::wstring timeOfDay(std::int64_t microseconds);
 
 private:
-    Argument capture(const std::wstring& v) const { return {v, true}; }
-    Argument capture(const std::string& v) const { return {toWide(v), true}; }
-    Argument capture(std::string_view v) const { return {toWide(std::string(v)), true}; }
-    Argument capture(const char* const& v) const { return {toWide(v), true}; }
+    // Wide and narrow texts are translated at INFO and above; wide literals
+    // and received bytes are not.
+    Argument capture(const std::wstring& v) const { return {v, true, true}; }
+    Argument capture(const std::string& v) const { return {toWide(v), true, true}; }
+    Argument capture(std::string_view v) const { return {toWide(std::string(v)), true, true}; }
+    Argument capture(const char* const& v) const { return {toWide(v), true, true}; }
     template <std::size_t N>
-    Argument capture(const char (&v)[N]) const { return {toWide(v), true}; }
+    Argument capture(const char (&v)[N]) const { return {toWide(v), true, true}; }
     Argument capture(char* const& v) const;  // received bytes: widened byte by byte, a run-time text
     Argument capture(const wchar_t* const& v) const { return {std::wstring(v), false}; }
     template <std::size_t N>
@@ -156,18 +170,19 @@ private:
     template <class T>
     Argument capture(const T& v) const;
 
-    /// One argument as the plain formatter takes it: a text, a number or a
-    /// character. Narrow texts are converted into `owned`; nothing else is
-    /// copied.
+    /// One argument as the plain formatter takes it: a text (with whether
+    /// the translator applies), a number or a character. Narrow and
+    /// translated texts are kept in `owned`; nothing else is copied.
     struct PlainArgument {
         enum Kind { NONE, TEXT, SIGNED, UNSIGNED, CHARACTER } kind = NONE;
+        bool translated = false;
         std::wstring_view text;
         std::int64_t number = 0;
         std::uint64_t unsignedNumber = 0;
         wchar_t character = 0;
         std::wstring owned;
     };
-    static bool plain(PlainArgument& a, const std::wstring& v) { a.kind = PlainArgument::TEXT; a.text = v; return true; }
+    static bool plain(PlainArgument& a, const std::wstring& v) { a.kind = PlainArgument::TEXT; a.text = v; a.translated = true; return true; }
     static bool plain(PlainArgument& a, const std::string& v) { return plainNarrow(a, toWide(v)); }
     static bool plain(PlainArgument& a, std::string_view v) { return plainNarrow(a, toWide(std::string(v))); }
     static bool plain(PlainArgument& a, const char* const& v) { return plainNarrow(a, toWide(v)); }
@@ -183,23 +198,30 @@ private:
         a.owned = std::move(wide);
         a.kind = PlainArgument::TEXT;
         a.text = a.owned;
+        a.translated = true;
         return true;
     }
     template <class T>
     static bool plain(PlainArgument& a, const T& v);
 
     /// Formats a format text of plain directives (%N% and %%) whose highest
-    /// number is the count of arguments, as boost.Format would; false for any
+    /// number is the count of arguments, as boost.Format would, with the
+    /// format and the text arguments translated at the level; false for any
     /// other format, which then goes to boost.Format.
-    bool formatPlain(const wchar_t* format, PlainArgument* arguments, std::size_t count,
+    bool formatPlain(int level, const wchar_t* format, PlainArgument* arguments, std::size_t count,
                      std::wstring& message) const;
     void submit(int level, std::string_view place, const wchar_t* format, Arguments&& arguments);
+    /// The record's message: `translatedFormat` filled with the arguments,
+    /// text arguments translated when `translating`. A faulty format makes
+    /// it the format-error record, which names `format` as the caller gave it.
     std::wstring format(int& level, std::string_view& place, const std::wstring& format,
+                        const std::wstring& translatedFormat, bool translating,
                         const Arguments& arguments) const;
     /// The observer's text of a record: format and arguments as the
     /// operator reads them; empty when neither the translated nor the
     /// original format takes the arguments.
-    std::wstring notice(const std::wstring& format, const Arguments& arguments) const;
+    std::wstring notice(const std::wstring& format, const std::wstring& translatedFormat,
+                        const Arguments& arguments) const;
     /// Echoes, queues and notifies (`notice`, or else the message); takes
     /// the message's buffer.
     void deliver(int level, std::string_view place, std::wstring& message, const std::wstring* notice = nullptr);
@@ -242,6 +264,7 @@ private:
     void forcedStop(std::size_t remaining);
 
     static std::atomic<Log*> s_instance;
+    static std::wstring s_dataFolder;
     static std::atomic<bool> s_debuggerEcho;
     static std::atomic<bool> s_consoleEcho;
 
@@ -374,7 +397,7 @@ void Log::write(Level level, std::string_view place, const wchar_t* format, cons
             ~Release() { if (buffer) returnMessageBuffer(); }
         } release{buffer};
         std::wstring& message = buffer != nullptr ? *buffer : own;
-        if (allPlain && formatPlain(format, plainArguments, sizeof...(Args), message)) {
+        if (allPlain && formatPlain(level, format, plainArguments, sizeof...(Args), message)) {
             deliver(level, place, message);
             return;
         }

@@ -112,6 +112,10 @@ void writeAll(int fd, const SafeText& text) { writeAll(fd, text.data(), text.siz
 /// The dump folder (UTF-8, no trailing separator) and the local time offset
 /// taken at installation; the handler cannot call localtime.
 char g_dumpFolder[PATH_MAX] = {};
+/// The failure's log text as the log would write it (its catalogue entry),
+/// UTF-8; the handler cannot look it up.
+constexpr const wchar_t* kDumpFailed = L"failed to save memory dump";
+char g_dumpFailedText[256] = "failed to save memory dump";
 std::atomic<long> g_utcOffsetSeconds{0};
 std::atomic<bool> g_installed{false};
 std::atomic<int> g_crashing{0};
@@ -341,21 +345,21 @@ void appendRegisters(const CrashContext& crash, SafeText& out) {
 #endif
 }
 
-/// How many names a dump tries within one millisecond before it gives up.
+/// How many names a dump tries within one second before it gives up.
 constexpr int kNameAttempts = 1000;
 
 /// Creates a dump file of a name no other dump has: the local time to the
-/// millisecond, then "-2", "-3"... when a file of that name exists already (a
-/// crash dumps twice within a moment: the exception's dump, then the fault's
-/// of the same crash). Never opens an existing file. Returns the descriptor,
-/// or -1; the name it tried last is left in `path`.
+/// second, "YYYY-MM-DD_HHMMSS.dmp", and only when a file of that name exists
+/// already "-2", "-3"... before ".dmp" (a crash dumps twice within a moment:
+/// the exception's dump, then the fault's of the same crash). Never opens an
+/// existing file. Returns the descriptor, or -1; the name it tried last is
+/// left in `path`.
 int createDumpFile(const char* folder, SafeText& path) {
     const LocalTime t = localNow();
     for (int attempt = 1; attempt <= kNameAttempts; ++attempt) {
         path.clear();
         path.text(folder).text("/").number(t.year, 4).text("-").number(t.month, 2).text("-").number(t.day, 2);
         path.text("_").number(t.hour, 2).number(t.minute, 2).number(t.second, 2);
-        path.text("_").number(t.millisecond, 3);
         if (attempt > 1) path.text("-").number(attempt);
         path.text(".dmp");
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -434,6 +438,17 @@ void crashLog(base::Log::Level level, const char* shortPlace, const char* messag
     if (log->level() <= base::Log::TRACE && base::Log::debuggerEcho()) writeAll(STDERR_FILENO, line);
 }
 
+void prepareDumpFailedText() {
+    std::string text = "failed to save memory dump";
+    try {
+        if (const base::Log* log = base::Log::instance())
+            text = base::toUtf8(log->translate(kDumpFailed, base::Log::ERROR));
+    } catch (const std::exception&) {
+    }
+    if (text.size() >= sizeof g_dumpFailedText) text = "failed to save memory dump";
+    std::memcpy(g_dumpFailedText, text.c_str(), text.size() + 1);
+}
+
 void prepareDumpFolder() {
     try {
         const std::string folder = base::toUtf8(getUserDataDirectory() + L"/log");
@@ -495,6 +510,7 @@ std::string describeFault(const CrashContext& crash) {
 void installCrashHandlers() {
     refreshUtcOffset();
     prepareDumpFolder();
+    prepareDumpFailedText();
     if (g_installed.exchange(true)) return;
 
     // The first backtrace loads the unwinder; that must not happen in the handler.
@@ -535,7 +551,7 @@ void exceptionFilter(int signal, siginfo_t* info, void* context) {
             saved.text("memory dump saved: '").text(path.c_str()).text("'");
             crashLog(base::Log::IMPOR, "important_safe", saved.c_str());
         } else {
-            crashLog(base::Log::ERROR, "error_safe", "failed to save memory dump");
+            crashLog(base::Log::ERROR, "error_safe", g_dumpFailedText);
         }
     }
     errno = savedErrno;
@@ -569,11 +585,11 @@ void writeMiniDump(const CrashContext* crash) {
             writeDumpFile(crash != nullptr ? *crash : none, folder.c_str(), path)) {
             debug::important_safe(L"memory dump saved: '%1%'", base::fromUtf8(path.c_str()));
         } else {
-            debug::error_safe(L"failed to save memory dump");
+            debug::error_safe(kDumpFailed);
         }
     } catch (const std::exception&) {
         // No data folder: the terminate handler that called us must still end the process.
-        debug::error_safe(L"failed to save memory dump");
+        debug::error_safe(kDumpFailed);
     }
     base::flushLog();
 }

@@ -7,11 +7,12 @@
 
 // The process's last words. A fault signal (SIGSEGV, SIGBUS, SIGILL, SIGFPE)
 // runs our handler on an alternate stack: it writes a text dump
-// "YYYY-MM-DD_HHMMSS_mmm.dmp" (local time to the millisecond; "-2", "-3"...
-// added before ".dmp" when that name is taken, so that no dump replaces
-// another) into the folder "log" of the data folder — the description of the fault, the registers, a backtrace and a
-// copy of /proc/self/maps — puts the description into the day's log file as a
-// FATAL line, and raises the signal again so that the process dies of it.
+// "YYYY-MM-DD_HHMMSS.dmp" (local time; "-2", "-3"... added before ".dmp" only
+// when that name is taken, so that no dump replaces another) into the folder
+// "log" of the data folder — the description of the fault, the registers, a
+// backtrace and a copy of /proc/self/maps — puts the description into the
+// day's log file as a FATAL line, and raises the signal again so that the
+// process dies of it.
 //
 // The handler may run while any lock of the process is held (the log's, the
 // allocator's), so from the signal on it uses only async-signal-safe calls:
@@ -35,9 +36,10 @@ struct CrashContext {
 /// which makes a SIGSEGV a stack overflow.
 const char* exceptionName(int signal, int code, bool nearStackPointer);
 
-/// Prepares the crash path (dump folder, the local time offset, the unwinder)
-/// and installs the fault handlers. Call once at start-up on the main thread,
-/// after the log exists; later calls only refresh the prepared folder. Only
+/// Prepares the crash path (dump folder, the local time offset, the log's
+/// texts, the unwinder) and installs the fault handlers. Call once at
+/// start-up on the main thread, after the log and the translations exist;
+/// later calls only refresh what is prepared. Only
 /// the calling thread gets the alternate stack, so a stack overflow on
 /// another thread dies without a dump.
 void installCrashHandlers();

@@ -20,12 +20,6 @@ GuiThreadInvoker* g_instance = nullptr;
 /// The pause before the first posting, as the main window finishes building.
 constexpr auto kStartPause = std::chrono::seconds(1);
 
-/// GUI thread only.
-GuiThreadInvoker::ExceptionHandler& exceptionHandler() {
-    static GuiThreadInvoker::ExceptionHandler handler;
-    return handler;
-}
-
 }  // namespace
 
 GuiThreadInvoker::GuiThreadInvoker(wxWindow* window) : wxThread(wxTHREAD_JOINABLE), m_window(window) {}
@@ -193,15 +187,9 @@ void GuiThreadInvoker::execute(wxCommandEvent& event) {
         try {
             (*task)();
         } catch (...) {
-            // A copy: the handler may replace itself while it runs.
-            const ExceptionHandler handler = exceptionHandler();
-            if (handler)
-                handler();
-            else
-                logTaskException();
+            logTaskException();
         }
     }
     base::flushLog();
 }
 
-void GuiThreadInvoker::setExceptionHandler(ExceptionHandler handler) { exceptionHandler() = std::move(handler); }

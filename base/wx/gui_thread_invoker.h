@@ -47,18 +47,11 @@ public:
     static void destroyInstance();
 
     /// GUI thread, from the window's handler of the task event: runs and
-    /// frees the task the event carries. An exception leaving the task goes
-    /// to the exception handler, or without one is logged here
-    /// (exception::StopProgram ends the process); nothing leaves. The log is
+    /// frees the task the event carries. An exception leaving the task is
+    /// logged here by its kind, and nothing else is done about it (no dump;
+    /// exception::StopProgram ends the process); nothing leaves. The log is
     /// flushed after every task.
     static void execute(wxCommandEvent& event);
-
-    /// Called inside the catch for an exception out of a task (it rethrows
-    /// to sort it). The application sorts the tasks' exceptions as it sorts
-    /// those of any event handler. GUI thread; an empty handler restores the
-    /// invoker's own logging.
-    using ExceptionHandler = std::function<void()>;
-    static void setExceptionHandler(ExceptionHandler handler);
     static void runTask(wxCommandEvent& event) { execute(event); }
 
     /// The invoker exists (from createInstance to destroyInstance).

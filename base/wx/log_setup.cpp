@@ -92,9 +92,13 @@ long levelIcon(const std::wstring& levelName) {
 }  // namespace
 
 void dbg_init(bool console, dbg_level level, const wchar_t* folder) {
-    base::Log::create(folder != nullptr ? folder : L"", static_cast<base::Log::Level>(level), console);
+    const std::wstring logFolder = folder != nullptr ? folder : L"";
+    base::Log::create(logFolder, static_cast<base::Log::Level>(level), console);
     base::Log::setObserver(&dbg_notify);
     base::Log::setTranslator(&translated);
+    // The log folder lies in the data folder, with the program's other files.
+    const std::size_t slash = logFolder.find_last_of(L'/');
+    if (slash != std::wstring::npos && slash > 0) base::Log::setDataFolder(logFolder.substr(0, slash));
 }
 
 void dbg_notify(const boost::posix_time::ptime&, const std::wstring& levelName, const std::wstring& message) {

@@ -14,8 +14,10 @@
 // within two seconds is no new notice, only counted by the repeat counter.
 
 /// Makes the global log (an existing one stays as it is) and installs the
-/// observer dbg_notify and the translator of the wx catalogues. Called once
-/// at start-up on the main thread, before other threads log.
+/// observer dbg_notify and the translator of the wx catalogues; the folder
+/// that holds `folder` is the data folder whose files notices name by their
+/// file names. Called once at start-up on the main thread, before other
+/// threads log.
 void dbg_init(bool console, dbg_level level, const wchar_t* folder);
 
 /// The observer: any thread. Queues the notice (or the count of a held-back

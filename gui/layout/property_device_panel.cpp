@@ -83,6 +83,9 @@ wxStaticText* label(wxWindow* parent, const wxString& text, const wxFont& font) 
 
 const wxColour kRed(255, 0, 0);
 const wxColour kHighlight(255, 216, 0);
+// Text on kHighlight: black stays readable there (about 15:1) also where
+// the page is disabled, whose labels the toolkit would draw grey (2.2:1).
+const wxColour kHighlightText(0, 0, 0);
 
 /// A small button sized to its one-letter label.
 wxButton* letterButton(wxWindow* parent, const wxString& text, const wxString& tip) {
@@ -652,6 +655,7 @@ wxPanel* PropertyDevicePanel::buildLineControlPage() {
     versionRow->Add(staticVersion, 0, centred, kBorder);
     staticVersionValue = label(panelTipDevices, wxEmptyString);
     staticVersionValue->SetBackgroundColour(kHighlight);
+    staticVersionValue->SetForegroundColour(kHighlightText);
     versionRow->Add(staticVersionValue, 0, centred, kBorder);
     sizerLineControl->Add(versionRow, 0, wxEXPAND, kBorder);
 

@@ -1,9 +1,10 @@
 // Exceptions out of event handlers under the application object's real event
 // loop: whatever calls the handler (GTK's page switch of a notebook, a tree's
-// or a list's selection, a timer, the idle pass, a queued call, a task of the
-// GUI-thread invoker), every kind the device layer raises reaches the main
-// loop's exception hook with its notice, the loop goes on at once, and a stop
-// from outside still gets through afterwards.
+// or a list's selection, a timer, the idle pass, a queued call), every kind
+// the device layer raises reaches the main loop's exception hook with its
+// notice, the loop goes on at once, and a stop from outside still gets
+// through afterwards. A task of the GUI-thread invoker is logged by the
+// invoker itself, without a dump.
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <wx/evtloop.h>
@@ -234,12 +235,36 @@ TEST_F(HandlerExceptions, FromATimerAndAnIdleHandler) {
     throwEveryKind([](Window&) { wxWakeUpIdle(); });
 }
 
-TEST_F(HandlerExceptions, FromAQueuedCallAndAnInvokerTask) {
+TEST_F(HandlerExceptions, FromAQueuedCall) {
     throwEveryKind([](Window& w) { wxTheApp->CallAfter([&w] { w.run(); }); });
+}
+
+// The invoker's tasks are no event handlers of the loop's: the invoker logs
+// what they throw by its own kinds, and nothing writes a dump.
+TEST_F(HandlerExceptions, AnInvokerTaskIsLoggedByTheInvokerWithoutADump) {
     GuiThreadInvoker::createInstance(m_window);
-    throwEveryKind([](Window& w) {
-        std::thread([&w] { GuiThreadInvoker::add([&w] { w.run(); }); }).join();
-    });
+    const int sortedBefore = loggedCount("There occurs an exception in main loop");
+    for (const Kind& kind : kinds()) {
+        SCOPED_TRACE(kind.name);
+        observedAt(L"", true);
+        m_window->arm(kind.raise);
+        std::thread([this] { GuiThreadInvoker::add([this] { m_window->run(); }); }).join();
+        ASSERT_TRUE(runUntil([this] { return m_window->reached; })) << "the task never ran";
+        runUntil([] { return false; }, 10ms);
+        const auto notices = observedAt(kind.level);
+        ASSERT_EQ(notices.size(), 1u) << "one notice per exception";
+        if (kind.prefix)
+            EXPECT_EQ(notices[0].rfind(L"caught std exception: vector::at", 0), 0u) << base::toUtf8(notices[0]);
+        else
+            EXPECT_EQ(notices[0], kind.notice);
+    }
+    EXPECT_EQ(loggedCount("There occurs an exception in main loop"), sortedBefore);
+    EXPECT_EQ(loggedCount("make memory dump"), 0);
+    EXPECT_EQ(dumpCount(), 0);
+    // The loop goes on.
+    bool ran = false;
+    wxTheApp->CallAfter([&] { ran = true; });
+    EXPECT_TRUE(runUntil([&] { return ran; }, 1s));
 }
 
 TEST_F(HandlerExceptions, AStopFromOutsideStillGetsThroughAfterwards) {

@@ -4,6 +4,8 @@
 // power-save mode, the module's actions and their refusals, the apply of
 // power saving, and the refresh cycle, which keeps its cadence through
 // skipped refreshes and ends with the page.
+#include <cmath>
+
 #include "tests/gui/property_pages_fixture.h"
 
 using namespace property_testing;
@@ -53,6 +55,30 @@ protected:
                 panel->buttonResetPref->IsEnabled()};
     }
     int draws() { return loggedCount("Fill panel with tip devices."); }
+    /// The contrast (1 to 21) between the page notice's background and the
+    /// text pixel that stands out most from it, as the screen shows them.
+    double noticeContrast(const std::string& shot) {
+        wxImage image;
+        if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr) wxImage::AddHandler(new wxPNGHandler);
+        const std::string path = wx_testing::writeShot(panel->staticVersionValue, shot);
+        if (path.empty() || !image.LoadFile(path, wxBITMAP_TYPE_PNG)) return 0;
+        const auto luminance = [](unsigned char r, unsigned char g, unsigned char b) {
+            const auto linear = [](unsigned char c) {
+                const double v = c / 255.0;
+                return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+            };
+            return 0.2126 * linear(r) + 0.7152 * linear(g) + 0.0722 * linear(b);
+        };
+        const wxColour background = panel->staticVersionValue->GetBackgroundColour();
+        const double back = luminance(background.Red(), background.Green(), background.Blue());
+        double best = 1;
+        const unsigned char* rgb = image.GetData();
+        for (int i = 0; i < image.GetWidth() * image.GetHeight(); ++i, rgb += 3) {
+            const double l = luminance(rgb[0], rgb[1], rgb[2]);
+            best = std::max(best, (std::max(l, back) + 0.05) / (std::min(l, back) + 0.05));
+        }
+        return best;
+    }
     /// The cycle drew at least once more within a generous while.
     bool drawsAgain() {
         const int before = draws();
@@ -99,6 +125,8 @@ TEST_F(LineControlPage, RowsShowTheModulesEndDevices) {
     EXPECT_EQ(panel->staticVersionValue->GetLabel(), L"Орвел недоступен / Микрофон");
     EXPECT_TRUE(panel->staticVersionValue->IsShown());
     EXPECT_FALSE(panel->panelTipDevices->IsEnabled());
+    // The notice of the disabled page is still read easily (WCAG AA: 4.5:1).
+    EXPECT_GE(noticeContrast("property_panel_line_control_notice"), 4.5);
     EXPECT_TRUE(panel->staticVersion->GetLabel().empty());
     EXPECT_EQ(panel->m_requestJob.load(), 0u) << "no cycle without a module";
 }

@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <map>
 #include <regex>
+#include <set>
 
 #include "base/log.h"
 #include "base/text.h"
@@ -36,12 +38,13 @@ class CrashHandler : public ::testing::Test {
 protected:
     /// Runs `crash` in a child that has the application's log set-up: the log
     /// in the "log" folder of a temporary data folder and the handlers on.
-    CrashResult crashInChild(const std::function<void()>& crash) {
+    CrashResult crashInChild(const std::function<void()>& crash, const base::Log::Translator& translator = {}) {
         CrashResult result;
         result.status = runInChild([&] {
             std::wstring folder;
             if (!os::prepareDataDirectory(folder) || os::createFolders(folder + L"/log") != 0) return 2;
             base::Log::create(folder + L"/log", base::Log::INFO, false);
+            base::Log::setTranslator(translator);
             os::installCrashHandlers();
             LOG_INFO(L"before the crash");
             base::Log::instance()->flush();
@@ -142,8 +145,9 @@ TEST_F(CrashHandler, DumpOnRequestNamesTheExecutableAndLogsWhereItWent) {
 }
 
 // A crash dumps twice within a moment (the exception's dump, then the
-// fault's): each dump keeps a file of its own, named by the time to the
-// millisecond.
+// fault's): each dump keeps a file of its own, named by the local time to the
+// second, "YYYY-MM-DD_HHMMSS.dmp", with a number only where that name is
+// taken.
 TEST_F(CrashHandler, DumpsWithinOneMomentEachKeepTheirOwnFile) {
     const CrashResult r = crashInChild([] {
         for (int i = 0; i < 3; ++i) os::dumpMemory();
@@ -159,8 +163,35 @@ TEST_F(CrashHandler, DumpsWithinOneMomentEachKeepTheirOwnFile) {
     }
     EXPECT_EQ(onRequest, 3);
     EXPECT_EQ(fault, 1);
-    const std::regex name(R"(\d{4}-\d\d-\d\d_\d{6}_\d{3}(-\d+)?\.dmp)");
-    for (const std::string& n : r.dumpNames) EXPECT_TRUE(std::regex_match(n, name)) << n;
+    const std::regex name(R"((\d{4}-\d\d-\d\d_\d{6})(-(\d+))?\.dmp)");
+    std::map<std::string, std::set<int>> numbersOfSecond;
+    for (const std::string& n : r.dumpNames) {
+        std::smatch parts;
+        ASSERT_TRUE(std::regex_match(n, parts, name)) << n;
+        numbersOfSecond[parts[1]].insert(parts[3].matched ? std::stoi(parts[3]) : 1);
+    }
+    for (const auto& [second, numbers] : numbersOfSecond) {
+        EXPECT_EQ(*numbers.begin(), 1) << second << ": the first dump of a second has the plain name";
+        EXPECT_EQ(*numbers.rbegin(), static_cast<int>(numbers.size())) << second << ": numbered from 2 on, in turn";
+    }
+}
+
+// The name of a dump is the local time of its writing, to the second.
+TEST_F(CrashHandler, ADumpIsNamedByItsLocalTimeToTheSecond) {
+    const auto stamp = [](std::time_t second) {
+        std::tm local{};
+        localtime_r(&second, &local);
+        char text[32];
+        std::strftime(text, sizeof text, "%Y-%m-%d_%H%M%S.dmp", &local);
+        return std::string(text);
+    };
+    const std::time_t before = std::time(nullptr);
+    const CrashResult r = crashInChild([] { os::dumpMemory(); });
+    const std::time_t after = std::time(nullptr);
+    ASSERT_EQ(r.dumpNames.size(), 1u) << r.log;
+    std::set<std::string> expected;
+    for (std::time_t second = before; second <= after; ++second) expected.insert(stamp(second));
+    EXPECT_EQ(expected.count(r.dumpNames.front()), 1u) << r.dumpNames.front();
 }
 
 // Files already there under every name of the next seconds stay as they are:
@@ -175,12 +206,8 @@ TEST_F(CrashHandler, ADumpNeverReplacesAFileOfItsName) {
         localtime_r(&second, &local);
         char stamp[32];
         std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H%M%S", &local);
-        for (int ms = 0; ms < 1000; ++ms) {
-            char file[64];
-            std::snprintf(file, sizeof file, "%s_%03d.dmp", stamp, ms);
-            taken.push_back(folder + "/" + file);
-            std::ofstream(taken.back()) << "keep";
-        }
+        taken.push_back(folder + "/" + stamp + ".dmp");
+        std::ofstream(taken.back()) << "keep";
     }
     const CrashResult r = crashInChild([] { os::dumpMemory(); });
     EXPECT_EQ(testing_support::statusText(r.status), "exit 0");
@@ -190,4 +217,37 @@ TEST_F(CrashHandler, ADumpNeverReplacesAFileOfItsName) {
                             [](const std::string& n) { return n.find("-2.dmp") != std::string::npos; }),
               1)
         << "the dump took the name after the one in its way";
+}
+
+// The log's lines of a dump that could not be written are its catalogue's
+// text, from the signal handler too, which cannot look it up itself.
+TEST_F(CrashHandler, AFailedDumpIsLoggedInTheCataloguesWords) {
+    const std::string folder = m_home.path() + "/.local/share/Varko Security Systems/Sonvar/1.2/log";
+    fs::create_directories(folder);
+    // Every name of the next seconds is taken.
+    const std::time_t now = std::time(nullptr);
+    for (std::time_t second = now; second < now + 3; ++second) {
+        std::tm local{};
+        localtime_r(&second, &local);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H%M%S", &local);
+        std::ofstream(folder + "/" + stamp + ".dmp") << "keep";
+        for (int number = 2; number <= 1000; ++number)
+            std::ofstream(folder + "/" + stamp + "-" + std::to_string(number) + ".dmp") << "keep";
+    }
+    const CrashResult r = crashInChild(
+        [] {
+            os::dumpMemory();
+            writeToAddress0x10();
+        },
+        [](const std::wstring& text) {
+            return text == L"failed to save memory dump" ? std::wstring(L"Дамп памяти не сохранён") : text;
+        });
+    EXPECT_EQ(testing_support::statusText(r.status), testing_support::killedBy(SIGSEGV));
+    EXPECT_NE(r.log.find("ERROR\t[error_safe]        Дамп памяти не сохранён\r\n"), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("ERROR\t[error_safe]        Дамп памяти не сохранён\r\n",
+                         r.log.find("EXCEPTION_ACCESS_VIOLATION")),
+              std::string::npos)
+        << "the signal handler's line too";
+    EXPECT_EQ(r.log.find("failed to save memory dump"), std::string::npos);
 }

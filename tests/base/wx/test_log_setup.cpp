@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/exception.h"
 #include "base/log.h"
 #include "base/wx/gui_thread_invoker.h"
 #include "base/wx/log_setup.h"
@@ -136,4 +137,30 @@ TEST_F(Notification, NoticesOfSeveralThreadsKeepTheirOrderAndHeldBackRepeatsAreC
     dbg_setRepeatCounter(previous);
     dbg_countRepeat(L"ERROR", L"Нет захвата звука");  // no counter: nothing
     EXPECT_EQ(counted.size(), 19u);
+}
+
+// What the operator reads of a record's values: quotes once, a file of the
+// data folder (the folder of the log folder) by its name, any other path
+// whole, a device's reply once after its lead.
+TEST_F(Notification, ValuesAreQuotedOnceAndTheDataFoldersFilesNamedByTheirNames) {
+    GuiThreadInvoker::createInstance(m_window);
+    const std::wstring data = m_dir.widePath().substr(0, m_dir.widePath().rfind(L'/'));
+    LOG_ERROR(L"Не удалось сохранить файл '%1%': %2%", data + L"/1.2/list_of_playlist_radio.xml",
+              std::string("No space left on device"));
+    LOG_WARN(L"Папка плейлиста не существует: %1%", std::wstring(L"/media/usb/Music"));
+    LOG_WARN(L"Файл «%1%» не найден", data + L"/1.2/sonvar.cfg");
+    LOG_WARN(L"Зона '%1%' пуста", std::wstring(L"Зал 2"));
+    LOG_NOTICE(L"%1%", std::wstring(L"Получен неожиданный ответ устройства / ERR unknown command"));
+    GuiThreadInvoker::add([] { throw exception::DeviceReason(L"ERR 3 bad index"); });
+
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return m_boxes.size() >= 6; }));
+    const std::wstring expected[] = {
+        L"Не удалось сохранить файл «list_of_playlist_radio.xml»: «No space left on device»",
+        L"Папка плейлиста не существует: «/media/usb/Music»",
+        L"Файл «sonvar.cfg» не найден",
+        L"Зона 'Зал 2' пуста",
+        L"Получен неожиданный ответ устройства: «ERR unknown command»",
+        L"Сообщение: 'Получен неожиданный ответ устройства'\nОписание: «ERR 3 bad index»"};
+    ASSERT_EQ(m_boxes.size(), std::size(expected));
+    for (std::size_t i = 0; i < m_boxes.size(); ++i) EXPECT_EQ(m_boxes[i].text, expected[i]) << i;
 }
