@@ -13,22 +13,40 @@ std::atomic<Player*> Player::s_instance{nullptr};
 
 namespace {
 using Lock = boost::lock_guard<boost::recursive_mutex>;
-}
 
-Player::Player(PlayerEngine* engine, CaptureDevices devices) : m_engine(engine), m_devices(std::move(devices)) {
+Player::Pacing completed(Player::Pacing pacing) {
+    if (!pacing.now) pacing.now = [] { return std::chrono::steady_clock::now(); };
+    if (!pacing.after)
+        pacing.after = [](std::chrono::milliseconds wait, std::function<void()> job) {
+            return base::ThreadDispatcher::add(L"Player: next round",
+                                               static_cast<std::uint32_t>(wait.count()), std::move(job));
+        };
+    if (!pacing.cancel) pacing.cancel = [](std::uint32_t id) { base::ThreadDispatcher::remove(id); };
+    return pacing;
+}
+}  // namespace
+
+Player::Player(PlayerEngine* engine, CaptureDevices devices, Pacing pacing)
+    : m_engine(engine),
+      m_devices(std::move(devices)),
+      m_pacing(completed(std::move(pacing))),
+      m_rounds(m_pacing.timing) {
     if (m_engine == nullptr) dbg_abort("player pointer == NULL", "Player::Player");
     m_engine->register_player(this);
 }
 
-Player::~Player() { m_engine->register_player(nullptr); }
+Player::~Player() {
+    cancelRound();
+    m_engine->register_player(nullptr);
+}
 
-Player* Player::create(PlayerEngine* engine, CaptureDevices devices) {
+Player* Player::create(PlayerEngine* engine, CaptureDevices devices, Pacing pacing) {
     // A second player would take the engine's end-of-track calls from the first.
     if (Player* existing = instance()) {
         LOG_WARN(L"%1%", L"recall Player::create");
         return existing;
     }
-    Player* player = new Player(engine, std::move(devices));
+    Player* player = new Player(engine, std::move(devices), std::move(pacing));
     s_instance.store(player, std::memory_order_release);
     return player;
 }
@@ -70,9 +88,17 @@ void Player::playItem() {
     dbg_puts(TRACE2, "%s(..)", "Player::play");
     if (m_shuttingDown) return;
     Lock lock(m_lock);
+    m_rounds.reset();
+    startItem();
+}
+
+void Player::startItem() {
+    if (m_shuttingDown) return;
     error::terminateIfNull(m_playlist, "Player::play");
     if (!m_playlist->isPlayable()) return;
     m_switching = true;
+    ++m_ticket;
+    cancelRound();
     m_engine->stop(true);
     m_state = 0;
     std::wstring path = m_playlist->current().path;
@@ -91,10 +117,17 @@ void Player::playItem() {
             return;
         }
     }
-    const bool ok = m_engine->play(path);
-    m_state = ok ? k_state_playing : 0;
-    m_playlist->notifyPlaying(ok);
+    // A source that fails at once may end before play() has returned, its
+    // end handled on another thread: the engine must find the player
+    // playing and not switching by then, or that end would be lost and the
+    // player would stay on a silent item. The stop of a start that fails
+    // comes back to itemEnded, which finds the player stopped.
+    m_startedAt = m_pacing.now();
+    m_state = k_state_playing;
     m_switching = false;
+    const bool ok = m_engine->play(path);
+    if (!ok) m_state = 0;
+    m_playlist->notifyPlaying(ok);
 }
 
 void Player::stepAndPlay(bool forward, const char* place) {
@@ -104,23 +137,77 @@ void Player::stepAndPlay(bool forward, const char* place) {
     if (!m_playlist->isPlayable()) return;
     if (forward) m_playlist->next();
     else m_playlist->previous();
-    playItem();
+    startItem();
 }
 
 void Player::next() {
     dbg_puts(TRACE2, "%s(..)", "Player::next");
+    Lock lock(m_lock);
+    m_rounds.reset();
     stepAndPlay(true, "Player::next");
 }
 
 void Player::previous() {
     dbg_puts(TRACE2, "%s(..)", "Player::previous");
-    global("Player::previous").stepAndPlay(false, "Player::previous");
+    Player& player = global("Player::previous");
+    Lock lock(player.m_lock);
+    player.m_rounds.reset();
+    player.stepAndPlay(false, "Player::previous");
+}
+
+void Player::itemEnded(std::uint64_t ticket, std::uint32_t audioMs) {
+    dbg_puts(TRACE2, "%s(..)", "Player::next");
+    Lock lock(m_lock);
+    if (ticket != m_ticket || m_state != k_state_playing) {
+        dbg_puts(DEBUG, "%s", "Player: end of an item stopped or replaced meanwhile, dropped");
+        return;
+    }
+    error::terminateIfNull(m_playlist, "Player::next");
+    const auto played = std::chrono::duration_cast<std::chrono::milliseconds>(m_pacing.now() - m_startedAt);
+    const std::chrono::milliseconds wait =
+        m_rounds.ended(played, std::chrono::milliseconds(audioMs), m_playlist->getItems().size());
+    if (wait.count() > 0) waitForRound(wait);
+    else stepAndPlay(true, "Player::next");
+}
+
+void Player::waitForRound(std::chrono::milliseconds wait) {
+    // The engine has stopped by itself; the player still counts as playing,
+    // so that a stop ends the wait and the list shows as the one on air.
+    m_playlist->next();
+    if (!m_playlist->isPlayable()) {  // a list that does not repeat has ended
+        stopInternal();
+        return;
+    }
+    const std::uint64_t ticket = m_ticket;
+    m_roundJob = m_pacing.after(wait, [this, ticket] { startRound(ticket); });
+    const long long seconds = (wait.count() + 999) / 1000;
+    if (m_rounds.firstWait())
+        LOG_WARN(L"Плейлист '%1%': ни один элемент не воспроизводится, каждый завершается сразу "
+                 L"после запуска. Следующая попытка через %2% с, далее промежуток растёт до минуты.",
+                 m_playlist->getName(), seconds);
+    else
+        LOG_INFO(L"Playlist '%1%': every item failed again, next round in %2% s", m_playlist->getName(),
+                 seconds);
+}
+
+void Player::startRound(std::uint64_t ticket) {
+    Lock lock(m_lock);
+    if (ticket != m_ticket || m_state != k_state_playing || m_roundJob == 0) return;
+    m_roundJob = 0;
+    startItem();
+}
+
+void Player::cancelRound() {
+    if (m_roundJob == 0) return;
+    m_pacing.cancel(m_roundJob);
+    m_roundJob = 0;
 }
 
 void Player::stop(bool notify) {
     dbg_puts(TRACE2, "%s(..)", "Player::stop");
     if (m_shuttingDown) return;
     Lock lock(m_lock);
+    m_rounds.reset();
     stopInternal();
     if (!m_playlist || !notify) return;
     boost::shared_ptr<Playlist> playlist = m_playlist;
@@ -130,6 +217,9 @@ void Player::stop(bool notify) {
 void Player::stopInternal() {
     dbg_puts(TRACE2, "%s(..)", "Player::stopInternal");
     Lock lock(m_lock);
+    // An end or a next round that is on its way belongs to what stops here.
+    ++m_ticket;
+    cancelRound();
     if (m_state == 0) return;
     m_switching = true;
     m_engine->stop(true);

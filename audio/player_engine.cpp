@@ -397,10 +397,19 @@ void PlayerEngine::end_of_track(std::uint64_t generation) {
 
 bool PlayerEngine::advance_player_if_playing() {
     EnginePlayer* player = m_player.load();
-    if (player == nullptr || player->state() != EnginePlayer::k_state_playing || player->switching()) return false;
+    if (player == nullptr) return false;
+    // Read before state() and switching(): a stop or start that the player
+    // makes after those reads gives it a newer ticket than this end carries.
+    const std::uint64_t ticket = player->ticket();
+    if (player->state() != EnginePlayer::k_state_playing || player->switching()) return false;
+    // Read before the plug-in's Stop, whose Close clears it.
+    const int written =
+        g_winamp_out_module.GetWrittenTime != nullptr ? g_winamp_out_module.GetWrittenTime() : 0;
+    const std::uint32_t audio = written > 0 ? static_cast<std::uint32_t>(written) : 0;
     // Not under the engine lock: the player calls the engine with its own
     // lock held, so calling it back from here could deadlock.
-    return base::ThreadDispatcher::add(L"player next", 0, [player] { player->next(); }) != 0;
+    return base::ThreadDispatcher::add(L"player next", 0,
+                                       [player, ticket, audio] { player->itemEnded(ticket, audio); }) != 0;
 }
 
 std::uint32_t PlayerEngine::add_job(const std::wstring& description, std::uint32_t delay_ms,

@@ -120,8 +120,8 @@ private:
     /// A sine thread that ends by itself: treated as stop(true) but without
     /// waiting for itself.
     void sine_ended();
-    /// Queues Player::next when the player plays and did not make this stop;
-    /// true when it did.
+    /// Queues the player's itemEnded, with its ticket, when the player plays
+    /// and did not make this stop; true when it did.
     bool advance_player_if_playing();
     /// After a stop that left nothing playing: the stream stops, or, when the
     /// player moves on to its next item, keeps running for it and stops only
