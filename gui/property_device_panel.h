@@ -222,6 +222,10 @@ protected:
     // write answered (true: the panel closes afterwards, or for the common
     // page of a console: written).
     bool applyCommonPage(bool& closeAfterwards);
+    /// False, with the operator told why (field, text, range) and the field
+    /// focused, when a number field of the shown page holds no whole number
+    /// of its range: Apply then sends nothing.
+    bool pageNumbersTaken();
     bool applyNetworkPage();
     bool applyZarnoPage();
     bool applySourcePage();

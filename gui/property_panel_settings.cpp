@@ -29,6 +29,7 @@
 #include "device/models/tovik_info.h"
 #include "device/version.h"
 #include "gui/gui_thread.h"
+#include "gui/number_field.h"
 #include "gui/progress_bar_dialog.h"
 #include "gui/property_device_panel.h"
 #include "gui/property_settings_rules.h"
@@ -532,6 +533,9 @@ void PropertyDevicePanel::applyOnButtonClick(wxCommandEvent&) {
         enableEditButtons(false);
         return;
     }
+    // A typed number that is none stops Apply before anything is read or
+    // written; the edit stays pending for the operator to mend.
+    if (!pageNumbersTaken()) return;
     bool result = true;
     bool closeAfterwards = false;
     switch (m_currentPage) {
@@ -571,6 +575,36 @@ void PropertyDevicePanel::applyOnButtonClick(wxCommandEvent&) {
     if (closeAfterwards) m_close();
 }
 
+bool PropertyDevicePanel::pageNumbersTaken() {
+    fb::NumberSpin* field = nullptr;
+    const wchar_t* name = nullptr;
+    switch (m_currentPage) {
+        case pages::kCommon:
+            // Only a console shows its type's priority.
+            if (boost::dynamic_pointer_cast<device::TovikInfo>(m_device)) {
+                field = spinTovikPriority;
+                name = L"Приоритет типа консоли";
+            }
+            break;
+        case pages::kNetwork:
+            field = spinBasePort;
+            name = L"Базовый порт";
+            break;
+        case pages::kZarno:
+            field = spinZarnoAddress;
+            name = L"Адрес";
+            break;
+        default:
+            break;
+    }
+    if (field == nullptr) return true;
+    const FieldNumber read = readNumberField(*field, name);
+    if (read.value) return true;
+    LOG_ERROR(L"%1%", read.refusal);
+    showRefusedField(*field);
+    return false;
+}
+
 bool PropertyDevicePanel::applyCommonPage(bool& closeAfterwards) {
     const std::wstring name = textName->GetValue().ToStdWstring();
     if (m_device && name != m_device->getTitle()) {
@@ -598,7 +632,7 @@ bool PropertyDevicePanel::applyCommonPage(bool& closeAfterwards) {
     config.faultAlarm = checkBoxFaultSound->GetValue();
     config.ledScBlink = checkBoxZoneIndication->GetValue();
     config.ainEnabled = choiceTovikType->GetSelection() != 0;
-    config.priority = static_cast<std::uint32_t>(spinTovikPriority->GetValue());
+    config.priority = static_cast<std::uint32_t>(spinTovikPriority->read().value);
     config.powerIn1 = static_cast<std::uint32_t>(std::max(choicePower1->GetSelection(), 0));
     config.powerIn2 = static_cast<std::uint32_t>(std::max(choicePower2->GetSelection(), 0));
     debug::throwIfFalse(static_cast<bool>(m_collection), "frm::PropertyDevicePanel::applyOnButtonClick");
@@ -616,7 +650,7 @@ bool PropertyDevicePanel::applyNetworkPage() {
     device::ConfigCommon config = m_device->readConfig(true);
     config.multicastIp = narrow(textMulticastIp->GetValue());
     config.srvAllowedIP = checkBoxAllowIp->GetValue() ? narrow(textAllowIp->GetValue()) : "0.0.0.0";
-    config.srvPort = static_cast<std::uint16_t>(spinBasePort->GetValue());
+    config.srvPort = static_cast<std::uint16_t>(spinBasePort->read().value);
     config.dhcp = checkBoxDhcp->GetValue();
     config.ip = narrow(textIp->GetValue());
     config.mask = narrow(textMask->GetValue());
@@ -629,7 +663,7 @@ bool PropertyDevicePanel::applyNetworkPage() {
 
 bool PropertyDevicePanel::applyZarnoPage() {
     device::ConfigCommon config = m_device->readConfig(true);
-    config.zarnoAddr = static_cast<std::uint8_t>(spinZarnoAddress->GetValue());
+    config.zarnoAddr = static_cast<std::uint8_t>(spinZarnoAddress->read().value);
     config.zarnoRelay = checkBoxRelayEvents->GetValue();
     config.zarnoTest = checkBoxIsTestZarno->GetValue();
     config.zarnoReserve = checkBoxLineRedundancy->GetValue();

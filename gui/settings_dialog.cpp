@@ -4,6 +4,7 @@
 #include <wx/clntdata.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "audio/alarm_channel.h"
 #include "audio/mp3streamf.h"
@@ -13,6 +14,7 @@
 #include "base/text.h"
 #include "gui/gui_thread.h"
 #include "gui/log_file.h"
+#include "gui/number_field.h"
 #include "gui/settings_rules.h"
 #include "gui/ui.h"
 #include "os/data_directory.h"
@@ -345,12 +347,21 @@ void SettingsDialog::logOnChoice(wxCommandEvent&) {
 void SettingsDialog::buttonOkOnClick(wxCommandEvent&) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%(..)", L"frm::SettingsDialog::buttonOkOnClick");
-    // The address first: a refused one must leave every setting as it was,
-    // since the dialog stays open and may yet be cancelled.
+    // The address and the numbers first: a refused one must leave every
+    // setting as it was, since the dialog stays open and may yet be cancelled.
     if (administratorMode && !settings::isMulticastAddressText(text(multicastAddress))) {
         LOG_ERROR(L"Ошибка при вводе ip адреса");
         return;
     }
+    std::optional<int> ttl, basePort;
+    if (administratorMode) {
+        ttl = takeNumber(multicastTtl, L"Время жизни мультикаста (TTL)");
+        if (!ttl) return;
+        basePort = takeNumber(multicastBasePort, L"Базовый порт");
+        if (!basePort) return;
+    }
+    const std::optional<int> timeout = takeNumber(interfaceTimeout, L"Время до блокировки интерфейса");
+    if (!timeout) return;
 
     const std::pair<const char*, wxTextCtrl*> folders[] = {
         {"place.pathDirGong", textPathDirGong},
@@ -389,22 +400,31 @@ void SettingsDialog::buttonOkOnClick(wxCommandEvent&) {
             }
         }
         pref::setString("multicast.address", text(multicastAddress));
-        setInt("multicast.basePort", multicastBasePort->GetValue());
-        setInt("multicast.ttl", multicastTtl->GetValue());
+        setInt("multicast.basePort", *basePort);
+        setInt("multicast.ttl", *ttl);
     } else {
         LOG_DEBUG(L"skip admin settings");
     }
 
     storePasswords();
 
-    const int timeout = interfaceTimeout->GetValue();
-    if (pref::getInt("security.interfaceTimeout", 10) != timeout) {
-        setInt("security.interfaceTimeout", timeout);
-        LOG_INFO(L"Установлено время до блокировки интерфейса = %1% мин", timeout);
+    if (pref::getInt("security.interfaceTimeout", 10) != *timeout) {
+        setInt("security.interfaceTimeout", *timeout);
+        LOG_INFO(L"Установлено время до блокировки интерфейса = %1% мин", *timeout);
     }
 
     pref::setString("debug.level", logLevel->GetStringSelection().ToStdWstring());
     close(wxID_OK);
+}
+
+std::optional<int> SettingsDialog::takeNumber(fb::NumberSpin* field, const wchar_t* name) {
+    const FieldNumber read = readNumberField(*field, name);
+    if (read.value) return read.value;
+    // A box over the dialog, not a notice: a notice can't be closed while
+    // the dialog runs, and it would stand over the fields.
+    ui::messageBox(read.refusal, L"Внимание", wxOK | wxICON_WARNING | wxCENTRE, this);
+    showRefusedField(*field);
+    return std::nullopt;
 }
 
 void SettingsDialog::storePasswords() {

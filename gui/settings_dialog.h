@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,9 @@ struct SettingsDialogServices {
 /// the log level (debug mode only) and the viewer of the daily log files.
 /// Opening it fills the controls from the settings, creating missing keys,
 /// the default folders and the default gong; OK stores the controls in the
-/// settings in memory (the file is written at shutdown); Cancel stores
+/// settings in memory (the file is written at shutdown), unless it refuses
+/// the multicast address or a number field's text (TTL, base port, lock
+/// time): then nothing is stored and the dialog stays open. Cancel stores
 /// nothing.
 ///
 /// Built on the stack by the main window and shown through frm::ui::showModal.
@@ -80,6 +83,9 @@ private:
     void fillFolders();
     void installDefaultGong();
     void fillNetworkInterfaces();
+    /// The whole number a field holds; a text it refuses is told in a box
+    /// naming the field (`name`) and its range, and the field is shown.
+    std::optional<int> takeNumber(fb::NumberSpin* field, const wchar_t* name);
     void storePasswords();
     void stopCaptureTest();
     /// Ends the modal loop, or hides a dialog that was never shown modally.

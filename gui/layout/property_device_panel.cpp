@@ -291,7 +291,7 @@ wxPanel* PropertyDevicePanel::buildCommonPage() {
         new wxChoice(panelTovik, wxID_ANY, wxDefaultPosition, wxDefaultSize, WXSIZEOF(types), types);
     choiceTovikType->SetSelection(0);
     typeRow->Add(choiceTovikType, 0, centred, kBorder);
-    spinTovikPriority = new wxSpinCtrl(panelTovik, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
+    spinTovikPriority = new NumberSpin(panelTovik, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
                                        wxSP_ARROW_KEYS, 1, 100, 1);
     typeRow->Add(spinTovikPriority, 0, centred | wxFIXED_MINSIZE, kBorder);
     staticTovikPriority = label(
@@ -480,7 +480,7 @@ wxPanel* PropertyDevicePanel::buildNetworkPage() {
     grid->Add(staticBasePort, 0, centred, kBorder);
     // The stream ports are the base port plus 1 and plus 2: both must stay
     // below 65536.
-    spinBasePort = new wxSpinCtrl(box, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
+    spinBasePort = new NumberSpin(box, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
                                   wxSP_ARROW_KEYS, 2000, 65533, 11990);
     grid->Add(spinBasePort, 0, centred, kBorder);
     checkBoxAllowIp = new wxCheckBox(box, ID_ALLOW_IP, L"Разрешить IP");
@@ -515,7 +515,7 @@ wxPanel* PropertyDevicePanel::buildZarnoPage() {
     const long centred = wxALL | wxALIGN_CENTER_VERTICAL;
     staticZarnoAddress = label(box, L"Адрес");
     grid->Add(staticZarnoAddress, 0, centred, kBorder);
-    spinZarnoAddress = new wxSpinCtrl(box, ID_ZARNO_ADDRESS, wxEmptyString, wxDefaultPosition, wxDefaultSize,
+    spinZarnoAddress = new NumberSpin(box, ID_ZARNO_ADDRESS, wxEmptyString, wxDefaultPosition, wxDefaultSize,
                                       wxSP_ARROW_KEYS, 1, 127, 127);
     grid->Add(spinZarnoAddress, 0, centred, kBorder);
     staticZarnoInfo = label(box, wxEmptyString);

@@ -19,6 +19,7 @@
 #include <wx/tglbtn.h>
 
 #include "gui/layout/event_connections.h"
+#include "gui/layout/number_spin.h"
 
 namespace frm {
 namespace fb {
@@ -126,7 +127,7 @@ protected:
     wxStaticText* staticPower2;
     wxChoice* choicePower2;
     wxChoice* choiceTovikType;
-    wxSpinCtrl* spinTovikPriority;
+    NumberSpin* spinTovikPriority;
     wxStaticText* staticTovikPriority;
     wxButton* buttonUpdateFirmware;
     wxButton* buttonReboot;
@@ -181,7 +182,7 @@ protected:
     wxStaticText* staticMulticastIp;
     wxTextCtrl* textMulticastIp;
     wxStaticText* staticBasePort;
-    wxSpinCtrl* spinBasePort;
+    NumberSpin* spinBasePort;
     wxCheckBox* checkBoxAllowIp;
     wxTextCtrl* textAllowIp;
     wxStaticText* staticMulticastNote;
@@ -190,7 +191,7 @@ protected:
     // "Зарно"
     wxPanel* panelZarno;
     wxStaticText* staticZarnoAddress;
-    wxSpinCtrl* spinZarnoAddress;
+    NumberSpin* spinZarnoAddress;
     wxStaticText* staticZarnoInfo;
     wxCheckBox* checkBoxRelayEvents;
     wxCheckBox* checkBoxIsTestZarno;

@@ -64,8 +64,8 @@ void addPasswordRow(wxPanel* page, wxSizer* pageSizer, const wxString& label, wx
 
 /// A spin control 120 pixels wide, or as wide as the toolkit needs for its
 /// field and arrows where that is more.
-wxSpinCtrl* spin120(wxWindow* parent, int min, int max, int initial) {
-    auto* spin = new wxSpinCtrl(parent, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
+NumberSpin* spin120(wxWindow* parent, int min, int max, int initial) {
+    auto* spin = new NumberSpin(parent, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
                                 wxSP_ARROW_KEYS, min, max, initial);
     spin->SetInitialSize(wxSize(std::max(120, spin->GetBestSize().x), -1));
     return spin;
@@ -219,7 +219,7 @@ wxPanel* SettingsDialog::buildSecurityPage() {
 
     auto* timeout =
         new wxStaticBoxSizer(new wxStaticBox(panelSecurity, wxID_ANY, L"Время до блокировки интерфейса"), wxHORIZONTAL);
-    interfaceTimeout = new wxSpinCtrl(timeout->GetStaticBox(), wxID_ANY, wxEmptyString, wxDefaultPosition,
+    interfaceTimeout = new NumberSpin(timeout->GetStaticBox(), wxID_ANY, wxEmptyString, wxDefaultPosition,
                                       wxDefaultSize, wxSP_ARROW_KEYS, 0, 1000, 10);
     timeout->Add(interfaceTimeout, 0, wxALIGN_CENTER_VERTICAL | wxALL, kBorder);
     labelInterfaceTimeout = label(timeout->GetStaticBox(), L"мин (0 - выкл)");

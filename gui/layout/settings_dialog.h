@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "gui/layout/event_connections.h"
+#include "gui/layout/number_spin.h"
 
 namespace frm {
 namespace fb {
@@ -57,9 +58,9 @@ protected:
     wxStaticText* labelMulticastAddress;
     wxTextCtrl* multicastAddress;
     wxStaticText* labelMulticastTtl;
-    wxSpinCtrl* multicastTtl;
+    NumberSpin* multicastTtl;
     wxStaticText* labelMulticastBasePort;
-    wxSpinCtrl* multicastBasePort;
+    NumberSpin* multicastBasePort;
     wxPanel* panelRecord;
     wxStaticText* labelRecordDevice;
     wxChoice* recordDevice;
@@ -77,7 +78,7 @@ protected:
     wxTextCtrl* passwordInterface;
     wxStaticText* labelPasswordInterfaceRepeat;
     wxTextCtrl* passwordInterfaceRepeat;
-    wxSpinCtrl* interfaceTimeout;
+    NumberSpin* interfaceTimeout;
     wxStaticText* labelInterfaceTimeout;
     wxPanel* panelEvents;
     wxStaticText* labelLogDate;

@@ -5,7 +5,8 @@
 // reservation, priorities as the entries' numbers, the console's gong and
 // the inputs' messages by id); the completion notice and the close after a
 // write that rebooted the device; the console-type question; refusals; the
-// rename reaching the zone panel; Cancel reverting pending audio-memory edits.
+// rename reaching the zone panel; Cancel reverting pending audio-memory edits;
+// number fields whose text is no number of their range stopping Apply.
 #include <wx/translation.h>
 
 #include "tests/gui/property_panel_site.h"
@@ -182,6 +183,41 @@ TEST_F(PropertyApply, RefusalsLeaveApplyWithTheirCodeWordsWhichTheOperatorReadsI
           L"disallowedPowerIn", L"disallowedAin", L"disallowedFaultAlarm", L"disallowedSinglePowerSupply",
           L"incorrectFirmware", L"wrongPower", L"wrongVersion", L"Check 220V and batteries!"})
         EXPECT_NE(translations.GetTranslatedString(word), nullptr) << wxString(word).utf8_string();
+}
+
+TEST_F(PropertyApply, ANumberFieldWithoutANumberOfItsRangeStopsApplyBeforeAnythingIsSent) {
+    const auto refused = [this](Panel* panel, Device n, wxCheckBox* edit, frm::fb::NumberSpin* field,
+                                const wchar_t* typed, const std::wstring& notice) {
+        SCOPED_TRACE(wxString(notice).utf8_string());
+        sets(n);
+        panel->tick(edit, edit->GetValue());  // an edit of the page, pending with the field's
+        field->SetValue(wxString(typed));     // a text wx keeps as it is, as the field keeps a typed one
+        panel->press(L"&Применить");
+        EXPECT_EQ(observedAt(L"ERROR", true), std::vector<std::wstring>{notice});
+        EXPECT_TRUE(sets(n).empty());
+        EXPECT_EQ(completions(), 0);
+        EXPECT_TRUE(panel->editing()) << "the edit stays to be mended";
+        EXPECT_EQ(field->GetTextValue(), typed) << "the page was not read again over it";
+    };
+    Panel* panel = open(kIndex21);
+    panel->select(L"Сеть");
+    refused(panel, kIndex21, panel->checkBoxIgmp, panel->spinBasePort, L"",
+            L"Поле \"Базовый порт\" не заполнено. Введите целое число от 2000 до 65533.");
+    panel->select(L"Зарно");
+    refused(panel, kIndex21, panel->checkBoxRelayEvents, panel->spinZarnoAddress, L"-",
+            L"В поле \"Адрес\" введено \"-\": это не целое число. Введите целое число от 1 до 127.");
+    // Mended, the same page writes what the field now holds.
+    panel->spinZarnoAddress->SetValue(120);
+    panel->press(L"&Применить");
+    EXPECT_EQ(sets(kIndex21), Requests{"set zarnoAddr 120"});
+    EXPECT_EQ(completions(), 1);
+
+    Panel* consolePanel = open(kConsole);
+    consolePanel->textName->ChangeValue(L"Пульт охраны");  // nothing of the page is applied, the name neither
+    refused(consolePanel, kConsole, consolePanel->checkBoxKeySound, consolePanel->spinTovikPriority, L"",
+            L"Поле \"Приоритет типа консоли\" не заполнено. Введите целое число от 1 до 100.");
+    EXPECT_NE(device(kConsole)->getTitle(), L"Пульт охраны");
+    EXPECT_EQ(applied, 0);
 }
 
 TEST_F(PropertyApply, CancelReadsThePageAgainAndRevertsPendingAudioMemoryEdits) {

@@ -1,8 +1,12 @@
 // The settings dialog: its layout's event table; what OK stores (in
 // administrator mode exactly the dialog's keys, outside it nothing of the
 // network), the password pairs, a refused multicast address that stores
-// nothing at all, the default gong under a Cyrillic path, and a picture of every page, the events page showing today's log.
+// nothing at all, number fields that refuse what is no number of their range
+// (typed and clicked for real) and store nothing, the default gong under a
+// Cyrillic path, and a picture of every page, the events page showing today's log.
+// ctest-labels: input
 #include <sys/stat.h>
+#include <wx/uiaction.h>
 
 #include <array>
 #include <fstream>
@@ -13,6 +17,7 @@
 #include "base/password.h"
 #include "tests/gui/screenshot.h"
 #include "tests/gui/settings_support.h"
+#include "tests/gui/ui_script.h"
 #include "tests/support/child_process.h"
 
 using settings_testing::Dialog;
@@ -221,6 +226,76 @@ TEST_F(SettingsDialogTest, ARefusedMulticastAddressStoresNothingAndKeepsTheDialo
     EXPECT_EQ(d.GetReturnCode(), wxID_CANCEL);
     EXPECT_FALSE(d.IsShown());
     EXPECT_EQ(settingsNow(), before);
+}
+
+// The field trial: letters typed into "Базовый порт" and "Сохранить"
+// clicked stored 1024, and no device answered after the next start.
+TEST_F(SettingsDialogTest, LettersInThePortFieldAreRefusedWithAWordAndNothingIsStored) {
+    Dialog& d = open(true);
+    d.Show();
+    d.notebook->SetSelection(2);  // "Сеть"
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([&d] { return d.multicastBasePort->IsShownOnScreen(); }));
+    const auto before = settingsNow();
+    d.sliderServiceMessage->SetValue(33);  // an edit that is not stored either
+    wxUIActionSimulator input;
+    const auto typeAndSave = [&](const char* typed, const std::wstring& box) {
+        SCOPED_TRACE(typed);
+        ui_testing::ScriptedUi answers;
+        answers.expect(L"Внимание", wxID_OK);
+        d.multicastBasePort->SetFocus();
+        ASSERT_TRUE(wx_testing::runEventLoopUntil([&d] { return d.multicastBasePort->HasFocus(); }));
+        input.Char('A', wxMOD_CONTROL);
+        input.Text(typed);
+        const wxRect save = d.buttonOk->GetScreenRect();
+        input.MouseMove(save.GetPosition() + save.GetSize() / 2);
+        input.MouseClick();
+        ASSERT_TRUE(wx_testing::runEventLoopUntil([&answers] { return answers.shown().size() == 1; }));
+        EXPECT_EQ(answers.shown()[0].text, box);
+        EXPECT_TRUE(d.IsShown());
+        EXPECT_EQ(d.GetReturnCode(), 0);
+        EXPECT_EQ(settingsNow(), before);
+        EXPECT_TRUE(wx_testing::runEventLoopUntil([&d] { return d.multicastBasePort->HasFocus(); }))
+            << "the refused field takes the focus back";
+    };
+    // A number field takes no letters: they leave it empty.
+    typeAndSave("abc", L"Поле \"Базовый порт\" не заполнено. Введите целое число от 1024 до 65500.");
+    EXPECT_EQ(d.multicastBasePort->GetTextValue(), L"");
+    EXPECT_FALSE(wx_testing::writeShot(&d, "settings_refused_port").empty());
+    typeAndSave("70000", L"В поле \"Базовый порт\" введено 70000: это число вне допустимых пределов. Введите "
+                         L"целое число от 1024 до 65500.");
+    EXPECT_EQ(d.multicastBasePort->GetTextValue(), L"70000") << "the typed text stays to be mended";
+
+    input.Char('A', wxMOD_CONTROL);
+    input.Text("12000");
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([&d] { return d.multicastBasePort->GetTextValue() == L"12000"; }));
+    Dialog::press(d.buttonOk);
+    EXPECT_EQ(d.GetReturnCode(), wxID_OK);
+    EXPECT_EQ(text("multicast.basePort"), L"12000");
+    EXPECT_EQ(text("volume.serviceMessage2"), L"33");
+}
+
+TEST_F(SettingsDialogTest, TheTtlAndTheLockTimeRefuseOnTheirOwnPagesOutsideAdministratorModeOnlyTheLockTime) {
+    // Texts that wx keeps as they are (a number it would clamp).
+    Dialog& d = open(true);
+    d.multicastTtl->SetValue(wxString(L"-"));
+    d.interfaceTimeout->SetValue(wxString(L""));
+    const auto before = settingsNow();
+    for (const int page : {2, 4}) {
+        ui_testing::ScriptedUi answers;
+        answers.expect(L"Внимание", wxID_OK);
+        Dialog::press(d.buttonOk);
+        EXPECT_EQ(d.notebook->GetSelection(), page) << "the refused field's page is shown";
+        EXPECT_EQ(settingsNow(), before);
+        d.multicastTtl->SetValue(5);  // mended: the lock time's turn
+    }
+
+    // Outside administrator mode the network's fields are neither shown nor read.
+    Dialog& user = open(false);
+    user.multicastTtl->SetValue(wxString(L"-"));
+    user.interfaceTimeout->SetValue(7);
+    Dialog::press(user.buttonOk);
+    EXPECT_EQ(user.GetReturnCode(), wxID_OK);
+    EXPECT_EQ(text("security.interfaceTimeout"), L"7");
 }
 
 TEST_F(SettingsDialogTest, TheDefaultGongGoesIntoACyrillicFolderWhateverTheLocaleAndStaysAfterCancel) {

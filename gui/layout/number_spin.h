@@ -1,0 +1,44 @@
+#pragma once
+
+#include <wx/spinctrl.h>
+
+#include <string>
+
+#include "base/number_text.h"
+
+namespace frm {
+namespace fb {
+
+/// The spin field of the layouts' whole numbers (ports, counts, minutes).
+///
+/// GTK's spin button reads its text whenever it loses the focus, is
+/// activated or spun, and silently turns a text it cannot take into a number
+/// of its range: an empty field or "-" becomes the lowest value, "70000" the
+/// highest. A click on "Сохранить" or "Применить" takes the focus, so by the
+/// time the click is handled the typed text is gone. This field keeps instead
+/// a text that the numbers' rule (base::readNumberText over the field's range)
+/// refuses: the text stays as typed and the spin button's value stays what it
+/// was, so that OK and Apply read the typed text (typedText, read) and refuse
+/// it with a word. A text the rule takes becomes the value as before; the
+/// arrows and the program's SetValue replace a kept text with a number.
+///
+/// While a refused text is shown, GetValue() tells nothing (wx then answers
+/// the lowest value): read the field through read(). GUI thread only.
+class NumberSpin : public wxSpinCtrl {
+public:
+    using wxSpinCtrl::wxSpinCtrl;
+
+    /// The text the field shows: what the operator typed, or the value the
+    /// program or the arrows set last.
+    std::wstring typedText() const;
+    /// typedText() read against the field's range.
+    base::NumberText read() const;
+
+#ifdef __WXGTK__
+    /// Called by wx whenever GTK is about to read the text into its value.
+    GTKInputResult GTKInput(double* value) const override;
+#endif
+};
+
+}  // namespace fb
+}  // namespace frm
