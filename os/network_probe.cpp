@@ -33,14 +33,18 @@ constexpr const char* kInternetHost = "www.google.com";
 constexpr const char* kInternetService = "80";
 constexpr std::chrono::seconds kInternetLimit(3);
 
-/// A UDP socket bound to `from` with any free port; false (logged) when the
-/// address can't be bound.
-bool openFrom(udp::socket& socket, const std::string& from, bool broadcast) {
-    boost::system::error_code error;
+/// A UDP socket bound to `from` with any free port.
+void openFrom(udp::socket& socket, const std::string& from, bool broadcast, boost::system::error_code& error) {
     const auto address = asio::ip::make_address_v4(from, error);
     if (!error) socket.open(udp::v4(), error);
     if (!error && broadcast) socket.set_option(asio::socket_base::broadcast(true), error);
     if (!error) socket.bind(udp::endpoint(address, 0), error);
+}
+
+/// The same; false (logged) when the address can't be bound.
+bool openFrom(udp::socket& socket, const std::string& from, bool broadcast) {
+    boost::system::error_code error;
+    openFrom(socket, from, broadcast, error);
     if (error) {
         LOG_WARN(L"No socket from the address '%1%': %2%", from, error.message());
         return false;
@@ -48,10 +52,14 @@ bool openFrom(udp::socket& socket, const std::string& from, bool broadcast) {
     return true;
 }
 
-bool sendEmpty(udp::socket& socket, const std::string& to, std::uint16_t port) {
-    boost::system::error_code error;
+void sendEmpty(udp::socket& socket, const std::string& to, std::uint16_t port, boost::system::error_code& error) {
     const auto address = asio::ip::make_address_v4(to, error);
     if (!error) socket.send_to(asio::const_buffer(nullptr, 0), udp::endpoint(address, port), 0, error);
+}
+
+bool sendEmpty(udp::socket& socket, const std::string& to, std::uint16_t port) {
+    boost::system::error_code error;
+    sendEmpty(socket, to, port, error);
     if (error) {
         LOG_WARN(L"An empty datagram to %1%:%2% isn't sent: %3%", to, port, error.message());
         return false;
@@ -70,6 +78,20 @@ bool sendPackageToUdpAddress(const std::string& from, const std::string& to, std
     asio::io_context io;
     udp::socket socket(io);
     return openFrom(socket, from, false) && sendEmpty(socket, to, port);
+}
+
+bool sendProbe(const std::string& from, const std::string& to, std::uint16_t port, std::string& error) {
+    asio::io_context io;
+    udp::socket socket(io);
+    boost::system::error_code failure;
+    openFrom(socket, from, false, failure);
+    if (!failure) sendEmpty(socket, to, port, failure);
+    if (failure) {
+        error = failure.message();
+        return false;
+    }
+    LOG_TRACE(L"An empty datagram is sent to %1%:%2%", to, port);
+    return true;
 }
 
 bool findLostDevices(const std::string& interfaceAddress, std::uint16_t port) {

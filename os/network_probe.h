@@ -18,6 +18,10 @@ constexpr std::uint16_t kFactoryPort = 11991;
 /// when it was sent. Failures are logged.
 bool sendPackageToUdpAddress(const std::string& from, const std::string& to, std::uint16_t port);
 
+/// The same datagram for a caller that reports failures itself: false with
+/// the system's text of the error in `error`, nothing logged above TRACE.
+bool sendProbe(const std::string& from, const std::string& to, std::uint16_t port, std::string& error);
+
 /// The search for devices on the segment of the interface with address
 /// `interfaceAddress`: one empty datagram to the factory address and port,
 /// then an empty directed broadcast (the interface's broadcast address) and

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include <boost/make_shared.hpp>
 #include <boost/thread/locks.hpp>
 
 #include "base/exception.h"
@@ -12,6 +13,7 @@
 #include "base/text.h"
 #include "base/thread_dispatcher.h"
 #include "device/models/orvel_info.h"
+#include "device/models/probe_failures.h"
 #include "device/models/tovik_info.h"
 #include "device/state_packet.h"
 #include "device/transfer_protocol.h"
@@ -29,7 +31,10 @@ std::string hardwareText(const net::HardwareAddress& address) { return address.t
 
 DeviceCollection::DeviceCollection(boost::shared_ptr<TransferProtocol> transport, std::uint16_t basePort,
                                    const Timing& timing)
-    : m_transport(std::move(transport)), m_basePort(basePort), m_timing(timing) {}
+    : m_transport(std::move(transport)),
+      m_basePort(basePort),
+      m_timing(timing),
+      m_probeNotices(boost::make_shared<ProbeNoticeGate>(timing.probeNoticeQuiet)) {}
 
 boost::shared_ptr<DeviceCollection> DeviceCollection::create(boost::shared_ptr<TransferProtocol> transport,
                                                              std::uint16_t basePort, const Timing& timing) {

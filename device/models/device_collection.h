@@ -21,6 +21,8 @@
 namespace device {
 
 class TransferProtocol;
+class ProbeFailures;
+class ProbeNoticeGate;
 class OrvelInfo;
 class TovikInfo;
 struct TovikConfig;
@@ -30,6 +32,8 @@ struct CollectionTiming {
     std::chrono::milliseconds startDelay{3000};
     std::chrono::milliseconds tick{1000};
     int duplicateCheckEvery = 30;  // ticks
+    /// A cause of failed probes that lasts is told again after this long.
+    std::chrono::milliseconds probeNoticeQuiet{std::chrono::hours(1)};
 };
 
 /// The registry of every loudspeaker and console, keyed by hardware address.
@@ -162,9 +166,11 @@ public:
     /// whole segment, returning that send's result.
     bool findLostDevices(bool all);
     /// Sends one empty datagram from the interface to the device's address
-    /// at the base port, unless it is online or has no known address.
+    /// at the base port, unless it is online, has no known address or one no
+    /// device can have. A probe that does not go out is logged below the
+    /// operator's notices and counted in `failures` when given.
     static bool findLostDevice(const std::string& interfaceIp, std::uint16_t basePort,
-                               const boost::shared_ptr<DeviceBase>& device);
+                               const boost::shared_ptr<DeviceBase>& device, ProbeFailures* failures = nullptr);
     /// Pings the interface's gateway and logs whether the network answers.
     /// An unknown interface is logged, never thrown.
     static void checkLink(const std::string& interfaceIp);
@@ -176,7 +182,10 @@ private:
     /// One tick on a copy of the devices; `someOffline` is kept across ticks.
     void tick(int tickCount, bool& someOffline, const DeviceList& copy);
     static void checkDuplicates(const DeviceList& devices, bool& someOffline);
-    static void searchThread(std::string interfaceIp, std::uint16_t basePort, DeviceList devices);
+    /// Probes the silent devices of `devices`, then tells the operator of
+    /// the failures by cause, as `notices` lets through.
+    static void searchThread(std::string interfaceIp, std::uint16_t basePort, DeviceList devices,
+                             boost::shared_ptr<ProbeNoticeGate> notices);
     /// One vector, not a map's nodes: the control thread takes it every second.
     DeviceList copyDevices() const;
     /// The first device in map order whose hardware address ends in the
@@ -202,6 +211,8 @@ private:
     std::string m_interfaceIp;
     const std::uint16_t m_basePort;
     const Timing m_timing;
+    /// Shared with the detached search threads, which may outlive the collection.
+    const boost::shared_ptr<ProbeNoticeGate> m_probeNotices;
 };
 
 }  // namespace device

@@ -7,7 +7,9 @@
 #include "base/check.h"
 #include "base/exception.h"
 #include "base/log.h"
+#include "base/text.h"
 #include "device/models/device_collection.h"
+#include "device/models/probe_failures.h"
 #include "os/network_interface.h"
 #include "os/network_probe.h"
 #include "os/pinger.h"
@@ -19,6 +21,31 @@ namespace {
 typedef boost::lock_guard<boost::recursive_mutex> CollectionLock;
 
 bool hasKnownAddress(const DeviceBase& device) { return device.getIp().isValid(); }
+
+/// The operator's name of an address no device can have.
+const wchar_t* faultText(AddressFault fault) {
+    switch (fault) {
+        case AddressFault::ThisNetwork: return L"адрес из сети 0.0.0.0/8";
+        case AddressFault::Multicast: return L"групповой адрес (224.0.0.0/4)";
+        case AddressFault::Reserved: return L"зарезервированный или широковещательный адрес (240.0.0.0/4)";
+        case AddressFault::None: break;
+    }
+    return L"";
+}
+
+/// One notice per cause of a search's failed probes, for the causes the
+/// gate lets through; the devices one by one are in the log already.
+void tellProbeFailures(ProbeNoticeGate& gate, const ProbeFailures& failures) {
+    for (const ProbeFailures::Summary& summary : gate.select(failures)) {
+        const std::uint64_t count = summary.count;
+        if (summary.cause.fault == AddressFault::None)
+            LOG_WARN(L"Пробный пакет не отправлен устройствам (%1%): %2%. Например: %3%", count,
+                     summary.cause.error, joinedExamples(summary));
+        else
+            LOG_WARN(L"Устройства с недопустимым адресом (%1%): %2%; пробный пакет им не отправлен. Например: %3%",
+                     count, faultText(summary.cause.fault), joinedExamples(summary));
+    }
+}
 
 }  // namespace
 
@@ -104,26 +131,42 @@ bool DeviceCollection::findLostDevices(bool all) {
         devices = copyDevices();
     }
     if (interfaceIp.empty()) return false;
-    boost::thread(&DeviceCollection::searchThread, interfaceIp, basePort, std::move(devices)).detach();
+    boost::thread(&DeviceCollection::searchThread, interfaceIp, basePort, std::move(devices), m_probeNotices)
+        .detach();
     if (!all) return true;
     checkLink(interfaceIp);
     return os::findLostDevices(interfaceIp, basePort);
 }
 
-void DeviceCollection::searchThread(std::string interfaceIp, std::uint16_t basePort, DeviceList devices) {
+void DeviceCollection::searchThread(std::string interfaceIp, std::uint16_t basePort, DeviceList devices,
+                                    boost::shared_ptr<ProbeNoticeGate> notices) {
     if (interfaceIp.empty() || basePort == 0) return;
+    ProbeFailures failures;
     for (const auto& device : devices) {
         if (device->isOnline()) continue;
-        findLostDevice(interfaceIp, basePort, device);
+        findLostDevice(interfaceIp, basePort, device, &failures);
     }
+    if (notices) tellProbeFailures(*notices, failures);
 }
 
 bool DeviceCollection::findLostDevice(const std::string& interfaceIp, std::uint16_t basePort,
-                                      const boost::shared_ptr<DeviceBase>& device) {
+                                      const boost::shared_ptr<DeviceBase>& device, ProbeFailures* failures) {
     const net::IpAndPort address = device->getIp();
     if (device->isOnline() || !address.isValid()) return false;
     LOG_TRACE(L"find lost device with id=%1%", device->getId());
-    return os::sendPackageToUdpAddress(interfaceIp, address.getText(), basePort);
+    ProbeCause cause;
+    cause.fault = addressFault(address.getAddress());
+    if (cause.fault != AddressFault::None) {
+        LOG_EXTERN(L"The device '%1%' has the address %2%, which no device can have; it isn't probed",
+                   device->getTitle(), std::string(address.getText()));
+    } else {
+        if (os::sendProbe(interfaceIp, address.getText(), basePort, cause.error)) return true;
+        LOG_EXTERN(L"An empty datagram to the device '%1%' at %2%:%3% isn't sent: %4%", device->getTitle(),
+                   std::string(address.getText()), basePort, cause.error);
+    }
+    if (failures != nullptr)
+        failures->add(cause, device->getTitle() + L" (" + base::toWide(address.getText()) + L")");
+    return false;
 }
 
 void DeviceCollection::checkLink(const std::string& interfaceIp) {

@@ -52,9 +52,9 @@ std::size_t countRequests(const SimulatedDevice& device, const std::string& text
 
 class DeviceCollectionTest : public CollectionFixture {
 protected:
-    void makeCollection(const std::string& interfaceIp = "") {
+    void makeCollection(const std::string& interfaceIp = "", std::chrono::milliseconds startDelay = 50ms) {
         device::CollectionTiming timing;
-        timing.startDelay = 50ms;
+        timing.startDelay = startDelay;
         timing.tick = 100ms;
         timing.duplicateCheckEvery = 5;
         collection = DeviceCollection::create(transport, kBasePort, timing);
@@ -272,4 +272,34 @@ TEST_F(DeviceCollectionTest, PacketOfAnotherModelGoesToTheStoredDeviceAndIsRepor
     EXPECT_EQ(collection->getDevices().size(), 1u);
     EXPECT_EQ(collection->getDevices().front(), saved) << "the stored object is kept";
     EXPECT_FALSE(saved->isOnline());
+}
+
+TEST_F(DeviceCollectionTest, ProbesThatDontGoOutAreToldOncePerCauseNotPerDevice) {
+    // The control thread stays in its start-up wait: the test starts the searches.
+    makeCollection("127.0.0.1", 10min);
+    // No route leads to 192.168.1.0/24 in the test's network.
+    for (unsigned n = 1; n <= 200; ++n)
+        ASSERT_TRUE(collection->addDevice(n, L"Orvel-610", hw(100 + n),
+                                          net::Ip4Address("192.168.1." + std::to_string(n)),
+                                          L"Громкоговоритель " + std::to_wstring(n)));
+    ASSERT_TRUE(collection->addDevice(301, L"Orvel-610", hw(301), net::Ip4Address("0.1.2.3"), L"zero"));
+    ASSERT_TRUE(collection->addDevice(302, L"Orvel-610", hw(302), net::Ip4Address("239.1.2.3"), L"group"));
+    ASSERT_TRUE(collection->findLostDevices(false));
+    ASSERT_TRUE(waitFor([&] { return loggedCount("Например", "WARN") == 3; }));
+    EXPECT_EQ(loggedCount("Пробный пакет не отправлен устройствам (200)", "WARN"), 1);
+    EXPECT_EQ(loggedCount("Например: Громкоговоритель 1 (192.168.1.1); Громкоговоритель 2 (192.168.1.2); "
+                          "Громкоговоритель 3 (192.168.1.3), …",
+                          "WARN"),
+              1);
+    EXPECT_EQ(loggedCount("Устройства с недопустимым адресом (1): адрес из сети 0.0.0.0/8", "WARN"), 1);
+    EXPECT_EQ(loggedCount("Устройства с недопустимым адресом (1): групповой адрес", "WARN"), 1);
+    EXPECT_EQ(loggedCount("isn't sent", "EXTERN"), 200) << "each device in the log, below the notices";
+    EXPECT_EQ(loggedCount("isn't probed", "EXTERN"), 2);
+
+    // The next search has the same causes and one more: only that one is told.
+    ASSERT_TRUE(collection->addDevice(303, L"Orvel-610", hw(303), net::Ip4Address("255.255.255.255"), L"all"));
+    ASSERT_TRUE(collection->findLostDevices(false));
+    ASSERT_TRUE(waitFor([&] { return loggedCount("зарезервированный или широковещательный адрес", "WARN") == 1; }));
+    EXPECT_EQ(loggedCount(" WARN\t") + loggedCount(" ERROR\t"), 4);
+    EXPECT_EQ(loggedCount("isn't sent", "EXTERN"), 400);
 }
