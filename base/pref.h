@@ -1,6 +1,7 @@
 #pragma once
 
 #include <libconfig.h++>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,6 +28,11 @@ public:
     bool isDefault = true;
     /// Where save writes; empty when the settings have no file.
     std::wstring path;
+    /// What the operator is told of a file that open could not use (Russian:
+    /// what was wrong, that the defaults apply, where the file was set
+    /// aside); empty when the file was read or absent. Start-up shows it
+    /// once the window is up, before which no notice can be shown.
+    std::wstring damageNotice;
     std::recursive_mutex mutex;
 };
 
@@ -39,9 +45,18 @@ private:
     std::unique_lock<std::recursive_mutex> m_lock;
 };
 
-/// Reads the file into `settings`. A file that cannot be read or parsed is
-/// renamed to "<path>.bad" with a WARN (never deleted) and the settings stay
-/// empty, as for an absent file.
+/// A settings file larger than this, or naming more settings than
+/// kMaxSettings, is damaged and is not parsed: the program writes about 35
+/// keys, and libconfig's parser looks for a duplicate among all the members
+/// of a group as it adds each one, so a hand-made file of tens of thousands
+/// of settings would hold the start for minutes.
+constexpr std::size_t kMaxFileBytes = 1024 * 1024;
+constexpr std::size_t kMaxSettings = 5000;
+
+/// Reads the file into `settings`. A file that cannot be read or parsed, or
+/// is too large (see kMaxFileBytes), is renamed to "<path>.bad" with a WARN
+/// (never deleted), the settings stay empty, as for an absent file, and
+/// damageNotice says so.
 void open(Settings& settings, const std::wstring& path);
 
 /// Writes the whole tree: into a temporary file that is checked and then
