@@ -102,6 +102,10 @@ Settings& global(const char* operation) {
 
 }  // namespace
 
+bool withinLimits(const std::string& text) {
+    return text.size() <= kMaxFileBytes && namedSettings(text, kMaxSettings) <= kMaxSettings;
+}
+
 void open(Settings& settings, const std::wstring& path) {
     std::lock_guard<std::recursive_mutex> lock(settings.mutex);
     settings.config = std::make_unique<libconfig::Config>();
@@ -163,6 +167,9 @@ bool save(Settings* settings) {
     std::string error;
     if (!serialize(*settings->config, text)) {
         error = "the settings could not be laid out";
+    } else if (!withinLimits(text)) {
+        error = "the laid out settings are too large for a settings file (" + std::to_string(text.size()) +
+                " bytes)";
     } else {
         try {
             libconfig::Config check;  // never write what we could not read back

@@ -53,15 +53,23 @@ private:
 constexpr std::size_t kMaxFileBytes = 1024 * 1024;
 constexpr std::size_t kMaxSettings = 5000;
 
+/// False for a text that open takes for damaged without parsing it: larger
+/// than kMaxFileBytes, or naming more than kMaxSettings settings (their "="
+/// and ":" outside strings and comments).
+bool withinLimits(const std::string& text);
+
 /// Reads the file into `settings`. A file that cannot be read or parsed, or
-/// is too large (see kMaxFileBytes), is renamed to "<path>.bad" with a WARN
+/// is too large (see withinLimits), is renamed to "<path>.bad" with a WARN
 /// (never deleted), the settings stay empty, as for an absent file, and
 /// damageNotice says so.
 void open(Settings& settings, const std::wstring& path);
 
 /// Writes the whole tree: into a temporary file that is checked and then
 /// renamed over the old one, so an interrupted save leaves the old file whole.
-/// A failure logs an ERROR and gives false; nothing is thrown.
+/// Nothing the next open would refuse is written: a tree read from a
+/// hand-made file may lay out far larger than the file (libconfig indents
+/// each nested group further). A failure logs an ERROR and gives false;
+/// nothing is thrown.
 bool save(Settings* settings);
 
 /// The setting at the path when it exists with that type, else null; changes

@@ -160,6 +160,20 @@ TEST_F(Pref, FilesFarLargerThanOursAreSetAsideUnparsed) {
     EXPECT_EQ(g_pref->config->getRoot().getLength(), static_cast<int>(pref::kMaxSettings));
     EXPECT_EQ(pref::getString("note"), L"x = \" y: z");
     EXPECT_EQ(pref::getInt("k4999", 0), 1);
+    pref_free();
+
+    // Read, but laid out by libconfig 1.5 MB large (each of 500 nested
+    // groups indented further): not written, so the next start reads the
+    // file as it was.
+    std::string nested;
+    for (int i = 0; i < 500; ++i) nested += "a:{";
+    for (int i = 0; i < 500; ++i) nested += "};";
+    writeConfig(nested);
+    pref_init(file());
+    ASSERT_FALSE(g_pref->isDefault);
+    EXPECT_FALSE(pref::save(g_pref));
+    EXPECT_TRUE(logged("ERROR\t[save]"));
+    EXPECT_EQ(fileBytes(), nested);
 }
 
 TEST_F(Pref, SettingsWithoutAKeyAreSavedAsAFileThatLoadsAgain) {
