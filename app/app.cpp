@@ -266,8 +266,12 @@ bool aApp::startUp() {
     m_mainFrame->Show();
     m_mainFrame->Raise();
 
-    // The first-run note, shown from the event loop after the window.
-    if (m_settingsMissing) {
+    // The first-run note, or what was wrong with the settings file, shown
+    // from the event loop after the window; the file's damage as the log's
+    // notices are, which could not be shown when it was found.
+    if (!g_pref->damageNotice.empty()) {
+        GuiThreadInvoker::add([text = g_pref->damageNotice] { dbg_showMessageBox(L"WARN", text); });
+    } else if (m_settingsMissing) {
         GuiThreadInvoker::add([] {
             frm::ui::messageBox(
                 L"После первого запуска в общих настройка необходимо сменить пароль и выбрать сетевой "

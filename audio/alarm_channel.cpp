@@ -179,39 +179,59 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
         L"path record [%5%]; priority [%6%]; description [%7%], callback [%8%]; only for selecred [%9%]",
         source == kMicrophone ? L"mic" : L"list", flag(broadcasting), message, gong, record, priority,
         description, flag(!callback.empty()), flag(onlySelected));
-    bool previousIdle = false;
-    std::uint64_t thisLaunch = 0;
+    {
+        // Not under the channel lock while it waits: stop holds the threads'
+        // lock while it waits for the alarm thread, which takes the channel
+        // lock.
+        boost::lock_guard<boost::mutex> threads(m_threadsLock);
+        bool previousIdle = false;
+        {
+            boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+            // A thread of a stopped notice that has not looked at the stop
+            // yet does nothing when it runs: it only has to be given the
+            // processor.
+            previousIdle = m_stoppedLaunch == m_launches && m_begunLaunch != m_launches;
+        }
+        const auto wait = previousIdle ? kIdleThreadJoin : kRunningThreadJoin;
+        if (!m_alarmThread.joinable() || m_alarmThread.try_join_for(wait)) {
+            std::uint64_t thisLaunch = 0;
+            {
+                boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+                m_priority = priority;
+                m_volume = volume;
+                m_description = description;
+                m_broadcasting = broadcasting;
+                m_devices = std::move(devices);
+                m_source = source;
+                m_message = message;
+                m_gong = gong;
+                m_record = record;
+                m_onlySelected = onlySelected;
+                m_callback = std::move(callback);
+                m_stopping = false;
+                thisLaunch = ++m_launches;
+            }
+            m_alarmThread = boost::thread([this, thisLaunch] { alarmThread(thisLaunch); });
+            return m_alarmThread.joinable();
+        }
+    }
+    // Another launch, from another thread, got in first while this one
+    // asked the operator or switched its loudspeakers, and its notice runs
+    // (a running thread's handle cannot be replaced). Nothing of the channel
+    // changes: that notice, its loudspeakers and its callback are what the
+    // next stop ends, after its thread, and gives back. This launch's busy
+    // check took its free loudspeakers; those that the running notice does
+    // not hold go back to the common channel, under the lock under which
+    // that notice's thread switches its own.
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-        m_priority = priority;
-        m_volume = volume;
-        m_description = description;
-        m_broadcasting = broadcasting;
-        m_devices = std::move(devices);
-        m_source = source;
-        m_message = message;
-        m_gong = gong;
-        m_record = record;
-        m_onlySelected = onlySelected;
-        m_callback = std::move(callback);
-        m_stopping = false;
-        // A thread of a stopped notice that has not looked at the stop yet
-        // does nothing when it runs: it only has to be given the processor.
-        previousIdle = m_stoppedLaunch == m_launches && m_begunLaunch != m_launches;
-        thisLaunch = ++m_launches;
+        DeviceSet taken;
+        for (const auto& device : devices)
+            if (m_devices.count(device) == 0) taken.insert(device);
+        switchChannelOfAnswering(taken, device::CHANNEL_DISCOVERY);
     }
-    // Not under the channel lock: stop holds the threads' lock while it
-    // waits for the alarm thread, which takes the channel lock.
-    boost::lock_guard<boost::mutex> threads(m_threadsLock);
-    const auto wait = previousIdle ? kIdleThreadJoin : kRunningThreadJoin;
-    if (m_alarmThread.joinable() && !m_alarmThread.try_join_for(wait)) {
-        // Another launch got in first; replacing a running thread's handle
-        // would end the process.
-        LOG_NOTICE(L"%1%", L"Канал тревог занят.");
-        return false;
-    }
-    m_alarmThread = boost::thread([this, thisLaunch] { alarmThread(thisLaunch); });
-    return m_alarmThread.joinable();
+    LOG_NOTICE(L"%1%", L"Канал тревог занят.");
+    return false;
 }
 
 bool AlarmChannel::launchWithoutDevices(Tag, const std::wstring& description, const std::wstring& record) {

@@ -69,6 +69,32 @@ void dropInfinities(Setting& parent, const std::wstring& path) {
     }
 }
 
+/// How many settings the text names: its "=" and ":" outside strings and
+/// comments, counted up to one past `limit`. Read without parsing, so that
+/// a file of too many is refused at the cost of one pass.
+std::size_t namedSettings(const std::string& text, std::size_t limit) {
+    std::size_t count = 0;
+    const std::size_t size = text.size();
+    for (std::size_t i = 0; i < size && count <= limit; ++i) {
+        const char c = text[i];
+        const char next = i + 1 < size ? text[i + 1] : '\0';
+        if (c == '"') {
+            for (++i; i < size && text[i] != '"'; ++i)
+                if (text[i] == '\\') ++i;
+        } else if (c == '#' || (c == '/' && next == '/')) {
+            i = text.find('\n', i);
+            if (i == std::string::npos) break;
+        } else if (c == '/' && next == '*') {
+            i = text.find("*/", i + 2);
+            if (i == std::string::npos) break;
+            ++i;
+        } else if (c == '=' || c == ':') {
+            ++count;
+        }
+    }
+    return count;
+}
+
 Settings& global(const char* operation) {
     error::terminateIfNull(g_pref, operation);
     return *g_pref;
@@ -76,10 +102,15 @@ Settings& global(const char* operation) {
 
 }  // namespace
 
+bool withinLimits(const std::string& text) {
+    return text.size() <= kMaxFileBytes && namedSettings(text, kMaxSettings) <= kMaxSettings;
+}
+
 void open(Settings& settings, const std::wstring& path) {
     std::lock_guard<std::recursive_mutex> lock(settings.mutex);
     settings.config = std::make_unique<libconfig::Config>();
     settings.isDefault = true;
+    settings.damageNotice.clear();
     settings.path = path;
     if (path.empty()) return;
     settings.config->setTabWidth(4);
@@ -90,10 +121,18 @@ void open(Settings& settings, const std::wstring& path) {
     // What the operator reads (Russian); libconfig's own words go to the log.
     std::wstring problem;
     std::string bytes;
-    if (base::tryReadFile(path, bytes) == 0 && bytes.find_first_not_of(" \t\r\n") == std::string::npos) {
+    const std::wstring tooLarge = L"файл больше " + std::to_wstring(kMaxFileBytes / (1024 * 1024)) + L" МБ";
+    if (status.st_size > static_cast<off_t>(kMaxFileBytes)) {
+        problem = tooLarge;  // not even read
+    } else if (base::tryReadFile(path, bytes) == 0 &&
+               bytes.find_first_not_of(" \t\r\n") == std::string::npos) {
         // Nothing we write is empty: the file was cut short, and reading it
         // as "no settings" would hide that the operator's settings are gone.
         problem = L"файл пуст";
+    } else if (bytes.size() > kMaxFileBytes) {
+        problem = tooLarge;
+    } else if (namedSettings(bytes, kMaxSettings) > kMaxSettings) {
+        problem = L"настроек больше " + std::to_wstring(kMaxSettings);
     } else {
         try {
             settings.config->readFile(file.c_str());
@@ -112,14 +151,13 @@ void open(Settings& settings, const std::wstring& path) {
     settings.config = std::make_unique<libconfig::Config>();
     settings.config->setTabWidth(4);
     const std::wstring aside = base::asideName(path);
+    const std::wstring damage = L"Файл настроек '" + path + L"' повреждён (" + problem + L")";
     if (std::rename(file.c_str(), base::toUtf8(aside).c_str()) == 0)
-        LOG_WARN(
-            L"Файл настроек '%1%' не прочитан (%2%) и сохранён как '%3%'. Используются настройки по "
-            L"умолчанию.",
-            path, problem, aside);
+        settings.damageNotice = damage + L" и сохранён как '" + aside + L"'.";
     else
-        LOG_WARN(L"Файл настроек '%1%' не прочитан (%2%). Используются настройки по умолчанию.", path,
-                 problem);
+        settings.damageNotice = damage + L".";
+    settings.damageNotice += L" Используются настройки по умолчанию.";
+    LOG_WARN(L"%1%", settings.damageNotice);
 }
 
 bool save(Settings* settings) {
@@ -129,6 +167,9 @@ bool save(Settings* settings) {
     std::string error;
     if (!serialize(*settings->config, text)) {
         error = "the settings could not be laid out";
+    } else if (!withinLimits(text)) {
+        error = "the laid out settings are too large for a settings file (" + std::to_string(text.size()) +
+                " bytes)";
     } else {
         try {
             libconfig::Config check;  // never write what we could not read back

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <libconfig.h++>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,6 +28,11 @@ public:
     bool isDefault = true;
     /// Where save writes; empty when the settings have no file.
     std::wstring path;
+    /// What the operator is told of a file that open could not use (Russian:
+    /// what was wrong, that the defaults apply, where the file was set
+    /// aside); empty when the file was read or absent. Start-up shows it
+    /// once the window is up, before which no notice can be shown.
+    std::wstring damageNotice;
     std::recursive_mutex mutex;
 };
 
@@ -39,14 +45,31 @@ private:
     std::unique_lock<std::recursive_mutex> m_lock;
 };
 
-/// Reads the file into `settings`. A file that cannot be read or parsed is
-/// renamed to "<path>.bad" with a WARN (never deleted) and the settings stay
-/// empty, as for an absent file.
+/// A settings file larger than this, or naming more settings than
+/// kMaxSettings, is damaged and is not parsed: the program writes about 35
+/// keys, and libconfig's parser looks for a duplicate among all the members
+/// of a group as it adds each one, so a hand-made file of tens of thousands
+/// of settings would hold the start for minutes.
+constexpr std::size_t kMaxFileBytes = 1024 * 1024;
+constexpr std::size_t kMaxSettings = 5000;
+
+/// False for a text that open takes for damaged without parsing it: larger
+/// than kMaxFileBytes, or naming more than kMaxSettings settings (their "="
+/// and ":" outside strings and comments).
+bool withinLimits(const std::string& text);
+
+/// Reads the file into `settings`. A file that cannot be read or parsed, or
+/// is too large (see withinLimits), is renamed to "<path>.bad" with a WARN
+/// (never deleted), the settings stay empty, as for an absent file, and
+/// damageNotice says so.
 void open(Settings& settings, const std::wstring& path);
 
 /// Writes the whole tree: into a temporary file that is checked and then
 /// renamed over the old one, so an interrupted save leaves the old file whole.
-/// A failure logs an ERROR and gives false; nothing is thrown.
+/// Nothing the next open would refuse is written: a tree read from a
+/// hand-made file may lay out far larger than the file (libconfig indents
+/// each nested group further). A failure logs an ERROR and gives false;
+/// nothing is thrown.
 bool save(Settings* settings);
 
 /// The setting at the path when it exists with that type, else null; changes

@@ -192,6 +192,42 @@ TEST(EndToEnd, MalformedStreamAddressIsReportedWithKeyAndFile) {
     EXPECT_EQ(readFile(box.dataFile("sonvar.cfg")), settings) << "left for the operator to mend";
 }
 
+// A damaged settings file, then one of 80,000 groups that held the start in
+// the parser for minutes: each is set aside and told once, beside the
+// window, in place of the first-run note; the program starts and stops at
+// once and leaves a settings file of its own.
+TEST(EndToEnd, DamagedOrHugeSettingsFileIsSetAsideAndToldOnce) {
+    Sandbox box;
+    std::string huge;
+    for (int i = 0; i < 80000; ++i)
+        huge += "group" + std::to_string(i) + " = { level = \"info\"; port = 11990; on = true; };\n";
+    const std::string settings = box.dataFile("sonvar.cfg");
+    const struct {
+        std::string text, reason, aside;
+    } files[] = {{"multicast = {\n  basePort = 11990;\n", "ошибка в строке 3", ".bad"},
+                 {huge, "файл больше 1 МБ", ".bad.2"}};
+    for (const auto& file : files) {
+        box.writeDataFile("sonvar.cfg", file.text);
+        {
+            auto program = box.startProgram();
+            ASSERT_TRUE(box.waitForWindow(Sandbox::kMainWindow, *program)) << program->output();
+            ASSERT_TRUE(box.waitForWindow("^Внимание$", *program));
+            EXPECT_EQ(box.quit(), "exit 0");
+            EXPECT_EQ(program->finish(), "exit 0");
+        }
+        EXPECT_EQ(readFile(settings + file.aside), file.text);
+        EXPECT_TRUE(SettingsFile(settings).readable());
+    }
+    const auto boxes = box.boxes();
+    ASSERT_EQ(boxes.size(), 2u) << "once for each file, and no first-run note";
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        EXPECT_EQ(boxes[i].caption, "Внимание");
+        EXPECT_EQ(boxes[i].text, "Файл настроек '" + settings + "' повреждён (" + files[i].reason +
+                                     ") и сохранён как '" + settings + files[i].aside +
+                                     "'. Используются настройки по умолчанию.");
+    }
+}
+
 TEST(EndToEnd, DamagedDeviceListStillStartsAndIsRewritten) {
     Sandbox box;
     box.answer("Информация", "OK");

@@ -53,14 +53,20 @@ public:
         if (alive) boost::asio::post(m_io, std::move(task));
     }
     bool askYesNo(const std::wstring&, const std::wstring& text) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        questions.push_back(text);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            questions.push_back(text);
+        }
+        if (whileAsking) whileAsking();
         return answerYes;
     }
     std::thread::id id() const { return m_thread.get_id(); }
 
     std::atomic<bool> alive{true};
     bool answerYes = true;
+    /// Runs on the asking thread before the answer: an operator who takes
+    /// his time, while the test goes on.
+    std::function<void()> whileAsking;
     std::vector<std::wstring> questions;
 
 private:

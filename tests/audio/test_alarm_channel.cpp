@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -254,6 +255,82 @@ TEST_F(AlarmChannelTest, BusyLoudspeakersRefuseOrLetTheOperatorDecide) {
     EXPECT_TRUE(launch({a, b}, 3, longMessage, &codes));
     ASSERT_TRUE(started(codes));
     EXPECT_EQ(m_gui.questions.size(), 2u);
+    channel().stop(AlarmChannel::Callback());
+}
+
+// Two launches on two threads: the first waits for the operator's answer
+// about a busy loudspeaker while the second starts its notice, and is then
+// refused. It leaves the running notice as it was: the stop waits for that
+// notice's thread before it gives the loudspeakers back, and none stays on
+// the notification channel.
+TEST_F(AlarmChannelTest, ALaunchRefusedBesideARunningNoticeLeavesTheChannelSound) {
+    const auto c = m_speakers->add();
+    m_speakers->model(
+        a, [](device::sim::OrvelBandModel& m) { m.channelReply = "Changing of channel is deferred"; });
+    std::promise<void> asked;
+    std::future<void> questionAsked = asked.get_future();
+    std::promise<void> answer;
+    const std::shared_future<void> answered = answer.get_future().share();
+    m_gui.whileAsking = [&] {
+        asked.set_value();
+        answered.wait();
+    };
+    Codes refused, running;
+    std::atomic<bool> firstLaunched{true};
+    std::thread first([&] {
+        firstLaunched = channel().launch(AlarmChannel::kMessageList, true, {a, c}, message, L"", L"", 3, 80,
+                                         L"second", refused.callback(), false);
+    });
+    struct Release {
+        std::promise<void>& answer;
+        std::thread& thread;
+        bool done = false;
+        void operator()() {
+            if (!done) answer.set_value();
+            done = true;
+            thread.join();
+        }
+        ~Release() {
+            if (!done) (*this)();
+        }
+    } release{answer, first};
+    ASSERT_EQ(questionAsked.wait_for(20s), std::future_status::ready);
+
+    ASSERT_TRUE(launch({b}, 3, longMessage, &running));
+    ASSERT_TRUE(started(running));
+    clear();
+    m_speakers->sim(c).clearReceived();
+    release();
+    EXPECT_FALSE(firstLaunched);
+    EXPECT_EQ(logged(L"Канал тревог занят."), 1);
+    EXPECT_TRUE(channel().isRunning());
+    EXPECT_EQ(channel().getDescription(), L"test") << "the running notice's, not the refused one's";
+    EXPECT_EQ(requests(b), Strings{}) << "the running notice keeps its loudspeaker";
+    EXPECT_EQ(requests(c), Strings{"set ch 0"}) << "the refused launch gives back what its busy check took";
+
+    channel().stop(AlarmChannel::Callback());
+    EXPECT_FALSE(channel().isRunning());
+    EXPECT_EQ(running.codes(), (std::vector<int>{AlarmChannel::kMessageStarted, AlarmChannel::kStopped}));
+    EXPECT_EQ(refused.codes(), std::vector<int>{});
+    base::Log::instance()->flush();
+    std::size_t threadEnded = 0, restored = 0;
+    const auto lines = linesOf("20261206");
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].find("alarm thread: stop handle") != std::string::npos) threadEnded = i + 1;
+        if (lines[i].find("Alarm channel: Restore settings for devices") != std::string::npos)
+            restored = i + 1;
+    }
+    EXPECT_NE(threadEnded, 0u) << "the stop ended the notice's thread";
+    EXPECT_GT(restored, threadEnded) << "and gave the loudspeakers back only then";
+    for (const auto& d : {a, b, c}) {
+        const Strings all = requests(d);
+        const auto last = std::find_if(all.rbegin(), all.rend(),
+                                       [](const std::string& r) { return r.rfind("set ch ", 0) == 0; });
+        EXPECT_TRUE(last != all.rend() && *last == "set ch 0") << base::toUtf8(d->getTitle());
+    }
+
+    Codes next;
+    ASSERT_TRUE(launch({b}, 3, message, &next)) << "the channel takes the next notice";
     channel().stop(AlarmChannel::Callback());
 }
 

@@ -82,6 +82,9 @@ TEST_F(Pref, DamagedFileIsSetAsideAndDefaultsApply) {
     EXPECT_FALSE(fs::exists(m_dir.path() + "/sonvar.cfg"));
     EXPECT_EQ(pref::getInt("multicast.basePort", 11990), 11990) << "nothing of the partial tree is used";
     EXPECT_TRUE(logged("WARN\t[open]"));
+    EXPECT_EQ(g_pref->damageNotice, L"Файл настроек '" + file() +
+                                        L"' повреждён (ошибка в строке 4) и сохранён как '" + file() +
+                                        L".bad'. Используются настройки по умолчанию.");
 
     pref_free();
     libconfig::Config check;
@@ -95,7 +98,7 @@ TEST_F(Pref, AnEmptyFileIsDamagedAndEachDamageKeepsItsCopy) {
     pref_init(file());
     EXPECT_TRUE(g_pref->isDefault);
     EXPECT_TRUE(fs::exists(m_dir.path() + "/sonvar.cfg.bad"));
-    EXPECT_TRUE(logged("не прочитан (файл пуст) и сохранён как"));
+    EXPECT_TRUE(logged("повреждён (файл пуст) и сохранён как"));
     pref_free();
 
     // A second damage does not replace the first copy.
@@ -103,14 +106,74 @@ TEST_F(Pref, AnEmptyFileIsDamagedAndEachDamageKeepsItsCopy) {
     pref_init(file());
     EXPECT_EQ(testing_support::readFile(m_dir.path() + "/sonvar.cfg.bad"), "");
     EXPECT_EQ(testing_support::readFile(m_dir.path() + "/sonvar.cfg.bad.2"), "server = {\n");
-    EXPECT_TRUE(logged("не прочитан (ошибка в строке 2)"));
+    EXPECT_TRUE(logged("повреждён (ошибка в строке 2)"));
     pref_free();
 
     // No file at all is the first run: silent.
     fs::remove(m_dir.path() + "/sonvar.cfg");
     pref_init(file());
     EXPECT_TRUE(g_pref->isDefault);
+    EXPECT_EQ(g_pref->damageNotice, L"");
     EXPECT_FALSE(fs::exists(m_dir.path() + "/sonvar.cfg.bad.3"));
+}
+
+// A hand-made file of 80,000 groups held the start for minutes in libconfig's
+// parser (quadratic in the members of a group); so would a smaller one of
+// short settings. Neither is parsed; settings in strings and comments count
+// for nothing.
+TEST_F(Pref, FilesFarLargerThanOursAreSetAsideUnparsed) {
+    std::string huge;
+    for (int i = 0; i < 80000; ++i)
+        huge += "group" + std::to_string(i) + " = { level = \"info\"; port = 11990; on = true; };\n";
+    ASSERT_GT(huge.size(), pref::kMaxFileBytes);
+    writeConfig(huge);
+    pref_init(file());
+    EXPECT_TRUE(g_pref->isDefault);
+    EXPECT_EQ(g_pref->config->getRoot().getLength(), 0);
+    EXPECT_EQ(g_pref->damageNotice, L"Файл настроек '" + file() +
+                                        L"' повреждён (файл больше 1 МБ) и сохранён как '" + file() +
+                                        L".bad'. Используются настройки по умолчанию.");
+    EXPECT_EQ(fs::file_size(m_dir.path() + "/sonvar.cfg.bad"), huge.size());
+    pref_free();
+
+    std::string many;
+    for (std::size_t i = 0; i <= pref::kMaxSettings; ++i) many += "k" + std::to_string(i) + "=1;";
+    ASSERT_LT(many.size(), pref::kMaxFileBytes);
+    writeConfig(many);
+    pref_init(file());
+    EXPECT_TRUE(g_pref->isDefault);
+    EXPECT_NE(
+        g_pref->damageNotice.find(L"повреждён (настроек больше 5000) и сохранён как '" + file() + L".bad.2'"),
+        std::wstring::npos)
+        << base::toUtf8(g_pref->damageNotice);
+    EXPECT_EQ(testing_support::readFile(m_dir.path() + "/sonvar.cfg.bad.2"), many);
+    pref_free();
+
+    // As many settings as allowed, with "=" and ":" in strings and comments.
+    std::string allowed = "# a: b = c\n/* d = e:\n f = g */ // h = i\nnote = \"x = \\\" y: z\";\n";
+    for (std::size_t i = 2; i < pref::kMaxSettings; ++i) allowed += "k" + std::to_string(i) + " : 1;\n";
+    allowed += "tail = \"" + std::string(pref::kMaxSettings, '=') + "\"; # = = =\n";
+    writeConfig(allowed);
+    pref_init(file());
+    EXPECT_FALSE(g_pref->isDefault);
+    EXPECT_EQ(g_pref->damageNotice, L"");
+    EXPECT_EQ(g_pref->config->getRoot().getLength(), static_cast<int>(pref::kMaxSettings));
+    EXPECT_EQ(pref::getString("note"), L"x = \" y: z");
+    EXPECT_EQ(pref::getInt("k4999", 0), 1);
+    pref_free();
+
+    // Read, but laid out by libconfig 1.5 MB large (each of 500 nested
+    // groups indented further): not written, so the next start reads the
+    // file as it was.
+    std::string nested;
+    for (int i = 0; i < 500; ++i) nested += "a:{";
+    for (int i = 0; i < 500; ++i) nested += "};";
+    writeConfig(nested);
+    pref_init(file());
+    ASSERT_FALSE(g_pref->isDefault);
+    EXPECT_FALSE(pref::save(g_pref));
+    EXPECT_TRUE(logged("ERROR\t[save]"));
+    EXPECT_EQ(fileBytes(), nested);
 }
 
 TEST_F(Pref, SettingsWithoutAKeyAreSavedAsAFileThatLoadsAgain) {
