@@ -623,26 +623,25 @@ TEST_F(TransportWithDispatcher, IdleDispatcherThreadsReadStatePacketsAndTheRespo
     // also wakes by itself now and then (at least every 500 ms) to look for
     // due jobs, and may then take the job or the packet: a packet that meets
     // such a look shows nothing either way and is sent again.
-    using testing_support::sleepsInEpoll;
-    using testing_support::sleepsSoFar;
-    const auto asleep = [&] { return sleepsInEpoll(threads[0]) && sleepsInEpoll(threads[1]); };
+    const auto asleep = [&] {
+        return testing_support::sleepsInEpoll(threads[0]) && testing_support::sleepsInEpoll(threads[1]);
+    };
     int shown = 0;
     std::string unshown;
     for (int sent = 0; shown < 10 && sent < 40; ++sent) {
         ASSERT_TRUE(waitUntil(asleep)) << "the dispatcher threads don't go back to sleep";
-        const long slept[2] = {sleepsSoFar(threads[0]), sleepsSoFar(threads[1])};
+        const testing_support::Sleeps sleeps(threads);
         first.send(state + " idle " + std::to_string(sent), server());
         ASSERT_TRUE(waitUntil([&] { return packets->ran() == busy.size() + sent + 1; }));
         ASSERT_TRUE(waitUntil(asleep)) << "the dispatcher threads don't go back to sleep";
         const StatePackets::Packet packet = packets->packets().back();
-        const auto reader = std::find(threads.begin(), threads.end(), packet.reader);
-        const int other = reader == threads.begin() ? 1 : 0;
-        if (reader != threads.end() && packet.runner == packet.reader &&
-            sleepsSoFar(threads[other]) == slept[other])
+        const pid_t other = packet.reader == threads[0] ? threads[1] : threads[0];
+        if (std::count(threads.begin(), threads.end(), packet.reader) == 1 && packet.runner == packet.reader &&
+            sleeps.wakeUpsOf(other) == 0)
             ++shown;
         else
-            unshown += "\n" + describe(packet) + "; the other thread slept " +
-                       std::to_string(sleepsSoFar(threads[other]) - slept[other]) + " times more";
+            unshown += "\n" + describe(packet) + "; the other woke " + std::to_string(sleeps.wakeUpsOf(other)) +
+                       " times";
     }
     EXPECT_EQ(shown, 10) << "dispatcher threads " << threads[0] << " and " << threads[1] << ":" << unshown;
 }

@@ -70,4 +70,23 @@ inline long sleepsSoFar(pid_t thread) {
     return -1;
 }
 
+/// The sleeps so far of some threads, to tell afterwards which of them
+/// slept through what happened meanwhile.
+class Sleeps {
+public:
+    explicit Sleeps(const std::vector<pid_t>& threads) : m_threads(threads) {
+        for (pid_t thread : threads) m_counts.push_back(sleepsSoFar(thread));
+    }
+    /// How many times `thread` has woken (and slept again) since; a thread
+    /// that has woken and not yet slept again counts as 0 until it does.
+    long wakeUpsOf(pid_t thread) const {
+        const auto it = std::find(m_threads.begin(), m_threads.end(), thread);
+        return it == m_threads.end() ? -1 : sleepsSoFar(thread) - m_counts[it - m_threads.begin()];
+    }
+
+private:
+    std::vector<pid_t> m_threads;
+    std::vector<long> m_counts;
+};
+
 }  // namespace testing_support
