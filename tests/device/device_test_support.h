@@ -21,6 +21,7 @@
 #include "device/transfer_protocol.h"
 #include "tests/support/counting_log_fixture.h"
 #include "tests/support/elapsed.h"
+#include "tests/support/thread_states.h"
 #include "tools/simulator/simulator.h"
 #include "tools/simulator/stub_device.h"
 
@@ -208,7 +209,7 @@ protected:
     // the test's log: created after it and destroyed before it.
     void SetUp() override {
         startLog(base::Log::TRACE3);
-        base::ThreadDispatcher::create();
+        m_dispatcherThreads = testing_support::threadsStartedBy([] { base::ThreadDispatcher::create(); });
         m_transport = boost::make_shared<device::TransferProtocol>(0, "");
         m_transport->run();
         m_simulator.start();
@@ -222,8 +223,21 @@ protected:
     }
     virtual void releaseDevices() {}
 
+    /// Waits until both dispatcher threads sleep: every job due so far has
+    /// run, and what those jobs added too (a job added wakes a thread unless
+    /// the other one runs a job, which looks for the next when it is done).
+    /// Deferred jobs that are not yet due are not waited for.
+    bool waitForIdleDispatcher(std::chrono::milliseconds limit = std::chrono::milliseconds(3000)) const {
+        const std::vector<pid_t>& threads = m_dispatcherThreads;
+        const auto asleep = [&] {
+            return testing_support::sleepsInEpoll(threads[0]) && testing_support::sleepsInEpoll(threads[1]);
+        };
+        return threads.size() == 2 && testing_support::waitUntil(asleep, limit);
+    }
+
     device::sim::Simulator m_simulator;
     boost::shared_ptr<device::TransferProtocol> m_transport;
+    std::vector<pid_t> m_dispatcherThreads;  // the dispatcher's two, by kernel id
 };
 
 }  // namespace device_test
