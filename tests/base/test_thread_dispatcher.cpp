@@ -211,8 +211,9 @@ TEST_F(Dispatcher, RemovalBeforeAndWhileRunning) {
     ThreadDispatcher::remove(running);
     release.raise();
     // Dropped by the pass that started the running job: it can run no more.
-    ASSERT_TRUE(testing_support::waitUntil(
-        [&] { return loggedCount("dispatcher: an action is removed with id=" + std::to_string(deferred)) == 1; }));
+    ASSERT_TRUE(testing_support::waitUntil([&] {
+        return loggedCount("dispatcher: an action is removed with id=" + std::to_string(deferred)) == 1;
+    }));
     ThreadDispatcher::add(L"after", 0, trace.job(3));
     ASSERT_TRUE(trace.ran.waitFor(2));
     EXPECT_EQ(trace.snapshot(), (std::vector<int>{2, 3}));

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -103,23 +105,30 @@ inline Requests requestsOf(const device::sim::SimulatedDevice& device, bool with
 }
 
 /// What other threads hand over (completions, handler calls), read under
-/// a lock.
+/// a lock. A callback adds through its own adder(), which shares the list:
+/// one that comes after its test body has ended reaches nothing of it.
 template <class T>
 class LockedList {
 public:
-    void add(T item) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_items.push_back(std::move(item));
+    void add(T item) { adder()(std::move(item)); }
+    std::function<void(T)> adder() const {
+        return [state = m_state](T item) {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            state->items.push_back(std::move(item));
+        };
     }
     std::vector<T> items() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_items;
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        return m_state->items;
     }
     std::size_t size() const { return items().size(); }
 
 private:
-    mutable std::mutex m_mutex;
-    std::vector<T> m_items;
+    struct State {
+        std::mutex mutex;
+        std::vector<T> items;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
 };
 
 /// The percent reports of a job's progress, with waits for the final ones

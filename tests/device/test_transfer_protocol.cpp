@@ -31,8 +31,8 @@ namespace {
 /// which thread.
 class Completions : public device_test::LockedList<std::pair<std::string, std::thread::id>> {
 public:
-    TransferProtocol::Completion make(const std::string& tag) {
-        return [this, tag](const std::string& reply, bool answered) {
+    TransferProtocol::Completion make(const std::string& tag) const {
+        return [add = adder(), tag](const std::string& reply, bool answered) {
             add({tag + (answered ? "=" + reply : "!"), std::this_thread::get_id()});
         };
     }
@@ -46,8 +46,8 @@ public:
 /// Datagrams a handler saw: text and source.
 class Seen : public device_test::LockedList<std::pair<std::string, net::IpAndPort>> {
 public:
-    TransferProtocol::ResponseHandler handler(bool consume = true) {
-        return [this, consume](const std::string& text, const net::IpAndPort& source) {
+    TransferProtocol::ResponseHandler handler(bool consume = true) const {
+        return [add = adder(), consume](const std::string& text, const net::IpAndPort& source) {
             add({text, source});
             return consume;
         };
@@ -250,8 +250,8 @@ TEST_F(Transport, HandlersConsumeOrReceiveWhatIsNotAReply) {
     auto& speaker = addDevice(2);
     auto& other = addDevice(3);
     Seen all;
-    m_transport->setAllResponseHandler([&](const std::string& text, const net::IpAndPort& source) {
-        all.add({text, source});
+    m_transport->setAllResponseHandler([add = all.adder()](const std::string& text, const net::IpAndPort& source) {
+        add({text, source});
         return text.rfind("STATE", 0) == 0;
     });
     speaker.send("STATE packet", server());
@@ -285,10 +285,11 @@ TEST_F(Transport, ANewHandlerReachesEveryResponder) {
     Seen first, second;
     auto token = std::make_shared<int>(0);
     const std::weak_ptr<int> firstAlive = token;
-    m_transport->setAllResponseHandler([&first, token](const std::string& text, const net::IpAndPort& source) {
-        first.add({text, source});
-        return true;
-    });
+    m_transport->setAllResponseHandler(
+        [add = first.adder(), token](const std::string& text, const net::IpAndPort& source) {
+            add({text, source});
+            return true;
+        });
     token.reset();
     sendAll("STATE 1");
     ASSERT_TRUE(waitUntil([&] { return first.size() == devices.size(); }));
@@ -311,25 +312,30 @@ TEST_F(Transport, StatePacketsMeetOneResponderOtherDatagramsSpreadBySender) {
     // Shaped like a state packet: its length, ':' after two characters.
     const std::string state = "00:11:22:33:44:55,1,2,3,4,5,6,7";
     const std::string tooShort = "00:11:22:33:44:55";
-    std::mutex mutex;
-    std::map<std::string, std::set<std::thread::id>> threads;  // by text
-    std::map<std::string, std::vector<std::string>> order;     // of each sender
-    std::size_t seen = 0;
-    m_transport->setAllResponseHandler([&](const std::string& text, const net::IpAndPort& source) {
-        std::lock_guard<std::mutex> lock(mutex);
-        threads[text.substr(0, text.find(' '))].insert(std::this_thread::get_id());
-        order[source.getText()].push_back(text);
-        ++seen;
+    struct Handled {  // the handler's own, should a datagram come late
+        std::mutex mutex;
+        std::map<std::string, std::set<std::thread::id>> threads;  // by text
+        std::map<std::string, std::vector<std::string>> order;     // of each sender
+        std::size_t seen = 0;
+    };
+    const auto handled = std::make_shared<Handled>();
+    m_transport->setAllResponseHandler([handled](const std::string& text, const net::IpAndPort& source) {
+        std::lock_guard<std::mutex> lock(handled->mutex);
+        handled->threads[text.substr(0, text.find(' '))].insert(std::this_thread::get_id());
+        handled->order[source.getText()].push_back(text);
+        ++handled->seen;
         return true;
     });
     for (auto* device : devices)
         for (const auto& text : {state + " 1", tooShort + " 1", std::string("STATE 1"), state + " 2"})
             device->send(text, server());
     ASSERT_TRUE(waitUntil([&] {
-        std::lock_guard<std::mutex> lock(mutex);
-        return seen == 4 * devices.size();
+        std::lock_guard<std::mutex> lock(handled->mutex);
+        return handled->seen == 4 * devices.size();
     }));
-    std::lock_guard<std::mutex> lock(mutex);
+    std::lock_guard<std::mutex> lock(handled->mutex);
+    auto& threads = handled->threads;
+    const auto& order = handled->order;
     EXPECT_EQ(threads[state].size(), 1u) << "state packets meet one responder";
     EXPECT_GT(threads[tooShort].size(), 1u) << "other datagrams spread over the responders";
     EXPECT_GT(threads["STATE"].size(), 1u);
@@ -345,8 +351,8 @@ TEST_F(Transport, ConsoleMonitorSeesItsEndpointOnly) {
     auto& other = addDevice(3);
     device_test::LockedList<std::string> lines;
     m_transport->setConsoleMonitor(endpointOf(other), [](const std::string&, bool) { FAIL() << "replaced"; });
-    m_transport->setConsoleMonitor(endpointOf(watched), [&](const std::string& text, bool outgoing) {
-        lines.add((outgoing ? "> " : "< ") + text);
+    m_transport->setConsoleMonitor(endpointOf(watched), [add = lines.adder()](const std::string& text, bool outgoing) {
+        add((outgoing ? "> " : "< ") + text);
     });
     m_transport->setConsoleMonitor(endpointOf(other), TransferProtocol::ConsoleMonitor());
 
@@ -411,26 +417,28 @@ TEST_F(Transport, LateDuplicateIsNotTheReplyToTheNextRequest) {
 
 TEST_F(Transport, HandlersMayNotWaitAndTheirFaultsStopNothing) {
     auto& speaker = addDevice(2);
-    std::atomic<int> refusals{0};
-    m_transport->setAllResponseHandler([&](const std::string& text, const net::IpAndPort& source) -> bool {
-        if (text == "boom") throw std::runtime_error("handler fault");
-        if (text != "nest") return false;
-        std::string reply;
-        try {
-            m_transport->sync(source, "echo nested", reply, 2, 100);
-        } catch (const exception::InternalError&) {
-            ++refusals;
-        }
-        return true;
-    });
+    const auto refusals = std::make_shared<std::atomic<int>>(0);  // the handler's own
+    TransferProtocol* const transport = m_transport.get();
+    m_transport->setAllResponseHandler(
+        [refusals, transport](const std::string& text, const net::IpAndPort& source) -> bool {
+            if (text == "boom") throw std::runtime_error("handler fault");
+            if (text != "nest") return false;
+            std::string reply;
+            try {
+                transport->sync(source, "echo nested", reply, 2, 100);
+            } catch (const exception::InternalError&) {
+                ++*refusals;
+            }
+            return true;
+        });
     speaker.send("nest", server());
-    ASSERT_TRUE(waitUntil([&] { return refusals == 1; })) << "sync inside a handler is refused";
+    ASSERT_TRUE(waitUntil([&] { return *refusals == 1; })) << "sync inside a handler is refused";
     speaker.send("boom", server());
     ASSERT_TRUE(waitUntil([&] { return m_unknown.size() == 1; })) << "offered on after the fault";
     Completions done;
     m_transport->async(
         endpointOf(speaker), "echo after",
-        [&](const std::string&, bool) { throw exception::InternalError(L"completion fault"); }, 2, 1000);
+        [](const std::string&, bool) { throw exception::InternalError(L"completion fault"); }, 2, 1000);
     m_transport->async(endpointOf(speaker), "echo next", done.make("next"), 2, 1000);
     ASSERT_TRUE(waitUntil([&] { return done.size() == 1; }));
     EXPECT_EQ(done.results().at(0), "next=next");

@@ -2,11 +2,10 @@
 // What the kernel says of this process's threads (/proc/self/task), for
 // tests that must know where a thread of the code under test sleeps before
 // they act, rather than guess it from a pause.
+#include <dirent.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
-
-#include <dirent.h>
 
 #include <algorithm>
 #include <fstream>
