@@ -34,12 +34,26 @@ display_reachable() {
     [ -S "/tmp/.X11-unix/X$number" ]
 }
 
+# The simulator's fault switches of SONVAR_SIMULATOR_FAULTS, one word a line:
+# split at blanks as the shell splits a command line, except that a word in
+# double or single quotes (or with a backslash before a blank) may hold
+# blanks, e.g. --error-on "get state". Nothing in it is expanded or run
+# (xargs only splits and unquotes). A word can't hold a line feed, and an
+# empty word is dropped.
+fault_words() {
+    printf '%s\n' "${SONVAR_SIMULATOR_FAULTS:-}" | xargs printf '%s\n'
+}
+
 quitting=0
 for argument in "$@"; do
     case "$argument" in
         *--quit*) quitting=1 ;;
     esac
 done
+if [ "$quitting" = 0 ] && ! fault_words >/dev/null 2>&1; then
+    echo "run.sh: SONVAR_SIMULATOR_FAULTS has a quote that isn't closed: ${SONVAR_SIMULATOR_FAULTS}" >&2
+    exit 2
+fi
 
 if [ -z "$SONVAR_RUN_INSIDE" ]; then
     if [ "$quitting" = 1 ]; then
@@ -71,17 +85,62 @@ if [ "$quitting" = 1 ]; then
 fi
 
 # SONVAR_SIMULATOR_FAULTS adds fault switches of the simulator to these devices
-# (split at blanks), e.g. "--fault-device 9 --no-line-control --busy 3 --busy-on get".
+# (words as fault_words splits them), e.g.
+# '--fault-device 9 --no-line-control --busy 3 --busy-on get --error-on "get state"'.
+start_simulator() {
+    "$BUILD_DIR/tools/device_simulator" --bands --consoles 1 --port "$DEVICE_PORT" \
+        --server "10.213.0.1:$BASE_PORT" "$@" >"$BUILD_DIR/device_simulator.log" 2>&1 &
+    simulator=$!
+}
+faults=$(fault_words)
+saved_ifs=$IFS
+IFS='
+'
+set -f
 # shellcheck disable=SC2086
-"$BUILD_DIR/tools/device_simulator" --bands --consoles 1 --port "$DEVICE_PORT" \
-    --server "10.213.0.1:$BASE_PORT" ${SONVAR_SIMULATOR_FAULTS:-} >"$BUILD_DIR/device_simulator.log" 2>&1 &
-simulator=$!
+start_simulator $faults
+set +f
+IFS=$saved_ifs
 # Devices that keep their settings, with an (empty) audio memory each: a
 # broadcast and a fire console and loudspeakers of index 18, 19 and 21. Their
 # log keeps every request and reply.
 "$BUILD_DIR/tools/device_simulator" --site binding --memory --verbose --first 127.0.2.1 \
     --port "$DEVICE_PORT" --server "10.213.0.1:$BASE_PORT" >"$BUILD_DIR/device_simulator_binding.log" 2>&1 &
 binding=$!
+
+# Waits until the simulator of process $1 says in its log $2 that its devices
+# send (or, after ten seconds, is still running); false when it has ended.
+simulator_started() {
+    tries=0
+    while ! grep -q 'send state packets' "$2" 2>/dev/null; do
+        kill -0 "$1" 2>/dev/null || return 1
+        tries=$((tries + 1))
+        [ "$tries" -lt 100 ] || return 0
+        sleep 0.1
+    done
+}
+# A simulator that ends at once (a switch it refuses, a port that is taken)
+# stops the run before the program starts without its devices.
+for started in "$simulator $BUILD_DIR/device_simulator.log" "$binding $BUILD_DIR/device_simulator_binding.log"; do
+    pid=${started%% *}
+    log=${started#* }
+    simulator_started "$pid" "$log" && continue
+    ended=0
+    wait "$pid" || ended=$?
+    {
+        echo "run.sh: the device simulator ended at once (exit status $ended); the program is not started."
+        if [ "$pid" = "$simulator" ] && [ -n "$faults" ]; then
+            echo "Its fault switches from SONVAR_SIMULATOR_FAULTS, one word a line:"
+            printf '%s\n' "$faults" | sed 's/.*/    [&]/'
+        fi
+        echo "Its output ($log):"
+        sed 's/^/    /' "$log"
+    } >&2
+    kill -TERM "$simulator" "$binding" 2>/dev/null || true
+    wait "$simulator" 2>/dev/null || true
+    wait "$binding" 2>/dev/null || true
+    exit 1
+done
 status=0
 if display_reachable; then
     # Ctrl+C reaches the program directly (it stops as for --quit); this

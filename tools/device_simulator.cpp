@@ -135,9 +135,12 @@ bool parseUnsigned(const char* text, unsigned long max, unsigned long& value) {
     return end != text && *end == '\0' && value <= max;
 }
 
-bool parseOptions(int argc, char** argv, Options& options) {
+/// False for an unknown option or a bad or missing value; `refused` then
+/// names the option.
+bool parseOptions(int argc, char** argv, Options& options, std::string& refused) {
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
+        refused = name;
         if (name == "--verbose") {
             options.verbose = true;
             continue;
@@ -194,7 +197,11 @@ bool parseOptions(int argc, char** argv, Options& options) {
 int main(int argc, char** argv) {
     Options options;
     try {
-        if (!parseOptions(argc, argv, options)) {
+        std::string refused;
+        if (!parseOptions(argc, argv, options, refused)) {
+            if (refused != "--help")
+                std::fprintf(stderr, "device_simulator: %s: unknown option, or a bad or missing value\n",
+                             refused.c_str());
             usage();
             return 2;
         }

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,6 +23,7 @@
 #include "device/transfer_protocol.h"
 #include "tests/support/counting_log_fixture.h"
 #include "tests/support/elapsed.h"
+#include "tests/support/thread_states.h"
 #include "tools/simulator/simulator.h"
 #include "tools/simulator/stub_device.h"
 
@@ -102,23 +105,30 @@ inline Requests requestsOf(const device::sim::SimulatedDevice& device, bool with
 }
 
 /// What other threads hand over (completions, handler calls), read under
-/// a lock.
+/// a lock. A callback adds through its own adder(), which shares the list:
+/// one that comes after its test body has ended reaches nothing of it.
 template <class T>
 class LockedList {
 public:
-    void add(T item) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_items.push_back(std::move(item));
+    void add(T item) { adder()(std::move(item)); }
+    std::function<void(T)> adder() const {
+        return [state = m_state](T item) {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            state->items.push_back(std::move(item));
+        };
     }
     std::vector<T> items() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_items;
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        return m_state->items;
     }
     std::size_t size() const { return items().size(); }
 
 private:
-    mutable std::mutex m_mutex;
-    std::vector<T> m_items;
+    struct State {
+        std::mutex mutex;
+        std::vector<T> items;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
 };
 
 /// The percent reports of a job's progress, with waits for the final ones
@@ -208,7 +218,7 @@ protected:
     // the test's log: created after it and destroyed before it.
     void SetUp() override {
         startLog(base::Log::TRACE3);
-        base::ThreadDispatcher::create();
+        m_dispatcherThreads = testing_support::threadsStartedBy([] { base::ThreadDispatcher::create(); });
         m_transport = boost::make_shared<device::TransferProtocol>(0, "");
         m_transport->run();
         m_simulator.start();
@@ -222,8 +232,21 @@ protected:
     }
     virtual void releaseDevices() {}
 
+    /// Waits until both dispatcher threads sleep: every job due so far has
+    /// run, and what those jobs added too (a job added wakes a thread unless
+    /// the other one runs a job, which looks for the next when it is done).
+    /// Deferred jobs that are not yet due are not waited for.
+    bool waitForIdleDispatcher(std::chrono::milliseconds limit = std::chrono::milliseconds(3000)) const {
+        const std::vector<pid_t>& threads = m_dispatcherThreads;
+        const auto asleep = [&] {
+            return testing_support::sleepsInEpoll(threads[0]) && testing_support::sleepsInEpoll(threads[1]);
+        };
+        return threads.size() == 2 && testing_support::waitUntil(asleep, limit);
+    }
+
     device::sim::Simulator m_simulator;
     boost::shared_ptr<device::TransferProtocol> m_transport;
+    std::vector<pid_t> m_dispatcherThreads;  // the dispatcher's two, by kernel id
 };
 
 }  // namespace device_test

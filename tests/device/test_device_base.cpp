@@ -117,6 +117,16 @@ protected:
     }
     void silence() { m_speaker->setReplyPolicy({0, true}); }
 
+    /// The calls in `list` once `expected` of them have come (or the wait
+    /// has given up) and every job due since has run: a state change is
+    /// notified by a job, and one too many queued by then shows too.
+    template <class List>
+    std::size_t settled(const List& list, std::size_t expected) {
+        testing_support::waitUntil([&] { return list.size() >= expected; }, 3000ms);
+        EXPECT_TRUE(waitForIdleDispatcher());
+        return list.size();
+    }
+
     SimulatedDevice* m_speaker = nullptr;
     boost::shared_ptr<TestDevice> m_device;
     std::atomic<int> m_busyLeft{0};
@@ -124,13 +134,8 @@ protected:
 
 /// The devices a state-changed handler was called with.
 struct Notifications : device_test::LockedList<boost::shared_ptr<DeviceBase>> {
-    DeviceBase::StateChangedHandler handler() {
-        return [this](boost::shared_ptr<DeviceBase> device) { add(device); };
-    }
-    /// The count once the calls still under way have come.
-    std::size_t settle() {
-        std::this_thread::sleep_for(300ms);
-        return size();
+    DeviceBase::StateChangedHandler handler() const {
+        return [add = adder()](boost::shared_ptr<DeviceBase> device) { add(device); };
     }
 };
 
@@ -326,7 +331,7 @@ TEST_F(DeviceBaseTest, OnlineWindowIsSevenSecondsAndGoingOfflineHappensOnce) {
     EXPECT_FALSE(m_device->answered());
     EXPECT_FALSE(m_device->firstPacket()) << "a console re-checks its answer after an outage";
     EXPECT_EQ(m_device->volume(), DeviceBase::kUnknownVolume);
-    ASSERT_EQ(notified.settle(), 1u);
+    ASSERT_EQ(settled(notified, 1), 1u);
     EXPECT_EQ(notified.items().back(), m_device) << "the handler gets the device itself";
 
     // A console sets only the first-packet flag: its outage is a transition too.
@@ -334,7 +339,7 @@ TEST_F(DeviceBaseTest, OnlineWindowIsSevenSecondsAndGoingOfflineHappensOnce) {
     m_device->clock = heard + 8'000'000;
     m_device->checkOnline(false);
     EXPECT_EQ(m_device->resets, 2);
-    EXPECT_EQ(notified.settle(), 2u);
+    EXPECT_EQ(settled(notified, 2), 2u);
     EXPECT_TRUE(requests().empty()) << "the collection's check sends nothing";
 }
 
@@ -356,14 +361,14 @@ TEST_F(DeviceBaseTest, ZonePanelCheckSkipsSilentDevicesAndProbesUnansweredOnes) 
     EXPECT_TRUE(m_device->answered());
     EXPECT_EQ(m_device->volume(), 50) << "the reply went to handleVolume";
     EXPECT_EQ(loggedCount("check i/o for device ip 127.0.0.2:"), 1);
-    EXPECT_EQ(notified.settle(), 1u) << "the answered flag changed";
+    EXPECT_EQ(settled(notified, 1), 1u) << "the answered flag changed";
     m_device->checkOnline(true);
     EXPECT_EQ(requests().size(), 1u) << "answered devices aren't probed";
 
     silence();
     m_device->checkResponding(false);
     EXPECT_FALSE(m_device->answered());
-    EXPECT_EQ(notified.settle(), 2u);
+    EXPECT_EQ(settled(notified, 2), 2u);
     EXPECT_THROW(m_device->probeVolume(), exception::Offline);
 }
 
@@ -450,10 +455,10 @@ TEST_F(DeviceBaseTest, CheckWithoutWaitingAsksABusyDeviceAgainAndReadsTheVolume)
     EXPECT_TRUE(m_device->answered());
     EXPECT_EQ(sent("get vol"), 3u);
     EXPECT_EQ(loggedCount("check i/o for device ip 127.0.0.2:"), 1);
-    EXPECT_EQ(notified.settle(), 1u) << "the answered flag changed once";
+    EXPECT_EQ(settled(notified, 1), 1u) << "the answered flag changed once";
 
     silence();
     m_device->checkRespondingLater();
     ASSERT_TRUE(testing_support::waitUntil([&] { return !m_device->answered(); }, 5000ms));
-    EXPECT_EQ(notified.settle(), 2u);
+    EXPECT_EQ(settled(notified, 2), 2u);
 }

@@ -19,8 +19,10 @@ constexpr unsigned kResend = 60;
 /// What the completions of async() reported, by request tag.
 class Outcomes : public device_test::LockedList<std::pair<std::string, std::string>> {
 public:
-    device::TransferProtocol::Completion make(const std::string& tag) {
-        return [this, tag](const std::string& reply, bool answered) { add({tag, answered ? reply : "<none>"}); };
+    device::TransferProtocol::Completion make(const std::string& tag) const {
+        return [add = adder(), tag](const std::string& reply, bool answered) {
+            add({tag, answered ? reply : "<none>"});
+        };
     }
 };
 

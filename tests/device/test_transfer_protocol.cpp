@@ -1,7 +1,9 @@
 // ctest-labels: net
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 
@@ -11,6 +13,7 @@
 #include "tests/device/device_test_support.h"
 #include "tests/device/thrown.h"
 #include "tests/support/elapsed.h"
+#include "tests/support/thread_states.h"
 
 using namespace std::chrono_literals;
 using device::TransferProtocol;
@@ -28,8 +31,8 @@ namespace {
 /// which thread.
 class Completions : public device_test::LockedList<std::pair<std::string, std::thread::id>> {
 public:
-    TransferProtocol::Completion make(const std::string& tag) {
-        return [this, tag](const std::string& reply, bool answered) {
+    TransferProtocol::Completion make(const std::string& tag) const {
+        return [add = adder(), tag](const std::string& reply, bool answered) {
             add({tag + (answered ? "=" + reply : "!"), std::this_thread::get_id()});
         };
     }
@@ -43,8 +46,8 @@ public:
 /// Datagrams a handler saw: text and source.
 class Seen : public device_test::LockedList<std::pair<std::string, net::IpAndPort>> {
 public:
-    TransferProtocol::ResponseHandler handler(bool consume = true) {
-        return [this, consume](const std::string& text, const net::IpAndPort& source) {
+    TransferProtocol::ResponseHandler handler(bool consume = true) const {
+        return [add = adder(), consume](const std::string& text, const net::IpAndPort& source) {
             add({text, source});
             return consume;
         };
@@ -247,8 +250,8 @@ TEST_F(Transport, HandlersConsumeOrReceiveWhatIsNotAReply) {
     auto& speaker = addDevice(2);
     auto& other = addDevice(3);
     Seen all;
-    m_transport->setAllResponseHandler([&](const std::string& text, const net::IpAndPort& source) {
-        all.add({text, source});
+    m_transport->setAllResponseHandler([add = all.adder()](const std::string& text, const net::IpAndPort& source) {
+        add({text, source});
         return text.rfind("STATE", 0) == 0;
     });
     speaker.send("STATE packet", server());
@@ -282,10 +285,11 @@ TEST_F(Transport, ANewHandlerReachesEveryResponder) {
     Seen first, second;
     auto token = std::make_shared<int>(0);
     const std::weak_ptr<int> firstAlive = token;
-    m_transport->setAllResponseHandler([&first, token](const std::string& text, const net::IpAndPort& source) {
-        first.add({text, source});
-        return true;
-    });
+    m_transport->setAllResponseHandler(
+        [add = first.adder(), token](const std::string& text, const net::IpAndPort& source) {
+            add({text, source});
+            return true;
+        });
     token.reset();
     sendAll("STATE 1");
     ASSERT_TRUE(waitUntil([&] { return first.size() == devices.size(); }));
@@ -308,25 +312,30 @@ TEST_F(Transport, StatePacketsMeetOneResponderOtherDatagramsSpreadBySender) {
     // Shaped like a state packet: its length, ':' after two characters.
     const std::string state = "00:11:22:33:44:55,1,2,3,4,5,6,7";
     const std::string tooShort = "00:11:22:33:44:55";
-    std::mutex mutex;
-    std::map<std::string, std::set<std::thread::id>> threads;  // by text
-    std::map<std::string, std::vector<std::string>> order;     // of each sender
-    std::size_t seen = 0;
-    m_transport->setAllResponseHandler([&](const std::string& text, const net::IpAndPort& source) {
-        std::lock_guard<std::mutex> lock(mutex);
-        threads[text.substr(0, text.find(' '))].insert(std::this_thread::get_id());
-        order[source.getText()].push_back(text);
-        ++seen;
+    struct Handled {  // the handler's own, should a datagram come late
+        std::mutex mutex;
+        std::map<std::string, std::set<std::thread::id>> threads;  // by text
+        std::map<std::string, std::vector<std::string>> order;     // of each sender
+        std::size_t seen = 0;
+    };
+    const auto handled = std::make_shared<Handled>();
+    m_transport->setAllResponseHandler([handled](const std::string& text, const net::IpAndPort& source) {
+        std::lock_guard<std::mutex> lock(handled->mutex);
+        handled->threads[text.substr(0, text.find(' '))].insert(std::this_thread::get_id());
+        handled->order[source.getText()].push_back(text);
+        ++handled->seen;
         return true;
     });
     for (auto* device : devices)
         for (const auto& text : {state + " 1", tooShort + " 1", std::string("STATE 1"), state + " 2"})
             device->send(text, server());
     ASSERT_TRUE(waitUntil([&] {
-        std::lock_guard<std::mutex> lock(mutex);
-        return seen == 4 * devices.size();
+        std::lock_guard<std::mutex> lock(handled->mutex);
+        return handled->seen == 4 * devices.size();
     }));
-    std::lock_guard<std::mutex> lock(mutex);
+    std::lock_guard<std::mutex> lock(handled->mutex);
+    auto& threads = handled->threads;
+    const auto& order = handled->order;
     EXPECT_EQ(threads[state].size(), 1u) << "state packets meet one responder";
     EXPECT_GT(threads[tooShort].size(), 1u) << "other datagrams spread over the responders";
     EXPECT_GT(threads["STATE"].size(), 1u);
@@ -342,8 +351,8 @@ TEST_F(Transport, ConsoleMonitorSeesItsEndpointOnly) {
     auto& other = addDevice(3);
     device_test::LockedList<std::string> lines;
     m_transport->setConsoleMonitor(endpointOf(other), [](const std::string&, bool) { FAIL() << "replaced"; });
-    m_transport->setConsoleMonitor(endpointOf(watched), [&](const std::string& text, bool outgoing) {
-        lines.add((outgoing ? "> " : "< ") + text);
+    m_transport->setConsoleMonitor(endpointOf(watched), [add = lines.adder()](const std::string& text, bool outgoing) {
+        add((outgoing ? "> " : "< ") + text);
     });
     m_transport->setConsoleMonitor(endpointOf(other), TransferProtocol::ConsoleMonitor());
 
@@ -408,26 +417,28 @@ TEST_F(Transport, LateDuplicateIsNotTheReplyToTheNextRequest) {
 
 TEST_F(Transport, HandlersMayNotWaitAndTheirFaultsStopNothing) {
     auto& speaker = addDevice(2);
-    std::atomic<int> refusals{0};
-    m_transport->setAllResponseHandler([&](const std::string& text, const net::IpAndPort& source) -> bool {
-        if (text == "boom") throw std::runtime_error("handler fault");
-        if (text != "nest") return false;
-        std::string reply;
-        try {
-            m_transport->sync(source, "echo nested", reply, 2, 100);
-        } catch (const exception::InternalError&) {
-            ++refusals;
-        }
-        return true;
-    });
+    const auto refusals = std::make_shared<std::atomic<int>>(0);  // the handler's own
+    TransferProtocol* const transport = m_transport.get();
+    m_transport->setAllResponseHandler(
+        [refusals, transport](const std::string& text, const net::IpAndPort& source) -> bool {
+            if (text == "boom") throw std::runtime_error("handler fault");
+            if (text != "nest") return false;
+            std::string reply;
+            try {
+                transport->sync(source, "echo nested", reply, 2, 100);
+            } catch (const exception::InternalError&) {
+                ++*refusals;
+            }
+            return true;
+        });
     speaker.send("nest", server());
-    ASSERT_TRUE(waitUntil([&] { return refusals == 1; })) << "sync inside a handler is refused";
+    ASSERT_TRUE(waitUntil([&] { return *refusals == 1; })) << "sync inside a handler is refused";
     speaker.send("boom", server());
     ASSERT_TRUE(waitUntil([&] { return m_unknown.size() == 1; })) << "offered on after the fault";
     Completions done;
     m_transport->async(
         endpointOf(speaker), "echo after",
-        [&](const std::string&, bool) { throw exception::InternalError(L"completion fault"); }, 2, 1000);
+        [](const std::string&, bool) { throw exception::InternalError(L"completion fault"); }, 2, 1000);
     m_transport->async(endpointOf(speaker), "echo next", done.make("next"), 2, 1000);
     ASSERT_TRUE(waitUntil([&] { return done.size() == 1; }));
     EXPECT_EQ(done.results().at(0), "next=next");
@@ -467,89 +478,180 @@ namespace {
 class TransportWithDispatcher : public Transport {
 protected:
     void SetUp() override {
-        base::ThreadDispatcher::create();
+        m_dispatcherThreads = testing_support::threadsStartedBy([] { base::ThreadDispatcher::create(); });
         Transport::SetUp();
     }
     void TearDown() override {
         Transport::TearDown();
         base::ThreadDispatcher::destroy();
     }
+
+    /// The dispatcher's two threads, by their kernel ids.
+    std::vector<pid_t> m_dispatcherThreads;
 };
+
+/// The state packets that a handler read and the dispatcher jobs that it
+/// and the test queued. The handler and the jobs own it with the test body,
+/// so that a job that outlives a failed assertion touches nothing of the
+/// body's; the body's Finish makes sure none does.
+class StatePackets {
+public:
+    struct Packet {
+        std::string source;
+        std::string text;
+        pid_t reader = 0;
+        pid_t runner = 0;  // of the job that the handler queued; 0 until it runs
+    };
+
+    /// On every way out of a test body: lets the holding jobs go, queues
+    /// nothing more and waits until every job queued has returned.
+    class Finish {
+    public:
+        explicit Finish(std::shared_ptr<StatePackets> packets) : m_packets(std::move(packets)) {}
+        ~Finish() {
+            m_packets->release = true;
+            {
+                std::lock_guard<std::mutex> lock(m_packets->m_mutex);
+                m_packets->m_closed = true;
+            }
+            if (!device_test::waitUntil([&] { return m_packets->m_unfinished == 0; }, 10s))
+                ADD_FAILURE() << m_packets->m_unfinished << " dispatcher jobs still run";
+        }
+        Finish(const Finish&) = delete;
+        Finish& operator=(const Finish&) = delete;
+
+    private:
+        std::shared_ptr<StatePackets> m_packets;
+    };
+
+    /// Notes each datagram and queues a job that notes the thread it ran on.
+    static TransferProtocol::ResponseHandler handler(const std::shared_ptr<StatePackets>& self) {
+        return [self](const std::string& text, const net::IpAndPort& source) {
+            std::size_t index = 0;
+            {
+                std::lock_guard<std::mutex> lock(self->m_mutex);
+                self->m_packets.push_back({source.getText(), text, testing_support::currentThreadId()});
+                index = self->m_packets.size() - 1;
+            }
+            queue(self, L"state", [index](StatePackets& packets) {
+                std::lock_guard<std::mutex> lock(packets.m_mutex);
+                packets.m_packets[index].runner = testing_support::currentThreadId();
+                ++packets.m_ran;
+            });
+            return true;
+        };
+    }
+
+    /// Adds `body` as a dispatcher job, counted until it returns.
+    template <class Body>
+    static void queue(const std::shared_ptr<StatePackets>& self, const wchar_t* description, Body body) {
+        {
+            std::lock_guard<std::mutex> lock(self->m_mutex);
+            if (self->m_closed) return;
+            ++self->m_unfinished;
+        }
+        struct Returned {
+            StatePackets& packets;
+            ~Returned() { --packets.m_unfinished; }
+        };
+        const auto id = base::ThreadDispatcher::add(std::wstring(description), 0, [self, body] {
+            const Returned returned{*self};
+            body(*self);
+        });
+        if (id == 0) --self->m_unfinished;
+    }
+
+    std::vector<Packet> packets() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_packets;
+    }
+    std::size_t ran() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_ran;
+    }
+    int unfinished() const { return m_unfinished; }
+
+    std::atomic<int> held{0};
+    std::atomic<bool> release{false};
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<Packet> m_packets;  // in the order read
+    std::size_t m_ran = 0;
+    bool m_closed = false;
+    std::atomic<int> m_unfinished{0};
+};
+
+std::string describe(const StatePackets::Packet& packet) {
+    return "'" + packet.text + "' read on " + std::to_string(packet.reader) + ", its job ran on " +
+           std::to_string(packet.runner);
+}
 
 }  // namespace
 
-// A state packet's handler runs on an idle dispatcher thread, which then runs
-// the job that the handler added itself; while both dispatcher threads are
-// busy the responder reads, and each sender's packets keep their order.
+// While both dispatcher threads are busy the responder reads, and each
+// sender's packets keep their order. A state packet that comes while both
+// threads sleep wakes one of them, which reads it and then runs the job that
+// the handler added itself; the other sleeps on.
 TEST_F(TransportWithDispatcher, IdleDispatcherThreadsReadStatePacketsAndTheResponderWhileTheyAreBusy) {
+    ASSERT_EQ(m_dispatcherThreads.size(), 2u);
+    const std::vector<pid_t>& threads = m_dispatcherThreads;
     auto& first = addDevice(10);
     auto& second = addDevice(11);
     const std::string state = "00:11:22:33:44:55,1,2,3,4,5,6,7";
-    std::mutex mutex;
-    std::vector<std::pair<std::thread::id, std::thread::id>> readAndRan;
-    std::map<std::string, std::vector<std::string>> order;  // by sender
-    std::vector<std::thread::id> busyReaders;
-    m_transport->setAllResponseHandler([&](const std::string& text, const net::IpAndPort& source) {
-        const std::thread::id reader = std::this_thread::get_id();
-        std::lock_guard<std::mutex> lock(mutex);
-        order[source.getText()].push_back(text);
-        if (text.find(" busy") != std::string::npos) busyReaders.push_back(reader);
-        base::ThreadDispatcher::add(L"state", 0, [&, reader] {
-            std::lock_guard<std::mutex> lock(mutex);
-            readAndRan.emplace_back(reader, std::this_thread::get_id());
-        });
-        return true;
-    });
-    const auto ran = [&](std::size_t n) {
-        return waitUntil([&] {
-            std::lock_guard<std::mutex> lock(mutex);
-            return readAndRan.size() >= n;
-        });
-    };
-    for (int i = 0; i < 10; ++i) {
-        first.send(state + " idle", server());
-        ASSERT_TRUE(ran(i + 1));
-        std::this_thread::sleep_for(5ms);  // both dispatcher threads wait again
-    }
-    std::set<std::thread::id> dispatcherThreads;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        for (const auto& [reader, runner] : readAndRan) {
-            EXPECT_EQ(reader, runner);
-            dispatcherThreads.insert(runner);
-        }
-    }
+    const auto packets = std::make_shared<StatePackets>();
+    const StatePackets::Finish finish(packets);
+    m_transport->setAllResponseHandler(StatePackets::handler(packets));
 
     // Two long jobs: the second takes over after the first has had 500 ms.
-    std::atomic<int> held{0};
-    std::atomic<bool> release{false};
-    // A failed assertion below must not leave the jobs holding the
-    // dispatcher, whose shutdown would wait for them for ever.
-    const std::shared_ptr<void> releaseOnExit(nullptr, [&](void*) { release = true; });
     for (int i = 0; i < 2; ++i)
-        base::ThreadDispatcher::add(L"long", 0, [&] {
-            ++held;
-            while (!release) std::this_thread::sleep_for(1ms);
+        StatePackets::queue(packets, L"long", [](StatePackets& p) {
+            ++p.held;
+            while (!p.release) std::this_thread::sleep_for(1ms);
         });
-    ASSERT_TRUE(waitUntil([&] { return held == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return packets->held == 2; }));
     for (int i = 0; i < 5; ++i)
         for (auto* device : {&first, &second}) device->send(state + " busy " + std::to_string(i), server());
-    const bool taken = waitUntil([&] {
-        std::lock_guard<std::mutex> lock(mutex);
-        return busyReaders.size() == 10;
-    });
-    release = true;
-    ASSERT_TRUE(taken) << "nobody read while the dispatcher was busy";
-    ASSERT_TRUE(ran(20));
-    std::lock_guard<std::mutex> lock(mutex);
-    for (const auto& reader : busyReaders) EXPECT_EQ(dispatcherThreads.count(reader), 0u);
+    ASSERT_TRUE(waitUntil([&] { return packets->packets().size() == 10; }))
+        << "nobody read while the dispatcher was busy";
+    packets->release = true;
+    ASSERT_TRUE(waitUntil([&] { return packets->unfinished() == 0; }));
+    const std::vector<StatePackets::Packet> busy = packets->packets();
+    for (const auto& packet : busy)
+        EXPECT_EQ(std::count(threads.begin(), threads.end(), packet.reader), 0) << describe(packet);
     for (auto* device : {&first, &second}) {
-        Texts busy;
-        for (const auto& text : order[endpointOf(*device).getText()])
-            if (text.find(" busy") != std::string::npos) busy.push_back(text);
-        EXPECT_EQ(busy, (Texts{state + " busy 0", state + " busy 1", state + " busy 2", state + " busy 3",
-                               state + " busy 4"}));
+        Texts texts;
+        for (const auto& packet : busy)
+            if (packet.source == endpointOf(*device).getText()) texts.push_back(packet.text);
+        EXPECT_EQ(texts, (Texts{state + " busy 0", state + " busy 1", state + " busy 2", state + " busy 3",
+                                state + " busy 4"}));
     }
+
+    // Each packet is sent once both threads sleep. While both are idle each
+    // also wakes by itself now and then (at least every 500 ms) to look for
+    // due jobs, and may then take the job or the packet: a packet that meets
+    // such a look shows nothing either way and is sent again.
+    const auto asleep = [&] {
+        return testing_support::sleepsInEpoll(threads[0]) && testing_support::sleepsInEpoll(threads[1]);
+    };
+    int shown = 0;
+    std::string unshown;
+    for (int sent = 0; shown < 10 && sent < 40; ++sent) {
+        ASSERT_TRUE(waitUntil(asleep)) << "the dispatcher threads don't go back to sleep";
+        const testing_support::Sleeps sleeps(threads);
+        first.send(state + " idle " + std::to_string(sent), server());
+        ASSERT_TRUE(waitUntil([&] { return packets->ran() == busy.size() + sent + 1; }));
+        ASSERT_TRUE(waitUntil(asleep)) << "the dispatcher threads don't go back to sleep";
+        const StatePackets::Packet packet = packets->packets().back();
+        const pid_t other = packet.reader == threads[0] ? threads[1] : threads[0];
+        if (std::count(threads.begin(), threads.end(), packet.reader) == 1 && packet.runner == packet.reader &&
+            sleeps.wakeUpsOf(other) == 0)
+            ++shown;
+        else
+            unshown += "\n" + describe(packet) + "; the other woke " + std::to_string(sleeps.wakeUpsOf(other)) +
+                       " times";
+    }
+    EXPECT_EQ(shown, 10) << "dispatcher threads " << threads[0] << " and " << threads[1] << ":" << unshown;
 }
 
 TEST(TransportLife, DestroyedWithoutRunAndPortTaken) {

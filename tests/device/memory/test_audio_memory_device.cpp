@@ -223,9 +223,9 @@ TEST_F(AudioMemoryDeviceTest, TheDispatcherStaysFreeWhileAWriteRuns) {
     Progress progress;
     mem->writeChanges(progress.reporter());
     ASSERT_TRUE(progress.waitCount(3, 10s));
-    std::promise<void> ran;
-    base::ThreadDispatcher::add(L"another job", 0, [&ran] { ran.set_value(); });
-    EXPECT_EQ(ran.get_future().wait_for(400ms), std::future_status::ready)
+    const auto ran = std::make_shared<std::promise<void>>();  // the job's own, should it run late
+    base::ThreadDispatcher::add(L"another job", 0, [ran] { ran->set_value(); });
+    EXPECT_EQ(ran->get_future().wait_for(400ms), std::future_status::ready)
         << "a job queued during the write waits for it";
     EXPECT_NE(progress.reports().back(), 100) << "the write was still running";
     ASSERT_TRUE(progress.waitFinal());

@@ -83,7 +83,7 @@ protected:
         if (memory) {
             ASSERT_TRUE(m_device->getAudioControl(false, true));
             ASSERT_TRUE(device_test::waitForRequest(*m_speaker, "get state"));
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            ASSERT_TRUE(waitForIdleDispatcher()) << "the job that reads the record has not returned";
         }
         m_speaker->clearReceived();
     }

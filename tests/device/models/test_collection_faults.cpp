@@ -171,15 +171,21 @@ TEST_F(CollectionFaults, CorruptedPacketsOfEveryBandAreRefusedAndTheDevicesStayK
         model->setPacketCorruption(0.5);
         model->setRates({0, 0, 0, 0, 0.3});
     }
+    const auto corrupted = [&] {
+        unsigned count = 0;
+        for (FaultModel* model : models)
+            count += model->count(device::sim::Fault::Flip) + model->count(device::sim::Fault::Truncate) +
+                     model->count(device::sim::Fault::Garbage);
+        return count;
+    };
+    // A second and a half of noise, and enough of it however slowly a
+    // loaded machine sends.
     std::this_thread::sleep_for(1500ms);
-    unsigned corrupted = 0;
+    EXPECT_TRUE(device_test::waitUntil([&] { return corrupted() > 500u; }, 20000ms)) << corrupted();
     for (FaultModel* model : models) {
         model->setPacketCorruption(0);
         model->setRates({});
-        corrupted += model->count(device::sim::Fault::Flip) + model->count(device::sim::Fault::Truncate) +
-                     model->count(device::sim::Fault::Garbage);
     }
-    EXPECT_GT(corrupted, 500u);
     EXPECT_TRUE(device_test::waitUntil(
         [&] {
             for (unsigned i = 20; i <= n; ++i) {

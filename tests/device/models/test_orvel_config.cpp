@@ -446,7 +446,7 @@ TEST_F(OrvelConfigTest, AudioMemoryWriteReaimsTheAnalogInputs) {
     ASSERT_TRUE(memory->hasScenario(5));
     // No record was kept yet: a job reads it for the inputs' ids.
     for (int i = 0; i < 100 && requests().empty(); ++i) std::this_thread::sleep_for(20ms);
-    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(waitForIdleDispatcher()) << "the job that reads the record has not returned";
     EXPECT_EQ(requests(), (Requests{"get state"}));
     EXPECT_EQ(m_device->getConfig(false).scenarioIdAin1, 5);
 

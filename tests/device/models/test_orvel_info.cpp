@@ -388,7 +388,7 @@ TEST_F(OrvelOverUdp, ChangesNotifyWithHysteresisAndFollowTheSource) {
     model(*sim, [](OrvelBandModel& m) { m.fields[0] = 50; });
     connect(*sim, *object);
     ASSERT_TRUE(waitUntil([&] { return m_notified >= 1; }));
-    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(waitForIdleDispatcher()) << "the connection's notifications are not all delivered";
     const int base = m_notified;
 
     model(*sim, [](OrvelBandModel& m) { m.fields[0] = 51; });

@@ -77,7 +77,7 @@ protected:
         if (memory || withStore) {
             ASSERT_TRUE(m_device->getAudioControl(false, true));
             ASSERT_TRUE(device_test::waitForRequest(*m_console, "get state"));
-            std::this_thread::sleep_for(150ms);
+            ASSERT_TRUE(waitForIdleDispatcher()) << "the gong job has not returned";
         }
         m_console->clearReceived();
     }
