@@ -223,20 +223,24 @@ TEST_F(CrashHandler, ADumpNeverReplacesAFileOfItsName) {
 // text, from the signal handler too, which cannot look it up itself.
 TEST_F(CrashHandler, AFailedDumpIsLoggedInTheCataloguesWords) {
     const std::string folder = m_home.path() + "/.local/share/Varko Security Systems/Sonvar/1.2/log";
-    fs::create_directories(folder);
-    // Every name of the next seconds is taken.
-    const std::time_t now = std::time(nullptr);
-    for (std::time_t second = now; second < now + 3; ++second) {
-        std::tm local{};
-        localtime_r(&second, &local);
-        char stamp[32];
-        std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H%M%S", &local);
-        std::ofstream(folder + "/" + stamp + ".dmp") << "keep";
-        for (int number = 2; number <= 1000; ++number)
-            std::ofstream(folder + "/" + stamp + "-" + std::to_string(number) + ".dmp") << "keep";
-    }
     const CrashResult r = crashInChild(
-        [] {
+        [folder] {
+            // Every name of this second and the next two is taken, checked
+            // against the clock once they are: the crash follows at once,
+            // however long the taking took on a busy machine.
+            for (;;) {
+                const std::time_t now = std::time(nullptr);
+                for (std::time_t second = now; second < now + 3; ++second) {
+                    std::tm local{};
+                    localtime_r(&second, &local);
+                    char stamp[32];
+                    std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H%M%S", &local);
+                    std::ofstream(folder + "/" + stamp + ".dmp") << "keep";
+                    for (int number = 2; number <= 1000; ++number)
+                        std::ofstream(folder + "/" + stamp + "-" + std::to_string(number) + ".dmp") << "keep";
+                }
+                if (std::time(nullptr) <= now + 1) break;
+            }
             os::dumpMemory();
             writeToAddress0x10();
         },
