@@ -31,12 +31,31 @@ std::wstring fieldText(const wptree& node, const wchar_t* key) {
     return found ? boost::algorithm::trim_copy(found->data()) : std::wstring();
 }
 
-/// Dotted quad of an address text, "0.0.0.0" for an empty or bad one.
-std::string normalisedIp(const std::wstring& text) {
-    if (text.empty()) return "0.0.0.0";
-    const net::Ip4Address address(base::toUtf8(text));
-    return address.isValid() ? dotted(address.getAddress()) : "0.0.0.0";
+/// Dotted quad of an address text, "0.0.0.0" for an empty or bad one; false
+/// for a text that is no address (the file's damage, told once for the file).
+bool normalisedIp(const std::wstring& text, std::string& ip) {
+    ip = "0.0.0.0";
+    if (text.empty()) return true;
+    const std::string narrow = base::toUtf8(text);
+    std::uint32_t value = 0;
+    if (!net::parseIp4AndPort(narrow, &value, nullptr)) return false;
+    const net::Ip4Address address(narrow);
+    if (address.isValid()) ip = dotted(address.getAddress());
+    return true;
 }
+
+/// The first few examples of a kind of damage, and how many there were.
+struct DamageTally {
+    static constexpr int kExamples = 3;
+    int count = 0;
+    std::wstring examples;
+
+    void add(const std::wstring& example) {
+        if (count < kExamples) examples += (count == 0 ? L"" : L", ") + example;
+        ++count;
+    }
+    std::wstring examplesText() const { return count > kExamples ? examples + L", …" : examples; }
+};
 
 }  // namespace
 
@@ -54,6 +73,7 @@ bool readDeviceList(const std::wstring& path, std::vector<DeviceListEntry>& entr
     std::unordered_set<std::string> seen;
     int repeated = 0;
     int damaged = 0;
+    DamageTally badIps;
     for (const auto& child : *root) {
         if (!child.first.empty() && child.first[0] == L'<') continue;  // a comment or an attribute
         const wptree& node = child.second;
@@ -85,16 +105,32 @@ bool readDeviceList(const std::wstring& path, std::vector<DeviceListEntry>& entr
             continue;
         }
         entry.title = title;
-        entry.ip = normalisedIp(fieldText(node, L"ip"));
+        const std::wstring ip = fieldText(node, L"ip");
+        if (!normalisedIp(ip, entry.ip)) {
+            // The device stays; its address comes with its next state packet.
+            LOG_INFO(L"Устройство '%1%' (%2%) в файле '%3%': некорректный IP адрес '%4%'", title, hardware, path,
+                     ip);
+            badIps.add(L"'" + ip + L"'");
+        }
         LOG_DEBUG(L"load device: name '%1%', hardware '%2%'", title, hardware);
         entries.push_back(entry);
     }
     if (repeated > 0)
         LOG_WARN(L"В файле устройств '%1%' повторяющиеся записи пропущены: %2%", path, repeated);
     // The shutdown save writes only the devices that loaded.
-    if (damaged > 0)
-        storage::keepCopy(path, std::to_string(damaged) + " entries skipped",
-                          L"пропущено повреждённых записей устройств: " + std::to_wstring(damaged));
+    // The shutdown save writes "0.0.0.0" for an address that was no address.
+    std::wstring damage;
+    if (damaged > 0) damage = L"пропущено повреждённых записей устройств: " + std::to_wstring(damaged);
+    if (badIps.count > 0) {
+        if (!damage.empty()) damage += L"; ";
+        damage += L"некорректных IP адресов: " + std::to_wstring(badIps.count) + L", например " +
+                  badIps.examplesText();
+    }
+    if (!damage.empty())
+        storage::keepCopy(path,
+                          std::to_string(damaged) + " entries skipped, " + std::to_string(badIps.count) +
+                              " bad addresses",
+                          damage);
     return true;
 }
 

@@ -140,3 +140,29 @@ TEST_F(DeviceListFile, RepeatedEntriesGiveOneNoticeForTheFile) {
     EXPECT_EQ(load(site), 2u);
     EXPECT_EQ(loggedCount("Повторная попытка"), 0);
 }
+
+// Addresses that are no addresses, one per device of a large site: the
+// devices load without one, and the operator hears of it once, for the file.
+TEST_F(DeviceListFile, BadIpAddressesAreToldOnceForTheFileWithACountAndAFewOfThem) {
+    std::string body = "<device_collection>";
+    const char* const bad[] = {"1.2.3", "300.1.1.1", "abc"};
+    for (int i = 0; i < 30; ++i) {
+        char hardware[32];
+        std::snprintf(hardware, sizeof hardware, "02:56:53:00:01:%02x", i);
+        body += entry(std::string("<hardware_address>") + hardware + "</hardware_address><name>N" +
+                      std::to_string(i) + "</name><ip>" + (i < 2 ? "10.0.0.9" : bad[i % 3]) + "</ip>");
+    }
+    body += "</device_collection>";
+    write(body);
+    DeviceSite site;
+    EXPECT_EQ(load(site), 30u) << "a device without its address still loads";
+    EXPECT_EQ(std::string(site.collection->getDevices()[0]->getIp().getText()), "10.0.0.9");
+    EXPECT_EQ(std::string(site.collection->getDevices()[2]->getIp().getText()), "0.0.0.0");
+    EXPECT_EQ(loggedCount("Некорректный IP адрес"), 0) << "not a notice per device";
+    EXPECT_EQ(loggedCount("некорректный IP адрес", "INFO"), 28);
+    EXPECT_EQ(loggedCount("Файл '" + file +
+                              "' повреждён (некорректных IP адресов: 28, например 'abc', '1.2.3', '300.1.1.1', …)",
+                          "WARN"),
+              1);
+    EXPECT_EQ(testing_support::readFile(file + ".bad"), kDeclaration + body) << "kept before a save drops them";
+}
