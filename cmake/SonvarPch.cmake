@@ -1,5 +1,5 @@
 # Precompiled headers. The standard library, boost, wx and gtest headers took
-# more than half of a source file's compile time; each family of targets
+# about half of a source file's compile time; each family of targets
 # below compiles them once and its other targets reuse that header. A family
 # is a set of targets built with the same flags and definitions (GCC takes a
 # precompiled header only where they agree, and warns through -Winvalid-pch
