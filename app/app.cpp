@@ -679,6 +679,9 @@ void aApp::onExternalStop() {
 void aApp::stopFromOutside() {
     LOG_DEBUG(L"External stop: main window %1%, start-up done %2%, open boxes %3%",
               word(m_mainFrame != nullptr), word(m_startupDone), frm::ui::openCount());
+    // Nobody answers any more: a box queued before the stop (the first-run
+    // note) must not open inside the shutdown and hold it.
+    frm::ui::cancelFromNowOn(true);
     if (m_mainFrame != nullptr && m_startupDone) {
         m_mainFrame->stopFromOutside();
         return;
@@ -687,7 +690,6 @@ void aApp::stopFromOutside() {
     // question No, which ends start-up. With nothing open the stop runs when
     // the window is up (the end of startUp).
     m_stopRequested = true;
-    frm::ui::cancelAll();
 }
 
 void aApp::stopAppCopy() {

@@ -46,11 +46,23 @@ void end(const OpenDialog& open) {
     open.dialog->EndModal(open.cancelAnswer);
 }
 
+/// Set once the program is being stopped from outside: nobody is left to
+/// answer, so a box or dialog opened from then on is ended at once.
+bool& stopping() {
+    static bool value = false;
+    return value;
+}
+
 /// Runs a dialog's ShowModal with the dialog on the stack. A dialog can only
 /// end its own modal loop while that loop is the innermost one (the toolkit
 /// ignores EndModal's loop exit otherwise), so cancelAll ends the innermost
 /// dialog and each one that closes ends the cancelled one around it.
 int showOnStack(wxDialog& dialog, int cancelAnswer) {
+    if (stopping()) {
+        LOG_DEBUG(L"\"%1%\" not shown, the program stops: %2%", dialog.GetTitle().ToStdWstring(),
+                  answerLabel(cancelAnswer));
+        return cancelAnswer;
+    }
     openDialogs().push_back({&dialog, cancelAnswer, false});
     struct Pop {
         wxDialog* dialog;
@@ -263,6 +275,12 @@ void presentLogNotices() {
 int openCount() {
     FRM_ASSERT_GUI_THREAD();
     return static_cast<int>(openDialogs().size());
+}
+
+void cancelFromNowOn(bool on) {
+    FRM_ASSERT_GUI_THREAD();
+    stopping() = on;
+    if (on) cancelAll();
 }
 
 int cancelAll() {

@@ -81,6 +81,10 @@ int openCount();
 /// callers that must see everything gone check openCount later and call
 /// again.
 int cancelAll();
+/// A stop of the whole program: cancelAll, and every box or dialog opened
+/// from now on (a task queued before the stop, a question of the shutdown)
+/// ends at once with the answer cancelAll would give it. False lifts it.
+void cancelFromNowOn(bool on);
 
 /// What actually shows things. The default presenter shows real dialogs;
 /// replacing it (tests) changes every function above.

@@ -84,6 +84,32 @@ TEST(Ui, CancelAllEndsEveryOpenDialogAndBoxInnermostFirstWithNoOrCancel) {
     EXPECT_EQ(frm::ui::openCount(), 0);
 }
 
+// A stop from outside: what is open ends, and what a task queued before the
+// stop opens afterwards (inside the shutdown) ends at once instead of waiting
+// for an operator who is no longer asked.
+TEST(Ui, AfterAStopEveryBoxAndDialogOpenedEndsAtOnceWithNoOrCancel) {
+    Watchdog watchdog;
+    std::vector<wxString> ended;
+    NotingDialog open(L"Открытый", ended);
+    NotingDialog later(L"Поздний", ended);
+    int boxAnswer = -1, laterAnswer = -1;
+    wxTheApp->CallAfter([&] {
+        frm::ui::cancelFromNowOn(true);
+        boxAnswer = frm::ui::messageBox(L"После первого запуска…", L"Информация", wxYES_NO);
+        laterAnswer = frm::ui::showModal(later);
+    });
+    EXPECT_EQ(frm::ui::showModal(open), wxID_CANCEL);
+    EXPECT_EQ(boxAnswer, wxID_NO);
+    EXPECT_EQ(laterAnswer, wxID_CANCEL);
+    EXPECT_EQ(ended, (std::vector<wxString>{L"Открытый"})) << "the late dialog never showed";
+    EXPECT_EQ(frm::ui::openCount(), 0);
+
+    frm::ui::cancelFromNowOn(false);
+    wxTheApp->CallAfter([] { frm::ui::cancelAll(); });
+    EXPECT_EQ(frm::ui::showModal(later), wxID_CANCEL);
+    EXPECT_EQ(ended.back(), L"Поздний") << "shown again once lifted";
+}
+
 TEST(Ui, TheProgramPresenterAnswersScriptedCaptionsAtOnceAndWritesEveryBox) {
     testing_support::TempDir dir;
     const std::string answers = dir.path() + "/answers.txt";
