@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <boost/algorithm/string/classification.hpp>
 #include <boost/algorithm/string/split.hpp>
 #include <cerrno>
@@ -102,9 +103,20 @@ Settings& global(const char* operation) {
 
 }  // namespace
 
-bool withinLimits(const std::string& text) {
-    return text.size() <= kMaxFileBytes && namedSettings(text, kMaxSettings) <= kMaxSettings;
+namespace {
+
+/// Why a settings text is far larger than any the program writes, for the
+/// operator; empty when it is within the limits.
+std::wstring beyondLimits(std::size_t bytes, const std::string* text) {
+    if (bytes > kMaxFileBytes) return L"файл больше " + std::to_wstring(kMaxFileBytes / (1024 * 1024)) + L" МБ";
+    if (text != nullptr && namedSettings(*text, kMaxSettings) > kMaxSettings)
+        return L"настроек больше " + std::to_wstring(kMaxSettings);
+    return {};
 }
+
+}  // namespace
+
+bool withinLimits(const std::string& text) { return beyondLimits(text.size(), &text).empty(); }
 
 void open(Settings& settings, const std::wstring& path) {
     std::lock_guard<std::recursive_mutex> lock(settings.mutex);
@@ -119,23 +131,25 @@ void open(Settings& settings, const std::wstring& path) {
     struct stat status {};
     if (::stat(file.c_str(), &status) != 0 && errno == ENOENT) return;
     // What the operator reads (Russian); libconfig's own words go to the log.
-    std::wstring problem;
+    // A file far larger than ours is not even read.
+    std::wstring problem = beyondLimits(static_cast<std::size_t>(std::max<off_t>(status.st_size, 0)), nullptr);
     std::string bytes;
-    const std::wstring tooLarge = L"файл больше " + std::to_wstring(kMaxFileBytes / (1024 * 1024)) + L" МБ";
-    if (status.st_size > static_cast<off_t>(kMaxFileBytes)) {
-        problem = tooLarge;  // not even read
-    } else if (base::tryReadFile(path, bytes) == 0 &&
-               bytes.find_first_not_of(" \t\r\n") == std::string::npos) {
-        // Nothing we write is empty: the file was cut short, and reading it
-        // as "no settings" would hide that the operator's settings are gone.
-        problem = L"файл пуст";
-    } else if (bytes.size() > kMaxFileBytes) {
-        problem = tooLarge;
-    } else if (namedSettings(bytes, kMaxSettings) > kMaxSettings) {
-        problem = L"настроек больше " + std::to_wstring(kMaxSettings);
-    } else {
+    if (problem.empty()) {
+        if (base::tryReadFile(path, bytes) != 0) {
+            LOG_INFO(L"Файл настроек '%1%' не прочитан", path);
+            problem = L"ошибка чтения";
+        } else if (bytes.find_first_not_of(" \t\r\n") == std::string::npos) {
+            // Nothing we write is empty: the file was cut short, and reading it
+            // as "no settings" would hide that the operator's settings are gone.
+            problem = L"файл пуст";
+        } else {
+            problem = beyondLimits(bytes.size(), &bytes);
+        }
+    }
+    if (problem.empty()) {
         try {
-            settings.config->readFile(file.c_str());
+            // The text just read and checked, not the file a second time.
+            settings.config->readString(bytes);
             dropInfinities(settings.config->getRoot(), path);
             settings.isDefault = false;
             return;
