@@ -26,13 +26,6 @@ namespace {
 constexpr std::int64_t kLongestWait = 10000000;  // µs, idle wait for the next due time
 constexpr std::int64_t kShortestWait = 500;      // µs
 constexpr std::int64_t kLongJob = 1000000;       // µs, longer jobs are logged
-// How long a job keeps its thread before the other thread takes the next
-// due jobs.
-constexpr std::int64_t kHandOffWait = 500000;  // µs
-// A sleeping thread looks again at least this often while the other one is
-// idle: the other may start a job at any moment without waking it, and its
-// 500 ms must still be watched on time.
-constexpr std::int64_t kWatch = kHandOffWait;
 
 // What woke a thread from its epoll set.
 constexpr std::uint32_t kWoken = 0;
@@ -54,7 +47,7 @@ bool laterThan(const ThreadDispatcher::Run& a, const ThreadDispatcher::Run& b) {
 
 std::atomic<ThreadDispatcher*> ThreadDispatcher::s_instance{nullptr};
 
-ThreadDispatcher::ThreadDispatcher() {
+ThreadDispatcher::ThreadDispatcher(Timing timing) : m_handOff(timing.handOff.count()) {
     const auto release = [this] {
         for (Worker& worker : m_workers)
             for (int fd : {worker.epoll, worker.wake})
@@ -98,12 +91,14 @@ ThreadDispatcher::~ThreadDispatcher() {
     }
 }
 
-void ThreadDispatcher::create() {
+void ThreadDispatcher::create() { create(Timing()); }
+
+void ThreadDispatcher::create(Timing timing) {
     if (instance() != nullptr) {
         LOG_FATAL(L"Не удалось создать новый экземпляр диспетчера потоков");
         debug::stopProgram();
     }
-    s_instance.store(new ThreadDispatcher, std::memory_order_release);
+    s_instance.store(new ThreadDispatcher(timing), std::memory_order_release);
 }
 
 void ThreadDispatcher::destroy() {
@@ -154,7 +149,7 @@ std::uint32_t ThreadDispatcher::add(Description&& description, std::uint32_t del
         Worker& w = self->m_workers[i];
         const Worker& other = self->m_workers[1 - i];
         if (!w.waiting || w.notified || dueTime >= w.deadline) continue;
-        const bool free = (!other.running || other.overrun || dueTime - other.startedAt >= kHandOffWait) &&
+        const bool free = (!other.running || other.overrun || dueTime - other.startedAt >= self->m_handOff) &&
                           !other.reading;
         if (!(delay == 0 ? free : self->m_timekeeper == i)) continue;
         if (target == nullptr || w.sleeps > target->sleeps) target = &w;
@@ -398,11 +393,11 @@ void ThreadDispatcher::work(int self) {
             return;
         }
         const std::int64_t now = steadyMicroseconds();
-        if (other.running && !other.overrun && now - other.startedAt < kHandOffWait) {
+        if (other.running && !other.overrun && now - other.startedAt < m_handOff) {
             // The partner's job has the thread for 500 ms: nothing can start
             // here before, and no pass is made meanwhile (a removal takes
             // effect when the partner looks for its next job).
-            sleep(lock, me, other.startedAt + kHandOffWait, 0);
+            sleep(lock, me, other.startedAt + m_handOff, 0);
             continue;
         }
         collect(now);
@@ -417,7 +412,7 @@ void ThreadDispatcher::work(int self) {
         if (!m_ready.empty()) {
             bool takeOver = false;
             if (other.running) {
-                if (!other.overrun && now - other.startedAt >= kHandOffWait) {
+                if (!other.overrun && now - other.startedAt >= m_handOff) {
                     other.overrun = true;
                     LOG_DEBUG(L"dispatcher: the main thread got timeout for executor thread.");
                 }
@@ -429,7 +424,15 @@ void ThreadDispatcher::work(int self) {
                 me.running = true;
                 me.overrun = false;
                 me.startedAt = now;
+                // The partner must look again when this job has had its
+                // 500 ms. It does unless it fell asleep while a job of this
+                // thread overran: then nothing was due, the next due time or
+                // the longest wait was all it had to watch, and a job added
+                // now would wait for it.
+                const bool rearm = other.waiting && !other.notified && other.deadline > now + m_handOff;
+                if (rearm) other.notified = true;
                 lock.unlock();
+                if (rearm) signal(other);
                 runJob(self, run, takeOver);
                 run = Run();  // the job's captures are released before the next one starts
                 lock.lock();
@@ -449,7 +452,10 @@ void ThreadDispatcher::work(int self) {
                 deadline = now + std::clamp(m_delayed.front().dueTime - now, kShortestWait, kLongestWait);
             dueDeadline = deadline;
         }
-        if (!other.running) deadline = std::min(deadline, now + kWatch);
+        // While the partner is idle it may start a job at any moment without
+        // waking this thread, whose look at the job's 500 ms must come on
+        // time all the same.
+        if (!other.running) deadline = std::min(deadline, now + m_handOff);
         sleep(lock, me, deadline, dueDeadline);
         if (m_timekeeper == self) m_timekeeper = -1;
     }

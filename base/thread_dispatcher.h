@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -23,6 +24,8 @@ namespace base {
 /// for 500 ms, the other thread runs the following due jobs until the first
 /// one is free again. So at most two jobs run at once, and a job may not
 /// assume a fixed thread or that the job queued before it has finished.
+/// A job due while the other thread runs one starts within those 500 ms of
+/// that job's start, however long the idle thread had meant to sleep.
 ///
 /// A job finished on one thread hands nothing over: the same thread goes on
 /// with the next due job, and a job added while both are idle wakes only one
@@ -68,9 +71,16 @@ public:
         std::int64_t dueTime = 0;  // monotonic clock, microseconds
     };
 
+    struct Timing {
+        /// How long a job keeps its thread before the other thread takes the
+        /// next due jobs.
+        std::chrono::microseconds handOff{500000};
+    };
+
     /// Start-up makes the one instance before anything adds a job; a second
     /// call logs FATAL and stops the program (debug::stopProgram).
     static void create();
+    static void create(Timing timing);
     /// Exit ends the instance (stopping its threads if shutdown didn't);
     /// without an instance it logs FATAL and stops the program.
     static void destroy();
@@ -139,7 +149,7 @@ private:
         std::uint64_t sleeps = 0;         // m_sleeps when it went to sleep
     };
 
-    ThreadDispatcher();
+    explicit ThreadDispatcher(Timing timing);
 
     static std::uint32_t add(Description&& description, std::uint32_t delay, boost::function<void()> function);
 
@@ -168,6 +178,8 @@ private:
     void handle(Run& run);
 
     static std::atomic<ThreadDispatcher*> s_instance;
+
+    const std::int64_t m_handOff;  // µs
 
     std::mutex m_mutex;  // guards everything up to the threads
     std::uint32_t m_lastId = 0;

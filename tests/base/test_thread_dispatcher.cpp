@@ -424,6 +424,55 @@ TEST_F(Dispatcher, JobAddedAfterTheRunningJobsTimeStartsAtOnce) {
     EXPECT_LT(trace.ranAt(1) - added, milliseconds(200));
 }
 
+// A thread that fell asleep while a job of the other one overran, with
+// nothing else due, slept its longest wait: a job due while the other then
+// ran a long one waited for that job's end, or up to those 10 s.
+TEST_F(Dispatcher, AThreadThatSleptThroughAnOverrunStillTakesOverAfterTheHandOff) {
+    ThreadDispatcher::destroy();
+    m_threads = testing_support::threadsStartedBy([] { ThreadDispatcher::create({milliseconds(200)}); });
+    // Leaves both threads idle, the one that took a job over from the
+    // overrunning one in the wait it began once that job was done.
+    const auto sleepThroughAnOverrun = [this] {
+        ASSERT_TRUE(testing_support::waitUntil([&] { return bothAsleep(); }));
+        const Signal release, tookOver;
+        const RaiseOnExit releaseOnExit(release);
+        const auto watcher = std::make_shared<std::atomic<pid_t>>(0);
+        ASSERT_TRUE(holdAThread(L"overruns", release));
+        ThreadDispatcher::add(L"taken over", 0, [watcher, tookOver] {
+            *watcher = testing_support::currentThreadId();
+            tookOver.raise();
+        });
+        ASSERT_TRUE(tookOver.waitFor(1));
+        ASSERT_TRUE(testing_support::waitUntil([&] { return testing_support::sleepsInEpoll(*watcher); }));
+        release.raise();
+        ASSERT_TRUE(testing_support::waitUntil([&] { return bothAsleep(); }));
+    };
+    const Trace trace;
+    const Signal first, second;
+    const RaiseOnExit releaseFirst(first), releaseSecond(second);
+
+    // Added once the long job runs; one beside it is removed while it waits.
+    ASSERT_NO_FATAL_FAILURE(sleepThroughAnOverrun());
+    ASSERT_TRUE(holdAThread(L"long", first));
+    ThreadDispatcher::add(L"due", 0, trace.job(1));
+    ThreadDispatcher::remove(ThreadDispatcher::add(L"removed", 0, trace.job(-1)));
+    // The long job lets go by itself after 5 s.
+    EXPECT_TRUE(trace.ran.waitFor(1, milliseconds(3000))) << "held up by the long job";
+    first.raise();
+
+    // Added before the long job starts, by a job that adds both.
+    ASSERT_NO_FATAL_FAILURE(sleepThroughAnOverrun());
+    ThreadDispatcher::add(L"adds", 0, [second, trace] {
+        ThreadDispatcher::add(L"long", 0, [second] { second.waitFor(1); });
+        ThreadDispatcher::add(L"due", 0, trace.job(2));
+    });
+    EXPECT_TRUE(trace.ran.waitFor(2, milliseconds(3000))) << "held up by the long job";
+    second.raise();
+    ThreadDispatcher::add(L"after", 0, trace.job(3));
+    ASSERT_TRUE(trace.ran.waitFor(3));
+    EXPECT_EQ(trace.snapshot(), (std::vector<int>{1, 2, 3}));
+}
+
 namespace {
 
 /// A pipe whose read end the dispatcher watches.
