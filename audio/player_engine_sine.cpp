@@ -4,11 +4,10 @@
 #include <cstdio>
 #include <vector>
 
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/multicast.hpp>
 #include <boost/asio/ip/udp.hpp>
 #include <boost/thread/thread.hpp>
 
+#include "audio/keep_alive.h"
 #include "audio/mp3stream.h"
 #include "audio/out_module.h"
 #include "audio/player_engine.h"
@@ -287,32 +286,13 @@ void PlayerEngine::ping_thread() {
         dbg_puts(ERROR, "incorrect multicast address: %s", destination.c_str());
         return;
     }
-    namespace ip = boost::asio::ip;
     try {
-        if (ttl < 0 || ttl > 255) throw std::out_of_range("multicast hops value out of range");
-        boost::asio::io_context io;
-        const ip::address_v4 local_address = local.empty() ? ip::address_v4::any() : ip::make_address_v4(local);
-        // Shared: a second program on this computer (tests side by side)
-        // sends its keep-alive from the same port.
-        ip::udp::socket socket(io);
-        socket.open(ip::udp::v4());
-        socket.set_option(ip::udp::socket::reuse_address(true));
-        socket.bind(ip::udp::endpoint(local_address, 11985));
-        if (!local.empty()) socket.set_option(ip::multicast::outbound_interface(local_address));
-        socket.set_option(ip::multicast::hops(ttl));
-        const ip::udp::endpoint to(ip::make_address_v4(group), static_cast<unsigned short>(port));
-        LOG_DEBUG(L"send pings with interface '%1%' to '%2%:%3%'", base::fromUtf8(local), base::fromUtf8(group), port);
-        for (;;) {
-            if (boost::this_thread::interruption_requested() || m_shutdown) break;
-            boost::this_thread::sleep_for(boost::chrono::seconds(1));
-            boost::system::error_code error;
-            socket.send_to(boost::asio::buffer(static_cast<const void*>(nullptr), 0), to, 0, error);
-            if (error == boost::asio::error::no_buffer_space) {
-                dbg_puts(INFO, "%s", "woke up from hibernate.");
-            } else if (error) {
-                throw boost::system::system_error(error);
-            }
-        }
+        const boost::asio::ip::udp::endpoint to(boost::asio::ip::make_address_v4(group),
+                                                static_cast<unsigned short>(port));
+        keep_alive::UdpLink link(local, 11985, to, ttl);
+        LOG_DEBUG(L"send pings with interface '%1%' to '%2%:%3%'", base::fromUtf8(local), base::fromUtf8(group),
+                  port);
+        keep_alive::send_until_stopped(link, keep_alive::k_interval, [this] { return m_shutdown.load(); });
     } catch (const boost::thread_interrupted&) {
     } catch (const std::exception& e) {
         LOG_ERROR(L"Поймано исключение в потоке поиска орвелов: '%1%'", base::toWide(e.what()));
