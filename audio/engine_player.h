@@ -25,10 +25,13 @@ public:
     /// started anew since can tell that the end is no longer its own.
     virtual std::uint64_t ticket() const { return 0; }
     /// The end of the item started under `ticket`, after it had given
-    /// `audioMs` of audio to the output; by default: next().
-    virtual void itemEnded(std::uint64_t ticket, std::uint32_t audioMs) {
+    /// `audioMs` of audio to the output; `lengthMs` is the item's length as
+    /// its plug-in tells it, zero or less when not known (a stream, a tone).
+    /// By default: next().
+    virtual void itemEnded(std::uint64_t ticket, std::uint32_t audioMs, std::int32_t lengthMs) {
         (void)ticket;
         (void)audioMs;
+        (void)lengthMs;
         next();
     }
 };

@@ -88,7 +88,7 @@ void Player::playItem() {
     dbg_puts(TRACE2, "%s(..)", "Player::play");
     if (m_shuttingDown) return;
     Lock lock(m_lock);
-    m_rounds.reset();
+    tryAnew();
     startItem();
 }
 
@@ -143,7 +143,7 @@ void Player::stepAndPlay(bool forward, const char* place) {
 void Player::next() {
     dbg_puts(TRACE2, "%s(..)", "Player::next");
     Lock lock(m_lock);
-    m_rounds.reset();
+    tryAnew();
     stepAndPlay(true, "Player::next");
 }
 
@@ -151,11 +151,11 @@ void Player::previous() {
     dbg_puts(TRACE2, "%s(..)", "Player::previous");
     Player& player = global("Player::previous");
     Lock lock(player.m_lock);
-    player.m_rounds.reset();
+    player.tryAnew();
     player.stepAndPlay(false, "Player::previous");
 }
 
-void Player::itemEnded(std::uint64_t ticket, std::uint32_t audioMs) {
+void Player::itemEnded(std::uint64_t ticket, std::uint32_t audioMs, std::int32_t lengthMs) {
     dbg_puts(TRACE2, "%s(..)", "Player::next");
     Lock lock(m_lock);
     if (ticket != m_ticket || m_state != k_state_playing) {
@@ -164,8 +164,9 @@ void Player::itemEnded(std::uint64_t ticket, std::uint32_t audioMs) {
     }
     error::terminateIfNull(m_playlist, "Player::next");
     const auto played = std::chrono::duration_cast<std::chrono::milliseconds>(m_pacing.now() - m_startedAt);
-    const std::chrono::milliseconds wait =
-        m_rounds.ended(played, std::chrono::milliseconds(audioMs), m_playlist->getItems().size());
+    const std::chrono::milliseconds wait = m_rounds.ended(played, std::chrono::milliseconds(audioMs),
+                                                          m_playlist->getItems().size(),
+                                                          std::chrono::milliseconds(lengthMs));
     if (wait.count() > 0) waitForRound(wait);
     else stepAndPlay(true, "Player::next");
 }
@@ -186,8 +187,8 @@ void Player::waitForRound(std::chrono::milliseconds wait) {
                  L"после запуска. Следующая попытка через %2% с, далее промежуток растёт до минуты.",
                  m_playlist->getName(), seconds);
     else
-        LOG_INFO(L"Playlist '%1%': every item failed again, next round in %2% s", m_playlist->getName(),
-                 seconds);
+        LOG_INFO(L"Плейлист '%1%': снова ни один элемент не воспроизвёлся. Следующая попытка через %2% с.",
+                 m_playlist->getName(), seconds);
 }
 
 void Player::startRound(std::uint64_t ticket) {
@@ -197,17 +198,29 @@ void Player::startRound(std::uint64_t ticket) {
     startItem();
 }
 
+bool Player::itemHasPlayed() const {
+    return m_state == k_state_playing && m_roundJob == 0 &&
+           m_pacing.now() - m_startedAt >= m_pacing.timing.quickEnd;
+}
+
+void Player::tryAnew() {
+    if (itemHasPlayed()) m_rounds.reset();
+    else m_rounds.restart();
+}
+
 void Player::cancelRound() {
     if (m_roundJob == 0) return;
     m_pacing.cancel(m_roundJob);
     m_roundJob = 0;
 }
 
-void Player::stop(bool notify) {
+void Player::stop(bool notify) { stopEnding(notify, true); }
+
+void Player::stopEnding(bool notify, bool spell) {
     dbg_puts(TRACE2, "%s(..)", "Player::stop");
     if (m_shuttingDown) return;
     Lock lock(m_lock);
-    m_rounds.reset();
+    if (spell) m_rounds.reset();
     stopInternal();
     if (!m_playlist || !notify) return;
     boost::shared_ptr<Playlist> playlist = m_playlist;
@@ -217,6 +230,9 @@ void Player::stop(bool notify) {
 void Player::stopInternal() {
     dbg_puts(TRACE2, "%s(..)", "Player::stopInternal");
     Lock lock(m_lock);
+    // An item stopped after its first seconds has played: a spell of
+    // failures, if one was on, is over.
+    if (itemHasPlayed()) m_rounds.reset();
     // An end or a next round that is on its way belongs to what stops here.
     ++m_ticket;
     cancelRound();
@@ -235,7 +251,9 @@ void Player::setPlaylist(boost::shared_ptr<Playlist> playlist) {
     const std::wstring from = m_playlist ? m_playlist->getName() : L"empty";
     const std::wstring to = playlist ? playlist->getName() : L"empty";
     dbg_puts(DEBUG, "Player. old playlist '%ls' change at '%ls'", from.c_str(), to.c_str());
-    stop(true);
+    // The same list again is the operator's new try of it, which a play
+    // follows: a spell of failures goes on.
+    stopEnding(true, playlist != m_playlist);
     m_playlist = std::move(playlist);
 }
 

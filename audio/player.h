@@ -25,8 +25,9 @@ class PlayerEngine;
 /// an end that was on its way when the player stopped or started anew is
 /// dropped. When every item of the list has failed within its first
 /// seconds, one after another, the next round waits (FailingRounds) and the
-/// operator is told once; meanwhile the player counts as playing and a stop
-/// ends the wait.
+/// operator is told once per spell of failures, however often the operator
+/// tries the list again meanwhile; the player counts as playing while it
+/// waits, and a stop ends the wait and the spell.
 ///
 /// Threads: the GUI thread, dispatcher jobs (player channel, playlist
 /// loading, the next round) and the engine's end-of-track path call it; one
@@ -82,7 +83,7 @@ public:
     /// The engine's end of the item started under `ticket`: moves on, after
     /// a wait when the whole list has failed at once; an end of an item
     /// stopped or replaced since is dropped.
-    void itemEnded(std::uint64_t ticket, std::uint32_t audioMs) override;
+    void itemEnded(std::uint64_t ticket, std::uint32_t audioMs, std::int32_t lengthMs) override;
     /// Stops; with `notify` the playlist's stop observer is told.
     void stop(bool notify);
     /// Stops the engine when playing and tells the playlist it no longer plays.
@@ -107,6 +108,13 @@ private:
     void waitForRound(std::chrono::milliseconds wait);
     void startRound(std::uint64_t ticket);
     void cancelRound();
+    /// stop(); `spell`: a spell of failing rounds ends with it.
+    void stopEnding(bool notify, bool spell);
+    /// The item on air has played its first seconds (lock held).
+    bool itemHasPlayed() const;
+    /// The operator tries the list anew (lock held): its rounds count
+    /// afresh, and a spell of failures goes on unless an item has played.
+    void tryAnew();
 
     static std::atomic<Player*> s_instance;
 

@@ -340,7 +340,7 @@ void PlayerEngine::stop(bool stop_plugin) {
         m_sine_thread.join();
         m_sine_frequency = -1;
         ++m_generation;
-        const bool moving_on = advance_player_if_playing();
+        const bool moving_on = advance_player_if_playing(nullptr);
         if (zero_ping()) leave_stream(moving_on);
     } else if (m_current) {
         // Detached under the lock: a stop that overlaps this one finds no
@@ -349,7 +349,7 @@ void PlayerEngine::stop(bool stop_plugin) {
         plugin.swap(m_current);
         m_current_source.clear();
         ++m_generation;
-        const bool moving_on = advance_player_if_playing();
+        const bool moving_on = advance_player_if_playing(plugin.get());
         // The plug-in's Stop joins its decoding thread, which writes to the
         // output module; the lock is not held across it.
         lock.unlock();
@@ -395,7 +395,7 @@ void PlayerEngine::end_of_track(std::uint64_t generation) {
     stop(true);
 }
 
-bool PlayerEngine::advance_player_if_playing() {
+bool PlayerEngine::advance_player_if_playing(const detail::in_module* plugin) {
     EnginePlayer* player = m_player.load();
     if (player == nullptr) return false;
     // Read before state() and switching(): a stop or start that the player
@@ -406,10 +406,15 @@ bool PlayerEngine::advance_player_if_playing() {
     const int written =
         g_winamp_out_module.GetWrittenTime != nullptr ? g_winamp_out_module.GetWrittenTime() : 0;
     const std::uint32_t audio = written > 0 ? static_cast<std::uint32_t>(written) : 0;
+    // With the audio given, it tells whether the item played through; read
+    // before the Stop too (the plug-in forgets its file there).
+    const std::int32_t length =
+        plugin != nullptr && plugin->record->GetLength != nullptr ? plugin->record->GetLength() : -1;
     // Not under the engine lock: the player calls the engine with its own
     // lock held, so calling it back from here could deadlock.
-    return base::ThreadDispatcher::add(L"player next", 0,
-                                       [player, ticket, audio] { player->itemEnded(ticket, audio); }) != 0;
+    return base::ThreadDispatcher::add(L"player next", 0, [player, ticket, audio, length] {
+               player->itemEnded(ticket, audio, length);
+           }) != 0;
 }
 
 std::uint32_t PlayerEngine::add_job(const std::wstring& description, std::uint32_t delay_ms,

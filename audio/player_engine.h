@@ -120,9 +120,10 @@ private:
     /// A sine thread that ends by itself: treated as stop(true) but without
     /// waiting for itself.
     void sine_ended();
-    /// Queues the player's itemEnded, with its ticket, when the player plays
+    /// Queues the player's itemEnded, with its ticket, the audio given and
+    /// the length `plugin` (none for a tone) tells, when the player plays
     /// and did not make this stop; true when it did.
-    bool advance_player_if_playing();
+    bool advance_player_if_playing(const detail::in_module* plugin);
     /// After a stop that left nothing playing: the stream stops, or, when the
     /// player moves on to its next item, keeps running for it and stops only
     /// if nothing has started within the buffer time.

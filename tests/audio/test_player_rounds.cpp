@@ -1,11 +1,18 @@
 // The player when an end of an item crosses a stop or a start, and when every
 // item of a list fails at once: the fixture plug-ins end each item as it
 // starts; the engine's ends and the waits between rounds are held until the
-// test hands them on.
+// test hands them on. Short files that play through, on the shipped WAV
+// decoder, never count as failed.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <map>
 #include <mutex>
+#include <regex>
+#include <thread>
 
 #include <boost/make_shared.hpp>
 
@@ -13,6 +20,7 @@
 #include "audio/player.h"
 #include "audio/playlist.h"
 #include "tests/audio/player_fixture.h"
+#include "tests/support/wav_file.h"
 
 using namespace player_test;
 using namespace std::chrono_literals;
@@ -31,7 +39,7 @@ public:
     bool switching() const override { return m_player.switching(); }
     std::uint64_t ticket() const override { return m_player.ticket(); }
     void next() override { m_player.next(); }
-    void itemEnded(std::uint64_t ticket, std::uint32_t audioMs) override {
+    void itemEnded(std::uint64_t ticket, std::uint32_t audioMs, std::int32_t) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_ends.emplace_back(ticket, audioMs);
     }
@@ -45,7 +53,7 @@ public:
             std::lock_guard<std::mutex> lock(m_mutex);
             ends.swap(m_ends);
         }
-        for (const auto& end : ends) m_player.itemEnded(end.first, end.second);
+        for (const auto& end : ends) m_player.itemEnded(end.first, end.second, -1);
     }
 
 private:
@@ -100,10 +108,12 @@ protected:
         PlayerEnvironment::SetUp();
         ::setenv("SONVAR_FIXTURE_EOF_MS", "0", 1);
     }
-    /// The program's timing; only the timer is the test's.
+    /// The program's timing; the timer is the test's, and the clock runs
+    /// ahead by what the test skips.
     Player::Pacing pacing() override {
         Player::Pacing pacing;
         m_held.hold(pacing);
+        pacing.now = [this] { return std::chrono::steady_clock::now() + m_skipped.load(); };
         return pacing;
     }
     boost::shared_ptr<Playlist> stations(std::initializer_list<const wchar_t*> urls) {
@@ -112,8 +122,63 @@ protected:
         return playlist;
     }
     Player& player() { return *Player::instance(); }
+    /// How many of the player's INFO lines in the day's log have a word in
+    /// Latin letters.
+    long englishInfoLines() {
+        base::Log::instance()->flush();
+        static const std::regex english(R"( INFO\t\[Player\].*[A-Za-z]{2})");
+        const auto lines = linesOf("20261206");
+        return std::count_if(lines.begin(), lines.end(),
+                             [](const std::string& line) { return std::regex_search(line, english); });
+    }
 
     HeldJobs m_held;
+    std::atomic<std::chrono::milliseconds> m_skipped{std::chrono::milliseconds(0)};
+};
+
+/// The shipped WAV decoder alone, and the common stream's ring emptied as
+/// fast as it fills, as libvlc would in its own time: each item's audio goes
+/// out at once and the item ends.
+class ShortFiles : public FailingItems {
+protected:
+    void SetUp() override {
+        FailingItems::SetUp();
+        m_drain = std::thread([this] {
+            while (!m_done) {
+                std::int64_t dts, pts;
+                unsigned flags;
+                std::size_t size;
+                void* buffer;
+                mp3stream::imem_get(&m_stream, "", &dts, &pts, &flags, &size, &buffer);
+                mp3stream::imem_release(&m_stream, "", size, buffer);
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        });
+    }
+    void TearDown() override {
+        player().stop(false);
+        m_done = true;
+        m_drain.join();
+        FailingItems::TearDown();
+    }
+    std::wstring pluginFolder() override {
+        const std::string folder = m_dir.path() + "/decoders";
+        ::mkdir(folder.c_str(), 0755);
+        const std::wstring product = engine_test::product_folder() + L"/in_wav.so";
+        EXPECT_EQ(::symlink(base::toUtf8(product).c_str(), (folder + "/in_wav.so").c_str()), 0);
+        return base::fromUtf8(folder);
+    }
+    /// A tone of `ms` in a WAV file of the temporary folder.
+    std::wstring tone(const std::string& name, int ms) {
+        const std::string path = m_dir.path() + "/" + name;
+        std::vector<std::int16_t> pcm(static_cast<std::size_t>(44100 * ms / 1000) * 2);
+        for (std::size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<std::int16_t>((i / 2) % 100 * 100);
+        testing_support::writeBytes(path, testing_support::wavFile(pcm, 44100, 2));
+        return base::fromUtf8(path);
+    }
+
+    std::atomic<bool> m_done{false};
+    std::thread m_drain;
 };
 
 }  // namespace
@@ -192,4 +257,61 @@ TEST_F(FailingItems, RoundsOfFailuresWaitLongerEachTimeTellTheOperatorOnceAndEnd
     EXPECT_EQ(plays().back(), one);
     EXPECT_EQ(player().state(), EnginePlayer::k_state_playing);
     EXPECT_EQ(m_held.due(), 0u);
+}
+
+TEST(FailingRounds, AnItemThatGaveItsLengthNeverFailsOneThatGaveLittleOfItDoes) {
+    FailingRounds rounds{FailingRounds::Timing()};
+    // Tones of 0.6 s (the output counts a little less than the decoder's
+    // length) and of 50 ms, played through round after round.
+    for (int i = 0; i < 9; ++i) {
+        EXPECT_EQ(rounds.ended(650ms, 594ms, 3, 600ms), 0ms) << i;
+        EXPECT_EQ(rounds.ended(60ms, 50ms, 3, 50ms), 0ms) << i;
+    }
+    // The decoder told a length, but the item gave no audio, or a little of
+    // a longer one: both failed.
+    EXPECT_EQ(rounds.ended(40ms, 0ms, 2, 600ms), 0ms);
+    EXPECT_EQ(rounds.ended(900ms, 200ms, 2, 3000ms), 5s);
+}
+
+TEST_F(ShortFiles, AListOfSubSecondFilesPlaysOnRoundAfterRoundWithoutAWaitOrANotice) {
+    auto list = boost::make_shared<Playlist>(L"Гонги", true);
+    for (const char* name : {"one.wav", "two.wav", "three.wav"}) list->add(L"tone", tone(name, 600));
+    Player::play(list);
+    ASSERT_TRUE(waitFor([&] { return plays().size() >= 10 || m_held.due() > 0; }, 20000)) << trace();
+    EXPECT_EQ(m_held.waits(), Waits{});
+    EXPECT_EQ(logged(kNotice), 0);
+    EXPECT_EQ(player().state(), EnginePlayer::k_state_playing);
+}
+
+TEST_F(FailingItems, ASpellOfFailuresIsToldOnceInRussianHoweverOftenTheOperatorTriesTheListAgain) {
+    auto list = stations({L"http://one.invalid/a", L"http://two.invalid/b"});
+    Player::play(list);
+    ASSERT_TRUE(waitFor([&] { return m_held.due() == 1; })) << trace();
+    // During the wait the operator presses "next", then "play": each try
+    // fails at once again; so does the round that follows the wait.
+    player().next();
+    ASSERT_TRUE(waitFor([&] { return m_held.due() == 1 && m_held.waits().size() == 2; })) << trace();
+    Player::play(list);
+    ASSERT_TRUE(waitFor([&] { return m_held.due() == 1 && m_held.waits().size() == 3; })) << trace();
+    m_held.run();
+    ASSERT_TRUE(waitFor([&] { return m_held.due() == 1 && m_held.waits().size() == 4; })) << trace();
+    settle();
+    EXPECT_EQ(logged(kNotice, "WARN"), 1);
+    EXPECT_EQ(m_held.waits().back(), 10s);
+    // The daily log is the operator's from INFO up.
+    EXPECT_EQ(englishInfoLines(), 0);
+
+    // A station that is back and plays its first seconds ends the spell: the
+    // next failing round is told again.
+    ::unsetenv("SONVAR_FIXTURE_EOF_MS");
+    player().next();
+    settle();
+    EXPECT_EQ(m_held.due(), 0u);
+    m_skipped = 6s;
+    ::setenv("SONVAR_FIXTURE_EOF_MS", "0", 1);
+    player().next();
+    ASSERT_TRUE(waitFor([&] { return m_held.due() == 1 && m_held.waits().size() == 5; })) << trace();
+    settle();
+    EXPECT_EQ(logged(kNotice, "WARN"), 2);
+    EXPECT_EQ(m_held.waits().back(), 5s);
 }
