@@ -221,6 +221,8 @@ int main(int argc, char** argv) {
     int toolkitArgc = 1;  // our arguments are not the toolkit's
     if (!wxEntryStart(toolkitArgc, argv) || !wxTheApp->CallOnInit()) {
         std::fprintf(stderr, "no X display: run under xvfb-run\n");
+        boost::system::error_code ignored;
+        boost::filesystem::remove_all(dir, ignored);
         return 2;
     }
     frm::installTranslations(buildFolder());
