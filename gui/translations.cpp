@@ -6,6 +6,8 @@
 #include <clocale>
 #include <cstdlib>
 
+#include "base/wx/log_setup.h"
+
 namespace frm {
 
 bool installTranslations(const std::wstring& catalogueFolder) {
@@ -21,6 +23,8 @@ bool installTranslations(const std::wstring& catalogueFolder) {
 
     wxFileTranslationsLoader::AddCatalogLookupPathPrefix(catalogueFolder);
     auto* translations = new wxTranslations;
+    // The log looks its texts up in the same catalogues, on any thread.
+    translations->SetLoader(new LogCatalogueLoader);
     translations->SetLanguage("ru_RU");
     translations->AddCatalog("ru_RU", wxLANGUAGE_ENGLISH_US);
     translations->AddStdCatalog();

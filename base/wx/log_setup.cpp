@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <mutex>
+#include <shared_mutex>
 
 #include "base/log.h"
 #include "base/notification_filter.h"
@@ -12,13 +13,29 @@
 
 namespace {
 
+/// The catalogues the log translates with, owned by the translations object
+/// of their loader; read by any thread under the shared lock.
+struct LogCatalogues {
+    std::shared_mutex lock;
+    const LogCatalogueLoader* loader = nullptr;
+    std::vector<const wxMsgCatalog*> catalogues;
+};
+
+LogCatalogues& logCatalogues() {
+    // Never destroyed: the toolkit may free its translations after our statics.
+    static LogCatalogues* current = new LogCatalogues;
+    return *current;
+}
+
+/// Only the catalogues themselves are asked: they keep nothing per thread.
 std::wstring translated(const std::wstring& text) {
+    if (text.empty()) return text;  // the empty text is a catalogue's header
     const wxString key(text);
-    if (wxTranslations* translations = wxTranslations::Get()) {
-        if (const wxString* found = translations->GetTranslatedString(key, wxString()))
-            return found->ToStdWstring();
-    }
-    return wxTranslations::GetUntranslatedString(key).ToStdWstring();
+    LogCatalogues& current = logCatalogues();
+    std::shared_lock<std::shared_mutex> reading(current.lock);
+    for (const wxMsgCatalog* catalogue : current.catalogues)
+        if (const wxString* found = catalogue->GetString(key)) return found->ToStdWstring();
+    return text;
 }
 
 void showWithWx(const wxString& text, const wxString& caption, long style) {
@@ -90,6 +107,25 @@ long levelIcon(const std::wstring& levelName) {
 }
 
 }  // namespace
+
+LogCatalogueLoader::~LogCatalogueLoader() {
+    LogCatalogues& current = logCatalogues();
+    std::unique_lock<std::shared_mutex> writing(current.lock);
+    if (current.loader != this) return;
+    current.loader = nullptr;
+    current.catalogues.clear();
+}
+
+wxMsgCatalog* LogCatalogueLoader::LoadCatalog(const wxString& domain, const wxString& lang) {
+    wxMsgCatalog* catalogue = wxFileTranslationsLoader::LoadCatalog(domain, lang);
+    if (catalogue == nullptr) return nullptr;
+    m_loaded.insert(m_loaded.begin(), catalogue);
+    LogCatalogues& current = logCatalogues();
+    std::unique_lock<std::shared_mutex> writing(current.lock);
+    current.loader = this;
+    current.catalogues = m_loaded;
+    return catalogue;
+}
 
 void dbg_init(bool console, dbg_level level, const wchar_t* folder) {
     const std::wstring logFolder = folder != nullptr ? folder : L"";

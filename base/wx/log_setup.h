@@ -1,10 +1,12 @@
 #pragma once
 
 #include <wx/string.h>
+#include <wx/translation.h>
 
 #include <boost/date_time/posix_time/ptime.hpp>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "base/dbg.h"
 
@@ -13,11 +15,30 @@
 // GUI-thread invoker, in the order they were observed; a repeat of a text
 // within two seconds is no new notice, only counted by the repeat counter.
 
+/// The loader of a translations object's catalogues (the toolkit's file
+/// loader; the object owns it): the log looks its texts of INFO and above up
+/// in the catalogues it loaded, the last loaded first as the toolkit does,
+/// on whichever thread logs. The toolkit's own look-up keeps state for
+/// every thread that asks (each untranslated text for good, and the whole
+/// state of a thread the toolkit did not start, after that thread's end
+/// too): every worker thread that logged grew the program. The log
+/// translates nothing once the loader is gone, which its translations
+/// object deletes before the catalogues.
+class LogCatalogueLoader : public wxFileTranslationsLoader {
+public:
+    ~LogCatalogueLoader() override;
+    /// GUI thread, as the translations object loads.
+    wxMsgCatalog* LoadCatalog(const wxString& domain, const wxString& lang) override;
+
+private:
+    std::vector<const wxMsgCatalog*> m_loaded;  // the last loaded first
+};
+
 /// Makes the global log (an existing one stays as it is) and installs the
-/// observer dbg_notify and the translator of the wx catalogues; the folder
-/// that holds `folder` is the data folder whose files notices name by their
-/// file names. Called once at start-up on the main thread, before other
-/// threads log.
+/// observer dbg_notify and the translator of the wx catalogues (those that
+/// the last LogCatalogueLoader loaded); the folder that holds `folder` is the
+/// data folder whose files notices name by their file names. Called once at
+/// start-up on the main thread, before other threads log.
 void dbg_init(bool console, dbg_level level, const wchar_t* folder);
 
 /// The observer: any thread. Queues the notice (or the count of a held-back

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <wx/defs.h>
+#include <wx/translation.h>
 
 #include <atomic>
 #include <iterator>
@@ -163,4 +165,45 @@ TEST_F(Notification, ValuesAreQuotedOnceAndTheDataFoldersFilesNamedByTheirNames)
         L"Сообщение: 'Получен неожиданный ответ устройства'\nОписание: «ERR 3 bad index»"};
     ASSERT_EQ(m_boxes.size(), std::size(expected));
     for (std::size_t i = 0; i < m_boxes.size(); ++i) EXPECT_EQ(m_boxes[i].text, expected[i]) << i;
+}
+
+// Every thread that logged a record of INFO or above used to leave the
+// toolkit's state for it behind, with each text it had no translation for:
+// an alarm, which asks its loudspeakers from threads of their own, grew the
+// program by some hundred kilobytes each time. The translations are made as
+// the program makes them.
+TEST(LogTranslations, ThreadsThatTranslateLeaveNothingBehindAndGetTheCataloguesTexts) {
+    wxFileTranslationsLoader::AddCatalogLookupPathPrefix(SONVAR_CATALOGUE_DIR);
+    auto* translations = new wxTranslations;
+    translations->SetLoader(new LogCatalogueLoader);
+    translations->SetLanguage("ru_RU");
+    ASSERT_TRUE(translations->AddCatalog("ru_RU", wxLANGUAGE_ENGLISH_US));
+    wxTranslations::Set(translations);
+    testing_support::TempDir dir;
+    dbg_init(false, INFO, dir.widePath().c_str());
+    base::Log& log = *base::Log::instance();
+
+    const std::wstring known = base::Log::levelName(base::Log::WARN);
+    const wxString* russian = translations->GetTranslatedString(known);
+    ASSERT_NE(russian, nullptr);
+    const auto onItsOwnThread = [&log](const std::wstring& text) {
+        std::wstring result;
+        std::thread([&] { result = log.translate(text, base::Log::INFO); }).join();
+        return result;
+    };
+    onItsOwnThread(known);  // what the first thread sets up once is no growth
+
+    const auto inUse = [] { return static_cast<long long>(::mallinfo2().uordblks); };
+    const long long before = inUse();
+    int wrong = 0;
+    for (int i = 0; i < 300; ++i) {
+        const std::wstring title = L"Громкоговоритель " + std::to_wstring(i);
+        if (onItsOwnThread(title) != title || onItsOwnThread(known) != russian->ToStdWstring()) ++wrong;
+    }
+    const long long grown = inUse() - before;
+    EXPECT_EQ(wrong, 0);
+    EXPECT_LT(grown, 16 * 1024) << "bytes left behind by 600 threads";
+
+    base::Log::destroy();
+    wxTranslations::Set(nullptr);
 }
