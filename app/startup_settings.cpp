@@ -41,8 +41,7 @@ base::Log::Level debugLevelSetting(bool forceTrace3) {
 std::string multicastAddressSetting() {
     const std::wstring text = stringSetting("multicast.address", L"224.0.224.1");
     const std::string address = base::toUtf8(text);
-    if (address.find_first_not_of("0123456789.") != std::string::npos || !net::isIp4AddressText(address))
-        badValue(text, "multicast.address");
+    if (!net::parseWholeIp4Address(address)) badValue(text, "multicast.address");
     return address;
 }
 

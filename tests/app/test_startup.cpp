@@ -117,6 +117,10 @@ TEST_F(StartupSettings, NetworkValuesAreCheckedWhereTheyAreRead) {
     EXPECT_NE(refusal([] { basePortSetting(); }), L"accepted");
     TearDown();
 
+    load("multicast = { address = \"224.0.224.1.5\"; };");  // was taken for 224.0.224.1
+    EXPECT_NE(refusal([] { multicastAddressSetting(); }), L"accepted");
+    TearDown();
+
     load("multicast = { address = \"239.1.2.3\"; basePort = 1024; };");
     EXPECT_EQ(multicastAddressSetting(), "239.1.2.3");
     EXPECT_EQ(basePortSetting(), 1024);
