@@ -4,6 +4,7 @@
 
 #include "base/exception.h"
 #include "base/ip_address.h"
+#include "base/log.h"
 #include "base/pref.h"
 #include "base/text.h"
 
@@ -14,8 +15,8 @@ constexpr int kMaxBasePort = 65500;
 
 [[noreturn]] void badValue(const std::wstring& value, const char* key) {
     throw exception::UserError(
-        (boost::wformat(L"Неверное значение '%1%' параметра '%2%' в файле настроек '%3%'") % value %
-         base::fromUtf8(key) % (g_pref != nullptr ? g_pref->path : std::wstring()))
+        (boost::wformat(L"Неверное значение '%1%' параметра '%2%' в файле настроек %3%") % value %
+         base::fromUtf8(key) % base::Log::fileForNotice(g_pref != nullptr ? g_pref->path : std::wstring()))
             .str(),
         std::wstring());
 }
@@ -40,8 +41,7 @@ base::Log::Level debugLevelSetting(bool forceTrace3) {
 std::string multicastAddressSetting() {
     const std::wstring text = stringSetting("multicast.address", L"224.0.224.1");
     const std::string address = base::toUtf8(text);
-    if (address.find_first_not_of("0123456789.") != std::string::npos || !net::isIp4AddressText(address))
-        badValue(text, "multicast.address");
+    if (!net::parseWholeIp4Address(address)) badValue(text, "multicast.address");
     return address;
 }
 

@@ -164,15 +164,20 @@ void ListOfPlaylist::load(const std::wstring& path) {
     }
     std::wstring damage;
     int skipped = 0;
-    const boost::shared_ptr<Playlist> playing = take(tree, path, &damage, &skipped);
+    std::wstring missing;
+    const boost::shared_ptr<Playlist> playing = take(tree, path, &damage, &skipped, &missing);
     // The shutdown save writes only what loaded: the file as it was stays
-    // beside it for the operator.
-    if (skipped > 0) storage::keepCopy(path, std::to_string(skipped) + " entries skipped", damage);
+    // beside it for the operator, once, whatever was left out.
+    if (skipped > 0)
+        storage::keepCopy(path, std::to_string(skipped) + " entries skipped",
+                          missing.empty() ? damage : damage + L"; " + missing);
+    else if (!missing.empty())
+        storage::keepCopyOfMissing(path, missing);
     if (playing) Player::play(playing);
 }
 
 boost::shared_ptr<Playlist> ListOfPlaylist::take(const wptree& tree, const std::wstring& path,
-                                                 std::wstring* damage, int* skipped) {
+                                                 std::wstring* damage, int* skipped, std::wstring* missing) {
     boost::shared_ptr<Playlist> playing;
     const auto list = tree.get_child_optional(L"list");
     if (!list) {
@@ -182,6 +187,8 @@ boost::shared_ptr<Playlist> ListOfPlaylist::take(const wptree& tree, const std::
     // The operator is told once per file: the playlists with tracks left
     // out, by name, and how many playlists were left out whole.
     std::vector<std::wstring> told;
+    // The playlists with tracks whose files are not there, by name.
+    std::vector<std::wstring> notFound;
     int playlistsSkipped = 0;
     int total = 0;
     for (const auto& child : *list) {
@@ -203,20 +210,30 @@ boost::shared_ptr<Playlist> ListOfPlaylist::take(const wptree& tree, const std::
         }
         auto playlist = boost::make_shared<Playlist>(stored->name, true);
         std::set<std::wstring> reported;
+        // A track refused by the playlist names a file that is not there:
+        // the file's title and path were checked above.
+        int absent = 0;
         for (const StoredTrack& track : stored->tracks) {
             std::wstring folder;
             if (track.path.find(L"://") == std::wstring::npos && !folderOfTrackExists(track.path, folder)) {
                 if (reported.insert(folder).second) LOG_WARN(L"Папка плейлиста не существует: '%1%'", folder);
+                ++absent;
                 continue;
             }
-            if (playlist->add(track.title, track.path) && track.current)
+            if (!playlist->add(track.title, track.path))
+                ++absent;
+            else if (track.current)
                 playlist->setCurrent(static_cast<unsigned>(playlist->getItems().size() - 1));
         }
+        if (absent > 0)
+            notFound.push_back(L"в плейлисте '" + stored->name + L"' не найдены файлы треков: " +
+                               std::to_wstring(absent));
         if (stored->playing) playing = playlist;
         add(playlist);
     }
     if (playlistsSkipped > 0) told.push_back(L"пропущено плейлистов: " + std::to_wstring(playlistsSkipped));
     if (damage != nullptr) *damage = boost::algorithm::join(told, L"; ");
     if (skipped != nullptr) *skipped = total;
+    if (missing != nullptr) *missing = boost::algorithm::join(notFound, L"; ");
     return playing;
 }

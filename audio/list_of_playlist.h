@@ -38,18 +38,24 @@ public:
     /// element "list", is set aside as storage::load does. A track the file
     /// does not describe completely is left out alone (its playlist keeps
     /// the others), a playlist without its name or its list of tracks is left
-    /// out whole; then the file as it was is copied aside (storage::keepCopy)
-    /// with one warning naming the playlists, since the next save writes only
-    /// what loaded.
+    /// out whole. A track whose folder or file is not there (a drive
+    /// unplugged, a share not mounted) is left out too, with the warnings of
+    /// the folder and of the playlist; its playlist stays, empty if need be.
+    /// Then, since the next save writes only what loaded, the file as it was
+    /// is copied aside once (storage::keepCopy, or storage::keepCopyOfMissing
+    /// when only files were missing) with one warning naming the playlists.
     void load(const std::wstring& path);
     /// What load does once the file is read: appends the playlists of the
     /// tree (`path` only names the file in the log) and returns the one the
     /// file marks as playing, which load then plays (the last one marked when
     /// several are). When given, `damage` receives what was left out in the
     /// operator's words (empty when nothing) and `skipped` how many entries,
-    /// tracks and playlists. No player needed.
+    /// tracks and playlists; `missing` the playlists whose tracks name files
+    /// that are not there, with their counts, in the operator's words. No
+    /// player needed.
     boost::shared_ptr<Playlist> take(const boost::property_tree::wptree& tree, const std::wstring& path,
-                                     std::wstring* damage = nullptr, int* skipped = nullptr);
+                                     std::wstring* damage = nullptr, int* skipped = nullptr,
+                                     std::wstring* missing = nullptr);
 
 private:
     boost::recursive_mutex m_lock;

@@ -1,5 +1,6 @@
 #include "base/hardware_address.h"
 
+#include <cctype>
 #include <cstring>
 
 #include "base/address_scan.h"
@@ -28,6 +29,26 @@ bool scanHardwareAddress(const char* text, std::uint32_t& high, std::uint32_t& l
     return true;
 }
 
+/// The whole text is six parts of one or two hexadecimal digits joined by
+/// ':', and nothing else.
+bool scanWholeHardwareAddress(const std::string& text, std::uint32_t& high, std::uint32_t& low) {
+    std::uint64_t bytes[6] = {};
+    std::size_t at = 0;
+    for (int i = 0; i < 6; ++i) {
+        if (i > 0 && (at >= text.size() || text[at++] != ':')) return false;
+        const std::size_t first = at;
+        while (at < text.size() && at - first < 3 && std::isxdigit(static_cast<unsigned char>(text[at]))) {
+            const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[at++])));
+            bytes[i] = bytes[i] * 16 + static_cast<std::uint64_t>(c <= '9' ? c - '0' : c - 'A' + 10);
+        }
+        if (at == first || at - first > 2) return false;
+    }
+    if (at != text.size()) return false;
+    high = static_cast<std::uint32_t>(bytes[0] << 16 | bytes[1] << 8 | bytes[2]);
+    low = static_cast<std::uint32_t>(bytes[3] << 16 | bytes[4] << 8 | bytes[5]);
+    return true;
+}
+
 }  // namespace
 
 HardwareAddress::HardwareAddress(const char* text) {
@@ -43,7 +64,7 @@ HardwareAddress::HardwareAddress(const char* text) {
 bool HardwareAddress::parse(const std::string& text, HardwareAddress& address) {
     std::uint32_t high = 0;
     std::uint32_t low = 0;
-    if (!scanHardwareAddress(text.c_str(), high, low)) return false;
+    if (!scanWholeHardwareAddress(text, high, low)) return false;
     address = HardwareAddress(high, low);
     return true;
 }

@@ -29,9 +29,11 @@ public:
     /// The maker's prefix followed by the 24-bit device address.
     explicit HardwareAddress(std::uint32_t low);
 
-    /// The address of a text as the text constructor reads it, without its
-    /// WARN: false, `address` untouched, for a text it would refuse. For the
-    /// readers of our own files, which tell a bad entry themselves.
+    /// The address of a text that is one and nothing else: six parts of one
+    /// or two hexadecimal digits joined by ':', with no blank, wider part or
+    /// tail (which the text constructor passes over). False, `address`
+    /// untouched, for any other text; no WARN. For the readers of our own
+    /// files, which tell a bad entry themselves.
     static bool parse(const std::string& text, HardwareAddress& address);
 
     /// Upper case, two digits per byte, joined by ':'. Asking for the text of

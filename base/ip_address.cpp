@@ -58,6 +58,26 @@ bool isIp4AddressText(const std::string& text) {
     return true;
 }
 
+bool parseWholeIp4Address(const std::string& text, std::uint32_t* address) {
+    std::uint32_t value = 0;
+    std::size_t at = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && (at >= text.size() || text[at++] != '.')) return false;
+        const std::size_t first = at;
+        std::uint32_t number = 0;
+        while (at < text.size() && at - first < 3 && text[at] >= '0' && text[at] <= '9')
+            number = number * 10 + static_cast<std::uint32_t>(text[at++] - '0');
+        const std::size_t digits = at - first;
+        // A fourth digit, or a leading zero, which other readers take for octal.
+        if (digits == 0 || number > 255 || (digits > 1 && text[first] == '0')) return false;
+        if (at < text.size() && text[at] >= '0' && text[at] <= '9') return false;
+        value = value << 8 | number;
+    }
+    if (at != text.size()) return false;
+    if (address != nullptr) *address = value;
+    return true;
+}
+
 bool splitIpAndPort(const std::string& text, std::string* addressText, std::uint16_t* port) {
     if (!isIp4AddressText(text)) return false;
     const std::size_t colon = text.find(':');

@@ -18,6 +18,15 @@ bool parseIp4AndPort(const std::string& text, std::uint32_t* address, std::uint1
 /// True when the text begins with four dotted parts, each at most 255.
 bool isIp4AddressText(const std::string& text);
 
+/// True when the whole text is one address as the system's own readers take
+/// it (inet_pton): four decimal parts from 0 to 255 joined by dots, without
+/// a leading zero ("0" alone is a part), with nothing before, between or
+/// after them: no blank, sign, port, fifth part or letter. Stores the
+/// address when `address` is given and the text is one. For texts that must
+/// be an address and nothing else (our files, the settings, what is sent to
+/// a device); the readers above take what devices send.
+bool parseWholeIp4Address(const std::string& text, std::uint32_t* address = nullptr);
+
 /// Splits "address[:port]" at the first colon. False, with nothing stored,
 /// when the text doesn't begin with an address or the port after the colon
 /// isn't a decimal number up to 65535. Without a colon the address text is

@@ -481,6 +481,10 @@ void unquote(std::wstring& format, std::size_t number) {
 
 }  // namespace
 
+std::wstring Log::fileForNotice(const std::wstring& path) {
+    return L"«" + pathForNotice(path, s_dataFolder) + L"»";
+}
+
 std::wstring Log::noticeArgument(const std::wstring& text, bool runtime, const Translator& translator, bool quoted,
                                  const std::wstring& dataFolder) {
     if (diagnosticBoilerplate(text)) return {};

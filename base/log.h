@@ -111,6 +111,10 @@ public:
     /// notices by their file names alone; other paths are shown whole. Called
     /// once at start-up, before other threads log.
     static void setDataFolder(const std::wstring& folder);
+    /// How a notice names a file: in «» quotes, by its file name when it
+    /// lies in the data folder, whole otherwise. For notices a caller words
+    /// itself.
+    static std::wstring fileForNotice(const std::wstring& path);
 
     /// How a text argument stands in a notice: the translator's text when it
     /// has one; an exception's "notification / details" with both parts

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <new>
 #include <vector>
 
@@ -165,13 +166,16 @@ void open(Settings& settings, const std::wstring& path) {
     settings.config = std::make_unique<libconfig::Config>();
     settings.config->setTabWidth(4);
     const std::wstring aside = base::asideName(path);
-    const std::wstring damage = L"Файл настроек '" + path + L"' повреждён (" + problem + L")";
-    if (std::rename(file.c_str(), base::toUtf8(aside).c_str()) == 0)
-        settings.damageNotice = damage + L" и сохранён как '" + aside + L"'.";
-    else
-        settings.damageNotice = damage + L".";
-    settings.damageNotice += L" Используются настройки по умолчанию.";
-    LOG_WARN(L"%1%", settings.damageNotice);
+    const bool setAside = std::rename(file.c_str(), base::toUtf8(aside).c_str()) == 0;
+    // The log names the files whole; the operator's notice as the other
+    // files' notices do (by the file's name in the data folder).
+    const auto told = [&](const std::function<std::wstring(const std::wstring&)>& named) {
+        return L"Файл настроек " + named(path) + L" повреждён (" + problem + L")" +
+               (setAside ? L" и сохранён как " + named(aside) : std::wstring()) +
+               L". Используются настройки по умолчанию.";
+    };
+    settings.damageNotice = told(&base::Log::fileForNotice);
+    LOG_WARN(L"%1%", told([](const std::wstring& whole) { return L"'" + whole + L"'"; }));
 }
 
 bool save(Settings* settings) {

@@ -191,19 +191,42 @@ bool keepCopy(const std::wstring& path, const std::string& reason) {
     return keepCopy(path, reason, damageForOperator(reason));
 }
 
-bool keepCopy(const std::wstring& path, const std::string& reason, const std::wstring& damage) {
-    const base::LogPlace place("storage::load");
-    place.info(L"Файл '%1%': %2%", path, base::fromUtf8(reason));
+namespace {
+
+/// The file's bytes as they are now under a free ".bad" name; empty when
+/// no copy was made.
+std::wstring copyAside(const std::wstring& path) {
     const std::wstring aside = base::asideName(path);
     std::string bytes;
     std::string error;
-    if (base::tryReadFile(path, bytes) == 0 && base::replaceFile(aside, bytes, error)) {
+    if (base::tryReadFile(path, bytes) == 0 && base::replaceFile(aside, bytes, error)) return aside;
+    return {};
+}
+
+}  // namespace
+
+bool keepCopy(const std::wstring& path, const std::string& reason, const std::wstring& damage) {
+    const base::LogPlace place("storage::load");
+    place.info(L"Файл '%1%': %2%", path, base::fromUtf8(reason));
+    const std::wstring aside = copyAside(path);
+    if (!aside.empty()) {
         place.warn(L"Файл '%1%' повреждён (%2%) и прочитан не весь; исходный файл сохранён как '%3%'", path,
                    damage, aside);
         return true;
     }
     place.error(L"Файл '%1%' повреждён (%2%) и прочитан не весь; сохранить его копию не удалось", path,
                 damage);
+    return false;
+}
+
+bool keepCopyOfMissing(const std::wstring& path, const std::wstring& missing) {
+    const base::LogPlace place("storage::load");
+    const std::wstring aside = copyAside(path);
+    if (!aside.empty()) {
+        place.warn(L"Файл '%1%' прочитан не весь (%2%); исходный файл сохранён как '%3%'", path, missing, aside);
+        return true;
+    }
+    place.error(L"Файл '%1%' прочитан не весь (%2%); сохранить его копию не удалось", path, missing);
     return false;
 }
 

@@ -117,6 +117,15 @@ bool keepCopy(const std::wstring& path, const std::string& reason);
 /// The same, the damage told in the owner's own words (Russian): which
 /// entries of which list were left out. `reason` goes to the log only.
 bool keepCopy(const std::wstring& path, const std::string& reason, const std::wstring& damage);
+/// Copies a file whose owner left out entries that name files not there
+/// now (a drive unplugged, a share not mounted) to a free ".bad" name,
+/// before the owner's next save writes the file without them, with a WARN
+/// naming what was left out (`missing`, the owner's words in Russian) and
+/// the copy, from which the operator takes the entries back once the files
+/// are there again. An earlier copy, of a damage or of missing files, is
+/// never overwritten (see base::asideName). False (with an ERROR) when no
+/// copy was made.
+bool keepCopyOfMissing(const std::wstring& path, const std::wstring& missing);
 
 /// The deepest nesting of elements in an XML text, counted up to one past
 /// kMaxDepth without parsing.

@@ -32,15 +32,14 @@ std::wstring fieldText(const wptree& node, const wchar_t* key) {
 }
 
 /// Dotted quad of an address text, "0.0.0.0" for an empty or bad one; false
-/// for a text that is no address (the file's damage, told once for the file).
+/// for a text that is no address as a whole (the file's damage, told once
+/// for the file): "1.2.3.4.5" is no 1.2.3.4.
 bool normalisedIp(const std::wstring& text, std::string& ip) {
     ip = "0.0.0.0";
     if (text.empty()) return true;
-    const std::string narrow = base::toUtf8(text);
     std::uint32_t value = 0;
-    if (!net::parseIp4AndPort(narrow, &value, nullptr)) return false;
-    const net::Ip4Address address(narrow);
-    if (address.isValid()) ip = dotted(address.getAddress());
+    if (!net::parseWholeIp4Address(base::toUtf8(text), &value)) return false;
+    ip = dotted(value);
     return true;
 }
 

@@ -68,7 +68,7 @@ private:
         const auto name = element.get_child_optional(L"name");
         if (!name) {
             ++m_skipped;
-            LOG_WARN(L"Файл '%1%': группа без названия (name) пропущена вместе с её сообщениями", m_path);
+            LOG_INFO(L"Файл '%1%': группа без названия (name) пропущена вместе с её сообщениями", m_path);
             return;
         }
         MessageNode group;
@@ -85,7 +85,7 @@ private:
         for (const wchar_t* key : {L"name", L"message", L"gong"}) {
             if (!element.get_child_optional(key)) {
                 ++m_skipped;
-                LOG_WARN(L"Файл '%1%': сообщение '%2%' без элемента '%3%' пропущено", m_path, message.name,
+                LOG_INFO(L"Файл '%1%': сообщение '%2%' без элемента '%3%' пропущено", m_path, message.name,
                          key);
                 return;
             }
@@ -108,17 +108,6 @@ private:
     std::vector<MessageNode>& m_items;
     int m_skipped = 0;
 };
-
-/// Keeps a copy of the file as it was read; the next save replaces it.
-void keepOriginal(const std::wstring& path) {
-    const std::wstring aside = base::asideName(path);
-    std::string bytes;
-    std::string error;
-    if (base::tryReadFile(path, bytes) == 0 && base::replaceFile(aside, bytes, error))
-        LOG_WARN(L"Исходный файл '%1%' сохранён как '%2%'", path, aside);
-    else
-        LOG_ERROR(L"Исходный файл '%1%' не удалось сохранить как '%2%'", path, aside);
-}
 
 }  // namespace
 
@@ -143,21 +132,24 @@ MessageFileRead readMessageFile(const std::wstring& path, const MessageFolders& 
     if (!storage::load(path, file)) {
         LOG_EXTERN(L"%1%", L"Service message not loaded");
         if (!existed || fileExists(path)) return MessageFileRead::kNotRead;
-        // storage::load has set the damaged file aside.
-        LOG_ERROR(L"Сообщения из файла '%1%' не загружены: файл повреждён", path);
+        // storage::load has set the damaged file aside and told the operator.
+        LOG_INFO(L"Сообщения из файла '%1%' не загружены: файл повреждён", path);
         return MessageFileRead::kSetAside;
     }
     const auto tree = file.get_child_optional(L"tree");
     if (!tree) {
-        storage::setAside(path, "нет элемента tree");
+        storage::setAside(path, "no element tree");
         LOG_EXTERN(L"%1%", L"Service message not loaded");
-        LOG_ERROR(L"Сообщения из файла '%1%' не загружены: файл повреждён", path);
+        LOG_INFO(L"Сообщения из файла '%1%' не загружены: файл повреждён", path);
         return MessageFileRead::kSetAside;
     }
     TreeReader reader(path, folders, items);
     reader.walk(*tree, -1);
     if (reader.skipped() == 0) return MessageFileRead::kLoaded;
-    keepOriginal(path);
+    // The shutdown save writes only what loaded: one warning for the file,
+    // with the count, and the file as it was beside it.
+    const std::wstring count = std::to_wstring(reader.skipped());
+    storage::keepCopy(path, base::toUtf8(count) + " entries skipped", L"пропущено записей: " + count);
     return MessageFileRead::kItemsSkipped;
 }
 

@@ -60,14 +60,15 @@ boost::property_tree::wptree messageTreeFile(const std::vector<MessageNode>& ite
 enum class MessageFileRead {
     /// Everything was read.
     kLoaded,
-    /// Broken items were skipped (a WARN each) and the rest read; the
-    /// original file is kept as "<path>.bad", since the next save writes the
+    /// Broken items were skipped (an INFO line each) and the rest read; the
+    /// original file is copied aside (storage::keepCopy) with one WARN naming
+    /// the file and how many were skipped, since the next save writes the
     /// tree without them.
     kItemsSkipped,
     /// No file, or one that could not be read: nothing read.
     kNotRead,
-    /// Not well-formed XML, or no "tree": shown as an ERROR and set aside as
-    /// "<path>.bad"; nothing read.
+    /// Not well-formed XML, or no "tree": set aside as "<path>.bad" with the
+    /// one WARN of storage::setAside; nothing read.
     kSetAside,
 };
 

@@ -120,10 +120,10 @@ bool SchedulerStore::load(const std::wstring& path) {
     boost::system::error_code ec;
     const bool existed = boost::filesystem::exists(base::toUtf8(path), ec);
     if (!storage::load(path, document)) {
-        // A damaged file is renamed by the reader: the operator must know
-        // that the tasks are not lost but not loaded either.
+        // A damaged file is renamed by the reader, whose one warning tells
+        // the operator where the tasks are kept.
         if (existed && !boost::filesystem::exists(base::toUtf8(path), ec))
-            kLoad.error(L"Задания планировщика из файла '%1%' не загружены: файл повреждён", path);
+            kLoad.info(L"Задания планировщика из файла '%1%' не загружены: файл повреждён", path);
         else
             kLoad.external(L"%1%", L"Skip load scheduler settings");
         return false;

@@ -99,7 +99,8 @@ public:
     /// ERROR, the damaged elements in one WARN naming the file. False when
     /// the file gave no task list to read (no file, another root, no
     /// "task"): the caller then does not refresh its list. A file that is
-    /// not well-formed XML is set aside as "<path>.bad" with an ERROR; one
+    /// not well-formed XML is set aside as "<path>.bad" with the one WARN of
+    /// storage::load (the INFO line "не загружены" in the log only); one
     /// with another root is set aside too, since the next save would
     /// replace it.
     bool load(const std::wstring& path);

@@ -50,7 +50,7 @@ PasswordChange passwordChange(const std::wstring& password, const std::wstring& 
 bool isMulticastAddressText(const std::wstring& address) {
     // What start-up accepts, so that a stored address never stops the next start.
     const std::string text = base::toUtf8(address);
-    return text.find_first_not_of("0123456789.") == std::string::npos && net::isIp4AddressText(text);
+    return net::parseWholeIp4Address(text);
 }
 
 bool isGroupAndPortText(const std::wstring& address, int port) {

@@ -34,8 +34,8 @@ PasswordChange passwordChange(const std::wstring& password, const std::wstring& 
 /// The text the three password fields show instead of the stored passwords.
 extern const wchar_t* const kPasswordFiller;
 
-/// The multicast address as start-up accepts it: digits and dots only,
-/// beginning with four dotted numbers, each at most 255.
+/// The multicast address as start-up accepts it: four dotted numbers, each
+/// at most 255, and nothing else (net::parseWholeIp4Address).
 bool isMulticastAddressText(const std::wstring& address);
 
 /// The check of a stored multicast group when the dialog is filled: the

@@ -105,12 +105,11 @@ TEST_F(StartupSettings, NetworkValuesAreCheckedWhereTheyAreRead) {
         }
         return std::wstring(L"accepted");
     };
-    const std::wstring path = base::fromUtf8(dataFolder() + "/sonvar.cfg");
     load("multicast = { address = \"224.0.224\"; basePort = 80; };");
     EXPECT_EQ(refusal([] { multicastAddressSetting(); }),
-              L"Неверное значение '224.0.224' параметра 'multicast.address' в файле настроек '" + path + L"'");
+              L"Неверное значение '224.0.224' параметра 'multicast.address' в файле настроек «sonvar.cfg»");
     EXPECT_EQ(refusal([] { basePortSetting(); }),
-              L"Неверное значение '80' параметра 'multicast.basePort' в файле настроек '" + path + L"'");
+              L"Неверное значение '80' параметра 'multicast.basePort' в файле настроек «sonvar.cfg»");
     TearDown();
 
     load("multicast = { address = \"224.0.224.1:5\"; basePort = 65501; };");
@@ -118,9 +117,21 @@ TEST_F(StartupSettings, NetworkValuesAreCheckedWhereTheyAreRead) {
     EXPECT_NE(refusal([] { basePortSetting(); }), L"accepted");
     TearDown();
 
+    load("multicast = { address = \"224.0.224.1.5\"; };");  // was taken for 224.0.224.1
+    EXPECT_NE(refusal([] { multicastAddressSetting(); }), L"accepted");
+    TearDown();
+
     load("multicast = { address = \"239.1.2.3\"; basePort = 1024; };");
     EXPECT_EQ(multicastAddressSetting(), "239.1.2.3");
     EXPECT_EQ(basePortSetting(), 1024);
+}
+
+// The notice named the settings file by its whole path where the notices of
+// the other files of the data folder name theirs.
+TEST_F(StartupSettings, TheDamagedSettingsNoticeNamesTheFileAsTheOtherFilesNoticesDo) {
+    load("multicast = {\n");
+    EXPECT_EQ(g_pref->damageNotice, L"Файл настроек «sonvar.cfg» повреждён (ошибка в строке 2) и сохранён как "
+                                    L"«sonvar.cfg.bad». Используются настройки по умолчанию.");
 }
 
 class MainLoopExceptions : public CountingLogFixture {

@@ -329,3 +329,43 @@ TEST_F(ListOfPlaylistTest, ABadTrackIsSkippedAloneAndItsPlaylistKeepsTheOthersIn
     EXPECT_EQ(logged(L"в плейлисте 'Утро' пропущено записей: 1", "WARN"), 1);
     EXPECT_TRUE(boost::filesystem::exists(base::toUtf8(music) + ".bad"));
 }
+
+// A drive unplugged or a share not mounted at the start: the tracks that live
+// there are left out as before, but the file as it was is kept aside (never
+// over an earlier copy) and named before the save writes the lists without
+// them.
+TEST_F(ListOfPlaylistTest, TracksOfAMissingDriveAreKeptAsideBeforeTheSaveDropsThem) {
+    const std::wstring path = xmlPath("list_of_playlist_music.xml");
+    const std::string drive = m_dir.path() + "/usb/Музыка/";
+    boost::filesystem::create_directory(m_dir.path() + "/share");  // a mount point with nothing mounted
+    std::string morning;
+    for (const char* name : {"1.mp3", "2.mp3", "3.mp3"})
+        morning += std::string("<track><title>") + name + "</title><path>" + drive + name + "</path></track>";
+    const std::string original =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<list>"
+        "<playlist><name>Утро</name><items>" + morning + "</items></playlist>"
+        "<playlist><name>День</name><items><track><title>d</title><path>" + base::toUtf8(file("d.mp3")) +
+        "</path></track></items></playlist>"
+        "<playlist><name>Вечер</name><items><track><title>e</title><path>" + m_dir.path() +
+        "/share/e.mp3</path></track></items></playlist></list>";
+    std::ofstream(base::toUtf8(path)) << original;
+    std::ofstream(base::toUtf8(path) + ".bad") << "an earlier damage";
+
+    ListOfPlaylist list;
+    list.load(path);
+    EXPECT_EQ(names(list), (std::vector<std::wstring>{L"Утро", L"День", L"Вечер"})) << "an emptied list stays";
+    EXPECT_TRUE(list.getOne(0)->isEmpty());
+    EXPECT_EQ(logged(L"Папка плейлиста не существует: '" + base::fromUtf8(drive.substr(0, drive.size() - 1)) + L"'",
+                     "WARN"),
+              1);
+    EXPECT_EQ(logged(L"Файл '" + path +
+                         L"' прочитан не весь (в плейлисте 'Утро' не найдены файлы треков: 3; в плейлисте 'Вечер' не "
+                         L"найдены файлы треков: 1); исходный файл сохранён как '" + path + L".bad.2'",
+                     "WARN"),
+              1);
+    EXPECT_EQ(logged(L"повреждён"), 0) << "nothing of the file is damaged";
+
+    list.save(path);
+    EXPECT_EQ(testing_support::readFile(base::toUtf8(path) + ".bad.2"), original) << "byte for byte";
+    EXPECT_EQ(testing_support::readFile(base::toUtf8(path) + ".bad"), "an earlier damage");
+}

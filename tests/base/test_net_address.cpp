@@ -93,6 +93,23 @@ TEST_F(NetAddress, ParseAgreesWithScanfOnRandomTexts) {
     EXPECT_GT(accepted, 1000);  // the sample reached the accepting paths
 }
 
+// "1.2.3.4.5" in a file was read as 1.2.3.4 and never told: where a text
+// must be an address and nothing else, any tail, blank, port or leading zero
+// (octal to the system's readers) makes it none.
+TEST_F(NetAddress, AnAddressWithATailIsNoWholeAddress) {
+    std::uint32_t number = 0;
+    EXPECT_TRUE(net::parseWholeIp4Address("10.213.0.255", &number));
+    EXPECT_EQ(number, 0x0AD500FFu);
+    EXPECT_TRUE(net::parseWholeIp4Address("0.0.0.0"));
+    for (const char* bad : {"1.2.3.4.5", "1.2.3.4.", "1.2.3.4 ", " 1.2.3.4", "1. 2.3.4", "1.2.3.4x", "1.2.3.4:80",
+                            "01.2.3.4", "1.2.3.00", "1.2.3.0004", "256.1.1.1", "+1.2.3.4", "1..2.3", "1.2.3", ""}) {
+        number = 7;
+        EXPECT_FALSE(net::parseWholeIp4Address(bad, &number)) << bad;
+        EXPECT_EQ(number, 7u) << bad << ": nothing stored";
+    }
+    EXPECT_FALSE(net::parseWholeIp4Address(std::string("1.2.3.4\0", 8))) << "a NUL ends no text";
+}
+
 TEST_F(NetAddress, SplitRefusesBadPortsWithoutThrowing) {
     std::string text = "unchanged";
     std::uint16_t port = 9;
@@ -133,16 +150,17 @@ TEST_F(NetAddress, EndpointsTextValidityAndOrder) {
 }
 
 TEST_F(NetAddress, HardwareAddressTexts) {
-    struct Case { const char* text; std::uint32_t high; std::uint32_t low; const char* shown; };
+    // `whole`: a file's reader takes it too.
+    struct Case { const char* text; std::uint32_t high; std::uint32_t low; const char* shown; bool whole; };
     const Case cases[] = {
-        {"00:1A:2B:3C:4D:5E", 0x001A2B, 0x3C4D5E, "00:1A:2B:3C:4D:5E"},
-        {"a:b:c:d:e:f", 0x0A0B0C, 0x0D0E0F, "0A:0B:0C:0D:0E:0F"},
-        {"01:02:03:04:05:06 trailing", 0x010203, 0x040506, "01:02:03:04:05:06"},
-        {"01:02:03:04:05:0ff", 0x010203, 0x0405FF, "01:02:03:04:05:FF"},
-        {"01:02:03:04:05:100", 0, 0, kInvalidMac},  // would spill into the fifth byte
-        {"001:02:03:04:05:06", 0, 0, kInvalidMac},
-        {"01:02:03:04:05:", 0, 0, kInvalidMac},
-        {"-1:02:03:04:05:06", 0, 0, kInvalidMac},
+        {"00:1A:2B:3C:4D:5E", 0x001A2B, 0x3C4D5E, "00:1A:2B:3C:4D:5E", true},
+        {"a:b:c:d:e:f", 0x0A0B0C, 0x0D0E0F, "0A:0B:0C:0D:0E:0F", true},
+        {"01:02:03:04:05:06 trailing", 0x010203, 0x040506, "01:02:03:04:05:06", false},
+        {"01:02:03:04:05:0ff", 0x010203, 0x0405FF, "01:02:03:04:05:FF", false},
+        {"01:02:03:04:05:100", 0, 0, kInvalidMac, false},  // would spill into the fifth byte
+        {"001:02:03:04:05:06", 0, 0, kInvalidMac, false},
+        {"01:02:03:04:05:", 0, 0, kInvalidMac, false},
+        {"-1:02:03:04:05:06", 0, 0, kInvalidMac, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -158,11 +176,12 @@ TEST_F(NetAddress, HardwareAddressTexts) {
         if (valid) {
             EXPECT_EQ(net::HardwareAddress(std::string(c.shown)), address) << "the text reads back";
         }
-        // The quiet reading takes the same texts, and tells nothing.
+        // The quiet reading of files takes the whole addresses among them,
+        // and tells nothing.
         net::HardwareAddress parsed(0x111111, 0x111111);
-        EXPECT_EQ(net::HardwareAddress::parse(c.text, parsed), valid);
+        EXPECT_EQ(net::HardwareAddress::parse(c.text, parsed), c.whole);
         EXPECT_TRUE(parsed.isValid());
-        EXPECT_EQ(parsed.getLow(), valid ? c.low : 0x111111u) << "untouched when refused";
+        EXPECT_EQ(parsed.getLow(), c.whole ? c.low : 0x111111u) << "untouched when refused";
         EXPECT_TRUE(takeWarnings().empty());
     }
     net::HardwareAddress{std::string("01-02")};

@@ -82,9 +82,9 @@ TEST_F(Pref, DamagedFileIsSetAsideAndDefaultsApply) {
     EXPECT_FALSE(fs::exists(m_dir.path() + "/sonvar.cfg"));
     EXPECT_EQ(pref::getInt("multicast.basePort", 11990), 11990) << "nothing of the partial tree is used";
     EXPECT_TRUE(logged("WARN\t[open]"));
-    EXPECT_EQ(g_pref->damageNotice, L"Файл настроек '" + file() +
-                                        L"' повреждён (ошибка в строке 4) и сохранён как '" + file() +
-                                        L".bad'. Используются настройки по умолчанию.");
+    EXPECT_EQ(g_pref->damageNotice, L"Файл настроек «" + file() +
+                                        L"» повреждён (ошибка в строке 4) и сохранён как «" + file() +
+                                        L".bad». Используются настройки по умолчанию.");
 
     pref_free();
     libconfig::Config check;
@@ -130,9 +130,9 @@ TEST_F(Pref, FilesFarLargerThanOursAreSetAsideUnparsed) {
     pref_init(file());
     EXPECT_TRUE(g_pref->isDefault);
     EXPECT_EQ(g_pref->config->getRoot().getLength(), 0);
-    EXPECT_EQ(g_pref->damageNotice, L"Файл настроек '" + file() +
-                                        L"' повреждён (файл больше 1 МБ) и сохранён как '" + file() +
-                                        L".bad'. Используются настройки по умолчанию.");
+    EXPECT_EQ(g_pref->damageNotice, L"Файл настроек «" + file() +
+                                        L"» повреждён (файл больше 1 МБ) и сохранён как «" + file() +
+                                        L".bad». Используются настройки по умолчанию.");
     EXPECT_EQ(fs::file_size(m_dir.path() + "/sonvar.cfg.bad"), huge.size());
     pref_free();
 
@@ -143,7 +143,7 @@ TEST_F(Pref, FilesFarLargerThanOursAreSetAsideUnparsed) {
     pref_init(file());
     EXPECT_TRUE(g_pref->isDefault);
     EXPECT_NE(
-        g_pref->damageNotice.find(L"повреждён (настроек больше 5000) и сохранён как '" + file() + L".bad.2'"),
+        g_pref->damageNotice.find(L"повреждён (настроек больше 5000) и сохранён как «" + file() + L".bad.2»"),
         std::wstring::npos)
         << base::toUtf8(g_pref->damageNotice);
     EXPECT_EQ(testing_support::readFile(m_dir.path() + "/sonvar.cfg.bad.2"), many);

@@ -20,6 +20,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)net::parseIp4AndPort(text, &address, nullptr);
     (void)net::isIp4AddressText(text);
 
+    // An address as a whole is its own dotted form, and the lenient readers
+    // read the same number from it.
+    std::uint32_t whole = 0;
+    if (net::parseWholeIp4Address(text, &whole)) {
+        const std::string dotted = std::to_string(whole >> 24) + "." + std::to_string(whole >> 16 & 0xFF) + "." +
+                                   std::to_string(whole >> 8 & 0xFF) + "." + std::to_string(whole & 0xFF);
+        std::uint32_t lenient = 0;
+        if (dotted != text || !net::parseIp4AndPort(text, &lenient, nullptr) || lenient != whole)
+            __builtin_trap();
+    }
+
     std::string addressText;
     if (net::splitIpAndPort(text, &addressText, &port)) {
         const net::IpAndPort endpoint(addressText, port);
@@ -33,5 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const net::HardwareAddress hardware(text);
     const std::string shown = hardware.toCharArray();
     if (hardware.isValid() && net::HardwareAddress(shown) != hardware) __builtin_trap();
+    // A file's address as a whole is one the constructor reads alike.
+    net::HardwareAddress read(0u, 0u);
+    if (net::HardwareAddress::parse(text, read) && (!hardware.isValid() || read != hardware)) __builtin_trap();
     return 0;
 }

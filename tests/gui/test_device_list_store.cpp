@@ -166,3 +166,29 @@ TEST_F(DeviceListFile, BadIpAddressesAreToldOnceForTheFileWithACountAndAFewOfThe
               1);
     EXPECT_EQ(testing_support::readFile(file + ".bad"), kDeclaration + body) << "kept before a save drops them";
 }
+
+// 186 addresses like "1.2.3.4.5" in one file were read as 1.2.3.4 without a
+// word, and hardware addresses with a tail as the address before it.
+TEST_F(DeviceListFile, AddressesWithATailAreToldWithTheOtherBadOnes) {
+    const std::string body =
+        "<device_collection>" +
+        entry("<hardware_address>02:56:53:00:02:01</hardware_address><name>A</name><ip>1.2.3.4.5</ip>") +
+        entry("<hardware_address>02:56:53:00:02:02</hardware_address><name>B</name><ip>1.2.3.4x</ip>") +
+        entry("<hardware_address>02:56:53:00:02:03</hardware_address><name>C</name><ip>01.2.3.4</ip>") +
+        entry("<hardware_address>02:56:53:00:02:04</hardware_address><name>D</name><ip> 10.0.0.9 </ip>") +
+        entry("<hardware_address>02:56:53:00:02:05:06</hardware_address><name>E</name><ip>10.0.0.5</ip>") +
+        "</device_collection>";
+    write(body);
+    DeviceSite site;
+    EXPECT_EQ(load(site), 4u);
+    const auto devices = site.collection->getDevices();
+    ASSERT_EQ(devices.size(), 4u);
+    EXPECT_EQ(std::string(devices[0]->getIp().getText()), "0.0.0.0") << "no address rather than another one";
+    EXPECT_EQ(std::string(devices[3]->getIp().getText()), "10.0.0.9") << "blanks around the text are no tail";
+    EXPECT_EQ(loggedCount("Файл '" + file +
+                              "' повреждён (пропущено повреждённых записей устройств: 1; некорректных IP адресов: 3, "
+                              "например '1.2.3.4.5', '1.2.3.4x', '01.2.3.4')",
+                          "WARN"),
+              1);
+    EXPECT_EQ(testing_support::readFile(file + ".bad"), kDeclaration + body);
+}

@@ -174,7 +174,8 @@ TEST_P(SchedulerFile, MissingForeignEmptyAndDamagedFilesLoadNothing) {
     const std::string broken = document(task("once", "", "true", playlist("Утро"))).substr(0, 120);
     write(m_file, broken);
     EXPECT_FALSE(made->store.load(path()));
-    EXPECT_EQ(loggedCount("не загружены: файл повреждён", "ERROR"), 1) << "the operator is told";
+    EXPECT_EQ(loggedCount("повреждён", "WARN"), 2) << "the operator is told once for each file";
+    EXPECT_EQ(loggedCount("", "ERROR"), 0);
     EXPECT_EQ(readFile(m_file + ".bad"), old) << "an earlier copy is never replaced";
     EXPECT_EQ(readFile(m_file + ".bad.2"), broken);
     EXPECT_FALSE(boost::filesystem::exists(m_file));
@@ -187,7 +188,9 @@ TEST_P(SchedulerFile, MissingForeignEmptyAndDamagedFilesLoadNothing) {
         EXPECT_FALSE(made->store.load(path()));
         EXPECT_FALSE(boost::filesystem::exists(m_file)) << cut;
     }
-    EXPECT_EQ(loggedCount("не загружены: файл повреждён", "ERROR"), 4);
+    EXPECT_EQ(loggedCount("не загружены: файл повреждён", "INFO"), 4);
+    EXPECT_EQ(loggedCount("повреждён", "WARN"), 5);
+    EXPECT_EQ(loggedCount("", "ERROR"), 0);
     EXPECT_EQ(readFile(m_file + ".bad.4"), kDeclaration);
 }
 

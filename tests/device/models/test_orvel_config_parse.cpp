@@ -65,6 +65,9 @@ TEST_F(OrvelConfigParseTest, EachValidationStageRefusesWithItsOwnText) {
         {"multicast 240", [](OrvelConfig& c) { c.multicastIp = "240.0.0.1"; }, 21, kNetwork},
         {"multicast 223", [](OrvelConfig& c) { c.multicastIp = "223.255.0.1"; }, 21, kNetwork},
         {"gateway text", [](OrvelConfig& c) { c.gw = "gateway"; }, 5, kNetwork},
+        // Sent to the device as typed, which reads it in its own way.
+        {"address with a tail", [](OrvelConfig& c) { c.ip = "10.0.0.5.7"; }, 21, kNetwork},
+        {"mask with a blank", [](OrvelConfig& c) { c.mask = "255.255.255.0 "; }, 21, kNetwork},
         {"allowed empty", [](OrvelConfig& c) { c.srvAllowedIP.clear(); }, 5, kNetwork},
         {"zarno 0", [](OrvelConfig& c) { c.zarnoAddr = 0; }, 21, kZarno},
         {"zarno 128", [](OrvelConfig& c) { c.zarnoAddr = 128; }, 21, kZarno},
