@@ -1,9 +1,10 @@
 // The settings dialog: its layout's event table; what OK stores (in
 // administrator mode exactly the dialog's keys, outside it nothing of the
 // network), the password pairs, a refused multicast address that stores
-// nothing at all, number fields that refuse what is no number of their range
-// (typed and clicked for real) and store nothing, the default gong under a
-// Cyrillic path, and a picture of every page, the events page showing today's log.
+// nothing at all, number fields that keep letters and refuse what is no
+// number of their range (typed and clicked for real) and store nothing, the
+// default gong under a Cyrillic path, and a picture of every page, the events
+// page showing today's log.
 // ctest-labels: input
 #include <sys/stat.h>
 #include <wx/uiaction.h>
@@ -228,8 +229,10 @@ TEST_F(SettingsDialogTest, ARefusedMulticastAddressStoresNothingAndKeepsTheDialo
     EXPECT_EQ(settingsNow(), before);
 }
 
-// The field trial: letters typed into "Базовый порт" and "Сохранить"
-// clicked stored 1024, and no device answered after the next start.
+// The field trials: letters typed into "Базовый порт" and "Сохранить"
+// clicked stored 1024, and no device answered after the next start; once
+// refused, the field still dropped each letter as it was typed, and "1199o"
+// (an "o" for a "0") stored 1199.
 TEST_F(SettingsDialogTest, LettersInThePortFieldAreRefusedWithAWordAndNothingIsStored) {
     Dialog& d = open(true);
     d.Show();
@@ -257,10 +260,17 @@ TEST_F(SettingsDialogTest, LettersInThePortFieldAreRefusedWithAWordAndNothingIsS
         EXPECT_TRUE(wx_testing::runEventLoopUntil([&d] { return d.multicastBasePort->HasFocus(); }))
             << "the refused field takes the focus back";
     };
-    // A number field takes no letters: they leave it empty.
-    typeAndSave("abc", L"Поле \"Базовый порт\" не заполнено. Введите целое число от 1024 до 65500.");
-    EXPECT_EQ(d.multicastBasePort->GetTextValue(), L"");
+    // Letters stay as they were typed, and the whole text is refused: the
+    // digits before them are not taken for it.
+    typeAndSave("1199o",
+                L"В поле \"Базовый порт\" введено \"1199o\": это не целое число. Введите целое число "
+                L"от 1024 до 65500.");
+    EXPECT_EQ(d.multicastBasePort->GetTextValue(), L"1199o");
     EXPECT_FALSE(wx_testing::writeShot(&d, "settings_refused_port").empty());
+    typeAndSave("12000abc",
+                L"В поле \"Базовый порт\" введено \"12000abc\": это не целое число. Введите целое "
+                L"число от 1024 до 65500.");
+    EXPECT_EQ(d.multicastBasePort->GetTextValue(), L"12000abc");
     typeAndSave("70000", L"В поле \"Базовый порт\" введено 70000: это число вне допустимых пределов. Введите "
                          L"целое число от 1024 до 65500.");
     EXPECT_EQ(d.multicastBasePort->GetTextValue(), L"70000") << "the typed text stays to be mended";
