@@ -396,6 +396,12 @@ void Log::writeText(Level level, std::string_view place, std::wstring text, std:
     deliver(level, place, text, noticeText.empty() ? nullptr : &noticeText);
 }
 
+void Log::writeWithoutNotice(Level level, std::string_view place, const std::wstring& text) {
+    if (!accepts(level)) return;
+    std::wstring message = translate(text, level);
+    deliver(level, place, message, nullptr, false);
+}
+
 namespace {
 
 bool isCyrillic(wchar_t c) { return (c >= 0x0410 && c <= 0x044F) || c == 0x0401 || c == 0x0451; }
@@ -571,12 +577,13 @@ void Log::wakeWriter() {
     if (m_writerSleeping.load(std::memory_order_seq_cst)) futexWake(m_wakeWord);
 }
 
-void Log::deliver(int level, std::string_view place, std::wstring& message, const std::wstring* notice) {
+void Log::deliver(int level, std::string_view place, std::wstring& message, const std::wstring* notice,
+                  bool observe) {
     if (m_minLevel <= TRACE && debuggerEcho())
         writeUtf8(stderr, message.empty() ? toWide(std::string(place)) : message);
     if (m_console && !m_consoleOnly && level >= MARK) echoImmediately(message);
 
-    const bool observed = notifies(level);
+    const bool observed = observe && notifies(level);
     std::wstring observedMessage;
     if (observed) observedMessage = notice != nullptr ? *notice : message;
 

@@ -134,6 +134,12 @@ public:
     /// (for callers that format themselves, such as the C-style log calls).
     void writeText(Level level, std::string_view place, std::wstring text, std::wstring notice);
 
+    /// Queues a text for the file alone, looked up in the translator from
+    /// INFO on as a format would be: the observer does not get it, so no
+    /// notice is shown. For a caller that tells the operator itself, such as
+    /// a dialog that refuses what was typed in a box of its own.
+    void writeWithoutNotice(Level level, std::string_view place, const std::wstring& text);
+
     /// Returns once every record queued before the call is written, or after
     /// 100 ms, whichever comes first.
     void flush();
@@ -228,7 +234,8 @@ private:
                         const Arguments& arguments) const;
     /// Echoes, queues and notifies (`notice`, or else the message); takes
     /// the message's buffer.
-    void deliver(int level, std::string_view place, std::wstring& message, const std::wstring* notice = nullptr);
+    void deliver(int level, std::string_view place, std::wstring& message, const std::wstring* notice = nullptr,
+                 bool observe = true);
     void flushUpTo(std::uint64_t sequence);
     void echoImmediately(const std::wstring& message);
     void wakeWriter();
@@ -472,6 +479,15 @@ Log::Argument Log::capture(const T& v) const {
         if (::base::Log* sv_log_ = ::base::Log::instance(); sv_log_ && sv_log_->accepts(level_)) { \
             constexpr std::string_view sv_place_ = ::base::functionPlace(__PRETTY_FUNCTION__); \
             sv_log_->write(level_, sv_place_, __VA_ARGS__);                             \
+        }                                                                               \
+    } while (0)
+
+/// A record of the enclosing function for the file alone (Log::writeWithoutNotice).
+#define LOG_WITHOUT_NOTICE(level_, text_)                                               \
+    do {                                                                                \
+        if (::base::Log* sv_log_ = ::base::Log::instance(); sv_log_ && sv_log_->accepts(level_)) { \
+            constexpr std::string_view sv_place_ = ::base::functionPlace(__PRETTY_FUNCTION__); \
+            sv_log_->writeWithoutNotice(level_, sv_place_, text_);                      \
         }                                                                               \
     } while (0)
 

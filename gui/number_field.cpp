@@ -1,6 +1,9 @@
 #include "gui/number_field.h"
 
 #include <wx/bookctrl.h>
+#include <wx/textentry.h>
+
+#include "gui/ui.h"
 
 namespace frm {
 
@@ -15,7 +18,18 @@ FieldNumber readNumberField(const fb::NumberSpin& field, const std::wstring& nam
     return result;
 }
 
-void showRefusedField(fb::NumberSpin& field) {
+std::optional<int> takeDialogNumber(fb::NumberSpin& field, const std::wstring& name, wxWindow& dialog) {
+    const FieldNumber read = readNumberField(field, name);
+    if (!read.value) refuseInDialog(read.refusal, field, dialog);
+    return read.value;
+}
+
+void refuseInDialog(const std::wstring& refusal, wxWindow& field, wxWindow& dialog) {
+    ui::messageBox(refusal, L"Внимание", wxOK | wxICON_WARNING | wxCENTRE, &dialog);
+    showRefusedField(field);
+}
+
+void showRefusedField(wxWindow& field) {
     for (wxWindow* page = &field; page != nullptr && page->GetParent() != nullptr; page = page->GetParent()) {
         auto* book = dynamic_cast<wxBookCtrlBase*>(page->GetParent());
         if (book == nullptr) continue;
@@ -24,7 +38,10 @@ void showRefusedField(fb::NumberSpin& field) {
             book->SetSelection(static_cast<std::size_t>(index));
     }
     field.SetFocus();
-    field.SetSelection(-1, -1);
+    if (auto* spin = dynamic_cast<wxSpinCtrl*>(&field))
+        spin->SetSelection(-1, -1);
+    else if (auto* text = dynamic_cast<wxTextEntry*>(&field))
+        text->SelectAll();
 }
 
 }  // namespace frm

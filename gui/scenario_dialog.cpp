@@ -5,6 +5,7 @@
 #include "device/memory/audio_control.h"
 #include "gui/end_dialog.h"
 #include "gui/gui_thread.h"
+#include "gui/number_field.h"
 #include "gui/ui.h"
 
 namespace frm {
@@ -44,9 +45,11 @@ void ScenarioDialog::saveOnButtonClick(wxCommandEvent&) {
         ui::messageBox(L"Необходимо выбрать гонг и фрагмент", L"Внимание", wxOK | wxCENTRE);
         return;
     }
+    const std::optional<int> period = takeDialogNumber(*repeat, L"Повторять каждые (сек)", *this);
+    if (!period) return;
     m_audio->addScenario(m_ids.at(static_cast<std::size_t>(gongItem)),
                          m_ids.at(static_cast<std::size_t>(fragmentItem)),
-                         static_cast<std::uint16_t>(repeat->GetValue()), name->GetValue().ToStdWstring());
+                         static_cast<std::uint16_t>(*period), name->GetValue().ToStdWstring());
     endDialog(*this, wxID_OK);
 }
 

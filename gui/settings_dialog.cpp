@@ -349,18 +349,24 @@ void SettingsDialog::buttonOkOnClick(wxCommandEvent&) {
     LOG_TRACE2(L"%1%(..)", L"frm::SettingsDialog::buttonOkOnClick");
     // The address and the numbers first: a refused one must leave every
     // setting as it was, since the dialog stays open and may yet be cancelled.
+    // Each is refused in a box over the dialog, not by a notice: a notice
+    // can't be closed while the dialog runs, and it would stand over the
+    // fields. The address's error stays in the log.
     if (administratorMode && !settings::isMulticastAddressText(text(multicastAddress))) {
-        LOG_ERROR(L"Ошибка при вводе ip адреса");
+        LOG_WITHOUT_NOTICE(base::Log::ERROR, L"Ошибка при вводе ip адреса");
+        refuseInDialog(settings::addressRefusal(L"IP Мультикаст-вещания", text(multicastAddress)),
+                       *multicastAddress, *this);
         return;
     }
     std::optional<int> ttl, basePort;
     if (administratorMode) {
-        ttl = takeNumber(multicastTtl, L"Время жизни мультикаста (TTL)");
+        ttl = takeDialogNumber(*multicastTtl, L"Время жизни мультикаста (TTL)", *this);
         if (!ttl) return;
-        basePort = takeNumber(multicastBasePort, L"Базовый порт");
+        basePort = takeDialogNumber(*multicastBasePort, L"Базовый порт", *this);
         if (!basePort) return;
     }
-    const std::optional<int> timeout = takeNumber(interfaceTimeout, L"Время до блокировки интерфейса");
+    const std::optional<int> timeout =
+        takeDialogNumber(*interfaceTimeout, L"Время до блокировки интерфейса", *this);
     if (!timeout) return;
 
     const std::pair<const char*, wxTextCtrl*> folders[] = {
@@ -415,16 +421,6 @@ void SettingsDialog::buttonOkOnClick(wxCommandEvent&) {
 
     pref::setString("debug.level", logLevel->GetStringSelection().ToStdWstring());
     close(wxID_OK);
-}
-
-std::optional<int> SettingsDialog::takeNumber(fb::NumberSpin* field, const wchar_t* name) {
-    const FieldNumber read = readNumberField(*field, name);
-    if (read.value) return read.value;
-    // A box over the dialog, not a notice: a notice can't be closed while
-    // the dialog runs, and it would stand over the fields.
-    ui::messageBox(read.refusal, L"Внимание", wxOK | wxICON_WARNING | wxCENTRE, this);
-    showRefusedField(*field);
-    return std::nullopt;
 }
 
 void SettingsDialog::storePasswords() {

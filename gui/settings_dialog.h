@@ -1,7 +1,6 @@
 #pragma once
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,9 +82,6 @@ private:
     void fillFolders();
     void installDefaultGong();
     void fillNetworkInterfaces();
-    /// The whole number a field holds; a text it refuses is told in a box
-    /// naming the field (`name`) and its range, and the field is shown.
-    std::optional<int> takeNumber(fb::NumberSpin* field, const wchar_t* name);
     void storePasswords();
     void stopCaptureTest();
     /// Ends the modal loop, or hides a dialog that was never shown modally.

@@ -53,6 +53,13 @@ bool isMulticastAddressText(const std::wstring& address) {
     return net::parseWholeIp4Address(text);
 }
 
+std::wstring addressRefusal(const std::wstring& field, const std::wstring& typed) {
+    const std::wstring form = L"Введите четыре числа от 0 до 255 через точку, например 224.0.224.1.";
+    if (typed.find_first_not_of(L" \t") == std::wstring::npos)
+        return L"Поле \"" + field + L"\" не заполнено. " + form;
+    return L"В поле \"" + field + L"\" введено \"" + typed + L"\": это не IP-адрес. " + form;
+}
+
 bool isGroupAndPortText(const std::wstring& address, int port) {
     const std::wstring text = address + L":" + std::to_wstring(port);
     const std::size_t colon = text.find(L':');

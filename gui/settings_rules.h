@@ -38,6 +38,11 @@ extern const wchar_t* const kPasswordFiller;
 /// at most 255, and nothing else (net::parseWholeIp4Address).
 bool isMulticastAddressText(const std::wstring& address);
 
+/// What the operator reads when OK refuses the text of an address field
+/// (`field` is its label): the field's name, what was typed and the form
+/// an address takes.
+std::wstring addressRefusal(const std::wstring& field, const std::wstring& typed);
+
 /// The check of a stored multicast group when the dialog is filled: the
 /// address, ":" and the port must split into a dotted quad (each number at
 /// most 255) and a decimal number.

@@ -5,6 +5,8 @@
 #include <boost/pointer_cast.hpp>
 #include <cwchar>
 #include <map>
+#include <utility>
+#include <vector>
 
 #include "audio/alarm_channel.h"
 #include "base/check.h"
@@ -15,6 +17,7 @@
 #include "base/wx/gui_thread_invoker.h"
 #include "device/models/orvel_info.h"
 #include "gui/gui_thread.h"
+#include "gui/number_field.h"
 #include "gui/scheduler_checks.h"
 #include "gui/scheduler_store.h"
 #include "gui/source_scheduler_panel.h"
@@ -152,6 +155,23 @@ void SourceSchedulerPanel::stopTimeOnCheckBox(wxCommandEvent&) {
     stopMinute->Enable(stopTime->GetValue());
 }
 
+bool SourceSchedulerPanel::timeFieldsTaken() {
+    std::vector<std::pair<fb::NumberSpin*, const wchar_t*>> fields = {
+        {startHour, L"Время запуска: часы"}, {startMinute, L"Время запуска: минуты"}};
+    // A one-shot item has no stop: its fields are hidden and not read.
+    if (stopTime->GetValue() && repeat->GetSelection() != 0)
+        fields.insert(fields.end(),
+                      {{stopHour, L"Время останова: часы"}, {stopMinute, L"Время останова: минуты"}});
+    for (const auto& [field, name] : fields) {
+        const FieldNumber read = readNumberField(*field, name);
+        if (read.value) continue;
+        LOG_NOTICE(L"%1%", read.refusal);
+        showRefusedField(*field);
+        return false;
+    }
+    return true;
+}
+
 std::wstring SourceSchedulerPanel::dayOf(const wxGenericCalendarCtrl* calendar) const {
     const wxDateTime day = calendar->IsThisEnabled() ? calendar->GetDate() : todayDate();
     return day.FormatISODate().ToStdWstring();
@@ -173,6 +193,9 @@ void SourceSchedulerPanel::addTaskOnButtonClick(wxCommandEvent&) {
         LOG_NOTICE(L"%1%", L"Не выбрано ни одного устройства");
         return;
     }
+    // An hour or minute as typed, never the nearest one of its range ("24"
+    // stood as 23, an emptied field as 0).
+    if (!timeFieldsTaken()) return;
     const auto& sources = m_store->getSources();
     debug::terminateIfOutOfRange(sources, placeAt, kAddTask);
     debug::terminateIfNull(sources[static_cast<std::size_t>(placeAt)], kAddTask);
@@ -182,13 +205,15 @@ void SourceSchedulerPanel::addTaskOnButtonClick(wxCommandEvent&) {
     const boost::shared_ptr<IPlayback> playback = playbacks[static_cast<std::size_t>(contentAt)]->clone();
 
     const std::wstring startDate = dayOf(firstDateCalendar);
-    const std::wstring startTime = timeText(startHour->GetValue(), startMinute->GetValue());
+    const std::wstring startTime = timeText(startHour->read().value, startMinute->read().value);
     const bool lastDay = lastDateCalendar->IsThisEnabled();
     std::wstring finalDate = lastDay ? dayOf(lastDateCalendar) : std::wstring();
-    // A ticked stop of 00:00 means no stop.
-    const bool hasStop = stopTime->GetValue() && (stopHour->GetValue() != 0 || stopMinute->GetValue() != 0);
-    std::wstring stopText = hasStop ? timeText(stopHour->GetValue(), stopMinute->GetValue()) : std::wstring();
     const int kind = repeat->GetSelection();
+    // A ticked stop of 00:00 means no stop; a one-shot item has none.
+    const bool hasStop =
+        stopTime->GetValue() && kind != 0 && (stopHour->read().value != 0 || stopMinute->read().value != 0);
+    std::wstring stopText =
+        hasStop ? timeText(stopHour->read().value, stopMinute->read().value) : std::wstring();
     // Taken before the checks: a refused item still uses up its two ids.
     const auto [startId, stopId] = m_store->takeTaskIds();
     const scheduler::task::Environment& environment = m_store->environment();

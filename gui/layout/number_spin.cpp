@@ -10,18 +10,35 @@ namespace fb {
 #ifdef __WXGTK__
 namespace {
 
-/// The spin button's own value. wx has no call for it while a text of its
-/// own is shown (GetValue() then answers the lowest value), and the program
-/// reaches GTK only through wx, so the function is looked up in GTK, which wx
-/// has loaded.
+// The program reaches GTK only through wx, which has no call for the two
+// below; they are looked up in GTK, which wx has loaded.
+
+/// The spin button's own value. wx has none while a text of its own is
+/// shown (GetValue() then answers the lowest value).
 double gtkValue(const wxSpinCtrl& spin) {
     using GetValue = double (*)(void*);
     static const auto get = reinterpret_cast<GetValue>(dlsym(RTLD_DEFAULT, "gtk_spin_button_get_value"));
     return get != nullptr ? get(spin.GetHandle()) : spin.GetMin();
 }
 
+/// Lets the spin button take any character as typed: wx makes it numeric,
+/// and GTK then drops each letter as it comes.
+void takeEveryCharacter(wxSpinCtrl& spin) {
+    using SetNumeric = void (*)(void*, int);
+    static const auto set = reinterpret_cast<SetNumeric>(dlsym(RTLD_DEFAULT, "gtk_spin_button_set_numeric"));
+    if (set != nullptr) set(spin.GetHandle(), 0);
+}
+
 }  // namespace
 #endif
+
+NumberSpin::NumberSpin(wxWindow* parent, wxWindowID id, const wxString& value, const wxPoint& pos,
+                       const wxSize& size, long style, int min, int max, int initial)
+    : wxSpinCtrl(parent, id, value, pos, size, style, min, max, initial) {
+#ifdef __WXGTK__
+    takeEveryCharacter(*this);
+#endif
+}
 
 std::wstring NumberSpin::typedText() const { return GetTextValue().ToStdWstring(); }
 

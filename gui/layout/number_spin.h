@@ -11,22 +11,27 @@ namespace fb {
 
 /// The spin field of the layouts' whole numbers (ports, counts, minutes).
 ///
-/// GTK's spin button reads its text whenever it loses the focus, is
-/// activated or spun, and silently turns a text it cannot take into a number
-/// of its range: an empty field or "-" becomes the lowest value, "70000" the
-/// highest. A click on "Сохранить" or "Применить" takes the focus, so by the
-/// time the click is handled the typed text is gone. This field keeps instead
-/// a text that the numbers' rule (base::readNumberText over the field's range)
-/// refuses: the text stays as typed and the spin button's value stays what it
-/// was, so that OK and Apply read the typed text (typedText, read) and refuse
-/// it with a word. A text the rule takes becomes the value as before; the
-/// arrows and the program's SetValue replace a kept text with a number.
+/// GTK's spin button of a wxSpinCtrl is "numeric": it drops every character
+/// but digits and a sign as they are typed, so "1199o" (an "o" for a "0")
+/// would stand as 1199 and be taken. It also reads its text whenever it loses
+/// the focus, is activated or spun, and silently turns a text it cannot take
+/// into a number of its range: an empty field or "-" becomes the lowest value,
+/// "70000" the highest. A click on "Сохранить" or "Применить" takes the focus,
+/// so by the time the click is handled the typed text is gone.
+///
+/// This field takes every character the operator types and keeps a text
+/// that the numbers' rule (base::readNumberText over the field's range)
+/// refuses: the text stays as typed and the spin button's value stays what
+/// it was, so that OK and Apply read the typed text (typedText, read) and
+/// refuse it with a word. A text the rule takes becomes the value as before;
+/// the arrows and the program's SetValue replace a kept text with a number.
 ///
 /// While a refused text is shown, GetValue() tells nothing (wx then answers
 /// the lowest value): read the field through read(). GUI thread only.
 class NumberSpin : public wxSpinCtrl {
 public:
-    using wxSpinCtrl::wxSpinCtrl;
+    NumberSpin(wxWindow* parent, wxWindowID id, const wxString& value, const wxPoint& pos, const wxSize& size,
+               long style, int min, int max, int initial);
 
     /// The text the field shows: what the operator typed, or the value the
     /// program or the arrows set last.

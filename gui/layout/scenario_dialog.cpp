@@ -43,7 +43,7 @@ ScenarioDialog::ScenarioDialog(wxWindow* parent, wxWindowID id, const wxString& 
     addField(fragment);
 
     repeatLabel = addLabel(L"Повторять каждые (сек)");
-    repeat = new wxSpinCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition, fieldSize, wxSP_ARROW_KEYS, 0,
+    repeat = new NumberSpin(this, wxID_ANY, wxEmptyString, wxDefaultPosition, fieldSize, wxSP_ARROW_KEYS, 0,
                             65535, 0);
     addField(repeat);
     topSizer->Add(grid, 1, wxEXPAND, 5);

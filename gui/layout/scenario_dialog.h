@@ -3,11 +3,11 @@
 #include <wx/button.h>
 #include <wx/choice.h>
 #include <wx/dialog.h>
-#include <wx/spinctrl.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 #include "gui/layout/event_connections.h"
+#include "gui/layout/number_spin.h"
 
 namespace frm {
 namespace fb {
@@ -30,7 +30,7 @@ protected:
     wxStaticText* fragmentLabel;
     wxChoice* fragment;
     wxStaticText* repeatLabel;
-    wxSpinCtrl* repeat;
+    NumberSpin* repeat;
     wxButton* save;
     wxButton* cancel;
 

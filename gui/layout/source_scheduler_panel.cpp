@@ -44,8 +44,8 @@ wxCheckBox* checkBox(wxWindow* parent, const wxString& text) {
 /// A spin control as wide as GTK draws its field with both buttons: the
 /// designed 50 or 60 pixels are too narrow for it, and GTK reports an error
 /// for a narrower one.
-wxSpinCtrl* spin(wxWindow* parent, int min, int max, int initial) {
-    return new wxSpinCtrl(parent, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize, wxSP_ARROW_KEYS,
+NumberSpin* spin(wxWindow* parent, int min, int max, int initial) {
+    return new NumberSpin(parent, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize, wxSP_ARROW_KEYS,
                           min, max, initial);
 }
 

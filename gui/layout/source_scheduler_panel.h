@@ -12,12 +12,12 @@
 #include <wx/radiobox.h>
 #include <wx/scrolwin.h>
 #include <wx/sizer.h>
-#include <wx/spinctrl.h>
 #include <wx/statline.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 #include "gui/layout/event_connections.h"
+#include "gui/layout/number_spin.h"
 
 namespace frm {
 namespace fb {
@@ -79,7 +79,7 @@ protected:
     wxRadioBox* repeat;
     wxPanel* periodPanel;
     wxStaticText* periodLabel;
-    wxSpinCtrl* period;
+    NumberSpin* period;
     wxStaticText* periodUnit;
     wxCheckListBox* weekDays;
     wxPanel* firstDatePanel;
@@ -90,14 +90,14 @@ protected:
     wxGenericCalendarCtrl* lastDateCalendar;
     wxPanel* dayTimePanel;
     wxStaticText* startTimeLabel;
-    wxSpinCtrl* startHour;
+    NumberSpin* startHour;
     wxStaticText* startColon;
-    wxSpinCtrl* startMinute;
+    NumberSpin* startMinute;
     wxPanel* stopTimePanel;
     wxCheckBox* stopTime;
-    wxSpinCtrl* stopHour;
+    NumberSpin* stopHour;
     wxStaticText* stopColon;
-    wxSpinCtrl* stopMinute;
+    NumberSpin* stopMinute;
     wxPanel* stepPanel;
     wxStaticText* stepLabel;
     wxTextCtrl* step;

@@ -175,6 +175,21 @@ TEST_F(LogFile, ObserverSeesImportantRecordsOnlyAndNoLogMeansNoEffect) {
     EXPECT_EQ(observed(), (std::vector<std::wstring>{L"IMPOR|impor", L"NOTICE|notice", L"FATAL|fatal"}));
 }
 
+// A window that tells the operator itself keeps the error in the file, in
+// the catalogue's words, without a second notice of it.
+TEST_F(LogFile, ARecordWithoutNoticeReachesTheFileButNotTheObserver) {
+    startLog(Log::INFO);
+    Log::setTranslator([](const std::wstring& t) { return L"<" + t + L">"; });
+    LOG_WITHOUT_NOTICE(Log::ERROR, L"refused");
+    LOG_WITHOUT_NOTICE(Log::DEBUG, L"below the level");
+    Log::instance()->flush();
+    const auto lines = linesOf(kDay);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(" ERROR\t["), std::string::npos) << lines[0];
+    EXPECT_EQ(lines[0].substr(lines[0].size() - 9), "<refused>") << "the catalogue's words";
+    EXPECT_TRUE(observed().empty());
+}
+
 TEST_F(LogFormatting, FaultyFormatsBecomeErrorRecords) {
     startLog(Log::INFO);
     LOG_DEBUG(nullptr);  // below the level: nothing at all

@@ -155,10 +155,11 @@ std::string namedFormat(const std::string& source, std::size_t call, const std::
 /// The log calls at NOTICE or above, in every form the program logs with:
 /// the LOG_ macros, a place's level operations and `at`, the C-style calls,
 /// the calls that also work without a log (debug::error_safe and its kin),
-/// the Log's own `write`, and the crash path's lines written from the signal
-/// handler. `formatArgument` is the format's position among the arguments.
-/// The abort sequence (dbg_abort) is left out: its condition is program
-/// code, and the process ends before any notice could show it.
+/// the Log's own `write`, the records for the file alone, and the crash
+/// path's lines written from the signal handler. `formatArgument` is the
+/// format's position among the arguments. The abort sequence (dbg_abort)
+/// is left out: its condition is program code, and the process ends before
+/// any notice could show it.
 struct Form {
     std::regex call;
     std::size_t formatArgument;
@@ -172,6 +173,7 @@ const std::vector<Form>& forms() {
         {std::regex(R"(\.at\s*\(\s*(::)?(base::)?Log::(NOTICE|WARN|ERROR|FATAL)\s*,)"), 0},
         {std::regex(R"(\b(notice|warn|error|fatal)_safe\s*\()"), 0},
         {std::regex(R"(\bwrite\s*\(\s*(::)?(base::)?Log::(NOTICE|WARN|ERROR|FATAL)\s*,)"), 1},
+        {std::regex(R"(\bLOG_WITHOUT_NOTICE\s*\(\s*(::)?(base::)?Log::(NOTICE|WARN|ERROR|FATAL)\s*,)"), 0},
         {std::regex(R"(\bcrashLog\s*\(\s*(::)?(base::)?Log::(NOTICE|WARN|ERROR|FATAL)\s*,)"), 1},
     };
     return all;

@@ -1,4 +1,4 @@
-// ctest-labels: net
+// ctest-labels: net input
 // Apply and Cancel of the property panel against simulated devices: each page
 // writes exactly the keys that changed, with the panel's mappings (the
 // allowed server cleared to "0.0.0.0", IGMP 60 or 0, the inverted LAN
@@ -6,10 +6,12 @@
 // the inputs' messages by id); the completion notice and the close after a
 // write that rebooted the device; the console-type question; refusals; the
 // rename reaching the zone panel; Cancel reverting pending audio-memory edits;
-// number fields whose text is no number of their range stopping Apply.
+// number fields whose text is no number of their range stopping Apply, also
+// with letters typed for real.
 #include <wx/translation.h>
 
 #include "tests/gui/property_panel_site.h"
+#include "tests/gui/typing.h"
 
 using namespace panel_site;
 using ui_testing::ScriptedUi;
@@ -218,6 +220,26 @@ TEST_F(PropertyApply, ANumberFieldWithoutANumberOfItsRangeStopsApplyBeforeAnythi
             L"Поле \"Приоритет типа консоли\" не заполнено. Введите целое число от 1 до 100.");
     EXPECT_NE(device(kConsole)->getTitle(), L"Пульт охраны");
     EXPECT_EQ(applied, 0);
+}
+
+// The field trial: "2991o" typed into "Базовый порт" of a loudspeaker and
+// "Применить" clicked sent "set srvPort 2991" and a reboot to the device.
+TEST_F(PropertyApply, LettersTypedIntoANumberFieldStayAndApplySendsNothing) {
+    Panel* panel = open(kIndex21);
+    panel->select(L"Сеть");
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([panel] { return panel->spinBasePort->IsShownOnScreen(); }));
+    sets(kIndex21);
+    ASSERT_TRUE(typing_testing::typeOver(panel->spinBasePort, "2991o"));
+    EXPECT_TRUE(panel->editing()) << "what was typed is an edit to apply";
+    typing_testing::click(panel->buttonApply);
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([this] { return !observedAt(L"ERROR").empty(); }));
+    EXPECT_EQ(observedAt(L"ERROR", true),
+              std::vector<std::wstring>{L"В поле \"Базовый порт\" введено \"2991o\": это не целое число. "
+                                        L"Введите целое число от 2000 до 65533."});
+    EXPECT_TRUE(sets(kIndex21).empty());
+    EXPECT_EQ(completions(), 0);
+    EXPECT_EQ(panel->spinBasePort->GetTextValue(), L"2991o");
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([panel] { return panel->spinBasePort->HasFocus(); }));
 }
 
 TEST_F(PropertyApply, CancelReadsThePageAgainAndRevertsPendingAudioMemoryEdits) {

@@ -1,12 +1,14 @@
 // The scheduler page as the operator plans with it: items built through the
-// editor's controls (ids, pairs, refusals, payload), the rows of the task
-// list and its buttons, the filters, the device list, and the page's answers
-// to the playlist and message pages.
+// editor's controls (ids, pairs, refusals, payload, hours and minutes typed
+// for real), the rows of the task list and its buttons, the filters, the
+// device list, and the page's answers to the playlist and message pages.
+// ctest-labels: input
 #include <gtest/gtest.h>
 
 #include <set>
 
 #include "tests/gui/scheduler_page.h"
+#include "tests/gui/typing.h"
 #include "tests/gui/ui_script.h"
 
 namespace {
@@ -94,6 +96,44 @@ TEST_F(SchedulerPageTasks, ItemsGetPairedIdsAndTheRefusalsBuildNothing) {
     EXPECT_EQ(loggedCount("Необходимо выбрать источник воспроизведения", "NOTICE"), 1);
     plan({1, day(2024, 3, 8), none, 10, 0, -1, -1, {kSpeaker1}});
     EXPECT_EQ(taskIds().back(), 15u) << "refusals before the ids take none";
+}
+
+// The field trial: "24" typed into the hour was saved as 23, an emptied
+// field as 0.
+TEST_F(SchedulerPageTasks, AnHourOrMinuteThatIsNoNumberOfItsRangeIsRefusedAndNothingIsBuilt) {
+    frame->Show();
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([this] { return page->startHour->IsShownOnScreen(); }));
+    page->choose(L"Плейлисты", L"Утро");
+    page->tickDevice(static_cast<unsigned>(page->rowOf(kSpeaker1)));
+    page->kind(1);
+    page->stopAt(11, 0);
+    int notices = 0;
+    const auto refused = [&](frm::fb::NumberSpin* field, const char* typed, const std::string& told) {
+        SCOPED_TRACE(typed);
+        ASSERT_TRUE(typing_testing::typeOver(field, typed));
+        typing_testing::click(page->addTask);
+        ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return loggedCount("", "NOTICE") > notices; }));
+        ++notices;
+        EXPECT_EQ(loggedCount(told, "NOTICE"), 1);
+        EXPECT_TRUE(taskIds().empty());
+        EXPECT_EQ(field->GetTextValue(), base::fromUtf8(typed)) << "kept to be mended";
+        EXPECT_TRUE(wx_testing::runEventLoopUntil([field] { return field->HasFocus(); }));
+        field->SetValue(10);
+    };
+    refused(page->startHour, "24", "\"Время запуска: часы\" введено 24: это число вне допустимых пределов");
+    refused(page->startMinute, "", "Поле \"Время запуска: минуты\" не заполнено");
+    refused(page->stopMinute, "3o", "\"Время останова: минуты\" введено \"3o\": это не целое число");
+    typing_testing::click(page->addTask);
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([this] { return !taskIds().empty(); }));
+    EXPECT_EQ(taskIds(), (Ids{1, 2})) << "the refusals took no ids";
+    EXPECT_EQ(page->vault(1).startTime, L"10:10");
+    EXPECT_EQ(page->vault(1).stopTime, L"11:10");
+
+    // A one-shot item has no stop: its hidden stop fields are not read.
+    page->kind(0);
+    page->stopHour->SetValue(wxString(L""));
+    Page::click(page->addTask);
+    EXPECT_EQ(taskIds(), (Ids{1, 2, 3}));
 }
 
 TEST_F(SchedulerPageTasks, AMessageTakesTheChosenGongAndAPlaylistNone) {

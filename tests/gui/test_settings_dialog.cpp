@@ -1,9 +1,10 @@
 // The settings dialog: its layout's event table; what OK stores (in
 // administrator mode exactly the dialog's keys, outside it nothing of the
 // network), the password pairs, a refused multicast address that stores
-// nothing at all, number fields that refuse what is no number of their range
-// (typed and clicked for real) and store nothing, the default gong under a
-// Cyrillic path, and a picture of every page, the events page showing today's log.
+// nothing at all and is told in a box over the dialog, number fields that
+// keep letters and refuse what is no number of their range (typed and
+// clicked for real) and store nothing, the default gong under a Cyrillic
+// path, and a picture of every page, the events page showing today's log.
 // ctest-labels: input
 #include <sys/stat.h>
 #include <wx/uiaction.h>
@@ -207,20 +208,35 @@ TEST_F(SettingsDialogTest, PasswordPairsStoreOrRefuseEachOnItsOwn) {
                   L"Пароль для блокирования интерфейса не сохранён (введён разный)"}));
 }
 
+// The field trial: "999.1.2.3" gave an error notice over the dialog, which
+// could not be closed while the dialog ran.
 TEST_F(SettingsDialogTest, ARefusedMulticastAddressStoresNothingAndKeepsTheDialogOpen) {
     Dialog& d = open(true);
     d.Show();
+    d.notebook->SetSelection(0);
     const auto before = settingsNow();
-    for (const wchar_t* address : {L"224.0.224.256", L"224.0.224.1x"}) {  // the second one stops start-up
+    int errors = 0;
+    // The last one would stop the next start.
+    for (const wchar_t* address : {L"999.1.2.3", L"224.0.224.256", L"224.0.224.1x"}) {
+        SCOPED_TRACE(wxString(address).utf8_string());
         d.sliderServiceMessage->SetValue(33);
         d.recordDevice->SetSelection(0);
         d.passwordAdministratorRepeat->ChangeValue(L"00000000");
         d.multicastAddress->ChangeValue(address);
+        ui_testing::ScriptedUi answers;
+        answers.expect(L"Внимание", wxID_OK);
         Dialog::press(d.buttonOk);
-        EXPECT_EQ(observedAt(L"ERROR", true), std::vector<std::wstring>{L"Ошибка при вводе ip адреса"});
+        ASSERT_EQ(answers.shown().size(), 1u);
+        EXPECT_NE(answers.shown()[0].text.find(L"\"" + std::wstring(address) + L"\""), std::wstring::npos)
+            << "the box names what was typed";
+        EXPECT_TRUE(observedAt(L"ERROR", true).empty()) << "no notice over the dialog";
+        EXPECT_EQ(loggedCount("Ошибка при вводе ip адреса", "ERROR"), ++errors) << "the log keeps the error";
         EXPECT_TRUE(d.IsShown());
         EXPECT_EQ(d.GetReturnCode(), 0);
-        EXPECT_EQ(settingsNow(), before) << base::toUtf8(address);
+        EXPECT_EQ(settingsNow(), before);
+        EXPECT_EQ(d.notebook->GetSelection(), 2) << "the address's page is shown";
+        EXPECT_TRUE(wx_testing::runEventLoopUntil([&d] { return d.multicastAddress->HasFocus(); }));
+        d.notebook->SetSelection(0);
     }
     Dialog::press(d.buttonCancel);
     EXPECT_EQ(d.GetReturnCode(), wxID_CANCEL);
@@ -228,8 +244,10 @@ TEST_F(SettingsDialogTest, ARefusedMulticastAddressStoresNothingAndKeepsTheDialo
     EXPECT_EQ(settingsNow(), before);
 }
 
-// The field trial: letters typed into "Базовый порт" and "Сохранить"
-// clicked stored 1024, and no device answered after the next start.
+// The field trials: letters typed into "Базовый порт" and "Сохранить"
+// clicked stored 1024, and no device answered after the next start; once
+// refused, the field still dropped each letter as it was typed, and "1199o"
+// (an "o" for a "0") stored 1199.
 TEST_F(SettingsDialogTest, LettersInThePortFieldAreRefusedWithAWordAndNothingIsStored) {
     Dialog& d = open(true);
     d.Show();
@@ -257,10 +275,17 @@ TEST_F(SettingsDialogTest, LettersInThePortFieldAreRefusedWithAWordAndNothingIsS
         EXPECT_TRUE(wx_testing::runEventLoopUntil([&d] { return d.multicastBasePort->HasFocus(); }))
             << "the refused field takes the focus back";
     };
-    // A number field takes no letters: they leave it empty.
-    typeAndSave("abc", L"Поле \"Базовый порт\" не заполнено. Введите целое число от 1024 до 65500.");
-    EXPECT_EQ(d.multicastBasePort->GetTextValue(), L"");
+    // Letters stay as they were typed, and the whole text is refused: the
+    // digits before them are not taken for it.
+    typeAndSave("1199o",
+                L"В поле \"Базовый порт\" введено \"1199o\": это не целое число. Введите целое число "
+                L"от 1024 до 65500.");
+    EXPECT_EQ(d.multicastBasePort->GetTextValue(), L"1199o");
     EXPECT_FALSE(wx_testing::writeShot(&d, "settings_refused_port").empty());
+    typeAndSave("12000abc",
+                L"В поле \"Базовый порт\" введено \"12000abc\": это не целое число. Введите целое "
+                L"число от 1024 до 65500.");
+    EXPECT_EQ(d.multicastBasePort->GetTextValue(), L"12000abc");
     typeAndSave("70000", L"В поле \"Базовый порт\" введено 70000: это число вне допустимых пределов. Введите "
                          L"целое число от 1024 до 65500.");
     EXPECT_EQ(d.multicastBasePort->GetTextValue(), L"70000") << "the typed text stays to be mended";

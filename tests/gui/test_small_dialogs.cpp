@@ -2,7 +2,9 @@
 // event, the manual and the update check through injected services), the
 // capture-device choice, the fragment entry (the name from a chosen file,
 // a missing file refused) and the scenario entry over the audio memory of a
-// simulated loudspeaker (the automatic name, no selection refused).
+// simulated loudspeaker (the automatic name, no selection refused, a repeat
+// period typed for real that is no number of its range refused).
+// ctest-labels: input
 #include <wx/spinctrl.h>
 
 #include <boost/make_shared.hpp>
@@ -17,6 +19,7 @@
 #include "tests/device/memory/memory_test_support.h"
 #include "tests/gui/dialog_support.h"
 #include "tests/gui/screenshot.h"
+#include "tests/gui/typing.h"
 #include "tests/gui/ui_script.h"
 #include "tests/support/counting_log_fixture.h"
 
@@ -173,4 +176,39 @@ TEST_F(SmallDialogs, ScenarioNameFollowsTheFragmentUntilTypedAndNeedsBothChoices
     EXPECT_EQ(scenarios[1].gongId, 11);
     EXPECT_EQ(scenarios[1].messageId, 10);
     EXPECT_EQ(scenarios[1].period, 30);
+}
+
+// The field trial: an emptied repeat period was saved as 0 and "70000" as
+// 65535, with no word.
+TEST_F(SmallDialogs, ARepeatPeriodThatIsNoNumberOfItsRangeIsRefusedAndNothingIsAdded) {
+    using namespace device::memory;
+    auto store = std::make_shared<device::sim::AudioMemoryStore>(kLayout611, 1 << 20);
+    store->plant(memory_test::plantedImage(kLayout611, 3, 500));
+    const boost::shared_ptr<IAudioControl> audio = boost::make_shared<device::o611::memory::AudioMemory>(
+        boost::make_shared<memory_test::LocalWire>(store), AudioMemoryBase::PlayingCallback(), false);
+    frm::ScenarioDialog dialog(nullptr, audio);
+    dialog_testing::choose(all<wxChoice>(&dialog).at(0), 1);
+    dialog_testing::choose(all<wxChoice>(&dialog).at(1), 0);
+    wxSpinCtrl* repeat = all<wxSpinCtrl>(&dialog).at(0);
+    wxButton* save = all<wxButton>(&dialog).at(0);
+    dialog.Show();
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return repeat->IsShownOnScreen(); }));
+    for (const char* typed : {"", "70000", "30s"}) {
+        SCOPED_TRACE(typed);
+        ui_testing::ScriptedUi ui;
+        ui.expect(L"Внимание", wxID_OK);
+        ASSERT_TRUE(typing_testing::typeOver(repeat, typed));
+        typing_testing::click(save);
+        ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return ui.shown().size() == 1; }));
+        EXPECT_NE(ui.shown()[0].text.find(L"\"Повторять каждые (сек)\""), std::wstring::npos);
+        EXPECT_TRUE(dialog.IsShown());
+        EXPECT_EQ(audio->getScenarios().size(), 1u) << "only the planted one";
+        EXPECT_EQ(repeat->GetTextValue(), base::fromUtf8(typed));
+        EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return repeat->HasFocus(); }));
+    }
+    ASSERT_TRUE(typing_testing::typeOver(repeat, "45"));
+    typing_testing::click(save);
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return !dialog.IsShown(); }));
+    ASSERT_EQ(audio->getScenarios().size(), 2u);
+    EXPECT_EQ(audio->getScenarios()[1].period, 45);
 }
