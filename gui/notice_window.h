@@ -2,6 +2,8 @@
 
 #include <wx/string.h>
 
+#include <vector>
+
 #include "gui/layout/notice_window.h"
 #include "gui/notice_list.h"
 
@@ -14,7 +16,16 @@ namespace frm {
 /// a notice already listed is counted there (NoticeList). "OK" or closing
 /// the window empties the list and hides it; the next notice shows it again.
 /// It belongs to the owner set with setOwner (the main window) and goes
-/// with it. GUI thread only.
+/// with it.
+///
+/// While a modal dialog runs, the toolkit gives input to that dialog alone,
+/// so a notice that opens then could not be closed: it opens beside the
+/// open dialogs instead, never over them, and takes the input from them
+/// until it is closed ("OK" or Return), without a modal loop of its
+/// own; the dialog has its input back after that. Where the screen has no
+/// room beside the dialogs, the notice waits, listed, until they close.
+/// Once the last dialog has closed, the window never holds the input of
+/// another window. GUI thread only.
 class NoticeWindow : public fb::NoticeWindow {
 public:
     /// The window the notice window belongs to (forgotten when it goes);
@@ -28,6 +39,9 @@ public:
     static void countRepeat(const wxString& caption, const wxString& text);
     /// The window while it exists (shown or hidden), else null.
     static NoticeWindow* current();
+    /// The modal dialogs open now, innermost last; frm::ui tells it each
+    /// time one opens or closes. Each stays alive while it is listed.
+    static void setOpenDialogs(std::vector<wxWindow*> dialogs);
 
     const NoticeList& notices() const { return m_notices; }
 
@@ -38,8 +52,16 @@ private:
     void onClose(wxCloseEvent& event) override;
     void dismiss();
     void showNotices();
+    /// Brings the listed notices before the operator: beside the open
+    /// dialogs with their input while any runs, else as an ordinary window.
+    void present();
+    /// Makes the window hold the input while it is shown (on top of the
+    /// running dialogs'), or release it; false when the toolkit cannot.
+    bool holdInput(bool hold);
 
     NoticeList m_notices;
+    bool m_holdsInput = false;
+    bool m_waiting = false;  // notices listed but held back by the open dialogs
 };
 
 }  // namespace frm

@@ -41,6 +41,13 @@ std::vector<OpenDialog>& openDialogs() {
     return dialogs;
 }
 
+/// Tells the notice window what is open now.
+void tellNotices() {
+    std::vector<wxWindow*> windows;
+    for (const OpenDialog& open : openDialogs()) windows.push_back(open.dialog);
+    NoticeWindow::setOpenDialogs(std::move(windows));
+}
+
 void end(const OpenDialog& open) {
     LOG_DEBUG(L"\"%1%\" ended: %2%", open.dialog->GetTitle().ToStdWstring(), answerLabel(open.cancelAnswer));
     open.dialog->EndModal(open.cancelAnswer);
@@ -64,6 +71,7 @@ int showOnStack(wxDialog& dialog, int cancelAnswer) {
         return cancelAnswer;
     }
     openDialogs().push_back({&dialog, cancelAnswer, false});
+    tellNotices();
     struct Pop {
         wxDialog* dialog;
         ~Pop() {
@@ -71,6 +79,7 @@ int showOnStack(wxDialog& dialog, int cancelAnswer) {
             dialogs.erase(std::remove_if(dialogs.begin(), dialogs.end(),
                                          [this](const OpenDialog& open) { return open.dialog == dialog; }),
                           dialogs.end());
+            tellNotices();
             if (!dialogs.empty() && dialogs.back().cancelled && dialogs.back().dialog->IsModal())
                 end(dialogs.back());
         }

@@ -8,7 +8,8 @@ namespace fb {
 NoticeWindow::NoticeWindow(wxWindow* parent, wxWindowID id, const wxString& title, const wxPoint& pos,
                            const wxSize& size, long style)
     : wxDialog(parent, id, title, pos, size, style) {
-    SetSizeHints(wxSize(360, 200), wxDefaultSize);
+    // Small enough to fit below a dialog that leaves little of the screen.
+    SetSizeHints(wxSize(360, 140), wxDefaultSize);
 
     auto* topSizer = new wxBoxSizer(wxVERTICAL);
     messages = new wxTextCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
