@@ -58,7 +58,9 @@ bool isIp4AddressText(const std::string& text) {
     return true;
 }
 
-bool parseWholeIp4Address(const std::string& text, std::uint32_t* address) {
+namespace {
+
+bool wholeAddress(const std::string& text, bool leadingZeros, std::uint32_t* address) {
     std::uint32_t value = 0;
     std::size_t at = 0;
     for (int part = 0; part < 4; ++part) {
@@ -69,7 +71,7 @@ bool parseWholeIp4Address(const std::string& text, std::uint32_t* address) {
             number = number * 10 + static_cast<std::uint32_t>(text[at++] - '0');
         const std::size_t digits = at - first;
         // A fourth digit, or a leading zero, which other readers take for octal.
-        if (digits == 0 || number > 255 || (digits > 1 && text[first] == '0')) return false;
+        if (digits == 0 || number > 255 || (!leadingZeros && digits > 1 && text[first] == '0')) return false;
         if (at < text.size() && text[at] >= '0' && text[at] <= '9') return false;
         value = value << 8 | number;
     }
@@ -77,6 +79,14 @@ bool parseWholeIp4Address(const std::string& text, std::uint32_t* address) {
     if (address != nullptr) *address = value;
     return true;
 }
+
+}  // namespace
+
+bool parseWholeIp4Address(const std::string& text, std::uint32_t* address) {
+    return wholeAddress(text, false, address);
+}
+
+bool isWholeDeviceAddressText(const std::string& text) { return wholeAddress(text, true, nullptr); }
 
 bool splitIpAndPort(const std::string& text, std::string* addressText, std::uint16_t* port) {
     if (!isIp4AddressText(text)) return false;

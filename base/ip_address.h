@@ -27,6 +27,12 @@ bool isIp4AddressText(const std::string& text);
 /// a device); the readers above take what devices send.
 bool parseWholeIp4Address(const std::string& text, std::uint32_t* address = nullptr);
 
+/// The same whole-text rule for a device's own address settings, except
+/// that a part may have leading zeros ("192.168.001.010"): a record read
+/// back from a device may carry them, and an Apply must not be refused for
+/// what the device itself reported. Nothing may follow the fourth part.
+bool isWholeDeviceAddressText(const std::string& text);
+
 /// Splits "address[:port]" at the first colon. False, with nothing stored,
 /// when the text doesn't begin with an address or the port after the colon
 /// isn't a decimal number up to 65535. Without a colon the address text is

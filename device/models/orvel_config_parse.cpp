@@ -173,11 +173,11 @@ void validateOrvelConfig(const OrvelConfig& config, int index) {
     int firstOctet = -1;
     // What goes to the device is an address as a whole, not one followed by
     // something the device would read in its own way.
-    const bool multicastOk = net::parseWholeIp4Address(config.multicastIp) &&
+    const bool multicastOk = net::isWholeDeviceAddressText(config.multicastIp) &&
                              std::sscanf(config.multicastIp.c_str(), "%i", &firstOctet) == 1 && firstOctet >= 224 &&
                              firstOctet <= 239;
-    stage(net::parseWholeIp4Address(config.ip) && net::parseWholeIp4Address(config.mask) &&
-              net::parseWholeIp4Address(config.gw) && net::parseWholeIp4Address(config.srvAllowedIP) && multicastOk &&
+    stage(net::isWholeDeviceAddressText(config.ip) && net::isWholeDeviceAddressText(config.mask) &&
+              net::isWholeDeviceAddressText(config.gw) && net::isWholeDeviceAddressText(config.srvAllowedIP) && multicastOk &&
               config.srvPort >= 1024 && config.srvPort <= 65514,
           L"Проверка сетевых настроек");
     stage(config.zarnoAddr >= 1 && config.zarnoAddr <= 127 && (!config.zarnoReserve || config.zarnoTest),

@@ -72,9 +72,9 @@ bool parseTovikState(const std::vector<std::string>& s, TovikConfig& c) {
 
 void validateTovikConfig(const TovikConfig& c) {
     // Addresses as a whole, as in the loudspeaker's check.
-    const bool network = net::parseWholeIp4Address(c.ip) && net::parseWholeIp4Address(c.mask) &&
-                         net::parseWholeIp4Address(c.gw) && net::parseWholeIp4Address(c.multicastIp) &&
-                         net::parseWholeIp4Address(c.srvAllowedIP) && isMulticastText(c.multicastIp) &&
+    const bool network = net::isWholeDeviceAddressText(c.ip) && net::isWholeDeviceAddressText(c.mask) &&
+                         net::isWholeDeviceAddressText(c.gw) && net::isWholeDeviceAddressText(c.multicastIp) &&
+                         net::isWholeDeviceAddressText(c.srvAllowedIP) && isMulticastText(c.multicastIp) &&
                          c.srvPort >= 1024 && c.srvPort <= 65533;
     if (!network) throw exception::IncorrectFormat(L"Проверка сетевых настроек");
     // Read as the console reads it: 0xFFFF (no gong) is -1 and passes.

@@ -108,6 +108,11 @@ TEST_F(NetAddress, AnAddressWithATailIsNoWholeAddress) {
         EXPECT_EQ(number, 7u) << bad << ": nothing stored";
     }
     EXPECT_FALSE(net::parseWholeIp4Address(std::string("1.2.3.4\0", 8))) << "a NUL ends no text";
+    // A device's own record may write its parts with leading zeros; a tail
+    // is refused there all the same.
+    EXPECT_TRUE(net::isWholeDeviceAddressText("192.168.001.010"));
+    for (const char* bad : {"1.2.3.4.5", "1.2.3.4 ", "1.2.3.4x", "1.2.3.0004", "256.1.1.1"})
+        EXPECT_FALSE(net::isWholeDeviceAddressText(bad)) << bad;
 }
 
 TEST_F(NetAddress, SplitRefusesBadPortsWithoutThrowing) {
