@@ -60,9 +60,9 @@ const wchar_t* const kVolumeNotRead =
 
 /// Every online and answering loudspeaker of the set back on channel 0 at
 /// once; the failures.
-StepFailures switchBack(const DeviceSet& devices) {
+StepFailures switchBack(WalkThreads& threads, const DeviceSet& devices) {
     StepFailures failures;
-    switchAllAtOnce(devices, device::CHANNEL_DISCOVERY, failures);
+    switchAllAtOnce(threads, devices, device::CHANNEL_DISCOVERY, failures);
     return failures;
 }
 
@@ -176,7 +176,7 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
     {
         boost::lock_guard<boost::mutex> steps(m_stepLock);
         StepFailures failures;
-        switched = switchAtOnce(LoudspeakerList(devices.begin(), devices.end()), channel, failures);
+        switched = switchAtOnce(m_walkers, LoudspeakerList(devices.begin(), devices.end()), channel, failures);
         tellFailures(failures, kNotSwitched, &told);
     }
     std::wstring busyTitles;
@@ -202,7 +202,7 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
         const bool goOn = m_gui == nullptr || m_gui->askYesNo(L"Предупреждение", question);
         if (!goOn) {
             boost::lock_guard<boost::mutex> steps(m_stepLock);
-            tellFailures(switchBack(devices), kNotSwitchedBack);
+            tellFailures(switchBack(m_walkers, devices), kNotSwitchedBack);
             return false;
         }
     }
@@ -277,7 +277,7 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
             for (const auto& device : devices)
                 if (m_devices.count(device) == 0) taken.insert(device);
         }
-        tellFailures(switchBack(taken), kNotSwitchedBack);
+        tellFailures(switchBack(m_walkers, taken), kNotSwitchedBack);
     }
     LOG_NOTICE(L"%1%", L"Канал тревог занят.");
     return false;
@@ -416,7 +416,7 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
             devices = answeringOnly(devices);
             const LoudspeakerList list(devices.begin(), devices.end());
             StepFailures failures;
-            const std::vector<SwitchOutcome> switched = switchAtOnce(list, channel, failures);
+            const std::vector<SwitchOutcome> switched = switchAtOnce(m_walkers, list, channel, failures);
             tellOnce(failures, kNotSwitched);
             // Out of the notice, as in the busy check.
             for (std::size_t i = 0; i < list.size(); ++i)
@@ -453,7 +453,7 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
                 }
             };
         }
-        SavedSettings saved = saveAtOnce(devices, failures, readPort);
+        SavedSettings saved = saveAtOnce(m_walkers, devices, failures, readPort);
         tellOnce(failures, kVolumeNotRead);
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         m_savedVolumes = std::move(saved.volumes);
@@ -617,7 +617,7 @@ bool AlarmChannel::giveChannelVolume(std::uint64_t launch) {
         for (const auto& entry : m_savedVolumes) devices.insert(entry.first);
         volume = m_volume;
     }
-    setVolumeAtOnce(devices, volume);
+    setVolumeAtOnce(m_walkers, devices, volume);
     return true;
 }
 
@@ -631,8 +631,8 @@ bool AlarmChannel::restoreSavedSettings(std::uint64_t launch, const DeviceSet* s
         volumes = m_savedVolumes;
         states = m_savedVolumeStates;
     }
-    restoreAtOnce(volumes, states);
-    if (switchBackSet != nullptr) tellOnce(switchBack(*switchBackSet), kNotSwitchedBack);
+    restoreAtOnce(m_walkers, volumes, states);
+    if (switchBackSet != nullptr) tellOnce(switchBack(m_walkers, *switchBackSet), kNotSwitchedBack);
     return true;
 }
 
@@ -647,8 +647,8 @@ void AlarmChannel::restoreDeviceSettings() {
         states.swap(m_savedVolumeStates);
         devices.swap(m_devices);
     }
-    restoreAtOnce(volumes, states);
-    tellOnce(switchBack(devices), kNotSwitchedBack);
+    restoreAtOnce(m_walkers, volumes, states);
+    tellOnce(switchBack(m_walkers, devices), kNotSwitchedBack);
 }
 
 void AlarmChannel::tellOnce(const StepFailures& failures, const wchar_t* text) {
@@ -858,7 +858,7 @@ bool AlarmChannel::restoreCommonChannelForAllDevices() {
         self->m_preempted = false;
     }
     self->restoreDeviceSettings();
-    tellFailures(switchBack(all), kNotSwitchedBack);
+    tellFailures(switchBack(self->m_walkers, all), kNotSwitchedBack);
     return true;
 }
 

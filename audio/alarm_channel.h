@@ -235,6 +235,8 @@ private:
     ChannelGui* m_gui;
     mp3streamf& m_stream;
     Options m_options;
+    /// The steps' threads, kept from one step to the next.
+    WalkThreads m_walkers{kLoudspeakersAtOnce};
     RequestThread m_requests;
 };
 

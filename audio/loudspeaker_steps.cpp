@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cwctype>
 
-#include "audio/concurrent_walk.h"
 #include "base/exception.h"
 #include "base/log.h"
 
@@ -16,8 +15,9 @@ using Loudspeaker = boost::shared_ptr<device::OrvelInfo>;
 std::vector<Loudspeaker> listOf(const DeviceSet& devices) { return {devices.begin(), devices.end()}; }
 
 /// `visit` on every loudspeaker of the list at once.
-void atOnce(const std::vector<Loudspeaker>& list, const std::function<void(device::OrvelInfo&)>& visit) {
-    forEachConcurrently(list.size(), kLoudspeakersAtOnce, [&](std::size_t i) { visit(*list[i]); });
+void atOnce(WalkThreads& threads, const std::vector<Loudspeaker>& list,
+            const std::function<void(device::OrvelInfo&)>& visit) {
+    threads.forEach(list.size(), [&](std::size_t i) { visit(*list[i]); });
 }
 
 /// What the operator is told of a request that failed.
@@ -76,11 +76,11 @@ std::wstring StepFailures::examples(const Summary& summary) {
     return joined;
 }
 
-std::vector<SwitchOutcome> switchAtOnce(const std::vector<Loudspeaker>& list, device::AudioChannel channel,
-                                        StepFailures& failures) {
+std::vector<SwitchOutcome> switchAtOnce(WalkThreads& threads, const std::vector<Loudspeaker>& list,
+                                        device::AudioChannel channel, StepFailures& failures) {
     std::vector<SwitchOutcome> outcomes(list.size(), SwitchOutcome::kNotAsked);
     std::vector<std::wstring> causes(list.size());
-    forEachConcurrently(list.size(), kLoudspeakersAtOnce, [&](std::size_t i) {
+    threads.forEach(list.size(), [&](std::size_t i) {
         device::OrvelInfo& speaker = *list[i];
         if (!speaker.isOnlineAndAnswered()) return;
         try {
@@ -96,11 +96,12 @@ std::vector<SwitchOutcome> switchAtOnce(const std::vector<Loudspeaker>& list, de
     return outcomes;
 }
 
-void switchAllAtOnce(const DeviceSet& devices, device::AudioChannel channel, StepFailures& failures) {
-    switchAtOnce(listOf(devices), channel, failures);
+void switchAllAtOnce(WalkThreads& threads, const DeviceSet& devices, device::AudioChannel channel,
+                     StepFailures& failures) {
+    switchAtOnce(threads, listOf(devices), channel, failures);
 }
 
-SavedSettings saveAtOnce(const DeviceSet& devices, StepFailures& failures,
+SavedSettings saveAtOnce(WalkThreads& threads, const DeviceSet& devices, StepFailures& failures,
                          const std::function<void(device::OrvelInfo&)>& firstAnswered) {
     const std::vector<Loudspeaker> list = listOf(devices);
     std::vector<int> volumes(list.size(), 0);
@@ -109,7 +110,7 @@ SavedSettings saveAtOnce(const DeviceSet& devices, StepFailures& failures,
     std::vector<char> saved(list.size(), 0);
     std::vector<std::wstring> causes(list.size());
     std::atomic<bool> answered{false};
-    forEachConcurrently(list.size(), kLoudspeakersAtOnce, [&](std::size_t i) {
+    threads.forEach(list.size(), [&](std::size_t i) {
         device::OrvelInfo& speaker = *list[i];
         if (!speaker.isOnlineAndAnswered()) return;
         try {
@@ -133,20 +134,20 @@ SavedSettings saveAtOnce(const DeviceSet& devices, StepFailures& failures,
     return settings;
 }
 
-void setVolumeAtOnce(const DeviceSet& devices, int volume) {
-    atOnce(listOf(devices), [volume](device::OrvelInfo& speaker) {
+void setVolumeAtOnce(WalkThreads& threads, const DeviceSet& devices, int volume) {
+    atOnce(threads, listOf(devices), [volume](device::OrvelInfo& speaker) {
         if (!speaker.isOnlineAndAnswered()) return;
         ignoringFailure(speaker, L"the volume",
                         [&] { speaker.setVolume(static_cast<std::uint32_t>(volume)); });
     });
 }
 
-void restoreAtOnce(const VolumeMap& volumes, const VolumeStateMap& states) {
+void restoreAtOnce(WalkThreads& threads, const VolumeMap& volumes, const VolumeStateMap& states) {
     DeviceSet devices;
     for (const auto& entry : volumes) devices.insert(entry.first);
     for (const auto& entry : states) devices.insert(entry.first);
     const std::vector<Loudspeaker> list = listOf(devices);
-    forEachConcurrently(list.size(), kLoudspeakersAtOnce, [&](std::size_t i) {
+    threads.forEach(list.size(), [&](std::size_t i) {
         device::OrvelInfo& speaker = *list[i];
         const auto volume = volumes.find(list[i]);
         if (volume != volumes.end() && speaker.isOnlineAndAnswered())

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/concurrent_walk.h"
 #include "audio/orvel_actions.h"
 
 // The alarm channel's requests to its loudspeakers, each step sent to all of
@@ -13,12 +14,14 @@
 // a step costs about the reply time of its slowest loudspeaker, not the sum
 // of all replies. A loudspeaker whose request fails (no reply, an error
 // reply, gone offline) neither holds the others back nor ends the step; the
-// failures are gathered by cause, for one notice per cause.
+// failures are gathered by cause, for one notice per cause. Each step runs
+// on the walk's threads, which its caller owns.
 
 namespace frm {
 
-/// Loudspeakers asked at once by one step: a thread each, up to this many.
-constexpr std::size_t kLoudspeakersAtOnce = 512;
+/// Loudspeakers asked at once by one step: a thread each, up to this many
+/// (the walk's threads stay for the next steps).
+constexpr std::size_t kLoudspeakersAtOnce = 128;
 
 /// The loudspeakers of one step that failed, per cause: how many, and the
 /// first few by title, in the order of the step's list.
@@ -51,11 +54,11 @@ enum class SwitchOutcome { kNotAsked, kDone, kBusy, kFailed };
 /// switch to `channel`: done, busy (it refused, playing a notice of its
 /// own) or failed (gathered in `failures`); the others are not asked. The
 /// outcomes in the list's order.
-std::vector<SwitchOutcome> switchAtOnce(const std::vector<boost::shared_ptr<device::OrvelInfo>>& list,
+std::vector<SwitchOutcome> switchAtOnce(WalkThreads& threads, const std::vector<boost::shared_ptr<device::OrvelInfo>>& list,
                                         device::AudioChannel channel, StepFailures& failures);
 
 /// Whatever each loudspeaker answers; failures gathered.
-void switchAllAtOnce(const DeviceSet& devices, device::AudioChannel channel, StepFailures& failures);
+void switchAllAtOnce(WalkThreads& threads, const DeviceSet& devices, device::AudioChannel channel, StepFailures& failures);
 
 struct SavedSettings {
     VolumeMap volumes;
@@ -67,16 +70,16 @@ struct SavedSettings {
 /// both (gathered in `failures`): it keeps its own volume through the
 /// notice. `firstAnswered`, when set, is called with the first loudspeaker
 /// whose volume was read, on its thread, while the others still answer.
-SavedSettings saveAtOnce(const DeviceSet& devices, StepFailures& failures,
+SavedSettings saveAtOnce(WalkThreads& threads, const DeviceSet& devices, StepFailures& failures,
                          const std::function<void(device::OrvelInfo&)>& firstAnswered =
                              std::function<void(device::OrvelInfo&)>());
 
 /// The volume given to every online and answering loudspeaker at once;
 /// refusals and failures are the device layer's to log.
-void setVolumeAtOnce(const DeviceSet& devices, int volume);
+void setVolumeAtOnce(WalkThreads& threads, const DeviceSet& devices, int volume);
 
 /// Each loudspeaker's saved volume, then its saved switch state, the
 /// loudspeakers at once; only those online and answering.
-void restoreAtOnce(const VolumeMap& volumes, const VolumeStateMap& states);
+void restoreAtOnce(WalkThreads& threads, const VolumeMap& volumes, const VolumeStateMap& states);
 
 }  // namespace frm
