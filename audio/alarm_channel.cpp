@@ -1,8 +1,10 @@
 #include "audio/alarm_channel.h"
 
+#include <set>
+
 #include <boost/filesystem/operations.hpp>
 
-#include "audio/concurrent_walk.h"
+#include "audio/loudspeaker_steps.h"
 #include "audio/mp3streamf.h"
 #include "audio/player.h"
 #include "audio/player_channel.h"
@@ -34,34 +36,34 @@ device::AudioChannel channelOf(int priority) {
 constexpr boost::chrono::milliseconds kRunningThreadJoin{100};
 constexpr boost::chrono::milliseconds kIdleThreadJoin{3000};
 
-/// Loudspeakers asked at once by the busy check.
-constexpr std::size_t kSwitchThreads = 32;
-
 const wchar_t* flag(bool on) { return on ? L"true" : L"false"; }
 
-enum class Switch { kNotAsked, kDone, kBusy, kFailed };
+using LoudspeakerList = std::vector<boost::shared_ptr<device::OrvelInfo>>;
 
-/// The busy check: every online and answering loudspeaker of the set asked
-/// to switch at once; the outcomes in the set's order. A loudspeaker that
-/// does not answer or answers with an error is logged and counted failed,
-/// neither busy nor switched: one loudspeaker lost in a fire must neither
-/// hold the others back by the transport's give-up time nor keep the alarm
-/// off the air.
-std::vector<Switch> switchAnswering(const DeviceSet& devices, device::AudioChannel channel) {
-    const std::vector<boost::shared_ptr<device::OrvelInfo>> list(devices.begin(), devices.end());
-    std::vector<Switch> outcomes(list.size(), Switch::kNotAsked);
-    forEachConcurrently(list.size(), kSwitchThreads, [&](std::size_t i) {
-        device::OrvelInfo& speaker = *list[i];
-        if (!speaker.isOnlineAndAnswered()) return;
-        try {
-            outcomes[i] = speaker.switchChannel(channel) ? Switch::kDone : Switch::kBusy;
-        } catch (const exception::Base& e) {
-            LOG_WARN(L"Громкоговоритель '%1%' не переключён на канал оповещений: %2%", speaker.getTitle(),
-                     e.getNotification());
-            outcomes[i] = Switch::kFailed;
+/// One notice per cause of a step's failures, with the count and a few
+/// loudspeakers; each loudspeaker alone is in the log at DEBUG already. With
+/// `told`, a text and cause told before (kept there) is not told again.
+void tellFailures(const StepFailures& failures, const wchar_t* text, std::set<std::wstring>* told = nullptr) {
+    for (const StepFailures::Summary& summary : failures.summaries()) {
+        if (told != nullptr && !told->insert(std::wstring(text) + L"\n" + summary.cause).second) {
+            LOG_DEBUG(L"Alarm channel: told before for this notice: %1%", summary.cause);
+            continue;
         }
-    });
-    return outcomes;
+        LOG_WARN(text, static_cast<std::uint64_t>(summary.count), summary.cause, StepFailures::examples(summary));
+    }
+}
+
+const wchar_t* const kNotSwitched = L"Громкоговорители не переключены на канал оповещений (%1%): %2%. Например: %3%";
+const wchar_t* const kNotSwitchedBack = L"Громкоговорители не возвращены на общий канал (%1%): %2%. Например: %3%";
+const wchar_t* const kVolumeNotRead =
+    L"Громкость громкоговорителей не прочитана, оповещение звучит с их громкостью (%1%): %2%. Например: %3%";
+
+/// Every online and answering loudspeaker of the set back on channel 0 at
+/// once; the failures.
+StepFailures switchBack(WalkThreads& threads, const DeviceSet& devices) {
+    StepFailures failures;
+    switchAllAtOnce(threads, devices, device::CHANNEL_DISCOVERY, failures);
+    return failures;
 }
 
 /// The channel-0 port from the loudspeaker's configuration record.
@@ -76,7 +78,28 @@ AlarmChannel::AlarmChannel(DeviceSelection* selection, ChannelGui* gui, mp3strea
     if (!m_options.discoveryPort) m_options.discoveryPort = configuredDiscoveryPort;
 }
 
+/// Holds the steps' lock for one step of the alarm thread and marks the
+/// thread as waiting for loudspeakers meanwhile.
+class AlarmChannel::Step {
+public:
+    Step(AlarmChannel& channel, std::uint64_t launch) : m_channel(channel), m_steps(channel.m_stepLock) {
+        m_current = channel.current(launch);
+        m_channel.m_inStep = true;
+    }
+    ~Step() { m_channel.m_inStep = false; }
+    Step(const Step&) = delete;
+    Step& operator=(const Step&) = delete;
+    explicit operator bool() const { return m_current; }
+
+private:
+    AlarmChannel& m_channel;
+    boost::lock_guard<boost::mutex> m_steps;
+    bool m_current = false;
+};
+
 AlarmChannel::~AlarmChannel() {
+    // No request of the window starts any more; one that runs ends first.
+    m_requests.drain();
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         m_stoppedLaunch = m_launches;
@@ -145,19 +168,28 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
         return false;
     }
 
+    // Every loudspeaker at once: one lost in a fire neither holds the others
+    // back by the transport's give-up time nor keeps the alarm off the air.
     const device::AudioChannel channel = channelOf(priority);
-    const std::vector<Switch> switched = switchAnswering(devices, channel);
+    std::vector<SwitchOutcome> switched;
+    std::set<std::wstring> told;  // the notice's, once it runs
+    {
+        boost::lock_guard<boost::mutex> steps(m_stepLock);
+        StepFailures failures;
+        switched = switchAtOnce(m_walkers, LoudspeakerList(devices.begin(), devices.end()), channel, failures);
+        tellFailures(failures, kNotSwitched, &told);
+    }
     std::wstring busyTitles;
     std::size_t busy = 0;
     auto at = switched.begin();
     for (auto device = devices.begin(); device != devices.end(); ++at) {
-        if (*at == Switch::kBusy) {
+        if (*at == SwitchOutcome::kBusy) {
             busyTitles += (*device)->getTitle() + L"; ";
             ++busy;
         }
         // Out of the notice: asked again by the alarm thread, it would end
         // the notice for all the others.
-        device = *at == Switch::kFailed ? devices.erase(device) : std::next(device);
+        device = *at == SwitchOutcome::kFailed ? devices.erase(device) : std::next(device);
     }
     if (busy > 0 && busy == devices.size()) {
         LOG_NOTICE(L"%1%", L"На всех выбранных устройствах запущено оповещение с более высоким приоритетом.");
@@ -169,7 +201,8 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
             L") запущено оповещение с более высоким приоритетом. Запустить на свободные?";
         const bool goOn = m_gui == nullptr || m_gui->askYesNo(L"Предупреждение", question);
         if (!goOn) {
-            switchChannelOfAnswering(devices, device::CHANNEL_DISCOVERY);
+            boost::lock_guard<boost::mutex> steps(m_stepLock);
+            tellFailures(switchBack(m_walkers, devices), kNotSwitchedBack);
             return false;
         }
     }
@@ -209,9 +242,22 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
                 m_onlySelected = onlySelected;
                 m_callback = std::move(callback);
                 m_stopping = false;
+                m_told = std::move(told);
                 thisLaunch = ++m_launches;
             }
-            m_alarmThread = boost::thread([this, thisLaunch] { alarmThread(thisLaunch); });
+            m_threadActive = true;
+            try {
+                m_alarmThread = boost::thread([this, thisLaunch] {
+                    struct Ended {
+                        std::atomic<bool>& active;
+                        ~Ended() { active = false; }
+                    } ended{m_threadActive};
+                    alarmThread(thisLaunch);
+                });
+            } catch (...) {
+                m_threadActive = false;
+                throw;
+            }
             return m_alarmThread.joinable();
         }
     }
@@ -221,14 +267,17 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
     // changes: that notice, its loudspeakers and its callback are what the
     // next stop ends, after its thread, and gives back. This launch's busy
     // check took its free loudspeakers; those that the running notice does
-    // not hold go back to the common channel, under the lock under which
-    // that notice's thread switches its own.
+    // not hold go back to the common channel, after that notice's thread
+    // has switched its own (the steps' lock).
     {
-        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        boost::lock_guard<boost::mutex> steps(m_stepLock);
         DeviceSet taken;
-        for (const auto& device : devices)
-            if (m_devices.count(device) == 0) taken.insert(device);
-        switchChannelOfAnswering(taken, device::CHANNEL_DISCOVERY);
+        {
+            boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+            for (const auto& device : devices)
+                if (m_devices.count(device) == 0) taken.insert(device);
+        }
+        tellFailures(switchBack(m_walkers, taken), kNotSwitchedBack);
     }
     LOG_NOTICE(L"%1%", L"Канал тревог занят.");
     return false;
@@ -310,7 +359,8 @@ void AlarmChannel::alarmThread(std::uint64_t launch) {
     // with changed volumes, deaf to the common channel, while the channel
     // counts as idle. Give them back now.
     try {
-        restoreDeviceSettings();
+        Step step(*this, launch);
+        if (step) restoreDeviceSettings();  // else the stop does it
     } catch (const boost::thread_interrupted&) {
     } catch (const std::exception& e) {
         LOG_ERROR(L"%1%", base::toWide(e.what()));
@@ -332,51 +382,92 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
         boost::lock_guard<boost::mutex> watcher(m_watcherLock);
         m_watcherThread = boost::thread([this] { checkInternalPlayingThread(); });
     }
-    boost::unique_lock<boost::recursive_mutex> lock(m_lock);
     // From here on each step that takes the loudspeakers or the stream looks
-    // at the stop first, under the lock stop takes to ask for it: a stop
-    // restores what came before it, and nothing may come after it.
-    if (!current(launch)) return true;
-    if (!m_record.empty() && fileExists(m_record)) {
-        boost::system::error_code error;
-        boost::filesystem::remove(base::toUtf8(m_record), error);
-    }
-    const std::wstring gong = m_gong;
-    const std::wstring record = m_record;
-    device::AudioChannel channel = device::CHANNEL_DISCOVERY;
-    if (m_broadcasting) {
-        if (m_onlySelected && m_devices.empty()) {
-            lock.unlock();
-            LOG_DEBUG(L"%1%", L"Alarm channel: get selected devices.");
-            DeviceSet selected =
-                m_selection != nullptr ? m_selection->getSelectedDevicesAndZones() : DeviceSet();
-            lock.lock();
-            if (!current(launch)) return true;
-            m_devices = std::move(selected);
+    // at the stop first, and a stop gives back what came before it: nothing
+    // may come after it.
+    std::wstring gong, record;
+    bool broadcasting = false;
+    bool onlySelected = false;
+    int priority = 0;
+    DeviceSet devices;
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        if (!current(launch)) return true;
+        if (!m_record.empty() && fileExists(m_record)) {
+            boost::system::error_code error;
+            boost::filesystem::remove(base::toUtf8(m_record), error);
         }
-        channel = channelOf(m_priority);
-        m_devices = answeringOnly(m_devices);
-        switchChannelOfAnswering(m_devices, channel);
-        if (m_devices.empty()) {
+        gong = m_gong;
+        record = m_record;
+        broadcasting = m_broadcasting;
+        onlySelected = m_onlySelected;
+        priority = m_priority;
+        devices = m_devices;
+    }
+    if (broadcasting) {
+        if (onlySelected && devices.empty()) {
+            LOG_DEBUG(L"%1%", L"Alarm channel: get selected devices.");
+            devices = m_selection != nullptr ? m_selection->getSelectedDevicesAndZones() : DeviceSet();
+        }
+        const device::AudioChannel channel = channelOf(priority);
+        {
+            Step step(*this, launch);
+            if (!step) return true;
+            devices = answeringOnly(devices);
+            const LoudspeakerList list(devices.begin(), devices.end());
+            StepFailures failures;
+            const std::vector<SwitchOutcome> switched = switchAtOnce(m_walkers, list, channel, failures);
+            tellOnce(failures, kNotSwitched);
+            // Out of the notice, as in the busy check.
+            for (std::size_t i = 0; i < list.size(); ++i)
+                if (switched[i] == SwitchOutcome::kFailed) devices.erase(list[i]);
+            // Stored even when a stop came meanwhile: it waits for this step
+            // and then gives these loudspeakers back.
+            boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+            m_devices = devices;
+        }
+        if (devices.empty()) {
             LOG_WARN(L"%1%", L"Канал оповещений: Нет устройств для вещания.");
             LOG_DEBUG(L"%1%", L"break alarm thread");
             return true;
         }
+    }
+    // The endpoint's port is read from the first loudspeaker to answer the
+    // saving, while the others still answer: a late loudspeaker first in the
+    // set's order would hold the alarm back by the replies of its record.
+    std::uint16_t port = 0;
+    bool portRead = false;
+    std::exception_ptr unread;
+    {
+        Step step(*this, launch);
+        if (!step) return true;
+        StepFailures failures;
+        std::function<void(device::OrvelInfo&)> readPort;
+        if (broadcasting) {
+            readPort = [&](device::OrvelInfo& speaker) {
+                try {
+                    port = discoveryPortOf(speaker);
+                    portRead = true;
+                } catch (...) {
+                    unread = std::current_exception();
+                }
+            };
+        }
+        SavedSettings saved = saveAtOnce(m_walkers, devices, failures, readPort);
+        tellOnce(failures, kVolumeNotRead);
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        m_savedVolumes = std::move(saved.volumes);
+        m_savedVolumeStates = std::move(saved.states);
+    }
+    if (unread) std::rethrow_exception(unread);
+    if (broadcasting) {
+        // None gave its volume: the first of the set, as it answers.
+        if (!portRead) port = discoveryPortOf(**devices.begin());
         std::wstring address = pref::getString("multicast.address");
         if (address.empty()) address = L"224.0.224.1";
-        const unsigned port = discoveryPortOf(**m_devices.begin()) + static_cast<unsigned>(channel);
+        const unsigned to = port + static_cast<unsigned>(channelOf(priority));
         LOG_TRACE2(L"%1%(..)", "mp3streamf::set_stream_endp");
-        m_stream.set_stream_endp((base::toUtf8(address) + ":" + std::to_string(port)).c_str());
-    }
-    const DeviceSet devices = m_devices;
-    lock.unlock();
-    {
-        VolumeMap volumes = volumesOfAnswering(devices);
-        VolumeStateMap states = volumeStatesOfAnswering(devices);
-        boost::lock_guard<boost::recursive_mutex> relock(m_lock);
-        if (!current(launch)) return true;
-        m_savedVolumes = std::move(volumes);
-        m_savedVolumeStates = std::move(states);
+        m_stream.set_stream_endp((base::toUtf8(address) + ":" + std::to_string(to)).c_str());
     }
 
     if (!gong.empty()) {
@@ -384,57 +475,65 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
             LOG_WARN(L"Не найден гонг, '%1%'", gong);
             return aborted(L"break alarm thread");
         }
-        giveChannelVolume();
+        if (!giveChannelVolume(launch)) return true;
         LOG_TRACE(L"%1%", L"play gong");
         playMessage(launch, gong, 300, Guard{kGongStarted, kGongEnded});
         if (!current(launch)) return true;
-        restoreSavedSettings();
+        if (!restoreSavedSettings(launch, nullptr)) return true;
     }
     if (boost::this_thread::interruption_requested()) {
         LOG_DEBUG(L"%1%", L"break alarm thread (request for stop)");
         return true;  // stop restores the loudspeakers
     }
 
-    lock.lock();
-    if (!current(launch)) return true;
-    const int source = m_source;
-    const std::wstring message = m_message;
-    const bool broadcasting = m_broadcasting;
-    lock.unlock();
+    int source = kMessageList;
+    std::wstring message;
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        if (!current(launch)) return true;
+        source = m_source;
+        message = m_message;
+    }
     if (source == kMessageList && !message.empty()) {
-        {
-            boost::lock_guard<boost::recursive_mutex> relock(m_lock);
-            m_stream.set_read_mode(mp3streamf::READ_FILE);
-            m_stream.set_write_mode(broadcasting, false);
-        }
-        giveChannelVolume();
+        m_stream.set_read_mode(mp3streamf::READ_FILE);
+        m_stream.set_write_mode(broadcasting, false);
+        if (!giveChannelVolume(launch)) return true;
         LOG_TRACE(L"%1%", L"play message");
         playMessage(launch, message, 50, Guard{kMessageStarted, kMessageEnded});
         if (!current(launch)) return true;
-        restoreSavedSettings();
-        switchChannelOfAnswering(devices, device::CHANNEL_DISCOVERY);
+        if (!restoreSavedSettings(launch, &devices)) return true;
     } else if (source == kMicrophone) {
         const bool recording = !record.empty();
-        {
-            boost::lock_guard<boost::recursive_mutex> relock(m_lock);
-            if (!current(launch)) return true;
-            m_stream.set_microphone_name(pref::getString("record.deviceName"));
-            m_stream.set_read_mode(mp3streamf::READ_MICROPHONE);
-            m_stream.set_write_mode(broadcasting, recording);
-            if (recording) m_stream.set_write_file(record);
-        }
-        giveChannelVolume();
+        if (!current(launch)) return true;
+        m_stream.set_microphone_name(pref::getString("record.deviceName"));
+        m_stream.set_read_mode(mp3streamf::READ_MICROPHONE);
+        m_stream.set_write_mode(broadcasting, recording);
+        if (recording) m_stream.set_write_file(record);
+        if (!giveChannelVolume(launch)) return true;
         LOG_TRACE(L"%1%", L"play with microphone");
         boost::this_thread::interruption_point();
-        boost::lock_guard<boost::recursive_mutex> relock(m_lock);
-        if (!current(launch)) return true;
-        m_microphoneStreaming = true;
-        m_stream.stream_create();
+        {
+            boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+            if (!current(launch)) return true;
+            m_microphoneStreaming = true;
+        }
+        startStream(launch);
     }
     LOG_TRACE(L"%1%", L"end alarm thread");
     boost::lock_guard<boost::recursive_mutex> relock(m_lock);
     m_currentMessage.clear();
     return true;
+}
+
+bool AlarmChannel::startStream(std::uint64_t launch) {
+    // Not under the channel's lock: libvlc may take its time to start, and
+    // the getters must not wait for it. A stop that came meanwhile closed
+    // the stream before it was made; it is closed again here.
+    m_stream.stream_create();
+    if (current(launch)) return true;
+    m_stream.stop();
+    m_stream.stream_close();
+    return false;
 }
 
 void AlarmChannel::playMessage(std::uint64_t launch, const std::wstring& path, std::uint32_t silenceMs,
@@ -447,9 +546,9 @@ void AlarmChannel::playMessage(std::uint64_t launch, const std::wstring& path, s
         m_microphoneStreaming = false;
         m_stream.set_read_mode(mp3streamf::READ_FILE);
         m_stream.set_write_mode(m_broadcasting, !m_record.empty());
-        m_stream.stream_create();
-        m_endEvent.reset();
     }
+    if (!startStream(launch)) return;
+    m_endEvent.reset();
     bool played = false;
     if (!fileExists(path)) {
         LOG_WARN(L"Не найден файл %1%", path);
@@ -508,7 +607,9 @@ void AlarmChannel::post(int code) {
 
 // ---- loudspeaker settings -------------------------------------------------------------------
 
-void AlarmChannel::giveChannelVolume() {
+bool AlarmChannel::giveChannelVolume(std::uint64_t launch) {
+    Step step(*this, launch);
+    if (!step) return false;
     DeviceSet devices;
     int volume = 0;
     {
@@ -516,10 +617,13 @@ void AlarmChannel::giveChannelVolume() {
         for (const auto& entry : m_savedVolumes) devices.insert(entry.first);
         volume = m_volume;
     }
-    setVolumeOfAnswering(devices, volume);
+    setVolumeAtOnce(m_walkers, devices, volume);
+    return true;
 }
 
-void AlarmChannel::restoreSavedSettings() {
+bool AlarmChannel::restoreSavedSettings(std::uint64_t launch, const DeviceSet* switchBackSet) {
+    Step step(*this, launch);
+    if (!step) return false;
     VolumeMap volumes;
     VolumeStateMap states;
     {
@@ -527,17 +631,29 @@ void AlarmChannel::restoreSavedSettings() {
         volumes = m_savedVolumes;
         states = m_savedVolumeStates;
     }
-    restoreVolumes(volumes, states);
+    restoreAtOnce(m_walkers, volumes, states);
+    if (switchBackSet != nullptr) tellOnce(switchBack(m_walkers, *switchBackSet), kNotSwitchedBack);
+    return true;
 }
 
 void AlarmChannel::restoreDeviceSettings() {
+    VolumeMap volumes;
+    VolumeStateMap states;
+    DeviceSet devices;
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        LOG_TRACE(L"%1%", L"Alarm channel: Restore settings for devices");
+        volumes.swap(m_savedVolumes);
+        states.swap(m_savedVolumeStates);
+        devices.swap(m_devices);
+    }
+    restoreAtOnce(m_walkers, volumes, states);
+    tellOnce(switchBack(m_walkers, devices), kNotSwitchedBack);
+}
+
+void AlarmChannel::tellOnce(const StepFailures& failures, const wchar_t* text) {
     boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-    LOG_TRACE(L"%1%", L"Alarm channel: Restore settings for devices");
-    restoreSavedSettings();
-    m_savedVolumes.clear();
-    m_savedVolumeStates.clear();
-    switchChannelOfAnswering(m_devices, device::CHANNEL_DISCOVERY);
-    m_devices.clear();
+    tellFailures(failures, text, &m_told);
 }
 
 bool AlarmChannel::takenOver(const DeviceSet& devices) {
@@ -561,23 +677,29 @@ void AlarmChannel::checkInternalPlayingThread() {
     try {
         while (!boost::this_thread::interruption_requested()) {
             boost::this_thread::sleep_for(boost::chrono::milliseconds(m_options.watcherPeriod.count()));
-            bool preempted = false;
+            DeviceSet devices;
             {
                 boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-                preempted = takenOver(m_devices);
-                if (preempted) {
+                devices = m_devices;
+            }
+            // Outside the lock: an Orvel-510 is asked about its memory.
+            if (takenOver(devices)) {
+                {
+                    boost::lock_guard<boost::recursive_mutex> lock(m_lock);
                     LOG_INFO(L"%1%",
                              L"Было запущено более приоритетное оповещение.\n"
                              L"Трансляция через канал оповещений прервана.");
                     m_preempted = true;
                 }
-            }
-            if (preempted) {
                 stop(Callback());
                 return;
             }
-            boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-            if (m_microphoneStreaming && !m_stream.is_stream()) {
+            bool lost = false;
+            {
+                boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+                lost = m_microphoneStreaming;
+            }
+            if (lost && !m_stream.is_stream()) {
                 LOG_ERROR(L"%1%", L"Поток с микрофона отсутствует. Проверьте микрофон.");
                 m_stream.stream_close();
                 m_stream.stream_create();
@@ -630,21 +752,25 @@ void AlarmChannel::stop(Callback callback) {
     // step of its own; waiting for it would only wait for the processor.
     if (begun) {
         boost::lock_guard<boost::mutex> threads(m_threadsLock);
-        if (m_alarmThread.joinable() && m_alarmThread.get_id() != boost::this_thread::get_id() &&
-            !m_alarmThread.try_join_for(boost::chrono::milliseconds(100))) {
-            LOG_DEBUG(L"%1%", L"An alarm thread is running. Stop the alarm thread of message");
-            m_alarmThread.interrupt();
-            if (!m_alarmThread.try_join_for(boost::chrono::seconds(1)))
-                LOG_WARN(L"%1%", L"Internal error. Alarm channel don't stopped. Time out.");
-        }
+        joinStoppedThread();
     }
     // The alarm thread may have started a watcher after the first join.
     interruptAndJoinWatcher();
+    {
+        // After the step the alarm thread may still be in (its thread gone
+        // past its time-out): what that step took is given back too.
+        boost::lock_guard<boost::mutex> steps(m_stepLock);
+        bool giveBack = false;
+        {
+            boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+            giveBack = !m_preempted && (!m_savedVolumes.empty() || !m_devices.empty());
+        }
+        if (giveBack) restoreDeviceSettings();
+    }
     Callback notice;
     int code = kStopped;
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-        if (!m_preempted && (!m_savedVolumes.empty() || !m_devices.empty())) restoreDeviceSettings();
         notice = m_callback;
         code = m_relaunch ? kReplaced : kStopped;
         m_currentMessage.clear();
@@ -661,17 +787,36 @@ void AlarmChannel::stop(Callback callback) {
     LOG_TRACE(L"%1%", L"Alarm channel: stopped alarm channel (end)");
 }
 
+void AlarmChannel::joinStoppedThread() {
+    if (!m_alarmThread.joinable() || m_alarmThread.get_id() == boost::this_thread::get_id() ||
+        m_alarmThread.try_join_for(boost::chrono::milliseconds(100)))
+        return;
+    LOG_DEBUG(L"%1%", L"An alarm thread is running. Stop the alarm thread of message");
+    m_alarmThread.interrupt();
+    // Requests already sent are not taken back: a step ends with its
+    // slowest reply, or with the transport's give-up for a loudspeaker that
+    // went silent. That is no hang of the thread.
+    while (!m_alarmThread.try_join_for(boost::chrono::seconds(1))) {
+        if (!m_inStep.load()) {
+            LOG_WARN(L"%1%", L"Internal error. Alarm channel don't stopped. Time out.");
+            return;
+        }
+    }
+}
+
+void AlarmChannel::hand(std::function<void()> request) { m_requests.add(std::move(request)); }
+
+void AlarmChannel::drainRequests() { m_requests.drain(); }
+
 bool AlarmChannel::isRunning() {
     bool idleThread = false;
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         idleThread = m_stoppedLaunch == m_launches && m_begunLaunch != m_launches;
     }
-    if (!idleThread) {
-        boost::lock_guard<boost::mutex> threads(m_threadsLock);
-        if (m_alarmThread.joinable() && !m_alarmThread.try_join_for(boost::chrono::microseconds(100)))
-            return true;
-    }
+    // Not the thread's handle: a stop holds its lock while it waits for the
+    // thread, and the window asks this meanwhile.
+    if (!idleThread && m_threadActive.load()) return true;
     return m_stream.is_stream();
 }
 
@@ -693,16 +838,27 @@ std::wstring AlarmChannel::getCurrentMessage() {
 bool AlarmChannel::restoreCommonChannelForAllDevices() {
     AlarmChannel* self = instance();
     if (self == nullptr) return true;
-    boost::lock_guard<boost::recursive_mutex> lock(self->m_lock);
-    if (!self->m_preempted) return true;
+    {
+        // The usual answer without waiting for a step of a notice.
+        boost::lock_guard<boost::recursive_mutex> lock(self->m_lock);
+        if (!self->m_preempted) return true;
+    }
+    boost::lock_guard<boost::mutex> steps(self->m_stepLock);
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(self->m_lock);
+        if (!self->m_preempted) return true;
+    }
     const DeviceSet all = self->m_selection != nullptr ? self->m_selection->getDevicesOfZones() : DeviceSet();
     if (self->takenOver(all)) {
         LOG_WARN(L"%1%", L"На устройствах идёт приоритетное оповещение.");
         return false;
     }
-    self->m_preempted = false;
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(self->m_lock);
+        self->m_preempted = false;
+    }
     self->restoreDeviceSettings();
-    switchChannelOfAnswering(all, device::CHANNEL_DISCOVERY);
+    tellFailures(switchBack(self->m_walkers, all), kNotSwitchedBack);
     return true;
 }
 

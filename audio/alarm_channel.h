@@ -8,12 +8,15 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "audio/channel_host.h"
+#include "audio/loudspeaker_steps.h"
 #include "audio/orvel_actions.h"
 #include "audio/playback.h"
+#include "audio/request_thread.h"
 #include "audio/sync_event.h"
 
 class mp3streamf;
@@ -40,11 +43,19 @@ struct AlarmChannelOptions {
 /// A notice of equal or higher priority replaces the running one; a lower
 /// one is refused.
 ///
-/// Threads: launch, stop and the getters come from the GUI thread and
-/// dispatcher jobs. The alarm thread runs one notice; the watcher thread
-/// beside it ends the notice when the loudspeakers play a notice of their
-/// own, and restarts a lost microphone stream. One recursive lock guards the
-/// fields; it is released while clips play and while the selection is read.
+/// Threads: launch and stop come from the channel's request thread (the
+/// window's requests, see hand) and dispatcher jobs, the getters from any
+/// thread. The alarm thread runs one notice; the watcher thread beside it
+/// ends the notice when the loudspeakers play a notice of their own, and
+/// restarts a lost microphone stream. One recursive lock guards the fields
+/// and is held only briefly: never while loudspeakers answer or the stream
+/// starts, so the getters never wait for a device. Each step that sends
+/// requests to the loudspeakers (the busy check, the switch, the saving, the
+/// volumes, the switch back) goes to all its loudspeakers at once, under the
+/// steps' lock, after a look at the stop: the steps of launches, notices and
+/// stops come one after another, a stop gives back what came before it and
+/// nothing comes after it. A stream that starts as a stop comes is closed
+/// again at once.
 /// Completion codes 0 to 3 reach the callback on the GUI thread, 4 and 5 on
 /// the thread that calls stop.
 class AlarmChannel {
@@ -95,9 +106,19 @@ public:
                                    const std::wstring& message, const std::wstring& gong, int volume,
                                    Callback callback);
 
-    /// Ends the running notice; `callback` (may be empty) and the notice's
-    /// own callback get 4 (replaced) or 5 on this thread.
+    /// Ends the running notice and gives its loudspeakers back; `callback`
+    /// (may be empty) and the notice's own callback get 4 (replaced) or 5 on
+    /// this thread.
     void stop(Callback callback);
+
+    /// Runs `request` (a launch or a stop) on the channel's request thread,
+    /// after the requests handed over before it: the window's handlers hand
+    /// theirs here, so that the window never waits for the loudspeakers.
+    /// Any thread.
+    void hand(std::function<void()> request);
+    /// Drops the handed requests not begun and waits for the one that runs
+    /// (the window's shutdown, before what the requests reach goes).
+    void drainRequests();
     bool isRunning();
     int getPriority();
     std::wstring getDescription();
@@ -125,6 +146,9 @@ private:
         int start;
         int end;
     };
+    /// One step of the alarm thread: holds the steps' lock, and is false
+    /// when a stop came for the notice before it.
+    class Step;
 
     void alarmThread(std::uint64_t launch);
     /// Whether the notice of `launch` may go on: false once a stop came for
@@ -137,13 +161,28 @@ private:
     void playMessage(std::uint64_t launch, const std::wstring& path, std::uint32_t silenceMs,
                      const Guard& guard);
     void post(int code);
+    /// The saved settings back and the loudspeakers of the set to channel 0;
+    /// the set and the saved settings are then empty. The caller holds the
+    /// steps' lock.
     void restoreDeviceSettings();
-    void giveChannelVolume();
-    void restoreSavedSettings();
+    /// Starts the stream for the notice; false (and the stream closed) when
+    /// a stop came for it meanwhile.
+    bool startStream(std::uint64_t launch);
+    /// The notice's volume to the loudspeakers whose settings were saved.
+    bool giveChannelVolume(std::uint64_t launch);
+    /// Their saved settings back, and when asked the set to channel 0.
+    bool restoreSavedSettings(std::uint64_t launch, const DeviceSet* switchBack);
+    /// The failures of a step of this notice, each text and cause told once
+    /// a notice.
+    void tellOnce(const StepFailures& failures, const wchar_t* text);
     /// Every answering loudspeaker plays internally (false when none answers).
     bool takenOver(const DeviceSet& devices);
     bool aborted(const std::wstring& place);
     void interruptAndJoinWatcher();
+    /// Waits for the alarm thread after a stop: 100 ms, then interrupted
+    /// 1 s more, and beyond while it waits for loudspeakers that answer
+    /// late (a step ends with its slowest reply). Under m_threadsLock.
+    void joinStoppedThread();
     std::uint16_t discoveryPortOf(device::OrvelInfo& device);
 
     static std::atomic<AlarmChannel*> s_instance;
@@ -155,7 +194,15 @@ private:
     boost::mutex m_threadsLock;
     /// Guards the watcher's handle, which the alarm thread sets as it starts.
     boost::mutex m_watcherLock;
+    /// Held by each step that sends requests to loudspeakers: launches,
+    /// notices and stops take their turns with them. Taken before m_lock,
+    /// never under it.
+    boost::mutex m_stepLock;
     boost::recursive_mutex m_lock;
+    /// The alarm thread has been started and has not returned yet.
+    std::atomic<bool> m_threadActive{false};
+    /// The alarm thread waits for loudspeakers in a step.
+    std::atomic<bool> m_inStep{false};
     int m_source = kMessageList;
     sync_event m_endEvent{false};
     int m_priority = 0;
@@ -179,6 +226,8 @@ private:
     bool m_preempted = false;
     bool m_microphoneStreaming = false;
     DeviceSet m_devices;
+    /// The loudspeakers' failures told for the notice (text and cause).
+    std::set<std::wstring> m_told;
     VolumeMap m_savedVolumes;
     VolumeStateMap m_savedVolumeStates;
 
@@ -186,6 +235,9 @@ private:
     ChannelGui* m_gui;
     mp3streamf& m_stream;
     Options m_options;
+    /// The steps' threads, kept from one step to the next.
+    WalkThreads m_walkers{kLoudspeakersAtOnce};
+    RequestThread m_requests;
 };
 
 }  // namespace frm

@@ -198,6 +198,10 @@ MainFrame::~MainFrame() {
         GuiClock::destroyInstance();
         stopLockTimer();
         deviceCollection->stop();
+        // A launch or stop handed over calls back into the window; with the
+        // invoker stopped, one that asks the operator is answered No.
+        GuiThreadInvoker::stop();
+        if (AlarmChannel* alarm = AlarmChannel::instance()) alarm->drainRequests();
     }
     itemDataMap.reset();
     GuiThreadInvoker::destroyInstance();
@@ -276,6 +280,10 @@ void MainFrame::Shutdown() {
     stopLockTimer();
     if (base::ThreadDispatcher* dispatcher = base::ThreadDispatcher::instance()) dispatcher->shutdown();
     GuiThreadInvoker::stop();
+    // The alarm channel's launches and stops that the window and its pages
+    // handed over call back into them; the one that runs ends at once now
+    // that no loudspeaker answers and no question can be asked.
+    if (AlarmChannel* alarm = AlarmChannel::instance()) alarm->drainRequests();
 
     if (!fullScreen) saveGeometry();
     LOG_TRACE(L"%1%", L"main frame: save settings from panels...");
@@ -859,6 +867,11 @@ void MainFrame::playByAlarmChannel(int actionNumber) {
             return;
         }
     }
+    // The launches and the stop talk to the loudspeakers: the channel's
+    // request thread runs them in the order given, and the window shows
+    // each at once and a refusal when it comes. A later action decides the
+    // buttons over an earlier one's outcome.
+    AlarmChannel* channel = AlarmChannel::instance();
     switch (actionNumber) {
     case kGongAction: {
         const std::wstring gong = gongPath();
@@ -867,41 +880,61 @@ void MainFrame::playByAlarmChannel(int actionNumber) {
             LOG_ERROR(L"%1%", L"Установите в настройках файл 'Гонг'");
             return;
         }
-        const AlarmChannel::Callback notices = [this](int notice) { onPlaybackNotice(notice); };
-        if (AlarmChannel::launchSelectedWithCallback(AlarmChannel::Tag{}, kButtonPriority, L"Гонг", L"", gong,
-                                                     kButtonVolume, notices)) {
-            playGong->SetLabel(kStopLabel);
-            showAlarmState(L"Подготовка..");
-        } else {
+        if (channel == nullptr) {
             showAlarmState(L"");
+            return;
         }
+        const unsigned action = ++alarmActions;
+        playGong->SetLabel(kStopLabel);
+        showAlarmState(L"Подготовка..");
+        const AlarmChannel::Callback notices = [this](int notice) { onPlaybackNotice(notice); };
+        channel->hand([this, action, gong, notices] {
+            if (!AlarmChannel::launchSelectedWithCallback(AlarmChannel::Tag{}, kButtonPriority, L"Гонг", L"", gong,
+                                                          kButtonVolume, notices))
+                GuiThreadInvoker::add([this, action] { alarmRefused(action); });
+        });
         break;
     }
-    case kAlarmAction:
-        // The microphone's source: the capture device of record.deviceName.
-        if (AlarmChannel::launchSelected(AlarmChannel::Tag{}, kButtonPriority, L"Тревога", L"", L"",
-                                         kButtonVolume, AlarmChannel::Callback())) {
-            playGong->Disable();
-            playGong->SetLabel(kGongLabel);
-            playAlarm->SetLabel(kStopLabel);
-            showAlarmState(L"Вещание");
-        } else {
+    case kAlarmAction: {
+        if (channel == nullptr) {
             showAlarmState(L"");
+            return;
         }
+        const unsigned action = ++alarmActions;
+        playGong->Disable();
+        playGong->SetLabel(kGongLabel);
+        playAlarm->SetLabel(kStopLabel);
+        showAlarmState(L"Вещание");
+        // The microphone's source: the capture device of record.deviceName.
+        channel->hand([this, action] {
+            if (!AlarmChannel::launchSelected(AlarmChannel::Tag{}, kButtonPriority, L"Тревога", L"", L"",
+                                              kButtonVolume, AlarmChannel::Callback()))
+                GuiThreadInvoker::add([this, action] { alarmRefused(action); });
+        });
         break;
-    case kStopAction:
+    }
+    case kStopAction: {
         showAlarmState(L"Окончание..");
         playGong->Disable();
         playAlarm->Disable();
-        // The stop reports 5 on this thread, so the stopped state (action
-        // 3) comes before the relabelling below, which must not undo it.
-        if (AlarmChannel* channel = AlarmChannel::instance())
-            channel->stop([this](int notice) { onPlaybackNotice(notice); });
-        else
+        if (channel == nullptr) {
             playByAlarmChannel(kStoppedAction);
-        playAlarm->SetLabel(kAlarmLabel);
-        playGong->SetLabel(kGongLabel);
+            break;
+        }
+        const unsigned action = ++alarmActions;
+        channel->hand([this, action] {
+            // The stop reports 5 on this thread, so the stopped state
+            // (action 3) reaches the window before the relabelling below.
+            if (AlarmChannel* stopping = AlarmChannel::instance())
+                stopping->stop([this](int notice) { onPlaybackNotice(notice); });
+            GuiThreadInvoker::add([this, action] {
+                if (shutdownDone || action != alarmActions) return;
+                playAlarm->SetLabel(kAlarmLabel);
+                playGong->SetLabel(kGongLabel);
+            });
+        });
         break;
+    }
     case kStoppedAction:
         showAlarmState(L"");
         playGong->Enable();
@@ -913,6 +946,11 @@ void MainFrame::playByAlarmChannel(int actionNumber) {
         LOG_ERROR(L"%1%", L"Internal error. Unknown alarm channel action");
         break;
     }
+}
+
+void MainFrame::alarmRefused(unsigned action) {
+    if (shutdownDone || action != alarmActions) return;
+    playByAlarmChannel(kStoppedAction);
 }
 
 void MainFrame::onPlaybackNotice(int notice) {

@@ -121,8 +121,13 @@ public:
     /// The alarm channel's completion codes of a gong or alarm (any thread):
     /// 0 and 2 "playing", 1 "finished", 3 stops, 5 back to idle.
     void onPlaybackNotice(int notice);
-    /// 0 gong, 1 alarm, 2 stop, 3 stopped (back to idle).
+    /// 0 gong, 1 alarm, 2 stop, 3 stopped (back to idle). The gong, the
+    /// alarm and the stop show at once and run on the alarm channel's
+    /// request thread.
     void playByAlarmChannel(int action);
+    /// The launch of gong or alarm action `action` was refused: back to idle
+    /// unless another action came since.
+    void alarmRefused(unsigned action);
     void showSettings(wxCommandEvent& event);
     void devicePropertyOnButtonClick(wxCommandEvent& event);
     void lockInterfaceOnButtonClick(wxCommandEvent& event);
@@ -186,6 +191,9 @@ private:
     const bool debugMode;
     const bool fullScreen;
     std::atomic<bool> shutdownDone{false};
+    /// The gong, alarm and stop actions handed to the alarm channel, counted
+    /// on the GUI thread.
+    unsigned alarmActions = 0;
     /// The ids of the devices: loaded ones on the GUI thread, discovered ones
     /// on the collection's worker.
     std::atomic<std::uint32_t> deviceCounter{0};

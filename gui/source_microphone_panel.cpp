@@ -35,6 +35,10 @@ const wchar_t* const kRecordMask = L"*.mp3";
 // Every broadcast of this page, live or recorded, runs at this priority.
 const int kPriority = 2;
 enum { kMicrophoneSource = 0, kListSource = 1 };
+/// The page's own notices beside the channel's codes: its launch was
+/// refused, its stop has returned.
+constexpr int kRefused = -1;
+constexpr int kStopDone = -2;
 
 /// A refusal or an error of the page, in a box without a parent.
 void tell(const std::wstring& text, const wchar_t* caption = kCaption) {
@@ -163,15 +167,19 @@ void SourceMicrophonePanel::buttonStartAndStopOnButtonClick(wxCommandEvent&) {
     }
     if (!CheckSelectedElements()) return;
 
-    if (AlarmChannel* channel = AlarmChannel::instance(); channel != nullptr && channel->isRunning()) {
-        bool interrupt = false;
+    AlarmChannel* const channel = AlarmChannel::instance();
+    bool interrupt = false;
+    if (channel != nullptr && channel->isRunning()) {
         if (channel->getPriority() <= kPriority)
             interrupt = ui::askYesNo(
                 L"Канал занят. Описание: '" + channel->getDescription() + L"'\nПрервать?", kCaption);
         else
             tell(L"Канал занят.");
         if (!interrupt) return;
-        channel->stop(AlarmChannel::Callback());
+    }
+    if (channel == nullptr) {
+        if (m_showAlarmState) m_showAlarmState(L"");
+        return;
     }
 
     std::wstring gongPath;
@@ -182,41 +190,49 @@ void SourceMicrophonePanel::buttonStartAndStopOnButtonClick(wxCommandEvent&) {
     }
 
     const unsigned run = ++m_run;
-    const AlarmChannel::Callback callback = [alive = std::weak_ptr<SourceMicrophonePanel*>(m_alive),
-                                             run](int code) { deliverNotice(alive, run, code); };
-    bool launched = false;
+    const std::weak_ptr<SourceMicrophonePanel*> alive = m_alive;
+    const AlarmChannel::Callback callback = [alive, run](int code) { deliverNotice(alive, run, code); };
     std::wstring record;
+    std::wstring message;
     const int source = radioBoxRecordSource->GetSelection();
+    bool recordOnly = false;
     if (source == kListSource) {
         const long row = firstSelectedRow();
-        const std::wstring message =
-            row < 0 ? std::wstring()
-                    : recordDirectory() + listCtrlRecord->GetItemText(row).ToStdWstring() + L".mp3";
-        const int volume = pref::getInt("volume.microphone2", 90);
-        launched = AlarmChannel::launchSelectedWithCallback(AlarmChannel::Tag{}, kPriority,
-                                                            L"Вещание сообщения (микрофон)", message,
-                                                            gongPath, volume, callback);
+        message = row < 0 ? std::wstring()
+                          : recordDirectory() + listCtrlRecord->GetItemText(row).ToStdWstring() + L".mp3";
     } else if (source == kMicrophoneSource) {
         if (recordTicked()) record = temporaryRecordPath();
-        if (recordTicked() && !broadcastTicked()) {
-            // What launchWithoutDevices starts, with the page's notices: a
-            // recording stopped or replaced elsewhere must bring the page
-            // back, or its "Стоп" would later stop another page's notice.
-            AlarmChannel* channel = AlarmChannel::instance();
-            launched = channel != nullptr &&
-                       channel->launch(AlarmChannel::kMicrophone, false, DeviceSet(), L"", L"", record,
-                                       kPriority, 100, L"Запись с микрофона", callback, false);
-        } else {
-            const int volume = pref::getInt("volume.microphone2", 90);
-            launched = AlarmChannel::launchSelected(AlarmChannel::Tag{}, kPriority, L"Вещание с микрофона",
-                                                    gongPath, record, volume, callback);
-        }
-    }
-
-    if (!launched) {
+        recordOnly = recordTicked() && !broadcastTicked();
+    } else {
         if (m_showAlarmState) m_showAlarmState(L"");
         return;
     }
+    const int volume = pref::getInt("volume.microphone2", 90);
+
+    // The stop and the launch talk to the loudspeakers: the channel's
+    // request thread runs them, and the page shows the broadcast at once and
+    // a refusal when it comes.
+    channel->hand([channel, interrupt, source, recordOnly, message, gongPath, record, volume, callback, alive,
+                   run] {
+        if (interrupt) channel->stop(AlarmChannel::Callback());
+        bool launched = false;
+        if (source == kListSource) {
+            launched = AlarmChannel::launchSelectedWithCallback(AlarmChannel::Tag{}, kPriority,
+                                                                L"Вещание сообщения (микрофон)", message,
+                                                                gongPath, volume, callback);
+        } else if (recordOnly) {
+            // What launchWithoutDevices starts, with the page's notices: a
+            // recording stopped or replaced elsewhere must bring the page
+            // back, or its "Стоп" would later stop another page's notice.
+            launched = channel->launch(AlarmChannel::kMicrophone, false, DeviceSet(), L"", L"", record, kPriority,
+                                       100, L"Запись с микрофона", callback, false);
+        } else {
+            launched = AlarmChannel::launchSelected(AlarmChannel::Tag{}, kPriority, L"Вещание с микрофона",
+                                                    gongPath, record, volume, callback);
+        }
+        if (!launched) deliverNotice(alive, run, kRefused);
+    });
+
     m_running = true;
     m_runRecords = !record.empty();
     if (m_runRecords) m_recordPath = record;
@@ -229,9 +245,19 @@ void SourceMicrophonePanel::buttonStartAndStopOnButtonClick(wxCommandEvent&) {
 
 void SourceMicrophonePanel::stopBroadcast() {
     FRM_ASSERT_GUI_THREAD();
-    if (AlarmChannel* channel = AlarmChannel::instance()) channel->stop(AlarmChannel::Callback());
+    const unsigned run = m_run.load();
+    if (AlarmChannel* channel = AlarmChannel::instance()) {
+        // The recording is whole once the stop has closed the stream: it
+        // can be saved from then on.
+        const std::weak_ptr<SourceMicrophonePanel*> alive = m_alive;
+        channel->hand([channel, alive, run] {
+            channel->stop(AlarmChannel::Callback());
+            deliverNotice(alive, run, kStopDone);
+        });
+    }
     if (m_showAlarmState) m_showAlarmState(L"");
     EnableRecordPanels();
+    if (AlarmChannel::instance() != nullptr) buttonRecordSave->Disable();
 }
 
 void SourceMicrophonePanel::EnableRecordPanels() {
@@ -259,10 +285,19 @@ void SourceMicrophonePanel::deliverNotice(const std::weak_ptr<SourceMicrophonePa
 void SourceMicrophonePanel::notice(unsigned run, int code) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE(L"%1%(%2%)", L"frm::SourceMicrophonePanel::handlerNoticeCallack", code);
+    if (code == kStopDone) {
+        if (run == m_run && !m_running && recordTicked()) buttonRecordSave->Enable(m_recordReady);
+        return;
+    }
     // A notice of an earlier broadcast, or one that comes after the page
     // stopped its own, would stop or relabel what runs now.
     if (run != m_run || !m_running) return;
     switch (code) {
+        case kRefused:
+            // Nothing ran: the page is back as it was before the start.
+            if (m_showAlarmState) m_showAlarmState(L"");
+            EnableRecordPanels();
+            break;
         case AlarmChannel::kMessageEnded:
             stopBroadcast();
             break;

@@ -29,8 +29,11 @@ class ItemDataMap;
 /// Threads: the GUI thread, except the alarm channel's notices, which come
 /// on the GUI thread (the end of a message) or on the thread that stopped
 /// the channel (replaced, stopped) and are handed to the GUI thread through
-/// the GUI-thread invoker, holding the page weakly. The selection is read on
-/// the GUI thread from the main window's item registry.
+/// the GUI-thread invoker, holding the page weakly. The page's starts and
+/// stops run on the channel's request thread (they wait for the
+/// loudspeakers); the page shows each at once, and a refused start when it
+/// comes. The selection is read on the GUI thread from the main window's
+/// item registry, and by the channel from its snapshot.
 class SourceMicrophonePanel : public fb::SourceMicrophonePanel {
 public:
     using AlarmStateDisplay = std::function<void(const std::wstring&)>;
@@ -80,7 +83,8 @@ protected:
     bool CheckSelectedElements();
     /// Idle: "Старт", the record controls and the list enabled.
     void EnableRecordPanels();
-    /// Stops the alarm channel and returns to idle with the state hidden.
+    /// Returns to idle with the state hidden and has the alarm channel
+    /// stopped; the recording can be saved once the stop has returned.
     void stopBroadcast();
     void deleteSelectedItems();
 

@@ -306,10 +306,17 @@ void SourceServicePanel::playOnButtonClick(wxCommandEvent&) {
         return;
     }
     if (m_alarm) {
-        // The channel reports its own refusals.
-        AlarmChannel::launchSelectedWithCallback(AlarmChannel::Tag(), kAlarmPriority, L"Тревожное оповещение",
-                                                 data->messagePath, data->gongPath, kAlarmVolume,
-                                                 AlarmChannel::Callback());
+        // The launch asks the loudspeakers: the channel's request thread
+        // runs it, and the channel reports its own refusals.
+        if (AlarmChannel* channel = AlarmChannel::instance()) {
+            const std::wstring message = data->messagePath;
+            const std::wstring gong = data->gongPath;
+            channel->hand([message, gong] {
+                AlarmChannel::launchSelectedWithCallback(AlarmChannel::Tag(), kAlarmPriority,
+                                                         L"Тревожное оповещение", message, gong, kAlarmVolume,
+                                                         AlarmChannel::Callback());
+            });
+        }
         return;
     }
     auto playlist = boost::make_shared<Playlist>(data->name, false);
@@ -326,9 +333,12 @@ void SourceServicePanel::stopOnButtonClick(wxCommandEvent&) {
     LOG_TRACE2(L"%1%(..)", L"frm::SourceServicePanel::stopOnButtonClick");
     FRM_ASSERT_GUI_THREAD();
     if (m_alarm) {
-        AlarmChannel* channel = AlarmChannel::instance();
-        if (channel != nullptr && channel->getPriority() != kUnstoppablePriority)
-            channel->stop(AlarmChannel::Callback());
+        // After the launches handed over before it, on the channel's request
+        // thread: the switch back waits for the loudspeakers.
+        if (AlarmChannel* channel = AlarmChannel::instance())
+            channel->hand([channel] {
+                if (channel->getPriority() != kUnstoppablePriority) channel->stop(AlarmChannel::Callback());
+            });
     } else if (PlayerChannel* channel = PlayerChannel::instance()) {
         channel->stop();
     }

@@ -4,6 +4,7 @@
 //
 //   device_simulator --loudspeakers 20 --consoles 2 --server 127.0.0.1:11990
 //   device_simulator --bands --fault-device 9 --no-line-control --busy 3 --busy-on "get state"
+//   device_simulator --loudspeakers 20 --fault-device 1 --reply-delay 0.8 --fault-device 2 --reply-delay 0.8
 //
 // Devices get consecutive addresses from --first (default 127.0.1.1), each
 // with its own hardware address, and listen on --port (default 11990). The
@@ -58,6 +59,7 @@ struct Options {
     std::string tovikVersion = device::sim::kDefaultTovikVersion;
     bool verbose = false;
     bool bands = false;   // one loudspeaker of each firmware generation instead
+    int band = 0;         // every loudspeaker of this firmware index, as --bands makes it
     bool memory = false;  // every device with an empty audio memory
     std::string site;     // a zone site instead of the counted devices
     std::vector<device::sim::DeviceFaults> faults;
@@ -74,6 +76,9 @@ void usage() {
                  "  --period MS          state packet period, 0 for none (default 1000)\n"
                  "  --orvel-version TEXT version text of the loudspeakers\n"
                  "  --tovik-version TEXT version text of the consoles\n"
+                 "  --band INDEX         --loudspeakers of one firmware index (1..21) as --bands\n"
+                 "                       makes them, Orvel-610 form (18: a current Orvel-610);\n"
+                 "                       in place of --bands when both are given\n"
                  "  --bands              one loudspeaker of each firmware band (2, 3, 5, 8, 12,\n"
                  "                       16, 17, 18 as Orvel-610 and Orvel-611, 19, 20, 21)\n"
                  "                       in place of --loudspeakers\n"
@@ -95,6 +100,8 @@ void usage() {
                  "  --silent-for SECONDS no replies and no state packets for this long: from\n"
                  "                       the start, or with --silent-after SECONDS or\n"
                  "                       --silent-on PREFIX as for --busy\n"
+                 "  --reply-delay SECONDS every reply leaves this long after its request\n"
+                 "                       (0.8: a loudspeaker that answers 800 ms late)\n"
                  "Devices take loopback addresses (127.0.0.0/8) only; the server a loopback\n"
                  "address or an address held by an interface of this host.\n");
 }
@@ -164,6 +171,8 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& refused)
             continue;
         } else if (name == "--loudspeakers" && parseUnsigned(value, 65535, number)) {
             options.loudspeakers = static_cast<unsigned>(number);
+        } else if (name == "--band" && parseUnsigned(value, 21, number) && number > 0) {
+            options.band = static_cast<int>(number);
         } else if (name == "--consoles" && parseUnsigned(value, 65535, number)) {
             options.consoles = static_cast<unsigned>(number);
         } else if (name == "--first") {
@@ -228,6 +237,7 @@ int main(int argc, char** argv) {
         const Endpoint server(serverIp, options.serverPort);
         Simulator simulator(2);
         const std::vector<device::sim::Band>& bands = device::sim::orvelBands();
+        if (options.band > 0) options.bands = false;
         if (options.bands) options.loudspeakers = static_cast<unsigned>(bands.size());
         unsigned total = options.loudspeakers + options.consoles;
         if (!options.site.empty()) {
@@ -258,11 +268,12 @@ int main(int argc, char** argv) {
             if (console) {
                 model = std::make_unique<device::sim::TovikZoneModel>(hardware, options.tovikVersion);
                 giveErasedMemory(*model, device::memory::kLayout611);
-            } else if (options.bands) {
+            } else if (options.bands || options.band > 0) {
                 // Every generation keeps its settings and has its equalizer; from index 9 on a
                 // line-control module too, from index 18 on announcement and address zones.
-                const int index = bands[n].index;
-                model = std::make_unique<device::sim::OrvelConfigModel>(hardware, index, bands[n].orvel611);
+                const int index = options.bands ? bands[n].index : options.band;
+                const bool orvel611 = options.bands && bands[n].orvel611;
+                model = std::make_unique<device::sim::OrvelConfigModel>(hardware, index, orvel611);
                 device::sim::EqualizerStore::install(std::make_shared<device::sim::EqualizerStore>(index), *model);
                 if (index >= 9)
                     device::sim::LineControlStore::install(std::make_shared<device::sim::LineControlStore>(), *model);
@@ -313,6 +324,11 @@ int main(int argc, char** argv) {
             device::sim::SimulatedDevice& target = simulator.device(faulty.device - 1);
             const auto faults = std::make_shared<device::sim::FaultSwitches>(faulty.settings);
             target.setFaults(faults);
+            if (faulty.settings.replyDelay.count() > 0) {
+                device::sim::ReplyPolicy late;
+                late.delay = faulty.settings.replyDelay;
+                target.setReplyPolicy(late);
+            }
             std::printf("fault device %u %s: %s\n", faulty.device,
                         target.endpoint().address().to_string().c_str(), faults->describe().c_str());
         }

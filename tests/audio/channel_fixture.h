@@ -116,6 +116,14 @@ public:
 
     device::sim::SimulatedDevice& sim(const boost::shared_ptr<device::OrvelInfo>& object) { return *m_sims.at(object); }
 
+    /// Every reply of the loudspeaker leaves `delay` after its request, as
+    /// from a loudspeaker that answers late; zero: on time again.
+    void setReplyDelay(const boost::shared_ptr<device::OrvelInfo>& object, std::chrono::milliseconds delay) {
+        device::sim::ReplyPolicy policy;
+        policy.delay = delay;
+        sim(object).setReplyPolicy(policy);
+    }
+
     /// Requests other than the volume reads, in order.
     std::vector<std::string> requests(const boost::shared_ptr<device::OrvelInfo>& object) {
         std::vector<std::string> texts;

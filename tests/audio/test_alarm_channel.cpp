@@ -139,6 +139,23 @@ protected:
     std::wstring message, gong, longMessage;
 };
 
+/// Twenty loudspeakers, every other one answering 400 ms late.
+class LateLoudspeakersTest : public AlarmChannelTest {
+protected:
+    void SetUp() override {
+        AlarmChannelTest::SetUp();
+        all = {a, b};
+        while (all.size() < 20) all.insert(m_speakers->add());
+        bool late = true;
+        for (const auto& d : all) {
+            if (late) m_speakers->setReplyDelay(d, kLate);
+            late = !late;
+        }
+    }
+    static constexpr std::chrono::milliseconds kLate{400};
+    frm::DeviceSet all;
+};
+
 /// The configuration record cannot be read: the alarm thread ends early.
 class UnreadablePortTest : public AlarmChannelTest {
 protected:
@@ -568,10 +585,89 @@ TEST_F(AlarmChannelTest, ALoudspeakerThatStoppedAnsweringNeitherHoldsBackNorStop
     ASSERT_FALSE(switched.empty());
     EXPECT_EQ(switched.front().text.rfind("set ch 1", 0), 0u);
     EXPECT_LT(switched.front().at, asked[1].at) << "switched before the silent one was even asked again";
-    EXPECT_TRUE(waitUntil([&] { return logged(L"не переключён на канал оповещений") == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return logged(L"не переключены на канал оповещений (1)") == 1; }));
     EXPECT_FALSE(silent->isOnlineAndAnswered());
 
     channel().stop(AlarmChannel::Callback());
     EXPECT_EQ(requests(other).back(), "set ch 0");
     for (const auto& d : asked) EXPECT_EQ(d.text.rfind("set ch 1", 0), 0u) << "asked nothing but the switch";
+}
+
+// Each step of a notice goes to all its loudspeakers at once: the late ones
+// cost one reply a step (the switch, the volume read, the notice's volume;
+// the saved volume and the switch back), not one reply a loudspeaker. Ten
+// late ones in turn held the alarm back 8 s and the stop as long.
+TEST_F(LateLoudspeakersTest, TheAlarmSoundsWithinTheBudgetAndTheStopEndsSoon) {
+    GroupSniffer heard(kGroup, static_cast<std::uint16_t>(basePort() + 1 + 1));
+    ASSERT_TRUE(heard.ok());
+    Codes codes;
+    const std::int64_t launched = steady_us();
+    ASSERT_TRUE(launch(all, 3, longMessage, &codes));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 30000ms));
+    EXPECT_LT(heard.snapshot().front().at_us - launched, 3000000) << "µs to the first datagram";
+
+    const auto before = std::chrono::steady_clock::now();
+    channel().stop(AlarmChannel::Callback());
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 2500ms);
+    EXPECT_FALSE(channel().isRunning());
+    for (const auto& d : all) {
+        const Strings r = requests(d);
+        EXPECT_EQ(std::count(r.begin(), r.end(), "set ch 1"), 1) << base::toUtf8(d->getTitle());
+        EXPECT_EQ(r.back(), "set ch 0") << base::toUtf8(d->getTitle());
+    }
+    EXPECT_EQ(logged(L"Internal error. Alarm channel don't stopped. Time out."), 0);
+}
+
+// Loudspeakers that refuse the switch for one cause are told in one notice
+// with their count and a few of them, not one notice each.
+TEST_F(LateLoudspeakersTest, LoudspeakersThatRefuseTheSwitchAreToldOncePerCause) {
+    std::vector<boost::shared_ptr<device::OrvelInfo>> refusing;
+    for (const auto& d : all) {
+        if (refusing.size() == 5) break;
+        m_speakers->model(d, [](device::sim::OrvelBandModel& m) { m.channelReply = "ERR channel is locked"; });
+        refusing.push_back(d);
+    }
+    Codes codes;
+    ASSERT_TRUE(launch(all, 3, longMessage, &codes));
+    ASSERT_TRUE(started(codes));
+    EXPECT_EQ(logged(L"не переключены на канал оповещений", "WARN"), 1);
+    EXPECT_EQ(logged(L"не переключены на канал оповещений (5): Получен неожиданный ответ устройства: ERR channel "
+                     L"is locked. Например: " +
+                     refusing[0]->getTitle() + L"; " + refusing[1]->getTitle() + L"; " +
+                     refusing[2]->getTitle() + L", …"),
+              1);
+    channel().stop(AlarmChannel::Callback());
+    for (const auto& d : refusing) EXPECT_EQ(requests(d), Strings{"set ch 1"}) << "left out of the notice";
+}
+
+// While a stop gives late loudspeakers back, the getters that the window
+// asks answer at once, and a launch that comes meanwhile is neither refused
+// nor undone: its loudspeakers end on the notice's channel.
+TEST_F(LateLoudspeakersTest, WhileAStopGivesTheLoudspeakersBackTheChannelAnswersAndTakesTheNextNotice) {
+    Codes first, next;
+    ASSERT_TRUE(launch(all, 3, longMessage, &first));
+    ASSERT_TRUE(started(first));
+    for (const auto& d : all) m_speakers->sim(d).clearReceived();
+    std::thread stopping([this] { channel().stop(AlarmChannel::Callback()); });
+    struct Join {
+        std::thread& thread;
+        ~Join() { thread.join(); }
+    } join{stopping};
+    ASSERT_TRUE(waitUntil([&] { return has(requests(a), "set vol -15") || has(requests(b), "set vol -15"); }));
+
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(channel().getPriority(), 3);
+    EXPECT_EQ(channel().getDescription(), L"test");
+    channel().getCurrentMessage();
+    channel().isRunning();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 200ms) << "the getters waited for the loudspeakers";
+
+    EXPECT_TRUE(launch(all, 3, longMessage, &next));
+    ASSERT_TRUE(started(next));
+    for (const auto& d : all) {
+        const Strings r = requests(d);
+        const auto last = std::find_if(r.rbegin(), r.rend(), [](const std::string& s) { return s.rfind("set ch ", 0) == 0; });
+        EXPECT_TRUE(last != r.rend() && *last == "set ch 1") << base::toUtf8(d->getTitle());
+    }
+    channel().stop(AlarmChannel::Callback());
 }

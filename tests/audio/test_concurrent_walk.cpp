@@ -2,6 +2,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -52,4 +53,44 @@ TEST(ConcurrentWalk, AnExceptionReachesTheCallerAfterTheOtherCallsEnded) {
         EXPECT_STREQ(e.what(), "lost");
     }
     EXPECT_EQ(ended.load(), 3) << "the calls already running finished first";
+}
+
+// The alarm channel walks its loudspeakers at each step of each notice: the
+// threads of one walk serve the next ones instead of new threads each time,
+// and a call that throws neither loses the walk's other calls nor the next
+// walk.
+TEST(WalkThreads, EveryIndexAtOnceOnThreadsKeptForTheNextWalk) {
+    constexpr std::size_t kCount = 4;
+    frm::WalkThreads walkers(kCount);
+    const auto walk = [&] {
+        std::mutex mutex;
+        std::condition_variable entered;
+        std::size_t inside = 0;
+        bool allInside = false;
+        std::vector<int> visits(kCount, 0);
+        std::set<std::thread::id> threads;
+        walkers.forEach(kCount, [&](std::size_t i) {
+            std::unique_lock<std::mutex> lock(mutex);
+            ++visits[i];
+            threads.insert(std::this_thread::get_id());
+            if (++inside == kCount) entered.notify_all();
+            allInside = entered.wait_for(lock, std::chrono::seconds(10), [&] { return inside == kCount; }) ||
+                        allInside;
+        });
+        EXPECT_TRUE(allInside);
+        EXPECT_EQ(visits, std::vector<int>(kCount, 1));
+        return threads;
+    };
+    const std::set<std::thread::id> first = walk();
+    EXPECT_EQ(first.size(), kCount);
+    EXPECT_EQ(walk(), first) << "the same threads";
+
+    EXPECT_THROW(walkers.forEach(kCount,
+                                 [](std::size_t i) {
+                                     if (i == 0) throw std::runtime_error("lost");
+                                 }),
+                 std::runtime_error);
+    std::vector<int> next(kCount, 0);
+    walkers.forEach(kCount, [&](std::size_t i) { ++next[i]; });
+    EXPECT_EQ(next, std::vector<int>(kCount, 1));
 }

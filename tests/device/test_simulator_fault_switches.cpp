@@ -53,7 +53,7 @@ TEST(SimulatorFaultSwitches, OptionsBelongToTheDeviceNamedBeforeThemAndBadValues
     const std::vector<DeviceFaults> faults =
         parse({"--fault-device", "9", "--no-line-control", "--error-on", "get state", "--error-on", "set ip",
                "--fault-device", "2", "--busy", "1.5", "--busy-on", "get", "--silent-for", "4",
-               "--silent-after", "10"});
+               "--silent-after", "10", "--reply-delay", "0.8"});
     ASSERT_EQ(faults.size(), 2u);
     EXPECT_EQ(faults[0].device, 9u);
     EXPECT_TRUE(faults[0].settings.noLineControl);
@@ -65,6 +65,8 @@ TEST(SimulatorFaultSwitches, OptionsBelongToTheDeviceNamedBeforeThemAndBadValues
     EXPECT_EQ(faults[1].settings.busy.onPrefix, "get");
     EXPECT_EQ(faults[1].settings.silent.length, 4000ms);
     EXPECT_EQ(faults[1].settings.silent.after, std::optional<std::chrono::milliseconds>(10000ms));
+    EXPECT_EQ(faults[1].settings.replyDelay, 800ms);
+    EXPECT_EQ(faults[0].settings.replyDelay, 0ms);
 
     std::vector<DeviceFaults> none;
     EXPECT_FALSE(device::sim::takeFaultOption("--loudspeakers", "3", none)) << "left to the simulator";

@@ -128,7 +128,7 @@ TEST_F(GongAndAlarm, TheGongFromTheDataFolderIsHeardAndTheButtonsFollowItsNotice
         30s));
     EXPECT_EQ(banners, (std::vector<std::wstring>{L"Подготовка..", L"Проигрывание", L"Завершено"}));
     click(frame->playGong);  // "Стоп" needs no password
-    EXPECT_TRUE(idle());
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return idle(); }));
     EXPECT_EQ(channels(0), (std::vector<std::string>{"set ch 1", "set ch 0"}));
     const auto counts = tone_counts(tone_track(receiver.samples(), {880, 440}), 2);
     EXPECT_GE(counts[0], 15) << "1.5 s of gong";
@@ -159,8 +159,8 @@ TEST_F(GongAndAlarm, TheAlarmBroadcastsTheCaptureDeviceUntilStopAndARefusalOnlyH
             return !error && size >= 2 * 44100;
         },
         15s);
-    click(frame->playAlarm);  // no password; the channel's 5 comes inside the stop
-    EXPECT_TRUE(idle());
+    click(frame->playAlarm);  // no password; the channel's 5 ends the stop
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return idle(); }));
     EXPECT_EQ(channels(1), (std::vector<std::string>{"set ch 1", "set ch 0"}));
     EXPECT_GE(tone_counts(tone_track(receiver.samples(), {600, 880}), 2)[0], 10)
         << "the capture device's sound";
@@ -172,7 +172,7 @@ TEST_F(GongAndAlarm, TheAlarmBroadcastsTheCaptureDeviceUntilStopAndARefusalOnlyH
         });
     frame->showAlarmState(L"Завершено");
     click(frame->playAlarm);
-    EXPECT_TRUE(idle());
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return idle(); }));
     EXPECT_TRUE(logged("На всех выбранных устройствах запущено оповещение"));
 }
 
@@ -193,8 +193,8 @@ TEST_F(GongAndAlarm, NoticesFromAnotherThreadMoveTheBannerAndTheButtons) {
         EXPECT_EQ(banner(), step.second) << step.first;
         EXPECT_EQ(frame->playGong->GetLabel(), L"Стоп") << step.first;
     }
-    notice(3);  // a message ended: the channel is stopped and reports 5 at once
-    EXPECT_TRUE(idle());
+    notice(3);  // a message ended: the channel is stopped and reports 5
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return idle(); }));
     frame->playGong->Disable();
     notice(5);
     EXPECT_TRUE(idle());
@@ -202,4 +202,32 @@ TEST_F(GongAndAlarm, NoticesFromAnotherThreadMoveTheBannerAndTheButtons) {
     select({frame->zone(0)->getDevices()[0]});  // one device: the property panel
     click(frame->zonePanel()->deviceProperty);
     EXPECT_EQ(frame->shown(), std::vector<std::size_t>{8});
+}
+
+// Loudspeakers that answer late hold neither the start nor "Стоп" on the
+// window's thread: the window shows each at once, the channel's request
+// thread waits for the replies, and the outcome follows.
+TEST_F(GongAndAlarm, LateLoudspeakersNeverHoldTheWindow) {
+    device::sim::ReplyPolicy late;
+    late.delay = 700ms;
+    for (auto* speaker : speakers) speaker->setReplyPolicy(late);
+    select(frame->zone(0)->getDevices());
+    ui_testing::ScriptedUi answers;
+    answers.expect(kPrompt, wxID_OK, L"123456");
+    const auto held = [](wxControl* button) {
+        const auto before = std::chrono::steady_clock::now();
+        click(button);
+        return std::chrono::steady_clock::now() - before;
+    };
+    EXPECT_LT(held(frame->playGong), 500ms) << "the start";
+    EXPECT_EQ(frame->playGong->GetLabel(), L"Стоп");
+    EXPECT_EQ(banner(), L"Подготовка..");
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return banner() == L"Проигрывание"; }, 30s));
+
+    EXPECT_LT(held(frame->playGong), 500ms) << "the stop";
+    EXPECT_EQ(banner(), L"Окончание..");
+    EXPECT_FALSE(frame->playGong->IsEnabled());
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return idle(); }, 30s));
+    EXPECT_EQ(channels(0), (std::vector<std::string>{"set ch 1", "set ch 0"}));
+    EXPECT_EQ(channels(1), (std::vector<std::string>{"set ch 1", "set ch 0"}));
 }

@@ -303,9 +303,10 @@ TEST_F(MicrophonePage, ARecordingWithoutLoudspeakersIsSavedUnderASafeNameOnly) {
     record();
     click(page->buttonStartAndStop);
     EXPECT_TRUE(idle());
+    // Offered once the stop has closed the recording.
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([this] { return page->buttonRecordSave->IsEnabled(); }));
     EXPECT_FALSE(AlarmChannel::instance()->isRunning());
     EXPECT_EQ(fs::status(runtime + "/sonvar").permissions(), fs::owner_all);
-    EXPECT_TRUE(page->buttonRecordSave->IsEnabled());
 
     for (const std::wstring name : {L"", L"../Вне", L".."}) {
         page->recordName->ChangeValue(name);
@@ -342,7 +343,7 @@ TEST_F(MicrophonePage, ARecordingWithoutSoundIsNeitherSavedNorListed) {
     record(0.3);
     click(page->buttonStartAndStop);
     ASSERT_TRUE(idle());
-    ASSERT_TRUE(page->buttonRecordSave->IsEnabled());
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([this] { return page->buttonRecordSave->IsEnabled(); }));
     // What a capture that never delivered leaves behind.
     std::ofstream(made, std::ios::trunc | std::ios::binary).flush();
     const std::set<std::wstring> before = rowTexts();
@@ -434,9 +435,11 @@ TEST_F(MicrophonePage, ABusyChannelIsInterruptedOnlyAtPriorityTwoAndOnlyAfterThe
     answers.expect(kCaption, wxID_YES);
     click(page->buttonStartAndStop);
     EXPECT_TRUE(running());
-    EXPECT_EQ(channel->getDescription(), L"Запись с микрофона");
+    EXPECT_TRUE(wx_testing::runEventLoopUntil(
+        [channel] { return channel->getDescription() == L"Запись с микрофона"; }));
     ASSERT_TRUE(onAir());
     click(page->buttonStartAndStop);
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([channel] { return !channel->isRunning(); }));
 
     ASSERT_TRUE(foreignNotice(3, L"Тревога") && onAir());
     answers.expect(kCaption, wxID_OK);
@@ -516,7 +519,7 @@ TEST_F(MicrophonePage, NoticesFromAnotherThreadBringThePageBackToIdleOnTheGuiThr
     record(0.5);  // 3: the end of the page's own broadcast stops the channel
     std::thread([this] { page->handlerNoticeCallack(AlarmChannel::kMessageEnded); }).join();
     EXPECT_TRUE(wx_testing::runEventLoopUntil([this] { return idle(); }));
-    EXPECT_FALSE(channel->isRunning());
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([channel] { return !channel->isRunning(); }));
 }
 
 TEST_F(MicrophonePage, ARecordedMessageIsBroadcastAfterTheGongAndThePageReturnsAtItsEnd) {
@@ -538,9 +541,15 @@ TEST_F(MicrophonePage, ARecordedMessageIsBroadcastAfterTheGongAndThePageReturnsA
     click(page->buttonStartAndStop);
     ASSERT_TRUE(running());
     EXPECT_FALSE(page->deleteRecord->IsEnabled()) << "not while it is on air";
-    EXPECT_EQ(AlarmChannel::instance()->getDescription(), L"Вещание сообщения (микрофон)");
+    EXPECT_TRUE(wx_testing::runEventLoopUntil(
+        [] { return AlarmChannel::instance()->getDescription() == L"Вещание сообщения (микрофон)"; }));
     EXPECT_TRUE(wx_testing::runEventLoopUntil([this] { return idle(); }, 30s));  // 3 at the end
-    EXPECT_FALSE(AlarmChannel::instance()->isRunning());
+    // The stop that the end handed over gives the loudspeaker back.
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([] { return !AlarmChannel::instance()->isRunning(); }));
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([this] {
+        const auto received = loudspeaker->received();
+        return !received.empty() && received.back().text.rfind("set ch 0", 0) == 0;
+    }));
     EXPECT_TRUE(page->deleteRecord->IsEnabled());
     EXPECT_EQ(pref::getInt("volume.microphone2", 0), 90);
     EXPECT_EQ(pref::getString("record.gongFileName"), L"Гонг");

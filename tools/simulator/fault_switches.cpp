@@ -60,9 +60,9 @@ bool takeFaultOption(const std::string& name, const char* value, std::vector<Dev
         faults.push_back({static_cast<unsigned>(number), {}});
         return true;
     }
-    static const char* const kNames[] = {"--no-line-control", "--error-on", "--busy",
-                                         "--busy-after",      "--busy-on",  "--silent-for",
-                                         "--silent-after",    "--silent-on"};
+    static const char* const kNames[] = {"--no-line-control", "--error-on",   "--busy",
+                                         "--busy-after",      "--busy-on",    "--silent-for",
+                                         "--silent-after",    "--silent-on",  "--reply-delay"};
     bool known = false;
     for (const char* known_name : kNames) known = known || name == known_name;
     if (!known) return false;
@@ -82,6 +82,8 @@ bool takeFaultOption(const std::string& name, const char* value, std::vector<Dev
         s.silent.length = seconds(name, value);
     else if (name == "--silent-after")
         s.silent.after = seconds(name, value);
+    else if (name == "--reply-delay")
+        s.replyDelay = seconds(name, value);
     else
         s.silent.onPrefix = prefix(name, value);
     return true;
@@ -132,6 +134,7 @@ std::string FaultSwitches::describe() const {
     for (const std::string& prefix : m_settings.errorOn) text += ", ERR to \"" + prefix + "...\"";
     text += describeWindow("busy", m_settings.busy);
     text += describeWindow("silent", m_settings.silent);
+    if (m_settings.replyDelay.count() > 0) text += ", replies " + secondsText(m_settings.replyDelay) + " late";
     return text.empty() ? "no faults" : text.substr(2);
 }
 

@@ -26,6 +26,7 @@ struct FaultSettings {
     std::vector<std::string> errorOn;  // requests starting with one of these get an error reply
     FaultWindow busy;                  // every request answered with the busy reply
     FaultWindow silent;                // no reply and no state packet
+    std::chrono::milliseconds replyDelay{0};  // every reply sent this late
 };
 
 /// The settings for one device of the run, by its number in the simulator's
