@@ -203,7 +203,24 @@ void mp3stream::require_no_player(const char* place) const {
     if (m_libvlc_media_player != nullptr) dbg_abort("m_libvlc_media_player != NULL", place);
 }
 
+namespace {
+
+/// Marks a stretch of libvlc's slow work under the state lock.
+class PlayerChanging {
+public:
+    explicit PlayerChanging(std::atomic<int>& count) : m_count(count) { ++m_count; }
+    ~PlayerChanging() { --m_count; }
+    PlayerChanging(const PlayerChanging&) = delete;
+    PlayerChanging& operator=(const PlayerChanging&) = delete;
+
+private:
+    std::atomic<int>& m_count;
+};
+
+}  // namespace
+
 void mp3stream::create_player(const std::vector<std::string>& args, const char* place) {
+    PlayerChanging changing(m_player_changing);
     require_no_player(place);
     m_libvlc_inst = vlc_new_instance(args);
     if (m_libvlc_inst == nullptr) dbg_abort("m_libvlc_inst = libvlc_new() == NULL", place);
@@ -258,6 +275,7 @@ void mp3stream::libvlc_imem_create() {
 bool mp3stream::stream_start() {
     STREAM_TRACE_ENTRY();
     std::lock_guard<std::recursive_mutex> state(m_state_lock);
+    PlayerChanging changing(m_player_changing);
     LOG_DEBUG(L"start stream over interface %1% to endpoint %2%", m_miface, m_stream_endp);
     {
         // The silent stretch and the drain of the last run are over; what
@@ -274,6 +292,7 @@ bool mp3stream::stream_start() {
 bool mp3stream::stream_stop() {
     STREAM_TRACE_ENTRY();
     std::lock_guard<std::recursive_mutex> state(m_state_lock);
+    PlayerChanging changing(m_player_changing);
     LOG_DEBUG(L"stop stream for endpoint %1%", m_stream_endp);
     // Synchronous in libvlc 3: the callbacks have ended when it returns, so
     // the queue can be freed below. A get that waits for the feeder would
@@ -302,6 +321,7 @@ bool mp3stream::stream_stop() {
 void mp3stream::libvlc_close() {
     STREAM_TRACE_ENTRY();
     std::lock_guard<std::recursive_mutex> state(m_state_lock);
+    PlayerChanging changing(m_player_changing);
     stream_stop();
     // Nothing was made when the stream is switched off in the settings.
     if (m_libvlc_media_player != nullptr) {

@@ -175,6 +175,11 @@ protected:
     std::uint64_t m_drained_at = 0;   // see drained_at_us
     pcm_buf* m_pcm_buf_silent = nullptr;
     mutable std::recursive_mutex m_state_lock;
+    /// Above zero while a thread holds the state lock for libvlc's slow
+    /// work: making, starting, stopping or releasing the player (tenths of
+    /// a second each). Readers of the stream's state that must not wait
+    /// that long look at it when the lock is taken.
+    std::atomic<int> m_player_changing{0};
     std::recursive_mutex m_ring_lock;
     std::condition_variable_any m_ring_written;  // with the ring lock
     bool m_await_fill = false;                   // under the ring lock

@@ -182,7 +182,13 @@ void mp3streamf::stream_close() {
 }
 
 bool mp3streamf::is_stream() {
-    std::lock_guard<std::recursive_mutex> state(m_state_lock);
+    std::unique_lock<std::recursive_mutex> state(m_state_lock, std::defer_lock);
+    while (!state.try_lock()) {
+        // Being made or ended: it counts as running until it is closed, and
+        // the asker does not wait for libvlc. Other holders are brief.
+        if (m_player_changing.load() > 0) return true;
+        std::this_thread::yield();
+    }
     if (m_libvlc_inst == nullptr || m_libvlc_media_player == nullptr) return false;
     switch (libvlc_media_player_get_state(m_libvlc_media_player)) {
     case libvlc_NothingSpecial:

@@ -48,7 +48,10 @@ public:
     /// into our log), both created false when absent.
     void stream_create();
     void stream_close();
-    /// True while the libvlc player exists and is not in error or ended.
+    /// True while the libvlc player exists and is not in error or ended, and
+    /// while another thread is making or ending it: the window asks this
+    /// (through the alarm channel) and must not wait the tenths of a second
+    /// that libvlc takes to start.
     bool is_stream();
 
     /// Plays an MP3 file after leading_silence_ms of silence; the done event

@@ -2,9 +2,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <boost/filesystem.hpp>
@@ -241,6 +243,41 @@ TEST(NotificationStreamMulticast, StopMidMessageEndsItEarly) {
     const auto counts = tone_counts(tone_track(receiver.samples(), k_tones), k_tones.size());
     EXPECT_GT(counts[0], 0);
     EXPECT_EQ(counts[4] + counts[5], 0) << ::testing::PrintToString(counts);
+}
+
+// The window asks whether an alarm runs (through the alarm channel) while the
+// alarm thread has libvlc make or end the stream: it waited for libvlc, up to
+// half a second a time. Such a stream counts as running, told at once.
+TEST(NotificationStreamMulticast, WhetherItRunsIsToldWithoutWaitingForLibvlc) {
+    auto stream = make_stream("224.0.224.35", 12206);
+    std::atomic<bool> done{false};
+    std::int64_t longest_change_us = 0;
+    std::thread changer([&] {
+        for (int i = 0; i < 4; ++i) {
+            ASSERT_TRUE(stream->set_read_mode(mp3streamf::READ_FILE));
+            ASSERT_TRUE(stream->set_write_mode(true, false));
+            std::int64_t at = steady_us();
+            stream->stream_create();
+            longest_change_us = std::max(longest_change_us, steady_us() - at);
+            at = steady_us();
+            stream->stop();
+            stream->stream_close();
+            longest_change_us = std::max(longest_change_us, steady_us() - at);
+        }
+        done = true;
+    });
+    std::int64_t longest_ask_us = 0;
+    while (!done) {
+        const std::int64_t at = steady_us();
+        stream->is_stream();
+        longest_ask_us = std::max(longest_ask_us, steady_us() - at);
+        sleep_ms(1);
+    }
+    changer.join();
+    EXPECT_FALSE(stream->is_stream());
+    // libvlc's part is tenths of a second; a question is a lock's moment.
+    ASSERT_GT(longest_change_us, 60000) << "nothing slow to wait for";
+    EXPECT_LT(longest_ask_us, longest_change_us / 2);
 }
 
 TEST(NotificationStreamMulticast, CaptureIsSentToTheGroupAndToTheFile) {
