@@ -5,6 +5,7 @@
 
 #include "base/exception.h"
 #include "base/log.h"
+#include "device/models/probe_failures.h"
 
 namespace frm {
 
@@ -67,13 +68,7 @@ void StepFailures::add(const std::wstring& cause, const std::wstring& loudspeake
 }
 
 std::wstring StepFailures::examples(const Summary& summary) {
-    std::wstring joined;
-    for (const std::wstring& example : summary.examples) {
-        if (!joined.empty()) joined += L"; ";
-        joined += example;
-    }
-    if (summary.count > summary.examples.size()) joined += L", …";
-    return joined;
+    return device::joinedExamples(summary.examples, summary.count);
 }
 
 std::vector<SwitchOutcome> switchAtOnce(WalkThreads& threads, const std::vector<Loudspeaker>& list,

@@ -47,13 +47,13 @@ std::vector<ProbeFailures::Summary> ProbeNoticeGate::select(const ProbeFailures&
     return told;
 }
 
-std::wstring joinedExamples(const ProbeFailures::Summary& summary) {
+std::wstring joinedExamples(const std::vector<std::wstring>& examples, std::size_t count) {
     std::wstring joined;
-    for (const std::wstring& example : summary.examples) {
+    for (const std::wstring& example : examples) {
         if (!joined.empty()) joined += L"; ";
         joined += example;
     }
-    if (summary.count > summary.examples.size()) joined += L", …";
+    if (count > examples.size()) joined += L", …";
     return joined;
 }
 

@@ -87,8 +87,11 @@ private:
     std::vector<ProbeCause> m_previous;                                 // the causes of the last search
 };
 
-/// The examples of a summary joined for a notice: "A; B; C", with ", …"
-/// after them when the count has more.
-std::wstring joinedExamples(const ProbeFailures::Summary& summary);
+/// Examples of a tally joined for a notice: "A; B; C", with ", …" after
+/// them when `count` has more.
+std::wstring joinedExamples(const std::vector<std::wstring>& examples, std::size_t count);
+inline std::wstring joinedExamples(const ProbeFailures::Summary& summary) {
+    return joinedExamples(summary.examples, summary.count);
+}
 
 }  // namespace device
