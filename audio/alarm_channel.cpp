@@ -120,7 +120,7 @@ AlarmChannel::~AlarmChannel() {
 void AlarmChannel::createInstance(DeviceSelection* selection, ChannelGui* gui, mp3streamf& stream,
                                   Options options) {
     if (instance() != nullptr) {
-        LOG_WARN(L"%1%", L"recall AlarmChannel::createInstance");
+        LOG_WARN(L"recall AlarmChannel::createInstance");
         return;
     }
     s_instance.store(new AlarmChannel(selection, gui, stream, std::move(options)), std::memory_order_release);
@@ -164,7 +164,7 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
             L"Fail launching. Alarm channel busy (priority %1%). new: priority %2% message %3%; gong %4%; "
             L"record %5%",
             getPriority(), priority, message, gong, record);
-        LOG_NOTICE(L"%1%", L"Канал тревог занят.");
+        LOG_NOTICE(L"Канал тревог занят.");
         return false;
     }
 
@@ -192,7 +192,7 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
         device = *at == SwitchOutcome::kFailed ? devices.erase(device) : std::next(device);
     }
     if (busy > 0 && busy == devices.size()) {
-        LOG_NOTICE(L"%1%", L"На всех выбранных устройствах запущено оповещение с более высоким приоритетом.");
+        LOG_NOTICE(L"На всех выбранных устройствах запущено оповещение с более высоким приоритетом.");
         return false;
     }
     if (busy > 0) {
@@ -279,7 +279,7 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
         }
         tellFailures(switchBack(m_walkers, taken), kNotSwitchedBack);
     }
-    LOG_NOTICE(L"%1%", L"Канал тревог занят.");
+    LOG_NOTICE(L"Канал тревог занят.");
     return false;
 }
 
@@ -352,7 +352,7 @@ void AlarmChannel::alarmThread(std::uint64_t launch) {
         LOG_ERROR(L"Поток тревоги. Поймано необработанное исключение.\nПричина: '%1%'.",
                   base::toWide(e.what()));
     } catch (...) {
-        LOG_ERROR(L"%1%", L"Поток тревоги. Поймано необработанное исключение.");
+        LOG_ERROR(L"Поток тревоги. Поймано необработанное исключение.");
     }
     if (finished) return;
     // Ended early: the loudspeakers would stay on the notification channel
@@ -427,7 +427,7 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
             m_devices = devices;
         }
         if (devices.empty()) {
-            LOG_WARN(L"%1%", L"Канал оповещений: Нет устройств для вещания.");
+            LOG_WARN(L"Канал оповещений: Нет устройств для вещания.");
             LOG_DEBUG(L"%1%", L"break alarm thread");
             return true;
         }
@@ -686,8 +686,7 @@ void AlarmChannel::checkInternalPlayingThread() {
             if (takenOver(devices)) {
                 {
                     boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-                    LOG_INFO(L"%1%",
-                             L"Было запущено более приоритетное оповещение.\n"
+                    LOG_INFO(L"Было запущено более приоритетное оповещение.\n"
                              L"Трансляция через канал оповещений прервана.");
                     m_preempted = true;
                 }
@@ -700,7 +699,7 @@ void AlarmChannel::checkInternalPlayingThread() {
                 lost = m_microphoneStreaming;
             }
             if (lost && !m_stream.is_stream()) {
-                LOG_ERROR(L"%1%", L"Поток с микрофона отсутствует. Проверьте микрофон.");
+                LOG_ERROR(L"Поток с микрофона отсутствует. Проверьте микрофон.");
                 m_stream.stream_close();
                 m_stream.stream_create();
             }
@@ -798,7 +797,7 @@ void AlarmChannel::joinStoppedThread() {
     // went silent. That is no hang of the thread.
     while (!m_alarmThread.try_join_for(boost::chrono::seconds(1))) {
         if (!m_inStep.load()) {
-            LOG_WARN(L"%1%", L"Internal error. Alarm channel don't stopped. Time out.");
+            LOG_WARN(L"Internal error. Alarm channel don't stopped. Time out.");
             return;
         }
     }
@@ -850,7 +849,7 @@ bool AlarmChannel::restoreCommonChannelForAllDevices() {
     }
     const DeviceSet all = self->m_selection != nullptr ? self->m_selection->getDevicesOfZones() : DeviceSet();
     if (self->takenOver(all)) {
-        LOG_WARN(L"%1%", L"На устройствах идёт приоритетное оповещение.");
+        LOG_WARN(L"На устройствах идёт приоритетное оповещение.");
         return false;
     }
     {

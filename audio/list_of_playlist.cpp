@@ -153,12 +153,12 @@ void ListOfPlaylist::load(const std::wstring& path) {
     if (!read || !tree.get_child_optional(L"list")) {
         // Only the file's own name tells the radio list, not the folders above it.
         if (getFileName(path).find(L"radio") != std::wstring::npos) {
-            LOG_EXTERN(L"%1%", L"Set default radio stations");
+            LOG_EXTERN(L"Set default radio stations");
             auto radio = boost::make_shared<Playlist>(L"Радио", true);
             radio->add(k_default_station_title, k_default_station_url);
             add(radio);
         } else {
-            LOG_EXTERN(L"%1%", L"List of Playlist not found");
+            LOG_EXTERN(L"List of Playlist not found");
         }
         return;
     }

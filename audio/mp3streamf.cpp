@@ -355,7 +355,7 @@ int mp3streamf::decode_loop() {
             same_format = m_pcm_samplerate == rate && m_pcm_numchannels == channels;
         }
         if (!same_format) {
-            LOG_WARN(L"%1%", L"Поддерживается только константный битрейт MPEG.");
+            LOG_WARN(L"Поддерживается только константный битрейт MPEG.");
             return 0;
         }
         std::uint32_t length;

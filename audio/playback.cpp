@@ -22,7 +22,7 @@ std::atomic<PlaybackChannels*> s_channels{nullptr};
 
 PlaybackChannels* channelsOrWarn() {
     PlaybackChannels* channels = PlaybackChannels::get();
-    if (channels == nullptr) LOG_WARN(L"%1%", L"No playback channels: nothing is played");
+    if (channels == nullptr) LOG_WARN(L"No playback channels: nothing is played");
     return channels;
 }
 
@@ -66,7 +66,7 @@ PlaybackPlaylist::PlaybackPlaylist(const std::wstring& name, boost::shared_ptr<P
 
 void PlaybackPlaylist::execute() {
     if (!m_playlist) {
-        LOG_WARN(L"%1%", L"Action is not executed. Playback for Playlist not set.");
+        LOG_WARN(L"Action is not executed. Playback for Playlist not set.");
         return;
     }
     if (isFolderPlaylistName(m_playlist->getName())) refreshFolderPlaylist(*m_playlist);

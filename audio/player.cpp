@@ -43,7 +43,7 @@ Player::~Player() {
 Player* Player::create(PlayerEngine* engine, CaptureDevices devices, Pacing pacing) {
     // A second player would take the engine's end-of-track calls from the first.
     if (Player* existing = instance()) {
-        LOG_WARN(L"%1%", L"recall Player::create");
+        LOG_WARN(L"recall Player::create");
         return existing;
     }
     Player* player = new Player(engine, std::move(devices), std::move(pacing));
@@ -77,7 +77,7 @@ void Player::playAt(unsigned index) {
     Player& player = global("Player::play");
     Lock lock(player.m_lock);
     if (!player.m_playlist) {
-        LOG_WARN(L"%1%", L"Аудио не запущено");
+        LOG_WARN(L"Аудио не запущено");
         return;
     }
     player.m_playlist->setCurrent(index);

@@ -54,7 +54,7 @@ PlayerChannel::~PlayerChannel() {
 
 void PlayerChannel::createInstance(DeviceSelection* selection, ChannelGui* gui, std::chrono::milliseconds pause) {
     if (instance() != nullptr) {
-        LOG_WARN(L"%1%", L"recall PlayerChannel::createInstance");
+        LOG_WARN(L"recall PlayerChannel::createInstance");
         return;
     }
     s_instance.store(new PlayerChannel(selection, gui, pause), std::memory_order_release);
@@ -65,26 +65,26 @@ void PlayerChannel::destroyInstance() { delete s_instance.exchange(nullptr); }
 void PlayerChannel::play(boost::shared_ptr<Playlist> playlist, DeviceSet devices, int volume) {
     LOG_TRACE2(L"%1%(..)", "frm::PlayerChannel::play");
     if (devices.empty()) {
-        LOG_WARN(L"%1%", L"Нет устройств для воспроизведения");
+        LOG_WARN(L"Нет устройств для воспроизведения");
         return;
     }
     if (!AlarmChannel::restoreCommonChannelForAllDevices()) {
-        LOG_EXTERN(L"%1%", L"Общий канал плеера: канал занят, воспроизведение пропущено");
+        LOG_EXTERN(L"Общий канал плеера: канал занят, воспроизведение пропущено");
         return;
     }
     for (const auto& device : devices) {
         if (busyWithHigherNotice(device)) {
-            LOG_NOTICE(L"%1%", L"На выбранных устройствах запущено оповещение с более высоким приоритетом.");
+            LOG_NOTICE(L"На выбранных устройствах запущено оповещение с более высоким приоритетом.");
             return;
         }
     }
     boost::unique_lock<boost::recursive_mutex> lock(m_lock, boost::try_to_lock);
     if (!lock.owns_lock()) {
-        LOG_NOTICE(L"%1%", L"Подождите выполнение предыдущей операции");
+        LOG_NOTICE(L"Подождите выполнение предыдущей операции");
         return;
     }
     if (playerPlaying() && playerPlaylist() == playlist && devices == m_devices && volume == m_volume) {
-        LOG_INFO(L"%1%", L"Skip playing the same playlist and devices");
+        LOG_INFO(L"Skip playing the same playlist and devices");
         return;
     }
     m_devices = std::move(devices);
@@ -98,7 +98,7 @@ void PlayerChannel::play(boost::shared_ptr<Playlist> playlist, DeviceSet devices
         m_jobPending = true;
         queue(&PlayerChannel::playWithDelay);
     } else {
-        LOG_EXTERN(L"%1%", L"Player channel: skip play");
+        LOG_EXTERN(L"Player channel: skip play");
     }
 }
 

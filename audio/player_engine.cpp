@@ -207,7 +207,7 @@ bool PlayerEngine::play(const std::wstring& text) {
     LOG_INFO(L"Воспроизведение: %1%", text);
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (!pref::getBool("multicast.commonStream.active", true)) {
-        LOG_WARN(L"%1%", L"Сетевая трансляция отключена в настройках");
+        LOG_WARN(L"Сетевая трансляция отключена в настройках");
         return false;
     }
     const std::string narrow = base::toUtf8(text);
@@ -262,7 +262,7 @@ bool PlayerEngine::play_url(const std::wstring& url) {
         m_current = findModule(".mp3");
     }
     if (!m_current) {
-        LOG_WARN(L"%1%", L"Не найден модуль декодирования потоковых аудио данных");
+        LOG_WARN(L"Не найден модуль декодирования потоковых аудио данных");
         return false;
     }
     return start_current(narrow, url, true);

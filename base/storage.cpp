@@ -306,7 +306,7 @@ bool render(const std::wstring& path, const wptree& tree, std::string& bytes, in
     boost::property_tree::write_xml(
         xml, clean, boost::property_tree::xml_writer_make_settings<std::wstring>(L' ', 0, L"utf-8"));
     if (!xml) {
-        place.error(L"Файл '%1%' не сохранён: %2%", path, L"the XML writer failed");
+        place.error(L"Файл '%1%' не сохранён: ошибка записи XML", path);
         return false;
     }
     bytes = base::toUtf8(xml.str());

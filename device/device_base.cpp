@@ -506,7 +506,7 @@ bool DeviceBase::parseStatePacketVersion(const std::string& text, Version& versi
 bool DeviceBase::skipsPacketAfterReboot(std::int64_t window) {
     const std::int64_t sinceReboot = now() - m_rebootTime.load();
     if (sinceReboot < 0 || sinceReboot >= window) return false;
-    LOG_IMPOR(L"%1%", L"Skip ping packet after rebooting during one second");
+    LOG_IMPOR(L"Skip ping packet after rebooting during one second");
     return true;
 }
 

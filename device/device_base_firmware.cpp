@@ -40,7 +40,7 @@ bool DeviceBase::upgradeFirmware(const std::string& file, FirmwareProgress progr
 
 bool DeviceBase::upgradeFirmware(boost::shared_ptr<FirmwareCollection> firmware, FirmwareProgress progress,
                                  bool force) {
-    if (force) LOG_IMPOR(L"%1%", L"Started upgrading a firmware with the force option");
+    if (force) LOG_IMPOR(L"Started upgrading a firmware with the force option");
     if (!isOnlineAndAnswered()) {
         // The caller tells the operator; the refusal itself is only logged.
         LOG_INFO(L"The firmware of the device '%1%' isn't upgraded: it is offline", getTitle());

@@ -30,7 +30,7 @@ void InvokerChannelGui::post(boost::function<void()> task) { GuiThreadInvoker::a
 bool InvokerChannelGui::askYesNo(const std::wstring& caption, const std::wstring& text) {
     if (wxThread::IsMain()) return m_question(caption, text);
     if (!GuiThreadInvoker::isActive()) {
-        LOG_WARN(L"%1%", L"No GUI thread to ask the operator: the answer is No");
+        LOG_WARN(L"No GUI thread to ask the operator: the answer is No");
         return false;
     }
     auto answer = std::make_shared<std::promise<bool>>();
@@ -40,7 +40,7 @@ bool InvokerChannelGui::askYesNo(const std::wstring& caption, const std::wstring
     // The operator may take his time; a task dropped at shutdown never answers.
     while (answered.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
         if (!GuiThreadInvoker::isActive()) {
-            LOG_WARN(L"%1%", L"The GUI thread stopped before the operator answered: the answer is No");
+            LOG_WARN(L"The GUI thread stopped before the operator answered: the answer is No");
             return false;
         }
     }

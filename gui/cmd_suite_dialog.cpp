@@ -59,7 +59,7 @@ bool CmdSuiteDialog::takeName(std::wstring& suite) {
     FRM_ASSERT_GUI_THREAD();
     suite = name->GetValue().ToStdWstring();
     if (CommandSuiteFolder::isValidName(suite)) return true;
-    LOG_NOTICE(L"%1%", L"Недопустимое имя набора команд");
+    LOG_NOTICE(L"Недопустимое имя набора команд");
     return false;
 }
 

@@ -23,7 +23,7 @@ wptree devicePlaybackTree(const DevicePlayback& state) {
 bool readDevicePlayback(const std::wstring& path, DevicePlayback& state) {
     wptree tree;
     if (!storage::load(path, tree)) {
-        LOG_EXTERN(L"%1%", L"List of Playlist not loaded");
+        LOG_EXTERN(L"List of Playlist not loaded");
         return false;
     }
     const auto device = tree.get_child_optional(L"device");
@@ -31,7 +31,7 @@ bool readDevicePlayback(const std::wstring& path, DevicePlayback& state) {
         // Without its root the file says nothing of ours: kept for the
         // operator, and written anew at exit.
         storage::setAside(path, "no element device");
-        LOG_EXTERN(L"%1%", L"List of Playlist not loaded");
+        LOG_EXTERN(L"List of Playlist not loaded");
         return false;
     }
     state = DevicePlayback();

@@ -29,7 +29,7 @@ GuiClock::GuiClock(wxStaticText* timeLabel, wxStaticText* dateLabel)
 void GuiClock::createInstance(wxStaticText* timeLabel, wxStaticText* dateLabel, std::chrono::milliseconds period) {
     FRM_ASSERT_GUI_THREAD();
     if (s_instance != nullptr) {
-        LOG_WARN(L"%1%", L"The GUI clock already runs");
+        LOG_WARN(L"The GUI clock already runs");
         return;
     }
     if (timeLabel == nullptr || dateLabel == nullptr)

@@ -79,7 +79,7 @@ ItemDataMap::ItemDataMap(wxListCtrl* deviceList, ZoneElement::Ptr root)
 void ItemDataMap::registerElement(const ZoneElement::Ptr& zone) {
     if (!zone) return;
     if (!onGuiThread()) {
-        LOG_ERROR(L"%1%", L"Internal error. The zone tree is read off the GUI thread");
+        LOG_ERROR(L"Internal error. The zone tree is read off the GUI thread");
         return;
     }
     RegistryLock lock(m_lock);
@@ -287,7 +287,7 @@ std::vector<ItemDataMap::ItemId> ItemDataMap::readSelectedItems() {
         m_deviceList != nullptr ? selectedRecords(m_deviceList) : selectedRecords(m_listControl);
     for (const DeviceRowData* data : records) {
         if (data == nullptr) {
-            LOG_ERROR(L"%1%", L"Internal error. Element pointer is equal null");
+            LOG_ERROR(L"Internal error. Element pointer is equal null");
             continue;
         }
         if (!refreshed) registerElement(m_root);
@@ -373,7 +373,7 @@ ItemDataMap::DevicePtrSet ItemDataMap::applyActionToDeviceSet(const DevicePtrSet
 
 void ItemDataMap::detachList() {
     if (!onGuiThread()) {
-        LOG_ERROR(L"%1%", L"Internal error. The device list is dropped off the GUI thread");
+        LOG_ERROR(L"Internal error. The device list is dropped off the GUI thread");
         return;
     }
     {
@@ -386,7 +386,7 @@ void ItemDataMap::detachList() {
 
 void ItemDataMap::refreshSnapshot() {
     if (!onGuiThread()) {
-        LOG_ERROR(L"%1%", L"Internal error. The zone tree is read off the GUI thread");
+        LOG_ERROR(L"Internal error. The zone tree is read off the GUI thread");
         return;
     }
     auto fresh = std::make_shared<Snapshot>();

@@ -41,12 +41,12 @@ void LockDialog::OnClose(wxCloseEvent& event) {
 void LockDialog::unlockOnButtonClick(wxCommandEvent&) {
     LOG_TRACE2(L"%1%(..)", L"frm::LockDialog::unlockOnButtonClick");
     if (password->GetValue().ToStdWstring() == decodePassword(storedInterfacePassword())) {
-        LOG_INFO(L"%1%", L"Пароль введен верный. Интерфейс разблокирован.");
+        LOG_INFO(L"Пароль введен верный. Интерфейс разблокирован.");
         EndDialog(wxID_OK);  // shown modeless (a scripted test), it hides
         return;
     }
     message->SetLabel(L"Допущена ошибка при вводе пароля");
-    LOG_INFO(L"%1%", L"Допущена ошибка при вводе пароля. Нет доступа к интерфейсу.");
+    LOG_INFO(L"Допущена ошибка при вводе пароля. Нет доступа к интерфейсу.");
     Layout();
 }
 

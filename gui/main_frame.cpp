@@ -347,7 +347,7 @@ void MainFrame::OnClose(wxCloseEvent& event) {
         return;
     }
     if (shutdownDone) {
-        LOG_IMPOR(L"%1%", L"force shutdown...");
+        LOG_IMPOR(L"force shutdown...");
         base::flushLog();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         std::fflush(nullptr);
@@ -486,7 +486,7 @@ void MainFrame::updateGui(DevicePtr device) {
     LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::updateGui");
     if (!GuiThreadInvoker::exists()) return;
     if (!device) {
-        LOG_WARN(L"%1%", L"internal error. Device Update GUI");
+        LOG_WARN(L"internal error. Device Update GUI");
         return;
     }
     if (!wxIsMainThread()) {
@@ -664,14 +664,14 @@ void MainFrame::alarmOnButtonClick(wxCommandEvent& event) {
     }
     switch (askPassword("security.playbackAlarm")) {
     case PasswordAnswer::kRight:
-        LOG_INFO(L"%1%", L"Пароль введён верный. Доступ к тревожным оповещениям");
+        LOG_INFO(L"Пароль введён верный. Доступ к тревожным оповещениям");
         alarmMessagePanel->refreshChoices();
         displayMainView(alarmMessagePanel);
         selectPageButton(alarm);
         break;
     case PasswordAnswer::kWrong:
         alarm->SetValue(false);
-        LOG_NOTICE(L"%1%", L"Допущена ошибка при вводе пароля. Нет доступа к тревожным оповещениям");
+        LOG_NOTICE(L"Допущена ошибка при вводе пароля. Нет доступа к тревожным оповещениям");
         break;
     case PasswordAnswer::kCancelled:
         alarm->SetValue(false);
@@ -818,11 +818,11 @@ void MainFrame::playGongOnButtonClick(wxCommandEvent&) {
     }
     switch (askPassword("security.playbackAlarm")) {
     case PasswordAnswer::kRight:
-        LOG_INFO(L"%1%", L"Пароль введён верный. Доступ к тревожным оповещениям");
+        LOG_INFO(L"Пароль введён верный. Доступ к тревожным оповещениям");
         playByAlarmChannel(kGongAction);
         break;
     case PasswordAnswer::kWrong:
-        LOG_NOTICE(L"%1%", L"Допущена ошибка при вводе пароля. Нет доступа к тревожным оповещениям");
+        LOG_NOTICE(L"Допущена ошибка при вводе пароля. Нет доступа к тревожным оповещениям");
         break;
     case PasswordAnswer::kCancelled:
         break;
@@ -839,11 +839,11 @@ void MainFrame::playAlarmOnButtonClick(wxCommandEvent&) {
     }
     switch (askPassword("security.playbackAlarm")) {
     case PasswordAnswer::kRight:
-        LOG_INFO(L"%1%", L"Пароль введён верный. Доступ к тревожным оповещениям");
+        LOG_INFO(L"Пароль введён верный. Доступ к тревожным оповещениям");
         playByAlarmChannel(kAlarmAction);
         break;
     case PasswordAnswer::kWrong:
-        LOG_NOTICE(L"%1%", L"Допущена ошибка при вводе пароля. Нет доступа к тревожным оповещениям");
+        LOG_NOTICE(L"Допущена ошибка при вводе пароля. Нет доступа к тревожным оповещениям");
         break;
     case PasswordAnswer::kCancelled:
         break;
@@ -877,7 +877,7 @@ void MainFrame::playByAlarmChannel(int actionNumber) {
         const std::wstring gong = gongPath();
         boost::system::error_code error;
         if (!boost::filesystem::is_regular_file(base::toUtf8(gong), error)) {
-            LOG_ERROR(L"%1%", L"Установите в настройках файл 'Гонг'");
+            LOG_ERROR(L"Установите в настройках файл 'Гонг'");
             return;
         }
         if (channel == nullptr) {
@@ -943,7 +943,7 @@ void MainFrame::playByAlarmChannel(int actionNumber) {
         playAlarm->SetLabel(kAlarmLabel);
         break;
     default:
-        LOG_ERROR(L"%1%", L"Internal error. Unknown alarm channel action");
+        LOG_ERROR(L"Internal error. Unknown alarm channel action");
         break;
     }
 }
@@ -1004,16 +1004,16 @@ void MainFrame::lockAdminOnButtonClick(wxCommandEvent&) {
     LOG_TRACE2(L"%1%(..)", L"frm::MainFrame::lockAdminOnButtonClick");
     if (administratorMode) {
         enableAdministratorMode(false);
-        LOG_INFO(L"%1%", L"Выход из режима администратора");
+        LOG_INFO(L"Выход из режима администратора");
         return;
     }
     switch (askPassword("security.administrator")) {
     case PasswordAnswer::kRight:
         enableAdministratorMode(true);
-        LOG_INFO(L"%1%", L"Пароль введен верный. Доступ к режиму администратора");
+        LOG_INFO(L"Пароль введен верный. Доступ к режиму администратора");
         break;
     case PasswordAnswer::kWrong:
-        LOG_NOTICE(L"%1%", L"Допущена ошибка при вводе пароля. Нет доступа к режиму администратора");
+        LOG_NOTICE(L"Допущена ошибка при вводе пароля. Нет доступа к режиму администратора");
         break;
     case PasswordAnswer::kCancelled:
         break;
@@ -1130,7 +1130,7 @@ void MainFrame::devicePropertyOnButtonClick(wxCommandEvent&) {
     ItemDataMap::DevicePtrSet devices = itemDataMap->mapSelectedDevices(self);
     devices.erase(DevicePtr());  // objects that are going away
     if (devices.size() != 1) {
-        LOG_NOTICE(L"%1%", L"Выберите одно устройство");
+        LOG_NOTICE(L"Выберите одно устройство");
         return;
     }
     displayMainView(propertyPanel);

@@ -130,7 +130,7 @@ MessageFileRead readMessageFile(const std::wstring& path, const MessageFolders& 
     const bool existed = fileExists(path);
     wptree file;
     if (!storage::load(path, file)) {
-        LOG_EXTERN(L"%1%", L"Service message not loaded");
+        LOG_EXTERN(L"Service message not loaded");
         if (!existed || fileExists(path)) return MessageFileRead::kNotRead;
         // storage::load has set the damaged file aside and told the operator.
         LOG_INFO(L"Сообщения из файла '%1%' не загружены: файл повреждён", path);
@@ -139,7 +139,7 @@ MessageFileRead readMessageFile(const std::wstring& path, const MessageFolders& 
     const auto tree = file.get_child_optional(L"tree");
     if (!tree) {
         storage::setAside(path, "no element tree");
-        LOG_EXTERN(L"%1%", L"Service message not loaded");
+        LOG_EXTERN(L"Service message not loaded");
         LOG_INFO(L"Сообщения из файла '%1%' не загружены: файл повреждён", path);
         return MessageFileRead::kSetAside;
     }

@@ -598,7 +598,7 @@ void PropertyDevicePanel::buttonDebugExchangeOnClick(wxCommandEvent& event) {
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::buttonDebugExchangeOnClick");
     const wxTextCtrl* field = carriedField(event.GetEventObject());
     if (field == nullptr) {
-        LOG_WARN(L"%1%", L"Ошибка данных.");
+        LOG_WARN(L"Ошибка данных.");
         return;
     }
     sendDirectRequest(base::toNarrow(field->GetValue().ToStdWstring()));
@@ -609,7 +609,7 @@ void PropertyDevicePanel::textDebugExchangeOnPress(wxCommandEvent& event) {
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::textDebugExchangeOnPress");
     const auto* field = dynamic_cast<wxTextCtrl*>(event.GetEventObject());
     if (field == nullptr) {
-        LOG_WARN(L"%1%", L"Ошибка данных.");
+        LOG_WARN(L"Ошибка данных.");
         return;
     }
     sendDirectRequest(base::toNarrow(field->GetValue().ToStdWstring()));
@@ -656,7 +656,7 @@ void PropertyDevicePanel::removeStrSizerOnClick(wxCommandEvent& event) {
     wxWindow* row = button != nullptr ? button->GetParent() : nullptr;
     if (row == nullptr || button->GetClientData() != static_cast<void*>(row) ||
         sizerCommandRows->GetItem(row) == nullptr) {
-        LOG_WARN(L"%1%", L"Ошибка данных.");
+        LOG_WARN(L"Ошибка данных.");
         return;
     }
     sizerCommandRows->Detach(row);

@@ -47,7 +47,7 @@ boost::shared_ptr<Module> moduleOf(const PropertyDevicePanel::DevicePtr& device)
     return loudspeaker->getLineControl();
 }
 
-void reportFailure() { LOG_ERROR(L"%1%", L"Произошла ошибка во время выполнения"); }
+void reportFailure() { LOG_ERROR(L"Произошла ошибка во время выполнения"); }
 
 }  // namespace
 
@@ -275,11 +275,11 @@ void PropertyDevicePanel::addOrRemoveTipDeviceOnButtonClick(wxCommandEvent& even
     button->Disable();
     const auto* data = dynamic_cast<TipDeviceData*>(button->GetClientObject());
     if (data == nullptr) {
-        LOG_WARN(L"%1%", L"Данные для оконечного устройства не установлены.");
+        LOG_WARN(L"Данные для оконечного устройства не установлены.");
         return;
     }
     if (!m_device) {
-        LOG_WARN(L"%1%", L"Устройство для оконечного устройства не установлено.");
+        LOG_WARN(L"Устройство для оконечного устройства не установлено.");
         return;
     }
     const auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device);
@@ -288,7 +288,7 @@ void PropertyDevicePanel::addOrRemoveTipDeviceOnButtonClick(wxCommandEvent& even
     const boost::shared_ptr<Module> module = loudspeaker->getLineControl();
     const bool done = data->tip.added ? module->remove(data->tip.address) : module->add(data->tip.address);
     if (done)
-        LOG_NOTICE(L"%1%", L"Успешно выполнено");
+        LOG_NOTICE(L"Успешно выполнено");
     else
         reportFailure();
     // The rows are rebuilt once this click is over: the button is one of them.
@@ -302,16 +302,15 @@ void PropertyDevicePanel::addAllTipDevices_onButtonClick(wxCommandEvent&) {
     if (!module) return;
     module->requestTipDevices();
     if (module->getPowerSaveMode() == Module::kPowerSaveOn) {
-        LOG_WARN(L"%1%",
-                 L"Не удалось добавить все оконечные устройства из-за включенного режима энергосбережения");
+        LOG_WARN(L"Не удалось добавить все оконечные устройства из-за включенного режима энергосбережения");
         reportFailure();
     } else if (module->getModuleState() != Module::kActive) {
-        LOG_WARN(L"%1%", L"Оконечные устройства не добавлены, т.к. модуль контроля линии не готов к работе");
+        LOG_WARN(L"Оконечные устройства не добавлены, т.к. модуль контроля линии не готов к работе");
         reportFailure();
     } else {
         module->resetCache();
         if (!module->request("lsensor addAll").empty())
-            LOG_NOTICE(L"%1%", L"Успешно выполнено");
+            LOG_NOTICE(L"Успешно выполнено");
         else
             reportFailure();
     }
@@ -331,7 +330,7 @@ void PropertyDevicePanel::resetPrefOnButtonClick(wxCommandEvent&) {
     } else {
         module->resetCache();
         if (!module->request("lsensor prefReset").empty())
-            LOG_NOTICE(L"%1%", L"Успешно выполнено");
+            LOG_NOTICE(L"Успешно выполнено");
         else
             reportFailure();
     }

@@ -453,7 +453,7 @@ void PropertyDevicePanel::applyEqualizerToDevices() {
     const auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device);
     debug::throwIfFalse(loudspeaker != nullptr, "frm::PropertyDevicePanel::applyEqualizerToDevices");
     if (!loudspeaker->setEqualizer(m_equalizer))
-        LOG_WARN(L"%1%", L"Не удалось изменить настройки эквалайзера");
+        LOG_WARN(L"Не удалось изменить настройки эквалайзера");
 }
 
 void PropertyDevicePanel::onLeftUpBassSlider(wxMouseEvent& event) {
@@ -466,7 +466,7 @@ void PropertyDevicePanel::onLeftUpBassSlider(wxMouseEvent& event) {
         wxString::Format(L"Громкость басса %i%%", property_rules::bassPercent(value, sliderBass->GetMax())));
     const auto current = boost::dynamic_pointer_cast<device::o510::Equalizer>(m_equalizer);
     if (!current) {
-        LOG_ERROR(L"%1%", L"incorrectly selected equalizer");
+        LOG_ERROR(L"incorrectly selected equalizer");
         return;
     }
     m_equalizer = boost::make_shared<device::o510::Equalizer>(value, current->getField(3));
@@ -484,7 +484,7 @@ void PropertyDevicePanel::onLeftUpTrebleSlider(wxMouseEvent& event) {
         property_rules::treblePercent(value, sliderTreble->GetMin(), sliderTreble->GetMax())));
     const auto current = boost::dynamic_pointer_cast<device::o510::Equalizer>(m_equalizer);
     if (!current) {
-        LOG_ERROR(L"%1%", L"incorrectly selected equalizer o510");
+        LOG_ERROR(L"incorrectly selected equalizer o510");
         return;
     }
     m_equalizer = boost::make_shared<device::o510::Equalizer>(current->getField(1), value);
@@ -502,12 +502,12 @@ void PropertyDevicePanel::bandSliderMoved(wxEvent& event) {
     if (!isOnlineDevices()) return;
     auto* slider = dynamic_cast<wxSlider*>(event.GetEventObject());
     if (slider == nullptr) {
-        LOG_ERROR(L"%1%", L"Internal error. It is detected unknown object for action.");
+        LOG_ERROR(L"Internal error. It is detected unknown object for action.");
         return;
     }
     slider->SetToolTip(wxString::Format(L"%i дБ", slider->GetValue()));
     if (!boost::dynamic_pointer_cast<device::o610::Equalizer>(m_equalizer)) {
-        LOG_ERROR(L"%1%", L"incorrectly selected equalizer o610");
+        LOG_ERROR(L"incorrectly selected equalizer o610");
         return;
     }
     if (m_bandSliders.size() != device::o610::Equalizer::kBands)
@@ -528,7 +528,7 @@ void PropertyDevicePanel::onCheckBoxEqualizer(wxCommandEvent& event) {
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::onCheckBoxEqualizer");
     if (!isOnlineDevices()) return;
     if (!m_equalizer) {
-        LOG_ERROR(L"%1%", L"Internal error. Is is null equalizer.");
+        LOG_ERROR(L"Internal error. Is is null equalizer.");
         return;
     }
     const bool on = checkBoxEqualizer->GetValue();
@@ -560,7 +560,7 @@ void PropertyDevicePanel::buttonSetLineOnClick(wxCommandEvent&) {
     const std::pair<bool, bool> lines = loudspeaker->setLine();
     const std::wstring verdict = device_controls::lineVerdict(lines.first, lines.second);
     if (verdict.empty())
-        LOG_NOTICE(L"%1%", L"Операция выполнена успешно");
+        LOG_NOTICE(L"Операция выполнена успешно");
     else
         LOG_WARN(L"%1%", verdict);
 }
@@ -583,7 +583,7 @@ void PropertyDevicePanel::rebootOnClick(wxCommandEvent&) {
         GuiLocker lock;
         applyActionToDevices(devices, reboot);
     }
-    LOG_NOTICE(L"%1%", L"Прибор перезагружен");
+    LOG_NOTICE(L"Прибор перезагружен");
     m_close();
 }
 

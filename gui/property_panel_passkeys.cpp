@@ -141,7 +141,7 @@ void PropertyDevicePanel::resetPasskeysOnButtonClick(wxCommandEvent&) {
     if (!console) return;
     console->resetPasskeys();
     refreshPasskeys();
-    LOG_NOTICE(L"%1%", L"Успешно выполнено");
+    LOG_NOTICE(L"Успешно выполнено");
 }
 
 void PropertyDevicePanel::deletePasskeyOnButtonClick(wxCommandEvent& event) {
@@ -155,7 +155,7 @@ void PropertyDevicePanel::deletePasskeyOnButtonClick(wxCommandEvent& event) {
     const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);
     if (!console) return;
     console->deletePasskey(data->key);
-    LOG_NOTICE(L"%1%", L"Успешно выполнено");
+    LOG_NOTICE(L"Успешно выполнено");
     // The rows are rebuilt once this click is over: the button is one of them.
     CallAfter([this] { refreshPasskeys(); });
 }

@@ -111,7 +111,7 @@ bool PropertyDevicePanel::isOnlineDevices() {
     CallAfter([this] {
         if (m_offline) Enable(false);
     });
-    LOG_NOTICE(L"%1%", L"Выбранного устройства нет в сети");
+    LOG_NOTICE(L"Выбранного устройства нет в сети");
     m_close();  // std::bad_function_call without a callback
     return false;
 }
@@ -178,7 +178,7 @@ void PropertyDevicePanel::fillCommonPage() {
         m_equalizer = speaker->getEqualizer();
         if (!sixBand) {
             const auto packed = boost::dynamic_pointer_cast<device::o510::Equalizer>(m_equalizer);
-            if (!packed) LOG_ERROR(L"%1%", L"does not match equalizer for Orvel-510");
+            if (!packed) LOG_ERROR(L"does not match equalizer for Orvel-510");
             SetFullBassVolume(packed && packed->isEnabled() ? packed->packed() : 0);
         } else if (const auto bands = boost::dynamic_pointer_cast<device::o610::Equalizer>(m_equalizer)) {
             if (m_bandSliders.size() == device::o610::Equalizer::kBands) {
@@ -189,7 +189,7 @@ void PropertyDevicePanel::fillCommonPage() {
                           device::o610::Equalizer::kBands, m_bandSliders.size());
             }
         } else {
-            LOG_ERROR(L"%1%", L"does not match equalizer for Orvel-610");
+            LOG_ERROR(L"does not match equalizer for Orvel-610");
         }
         checkBoxEqualizer->Show();
         panelEqualizer->Show();
@@ -489,8 +489,7 @@ void PropertyDevicePanel::upgradeFirmwareFrom(const wxString& path) {
             const int answer = ui::showModal(dialog);
             const std::vector<ProgressBarDialog::Device> failed = dialog.failedDevices();
             if (answer == wxID_OK && failed.empty()) {
-                LOG_NOTICE(L"%1%",
-                           L"Прошивка успешно отправлена на прибор, ожидайте окончание процесса обновления.");
+                LOG_NOTICE(L"Прошивка успешно отправлена на прибор, ожидайте окончание процесса обновления.");
                 m_close();
             }
             if (!failed.empty()) {
@@ -524,12 +523,12 @@ void PropertyDevicePanel::applyOnButtonClick(wxCommandEvent&) {
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::applyOnButtonClick");
     if (!isOnlineDevices()) return;
     if (!m_close || !m_afterApply) {
-        LOG_WARN(L"%1%", L"Internal error. callback doesn't set");
+        LOG_WARN(L"Internal error. callback doesn't set");
         return;
     }
     // What a page shows without having read this device is nothing to write.
     if (!pageRead(m_currentPage)) {
-        LOG_WARN(L"%1%", L"Страница не прочитана из устройства: изменения не записаны");
+        LOG_WARN(L"Страница не прочитана из устройства: изменения не записаны");
         enableEditButtons(false);
         return;
     }
@@ -567,7 +566,7 @@ void PropertyDevicePanel::applyOnButtonClick(wxCommandEvent&) {
             break;
     }
     if (result) {
-        LOG_NOTICE(L"%1%", L"Выполнение операции завершено");
+        LOG_NOTICE(L"Выполнение операции завершено");
         enableEditButtons(false);
     } else {
         updateData();
@@ -720,7 +719,7 @@ bool PropertyDevicePanel::writeAudioMemory() {
         updateData();
         return true;
     }
-    LOG_ERROR(L"%1%", L"Произошла ошибка при обновлении аудио данных");
+    LOG_ERROR(L"Произошла ошибка при обновлении аудио данных");
     return false;
 }
 

@@ -338,7 +338,7 @@ void PropertyDevicePanel::fixZoneIntegrityOnButtonClick(wxCommandEvent& event) {
         if (e.getNotification() != L"none") throw;
         nothingLeft = true;
     }
-    LOG_NOTICE(L"%1%", L"Выполнение операции завершено");
+    LOG_NOTICE(L"Выполнение операции завершено");
     if (button == nullptr) return;
     if (nothingLeft) {
         button->Hide();
@@ -364,7 +364,7 @@ std::optional<bool> PropertyDevicePanel::applyZonePage() {
         const auto loudspeaker = data ? boost::dynamic_pointer_cast<device::OrvelInfo>(data->device())
                                       : boost::shared_ptr<device::OrvelInfo>();
         if (!loudspeaker) {
-            LOG_WARN(L"%1%", L"Выбрано устройство вне сети");
+            LOG_WARN(L"Выбрано устройство вне сети");
             return std::nullopt;
         }
         chosen.insert(loudspeaker);
@@ -387,11 +387,10 @@ std::optional<bool> PropertyDevicePanel::applyZonePage() {
     } catch (const exception::UserResponse& e) {
         const std::wstring& code = e.getNotification();
         if (code == L"partialIntersection")
-            LOG_NOTICE(L"%1%",
-                       L"Частичное пересечение орвелов в зонах для запуска сообщений недопускается.\n"
+            LOG_NOTICE(L"Частичное пересечение орвелов в зонах для запуска сообщений недопускается.\n"
                        L"Также в зонах должны быть разные сообщения для запуска.");
         else if (code == L"internalPlaying")
-            LOG_NOTICE(L"%1%", L"Запрещено редактирование во время тревожного вещания на орвелах");
+            LOG_NOTICE(L"Запрещено редактирование во время тревожного вещания на орвелах");
         else
             LOG_NOTICE(L"Зона не записана: %1%", translated(code));
         return false;

@@ -108,14 +108,14 @@ scheduler::task::Event SchedulerStore::stopEvent() {
         if (PlayerChannel* channel = PlayerChannel::instance())
             channel->stop();
         else
-            LOG_EXTERN(L"%1%", L"scheduler: no player channel to stop");
+            LOG_EXTERN(L"scheduler: no player channel to stop");
     };
 }
 
 // ---- loading -----------------------------------------------------------------------
 
 bool SchedulerStore::load(const std::wstring& path) {
-    kLoad.info(L"%1%", L"Начало загрузки заданий планировщика...");
+    kLoad.info(L"Начало загрузки заданий планировщика...");
     wptree document;
     boost::system::error_code ec;
     const bool existed = boost::filesystem::exists(base::toUtf8(path), ec);
@@ -125,18 +125,18 @@ bool SchedulerStore::load(const std::wstring& path) {
         if (existed && !boost::filesystem::exists(base::toUtf8(path), ec))
             kLoad.info(L"Задания планировщика из файла '%1%' не загружены: файл повреждён", path);
         else
-            kLoad.external(L"%1%", L"Skip load scheduler settings");
+            kLoad.external(L"Skip load scheduler settings");
         return false;
     }
     const auto root = document.get_child_optional(L"scheduler_v2");
     if (!root) {
-        kLoad.external(L"%1%", L"Skip loading old version of scheduler config");
+        kLoad.external(L"Skip loading old version of scheduler config");
         // The shutdown save would write over it: kept for the operator.
         if (!document.empty()) storage::setAside(path, "no element scheduler_v2");
         return false;
     }
     if (root->count(L"task") == 0) {
-        kLoad.external(L"%1%", L"Skip load scheduler settings");
+        kLoad.external(L"Skip load scheduler settings");
         return false;
     }
 
@@ -185,7 +185,7 @@ bool SchedulerStore::load(const std::wstring& path) {
 
 bool SchedulerStore::loadTask(const wptree& element, std::vector<std::wstring>& errors,
                               std::wstring& damage) {
-    kLoad.info(L"%1%", L"Получение заданий из настроек...");
+    kLoad.info(L"Получение заданий из настроек...");
     // A missing element or a bad text damages this task alone.
     const auto text = [&](const wptree& node, const wchar_t* key) {
         const auto found = node.get_child_optional(key);
@@ -216,7 +216,7 @@ bool SchedulerStore::loadTask(const wptree& element, std::vector<std::wstring>& 
     const std::wstring placeName = text(*playbackNode, L"placeName");
     const std::wstring subPlaceName = text(*playbackNode, L"subPlaceName");
     if (!damage.empty()) return false;
-    kLoad.info(L"%1%", L"Применение полученных заданий...");
+    kLoad.info(L"Применение полученных заданий...");
 
     const auto group = std::find_if(m_sources.begin(), m_sources.end(), [&](const auto& source) {
         return source && source->getKey() == placeName;
@@ -267,14 +267,14 @@ bool SchedulerStore::loadTask(const wptree& element, std::vector<std::wstring>& 
         if (isMarkup(key)) continue;
         const std::wstring& address = node.data();
         if (!looksLikeHardwareAddress(address)) {
-            kLoad.external(L"%1%", L"Scheduler: skip adding device. hardware address isn't valid");
+            kLoad.external(L"Scheduler: skip adding device. hardware address isn't valid");
             unresolved.push_back(address);
             continue;
         }
         boost::shared_ptr<device::OrvelInfo> orvel;
         if (m_devices) orvel = m_devices->searchForOrvel(net::HardwareAddress(base::toUtf8(address)));
         if (!orvel) {
-            kLoad.external(L"%1%", L"Scheduler: skip adding device. device not found into collection");
+            kLoad.external(L"Scheduler: skip adding device. device not found into collection");
             unresolved.push_back(address);
             continue;
         }

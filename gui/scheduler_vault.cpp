@@ -12,7 +12,7 @@ DataVault getVault(const BaseTask& task) {
     const boost::any data = task.getClientData();
     if (const DataVault* vault = boost::any_cast<DataVault>(&data)) return *vault;
     base::LogPlace("scheduler::task::BaseTask::getClientData")
-        .error(L"%1%", L"task: Failed to retrieve data");
+        .error(L"task: Failed to retrieve data");
     return DataVault();
 }
 

@@ -131,7 +131,7 @@ void SourceDevicePanel::driveOnButtonClick(wxCommandEvent& event) {
     auto* button = dynamic_cast<wxBitmapButton*>(event.GetEventObject());
     if (button == nullptr ||
         std::find(m_driveButtons.begin(), m_driveButtons.end(), button) == m_driveButtons.end()) {
-        LOG_WARN(L"%1%", L"Internal error. Don't action for a window");
+        LOG_WARN(L"Internal error. Don't action for a window");
     } else {
         if (trackList->GetItemCount() > 0 &&
             !ui::askYesNo(L"Составить список воспроизведения заново?\n(предыдущий будет удалён)",

@@ -319,9 +319,9 @@ void SourceMicrophonePanel::notice(unsigned run, int code) {
 bool SourceMicrophonePanel::CheckSelectedElements() {
     FRM_ASSERT_GUI_THREAD();
     const bool list = listSource();
-    LOG_INFO(L"%1%", list ? L"a source is list" : L"a source is a microphone");
+    LOG_INFO(list ? L"a source is list" : L"a source is a microphone");
     const auto refuse = [](const wchar_t* line, const wchar_t* text) {
-        LOG_INFO(L"%1%", line);
+        LOG_INFO(line);
         tell(text);
         return false;
     };
@@ -353,7 +353,7 @@ bool SourceMicrophonePanel::CheckSelectedElements() {
             }
         }
     }
-    LOG_INFO(L"%1%", L"the check is successful");
+    LOG_INFO(L"the check is successful");
     return true;
 }
 
@@ -418,7 +418,7 @@ void SourceMicrophonePanel::buttonRecordSaveOnClick(wxCommandEvent&) {
     FRM_ASSERT_GUI_THREAD();
     const std::wstring name = recordName->GetValue().ToStdWstring();
     if (!recordTicked()) {
-        LOG_NOTICE(L"%1%", L"Запись не активна");
+        LOG_NOTICE(L"Запись не активна");
         return;
     }
     if (name.empty()) {

@@ -593,7 +593,7 @@ void SourcePlaylistPanel::hasInternetForRadio() {
         url = currentPath(*playlist);
     }
     if (url.find(L"adev://") != std::wstring::npos || url.find(L"sine://") != std::wstring::npos) return;
-    if (!m_outside.hasInternet()) LOG_NOTICE(L"%1%", L"Проверьте настройки соединения с интернетом");
+    if (!m_outside.hasInternet()) LOG_NOTICE(L"Проверьте настройки соединения с интернетом");
 }
 
 // ---- menu ----------------------------------------------------------------------------
@@ -614,7 +614,7 @@ void SourcePlaylistPanel::addFilesOnMenuSelection(wxCommandEvent&) {
         items.push_back(item);
     }
     if (!m_currentPlaylist) {
-        LOG_WARN(L"%1%", L"Internal error. don't set current playlist");
+        LOG_WARN(L"Internal error. don't set current playlist");
         return;
     }
     m_currentPlaylist->add(items);
@@ -704,7 +704,7 @@ void SourcePlaylistPanel::clearPlayListOnMenuSelection(wxCommandEvent&) {
     LOG_TRACE2(L"%1%(..)", L"frm::SourcePlaylistPanel::clearPlayListOnMenuSelection");
     FRM_ASSERT_GUI_THREAD();
     if (playingCurrent()) {
-        LOG_NOTICE(L"%1%", L"Остановите воспроизведение перед очисткой плейлиста");
+        LOG_NOTICE(L"Остановите воспроизведение перед очисткой плейлиста");
         return;
     }
     if (ui::messageBox(L"Очистить текущий плейлист ?\t", L"Очистка плейлиста",
@@ -752,7 +752,7 @@ void SourcePlaylistPanel::deleteSelectedOnMenuSelection(wxCommandEvent&) {
 void SourcePlaylistPanel::deleteSelectedEntries() {
     FRM_ASSERT_GUI_THREAD();
     if (playingCurrent()) {
-        LOG_NOTICE(L"%1%", L"Остановите воспроизведение перед удалением плейлиста");
+        LOG_NOTICE(L"Остановите воспроизведение перед удалением плейлиста");
         return;
     }
     if (!ui::askYesNo(L"Удалить выделенное?", L"Удаление", wxICON_QUESTION, this)) return;
@@ -774,7 +774,7 @@ void SourcePlaylistPanel::deleteSelectedEntries() {
         for (const unsigned index : m_listOfPlaylist->getSelection()) {
             bool refused = false;
             if (index >= playlists.size()) {
-                LOG_ERROR(L"%1%", L"It is incorrect index of list");
+                LOG_ERROR(L"It is incorrect index of list");
                 refused = true;
             } else if (m_scheduler != nullptr && m_scheduler->existPlaylist(playlists[index]->getName())) {
                 ui::messageBox(L"Один из выбранных плейлистов входит в задание", L"Удаление", wxOK, this);

@@ -185,12 +185,12 @@ void SourceSchedulerPanel::addTaskOnButtonClick(wxCommandEvent&) {
     const int placeAt = place->GetSelection();
     const int contentAt = content->GetSelection();
     if (placeAt == wxNOT_FOUND || contentAt == wxNOT_FOUND) {
-        LOG_NOTICE(L"%1%", L"Необходимо выбрать источник воспроизведения");
+        LOG_NOTICE(L"Необходимо выбрать источник воспроизведения");
         return;
     }
     const DeviceSet chosen = checkedDevices();
     if (chosen.empty()) {
-        LOG_NOTICE(L"%1%", L"Не выбрано ни одного устройства");
+        LOG_NOTICE(L"Не выбрано ни одного устройства");
         return;
     }
     // An hour or minute as typed, never the nearest one of its range ("24"
@@ -228,11 +228,11 @@ void SourceSchedulerPanel::addTaskOnButtonClick(wxCommandEvent&) {
     } else {
         // ISO dates and two-digit times order as texts.
         if (lastDay && startDate > finalDate) {
-            LOG_NOTICE(L"%1%", L"Неверный порядок дат");
+            LOG_NOTICE(L"Неверный порядок дат");
             return;
         }
         if (!stopText.empty() && startDate == finalDate && stopText <= startTime) {
-            LOG_NOTICE(L"%1%", L"Неверный порядок времени");
+            LOG_NOTICE(L"Неверный порядок времени");
             return;
         }
         start = std::make_shared<scheduler::task::Daily>(startId, startDate, startTime, finalDate,
@@ -302,7 +302,7 @@ void SourceSchedulerPanel::checkPlaybackAndTask(const boost::shared_ptr<Playback
                                                 const std::weak_ptr<scheduler::task::BaseTask>& weakTask) {
     const TaskPtr task = weakTask.lock();
     if (!track || !task) {
-        LOG_ERROR(L"%1%", L"Error of data. Playback or task is null.");
+        LOG_ERROR(L"Error of data. Playback or task is null.");
         return;
     }
     // Resolved on copies: the track is the task's, and the GUI thread may be
@@ -330,12 +330,12 @@ boost::shared_ptr<IPlayback> SourceSchedulerPanel::getPlayback(const std::wstrin
     for (const auto& [id, task] : m_core->getTasks()) {
         const auto* base = dynamic_cast<const scheduler::task::BaseTask*>(task.get());
         if (base == nullptr) {
-            LOG_ERROR(L"%1%", L"It is unknown type of scheduler");
+            LOG_ERROR(L"It is unknown type of scheduler");
             continue;
         }
         const auto playback = scheduler::task::getVault(*base).playback;
         if (!playback) {
-            LOG_ERROR(L"%1%", L"It is unknown playback in scheduler.");
+            LOG_ERROR(L"It is unknown playback in scheduler.");
             continue;
         }
         if (playback->getName() == name) return playback;
@@ -359,12 +359,12 @@ void SourceSchedulerPanel::renamePlaylist(const std::wstring& oldName, const std
     for (const auto& [id, task] : m_core->getTasks()) {
         const auto base = std::dynamic_pointer_cast<scheduler::task::BaseTask>(task);
         if (!base) {
-            LOG_ERROR(L"%1%", L"It is unknown type of scheduler");
+            LOG_ERROR(L"It is unknown type of scheduler");
             continue;
         }
         scheduler::task::DataVault vault = scheduler::task::getVault(*base);
         if (!vault.playback) {
-            LOG_ERROR(L"%1%", L"It is unknown playback in scheduler.");
+            LOG_ERROR(L"It is unknown playback in scheduler.");
             continue;
         }
         if (vault.playback->getName() != oldName) continue;

@@ -112,7 +112,7 @@ SourceSchedulerPanel::~SourceSchedulerPanel() {
 void SourceSchedulerPanel::load(const std::wstring& path) {
     if (!m_store->load(path)) return;
     refreshTaskListCtrl();
-    LOG_INFO(L"%1%", L"Загрузка заданий планировщика завершена.");
+    LOG_INFO(L"Загрузка заданий планировщика завершена.");
 }
 
 void SourceSchedulerPanel::saveToFile(const std::wstring& path) { m_store->saveToFile(path); }
@@ -228,7 +228,7 @@ void SourceSchedulerPanel::selectTask(bool selected) {
     for (const std::uint32_t id : selectedTaskIds()) {
         const auto task = m_core->getTask(id);
         if (!task) {
-            LOG_WARN(L"%1%", L"Internal error. Task not found.");
+            LOG_WARN(L"Internal error. Task not found.");
             continue;
         }
         (task->isEnabled() ? anyEnabled : anyDisabled) = true;
@@ -445,7 +445,7 @@ void SourceSchedulerPanel::enableTaskOnButtonClick(wxCommandEvent& event) {
     for (const std::uint32_t id : selectedTaskIds()) {
         const auto task = m_core->getTask(id);
         if (!task) {
-            LOG_WARN(L"%1%", L"Internal error. Task not found.");
+            LOG_WARN(L"Internal error. Task not found.");
             continue;
         }
         task->enable(enable);
@@ -456,7 +456,7 @@ void SourceSchedulerPanel::enableTaskOnButtonClick(wxCommandEvent& event) {
         if (const auto stop = m_core->getTask(stopId))
             stop->enable(enable);
         else
-            LOG_ERROR(L"%1%", L"Отсутствует парное задание останова");
+            LOG_ERROR(L"Отсутствует парное задание останова");
     }
     enableTask->Disable();
     disableTask->Disable();
@@ -468,7 +468,7 @@ void SourceSchedulerPanel::deleteTaskOnButtonClick(wxCommandEvent&) {
     FRM_ASSERT_GUI_THREAD();
     const std::vector<std::uint32_t> ids = selectedTaskIds();
     if (ids.empty()) {
-        LOG_NOTICE(L"%1%", L"Нет выбранных задач");
+        LOG_NOTICE(L"Нет выбранных задач");
         return;
     }
     for (const std::uint32_t id : ids) {
@@ -489,7 +489,7 @@ void SourceSchedulerPanel::editOnButtonClick(wxCommandEvent&) {
     if (!task)
         LOG_WARN(L"Задание не найдено %1%", ids.front());
     else if (dynamic_cast<const scheduler::task::BaseTask*>(task.get()) == nullptr)
-        LOG_WARN(L"%1%", L"Internal error. Unknown task.");
+        LOG_WARN(L"Internal error. Unknown task.");
 }
 
 }  // namespace frm

@@ -209,7 +209,7 @@ void SourceServicePanel::addMessage() {
     }
     const ItemData* data = getItemData(group);
     if (data == nullptr || data->type != kMessageGroup) {
-        LOG_ERROR(L"%1%", L"It is incorrect data or type of item");
+        LOG_ERROR(L"It is incorrect data or type of item");
         return;
     }
 
@@ -265,7 +265,7 @@ void SourceServicePanel::deleteSelected() {
     }
     // A group has no file: an empty path is never one that a task plays.
     if (!data->messagePath.empty() && usedByScheduler(data->messagePath)) {
-        LOG_NOTICE(L"%1%", L"Невозможно удалить сообщение, т.к. оно используется планировщиком");
+        LOG_NOTICE(L"Невозможно удалить сообщение, т.к. оно используется планировщиком");
         return;
     }
     messageTree->Delete(item);
@@ -302,7 +302,7 @@ void SourceServicePanel::playOnButtonClick(wxCommandEvent&) {
     FRM_ASSERT_GUI_THREAD();
     const ItemData* data = getItemData(selectedItem());
     if (data == nullptr || data->type != kMessageItem) {
-        LOG_NOTICE(L"%1%", L"Выберите сообщение для запуска");
+        LOG_NOTICE(L"Выберите сообщение для запуска");
         return;
     }
     if (m_alarm) {
@@ -326,7 +326,7 @@ void SourceServicePanel::playOnButtonClick(wxCommandEvent&) {
     if (PlayerChannel* channel = PlayerChannel::instance())
         channel->playForSelected(playlist, volume);
     else
-        LOG_WARN(L"%1%", L"No player channel: nothing is played");
+        LOG_WARN(L"No player channel: nothing is played");
 }
 
 void SourceServicePanel::stopOnButtonClick(wxCommandEvent&) {
@@ -366,7 +366,7 @@ void SourceServicePanel::onSelectMessage(wxTreeEvent& event) {
 SourceServicePanel::ItemData* SourceServicePanel::getItemData(const wxTreeItemId& item) const {
     if (!item.IsOk() || item == m_root) return nullptr;
     auto* data = dynamic_cast<ItemData*>(messageTree->GetItemData(item));
-    if (data == nullptr) LOG_ERROR(L"%1%", L"Internal error. wxTreeItemData is null");
+    if (data == nullptr) LOG_ERROR(L"Internal error. wxTreeItemData is null");
     return data;
 }
 

@@ -272,7 +272,7 @@ ZoneElement::Ptr ZoneElement::createZone(wxWindow* owner, wxObjectEventFunction 
     zone->m_name = name;
     zone->buildRow(true, owner);
     const Ptr self = zone->m_self.lock();
-    if (!self) LOG_FATAL(L"%1%", L"Internal error. Zone don't lock");
+    if (!self) LOG_FATAL(L"Internal error. Zone don't lock");
     return self;
 }
 
@@ -381,7 +381,7 @@ void ZoneElement::removeElement(const Ptr& zone, bool destroy) {
     // A copy: the caller's pointer may be the very entry erased below.
     const Ptr child = zone;
     if (!child) {
-        LOG_WARN(L"%1%", L"element isn't set.");
+        LOG_WARN(L"element isn't set.");
         return;
     }
     const auto found = std::find(m_zones.begin(), m_zones.end(), child);
@@ -409,7 +409,7 @@ void ZoneElement::removeElement(const Ptr& zone, bool destroy) {
 
 void ZoneElement::removeElement(const DevicePtr& device) {
     if (!device) {
-        LOG_WARN(L"%1%", L"element isn't set.");
+        LOG_WARN(L"element isn't set.");
         return;
     }
     const auto found = std::find_if(m_devices.begin(), m_devices.end(), [&device](const DevicePtr& filed) {

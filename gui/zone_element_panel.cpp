@@ -142,7 +142,7 @@ void ZoneElementPanel::updateCurrentZone() {
     for (const long row : selectedRows()) {
         const RowData* data = rowData(row);
         if (data == nullptr) {
-            LOG_WARN(L"%1%", L"Internal error. Poiner is equal null");
+            LOG_WARN(L"Internal error. Poiner is equal null");
             return;
         }
         selected.insert(data->device->getHardwareAddress());
@@ -175,7 +175,7 @@ void ZoneElementPanel::updateCurrentZone() {
 void ZoneElementPanel::refreshList() {
     FRM_ASSERT_GUI_THREAD();
     for (long row = 0; row < deviceList->GetItemCount(); ++row)
-        if (rowData(row) == nullptr) LOG_ERROR(L"%1%", L"Internal error. Element pointer is equal null");
+        if (rowData(row) == nullptr) LOG_ERROR(L"Internal error. Element pointer is equal null");
     rebuilding = true;
     deviceList->DeleteAllItems();
     rebuilding = false;
@@ -250,7 +250,7 @@ void ZoneElementPanel::refreshNow(const std::vector<DevicePtr>* devices, bool st
     if (first == -1) return;
     const RowData* row = rowData(first);
     if (row == nullptr) {
-        LOG_WARN(L"%1%", L"Internal error. Pointer is equal null.");
+        LOG_WARN(L"Internal error. Pointer is equal null.");
         return;
     }
     if (devices != nullptr && std::find(devices->begin(), devices->end(), row->device) == devices->end()) return;
@@ -638,7 +638,7 @@ void ZoneElementPanel::applyOnButtonClick(wxCommandEvent&) {
     if (rows.size() == 1) {
         const RowData* data = rowData(rows.front());
         if (data == nullptr) {
-            LOG_WARN(L"%1%", L"Internal error. Poiner is equal null");
+            LOG_WARN(L"Internal error. Poiner is equal null");
             return;
         }
         data->device->setTitle(title->GetValue().ToStdWstring());
@@ -653,7 +653,7 @@ void ZoneElementPanel::applyOnButtonClick(wxCommandEvent&) {
     for (const long row : rows) {
         const RowData* data = rowData(row);
         if (data == nullptr) {
-            LOG_WARN(L"%1%", L"Internal error. Poiner is equal null");
+            LOG_WARN(L"Internal error. Poiner is equal null");
             return;
         }
         if (data->zone == target) continue;
@@ -679,11 +679,11 @@ void ZoneElementPanel::deleteOnButtonClick(wxCommandEvent&) {
     for (const long row : rows) {
         const RowData* data = rowData(row);
         if (data == nullptr) {
-            LOG_WARN(L"%1%", L"Internal error. Poiner is equal null.");
+            LOG_WARN(L"Internal error. Poiner is equal null.");
             return;
         }
         if (!isDeviceUsed) {
-            LOG_WARN(L"%1%", L"Internal error. Unavailable handler.");
+            LOG_WARN(L"Internal error. Unavailable handler.");
             return;
         }
         const DevicePtr device = data->device;
@@ -723,7 +723,7 @@ void ZoneElementPanel::runCallback(wxCommandEvent& event, const ButtonCallback& 
     if (callback)
         callback(event);
     else
-        LOG_WARN(L"%1%", missing);
+        LOG_WARN(missing);
 }
 
 void ZoneElementPanel::lockInterfaceOnButtonClick(wxCommandEvent& event) {
@@ -758,7 +758,7 @@ void ZoneElementPanel::searchDevicesOnButtonClick(wxCommandEvent&) {
     // The search pings the gateway: it runs as a job, and only its failure comes back.
     const boost::shared_ptr<device::DeviceCollection> collection = deviceCollection;
     base::ThreadDispatcher::add(L"zone panel: search for devices", 0, [collection] {
-        if (!collection->findLostDevices(true)) LOG_NOTICE(L"%1%", L"Не удалось запустить поиск устройств");
+        if (!collection->findLostDevices(true)) LOG_NOTICE(L"Не удалось запустить поиск устройств");
     });
 }
 

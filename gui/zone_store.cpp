@@ -133,13 +133,13 @@ private:
 bool readZoneFile(const std::wstring& path, wptree& collection) {
     wptree tree;
     if (!storage::load(path, tree)) {
-        LOG_EXTERN(L"%1%", L"Skip loading zones");
+        LOG_EXTERN(L"Skip loading zones");
         return false;
     }
     const auto found = tree.get_child_optional(kCollection);
     if (!found) {
         storage::setAside(path, "no element zone_collection");
-        LOG_EXTERN(L"%1%", L"Skip loading zones");
+        LOG_EXTERN(L"Skip loading zones");
         return false;
     }
     collection.swap(*found);

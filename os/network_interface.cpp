@@ -150,9 +150,14 @@ std::size_t chooseInterface(const std::vector<NetworkInterface>& list, const std
             break;
         }
     }
-    LOG_INFO(L"Neither the saved ip '%1%' nor the interface '%2%' is found; taken the %3% interface '%4%' with ip '%5%'",
-             savedAddress, savedDescription, list[chosen].up ? L"first working" : L"first", list[chosen].description,
-             list[chosen].ip);
+    if (list[chosen].up)
+        LOG_INFO(L"Neither the saved ip '%1%' nor the interface '%2%' is found; taken the first working interface "
+                 L"'%3%' with ip '%4%'",
+                 savedAddress, savedDescription, list[chosen].description, list[chosen].ip);
+    else
+        LOG_INFO(L"Neither the saved ip '%1%' nor the interface '%2%' is found; taken the first interface '%3%' "
+                 L"with ip '%4%'",
+                 savedAddress, savedDescription, list[chosen].description, list[chosen].ip);
     return chosen;
 }
 

@@ -23,7 +23,7 @@ boost::shared_ptr<FirmwareCollection> selectFirmware(
     bool sameVersionLeftOut = false;
     for (const FirmwareCollection::Image& image : offered.images()) {
         if (!image || !image->isValid()) {
-            LOG_WARN(L"%1%", L"A firmware image that isn't valid is left out");
+            LOG_WARN(L"A firmware image that isn't valid is left out");
             continue;
         }
         const Version version = image->getVersion();

@@ -107,7 +107,7 @@ bool DeviceCollection::handlerForUnknownResponsesCallback(const std::string& tex
 void DeviceCollection::handleAllPingsCallback(const std::string& packet, const net::IpAndPort& source,
                                               const net::HardwareAddress& address, const Version* parsed) {
     if (!address.isValid()) {
-        LOG_ERROR(L"%1%", L"Аппаратный адрес некорректен");
+        LOG_ERROR(L"Аппаратный адрес некорректен");
         return;
     }
     boost::shared_ptr<DeviceBase> device;
@@ -143,7 +143,7 @@ void DeviceCollection::handleAllPingsCallback(const std::string& packet, const n
     }
     const std::wstring typeName = toText(version.typeCode);
     if (!handler) {
-        LOG_WARN(L"%1%", L"Нет был установлен обработчик для новых устройств");
+        LOG_WARN(L"Нет был установлен обработчик для новых устройств");
         return;
     }
     const std::wstring title = L"Новое устройство " + base::toWide(hardwareText(address));
@@ -158,7 +158,7 @@ boost::shared_ptr<DeviceBase> DeviceCollection::addDevice(std::uint32_t id, cons
     LOG_TRACE(L"add device: id=%1%, hardware address '%2%', type '%3%' title '%4%'", id, hardwareText(address),
               typeName, title);
     if (!address.isValid() || id == kNoId) {
-        LOG_WARN(L"%1%", L"Попытка добавить устройство с неправильным адресом или идентификатором");
+        LOG_WARN(L"Попытка добавить устройство с неправильным адресом или идентификатором");
         return boost::shared_ptr<DeviceBase>();
     }
     CollectionLock lock(m_lock);

@@ -181,7 +181,7 @@ void DeviceCollection::checkLink(const std::string& interfaceIp) {
     }
     if (gateway.empty()) return;
     if (os::pingGateway(interfaceIp))
-        LOG_INFO(L"%1%", L"Удалённый узел ответил (сеть доступна)");
+        LOG_INFO(L"Удалённый узел ответил (сеть доступна)");
     else
         LOG_DEBUG(L"The Sonvar has no connection to the network with ip '%1%'.", interfaceIp);
 }

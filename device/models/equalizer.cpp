@@ -104,7 +104,7 @@ std::uint16_t parsePackedEqualizer(const std::string& reply) {
     // hexadecimal letter and must not read as a level.
     const std::string text = boost::algorithm::trim_copy(reply);
     if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-        LOG_WARN(L"%1%", L"Значение эквалайзера прибора Орвел-510 некорректно.");
+        LOG_WARN(L"Значение эквалайзера прибора Орвел-510 некорректно.");
         throw exception::UnexpectedResponseOfDevice(reply);
     }
     return static_cast<std::uint16_t>(std::stoul(text, nullptr, 16));

@@ -203,7 +203,7 @@ bool LineControl::sendToTip(const char* verb, std::uint8_t address) {
 bool LineControl::add(std::uint8_t address) {
     requestTipDevices();
     if (m_powerSave == kPowerSaveOn) {
-        LOG_WARN(L"%1%", L"Не удалось добавить оконечное устройство из-за включенного режима энергосбережения");
+        LOG_WARN(L"Не удалось добавить оконечное устройство из-за включенного режима энергосбережения");
         return false;
     }
     {
@@ -222,7 +222,7 @@ bool LineControl::add(std::uint8_t address) {
 bool LineControl::remove(std::uint8_t address) {
     requestTipDevices();
     if (m_powerSave == kPowerSaveOn) {
-        LOG_WARN(L"%1%", L"Не удалось удалить оконечное устройство из-за включенного режима энергосбережения");
+        LOG_WARN(L"Не удалось удалить оконечное устройство из-за включенного режима энергосбережения");
         return false;
     }
     {
@@ -242,7 +242,7 @@ bool LineControl::remove(std::uint8_t address) {
 void LineControl::initVersionAndAddress() {
     const std::string reply = boost::algorithm::trim_copy(m_request("lsensor ver"));
     if (reply.empty()) {
-        LOG_EXTERN(L"%1%", L"Произошел сбой в модуле контроля линии");
+        LOG_EXTERN(L"Произошел сбой в модуле контроля линии");
         return;
     }
     std::vector<std::string> parts;
@@ -318,7 +318,7 @@ bool LineControl::setPowerSaveMode(std::uint32_t mode) {
         return true;
     }
     if (m_request("lsensor power " + std::to_string(mode)).empty()) {
-        LOG_ERROR(L"%1%", L"Не удалось установить режим энергосбережения!");
+        LOG_ERROR(L"Не удалось установить режим энергосбережения!");
         return false;
     }
     m_powerSave = mode;

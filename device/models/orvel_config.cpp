@@ -124,7 +124,7 @@ void OrvelInfo::takeScenarioIds(Config& config) {
         config.scenarioIdAin2 = m_scenarioIdAin2 = Config::kMissingScenario;
         missing = true;
     }
-    if (missing) LOG_WARN(L"%1%", L"Проверьте аудио память и запускаемые сообщения для аналоговых входов");
+    if (missing) LOG_WARN(L"Проверьте аудио память и запускаемые сообщения для аналоговых входов");
 }
 
 void OrvelInfo::keepConfig(const Config& config) {
@@ -356,7 +356,7 @@ void OrvelInfo::applyDeferredSettings(const boost::shared_ptr<memory::IAudioCont
             config.scenarioIdAin2 = absent ? Config::kNoScenario : id2;
         }
         if (reset)
-            LOG_WARN(L"%1%", L"Настройки для аналоговых входов сброшены. Проверьте аудио память и запускаемые "
+            LOG_WARN(L"Настройки для аналоговых входов сброшены. Проверьте аудио память и запускаемые "
                              L"сообщения для входов.");
         if (changed) setConfig(config);
     } catch (const exception::Base& e) {

@@ -225,7 +225,7 @@ void OrvelInfo::takeFields(OrvelPacket& packet, State& state, bool& changed) {
     }
     applyChecks(kFirstChecks, f);
     if (index <= 8 && (f[1] == 4 || f[1] == 5) && f[0] != 0) {
-        LOG_INFO(L"%1%", L"fix battery level to 0");
+        LOG_INFO(L"fix battery level to 0");
         f[0] = 0;
     }
     applyChecks(kLaterChecks, f);
@@ -259,7 +259,7 @@ void OrvelInfo::takePlayback(const OrvelPacket& packet, State& state, int index,
             // Once per object: a loudspeaker that the server last left on a
             // notice channel is brought back to the common broadcast.
             m_revertToDiscovery = false;
-            LOG_INFO(L"%1%", L"Revert a channel to CHANNEL_DISCOVERY.");
+            LOG_INFO(L"Revert a channel to CHANNEL_DISCOVERY.");
             const boost::shared_ptr<OrvelInfo> self = getThisPtr();
             if (self)
                 base::ThreadDispatcher::add(L"Switch channel to CHANNEL_DISCOVERY.", 0, [self] {
@@ -343,10 +343,10 @@ void OrvelInfo::queueMismatchCheck() {
             const boost::shared_ptr<memory::IAudioControl> memory = self->getAudioControl(false, false);
             if (!memory) return;
             if (memory->isPlaying()) {
-                LOG_EXTERN(L"%1%", L"Mismatch ping and playing status of Orvel.");
+                LOG_EXTERN(L"Mismatch ping and playing status of Orvel.");
                 return;
             }
-            LOG_EXTERN(L"%1%", L"Playing an audio message of a orvel was stopped. Possible reasons are 1) a command "
+            LOG_EXTERN(L"Playing an audio message of a orvel was stopped. Possible reasons are 1) a command "
                                L"from the ZARNO 2) rebooting of the orvel 3) mismatch playback statuses.");
             self->setPlaybackTypeForce(playback::kNone);
         } catch (const exception::Base& e) {

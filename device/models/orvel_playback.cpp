@@ -33,7 +33,7 @@ bool OrvelInfo::setVolume(std::uint32_t percent) {
     }
     const int index = getVersionIndex();
     if (index <= kLastOrvel510Index && hasInternalPlaying()) {
-        LOG_NOTICE(L"%1%", L"Орвел занят внутренним воспроизведением или сигналом ГОиЧС");
+        LOG_NOTICE(L"Орвел занят внутренним воспроизведением или сигналом ГОиЧС");
         LOG_INFO(L"Пропуск изменения громкости (id=%1%).", hardware);
         return false;
     }
@@ -128,7 +128,7 @@ bool OrvelInfo::switchChannel(AudioChannel channel) {
     }
     if (channel > 1) requireMinimumVersion(2);
     if (channel == CHANNEL_UNKNOWN) {
-        LOG_WARN(L"%1%", L"Внутренняя ошибка. Попытка переключить на неизвестный канал!");
+        LOG_WARN(L"Внутренняя ошибка. Попытка переключить на неизвестный канал!");
         return false;
     }
     const std::string reply = transfer(formatCommand("set ch %u", static_cast<unsigned>(channel)));
@@ -171,7 +171,7 @@ AudioChannel OrvelInfo::getChannel() {
     const std::string reply = transfer("get ch");
     unsigned channel = 0;
     if (std::sscanf(reply.c_str(), "%u", &channel) != 1) {
-        LOG_WARN(L"%1%", L"Значение канала некорректно.");
+        LOG_WARN(L"Значение канала некорректно.");
         return CHANNEL_UNKNOWN;
     }
     if (channel > static_cast<unsigned>(kMaxChannel)) {
@@ -237,7 +237,7 @@ void OrvelInfo::setPlaybackTypeCallback(memory::Playing playing) {
     switch (playing) {
         case memory::Playing::Stopped:
             if (!playback::has(getPlaybackType(), playback::kMetaStoppable)) {
-                LOG_ERROR(L"%1%", L"Запрещено изменять тип воспроизведения");
+                LOG_ERROR(L"Запрещено изменять тип воспроизведения");
                 return;
             }
             setPlaybackTypeForce(playback::kNone);

@@ -177,7 +177,7 @@ bool TovikInfo::setConfig(const Config& config) {
 void TovikInfo::applyDeferredSettings() {
     LOG_TRACE(L"%1%", L"Set deferred settings");
     if (!isOnlineAndAnswered()) {
-        LOG_INFO(L"%1%", L"Device is offline. Skip setting gong number");
+        LOG_INFO(L"Device is offline. Skip setting gong number");
         return;
     }
     try {
@@ -210,7 +210,7 @@ void TovikInfo::applyDeferredSettings() {
                 m_config = copy;
             }
         }
-        LOG_WARN(L"%1%", L"Настройки для гонга сброшены. Проверьте аудио память и выбранный гонг.");
+        LOG_WARN(L"Настройки для гонга сброшены. Проверьте аудио память и выбранный гонг.");
     } catch (const exception::Base& e) {
         // Runs on a dispatcher job or the memory's write worker, which only
         // log what escapes.

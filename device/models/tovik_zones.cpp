@@ -107,7 +107,7 @@ bool TovikInfo::bindZone(int zoneNumber, int virtualZone, int scenario, const st
             // A zone without the message it was bound for would announce
             // nothing the operator expects: take it back.
             transfer("zoneDel " + std::to_string(zoneNumber));
-            LOG_ERROR(L"%1%", L"Ошибка привязки сообщения");
+            LOG_ERROR(L"Ошибка привязки сообщения");
             return false;
         }
     }
