@@ -11,6 +11,7 @@
 #include "audio/player_engine.h"
 #include "base/log.h"
 #include "tests/audio/engine_fixture.h"
+#include "tests/audio/ring_drain.h"
 
 // The plug-in host with the fixture plug-ins of <build>/tests/plugins.
 
@@ -244,18 +245,7 @@ TEST_F(Engine, ConcurrentPlayStopAndEndOfTrack) {
         engine->play(++item % 2 ? L"/a.mp3" : L"/b.ogg");
     };
     std::atomic<bool> done{false};
-    // libvlc's input thread: keep the ring moving.
-    std::thread drain([&] {
-        while (!done) {
-            std::int64_t dts, pts;
-            unsigned flags;
-            std::size_t size;
-            void* buffer;
-            mp3stream::imem_get(&m_stream, "", &dts, &pts, &flags, &size, &buffer);
-            mp3stream::imem_release(&m_stream, "", size, buffer);
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-    });
+    RingDrain drain(m_stream);
     std::thread gui([&] {
         while (!done) m_pump.run_until([&] { return done.load(); }, 50);
     });
@@ -273,7 +263,7 @@ TEST_F(Engine, ConcurrentPlayStopAndEndOfTrack) {
     for (auto& thread : players) thread.join();
     done = true;
     gui.join();
-    drain.join();
+    drain.stop();
     engine->stop(true);
     base::ThreadDispatcher::instance()->shutdown();  // no next() after this
     m_player.m_on_next = nullptr;

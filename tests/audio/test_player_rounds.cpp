@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <regex>
 #include <thread>
 
@@ -20,6 +21,7 @@
 #include "audio/player.h"
 #include "audio/playlist.h"
 #include "tests/audio/player_fixture.h"
+#include "tests/audio/ring_drain.h"
 #include "tests/support/wav_file.h"
 
 using namespace player_test;
@@ -143,22 +145,11 @@ class ShortFiles : public FailingItems {
 protected:
     void SetUp() override {
         FailingItems::SetUp();
-        m_drain = std::thread([this] {
-            while (!m_done) {
-                std::int64_t dts, pts;
-                unsigned flags;
-                std::size_t size;
-                void* buffer;
-                mp3stream::imem_get(&m_stream, "", &dts, &pts, &flags, &size, &buffer);
-                mp3stream::imem_release(&m_stream, "", size, buffer);
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
-            }
-        });
+        m_drain.emplace(m_stream);
     }
     void TearDown() override {
         player().stop(false);
-        m_done = true;
-        m_drain.join();
+        m_drain.reset();
         FailingItems::TearDown();
     }
     std::wstring pluginFolder() override {
@@ -177,8 +168,7 @@ protected:
         return base::fromUtf8(path);
     }
 
-    std::atomic<bool> m_done{false};
-    std::thread m_drain;
+    std::optional<RingDrain> m_drain;
 };
 
 }  // namespace
