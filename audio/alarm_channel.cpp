@@ -62,7 +62,7 @@ const wchar_t* const kVolumeNotRead =
 /// once; the failures.
 StepFailures switchBack(WalkThreads& threads, const DeviceSet& devices) {
     StepFailures failures;
-    switchAllAtOnce(threads, devices, device::CHANNEL_DISCOVERY, failures);
+    switchAtOnce(threads, LoudspeakerList(devices.begin(), devices.end()), device::CHANNEL_DISCOVERY, failures);
     return failures;
 }
 

@@ -12,19 +12,14 @@
 
 namespace frm {
 
-/// Calls `visit(i)` for every i below `count` on up to `maxThreads` threads
-/// of its own and returns once every call has returned. For requests to many
-/// loudspeakers at once: the transport serves different devices in parallel,
-/// so one that no longer answers costs its give-up time once, not once for
-/// every loudspeaker after it. The first exception a call lets out is thrown
-/// here after the others have finished; the calls not yet begun are skipped.
-void forEachConcurrently(std::size_t count, std::size_t maxThreads, const std::function<void(std::size_t)>& visit);
-
-/// The same walk on threads that stay: made as a walk first needs them and
-/// kept, idle, for the next walks. A channel that asks hundreds of
-/// loudspeakers at each of its steps then neither makes and ends hundreds of
-/// threads a step nor leaves the allocator with the pieces each of them
-/// took. One walk at a time; the destructor ends and joins the threads.
+/// Walks of indices on threads that stay: made as a walk first needs them
+/// and kept, idle, for the next walks. For requests to many loudspeakers at
+/// once: the transport serves different devices in parallel, so one that no
+/// longer answers costs its give-up time once, not once for every
+/// loudspeaker after it; and a channel that asks hundreds of loudspeakers at
+/// each of its steps neither makes and ends hundreds of threads a step nor
+/// leaves the allocator with the pieces each of them took. One walk at a
+/// time; the destructor ends and joins the threads.
 class WalkThreads {
 public:
     explicit WalkThreads(std::size_t maxThreads);
@@ -32,8 +27,10 @@ public:
     WalkThreads(const WalkThreads&) = delete;
     WalkThreads& operator=(const WalkThreads&) = delete;
 
-    /// As forEachConcurrently, on up to maxThreads threads, the caller's
-    /// among them.
+    /// Calls `visit(i)` for every i below `count` on up to maxThreads
+    /// threads, the caller's among them, and returns once every call has
+    /// returned. The first exception a call lets out is thrown here after
+    /// the others have finished; the calls not yet begun are skipped.
     void forEach(std::size_t count, const std::function<void(std::size_t)>& visit);
 
 private:

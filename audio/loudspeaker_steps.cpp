@@ -91,11 +91,6 @@ std::vector<SwitchOutcome> switchAtOnce(WalkThreads& threads, const std::vector<
     return outcomes;
 }
 
-void switchAllAtOnce(WalkThreads& threads, const DeviceSet& devices, device::AudioChannel channel,
-                     StepFailures& failures) {
-    switchAtOnce(threads, listOf(devices), channel, failures);
-}
-
 SavedSettings saveAtOnce(WalkThreads& threads, const DeviceSet& devices, StepFailures& failures,
                          const std::function<void(device::OrvelInfo&)>& firstAnswered) {
     const std::vector<Loudspeaker> list = listOf(devices);

@@ -57,9 +57,6 @@ enum class SwitchOutcome { kNotAsked, kDone, kBusy, kFailed };
 std::vector<SwitchOutcome> switchAtOnce(WalkThreads& threads, const std::vector<boost::shared_ptr<device::OrvelInfo>>& list,
                                         device::AudioChannel channel, StepFailures& failures);
 
-/// Whatever each loudspeaker answers; failures gathered.
-void switchAllAtOnce(WalkThreads& threads, const DeviceSet& devices, device::AudioChannel channel, StepFailures& failures);
-
 struct SavedSettings {
     VolumeMap volumes;
     VolumeStateMap states;

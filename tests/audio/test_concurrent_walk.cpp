@@ -18,7 +18,7 @@ TEST(ConcurrentWalk, VisitsEveryIndexOnceWithTheCallsOverlapping) {
     std::size_t inside = 0;
     bool allInside = false;
     std::vector<int> visits(kCount, 0);
-    frm::forEachConcurrently(kCount, kCount, [&](std::size_t i) {
+    frm::WalkThreads(kCount).forEach(kCount, [&](std::size_t i) {
         std::unique_lock<std::mutex> lock(mutex);
         ++visits[i];
         if (++inside == kCount) entered.notify_all();
@@ -29,15 +29,15 @@ TEST(ConcurrentWalk, VisitsEveryIndexOnceWithTheCallsOverlapping) {
     EXPECT_EQ(visits, std::vector<int>(kCount, 1));
 
     std::vector<int> few(5, 0);
-    frm::forEachConcurrently(few.size(), 2, [&](std::size_t i) { ++few[i]; });  // fewer threads than calls
+    frm::WalkThreads(2).forEach(few.size(), [&](std::size_t i) { ++few[i]; });  // fewer threads than calls
     EXPECT_EQ(few, std::vector<int>(5, 1));
-    frm::forEachConcurrently(0, 4, [](std::size_t) { FAIL() << "nothing to visit"; });
+    frm::WalkThreads(4).forEach(0, [](std::size_t) { FAIL() << "nothing to visit"; });
 }
 
 TEST(ConcurrentWalk, AnExceptionReachesTheCallerAfterTheOtherCallsEnded) {
     std::atomic<int> begun{0}, ended{0};
     try {
-        frm::forEachConcurrently(4, 4, [&](std::size_t i) {
+        frm::WalkThreads(4).forEach(4, [&](std::size_t i) {
             if (i == 0) {
                 const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
                 while (begun.load() < 3 && std::chrono::steady_clock::now() < end)
