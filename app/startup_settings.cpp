@@ -40,8 +40,16 @@ base::Log::Level debugLevelSetting(bool forceTrace3) {
 
 std::string multicastAddressSetting() {
     const std::wstring text = stringSetting("multicast.address", L"224.0.224.1");
-    const std::string address = base::toUtf8(text);
-    if (!net::parseWholeIp4Address(address)) badValue(text, "multicast.address");
+    std::uint32_t value = 0;
+    if (!net::parseStoredIp4Address(base::toUtf8(text), &value)) badValue(text, "multicast.address");
+    const std::string address = net::dottedIp4Address(value);
+    if (base::fromUtf8(address) != text) {
+        // Leading zeros an earlier version stored: the key holds the dotted
+        // form from now on, so that every later reader (the alarm channel,
+        // the keep-alive, the settings dialog) takes the same address.
+        LOG_INFO(L"Параметр 'multicast.address' файла настроек: '%1%' прочитан как '%2%'", text, address);
+        pref::setString("multicast.address", base::fromUtf8(address));
+    }
     return address;
 }
 

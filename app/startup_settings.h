@@ -22,7 +22,10 @@ base::Log::Level debugLevelSetting(bool forceTrace3);
 /// `multicast.address` (default "224.0.224.1"): four dotted numbers, each at
 /// most 255, and nothing else, else exception::UserError "Неверное значение '%1%' параметра
 /// '%2%' в файле настроек %3%" with the value, the key and the file (as
-/// notices name it, base::Log::fileForNotice).
+/// notices name it, base::Log::fileForNotice). Leading zeros, which earlier
+/// versions took in the settings dialog and stored, are read as decimal
+/// (net::parseStoredIp4Address); the dotted form is returned and replaces
+/// the stored text.
 std::string multicastAddressSetting();
 
 /// `multicast.basePort` (default 11990): 1024 to 65500, the range the

@@ -18,6 +18,7 @@
 #include "base/log.h"
 #include "base/storage.h"
 #include "base/text.h"
+#include "device/models/probe_failures.h"
 
 namespace {
 
@@ -81,6 +82,47 @@ bool folderOfTrackExists(const std::wstring& path, std::wstring& folder) {
     boost::system::error_code ec;
     return boost::filesystem::exists(whole.parent_path(), ec);
 }
+
+/// What the tracks of one file name that is not there, by cause: the
+/// folders missing (each once, however many tracks live there) and the
+/// files missing from folders that are there. The operator hears of each
+/// cause once for the file, with its count and the first few; the log has
+/// every one.
+class AbsentTracks {
+public:
+    void folder(const std::wstring& folder) {
+        ++m_tracksInFolders;
+        if (m_folders.insert(folder).second) note(m_folderExamples, folder);
+    }
+    void file(const std::wstring& path) {
+        ++m_files;
+        note(m_fileExamples, path);
+    }
+
+    /// One text per cause, in the operator's words; none when nothing is missing.
+    std::vector<std::wstring> causes() const {
+        std::vector<std::wstring> texts;
+        if (!m_folders.empty())
+            texts.push_back(L"не найдены папки треков: " + std::to_wstring(m_folders.size()) +
+                            L" (треков в них: " + std::to_wstring(m_tracksInFolders) + L"), например " +
+                            device::joinedExamples(m_folderExamples, m_folders.size()));
+        if (m_files > 0)
+            texts.push_back(L"не найдены файлы треков: " + std::to_wstring(m_files) + L", например " +
+                            device::joinedExamples(m_fileExamples, m_files));
+        return texts;
+    }
+
+private:
+    static void note(std::vector<std::wstring>& examples, const std::wstring& path) {
+        if (examples.size() < device::ProbeFailures::kExamples) examples.push_back(L"«" + path + L"»");
+    }
+
+    std::set<std::wstring> m_folders;
+    std::vector<std::wstring> m_folderExamples;
+    std::size_t m_tracksInFolders = 0;
+    std::vector<std::wstring> m_fileExamples;
+    std::size_t m_files = 0;
+};
 
 }  // namespace
 
@@ -164,20 +206,19 @@ void ListOfPlaylist::load(const std::wstring& path) {
     }
     std::wstring damage;
     int skipped = 0;
-    std::wstring missing;
+    std::vector<std::wstring> missing;
     const boost::shared_ptr<Playlist> playing = take(tree, path, &damage, &skipped, &missing);
     // The shutdown save writes only what loaded: the file as it was stays
-    // beside it for the operator, once, whatever was left out.
-    if (skipped > 0)
-        storage::keepCopy(path, std::to_string(skipped) + " entries skipped",
-                          missing.empty() ? damage : damage + L"; " + missing);
-    else if (!missing.empty())
-        storage::keepCopyOfMissing(path, missing);
+    // beside it for the operator, one copy whatever was left out (the
+    // second call finds the copy the first made).
+    if (skipped > 0) storage::keepCopy(path, std::to_string(skipped) + " entries skipped", damage);
+    if (!missing.empty()) storage::keepCopyOfMissing(path, missing);
     if (playing) Player::play(playing);
 }
 
 boost::shared_ptr<Playlist> ListOfPlaylist::take(const wptree& tree, const std::wstring& path,
-                                                 std::wstring* damage, int* skipped, std::wstring* missing) {
+                                                 std::wstring* damage, int* skipped,
+                                                 std::vector<std::wstring>* missing) {
     boost::shared_ptr<Playlist> playing;
     const auto list = tree.get_child_optional(L"list");
     if (!list) {
@@ -187,8 +228,7 @@ boost::shared_ptr<Playlist> ListOfPlaylist::take(const wptree& tree, const std::
     // The operator is told once per file: the playlists with tracks left
     // out, by name, and how many playlists were left out whole.
     std::vector<std::wstring> told;
-    // The playlists with tracks whose files are not there, by name.
-    std::vector<std::wstring> notFound;
+    AbsentTracks absent;
     int playlistsSkipped = 0;
     int total = 0;
     for (const auto& child : *list) {
@@ -210,30 +250,33 @@ boost::shared_ptr<Playlist> ListOfPlaylist::take(const wptree& tree, const std::
         }
         auto playlist = boost::make_shared<Playlist>(stored->name, true);
         std::set<std::wstring> reported;
-        // A track refused by the playlist names a file that is not there:
-        // the file's title and path were checked above.
-        int absent = 0;
         for (const StoredTrack& track : stored->tracks) {
+            // Each folder and file not there is in the log; the operator
+            // hears of them once for the file.
             std::wstring folder;
             if (track.path.find(L"://") == std::wstring::npos && !folderOfTrackExists(track.path, folder)) {
-                if (reported.insert(folder).second) LOG_WARN(L"Папка плейлиста не существует: '%1%'", folder);
-                ++absent;
+                if (reported.insert(folder).second) LOG_INFO(L"Папка плейлиста не существует: '%1%'", folder);
+                absent.folder(folder);
                 continue;
             }
+            if (!Playlist::pathAcceptable(track.path)) {
+                LOG_INFO(L"Путь некорректный '%1%'", track.path);
+                absent.file(track.path);
+                continue;
+            }
+            // The file's title and path were checked above: a refusal here
+            // is a file gone since.
             if (!playlist->add(track.title, track.path))
-                ++absent;
+                absent.file(track.path);
             else if (track.current)
                 playlist->setCurrent(static_cast<unsigned>(playlist->getItems().size() - 1));
         }
-        if (absent > 0)
-            notFound.push_back(L"в плейлисте '" + stored->name + L"' не найдены файлы треков: " +
-                               std::to_wstring(absent));
         if (stored->playing) playing = playlist;
         add(playlist);
     }
     if (playlistsSkipped > 0) told.push_back(L"пропущено плейлистов: " + std::to_wstring(playlistsSkipped));
     if (damage != nullptr) *damage = boost::algorithm::join(told, L"; ");
     if (skipped != nullptr) *skipped = total;
-    if (missing != nullptr) *missing = boost::algorithm::join(notFound, L"; ");
+    if (missing != nullptr) *missing = absent.causes();
     return playing;
 }

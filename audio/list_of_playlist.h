@@ -39,23 +39,25 @@ public:
     /// does not describe completely is left out alone (its playlist keeps
     /// the others), a playlist without its name or its list of tracks is left
     /// out whole. A track whose folder or file is not there (a drive
-    /// unplugged, a share not mounted) is left out too, with the warnings of
-    /// the folder and of the playlist; its playlist stays, empty if need be.
-    /// Then, since the next save writes only what loaded, the file as it was
-    /// is copied aside once (storage::keepCopy, or storage::keepCopyOfMissing
-    /// when only files were missing) with one warning naming the playlists.
+    /// unplugged, a share not mounted) is left out too, logged alone; its
+    /// playlist stays, empty if need be. Then, since the next save writes
+    /// only what loaded, the file as it was is copied aside once
+    /// (storage::keepCopy for the damage, storage::keepCopyOfMissing for
+    /// what is not there), and the operator is warned once for each: the
+    /// damage by playlist, the folders and the files not there each with
+    /// their count and the first few.
     void load(const std::wstring& path);
     /// What load does once the file is read: appends the playlists of the
     /// tree (`path` only names the file in the log) and returns the one the
     /// file marks as playing, which load then plays (the last one marked when
     /// several are). When given, `damage` receives what was left out in the
     /// operator's words (empty when nothing) and `skipped` how many entries,
-    /// tracks and playlists; `missing` the playlists whose tracks name files
-    /// that are not there, with their counts, in the operator's words. No
-    /// player needed.
+    /// tracks and playlists; `missing` one text per cause of tracks whose
+    /// folder or file is not there (folders, files), with the count and the
+    /// first few, in the operator's words. No player needed.
     boost::shared_ptr<Playlist> take(const boost::property_tree::wptree& tree, const std::wstring& path,
                                      std::wstring* damage = nullptr, int* skipped = nullptr,
-                                     std::wstring* missing = nullptr);
+                                     std::vector<std::wstring>* missing = nullptr);
 
 private:
     boost::recursive_mutex m_lock;

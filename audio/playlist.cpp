@@ -31,9 +31,13 @@ bool existsOnDisk(const std::wstring& path) {
 
 Playlist::Playlist(std::wstring name, bool repeat) : m_repeat(repeat), m_name(std::move(name)) {}
 
+bool Playlist::pathAcceptable(const std::wstring& path) {
+    return !path.empty() && (namesASource(path) || existsOnDisk(path));
+}
+
 bool Playlist::checkItem(const Item& item) {
     Lock lock(m_lock);
-    const bool pathAcceptable = !item.path.empty() && (namesASource(item.path) || existsOnDisk(item.path));
+    const bool pathAcceptable = Playlist::pathAcceptable(item.path);
     if (item.id <= m_nextId && !item.title.empty() && pathAcceptable) return true;
     dbg_puts(EXTERN, "Skip adding into playlist (name '%ls'). id '%u', title '%ls', path '%ls'", m_name.c_str(),
              item.id, item.title.c_str(), item.path.c_str());

@@ -47,6 +47,9 @@ public:
     /// An item is acceptable with a title and a path that exists on disk or
     /// names a stream, a tone or an audio input.
     bool checkItem(const Item& item);
+    /// The path of an acceptable item: one that exists on disk or names a
+    /// stream, a tone or an audio input.
+    static bool pathAcceptable(const std::wstring& path);
 
     std::vector<Item> getItems();
     bool isEmpty();

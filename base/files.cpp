@@ -8,9 +8,11 @@
 #include <boost/filesystem/operations.hpp>
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <cwctype>
 #include <fstream>
+#include <vector>
 
 #include "base/exception.h"
 #include "base/log.h"
@@ -150,36 +152,111 @@ bool replaceFile(const std::wstring& path, const std::string& bytes, std::string
     return true;
 }
 
-std::wstring asideName(const std::wstring& path) {
-    const fs::path whole(toUtf8(path));
-    const std::string first = whole.filename().string() + ".bad";
-    const std::string numbered = first + ".";
-    // The numbers of the copies in use, and whether the first one is.
-    std::vector<unsigned long> numbers;
+namespace {
+
+/// The copies kept aside of the file at `whole`: whether "<name>.bad" is
+/// one of them, and the numbers N of the "<name>.bad.N" ones, in no order.
+struct AsideCopies {
+    fs::path folder;
+    std::string first;     // "<name>.bad"
+    std::string numbered;  // "<name>.bad."
     bool firstTaken = false;
+    std::vector<unsigned long> numbers;
+};
+
+AsideCopies asideCopies(const std::wstring& path) {
+    const fs::path whole(toUtf8(path));
+    AsideCopies copies;
+    copies.folder = whole.has_parent_path() ? whole.parent_path() : fs::path(".");
+    copies.first = whole.filename().string() + ".bad";
+    copies.numbered = copies.first + ".";
     boost::system::error_code ec;
-    const fs::path folder = whole.has_parent_path() ? whole.parent_path() : fs::path(".");
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    for (fs::directory_iterator it(copies.folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name == first) {
-            firstTaken = true;
-        } else if (name.compare(0, numbered.size(), numbered) == 0 && name.size() > numbered.size() &&
-                   name.size() - numbered.size() <= 9 &&
-                   name.find_first_not_of("0123456789", numbered.size()) == std::string::npos) {
-            numbers.push_back(std::stoul(name.substr(numbered.size())));
+        const std::string& prefix = copies.numbered;
+        if (name == copies.first) {
+            copies.firstTaken = true;
+        } else if (name.compare(0, prefix.size(), prefix) == 0 && name.size() > prefix.size() &&
+                   name.size() - prefix.size() <= 9 &&
+                   name.find_first_not_of("0123456789", prefix.size()) == std::string::npos) {
+            copies.numbers.push_back(std::stoul(name.substr(prefix.size())));
         }
     }
-    if (!firstTaken && numbers.empty()) return path + L".bad";
+    return copies;
+}
+
+}  // namespace
+
+std::wstring asideName(const std::wstring& path) {
+    AsideCopies copies = asideCopies(path);
+    std::vector<unsigned long>& numbers = copies.numbers;
+    if (!copies.firstTaken && numbers.empty()) return path + L".bad";
     std::sort(numbers.begin(), numbers.end());
     const unsigned long next = numbers.empty() ? 2 : numbers.back() + 1;
     // The new copy joins the numbered ones: the oldest of them go so that
     // the first copy, the newest numbered ones and this one stay.
     const std::size_t keep = kKeptAsideCopies > 2 ? kKeptAsideCopies - 2 : 0;
+    boost::system::error_code ec;
     for (std::size_t i = 0; i + keep < numbers.size(); ++i) {
-        const fs::path old = folder / (numbered + std::to_string(numbers[i]));
+        const fs::path old = copies.folder / (copies.numbered + std::to_string(numbers[i]));
         fs::remove(old, ec);
     }
     return path + L".bad." + std::to_wstring(next);
+}
+
+namespace {
+
+/// The copies kept aside of the file that are `size` bytes long.
+std::vector<std::wstring> asideCopiesOfSize(const std::wstring& path, std::uintmax_t size) {
+    const AsideCopies copies = asideCopies(path);
+    std::vector<std::wstring> names;
+    if (copies.firstTaken) names.push_back(path + L".bad");
+    for (const unsigned long number : copies.numbers) names.push_back(path + L".bad." + std::to_wstring(number));
+    std::vector<std::wstring> sized;
+    for (const std::wstring& name : names) {
+        boost::system::error_code ec;
+        if (fs::file_size(toUtf8(name), ec) == size && !ec) sized.push_back(name);
+    }
+    return sized;
+}
+
+std::wstring sameAmong(const std::vector<std::wstring>& names, const std::string& bytes) {
+    for (const std::wstring& name : names) {
+        std::string held;
+        if (tryReadFile(name, held) == 0 && held == bytes) return name;
+    }
+    return {};
+}
+
+}  // namespace
+
+std::wstring sameAsideCopy(const std::wstring& path, const std::string& bytes) {
+    return sameAmong(asideCopiesOfSize(path, bytes.size()), bytes);
+}
+
+std::wstring copyAside(const std::wstring& path) {
+    std::string bytes;
+    if (tryReadFile(path, bytes) != 0) return {};
+    const std::wstring same = sameAsideCopy(path, bytes);
+    if (!same.empty()) return same;
+    const std::wstring aside = asideName(path);
+    std::string error;
+    return replaceFile(aside, bytes, error) ? aside : std::wstring();
+}
+
+std::wstring moveAside(const std::wstring& path) {
+    // The file is read only when a copy of its size is there: a file set
+    // aside for its size alone may be far too large to read for nothing.
+    boost::system::error_code ec;
+    const std::uintmax_t size = fs::file_size(toUtf8(path), ec);
+    const std::vector<std::wstring> sized = ec ? std::vector<std::wstring>() : asideCopiesOfSize(path, size);
+    std::string bytes;
+    if (!sized.empty() && tryReadFile(path, bytes) == 0) {
+        const std::wstring same = sameAmong(sized, bytes);
+        if (!same.empty()) return std::remove(toUtf8(path).c_str()) == 0 ? same : std::wstring();
+    }
+    const std::wstring aside = asideName(path);
+    return std::rename(toUtf8(path).c_str(), toUtf8(aside).c_str()) == 0 ? aside : std::wstring();
 }
 
 std::wstring errnoForOperator(int error) {

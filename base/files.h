@@ -36,6 +36,22 @@ constexpr int kKeptAsideCopies = 5;
 /// beyond kKeptAsideCopies - 1 (the first copy, "<path>.bad", stays).
 std::wstring asideName(const std::wstring& path);
 
+/// An earlier copy of the file kept aside ("<path>.bad" or "<path>.bad.N")
+/// whose bytes are `bytes`; empty when there is none.
+std::wstring sameAsideCopy(const std::wstring& path, const std::string& bytes);
+
+/// Keeps the file's bytes as they are now beside it: copied to a free name
+/// (asideName), unless an earlier copy holds the same bytes, which then
+/// stands for this one (a file the operator took back from its copy makes
+/// no second one). The copy's name; empty when none could be made.
+std::wstring copyAside(const std::wstring& path);
+
+/// Moves the file out of its place to a free name (asideName); when an
+/// earlier copy holds the same bytes the file is removed instead, that copy
+/// keeping them. The name its bytes are kept under; empty when the file
+/// stays where it was.
+std::wstring moveAside(const std::wstring& path);
+
 /// The text of an errno value for the operator, in Russian ("нет места на
 /// диске", "файловая система только для чтения", "нет прав доступа"...).
 std::wstring errnoForOperator(int error);

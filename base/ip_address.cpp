@@ -60,18 +60,28 @@ bool isIp4AddressText(const std::string& text) {
 
 namespace {
 
-bool wholeAddress(const std::string& text, bool leadingZeros, std::uint32_t* address) {
+/// Whether a part of an address may begin with "0" before other digits.
+enum class LeadingZeros {
+    Refused,   // other readers take them for octal
+    InThree,   // at most three digits in all ("001")
+    Any,       // any number of them before the part's at most three digits
+};
+
+bool wholeAddress(const std::string& text, LeadingZeros zeros, std::uint32_t* address) {
     std::uint32_t value = 0;
     std::size_t at = 0;
     for (int part = 0; part < 4; ++part) {
         if (part > 0 && (at >= text.size() || text[at++] != '.')) return false;
+        if (zeros == LeadingZeros::Any)
+            while (at + 1 < text.size() && text[at] == '0' && text[at + 1] >= '0' && text[at + 1] <= '9') ++at;
         const std::size_t first = at;
         std::uint32_t number = 0;
         while (at < text.size() && at - first < 3 && text[at] >= '0' && text[at] <= '9')
             number = number * 10 + static_cast<std::uint32_t>(text[at++] - '0');
         const std::size_t digits = at - first;
-        // A fourth digit, or a leading zero, which other readers take for octal.
-        if (digits == 0 || number > 255 || (!leadingZeros && digits > 1 && text[first] == '0')) return false;
+        // A fourth digit, or a leading zero where it is refused.
+        if (digits == 0 || number > 255 || (zeros == LeadingZeros::Refused && digits > 1 && text[first] == '0'))
+            return false;
         if (at < text.size() && text[at] >= '0' && text[at] <= '9') return false;
         value = value << 8 | number;
     }
@@ -83,10 +93,21 @@ bool wholeAddress(const std::string& text, bool leadingZeros, std::uint32_t* add
 }  // namespace
 
 bool parseWholeIp4Address(const std::string& text, std::uint32_t* address) {
-    return wholeAddress(text, false, address);
+    return wholeAddress(text, LeadingZeros::Refused, address);
 }
 
-bool isWholeDeviceAddressText(const std::string& text) { return wholeAddress(text, true, nullptr); }
+bool isWholeDeviceAddressText(const std::string& text) {
+    return wholeAddress(text, LeadingZeros::InThree, nullptr);
+}
+
+bool parseStoredIp4Address(const std::string& text, std::uint32_t* address) {
+    return wholeAddress(text, LeadingZeros::Any, address);
+}
+
+std::string dottedIp4Address(std::uint32_t address) {
+    return std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 0xFF) + "." +
+           std::to_string(address >> 8 & 0xFF) + "." + std::to_string(address & 0xFF);
+}
 
 bool splitIpAndPort(const std::string& text, std::string* addressText, std::uint16_t* port) {
     if (!isIp4AddressText(text)) return false;

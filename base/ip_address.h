@@ -33,6 +33,17 @@ bool parseWholeIp4Address(const std::string& text, std::uint32_t* address = null
 /// what the device itself reported. Nothing may follow the fourth part.
 bool isWholeDeviceAddressText(const std::string& text);
 
+/// The whole-text rule for an address read back from what the program
+/// stored (the settings file, the state files), except that a part may have
+/// leading zeros, as many as it likes, read as decimal: "010" is ten, not
+/// eight as inet_aton would take it. Earlier versions of the program took
+/// such texts from the operator and from devices and stored them as they
+/// were. Stores the address when `address` is given and the text is one.
+bool parseStoredIp4Address(const std::string& text, std::uint32_t* address = nullptr);
+
+/// "a.b.c.d" of an address, its first part in the most significant byte.
+std::string dottedIp4Address(std::uint32_t address);
+
 /// Splits "address[:port]" at the first colon. False, with nothing stored,
 /// when the text doesn't begin with an address or the port after the colon
 /// isn't a decimal number up to 65535. Without a colon the address text is

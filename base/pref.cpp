@@ -165,8 +165,8 @@ void open(Settings& settings, const std::wstring& path) {
     // A partial tree would mix the file's keys with defaults; start clean.
     settings.config = std::make_unique<libconfig::Config>();
     settings.config->setTabWidth(4);
-    const std::wstring aside = base::asideName(path);
-    const bool setAside = std::rename(file.c_str(), base::toUtf8(aside).c_str()) == 0;
+    const std::wstring aside = base::moveAside(path);
+    const bool setAside = !aside.empty();
     // The log names the files whole; the operator's notice as the other
     // files' notices do (by the file's name in the data folder).
     const auto told = [&](const std::function<std::wstring(const std::wstring&)>& named) {

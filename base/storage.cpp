@@ -177,11 +177,11 @@ std::size_t nestingDepthOf(const std::string& text) { return nestingDepth(text, 
 // save replace it.
 void setAside(const std::wstring& path, const std::string& reason) {
     const base::LogPlace place("storage::load");
-    const std::wstring aside = base::asideName(path);
     // The parser's own words stay in the log; the operator reads where.
     place.info(L"Файл '%1%': %2%", path, base::fromUtf8(reason));
     const std::wstring where = damageForOperator(reason);
-    if (std::rename(base::toUtf8(path).c_str(), base::toUtf8(aside).c_str()) == 0)
+    const std::wstring aside = base::moveAside(path);
+    if (!aside.empty())
         place.warn(L"Файл '%1%' повреждён (%2%) и сохранён как '%3%'", path, where, aside);
     else
         place.warn(L"Файл '%1%' повреждён (%2%)", path, where);
@@ -191,24 +191,10 @@ bool keepCopy(const std::wstring& path, const std::string& reason) {
     return keepCopy(path, reason, damageForOperator(reason));
 }
 
-namespace {
-
-/// The file's bytes as they are now under a free ".bad" name; empty when
-/// no copy was made.
-std::wstring copyAside(const std::wstring& path) {
-    const std::wstring aside = base::asideName(path);
-    std::string bytes;
-    std::string error;
-    if (base::tryReadFile(path, bytes) == 0 && base::replaceFile(aside, bytes, error)) return aside;
-    return {};
-}
-
-}  // namespace
-
 bool keepCopy(const std::wstring& path, const std::string& reason, const std::wstring& damage) {
     const base::LogPlace place("storage::load");
     place.info(L"Файл '%1%': %2%", path, base::fromUtf8(reason));
-    const std::wstring aside = copyAside(path);
+    const std::wstring aside = base::copyAside(path);
     if (!aside.empty()) {
         place.warn(L"Файл '%1%' повреждён (%2%) и прочитан не весь; исходный файл сохранён как '%3%'", path,
                    damage, aside);
@@ -219,15 +205,16 @@ bool keepCopy(const std::wstring& path, const std::string& reason, const std::ws
     return false;
 }
 
-bool keepCopyOfMissing(const std::wstring& path, const std::wstring& missing) {
+bool keepCopyOfMissing(const std::wstring& path, const std::vector<std::wstring>& missing) {
     const base::LogPlace place("storage::load");
-    const std::wstring aside = copyAside(path);
-    if (!aside.empty()) {
-        place.warn(L"Файл '%1%' прочитан не весь (%2%); исходный файл сохранён как '%3%'", path, missing, aside);
-        return true;
+    const std::wstring aside = base::copyAside(path);
+    for (const std::wstring& what : missing) {
+        if (!aside.empty())
+            place.warn(L"Файл '%1%' прочитан не весь (%2%); исходный файл сохранён как '%3%'", path, what, aside);
+        else
+            place.error(L"Файл '%1%' прочитан не весь (%2%); сохранить его копию не удалось", path, what);
     }
-    place.error(L"Файл '%1%' прочитан не весь (%2%); сохранить его копию не удалось", path, missing);
-    return false;
+    return !aside.empty();
 }
 
 std::wstring damageForOperator(const std::string& reason) {

@@ -104,28 +104,31 @@ void reportSaveSuccess(const std::wstring& path);
 /// deeper than kMaxDepth (checked before parsing).
 bool load(const std::wstring& path, boost::property_tree::wptree& tree);
 
-/// Renames a file its owner cannot use to a free ".bad" name (see
-/// base::asideName; an earlier copy is never overwritten) with a WARN naming
-/// the reason (UTF-8), as load does for a damaged one: an owner whose file
-/// reads as XML but lacks its root keeps it for the operator this way.
+/// Moves a file its owner cannot use out of its place to a free ".bad" name
+/// (see base::moveAside; an earlier copy is never overwritten, and one that
+/// holds the same bytes keeps them alone) with a WARN naming the reason
+/// (UTF-8), as load does for a damaged one: an owner whose file reads as XML
+/// but lacks its root keeps it for the operator this way.
 void setAside(const std::wstring& path, const std::string& reason);
 
 /// Copies a file its owner read only in part to a free ".bad" name, before
 /// the owner's next save drops what was not read, with a WARN naming the
-/// reason (UTF-8) and the copy. False (with an ERROR) when no copy was made.
+/// reason (UTF-8) and the copy. An earlier copy of the same bytes stands for
+/// the new one (see base::copyAside). False (with an ERROR) when there is no
+/// copy.
 bool keepCopy(const std::wstring& path, const std::string& reason);
 /// The same, the damage told in the owner's own words (Russian): which
 /// entries of which list were left out. `reason` goes to the log only.
 bool keepCopy(const std::wstring& path, const std::string& reason, const std::wstring& damage);
 /// Copies a file whose owner left out entries that name files not there
-/// now (a drive unplugged, a share not mounted) to a free ".bad" name,
-/// before the owner's next save writes the file without them, with a WARN
-/// naming what was left out (`missing`, the owner's words in Russian) and
-/// the copy, from which the operator takes the entries back once the files
-/// are there again. An earlier copy, of a damage or of missing files, is
-/// never overwritten (see base::asideName). False (with an ERROR) when no
-/// copy was made.
-bool keepCopyOfMissing(const std::wstring& path, const std::wstring& missing);
+/// now (a drive unplugged, a share not mounted) as keepCopy does, before the
+/// owner's next save writes the file without them, from which the operator
+/// takes the entries back once the files are there again. One WARN per
+/// text of `missing` (the owner's words in Russian, one for each cause,
+/// with its count and a few of the entries) names the copy; a file the
+/// operator took back from its copy makes no second one. False (with an
+/// ERROR per cause) when there is no copy.
+bool keepCopyOfMissing(const std::wstring& path, const std::vector<std::wstring>& missing);
 
 /// The deepest nesting of elements in an XML text, counted up to one past
 /// kMaxDepth without parsing.

@@ -33,12 +33,13 @@ std::wstring fieldText(const wptree& node, const wchar_t* key) {
 
 /// Dotted quad of an address text, "0.0.0.0" for an empty or bad one; false
 /// for a text that is no address as a whole (the file's damage, told once
-/// for the file): "1.2.3.4.5" is no 1.2.3.4.
+/// for the file): "1.2.3.4.5" is no 1.2.3.4. Leading zeros, which earlier
+/// versions wrote as a device reported them, read as decimal ("10.0.0.04").
 bool normalisedIp(const std::wstring& text, std::string& ip) {
     ip = "0.0.0.0";
     if (text.empty()) return true;
     std::uint32_t value = 0;
-    if (!net::parseWholeIp4Address(base::toUtf8(text), &value)) return false;
+    if (!net::parseStoredIp4Address(base::toUtf8(text), &value)) return false;
     ip = dotted(value);
     return true;
 }

@@ -94,7 +94,8 @@ SettingsDialog::SettingsDialog(wxWindow* parent, bool administratorMode, bool de
     if (administratorMode) {
         const std::wstring address = textSetting("multicast.address", kDefaultMulticastAddress);
         const int basePort = pref::getInt("multicast.basePort", 11990);
-        if (settings::isGroupAndPortText(address, basePort + 1)) multicastAddress->ChangeValue(address);
+        const std::wstring shown = settings::shownGroup(address, basePort + 1);
+        if (!shown.empty()) multicastAddress->ChangeValue(shown);
         multicastBasePort->SetValue(basePort);
         multicastTtl->SetValue(pref::getInt("multicast.ttl", 1));
     } else {

@@ -48,7 +48,6 @@ PasswordChange passwordChange(const std::wstring& password, const std::wstring& 
 }
 
 bool isMulticastAddressText(const std::wstring& address) {
-    // What start-up accepts, so that a stored address never stops the next start.
     const std::string text = base::toUtf8(address);
     return net::parseWholeIp4Address(text);
 }
@@ -60,12 +59,15 @@ std::wstring addressRefusal(const std::wstring& field, const std::wstring& typed
     return L"В поле \"" + field + L"\" введено \"" + typed + L"\": это не IP-адрес. " + form;
 }
 
-bool isGroupAndPortText(const std::wstring& address, int port) {
+std::wstring shownGroup(const std::wstring& address, int port) {
     const std::wstring text = address + L":" + std::to_wstring(port);
     const std::size_t colon = text.find(L':');
     const std::wstring portText = text.substr(colon + 1);
-    return isMulticastAddressText(text.substr(0, colon)) && !portText.empty() &&
-           portText.find_first_not_of(L"0123456789") == std::wstring::npos;
+    std::uint32_t group = 0;
+    if (!net::parseStoredIp4Address(base::toUtf8(text.substr(0, colon)), &group) || portText.empty() ||
+        portText.find_first_not_of(L"0123456789") != std::wstring::npos)
+        return {};
+    return base::fromUtf8(net::dottedIp4Address(group));
 }
 
 bool pathExists(const std::wstring& path) {

@@ -34,8 +34,10 @@ PasswordChange passwordChange(const std::wstring& password, const std::wstring& 
 /// The text the three password fields show instead of the stored passwords.
 extern const wchar_t* const kPasswordFiller;
 
-/// The multicast address as start-up accepts it: four dotted numbers, each
-/// at most 255, and nothing else (net::parseWholeIp4Address).
+/// A multicast address typed anew: four dotted numbers, each at most 255,
+/// without leading zeros and nothing else (net::parseWholeIp4Address), so
+/// that it never stops the next start (which also takes the leading zeros
+/// earlier versions stored).
 bool isMulticastAddressText(const std::wstring& address);
 
 /// What the operator reads when OK refuses the text of an address field
@@ -43,10 +45,12 @@ bool isMulticastAddressText(const std::wstring& address);
 /// an address takes.
 std::wstring addressRefusal(const std::wstring& field, const std::wstring& typed);
 
-/// The check of a stored multicast group when the dialog is filled: the
-/// address, ":" and the port must split into a dotted quad (each number at
-/// most 255) and a decimal number.
-bool isGroupAndPortText(const std::wstring& address, int port);
+/// What the dialog shows of a stored multicast group when it is filled:
+/// the address, ":" and the port must split into an address as stored
+/// (leading zeros of an earlier version read as decimal,
+/// net::parseStoredIp4Address) and a decimal number. The address's dotted
+/// form, which OK takes as it stands; empty for anything else.
+std::wstring shownGroup(const std::wstring& address, int port);
 
 /// True when anything (file, folder) exists at the path.
 bool pathExists(const std::wstring& path);

@@ -126,6 +126,17 @@ TEST_F(StartupSettings, NetworkValuesAreCheckedWhereTheyAreRead) {
     EXPECT_EQ(basePortSetting(), 1024);
 }
 
+// The last version's settings dialog took "224.0.224.01" and stored it; the
+// start then ended on it.
+TEST_F(StartupSettings, AnAddressStoredWithLeadingZerosStartsAsDecimal) {
+    load("multicast = { address = \"224.000.224.010\"; };");
+    EXPECT_EQ(multicastAddressSetting(), "224.0.224.10") << "ten, not eight";
+    EXPECT_EQ(pref::getString("multicast.address"), L"224.0.224.10") << "what the other readers take";
+    TearDown();
+    EXPECT_NE(testing_support::readFile(dataFolder() + "/sonvar.cfg").find("address = \"224.0.224.10\";"),
+              std::string::npos);
+}
+
 // The notice named the settings file by its whole path where the notices of
 // the other files of the data folder name theirs.
 TEST_F(StartupSettings, TheDamagedSettingsNoticeNamesTheFileAsTheOtherFilesNoticesDo) {

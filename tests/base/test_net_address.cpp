@@ -115,6 +115,29 @@ TEST_F(NetAddress, AnAddressWithATailIsNoWholeAddress) {
         EXPECT_FALSE(net::isWholeDeviceAddressText(bad)) << bad;
 }
 
+// The last version took "224.0.224.01" in its settings dialog and
+// "10.0.0.04" from devices and stored them; the whole-text rule refused them
+// when read back, which ended the start or dropped the device's address.
+TEST_F(NetAddress, AStoredAddressWithLeadingZerosReadsAsDecimal) {
+    const std::pair<const char*, std::uint32_t> stored[] = {
+        {"224.0.224.01", 0xE000E001u}, {"10.0.0.04", 0x0A000004u},  {"10.0.0.010", 0x0A00000Au},
+        {"010.08.09.0", 0x0A080900u},  {"1.2.3.0004", 0x01020304u}, {"0.00.000.0000", 0u},
+    };
+    for (const auto& [text, expected] : stored) {
+        std::uint32_t number = 7;
+        EXPECT_TRUE(net::parseStoredIp4Address(text, &number)) << text;
+        EXPECT_EQ(number, expected) << text << ": decimal, not octal";
+        EXPECT_EQ(net::dottedIp4Address(number), net::dottedIp4Address(expected));
+    }
+    EXPECT_EQ(net::dottedIp4Address(0xE000E001u), "224.0.224.1");
+    for (const char* bad : {"1.2.3.4.5", "1.2.3.4 ", " 1.2.3.4", "1.2.3.4:80", "1.2.3.0256", "1.2.3.1000", "1.2.3",
+                            "1.2.3.4x", "1.2.3.-4", ""}) {
+        std::uint32_t number = 7;
+        EXPECT_FALSE(net::parseStoredIp4Address(bad, &number)) << bad;
+        EXPECT_EQ(number, 7u) << bad << ": nothing stored";
+    }
+}
+
 TEST_F(NetAddress, SplitRefusesBadPortsWithoutThrowing) {
     std::string text = "unchanged";
     std::uint16_t port = 9;

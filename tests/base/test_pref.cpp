@@ -109,6 +109,15 @@ TEST_F(Pref, AnEmptyFileIsDamagedAndEachDamageKeepsItsCopy) {
     EXPECT_TRUE(logged("повреждён (ошибка в строке 2)"));
     pref_free();
 
+    // The copy taken back by hand, still damaged: its bytes are kept once.
+    writeConfig("server = {\n");
+    pref_init(file());
+    EXPECT_FALSE(fs::exists(m_dir.path() + "/sonvar.cfg.bad.3")) << "no second copy of the same bytes";
+    EXPECT_EQ(testing_support::readFile(m_dir.path() + "/sonvar.cfg.bad.2"), "server = {\n");
+    EXPECT_NE(g_pref->damageNotice.find(L"и сохранён как «" + file() + L".bad.2»"), std::wstring::npos)
+        << g_pref->damageNotice;
+    pref_free();
+
     // No file at all is the first run: silent.
     fs::remove(m_dir.path() + "/sonvar.cfg");
     pref_init(file());

@@ -292,6 +292,39 @@ TEST_F(Storage, EveryDamageKeepsItsOwnCopyUpToABound) {
     EXPECT_EQ(base::asideName(path("zone.xml")), path("zone.xml.bad.4"));
 }
 
+// The operator takes a file back from its copy while what made it one is
+// still there: the next start kept another copy of the same bytes (".bad",
+// ".bad.2", ".bad.3" alike).
+TEST_F(Storage, BytesKeptAsideOnceAreNotCopiedAgain) {
+    const std::wstring file = path("zone_collection.xml");
+    const std::string damaged = "<zone_collection><zone>";
+    base::writeFile(file, damaged);
+    wptree tree;
+    EXPECT_FALSE(storage::load(file, tree));
+    base::writeFile(file, damaged);  // taken back by hand
+    EXPECT_FALSE(storage::load(file, tree));
+    EXPECT_FALSE(fs::exists(m_dir.path() + "/zone_collection.xml")) << "out of its place all the same";
+    EXPECT_FALSE(fs::exists(m_dir.path() + "/zone_collection.xml.bad.2"));
+    EXPECT_EQ(loggedCount("сохранён как '" + m_dir.path() + "/zone_collection.xml.bad'", "WARN"), 2);
+
+    // Read in part: a copy of other bytes is made, then stands for them.
+    const std::wstring list = path("device_collection.xml");
+    base::writeFile(list, "<device_collection><device/></device_collection>");
+    base::writeFile(path("device_collection.xml.bad"), "an earlier damage");
+    base::writeFile(path("device_collection.xml.bad.2"), "<device_collection/>");
+    EXPECT_TRUE(storage::keepCopy(list, "1 entries skipped"));
+    EXPECT_TRUE(storage::keepCopyOfMissing(list, {L"не найдены файлы: 1", L"не найдены папки: 2"}));
+    EXPECT_TRUE(storage::keepCopy(list, "1 entries skipped"));
+    EXPECT_EQ(bytesOf("device_collection.xml.bad.3"), "<device_collection><device/></device_collection>");
+    EXPECT_FALSE(fs::exists(m_dir.path() + "/device_collection.xml.bad.4"));
+    EXPECT_EQ(loggedCount("сохранён как '" + m_dir.path() + "/device_collection.xml.bad.3'", "WARN"), 4);
+    // A numbered copy of the same bytes counts as well as the first one.
+    base::writeFile(list, "<device_collection/>");
+    EXPECT_TRUE(storage::keepCopy(list, "1 entries skipped"));
+    EXPECT_FALSE(fs::exists(m_dir.path() + "/device_collection.xml.bad.4"));
+    EXPECT_TRUE(logged("сохранён как '" + m_dir.path() + "/device_collection.xml.bad.2'"));
+}
+
 TEST_F(Storage, AFullOrReadOnlyFolderIsToldOncePerFileAndReason) {
     // A small tmpfs of our own, in a private mount namespace of a child.
     const std::string folder = m_dir.path() + "/small";

@@ -31,6 +31,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             __builtin_trap();
     }
 
+    // A stored address reads as the lenient reader read it, and its dotted
+    // form is a whole address of the same number; every whole address is
+    // one.
+    std::uint32_t stored = 0;
+    if (net::parseStoredIp4Address(text, &stored)) {
+        std::uint32_t lenient = 0;
+        std::uint32_t again = 0;
+        if (!net::parseIp4AndPort(text, &lenient, nullptr) || lenient != stored ||
+            !net::parseWholeIp4Address(net::dottedIp4Address(stored), &again) || again != stored)
+            __builtin_trap();
+    } else if (net::parseWholeIp4Address(text)) {
+        __builtin_trap();
+    }
+
     std::string addressText;
     if (net::splitIpAndPort(text, &addressText, &port)) {
         const net::IpAndPort endpoint(addressText, port);

@@ -184,11 +184,32 @@ TEST_F(DeviceListFile, AddressesWithATailAreToldWithTheOtherBadOnes) {
     const auto devices = site.collection->getDevices();
     ASSERT_EQ(devices.size(), 4u);
     EXPECT_EQ(std::string(devices[0]->getIp().getText()), "0.0.0.0") << "no address rather than another one";
+    EXPECT_EQ(std::string(devices[2]->getIp().getText()), "1.2.3.4") << "a leading zero is no tail";
     EXPECT_EQ(std::string(devices[3]->getIp().getText()), "10.0.0.9") << "blanks around the text are no tail";
     EXPECT_EQ(loggedCount("Файл '" + file +
-                              "' повреждён (пропущено повреждённых записей устройств: 1; некорректных IP адресов: 3, "
-                              "например '1.2.3.4.5', '1.2.3.4x', '01.2.3.4')",
+                              "' повреждён (пропущено повреждённых записей устройств: 1; некорректных IP адресов: 2, "
+                              "например '1.2.3.4.5', '1.2.3.4x')",
                           "WARN"),
               1);
     EXPECT_EQ(testing_support::readFile(file + ".bad"), kDeclaration + body);
+}
+
+// The last version wrote "10.0.0.04" as a device reported it; the whole-text
+// rule took it for no address, set it to 0.0.0.0 and copied the file aside.
+TEST_F(DeviceListFile, AddressesWithLeadingZerosAnEarlierVersionWroteReadAsDecimal) {
+    const std::string body =
+        "<device_collection>" +
+        entry("<hardware_address>02:56:53:00:03:01</hardware_address><name>A</name><ip>10.0.0.04</ip>") +
+        entry("<hardware_address>02:56:53:00:03:02</hardware_address><name>B</name><ip>010.000.001.010</ip>") +
+        "</device_collection>";
+    write(body);
+    DeviceSite site;
+    EXPECT_EQ(load(site), 2u);
+    const auto devices = site.collection->getDevices();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(std::string(devices[0]->getIp().getText()), "10.0.0.4");
+    EXPECT_EQ(std::string(devices[1]->getIp().getText()), "10.0.1.10") << "decimal, not octal";
+    EXPECT_EQ(loggedCount("", "WARN"), 0) << "nothing to tell";
+    EXPECT_FALSE(boost::filesystem::exists(file + ".bad"));
+    EXPECT_NE(saved(site).find("<ip>10.0.1.10</ip>"), std::string::npos);
 }

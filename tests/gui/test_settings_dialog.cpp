@@ -244,6 +244,30 @@ TEST_F(SettingsDialogTest, ARefusedMulticastAddressStoresNothingAndKeepsTheDialo
     EXPECT_EQ(settingsNow(), before);
 }
 
+// The last version took "224.0.224.01" here and stored it; the dialog left
+// the field empty for it, and OK refused the empty field. New typing of
+// leading zeros is refused as before.
+TEST_F(SettingsDialogTest, AStoredAddressWithLeadingZerosIsShownAsReadAndOkKeepsIt) {
+    setText("multicast.address", L"224.0.224.010");
+    Dialog& d = open(true);
+    EXPECT_EQ(d.multicastAddress->GetValue(), L"224.0.224.10") << "decimal, not octal";
+    ui_testing::ScriptedUi answers;
+    Dialog::press(d.buttonOk);
+    EXPECT_TRUE(answers.shown().empty());
+    EXPECT_EQ(d.GetReturnCode(), wxID_OK);
+    EXPECT_EQ(text("multicast.address"), L"224.0.224.10");
+
+    Dialog& again = open(true);
+    again.Show();
+    again.multicastAddress->ChangeValue(L"224.0.224.02");
+    ui_testing::ScriptedUi refused;
+    refused.expect(L"Внимание", wxID_OK);
+    Dialog::press(again.buttonOk);
+    EXPECT_EQ(refused.shown().size(), 1u);
+    EXPECT_EQ(text("multicast.address"), L"224.0.224.10");
+    Dialog::press(again.buttonCancel);
+}
+
 // The field trials: letters typed into "Базовый порт" and "Сохранить"
 // clicked stored 1024, and no device answered after the next start; once
 // refused, the field still dropped each letter as it was typed, and "1199o"
