@@ -36,10 +36,6 @@ constexpr int kKeptAsideCopies = 5;
 /// beyond kKeptAsideCopies - 1 (the first copy, "<path>.bad", stays).
 std::wstring asideName(const std::wstring& path);
 
-/// The text of an errno value for the operator, in Russian ("нет места на
-/// диске", "файловая система только для чтения", "нет прав доступа"...).
-std::wstring errnoForOperator(int error);
-
 }  // namespace base
 
 /// The files of a folder (with `recursive`, of its sub-folders too; hidden

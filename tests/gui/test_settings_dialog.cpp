@@ -348,7 +348,8 @@ TEST_F(SettingsDialogTest, TheDefaultGongGoesIntoACyrillicFolderWhateverTheLocal
     EXPECT_EQ(open(false).textPathDirGong->GetValue(), home.widePath() + L"/blocker/gong");
     const auto warnings = observedAt(L"WARN");
     ASSERT_EQ(warnings.size(), 5u);
-    EXPECT_EQ(base::toUtf8(warnings[0]), "Не удалось создать папку '" + home.path() + "/blocker/gong': Not a directory");
+    EXPECT_EQ(base::toUtf8(warnings[0]),
+              "Не удалось создать папку '" + home.path() + "/blocker/gong': часть пути не является папкой");
     EXPECT_EQ(warnings[4].rfind(L"Гонг не найден! Ошибка: ", 0), 0u);
 }
 
