@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <boost/exception/diagnostic_information.hpp>
+#include <boost/filesystem/exception.hpp>
 #include <boost/interprocess/exceptions.hpp>
 #include <boost/make_shared.hpp>
 #include <clocale>
 #include <cstdio>
 #include <exception>
+#include <system_error>
 
 #include "app/startup_settings.h"
 #include "audio/alarm_channel.h"
@@ -27,6 +29,7 @@
 #include "base/log.h"
 #include "base/log_safe.h"
 #include "base/pref.h"
+#include "base/system_error_text.h"
 #include "base/text.h"
 #include "base/thread_dispatcher.h"
 #include "base/wx/gui_thread_invoker.h"
@@ -81,13 +84,20 @@ std::string diagnosticInformation(const std::exception* error) {
 }
 
 /// The text an error box shows for an exception: the notification
-/// (translated when it is a code word of the catalogue), then the details.
+/// (translated when it is a code word of the catalogue), then the details;
+/// a system error by its cause in words (and the file it concerns).
 std::wstring operatorText(const std::exception& error) {
     if (const auto* ours = dynamic_cast<const exception::Base*>(&error)) {
         std::wstring text = wxGetTranslation(ours->getNotification()).ToStdWstring();
         if (!ours->getDetails().empty()) text += L"\n" + ours->getDetails();
         return text;
     }
+    if (const auto* file = dynamic_cast<const boost::filesystem::filesystem_error*>(&error))
+        return L"'" + base::fromUtf8(file->path1().string()) + L"': " + base::errorForOperator(file->code());
+    if (const auto* system = dynamic_cast<const boost::system::system_error*>(&error))
+        return base::errorForOperator(system->code());
+    if (const auto* system = dynamic_cast<const std::system_error*>(&error))
+        return base::errorForOperator(system->code());
     return base::toWide(error.what());
 }
 

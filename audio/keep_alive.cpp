@@ -1,5 +1,6 @@
 #include "audio/keep_alive.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 #include <vector>
@@ -10,6 +11,7 @@
 #include <boost/thread/thread.hpp>
 
 #include "base/log.h"
+#include "base/system_error_text.h"
 
 namespace keep_alive {
 
@@ -48,6 +50,8 @@ void UdpLink::close() {
     m_socket.close(ignored);
 }
 
+std::string UdpLink::localAddress() const { return m_any_local ? std::string() : m_local.to_string(); }
+
 bool is_network_cause(const boost::system::error_code& error) {
     const auto& category = error.category();
     if (category != boost::system::system_category() && category != boost::system::generic_category()) return false;
@@ -72,29 +76,56 @@ bool is_network_cause(const boost::system::error_code& error) {
 
 namespace {
 
-/// One spell of network failures as the log tells it: each cause once while
-/// the spell lasts, and its end once.
+/// One spell of network failures: told to the operator once, when the try
+/// after the first failure fails too (a single datagram lost is no spell to
+/// tell, and by then the cause is the lasting one: a send from an address
+/// that went away fails "no route" once, the opens after it "no such
+/// address"); each cause once in the log, and the spell's end there. No
+/// buffers after hibernation is logged only.
 class Outage {
 public:
-    /// A failure of the network; logged when its cause is new to this spell.
+    explicit Outage(std::string local) : m_local(std::move(local)) {}
+
+    /// A failure of the network.
     void failed(const boost::system::error_code& cause) {
-        for (const auto& told : m_told)
-            if (told == cause) return;
-        m_told.push_back(cause);
-        if (cause == boost::asio::error::no_buffer_space)
+        const bool hibernation = cause == boost::asio::error::no_buffer_space;
+        if (!hibernation) ++m_failures;
+        const bool fresh = std::find(m_told.begin(), m_told.end(), cause) == m_told.end();
+        if (fresh) m_told.push_back(cause);
+        if (!m_toldOperator && m_failures >= 2) {
+            m_toldOperator = true;
+            tellOperator(cause);
+        } else if (fresh && hibernation) {
             LOG_INFO(L"woke up from hibernate.");
-        else
-            LOG_INFO(L"keep-alive datagrams aren't sent: %1%; trying again", cause.message());
+        } else if (fresh) {
+            LOG_INFO(L"keep-alive datagrams aren't sent: %1%; trying again", base::errorForOperator(cause));
+        }
     }
     /// A datagram went out; logged when that ends a spell.
     void sent() {
         if (m_told.empty()) return;
         m_told.clear();
+        m_failures = 0;
+        m_toldOperator = false;
         LOG_INFO(L"keep-alive datagrams are sent again");
     }
 
 private:
+    void tellOperator(const boost::system::error_code& cause) const {
+        const std::wstring why = base::errorForOperator(cause);
+        if (m_local.empty())
+            LOG_WARN(L"Потоки вещания не могут выйти в сеть: %1%. Вещание возобновится само, когда сеть вернётся",
+                     why);
+        else
+            LOG_WARN(L"Потоки вещания не могут выйти в сеть через адрес %1% сетевого интерфейса из общих "
+                     L"настроек: %2%. Вещание возобновится само, когда сеть вернётся",
+                     m_local, why);
+    }
+
+    const std::string m_local;
     std::vector<boost::system::error_code> m_told;
+    int m_failures = 0;  // of the network, not counting no buffers
+    bool m_toldOperator = false;
 };
 
 /// True when the call succeeded; a failure of the network goes to the
@@ -110,7 +141,7 @@ bool succeeded(const boost::system::error_code& error, Outage& outage) {
 
 void send_until_stopped(Link& link, std::chrono::milliseconds interval,
                         const std::function<bool()>& stopped) {
-    Outage outage;
+    Outage outage(link.localAddress());
     bool open = succeeded(link.open(), outage);
     for (;;) {
         if (boost::this_thread::interruption_requested() || stopped()) return;

@@ -29,6 +29,9 @@ public:
     /// Sends one empty datagram to the group.
     virtual boost::system::error_code send() = 0;
     virtual void close() = 0;
+    /// The local address the datagrams leave from, as the settings name it;
+    /// empty for any.
+    virtual std::string localAddress() const { return {}; }
 };
 
 /// UDP from `local` (any address when empty; else also the outgoing
@@ -44,6 +47,7 @@ public:
     boost::system::error_code open() override;
     boost::system::error_code send() override;
     void close() override;
+    std::string localAddress() const override;
 
 private:
     boost::asio::io_context m_io;
@@ -62,11 +66,14 @@ bool is_network_cause(const boost::system::error_code& error);
 
 /// Opens the link and sends a datagram every `interval` until `stopped` is
 /// true or the boost thread is interrupted (boost::thread_interrupted, also
-/// during the wait). A failure of the network is logged once per cause and
-/// waited out: a send that failed closes the socket, and the next interval
-/// opens it anew (an address that went away and came back, an interface made
-/// anew) or, while the local address is absent, tries again. Any other
-/// failure throws boost::system::system_error.
+/// during the wait). A failure of the network is waited out: a send that
+/// failed closes the socket, and the next interval opens it anew (an address
+/// that went away and came back, an interface made anew) or, while the local
+/// address is absent, tries again. Each spell of such failures is told to
+/// the operator once (a WARN, a notice: the streams cannot go out, and why),
+/// each further cause of the spell in the log alone, and its end in the log;
+/// no buffers after hibernation alone is no spell to tell. Any other failure
+/// throws boost::system::system_error.
 void send_until_stopped(Link& link, std::chrono::milliseconds interval, const std::function<bool()>& stopped);
 
 }  // namespace keep_alive

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <boost/asio/ip/udp.hpp>
+#include <boost/system/system_error.hpp>
 #include <boost/thread/thread.hpp>
 
 #include "audio/keep_alive.h"
@@ -15,6 +16,7 @@
 #include "base/dbg.h"
 #include "base/log.h"
 #include "base/pref.h"
+#include "base/system_error_text.h"
 #include "base/text.h"
 #include "base/thread_dispatcher.h"
 
@@ -294,6 +296,9 @@ void PlayerEngine::ping_thread() {
                   port);
         keep_alive::send_until_stopped(link, keep_alive::k_interval, [this] { return m_shutdown.load(); });
     } catch (const boost::thread_interrupted&) {
+    } catch (const boost::system::system_error& e) {
+        LOG_ERROR(L"Поймано исключение в потоке поиска орвелов: '%1%'", base::errorForOperator(e.code()));
+        return;
     } catch (const std::exception& e) {
         LOG_ERROR(L"Поймано исключение в потоке поиска орвелов: '%1%'", base::toWide(e.what()));
         return;

@@ -259,31 +259,6 @@ std::wstring moveAside(const std::wstring& path) {
     return std::rename(toUtf8(path).c_str(), toUtf8(aside).c_str()) == 0 ? aside : std::wstring();
 }
 
-std::wstring errnoForOperator(int error) {
-    switch (error) {
-        case ENOSPC:
-        case EDQUOT:
-            return L"нет места на диске";
-        case EROFS:
-            return L"файловая система только для чтения";
-        case EACCES:
-        case EPERM:
-            return L"нет прав доступа";
-        case ENOENT:
-        case ENOTDIR:
-            return L"папка не существует";
-        case EIO:
-            return L"ошибка ввода-вывода";
-        case EFBIG:
-            return L"файл слишком велик";
-        case EMFILE:
-        case ENFILE:
-            return L"открыто слишком много файлов";
-        default:
-            return L"системная ошибка " + std::to_wstring(error);
-    }
-}
-
 }  // namespace base
 
 namespace {

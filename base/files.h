@@ -52,10 +52,6 @@ std::wstring copyAside(const std::wstring& path);
 /// stays where it was.
 std::wstring moveAside(const std::wstring& path);
 
-/// The text of an errno value for the operator, in Russian ("нет места на
-/// диске", "файловая система только для чтения", "нет прав доступа"...).
-std::wstring errnoForOperator(int error);
-
 }  // namespace base
 
 /// The files of a folder (with `recursive`, of its sub-folders too; hidden

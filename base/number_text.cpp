@@ -25,7 +25,7 @@ NumberText readNumberText(const std::wstring& text, int min, int max) {
     const std::wstring digits = trimmed(text);
     if (digits.empty()) return read;
     const bool negative = digits[0] == L'-';
-    const std::size_t start = negative ? 1 : 0;
+    const std::size_t start = negative || digits[0] == L'+' ? 1 : 0;
     read.kind = NumberText::NotANumber;
     if (start == digits.size()) return read;
     // Past ten digits a value is outside any int range; the digits are still
@@ -48,20 +48,18 @@ NumberText readNumberText(const std::wstring& text, int min, int max) {
 std::wstring numberTextRefusal(const std::wstring& field, const std::wstring& text, const NumberText& read,
                                int min, int max) {
     const std::wstring name = L"\"" + field + L"\"";
+    const std::wstring typed = L"В поле " + name + L" введено \"" + trimmed(text) + L"\": ";
+    const std::wstring wanted = L"Введите целое число " + range(min, max) + L".";
     switch (read.kind) {
         case NumberText::Empty:
-            return L"Поле " + name + L" не заполнено. Введите целое число " + range(min, max) + L".";
+            return L"Поле " + name + L" не заполнено. " + wanted;
         case NumberText::OutOfRange:
-            return L"В поле " + name + L" введено " + trimmed(text) +
-                   L": это число вне допустимых пределов. "
-                   L"Введите целое число " +
-                   range(min, max) + L".";
+            return typed + L"это число вне допустимых пределов. " + wanted;
         case NumberText::NotANumber:
         case NumberText::Number:
             break;
     }
-    return L"В поле " + name + L" введено \"" + trimmed(text) +
-           L"\": это не целое число. Введите целое число " + range(min, max) + L".";
+    return typed + L"это не целое число. " + wanted;
 }
 
 }  // namespace base

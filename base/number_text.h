@@ -15,20 +15,22 @@ struct NumberText {
     enum Kind {
         Number,      // `value` holds it
         Empty,       // nothing but blanks
-        NotANumber,  // anything but an optional minus and the digits 0-9
+        NotANumber,  // anything but an optional sign and the digits 0-9
         OutOfRange,  // a whole number outside the range
     };
     Kind kind = Empty;
     int value = 0;
 };
 
-/// Blanks around the text are ignored; then an optional '-' and one or more
-/// of the digits 0-9, nothing else (no '+', no separators, no fraction).
-/// `min` <= `max`.
+/// Blanks around the text are ignored; then an optional sign ('-' or '+')
+/// and one or more of the digits 0-9, nothing else (no separators, no
+/// fraction): "+5" is 5, as the spin button's own arrows would never write
+/// it but a person may. `min` <= `max`.
 NumberText readNumberText(const std::wstring& text, int min, int max);
 
 /// What the operator reads when a field refuses its text (`read` is not a
-/// Number): the field's name, what was typed and the range.
+/// Number): the field's name, what was typed (in quotes, as typed, blanks
+/// around it aside) and the range.
 std::wstring numberTextRefusal(const std::wstring& field, const std::wstring& text, const NumberText& read,
                                int min, int max);
 

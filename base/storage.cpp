@@ -12,6 +12,7 @@
 
 #include "base/files.h"
 #include "base/log.h"
+#include "base/system_error_text.h"
 #include "base/text.h"
 
 namespace storage {
@@ -255,7 +256,8 @@ SaveFailures& saveFailures() {
 
 void reportSaveFailure(const std::wstring& path, int code, const std::string& detail) {
     const base::LogPlace place("storage::save");
-    place.info(L"Файл '%1%' не сохранён: %2%", path, base::fromUtf8(detail));
+    place.debug(L"'%1%' isn't saved: %2%", path, base::fromUtf8(detail));
+    place.info(L"Файл '%1%' не сохранён: %2%", path, base::errnoForOperator(code));
     SaveFailures& failures = saveFailures();
     {
         std::lock_guard<std::mutex> lock(failures.mutex);

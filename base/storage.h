@@ -89,8 +89,8 @@ private:
 /// Tells the operator once that a file could not be written: an ERROR in
 /// Russian naming the file and the reason from the errno value `code` (no
 /// space, read-only, no permission), once per file and reason until a save
-/// of the file succeeds again; every failure logs `detail` (the system's
-/// words) at INFO. Any thread.
+/// of the file succeeds again; every failure logs that reason at INFO and
+/// `detail` (the system's words) at DEBUG. Any thread.
 void reportSaveFailure(const std::wstring& path, int code, const std::string& detail);
 /// A save of the file succeeded: its next failure is told again.
 void reportSaveSuccess(const std::wstring& path);

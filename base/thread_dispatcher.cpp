@@ -17,6 +17,7 @@
 #include "base/check.h"
 #include "base/exception.h"
 #include "base/log.h"
+#include "base/system_error_text.h"
 #include "base/thread_latency.h"
 
 namespace base {
@@ -60,10 +61,10 @@ ThreadDispatcher::ThreadDispatcher(Timing timing) : m_handOff(timing.handOff.cou
         event.events = EPOLLIN;
         event.data.u32 = kWoken;
         if (worker.epoll < 0 || worker.wake < 0 || epoll_ctl(worker.epoll, EPOLL_CTL_ADD, worker.wake, &event) != 0) {
-            const std::string reason = std::strerror(errno);
+            const int reason = errno;
             release();
             throw exception::InternalError(L"Диспетчер потоков. Не удалось создать ожидание: " +
-                                           std::wstring(reason.begin(), reason.end()));
+                                           base::errnoForOperator(reason));
         }
     }
     try {

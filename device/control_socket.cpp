@@ -16,6 +16,7 @@
 
 #include "base/exception.h"
 #include "base/log.h"
+#include "base/system_error_text.h"
 #include "base/text.h"
 #include "device/state_packet.h"
 
@@ -86,7 +87,8 @@ ControlSocket::ControlSocket(asio::io_context& io, const ControlSocket& first)
     } catch (const boost::system::system_error& error) {
         boost::system::error_code ignored;
         m_socket.close(ignored);
-        throw exception::ExternalError(kOpenFailed, base::toWide(error.what()));
+        LOG_DEBUG(L"control socket: %1%", std::string(error.what()));
+        throw exception::ExternalError(kOpenFailed, base::errorForOperator(error.code()));
     }
     m_fd = m_socket.native_handle();
 }
@@ -132,7 +134,8 @@ ControlSocket::ControlSocket(asio::io_context& io, std::uint16_t port, const std
     } catch (const boost::system::system_error& error) {
         boost::system::error_code ignored;
         m_socket.close(ignored);
-        throw exception::ExternalError(kOpenFailed, base::toWide(error.what()));
+        LOG_DEBUG(L"control socket: %1%", std::string(error.what()));
+        throw exception::ExternalError(kOpenFailed, base::errorForOperator(error.code()));
     }
     m_fd = m_socket.native_handle();
     LOG_DEBUG(L"control socket on port %1%, interface '%2%'", m_port, interfaceIp);
@@ -239,7 +242,7 @@ bool ControlSocket::passing(int error) {
     if (error == EINTR || error == ECONNREFUSED || error == EHOSTUNREACH || error == ENETUNREACH) return true;
     // Anything else (out of memory, say) may pass; try again shortly rather
     // than stop listening to the devices for good.
-    LOG_WARN(L"receive failed: %1%", std::string(std::strerror(error)));
+    LOG_WARN(L"receive failed: %1%", base::errnoForOperator(error));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     return false;
 }

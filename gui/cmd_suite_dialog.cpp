@@ -71,7 +71,7 @@ void CmdSuiteDialog::fillList() {
 }
 
 bool CmdSuiteDialog::write(const std::wstring& suite, const std::vector<std::wstring>& lines) {
-    std::string error;
+    std::wstring error;
     if (m_folder.write(suite, lines, error)) return true;
     LOG_ERROR(L"Не удалось сохранить набор команд '%1%': %2%", m_folder.path(suite), error);
     return false;

@@ -5,6 +5,8 @@
 
 #include "base/exception.h"
 #include "base/files.h"
+#include "base/log.h"
+#include "base/system_error_text.h"
 #include "base/text.h"
 
 namespace frm {
@@ -69,10 +71,15 @@ std::vector<std::wstring> CommandSuiteFolder::read(const std::wstring& name) con
 }
 
 bool CommandSuiteFolder::write(const std::wstring& name, const std::vector<std::wstring>& lines,
-                               std::string& error) const {
+                               std::wstring& error) const {
     std::string bytes;
     for (const std::wstring& line : lines) bytes += base::toUtf8(line) + '\n';
-    return base::replaceFile(path(name), bytes, error);
+    std::string detail;
+    int code = 0;
+    if (base::replaceFile(path(name), bytes, detail, &code)) return true;
+    LOG_DEBUG(L"'%1%' isn't written: %2%", path(name), base::fromUtf8(detail));
+    error = base::errnoForOperator(code);
+    return false;
 }
 
 void CommandSuiteFolder::remove(const std::wstring& name) const {

@@ -35,8 +35,9 @@ public:
     std::vector<std::wstring> read(const std::wstring& name) const;
 
     /// Replaces the suite's file with the lines, never leaving it half
-    /// written. On false `error` says what failed and the old file is kept.
-    bool write(const std::wstring& name, const std::vector<std::wstring>& lines, std::string& error) const;
+    /// written. On false `error` says in the operator's words why, and the
+    /// old file is kept.
+    bool write(const std::wstring& name, const std::vector<std::wstring>& lines, std::wstring& error) const;
 
     /// Removes the suite's file; a missing one is no error, and a folder of
     /// that name is left alone. Other failures raise

@@ -68,17 +68,19 @@ NoticeWindow* NoticeWindow::current() {
     return open != nullptr && !open->IsBeingDeleted() ? open : nullptr;
 }
 
-void NoticeWindow::add(const wxString& caption, const wxString& text) {
+void NoticeWindow::add(const wxString& caption, const wxString& text, wxWindow* keepClear) {
     FRM_ASSERT_GUI_THREAD();
     NoticeWindow* window = current();
     if (window == nullptr) {
         window = new NoticeWindow(owner());
         instance() = window;
     }
+    const bool shownBefore = window->IsShown();
     window->m_notices.add(wxDateTime::Now().Format(L"%H:%M:%S").ToStdWstring(), caption.ToStdWstring(),
                           text.ToStdWstring());
     window->showNotices();
     window->present();
+    if (keepClear != nullptr) window->placeBy(*keepClear, !shownBefore);
 }
 
 void NoticeWindow::countRepeat(const wxString& caption, const wxString& text) {
@@ -126,6 +128,17 @@ void NoticeWindow::present() {
     // Not activated: the keys reach it through its grab, and the dialog
     // keeps its focus for when the notice is closed.
     if (!IsShown()) ShowWithoutActivating();
+}
+
+void NoticeWindow::placeBy(const wxWindow& window, bool anew) {
+    // Beside running dialogs it is clear of whatever they hold already.
+    if (!IsShown() || !openDialogs().empty()) return;
+    const wxRect covered = window.GetScreenRect();
+    if (!anew && !GetScreenRect().Intersects(covered)) return;
+    const int display = wxDisplay::GetFromWindow(&window);
+    const wxRect area = wxDisplay(display == wxNOT_FOUND ? 0u : static_cast<unsigned>(display)).GetClientArea();
+    if (const std::optional<wxRect> place = placeBeside(area, {covered}, GetSize(), GetMinSize(), kGapToDialogs))
+        SetSize(*place);
 }
 
 bool NoticeWindow::holdInput(bool hold) {

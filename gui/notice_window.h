@@ -34,7 +34,10 @@ public:
     static void setOwner(wxWindow* owner);
     /// Lists a notice, building the window on the first one; a hidden window
     /// is shown without taking the focus from the window the operator uses.
-    static void add(const wxString& caption, const wxString& text);
+    /// With `keepClear` (a field whose text the notice refuses) and no dialog
+    /// running, a window shown anew opens beside the field, and one already
+    /// shown moves there when it covers the field.
+    static void add(const wxString& caption, const wxString& text, wxWindow* keepClear = nullptr);
     /// Counts a repeat on a listed notice; nothing when it is not listed.
     static void countRepeat(const wxString& caption, const wxString& text);
     /// The window while it exists (shown or hidden), else null.
@@ -58,6 +61,9 @@ private:
     /// Makes the window hold the input while it is shown (on top of the
     /// running dialogs'), or release it; false when the toolkit cannot.
     bool holdInput(bool hold);
+    /// Moves the shown window beside `window`: when it was shown `anew`, or
+    /// covers it.
+    void placeBy(const wxWindow& window, bool anew);
 
     NoticeList m_notices;
     bool m_holdsInput = false;

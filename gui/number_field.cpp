@@ -3,30 +3,26 @@
 #include <wx/bookctrl.h>
 #include <wx/textentry.h>
 
+#include "base/log.h"
 #include "gui/ui.h"
 
 namespace frm {
 
-FieldNumber readNumberField(const fb::NumberSpin& field, const std::wstring& name) {
-    FieldNumber result;
+const wchar_t* const kRefusalCaption = L"Внимание";
+
+std::optional<int> takeNumber(fb::NumberSpin& field, const std::wstring& name) {
     const base::NumberText read = field.read();
-    if (read.kind == base::NumberText::Number)
-        result.value = read.value;
-    else
-        result.refusal =
-            base::numberTextRefusal(name, field.typedText(), read, field.GetMin(), field.GetMax());
-    return result;
+    if (read.kind == base::NumberText::Number) return read.value;
+    refuseTypedText(base::numberTextRefusal(name, field.typedText(), read, field.GetMin(), field.GetMax()), field);
+    return std::nullopt;
 }
 
-std::optional<int> takeDialogNumber(fb::NumberSpin& field, const std::wstring& name, wxWindow& dialog) {
-    const FieldNumber read = readNumberField(field, name);
-    if (!read.value) refuseInDialog(read.refusal, field, dialog);
-    return read.value;
-}
-
-void refuseInDialog(const std::wstring& refusal, wxWindow& field, wxWindow& dialog) {
-    ui::messageBox(refusal, L"Внимание", wxOK | wxICON_WARNING | wxCENTRE, &dialog);
+void refuseTypedText(const std::wstring& refusal, wxWindow& field) {
     showRefusedField(field);
+    // The log's own notice would come later, through the invoker, and cut a
+    // long text; this one is shown now, beside the field.
+    LOG_WITHOUT_NOTICE(base::Log::WARN, refusal);
+    ui::notice(refusal, kRefusalCaption, wxOK | wxICON_WARNING, &field);
 }
 
 void showRefusedField(wxWindow& field) {

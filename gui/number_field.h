@@ -7,28 +7,25 @@
 
 #include "gui/layout/number_spin.h"
 
-// OK and Apply reading the spin fields of whole numbers, and what the
-// operator is shown when a typed text is refused. GUI thread only.
+// OK and Apply reading the spin fields of whole numbers, and the one way a
+// typed text is refused, in every dialog, page and panel. GUI thread only.
 namespace frm {
 
-/// A number field read for OK or Apply: the number it holds, or, when its
-/// text is no whole number of its range, the operator's text of the refusal
-/// naming the field (`name`), what was typed and the range.
-struct FieldNumber {
-    std::optional<int> value;
-    std::wstring refusal;
-};
-FieldNumber readNumberField(const fb::NumberSpin& field, const std::wstring& name);
+/// The caption of every refusal of a typed text.
+extern const wchar_t* const kRefusalCaption;
 
-/// The number of a field read for the OK of a modal dialog; without one, the
-/// refusal is shown in a box over `dialog` (a notice could not be closed
-/// while the dialog runs, and would stand over its fields) and the field is
-/// brought into sight, and the dialog stays open.
-std::optional<int> takeDialogNumber(fb::NumberSpin& field, const std::wstring& name, wxWindow& dialog);
+/// The number a field holds for OK or Apply, read by the numbers' rule
+/// (base::readNumberText over its range). Without one, the text is refused
+/// (refuseTypedText) with the words of base::numberTextRefusal, naming the
+/// field (`name`), what was typed and the range, and none is returned.
+std::optional<int> takeNumber(fb::NumberSpin& field, const std::wstring& name);
 
-/// Shows a typed text's refusal in a box over the modal dialog it was typed
-/// into, then brings the field into sight (showRefusedField).
-void refuseInDialog(const std::wstring& refusal, wxWindow& field, wxWindow& dialog);
+/// Refuses what was typed into `field`: the field is brought into sight
+/// (showRefusedField), the refusal goes to the daily log and is shown as a
+/// notice through frm::ui with the caption kRefusalCaption, over the window
+/// that holds the field: beside a running modal dialog, and clear of the
+/// field itself. Nothing modal: the operator mends the text at once.
+void refuseTypedText(const std::wstring& refusal, wxWindow& field);
 
 /// Brings a field whose text was refused into sight: its notebook page to the
 /// front, the focus on it and its text selected, ready to be typed over.

@@ -596,12 +596,7 @@ bool PropertyDevicePanel::pageNumbersTaken() {
         default:
             break;
     }
-    if (field == nullptr) return true;
-    const FieldNumber read = readNumberField(*field, name);
-    if (read.value) return true;
-    LOG_ERROR(L"%1%", read.refusal);
-    showRefusedField(*field);
-    return false;
+    return field == nullptr || takeNumber(*field, name).has_value();
 }
 
 bool PropertyDevicePanel::applyCommonPage(bool& closeAfterwards) {

@@ -45,7 +45,7 @@ void ScenarioDialog::saveOnButtonClick(wxCommandEvent&) {
         ui::messageBox(L"Необходимо выбрать гонг и фрагмент", L"Внимание", wxOK | wxCENTRE);
         return;
     }
-    const std::optional<int> period = takeDialogNumber(*repeat, L"Повторять каждые (сек)", *this);
+    const std::optional<int> period = takeNumber(*repeat, L"Повторять каждые (сек)");
     if (!period) return;
     m_audio->addScenario(m_ids.at(static_cast<std::size_t>(gongItem)),
                          m_ids.at(static_cast<std::size_t>(fragmentItem)),

@@ -350,24 +350,22 @@ void SettingsDialog::buttonOkOnClick(wxCommandEvent&) {
     LOG_TRACE2(L"%1%(..)", L"frm::SettingsDialog::buttonOkOnClick");
     // The address and the numbers first: a refused one must leave every
     // setting as it was, since the dialog stays open and may yet be cancelled.
-    // Each is refused in a box over the dialog, not by a notice: a notice
-    // can't be closed while the dialog runs, and it would stand over the
-    // fields. The address's error stays in the log.
+    // Each is refused as every typed text is (refuseTypedText): a notice
+    // beside the dialog, the field shown. The address's error stays in the log.
     if (administratorMode && !settings::isMulticastAddressText(text(multicastAddress))) {
         LOG_WITHOUT_NOTICE(base::Log::ERROR, L"Ошибка при вводе ip адреса");
-        refuseInDialog(settings::addressRefusal(L"IP Мультикаст-вещания", text(multicastAddress)),
-                       *multicastAddress, *this);
+        refuseTypedText(settings::addressRefusal(L"IP Мультикаст-вещания", text(multicastAddress)),
+                        *multicastAddress);
         return;
     }
     std::optional<int> ttl, basePort;
     if (administratorMode) {
-        ttl = takeDialogNumber(*multicastTtl, L"Время жизни мультикаста (TTL)", *this);
+        ttl = takeNumber(*multicastTtl, L"Время жизни мультикаста (TTL)");
         if (!ttl) return;
-        basePort = takeDialogNumber(*multicastBasePort, L"Базовый порт", *this);
+        basePort = takeNumber(*multicastBasePort, L"Базовый порт");
         if (!basePort) return;
     }
-    const std::optional<int> timeout =
-        takeDialogNumber(*interfaceTimeout, L"Время до блокировки интерфейса", *this);
+    const std::optional<int> timeout = takeNumber(*interfaceTimeout, L"Время до блокировки интерфейса");
     if (!timeout) return;
 
     const std::pair<const char*, wxTextCtrl*> folders[] = {

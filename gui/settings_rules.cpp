@@ -8,6 +8,7 @@
 #include "base/exception.h"
 #include "base/ip_address.h"
 #include "base/password.h"
+#include "base/system_error_text.h"
 #include "base/text.h"
 #include "os/file_system.h"
 
@@ -78,7 +79,7 @@ bool pathExists(const std::wstring& path) {
 bool createFolder(const std::wstring& folder, std::wstring& error) {
     const int code = os::createFolders(folder);
     if (code == 0) return true;
-    error = base::fromUtf8(std::generic_category().message(code));
+    error = base::errnoForOperator(code);
     return false;
 }
 
@@ -94,7 +95,7 @@ bool copyFile(const std::wstring& from, const std::wstring& to, std::wstring& er
     boost::system::error_code ec;
     fs::copy_file(base::toUtf8(from), base::toUtf8(to), fs::copy_options::none, ec);
     if (!ec) return true;
-    error = base::fromUtf8(ec.message());
+    error = base::errorForOperator(ec);
     return false;
 }
 

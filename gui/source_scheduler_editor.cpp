@@ -162,13 +162,8 @@ bool SourceSchedulerPanel::timeFieldsTaken() {
     if (stopTime->GetValue() && repeat->GetSelection() != 0)
         fields.insert(fields.end(),
                       {{stopHour, L"Время останова: часы"}, {stopMinute, L"Время останова: минуты"}});
-    for (const auto& [field, name] : fields) {
-        const FieldNumber read = readNumberField(*field, name);
-        if (read.value) continue;
-        LOG_NOTICE(L"%1%", read.refusal);
-        showRefusedField(*field);
-        return false;
-    }
+    for (const auto& [field, name] : fields)
+        if (!takeNumber(*field, name)) return false;
     return true;
 }
 

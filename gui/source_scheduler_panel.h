@@ -153,8 +153,8 @@ private:
     /// The calendar's day when it is enabled, else today; year-month-day.
     std::wstring dayOf(const wxGenericCalendarCtrl* calendar) const;
     /// Whether the hours and minutes that the item takes are whole numbers
-    /// of their ranges as typed; the first that is not is told by a notice
-    /// naming it and brought into sight.
+    /// of their ranges as typed; the first that is not is refused
+    /// (takeNumber).
     bool timeFieldsTaken();
     /// The device list at the front of the top row (a wide window) or of
     /// the editor row; nothing when it is there already.

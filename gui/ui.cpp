@@ -213,7 +213,7 @@ std::unique_ptr<Presenter>& presenter() {
 
 }  // namespace
 
-void Presenter::notice(const Box& box) { NoticeWindow::add(box.caption, box.text); }
+void Presenter::notice(const Box& box) { NoticeWindow::add(box.caption, box.text, box.keepClear); }
 
 void Presenter::noticeRepeated(const Box& box) { NoticeWindow::countRepeat(box.caption, box.text); }
 
@@ -265,9 +265,9 @@ wxString chooseDirectory(wxWindow* parent, const wxString& message, const wxStri
     return presenter()->chooseDirectory(parent, message, defaultDir);
 }
 
-void notice(const wxString& text, const wxString& caption, long style) {
+void notice(const wxString& text, const wxString& caption, long style, wxWindow* keepClear) {
     FRM_ASSERT_GUI_THREAD();
-    presenter()->notice(Box{caption, text, style});
+    presenter()->notice(Box{caption, text, style, keepClear});
 }
 
 void noticeRepeated(const wxString& text, const wxString& caption) {

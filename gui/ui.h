@@ -29,6 +29,7 @@ struct Box {
     wxString caption;
     wxString text;
     long style = 0;
+    wxWindow* keepClear = nullptr;  // a notice's: the window it must not cover
 };
 
 /// Shows a box and returns the button pressed: wxID_OK, wxID_YES, wxID_NO or
@@ -64,7 +65,9 @@ wxString chooseDirectory(wxWindow* parent, const wxString& message, const wxStri
 
 /// Shows a notice of the log (caption: the level's name as the operator
 /// reads it; `style` as a box's) without a modal loop and returns at once.
-void notice(const wxString& text, const wxString& caption, long style);
+/// `keepClear`: a window the notice must not cover (the field whose text it
+/// refuses).
+void notice(const wxString& text, const wxString& caption, long style, wxWindow* keepClear = nullptr);
 /// A repeat of a notice that the log's repeat filter held back: counted on
 /// the listed notice, if it is still listed.
 void noticeRepeated(const wxString& text, const wxString& caption);

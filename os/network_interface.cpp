@@ -14,6 +14,7 @@
 #include "base/exception.h"
 #include "base/files.h"
 #include "base/log.h"
+#include "base/system_error_text.h"
 #include "base/text.h"
 
 namespace os {
@@ -94,7 +95,7 @@ std::vector<NetworkInterface> getNetworkInterfaceList() {
     std::vector<NetworkInterface> list;
     ifaddrs* entries = nullptr;
     if (getifaddrs(&entries) != 0) {
-        LOG_WARN(L"The list of network interfaces can't be read: %1%", std::string(std::strerror(errno)));
+        LOG_WARN(L"The list of network interfaces can't be read: %1%", base::errnoForOperator(errno));
         return list;
     }
     const auto gateways = parseDefaultGateways(readRouteTable());

@@ -18,6 +18,7 @@
 #include "base/exception.h"
 #include "base/ip_address.h"
 #include "base/log.h"
+#include "base/system_error_text.h"
 #include "base/text.h"
 #include "os/network_interface.h"
 
@@ -46,7 +47,7 @@ bool openFrom(udp::socket& socket, const std::string& from, bool broadcast) {
     boost::system::error_code error;
     openFrom(socket, from, broadcast, error);
     if (error) {
-        LOG_WARN(L"No socket from the address '%1%': %2%", from, error.message());
+        LOG_WARN(L"No socket from the address '%1%': %2%", from, base::errorForOperator(error));
         return false;
     }
     return true;
@@ -61,7 +62,7 @@ bool sendEmpty(udp::socket& socket, const std::string& to, std::uint16_t port) {
     boost::system::error_code error;
     sendEmpty(socket, to, port, error);
     if (error) {
-        LOG_WARN(L"An empty datagram to %1%:%2% isn't sent: %3%", to, port, error.message());
+        LOG_WARN(L"An empty datagram to %1%:%2% isn't sent: %3%", to, port, base::errorForOperator(error));
         return false;
     }
     LOG_TRACE(L"An empty datagram is sent to %1%:%2%", to, port);
@@ -87,7 +88,7 @@ bool sendProbe(const std::string& from, const std::string& to, std::uint16_t por
     openFrom(socket, from, false, failure);
     if (!failure) sendEmpty(socket, to, port, failure);
     if (failure) {
-        error = failure.message();
+        error = base::toNarrow(base::errorForOperator(failure));
         return false;
     }
     LOG_TRACE(L"An empty datagram is sent to %1%:%2%", to, port);
@@ -157,7 +158,7 @@ bool hasStream(const std::string& interfaceAddress, const std::string& groupAndP
         io.run_for(wait);
     } catch (const boost::system::system_error& e) {
         LOG_WARN(L"The stream %1% can't be watched on '%2%': %3%", groupAndPort, interfaceAddress,
-                 std::string(e.what()));
+                 base::errorForOperator(e.code()));
     }
     boost::system::error_code ignored;
     socket.close(ignored);

@@ -19,7 +19,8 @@ constexpr std::uint16_t kFactoryPort = 11991;
 bool sendPackageToUdpAddress(const std::string& from, const std::string& to, std::uint16_t port);
 
 /// The same datagram for a caller that reports failures itself: false with
-/// the system's text of the error in `error`, nothing logged above TRACE.
+/// the error in the operator's words in `error` (narrow text), nothing
+/// logged above TRACE.
 bool sendProbe(const std::string& from, const std::string& to, std::uint16_t port, std::string& error);
 
 /// The search for devices on the segment of the interface with address

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "base/log.h"
+#include "base/system_error_text.h"
 #include "os/network_interface.h"
 
 namespace os {
@@ -53,7 +54,7 @@ int openIcmpSocket(bool& raw) {
     raw = true;
     if (fd >= 0) return fd;
     LOG_WARN(L"ICMP is not available to this process (%1%; raw: %2%); nothing is pinged",
-             std::string(std::strerror(dgramError)), std::string(std::strerror(errno)));
+             base::errnoForOperator(dgramError), base::errnoForOperator(errno));
     return -1;
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "base/log.h"
+#include "base/system_error_text.h"
 #include "base/text.h"
 
 extern char** environ;
@@ -35,10 +36,11 @@ public:
     std::string take() {
         int input[2];
         int report[2];
-        if (::pipe2(input, O_CLOEXEC) != 0) return std::strerror(errno);
+        if (::pipe2(input, O_CLOEXEC) != 0) return base::toUtf8(base::errnoForOperator(errno));
         if (::pipe2(report, O_CLOEXEC) != 0) {
+            const int error = errno;
             closeBoth(input);
-            return std::strerror(errno);
+            return base::toUtf8(base::errnoForOperator(error));
         }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -62,7 +64,7 @@ public:
         if (spawned != 0) {
             ::close(input[1]);
             ::close(report[0]);
-            return std::string("systemd-inhibit: ") + std::strerror(spawned);
+            return "systemd-inhibit: " + base::toUtf8(base::errnoForOperator(spawned));
         }
         const std::string answer = readAnswer(report[0]);
         if (answer.compare(0, sizeof kLockedMark - 1, kLockedMark) == 0) {

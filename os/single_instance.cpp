@@ -13,6 +13,7 @@
 #include <boost/format.hpp>
 
 #include "base/exception.h"
+#include "base/system_error_text.h"
 #include "base/text.h"
 #include "os/file_system.h"
 
@@ -22,7 +23,7 @@ namespace {
 
 [[noreturn]] void fail(const wchar_t* format, const std::string& path, int error) {
     throw exception::ExternalError((boost::wformat(format) % base::fromUtf8(path)).str(),
-                                   base::fromUtf8(std::strerror(error)));
+                                   base::errnoForOperator(error));
 }
 
 std::string temporaryFolder() {

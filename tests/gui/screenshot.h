@@ -16,21 +16,14 @@
 
 namespace wx_testing {
 
-/// Shows the window, lets it paint, and writes what the screen shows of it
-/// to <build>/shots/<name>.png for a person to look at. Returns the path, or
-/// an empty text when nothing could be written.
+/// What the screen shows in `rect` (screen coordinates) as it stands, every
+/// window in its place and none raised, to <build>/shots/<name>.png; the
+/// path, or an empty text when nothing could be written.
 ///
 /// The pixels come straight from the X server: wxScreenDC on GTK 3 keeps
 /// the first picture it took and hands it out again for every later window.
-inline std::string writeShot(wxWindow* window, const std::string& name) {
-    window->Show();
-    window->Raise();
-    if (!runEventLoopUntil([window] { return window->IsShownOnScreen(); })) return {};
-    window->Refresh();
-    window->Update();
+inline std::string writeScreenArea(const wxRect& rect, const std::string& name) {
     runEventLoopFor(std::chrono::milliseconds(200));  // the toolkit finishes drawing
-
-    const wxRect rect = window->GetScreenRect();
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) return {};
     XImage* pixels = XGetImage(display, DefaultRootWindow(display), rect.x, rect.y, rect.width, rect.height,
@@ -53,6 +46,18 @@ inline std::string writeShot(wxWindow* window, const std::string& name) {
     if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr) wxImage::AddHandler(new wxPNGHandler);
     const std::string path = std::string(SONVAR_SHOTS_DIR) + "/" + name + ".png";
     return image.SaveFile(path, wxBITMAP_TYPE_PNG) ? path : std::string();
+}
+
+/// Shows the window, lets it paint, and writes what the screen shows of it
+/// to <build>/shots/<name>.png for a person to look at. Returns the path, or
+/// an empty text when nothing could be written.
+inline std::string writeShot(wxWindow* window, const std::string& name) {
+    window->Show();
+    window->Raise();
+    if (!runEventLoopUntil([window] { return window->IsShownOnScreen(); })) return {};
+    window->Refresh();
+    window->Update();
+    return writeScreenArea(window->GetScreenRect(), name);
 }
 
 }  // namespace wx_testing

@@ -194,8 +194,14 @@ TEST_F(PropertyApply, ANumberFieldWithoutANumberOfItsRangeStopsApplyBeforeAnythi
         sets(n);
         panel->tick(edit, edit->GetValue());  // an edit of the page, pending with the field's
         field->SetValue(wxString(typed));     // a text wx keeps as it is, as the field keeps a typed one
+        ScriptedUi answers;
+        answers.expect(L"Внимание", wxID_OK);
         panel->press(L"&Применить");
-        EXPECT_EQ(observedAt(L"ERROR", true), std::vector<std::wstring>{notice});
+        ASSERT_EQ(answers.shown().size(), 1u);
+        EXPECT_EQ(answers.shown()[0].text, notice);
+        EXPECT_TRUE(answers.shown()[0].notice) << "as every typed text is refused";
+        EXPECT_EQ(loggedCount(base::toUtf8(notice), "WARN"), 1) << "and in the daily log";
+        EXPECT_TRUE(observedAt(L"ERROR", true).empty());
         EXPECT_TRUE(sets(n).empty());
         EXPECT_EQ(completions(), 0);
         EXPECT_TRUE(panel->editing()) << "the edit stays to be mended";
@@ -231,11 +237,12 @@ TEST_F(PropertyApply, LettersTypedIntoANumberFieldStayAndApplySendsNothing) {
     sets(kIndex21);
     ASSERT_TRUE(typing_testing::typeOver(panel->spinBasePort, "2991o"));
     EXPECT_TRUE(panel->editing()) << "what was typed is an edit to apply";
+    ScriptedUi answers;
+    answers.expect(L"Внимание", wxID_OK);
     typing_testing::click(panel->buttonApply);
-    ASSERT_TRUE(wx_testing::runEventLoopUntil([this] { return !observedAt(L"ERROR").empty(); }));
-    EXPECT_EQ(observedAt(L"ERROR", true),
-              std::vector<std::wstring>{L"В поле \"Базовый порт\" введено \"2991o\": это не целое число. "
-                                        L"Введите целое число от 2000 до 65533."});
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([&answers] { return !answers.shown().empty(); }));
+    EXPECT_EQ(answers.shown()[0].text, L"В поле \"Базовый порт\" введено \"2991o\": это не целое число. "
+                                       L"Введите целое число от 2000 до 65533.");
     EXPECT_TRUE(sets(kIndex21).empty());
     EXPECT_EQ(completions(), 0);
     EXPECT_EQ(panel->spinBasePort->GetTextValue(), L"2991o");

@@ -107,20 +107,22 @@ TEST_F(SchedulerPageTasks, AnHourOrMinuteThatIsNoNumberOfItsRangeIsRefusedAndNot
     page->tickDevice(static_cast<unsigned>(page->rowOf(kSpeaker1)));
     page->kind(1);
     page->stopAt(11, 0);
-    int notices = 0;
     const auto refused = [&](frm::fb::NumberSpin* field, const char* typed, const std::string& told) {
         SCOPED_TRACE(typed);
         ASSERT_TRUE(typing_testing::typeOver(field, typed));
+        ui_testing::ScriptedUi operatorUi;
+        operatorUi.expect(L"Внимание", wxID_OK);
         typing_testing::click(page->addTask);
-        ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return loggedCount("", "NOTICE") > notices; }));
-        ++notices;
-        EXPECT_EQ(loggedCount(told, "NOTICE"), 1);
+        ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return !operatorUi.shown().empty(); }));
+        EXPECT_TRUE(operatorUi.shown()[0].notice);
+        EXPECT_NE(base::toUtf8(operatorUi.shown()[0].text).find(told), std::string::npos);
+        EXPECT_EQ(loggedCount(told, "WARN"), 1);
         EXPECT_TRUE(taskIds().empty());
         EXPECT_EQ(field->GetTextValue(), base::fromUtf8(typed)) << "kept to be mended";
         EXPECT_TRUE(wx_testing::runEventLoopUntil([field] { return field->HasFocus(); }));
         field->SetValue(10);
     };
-    refused(page->startHour, "24", "\"Время запуска: часы\" введено 24: это число вне допустимых пределов");
+    refused(page->startHour, "24", "\"Время запуска: часы\" введено \"24\": это число вне допустимых пределов");
     refused(page->startMinute, "", "Поле \"Время запуска: минуты\" не заполнено");
     refused(page->stopMinute, "3o", "\"Время останова: минуты\" введено \"3o\": это не целое число");
     typing_testing::click(page->addTask);

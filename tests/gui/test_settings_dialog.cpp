@@ -1,7 +1,7 @@
 // The settings dialog: its layout's event table; what OK stores (in
 // administrator mode exactly the dialog's keys, outside it nothing of the
 // network), the password pairs, a refused multicast address that stores
-// nothing at all and is told in a box over the dialog, number fields that
+// nothing at all and is told in a notice beside the dialog, number fields that
 // keep letters and refuse what is no number of their range (typed and
 // clicked for real) and store nothing, the default gong under a Cyrillic
 // path, and a picture of every page, the events page showing today's log.
@@ -227,8 +227,9 @@ TEST_F(SettingsDialogTest, ARefusedMulticastAddressStoresNothingAndKeepsTheDialo
         answers.expect(L"Внимание", wxID_OK);
         Dialog::press(d.buttonOk);
         ASSERT_EQ(answers.shown().size(), 1u);
+        EXPECT_TRUE(answers.shown()[0].notice) << "refused as every typed text is, by a notice";
         EXPECT_NE(answers.shown()[0].text.find(L"\"" + std::wstring(address) + L"\""), std::wstring::npos)
-            << "the box names what was typed";
+            << "the notice names what was typed";
         EXPECT_TRUE(observedAt(L"ERROR", true).empty()) << "no notice over the dialog";
         EXPECT_EQ(loggedCount("Ошибка при вводе ip адреса", "ERROR"), ++errors) << "the log keeps the error";
         EXPECT_TRUE(d.IsShown());
@@ -293,6 +294,7 @@ TEST_F(SettingsDialogTest, LettersInThePortFieldAreRefusedWithAWordAndNothingIsS
         input.MouseClick();
         ASSERT_TRUE(wx_testing::runEventLoopUntil([&answers] { return answers.shown().size() == 1; }));
         EXPECT_EQ(answers.shown()[0].text, box);
+        EXPECT_TRUE(answers.shown()[0].notice) << "no modal box of its own";
         EXPECT_TRUE(d.IsShown());
         EXPECT_EQ(d.GetReturnCode(), 0);
         EXPECT_EQ(settingsNow(), before);
@@ -310,8 +312,8 @@ TEST_F(SettingsDialogTest, LettersInThePortFieldAreRefusedWithAWordAndNothingIsS
                 L"В поле \"Базовый порт\" введено \"12000abc\": это не целое число. Введите целое "
                 L"число от 1024 до 65500.");
     EXPECT_EQ(d.multicastBasePort->GetTextValue(), L"12000abc");
-    typeAndSave("70000", L"В поле \"Базовый порт\" введено 70000: это число вне допустимых пределов. Введите "
-                         L"целое число от 1024 до 65500.");
+    typeAndSave("70000", L"В поле \"Базовый порт\" введено \"70000\": это число вне допустимых пределов. "
+                         L"Введите целое число от 1024 до 65500.");
     EXPECT_EQ(d.multicastBasePort->GetTextValue(), L"70000") << "the typed text stays to be mended";
 
     input.Char('A', wxMOD_CONTROL);
@@ -372,7 +374,8 @@ TEST_F(SettingsDialogTest, TheDefaultGongGoesIntoACyrillicFolderWhateverTheLocal
     EXPECT_EQ(open(false).textPathDirGong->GetValue(), home.widePath() + L"/blocker/gong");
     const auto warnings = observedAt(L"WARN");
     ASSERT_EQ(warnings.size(), 5u);
-    EXPECT_EQ(base::toUtf8(warnings[0]), "Не удалось создать папку '" + home.path() + "/blocker/gong': Not a directory");
+    EXPECT_EQ(base::toUtf8(warnings[0]),
+              "Не удалось создать папку '" + home.path() + "/blocker/gong': часть пути не является папкой");
     EXPECT_EQ(warnings[4].rfind(L"Гонг не найден! Ошибка: ", 0), 0u);
 }
 

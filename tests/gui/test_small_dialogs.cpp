@@ -201,6 +201,7 @@ TEST_F(SmallDialogs, ARepeatPeriodThatIsNoNumberOfItsRangeIsRefusedAndNothingIsA
         typing_testing::click(save);
         ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return ui.shown().size() == 1; }));
         EXPECT_NE(ui.shown()[0].text.find(L"\"Повторять каждые (сек)\""), std::wstring::npos);
+        EXPECT_TRUE(ui.shown()[0].notice);
         EXPECT_TRUE(dialog.IsShown());
         EXPECT_EQ(audio->getScenarios().size(), 1u) << "only the planted one";
         EXPECT_EQ(repeat->GetTextValue(), base::fromUtf8(typed));

@@ -29,6 +29,7 @@ struct Shown {
     std::wstring text;                  // a box's text
     std::vector<std::wstring> buttons;  // a box's button labels
     int answer = wxID_NONE;
+    bool notice = false;                // shown without a modal loop (frm::ui::notice)
 };
 
 class ScriptedUi {
@@ -117,7 +118,10 @@ private:
             m_state->shown.push_back(shown);
             return shown.answer;
         }
-        void notice(const frm::ui::Box& box) override { messageBox(box, nullptr); }
+        void notice(const frm::ui::Box& box) override {
+            messageBox(box, nullptr);
+            m_state->shown.back().notice = true;
+        }
         void noticeRepeated(const frm::ui::Box&) override {}
         int showModal(wxDialog& dialog) override {
             Shown shown{dialog.GetTitle().ToStdWstring(), {}, {}, wxID_CANCEL};
