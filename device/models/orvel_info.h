@@ -78,7 +78,9 @@ public:
     void resetCache() override;
     bool isFirmwareSuitable(boost::shared_ptr<IFirmware> image) override;
     /// Volume in percent 0..100. Offline: exception::Offline. False when the
-    /// loudspeaker refused or was busy with its own playback.
+    /// loudspeaker refused, didn't answer (its volume is then unknown: it may
+    /// have taken the request) or was busy with its own playback. The volume
+    /// kept already is not sent again.
     bool setVolume(std::uint32_t percent) override;
     /// One state packet of this loudspeaker from `source`. False when it is
     /// refused (malformed, another device's, unparsable version); true when
@@ -100,7 +102,9 @@ public:
 
     /// True when switched or already there; false when skipped (own playback,
     /// the repeater kept, unknown channel) or deferred by the loudspeaker.
-    /// Channels above 1 need index 2; the exchange's errors are thrown.
+    /// Channels above 1 need index 2; the exchange's errors are thrown. After
+    /// a request that went unanswered the channel is unknown (the loudspeaker
+    /// may have switched), so the next switch is sent whatever it asks for.
     bool switchChannel(AudioChannel channel);
     /// The cached channel, else "get ch"; CHANNEL_UNKNOWN when the reply is no
     /// channel; CHANNEL_DISCOVERY while the loudspeaker plays a source of its own.

@@ -62,12 +62,18 @@ bool OrvelInfo::setVolume(std::uint32_t percent) {
         LOG_DEBUG(L"Skip changing volume to %1% (there are no differences)", percent);
         return true;
     }
-    if (!request(volumeCommand(percent), nullptr, false)) {
-        LOG_WARN(L"Не удалось назначить уровень громкости '%1%' устройству '%2%'", percent, hardware);
-        return false;
+    try {
+        transfer(volumeCommand(percent));
+        takeSetVolume(percent);
+        return true;
+    } catch (const exception::Offline&) {
+        // The request, or only its reply, was lost: the loudspeaker may have
+        // taken it, and a later request for the volume kept must not be skipped.
+        m_volume = kUnknownVolume;
+    } catch (const exception::UnexpectedResponseOfDevice&) {
     }
-    takeSetVolume(percent);
-    return true;
+    LOG_WARN(L"Не удалось назначить уровень громкости '%1%' устройству '%2%'", percent, hardware);
+    return false;
 }
 
 std::string OrvelInfo::volumeCommand(std::uint32_t percent) const {
@@ -177,7 +183,15 @@ bool OrvelInfo::switchChannel(AudioChannel channel) {
         LOG_WARN(L"Внутренняя ошибка. Попытка переключить на неизвестный канал!");
         return false;
     }
-    const std::string reply = transfer(channelCommand(channel));
+    std::string reply;
+    try {
+        reply = transfer(channelCommand(channel));
+    } catch (const exception::Offline&) {
+        // The request, or only its reply, was lost: the loudspeaker may have
+        // switched, and a later switch to the channel kept must not be skipped.
+        m_channel = CHANNEL_UNKNOWN;
+        throw;
+    }
     if (isDeferredReply(reply)) {
         // The loudspeaker switches later on its own; the next getChannel asks.
         LOG_DEBUG(L"Changing of channel is deferred for device=%1%, message is '%2%'",

@@ -2,7 +2,8 @@
 // The loudspeaker's requests without waiting (channel, volume, the volume
 // read, the Orvel-510's memory playback) over real UDP against simulated
 // loudspeakers: how each ends, what the caches keep then, the late reply's
-// second call and the busy device asked again.
+// second call and the busy device asked again; and the caches of the waiting
+// forms after a reply that was lost.
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -303,4 +304,33 @@ TEST_F(OrvelAsync, ABusyLoudspeakerIsAskedAgain) {
     EXPECT_EQ(kindOf(report), "failed");
     EXPECT_NE(report.outcome.cause.find(base::toWide(device::DeviceBase::kBusyReply)), std::wstring::npos);
     EXPECT_EQ(requests(*sim).size(), 1u + device::DeviceBase::kBusyRetries);
+}
+
+// A switch or volume whose reply was lost may have been taken: the caches
+// forgot it, so a later request for what they held is sent, not skipped
+// (a loudspeaker left on the notice channel was never switched back).
+TEST_F(OrvelAsync, AfterALostReplyTheNextSwitchAndVolumeAreSent) {
+    auto [channelSim, switching] = add(18);
+    auto [volumeSim, setting] = add(18);
+    ASSERT_TRUE(switching->switchChannel(device::CHANNEL_DISCOVERY));
+    ASSERT_EQ(setting->volume(), 50);
+    device::sim::ReplyPolicy lost;
+    lost.copies = 0;  // taken, never answered
+    channelSim->setReplyPolicy(lost);
+    volumeSim->setReplyPolicy(lost);
+
+    std::thread other([&] { EXPECT_FALSE(setting->setVolume(40)); });
+    EXPECT_THROW(switching->switchChannel(1), exception::Offline);
+    other.join();
+    EXPECT_EQ(channelOf(*channelSim), 1u) << "the loudspeaker took it";
+    EXPECT_EQ(volumeOf(*volumeSim), "-18");
+
+    channelSim->setReplyPolicy({});
+    volumeSim->setReplyPolicy({});
+    std::thread back([&] { EXPECT_TRUE(setting->setVolume(50)); });
+    EXPECT_TRUE(switching->switchChannel(device::CHANNEL_DISCOVERY));
+    back.join();
+    EXPECT_EQ(channelOf(*channelSim), 0u) << "switched back";
+    EXPECT_EQ(volumeOf(*volumeSim), "-15");
+    EXPECT_EQ(requests(*channelSim), (Strings{"set ch 0", "set ch 1", "set ch 1", "set ch 0"}));
 }
