@@ -18,13 +18,24 @@ RequestQueue::Id RequestQueue::add(std::uint32_t address, std::uint16_t port, st
     return id;
 }
 
-RequestQueue::Id RequestQueue::match(std::uint32_t address, TimePoint now, std::optional<Send>& next) {
+RequestQueue::Match RequestQueue::match(std::uint32_t address, TimePoint now, std::optional<Send>& next) {
     const auto it = m_peers.find(address);
-    if (it == m_peers.end() || !it->second.inFlight) return 0;
+    if (it == m_peers.end()) return {};
     Peer& peer = it->second;
+    if (!peer.inFlight) {
+        if (now >= peer.drainUntil || peer.drainReplies == 0) return {};
+        // A reply of the drained request: the one to its resend may be as
+        // late after this one as the resend was after the first send.
+        --peer.drainReplies;
+        peer.drainUntil = std::max(peer.drainUntil, now + peer.drainStep);
+        const Match late{peer.givenUp, peer.givenUp != 0};
+        peer.givenUp = 0;
+        reschedule(address, peer, now);
+        return late;
+    }
     const InFlight& request = *peer.inFlight;
     const Id id = request.id;
-    if (request.sends > 1) peer.drainUntil = now + (request.lastSent - request.firstSent) + request.resend / 2;
+    if (request.sends > 1) drain(peer, request, now, request.sends - 1);
     peer.inFlight.reset();
     --m_active;
     if (!peer.queue.empty() && now >= peer.drainUntil) {
@@ -33,7 +44,7 @@ RequestQueue::Id RequestQueue::match(std::uint32_t address, TimePoint now, std::
         next = launch(address, peer, std::move(first), now);
     }
     reschedule(address, peer, now);
-    return id;
+    return {id, false};
 }
 
 void RequestQueue::poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>& expired) {
@@ -49,7 +60,8 @@ void RequestQueue::poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>
                 // Both sends may still be answered, only late: the address
                 // drains as after an answered resend, or a late reply would
                 // become the reply to the next request.
-                peer.drainUntil = now + (request.lastSent - request.firstSent) + request.resend / 2;
+                drain(peer, request, now, request.sends);
+                peer.givenUp = request.id;
                 expired.push_back(request.id);
                 peer.inFlight.reset();
                 --m_active;
@@ -70,6 +82,18 @@ void RequestQueue::poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>
 
 RequestQueue::TimePoint RequestQueue::nextWake() const {
     return m_agenda.empty() ? TimePoint::max() : m_agenda.begin()->first;
+}
+
+RequestQueue::TimePoint RequestQueue::drainEnd(std::uint32_t address) const {
+    const auto it = m_peers.find(address);
+    return it == m_peers.end() ? TimePoint{} : it->second.drainUntil;
+}
+
+void RequestQueue::drain(Peer& peer, const InFlight& request, TimePoint now, int replies) {
+    peer.drainStep = (request.lastSent - request.firstSent) + request.resend / 2;
+    peer.drainUntil = now + peer.drainStep;
+    peer.drainReplies = replies;
+    peer.givenUp = 0;
 }
 
 RequestQueue::Send RequestQueue::launch(std::uint32_t address, Peer& peer, Queued queued, TimePoint now) {

@@ -36,11 +36,21 @@ protected:
         if (send) m_sent.push_back(*send);
         return id;
     }
+    /// The request a datagram answers; 0 also for a late reply (see late()).
     RequestQueue::Id match(int ms, std::uint32_t address) {
+        const auto found = matchAny(ms, address);
+        return found.late ? 0 : found.id;
+    }
+    /// The given-up request a datagram is the late reply of; 0 when it is none.
+    RequestQueue::Id late(int ms, std::uint32_t address) {
+        const auto found = matchAny(ms, address);
+        return found.late ? found.id : 0;
+    }
+    RequestQueue::Match matchAny(int ms, std::uint32_t address) {
         std::optional<RequestQueue::Send> next;
-        const auto id = m_queue.match(address, at(ms), next);
+        const auto found = m_queue.match(address, at(ms), next);
         if (next) m_sent.push_back(*next);
-        return id;
+        return found;
     }
     std::vector<RequestQueue::Id> sentIds() const {
         std::vector<RequestQueue::Id> ids;
@@ -109,28 +119,60 @@ TEST_F(Queue, AnsweredAfterResendDrainsTheAddress) {
     ASSERT_NE(match(150, kA), 0u);
     const auto next = add(150, kA, "second");
     EXPECT_EQ(m_sent.size(), 2u) << "the duplicate reply to the resend may still come";
-    EXPECT_EQ(match(250, kA), 0u) << "the duplicate is not a reply";
     EXPECT_EQ(m_queue.nextWake(), at(300)) << "resend span + half a resend time after the reply";
-    EXPECT_TRUE(poll(299).sends.empty());
-    const auto step = poll(300);
+    const auto duplicate = matchAny(250, kA);
+    EXPECT_EQ(duplicate.id, 0u) << "the duplicate is not a reply";
+    EXPECT_FALSE(duplicate.late) << "nor a late one: its request was answered";
+    EXPECT_EQ(m_queue.nextWake(), at(400)) << "the drain goes on as long from the duplicate";
+    EXPECT_EQ(matchAny(260, kA).id, 0u);
+    EXPECT_EQ(m_queue.nextWake(), at(400)) << "an answered request draws one duplicate: a third datagram is none";
+    EXPECT_TRUE(poll(399).sends.empty());
+    const auto step = poll(400);
     ASSERT_EQ(step.sends.size(), 1u);
     EXPECT_EQ(step.sends[0].id, next);
     EXPECT_FALSE(step.sends[0].resend);
 }
 
 TEST_F(Queue, LateReplyAfterGiveUpIsNotTheReplyToTheNextRequest) {
-    add(0, kA, "first", 2, 100);
+    const auto first = add(0, kA, "first", 2, 100);
     poll(100);  // resent
     const auto next = add(150, kA, "second");
     ASSERT_EQ(poll(200).expired.size(), 1u);
     EXPECT_EQ(m_sent.size(), 2u) << "the given-up request's replies may still come";
-    EXPECT_EQ(match(210, kA), 0u) << "a late reply to the first send";
-    EXPECT_EQ(match(300, kA), 0u) << "a late reply to the resend";
     EXPECT_EQ(m_queue.nextWake(), at(350)) << "resend span + half a resend time after the give-up";
-    const auto step = poll(350);
+    EXPECT_EQ(late(210, kA), first) << "the first datagram is the given-up request's late reply";
+    EXPECT_EQ(matchAny(300, kA).id, 0u) << "the late reply to the resend answers nothing";
+    EXPECT_EQ(m_queue.nextWake(), at(450)) << "each reply extends the drain as long from its arrival";
+    // A device that goes on sending holds up its queue no longer: the
+    // request was sent twice, so two replies at most extend the drain.
+    EXPECT_EQ(matchAny(320, kA).id, 0u);
+    EXPECT_EQ(m_queue.nextWake(), at(450));
+    EXPECT_TRUE(poll(449).sends.empty());
+    const auto step = poll(450);
     ASSERT_EQ(step.sends.size(), 1u);
     EXPECT_EQ(step.sends[0].id, next);
-    EXPECT_EQ(match(351, kA), next);
+    EXPECT_EQ(match(451, kA), next);
+}
+
+// In the field a device answered 2.5 resend times late: its reply to the
+// resend came just as the drain after the give-up ended, and was taken as the
+// reply to the next request. The first late reply now extends the drain, so
+// the second falls inside it; the next request leaves after both.
+TEST_F(Queue, ReplyToTheResendOfADeviceLateByTwoAndAHalfResendTimesFallsInsideTheDrain) {
+    const auto given = add(0, kA, "mem info", 2, 1000);
+    poll(1000);  // resent
+    const auto next = add(1500, kA, "set ch 1", 2, 1000);
+    ASSERT_EQ(poll(2000).expired, std::vector<RequestQueue::Id>{given});
+    EXPECT_EQ(m_queue.drainEnd(kA), at(3500));
+    EXPECT_EQ(late(2500, kA), given) << "the reply to the first send, 2.5 s late";
+    EXPECT_TRUE(poll(3500).sends.empty()) << "the drain as counted from the give-up ends here";
+    EXPECT_EQ(matchAny(3501, kA).id, 0u) << "the reply to the resend, 2.5 s late, answers no request";
+    EXPECT_EQ(m_sent.size(), 2u);
+    EXPECT_TRUE(poll(5000).sends.empty());
+    const auto step = poll(5001);
+    ASSERT_EQ(step.sends.size(), 1u);
+    EXPECT_EQ(step.sends[0].id, next);
+    EXPECT_EQ(match(5010, kA), next);
 }
 
 // A request that came after a drain had ended but before the sender polled
@@ -241,9 +283,14 @@ TEST_F(Queue, RandomTrafficEndsEveryRequestOnce) {
                                           milliseconds(60), now, send));
                     break;
                 case 2:
-                case 3:
-                    if (const auto id = queue.match(address, now, send)) end(address, id);
+                case 3: {
+                    const auto found = queue.match(address, now, send);
+                    if (found.late)
+                        ASSERT_EQ(open.count(found.id), 0u) << "a late reply of a request still open";
+                    else if (found.id != 0)
+                        end(address, found.id);
                     break;
+                }
                 case 4:
                     if (!open.empty()) {
                         const auto id = *std::next(open.begin(), std::uniform_int_distribution<std::size_t>(
