@@ -236,6 +236,8 @@ public:
     /// Asks "get vol" and returns the percent; no answer, a refusal or a reply
     /// that leaves the volume unknown throw exception::DeviceReason.
     int getVolume();
+    /// The volume as last set or read, kUnknownVolume when not known; asks nothing.
+    std::int32_t getCachedVolume() const { return m_volume.load(); }
 
     /// The kept audio-memory object, else a new one from createAudioControl,
     /// then kept. A creation that throws gives an empty pointer (WARN) or,

@@ -150,6 +150,9 @@ public:
     void setConsoleMonitor(const net::IpAndPort& endpoint, ConsoleMonitor monitor);
     void clearConsoleMonitors();
 
+    /// stop() has begun: nothing sent completes any more.
+    bool stopping() const { return m_stopping.load(); }
+
     /// The bound port (useful when constructed with 0).
     std::uint16_t getPort() const { return m_socket.port(); }
     Statistics getStatistics() const;

@@ -109,6 +109,8 @@ public:
     /// The cached channel, else "get ch"; CHANNEL_UNKNOWN when the reply is no
     /// channel; CHANNEL_DISCOVERY while the loudspeaker plays a source of its own.
     AudioChannel getChannel();
+    /// The channel as last set or read, CHANNEL_UNKNOWN when not known; asks nothing.
+    AudioChannel getCachedChannel() const { return m_channel.load(); }
     /// Tests both lines: (line 1 good, line 2 good). No answer:
     /// exception::Offline.
     std::pair<bool, bool> setLine();
