@@ -35,7 +35,11 @@ RequestQueue::Match RequestQueue::match(std::uint32_t address, TimePoint now, st
     }
     const InFlight& request = *peer.inFlight;
     const Id id = request.id;
-    if (request.sends > 1) drain(peer, request, now, request.sends - 1);
+    // Which send this answers is unknown, and the device may be later with
+    // the other reply than with this one: the address drains as long as
+    // after a give-up at its time.
+    if (request.sends > 1)
+        drain(peer, request, std::max(now, request.firstSent + 2 * request.resend), request.sends - 1);
     peer.inFlight.reset();
     --m_active;
     if (!peer.queue.empty() && now >= peer.drainUntil) {
@@ -89,9 +93,9 @@ RequestQueue::TimePoint RequestQueue::drainEnd(std::uint32_t address) const {
     return it == m_peers.end() ? TimePoint{} : it->second.drainUntil;
 }
 
-void RequestQueue::drain(Peer& peer, const InFlight& request, TimePoint now, int replies) {
+void RequestQueue::drain(Peer& peer, const InFlight& request, TimePoint from, int replies) {
     peer.drainStep = (request.lastSent - request.firstSent) + request.resend / 2;
-    peer.drainUntil = now + peer.drainStep;
+    peer.drainUntil = from + peer.drainStep;
     peer.drainReplies = replies;
     peer.givenUp = 0;
 }

@@ -22,23 +22,26 @@ namespace device {
 /// Devices answer without sequence numbers, so a reply is recognised only by
 /// its source address. A request that had to be sent twice may draw two
 /// replies; the second must not become the reply to the next request. Hence
-/// after such a request is answered its address "drains": nothing is sent
-/// there and match() takes nothing from it as a reply. The second reply
-/// answers the resend, so it is due as long after the resend as the first
-/// reply came after the first send; the drain lasts that long (the time
-/// between the two sends) plus half a resend time for the device's own
-/// jitter. A request given up drains its address just as long: its replies,
-/// when they come at all, are late ones, and the next request must not take
-/// them. The first datagram from the address during that drain is the
-/// given-up request's late reply, which match() reports as such.
+/// after such a request is answered or given up its address "drains":
+/// nothing is sent there and match() takes nothing from it as a reply. A
+/// request given up drains from the give-up (2R after its first send) for
+/// the time between its sends plus half a resend time: its replies, when
+/// they come at all, are late ones, and one to the resend may be up to 2.5R
+/// late. An answered request drains just as long, counted from its answer
+/// when that came after the time of the give-up: which send the answer
+/// replied to is unknown, and a device's lateness differs from send to send
+/// (a reply 1.5R late to the first send may be followed by one 2R late to
+/// the resend, past a drain counted from the answer). The first datagram from
+/// the address during the drain after a give-up is the given-up request's
+/// late reply, which match() reports as such.
 ///
-/// A device that answers that late answers the resend as late again: its
-/// second reply comes one time between the sends after its first, which may
-/// be past the end of a drain counted from the give-up. So each datagram
-/// during a drain extends it to that span plus half a resend time from the
-/// datagram's arrival, as often as the drained request may still draw
-/// replies (once per send; one less when it was answered): a device that
-/// sends datagrams of its own meanwhile holds up its queue no longer.
+/// A device later than that is about as late with its reply to the resend:
+/// the second reply comes one time between the sends after its first, which
+/// may be past the end of the drain. So each datagram during a drain extends
+/// it to that span plus half a resend time from the datagram's arrival, as
+/// often as the drained request may still draw replies (once per send; one
+/// less when it was answered): a device that sends datagrams of its own
+/// meanwhile holds up its queue no longer.
 ///
 /// A request to an idle device goes into flight as it is added, and the next
 /// queued request as the previous one is answered: the caller of add() or
@@ -133,9 +136,10 @@ private:
         TimePoint scheduled = TimePoint::max();  // this peer's entry in m_agenda
     };
 
-    /// Starts the drain after the request in flight was answered or given up;
-    /// `replies`: the datagrams it may still draw.
-    static void drain(Peer& peer, const InFlight& request, TimePoint now, int replies);
+    /// Starts the drain after the request in flight was answered or given up,
+    /// for the time between its sends plus R/2 from `from`; `replies`: the
+    /// datagrams it may still draw.
+    static void drain(Peer& peer, const InFlight& request, TimePoint from, int replies);
     /// Puts a request into flight; returns what to send.
     Send launch(std::uint32_t address, Peer& peer, Queued request, TimePoint now);
     /// Files the peer's next timed action in the agenda.

@@ -33,12 +33,14 @@ namespace device {
 /// ordered by priority, higher first); different devices are served at once.
 /// A request with resend time R is sent, sent again after R when unanswered,
 /// and given up after 2R. After a resent request is answered or given up,
-/// the device's address rests for the time between the sends plus R/2, and
-/// as long again from each reply that comes meanwhile: a late reply never
-/// answers the next request (see RequestQueue). The first reply after a
-/// give-up is that request's late reply: it goes to the request's late
-/// completion when async() was given one, else, as every other datagram
-/// that answers nothing, to the unknown-response handler.
+/// the device's address rests for the time between the sends plus R/2 from
+/// the give-up (from its time, 2R after the first send, when the request was
+/// answered before it), and as long again from each reply that comes
+/// meanwhile: a late reply never answers the next request (see
+/// RequestQueue). The first reply after a give-up is that request's late
+/// reply: it goes to the request's late completion when async() was given
+/// one, else, as every other datagram that answers nothing, to the
+/// unknown-response handler.
 ///
 /// Every received datagram is first offered to the all-responses handler; one
 /// it does not consume is the reply of the request in flight to its address,

@@ -107,7 +107,8 @@ TEST_F(FaultyNetwork, SwappedAndDoubledRepliesAnswerTheirRequestOnce) {
 // Replies lost or late by up to two resend times and a little more (beyond
 // the give-up, within the rest that follows it), in a seeded mix, to queued
 // requests and to a caller that waits for each: every request completes
-// exactly once, with its own reply or none.
+// exactly once, with its own reply or none. A request sent just before the
+// lateness grows has its two replies late by different times.
 TEST_F(FaultyNetwork, MixedLossAndLatenessNeverCrossReplies) {
     constexpr int kRequests = 30;
     FaultModel& model = addEchoDevice(4, 7);

@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <random>
 #include <map>
 #include <set>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -119,7 +121,7 @@ TEST_F(Queue, AnsweredAfterResendDrainsTheAddress) {
     ASSERT_NE(match(150, kA), 0u);
     const auto next = add(150, kA, "second");
     EXPECT_EQ(m_sent.size(), 2u) << "the duplicate reply to the resend may still come";
-    EXPECT_EQ(m_queue.nextWake(), at(300)) << "resend span + half a resend time after the reply";
+    EXPECT_EQ(m_queue.nextWake(), at(350)) << "resend span + half a resend time after the time of the give-up";
     const auto duplicate = matchAny(250, kA);
     EXPECT_EQ(duplicate.id, 0u) << "the duplicate is not a reply";
     EXPECT_FALSE(duplicate.late) << "nor a late one: its request was answered";
@@ -175,6 +177,26 @@ TEST_F(Queue, ReplyToTheResendOfADeviceLateByTwoAndAHalfResendTimesFallsInsideTh
     EXPECT_EQ(match(5010, kA), next);
 }
 
+// A waiting caller's request straddled a change of the device's lateness:
+// its reply to the first send came 1.5R late and answered it, its reply to
+// the resend 2.05R late. The drain counted from the answer ended first; the
+// caller's next request went and was answered at once, and the queued
+// request after it took the old reply.
+TEST_F(Queue, ReplyToTheResendLaterThanTheAnswerToTheFirstSendAnswersNoOtherRequest) {
+    const auto waited = add(0, kA, "echo w76", 3);
+    const auto queued = add(1, kA, "echo 60", 2);
+    poll(100);  // resent
+    ASSERT_EQ(match(150, kA), waited) << "the reply to the first send, 1.5R late";
+    const auto next = add(150, kA, "echo w77", 3);
+    EXPECT_TRUE(poll(300).sends.empty()) << "a drain counted from the answer would end here";
+    EXPECT_EQ(matchAny(305, kA).id, 0u) << "the reply to the resend, 2.05R late, answers nothing";
+    EXPECT_TRUE(poll(454).sends.empty()) << "nor does a reply to the resend up to 2.5R late";
+    EXPECT_EQ(sentIds(), (std::vector<RequestQueue::Id>{waited, waited}));
+    poll(455);
+    EXPECT_EQ(match(456, kA), next);
+    EXPECT_EQ(match(457, kA), queued);
+}
+
 // A request that came after a drain had ended but before the sender polled
 // for that end dropped the device's only timed entry: the requests queued
 // behind the drain then waited for ever.
@@ -182,13 +204,13 @@ TEST_F(Queue, RequestAfterAnUnpolledDrainEndDoesNotStrandTheQueue) {
     add(0, kA, "first", 2, 100);
     poll(100);  // resent
     const auto second = add(110, kA, "second", 2);
-    ASSERT_NE(match(150, kA), 0u);  // drains until 300
-    const auto third = add(310, kA, "third", 3);
-    EXPECT_LE(m_queue.nextWake(), at(310)) << "the drain is over: the queue is due now";
-    const auto step = poll(310);
+    ASSERT_NE(match(150, kA), 0u);  // drains until 350
+    const auto third = add(360, kA, "third", 3);
+    EXPECT_LE(m_queue.nextWake(), at(360)) << "the drain is over: the queue is due now";
+    const auto step = poll(360);
     ASSERT_EQ(step.sends.size(), 1u);
     EXPECT_EQ(step.sends[0].id, third) << "the higher priority first, as ever";
-    EXPECT_EQ(match(311, kA), third);
+    EXPECT_EQ(match(361, kA), third);
     EXPECT_EQ(sentIds().back(), second);
 }
 
@@ -200,14 +222,14 @@ TEST_F(Queue, DrainOfAnIdleDeviceNeedsNoWakeUntilARequestComes) {
     EXPECT_EQ(m_queue.nextWake(), RequestQueue::TimePoint::max());
     add(200, kA, "second");
     EXPECT_EQ(m_sent.size(), 2u) << "still draining";
-    EXPECT_EQ(m_queue.nextWake(), at(270));
+    EXPECT_EQ(m_queue.nextWake(), at(350));
     add(280, kB, "other");
     EXPECT_EQ(m_sent.size(), 3u) << "another device is not held up";
-    poll(270);
-    EXPECT_EQ(m_sent.size(), 4u);
     ASSERT_NE(match(285, kB), 0u);
     add(285, kB, "next");
-    EXPECT_EQ(m_sent.size(), 5u) << "an answer without a resend leaves nothing to drain";
+    EXPECT_EQ(m_sent.size(), 4u) << "an answer without a resend leaves nothing to drain";
+    poll(350);
+    EXPECT_EQ(m_sent.size(), 5u);
 }
 
 TEST_F(Queue, CancelRemovesOnlyUnsentRequestsClearEverything) {
@@ -312,4 +334,107 @@ TEST_F(Queue, RandomTrafficEndsEveryRequestOnce) {
         ASSERT_TRUE(open.empty()) << "run " << run;
         EXPECT_TRUE(queue.empty());
     }
+}
+
+// Requests of any priority and resend time to two devices; each send is
+// lost or answered up to 2.5 resend times late, its two replies late by
+// unrelated times; the sender polls late, callers withdraw queued requests.
+// Whatever the interleaving, a datagram answers its own request or none,
+// and a late reply is reported for its own request only.
+TEST_F(Queue, RepliesUpToTwoAndAHalfResendTimesLateAnswerNoOtherRequest) {
+    std::mt19937 random(20261209);
+    const auto chance = [&](double p) { return std::bernoulli_distribution(p)(random); };
+    const auto uniform = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    constexpr std::uint32_t kDevices[] = {kA, kB};
+    int answers = 0, lateReplies = 0, givenUp = 0, resentAnswers = 0;
+    for (int run = 0; run < 150; ++run) {
+        RequestQueue queue;
+        std::map<std::uint32_t, std::multimap<int, RequestQueue::Id>> inbox;  // by the millisecond each came
+        std::map<RequestQueue::Id, int> resendMs;
+        std::map<RequestQueue::Id, int> sends;
+        std::map<RequestQueue::Id, std::uint32_t> open;
+        std::set<RequestQueue::Id> expired;
+        const int pollLag = std::vector<int>{5, 30, 150}[run % 3];
+        const auto sent = [&](const RequestQueue::Send& send, int now) {
+            ++sends[send.id];
+            if (chance(0.25)) return;  // lost
+            const int late = chance(0.4) ? uniform(1, 5) : uniform(1, resendMs[send.id] * 5 / 2 - 1);
+            inbox[send.address].insert({now + late, send.id});
+        };
+        const auto wakeMs = [&] {
+            const auto wake = queue.nextWake();
+            if (wake == RequestQueue::TimePoint::max()) return INT32_MAX;
+            return static_cast<int>(std::chrono::ceil<milliseconds>(wake - m_start).count());
+        };
+        const auto waiting = [&] {
+            for (const auto& device : inbox)
+                if (!device.second.empty()) return true;
+            return false;
+        };
+        for (int now = 0; now < 3000 || waiting() || !queue.empty(); ++now) {
+            ASSERT_LT(now, 60000) << "run " << run << ": the queue never empties";
+            std::vector<int> actions;  // -1 poll, -2 add, -3 withdraw, else the device whose next reply is read
+            if (chance(0.2) || now >= wakeMs() + pollLag) actions.push_back(-1);
+            if (now < 3000 && chance(0.08)) actions.push_back(-2);
+            if (chance(0.01)) actions.push_back(-3);
+            for (int d = 0; d < 2; ++d) {
+                const auto& box = inbox[kDevices[d]];
+                for (auto it = box.begin(); it != box.end() && it->first <= now; ++it) actions.push_back(d);
+            }
+            std::shuffle(actions.begin(), actions.end(), random);
+            for (const int action : actions) {
+                std::optional<RequestQueue::Send> send;
+                if (action == -1) {
+                    std::vector<RequestQueue::Send> sendsNow;
+                    std::vector<RequestQueue::Id> ended;
+                    queue.poll(at(now), sendsNow, ended);
+                    for (const auto id : ended) {
+                        ASSERT_EQ(open.erase(id), 1u);
+                        expired.insert(id);
+                        ++givenUp;
+                    }
+                    for (const auto& one : sendsNow) sent(one, now);
+                } else if (action == -2) {
+                    const std::uint32_t address = kDevices[uniform(0, 1)];
+                    const int resend = std::vector<int>{40, 60, 100}[uniform(0, 2)];
+                    const auto id =
+                        queue.add(address, 1, "x", uniform(0, 3), milliseconds(resend), at(now), send);
+                    resendMs[id] = resend;
+                    open[id] = address;
+                } else if (action == -3) {
+                    if (!open.empty()) {
+                        const auto it = std::next(open.begin(), uniform(0, static_cast<int>(open.size()) - 1));
+                        if (queue.cancel(it->second, it->first)) open.erase(it);
+                    }
+                } else {
+                    const std::uint32_t address = kDevices[action];
+                    auto& box = inbox[address];
+                    const int came = box.begin()->first;
+                    const RequestQueue::Id request = box.begin()->second;
+                    box.erase(box.begin());
+                    EXPECT_EQ(came, now);
+                    const auto found = queue.match(address, at(now), send);
+                    if (found.id != 0) {
+                        ASSERT_EQ(found.id, request) << "run " << run << " at " << now << ": "
+                                                     << (found.late ? "late " : "") << "reply of another request";
+                    }
+                    if (found.late) {
+                        EXPECT_EQ(expired.count(found.id), 1u);
+                        ++lateReplies;
+                    } else if (found.id != 0) {
+                        ASSERT_EQ(open.erase(found.id), 1u) << "answered twice";
+                        ++answers;
+                        if (sends[found.id] > 1) ++resentAnswers;
+                    }
+                }
+                if (send) sent(*send, now);
+            }
+        }
+        EXPECT_TRUE(open.empty()) << "run " << run;
+    }
+    // The mix reaches every case.
+    EXPECT_GT(answers, 1000);
+    EXPECT_GT(resentAnswers, 100);
+    EXPECT_GT(givenUp, 100);
+    EXPECT_GT(lateReplies, 50);
 }

@@ -114,7 +114,7 @@ TEST_F(Transport, ReplyResendAndTimeOut) {
     // The resent request drains the device's address for a while (a second
     // reply may still come); the time below counts from the call, so let the
     // drain pass first.
-    std::this_thread::sleep_for(200ms);
+    std::this_thread::sleep_for(300ms);
     speaker.clearReceived();
     speaker.setReplyPolicy({0, true});  // silent
     start = Clock::now();
