@@ -18,21 +18,28 @@ RequestQueue::Id RequestQueue::add(std::uint32_t address, std::uint16_t port, st
     return id;
 }
 
-RequestQueue::Match RequestQueue::match(std::uint32_t address, TimePoint now, std::optional<Send>& next) {
+RequestQueue::Match RequestQueue::match(std::uint32_t address, TimePoint arrival, TimePoint now,
+                                        std::optional<Send>& next) {
     const auto it = m_peers.find(address);
     if (it == m_peers.end()) return {};
     Peer& peer = it->second;
-    if (!peer.inFlight) {
-        if (now >= peer.drainUntil || peer.drainReplies == 0) return {};
+    // What a datagram is depends on when it came, not on when it is handed
+    // over: one that came during the drain may be read after the drain ended
+    // and the next request left.
+    arrival = std::min(arrival, now);
+    if (arrival < peer.drainUntil) {
+        if (peer.drainReplies == 0 || arrival < peer.drainedSent) return {};
         // A reply of the drained request: the one to its resend may be as
         // late after this one as the resend was after the first send.
         --peer.drainReplies;
-        peer.drainUntil = std::max(peer.drainUntil, now + peer.drainStep);
+        peer.drainUntil = std::max(peer.drainUntil, arrival + peer.drainStep);
         const Match late{peer.givenUp, peer.givenUp != 0};
         peer.givenUp = 0;
         reschedule(address, peer, now);
         return late;
     }
+    // Nothing in flight, or a datagram that came before the request left.
+    if (!peer.inFlight || arrival < peer.inFlight->firstSent) return {};
     const InFlight& request = *peer.inFlight;
     const Id id = request.id;
     // Which send this answers is unknown, and the device may be later with
@@ -95,8 +102,10 @@ RequestQueue::TimePoint RequestQueue::drainEnd(std::uint32_t address) const {
 
 void RequestQueue::drain(Peer& peer, const InFlight& request, TimePoint from, int replies) {
     peer.drainStep = (request.lastSent - request.firstSent) + request.resend / 2;
-    peer.drainUntil = from + peer.drainStep;
+    // Past a drain that a datagram read late extended while this request was in flight.
+    peer.drainUntil = std::max(peer.drainUntil, from + peer.drainStep);
     peer.drainReplies = replies;
+    peer.drainedSent = request.firstSent;
     peer.givenUp = 0;
 }
 

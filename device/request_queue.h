@@ -77,12 +77,15 @@ public:
         bool late = false;  // `id` was given up before: the datagram is its late reply
     };
 
-    /// A datagram came from `address`. When a request is in flight there, the
-    /// datagram answers it and it is taken off the queue (and when the
-    /// device's next request can go at once, `next` holds it). During the
-    /// drain after a given-up request, the first datagram is that request's
-    /// late reply; any other datagram answers nothing.
-    Match match(std::uint32_t address, TimePoint now, std::optional<Send>& next);
+    /// A datagram that came from `address` at `arrival` is handed over at
+    /// `now` (a reader that fell behind hands it over later). When it came
+    /// after the request in flight there left, and not during a drain, it
+    /// answers that request, which is taken off the queue (and when the
+    /// device's next request can go at once, `next` holds it). A datagram
+    /// that came during a drain answers nothing, even when the drain ended
+    /// and the next request left before it was handed over; the first after a
+    /// given-up request is that request's late reply.
+    Match match(std::uint32_t address, TimePoint arrival, TimePoint now, std::optional<Send>& next);
 
     /// Brings the queue up to `now`: appends to `sends` the datagrams due
     /// (resends, and requests whose device's drain ended) and to `expired` the
@@ -133,6 +136,7 @@ private:
         Duration drainStep{};   // how far a datagram during the drain extends it
         int drainReplies = 0;   // datagrams the drain still extends for
         Id givenUp = 0;         // the drained request, when given up and its late reply not yet come
+        TimePoint drainedSent{};  // the drained request's first send: nothing that came before is its reply
         TimePoint scheduled = TimePoint::max();  // this peer's entry in m_agenda
     };
 

@@ -489,7 +489,7 @@ void TransferProtocol::respond(Incoming& datagram, HandlerSlot& handlers, Source
         const auto lock = lockBriefly(shard.mutex);
         if (m_stopping) return;
         const auto now = Clock::now();
-        match = shard.queue.match(datagram.address, now, next);
+        match = shard.queue.match(datagram.address, datagram.arrival, now, next);
         if (match.late) {
             const auto it = shard.late.find(match.id);
             if (it != shard.late.end()) {

@@ -37,10 +37,12 @@ namespace device {
 /// the give-up (from its time, 2R after the first send, when the request was
 /// answered before it), and as long again from each reply that comes
 /// meanwhile: a late reply never answers the next request (see
-/// RequestQueue). The first reply after a give-up is that request's late
-/// reply: it goes to the request's late completion when async() was given
-/// one, else, as every other datagram that answers nothing, to the
-/// unknown-response handler.
+/// RequestQueue). A datagram counts from when the kernel took it in, not
+/// from when a responder reads it: one that came during a rest and was read
+/// after the next request left is not that request's reply. The first reply
+/// after a give-up is that request's late reply: it goes to the request's
+/// late completion when async() was given one, else, as every other datagram
+/// that answers nothing, to the unknown-response handler.
 ///
 /// Every received datagram is first offered to the all-responses handler; one
 /// it does not consume is the reply of the request in flight to its address,

@@ -38,19 +38,20 @@ protected:
         if (send) m_sent.push_back(*send);
         return id;
     }
-    /// The request a datagram answers; 0 also for a late reply (see late()).
-    RequestQueue::Id match(int ms, std::uint32_t address) {
-        const auto found = matchAny(ms, address);
+    /// The request a datagram handed over at `ms` answers; 0 also for a late
+    /// reply (see late()). It came at `cameMs`, by default as it is handed over.
+    RequestQueue::Id match(int ms, std::uint32_t address, int cameMs = -1) {
+        const auto found = matchAny(ms, address, cameMs);
         return found.late ? 0 : found.id;
     }
     /// The given-up request a datagram is the late reply of; 0 when it is none.
-    RequestQueue::Id late(int ms, std::uint32_t address) {
-        const auto found = matchAny(ms, address);
+    RequestQueue::Id late(int ms, std::uint32_t address, int cameMs = -1) {
+        const auto found = matchAny(ms, address, cameMs);
         return found.late ? found.id : 0;
     }
-    RequestQueue::Match matchAny(int ms, std::uint32_t address) {
+    RequestQueue::Match matchAny(int ms, std::uint32_t address, int cameMs = -1) {
         std::optional<RequestQueue::Send> next;
-        const auto found = m_queue.match(address, at(ms), next);
+        const auto found = m_queue.match(address, at(cameMs < 0 ? ms : cameMs), at(ms), next);
         if (next) m_sent.push_back(*next);
         return found;
     }
@@ -197,6 +198,29 @@ TEST_F(Queue, ReplyToTheResendLaterThanTheAnswerToTheFirstSendAnswersNoOtherRequ
     EXPECT_EQ(match(457, kA), queued);
 }
 
+// The reader of the socket fell behind: a late reply that came during the
+// drain was read only after the drain had ended and the next request had
+// left, and was taken as that request's answer.
+TEST_F(Queue, ADatagramCountsFromWhenItCameNotFromWhenItIsRead) {
+    const auto first = add(0, kA, "first");
+    poll(100);  // resent
+    const auto second = add(150, kA, "second");
+    ASSERT_EQ(poll(200).expired, std::vector<RequestQueue::Id>{first});
+    ASSERT_EQ(poll(350).sends.size(), 1u) << "the drain ended";
+    EXPECT_EQ(late(352, kA, 340), first) << "came within the drain: the late reply, not the answer";
+    EXPECT_EQ(matchAny(420, kA).id, 0u) << "the drain goes on from that reply: the one to the resend may still come";
+    EXPECT_EQ(match(571, kA), second) << "after the drain as the reply to the resend extended it";
+
+    // A datagram that came after the drain but before the request left.
+    add(600, kA, "third");
+    poll(700);  // resent
+    const auto fourth = add(710, kA, "fourth");
+    ASSERT_EQ(poll(800).expired.size(), 1u);  // drains until 950
+    ASSERT_EQ(poll(960).sends.size(), 1u);
+    EXPECT_EQ(matchAny(961, kA, 955).id, 0u) << "came before the request left: not its answer";
+    EXPECT_EQ(match(970, kA), fourth);
+}
+
 // A request that came after a drain had ended but before the sender polled
 // for that end dropped the device's only timed entry: the requests queued
 // behind the drain then waited for ever.
@@ -306,7 +330,7 @@ TEST_F(Queue, RandomTrafficEndsEveryRequestOnce) {
                     break;
                 case 2:
                 case 3: {
-                    const auto found = queue.match(address, now, send);
+                    const auto found = queue.match(address, now, now, send);
                     if (found.late)
                         ASSERT_EQ(open.count(found.id), 0u) << "a late reply of a request still open";
                     else if (found.id != 0)
@@ -338,7 +362,8 @@ TEST_F(Queue, RandomTrafficEndsEveryRequestOnce) {
 
 // Requests of any priority and resend time to two devices; each send is
 // lost or answered up to 2.5 resend times late, its two replies late by
-// unrelated times; the sender polls late, callers withdraw queued requests.
+// unrelated times; the sender polls late, a device's replies are now and then
+// read late (in the order they came), callers withdraw queued requests.
 // Whatever the interleaving, a datagram answers its own request or none,
 // and a late reply is reported for its own request only.
 TEST_F(Queue, RepliesUpToTwoAndAHalfResendTimesLateAnswerNoOtherRequest) {
@@ -346,10 +371,11 @@ TEST_F(Queue, RepliesUpToTwoAndAHalfResendTimesLateAnswerNoOtherRequest) {
     const auto chance = [&](double p) { return std::bernoulli_distribution(p)(random); };
     const auto uniform = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
     constexpr std::uint32_t kDevices[] = {kA, kB};
-    int answers = 0, lateReplies = 0, givenUp = 0, resentAnswers = 0;
+    int answers = 0, lateReplies = 0, givenUp = 0, resentAnswers = 0, readLate = 0;
     for (int run = 0; run < 150; ++run) {
         RequestQueue queue;
         std::map<std::uint32_t, std::multimap<int, RequestQueue::Id>> inbox;  // by the millisecond each came
+        std::map<std::uint32_t, int> readerStalledUntil;
         std::map<RequestQueue::Id, int> resendMs;
         std::map<RequestQueue::Id, int> sends;
         std::map<RequestQueue::Id, std::uint32_t> open;
@@ -378,6 +404,9 @@ TEST_F(Queue, RepliesUpToTwoAndAHalfResendTimesLateAnswerNoOtherRequest) {
             if (now < 3000 && chance(0.08)) actions.push_back(-2);
             if (chance(0.01)) actions.push_back(-3);
             for (int d = 0; d < 2; ++d) {
+                int& stalled = readerStalledUntil[kDevices[d]];
+                if (now >= stalled && chance(0.003)) stalled = now + uniform(1, 100);
+                if (now < stalled) continue;
                 const auto& box = inbox[kDevices[d]];
                 for (auto it = box.begin(); it != box.end() && it->first <= now; ++it) actions.push_back(d);
             }
@@ -412,8 +441,8 @@ TEST_F(Queue, RepliesUpToTwoAndAHalfResendTimesLateAnswerNoOtherRequest) {
                     const int came = box.begin()->first;
                     const RequestQueue::Id request = box.begin()->second;
                     box.erase(box.begin());
-                    EXPECT_EQ(came, now);
-                    const auto found = queue.match(address, at(now), send);
+                    if (came < now) ++readLate;
+                    const auto found = queue.match(address, at(came), at(now), send);
                     if (found.id != 0) {
                         ASSERT_EQ(found.id, request) << "run " << run << " at " << now << ": "
                                                      << (found.late ? "late " : "") << "reply of another request";
@@ -437,4 +466,5 @@ TEST_F(Queue, RepliesUpToTwoAndAHalfResendTimesLateAnswerNoOtherRequest) {
     EXPECT_GT(resentAnswers, 100);
     EXPECT_GT(givenUp, 100);
     EXPECT_GT(lateReplies, 50);
+    EXPECT_GT(readLate, 500);
 }
