@@ -19,6 +19,7 @@
 #include "audio/host_window.h"
 #include "audio/mp3stream.h"
 #include "audio/mp3streamf.h"
+#include "audio/orvel_link.h"
 #include "audio/player.h"
 #include "audio/player_channel.h"
 #include "audio/player_engine.h"
@@ -259,9 +260,19 @@ bool aApp::startUp() {
             return frm::ui::askYesNo(text, caption);
         });
     m_itemDataMap = m_mainFrame->shareItemDataMap();
-    frm::AlarmChannel::createInstance(m_itemDataMap.get(), m_channelGui.get(), *m_notificationStream);
+    // One ledger drives the loudspeakers for both channels, so that a notice
+    // of the alarm channel stands over the player's volumes.
+    const boost::weak_ptr<device::TransferProtocol> transport = m_transport;
+    const auto ledger = std::make_shared<frm::LoudspeakerLedger>(std::make_shared<frm::OrvelLink>([transport] {
+        const auto running = transport.lock();
+        return running && !running->stopping();
+    }));
+    frm::AlarmChannelOptions alarmOptions;
+    alarmOptions.ledger = ledger;
+    frm::AlarmChannel::createInstance(m_itemDataMap.get(), m_channelGui.get(), *m_notificationStream, alarmOptions);
     createPlayer();
-    frm::PlayerChannel::createInstance(m_itemDataMap.get(), m_channelGui.get());
+    frm::PlayerChannel::createInstance(m_itemDataMap.get(), m_channelGui.get(), std::chrono::milliseconds(2800),
+                                       ledger);
     frm::registerPlaybackChannels();
 
     // State files, the GUI clock and the lock timer; the transport starts listening.

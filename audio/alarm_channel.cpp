@@ -4,8 +4,8 @@
 
 #include <boost/filesystem/operations.hpp>
 
-#include "audio/loudspeaker_steps.h"
 #include "audio/mp3streamf.h"
+#include "audio/orvel_link.h"
 #include "audio/player.h"
 #include "audio/player_channel.h"
 #include "audio/player_engine.h"
@@ -38,32 +38,16 @@ constexpr boost::chrono::milliseconds kIdleThreadJoin{3000};
 
 const wchar_t* flag(bool on) { return on ? L"true" : L"false"; }
 
-using LoudspeakerList = std::vector<boost::shared_ptr<device::OrvelInfo>>;
-
-/// One notice per cause of a step's failures, with the count and a few
-/// loudspeakers; each loudspeaker alone is in the log at DEBUG already. With
-/// `told`, a text and cause told before (kept there) is not told again.
-void tellFailures(const StepFailures& failures, const wchar_t* text, std::set<std::wstring>* told = nullptr) {
-    for (const StepFailures::Summary& summary : failures.summaries()) {
-        if (told != nullptr && !told->insert(std::wstring(text) + L"\n" + summary.cause).second) {
-            LOG_DEBUG(L"Alarm channel: told before for this notice: %1%", summary.cause);
-            continue;
-        }
-        LOG_WARN(text, static_cast<std::uint64_t>(summary.count), summary.cause, StepFailures::examples(summary));
-    }
-}
-
 const wchar_t* const kNotSwitched = L"Громкоговорители не переключены на канал оповещений (%1%): %2%. Например: %3%";
-const wchar_t* const kNotSwitchedBack = L"Громкоговорители не возвращены на общий канал (%1%): %2%. Например: %3%";
 const wchar_t* const kVolumeNotRead =
     L"Громкость громкоговорителей не прочитана, оповещение звучит с их громкостью (%1%): %2%. Например: %3%";
+const wchar_t* const kVolumeNotSet = L"Громкость оповещения не назначена громкоговорителям (%1%): %2%. Например: %3%";
 
-/// Every online and answering loudspeaker of the set back on channel 0 at
-/// once; the failures.
-StepFailures switchBack(WalkThreads& threads, const DeviceSet& devices) {
-    StepFailures failures;
-    switchAtOnce(threads, LoudspeakerList(devices.begin(), devices.end()), device::CHANNEL_DISCOVERY, failures);
-    return failures;
+/// A give-back's failures, once per cause: a loudspeaker that gave no
+/// answer is given back when it answers again.
+void tellGiveBack(const LedgerBatch& batch) {
+    tellFailures(batch.failures(Settlement::kSwitch), kNotSwitchedBack);
+    tellFailures(batch.failures(Settlement::kVolume), kVolumeNotReturned);
 }
 
 /// The channel-0 port from the loudspeaker's configuration record.
@@ -71,31 +55,18 @@ std::uint16_t configuredDiscoveryPort(device::OrvelInfo& device) {
     return device.readConfig(false).discoveryPort;
 }
 
+/// How long the alarm thread waits for its loudspeakers at most: each has
+/// a few requests, each given up after two resends.
+constexpr std::chrono::seconds kTakeLimit{20};
+
 }  // namespace
 
 AlarmChannel::AlarmChannel(DeviceSelection* selection, ChannelGui* gui, mp3streamf& stream, Options options)
-    : m_selection(selection), m_gui(gui), m_stream(stream), m_options(std::move(options)) {
+    : m_selection(selection), m_gui(gui), m_stream(stream), m_options(std::move(options)),
+      m_ledger(m_options.ledger ? m_options.ledger : std::make_shared<LoudspeakerLedger>(std::make_shared<OrvelLink>())) {
     if (!m_options.discoveryPort) m_options.discoveryPort = configuredDiscoveryPort;
+    if (!m_options.captureDevices) m_options.captureDevices = &os::getAudioCaptureDeviceList;
 }
-
-/// Holds the steps' lock for one step of the alarm thread and marks the
-/// thread as waiting for loudspeakers meanwhile.
-class AlarmChannel::Step {
-public:
-    Step(AlarmChannel& channel, std::uint64_t launch) : m_channel(channel), m_steps(channel.m_stepLock) {
-        m_current = channel.current(launch);
-        m_channel.m_inStep = true;
-    }
-    ~Step() { m_channel.m_inStep = false; }
-    Step(const Step&) = delete;
-    Step& operator=(const Step&) = delete;
-    explicit operator bool() const { return m_current; }
-
-private:
-    AlarmChannel& m_channel;
-    boost::lock_guard<boost::mutex> m_steps;
-    bool m_current = false;
-};
 
 AlarmChannel::~AlarmChannel() {
     // No request of the window starts any more; one that runs ends first.
@@ -142,6 +113,12 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
             return false;
         }
     }
+    // Refused before a loudspeaker is taken: they would wait on the
+    // notification channel for a microphone that never sounds.
+    if (source == kMicrophone && !captureAvailable()) return false;
+    // One launch at a time takes the loudspeakers; it lets go while the
+    // operator is asked, and a launch that got in meanwhile wins.
+    boost::unique_lock<boost::mutex> launching(m_launchLock);
     if (priority == 4) {
         PlayerChannel::resetLastPlayback();
         if (Player::instance() != nullptr) Player::instance()->stop(true);
@@ -156,8 +133,8 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
         m_relaunch = false;
     }
 
-    // Refused before the busy check, which switches the free loudspeakers:
-    // a lower notice refused afterwards would have pulled the running
+    // Refused before the busy check, which takes the free loudspeakers: a
+    // lower notice refused afterwards would have pulled the running
     // notice's loudspeakers onto its own channel.
     if (isRunning()) {
         LOG_DEBUG(
@@ -167,43 +144,40 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
         LOG_NOTICE(L"Канал тревог занят.");
         return false;
     }
-
-    // Every loudspeaker at once: one lost in a fire neither holds the others
-    // back by the transport's give-up time nor keeps the alarm off the air.
-    const device::AudioChannel channel = channelOf(priority);
-    std::vector<SwitchOutcome> switched;
-    std::set<std::wstring> told;  // the notice's, once it runs
+    std::uint64_t launchesBefore = 0;
     {
-        boost::lock_guard<boost::mutex> steps(m_stepLock);
-        StepFailures failures;
-        switched = switchAtOnce(m_walkers, LoudspeakerList(devices.begin(), devices.end()), channel, failures);
-        tellFailures(failures, kNotSwitched, &told);
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        launchesBefore = m_launches;
     }
-    std::wstring busyTitles;
-    std::size_t busy = 0;
-    auto at = switched.begin();
-    for (auto device = devices.begin(); device != devices.end(); ++at) {
-        if (*at == SwitchOutcome::kBusy) {
-            busyTitles += (*device)->getTitle() + L"; ";
-            ++busy;
-        }
-        // Out of the notice: asked again by the alarm thread, it would end
-        // the notice for all the others.
-        device = *at == SwitchOutcome::kFailed ? devices.erase(device) : std::next(device);
-    }
-    if (busy > 0 && busy == devices.size()) {
-        LOG_NOTICE(L"На всех выбранных устройствах запущено оповещение с более высоким приоритетом.");
-        return false;
-    }
-    if (busy > 0) {
-        const std::wstring question =
-            L"На выбранных устройствах (" + busyTitles +
-            L") запущено оповещение с более высоким приоритетом. Запустить на свободные?";
-        const bool goOn = m_gui == nullptr || m_gui->askYesNo(L"Предупреждение", question);
-        if (!goOn) {
-            boost::lock_guard<boost::mutex> steps(m_stepLock);
-            tellFailures(switchBack(m_walkers, devices), kNotSwitchedBack);
+
+    // Every loudspeaker at once, each switched and then given the notice's
+    // volume as it answers: one lost in a fire neither holds the others back
+    // nor keeps the alarm off the air.
+    std::set<std::wstring> told;  // the notice's, once it runs
+    Take taken;
+    DeviceSet mine;  // what this launch took
+    if (broadcasting && !devices.empty()) {
+        taken = take(devices, channelOf(priority), volume, told);
+        for (const auto& failed : taken.failed) devices.erase(failed);
+        mine = devices;
+        if (!taken.busy.empty() && taken.busy.size() == devices.size()) {
+            LOG_NOTICE(L"На всех выбранных устройствах запущено оповещение с более высоким приоритетом.");
+            m_ledger->release(Holder::kAlarm, mine);
             return false;
+        }
+        if (!taken.busy.empty()) {
+            std::wstring busyTitles;
+            for (const auto& device : taken.busy) busyTitles += device->getTitle() + L"; ";
+            const std::wstring question =
+                L"На выбранных устройствах (" + busyTitles +
+                L") запущено оповещение с более высоким приоритетом. Запустить на свободные?";
+            launching.unlock();
+            const bool goOn = m_gui == nullptr || m_gui->askYesNo(L"Предупреждение", question);
+            launching.lock();
+            if (!goOn) {
+                giveBackOnly(mine);
+                return false;
+            }
         }
     }
 
@@ -212,74 +186,133 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
         L"path record [%5%]; priority [%6%]; description [%7%], callback [%8%]; only for selecred [%9%]",
         source == kMicrophone ? L"mic" : L"list", flag(broadcasting), message, gong, record, priority,
         description, flag(!callback.empty()), flag(onlySelected));
+    // Not under the channel lock while it waits: stop holds the threads'
+    // lock while it waits for the alarm thread, which takes the channel lock.
+    boost::lock_guard<boost::mutex> threads(m_threadsLock);
+    bool previousIdle = false;
+    bool overtaken = false;
     {
-        // Not under the channel lock while it waits: stop holds the threads'
-        // lock while it waits for the alarm thread, which takes the channel
-        // lock.
-        boost::lock_guard<boost::mutex> threads(m_threadsLock);
-        bool previousIdle = false;
-        {
-            boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-            // A thread of a stopped notice that has not looked at the stop
-            // yet does nothing when it runs: it only has to be given the
-            // processor.
-            previousIdle = m_stoppedLaunch == m_launches && m_begunLaunch != m_launches;
-        }
-        const auto wait = previousIdle ? kIdleThreadJoin : kRunningThreadJoin;
-        if (!m_alarmThread.joinable() || m_alarmThread.try_join_for(wait)) {
-            std::uint64_t thisLaunch = 0;
-            {
-                boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-                m_priority = priority;
-                m_volume = volume;
-                m_description = description;
-                m_broadcasting = broadcasting;
-                m_devices = std::move(devices);
-                m_source = source;
-                m_message = message;
-                m_gong = gong;
-                m_record = record;
-                m_onlySelected = onlySelected;
-                m_callback = std::move(callback);
-                m_stopping = false;
-                m_told = std::move(told);
-                thisLaunch = ++m_launches;
-            }
-            m_threadActive = true;
-            try {
-                m_alarmThread = boost::thread([this, thisLaunch] {
-                    struct Ended {
-                        std::atomic<bool>& active;
-                        ~Ended() { active = false; }
-                    } ended{m_threadActive};
-                    alarmThread(thisLaunch);
-                });
-            } catch (...) {
-                m_threadActive = false;
-                throw;
-            }
-            return m_alarmThread.joinable();
-        }
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        // A thread of a stopped notice that has not looked at the stop yet
+        // does nothing when it runs: it only has to be given the processor.
+        previousIdle = m_stoppedLaunch == m_launches && m_begunLaunch != m_launches;
+        overtaken = m_launches != launchesBefore;
     }
-    // Another launch, from another thread, got in first while this one
-    // asked the operator or switched its loudspeakers, and its notice runs
-    // (a running thread's handle cannot be replaced). Nothing of the channel
-    // changes: that notice, its loudspeakers and its callback are what the
-    // next stop ends, after its thread, and gives back. This launch's busy
-    // check took its free loudspeakers; those that the running notice does
-    // not hold go back to the common channel, after that notice's thread
-    // has switched its own (the steps' lock).
+    const auto wait = previousIdle ? kIdleThreadJoin : kRunningThreadJoin;
+    if (overtaken || (m_alarmThread.joinable() && !m_alarmThread.try_join_for(wait))) {
+        // Another launch got in first while the operator was asked, and its
+        // notice runs (a running thread's handle cannot be replaced).
+        // Nothing of the channel changes: that notice, its loudspeakers and
+        // its callback are what the next stop ends and gives back. This
+        // launch's loudspeakers that the running notice does not hold go back.
+        LOG_NOTICE(L"Канал тревог занят.");
+        giveBackOnly(mine);
+        return false;
+    }
+    std::uint64_t thisLaunch = 0;
     {
-        boost::lock_guard<boost::mutex> steps(m_stepLock);
-        DeviceSet taken;
-        {
-            boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-            for (const auto& device : devices)
-                if (m_devices.count(device) == 0) taken.insert(device);
-        }
-        tellFailures(switchBack(m_walkers, taken), kNotSwitchedBack);
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        m_priority = priority;
+        m_volume = volume;
+        m_description = description;
+        m_broadcasting = broadcasting;
+        m_devices = std::move(devices);
+        m_first = taken.first;
+        m_source = source;
+        m_message = message;
+        m_gong = gong;
+        m_record = record;
+        m_onlySelected = onlySelected;
+        m_callback = std::move(callback);
+        m_stopping = false;
+        m_preempted = false;
+        m_told = std::move(told);
+        thisLaunch = ++m_launches;
     }
-    LOG_NOTICE(L"Канал тревог занят.");
+    m_threadActive = true;
+    try {
+        m_alarmThread = boost::thread([this, thisLaunch] {
+            struct Ended {
+                std::atomic<bool>& active;
+                ~Ended() { active = false; }
+            } ended{m_threadActive};
+            alarmThread(thisLaunch);
+        });
+    } catch (...) {
+        m_threadActive = false;
+        throw;
+    }
+    return m_alarmThread.joinable();
+}
+
+void AlarmChannel::giveBackOnly(const DeviceSet& taken) {
+    DeviceSet mine;
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        for (const auto& device : taken)
+            if (m_devices.count(device) == 0) mine.insert(device);
+    }
+    if (mine.empty()) return;
+    const LedgerBatch batch = m_ledger->release(Holder::kAlarm, mine);
+    batch.whenSettled([batch](const LedgerBatch::Settlements&) { tellGiveBack(batch); });
+}
+
+std::map<Loudspeaker, Wish> AlarmChannel::wishes(const DeviceSet& devices, device::AudioChannel channel,
+                                                 std::optional<int> volume) {
+    std::map<Loudspeaker, Wish> wishes;
+    for (const auto& device : devices) wishes[device] = Wish{channel, volume, std::nullopt};
+    return wishes;
+}
+
+AlarmChannel::Take AlarmChannel::take(const DeviceSet& devices, device::AudioChannel channel, int volume,
+                                      std::set<std::wstring>& told) {
+    // One that gave no answer lately is asked again: it may be back. One
+    // that is away is not waited for; it is served when it comes back.
+    const LedgerBatch batch = m_ledger->hold(Holder::kAlarm, wishes(devices, channel, volume));
+    batch.wait(kTakeLimit);
+    Take taken;
+    StepFailures notSwitched;
+    for (const auto& [device, settlement] : batch.settlements()) {
+        if (settlement.step != Settlement::kSwitch || settlement.kind == Settlement::kDone) {
+            // Switched, its volume given or not.
+            if (!taken.first) taken.first = device;
+            continue;
+        }
+        if (settlement.kind == Settlement::kBusy) {
+            taken.busy.insert(device);
+            continue;
+        }
+        if (settlement.kind == Settlement::kOffline) continue;
+        // A loudspeaker that refused with an error is out of the notice; one
+        // that gave no answer stays in it and is served when it answers.
+        if (settlement.kind == Settlement::kFailed) taken.failed.insert(device);
+        notSwitched.add(settlement.cause, device->getTitle());
+    }
+    // The first to answer in full (its reply to the configuration read comes
+    // soonest), else any that switched.
+    if (const Loudspeaker first = batch.firstDone(std::chrono::milliseconds(0))) taken.first = first;
+    if (!taken.failed.empty()) m_ledger->release(Holder::kAlarm, taken.failed);
+    tellFailures(notSwitched, kNotSwitched, &told);
+    tellFailures(batch.failures(Settlement::kVolumeRead), kVolumeNotRead, &told);
+    tellFailures(batch.failures(Settlement::kVolume), kVolumeNotSet, &told);
+    return taken;
+}
+
+bool AlarmChannel::captureAvailable() {
+    const std::wstring name = pref::getString("record.deviceName");
+    // A location of another kind (a file, a network source) is opened as given.
+    if (name.find(L"://") != std::wstring::npos) return true;
+    const std::vector<os::AudioCaptureDevice> devices = m_options.captureDevices();
+    const bool found = std::any_of(devices.begin(), devices.end(), [&](const os::AudioCaptureDevice& device) {
+        return name.empty() || base::fromUtf8(device.alsaName) == name;
+    });
+    if (found) return true;
+    if (name.empty())
+        LOG_NOTICE(L"Нет устройства записи звука: вещание с микрофона невозможно.");
+    else
+        LOG_NOTICE(L"Устройство записи звука '%1%' не найдено: вещание с микрофона невозможно. Выберите устройство "
+                   L"записи в настройках.",
+                   name);
     return false;
 }
 
@@ -357,14 +390,8 @@ void AlarmChannel::alarmThread(std::uint64_t launch) {
     if (finished) return;
     // Ended early: the loudspeakers would stay on the notification channel
     // with changed volumes, deaf to the common channel, while the channel
-    // counts as idle. Give them back now.
-    try {
-        Step step(*this, launch);
-        if (step) restoreDeviceSettings();  // else the stop does it
-    } catch (const boost::thread_interrupted&) {
-    } catch (const std::exception& e) {
-        LOG_ERROR(L"%1%", base::toWide(e.what()));
-    }
+    // counts as idle. Give them back now, unless a stop came: it does.
+    if (current(launch)) giveBack(false);
 }
 
 bool AlarmChannel::aborted(const std::wstring& what) {
@@ -389,10 +416,12 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
     bool broadcasting = false;
     bool onlySelected = false;
     int priority = 0;
+    int volume = 0;
     DeviceSet devices;
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         if (!current(launch)) return true;
+        volume = m_volume;
         if (!m_record.empty() && fileExists(m_record)) {
             boost::system::error_code error;
             boost::filesystem::remove(base::toUtf8(m_record), error);
@@ -405,64 +434,36 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
         devices = m_devices;
     }
     if (broadcasting) {
+        Loudspeaker first;
         if (onlySelected && devices.empty()) {
             LOG_DEBUG(L"%1%", L"Alarm channel: get selected devices.");
             devices = m_selection != nullptr ? m_selection->getSelectedDevicesAndZones() : DeviceSet();
-        }
-        const device::AudioChannel channel = channelOf(priority);
-        {
-            Step step(*this, launch);
-            if (!step) return true;
-            devices = answeringOnly(devices);
-            const LoudspeakerList list(devices.begin(), devices.end());
-            StepFailures failures;
-            const std::vector<SwitchOutcome> switched = switchAtOnce(m_walkers, list, channel, failures);
-            tellOnce(failures, kNotSwitched);
-            // Out of the notice, as in the busy check.
-            for (std::size_t i = 0; i < list.size(); ++i)
-                if (switched[i] == SwitchOutcome::kFailed) devices.erase(list[i]);
-            // Stored even when a stop came meanwhile: it waits for this step
-            // and then gives these loudspeakers back.
+            std::set<std::wstring> told;
+            Take taken = take(devices, channelOf(priority), volume, told);
+            for (const auto& failed : taken.failed) devices.erase(failed);
+            first = taken.first;
             boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+            if (!current(launch)) return true;
             m_devices = devices;
+            m_first = first;
+            m_told.insert(told.begin(), told.end());
+        } else {
+            // Made sure of: a stop from another thread between the launch's
+            // take and this thread's start let them go. Costs no request when
+            // nothing changed.
+            m_ledger->hold(Holder::kAlarm, wishes(devices, channelOf(priority), volume)).wait(kTakeLimit);
+            boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+            if (!current(launch)) return true;
+            first = m_first;
         }
-        if (devices.empty()) {
+        if (!first) {
             LOG_WARN(L"Канал оповещений: Нет устройств для вещания.");
             LOG_DEBUG(L"%1%", L"break alarm thread");
-            return true;
+            return false;
         }
-    }
-    // The endpoint's port is read from the first loudspeaker to answer the
-    // saving, while the others still answer: a late loudspeaker first in the
-    // set's order would hold the alarm back by the replies of its record.
-    std::uint16_t port = 0;
-    bool portRead = false;
-    std::exception_ptr unread;
-    {
-        Step step(*this, launch);
-        if (!step) return true;
-        StepFailures failures;
-        std::function<void(device::OrvelInfo&)> readPort;
-        if (broadcasting) {
-            readPort = [&](device::OrvelInfo& speaker) {
-                try {
-                    port = discoveryPortOf(speaker);
-                    portRead = true;
-                } catch (...) {
-                    unread = std::current_exception();
-                }
-            };
-        }
-        SavedSettings saved = saveAtOnce(m_walkers, devices, failures, readPort);
-        tellOnce(failures, kVolumeNotRead);
-        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-        m_savedVolumes = std::move(saved.volumes);
-        m_savedVolumeStates = std::move(saved.states);
-    }
-    if (unread) std::rethrow_exception(unread);
-    if (broadcasting) {
-        // None gave its volume: the first of the set, as it answers.
-        if (!portRead) port = discoveryPortOf(**devices.begin());
+        // The port of the first loudspeaker that took the notice in full: its
+        // reply comes while the slower ones may still answer.
+        const std::uint16_t port = discoveryPortOf(*first);
         std::wstring address = pref::getString("multicast.address");
         if (address.empty()) address = L"224.0.224.1";
         const unsigned to = port + static_cast<unsigned>(channelOf(priority));
@@ -475,11 +476,9 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
             LOG_WARN(L"Не найден гонг, '%1%'", gong);
             return aborted(L"break alarm thread");
         }
-        if (!giveChannelVolume(launch)) return true;
         LOG_TRACE(L"%1%", L"play gong");
         playMessage(launch, gong, 300, Guard{kGongStarted, kGongEnded});
         if (!current(launch)) return true;
-        if (!restoreSavedSettings(launch, nullptr)) return true;
     }
     if (boost::this_thread::interruption_requested()) {
         LOG_DEBUG(L"%1%", L"break alarm thread (request for stop)");
@@ -497,11 +496,19 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
     if (source == kMessageList && !message.empty()) {
         m_stream.set_read_mode(mp3streamf::READ_FILE);
         m_stream.set_write_mode(broadcasting, false);
-        if (!giveChannelVolume(launch)) return true;
         LOG_TRACE(L"%1%", L"play message");
         playMessage(launch, message, 50, Guard{kMessageStarted, kMessageEnded});
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         if (!current(launch)) return true;
-        if (!restoreSavedSettings(launch, &devices)) return true;
+        // The notice has ended: its loudspeakers go back. The window or the
+        // next launch may stop the channel meanwhile, and gives back the same.
+        giveBack(false);
+    } else if (source == kMessageList && !gong.empty() && broadcasting) {
+        // A gong alone: the loudspeakers stay on the channel until the stop,
+        // with their own volume.
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        if (!current(launch)) return true;
+        m_ledger->hold(Holder::kAlarm, wishes(m_devices, channelOf(priority), std::nullopt));
     } else if (source == kMicrophone) {
         const bool recording = !record.empty();
         if (!current(launch)) return true;
@@ -509,7 +516,6 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
         m_stream.set_read_mode(mp3streamf::READ_MICROPHONE);
         m_stream.set_write_mode(broadcasting, recording);
         if (recording) m_stream.set_write_file(record);
-        if (!giveChannelVolume(launch)) return true;
         LOG_TRACE(L"%1%", L"play with microphone");
         boost::this_thread::interruption_point();
         {
@@ -607,48 +613,19 @@ void AlarmChannel::post(int code) {
 
 // ---- loudspeaker settings -------------------------------------------------------------------
 
-bool AlarmChannel::giveChannelVolume(std::uint64_t launch) {
-    Step step(*this, launch);
-    if (!step) return false;
-    DeviceSet devices;
-    int volume = 0;
-    {
-        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-        for (const auto& entry : m_savedVolumes) devices.insert(entry.first);
-        volume = m_volume;
-    }
-    setVolumeAtOnce(m_walkers, devices, volume);
-    return true;
-}
-
-bool AlarmChannel::restoreSavedSettings(std::uint64_t launch, const DeviceSet* switchBackSet) {
-    Step step(*this, launch);
-    if (!step) return false;
-    VolumeMap volumes;
-    VolumeStateMap states;
-    {
-        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-        volumes = m_savedVolumes;
-        states = m_savedVolumeStates;
-    }
-    restoreAtOnce(m_walkers, volumes, states);
-    if (switchBackSet != nullptr) tellOnce(switchBack(m_walkers, *switchBackSet), kNotSwitchedBack);
-    return true;
-}
-
-void AlarmChannel::restoreDeviceSettings() {
-    VolumeMap volumes;
-    VolumeStateMap states;
+void AlarmChannel::giveBack(bool wait) {
     DeviceSet devices;
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         LOG_TRACE(L"%1%", L"Alarm channel: Restore settings for devices");
-        volumes.swap(m_savedVolumes);
-        states.swap(m_savedVolumeStates);
         devices.swap(m_devices);
+        m_first.reset();
     }
-    restoreAtOnce(m_walkers, volumes, states);
-    tellOnce(switchBack(m_walkers, devices), kNotSwitchedBack);
+    // All the alarm's: a loudspeaker taken by the selection at the thread's
+    // start is the notice's too.
+    const LedgerBatch batch = m_ledger->releaseAll(Holder::kAlarm);
+    batch.whenSettled([batch](const LedgerBatch::Settlements&) { tellGiveBack(batch); });
+    if (wait) batch.wait(kTakeLimit);
 }
 
 void AlarmChannel::tellOnce(const StepFailures& failures, const wchar_t* text) {
@@ -699,7 +676,16 @@ void AlarmChannel::checkInternalPlayingThread() {
                 lost = m_microphoneStreaming;
             }
             if (lost && !m_stream.is_stream()) {
-                LOG_ERROR(L"Поток с микрофона отсутствует. Проверьте микрофон.");
+                bool first = false;
+                {
+                    boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+                    first = m_told.insert(L"microphone").second;
+                }
+                // Once a notice: the stream is started again every period.
+                if (first)
+                    LOG_ERROR(L"Поток с микрофона отсутствует. Проверьте микрофон.");
+                else
+                    LOG_DEBUG(L"%1%", L"Alarm channel: the microphone's stream is started again");
                 m_stream.stream_close();
                 m_stream.stream_create();
             }
@@ -755,17 +741,18 @@ void AlarmChannel::stop(Callback callback) {
     }
     // The alarm thread may have started a watcher after the first join.
     interruptAndJoinWatcher();
+    // The loudspeakers go back without waiting for their answers; a notice
+    // launched next takes them where they are. Those that took over with a
+    // notice of their own are left to it until the common channel is wanted.
+    bool preempted = false;
     {
-        // After the step the alarm thread may still be in (its thread gone
-        // past its time-out): what that step took is given back too.
-        boost::lock_guard<boost::mutex> steps(m_stepLock);
-        bool giveBack = false;
-        {
-            boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-            giveBack = !m_preempted && (!m_savedVolumes.empty() || !m_devices.empty());
-        }
-        if (giveBack) restoreDeviceSettings();
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        preempted = m_preempted;
     }
+    if (preempted)
+        m_ledger->park(Holder::kAlarm);
+    else
+        giveBack(false);
     Callback notice;
     int code = kStopped;
     {
@@ -792,15 +779,8 @@ void AlarmChannel::joinStoppedThread() {
         return;
     LOG_DEBUG(L"%1%", L"An alarm thread is running. Stop the alarm thread of message");
     m_alarmThread.interrupt();
-    // Requests already sent are not taken back: a step ends with its
-    // slowest reply, or with the transport's give-up for a loudspeaker that
-    // went silent. That is no hang of the thread.
-    while (!m_alarmThread.try_join_for(boost::chrono::seconds(1))) {
-        if (!m_inStep.load()) {
-            LOG_WARN(L"Internal error. Alarm channel don't stopped. Time out.");
-            return;
-        }
-    }
+    if (!m_alarmThread.try_join_for(boost::chrono::seconds(1)))
+        LOG_WARN(L"Internal error. Alarm channel don't stopped. Time out.");
 }
 
 void AlarmChannel::hand(std::function<void()> request) { m_requests.add(std::move(request)); }
@@ -838,12 +818,6 @@ bool AlarmChannel::restoreCommonChannelForAllDevices() {
     AlarmChannel* self = instance();
     if (self == nullptr) return true;
     {
-        // The usual answer without waiting for a step of a notice.
-        boost::lock_guard<boost::recursive_mutex> lock(self->m_lock);
-        if (!self->m_preempted) return true;
-    }
-    boost::lock_guard<boost::mutex> steps(self->m_stepLock);
-    {
         boost::lock_guard<boost::recursive_mutex> lock(self->m_lock);
         if (!self->m_preempted) return true;
     }
@@ -854,10 +828,16 @@ bool AlarmChannel::restoreCommonChannelForAllDevices() {
     }
     {
         boost::lock_guard<boost::recursive_mutex> lock(self->m_lock);
+        if (!self->m_preempted) return true;
         self->m_preempted = false;
     }
-    self->restoreDeviceSettings();
-    tellFailures(switchBack(self->m_walkers, all), kNotSwitchedBack);
+    // Not waited for: the ledger sends what comes after it (the player's
+    // volumes) to each loudspeaker after these.
+    self->giveBack(false);
+    const LedgerBatch reset = self->m_ledger->resetChannel(all);
+    reset.whenSettled([reset](const LedgerBatch::Settlements&) {
+        tellFailures(reset.failures(Settlement::kSwitch), kNotSwitchedBack);
+    });
     return true;
 }
 

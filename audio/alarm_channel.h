@@ -8,16 +8,19 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "audio/channel_host.h"
-#include "audio/loudspeaker_steps.h"
-#include "audio/orvel_actions.h"
+#include "audio/loudspeaker_ledger.h"
 #include "audio/playback.h"
 #include "audio/request_thread.h"
 #include "audio/sync_event.h"
+#include "os/capture_devices.h"
 
 class mp3streamf;
 
@@ -34,6 +37,11 @@ struct AlarmChannelOptions {
     /// Called first by every alarm thread, before it looks at the notice;
     /// tests hold a thread here to let a stop overtake it.
     std::function<void()> threadStarts;
+    /// Who drives the loudspeakers; shared with the player channel. Empty:
+    /// one of the channel's own over the loudspeakers' requests.
+    std::shared_ptr<LoudspeakerLedger> ledger;
+    /// The capture devices a microphone notice may open; empty: the system's.
+    std::function<std::vector<os::AudioCaptureDevice>()> captureDevices;
 };
 
 /// Notices that pre-empt the common broadcast: a gong, a message file or the
@@ -47,15 +55,13 @@ struct AlarmChannelOptions {
 /// window's requests, see hand) and dispatcher jobs, the getters from any
 /// thread. The alarm thread runs one notice; the watcher thread beside it
 /// ends the notice when the loudspeakers play a notice of their own, and
-/// restarts a lost microphone stream. One recursive lock guards the fields
-/// and is held only briefly: never while loudspeakers answer or the stream
-/// starts, so the getters never wait for a device. Each step that sends
-/// requests to the loudspeakers (the busy check, the switch, the saving, the
-/// volumes, the switch back) goes to all its loudspeakers at once, under the
-/// steps' lock, after a look at the stop: the steps of launches, notices and
-/// stops come one after another, a stop gives back what came before it and
-/// nothing comes after it. A stream that starts as a stop comes is closed
-/// again at once.
+/// restarts a lost microphone stream. The loudspeakers are driven by the
+/// ledger, which the channel tells what the notice wants of them: it never
+/// waits for a loudspeaker under a lock, a stop gives the loudspeakers back
+/// without waiting for their answers, and a notice that takes them again at
+/// once finds them where they are. Launches take their turns under a lock
+/// of their own. One recursive lock guards the fields and is held only
+/// briefly. A stream that starts as a stop comes is closed again at once.
 /// Completion codes 0 to 3 reach the callback on the GUI thread, 4 and 5 on
 /// the thread that calls stop.
 class AlarmChannel {
@@ -146,14 +152,15 @@ private:
         int start;
         int end;
     };
-    /// One step of the alarm thread: holds the steps' lock, and is false
-    /// when a stop came for the notice before it.
-    class Step;
+    /// What a take of the loudspeakers came to.
+    struct Take {
+        DeviceSet busy;      // they play a notice of their own
+        DeviceSet failed;    // they refused with an error: out of the notice
+        Loudspeaker first;   // the first to take it (empty: none did)
+    };
 
     void alarmThread(std::uint64_t launch);
-    /// Whether the notice of `launch` may go on: false once a stop came for
-    /// it. The alarm thread asks under the channel lock before each step
-    /// that takes loudspeakers or the stream.
+    /// Whether the notice of `launch` may go on: false once a stop came for it.
     bool current(std::uint64_t launch);
     /// False when the notice ended early with the loudspeakers still taken.
     bool runNotice(std::uint64_t launch);
@@ -161,17 +168,25 @@ private:
     void playMessage(std::uint64_t launch, const std::wstring& path, std::uint32_t silenceMs,
                      const Guard& guard);
     void post(int code);
-    /// The saved settings back and the loudspeakers of the set to channel 0;
-    /// the set and the saved settings are then empty. The caller holds the
-    /// steps' lock.
-    void restoreDeviceSettings();
+    /// The loudspeakers to the notice's channel at its volume; waits for
+    /// their answers and tells the failures once. `told`: the notice's.
+    Take take(const DeviceSet& devices, device::AudioChannel channel, int volume, std::set<std::wstring>& told);
+    /// What the ledger wants of the set for the notice.
+    static std::map<Loudspeaker, Wish> wishes(const DeviceSet& devices, device::AudioChannel channel,
+                                             std::optional<int> volume);
+    /// The notice's loudspeakers back to the common channel with their own
+    /// settings; `wait`: until they have answered (the alarm thread, which a
+    /// stop interrupts). The set is then empty.
+    void giveBack(bool wait);
+    /// Those of `taken` that the running notice does not hold back to the
+    /// common channel (a launch refused after it took them).
+    void giveBackOnly(const DeviceSet& taken);
     /// Starts the stream for the notice; false (and the stream closed) when
     /// a stop came for it meanwhile.
     bool startStream(std::uint64_t launch);
-    /// The notice's volume to the loudspeakers whose settings were saved.
-    bool giveChannelVolume(std::uint64_t launch);
-    /// Their saved settings back, and when asked the set to channel 0.
-    bool restoreSavedSettings(std::uint64_t launch, const DeviceSet* switchBack);
+    /// Whether the microphone of record.deviceName can be opened; tells the
+    /// operator when not.
+    bool captureAvailable();
     /// The failures of a step of this notice, each text and cause told once
     /// a notice.
     void tellOnce(const StepFailures& failures, const wchar_t* text);
@@ -180,8 +195,7 @@ private:
     bool aborted(const std::wstring& place);
     void interruptAndJoinWatcher();
     /// Waits for the alarm thread after a stop: 100 ms, then interrupted
-    /// 1 s more, and beyond while it waits for loudspeakers that answer
-    /// late (a step ends with its slowest reply). Under m_threadsLock.
+    /// 1 s more. Under m_threadsLock.
     void joinStoppedThread();
     std::uint16_t discoveryPortOf(device::OrvelInfo& device);
 
@@ -194,15 +208,13 @@ private:
     boost::mutex m_threadsLock;
     /// Guards the watcher's handle, which the alarm thread sets as it starts.
     boost::mutex m_watcherLock;
-    /// Held by each step that sends requests to loudspeakers: launches,
-    /// notices and stops take their turns with them. Taken before m_lock,
-    /// never under it.
-    boost::mutex m_stepLock;
+    /// Held by a launch from its first look at the channel to its thread's
+    /// start: two launches never take the loudspeakers at once. Taken before
+    /// m_lock, never under it.
+    boost::mutex m_launchLock;
     boost::recursive_mutex m_lock;
     /// The alarm thread has been started and has not returned yet.
     std::atomic<bool> m_threadActive{false};
-    /// The alarm thread waits for loudspeakers in a step.
-    std::atomic<bool> m_inStep{false};
     int m_source = kMessageList;
     sync_event m_endEvent{false};
     int m_priority = 0;
@@ -225,18 +237,18 @@ private:
     bool m_onlySelected = false;
     bool m_preempted = false;
     bool m_microphoneStreaming = false;
+    /// The notice's loudspeakers, held in the ledger.
     DeviceSet m_devices;
+    /// The first of them to take the notice: the stream's port comes from it.
+    Loudspeaker m_first;
     /// The loudspeakers' failures told for the notice (text and cause).
     std::set<std::wstring> m_told;
-    VolumeMap m_savedVolumes;
-    VolumeStateMap m_savedVolumeStates;
 
     DeviceSelection* m_selection;
     ChannelGui* m_gui;
     mp3streamf& m_stream;
     Options m_options;
-    /// The steps' threads, kept from one step to the next.
-    WalkThreads m_walkers{kLoudspeakersAtOnce};
+    std::shared_ptr<LoudspeakerLedger> m_ledger;
     RequestThread m_requests;
 };
 

@@ -7,7 +7,7 @@
 
 #include "audio/alarm_channel.h"
 #include "audio/engine_player.h"
-#include "audio/orvel_actions.h"
+#include "audio/orvel_link.h"
 #include "audio/player.h"
 #include "audio/playlist.h"
 #include "base/exception.h"
@@ -39,10 +39,20 @@ bool busyWithHigherNotice(const boost::shared_ptr<device::OrvelInfo>& device) {
            (type & device::playback::kVoiceLowPriority) == device::playback::kVoiceLowPriority;
 }
 
+const wchar_t* const kVolumeNotSet = L"Громкость громкоговорителей не назначена (%1%): %2%. Например: %3%";
+const wchar_t* const kNotMuted = L"Громкоговорители не выключены (%1%): %2%. Например: %3%";
+
+/// How long a job waits for its loudspeakers at most.
+constexpr std::chrono::seconds kLoudspeakersLimit{20};
+
 }  // namespace
 
-PlayerChannel::PlayerChannel(DeviceSelection* selection, ChannelGui* gui, std::chrono::milliseconds pause)
-    : m_selection(selection), m_gui(gui), m_pause(pause) {}
+PlayerChannel::PlayerChannel(DeviceSelection* selection, ChannelGui* gui, std::chrono::milliseconds pause,
+                             std::shared_ptr<LoudspeakerLedger> ledger)
+    : m_selection(selection),
+      m_gui(gui),
+      m_pause(pause),
+      m_ledger(ledger ? std::move(ledger) : std::make_shared<LoudspeakerLedger>(std::make_shared<OrvelLink>())) {}
 
 PlayerChannel::~PlayerChannel() {
     boost::unique_lock<boost::mutex> lock(m_jobsLock);
@@ -52,12 +62,13 @@ PlayerChannel::~PlayerChannel() {
     LOG_TRACE3(L"%1%", L"");
 }
 
-void PlayerChannel::createInstance(DeviceSelection* selection, ChannelGui* gui, std::chrono::milliseconds pause) {
+void PlayerChannel::createInstance(DeviceSelection* selection, ChannelGui* gui, std::chrono::milliseconds pause,
+                                   std::shared_ptr<LoudspeakerLedger> ledger) {
     if (instance() != nullptr) {
         LOG_WARN(L"recall PlayerChannel::createInstance");
         return;
     }
-    s_instance.store(new PlayerChannel(selection, gui, pause), std::memory_order_release);
+    s_instance.store(new PlayerChannel(selection, gui, pause, std::move(ledger)), std::memory_order_release);
 }
 
 void PlayerChannel::destroyInstance() { delete s_instance.exchange(nullptr); }
@@ -68,16 +79,8 @@ void PlayerChannel::play(boost::shared_ptr<Playlist> playlist, DeviceSet devices
         LOG_WARN(L"Нет устройств для воспроизведения");
         return;
     }
-    if (!AlarmChannel::restoreCommonChannelForAllDevices()) {
-        LOG_EXTERN(L"Общий канал плеера: канал занят, воспроизведение пропущено");
-        return;
-    }
-    for (const auto& device : devices) {
-        if (busyWithHigherNotice(device)) {
-            LOG_NOTICE(L"На выбранных устройствах запущено оповещение с более высоким приоритетом.");
-            return;
-        }
-    }
+    // The refusals that ask the loudspeakers (an Orvel-510 about its memory)
+    // come in the job: the window never waits for a loudspeaker.
     boost::unique_lock<boost::recursive_mutex> lock(m_lock, boost::try_to_lock);
     if (!lock.owns_lock()) {
         LOG_NOTICE(L"Подождите выполнение предыдущей операции");
@@ -156,32 +159,80 @@ void PlayerChannel::queue(void (PlayerChannel::*job)()) {
     });
 }
 
-void PlayerChannel::playWithDelay() {
-    LOG_TRACE2(L"%1%(..)", "frm::PlayerChannel::playWithDelay");
-    boost::unique_lock<boost::recursive_mutex> lock(m_lock);
-    m_lastPlaylist = playerPlaylist();
-    m_playerWasPlaying = playerPlaying();
-    if (!m_keepPlayer) {
-        if (Player::instance() != nullptr) Player::instance()->stop(true);
-        LOG_TRACE(L"%1%", L"waiting stopping 2");
-        lock.unlock();
-        boost::this_thread::sleep_for(boost::chrono::milliseconds(m_pause.count()));
-        lock.lock();
+bool PlayerChannel::loudspeakersFree(const DeviceSet& devices) {
+    if (!AlarmChannel::restoreCommonChannelForAllDevices()) {
+        LOG_EXTERN(L"Общий канал плеера: канал занят, воспроизведение пропущено");
+        return false;
     }
-    {
-        const DeviceSet zone = m_selection != nullptr ? m_selection->getDevicesOfZones() : DeviceSet();
-        DeviceSet others;
-        std::set_difference(zone.begin(), zone.end(), m_devices.begin(), m_devices.end(),
-                            std::inserter(others, others.end()));
-        m_savedVolumeEnabled = volumeStatesOfAnswering(zone);
-        enableVolumeOfAnswering(others, false);
-        if (m_volume == kKeepVolume) {
-            m_savedVolumes.clear();
-        } else {
-            m_savedVolumes = volumesOfAnswering(m_devices);
-            setVolumeOfAnswering(m_devices, m_volume);
+    for (const auto& device : devices) {
+        if (busyWithHigherNotice(device)) {
+            LOG_NOTICE(L"На выбранных устройствах запущено оповещение с более высоким приоритетом.");
+            return false;
         }
     }
+    return true;
+}
+
+void PlayerChannel::playWithDelay() {
+    LOG_TRACE2(L"%1%(..)", "frm::PlayerChannel::playWithDelay");
+    boost::lock_guard<boost::mutex> job(m_jobLock);
+    playNow();
+}
+
+void PlayerChannel::playNow() {
+    DeviceSet devices;
+    bool keepPlayer = false;
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        m_lastPlaylist = playerPlaylist();
+        m_playerWasPlaying = playerPlaying();
+        keepPlayer = m_keepPlayer;
+        devices = m_devices;
+    }
+    if (!loudspeakersFree(devices)) {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        m_jobPending = false;
+        m_restartAfterStop = false;
+        return;
+    }
+    if (!keepPlayer) {
+        if (Player::instance() != nullptr) Player::instance()->stop(true);
+        LOG_TRACE(L"%1%", L"waiting stopping 2");
+        boost::this_thread::sleep_for(boost::chrono::milliseconds(m_pause.count()));
+    }
+    int volume = kKeepVolume;
+    {
+        // The newest request: a play during the pause replaced it.
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        devices = m_devices;
+        volume = m_volume;
+    }
+    {
+        // The chosen loudspeakers at the volume asked for, the other
+        // loudspeakers of the zones muted; a notice of the alarm channel
+        // keeps what it holds until it ends.
+        const DeviceSet zone = m_selection != nullptr ? m_selection->getDevicesOfZones() : DeviceSet();
+        std::map<Loudspeaker, Wish> wishes;
+        for (const auto& device : zone)
+            if (devices.count(device) == 0) wishes[device] = Wish{std::nullopt, std::nullopt, false};
+        if (volume != kKeepVolume)
+            for (const auto& device : devices) wishes[device] = Wish{std::nullopt, volume, std::nullopt};
+        const LedgerBatch batch = m_ledger->hold(Holder::kPlayer, wishes);
+        DeviceSet earlier;
+        for (const auto& device : m_ledger->held(Holder::kPlayer))
+            if (wishes.count(device) == 0) earlier.insert(device);
+        if (!earlier.empty()) m_ledger->release(Holder::kPlayer, earlier);
+        batch.wait(kLoudspeakersLimit);
+        std::set<std::wstring> told;
+        StepFailures notSet, notMuted;
+        for (const auto& [device, settlement] : batch.settlements()) {
+            if (settlement.kind == Settlement::kDone || settlement.kind == Settlement::kOffline) continue;
+            (devices.count(device) != 0 ? notSet : notMuted).add(settlement.cause, device->getTitle());
+        }
+        tellFailures(notSet, kVolumeNotSet, &told);
+        tellFailures(notMuted, kNotMuted, &told);
+    }
+    boost::lock_guard<boost::recursive_mutex> lock(m_lock);
     // Through the singleton: the playlist may outlive this channel.
     if (m_playlist)
         m_playlist->setCallbackIfEnd([] {
@@ -201,31 +252,40 @@ void PlayerChannel::playWithDelay() {
 
 void PlayerChannel::stopWithDelay() {
     LOG_TRACE2(L"%1%(..)", "frm::PlayerChannel::stopWithDelay");
-    boost::unique_lock<boost::recursive_mutex> lock(m_lock);
-    if (!m_playing) return;
-    m_keepPlayer = playerPlaying() && m_playerWasPlaying && playerPlaylist() == m_lastPlaylist;
-    if (!m_keepPlayer) {
-        lock.unlock();
+    boost::lock_guard<boost::mutex> job(m_jobLock);
+    bool keepPlayer = false;
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        if (!m_playing) return;
+        m_keepPlayer = playerPlaying() && m_playerWasPlaying && playerPlaylist() == m_lastPlaylist;
+        keepPlayer = m_keepPlayer;
+    }
+    if (!keepPlayer) {
         if (Player::instance() != nullptr) Player::instance()->stop(true);
         LOG_TRACE(L"%1%", L"waiting stopping 1");
         boost::this_thread::sleep_for(boost::chrono::milliseconds(m_pause.count()));
-        lock.lock();
     }
-    restoreVolumes(m_savedVolumes, m_savedVolumeEnabled);
-    m_playing = false;
-    if (!m_keepPlayer) {
-        if (m_playerWasPlaying)
-            Player::play(m_lastPlaylist);
-        else if (m_lastPlaylist && Player::instance() != nullptr)
-            Player::instance()->setPlaylist(m_lastPlaylist);
-        else
-            Player::reset();
+    // Each loudspeaker its own volume and switch state back, or the alarm's
+    // while a notice holds it.
+    const LedgerBatch batch = m_ledger->releaseAll(Holder::kPlayer);
+    batch.wait(kLoudspeakersLimit);
+    tellFailures(batch.failures(Settlement::kVolume), kVolumeNotReturned);
+    bool restart = false;
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        m_playing = false;
+        if (!m_keepPlayer) {
+            if (m_playerWasPlaying)
+                Player::play(m_lastPlaylist);
+            else if (m_lastPlaylist && Player::instance() != nullptr)
+                Player::instance()->setPlaylist(m_lastPlaylist);
+            else
+                Player::reset();
+        }
+        restart = m_restartAfterStop;
+        if (restart) m_jobPending = true;
     }
-    if (m_restartAfterStop) {
-        m_jobPending = true;
-        lock.unlock();  // the play job pauses with the lock released
-        playWithDelay();
-    }
+    if (restart) playNow();
 }
 
 }  // namespace frm

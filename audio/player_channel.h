@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 
 #include <boost/shared_ptr.hpp>
 #include <boost/thread/condition_variable.hpp>
@@ -11,6 +12,7 @@
 #include <boost/thread/recursive_mutex.hpp>
 
 #include "audio/channel_host.h"
+#include "audio/loudspeaker_ledger.h"
 #include "audio/playback.h"
 
 class Playlist;
@@ -24,18 +26,22 @@ namespace frm {
 /// player its previous playlist.
 ///
 /// Threads: callers are the GUI thread, dispatcher jobs and the scheduler;
-/// the work runs as dispatcher jobs. One recursive lock guards the fields;
-/// play only tries it, so a busy channel refuses rather than blocking. The
-/// jobs release it around the player's stop and the pause after it. Lock
-/// order: this lock, then the player's, then the playlist's.
+/// the work runs as dispatcher jobs, one at a time. One recursive lock
+/// guards the fields and is never held while loudspeakers answer or the
+/// jobs pause, so a stop never waits; play only tries it, so a busy channel
+/// refuses rather than blocking. The loudspeakers are driven by the ledger
+/// it shares with the alarm channel, whose notices stand over the player's
+/// volumes. Lock order: this lock, then the player's, then the playlist's.
 class PlayerChannel {
 public:
     static constexpr int kKeepVolume = 2147483647;
 
     /// `pause`: how long the jobs wait after stopping the player, so that the
     /// common stream has drained before the loudspeakers change.
+    /// `ledger`: shared with the alarm channel; empty: one of its own.
     PlayerChannel(DeviceSelection* selection, ChannelGui* gui,
-                  std::chrono::milliseconds pause = std::chrono::milliseconds(2800));
+                  std::chrono::milliseconds pause = std::chrono::milliseconds(2800),
+                  std::shared_ptr<LoudspeakerLedger> ledger = std::shared_ptr<LoudspeakerLedger>());
     /// Waits for the channel's running jobs.
     ~PlayerChannel();
     PlayerChannel(const PlayerChannel&) = delete;
@@ -43,7 +49,8 @@ public:
 
     /// Start-up (after the player exists); a second call is logged and ignored.
     static void createInstance(DeviceSelection* selection, ChannelGui* gui,
-                               std::chrono::milliseconds pause = std::chrono::milliseconds(2800));
+                               std::chrono::milliseconds pause = std::chrono::milliseconds(2800),
+                               std::shared_ptr<LoudspeakerLedger> ledger = std::shared_ptr<LoudspeakerLedger>());
     static void destroyInstance();
     static PlayerChannel* instance() { return s_instance.load(std::memory_order_acquire); }
 
@@ -63,6 +70,11 @@ public:
 private:
     void playWithDelay();
     void stopWithDelay();
+    /// The play job's work, under the jobs' lock.
+    void playNow();
+    /// The refusals that need the loudspeakers' answers: false when the
+    /// request is dropped (told).
+    bool loudspeakersFree(const DeviceSet& devices);
     /// Queues a job that the destructor waits for.
     void queue(void (PlayerChannel::*job)());
 
@@ -79,11 +91,12 @@ private:
     boost::shared_ptr<Playlist> m_lastPlaylist;
     boost::recursive_mutex m_lock;
     DeviceSet m_devices;
-    std::map<boost::shared_ptr<device::OrvelInfo>, int> m_savedVolumes;
-    std::map<boost::shared_ptr<device::OrvelInfo>, bool> m_savedVolumeEnabled;
     DeviceSelection* m_selection;
     ChannelGui* m_gui;
     const std::chrono::milliseconds m_pause;
+    const std::shared_ptr<LoudspeakerLedger> m_ledger;
+    /// Held by each job from start to end: the jobs never overlap.
+    boost::mutex m_jobLock;
 
     boost::mutex m_jobsLock;  // guards m_jobs
     boost::condition_variable m_jobsDone;

@@ -5,7 +5,8 @@
 //  - first datagram: from the launch call to the first datagram of the
 //    notification stream that a socket joined to its group on loopback sees;
 //  - all switched: from the launch call to the switching request ("set ch 1")
-//    that reached the last loudspeaker, from the simulators' request logs.
+//    that reached the last loudspeaker, from the simulators' request logs (0
+//    for one that was still on the channel from the notice before).
 // Median and 95th percentile of both against the budget of voice-alarm
 // practice (first datagram 0.5 s, every loudspeaker on the notification
 // channel 1.5 s). What a launch spends before its first datagram is broken
@@ -21,11 +22,15 @@
 // fourth round launches on a site where half the loudspeakers answer every
 // request 800 ms late (a loaded network, a busy loudspeaker): its first
 // datagram is set against the voice-alarm budget of EN 54-16, 3 s from the
-// operator's action.
+// operator's action. A fifth round, on the same slow site, launches 0.3 s
+// after the stop of the notice before (the operator replacing a notice):
+// its loudspeakers are still being given back. A sixth adds ten late
+// Orvel-510, whose memory is asked about before they are switched. A last
+// round launches on 300 loudspeakers that all answer 800 ms late.
 //
 // Opens sockets: run it inside the private namespace,
 //   scripts/netns-run build/bench/bench_alarm [launches, default 50 [silent-loudspeaker launches, default 5
-//       [replacing launches, default 5 [slow-site launches, default 3]]]]
+//       [replacing launches, default 5 [slow-site launches, default 3 [300-loudspeaker launches, default 2]]]]]
 
 #include <unistd.h>
 
@@ -60,6 +65,7 @@ using frm::AlarmChannel;
 namespace {
 
 constexpr unsigned kLoudspeakers = 20;
+constexpr unsigned kBigSite = 300;
 const std::string kGroup = "224.0.224.71";
 /// The loudspeakers' channel-0 port: the common stream goes there, the
 /// notices of priority 3 to the next port (channel 1), those of priority 2
@@ -126,6 +132,16 @@ RequestTimes requestTimes(channel_test::Speakers& speakers,
                 times.lastVolumeUs = std::max(times.lastVolumeUs, at);
             }
         }
+        if (switched == 0) {
+            // Still on the channel from the notice before (taken again while
+            // it was being given back): on it from the launch.
+            unsigned channel = 0;
+            speakers.model(device, [&](device::sim::OrvelBandModel& m) { channel = m.channel; });
+            bool movedSince = false;
+            for (const auto& d : speakers.sim(device).received())
+                if (usOf(d.at) >= fromUs && d.text.rfind("set ch", 0) == 0) movedSince = true;
+            if (channel == 1 && !movedSince) switched = fromUs;
+        }
         if (switched == 0) return RequestTimes{0, times.firstVolumeUs, times.lastVolumeUs};
         lastSwitch = std::max(lastSwitch, switched);
     }
@@ -166,6 +182,7 @@ int main(int argc, char** argv) {
     const int silentLaunches = argc > 2 ? std::max(0, std::atoi(argv[2])) : 5;
     const int replacingLaunches = argc > 3 ? std::max(0, std::atoi(argv[3])) : 5;
     const int slowLaunches = argc > 4 ? std::max(0, std::atoi(argv[4])) : 3;
+    const int bigLaunches = argc > 5 ? std::max(0, std::atoi(argv[5])) : 2;
     char dirTemplate[] = "/tmp/sonvar-bench-alarm-XXXXXX";
     const std::string dir = ::mkdtemp(dirTemplate) ? dirTemplate : "/tmp";
 
@@ -200,13 +217,15 @@ int main(int argc, char** argv) {
     commonStream.stream_start();
     engine->play_sine(1000);
 
-    std::printf("alarm launch bench: %u loudspeakers, %d + %d + %d + %d launches (gong 1 s, message 3 s), "
-                "load: ",
-                kLoudspeakers, launches, silentLaunches, replacingLaunches, slowLaunches);
+    std::printf("alarm launch bench: %u loudspeakers, %d + %d + %d + %d + %d launches, then %d on %u "
+                "(gong 1 s, message 3 s), load: ",
+                kLoudspeakers, launches, silentLaunches, replacingLaunches, slowLaunches, slowLaunches, bigLaunches,
+                kBigSite);
     std::fflush(stdout);
     if (std::system("uptime") != 0) std::printf("\n");
 
-    std::vector<Launch> results, silentResults, replacingResults, slowResults;
+    std::vector<Launch> results, silentResults, replacingResults, slowResults, afterStopResults, orvel510Results,
+        bigResults;
     std::size_t commonBefore = 0, commonAfter = 0;
     {
         channel_test::Speakers speakers;
@@ -237,7 +256,17 @@ int main(int argc, char** argv) {
         // out of the switching time. `replacing`: a service message is on air
         // first. Given up after `giveUpUs`.
         const auto once = [&](const boost::shared_ptr<device::OrvelInfo>& silent, bool replacing,
-                              std::int64_t giveUpUs = kGiveUpUs) {
+                              std::int64_t giveUpUs = kGiveUpUs, bool afterStop = false) {
+            if (afterStop) {
+                // A notice on air, stopped 0.3 s before the measured launch.
+                const std::size_t before = notice.count();
+                AlarmChannel::launchWithCallback(AlarmChannel::Tag(), L"Тревога", set, base::fromUtf8(message),
+                                                 L"", 100, AlarmChannel::Callback());
+                const std::int64_t end = steady_us() + giveUpUs;
+                while (notice.count() == before && steady_us() < end) sleep_ms(5);
+                AlarmChannel::instance()->stop(AlarmChannel::Callback());
+                sleep_ms(300);
+            }
             if (replacing) {
                 const std::size_t before = service.count();
                 AlarmChannel::launchSelectedWithCallback(AlarmChannel::Tag(), 2, L"Служебное", base::fromUtf8(message),
@@ -304,6 +333,36 @@ int main(int argc, char** argv) {
             for (std::size_t i = 0; i < devices.size(); i += 2)
                 speakers.sim(*std::next(set.begin(), i)).setReplyPolicy(slow);
             for (int i = 0; i < slowLaunches; ++i) slowResults.push_back(once(nullptr, false, kSlowGiveUpUs));
+            for (int i = 0; i < slowLaunches; ++i)
+                afterStopResults.push_back(once(nullptr, false, kSlowGiveUpUs, true));
+            // Ten late Orvel-510 beside them, asked about their memory before each switch.
+            sleep_ms(3000);
+            for (int i = 0; i < 10; ++i) {
+                devices.push_back(speakers.add(5));
+                set.insert(devices.back());
+                speakers.sim(devices.back()).setReplyPolicy(slow);
+            }
+            selection.zones = set;
+            selection.selected = set;
+            for (int i = 0; i < slowLaunches; ++i) orvel510Results.push_back(once(nullptr, false, kSlowGiveUpUs));
+            for (const auto& d : devices) speakers.sim(d).setReplyPolicy(device::sim::ReplyPolicy());
+        }
+        if (bigLaunches > 0) {
+            // The site grows to 300 loudspeakers, every one of them late.
+            sleep_ms(3000);  // the last give-back done
+            while (devices.size() < kBigSite) {
+                devices.push_back(speakers.add());
+                set.insert(devices.back());
+            }
+            selection.zones = set;
+            selection.selected = set;
+            device::sim::ReplyPolicy slow;
+            slow.delay = kSlowReply;
+            for (const auto& d : devices) speakers.sim(d).setReplyPolicy(slow);
+            for (int i = 0; i < bigLaunches; ++i) {
+                bigResults.push_back(once(nullptr, false, kSlowGiveUpUs));
+                sleep_ms(3000);  // given back
+            }
             for (const auto& d : devices) speakers.sim(d).setReplyPolicy(device::sim::ReplyPolicy());
         }
         AlarmChannel::destroyInstance();
@@ -341,6 +400,9 @@ int main(int argc, char** argv) {
     if (!silentResults.empty()) table("one loudspeaker silent", silentResults);
     if (!replacingResults.empty()) table("replacing a service message", replacingResults);
     if (!slowResults.empty()) table("half answering 800 ms late", slowResults);
+    if (!afterStopResults.empty()) table("0.3 s after a stop, half late", afterStopResults);
+    if (!orvel510Results.empty()) table("and 10 Orvel-510, late", orvel510Results);
+    if (!bigResults.empty()) table("300, all 800 ms late", bigResults);
 
     const auto first = column(results, &Launch::firstDatagram);
     const auto switched = column(results, &Launch::allSwitched);
@@ -370,6 +432,20 @@ int main(int argc, char** argv) {
         benchLine("alarm_slow_half_first_datagram_p95", percentile(slowFirst, 95),
                   kSlowSiteFirstDatagramBudgetMs);
         benchLine("alarm_slow_half_all_switched_p95", percentile(slowSwitched, 95), kAllSwitchedBudgetMs);
+    }
+    if (!afterStopResults.empty()) {
+        const auto afterStopFirst = column(afterStopResults, &Launch::firstDatagram);
+        benchLine("alarm_after_stop_slow_half_first_datagram_p95", percentile(afterStopFirst, 95),
+                  kSlowSiteFirstDatagramBudgetMs);
+    }
+    if (!orvel510Results.empty()) {
+        const auto orvel510First = column(orvel510Results, &Launch::firstDatagram);
+        benchLine("alarm_slow_orvel510_first_datagram_p95", percentile(orvel510First, 95),
+                  kSlowSiteFirstDatagramBudgetMs);
+    }
+    if (!bigResults.empty()) {
+        const auto bigFirst = column(bigResults, &Launch::firstDatagram);
+        benchLine("alarm_300_all_late_first_datagram_p95", percentile(bigFirst, 95), kSlowSiteFirstDatagramBudgetMs);
     }
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "device/control_socket.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <time.h>
 
 #include <boost/asio/ip/address_v4.hpp>
 
@@ -67,6 +69,32 @@ bool sentToUs(msghdr& message) {
     return true;
 }
 
+/// Asks the kernel to stamp each received datagram with its arrival
+/// (SO_TIMESTAMPNS); without the stamps a datagram counts as come when read.
+void stampArrivals(int descriptor) {
+    const int on = 1;
+    if (setsockopt(descriptor, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0)
+        LOG_DEBUG(L"received datagrams are not stamped: %1%", std::string(std::strerror(errno)));
+}
+
+/// When the datagram came, by the kernel's stamp (system clock) taken over
+/// to the steady clock through the readings `system` and then `steady` just
+/// after the read; `steady` when the kernel told none.
+std::chrono::steady_clock::time_point arrivalOf(msghdr& message, std::chrono::steady_clock::time_point steady,
+                                                const timespec& system) {
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec stamp;
+            std::memcpy(&stamp, CMSG_DATA(header), sizeof stamp);
+            const std::int64_t age = (static_cast<std::int64_t>(system.tv_sec) - stamp.tv_sec) * 1000000000 +
+                                     (system.tv_nsec - stamp.tv_nsec);
+            // A system clock set meanwhile misplaces it; set back, it counts as come when read.
+            return steady - std::chrono::nanoseconds(std::max<std::int64_t>(age, 0));
+        }
+    }
+    return steady;
+}
+
 }  // namespace
 
 ControlSocket::ControlSocket(asio::io_context& io, const ControlSocket& first)
@@ -82,6 +110,7 @@ ControlSocket::ControlSocket(asio::io_context& io, const ControlSocket& first)
             throw boost::system::system_error(errno, boost::system::system_category());
         const int bufferSize = 4 << 20;
         setsockopt(m_socket.native_handle(), SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
+        stampArrivals(m_socket.native_handle());
         m_socket.bind(asio::ip::udp::endpoint(asio::ip::address_v4::any(), first.m_port));
         m_port = first.m_port;
     } catch (const boost::system::system_error& error) {
@@ -117,6 +146,7 @@ ControlSocket::ControlSocket(asio::io_context& io, std::uint16_t port, const std
         // may cap the size; what it grants is enough for hundreds of devices).
         const int bufferSize = 4 << 20;
         setsockopt(m_socket.native_handle(), SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
+        stampArrivals(m_socket.native_handle());
         // The port is shared with the transport's further sockets
         // (SO_REUSEPORT), which would let another program of the same user
         // share it too: a socket without the option tries the port first,
@@ -214,7 +244,7 @@ int ControlSocket::take(std::vector<Datagram>& datagrams, int flags) {
     datagrams.clear();
     sockaddr_in from[kBatch];
     iovec parts[kBatch];
-    alignas(cmsghdr) char control[kBatch][CMSG_SPACE(sizeof(in_pktinfo))];
+    alignas(cmsghdr) char control[kBatch][CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(timespec))];
     mmsghdr messages[kBatch];
     for (std::size_t i = 0; i < kBatch; ++i) {
         parts[i] = iovec{m_buffers[i].data(), m_buffers[i].size()};
@@ -227,12 +257,19 @@ int ControlSocket::take(std::vector<Datagram>& datagrams, int flags) {
         messages[i].msg_hdr.msg_controllen = sizeof control[i];
     }
     const int count = recvmmsg(m_fd, messages, kBatch, flags, nullptr);
+    if (count <= 0) return count;
+    // The system clock first: a pause between the two readings then makes a
+    // datagram seem to have come later than it did, never earlier (before
+    // the request it answers was sent).
+    timespec system{};
+    clock_gettime(CLOCK_REALTIME, &system);
+    const auto steady = std::chrono::steady_clock::now();
     for (int i = 0; i < count; ++i) {
         msghdr& message = messages[i].msg_hdr;
         if (m_interfaceIndex != 0 && arrivalInterface(message) != m_interfaceIndex) continue;
         if (m_unicastOnly && !sentToUs(message)) continue;
         datagrams.push_back({std::string(m_buffers[i].data(), messages[i].msg_len), ntohl(from[i].sin_addr.s_addr),
-                             ntohs(from[i].sin_port)});
+                             ntohs(from[i].sin_port), arrivalOf(message, steady, system)});
     }
     return count;
 }

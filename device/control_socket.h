@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,6 +48,9 @@ public:
         std::string text;
         std::uint32_t address;  // host order
         std::uint16_t port;
+        /// When the kernel took it in (steady clock): a reader that fell
+        /// behind reads it later. The time it was read when the kernel tells none.
+        std::chrono::steady_clock::time_point arrival;
     };
 
     /// Waits for datagrams that pass the interface filter and returns those

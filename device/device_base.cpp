@@ -29,22 +29,11 @@ namespace {
 
 constexpr int kPriority = 2;
 constexpr unsigned kResendMs = 1000;
-const char kGetVolume[] = "get vol";
 
 typedef boost::lock_guard<boost::recursive_mutex> DeviceLock;
 
 bool beginsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
-}
-
-/// "ERR..." after any leading white space, as handleResponse reads it.
-bool isErrorReply(const std::string& reply) {
-    const std::size_t start = reply.find_first_not_of(" \t\r\n\v\f");
-    return start != std::string::npos && reply.compare(start, 3, "ERR") == 0;
-}
-
-bool isBusyReply(const std::string& reply) {
-    return beginsWith(boost::algorithm::trim_left_copy(reply), DeviceBase::kBusyReply);
 }
 
 const wchar_t* yesNo(bool value) { return value ? L"true" : L"false"; }
@@ -60,6 +49,15 @@ bool firstMemoryFailureOf(const std::wstring& hardwareAddress) {
 }
 
 }  // namespace
+
+bool DeviceBase::isErrorReply(const std::string& reply) {
+    const std::size_t start = reply.find_first_not_of(" \t\r\n\v\f");
+    return start != std::string::npos && reply.compare(start, 3, "ERR") == 0;
+}
+
+bool DeviceBase::isBusyReply(const std::string& reply) {
+    return beginsWith(boost::algorithm::trim_left_copy(reply), kBusyReply);
+}
 
 DeviceBase::DeviceBase(std::uint32_t id, const net::HardwareAddress& hardwareAddress, const net::IpAndPort& endpoint,
                        const std::wstring& title, boost::shared_ptr<TransferProtocol> transport)
@@ -169,6 +167,73 @@ bool DeviceBase::exchange(const std::string& request, std::string& reply) {
         boost::this_thread::sleep_for(boost::chrono::milliseconds(kBusyPauseMs));
     }
 }
+
+void DeviceBase::exchangeAsync(const std::string& request, ExchangeDone done) { askAsync(request, std::move(done), 0); }
+
+void DeviceBase::askAsync(const std::string& request, ExchangeDone done, int retry) {
+    const boost::shared_ptr<const net::IpAndPort> endpoint = getIpPtr();
+    boost::shared_ptr<DeviceBase> self;
+    {
+        DeviceLock lock(m_lock);
+        self = m_self.lock();
+    }
+    if (!m_transport || !endpoint->isValid() || !self) {
+        m_answered = false;
+        LOG_DEBUG(L"request '%1%' to %2% is not sent", request, endpoint->getWideText());
+        done(false, std::string(), false);
+        return;
+    }
+    // The first completion holds the device, so that `done` always comes;
+    // the late one does not, for the transport may keep it a while after the
+    // device left the collection.
+    const boost::weak_ptr<DeviceBase> weak = self;
+    m_transport->async(
+        *endpoint, request,
+        [self, request, done, retry](const std::string& reply, bool answered) {
+            self->m_answered = answered;
+            if (!answered) {
+                LOG_DEBUG(L"no reply from %1% to '%2%'", self->getIp().getWideText(), request);
+                done(false, std::string(), false);
+                return;
+            }
+            self->m_lastContactTime = self->now();
+            if (retry < kBusyRetries && isBusyReply(reply)) {
+                // The device still works on a request of somebody else's.
+                const std::uint32_t job = base::ThreadDispatcher::add(
+                    L"ask a busy device again", kBusyPauseMs,
+                    [self, request, done, retry] { self->askAsync(request, done, retry + 1); });
+                if (job != 0) return;
+            }
+            done(true, reply, false);
+        },
+        kPriority, kResendMs,
+        [weak, done](const std::string& reply, bool) {
+            const boost::shared_ptr<DeviceBase> device = weak.lock();
+            if (!device) return;
+            device->m_lastContactTime = device->now();
+            device->m_answered = true;
+            done(true, reply, true);
+        });
+}
+
+RequestOutcome DeviceBase::outcomeOfReply(bool answered, const std::string& reply, bool late) {
+    RequestOutcome outcome;
+    outcome.late = late;
+    if (!answered) {
+        outcome.kind = RequestOutcome::kSilent;
+        outcome.cause = kSilentCause;
+    } else if (isErrorReply(reply) || isBusyReply(reply)) {
+        outcome.kind = RequestOutcome::kFailed;
+        outcome.cause = unexpectedReplyCause(reply);
+    }
+    return outcome;
+}
+
+std::wstring DeviceBase::unexpectedReplyCause(const std::string& reply) {
+    return L"Получен неожиданный ответ устройства: " + base::toWide(boost::algorithm::trim_copy(reply));
+}
+
+const wchar_t* const DeviceBase::kSilentCause = L"устройство не ответило";
 
 bool DeviceBase::sendAndWait(const net::IpAndPort& endpoint, const std::string& request, std::string& reply,
                              int priority, unsigned resendMs) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -28,6 +29,20 @@ class FirmwareCollection;
 namespace memory {
 class IAudioControl;
 }
+
+/// How one request to a device ended.
+struct RequestOutcome {
+    enum Kind {
+        kDone,     // the device did it
+        kRefused,  // the device or this side declined it (a kept channel, a deferred switch); nothing failed
+        kFailed,   // an error reply, a reply that can't be read, or a request the device can't take
+        kSilent    // no reply (given up), or nothing could be sent
+    };
+    Kind kind = kDone;
+    std::wstring cause;  // Russian, what the operator is told (empty for kDone), e.g. L"устройство не ответило"
+    bool late = false;   // the reply came after the request had been given up as kSilent
+};
+using RequestDone = std::function<void(const RequestOutcome&)>;
 
 /// The base of every device object (loudspeaker, microphone console): its
 /// identity, address, version and title, the request layer over the shared
@@ -58,6 +73,8 @@ public:
     /// How often a busy answer is asked again, and how long to wait between.
     static constexpr int kBusyRetries = 10;
     static constexpr int kBusyPauseMs = 100;
+    /// Asks the volume; handleVolume reads the reply.
+    static constexpr const char* kGetVolume = "get vol";
 
     DeviceBase(std::uint32_t id, const net::HardwareAddress& hardwareAddress, const net::IpAndPort& endpoint,
                const std::wstring& title, boost::shared_ptr<TransferProtocol> transport);
@@ -132,6 +149,22 @@ public:
     /// reply of a refusal is copied too; refusals and silence then return
     /// false, or pass the exception on with `passErrors`.
     bool request(const std::string& text, std::string* reply, bool passErrors);
+    /// The exchange without waiting: the request leaves through the
+    /// transport's async() (priority 2, resend 1000 ms) and `done` runs on the
+    /// transport's completer thread with the reply, a busy device being asked
+    /// again after kBusyPauseMs up to kBusyRetries times (by a dispatcher job,
+    /// never by sleeping on the completer). Unanswered: done(false, "", false);
+    /// at once on the calling thread when nothing can be sent (no transport,
+    /// an endpoint that isn't valid). The reply is the raw one ("ERR..." and
+    /// a reply still busy included), and no cache is used. When the request
+    /// was given up and its reply comes late (within the rest the transport
+    /// keeps after a give-up), `done` runs a second time with it and `late`
+    /// true. The answered flag and the time of contact follow each reply as
+    /// in transfer(), the late one included. No lock of the device is held
+    /// while `done` runs, and the device lives while it runs: the first call
+    /// holds it, a late reply of a device that is gone calls nothing.
+    using ExchangeDone = std::function<void(bool answered, const std::string& reply, bool late)>;
+    void exchangeAsync(const std::string& request, ExchangeDone done);
     /// Registers a request text whose successful replies are kept until
     /// resetCache or clearCachedResponses.
     void addCachedRequest(const std::string& text);
@@ -180,6 +213,8 @@ public:
     /// exceptions of setVolume pass on.
     bool enableVolume(bool on);
     bool isVolumeEnabled() const { return m_volumeEnabled.load() != 0; }
+    /// The volume enableVolume(true) restores (percent).
+    std::int32_t getVolumeBeforeMute() const { return m_volumeBeforeMute.load(); }
 
     /// Upgrades the firmware from the bytes of a firmware file: a file that
     /// isn't one throws exception::UserResponse "incorrectFirmware"
@@ -201,6 +236,8 @@ public:
     /// Asks "get vol" and returns the percent; no answer, a refusal or a reply
     /// that leaves the volume unknown throw exception::DeviceReason.
     int getVolume();
+    /// The volume as last set or read, kUnknownVolume when not known; asks nothing.
+    std::int32_t getCachedVolume() const { return m_volume.load(); }
 
     /// The kept audio-memory object, else a new one from createAudioControl,
     /// then kept. A creation that throws gives an empty pointer (WARN) or,
@@ -257,6 +294,19 @@ protected:
     virtual bool sendAndWait(const net::IpAndPort& endpoint, const std::string& request, std::string& reply,
                              int priority, unsigned resendMs);
 
+    /// The outcome of an exchange by its reply as transfer() judges it:
+    /// kSilent unanswered; kFailed for an "ERR..." reply or one still busy,
+    /// the cause carrying the reply; kDone otherwise.
+    static RequestOutcome outcomeOfReply(bool answered, const std::string& reply, bool late);
+    /// "ERR..." after any leading white space, as handleResponse reads it.
+    static bool isErrorReply(const std::string& reply);
+    static bool isBusyReply(const std::string& reply);
+    /// What the operator is told of a reply the device layer can't use.
+    static std::wstring unexpectedReplyCause(const std::string& reply);
+    /// What the operator is told of a device that didn't answer.
+    static const wchar_t* const kSilentCause;
+    void setVolumeBeforeMute(std::int32_t percent) { m_volumeBeforeMute = percent; }
+
     /// The version record and the text it was parsed from, under the lock.
     void setVersion(const Version& version, const std::string& text);
     /// The model's type code before any state packet told the version.
@@ -305,6 +355,8 @@ private:
     /// nothing came back. Sets the answered flag and, on a reply, the time
     /// of contact.
     bool exchange(const std::string& request, std::string& reply);
+    /// exchangeAsync's request, the `retry`th for a busy device.
+    void askAsync(const std::string& request, ExchangeDone done, int retry);
     /// The body of the upgrade worker thread.
     static void runUpgrade(boost::shared_ptr<DeviceBase> device, boost::shared_ptr<FirmwareCollection> firmware,
                            FirmwareProgress progress);

@@ -18,13 +18,35 @@ RequestQueue::Id RequestQueue::add(std::uint32_t address, std::uint16_t port, st
     return id;
 }
 
-RequestQueue::Id RequestQueue::match(std::uint32_t address, TimePoint now, std::optional<Send>& next) {
+RequestQueue::Match RequestQueue::match(std::uint32_t address, TimePoint arrival, TimePoint now,
+                                        std::optional<Send>& next) {
     const auto it = m_peers.find(address);
-    if (it == m_peers.end() || !it->second.inFlight) return 0;
+    if (it == m_peers.end()) return {};
     Peer& peer = it->second;
+    // What a datagram is depends on when it came, not on when it is handed
+    // over: one that came during the drain may be read after the drain ended
+    // and the next request left.
+    arrival = std::min(arrival, now);
+    if (arrival < peer.drainUntil) {
+        if (peer.drainReplies == 0 || arrival < peer.drainedSent) return {};
+        // A reply of the drained request: the one to its resend may be as
+        // late after this one as the resend was after the first send.
+        --peer.drainReplies;
+        peer.drainUntil = std::max(peer.drainUntil, arrival + peer.drainStep);
+        const Match late{peer.givenUp, peer.givenUp != 0};
+        peer.givenUp = 0;
+        reschedule(address, peer, now);
+        return late;
+    }
+    // Nothing in flight, or a datagram that came before the request left.
+    if (!peer.inFlight || arrival < peer.inFlight->firstSent) return {};
     const InFlight& request = *peer.inFlight;
     const Id id = request.id;
-    if (request.sends > 1) peer.drainUntil = now + (request.lastSent - request.firstSent) + request.resend / 2;
+    // Which send this answers is unknown, and the device may be later with
+    // the other reply than with this one: the address drains as long as
+    // after a give-up at its time.
+    if (request.sends > 1)
+        drain(peer, request, std::max(now, request.firstSent + 2 * request.resend), request.sends - 1);
     peer.inFlight.reset();
     --m_active;
     if (!peer.queue.empty() && now >= peer.drainUntil) {
@@ -33,7 +55,7 @@ RequestQueue::Id RequestQueue::match(std::uint32_t address, TimePoint now, std::
         next = launch(address, peer, std::move(first), now);
     }
     reschedule(address, peer, now);
-    return id;
+    return {id, false};
 }
 
 void RequestQueue::poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>& expired) {
@@ -49,7 +71,8 @@ void RequestQueue::poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>
                 // Both sends may still be answered, only late: the address
                 // drains as after an answered resend, or a late reply would
                 // become the reply to the next request.
-                peer.drainUntil = now + (request.lastSent - request.firstSent) + request.resend / 2;
+                drain(peer, request, now, request.sends);
+                peer.givenUp = request.id;
                 expired.push_back(request.id);
                 peer.inFlight.reset();
                 --m_active;
@@ -70,6 +93,20 @@ void RequestQueue::poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>
 
 RequestQueue::TimePoint RequestQueue::nextWake() const {
     return m_agenda.empty() ? TimePoint::max() : m_agenda.begin()->first;
+}
+
+RequestQueue::TimePoint RequestQueue::drainEnd(std::uint32_t address) const {
+    const auto it = m_peers.find(address);
+    return it == m_peers.end() ? TimePoint{} : it->second.drainUntil;
+}
+
+void RequestQueue::drain(Peer& peer, const InFlight& request, TimePoint from, int replies) {
+    peer.drainStep = (request.lastSent - request.firstSent) + request.resend / 2;
+    // Past a drain that a datagram read late extended while this request was in flight.
+    peer.drainUntil = std::max(peer.drainUntil, from + peer.drainStep);
+    peer.drainReplies = replies;
+    peer.drainedSent = request.firstSent;
+    peer.givenUp = 0;
 }
 
 RequestQueue::Send RequestQueue::launch(std::uint32_t address, Peer& peer, Queued queued, TimePoint now) {

@@ -77,19 +77,34 @@ void guarded(base::LogPlace place, const char* what, F&& f) {
 
 void TransferProtocol::Waiter::set(Result result) {
     m_result = std::move(result);
-    m_state.store(1, std::memory_order_release);
+    m_state.store(kSet, std::memory_order_release);
     syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&m_state), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
-bool TransferProtocol::Waiter::waitFor(std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    while (m_state.load(std::memory_order_acquire) == 0) {
+void TransferProtocol::Waiter::sent(RequestQueue::TimePoint at, bool wake) {
+    m_sentAt.store(steadyNanoseconds(at), std::memory_order_relaxed);
+    std::uint32_t queued = kQueued;
+    if (m_state.compare_exchange_strong(queued, kSent, std::memory_order_release) && wake)
+        syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&m_state), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+bool TransferProtocol::Waiter::waitFor(std::chrono::milliseconds afterSend, std::chrono::milliseconds whileQueued) {
+    const auto queuedEnd = Clock::now() + whileQueued;
+    for (;;) {
+        const std::uint32_t state = m_state.load(std::memory_order_acquire);
+        if (state == kSet) return true;
+        const auto end =
+            state == kSent
+                ? RequestQueue::TimePoint(std::chrono::nanoseconds(m_sentAt.load(std::memory_order_relaxed))) +
+                      afterSend
+                : queuedEnd;
         const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(end - Clock::now()).count();
         if (left <= 0) return false;
         const timespec timeout{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
-        syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&m_state), FUTEX_WAIT_PRIVATE, 0, &timeout, nullptr, 0);
+        // Returns at once when the state is no longer `state`: set or sent meanwhile.
+        syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&m_state), FUTEX_WAIT_PRIVATE, state, &timeout, nullptr,
+                0);
     }
-    return true;
 }
 
 TransferProtocol::TransferProtocol(std::uint16_t port, const std::string& interfaceIp)
@@ -150,6 +165,7 @@ void TransferProtocol::stop() {
         for (auto& entry : shard.pending)
             if (entry.second.waiter) waiters.push_back(entry.second.waiter);
         shard.pending.clear();
+        shard.late.clear();
         shard.queue.clear();
     }
     LOG_DEBUG(L"transport stops; %1% waiting callers released", waiters.size());
@@ -219,12 +235,14 @@ bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request
         throw exception::InternalError(L"device::TransferProtocol::sync on the responder thread would wait for itself");
     reply.clear();
     const auto waiter = std::make_shared<Waiter>();
-    Pending pending{to.getAddress(), to.getPort(), request, waiter, Completion()};
+    Pending pending{to.getAddress(), to.getPort(), request, waiter, Completion(), Completion()};
     const RequestQueue::Id id = enqueue(to, request, priority, resendMs, std::move(pending));
     if (id == 0) return false;
 
+    // Counted from the first send: a request queued behind others to a slow
+    // device is not given up before it has had its own time.
     const auto limit = std::chrono::milliseconds(2ull * std::max(resendMs, 1u) + 50);
-    if (!waiter->waitFor(limit)) {
+    if (!waiter->waitFor(limit, std::chrono::milliseconds(kQueuedLimitMs))) {
         Shard& shard = shardOf(to.getAddress());
         std::unique_lock<std::mutex> lock(shard.mutex);
         const auto it = shard.pending.find(id);
@@ -240,7 +258,7 @@ bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request
         }
         // A reply or the give-up took the request just now; its result is on its way.
         lock.unlock();
-        while (!waiter->waitFor(std::chrono::milliseconds(1000))) {
+        while (!waiter->waitFor(std::chrono::hours(1), std::chrono::hours(1))) {
         }
     }
     Result result = waiter->take();
@@ -249,8 +267,9 @@ bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request
 }
 
 void TransferProtocol::async(const net::IpAndPort& to, const std::string& request, Completion done, int priority,
-                             unsigned resendMs) {
-    enqueue(to, request, priority, resendMs, Pending{to.getAddress(), to.getPort(), request, nullptr, std::move(done)});
+                             unsigned resendMs, Completion late) {
+    enqueue(to, request, priority, resendMs,
+            Pending{to.getAddress(), to.getPort(), request, nullptr, std::move(done), std::move(late)});
 }
 
 RequestQueue::Id TransferProtocol::enqueue(const net::IpAndPort& to, const std::string& request, int priority,
@@ -278,9 +297,12 @@ RequestQueue::Id TransferProtocol::enqueue(const net::IpAndPort& to, const std::
         Shard& shard = shardOf(to.getAddress());
         const auto lock = lockBriefly(shard.mutex);
         if (m_stopping) return 0;  // dropped: a stopped transport completes nothing
+        const auto now = Clock::now();
         id = shard.queue.add(to.getAddress(), to.getPort(), std::move(datagram), priority,
-                             std::chrono::milliseconds(resendMs), Clock::now(), send);
+                             std::chrono::milliseconds(resendMs), now, send);
         if (send && m_anyMonitor) shown = Shown{to, request};
+        // Not yet waiting: the caller sees the mark before it waits.
+        if (send && pending.waiter) pending.waiter->sent(now, false);
         shard.pending.emplace(id, std::move(pending));
         if (send) ++m_callerSends;
         rescheduleSender(shard);
@@ -302,13 +324,23 @@ void TransferProtocol::finish(Pending& pending, Result result) {
         pending.waiter->set(std::move(result));
         return;
     }
-    if (!pending.completion) return;
+    complete(std::move(pending.completion), std::move(result));
+}
+
+void TransferProtocol::complete(Completion completion, Result result) {
+    if (!completion) return;
     {
         std::lock_guard<std::mutex> lock(m_finishedMutex);
         if (m_finishedClosed) return;
-        m_finished.push_back({std::move(pending.completion), std::move(result)});
+        m_finished.push_back({std::move(completion), std::move(result)});
     }
     m_finishedWake.notify_one();
+}
+
+void TransferProtocol::noteSent(Shard& shard, const RequestQueue::Send& send, RequestQueue::TimePoint now) const {
+    if (send.resend) return;
+    const auto it = shard.pending.find(send.id);
+    if (it != shard.pending.end() && it->second.waiter) it->second.waiter->sent(now, true);
 }
 
 TransferProtocol::Shard& TransferProtocol::shardOf(std::uint32_t address) {
@@ -388,6 +420,7 @@ TransferProtocol::Statistics TransferProtocol::getStatistics() const {
     s.timedOut = m_counters.timedOut;
     s.consumed = m_counters.consumed;
     s.unmatched = m_counters.unmatched;
+    s.late = m_counters.late;
     s.refused = m_counters.refused;
     return s;
 }
@@ -445,38 +478,58 @@ void TransferProtocol::respond(Incoming& datagram, HandlerSlot& handlers, Source
         return;
     }
 
-    RequestQueue::Id id = 0;
+    RequestQueue::Match match;
     Pending pending;
     bool waited = false;
+    Completion late;
     std::optional<RequestQueue::Send> next;
     std::optional<Shown> shown;
     {
         Shard& shard = shardOf(datagram.address);
         const auto lock = lockBriefly(shard.mutex);
         if (m_stopping) return;
-        id = shard.queue.match(datagram.address, Clock::now(), next);
-        if (id != 0) {
-            const auto it = shard.pending.find(id);
+        const auto now = Clock::now();
+        match = shard.queue.match(datagram.address, datagram.arrival, now, next);
+        if (match.late) {
+            const auto it = shard.late.find(match.id);
+            if (it != shard.late.end()) {
+                late = std::move(it->second.completion);
+                shard.late.erase(it);
+            }
+        } else if (match.id != 0) {
+            const auto it = shard.pending.find(match.id);
             if (it != shard.pending.end()) {
                 pending = std::move(it->second);
                 shard.pending.erase(it);
                 waited = true;
             }
-            if (next) shown = shownOf(shard, *next);
-            rescheduleSender(shard);
+            if (next) {
+                shown = shownOf(shard, *next);
+                noteSent(shard, *next, now);
+            }
         }
+        // Also after a datagram that answered nothing: it may have extended a drain.
+        rescheduleSender(shard);
     }
     if (m_anyMonitor) monitor(source, datagram.text, false);
     // The device is free: its next request leaves before this reply is handed on.
     if (next) transmit(*next, shown);
 
-    if (id != 0) {
+    if (match.id != 0 && !match.late) {
         ++m_counters.answered;
         LOG_TRACE2(L"reply from %1%: %2%", source.getWideText(), datagram.text);
         if (waited) finish(pending, Result{true, std::move(datagram.text)});
         return;
     }
     ++m_counters.unmatched;
+    if (match.late) {
+        ++m_counters.late;
+        if (late) {
+            LOG_TRACE2(L"late reply from %1%: %2%", source.getWideText(), datagram.text);
+            complete(std::move(late), Result{true, std::move(datagram.text)});
+            return;
+        }
+    }
     std::shared_ptr<const ResponseHandler> unknown;
     {
         std::lock_guard<std::mutex> lock(handlers.mutex);
@@ -510,14 +563,28 @@ void TransferProtocol::senderMain() {
             {
                 std::lock_guard<std::mutex> lock(shard.mutex);
                 if (m_stopping) break;
-                shard.queue.poll(Clock::now(), sends, expired);
+                const auto now = Clock::now();
+                shard.queue.poll(now, sends, expired);
+                // Late completions whose drain ended without the late reply.
+                for (auto it = shard.late.begin(); it != shard.late.end();)
+                    it = it->second.until <= now ? shard.late.erase(it) : std::next(it);
                 for (RequestQueue::Id id : expired) {
                     const auto it = shard.pending.find(id);
                     if (it == shard.pending.end()) continue;  // its caller stopped waiting
-                    givenUp.push_back(std::move(it->second));
+                    Pending& pending = it->second;
+                    if (pending.late) {
+                        shard.late[id] = LateWait{std::move(pending.late), shard.queue.drainEnd(pending.address)};
+                        // Queued before the lock is let go: the late reply,
+                        // which may come at once, completes after it.
+                        finish(pending, Result());
+                    }
+                    givenUp.push_back(std::move(pending));
                     shard.pending.erase(it);
                 }
-                for (const auto& send : sends) shown.push_back(shownOf(shard, send));
+                for (const auto& send : sends) {
+                    shown.push_back(shownOf(shard, send));
+                    noteSent(shard, send, now);
+                }
                 shard.nextWake.store(steadyNanoseconds(shard.queue.nextWake()));
             }
             for (std::size_t j = 0; j < sends.size(); ++j) transmit(sends[j], shown[j]);

@@ -33,9 +33,16 @@ namespace device {
 /// ordered by priority, higher first); different devices are served at once.
 /// A request with resend time R is sent, sent again after R when unanswered,
 /// and given up after 2R. After a resent request is answered or given up,
-/// the device's address rests for the time between the sends plus R/2: a
-/// late reply that comes meanwhile goes to the unknown-response handler
-/// instead of answering the next request (see RequestQueue).
+/// the device's address rests for the time between the sends plus R/2 from
+/// the give-up (from its time, 2R after the first send, when the request was
+/// answered before it), and as long again from each reply that comes
+/// meanwhile: a late reply never answers the next request (see
+/// RequestQueue). A datagram counts from when the kernel took it in, not
+/// from when a responder reads it: one that came during a rest and was read
+/// after the next request left is not that request's reply. The first reply
+/// after a give-up is that request's late reply: it goes to the request's
+/// late completion when async() was given one, else, as every other datagram
+/// that answers nothing, to the unknown-response handler.
 ///
 /// Every received datagram is first offered to the all-responses handler; one
 /// it does not consume is the reply of the request in flight to its address,
@@ -82,7 +89,8 @@ public:
         std::uint64_t answered = 0;
         std::uint64_t timedOut = 0;
         std::uint64_t consumed = 0;   // taken by the all-responses handler
-        std::uint64_t unmatched = 0;  // passed to the unknown-response handler
+        std::uint64_t unmatched = 0;  // answered no request in flight
+        std::uint64_t late = 0;       // of those, the late reply of a given-up request
         std::uint64_t refused = 0;    // invalid endpoint or too long, never sent
     };
 
@@ -112,27 +120,42 @@ public:
     void setAllResponseHandler(ResponseHandler handler);
     void setUnknownResponseHandler(ResponseHandler handler);
 
-    /// Sends `request` (a line feed is added when it has none) and waits up to
-    /// 2 × resendMs + 50 ms for the reply. False with an empty reply on
-    /// time-out, for an invalid endpoint (address unset or port 0: nothing is
-    /// sent), for a datagram longer than 1472 bytes and after stop(). Blocks;
-    /// any thread but the responder (a handler calling it throws
+    /// Sends `request` (a line feed is added when it has none) and waits for
+    /// the reply up to 2 × resendMs + 50 ms from the request's first send (a
+    /// request queued behind others to its device waits for its turn first,
+    /// at most kQueuedLimitMs). False with an empty reply on time-out, for an
+    /// invalid endpoint (address unset or port 0: nothing is sent), for a
+    /// datagram longer than 1472 bytes and after stop(). Blocks; any thread
+    /// but the responder (a handler calling it throws
     /// exception::InternalError: it would wait for itself).
     bool sync(const net::IpAndPort& to, const std::string& request, std::string& reply, int priority,
               unsigned resendMs);
 
     /// Queues `request` without waiting; `done` (may be empty) runs on the
     /// completer thread with the reply, or with an empty text and false when
-    /// none came or the request was refused. Requests still pending at stop()
-    /// never complete.
+    /// none came or the request was refused. When the request was given up
+    /// and its late reply comes within the rest that follows, `late` (may be
+    /// empty) runs with it (and true) on the completer thread, after `done`.
+    /// Requests still pending at stop() never complete.
     void async(const net::IpAndPort& to, const std::string& request, Completion done, int priority,
-               unsigned resendMs);
+               unsigned resendMs, Completion late = Completion());
+
+    /// How long sync() waits for a request queued behind others to its device
+    /// to be sent. Only a safety bound: a request leaves its queue once those
+    /// before it are answered or given up, each within 2R and the rest after
+    /// it, so a queue a site makes (a few requests, R of 1 to 2 s) is through
+    /// well within it; a caller must not wait for ever on a device whose queue
+    /// never moves.
+    static constexpr unsigned kQueuedLimitMs = 30000;
 
     /// The monitor of one endpoint sees every request sent there (true) and
     /// every datagram from it that the all-responses handler did not consume
     /// (false). A new monitor of an endpoint replaces the old one.
     void setConsoleMonitor(const net::IpAndPort& endpoint, ConsoleMonitor monitor);
     void clearConsoleMonitors();
+
+    /// stop() has begun: nothing sent completes any more.
+    bool stopping() const { return m_stopping.load(); }
 
     /// The bound port (useful when constructed with 0).
     std::uint16_t getPort() const { return m_socket.port(); }
@@ -149,12 +172,18 @@ private:
     class Waiter {
     public:
         void set(Result result);
-        /// True once set; false when the time ran out first.
-        bool waitFor(std::chrono::milliseconds limit);
+        /// Notes the request's first send, at `at`; `wake`: the caller may be
+        /// waiting already, and counts its time anew.
+        void sent(RequestQueue::TimePoint at, bool wake);
+        /// True once set; false when `afterSend` passed since the first send,
+        /// or `whileQueued` since the call while the request was not sent.
+        bool waitFor(std::chrono::milliseconds afterSend, std::chrono::milliseconds whileQueued);
         Result take() { return std::move(m_result); }
 
     private:
-        std::atomic<std::uint32_t> m_state{0};  // 1: set
+        static constexpr std::uint32_t kQueued = 0, kSet = 1, kSent = 2;
+        std::atomic<std::uint32_t> m_state{kQueued};
+        std::atomic<std::int64_t> m_sentAt{0};  // steady clock, ns; written before kSent
         Result m_result;
     };
     /// The waiting side of one request.
@@ -164,6 +193,12 @@ private:
         std::string request;
         std::shared_ptr<Waiter> waiter;  // sync
         Completion completion;           // async
+        Completion late;                 // async, for a late reply after the give-up
+    };
+    /// A given-up request's late completion, kept while its reply may come.
+    struct LateWait {
+        Completion completion;
+        RequestQueue::TimePoint until;  // the end of the drain at the give-up
     };
     using Incoming = ControlSocket::Datagram;
     struct Finished {
@@ -183,6 +218,7 @@ private:
         std::mutex mutex;  // guards what follows
         RequestQueue queue;
         std::unordered_map<RequestQueue::Id, Pending> pending;  // ids are the shard's queue's
+        std::unordered_map<RequestQueue::Id, LateWait> late;    // given up, late completion kept
         /// The queue's next timed action as last published under the lock
         /// (steady clock, ns), for the sender to read without it.
         std::atomic<std::int64_t> nextWake{kNever};
@@ -196,6 +232,10 @@ private:
     RequestQueue::Id enqueue(const net::IpAndPort& to, const std::string& request, int priority,
                              unsigned resendMs, Pending pending);
     void finish(Pending& pending, Result result);
+    /// Hands a completion to the completer thread.
+    void complete(Completion completion, Result result);
+    /// Under the shard's lock: tells a sync() caller that its request left.
+    void noteSent(Shard& shard, const RequestQueue::Send& send, RequestQueue::TimePoint now) const;
     /// Under the shard's lock: what the monitor must see of a first send, if any monitor is set.
     std::optional<Shown> shownOf(const Shard& shard, const RequestQueue::Send& send) const;
     /// Under the shard's lock, after its queue changed: publishes its next
@@ -266,7 +306,7 @@ private:
     std::atomic<bool> m_anyMonitor{false};
 
     struct Counters {
-        std::atomic<std::uint64_t> sent{0}, resent{0}, answered{0}, timedOut{0}, consumed{0}, unmatched{0},
+        std::atomic<std::uint64_t> sent{0}, resent{0}, answered{0}, timedOut{0}, consumed{0}, unmatched{0}, late{0},
             refused{0};
     } m_counters;
 

@@ -152,7 +152,7 @@ void AudioMemoryBase::setScenariosChangedCallbacks(boost::function<void()> befor
 // One attempt only: the channels' jobs ask this of many devices in turn and
 // must not wait three time-outs for each silent one.
 bool AudioMemoryBase::isPlaying() {
-    return parseMemoryState(m_wire->transfer("mem state")).kind != MemoryState::Idle;
+    return parseMemoryState(m_wire->transfer(kMemoryStateRequest)).kind != MemoryState::Idle;
 }
 
 bool AudioMemoryBase::hasChanges() {

@@ -40,11 +40,19 @@ bool DeviceMemoryWire::hasInternalPlaying() {
 
 namespace {
 
+/// The text after "OK", trimmed; false for anything not starting with "OK".
+bool takeBody(const std::string& reply, std::string& body) {
+    const std::string trimmed = boost::algorithm::trim_copy(reply);
+    if (!boost::algorithm::starts_with(trimmed, "OK")) return false;
+    body = boost::algorithm::trim_copy(trimmed.substr(2));
+    return true;
+}
+
 /// The text after "OK", trimmed; anything not starting with "OK" is refused.
 std::string bodyOf(const std::string& reply) {
-    const std::string trimmed = boost::algorithm::trim_copy(reply);
-    if (!boost::algorithm::starts_with(trimmed, "OK")) throw exception::UnexpectedResponseOfDevice(reply);
-    return boost::algorithm::trim_copy(trimmed.substr(2));
+    std::string body;
+    if (!takeBody(reply, body)) throw exception::UnexpectedResponseOfDevice(reply);
+    return body;
 }
 
 }  // namespace
@@ -90,20 +98,24 @@ std::string parseMemoryRead(const std::string& reply, std::uint32_t length) {
     }
 }
 
-MemoryState parseMemoryState(const std::string& reply) {
-    std::istringstream in(bodyOf(reply));
+bool readMemoryState(const std::string& reply, MemoryState& state) {
+    std::string body;
+    if (!takeBody(reply, body)) return false;
+    std::istringstream in(body);
     std::string kind, rest;
     unsigned long id = 0;
-    MemoryState state;
-    if (!(in >> kind)) throw exception::UnexpectedResponseOfDevice(reply);
-    if (kind == "idle") {
-        if (in >> rest) throw exception::UnexpectedResponseOfDevice(reply);
-        return state;
-    }
-    if ((kind != "fragment" && kind != "scenario") || !(in >> id) || (in >> rest) || id > 0xFFFF)
-        throw exception::UnexpectedResponseOfDevice(reply);
+    state = MemoryState();
+    if (!(in >> kind)) return false;
+    if (kind == "idle") return !(in >> rest);
+    if ((kind != "fragment" && kind != "scenario") || !(in >> id) || (in >> rest) || id > 0xFFFF) return false;
     state.kind = kind == "fragment" ? MemoryState::Fragment : MemoryState::Scenario;
     state.id = static_cast<std::uint16_t>(id);
+    return true;
+}
+
+MemoryState parseMemoryState(const std::string& reply) {
+    MemoryState state;
+    if (!readMemoryState(reply, state)) throw exception::UnexpectedResponseOfDevice(reply);
     return state;
 }
 

@@ -61,6 +61,9 @@ struct MemoryState {
     std::uint16_t id = 0;
 };
 
+/// Asks what the memory plays; parseMemoryState reads the reply.
+constexpr const char* kMemoryStateRequest = "mem state";
+
 std::string memoryReadCommand(std::uint32_t offset, std::uint32_t length);
 /// At most kMemoryChunk bytes.
 std::string memoryWriteCommand(std::uint32_t offset, const std::string& bytes);
@@ -76,5 +79,8 @@ MemoryInfo parseMemoryInfo(const std::string& reply);
 /// Exactly `length` bytes of hex, in either case.
 std::string parseMemoryRead(const std::string& reply, std::uint32_t length);
 MemoryState parseMemoryState(const std::string& reply);
+/// parseMemoryState without the exception (whose making logs): false for a
+/// reply it refuses, `state` then unspecified.
+bool readMemoryState(const std::string& reply, MemoryState& state);
 
 }  // namespace device::memory

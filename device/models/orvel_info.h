@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
@@ -77,7 +78,9 @@ public:
     void resetCache() override;
     bool isFirmwareSuitable(boost::shared_ptr<IFirmware> image) override;
     /// Volume in percent 0..100. Offline: exception::Offline. False when the
-    /// loudspeaker refused or was busy with its own playback.
+    /// loudspeaker refused, didn't answer (its volume is then unknown: it may
+    /// have taken the request) or was busy with its own playback. The volume
+    /// kept already is not sent again.
     bool setVolume(std::uint32_t percent) override;
     /// One state packet of this loudspeaker from `source`. False when it is
     /// refused (malformed, another device's, unparsable version); true when
@@ -99,15 +102,52 @@ public:
 
     /// True when switched or already there; false when skipped (own playback,
     /// the repeater kept, unknown channel) or deferred by the loudspeaker.
-    /// Channels above 1 need index 2; the exchange's errors are thrown.
+    /// Channels above 1 need index 2; the exchange's errors are thrown. After
+    /// a request that went unanswered the channel is unknown (the loudspeaker
+    /// may have switched), so the next switch is sent whatever it asks for.
     bool switchChannel(AudioChannel channel);
     /// The cached channel, else "get ch"; CHANNEL_UNKNOWN when the reply is no
     /// channel; CHANNEL_DISCOVERY while the loudspeaker plays a source of its own.
     AudioChannel getChannel();
+    /// The channel as last set or read, CHANNEL_UNKNOWN when not known; asks nothing.
+    AudioChannel getCachedChannel() const { return m_channel.load(); }
     /// Tests both lines: (line 1 good, line 2 good). No answer:
     /// exception::Offline.
     std::pair<bool, bool> setLine();
     bool getLineDouble();
+
+    // ---- without waiting -------------------------------------------------------------
+
+    // Each sends its request through exchangeAsync and returns at once; `done`
+    // runs on the transport's completer thread (at once on the calling thread
+    // when nothing is sent), never while a lock of the device is held, and a
+    // second time with `late` set when the reply of a request given up as
+    // kSilent comes after all (the caches then follow that reply). Nothing is
+    // skipped for what the caches hold, and the loudspeaker's own playback is
+    // not asked about: the caller decides. They log at DEBUG and INFO only;
+    // the caller tells the operator of failures.
+
+    /// Sends "set ch N". Before sending: kRefused for channel 0 while the
+    /// repeater's is kept; kFailed for CHANNEL_UNKNOWN and for a channel above
+    /// 1 below index 2. The reply: "...is deferred..." kRefused, the channel
+    /// unknown; an error kFailed; none kSilent, the channel unknown (it may
+    /// have switched); success keeps the channel and the playback type as
+    /// switchChannel does.
+    void switchChannelAsync(AudioChannel channel, RequestDone done);
+    /// Sends the model's "set vol" for `enabled ? percent : 0` (above 100:
+    /// kFailed, nothing sent). Success keeps the level sent as the volume and
+    /// `enabled` as the volume switch; muted, `percent` is what
+    /// enableVolume(true) restores. No reply: kSilent, the volume unknown.
+    void setVolumeAsync(std::uint32_t percent, bool enabled, RequestDone done);
+    /// Asks "get vol" and keeps the volume as getVolume does; a reply that
+    /// can't be read is kFailed. `percent` is kUnknownVolume unless kDone.
+    void readVolumeAsync(std::function<void(const RequestOutcome& outcome, int percent)> done);
+    /// What hasInternalPlaying answers: at once from the playback-type code,
+    /// or for an Orvel-510 from "mem state" (the audio-memory object is not
+    /// made for it): an error reply means no memory, so nothing plays; no
+    /// reply kSilent; a reply that can't be read kFailed; `playing` false
+    /// unless kDone. A memory that plays corrects the code as hasInternalPlaying does.
+    void internalPlayingAsync(std::function<void(const RequestOutcome& outcome, bool playing)> done);
 
     // ---- playback-type code -------------------------------------------------------
 
@@ -190,6 +230,25 @@ protected:
     boost::shared_ptr<memory::IAudioControl> watchScenarios(boost::shared_ptr<memory::IAudioControl> memory);
 
 private:
+    // What the waiting and the asynchronous forms of the playback requests share.
+    static std::string channelCommand(AudioChannel channel);
+    static bool isDeferredReply(const std::string& reply);
+    /// A switch to `channel` done: the cached channel and the playback type.
+    void takeSwitchedChannel(AudioChannel channel);
+    /// The model's "set vol" for a percent (0..100).
+    std::string volumeCommand(std::uint32_t percent) const;
+    /// A volume set: cached, logged, notified.
+    void takeSetVolume(std::uint32_t percent);
+    /// The percent a "get vol" reply tells on the model's scale, or
+    /// kUnknownVolume; what is wrong with the reply is logged, at DEBUG when
+    /// `quiet`.
+    std::int32_t volumeOfReply(const std::string& reply, bool quiet) const;
+    /// The audio memory plays: a playback-type code that says otherwise is
+    /// corrected (logged as an error unless `quiet`).
+    void takeMemoryPlaying(bool quiet);
+    /// switchChannelAsync's reply: the outcome, the caches updated.
+    RequestOutcome takeSwitchReply(AudioChannel channel, bool answered, const std::string& reply, bool late);
+
     bool parsePingLocked(const std::string& packet, const net::IpAndPort& source);
     /// Step by step, on the copies taken under the device lock.
     void takeFields(OrvelPacket& packet, State& state, bool& changed);

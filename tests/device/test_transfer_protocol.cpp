@@ -112,9 +112,9 @@ TEST_F(Transport, ReplyResendAndTimeOut) {
     EXPECT_EQ(speaker.receivedCount(), 2u);
 
     // The resent request drains the device's address for a while (a second
-    // reply may still come); sync's time counts from the call, so let the
+    // reply may still come); the time below counts from the call, so let the
     // drain pass first.
-    std::this_thread::sleep_for(200ms);
+    std::this_thread::sleep_for(300ms);
     speaker.clearReceived();
     speaker.setReplyPolicy({0, true});  // silent
     start = Clock::now();
@@ -413,6 +413,51 @@ TEST_F(Transport, LateDuplicateIsNotTheReplyToTheNextRequest) {
     EXPECT_EQ(reply, "once");
     ASSERT_TRUE(waitUntil([&] { return m_unknown.size() == 2; }));
     EXPECT_EQ(m_unknown.texts().at(1), "once");
+}
+
+// A device answering 2.6 resend times late: the reply to the first send
+// comes after the give-up and goes to the request's late completion; the
+// reply to the resend comes a resend time later, past the rest counted from
+// the give-up, and was taken as the reply to the next request. The next
+// request now leaves only after it.
+TEST_F(Transport, LateRepliesOfAGivenUpRequestNeverAnswerTheNextOne) {
+    auto& speaker = addDevice(2);
+    speaker.setReplyPolicy({0, false, 2600ms});
+    Completions done;
+    m_transport->async(endpointOf(speaker), "echo first", done.make("first"), 2, 1000, done.make("first late"));
+    m_transport->async(endpointOf(speaker), "echo second", done.make("second"), 2, 1000);
+    ASSERT_TRUE(waitUntil([&] { return speaker.receivedCount() == 2; }));
+    // Quicker for the next request, yet slower than the late reply to the
+    // resend would be after a rest counted from the give-up alone.
+    speaker.setReplyPolicy({0, false, 300ms});
+    ASSERT_TRUE(waitUntil([&] { return done.size() == 3; }, 8000ms));
+    EXPECT_EQ(done.results(), (Texts{"first!", "first late=first", "second=second"}));
+    EXPECT_EQ(m_unknown.texts(), Texts{"first"}) << "the reply to the resend goes where unknown replies go";
+    const auto counts = m_transport->getStatistics();
+    EXPECT_EQ(counts.timedOut, 1u);
+    EXPECT_EQ(counts.unmatched, 2u);
+    EXPECT_EQ(counts.late, 1u);
+    EXPECT_EQ(counts.answered, 1u);
+}
+
+// sync() waited 2R + 50 ms from its call: a request queued behind two others
+// to a device answering 800 ms late was withdrawn before it was sent. The
+// time now counts from its first send.
+TEST_F(Transport, ARequestQueuedBehindOthersToASlowDeviceIsAnsweredNotAbandoned) {
+    auto& speaker = addDevice(2);
+    speaker.setReplyPolicy({0, false, 800ms});
+    std::vector<std::thread> callers;
+    std::vector<std::string> replies(3);
+    std::vector<char> answered(3, 0);
+    for (std::size_t i = 0; i < replies.size(); ++i)
+        callers.emplace_back([&, i] { answered[i] = sync(speaker, "echo " + std::to_string(i), replies[i]); });
+    for (auto& caller : callers) caller.join();
+    for (std::size_t i = 0; i < replies.size(); ++i) {
+        EXPECT_TRUE(answered[i]) << i;
+        EXPECT_EQ(replies[i], std::to_string(i));
+    }
+    EXPECT_EQ(speaker.receivedCount(), 3u) << "each sent once";
+    EXPECT_EQ(m_transport->getStatistics().timedOut, 0u);
 }
 
 TEST_F(Transport, HandlersMayNotWaitAndTheirFaultsStopNothing) {

@@ -1,0 +1,698 @@
+#include "audio/loudspeaker_ledger.h"
+
+#include <algorithm>
+#include <set>
+
+#include <boost/thread/thread.hpp>
+
+#include "base/log.h"
+
+namespace frm {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Kind = device::RequestOutcome::Kind;
+
+const wchar_t* const kNoAnswer = L"устройство не ответило";
+const wchar_t* const kOffline = L"устройство не в сети";
+const wchar_t* const kOwnNotice = L"устройство воспроизводит собственное оповещение";
+
+/// A loudspeaker's volume as it is heard: its volume while switched on, and
+/// whether it is.
+struct Level {
+    int volume = 0;
+    bool enabled = true;
+    bool operator==(const Level& other) const { return volume == other.volume && enabled == other.enabled; }
+    bool operator!=(const Level& other) const { return !(*this == other); }
+};
+
+/// What the wishes ask of a loudspeaker now.
+struct Target {
+    std::optional<device::AudioChannel> channel;
+    /// A volume wished for, or the own one owed back.
+    bool levelWanted = false;
+    /// The wished volume; empty: the own one.
+    std::optional<int> volume;
+    bool enabled = true;
+};
+
+bool isNotice(const std::optional<device::AudioChannel>& channel) {
+    return channel && *channel != device::CHANNEL_DISCOVERY;
+}
+
+}  // namespace
+
+// ---- batches -----------------------------------------------------------------------------------
+
+struct LedgerBatch::State {
+    std::mutex mutex;  // guards what follows
+    std::condition_variable changed;
+    std::size_t pending = 0;  // loudspeakers attached and not settled
+    bool sealed = false;      // every loudspeaker attached
+    bool stopped = false;     // the ledger ended
+    Settlements settled;
+    Loudspeaker firstDone;
+    std::vector<std::function<void(const Settlements&)>> then;
+
+    bool complete() const { return stopped || (sealed && pending == 0); }
+
+    /// Under no lock of the ledger's that `then` could need: the callbacks
+    /// run on the caller.
+    void finishIfComplete(std::unique_lock<std::mutex>& lock) {
+        if (!complete()) return;
+        changed.notify_all();
+        std::vector<std::function<void(const Settlements&)>> callbacks;
+        callbacks.swap(then);
+        const Settlements copy = settled;
+        lock.unlock();
+        for (auto& callback : callbacks) callback(copy);
+    }
+};
+
+LedgerBatch::LedgerBatch() : m_state(std::make_shared<State>()) {}
+
+bool LedgerBatch::wait(std::chrono::milliseconds limit) const {
+    const auto until = Clock::now() + limit;
+    std::unique_lock<std::mutex> lock(m_state->mutex);
+    while (!m_state->complete()) {
+        if (Clock::now() >= until) return false;
+        lock.unlock();
+        boost::this_thread::interruption_point();
+        lock.lock();
+        m_state->changed.wait_for(lock, std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+Loudspeaker LedgerBatch::firstDone(std::chrono::milliseconds limit) const {
+    const auto until = Clock::now() + limit;
+    std::unique_lock<std::mutex> lock(m_state->mutex);
+    while (!m_state->firstDone && !m_state->complete()) {
+        if (Clock::now() >= until) break;
+        lock.unlock();
+        boost::this_thread::interruption_point();
+        lock.lock();
+        m_state->changed.wait_for(lock, std::chrono::milliseconds(50));
+    }
+    return m_state->firstDone;
+}
+
+bool LedgerBatch::settled() const {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    return m_state->complete();
+}
+
+LedgerBatch::Settlements LedgerBatch::settlements() const {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    return m_state->settled;
+}
+
+void LedgerBatch::whenSettled(std::function<void(const Settlements&)> then) const {
+    std::unique_lock<std::mutex> lock(m_state->mutex);
+    m_state->then.push_back(std::move(then));
+    m_state->finishIfComplete(lock);
+}
+
+StepFailures LedgerBatch::failures(Settlement::Step step) const {
+    StepFailures failures;
+    for (const auto& [speaker, settlement] : settlements())
+        if (settlement.kind != Settlement::kDone && settlement.step == step)
+            failures.add(settlement.cause, speaker->getTitle());
+    return failures;
+}
+
+// ---- the ledger's state --------------------------------------------------------------------------
+
+class LoudspeakerLedger::Impl : public std::enable_shared_from_this<LoudspeakerLedger::Impl> {
+public:
+    Impl(std::shared_ptr<LoudspeakerLink> link, Options options) : m_link(std::move(link)), m_options(options) {}
+
+    LedgerBatch hold(Holder holder, const std::map<Loudspeaker, Wish>& wishes);
+    LedgerBatch release(Holder holder, const DeviceSet* speakers);
+    LedgerBatch resetChannel(const DeviceSet& speakers);
+    void park(Holder holder);
+    DeviceSet held(Holder holder);
+    std::size_t size();
+    /// The retry thread's look: false once ending.
+    bool retry();
+    /// Waits for the retry thread's next look (or the end).
+    void pause();
+    /// Nothing more is sent; waiting batches settle.
+    void end();
+
+private:
+    struct Waiting {
+        std::shared_ptr<LedgerBatch::State> batch;
+        Settlement settlement;
+    };
+    struct Entry {
+        Loudspeaker speaker;
+        std::array<std::optional<Wish>, 2> wishes;
+        /// A holder's wish kept, but nothing sent for it (see park).
+        std::array<bool, 2> parked{{false, false}};
+        // The loudspeaker's own, from before the first holder took it.
+        std::optional<int> ownVolume;
+        bool ownEnabled = true;
+        bool ownUnreadable = false;  // its volume could not be read: its volume is left alone
+        // What the loudspeaker has, as far as known.
+        std::optional<device::AudioChannel> channel;
+        std::optional<Level> level;
+        // A holder asked for a switch / a volume: the own ones are owed back.
+        bool channelTouched = false;
+        bool levelTouched = false;
+        bool resetChannel = false;
+        bool inFlight = false;
+        // No answer to the last request: not waited for, asked again later.
+        bool unreachable = false;
+        bool retryNow = false;
+        Clock::time_point retryAt{};
+        std::chrono::milliseconds backoff{0};
+        bool waitsOnline = false;
+        // Answers for the wishes as they are; forgotten when they change.
+        std::optional<device::AudioChannel> memoryFreeFor;  // a memory check allowed this switch
+        std::optional<device::AudioChannel> refusedChannel;
+        std::optional<device::AudioChannel> failedChannel;
+        std::optional<Level> failedLevel;
+        std::vector<Waiting> waiting;
+    };
+    struct Request {
+        enum Kind { kMemory, kSwitch, kVolume, kRead };
+        Loudspeaker speaker;
+        Kind kind = kSwitch;
+        device::AudioChannel channel = device::CHANNEL_DISCOVERY;
+        Level level;
+        /// Whether a switch had been asked for before this one.
+        bool touchedBefore = false;
+    };
+    using Requests = std::vector<Request>;
+    using After = std::vector<std::function<void()>>;
+
+    Entry& entryOf(const Loudspeaker& speaker);
+    Target targetOf(const Entry& entry) const;
+    /// The strongest holder with a wish, if any.
+    std::optional<Holder> topHolder(const Entry& entry) const;
+    /// Chooses the entry's next request, or settles the batches waiting for
+    /// it; erases an entry that owes nothing. Under the lock.
+    void advance(const Loudspeaker& speaker, Requests& out, After& after);
+    /// What to send next; false when the entry is idle.
+    bool choose(Entry& entry, Request& request);
+    void attach(Entry& entry, const std::shared_ptr<LedgerBatch::State>& batch);
+    static void forget(Entry& entry);
+    static void note(Entry& entry, Settlement::Kind kind, Settlement::Step step, const std::wstring& cause);
+    void settle(Entry& entry, After& after);
+    void unanswered(Entry& entry, Settlement::Step step, After& after);
+    LedgerBatch seal(const std::shared_ptr<LedgerBatch::State>& batch, After& after);
+    /// Runs `change` under the lock with a new batch, then what it settled
+    /// and sent, outside the lock.
+    template <class Change>
+    LedgerBatch changed(Change change);
+    void send(Requests& requests);
+    void finished(const Request& request, const device::RequestOutcome& outcome, int value);
+    static void run(After& after);
+
+    const std::shared_ptr<LoudspeakerLink> m_link;
+    const Options m_options;
+    std::mutex m_mutex;  // guards what follows
+    std::map<Loudspeaker, Entry> m_entries;
+    bool m_ending = false;
+    std::condition_variable m_wake;
+};
+
+void LoudspeakerLedger::Impl::run(After& after) {
+    for (auto& callback : after) callback();
+    after.clear();
+}
+
+LoudspeakerLedger::Impl::Entry& LoudspeakerLedger::Impl::entryOf(const Loudspeaker& speaker) {
+    auto found = m_entries.find(speaker);
+    if (found != m_entries.end()) return found->second;
+    Entry& entry = m_entries[speaker];
+    entry.speaker = speaker;
+    const LoudspeakerLink::Known known = m_link->known(speaker);
+    entry.channel = known.channel;
+    entry.ownVolume = known.volume;
+    entry.ownEnabled = known.enabled;
+    if (known.volume) entry.level = Level{*known.volume, known.enabled};
+    return entry;
+}
+
+std::optional<Holder> LoudspeakerLedger::Impl::topHolder(const Entry& entry) const {
+    for (Holder holder : {Holder::kAlarm, Holder::kPlayer})
+        if (entry.wishes[static_cast<std::size_t>(holder)]) return holder;
+    return std::nullopt;
+}
+
+Target LoudspeakerLedger::Impl::targetOf(const Entry& entry) const {
+    Target target;
+    for (Holder holder : {Holder::kAlarm, Holder::kPlayer}) {
+        const std::optional<Wish>& wish = entry.wishes[static_cast<std::size_t>(holder)];
+        if (wish && wish->channel) {
+            target.channel = wish->channel;
+            break;
+        }
+    }
+    if (!target.channel && (entry.channelTouched || entry.resetChannel)) target.channel = device::CHANNEL_DISCOVERY;
+    for (Holder holder : {Holder::kAlarm, Holder::kPlayer}) {
+        const std::optional<Wish>& wish = entry.wishes[static_cast<std::size_t>(holder)];
+        if (!wish || (!wish->volume && !wish->enabled)) continue;
+        target.levelWanted = true;
+        target.volume = wish->volume;
+        target.enabled = wish->enabled.value_or(wish->volume ? true : entry.ownEnabled);
+        return target;
+    }
+    if (entry.levelTouched) {
+        target.levelWanted = true;
+        target.enabled = entry.ownEnabled;
+    }
+    return target;
+}
+
+void LoudspeakerLedger::Impl::forget(Entry& entry) {
+    entry.memoryFreeFor.reset();
+    entry.refusedChannel.reset();
+    entry.failedChannel.reset();
+    entry.failedLevel.reset();
+}
+
+void LoudspeakerLedger::Impl::attach(Entry& entry, const std::shared_ptr<LedgerBatch::State>& batch) {
+    {
+        std::lock_guard<std::mutex> lock(batch->mutex);
+        ++batch->pending;
+    }
+    entry.waiting.push_back({batch, Settlement()});
+}
+
+void LoudspeakerLedger::Impl::note(Entry& entry, Settlement::Kind kind, Settlement::Step step,
+                                   const std::wstring& cause) {
+    for (Waiting& waiting : entry.waiting)
+        if (waiting.settlement.kind == Settlement::kDone) waiting.settlement = {kind, step, cause};
+}
+
+void LoudspeakerLedger::Impl::settle(Entry& entry, After& after) {
+    std::vector<Waiting> waiting;
+    waiting.swap(entry.waiting);
+    for (Waiting& w : waiting) {
+        const std::shared_ptr<LedgerBatch::State> batch = w.batch;
+        const Loudspeaker speaker = entry.speaker;
+        const Settlement settlement = w.settlement;
+        after.push_back([batch, speaker, settlement] {
+            std::unique_lock<std::mutex> lock(batch->mutex);
+            if (batch->settled.emplace(speaker, settlement).second) --batch->pending;
+            if (!batch->firstDone && settlement.kind == Settlement::kDone) {
+                batch->firstDone = speaker;
+                batch->changed.notify_all();
+            }
+            batch->finishIfComplete(lock);
+        });
+    }
+}
+
+void LoudspeakerLedger::Impl::unanswered(Entry& entry, Settlement::Step step, After& after) {
+    entry.unreachable = true;
+    entry.retryNow = false;
+    entry.backoff = entry.backoff.count() == 0 ? m_options.firstRetry
+                                                : std::min(entry.backoff * 2, m_options.lastRetry);
+    entry.retryAt = Clock::now() + entry.backoff;
+    note(entry, Settlement::kSilent, step, kNoAnswer);
+    settle(entry, after);
+}
+
+bool LoudspeakerLedger::Impl::choose(Entry& entry, Request& request) {
+    const Target target = targetOf(entry);
+    request.speaker = entry.speaker;
+    const bool memory = m_link->checksMemory(entry.speaker);
+    const auto switchTo = [&](device::AudioChannel channel) {
+        request.channel = channel;
+        request.kind = memory && entry.memoryFreeFor != channel ? Request::kMemory : Request::kSwitch;
+        return true;
+    };
+    // A notice's channel first: whether the loudspeaker is free decides the rest.
+    if (isNotice(target.channel) && entry.channel != target.channel && entry.refusedChannel != target.channel &&
+        entry.failedChannel != target.channel)
+        return switchTo(*target.channel);
+    // A loudspeaker that plays a notice of its own keeps its volume.
+    const bool refused = isNotice(target.channel) && entry.channel != target.channel;
+    if (target.levelWanted && !refused) {
+        if (!entry.ownVolume) {
+            if (!entry.ownUnreadable) {
+                request.kind = Request::kRead;
+                return true;
+            }
+        } else {
+            const Level level{target.volume.value_or(*entry.ownVolume), target.enabled};
+            if (entry.level != level && entry.failedLevel != level) {
+                request.kind = Request::kVolume;
+                request.level = level;
+                return true;
+            }
+        }
+    }
+    // Back to the common channel once the volume is back.
+    if (target.channel == device::CHANNEL_DISCOVERY && entry.channel != target.channel &&
+        entry.refusedChannel != target.channel && entry.failedChannel != target.channel)
+        return switchTo(device::CHANNEL_DISCOVERY);
+    return false;
+}
+
+void LoudspeakerLedger::Impl::advance(const Loudspeaker& speaker, Requests& out, After& after) {
+    const auto found = m_entries.find(speaker);
+    if (found == m_entries.end()) return;
+    Entry& entry = found->second;
+    if (entry.inFlight) return;
+    const std::optional<Holder> top = topHolder(entry);
+    if (m_ending || (top && entry.parked[static_cast<std::size_t>(*top)])) {
+        settle(entry, after);
+        return;
+    }
+    Request request;
+    if (!choose(entry, request)) {
+        settle(entry, after);
+        entry.resetChannel = false;
+        // Owes nothing: what the loudspeaker has is its own.
+        if (!top && !entry.unreachable) m_entries.erase(found);
+        return;
+    }
+    if (!m_link->online(speaker)) {
+        entry.waitsOnline = true;
+        note(entry, Settlement::kOffline,
+             request.kind == Request::kRead ? Settlement::kVolumeRead
+             : request.kind == Request::kVolume ? Settlement::kVolume : Settlement::kSwitch,
+             kOffline);
+        settle(entry, after);
+        return;
+    }
+    entry.waitsOnline = false;
+    if (entry.unreachable && !entry.retryNow) {
+        note(entry, Settlement::kSilent, request.kind == Request::kVolume ? Settlement::kVolume : Settlement::kSwitch,
+             kNoAnswer);
+        settle(entry, after);
+        return;
+    }
+    entry.inFlight = true;
+    request.touchedBefore = entry.channelTouched;
+    if (request.kind == Request::kSwitch) entry.channelTouched = true;
+    if (request.kind == Request::kVolume) entry.levelTouched = true;
+    out.push_back(request);
+}
+
+LedgerBatch LoudspeakerLedger::Impl::seal(const std::shared_ptr<LedgerBatch::State>& state, After& after) {
+    after.push_back([state] {
+        std::unique_lock<std::mutex> lock(state->mutex);
+        state->sealed = true;
+        state->finishIfComplete(lock);
+    });
+    LedgerBatch batch;
+    batch.m_state = state;
+    return batch;
+}
+
+template <class Change>
+LedgerBatch LoudspeakerLedger::Impl::changed(Change change) {
+    const auto state = LedgerBatch().m_state;
+    Requests requests;
+    After after;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        change(state, requests, after);
+    }
+    LedgerBatch batch = seal(state, after);
+    run(after);
+    send(requests);
+    return batch;
+}
+
+LedgerBatch LoudspeakerLedger::Impl::hold(Holder holder, const std::map<Loudspeaker, Wish>& wishes) {
+    return changed([&](const std::shared_ptr<LedgerBatch::State>& state, Requests& requests, After& after) {
+        for (const auto& [speaker, wish] : wishes) {
+            Entry& entry = entryOf(speaker);
+            entry.parked[static_cast<std::size_t>(holder)] = false;
+            std::optional<Wish>& held = entry.wishes[static_cast<std::size_t>(holder)];
+            // The same wish again (a notice making sure of its loudspeakers)
+            // asks nothing anew: refusals and silences stand.
+            if (!held || !(*held == wish)) {
+                held = wish;
+                forget(entry);
+                // A new wish asks again at once what gave no answer before.
+                if (entry.unreachable) entry.retryNow = true;
+            }
+            attach(entry, state);
+            advance(speaker, requests, after);
+        }
+    });
+}
+
+LedgerBatch LoudspeakerLedger::Impl::release(Holder holder, const DeviceSet* speakers) {
+    return changed([&](const std::shared_ptr<LedgerBatch::State>& state, Requests& requests, After& after) {
+        std::vector<Loudspeaker> released;
+        for (auto& [speaker, entry] : m_entries) {
+            if (!entry.wishes[static_cast<std::size_t>(holder)]) continue;
+            if (speakers != nullptr && speakers->count(speaker) == 0) continue;
+            entry.wishes[static_cast<std::size_t>(holder)].reset();
+            entry.parked[static_cast<std::size_t>(holder)] = false;
+            forget(entry);
+            released.push_back(speaker);
+        }
+        for (const Loudspeaker& speaker : released) {
+            attach(m_entries.at(speaker), state);
+            advance(speaker, requests, after);
+        }
+    });
+}
+
+LedgerBatch LoudspeakerLedger::Impl::resetChannel(const DeviceSet& speakers) {
+    return changed([&](const std::shared_ptr<LedgerBatch::State>& state, Requests& requests, After& after) {
+        for (const Loudspeaker& speaker : speakers) {
+            Entry& entry = entryOf(speaker);
+            if (topHolder(entry)) continue;
+            entry.resetChannel = true;
+            // Whatever the object last knew: a loudspeaker that took over may
+            // have moved on its own.
+            if (entry.channel != device::CHANNEL_DISCOVERY) entry.channel.reset();
+            forget(entry);
+            attach(entry, state);
+            advance(speaker, requests, after);
+        }
+    });
+}
+
+void LoudspeakerLedger::Impl::park(Holder holder) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto& [speaker, entry] : m_entries)
+        if (entry.wishes[static_cast<std::size_t>(holder)]) entry.parked[static_cast<std::size_t>(holder)] = true;
+}
+
+DeviceSet LoudspeakerLedger::Impl::held(Holder holder) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    DeviceSet speakers;
+    for (const auto& [speaker, entry] : m_entries)
+        if (entry.wishes[static_cast<std::size_t>(holder)]) speakers.insert(speaker);
+    return speakers;
+}
+
+std::size_t LoudspeakerLedger::Impl::size() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_entries.size();
+}
+
+void LoudspeakerLedger::Impl::send(Requests& requests) {
+    const std::weak_ptr<Impl> weak = weak_from_this();
+    for (const Request& request : requests) {
+        const Loudspeaker& speaker = request.speaker;
+        switch (request.kind) {
+            case Request::kMemory:
+                m_link->internalPlaying(speaker, [weak, request](const device::RequestOutcome& outcome, bool playing) {
+                    if (const auto self = weak.lock()) self->finished(request, outcome, playing ? 1 : 0);
+                });
+                break;
+            case Request::kSwitch:
+                m_link->switchChannel(speaker, request.channel, [weak, request](const device::RequestOutcome& outcome) {
+                    if (const auto self = weak.lock()) self->finished(request, outcome, 0);
+                });
+                break;
+            case Request::kVolume:
+                m_link->setVolume(speaker, request.level.volume, request.level.enabled,
+                                  [weak, request](const device::RequestOutcome& outcome) {
+                                      if (const auto self = weak.lock()) self->finished(request, outcome, 0);
+                                  });
+                break;
+            case Request::kRead:
+                m_link->readVolume(speaker, [weak, request](const device::RequestOutcome& outcome, int percent) {
+                    if (const auto self = weak.lock()) self->finished(request, outcome, percent);
+                });
+                break;
+        }
+    }
+    requests.clear();
+}
+
+void LoudspeakerLedger::Impl::finished(const Request& request, const device::RequestOutcome& outcome, int value) {
+    Requests requests;
+    After after;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto found = m_entries.find(request.speaker);
+        if (found == m_entries.end()) return;
+        Entry& entry = found->second;
+        // A late reply answers a request given up before: what it says
+        // stands, and the loudspeaker answers again.
+        if (!outcome.late) entry.inFlight = false;
+        const Settlement::Step step = request.kind == Request::kVolume ? Settlement::kVolume
+                                      : request.kind == Request::kRead ? Settlement::kVolumeRead
+                                                                       : Settlement::kSwitch;
+        if (outcome.kind == Kind::kSilent) {
+            if (request.kind == Request::kSwitch) entry.channel.reset();
+            if (request.kind == Request::kVolume) entry.level.reset();
+            LOG_DEBUG(L"Loudspeaker ledger: no answer from '%1%'", entry.speaker->getTitle());
+            if (!outcome.late) unanswered(entry, step, after);
+        } else {
+            if (entry.unreachable)
+                LOG_INFO(L"Громкоговоритель '%1%' снова отвечает", entry.speaker->getTitle());
+            entry.unreachable = false;
+            entry.retryNow = false;
+            entry.backoff = std::chrono::milliseconds(0);
+            switch (request.kind) {
+                case Request::kMemory:
+                    if (outcome.kind != Kind::kDone) {
+                        note(entry, Settlement::kFailed, step, outcome.cause);
+                        entry.failedChannel = request.channel;
+                    } else if (value != 0) {
+                        note(entry, Settlement::kBusy, step, kOwnNotice);
+                        entry.refusedChannel = request.channel;
+                    } else {
+                        entry.memoryFreeFor = request.channel;
+                    }
+                    break;
+                case Request::kSwitch:
+                    entry.memoryFreeFor.reset();
+                    if (outcome.kind == Kind::kDone) {
+                        entry.channel = request.channel;
+                    } else {
+                        // Refused: it may switch later (deferred) or keep the
+                        // repeater's, as its object knows. An error reply
+                        // leaves it where it was.
+                        if (outcome.kind == Kind::kRefused) entry.channel = m_link->known(entry.speaker).channel;
+                        if (outcome.kind == Kind::kRefused) {
+                            // The common channel refused: the repeater's stays, as it should.
+                            if (request.channel != device::CHANNEL_DISCOVERY)
+                                note(entry, Settlement::kBusy, step, outcome.cause);
+                            entry.refusedChannel = request.channel;
+                        } else {
+                            note(entry, Settlement::kFailed, step, outcome.cause);
+                            entry.failedChannel = request.channel;
+                            // Refused with an error: it did not move, and owes no switch back.
+                            entry.channelTouched = request.touchedBefore;
+                        }
+                    }
+                    break;
+                case Request::kVolume:
+                    if (outcome.kind == Kind::kDone) {
+                        entry.level = request.level;
+                    } else {
+                        note(entry, Settlement::kFailed, step, outcome.cause);
+                        entry.failedLevel = request.level;
+                    }
+                    break;
+                case Request::kRead:
+                    if (entry.ownVolume) break;  // a late answer after another read
+                    if (outcome.kind == Kind::kDone) {
+                        entry.ownVolume = value;
+                        if (!entry.level) entry.level = Level{value, entry.ownEnabled};
+                    } else {
+                        note(entry, Settlement::kFailed, step, outcome.cause);
+                        entry.ownUnreadable = true;
+                    }
+                    break;
+            }
+        }
+        advance(request.speaker, requests, after);
+    }
+    run(after);
+    send(requests);
+}
+
+bool LoudspeakerLedger::Impl::retry() {
+    // Once the transport has stopped nothing completes any more: whoever
+    // waits is let go.
+    if (!m_link->running()) {
+        end();
+        return false;
+    }
+    Requests requests;
+    After after;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_ending) return false;
+        const Clock::time_point now = Clock::now();
+        std::vector<Loudspeaker> due;
+        for (auto& [speaker, entry] : m_entries) {
+            if (entry.inFlight || !(entry.unreachable || entry.waitsOnline)) continue;
+            if (!m_link->online(speaker)) continue;
+            if (entry.unreachable && !m_link->answered(speaker) && now < entry.retryAt) continue;
+            entry.retryNow = true;
+            due.push_back(speaker);
+        }
+        for (const Loudspeaker& speaker : due) advance(speaker, requests, after);
+    }
+    run(after);
+    send(requests);
+    return true;
+}
+
+void LoudspeakerLedger::Impl::pause() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_wake.wait_for(lock, m_options.tick, [this] { return m_ending; });
+}
+
+void LoudspeakerLedger::Impl::end() {
+    std::vector<std::shared_ptr<LedgerBatch::State>> batches;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_ending = true;
+        m_wake.notify_all();
+        for (auto& [speaker, entry] : m_entries)
+            for (Waiting& waiting : entry.waiting) batches.push_back(waiting.batch);
+    }
+    for (const auto& batch : batches) {
+        std::unique_lock<std::mutex> lock(batch->mutex);
+        batch->stopped = true;
+        batch->finishIfComplete(lock);
+    }
+}
+
+// ---- the ledger ------------------------------------------------------------------------------------
+
+LoudspeakerLedger::LoudspeakerLedger(std::shared_ptr<LoudspeakerLink> link)
+    : LoudspeakerLedger(std::move(link), Options()) {}
+
+LoudspeakerLedger::LoudspeakerLedger(std::shared_ptr<LoudspeakerLink> link, Options options)
+    : m_impl(std::make_shared<Impl>(std::move(link), options)), m_retrier([this] { retryLoop(); }) {}
+
+LoudspeakerLedger::~LoudspeakerLedger() {
+    m_impl->end();
+    if (m_retrier.joinable()) m_retrier.join();
+}
+
+void LoudspeakerLedger::retryLoop() {
+    while (m_impl->retry()) m_impl->pause();
+}
+
+LedgerBatch LoudspeakerLedger::hold(Holder holder, const std::map<Loudspeaker, Wish>& wishes) {
+    return m_impl->hold(holder, wishes);
+}
+
+LedgerBatch LoudspeakerLedger::release(Holder holder, const DeviceSet& speakers) {
+    return m_impl->release(holder, &speakers);
+}
+
+LedgerBatch LoudspeakerLedger::releaseAll(Holder holder) { return m_impl->release(holder, nullptr); }
+
+void LoudspeakerLedger::park(Holder holder) { m_impl->park(holder); }
+
+LedgerBatch LoudspeakerLedger::resetChannel(const DeviceSet& speakers) { return m_impl->resetChannel(speakers); }
+
+DeviceSet LoudspeakerLedger::held(Holder holder) { return m_impl->held(holder); }
+
+std::size_t LoudspeakerLedger::size() { return m_impl->size(); }
+
+}  // namespace frm

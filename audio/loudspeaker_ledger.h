@@ -1,0 +1,200 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/playback.h"
+#include "audio/step_failures.h"
+#include "device/models/orvel_info.h"
+
+// Who sets a loudspeaker's channel and volume while notices run, and how it
+// gets its own back.
+//
+// The alarm channel and the player channel never send their requests to a
+// loudspeaker themselves: each says what it wants of it (a wish) and the
+// ledger drives the loudspeaker towards the wish of the strongest holder,
+// the alarm's over the player's, and back to the loudspeaker's own settings
+// when the last holder lets go. A loudspeaker's own volume and switch state
+// are kept from before the first holder took it, so that what is given back
+// is never a volume a notice set, whatever the order of the notices.
+//
+// Each loudspeaker has at most one request of the ledger in flight, and the
+// next one is chosen when it ends, from the wishes as they are then: two
+// holders never write one loudspeaker in turn, and a notice that takes a
+// loudspeaker back while it is being given back costs no switch back first.
+// The requests leave without waiting (the transport serves every loudspeaker
+// at once), so a step costs the reply time of the slowest loudspeaker.
+//
+// A loudspeaker that gives no answer costs a batch one give-up: it is not
+// waited for again until it answers, and what it owes (a switch back, its
+// volume) is asked again when it answers again, as soon as anybody hears
+// from it or, failing that, at growing intervals while it stays online. A
+// reply that comes after the give-up still counts: the loudspeaker did what
+// it was asked.
+
+namespace frm {
+
+using Loudspeaker = boost::shared_ptr<device::OrvelInfo>;
+
+/// Who holds a loudspeaker; the stronger holder's wish stands.
+enum class Holder { kPlayer = 0, kAlarm = 1 };
+
+/// What a holder wants of a loudspeaker. An empty field is left to the
+/// holder below, and at last to the loudspeaker's own: the common channel
+/// (only once a holder has switched it), its volume and its switch state.
+struct Wish {
+    std::optional<device::AudioChannel> channel;
+    /// Percent, heard: a wish with a volume and no switch state switches
+    /// the loudspeaker on.
+    std::optional<int> volume;
+    /// False: muted, its volume kept for later.
+    std::optional<bool> enabled;
+
+    bool operator==(const Wish& other) const {
+        return channel == other.channel && volume == other.volume && enabled == other.enabled;
+    }
+};
+
+/// The requests the ledger sends, and what it knows of a loudspeaker
+/// without asking. The program's sends the loudspeakers' own requests; each
+/// `done` runs once on the transport's completer thread (or at once), and
+/// once more with `late` when a reply came after the give-up.
+class LoudspeakerLink {
+public:
+    using Done = std::function<void(const device::RequestOutcome&)>;
+    using VolumeDone = std::function<void(const device::RequestOutcome&, int percent)>;
+    using PlayingDone = std::function<void(const device::RequestOutcome&, bool playing)>;
+
+    /// What the loudspeaker's object holds.
+    struct Known {
+        std::optional<device::AudioChannel> channel;
+        /// The volume it plays at while switched on (the remembered one while
+        /// muted); empty when not known.
+        std::optional<int> volume;
+        bool enabled = true;
+    };
+
+    virtual ~LoudspeakerLink() = default;
+    /// Heard from lately (state packets or replies).
+    virtual bool online(const Loudspeaker& speaker) = 0;
+    /// Its last exchange was answered.
+    virtual bool answered(const Loudspeaker& speaker) = 0;
+    virtual Known known(const Loudspeaker& speaker) = 0;
+    /// Whether its audio memory may play on its own, unseen in its state
+    /// packets (the Orvel-510): asked before each switch.
+    virtual bool checksMemory(const Loudspeaker& speaker) = 0;
+    virtual std::wstring title(const Loudspeaker& speaker) = 0;
+    /// False once the transport has stopped: nothing will complete any more.
+    virtual bool running() = 0;
+
+    virtual void internalPlaying(const Loudspeaker& speaker, PlayingDone done) = 0;
+    virtual void switchChannel(const Loudspeaker& speaker, device::AudioChannel channel, Done done) = 0;
+    virtual void setVolume(const Loudspeaker& speaker, int percent, bool enabled, Done done) = 0;
+    virtual void readVolume(const Loudspeaker& speaker, VolumeDone done) = 0;
+};
+
+/// How one loudspeaker's part of a batch ended: the first request of it that
+/// did not succeed, else done.
+struct Settlement {
+    enum Kind { kDone, kBusy, kFailed, kSilent, kOffline };
+    enum Step { kSwitch, kVolume, kVolumeRead };
+    Kind kind = kDone;
+    Step step = kSwitch;
+    std::wstring cause;
+};
+
+/// What one call of the ledger set going, to wait for or to be told of. A
+/// handle: copies share the batch.
+class LedgerBatch {
+public:
+    using Settlements = std::map<Loudspeaker, Settlement>;
+
+    LedgerBatch();
+
+    /// Waits until every loudspeaker of the batch has settled, the ledger
+    /// stopped or `limit` passed (false). An interruption point of the
+    /// calling boost thread.
+    bool wait(std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
+    /// Waits for the first loudspeaker that settles done; empty when none
+    /// does (all settled otherwise, or the limit passed).
+    Loudspeaker firstDone(std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
+    bool settled() const;
+    /// What has settled so far; those not settled count as silent.
+    Settlements settlements() const;
+    /// Runs `then` once, with the settlements, when the batch has settled:
+    /// on the thread that settles it last (a completion), or here.
+    void whenSettled(std::function<void(const Settlements&)> then) const;
+
+    /// The failures of the batch by kind of request and cause, for the
+    /// operator.
+    StepFailures failures(Settlement::Step step) const;
+
+private:
+    friend class LoudspeakerLedger;
+    struct State;
+    std::shared_ptr<State> m_state;
+};
+
+class LoudspeakerLedger {
+public:
+    struct Options {
+        /// The first pause before a loudspeaker that gave no answer is asked
+        /// again without anybody having heard from it; it doubles up to
+        /// `lastRetry`.
+        std::chrono::milliseconds firstRetry{2000};
+        std::chrono::milliseconds lastRetry{30000};
+        /// How often the retry thread looks.
+        std::chrono::milliseconds tick{250};
+    };
+
+    explicit LoudspeakerLedger(std::shared_ptr<LoudspeakerLink> link);
+    LoudspeakerLedger(std::shared_ptr<LoudspeakerLink> link, Options options);
+    /// Stops the retry thread; waiting batches settle. Completions that come
+    /// later find nothing.
+    ~LoudspeakerLedger();
+    LoudspeakerLedger(const LoudspeakerLedger&) = delete;
+    LoudspeakerLedger& operator=(const LoudspeakerLedger&) = delete;
+
+    /// The holder takes each loudspeaker with its wish, in place of an
+    /// earlier wish of its own. The batch settles when each loudspeaker does
+    /// what the strongest wish asks, refuses it, fails or gives no answer
+    /// (one that gave none before is asked again at once); an offline one
+    /// settles at once and is served when it comes online.
+    LedgerBatch hold(Holder holder, const std::map<Loudspeaker, Wish>& wishes);
+    /// The holder lets the loudspeakers go: each takes the wish of the holder
+    /// below, or its own settings back. One that gave no answer before
+    /// settles at once and is given back when it answers again.
+    LedgerBatch release(Holder holder, const DeviceSet& speakers);
+    /// Every loudspeaker of the holder.
+    LedgerBatch releaseAll(Holder holder);
+    /// The holder keeps the loudspeakers it holds now, but nothing more is
+    /// sent for it to them until it holds them anew or releases them (they
+    /// took over with notices of their own).
+    void park(Holder holder);
+    /// Loudspeakers that no holder holds go to the common channel, whatever
+    /// channel they are on (after a notice that they took over).
+    LedgerBatch resetChannel(const DeviceSet& speakers);
+
+    DeviceSet held(Holder holder);
+    /// Loudspeakers the ledger still drives: held, or owing something back.
+    std::size_t size();
+
+private:
+    class Impl;
+    void retryLoop();
+
+    const std::shared_ptr<Impl> m_impl;
+    std::thread m_retrier;
+};
+
+}  // namespace frm

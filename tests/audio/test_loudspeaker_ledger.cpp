@@ -1,0 +1,368 @@
+#include <atomic>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "audio/loudspeaker_ledger.h"
+#include "device/models/version_tables.h"
+#include "tests/support/elapsed.h"
+
+// The ledger drives loudspeakers through a link that the tests answer by
+// hand: every request waits in the link until the test answers it, so each
+// interleaving of two holders, a stop and a late or missing reply is played
+// out exactly.
+
+namespace {
+
+using namespace std::chrono_literals;
+using device::RequestOutcome;
+using frm::Holder;
+using frm::Loudspeaker;
+using frm::Settlement;
+using frm::Wish;
+using testing_support::waitUntil;
+
+/// A loudspeaker as the link sees it: what it has, and the requests it got.
+struct Speaker {
+    int channel = 0;
+    int volume = 40;  // while switched on
+    bool enabled = true;
+    bool online = true;
+    bool answered = true;
+    bool memoryPlays = false;  // an Orvel-510 playing its audio memory
+    bool is510 = false;
+    bool channelUnknown = false;  // a switch was refused (it may come later) or went unanswered
+    std::vector<std::string> log;
+};
+
+class ScriptedLink : public frm::LoudspeakerLink {
+public:
+    /// How the next requests of a loudspeaker are answered.
+    enum Mode { kHold, kAnswer, kSilent, kRefuse };
+
+    struct Pending {
+        Loudspeaker speaker;
+        std::string text;
+        std::function<void(const RequestOutcome&)> done;
+        std::function<void()> apply;  // what the loudspeaker does when it gets the request
+    };
+
+    Speaker& at(const Loudspeaker& s) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_speakers[s];
+    }
+    void mode(const Loudspeaker& s, Mode mode) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_modes[s] = mode;
+    }
+    std::vector<std::string> log(const Loudspeaker& s) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_speakers[s].log;
+    }
+    std::size_t pending() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_pending.size();
+    }
+    /// Answers the oldest request of the loudspeaker; false when it has none.
+    bool answer(const Loudspeaker& s, RequestOutcome::Kind kind = RequestOutcome::kDone) {
+        Pending p;
+        if (!take(s, p)) return false;
+        if (kind == RequestOutcome::kDone) p.apply();
+        p.done(outcome(kind));
+        return true;
+    }
+    /// The oldest request gets no answer; `late` then answers it after all.
+    bool silence(const Loudspeaker& s, std::function<void()>* late = nullptr) {
+        Pending p;
+        if (!take(s, p)) return false;
+        p.done(outcome(RequestOutcome::kSilent));
+        if (late != nullptr)
+            *late = [p] {
+                p.apply();
+                RequestOutcome o;
+                o.late = true;
+                p.done(o);
+            };
+        return true;
+    }
+    /// Answers every request that comes until none waits.
+    void answerAll() {
+        for (;;) {
+            Loudspeaker next;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (m_pending.empty()) return;
+                next = m_pending.front().speaker;
+            }
+            answer(next);
+        }
+    }
+
+    bool online(const Loudspeaker& s) override { return at(s).online; }
+    bool answered(const Loudspeaker& s) override { return at(s).answered; }
+    Known known(const Loudspeaker& s) override {
+        const Speaker& sp = at(s);
+        if (sp.channelUnknown) return {std::nullopt, sp.volume, sp.enabled};
+        return {sp.channel, sp.volume, sp.enabled};
+    }
+    bool checksMemory(const Loudspeaker& s) override { return at(s).is510; }
+    std::wstring title(const Loudspeaker& s) override { return s->getTitle(); }
+    bool running() override { return true; }
+
+    void internalPlaying(const Loudspeaker& s, PlayingDone done) override {
+        request(s, "mem state", [] {}, [this, s, done](const RequestOutcome& o) { done(o, at(s).memoryPlays); });
+    }
+    void switchChannel(const Loudspeaker& s, device::AudioChannel channel, Done done) override {
+        request(s, "set ch " + std::to_string(channel),
+                [this, s, channel] {
+                    at(s).channel = channel;
+                    at(s).channelUnknown = false;
+                },
+                [this, s, done](const RequestOutcome& o) {
+                    if (o.kind != RequestOutcome::kDone) at(s).channelUnknown = true;
+                    done(o);
+                });
+    }
+    void setVolume(const Loudspeaker& s, int percent, bool enabled, Done done) override {
+        request(s, "set vol " + std::to_string(percent) + (enabled ? "" : " off"),
+                [this, s, percent, enabled] {
+                    Speaker& sp = at(s);
+                    sp.volume = percent;
+                    sp.enabled = enabled;
+                },
+                std::move(done));
+    }
+    void readVolume(const Loudspeaker& s, VolumeDone done) override {
+        request(s, "get vol", [] {}, [this, s, done](const RequestOutcome& o) { done(o, at(s).volume); });
+    }
+
+private:
+    static RequestOutcome outcome(RequestOutcome::Kind kind) {
+        RequestOutcome o;
+        o.kind = kind;
+        if (kind == RequestOutcome::kSilent) o.cause = L"устройство не ответило";
+        if (kind == RequestOutcome::kRefused) o.cause = L"занято";
+        if (kind == RequestOutcome::kFailed) o.cause = L"ошибка";
+        return o;
+    }
+    bool take(const Loudspeaker& s, Pending& p) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
+            if (it->speaker != s) continue;
+            p = *it;
+            m_pending.erase(it);
+            return true;
+        }
+        return false;
+    }
+    void request(const Loudspeaker& s, const std::string& text, std::function<void()> apply,
+                 std::function<void(const RequestOutcome&)> done) {
+        Mode mode = kHold;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_speakers[s].log.push_back(text);
+            const auto found = m_modes.find(s);
+            if (found != m_modes.end()) mode = found->second;
+            if (mode == kHold) {
+                m_pending.push_back({s, text, std::move(done), std::move(apply)});
+                return;
+            }
+        }
+        // Answered at once, on the asking thread, as an idle transport may.
+        if (mode == kAnswer) {
+            apply();
+            done(outcome(RequestOutcome::kDone));
+        } else {
+            done(outcome(mode == kSilent ? RequestOutcome::kSilent : RequestOutcome::kRefused));
+        }
+    }
+
+    std::mutex m_mutex;
+    std::map<Loudspeaker, Speaker> m_speakers;
+    std::map<Loudspeaker, Mode> m_modes;
+    std::deque<Pending> m_pending;
+};
+
+class LedgerTest : public ::testing::Test {
+protected:
+    Loudspeaker speaker(int n) {
+        return device::OrvelInfo::create(static_cast<std::uint32_t>(n), device::kTypeOrvel610,
+                                         net::HardwareAddress(0x10, static_cast<std::uint32_t>(n)),
+                                         net::IpAndPort("127.0.3." + std::to_string(n), 11990),
+                                         L"Громкоговоритель " + std::to_wstring(n), nullptr,
+                                         [](boost::shared_ptr<device::DeviceBase>) {});
+    }
+    static std::map<Loudspeaker, Wish> wish(std::initializer_list<Loudspeaker> speakers, Wish w) {
+        std::map<Loudspeaker, Wish> wishes;
+        for (const auto& s : speakers) wishes[s] = w;
+        return wishes;
+    }
+    static Wish alarm(int volume) { return {device::CHANNEL_NOTICE_HIGH, volume, std::nullopt}; }
+
+    std::shared_ptr<ScriptedLink> link = std::make_shared<ScriptedLink>();
+    frm::LoudspeakerLedger::Options options{300ms, 600ms, 5ms};
+    frm::LoudspeakerLedger ledger{link, options};
+};
+
+using Log = std::vector<std::string>;
+
+// An alarm over a service message: the alarm's volume stands for its whole
+// length whatever the player asks meanwhile, the player's comes back after
+// it, the own one after both, and what is given back is never a volume a
+// notice set, in whatever order the replies come.
+TEST_F(LedgerTest, TheStrongerHolderStandsAndEachLoudspeakerGetsItsOwnBack) {
+    const Loudspeaker a = speaker(1), b = speaker(2);
+    link->at(a).volume = 40;
+    link->at(b).volume = 25;
+    // The player: its volume on a, b muted; a's request is still on its way.
+    const frm::LedgerBatch played = ledger.hold(Holder::kPlayer, {{a, Wish{std::nullopt, 90, std::nullopt}},
+                                                                  {b, Wish{std::nullopt, std::nullopt, false}}});
+    ASSERT_TRUE(link->answer(b));
+    // The alarm takes both before a has answered the player.
+    const frm::LedgerBatch alarmed = ledger.hold(Holder::kAlarm, wish({a, b}, alarm(100)));
+    link->answerAll();
+    ASSERT_TRUE(played.wait(1s));
+    ASSERT_TRUE(alarmed.wait(1s));
+    EXPECT_EQ(link->at(a).channel, 1);
+    EXPECT_EQ(link->at(a).volume, 100);
+    EXPECT_EQ(link->at(b).volume, 100);
+    EXPECT_TRUE(link->at(b).enabled);
+    // The player's volume while the alarm holds reaches no loudspeaker.
+    ledger.hold(Holder::kPlayer, {{a, Wish{std::nullopt, 70, std::nullopt}}, {b, Wish{std::nullopt, std::nullopt, false}}});
+    EXPECT_EQ(link->pending(), 0u);
+
+    const frm::LedgerBatch alarmEnded = ledger.releaseAll(Holder::kAlarm);
+    link->answerAll();
+    ASSERT_TRUE(alarmEnded.wait(1s));
+    EXPECT_EQ(link->at(a).channel, 0);
+    EXPECT_EQ(link->at(a).volume, 70);
+    EXPECT_FALSE(link->at(b).enabled) << "muted again by the player";
+    EXPECT_EQ(link->at(b).volume, 25) << "muted with its own volume kept";
+
+    const frm::LedgerBatch stopped = ledger.releaseAll(Holder::kPlayer);
+    link->answerAll();
+    ASSERT_TRUE(stopped.wait(1s));
+    EXPECT_EQ(link->at(a).volume, 40);
+    EXPECT_TRUE(link->at(b).enabled);
+    EXPECT_EQ(link->at(b).volume, 25);
+    EXPECT_EQ(link->at(a).channel, 0);
+    EXPECT_EQ(ledger.size(), 0u) << "nothing owed";
+    // One request at a time per loudspeaker, and the switch back after the volume.
+    const Log logA = link->log(a);
+    EXPECT_EQ(logA, (Log{"set vol 90", "set ch 1", "set vol 100", "set vol 70", "set ch 0", "set vol 40"}));
+}
+
+// A notice launched while the last one is still being given back takes its
+// loudspeakers where they are: no switch back and forth, one volume request.
+TEST_F(LedgerTest, ANoticeRightAfterAStopNeedsNoSwitchBackFirst) {
+    const Loudspeaker a = speaker(1);
+    ledger.hold(Holder::kAlarm, wish({a}, alarm(100)));
+    link->answerAll();
+    ledger.releaseAll(Holder::kAlarm);  // "set vol 40" leaves
+    const frm::LedgerBatch again = ledger.hold(Holder::kAlarm, wish({a}, alarm(100)));
+    EXPECT_FALSE(again.settled()) << "waits for the request on its way";
+    link->answerAll();
+    ASSERT_TRUE(again.wait(1s));
+    EXPECT_EQ(link->log(a), (Log{"set ch 1", "set vol 100", "set vol 40", "set vol 100"}));
+    EXPECT_EQ(link->at(a).channel, 1);
+}
+
+// A loudspeaker that answers too late or not at all costs one give-up, is
+// not waited for again, and is given back once it answers: a late reply
+// counts as done, and one that answers nothing is asked again by itself.
+TEST_F(LedgerTest, ALoudspeakerThatGivesNoAnswerIsGivenBackWhenItAnswersAgain) {
+    const Loudspeaker late = speaker(1), silent = speaker(2);
+    link->at(late).answered = false;
+    link->at(silent).answered = false;
+    link->mode(silent, ScriptedLink::kSilent);
+    const frm::LedgerBatch taken = ledger.hold(Holder::kAlarm, wish({late, silent}, alarm(100)));
+    std::function<void()> lateReply;
+    ASSERT_TRUE(link->silence(late, &lateReply));
+    ASSERT_TRUE(taken.wait(1s));
+    EXPECT_EQ(taken.settlements().at(late).kind, Settlement::kSilent);
+    EXPECT_EQ(taken.settlements().at(silent).kind, Settlement::kSilent);
+    // The late reply: it did switch, and its volume follows.
+    lateReply();
+    ASSERT_TRUE(link->answer(late));
+    EXPECT_EQ(link->at(late).volume, 100);
+
+    // The stop does not wait for the silent one; it is asked again when due.
+    const frm::LedgerBatch back = ledger.releaseAll(Holder::kAlarm);
+    link->answerAll();
+    ASSERT_TRUE(back.wait(1s));
+    EXPECT_EQ(back.settlements().at(silent).kind, Settlement::kSilent);
+    EXPECT_EQ(link->at(late).channel, 0);
+    EXPECT_EQ(link->at(late).volume, 40);
+    link->mode(silent, ScriptedLink::kAnswer);
+    ASSERT_TRUE(waitUntil([&] { return ledger.size() == 0; }, 3s)) << "given back once it answers";
+    EXPECT_EQ(link->at(silent).channel, 0);
+    const Log logSilent = link->log(silent);
+    EXPECT_EQ(logSilent.front(), "set ch 1");
+    EXPECT_EQ(logSilent.back(), "set ch 0") << "the switch back is sent although the switch was never confirmed";
+}
+
+// Busy loudspeakers, the Orvel-510's memory and offline ones: a loudspeaker
+// that refuses the notice's channel keeps its volume, a 510 playing its
+// memory is not switched at all, an offline one settles at once and is
+// served when it comes online.
+TEST_F(LedgerTest, RefusalsKeepTheVolumeAndOfflineLoudspeakersAreServedWhenTheyComeBack) {
+    const Loudspeaker busy = speaker(1), memory = speaker(2), away = speaker(3);
+    link->mode(busy, ScriptedLink::kRefuse);
+    link->mode(memory, ScriptedLink::kAnswer);
+    link->mode(away, ScriptedLink::kAnswer);
+    link->at(memory).is510 = true;
+    link->at(memory).memoryPlays = true;
+    link->at(away).online = false;
+    const frm::LedgerBatch taken = ledger.hold(Holder::kAlarm, wish({busy, memory, away}, alarm(100)));
+    ASSERT_TRUE(taken.wait(1s));
+    const auto settled = taken.settlements();
+    EXPECT_EQ(settled.at(busy).kind, Settlement::kBusy);
+    EXPECT_EQ(settled.at(memory).kind, Settlement::kBusy);
+    EXPECT_EQ(settled.at(away).kind, Settlement::kOffline);
+    EXPECT_EQ(link->log(busy), (Log{"set ch 1"})) << "no volume for a busy one";
+    EXPECT_EQ(link->log(memory), (Log{"mem state"}));
+    EXPECT_TRUE(link->log(away).empty());
+
+    link->at(away).online = true;
+    ASSERT_TRUE(waitUntil([&] { return link->at(away).volume == 100; }, 2s));
+    EXPECT_EQ(link->at(away).channel, 1);
+
+    link->mode(busy, ScriptedLink::kAnswer);
+    link->at(memory).memoryPlays = false;
+    ASSERT_TRUE(ledger.releaseAll(Holder::kAlarm).wait(1s));
+    // The refused switch may still come (deferred): it is taken back.
+    EXPECT_EQ(link->log(busy), (Log{"set ch 1", "set ch 0"}));
+    EXPECT_EQ(link->log(memory), (Log{"mem state"})) << "nothing was changed";
+    EXPECT_EQ(link->log(away), (Log{"set ch 1", "set vol 100", "set vol 40", "set ch 0"}));
+}
+
+// A notice that the loudspeakers took over is parked: nothing is given back
+// until the common channel is wanted again, then it is, and the rest of the
+// zones go to the common channel too. A notice launched meanwhile on other
+// loudspeakers leaves the parked ones alone.
+TEST_F(LedgerTest, AParkedNoticeIsGivenBackOnlyWhenReleased) {
+    const Loudspeaker a = speaker(1), other = speaker(2), next = speaker(3);
+    for (const auto& s : {a, other, next}) link->mode(s, ScriptedLink::kAnswer);
+    link->at(other).channel = 1;
+    ASSERT_TRUE(ledger.hold(Holder::kAlarm, wish({a}, alarm(100))).wait(1s));
+    ledger.park(Holder::kAlarm);
+    ASSERT_TRUE(ledger.hold(Holder::kPlayer, {{a, Wish{std::nullopt, std::nullopt, false}}}).wait(1s));
+    EXPECT_EQ(link->log(a), (Log{"set ch 1", "set vol 100"}));
+    ASSERT_TRUE(ledger.releaseAll(Holder::kPlayer).wait(1s));
+    ASSERT_TRUE(ledger.hold(Holder::kAlarm, wish({next}, alarm(90))).wait(1s));
+    EXPECT_EQ(link->log(a).size(), 2u) << "parked: nothing sent";
+    EXPECT_EQ(link->log(next), (Log{"set ch 1", "set vol 90"}));
+
+    ASSERT_TRUE(ledger.releaseAll(Holder::kAlarm).wait(1s));
+    ASSERT_TRUE(ledger.resetChannel({a, other, next}).wait(1s));
+    EXPECT_EQ(link->log(a), (Log{"set ch 1", "set vol 100", "set vol 40", "set ch 0"}));
+    EXPECT_EQ(link->log(other), (Log{"set ch 0"}));
+    EXPECT_EQ(link->log(next).back(), "set ch 0");
+    EXPECT_EQ(ledger.size(), 0u);
+}
+
+}  // namespace

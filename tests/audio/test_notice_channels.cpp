@@ -1,0 +1,294 @@
+// ctest-labels: net
+// The alarm channel and the player channel together, as the program makes
+// them (one ledger drives the loudspeakers for both), beside loudspeakers
+// that answer late, stop answering or answer again: after any sequence of
+// notices every loudspeaker ends on the common channel with its own volume.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <dirent.h>
+#include <memory>
+#include <thread>
+
+#include <boost/make_shared.hpp>
+
+#include "audio/alarm_channel.h"
+#include "audio/mp3streamf.h"
+#include "audio/orvel_link.h"
+#include "audio/player.h"
+#include "audio/player_channel.h"
+#include "audio/playlist.h"
+#include "base/pref.h"
+#include "base/text.h"
+#include "tests/audio/channel_fixture.h"
+#include "tests/audio/player_fixture.h"
+#include "tests/support/temp_dir.h"
+#include "tools/stream_probe.h"
+
+using namespace channel_test;
+using namespace player_test;
+using namespace stream_probe;
+using Strings = std::vector<std::string>;
+using frm::AlarmChannel;
+using Speaker = boost::shared_ptr<device::OrvelInfo>;
+
+namespace {
+
+const std::string kGroup = "224.0.224.42";
+
+int basePort() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::size_t h = std::hash<std::string>()(std::string(info->test_suite_name()) + info->name());
+    return 18000 + static_cast<int>(h % 400) * 10;
+}
+
+/// Threads of this process.
+std::size_t threadCount() {
+    std::size_t count = 0;
+    if (DIR* tasks = opendir("/proc/self/task")) {
+        while (const dirent* entry = readdir(tasks))
+            if (entry->d_name[0] != '.') ++count;
+        closedir(tasks);
+    }
+    return count;
+}
+
+class NoticeChannelsTest : public PlayerEnvironment {
+protected:
+    void SetUp() override {
+        PlayerEnvironment::SetUp();
+        {
+            pref::Guard guard(g_pref);
+            pref::create(g_pref, "multicast.address", pref::Type::TypeString) = kGroup.c_str();
+        }
+        m_stream = std::make_unique<mp3streamf>();
+        m_stream->set_stream_fmt(128);
+        m_stream->set_stream_ttl(1);
+        m_stream->set_address_interface("127.0.0.1", 9);
+        m_speakers = std::make_unique<Speakers>();
+        m_ledger = std::make_shared<frm::LoudspeakerLedger>(std::make_shared<frm::OrvelLink>());
+        frm::AlarmChannelOptions options;
+        options.watcherPeriod = std::chrono::milliseconds(60000);
+        const auto port = static_cast<std::uint16_t>(basePort() + 1);
+        options.discoveryPort = [port](device::OrvelInfo&) { return port; };
+        options.ledger = m_ledger;
+        AlarmChannel::createInstance(&m_selection, &m_gui, *m_stream, options);
+        frm::PlayerChannel::createInstance(&m_selection, &m_gui, std::chrono::milliseconds(20), m_ledger);
+        longMessage = tone("long.mp3", 440, 8000);
+    }
+    void TearDown() override {
+        AlarmChannel::destroyInstance();
+        settle();
+        frm::PlayerChannel::destroyInstance();
+        m_ledger.reset();
+        m_speakers.reset();
+        m_stream.reset();
+        PlayerEnvironment::TearDown();
+    }
+
+    /// Loudspeakers with volumes of their own (-6, -9, ... -27 dB: each
+    /// reads back as the same percent), the first
+    /// `late` of them answering `delay` late.
+    std::vector<Speaker> speakers(std::size_t count, std::size_t late, std::chrono::milliseconds delay) {
+        std::vector<Speaker> added;
+        for (std::size_t i = 0; i < count; ++i) {
+            const Speaker d = m_speakers->add();
+            const std::string own = std::to_string(-6 - 3 * static_cast<int>(i % 8));
+            m_speakers->model(d, [&](device::sim::OrvelBandModel& m) { m.volume = own; });
+            d->getVolume();  // what the object knows of it
+            if (i < late) m_speakers->setReplyDelay(d, delay);
+            m_selection.zones.insert(d);
+            m_own[d] = own;
+            added.push_back(d);
+        }
+        for (const auto& d : added) m_speakers->sim(d).clearReceived();
+        return added;
+    }
+    /// The loudspeaker as the simulator has it: its channel and volume.
+    std::pair<unsigned, std::string> state(const Speaker& d) {
+        std::pair<unsigned, std::string> now;
+        m_speakers->model(d, [&](device::sim::OrvelBandModel& m) { now = {m.channel, m.volume}; });
+        return now;
+    }
+    /// Every loudspeaker back on channel 0 with its own volume.
+    ::testing::AssertionResult allBack(const std::vector<Speaker>& all, std::chrono::milliseconds limit = 10s) {
+        const bool back = waitUntil(
+            [&] {
+                for (const auto& d : all)
+                    if (state(d) != std::make_pair(0u, m_own[d])) return false;
+                return true;
+            },
+            limit);
+        if (back) return ::testing::AssertionSuccess();
+        auto failure = ::testing::AssertionFailure();
+        for (const auto& d : all) {
+            const auto now = state(d);
+            failure << base::toUtf8(d->getTitle()) << ": channel " << now.first << ", volume " << now.second
+                    << " (own " << m_own[d] << ") " << ::testing::PrintToString(m_speakers->requests(d)) << "\n";
+        }
+        return failure;
+    }
+    frm::DeviceSet set(const std::vector<Speaker>& all) { return frm::DeviceSet(all.begin(), all.end()); }
+    bool launch(const std::vector<Speaker>& all) {
+        return AlarmChannel::instance()->launch(AlarmChannel::kMessageList, true, set(all), longMessage, L"", L"",
+                                                3, 100, L"test", AlarmChannel::Callback(), false);
+    }
+    void stop() { AlarmChannel::instance()->stop(AlarmChannel::Callback()); }
+    std::wstring tone(const std::string& name, double freq, unsigned ms) {
+        const std::string path = m_files.path() + "/" + name;
+        EXPECT_TRUE(write_mp3(path, stepped_tone({freq}, ms, 44100, 1), 44100, 1));
+        return base::fromUtf8(path);
+    }
+    std::uint16_t noticePort() const { return static_cast<std::uint16_t>(basePort() + 1 + 1); }
+
+    testing_support::TempDir m_files{"notices"};
+    std::unique_ptr<mp3streamf> m_stream;
+    std::unique_ptr<Speakers> m_speakers;
+    std::shared_ptr<frm::LoudspeakerLedger> m_ledger;
+    FakeSelection m_selection;
+    FakeGui m_gui;
+    std::map<Speaker, std::string> m_own;
+    std::wstring longMessage;
+};
+
+}  // namespace
+
+// A loudspeaker that answers later than the transport waits switched all the
+// same: it is given back at the stop, and takes part in the next alarm once
+// it answers on time again. Before, it was counted out of the notice, never
+// switched back, and left out of every later alarm, deaf to the common
+// broadcast.
+TEST_F(NoticeChannelsTest, ALoudspeakerLateBeyondTheReplyTimeIsGivenBackAndTakesPartAgain) {
+    const auto all = speakers(3, 1, 3000ms);
+    const Speaker late = all[0];
+    GroupSniffer heard(kGroup, noticePort());
+    ASSERT_TRUE(launch(all));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 20s));
+    EXPECT_TRUE(waitUntil([&] { return state(late).first == 1; }, 5s)) << "it did switch";
+    stop();
+    EXPECT_TRUE(allBack(all, 30s));
+
+    m_speakers->setReplyDelay(late, 0ms);
+    m_speakers->sim(late).clearReceived();
+    ASSERT_TRUE(launch(all));
+    EXPECT_TRUE(waitUntil([&] { return state(late).first == 1; }, 5s)) << "it takes part again";
+    stop();
+    EXPECT_TRUE(allBack(all));
+}
+
+// One that stops answering during a notice stays where the notice left it
+// only until it answers again.
+TEST_F(NoticeChannelsTest, ALoudspeakerSilentDuringANoticeIsGivenBackWhenItAnswersAgain) {
+    const auto all = speakers(2, 0, 0ms);
+    GroupSniffer heard(kGroup, noticePort());
+    ASSERT_TRUE(launch(all));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 20s));
+    device::sim::ReplyPolicy quiet;
+    quiet.silent = true;
+    m_speakers->sim(all[0]).setReplyPolicy(quiet);
+    stop();
+    EXPECT_TRUE(allBack({all[1]}));
+    std::this_thread::sleep_for(2500ms);  // past the give-up
+    EXPECT_EQ(state(all[0]).first, 1u);
+    m_speakers->sim(all[0]).setReplyPolicy(device::sim::ReplyPolicy());
+    EXPECT_TRUE(allBack(all, 40s)) << "given back once it answers";
+}
+
+// A service message on every loudspeaker, an alarm while its volumes still
+// go out one late reply after another, the alarm's stop, the service
+// message's stop: the alarm's volume stood for its whole length, and every
+// loudspeaker ends with its own volume, never one a notice set.
+TEST_F(NoticeChannelsTest, AServiceMessageThenAnAlarmLeaveEveryLoudspeakerAsItWas) {
+    const auto all = speakers(6, 3, 400ms);
+    auto playlist = boost::make_shared<Playlist>(L"service", false);
+    playlist->add(L"a.mp3", file("a.mp3"));
+    frm::PlayerChannel::instance()->play(playlist, set(all), 90);
+    std::this_thread::sleep_for(200ms);  // its volumes on their way
+    GroupSniffer heard(kGroup, noticePort());
+    ASSERT_TRUE(launch(all));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 20s));
+    std::this_thread::sleep_for(1500ms);
+    for (const auto& d : all) EXPECT_EQ(state(d), std::make_pair(1u, std::string("0"))) << base::toUtf8(d->getTitle());
+    stop();
+    frm::PlayerChannel::instance()->stop();
+    EXPECT_TRUE(allBack(all));
+}
+
+// An alarm launched while a service message's stop still gives the late
+// loudspeakers their volumes back switches every loudspeaker. Its requests
+// waited behind the restore's in the transport and were counted unanswered
+// before they were even sent: one alarm of this kind switched 1 of 20.
+TEST_F(NoticeChannelsTest, AnAlarmWhileAServiceStopRestoresSwitchesEveryLoudspeaker) {
+    const auto all = speakers(8, 4, 800ms);
+    auto playlist = boost::make_shared<Playlist>(L"service", false);
+    playlist->add(L"a.mp3", file("a.mp3"));
+    frm::PlayerChannel::instance()->play(playlist, set(all), 90);
+    ASSERT_TRUE(waitFor([] { return frm::PlayerChannel::instance()->isPlaying(); }, 10000));
+    frm::PlayerChannel::instance()->stop();
+    std::this_thread::sleep_for(100ms);  // the stop's volumes on their way
+    GroupSniffer heard(kGroup, noticePort());
+    ASSERT_TRUE(launch(all));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 20s));
+    for (const auto& d : all) EXPECT_EQ(state(d), std::make_pair(1u, std::string("0"))) << base::toUtf8(d->getTitle());
+    stop();
+    EXPECT_TRUE(allBack(all));
+}
+
+// An alarm launched right after the stop of another takes its loudspeakers
+// where they are: a late one is not switched back and forth, and the
+// notice sounds one volume reply later.
+TEST_F(NoticeChannelsTest, AnAlarmRightAfterAStopNeedsNoSwitchBackFirst) {
+    const auto all = speakers(6, 3, 400ms);
+    GroupSniffer heard(kGroup, noticePort());
+    ASSERT_TRUE(launch(all));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 20s));
+    stop();
+    std::this_thread::sleep_for(300ms);
+    for (const auto& d : all) m_speakers->sim(d).clearReceived();
+    const std::size_t seen = heard.count();
+    const std::int64_t launched = steady_us();
+    ASSERT_TRUE(launch(all));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > seen + 10; }, 20s));
+    const auto datagrams = heard.snapshot();
+    std::int64_t first = 0;
+    for (const auto& d : datagrams)
+        if (d.at_us > launched) {
+            first = d.at_us;
+            break;
+        }
+    EXPECT_LT(first - launched, 2000000) << "µs to the first datagram";
+    for (std::size_t i = 0; i < 3; ++i) {
+        const Strings r = m_speakers->requests(all[i]);
+        EXPECT_EQ(std::count(r.begin(), r.end(), "set ch 0"), 0) << ::testing::PrintToString(r);
+    }
+    stop();
+    EXPECT_TRUE(allBack(all));
+}
+
+// Many late loudspeakers: the requests go out at once without a thread
+// each, and the alarm sounds after the switch and the volume, one late
+// reply each.
+TEST_F(NoticeChannelsTest, ManyLateLoudspeakersCostOneReplyAStepWithoutAThreadEach) {
+    const auto all = speakers(40, 40, 400ms);
+    GroupSniffer heard(kGroup, noticePort());
+    const std::size_t before = threadCount();
+    std::atomic<std::size_t> most{0};
+    std::atomic<bool> watching{true};
+    std::thread watcher([&] {
+        while (watching) {
+            most = std::max(most.load(), threadCount());
+            std::this_thread::sleep_for(20ms);
+        }
+    });
+    const std::int64_t launched = steady_us();
+    const bool started = launch(all);
+    const bool heardIt = waitUntil([&] { return heard.count() > 0; }, 20s);
+    watching = false;
+    watcher.join();
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(heardIt);
+    EXPECT_LT(heard.snapshot().front().at_us - launched, 2 * 400000 + 1000000) << "µs to the first datagram";
+    EXPECT_LT(most.load(), before + 15) << "threads while the loudspeakers answered";
+    stop();
+    EXPECT_TRUE(allBack(all));
+}
