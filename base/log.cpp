@@ -680,6 +680,9 @@ void Log::threadMain() {
             } catch (...) {
                 std::fprintf(stderr, "log thread: unknown exception\n");
             }
+            // A written record keeps no memory: the ring holds only what
+            // waits to be written, not the last 16384 texts of the run.
+            std::wstring().swap(slot.message);
             slot.sequence.store(next + kSlots, std::memory_order_release);
             ++next;
             idle = 0;
