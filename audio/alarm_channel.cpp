@@ -50,6 +50,12 @@ void tellGiveBack(const LedgerBatch& batch) {
     tellFailures(batch.failures(Settlement::kVolume), kVolumeNotReturned);
 }
 
+/// A give-back's failures once its late replies had their time: one that
+/// answered after the reply time went back all the same.
+void tellGiveBackLater(LoudspeakerLedger& ledger, const LedgerBatch& batch) {
+    ledger.afterLateReplies(batch, tellGiveBack);
+}
+
 /// The channel-0 port from the loudspeaker's configuration record.
 std::uint16_t configuredDiscoveryPort(device::OrvelInfo& device) {
     return device.readConfig(false).discoveryPort;
@@ -254,7 +260,7 @@ void AlarmChannel::giveBackOnly(const DeviceSet& taken) {
     }
     if (mine.empty()) return;
     const LedgerBatch batch = m_ledger->release(Holder::kAlarm, mine);
-    batch.whenSettled([batch](const LedgerBatch::Settlements&) { tellGiveBack(batch); });
+    tellGiveBackLater(*m_ledger, batch);
 }
 
 std::map<Loudspeaker, Wish> AlarmChannel::wishes(const DeviceSet& devices, device::AudioChannel channel,
@@ -282,9 +288,9 @@ AlarmChannel::Take AlarmChannel::take(const DeviceSet& devices, device::AudioCha
             taken.busy.insert(device);
             continue;
         }
-        if (settlement.kind == Settlement::kOffline) continue;
-        // A loudspeaker that refused with an error is out of the notice; one
-        // that gave no answer stays in it and is served when it answers.
+        // A loudspeaker that gave no answer stays in the notice and is
+        // served when it answers; one that refused with an error is out of it.
+        if (settlement.kind == Settlement::kOffline || settlement.kind == Settlement::kSilent) continue;
         if (settlement.kind == Settlement::kFailed) taken.failed.insert(device);
         notSwitched.add(settlement.cause, device->getTitle());
     }
@@ -293,8 +299,16 @@ AlarmChannel::Take AlarmChannel::take(const DeviceSet& devices, device::AudioCha
     if (const Loudspeaker first = batch.firstDone(std::chrono::milliseconds(0))) taken.first = first;
     if (!taken.failed.empty()) m_ledger->release(Holder::kAlarm, taken.failed);
     tellFailures(notSwitched, kNotSwitched, &told);
-    tellFailures(batch.failures(Settlement::kVolumeRead), kVolumeNotRead, &told);
-    tellFailures(batch.failures(Settlement::kVolume), kVolumeNotSet, &told);
+    tellFailures(batch.failures(Settlement::kVolumeRead, LedgerBatch::Answer::kAnswered), kVolumeNotRead, &told);
+    tellFailures(batch.failures(Settlement::kVolume, LedgerBatch::Answer::kAnswered), kVolumeNotSet, &told);
+    // A reply after the reply time still switches a loudspeaker: only those
+    // silent by the time late replies are in are told of.
+    m_ledger->afterLateReplies(batch, [](const LedgerBatch& settled) {
+        using Answer = LedgerBatch::Answer;
+        tellFailures(settled.failures(Settlement::kSwitch, Answer::kUnanswered), kNotSwitched);
+        tellFailures(settled.failures(Settlement::kVolumeRead, Answer::kUnanswered), kVolumeNotRead);
+        tellFailures(settled.failures(Settlement::kVolume, Answer::kUnanswered), kVolumeNotSet);
+    });
     return taken;
 }
 
@@ -624,7 +638,7 @@ void AlarmChannel::giveBack(bool wait) {
     // All the alarm's: a loudspeaker taken by the selection at the thread's
     // start is the notice's too.
     const LedgerBatch batch = m_ledger->releaseAll(Holder::kAlarm);
-    batch.whenSettled([batch](const LedgerBatch::Settlements&) { tellGiveBack(batch); });
+    tellGiveBackLater(*m_ledger, batch);
     if (wait) batch.wait(kTakeLimit);
 }
 
@@ -835,8 +849,8 @@ bool AlarmChannel::restoreCommonChannelForAllDevices() {
     // volumes) to each loudspeaker after these.
     self->giveBack(false);
     const LedgerBatch reset = self->m_ledger->resetChannel(all);
-    reset.whenSettled([reset](const LedgerBatch::Settlements&) {
-        tellFailures(reset.failures(Settlement::kSwitch), kNotSwitchedBack);
+    self->m_ledger->afterLateReplies(reset, [](const LedgerBatch& settled) {
+        tellFailures(settled.failures(Settlement::kSwitch), kNotSwitchedBack);
     });
     return true;
 }

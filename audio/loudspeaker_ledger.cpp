@@ -114,11 +114,14 @@ void LedgerBatch::whenSettled(std::function<void(const Settlements&)> then) cons
     m_state->finishIfComplete(lock);
 }
 
-StepFailures LedgerBatch::failures(Settlement::Step step) const {
+StepFailures LedgerBatch::failures(Settlement::Step step, Answer answer) const {
     StepFailures failures;
-    for (const auto& [speaker, settlement] : settlements())
-        if (settlement.kind != Settlement::kDone && settlement.step == step)
-            failures.add(settlement.cause, speaker->getTitle());
+    for (const auto& [speaker, settlement] : settlements()) {
+        if (settlement.kind == Settlement::kDone || settlement.step != step) continue;
+        const bool silent = settlement.kind == Settlement::kSilent;
+        if ((answer == Answer::kAnswered && silent) || (answer == Answer::kUnanswered && !silent)) continue;
+        failures.add(settlement.cause, speaker->getTitle());
+    }
     return failures;
 }
 
@@ -134,6 +137,7 @@ public:
     void park(Holder holder);
     DeviceSet held(Holder holder);
     std::size_t size();
+    void afterLateReplies(const LedgerBatch& batch, std::function<void(const LedgerBatch&)> then);
     /// The retry thread's look: false once ending.
     bool retry();
     /// Waits for the retry thread's next look (or the end).
@@ -145,6 +149,12 @@ private:
     struct Waiting {
         std::shared_ptr<LedgerBatch::State> batch;
         Settlement settlement;
+    };
+    /// A settled batch whose late replies are waited for.
+    struct Later {
+        Clock::time_point due;
+        std::shared_ptr<LedgerBatch::State> batch;
+        std::function<void(const LedgerBatch&)> then;
     };
     struct Entry {
         Loudspeaker speaker;
@@ -210,12 +220,15 @@ private:
     void send(Requests& requests);
     void finished(const Request& request, const device::RequestOutcome& outcome, int value);
     static void run(After& after);
+    /// Runs the batches' late looks that are due.
+    void runLater();
 
     const std::shared_ptr<LoudspeakerLink> m_link;
     const Options m_options;
     std::mutex m_mutex;  // guards what follows
     std::map<Loudspeaker, Entry> m_entries;
     bool m_ending = false;
+    std::vector<Later> m_later;
     std::condition_variable m_wake;
 };
 
@@ -636,7 +649,51 @@ bool LoudspeakerLedger::Impl::retry() {
     }
     run(after);
     send(requests);
+    runLater();
     return true;
+}
+
+void LoudspeakerLedger::Impl::afterLateReplies(const LedgerBatch& batch, std::function<void(const LedgerBatch&)> then) {
+    const std::weak_ptr<Impl> self = shared_from_this();
+    const std::shared_ptr<LedgerBatch::State> state = batch.m_state;
+    batch.whenSettled([self, state, then](const LedgerBatch::Settlements&) {
+        const std::shared_ptr<Impl> impl = self.lock();
+        if (!impl) return;
+        std::lock_guard<std::mutex> lock(impl->m_mutex);
+        if (impl->m_ending) return;
+        impl->m_later.push_back({Clock::now() + impl->m_options.lateReplies, state, then});
+    });
+}
+
+void LoudspeakerLedger::Impl::runLater() {
+    std::vector<Later> due;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const Clock::time_point now = Clock::now();
+        for (auto later = m_later.begin(); later != m_later.end();) {
+            if (later->due > now) {
+                ++later;
+                continue;
+            }
+            due.push_back(std::move(*later));
+            later = m_later.erase(later);
+        }
+        // Any answer since clears a loudspeaker's silence; one the ledger
+        // no longer drives owes nothing more.
+        for (const Later& later : due) {
+            std::lock_guard<std::mutex> batchLock(later.batch->mutex);
+            for (auto& [speaker, settlement] : later.batch->settled) {
+                if (settlement.kind != Settlement::kSilent) continue;
+                const auto found = m_entries.find(speaker);
+                if (found == m_entries.end() || !found->second.unreachable) settlement = Settlement();
+            }
+        }
+    }
+    for (const Later& later : due) {
+        LedgerBatch batch;
+        batch.m_state = later.batch;
+        later.then(batch);
+    }
 }
 
 void LoudspeakerLedger::Impl::pause() {
@@ -690,6 +747,10 @@ LedgerBatch LoudspeakerLedger::releaseAll(Holder holder) { return m_impl->releas
 void LoudspeakerLedger::park(Holder holder) { m_impl->park(holder); }
 
 LedgerBatch LoudspeakerLedger::resetChannel(const DeviceSet& speakers) { return m_impl->resetChannel(speakers); }
+
+void LoudspeakerLedger::afterLateReplies(const LedgerBatch& batch, std::function<void(const LedgerBatch&)> then) {
+    m_impl->afterLateReplies(batch, std::move(then));
+}
 
 DeviceSet LoudspeakerLedger::held(Holder holder) { return m_impl->held(holder); }
 

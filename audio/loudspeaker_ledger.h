@@ -135,9 +135,12 @@ public:
     /// on the thread that settles it last (a completion), or here.
     void whenSettled(std::function<void(const Settlements&)> then) const;
 
+    /// Which failures: all, those the loudspeakers answered (refusals,
+    /// errors, offline) or those that had no answer.
+    enum class Answer { kAny, kAnswered, kUnanswered };
     /// The failures of the batch by kind of request and cause, for the
     /// operator.
-    StepFailures failures(Settlement::Step step) const;
+    StepFailures failures(Settlement::Step step, Answer answer = Answer::kAny) const;
 
 private:
     friend class LoudspeakerLedger;
@@ -155,6 +158,10 @@ public:
         std::chrono::milliseconds lastRetry{30000};
         /// How often the retry thread looks.
         std::chrono::milliseconds tick{250};
+        /// How long after a batch settles a reply past the reply time may
+        /// still come: the transport takes one that late as the late answer
+        /// of the request it gave up.
+        std::chrono::milliseconds lateReplies{1000};
     };
 
     explicit LoudspeakerLedger(std::shared_ptr<LoudspeakerLink> link);
@@ -184,6 +191,14 @@ public:
     /// Loudspeakers that no holder holds go to the common channel, whatever
     /// channel they are on (after a notice that they took over).
     LedgerBatch resetChannel(const DeviceSet& speakers);
+
+    /// Runs `then` on the ledger's thread once `batch` has settled and the
+    /// replies that come after the reply time have had theirs: a loudspeaker
+    /// of the batch that gave no answer in time but answered since (it did
+    /// switch, it took the volume) counts as done by then. So the operator
+    /// hears only of loudspeakers that stayed silent. Never run once the
+    /// ledger ends.
+    void afterLateReplies(const LedgerBatch& batch, std::function<void(const LedgerBatch&)> then);
 
     DeviceSet held(Holder holder);
     /// Loudspeakers the ledger still drives: held, or owing something back.

@@ -223,14 +223,20 @@ void PlayerChannel::playNow() {
             if (wishes.count(device) == 0) earlier.insert(device);
         if (!earlier.empty()) m_ledger->release(Holder::kPlayer, earlier);
         batch.wait(kLoudspeakersLimit);
-        std::set<std::wstring> told;
-        StepFailures notSet, notMuted;
-        for (const auto& [device, settlement] : batch.settlements()) {
-            if (settlement.kind == Settlement::kDone || settlement.kind == Settlement::kOffline) continue;
-            (devices.count(device) != 0 ? notSet : notMuted).add(settlement.cause, device->getTitle());
-        }
-        tellFailures(notSet, kVolumeNotSet, &told);
-        tellFailures(notMuted, kNotMuted, &told);
+        // Refusals now; silence once the late replies are in (a reply
+        // after the reply time still sets a volume).
+        const auto tell = [devices](const LedgerBatch& settled, bool silent) {
+            StepFailures notSet, notMuted;
+            for (const auto& [device, settlement] : settled.settlements()) {
+                if (settlement.kind == Settlement::kDone || settlement.kind == Settlement::kOffline) continue;
+                if ((settlement.kind == Settlement::kSilent) != silent) continue;
+                (devices.count(device) != 0 ? notSet : notMuted).add(settlement.cause, device->getTitle());
+            }
+            tellFailures(notSet, kVolumeNotSet);
+            tellFailures(notMuted, kNotMuted);
+        };
+        tell(batch, false);
+        m_ledger->afterLateReplies(batch, [tell](const LedgerBatch& settled) { tell(settled, true); });
     }
     boost::lock_guard<boost::recursive_mutex> lock(m_lock);
     // Through the singleton: the playlist may outlive this channel.
@@ -269,7 +275,10 @@ void PlayerChannel::stopWithDelay() {
     // while a notice holds it.
     const LedgerBatch batch = m_ledger->releaseAll(Holder::kPlayer);
     batch.wait(kLoudspeakersLimit);
-    tellFailures(batch.failures(Settlement::kVolume), kVolumeNotReturned);
+    tellFailures(batch.failures(Settlement::kVolume, LedgerBatch::Answer::kAnswered), kVolumeNotReturned);
+    m_ledger->afterLateReplies(batch, [](const LedgerBatch& settled) {
+        tellFailures(settled.failures(Settlement::kVolume, LedgerBatch::Answer::kUnanswered), kVolumeNotReturned);
+    });
     bool restart = false;
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);

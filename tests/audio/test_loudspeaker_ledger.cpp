@@ -1,5 +1,6 @@
 #include <atomic>
 #include <deque>
+#include <future>
 #include <map>
 #include <mutex>
 #include <string>
@@ -204,7 +205,7 @@ protected:
     static Wish alarm(int volume) { return {device::CHANNEL_NOTICE_HIGH, volume, std::nullopt}; }
 
     std::shared_ptr<ScriptedLink> link = std::make_shared<ScriptedLink>();
-    frm::LoudspeakerLedger::Options options{300ms, 600ms, 5ms};
+    frm::LoudspeakerLedger::Options options{300ms, 600ms, 5ms, 200ms};
     frm::LoudspeakerLedger ledger{link, options};
 };
 
@@ -285,10 +286,23 @@ TEST_F(LedgerTest, ALoudspeakerThatGivesNoAnswerIsGivenBackWhenItAnswersAgain) {
     ASSERT_TRUE(taken.wait(1s));
     EXPECT_EQ(taken.settlements().at(late).kind, Settlement::kSilent);
     EXPECT_EQ(taken.settlements().at(silent).kind, Settlement::kSilent);
+    // The operator hears of the loudspeakers still silent once late replies
+    // had their time, not of one that switched late.
+    std::promise<frm::StepFailures> toldPromise;
+    auto told = toldPromise.get_future();
+    ledger.afterLateReplies(taken, [&](const frm::LedgerBatch& settled) {
+        toldPromise.set_value(settled.failures(Settlement::kSwitch, frm::LedgerBatch::Answer::kUnanswered));
+    });
     // The late reply: it did switch, and its volume follows.
     lateReply();
     ASSERT_TRUE(link->answer(late));
     EXPECT_EQ(link->at(late).volume, 100);
+    EXPECT_EQ(told.wait_for(0ms), std::future_status::timeout) << "told before late replies could come";
+    ASSERT_EQ(told.wait_for(2s), std::future_status::ready);
+    const frm::StepFailures failures = told.get();
+    ASSERT_EQ(failures.summaries().size(), 1u);
+    EXPECT_EQ(failures.summaries()[0].count, 1u);
+    EXPECT_EQ(failures.summaries()[0].examples, std::vector<std::wstring>{silent->getTitle()});
 
     // The stop does not wait for the silent one; it is asked again when due.
     const frm::LedgerBatch back = ledger.releaseAll(Holder::kAlarm);
