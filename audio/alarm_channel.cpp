@@ -642,6 +642,10 @@ void AlarmChannel::giveBack(bool wait) {
     if (wait) batch.wait(kTakeLimit);
 }
 
+void AlarmChannel::giveBackBeforeExit(std::chrono::milliseconds limit) {
+    m_ledger->releaseAll(Holder::kAlarm).wait(limit);
+}
+
 void AlarmChannel::tellOnce(const StepFailures& failures, const wchar_t* text) {
     boost::lock_guard<boost::recursive_mutex> lock(m_lock);
     tellFailures(failures, text, &m_told);

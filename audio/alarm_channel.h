@@ -130,6 +130,11 @@ public:
     std::wstring getDescription();
     std::wstring getCurrentMessage();
 
+    /// Before the transport stops: the loudspeakers the channel still holds
+    /// (a notice stopped just before, its give-back on its way) go back now;
+    /// waits for their answers, `limit` at most.
+    void giveBackBeforeExit(std::chrono::milliseconds limit);
+
     /// Before the common channel plays: false while loudspeakers that took
     /// over with a notice of their own still play it; otherwise puts the
     /// loudspeakers that a pre-empted notice left behind back on channel 0.

@@ -147,6 +147,16 @@ void PlayerChannel::queue(void (PlayerChannel::*job)()) {
         ++m_jobs;
     }
     base::ThreadDispatcher::add(L"player channel -> stop", 0, [this, job] {
+        // Counted out however the job ends: the dispatcher's shutdown
+        // interrupts a job in its pause, and the destructor must not wait
+        // for it.
+        struct Done {
+            PlayerChannel& channel;
+            ~Done() {
+                boost::lock_guard<boost::mutex> lock(channel.m_jobsLock);
+                if (--channel.m_jobs == 0) channel.m_jobsDone.notify_all();
+            }
+        } done{*this};
         try {
             (this->*job)();
         } catch (const exception::Base& e) {
@@ -154,8 +164,6 @@ void PlayerChannel::queue(void (PlayerChannel::*job)()) {
         } catch (const std::exception& e) {
             LOG_ERROR(L"%1%", base::toWide(e.what()));
         }
-        boost::lock_guard<boost::mutex> lock(m_jobsLock);
-        if (--m_jobs == 0) m_jobsDone.notify_all();
     });
 }
 
@@ -189,7 +197,7 @@ void PlayerChannel::playNow() {
         keepPlayer = m_keepPlayer;
         devices = m_devices;
     }
-    if (!loudspeakersFree(devices)) {
+    if (m_exiting || !loudspeakersFree(devices)) {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         m_jobPending = false;
         m_restartAfterStop = false;
@@ -254,6 +262,11 @@ void PlayerChannel::playNow() {
     m_jobPending = false;
     m_restartAfterStop = false;
     m_stopOnEnd = true;
+}
+
+void PlayerChannel::shutdown(std::chrono::milliseconds limit) {
+    m_exiting = true;
+    m_ledger->releaseAll(Holder::kPlayer).wait(limit);
 }
 
 void PlayerChannel::stopWithDelay() {

@@ -67,6 +67,11 @@ public:
     /// The channel holds the player (between its play job and its stop job).
     bool isPlaying();
 
+    /// Before the transport stops: the loudspeakers go back now, not after
+    /// a stop job's pause that the quit cuts short, and jobs to come change
+    /// no loudspeaker. Waits for their answers, `limit` at most.
+    void shutdown(std::chrono::milliseconds limit);
+
 private:
     void playWithDelay();
     void stopWithDelay();
@@ -101,6 +106,7 @@ private:
     boost::mutex m_jobsLock;  // guards m_jobs
     boost::condition_variable m_jobsDone;
     int m_jobs = 0;
+    std::atomic<bool> m_exiting{false};
 };
 
 }  // namespace frm

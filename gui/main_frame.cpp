@@ -20,6 +20,7 @@
 #include "audio/list_of_playlist.h"
 #include "audio/playback.h"
 #include "audio/player.h"
+#include "audio/player_channel.h"
 #include "audio/player_engine.h"
 #include "audio/playlist.h"
 #include "base/clock.h"
@@ -56,6 +57,10 @@
 namespace frm {
 
 namespace {
+
+/// How long the quit waits for the loudspeakers to be given back, at most
+/// (a loudspeaker that does not answer is given up after about two seconds).
+constexpr std::chrono::milliseconds kGiveBackAtExit{2500};
 
 const wchar_t* const kProductTitle = L"Сонвар";
 const wchar_t* const kVersion = L"1.2.0.470";
@@ -276,6 +281,11 @@ void MainFrame::Shutdown() {
     bodyPanel->Hide();
     wxTheApp->Yield(true);
 
+    // What the notices still hold goes back while the loudspeakers can be
+    // told: a service message stopped just before the quit gives back its
+    // volumes only after a pause, an alarm's switch back takes a reply a step.
+    if (PlayerChannel* player = PlayerChannel::instance()) player->shutdown(kGiveBackAtExit);
+    if (AlarmChannel* alarm = AlarmChannel::instance()) alarm->giveBackBeforeExit(kGiveBackAtExit);
     transport->stop();
     stopLockTimer();
     if (base::ThreadDispatcher* dispatcher = base::ThreadDispatcher::instance()) dispatcher->shutdown();

@@ -20,6 +20,7 @@
 #include "audio/playlist.h"
 #include "base/pref.h"
 #include "base/text.h"
+#include "base/thread_dispatcher.h"
 #include "tests/audio/channel_fixture.h"
 #include "tests/audio/player_fixture.h"
 #include "tests/support/temp_dir.h"
@@ -251,6 +252,31 @@ TEST_F(NoticeChannelsTest, AnAlarmWhileAServiceStopRestoresSwitchesEveryLoudspea
     for (const auto& d : all) EXPECT_EQ(state(d), std::make_pair(1u, std::string("0"))) << base::toUtf8(d->getTitle());
     stop();
     EXPECT_TRUE(allBack(all));
+}
+
+// The quit just after a service message's "Стоп", its stop job still in
+// its pause: the volumes go back before the transport stops, and the job
+// the dispatcher's shutdown cuts short holds the quit no longer. Before,
+// every loudspeaker kept the service message's volume for good and the
+// quit waited 30 s for a job that had ended.
+TEST_F(NoticeChannelsTest, AQuitRightAfterAServiceStopGivesTheVolumesBack) {
+    frm::PlayerChannel::destroyInstance();
+    frm::PlayerChannel::createInstance(&m_selection, &m_gui, std::chrono::milliseconds(2800), m_ledger);
+    const auto all = speakers(6, 3, 400ms);
+    auto playlist = boost::make_shared<Playlist>(L"service", false);
+    playlist->add(L"a.mp3", file("a.mp3"));
+    frm::PlayerChannel::instance()->play(playlist, set(all), 90);
+    ASSERT_TRUE(waitFor([] { return frm::PlayerChannel::instance()->isPlaying(); }, 10000));
+    frm::PlayerChannel::instance()->stop();
+    std::this_thread::sleep_for(300ms);
+
+    frm::PlayerChannel::instance()->shutdown(2500ms);
+    AlarmChannel::instance()->giveBackBeforeExit(2500ms);
+    EXPECT_TRUE(allBack(all, 0ms)) << "back when the transport may stop";
+    base::ThreadDispatcher::instance()->shutdown();
+    const auto begun = std::chrono::steady_clock::now();
+    frm::PlayerChannel::destroyInstance();
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, 1s);
 }
 
 // An alarm launched right after the stop of another takes its loudspeakers
