@@ -56,9 +56,11 @@ void tellGiveBackLater(LoudspeakerLedger& ledger, const LedgerBatch& batch) {
     ledger.afterLateReplies(batch, tellGiveBack);
 }
 
-/// The channel-0 port from the loudspeaker's configuration record.
+/// The channel-0 port the loudspeaker was last seen with, else asked of it
+/// with one request.
 std::uint16_t configuredDiscoveryPort(device::OrvelInfo& device) {
-    return device.readConfig(false).discoveryPort;
+    if (const auto known = device.knownDiscoveryPort()) return *known;
+    return device.readDiscoveryPort();
 }
 
 /// How long the alarm thread waits for its loudspeakers at most: each has
@@ -463,9 +465,14 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
             m_told.insert(told.begin(), told.end());
         } else {
             // Made sure of: a stop from another thread between the launch's
-            // take and this thread's start let them go. Costs no request when
-            // nothing changed.
-            m_ledger->hold(Holder::kAlarm, wishes(devices, channelOf(priority), volume)).wait(kTakeLimit);
+            // take and this thread's start let them go. Those still held are
+            // not waited for again (a silent one would cost another give-up).
+            const DeviceSet held = m_ledger->held(Holder::kAlarm);
+            DeviceSet letGo;
+            for (const auto& device : devices)
+                if (held.count(device) == 0) letGo.insert(device);
+            if (!letGo.empty())
+                m_ledger->hold(Holder::kAlarm, wishes(letGo, channelOf(priority), volume)).wait(kTakeLimit);
             boost::lock_guard<boost::recursive_mutex> lock(m_lock);
             if (!current(launch)) return true;
             first = m_first;
@@ -475,9 +482,19 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
             LOG_DEBUG(L"%1%", L"break alarm thread");
             return false;
         }
-        // The port of the first loudspeaker that took the notice in full: its
-        // reply comes while the slower ones may still answer.
-        const std::uint16_t port = discoveryPortOf(*first);
+        // The port of a loudspeaker of the notice that is known already,
+        // else of the first that took the notice in full: its reply comes
+        // soonest. Reading it costs the notice a reply of that loudspeaker.
+        Loudspeaker source = first;
+        if (!first->knownDiscoveryPort()) {
+            boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+            for (const auto& device : m_devices)
+                if (device->knownDiscoveryPort()) {
+                    source = device;
+                    break;
+                }
+        }
+        const std::uint16_t port = discoveryPortOf(*source);
         std::wstring address = pref::getString("multicast.address");
         if (address.empty()) address = L"224.0.224.1";
         const unsigned to = port + static_cast<unsigned>(channelOf(priority));

@@ -149,6 +149,7 @@ private:
     struct Waiting {
         std::shared_ptr<LedgerBatch::State> batch;
         Settlement settlement;
+        Clock::time_point since;  // when the batch took the loudspeaker
     };
     /// A settled batch whose late replies are waited for.
     struct Later {
@@ -173,6 +174,9 @@ private:
         bool levelTouched = false;
         bool resetChannel = false;
         bool inFlight = false;
+        Settlement::Step inFlightStep = Settlement::kSwitch;
+        // The last answer, of any request.
+        Clock::time_point answeredAt{};
         // No answer to the last request: not waited for, asked again later.
         bool unreachable = false;
         bool retryNow = false;
@@ -211,6 +215,12 @@ private:
     static void forget(Entry& entry);
     static void note(Entry& entry, Settlement::Kind kind, Settlement::Step step, const std::wstring& cause);
     void settle(Entry& entry, After& after);
+    void settleOne(const Loudspeaker& speaker, const Waiting& waiting, After& after);
+    /// A batch waits for a loudspeaker no longer than the transport waits
+    /// for an answer, counted from when the batch took it or it last
+    /// answered: one whose request still waits its turn behind others (a
+    /// read unanswered) counts as silent for the batch; the request goes on.
+    void settleOverdue(Entry& entry, Clock::time_point now, After& after);
     void unanswered(Entry& entry, Settlement::Step step, After& after);
     LedgerBatch seal(const std::shared_ptr<LedgerBatch::State>& batch, After& after);
     /// Runs `change` under the lock with a new batch, then what it settled
@@ -293,7 +303,7 @@ void LoudspeakerLedger::Impl::attach(Entry& entry, const std::shared_ptr<LedgerB
         std::lock_guard<std::mutex> lock(batch->mutex);
         ++batch->pending;
     }
-    entry.waiting.push_back({batch, Settlement()});
+    entry.waiting.push_back({batch, Settlement(), Clock::now()});
 }
 
 void LoudspeakerLedger::Impl::note(Entry& entry, Settlement::Kind kind, Settlement::Step step,
@@ -305,19 +315,35 @@ void LoudspeakerLedger::Impl::note(Entry& entry, Settlement::Kind kind, Settleme
 void LoudspeakerLedger::Impl::settle(Entry& entry, After& after) {
     std::vector<Waiting> waiting;
     waiting.swap(entry.waiting);
-    for (Waiting& w : waiting) {
-        const std::shared_ptr<LedgerBatch::State> batch = w.batch;
-        const Loudspeaker speaker = entry.speaker;
-        const Settlement settlement = w.settlement;
-        after.push_back([batch, speaker, settlement] {
-            std::unique_lock<std::mutex> lock(batch->mutex);
-            if (batch->settled.emplace(speaker, settlement).second) --batch->pending;
-            if (!batch->firstDone && settlement.kind == Settlement::kDone) {
-                batch->firstDone = speaker;
-                batch->changed.notify_all();
-            }
-            batch->finishIfComplete(lock);
-        });
+    for (const Waiting& w : waiting) settleOne(entry.speaker, w, after);
+}
+
+void LoudspeakerLedger::Impl::settleOne(const Loudspeaker& speaker, const Waiting& waiting, After& after) {
+    const std::shared_ptr<LedgerBatch::State> batch = waiting.batch;
+    const Settlement settlement = waiting.settlement;
+    after.push_back([batch, speaker, settlement] {
+        std::unique_lock<std::mutex> lock(batch->mutex);
+        if (batch->settled.emplace(speaker, settlement).second) --batch->pending;
+        if (!batch->firstDone && settlement.kind == Settlement::kDone) {
+            batch->firstDone = speaker;
+            batch->changed.notify_all();
+        }
+        batch->finishIfComplete(lock);
+    });
+}
+
+void LoudspeakerLedger::Impl::settleOverdue(Entry& entry, Clock::time_point now, After& after) {
+    if (!entry.inFlight) return;
+    const Clock::time_point heard = entry.answeredAt;
+    for (auto waiting = entry.waiting.begin(); waiting != entry.waiting.end();) {
+        if (std::max(waiting->since, heard) + m_options.answerLimit > now) {
+            ++waiting;
+            continue;
+        }
+        if (waiting->settlement.kind == Settlement::kDone)
+            waiting->settlement = {Settlement::kSilent, entry.inFlightStep, kNoAnswer};
+        settleOne(entry.speaker, *waiting, after);
+        waiting = entry.waiting.erase(waiting);
     }
 }
 
@@ -403,6 +429,9 @@ void LoudspeakerLedger::Impl::advance(const Loudspeaker& speaker, Requests& out,
         return;
     }
     entry.inFlight = true;
+    entry.inFlightStep = request.kind == Request::kVolume ? Settlement::kVolume
+                         : request.kind == Request::kRead ? Settlement::kVolumeRead
+                                                          : Settlement::kSwitch;
     request.touchedBefore = entry.channelTouched;
     if (request.kind == Request::kSwitch) entry.channelTouched = true;
     if (request.kind == Request::kVolume) entry.levelTouched = true;
@@ -559,6 +588,7 @@ void LoudspeakerLedger::Impl::finished(const Request& request, const device::Req
             LOG_DEBUG(L"Loudspeaker ledger: no answer from '%1%'", entry.speaker->getTitle());
             if (!outcome.late) unanswered(entry, step, after);
         } else {
+            entry.answeredAt = Clock::now();
             if (entry.unreachable)
                 LOG_INFO(L"Громкоговоритель '%1%' снова отвечает", entry.speaker->getTitle());
             entry.unreachable = false;
@@ -646,6 +676,7 @@ bool LoudspeakerLedger::Impl::retry() {
             due.push_back(speaker);
         }
         for (const Loudspeaker& speaker : due) advance(speaker, requests, after);
+        for (auto& [speaker, entry] : m_entries) settleOverdue(entry, now, after);
     }
     run(after);
     send(requests);

@@ -162,6 +162,10 @@ public:
         /// still come: the transport takes one that late as the late answer
         /// of the request it gave up.
         std::chrono::milliseconds lateReplies{1000};
+        /// How long a batch waits for a loudspeaker that gives no answer at
+        /// most, from when it took it or last heard from it: about the time
+        /// the transport gives a request up after.
+        std::chrono::milliseconds answerLimit{2100};
     };
 
     explicit LoudspeakerLedger(std::shared_ptr<LoudspeakerLink> link);

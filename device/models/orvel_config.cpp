@@ -129,6 +129,8 @@ void OrvelInfo::takeScenarioIds(Config& config) {
 
 void OrvelInfo::keepConfig(const Config& config) {
     const boost::shared_ptr<const Config> copy = boost::make_shared<const Config>(config);
+    m_discoveryPort = config.discoveryPort;
+    m_discoveryPortTakenAt = now();
     DeviceLock lock(m_lock);
     m_config = copy;
     m_configTakenAt = now();
@@ -136,6 +138,7 @@ void OrvelInfo::keepConfig(const Config& config) {
 }
 
 void OrvelInfo::forgetConfig() {
+    m_discoveryPort = 0;
     DeviceLock lock(m_lock);
     m_config.reset();
     m_configValidUntil = 0;
@@ -281,6 +284,31 @@ bool OrvelInfo::setConfig(const Config& config) {
 ConfigCommon OrvelInfo::readConfig(bool noCache) {
     Config config = getConfig(noCache);
     return std::move(static_cast<ConfigCommon&>(config));
+}
+
+std::optional<std::uint16_t> OrvelInfo::knownDiscoveryPort() const {
+    const std::uint32_t port = m_discoveryPort.load();
+    if (port == 0 || m_discoveryPortTakenAt.load() <= m_rebootTime.load()) return std::nullopt;
+    return static_cast<std::uint16_t>(port);
+}
+
+std::uint16_t OrvelInfo::readDiscoveryPort() {
+    if (!isOnlineAndAnswered()) throw exception::Offline();
+    const int index = getVersionIndex();
+    std::uint16_t port = 0;
+    if (index < kFirstStateIndex) {
+        const std::string reply = transfer("config");
+        if (!discoveryPortOfOldConfig(splitResponse(reply), port))
+            throw exception::UnexpectedResponseOfDevice(reply);
+    } else {
+        const std::string reply = transfer("get state");
+        std::vector<std::string> s = splitResponse(reply);
+        normaliseStateFields(s, index, reply);
+        if (!discoveryPortOfState(s, port)) throw exception::UnexpectedResponseOfDevice(reply);
+    }
+    m_discoveryPort = port;
+    m_discoveryPortTakenAt = now();
+    return port;
 }
 
 bool OrvelInfo::writeConfig(const ConfigCommon& common) {

@@ -68,6 +68,12 @@ void normaliseStateFields(std::vector<std::string>& s, int index, const std::str
 /// any of them wrong is malformed.
 void parseStateAddresses(const std::vector<std::string>& s, int index, const std::string& reply,
                          OrvelConfig& config);
+/// The common channel's port alone: from a "get state" list brought to the
+/// newest layout (the command port's field, plus one) or from an early
+/// firmware's "config" list (its audio server's address and port). False
+/// when the field is missing or no port.
+bool discoveryPortOfState(const std::vector<std::string>& s, std::uint16_t& port);
+bool discoveryPortOfOldConfig(const std::vector<std::string>& a, std::uint16_t& port);
 /// The rest of the 33 fields (ports, flags, priorities, scenario positions,
 /// Zarno). False when any is badly formatted; each failure logs its line.
 bool parseStateSettings(const std::vector<std::string>& s, OrvelConfig& config);

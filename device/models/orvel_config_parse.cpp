@@ -125,6 +125,18 @@ void parseStateAddresses(const std::vector<std::string>& s, int index, const std
     malformedIfFalse(ok, reply);
 }
 
+bool discoveryPortOfState(const std::vector<std::string>& s, std::uint16_t& port) {
+    std::uint16_t command = 0;
+    if (s.size() <= 13 || !number16(s[13], command, L"command port") || command == 0xFFFF) return false;
+    port = static_cast<std::uint16_t>(command + 1);
+    return true;
+}
+
+bool discoveryPortOfOldConfig(const std::vector<std::string>& a, std::uint16_t& port) {
+    std::string address;
+    return a.size() > 6 && addressAndPortOf(a[6], address, port);
+}
+
 bool parseStateSettings(const std::vector<std::string>& s, OrvelConfig& config) {
     bool ok = true;
     const auto take = [&ok](bool parsed) { ok = parsed && ok; };

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <set>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -91,6 +92,16 @@ public:
     /// getConfig's common part; writeConfig puts the given common part into
     /// the current record and writes it with setConfig.
     ConfigCommon readConfig(bool noCache) override;
+    /// The port the loudspeaker hears the common channel on (the notice
+    /// channels on the ports after it), as last read with its settings;
+    /// asks nothing. Empty when never read, forgotten or read before the
+    /// loudspeaker's last reboot (it may hear on another port now).
+    std::optional<std::uint16_t> knownDiscoveryPort() const;
+    /// The same port with one request ("get state", an early firmware
+    /// "config") instead of the whole settings record; kept for
+    /// knownDiscoveryPort. Not online or no answer: exception::Offline; a
+    /// reply without the port: exception::UnexpectedResponseOfDevice.
+    std::uint16_t readDiscoveryPort();
     bool writeConfig(const ConfigCommon& config) override;
     /// "getLineParam" below index 9, else "get dbg": the raw reply.
     std::string getDebugInfo() override;
@@ -284,6 +295,8 @@ private:
     boost::shared_ptr<const Config> m_config;
     std::int64_t m_configTakenAt = 0;
     std::atomic<std::int64_t> m_configValidUntil{0};
+    std::atomic<std::uint32_t> m_discoveryPort{0};  // 0: not known
+    std::atomic<std::int64_t> m_discoveryPortTakenAt{0};
     std::uint16_t m_scenarioIdAin1 = kUnreadScenario;
     std::uint16_t m_scenarioIdAin2 = kUnreadScenario;
 

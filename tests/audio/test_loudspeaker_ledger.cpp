@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -317,6 +318,47 @@ TEST_F(LedgerTest, ALoudspeakerThatGivesNoAnswerIsGivenBackWhenItAnswersAgain) {
     const Log logSilent = link->log(silent);
     EXPECT_EQ(logSilent.front(), "set ch 1");
     EXPECT_EQ(logSilent.back(), "set ch 0") << "the switch back is sent although the switch was never confirmed";
+}
+
+// A batch waits for a loudspeaker no longer than an answer takes, from when
+// it took it or last heard from it: one whose request waits its turn behind
+// others or never comes back counts as silent for the batch, and what it
+// answers later still applies; one that answers each of its steps in time
+// is waited for however many steps it needs.
+TEST_F(LedgerTest, ABatchWaitsForALoudspeakerNoLongerThanAnAnswerTakes) {
+    frm::LoudspeakerLedger::Options quick = options;
+    quick.answerLimit = 400ms;
+    frm::LoudspeakerLedger own{link, quick};
+    const Loudspeaker stuck = speaker(1), steady = speaker(2), fast = speaker(3);
+    link->mode(fast, ScriptedLink::kAnswer);
+    link->at(steady).is510 = true;  // a memory check, the switch, the volume
+    std::thread answering([&] {
+        for (int step = 0; step < 3; ++step) {
+            std::this_thread::sleep_for(250ms);
+            link->answer(steady);
+        }
+    });
+    const auto begun = std::chrono::steady_clock::now();
+    const frm::LedgerBatch taken = own.hold(Holder::kAlarm, wish({stuck, steady, fast}, alarm(100)));
+    const bool settled = taken.wait(3s);
+    const auto waited = std::chrono::steady_clock::now() - begun;
+    answering.join();
+    ASSERT_TRUE(settled);
+    EXPECT_GE(waited, 400ms);
+    EXPECT_LT(waited, 2s);
+    const auto settlements = taken.settlements();
+    EXPECT_EQ(settlements.at(stuck).kind, Settlement::kSilent);
+    EXPECT_EQ(settlements.at(stuck).step, Settlement::kSwitch);
+    EXPECT_EQ(settlements.at(steady).kind, Settlement::kDone) << "it answered every step in time";
+    EXPECT_EQ(settlements.at(fast).kind, Settlement::kDone);
+    EXPECT_EQ(link->at(steady).volume, 100);
+
+    // The stuck one answers after all: it is on the channel and its volume follows.
+    ASSERT_TRUE(link->answer(stuck));
+    ASSERT_TRUE(waitUntil([&] { return link->log(stuck).size() == 2; }, 1s));
+    ASSERT_TRUE(link->answer(stuck));
+    EXPECT_EQ(link->at(stuck).channel, 1);
+    EXPECT_EQ(link->at(stuck).volume, 100);
 }
 
 // Busy loudspeakers, the Orvel-510's memory and offline ones: a loudspeaker

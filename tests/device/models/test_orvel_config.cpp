@@ -142,6 +142,35 @@ TEST_F(OrvelConfigTest, StateRepliesOfEveryLengthGiveTheSameRecord) {
     }
 }
 
+// The notice channels need only the common channel's port: one request of
+// any generation, kept past the record's five seconds until a reboot. The
+// whole record costs an Orvel-610 up to three replies and an old one five.
+TEST_F(OrvelConfigTest, TheCommonChannelsPortTakesOneRequestAndIsKept) {
+    struct Case {
+        int index;
+        Requests sent;
+        std::uint16_t port;
+    };
+    const Case cases[] = {{5, {"config"}, 11991}, {12, {"get state"}, 12001}, {18, {"get state"}, 12001},
+                          {21, {"get state"}, 12001}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.index);
+        open(c.index, {{"srvPort", "12000"}});
+        EXPECT_FALSE(m_device->knownDiscoveryPort());
+        EXPECT_EQ(m_device->readDiscoveryPort(), c.port);
+        EXPECT_EQ(requests(), c.sent);
+        EXPECT_EQ(m_device->knownDiscoveryPort(), std::optional<std::uint16_t>(c.port));
+        m_device->shift = 5100000;
+        EXPECT_EQ(m_device->knownDiscoveryPort(), std::optional<std::uint16_t>(c.port)) << "past the record's time";
+        ASSERT_TRUE(m_device->reboot());
+        EXPECT_FALSE(m_device->knownDiscoveryPort()) << "the device may hold other settings now";
+    }
+    // The whole record gives it too.
+    open(21);
+    m_device->getConfig(false);
+    EXPECT_EQ(m_device->knownDiscoveryPort(), std::optional<std::uint16_t>(11991));
+}
+
 TEST_F(OrvelConfigTest, RecordIsKeptFiveSecondsAndNotPastAReboot) {
     open(5);
     m_device->getConfig(false);
