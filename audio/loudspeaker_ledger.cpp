@@ -53,6 +53,7 @@ struct LedgerBatch::State {
     bool stopped = false;     // the ledger ended
     Settlements settled;
     Loudspeaker firstDone;
+    const Clock::time_point made = Clock::now();
     std::vector<std::function<void(const Settlements&)>> then;
 
     bool complete() const { return stopped || (sealed && pending == 0); }
@@ -709,14 +710,16 @@ void LoudspeakerLedger::Impl::runLater() {
             due.push_back(std::move(*later));
             later = m_later.erase(later);
         }
-        // Any answer since clears a loudspeaker's silence; one the ledger
-        // no longer drives owes nothing more.
+        // An answer since the batch began clears a loudspeaker's silence;
+        // one the ledger no longer drives owes nothing more.
         for (const Later& later : due) {
             std::lock_guard<std::mutex> batchLock(later.batch->mutex);
             for (auto& [speaker, settlement] : later.batch->settled) {
                 if (settlement.kind != Settlement::kSilent) continue;
                 const auto found = m_entries.find(speaker);
-                if (found == m_entries.end() || !found->second.unreachable) settlement = Settlement();
+                if (found == m_entries.end() ||
+                    (!found->second.unreachable && found->second.answeredAt >= later.batch->made))
+                    settlement = Settlement();
             }
         }
     }
