@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <dirent.h>
 #include <memory>
 #include <thread>
 
@@ -24,6 +23,7 @@
 #include "tests/audio/channel_fixture.h"
 #include "tests/audio/player_fixture.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/thread_states.h"
 #include "tools/stream_probe.h"
 
 using namespace channel_test;
@@ -41,17 +41,6 @@ int basePort() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     const std::size_t h = std::hash<std::string>()(std::string(info->test_suite_name()) + info->name());
     return 18000 + static_cast<int>(h % 400) * 10;
-}
-
-/// Threads of this process.
-std::size_t threadCount() {
-    std::size_t count = 0;
-    if (DIR* tasks = opendir("/proc/self/task")) {
-        while (const dirent* entry = readdir(tasks))
-            if (entry->d_name[0] != '.') ++count;
-        closedir(tasks);
-    }
-    return count;
 }
 
 class NoticeChannelsTest : public PlayerEnvironment {
@@ -135,6 +124,12 @@ protected:
                                                 3, 100, L"test", AlarmChannel::Callback(), false);
     }
     void stop() { AlarmChannel::instance()->stop(AlarmChannel::Callback()); }
+    /// A service message on the loudspeakers at 90 %.
+    void playService(const std::vector<Speaker>& all) {
+        auto playlist = boost::make_shared<Playlist>(L"service", false);
+        playlist->add(L"a.mp3", file("a.mp3"));
+        frm::PlayerChannel::instance()->play(playlist, set(all), 90);
+    }
     std::wstring tone(const std::string& name, double freq, unsigned ms) {
         const std::string path = m_files.path() + "/" + name;
         EXPECT_TRUE(write_mp3(path, stepped_tone({freq}, ms, 44100, 1), 44100, 1));
@@ -220,9 +215,7 @@ TEST_F(NoticeChannelsTest, ALoudspeakerSilentDuringANoticeIsGivenBackWhenItAnswe
 // loudspeaker ends with its own volume, never one a notice set.
 TEST_F(NoticeChannelsTest, AServiceMessageThenAnAlarmLeaveEveryLoudspeakerAsItWas) {
     const auto all = speakers(6, 3, 400ms);
-    auto playlist = boost::make_shared<Playlist>(L"service", false);
-    playlist->add(L"a.mp3", file("a.mp3"));
-    frm::PlayerChannel::instance()->play(playlist, set(all), 90);
+    playService(all);
     std::this_thread::sleep_for(200ms);  // its volumes on their way
     GroupSniffer heard(kGroup, noticePort());
     ASSERT_TRUE(launch(all));
@@ -240,9 +233,7 @@ TEST_F(NoticeChannelsTest, AServiceMessageThenAnAlarmLeaveEveryLoudspeakerAsItWa
 // before they were even sent: one alarm of this kind switched 1 of 20.
 TEST_F(NoticeChannelsTest, AnAlarmWhileAServiceStopRestoresSwitchesEveryLoudspeaker) {
     const auto all = speakers(8, 4, 800ms);
-    auto playlist = boost::make_shared<Playlist>(L"service", false);
-    playlist->add(L"a.mp3", file("a.mp3"));
-    frm::PlayerChannel::instance()->play(playlist, set(all), 90);
+    playService(all);
     ASSERT_TRUE(waitFor([] { return frm::PlayerChannel::instance()->isPlaying(); }, 10000));
     frm::PlayerChannel::instance()->stop();
     std::this_thread::sleep_for(100ms);  // the stop's volumes on their way
@@ -263,9 +254,7 @@ TEST_F(NoticeChannelsTest, AQuitRightAfterAServiceStopGivesTheVolumesBack) {
     frm::PlayerChannel::destroyInstance();
     frm::PlayerChannel::createInstance(&m_selection, &m_gui, std::chrono::milliseconds(2800), m_ledger);
     const auto all = speakers(6, 3, 400ms);
-    auto playlist = boost::make_shared<Playlist>(L"service", false);
-    playlist->add(L"a.mp3", file("a.mp3"));
-    frm::PlayerChannel::instance()->play(playlist, set(all), 90);
+    playService(all);
     ASSERT_TRUE(waitFor([] { return frm::PlayerChannel::instance()->isPlaying(); }, 10000));
     frm::PlayerChannel::instance()->stop();
     std::this_thread::sleep_for(300ms);
@@ -316,12 +305,12 @@ TEST_F(NoticeChannelsTest, AnAlarmRightAfterAStopNeedsNoSwitchBackFirst) {
 TEST_F(NoticeChannelsTest, ManyLateLoudspeakersCostOneReplyAStepWithoutAThreadEach) {
     const auto all = speakers(40, 40, 400ms);
     GroupSniffer heard(kGroup, noticePort());
-    const std::size_t before = threadCount();
+    const std::size_t before = testing_support::threadIds().size();
     std::atomic<std::size_t> most{0};
     std::atomic<bool> watching{true};
     std::thread watcher([&] {
         while (watching) {
-            most = std::max(most.load(), threadCount());
+            most = std::max(most.load(), testing_support::threadIds().size());
             std::this_thread::sleep_for(20ms);
         }
     });
