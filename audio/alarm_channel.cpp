@@ -1,6 +1,7 @@
 #include "audio/alarm_channel.h"
 
 #include <set>
+#include <thread>
 
 #include <boost/filesystem/operations.hpp>
 
@@ -124,6 +125,7 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
     // Refused before a loudspeaker is taken: they would wait on the
     // notification channel for a microphone that never sounds.
     if (source == kMicrophone && !captureAvailable()) return false;
+    if (m_exit.closed()) return false;
     // One launch at a time takes the loudspeakers; it lets go while the
     // operator is asked, and a launch that got in meanwhile wins.
     boost::unique_lock<boost::mutex> launching(m_launchLock);
@@ -166,11 +168,13 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
     DeviceSet mine;  // what this launch took
     if (broadcasting && !devices.empty()) {
         taken = take(devices, channelOf(priority), volume, told);
+        // Quitting: what was taken is given back by the quit.
+        if (taken.quit || m_exit.closed()) return false;
         for (const auto& failed : taken.failed) devices.erase(failed);
         mine = devices;
         if (!taken.busy.empty() && taken.busy.size() == devices.size()) {
             LOG_NOTICE(L"На всех выбранных устройствах запущено оповещение с более высоким приоритетом.");
-            m_ledger->release(Holder::kAlarm, mine);
+            m_exit.pass([&] { m_ledger->release(Holder::kAlarm, mine); });
             return false;
         }
         if (!taken.busy.empty()) {
@@ -261,8 +265,8 @@ void AlarmChannel::giveBackOnly(const DeviceSet& taken) {
             if (m_devices.count(device) == 0) mine.insert(device);
     }
     if (mine.empty()) return;
-    const LedgerBatch batch = m_ledger->release(Holder::kAlarm, mine);
-    tellGiveBackLater(*m_ledger, batch);
+    LedgerBatch batch;
+    if (m_exit.pass([&] { batch = m_ledger->release(Holder::kAlarm, mine); })) tellGiveBackLater(*m_ledger, batch);
 }
 
 std::map<Loudspeaker, Wish> AlarmChannel::wishes(const DeviceSet& devices, device::AudioChannel channel,
@@ -276,9 +280,13 @@ AlarmChannel::Take AlarmChannel::take(const DeviceSet& devices, device::AudioCha
                                       std::set<std::wstring>& told) {
     // One that gave no answer lately is asked again: it may be back. One
     // that is away is not waited for; it is served when it comes back.
-    const LedgerBatch batch = m_ledger->hold(Holder::kAlarm, wishes(devices, channel, volume));
-    batch.wait(kTakeLimit);
     Take taken;
+    LedgerBatch batch;
+    if (!m_exit.pass([&] { batch = m_ledger->hold(Holder::kAlarm, wishes(devices, channel, volume)); })) {
+        taken.quit = true;
+        return taken;
+    }
+    m_exit.wait(batch, kTakeLimit);
     StepFailures notSwitched;
     for (const auto& [device, settlement] : batch.settlements()) {
         if (settlement.step != Settlement::kSwitch || settlement.kind == Settlement::kDone) {
@@ -299,7 +307,7 @@ AlarmChannel::Take AlarmChannel::take(const DeviceSet& devices, device::AudioCha
     // The first to answer in full (its reply to the configuration read comes
     // soonest), else any that switched.
     if (const Loudspeaker first = batch.firstDone(std::chrono::milliseconds(0))) taken.first = first;
-    if (!taken.failed.empty()) m_ledger->release(Holder::kAlarm, taken.failed);
+    if (!taken.failed.empty()) m_exit.pass([&] { m_ledger->release(Holder::kAlarm, taken.failed); });
     tellFailures(notSwitched, kNotSwitched, &told);
     tellFailures(batch.failures(Settlement::kVolumeRead, LedgerBatch::Answer::kAnswered), kVolumeNotRead, &told);
     tellFailures(batch.failures(Settlement::kVolume, LedgerBatch::Answer::kAnswered), kVolumeNotSet, &told);
@@ -456,6 +464,7 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
             devices = m_selection != nullptr ? m_selection->getSelectedDevicesAndZones() : DeviceSet();
             std::set<std::wstring> told;
             Take taken = take(devices, channelOf(priority), volume, told);
+            if (taken.quit) return true;  // the quit gives back what was taken
             for (const auto& failed : taken.failed) devices.erase(failed);
             first = taken.first;
             boost::lock_guard<boost::recursive_mutex> lock(m_lock);
@@ -471,12 +480,17 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
             DeviceSet letGo;
             for (const auto& device : devices)
                 if (held.count(device) == 0) letGo.insert(device);
-            if (!letGo.empty())
-                m_ledger->hold(Holder::kAlarm, wishes(letGo, channelOf(priority), volume)).wait(kTakeLimit);
+            LedgerBatch again;
+            if (!letGo.empty() &&
+                m_exit.pass([&] { again = m_ledger->hold(Holder::kAlarm, wishes(letGo, channelOf(priority), volume)); }))
+                m_exit.wait(again, kTakeLimit);
             boost::lock_guard<boost::recursive_mutex> lock(m_lock);
             if (!current(launch)) return true;
             first = m_first;
         }
+        // Quitting: the loudspeakers are being given back, and the port is
+        // not asked of them.
+        if (m_exit.closed()) return true;
         if (!first) {
             LOG_WARN(L"Канал оповещений: Нет устройств для вещания.");
             LOG_DEBUG(L"%1%", L"break alarm thread");
@@ -539,7 +553,7 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
         // with their own volume.
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         if (!current(launch)) return true;
-        m_ledger->hold(Holder::kAlarm, wishes(m_devices, channelOf(priority), std::nullopt));
+        m_exit.pass([&] { m_ledger->hold(Holder::kAlarm, wishes(m_devices, channelOf(priority), std::nullopt)); });
     } else if (source == kMicrophone) {
         const bool recording = !record.empty();
         if (!current(launch)) return true;
@@ -653,19 +667,29 @@ void AlarmChannel::giveBack(bool wait) {
         m_first.reset();
     }
     // All the alarm's: a loudspeaker taken by the selection at the thread's
-    // start is the notice's too.
-    const LedgerBatch batch = m_ledger->releaseAll(Holder::kAlarm);
+    // start is the notice's too. Quitting, the quit gives them back.
+    LedgerBatch batch;
+    if (!m_exit.pass([&] { batch = m_ledger->releaseAll(Holder::kAlarm); })) return;
     tellGiveBackLater(*m_ledger, batch);
-    if (wait) batch.wait(kTakeLimit);
+    if (wait) m_exit.wait(batch, kTakeLimit);
+}
+
+void AlarmChannel::beginExit() {
+    LOG_DEBUG(L"%1%", L"Alarm channel: quit, no step reaches the loudspeakers any more");
+    m_exit.close();
+    m_requests.close();
 }
 
 void AlarmChannel::giveBackBeforeExit(std::chrono::milliseconds limit) {
-    m_ledger->releaseAll(Holder::kAlarm).wait(limit);
-}
-
-void AlarmChannel::tellOnce(const StepFailures& failures, const wchar_t* text) {
-    boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-    tellFailures(failures, text, &m_told);
+    // The player's first: a loudspeaker the alarm holds too keeps the
+    // alarm's settings until the alarm's go, and is sent its own once.
+    const auto until = std::chrono::steady_clock::now() + limit;
+    m_ledger->releaseAll(Holder::kPlayer);
+    m_ledger->releaseAll(Holder::kAlarm);
+    // Until every loudspeaker is back, those a stop just before began to
+    // give back included.
+    while (m_ledger->size() > 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 bool AlarmChannel::takenOver(const DeviceSet& devices) {
@@ -689,13 +713,15 @@ void AlarmChannel::checkInternalPlayingThread() {
     try {
         while (!boost::this_thread::interruption_requested()) {
             boost::this_thread::sleep_for(boost::chrono::milliseconds(m_options.watcherPeriod.count()));
+            // Quitting: the loudspeakers are neither asked nor stopped.
+            if (m_exit.closed()) return;
             DeviceSet devices;
             {
                 boost::lock_guard<boost::recursive_mutex> lock(m_lock);
                 devices = m_devices;
             }
             // Outside the lock: an Orvel-510 is asked about its memory.
-            if (takenOver(devices)) {
+            if (takenOver(devices) && !m_exit.closed()) {
                 {
                     boost::lock_guard<boost::recursive_mutex> lock(m_lock);
                     LOG_INFO(L"Было запущено более приоритетное оповещение.\n"
@@ -869,7 +895,8 @@ bool AlarmChannel::restoreCommonChannelForAllDevices() {
     // Not waited for: the ledger sends what comes after it (the player's
     // volumes) to each loudspeaker after these.
     self->giveBack(false);
-    const LedgerBatch reset = self->m_ledger->resetChannel(all);
+    LedgerBatch reset;
+    if (!self->m_exit.pass([&] { reset = self->m_ledger->resetChannel(all); })) return true;
     self->m_ledger->afterLateReplies(reset, [](const LedgerBatch& settled) {
         tellFailures(settled.failures(Settlement::kSwitch), kNotSwitchedBack);
     });

@@ -197,16 +197,23 @@ void PlayerChannel::playNow() {
         keepPlayer = m_keepPlayer;
         devices = m_devices;
     }
-    if (m_exiting || !loudspeakersFree(devices)) {
+    const auto dropRequest = [this] {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         m_jobPending = false;
         m_restartAfterStop = false;
+    };
+    if (m_exit.closed() || !loudspeakersFree(devices)) {
+        dropRequest();
         return;
     }
     if (!keepPlayer) {
         if (Player::instance() != nullptr) Player::instance()->stop(true);
         LOG_TRACE(L"%1%", L"waiting stopping 2");
-        boost::this_thread::sleep_for(boost::chrono::milliseconds(m_pause.count()));
+        // The quit cuts the pause short: nothing of the request follows.
+        if (!m_exit.sleep(m_pause)) {
+            dropRequest();
+            return;
+        }
     }
     int volume = kKeepVolume;
     {
@@ -225,12 +232,19 @@ void PlayerChannel::playNow() {
             if (devices.count(device) == 0) wishes[device] = Wish{std::nullopt, std::nullopt, false};
         if (volume != kKeepVolume)
             for (const auto& device : devices) wishes[device] = Wish{std::nullopt, volume, std::nullopt};
-        const LedgerBatch batch = m_ledger->hold(Holder::kPlayer, wishes);
-        DeviceSet earlier;
-        for (const auto& device : m_ledger->held(Holder::kPlayer))
-            if (wishes.count(device) == 0) earlier.insert(device);
-        if (!earlier.empty()) m_ledger->release(Holder::kPlayer, earlier);
-        batch.wait(kLoudspeakersLimit);
+        LedgerBatch batch;
+        const bool held = m_exit.pass([&] {
+            batch = m_ledger->hold(Holder::kPlayer, wishes);
+            DeviceSet earlier;
+            for (const auto& device : m_ledger->held(Holder::kPlayer))
+                if (wishes.count(device) == 0) earlier.insert(device);
+            if (!earlier.empty()) m_ledger->release(Holder::kPlayer, earlier);
+        });
+        if (!held) {
+            dropRequest();
+            return;
+        }
+        m_exit.wait(batch, kLoudspeakersLimit);
         // Refusals now; silence once the late replies are in (a reply
         // after the reply time still sets a volume).
         const auto tell = [devices](const LedgerBatch& settled, bool silent) {
@@ -247,6 +261,12 @@ void PlayerChannel::playNow() {
         m_ledger->afterLateReplies(batch, [tell](const LedgerBatch& settled) { tell(settled, true); });
     }
     boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+    if (m_exit.closed()) {
+        // Quitting: the loudspeakers are being given back; the player stays.
+        m_jobPending = false;
+        m_restartAfterStop = false;
+        return;
+    }
     // Through the singleton: the playlist may outlive this channel.
     if (m_playlist)
         m_playlist->setCallbackIfEnd([] {
@@ -264,9 +284,9 @@ void PlayerChannel::playNow() {
     m_stopOnEnd = true;
 }
 
-void PlayerChannel::shutdown(std::chrono::milliseconds limit) {
-    m_exiting = true;
-    m_ledger->releaseAll(Holder::kPlayer).wait(limit);
+void PlayerChannel::beginExit() {
+    LOG_DEBUG(L"%1%", L"Player channel: quit, no job reaches the loudspeakers any more");
+    m_exit.close();
 }
 
 void PlayerChannel::stopWithDelay() {
@@ -279,23 +299,32 @@ void PlayerChannel::stopWithDelay() {
         m_keepPlayer = playerPlaying() && m_playerWasPlaying && playerPlaylist() == m_lastPlaylist;
         keepPlayer = m_keepPlayer;
     }
+    bool quitting = false;
     if (!keepPlayer) {
         if (Player::instance() != nullptr) Player::instance()->stop(true);
         LOG_TRACE(L"%1%", L"waiting stopping 1");
-        boost::this_thread::sleep_for(boost::chrono::milliseconds(m_pause.count()));
+        quitting = !m_exit.sleep(m_pause);
     }
     // Each loudspeaker its own volume and switch state back, or the alarm's
-    // while a notice holds it.
-    const LedgerBatch batch = m_ledger->releaseAll(Holder::kPlayer);
-    batch.wait(kLoudspeakersLimit);
-    tellFailures(batch.failures(Settlement::kVolume, LedgerBatch::Answer::kAnswered), kVolumeNotReturned);
-    m_ledger->afterLateReplies(batch, [](const LedgerBatch& settled) {
-        tellFailures(settled.failures(Settlement::kVolume, LedgerBatch::Answer::kUnanswered), kVolumeNotReturned);
-    });
+    // while a notice holds it. The quit gives them back itself.
+    LedgerBatch batch;
+    if (!quitting && m_exit.pass([&] { batch = m_ledger->releaseAll(Holder::kPlayer); })) {
+        m_exit.wait(batch, kLoudspeakersLimit);
+        tellFailures(batch.failures(Settlement::kVolume, LedgerBatch::Answer::kAnswered), kVolumeNotReturned);
+        m_ledger->afterLateReplies(batch, [](const LedgerBatch& settled) {
+            tellFailures(settled.failures(Settlement::kVolume, LedgerBatch::Answer::kUnanswered),
+                         kVolumeNotReturned);
+        });
+    }
     bool restart = false;
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         m_playing = false;
+        // Quitting: the player is left stopped, and no request follows.
+        if (m_exit.closed()) {
+            m_restartAfterStop = false;
+            return;
+        }
         if (!m_keepPlayer) {
             if (m_playerWasPlaying)
                 Player::play(m_lastPlaylist);

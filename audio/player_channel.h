@@ -12,6 +12,7 @@
 #include <boost/thread/recursive_mutex.hpp>
 
 #include "audio/channel_host.h"
+#include "audio/exit_gate.h"
 #include "audio/loudspeaker_ledger.h"
 #include "audio/playback.h"
 
@@ -67,10 +68,10 @@ public:
     /// The channel holds the player (between its play job and its stop job).
     bool isPlaying();
 
-    /// Before the transport stops: the loudspeakers go back now, not after
-    /// a stop job's pause that the quit cuts short, and jobs to come change
-    /// no loudspeaker. Waits for their answers, `limit` at most.
-    void shutdown(std::chrono::milliseconds limit);
+    /// The quit, before every loudspeaker is given back: from here on no
+    /// job of the channel reaches a loudspeaker or starts the player, and a
+    /// job in its pause ends now. Waits only for a ledger call under way.
+    void beginExit();
 
 private:
     void playWithDelay();
@@ -106,7 +107,7 @@ private:
     boost::mutex m_jobsLock;  // guards m_jobs
     boost::condition_variable m_jobsDone;
     int m_jobs = 0;
-    std::atomic<bool> m_exiting{false};
+    ExitGate m_exit;
 };
 
 }  // namespace frm

@@ -5,6 +5,7 @@
 // notices every loudspeaker ends on the common channel with its own volume.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -136,6 +137,30 @@ protected:
         return base::fromUtf8(path);
     }
     std::uint16_t noticePort() const { return static_cast<std::uint16_t>(basePort() + 1 + 1); }
+    /// The player channel with the program's pause.
+    void usePauseOfTheProgram() {
+        frm::PlayerChannel::destroyInstance();
+        frm::PlayerChannel::createInstance(&m_selection, &m_gui, std::chrono::milliseconds(2800), m_ledger);
+    }
+    /// The quit as the main window's shutdown makes it, before the transport
+    /// stops; how long it took.
+    std::chrono::steady_clock::duration quit() {
+        const auto begun = std::chrono::steady_clock::now();
+        frm::PlayerChannel::instance()->beginExit();
+        AlarmChannel::instance()->beginExit();
+        AlarmChannel::instance()->giveBackBeforeExit(2500ms);
+        return std::chrono::steady_clock::now() - begun;
+    }
+    /// The requests that change a loudspeaker ("set ..."), of any of them,
+    /// that arrived after `since`.
+    Strings changesAfter(const std::vector<Speaker>& all, std::chrono::steady_clock::time_point since) {
+        Strings found;
+        for (const auto& d : all)
+            for (const auto& datagram : m_speakers->sim(d).received())
+                if (datagram.at > since && datagram.text.rfind("set", 0) == 0)
+                    found.push_back(base::toUtf8(d->getTitle()) + ": " + datagram.text);
+        return found;
+    }
 
     testing_support::TempDir m_files{"notices"};
     std::unique_ptr<mp3streamf> m_stream;
@@ -251,21 +276,100 @@ TEST_F(NoticeChannelsTest, AnAlarmWhileAServiceStopRestoresSwitchesEveryLoudspea
 // every loudspeaker kept the service message's volume for good and the
 // quit waited 30 s for a job that had ended.
 TEST_F(NoticeChannelsTest, AQuitRightAfterAServiceStopGivesTheVolumesBack) {
-    frm::PlayerChannel::destroyInstance();
-    frm::PlayerChannel::createInstance(&m_selection, &m_gui, std::chrono::milliseconds(2800), m_ledger);
+    usePauseOfTheProgram();
     const auto all = speakers(6, 3, 400ms);
     playService(all);
     ASSERT_TRUE(waitFor([] { return frm::PlayerChannel::instance()->isPlaying(); }, 10000));
     frm::PlayerChannel::instance()->stop();
     std::this_thread::sleep_for(300ms);
 
-    frm::PlayerChannel::instance()->shutdown(2500ms);
-    AlarmChannel::instance()->giveBackBeforeExit(2500ms);
+    quit();
     EXPECT_TRUE(allBack(all, 0ms)) << "back when the transport may stop";
     base::ThreadDispatcher::instance()->shutdown();
     const auto begun = std::chrono::steady_clock::now();
     frm::PlayerChannel::destroyInstance();
     EXPECT_LT(std::chrono::steady_clock::now() - begun, 1s);
+}
+
+// The quit while a service message's play job is in its pause and an
+// alarm on late loudspeakers is being given back (3 of 6, 800 ms late): every loudspeaker is back
+// on channel 0 with its own volume when the quit lets the transport stop,
+// and nothing reaches one afterwards. Before, the job's hold went out when
+// its pause ended, after the quit's give-back: the message's loudspeakers
+// kept its volume and the others stayed muted.
+TEST_F(NoticeChannelsTest, AQuitDuringAServicePauseAndAnAlarmsGiveBackLeavesEveryLoudspeakerItsOwn) {
+    usePauseOfTheProgram();
+    const auto all = speakers(6, 3, 800ms);
+    GroupSniffer heard(kGroup, noticePort());
+    ASSERT_TRUE(launch(all));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 20s));
+    stop();
+    // On those already back; the late ones, still on their way back, are
+    // muted by it.
+    ASSERT_TRUE(allBack({all[4], all[5]}));
+    std::this_thread::sleep_for(50ms);  // their objects have the replies
+    playService({all[4], all[5]});
+    ASSERT_TRUE(waitFor([&] { return logged(L"waiting stopping 2") > 0; }, 10000));
+
+    EXPECT_LT(quit(), 3s);
+    const auto quitEnd = std::chrono::steady_clock::now();
+    EXPECT_TRUE(allBack(all, 0ms)) << "back when the transport may stop";
+    std::this_thread::sleep_for(3500ms);  // past the pause
+    EXPECT_TRUE(allBack(all, 0ms));
+    EXPECT_EQ(changesAfter(all, quitEnd), Strings{});
+    EXPECT_FALSE(frm::PlayerChannel::instance()->isPlaying());
+}
+
+// A launch the window handed over, still taking late loudspeakers when the
+// quit comes, starts no notice: its alarm thread took every loudspeaker the
+// quit had given back once more. One handed over after the quit never runs.
+TEST_F(NoticeChannelsTest, AQuitWhileAHandedLaunchTakesItsLoudspeakersStartsNoNotice) {
+    const auto all = speakers(4, 4, 800ms);
+    GroupSniffer heard(kGroup, noticePort());
+    std::atomic<int> ran{0};
+    std::atomic<bool> launched{true};
+    AlarmChannel::instance()->hand([&] {
+        launched = launch(all);
+        ++ran;
+    });
+    ASSERT_TRUE(waitUntil([&] {
+        for (const auto& d : all) {
+            const Strings r = m_speakers->requests(d);
+            if (std::find(r.begin(), r.end(), "set ch 1") == r.end()) return false;
+        }
+        return true;
+    }));
+
+    EXPECT_LT(quit(), 3s);
+    const auto quitEnd = std::chrono::steady_clock::now();
+    AlarmChannel::instance()->hand([&] { ++ran; });
+    ASSERT_TRUE(waitUntil([&] { return ran.load() > 0; }, 10s));
+    EXPECT_FALSE(launched.load());
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_EQ(ran.load(), 1) << "the request handed over after the quit ran";
+    EXPECT_EQ(heard.count(), 0u);
+    EXPECT_FALSE(AlarmChannel::instance()->isRunning());
+    EXPECT_TRUE(allBack(all, 0ms));
+    EXPECT_EQ(changesAfter(all, quitEnd), Strings{});
+}
+
+// The quit while a gong sounds alone: when the gong ends, its loudspeakers
+// are not taken back onto the notice channel. Before, the gong's hold for
+// the rest of the notice switched every one of them again after the quit.
+TEST_F(NoticeChannelsTest, AQuitWhileAGongSoundsKeepsItsLoudspeakersGivenBack) {
+    const auto all = speakers(3, 0, 0ms);
+    const std::wstring gong = tone("gong.mp3", 660, 1000);
+    GroupSniffer heard(kGroup, noticePort());
+    ASSERT_TRUE(AlarmChannel::instance()->launch(AlarmChannel::kMessageList, true, set(all), L"", gong, L"", 3,
+                                                 100, L"gong", AlarmChannel::Callback(), false));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 20s));
+
+    EXPECT_LT(quit(), 3s);
+    const auto quitEnd = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitFor([&] { return logged(L"end alarm thread") > 0; }, 10000)) << "the gong has ended";
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(allBack(all, 0ms));
+    EXPECT_EQ(changesAfter(all, quitEnd), Strings{});
 }
 
 // An alarm launched right after the stop of another takes its loudspeakers
