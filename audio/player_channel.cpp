@@ -96,7 +96,9 @@ void PlayerChannel::play(boost::shared_ptr<Playlist> playlist, DeviceSet devices
     if (m_playing) {
         m_stopOnEnd = false;
         m_restartAfterStop = true;
-        stop();
+        // A stop asked before this play is overtaken by it.
+        m_stopsAsked = 0;
+        queueStop(false);
     } else if (!m_jobPending) {
         m_jobPending = true;
         queue(&PlayerChannel::playWithDelay);
@@ -110,10 +112,17 @@ void PlayerChannel::playForSelected(boost::shared_ptr<Playlist> playlist, int vo
     play(std::move(playlist), m_selection != nullptr ? m_selection->getSelectedDevices() : DeviceSet(), volume);
 }
 
-void PlayerChannel::stop() {
+void PlayerChannel::stop() { queueStop(true); }
+
+void PlayerChannel::queueStop(bool asked) {
     LOG_TRACE2(L"%1%(..)", "frm::PlayerChannel::stop");
     if (m_gui == nullptr || !m_gui->exists()) return;
     boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+    if (asked) {
+        // A play waiting to replace the playback is dropped with it.
+        ++m_stopsAsked;
+        m_restartAfterStop = false;
+    }
     LOG_DEBUG(L"%1%", L"Player channel stop. create thread.");
     queue(&PlayerChannel::stopWithDelay);
 }
@@ -124,6 +133,10 @@ void PlayerChannel::stopCallback() {
     if (m_stopOnEnd) {
         m_stopOnEnd = false;
         stop();
+    } else if (m_playing && m_restartAfterStop) {
+        // Disarmed for a play that replaces the playback: should that play
+        // be refused, the playback that ended meanwhile is stopped.
+        m_endedMeanwhile = true;
     }
 }
 
@@ -282,6 +295,10 @@ void PlayerChannel::playNow() {
     m_jobPending = false;
     m_restartAfterStop = false;
     m_stopOnEnd = true;
+    m_endedMeanwhile = false;
+    m_playingDevices = m_devices;
+    m_playingPlaylist = m_playlist;
+    m_playingVolume = m_volume;
 }
 
 void PlayerChannel::beginExit() {
@@ -289,15 +306,52 @@ void PlayerChannel::beginExit() {
     m_exit.close();
 }
 
+bool PlayerChannel::replacementRefused() {
+    for (;;) {
+        DeviceSet pending;
+        {
+            boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+            if (!m_restartAfterStop || m_stopsAsked > 0) return false;
+            pending = m_devices;
+        }
+        // Outside the lock, as in the play job: an Orvel-510 is asked.
+        const bool free = loudspeakersFree(pending);
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        if (!m_restartAfterStop || m_stopsAsked > 0) return false;
+        if (m_devices != pending) continue;  // a newer play came meanwhile
+        if (free) return false;
+        m_devices = m_playingDevices;
+        m_playlist = m_playingPlaylist;
+        m_volume = m_playingVolume;
+        m_restartAfterStop = false;
+        m_stopOnEnd = true;
+        if (!m_endedMeanwhile) return true;
+        // It ended while the refused play waited: stopped as its end would have.
+        m_endedMeanwhile = false;
+        m_stopOnEnd = false;
+        ++m_stopsAsked;
+        return false;
+    }
+}
+
 void PlayerChannel::stopWithDelay() {
     LOG_TRACE2(L"%1%(..)", "frm::PlayerChannel::stopWithDelay");
     boost::lock_guard<boost::mutex> job(m_jobLock);
-    bool keepPlayer = false;
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         if (!m_playing) return;
+        // A play's stop whose play was started by an earlier stop job.
+        if (m_stopsAsked == 0 && !m_restartAfterStop) return;
+    }
+    // A play refused for its loudspeakers leaves the running playback and
+    // every loudspeaker as they are.
+    if (replacementRefused()) return;
+    bool keepPlayer = false;
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         m_keepPlayer = playerPlaying() && m_playerWasPlaying && playerPlaylist() == m_lastPlaylist;
         keepPlayer = m_keepPlayer;
+        m_stopsAsked = 0;
     }
     bool quitting = false;
     if (!keepPlayer) {
@@ -320,6 +374,7 @@ void PlayerChannel::stopWithDelay() {
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         m_playing = false;
+        m_endedMeanwhile = false;
         // Quitting: the player is left stopped, and no request follows.
         if (m_exit.closed()) {
             m_restartAfterStop = false;

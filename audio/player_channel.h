@@ -81,6 +81,13 @@ private:
     /// The refusals that need the loudspeakers' answers: false when the
     /// request is dropped (told).
     bool loudspeakersFree(const DeviceSet& devices);
+    /// A play that came while the channel plays, checked before the running
+    /// playback is stopped for it: true when it is refused (told) and the
+    /// running playback goes on as it was.
+    bool replacementRefused();
+    /// Queues the stop job; `asked`: a stop of the playback (the operator,
+    /// a task, the playlist's end), not the one a play queues to replace it.
+    void queueStop(bool asked);
     /// Queues a job that the destructor waits for.
     void queue(void (PlayerChannel::*job)());
 
@@ -97,6 +104,16 @@ private:
     boost::shared_ptr<Playlist> m_lastPlaylist;
     boost::recursive_mutex m_lock;
     DeviceSet m_devices;
+    /// The request that plays, kept while a play that came meanwhile waits
+    /// to replace it (and is put back when that play is refused).
+    DeviceSet m_playingDevices;
+    boost::shared_ptr<Playlist> m_playingPlaylist;
+    int m_playingVolume = kKeepVolume;
+    /// Stops asked since the last stop job stopped the playback.
+    int m_stopsAsked = 0;
+    /// The playlist ended while a play waited to replace it (its end
+    /// callback was disarmed for that play).
+    bool m_endedMeanwhile = false;
     DeviceSelection* m_selection;
     ChannelGui* m_gui;
     const std::chrono::milliseconds m_pause;
