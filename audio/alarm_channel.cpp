@@ -7,6 +7,7 @@
 
 #include "audio/mp3streamf.h"
 #include "audio/orvel_link.h"
+#include "audio/own_notices.h"
 #include "audio/player.h"
 #include "audio/player_channel.h"
 #include "audio/player_engine.h"
@@ -67,6 +68,9 @@ std::uint16_t configuredDiscoveryPort(device::OrvelInfo& device) {
 /// How long the alarm thread waits for its loudspeakers at most: each has
 /// a few requests, each given up after two resends.
 constexpr std::chrono::seconds kTakeLimit{20};
+/// How long a look for notices of the loudspeakers' own waits for their
+/// answers at most: the transport gives a request up after about 2 s.
+constexpr std::chrono::seconds kOwnNoticeLimit{3};
 
 }  // namespace
 
@@ -692,15 +696,19 @@ void AlarmChannel::giveBackBeforeExit(std::chrono::milliseconds limit) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
-bool AlarmChannel::takenOver(const DeviceSet& devices) {
-    bool anyAnswering = false;
-    for (const auto& device : devices) {
-        if (!device->isOnlineAndAnswered()) continue;
-        anyAnswering = true;
-        if (!device->hasInternalPlaying()) return false;
+bool AlarmChannel::takenOver(const DeviceSet& devices, bool atOnce) {
+    DeviceSet answering;
+    for (const auto& device : devices)
+        if (device->isOnlineAndAnswered()) answering.insert(device);
+    if (answering.empty()) {
+        LOG_DEBUG(L"All devices is offline. Number of devices %1%", devices.size());
+        return false;
     }
-    if (!anyAnswering) LOG_DEBUG(L"All devices is offline. Number of devices %1%", devices.size());
-    return anyAnswering;
+    if (atOnce) return playingOnTheirOwn(answering, kOwnNoticeLimit).size() == answering.size();
+    // One after the other, up to the first that plays nothing of its own.
+    for (const auto& device : answering)
+        if (!device->hasInternalPlaying()) return false;
+    return true;
 }
 
 std::uint16_t AlarmChannel::discoveryPortOf(device::OrvelInfo& device) {
@@ -883,7 +891,8 @@ bool AlarmChannel::restoreCommonChannelForAllDevices() {
         if (!self->m_preempted) return true;
     }
     const DeviceSet all = self->m_selection != nullptr ? self->m_selection->getDevicesOfZones() : DeviceSet();
-    if (self->takenOver(all)) {
+    // Asked of every loudspeaker at once: the player's job waits for it.
+    if (self->takenOver(all, true)) {
         LOG_WARN(L"На устройствах идёт приоритетное оповещение.");
         return false;
     }

@@ -201,7 +201,9 @@ private:
     /// operator when not.
     bool captureAvailable();
     /// Every answering loudspeaker plays internally (false when none answers).
-    bool takenOver(const DeviceSet& devices);
+    /// `atOnce`: every one asked at the same time, else one after the other
+    /// up to the first that does not.
+    bool takenOver(const DeviceSet& devices, bool atOnce = false);
     bool aborted(const std::wstring& place);
     void interruptAndJoinWatcher();
     /// Waits for the alarm thread after a stop: 100 ms, then interrupted

@@ -8,6 +8,7 @@
 #include "audio/alarm_channel.h"
 #include "audio/engine_player.h"
 #include "audio/orvel_link.h"
+#include "audio/own_notices.h"
 #include "audio/player.h"
 #include "audio/playlist.h"
 #include "base/exception.h"
@@ -32,10 +33,10 @@ boost::shared_ptr<Playlist> playerPlaylist() {
     return player != nullptr ? player->playlist() : boost::shared_ptr<Playlist>();
 }
 
-bool busyWithHigherNotice(const boost::shared_ptr<device::OrvelInfo>& device) {
+/// A notice of the channels' own holds it (its state shows the voice code).
+bool carriesVoice(const boost::shared_ptr<device::OrvelInfo>& device) {
     const std::uint64_t type = device->getPlaybackType();
-    return device->hasInternalPlaying() ||
-           (type & device::playback::kVoiceHighPriority) == device::playback::kVoiceHighPriority ||
+    return (type & device::playback::kVoiceHighPriority) == device::playback::kVoiceHighPriority ||
            (type & device::playback::kVoiceLowPriority) == device::playback::kVoiceLowPriority;
 }
 
@@ -44,6 +45,9 @@ const wchar_t* const kNotMuted = L"Громкоговорители не вык�
 
 /// How long a job waits for its loudspeakers at most.
 constexpr std::chrono::seconds kLoudspeakersLimit{20};
+/// How long the check for notices of the loudspeakers' own waits for their
+/// answers at most: the transport gives a request up after about 2 s.
+constexpr std::chrono::seconds kOwnNoticeLimit{3};
 
 }  // namespace
 
@@ -185,11 +189,13 @@ bool PlayerChannel::loudspeakersFree(const DeviceSet& devices) {
         LOG_EXTERN(L"Общий канал плеера: канал занят, воспроизведение пропущено");
         return false;
     }
-    for (const auto& device : devices) {
-        if (busyWithHigherNotice(device)) {
-            LOG_NOTICE(L"На выбранных устройствах запущено оповещение с более высоким приоритетом.");
-            return false;
-        }
+    // Every Orvel-510 is asked about its memory at once: one after the
+    // other, 30 of them 800 ms late kept the message 24 s from its start.
+    const bool busy = std::any_of(devices.begin(), devices.end(), carriesVoice) ||
+                      !playingOnTheirOwn(devices, kOwnNoticeLimit).empty();
+    if (busy) {
+        LOG_NOTICE(L"На выбранных устройствах запущено оповещение с более высоким приоритетом.");
+        return false;
     }
     return true;
 }
@@ -201,6 +207,19 @@ void PlayerChannel::playWithDelay() {
 }
 
 void PlayerChannel::playNow() {
+    try {
+        playRequest();
+    } catch (...) {
+        // The request is dropped: a pending job that never ends would turn
+        // every later play away ("skip play").
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        m_jobPending = false;
+        m_restartAfterStop = false;
+        throw;
+    }
+}
+
+void PlayerChannel::playRequest() {
     DeviceSet devices;
     bool keepPlayer = false;
     {

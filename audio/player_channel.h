@@ -76,8 +76,10 @@ public:
 private:
     void playWithDelay();
     void stopWithDelay();
-    /// The play job's work, under the jobs' lock.
+    /// The play job's work, under the jobs' lock; a request that fails is
+    /// dropped.
     void playNow();
+    void playRequest();
     /// The refusals that need the loudspeakers' answers: false when the
     /// request is dropped (told).
     bool loudspeakersFree(const DeviceSet& devices);

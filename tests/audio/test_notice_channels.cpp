@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include <boost/make_shared.hpp>
@@ -370,6 +371,37 @@ TEST_F(NoticeChannelsTest, AQuitWhileAGongSoundsKeepsItsLoudspeakersGivenBack) {
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(allBack(all, 0ms));
     EXPECT_EQ(changesAfter(all, quitEnd), Strings{});
+}
+
+// A service message on loudspeakers of which some are Orvel-510s that
+// answer late: every Orvel-510 is asked about its memory at once, and the
+// message's volumes go out one late reply after the play (and the pause).
+// Before, they were asked one after the other: 30 late ones among 300 kept
+// the message 24 s from its start.
+TEST_F(NoticeChannelsTest, AServiceMessageAsksEveryOrvel510AboutItsMemoryAtOnce) {
+    std::vector<Speaker> all;
+    for (int i = 0; i < 24; ++i) {
+        const Speaker d = m_speakers->add(i < 12 ? 5 : 18);
+        if (i % 2 == 0) m_speakers->setReplyDelay(d, 800ms);
+        m_selection.zones.insert(d);
+        all.push_back(d);
+    }
+    for (const auto& d : all) m_speakers->sim(d).clearReceived();
+    const auto played = std::chrono::steady_clock::now();
+    playService(all);
+    const auto firstVolume = [&] {
+        std::optional<std::chrono::steady_clock::time_point> first;
+        for (const auto& d : all)
+            for (const auto& datagram : m_speakers->sim(d).received())
+                if (datagram.text.rfind("set vol", 0) == 0 && (!first || datagram.at < *first)) first = datagram.at;
+        return first;
+    };
+    ASSERT_TRUE(waitUntil([&] { return firstVolume().has_value(); }, 30s));
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(*firstVolume() - played).count(), 1500)
+        << "ms from the play to its first volume";
+    EXPECT_TRUE(waitFor([] { return frm::PlayerChannel::instance()->isPlaying(); }, 10000));
+    frm::PlayerChannel::instance()->stop();
+    EXPECT_TRUE(waitFor([] { return !frm::PlayerChannel::instance()->isPlaying(); }, 20000));
 }
 
 // An alarm launched right after the stop of another takes its loudspeakers
