@@ -16,6 +16,7 @@
 #include "base/log.h"
 #include "base/pref.h"
 #include "base/text.h"
+#include "device/models/stream_ports.h"
 #include "os/data_directory.h"
 
 namespace frm {
@@ -515,7 +516,7 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
         const std::uint16_t port = discoveryPortOf(*source);
         std::wstring address = pref::getString("multicast.address");
         if (address.empty()) address = L"224.0.224.1";
-        const unsigned to = port + static_cast<unsigned>(channelOf(priority));
+        const unsigned to = device::channelPortOf(port, channelOf(priority));
         LOG_TRACE2(L"%1%(..)", "mp3streamf::set_stream_endp");
         m_stream.set_stream_endp((base::toUtf8(address) + ":" + std::to_string(to)).c_str());
     }
