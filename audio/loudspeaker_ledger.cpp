@@ -14,7 +14,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Kind = device::RequestOutcome::Kind;
 
-const wchar_t* const kNoAnswer = L"устройство не ответило";
 const wchar_t* const kOffline = L"устройство не в сети";
 const wchar_t* const kOwnNotice = L"устройство воспроизводит собственное оповещение";
 
@@ -342,7 +341,7 @@ void LoudspeakerLedger::Impl::settleOverdue(Entry& entry, Clock::time_point now,
             continue;
         }
         if (waiting->settlement.kind == Settlement::kDone)
-            waiting->settlement = {Settlement::kSilent, entry.inFlightStep, kNoAnswer};
+            waiting->settlement = {Settlement::kSilent, entry.inFlightStep, device::kNoAnswerCause};
         settleOne(entry.speaker, *waiting, after);
         waiting = entry.waiting.erase(waiting);
     }
@@ -354,7 +353,7 @@ void LoudspeakerLedger::Impl::unanswered(Entry& entry, Settlement::Step step, Af
     entry.backoff = entry.backoff.count() == 0 ? m_options.firstRetry
                                                 : std::min(entry.backoff * 2, m_options.lastRetry);
     entry.retryAt = Clock::now() + entry.backoff;
-    note(entry, Settlement::kSilent, step, kNoAnswer);
+    note(entry, Settlement::kSilent, step, device::kNoAnswerCause);
     settle(entry, after);
 }
 
@@ -425,7 +424,7 @@ void LoudspeakerLedger::Impl::advance(const Loudspeaker& speaker, Requests& out,
     entry.waitsOnline = false;
     if (entry.unreachable && !entry.retryNow) {
         note(entry, Settlement::kSilent, request.kind == Request::kVolume ? Settlement::kVolume : Settlement::kSwitch,
-             kNoAnswer);
+             device::kNoAnswerCause);
         settle(entry, after);
         return;
     }

@@ -16,6 +16,7 @@
 #include "audio/playback.h"
 #include "audio/step_failures.h"
 #include "device/models/orvel_info.h"
+#include "device/reply_times.h"
 
 // Who sets a loudspeaker's channel and volume while notices run, and how it
 // gets its own back.
@@ -93,7 +94,6 @@ public:
     /// Whether its audio memory may play on its own, unseen in its state
     /// packets (the Orvel-510): asked before each switch.
     virtual bool checksMemory(const Loudspeaker& speaker) = 0;
-    virtual std::wstring title(const Loudspeaker& speaker) = 0;
     /// False once the transport has stopped: nothing will complete any more.
     virtual bool running() = 0;
 
@@ -161,11 +161,11 @@ public:
         /// How long after a batch settles a reply past the reply time may
         /// still come: the transport takes one that late as the late answer
         /// of the request it gave up.
-        std::chrono::milliseconds lateReplies{1000};
+        std::chrono::milliseconds lateReplies{device::kLateReplies};
         /// How long a batch waits for a loudspeaker that gives no answer at
         /// most, from when it took it or last heard from it: about the time
         /// the transport gives a request up after.
-        std::chrono::milliseconds answerLimit{2100};
+        std::chrono::milliseconds answerLimit{device::kAnswerLimit};
     };
 
     explicit LoudspeakerLedger(std::shared_ptr<LoudspeakerLink> link);

@@ -33,8 +33,6 @@ bool OrvelLink::checksMemory(const Loudspeaker& speaker) {
     return speaker->getVersionIndex() <= kLastOrvel510Index;
 }
 
-std::wstring OrvelLink::title(const Loudspeaker& speaker) { return speaker->getTitle(); }
-
 bool OrvelLink::running() { return !m_running || m_running(); }
 
 void OrvelLink::internalPlaying(const Loudspeaker& speaker, PlayingDone done) {

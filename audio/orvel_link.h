@@ -17,7 +17,6 @@ public:
     bool answered(const Loudspeaker& speaker) override;
     Known known(const Loudspeaker& speaker) override;
     bool checksMemory(const Loudspeaker& speaker) override;
-    std::wstring title(const Loudspeaker& speaker) override;
     bool running() override;
 
     void internalPlaying(const Loudspeaker& speaker, PlayingDone done) override;

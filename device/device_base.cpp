@@ -20,6 +20,7 @@
 #include "base/text.h"
 #include "base/thread_dispatcher.h"
 #include "device/command.h"
+#include "device/reply_times.h"
 #include "device/state_packet.h"
 #include "device/transfer_protocol.h"
 
@@ -28,7 +29,7 @@ namespace device {
 namespace {
 
 constexpr int kPriority = 2;
-constexpr unsigned kResendMs = 1000;
+constexpr auto kResendMs = static_cast<unsigned>(kResendTime.count());
 
 typedef boost::lock_guard<boost::recursive_mutex> DeviceLock;
 
@@ -221,7 +222,7 @@ RequestOutcome DeviceBase::outcomeOfReply(bool answered, const std::string& repl
     outcome.late = late;
     if (!answered) {
         outcome.kind = RequestOutcome::kSilent;
-        outcome.cause = kSilentCause;
+        outcome.cause = kNoAnswerCause;
     } else if (isErrorReply(reply) || isBusyReply(reply)) {
         outcome.kind = RequestOutcome::kFailed;
         outcome.cause = unexpectedReplyCause(reply);
@@ -232,8 +233,6 @@ RequestOutcome DeviceBase::outcomeOfReply(bool answered, const std::string& repl
 std::wstring DeviceBase::unexpectedReplyCause(const std::string& reply) {
     return L"Получен неожиданный ответ устройства: " + base::toWide(boost::algorithm::trim_copy(reply));
 }
-
-const wchar_t* const DeviceBase::kSilentCause = L"устройство не ответило";
 
 bool DeviceBase::sendAndWait(const net::IpAndPort& endpoint, const std::string& request, std::string& reply,
                              int priority, unsigned resendMs) {

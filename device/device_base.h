@@ -39,7 +39,7 @@ struct RequestOutcome {
         kSilent    // no reply (given up), or nothing could be sent
     };
     Kind kind = kDone;
-    std::wstring cause;  // Russian, what the operator is told (empty for kDone), e.g. L"устройство не ответило"
+    std::wstring cause;  // Russian, what the operator is told (empty for kDone), e.g. kNoAnswerCause (reply_times.h)
     bool late = false;   // the reply came after the request had been given up as kSilent
 };
 using RequestDone = std::function<void(const RequestOutcome&)>;
@@ -303,8 +303,6 @@ protected:
     static bool isBusyReply(const std::string& reply);
     /// What the operator is told of a reply the device layer can't use.
     static std::wstring unexpectedReplyCause(const std::string& reply);
-    /// What the operator is told of a device that didn't answer.
-    static const wchar_t* const kSilentCause;
     void setVolumeBeforeMute(std::int32_t percent) { m_volumeBeforeMute = percent; }
 
     /// The version record and the text it was parsed from, under the lock.

@@ -19,6 +19,7 @@
 #include "base/text.h"
 #include "device/memory/memory_image.h"
 #include "device/models/version_tables.h"
+#include "device/reply_times.h"
 #include "tests/device/models/speaker_fixture.h"
 #include "tools/simulator/audio_memory_store.h"
 #include "tools/simulator/fault_switches.h"
@@ -213,7 +214,7 @@ TEST_F(OrvelAsync, RefusalsAndFailuresSayWhyAndKeepTheCachesRight) {
     sim->setReplyPolicy({0, true});
     report = one([&](Reports& r) { speaker->switchChannelAsync(1, r.done()); });
     EXPECT_EQ(kindOf(report), "silent");
-    EXPECT_EQ(report.outcome.cause, L"устройство не ответило");
+    EXPECT_EQ(report.outcome.cause, device::kNoAnswerCause);
     EXPECT_FALSE(speaker->answered());
     sim->setReplyPolicy({});
     sim->clearReceived();
