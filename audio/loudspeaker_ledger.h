@@ -41,7 +41,16 @@
 // volume) is asked again when it answers again, as soon as anybody hears
 // from it or, failing that, at growing intervals while it stays online. A
 // reply that comes after the give-up still counts: the loudspeaker did what
-// it was asked.
+// it was asked, or refused it (told as the failure it is), or was busy (asked
+// again after a pause).
+//
+// The operator's volume goes through the ledger too: on a loudspeaker a
+// holder keeps at a volume of its own it becomes the own volume given back
+// at the end; elsewhere it is written at once. An entry that owes nothing
+// leaves the ledger, so that nothing of it is carried to the next notice:
+// the own volume is taken anew then. A loudspeaker deleted from the program
+// is given back and is held no more; the program's exit gives every
+// loudspeaker back once and holds nothing after it.
 
 namespace frm {
 
@@ -111,6 +120,13 @@ struct Settlement {
     Kind kind = kDone;
     Step step = kSwitch;
     std::wstring cause;
+    /// Silent when the batch settled, and then refused or failed: known only
+    /// once the late replies had their time (afterLateReplies).
+    bool late = false;
+
+    /// Not answered by the time the batch settled: told after the late
+    /// replies, not at once.
+    bool toldLater() const { return kind == kSilent || late; }
 };
 
 /// What one call of the ledger set going, to wait for or to be told of. A
@@ -135,8 +151,9 @@ public:
     /// on the thread that settles it last (a completion), or here.
     void whenSettled(std::function<void(const Settlements&)> then) const;
 
-    /// Which failures: all, those the loudspeakers answered (refusals,
-    /// errors, offline) or those that had no answer.
+    /// Which failures: all, those the loudspeakers answered in time
+    /// (refusals, errors, offline) or those that had no answer in time
+    /// (silent, or refused or failed later: Settlement::toldLater).
     enum class Answer { kAny, kAnswered, kUnanswered };
     /// The failures of the batch by kind of request and cause, for the
     /// operator.
@@ -148,8 +165,19 @@ private:
     std::shared_ptr<State> m_state;
 };
 
+/// What the operator sets on loudspeakers: the volume slider (a percent,
+/// heard) or the sound button (on or off, the volume kept).
+struct OwnVolume {
+    std::optional<int> percent;
+    std::optional<bool> enabled;
+};
+
 class LoudspeakerLedger {
 public:
+    /// The object the program has now for a hardware address; empty when it
+    /// has none.
+    using Finder = std::function<Loudspeaker(const net::HardwareAddress&)>;
+
     struct Options {
         /// The first pause before a loudspeaker that gave no answer is asked
         /// again without anybody having heard from it; it doubles up to
@@ -196,6 +224,32 @@ public:
     /// channel they are on (after a notice that they took over).
     LedgerBatch resetChannel(const DeviceSet& speakers);
 
+    /// The operator's volume or sound for the loudspeakers. Where a holder
+    /// keeps a loudspeaker at a volume (or muted), the holder's stands while
+    /// it holds and the operator's is what the loudspeaker gets back at the
+    /// end; elsewhere it is written at once.
+    LedgerBatch setOwnVolume(const DeviceSet& speakers, const OwnVolume& volume);
+    /// The own volume a loudspeaker gets back at the end, while a holder
+    /// keeps it at a volume of its own (what the operator's controls show
+    /// meanwhile); empty when it has its own now. The percent is empty while
+    /// the own volume is not known yet.
+    std::optional<OwnVolume> heldOwnVolume(const Loudspeaker& speaker);
+
+    /// The loudspeakers leave the program (deleted): every holder lets them
+    /// go, each is given back and leaves the ledger once it is, and none is
+    /// held again. One that gives no answer is given back when it answers
+    /// again, or through the object `find` gives for its hardware address
+    /// once that is another one (the loudspeaker found again), with its own
+    /// volume kept here: never a volume a notice set.
+    LedgerBatch dismiss(const DeviceSet& speakers, Finder find = Finder());
+
+    /// The program's exit: every loudspeaker is given back, once; from now
+    /// on a hold, a reset of the channel or the operator's volume settles at
+    /// once and sends nothing, so that no job that comes late touches a
+    /// loudspeaker after its give-back began. Those that gave no answer are
+    /// still given back when they answer, while the transport runs.
+    LedgerBatch close();
+
     /// Runs `then` on the ledger's thread once `batch` has settled and the
     /// replies that come after the reply time have had theirs: a loudspeaker
     /// of the batch that gave no answer in time but answered since (it did
@@ -207,6 +261,12 @@ public:
     DeviceSet held(Holder holder);
     /// Loudspeakers the ledger still drives: held, or owing something back.
     std::size_t size();
+
+    /// The program's ledger, for the window's volume controls and the
+    /// deletion of devices (held weakly: the channels own it); empty where
+    /// none was made, and the controls then write the loudspeakers themselves.
+    static std::shared_ptr<LoudspeakerLedger> instance();
+    static void setInstance(const std::shared_ptr<LoudspeakerLedger>& ledger);
 
 private:
     class Impl;

@@ -226,6 +226,7 @@ RequestOutcome DeviceBase::outcomeOfReply(bool answered, const std::string& repl
     } else if (isErrorReply(reply) || isBusyReply(reply)) {
         outcome.kind = RequestOutcome::kFailed;
         outcome.cause = unexpectedReplyCause(reply);
+        outcome.busy = !isErrorReply(reply);
     }
     return outcome;
 }

@@ -41,6 +41,7 @@ struct RequestOutcome {
     Kind kind = kDone;
     std::wstring cause;  // Russian, what the operator is told (empty for kDone), e.g. kNoAnswerCause (reply_times.h)
     bool late = false;   // the reply came after the request had been given up as kSilent
+    bool busy = false;   // kFailed: the device still worked on an earlier request
 };
 using RequestDone = std::function<void(const RequestOutcome&)>;
 

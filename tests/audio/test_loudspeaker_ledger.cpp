@@ -98,6 +98,23 @@ public:
             };
         return true;
     }
+    /// How a request given up is answered late.
+    enum Late { kLateError, kLateBusy };
+    /// The oldest request gets no answer; `late` then answers it after all,
+    /// with an error or still busy with an earlier request.
+    bool silenceThen(const Loudspeaker& s, std::function<void(Late)>* late) {
+        Pending p;
+        if (!take(s, p)) return false;
+        p.done(outcome(RequestOutcome::kSilent));
+        *late = [p](Late how) {
+            RequestOutcome o = outcome(RequestOutcome::kFailed);
+            o.late = true;
+            o.busy = how == kLateBusy;
+            if (o.busy) o.cause = L"занято предыдущей командой";
+            p.done(o);
+        };
+        return true;
+    }
     /// Answers every request that comes until none waits.
     void answerAll() {
         for (;;) {
@@ -453,6 +470,169 @@ TEST_F(LedgerTest, AParkedNoticeIsGivenBackOnlyWhenReleased) {
     EXPECT_EQ(link->log(a), (Log{"set ch 1", "set vol 100", "set vol 40", "set ch 0"}));
     EXPECT_EQ(link->log(other), (Log{"set ch 0"}));
     EXPECT_EQ(link->log(next).back(), "set ch 0");
+    EXPECT_EQ(ledger.size(), 0u);
+}
+
+// A request given up and answered late with an error is the failure it is:
+// told once the late replies had their time, with the loudspeaker's cause.
+// One answered late busy is asked again after a pause, as a busy answer in
+// time is, and switches. Before, both counted as answered: they stayed on
+// the common channel for the whole notice and nobody was told.
+TEST_F(LedgerTest, ALateErrorIsToldAndALateBusyIsAskedAgain) {
+    const Loudspeaker refusing = speaker(1), busy = speaker(2);
+    const frm::LedgerBatch taken = ledger.hold(Holder::kAlarm, wish({refusing, busy}, alarm(100)));
+    std::function<void(ScriptedLink::Late)> lateError, lateBusy;
+    ASSERT_TRUE(link->silenceThen(refusing, &lateError));
+    ASSERT_TRUE(link->silenceThen(busy, &lateBusy));
+    ASSERT_TRUE(taken.wait(1s));
+    std::promise<frm::LedgerBatch> lookPromise;
+    auto look = lookPromise.get_future();
+    ledger.afterLateReplies(taken, [&](const frm::LedgerBatch& settled) { lookPromise.set_value(settled); });
+    lateError(ScriptedLink::kLateError);
+    lateBusy(ScriptedLink::kLateBusy);
+
+    ASSERT_TRUE(waitUntil([&] { return link->log(busy).size() == 2; }, 1s)) << "asked again";
+    ASSERT_TRUE(link->answer(busy));
+    ASSERT_TRUE(waitUntil([&] { return link->log(busy).size() == 3; }, 1s));
+    ASSERT_TRUE(link->answer(busy));
+    EXPECT_EQ(link->at(busy).channel, 1);
+    EXPECT_EQ(link->at(busy).volume, 100);
+    EXPECT_EQ(link->log(refusing), (Log{"set ch 1"})) << "an error is not asked again";
+
+    ASSERT_EQ(look.wait_for(2s), std::future_status::ready);
+    const frm::LedgerBatch settled = look.get();
+    const frm::StepFailures failures = settled.failures(Settlement::kSwitch, frm::LedgerBatch::Answer::kUnanswered);
+    ASSERT_EQ(failures.summaries().size(), 1u);
+    EXPECT_EQ(failures.summaries()[0].cause, L"ошибка");
+    EXPECT_EQ(failures.summaries()[0].examples, std::vector<std::wstring>{refusing->getTitle()});
+    EXPECT_TRUE(settled.failures(Settlement::kSwitch, frm::LedgerBatch::Answer::kAnswered).empty())
+        << "told once: not among those told at once";
+}
+
+// An entry that owes nothing leaves the ledger: an Orvel-510 silent at its
+// memory check and let go before it answered owes nothing, and the volume
+// it has when the next notice takes it is the one given back. Before, the
+// entry was kept, and every later notice gave back the volume of before the
+// first.
+TEST_F(LedgerTest, ALoudspeakerThatOwesNothingLeavesTheLedger) {
+    const Loudspeaker a = speaker(1);
+    link->change(a, [](Speaker& sp) { sp.is510 = true; });
+    const frm::LedgerBatch taken = ledger.hold(Holder::kAlarm, wish({a}, alarm(100)));
+    ASSERT_TRUE(link->silence(a));  // the memory check
+    ASSERT_TRUE(taken.wait(1s));
+    ASSERT_TRUE(ledger.releaseAll(Holder::kAlarm).wait(1s));
+    EXPECT_EQ(ledger.size(), 0u);
+
+    link->change(a, [](Speaker& sp) { sp.volume = 75; });  // set since
+    link->mode(a, ScriptedLink::kAnswer);
+    ASSERT_TRUE(ledger.hold(Holder::kAlarm, wish({a}, alarm(100))).wait(1s));
+    EXPECT_EQ(link->at(a).volume, 100);
+    ASSERT_TRUE(ledger.releaseAll(Holder::kAlarm).wait(1s));
+    EXPECT_EQ(link->at(a).volume, 75);
+    EXPECT_EQ(link->at(a).channel, 0);
+}
+
+// The operator's volume on a loudspeaker a notice holds at a volume: the
+// notice's stands while it holds, the operator's (and the sound switched
+// off) is what it gets back, and is what the controls show meanwhile.
+// Elsewhere it is written at once, and the entry leaves the ledger. Before,
+// the slider dropped a sounding alarm to the operator's volume, and the
+// operator's value was lost at the stop.
+TEST_F(LedgerTest, TheOperatorsVolumeIsGivenBackAfterTheNoticeAndWrittenAtOnceElsewhere) {
+    const Loudspeaker held = speaker(1), free = speaker(2);
+    link->mode(held, ScriptedLink::kAnswer);
+    link->mode(free, ScriptedLink::kAnswer);
+    ASSERT_TRUE(ledger.hold(Holder::kAlarm, wish({held}, alarm(100))).wait(1s));
+    ASSERT_TRUE(ledger.setOwnVolume({held, free}, frm::OwnVolume{30, std::nullopt}).wait(1s));
+    EXPECT_EQ(link->at(held).volume, 100) << "the alarm's stands";
+    EXPECT_EQ(link->log(free), (Log{"set vol 30"}));
+    EXPECT_EQ(ledger.size(), 1u) << "the free one owes nothing";
+    EXPECT_FALSE(ledger.heldOwnVolume(free));
+    ASSERT_TRUE(ledger.setOwnVolume({held}, frm::OwnVolume{std::nullopt, false}).wait(1s));
+    EXPECT_TRUE(link->at(held).enabled);
+    const std::optional<frm::OwnVolume> shown = ledger.heldOwnVolume(held);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->percent, 30);
+    EXPECT_EQ(shown->enabled, false);
+
+    ASSERT_TRUE(ledger.releaseAll(Holder::kAlarm).wait(1s));
+    EXPECT_EQ(link->at(held).channel, 0);
+    EXPECT_EQ(link->at(held).volume, 30);
+    EXPECT_FALSE(link->at(held).enabled);
+    EXPECT_EQ(link->log(held), (Log{"set ch 1", "set vol 100", "set vol 30 off", "set ch 0"}));
+    EXPECT_EQ(ledger.size(), 0u);
+}
+
+// A loudspeaker deleted while a notice holds it is given back and held no
+// more: the notice's gong re-hold sends it nothing. One that gives no answer
+// is given back once it is found again, as a new object of the same
+// hardware address, with its own volume, never the notice's that the new
+// object tells. Before, it stayed on the notice's channel at the notice's
+// volume, and once found again the notice's volume became its own.
+TEST_F(LedgerTest, ADeletedLoudspeakerIsGivenBackWhereverItIsFoundAgain) {
+    const Loudspeaker answering = speaker(1), lost = speaker(2);
+    link->mode(answering, ScriptedLink::kAnswer);
+    link->mode(lost, ScriptedLink::kAnswer);
+    link->change(lost, [](Speaker& sp) { sp.volume = 25; });
+    ASSERT_TRUE(ledger.hold(Holder::kAlarm, wish({answering, lost}, alarm(100))).wait(1s));
+    link->mode(lost, ScriptedLink::kSilent);
+    std::mutex foundLock;
+    Loudspeaker foundAgain;
+    const frm::LedgerBatch gone =
+        ledger.dismiss({answering, lost}, [&](const net::HardwareAddress& address) -> Loudspeaker {
+            std::lock_guard<std::mutex> lock(foundLock);
+            return foundAgain && foundAgain->getHardwareAddress() == address ? foundAgain : Loudspeaker();
+        });
+    ASSERT_TRUE(gone.wait(1s));
+    EXPECT_EQ(gone.settlements().at(answering).kind, Settlement::kDone);
+    EXPECT_EQ(gone.settlements().at(lost).kind, Settlement::kSilent);
+    EXPECT_EQ(link->log(answering), (Log{"set ch 1", "set vol 100", "set vol 40", "set ch 0"}));
+    ledger.hold(Holder::kAlarm, wish({answering, lost}, alarm(100)));
+    EXPECT_EQ(link->log(answering).size(), 4u) << "held no more";
+    EXPECT_EQ(ledger.held(Holder::kAlarm).size(), 0u);
+
+    // Found again: where the notice left it, its new object telling the notice's volume.
+    const Loudspeaker again = speaker(2);
+    link->change(again, [](Speaker& sp) {
+        sp.channel = 1;
+        sp.volume = 100;
+    });
+    link->mode(again, ScriptedLink::kAnswer);
+    {
+        std::lock_guard<std::mutex> lock(foundLock);
+        foundAgain = again;
+    }
+    ASSERT_TRUE(waitUntil([&] { return ledger.size() == 0; }, 2s))
+        << ledger.size() << ::testing::PrintToString(link->log(again)) << ::testing::PrintToString(link->log(lost));
+    EXPECT_EQ(link->at(again).channel, 0);
+    EXPECT_EQ(link->at(again).volume, 25) << "its own, not the notice's";
+}
+
+// The exit gives every loudspeaker back once, the player's and the alarm's,
+// a request on its way first, and nothing is sent after it: a hold that
+// comes late (a service message's job out of its pause, the alarm's gong
+// re-hold), a reset of the channel or the operator's volume settles at once.
+// Before, such a job's hold went out after the give-back and left
+// loudspeakers at a notice's volume.
+TEST_F(LedgerTest, AfterTheExitsGiveBackNothingIsSent) {
+    const Loudspeaker played = speaker(1), alarmed = speaker(2);
+    link->mode(played, ScriptedLink::kAnswer);
+    ASSERT_TRUE(ledger.hold(Holder::kPlayer, {{played, Wish{std::nullopt, 90, std::nullopt}}}).wait(1s));
+    ledger.hold(Holder::kAlarm, wish({alarmed}, alarm(100)));  // its switch on its way
+    const frm::LedgerBatch closed = ledger.close();
+    EXPECT_FALSE(closed.settled());
+    link->answerAll();
+    ASSERT_TRUE(closed.wait(1s));
+    EXPECT_EQ(link->log(played), (Log{"set vol 90", "set vol 40"}));
+    EXPECT_EQ(link->log(alarmed), (Log{"set ch 1", "set ch 0"}));
+
+    link->mode(alarmed, ScriptedLink::kAnswer);
+    EXPECT_TRUE(ledger.hold(Holder::kAlarm, wish({played, alarmed}, alarm(100))).settled());
+    EXPECT_TRUE(ledger.hold(Holder::kPlayer, wish({played}, Wish{std::nullopt, 90, std::nullopt})).settled());
+    EXPECT_TRUE(ledger.resetChannel({played, alarmed}).settled());
+    EXPECT_TRUE(ledger.setOwnVolume({played}, frm::OwnVolume{50, std::nullopt}).settled());
+    EXPECT_EQ(link->log(played).size(), 2u);
+    EXPECT_EQ(link->log(alarmed).size(), 2u);
     EXPECT_EQ(ledger.size(), 0u);
 }
 
