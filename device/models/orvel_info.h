@@ -16,6 +16,7 @@
 #include "device/models/orvel_config.h"
 #include "device/models/orvel_state.h"
 #include "device/models/playback_type.h"
+#include "device/models/return_watch.h"
 #include "device/models/volume_level.h"
 
 namespace device {
@@ -67,6 +68,20 @@ public:
                                                StateChangedHandler handler);
 
     int getVersionIndex() const { return m_versionIndex.load(); }
+
+    /// How often the loudspeaker was seen coming back: online again after it
+    /// was counted offline (not its first discovery), its packets from a
+    /// new address or port, its packets again after a silence longer than
+    /// the packet gap (a restart), or a packet that contradicts the channel
+    /// it was seen on (ReturnWatch). Each return first forgets the cached
+    /// channel and volume (level and percent; it may hold anything now),
+    /// then counts, once the loudspeaker is online: whoever drives it polls
+    /// the count and drives it again when it grew. Any thread.
+    std::uint64_t returnCount() const { return m_returns.load(); }
+    /// The silence of state packets that counts as a return (the
+    /// collection's CollectionTiming::packetGap; ReturnWatch::kDefaultPacketGap
+    /// until set).
+    void setPacketGap(std::int64_t microseconds);
     /// A copy of the record with `sounding` recomputed from the volume and
     /// the playback-type code.
     State getState() const;
@@ -272,6 +287,18 @@ private:
     static bool isDeferredReply(const std::string& reply);
     /// A switch to `channel` done: the cached channel and the playback type.
     void takeSwitchedChannel(AudioChannel channel);
+    /// The cached channel as a switch or a read left it (CHANNEL_UNKNOWN:
+    /// it may be on any), told to the return watch as the channel held.
+    void holdChannel(AudioChannel channel);
+    /// A switch request leaves, and has ended in any way: the packets in
+    /// between are not held against the channel.
+    void switchStarted();
+    void switchEnded();
+    /// One state packet's part in the return count: the cause, or kNone.
+    ReturnCause watchPacket(std::int64_t at, bool wasOnline, bool moved, std::uint32_t kind);
+    /// A return seen: what the loudspeaker may have lost is forgotten and
+    /// the return logged (the count grows later, once it is online).
+    void takeReturn(ReturnCause cause);
     /// A volume set: the percent and the level sent kept, logged, notified.
     void takeSetVolume(std::uint32_t percent, const VolumeLevel& level);
     /// Both halves of the volume at once.
@@ -324,6 +351,9 @@ private:
     std::atomic<std::uint64_t> m_levelBeforeMute{0};
     std::atomic<std::uint64_t> m_playbackType{playback::kNone};
     std::atomic<bool> m_revertToDiscovery{true};
+    boost::mutex m_returnLock;   // the watch's only lock; nothing is called under it
+    ReturnWatch m_returnWatch;   // under m_returnLock
+    std::atomic<std::uint64_t> m_returns{0};
     State m_state;               // under the device lock
     boost::mutex m_parseLock;    // one parsePing at a time
 

@@ -246,24 +246,48 @@ bool OrvelInfo::switchChannel(AudioChannel channel) {
         LOG_WARN(L"Внутренняя ошибка. Попытка переключить на неизвестный канал!");
         return false;
     }
+    // Ends the switch for the return watch on every way out, after the
+    // channel held has been set.
+    struct InFlight {
+        OrvelInfo& self;
+        explicit InFlight(OrvelInfo& device) : self(device) { self.switchStarted(); }
+        ~InFlight() { self.switchEnded(); }
+    } inFlight(*this);
     std::string reply;
     try {
         reply = transfer(channelCommand(channel));
     } catch (const exception::Offline&) {
         // The request, or only its reply, was lost: the loudspeaker may have
         // switched, and a later switch to the channel kept must not be skipped.
-        m_channel = CHANNEL_UNKNOWN;
+        holdChannel(CHANNEL_UNKNOWN);
         throw;
     }
     if (isDeferredReply(reply)) {
         // The loudspeaker switches later on its own; the next getChannel asks.
         LOG_DEBUG(L"Changing of channel is deferred for device=%1%, message is '%2%'",
                   std::string(m_hardwareAddress.toCharArray()), reply);
-        m_channel = CHANNEL_UNKNOWN;
+        holdChannel(CHANNEL_UNKNOWN);
         return false;
     }
     takeSwitchedChannel(channel);
     return true;
+}
+
+void OrvelInfo::holdChannel(AudioChannel channel) {
+    m_channel = channel;
+    boost::lock_guard<boost::mutex> lock(m_returnLock);
+    m_returnWatch.channelHeld(channel);
+}
+
+void OrvelInfo::switchStarted() {
+    const std::int64_t at = now();
+    boost::lock_guard<boost::mutex> lock(m_returnLock);
+    m_returnWatch.switchStarted(at);
+}
+
+void OrvelInfo::switchEnded() {
+    boost::lock_guard<boost::mutex> lock(m_returnLock);
+    m_returnWatch.switchEnded();
 }
 
 std::string OrvelInfo::channelCommand(AudioChannel channel) {
@@ -273,7 +297,7 @@ std::string OrvelInfo::channelCommand(AudioChannel channel) {
 bool OrvelInfo::isDeferredReply(const std::string& reply) { return reply.find("is deferred") != std::string::npos; }
 
 void OrvelInfo::takeSwitchedChannel(AudioChannel channel) {
-    m_channel = channel;
+    holdChannel(channel);
     switch (channel) {
         case CHANNEL_DISCOVERY: setPlaybackType(playback::kNone); break;
         case 1:
@@ -311,7 +335,7 @@ AudioChannel OrvelInfo::getChannel() {
         LOG_ERROR(L"Получен неизвестный канал воспроизведения. (ch='%1%', response='%2%')", channel, reply);
         return CHANNEL_UNKNOWN;
     }
-    m_channel = static_cast<AudioChannel>(channel);
+    holdChannel(static_cast<AudioChannel>(channel));
     return static_cast<AudioChannel>(channel);
 }
 
@@ -355,8 +379,11 @@ void OrvelInfo::switchChannelAsync(AudioChannel channel, RequestDone done) {
         done(outcome(RequestOutcome::kFailed, kUnsupported));
         return;
     }
+    switchStarted();
     exchangeAsync(channelCommand(channel), [this, channel, done](bool answered, const std::string& reply, bool late) {
-        done(takeSwitchReply(channel, answered, reply, late));
+        const RequestOutcome result = takeSwitchReply(channel, answered, reply, late);
+        if (!late) switchEnded();
+        done(result);
     });
 }
 
@@ -365,11 +392,11 @@ RequestOutcome OrvelInfo::takeSwitchReply(AudioChannel channel, bool answered, c
     switch (result.kind) {
         case RequestOutcome::kSilent:
             // It may have switched: the next switch, whatever it asks for, is sent.
-            m_channel = CHANNEL_UNKNOWN;
+            holdChannel(CHANNEL_UNKNOWN);
             break;
         case RequestOutcome::kDone:
             if (isDeferredReply(reply)) {
-                m_channel = CHANNEL_UNKNOWN;
+                holdChannel(CHANNEL_UNKNOWN);
                 result = outcome(RequestOutcome::kRefused, kSwitchDeferred);
                 result.late = late;
             } else {
