@@ -92,7 +92,7 @@ void DeviceBase::checkOnline(bool skipWithoutPing) {
         const bool hadFirstPacket = m_firstPacket.exchange(false);
         if (!wasOnline && !hadFirstPacket) return;
         m_answered = false;
-        m_volume = kUnknownVolume;
+        forgetVolume();
         LOG_DEBUG(L"The device %1% is offline (id=%2%)", hardwareText(), m_id);
         resetCache();
         notifyIfStateChanged();
@@ -395,14 +395,7 @@ bool DeviceBase::reboot() {
 
 bool DeviceBase::enableVolume(bool on) {
     if (isVolumeEnabled() == on) return true;
-    bool done = false;
-    if (on) {
-        done = setVolume(static_cast<std::uint32_t>(m_volumeBeforeMute.load()));
-    } else {
-        const std::int32_t volume = m_volume.load();
-        m_volumeBeforeMute = volume == kUnknownVolume ? 100 : volume;
-        done = setVolume(0);
-    }
+    const bool done = on ? restoreVolume() : muteVolume();
     if (done) {
         m_volumeEnabled = on ? 1 : 0;
         if (on)
@@ -415,12 +408,20 @@ bool DeviceBase::enableVolume(bool on) {
     return done;
 }
 
+bool DeviceBase::muteVolume() {
+    const std::int32_t volume = m_volume.load();
+    m_volumeBeforeMute = volume == kUnknownVolume ? 100 : volume;
+    return setVolume(0);
+}
+
+bool DeviceBase::restoreVolume() { return setVolume(static_cast<std::uint32_t>(m_volumeBeforeMute.load())); }
+
 int DeviceBase::getVolume() {
     std::string reply;
     if (request(kGetVolume, &reply, false)) {
         // The reply decides alone: one that can't be read leaves the volume
         // unknown rather than the value of an earlier reply.
-        m_volume = kUnknownVolume;
+        forgetVolume();
         handleVolume(reply);
         const std::int32_t volume = m_volume.load();
         if (volume != kUnknownVolume) return volume;

@@ -305,6 +305,13 @@ protected:
     /// What the operator is told of a reply the device layer can't use.
     static std::wstring unexpectedReplyCause(const std::string& reply);
     void setVolumeBeforeMute(std::int32_t percent) { m_volumeBeforeMute = percent; }
+    /// The volume is no longer known (gone offline, a read that decides
+    /// alone). Models that keep more of the volume forget it here too.
+    virtual void forgetVolume() { m_volume = kUnknownVolume; }
+    /// enableVolume's two halves: remember the volume and mute (the model's
+    /// setVolume(0)); set the volume remembered. Their result is enableVolume's.
+    virtual bool muteVolume();
+    virtual bool restoreVolume();
 
     /// The version record and the text it was parsed from, under the lock.
     void setVersion(const Version& version, const std::string& text);
