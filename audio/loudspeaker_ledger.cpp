@@ -25,10 +25,10 @@ constexpr std::chrono::milliseconds kBusyPause{device::DeviceBase::kBusyPauseMs}
 /// that counted the loudspeaker silent: longer than any batch waits.
 constexpr std::chrono::seconds kFailuresKept{60};
 
-/// A loudspeaker's volume as it is heard: its volume while switched on, and
-/// whether it is.
+/// A loudspeaker's volume as it is heard: its volume while switched on,
+/// exactly as it writes it, and whether it is.
 struct Level {
-    int volume = 0;
+    device::VolumeLevel volume = device::VolumeLevel::decibels(0);
     bool enabled = true;
     bool operator==(const Level& other) const { return volume == other.volume && enabled == other.enabled; }
     bool operator!=(const Level& other) const { return !(*this == other); }
@@ -39,7 +39,7 @@ struct Target {
     std::optional<device::AudioChannel> channel;
     /// A volume wished for, or the own one owed back.
     bool levelWanted = false;
-    /// The wished volume; empty: the own one.
+    /// The wished volume, a percent; empty: the own one.
     std::optional<int> volume;
     bool enabled = true;
 };
@@ -181,8 +181,10 @@ private:
         /// A holder's wish kept, but nothing sent for it (see park).
         std::array<bool, 2> parked{{false, false}};
         // The loudspeaker's own, from before the first holder set its volume
-        // (taken then), or the operator's since.
-        std::optional<int> ownVolume;
+        // (taken then), or the operator's since: exactly as it told it, or as
+        // the operator's percent was sent (`ownPercent`, what he set).
+        std::optional<device::VolumeLevel> ownVolume;
+        std::optional<int> ownPercent;
         bool ownEnabled = true;
         bool ownUnreadable = false;  // its volume could not be read: its volume is left alone
         // What the loudspeaker has, as far as known.
@@ -214,6 +216,8 @@ private:
         // What the object knows of it may be what a notice left: its volume
         // is read, not taken from the object.
         bool distrusted = false;
+        // The loudspeaker's returns count as last seen.
+        std::uint64_t returns = 0;
         // Answers for the wishes as they are; forgotten when they change.
         std::optional<device::AudioChannel> memoryFreeFor;  // a memory check allowed this switch
         std::optional<device::AudioChannel> refusedChannel;
@@ -245,6 +249,9 @@ private:
     void takeOwnVolume(Entry& entry);
     /// The retry thread's look for deleted loudspeakers found again.
     void lookForFoundAgain(Requests& requests, After& after);
+    /// The loudspeaker came back and may hold anything: what is known of it
+    /// is forgotten, so that its holders' wishes or what it owes go again.
+    void cameBack(Entry& entry);
     Target targetOf(const Entry& entry) const;
     /// The strongest holder with a wish, if any.
     std::optional<Holder> topHolder(const Entry& entry) const;
@@ -270,7 +277,9 @@ private:
     template <class Change>
     LedgerBatch changed(Change change);
     void send(Requests& requests);
-    void finished(const Request& request, const device::RequestOutcome& outcome, int value);
+    /// `value`: a memory check's answer (1: it plays); `level`: a read's.
+    void finished(const Request& request, const device::RequestOutcome& outcome, int value,
+                  const std::optional<device::VolumeLevel>& level);
     /// A refusal or failure answered: the batches that counted the
     /// loudspeaker silent learn it at their late look.
     void noteFailure(const Loudspeaker& speaker, const Settlement& settlement);
@@ -305,6 +314,7 @@ LoudspeakerLedger::Impl::Entry& LoudspeakerLedger::Impl::entryOf(const Loudspeak
     if (found != m_entries.end()) return found->second;
     Entry& entry = m_entries[speaker];
     entry.speaker = speaker;
+    entry.returns = m_link->returns(speaker);
     if (!m_readAnew.empty() && m_readAnew.erase(speaker->getHardwareAddress()) != 0) entry.distrusted = true;
     if (!entry.distrusted) {
         const LoudspeakerLink::Known known = m_link->known(speaker);
@@ -325,7 +335,10 @@ void LoudspeakerLedger::Impl::adopt(Entry& entry) {
                   entry.speaker->getTitle());
         // Where the deleted object's notice left it is not known to the new
         // one: the switch back and the own volume are sent anew.
-        if (old.ownVolume) entry.ownVolume = old.ownVolume;
+        if (old.ownVolume) {
+            entry.ownVolume = old.ownVolume;
+            entry.ownPercent = old.ownPercent;
+        }
         entry.ownEnabled = old.ownEnabled;
         entry.ownUnreadable = old.ownUnreadable;
         entry.distrusted = entry.distrusted || !old.ownVolume;
@@ -347,7 +360,23 @@ void LoudspeakerLedger::Impl::takeOwnVolume(Entry& entry) {
     const LoudspeakerLink::Known known = m_link->known(entry.speaker);
     if (!known.volume) return;
     entry.ownVolume = known.volume;
+    entry.ownPercent.reset();
     entry.ownEnabled = known.enabled;
+}
+
+void LoudspeakerLedger::Impl::cameBack(Entry& entry) {
+    LOG_DEBUG(L"Loudspeaker ledger: '%1%' came back, driven again", entry.speaker->getTitle());
+    entry.channel.reset();
+    entry.level.reset();
+    forget(entry);
+    // Nothing of the volume is owed: its own is taken anew when wanted.
+    if (!entry.levelTouched) {
+        entry.ownVolume.reset();
+        entry.ownPercent.reset();
+        entry.ownUnreadable = false;
+    }
+    entry.busyRetries = 0;
+    if (entry.unreachable) entry.retryNow = true;
 }
 
 std::optional<Holder> LoudspeakerLedger::Impl::topHolder(const Entry& entry) const {
@@ -469,8 +498,9 @@ bool LoudspeakerLedger::Impl::choose(Entry& entry, Request& request) {
                 request.kind = Request::kRead;
                 return true;
             }
-        } else {
-            const Level level{target.volume.value_or(*entry.ownVolume), target.enabled};
+        } else if (const std::optional<device::VolumeLevel> volume =
+                       target.volume ? m_link->levelOf(entry.speaker, *target.volume) : entry.ownVolume) {
+            const Level level{*volume, target.enabled};
             if (entry.level != level && entry.failedLevel != level) {
                 request.kind = Request::kVolume;
                 request.level = level;
@@ -629,9 +659,13 @@ LedgerBatch LoudspeakerLedger::Impl::setOwnVolume(const DeviceSet& speakers, con
     return changed([&](const std::shared_ptr<LedgerBatch::State>& state, Requests& requests, After& after) {
         for (const Loudspeaker& speaker : speakers) {
             if (!takeable(speaker)) continue;
+            const std::optional<device::VolumeLevel> level =
+                volume.percent ? m_link->levelOf(speaker, *volume.percent) : std::nullopt;
+            if (volume.percent && !level) continue;
             Entry& entry = entryOf(speaker);
-            if (volume.percent) {
-                entry.ownVolume = *volume.percent;
+            if (level) {
+                entry.ownVolume = level;
+                entry.ownPercent = volume.percent;
                 entry.ownUnreadable = false;
                 entry.distrusted = false;
             } else {
@@ -654,7 +688,11 @@ std::optional<OwnVolume> LoudspeakerLedger::Impl::heldOwnVolume(const Loudspeake
     if (found == m_entries.end()) return std::nullopt;
     const Entry& entry = found->second;
     for (const std::optional<Wish>& wish : entry.wishes)
-        if (wish && (wish->volume || wish->enabled)) return OwnVolume{entry.ownVolume, entry.ownEnabled};
+        if (wish && (wish->volume || wish->enabled)) {
+            OwnVolume own{entry.ownPercent, entry.ownEnabled};
+            if (!own.percent && entry.ownVolume) own.percent = static_cast<int>(entry.ownVolume->percent());
+            return own;
+        }
     return std::nullopt;
 }
 
@@ -719,23 +757,25 @@ void LoudspeakerLedger::Impl::send(Requests& requests) {
         switch (request.kind) {
             case Request::kMemory:
                 m_link->internalPlaying(speaker, [weak, request](const device::RequestOutcome& outcome, bool playing) {
-                    if (const auto self = weak.lock()) self->finished(request, outcome, playing ? 1 : 0);
+                    if (const auto self = weak.lock()) self->finished(request, outcome, playing ? 1 : 0, std::nullopt);
                 });
                 break;
             case Request::kSwitch:
                 m_link->switchChannel(speaker, request.channel, [weak, request](const device::RequestOutcome& outcome) {
-                    if (const auto self = weak.lock()) self->finished(request, outcome, 0);
+                    if (const auto self = weak.lock()) self->finished(request, outcome, 0, std::nullopt);
                 });
                 break;
             case Request::kVolume:
                 m_link->setVolume(speaker, request.level.volume, request.level.enabled,
                                   [weak, request](const device::RequestOutcome& outcome) {
-                                      if (const auto self = weak.lock()) self->finished(request, outcome, 0);
+                                      if (const auto self = weak.lock())
+                                          self->finished(request, outcome, 0, std::nullopt);
                                   });
                 break;
             case Request::kRead:
-                m_link->readVolume(speaker, [weak, request](const device::RequestOutcome& outcome, int percent) {
-                    if (const auto self = weak.lock()) self->finished(request, outcome, percent);
+                m_link->readVolume(speaker, [weak, request](const device::RequestOutcome& outcome,
+                                                            std::optional<device::VolumeLevel> level) {
+                    if (const auto self = weak.lock()) self->finished(request, outcome, 0, level);
                 });
                 break;
         }
@@ -743,7 +783,8 @@ void LoudspeakerLedger::Impl::send(Requests& requests) {
     requests.clear();
 }
 
-void LoudspeakerLedger::Impl::finished(const Request& request, const device::RequestOutcome& outcome, int value) {
+void LoudspeakerLedger::Impl::finished(const Request& request, const device::RequestOutcome& outcome, int value,
+                                       const std::optional<device::VolumeLevel>& level) {
     Requests requests;
     After after;
     {
@@ -823,10 +864,11 @@ void LoudspeakerLedger::Impl::finished(const Request& request, const device::Req
                         break;
                     case Request::kRead:
                         if (entry.ownVolume) break;  // a late answer after another read
-                        if (outcome.kind == Kind::kDone) {
-                            entry.ownVolume = value;
+                        if (outcome.kind == Kind::kDone && level) {
+                            entry.ownVolume = level;
+                            entry.ownPercent.reset();
                             entry.distrusted = false;
-                            if (!entry.level) entry.level = Level{value, entry.ownEnabled};
+                            if (!entry.level) entry.level = Level{*level, entry.ownEnabled};
                         } else {
                             fail(Settlement::kFailed, outcome.cause);
                             entry.ownUnreadable = true;
@@ -870,6 +912,13 @@ bool LoudspeakerLedger::Impl::retry() {
         const Clock::time_point now = Clock::now();
         std::vector<Loudspeaker> due;
         for (auto& [speaker, entry] : m_entries) {
+            const std::uint64_t returns = m_link->returns(speaker);
+            if (returns != entry.returns) {
+                entry.returns = returns;
+                cameBack(entry);
+                if (!entry.inFlight) due.push_back(speaker);
+                continue;
+            }
             if (entry.inFlight) continue;
             // Its busy pause is over; another object gives it back now.
             if ((entry.pausedUntil && *entry.pausedUntil <= now) || entry.superseded) {

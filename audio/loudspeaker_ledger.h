@@ -16,6 +16,7 @@
 #include "audio/playback.h"
 #include "audio/step_failures.h"
 #include "device/models/orvel_info.h"
+#include "device/models/volume_level.h"
 #include "device/reply_times.h"
 
 // Who sets a loudspeaker's channel and volume while notices run, and how it
@@ -26,8 +27,11 @@
 // ledger drives the loudspeaker towards the wish of the strongest holder,
 // the alarm's over the player's, and back to the loudspeaker's own settings
 // when the last holder lets go. A loudspeaker's own volume and switch state
-// are kept from before the first holder took it, so that what is given back
-// is never a volume a notice set, whatever the order of the notices.
+// are kept from before the first holder set its volume, so that what is
+// given back is never a volume a notice set, whatever the order of the
+// notices, and exactly as the loudspeaker told it (its level pair or its dB),
+// not through the percent the window shows. A holder's volume is a percent,
+// sent as the loudspeaker's generation sends it.
 //
 // Each loudspeaker has at most one request of the ledger in flight, and the
 // next one is chosen when it ends, from the wishes as they are then: two
@@ -42,7 +46,9 @@
 // from it or, failing that, at growing intervals while it stays online. A
 // reply that comes after the give-up still counts: the loudspeaker did what
 // it was asked, or refused it (told as the failure it is), or was busy (asked
-// again after a pause).
+// again after a pause). A loudspeaker that comes back (a restart, a power
+// loss, an outage, a move: its returns count grew) may hold anything: what
+// its holders want, or what it owes, is sent again.
 //
 // The operator's volume goes through the ledger too: on a loudspeaker a
 // holder keeps at a volume of its own it becomes the own volume given back
@@ -82,15 +88,15 @@ struct Wish {
 class LoudspeakerLink {
 public:
     using Done = std::function<void(const device::RequestOutcome&)>;
-    using VolumeDone = std::function<void(const device::RequestOutcome&, int percent)>;
+    using VolumeDone = std::function<void(const device::RequestOutcome&, std::optional<device::VolumeLevel> level)>;
     using PlayingDone = std::function<void(const device::RequestOutcome&, bool playing)>;
 
     /// What the loudspeaker's object holds.
     struct Known {
         std::optional<device::AudioChannel> channel;
         /// The volume it plays at while switched on (the remembered one while
-        /// muted); empty when not known.
-        std::optional<int> volume;
+        /// muted), exactly as it told it; empty when not known.
+        std::optional<device::VolumeLevel> volume;
         bool enabled = true;
     };
 
@@ -103,12 +109,18 @@ public:
     /// Whether its audio memory may play on its own, unseen in its state
     /// packets (the Orvel-510): asked before each switch.
     virtual bool checksMemory(const Loudspeaker& speaker) = 0;
+    /// The level its generation sends a percent (0..100) as; empty above 100.
+    virtual std::optional<device::VolumeLevel> levelOf(const Loudspeaker& speaker, int percent) = 0;
+    /// How often it came back from a restart, a power loss, an outage or a
+    /// move; what its object knew of it is forgotten then.
+    virtual std::uint64_t returns(const Loudspeaker& speaker) = 0;
     /// False once the transport has stopped: nothing will complete any more.
     virtual bool running() = 0;
 
     virtual void internalPlaying(const Loudspeaker& speaker, PlayingDone done) = 0;
     virtual void switchChannel(const Loudspeaker& speaker, device::AudioChannel channel, Done done) = 0;
-    virtual void setVolume(const Loudspeaker& speaker, int percent, bool enabled, Done done) = 0;
+    /// `enabled` false: muted, `level` kept as the one it comes back to.
+    virtual void setVolume(const Loudspeaker& speaker, const device::VolumeLevel& level, bool enabled, Done done) = 0;
     virtual void readVolume(const Loudspeaker& speaker, VolumeDone done) = 0;
 };
 
@@ -166,7 +178,8 @@ private:
 };
 
 /// What the operator sets on loudspeakers: the volume slider (a percent,
-/// heard) or the sound button (on or off, the volume kept).
+/// heard, sent as the loudspeaker's generation sends it and given back as
+/// sent) or the sound button (on or off, the volume kept).
 struct OwnVolume {
     std::optional<int> percent;
     std::optional<bool> enabled;
@@ -184,7 +197,8 @@ public:
         /// `lastRetry`.
         std::chrono::milliseconds firstRetry{2000};
         std::chrono::milliseconds lastRetry{30000};
-        /// How often the retry thread looks.
+        /// How often the retry thread looks (at returns too: a loudspeaker
+        /// that came back is driven again within a tick).
         std::chrono::milliseconds tick{250};
         /// How long after a batch settles a reply past the reply time may
         /// still come: the transport takes one that late as the late answer

@@ -28,16 +28,24 @@ using frm::Settlement;
 using frm::Wish;
 using testing_support::waitUntil;
 
+/// The level a percent is sent as by an Orvel-610 (index 18), or by another
+/// generation; and the request that sends it.
+device::VolumeLevel level(int percent, int index = 18) {
+    return *device::VolumeLevel::ofPercent(index, static_cast<std::uint32_t>(percent));
+}
+std::string vol(int percent) { return level(percent).command(); }
+
 /// A loudspeaker as the link sees it: what it has, and the requests it got.
 struct Speaker {
     int channel = 0;
-    int volume = 40;  // while switched on
+    device::VolumeLevel volume = level(40);  // while switched on
     bool enabled = true;
     bool online = true;
     bool answered = true;
     bool memoryPlays = false;  // an Orvel-510 playing its audio memory
     bool is510 = false;
     bool channelUnknown = false;  // a switch was refused (it may come later) or went unanswered
+    std::uint64_t returns = 0;    // how often it came back
     std::vector<std::string> log;
 };
 
@@ -136,6 +144,10 @@ public:
         return {sp.channel, sp.volume, sp.enabled};
     }
     bool checksMemory(const Loudspeaker& s) override { return at(s).is510; }
+    std::optional<device::VolumeLevel> levelOf(const Loudspeaker& s, int percent) override {
+        return device::VolumeLevel::ofPercent(at(s).is510 ? 8 : 18, static_cast<std::uint32_t>(percent));
+    }
+    std::uint64_t returns(const Loudspeaker& s) override { return at(s).returns; }
     bool running() override { return true; }
 
     void internalPlaying(const Loudspeaker& s, PlayingDone done) override {
@@ -154,11 +166,11 @@ public:
                     done(o);
                 });
     }
-    void setVolume(const Loudspeaker& s, int percent, bool enabled, Done done) override {
-        request(s, "set vol " + std::to_string(percent) + (enabled ? "" : " off"),
-                [this, s, percent, enabled] {
-                    change(s, [percent, enabled](Speaker& sp) {
-                        sp.volume = percent;
+    void setVolume(const Loudspeaker& s, const device::VolumeLevel& volume, bool enabled, Done done) override {
+        request(s, volume.command() + (enabled ? "" : " off"),
+                [this, s, volume, enabled] {
+                    change(s, [volume, enabled](Speaker& sp) {
+                        sp.volume = volume;
                         sp.enabled = enabled;
                     });
                 },
@@ -244,8 +256,8 @@ using Log = std::vector<std::string>;
 // notice set, in whatever order the replies come.
 TEST_F(LedgerTest, TheStrongerHolderStandsAndEachLoudspeakerGetsItsOwnBack) {
     const Loudspeaker a = speaker(1), b = speaker(2);
-    link->change(a, [](Speaker& sp) { sp.volume = 40; });
-    link->change(b, [](Speaker& sp) { sp.volume = 25; });
+    link->change(a, [](Speaker& sp) { sp.volume = level(40); });
+    link->change(b, [](Speaker& sp) { sp.volume = level(25); });
     // The player: its volume on a, b muted; a's request is still on its way.
     const frm::LedgerBatch played = ledger.hold(Holder::kPlayer, {{a, Wish{std::nullopt, 90, std::nullopt}},
                                                                   {b, Wish{std::nullopt, std::nullopt, false}}});
@@ -256,8 +268,8 @@ TEST_F(LedgerTest, TheStrongerHolderStandsAndEachLoudspeakerGetsItsOwnBack) {
     ASSERT_TRUE(played.wait(1s));
     ASSERT_TRUE(alarmed.wait(1s));
     EXPECT_EQ(link->at(a).channel, 1);
-    EXPECT_EQ(link->at(a).volume, 100);
-    EXPECT_EQ(link->at(b).volume, 100);
+    EXPECT_EQ(link->at(a).volume, level(100));
+    EXPECT_EQ(link->at(b).volume, level(100));
     EXPECT_TRUE(link->at(b).enabled);
     // The player's volume while the alarm holds reaches no loudspeaker.
     ledger.hold(Holder::kPlayer, {{a, Wish{std::nullopt, 70, std::nullopt}}, {b, Wish{std::nullopt, std::nullopt, false}}});
@@ -267,21 +279,21 @@ TEST_F(LedgerTest, TheStrongerHolderStandsAndEachLoudspeakerGetsItsOwnBack) {
     link->answerAll();
     ASSERT_TRUE(alarmEnded.wait(1s));
     EXPECT_EQ(link->at(a).channel, 0);
-    EXPECT_EQ(link->at(a).volume, 70);
+    EXPECT_EQ(link->at(a).volume, level(70));
     EXPECT_FALSE(link->at(b).enabled) << "muted again by the player";
-    EXPECT_EQ(link->at(b).volume, 25) << "muted with its own volume kept";
+    EXPECT_EQ(link->at(b).volume, level(25)) << "muted with its own volume kept";
 
     const frm::LedgerBatch stopped = ledger.releaseAll(Holder::kPlayer);
     link->answerAll();
     ASSERT_TRUE(stopped.wait(1s));
-    EXPECT_EQ(link->at(a).volume, 40);
+    EXPECT_EQ(link->at(a).volume, level(40));
     EXPECT_TRUE(link->at(b).enabled);
-    EXPECT_EQ(link->at(b).volume, 25);
+    EXPECT_EQ(link->at(b).volume, level(25));
     EXPECT_EQ(link->at(a).channel, 0);
     EXPECT_EQ(ledger.size(), 0u) << "nothing owed";
     // One request at a time per loudspeaker, and the switch back after the volume.
     const Log logA = link->log(a);
-    EXPECT_EQ(logA, (Log{"set vol 90", "set ch 1", "set vol 100", "set vol 70", "set ch 0", "set vol 40"}));
+    EXPECT_EQ(logA, (Log{vol(90), "set ch 1", vol(100), vol(70), "set ch 0", vol(40)}));
 }
 
 // A notice launched while the last one is still being given back takes its
@@ -290,12 +302,12 @@ TEST_F(LedgerTest, ANoticeRightAfterAStopNeedsNoSwitchBackFirst) {
     const Loudspeaker a = speaker(1);
     ledger.hold(Holder::kAlarm, wish({a}, alarm(100)));
     link->answerAll();
-    ledger.releaseAll(Holder::kAlarm);  // "set vol 40" leaves
+    ledger.releaseAll(Holder::kAlarm);  // its own volume leaves
     const frm::LedgerBatch again = ledger.hold(Holder::kAlarm, wish({a}, alarm(100)));
     EXPECT_FALSE(again.settled()) << "waits for the request on its way";
     link->answerAll();
     ASSERT_TRUE(again.wait(1s));
-    EXPECT_EQ(link->log(a), (Log{"set ch 1", "set vol 100", "set vol 40", "set vol 100"}));
+    EXPECT_EQ(link->log(a), (Log{"set ch 1", vol(100), vol(40), vol(100)}));
     EXPECT_EQ(link->at(a).channel, 1);
 }
 
@@ -323,7 +335,7 @@ TEST_F(LedgerTest, ALoudspeakerThatGivesNoAnswerIsGivenBackWhenItAnswersAgain) {
     // The late reply: it did switch, and its volume follows.
     lateReply();
     ASSERT_TRUE(link->answer(late));
-    EXPECT_EQ(link->at(late).volume, 100);
+    EXPECT_EQ(link->at(late).volume, level(100));
     EXPECT_EQ(told.wait_for(0ms), std::future_status::timeout) << "told before late replies could come";
     ASSERT_EQ(told.wait_for(2s), std::future_status::ready);
     const frm::StepFailures failures = told.get();
@@ -337,7 +349,7 @@ TEST_F(LedgerTest, ALoudspeakerThatGivesNoAnswerIsGivenBackWhenItAnswersAgain) {
     ASSERT_TRUE(back.wait(1s));
     EXPECT_EQ(back.settlements().at(silent).kind, Settlement::kSilent);
     EXPECT_EQ(link->at(late).channel, 0);
-    EXPECT_EQ(link->at(late).volume, 40);
+    EXPECT_EQ(link->at(late).volume, level(40));
     link->mode(silent, ScriptedLink::kAnswer);
     ASSERT_TRUE(waitUntil([&] { return ledger.size() == 0; }, 3s)) << "given back once it answers";
     EXPECT_EQ(link->at(silent).channel, 0);
@@ -377,14 +389,14 @@ TEST_F(LedgerTest, ABatchWaitsForALoudspeakerNoLongerThanAnAnswerTakes) {
     EXPECT_EQ(settlements.at(stuck).step, Settlement::kSwitch);
     EXPECT_EQ(settlements.at(steady).kind, Settlement::kDone) << "it answered every step in time";
     EXPECT_EQ(settlements.at(fast).kind, Settlement::kDone);
-    EXPECT_EQ(link->at(steady).volume, 100);
+    EXPECT_EQ(link->at(steady).volume, level(100, 8));
 
     // The stuck one answers after all: it is on the channel and its volume follows.
     ASSERT_TRUE(link->answer(stuck));
     ASSERT_TRUE(waitUntil([&] { return link->log(stuck).size() == 2; }, 1s));
     ASSERT_TRUE(link->answer(stuck));
     EXPECT_EQ(link->at(stuck).channel, 1);
-    EXPECT_EQ(link->at(stuck).volume, 100);
+    EXPECT_EQ(link->at(stuck).volume, level(100));
 }
 
 // A loudspeaker the batch counted silent while its request still waited its
@@ -436,7 +448,7 @@ TEST_F(LedgerTest, RefusalsKeepTheVolumeAndOfflineLoudspeakersAreServedWhenTheyC
     EXPECT_TRUE(link->log(away).empty());
 
     link->change(away, [](Speaker& sp) { sp.online = true; });
-    ASSERT_TRUE(waitUntil([&] { return link->at(away).volume == 100; }, 2s));
+    ASSERT_TRUE(waitUntil([&] { return link->at(away).volume == level(100); }, 2s));
     EXPECT_EQ(link->at(away).channel, 1);
 
     link->mode(busy, ScriptedLink::kAnswer);
@@ -445,7 +457,7 @@ TEST_F(LedgerTest, RefusalsKeepTheVolumeAndOfflineLoudspeakersAreServedWhenTheyC
     // The refused switch may still come (deferred): it is taken back.
     EXPECT_EQ(link->log(busy), (Log{"set ch 1", "set ch 0"}));
     EXPECT_EQ(link->log(memory), (Log{"mem state"})) << "nothing was changed";
-    EXPECT_EQ(link->log(away), (Log{"set ch 1", "set vol 100", "set vol 40", "set ch 0"}));
+    EXPECT_EQ(link->log(away), (Log{"set ch 1", vol(100), vol(40), "set ch 0"}));
 }
 
 // A notice that the loudspeakers took over is parked: nothing is given back
@@ -459,15 +471,15 @@ TEST_F(LedgerTest, AParkedNoticeIsGivenBackOnlyWhenReleased) {
     ASSERT_TRUE(ledger.hold(Holder::kAlarm, wish({a}, alarm(100))).wait(1s));
     ledger.park(Holder::kAlarm);
     ASSERT_TRUE(ledger.hold(Holder::kPlayer, {{a, Wish{std::nullopt, std::nullopt, false}}}).wait(1s));
-    EXPECT_EQ(link->log(a), (Log{"set ch 1", "set vol 100"}));
+    EXPECT_EQ(link->log(a), (Log{"set ch 1", vol(100)}));
     ASSERT_TRUE(ledger.releaseAll(Holder::kPlayer).wait(1s));
     ASSERT_TRUE(ledger.hold(Holder::kAlarm, wish({next}, alarm(90))).wait(1s));
     EXPECT_EQ(link->log(a).size(), 2u) << "parked: nothing sent";
-    EXPECT_EQ(link->log(next), (Log{"set ch 1", "set vol 90"}));
+    EXPECT_EQ(link->log(next), (Log{"set ch 1", vol(90)}));
 
     ASSERT_TRUE(ledger.releaseAll(Holder::kAlarm).wait(1s));
     ASSERT_TRUE(ledger.resetChannel({a, other, next}).wait(1s));
-    EXPECT_EQ(link->log(a), (Log{"set ch 1", "set vol 100", "set vol 40", "set ch 0"}));
+    EXPECT_EQ(link->log(a), (Log{"set ch 1", vol(100), vol(40), "set ch 0"}));
     EXPECT_EQ(link->log(other), (Log{"set ch 0"}));
     EXPECT_EQ(link->log(next).back(), "set ch 0");
     EXPECT_EQ(ledger.size(), 0u);
@@ -496,7 +508,7 @@ TEST_F(LedgerTest, ALateErrorIsToldAndALateBusyIsAskedAgain) {
     ASSERT_TRUE(waitUntil([&] { return link->log(busy).size() == 3; }, 1s));
     ASSERT_TRUE(link->answer(busy));
     EXPECT_EQ(link->at(busy).channel, 1);
-    EXPECT_EQ(link->at(busy).volume, 100);
+    EXPECT_EQ(link->at(busy).volume, level(100));
     EXPECT_EQ(link->log(refusing), (Log{"set ch 1"})) << "an error is not asked again";
 
     ASSERT_EQ(look.wait_for(2s), std::future_status::ready);
@@ -523,12 +535,12 @@ TEST_F(LedgerTest, ALoudspeakerThatOwesNothingLeavesTheLedger) {
     ASSERT_TRUE(ledger.releaseAll(Holder::kAlarm).wait(1s));
     EXPECT_EQ(ledger.size(), 0u);
 
-    link->change(a, [](Speaker& sp) { sp.volume = 75; });  // set since
+    link->change(a, [](Speaker& sp) { sp.volume = level(75); });  // set since
     link->mode(a, ScriptedLink::kAnswer);
     ASSERT_TRUE(ledger.hold(Holder::kAlarm, wish({a}, alarm(100))).wait(1s));
-    EXPECT_EQ(link->at(a).volume, 100);
+    EXPECT_EQ(link->at(a).volume, level(100, 8));
     ASSERT_TRUE(ledger.releaseAll(Holder::kAlarm).wait(1s));
-    EXPECT_EQ(link->at(a).volume, 75);
+    EXPECT_EQ(link->at(a).volume, level(75));
     EXPECT_EQ(link->at(a).channel, 0);
 }
 
@@ -544,8 +556,8 @@ TEST_F(LedgerTest, TheOperatorsVolumeIsGivenBackAfterTheNoticeAndWrittenAtOnceEl
     link->mode(free, ScriptedLink::kAnswer);
     ASSERT_TRUE(ledger.hold(Holder::kAlarm, wish({held}, alarm(100))).wait(1s));
     ASSERT_TRUE(ledger.setOwnVolume({held, free}, frm::OwnVolume{30, std::nullopt}).wait(1s));
-    EXPECT_EQ(link->at(held).volume, 100) << "the alarm's stands";
-    EXPECT_EQ(link->log(free), (Log{"set vol 30"}));
+    EXPECT_EQ(link->at(held).volume, level(100)) << "the alarm's stands";
+    EXPECT_EQ(link->log(free), (Log{vol(30)}));
     EXPECT_EQ(ledger.size(), 1u) << "the free one owes nothing";
     EXPECT_FALSE(ledger.heldOwnVolume(free));
     ASSERT_TRUE(ledger.setOwnVolume({held}, frm::OwnVolume{std::nullopt, false}).wait(1s));
@@ -557,9 +569,9 @@ TEST_F(LedgerTest, TheOperatorsVolumeIsGivenBackAfterTheNoticeAndWrittenAtOnceEl
 
     ASSERT_TRUE(ledger.releaseAll(Holder::kAlarm).wait(1s));
     EXPECT_EQ(link->at(held).channel, 0);
-    EXPECT_EQ(link->at(held).volume, 30);
+    EXPECT_EQ(link->at(held).volume, level(30));
     EXPECT_FALSE(link->at(held).enabled);
-    EXPECT_EQ(link->log(held), (Log{"set ch 1", "set vol 100", "set vol 30 off", "set ch 0"}));
+    EXPECT_EQ(link->log(held), (Log{"set ch 1", vol(100), vol(30) + " off", "set ch 0"}));
     EXPECT_EQ(ledger.size(), 0u);
 }
 
@@ -573,7 +585,7 @@ TEST_F(LedgerTest, ADeletedLoudspeakerIsGivenBackWhereverItIsFoundAgain) {
     const Loudspeaker answering = speaker(1), lost = speaker(2);
     link->mode(answering, ScriptedLink::kAnswer);
     link->mode(lost, ScriptedLink::kAnswer);
-    link->change(lost, [](Speaker& sp) { sp.volume = 25; });
+    link->change(lost, [](Speaker& sp) { sp.volume = level(25); });
     ASSERT_TRUE(ledger.hold(Holder::kAlarm, wish({answering, lost}, alarm(100))).wait(1s));
     link->mode(lost, ScriptedLink::kSilent);
     std::mutex foundLock;
@@ -586,7 +598,7 @@ TEST_F(LedgerTest, ADeletedLoudspeakerIsGivenBackWhereverItIsFoundAgain) {
     ASSERT_TRUE(gone.wait(1s));
     EXPECT_EQ(gone.settlements().at(answering).kind, Settlement::kDone);
     EXPECT_EQ(gone.settlements().at(lost).kind, Settlement::kSilent);
-    EXPECT_EQ(link->log(answering), (Log{"set ch 1", "set vol 100", "set vol 40", "set ch 0"}));
+    EXPECT_EQ(link->log(answering), (Log{"set ch 1", vol(100), vol(40), "set ch 0"}));
     ledger.hold(Holder::kAlarm, wish({answering, lost}, alarm(100)));
     EXPECT_EQ(link->log(answering).size(), 4u) << "held no more";
     EXPECT_EQ(ledger.held(Holder::kAlarm).size(), 0u);
@@ -595,7 +607,7 @@ TEST_F(LedgerTest, ADeletedLoudspeakerIsGivenBackWhereverItIsFoundAgain) {
     const Loudspeaker again = speaker(2);
     link->change(again, [](Speaker& sp) {
         sp.channel = 1;
-        sp.volume = 100;
+        sp.volume = level(100);
     });
     link->mode(again, ScriptedLink::kAnswer);
     {
@@ -605,7 +617,7 @@ TEST_F(LedgerTest, ADeletedLoudspeakerIsGivenBackWhereverItIsFoundAgain) {
     ASSERT_TRUE(waitUntil([&] { return ledger.size() == 0; }, 2s))
         << ledger.size() << ::testing::PrintToString(link->log(again)) << ::testing::PrintToString(link->log(lost));
     EXPECT_EQ(link->at(again).channel, 0);
-    EXPECT_EQ(link->at(again).volume, 25) << "its own, not the notice's";
+    EXPECT_EQ(link->at(again).volume, level(25)) << "its own, not the notice's";
 }
 
 // The exit gives every loudspeaker back once, the player's and the alarm's,
@@ -623,7 +635,7 @@ TEST_F(LedgerTest, AfterTheExitsGiveBackNothingIsSent) {
     EXPECT_FALSE(closed.settled());
     link->answerAll();
     ASSERT_TRUE(closed.wait(1s));
-    EXPECT_EQ(link->log(played), (Log{"set vol 90", "set vol 40"}));
+    EXPECT_EQ(link->log(played), (Log{vol(90), vol(40)}));
     EXPECT_EQ(link->log(alarmed), (Log{"set ch 1", "set ch 0"}));
 
     link->mode(alarmed, ScriptedLink::kAnswer);
@@ -634,6 +646,77 @@ TEST_F(LedgerTest, AfterTheExitsGiveBackNothingIsSent) {
     EXPECT_EQ(link->log(played).size(), 2u);
     EXPECT_EQ(link->log(alarmed).size(), 2u);
     EXPECT_EQ(ledger.size(), 0u);
+}
+
+// What a loudspeaker gets back is its volume exactly as it told it, after
+// one notice and after ten: -40 dB, -4 dB and an Orvel-510's 19:19 come back
+// as they were, though the percent the window shows for them loses steps
+// (-40 and -30 dB are both 1 %); the operator's percent comes back as it was
+// sent. Before, each went through its percent: -40 came back as -30 (10 dB
+// louder), -4 as -5, and 19:19 as 1A:1A, then 1B:1B.
+TEST_F(LedgerTest, TheOwnVolumeComesBackExactlyAfterOneNoticeAndAfterTen) {
+    const Loudspeaker quiet = speaker(1), loud = speaker(2), old = speaker(3), set = speaker(4);
+    const std::map<Loudspeaker, device::VolumeLevel> own{{quiet, device::VolumeLevel::decibels(-40)},
+                                                         {loud, device::VolumeLevel::decibels(-4)},
+                                                         {old, device::VolumeLevel::levelPair(0x19, 0x19)},
+                                                         {set, level(37)}};
+    for (const auto& [s, volume] : own) {
+        link->mode(s, ScriptedLink::kAnswer);
+        link->change(s, [volume = volume, is510 = s == old](Speaker& sp) {
+            sp.volume = volume;
+            sp.is510 = is510;
+        });
+    }
+    link->change(set, [](Speaker& sp) { sp.volume = device::VolumeLevel::decibels(-10); });
+    ASSERT_TRUE(ledger.setOwnVolume({set}, frm::OwnVolume{37, std::nullopt}).wait(1s));  // the operator's
+    for (int notice = 1; notice <= 10; ++notice) {
+        ASSERT_TRUE(ledger.hold(Holder::kAlarm, wish({quiet, loud, old, set}, alarm(100))).wait(1s));
+        EXPECT_EQ(link->at(old).volume, level(100, 8));
+        ASSERT_TRUE(ledger.releaseAll(Holder::kAlarm).wait(1s));
+        for (const auto& [s, volume] : own)
+            EXPECT_EQ(link->at(s).volume.command(), volume.command()) << "after notice " << notice;
+    }
+    EXPECT_EQ(link->log(old).back(), "set ch 0") << ::testing::PrintToString(link->log(old));
+}
+
+// A loudspeaker that comes back (a restart, a power loss, a move: its
+// returns count grew) while a holder has it is switched and set again at
+// once; one that came back while it still owed its give-back is given back
+// then, not at its next retry. Before, it was seen back and never driven
+// again: it heard nothing of the alarm, or played a service message at the
+// volume it powered up with.
+TEST_F(LedgerTest, ALoudspeakerThatComesBackIsDrivenAgain) {
+    frm::LoudspeakerLedger::Options slow = options;
+    slow.firstRetry = 30s;
+    slow.lastRetry = 30s;
+    frm::LoudspeakerLedger own{link, slow};
+    const Loudspeaker alarmed = speaker(1), played = speaker(2), owing = speaker(3);
+    for (const auto& s : {alarmed, played, owing}) link->mode(s, ScriptedLink::kAnswer);
+    ASSERT_TRUE(own.hold(Holder::kAlarm, wish({alarmed, owing}, alarm(100))).wait(1s));
+    ASSERT_TRUE(own.hold(Holder::kPlayer, {{played, Wish{std::nullopt, 90, std::nullopt}}}).wait(1s));
+    const auto restart = [](Speaker& sp) {
+        sp.channel = 0;
+        sp.volume = level(50);
+        ++sp.returns;
+    };
+    link->change(alarmed, restart);
+    link->change(played, restart);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return link->at(alarmed).channel == 1 && link->at(alarmed).volume == level(100) &&
+                   link->at(played).volume == level(90);
+        },
+        2s));
+
+    link->change(owing, [](Speaker& sp) { sp.answered = false; });
+    link->mode(owing, ScriptedLink::kSilent);
+    ASSERT_TRUE(own.releaseAll(Holder::kAlarm).wait(1s));
+    EXPECT_EQ(link->at(owing).channel, 1);
+    link->mode(owing, ScriptedLink::kAnswer);
+    link->change(owing, restart);
+    ASSERT_TRUE(waitUntil([&] { return own.size() == 1; }, 2s)) << "only the player's is held";
+    EXPECT_EQ(link->at(owing).channel, 0);
+    EXPECT_EQ(link->at(owing).volume, level(40));
 }
 
 }  // namespace
