@@ -299,6 +299,37 @@ TEST_F(NoticeChannelsTest, AnAlarmRightAfterAStopNeedsNoSwitchBackFirst) {
     EXPECT_TRUE(allBack(all));
 }
 
+// Both channels give each generation its volume back exactly as its firmware
+// wrote it: an alarm, then a service message, on an Orvel-510 at 19:19, an
+// Orvel-610 at -40 dB and an Orvel-611 at -4 dB. Before, they came back
+// through the percent the window shows: 1A:1A, -30 dB and -5 dB.
+TEST_F(NoticeChannelsTest, EachGenerationGetsItsExactVolumeBackFromAnAlarmAndAServiceMessage) {
+    struct Own {
+        int index;
+        bool orvel611;
+        const char* volume;
+    };
+    std::vector<Speaker> all;
+    for (const Own& own : {Own{8, false, "19:19"}, Own{18, false, "-40"}, Own{18, true, "-4"}}) {
+        const Speaker d = m_speakers->add(own.index, own.orvel611);
+        m_speakers->model(d, [&](device::sim::OrvelBandModel& m) { m.volume = own.volume; });
+        d->getVolume();
+        m_selection.zones.insert(d);
+        m_own[d] = own.volume;
+        all.push_back(d);
+    }
+    GroupSniffer heard(kGroup, noticePort());
+    ASSERT_TRUE(launch(all));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 20s));
+    stop();
+    EXPECT_TRUE(allBack(all));
+    playService(all);
+    ASSERT_TRUE(waitFor([] { return frm::PlayerChannel::instance()->isPlaying(); }, 10000));
+    EXPECT_EQ(state(all[1]).second, "-3") << "the service message's 90 %";
+    frm::PlayerChannel::instance()->stop();
+    EXPECT_TRUE(allBack(all));
+}
+
 // Many late loudspeakers: the requests go out at once without a thread
 // each, and the alarm sounds after the switch and the volume, one late
 // reply each.

@@ -493,6 +493,34 @@ TEST_F(ZonePanel, ALoudspeakerDeletedWhileAnAlarmHoldsItIsGivenBack) {
     frm::LoudspeakerLedger::setInstance(nullptr);
 }
 
+// One that gives no answer when it is deleted is given back through the
+// object the collection makes when its state packets find it again: with its
+// own volume, not the alarm's that the new object reads from it. Before,
+// once found again, the alarm's volume became its own for good.
+TEST_F(ZonePanel, ALoudspeakerDeletedSilentIsGivenBackOnceFoundAgain) {
+    ui_testing::ScriptedUi answers;
+    const auto ledger = alarmOnA();
+    showAll();
+    p().enableAdministratorMode(true);
+    select({a});
+    device::sim::ReplyPolicy silent;
+    silent.silent = true;
+    devices[0]->setReplyPolicy(silent);
+    answers.expect(kCaption, wxID_YES);
+    click(p().deleteDevices);
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([this] {
+        const DevicePtr again = collection->searchFor(a->getHardwareAddress());
+        return again && again != a;
+    }));
+    wx_testing::runEventLoopFor(2500ms);  // its give-back given up
+    EXPECT_EQ(stateOfA(), std::make_pair(1u, std::string("0")));
+    devices[0]->setReplyPolicy(device::sim::ReplyPolicy());
+    ASSERT_TRUE(wx_testing::runEventLoopUntil(
+        [this] { return stateOfA() == std::make_pair(0u, std::string("-15")); }, 20s));
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return ledger->size() == 0; }));
+    frm::LoudspeakerLedger::setInstance(nullptr);
+}
+
 TEST_F(ZonePanel, TheSearchWithoutAnInterfaceAddressIsReported) {
     click(p().searchDevices);
     EXPECT_TRUE(wx_testing::runEventLoopUntil([this] {
