@@ -300,7 +300,6 @@ private:
     /// Deleted loudspeakers given back: an object found again for one may
     /// still tell the volume a notice set, so their volume is read anew.
     std::set<net::HardwareAddress> m_readAnew;
-    std::size_t m_dismissedEntries = 0;
     std::condition_variable m_wake;
 };
 
