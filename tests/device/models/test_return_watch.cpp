@@ -236,10 +236,3 @@ TEST(ReturnWatch, ItsOwnPlaybackIsNoContradiction) {
         EXPECT_EQ(packets.next(kIdle), ReturnCause::kPlaybackContradiction) << "confirmed again";
     }
 }
-
-TEST(ReturnWatch, CausesHaveTheOperatorsWords) {
-    for (ReturnCause cause : {ReturnCause::kOnlineAgain, ReturnCause::kMoved, ReturnCause::kPacketGap,
-                              ReturnCause::kPlaybackContradiction})
-        EXPECT_NE(std::wstring(device::returnCauseText(cause)), L"");
-    EXPECT_EQ(std::wstring(device::returnCauseText(ReturnCause::kNone)), L"");
-}
