@@ -296,7 +296,8 @@ private:
     std::vector<Later> m_later;
     std::map<Loudspeaker, Failure> m_failures;
     /// Deleted loudspeakers' objects: held no more.
-    std::set<boost::weak_ptr<device::OrvelInfo>, boost::owner_less<boost::weak_ptr<device::OrvelInfo>>> m_dismissed;
+    std::set<boost::weak_ptr<device::OrvelInfo>, boost::owner_less<boost::weak_ptr<device::OrvelInfo>>>
+        m_dismissed;
     /// Deleted loudspeakers given back: an object found again for one may
     /// still tell the volume a notice set, so their volume is read anew.
     std::set<net::HardwareAddress> m_readAnew;
@@ -351,7 +352,8 @@ void LoudspeakerLedger::Impl::adopt(Entry& entry) {
 }
 
 bool LoudspeakerLedger::Impl::takeable(const Loudspeaker& speaker) {
-    return !m_closed && (m_dismissed.empty() || m_dismissed.count(boost::weak_ptr<device::OrvelInfo>(speaker)) == 0);
+    return !m_closed &&
+           (m_dismissed.empty() || m_dismissed.count(boost::weak_ptr<device::OrvelInfo>(speaker)) == 0);
 }
 
 void LoudspeakerLedger::Impl::takeOwnVolume(Entry& entry) {

@@ -88,7 +88,8 @@ struct Wish {
 class LoudspeakerLink {
 public:
     using Done = std::function<void(const device::RequestOutcome&)>;
-    using VolumeDone = std::function<void(const device::RequestOutcome&, std::optional<device::VolumeLevel> level)>;
+    using VolumeDone =
+        std::function<void(const device::RequestOutcome&, std::optional<device::VolumeLevel> level)>;
     using PlayingDone = std::function<void(const device::RequestOutcome&, bool playing)>;
 
     /// What the loudspeaker's object holds.
@@ -120,7 +121,8 @@ public:
     virtual void internalPlaying(const Loudspeaker& speaker, PlayingDone done) = 0;
     virtual void switchChannel(const Loudspeaker& speaker, device::AudioChannel channel, Done done) = 0;
     /// `enabled` false: muted, `level` kept as the one it comes back to.
-    virtual void setVolume(const Loudspeaker& speaker, const device::VolumeLevel& level, bool enabled, Done done) = 0;
+    virtual void setVolume(const Loudspeaker& speaker, const device::VolumeLevel& level, bool enabled,
+                           Done done) = 0;
     virtual void readVolume(const Loudspeaker& speaker, VolumeDone done) = 0;
 };
 

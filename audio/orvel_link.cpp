@@ -45,7 +45,8 @@ void OrvelLink::switchChannel(const Loudspeaker& speaker, device::AudioChannel c
     speaker->switchChannelAsync(channel, std::move(done));
 }
 
-void OrvelLink::setVolume(const Loudspeaker& speaker, const device::VolumeLevel& level, bool enabled, Done done) {
+void OrvelLink::setVolume(const Loudspeaker& speaker, const device::VolumeLevel& level, bool enabled,
+                          Done done) {
     speaker->setVolumeLevelAsync(level, enabled, std::move(done));
 }
 

@@ -23,7 +23,8 @@ public:
 
     void internalPlaying(const Loudspeaker& speaker, PlayingDone done) override;
     void switchChannel(const Loudspeaker& speaker, device::AudioChannel channel, Done done) override;
-    void setVolume(const Loudspeaker& speaker, const device::VolumeLevel& level, bool enabled, Done done) override;
+    void setVolume(const Loudspeaker& speaker, const device::VolumeLevel& level, bool enabled,
+                   Done done) override;
     void readVolume(const Loudspeaker& speaker, VolumeDone done) override;
 
 private:

@@ -578,7 +578,8 @@ void PropertyDevicePanel::initVolumeSlider() {
     // at the end.
     const auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device);
     const std::shared_ptr<LoudspeakerLedger> ledger = LoudspeakerLedger::instance();
-    const std::optional<OwnVolume> held = loudspeaker && ledger ? ledger->heldOwnVolume(loudspeaker) : std::nullopt;
+    const std::optional<OwnVolume> held =
+        loudspeaker && ledger ? ledger->heldOwnVolume(loudspeaker) : std::nullopt;
     showVolume(m_device->getTitle(), held && held->percent ? *held->percent : m_device->getVolume());
 }
 

@@ -8,6 +8,7 @@
 #include <boost/make_shared.hpp>
 #include <boost/pointer_cast.hpp>
 
+#include "audio/loudspeaker_ledger.h"
 #include "base/dbg.h"
 #include "base/exception.h"
 #include "base/log.h"
@@ -15,7 +16,6 @@
 #include "base/thread_dispatcher.h"
 #include "base/wx/gui_guards.h"
 #include "base/wx/gui_thread_invoker.h"
-#include "audio/loudspeaker_ledger.h"
 #include "device/models/device_collection.h"
 #include "device/models/orvel_info.h"
 #include "device/models/tovik_info.h"

@@ -102,7 +102,8 @@ public:
         // 250 a block of loopback addresses: 127.0.3.x, then 127.0.4.x...
         const std::string address =
             "127.0." + std::to_string(3 + (n - 1) / 250) + "." + std::to_string((n - 1) % 250 + 1);
-        auto& sim = m_simulator.add(address, 0, std::make_unique<device::sim::OrvelBandModel>(hardware, index, orvel611));
+        auto& sim =
+            m_simulator.add(address, 0, std::make_unique<device::sim::OrvelBandModel>(hardware, index, orvel611));
         auto object = device::OrvelInfo::create(
             n, device::kTypeOrvel610, net::HardwareAddress(hardware),
             net::IpAndPort(sim.endpoint().address().to_string(), sim.endpoint().port()), L"Громкоговоритель " +

@@ -487,7 +487,8 @@ TEST_F(ZonePanel, ALoudspeakerDeletedWhileAnAlarmHoldsItIsGivenBack) {
     ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return ledger->size() == 0; }));
     devices[0]->clearReceived();
     const frm::Wish alarm{device::CHANNEL_NOTICE_HIGH, 100, std::nullopt};
-    EXPECT_TRUE(ledger->hold(frm::Holder::kAlarm, {{loudspeaker(a), alarm}}).settled()) << "the gong's re-hold";
+    EXPECT_TRUE(ledger->hold(frm::Holder::kAlarm, {{loudspeaker(a), alarm}}).settled())
+        << "the gong's re-hold";
     wx_testing::runEventLoopFor(300ms);
     EXPECT_TRUE(requests(0, "set").empty());
     frm::LoudspeakerLedger::setInstance(nullptr);
