@@ -268,6 +268,29 @@ TEST_F(NoticeChannelsTest, AQuitRightAfterAServiceStopGivesTheVolumesBack) {
     EXPECT_LT(std::chrono::steady_clock::now() - begun, 1s);
 }
 
+// The exit's give-back is the last the loudspeakers get (LoudspeakerLedger::
+// close, which the window's shutdown calls): the service message's play job
+// that leaves its pause after it sends them nothing. Before, the job's hold
+// went out after the give-back and left loudspeakers at the message's
+// volume, the others muted.
+TEST_F(NoticeChannelsTest, NothingReachesALoudspeakerAfterTheExitsGiveBack) {
+    frm::PlayerChannel::destroyInstance();
+    frm::PlayerChannel::createInstance(&m_selection, &m_gui, std::chrono::milliseconds(1500), m_ledger);
+    const auto all = speakers(4, 2, 400ms);
+    GroupSniffer heard(kGroup, noticePort());
+    ASSERT_TRUE(launch({all[0], all[1]}));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 20s));
+    playService(all);  // its job waits in its pause
+    const auto closing = std::chrono::steady_clock::now();
+    EXPECT_TRUE(m_ledger->close().wait(2500ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, 3s);
+    EXPECT_TRUE(allBack(all, 0ms));
+    for (const auto& d : all) m_speakers->sim(d).clearReceived();
+    std::this_thread::sleep_for(2500ms);  // past the job's pause
+    for (const auto& d : all) EXPECT_TRUE(m_speakers->requests(d).empty()) << base::toUtf8(d->getTitle());
+    EXPECT_TRUE(allBack(all, 0ms));
+}
+
 // An alarm launched right after the stop of another takes its loudspeakers
 // where they are: a late one is not switched back and forth, and the
 // notice sounds one volume reply later.
