@@ -269,6 +269,8 @@ bool aApp::startUp() {
         const auto running = transport.lock();
         return running && !running->stopping();
     }));
+    // The window's volume controls and its deletion of devices go through it too.
+    frm::LoudspeakerLedger::setInstance(ledger);
     frm::AlarmChannelOptions alarmOptions;
     alarmOptions.ledger = ledger;
     frm::AlarmChannel::createInstance(m_itemDataMap.get(), m_channelGui.get(), *m_notificationStream, alarmOptions);

@@ -1,7 +1,6 @@
 #include "audio/alarm_channel.h"
 
 #include <set>
-#include <thread>
 
 #include <boost/filesystem/operations.hpp>
 
@@ -686,15 +685,9 @@ void AlarmChannel::beginExit() {
 }
 
 void AlarmChannel::giveBackBeforeExit(std::chrono::milliseconds limit) {
-    // The player's first: a loudspeaker the alarm holds too keeps the
-    // alarm's settings until the alarm's go, and is sent its own once.
-    const auto until = std::chrono::steady_clock::now() + limit;
-    m_ledger->releaseAll(Holder::kPlayer);
-    m_ledger->releaseAll(Holder::kAlarm);
-    // Until every loudspeaker is back, those a stop just before began to
-    // give back included.
-    while (m_ledger->size() > 0 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Both channels' loudspeakers, those a stop just before began to give
+    // back included; the ledger sends nothing more after it.
+    m_ledger->close().wait(limit);
 }
 
 bool AlarmChannel::takenOver(const DeviceSet& devices, bool atOnce) {

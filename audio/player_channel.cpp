@@ -283,7 +283,7 @@ void PlayerChannel::playRequest() {
             StepFailures notSet, notMuted;
             for (const auto& [device, settlement] : settled.settlements()) {
                 if (settlement.kind == Settlement::kDone || settlement.kind == Settlement::kOffline) continue;
-                if ((settlement.kind == Settlement::kSilent) != silent) continue;
+                if (settlement.toldLater() != silent) continue;
                 (devices.count(device) != 0 ? notSet : notMuted).add(settlement.cause, device->getTitle());
             }
             tellFailures(notSet, kVolumeNotSet);

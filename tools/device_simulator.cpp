@@ -5,6 +5,10 @@
 //   device_simulator --loudspeakers 20 --consoles 2 --server 127.0.0.1:11990
 //   device_simulator --bands --fault-device 9 --no-line-control --busy 3 --busy-on "get state"
 //   device_simulator --loudspeakers 20 --fault-device 1 --reply-delay 0.8 --fault-device 2 --reply-delay 0.8
+//   device_simulator --band 18 --loudspeakers 10 --holdings h.txt --fault-device 3 --reboot-on "set ch"
+//
+// With --holdings, a file shows what each device holds (its channel, volume
+// and memory playback) while the run goes on, and the output ends with it.
 //
 // Devices get consecutive addresses from --first (default 127.0.1.1), each
 // with its own hardware address, and listen on --port (default 11990). The
@@ -14,7 +18,10 @@
 #include <ifaddrs.h>
 #include <netinet/in.h>
 
+#include <atomic>
 #include <csignal>
+#include <ctime>
+#include <optional>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +38,7 @@
 #include "tools/simulator/equalizer_store.h"
 #include "tools/simulator/fault_switches.h"
 #include "tools/simulator/firmware_receiver.h"
+#include "tools/simulator/holdings_listing.h"
 #include "tools/simulator/line_control_store.h"
 #include "tools/simulator/orvel_band_model.h"
 #include "tools/simulator/orvel_config_model.h"
@@ -62,6 +70,7 @@ struct Options {
     int band = 0;         // every loudspeaker of this firmware index, as --bands makes it
     bool memory = false;  // every device with an empty audio memory
     std::string site;     // a zone site instead of the counted devices
+    std::string holdings;  // the file that shows what each device holds
     std::vector<device::sim::DeviceFaults> faults;
 };
 
@@ -87,7 +96,10 @@ void usage() {
                  "                       (every broken zone binding), line-control\n"
                  "  --memory             every device gets an empty audio memory of 256 KiB\n"
                  "                       (the Orvel-510 layout for Orvel-510, else Orvel-611)\n"
-                 "  --verbose            print every request and reply\n"
+                 "  --holdings FILE      keep FILE listing what each device holds (channel,\n"
+                 "                       volume, memory playback), and print it at the end\n"
+                 "  --verbose            print every request and reply, and each change of\n"
+                 "                       what a device holds\n"
                  "Faults of one device, the options after --fault-device until the next one:\n"
                  "  --fault-device N     the device numbered N in the listing (1 for the first)\n"
                  "  --no-line-control    \"lsensor...\" gets \"ERR line control module is absent\"\n"
@@ -102,6 +114,21 @@ void usage() {
                  "                       --silent-on PREFIX as for --busy\n"
                  "  --reply-delay SECONDS every reply leaves this long after its request\n"
                  "                       (0.8: a loudspeaker that answers 800 ms late)\n"
+                 "  --reply-jitter SECONDS ... and up to this much later again, each reply its\n"
+                 "                       own (replies may overtake each other)\n"
+                 "  --lose-requests SHARE this share (0..1) of requests is lost on the way in:\n"
+                 "                       the device never sees them\n"
+                 "  --lose-replies SHARE  this share of replies is lost on the way out: the\n"
+                 "                       device did what it was asked\n"
+                 "  --lose-on PREFIX     only requests starting with PREFIX are lost (may be\n"
+                 "                       repeated); the draws repeat from run to run\n"
+                 "  --defer-switch SECONDS \"set ch N\" gets \"Changing of channel is deferred\"\n"
+                 "                       and the loudspeaker switches this long later\n"
+                 "  --reboot-after SECONDS the device restarts once, this long after the start\n"
+                 "  --reboot-on PREFIX   it restarts after answering each request starting\n"
+                 "                       with PREFIX (\"reboot\"; \"set ch\": it forgets the switch)\n"
+                 "  --reboot-down SECONDS a restart keeps it silent this long (default 3); it\n"
+                 "                       comes back on channel 0 at the volume it started with\n"
                  "Devices take loopback addresses (127.0.0.0/8) only; the server a loopback\n"
                  "address or an address held by an interface of this host.\n");
 }
@@ -183,6 +210,8 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& refused)
             options.periodMs = static_cast<unsigned>(number);
         } else if (name == "--site") {
             options.site = value;
+        } else if (name == "--holdings" && *value != '\0') {
+            options.holdings = value;
         } else if (name == "--orvel-version") {
             options.orvelVersion = value;
         } else if (name == "--tovik-version") {
@@ -220,7 +249,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     // Decide on the signals before any thread starts, so that every thread
-    // inherits the mask and only sigwait below sees them.
+    // inherits the mask and only sigtimedwait below sees them.
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -324,13 +353,35 @@ int main(int argc, char** argv) {
             device::sim::SimulatedDevice& target = simulator.device(faulty.device - 1);
             const auto faults = std::make_shared<device::sim::FaultSwitches>(faulty.settings);
             target.setFaults(faults);
-            if (faulty.settings.replyDelay.count() > 0) {
+            if (faulty.settings.replyDelay.count() > 0 || faulty.settings.replyJitter.count() > 0) {
                 device::sim::ReplyPolicy late;
                 late.delay = faulty.settings.replyDelay;
+                late.jitter = faulty.settings.replyJitter;
+                late.seed = faulty.settings.seed;
                 target.setReplyPolicy(late);
             }
             std::printf("fault device %u %s: %s\n", faulty.device,
                         target.endpoint().address().to_string().c_str(), faults->describe().c_str());
+        }
+        // What the devices hold: a change marks the listing for the main
+        // thread to write, and --verbose prints it as it happens.
+        std::optional<device::sim::HoldingsListing> listing;
+        if (!options.holdings.empty()) {
+            listing.emplace(options.holdings);
+            listing->update(simulator);  // a file that can't be written ends the run before it starts
+        }
+        std::atomic<bool> changed{false};
+        for (std::size_t n = 0; (listing || options.verbose) && n < simulator.size(); ++n) {
+            const std::string address = simulator.device(n).endpoint().address().to_string();
+            const bool verbose = options.verbose;
+            simulator.device(n).setHoldingsObserver(
+                [address, verbose, &changed](const device::sim::HoldingsChange& c) {
+                    changed = true;
+                    if (!verbose) return;
+                    std::printf("%s holds %s (%s)\n", address.c_str(),
+                                device::sim::describe(c.holdings).c_str(), c.cause.c_str());
+                    std::fflush(stdout);
+                });
         }
         simulator.start();
         total = static_cast<unsigned>(simulator.size());
@@ -340,9 +391,30 @@ int main(int argc, char** argv) {
                     options.serverAddress.c_str(), options.serverPort);
         std::fflush(stdout);
 
-        int received = 0;
-        sigwait(&signals, &received);
+        // Until a signal: the listing is brought up to date a tenth of a
+        // second after a change at most.
+        bool warned = false;
+        const timespec tick{0, 100 * 1000 * 1000};
+        while (sigtimedwait(&signals, nullptr, &tick) < 0) {
+            if (!listing || !changed.exchange(false)) continue;
+            try {
+                listing->update(simulator);
+            } catch (const std::runtime_error& error) {
+                if (!warned) std::fprintf(stderr, "device_simulator: %s\n", error.what());
+                warned = true;
+            }
+        }
         simulator.stop();
+        if (listing) {
+            const std::string last = device::sim::HoldingsListing::text(simulator);
+            std::printf("what the devices hold at the end (%s):\n%s", listing->path().c_str(), last.c_str());
+            std::fflush(stdout);
+            try {
+                listing->update(simulator);
+            } catch (const std::runtime_error& error) {
+                std::fprintf(stderr, "device_simulator: %s\n", error.what());
+            }
+        }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "device_simulator: %s\n", error.what());
         return 1;

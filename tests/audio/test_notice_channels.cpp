@@ -404,6 +404,29 @@ TEST_F(NoticeChannelsTest, AServiceMessageAsksEveryOrvel510AboutItsMemoryAtOnce)
     EXPECT_TRUE(waitFor([] { return !frm::PlayerChannel::instance()->isPlaying(); }, 20000));
 }
 
+// The exit's give-back is the last the loudspeakers get (LoudspeakerLedger::
+// close, which the window's shutdown calls): the service message's play job
+// that leaves its pause after it sends them nothing. Before, the job's hold
+// went out after the give-back and left loudspeakers at the message's
+// volume, the others muted.
+TEST_F(NoticeChannelsTest, NothingReachesALoudspeakerAfterTheExitsGiveBack) {
+    frm::PlayerChannel::destroyInstance();
+    frm::PlayerChannel::createInstance(&m_selection, &m_gui, std::chrono::milliseconds(1500), m_ledger);
+    const auto all = speakers(4, 2, 400ms);
+    GroupSniffer heard(kGroup, noticePort());
+    ASSERT_TRUE(launch({all[0], all[1]}));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 20s));
+    playService(all);  // its job waits in its pause
+    const auto closing = std::chrono::steady_clock::now();
+    EXPECT_TRUE(m_ledger->close().wait(2500ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, 3s);
+    EXPECT_TRUE(allBack(all, 0ms));
+    for (const auto& d : all) m_speakers->sim(d).clearReceived();
+    std::this_thread::sleep_for(2500ms);  // past the job's pause
+    for (const auto& d : all) EXPECT_TRUE(m_speakers->requests(d).empty()) << base::toUtf8(d->getTitle());
+    EXPECT_TRUE(allBack(all, 0ms));
+}
+
 // An alarm launched right after the stop of another takes its loudspeakers
 // where they are: a late one is not switched back and forth, and the
 // notice sounds one volume reply later.
@@ -432,6 +455,37 @@ TEST_F(NoticeChannelsTest, AnAlarmRightAfterAStopNeedsNoSwitchBackFirst) {
         EXPECT_EQ(std::count(r.begin(), r.end(), "set ch 0"), 0) << ::testing::PrintToString(r);
     }
     stop();
+    EXPECT_TRUE(allBack(all));
+}
+
+// Both channels give each generation its volume back exactly as its firmware
+// wrote it: an alarm, then a service message, on an Orvel-510 at 19:19, an
+// Orvel-610 at -40 dB and an Orvel-611 at -4 dB. Before, they came back
+// through the percent the window shows: 1A:1A, -30 dB and -5 dB.
+TEST_F(NoticeChannelsTest, EachGenerationGetsItsExactVolumeBackFromAnAlarmAndAServiceMessage) {
+    struct Own {
+        int index;
+        bool orvel611;
+        const char* volume;
+    };
+    std::vector<Speaker> all;
+    for (const Own& own : {Own{8, false, "19:19"}, Own{18, false, "-40"}, Own{18, true, "-4"}}) {
+        const Speaker d = m_speakers->add(own.index, own.orvel611);
+        m_speakers->model(d, [&](device::sim::OrvelBandModel& m) { m.volume = own.volume; });
+        d->getVolume();
+        m_selection.zones.insert(d);
+        m_own[d] = own.volume;
+        all.push_back(d);
+    }
+    GroupSniffer heard(kGroup, noticePort());
+    ASSERT_TRUE(launch(all));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 20s));
+    stop();
+    EXPECT_TRUE(allBack(all));
+    playService(all);
+    ASSERT_TRUE(waitFor([] { return frm::PlayerChannel::instance()->isPlaying(); }, 10000));
+    EXPECT_EQ(state(all[1]).second, "-3") << "the service message's 90 %";
+    frm::PlayerChannel::instance()->stop();
     EXPECT_TRUE(allBack(all));
 }
 

@@ -1,8 +1,9 @@
 // ctest-labels: net
 // The simulator's fault switches: the command line's fault options and their
 // refusals, the replies each switch gives instead of the model's, the busy
-// and silent spans opened by time or by a request, and a silent device that
-// neither answers nor sends its state packets over real UDP.
+// and silent spans opened by time or by a request, the losses, deferred
+// switches and restarts by prefix, and a silent device that neither answers
+// nor sends its state packets over real UDP.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -128,6 +129,38 @@ TEST(SimulatorFaultSwitches, BusyAndSilentSpansOpenByTimeOrByARequestAndCloseAft
     EXPECT_EQ(early.intercept("get vol"), reply(device::sim::kBusyReply));
     clock.advance(500ms);
     EXPECT_EQ(early.intercept("get vol"), kModel);
+}
+
+TEST(SimulatorFaultSwitches, LossesGoByPrefixAndRepeatWithTheDevicesSeedAndOnlyAWellFormedSwitchIsDeferred) {
+    const std::vector<DeviceFaults> faults =
+        parse({"--fault-device", "3", "--lose-requests", "0.5", "--lose-replies", "0.5", "--lose-on", "set",
+               "--reboot-on", "set ch", "--defer-switch", "2"});
+    device::sim::FaultSettings settings = faults.at(0).settings;
+    EXPECT_EQ(settings.seed, 3u) << "each device draws its own, the same in every run";
+    EXPECT_EQ(settings.reboot.down, 3000ms) << "the default down time";
+    for (const char* bad : {"1.5", "-0.1", "x", ""})
+        EXPECT_THROW(parse({"--fault-device", "1", "--lose-replies", bad}), std::invalid_argument) << bad;
+
+    TestClock clock;
+    FaultSwitches faults1(settings, clock.reader());
+    FaultSwitches faults2(settings, clock.reader());
+    int lostRequests = 0, lostReplies = 0;
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(faults1.intercept("get vol"), kModel) << "not of the prefix";
+        ASSERT_FALSE(faults1.losesReply("get vol"));
+        const Reply request = faults1.intercept("set ch 1");
+        const bool reply = faults1.losesReply("set ch 1");
+        ASSERT_EQ(request, faults2.intercept("set ch 1")) << i << ": the same seed draws the same";
+        ASSERT_EQ(reply, faults2.losesReply("set ch 1")) << i;
+        lostRequests += request == kSilence;
+        lostReplies += reply;
+    }
+    EXPECT_NEAR(lostRequests, 100, 30);
+    EXPECT_NEAR(lostReplies, 100, 30);
+
+    EXPECT_EQ(faults1.defers("set ch 16"), std::optional<std::chrono::milliseconds>(2000ms));
+    for (const char* refusedAtOnce : {"set ch", "set ch x", "set ch 1 2", "get ch"})
+        EXPECT_EQ(faults1.defers(refusedAtOnce), std::nullopt) << refusedAtOnce;
 }
 
 TEST(SimulatorFaultSwitches, ASilencedDeviceNeitherAnswersNorSendsStatePackets) {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,17 @@ struct FaultWindow {
     std::string onPrefix;
 };
 
+/// A device that loses power and starts again (SimulatedDevice::restart):
+/// once `after` the run began, and after answering each request that starts
+/// with `onPrefix` ("reboot": a loudspeaker that really reboots when told;
+/// "set ch": one that takes the switch, says so, and forgets it). Neither
+/// given: it never restarts.
+struct RebootFault {
+    std::optional<std::chrono::milliseconds> after;
+    std::string onPrefix;
+    std::chrono::milliseconds down{3000};  // neither answers nor sends state packets
+};
+
 /// The faults of one device that an operator switches on from the
 /// simulator's command line.
 struct FaultSettings {
@@ -26,7 +38,16 @@ struct FaultSettings {
     std::vector<std::string> errorOn;  // requests starting with one of these get an error reply
     FaultWindow busy;                  // every request answered with the busy reply
     FaultWindow silent;                // no reply and no state packet
-    std::chrono::milliseconds replyDelay{0};  // every reply sent this late
+    std::chrono::milliseconds replyDelay{0};  // every reply sent this late ...
+    std::chrono::milliseconds replyJitter{0};  // ... and up to this much later again, each its own
+    RebootFault reboot;
+    /// Not zero: "set ch N" is answered kDeferredSwitchReply and carried out
+    /// this long later; a later one takes the place of one still waiting.
+    std::chrono::milliseconds deferSwitch{0};
+    double loseRequests = 0;  // share of requests lost on the way in: the device never sees them
+    double loseReplies = 0;   // share of replies lost on the way out: the device did act
+    std::vector<std::string> loseOn;  // only requests starting with one of these are lost; none: all
+    unsigned seed = 1;  // of the losses and the jitter; the device's number on the command line
 };
 
 /// The settings for one device of the run, by its number in the simulator's
@@ -40,6 +61,8 @@ struct DeviceFaults {
 extern const char* const kNoLineControlReply;
 /// The reply of a device still working on an earlier request.
 extern const char* const kBusyReply;
+/// The reply of a loudspeaker that takes a channel switch and makes it later.
+extern const char* const kDeferredSwitchReply;
 
 /// Takes one fault option of the command line. Returns false when `name` is
 /// no fault option; throws std::invalid_argument for a fault option with a
@@ -65,6 +88,20 @@ public:
     std::optional<std::optional<std::string>> intercept(const std::string& request);
     /// Whether the device sends its state packet now.
     bool sendsStatePackets();
+    /// Whether the reply to a request the device took is lost on its way
+    /// out. Asked once for each reply the device would send.
+    bool losesReply(const std::string& request);
+    /// For a request the faults left to the model: how long after its reply
+    /// (kDeferredSwitchReply) the device carries it out; nothing when the
+    /// model answers it now.
+    std::optional<std::chrono::milliseconds> defers(const std::string& request) const;
+    /// How long the device stays down when it restarts after answering
+    /// `request`; nothing when it does not.
+    std::optional<std::chrono::milliseconds> rebootsAfter(const std::string& request) const;
+    /// When the device restarts of its own accord, once; nothing: never.
+    std::optional<Clock::time_point> rebootAt() const;
+
+    const FaultSettings& settings() const { return m_settings; }
 
     /// A line that says what the switches do, for the simulator's listing.
     std::string describe() const;
@@ -76,12 +113,15 @@ private:
         bool open(Clock::time_point now, Clock::time_point start, const std::string* request);
     };
 
+    bool lost(double share, const std::string& request);  // under m_mutex
+
     const FaultSettings m_settings;
     const std::function<Clock::time_point()> m_now;
     const Clock::time_point m_start;
-    std::mutex m_mutex;  // guards the spans
+    std::mutex m_mutex;  // guards the spans and the generator
     Span m_busy;
     Span m_silent;
+    std::mt19937 m_random;
 };
 
 }  // namespace device::sim

@@ -16,6 +16,21 @@ std::string joinPacket(const std::string& hardwareAddress, const std::array<unsi
 
 }  // namespace
 
+bool Holdings::operator==(const Holdings& other) const {
+    return channel == other.channel && volume == other.volume && memory == other.memory &&
+           deferred == other.deferred && down == other.down;
+}
+
+std::string describe(const Holdings& holdings) {
+    std::string text;
+    if (holdings.channel) text += " channel=" + std::to_string(*holdings.channel);
+    if (holdings.volume) text += " volume=" + *holdings.volume;
+    if (holdings.memory) text += " memory=\"" + *holdings.memory + "\"";
+    if (holdings.deferred) text += " deferred=\"" + *holdings.deferred + "\"";
+    if (holdings.down) text += " down";
+    return text.empty() ? "-" : text.substr(1);
+}
+
 const char* const kDefaultOrvelVersion = "Orvel-610 1.0.112.0 Mar 03 2021";
 const char* const kDefaultOrvel510Version = "Orvel-510 1.0.72.0 Nov 11 2016";
 const char* const kDefaultTovikVersion = "Tovik-30 1.0.7.0 Feb 14 2022";
@@ -37,6 +52,22 @@ void CommandModel::refuse(const std::string& prefix, const std::string& reply) {
         m_refusals[prefix] = reply;
 }
 
+void CommandModel::addPart(const std::string& name, Part part) {
+    m_parts[name] = std::move(part);
+}
+
+Holdings CommandModel::holdings() const {
+    Holdings holdings;
+    for (const auto& part : m_parts)
+        if (part.second.fill) part.second.fill(holdings);
+    return holdings;
+}
+
+void CommandModel::restart() {
+    for (const auto& part : m_parts)
+        if (part.second.restart) part.second.restart();
+}
+
 std::optional<std::string> CommandModel::answer(const std::string& request) {
     for (const auto& refusal : m_refusals)
         if (request.compare(0, refusal.first.size(), refusal.first) == 0) return refusal.second;
@@ -54,6 +85,7 @@ OrvelModel::OrvelModel(std::string hardwareAddress, std::string versionText)
     : CommandModel(std::move(hardwareAddress), std::move(versionText)) {
     const bool oldFirmware = this->versionText().rfind("Orvel-510 ", 0) == 0;
     volume = oldFirmware ? "1E:1E" : "-15";
+    powerOnVolume = volume;
     on("get vol", [this](const std::string&) { return std::optional<std::string>(volume); });
     on("set vol", [this](const std::string& level) {
         if (level.empty()) return std::optional<std::string>("ERR wrong arguments");
@@ -66,6 +98,17 @@ std::string OrvelModel::statePacket() const {
     return joinPacket(hardwareAddress(), fields, versionText());
 }
 
+Holdings OrvelModel::holdings() const {
+    Holdings holdings = CommandModel::holdings();
+    holdings.volume = volume;
+    return holdings;
+}
+
+void OrvelModel::restart() {
+    CommandModel::restart();
+    volume = powerOnVolume;
+}
+
 TovikModel::TovikModel(std::string hardwareAddress, std::string versionText)
     : CommandModel(std::move(hardwareAddress), std::move(versionText)) {
     on("get vol", [this](const std::string&) { return std::optional<std::string>(std::to_string(volume)); });
@@ -73,6 +116,12 @@ TovikModel::TovikModel(std::string hardwareAddress, std::string versionText)
 
 std::string TovikModel::statePacket() const {
     return joinPacket(hardwareAddress(), fields, versionText());
+}
+
+Holdings TovikModel::holdings() const {
+    Holdings holdings = CommandModel::holdings();
+    holdings.volume = std::to_string(volume);
+    return holdings;
 }
 
 }  // namespace device::sim

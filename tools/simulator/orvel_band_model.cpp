@@ -72,6 +72,17 @@ std::string OrvelBandModel::statePacket() const {
     return packet + "," + versionText();
 }
 
+Holdings OrvelBandModel::holdings() const {
+    Holdings holdings = OrvelModel::holdings();
+    holdings.channel = channel;
+    return holdings;
+}
+
+void OrvelBandModel::restart() {
+    OrvelModel::restart();
+    channel = 0;
+}
+
 const std::vector<Band>& orvelBands() {
     static const std::vector<Band> bands = {{2, false},  {3, false},  {5, false},  {8, false},
                                             {12, false}, {16, false}, {17, false}, {18, false},

@@ -44,6 +44,9 @@ public:
     std::set<std::string> unknownKeys;
 
     std::string statePacket() const override;
+    Holdings holdings() const override;
+    /// Back on channel 0 (the common channel), at the power-on volume.
+    void restart() override;
 
 private:
     int m_index;
