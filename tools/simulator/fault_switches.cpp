@@ -179,7 +179,7 @@ bool FaultSwitches::losesReply(const std::string& request) {
 std::optional<std::chrono::milliseconds> FaultSwitches::defers(const std::string& request) const {
     // Only a well-formed switch is taken: a device refuses any other at once.
     if (m_settings.deferSwitch.count() == 0 || !startsWith(request, "set ch ") || request.size() == 7 ||
-        request.find_first_not_of("0123456789", 7) != std::string::npos)
+        request.size() > 16 || request.find_first_not_of("0123456789", 7) != std::string::npos)
         return std::nullopt;
     return m_settings.deferSwitch;
 }
