@@ -79,6 +79,40 @@ TEST(SimulatorFaultSwitches, OptionsBelongToTheDeviceNamedBeforeThemAndBadValues
     EXPECT_THROW(parse({"--fault-device", "1", "--error-on", ""}), std::invalid_argument);
 }
 
+// A group also says what its device is and where it moves; "--volume"
+// before any group is the run's, left to the simulator.
+TEST(SimulatorFaultSwitches, AGroupGivesItsDeviceAModelAVolumeAndAMove) {
+    const std::vector<DeviceFaults> faults =
+        parse({"--fault-device", "1", "--device-band", "5", "--volume", "19:19", "--fault-device", "2",
+               "--orvel611", "--move-after", "2.5", "--move-to", "127.0.1.20"});
+    ASSERT_EQ(faults.size(), 2u);
+    EXPECT_EQ(faults[0].band, std::optional<int>(5));
+    EXPECT_FALSE(faults[0].orvel611);
+    EXPECT_EQ(faults[0].volume, std::optional<std::string>("19:19"));
+    EXPECT_EQ(faults[1].band, std::nullopt);
+    EXPECT_TRUE(faults[1].orvel611);
+    EXPECT_EQ(faults[1].settings.move.to, "127.0.1.20");
+    device::sim::checkFaultGroups(faults);
+
+    TestClock clock;
+    const FaultSwitches moving(faults[1].settings, clock.reader());
+    EXPECT_EQ(moving.moveAt(), std::optional<FaultSwitches::Clock::time_point>(clock.now.load() + 2500ms));
+    EXPECT_EQ(moving.describe(), "moves to 127.0.1.20 at 2.5 s");
+    EXPECT_EQ(FaultSwitches(faults[0].settings, clock.reader()).moveAt(), std::nullopt);
+
+    std::vector<DeviceFaults> none;
+    EXPECT_FALSE(device::sim::takeFaultOption("--volume", "-4", none)) << "the run's volume";
+    EXPECT_THROW(parse({"--orvel611"}), std::invalid_argument) << "no device named";
+    for (const char* bad : {"0", "22", "x", ""})
+        EXPECT_THROW(parse({"--fault-device", "1", "--device-band", bad}), std::invalid_argument) << bad;
+    for (const char* bad : {"10.0.0.1", "127.0.1", "localhost", ""})
+        EXPECT_THROW(parse({"--fault-device", "1", "--move-to", bad}), std::invalid_argument) << bad;
+    EXPECT_THROW(parse({"--fault-device", "1", "--volume", ""}), std::invalid_argument);
+    for (const auto& half : {parse({"--fault-device", "1", "--move-to", "127.0.1.9"}),
+                             parse({"--fault-device", "1", "--move-after", "1"})})
+        EXPECT_THROW(device::sim::checkFaultGroups(half), std::invalid_argument);
+}
+
 TEST(SimulatorFaultSwitches, EachSwitchAnswersInPlaceOfTheModel) {
     device::sim::FaultSettings settings;
     settings.noLineControl = true;

@@ -2,9 +2,10 @@
 // What a simulated device holds, read from inside it, beside what it says
 // over real UDP: a switch whose reply was lost is held, a lost request is
 // not; a restart takes back what the device keeps only while running and
-// keeps it silent for its down time; a deferred switch is made later, only
-// the last one; jittered replies; and the listing file that a running
-// simulator keeps.
+// keeps it silent for its down time, back at the volume it powers up with;
+// a move keeps what it holds and answers from the new address; a deferred
+// switch is made later, only the last one; jittered replies; and the
+// listing file that a running simulator keeps.
 #include <gtest/gtest.h>
 
 #include <boost/asio/ip/udp.hpp>
@@ -43,21 +44,26 @@ public:
 
     device::sim::Endpoint endpoint() const { return m_socket.local_endpoint(); }
     /// An empty text goes as the empty datagram of the server's search.
-    void send(const SimulatedDevice& device, const std::string& text) {
-        m_socket.send_to(asio::buffer(text.empty() ? text : text + "\n"), device.endpoint());
+    void send(const SimulatedDevice& device, const std::string& text) { send(device.endpoint(), text); }
+    void send(const device::sim::Endpoint& to, const std::string& text) {
+        m_socket.send_to(asio::buffer(text.empty() ? text : text + "\n"), to);
     }
-    /// The times at which datagrams arrived within `wait`, and the first text.
-    std::vector<Clock::time_point> arrivals(std::chrono::milliseconds wait, std::string* first = nullptr) {
+    /// The times at which datagrams arrived within `wait`, the first text,
+    /// and where each came from.
+    std::vector<Clock::time_point> arrivals(std::chrono::milliseconds wait, std::string* first = nullptr,
+                                            std::vector<std::string>* sources = nullptr) {
         std::vector<Clock::time_point> times;
         char buffer[2048];
         for (const auto end = Clock::now() + wait; Clock::now() < end;) {
             boost::system::error_code error;
-            const std::size_t size = m_socket.receive(asio::buffer(buffer), 0, error);
+            device::sim::Endpoint from;
+            const std::size_t size = m_socket.receive_from(asio::buffer(buffer), from, 0, error);
             if (error) {
                 std::this_thread::sleep_for(1ms);
                 continue;
             }
             if (times.empty() && first) *first = std::string(buffer, size);
+            if (sources) sources->push_back(from.address().to_string());
             times.push_back(Clock::now());
         }
         return times;
@@ -65,7 +71,11 @@ public:
     /// The reply to one request, "(none)" when none came within `wait`.
     std::string ask(const SimulatedDevice& device, const std::string& text,
                     std::chrono::milliseconds wait = 150ms) {
-        send(device, text);
+        return ask(device.endpoint(), text, wait);
+    }
+    std::string ask(const device::sim::Endpoint& to, const std::string& text,
+                    std::chrono::milliseconds wait = 150ms) {
+        send(to, text);
         std::string reply = "(none)";
         arrivals(wait, &reply);
         return reply;
@@ -171,6 +181,130 @@ TEST(SimulatorHoldings, ARestartTakesBackWhatTheDeviceHeldOnlyWhileRunning) {
     EXPECT_EQ(std::vector<std::string>(all.end() - 2, all.end()),
               (std::vector<std::string>{"restart", "up"}));
     simulator.stop();
+}
+
+// A move: the old address is dead at once, the device is silent for the
+// silence, then it announces itself and answers from the new address, the
+// port kept, holding what it held; the listing names the new address.
+TEST(SimulatorHoldings, AMovedDeviceAnswersFromItsNewAddressWithWhatItHeld) {
+    Simulator simulator(1);
+    SimulatedDevice& device = simulator.add("127.42.0.10", 0, loudspeaker(10));
+    simulator.start();
+    Client client;
+    Client server;
+    device.startStatePackets(server.endpoint(), 50ms);
+    ASSERT_EQ(client.ask(device, "set ch 1"), "OK");
+    ASSERT_EQ(client.ask(device, "set vol -3"), "OK");
+    const device::sim::Endpoint before = device.endpoint();
+
+    const auto moved = Clock::now();
+    device.moveTo("127.42.0.11", 400ms);
+    ASSERT_TRUE(waitUntil([&] { return device.holdings().down; }, 1000ms));
+    EXPECT_EQ(device.endpoint(),
+              device::sim::Endpoint(asio::ip::make_address_v4("127.42.0.11"), before.port()));
+    EXPECT_EQ(device::sim::HoldingsListing::text(simulator),
+              "1 127.42.0.11 channel=1 volume=-3 memory=\"idle\" down\n");
+    server.arrivals(60ms);  // a packet may have been on its way
+    EXPECT_EQ(client.ask(before, "get ch", 100ms), "(none)") << "the old address is dead";
+    EXPECT_EQ(client.ask(device, "get ch", 100ms), "(none)") << "silent yet";
+    EXPECT_TRUE(server.arrivals(50ms).empty()) << "no state packet while silent";
+
+    std::vector<std::string> sources;
+    const auto packets = server.arrivals(600ms, nullptr, &sources);
+    ASSERT_GE(packets.size(), 3u);
+    EXPECT_GE(packets[0] - moved, 380ms) << "not before the silence ends";
+    EXPECT_EQ(sources, std::vector<std::string>(sources.size(), "127.42.0.11"))
+        << "announced from the new address";
+    EXPECT_EQ(client.ask(device, "get ch"), "1");
+    EXPECT_EQ(client.ask(device, "get vol"), "-3");
+    const std::vector<std::string> all = causes(device);
+    EXPECT_EQ(std::vector<std::string>(all.end() - 2, all.end()),
+              (std::vector<std::string>{"move to 127.42.0.11", "up"}));
+    EXPECT_THROW(device.moveTo("10.1.1.1"), std::invalid_argument);
+    simulator.stop();
+}
+
+// Timed by the faults: a move with a restart at the same moment keeps the
+// device down for its down time and brings it back at the new address, on
+// the common channel at the volume it powers up with; a move to an address
+// that is taken leaves the device where it was.
+TEST(SimulatorHoldings, ATimedMoveWaitsOutARestartAndOneThatCannotBindStaysPut) {
+    Simulator simulator(1);
+    // One port, as on a site: the second device can't take the first one's address.
+    SimulatedDevice& device = simulator.add("127.42.0.12", 14990, loudspeaker(12));
+    SimulatedDevice& blocked = simulator.add("127.42.0.14", 14990, loudspeaker(14));
+    simulator.start();
+    Client client;
+    Client server;
+    device.startStatePackets(server.endpoint(), 50ms);
+    device.withModel<OrvelBandModel>([](OrvelBandModel& m) { m.setPowerOnVolume("-40"); });
+    ASSERT_EQ(client.ask(device, "set ch 1"), "OK");
+    ASSERT_EQ(client.ask(device, "set vol -3"), "OK");
+
+    FaultSettings both;
+    both.move.after = 100ms;
+    both.move.to = "127.42.0.13";
+    both.reboot.after = 100ms;
+    both.reboot.down = 400ms;
+    FaultSettings taken;
+    taken.move.after = 50ms;
+    taken.move.to = "127.42.0.12";  // the first device's until it moves
+    const auto armed = Clock::now();
+    setFaults(device, both);
+    setFaults(blocked, taken);
+
+    std::vector<std::string> sources;
+    std::string first;
+    const auto packets = server.arrivals(900ms, &first, &sources);
+    ASSERT_FALSE(packets.empty());
+    EXPECT_GE(packets.back() - armed, 800ms) << "sending on";
+    std::size_t up = 0;
+    while (up < sources.size() && sources[up] == "127.42.0.12") ++up;
+    ASSERT_LT(up, packets.size());
+    EXPECT_GE(packets[up] - armed, 480ms) << "down for the restart's time, not the move's second";
+    EXPECT_EQ(sources.back(), "127.42.0.13");
+    EXPECT_EQ(device::sim::describe(device.holdings()), "channel=0 volume=-40 memory=\"idle\"");
+
+    ASSERT_TRUE(waitUntil([&] { return !blocked.holdings().down; }, 2000ms));
+    EXPECT_EQ(blocked.endpoint().address().to_string(), "127.42.0.14");
+    EXPECT_EQ(client.ask(blocked, "get ch"), "0");
+    const std::vector<std::string> tried = causes(blocked);
+    ASSERT_EQ(tried.size(), 3u);
+    EXPECT_EQ(tried[1].rfind("move to 127.42.0.12 failed: ", 0), 0u) << tried[1];
+    EXPECT_EQ(tried[2], "up");
+    simulator.stop();
+}
+
+// The volume a loudspeaker powers up with has the form its model's firmware
+// reports: decibels, or an Orvel-510's two hex levels.
+TEST(SimulatorHoldings, APowerOnVolumeHasTheFormOfItsModel) {
+    OrvelBandModel orvel610(Simulator::hardwareAddress(20), 18);
+    OrvelBandModel orvel611(Simulator::hardwareAddress(21), 18, true);
+    OrvelBandModel orvel45(Simulator::hardwareAddress(22), 20);
+    OrvelBandModel orvel510(Simulator::hardwareAddress(23), 5);
+    for (OrvelBandModel* decibels : {&orvel610, &orvel611, &orvel45}) {
+        for (const char* good : {"-4", "-40", "-96", "0"})
+            EXPECT_EQ(device::sim::volumeFormError(decibels->versionText(), good), "") << good;
+        for (const char* bad : {"-97", "1", "-04", "-0", "+4", "-4 ", "19:19", ""})
+            EXPECT_NE(device::sim::volumeFormError(decibels->versionText(), bad), "") << bad;
+    }
+    for (const char* good : {"19:19", "FE:FE", "00:3C", "3C:FE"})
+        EXPECT_EQ(device::sim::volumeFormError(orvel510.versionText(), good), "") << good;
+    for (const char* bad : {"3D:3D", "1e:1e", "FF:FF", "19:1", "19;19", "-4", " 19:19"})
+        EXPECT_NE(device::sim::volumeFormError(orvel510.versionText(), bad), "") << bad;
+
+    try {
+        orvel510.setPowerOnVolume("-4");
+        ADD_FAILURE() << "decibels taken by an Orvel-510";
+    } catch (const std::invalid_argument& error) {
+        EXPECT_NE(std::string(error.what()).find("\"-4\" is no volume of an Orvel-510"), std::string::npos)
+            << error.what();
+    }
+    EXPECT_EQ(orvel510.volume, "1E:1E") << "the refused text is not taken";
+    orvel510.setPowerOnVolume("19:19");
+    orvel510.volume = "0A:0A";
+    orvel510.restart();
+    EXPECT_EQ(orvel510.volume, "19:19");
 }
 
 // Restarts the faults make: after answering a request of the prefix, the

@@ -1,5 +1,6 @@
 #include "tools/simulator/fault_switches.h"
 
+#include <boost/asio/ip/address_v4.hpp>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +41,24 @@ std::string prefix(const std::string& option, const char* value) {
     return value;
 }
 
+/// A loopback address in dotted form, as the device will bind it.
+std::string loopback(const std::string& option, const char* value) {
+    boost::system::error_code error;
+    const auto address = boost::asio::ip::make_address_v4(value, error);
+    if (error || !address.is_loopback())
+        throw std::invalid_argument(option + " takes a loopback address (127.x.y.z), not \"" + value + "\"");
+    return address.to_string();
+}
+
+/// A loudspeaker's firmware index, 1..21.
+int firmwareIndex(const std::string& option, const char* value) {
+    char* end = nullptr;
+    const long index = std::strtol(value, &end, 10);
+    if (end == value || *end != '\0' || index < 1 || index > 21)
+        throw std::invalid_argument(option + " takes a firmware index from 1 to 21, not \"" + value + "\"");
+    return static_cast<int>(index);
+}
+
 std::string secondsText(std::chrono::milliseconds span) {
     char text[32];
     std::snprintf(text, sizeof text, "%g s", static_cast<double>(span.count()) / 1000);
@@ -64,7 +83,9 @@ std::string describeWindow(const char* what, const FaultWindow& window) {
 
 }  // namespace
 
-bool faultOptionTakesValue(const std::string& name) { return name != "--no-line-control"; }
+bool faultOptionTakesValue(const std::string& name) {
+    return name != "--no-line-control" && name != "--orvel611";
+}
 
 bool takeFaultOption(const std::string& name, const char* value, std::vector<DeviceFaults>& faults) {
     if (name == "--fault-device") {
@@ -73,18 +94,20 @@ bool takeFaultOption(const std::string& name, const char* value, std::vector<Dev
         if (end == value || *end != '\0' || number == 0 || number > 1000000)
             throw std::invalid_argument("--fault-device takes a device number from 1, not \"" +
                                         std::string(value) + "\"");
-        faults.push_back({static_cast<unsigned>(number), {}});
+        faults.emplace_back();
+        faults.back().device = static_cast<unsigned>(number);
         faults.back().settings.seed = static_cast<unsigned>(number);
         return true;
     }
     static const char* const kNames[] = {
-        "--no-line-control", "--error-on",      "--busy",          "--busy-after",   "--busy-on",
-        "--silent-for",      "--silent-after",  "--silent-on",     "--reply-delay",  "--reply-jitter",
-        "--reboot-after",    "--reboot-on",     "--reboot-down",   "--defer-switch", "--lose-requests",
-        "--lose-replies",    "--lose-on"};
+        "--no-line-control", "--error-on",     "--busy",        "--busy-after",   "--busy-on",
+        "--silent-for",      "--silent-after", "--silent-on",   "--reply-delay",  "--reply-jitter",
+        "--reboot-after",    "--reboot-on",    "--reboot-down", "--defer-switch", "--lose-requests",
+        "--lose-replies",    "--lose-on",      "--move-after",  "--move-to",      "--volume",
+        "--device-band",     "--orvel611"};
     bool known = false;
     for (const char* known_name : kNames) known = known || name == known_name;
-    if (!known) return false;
+    if (!known || (name == "--volume" && faults.empty())) return false;
     if (faults.empty()) throw std::invalid_argument(name + " needs a --fault-device before it");
     FaultSettings& s = faults.back().settings;
     if (name == "--no-line-control")
@@ -119,9 +142,31 @@ bool takeFaultOption(const std::string& name, const char* value, std::vector<Dev
         s.loseRequests = share(name, value);
     else if (name == "--lose-replies")
         s.loseReplies = share(name, value);
-    else
+    else if (name == "--lose-on")
         s.loseOn.push_back(prefix(name, value));
+    else if (name == "--move-after")
+        s.move.after = seconds(name, value);
+    else if (name == "--move-to")
+        s.move.to = loopback(name, value);
+    else if (name == "--volume" && *value == '\0')
+        throw std::invalid_argument("--volume takes a volume as \"get vol\" answers it (\"-15\", \"1E:1E\")");
+    else if (name == "--volume")
+        faults.back().volume = value;
+    else if (name == "--device-band")
+        faults.back().band = firmwareIndex(name, value);
+    else
+        faults.back().orvel611 = true;
     return true;
+}
+
+void checkFaultGroups(const std::vector<DeviceFaults>& faults) {
+    for (const DeviceFaults& group : faults) {
+        const MoveFault& move = group.settings.move;
+        if (move.after.has_value() == !move.to.empty()) continue;
+        throw std::invalid_argument(
+            "--fault-device " + std::to_string(group.device) + ": " +
+            (move.after ? "--move-after needs --move-to ADDRESS" : "--move-to needs --move-after SECONDS"));
+    }
 }
 
 FaultSwitches::FaultSwitches(FaultSettings settings, std::function<Clock::time_point()> now)
@@ -179,7 +224,7 @@ bool FaultSwitches::losesReply(const std::string& request) {
 std::optional<std::chrono::milliseconds> FaultSwitches::defers(const std::string& request) const {
     // Only a well-formed switch is taken: a device refuses any other at once.
     if (m_settings.deferSwitch.count() == 0 || !startsWith(request, "set ch ") || request.size() == 7 ||
-        request.find_first_not_of("0123456789", 7) != std::string::npos)
+        request.size() > 16 || request.find_first_not_of("0123456789", 7) != std::string::npos)
         return std::nullopt;
     return m_settings.deferSwitch;
 }
@@ -193,6 +238,11 @@ std::optional<std::chrono::milliseconds> FaultSwitches::rebootsAfter(const std::
 std::optional<FaultSwitches::Clock::time_point> FaultSwitches::rebootAt() const {
     if (!m_settings.reboot.after) return std::nullopt;
     return m_start + *m_settings.reboot.after;
+}
+
+std::optional<FaultSwitches::Clock::time_point> FaultSwitches::moveAt() const {
+    if (!m_settings.move.after || m_settings.move.to.empty()) return std::nullopt;
+    return m_start + *m_settings.move.after;
 }
 
 std::string FaultSwitches::describe() const {
@@ -218,6 +268,8 @@ std::string FaultSwitches::describe() const {
     if (!reboot.onPrefix.empty())
         text += ", restarts after each \"" + reboot.onPrefix + "...\" (down " + secondsText(reboot.down) +
                 ")";
+    if (m_settings.move.after && !m_settings.move.to.empty())
+        text += ", moves to " + m_settings.move.to + " at " + secondsText(*m_settings.move.after);
     if (m_settings.deferSwitch.count() > 0)
         text += ", channel switches deferred by " + secondsText(m_settings.deferSwitch);
     if (m_settings.loseRequests > 0 || m_settings.loseReplies > 0) {

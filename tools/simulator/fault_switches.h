@@ -31,6 +31,16 @@ struct RebootFault {
     std::chrono::milliseconds down{3000};  // neither answers nor sends state packets
 };
 
+/// A device that takes another address once, `after` the run began: it
+/// falls silent for a second (or for its down time when it restarts
+/// meanwhile), keeps what it holds, and answers and sends its state packets
+/// from `to` (a loopback address, the same port) from then on
+/// (SimulatedDevice::moveTo).
+struct MoveFault {
+    std::optional<std::chrono::milliseconds> after;
+    std::string to;
+};
+
 /// The faults of one device that an operator switches on from the
 /// simulator's command line.
 struct FaultSettings {
@@ -41,6 +51,7 @@ struct FaultSettings {
     std::chrono::milliseconds replyDelay{0};  // every reply sent this late ...
     std::chrono::milliseconds replyJitter{0};  // ... and up to this much later again, each its own
     RebootFault reboot;
+    MoveFault move;
     /// Not zero: "set ch N" is answered kDeferredSwitchReply and carried out
     /// this long later; a later one takes the place of one still waiting.
     std::chrono::milliseconds deferSwitch{0};
@@ -51,10 +62,14 @@ struct FaultSettings {
 };
 
 /// The settings for one device of the run, by its number in the simulator's
-/// order (1 for the first).
+/// order (1 for the first): its faults, and what the group says the device
+/// is, which the simulator applies as it makes the device.
 struct DeviceFaults {
     unsigned device = 0;
     FaultSettings settings;
+    std::optional<int> band;            // a loudspeaker of this firmware index (1..21) ...
+    bool orvel611 = false;              // ... in its Orvel-611 form
+    std::optional<std::string> volume;  // its power-on volume, as "get vol" answers it
 };
 
 /// The reply of a loudspeaker that has no line-control module.
@@ -67,10 +82,14 @@ extern const char* const kDeferredSwitchReply;
 /// Takes one fault option of the command line. Returns false when `name` is
 /// no fault option; throws std::invalid_argument for a fault option with a
 /// bad value or one given before "--fault-device". `value` is null for an
-/// option that takes none (faultOptionTakesValue).
+/// option that takes none (faultOptionTakesValue). "--volume" before the
+/// first "--fault-device" is no fault option: it is the whole run's.
 bool takeFaultOption(const std::string& name, const char* value, std::vector<DeviceFaults>& faults);
 /// Whether a fault option takes a value (true for names that are no fault option).
 bool faultOptionTakesValue(const std::string& name);
+/// Checks what only the whole group tells (once every option is taken):
+/// throws std::invalid_argument for a move without its time or its address.
+void checkFaultGroups(const std::vector<DeviceFaults>& faults);
 
 /// The faults of one device in front of its model. The device asks it about
 /// each request and each state packet, under the device's lock; any thread.
@@ -100,6 +119,8 @@ public:
     std::optional<std::chrono::milliseconds> rebootsAfter(const std::string& request) const;
     /// When the device restarts of its own accord, once; nothing: never.
     std::optional<Clock::time_point> rebootAt() const;
+    /// When the device moves to settings().move.to, once; nothing: never.
+    std::optional<Clock::time_point> moveAt() const;
 
     const FaultSettings& settings() const { return m_settings; }
 

@@ -1,6 +1,7 @@
 #include "tools/simulator/model.h"
 
 #include <cstdlib>
+#include <stdexcept>
 
 namespace device::sim {
 
@@ -81,10 +82,39 @@ std::optional<std::string> CommandModel::answer(const std::string& request) {
     return std::string("ERR unknown command");
 }
 
+namespace {
+
+bool isOrvel510(const std::string& versionText) { return versionText.rfind("Orvel-510 ", 0) == 0; }
+
+/// One level of an Orvel-510's volume: two upper-case hex digits, 00..3C or FE.
+bool isHexLevel(const std::string& text) {
+    for (char c : text)
+        if (!(c >= '0' && c <= '9') && !(c >= 'A' && c <= 'F')) return false;
+    if (text.size() != 2) return false;
+    const unsigned long level = std::strtoul(text.c_str(), nullptr, 16);
+    return level <= 0x3C || level == 0xFE;
+}
+
+}  // namespace
+
+std::string volumeFormError(const std::string& versionText, const std::string& text) {
+    const std::string model = versionText.substr(0, versionText.find(' '));
+    const std::string quoted = "\"" + text + "\"";
+    if (isOrvel510(versionText)) {
+        if (text.size() == 5 && text[2] == ':' && isHexLevel(text.substr(0, 2)) && isHexLevel(text.substr(3)))
+            return std::string();
+        return quoted + " is no volume of an " + model +
+               ": it reports two hex levels from 00 (loudest) to 3C, or FE muted, as \"1E:1E\" or \"FE:FE\"";
+    }
+    for (int decibels = -96; decibels <= 0; ++decibels)
+        if (text == std::to_string(decibels)) return std::string();
+    return quoted + " is no volume of an " + model +
+           ": it reports whole decibels from -96 (muted) to 0, as \"-15\"";
+}
+
 OrvelModel::OrvelModel(std::string hardwareAddress, std::string versionText)
     : CommandModel(std::move(hardwareAddress), std::move(versionText)) {
-    const bool oldFirmware = this->versionText().rfind("Orvel-510 ", 0) == 0;
-    volume = oldFirmware ? "1E:1E" : "-15";
+    volume = isOrvel510(this->versionText()) ? "1E:1E" : "-15";
     powerOnVolume = volume;
     on("get vol", [this](const std::string&) { return std::optional<std::string>(volume); });
     on("set vol", [this](const std::string& level) {
@@ -92,6 +122,13 @@ OrvelModel::OrvelModel(std::string hardwareAddress, std::string versionText)
         volume = level;
         return std::optional<std::string>("OK");
     });
+}
+
+void OrvelModel::setPowerOnVolume(const std::string& text) {
+    const std::string error = volumeFormError(versionText(), text);
+    if (!error.empty()) throw std::invalid_argument(error);
+    volume = text;
+    powerOnVolume = text;
 }
 
 std::string OrvelModel::statePacket() const {

@@ -107,10 +107,23 @@ public:
     /// keeps it).
     std::string powerOnVolume;
 
+    /// The loudspeaker starts, and starts again after each restart, at
+    /// `text` ("-4", or "19:19" for an Orvel-510). Throws
+    /// std::invalid_argument with volumeFormError's text for one of the
+    /// wrong form.
+    void setPowerOnVolume(const std::string& text);
+
     std::string statePacket() const override;
     Holdings holdings() const override;
     void restart() override;
 };
+
+/// Why `text` is no volume that a loudspeaker of `versionText` reports to
+/// "get vol"; empty when it is one. An Orvel-510 reports two levels of two
+/// upper-case hex digits, 00 (loudest) to 3C, or FE muted ("1E:1E"); the
+/// others whole decibels from -96 (muted) to 0, written as "%i" writes them
+/// ("-15").
+std::string volumeFormError(const std::string& versionText, const std::string& text);
 
 /// A microphone console.
 class TovikModel : public CommandModel {

@@ -1,6 +1,8 @@
 #include "tools/simulator/simulated_device.h"
 
+#include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/post.hpp>
+#include <stdexcept>
 
 namespace device::sim {
 
@@ -9,19 +11,28 @@ namespace asio = boost::asio;
 SimulatedDevice::SimulatedDevice(asio::io_context& io, const Endpoint& local, std::unique_ptr<Model> model)
     : m_strand(asio::make_strand(io)),
       m_socket(m_strand, local),
-      m_local(m_socket.local_endpoint()),
       m_buffer(65536),
       m_stateTimer(m_strand),
       m_upTimer(m_strand),
       m_deferTimer(m_strand),
       m_rebootTimer(m_strand),
+      m_moveTimer(m_strand),
+      m_local(m_socket.local_endpoint()),
       m_model(std::move(model)) {
     m_lastHoldings = holdingsLocked();
     m_history.push_back({std::chrono::steady_clock::now(), m_lastHoldings, std::string()});
 }
 
+Endpoint SimulatedDevice::endpoint() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_local;
+}
+
 void SimulatedDevice::start() {
-    asio::post(m_strand, [this] { receive(); });
+    asio::post(m_strand, [this] {
+        m_receiving = true;
+        receive();
+    });
 }
 
 void SimulatedDevice::close() {
@@ -33,6 +44,7 @@ void SimulatedDevice::close() {
         m_upTimer.cancel();
         m_deferTimer.cancel();
         m_rebootTimer.cancel();
+        m_moveTimer.cancel();
     });
 }
 
@@ -44,22 +56,43 @@ void SimulatedDevice::setReplyPolicy(const ReplyPolicy& policy) {
 
 void SimulatedDevice::setFaults(std::shared_ptr<FaultSwitches> faults) {
     std::optional<std::chrono::steady_clock::time_point> rebootAt;
+    std::optional<std::chrono::steady_clock::time_point> moveAt;
     std::chrono::milliseconds down{0};
+    std::string moveTo;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_faults = std::move(faults);
         if (m_faults) {
             rebootAt = m_faults->rebootAt();
             down = m_faults->settings().reboot.down;
+            moveAt = m_faults->moveAt();
+            moveTo = m_faults->settings().move.to;
         }
     }
-    asio::post(m_strand, [this, rebootAt, down] {
+    asio::post(m_strand, [this, rebootAt, down, moveAt, moveTo] {
         m_rebootTimer.cancel();
-        if (m_closed || !rebootAt) return;
-        m_rebootTimer.expires_at(*rebootAt);
-        m_rebootTimer.async_wait([this, down](const boost::system::error_code& error) {
-            if (!error && !m_closed) restartNow(down);
-        });
+        m_moveTimer.cancel();
+        if (m_closed) return;
+        if (rebootAt) {
+            m_rebootTimer.expires_at(*rebootAt);
+            m_rebootTimer.async_wait([this, down](const boost::system::error_code& error) {
+                if (!error && !m_closed) restartNow(down);
+            });
+        }
+        if (moveAt) {
+            m_moveTimer.expires_at(*moveAt);
+            m_moveTimer.async_wait([this, moveTo](const boost::system::error_code& error) {
+                if (error || m_closed) return;
+                std::shared_ptr<Socket> socket;
+                std::string cause = "move to " + moveTo;
+                try {
+                    socket = bindAt(moveTo);
+                } catch (const std::exception& failure) {
+                    cause += std::string(" failed: ") + failure.what();
+                }
+                moveNow(std::move(socket), kMoveSilence, cause);
+            });
+        }
     });
 }
 
@@ -71,6 +104,52 @@ void SimulatedDevice::setHoldingsObserver(HoldingsObserver observer) {
 void SimulatedDevice::restart(std::chrono::milliseconds down) {
     asio::post(m_strand, [this, down] {
         if (!m_closed) restartNow(down);
+    });
+}
+
+void SimulatedDevice::moveTo(const std::string& address, std::chrono::milliseconds silence) {
+    std::shared_ptr<Socket> socket = bindAt(address);
+    asio::post(m_strand, [this, socket, silence, address] {
+        if (!m_closed) moveNow(socket, silence, "move to " + address);
+    });
+}
+
+std::shared_ptr<SimulatedDevice::Socket> SimulatedDevice::bindAt(const std::string& address) {
+    boost::system::error_code error;
+    const auto ip = asio::ip::make_address_v4(address, error);
+    if (error || !ip.is_loopback())
+        throw std::invalid_argument("a simulated device must use a loopback address: " + address);
+    return std::make_shared<Socket>(m_strand, Endpoint(ip, endpoint().port()));
+}
+
+void SimulatedDevice::moveNow(std::shared_ptr<Socket> socket, std::chrono::milliseconds silence,
+                              const std::string& cause) {
+    if (socket) {
+        // The old address goes dead now; a receive still waiting on it ends.
+        boost::system::error_code ignored;
+        m_socket.close(ignored);
+        m_socket = std::move(*socket);
+        ++m_socketCount;
+    }
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (socket) {
+        boost::system::error_code ignored;
+        m_local = m_socket.local_endpoint(ignored);
+    }
+    // A restart under way brings the device up at its own time.
+    const bool restarting = m_down;
+    const unsigned life = restarting ? m_life.load() : ++m_life;
+    if (!restarting) m_pending.clear();
+    m_down = true;
+    const std::optional<HoldingsChange> change = noteHoldings(cause);
+    const HoldingsObserver observer = m_holdingsObserver;
+    lock.unlock();
+    tell(change, observer);
+    if (socket && m_receiving) receive();
+    if (restarting) return;
+    m_upTimer.expires_after(silence);
+    m_upTimer.async_wait([this, life](const boost::system::error_code& error) {
+        if (!error && !m_closed && m_life == life) comeUp(life);
     });
 }
 
@@ -176,12 +255,15 @@ std::size_t SimulatedDevice::maxPending() const {
 
 void SimulatedDevice::receive() {
     if (m_closed) return;
-    m_socket.async_receive_from(asio::buffer(m_buffer), m_source,
-                                [this](const boost::system::error_code& error, std::size_t size) {
-                                    if (error == asio::error::operation_aborted || m_closed) return;
-                                    if (!error) handle(std::string(m_buffer.data(), size), m_source);
-                                    receive();
-                                });
+    const unsigned socket = m_socketCount;
+    m_socket.async_receive_from(
+        asio::buffer(m_buffer), m_source,
+        [this, socket](const boost::system::error_code& error, std::size_t size) {
+            // A socket a move replaced: the new one has its own receive.
+            if (error == asio::error::operation_aborted || m_closed || socket != m_socketCount) return;
+            if (!error) handle(std::string(m_buffer.data(), size), m_source);
+            receive();
+        });
 }
 
 void SimulatedDevice::handle(std::string text, const Endpoint& source) {

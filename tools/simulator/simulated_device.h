@@ -47,7 +47,9 @@ struct Datagram {
 
 /// One change of what a device holds, and what made it: the request it
 /// acted on, "restart", "up" (started again), the deferred request carried
-/// out ("deferred set ch 1"), or "by hand" (withModel).
+/// out ("deferred set ch 1"), "move to 127.0.1.9" (silent while it takes
+/// the address), "move to 127.0.1.9 failed: <reason>" (silent, then back
+/// where it was), or "by hand" (withModel).
 struct HoldingsChange {
     std::chrono::steady_clock::time_point at;
     Holdings holdings;  // after the change
@@ -78,7 +80,8 @@ public:
     SimulatedDevice(const SimulatedDevice&) = delete;
     SimulatedDevice& operator=(const SimulatedDevice&) = delete;
 
-    const Endpoint& endpoint() const { return m_local; }
+    /// Where the device answers now (a move changes it).
+    Endpoint endpoint() const;
 
     void start();
     /// Closes the socket and stops the timers; the simulator calls it before its
@@ -89,6 +92,9 @@ public:
     /// Faults of the device itself, asked before the model about every
     /// request (the server's search too) and every state packet. A restart
     /// they time (rebootAt, a steady_clock time) is armed here.
+    /// A move they time (moveAt) is armed here too; one that cannot bind
+    /// its address when its time comes leaves the device where it was,
+    /// after the silence, with the reason in the holdings' history.
     void setFaults(std::shared_ptr<FaultSwitches> faults);
     void setObserver(Observer observer);
     void setHoldingsObserver(HoldingsObserver observer);
@@ -101,6 +107,20 @@ public:
     /// are lost, and for `down` it neither answers nor sends state packets;
     /// then it sends its state packet at once and every period from then on.
     void restart(std::chrono::milliseconds down);
+
+    /// How long a device that moves stays silent, unless a restart keeps it
+    /// down longer.
+    static constexpr std::chrono::milliseconds kMoveSilence{1000};
+    /// The device takes another loopback address, the port staying: its
+    /// old address goes dead at once, and for `silence` it neither answers
+    /// nor sends state packets, and the replies it still owed are lost (a
+    /// restart under way keeps it down for its own down time instead); then
+    /// it announces itself from `address`, answers there and keeps its
+    /// period. It keeps what it holds, a deferred switch too. Binds at
+    /// once: throws std::invalid_argument for an address that is no
+    /// loopback address and boost::system::system_error when it cannot be
+    /// bound.
+    void moveTo(const std::string& address, std::chrono::milliseconds silence = kMoveSilence);
 
     /// What the device holds now.
     Holdings holdings() const;
@@ -144,6 +164,7 @@ public:
     }
 
 private:
+    using Socket = boost::asio::ip::udp::socket;
     void receive();
     void handle(std::string text, const Endpoint& source);
     void reply(const std::string& request, const std::string& text, const Endpoint& to, unsigned copiesLeft,
@@ -156,6 +177,11 @@ private:
     void restartNow(std::chrono::milliseconds down);
     void comeUp(unsigned life);
     void carryOutDeferred(unsigned token);
+    /// Strand only: takes `socket` (bound at the new address) in place of
+    /// the old one, or, when it is null, stays where it is; silent for
+    /// `silence` unless already down.
+    void moveNow(std::shared_ptr<Socket> socket, std::chrono::milliseconds silence, const std::string& cause);
+    std::shared_ptr<Socket> bindAt(const std::string& address);
 
     /// Under m_mutex: the holdings now, and the change since the last
     /// look when there is one.
@@ -165,20 +191,25 @@ private:
     void tell(const std::optional<HoldingsChange>& change, const HoldingsObserver& observer);
 
     boost::asio::strand<boost::asio::io_context::executor_type> m_strand;
-    boost::asio::ip::udp::socket m_socket;
-    const Endpoint m_local;
+    Socket m_socket;  // strand only, once started
     std::vector<char> m_buffer;
     Endpoint m_source;
     boost::asio::steady_timer m_stateTimer;
-    boost::asio::steady_timer m_upTimer;      // the end of a restart's down time
+    boost::asio::steady_timer m_upTimer;      // the end of a restart's down time or a move's silence
     boost::asio::steady_timer m_deferTimer;   // the deferred request's time
     boost::asio::steady_timer m_rebootTimer;  // the restart the faults time
+    boost::asio::steady_timer m_moveTimer;    // the move the faults time
     std::chrono::steady_clock::time_point m_nextStatePacket;  // strand only
-    bool m_closed = false;  // strand only
+    bool m_closed = false;                                    // strand only
+    bool m_receiving = false;                                 // strand only: start() came
+    /// Strand only: counts the sockets, so that a receive of one replaced
+    /// by a move ends there.
+    unsigned m_socketCount = 0;
     /// Counts the restarts: what was due in an earlier life is dropped.
     std::atomic<unsigned> m_life{0};
 
     mutable std::mutex m_mutex;  // guards what follows
+    Endpoint m_local;
     std::unique_ptr<Model> m_model;
     ReplyPolicy m_policy;
     std::shared_ptr<FaultSwitches> m_faults;
