@@ -285,22 +285,13 @@ void OrvelInfo::takePlayback(const OrvelPacket& packet, State& state, int index,
     if ((f[5] != state.playbackState || f[14] != state.playbackSource) && index >= 2) {
         const int current = getVersionIndex();
         const std::uint32_t kind = playbackKindOf(current, f[5]);
-        if (m_revertToDiscovery.load() && getPlaybackType() == playback::kNone && (kind == 1 || kind == 4)) {
-            // Once per object: a loudspeaker that the server last left on a
-            // notice channel is brought back to the common broadcast.
-            m_revertToDiscovery = false;
-            LOG_INFO(L"Revert a channel to CHANNEL_DISCOVERY.");
-            const boost::shared_ptr<OrvelInfo> self = getThisPtr();
-            if (self)
-                base::ThreadDispatcher::add(L"Switch channel to CHANNEL_DISCOVERY.", 0, [self] {
-                    try {
-                        self->switchChannel(CHANNEL_DISCOVERY);
-                    } catch (const exception::Base& e) {
-                        LOG_WARN(L"The channel of the device id=%1% isn't reverted: %2%", self->getId(),
-                                 std::string(e.what()));
-                    }
-                });
-        }
+        // Once per object: a loudspeaker that the server last left on a
+        // notice channel is brought back to the common broadcast. One the
+        // program switched itself is the program's: its packet may show the
+        // notice's stream before the late reply to the switch came.
+        if (m_switchesAsked.load() == 0 && getPlaybackType() == playback::kNone && (kind == 1 || kind == 4) &&
+            m_revertToDiscovery.exchange(false))
+            revertToDiscovery();
         const std::uint64_t code = playbackCodeOf(kind, getPlaybackType(), current, f[14], f[12]);
         m_playbackType = code;
         LOG_INFO(L"changed playback source of device id=%1%, %2% -> %3% [type=%4%]", m_id,

@@ -10,6 +10,7 @@
 
 #include <boost/shared_ptr.hpp>
 #include <boost/thread/mutex.hpp>
+#include <boost/thread/recursive_mutex.hpp>
 
 #include "device/device_base.h"
 #include "device/memory/audio_memory_types.h"
@@ -294,6 +295,10 @@ private:
     /// between are not held against the channel.
     void switchStarted();
     void switchEnded();
+    /// A loudspeaker found on a notice channel before the program ever
+    /// asked it to switch (a notice of an earlier run left it there) goes
+    /// back to channel 0, unless a switch of the program's is asked first.
+    void revertToDiscovery();
     /// One state packet's part in the return count: the cause, or kNone.
     ReturnCause watchPacket(std::int64_t at, bool wasOnline, bool moved, std::uint32_t kind);
     /// A return seen: what the loudspeaker may have lost is forgotten and
@@ -351,6 +356,13 @@ private:
     std::atomic<std::uint64_t> m_levelBeforeMute{0};
     std::atomic<std::uint64_t> m_playbackType{playback::kNone};
     std::atomic<bool> m_revertToDiscovery{true};
+    /// Switches the program asked of the loudspeaker; counted, with the
+    /// asynchronous switches sent, under m_switchOrder, so that the revert
+    /// to channel 0 goes out either before a switch of the program's or not
+    /// at all. Recursive: a switch that cannot be sent completes at once and
+    /// its caller may ask the next one.
+    std::atomic<std::uint64_t> m_switchesAsked{0};
+    boost::recursive_mutex m_switchOrder;
     boost::mutex m_returnLock;   // the watch's only lock; nothing is called under it
     ReturnWatch m_returnWatch;   // under m_returnLock
     std::atomic<std::uint64_t> m_returns{0};

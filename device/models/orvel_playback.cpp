@@ -280,6 +280,7 @@ void OrvelInfo::holdChannel(AudioChannel channel) {
 }
 
 void OrvelInfo::switchStarted() {
+    ++m_switchesAsked;
     const std::int64_t at = now();
     boost::lock_guard<boost::mutex> lock(m_returnLock);
     m_returnWatch.switchStarted(at);
@@ -379,11 +380,26 @@ void OrvelInfo::switchChannelAsync(AudioChannel channel, RequestDone done) {
         done(outcome(RequestOutcome::kFailed, kUnsupported));
         return;
     }
+    // Counted and queued together: a revert to channel 0 goes out before it or not at all.
+    boost::lock_guard<boost::recursive_mutex> order(m_switchOrder);
     switchStarted();
     exchangeAsync(channelCommand(channel), [this, channel, done](bool answered, const std::string& reply, bool late) {
         const RequestOutcome result = takeSwitchReply(channel, answered, reply, late);
         if (!late) switchEnded();
         done(result);
+    });
+}
+
+void OrvelInfo::revertToDiscovery() {
+    boost::lock_guard<boost::recursive_mutex> order(m_switchOrder);
+    if (m_switchesAsked.load() != 0) return;  // a switch of the program's came first: it stands
+    LOG_INFO(L"Revert a channel to CHANNEL_DISCOVERY.");
+    switchStarted();
+    exchangeAsync(channelCommand(CHANNEL_DISCOVERY), [this](bool answered, const std::string& reply, bool late) {
+        const RequestOutcome result = takeSwitchReply(CHANNEL_DISCOVERY, answered, reply, late);
+        if (!late) switchEnded();
+        if (result.kind != RequestOutcome::kDone)
+            LOG_WARN(L"The channel of the device id=%1% isn't reverted: %2%", m_id, result.cause);
     });
 }
 

@@ -409,6 +409,7 @@ TEST_F(OrvelOverUdp, AReturnIsCountedOnceAndForgetsTheChannelAndTheVolume) {
 // channel that shows the common stream has not come back from anywhere.
 TEST_F(OrvelOverUdp, PacketsThatNeverShowTheChannelCountNoReturn) {
     auto [sim, object] = add(18);
+    sim->withModel<OrvelBandModel>([](OrvelBandModel& m) { m.showsChannel = false; });
     connect(*sim, *object);
     for (const device::AudioChannel channel : {1, 0, 6, 3, 1}) {
         ASSERT_TRUE(object->switchChannel(channel));
@@ -417,6 +418,34 @@ TEST_F(OrvelOverUdp, PacketsThatNeverShowTheChannelCountNoReturn) {
     }
     EXPECT_EQ(object->returnCount(), 0u);
     EXPECT_EQ(object->getCachedChannel(), 1) << "kept";
+}
+
+// A loudspeaker found on a notice channel that the program never switched
+// (a notice of an earlier run left it there) goes back to channel 0, once.
+// One the program is switching may show the notice's stream in its packet
+// before its late "OK" comes: that is the program's own switch, which stands.
+TEST_F(OrvelOverUdp, OnlyALoudspeakerTheProgramNeverSwitchedIsRevertedFromANoticeChannel) {
+    auto [left, leftObject] = add(18);
+    connect(*left, *leftObject);
+    model(*left, [](OrvelBandModel& m) { m.answer("set ch 1"); });
+    packet(*left, *leftObject);
+    EXPECT_TRUE(waitUntil([&] { return left->holdings().channel == 0u; })) << "reverted";
+    EXPECT_EQ(requests(*left), Strings{"set ch 0"});
+
+    auto [late, lateObject] = add(18);
+    connect(*late, *lateObject);
+    device::sim::ReplyPolicy slow;
+    slow.delay = 400ms;
+    late->setReplyPolicy(slow);
+    std::atomic<bool> done{false};
+    lateObject->switchChannelAsync(1, [&](const device::RequestOutcome&) { done = true; });
+    ASSERT_TRUE(waitUntil([&] { return late->holdings().channel == 1u; }));
+    ASSERT_FALSE(done.load()) << "the packet must come before the reply";
+    packet(*late, *lateObject);
+    ASSERT_TRUE(waitUntil([&] { return done.load(); }));
+    std::this_thread::sleep_for(300ms);  // a revert, if one were queued, would have gone by now
+    EXPECT_EQ(requests(*late), Strings{"set ch 1"});
+    EXPECT_EQ(late->holdings().channel, 1u);
 }
 
 // A loudspeaker whose state doesn't change still sends packets; each of them
