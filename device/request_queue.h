@@ -43,10 +43,33 @@ namespace device {
 /// less when it was answered): a device that sends datagrams of its own
 /// meanwhile holds up its queue no longer.
 ///
+/// Waiting requests. A caller that waits for its reply (the transport's
+/// sync()) is not kept past its bound: twice its resend time plus
+/// kWaitSlack from the call, plus the time the request waited while the
+/// device was busy with requests of the same caller (in flight or draining
+/// after them): that wait is the caller's own doing. Time behind another
+/// caller's requests counts against the bound. When the bound passes, a
+/// request still queued is withdrawn unsent and one in flight stays in
+/// flight (its device busy until it is answered or given up) while its
+/// caller is let go. A device counts as not answering from a give-up until
+/// the next datagram from it: a waiting request that would wait behind
+/// another caller's request to such a device (in flight or queued ahead of
+/// it) ends at once, unanswered; behind its own caller's requests or only a
+/// drain it waits its turn within its bound, and to an idle device it is
+/// sent: the device may be back. Requests nobody waits for are never
+/// withdrawn for their time in the queue: they wait their turn however long
+/// it takes.
+///
+/// A caller is what the transport says it is: the thread that made the
+/// request. One thread's requests to a device follow one another as its code
+/// made them (a dispatcher thread's jobs, one after another, count as one
+/// caller), while another thread's requests are somebody else's business.
+///
 /// A request to an idle device goes into flight as it is added, and the next
 /// queued request as the previous one is answered: the caller of add() or
 /// match() sends it at once. poll() only deals with what time brings:
-/// resends, give-ups and the ends of drains.
+/// resends, give-ups, waiting requests whose time is up and the ends of
+/// drains.
 ///
 /// Not thread-safe: the transport calls it under its own lock.
 class RequestQueue {
@@ -55,6 +78,12 @@ public:
     using TimePoint = Clock::time_point;
     using Duration = Clock::duration;
     using Id = std::uint64_t;
+    /// Who made a request (see the class comment); 0 for nobody in particular.
+    using Caller = std::uint64_t;
+
+    /// A waiting request's bound beyond twice the resend time: the hand-over
+    /// of the reply to its caller.
+    static constexpr Duration kWaitSlack = std::chrono::milliseconds(50);
 
     /// One datagram to put on the wire.
     struct Send {
@@ -65,11 +94,15 @@ public:
         bool resend = false;
     };
 
-    /// Queues a request; ids start at 1. A resend time below 1 ms counts as
-    /// 1 ms. When the device is idle the request is in flight at once and
-    /// `send` holds its datagram, else `send` is left empty.
+    /// Queues a request of `caller`; ids start at 1. A resend time below
+    /// 1 ms counts as 1 ms. When the device is idle
+    /// the request is in flight at once and `send` holds its datagram, else
+    /// `send` is left empty. `waits`: its caller waits for it, and it is
+    /// bounded as the class comment says; 0 when it ends at once, unanswered
+    /// and never queued (it would wait behind another caller's request to a
+    /// device that counts as not answering).
     Id add(std::uint32_t address, std::uint16_t port, std::string datagram, int priority, Duration resend,
-           TimePoint now, std::optional<Send>& send);
+           TimePoint now, std::optional<Send>& send, Caller caller = 0, bool waits = false);
 
     /// What a datagram from a device is to the queue.
     struct Match {
@@ -88,10 +121,14 @@ public:
     Match match(std::uint32_t address, TimePoint arrival, TimePoint now, std::optional<Send>& next);
 
     /// Brings the queue up to `now`: appends to `sends` the datagrams due
-    /// (resends, and requests whose device's drain ended) and to `expired` the
+    /// (resends, and requests whose device's drain ended), to `expired` the
     /// requests given up unanswered (sent, resent and still silent one resend
-    /// time later).
-    void poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>& expired);
+    /// time later), and to `released` the waiting requests whose callers stop
+    /// waiting, unanswered (each once): their bound passed, or they wait
+    /// behind another caller's request to a device that counts as not
+    /// answering. A released request that was still queued is gone; one in
+    /// flight is answered or given up later like any other.
+    void poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>& expired, std::vector<Id>& released);
 
     /// When poll() has something to do next; TimePoint::max() when nothing waits for time.
     TimePoint nextWake() const;
@@ -119,6 +156,12 @@ private:
         std::uint16_t port;
         std::string datagram;
         Duration resend;
+        Caller caller;
+        bool waits;
+        TimePoint added;
+        // A waiting request's end, without the time it has still to be
+        // credited for a request of its own caller that holds the device.
+        TimePoint deadline;
     };
     struct InFlight {
         Id id = 0;
@@ -128,6 +171,9 @@ private:
         TimePoint firstSent{};
         TimePoint lastSent{};
         int sends = 0;
+        Caller caller = 0;
+        bool waits = false;     // and not yet released
+        TimePoint deadline{};
     };
     struct Peer {
         std::multimap<int, Queued, std::greater<int>> queue;  // equal keys keep insertion order
@@ -138,6 +184,11 @@ private:
         Id givenUp = 0;         // the drained request, when given up and its late reply not yet come
         TimePoint drainedSent{};  // the drained request's first send: nothing that came before is its reply
         TimePoint scheduled = TimePoint::max();  // this peer's entry in m_agenda
+
+        bool silent = false;  // a give-up, and no datagram since
+        // Whose request holds the device: in flight, or draining after it.
+        std::optional<Caller> occupant;
+        TimePoint occupiedSince{};
     };
 
     /// Starts the drain after the request in flight was answered or given up,
@@ -148,6 +199,26 @@ private:
     Send launch(std::uint32_t address, Peer& peer, Queued request, TimePoint now);
     /// Files the peer's next timed action in the agenda.
     void reschedule(std::uint32_t address, Peer& peer, TimePoint now);
+    /// The device is held by `caller`'s request from `at` on (nobody's when
+    /// empty): the waiting requests of the caller that held it until then
+    /// are credited with the time they waited meanwhile.
+    static void occupy(Peer& peer, std::optional<Caller> caller, TimePoint at);
+    /// Ends the hold of a drain that is over by `now`.
+    static void endDrain(Peer& peer, TimePoint now);
+    /// What a queued waiting request of the holder's caller is credited
+    /// with for the hold until `at`.
+    static Duration credit(const Peer& peer, const Queued& request, TimePoint at);
+    /// When a queued waiting request's time is up as things stand; max()
+    /// while a request of its own caller holds the device.
+    static TimePoint deadlineOf(const Peer& peer, const Queued& request, TimePoint now);
+    /// Whether the queued request at `it` is a waiting one to let go now:
+    /// its time is up, or it waits behind another caller's request (in
+    /// flight or queued ahead of it) to a device that counts as not
+    /// answering.
+    using QueueEntry = std::multimap<int, Queued, std::greater<int>>::const_iterator;
+    static bool due(const Peer& peer, QueueEntry it, TimePoint now);
+    /// Lets go the waiting requests that are due.
+    void release(Peer& peer, TimePoint now, std::vector<Id>& released);
 
     Id m_lastId = 0;
     std::size_t m_active = 0;  // requests queued or in flight
