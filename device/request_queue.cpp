@@ -4,13 +4,20 @@
 
 namespace device {
 
+namespace {
+
+/// A time moves this part of the way towards a shorter reply time per answer.
+constexpr int kFallShare = 4;
+
+}  // namespace
+
 RequestQueue::Id RequestQueue::add(std::uint32_t address, std::uint16_t port, std::string datagram, int priority,
                                    Duration resend, TimePoint now, std::optional<Send>& send, Caller caller,
                                    bool waits) {
     resend = std::max<Duration>(resend, std::chrono::milliseconds(1));
     Peer& peer = m_peers[address];
     Queued request{0, port, std::move(datagram), resend, caller, waits, now,
-                   now + 2 * resend + kWaitSlack};
+                   now + 2 * resendOf(peer, resend) + kWaitSlack};
     endDrain(peer, now);
     const bool idle = !peer.inFlight && peer.queue.empty() && now >= peer.drainUntil;
     if (!idle && waits && peer.silent) {
@@ -49,6 +56,14 @@ RequestQueue::Match RequestQueue::match(std::uint32_t address, TimePoint arrival
         // late after this one as the resend was after the first send.
         --peer.drainReplies;
         peer.drainUntil = std::max(peer.drainUntil, arrival + peer.drainStep);
+        if (peer.givenUp != 0) {
+            learn(peer, arrival - peer.drainedSent);
+        } else if (peer.answeredAfter) {
+            // The answer's sibling: with the replies in the order of the
+            // sends, each took this long.
+            learn(peer, std::max(*peer.answeredAfter, arrival - peer.drainedResent));
+            peer.answeredAfter.reset();
+        }
         const Match late{peer.givenUp, peer.givenUp != 0};
         peer.givenUp = 0;
         reschedule(address, peer, now);
@@ -63,7 +78,9 @@ RequestQueue::Match RequestQueue::match(std::uint32_t address, TimePoint arrival
         // with the other reply than with this one: the address drains as
         // long as after a give-up at its time.
         drain(peer, request, std::max(now, request.firstSent + 2 * request.resend), request.sends - 1);
+        peer.answeredAfter = arrival - request.firstSent;
     } else {
+        learn(peer, arrival - request.firstSent);
         occupy(peer, std::nullopt, now);
     }
     peer.inFlight.reset();
@@ -126,13 +143,26 @@ RequestQueue::TimePoint RequestQueue::drainEnd(std::uint32_t address) const {
     return it == m_peers.end() ? TimePoint{} : it->second.drainUntil;
 }
 
+RequestQueue::Duration RequestQueue::resendTime(std::uint32_t address, Duration resend) const {
+    resend = std::max<Duration>(resend, std::chrono::milliseconds(1));
+    const auto it = m_peers.find(address);
+    return it == m_peers.end() ? resend : resendOf(it->second, resend);
+}
+
+std::optional<RequestQueue::Duration> RequestQueue::replyTime(std::uint32_t address) const {
+    const auto it = m_peers.find(address);
+    return it == m_peers.end() ? std::nullopt : it->second.replyTime;
+}
+
 void RequestQueue::drain(Peer& peer, const InFlight& request, TimePoint from, int replies) {
     peer.drainStep = (request.lastSent - request.firstSent) + request.resend / 2;
     // Past a drain that a datagram read late extended while this request was in flight.
     peer.drainUntil = std::max(peer.drainUntil, from + peer.drainStep);
     peer.drainReplies = replies;
     peer.drainedSent = request.firstSent;
+    peer.drainedResent = request.lastSent;
     peer.givenUp = 0;
+    peer.answeredAfter.reset();
 }
 
 RequestQueue::Send RequestQueue::launch(std::uint32_t address, Peer& peer, Queued queued, TimePoint now) {
@@ -145,7 +175,7 @@ RequestQueue::Send RequestQueue::launch(std::uint32_t address, Peer& peer, Queue
     request.id = queued.id;
     request.port = queued.port;
     request.datagram = std::move(queued.datagram);
-    request.resend = queued.resend;
+    request.resend = resendOf(peer, queued.resend);
     request.firstSent = now;
     request.lastSent = now;
     request.sends = 1;
@@ -171,6 +201,25 @@ RequestQueue::Duration RequestQueue::credit(const Peer& peer, const Queued& requ
 void RequestQueue::endDrain(Peer& peer, TimePoint now) {
     if (peer.occupant && !peer.inFlight && now >= peer.drainUntil)
         occupy(peer, std::nullopt, std::max(peer.drainUntil, peer.occupiedSince));
+}
+
+void RequestQueue::learn(Peer& peer, Duration sample) {
+    if (sample < Duration::zero()) return;
+    if (!peer.replyTime || sample >= *peer.replyTime)
+        peer.replyTime = sample;
+    else
+        *peer.replyTime -= (*peer.replyTime - sample) / kFallShare;
+}
+
+RequestQueue::Duration RequestQueue::resendOf(const Peer& peer, Duration resend) {
+    if (!peer.replyTime) return resend;
+    const Duration wanted = *peer.replyTime + resend / 4;
+    // Later than that, a resend at the most would go just as the reply
+    // comes, and the drain after it would be scaled up for nothing: such a
+    // device is served as one that does not answer in time, its replies
+    // taken as late ones.
+    if (wanted <= resend || wanted > kMostResends * resend) return resend;
+    return wanted;
 }
 
 RequestQueue::TimePoint RequestQueue::deadlineOf(const Peer& peer, const Queued& request, TimePoint now) {

@@ -43,8 +43,37 @@ namespace device {
 /// less when it was answered): a device that sends datagrams of its own
 /// meanwhile holds up its queue no longer.
 ///
+/// Each device's resend time is learnt from its answers. A device that
+/// answers as late as the resend time or later had every request sent twice,
+/// and each answer then cost a drain: about two reply times a request. Once
+/// its lateness is known, its requests are resent only after that lateness
+/// plus a quarter of R, so that its single reply answers them and nothing
+/// drains; the give-up (twice the resend time) and the drains (built from
+/// the resend time and the times of the sends) scale with it. A device that
+/// answers within 0.75R keeps R, and so does one with nothing learnt yet. A
+/// device later than 2.75R keeps R too: a resend time at the lateness would
+/// go as the reply comes, and a drain scaled up to it would hold the device
+/// longer than the give-up and the late reply do (up to 2.5R late, as
+/// above). So the resend time is R or between R and 3R. What is learnt:
+///  - the reply to a request sent once: the time from the send;
+///  - an answer that came after the resend: nothing until the other reply
+///    comes within the drain, then the later of the two times each reply
+///    took from its own send (replies in the order of the sends). Without
+///    that second reply the answer may be the prompt reply to the resend
+///    after a lost first send: no lateness is taken from it;
+///  - the late reply of a given-up request: its time from the first send.
+/// A reply time above the one held replaces it at once (a resend found to
+/// be needless is not repeated); below it, the held time moves a quarter of
+/// the way towards it per answer, so one prompt answer between late ones
+/// does not bring the resends back.
+/// With the lateness equal to R, the reply to a resend and the reply to a
+/// request sent at the first answer come at the same moment and cannot be
+/// told apart: not resending to a device known to be that late is what
+/// avoids the second reply. The first request to a device whose lateness
+/// has not been learnt still drains as before.
+///
 /// Waiting requests. A caller that waits for its reply (the transport's
-/// sync()) is not kept past its bound: twice its resend time plus
+/// sync()) is not kept past its bound: twice the device's resend time plus
 /// kWaitSlack from the call, plus the time the request waited while the
 /// device was busy with requests of the same caller (in flight or draining
 /// after them): that wait is the caller's own doing. Time behind another
@@ -84,6 +113,9 @@ public:
     /// A waiting request's bound beyond twice the resend time: the hand-over
     /// of the reply to its caller.
     static constexpr Duration kWaitSlack = std::chrono::milliseconds(50);
+    /// A device's resend time is at most this many times the request's own;
+    /// a device that would need more keeps the request's own.
+    static constexpr int kMostResends = 3;
 
     /// One datagram to put on the wire.
     struct Send {
@@ -94,8 +126,8 @@ public:
         bool resend = false;
     };
 
-    /// Queues a request of `caller`; ids start at 1. A resend time below
-    /// 1 ms counts as 1 ms. When the device is idle
+    /// Queues a request of `caller`; ids start at 1. `resend` is the least
+    /// resend time (R); one below 1 ms counts as 1 ms. When the device is idle
     /// the request is in flight at once and `send` holds its datagram, else
     /// `send` is left empty. `waits`: its caller waits for it, and it is
     /// bounded as the class comment says; 0 when it ends at once, unanswered
@@ -144,7 +176,16 @@ public:
     /// the latest.
     TimePoint drainEnd(std::uint32_t address) const;
 
-    /// Forgets every request and pause.
+    /// The resend time a request with least resend time `resend` gets now
+    /// when it leaves for `address`: `resend` unless the device is known to
+    /// answer later than 0.75 of it (and not later than 2.75 of it).
+    Duration resendTime(std::uint32_t address, Duration resend) const;
+
+    /// How late the device at `address` is taken to answer; empty while
+    /// nothing was learnt.
+    std::optional<Duration> replyTime(std::uint32_t address) const;
+
+    /// Forgets every request, pause and what was learnt.
     void clear();
 
     /// No request queued or in flight.
@@ -155,7 +196,7 @@ private:
         Id id;
         std::uint16_t port;
         std::string datagram;
-        Duration resend;
+        Duration resend;  // the least
         Caller caller;
         bool waits;
         TimePoint added;
@@ -167,7 +208,7 @@ private:
         Id id = 0;
         std::uint16_t port = 0;
         std::string datagram;
-        Duration resend{};
+        Duration resend{};  // the device's, as the request left
         TimePoint firstSent{};
         TimePoint lastSent{};
         int sends = 0;
@@ -183,8 +224,13 @@ private:
         int drainReplies = 0;   // datagrams the drain still extends for
         Id givenUp = 0;         // the drained request, when given up and its late reply not yet come
         TimePoint drainedSent{};  // the drained request's first send: nothing that came before is its reply
+        TimePoint drainedResent{};  // and its last
+        // The drained request was answered this long after its first send;
+        // its other reply, when it comes, tells what the device's lateness was.
+        std::optional<Duration> answeredAfter;
         TimePoint scheduled = TimePoint::max();  // this peer's entry in m_agenda
 
+        std::optional<Duration> replyTime;  // learnt from the answers
         bool silent = false;  // a give-up, and no datagram since
         // Whose request holds the device: in flight, or draining after it.
         std::optional<Caller> occupant;
@@ -208,6 +254,9 @@ private:
     /// What a queued waiting request of the holder's caller is credited
     /// with for the hold until `at`.
     static Duration credit(const Peer& peer, const Queued& request, TimePoint at);
+    /// Takes a lateness the device showed.
+    static void learn(Peer& peer, Duration sample);
+    static Duration resendOf(const Peer& peer, Duration resend);
     /// When a queued waiting request's time is up as things stand; max()
     /// while a request of its own caller holds the device.
     static TimePoint deadlineOf(const Peer& peer, const Queued& request, TimePoint now);

@@ -268,6 +268,13 @@ void TransferProtocol::async(const net::IpAndPort& to, const std::string& reques
             Pending{to.getAddress(), to.getPort(), request, nullptr, std::move(done), std::move(late)}, nullptr);
 }
 
+std::chrono::milliseconds TransferProtocol::resendTime(const net::IpAndPort& to, unsigned resendMs) {
+    Shard& shard = shardOf(to.getAddress());
+    const auto lock = lockBriefly(shard.mutex);
+    return std::chrono::ceil<std::chrono::milliseconds>(
+        shard.queue.resendTime(to.getAddress(), std::chrono::milliseconds(resendMs)));
+}
+
 RequestQueue::Id TransferProtocol::enqueue(const net::IpAndPort& to, const std::string& request, int priority,
                                            unsigned resendMs, Pending pending, RequestQueue::TimePoint* bound) {
     std::string datagram = request;
@@ -295,7 +302,8 @@ RequestQueue::Id TransferProtocol::enqueue(const net::IpAndPort& to, const std::
         if (m_stopping) return 0;  // dropped: a stopped transport completes nothing
         const auto now = Clock::now();
         const auto resend = std::chrono::milliseconds(resendMs);
-        if (bound != nullptr) *bound = now + 2 * resend + RequestQueue::kWaitSlack;
+        if (bound != nullptr)
+            *bound = now + 2 * shard.queue.resendTime(to.getAddress(), resend) + RequestQueue::kWaitSlack;
         id = shard.queue.add(to.getAddress(), to.getPort(), std::move(datagram), priority, resend, now, send,
                              callerOfThisThread(), pending.waiter != nullptr);
         if (id == 0) {

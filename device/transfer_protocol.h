@@ -32,12 +32,14 @@ namespace device {
 /// Requests are serialised per device address (one in flight, the queue
 /// ordered by priority, higher first); different devices are served at once.
 /// A request with resend time R is sent, sent again after R when unanswered,
-/// and given up after 2R. After a resent request is answered or given up,
-/// the device's address rests for the time between the sends plus R/2 from
-/// the give-up (from its time, 2R after the first send, when the request was
-/// answered before it), and as long again from each reply that comes
-/// meanwhile: a late reply never answers the next request (see
-/// RequestQueue). A datagram counts from when the kernel took it in, not
+/// and given up after 2R; a device known to answer later than 0.75R (but
+/// not later than 2.75R) has R taken as its lateness plus R/4 instead, so
+/// that its late reply answers a request sent once (see RequestQueue). After
+/// a resent request is answered or given up, the device's address rests for
+/// the time between the sends plus R/2 from the give-up (from its time, 2R
+/// after the first send, when the request was answered before it), and as
+/// long again from each reply that comes meanwhile: a late reply never
+/// answers the next request (see RequestQueue). A datagram counts from when the kernel took it in, not
 /// from when a responder reads it: one that came during a rest and was read
 /// after the next request left is not that request's reply. The first reply
 /// after a give-up is that request's late reply: it goes to the request's
@@ -45,11 +47,11 @@ namespace device {
 /// that answers nothing, to the unknown-response handler.
 ///
 /// A caller of sync() waits no longer than the bound its request has from
-/// the call (twice its resend time plus 50 ms, and the time the device is
-/// busy with the calling thread's own earlier requests), and not at all
-/// behind another thread's request to a device that has not answered since
-/// its last give-up (see RequestQueue); stop() lets every waiting caller go
-/// at once. Requests nobody waits for wait their turn however long.
+/// the call (twice the device's resend time plus 50 ms, and the time the
+/// device is busy with the calling thread's own earlier requests), and not
+/// at all behind another thread's request to a device that has not answered
+/// since its last give-up (see RequestQueue); stop() lets every waiting
+/// caller go at once. Requests nobody waits for wait their turn however long.
 ///
 /// Every received datagram is first offered to the all-responses handler; one
 /// it does not consume is the reply of the request in flight to its address,
@@ -129,9 +131,10 @@ public:
     void setUnknownResponseHandler(ResponseHandler handler);
 
     /// Sends `request` (a line feed is added when it has none) and waits for
-    /// the reply: at most 2 × resendMs + 50 ms from the call, and beyond
-    /// that only as long as the device is busy with this thread's own
-    /// earlier requests (async ones, say). Behind another thread's
+    /// the reply: at most twice the device's resend time (resendMs, or more
+    /// for a device known to answer late) plus 50 ms from the call, and
+    /// beyond that only as long as the device is busy with this thread's
+    /// own earlier requests (async ones, say). Behind another thread's
     /// requests to a device that has not answered since its last give-up,
     /// false at once. The caller is the calling thread (see RequestQueue).
     /// False with an empty reply when no reply came in time, for an invalid
@@ -150,6 +153,11 @@ public:
     /// Requests still pending at stop() never complete.
     void async(const net::IpAndPort& to, const std::string& request, Completion done, int priority,
                unsigned resendMs, Completion late = Completion());
+
+    /// The resend time a request with resend time `resendMs` gets when it
+    /// leaves for `to` now: `resendMs`, or more for a device known to answer
+    /// late. A request is given up twice that after its first send.
+    std::chrono::milliseconds resendTime(const net::IpAndPort& to, unsigned resendMs);
 
     /// The monitor of one endpoint sees every request sent there (true) and
     /// every datagram from it that the all-responses handler did not consume

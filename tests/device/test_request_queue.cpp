@@ -246,14 +246,15 @@ TEST_F(Queue, ADatagramCountsFromWhenItCameNotFromWhenItIsRead) {
     EXPECT_EQ(matchAny(420, kA).id, 0u) << "the drain goes on from that reply: the one to the resend may still come";
     EXPECT_EQ(match(571, kA), second) << "after the drain as the reply to the resend extended it";
 
-    // A datagram that came after the drain but before the request left.
-    add(600, kA, "third");
+    // A datagram that came after the drain but before the request left (to
+    // another device: A's late replies have made it resend later by now).
+    add(600, kB, "third");
     poll(700);  // resent
-    const auto fourth = add(710, kA, "fourth");
+    const auto fourth = add(710, kB, "fourth");
     ASSERT_EQ(poll(800).expired.size(), 1u);  // drains until 950
     ASSERT_EQ(poll(960).sends.size(), 1u);
-    EXPECT_EQ(matchAny(961, kA, 955).id, 0u) << "came before the request left: not its answer";
-    EXPECT_EQ(match(970, kA), fourth);
+    EXPECT_EQ(matchAny(961, kB, 955).id, 0u) << "came before the request left: not its answer";
+    EXPECT_EQ(match(970, kB), fourth);
 }
 
 // A request that came after a drain had ended but before the sender polled
@@ -433,10 +434,92 @@ TEST_F(Queue, AWaitingRequestInFlightPastItsBoundIsLetGoAndKeepsTheDevice) {
     EXPECT_EQ(m_released.size(), 1u) << "let go once";
 }
 
+// ---- learnt resend times --------------------------------------------------------
+
+// Every loudspeaker answering 1 s late, the resend time: each step of an
+// alarm (switch, volume) was resent, answered by the reply to the first
+// send, and the address drained until 3.5 s for the reply to the resend:
+// about two reply times a step. Once the lateness is known nothing is
+// resent and nothing drains.
+TEST_F(Queue, ADeviceAsLateAsTheResendTimeIsNotResentOnceItsLatenessIsKnown) {
+    const auto first = ask(0, kA, "get vol", kGong, 1000);
+    poll(1000);  // resent as the reply comes
+    ASSERT_EQ(match(1001, kA, 1000), first);
+    const auto second = ask(1002, kA, "set ch 1", kGong, 1000);
+    EXPECT_EQ(m_queue.replyTime(kA), std::nullopt) << "the answer may be the prompt reply to the resend";
+    EXPECT_EQ(matchAny(2000, kA).id, 0u) << "the reply to the resend";
+    EXPECT_EQ(m_queue.replyTime(kA), std::optional<RequestQueue::Duration>(milliseconds(1000)));
+    EXPECT_EQ(m_queue.resendTime(kA, milliseconds(1000)), milliseconds(1250));
+    EXPECT_EQ(m_queue.resendTime(kA, milliseconds(300)), milliseconds(300))
+        << "later than 2.75 times a shorter resend time: that time";
+
+    poll(3500);  // the drain ends
+    EXPECT_EQ(sentAt(second), 3500);
+    const auto third = ask(3600, kA, "set vol 90", kGong, 1000);
+    EXPECT_TRUE(poll(4499).sends.empty()) << "not resent at 1 s";
+    EXPECT_EQ(match(4500, kA), second);
+    EXPECT_EQ(sentAt(third), 4500) << "a reply to a single send: nothing to drain";
+    EXPECT_EQ(match(5500, kA), third);
+    EXPECT_EQ(m_sent.size(), 4u) << "one resend, the first request's";
+
+    // Given up after twice the learnt resend time, and drained as long.
+    const auto silent = ask(5600, kA, "get vol", kGong, 1000);
+    poll(6850);
+    EXPECT_TRUE(m_sent.back().resend);
+    EXPECT_TRUE(poll(8099).expired.empty());
+    EXPECT_EQ(poll(8100).expired, std::vector<RequestQueue::Id>{silent});
+    EXPECT_EQ(m_queue.drainEnd(kA), at(8100 + 1250 + 625));
+}
+
+// Devices that answer in time keep the least resend time, and an answer to
+// a resend without its sibling teaches nothing (the first send may have
+// been lost); a late reply after a give-up tells the device's lateness.
+// What was learnt falls back a quarter of the way per prompt answer. A device
+// later than 2.75 resend times keeps the least: a resend at three would go as
+// its reply comes.
+TEST_F(Queue, LearntResendTimesStayBetweenOneAndThreeResendTimes) {
+    add(0, kA, "prompt", 2, 1000);
+    ASSERT_NE(match(10, kA), 0u);
+    EXPECT_EQ(m_queue.resendTime(kA, milliseconds(1000)), milliseconds(1000));
+    add(20, kA, "lost first", 2, 1000);
+    poll(1020);
+    ASSERT_NE(match(1030, kA), 0u);
+    poll(5000);
+    EXPECT_EQ(m_queue.replyTime(kA), std::optional<RequestQueue::Duration>(milliseconds(10)));
+    EXPECT_EQ(m_queue.resendTime(kA, milliseconds(1000)), milliseconds(1000));
+    EXPECT_EQ(m_queue.resendTime(kB, milliseconds(1000)), milliseconds(1000)) << "a device never heard";
+
+    const auto given = add(6000, kB, "late", 2, 1000);
+    poll(7000);
+    poll(8000);
+    EXPECT_EQ(late(8600, kB), given);
+    EXPECT_EQ(m_queue.resendTime(kB, milliseconds(1000)), milliseconds(2850));
+    int at = 12000;
+    std::vector<long long> times;
+    for (int i = 0; i < 12; ++i, at += 100) {
+        add(at, kB, "prompt", 2, 1000);
+        ASSERT_NE(match(at + 10, kB), 0u);
+        times.push_back(std::chrono::duration_cast<milliseconds>(m_queue.resendTime(kB, milliseconds(1000))).count());
+    }
+    EXPECT_GT(times[0], 2000) << "one prompt answer does not bring the resends back";
+    EXPECT_EQ(times.back(), 1000);
+    EXPECT_TRUE(std::is_sorted(times.rbegin(), times.rend()));
+
+    // Later than 2.75 resend times: served as before, given up at 2R and its
+    // replies taken as late ones.
+    const auto later = add(20000, kB, "later", 2, 1000);
+    poll(21000);
+    EXPECT_EQ(poll(22000).expired, std::vector<RequestQueue::Id>{later});
+    EXPECT_EQ(late(22900, kB), later);
+    EXPECT_EQ(m_queue.replyTime(kB), std::optional<RequestQueue::Duration>(milliseconds(2900)));
+    EXPECT_EQ(m_queue.resendTime(kB, milliseconds(1000)), milliseconds(1000));
+    EXPECT_EQ(m_queue.resendTime(kB, milliseconds(1100)), milliseconds(3175)) << "within three of a longer one";
+}
+
 // Waiting requests of callers of their own beside requests nobody waits
 // for, to devices that lose, answer late or go silent for a while: polled
 // on time, each waiting request ends (answered, given up or let go) within
-// twice its resend time plus kWaitSlack from its call, whatever it
+// twice its device's resend time plus kWaitSlack from its call, whatever it
 // queued behind; requests nobody waits for are never let go; every request
 // ends once, a waiting one let go in flight once more when its device is
 // done with it; never two in flight to one device.
@@ -517,7 +600,9 @@ TEST_F(Queue, RandomWaitingRequestsEndWithinTheirBound) {
                 const std::uint32_t address = kDevices[uniform(0, 1)];
                 const bool waits = chance(0.4);
                 const int bound = static_cast<int>(
-                    std::chrono::ceil<milliseconds>(2 * milliseconds(kResend) + RequestQueue::kWaitSlack).count());
+                    std::chrono::ceil<milliseconds>(2 * queue.resendTime(address, milliseconds(kResend)) +
+                                                    RequestQueue::kWaitSlack)
+                        .count());
                 const auto id = queue.add(address, 1, "x", uniform(1, 3), milliseconds(kResend), at(now), send,
                                           waits ? nextCaller++ : 1, waits);
                 if (id == 0) {
