@@ -24,13 +24,18 @@
 // datagram is set against the voice-alarm budget of EN 54-16, 3 s from the
 // operator's action. A fifth round, on the same slow site, launches 0.3 s
 // after the stop of the notice before (the operator replacing a notice):
-// its loudspeakers are still being given back. A sixth adds ten late
-// Orvel-510, whose memory is asked about before they are switched. A last
-// round launches on 300 loudspeakers that all answer 800 ms late.
+// its loudspeakers are still being given back. Then every one of the twenty
+// answers 1 s late, and later 1.5 s late (as long as the resend time and
+// longer), each launch after the give-back of the one before: the first
+// launch after the lateness began is shown on its own (the transport has not
+// heard from them since), the others make the round. A sixth round adds ten
+// late Orvel-510, whose memory is asked about before they are switched. A
+// last round launches on 300 loudspeakers that all answer 800 ms late.
 //
 // Opens sockets: run it inside the private namespace,
 //   scripts/netns-run build/bench/bench_alarm [launches, default 50 [silent-loudspeaker launches, default 5
-//       [replacing launches, default 5 [slow-site launches, default 3 [300-loudspeaker launches, default 2]]]]]
+//       [replacing launches, default 5 [slow-site launches, default 3 [300-loudspeaker launches, default 2
+//       [all-late launches, default 3]]]]]]
 
 #include <unistd.h>
 
@@ -78,6 +83,8 @@ constexpr double kAllSwitchedBudgetMs = 1500;
 /// How late a slow loudspeaker answers, and the budget from the operator's
 /// action to the alarm on air.
 constexpr std::chrono::milliseconds kSlowReply{800};
+/// The latenesses of the rounds where every loudspeaker is late.
+constexpr std::chrono::milliseconds kAllLate[] = {std::chrono::milliseconds(1000), std::chrono::milliseconds(1500)};
 constexpr double kSlowSiteFirstDatagramBudgetMs = 3000;
 /// A launch that shows neither within this is counted at this value.
 constexpr std::int64_t kGiveUpUs = 10000000;
@@ -183,6 +190,7 @@ int main(int argc, char** argv) {
     const int replacingLaunches = argc > 3 ? std::max(0, std::atoi(argv[3])) : 5;
     const int slowLaunches = argc > 4 ? std::max(0, std::atoi(argv[4])) : 3;
     const int bigLaunches = argc > 5 ? std::max(0, std::atoi(argv[5])) : 2;
+    const int allLateLaunches = argc > 6 ? std::max(0, std::atoi(argv[6])) : 3;
     char dirTemplate[] = "/tmp/sonvar-bench-alarm-XXXXXX";
     const std::string dir = ::mkdtemp(dirTemplate) ? dirTemplate : "/tmp";
 
@@ -217,15 +225,16 @@ int main(int argc, char** argv) {
     commonStream.stream_start();
     engine->play_sine(1000);
 
-    std::printf("alarm launch bench: %u loudspeakers, %d + %d + %d + %d + %d launches, then %d on %u "
+    std::printf("alarm launch bench: %u loudspeakers, %d + %d + %d + %d + %d + 2 x (1 + %d) launches, then %d on %u "
                 "(gong 1 s, message 3 s), load: ",
-                kLoudspeakers, launches, silentLaunches, replacingLaunches, slowLaunches, slowLaunches, bigLaunches,
-                kBigSite);
+                kLoudspeakers, launches, silentLaunches, replacingLaunches, slowLaunches, slowLaunches,
+                allLateLaunches, bigLaunches, kBigSite);
     std::fflush(stdout);
     if (std::system("uptime") != 0) std::printf("\n");
 
     std::vector<Launch> results, silentResults, replacingResults, slowResults, afterStopResults, orvel510Results,
         bigResults;
+    std::vector<Launch> allLateFirst[2], allLateResults[2];
     std::size_t commonBefore = 0, commonAfter = 0;
     {
         channel_test::Speakers speakers;
@@ -335,6 +344,28 @@ int main(int argc, char** argv) {
             for (int i = 0; i < slowLaunches; ++i) slowResults.push_back(once(nullptr, false, kSlowGiveUpUs));
             for (int i = 0; i < slowLaunches; ++i)
                 afterStopResults.push_back(once(nullptr, false, kSlowGiveUpUs, true));
+        }
+        if (allLateLaunches > 0) {
+            for (std::size_t k = 0; k < 2; ++k) {
+                device::sim::ReplyPolicy late;
+                late.delay = kAllLate[k];
+                // Long enough for the give-back of the notice before, even
+                // when each of its steps costs a resend and a drain.
+                sleep_ms(9000);
+                for (const auto& d : devices) speakers.sim(d).setReplyPolicy(late);
+                allLateFirst[k].push_back(once(nullptr, false, kSlowGiveUpUs));
+                for (int i = 0; i < allLateLaunches; ++i) {
+                    sleep_ms(9000);
+                    allLateResults[k].push_back(once(nullptr, false, kSlowGiveUpUs));
+                }
+            }
+            for (const auto& d : devices) speakers.sim(d).setReplyPolicy(device::sim::ReplyPolicy());
+        }
+        if (slowLaunches > 0) {
+            device::sim::ReplyPolicy slow;
+            slow.delay = kSlowReply;
+            for (std::size_t i = 0; i < devices.size(); i += 2)
+                speakers.sim(*std::next(set.begin(), i)).setReplyPolicy(slow);
             // Ten late Orvel-510 beside them, asked about their memory before each switch.
             sleep_ms(3000);
             for (int i = 0; i < 10; ++i) {
@@ -401,6 +432,14 @@ int main(int argc, char** argv) {
     if (!replacingResults.empty()) table("replacing a service message", replacingResults);
     if (!slowResults.empty()) table("half answering 800 ms late", slowResults);
     if (!afterStopResults.empty()) table("0.3 s after a stop, half late", afterStopResults);
+    for (std::size_t k = 0; k < 2; ++k) {
+        if (allLateResults[k].empty()) continue;
+        char title[64];
+        std::snprintf(title, sizeof title, "all %lld ms late", static_cast<long long>(kAllLate[k].count()));
+        table(title, allLateResults[k]);
+        std::printf("  first launch after the lateness began: first datagram %.1f ms, all switched %.1f ms\n",
+                    allLateFirst[k].front().firstDatagram, allLateFirst[k].front().allSwitched);
+    }
     if (!orvel510Results.empty()) table("and 10 Orvel-510, late", orvel510Results);
     if (!bigResults.empty()) table("300, all 800 ms late", bigResults);
 
@@ -437,6 +476,17 @@ int main(int argc, char** argv) {
         const auto afterStopFirst = column(afterStopResults, &Launch::firstDatagram);
         benchLine("alarm_after_stop_slow_half_first_datagram_p95", percentile(afterStopFirst, 95),
                   kSlowSiteFirstDatagramBudgetMs);
+    }
+    for (std::size_t k = 0; k < 2; ++k) {
+        if (allLateResults[k].empty()) continue;
+        char name[96];
+        std::snprintf(name, sizeof name, "alarm_all_%lldms_late_first_datagram_p95",
+                      static_cast<long long>(kAllLate[k].count()));
+        benchLine(name, percentile(column(allLateResults[k], &Launch::firstDatagram), 95),
+                  kSlowSiteFirstDatagramBudgetMs);
+        std::snprintf(name, sizeof name, "alarm_all_%lldms_late_unknown_first_datagram",
+                      static_cast<long long>(kAllLate[k].count()));
+        benchLine(name, allLateFirst[k].front().firstDatagram, kSlowSiteFirstDatagramBudgetMs);
     }
     if (!orvel510Results.empty()) {
         const auto orvel510First = column(orvel510Results, &Launch::firstDatagram);

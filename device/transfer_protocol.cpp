@@ -59,6 +59,14 @@ std::unique_lock<std::mutex> lockBriefly(std::mutex& mutex) {
 thread_local const void* t_transportOfThread = nullptr;
 thread_local bool t_isResponder = false;
 
+/// The caller a thread's requests count as (see RequestQueue): a number of
+/// its own, from 1.
+RequestQueue::Caller callerOfThisThread() {
+    static std::atomic<RequestQueue::Caller> last{0};
+    thread_local const RequestQueue::Caller caller = ++last;
+    return caller;
+}
+
 /// Runs a callback of the transport's users; whatever it throws is logged
 /// under the caller's place, so that one faulty handler does not end a
 /// transport thread.
@@ -77,33 +85,23 @@ void guarded(base::LogPlace place, const char* what, F&& f) {
 
 void TransferProtocol::Waiter::set(Result result) {
     m_result = std::move(result);
-    m_state.store(kSet, std::memory_order_release);
-    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&m_state), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+    m_set.store(1, std::memory_order_release);
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&m_set), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
-void TransferProtocol::Waiter::sent(RequestQueue::TimePoint at, bool wake) {
-    m_sentAt.store(steadyNanoseconds(at), std::memory_order_relaxed);
-    std::uint32_t queued = kQueued;
-    if (m_state.compare_exchange_strong(queued, kSent, std::memory_order_release) && wake)
-        syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&m_state), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
-}
-
-bool TransferProtocol::Waiter::waitFor(std::chrono::milliseconds afterSend, std::chrono::milliseconds whileQueued) {
-    const auto queuedEnd = Clock::now() + whileQueued;
+bool TransferProtocol::Waiter::waitUntil(RequestQueue::TimePoint end) {
     for (;;) {
-        const std::uint32_t state = m_state.load(std::memory_order_acquire);
-        if (state == kSet) return true;
-        const auto end =
-            state == kSent
-                ? RequestQueue::TimePoint(std::chrono::nanoseconds(m_sentAt.load(std::memory_order_relaxed))) +
-                      afterSend
-                : queuedEnd;
-        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(end - Clock::now()).count();
-        if (left <= 0) return false;
-        const timespec timeout{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
-        // Returns at once when the state is no longer `state`: set or sent meanwhile.
-        syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&m_state), FUTEX_WAIT_PRIVATE, state, &timeout, nullptr,
-                0);
+        if (m_set.load(std::memory_order_acquire) != 0) return true;
+        timespec timeout{};
+        const timespec* limit = nullptr;
+        if (end != RequestQueue::TimePoint::max()) {
+            const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(end - Clock::now()).count();
+            if (left <= 0) return false;
+            timeout = {static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+            limit = &timeout;
+        }
+        // Returns at once when set meanwhile.
+        syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&m_set), FUTEX_WAIT_PRIVATE, 0, limit, nullptr, 0);
     }
 }
 
@@ -136,6 +134,7 @@ void TransferProtocol::run() {
         m_started = true;
     }
     LOG_DEBUG(L"transport threads start, port %1%", getPort());
+    m_running = true;
     m_watched = base::ThreadDispatcher::watch(m_socket.descriptor(), [this] { readFirstSocket(); });
     m_responder = std::thread([this] {
         if (m_watched)
@@ -236,30 +235,27 @@ bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request
     reply.clear();
     const auto waiter = std::make_shared<Waiter>();
     Pending pending{to.getAddress(), to.getPort(), request, waiter, Completion(), Completion()};
-    const RequestQueue::Id id = enqueue(to, request, priority, resendMs, std::move(pending));
+    RequestQueue::TimePoint bound = RequestQueue::TimePoint::max();
+    const RequestQueue::Id id = enqueue(to, request, priority, resendMs, std::move(pending), &bound);
     if (id == 0) return false;
 
-    // Counted from the first send: a request queued behind others to a slow
-    // device is not given up before it has had its own time.
-    const auto limit = std::chrono::milliseconds(2ull * std::max(resendMs, 1u) + 50);
-    if (!waiter->waitFor(limit, std::chrono::milliseconds(kQueuedLimitMs))) {
+    // The sender lets the caller go when the request's time is up, and
+    // stop() when the transport stops. Before run() nobody does: the caller
+    // then keeps to the bound itself.
+    if (!waiter->waitUntil(m_running ? RequestQueue::TimePoint::max() : bound)) {
         Shard& shard = shardOf(to.getAddress());
         std::unique_lock<std::mutex> lock(shard.mutex);
         const auto it = shard.pending.find(id);
         if (it != shard.pending.end()) {
-            // Abandoned: a request still queued is not sent at all; one in
-            // flight keeps its device until its reply or give-up, which
-            // nobody waits for any more.
             shard.pending.erase(it);
             shard.queue.cancel(to.getAddress(), id);
             lock.unlock();
-            LOG_DEBUG(L"no reply from %1% to '%2%' within %3% ms", to.getWideText(), request, limit.count());
+            LOG_DEBUG(L"no reply from %1% to '%2%' in time", to.getWideText(), request);
             return false;
         }
         // A reply or the give-up took the request just now; its result is on its way.
         lock.unlock();
-        while (!waiter->waitFor(std::chrono::hours(1), std::chrono::hours(1))) {
-        }
+        waiter->waitUntil(RequestQueue::TimePoint::max());
     }
     Result result = waiter->take();
     if (result.answered) reply = std::move(result.reply);
@@ -269,11 +265,18 @@ bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request
 void TransferProtocol::async(const net::IpAndPort& to, const std::string& request, Completion done, int priority,
                              unsigned resendMs, Completion late) {
     enqueue(to, request, priority, resendMs,
-            Pending{to.getAddress(), to.getPort(), request, nullptr, std::move(done), std::move(late)});
+            Pending{to.getAddress(), to.getPort(), request, nullptr, std::move(done), std::move(late)}, nullptr);
+}
+
+std::chrono::milliseconds TransferProtocol::resendTime(const net::IpAndPort& to, unsigned resendMs) {
+    Shard& shard = shardOf(to.getAddress());
+    const auto lock = lockBriefly(shard.mutex);
+    return std::chrono::ceil<std::chrono::milliseconds>(
+        shard.queue.resendTime(to.getAddress(), std::chrono::milliseconds(resendMs)));
 }
 
 RequestQueue::Id TransferProtocol::enqueue(const net::IpAndPort& to, const std::string& request, int priority,
-                                           unsigned resendMs, Pending pending) {
+                                           unsigned resendMs, Pending pending, RequestQueue::TimePoint* bound) {
     std::string datagram = request;
     if (datagram.empty() || datagram.back() != '\n') datagram += '\n';
     bool refused = false;
@@ -298,11 +301,20 @@ RequestQueue::Id TransferProtocol::enqueue(const net::IpAndPort& to, const std::
         const auto lock = lockBriefly(shard.mutex);
         if (m_stopping) return 0;  // dropped: a stopped transport completes nothing
         const auto now = Clock::now();
-        id = shard.queue.add(to.getAddress(), to.getPort(), std::move(datagram), priority,
-                             std::chrono::milliseconds(resendMs), now, send);
+        const auto resend = std::chrono::milliseconds(resendMs);
+        if (bound != nullptr)
+            *bound = now + 2 * shard.queue.resendTime(to.getAddress(), resend) + RequestQueue::kWaitSlack;
+        id = shard.queue.add(to.getAddress(), to.getPort(), std::move(datagram), priority, resend, now, send,
+                             callerOfThisThread(), pending.waiter != nullptr);
+        if (id == 0) {
+            // A waiting request behind another caller's to a device that
+            // counts as not answering.
+            ++m_counters.released;
+            LOG_DEBUG(L"request '%1%' to %2%, which does not answer, is not waited for behind another's", request,
+                      to.getWideText());
+            return 0;
+        }
         if (send && m_anyMonitor) shown = Shown{to, request};
-        // Not yet waiting: the caller sees the mark before it waits.
-        if (send && pending.waiter) pending.waiter->sent(now, false);
         shard.pending.emplace(id, std::move(pending));
         if (send) ++m_callerSends;
         rescheduleSender(shard);
@@ -335,12 +347,6 @@ void TransferProtocol::complete(Completion completion, Result result) {
         m_finished.push_back({std::move(completion), std::move(result)});
     }
     m_finishedWake.notify_one();
-}
-
-void TransferProtocol::noteSent(Shard& shard, const RequestQueue::Send& send, RequestQueue::TimePoint now) const {
-    if (send.resend) return;
-    const auto it = shard.pending.find(send.id);
-    if (it != shard.pending.end() && it->second.waiter) it->second.waiter->sent(now, true);
 }
 
 TransferProtocol::Shard& TransferProtocol::shardOf(std::uint32_t address) {
@@ -422,6 +428,7 @@ TransferProtocol::Statistics TransferProtocol::getStatistics() const {
     s.unmatched = m_counters.unmatched;
     s.late = m_counters.late;
     s.refused = m_counters.refused;
+    s.released = m_counters.released;
     return s;
 }
 
@@ -503,10 +510,7 @@ void TransferProtocol::respond(Incoming& datagram, HandlerSlot& handlers, Source
                 shard.pending.erase(it);
                 waited = true;
             }
-            if (next) {
-                shown = shownOf(shard, *next);
-                noteSent(shard, *next, now);
-            }
+            if (next) shown = shownOf(shard, *next);
         }
         // Also after a datagram that answered nothing: it may have extended a drain.
         rescheduleSender(shard);
@@ -546,7 +550,9 @@ void TransferProtocol::senderMain() {
     std::vector<RequestQueue::Send> sends;
     std::vector<std::optional<Shown>> shown;
     std::vector<RequestQueue::Id> expired;
+    std::vector<RequestQueue::Id> released;
     std::vector<Pending> givenUp;
+    std::vector<Pending> letGo;
 
     while (!m_stopping) {
         m_senderSleepsUntil.store(kSenderAwake);
@@ -559,12 +565,20 @@ void TransferProtocol::senderMain() {
             sends.clear();
             shown.clear();
             expired.clear();
+            released.clear();
             givenUp.clear();
+            letGo.clear();
             {
                 std::lock_guard<std::mutex> lock(shard.mutex);
                 if (m_stopping) break;
                 const auto now = Clock::now();
-                shard.queue.poll(now, sends, expired);
+                shard.queue.poll(now, sends, expired, released);
+                for (RequestQueue::Id id : released) {
+                    const auto it = shard.pending.find(id);
+                    if (it == shard.pending.end()) continue;
+                    letGo.push_back(std::move(it->second));
+                    shard.pending.erase(it);
+                }
                 // Late completions whose drain ended without the late reply.
                 for (auto it = shard.late.begin(); it != shard.late.end();)
                     it = it->second.until <= now ? shard.late.erase(it) : std::next(it);
@@ -581,14 +595,17 @@ void TransferProtocol::senderMain() {
                     givenUp.push_back(std::move(pending));
                     shard.pending.erase(it);
                 }
-                for (const auto& send : sends) {
-                    shown.push_back(shownOf(shard, send));
-                    noteSent(shard, send, now);
-                }
+                for (const auto& send : sends) shown.push_back(shownOf(shard, send));
                 shard.nextWake.store(steadyNanoseconds(shard.queue.nextWake()));
             }
             for (std::size_t j = 0; j < sends.size(); ++j) transmit(sends[j], shown[j]);
             m_counters.timedOut += expired.size();
+            m_counters.released += letGo.size();
+            for (Pending& pending : letGo) {
+                LOG_DEBUG(L"no reply from %1%:%2% to '%3%' in time", addressText(pending.address), pending.port,
+                          pending.request);
+                finish(pending, Result());
+            }
             for (Pending& pending : givenUp) {
                 LOG_DEBUG(L"time-out of '%1%' to %2%:%3%", pending.request, addressText(pending.address),
                           pending.port);

@@ -32,17 +32,26 @@ namespace device {
 /// Requests are serialised per device address (one in flight, the queue
 /// ordered by priority, higher first); different devices are served at once.
 /// A request with resend time R is sent, sent again after R when unanswered,
-/// and given up after 2R. After a resent request is answered or given up,
-/// the device's address rests for the time between the sends plus R/2 from
-/// the give-up (from its time, 2R after the first send, when the request was
-/// answered before it), and as long again from each reply that comes
-/// meanwhile: a late reply never answers the next request (see
-/// RequestQueue). A datagram counts from when the kernel took it in, not
+/// and given up after 2R; a device known to answer later than 0.75R (but
+/// not later than 2.75R) has R taken as its lateness plus R/4 instead, so
+/// that its late reply answers a request sent once (see RequestQueue). After
+/// a resent request is answered or given up, the device's address rests for
+/// the time between the sends plus R/2 from the give-up (from its time, 2R
+/// after the first send, when the request was answered before it), and as
+/// long again from each reply that comes meanwhile: a late reply never
+/// answers the next request (see RequestQueue). A datagram counts from when the kernel took it in, not
 /// from when a responder reads it: one that came during a rest and was read
 /// after the next request left is not that request's reply. The first reply
 /// after a give-up is that request's late reply: it goes to the request's
 /// late completion when async() was given one, else, as every other datagram
 /// that answers nothing, to the unknown-response handler.
+///
+/// A caller of sync() waits no longer than the bound its request has from
+/// the call (twice the device's resend time plus 50 ms, and the time the
+/// device is busy with the calling thread's own earlier requests), and not
+/// at all behind another thread's request to a device that has not answered
+/// since its last give-up (see RequestQueue); stop() lets every waiting
+/// caller go at once. Requests nobody waits for wait their turn however long.
 ///
 /// Every received datagram is first offered to the all-responses handler; one
 /// it does not consume is the reply of the request in flight to its address,
@@ -61,12 +70,12 @@ namespace device {
 /// order of arrival, and counts as a responder meanwhile. Replies of one
 /// device are handled in order, those of different devices at once, so the
 /// handlers and monitors may be called on several responders at the same
-/// time. The sender resends, gives up and ends drain pauses on time; the
-/// completer runs the completions of async(), in order, so that a
-/// completion that waits (for the GUI lock, say) holds up no reply. A
-/// request to an idle device leaves at once from its caller's thread, and
-/// the next queued one from the responder as the reply frees the device: an
-/// exchange needs no hand-over to the sender.
+/// time. The sender resends, gives up, lets waiting callers go and ends
+/// drain pauses on time; the completer runs the completions of async(), in
+/// order, so that a completion that waits (for the GUI lock, say) holds up
+/// no reply. A request to an idle device leaves at once from its caller's
+/// thread, and the next queued one from the responder as the reply frees
+/// the device: an exchange needs no hand-over to the sender.
 ///
 /// Held by a shared pointer; stop() must run before the objects that the
 /// handlers reach are destroyed.
@@ -92,6 +101,7 @@ public:
         std::uint64_t unmatched = 0;  // answered no request in flight
         std::uint64_t late = 0;       // of those, the late reply of a given-up request
         std::uint64_t refused = 0;    // invalid endpoint or too long, never sent
+        std::uint64_t released = 0;   // waiting callers let go unanswered before a give-up
     };
 
     /// Binds the socket on `port` (0: any free port, see getPort) on every
@@ -121,12 +131,16 @@ public:
     void setUnknownResponseHandler(ResponseHandler handler);
 
     /// Sends `request` (a line feed is added when it has none) and waits for
-    /// the reply up to 2 × resendMs + 50 ms from the request's first send (a
-    /// request queued behind others to its device waits for its turn first,
-    /// at most kQueuedLimitMs). False with an empty reply on time-out, for an
-    /// invalid endpoint (address unset or port 0: nothing is sent), for a
-    /// datagram longer than 1472 bytes and after stop(). Blocks; any thread
-    /// but the responder (a handler calling it throws
+    /// the reply: at most twice the device's resend time (resendMs, or more
+    /// for a device known to answer late) plus 50 ms from the call, and
+    /// beyond that only as long as the device is busy with this thread's
+    /// own earlier requests (async ones, say). Behind another thread's
+    /// requests to a device that has not answered since its last give-up,
+    /// false at once. The caller is the calling thread (see RequestQueue).
+    /// False with an empty reply when no reply came in time, for an invalid
+    /// endpoint (address unset or port 0: nothing is sent), for a datagram
+    /// longer than 1472 bytes, and at once when the transport stops. Blocks;
+    /// any thread but the responder (a handler calling it throws
     /// exception::InternalError: it would wait for itself).
     bool sync(const net::IpAndPort& to, const std::string& request, std::string& reply, int priority,
               unsigned resendMs);
@@ -140,13 +154,10 @@ public:
     void async(const net::IpAndPort& to, const std::string& request, Completion done, int priority,
                unsigned resendMs, Completion late = Completion());
 
-    /// How long sync() waits for a request queued behind others to its device
-    /// to be sent. Only a safety bound: a request leaves its queue once those
-    /// before it are answered or given up, each within 2R and the rest after
-    /// it, so a queue a site makes (a few requests, R of 1 to 2 s) is through
-    /// well within it; a caller must not wait for ever on a device whose queue
-    /// never moves.
-    static constexpr unsigned kQueuedLimitMs = 30000;
+    /// The resend time a request with resend time `resendMs` gets when it
+    /// leaves for `to` now: `resendMs`, or more for a device known to answer
+    /// late. A request is given up twice that after its first send.
+    std::chrono::milliseconds resendTime(const net::IpAndPort& to, unsigned resendMs);
 
     /// The monitor of one endpoint sees every request sent there (true) and
     /// every datagram from it that the all-responses handler did not consume
@@ -172,18 +183,12 @@ private:
     class Waiter {
     public:
         void set(Result result);
-        /// Notes the request's first send, at `at`; `wake`: the caller may be
-        /// waiting already, and counts its time anew.
-        void sent(RequestQueue::TimePoint at, bool wake);
-        /// True once set; false when `afterSend` passed since the first send,
-        /// or `whileQueued` since the call while the request was not sent.
-        bool waitFor(std::chrono::milliseconds afterSend, std::chrono::milliseconds whileQueued);
+        /// True once set; false when `end` passed first (max(): no end).
+        bool waitUntil(RequestQueue::TimePoint end);
         Result take() { return std::move(m_result); }
 
     private:
-        static constexpr std::uint32_t kQueued = 0, kSet = 1, kSent = 2;
-        std::atomic<std::uint32_t> m_state{kQueued};
-        std::atomic<std::int64_t> m_sentAt{0};  // steady clock, ns; written before kSent
+        std::atomic<std::uint32_t> m_set{0};
         Result m_result;
     };
     /// The waiting side of one request.
@@ -228,14 +233,15 @@ private:
     static constexpr std::int64_t kSenderAwake = INT64_MIN;
     Shard& shardOf(std::uint32_t address);
 
-    /// Checks and queues a request; 0 when it was refused (logged).
+    /// Checks and queues a request; 0 when it was refused or, a waiting
+    /// one, ended at once (logged). `bound` (waiting requests): set to the
+    /// time the request's caller waits until when its own requests do not
+    /// hold the device.
     RequestQueue::Id enqueue(const net::IpAndPort& to, const std::string& request, int priority,
-                             unsigned resendMs, Pending pending);
+                             unsigned resendMs, Pending pending, RequestQueue::TimePoint* bound);
     void finish(Pending& pending, Result result);
     /// Hands a completion to the completer thread.
     void complete(Completion completion, Result result);
-    /// Under the shard's lock: tells a sync() caller that its request left.
-    void noteSent(Shard& shard, const RequestQueue::Send& send, RequestQueue::TimePoint now) const;
     /// Under the shard's lock: what the monitor must see of a first send, if any monitor is set.
     std::optional<Shown> shownOf(const Shard& shard, const RequestQueue::Send& send) const;
     /// Under the shard's lock, after its queue changed: publishes its next
@@ -281,6 +287,7 @@ private:
     mutable std::mutex m_mutex;  // guards the start, the stop and the sender's sleep
     std::condition_variable m_senderWake;
     bool m_started = false;
+    std::atomic<bool> m_running{false};  // run() has started the sender
     // Set under m_mutex, read under a shard's lock: a shard that stop() has
     // emptied takes nothing more.
     std::atomic<bool> m_stopping{false};
@@ -307,7 +314,7 @@ private:
 
     struct Counters {
         std::atomic<std::uint64_t> sent{0}, resent{0}, answered{0}, timedOut{0}, consumed{0}, unmatched{0}, late{0},
-            refused{0};
+            refused{0}, released{0};
     } m_counters;
 
     std::atomic<bool> m_watched{false};  // the dispatcher reads the first socket too (set by run())

@@ -19,6 +19,7 @@ constexpr std::uint32_t kB = 0x7F000003;
 struct Step {
     std::vector<RequestQueue::Send> sends;
     std::vector<RequestQueue::Id> expired;
+    std::vector<RequestQueue::Id> released;
 };
 
 /// Drives a queue on a clock of its own; every datagram the queue hands out,
@@ -28,15 +29,47 @@ protected:
     RequestQueue::TimePoint at(int ms) const { return m_start + milliseconds(ms); }
     Step poll(int ms) {
         Step step;
-        m_queue.poll(at(ms), step.sends, step.expired);
-        m_sent.insert(m_sent.end(), step.sends.begin(), step.sends.end());
+        m_queue.poll(at(ms), step.sends, step.expired, step.released);
+        m_released.insert(m_released.end(), step.released.begin(), step.released.end());
+        for (const auto& send : step.sends) sent(ms, send);
         return step;
     }
     RequestQueue::Id add(int ms, std::uint32_t address, const char* text, int priority = 2, int resendMs = 100) {
         std::optional<RequestQueue::Send> send;
         const auto id = m_queue.add(address, 11990, text, priority, milliseconds(resendMs), at(ms), send);
-        if (send) m_sent.push_back(*send);
+        if (send) sent(ms, *send);
         return id;
+    }
+    /// A request whose caller waits for it (resend time 100 ms: its bound is
+    /// 250 ms); 0 when it ends at once.
+    RequestQueue::Id wait(int ms, std::uint32_t address, const char* text, RequestQueue::Caller caller,
+                          int priority = 2) {
+        std::optional<RequestQueue::Send> send;
+        const auto id = m_queue.add(address, 11990, text, priority, milliseconds(100), at(ms), send, caller, true);
+        if (send) sent(ms, *send);
+        return id;
+    }
+    /// A request nobody waits for, of `caller`.
+    RequestQueue::Id ask(int ms, std::uint32_t address, const char* text, RequestQueue::Caller caller,
+                         int resendMs = 100) {
+        std::optional<RequestQueue::Send> send;
+        const auto id =
+            m_queue.add(address, 11990, text, 2, milliseconds(resendMs), at(ms), send, caller, false);
+        if (send) sent(ms, *send);
+        return id;
+    }
+    void sent(int ms, const RequestQueue::Send& send) {
+        m_sent.push_back(send);
+        if (!send.resend) m_sentAt.emplace_back(ms, send.id);
+    }
+    bool released(RequestQueue::Id id) const {
+        return std::count(m_released.begin(), m_released.end(), id) != 0;
+    }
+    /// When the request left first, in ms; -1 when it never did.
+    int sentAt(RequestQueue::Id id) const {
+        for (const auto& [ms, send] : m_sentAt)
+            if (send == id) return ms;
+        return -1;
     }
     /// The request a datagram handed over at `ms` answers; 0 also for a late
     /// reply (see late()). It came at `cameMs`, by default as it is handed over.
@@ -52,7 +85,7 @@ protected:
     RequestQueue::Match matchAny(int ms, std::uint32_t address, int cameMs = -1) {
         std::optional<RequestQueue::Send> next;
         const auto found = m_queue.match(address, at(cameMs < 0 ? ms : cameMs), at(ms), next);
-        if (next) m_sent.push_back(*next);
+        if (next) sent(ms, *next);
         return found;
     }
     std::vector<RequestQueue::Id> sentIds() const {
@@ -63,6 +96,8 @@ protected:
 
     RequestQueue m_queue;
     std::vector<RequestQueue::Send> m_sent;
+    std::vector<RequestQueue::Id> m_released;
+    std::vector<std::pair<int, RequestQueue::Id>> m_sentAt;
     const RequestQueue::TimePoint m_start = RequestQueue::Clock::now();
 };
 
@@ -211,14 +246,15 @@ TEST_F(Queue, ADatagramCountsFromWhenItCameNotFromWhenItIsRead) {
     EXPECT_EQ(matchAny(420, kA).id, 0u) << "the drain goes on from that reply: the one to the resend may still come";
     EXPECT_EQ(match(571, kA), second) << "after the drain as the reply to the resend extended it";
 
-    // A datagram that came after the drain but before the request left.
-    add(600, kA, "third");
+    // A datagram that came after the drain but before the request left (to
+    // another device: A's late replies have made it resend later by now).
+    add(600, kB, "third");
     poll(700);  // resent
-    const auto fourth = add(710, kA, "fourth");
+    const auto fourth = add(710, kB, "fourth");
     ASSERT_EQ(poll(800).expired.size(), 1u);  // drains until 950
     ASSERT_EQ(poll(960).sends.size(), 1u);
-    EXPECT_EQ(matchAny(961, kA, 955).id, 0u) << "came before the request left: not its answer";
-    EXPECT_EQ(match(970, kA), fourth);
+    EXPECT_EQ(matchAny(961, kB, 955).id, 0u) << "came before the request left: not its answer";
+    EXPECT_EQ(match(970, kB), fourth);
 }
 
 // A request that came after a drain had ended but before the sender polled
@@ -288,76 +324,307 @@ TEST_F(Queue, ManyDevicesKeepTheirOwnTimes) {
     EXPECT_TRUE(m_queue.empty()) << "all given up by 2R after the last";
 }
 
-// Requests, replies, cancellations and polls at random times to a few
-// devices: once the traffic stops, polling at each wake-up the queue asks
-// for ends every request, each exactly once, with at most one in flight per
-// device all along.
-TEST_F(Queue, RandomTrafficEndsEveryRequestOnce) {
-    std::mt19937 random(20261207);
-    for (int run = 0; run < 300; ++run) {
-        RequestQueue queue;
-        std::set<RequestQueue::Id> open;
-        std::map<std::uint32_t, RequestQueue::Id> inFlight;
-        auto take = [&](const RequestQueue::Send& send) {
-            ASSERT_EQ(inFlight.count(send.address) && inFlight[send.address] != send.id, false)
-                << "two requests in flight to one device";
-            inFlight[send.address] = send.id;
-        };
-        auto end = [&](std::uint32_t address, RequestQueue::Id id) {
-            ASSERT_EQ(open.erase(id), 1u) << "ended twice or never queued";
-            if (inFlight[address] == id) inFlight.erase(address);
-        };
-        auto pollAt = [&](RequestQueue::TimePoint now) {
-            std::vector<RequestQueue::Send> sends;
-            std::vector<RequestQueue::Id> expired;
-            queue.poll(now, sends, expired);
-            for (const auto id : expired)
-                for (std::uint32_t a = kA; a < kA + 3; ++a)
-                    if (inFlight.count(a) && inFlight[a] == id) end(a, id);
-            for (const auto& s : sends) take(s);
-        };
-        int ms = 0;
-        for (int step = 0; step < 200; ++step) {
-            ms += std::uniform_int_distribution<int>(0, 40)(random);
-            const auto now = at(ms);
-            const std::uint32_t address = kA + std::uniform_int_distribution<std::uint32_t>(0, 2)(random);
-            std::optional<RequestQueue::Send> send;
-            switch (std::uniform_int_distribution<int>(0, 6)(random)) {
-                case 0:
-                case 1:
-                    open.insert(queue.add(address, 1, "x", std::uniform_int_distribution<int>(0, 3)(random),
-                                          milliseconds(60), now, send));
-                    break;
-                case 2:
-                case 3: {
-                    const auto found = queue.match(address, now, now, send);
-                    if (found.late)
-                        ASSERT_EQ(open.count(found.id), 0u) << "a late reply of a request still open";
-                    else if (found.id != 0)
-                        end(address, found.id);
-                    break;
-                }
-                case 4:
-                    if (!open.empty()) {
-                        const auto id = *std::next(open.begin(), std::uniform_int_distribution<std::size_t>(
-                                                                    0, open.size() - 1)(random));
-                        for (std::uint32_t a = kA; a < kA + 3; ++a)
-                            if (queue.cancel(a, id)) open.erase(id);
-                    }
-                    break;
-                default:
-                    pollAt(now);
-            }
-            if (send) take(*send);
-        }
-        for (int wakes = 0; !open.empty() && wakes < 10000; ++wakes) {
-            const auto wake = queue.nextWake();
-            ASSERT_NE(wake, RequestQueue::TimePoint::max()) << "run " << run << ": " << open.size() << " stranded";
-            pollAt(wake);
-        }
-        ASSERT_TRUE(open.empty()) << "run " << run;
-        EXPECT_TRUE(queue.empty());
+// ---- waiting requests ----------------------------------------------------------
+
+constexpr RequestQueue::Caller kPanel = 7;  // waits for its replies
+constexpr RequestQueue::Caller kGong = 8;   // asks without waiting
+
+// The property panel, opened 0.4 s after the gong on a loudspeaker that had
+// just stopped answering, waited behind the gong's requests and then its own
+// time from its first send: the window froze 5.3 s. A waiting request's time
+// now counts from its call; behind another caller's requests it is let go
+// at its bound, unsent.
+TEST_F(Queue, AWaitingRequestBehindAnotherCallersIsLetGoAtItsBoundFromTheCall) {
+    const auto gong = ask(0, kA, "set ch 1", kGong, 1000);
+    const auto volume = ask(0, kA, "set vol 90", kGong, 1000);
+    const auto panel = wait(40, kA, "get name", kPanel);
+    ASSERT_NE(panel, 0u) << "the device has not missed an answer yet";
+    ASSERT_EQ(match(90, kA), gong);  // the volume leaves
+    EXPECT_TRUE(poll(289).released.empty());
+    EXPECT_EQ(poll(290).released, std::vector<RequestQueue::Id>{panel}) << "2R + 50 ms from the call";
+    EXPECT_EQ(sentAt(panel), -1) << "withdrawn unsent";
+    EXPECT_EQ(match(291, kA), volume) << "a request nobody waits for keeps its turn";
+    EXPECT_TRUE(m_queue.empty());
+}
+
+// A caller that queued requests of its own and then waits: the time the
+// device spends on those is its own, beyond the bound.
+TEST_F(Queue, TimeBehindTheCallersOwnRequestsIsItsOwn) {
+    const auto first = ask(0, kA, "set name x", kPanel);
+    const auto second = ask(0, kA, "set zone 3", kPanel);
+    const auto read = wait(0, kA, "get name", kPanel);
+    const auto other = wait(0, kA, "get vol", kGong);
+    ASSERT_EQ(match(90, kA), first);
+    ASSERT_EQ(match(180, kA), second);
+    EXPECT_EQ(sentAt(read), 180);
+    EXPECT_EQ(poll(250).released, std::vector<RequestQueue::Id>{other}) << "another caller's: its bound from the call";
+    EXPECT_TRUE(poll(269).released.empty()) << "250 ms past the call, 180 of them its own caller's";
+    EXPECT_EQ(match(270, kA), read);
+
+    // Its own resent request, given up, and the drain after it count too.
+    const auto lost = ask(300, kB, "set vol 1", kPanel);
+    const auto after = wait(310, kB, "get vol", kPanel);
+    poll(400);                                 // resent
+    ASSERT_EQ(poll(500).expired.size(), 1u);   // drains until 650
+    EXPECT_TRUE(poll(649).released.empty()) << "past 310 + 250, yet the device was the caller's own";
+    ASSERT_EQ(poll(650).sends.size(), 1u);
+    EXPECT_EQ(sentAt(after), 650);
+    poll(750);  // resent
+    const auto step = poll(850);
+    EXPECT_EQ(step.expired, std::vector<RequestQueue::Id>{after}) << "its own full time: given up, not let go";
+    EXPECT_TRUE(step.released.empty());
+    EXPECT_EQ(m_released.size(), 1u);
+    EXPECT_NE(lost, 0u);
+}
+
+// A loudspeaker counts as not answering from a give-up until it is heard
+// from again: a waiting request behind another caller's request to it ends
+// at once, unanswered. Behind its own caller's, or behind nothing but the
+// drain, it is sent in turn: the device may be back.
+TEST_F(Queue, BehindAnotherCallerToADeviceThatDoesNotAnswerAWaitingRequestEndsAtOnce) {
+    const auto gong = ask(0, kA, "set ch 1", kGong);
+    const auto volume = ask(10, kA, "set vol 90", kGong);
+    const auto panel = wait(50, kA, "get name", kPanel);
+    ASSERT_NE(panel, 0u);
+    const auto own = wait(60, kA, "set ch 0", kGong);
+    poll(100);  // resent
+    const auto step = poll(200);
+    EXPECT_EQ(step.expired, std::vector<RequestQueue::Id>{gong});
+    EXPECT_EQ(step.released, std::vector<RequestQueue::Id>{panel}) << "let go at the give-up";
+    EXPECT_EQ(sentAt(panel), -1);
+
+    // The gong's requests go on after the drain (until 350); another
+    // caller's waiting request behind them ends at once.
+    poll(350);
+    EXPECT_EQ(sentAt(volume), 350);
+    EXPECT_EQ(wait(360, kA, "get name", kPanel), 0u);
+    poll(450);  // resent
+    ASSERT_EQ(poll(550).expired, std::vector<RequestQueue::Id>{volume});
+    EXPECT_TRUE(poll(699).sends.empty());
+    poll(700);
+    EXPECT_EQ(sentAt(own), 700) << "its caller's own requests and drains were its own wait";
+    poll(800);
+    EXPECT_EQ(poll(900).expired, std::vector<RequestQueue::Id>{own});
+
+    // Behind nothing but the drain, then idle: sent.
+    const auto alone = wait(910, kA, "get name", kPanel);
+    ASSERT_NE(alone, 0u);
+    poll(1050);
+    EXPECT_EQ(sentAt(alone), 1050);
+    EXPECT_EQ(match(1060, kA), alone);
+    // Heard from again: a waiting request queues as before.
+    ask(1070, kA, "set ch 1", kGong);
+    EXPECT_NE(wait(1071, kA, "get name", kPanel), 0u);
+    EXPECT_EQ(m_released.size(), 1u);
+}
+
+// A waiting request that left late, behind another caller's, is let go at
+// its bound while in flight; the device stays busy with it until its reply
+// or give-up, and the reply is still its own.
+TEST_F(Queue, AWaitingRequestInFlightPastItsBoundIsLetGoAndKeepsTheDevice) {
+    const auto gong = ask(0, kA, "set ch 1", kGong);
+    const auto panel = wait(0, kA, "get name", kPanel);
+    const auto next = ask(10, kA, "set vol 90", kGong);
+    ASSERT_EQ(match(200, kA), gong);
+    EXPECT_EQ(sentAt(panel), 200);
+    EXPECT_EQ(poll(250).released, std::vector<RequestQueue::Id>{panel});
+    EXPECT_EQ(sentAt(next), -1) << "the device is still the panel's request's";
+    EXPECT_EQ(match(260, kA), panel) << "its reply answers it, though nobody waits";
+    EXPECT_EQ(sentAt(next), 260);
+    EXPECT_EQ(m_released.size(), 1u) << "let go once";
+}
+
+// ---- learnt resend times --------------------------------------------------------
+
+// Every loudspeaker answering 1 s late, the resend time: each step of an
+// alarm (switch, volume) was resent, answered by the reply to the first
+// send, and the address drained until 3.5 s for the reply to the resend:
+// about two reply times a step. Once the lateness is known nothing is
+// resent and nothing drains.
+TEST_F(Queue, ADeviceAsLateAsTheResendTimeIsNotResentOnceItsLatenessIsKnown) {
+    const auto first = ask(0, kA, "get vol", kGong, 1000);
+    poll(1000);  // resent as the reply comes
+    ASSERT_EQ(match(1001, kA, 1000), first);
+    const auto second = ask(1002, kA, "set ch 1", kGong, 1000);
+    EXPECT_EQ(m_queue.replyTime(kA), std::nullopt) << "the answer may be the prompt reply to the resend";
+    EXPECT_EQ(matchAny(2000, kA).id, 0u) << "the reply to the resend";
+    EXPECT_EQ(m_queue.replyTime(kA), std::optional<RequestQueue::Duration>(milliseconds(1000)));
+    EXPECT_EQ(m_queue.resendTime(kA, milliseconds(1000)), milliseconds(1250));
+    EXPECT_EQ(m_queue.resendTime(kA, milliseconds(300)), milliseconds(300))
+        << "later than 2.75 times a shorter resend time: that time";
+
+    poll(3500);  // the drain ends
+    EXPECT_EQ(sentAt(second), 3500);
+    const auto third = ask(3600, kA, "set vol 90", kGong, 1000);
+    EXPECT_TRUE(poll(4499).sends.empty()) << "not resent at 1 s";
+    EXPECT_EQ(match(4500, kA), second);
+    EXPECT_EQ(sentAt(third), 4500) << "a reply to a single send: nothing to drain";
+    EXPECT_EQ(match(5500, kA), third);
+    EXPECT_EQ(m_sent.size(), 4u) << "one resend, the first request's";
+
+    // Given up after twice the learnt resend time, and drained as long.
+    const auto silent = ask(5600, kA, "get vol", kGong, 1000);
+    poll(6850);
+    EXPECT_TRUE(m_sent.back().resend);
+    EXPECT_TRUE(poll(8099).expired.empty());
+    EXPECT_EQ(poll(8100).expired, std::vector<RequestQueue::Id>{silent});
+    EXPECT_EQ(m_queue.drainEnd(kA), at(8100 + 1250 + 625));
+}
+
+// Devices that answer in time keep the least resend time, and an answer to
+// a resend without its sibling teaches nothing (the first send may have
+// been lost); a late reply after a give-up tells the device's lateness.
+// What was learnt falls back a quarter of the way per prompt answer. A device
+// later than 2.75 resend times keeps the least: a resend at three would go as
+// its reply comes.
+TEST_F(Queue, LearntResendTimesStayBetweenOneAndThreeResendTimes) {
+    add(0, kA, "prompt", 2, 1000);
+    ASSERT_NE(match(10, kA), 0u);
+    EXPECT_EQ(m_queue.resendTime(kA, milliseconds(1000)), milliseconds(1000));
+    add(20, kA, "lost first", 2, 1000);
+    poll(1020);
+    ASSERT_NE(match(1030, kA), 0u);
+    poll(5000);
+    EXPECT_EQ(m_queue.replyTime(kA), std::optional<RequestQueue::Duration>(milliseconds(10)));
+    EXPECT_EQ(m_queue.resendTime(kA, milliseconds(1000)), milliseconds(1000));
+    EXPECT_EQ(m_queue.resendTime(kB, milliseconds(1000)), milliseconds(1000)) << "a device never heard";
+
+    const auto given = add(6000, kB, "late", 2, 1000);
+    poll(7000);
+    poll(8000);
+    EXPECT_EQ(late(8600, kB), given);
+    EXPECT_EQ(m_queue.resendTime(kB, milliseconds(1000)), milliseconds(2850));
+    int at = 12000;
+    std::vector<long long> times;
+    for (int i = 0; i < 12; ++i, at += 100) {
+        add(at, kB, "prompt", 2, 1000);
+        ASSERT_NE(match(at + 10, kB), 0u);
+        times.push_back(std::chrono::duration_cast<milliseconds>(m_queue.resendTime(kB, milliseconds(1000))).count());
     }
+    EXPECT_GT(times[0], 2000) << "one prompt answer does not bring the resends back";
+    EXPECT_EQ(times.back(), 1000);
+    EXPECT_TRUE(std::is_sorted(times.rbegin(), times.rend()));
+
+    // Later than 2.75 resend times: served as before, given up at 2R and its
+    // replies taken as late ones.
+    const auto later = add(20000, kB, "later", 2, 1000);
+    poll(21000);
+    EXPECT_EQ(poll(22000).expired, std::vector<RequestQueue::Id>{later});
+    EXPECT_EQ(late(22900, kB), later);
+    EXPECT_EQ(m_queue.replyTime(kB), std::optional<RequestQueue::Duration>(milliseconds(2900)));
+    EXPECT_EQ(m_queue.resendTime(kB, milliseconds(1000)), milliseconds(1000));
+    EXPECT_EQ(m_queue.resendTime(kB, milliseconds(1100)), milliseconds(3175)) << "within three of a longer one";
+}
+
+// Waiting requests of callers of their own beside requests nobody waits
+// for, to devices that lose, answer late or go silent for a while: polled
+// on time, each waiting request ends (answered, given up or let go) within
+// twice its device's resend time plus kWaitSlack from its call, whatever it
+// queued behind; requests nobody waits for are never let go; every request
+// ends once, a waiting one let go in flight once more when its device is
+// done with it; never two in flight to one device.
+TEST_F(Queue, RandomWaitingRequestsEndWithinTheirBound) {
+    std::mt19937 random(20261210);
+    const auto chance = [&](double p) { return std::bernoulli_distribution(p)(random); };
+    const auto uniform = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    constexpr std::uint32_t kDevices[] = {kA, kB};
+    constexpr int kResend = 60;
+    int waitedAnswers = 0, letGo = 0, endedAtOnce = 0, givenUp = 0;
+    for (int run = 0; run < 100; ++run) {
+        RequestQueue queue;
+        std::map<RequestQueue::Id, int> deadline;  // waiting requests still waited for
+        std::set<RequestQueue::Id> open, goneInFlight, waiting;
+        std::map<std::uint32_t, RequestQueue::Id> inFlight;
+        std::map<std::uint32_t, std::multimap<int, RequestQueue::Id>> inbox;
+        std::map<std::uint32_t, int> silentUntil;
+        RequestQueue::Caller nextCaller = 100;
+        const auto ended = [&](std::uint32_t address, RequestQueue::Id id) {
+            if (inFlight.count(address) && inFlight[address] == id) inFlight.erase(address);
+            if (goneInFlight.erase(id) == 1) return;
+            ASSERT_EQ(open.erase(id), 1u) << "ended twice";
+            deadline.erase(id);
+        };
+        const auto sent = [&](const RequestQueue::Send& send, int now) {
+            if (!send.resend) {
+                ASSERT_FALSE(inFlight.count(send.address)) << "two in flight to one device";
+                inFlight[send.address] = send.id;
+            }
+            if (now < silentUntil[send.address] || chance(0.2)) return;
+            const int late = chance(0.5) ? uniform(1, 10) : uniform(1, kResend * 5 / 2 - 1);
+            inbox[send.address].insert({now + late, send.id});
+        };
+        for (int now = 0; now < 4000 || !open.empty(); ++now) {
+            ASSERT_LT(now, 60000) << "run " << run << ": stranded";
+            std::optional<RequestQueue::Send> send;
+            // On time, before anything else of this millisecond.
+            if (queue.nextWake() <= at(now)) {
+                std::vector<RequestQueue::Send> sends;
+                std::vector<RequestQueue::Id> expired, released;
+                queue.poll(at(now), sends, expired, released);
+                for (const auto id : released) {
+                    ASSERT_EQ(waiting.count(id), 1u) << "a request nobody waits for was let go";
+                    ASSERT_EQ(open.erase(id), 1u);
+                    deadline.erase(id);
+                    ++letGo;
+                    for (const auto address : kDevices)
+                        if (inFlight.count(address) && inFlight[address] == id) goneInFlight.insert(id);
+                }
+                for (const auto id : expired) {
+                    for (const auto address : kDevices)
+                        if (inFlight.count(address) && inFlight[address] == id) ended(address, id);
+                    ++givenUp;
+                }
+                for (const auto& one : sends) sent(one, now);
+            }
+            for (const auto& [id, end] : deadline)
+                ASSERT_GT(end, now) << "run " << run << ": waiting request " << id << " kept past its bound";
+            for (const auto address : kDevices) {
+                auto& box = inbox[address];
+                while (!box.empty() && box.begin()->first <= now) {
+                    const auto reply = box.begin()->second;
+                    box.erase(box.begin());
+                    const auto found = queue.match(address, at(now), at(now), send);
+                    if (found.id != 0) {
+                        ASSERT_EQ(found.id, reply) << "a reply of another request";
+                    }
+                    if (found.id != 0 && !found.late) {
+                        if (deadline.count(found.id)) ++waitedAnswers;
+                        ended(address, found.id);
+                    }
+                    if (send) sent(*send, now);
+                    send.reset();
+                }
+            }
+            if (now < 4000 && chance(0.002)) silentUntil[kDevices[uniform(0, 1)]] = now + uniform(100, 600);
+            if (now < 4000 && chance(0.03)) {
+                const std::uint32_t address = kDevices[uniform(0, 1)];
+                const bool waits = chance(0.4);
+                const int bound = static_cast<int>(
+                    std::chrono::ceil<milliseconds>(2 * queue.resendTime(address, milliseconds(kResend)) +
+                                                    RequestQueue::kWaitSlack)
+                        .count());
+                const auto id = queue.add(address, 1, "x", uniform(1, 3), milliseconds(kResend), at(now), send,
+                                          waits ? nextCaller++ : 1, waits);
+                if (id == 0) {
+                    ASSERT_TRUE(waits);
+                    ++endedAtOnce;
+                } else {
+                    open.insert(id);
+                    if (waits) {
+                        waiting.insert(id);
+                        deadline[id] = now + bound + 1;
+                    }
+                }
+                if (send) sent(*send, now);
+            }
+        }
+        EXPECT_TRUE(queue.empty()) << "run " << run;
+    }
+    // The mix reaches every case.
+    EXPECT_GT(waitedAnswers, 300);
+    EXPECT_GT(letGo, 500);
+    EXPECT_GT(endedAtOnce, 200);
+    EXPECT_GT(givenUp, 300);
 }
 
 // Requests of any priority and resend time to two devices; each send is
@@ -415,8 +682,9 @@ TEST_F(Queue, RepliesUpToTwoAndAHalfResendTimesLateAnswerNoOtherRequest) {
                 std::optional<RequestQueue::Send> send;
                 if (action == -1) {
                     std::vector<RequestQueue::Send> sendsNow;
-                    std::vector<RequestQueue::Id> ended;
-                    queue.poll(at(now), sendsNow, ended);
+                    std::vector<RequestQueue::Id> ended, released;
+                    queue.poll(at(now), sendsNow, ended, released);
+                    ASSERT_TRUE(released.empty());
                     for (const auto id : ended) {
                         ASSERT_EQ(open.erase(id), 1u);
                         expired.insert(id);

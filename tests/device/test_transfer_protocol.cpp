@@ -441,23 +441,77 @@ TEST_F(Transport, LateRepliesOfAGivenUpRequestNeverAnswerTheNextOne) {
 }
 
 // sync() waited 2R + 50 ms from its call: a request queued behind two others
-// to a device answering 800 ms late was withdrawn before it was sent. The
-// time now counts from its first send.
-TEST_F(Transport, ARequestQueuedBehindOthersToASlowDeviceIsAnsweredNotAbandoned) {
+// to a device answering 800 ms late was withdrawn before it was sent. Its
+// time then counted from its first send, so that one waiting behind another
+// caller's requests waited for all of them (up to 30 s). Now the time a
+// caller's request waits behind the caller's own earlier requests is its
+// own; behind another caller's it counts against the bound.
+TEST_F(Transport, AWaitingRequestWaitsOutItsCallersOwnRequestsNotAnothersBeyondItsBound) {
     auto& speaker = addDevice(2);
     speaker.setReplyPolicy({0, false, 800ms});
-    std::vector<std::thread> callers;
-    std::vector<std::string> replies(3);
-    std::vector<char> answered(3, 0);
-    for (std::size_t i = 0; i < replies.size(); ++i)
-        callers.emplace_back([&, i] { answered[i] = sync(speaker, "echo " + std::to_string(i), replies[i]); });
-    for (auto& caller : callers) caller.join();
-    for (std::size_t i = 0; i < replies.size(); ++i) {
-        EXPECT_TRUE(answered[i]) << i;
-        EXPECT_EQ(replies[i], std::to_string(i));
-    }
-    EXPECT_EQ(speaker.receivedCount(), 3u) << "each sent once";
-    EXPECT_EQ(m_transport->getStatistics().timedOut, 0u);
+    Completions done;
+    std::string own, other;
+    std::atomic<bool> ownAnswered{false}, otherAnswered{true};
+    std::atomic<long long> otherWaited{0};
+    std::thread caller([&] {
+        m_transport->async(endpointOf(speaker), "echo 0", done.make("0"), 2, 1000);
+        m_transport->async(endpointOf(speaker), "echo 1", done.make("1"), 2, 1000);
+        ownAnswered = sync(speaker, "echo 2", own);
+    });
+    ASSERT_TRUE(waitUntil([&] { return speaker.receivedCount() == 1; }));
+    std::this_thread::sleep_for(50ms);  // the caller's three are queued
+    const auto start = Clock::now();
+    otherAnswered = sync(speaker, "echo 3", other);
+    otherWaited = msSince(start);
+    caller.join();
+    EXPECT_TRUE(ownAnswered);
+    EXPECT_EQ(own, "2");
+    EXPECT_FALSE(otherAnswered) << "another caller's three requests take 2.4 s";
+    EXPECT_GE(otherWaited, 2050 - 5);
+    EXPECT_LE(otherWaited, 2050 + 200);
+    ASSERT_TRUE(waitUntil([&] { return done.size() == 2; }));
+    EXPECT_EQ(done.results(), (Texts{"0=0", "1=1"}));
+    EXPECT_EQ(speaker.receivedCount(), 3u) << "each sent once; the other caller's never";
+    const auto counts = m_transport->getStatistics();
+    EXPECT_EQ(counts.timedOut, 0u);
+    EXPECT_EQ(counts.released, 1u);
+}
+
+// The property panel opened just after the gong on a loudspeaker that had
+// stopped answering: its read waited behind the gong's requests, the drain
+// after each and then its own two resend times (the window froze 5.3 s).
+// Once the loudspeaker counts as not answering, a waiting request behind
+// another caller's request ends at once.
+TEST_F(Transport, AWaitingRequestBehindAnotherCallersRequestToASilentDeviceEndsAtOnce) {
+    auto& speaker = addDevice(2);
+    speaker.setReplyPolicy({0, true});
+    Completions done;
+    // Asked from another thread: another caller's.
+    std::thread([&] {
+        m_transport->async(endpointOf(speaker), "echo switch", done.make("switch"), 2, 200);
+        m_transport->async(endpointOf(speaker), "echo volume", done.make("volume"), 2, 200);
+    }).join();
+    std::this_thread::sleep_for(40ms);
+    std::string reply;
+    auto start = Clock::now();
+    EXPECT_FALSE(sync(speaker, "echo panel", reply, 200));
+    EXPECT_GE(msSince(start), 400 - 40 - 5) << "let go at the switch's give-up";
+    EXPECT_LE(msSince(start), 400 - 40 + 100) << "not after the gong's two give-ups and its own (1900 ms)";
+
+    // The volume goes after the drain (700 ms): behind it, at once.
+    ASSERT_TRUE(waitUntil([&] { return speaker.receivedCount() == 3; }));
+    start = Clock::now();
+    EXPECT_FALSE(sync(speaker, "echo panel again", reply, 200));
+    EXPECT_LE(msSince(start), 50);
+    for (const auto& datagram : speaker.received()) EXPECT_NE(datagram.text.rfind("echo panel", 0), 0u);
+
+    // Idle after the drain, the loudspeaker is asked: it may be back.
+    ASSERT_TRUE(waitUntil([&] { return done.size() == 2; }));
+    speaker.setReplyPolicy({});
+    EXPECT_TRUE(sync(speaker, "echo back", reply, 200));
+    EXPECT_EQ(reply, "back");
+    EXPECT_EQ(done.results(), (Texts{"switch!", "volume!"}));
+    EXPECT_EQ(m_transport->getStatistics().released, 2u);
 }
 
 TEST_F(Transport, HandlersMayNotWaitAndTheirFaultsStopNothing) {
@@ -491,30 +545,45 @@ TEST_F(Transport, HandlersMayNotWaitAndTheirFaultsStopNothing) {
     EXPECT_TRUE(sync(speaker, "echo still", reply));
 }
 
+// The program's exit stops the transport: every waiting caller goes at
+// once, whether its request is in flight or queued, and however long the
+// device is known to take.
 TEST_F(Transport, StopReleasesWaitersAndDropsCompletions) {
     auto& speaker = addDevice(2);
     speaker.setReplyPolicy({0, true});
     Completions done;
     m_transport->async(endpointOf(speaker), "echo dropped", done.make("dropped"), 2, 1000);
-    std::atomic<bool> result{true};
-    std::atomic<long long> waited{0};
-    std::thread caller([&] {
-        std::string reply;
-        const auto start = Clock::now();
-        result = m_transport->sync(endpointOf(speaker), "echo waits", reply, 0, 1000);
-        waited = msSince(start);
-    });
-    ASSERT_TRUE(waitUntil([&] { return speaker.receivedCount() >= 1; }));
+    auto& late = addDevice(3);
+    late.setReplyPolicy({0, false, 1900ms});
+    std::atomic<int> released{0};
+    std::vector<long long> waited(2, 0);
+    std::vector<std::thread> callers;
+    const auto call = [&](const SimulatedDevice& device, const char* text, int priority, std::size_t index) {
+        callers.emplace_back([&, text, priority, index] {
+            std::string reply;
+            const auto start = Clock::now();
+            if (!m_transport->sync(endpointOf(device), text, reply, priority, 1000)) ++released;
+            waited[index] = msSince(start);
+        });
+    };
+    call(speaker, "echo waits", 0, 0);  // queued behind the dropped one
+    call(late, "echo in flight", 2, 1);
+    ASSERT_TRUE(waitUntil([&] { return speaker.receivedCount() >= 1 && late.receivedCount() >= 1; }));
     std::this_thread::sleep_for(50ms);
+    const auto stopAt = Clock::now();
     m_transport->stop();
-    caller.join();
-    EXPECT_FALSE(result);
-    EXPECT_LT(waited, 1000) << "released by stop, not by its time-out";
+    const auto stopTook = msSince(stopAt);
+    for (auto& caller : callers) caller.join();
+    EXPECT_EQ(released, 2);
+    EXPECT_LT(std::max(waited[0], waited[1]), 1000) << "released by stop, not by their time-outs";
+    EXPECT_LT(stopTook, 500);
     m_transport->stop();  // twice is harmless
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(done.size(), 0u) << "a stopped transport completes nothing";
     std::string reply;
+    const auto after = Clock::now();
     EXPECT_FALSE(sync(speaker, "echo late", reply, 100));
+    EXPECT_LE(msSince(after), 20) << "at once after the stop";
 }
 
 namespace {

@@ -12,6 +12,7 @@
 #include "base/exception.h"
 #include "tests/gui/property_panel_site.h"
 #include "tests/gui/screenshot.h"
+#include "tests/support/elapsed.h"
 
 using namespace panel_site;
 
@@ -94,14 +95,16 @@ protected:
             devices[n]->setReplyPolicy({0, true});
         device(n)->resetCache();
     }
-    /// B answers again, and knows it (a request of its own succeeds).
+    /// B answers again, and knows it (a request of its own succeeds). A
+    /// request of another thread's to it that left while it was silent is
+    /// waited out: until that is answered, B counts as not answering.
     void recover(Device n) {
         devices[n]->withModel<device::sim::CommandModel>([](device::sim::CommandModel& model) {
             model.refuse("", "");
             return 0;
         });
         devices[n]->setReplyPolicy({});
-        ASSERT_TRUE(device(n)->request("get vol", nullptr, false));
+        ASSERT_TRUE(testing_support::waitUntil([&] { return device(n)->request("get vol", nullptr, false); }));
     }
     std::vector<std::string> changesSent(Device n) {
         std::vector<std::string> found;
