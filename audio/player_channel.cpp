@@ -16,6 +16,7 @@
 #include "base/text.h"
 #include "base/thread_dispatcher.h"
 #include "device/models/playback_type.h"
+#include "device/reply_times.h"
 
 namespace frm {
 
@@ -238,44 +239,63 @@ void PlayerChannel::playRequest() {
         dropRequest();
         return;
     }
-    if (!keepPlayer) {
-        if (Player::instance() != nullptr) Player::instance()->stop(true);
-        LOG_TRACE(L"%1%", L"waiting stopping 2");
-        // The quit cuts the pause short: nothing of the request follows.
-        if (!m_exit.sleep(m_pause)) {
-            dropRequest();
-            return;
+    // The chosen loudspeakers at the volume asked for, the other
+    // loudspeakers of the zones muted, for the newest request (a play during
+    // the pause replaces it); a notice of the alarm channel keeps what it
+    // holds until it ends. False once the quit began.
+    struct Hold {
+        DeviceSet devices;
+        std::map<Loudspeaker, Wish> wishes;
+        LedgerBatch batch;
+    };
+    const auto holdNewest = [this](Hold& hold) {
+        int volume = kKeepVolume;
+        DeviceSet devices;
+        {
+            boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+            devices = m_devices;
+            volume = m_volume;
         }
-    }
-    int volume = kKeepVolume;
-    {
-        // The newest request: a play during the pause replaced it.
-        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-        devices = m_devices;
-        volume = m_volume;
-    }
-    {
-        // The chosen loudspeakers at the volume asked for, the other
-        // loudspeakers of the zones muted; a notice of the alarm channel
-        // keeps what it holds until it ends.
         const DeviceSet zone = m_selection != nullptr ? m_selection->getDevicesOfZones() : DeviceSet();
         std::map<Loudspeaker, Wish> wishes;
         for (const auto& device : zone)
             if (devices.count(device) == 0) wishes[device] = Wish{std::nullopt, std::nullopt, false};
         if (volume != kKeepVolume)
             for (const auto& device : devices) wishes[device] = Wish{std::nullopt, volume, std::nullopt};
-        LedgerBatch batch;
-        const bool held = m_exit.pass([&] {
-            batch = m_ledger->hold(Holder::kPlayer, wishes);
+        // The same wishes again: the batch under way answers for them (a new
+        // one would take a refusal of the first for done).
+        if (!hold.devices.empty() && devices == hold.devices && wishes == hold.wishes) return true;
+        hold.devices = devices;
+        hold.wishes = wishes;
+        return m_exit.pass([&] {
+            hold.batch = m_ledger->hold(Holder::kPlayer, wishes);
             DeviceSet earlier;
             for (const auto& device : m_ledger->held(Holder::kPlayer))
                 if (wishes.count(device) == 0) earlier.insert(device);
             if (!earlier.empty()) m_ledger->release(Holder::kPlayer, earlier);
         });
-        if (!held) {
+    };
+    Hold hold;
+    if (!keepPlayer) {
+        if (Player::instance() != nullptr) Player::instance()->stop(true);
+        LOG_TRACE(L"%1%", L"waiting stopping 2");
+        // The loudspeakers take the new volume in the pause's last reply
+        // time, while the stream is silent, so that a late one is ready as
+        // the pause ends. The quit cuts the pause short: nothing of the
+        // request follows.
+        const std::chrono::milliseconds early = std::max(std::chrono::milliseconds(0), m_pause - device::kResendTime);
+        if (!m_exit.sleep(early) || !holdNewest(hold) || !m_exit.sleep(m_pause - early)) {
             dropRequest();
             return;
         }
+    }
+    {
+        if (!holdNewest(hold)) {
+            dropRequest();
+            return;
+        }
+        devices = hold.devices;
+        const LedgerBatch batch = hold.batch;
         m_exit.wait(batch, kLoudspeakersLimit);
         // Refusals now; silence once the late replies are in (a reply
         // after the reply time still sets a volume).

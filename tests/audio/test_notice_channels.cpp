@@ -373,6 +373,30 @@ TEST_F(NoticeChannelsTest, AQuitWhileAGongSoundsKeepsItsLoudspeakersGivenBack) {
     EXPECT_EQ(changesAfter(all, quitEnd), Strings{});
 }
 
+// A service message beside loudspeakers 800 ms late starts as its pause
+// ends: the volumes go out in the pause's last reply time, while the stream
+// is silent, and the late ones have answered by then. Before, they went out
+// after the pause, and the message began one late reply after it.
+TEST_F(NoticeChannelsTest, AServiceMessageStartsAsItsPauseEndsBesideLateLoudspeakers) {
+    usePauseOfTheProgram();
+    const auto all = speakers(8, 4, 800ms);
+    const auto played = std::chrono::steady_clock::now();
+    playService(all);
+    ASSERT_TRUE(waitFor([] { return frm::PlayerChannel::instance()->isPlaying(); }, 10000));
+    const auto started = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - played);
+    EXPECT_LT(started.count(), 2800 + 400) << "ms from the play to the player's start";
+    for (const auto& d : all) EXPECT_EQ(state(d), std::make_pair(0u, std::string("-3"))) << base::toUtf8(d->getTitle());
+    const auto volumeSent = [&] {
+        for (const auto& d : all)
+            for (const auto& datagram : m_speakers->sim(d).received())
+                if (datagram.text.rfind("set vol", 0) == 0 && datagram.at - played < 1500ms) return true;
+        return false;
+    };
+    EXPECT_FALSE(volumeSent()) << "nothing before the pause's last reply time: the music's end still sounds";
+    frm::PlayerChannel::instance()->stop();
+    EXPECT_TRUE(allBack(all, 20s));
+}
+
 // A service message on loudspeakers of which some are Orvel-510s that
 // answer late: every Orvel-510 is asked about its memory at once, and the
 // message's volumes go out one late reply after the play (and the pause).
@@ -482,6 +506,12 @@ TEST_F(NoticeChannelsTest, EachGenerationGetsItsExactVolumeBackFromAnAlarmAndASe
     ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 20s));
     stop();
     EXPECT_TRUE(allBack(all));
+    // The loudspeakers hold channel 0 once they answered; the program knows
+    // it once it took their answers in, and refuses a message before.
+    ASSERT_TRUE(waitUntil([&] {
+        return std::all_of(all.begin(), all.end(),
+                           [](const Speaker& d) { return d->getPlaybackType() == device::playback::kNone; });
+    }));
     playService(all);
     ASSERT_TRUE(waitFor([] { return frm::PlayerChannel::instance()->isPlaying(); }, 10000));
     EXPECT_EQ(state(all[1]).second, "-3") << "the service message's 90 %";
