@@ -369,6 +369,18 @@ void PropertyDevicePanel::clearPage(int page) {
             sliderVolume->UnsetToolTip();
             setDebugText(std::wstring());
             break;
+        case pages::kZones:
+        case pages::kLinkedConsoles:
+            emptyControls(found->second.window, {checkBoxZoneTargetSample, checkBoxLinkedConsoleSample});
+            // While the page is read: neither the layout's sample row nor a
+            // repair or a note that the last device needed.
+            checkBoxZoneTargetSample->Hide();
+            checkBoxLinkedConsoleSample->Hide();
+            buttonFixZoneIntegrity->Hide();
+            buttonFixLinkIntegrity->Hide();
+            staticZoneNote->Hide();
+            found->second.window->Layout();
+            break;
         default:
             emptyControls(found->second.window, {checkBoxZoneTargetSample, checkBoxLinkedConsoleSample});
             break;

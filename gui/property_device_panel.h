@@ -244,6 +244,9 @@ protected:
     void fillZoneTargets();
     void fillLinkedConsoles();
     void fillDebugPage();
+    /// The common page's groups for a console or a loudspeaker of a
+    /// firmware generation (visible or not; no values).
+    void arrangeCommonPage(bool console, bool loudspeaker, int index);
     // What the reads found, into the pages' controls (GUI thread). The two
     // that can fail on their own give false for it.
     void showCommonPage(const page_reads::CommonPage& page);

@@ -124,6 +124,11 @@ void PropertyDevicePanel::enableEditButtons(bool enable) {
 // ---- page 1000, common -------------------------------------------------------------------------
 
 void PropertyDevicePanel::fillCommonPage() {
+    // The groups of the device's kind are there while it is read: what kind
+    // and generation it is the panel knows without asking.
+    const auto speaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device);
+    arrangeCommonPage(static_cast<bool>(boost::dynamic_pointer_cast<device::TovikInfo>(m_device)),
+                      static_cast<bool>(speaker), speaker ? speaker->getVersionIndex() : 0);
     readPage<page_reads::CommonPage>(
         [device = m_device](const page_jobs::Wanted& wanted) {
             return page_reads::readCommonPage(device, wanted);
@@ -134,20 +139,36 @@ void PropertyDevicePanel::fillCommonPage() {
         });
 }
 
-void PropertyDevicePanel::showCommonPage(const page_reads::CommonPage& read) {
-    staticName->Enable();
-    textName->Enable();
-    textName->ChangeValue(read.title);
+void PropertyDevicePanel::arrangeCommonPage(bool console, bool loudspeaker, int index) {
     wxSizer* page = panelCommon->GetSizer();
-
-    if (read.consoleConfig) {
-        LOG_TRACE(L"%1%", L"select a microphone console");
+    if (console) {
         panelEqualizer->Disable();
         panelEqualizer->Hide();
         panelEqBands->Hide();
         checkBoxEqualizer->Hide();
         page->Show(sizerLine, false, true);
         panelTovik->Show();
+    } else if (loudspeaker) {
+        panelTovik->Hide();
+        const bool sixBand = index > kLastPackedEqualizerIndex;
+        checkBoxEqualizer->Show();
+        panelEqualizer->Show();
+        panelBassTreble->Show(!sixBand);
+        panelEqBands->Show(sixBand);
+        choiceLineMode->Show(index <= kLastPackedEqualizerIndex);
+        page->Show(sizerLine, index >= kFirstLineIndex && index <= kLastLineIndex, true);
+    }
+    panelCommon->Layout();
+}
+
+void PropertyDevicePanel::showCommonPage(const page_reads::CommonPage& read) {
+    staticName->Enable();
+    textName->Enable();
+    textName->ChangeValue(read.title);
+    arrangeCommonPage(read.consoleConfig.has_value(), read.loudspeaker, read.versionIndex);
+
+    if (read.consoleConfig) {
+        LOG_TRACE(L"%1%", L"select a microphone console");
 
         const device::TovikConfig& config = *read.consoleConfig;
         const bool broadcast = config.purpose() == 0;
@@ -181,7 +202,6 @@ void PropertyDevicePanel::showCommonPage(const page_reads::CommonPage& read) {
         checkBoxGong->Enable(gongs);
     } else if (read.loudspeaker) {
         LOG_TRACE(L"%1%", L"select a megaphone");
-        panelTovik->Hide();
         const int index = read.versionIndex;
         const bool sixBand = index > kLastPackedEqualizerIndex;
         m_equalizer = read.equalizer;
@@ -200,10 +220,6 @@ void PropertyDevicePanel::showCommonPage(const page_reads::CommonPage& read) {
         } else {
             LOG_ERROR(L"does not match equalizer for Orvel-610");
         }
-        checkBoxEqualizer->Show();
-        panelEqualizer->Show();
-        panelBassTreble->Show(!sixBand);
-        panelEqBands->Show(sixBand);
         for (wxWindow* control :
              std::initializer_list<wxWindow*>{staticBass, sliderBass, staticTreble, sliderTreble})
             control->Enable();
@@ -214,8 +230,6 @@ void PropertyDevicePanel::showCommonPage(const page_reads::CommonPage& read) {
         const bool lineSettings = index >= kFirstLineIndex && index <= kLastLineIndex;
         checkBoxLineControl->Enable(lineSettings);
         choiceLineMode->Enable(lineSettings);
-        choiceLineMode->Show(index <= kLastPackedEqualizerIndex);
-        page->Show(sizerLine, lineSettings, true);
         if (lineSettings && read.lineConfig) {
             choiceLineMode->SetSelection(read.lineConfig->linesJoined ? 1 : 0);
             checkBoxLineControl->SetValue(read.lineConfig->lineTest);

@@ -125,7 +125,8 @@ inline frm::PropertyDevicePanel* ownerOf(wxWindow* control) {
     return nullptr;
 }
 inline void settle(frm::PropertyDevicePanel* owner) {
-    if (owner != nullptr) EXPECT_TRUE(runEventLoopUntil([owner] { return !owner->working(); }, 20s));
+    if (owner == nullptr) return;
+    EXPECT_TRUE(runEventLoopUntil([owner] { return !owner->working(); }, 20s));
 }
 
 /// An event as the toolkit sends it from `control`, and what it started

@@ -58,8 +58,8 @@ private:
 
 class LatePanel : public memory_site::Panel {
 public:
-    using F::choiceLineMode, F::staticDeviceName, F::staticPageState, F::textMulticastIp, F::textName,
-        F::spinZarnoAddress;
+    using F::choiceLineMode, F::panelBassTreble, F::panelEqBands, F::panelTovik, F::staticDeviceName,
+        F::staticPageState, F::textMulticastIp, F::textName, F::spinZarnoAddress;
     using memory_site::Panel::Panel;
     using P::applyOnButtonClick, P::cancelOnButtonClick, P::currentPage;
 
@@ -115,6 +115,10 @@ TEST_F(LateDevice, OpeningChangingPageApplyingAndCancellingNeverHoldTheWindow) {
     EXPECT_EQ(panel->staticPageState->GetLabel(), L"Чтение…");
     EXPECT_FALSE(panel->page()->IsEnabled());
     EXPECT_TRUE(panel->textName->IsEmpty()) << "nothing shown before the answers";
+    // Already the groups of an Orvel-510, none of a console or a later
+    // loudspeaker: what kind it is needs no answer.
+    EXPECT_TRUE(panel->panelBassTreble->IsShown());
+    EXPECT_FALSE(panel->panelTovik->IsShown() || panel->panelEqBands->IsShown());
     ASSERT_TRUE(settled());
     EXPECT_GT(Clock::now() - opened, kLate) << "the loudspeaker is late";
     EXPECT_LT(probe.longest().count(), 500) << "opening the panel";
