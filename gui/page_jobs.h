@@ -136,6 +136,9 @@ void reportFailure(const std::exception_ptr& error);
 struct Periods {
     std::chrono::milliseconds lineControlRefresh{2100};
     std::chrono::milliseconds passkeyPoll{1000};
+    /// A page whose read takes longer than this is greyed and says
+    /// "Чтение…": an answer on time fills it without the page flickering.
+    std::chrono::milliseconds readingShown{100};
 };
 
 /// When the line-control page may refresh. Refreshes are blocked while a

@@ -71,6 +71,16 @@ PropertyDevicePanel::PropertyDevicePanel(wxWindow* parent,
     staticPasskeyHint->Hide();
     panelCommon->Layout();
     panelNetwork->Layout();
+
+    // Made insensitive while the notebook lays out or switches its pages,
+    // GTK's text views crash: the page being read is greyed from a timer,
+    // after the event that started the read.
+    m_readingTimer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+        if (!m_reading || m_reading->quiet) return;
+        setPageState(L"Чтение…");
+        if (const auto reading = m_pages.find(m_reading->page); reading != m_pages.end())
+            reading->second.window->Disable();
+    });
 }
 
 PropertyDevicePanel::~PropertyDevicePanel() {
@@ -79,6 +89,7 @@ PropertyDevicePanel::~PropertyDevicePanel() {
     // finds the panel gone.
     ++*m_shown;
     m_worker.stop();
+    m_readingTimer.Stop();
     // Nothing may reach this half-destroyed object any more: the event table
     // goes first, then the controls, whose destruction (of a filled list, say)
     // still sends events.
@@ -203,23 +214,16 @@ void PropertyDevicePanel::fillCurrentPage(bool quiet) {
         m_pagesRead.insert(page);
         return;
     }
-    const std::uint64_t ticket = m_shown->load();
-    m_reading = Reading{m_device, page, ticket};
+    m_reading = Reading{m_device, page, m_shown->load(), quiet};
     if (!quiet) {
         // Nothing the last fill left, for this device or the one before,
-        // stays to be seen or applied while the page is read.
+        // stays to be seen or applied while the page is read; a read that
+        // takes a while greys the page and says so.
         m_pagesRead.erase(page);
         clearPage(page);
         enableEditButtons(false);
-        setPageState(L"Чтение…");
-        // Made insensitive while the notebook lays out or switches its pages,
-        // GTK's text views crash: the page goes grey once this event is
-        // handled, unless its read has ended by then.
-        CallAfter([this, page, ticket] {
-            if (!m_reading || m_reading->ticket != ticket || m_reading->page != page) return;
-            if (const auto reading = m_pages.find(page); reading != m_pages.end())
-                reading->second.window->Disable();
-        });
+        m_readingTimer.StartOnce(static_cast<int>(
+            std::max<std::chrono::milliseconds::rep>(m_pagePeriods.readingShown.count(), 1)));
     }
     switch (page) {
         case pages::kCommon:
@@ -262,6 +266,7 @@ void PropertyDevicePanel::endFill(int page, const std::exception_ptr& error,
     FRM_ASSERT_GUI_THREAD();
     const bool editPending = m_reading && m_reading->editPending;
     m_reading.reset();
+    m_readingTimer.Stop();
     setPageState(wxEmptyString);
     const auto shown = m_pages.find(page);
     if (shown != m_pages.end()) shown->second.window->Enable();

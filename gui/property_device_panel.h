@@ -536,9 +536,13 @@ protected:
         DevicePtr device;
         int page;
         std::uint64_t ticket;
+        /// A refresh in place: the page stays as it is meanwhile.
+        bool quiet = false;
         bool editPending = false;
     };
     std::optional<Reading> m_reading;
+    /// Greys the page being read once m_pagePeriods.readingShown has passed.
+    wxTimer m_readingTimer;
     /// An Apply runs: the page and its buttons are off until it ends.
     bool m_applying = false;
     /// Tasks handed to the worker whose outcome the GUI thread has not taken.

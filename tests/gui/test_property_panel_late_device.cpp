@@ -111,7 +111,7 @@ TEST_F(LateDevice, OpeningChangingPageApplyingAndCancellingNeverHoldTheWindow) {
     const Clock::time_point opened = Clock::now();
     panel->imbueDevice(speaker);
     panel->updateData();
-    runEventLoopUntil([] { return false; }, 100ms);
+    runEventLoopUntil([] { return false; }, 300ms);  // a read that takes a while says so
     EXPECT_EQ(panel->staticPageState->GetLabel(), L"Чтение…");
     EXPECT_FALSE(panel->page()->IsEnabled());
     EXPECT_TRUE(panel->textName->IsEmpty()) << "nothing shown before the answers";
