@@ -35,6 +35,8 @@
 #include "base/thread_dispatcher.h"
 #include "base/wx/gui_thread_invoker.h"
 #include "base/wx/log_setup.h"
+#include "device/models/orvel_info.h"
+#include "device/models/stream_ports.h"
 #include "device/transfer_protocol.h"
 #include "gui/activity_filter.h"
 #include "gui/channel_gui.h"
@@ -267,6 +269,8 @@ bool aApp::startUp() {
         const auto running = transport.lock();
         return running && !running->stopping();
     }));
+    // The window's volume controls and its deletion of devices go through it too.
+    frm::LoudspeakerLedger::setInstance(ledger);
     frm::AlarmChannelOptions alarmOptions;
     alarmOptions.ledger = ledger;
     frm::AlarmChannel::createInstance(m_itemDataMap.get(), m_channelGui.get(), *m_notificationStream, alarmOptions);
@@ -395,7 +399,8 @@ bool aApp::chooseInterface(std::string& chosen) {
 }
 
 bool aApp::probeStream(const std::string& interfaceIp) {
-    const std::string group = multicastAddressSetting() + ":" + std::to_string(basePortSetting() + 1);
+    const std::string group =
+        multicastAddressSetting() + ":" + std::to_string(device::streamPortOf(basePortSetting(), device::CHANNEL_DISCOVERY));
     if (!m_probes.hasStream(interfaceIp, group)) return true;
     return ask(L"В сети обнаружен аудио-поток,\nзапустить Сонвар?", L"Предупреждение", wxICON_INFORMATION);
 }
@@ -414,7 +419,8 @@ void aApp::createStreams(const std::string& interfaceIp) {
     place.trace(L"Initialize common stream. Threads: [%1%]", threadList());
     m_commonStream = mp3stream_init();
     m_commonStream->set_pcm_fmt(44100, 2, 16);
-    m_commonStream->set_stream_endp((address + ":" + std::to_string(basePort + 1)).c_str());
+    m_commonStream->set_stream_endp(
+        (address + ":" + std::to_string(device::streamPortOf(basePort, device::CHANNEL_DISCOVERY))).c_str());
     m_commonStream->set_stream_fmt(
         static_cast<std::uint32_t>(pref::getInt("multicast.commonStream.bitrate", 128)));
     m_commonStream->set_stream_ttl(static_cast<std::uint32_t>(ttl));
@@ -430,7 +436,8 @@ void aApp::createStreams(const std::string& interfaceIp) {
 
     place.trace(L"Initialize alarm stream. Threads: [%1%]", threadList());
     m_notificationStream = mp3streamf_init();
-    m_notificationStream->set_stream_endp((address + ":" + std::to_string(basePort + 2)).c_str());
+    m_notificationStream->set_stream_endp(
+        (address + ":" + std::to_string(device::streamPortOf(basePort, device::CHANNEL_NOTICE_HIGH))).c_str());
     m_notificationStream->set_stream_fmt(
         static_cast<std::uint32_t>(pref::getInt("multicast.messagesStream.bitrate", 128)));
     m_notificationStream->set_stream_ttl(static_cast<std::uint32_t>(ttl));

@@ -6,6 +6,7 @@
 
 #include "audio/mp3streamf.h"
 #include "audio/orvel_link.h"
+#include "audio/own_notices.h"
 #include "audio/player.h"
 #include "audio/player_channel.h"
 #include "audio/player_engine.h"
@@ -14,6 +15,7 @@
 #include "base/log.h"
 #include "base/pref.h"
 #include "base/text.h"
+#include "device/models/stream_ports.h"
 #include "os/data_directory.h"
 
 namespace frm {
@@ -66,6 +68,9 @@ std::uint16_t configuredDiscoveryPort(device::OrvelInfo& device) {
 /// How long the alarm thread waits for its loudspeakers at most: each has
 /// a few requests, each given up after two resends.
 constexpr std::chrono::seconds kTakeLimit{20};
+/// How long a look for notices of the loudspeakers' own waits for their
+/// answers at most: the transport gives a request up after about 2 s.
+constexpr std::chrono::seconds kOwnNoticeLimit{3};
 
 }  // namespace
 
@@ -124,6 +129,7 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
     // Refused before a loudspeaker is taken: they would wait on the
     // notification channel for a microphone that never sounds.
     if (source == kMicrophone && !captureAvailable()) return false;
+    if (m_exit.closed()) return false;
     // One launch at a time takes the loudspeakers; it lets go while the
     // operator is asked, and a launch that got in meanwhile wins.
     boost::unique_lock<boost::mutex> launching(m_launchLock);
@@ -166,11 +172,13 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
     DeviceSet mine;  // what this launch took
     if (broadcasting && !devices.empty()) {
         taken = take(devices, channelOf(priority), volume, told);
+        // Quitting: what was taken is given back by the quit.
+        if (taken.quit || m_exit.closed()) return false;
         for (const auto& failed : taken.failed) devices.erase(failed);
         mine = devices;
         if (!taken.busy.empty() && taken.busy.size() == devices.size()) {
             LOG_NOTICE(L"На всех выбранных устройствах запущено оповещение с более высоким приоритетом.");
-            m_ledger->release(Holder::kAlarm, mine);
+            m_exit.pass([&] { m_ledger->release(Holder::kAlarm, mine); });
             return false;
         }
         if (!taken.busy.empty()) {
@@ -261,8 +269,8 @@ void AlarmChannel::giveBackOnly(const DeviceSet& taken) {
             if (m_devices.count(device) == 0) mine.insert(device);
     }
     if (mine.empty()) return;
-    const LedgerBatch batch = m_ledger->release(Holder::kAlarm, mine);
-    tellGiveBackLater(*m_ledger, batch);
+    LedgerBatch batch;
+    if (m_exit.pass([&] { batch = m_ledger->release(Holder::kAlarm, mine); })) tellGiveBackLater(*m_ledger, batch);
 }
 
 std::map<Loudspeaker, Wish> AlarmChannel::wishes(const DeviceSet& devices, device::AudioChannel channel,
@@ -276,9 +284,13 @@ AlarmChannel::Take AlarmChannel::take(const DeviceSet& devices, device::AudioCha
                                       std::set<std::wstring>& told) {
     // One that gave no answer lately is asked again: it may be back. One
     // that is away is not waited for; it is served when it comes back.
-    const LedgerBatch batch = m_ledger->hold(Holder::kAlarm, wishes(devices, channel, volume));
-    batch.wait(kTakeLimit);
     Take taken;
+    LedgerBatch batch;
+    if (!m_exit.pass([&] { batch = m_ledger->hold(Holder::kAlarm, wishes(devices, channel, volume)); })) {
+        taken.quit = true;
+        return taken;
+    }
+    m_exit.wait(batch, kTakeLimit);
     StepFailures notSwitched;
     for (const auto& [device, settlement] : batch.settlements()) {
         if (settlement.step != Settlement::kSwitch || settlement.kind == Settlement::kDone) {
@@ -299,7 +311,7 @@ AlarmChannel::Take AlarmChannel::take(const DeviceSet& devices, device::AudioCha
     // The first to answer in full (its reply to the configuration read comes
     // soonest), else any that switched.
     if (const Loudspeaker first = batch.firstDone(std::chrono::milliseconds(0))) taken.first = first;
-    if (!taken.failed.empty()) m_ledger->release(Holder::kAlarm, taken.failed);
+    if (!taken.failed.empty()) m_exit.pass([&] { m_ledger->release(Holder::kAlarm, taken.failed); });
     tellFailures(notSwitched, kNotSwitched, &told);
     tellFailures(batch.failures(Settlement::kVolumeRead, LedgerBatch::Answer::kAnswered), kVolumeNotRead, &told);
     tellFailures(batch.failures(Settlement::kVolume, LedgerBatch::Answer::kAnswered), kVolumeNotSet, &told);
@@ -456,6 +468,7 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
             devices = m_selection != nullptr ? m_selection->getSelectedDevicesAndZones() : DeviceSet();
             std::set<std::wstring> told;
             Take taken = take(devices, channelOf(priority), volume, told);
+            if (taken.quit) return true;  // the quit gives back what was taken
             for (const auto& failed : taken.failed) devices.erase(failed);
             first = taken.first;
             boost::lock_guard<boost::recursive_mutex> lock(m_lock);
@@ -471,12 +484,17 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
             DeviceSet letGo;
             for (const auto& device : devices)
                 if (held.count(device) == 0) letGo.insert(device);
-            if (!letGo.empty())
-                m_ledger->hold(Holder::kAlarm, wishes(letGo, channelOf(priority), volume)).wait(kTakeLimit);
+            LedgerBatch again;
+            if (!letGo.empty() &&
+                m_exit.pass([&] { again = m_ledger->hold(Holder::kAlarm, wishes(letGo, channelOf(priority), volume)); }))
+                m_exit.wait(again, kTakeLimit);
             boost::lock_guard<boost::recursive_mutex> lock(m_lock);
             if (!current(launch)) return true;
             first = m_first;
         }
+        // Quitting: the loudspeakers are being given back, and the port is
+        // not asked of them.
+        if (m_exit.closed()) return true;
         if (!first) {
             LOG_WARN(L"Канал оповещений: Нет устройств для вещания.");
             LOG_DEBUG(L"%1%", L"break alarm thread");
@@ -497,7 +515,7 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
         const std::uint16_t port = discoveryPortOf(*source);
         std::wstring address = pref::getString("multicast.address");
         if (address.empty()) address = L"224.0.224.1";
-        const unsigned to = port + static_cast<unsigned>(channelOf(priority));
+        const unsigned to = device::channelPortOf(port, channelOf(priority));
         LOG_TRACE2(L"%1%(..)", "mp3streamf::set_stream_endp");
         m_stream.set_stream_endp((base::toUtf8(address) + ":" + std::to_string(to)).c_str());
     }
@@ -539,7 +557,7 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
         // with their own volume.
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         if (!current(launch)) return true;
-        m_ledger->hold(Holder::kAlarm, wishes(m_devices, channelOf(priority), std::nullopt));
+        m_exit.pass([&] { m_ledger->hold(Holder::kAlarm, wishes(m_devices, channelOf(priority), std::nullopt)); });
     } else if (source == kMicrophone) {
         const bool recording = !record.empty();
         if (!current(launch)) return true;
@@ -653,30 +671,38 @@ void AlarmChannel::giveBack(bool wait) {
         m_first.reset();
     }
     // All the alarm's: a loudspeaker taken by the selection at the thread's
-    // start is the notice's too.
-    const LedgerBatch batch = m_ledger->releaseAll(Holder::kAlarm);
+    // start is the notice's too. Quitting, the quit gives them back.
+    LedgerBatch batch;
+    if (!m_exit.pass([&] { batch = m_ledger->releaseAll(Holder::kAlarm); })) return;
     tellGiveBackLater(*m_ledger, batch);
-    if (wait) batch.wait(kTakeLimit);
+    if (wait) m_exit.wait(batch, kTakeLimit);
+}
+
+void AlarmChannel::beginExit() {
+    LOG_DEBUG(L"%1%", L"Alarm channel: quit, no step reaches the loudspeakers any more");
+    m_exit.close();
+    m_requests.close();
 }
 
 void AlarmChannel::giveBackBeforeExit(std::chrono::milliseconds limit) {
-    m_ledger->releaseAll(Holder::kAlarm).wait(limit);
+    // Both channels' loudspeakers, those a stop just before began to give
+    // back included; the ledger sends nothing more after it.
+    m_ledger->close().wait(limit);
 }
 
-void AlarmChannel::tellOnce(const StepFailures& failures, const wchar_t* text) {
-    boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-    tellFailures(failures, text, &m_told);
-}
-
-bool AlarmChannel::takenOver(const DeviceSet& devices) {
-    bool anyAnswering = false;
-    for (const auto& device : devices) {
-        if (!device->isOnlineAndAnswered()) continue;
-        anyAnswering = true;
-        if (!device->hasInternalPlaying()) return false;
+bool AlarmChannel::takenOver(const DeviceSet& devices, bool atOnce) {
+    DeviceSet answering;
+    for (const auto& device : devices)
+        if (device->isOnlineAndAnswered()) answering.insert(device);
+    if (answering.empty()) {
+        LOG_DEBUG(L"All devices is offline. Number of devices %1%", devices.size());
+        return false;
     }
-    if (!anyAnswering) LOG_DEBUG(L"All devices is offline. Number of devices %1%", devices.size());
-    return anyAnswering;
+    if (atOnce) return playingOnTheirOwn(answering, kOwnNoticeLimit).size() == answering.size();
+    // One after the other, up to the first that plays nothing of its own.
+    for (const auto& device : answering)
+        if (!device->hasInternalPlaying()) return false;
+    return true;
 }
 
 std::uint16_t AlarmChannel::discoveryPortOf(device::OrvelInfo& device) {
@@ -689,13 +715,15 @@ void AlarmChannel::checkInternalPlayingThread() {
     try {
         while (!boost::this_thread::interruption_requested()) {
             boost::this_thread::sleep_for(boost::chrono::milliseconds(m_options.watcherPeriod.count()));
+            // Quitting: the loudspeakers are neither asked nor stopped.
+            if (m_exit.closed()) return;
             DeviceSet devices;
             {
                 boost::lock_guard<boost::recursive_mutex> lock(m_lock);
                 devices = m_devices;
             }
             // Outside the lock: an Orvel-510 is asked about its memory.
-            if (takenOver(devices)) {
+            if (takenOver(devices) && !m_exit.closed()) {
                 {
                     boost::lock_guard<boost::recursive_mutex> lock(m_lock);
                     LOG_INFO(L"Было запущено более приоритетное оповещение.\n"
@@ -857,7 +885,8 @@ bool AlarmChannel::restoreCommonChannelForAllDevices() {
         if (!self->m_preempted) return true;
     }
     const DeviceSet all = self->m_selection != nullptr ? self->m_selection->getDevicesOfZones() : DeviceSet();
-    if (self->takenOver(all)) {
+    // Asked of every loudspeaker at once: the player's job waits for it.
+    if (self->takenOver(all, true)) {
         LOG_WARN(L"На устройствах идёт приоритетное оповещение.");
         return false;
     }
@@ -869,7 +898,8 @@ bool AlarmChannel::restoreCommonChannelForAllDevices() {
     // Not waited for: the ledger sends what comes after it (the player's
     // volumes) to each loudspeaker after these.
     self->giveBack(false);
-    const LedgerBatch reset = self->m_ledger->resetChannel(all);
+    LedgerBatch reset;
+    if (!self->m_exit.pass([&] { reset = self->m_ledger->resetChannel(all); })) return true;
     self->m_ledger->afterLateReplies(reset, [](const LedgerBatch& settled) {
         tellFailures(settled.failures(Settlement::kSwitch), kNotSwitchedBack);
     });

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "audio/channel_host.h"
+#include "audio/exit_gate.h"
 #include "audio/loudspeaker_ledger.h"
 #include "audio/playback.h"
 #include "audio/request_thread.h"
@@ -130,9 +131,15 @@ public:
     std::wstring getDescription();
     std::wstring getCurrentMessage();
 
-    /// Before the transport stops: the loudspeakers the channel still holds
-    /// (a notice stopped just before, its give-back on its way) go back now;
-    /// waits for their answers, `limit` at most.
+    /// The quit, before every loudspeaker is given back: from here on no
+    /// launch, step of the alarm thread, look of the watcher or stop reaches
+    /// a loudspeaker, and the requests handed over and not begun are
+    /// dropped (later ones too). Waits only for a ledger call under way.
+    void beginExit();
+    /// The quit, once both channels began their exit and before the
+    /// transport stops: every loudspeaker that the ledger drives for either
+    /// channel goes back to its own settings, once; waits for their
+    /// answers, `limit` at most.
     void giveBackBeforeExit(std::chrono::milliseconds limit);
 
     /// Before the common channel plays: false while loudspeakers that took
@@ -162,6 +169,7 @@ private:
         DeviceSet busy;      // they play a notice of their own
         DeviceSet failed;    // they refused with an error: out of the notice
         Loudspeaker first;   // the first to take it (empty: none did)
+        bool quit = false;   // the quit came first: nothing was taken
     };
 
     void alarmThread(std::uint64_t launch);
@@ -192,11 +200,10 @@ private:
     /// Whether the microphone of record.deviceName can be opened; tells the
     /// operator when not.
     bool captureAvailable();
-    /// The failures of a step of this notice, each text and cause told once
-    /// a notice.
-    void tellOnce(const StepFailures& failures, const wchar_t* text);
     /// Every answering loudspeaker plays internally (false when none answers).
-    bool takenOver(const DeviceSet& devices);
+    /// `atOnce`: every one asked at the same time, else one after the other
+    /// up to the first that does not.
+    bool takenOver(const DeviceSet& devices, bool atOnce = false);
     bool aborted(const std::wstring& place);
     void interruptAndJoinWatcher();
     /// Waits for the alarm thread after a stop: 100 ms, then interrupted
@@ -254,6 +261,8 @@ private:
     mp3streamf& m_stream;
     Options m_options;
     std::shared_ptr<LoudspeakerLedger> m_ledger;
+    /// Every step that reaches a loudspeaker passes it; the quit closes it.
+    ExitGate m_exit;
     RequestThread m_requests;
 };
 

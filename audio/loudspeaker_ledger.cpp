@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <set>
 
+#include <boost/smart_ptr/owner_less.hpp>
 #include <boost/thread/thread.hpp>
+#include <boost/weak_ptr.hpp>
 
 #include "base/log.h"
 
@@ -14,14 +16,19 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Kind = device::RequestOutcome::Kind;
 
-const wchar_t* const kNoAnswer = L"устройство не ответило";
 const wchar_t* const kOffline = L"устройство не в сети";
 const wchar_t* const kOwnNotice = L"устройство воспроизводит собственное оповещение";
 
-/// A loudspeaker's volume as it is heard: its volume while switched on, and
-/// whether it is.
+/// The pause before a request answered busy (late) is asked again.
+constexpr std::chrono::milliseconds kBusyPause{device::DeviceBase::kBusyPauseMs};
+/// How long a refusal or failure is kept for the late looks of the batches
+/// that counted the loudspeaker silent: longer than any batch waits.
+constexpr std::chrono::seconds kFailuresKept{60};
+
+/// A loudspeaker's volume as it is heard: its volume while switched on,
+/// exactly as it writes it, and whether it is.
 struct Level {
-    int volume = 0;
+    device::VolumeLevel volume = device::VolumeLevel::decibels(0);
     bool enabled = true;
     bool operator==(const Level& other) const { return volume == other.volume && enabled == other.enabled; }
     bool operator!=(const Level& other) const { return !(*this == other); }
@@ -32,7 +39,7 @@ struct Target {
     std::optional<device::AudioChannel> channel;
     /// A volume wished for, or the own one owed back.
     bool levelWanted = false;
-    /// The wished volume; empty: the own one.
+    /// The wished volume, a percent; empty: the own one.
     std::optional<int> volume;
     bool enabled = true;
 };
@@ -119,8 +126,8 @@ StepFailures LedgerBatch::failures(Settlement::Step step, Answer answer) const {
     StepFailures failures;
     for (const auto& [speaker, settlement] : settlements()) {
         if (settlement.kind == Settlement::kDone || settlement.step != step) continue;
-        const bool silent = settlement.kind == Settlement::kSilent;
-        if ((answer == Answer::kAnswered && silent) || (answer == Answer::kUnanswered && !silent)) continue;
+        const bool later = settlement.toldLater();
+        if ((answer == Answer::kAnswered && later) || (answer == Answer::kUnanswered && !later)) continue;
         failures.add(settlement.cause, speaker->getTitle());
     }
     return failures;
@@ -135,6 +142,10 @@ public:
     LedgerBatch hold(Holder holder, const std::map<Loudspeaker, Wish>& wishes);
     LedgerBatch release(Holder holder, const DeviceSet* speakers);
     LedgerBatch resetChannel(const DeviceSet& speakers);
+    LedgerBatch setOwnVolume(const DeviceSet& speakers, const OwnVolume& volume);
+    std::optional<OwnVolume> heldOwnVolume(const Loudspeaker& speaker);
+    LedgerBatch dismiss(const DeviceSet& speakers, Finder find);
+    LedgerBatch close();
     void park(Holder holder);
     DeviceSet held(Holder holder);
     std::size_t size();
@@ -158,13 +169,22 @@ private:
         std::shared_ptr<LedgerBatch::State> batch;
         std::function<void(const LedgerBatch&)> then;
     };
+    /// A loudspeaker's last refusal or failure, for the batches that counted
+    /// it silent before it came.
+    struct Failure {
+        Settlement settlement;
+        Clock::time_point at;
+    };
     struct Entry {
         Loudspeaker speaker;
         std::array<std::optional<Wish>, 2> wishes;
         /// A holder's wish kept, but nothing sent for it (see park).
         std::array<bool, 2> parked{{false, false}};
-        // The loudspeaker's own, from before the first holder took it.
-        std::optional<int> ownVolume;
+        // The loudspeaker's own, from before the first holder set its volume
+        // (taken then), or the operator's since: exactly as it told it, or as
+        // the operator's percent was sent (`ownPercent`, what he set).
+        std::optional<device::VolumeLevel> ownVolume;
+        std::optional<int> ownPercent;
         bool ownEnabled = true;
         bool ownUnreadable = false;  // its volume could not be read: its volume is left alone
         // What the loudspeaker has, as far as known.
@@ -184,6 +204,20 @@ private:
         Clock::time_point retryAt{};
         std::chrono::milliseconds backoff{0};
         bool waitsOnline = false;
+        // A late reply said busy: the request is asked again after a pause.
+        std::optional<Clock::time_point> pausedUntil;
+        int busyRetries = 0;
+        // Deleted from the program: given back, then gone; `find` looks for
+        // the object of the loudspeaker found again.
+        bool dismissed = false;
+        Finder find;
+        // Another object of the same loudspeaker owes its give-back now.
+        bool superseded = false;
+        // What the object knows of it may be what a notice left: its volume
+        // is read, not taken from the object.
+        bool distrusted = false;
+        // The loudspeaker's returns count as last seen.
+        std::uint64_t returns = 0;
         // Answers for the wishes as they are; forgotten when they change.
         std::optional<device::AudioChannel> memoryFreeFor;  // a memory check allowed this switch
         std::optional<device::AudioChannel> refusedChannel;
@@ -204,6 +238,20 @@ private:
     using After = std::vector<std::function<void()>>;
 
     Entry& entryOf(const Loudspeaker& speaker);
+    /// A deleted loudspeaker found again as `speaker` takes over what the
+    /// deleted one's entry owes; under the lock.
+    void adopt(Entry& entry);
+    /// Whether a holder may take the loudspeaker (not closed, not deleted).
+    bool takeable(const Loudspeaker& speaker);
+    /// The own volume taken before the ledger first sets a volume: the
+    /// object's (nobody of the ledger's set it since it was read), unless it
+    /// can't be trusted.
+    void takeOwnVolume(Entry& entry);
+    /// The retry thread's look for deleted loudspeakers found again.
+    void lookForFoundAgain(Requests& requests, After& after);
+    /// The loudspeaker came back and may hold anything: what is known of it
+    /// is forgotten, so that its holders' wishes or what it owes go again.
+    void cameBack(Entry& entry);
     Target targetOf(const Entry& entry) const;
     /// The strongest holder with a wish, if any.
     std::optional<Holder> topHolder(const Entry& entry) const;
@@ -229,7 +277,12 @@ private:
     template <class Change>
     LedgerBatch changed(Change change);
     void send(Requests& requests);
-    void finished(const Request& request, const device::RequestOutcome& outcome, int value);
+    /// `value`: a memory check's answer (1: it plays); `level`: a read's.
+    void finished(const Request& request, const device::RequestOutcome& outcome, int value,
+                  const std::optional<device::VolumeLevel>& level);
+    /// A refusal or failure answered: the batches that counted the
+    /// loudspeaker silent learn it at their late look.
+    void noteFailure(const Loudspeaker& speaker, const Settlement& settlement);
     static void run(After& after);
     /// Runs the batches' late looks that are due.
     void runLater();
@@ -239,7 +292,15 @@ private:
     std::mutex m_mutex;  // guards what follows
     std::map<Loudspeaker, Entry> m_entries;
     bool m_ending = false;
+    bool m_closed = false;
     std::vector<Later> m_later;
+    std::map<Loudspeaker, Failure> m_failures;
+    /// Deleted loudspeakers' objects: held no more.
+    std::set<boost::weak_ptr<device::OrvelInfo>, boost::owner_less<boost::weak_ptr<device::OrvelInfo>>>
+        m_dismissed;
+    /// Deleted loudspeakers given back: an object found again for one may
+    /// still tell the volume a notice set, so their volume is read anew.
+    std::set<net::HardwareAddress> m_readAnew;
     std::condition_variable m_wake;
 };
 
@@ -253,12 +314,70 @@ LoudspeakerLedger::Impl::Entry& LoudspeakerLedger::Impl::entryOf(const Loudspeak
     if (found != m_entries.end()) return found->second;
     Entry& entry = m_entries[speaker];
     entry.speaker = speaker;
-    const LoudspeakerLink::Known known = m_link->known(speaker);
-    entry.channel = known.channel;
-    entry.ownVolume = known.volume;
-    entry.ownEnabled = known.enabled;
-    if (known.volume) entry.level = Level{*known.volume, known.enabled};
+    entry.returns = m_link->returns(speaker);
+    if (!m_readAnew.empty() && m_readAnew.erase(speaker->getHardwareAddress()) != 0) entry.distrusted = true;
+    if (!entry.distrusted) {
+        const LoudspeakerLink::Known known = m_link->known(speaker);
+        entry.channel = known.channel;
+        entry.ownEnabled = known.enabled;
+        if (known.volume) entry.level = Level{*known.volume, known.enabled};
+    }
+    adopt(entry);
     return entry;
+}
+
+void LoudspeakerLedger::Impl::adopt(Entry& entry) {
+    for (auto& [other, old] : m_entries) {
+        if (!old.dismissed || old.superseded || other == entry.speaker ||
+            other->getHardwareAddress() != entry.speaker->getHardwareAddress())
+            continue;
+        LOG_DEBUG(L"Loudspeaker ledger: '%1%' found again, its give-back goes through the new object",
+                  entry.speaker->getTitle());
+        // Where the deleted object's notice left it is not known to the new
+        // one: the switch back and the own volume are sent anew.
+        if (old.ownVolume) {
+            entry.ownVolume = old.ownVolume;
+            entry.ownPercent = old.ownPercent;
+        }
+        entry.ownEnabled = old.ownEnabled;
+        entry.ownUnreadable = old.ownUnreadable;
+        entry.distrusted = entry.distrusted || !old.ownVolume;
+        entry.channelTouched = entry.channelTouched || old.channelTouched;
+        entry.levelTouched = entry.levelTouched || old.levelTouched;
+        entry.channel.reset();
+        entry.level.reset();
+        forget(entry);
+        old.superseded = true;
+    }
+}
+
+bool LoudspeakerLedger::Impl::takeable(const Loudspeaker& speaker) {
+    return !m_closed &&
+           (m_dismissed.empty() || m_dismissed.count(boost::weak_ptr<device::OrvelInfo>(speaker)) == 0);
+}
+
+void LoudspeakerLedger::Impl::takeOwnVolume(Entry& entry) {
+    if (entry.ownVolume || entry.levelTouched || entry.distrusted) return;
+    const LoudspeakerLink::Known known = m_link->known(entry.speaker);
+    if (!known.volume) return;
+    entry.ownVolume = known.volume;
+    entry.ownPercent.reset();
+    entry.ownEnabled = known.enabled;
+}
+
+void LoudspeakerLedger::Impl::cameBack(Entry& entry) {
+    LOG_DEBUG(L"Loudspeaker ledger: '%1%' came back, driven again", entry.speaker->getTitle());
+    entry.channel.reset();
+    entry.level.reset();
+    forget(entry);
+    // Nothing of the volume is owed: its own is taken anew when wanted.
+    if (!entry.levelTouched) {
+        entry.ownVolume.reset();
+        entry.ownPercent.reset();
+        entry.ownUnreadable = false;
+    }
+    entry.busyRetries = 0;
+    if (entry.unreachable) entry.retryNow = true;
 }
 
 std::optional<Holder> LoudspeakerLedger::Impl::topHolder(const Entry& entry) const {
@@ -334,7 +453,7 @@ void LoudspeakerLedger::Impl::settleOne(const Loudspeaker& speaker, const Waitin
 }
 
 void LoudspeakerLedger::Impl::settleOverdue(Entry& entry, Clock::time_point now, After& after) {
-    if (!entry.inFlight) return;
+    if (!entry.inFlight && !entry.pausedUntil) return;
     const Clock::time_point heard = entry.answeredAt;
     for (auto waiting = entry.waiting.begin(); waiting != entry.waiting.end();) {
         if (std::max(waiting->since, heard) + m_options.answerLimit > now) {
@@ -342,7 +461,7 @@ void LoudspeakerLedger::Impl::settleOverdue(Entry& entry, Clock::time_point now,
             continue;
         }
         if (waiting->settlement.kind == Settlement::kDone)
-            waiting->settlement = {Settlement::kSilent, entry.inFlightStep, kNoAnswer};
+            waiting->settlement = {Settlement::kSilent, entry.inFlightStep, device::kNoAnswerCause};
         settleOne(entry.speaker, *waiting, after);
         waiting = entry.waiting.erase(waiting);
     }
@@ -354,7 +473,7 @@ void LoudspeakerLedger::Impl::unanswered(Entry& entry, Settlement::Step step, Af
     entry.backoff = entry.backoff.count() == 0 ? m_options.firstRetry
                                                 : std::min(entry.backoff * 2, m_options.lastRetry);
     entry.retryAt = Clock::now() + entry.backoff;
-    note(entry, Settlement::kSilent, step, kNoAnswer);
+    note(entry, Settlement::kSilent, step, device::kNoAnswerCause);
     settle(entry, after);
 }
 
@@ -374,13 +493,15 @@ bool LoudspeakerLedger::Impl::choose(Entry& entry, Request& request) {
     // A loudspeaker that plays a notice of its own keeps its volume.
     const bool refused = isNotice(target.channel) && entry.channel != target.channel;
     if (target.levelWanted && !refused) {
+        takeOwnVolume(entry);
         if (!entry.ownVolume) {
             if (!entry.ownUnreadable) {
                 request.kind = Request::kRead;
                 return true;
             }
-        } else {
-            const Level level{target.volume.value_or(*entry.ownVolume), target.enabled};
+        } else if (const std::optional<device::VolumeLevel> volume =
+                       target.volume ? m_link->levelOf(entry.speaker, *target.volume) : entry.ownVolume) {
+            const Level level{*volume, target.enabled};
             if (entry.level != level && entry.failedLevel != level) {
                 request.kind = Request::kVolume;
                 request.level = level;
@@ -400,6 +521,15 @@ void LoudspeakerLedger::Impl::advance(const Loudspeaker& speaker, Requests& out,
     if (found == m_entries.end()) return;
     Entry& entry = found->second;
     if (entry.inFlight) return;
+    if (entry.pausedUntil) {
+        if (Clock::now() < *entry.pausedUntil) return;
+        entry.pausedUntil.reset();
+    }
+    if (entry.superseded) {
+        settle(entry, after);
+        m_entries.erase(found);
+        return;
+    }
     const std::optional<Holder> top = topHolder(entry);
     if (m_ending || (top && entry.parked[static_cast<std::size_t>(*top)])) {
         settle(entry, after);
@@ -409,8 +539,13 @@ void LoudspeakerLedger::Impl::advance(const Loudspeaker& speaker, Requests& out,
     if (!choose(entry, request)) {
         settle(entry, after);
         entry.resetChannel = false;
-        // Owes nothing: what the loudspeaker has is its own.
-        if (!top && !entry.unreachable) m_entries.erase(found);
+        // Owes nothing: what the loudspeaker has is its own, and what the
+        // entry knows of it is not carried to the next holder (the operator
+        // or a reboot may change it meanwhile).
+        if (!top) {
+            if (entry.dismissed) m_readAnew.insert(speaker->getHardwareAddress());
+            m_entries.erase(found);
+        }
         return;
     }
     if (!m_link->online(speaker)) {
@@ -425,7 +560,7 @@ void LoudspeakerLedger::Impl::advance(const Loudspeaker& speaker, Requests& out,
     entry.waitsOnline = false;
     if (entry.unreachable && !entry.retryNow) {
         note(entry, Settlement::kSilent, request.kind == Request::kVolume ? Settlement::kVolume : Settlement::kSwitch,
-             kNoAnswer);
+             device::kNoAnswerCause);
         settle(entry, after);
         return;
     }
@@ -468,6 +603,7 @@ LedgerBatch LoudspeakerLedger::Impl::changed(Change change) {
 LedgerBatch LoudspeakerLedger::Impl::hold(Holder holder, const std::map<Loudspeaker, Wish>& wishes) {
     return changed([&](const std::shared_ptr<LedgerBatch::State>& state, Requests& requests, After& after) {
         for (const auto& [speaker, wish] : wishes) {
+            if (!takeable(speaker)) continue;
             Entry& entry = entryOf(speaker);
             entry.parked[static_cast<std::size_t>(holder)] = false;
             std::optional<Wish>& held = entry.wishes[static_cast<std::size_t>(holder)];
@@ -506,6 +642,7 @@ LedgerBatch LoudspeakerLedger::Impl::release(Holder holder, const DeviceSet* spe
 LedgerBatch LoudspeakerLedger::Impl::resetChannel(const DeviceSet& speakers) {
     return changed([&](const std::shared_ptr<LedgerBatch::State>& state, Requests& requests, After& after) {
         for (const Loudspeaker& speaker : speakers) {
+            if (!takeable(speaker)) continue;
             Entry& entry = entryOf(speaker);
             if (topHolder(entry)) continue;
             entry.resetChannel = true;
@@ -514,6 +651,82 @@ LedgerBatch LoudspeakerLedger::Impl::resetChannel(const DeviceSet& speakers) {
             if (entry.channel != device::CHANNEL_DISCOVERY) entry.channel.reset();
             forget(entry);
             attach(entry, state);
+            advance(speaker, requests, after);
+        }
+    });
+}
+
+LedgerBatch LoudspeakerLedger::Impl::setOwnVolume(const DeviceSet& speakers, const OwnVolume& volume) {
+    return changed([&](const std::shared_ptr<LedgerBatch::State>& state, Requests& requests, After& after) {
+        for (const Loudspeaker& speaker : speakers) {
+            if (!takeable(speaker)) continue;
+            const std::optional<device::VolumeLevel> level =
+                volume.percent ? m_link->levelOf(speaker, *volume.percent) : std::nullopt;
+            if (volume.percent && !level) continue;
+            Entry& entry = entryOf(speaker);
+            if (level) {
+                entry.ownVolume = level;
+                entry.ownPercent = volume.percent;
+                entry.ownUnreadable = false;
+                entry.distrusted = false;
+            } else {
+                takeOwnVolume(entry);
+            }
+            // A volume is heard; the sound button keeps the volume.
+            entry.ownEnabled = volume.enabled.value_or(volume.percent ? true : entry.ownEnabled);
+            // Owed from now on: written at once unless a holder keeps its own level.
+            entry.levelTouched = true;
+            entry.failedLevel.reset();
+            attach(entry, state);
+            advance(speaker, requests, after);
+        }
+    });
+}
+
+std::optional<OwnVolume> LoudspeakerLedger::Impl::heldOwnVolume(const Loudspeaker& speaker) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto found = m_entries.find(speaker);
+    if (found == m_entries.end()) return std::nullopt;
+    const Entry& entry = found->second;
+    for (const std::optional<Wish>& wish : entry.wishes)
+        if (wish && (wish->volume || wish->enabled)) {
+            OwnVolume own{entry.ownPercent, entry.ownEnabled};
+            if (!own.percent && entry.ownVolume) own.percent = static_cast<int>(entry.ownVolume->percent());
+            return own;
+        }
+    return std::nullopt;
+}
+
+LedgerBatch LoudspeakerLedger::Impl::dismiss(const DeviceSet& speakers, Finder find) {
+    return changed([&](const std::shared_ptr<LedgerBatch::State>& state, Requests& requests, After& after) {
+        for (const Loudspeaker& speaker : speakers) {
+            m_dismissed.insert(boost::weak_ptr<device::OrvelInfo>(speaker));
+            const auto found = m_entries.find(speaker);
+            if (found == m_entries.end()) continue;  // owes nothing
+            Entry& entry = found->second;
+            entry.wishes = {};
+            entry.parked = {{false, false}};
+            forget(entry);
+            entry.dismissed = true;
+            entry.find = find;
+            attach(entry, state);
+            advance(speaker, requests, after);
+        }
+    });
+}
+
+LedgerBatch LoudspeakerLedger::Impl::close() {
+    return changed([&](const std::shared_ptr<LedgerBatch::State>& state, Requests& requests, After& after) {
+        m_closed = true;
+        std::vector<Loudspeaker> speakers;
+        for (auto& [speaker, entry] : m_entries) {
+            entry.wishes = {};
+            entry.parked = {{false, false}};
+            forget(entry);
+            speakers.push_back(speaker);
+        }
+        for (const Loudspeaker& speaker : speakers) {
+            attach(m_entries.at(speaker), state);
             advance(speaker, requests, after);
         }
     });
@@ -545,23 +758,25 @@ void LoudspeakerLedger::Impl::send(Requests& requests) {
         switch (request.kind) {
             case Request::kMemory:
                 m_link->internalPlaying(speaker, [weak, request](const device::RequestOutcome& outcome, bool playing) {
-                    if (const auto self = weak.lock()) self->finished(request, outcome, playing ? 1 : 0);
+                    if (const auto self = weak.lock()) self->finished(request, outcome, playing ? 1 : 0, std::nullopt);
                 });
                 break;
             case Request::kSwitch:
                 m_link->switchChannel(speaker, request.channel, [weak, request](const device::RequestOutcome& outcome) {
-                    if (const auto self = weak.lock()) self->finished(request, outcome, 0);
+                    if (const auto self = weak.lock()) self->finished(request, outcome, 0, std::nullopt);
                 });
                 break;
             case Request::kVolume:
                 m_link->setVolume(speaker, request.level.volume, request.level.enabled,
                                   [weak, request](const device::RequestOutcome& outcome) {
-                                      if (const auto self = weak.lock()) self->finished(request, outcome, 0);
+                                      if (const auto self = weak.lock())
+                                          self->finished(request, outcome, 0, std::nullopt);
                                   });
                 break;
             case Request::kRead:
-                m_link->readVolume(speaker, [weak, request](const device::RequestOutcome& outcome, int percent) {
-                    if (const auto self = weak.lock()) self->finished(request, outcome, percent);
+                m_link->readVolume(speaker, [weak, request](const device::RequestOutcome& outcome,
+                                                            std::optional<device::VolumeLevel> level) {
+                    if (const auto self = weak.lock()) self->finished(request, outcome, 0, level);
                 });
                 break;
         }
@@ -569,7 +784,8 @@ void LoudspeakerLedger::Impl::send(Requests& requests) {
     requests.clear();
 }
 
-void LoudspeakerLedger::Impl::finished(const Request& request, const device::RequestOutcome& outcome, int value) {
+void LoudspeakerLedger::Impl::finished(const Request& request, const device::RequestOutcome& outcome, int value,
+                                       const std::optional<device::VolumeLevel>& level) {
     Requests requests;
     After after;
     {
@@ -583,6 +799,12 @@ void LoudspeakerLedger::Impl::finished(const Request& request, const device::Req
         const Settlement::Step step = request.kind == Request::kVolume ? Settlement::kVolume
                                       : request.kind == Request::kRead ? Settlement::kVolumeRead
                                                                        : Settlement::kSwitch;
+        // What the loudspeaker refused or failed, told to the batches waiting
+        // for it and to those that counted it silent before.
+        std::optional<Settlement> failure;
+        const auto fail = [&](Settlement::Kind kind, const std::wstring& cause) {
+            failure = Settlement{kind, step, cause, false};
+        };
         if (outcome.kind == Kind::kSilent) {
             if (request.kind == Request::kSwitch) entry.channel.reset();
             if (request.kind == Request::kVolume) entry.level.reset();
@@ -595,64 +817,85 @@ void LoudspeakerLedger::Impl::finished(const Request& request, const device::Req
             entry.unreachable = false;
             entry.retryNow = false;
             entry.backoff = std::chrono::milliseconds(0);
-            switch (request.kind) {
-                case Request::kMemory:
-                    if (outcome.kind != Kind::kDone) {
-                        note(entry, Settlement::kFailed, step, outcome.cause);
-                        entry.failedChannel = request.channel;
-                    } else if (value != 0) {
-                        note(entry, Settlement::kBusy, step, kOwnNotice);
-                        entry.refusedChannel = request.channel;
-                    } else {
-                        entry.memoryFreeFor = request.channel;
-                    }
-                    break;
-                case Request::kSwitch:
-                    entry.memoryFreeFor.reset();
-                    if (outcome.kind == Kind::kDone) {
-                        entry.channel = request.channel;
-                    } else {
-                        // Refused: it may switch later (deferred) or keep the
-                        // repeater's, as its object knows. An error reply
-                        // leaves it where it was.
-                        if (outcome.kind == Kind::kRefused) entry.channel = m_link->known(entry.speaker).channel;
-                        if (outcome.kind == Kind::kRefused) {
-                            // The common channel refused: the repeater's stays, as it should.
-                            if (request.channel != device::CHANNEL_DISCOVERY)
-                                note(entry, Settlement::kBusy, step, outcome.cause);
+            if (outcome.busy && outcome.late && entry.busyRetries < device::DeviceBase::kBusyRetries) {
+                // Still busy with an earlier request when it answered late:
+                // asked again after a pause, as a busy answer in time is.
+                ++entry.busyRetries;
+                entry.pausedUntil = Clock::now() + kBusyPause;
+                LOG_DEBUG(L"Loudspeaker ledger: '%1%' was busy, asked again", entry.speaker->getTitle());
+            } else {
+                if (outcome.kind == Kind::kDone) entry.busyRetries = 0;
+                switch (request.kind) {
+                    case Request::kMemory:
+                        if (outcome.kind != Kind::kDone) {
+                            fail(Settlement::kFailed, outcome.cause);
+                            entry.failedChannel = request.channel;
+                        } else if (value != 0) {
+                            fail(Settlement::kBusy, kOwnNotice);
                             entry.refusedChannel = request.channel;
                         } else {
-                            note(entry, Settlement::kFailed, step, outcome.cause);
+                            entry.memoryFreeFor = request.channel;
+                        }
+                        break;
+                    case Request::kSwitch:
+                        entry.memoryFreeFor.reset();
+                        if (outcome.kind == Kind::kDone) {
+                            entry.channel = request.channel;
+                        } else if (outcome.kind == Kind::kRefused) {
+                            // It may switch later (deferred) or keep the
+                            // repeater's, as its object knows.
+                            entry.channel = m_link->known(entry.speaker).channel;
+                            // The common channel refused: the repeater's stays, as it should.
+                            if (request.channel != device::CHANNEL_DISCOVERY) fail(Settlement::kBusy, outcome.cause);
+                            entry.refusedChannel = request.channel;
+                        } else {
+                            fail(Settlement::kFailed, outcome.cause);
                             entry.failedChannel = request.channel;
                             // Refused with an error: it did not move, and owes no switch back.
                             entry.channelTouched = request.touchedBefore;
                         }
-                    }
-                    break;
-                case Request::kVolume:
-                    if (outcome.kind == Kind::kDone) {
-                        entry.level = request.level;
-                    } else {
-                        note(entry, Settlement::kFailed, step, outcome.cause);
-                        entry.failedLevel = request.level;
-                    }
-                    break;
-                case Request::kRead:
-                    if (entry.ownVolume) break;  // a late answer after another read
-                    if (outcome.kind == Kind::kDone) {
-                        entry.ownVolume = value;
-                        if (!entry.level) entry.level = Level{value, entry.ownEnabled};
-                    } else {
-                        note(entry, Settlement::kFailed, step, outcome.cause);
-                        entry.ownUnreadable = true;
-                    }
-                    break;
+                        break;
+                    case Request::kVolume:
+                        if (outcome.kind == Kind::kDone) {
+                            entry.level = request.level;
+                        } else {
+                            fail(Settlement::kFailed, outcome.cause);
+                            entry.failedLevel = request.level;
+                        }
+                        break;
+                    case Request::kRead:
+                        if (entry.ownVolume) break;  // a late answer after another read
+                        if (outcome.kind == Kind::kDone && level) {
+                            entry.ownVolume = level;
+                            entry.ownPercent.reset();
+                            entry.distrusted = false;
+                            if (!entry.level) entry.level = Level{*level, entry.ownEnabled};
+                        } else {
+                            fail(Settlement::kFailed, outcome.cause);
+                            entry.ownUnreadable = true;
+                        }
+                        break;
+                }
+                if (failure) {
+                    note(entry, failure->kind, failure->step, failure->cause);
+                    noteFailure(request.speaker, *failure);
+                } else if (outcome.kind == Kind::kDone) {
+                    const auto failed = m_failures.find(request.speaker);
+                    if (failed != m_failures.end() && failed->second.settlement.step == step) m_failures.erase(failed);
+                }
             }
         }
         advance(request.speaker, requests, after);
     }
     run(after);
     send(requests);
+}
+
+void LoudspeakerLedger::Impl::noteFailure(const Loudspeaker& speaker, const Settlement& settlement) {
+    Failure& failure = m_failures[speaker];
+    failure.settlement = settlement;
+    failure.settlement.late = true;
+    failure.at = Clock::now();
 }
 
 bool LoudspeakerLedger::Impl::retry() {
@@ -670,7 +913,20 @@ bool LoudspeakerLedger::Impl::retry() {
         const Clock::time_point now = Clock::now();
         std::vector<Loudspeaker> due;
         for (auto& [speaker, entry] : m_entries) {
-            if (entry.inFlight || !(entry.unreachable || entry.waitsOnline)) continue;
+            const std::uint64_t returns = m_link->returns(speaker);
+            if (returns != entry.returns) {
+                entry.returns = returns;
+                cameBack(entry);
+                if (!entry.inFlight) due.push_back(speaker);
+                continue;
+            }
+            if (entry.inFlight) continue;
+            // Its busy pause is over; another object gives it back now.
+            if ((entry.pausedUntil && *entry.pausedUntil <= now) || entry.superseded) {
+                due.push_back(speaker);
+                continue;
+            }
+            if (!(entry.unreachable || entry.waitsOnline)) continue;
             if (!m_link->online(speaker)) continue;
             if (entry.unreachable && !m_link->answered(speaker) && now < entry.retryAt) continue;
             entry.retryNow = true;
@@ -678,11 +934,41 @@ bool LoudspeakerLedger::Impl::retry() {
         }
         for (const Loudspeaker& speaker : due) advance(speaker, requests, after);
         for (auto& [speaker, entry] : m_entries) settleOverdue(entry, now, after);
+        for (auto gone = m_dismissed.begin(); gone != m_dismissed.end();)
+            gone = gone->expired() ? m_dismissed.erase(gone) : std::next(gone);
     }
+    lookForFoundAgain(requests, after);
     run(after);
     send(requests);
     runLater();
     return true;
+}
+
+void LoudspeakerLedger::Impl::lookForFoundAgain(Requests& requests, After& after) {
+    std::vector<std::pair<Loudspeaker, Finder>> lost;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_ending) return;
+        for (const auto& [speaker, entry] : m_entries)
+            if (entry.dismissed && entry.find && !entry.superseded) lost.emplace_back(speaker, entry.find);
+    }
+    if (lost.empty()) return;
+    // Outside the lock: the finder takes the collection's.
+    std::vector<std::pair<Loudspeaker, Loudspeaker>> found;
+    for (const auto& [speaker, find] : lost) {
+        const Loudspeaker again = find(speaker->getHardwareAddress());
+        if (again && again != speaker) found.emplace_back(speaker, again);
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_ending) return;
+    for (const auto& [gone, again] : found) {
+        const auto old = m_entries.find(gone);
+        if (old == m_entries.end() || old->second.superseded || !takeable(again)) continue;
+        Entry& entry = entryOf(again);
+        adopt(entry);
+        advance(again, requests, after);
+        advance(gone, requests, after);
+    }
 }
 
 void LoudspeakerLedger::Impl::afterLateReplies(const LedgerBatch& batch, std::function<void(const LedgerBatch&)> then) {
@@ -710,18 +996,26 @@ void LoudspeakerLedger::Impl::runLater() {
             due.push_back(std::move(*later));
             later = m_later.erase(later);
         }
-        // An answer since the batch began clears a loudspeaker's silence;
-        // one the ledger no longer drives owes nothing more.
+        // An answer since the batch began clears a loudspeaker's silence,
+        // unless it refused or failed; one the ledger no longer drives owes
+        // nothing more.
         for (const Later& later : due) {
             std::lock_guard<std::mutex> batchLock(later.batch->mutex);
             for (auto& [speaker, settlement] : later.batch->settled) {
                 if (settlement.kind != Settlement::kSilent) continue;
                 const auto found = m_entries.find(speaker);
-                if (found == m_entries.end() ||
-                    (!found->second.unreachable && found->second.answeredAt >= later.batch->made))
+                if (found != m_entries.end() && found->second.unreachable) continue;
+                const auto failed = m_failures.find(speaker);
+                if (failed != m_failures.end() && failed->second.at >= later.batch->made) {
+                    settlement = failed->second.settlement;
+                    continue;
+                }
+                if (found == m_entries.end() || found->second.answeredAt >= later.batch->made)
                     settlement = Settlement();
             }
         }
+        for (auto failed = m_failures.begin(); failed != m_failures.end();)
+            failed = failed->second.at + kFailuresKept < now ? m_failures.erase(failed) : std::next(failed);
     }
     for (const Later& later : due) {
         LedgerBatch batch;
@@ -786,8 +1080,39 @@ void LoudspeakerLedger::afterLateReplies(const LedgerBatch& batch, std::function
     m_impl->afterLateReplies(batch, std::move(then));
 }
 
+LedgerBatch LoudspeakerLedger::setOwnVolume(const DeviceSet& speakers, const OwnVolume& volume) {
+    return m_impl->setOwnVolume(speakers, volume);
+}
+
+std::optional<OwnVolume> LoudspeakerLedger::heldOwnVolume(const Loudspeaker& speaker) {
+    return m_impl->heldOwnVolume(speaker);
+}
+
+LedgerBatch LoudspeakerLedger::dismiss(const DeviceSet& speakers, Finder find) {
+    return m_impl->dismiss(speakers, std::move(find));
+}
+
+LedgerBatch LoudspeakerLedger::close() { return m_impl->close(); }
+
 DeviceSet LoudspeakerLedger::held(Holder holder) { return m_impl->held(holder); }
 
 std::size_t LoudspeakerLedger::size() { return m_impl->size(); }
+
+namespace {
+
+std::mutex g_instanceLock;
+std::weak_ptr<LoudspeakerLedger> g_instance;
+
+}  // namespace
+
+std::shared_ptr<LoudspeakerLedger> LoudspeakerLedger::instance() {
+    std::lock_guard<std::mutex> lock(g_instanceLock);
+    return g_instance.lock();
+}
+
+void LoudspeakerLedger::setInstance(const std::shared_ptr<LoudspeakerLedger>& ledger) {
+    std::lock_guard<std::mutex> lock(g_instanceLock);
+    g_instance = ledger;
+}
 
 }  // namespace frm

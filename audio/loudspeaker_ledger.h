@@ -16,6 +16,8 @@
 #include "audio/playback.h"
 #include "audio/step_failures.h"
 #include "device/models/orvel_info.h"
+#include "device/models/volume_level.h"
+#include "device/reply_times.h"
 
 // Who sets a loudspeaker's channel and volume while notices run, and how it
 // gets its own back.
@@ -25,8 +27,11 @@
 // ledger drives the loudspeaker towards the wish of the strongest holder,
 // the alarm's over the player's, and back to the loudspeaker's own settings
 // when the last holder lets go. A loudspeaker's own volume and switch state
-// are kept from before the first holder took it, so that what is given back
-// is never a volume a notice set, whatever the order of the notices.
+// are kept from before the first holder set its volume, so that what is
+// given back is never a volume a notice set, whatever the order of the
+// notices, and exactly as the loudspeaker told it (its level pair or its dB),
+// not through the percent the window shows. A holder's volume is a percent,
+// sent as the loudspeaker's generation sends it.
 //
 // Each loudspeaker has at most one request of the ledger in flight, and the
 // next one is chosen when it ends, from the wishes as they are then: two
@@ -40,7 +45,18 @@
 // volume) is asked again when it answers again, as soon as anybody hears
 // from it or, failing that, at growing intervals while it stays online. A
 // reply that comes after the give-up still counts: the loudspeaker did what
-// it was asked.
+// it was asked, or refused it (told as the failure it is), or was busy (asked
+// again after a pause). A loudspeaker that comes back (a restart, a power
+// loss, an outage, a move: its returns count grew) may hold anything: what
+// its holders want, or what it owes, is sent again.
+//
+// The operator's volume goes through the ledger too: on a loudspeaker a
+// holder keeps at a volume of its own it becomes the own volume given back
+// at the end; elsewhere it is written at once. An entry that owes nothing
+// leaves the ledger, so that nothing of it is carried to the next notice:
+// the own volume is taken anew then. A loudspeaker deleted from the program
+// is given back and is held no more; the program's exit gives every
+// loudspeaker back once and holds nothing after it.
 
 namespace frm {
 
@@ -72,15 +88,16 @@ struct Wish {
 class LoudspeakerLink {
 public:
     using Done = std::function<void(const device::RequestOutcome&)>;
-    using VolumeDone = std::function<void(const device::RequestOutcome&, int percent)>;
+    using VolumeDone =
+        std::function<void(const device::RequestOutcome&, std::optional<device::VolumeLevel> level)>;
     using PlayingDone = std::function<void(const device::RequestOutcome&, bool playing)>;
 
     /// What the loudspeaker's object holds.
     struct Known {
         std::optional<device::AudioChannel> channel;
         /// The volume it plays at while switched on (the remembered one while
-        /// muted); empty when not known.
-        std::optional<int> volume;
+        /// muted), exactly as it told it; empty when not known.
+        std::optional<device::VolumeLevel> volume;
         bool enabled = true;
     };
 
@@ -93,13 +110,19 @@ public:
     /// Whether its audio memory may play on its own, unseen in its state
     /// packets (the Orvel-510): asked before each switch.
     virtual bool checksMemory(const Loudspeaker& speaker) = 0;
-    virtual std::wstring title(const Loudspeaker& speaker) = 0;
+    /// The level its generation sends a percent (0..100) as; empty above 100.
+    virtual std::optional<device::VolumeLevel> levelOf(const Loudspeaker& speaker, int percent) = 0;
+    /// How often it came back from a restart, a power loss, an outage or a
+    /// move; what its object knew of it is forgotten then.
+    virtual std::uint64_t returns(const Loudspeaker& speaker) = 0;
     /// False once the transport has stopped: nothing will complete any more.
     virtual bool running() = 0;
 
     virtual void internalPlaying(const Loudspeaker& speaker, PlayingDone done) = 0;
     virtual void switchChannel(const Loudspeaker& speaker, device::AudioChannel channel, Done done) = 0;
-    virtual void setVolume(const Loudspeaker& speaker, int percent, bool enabled, Done done) = 0;
+    /// `enabled` false: muted, `level` kept as the one it comes back to.
+    virtual void setVolume(const Loudspeaker& speaker, const device::VolumeLevel& level, bool enabled,
+                           Done done) = 0;
     virtual void readVolume(const Loudspeaker& speaker, VolumeDone done) = 0;
 };
 
@@ -111,6 +134,13 @@ struct Settlement {
     Kind kind = kDone;
     Step step = kSwitch;
     std::wstring cause;
+    /// Silent when the batch settled, and then refused or failed: known only
+    /// once the late replies had their time (afterLateReplies).
+    bool late = false;
+
+    /// Not answered by the time the batch settled: told after the late
+    /// replies, not at once.
+    bool toldLater() const { return kind == kSilent || late; }
 };
 
 /// What one call of the ledger set going, to wait for or to be told of. A
@@ -135,8 +165,9 @@ public:
     /// on the thread that settles it last (a completion), or here.
     void whenSettled(std::function<void(const Settlements&)> then) const;
 
-    /// Which failures: all, those the loudspeakers answered (refusals,
-    /// errors, offline) or those that had no answer.
+    /// Which failures: all, those the loudspeakers answered in time
+    /// (refusals, errors, offline) or those that had no answer in time
+    /// (silent, or refused or failed later: Settlement::toldLater).
     enum class Answer { kAny, kAnswered, kUnanswered };
     /// The failures of the batch by kind of request and cause, for the
     /// operator.
@@ -148,24 +179,37 @@ private:
     std::shared_ptr<State> m_state;
 };
 
+/// What the operator sets on loudspeakers: the volume slider (a percent,
+/// heard, sent as the loudspeaker's generation sends it and given back as
+/// sent) or the sound button (on or off, the volume kept).
+struct OwnVolume {
+    std::optional<int> percent;
+    std::optional<bool> enabled;
+};
+
 class LoudspeakerLedger {
 public:
+    /// The object the program has now for a hardware address; empty when it
+    /// has none.
+    using Finder = std::function<Loudspeaker(const net::HardwareAddress&)>;
+
     struct Options {
         /// The first pause before a loudspeaker that gave no answer is asked
         /// again without anybody having heard from it; it doubles up to
         /// `lastRetry`.
         std::chrono::milliseconds firstRetry{2000};
         std::chrono::milliseconds lastRetry{30000};
-        /// How often the retry thread looks.
+        /// How often the retry thread looks (at returns too: a loudspeaker
+        /// that came back is driven again within a tick).
         std::chrono::milliseconds tick{250};
         /// How long after a batch settles a reply past the reply time may
         /// still come: the transport takes one that late as the late answer
         /// of the request it gave up.
-        std::chrono::milliseconds lateReplies{1000};
+        std::chrono::milliseconds lateReplies{device::kLateReplies};
         /// How long a batch waits for a loudspeaker that gives no answer at
         /// most, from when it took it or last heard from it: about the time
         /// the transport gives a request up after.
-        std::chrono::milliseconds answerLimit{2100};
+        std::chrono::milliseconds answerLimit{device::kAnswerLimit};
     };
 
     explicit LoudspeakerLedger(std::shared_ptr<LoudspeakerLink> link);
@@ -196,6 +240,32 @@ public:
     /// channel they are on (after a notice that they took over).
     LedgerBatch resetChannel(const DeviceSet& speakers);
 
+    /// The operator's volume or sound for the loudspeakers. Where a holder
+    /// keeps a loudspeaker at a volume (or muted), the holder's stands while
+    /// it holds and the operator's is what the loudspeaker gets back at the
+    /// end; elsewhere it is written at once.
+    LedgerBatch setOwnVolume(const DeviceSet& speakers, const OwnVolume& volume);
+    /// The own volume a loudspeaker gets back at the end, while a holder
+    /// keeps it at a volume of its own (what the operator's controls show
+    /// meanwhile); empty when it has its own now. The percent is empty while
+    /// the own volume is not known yet.
+    std::optional<OwnVolume> heldOwnVolume(const Loudspeaker& speaker);
+
+    /// The loudspeakers leave the program (deleted): every holder lets them
+    /// go, each is given back and leaves the ledger once it is, and none is
+    /// held again. One that gives no answer is given back when it answers
+    /// again, or through the object `find` gives for its hardware address
+    /// once that is another one (the loudspeaker found again), with its own
+    /// volume kept here: never a volume a notice set.
+    LedgerBatch dismiss(const DeviceSet& speakers, Finder find = Finder());
+
+    /// The program's exit: every loudspeaker is given back, once; from now
+    /// on a hold, a reset of the channel or the operator's volume settles at
+    /// once and sends nothing, so that no job that comes late touches a
+    /// loudspeaker after its give-back began. Those that gave no answer are
+    /// still given back when they answer, while the transport runs.
+    LedgerBatch close();
+
     /// Runs `then` on the ledger's thread once `batch` has settled and the
     /// replies that come after the reply time have had theirs: a loudspeaker
     /// of the batch that gave no answer in time but answered since (it did
@@ -207,6 +277,12 @@ public:
     DeviceSet held(Holder holder);
     /// Loudspeakers the ledger still drives: held, or owing something back.
     std::size_t size();
+
+    /// The program's ledger, for the window's volume controls and the
+    /// deletion of devices (held weakly: the channels own it); empty where
+    /// none was made, and the controls then write the loudspeakers themselves.
+    static std::shared_ptr<LoudspeakerLedger> instance();
+    static void setInstance(const std::shared_ptr<LoudspeakerLedger>& ledger);
 
 private:
     class Impl;

@@ -20,12 +20,7 @@ LoudspeakerLink::Known OrvelLink::known(const Loudspeaker& speaker) {
     const device::AudioChannel channel = speaker->getCachedChannel();
     if (channel != device::CHANNEL_UNKNOWN) known.channel = channel;
     known.enabled = speaker->isVolumeEnabled();
-    if (!known.enabled) {
-        known.volume = speaker->getVolumeBeforeMute();
-    } else {
-        const std::int32_t volume = speaker->getCachedVolume();
-        if (volume != device::DeviceBase::kUnknownVolume) known.volume = volume;
-    }
+    known.volume = known.enabled ? speaker->getCachedVolumeLevel() : speaker->getVolumeLevelBeforeMute();
     return known;
 }
 
@@ -33,7 +28,12 @@ bool OrvelLink::checksMemory(const Loudspeaker& speaker) {
     return speaker->getVersionIndex() <= kLastOrvel510Index;
 }
 
-std::wstring OrvelLink::title(const Loudspeaker& speaker) { return speaker->getTitle(); }
+std::optional<device::VolumeLevel> OrvelLink::levelOf(const Loudspeaker& speaker, int percent) {
+    if (percent < 0) return std::nullopt;
+    return device::VolumeLevel::ofPercent(speaker->getVersionIndex(), static_cast<std::uint32_t>(percent));
+}
+
+std::uint64_t OrvelLink::returns(const Loudspeaker& speaker) { return speaker->returnCount(); }
 
 bool OrvelLink::running() { return !m_running || m_running(); }
 
@@ -45,12 +45,13 @@ void OrvelLink::switchChannel(const Loudspeaker& speaker, device::AudioChannel c
     speaker->switchChannelAsync(channel, std::move(done));
 }
 
-void OrvelLink::setVolume(const Loudspeaker& speaker, int percent, bool enabled, Done done) {
-    speaker->setVolumeAsync(static_cast<std::uint32_t>(percent), enabled, std::move(done));
+void OrvelLink::setVolume(const Loudspeaker& speaker, const device::VolumeLevel& level, bool enabled,
+                          Done done) {
+    speaker->setVolumeLevelAsync(level, enabled, std::move(done));
 }
 
 void OrvelLink::readVolume(const Loudspeaker& speaker, VolumeDone done) {
-    speaker->readVolumeAsync(std::move(done));
+    speaker->readVolumeLevelAsync(std::move(done));
 }
 
 }  // namespace frm

@@ -17,12 +17,14 @@ public:
     bool answered(const Loudspeaker& speaker) override;
     Known known(const Loudspeaker& speaker) override;
     bool checksMemory(const Loudspeaker& speaker) override;
-    std::wstring title(const Loudspeaker& speaker) override;
+    std::optional<device::VolumeLevel> levelOf(const Loudspeaker& speaker, int percent) override;
+    std::uint64_t returns(const Loudspeaker& speaker) override;
     bool running() override;
 
     void internalPlaying(const Loudspeaker& speaker, PlayingDone done) override;
     void switchChannel(const Loudspeaker& speaker, device::AudioChannel channel, Done done) override;
-    void setVolume(const Loudspeaker& speaker, int percent, bool enabled, Done done) override;
+    void setVolume(const Loudspeaker& speaker, const device::VolumeLevel& level, bool enabled,
+                   Done done) override;
     void readVolume(const Loudspeaker& speaker, VolumeDone done) override;
 
 private:

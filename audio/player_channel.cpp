@@ -8,6 +8,7 @@
 #include "audio/alarm_channel.h"
 #include "audio/engine_player.h"
 #include "audio/orvel_link.h"
+#include "audio/own_notices.h"
 #include "audio/player.h"
 #include "audio/playlist.h"
 #include "base/exception.h"
@@ -32,10 +33,10 @@ boost::shared_ptr<Playlist> playerPlaylist() {
     return player != nullptr ? player->playlist() : boost::shared_ptr<Playlist>();
 }
 
-bool busyWithHigherNotice(const boost::shared_ptr<device::OrvelInfo>& device) {
+/// A notice of the channels' own holds it (its state shows the voice code).
+bool carriesVoice(const boost::shared_ptr<device::OrvelInfo>& device) {
     const std::uint64_t type = device->getPlaybackType();
-    return device->hasInternalPlaying() ||
-           (type & device::playback::kVoiceHighPriority) == device::playback::kVoiceHighPriority ||
+    return (type & device::playback::kVoiceHighPriority) == device::playback::kVoiceHighPriority ||
            (type & device::playback::kVoiceLowPriority) == device::playback::kVoiceLowPriority;
 }
 
@@ -44,6 +45,9 @@ const wchar_t* const kNotMuted = L"Громкоговорители не вык�
 
 /// How long a job waits for its loudspeakers at most.
 constexpr std::chrono::seconds kLoudspeakersLimit{20};
+/// How long the check for notices of the loudspeakers' own waits for their
+/// answers at most: the transport gives a request up after about 2 s.
+constexpr std::chrono::seconds kOwnNoticeLimit{3};
 
 }  // namespace
 
@@ -96,7 +100,9 @@ void PlayerChannel::play(boost::shared_ptr<Playlist> playlist, DeviceSet devices
     if (m_playing) {
         m_stopOnEnd = false;
         m_restartAfterStop = true;
-        stop();
+        // A stop asked before this play is overtaken by it.
+        m_stopsAsked = 0;
+        queueStop(false);
     } else if (!m_jobPending) {
         m_jobPending = true;
         queue(&PlayerChannel::playWithDelay);
@@ -110,10 +116,17 @@ void PlayerChannel::playForSelected(boost::shared_ptr<Playlist> playlist, int vo
     play(std::move(playlist), m_selection != nullptr ? m_selection->getSelectedDevices() : DeviceSet(), volume);
 }
 
-void PlayerChannel::stop() {
+void PlayerChannel::stop() { queueStop(true); }
+
+void PlayerChannel::queueStop(bool asked) {
     LOG_TRACE2(L"%1%(..)", "frm::PlayerChannel::stop");
     if (m_gui == nullptr || !m_gui->exists()) return;
     boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+    if (asked) {
+        // A play waiting to replace the playback is dropped with it.
+        ++m_stopsAsked;
+        m_restartAfterStop = false;
+    }
     LOG_DEBUG(L"%1%", L"Player channel stop. create thread.");
     queue(&PlayerChannel::stopWithDelay);
 }
@@ -124,6 +137,10 @@ void PlayerChannel::stopCallback() {
     if (m_stopOnEnd) {
         m_stopOnEnd = false;
         stop();
+    } else if (m_playing && m_restartAfterStop) {
+        // Disarmed for a play that replaces the playback: should that play
+        // be refused, the playback that ended meanwhile is stopped.
+        m_endedMeanwhile = true;
     }
 }
 
@@ -172,11 +189,13 @@ bool PlayerChannel::loudspeakersFree(const DeviceSet& devices) {
         LOG_EXTERN(L"Общий канал плеера: канал занят, воспроизведение пропущено");
         return false;
     }
-    for (const auto& device : devices) {
-        if (busyWithHigherNotice(device)) {
-            LOG_NOTICE(L"На выбранных устройствах запущено оповещение с более высоким приоритетом.");
-            return false;
-        }
+    // Every Orvel-510 is asked about its memory at once: one after the
+    // other, 30 of them 800 ms late kept the message 24 s from its start.
+    const bool busy = std::any_of(devices.begin(), devices.end(), carriesVoice) ||
+                      !playingOnTheirOwn(devices, kOwnNoticeLimit).empty();
+    if (busy) {
+        LOG_NOTICE(L"На выбранных устройствах запущено оповещение с более высоким приоритетом.");
+        return false;
     }
     return true;
 }
@@ -188,6 +207,19 @@ void PlayerChannel::playWithDelay() {
 }
 
 void PlayerChannel::playNow() {
+    try {
+        playRequest();
+    } catch (...) {
+        // The request is dropped: a pending job that never ends would turn
+        // every later play away ("skip play").
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        m_jobPending = false;
+        m_restartAfterStop = false;
+        throw;
+    }
+}
+
+void PlayerChannel::playRequest() {
     DeviceSet devices;
     bool keepPlayer = false;
     {
@@ -197,16 +229,23 @@ void PlayerChannel::playNow() {
         keepPlayer = m_keepPlayer;
         devices = m_devices;
     }
-    if (m_exiting || !loudspeakersFree(devices)) {
+    const auto dropRequest = [this] {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         m_jobPending = false;
         m_restartAfterStop = false;
+    };
+    if (m_exit.closed() || !loudspeakersFree(devices)) {
+        dropRequest();
         return;
     }
     if (!keepPlayer) {
         if (Player::instance() != nullptr) Player::instance()->stop(true);
         LOG_TRACE(L"%1%", L"waiting stopping 2");
-        boost::this_thread::sleep_for(boost::chrono::milliseconds(m_pause.count()));
+        // The quit cuts the pause short: nothing of the request follows.
+        if (!m_exit.sleep(m_pause)) {
+            dropRequest();
+            return;
+        }
     }
     int volume = kKeepVolume;
     {
@@ -225,19 +264,26 @@ void PlayerChannel::playNow() {
             if (devices.count(device) == 0) wishes[device] = Wish{std::nullopt, std::nullopt, false};
         if (volume != kKeepVolume)
             for (const auto& device : devices) wishes[device] = Wish{std::nullopt, volume, std::nullopt};
-        const LedgerBatch batch = m_ledger->hold(Holder::kPlayer, wishes);
-        DeviceSet earlier;
-        for (const auto& device : m_ledger->held(Holder::kPlayer))
-            if (wishes.count(device) == 0) earlier.insert(device);
-        if (!earlier.empty()) m_ledger->release(Holder::kPlayer, earlier);
-        batch.wait(kLoudspeakersLimit);
+        LedgerBatch batch;
+        const bool held = m_exit.pass([&] {
+            batch = m_ledger->hold(Holder::kPlayer, wishes);
+            DeviceSet earlier;
+            for (const auto& device : m_ledger->held(Holder::kPlayer))
+                if (wishes.count(device) == 0) earlier.insert(device);
+            if (!earlier.empty()) m_ledger->release(Holder::kPlayer, earlier);
+        });
+        if (!held) {
+            dropRequest();
+            return;
+        }
+        m_exit.wait(batch, kLoudspeakersLimit);
         // Refusals now; silence once the late replies are in (a reply
         // after the reply time still sets a volume).
         const auto tell = [devices](const LedgerBatch& settled, bool silent) {
             StepFailures notSet, notMuted;
             for (const auto& [device, settlement] : settled.settlements()) {
                 if (settlement.kind == Settlement::kDone || settlement.kind == Settlement::kOffline) continue;
-                if ((settlement.kind == Settlement::kSilent) != silent) continue;
+                if (settlement.toldLater() != silent) continue;
                 (devices.count(device) != 0 ? notSet : notMuted).add(settlement.cause, device->getTitle());
             }
             tellFailures(notSet, kVolumeNotSet);
@@ -247,6 +293,12 @@ void PlayerChannel::playNow() {
         m_ledger->afterLateReplies(batch, [tell](const LedgerBatch& settled) { tell(settled, true); });
     }
     boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+    if (m_exit.closed()) {
+        // Quitting: the loudspeakers are being given back; the player stays.
+        m_jobPending = false;
+        m_restartAfterStop = false;
+        return;
+    }
     // Through the singleton: the playlist may outlive this channel.
     if (m_playlist)
         m_playlist->setCallbackIfEnd([] {
@@ -262,40 +314,91 @@ void PlayerChannel::playNow() {
     m_jobPending = false;
     m_restartAfterStop = false;
     m_stopOnEnd = true;
+    m_endedMeanwhile = false;
+    m_playingDevices = m_devices;
+    m_playingPlaylist = m_playlist;
+    m_playingVolume = m_volume;
 }
 
-void PlayerChannel::shutdown(std::chrono::milliseconds limit) {
-    m_exiting = true;
-    m_ledger->releaseAll(Holder::kPlayer).wait(limit);
+void PlayerChannel::beginExit() {
+    LOG_DEBUG(L"%1%", L"Player channel: quit, no job reaches the loudspeakers any more");
+    m_exit.close();
+}
+
+bool PlayerChannel::replacementRefused() {
+    for (;;) {
+        DeviceSet pending;
+        {
+            boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+            if (!m_restartAfterStop || m_stopsAsked > 0) return false;
+            pending = m_devices;
+        }
+        // Outside the lock, as in the play job: an Orvel-510 is asked.
+        const bool free = loudspeakersFree(pending);
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        if (!m_restartAfterStop || m_stopsAsked > 0) return false;
+        if (m_devices != pending) continue;  // a newer play came meanwhile
+        if (free) return false;
+        m_devices = m_playingDevices;
+        m_playlist = m_playingPlaylist;
+        m_volume = m_playingVolume;
+        m_restartAfterStop = false;
+        m_stopOnEnd = true;
+        if (!m_endedMeanwhile) return true;
+        // It ended while the refused play waited: stopped as its end would have.
+        m_endedMeanwhile = false;
+        m_stopOnEnd = false;
+        ++m_stopsAsked;
+        return false;
+    }
 }
 
 void PlayerChannel::stopWithDelay() {
     LOG_TRACE2(L"%1%(..)", "frm::PlayerChannel::stopWithDelay");
     boost::lock_guard<boost::mutex> job(m_jobLock);
-    bool keepPlayer = false;
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         if (!m_playing) return;
+        // A play's stop whose play was started by an earlier stop job.
+        if (m_stopsAsked == 0 && !m_restartAfterStop) return;
+    }
+    // A play refused for its loudspeakers leaves the running playback and
+    // every loudspeaker as they are.
+    if (replacementRefused()) return;
+    bool keepPlayer = false;
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         m_keepPlayer = playerPlaying() && m_playerWasPlaying && playerPlaylist() == m_lastPlaylist;
         keepPlayer = m_keepPlayer;
+        m_stopsAsked = 0;
     }
+    bool quitting = false;
     if (!keepPlayer) {
         if (Player::instance() != nullptr) Player::instance()->stop(true);
         LOG_TRACE(L"%1%", L"waiting stopping 1");
-        boost::this_thread::sleep_for(boost::chrono::milliseconds(m_pause.count()));
+        quitting = !m_exit.sleep(m_pause);
     }
     // Each loudspeaker its own volume and switch state back, or the alarm's
-    // while a notice holds it.
-    const LedgerBatch batch = m_ledger->releaseAll(Holder::kPlayer);
-    batch.wait(kLoudspeakersLimit);
-    tellFailures(batch.failures(Settlement::kVolume, LedgerBatch::Answer::kAnswered), kVolumeNotReturned);
-    m_ledger->afterLateReplies(batch, [](const LedgerBatch& settled) {
-        tellFailures(settled.failures(Settlement::kVolume, LedgerBatch::Answer::kUnanswered), kVolumeNotReturned);
-    });
+    // while a notice holds it. The quit gives them back itself.
+    LedgerBatch batch;
+    if (!quitting && m_exit.pass([&] { batch = m_ledger->releaseAll(Holder::kPlayer); })) {
+        m_exit.wait(batch, kLoudspeakersLimit);
+        tellFailures(batch.failures(Settlement::kVolume, LedgerBatch::Answer::kAnswered), kVolumeNotReturned);
+        m_ledger->afterLateReplies(batch, [](const LedgerBatch& settled) {
+            tellFailures(settled.failures(Settlement::kVolume, LedgerBatch::Answer::kUnanswered),
+                         kVolumeNotReturned);
+        });
+    }
     bool restart = false;
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         m_playing = false;
+        m_endedMeanwhile = false;
+        // Quitting: the player is left stopped, and no request follows.
+        if (m_exit.closed()) {
+            m_restartAfterStop = false;
+            return;
+        }
         if (!m_keepPlayer) {
             if (m_playerWasPlaying)
                 Player::play(m_lastPlaylist);

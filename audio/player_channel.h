@@ -12,6 +12,7 @@
 #include <boost/thread/recursive_mutex.hpp>
 
 #include "audio/channel_host.h"
+#include "audio/exit_gate.h"
 #include "audio/loudspeaker_ledger.h"
 #include "audio/playback.h"
 
@@ -67,19 +68,28 @@ public:
     /// The channel holds the player (between its play job and its stop job).
     bool isPlaying();
 
-    /// Before the transport stops: the loudspeakers go back now, not after
-    /// a stop job's pause that the quit cuts short, and jobs to come change
-    /// no loudspeaker. Waits for their answers, `limit` at most.
-    void shutdown(std::chrono::milliseconds limit);
+    /// The quit, before every loudspeaker is given back: from here on no
+    /// job of the channel reaches a loudspeaker or starts the player, and a
+    /// job in its pause ends now. Waits only for a ledger call under way.
+    void beginExit();
 
 private:
     void playWithDelay();
     void stopWithDelay();
-    /// The play job's work, under the jobs' lock.
+    /// The play job's work, under the jobs' lock; a request that fails is
+    /// dropped.
     void playNow();
+    void playRequest();
     /// The refusals that need the loudspeakers' answers: false when the
     /// request is dropped (told).
     bool loudspeakersFree(const DeviceSet& devices);
+    /// A play that came while the channel plays, checked before the running
+    /// playback is stopped for it: true when it is refused (told) and the
+    /// running playback goes on as it was.
+    bool replacementRefused();
+    /// Queues the stop job; `asked`: a stop of the playback (the operator,
+    /// a task, the playlist's end), not the one a play queues to replace it.
+    void queueStop(bool asked);
     /// Queues a job that the destructor waits for.
     void queue(void (PlayerChannel::*job)());
 
@@ -96,6 +106,16 @@ private:
     boost::shared_ptr<Playlist> m_lastPlaylist;
     boost::recursive_mutex m_lock;
     DeviceSet m_devices;
+    /// The request that plays, kept while a play that came meanwhile waits
+    /// to replace it (and is put back when that play is refused).
+    DeviceSet m_playingDevices;
+    boost::shared_ptr<Playlist> m_playingPlaylist;
+    int m_playingVolume = kKeepVolume;
+    /// Stops asked since the last stop job stopped the playback.
+    int m_stopsAsked = 0;
+    /// The playlist ended while a play waited to replace it (its end
+    /// callback was disarmed for that play).
+    bool m_endedMeanwhile = false;
     DeviceSelection* m_selection;
     ChannelGui* m_gui;
     const std::chrono::milliseconds m_pause;
@@ -106,7 +126,7 @@ private:
     boost::mutex m_jobsLock;  // guards m_jobs
     boost::condition_variable m_jobsDone;
     int m_jobs = 0;
-    std::atomic<bool> m_exiting{false};
+    ExitGate m_exit;
 };
 
 }  // namespace frm

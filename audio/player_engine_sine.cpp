@@ -19,6 +19,8 @@
 #include "base/system_error_text.h"
 #include "base/text.h"
 #include "base/thread_dispatcher.h"
+#include "device/models/orvel_info.h"
+#include "device/models/stream_ports.h"
 
 namespace sine {
 
@@ -277,7 +279,8 @@ std::string setting_text(const char* path, const char* fallback) {
 void PlayerEngine::ping_thread() {
     dbg_puts(TRACE, "ping thread: %lu", static_cast<unsigned long>(::pthread_self()));
     const std::string group = setting_text("multicast.address", "224.0.224.1");
-    const int port = pref::getInt("multicast.basePort", 11990) + 1;
+    const int port = device::streamPortOf(static_cast<std::uint16_t>(pref::getInt("multicast.basePort", 11990)),
+                                          device::CHANNEL_DISCOVERY);
     const std::string local = setting_text("net.interfaceIp", "");
     const int ttl = pref::getInt("multicast.ttl", 1);
     const std::string destination = group + ":" + std::to_string(port);

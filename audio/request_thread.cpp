@@ -19,7 +19,7 @@ RequestThread::~RequestThread() {
 void RequestThread::add(Request request) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_ending) return;
+        if (m_ending || m_closed) return;
         m_queue.push_back(std::move(request));
         if (!m_thread.joinable()) m_thread = std::thread([this] { run(); });
     }
@@ -33,6 +33,16 @@ void RequestThread::drain() {
     m_changed.wait(lock, [this] { return !m_busy; });
     lock.unlock();
     // `dropped` goes here, outside the lock: what its requests hold may log.
+}
+
+void RequestThread::close() {
+    std::deque<Request> dropped;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed = true;
+        dropped.swap(m_queue);
+    }
+    // `dropped` goes here, outside the lock.
 }
 
 void RequestThread::run() {

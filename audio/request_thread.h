@@ -28,6 +28,10 @@ public:
     /// Drops the requests not begun and waits until the one that runs has
     /// returned (not to be called from a request); later ones run as before.
     void drain();
+    /// The quit: drops the requests not begun and refuses every later one,
+    /// without waiting for the one that runs (it may wait for the GUI
+    /// thread, which quits). drain waits for it afterwards.
+    void close();
 
 private:
     void run();
@@ -37,6 +41,7 @@ private:
     std::deque<Request> m_queue;
     bool m_busy = false;
     bool m_ending = false;
+    bool m_closed = false;  // later requests are refused
     std::thread m_thread;
 };
 

@@ -20,6 +20,7 @@
 #include "base/text.h"
 #include "base/thread_dispatcher.h"
 #include "device/command.h"
+#include "device/reply_times.h"
 #include "device/state_packet.h"
 #include "device/transfer_protocol.h"
 
@@ -28,7 +29,7 @@ namespace device {
 namespace {
 
 constexpr int kPriority = 2;
-constexpr unsigned kResendMs = 1000;
+constexpr auto kResendMs = static_cast<unsigned>(kResendTime.count());
 
 typedef boost::lock_guard<boost::recursive_mutex> DeviceLock;
 
@@ -91,7 +92,7 @@ void DeviceBase::checkOnline(bool skipWithoutPing) {
         const bool hadFirstPacket = m_firstPacket.exchange(false);
         if (!wasOnline && !hadFirstPacket) return;
         m_answered = false;
-        m_volume = kUnknownVolume;
+        forgetVolume();
         LOG_DEBUG(L"The device %1% is offline (id=%2%)", hardwareText(), m_id);
         resetCache();
         notifyIfStateChanged();
@@ -221,10 +222,11 @@ RequestOutcome DeviceBase::outcomeOfReply(bool answered, const std::string& repl
     outcome.late = late;
     if (!answered) {
         outcome.kind = RequestOutcome::kSilent;
-        outcome.cause = kSilentCause;
+        outcome.cause = kNoAnswerCause;
     } else if (isErrorReply(reply) || isBusyReply(reply)) {
         outcome.kind = RequestOutcome::kFailed;
         outcome.cause = unexpectedReplyCause(reply);
+        outcome.busy = !isErrorReply(reply);
     }
     return outcome;
 }
@@ -232,8 +234,6 @@ RequestOutcome DeviceBase::outcomeOfReply(bool answered, const std::string& repl
 std::wstring DeviceBase::unexpectedReplyCause(const std::string& reply) {
     return L"Получен неожиданный ответ устройства: " + base::toWide(boost::algorithm::trim_copy(reply));
 }
-
-const wchar_t* const DeviceBase::kSilentCause = L"устройство не ответило";
 
 bool DeviceBase::sendAndWait(const net::IpAndPort& endpoint, const std::string& request, std::string& reply,
                              int priority, unsigned resendMs) {
@@ -395,14 +395,7 @@ bool DeviceBase::reboot() {
 
 bool DeviceBase::enableVolume(bool on) {
     if (isVolumeEnabled() == on) return true;
-    bool done = false;
-    if (on) {
-        done = setVolume(static_cast<std::uint32_t>(m_volumeBeforeMute.load()));
-    } else {
-        const std::int32_t volume = m_volume.load();
-        m_volumeBeforeMute = volume == kUnknownVolume ? 100 : volume;
-        done = setVolume(0);
-    }
+    const bool done = on ? restoreVolume() : muteVolume();
     if (done) {
         m_volumeEnabled = on ? 1 : 0;
         if (on)
@@ -415,12 +408,20 @@ bool DeviceBase::enableVolume(bool on) {
     return done;
 }
 
+bool DeviceBase::muteVolume() {
+    const std::int32_t volume = m_volume.load();
+    m_volumeBeforeMute = volume == kUnknownVolume ? 100 : volume;
+    return setVolume(0);
+}
+
+bool DeviceBase::restoreVolume() { return setVolume(static_cast<std::uint32_t>(m_volumeBeforeMute.load())); }
+
 int DeviceBase::getVolume() {
     std::string reply;
     if (request(kGetVolume, &reply, false)) {
         // The reply decides alone: one that can't be read leaves the volume
         // unknown rather than the value of an earlier reply.
-        m_volume = kUnknownVolume;
+        forgetVolume();
         handleVolume(reply);
         const std::int32_t volume = m_volume.load();
         if (volume != kUnknownVolume) return volume;

@@ -39,8 +39,9 @@ struct RequestOutcome {
         kSilent    // no reply (given up), or nothing could be sent
     };
     Kind kind = kDone;
-    std::wstring cause;  // Russian, what the operator is told (empty for kDone), e.g. L"устройство не ответило"
+    std::wstring cause;  // Russian, what the operator is told (empty for kDone), e.g. kNoAnswerCause (reply_times.h)
     bool late = false;   // the reply came after the request had been given up as kSilent
+    bool busy = false;   // kFailed: the device still worked on an earlier request
 };
 using RequestDone = std::function<void(const RequestOutcome&)>;
 
@@ -303,9 +304,14 @@ protected:
     static bool isBusyReply(const std::string& reply);
     /// What the operator is told of a reply the device layer can't use.
     static std::wstring unexpectedReplyCause(const std::string& reply);
-    /// What the operator is told of a device that didn't answer.
-    static const wchar_t* const kSilentCause;
     void setVolumeBeforeMute(std::int32_t percent) { m_volumeBeforeMute = percent; }
+    /// The volume is no longer known (gone offline, a read that decides
+    /// alone). Models that keep more of the volume forget it here too.
+    virtual void forgetVolume() { m_volume = kUnknownVolume; }
+    /// enableVolume's two halves: remember the volume and mute (the model's
+    /// setVolume(0)); set the volume remembered. Their result is enableVolume's.
+    virtual bool muteVolume();
+    virtual bool restoreVolume();
 
     /// The version record and the text it was parsed from, under the lock.
     void setVersion(const Version& version, const std::string& text);

@@ -282,10 +282,15 @@ void MainFrame::Shutdown() {
     wxTheApp->Yield(true);
 
     // What the notices still hold goes back while the loudspeakers can be
-    // told: a service message stopped just before the quit gives back its
-    // volumes only after a pause, an alarm's switch back takes a reply a step.
-    if (PlayerChannel* player = PlayerChannel::instance()) player->shutdown(kGiveBackAtExit);
-    if (AlarmChannel* alarm = AlarmChannel::instance()) alarm->giveBackBeforeExit(kGiveBackAtExit);
+    // told, once and last: first no job of either channel reaches a
+    // loudspeaker any more (a service message's pause, an alarm's re-hold,
+    // a launch handed over), then every loudspeaker gets its own settings
+    // back and the answers are waited for.
+    if (PlayerChannel* player = PlayerChannel::instance()) player->beginExit();
+    if (AlarmChannel* alarm = AlarmChannel::instance()) {
+        alarm->beginExit();
+        alarm->giveBackBeforeExit(kGiveBackAtExit);
+    }
     transport->stop();
     stopLockTimer();
     if (base::ThreadDispatcher* dispatcher = base::ThreadDispatcher::instance()) dispatcher->shutdown();

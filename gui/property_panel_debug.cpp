@@ -23,6 +23,7 @@
 
 #include <boost/algorithm/string/trim.hpp>
 
+#include "audio/loudspeaker_ledger.h"
 #include "base/check.h"
 #include "base/exception.h"
 #include "base/log.h"
@@ -31,6 +32,8 @@
 #include "base/thread_dispatcher.h"
 #include "base/wx/gui_thread_invoker.h"
 #include "device/device_base.h"
+#include "device/models/orvel_info.h"
+#include "device/reply_times.h"
 #include "device/transfer_protocol.h"
 #include "gui/cmd_suite_dialog.h"
 #include "gui/debug_message_table.h"
@@ -537,8 +540,21 @@ void PropertyDevicePanel::setVolumeOnScrollChanged(wxScrollEvent& event) {
             if (serial != debug->volumeSerial || debug->panel.expired()) return;
             // A job never throws: a console has no volume, a device may not answer.
             try {
-                device->setVolume(static_cast<std::uint32_t>(percent));
-                const int volume = device->getVolume();
+                int volume = 0;
+                const auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(device);
+                const std::shared_ptr<LoudspeakerLedger> ledger = LoudspeakerLedger::instance();
+                if (loudspeaker && ledger) {
+                    // One owner of the volume: a notice that keeps the
+                    // loudspeaker at its volume keeps it, and this one is
+                    // what it gets back at the end (and what is shown).
+                    ledger->setOwnVolume({loudspeaker}, OwnVolume{percent, std::nullopt})
+                        .wait(2 * device::kAnswerLimit);
+                    const std::optional<OwnVolume> held = ledger->heldOwnVolume(loudspeaker);
+                    volume = held && held->percent ? *held->percent : device->getVolume();
+                } else {
+                    device->setVolume(static_cast<std::uint32_t>(percent));
+                    volume = device->getVolume();
+                }
                 const std::wstring title = device->getTitle();
                 GuiThreadInvoker::add([alive = debug->panel, title, volume] {
                     if (const auto panel = alive.lock()) (*panel)->showVolume(title, volume);
@@ -558,7 +574,13 @@ void PropertyDevicePanel::initVolumeSlider() {
         return;
     }
     LOG_TRACE2(L"%1%", L"frm::PropertyDevicePanel::initVolumeSlider");
-    showVolume(m_device->getTitle(), m_device->getVolume());
+    // While a notice keeps the loudspeaker at its volume, what it gets back
+    // at the end.
+    const auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device);
+    const std::shared_ptr<LoudspeakerLedger> ledger = LoudspeakerLedger::instance();
+    const std::optional<OwnVolume> held =
+        loudspeaker && ledger ? ledger->heldOwnVolume(loudspeaker) : std::nullopt;
+    showVolume(m_device->getTitle(), held && held->percent ? *held->percent : m_device->getVolume());
 }
 
 void PropertyDevicePanel::showVolume(const std::wstring& title, int volume) {

@@ -12,6 +12,8 @@
 #include "base/log.h"
 #include "base/pref.h"
 #include "base/text.h"
+#include "device/models/orvel_info.h"
+#include "device/models/stream_ports.h"
 #include "gui/gui_thread.h"
 #include "gui/log_file.h"
 #include "gui/number_field.h"
@@ -94,7 +96,8 @@ SettingsDialog::SettingsDialog(wxWindow* parent, bool administratorMode, bool de
     if (administratorMode) {
         const std::wstring address = textSetting("multicast.address", kDefaultMulticastAddress);
         const int basePort = pref::getInt("multicast.basePort", 11990);
-        const std::wstring shown = settings::shownGroup(address, basePort + 1);
+        const std::wstring shown = settings::shownGroup(
+            address, device::streamPortOf(static_cast<std::uint16_t>(basePort), device::CHANNEL_DISCOVERY));
         if (!shown.empty()) multicastAddress->ChangeValue(shown);
         multicastBasePort->SetValue(basePort);
         multicastTtl->SetValue(pref::getInt("multicast.ttl", 1));

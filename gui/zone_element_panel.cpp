@@ -8,6 +8,7 @@
 #include <boost/make_shared.hpp>
 #include <boost/pointer_cast.hpp>
 
+#include "audio/loudspeaker_ledger.h"
 #include "base/dbg.h"
 #include "base/exception.h"
 #include "base/log.h"
@@ -407,13 +408,21 @@ void ZoneElementPanel::collectZones(const ZoneElement::Ptr& zoneElement,
 void ZoneElementPanel::updateVolumeControls(const DevicePtr& device) {
     if (const auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(device)) {
         const DeviceReads::Known known = reads.known(*device);
-        if (device != sliderDevice || known.volumeRead > sliderRead) {
+        // While a notice keeps the loudspeaker at its volume, the controls
+        // show what it gets back at the end, the operator's where he set one.
+        const std::shared_ptr<LoudspeakerLedger> ledger = LoudspeakerLedger::instance();
+        const std::optional<OwnVolume> held = ledger ? ledger->heldOwnVolume(loudspeaker) : std::nullopt;
+        if (held && held->percent) {
+            volumeSlider->SetValue(*held->percent);
+            sliderDevice = device;
+            sliderRead = std::max(known.volumeRead, reads.lastStarted());
+        } else if (device != sliderDevice || known.volumeRead > sliderRead) {
             if (known.volume) volumeSlider->SetValue(*known.volume);
             sliderDevice = device;
             sliderRead = known.volumeRead;
         }
         volumeHint->SetLabel(L"Громкость: " + device->getTitle());
-        showMute(device->isVolumeEnabled());
+        showMute(held && held->enabled ? *held->enabled : device->isVolumeEnabled());
         updateVolumeToolTip();
         volumePanel->Enable();
         return;
@@ -439,6 +448,10 @@ void ZoneElementPanel::muteOnButtonClick(wxCommandEvent&) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%(..)", L"frm::ZoneElementPanel::muteOnButtonClick");
     const bool soundOn = !soundOnShown;
+    if (setOwnVolumeLater(OwnVolume{std::nullopt, soundOn}, [this, soundOn](bool done) {
+            if (done) showMute(soundOn);
+        }))
+        return;
     auto condition =
         std::make_shared<ActionArg0<bool, device::OrvelInfo, bool (device::DeviceBase::*)() const>>(
             &device::DeviceBase::isOnlineAndAnswered);
@@ -455,6 +468,11 @@ void ZoneElementPanel::volumeSliderOnScrollChanged(wxScrollEvent& event) {
     LOG_TRACE2(L"%1%(..)", L"frm::ZoneElementPanel::volumeSliderOnScrollChanged");
     const auto volume = static_cast<std::uint32_t>(std::max(0, event.GetPosition()));
     sliderRead = std::max(sliderRead, reads.lastStarted());  // what is on its way is older
+    updateVolumeToolTip();
+    if (setOwnVolumeLater(OwnVolume{static_cast<int>(volume), std::nullopt}, [this](bool done) {
+            if (done) showMute(true);
+        }))
+        return;
     auto condition =
         std::make_shared<ActionArg0<bool, device::OrvelInfo, bool (device::DeviceBase::*)() const>>(
             &device::DeviceBase::isOnlineAndAnswered);
@@ -464,7 +482,26 @@ void ZoneElementPanel::volumeSliderOnScrollChanged(wxScrollEvent& event) {
     applyToSelectedDevicesLater(condition, action, [this](bool done) {
         if (done) showMute(true);
     });
-    updateVolumeToolTip();
+}
+
+bool ZoneElementPanel::setOwnVolumeLater(const OwnVolume& volume, std::function<void(bool)> done) {
+    const std::shared_ptr<LoudspeakerLedger> ledger = LoudspeakerLedger::instance();
+    if (!ledger) return false;
+    DeviceSet devices;
+    for (const auto& loudspeaker : selectedLoudspeakers())
+        if (loudspeaker->isOnlineAndAnswered()) devices.insert(loudspeaker);
+    const std::weak_ptr<char> token = alive;
+    // Not waited for: the answers come on the transport's thread. As the
+    // calls on the loudspeakers answered: true when any took it or none was
+    // asked.
+    ledger->setOwnVolume(devices, volume).whenSettled([token, done](const LedgerBatch::Settlements& settled) {
+        bool result = settled.empty();
+        for (const auto& entry : settled) result = result || entry.second.kind == Settlement::kDone;
+        GuiThreadInvoker::add([token, done, result] {
+            if (token.lock()) done(result);
+        });
+    });
+    return true;
 }
 
 // ---- the selection ------------------------------------------------------------------------
@@ -691,6 +728,9 @@ void ZoneElementPanel::deleteOnButtonClick(wxCommandEvent&) {
             kept += L"\"" + device->getTitle() + L"\"\n";
             continue;
         }
+        // A loudspeaker a notice holds is given back first, and held no
+        // more; the window does not wait for it.
+        dismissLoudspeaker(device);
         // From every zone, not only the row's: a copy left elsewhere would
         // come back as a second device of the same address.
         removeFromZones(rootZone, device);
@@ -700,6 +740,19 @@ void ZoneElementPanel::deleteOnButtonClick(wxCommandEvent&) {
         ui::messageBox(L"Устройства удалить не удалось:\n" + kept + L"т.к. используются в расписании",
                        kCaption, wxOK);
     updateCurrentZone();
+}
+
+void ZoneElementPanel::dismissLoudspeaker(const DevicePtr& device) {
+    const auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(device);
+    const std::shared_ptr<LoudspeakerLedger> ledger = LoudspeakerLedger::instance();
+    if (!loudspeaker || !ledger) return;
+    // Found again after the deletion, it is another object of the same
+    // address: one that gave no answer is given back through it.
+    const boost::weak_ptr<device::DeviceCollection> collection = deviceCollection;
+    ledger->dismiss({loudspeaker}, [collection](const net::HardwareAddress& address) {
+        const auto devices = collection.lock();
+        return devices ? devices->searchForOrvel(address) : Loudspeaker();
+    });
 }
 
 void ZoneElementPanel::removeFromZones(const ZoneElement::Ptr& zoneElement, const DevicePtr& device) {

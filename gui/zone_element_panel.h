@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "audio/device_action.h"
+#include "audio/loudspeaker_ledger.h"
 #include "gui/device_reads.h"
 #include "gui/device_view.h"
 #include "gui/item_data_map.h"
@@ -166,6 +167,14 @@ private:
     /// the combined result on the GUI thread.
     void applyToSelectedDevicesLater(std::shared_ptr<LoudspeakerCall> condition,
                                      std::shared_ptr<LoudspeakerCall> action, std::function<void(bool)> done);
+    /// The operator's volume or sound for the answering loudspeakers of the
+    /// selection, through the program's ledger, not waited for: a notice
+    /// that keeps one at a volume of its own keeps it, and the operator's is
+    /// what it gets back at the end. False when there is no ledger.
+    bool setOwnVolumeLater(const OwnVolume& volume, std::function<void(bool)> done);
+    /// A deleted loudspeaker goes back to the common channel and its own
+    /// volume and is held no more (the program's ledger, not waited for).
+    void dismissLoudspeaker(const DevicePtr& device);
     /// Removes the device, by hardware address, from every zone below `zone`
     /// (unresolved copies of its address too).
     void removeFromZones(const ZoneElement::Ptr& zone, const DevicePtr& device);

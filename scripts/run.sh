@@ -87,9 +87,12 @@ fi
 # SONVAR_SIMULATOR_FAULTS adds fault switches of the simulator to these devices
 # (words as fault_words splits them), e.g.
 # '--fault-device 9 --no-line-control --busy 3 --busy-on get --error-on "get state"'.
+# What each device holds (channel, volume, memory playback) is kept in
+# device_holdings.txt beside the logs while the run goes on.
 start_simulator() {
     "$BUILD_DIR/tools/device_simulator" --bands --consoles 1 --port "$DEVICE_PORT" \
-        --server "10.213.0.1:$BASE_PORT" "$@" >"$BUILD_DIR/device_simulator.log" 2>&1 &
+        --server "10.213.0.1:$BASE_PORT" --holdings "$BUILD_DIR/device_holdings.txt" "$@" \
+        >"$BUILD_DIR/device_simulator.log" 2>&1 &
     simulator=$!
 }
 faults=$(fault_words)
@@ -105,7 +108,8 @@ IFS=$saved_ifs
 # broadcast and a fire console and loudspeakers of index 18, 19 and 21. Their
 # log keeps every request and reply.
 "$BUILD_DIR/tools/device_simulator" --site binding --memory --verbose --first 127.0.2.1 \
-    --port "$DEVICE_PORT" --server "10.213.0.1:$BASE_PORT" >"$BUILD_DIR/device_simulator_binding.log" 2>&1 &
+    --port "$DEVICE_PORT" --server "10.213.0.1:$BASE_PORT" --holdings "$BUILD_DIR/device_holdings_binding.txt" \
+    >"$BUILD_DIR/device_simulator_binding.log" 2>&1 &
 binding=$!
 
 # Waits until the simulator of process $1 says in its log $2 that its devices

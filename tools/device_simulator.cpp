@@ -5,6 +5,12 @@
 //   device_simulator --loudspeakers 20 --consoles 2 --server 127.0.0.1:11990
 //   device_simulator --bands --fault-device 9 --no-line-control --busy 3 --busy-on "get state"
 //   device_simulator --loudspeakers 20 --fault-device 1 --reply-delay 0.8 --fault-device 2 --reply-delay 0.8
+//   device_simulator --band 18 --loudspeakers 10 --holdings h.txt --fault-device 3 --reboot-on "set ch"
+//   device_simulator --band 18 --loudspeakers 3 --volume -4 --fault-device 1 --device-band 5 --volume 19:19
+//       --fault-device 2 --orvel611 --move-after 30 --move-to 127.0.1.20
+//
+// With --holdings, a file shows what each device holds (its channel, volume
+// and memory playback) while the run goes on, and the output ends with it.
 //
 // Devices get consecutive addresses from --first (default 127.0.1.1), each
 // with its own hardware address, and listen on --port (default 11990). The
@@ -14,12 +20,16 @@
 #include <ifaddrs.h>
 #include <netinet/in.h>
 
+#include <atomic>
 #include <csignal>
+#include <ctime>
+#include <optional>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -31,6 +41,7 @@
 #include "tools/simulator/equalizer_store.h"
 #include "tools/simulator/fault_switches.h"
 #include "tools/simulator/firmware_receiver.h"
+#include "tools/simulator/holdings_listing.h"
 #include "tools/simulator/line_control_store.h"
 #include "tools/simulator/orvel_band_model.h"
 #include "tools/simulator/orvel_config_model.h"
@@ -62,8 +73,29 @@ struct Options {
     int band = 0;         // every loudspeaker of this firmware index, as --bands makes it
     bool memory = false;  // every device with an empty audio memory
     std::string site;     // a zone site instead of the counted devices
+    std::string holdings;  // the file that shows what each device holds
+    std::optional<std::string> volume;  // every loudspeaker's power-on volume
     std::vector<device::sim::DeviceFaults> faults;
 };
+
+/// What the --fault-device groups of one device say it is; a later group
+/// overrides an earlier one.
+struct Make {
+    std::optional<int> band;
+    bool orvel611 = false;
+    std::optional<std::string> volume;
+};
+
+Make makeOf(const Options& options, unsigned number) {
+    Make make;
+    for (const device::sim::DeviceFaults& group : options.faults) {
+        if (group.device != number) continue;
+        if (group.band) make.band = group.band;
+        make.orvel611 = make.orvel611 || group.orvel611;
+        if (group.volume) make.volume = group.volume;
+    }
+    return make;
+}
 
 void usage() {
     std::fprintf(stderr,
@@ -87,9 +119,21 @@ void usage() {
                  "                       (every broken zone binding), line-control\n"
                  "  --memory             every device gets an empty audio memory of 256 KiB\n"
                  "                       (the Orvel-510 layout for Orvel-510, else Orvel-611)\n"
-                 "  --verbose            print every request and reply\n"
+                 "  --holdings FILE      keep FILE listing what each device holds (channel,\n"
+                 "                       volume, memory playback), and print it at the end\n"
+                 "  --verbose            print every request and reply, and each change of\n"
+                 "                       what a device holds\n"
+                 "  --volume TEXT        before any --fault-device: the volume every loudspeaker\n"
+                 "                       starts and restarts at, as \"get vol\" answers it: dB\n"
+                 "                       from -96 (muted) to 0 (\"-4\"), two hex levels 00..3C or\n"
+                 "                       FE (muted) for an Orvel-510 (\"19:19\"); a loudspeaker\n"
+                 "                       of the other form refuses the run (default -15, 1E:1E)\n"
                  "Faults of one device, the options after --fault-device until the next one:\n"
                  "  --fault-device N     the device numbered N in the listing (1 for the first)\n"
+                 "  --device-band INDEX  it is a loudspeaker of this firmware index (1..21) as\n"
+                 "                       --band makes them, whatever the run's others are\n"
+                 "  --orvel611           it is of the Orvel-611 form of its index (9..19, 21)\n"
+                 "  --volume TEXT        its own power-on volume, as above\n"
                  "  --no-line-control    \"lsensor...\" gets \"ERR line control module is absent\"\n"
                  "  --error-on PREFIX    requests starting with PREFIX get an \"ERR ...\" reply\n"
                  "                       (may be repeated)\n"
@@ -102,6 +146,26 @@ void usage() {
                  "                       --silent-on PREFIX as for --busy\n"
                  "  --reply-delay SECONDS every reply leaves this long after its request\n"
                  "                       (0.8: a loudspeaker that answers 800 ms late)\n"
+                 "  --reply-jitter SECONDS ... and up to this much later again, each reply its\n"
+                 "                       own (replies may overtake each other)\n"
+                 "  --lose-requests SHARE this share (0..1) of requests is lost on the way in:\n"
+                 "                       the device never sees them\n"
+                 "  --lose-replies SHARE  this share of replies is lost on the way out: the\n"
+                 "                       device did what it was asked\n"
+                 "  --lose-on PREFIX     only requests starting with PREFIX are lost (may be\n"
+                 "                       repeated); the draws repeat from run to run\n"
+                 "  --defer-switch SECONDS \"set ch N\" gets \"Changing of channel is deferred\"\n"
+                 "                       and the loudspeaker switches this long later\n"
+                 "  --reboot-after SECONDS the device restarts once, this long after the start\n"
+                 "  --reboot-on PREFIX   it restarts after answering each request starting\n"
+                 "                       with PREFIX (\"reboot\"; \"set ch\": it forgets the switch)\n"
+                 "  --reboot-down SECONDS a restart keeps it silent this long (default 3); it\n"
+                 "                       comes back on channel 0 at the volume it started with\n"
+                 "  --move-after SECONDS it takes the address of --move-to ADDRESS (loopback,\n"
+                 "  --move-to ADDRESS    same port) this long after the start: silent for 1 s\n"
+                 "                       (for its down time when it restarts meanwhile), then\n"
+                 "                       answering and sending its packets from there with the\n"
+                 "                       channel and volume it held\n"
                  "Devices take loopback addresses (127.0.0.0/8) only; the server a loopback\n"
                  "address or an address held by an interface of this host.\n");
 }
@@ -140,6 +204,66 @@ bool parseUnsigned(const char* text, unsigned long max, unsigned long& value) {
     char* end = nullptr;
     value = std::strtoul(text, &end, 10);
     return end != text && *end == '\0' && value <= max;
+}
+
+/// Gives each loudspeaker the power-on volume its group or the run gives
+/// it. False, after saying why, for a volume of the wrong form for the
+/// loudspeaker's model, or one a group gives a console.
+bool givePowerOnVolumes(Simulator& simulator, const Options& options) {
+    for (std::size_t n = 0; n < simulator.size(); ++n) {
+        const unsigned number = static_cast<unsigned>(n + 1);
+        const std::optional<std::string> own = makeOf(options, number).volume;
+        const std::optional<std::string> text = own ? own : options.volume;
+        if (!text) continue;
+        device::sim::SimulatedDevice& device = simulator.device(n);
+        const std::string refusal = device.withModel<device::sim::Model>([&](device::sim::Model& model) {
+            auto* loudspeaker = dynamic_cast<device::sim::OrvelModel*>(&model);
+            // The run's volume is the loudspeakers'; a console keeps its own.
+            if (!loudspeaker) return std::string(own ? "a console has no such volume" : "");
+            try {
+                loudspeaker->setPowerOnVolume(*text);
+            } catch (const std::invalid_argument& error) {
+                return std::string(error.what());
+            }
+            return std::string();
+        });
+        if (refusal.empty()) continue;
+        const std::string option =
+            own ? "--fault-device " + std::to_string(number) + " --volume" : "--volume";
+        std::fprintf(stderr, "device_simulator: %s %s: device %u (%s): %s\n", option.c_str(), text->c_str(),
+                     number, device.endpoint().address().to_string().c_str(), refusal.c_str());
+        return false;
+    }
+    return true;
+}
+
+/// False, after saying why, for a move to an address that a device of the
+/// run has or another move takes, or where the device's port is taken now.
+bool checkMoves(Simulator& simulator, const Options& options) {
+    std::set<std::string> taken;
+    for (std::size_t n = 0; n < simulator.size(); ++n)
+        taken.insert(simulator.device(n).endpoint().address().to_string());
+    boost::asio::io_context io;
+    for (const device::sim::DeviceFaults& group : options.faults) {
+        const std::string& to = group.settings.move.to;
+        if (to.empty()) continue;
+        if (!taken.insert(to).second) {
+            std::fprintf(
+                stderr,
+                "device_simulator: --fault-device %u --move-to %s: another device is there or moves there\n",
+                group.device, to.c_str());
+            return false;
+        }
+        const std::uint16_t port = simulator.device(group.device - 1).endpoint().port();
+        try {
+            boost::asio::ip::udp::socket probe(io, Endpoint(boost::asio::ip::make_address_v4(to), port));
+        } catch (const boost::system::system_error& error) {
+            std::fprintf(stderr, "device_simulator: --fault-device %u --move-to %s: port %u: %s\n",
+                         group.device, to.c_str(), port, error.what());
+            return false;
+        }
+    }
+    return true;
 }
 
 /// False for an unknown option or a bad or missing value; `refused` then
@@ -183,6 +307,10 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& refused)
             options.periodMs = static_cast<unsigned>(number);
         } else if (name == "--site") {
             options.site = value;
+        } else if (name == "--holdings" && *value != '\0') {
+            options.holdings = value;
+        } else if (name == "--volume" && *value != '\0') {
+            options.volume = value;
         } else if (name == "--orvel-version") {
             options.orvelVersion = value;
         } else if (name == "--tovik-version") {
@@ -214,13 +342,14 @@ int main(int argc, char** argv) {
             usage();
             return 2;
         }
+        device::sim::checkFaultGroups(options.faults);
     } catch (const std::invalid_argument& error) {
         std::fprintf(stderr, "device_simulator: %s\n", error.what());
         usage();
         return 2;
     }
     // Decide on the signals before any thread starts, so that every thread
-    // inherits the mask and only sigwait below sees them.
+    // inherits the mask and only sigtimedwait below sees them.
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -256,6 +385,15 @@ int main(int argc, char** argv) {
             for (std::size_t n = 0; n < simulator.size(); ++n) simulator.device(n).setRecording(false);
             std::printf("site %s: %zu devices from %s\n", options.site.c_str(), simulator.size(), options.first.c_str());
         }
+        for (unsigned n = 0; n < simulator.size(); ++n) {
+            if (makeOf(options, n + 1).band || makeOf(options, n + 1).orvel611) {
+                std::fprintf(stderr,
+                             "--fault-device %u: the site's device keeps its model; --device-band and "
+                             "--orvel611 are for the counted loudspeakers\n",
+                             n + 1);
+                return 2;
+            }
+        }
         for (unsigned n = 0; n < total; ++n) {
             const auto address = Simulator::loopbackAddress(options.first, n);
             if (!address) {
@@ -264,15 +402,43 @@ int main(int argc, char** argv) {
             }
             const std::string hardware = Simulator::hardwareAddress(n + 1);
             const bool console = n >= options.loudspeakers;
+            const Make make = makeOf(options, n + 1);
+            int index = options.bands ? bands[n].index : options.band;
+            bool orvel611 = options.bands && bands[n].orvel611;
+            if (make.band) {
+                index = *make.band;
+                orvel611 = false;
+            }
+            if (console && (make.band || make.orvel611)) {
+                std::fprintf(stderr,
+                             "--fault-device %u: a console; --device-band and --orvel611 make loudspeakers\n",
+                             n + 1);
+                return 2;
+            }
+            if (make.orvel611) {
+                using device::sim::orvelVersionOfIndex;
+                if (index == 0 || orvelVersionOfIndex(index, true) == orvelVersionOfIndex(index, false)) {
+                    std::fprintf(
+                        stderr,
+                        "--fault-device %u --orvel611: %s; only the Orvel-610 firmware (index 9 to 19 "
+                        "and 21) has an Orvel-611 form\n",
+                        n + 1,
+                        index == 0 ? "the loudspeaker has no firmware index (--device-band, --band or "
+                                     "--bands gives one)"
+                                   : ("index " + std::to_string(index) + " is \"" +
+                                      orvelVersionOfIndex(index) + "\"")
+                                         .c_str());
+                    return 2;
+                }
+                orvel611 = true;
+            }
             std::unique_ptr<device::sim::CommandModel> model;
             if (console) {
                 model = std::make_unique<device::sim::TovikZoneModel>(hardware, options.tovikVersion);
                 giveErasedMemory(*model, device::memory::kLayout611);
-            } else if (options.bands || options.band > 0) {
+            } else if (index > 0) {
                 // Every generation keeps its settings and has its equalizer; from index 9 on a
                 // line-control module too, from index 18 on announcement and address zones.
-                const int index = options.bands ? bands[n].index : options.band;
-                const bool orvel611 = options.bands && bands[n].orvel611;
                 model = std::make_unique<device::sim::OrvelConfigModel>(hardware, index, orvel611);
                 device::sim::EqualizerStore::install(std::make_shared<device::sim::EqualizerStore>(index), *model);
                 if (index >= 9)
@@ -295,10 +461,12 @@ int main(int argc, char** argv) {
                         options.port, hardware.c_str(), versionText.c_str());
         }
         // Every device of the run, counted or of a site.
+        // A device that moves is named by its address of the moment.
         for (std::size_t n = 0; options.verbose && n < simulator.size(); ++n) {
-            const std::string address = simulator.device(n).endpoint().address().to_string();
-            simulator.device(n).setObserver([address](const std::string& request, const Endpoint& source,
-                                                      const std::optional<std::string>& reply) {
+            device::sim::SimulatedDevice* device = &simulator.device(n);
+            device->setObserver([device](const std::string& request, const Endpoint& source,
+                                         const std::optional<std::string>& reply) {
+                const std::string address = device->endpoint().address().to_string();
                 std::printf("%s <- %s:%u \"%s\" -> %s\n", address.c_str(), source.address().to_string().c_str(),
                             source.port(), request.c_str(), reply ? ("\"" + *reply + "\"").c_str() : "(no reply)");
                 std::fflush(stdout);
@@ -321,16 +489,41 @@ int main(int argc, char** argv) {
                              simulator.size());
                 return 2;
             }
+        }
+        if (!givePowerOnVolumes(simulator, options) || !checkMoves(simulator, options)) return 2;
+        for (const device::sim::DeviceFaults& faulty : options.faults) {
             device::sim::SimulatedDevice& target = simulator.device(faulty.device - 1);
             const auto faults = std::make_shared<device::sim::FaultSwitches>(faulty.settings);
             target.setFaults(faults);
-            if (faulty.settings.replyDelay.count() > 0) {
+            if (faulty.settings.replyDelay.count() > 0 || faulty.settings.replyJitter.count() > 0) {
                 device::sim::ReplyPolicy late;
                 late.delay = faulty.settings.replyDelay;
+                late.jitter = faulty.settings.replyJitter;
+                late.seed = faulty.settings.seed;
                 target.setReplyPolicy(late);
             }
             std::printf("fault device %u %s: %s\n", faulty.device,
                         target.endpoint().address().to_string().c_str(), faults->describe().c_str());
+        }
+        // What the devices hold: a change marks the listing for the main
+        // thread to write, and --verbose prints it as it happens.
+        std::optional<device::sim::HoldingsListing> listing;
+        if (!options.holdings.empty()) {
+            listing.emplace(options.holdings);
+            listing->update(simulator);  // a file that can't be written ends the run before it starts
+        }
+        std::atomic<bool> changed{false};
+        for (std::size_t n = 0; (listing || options.verbose) && n < simulator.size(); ++n) {
+            device::sim::SimulatedDevice* device = &simulator.device(n);
+            const bool verbose = options.verbose;
+            device->setHoldingsObserver([device, verbose, &changed](const device::sim::HoldingsChange& c) {
+                changed = true;
+                if (!verbose) return;
+                const std::string address = device->endpoint().address().to_string();
+                std::printf("%s holds %s (%s)\n", address.c_str(), device::sim::describe(c.holdings).c_str(),
+                            c.cause.c_str());
+                std::fflush(stdout);
+            });
         }
         simulator.start();
         total = static_cast<unsigned>(simulator.size());
@@ -340,9 +533,30 @@ int main(int argc, char** argv) {
                     options.serverAddress.c_str(), options.serverPort);
         std::fflush(stdout);
 
-        int received = 0;
-        sigwait(&signals, &received);
+        // Until a signal: the listing is brought up to date a tenth of a
+        // second after a change at most.
+        bool warned = false;
+        const timespec tick{0, 100 * 1000 * 1000};
+        while (sigtimedwait(&signals, nullptr, &tick) < 0) {
+            if (!listing || !changed.exchange(false)) continue;
+            try {
+                listing->update(simulator);
+            } catch (const std::runtime_error& error) {
+                if (!warned) std::fprintf(stderr, "device_simulator: %s\n", error.what());
+                warned = true;
+            }
+        }
         simulator.stop();
+        if (listing) {
+            const std::string last = device::sim::HoldingsListing::text(simulator);
+            std::printf("what the devices hold at the end (%s):\n%s", listing->path().c_str(), last.c_str());
+            std::fflush(stdout);
+            try {
+                listing->update(simulator);
+            } catch (const std::runtime_error& error) {
+                std::fprintf(stderr, "device_simulator: %s\n", error.what());
+            }
+        }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "device_simulator: %s\n", error.what());
         return 1;

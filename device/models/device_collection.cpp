@@ -175,10 +175,14 @@ boost::shared_ptr<DeviceBase> DeviceCollection::addDevice(std::uint32_t id, cons
     const std::uint64_t typeCode = toFirmwareType(typeName);
     const net::IpAndPort endpoint(lastIp.getText(), m_basePort);
     boost::shared_ptr<DeviceBase> device;
-    if (typeCode & kOrvelBit)
-        device = OrvelInfo::create(id, typeCode, address, endpoint, title, m_transport, m_stateChangedHandler);
-    else if (typeCode & kTovikBit)
+    if (typeCode & kOrvelBit) {
+        const boost::shared_ptr<OrvelInfo> loudspeaker =
+            OrvelInfo::create(id, typeCode, address, endpoint, title, m_transport, m_stateChangedHandler);
+        loudspeaker->setPacketGap(std::chrono::duration_cast<std::chrono::microseconds>(m_timing.packetGap).count());
+        device = loudspeaker;
+    } else if (typeCode & kTovikBit) {
         device = TovikInfo::create(id, address, endpoint, title, m_transport, m_stateChangedHandler);
+    }
     if (!device) {
         LOG_ERROR(L"Ошибка добавления нового устройства. [id=%1%, type=%2%, hw=%3%, lastIp=%4%, title=%5%]", id,
                   typeName, hardwareText(address), lastIp.getText(), title);

@@ -16,6 +16,7 @@
 #include "base/hardware_address.h"
 #include "base/ip_address.h"
 #include "device/device_base.h"
+#include "device/models/return_watch.h"
 #include "device/version.h"
 
 namespace device {
@@ -34,6 +35,11 @@ struct CollectionTiming {
     int duplicateCheckEvery = 30;  // ticks
     /// A cause of failed probes that lasts is told again after this long.
     std::chrono::milliseconds probeNoticeQuiet{std::chrono::hours(1)};
+    /// A loudspeaker whose state packets (about one a second) stop for
+    /// longer than this and come again has restarted (or was cut off) within
+    /// the 7-second offline window: it counts as returned
+    /// (OrvelInfo::returnCount). Two packets lost in a row stay well below it.
+    std::chrono::milliseconds packetGap{ReturnWatch::kDefaultPacketGap / 1000};
 };
 
 /// The registry of every loudspeaker and console, keyed by hardware address.

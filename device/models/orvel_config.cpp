@@ -10,6 +10,7 @@
 #include "base/thread_dispatcher.h"
 #include "device/memory/audio_control.h"
 #include "device/models/orvel_info.h"
+#include "device/models/stream_ports.h"
 #include "device/models/version_tables.h"
 
 namespace device {
@@ -255,8 +256,8 @@ bool OrvelInfo::setConfig(const Config& config) {
         // The old firmware keeps its audio ports and the audio server apart
         // from the command port and the allowed server: they follow them.
         if (config.srvPort != current.srvPort) {
-            const int discovery = config.srvPort + 1;
-            const int mic = config.srvPort + 2;
+            const int discovery = discoveryPortOf(config.srvPort);
+            const int mic = streamPortOf(config.srvPort, CHANNEL_NOTICE_HIGH);
             LOG_IMPOR(L"It is new discovery and mic ports %1%/%2% for device id=%3%", discovery, mic, m_id);
             key(setParameter("ch0Port", 0, discovery, true, 1, 21, 0));
             key(setParameter("ch1Port", 0, mic, true, 1, 21, 0));

@@ -8,6 +8,8 @@
 #include "base/log.h"
 #include "device/device_base.h"
 #include "device/models/orvel_config.h"
+#include "device/models/orvel_info.h"
+#include "device/models/stream_ports.h"
 #include "device/models/version_tables.h"
 
 namespace device {
@@ -128,7 +130,7 @@ void parseStateAddresses(const std::vector<std::string>& s, int index, const std
 bool discoveryPortOfState(const std::vector<std::string>& s, std::uint16_t& port) {
     std::uint16_t command = 0;
     if (s.size() <= 13 || !number16(s[13], command, L"command port") || command == 0xFFFF) return false;
-    port = static_cast<std::uint16_t>(command + 1);
+    port = discoveryPortOf(command);
     return true;
 }
 
@@ -143,8 +145,8 @@ bool parseStateSettings(const std::vector<std::string>& s, OrvelConfig& config) 
     std::uint16_t port = 0;
     if (number16(s[13], port, L"command port")) {
         config.srvPort = port;
-        config.discoveryPort = static_cast<std::uint16_t>(port + 1);
-        config.micPort = static_cast<std::uint16_t>(port + 2);
+        config.discoveryPort = discoveryPortOf(port);
+        config.micPort = streamPortOf(port, CHANNEL_NOTICE_HIGH);
     } else {
         ok = false;
     }

@@ -172,16 +172,23 @@ bool OrvelInfo::parsePingLocked(const std::string& packet, const net::IpAndPort&
     const int index = getVersionIndex();
     takeFields(read, state, changed);
 
-    if (followPacketSource(source)) changed = true;
+    // A move counts as a return only from an address it had: not from the
+    // empty one of a new object, nor from one the duplicate check took.
+    const bool addressKnown = getIp().isValid();
+    const bool moved = followPacketSource(source);
+    if (moved) changed = true;
 
     takePlayback(read, state, index, changed);
     takeIdleState(state, index, changed);
 
     const bool wasOnline = m_online.load();
+    const std::int64_t at = now();
+    const ReturnCause returned = watchPacket(at, wasOnline, moved && addressKnown, state.playbackKind);
     if (!wasOnline) {
         logConnected();
         m_answered = false;
     }
+    if (returned != ReturnCause::kNone) takeReturn(returned);
     // A battery level within one percent of the notified one is kept
     // without a notification.
     if (changed || !wasOnline || state.batteryLevel != storedBatteryLevel) {
@@ -192,16 +199,39 @@ bool OrvelInfo::parsePingLocked(const std::string& packet, const net::IpAndPort&
     if (changed || !wasOnline) notifyIfStateChanged();
     // Every packet counts as contact, changed or not: a loudspeaker in a
     // steady state must not drop offline.
-    const std::int64_t at = now();
     m_lastPacketTime = at;
     m_lastContactTime = at;
     m_firstPacket = true;
     m_online = true;
+    // Counted once it is online again, so that whoever drives it again finds it there.
+    if (returned != ReturnCause::kNone) ++m_returns;
     if (!wasOnline) {
         const boost::shared_ptr<OrvelInfo> self = getThisPtr();
         if (self) base::ThreadDispatcher::add(L"check responding", 200, [self] { self->checkRespondingLater(); });
     }
     return true;
+}
+
+ReturnCause OrvelInfo::watchPacket(std::int64_t at, bool wasOnline, bool moved, std::uint32_t kind) {
+    ReturnWatch::Packet packet;
+    packet.at = at;
+    packet.offline = !wasOnline;
+    packet.moved = moved;
+    packet.kind = kind;
+    boost::lock_guard<boost::mutex> lock(m_returnLock);
+    return m_returnWatch.packet(packet);
+}
+
+void OrvelInfo::takeReturn(ReturnCause cause) {
+    // The watch forgot the channel held already.
+    m_channel = CHANNEL_UNKNOWN;
+    forgetVolume();
+    LOG_INFO(L"Громкоговоритель '%1%' вернулся: %2%", getTitle(), returnCauseText(cause));
+}
+
+void OrvelInfo::setPacketGap(std::int64_t microseconds) {
+    boost::lock_guard<boost::mutex> lock(m_returnLock);
+    m_returnWatch.setPacketGap(microseconds);
 }
 
 void OrvelInfo::takeFields(OrvelPacket& packet, State& state, bool& changed) {

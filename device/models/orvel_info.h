@@ -16,6 +16,8 @@
 #include "device/models/orvel_config.h"
 #include "device/models/orvel_state.h"
 #include "device/models/playback_type.h"
+#include "device/models/return_watch.h"
+#include "device/models/volume_level.h"
 
 namespace device {
 
@@ -66,6 +68,20 @@ public:
                                                StateChangedHandler handler);
 
     int getVersionIndex() const { return m_versionIndex.load(); }
+
+    /// How often the loudspeaker was seen coming back: online again after it
+    /// was counted offline (not its first discovery), its packets from a
+    /// new address or port, its packets again after a silence longer than
+    /// the packet gap (a restart), or a packet that contradicts the channel
+    /// it was seen on (ReturnWatch). Each return first forgets the cached
+    /// channel and volume (level and percent; it may hold anything now),
+    /// then counts, once the loudspeaker is online: whoever drives it polls
+    /// the count and drives it again when it grew. Any thread.
+    std::uint64_t returnCount() const { return m_returns.load(); }
+    /// The silence of state packets that counts as a return (the
+    /// collection's CollectionTiming::packetGap; ReturnWatch::kDefaultPacketGap
+    /// until set).
+    void setPacketGap(std::int64_t microseconds);
     /// A copy of the record with `sounding` recomputed from the volume and
     /// the playback-type code.
     State getState() const;
@@ -122,6 +138,14 @@ public:
     AudioChannel getChannel();
     /// The channel as last set or read, CHANNEL_UNKNOWN when not known; asks nothing.
     AudioChannel getCachedChannel() const { return m_channel.load(); }
+    /// The volume as the loudspeaker writes it, kept with the percent
+    /// (getCachedVolume) by every read and write, waiting or not: empty
+    /// exactly when the percent is unknown. A level set by percent is the
+    /// level that percent is sent as. Asks nothing.
+    std::optional<VolumeLevel> getCachedVolumeLevel() const;
+    /// The exact level enableVolume(true) restores, kept with
+    /// getVolumeBeforeMute by every mute; empty until the first mute.
+    std::optional<VolumeLevel> getVolumeLevelBeforeMute() const;
     /// Tests both lines: (line 1 good, line 2 good). No answer:
     /// exception::Offline.
     std::pair<bool, bool> setLine();
@@ -153,6 +177,17 @@ public:
     /// Asks "get vol" and keeps the volume as getVolume does; a reply that
     /// can't be read is kFailed. `percent` is kUnknownVolume unless kDone.
     void readVolumeAsync(std::function<void(const RequestOutcome& outcome, int percent)> done);
+    /// setVolumeAsync for an exact level: sends `level` as it is, or with
+    /// `enabled` false the model's muted level, keeping `level` as the one
+    /// enableVolume(true) restores (getVolumeLevelBeforeMute). Success keeps
+    /// the level sent, its percent and `enabled`; no reply: kSilent, the
+    /// volume unknown. A level of the other scale (the Orvel-510's pair for
+    /// a later loudspeaker, or the reverse) is kFailed, nothing sent.
+    void setVolumeLevelAsync(const VolumeLevel& level, bool enabled, RequestDone done);
+    /// readVolumeAsync for the exact level: asks "get vol" and keeps the
+    /// level and its percent; a reply that can't be read is kFailed and
+    /// leaves the volume unknown. `level` is empty unless kDone.
+    void readVolumeLevelAsync(std::function<void(const RequestOutcome& outcome, std::optional<VolumeLevel> level)> done);
     /// What hasInternalPlaying answers: at once from the playback-type code,
     /// or for an Orvel-510 from "mem state" (the audio-memory object is not
     /// made for it): an error reply means no memory, so nothing plays; no
@@ -235,6 +270,12 @@ protected:
     static void setUp(const boost::shared_ptr<OrvelInfo>& self, std::uint64_t typeCode, StateChangedHandler handler);
 
     boost::shared_ptr<memory::IAudioControl> createAudioControl(bool allowOverwrite) override;
+    void forgetVolume() override;
+    /// The base's mute, with the exact level kept beside the percent.
+    bool muteVolume() override;
+    /// The exact level kept at the mute when there is one for this model,
+    /// else the base's percent.
+    bool restoreVolume() override;
     /// What follows the making of every audio memory: the analog inputs'
     /// scenario ids are read when unknown, and each change of the memory's
     /// scenarios re-aims the inputs (applyDeferredSettings). Returns `memory`.
@@ -246,14 +287,34 @@ private:
     static bool isDeferredReply(const std::string& reply);
     /// A switch to `channel` done: the cached channel and the playback type.
     void takeSwitchedChannel(AudioChannel channel);
-    /// The model's "set vol" for a percent (0..100).
-    std::string volumeCommand(std::uint32_t percent) const;
-    /// A volume set: cached, logged, notified.
-    void takeSetVolume(std::uint32_t percent);
-    /// The percent a "get vol" reply tells on the model's scale, or
-    /// kUnknownVolume; what is wrong with the reply is logged, at DEBUG when
-    /// `quiet`.
-    std::int32_t volumeOfReply(const std::string& reply, bool quiet) const;
+    /// The cached channel as a switch or a read left it (CHANNEL_UNKNOWN:
+    /// it may be on any), told to the return watch as the channel held.
+    void holdChannel(AudioChannel channel);
+    /// A switch request leaves, and has ended in any way: the packets in
+    /// between are not held against the channel.
+    void switchStarted();
+    void switchEnded();
+    /// One state packet's part in the return count: the cause, or kNone.
+    ReturnCause watchPacket(std::int64_t at, bool wasOnline, bool moved, std::uint32_t kind);
+    /// A return seen: what the loudspeaker may have lost is forgotten and
+    /// the return logged (the count grows later, once it is online).
+    void takeReturn(ReturnCause cause);
+    /// A volume set: the percent and the level sent kept, logged, notified.
+    void takeSetVolume(std::uint32_t percent, const VolumeLevel& level);
+    /// Both halves of the volume at once.
+    void keepVolume(std::uint32_t percent, const VolumeLevel& level);
+    void keepVolumeBeforeMute(std::uint32_t percent, const VolumeLevel& level);
+    /// The level a "get vol" reply tells on the model's scale; empty when it
+    /// tells none. What is wrong with the reply (no value, a dB above 0) is
+    /// logged, at DEBUG when `quiet`.
+    std::optional<VolumeLevel> levelOfReply(const std::string& reply, bool quiet) const;
+    /// setVolume for an exact level kept as `percent`, with setVolume's
+    /// checks, skip and log lines.
+    bool setVolumeLevel(const VolumeLevel& level, std::uint32_t percent);
+    /// The exchange of both async volume forms: `sent` shows `sentPercent`;
+    /// muted, `kept` (shown as `keptPercent`) is remembered.
+    void sendVolumeAsync(const VolumeLevel& sent, std::uint32_t sentPercent, bool enabled, const VolumeLevel& kept,
+                         std::uint32_t keptPercent, RequestDone done);
     /// The audio memory plays: a playback-type code that says otherwise is
     /// corrected (logged as an error unless `quiet`).
     void takeMemoryPlaying(bool quiet);
@@ -283,8 +344,16 @@ private:
 
     std::atomic<std::int32_t> m_versionIndex{0};
     std::atomic<std::int32_t> m_channel{CHANNEL_UNKNOWN};
+    // The exact volume with its percent in one word (keepVolume), so that a
+    // reader never finds the one from another write than the other; 0:
+    // unknown. The level before a mute the same way.
+    std::atomic<std::uint64_t> m_volumeLevel{0};
+    std::atomic<std::uint64_t> m_levelBeforeMute{0};
     std::atomic<std::uint64_t> m_playbackType{playback::kNone};
     std::atomic<bool> m_revertToDiscovery{true};
+    boost::mutex m_returnLock;   // the watch's only lock; nothing is called under it
+    ReturnWatch m_returnWatch;   // under m_returnLock
+    std::atomic<std::uint64_t> m_returns{0};
     State m_state;               // under the device lock
     boost::mutex m_parseLock;    // one parsePing at a time
 

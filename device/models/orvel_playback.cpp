@@ -6,6 +6,7 @@
 
 #include "base/exception.h"
 #include "base/log.h"
+#include "base/text.h"
 #include "device/command.h"
 #include "device/memory/audio_control.h"
 #include "device/memory/memory_wire.h"
@@ -43,6 +44,30 @@ RequestOutcome outcome(RequestOutcome::Kind kind, const std::wstring& cause) {
     return result;
 }
 
+// A volume in one word: bit 63 known, bit 62 the level pair, bits 32..39
+// the percent shown, bits 0..31 the level (the pair's left << 8 | right, or
+// the dB's 32 bits).
+constexpr std::uint64_t kKnownVolume = 1ull << 63;
+constexpr std::uint64_t kPairVolume = 1ull << 62;
+
+std::uint64_t packVolume(std::uint32_t percent, const VolumeLevel& level) {
+    const std::uint32_t value = level.isLevelPair()
+                                    ? static_cast<std::uint32_t>(level.left()) << 8 | level.right()
+                                    : static_cast<std::uint32_t>(level.decibels());
+    return kKnownVolume | (level.isLevelPair() ? kPairVolume : 0) | static_cast<std::uint64_t>(percent & 0xFF) << 32 |
+           value;
+}
+
+std::optional<VolumeLevel> levelOfWord(std::uint64_t word) {
+    if ((word & kKnownVolume) == 0) return std::nullopt;
+    const auto value = static_cast<std::uint32_t>(word);
+    if ((word & kPairVolume) != 0)
+        return VolumeLevel::levelPair(static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value));
+    return VolumeLevel::decibels(static_cast<std::int32_t>(value));
+}
+
+std::uint32_t percentOfWord(std::uint64_t word) { return static_cast<std::uint32_t>(word >> 32) & 0xFF; }
+
 }  // namespace
 
 bool OrvelInfo::setVolume(std::uint32_t percent) {
@@ -58,85 +83,123 @@ bool OrvelInfo::setVolume(std::uint32_t percent) {
         LOG_INFO(L"Пропуск изменения громкости (id=%1%).", hardware);
         return false;
     }
+    const VolumeLevel level = *VolumeLevel::ofPercent(index, percent);
     if (static_cast<std::int32_t>(percent) == m_volume.load()) {
         LOG_DEBUG(L"Skip changing volume to %1% (there are no differences)", percent);
         return true;
     }
     try {
-        transfer(volumeCommand(percent));
-        takeSetVolume(percent);
+        transfer(level.command());
+        takeSetVolume(percent, level);
         return true;
     } catch (const exception::Offline&) {
         // The request, or only its reply, was lost: the loudspeaker may have
         // taken it, and a later request for the volume kept must not be skipped.
-        m_volume = kUnknownVolume;
+        forgetVolume();
     } catch (const exception::UnexpectedResponseOfDevice&) {
     }
     LOG_WARN(L"Не удалось назначить уровень громкости '%1%' устройству '%2%'", percent, hardware);
     return false;
 }
 
-std::string OrvelInfo::volumeCommand(std::uint32_t percent) const {
-    if (getVersionIndex() <= kLastOrvel510Index) {
-        const int level = percent == 0 ? 0xFE : 60 - static_cast<int>(percent * 0.6);
-        return formatCommand("set vol %02X:%02X", level, level);
+bool OrvelInfo::setVolumeLevel(const VolumeLevel& level, std::uint32_t percent) {
+    if (!isOnline()) throw exception::Offline();
+    const std::string hardware = m_hardwareAddress.toCharArray();
+    if (!level.fits(getVersionIndex())) {
+        LOG_WARN(L"Некорректная громкость '%1%'", level.text());
+        return false;
     }
-    const int level = percent == 0 ? -96 : -30 - static_cast<int>(percent * -0.3);
-    return formatCommand("set vol %i", level);
+    if (getVersionIndex() <= kLastOrvel510Index && hasInternalPlaying()) {
+        LOG_NOTICE(L"Орвел занят внутренним воспроизведением или сигналом ГОиЧС");
+        LOG_INFO(L"Пропуск изменения громкости (id=%1%).", hardware);
+        return false;
+    }
+    if (getCachedVolumeLevel() == level) {
+        LOG_DEBUG(L"Skip changing volume to %1% (there are no differences)", level.text());
+        return true;
+    }
+    try {
+        transfer(level.command());
+        takeSetVolume(percent, level);
+        return true;
+    } catch (const exception::Offline&) {
+        forgetVolume();
+    } catch (const exception::UnexpectedResponseOfDevice&) {
+    }
+    LOG_WARN(L"Не удалось назначить уровень громкости '%1%' устройству '%2%'", level.text(), hardware);
+    return false;
 }
 
-void OrvelInfo::takeSetVolume(std::uint32_t percent) {
-    m_volume = static_cast<std::int32_t>(percent);
+void OrvelInfo::takeSetVolume(std::uint32_t percent, const VolumeLevel& level) {
+    keepVolume(percent, level);
     LOG_INFO(L"Назначен уровень громкости %1%%% устройству '%2%'", percent,
              std::string(m_hardwareAddress.toCharArray()));
     notifyIfStateChanged();
 }
 
+void OrvelInfo::keepVolume(std::uint32_t percent, const VolumeLevel& level) {
+    m_volumeLevel = packVolume(percent, level);
+    m_volume = static_cast<std::int32_t>(percent);
+}
+
+void OrvelInfo::forgetVolume() {
+    m_volumeLevel = 0;
+    m_volume = kUnknownVolume;
+}
+
+void OrvelInfo::keepVolumeBeforeMute(std::uint32_t percent, const VolumeLevel& level) {
+    m_levelBeforeMute = packVolume(percent, level);
+    setVolumeBeforeMute(static_cast<std::int32_t>(percent));
+}
+
+std::optional<VolumeLevel> OrvelInfo::getCachedVolumeLevel() const { return levelOfWord(m_volumeLevel.load()); }
+
+std::optional<VolumeLevel> OrvelInfo::getVolumeLevelBeforeMute() const {
+    return levelOfWord(m_levelBeforeMute.load());
+}
+
+bool OrvelInfo::muteVolume() {
+    const std::uint64_t kept = m_volumeLevel.load();
+    if (const std::optional<VolumeLevel> level = levelOfWord(kept))
+        keepVolumeBeforeMute(percentOfWord(kept), *level);
+    else
+        keepVolumeBeforeMute(100, *VolumeLevel::ofPercent(getVersionIndex(), 100));
+    return setVolume(0);
+}
+
+bool OrvelInfo::restoreVolume() {
+    const std::uint64_t kept = m_levelBeforeMute.load();
+    const std::optional<VolumeLevel> level = levelOfWord(kept);
+    if (!level || !level->fits(getVersionIndex())) return DeviceBase::restoreVolume();
+    return setVolumeLevel(*level, percentOfWord(kept));
+}
+
 void OrvelInfo::handleVolume(const std::string& reply) {
     LOG_TRACE(L"handle volume for device %1%", std::string(m_hardwareAddress.toCharArray()));
     m_lastContactTime = now();
-    const std::int32_t percent = volumeOfReply(reply, false);
-    if (percent != kUnknownVolume) m_volume = percent;
+    if (const std::optional<VolumeLevel> level = levelOfReply(reply, false)) keepVolume(level->percent(), *level);
 }
 
-std::int32_t OrvelInfo::volumeOfReply(const std::string& reply, bool quiet) const {
-    const std::string hardware = m_hardwareAddress.toCharArray();
-    if (getVersionIndex() <= kLastOrvel510Index) {
-        unsigned left = 0;
-        unsigned right = 0;
-        if (std::sscanf(reply.c_str(), "%02X:%02X", &left, &right) != 2) {
-            if (quiet)
-                LOG_DEBUG(kBad510Volume, hardware, reply);
-            else
-                LOG_WARN(kBad510Volume, hardware, reply);
-            return kUnknownVolume;
-        }
-        const bool muted = left == 0xFE;
-        const unsigned level = left > 60 ? 60 : left;
-        int percent = static_cast<int>((60 - static_cast<int>(level)) / 0.6);
-        if (!muted && percent == 0) percent = 1;
-        return percent;
-    }
-    int level = 0;
-    if (std::sscanf(reply.c_str(), "%i", &level) != 1) {
+std::optional<VolumeLevel> OrvelInfo::levelOfReply(const std::string& reply, bool quiet) const {
+    const int index = getVersionIndex();
+    const std::optional<VolumeLevel> level = VolumeLevel::parse(index, reply);
+    if (!level) {
+        const std::string hardware = m_hardwareAddress.toCharArray();
+        const wchar_t* const complaint = VolumeLevel::usesLevelPair(index) ? kBad510Volume : kBad610Volume;
         if (quiet)
-            LOG_DEBUG(kBad610Volume, hardware, reply);
+            LOG_DEBUG(complaint, hardware, reply);
         else
-            LOG_WARN(kBad610Volume, hardware, reply);
-        return kUnknownVolume;
+            LOG_WARN(complaint, hardware, reply);
+        return level;
     }
-    if (level > 0) {
+    if (!level->isLevelPair() && level->decibels() > 0) {
+        // Shown as the loudest; kept as it is, to be written back so.
         if (quiet)
-            LOG_DEBUG(kVolumeOutOfRange, level);
+            LOG_DEBUG(kVolumeOutOfRange, level->decibels());
         else
-            LOG_NOTICE(kVolumeOutOfRange, level);
-        level = 0;
+            LOG_NOTICE(kVolumeOutOfRange, level->decibels());
     }
-    const bool muted = level == -96;
-    if (level < -30) level = -30;
-    int percent = static_cast<int>((-30 - level) / -0.3);
-    if (!muted && percent == 0) percent = 1;
-    return percent;
+    return level;
 }
 
 bool OrvelInfo::hasInternalPlaying() {
@@ -183,24 +246,48 @@ bool OrvelInfo::switchChannel(AudioChannel channel) {
         LOG_WARN(L"Внутренняя ошибка. Попытка переключить на неизвестный канал!");
         return false;
     }
+    // Ends the switch for the return watch on every way out, after the
+    // channel held has been set.
+    struct InFlight {
+        OrvelInfo& self;
+        explicit InFlight(OrvelInfo& device) : self(device) { self.switchStarted(); }
+        ~InFlight() { self.switchEnded(); }
+    } inFlight(*this);
     std::string reply;
     try {
         reply = transfer(channelCommand(channel));
     } catch (const exception::Offline&) {
         // The request, or only its reply, was lost: the loudspeaker may have
         // switched, and a later switch to the channel kept must not be skipped.
-        m_channel = CHANNEL_UNKNOWN;
+        holdChannel(CHANNEL_UNKNOWN);
         throw;
     }
     if (isDeferredReply(reply)) {
         // The loudspeaker switches later on its own; the next getChannel asks.
         LOG_DEBUG(L"Changing of channel is deferred for device=%1%, message is '%2%'",
                   std::string(m_hardwareAddress.toCharArray()), reply);
-        m_channel = CHANNEL_UNKNOWN;
+        holdChannel(CHANNEL_UNKNOWN);
         return false;
     }
     takeSwitchedChannel(channel);
     return true;
+}
+
+void OrvelInfo::holdChannel(AudioChannel channel) {
+    m_channel = channel;
+    boost::lock_guard<boost::mutex> lock(m_returnLock);
+    m_returnWatch.channelHeld(channel);
+}
+
+void OrvelInfo::switchStarted() {
+    const std::int64_t at = now();
+    boost::lock_guard<boost::mutex> lock(m_returnLock);
+    m_returnWatch.switchStarted(at);
+}
+
+void OrvelInfo::switchEnded() {
+    boost::lock_guard<boost::mutex> lock(m_returnLock);
+    m_returnWatch.switchEnded();
 }
 
 std::string OrvelInfo::channelCommand(AudioChannel channel) {
@@ -210,7 +297,7 @@ std::string OrvelInfo::channelCommand(AudioChannel channel) {
 bool OrvelInfo::isDeferredReply(const std::string& reply) { return reply.find("is deferred") != std::string::npos; }
 
 void OrvelInfo::takeSwitchedChannel(AudioChannel channel) {
-    m_channel = channel;
+    holdChannel(channel);
     switch (channel) {
         case CHANNEL_DISCOVERY: setPlaybackType(playback::kNone); break;
         case 1:
@@ -248,7 +335,7 @@ AudioChannel OrvelInfo::getChannel() {
         LOG_ERROR(L"Получен неизвестный канал воспроизведения. (ch='%1%', response='%2%')", channel, reply);
         return CHANNEL_UNKNOWN;
     }
-    m_channel = static_cast<AudioChannel>(channel);
+    holdChannel(static_cast<AudioChannel>(channel));
     return static_cast<AudioChannel>(channel);
 }
 
@@ -292,8 +379,11 @@ void OrvelInfo::switchChannelAsync(AudioChannel channel, RequestDone done) {
         done(outcome(RequestOutcome::kFailed, kUnsupported));
         return;
     }
+    switchStarted();
     exchangeAsync(channelCommand(channel), [this, channel, done](bool answered, const std::string& reply, bool late) {
-        done(takeSwitchReply(channel, answered, reply, late));
+        const RequestOutcome result = takeSwitchReply(channel, answered, reply, late);
+        if (!late) switchEnded();
+        done(result);
     });
 }
 
@@ -302,11 +392,11 @@ RequestOutcome OrvelInfo::takeSwitchReply(AudioChannel channel, bool answered, c
     switch (result.kind) {
         case RequestOutcome::kSilent:
             // It may have switched: the next switch, whatever it asks for, is sent.
-            m_channel = CHANNEL_UNKNOWN;
+            holdChannel(CHANNEL_UNKNOWN);
             break;
         case RequestOutcome::kDone:
             if (isDeferredReply(reply)) {
-                m_channel = CHANNEL_UNKNOWN;
+                holdChannel(CHANNEL_UNKNOWN);
                 result = outcome(RequestOutcome::kRefused, kSwitchDeferred);
                 result.late = late;
             } else {
@@ -322,45 +412,71 @@ RequestOutcome OrvelInfo::takeSwitchReply(AudioChannel channel, bool answered, c
 }
 
 void OrvelInfo::setVolumeAsync(std::uint32_t percent, bool enabled, RequestDone done) {
-    if (percent > 100) {
+    const int index = getVersionIndex();
+    const std::optional<VolumeLevel> level = VolumeLevel::ofPercent(index, percent);
+    if (!level) {
         LOG_DEBUG(L"No volume of %1%%% for device id=%2%", percent, m_id);
         done(outcome(RequestOutcome::kFailed, L"некорректная громкость " + std::to_wstring(percent)));
         return;
     }
-    const std::uint32_t level = enabled ? percent : 0;
-    exchangeAsync(volumeCommand(level), [this, percent, enabled, level, done](bool answered, const std::string& reply,
-                                                                             bool late) {
+    sendVolumeAsync(enabled ? *level : VolumeLevel::muted(index), enabled ? percent : 0, enabled, *level, percent,
+                    std::move(done));
+}
+
+void OrvelInfo::setVolumeLevelAsync(const VolumeLevel& level, bool enabled, RequestDone done) {
+    const int index = getVersionIndex();
+    if (!level.fits(index)) {
+        LOG_DEBUG(L"No volume level %1% for device id=%2% of index %3%", level.text(), m_id, index);
+        done(outcome(RequestOutcome::kFailed, L"уровень громкости другой модели устройства: " + base::toWide(level.text())));
+        return;
+    }
+    const VolumeLevel sent = enabled ? level : VolumeLevel::muted(index);
+    sendVolumeAsync(sent, sent.percent(), enabled, level, level.percent(), std::move(done));
+}
+
+void OrvelInfo::sendVolumeAsync(const VolumeLevel& sent, std::uint32_t sentPercent, bool enabled,
+                                const VolumeLevel& kept, std::uint32_t keptPercent, RequestDone done) {
+    exchangeAsync(sent.command(), [this, sent, sentPercent, enabled, kept, keptPercent, done](
+                                      bool answered, const std::string& reply, bool late) {
         const RequestOutcome result = outcomeOfReply(answered, reply, late);
         if (result.kind == RequestOutcome::kSilent) {
-            m_volume = kUnknownVolume;  // it may have been taken
+            forgetVolume();  // it may have been taken
         } else if (result.kind == RequestOutcome::kDone) {
             m_volumeEnabled = enabled ? 1 : 0;
-            if (!enabled) setVolumeBeforeMute(static_cast<std::int32_t>(percent));
-            takeSetVolume(level);
+            if (!enabled) keepVolumeBeforeMute(keptPercent, kept);
+            takeSetVolume(sentPercent, sent);
         }
         if (result.kind != RequestOutcome::kDone)
-            LOG_DEBUG(L"Volume %1%%% not set to device id=%2%%3%: %4%", level, m_id, late ? L" (late reply)" : L"",
-                      result.cause);
+            LOG_DEBUG(L"Volume %1% (%2%%%) not set to device id=%3%%4%: %5%", sent.text(), sentPercent, m_id,
+                      late ? L" (late reply)" : L"", result.cause);
         done(result);
     });
 }
 
 void OrvelInfo::readVolumeAsync(std::function<void(const RequestOutcome&, int)> done) {
+    readVolumeLevelAsync([done](const RequestOutcome& result, std::optional<VolumeLevel> level) {
+        done(result, level ? static_cast<int>(level->percent()) : kUnknownVolume);
+    });
+}
+
+void OrvelInfo::readVolumeLevelAsync(std::function<void(const RequestOutcome&, std::optional<VolumeLevel>)> done) {
     exchangeAsync(kGetVolume, [this, done](bool answered, const std::string& reply, bool late) {
         RequestOutcome result = outcomeOfReply(answered, reply, late);
-        std::int32_t percent = kUnknownVolume;
+        std::optional<VolumeLevel> level;
         if (result.kind == RequestOutcome::kDone) {
             // The reply decides alone, as in getVolume.
-            percent = volumeOfReply(reply, true);
-            m_volume = percent;
-            if (percent == kUnknownVolume) {
+            level = levelOfReply(reply, true);
+            if (level) {
+                keepVolume(level->percent(), *level);
+            } else {
+                forgetVolume();
                 result = outcome(RequestOutcome::kFailed, unexpectedReplyCause(reply));
                 result.late = late;
             }
         }
         if (result.kind != RequestOutcome::kDone)
             LOG_DEBUG(L"Volume of device id=%1% not read: %2%", m_id, result.cause);
-        done(result, percent);
+        done(result, level);
     });
 }
 

@@ -4,6 +4,7 @@
 #include "base/exception.h"
 #include "base/ip_address.h"
 #include "device/device_base.h"
+#include "device/models/stream_ports.h"
 #include "device/models/tovik_config.h"
 
 namespace device {
@@ -42,7 +43,7 @@ bool parseTovikState(const std::vector<std::string>& s, TovikConfig& c) {
     c.ifAudioSrvIp = c.srvAllowedIP;
     const bool port = DeviceBase::parseIntValue<std::uint16_t>(s[10], c.srvPort, 0, 0xFFFF);
     take(port);
-    if (port) c.discoveryPort = static_cast<std::uint16_t>(c.srvPort + 1);
+    if (port) c.discoveryPort = discoveryPortOf(c.srvPort);
     c.versionSpan = 2;
     take(flag(s[11], c.gong));
     take(DeviceBase::parseIntValue<std::uint16_t>(s[12], c.gongOrder, 0, 32767));

@@ -94,14 +94,16 @@ public:
 
     /// A connected loudspeaker: it sends a state packet every second and has
     /// answered; its request log starts empty.
-    /// `index`: the firmware generation (18: an Orvel-610; up to 8: an Orvel-510).
-    boost::shared_ptr<device::OrvelInfo> add(int index = 18) {
+    /// `index`: the firmware generation (18: an Orvel-610; up to 8: an Orvel-510);
+    /// `orvel611`: an Orvel-611 of that generation.
+    boost::shared_ptr<device::OrvelInfo> add(int index = 18, bool orvel611 = false) {
         const unsigned n = static_cast<unsigned>(m_sims.size()) + 1;
         const std::string hardware = device::sim::Simulator::hardwareAddress(200 + n);
         // 250 a block of loopback addresses: 127.0.3.x, then 127.0.4.x...
         const std::string address =
             "127.0." + std::to_string(3 + (n - 1) / 250) + "." + std::to_string((n - 1) % 250 + 1);
-        auto& sim = m_simulator.add(address, 0, std::make_unique<device::sim::OrvelBandModel>(hardware, index));
+        auto& sim =
+            m_simulator.add(address, 0, std::make_unique<device::sim::OrvelBandModel>(hardware, index, orvel611));
         auto object = device::OrvelInfo::create(
             n, device::kTypeOrvel610, net::HardwareAddress(hardware),
             net::IpAndPort(sim.endpoint().address().to_string(), sim.endpoint().port()), L"Громкоговоритель " +

@@ -5,8 +5,10 @@
 // notices every loudspeaker ends on the common channel with its own volume.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include <boost/make_shared.hpp>
@@ -136,6 +138,30 @@ protected:
         return base::fromUtf8(path);
     }
     std::uint16_t noticePort() const { return static_cast<std::uint16_t>(basePort() + 1 + 1); }
+    /// The player channel with the program's pause.
+    void usePauseOfTheProgram() {
+        frm::PlayerChannel::destroyInstance();
+        frm::PlayerChannel::createInstance(&m_selection, &m_gui, std::chrono::milliseconds(2800), m_ledger);
+    }
+    /// The quit as the main window's shutdown makes it, before the transport
+    /// stops; how long it took.
+    std::chrono::steady_clock::duration quit() {
+        const auto begun = std::chrono::steady_clock::now();
+        frm::PlayerChannel::instance()->beginExit();
+        AlarmChannel::instance()->beginExit();
+        AlarmChannel::instance()->giveBackBeforeExit(2500ms);
+        return std::chrono::steady_clock::now() - begun;
+    }
+    /// The requests that change a loudspeaker ("set ..."), of any of them,
+    /// that arrived after `since`.
+    Strings changesAfter(const std::vector<Speaker>& all, std::chrono::steady_clock::time_point since) {
+        Strings found;
+        for (const auto& d : all)
+            for (const auto& datagram : m_speakers->sim(d).received())
+                if (datagram.at > since && datagram.text.rfind("set", 0) == 0)
+                    found.push_back(base::toUtf8(d->getTitle()) + ": " + datagram.text);
+        return found;
+    }
 
     testing_support::TempDir m_files{"notices"};
     std::unique_ptr<mp3streamf> m_stream;
@@ -251,21 +277,154 @@ TEST_F(NoticeChannelsTest, AnAlarmWhileAServiceStopRestoresSwitchesEveryLoudspea
 // every loudspeaker kept the service message's volume for good and the
 // quit waited 30 s for a job that had ended.
 TEST_F(NoticeChannelsTest, AQuitRightAfterAServiceStopGivesTheVolumesBack) {
-    frm::PlayerChannel::destroyInstance();
-    frm::PlayerChannel::createInstance(&m_selection, &m_gui, std::chrono::milliseconds(2800), m_ledger);
+    usePauseOfTheProgram();
     const auto all = speakers(6, 3, 400ms);
     playService(all);
     ASSERT_TRUE(waitFor([] { return frm::PlayerChannel::instance()->isPlaying(); }, 10000));
     frm::PlayerChannel::instance()->stop();
     std::this_thread::sleep_for(300ms);
 
-    frm::PlayerChannel::instance()->shutdown(2500ms);
-    AlarmChannel::instance()->giveBackBeforeExit(2500ms);
+    quit();
     EXPECT_TRUE(allBack(all, 0ms)) << "back when the transport may stop";
     base::ThreadDispatcher::instance()->shutdown();
     const auto begun = std::chrono::steady_clock::now();
     frm::PlayerChannel::destroyInstance();
     EXPECT_LT(std::chrono::steady_clock::now() - begun, 1s);
+}
+
+// The quit while a service message's play job is in its pause and an
+// alarm on late loudspeakers is being given back (3 of 6, 800 ms late): every loudspeaker is back
+// on channel 0 with its own volume when the quit lets the transport stop,
+// and nothing reaches one afterwards. Before, the job's hold went out when
+// its pause ended, after the quit's give-back: the message's loudspeakers
+// kept its volume and the others stayed muted.
+TEST_F(NoticeChannelsTest, AQuitDuringAServicePauseAndAnAlarmsGiveBackLeavesEveryLoudspeakerItsOwn) {
+    usePauseOfTheProgram();
+    const auto all = speakers(6, 3, 800ms);
+    GroupSniffer heard(kGroup, noticePort());
+    ASSERT_TRUE(launch(all));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 20s));
+    stop();
+    // On those already back; the late ones, still on their way back, are
+    // muted by it.
+    ASSERT_TRUE(allBack({all[4], all[5]}));
+    std::this_thread::sleep_for(50ms);  // their objects have the replies
+    playService({all[4], all[5]});
+    ASSERT_TRUE(waitFor([&] { return logged(L"waiting stopping 2") > 0; }, 10000));
+
+    EXPECT_LT(quit(), 3s);
+    const auto quitEnd = std::chrono::steady_clock::now();
+    EXPECT_TRUE(allBack(all, 0ms)) << "back when the transport may stop";
+    std::this_thread::sleep_for(3500ms);  // past the pause
+    EXPECT_TRUE(allBack(all, 0ms));
+    EXPECT_EQ(changesAfter(all, quitEnd), Strings{});
+    EXPECT_FALSE(frm::PlayerChannel::instance()->isPlaying());
+}
+
+// A launch the window handed over, still taking late loudspeakers when the
+// quit comes, starts no notice: its alarm thread took every loudspeaker the
+// quit had given back once more. One handed over after the quit never runs.
+TEST_F(NoticeChannelsTest, AQuitWhileAHandedLaunchTakesItsLoudspeakersStartsNoNotice) {
+    const auto all = speakers(4, 4, 800ms);
+    GroupSniffer heard(kGroup, noticePort());
+    std::atomic<int> ran{0};
+    std::atomic<bool> launched{true};
+    AlarmChannel::instance()->hand([&] {
+        launched = launch(all);
+        ++ran;
+    });
+    ASSERT_TRUE(waitUntil([&] {
+        for (const auto& d : all) {
+            const Strings r = m_speakers->requests(d);
+            if (std::find(r.begin(), r.end(), "set ch 1") == r.end()) return false;
+        }
+        return true;
+    }));
+
+    EXPECT_LT(quit(), 3s);
+    const auto quitEnd = std::chrono::steady_clock::now();
+    AlarmChannel::instance()->hand([&] { ++ran; });
+    ASSERT_TRUE(waitUntil([&] { return ran.load() > 0; }, 10s));
+    EXPECT_FALSE(launched.load());
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_EQ(ran.load(), 1) << "the request handed over after the quit ran";
+    EXPECT_EQ(heard.count(), 0u);
+    EXPECT_FALSE(AlarmChannel::instance()->isRunning());
+    EXPECT_TRUE(allBack(all, 0ms));
+    EXPECT_EQ(changesAfter(all, quitEnd), Strings{});
+}
+
+// The quit while a gong sounds alone: when the gong ends, its loudspeakers
+// are not taken back onto the notice channel. Before, the gong's hold for
+// the rest of the notice switched every one of them again after the quit.
+TEST_F(NoticeChannelsTest, AQuitWhileAGongSoundsKeepsItsLoudspeakersGivenBack) {
+    const auto all = speakers(3, 0, 0ms);
+    const std::wstring gong = tone("gong.mp3", 660, 1000);
+    GroupSniffer heard(kGroup, noticePort());
+    ASSERT_TRUE(AlarmChannel::instance()->launch(AlarmChannel::kMessageList, true, set(all), L"", gong, L"", 3,
+                                                 100, L"gong", AlarmChannel::Callback(), false));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 20s));
+
+    EXPECT_LT(quit(), 3s);
+    const auto quitEnd = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitFor([&] { return logged(L"end alarm thread") > 0; }, 10000)) << "the gong has ended";
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(allBack(all, 0ms));
+    EXPECT_EQ(changesAfter(all, quitEnd), Strings{});
+}
+
+// A service message on loudspeakers of which some are Orvel-510s that
+// answer late: every Orvel-510 is asked about its memory at once, and the
+// message's volumes go out one late reply after the play (and the pause).
+// Before, they were asked one after the other: 30 late ones among 300 kept
+// the message 24 s from its start.
+TEST_F(NoticeChannelsTest, AServiceMessageAsksEveryOrvel510AboutItsMemoryAtOnce) {
+    std::vector<Speaker> all;
+    for (int i = 0; i < 24; ++i) {
+        const Speaker d = m_speakers->add(i < 12 ? 5 : 18);
+        if (i % 2 == 0) m_speakers->setReplyDelay(d, 800ms);
+        m_selection.zones.insert(d);
+        all.push_back(d);
+    }
+    for (const auto& d : all) m_speakers->sim(d).clearReceived();
+    const auto played = std::chrono::steady_clock::now();
+    playService(all);
+    const auto firstVolume = [&] {
+        std::optional<std::chrono::steady_clock::time_point> first;
+        for (const auto& d : all)
+            for (const auto& datagram : m_speakers->sim(d).received())
+                if (datagram.text.rfind("set vol", 0) == 0 && (!first || datagram.at < *first)) first = datagram.at;
+        return first;
+    };
+    ASSERT_TRUE(waitUntil([&] { return firstVolume().has_value(); }, 30s));
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(*firstVolume() - played).count(), 1500)
+        << "ms from the play to its first volume";
+    EXPECT_TRUE(waitFor([] { return frm::PlayerChannel::instance()->isPlaying(); }, 10000));
+    frm::PlayerChannel::instance()->stop();
+    EXPECT_TRUE(waitFor([] { return !frm::PlayerChannel::instance()->isPlaying(); }, 20000));
+}
+
+// The exit's give-back is the last the loudspeakers get (LoudspeakerLedger::
+// close, which the window's shutdown calls): the service message's play job
+// that leaves its pause after it sends them nothing. Before, the job's hold
+// went out after the give-back and left loudspeakers at the message's
+// volume, the others muted.
+TEST_F(NoticeChannelsTest, NothingReachesALoudspeakerAfterTheExitsGiveBack) {
+    frm::PlayerChannel::destroyInstance();
+    frm::PlayerChannel::createInstance(&m_selection, &m_gui, std::chrono::milliseconds(1500), m_ledger);
+    const auto all = speakers(4, 2, 400ms);
+    GroupSniffer heard(kGroup, noticePort());
+    ASSERT_TRUE(launch({all[0], all[1]}));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 20s));
+    playService(all);  // its job waits in its pause
+    const auto closing = std::chrono::steady_clock::now();
+    EXPECT_TRUE(m_ledger->close().wait(2500ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, 3s);
+    EXPECT_TRUE(allBack(all, 0ms));
+    for (const auto& d : all) m_speakers->sim(d).clearReceived();
+    std::this_thread::sleep_for(2500ms);  // past the job's pause
+    for (const auto& d : all) EXPECT_TRUE(m_speakers->requests(d).empty()) << base::toUtf8(d->getTitle());
+    EXPECT_TRUE(allBack(all, 0ms));
 }
 
 // An alarm launched right after the stop of another takes its loudspeakers
@@ -296,6 +455,37 @@ TEST_F(NoticeChannelsTest, AnAlarmRightAfterAStopNeedsNoSwitchBackFirst) {
         EXPECT_EQ(std::count(r.begin(), r.end(), "set ch 0"), 0) << ::testing::PrintToString(r);
     }
     stop();
+    EXPECT_TRUE(allBack(all));
+}
+
+// Both channels give each generation its volume back exactly as its firmware
+// wrote it: an alarm, then a service message, on an Orvel-510 at 19:19, an
+// Orvel-610 at -40 dB and an Orvel-611 at -4 dB. Before, they came back
+// through the percent the window shows: 1A:1A, -30 dB and -5 dB.
+TEST_F(NoticeChannelsTest, EachGenerationGetsItsExactVolumeBackFromAnAlarmAndAServiceMessage) {
+    struct Own {
+        int index;
+        bool orvel611;
+        const char* volume;
+    };
+    std::vector<Speaker> all;
+    for (const Own& own : {Own{8, false, "19:19"}, Own{18, false, "-40"}, Own{18, true, "-4"}}) {
+        const Speaker d = m_speakers->add(own.index, own.orvel611);
+        m_speakers->model(d, [&](device::sim::OrvelBandModel& m) { m.volume = own.volume; });
+        d->getVolume();
+        m_selection.zones.insert(d);
+        m_own[d] = own.volume;
+        all.push_back(d);
+    }
+    GroupSniffer heard(kGroup, noticePort());
+    ASSERT_TRUE(launch(all));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 20s));
+    stop();
+    EXPECT_TRUE(allBack(all));
+    playService(all);
+    ASSERT_TRUE(waitFor([] { return frm::PlayerChannel::instance()->isPlaying(); }, 10000));
+    EXPECT_EQ(state(all[1]).second, "-3") << "the service message's 90 %";
+    frm::PlayerChannel::instance()->stop();
     EXPECT_TRUE(allBack(all));
 }
 

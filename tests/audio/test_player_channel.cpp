@@ -144,6 +144,59 @@ TEST_F(PlayerChannelTest, PlayWhilePlayingRestoresFirstThenStartsTheNewRequest) 
     EXPECT_EQ(o[2], "set vol -12");
 }
 
+// A play refused because one of its loudspeakers plays a higher notice,
+// while another message plays: the refusal is told, and the running message
+// plays on with every loudspeaker as it was until its own stop. Before, the
+// running message was stopped and its volumes given back first.
+TEST_F(PlayerChannelTest, APlayRefusedWhilePlayingLeavesTheRunningPlaybackAndTheLoudspeakers) {
+    auto first = list("first");
+    auto second = list("second");
+    channel().play(first, {chosen}, 80);
+    waitChannel(true);
+    ASSERT_TRUE(other->switchChannel(device::CHANNEL_NOTICE_HIGH));
+    const Strings chosenBefore = requests(chosen);
+    const Strings otherBefore = requests(other);
+
+    channel().play(second, {chosen, other}, 60);
+    settle();
+    EXPECT_EQ(logged(L"запущено оповещение с более высоким приоритетом", "NOTICE"), 1);
+    EXPECT_TRUE(playing());
+    EXPECT_TRUE(playerPlays(first));
+    EXPECT_EQ(requests(chosen), chosenBefore);
+    EXPECT_EQ(requests(other), otherBefore);
+
+    // The running request is the one kept: played again, it is skipped.
+    channel().play(first, {chosen}, 80);
+    EXPECT_EQ(logged(L"Skip playing the same playlist and devices", "INFO"), 1);
+    channel().stop();
+    waitChannel(false);
+    EXPECT_EQ(requests(chosen), (Strings{"set vol -6", "set vol -15"}));
+}
+
+// A stop asked after a play that waits to replace the playback wins: the
+// playback stops and the play is dropped with it; a play after a stop
+// starts once the stop is done.
+TEST_F(PlayerChannelTest, OfAPlayAndAStopWhilePlayingTheLaterOneWins) {
+    auto first = list("first");
+    auto second = list("second");
+    channel().play(first, {chosen}, 80);
+    waitChannel(true);
+    channel().play(second, {chosen}, 60);
+    channel().stop();
+    settle();
+    waitChannel(false);
+    EXPECT_EQ(Player::getPlaylist(), nullptr);
+
+    channel().play(first, {chosen}, 80);
+    waitChannel(true);
+    channel().stop();
+    channel().play(second, {chosen}, 60);
+    settle();
+    ASSERT_TRUE(waitFor([&] { return playerPlays(second) && playing(); }));
+    settle();
+    EXPECT_TRUE(playerPlays(second));
+}
+
 TEST_F(PlayerChannelTest, ThePlayerGetsItsPlaylistBackAsItWas) {
     auto own = list("own");
     auto borrowed = list("borrowed");

@@ -37,3 +37,25 @@ TEST(RequestThread, RequestsRunInTheirOrderOnAThreadOfTheirOwnPastOneThatThrows)
         EXPECT_NE(id, std::this_thread::get_id());
     }
 }
+
+// The quit: the requests not begun are dropped and later ones refused at
+// once, while the one that runs goes on (it may wait for the GUI thread,
+// which quits) and drain waits for it afterwards.
+TEST(RequestThread, CloseDropsWhatWaitsAndRefusesLaterRequestsWithoutWaitingForTheRunningOne) {
+    frm::RequestThread requests;
+    std::atomic<bool> release{false};
+    std::atomic<bool> started{false};
+    std::atomic<int> others{0};
+    requests.add([&] {
+        started = true;
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    requests.add([&] { ++others; });
+    ASSERT_TRUE(testing_support::waitUntil([&] { return started.load(); }));
+    requests.close();  // returns while the first still runs
+    requests.add([&] { ++others; });
+    release = true;
+    requests.drain();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(others.load(), 0);
+}

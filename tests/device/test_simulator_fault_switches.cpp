@@ -1,8 +1,9 @@
 // ctest-labels: net
 // The simulator's fault switches: the command line's fault options and their
 // refusals, the replies each switch gives instead of the model's, the busy
-// and silent spans opened by time or by a request, and a silent device that
-// neither answers nor sends its state packets over real UDP.
+// and silent spans opened by time or by a request, the losses, deferred
+// switches and restarts by prefix, and a silent device that neither answers
+// nor sends its state packets over real UDP.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -78,6 +79,40 @@ TEST(SimulatorFaultSwitches, OptionsBelongToTheDeviceNamedBeforeThemAndBadValues
     EXPECT_THROW(parse({"--fault-device", "1", "--error-on", ""}), std::invalid_argument);
 }
 
+// A group also says what its device is and where it moves; "--volume"
+// before any group is the run's, left to the simulator.
+TEST(SimulatorFaultSwitches, AGroupGivesItsDeviceAModelAVolumeAndAMove) {
+    const std::vector<DeviceFaults> faults =
+        parse({"--fault-device", "1", "--device-band", "5", "--volume", "19:19", "--fault-device", "2",
+               "--orvel611", "--move-after", "2.5", "--move-to", "127.0.1.20"});
+    ASSERT_EQ(faults.size(), 2u);
+    EXPECT_EQ(faults[0].band, std::optional<int>(5));
+    EXPECT_FALSE(faults[0].orvel611);
+    EXPECT_EQ(faults[0].volume, std::optional<std::string>("19:19"));
+    EXPECT_EQ(faults[1].band, std::nullopt);
+    EXPECT_TRUE(faults[1].orvel611);
+    EXPECT_EQ(faults[1].settings.move.to, "127.0.1.20");
+    device::sim::checkFaultGroups(faults);
+
+    TestClock clock;
+    const FaultSwitches moving(faults[1].settings, clock.reader());
+    EXPECT_EQ(moving.moveAt(), std::optional<FaultSwitches::Clock::time_point>(clock.now.load() + 2500ms));
+    EXPECT_EQ(moving.describe(), "moves to 127.0.1.20 at 2.5 s");
+    EXPECT_EQ(FaultSwitches(faults[0].settings, clock.reader()).moveAt(), std::nullopt);
+
+    std::vector<DeviceFaults> none;
+    EXPECT_FALSE(device::sim::takeFaultOption("--volume", "-4", none)) << "the run's volume";
+    EXPECT_THROW(parse({"--orvel611"}), std::invalid_argument) << "no device named";
+    for (const char* bad : {"0", "22", "x", ""})
+        EXPECT_THROW(parse({"--fault-device", "1", "--device-band", bad}), std::invalid_argument) << bad;
+    for (const char* bad : {"10.0.0.1", "127.0.1", "localhost", ""})
+        EXPECT_THROW(parse({"--fault-device", "1", "--move-to", bad}), std::invalid_argument) << bad;
+    EXPECT_THROW(parse({"--fault-device", "1", "--volume", ""}), std::invalid_argument);
+    for (const auto& half : {parse({"--fault-device", "1", "--move-to", "127.0.1.9"}),
+                             parse({"--fault-device", "1", "--move-after", "1"})})
+        EXPECT_THROW(device::sim::checkFaultGroups(half), std::invalid_argument);
+}
+
 TEST(SimulatorFaultSwitches, EachSwitchAnswersInPlaceOfTheModel) {
     device::sim::FaultSettings settings;
     settings.noLineControl = true;
@@ -128,6 +163,38 @@ TEST(SimulatorFaultSwitches, BusyAndSilentSpansOpenByTimeOrByARequestAndCloseAft
     EXPECT_EQ(early.intercept("get vol"), reply(device::sim::kBusyReply));
     clock.advance(500ms);
     EXPECT_EQ(early.intercept("get vol"), kModel);
+}
+
+TEST(SimulatorFaultSwitches, LossesGoByPrefixAndRepeatWithTheDevicesSeedAndOnlyAWellFormedSwitchIsDeferred) {
+    const std::vector<DeviceFaults> faults =
+        parse({"--fault-device", "3", "--lose-requests", "0.5", "--lose-replies", "0.5", "--lose-on", "set",
+               "--reboot-on", "set ch", "--defer-switch", "2"});
+    device::sim::FaultSettings settings = faults.at(0).settings;
+    EXPECT_EQ(settings.seed, 3u) << "each device draws its own, the same in every run";
+    EXPECT_EQ(settings.reboot.down, 3000ms) << "the default down time";
+    for (const char* bad : {"1.5", "-0.1", "x", ""})
+        EXPECT_THROW(parse({"--fault-device", "1", "--lose-replies", bad}), std::invalid_argument) << bad;
+
+    TestClock clock;
+    FaultSwitches faults1(settings, clock.reader());
+    FaultSwitches faults2(settings, clock.reader());
+    int lostRequests = 0, lostReplies = 0;
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(faults1.intercept("get vol"), kModel) << "not of the prefix";
+        ASSERT_FALSE(faults1.losesReply("get vol"));
+        const Reply request = faults1.intercept("set ch 1");
+        const bool reply = faults1.losesReply("set ch 1");
+        ASSERT_EQ(request, faults2.intercept("set ch 1")) << i << ": the same seed draws the same";
+        ASSERT_EQ(reply, faults2.losesReply("set ch 1")) << i;
+        lostRequests += request == kSilence;
+        lostReplies += reply;
+    }
+    EXPECT_NEAR(lostRequests, 100, 30);
+    EXPECT_NEAR(lostReplies, 100, 30);
+
+    EXPECT_EQ(faults1.defers("set ch 16"), std::optional<std::chrono::milliseconds>(2000ms));
+    for (const char* refusedAtOnce : {"set ch", "set ch x", "set ch 1 2", "get ch"})
+        EXPECT_EQ(faults1.defers(refusedAtOnce), std::nullopt) << refusedAtOnce;
 }
 
 TEST(SimulatorFaultSwitches, ASilencedDeviceNeitherAnswersNorSendsStatePackets) {

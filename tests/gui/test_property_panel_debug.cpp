@@ -15,6 +15,8 @@
 #include <fstream>
 #include <mutex>
 
+#include "audio/loudspeaker_ledger.h"
+#include "audio/orvel_link.h"
 #include "base/pref.h"
 #include "base/text.h"
 #include "base/thread_dispatcher.h"
@@ -395,6 +397,32 @@ TEST_F(DebugPageTest, TheVolumeSliderSendsItsLastValueOnceAndAConsoleWithoutVolu
     const int warnings = loggedCount("", "WARN");
     Panel::moveSlider(panel->sliderVolume, 60);
     EXPECT_TRUE(waitFor([&] { return loggedCount("", "WARN") > warnings; }));
+}
+
+// The slider on a loudspeaker an alarm holds at its volume leaves the
+// alarm's volume, and its value is what the loudspeaker gets back at the
+// alarm's end; the slider shows that value, not the alarm's. Before, the
+// slider dropped the sounding alarm at once and its value was lost at the
+// stop.
+TEST_F(DebugPageTest, TheVolumeSliderOnALoudspeakerAnAlarmHoldsActsAtItsEnd) {
+    const auto shown = boost::dynamic_pointer_cast<device::OrvelInfo>(device(kSpeaker));
+    const auto ledger = std::make_shared<frm::LoudspeakerLedger>(std::make_shared<frm::OrvelLink>());
+    frm::LoudspeakerLedger::setInstance(ledger);
+    const frm::Wish alarm{device::CHANNEL_NOTICE_HIGH, 100, std::nullopt};
+    ASSERT_TRUE(ledger->hold(frm::Holder::kAlarm, {{shown, alarm}}).wait(5s));
+    ASSERT_EQ(asked(speaker, "set vol 0"), 1);
+    panel->open(shown);
+    panel->select(L"Отладочные сообщения");
+    panel->initVolumeSlider();
+    EXPECT_EQ(panel->sliderVolume->GetValue(), 50) << "what it gets back";
+    Panel::moveSlider(panel->sliderVolume, 30);
+    runEventLoopFor(600ms);
+    EXPECT_EQ(asked(speaker, "set vol"), 1) << "the alarm's stands";
+    EXPECT_EQ(panel->sliderVolume->GetValue(), 30);
+
+    ASSERT_TRUE(ledger->releaseAll(frm::Holder::kAlarm).wait(5s));
+    EXPECT_EQ(asked(speaker, "set vol -21"), 1) << "30 %";
+    frm::LoudspeakerLedger::setInstance(nullptr);
 }
 
 TEST_F(DebugPageTest, DirectRequestsAndCommandRowsWithTheirSuites) {

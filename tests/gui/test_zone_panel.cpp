@@ -15,6 +15,8 @@
 #include <chrono>
 #include <thread>
 
+#include "audio/loudspeaker_ledger.h"
+#include "audio/orvel_link.h"
 #include "base/thread_dispatcher.h"
 #include "base/wx/gui_thread_invoker.h"
 #include "device/models/device_collection.h"
@@ -206,6 +208,27 @@ protected:
             if (datagram.text.rfind(prefix, 0) == 0)
                 found.push_back(datagram.text.substr(0, datagram.text.find('\n')));
         return found;
+    }
+    /// Loudspeaker A (an Orvel-610) as the simulator has it: channel, volume.
+    std::pair<unsigned, std::string> stateOfA() {
+        std::pair<unsigned, std::string> now;
+        devices[0]->withModel<device::sim::OrvelBandModel>([&](device::sim::OrvelBandModel& m) {
+            now = {m.channel, m.volume};
+            return 0;
+        });
+        return now;
+    }
+    /// The program's ledger, an alarm holding A on its channel at 100 %.
+    std::shared_ptr<frm::LoudspeakerLedger> alarmOnA() {
+        auto ledger = std::make_shared<frm::LoudspeakerLedger>(std::make_shared<frm::OrvelLink>());
+        frm::LoudspeakerLedger::setInstance(ledger);
+        const frm::Wish alarm{device::CHANNEL_NOTICE_HIGH, 100, std::nullopt};
+        EXPECT_TRUE(ledger->hold(frm::Holder::kAlarm, {{loudspeaker(a), alarm}}).wait(5s));
+        EXPECT_EQ(stateOfA(), std::make_pair(1u, std::string("0")));
+        return ledger;
+    }
+    static boost::shared_ptr<device::OrvelInfo> loudspeaker(const DevicePtr& device) {
+        return boost::dynamic_pointer_cast<device::OrvelInfo>(device);
     }
     void moveSlider(int value) {
         p().volumeSlider->SetValue(value);
@@ -409,6 +432,94 @@ TEST_F(ZonePanel, DeleteKeepsScheduledDevicesAndTakesTheOthersFromEveryZone) {
     EXPECT_NE(collection->searchFor(a->getHardwareAddress()), a);
     EXPECT_TRUE(collection->searchFor(b->getHardwareAddress()));
     EXPECT_EQ(shown(), (Devices{c, e, b}));
+}
+
+// The slider and the sound button on a loudspeaker an alarm holds at its
+// volume leave the alarm's volume while it sounds and show the operator's
+// value; that value is what the loudspeaker gets back at the alarm's end.
+// The other loudspeakers of the selection take it at once, as before.
+// Before, the slider dropped the sounding alarm to the operator's volume,
+// and the operator's value was lost at the stop.
+TEST_F(ZonePanel, TheVolumeControlsOnALoudspeakerAnAlarmHoldsTakeEffectAtItsEnd) {
+    const auto ledger = alarmOnA();
+    showAll();
+    select({a, b});
+    for (auto* device : devices) device->clearReceived();
+    moveSlider(40);
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([this] { return requests(1, "set vol").size() == 1; }));
+    EXPECT_EQ(requests(1, "set vol"), std::vector<std::string>{"set vol 24:24"});
+    ASSERT_TRUE(wx_testing::runEventLoopUntil(
+        [this] { return sameImage(p().mute->GetBitmapLabel(), loadSvgBitmap(6)); }));
+    select({a});
+    wx_testing::runEventLoopFor(1000ms);  // the reads of the new selection are in
+    EXPECT_EQ(p().volumeSlider->GetValue(), 40) << "what it gets back, not the alarm's";
+    EXPECT_TRUE(sameImage(p().mute->GetBitmapLabel(), loadSvgBitmap(6)));
+    click(p().mute);  // sound off, at the end
+    ASSERT_TRUE(wx_testing::runEventLoopUntil(
+        [this] { return sameImage(p().mute->GetBitmapLabel(), loadSvgBitmap(7)); }));
+    EXPECT_TRUE(requests(0, "set vol").empty()) << "the alarm's volume stands";
+    EXPECT_EQ(stateOfA(), std::make_pair(1u, std::string("0")));
+
+    ASSERT_TRUE(ledger->releaseAll(frm::Holder::kAlarm).wait(5s));
+    EXPECT_EQ(stateOfA(), std::make_pair(0u, std::string("-96")));
+    EXPECT_FALSE(a->isVolumeEnabled());
+    click(p().mute);  // on again: the operator's volume
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([this] { return stateOfA().second == "-18"; }));
+    EXPECT_EQ(ledger->size(), 0u);
+    frm::LoudspeakerLedger::setInstance(nullptr);
+}
+
+// A loudspeaker deleted while an alarm holds it goes back to the common
+// channel and its own volume, the window not waiting for it, and the alarm
+// holds it no more. Before, it stayed on the alarm's channel at the alarm's
+// volume.
+TEST_F(ZonePanel, ALoudspeakerDeletedWhileAnAlarmHoldsItIsGivenBack) {
+    ui_testing::ScriptedUi answers;
+    const auto ledger = alarmOnA();
+    showAll();
+    p().enableAdministratorMode(true);
+    select({a});
+    answers.expect(kCaption, wxID_YES);
+    click(p().deleteDevices);
+    EXPECT_EQ(collection->searchFor(a->getHardwareAddress()), DevicePtr()) << "gone at once";
+    ASSERT_TRUE(wx_testing::runEventLoopUntil(
+        [this] { return stateOfA() == std::make_pair(0u, std::string("-15")); }));
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return ledger->size() == 0; }));
+    devices[0]->clearReceived();
+    const frm::Wish alarm{device::CHANNEL_NOTICE_HIGH, 100, std::nullopt};
+    EXPECT_TRUE(ledger->hold(frm::Holder::kAlarm, {{loudspeaker(a), alarm}}).settled())
+        << "the gong's re-hold";
+    wx_testing::runEventLoopFor(300ms);
+    EXPECT_TRUE(requests(0, "set").empty());
+    frm::LoudspeakerLedger::setInstance(nullptr);
+}
+
+// One that gives no answer when it is deleted is given back through the
+// object the collection makes when its state packets find it again: with its
+// own volume, not the alarm's that the new object reads from it. Before,
+// once found again, the alarm's volume became its own for good.
+TEST_F(ZonePanel, ALoudspeakerDeletedSilentIsGivenBackOnceFoundAgain) {
+    ui_testing::ScriptedUi answers;
+    const auto ledger = alarmOnA();
+    showAll();
+    p().enableAdministratorMode(true);
+    select({a});
+    device::sim::ReplyPolicy silent;
+    silent.silent = true;
+    devices[0]->setReplyPolicy(silent);
+    answers.expect(kCaption, wxID_YES);
+    click(p().deleteDevices);
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([this] {
+        const DevicePtr again = collection->searchFor(a->getHardwareAddress());
+        return again && again != a;
+    }));
+    wx_testing::runEventLoopFor(2500ms);  // its give-back given up
+    EXPECT_EQ(stateOfA(), std::make_pair(1u, std::string("0")));
+    devices[0]->setReplyPolicy(device::sim::ReplyPolicy());
+    ASSERT_TRUE(wx_testing::runEventLoopUntil(
+        [this] { return stateOfA() == std::make_pair(0u, std::string("-15")); }, 20s));
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return ledger->size() == 0; }));
+    frm::LoudspeakerLedger::setInstance(nullptr);
 }
 
 TEST_F(ZonePanel, TheSearchWithoutAnInterfaceAddressIsReported) {

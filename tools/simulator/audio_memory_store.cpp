@@ -15,6 +15,8 @@ AudioMemoryStore::AudioMemoryStore(std::uint16_t layout, std::uint32_t capacity)
 
 void AudioMemoryStore::install(const std::shared_ptr<AudioMemoryStore>& store, CommandModel& model) {
     model.on("mem", [store](const std::string& arguments) { return store->answer(arguments); });
+    model.addPart("mem", {[store](Holdings& holdings) { holdings.memory = store->state(); },
+                          [store] { store->restart(); }});
 }
 
 void AudioMemoryStore::setLayout(std::uint16_t layout) {
@@ -63,6 +65,12 @@ std::string AudioMemoryStore::state() const {
 void AudioMemoryStore::setState(const std::string& state) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_state = state;
+}
+
+void AudioMemoryStore::restart() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_state = "idle";
+    m_staging = m_committed;
 }
 
 std::optional<std::string> AudioMemoryStore::answer(const std::string& arguments) {

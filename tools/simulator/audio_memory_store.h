@@ -21,7 +21,8 @@ class AudioMemoryStore {
 public:
     AudioMemoryStore(std::uint16_t layout, std::uint32_t capacity);
 
-    /// Registers the "mem" command of `model`; the model keeps the store alive.
+    /// Registers the "mem" command of `model` and the memory's part of what
+    /// the device holds; the model keeps the store alive.
     static void install(const std::shared_ptr<AudioMemoryStore>& store, CommandModel& model);
 
     /// The reply to "mem <arguments>", nothing when the request is lost.
@@ -43,6 +44,9 @@ public:
     /// "idle", "fragment <id>" or "scenario <id>".
     std::string state() const;
     void setState(const std::string& state);
+    /// Power lost: the playback ends and what was written but not committed
+    /// is gone; the committed image stays.
+    void restart();
 
 private:
     std::optional<std::string> handle(const std::string& verb, const std::string& arguments);

@@ -41,6 +41,12 @@ void FaultModel::speak() {
     m_silent = false;
 }
 
+void FaultModel::restart() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_held.reset();
+    m_inner->restart();
+}
+
 unsigned FaultModel::count(Fault fault) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_counts[static_cast<std::size_t>(fault)];

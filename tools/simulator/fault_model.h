@@ -82,6 +82,10 @@ public:
 
     std::string statePacket() const override;
     std::optional<std::string> answer(const std::string& request) override;
+    Holdings holdings() const override { return m_inner->holdings(); }
+    /// The model restarts; a reply held back for reordering is lost with
+    /// the power. A silenced device stays silent.
+    void restart() override;
 
 private:
     static std::string flipped(const std::string& text, std::mt19937& random);

@@ -21,6 +21,8 @@ public:
 
     std::string statePacket() const override { return m_inner->statePacket(); }
     std::optional<std::string> answer(const std::string& request) override;
+    Holdings holdings() const override { return m_inner->holdings(); }
+    void restart() override { m_inner->restart(); }
 
 private:
     bool lost();

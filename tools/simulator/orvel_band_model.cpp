@@ -31,16 +31,43 @@ std::string orvelVersionOfIndex(int index, bool orvel611) {
 
 unsigned orvelFieldCount(int index) { return index <= 8 ? 6 : index <= 16 ? 7 : 15; }
 
+std::optional<unsigned> orvelStreamState(int index, unsigned channel) {
+    if (index < 2) return std::nullopt;
+    // By generation: high priority, repeater, low priority.
+    struct States {
+        unsigned high, repeater, low;
+    };
+    const States states = index <= 8    ? States{4, 5, 0}
+                          : index <= 16 ? States{2, 3, 1}
+                          : index == 17 ? States{3, 4, 1}
+                                        : States{4, 5, 1};
+    switch (channel) {
+        case 1:
+        case 2:
+            return states.high;
+        case 3:
+            return states.repeater;
+        case 4:
+        case 6:
+            return states.low;
+        default:
+            return 0u;
+    }
+}
+
 OrvelBandModel::OrvelBandModel(std::string hardwareAddress, int index, bool orvel611)
     : OrvelModel(std::move(hardwareAddress), orvelVersionOfIndex(index, orvel611)), m_index(index) {
     // Battery full and good, lines good, case closed, idle, playing sound,
     // mains present, both Ethernet ports and the zone interface up.
     fields = {100, 1, 1, 1, 0, 0, 4, 1, 0, 0, 3, 1, 0, 0, 0};
     on("set ch", [this](const std::string& arguments) {
-        if (arguments.empty() || arguments.find_first_not_of("0123456789") != std::string::npos)
+        // Nine digits at most: a longer number is no channel, and stoul would throw for it.
+        if (arguments.empty() || arguments.size() > 9 ||
+            arguments.find_first_not_of("0123456789") != std::string::npos)
             return reply("ERR wrong arguments");
         if (!channelReply.empty()) return reply(channelReply);
         channel = static_cast<unsigned>(std::stoul(arguments));
+        showChannel();
         return reply("OK");
     });
     on("get ch", [this](const std::string&) { return reply(std::to_string(channel)); });
@@ -70,6 +97,27 @@ std::string OrvelBandModel::statePacket() const {
     std::string packet = hardwareAddress();
     for (unsigned i = 0; i < orvelFieldCount(m_index); ++i) packet += "," + std::to_string(fields[i]);
     return packet + "," + versionText();
+}
+
+Holdings OrvelBandModel::holdings() const {
+    Holdings holdings = OrvelModel::holdings();
+    holdings.channel = channel;
+    return holdings;
+}
+
+void OrvelBandModel::restart() {
+    OrvelModel::restart();
+    channel = 0;
+    if (showsChannel && orvelStreamState(m_index, 0)) fields[5] = *orvelStreamState(m_index, 0);
+}
+
+void OrvelBandModel::showChannel() {
+    const std::optional<unsigned> state = orvelStreamState(m_index, channel);
+    if (!state || !showsChannel) return;
+    bool stream = false;  // the packet shows a stream, not a playback of its own
+    for (unsigned shown = 0; shown <= 6; ++shown)
+        stream = stream || fields[5] == orvelStreamState(m_index, shown);
+    if (stream) fields[5] = *state;
 }
 
 const std::vector<Band>& orvelBands() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,10 +20,26 @@ std::string orvelVersionOfIndex(int index, bool orvel611 = false);
 /// up to index 8, 7 from 9 to 16, 15 from 17 on.
 unsigned orvelFieldCount(int index);
 
+/// The playback state (the sixth number of the state packet) that a
+/// loudspeaker of the index sends while it plays the stream of `channel`:
+/// the common channel 0, the high-priority notice channels 1 and 2, the
+/// repeater's channel 3 and the low-priority channels 4 and 6 each have a
+/// value of their own, which the generations number differently (high
+/// priority is 4 up to index 8, 2 up to 16, 3 at 17 and 4 again from 18).
+/// The Orvel-510 has no value for a low-priority stream (its 1 is the
+/// analog input) and shows one as the common stream, as it does channel 5.
+/// Nothing for index 1, whose packets tell no playback.
+std::optional<unsigned> orvelStreamState(int index, unsigned channel);
+
 /// One loudspeaker of a given firmware generation: its state packet has the
 /// generation's number of fields, and it answers the volume, channel and
 /// line requests the way that generation does. Tests set the public members
 /// through SimulatedDevice::withModel.
+///
+/// Its state packet shows the stream of its channel (orvelStreamState) as
+/// a real one does: a switch, a deferred one made later and a restart set
+/// the playback state, unless it shows a playback of the loudspeaker's own
+/// (a voice alert a test set in `fields`), which a switch leaves alone.
 class OrvelBandModel : public OrvelModel {
 public:
     OrvelBandModel(std::string hardwareAddress, int index, bool orvel611 = false);
@@ -42,10 +59,21 @@ public:
     /// a key in `unknownKeys` is answered "ERR unknown key".
     std::map<std::string, std::string> settings;
     std::set<std::string> unknownKeys;
+    /// False: the packets never show the channel, whatever it is (a test of
+    /// how the server copes with firmware that tells nothing of it).
+    bool showsChannel = true;
 
     std::string statePacket() const override;
+    Holdings holdings() const override;
+    /// Back on channel 0 (the common channel), at the power-on volume,
+    /// playing nothing of its own.
+    void restart() override;
 
 private:
+    /// The playback state follows the channel now, when the generation
+    /// shows it and nothing of its own plays.
+    void showChannel();
+
     int m_index;
 };
 

@@ -1,6 +1,8 @@
 #include "tools/simulator/simulated_device.h"
 
+#include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/post.hpp>
+#include <stdexcept>
 
 namespace device::sim {
 
@@ -9,13 +11,28 @@ namespace asio = boost::asio;
 SimulatedDevice::SimulatedDevice(asio::io_context& io, const Endpoint& local, std::unique_ptr<Model> model)
     : m_strand(asio::make_strand(io)),
       m_socket(m_strand, local),
-      m_local(m_socket.local_endpoint()),
       m_buffer(65536),
       m_stateTimer(m_strand),
-      m_model(std::move(model)) {}
+      m_upTimer(m_strand),
+      m_deferTimer(m_strand),
+      m_rebootTimer(m_strand),
+      m_moveTimer(m_strand),
+      m_local(m_socket.local_endpoint()),
+      m_model(std::move(model)) {
+    m_lastHoldings = holdingsLocked();
+    m_history.push_back({std::chrono::steady_clock::now(), m_lastHoldings, std::string()});
+}
+
+Endpoint SimulatedDevice::endpoint() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_local;
+}
 
 void SimulatedDevice::start() {
-    asio::post(m_strand, [this] { receive(); });
+    asio::post(m_strand, [this] {
+        m_receiving = true;
+        receive();
+    });
 }
 
 void SimulatedDevice::close() {
@@ -24,17 +41,153 @@ void SimulatedDevice::close() {
         boost::system::error_code ignored;
         m_socket.close(ignored);
         m_stateTimer.cancel();
+        m_upTimer.cancel();
+        m_deferTimer.cancel();
+        m_rebootTimer.cancel();
+        m_moveTimer.cancel();
     });
 }
 
 void SimulatedDevice::setReplyPolicy(const ReplyPolicy& policy) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_policy = policy;
+    m_random.seed(policy.seed);
 }
 
 void SimulatedDevice::setFaults(std::shared_ptr<FaultSwitches> faults) {
+    std::optional<std::chrono::steady_clock::time_point> rebootAt;
+    std::optional<std::chrono::steady_clock::time_point> moveAt;
+    std::chrono::milliseconds down{0};
+    std::string moveTo;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_faults = std::move(faults);
+        if (m_faults) {
+            rebootAt = m_faults->rebootAt();
+            down = m_faults->settings().reboot.down;
+            moveAt = m_faults->moveAt();
+            moveTo = m_faults->settings().move.to;
+        }
+    }
+    asio::post(m_strand, [this, rebootAt, down, moveAt, moveTo] {
+        m_rebootTimer.cancel();
+        m_moveTimer.cancel();
+        if (m_closed) return;
+        if (rebootAt) {
+            m_rebootTimer.expires_at(*rebootAt);
+            m_rebootTimer.async_wait([this, down](const boost::system::error_code& error) {
+                if (!error && !m_closed) restartNow(down);
+            });
+        }
+        if (moveAt) {
+            m_moveTimer.expires_at(*moveAt);
+            m_moveTimer.async_wait([this, moveTo](const boost::system::error_code& error) {
+                if (error || m_closed) return;
+                std::shared_ptr<Socket> socket;
+                std::string cause = "move to " + moveTo;
+                try {
+                    socket = bindAt(moveTo);
+                } catch (const std::exception& failure) {
+                    cause += std::string(" failed: ") + failure.what();
+                }
+                moveNow(std::move(socket), kMoveSilence, cause);
+            });
+        }
+    });
+}
+
+void SimulatedDevice::setHoldingsObserver(HoldingsObserver observer) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_faults = std::move(faults);
+    m_holdingsObserver = std::move(observer);
+}
+
+void SimulatedDevice::restart(std::chrono::milliseconds down) {
+    asio::post(m_strand, [this, down] {
+        if (!m_closed) restartNow(down);
+    });
+}
+
+void SimulatedDevice::moveTo(const std::string& address, std::chrono::milliseconds silence) {
+    std::shared_ptr<Socket> socket = bindAt(address);
+    asio::post(m_strand, [this, socket, silence, address] {
+        if (!m_closed) moveNow(socket, silence, "move to " + address);
+    });
+}
+
+std::shared_ptr<SimulatedDevice::Socket> SimulatedDevice::bindAt(const std::string& address) {
+    boost::system::error_code error;
+    const auto ip = asio::ip::make_address_v4(address, error);
+    if (error || !ip.is_loopback())
+        throw std::invalid_argument("a simulated device must use a loopback address: " + address);
+    return std::make_shared<Socket>(m_strand, Endpoint(ip, endpoint().port()));
+}
+
+void SimulatedDevice::moveNow(std::shared_ptr<Socket> socket, std::chrono::milliseconds silence,
+                              const std::string& cause) {
+    if (socket) {
+        // The old address goes dead now; a receive still waiting on it ends.
+        boost::system::error_code ignored;
+        m_socket.close(ignored);
+        m_socket = std::move(*socket);
+        ++m_socketCount;
+    }
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (socket) {
+        boost::system::error_code ignored;
+        m_local = m_socket.local_endpoint(ignored);
+    }
+    // A restart under way brings the device up at its own time.
+    const bool restarting = m_down;
+    const unsigned life = restarting ? m_life.load() : ++m_life;
+    if (!restarting) m_pending.clear();
+    m_down = true;
+    const std::optional<HoldingsChange> change = noteHoldings(cause);
+    const HoldingsObserver observer = m_holdingsObserver;
+    lock.unlock();
+    tell(change, observer);
+    if (socket && m_receiving) receive();
+    if (restarting) return;
+    m_upTimer.expires_after(silence);
+    m_upTimer.async_wait([this, life](const boost::system::error_code& error) {
+        if (!error && !m_closed && m_life == life) comeUp(life);
+    });
+}
+
+Holdings SimulatedDevice::holdings() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return holdingsLocked();
+}
+
+std::vector<HoldingsChange> SimulatedDevice::holdingsHistory() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_history;
+}
+
+Holdings SimulatedDevice::holdingsLocked() const {
+    Holdings holdings = m_model->holdings();
+    if (m_deferred) holdings.deferred = m_deferred->request;
+    holdings.down = m_down;
+    return holdings;
+}
+
+std::optional<HoldingsChange> SimulatedDevice::noteHoldings(const std::string& cause) {
+    Holdings now = holdingsLocked();
+    if (now == m_lastHoldings) return std::nullopt;
+    m_lastHoldings = now;
+    HoldingsChange change{std::chrono::steady_clock::now(), std::move(now), cause};
+    if (m_recording) m_history.push_back(change);
+    return change;
+}
+
+void SimulatedDevice::noteChangeByHand(std::unique_lock<std::mutex>& lock) {
+    const std::optional<HoldingsChange> change = noteHoldings("by hand");
+    const HoldingsObserver observer = change ? m_holdingsObserver : HoldingsObserver();
+    lock.unlock();
+    tell(change, observer);
+}
+
+void SimulatedDevice::tell(const std::optional<HoldingsChange>& change, const HoldingsObserver& observer) {
+    if (change && observer) observer(*change);
 }
 
 void SimulatedDevice::setObserver(Observer observer) {
@@ -66,12 +219,13 @@ void SimulatedDevice::send(const std::string& text, const Endpoint& to) {
 }
 
 void SimulatedDevice::sendAfter(const std::string& text, const Endpoint& to, std::chrono::milliseconds delay) {
-    asio::post(m_strand, [this, text, to, delay] {
+    const unsigned life = m_life;  // a restart meanwhile loses it
+    asio::post(m_strand, [this, text, to, delay, life] {
         if (m_closed) return;
         auto timer = makeTimer();
         timer->expires_after(delay);
-        timer->async_wait([this, timer, text, to](const boost::system::error_code& error) {
-            if (!error) sendNow(text, to);
+        timer->async_wait([this, timer, text, to, life](const boost::system::error_code& error) {
+            if (!error && m_life == life) sendNow(text, to);
         });
     });
 }
@@ -90,6 +244,8 @@ void SimulatedDevice::clearReceived() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_received.clear();
     m_receivedCount = 0;
+    m_lastHoldings = holdingsLocked();
+    m_history.assign(1, {std::chrono::steady_clock::now(), m_lastHoldings, std::string()});
 }
 
 std::size_t SimulatedDevice::maxPending() const {
@@ -99,12 +255,15 @@ std::size_t SimulatedDevice::maxPending() const {
 
 void SimulatedDevice::receive() {
     if (m_closed) return;
-    m_socket.async_receive_from(asio::buffer(m_buffer), m_source,
-                                [this](const boost::system::error_code& error, std::size_t size) {
-                                    if (error == asio::error::operation_aborted || m_closed) return;
-                                    if (!error) handle(std::string(m_buffer.data(), size), m_source);
-                                    receive();
-                                });
+    const unsigned socket = m_socketCount;
+    m_socket.async_receive_from(
+        asio::buffer(m_buffer), m_source,
+        [this, socket](const boost::system::error_code& error, std::size_t size) {
+            // A socket a move replaced: the new one has its own receive.
+            if (error == asio::error::operation_aborted || m_closed || socket != m_socketCount) return;
+            if (!error) handle(std::string(m_buffer.data(), size), m_source);
+            receive();
+        });
 }
 
 void SimulatedDevice::handle(std::string text, const Endpoint& source) {
@@ -112,6 +271,13 @@ void SimulatedDevice::handle(std::string text, const Endpoint& source) {
     ++m_receivedCount;
     if (m_recording) m_received.push_back({text, source, std::chrono::steady_clock::now()});
 
+    if (m_down) {  // restarting: nothing listens yet
+        const Observer observer = text.empty() ? Observer() : m_observer;
+        lock.unlock();
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        if (observer) observer(text, source, std::nullopt);
+        return;
+    }
     if (text.empty()) {  // the server's search for devices
         const bool silent = m_faults && !m_faults->sendsStatePackets();
         lock.unlock();
@@ -123,16 +289,35 @@ void SimulatedDevice::handle(std::string text, const Endpoint& source) {
 
     std::optional<std::string> answer;
     std::optional<std::optional<std::string>> faulty;
+    std::optional<std::chrono::milliseconds> deferBy;
+    bool taken = false;  // the device acted on the request (or will)
     if (m_policy.silent) {
     } else if (m_policy.dropNext > 0) {
         --m_policy.dropNext;
     } else if (m_faults && (faulty = m_faults->intercept(text))) {
         answer = *faulty;
+    } else if (m_faults && (deferBy = m_faults->defers(text))) {
+        answer = kDeferredSwitchReply;
+        taken = true;
+        m_deferred = Deferred{text, ++m_deferTokens};
     } else {
         answer = m_model->answer(text);
+        taken = true;
     }
+    if (answer && m_faults && m_faults->losesReply(text)) answer.reset();
+    const std::optional<std::chrono::milliseconds> reboot =
+        taken && m_faults ? m_faults->rebootsAfter(text) : std::nullopt;
     const ReplyPolicy policy = m_policy;
+    std::chrono::milliseconds delay = policy.delay;
+    if (answer && policy.jitter.count() > 0) {
+        using Rep = std::chrono::milliseconds::rep;
+        std::uniform_int_distribution<Rep> extra(0, policy.jitter.count());
+        delay += std::chrono::milliseconds(extra(m_random));
+    }
     const Observer observer = m_observer;
+    const std::optional<HoldingsChange> change = noteHoldings(text);
+    const HoldingsObserver holdingsObserver = m_holdingsObserver;
+    const unsigned token = m_deferred ? m_deferred->token : 0;
     if (answer) {
         const std::size_t before = m_pending.size();
         ++m_pending[text];
@@ -141,20 +326,81 @@ void SimulatedDevice::handle(std::string text, const Endpoint& source) {
     lock.unlock();
 
     if (observer) observer(text, source, answer);
-    if (!answer) return;
-    if (policy.delay.count() == 0) {
-        reply(text, *answer, source, policy.copies, policy.copyGap, true);
+    tell(change, holdingsObserver);
+    if (deferBy) {
+        m_deferTimer.expires_after(*deferBy);  // a switch still waiting is replaced
+        m_deferTimer.async_wait([this, token](const boost::system::error_code& error) {
+            if (!error && !m_closed) carryOutDeferred(token);
+        });
+    }
+    const unsigned life = m_life;
+    if (!answer) {
+        if (reboot) restartNow(*reboot);
+        return;
+    }
+    if (delay.count() == 0) {
+        reply(text, *answer, source, policy.copies, policy.copyGap, true, life);
+        if (reboot) restartNow(*reboot);
         return;
     }
     auto timer = makeTimer();
-    timer->expires_after(policy.delay);
-    timer->async_wait([this, timer, text, reply = *answer, source, policy](const boost::system::error_code& error) {
-        if (!error && !m_closed) this->reply(text, reply, source, policy.copies, policy.copyGap, true);
+    timer->expires_after(delay);
+    timer->async_wait([this, timer, text, reply = *answer, source, policy, life,
+                       reboot](const boost::system::error_code& error) {
+        if (error || m_closed || m_life != life) return;
+        this->reply(text, reply, source, policy.copies, policy.copyGap, true, life);
+        if (reboot) restartNow(*reboot);
     });
 }
 
+void SimulatedDevice::restartNow(std::chrono::milliseconds down) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const unsigned life = ++m_life;
+    m_model->restart();
+    m_pending.clear();
+    m_deferred.reset();
+    m_down = true;
+    const std::optional<HoldingsChange> change = noteHoldings("restart");
+    const HoldingsObserver observer = m_holdingsObserver;
+    lock.unlock();
+    tell(change, observer);
+    m_deferTimer.cancel();
+    m_upTimer.expires_after(down);
+    m_upTimer.async_wait([this, life](const boost::system::error_code& error) {
+        if (!error && !m_closed && m_life == life) comeUp(life);
+    });
+}
+
+void SimulatedDevice::comeUp(unsigned life) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_life != life) return;
+    m_down = false;
+    const std::optional<HoldingsChange> change = noteHoldings("up");
+    const HoldingsObserver observer = m_holdingsObserver;
+    const bool periodic = m_server && m_period.count() > 0;
+    lock.unlock();
+    tell(change, observer);
+    // A device that starts announces itself, then keeps its period from then on.
+    sendStatePacketNow();
+    if (!periodic) return;
+    m_nextStatePacket = std::chrono::steady_clock::now();
+    scheduleStatePacket();
+}
+
+void SimulatedDevice::carryOutDeferred(unsigned token) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_deferred || m_deferred->token != token) return;
+    const std::string request = m_deferred->request;
+    m_deferred.reset();
+    m_model->answer(request);  // what it says to itself goes nowhere
+    const std::optional<HoldingsChange> change = noteHoldings("deferred " + request);
+    const HoldingsObserver observer = m_holdingsObserver;
+    lock.unlock();
+    tell(change, observer);
+}
+
 void SimulatedDevice::reply(const std::string& request, const std::string& text, const Endpoint& to,
-                            unsigned copiesLeft, std::chrono::milliseconds gap, bool first) {
+                            unsigned copiesLeft, std::chrono::milliseconds gap, bool first, unsigned life) {
     if (first) {
         std::lock_guard<std::mutex> lock(m_mutex);
         const auto it = m_pending.find(request);
@@ -164,14 +410,16 @@ void SimulatedDevice::reply(const std::string& request, const std::string& text,
     sendNow(text, to);
     if (copiesLeft == 1) return;
     if (gap.count() == 0) {
-        reply(request, text, to, copiesLeft - 1, gap, false);
+        reply(request, text, to, copiesLeft - 1, gap, false, life);
         return;
     }
     auto timer = makeTimer();
     timer->expires_after(gap);
-    timer->async_wait([this, timer, request, text, to, copiesLeft, gap](const boost::system::error_code& error) {
-        if (!error && !m_closed) reply(request, text, to, copiesLeft - 1, gap, false);
-    });
+    timer->async_wait(
+        [this, timer, request, text, to, copiesLeft, gap, life](const boost::system::error_code& error) {
+            if (error || m_closed || m_life != life) return;
+            reply(request, text, to, copiesLeft - 1, gap, false, life);
+        });
 }
 
 void SimulatedDevice::sendNow(const std::string& text, const Endpoint& to) {
@@ -182,7 +430,7 @@ void SimulatedDevice::sendNow(const std::string& text, const Endpoint& to) {
 
 void SimulatedDevice::sendStatePacketNow() {
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (!m_server) return;
+    if (!m_server || m_down) return;
     const Endpoint server = *m_server;
     if (m_faults && !m_faults->sendsStatePackets()) return;
     const std::string packet = m_model->statePacket();

@@ -29,6 +29,7 @@ namespace {
 constexpr std::uint16_t kBasePort = 21990;
 constexpr auto kTick = 100ms;
 constexpr auto kPacketPeriod = 150ms;
+constexpr auto kPacketGap = 600ms;
 
 std::string deviceIp(unsigned n) { return "127.9.1." + std::to_string(n); }
 
@@ -40,6 +41,7 @@ protected:
         device::CollectionTiming timing;
         timing.startDelay = 50ms;
         timing.tick = kTick;
+        timing.packetGap = kPacketGap;
         collection = DeviceCollection::create(transport, kBasePort, timing);
         collection->setStateChangedHandler([this](boost::shared_ptr<DeviceBase> device) {
             if (device->getHardwareAddress() != watched) return;
@@ -130,6 +132,41 @@ TEST_F(CollectionFaults, SilentLoudspeakerIsOfflineAfterTheWindowAndBackWithItsN
     EXPECT_GT(noisy.count(device::sim::Fault::Flip) + noisy.count(device::sim::Fault::Truncate) +
                   noisy.count(device::sim::Fault::Garbage),
               0u);
+}
+
+// A loudspeaker that restarts within the offline window, and one that moves
+// to another address, is counted back once each, with the packet gap the
+// collection was given; what it may have lost is forgotten.
+TEST_F(CollectionFaults, ALoudspeakerBackFromARestartOrAMoveIsCountedOnce) {
+    const auto orvel610 = [this](unsigned n, unsigned seed) -> FaultModel& {
+        return add(n, std::make_unique<device::sim::OrvelBandModel>(device::sim::Simulator::hardwareAddress(1), 18),
+                   seed, kPacketPeriod);
+    };
+    FaultModel& first = orvel610(1, 5);
+    ASSERT_TRUE(device_test::waitUntil([&] { return collection->getOrvelList(true).size() == 1; }, 5000ms));
+    const auto speaker = collection->searchForOrvel(hw(1));
+    ASSERT_TRUE(speaker);
+    ASSERT_TRUE(speaker->switchChannel(6));
+    std::this_thread::sleep_for(3 * kPacketPeriod);
+    EXPECT_EQ(speaker->returnCount(), 0u);
+
+    first.silence();
+    std::this_thread::sleep_for(kPacketGap + 4 * kPacketPeriod);
+    ASSERT_TRUE(speaker->isOnline()) << "well within the offline window";
+    first.speak();
+    ASSERT_TRUE(device_test::waitUntil([&] { return speaker->returnCount() == 1; }, 2000ms));
+    EXPECT_EQ(speaker->getCachedChannel(), device::CHANNEL_UNKNOWN);
+    EXPECT_EQ(loggedCount("вернулся: перезагрузка (перерыв в статусных пакетах)"), 1);
+
+    // The same loudspeaker from another address.
+    first.silence();
+    orvel610(2, 6);
+    ASSERT_TRUE(device_test::waitUntil([&] { return speaker->returnCount() == 2; }, 2000ms));
+    EXPECT_EQ(speaker->getIp(), net::IpAndPort(deviceIp(2), kBasePort));
+    EXPECT_EQ(loggedCount("вернулся: сменился сетевой адрес"), 1);
+    std::this_thread::sleep_for(kPacketGap);
+    EXPECT_EQ(speaker->returnCount(), 2u) << "its steady packets count nothing";
+    EXPECT_EQ(loggedCount("вернулся"), 2);
 }
 
 TEST_F(CollectionFaults, TwoLoudspeakersClaimingOneHardwareAddressShareOneObject) {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -19,6 +20,7 @@
 #include "base/text.h"
 #include "device/memory/memory_image.h"
 #include "device/models/version_tables.h"
+#include "device/reply_times.h"
 #include "tests/device/models/speaker_fixture.h"
 #include "tools/simulator/audio_memory_store.h"
 #include "tools/simulator/fault_switches.h"
@@ -30,6 +32,10 @@ using device::sim::SimulatedDevice;
 using device_test::waitUntil;
 namespace playback = device::playback;
 using Strings = std::vector<std::string>;
+
+namespace device {
+void PrintTo(const VolumeLevel& level, std::ostream* out) { *out << level.text(); }
+}  // namespace device
 
 namespace {
 
@@ -62,6 +68,13 @@ Report one(const std::function<void(Reports&)>& start) {
     Reports reports;
     start(reports);
     return reports.first();
+}
+
+/// A `done` of the level read, the level's percent as the value (-1: none).
+std::function<void(const RequestOutcome&, std::optional<device::VolumeLevel>)> levelDone(const Reports& reports) {
+    return [add = reports.done<int>()](const RequestOutcome& outcome, std::optional<device::VolumeLevel> level) {
+        add(outcome, level ? static_cast<int>(level->percent()) : -1);
+    };
 }
 
 /// "kind" or "kind (late)", for readable comparisons.
@@ -213,7 +226,7 @@ TEST_F(OrvelAsync, RefusalsAndFailuresSayWhyAndKeepTheCachesRight) {
     sim->setReplyPolicy({0, true});
     report = one([&](Reports& r) { speaker->switchChannelAsync(1, r.done()); });
     EXPECT_EQ(kindOf(report), "silent");
-    EXPECT_EQ(report.outcome.cause, L"устройство не ответило");
+    EXPECT_EQ(report.outcome.cause, device::kNoAnswerCause);
     EXPECT_FALSE(speaker->answered());
     sim->setReplyPolicy({});
     sim->clearReceived();
@@ -283,6 +296,20 @@ TEST_F(OrvelAsync, ALateReplyCallsDoneAgainAndTheCachesFollowIt) {
     EXPECT_EQ(reports.size(), 2u) << "the reply to the resend reports nothing more";
 }
 
+TEST_F(OrvelAsync, ALateVolumeReplyIsTakenWithItsLevel) {
+    auto [sim, speaker] = add(18);
+    sim->setReplyPolicy({0, false, 2500ms});
+    Reports reports;
+    speaker->setVolumeLevelAsync(device::VolumeLevel::decibels(-40), false, reports.done());
+    ASSERT_TRUE(waitUntil([&] { return reports.size() == 2; }, 5000ms));
+    EXPECT_EQ(kindOf(reports.items()[0]), "silent");
+    EXPECT_EQ(kindOf(reports.items()[1]), "done (late)");
+    EXPECT_EQ(speaker->getCachedVolumeLevel(), device::VolumeLevel::muted(18)) << "the level it took";
+    EXPECT_EQ(speaker->volume(), 0);
+    EXPECT_EQ(speaker->getVolumeLevelBeforeMute(), device::VolumeLevel::decibels(-40));
+    EXPECT_FALSE(speaker->isVolumeEnabled());
+}
+
 TEST_F(OrvelAsync, ABusyLoudspeakerIsAskedAgain) {
     auto [sim, speaker] = add(18);
     device::sim::FaultSettings faults;
@@ -333,4 +360,126 @@ TEST_F(OrvelAsync, AfterALostReplyTheNextSwitchAndVolumeAreSent) {
     EXPECT_EQ(channelOf(*channelSim), 0u) << "switched back";
     EXPECT_EQ(volumeOf(*volumeSim), "-15");
     EXPECT_EQ(requests(*channelSim), (Strings{"set ch 0", "set ch 1", "set ch 1", "set ch 0"}));
+}
+
+// The field fault: a volume read went through the percent, so a notice gave
+// back -30 dB for -40 and 1A:1A for 19:19 (and 1B:1B the next time). The
+// level read is kept beside the percent and written back as it was.
+TEST_F(OrvelAsync, TheLevelReadIsWrittenBackExactly) {
+    auto [sim, speaker] = add(18);
+    model(*sim, [](OrvelBandModel& m) { m.volume = "-40"; });
+    Reports reports;
+    speaker->readVolumeLevelAsync(levelDone(reports));
+    ASSERT_EQ(kindOf(reports.first()), "done");
+    std::optional<device::VolumeLevel> own = speaker->getCachedVolumeLevel();
+    ASSERT_TRUE(own);
+    EXPECT_EQ(own->text(), "-40");
+    EXPECT_EQ(speaker->volume(), 1) << "the percent the window shows for it";
+
+    // A notice's volume, then the own one given back.
+    EXPECT_EQ(kindOf(one([&](Reports& r) { speaker->setVolumeAsync(60, true, r.done()); })), "done");
+    EXPECT_EQ(speaker->getCachedVolumeLevel()->text(), "-12") << "a percent keeps the level it is sent as";
+    EXPECT_EQ(speaker->volume(), 60);
+    EXPECT_EQ(kindOf(one([&](Reports& r) { speaker->setVolumeLevelAsync(*own, true, r.done()); })), "done");
+    EXPECT_EQ(volumeOf(*sim), "-40");
+    EXPECT_EQ(speaker->getCachedVolumeLevel(), own);
+    EXPECT_EQ(speaker->volume(), 1);
+
+    // Muted with the level to come back to: the operator's "on" restores it exactly.
+    EXPECT_EQ(kindOf(one([&](Reports& r) {
+                  speaker->setVolumeLevelAsync(device::VolumeLevel::decibels(-23), false, r.done());
+              })),
+              "done");
+    EXPECT_EQ(volumeOf(*sim), "-96");
+    EXPECT_FALSE(speaker->isVolumeEnabled());
+    EXPECT_EQ(speaker->getVolumeLevelBeforeMute(), device::VolumeLevel::decibels(-23));
+    EXPECT_EQ(speaker->getVolumeBeforeMute(), 23);
+    EXPECT_EQ(speaker->getCachedVolumeLevel(), device::VolumeLevel::muted(18));
+    EXPECT_TRUE(speaker->enableVolume(true));
+    EXPECT_EQ(volumeOf(*sim), "-23") << "not -24, the level of 23 %";
+
+    // An Orvel-510 read and given back three times stays where it was.
+    auto [oldSim, old] = add(5);
+    model(*oldSim, [](OrvelBandModel& m) { m.volume = "19:19"; });
+    for (int round = 0; round < 3; ++round) {
+        Reports read;
+        old->readVolumeLevelAsync(levelDone(read));
+        ASSERT_EQ(kindOf(read.first()), "done");
+        const std::optional<device::VolumeLevel> level = old->getCachedVolumeLevel();
+        ASSERT_TRUE(level);
+        EXPECT_EQ(kindOf(one([&](Reports& r) { old->setVolumeLevelAsync(*level, true, r.done()); })), "done");
+    }
+    EXPECT_EQ(volumeOf(*oldSim), "19:19");
+    EXPECT_EQ(old->volume(), 58);
+
+    // A level of the other scale is refused before anything is sent.
+    oldSim->clearReceived();
+    const Report report = one([&](Reports& r) { old->setVolumeLevelAsync(*own, true, r.done()); });
+    EXPECT_EQ(kindOf(report), "failed");
+    EXPECT_EQ(report.thread, std::this_thread::get_id());
+    EXPECT_TRUE(requests(*oldSim).empty());
+}
+
+// The percent and the level are set and forgotten together, by the waiting
+// forms as by the others: after a lost reply, an unreadable read and the
+// offline transition both are unknown.
+TEST_F(OrvelAsync, TheLevelAndThePercentAreKeptAndForgottenTogether) {
+    auto [sim, speaker] = add(18);
+    const auto same = [&] {
+        const std::optional<device::VolumeLevel> level = speaker->getCachedVolumeLevel();
+        if (!level) return speaker->volume() == device::DeviceBase::kUnknownVolume;
+        return speaker->volume() == static_cast<int>(level->percent());
+    };
+    EXPECT_EQ(speaker->getCachedVolumeLevel(), device::VolumeLevel::decibels(-15)) << "read by the check";
+
+    model(*sim, [](OrvelBandModel& m) { m.volume = "-4"; });
+    EXPECT_EQ(speaker->getVolume(), 86);
+    EXPECT_EQ(speaker->getCachedVolumeLevel(), device::VolumeLevel::decibels(-4));
+    EXPECT_TRUE(speaker->enableVolume(false));
+    EXPECT_EQ(speaker->getVolumeLevelBeforeMute(), device::VolumeLevel::decibels(-4));
+    EXPECT_TRUE(speaker->enableVolume(true));
+    EXPECT_EQ(volumeOf(*sim), "-4") << "not -5, the level of 86 %";
+    EXPECT_TRUE(speaker->setVolume(40));
+    EXPECT_EQ(speaker->getCachedVolumeLevel(), device::VolumeLevel::decibels(-18));
+    EXPECT_TRUE(same());
+
+    // A reply that can't be read, waiting and not.
+    model(*sim, [](OrvelBandModel& m) { m.volume = "loud"; });
+    EXPECT_THROW(speaker->getVolume(), exception::DeviceReason);
+    EXPECT_FALSE(speaker->getCachedVolumeLevel());
+    EXPECT_TRUE(same());
+    model(*sim, [](OrvelBandModel& m) { m.volume = "-15"; });
+    EXPECT_EQ(speaker->getVolume(), 50);
+    model(*sim, [](OrvelBandModel& m) { m.volume = "loud"; });
+    Report report = one([&](Reports& r) { speaker->readVolumeLevelAsync(levelDone(r)); });
+    EXPECT_EQ(kindOf(report), "failed");
+    EXPECT_FALSE(speaker->getCachedVolumeLevel());
+    EXPECT_TRUE(same());
+
+    // A write whose reply was lost, waiting and not.
+    model(*sim, [](OrvelBandModel& m) { m.volume = "-15"; });
+    EXPECT_EQ(speaker->getVolume(), 50);
+    device::sim::ReplyPolicy lost;
+    lost.copies = 0;
+    sim->setReplyPolicy(lost);
+    EXPECT_FALSE(speaker->setVolume(40));
+    EXPECT_FALSE(speaker->getCachedVolumeLevel());
+    EXPECT_TRUE(same());
+    sim->setReplyPolicy({});
+    EXPECT_EQ(speaker->getVolume(), 40);
+    sim->setReplyPolicy(lost);
+    report = one([&](Reports& r) { speaker->setVolumeLevelAsync(device::VolumeLevel::decibels(-40), true, r.done()); });
+    EXPECT_EQ(kindOf(report), "silent");
+    EXPECT_FALSE(speaker->getCachedVolumeLevel());
+    EXPECT_TRUE(same());
+    sim->setReplyPolicy({});
+
+    // Offline: both forgotten with the rest.
+    EXPECT_EQ(speaker->getVolume(), 1);
+    ASSERT_TRUE(speaker->getCachedVolumeLevel());
+    speaker->shift = device::DeviceBase::kOnlineWindow + 1000000;
+    speaker->checkOnline(false);
+    EXPECT_FALSE(speaker->online());
+    EXPECT_FALSE(speaker->getCachedVolumeLevel());
+    EXPECT_TRUE(same());
 }

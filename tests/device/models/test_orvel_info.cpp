@@ -332,6 +332,93 @@ TEST_F(OrvelOverUdp, PacketsAfterARebootAreSkippedForTwoSeconds) {
     EXPECT_EQ(requests(*sim), Strings{"reboot"});
 }
 
+// A loudspeaker that a notice holds must be driven again whenever it comes
+// back: it hears no alarm, or plays at its power-on volume. The object counts
+// each return once, and forgets then what the loudspeaker may have lost.
+TEST_F(OrvelOverUdp, AReturnIsCountedOnceAndForgetsTheChannelAndTheVolume) {
+    auto [sim, object] = add(18);
+    connect(*sim, *object);
+    const auto returns = [&] { return loggedCount("вернулся"); };
+    const auto expectForgotten = [&](const char* cause) {
+        EXPECT_EQ(object->getCachedChannel(), device::CHANNEL_UNKNOWN) << cause;
+        EXPECT_FALSE(object->getCachedVolumeLevel()) << cause;
+        EXPECT_EQ(object->volume(), device::DeviceBase::kUnknownVolume) << cause;
+        EXPECT_EQ(loggedCount(cause), 1) << cause;
+    };
+    EXPECT_EQ(object->returnCount(), 0u) << "its discovery is no return";
+
+    // On a notice channel, shown there by a packet, then idle: restarted.
+    ASSERT_TRUE(object->switchChannel(1));
+    ASSERT_TRUE(object->setVolume(40));
+    model(*sim, [](OrvelBandModel& m) { m.fields[5] = 4; });  // voice, high priority
+    packet(*sim, *object);
+    packet(*sim, *object);
+    EXPECT_EQ(object->returnCount(), 0u);
+    ASSERT_TRUE(object->switchChannel(1)) << "the channel unknown since the packet changed: sent again";
+    model(*sim, [](OrvelBandModel& m) { m.fields[5] = 0; });
+    packet(*sim, *object);
+    EXPECT_EQ(object->returnCount(), 1u);
+    expectForgotten("Громкоговоритель 'Зал' вернулся: перезагрузка (состояние воспроизведения не соответствует каналу)");
+    packet(*sim, *object);
+    EXPECT_EQ(object->returnCount(), 1u) << "once";
+    sim->clearReceived();
+    EXPECT_TRUE(object->switchChannel(1));
+    EXPECT_EQ(requests(*sim), Strings{"set ch 1"}) << "driven again, nothing skipped";
+
+    // Silent for longer than a few packets, within the offline window.
+    ASSERT_TRUE(object->setVolume(40));
+    object->shift = 5000000;
+    packet(*sim, *object);
+    EXPECT_EQ(object->returnCount(), 2u);
+    expectForgotten("вернулся: перезагрузка (перерыв в статусных пакетах)");
+
+    // Counted offline, then back.
+    ASSERT_TRUE(object->switchChannel(6));
+    object->shift += device::DeviceBase::kOnlineWindow + 1000000;
+    object->checkOnline(false);
+    ASSERT_FALSE(object->online());
+    packet(*sim, *object);
+    EXPECT_EQ(object->returnCount(), 3u);
+    EXPECT_TRUE(object->isOnline()) << "online by the time it counts";
+    EXPECT_EQ(object->getCachedChannel(), device::CHANNEL_UNKNOWN);
+    EXPECT_EQ(loggedCount("вернулся: снова на связи после отключения"), 1);
+
+    // Its packets from another address, and back.
+    ASSERT_TRUE(waitUntil([&] { return object->answered(); })) << "the check after connection";
+    ASSERT_TRUE(object->switchChannel(6));
+    const net::IpAndPort elsewhere("127.0.0.99", endpointOf(*sim).getPort());
+    object->parsePing(statePacket(*sim), elsewhere);
+    EXPECT_EQ(object->returnCount(), 4u);
+    EXPECT_EQ(object->getCachedChannel(), device::CHANNEL_UNKNOWN);
+    packet(*sim, *object);
+    EXPECT_EQ(object->returnCount(), 5u);
+    EXPECT_EQ(loggedCount("вернулся: сменился сетевой адрес"), 2);
+    EXPECT_EQ(returns(), 5) << "one line a return";
+
+    // A loudspeaker the device list knew at another address: its first packet is its discovery.
+    auto [listedSim, listed] = add(18);
+    auto loaded = TestOrvel::make(listedSim->withModel<OrvelBandModel>([](OrvelBandModel& m) { return m.hardwareAddress(); }),
+                                  net::IpAndPort("127.0.0.200", 11990), m_transport, nullptr);
+    m_objects.push_back(loaded);
+    loaded->parsePing(statePacket(*listedSim), endpointOf(*listedSim));
+    EXPECT_EQ(loaded->returnCount(), 0u);
+    EXPECT_EQ(returns(), 5);
+}
+
+// Firmware whose packets never show the channel: a loudspeaker on a notice
+// channel that shows the common stream has not come back from anywhere.
+TEST_F(OrvelOverUdp, PacketsThatNeverShowTheChannelCountNoReturn) {
+    auto [sim, object] = add(18);
+    connect(*sim, *object);
+    for (const device::AudioChannel channel : {1, 0, 6, 3, 1}) {
+        ASSERT_TRUE(object->switchChannel(channel));
+        packet(*sim, *object);
+        packet(*sim, *object);
+    }
+    EXPECT_EQ(object->returnCount(), 0u);
+    EXPECT_EQ(object->getCachedChannel(), 1) << "kept";
+}
+
 // A loudspeaker whose state doesn't change still sends packets; each of them
 // is contact, or it would drop offline 7 s after its last change.
 TEST_F(OrvelOverUdp, SteadyPacketsKeepTheLoudspeakerOnline) {

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <chrono>
+
+// How long the loudspeakers are given to answer, in one place: the
+// transport's resend time, and what the layers above wait for derived from
+// it, so that a change of the one moves the others with it.
+
+namespace device {
+
+/// A device request unanswered this long is sent again; unanswered as long
+/// again, it is given up (2R after the first send). The device objects ask
+/// every request with it.
+constexpr std::chrono::milliseconds kResendTime{1000};
+
+/// When the transport gives a request up after its first send.
+constexpr std::chrono::milliseconds kGiveUpTime = 2 * kResendTime;
+
+/// How long a batch of loudspeaker requests waits for a loudspeaker that
+/// gives no answer, from when it took it or last heard from it: the give-up,
+/// and a tenth of a resend time for the completion to come through the
+/// transport's completer (a loudspeaker that answers each request in time
+/// is never counted silent).
+constexpr std::chrono::milliseconds kAnswerLimit = kGiveUpTime + kResendTime / 10;
+
+/// How long after a batch settles a reply past the give-up may still come.
+/// The transport takes a reply up to 2.5R after the first send as the late
+/// answer of the request it gave up: R/2 after the give-up. A batch settles
+/// at the give-up at the earliest, but the request may have left up to R/2
+/// after the batch took the loudspeaker (behind another of its requests), so
+/// a whole resend time covers both.
+constexpr std::chrono::milliseconds kLateReplies = kResendTime;
+
+/// What the operator is told of a device that gave no answer in time.
+constexpr const wchar_t* kNoAnswerCause = L"устройство не ответило";
+
+}  // namespace device

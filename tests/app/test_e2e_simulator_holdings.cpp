@@ -1,0 +1,148 @@
+// ctest-labels: e2e net
+// The device simulator as scripts/run.sh starts it, with the fault switches
+// that make a loudspeaker's replies disagree with what it holds: the file of
+// --holdings follows what each loudspeaker took (a switch whose reply was
+// lost, one forgotten in a restart, one made late), and the output ends with
+// it. One run mixes the models with their own power-on volumes and moves a
+// loudspeaker; a volume of the wrong form refuses the run.
+#include <gtest/gtest.h>
+
+#include <boost/asio/ip/udp.hpp>
+#include <csignal>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+#include "tests/app/e2e_harness.h"
+
+namespace {
+
+using boost::asio::ip::udp;
+using namespace std::chrono_literals;
+
+constexpr std::uint16_t kDevicePort = 13991;
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+/// The first reply to `request` within half a second, or "(no reply)".
+std::string ask(udp::socket& socket, const std::string& address, const std::string& request) {
+    socket.send_to(boost::asio::buffer(request + "\n"),
+                   udp::endpoint(boost::asio::ip::make_address_v4(address), kDevicePort));
+    char buffer[2048];
+    udp::endpoint from;
+    for (int tries = 0; tries < 50; ++tries) {
+        boost::system::error_code error;
+        const std::size_t size = socket.receive_from(boost::asio::buffer(buffer), from, 0, error);
+        if (!error) return std::string(buffer, size);
+        std::this_thread::sleep_for(10ms);
+    }
+    return "(no reply)";
+}
+
+std::string ask(udp::socket& socket, unsigned device, const std::string& request) {
+    return ask(socket, "127.0.8." + std::to_string(device), request);
+}
+
+}  // namespace
+
+TEST(SimulatorHoldingsFile, ShowsWhatEachLoudspeakerTookWhateverItAnswered) {
+    testing_support::TempDir folder{"simulator-holdings"};
+    const std::string listing = folder.path() + "/holdings.txt";
+    // clang-format off
+    e2e::Child tool({SONVAR_SIMULATOR, "--band", "18", "--loudspeakers", "3", "--first", "127.0.8.1",
+                     "--port", std::to_string(kDevicePort), "--period", "0", "--holdings", listing,
+                     "--fault-device", "1", "--lose-replies", "1", "--lose-on", "set ch",
+                     "--fault-device", "2", "--reboot-on", "set ch", "--reboot-down", "0.6",
+                     "--fault-device", "3", "--defer-switch", "0.4"},
+                    {}, folder.path() + "/tool.out");
+    // clang-format on
+    ASSERT_TRUE(waitFor([&] { return tool.output().find("send state packets") != std::string::npos; }))
+        << tool.output();
+    EXPECT_EQ(fileText(listing),
+              "1 127.0.8.1 channel=0 volume=-15 memory=\"idle\"\n"
+              "2 127.0.8.2 channel=0 volume=-15 memory=\"idle\"\n"
+              "3 127.0.8.3 channel=0 volume=-15 memory=\"idle\"\n");
+
+    boost::asio::io_context io;
+    udp::socket socket(io, udp::endpoint(boost::asio::ip::make_address_v4("127.0.0.1"), 0));
+    socket.non_blocking(true);
+    EXPECT_EQ(ask(socket, 1, "set ch 1"), "(no reply)");
+    EXPECT_EQ(ask(socket, 1, "set vol -6"), "OK") << "only the switch's reply is lost";
+    EXPECT_EQ(ask(socket, 2, "set ch 1"), "OK");
+    EXPECT_EQ(ask(socket, 2, "get ch"), "(no reply)") << "restarting";
+    EXPECT_EQ(ask(socket, 3, "set ch 1"), "Changing of channel is deferred");
+
+    EXPECT_TRUE(waitFor([&] {
+        return fileText(listing) ==
+               "1 127.0.8.1 channel=1 volume=-6 memory=\"idle\"\n"
+               "2 127.0.8.2 channel=0 volume=-15 memory=\"idle\"\n"   // back on the common channel
+               "3 127.0.8.3 channel=1 volume=-15 memory=\"idle\"\n";  // switched late
+    })) << fileText(listing);
+    EXPECT_EQ(ask(socket, 2, "get ch"), "0");
+
+    tool.signal(SIGTERM);
+    EXPECT_EQ(tool.finish(), "exit 0");
+    const std::string output = tool.output();
+    const std::size_t end = output.find("what the devices hold at the end (" + listing + "):\n");
+    ASSERT_NE(end, std::string::npos) << output;
+    EXPECT_EQ(output.substr(output.find('\n', end) + 1), fileText(listing));
+}
+
+TEST(SimulatorHoldingsFile, MixesModelsWithTheirOwnVolumesAndFollowsAMove) {
+    testing_support::TempDir folder{"simulator-mixed"};
+    const std::string listing = folder.path() + "/holdings.txt";
+    // clang-format off
+    e2e::Child tool({SONVAR_SIMULATOR, "--band", "18", "--loudspeakers", "3", "--first", "127.0.9.1",
+                     "--port", std::to_string(kDevicePort), "--period", "0", "--holdings", listing,
+                     "--volume", "-4",
+                     "--fault-device", "1", "--device-band", "5", "--volume", "19:19",
+                     "--fault-device", "2", "--orvel611", "--move-after", "0.3", "--move-to", "127.0.9.20",
+                     "--fault-device", "3", "--device-band", "12", "--volume", "-40", "--reboot-on", "set ch",
+                     "--reboot-down", "0.3"},
+                    {}, folder.path() + "/tool.out");
+    // clang-format on
+    ASSERT_TRUE(waitFor([&] { return tool.output().find("send state packets") != std::string::npos; }))
+        << tool.output();
+    boost::asio::io_context io;
+    udp::socket socket(io, udp::endpoint(boost::asio::ip::make_address_v4("127.0.0.1"), 0));
+    socket.non_blocking(true);
+    EXPECT_EQ(ask(socket, "127.0.9.1", "get ver").rfind("Orvel-510 1.1.72.0 ", 0), 0u);
+    EXPECT_EQ(ask(socket, "127.0.9.1", "get vol"), "19:19");
+    EXPECT_EQ(ask(socket, "127.0.9.3", "get ver").rfind("Orvel-610 1.0.56.0 ", 0), 0u);
+    EXPECT_EQ(ask(socket, "127.0.9.3", "set vol -10"), "OK");
+    EXPECT_EQ(ask(socket, "127.0.9.3", "set ch 1"), "OK");  // and it restarts
+
+    EXPECT_TRUE(waitFor([&] {
+        return fileText(listing) ==
+               "1 127.0.9.1 channel=0 volume=19:19 memory=\"idle\"\n"
+               "2 127.0.9.20 channel=0 volume=-4 memory=\"idle\"\n"
+               "3 127.0.9.3 channel=0 volume=-40 memory=\"idle\"\n";
+    })) << fileText(listing);
+    EXPECT_EQ(ask(socket, "127.0.9.20", "get ver").rfind("Orvel-610 2.0.110.0 ", 0), 0u)
+        << "the Orvel-611 form of index 18, answering from its new address";
+    EXPECT_EQ(ask(socket, "127.0.9.2", "get ver"), "(no reply)");
+    tool.signal(SIGTERM);
+    EXPECT_EQ(tool.finish(), "exit 0");
+
+    e2e::Child refused({SONVAR_SIMULATOR, "--bands", "--first", "127.0.9.1", "--volume", "-4"}, {},
+                       folder.path() + "/refused.out");
+    EXPECT_EQ(refused.finish(), "exit 2");
+    EXPECT_NE(refused.output().find("device 1 (127.0.9.1): \"-4\" is no volume of an Orvel-510"),
+              std::string::npos)
+        << refused.output();
+}
