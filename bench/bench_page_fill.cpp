@@ -1,5 +1,5 @@
-// The property panel's page fills on the GUI thread: updateData for the
-// common, network, Zarno and sources pages of a simulated loudspeaker (index
+// The property panel's page fills: updateData until the page shows what the
+// panel's worker read, for the common, network, Zarno and sources pages of a simulated loudspeaker (index
 // 21, with its equalizer and an audio memory of three fragments), beside the
 // same requests sent one after the other straight through the transport, the
 // network's share of the fill. The device's caches are dropped before every
@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "base/thread_dispatcher.h"
+#include "base/wx/gui_thread_invoker.h"
 #include "device/memory/audio_control.h"
 #include "device/memory/memory_image.h"
 #include "device/models/device_collection.h"
@@ -63,6 +64,20 @@ void settle() {
     wxTheApp->ProcessIdle();
 }
 
+/// Hands the GUI-thread invoker's tasks (the panel's reads) to it.
+class TaskFrame : public wxFrame {
+public:
+    TaskFrame() : wxFrame(nullptr, wxID_ANY, "tasks") {
+        Bind(
+            wxEVT_TEXT, [](wxCommandEvent& event) { GuiThreadInvoker::runTask(event); }, kGuiInvokerEventId);
+    }
+};
+
+/// Until the panel's read has shown the page.
+void untilShown(const frm::PropertyDevicePanel& panel) {
+    while (panel.working()) wxTheApp->Yield(true);
+}
+
 /// An image of three fragments and one scenario, as the memory's own writer
 /// lays it out.
 std::string memoryImage() {
@@ -95,6 +110,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     base::ThreadDispatcher::create();
+    auto* tasks = new TaskFrame;
+    GuiThreadInvoker::createInstance(tasks);
     auto transport = boost::make_shared<device::TransferProtocol>(0, "");
     auto collection = device::DeviceCollection::create(transport, kDevicePort);
     std::uint32_t ids = 0;
@@ -139,6 +156,7 @@ int main(int argc, char** argv) {
     frame->Show();
     panel->imbueDevice(speaker);
     panel->updateData();
+    untilShown(*panel);
     settle();
 
     bool met = true;
@@ -146,6 +164,7 @@ int main(int argc, char** argv) {
         {1000, "common"}, {1015, "network"}, {1023, "zarno"}, {1027, "sources"}};
     for (const auto& [page, name] : pages) {
         panel->show(page);
+        untilShown(*panel);
         settle();
         std::vector<double> fills;
         std::vector<double> floors;
@@ -158,6 +177,7 @@ int main(int argc, char** argv) {
             }
             Clock::time_point start = Clock::now();
             panel->updateData();
+            untilShown(*panel);
             const double fill = milliseconds(Clock::now() - start);
             std::vector<std::string> asked;
             {
@@ -193,6 +213,8 @@ int main(int argc, char** argv) {
     transport->stop();
     simulator.stop();
     collection.reset();
+    GuiThreadInvoker::destroyInstance();
+    tasks->Destroy();
     base::ThreadDispatcher::destroy();
     wxTheApp->OnExit();
     wxEntryCleanup();

@@ -1,6 +1,7 @@
 // The property panel's broadcast-zone page of a console with 1,000 simulated
 // loudspeakers of index 18 online (a child process, so that their work is
-// not counted): fillZoneTargets making every row (the zone's two targets
+// not counted): the page's fill (its read on the panel's worker, then the
+// rows on the GUI thread) making every row (the zone's two targets
 // ticked, the rest offered), laid out and painted, beside creating 1,000
 // plain check boxes in a scrolled window the same way. Also printed: a
 // refill over the rows already there.
@@ -33,6 +34,7 @@
 #include "base/pref.h"
 #include "base/text.h"
 #include "base/thread_dispatcher.h"
+#include "base/wx/gui_thread_invoker.h"
 #include "device/memory/memory_image.h"
 #include "device/models/device_collection.h"
 #include "device/models/tovik_info.h"
@@ -113,7 +115,16 @@ std::string messageImage() {
 
 class Panel : public frm::PropertyDevicePanel {
 public:
-    using frm::PropertyDevicePanel::fillZoneTargets, frm::PropertyDevicePanel::PropertyDevicePanel;
+    using frm::PropertyDevicePanel::PropertyDevicePanel;
+    /// The zone page shown (its first read waits for the loudspeakers).
+    void showZones() {
+        for (std::size_t i = 0; i < notebookPref->GetPageCount(); ++i)
+            if (notebookPref->GetPage(i)->GetId() == frm::property_pages::kZones)
+                notebookPref->SetSelection(i);
+    }
+    /// The page filled in place as the device views' refresh fills it: the
+    /// read on the panel's worker, the rows on the GUI thread.
+    void fillZoneTargets() { fillCurrentPage(true); }
     std::size_t rows() const { return scrolledZoneTargets->GetChildren().size() - 1; }  // the sample
     /// The rows of the last fill go, so that the next fill makes them all.
     void dropRows() {
@@ -130,12 +141,6 @@ double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-/// Lays out and paints what changed, as the next idle time and paint would.
-void showNow(wxWindow* window) {
-    wxTheApp->ProcessIdle();
-    window->Update();
-}
-
 template <class F>
 bool runUntil(F done, std::chrono::seconds limit) {
     const auto end = Clock::now() + limit;
@@ -146,6 +151,24 @@ bool runUntil(F done, std::chrono::seconds limit) {
     }
     return true;
 }
+
+/// Lays out and paints what changed, as the next idle time and paint would;
+/// the panel's read over and its rows made first.
+void showNow(wxWindow* window) {
+    if (auto* panel = dynamic_cast<Panel*>(window))
+        while (panel->working()) wxTheApp->Yield(true);
+    wxTheApp->ProcessIdle();
+    window->Update();
+}
+
+/// Hands the GUI-thread invoker's tasks (the panel's reads) to it.
+class TaskFrame : public wxFrame {
+public:
+    TaskFrame() : wxFrame(nullptr, wxID_ANY, "tasks") {
+        Bind(
+            wxEVT_TEXT, [](wxCommandEvent& event) { GuiThreadInvoker::runTask(event); }, kGuiInvokerEventId);
+    }
+};
 
 }  // namespace
 
@@ -181,6 +204,8 @@ int main(int argc, char** argv) {
     base::Log::create(base::fromUtf8(root), base::Log::INFO, false);
     pref_init(base::fromUtf8(root + "/sonvar.cfg"));
     base::ThreadDispatcher::create();
+    auto* tasks = new TaskFrame;
+    GuiThreadInvoker::createInstance(tasks);
     std::uint32_t ids = 0;
     const auto collection = device::DeviceCollection::create(transport, 0);
     collection->setNewDeviceHandler(
@@ -208,6 +233,9 @@ int main(int argc, char** argv) {
     if (status == 0) {
         panel->imbueDevice(console);
         panel->updateData();  // the frame's own work: the page layout, the title
+        showNow(panel);
+        panel->showZones();
+        showNow(panel);
         // The first fill reads every loudspeaker's zone lists into its
         // cache; a loudspeaker that answered late meanwhile is probed again
         // by the collection before the timed runs.
@@ -274,6 +302,8 @@ int main(int argc, char** argv) {
     wxTheApp->ProcessIdle();
     collection->stop();
     transport->stop();
+    GuiThreadInvoker::destroyInstance();
+    tasks->Destroy();
     base::ThreadDispatcher::destroy();
     pref_free();
     base::Log::destroy();

@@ -9,6 +9,88 @@
 namespace frm {
 namespace page_jobs {
 
+Worker::~Worker() { stop(); }
+
+bool Worker::post(Task task) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stopping) return false;
+    m_queue.push_back(std::move(task));
+    if (!m_thread.joinable()) m_thread = std::thread([this] { run(); });
+    m_wake.notify_one();
+    return true;
+}
+
+void Worker::stop() {
+    std::deque<Task> dropped;
+    std::thread thread;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+        dropped.swap(m_queue);
+        thread = std::move(m_thread);
+        m_wake.notify_one();
+    }
+    if (!dropped.empty()) LOG_DEBUG(L"the property panel drops %1% tasks at its stop", dropped.size());
+    // What the tasks captured goes here, outside the lock.
+    dropped.clear();
+    if (thread.joinable()) thread.join();
+}
+
+std::size_t Worker::pending() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_queue.size() + (m_running ? 1 : 0);
+}
+
+void Worker::run() {
+    for (;;) {
+        Task task;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_running = false;
+            m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+            if (m_stopping) return;
+            task = std::move(m_queue.front());
+            m_queue.pop_front();
+            m_running = true;
+        }
+        // A task hands its outcome over and never throws on purpose; what
+        // does escape ends this task only.
+        try {
+            task();
+        } catch (const std::exception& e) {
+            LOG_ERROR(L"Задание панели свойств прервано: %1%", std::string(e.what()));
+        } catch (...) {
+            LOG_ERROR(L"%1%", L"Задание панели свойств прервано неизвестным исключением");
+        }
+        task = nullptr;  // its captures go before the next task begins
+    }
+}
+
+void reportFailure(const std::exception_ptr& error) {
+    if (!error) return;
+    try {
+        std::rethrow_exception(error);
+    } catch (const Superseded&) {
+    } catch (const exception::Offline&) {
+        LOG_NOTICE(L"%1%", L"Устройство не в сети.");
+    } catch (const exception::InternalError& e) {
+        if (e.getDetails().empty())
+            LOG_ERROR(L"Произошла внутренняя ошибка.\nСообщение: '%1%'", e.getNotification());
+        else
+            LOG_ERROR(L"Произошла внутренняя ошибка.\nСообщение: '%1%'\nОписание: '%2%'", e.getNotification(),
+                      e.getDetails());
+    } catch (const exception::ExternalError& e) {
+        if (e.getDetails().empty())
+            LOG_NOTICE(L"Сообщение: '%1%'", e.getNotification());
+        else
+            LOG_NOTICE(L"Сообщение: '%1%'\nОписание: '%2%'", e.getNotification(), e.getDetails());
+    } catch (const std::exception& e) {
+        LOG_ERROR(L"Получено исключение в задании панели свойств: '%1%'", std::string(e.what()));
+    } catch (...) {
+        LOG_ERROR(L"%1%", L"Получено неизвестное исключение в задании панели свойств");
+    }
+}
+
 bool RefreshGate::tryEnter() {
     if (m_held.load()) return false;
     bool idle = false;

@@ -17,7 +17,6 @@
 #include "device/transfer_protocol.h"
 #include "device/version.h"
 #include "gui/gui_thread.h"
-#include "gui/list_columns.h"
 
 namespace frm {
 
@@ -72,10 +71,25 @@ PropertyDevicePanel::PropertyDevicePanel(wxWindow* parent,
     staticPasskeyHint->Hide();
     panelCommon->Layout();
     panelNetwork->Layout();
+
+    // Made insensitive while the notebook lays out or switches its pages,
+    // GTK's text views crash: the page being read is greyed from a timer,
+    // after the event that started the read.
+    m_readingTimer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+        if (!m_reading || m_reading->quiet) return;
+        setPageState(L"Чтение…");
+        if (const auto reading = m_pages.find(m_reading->page); reading != m_pages.end())
+            reading->second.window->Disable();
+    });
 }
 
 PropertyDevicePanel::~PropertyDevicePanel() {
     LOG_TRACE2(L"%1%", L"PropertyDevicePanel::~PropertyDevicePanel() begin");
+    // A read under way ends at its next exchange; what it would hand over
+    // finds the panel gone.
+    ++*m_shown;
+    m_worker.stop();
+    m_readingTimer.Stop();
     // Nothing may reach this half-destroyed object any more: the event table
     // goes first, then the controls, whose destruction (of a filled list, say)
     // still sends events.
@@ -99,12 +113,50 @@ void PropertyDevicePanel::setCallbacks(std::function<void()> close, std::functio
 void PropertyDevicePanel::imbueDevice(const DevicePtr& device) {
     LOG_TRACE2(L"%1%", L"frm::PropertyDevicePanel::imbueDevice");
     debug::throwIfFalse(static_cast<bool>(device), "frm::PropertyDevicePanel::imbueDevice");
-    // What was read of another device is no read of this one.
+    // What was read of another device is no read of this one, and a read of
+    // it under way fills nothing.
     if (device != m_device) {
         m_pagesRead.clear();
         m_fragmentTexts.clear();
+        bumpView();
     }
     m_device = device;
+}
+
+page_jobs::HandOver PropertyDevicePanel::guiHandOver() {
+    return [](std::function<void()> task) { GuiThreadInvoker::add(std::move(task)); };
+}
+
+void PropertyDevicePanel::bumpView() {
+    ++*m_shown;
+    if (m_reading) {
+        // The page it was filling stays disabled until its own read, if any,
+        // comes; the bar no longer speaks of it.
+        m_reading.reset();
+        setPageState(wxEmptyString);
+    }
+}
+
+page_jobs::Wanted PropertyDevicePanel::wantedFor(std::uint64_t ticket) const {
+    return [shown = m_shown, ticket] { return shown->load() == ticket; };
+}
+
+bool PropertyDevicePanel::fillWanted(const DevicePtr& device, int page, std::uint64_t ticket) const {
+    return !m_shuttingDown && m_reading && m_reading->ticket == ticket && m_shown->load() == ticket &&
+           m_device == device && m_currentPage == page;
+}
+
+void PropertyDevicePanel::setPageState(const wxString& text) {
+    if (staticPageState->GetLabel() == text) return;
+    staticPageState->SetLabel(text);
+    panelButtons->Layout();
+}
+
+void PropertyDevicePanel::reloadPage(bool editPending) {
+    FRM_ASSERT_GUI_THREAD();
+    if (m_reading) bumpView();
+    updateData();
+    if (editPending && m_reading) m_reading->editPending = true;
 }
 
 void PropertyDevicePanel::updateData() {
@@ -138,69 +190,111 @@ void PropertyDevicePanel::updateData() {
     LOG_TRACE(L"%1%", L"property data is updated");
 }
 
-void PropertyDevicePanel::fillCurrentPage() {
+void PropertyDevicePanel::fillCurrentPage(bool quiet) {
     FRM_ASSERT_GUI_THREAD();
     const int page = m_currentPage;
-    // Nothing the last fill left, for this device or the one before, stays
-    // to be seen or applied. The debug page keeps its history and the
-    // operator's commands: what it shows of a device goes only on a failure.
-    m_pagesRead.erase(page);
-    if (page != pages::kDebugMessage) clearPage(page);
+    // A second open of the device (or a refresh) while its page is read
+    // waits for that read instead of queueing another behind it.
+    if (m_reading && m_reading->device == m_device && m_reading->page == page &&
+        m_reading->ticket == m_shown->load()) {
+        LOG_DEBUG(L"the page %1% is being read already: its read fills it", page);
+        return;
+    }
+    const auto shown = m_pages.find(page);
+    if (page == pages::kDebugMessage) {
+        // Only settings and the chain of its own requests: no read to wait for.
+        m_pagesRead.erase(page);
+        if (shown != m_pages.end()) shown->second.window->Enable();
+        try {
+            fillDebugPage();
+        } catch (...) {
+            failPage(page);
+            throw;
+        }
+        m_pagesRead.insert(page);
+        return;
+    }
+    m_reading = Reading{m_device, page, m_shown->load(), quiet};
+    if (!quiet) {
+        // Nothing the last fill left, for this device or the one before,
+        // stays to be seen or applied while the page is read; a read that
+        // takes a while greys the page and says so.
+        m_pagesRead.erase(page);
+        clearPage(page);
+        enableEditButtons(false);
+        m_readingTimer.StartOnce(static_cast<int>(
+            std::max<std::chrono::milliseconds::rep>(m_pagePeriods.readingShown.count(), 1)));
+    }
+    switch (page) {
+        case pages::kCommon:
+            fillCommonPage();
+            break;
+        case pages::kAudioMemory:
+            fillAudioMemoryPage(false);
+            break;
+        case pages::kNetwork:
+            fillNetworkPage();
+            break;
+        case pages::kZarno:
+            fillZarnoPage();
+            break;
+        case pages::kSource:
+            fillSourcePage();
+            break;
+        case pages::kLineControl:
+            fillLineControlPage();
+            break;
+        case pages::kPasskey:
+            fillPasskeyPage();
+            break;
+        case pages::kZones:
+            fillZoneTargets();
+            break;
+        case pages::kLinkedConsoles:
+            fillLinkedConsoles();
+            break;
+        default:
+            m_reading.reset();
+            setPageState(wxEmptyString);
+            if (shown != m_pages.end()) shown->second.window->Enable();
+            break;
+    }
+}
+
+void PropertyDevicePanel::endFill(int page, const std::exception_ptr& error,
+                                  const std::function<bool()>& show) {
+    FRM_ASSERT_GUI_THREAD();
+    const bool editPending = m_reading && m_reading->editPending;
+    m_reading.reset();
+    m_readingTimer.Stop();
+    setPageState(wxEmptyString);
     const auto shown = m_pages.find(page);
     if (shown != m_pages.end()) shown->second.window->Enable();
-    bool read = true;
-    try {
-        switch (m_currentPage) {
-            case pages::kCommon:
-                fillCommonPage();
-                break;
-            case pages::kAudioMemory:
-                read = fillAudioMemoryPage();
-                // The columns share the list's width, but none gets narrower
-                // than its header or its longest value: the list scrolls
-                // sideways rather than cut a file's place or "Повторять (сек)".
-                for (wxListCtrl* list : {listCtrlAudioFragment, listCtrlAudioScenario})
-                    for (int column = 0; column < list->GetColumnCount(); ++column) {
-                        const int shared = list->GetColumnWidth(column);
-                        list->SetColumnWidth(column, wxLIST_AUTOSIZE);
-                        setColumnWidth(list, column, std::max(shared, list->GetColumnWidth(column)));
-                    }
-                break;
-            case pages::kNetwork:
-                fillNetworkPage();
-                break;
-            case pages::kZarno:
-                fillZarnoPage();
-                break;
-            case pages::kSource:
-                fillSourcePage();
-                break;
-            case pages::kLineControl:
-                read = fillLineControlPage();
-                break;
-            case pages::kPasskey:
-                fillPasskeyPage();
-                break;
-            case pages::kZones:
-                fillZoneTargets();
-                break;
-            case pages::kLinkedConsoles:
-                fillLinkedConsoles();
-                break;
-            case pages::kDebugMessage:
-                fillDebugPage();
-                break;
-            default:
-                break;
-        }
-    } catch (...) {
+    if (error) {
         failPage(page);
-        throw;
+        page_jobs::reportFailure(error);
+        return;
     }
-    if (read)
-        m_pagesRead.insert(page);
-    else
+    // Filling the controls sends events of its own (a choice refilled, a page
+    // laid out): none of them may start another fill meanwhile.
+    const bool updating = m_updating;
+    m_updating = true;
+    bool read = false;
+    try {
+        read = show();
+    } catch (...) {
+        m_updating = updating;
         failPage(page);
+        page_jobs::reportFailure(std::current_exception());
+        return;
+    }
+    m_updating = updating;
+    if (!read) {
+        failPage(page);
+        return;
+    }
+    m_pagesRead.insert(page);
+    if (editPending) enableEditButtons(true);
 }
 
 namespace {
@@ -280,6 +374,18 @@ void PropertyDevicePanel::clearPage(int page) {
             sliderVolume->UnsetToolTip();
             setDebugText(std::wstring());
             break;
+        case pages::kZones:
+        case pages::kLinkedConsoles:
+            emptyControls(found->second.window, {checkBoxZoneTargetSample, checkBoxLinkedConsoleSample});
+            // While the page is read: neither the layout's sample row nor a
+            // repair or a note that the last device needed.
+            checkBoxZoneTargetSample->Hide();
+            checkBoxLinkedConsoleSample->Hide();
+            buttonFixZoneIntegrity->Hide();
+            buttonFixLinkIntegrity->Hide();
+            staticZoneNote->Hide();
+            found->second.window->Layout();
+            break;
         default:
             emptyControls(found->second.window, {checkBoxZoneTargetSample, checkBoxLinkedConsoleSample});
             break;
@@ -340,28 +446,17 @@ void PropertyDevicePanel::refreshZonePage() {
     // for every device that changes would throw them away.
     const bool zones = m_currentPage == pages::kZones && !buttonApply->IsEnabled();
     if (!zones && m_currentPage != pages::kLinkedConsoles) return;
-    if (!m_device || m_updating) return;
+    if (!m_device || m_updating || m_applying || m_shuttingDown) return;
     // A page whose read failed is read as a whole again; a page read before
     // is refilled in place (its rows are reused).
-    if (!pageRead(m_currentPage)) {
-        fillCurrentPage();
-        return;
-    }
-    try {
-        if (zones)
-            fillZoneTargets();
-        else
-            fillLinkedConsoles();
-    } catch (...) {
-        failPage(m_currentPage);
-        throw;
-    }
+    fillCurrentPage(pageRead(m_currentPage));
 }
 
 void PropertyDevicePanel::killFocus() {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%", L"frm::PropertyDevicePanel::killFocus");
     leaveTab();
+    bumpView();
     storeLineErrorChoice();
     m_device.reset();
     m_audioControl.reset();
@@ -373,6 +468,10 @@ void PropertyDevicePanel::shutdown() {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE(L"%1%", L"PropertyDevicePanel::shutdown() begin");
     m_shuttingDown = true;
+    bumpView();
+    // The transport has stopped by now: the exchange under way ends at once,
+    // and the tasks not yet begun are dropped.
+    m_worker.stop();
     if (m_transport) m_transport->clearConsoleMonitors();
     m_bandSliders.clear();
     m_equalizer.reset();
@@ -424,6 +523,7 @@ void PropertyDevicePanel::layoutTabs() {
         if (!chosen.empty() && !currentInserted) {
             LOG_TRACE(L"%1%", L"change tab to default");
             m_currentPage = pages::kCommon;
+            bumpView();
             notebookPref->SetSelection(0);
         }
         m_lastPages = chosen;
@@ -444,6 +544,7 @@ void PropertyDevicePanel::notebookPrefOnNotebookPageChanged(wxBookCtrlEvent& eve
                         "frm::PropertyDevicePanel::notebookPrefOnNotebookPageChanged");
     wxWindow* page = notebookPref->GetPage(static_cast<std::size_t>(selection));
     m_currentPage = page->GetId();
+    bumpView();
     LOG_TRACE(L"change tab to %1%[%2%]", selection, m_currentPage);
     // The notebook shows only its selected page; a page hidden here would
     // lose its tab on GTK.
@@ -466,15 +567,32 @@ void PropertyDevicePanel::leaveTab() {
     };
     switch (m_currentPage) {
         case pages::kAudioMemory:
+            // The revert reads the device again: on the worker.
             guarded([this] {
-                if (m_audioControl && m_audioControl->hasChanges()) m_audioControl->revertChanges();
+                if (m_audioControl && m_audioControl->hasChanges()) revertAudioMemory(false);
             });
             break;
         case pages::kPasskey:
-            guarded([this] {
-                const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);
-                if (console && console->isPasskeyListening()) console->finishPasskeyListening();
-            });
+            if (const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device)) {
+                runJob<page_jobs::Done>(
+                    page_jobs::Wanted(),
+                    [console](const page_jobs::Wanted&) {
+                        if (console->isPasskeyListening()) console->finishPasskeyListening();
+                        return page_jobs::Done();
+                    },
+                    [](const page_jobs::Outcome<page_jobs::Done>& outcome) {
+                        // A device that does not answer must not keep the
+                        // operator on the page: only the log hears of it.
+                        if (!outcome.error) return;
+                        try {
+                            std::rethrow_exception(outcome.error);
+                        } catch (const exception::Base& e) {
+                            LOG_WARN(L"%1%", base::toWide(e.what()));
+                        } catch (...) {
+                            page_jobs::reportFailure(std::current_exception());
+                        }
+                    });
+            }
             removeJob(m_passkeyJob);
             break;
         case pages::kLineControl:

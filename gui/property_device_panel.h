@@ -1,8 +1,10 @@
 #pragma once
 
+#include <wx/timer.h>
+
 #include <atomic>
-#include <chrono>
 #include <boost/shared_ptr.hpp>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -12,11 +14,13 @@
 #include <string>
 #include <vector>
 
-#include <wx/timer.h>
-
 #include "base/ip_address.h"
+#include "base/wx/gui_thread_invoker.h"
 #include "gui/layout/property_device_panel.h"
+#include "gui/memory_page_rules.h"
 #include "gui/page_jobs.h"
+#include "gui/property_page_reads.h"
+#include "gui/property_page_writes.h"
 #include "gui/property_pages.h"
 
 namespace device {
@@ -32,6 +36,7 @@ class IAudioControl;
 namespace frm {
 
 class ItemDataMap;
+class ProgressBarDialog;
 
 /// The tabbed editor of one device's properties, shown by the main window in
 /// its centre area in place of the zone panel: binds the selected device,
@@ -40,9 +45,24 @@ class ItemDataMap;
 /// exit. Every page is a window of the layout; the page table keeps them
 /// by window id while the notebook holds only the pages of the device.
 ///
-/// Threads: the GUI thread runs everything here. The transport calls the
-/// console monitor that updateData registers (toConsoleLog) on its own
-/// threads; the dispatcher jobs of the pages write their job ids.
+/// The GUI thread never waits for the device: every exchange of the panel
+/// (a page's read, Apply, Cancel, the immediate actions) runs on the panel's
+/// own worker (page_jobs::Worker), one at a time, and what it found comes
+/// back to the GUI thread through the GUI-thread invoker. A page being read
+/// is disabled and the bar says "Чтение…"; it fills when the answers come,
+/// unless the operator has chosen another page or device (or closed the
+/// panel) meanwhile: a ticket counts what is shown, and a read of an older
+/// ticket ends at its next exchange and shows nothing. Apply disables the
+/// page and its buttons ("Запись…") until the write ends. Questions (an
+/// unreadable memory, a console that would lose its message zones, a forced
+/// firmware upgrade) are asked on the GUI thread between two tasks.
+///
+/// Threads: the GUI thread runs everything here but the worker's tasks,
+/// which get copies of the device and of the operator's choices and never
+/// touch the panel. The transport calls the console monitor that updateData
+/// registers (toConsoleLog) on its own threads; the dispatcher jobs of the
+/// pages write their job ids. Shutdown stops the worker (after the main
+/// window has stopped the transport, so that its exchange ends at once).
 class PropertyDevicePanel : public fb::PropertyDevicePanel {
 public:
     using DevicePtr = boost::shared_ptr<device::DeviceBase>;
@@ -73,6 +93,10 @@ public:
 
     /// The window id of the shown page.
     int currentPage() const { return m_currentPage; }
+    /// Work of the panel's worker whose outcome the GUI thread has not yet
+    /// taken (a page being read, an Apply, an action); benchmarks and tests
+    /// wait for it.
+    bool working() const { return m_outstanding->load() > 0; }
 
 protected:
     /// Chooses and inserts the pages of the current device; the pages stay
@@ -162,10 +186,31 @@ protected:
     /// Apply would write is no longer the device's.
     void fieldOnText(wxCommandEvent& event) override;
 
-    /// Fills the current page from the device and keeps whether that read
-    /// succeeded: a page whose read failed (thrown or reported) is emptied
-    /// and disabled, and what it throws goes on to the caller.
-    void fillCurrentPage();
+    /// Starts the read of the current page, which shows "Чтение…" and stays
+    /// disabled until the answers come; a page whose read fails (thrown or
+    /// reported) is emptied and disabled, and the operator is told why.
+    /// Nothing when a read of the same device and page is under way: it
+    /// fills the page. `quiet` refreshes a page in place (the zone pages):
+    /// it stays as it is until the answers come.
+    void fillCurrentPage(bool quiet = false);
+    /// What is shown changes (another device, page or zone, the panel left):
+    /// reads under way no longer fill anything and end at their next exchange.
+    void bumpView();
+    /// The page is read anew even when a read of it is under way (after a
+    /// write, the older read would show the values before it). With
+    /// `editPending` Apply and Cancel are enabled again once it is read (a
+    /// write that failed leaves the edit to be tried again).
+    void reloadPage(bool editPending = false);
+    /// A read of the page of this ticket is still wanted.
+    page_jobs::Wanted wantedFor(std::uint64_t ticket) const;
+    /// The read of `page` for `device` under `ticket` may fill it.
+    bool fillWanted(const DevicePtr& device, int page, std::uint64_t ticket) const;
+    /// The read that fills the page has ended: its state goes, the page is
+    /// enabled, `show` fills it (false: the page counts as not read) or the
+    /// page fails with the operator told why.
+    void endFill(int page, const std::exception_ptr& error, const std::function<bool()>& show);
+    /// The bar's note of the page's state: "Чтение…", "Запись…" or nothing.
+    void setPageState(const wxString& text);
     /// The current device was read for `page` by its last fill: only then do
     /// Apply and Cancel act on it.
     bool pageRead(int page) const { return m_pagesRead.count(page) != 0; }
@@ -176,18 +221,48 @@ protected:
     /// applied.
     void failPage(int page);
 
-    // The page fillers of updateData, one per page. The two that report a
-    // failure of their own give false for it.
+    /// GUI thread: queues `work` (returning a T) on the worker and runs `done`
+    /// with its outcome on the GUI thread, unless the panel is gone by then.
+    template <class T, class Work, class Done>
+    void runJob(page_jobs::Wanted wanted, Work work, Done done);
+    /// The fill of the current page by a read of the worker: `show` (true:
+    /// read) gets the record while the page still wants it.
+    template <class Record, class Read, class Shows>
+    void readPage(Read read, Shows show);
+    /// The GUI-thread invoker as the worker's tasks reach it.
+    static page_jobs::HandOver guiHandOver();
+
+    // The page fills, one per page: each queues the page's read
+    // (page_reads) and shows its record, or fails the page.
     void fillCommonPage();
-    bool fillAudioMemoryPage();
+    void fillAudioMemoryPage(bool overwrite);
     void fillNetworkPage();
     void fillZarnoPage();
     void fillSourcePage();
-    bool fillLineControlPage();
+    void fillLineControlPage();
     void fillPasskeyPage();
     void fillZoneTargets();
     void fillLinkedConsoles();
     void fillDebugPage();
+    /// The common page's groups for a console or a loudspeaker of a
+    /// firmware generation (visible or not; no values).
+    void arrangeCommonPage(bool console, bool loudspeaker, int index);
+    // What the reads found, into the pages' controls (GUI thread). The two
+    // that can fail on their own give false for it.
+    void showCommonPage(const page_reads::CommonPage& page);
+    bool showAudioMemoryPage(const page_reads::MemoryPage& page);
+    void showNetworkPage(const page_reads::NetworkPage& page);
+    void showZarnoPage(const device::ConfigCommon& config);
+    void showSourcePage(const page_reads::SourcePage& page);
+    bool showLineControlPage(const boost::shared_ptr<device::OrvelInfo>& loudspeaker,
+                             const page_reads::LinePage& page);
+    void showPasskeys(const boost::shared_ptr<device::TovikInfo>& console,
+                      const page_reads::PasskeyPage& page);
+    void showZoneTargets(const page_reads::ZonePage& page);
+    void showLinkedConsoles(const page_reads::LinkedPage& page);
+    /// The audio memory's columns: shared out, none narrower than its
+    /// header or its longest value.
+    void fitMemoryColumns();
 
     /// The console monitor of the device's endpoint: one request or reply
     /// text. Runs on the transport's threads; it must not touch a control.
@@ -206,32 +281,52 @@ protected:
     /// Enables or disables "&Применить" and "&Отмена" together.
     void enableEditButtons(bool enable);
     /// The DHCP state of the network page: the address fields are editable
-    /// only without DHCP and show what the device holds now (a fresh read).
-    void enableDhcp(bool on);
+    /// only without DHCP and show the addresses the device holds now, as a
+    /// fresh read gave them.
+    void enableDhcp(bool on, const device::ConfigCommon& addresses);
     /// Shows a packed Orvel-510 equalizer word on the bass and treble
     /// sliders, with their tooltips.
     void SetFullBassVolume(std::uint16_t packed);
     /// Which of the sources page's three stream boxes can be changed.
     void initSource(bool allowOthers, bool sendInput1, bool sendInput2);
-    /// Writes the pending audio-memory edits behind the progress dialog;
-    /// true when the device took them all. Refusals before the write
-    /// starts are thrown.
-    bool writeAudioMemory();
+    /// Starts the write of the pending audio-memory edits behind the progress
+    /// dialog; Apply ends with the dialog. Refusals before the write starts
+    /// end Apply as failures.
+    void writeAudioMemory();
 
-    // The branches of Apply, one per page: the result is what the page's
-    // write answered (true: the panel closes afterwards, or for the common
-    // page of a console: written).
-    bool applyCommonPage(bool& closeAfterwards);
+    /// How one Apply ended on the worker.
+    struct Applied {
+        /// The page's result: false reloads the page.
+        bool result = true;
+        /// The device restarts for what was written: the panel closes.
+        bool closeAfterwards = false;
+        /// A console's options that would cost it its message zones, not yet
+        /// written: the operator is asked first.
+        std::optional<device::TovikConfig> unconfirmed;
+        /// The zone binding's refusal, by its code word.
+        std::wstring refusal;
+    };
+    /// Apply from its start on the GUI thread: the page and its buttons off,
+    /// "Запись…", then `work` (giving Applied) on the worker, then
+    /// finishApply with its outcome.
+    template <class Work>
+    void startApply(Work work);
+    /// The end of an Apply (GUI thread): the page back, the outcome told
+    /// once, the title line and the after-apply callback after a rename, the
+    /// page reloaded after a false result, the panel closed when asked.
+    void finishApply(const DevicePtr& device, int page, const page_jobs::Outcome<Applied>& outcome);
+    // The branches of Apply that read the page's controls into a choice.
+    void applyCommonPage();
     /// False, with the operator told why (field, text, range) and the field
     /// focused, when a number field of the shown page holds no whole number
     /// of its range: Apply then sends nothing.
     bool pageNumbersTaken();
-    bool applyNetworkPage();
-    bool applyZarnoPage();
-    bool applySourcePage();
+    page_writes::NetworkChoice networkChoice() const;
+    page_writes::ZarnoChoice zarnoChoice() const;
+    page_writes::SourceChoice sourceChoice() const;
     /// One firmware upgrade from the file at `path`, asking for a forced
     /// retry in debug mode.
-    void upgradeFirmwareFrom(const wxString& path);
+    void upgradeFirmwareFrom(const wxString& path, bool force = false);
 
     // ---- zone, linked-console, line-control and passkeys pages
 
@@ -247,19 +342,19 @@ protected:
         DevicePtr m_device;
     };
 
-    /// Reads the line-control module and redraws the line page, and while
-    /// the page is shown puts the next refresh on the dispatcher. Off the
-    /// GUI thread it queues itself to the GUI thread. `withVersion` reads
-    /// the module's version and address again.
+    /// Reads the line-control module on the worker and redraws the line
+    /// page, and while the page is shown puts the next refresh on the
+    /// dispatcher. Off the GUI thread it queues itself to the GUI thread.
+    /// `withVersion` reads the module's version and address again.
     void refreshTipDevices(bool withVersion = false);
-    /// Refills the console's passkey list; off the GUI thread it queues
-    /// itself to the GUI thread.
+    /// Refills the console's passkey list from a read of the worker; off the
+    /// GUI thread it queues itself to the GUI thread.
     void refreshPasskeys();
     /// Apply on the line-control page: the power-save mode.
-    bool applyLineControlPage();
-    /// Apply on the zone page: the binding of the chosen zone. No result when
+    void applyLineControlPage();
+    /// Apply on the zone page: the binding of the chosen zone. False when
     /// Apply must end at once, writing nothing and saying nothing more.
-    std::optional<bool> applyZonePage();
+    bool applyZonePage();
 
     // Handlers of the rows these pages build.
     void selectOrvelInZoneOnCheckBox(wxCommandEvent& event);
@@ -268,8 +363,11 @@ protected:
 
     void addTipDeviceRow(const line_control::TipDevice& tip, bool powerSaving);
     void addPasskeyRow(std::size_t position, const std::string& key);
-    /// Writes the console's access control when it differs, and shows it.
+    /// Writes the console's access control on the worker when it differs,
+    /// and shows it once written.
     void setAccessControl(bool on);
+    /// The toggle and its strip for the access control given.
+    void showAccessControl(bool on);
     /// Puts the poll of the console's key learning on the dispatcher in
     /// place of a pending one, under the job description given.
     void checkPasskeyListening(const boost::shared_ptr<device::TovikInfo>& console,
@@ -287,8 +385,13 @@ protected:
     /// GUI thread: a poll of `console` found it listening or not.
     void takePasskeyPoll(const boost::shared_ptr<device::TovikInfo>& console, bool listening);
     /// The zone page's message choice: the microphone entry, then the
-    /// scenarios of `memory` when given.
-    void offerZoneMessages(const boost::shared_ptr<device::memory::IAudioControl>& memory);
+    /// scenarios given.
+    void offerZoneMessages(const std::vector<device::memory::ScenarioInfo>* scenarios);
+    /// The zone of the pressed zone button.
+    void takeCurrentZone();
+    /// A change of the console's zones on the worker; the page is read anew
+    /// after it.
+    void runZoneEdit(const std::function<void()>& edit);
     /// The panel still shows `device` on `page` (a job's result may be drawn).
     bool shows(const DevicePtr& device, int page) const;
     /// Puts a row's control in a font and sizes it for it: GTK measures a
@@ -315,9 +418,22 @@ protected:
     /// Empties a list menu, destroying its items (their pointers in the
     /// layout become null).
     void emptyListMenu(wxMenu* menu);
-    /// Sends the current equalizer to the panel's loudspeaker; a refusal is
-    /// a warning for the operator.
-    void applyEqualizerToDevices();
+    /// Sends the current equalizer to the panel's loudspeaker on the worker
+    /// (a copy: the controls make a new one for the next change); a refusal
+    /// is a warning for the operator. `reload` reads the page again after it.
+    void applyEqualizerToDevices(bool reload = false);
+    /// Reverts the audio memory's edits on the worker (the revert reads the
+    /// device again); `shown` then reloads the page's lists and disables
+    /// Apply and Cancel.
+    void revertAudioMemory(bool shown);
+    /// An action of the audio-memory page on the worker: the page's control
+    /// and device as they are now; failures told to the operator.
+    void runMemoryAction(const std::function<void(device::memory::IAudioControl&)>& action);
+    /// Pops a list's menu up after the device told whether it plays.
+    void popUpMemoryMenu(bool fragments, wxPoint position);
+    /// The list menus for the state given, popped up at `position`.
+    void showFragmentMenu(const memory_page::MenuState& state, wxPoint position);
+    void showScenarioMenu(const memory_page::MenuState& state, wxPoint position);
     /// The band sliders' body, on the release and on the line scrolls.
     void bandSliderMoved(wxEvent& event);
 
@@ -360,9 +476,8 @@ protected:
     void requestLineErrorDetails();
     void debugKindOnRadioBox(wxCommandEvent& event);
 
-    /// One raw request line to the device, its reply shown in the answer
-    /// field of the page shown. Blocks the GUI thread for up to the
-    /// transport's time-out (about 2 s): the operator's own single action.
+    /// One raw request line to the device on the worker, its reply shown in
+    /// the answer field of the page it was sent from.
     void sendDirectRequest(const std::string& request);
     /// The text field that a sending button carries, when it is one of the
     /// button's siblings; else null.
@@ -410,6 +525,28 @@ protected:
     const bool m_debugMode;
     bool m_shuttingDown = false;
     bool m_updating = false;
+    /// Every exchange of the panel with the device runs here.
+    page_jobs::Worker m_worker;
+    /// Counts what is shown (device, page, zone); a read keeps the ticket it
+    /// started under. Shared with the reads, which look at it between their
+    /// exchanges.
+    std::shared_ptr<std::atomic<std::uint64_t>> m_shown = std::make_shared<std::atomic<std::uint64_t>>(1);
+    /// The read that fills the page, while it runs.
+    struct Reading {
+        DevicePtr device;
+        int page;
+        std::uint64_t ticket;
+        /// A refresh in place: the page stays as it is meanwhile.
+        bool quiet = false;
+        bool editPending = false;
+    };
+    std::optional<Reading> m_reading;
+    /// Greys the page being read once m_pagePeriods.readingShown has passed.
+    wxTimer m_readingTimer;
+    /// An Apply runs: the page and its buttons are off until it ends.
+    bool m_applying = false;
+    /// Tasks handed to the worker whose outcome the GUI thread has not taken.
+    std::shared_ptr<std::atomic<int>> m_outstanding = std::make_shared<std::atomic<int>>(0);
     std::map<int, Page> m_pages;
     int m_currentPage = property_pages::kCommon;
     /// The pages whose last fill read the current device (emptied when the
@@ -491,5 +628,54 @@ protected:
     /// Below this height the panel hides the command rows and "+".
     static constexpr int kExchangeMinHeight = 452;
 };
+
+template <class T, class Work, class Done>
+void PropertyDevicePanel::runJob(page_jobs::Wanted wanted, Work work, Done done) {
+    const std::shared_ptr<std::atomic<int>> outstanding = m_outstanding;
+    ++*outstanding;
+    const bool queued = page_jobs::submit<T>(
+        m_worker, std::move(wanted), std::move(work), guiHandOver(),
+        [alive = std::weak_ptr<PropertyDevicePanel*>(m_pagesAlive), outstanding,
+         done = std::move(done)](page_jobs::Outcome<T> outcome) {
+            // Counted out once shown: a question or a dialog that the outcome
+            // opens belongs to the work.
+            struct Counted {
+                std::atomic<int>& count;
+                ~Counted() { --count; }
+            } counted{*outstanding};
+            // Gone or shut down meanwhile: nothing is shown.
+            const auto panel = alive.lock();
+            if (!panel || (*panel)->m_shuttingDown) return;
+            done(std::move(outcome));
+        },
+        [outstanding] { --*outstanding; });
+    if (!queued) --*outstanding;
+}
+
+template <class Record, class Read, class Shows>
+void PropertyDevicePanel::readPage(Read read, Shows show) {
+    const DevicePtr device = m_device;
+    const int page = m_currentPage;
+    const std::uint64_t ticket = m_reading ? m_reading->ticket : m_shown->load();
+    runJob<Record>(wantedFor(ticket), std::move(read),
+                   [this, device, page, ticket, show = std::move(show)](page_jobs::Outcome<Record> outcome) {
+                       if (!fillWanted(device, page, ticket)) return;
+                       endFill(page, outcome.error, [&] { return show(*outcome.value); });
+                   });
+}
+
+template <class Work>
+void PropertyDevicePanel::startApply(Work work) {
+    m_applying = true;
+    if (const auto shown = m_pages.find(m_currentPage); shown != m_pages.end())
+        shown->second.window->Disable();
+    enableEditButtons(false);
+    setPageState(L"Запись…");
+    const DevicePtr device = m_device;
+    const int page = m_currentPage;
+    runJob<Applied>(
+        page_jobs::Wanted(), std::move(work),
+        [this, device, page](page_jobs::Outcome<Applied> outcome) { finishApply(device, page, outcome); });
+}
 
 }  // namespace frm

@@ -608,11 +608,27 @@ void PropertyDevicePanel::sendDirectRequest(const std::string& request) {
         LOG_DEBUG(L"%1%", L"internal error (active button)");
         return;
     }
-    std::string reply;
-    m_transport->sync(m_device->getIp(), request, reply, 2, 1000);
-    boost::algorithm::trim(reply);
-    wxTextCtrl* answer = m_currentPage == pages::kCommon ? textExchangeAnswer : textDebugLog;
-    answer->ChangeValue(base::toWide(reply));
+    // The answer goes to the field of the page it was sent from, when it
+    // comes; a request that got no reply leaves it empty.
+    const bool common = m_currentPage == pages::kCommon;
+    const DevicePtr device = m_device;
+    runJob<std::string>(
+        page_jobs::Wanted(),
+        [transport = m_transport, endpoint = m_device->getIp(), request](const page_jobs::Wanted&) {
+            std::string reply;
+            transport->sync(endpoint, request, reply, 2, 1000);
+            boost::algorithm::trim(reply);
+            return reply;
+        },
+        [this, common, device](page_jobs::Outcome<std::string> outcome) {
+            if (m_device != device) return;
+            if (outcome.error) {
+                page_jobs::reportFailure(outcome.error);
+                return;
+            }
+            wxTextCtrl* answer = common ? textExchangeAnswer : textDebugLog;
+            answer->ChangeValue(base::toWide(*outcome.value));
+        });
 }
 
 void PropertyDevicePanel::buttonDebugExchangeOnClick(wxCommandEvent& event) {

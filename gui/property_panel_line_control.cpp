@@ -2,10 +2,11 @@
 // line-control module, refreshed every 2.1 s while the page is shown, and the
 // module's actions.
 //
-// Threads: the GUI thread runs everything here but the refresh jobs, which
-// read the module on the dispatcher (page_jobs::refreshTipDevices) and hand
-// the read back; the panel draws it only while it still shows that
-// loudspeaker on this page.
+// Threads: the GUI thread runs everything here but the exchanges with the
+// module: the page's read, the reads after an action and the actions run on
+// the panel's worker, the periodic refresh on the dispatcher
+// (page_jobs::refreshTipDevices); each hands what it found back, and the
+// panel draws it only while it still shows that loudspeaker on this page.
 
 #include "base/check.h"
 #include "base/log.h"
@@ -51,18 +52,40 @@ void reportFailure() { LOG_ERROR(L"Произошла ошибка во врем
 
 }  // namespace
 
-bool PropertyDevicePanel::fillLineControlPage() {
+void PropertyDevicePanel::fillLineControlPage() {
     FRM_ASSERT_GUI_THREAD();
     // The page was not shown: no row button can be held down.
     m_tipGate->hold(false);
     m_tipModuleRead = false;
-    refreshTipDevices(false);
     const auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device);
-    if (loudspeaker && line_control::isAvailable(*loudspeaker) && m_tipModuleRead)
-        checkBoxPowerSave->SetValue(loudspeaker->getLineControl()->getPowerSaveMode() ==
-                                    Module::kPowerSaveOn);
+    if (!loudspeaker) {
+        LOG_IMPOR(L"Got an unexpected device, id=%1%", m_device->getId());
+        endFill(pages::kLineControl, nullptr, [] { return false; });
+        return;
+    }
+    const std::uint64_t ticket = m_reading ? m_reading->ticket : m_shown->load();
+    runJob<page_reads::LinePage>(
+        wantedFor(ticket),
+        [loudspeaker, gate = m_tipGate](const page_jobs::Wanted& wanted) {
+            return page_reads::readLinePage(loudspeaker, *gate, wanted);
+        },
+        [this, loudspeaker, ticket](page_jobs::Outcome<page_reads::LinePage> outcome) {
+            if (!fillWanted(loudspeaker, pages::kLineControl, ticket)) return;
+            // The cycle goes on even when this read failed.
+            if (outcome.error && line_control::isAvailable(*loudspeaker)) scheduleTipRefresh();
+            endFill(pages::kLineControl, outcome.error,
+                    [&] { return showLineControlPage(loudspeaker, *outcome.value); });
+        });
+}
+
+bool PropertyDevicePanel::showLineControlPage(const boost::shared_ptr<device::OrvelInfo>& loudspeaker,
+                                              const page_reads::LinePage& read) {
+    if (read.snapshot.available)
+        scheduleTipRefresh();
     else
-        checkBoxPowerSave->SetValue(false);
+        removeJob(m_requestJob);  // the cycle ends until the loudspeaker is back
+    drawTipDevices(*loudspeaker, read.snapshot);
+    checkBoxPowerSave->SetValue(m_tipModuleRead && read.powerSave && *read.powerSave == Module::kPowerSaveOn);
     // A module that refused or a loudspeaker that did not answer: the page
     // keeps its notice, and nothing of it can be applied.
     return m_tipModuleRead;
@@ -86,17 +109,30 @@ void PropertyDevicePanel::refreshTipDevices(bool withVersion) {
         LOG_IMPOR(L"Got an unexpected device, id=%1%", m_device->getId());
         return;
     }
-    const std::uint64_t sequence = m_tipGate->startRead();
-    line_control::Snapshot snapshot;
-    if (line_control::isAvailable(*loudspeaker)) {
-        // The cycle goes on even when this read throws to the handler.
-        scheduleTipRefresh();
-        snapshot = line_control::read(*loudspeaker, withVersion);
-    }
-    if (!snapshot.available && m_currentPage == pages::kLineControl)
-        removeJob(m_requestJob);  // the cycle ends until the loudspeaker is back
-    snapshot.sequence = sequence;
-    drawTipDevices(*loudspeaker, snapshot);
+    runJob<line_control::Snapshot>(
+        page_jobs::Wanted(),
+        [loudspeaker, gate = m_tipGate, withVersion](const page_jobs::Wanted&) {
+            const std::uint64_t sequence = gate->startRead();
+            line_control::Snapshot snapshot;
+            if (line_control::isAvailable(*loudspeaker))
+                snapshot = line_control::read(*loudspeaker, withVersion);
+            snapshot.sequence = sequence;
+            return snapshot;
+        },
+        [this, loudspeaker](page_jobs::Outcome<line_control::Snapshot> outcome) {
+            if (!shows(loudspeaker, pages::kLineControl)) return;
+            if (outcome.error) {
+                // The cycle goes on; the page keeps what it shows.
+                if (line_control::isAvailable(*loudspeaker)) scheduleTipRefresh();
+                page_jobs::reportFailure(outcome.error);
+                return;
+            }
+            if (outcome.value->available)
+                scheduleTipRefresh();
+            else
+                removeJob(m_requestJob);  // the cycle ends until the loudspeaker is back
+            drawTipDevices(*loudspeaker, *outcome.value);
+        });
 }
 
 void PropertyDevicePanel::scheduleTipRefresh() {
@@ -286,13 +322,23 @@ void PropertyDevicePanel::addOrRemoveTipDeviceOnButtonClick(wxCommandEvent& even
     debug::throwIfFalse(static_cast<bool>(loudspeaker),
                         "frm::PropertyDevicePanel::addOrRemoveTipDeviceOnButtonClick");
     const boost::shared_ptr<Module> module = loudspeaker->getLineControl();
-    const bool done = data->tip.added ? module->remove(data->tip.address) : module->add(data->tip.address);
-    if (done)
-        LOG_NOTICE(L"Успешно выполнено");
-    else
-        reportFailure();
-    // The rows are rebuilt once this click is over: the button is one of them.
-    CallAfter([this] { refreshTipDevices(false); });
+    const line_control::TipDevice tip = data->tip;
+    // The rows are rebuilt once the module has answered: the button is one
+    // of them.
+    runJob<bool>(
+        page_jobs::Wanted(),
+        [module, tip](const page_jobs::Wanted&) {
+            return tip.added ? module->remove(tip.address) : module->add(tip.address);
+        },
+        [this](page_jobs::Outcome<bool> outcome) {
+            if (outcome.error)
+                page_jobs::reportFailure(outcome.error);
+            else if (*outcome.value)
+                LOG_NOTICE(L"Успешно выполнено");
+            else
+                reportFailure();
+            refreshTipDevices(false);
+        });
 }
 
 void PropertyDevicePanel::addAllTipDevices_onButtonClick(wxCommandEvent&) {
@@ -300,21 +346,43 @@ void PropertyDevicePanel::addAllTipDevices_onButtonClick(wxCommandEvent&) {
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::addAllTipDevices_onButtonClick");
     const boost::shared_ptr<Module> module = moduleOf(m_device);
     if (!module) return;
-    module->requestTipDevices();
-    if (module->getPowerSaveMode() == Module::kPowerSaveOn) {
-        LOG_WARN(L"Не удалось добавить все оконечные устройства из-за включенного режима энергосбережения");
-        reportFailure();
-    } else if (module->getModuleState() != Module::kActive) {
-        LOG_WARN(L"Оконечные устройства не добавлены, т.к. модуль контроля линии не готов к работе");
-        reportFailure();
-    } else {
-        module->resetCache();
-        if (!module->request("lsensor addAll").empty())
-            LOG_NOTICE(L"Успешно выполнено");
-        else
-            reportFailure();
-    }
-    refreshTipDevices(false);
+    enum class AddAll { kPowerSaving, kNotReady, kDone, kFailed };
+    runJob<AddAll>(
+        page_jobs::Wanted(),
+        [module](const page_jobs::Wanted&) {
+            module->requestTipDevices();
+            if (module->getPowerSaveMode() == Module::kPowerSaveOn) return AddAll::kPowerSaving;
+            if (module->getModuleState() != Module::kActive) return AddAll::kNotReady;
+            module->resetCache();
+            return module->request("lsensor addAll").empty() ? AddAll::kFailed : AddAll::kDone;
+        },
+        [this](page_jobs::Outcome<AddAll> outcome) {
+            if (outcome.error) {
+                page_jobs::reportFailure(outcome.error);
+            } else {
+                switch (*outcome.value) {
+                    case AddAll::kPowerSaving:
+                        LOG_WARN(
+                            L"Не удалось добавить все оконечные устройства из-за включенного режима "
+                            L"энергосбережения");
+                        reportFailure();
+                        break;
+                    case AddAll::kNotReady:
+                        LOG_WARN(
+                            L"Оконечные устройства не добавлены, т.к. модуль контроля линии не готов к "
+                            L"работе");
+                        reportFailure();
+                        break;
+                    case AddAll::kDone:
+                        LOG_NOTICE(L"Успешно выполнено");
+                        break;
+                    case AddAll::kFailed:
+                        reportFailure();
+                        break;
+                }
+            }
+            refreshTipDevices(false);
+        });
 }
 
 void PropertyDevicePanel::resetPrefOnButtonClick(wxCommandEvent&) {
@@ -322,19 +390,29 @@ void PropertyDevicePanel::resetPrefOnButtonClick(wxCommandEvent&) {
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::resetPrefOnButtonClick");
     const boost::shared_ptr<Module> module = moduleOf(m_device);
     if (!module) return;
-    if (module->getPowerSaveMode() == Module::kPowerSaveOn) {
-        LOG_WARN(
-            L"%1%",
-            L"Не удалось сбросить настройки управления линией из-за включенного режима энергосбережения");
-        reportFailure();
-    } else {
-        module->resetCache();
-        if (!module->request("lsensor prefReset").empty())
-            LOG_NOTICE(L"Успешно выполнено");
-        else
-            reportFailure();
-    }
-    refreshTipDevices(true);
+    enum class Reset { kPowerSaving, kDone, kFailed };
+    runJob<Reset>(
+        page_jobs::Wanted(),
+        [module](const page_jobs::Wanted&) {
+            if (module->getPowerSaveMode() == Module::kPowerSaveOn) return Reset::kPowerSaving;
+            module->resetCache();
+            return module->request("lsensor prefReset").empty() ? Reset::kFailed : Reset::kDone;
+        },
+        [this](page_jobs::Outcome<Reset> outcome) {
+            if (outcome.error) {
+                page_jobs::reportFailure(outcome.error);
+            } else if (*outcome.value == Reset::kPowerSaving) {
+                LOG_WARN(L"%1%",
+                         L"Не удалось сбросить настройки управления линией из-за включенного режима "
+                         L"энергосбережения");
+                reportFailure();
+            } else if (*outcome.value == Reset::kDone) {
+                LOG_NOTICE(L"Успешно выполнено");
+            } else {
+                reportFailure();
+            }
+            refreshTipDevices(true);
+        });
 }
 
 void PropertyDevicePanel::rebootMasterOfTipDevices(wxCommandEvent&) {
@@ -344,8 +422,18 @@ void PropertyDevicePanel::rebootMasterOfTipDevices(wxCommandEvent&) {
     panelTipDevices->Disable();
     const boost::shared_ptr<Module> module = moduleOf(m_device);
     if (!module) return;
-    module->resetCache();
-    if (module->request("lsensor reboot").empty()) reportFailure();
+    runJob<bool>(
+        page_jobs::Wanted(),
+        [module](const page_jobs::Wanted&) {
+            module->resetCache();
+            return !module->request("lsensor reboot").empty();
+        },
+        [](page_jobs::Outcome<bool> outcome) {
+            if (outcome.error)
+                page_jobs::reportFailure(outcome.error);
+            else if (!*outcome.value)
+                reportFailure();
+        });
 }
 
 void PropertyDevicePanel::onCheckBoxPowerSave(wxCommandEvent&) {
@@ -355,14 +443,17 @@ void PropertyDevicePanel::onCheckBoxPowerSave(wxCommandEvent&) {
     enableEditButtons(true);
 }
 
-bool PropertyDevicePanel::applyLineControlPage() {
+void PropertyDevicePanel::applyLineControlPage() {
     FRM_ASSERT_GUI_THREAD();
     const boost::shared_ptr<Module> module = moduleOf(m_device);
-    if (!module) return true;
     // Power saving is written only as a module that was read shows it.
-    if (!m_tipModuleRead) return true;
-    return module->setPowerSaveMode(checkBoxPowerSave->GetValue() ? Module::kPowerSaveOn
-                                                                  : Module::kPowerSaveOff);
+    const bool write = module && m_tipModuleRead;
+    const std::uint32_t mode = checkBoxPowerSave->GetValue() ? Module::kPowerSaveOn : Module::kPowerSaveOff;
+    startApply([module, write, mode](const page_jobs::Wanted&) {
+        Applied applied;
+        if (write) applied.result = module->setPowerSaveMode(mode);
+        return applied;
+    });
 }
 
 }  // namespace frm

@@ -1,9 +1,11 @@
 // The audio-memory page, the equalizer, the line check, the reboot and the
-// dependent check boxes of the Zarno and sources pages. Everything here runs
-// on the GUI thread; the device exchanges (play, stop, the equalizer, the
-// line test, the reboot) are synchronous and bounded by the transport's
-// time-out. Refusals of the devices and of the audio memory leave the
-// handlers as exceptions, which the application's main loop shows.
+// dependent check boxes of the Zarno and sources pages. The handlers run on
+// the GUI thread; the device exchanges (play, stop, whether the device
+// plays, a fragment's bytes, the revert, the equalizer, the line test, the
+// reboot) run on the panel's worker, and their refusals are told to the
+// operator as the main loop tells a handler's exception. Refusals of the
+// audio memory's edits, which ask no device, leave the handlers as
+// exceptions, which the application's main loop shows.
 
 #include <boost/make_shared.hpp>
 
@@ -196,11 +198,42 @@ void PropertyDevicePanel::listCtrlAudioFragmentOnRightUp(wxMouseEvent& event) {
         LOG_DEBUG(L"%1%", L"no audio memory, no menu for fragments");
         return;
     }
-    memory_page::MenuState state;
-    state.playing = m_audioControl->isPlaying();
-    state.selected = selectedFragment() != IAudioControl::kNone;
-    state.pending = m_audioControl->hasChanges();
-    state.loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device) != nullptr;
+    popUpMemoryMenu(true, event.GetPosition());
+}
+
+void PropertyDevicePanel::popUpMemoryMenu(bool fragments, wxPoint position) {
+    // Whether the device plays is its answer: the menu pops up when it comes,
+    // where the button was released, unless the page changed meanwhile.
+    const boost::shared_ptr<IAudioControl> control = m_audioControl;
+    const DevicePtr device = m_device;
+    const std::uint64_t ticket = m_shown->load();
+    runJob<bool>(
+        wantedFor(ticket), [control](const page_jobs::Wanted&) { return control->isPlaying(); },
+        [this, control, device, ticket, fragments, position](page_jobs::Outcome<bool> outcome) {
+            if (m_shown->load() != ticket || m_audioControl != control || m_device != device) return;
+            if (outcome.error) {
+                page_jobs::reportFailure(outcome.error);
+                return;
+            }
+            wxListCtrl* list = fragments ? listCtrlAudioFragment : listCtrlAudioScenario;
+            if (!list->IsShownOnScreen()) return;
+            memory_page::MenuState state;
+            state.playing = *outcome.value;
+            state.pending = control->hasChanges();
+            state.loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(device) != nullptr;
+            if (fragments) {
+                emptyListMenu(menuFragment);
+                state.selected = selectedFragment() != IAudioControl::kNone;
+                showFragmentMenu(state, position);
+            } else {
+                emptyListMenu(menuScenario);
+                state.selected = selectedScenario() != IAudioControl::kNone;
+                showScenarioMenu(state, position);
+            }
+        });
+}
+
+void PropertyDevicePanel::showFragmentMenu(const memory_page::MenuState& state, wxPoint position) {
     for (const MenuItem item : memory_page::fragmentMenu(state)) {
         switch (item) {
             case MenuItem::kPlay:
@@ -223,7 +256,7 @@ void PropertyDevicePanel::listCtrlAudioFragmentOnRightUp(wxMouseEvent& event) {
     // On GTK an empty popup never returns.
     if (menuFragment->GetMenuItemCount() == 0) return;
     LOG_TRACE2(L"%1%", L"Show menu for fragments.");
-    listCtrlAudioFragment->PopupMenu(menuFragment);
+    listCtrlAudioFragment->PopupMenu(menuFragment, position);
     LOG_DEBUG(L"%1%", L"Showed menu for fragments.");
 }
 
@@ -243,11 +276,10 @@ void PropertyDevicePanel::listCtrlAudioScenarioOnRightUp(wxMouseEvent& event) {
         LOG_DEBUG(L"%1%", L"no audio memory, no menu for scenarios");
         return;
     }
-    memory_page::MenuState state;
-    state.playing = m_audioControl->isPlaying();
-    state.selected = selectedScenario() != IAudioControl::kNone;
-    state.pending = m_audioControl->hasChanges();
-    state.loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device) != nullptr;
+    popUpMemoryMenu(false, event.GetPosition());
+}
+
+void PropertyDevicePanel::showScenarioMenu(const memory_page::MenuState& state, wxPoint position) {
     for (const MenuItem item : memory_page::scenarioMenu(state)) {
         switch (item) {
             case MenuItem::kPlay:
@@ -268,30 +300,44 @@ void PropertyDevicePanel::listCtrlAudioScenarioOnRightUp(wxMouseEvent& event) {
     }
     if (menuScenario->GetMenuItemCount() == 0) return;
     LOG_TRACE2(L"%1%", L"Show menu for scenarios.");
-    listCtrlAudioScenario->PopupMenu(menuScenario);
+    listCtrlAudioScenario->PopupMenu(menuScenario, position);
     LOG_DEBUG(L"%1%", L"Showed menu for scenarios.");
 }
 
 // ---- play and stop -------------------------------------------------------------------------
 
+void PropertyDevicePanel::runMemoryAction(const std::function<void(IAudioControl&)>& action) {
+    const boost::shared_ptr<IAudioControl> control = m_audioControl;
+    runJob<page_jobs::Done>(
+        page_jobs::Wanted(),
+        [control, action](const page_jobs::Wanted&) {
+            action(*control);
+            return page_jobs::Done();
+        },
+        [](const page_jobs::Outcome<page_jobs::Done>& outcome) { page_jobs::reportFailure(outcome.error); });
+}
+
 void PropertyDevicePanel::menuFragmentPlayOnSelection(wxCommandEvent& event) {
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::menuFragmentPlayOnSelection");
     event.Skip();
-    IAudioControl& audio = audioControl("frm::PropertyDevicePanel::menuFragmentPlayOnSelection");
-    if (selectedFragment() != IAudioControl::kNone) audio.playFragment(selectedFragment());
+    audioControl("frm::PropertyDevicePanel::menuFragmentPlayOnSelection");
+    const std::uint16_t id = selectedFragment();
+    if (id != IAudioControl::kNone) runMemoryAction([id](IAudioControl& audio) { audio.playFragment(id); });
 }
 
 void PropertyDevicePanel::menuScenarioPlayOnSelection(wxCommandEvent& event) {
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::menuScenarioPlayOnSelection");
     event.Skip();
-    IAudioControl& audio = audioControl("frm::PropertyDevicePanel::menuScenarioPlayOnSelection");
-    if (selectedScenario() != IAudioControl::kNone) audio.playScenario(selectedScenario());
+    audioControl("frm::PropertyDevicePanel::menuScenarioPlayOnSelection");
+    const std::uint16_t id = selectedScenario();
+    if (id != IAudioControl::kNone) runMemoryAction([id](IAudioControl& audio) { audio.playScenario(id); });
 }
 
 void PropertyDevicePanel::menuAudioStopOnSelection(wxCommandEvent& event) {
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::menuAudioStopOnSelection");
     event.Skip();
-    audioControl("frm::PropertyDevicePanel::menuAudioStopOnSelection").stop();
+    audioControl("frm::PropertyDevicePanel::menuAudioStopOnSelection");
+    runMemoryAction([](IAudioControl& audio) { audio.stop(); });
 }
 
 // ---- fragments ---------------------------------------------------------------------------------
@@ -327,7 +373,10 @@ void PropertyDevicePanel::menuFragmentSaveOnSelection(wxCommandEvent& event) {
     const wxString path =
         ui::chooseSaveFile(this, L"Сохранить фрагмент", wxEmptyString, title, kFragmentFilter);
     if (path.empty()) return;
-    base::writeFile(path.ToStdWstring(), audio.getFragmentFile(id));
+    // The bytes may have to come from the device.
+    runMemoryAction([id, file = path.ToStdWstring()](IAudioControl& memory) {
+        base::writeFile(file, memory.getFragmentFile(id));
+    });
 }
 
 void PropertyDevicePanel::menuFragmentDeleteOnSelection(wxCommandEvent& event) {
@@ -408,26 +457,62 @@ void PropertyDevicePanel::revertChanges(wxCommandEvent& event) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::revertChanges");
     event.Skip();
-    IAudioControl& audio = audioControl("frm::PropertyDevicePanel::revertChanges");
-    audio.revertChanges();
-    // What the device holds now has no file behind it.
-    m_fragmentTexts.assign(audio.getFragments().size(), std::wstring());
-    selectFragment(IAudioControl::kNone, -1);
-    selectScenario(IAudioControl::kNone, -1);
-    loadListCtrlAudioFragment();
-    loadListCtrlAudioScenario();
+    audioControl("frm::PropertyDevicePanel::revertChanges");
+    // Nothing is pending from now on, whatever the revert finds.
     enableEditButtons(false);
+    revertAudioMemory(true);
+}
+
+void PropertyDevicePanel::revertAudioMemory(bool shown) {
+    FRM_ASSERT_GUI_THREAD();
+    const boost::shared_ptr<IAudioControl> control = m_audioControl;
+    if (!control) return;
+    // The revert reads the device again (when it is online).
+    runJob<std::size_t>(
+        page_jobs::Wanted(),
+        [control](const page_jobs::Wanted&) {
+            control->revertChanges();
+            return control->getFragments().size();
+        },
+        [this, control, shown](page_jobs::Outcome<std::size_t> outcome) {
+            if (m_audioControl != control) return;
+            if (outcome.error) {
+                if (!shown) {
+                    // Leaving the page: a device that does not answer must not
+                    // keep the operator; only the log hears of it.
+                    try {
+                        std::rethrow_exception(outcome.error);
+                    } catch (const exception::Base& e) {
+                        LOG_WARN(L"%1%", base::toWide(e.what()));
+                        return;
+                    } catch (...) {
+                    }
+                }
+                page_jobs::reportFailure(outcome.error);
+                return;
+            }
+            // What the device holds now has no file behind it.
+            m_fragmentTexts.assign(*outcome.value, std::wstring());
+            if (!shown || m_currentPage != property_pages::kAudioMemory) return;
+            selectFragment(IAudioControl::kNone, -1);
+            selectScenario(IAudioControl::kNone, -1);
+            loadListCtrlAudioFragment();
+            loadListCtrlAudioScenario();
+            enableEditButtons(false);
+        });
 }
 
 void PropertyDevicePanel::saveImageMemory(wxCommandEvent& event) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::saveImageMemory");
     event.Skip();
-    IAudioControl& audio = audioControl("frm::PropertyDevicePanel::saveImageMemory");
+    audioControl("frm::PropertyDevicePanel::saveImageMemory");
     const wxString path =
         ui::chooseSaveFile(this, L"Сохранить образ аудио памяти", wxEmptyString, wxEmptyString, kImageFilter);
     if (path.empty()) return;
-    base::writeFile(path.ToStdWstring(), audio.getImage());
+    // The fragments not yet read come from the device first.
+    runMemoryAction(
+        [file = path.ToStdWstring()](IAudioControl& memory) { base::writeFile(file, memory.getImage()); });
 }
 
 void PropertyDevicePanel::loadImageMemory(wxCommandEvent& event) {
@@ -449,11 +534,21 @@ void PropertyDevicePanel::loadImageMemory(wxCommandEvent& event) {
 // Every control replaces the current equalizer by a new one and sends it to
 // the panel's loudspeaker at once; the device sends only what differs.
 
-void PropertyDevicePanel::applyEqualizerToDevices() {
+void PropertyDevicePanel::applyEqualizerToDevices(bool reload) {
     const auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device);
     debug::throwIfFalse(loudspeaker != nullptr, "frm::PropertyDevicePanel::applyEqualizerToDevices");
-    if (!loudspeaker->setEqualizer(m_equalizer))
-        LOG_WARN(L"Не удалось изменить настройки эквалайзера");
+    // The worker sends a copy: the switch changes the current one in place.
+    const boost::shared_ptr<device::IEqualizer> equalizer = m_equalizer ? m_equalizer->clone() : m_equalizer;
+    runJob<bool>(
+        page_jobs::Wanted(),
+        [loudspeaker, equalizer](const page_jobs::Wanted&) { return loudspeaker->setEqualizer(equalizer); },
+        [this, loudspeaker, reload](page_jobs::Outcome<bool> outcome) {
+            if (outcome.error)
+                page_jobs::reportFailure(outcome.error);
+            else if (!*outcome.value)
+                LOG_WARN(L"Не удалось изменить настройки эквалайзера");
+            if (reload && m_device == loudspeaker) reloadPage();
+        });
 }
 
 void PropertyDevicePanel::onLeftUpBassSlider(wxMouseEvent& event) {
@@ -546,8 +641,7 @@ void PropertyDevicePanel::resetEqOnButtonClick(wxCommandEvent&) {
         m_equalizer = boost::make_shared<device::o610::Equalizer>(true, false);
     else
         m_equalizer = boost::make_shared<device::o510::Equalizer>(0, 0);
-    applyEqualizerToDevices();
-    updateData();
+    applyEqualizerToDevices(true);
 }
 
 // ---- line check and reboot -------------------------------------------------------------------------
@@ -557,12 +651,23 @@ void PropertyDevicePanel::buttonSetLineOnClick(wxCommandEvent&) {
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::buttonSetLineOnClick");
     const auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device);
     if (!loudspeaker) return;
-    const std::pair<bool, bool> lines = loudspeaker->setLine();
-    const std::wstring verdict = device_controls::lineVerdict(lines.first, lines.second);
-    if (verdict.empty())
-        LOG_NOTICE(L"Операция выполнена успешно");
-    else
-        LOG_WARN(L"%1%", verdict);
+    // The measurement takes the loudspeaker a while: the button waits for it.
+    buttonSetLine->Disable();
+    runJob<std::pair<bool, bool>>(
+        page_jobs::Wanted(), [loudspeaker](const page_jobs::Wanted&) { return loudspeaker->setLine(); },
+        [this](page_jobs::Outcome<std::pair<bool, bool>> outcome) {
+            buttonSetLine->Enable();
+            if (outcome.error) {
+                page_jobs::reportFailure(outcome.error);
+                return;
+            }
+            const std::wstring verdict =
+                device_controls::lineVerdict(outcome.value->first, outcome.value->second);
+            if (verdict.empty())
+                LOG_NOTICE(L"Операция выполнена успешно");
+            else
+                LOG_WARN(L"%1%", verdict);
+        });
 }
 
 void PropertyDevicePanel::rebootOnClick(wxCommandEvent&) {
@@ -575,16 +680,30 @@ void PropertyDevicePanel::rebootOnClick(wxCommandEvent&) {
         GuiLocker lock;
         devices = m_items->collectSelectedDevices();
     }
-    // Each device in the set's order. A device that does not answer keeps
-    // no other from rebooting (the answers are not used); a refusal (a
-    // device that plays an alarm) ends the walk there and the panel stays.
-    ActionArg0<bool, device::DeviceBase, bool (device::DeviceBase::*)()> reboot(&device::DeviceBase::reboot);
-    {
-        GuiLocker lock;
-        applyActionToDevices(devices, reboot);
-    }
-    LOG_NOTICE(L"Прибор перезагружен");
-    m_close();
+    // Each device in the set's order, on the worker. A device that does not
+    // answer keeps no other from rebooting (the answers are not used); a
+    // refusal (a device that plays an alarm) ends the walk there and the
+    // panel stays.
+    buttonReboot->Disable();
+    runJob<page_jobs::Done>(
+        page_jobs::Wanted(),
+        [devices](const page_jobs::Wanted&) {
+            ActionArg0<bool, device::DeviceBase, bool (device::DeviceBase::*)()> reboot(
+                &device::DeviceBase::reboot);
+            GuiLocker lock;
+            applyActionToDevices(devices, reboot);
+            return page_jobs::Done();
+        },
+        [this, device = m_device](const page_jobs::Outcome<page_jobs::Done>& outcome) {
+            buttonReboot->Enable();
+            if (outcome.error) {
+                page_jobs::reportFailure(outcome.error);
+                return;
+            }
+            LOG_NOTICE(L"Прибор перезагружен");
+            // The panel is left, unless the operator has left it already.
+            if (m_device == device) m_close();  // std::bad_function_call without a callback
+        });
 }
 
 // ---- dependent check boxes ------------------------------------------------------------------------
@@ -599,7 +718,24 @@ void PropertyDevicePanel::onCheckBoxIsTestZarno(wxCommandEvent& event) {
     if (!m_device->isTypeOf(device::kMaskLanFamily)) return;
     const bool indicated = checkBoxIsTestZarno->GetValue();
     checkBoxLineRedundancy->Enable(indicated);
-    checkBoxLineRedundancy->SetValue(indicated && m_device->readConfig(false).zarnoReserve);
+    if (!indicated) {
+        checkBoxLineRedundancy->SetValue(false);
+        return;
+    }
+    // Ticked again: the device's own setting (the kept record allowed).
+    const DevicePtr device = m_device;
+    const std::uint64_t ticket = m_shown->load();
+    runJob<bool>(
+        wantedFor(ticket),
+        [device](const page_jobs::Wanted&) { return device->readConfig(false).zarnoReserve; },
+        [this, device, ticket](page_jobs::Outcome<bool> outcome) {
+            if (m_device != device || m_shown->load() != ticket) return;
+            if (outcome.error) {
+                page_jobs::reportFailure(outcome.error);
+                return;
+            }
+            checkBoxLineRedundancy->SetValue(checkBoxIsTestZarno->GetValue() && *outcome.value);
+        });
 }
 
 void PropertyDevicePanel::onCheckBoxSource(wxCommandEvent& event) {

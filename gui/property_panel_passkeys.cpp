@@ -1,9 +1,10 @@
 // The passkeys page ("Ключи") of a microphone console: its keys, the learning
 // of a new key, deleting one or all, and the access control.
 //
-// Threads: the GUI thread runs everything here but the poll of the key
-// learning, which asks the console on the dispatcher
-// (page_jobs::pollPasskeyListening) and hands the answer back; one poll is
+// Threads: the GUI thread runs everything here but the exchanges with the
+// console: the list's read and the actions run on the panel's worker, the
+// poll of the key learning on the dispatcher
+// (page_jobs::pollPasskeyListening); each hands its answer back. One poll is
 // pending at a time, scheduled on the GUI thread only.
 
 #include <wx/clntdata.h>
@@ -34,7 +35,19 @@ public:
 
 }  // namespace
 
-void PropertyDevicePanel::fillPasskeyPage() { refreshPasskeys(); }
+void PropertyDevicePanel::fillPasskeyPage() {
+    const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);
+    if (!console) {
+        endFill(pages::kPasskey, nullptr, [] { return true; });
+        return;
+    }
+    readPage<page_reads::PasskeyPage>(
+        [console](const page_jobs::Wanted& wanted) { return page_reads::readPasskeyPage(console, wanted); },
+        [this, console](const page_reads::PasskeyPage& page) {
+            showPasskeys(console, page);
+            return true;
+        });
+}
 
 void PropertyDevicePanel::refreshPasskeys() {
     LOG_TRACE2(L"%1%", L"frm::PropertyDevicePanel::refreshPasskeys");
@@ -46,28 +59,40 @@ void PropertyDevicePanel::refreshPasskeys() {
     }
     const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);
     if (m_shuttingDown || !console) return;
+    runJob<page_reads::PasskeyPage>(
+        page_jobs::Wanted(),
+        [console](const page_jobs::Wanted& wanted) { return page_reads::readPasskeyPage(console, wanted); },
+        [this, console](page_jobs::Outcome<page_reads::PasskeyPage> outcome) {
+            if (!shows(console, pages::kPasskey)) return;
+            if (outcome.error) {
+                page_jobs::reportFailure(outcome.error);
+                return;
+            }
+            showPasskeys(console, *outcome.value);
+        });
+}
+
+void PropertyDevicePanel::showPasskeys(const boost::shared_ptr<device::TovikInfo>& console,
+                                       const page_reads::PasskeyPage& read) {
+    FRM_ASSERT_GUI_THREAD();
     {
         GuiFreezer freeze(scrolledPasskeys);
         wxWindowList rows = scrolledPasskeys->GetChildren();
         for (wxWindow* row : rows)
             if (row != panelPasskeySample) row->Destroy();
 
-        const bool listening = console->isPasskeyListening();
-        staticPasskeyHint->Show(listening);
-        if (listening) {
+        staticPasskeyHint->Show(read.listening);
+        if (read.listening) {
             checkPasskeyListening(console);
         } else {
             buttonCancel->Disable();
             removeJob(m_passkeyJob);  // nothing left to poll
         }
 
-        const std::vector<device::TovikInfo::Passkey> keys = console->listPasskeys();
-        for (std::size_t n = 0; n < keys.size(); ++n) addPasskeyRow(n + 1, keys[n].key);
-        const device::TovikInfo::Config config = console->getConfig(false);
-        buttonResetPasskeys->Enable(!keys.empty());
-        toggleAccessControl->Enable(!keys.empty());
-        // Access control without a key would lock everyone out: it goes off.
-        setAccessControl(config.passkey && !keys.empty());
+        for (std::size_t n = 0; n < read.keys.size(); ++n) addPasskeyRow(n + 1, read.keys[n].key);
+        buttonResetPasskeys->Enable(!read.keys.empty());
+        toggleAccessControl->Enable(!read.keys.empty());
+        showAccessControl(read.accessControl);
         scrolledPasskeys->FitInside();
         scrolledPasskeys->Layout();
     }
@@ -126,12 +151,26 @@ void PropertyDevicePanel::addPasskeyOnButtonClick(wxCommandEvent&) {
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::addPasskeyOnButtonClick");
     const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);
     if (!console) return;
-    console->addPasskey();
-    staticPasskeyHint->Show();
-    panelPasskeys->Layout();
-    checkPasskeyListening(console, L"Добавление ключа");
-    // "&Отмена" ends the learning.
-    buttonCancel->Enable();
+    buttonAddPasskey->Disable();
+    runJob<page_jobs::Done>(
+        page_jobs::Wanted(),
+        [console](const page_jobs::Wanted&) {
+            console->addPasskey();
+            return page_jobs::Done();
+        },
+        [this, console](const page_jobs::Outcome<page_jobs::Done>& outcome) {
+            buttonAddPasskey->Enable();
+            if (outcome.error) {
+                page_jobs::reportFailure(outcome.error);
+                return;
+            }
+            if (!shows(console, pages::kPasskey)) return;
+            staticPasskeyHint->Show();
+            panelPasskeys->Layout();
+            checkPasskeyListening(console, L"Добавление ключа");
+            // "&Отмена" ends the learning.
+            buttonCancel->Enable();
+        });
 }
 
 void PropertyDevicePanel::resetPasskeysOnButtonClick(wxCommandEvent&) {
@@ -139,9 +178,20 @@ void PropertyDevicePanel::resetPasskeysOnButtonClick(wxCommandEvent&) {
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::resetPasskeysOnButtonClick");
     const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);
     if (!console) return;
-    console->resetPasskeys();
-    refreshPasskeys();
-    LOG_NOTICE(L"Успешно выполнено");
+    runJob<page_jobs::Done>(
+        page_jobs::Wanted(),
+        [console](const page_jobs::Wanted&) {
+            console->resetPasskeys();
+            return page_jobs::Done();
+        },
+        [this](const page_jobs::Outcome<page_jobs::Done>& outcome) {
+            if (outcome.error) {
+                page_jobs::reportFailure(outcome.error);
+                return;
+            }
+            refreshPasskeys();
+            LOG_NOTICE(L"Успешно выполнено");
+        });
 }
 
 void PropertyDevicePanel::deletePasskeyOnButtonClick(wxCommandEvent& event) {
@@ -154,10 +204,22 @@ void PropertyDevicePanel::deletePasskeyOnButtonClick(wxCommandEvent& event) {
     button->Disable();
     const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);
     if (!console) return;
-    console->deletePasskey(data->key);
-    LOG_NOTICE(L"Успешно выполнено");
-    // The rows are rebuilt once this click is over: the button is one of them.
-    CallAfter([this] { refreshPasskeys(); });
+    // The rows are rebuilt once the console has answered: the button is one
+    // of them.
+    runJob<page_jobs::Done>(
+        page_jobs::Wanted(),
+        [console, key = data->key](const page_jobs::Wanted&) {
+            console->deletePasskey(key);
+            return page_jobs::Done();
+        },
+        [this](const page_jobs::Outcome<page_jobs::Done>& outcome) {
+            if (outcome.error) {
+                page_jobs::reportFailure(outcome.error);
+            } else {
+                LOG_NOTICE(L"Успешно выполнено");
+            }
+            refreshPasskeys();
+        });
 }
 
 void PropertyDevicePanel::accessControlOnToggle(wxCommandEvent&) {
@@ -168,13 +230,37 @@ void PropertyDevicePanel::accessControlOnToggle(wxCommandEvent&) {
 
 void PropertyDevicePanel::setAccessControl(bool on) {
     FRM_ASSERT_GUI_THREAD();
-    if (const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device)) {
-        device::TovikInfo::Config config = console->getConfig(false);
-        if (config.passkey != on) {
-            config.passkey = on;
-            console->setConfig(config);
-        }
+    const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);
+    if (!console) {
+        showAccessControl(on);
+        return;
     }
+    // Shown when the console has taken it; until then the toggle waits.
+    toggleAccessControl->Disable();
+    runJob<page_jobs::Done>(
+        page_jobs::Wanted(),
+        [console, on](const page_jobs::Wanted&) {
+            device::TovikInfo::Config config = console->getConfig(false);
+            if (config.passkey != on) {
+                config.passkey = on;
+                console->setConfig(config);
+            }
+            return page_jobs::Done();
+        },
+        [this, console, on](const page_jobs::Outcome<page_jobs::Done>& outcome) {
+            if (!shows(console, pages::kPasskey)) return;
+            toggleAccessControl->Enable();
+            if (outcome.error) {
+                page_jobs::reportFailure(outcome.error);
+                refreshPasskeys();  // the toggle shows what the console holds
+                return;
+            }
+            showAccessControl(on);
+        });
+}
+
+void PropertyDevicePanel::showAccessControl(bool on) {
+    FRM_ASSERT_GUI_THREAD();
     toggleAccessControl->SetValue(on);
     toggleAccessControl->SetLabel(on ? L"Контроль доступа включен" : L"Контроль доступа выключен");
     const wxColour strip = on ? wxNullColour : kAccessOff;

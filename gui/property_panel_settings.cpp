@@ -2,11 +2,11 @@
 // sources), the audio-memory page's reading, the debug page's settings, the
 // option edits, the online check, the firmware upgrade, and Apply and Cancel.
 //
-// Everything here runs on the GUI thread. The device reads and writes are
-// synchronous exchanges, each bounded by the transport's time-out; the
-// firmware upgrade and the audio-memory write run on the device's worker
-// threads, whose reports reach the progress dialog through the GUI-thread
-// invoker.
+// The handlers run on the GUI thread and never wait for the device: the
+// reads (page_reads) and writes (page_writes) run on the panel's worker, and
+// the GUI thread shows what they found. The firmware upgrade and the
+// audio-memory write run on the device's worker threads, whose reports reach
+// the progress dialog through the GUI-thread invoker.
 
 #include <wx/msgdlg.h>
 
@@ -29,6 +29,7 @@
 #include "device/models/tovik_info.h"
 #include "device/version.h"
 #include "gui/gui_thread.h"
+#include "gui/list_columns.h"
 #include "gui/number_field.h"
 #include "gui/progress_bar_dialog.h"
 #include "gui/property_device_panel.h"
@@ -46,14 +47,12 @@ constexpr std::uint16_t kNoId = 0xFFFF;
 /// The first entry of the input-message choices: the input plays itself.
 const wchar_t* const kOwnInput = L"ГОиЧС / Микрофон";
 const wchar_t* const kNoMessageCaption = L"Сообщение";
-/// Firmware-version indexes from which the sources page offers a setting.
-constexpr int kFirstInputMessageIndex = 14;
-constexpr int kFirstFilterIndex = 18;
-constexpr int kFirstIgmpIndex = 18;
-/// The loudspeakers whose line settings the common page shows.
-constexpr int kFirstLineIndex = 2;
-constexpr int kLastLineIndex = 8;
-constexpr int kLastPackedEqualizerIndex = 8;
+using page_reads::kFirstFilterIndex;
+using page_reads::kFirstIgmpIndex;
+using page_reads::kFirstInputMessageIndex;
+using page_reads::kFirstLineIndex;
+using page_reads::kLastLineIndex;
+using page_reads::kLastPackedEqualizerIndex;
 
 void* asClientData(std::uint16_t id) { return reinterpret_cast<void*>(static_cast<std::uintptr_t>(id)); }
 
@@ -76,10 +75,11 @@ void selectId(wxItemContainer& list, std::uint16_t id) {
     list.SetSelection(wxNOT_FOUND);
 }
 
-/// The id of the entry chosen, or `kept` (the device's own value) while the
-/// installer has chosen none.
-std::uint16_t chosenIdOr(const wxItemContainer& list, std::uint16_t kept) {
-    return list.GetSelection() == wxNOT_FOUND ? kept : chosenId(list);
+/// The id of the entry chosen; none (the device keeps its own value) while
+/// the installer has chosen none.
+std::optional<std::uint16_t> chosenIdIfAny(const wxItemContainer& list) {
+    if (list.GetSelection() == wxNOT_FOUND) return std::nullopt;
+    return chosenId(list);
 }
 
 /// The number a priority entry shows ("7" .. "2").
@@ -124,21 +124,53 @@ void PropertyDevicePanel::enableEditButtons(bool enable) {
 // ---- page 1000, common -------------------------------------------------------------------------
 
 void PropertyDevicePanel::fillCommonPage() {
-    staticName->Enable();
-    textName->Enable();
-    textName->ChangeValue(m_device->getTitle());
-    wxSizer* page = panelCommon->GetSizer();
+    // The groups of the device's kind are there while it is read: what kind
+    // and generation it is the panel knows without asking.
+    const auto speaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device);
+    arrangeCommonPage(static_cast<bool>(boost::dynamic_pointer_cast<device::TovikInfo>(m_device)),
+                      static_cast<bool>(speaker), speaker ? speaker->getVersionIndex() : 0);
+    readPage<page_reads::CommonPage>(
+        [device = m_device](const page_jobs::Wanted& wanted) {
+            return page_reads::readCommonPage(device, wanted);
+        },
+        [this](const page_reads::CommonPage& page) {
+            showCommonPage(page);
+            return true;
+        });
+}
 
-    if (const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device)) {
-        LOG_TRACE(L"%1%", L"select a microphone console");
+void PropertyDevicePanel::arrangeCommonPage(bool console, bool loudspeaker, int index) {
+    wxSizer* page = panelCommon->GetSizer();
+    if (console) {
         panelEqualizer->Disable();
         panelEqualizer->Hide();
         panelEqBands->Hide();
         checkBoxEqualizer->Hide();
         page->Show(sizerLine, false, true);
         panelTovik->Show();
+    } else if (loudspeaker) {
+        panelTovik->Hide();
+        const bool sixBand = index > kLastPackedEqualizerIndex;
+        checkBoxEqualizer->Show();
+        panelEqualizer->Show();
+        panelBassTreble->Show(!sixBand);
+        panelEqBands->Show(sixBand);
+        choiceLineMode->Show(index <= kLastPackedEqualizerIndex);
+        page->Show(sizerLine, index >= kFirstLineIndex && index <= kLastLineIndex, true);
+    }
+    panelCommon->Layout();
+}
 
-        const device::TovikConfig config = console->getConfig(false);
+void PropertyDevicePanel::showCommonPage(const page_reads::CommonPage& read) {
+    staticName->Enable();
+    textName->Enable();
+    textName->ChangeValue(read.title);
+    arrangeCommonPage(read.consoleConfig.has_value(), read.loudspeaker, read.versionIndex);
+
+    if (read.consoleConfig) {
+        LOG_TRACE(L"%1%", L"select a microphone console");
+
+        const device::TovikConfig& config = *read.consoleConfig;
         const bool broadcast = config.purpose() == 0;
         checkBoxKeySound->SetValue(config.beeper);
         checkBoxSinglePowerSource->SetValue(config.singlePower);
@@ -159,23 +191,20 @@ void PropertyDevicePanel::fillCommonPage() {
 
         // The gong is a fragment of the console's memory, named by its id.
         comboBoxGong->Clear();
-        if (const auto memory = m_device->getAudioControl(false, false)) {
-            for (const device::memory::FragmentInfo& fragment : memory->getFragments())
-                comboBoxGong->Append(wxString::Format(L"%u - %s", static_cast<unsigned>(fragment.position),
-                                                      wxString(fragment.title)),
-                                     asClientData(fragment.id));
-        }
+        for (const device::memory::FragmentInfo& fragment : read.gongs)
+            comboBoxGong->Append(wxString::Format(L"%u - %s", static_cast<unsigned>(fragment.position),
+                                                  wxString(fragment.title)),
+                                 asClientData(fragment.id));
         selectId(*comboBoxGong, config.gongId);
         const bool gongs = comboBoxGong->GetCount() > 0;
         comboBoxGong->Enable(gongs);
         checkBoxGong->SetValue(config.gong);
         checkBoxGong->Enable(gongs);
-    } else if (const auto speaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device)) {
+    } else if (read.loudspeaker) {
         LOG_TRACE(L"%1%", L"select a megaphone");
-        panelTovik->Hide();
-        const int index = speaker->getVersionIndex();
+        const int index = read.versionIndex;
         const bool sixBand = index > kLastPackedEqualizerIndex;
-        m_equalizer = speaker->getEqualizer();
+        m_equalizer = read.equalizer;
         if (!sixBand) {
             const auto packed = boost::dynamic_pointer_cast<device::o510::Equalizer>(m_equalizer);
             if (!packed) LOG_ERROR(L"does not match equalizer for Orvel-510");
@@ -191,10 +220,6 @@ void PropertyDevicePanel::fillCommonPage() {
         } else {
             LOG_ERROR(L"does not match equalizer for Orvel-610");
         }
-        checkBoxEqualizer->Show();
-        panelEqualizer->Show();
-        panelBassTreble->Show(!sixBand);
-        panelEqBands->Show(sixBand);
         for (wxWindow* control :
              std::initializer_list<wxWindow*>{staticBass, sliderBass, staticTreble, sliderTreble})
             control->Enable();
@@ -205,12 +230,9 @@ void PropertyDevicePanel::fillCommonPage() {
         const bool lineSettings = index >= kFirstLineIndex && index <= kLastLineIndex;
         checkBoxLineControl->Enable(lineSettings);
         choiceLineMode->Enable(lineSettings);
-        choiceLineMode->Show(index <= kLastPackedEqualizerIndex);
-        page->Show(sizerLine, lineSettings, true);
-        if (lineSettings) {
-            const device::OrvelConfig config = speaker->getConfig(false);
-            choiceLineMode->SetSelection(config.linesJoined ? 1 : 0);
-            checkBoxLineControl->SetValue(config.lineTest);
+        if (lineSettings && read.lineConfig) {
+            choiceLineMode->SetSelection(read.lineConfig->linesJoined ? 1 : 0);
+            checkBoxLineControl->SetValue(read.lineConfig->lineTest);
         }
     }
     panelCommon->Layout();
@@ -232,66 +254,97 @@ void PropertyDevicePanel::SetFullBassVolume(std::uint16_t packed) {
 
 // ---- page 1001, audio memory -----------------------------------------------------------------
 
-bool PropertyDevicePanel::fillAudioMemoryPage() {
-    const auto width = [](wxListCtrl* list, std::initializer_list<double> parts) {
-        const int total = list->GetSize().x;
-        int column = 0;
-        for (const double part : parts) list->SetColumnWidth(column++, static_cast<int>(total / part));
-    };
-    width(listCtrlAudioFragment, {18, 1.8, 10, 3.5});
-    width(listCtrlAudioScenario, {18, 2.2, 9, 4.5, 6.5});
-    panelAudioMemory->GetSizer()->Show(sizerScenario, m_device->isTypeOf(device::kMaskLoudspeaker), true);
-    // The version record tells nothing about the playback level: the
-    // warning stays hidden.
-    staticLowLevelWarning->Hide();
-
-    // Only a loudspeaker's memory that can't be read may be replaced by an
-    // empty one; a console's never is, and a silent device is no case for it.
-    const bool replaceable = static_cast<bool>(boost::dynamic_pointer_cast<device::OrvelInfo>(m_device));
-    bool overwrite = false;
-    bool read = false;
-    m_audioControl.reset();
-    for (;;) {
-        try {
-            m_audioControl = m_device->getAudioControl(overwrite, true);
-            read = true;
-            if (!m_audioControl) {
-                LOG_DEBUG(L"%1%", L"the device has no audio memory");
-                panelAudioMemory->Disable();
-                break;
-            }
-            m_fragmentTexts.resize(m_audioControl->getFragments().size());
-            textFreeMemory->ChangeValue(wxString::Format(L"%u", m_audioControl->getSizeOfFreeMemory()));
-            loadListCtrlAudioFragment();
-            loadListCtrlAudioScenario();
-            panelAudioMemory->Enable();
-            break;
-        } catch (const exception::Base& e) {
-            read = false;
-            panelAudioMemory->Disable();
-            LOG_WARN(L"%1%", std::string(e.what()));
-            const bool unreadable =
-                dynamic_cast<const exception::IncorrectFormat*>(&e) != nullptr ||
-                dynamic_cast<const exception::UnknownVersionOfAudioMemory*>(&e) != nullptr;
-            // Once allowed, a second failure is no memory that overwriting
-            // would mend: the page stays disabled without asking again.
-            if (!replaceable || !unreadable || overwrite) break;
-            if (ui::messageBox(L"Разрешить перезапись аудио памяти?", kNoMessageCaption, wxOK | wxCANCEL,
-                               this) != wxID_OK)
-                break;
-            overwrite = true;
-        }
+void PropertyDevicePanel::fillAudioMemoryPage(bool overwrite) {
+    if (!overwrite) {
+        const auto width = [](wxListCtrl* list, std::initializer_list<double> parts) {
+            const int total = list->GetSize().x;
+            int column = 0;
+            for (const double part : parts) list->SetColumnWidth(column++, static_cast<int>(total / part));
+        };
+        width(listCtrlAudioFragment, {18, 1.8, 10, 3.5});
+        width(listCtrlAudioScenario, {18, 2.2, 9, 4.5, 6.5});
+        panelAudioMemory->GetSizer()->Show(sizerScenario, m_device->isTypeOf(device::kMaskLoudspeaker), true);
+        // The version record tells nothing about the playback level: the
+        // warning stays hidden.
+        staticLowLevelWarning->Hide();
+        m_audioControl.reset();
     }
-    if (!read) return false;
-    if (m_audioControl && m_audioControl->hasChanges()) enableEditButtons(true);
+    const DevicePtr device = m_device;
+    const std::uint64_t ticket = m_reading ? m_reading->ticket : m_shown->load();
+    runJob<page_reads::MemoryPage>(
+        wantedFor(ticket),
+        [device, overwrite](const page_jobs::Wanted& wanted) {
+            return page_reads::readMemoryPage(device, overwrite, wanted);
+        },
+        [this, device, ticket, overwrite](page_jobs::Outcome<page_reads::MemoryPage> outcome) {
+            if (!fillWanted(device, pages::kAudioMemory, ticket)) return;
+            if (!outcome.error && outcome.value->failed) {
+                LOG_WARN(L"%1%", outcome.value->failure);
+                // Once allowed, a second failure is no memory that
+                // overwriting would mend: the page stays disabled without
+                // asking again. The question comes between two reads.
+                if (outcome.value->overwriteMends && !overwrite &&
+                    ui::messageBox(L"Разрешить перезапись аудио памяти?", kNoMessageCaption, wxOK | wxCANCEL,
+                                   this) == wxID_OK) {
+                    // The answer took the operator's time: still the page?
+                    if (fillWanted(device, pages::kAudioMemory, ticket)) fillAudioMemoryPage(true);
+                    return;
+                }
+            }
+            endFill(pages::kAudioMemory, outcome.error, [&] { return showAudioMemoryPage(*outcome.value); });
+        });
+}
+
+bool PropertyDevicePanel::showAudioMemoryPage(const page_reads::MemoryPage& read) {
+    if (read.failed) {
+        m_audioControl.reset();
+        panelAudioMemory->Disable();
+        return false;
+    }
+    m_audioControl = read.control;
+    if (!m_audioControl) {
+        LOG_DEBUG(L"%1%", L"the device has no audio memory");
+        panelAudioMemory->Disable();
+        return true;
+    }
+    m_fragmentTexts.resize(read.fragments);
+    textFreeMemory->ChangeValue(wxString::Format(L"%u", m_audioControl->getSizeOfFreeMemory()));
+    loadListCtrlAudioFragment();
+    loadListCtrlAudioScenario();
+    panelAudioMemory->Enable();
+    fitMemoryColumns();
+    if (read.pending) enableEditButtons(true);
     return true;
+}
+
+void PropertyDevicePanel::fitMemoryColumns() {
+    // The columns share the list's width, but none gets narrower than its
+    // header or its longest value: the list scrolls sideways rather than cut
+    // a file's place or "Повторять (сек)".
+    for (wxListCtrl* list : {listCtrlAudioFragment, listCtrlAudioScenario})
+        for (int column = 0; column < list->GetColumnCount(); ++column) {
+            const int shared = list->GetColumnWidth(column);
+            list->SetColumnWidth(column, wxLIST_AUTOSIZE);
+            setColumnWidth(list, column, std::max(shared, list->GetColumnWidth(column)));
+        }
 }
 
 // ---- page 1015, network ----------------------------------------------------------------------
 
 void PropertyDevicePanel::fillNetworkPage() {
-    const device::ConfigCommon config = m_device->readConfig(false);
-    enableDhcp(config.dhcp);
+    readPage<page_reads::NetworkPage>(
+        [device = m_device](const page_jobs::Wanted& wanted) {
+            return page_reads::readNetworkPage(device, wanted);
+        },
+        [this](const page_reads::NetworkPage& page) {
+            showNetworkPage(page);
+            return true;
+        });
+}
+
+void PropertyDevicePanel::showNetworkPage(const page_reads::NetworkPage& read) {
+    const device::ConfigCommon& config = read.config;
+    enableDhcp(config.dhcp, read.addresses);
     textMulticastIp->ChangeValue(base::toWide(config.multicastIp));
     spinBasePort->SetValue(config.srvPort);
     const bool allowed = !config.srvAllowedIP.empty() && config.srvAllowedIP != "0.0.0.0";
@@ -306,22 +359,36 @@ void PropertyDevicePanel::fillNetworkPage() {
     panelNetwork->Layout();
 }
 
-void PropertyDevicePanel::enableDhcp(bool on) {
+void PropertyDevicePanel::enableDhcp(bool on, const device::ConfigCommon& addresses) {
     checkBoxDhcp->SetValue(on);
     for (wxTextCtrl* field : {textIp, textMask, textGateway}) field->Enable(!on);
-    debug::throwIfFalse(static_cast<bool>(m_device), "frm::PropertyDevicePanel::enableDhcp");
-    const device::ConfigCommon config = m_device->readConfig(true);
-    textIp->ChangeValue(base::toWide(config.ip));
-    textMask->ChangeValue(base::toWide(config.mask));
-    textGateway->ChangeValue(base::toWide(config.gw));
+    textIp->ChangeValue(base::toWide(addresses.ip));
+    textMask->ChangeValue(base::toWide(addresses.mask));
+    textGateway->ChangeValue(base::toWide(addresses.gw));
 }
 
 void PropertyDevicePanel::onCheckBoxDhcp(wxCommandEvent& event) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::onCheckBoxDhcp");
-    enableDhcp(checkBoxDhcp->GetValue());
+    debug::throwIfFalse(static_cast<bool>(m_device), "frm::PropertyDevicePanel::enableDhcp");
     enableEditButtons(true);
     event.Skip();
+    // The fields show the addresses the device holds now: a fresh read,
+    // shown when it comes, as the box then stands.
+    const bool on = checkBoxDhcp->GetValue();
+    for (wxTextCtrl* field : {textIp, textMask, textGateway}) field->Enable(!on);
+    const DevicePtr device = m_device;
+    const std::uint64_t ticket = m_shown->load();
+    runJob<device::ConfigCommon>(
+        wantedFor(ticket), [device](const page_jobs::Wanted&) { return device->readConfig(true); },
+        [this, device, ticket](page_jobs::Outcome<device::ConfigCommon> outcome) {
+            if (m_device != device || m_shown->load() != ticket) return;
+            if (outcome.error) {
+                page_jobs::reportFailure(outcome.error);
+                return;
+            }
+            enableDhcp(checkBoxDhcp->GetValue(), *outcome.value);
+        });
 }
 
 void PropertyDevicePanel::onCheckBoxAllowIp(wxCommandEvent& event) {
@@ -335,7 +402,17 @@ void PropertyDevicePanel::onCheckBoxAllowIp(wxCommandEvent& event) {
 // ---- page 1023, Zarno ------------------------------------------------------------------------
 
 void PropertyDevicePanel::fillZarnoPage() {
-    const device::ConfigCommon config = m_device->readConfig(true);
+    readPage<device::ConfigCommon>(
+        [device = m_device](const page_jobs::Wanted& wanted) {
+            return page_reads::readZarnoPage(device, wanted);
+        },
+        [this](const device::ConfigCommon& config) {
+            showZarnoPage(config);
+            return true;
+        });
+}
+
+void PropertyDevicePanel::showZarnoPage(const device::ConfigCommon& config) {
     spinZarnoAddress->SetValue(config.zarnoAddr);
     checkBoxRelayEvents->SetValue(config.zarnoRelay);
     checkBoxRelayEvents->Enable(static_cast<bool>(boost::dynamic_pointer_cast<device::OrvelInfo>(m_device)));
@@ -349,11 +426,22 @@ void PropertyDevicePanel::fillZarnoPage() {
 void PropertyDevicePanel::fillSourcePage() {
     const auto speaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device);
     if (!speaker) {
+        m_reading.reset();
+        setPageState(wxEmptyString);
         m_close();  // std::bad_function_call without a callback
         return;
     }
-    const int index = speaker->getVersionIndex();
-    const device::OrvelConfig config = speaker->getConfig(false);
+    readPage<page_reads::SourcePage>(
+        [speaker](const page_jobs::Wanted& wanted) { return page_reads::readSourcePage(speaker, wanted); },
+        [this](const page_reads::SourcePage& page) {
+            showSourcePage(page);
+            return true;
+        });
+}
+
+void PropertyDevicePanel::showSourcePage(const page_reads::SourcePage& read) {
+    const int index = read.versionIndex;
+    const device::OrvelConfig& config = read.config;
     checkBoxStreamFromOthers->SetValue(config.multicastListen);
     checkBoxForwardInput1->SetValue(config.multicastAin1);
     checkBoxForwardInput2->SetValue(config.multicastAin2);
@@ -380,12 +468,10 @@ void PropertyDevicePanel::fillSourcePage() {
     checkBoxLineIntegrity->SetValue(config.ain2Arm);
     checkBoxLineIntegrity->Enable(m_device->isTypeOf(device::kMaskLanFamily));
     if (messages) {
-        if (const auto memory = m_device->getAudioControl(false, false)) {
-            for (const device::memory::ScenarioInfo& scenario : memory->getScenarios())
-                for (wxChoice* choice : {choiceAnalogInput2Function, choiceAnalogInput1Function})
-                    choice->Append(wxString::Format(L"%u", static_cast<unsigned>(scenario.number)),
-                                   asClientData(scenario.id));
-        }
+        for (const device::memory::ScenarioInfo& scenario : read.scenarios)
+            for (wxChoice* choice : {choiceAnalogInput2Function, choiceAnalogInput1Function})
+                choice->Append(wxString::Format(L"%u", static_cast<unsigned>(scenario.number)),
+                               asClientData(scenario.id));
         selectId(*choiceAnalogInput2Function, config.scenarioIdAin2);
         selectId(*choiceAnalogInput1Function, config.scenarioIdAin1);
     } else {
@@ -447,15 +533,29 @@ void PropertyDevicePanel::changeTovikTypeOnChoice(wxCommandEvent& event) {
     checkBoxAnalogInput->Enable(fire);
     const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);
     debug::throwIfFalse(static_cast<bool>(console), "frm::PropertyDevicePanel::changeTovikTypeOnChoice");
-    const rules::ConsoleOptions options =
-        rules::consoleOptionsForType(fire, m_debugMode, console->getConfig(false),
-                                     checkBoxSinglePowerSource->GetValue(), checkBoxFaultSound->GetValue());
-    choicePower2->Enable(options.power2Enabled);
-    checkBoxSinglePowerSource->SetValue(options.singlePower);
-    checkBoxFaultSound->SetValue(options.faultSound);
-    checkBoxAnalogInput->SetValue(options.analogInput);
     enableEditButtons(true);
     event.Skip();
+    // The boxes follow the console's settings (the kept copy, read when there
+    // is none) as the operator left them when choosing.
+    const bool shownSinglePower = checkBoxSinglePowerSource->GetValue();
+    const bool shownFaultSound = checkBoxFaultSound->GetValue();
+    const std::uint64_t ticket = m_shown->load();
+    runJob<device::TovikConfig>(
+        wantedFor(ticket), [console](const page_jobs::Wanted&) { return console->getConfig(false); },
+        [this, console, ticket, fire, shownSinglePower,
+         shownFaultSound](page_jobs::Outcome<device::TovikConfig> outcome) {
+            if (m_device != console || m_shown->load() != ticket) return;
+            if (outcome.error) {
+                page_jobs::reportFailure(outcome.error);
+                return;
+            }
+            const rules::ConsoleOptions options = rules::consoleOptionsForType(
+                fire, m_debugMode, *outcome.value, shownSinglePower, shownFaultSound);
+            choicePower2->Enable(options.power2Enabled);
+            checkBoxSinglePowerSource->SetValue(options.singlePower);
+            checkBoxFaultSound->SetValue(options.faultSound);
+            checkBoxAnalogInput->SetValue(options.analogInput);
+        });
 }
 
 // ---- the firmware upgrade ---------------------------------------------------------------------
@@ -472,25 +572,57 @@ void PropertyDevicePanel::updateFirmwareOnButtonClick(wxCommandEvent&) {
     upgradeFirmwareFrom(path);
 }
 
-void PropertyDevicePanel::upgradeFirmwareFrom(const wxString& path) {
+void PropertyDevicePanel::upgradeFirmwareFrom(const wxString& path, bool force) {
     const DevicePtr device = m_device;
-    bool force = false;
-    for (;;) {
-        try {
-            ProgressBarDialog dialog(this, L"Обновление прошивки, подождите...");
-            const std::string file = base::readFile(path.ToStdWstring());
-            const ProgressBarDialog::Reporter report = dialog.reporter();
-            const bool started = device->upgradeFirmware(
-                file,
+    if (!device) return;
+    // The dialog is there before the upgrade starts, for its first reports;
+    // it is shown once the device has taken the upgrade.
+    auto* dialog = new ProgressBarDialog(this, L"Обновление прошивки, подождите...");
+    const ProgressBarDialog::Reporter report = dialog->reporter();
+    const std::wstring file = path.ToStdWstring();
+    runJob<bool>(
+        page_jobs::Wanted(),
+        [device, file, report, force](const page_jobs::Wanted&) {
+            return device->upgradeFirmware(
+                base::readFile(file),
                 [report](boost::shared_ptr<device::DeviceBase> from, int percent) { report(from, percent); },
                 force);
-            if (!started) return;  // nothing was queued: no message
-            dialog.CentreOnParent(wxBOTH);
-            const int answer = ui::showModal(dialog);
-            const std::vector<ProgressBarDialog::Device> failed = dialog.failedDevices();
+        },
+        [this, dialog, path](page_jobs::Outcome<bool> outcome) {
+            if (outcome.error) {
+                dialog->Destroy();
+                try {
+                    std::rethrow_exception(outcome.error);
+                } catch (const exception::ExternalError& e) {
+                    // A code word alone tells the operator nothing: its text
+                    // and the details go together.
+                    if (e.getDetails().empty())
+                        LOG_ERROR(L"%1%", e.getNotification());
+                    else
+                        LOG_ERROR(L"%1%\n%2%", e.getNotification(), e.getDetails());
+                    if (!m_debugMode) return;
+                    const wchar_t* question =
+                        e.getNotification() == L"wrongPower"
+                            ? L"Подключите 220 и зарядите батарею! Обновить принудительно?"
+                            : L"Попробовать обновить принудительно?";
+                    if (ui::askYesNo(question, L"Внимание!", wxICON_EXCLAMATION, this))
+                        upgradeFirmwareFrom(path, true);
+                } catch (...) {
+                    page_jobs::reportFailure(std::current_exception());
+                }
+                return;
+            }
+            if (!*outcome.value) {  // nothing was queued: no message
+                dialog->Destroy();
+                return;
+            }
+            dialog->CentreOnParent(wxBOTH);
+            const int answer = ui::showModal(*dialog);
+            const std::vector<ProgressBarDialog::Device> failed = dialog->failedDevices();
+            dialog->Destroy();
             if (answer == wxID_OK && failed.empty()) {
                 LOG_NOTICE(L"Прошивка успешно отправлена на прибор, ожидайте окончание процесса обновления.");
-                m_close();
+                if (m_close) m_close();
             }
             if (!failed.empty()) {
                 std::vector<std::wstring> titles;
@@ -498,22 +630,7 @@ void PropertyDevicePanel::upgradeFirmwareFrom(const wxString& path) {
                 LOG_ERROR(L"Произошла ошибка при обновлении прошивки в устройствах: %1%",
                           rules::failedDeviceList(titles));
             }
-            return;
-        } catch (const exception::ExternalError& e) {
-            // A code word alone tells the operator nothing: its text and the
-            // details go together.
-            if (e.getDetails().empty())
-                LOG_ERROR(L"%1%", e.getNotification());
-            else
-                LOG_ERROR(L"%1%\n%2%", e.getNotification(), e.getDetails());
-            if (!m_debugMode) return;
-            const wchar_t* question = e.getNotification() == L"wrongPower"
-                                          ? L"Подключите 220 и зарядите батарею! Обновить принудительно?"
-                                          : L"Попробовать обновить принудительно?";
-            if (!ui::askYesNo(question, L"Внимание!", wxICON_EXCLAMATION, this)) return;
-            force = true;
-        }
-    }
+        });
 }
 
 // ---- Apply and Cancel ---------------------------------------------------------------------------
@@ -521,6 +638,9 @@ void PropertyDevicePanel::upgradeFirmwareFrom(const wxString& path) {
 void PropertyDevicePanel::applyOnButtonClick(wxCommandEvent&) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::applyOnButtonClick");
+    // One Apply at a time: its button is off while it runs, a stray click
+    // (a mnemonic) does nothing.
+    if (m_applying) return;
     if (!isOnlineDevices()) return;
     if (!m_close || !m_afterApply) {
         LOG_WARN(L"Internal error. callback doesn't set");
@@ -535,43 +655,117 @@ void PropertyDevicePanel::applyOnButtonClick(wxCommandEvent&) {
     // A typed number that is none stops Apply before anything is read or
     // written; the edit stays pending for the operator to mend.
     if (!pageNumbersTaken()) return;
-    bool result = true;
-    bool closeAfterwards = false;
     switch (m_currentPage) {
         case pages::kCommon:
-            result = applyCommonPage(closeAfterwards);
+            applyCommonPage();
             break;
         case pages::kAudioMemory:
-            if (m_audioControl && m_audioControl->hasChanges()) result = writeAudioMemory();
+            if (m_audioControl && m_audioControl->hasChanges())
+                writeAudioMemory();
+            else
+                startApply([](const page_jobs::Wanted&) { return Applied(); });
             break;
         case pages::kNetwork:
-            closeAfterwards = applyNetworkPage();
+            startApply([device = m_device, choice = networkChoice()](const page_jobs::Wanted&) {
+                Applied applied;
+                applied.closeAfterwards = page_writes::writeNetwork(*device, choice);
+                return applied;
+            });
             break;
         case pages::kZarno:
-            closeAfterwards = applyZarnoPage();
+            startApply([device = m_device, choice = zarnoChoice()](const page_jobs::Wanted&) {
+                Applied applied;
+                applied.closeAfterwards = page_writes::writeZarno(*device, choice);
+                return applied;
+            });
             break;
         case pages::kSource:
-            closeAfterwards = applySourcePage();
+            startApply([speaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device),
+                        choice = sourceChoice()](const page_jobs::Wanted&) {
+                Applied applied;
+                // Other devices write nothing.
+                if (speaker) applied.closeAfterwards = page_writes::writeSources(*speaker, choice);
+                return applied;
+            });
             break;
         case pages::kLineControl:
-            result = applyLineControlPage();
+            applyLineControlPage();
             break;
-        case pages::kZones: {
-            const std::optional<bool> zones = applyZonePage();
-            if (!zones) return;
-            result = *zones;
+        case pages::kZones:
+            // False: Apply ends at once, writing nothing and saying nothing more.
+            applyZonePage();
             break;
-        }
         default:
+            startApply([](const page_jobs::Wanted&) { return Applied(); });
             break;
     }
-    if (result) {
-        LOG_NOTICE(L"Выполнение операции завершено");
-        enableEditButtons(false);
-    } else {
-        updateData();
+}
+
+void PropertyDevicePanel::finishApply(const DevicePtr& device, int page,
+                                      const page_jobs::Outcome<Applied>& outcome) {
+    FRM_ASSERT_GUI_THREAD();
+    m_applying = false;
+    setPageState(wxEmptyString);
+    // Another device or page by now: what the write did is told, the rest
+    // belongs to the page it was made on.
+    const bool here = m_device == device && m_currentPage == page;
+    if (here) {
+        const auto shown = m_pages.find(page);
+        if (shown != m_pages.end() && !m_reading) shown->second.window->Enable();
     }
-    if (closeAfterwards) m_close();
+    // A rename is done by the time the write begins: the title line and the
+    // zone view follow it however the write ends.
+    if (device && staticDeviceName->GetLabel() != device->getTitle() && m_device == device) {
+        staticDeviceName->SetLabel(device->getTitle());
+        panelButtons->Layout();
+        if (m_afterApply) m_afterApply();
+    }
+    if (outcome.error) {
+        // The edits stay pending for another try.
+        if (here) enableEditButtons(true);
+        page_jobs::reportFailure(outcome.error);
+        return;
+    }
+    const Applied& applied = *outcome.value;
+    if (applied.unconfirmed) {
+        // A fire console that becomes a broadcast console loses the zones that
+        // launch messages: only when the operator agrees.
+        const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(device);
+        if (here && console &&
+            ui::messageBox(
+                L"При переключении на консоль вещания будут удалены зоны с запуском сообщений, продолжить?",
+                kNoMessageCaption, wxOK | wxCANCEL, this) == wxID_OK) {
+            startApply([collection = m_collection, console,
+                        config = *applied.unconfirmed](const page_jobs::Wanted&) {
+                Applied confirmed;
+                confirmed.result = collection->setTovikConfig(console, config, true);
+                return confirmed;
+            });
+            return;
+        }
+        // Cancel: nothing written, the page read again, the edit kept.
+        if (here) reloadPage(true);
+        return;
+    }
+    if (!applied.refusal.empty()) {
+        const std::wstring& code = applied.refusal;
+        if (code == L"partialIntersection")
+            LOG_NOTICE(
+                L"Частичное пересечение орвелов в зонах для запуска сообщений недопускается.\n"
+                L"Также в зонах должны быть разные сообщения для запуска.");
+        else if (code == L"internalPlaying")
+            LOG_NOTICE(L"Запрещено редактирование во время тревожного вещания на орвелах");
+        else
+            LOG_NOTICE(L"Зона не записана: %1%", wxGetTranslation(code).ToStdWstring());
+    }
+    if (applied.result) {
+        LOG_NOTICE(L"Выполнение операции завершено");
+        if (here) enableEditButtons(false);
+    } else if (here) {
+        // The buttons stay as they were: the edit may be tried again.
+        reloadPage(true);
+    }
+    if (applied.closeAfterwards && m_device == device && m_close) m_close();
 }
 
 bool PropertyDevicePanel::pageNumbersTaken() {
@@ -599,145 +793,183 @@ bool PropertyDevicePanel::pageNumbersTaken() {
     return field == nullptr || takeNumber(*field, name).has_value();
 }
 
-bool PropertyDevicePanel::applyCommonPage(bool& closeAfterwards) {
+void PropertyDevicePanel::applyCommonPage() {
     const std::wstring name = textName->GetValue().ToStdWstring();
-    if (m_device && name != m_device->getTitle()) {
-        LOG_INFO(L"rename device, old name '%1%', new name '%2%'", m_device->getTitle(), name);
-        m_device->setTitle(name);
-        staticDeviceName->SetLabel(m_device->getTitle());
-        panelButtons->Layout();
-        m_afterApply();
-    }
+    const bool rename = m_device && name != m_device->getTitle();
+    if (rename) LOG_INFO(L"rename device, old name '%1%', new name '%2%'", m_device->getTitle(), name);
     if (const auto speaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device)) {
-        device::OrvelConfig config = speaker->getConfig(true);
-        config.linesJoined = choiceLineMode->GetSelection() == 1;
-        config.lineTest = checkBoxLineControl->GetValue();
-        closeAfterwards = speaker->setConfig(config);
-        return true;
+        page_writes::LineChoice choice;
+        choice.linesJoined = choiceLineMode->GetSelection() == 1;
+        choice.lineTest = checkBoxLineControl->GetValue();
+        startApply([speaker, rename, name, choice](const page_jobs::Wanted&) {
+            if (rename) speaker->setTitle(name);
+            Applied applied;
+            applied.closeAfterwards = page_writes::writeLines(*speaker, choice);
+            return applied;
+        });
+        return;
     }
     const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);
-    if (!console) return true;
-    device::TovikConfig config = console->getConfig(false);
-    config.gong = checkBoxGong->GetValue();
-    config.gongId = chosenIdOr(*comboBoxGong, config.gongId);
-    config.beeper = checkBoxKeySound->GetValue();
-    config.singlePower = checkBoxSinglePowerSource->GetValue();
-    config.gochsArm = checkBoxAnalogInput->GetValue();
-    config.faultAlarm = checkBoxFaultSound->GetValue();
-    config.ledScBlink = checkBoxZoneIndication->GetValue();
-    config.ainEnabled = choiceTovikType->GetSelection() != 0;
-    config.priority = static_cast<std::uint32_t>(spinTovikPriority->read().value);
-    config.powerIn1 = static_cast<std::uint32_t>(std::max(choicePower1->GetSelection(), 0));
-    config.powerIn2 = static_cast<std::uint32_t>(std::max(choicePower2->GetSelection(), 0));
+    if (!console) {
+        startApply([device = m_device, rename, name](const page_jobs::Wanted&) {
+            if (rename) device->setTitle(name);
+            return Applied();
+        });
+        return;
+    }
     debug::throwIfFalse(static_cast<bool>(m_collection), "frm::PropertyDevicePanel::applyOnButtonClick");
-    if (m_collection->setTovikConfig(console, config, false)) return true;
-    // A fire console that becomes a broadcast console loses the zones that
-    // launch messages: only when the operator agrees.
-    if (ui::messageBox(
-            L"При переключении на консоль вещания будут удалены зоны с запуском сообщений, продолжить?",
-            kNoMessageCaption, wxOK | wxCANCEL, this) != wxID_OK)
-        return false;
-    return m_collection->setTovikConfig(console, config, true);
+    page_writes::ConsoleChoice choice;
+    choice.gong = checkBoxGong->GetValue();
+    choice.gongId = chosenIdIfAny(*comboBoxGong);
+    choice.beeper = checkBoxKeySound->GetValue();
+    choice.singlePower = checkBoxSinglePowerSource->GetValue();
+    choice.gochsArm = checkBoxAnalogInput->GetValue();
+    choice.faultAlarm = checkBoxFaultSound->GetValue();
+    choice.ledScBlink = checkBoxZoneIndication->GetValue();
+    choice.fire = choiceTovikType->GetSelection() != 0;
+    choice.priority = static_cast<std::uint32_t>(spinTovikPriority->read().value);
+    choice.powerIn1 = static_cast<std::uint32_t>(std::max(choicePower1->GetSelection(), 0));
+    choice.powerIn2 = static_cast<std::uint32_t>(std::max(choicePower2->GetSelection(), 0));
+    startApply([collection = m_collection, console, rename, name, choice](const page_jobs::Wanted&) {
+        if (rename) console->setTitle(name);
+        Applied applied;
+        const device::TovikConfig config = page_writes::consoleConfig(*console, choice);
+        if (!collection->setTovikConfig(console, config, false)) applied.unconfirmed = config;
+        return applied;
+    });
 }
 
-bool PropertyDevicePanel::applyNetworkPage() {
-    device::ConfigCommon config = m_device->readConfig(true);
-    config.multicastIp = narrow(textMulticastIp->GetValue());
-    config.srvAllowedIP = checkBoxAllowIp->GetValue() ? narrow(textAllowIp->GetValue()) : "0.0.0.0";
-    config.srvPort = static_cast<std::uint16_t>(spinBasePort->read().value);
-    config.dhcp = checkBoxDhcp->GetValue();
-    config.ip = narrow(textIp->GetValue());
-    config.mask = narrow(textMask->GetValue());
-    config.gw = narrow(textGateway->GetValue());
-    // The device's flag says "no redundancy".
-    config.switchMode = !checkBoxLanRedundancy->GetValue();
-    config.igmpReport = checkBoxIgmp->GetValue() ? 60 : 0;
-    return m_device->writeConfig(config);
+page_writes::NetworkChoice PropertyDevicePanel::networkChoice() const {
+    page_writes::NetworkChoice choice;
+    choice.multicastIp = narrow(textMulticastIp->GetValue());
+    if (checkBoxAllowIp->GetValue()) choice.allowedIp = narrow(textAllowIp->GetValue());
+    choice.port = static_cast<std::uint16_t>(spinBasePort->read().value);
+    choice.dhcp = checkBoxDhcp->GetValue();
+    choice.ip = narrow(textIp->GetValue());
+    choice.mask = narrow(textMask->GetValue());
+    choice.gateway = narrow(textGateway->GetValue());
+    choice.lanRedundancy = checkBoxLanRedundancy->GetValue();
+    choice.igmp = checkBoxIgmp->GetValue();
+    return choice;
 }
 
-bool PropertyDevicePanel::applyZarnoPage() {
-    device::ConfigCommon config = m_device->readConfig(true);
-    config.zarnoAddr = static_cast<std::uint8_t>(spinZarnoAddress->read().value);
-    config.zarnoRelay = checkBoxRelayEvents->GetValue();
-    config.zarnoTest = checkBoxIsTestZarno->GetValue();
-    config.zarnoReserve = checkBoxLineRedundancy->GetValue();
-    return m_device->writeConfig(config);
+page_writes::ZarnoChoice PropertyDevicePanel::zarnoChoice() const {
+    page_writes::ZarnoChoice choice;
+    choice.address = static_cast<std::uint8_t>(spinZarnoAddress->read().value);
+    choice.relayEvents = checkBoxRelayEvents->GetValue();
+    choice.interfaceErrors = checkBoxIsTestZarno->GetValue();
+    choice.lineRedundancy = checkBoxLineRedundancy->GetValue();
+    return choice;
 }
 
-bool PropertyDevicePanel::applySourcePage() {
-    const auto speaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device);
-    if (!speaker) return false;
-    device::OrvelConfig config = speaker->getConfig(false);
-    config.multicastListen = checkBoxStreamFromOthers->GetValue();
-    config.multicastAin1 = checkBoxForwardInput1->GetValue();
-    config.multicastAin2 = checkBoxForwardInput2->GetValue();
-    config.ainFilter = checkBoxAnalogFilter->GetValue();
-    config.priVoiceAlert = entryPriority(*choiceZarnoMessagesPriority);
-    config.priAin2 = entryPriority(*choiceAnalogInput2Priority);
-    config.priAin1 = entryPriority(*choiceAnalogInput1Priority);
-    config.priStreamMCast = entryPriority(*choiceAnalogMulticastPriority);
-    config.priZoneInput = entryPriority(*choiceAnalogConsolePriority);
-    config.priStream = entryPriority(*choiceAlarmStreamPriority);
-    config.scenarioIdAin2 = chosenIdOr(*choiceAnalogInput2Function, config.scenarioIdAin2);
-    config.scenarioIdAin1 = chosenIdOr(*choiceAnalogInput1Function, config.scenarioIdAin1);
-    config.ain2Arm = checkBoxLineIntegrity->GetValue();
-    return speaker->setConfig(config);
+page_writes::SourceChoice PropertyDevicePanel::sourceChoice() const {
+    page_writes::SourceChoice choice;
+    choice.streamFromOthers = checkBoxStreamFromOthers->GetValue();
+    choice.forwardInput1 = checkBoxForwardInput1->GetValue();
+    choice.forwardInput2 = checkBoxForwardInput2->GetValue();
+    choice.analogFilter = checkBoxAnalogFilter->GetValue();
+    choice.zarnoMessages = entryPriority(*choiceZarnoMessagesPriority);
+    choice.analogInput2 = entryPriority(*choiceAnalogInput2Priority);
+    choice.analogInput1 = entryPriority(*choiceAnalogInput1Priority);
+    choice.multicast = entryPriority(*choiceAnalogMulticastPriority);
+    choice.console = entryPriority(*choiceAnalogConsolePriority);
+    choice.alarmStream = entryPriority(*choiceAlarmStreamPriority);
+    choice.scenarioInput2 = chosenIdIfAny(*choiceAnalogInput2Function);
+    choice.scenarioInput1 = chosenIdIfAny(*choiceAnalogInput1Function);
+    choice.lineIntegrity = checkBoxLineIntegrity->GetValue();
+    return choice;
 }
 
-bool PropertyDevicePanel::writeAudioMemory() {
+void PropertyDevicePanel::writeAudioMemory() {
     LOG_TRACE2(L"%1%", L"frm::PropertyDevicePanel::writeAudioMemory");
     debug::throwIfFalse(static_cast<bool>(m_audioControl), "frm::PropertyDevicePanel::writeAudioMemory");
-    ProgressBarDialog dialog(this, L"Прошивка аудио данных...");
+    // The dialog is there before the write starts, for its first reports;
+    // it is shown once the device's memory has taken the write.
+    auto* dialog = new ProgressBarDialog(this, L"Прошивка аудио данных...");
     // The write's reports come from its worker; one that comes after the
     // dialog has closed is only logged.
     const auto dialogExists = std::make_shared<std::atomic<bool>>(true);
-    struct Closed {
-        std::atomic<bool>& flag;
-        ~Closed() { flag = false; }
-    } closed{*dialogExists};
-
-    boost::shared_ptr<device::memory::IAudioControl> control = m_device->getAudioControl(false, true);
-    if (!control) control = m_audioControl;
-    const ProgressBarDialog::Reporter report = dialog.reporter();
+    const ProgressBarDialog::Reporter report = dialog->reporter();
     const DevicePtr device = m_device;
-    control->writeChanges([dialogExists, report, device](int percent) {
-        if (dialogExists->load())
-            report(device, percent);
-        else
-            LOG_IMPOR(L"Progress bar doesn't exist! percent=%1%", percent);
-    });
-    dialog.CentreOnParent(wxBOTH);
-    const int answer = ui::showModal(dialog);
-    if (answer == wxID_OK && dialog.failedDevices().empty()) {
-        // Every fragment now lies on the device: none has a file of its own.
-        m_fragmentTexts.assign(control->getFragments().size(), std::wstring());
-        updateData();
-        return true;
-    }
-    LOG_ERROR(L"Произошла ошибка при обновлении аудио данных");
-    return false;
+    const boost::shared_ptr<device::memory::IAudioControl> held = m_audioControl;
+    m_applying = true;
+    panelAudioMemory->Disable();
+    enableEditButtons(false);
+    setPageState(L"Запись…");
+    using Control = boost::shared_ptr<device::memory::IAudioControl>;
+    runJob<Control>(
+        page_jobs::Wanted(),
+        [device, held, dialogExists, report](const page_jobs::Wanted&) {
+            Control control = device->getAudioControl(false, true);
+            if (!control) control = held;
+            control->writeChanges([dialogExists, report, device](int percent) {
+                if (dialogExists->load())
+                    report(device, percent);
+                else
+                    LOG_IMPOR(L"Progress bar doesn't exist! percent=%1%", percent);
+            });
+            return control;
+        },
+        [this, dialog, dialogExists, device](page_jobs::Outcome<Control> outcome) {
+            const int page = pages::kAudioMemory;
+            page_jobs::Outcome<Applied> applied;
+            applied.error = outcome.error;
+            if (!outcome.error) {
+                dialog->CentreOnParent(wxBOTH);
+                const int answer = ui::showModal(*dialog);
+                applied.value.emplace();
+                if (answer == wxID_OK && dialog->failedDevices().empty()) {
+                    // Every fragment now lies on the device: none has a file
+                    // of its own. The page is read anew below.
+                    if (m_device == device)
+                        m_fragmentTexts.assign((*outcome.value)->getFragments().size(), std::wstring());
+                } else {
+                    LOG_ERROR(L"Произошла ошибка при обновлении аудио данных");
+                    applied.value->result = false;
+                }
+            }
+            *dialogExists = false;
+            dialog->Destroy();
+            if (applied.value && applied.value->result && m_device == device && m_currentPage == page) {
+                // Reloaded as after a successful write; then told as done.
+                finishApply(device, page, applied);
+                reloadPage();
+                return;
+            }
+            finishApply(device, page, applied);
+        });
 }
 
 void PropertyDevicePanel::cancelOnButtonClick(wxCommandEvent&) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::cancelOnButtonClick");
+    if (m_applying) return;
     if (!pageRead(m_currentPage)) {
         enableEditButtons(false);
         return;
     }
     // The edits are thrown away; the page's reload enables the buttons again
-    // only for audio-memory edits still pending.
+    // only for audio-memory edits still pending. The worker reverts the
+    // memory before it reads the page again.
     enableEditButtons(false);
-    updateData();
-    if (m_device && m_audioControl) {
-        wxCommandEvent revert;
-        revertChanges(revert);
-    }
+    if (m_device && m_audioControl) revertAudioMemory(false);
+    reloadPage();
     const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);
-    if (console && console->isPasskeyListening()) {
-        console->finishPasskeyListening();
-        refreshPasskeys();
-    }
+    if (!console) return;
+    runJob<bool>(
+        page_jobs::Wanted(),
+        [console](const page_jobs::Wanted&) {
+            if (!console->isPasskeyListening()) return false;
+            console->finishPasskeyListening();
+            return true;
+        },
+        [this, console](page_jobs::Outcome<bool> outcome) {
+            if (outcome.error) {
+                page_jobs::reportFailure(outcome.error);
+                return;
+            }
+            if (*outcome.value && m_device == console) refreshPasskeys();
+        });
 }
 
 }  // namespace frm

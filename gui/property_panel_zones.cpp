@@ -3,8 +3,10 @@
 // console zones to loudspeakers that the device collection keeps, their
 // repair, and the apply of one zone's binding.
 //
-// Threads: the GUI thread only; the device reads block it as every page's
-// fill does. The colours and rows come from zone_page (no window).
+// Threads: the GUI thread, but for the exchanges with the devices and the
+// collection's checks: the pages' reads (page_reads) and the bindings
+// (page_writes) run on the panel's worker, and the GUI thread shows what
+// they found. The colours and rows come from zone_page (no window).
 
 #include <wx/tglbtn.h>
 
@@ -65,33 +67,7 @@ void clearRows(wxWindow* list, wxWindow* sample) {
         if (row != sample) row->Destroy();
 }
 
-/// A loudspeaker's audio memory, or none when it cannot be read (logged).
-boost::shared_ptr<device::memory::IAudioControl> memoryOf(
-    const boost::shared_ptr<device::OrvelInfo>& loudspeaker) {
-    try {
-        return loudspeaker->getAudioControl(false, true);
-    } catch (const exception::Base& e) {
-        LOG_INFO(L"The audio memory of device id=%1% is not read: %2%", loudspeaker->getId(),
-                 base::toWide(e.what()));
-        return boost::shared_ptr<device::memory::IAudioControl>();
-    }
-}
-
 wxFont rowFont() { return wxFont(11, wxFONTFAMILY_TELETYPE, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL); }
-
-std::wstring translated(const std::wstring& codeWord) { return wxGetTranslation(codeWord).ToStdWstring(); }
-
-/// The integrity check over every online device; empty when a device could
-/// not be read (logged): one silent loudspeaker must not close the pages of
-/// every console, which the main window refills on its periodic refresh.
-device::DeviceCollection::BrokenZonesReport brokenBindings(device::DeviceCollection& collection) {
-    try {
-        return collection.searchForDevicesWithBrokenTranslationZones();
-    } catch (const exception::Base& e) {
-        LOG_INFO(L"The zone bindings are not checked: %1%", base::toWide(e.what()));
-        return device::DeviceCollection::BrokenZonesReport();
-    }
-}
 
 }  // namespace
 
@@ -120,9 +96,41 @@ void PropertyDevicePanel::useRowFont(wxControl* control, const wxFont& given) {
 
 // ---- "Зоны трансляции" ------------------------------------------------------------------------
 
+void PropertyDevicePanel::takeCurrentZone() {
+    for (wxSizerItem* item : sizerZoneButtons->GetChildren()) {
+        auto* button = dynamic_cast<wxToggleButton*>(item->GetWindow());
+        debug::throwIfFalse(button != nullptr, "frm::PropertyDevicePanel::fillZoneTargets");
+        if (button->GetValue()) m_currentZone = std::stoi(button->GetLabel().ToStdWstring());
+    }
+}
+
 void PropertyDevicePanel::fillZoneTargets() {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%", L"frm::PropertyDevicePanel::fillZoneTargets");
+    const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);
+    takeCurrentZone();
+    if (!console) {
+        endFill(property_pages::kZones, nullptr, [this] {
+            showZoneTargets(page_reads::ZonePage());
+            return true;
+        });
+        return;
+    }
+    readPage<page_reads::ZonePage>(
+        [console, collection = m_collection, zone = m_currentZone,
+         debugMode = m_debugMode](const page_jobs::Wanted& wanted) {
+            return page_reads::readZonePage(console, *collection, zone, debugMode, wanted);
+        },
+        [this](const page_reads::ZonePage& page) {
+            // The ticks of a zone the operator began to edit meanwhile stay.
+            if (buttonApply->IsEnabled() && pageRead(property_pages::kZones)) return true;
+            showZoneTargets(page);
+            return true;
+        });
+}
+
+void PropertyDevicePanel::showZoneTargets(const page_reads::ZonePage& read) {
+    FRM_ASSERT_GUI_THREAD();
     GuiFreezer freeze(panelZones);
     // The check boxes of the last fill are kept and given the new rows'
     // texts, marks and loudspeakers: a console's page with a thousand rows
@@ -151,36 +159,20 @@ void PropertyDevicePanel::fillZoneTargets() {
     buttonFixZoneIntegrity->Hide();
 
     std::size_t used = 0;
-    if (const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device)) {
-        const device::TovikInfo::State state = console->getState();
-        const device::DeviceCollection::BrokenZonesReport report = brokenBindings(*m_collection);
-        const device::ConsoleZoneMap zones = console->getZones();
-        const auto entry = report.find(m_device);
-        const zone_page::BrokenZones* broken = entry == report.end() ? nullptr : &entry->second;
-
-        const zone_page::ZoneMasks masks{state.boundZones, state.connectedZones, state.activatedZones};
+    if (boost::dynamic_pointer_cast<device::TovikInfo>(m_device)) {
+        const zone_page::BrokenZones* broken = read.broken ? &read.brokenZones : nullptr;
         for (wxSizerItem* item : sizerZoneButtons->GetChildren()) {
             auto* button = dynamic_cast<wxToggleButton*>(item->GetWindow());
             debug::throwIfFalse(button != nullptr, "frm::PropertyDevicePanel::fillZoneTargets");
             const int number = std::stoi(button->GetLabel().ToStdWstring());
-            button->SetBackgroundColour(zoneColour(zone_page::zoneTone(number, masks, broken, zones)));
+            button->SetBackgroundColour(
+                zoneColour(zone_page::zoneTone(number, read.masks, broken, read.zones)));
             button->Refresh();
-            if (button->GetValue()) m_currentZone = number;
         }
+        if (!read.zone.addresses.empty()) buttonRemoveZone->Enable();
 
-        const device::ConsoleZone zone = zone_page::zoneRecord(zones, m_currentZone);
-        if (!zone.addresses.empty()) buttonRemoveZone->Enable();
-
-        const std::vector<boost::shared_ptr<device::OrvelInfo>> loudspeakers = m_collection->getOrvels(false);
-        std::vector<zone_page::Loudspeaker> facts;
-        for (const auto& loudspeaker : loudspeakers)
-            facts.push_back({loudspeaker->getHardwareAddress().getLow(), loudspeaker->getVersionIndex(),
-                             loudspeaker->isOnlineAndAnswered(), loudspeaker->getTitle(),
-                             base::toWide(loudspeaker->getHardwareAddress().toCharArray())});
         bool listed = false;
-        boost::shared_ptr<device::memory::IAudioControl> messages;
-        for (const zone_page::TargetRow& row : zone_page::targetRows(
-                 facts, zone, zone_page::brokenTargets(broken, m_currentZone), m_debugMode)) {
+        for (const zone_page::TargetRow& row : read.rows) {
             const wxString label = wxControl::EscapeMnemonics(row.label);
             wxCheckBox* box = used < boxes.size() ? boxes[used] : nullptr;
             ++used;
@@ -200,23 +192,19 @@ void PropertyDevicePanel::fillZoneTargets() {
                 box->SetClientObject(nullptr);
                 continue;
             }
-            const boost::shared_ptr<device::OrvelInfo>& loudspeaker = loudspeakers[*row.loudspeaker];
-            box->SetClientObject(new TranslationZoneData(loudspeaker));
+            box->SetClientObject(new TranslationZoneData(read.loudspeakers[*row.loudspeaker]));
             listed = true;
-            // The messages offered are those of the first listed loudspeaker
-            // that answers and whose memory can be read.
-            if (!messages && loudspeaker->isOnlineAndAnswered()) messages = memoryOf(loudspeaker);
         }
 
-        offerZoneMessages(messages);
-        if (zone.scenario == -1) {
+        offerZoneMessages(read.messages ? &*read.messages : nullptr);
+        if (read.zone.scenario == -1) {
             comboBoxZoneMode->SetSelection(0);
-        } else if (messages && zone.scenario < static_cast<int>(comboBoxZoneMode->GetCount())) {
-            comboBoxZoneMode->SetSelection(zone.scenario);
+        } else if (read.messages && read.zone.scenario < static_cast<int>(comboBoxZoneMode->GetCount())) {
+            comboBoxZoneMode->SetSelection(read.zone.scenario);
         } else {
             comboBoxZoneMode->SetSelection(wxNOT_FOUND);
         }
-        comboBoxZoneMode->Enable(console->getConfig(false).purpose() == 1);
+        comboBoxZoneMode->Enable(read.purpose == 1);
         if (!listed) {
             auto* none =
                 new wxStaticText(scrolledZoneTargets, wxID_ANY, L"Нет совместимого устройства в сети");
@@ -231,12 +219,12 @@ void PropertyDevicePanel::fillZoneTargets() {
     panelZones->Layout();
 }
 
-void PropertyDevicePanel::offerZoneMessages(const boost::shared_ptr<device::memory::IAudioControl>& memory) {
+void PropertyDevicePanel::offerZoneMessages(const std::vector<device::memory::ScenarioInfo>* scenarios) {
     FRM_ASSERT_GUI_THREAD();
     comboBoxZoneMode->Clear();
     comboBoxZoneMode->Append(kMicrophone);
-    if (!memory) return;
-    for (const device::memory::ScenarioInfo& scenario : memory->getScenarios())
+    if (scenarios == nullptr) return;
+    for (const device::memory::ScenarioInfo& scenario : *scenarios)
         comboBoxZoneMode->Append(std::to_wstring(scenario.number) + L" - " + scenario.title);
 }
 
@@ -248,7 +236,8 @@ void PropertyDevicePanel::toggleZoneButton(wxCommandEvent& event) {
         if (auto* button = dynamic_cast<wxToggleButton*>(item->GetWindow()))
             button->SetValue(button == event.GetEventObject());
     enableEditButtons(false);
-    fillZoneTargets();
+    // Another zone: a read of the one before shows nothing.
+    reloadPage();
 }
 
 void PropertyDevicePanel::selectOrvelInZoneOnCheckBox(wxCommandEvent& event) {
@@ -276,28 +265,29 @@ void PropertyDevicePanel::selectOrvelInZoneOnCheckBox(wxCommandEvent& event) {
                             "frm::PropertyDevicePanel::selectOrvelInZoneOnCheckBox");
         ticked.push_back(loudspeaker);
     }
-    boost::shared_ptr<device::memory::IAudioControl> first;
-    std::string stamp;
-    bool same = !ticked.empty();
-    for (std::size_t n = 0; n < ticked.size() && same; ++n) {
-        const auto memory = memoryOf(ticked[n]);
-        if (!memory) {
-            same = false;
-        } else if (n == 0) {
-            first = memory;
-            stamp = memory->makeMemoryStamp();
-        } else {
-            same = memory->makeMemoryStamp() == stamp;
-        }
-    }
-    if (same) {
-        offerZoneMessages(first);
-        comboBoxZoneMode->SetSelection(0);
-    } else if (ticked.size() >= 2) {
-        staticZoneNote->Show();
-    }
-    scrolledZoneTargets->Layout();
-    panelZones->Layout();
+    // The memories are read on the worker; the choice follows the ticks as
+    // they stand when the answers come.
+    const DevicePtr device = m_device;
+    const std::uint64_t ticket = m_shown->load();
+    const std::size_t count = ticked.size();
+    runJob<page_reads::TickedMemories>(
+        wantedFor(ticket),
+        [ticked](const page_jobs::Wanted& wanted) { return page_reads::compareMemories(ticked, wanted); },
+        [this, device, ticket, count](page_jobs::Outcome<page_reads::TickedMemories> outcome) {
+            if (m_device != device || m_shown->load() != ticket) return;
+            if (outcome.error) {
+                page_jobs::reportFailure(outcome.error);
+                return;
+            }
+            if (outcome.value->same) {
+                offerZoneMessages(&outcome.value->scenarios);
+                comboBoxZoneMode->SetSelection(0);
+            } else if (count >= 2) {
+                staticZoneNote->Show();
+            }
+            scrolledZoneTargets->Layout();
+            panelZones->Layout();
+        });
 }
 
 void PropertyDevicePanel::removeZoneOnButtonClick(wxCommandEvent&) {
@@ -307,9 +297,24 @@ void PropertyDevicePanel::removeZoneOnButtonClick(wxCommandEvent&) {
     buttonRemoveZone->Disable();
     const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);
     debug::throwIfFalse(static_cast<bool>(console), "frm::PropertyDevicePanel::removeZoneOnButtonClick");
-    int zone = m_currentZone;  // the collection may change its argument
-    m_collection->unbindDevices(console, zone);
-    updateData();
+    runZoneEdit([collection = m_collection, console, zone = m_currentZone] {
+        int number = zone;  // the collection may change its argument
+        collection->unbindDevices(console, number);
+    });
+}
+
+void PropertyDevicePanel::runZoneEdit(const std::function<void()>& edit) {
+    const DevicePtr device = m_device;
+    runJob<page_jobs::Done>(
+        page_jobs::Wanted(),
+        [edit](const page_jobs::Wanted&) {
+            edit();
+            return page_jobs::Done();
+        },
+        [this, device](const page_jobs::Outcome<page_jobs::Done>& outcome) {
+            page_jobs::reportFailure(outcome.error);
+            if (m_device == device) reloadPage();
+        });
 }
 
 void PropertyDevicePanel::resetZonesOnButtonClick(wxCommandEvent&) {
@@ -319,40 +324,59 @@ void PropertyDevicePanel::resetZonesOnButtonClick(wxCommandEvent&) {
     buttonResetZones->Disable();
     const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);
     debug::throwIfFalse(static_cast<bool>(console), "frm::PropertyDevicePanel::resetZonesOnButtonClick");
-    for (const auto& entry : console->getZones()) {
-        int zone = entry.first;
-        m_collection->unbindDevices(console, zone);
-    }
-    updateData();
+    runZoneEdit([collection = m_collection, console] {
+        for (const auto& entry : console->getZones()) {
+            int zone = entry.first;
+            collection->unbindDevices(console, zone);
+        }
+    });
 }
 
 void PropertyDevicePanel::fixZoneIntegrityOnButtonClick(wxCommandEvent& event) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::fixZoneIntegrityOnButtonClick");
-    auto* button = dynamic_cast<wxWindow*>(event.GetEventObject());
-    bool nothingLeft = false;
-    try {
-        m_collection->fixIntegrity(m_device);
-    } catch (const exception::UserResponse& e) {
-        // Someone repaired the bindings meanwhile.
-        if (e.getNotification() != L"none") throw;
-        nothingLeft = true;
-    }
-    LOG_NOTICE(L"Выполнение операции завершено");
-    if (button == nullptr) return;
-    if (nothingLeft) {
-        button->Hide();
-        button->GetParent()->Layout();
-    } else {
-        button->Disable();
-    }
+    // One of the page's two repair buttons; the completion takes it by
+    // pointer (it lives as long as the panel), never by a tracking reference,
+    // which the worker must not copy.
+    wxWindow* const source = dynamic_cast<wxWindow*>(event.GetEventObject());
+    wxWindow* const button =
+        source == buttonFixZoneIntegrity || source == buttonFixLinkIntegrity ? source : nullptr;
+    if (button) button->Disable();
+    runJob<bool>(
+        page_jobs::Wanted(),
+        [collection = m_collection, device = m_device](const page_jobs::Wanted&) {
+            try {
+                collection->fixIntegrity(device);
+            } catch (const exception::UserResponse& e) {
+                // Someone repaired the bindings meanwhile.
+                if (e.getNotification() != L"none") throw;
+                return true;
+            }
+            return false;
+        },
+        [button](page_jobs::Outcome<bool> outcome) {
+            if (outcome.error) {
+                if (button) button->Enable();
+                page_jobs::reportFailure(outcome.error);
+                return;
+            }
+            LOG_NOTICE(L"Выполнение операции завершено");
+            if (!button) return;
+            if (*outcome.value) {
+                button->Hide();
+                button->GetParent()->Layout();
+            }
+        });
 }
 
-std::optional<bool> PropertyDevicePanel::applyZonePage() {
+bool PropertyDevicePanel::applyZonePage() {
     FRM_ASSERT_GUI_THREAD();
     const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);
-    if (!console) return true;
-    device::DeviceCollection::OrvelSet chosen;
+    if (!console) {
+        startApply([](const page_jobs::Wanted&) { return Applied(); });
+        return true;
+    }
+    page_writes::OrvelSet chosen;
     for (wxWindow* child : scrolledZoneTargets->GetChildren()) {
         if (child == checkBoxZoneTargetSample) continue;
         auto* box = dynamic_cast<wxCheckBox*>(child);
@@ -365,36 +389,22 @@ std::optional<bool> PropertyDevicePanel::applyZonePage() {
                                       : boost::shared_ptr<device::OrvelInfo>();
         if (!loudspeaker) {
             LOG_WARN(L"Выбрано устройство вне сети");
-            return std::nullopt;
+            return false;
         }
         chosen.insert(loudspeaker);
     }
-
-    const device::ConsoleZoneMap zones = console->getZones();
-    const device::ConsoleZone current = zone_page::zoneRecord(zones, m_currentZone);
     const int selection = comboBoxZoneMode->GetSelection();
-    // No entry chosen: the zone's messages could not be listed, and the zone
-    // keeps the message it has.
-    const int scenario = selection == wxNOT_FOUND ? current.scenario : selection == 0 ? -1 : selection;
-    try {
-        if (chosen.empty()) {
-            if (zones.count(m_currentZone) == 0) return true;  // nothing bound, nothing to unbind
-            int zone = m_currentZone;
-            m_collection->unbindDevices(console, zone);
-        } else {
-            m_collection->rebindDevices(console, m_currentZone, scenario, chosen);
-        }
-    } catch (const exception::UserResponse& e) {
-        const std::wstring& code = e.getNotification();
-        if (code == L"partialIntersection")
-            LOG_NOTICE(L"Частичное пересечение орвелов в зонах для запуска сообщений недопускается.\n"
-                       L"Также в зонах должны быть разные сообщения для запуска.");
-        else if (code == L"internalPlaying")
-            LOG_NOTICE(L"Запрещено редактирование во время тревожного вещания на орвелах");
-        else
-            LOG_NOTICE(L"Зона не записана: %1%", translated(code));
-        return false;
-    }
+    const std::optional<int> message =
+        selection == wxNOT_FOUND ? std::nullopt : std::optional<int>(selection);
+    startApply([collection = m_collection, console, zone = m_currentZone, message,
+                chosen](const page_jobs::Wanted&) {
+        const page_writes::ZoneWrite write =
+            page_writes::writeZone(*collection, console, zone, message, chosen);
+        Applied applied;
+        applied.result = write.written;
+        applied.refusal = write.refusal;
+        return applied;
+    });
     return true;
 }
 
@@ -403,26 +413,39 @@ std::optional<bool> PropertyDevicePanel::applyZonePage() {
 void PropertyDevicePanel::fillLinkedConsoles() {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%", L"frm::PropertyDevicePanel::fillLinkedConsoles");
+    const auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device);
+    if (!loudspeaker) {
+        endFill(property_pages::kLinkedConsoles, nullptr, [this] {
+            showLinkedConsoles(page_reads::LinkedPage());
+            return true;
+        });
+        return;
+    }
+    readPage<page_reads::LinkedPage>(
+        [loudspeaker, collection = m_collection, debugMode = m_debugMode](const page_jobs::Wanted& wanted) {
+            return page_reads::readLinkedPage(loudspeaker, *collection, debugMode, wanted);
+        },
+        [this](const page_reads::LinkedPage& page) {
+            showLinkedConsoles(page);
+            return true;
+        });
+}
+
+void PropertyDevicePanel::showLinkedConsoles(const page_reads::LinkedPage& read) {
+    FRM_ASSERT_GUI_THREAD();
     GuiFreezer freeze(panelLinkedConsoles);
     clearRows(scrolledLinkedConsoles, checkBoxLinkedConsoleSample);
     buttonFixLinkIntegrity->Hide();
-    if (const auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device)) {
-        const std::set<unsigned> addresses = loudspeaker->readZoneAddresses();
-        const std::vector<boost::shared_ptr<device::TovikInfo>> consoles = m_collection->getTovikList(false);
-        std::vector<zone_page::Console> facts;
-        for (const auto& console : consoles)
-            facts.push_back({console->getHardwareAddress().getLow(), console->isOnlineAndAnswered(),
-                             console->getTitle()});
-        for (const zone_page::ConsoleRow& row : zone_page::linkedConsoleRows(addresses, facts, m_debugMode)) {
+    if (boost::dynamic_pointer_cast<device::OrvelInfo>(m_device)) {
+        for (const zone_page::ConsoleRow& row : read.rows) {
             auto* text =
                 new wxStaticText(scrolledLinkedConsoles, wxID_ANY, wxControl::EscapeMnemonics(row.text));
             useRowFont(text);
             text->SetForegroundColour(rowColour(row.tone));
-            if (row.console) text->SetClientObject(new TranslationZoneData(consoles[*row.console]));
+            if (row.console) text->SetClientObject(new TranslationZoneData(read.consoles[*row.console]));
             sizerLinkedConsoles->Add(text, 0, wxALL, 5);
         }
-        const device::DeviceCollection::BrokenZonesReport report = brokenBindings(*m_collection);
-        buttonFixLinkIntegrity->Show(report.count(m_device) != 0);
+        buttonFixLinkIntegrity->Show(read.broken);
         buttonFixLinkIntegrity->Enable();
     }
     scrolledLinkedConsoles->FitInside();

@@ -925,6 +925,8 @@ wxPanel* PropertyDevicePanel::buildButtonBar() {
     auto* bar = new wxBoxSizer(wxHORIZONTAL);
     staticDeviceName = label(panelButtons, L"Название устройства");
     bar->Add(staticDeviceName, 0, wxRIGHT | wxTOP | wxBOTTOM | wxALIGN_CENTER_VERTICAL, 10);
+    staticPageState = new wxStaticText(panelButtons, wxID_ANY, wxEmptyString);
+    bar->Add(staticPageState, 0, wxRIGHT | wxTOP | wxBOTTOM | wxALIGN_CENTER_VERTICAL, 10);
     bar->Add(0, 0, 20, wxEXPAND, kBorder);
     buttonApply = new wxButton(panelButtons, wxID_ANY, L"&Применить");
     bar->Add(buttonApply, 0, wxALL, kBorder);

@@ -331,6 +331,8 @@ protected:
     // The bar under the notebook.
     wxPanel* panelButtons;
     wxStaticText* staticDeviceName;
+    /// "Чтение…" while the page is read, "Запись…" while Apply writes.
+    wxStaticText* staticPageState;
     wxButton* buttonApply;
     wxButton* buttonCancel;
     wxButton* buttonClose;

@@ -56,11 +56,17 @@ public:
         P::selectedScenario;
     using P::m_audioControl, P::m_equalizer, P::m_fragmentTexts;
 
-    /// Shows a page as the operator does, by its tab.
+    /// Lets the panel's worker finish and its outcomes reach the page: the
+    /// window thread only starts the exchanges.
+    void settle() {
+        EXPECT_TRUE(wx_testing::runEventLoopUntil([this] { return !working(); }, 20s));
+    }
+    /// Shows a page as the operator does, by its tab, and waits for its read.
     void select(const wxString& tab) {
         for (std::size_t i = 0; i < notebookPref->GetPageCount(); ++i)
             if (notebookPref->GetPageText(i) == tab) {
                 notebookPref->SetSelection(i);
+                settle();
                 return;
             }
         ADD_FAILURE() << "no tab " << tab.utf8_string();
@@ -70,6 +76,7 @@ public:
     void showMemory(const boost::shared_ptr<device::DeviceBase>& device) {
         imbueDevice(device);
         updateData();
+        settle();
         select(L"Аудио память");
         ASSERT_TRUE(m_audioControl);
     }
@@ -78,6 +85,7 @@ public:
     void showEqualizer(const boost::shared_ptr<device::OrvelInfo>& loudspeaker) {
         imbueDevice(loudspeaker);
         updateData();
+        settle();
         select(L"Общие");
         ASSERT_TRUE(m_equalizer);
     }
@@ -104,6 +112,7 @@ public:
     void run(Handler handler) {
         wxCommandEvent event(wxEVT_MENU);
         (this->*handler)(event);
+        settle();
     }
 };
 

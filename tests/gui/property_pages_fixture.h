@@ -64,18 +64,36 @@ public:
         P::tipDeviceButtonOnLeftUp;
     using P::PropertyDevicePanel;
 
+    /// Lets the panel's worker finish and its outcomes reach the pages: the
+    /// window thread only starts the exchanges.
+    void settle() {
+        EXPECT_TRUE(runEventLoopUntil([this] { return !working(); }, 20s));
+    }
     void open(const boost::shared_ptr<device::DeviceBase>& device) {
         imbueDevice(device);
         updateData();
+        settle();
     }
-    /// Chooses a page as the operator does, by its tab.
+    /// The shown page read again, as the main window asks for it.
+    void update() {
+        updateData();
+        settle();
+    }
+    /// Chooses a page as the operator does, by its tab, and waits for its read.
     void select(const wxString& tab) {
         for (std::size_t i = 0; i < notebookPref->GetPageCount(); ++i)
             if (notebookPref->GetPageText(i) == tab) {
                 notebookPref->SetSelection(i);
+                settle();
                 return;
             }
         ADD_FAILURE() << "no tab " << tab.utf8_string();
+    }
+    /// Apply as its button runs it, to its end.
+    void apply() {
+        wxCommandEvent click(wxEVT_BUTTON, buttonApply->GetId());
+        applyOnButtonClick(click);
+        settle();
     }
 
     /// The rows of a list that the page built (the layout's sample left out).
@@ -99,10 +117,26 @@ public:
     }
 };
 
-/// An event as the toolkit sends it from `control`.
+/// Waits until the property panel that holds `control` has finished what
+/// its worker runs.
+inline frm::PropertyDevicePanel* ownerOf(wxWindow* control) {
+    for (wxWindow* window = control; window != nullptr; window = window->GetParent())
+        if (auto* owner = dynamic_cast<frm::PropertyDevicePanel*>(window)) return owner;
+    return nullptr;
+}
+inline void settle(frm::PropertyDevicePanel* owner) {
+    if (owner == nullptr) return;
+    EXPECT_TRUE(runEventLoopUntil([owner] { return !owner->working(); }, 20s));
+}
+
+/// An event as the toolkit sends it from `control`, and what it started
+/// on the panel's worker is over (the control may be gone by then: a row
+/// rebuilt).
 inline void send(wxWindow* control, wxEvent& event) {
+    frm::PropertyDevicePanel* const owner = ownerOf(control);
     event.SetEventObject(control);
     control->GetEventHandler()->ProcessEvent(event);
+    settle(owner);
 }
 inline void click(wxWindow* button) {
     wxCommandEvent event(wxEVT_BUTTON, button->GetId());

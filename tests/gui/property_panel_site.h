@@ -77,21 +77,36 @@ public:
         P::spinZarnoAddress, P::staticDeviceName, P::textAllowIp, P::textFreeMemory, P::textGateway,
         P::textIp, P::textMask, P::textMulticastIp, P::textName;
 
-    /// Chooses a page as the operator does, by its tab.
+    /// Lets the panel's worker finish and its outcomes reach the pages: the
+    /// window thread only starts the exchanges.
+    void settle() {
+        EXPECT_TRUE(wx_testing::runEventLoopUntil([this] { return !working(); }, 20s));
+    }
+    /// The shown page read again, as the main window asks for it.
+    void update() {
+        updateData();
+        settle();
+    }
+    /// Chooses a page as the operator does, by its tab, and waits for its read.
     void select(const std::wstring& tab) {
         for (std::size_t i = 0; i < notebookPref->GetPageCount(); ++i)
             if (notebookPref->GetPageText(i) == tab) {
                 notebookPref->SetSelection(i);
+                settle();
                 return;
             }
         ADD_FAILURE() << "no tab " << wxString(tab).utf8_string();
     }
-    void press(const wxString& label) { dialog_testing::press(this, label); }
-    /// Apply as its button runs it, but with what it throws reaching the
-    /// caller (the toolkit keeps an event's exception for its main loop).
+    /// A button pressed by its label, and what it started over.
+    void press(const wxString& label) {
+        dialog_testing::press(this, label);
+        settle();
+    }
+    /// Apply as its button runs it, to its end.
     void apply() {
         wxCommandEvent click(wxEVT_BUTTON, buttonApply->GetId());
         applyOnButtonClick(click);
+        settle();
     }
     /// Ticks or clears a box and sends its event, as a click does.
     void tick(wxCheckBox* box, bool on) {
@@ -100,6 +115,7 @@ public:
         event.SetEventObject(box);
         event.SetInt(on ? 1 : 0);
         box->HandleWindowEvent(event);
+        settle();
     }
     bool editing() const { return buttonApply->IsEnabled() && buttonCancel->IsEnabled(); }
 };
@@ -229,6 +245,7 @@ protected:
         frame->Show();
         panel->imbueDevice(device(n));
         panel->updateData();
+        panel->settle();
         return panel;
     }
 

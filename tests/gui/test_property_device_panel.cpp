@@ -68,12 +68,17 @@ public:
             texts.push_back(notebookPref->GetPageText(i).ToStdWstring());
         return texts;
     }
-    /// Chooses a page as the operator does, by its tab.
+    /// Lets the panel's worker finish and its outcomes reach the pages.
+    void settle() {
+        EXPECT_TRUE(runEventLoopUntil([this] { return !working(); }, 20s));
+    }
+    /// Chooses a page as the operator does, by its tab, and waits for its read.
     void select(const std::wstring& tab) {
         const Tabs shown = tabs();
         const auto found = std::find(shown.begin(), shown.end(), tab);
         ASSERT_NE(found, shown.end());
         notebookPref->SetSelection(static_cast<std::size_t>(found - shown.begin()));
+        settle();
     }
     /// Fills every edit field of the pages with the widest value it
     /// accepts: the longest name, full addresses, the highest numbers.
@@ -89,6 +94,7 @@ public:
     void open(const boost::shared_ptr<device::DeviceBase>& device) {
         imbueDevice(device);
         updateData();
+        settle();
     }
 };
 
@@ -98,6 +104,9 @@ protected:
         startLog(base::Log::TRACE3);
         pref_init(files.widePath() + L"/sonvar.cfg");
         base::ThreadDispatcher::create();
+        // The panel's reads hand their results to the GUI thread through it.
+        tasks = new wx_testing::TaskWindow;
+        GuiThreadInvoker::createInstance(tasks);
         transport = boost::make_shared<device::TransferProtocol>(0, "");
         device::CollectionTiming timing;
         timing.startDelay = 50ms;
@@ -154,6 +163,7 @@ protected:
         transport->stop();
         simulator.stop();
         collection.reset();
+        wx_testing::closeInvokerAndWindow(tasks);
         base::ThreadDispatcher::destroy();
         pref_free();
         CountingLogFixture::TearDown();
@@ -172,6 +182,7 @@ protected:
     }
 
     testing_support::TempDir files{"property-panel"};
+    wx_testing::TaskWindow* tasks = nullptr;
     boost::shared_ptr<device::TransferProtocol> transport;
     boost::shared_ptr<device::DeviceCollection> collection;
     std::uint32_t nextId = 1;

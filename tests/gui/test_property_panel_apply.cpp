@@ -50,7 +50,7 @@ TEST_F(PropertyApply, NetworkAndZarnoPagesWriteTheChangedKeysAndCloseOnlyAfterAR
 
     // IGMP back on, and a Zarno address that needs no restart: the panel stays.
     panel->imbueDevice(device(kIndex21));
-    panel->updateData();
+    panel->update();
     panel->tick(panel->checkBoxIgmp, false);
     panel->press(L"&Применить");
     panel->tick(panel->checkBoxIgmp, true);
@@ -78,16 +78,17 @@ TEST_F(PropertyApply, SourcesPageWritesTheEntriesNumbersAndTheMessageById) {
     EXPECT_EQ(completions(), 1) << "no restart: the panel stays";
     EXPECT_EQ(closed, 0);
 
-    // Two sources on one entry: refused before anything is written.
+    // Two sources on one entry: refused before anything is written, and the
+    // operator told why.
     dialog_testing::choose(panel->choiceAlarmStreamPriority, 0);
     dialog_testing::choose(panel->choiceZarnoMessagesPriority, 0);
-    try {
-        panel->apply();
-        ADD_FAILURE() << "equal priorities were taken";
-    } catch (const exception::IncorrectFormat& e) {
-        EXPECT_NE(std::string(e.what()).find(base::toNarrow(L"Проверка приоритетов")), std::string::npos);
-    }
+    observedAt(L"NOTICE", true);
+    panel->apply();
+    const std::vector<std::wstring> told = observedAt(L"NOTICE", true);
+    ASSERT_EQ(told.size(), 1u) << "equal priorities were taken";
+    EXPECT_NE(told[0].find(L"Проверка приоритетов"), std::wstring::npos) << wxString(told[0]).utf8_string();
     EXPECT_TRUE(sets(kIndex21).empty());
+    EXPECT_TRUE(panel->editing()) << "the edit stays to be mended";
 }
 
 TEST_F(PropertyApply, CommonPageWritesTheLinesAndTheConsolesGongById) {
@@ -103,7 +104,7 @@ TEST_F(PropertyApply, CommonPageWritesTheLinesAndTheConsolesGongById) {
                                        std::string("set linedouble ") + (joined ? "off" : "on")}));
 
     panel->imbueDevice(device(kConsole));
-    panel->updateData();
+    panel->update();
     ASSERT_EQ(panel->comboBoxGong->GetCount(), 2u);
     sets(kConsole);
     panel->comboBoxGong->SetSelection(1);  // "2 - Фрагмент 2", the fragment of id 11
@@ -161,12 +162,10 @@ TEST_F(PropertyApply, RefusalsLeaveApplyWithTheirCodeWordsWhichTheOperatorReadsI
     Panel* panel = open(kConsole);
     sets(kConsole);
     panel->choicePower2->SetSelection(panel->choicePower1->GetSelection());
-    try {
-        panel->apply();
-        ADD_FAILURE() << "two supplies on one input were taken";
-    } catch (const exception::UserResponse& e) {
-        EXPECT_EQ(e.getNotification(), L"disallowedPowerIn");
-    }
+    observedAt(L"NOTICE", true);
+    panel->apply();
+    EXPECT_EQ(observedAt(L"NOTICE", true), std::vector<std::wstring>{L"Сообщение: 'disallowedPowerIn'"})
+        << "two supplies on one input were taken";
     EXPECT_TRUE(sets(kConsole).empty());
 
     // Without callbacks nothing is written.
@@ -297,15 +296,21 @@ TEST_F(MainWindowRename, ARenameRunsTheAfterApplyCallbackAndTheZonePanelShowsIt)
     ASSERT_EQ(frame->shown(), std::vector<std::size_t>{8});
     wxWindow* panel = frame->contentPanel->GetChildren()[8];
     wxTextCtrl* name = nullptr;
-    for (wxTextCtrl* field : dialog_testing::all<wxTextCtrl>(panel))
-        if (field->GetValue() == before) name = field;
-    ASSERT_NE(name, nullptr);
+    // The page fills when the loudspeaker has answered.
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([&] {
+        for (wxTextCtrl* field : dialog_testing::all<wxTextCtrl>(panel))
+            if (field->GetValue() == before && field->IsEnabled()) name = field;
+        return name != nullptr;
+    }));
     name->ChangeValue(L"Холл, левый");
     dialog_testing::press(panel, L"&Применить");
-    bool titled = false;
-    for (wxStaticText* text : dialog_testing::all<wxStaticText>(panel))
-        titled = titled || text->GetLabel() == L"Холл, левый";
-    EXPECT_TRUE(titled) << "the panel's title line";
+    const auto titled = [panel] {
+        bool found = false;
+        for (wxStaticText* text : dialog_testing::all<wxStaticText>(panel))
+            found = found || text->GetLabel() == L"Холл, левый";
+        return found;
+    };
+    EXPECT_TRUE(wx_testing::runEventLoopUntil(titled)) << "the panel's title line";
     ASSERT_EQ(list->GetItemCount(), 1);
     EXPECT_EQ(list->GetItemText(0), L"Холл, левый") << "the zone panel, through the after-apply callback";
 

@@ -57,14 +57,20 @@ public:
         P::textCommand, P::textDebugExchange, P::textDebugLog, P::textDebugLower, P::textDebugUpper,
         P::textExchangeAnswer, P::toggleStopDebug;
 
+    /// The page's read is over (the window thread only starts it).
+    void settle() {
+        EXPECT_TRUE(runEventLoopUntil([this] { return !working(); }, 20s));
+    }
     void select(const wxString& tab) {
         for (std::size_t i = 0; i < notebookPref->GetPageCount(); ++i)
             if (notebookPref->GetPageText(i) == tab) notebookPref->SetSelection(i);
+        settle();
         runEventLoopFor(50ms);  // drawn before the operator acts on it
     }
     void open(const boost::shared_ptr<device::DeviceBase>& device) {
         imbueDevice(device);
         updateData();
+        settle();
         runEventLoopFor(50ms);
     }
     /// The debug page, whose fill starts the requests at the period the
@@ -424,10 +430,12 @@ TEST_F(DebugPageTest, DirectRequestsAndCommandRowsWithTheirSuites) {
     panel->select(L"Отладочные сообщения");
     panel->textDebugExchange->SetValue(L"get vol");
     Panel::send(panel->buttonDebugExchange);
+    panel->settle();  // the reply comes to the field it was sent from
     EXPECT_EQ(panel->textDebugLog->GetValue(), L"-15");
     panel->select(L"Общие");
     panel->textCommand->SetValue(L"nothing such");
     Panel::send(panel->buttonExchange);
+    panel->settle();
     EXPECT_EQ(panel->textExchangeAnswer->GetValue(), L"ERR unknown command");
 
     for (const wchar_t* command : {L"A", L"B"}) {
@@ -458,6 +466,7 @@ TEST_F(DebugPageTest, DirectRequestsAndCommandRowsWithTheirSuites) {
     // A row's ">" sends its own text, "-" removes only its row; a button
     // that carries no field sends nothing.
     Panel::send(panel->rowButton(2, 0));
+    panel->settle();
     EXPECT_EQ(panel->textExchangeAnswer->GetValue(), L"-15");
     Panel::send(panel->rowButton(1, 1));
     runEventLoopFor(50ms);
@@ -485,6 +494,8 @@ TEST_F(DebugPageTest, DirectRequestsAndCommandRowsWithTheirSuites) {
     EXPECT_TRUE(panel->rowButton(0, 0)->IsShownOnScreen() && panel->buttonAddCommand->IsShown());
 
     speaker->setReplyPolicy({0, true});  // no answer: an empty field
+    panel->textExchangeAnswer->ChangeValue(L"-15");
     Panel::send(panel->buttonExchange);
+    panel->settle();
     EXPECT_TRUE(panel->textExchangeAnswer->IsEmpty());
 }

@@ -166,8 +166,10 @@ TEST_P(FailedReads, APageWhoseReadFailedIsEmptyDisabledAndWritesNothing) {
     try {
         panel->updateData();
     } catch (const exception::Base&) {
-        // The failure goes on to the operator as before.
+        // The failure goes on to the operator as before (the debug page's
+        // volume, read at once).
     }
+    panel->settle();
     ASSERT_EQ(closed, 0) << "B still counts as online";
     ASSERT_EQ(panel->notebookPref->GetCurrentPage(), page);
     EXPECT_FALSE(page->IsEnabled());
@@ -185,12 +187,13 @@ TEST_P(FailedReads, APageWhoseReadFailedIsEmptyDisabledAndWritesNothing) {
     wxCommandEvent cancel(wxEVT_BUTTON, panel->buttonCancel->GetId());
     cancel.SetEventObject(panel->buttonCancel);
     panel->buttonCancel->HandleWindowEvent(cancel);
+    panel->settle();
     EXPECT_EQ(changesSent(given.b), std::vector<std::string>()) << "nothing of A's is written to B";
     EXPECT_FALSE(page->IsEnabled()) << "Cancel does not read the page again";
 
     // A's page reads again as it did.
     panel->imbueDevice(device(given.a));
-    panel->updateData();
+    panel->update();
     EXPECT_TRUE(page->IsEnabled());
     std::vector<std::string> heldAgain;
     collectHeld(page, heldAgain);
@@ -206,7 +209,7 @@ TEST_F(LineModuleAbsent, TheLinePageShowsTheModulesReplyAndWritesNothing) {
     const int errors = loggedCount("", "ERROR");
 
     panel->imbueDevice(device(kIndex18));
-    EXPECT_NO_THROW(panel->updateData());
+    EXPECT_NO_THROW(panel->update());
     // Through the notebook as the operator clicks: nothing leaves the handler.
     panel->select(L"Общие");
     panel->select(L"Линия");
@@ -227,7 +230,7 @@ TEST_F(LineModuleAbsent, TheLinePageShowsTheModulesReplyAndWritesNothing) {
 
     // The module is back: the page reads it again.
     site.loudspeakers[kIndex18].lines->setAbsent("");
-    panel->updateData();
+    panel->update();
     EXPECT_TRUE(page->IsEnabled());
     EXPECT_TRUE(shownText(page, L"ERR").empty());
     EXPECT_FALSE(shownText(page, L"Версия контроля линии: 1.2.7").empty());

@@ -55,7 +55,7 @@ TEST_F(PropertyKept, InputMessageThatNoEntryNamesIsKeptUntilTheInstallerPicksOne
         EXPECT_EQ(speaker(c.device)->getConfig(true).scenarioAin2, std::atoi(c.position));
 
         // Read again, the page still names no entry.
-        panel->updateData();
+        panel->update();
         EXPECT_EQ(panel->choiceAnalogInput2Function->GetSelection(), wxNOT_FOUND);
         sets(c.device);
 
@@ -86,7 +86,7 @@ TEST_F(PropertyKept, ConsoleWithoutAGongShowsNoneAndKeepsItThroughApply) {
     EXPECT_FALSE(config.gong);
 
     // Read again, the page still shows no gong.
-    panel->updateData();
+    panel->update();
     EXPECT_EQ(panel->comboBoxGong->GetSelection(), wxNOT_FOUND);
 }
 
@@ -123,13 +123,13 @@ TEST_F(PropertyKept, EveryEditFieldEnablesApplyOnAnyChangeOfItsText) {
     panel->press(L"&Отмена");
 
     panel->imbueDevice(device(kConsole));
-    panel->updateData();
+    panel->update();
     EXPECT_FALSE(panel->editing());
     EXPECT_TRUE(changed(panel, panel->spinTovikPriority, L"7"));
 
     // A base port typed and applied without Enter or the arrows is written.
     panel->imbueDevice(device(kIndex21));
-    panel->updateData();
+    panel->update();
     panel->select(L"Сеть");
     sets(kIndex21);
     panel->spinBasePort->SetValue(L"12990");

@@ -114,6 +114,7 @@ TEST_F(LineControlPage, RowsShowTheModulesEndDevices) {
     lines().setState("Not Ready");
     lines().setProgress(35);
     panel->refreshTipDevices();
+    panel->settle();
     EXPECT_TRUE(rows().empty());
     EXPECT_TRUE(panel->staticVersionValue->IsShown());
     EXPECT_EQ(panel->staticVersionValue->GetLabel(), L"Инициализация: 35%");
@@ -122,6 +123,7 @@ TEST_F(LineControlPage, RowsShowTheModulesEndDevices) {
     // A loudspeaker that no longer answers: nothing it showed stays.
     silence(device(), speaker(0));
     panel->refreshTipDevices();
+    panel->settle();
     EXPECT_EQ(panel->staticVersionValue->GetLabel(), L"Орвел недоступен / Микрофон");
     EXPECT_TRUE(panel->staticVersionValue->IsShown());
     EXPECT_FALSE(panel->panelTipDevices->IsEnabled());
@@ -140,6 +142,7 @@ TEST_F(LineControlPage, ButtonsFollowPowerSavingAndTheActionsReachTheModule) {
     // say why before the common error.
     lines().setPowerSave(1);
     panel->refreshTipDevices();
+    panel->settle();
     EXPECT_EQ(buttonStates(), (std::vector<bool>{true, false, false}));
     for (wxPanel* row : rows()) EXPECT_FALSE(button(row)->IsEnabled());
     observedAt(L"WARN", true);
@@ -156,11 +159,13 @@ TEST_F(LineControlPage, ButtonsFollowPowerSavingAndTheActionsReachTheModule) {
     // An unknown mode: power saving cannot be switched, the rest can.
     lines().setPowerSave(2);
     panel->refreshTipDevices();
+    panel->settle();
     EXPECT_EQ(buttonStates(), (std::vector<bool>{false, true, true}));
 
     // One end device added, one removed; the rows follow once the click is over.
     lines().setPowerSave(0);
     panel->refreshTipDevices();
+    panel->settle();
     click(button(rowOf(L" 13 ")));
     EXPECT_EQ(lines().tips().at(2).flags & 1, 1u);
     ASSERT_TRUE(runEventLoopUntil([&] { return button(rowOf(L" 13 "))->GetLabel() == L"Удалить"; }));
@@ -188,11 +193,14 @@ TEST_F(LineControlPage, ButtonsFollowPowerSavingAndTheActionsReachTheModule) {
 
 TEST_F(LineControlPage, ApplySendsThePowerSaveMode) {
     openPage(false);
+    panel->setCallbacks([] {}, [] {});
     EXPECT_FALSE(panel->checkBoxPowerSave->GetValue());
     tick(panel->checkBoxPowerSave, true);
     EXPECT_TRUE(panel->buttonApply->IsEnabled());
     device().clearReceived();
-    EXPECT_TRUE(panel->applyLineControlPage());
+    observedAt(L"NOTICE", true);
+    panel->apply();
+    EXPECT_EQ(observedAt(L"NOTICE"), std::vector<std::wstring>{L"Выполнение операции завершено"});
     EXPECT_EQ(count(requests(device()), "lsensor power 1"), 1);
     EXPECT_EQ(lines().powerSave(), 1u);
     // Reopened, the page shows the module's mode.
@@ -237,6 +245,7 @@ TEST_F(LineControlPage, TheCycleKeepsItsCadenceUntilThePageIsLeft) {
     // Refreshes asked for meanwhile leave one job pending: the module is
     // asked at the cycle's pace.
     for (int n = 0; n < 5; ++n) panel->refreshTipDevices();
+    panel->settle();
     device().clearReceived();
     runEventLoopFor(600ms);
     EXPECT_LE(count(requests(device()), "lsensor"), 15);

@@ -99,7 +99,7 @@ TEST_F(PropertyMemory, NoQuestionWhereOverwritingCannotHelp) {
 
     memory21->setLoss(100);  // the memory no longer answers
     panel->imbueDevice(device(kIndex21));
-    panel->updateData();
+    panel->update();
     EXPECT_FALSE(panel->panelAudioMemory->IsEnabled());
     EXPECT_TRUE(answers.shown().empty());
 }

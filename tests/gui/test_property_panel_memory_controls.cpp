@@ -31,11 +31,12 @@ public:
         P::onCheckBoxIsTestZarno, P::onCheckBoxSource, P::forwardStreamOnCheckBox, P::onLeftUpBassSlider,
         P::onLeftUpTrebleSlider, P::rebootOnClick, P::resetEqOnButtonClick;
 
-    /// A release of the left button over the control.
+    /// A release of the left button over the control, and what it sent.
     void release(void (P::*handler)(wxMouseEvent&), wxWindow* control) {
         wxMouseEvent event(wxEVT_LEFT_UP);
         event.SetEventObject(control);
         (this->*handler)(event);
+        settle();
     }
     /// A click on the check box: its new state, then its event.
     void tick(wxCheckBox* box, bool on, void (P::*handler)(wxCommandEvent&)) {
@@ -44,10 +45,12 @@ public:
         event.SetEventObject(box);
         event.SetInt(on);
         (this->*handler)(event);
+        settle();
     }
     void click(void (P::*handler)(wxCommandEvent&)) {
         wxCommandEvent event(wxEVT_BUTTON);
         (this->*handler)(event);
+        settle();
     }
 };
 
@@ -173,6 +176,7 @@ TEST_F(ImmediateControls, ARealReleaseOnTheBassSliderSendsWhatItShows) {
         wx_testing::runEventLoopFor(std::chrono::milliseconds(100));
     }
     ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return !panel->sliderBass->GetToolTipText().empty(); }));
+    panel->settle();
     const int bass = panel->sliderBass->GetValue();
     EXPECT_GT(bass, 3);
     EXPECT_EQ(packed->packed(), word(bass, -2));
@@ -199,6 +203,7 @@ TEST_F(ImmediateControls, TheSixBandEqualizerSendsItsBandsAndItsSwitch) {
     wxScrollEvent scroll(wxEVT_SCROLL_LINEUP, panel->sliderBand6->GetId(), -4);
     scroll.SetEventObject(panel->sliderBand6);
     panel->onBandSliderScroll(scroll);
+    panel->settle();
     EXPECT_EQ(bands->bands(), (std::array<int, 6>{-3, 0, 0, 0, 0, -4}));
     EXPECT_FALSE(wx_testing::writeShot(frame, "property_page_common_equalizer_bands").empty());
 
@@ -269,12 +274,10 @@ TEST_F(ImmediateControls, RebootGoesThroughTheSelectedDevicesAndStopsAtARefusal)
             if (device(n) == one) walk.push_back(n);
     boost::dynamic_pointer_cast<device::OrvelInfo>(device(walk[1]))
         ->setPlaybackTypeForce(device::playback::kSine);
-    try {
-        panel->click(&ControlPanel::rebootOnClick);
-        ADD_FAILURE() << "the refusal was swallowed";
-    } catch (const exception::UserResponse& e) {
-        EXPECT_EQ(e.getNotification(), L"internalPlaying");
-    }
+    observedAt(L"NOTICE", true);
+    panel->click(&ControlPanel::rebootOnClick);
+    EXPECT_EQ(observedAt(L"NOTICE", true), std::vector<std::wstring>{L"Сообщение: 'internalPlaying'"})
+        << "the refusal was swallowed";
     EXPECT_EQ(requests(walk[0], "reboot"), 1u);
     EXPECT_EQ(requests(walk[1], "reboot"), 0u);
     EXPECT_EQ(requests(walk[2], "reboot"), 0u) << "not yet handled: left alone";

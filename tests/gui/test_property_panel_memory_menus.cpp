@@ -3,7 +3,8 @@
 // clicks (XTest) open them: their items by the device's kind, the selection,
 // pending edits and playback; an item chosen with the keys acts on the
 // device; a console that plays gets no menu; the menus keep only the items
-// of their last showing.
+// of their last showing. The menu pops up when the device has said whether
+// it plays.
 #include <gtest/gtest.h>
 #include <wx/timer.h>
 #include <wx/uiaction.h>
@@ -81,8 +82,9 @@ protected:
         input.MouseMove(at);
         wx_testing::runEventLoopFor(std::chrono::milliseconds(50));
         input.MouseClick(wxMOUSE_BTN_RIGHT);
-        EXPECT_TRUE(
-            wx_testing::runEventLoopUntil([&] { return panel->releases > releases && (closed || !opened); }));
+        // The menu pops up once the device has told whether it plays.
+        EXPECT_TRUE(wx_testing::runEventLoopUntil(
+            [&] { return panel->releases > releases && !panel->working() && (closed || !opened); }));
         wx_testing::runEventLoopFor(std::chrono::milliseconds(100));  // a late popup would show here
         EXPECT_EQ(opened, closed);
         menu->Unbind(wxEVT_MENU_OPEN, onOpen);

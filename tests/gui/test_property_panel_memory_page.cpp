@@ -324,12 +324,10 @@ TEST_F(MemoryPage, ShortUnknownAndEmptyImagesAreRefusedWithTheirTexts) {
     const std::wstring image = files.widePath() + L"/пустой.a-bin";
     ui_testing::ScriptedUi operatorSays;
     operatorSays.expect(L"Сохранить образ аудио памяти", wxID_OK, image);
-    try {
-        panel->run(&Panel::saveImageMemory);
-        ADD_FAILURE() << "an empty memory was saved";
-    } catch (const exception::UserError& e) {
-        EXPECT_EQ(e.getNotification(), L"Образ памяти пуст");
-    }
+    observedAt(L"NOTICE", true);
+    panel->run(&Panel::saveImageMemory);
+    EXPECT_EQ(observedAt(L"NOTICE"), std::vector<std::wstring>{L"Сообщение: 'Образ памяти пуст'"})
+        << "an empty memory was saved";
     std::string none;
     EXPECT_NE(base::tryReadFile(image, none), 0);
 }
@@ -353,6 +351,7 @@ TEST_F(MemoryPage, AnAddedFragmentReachesTheDeviceByApplyBehindTheProgressDialog
             EXPECT_EQ(progress.GetReturnCode(), wxID_OK);
         });
         dialog_testing::press(panel, L"&Применить");
+        panel->settle();
     }
     EXPECT_EQ(store->count("commit"), 1u);
     EXPECT_FALSE(panel->editPending());

@@ -54,7 +54,7 @@ TEST_F(PropertyPages, ConsoleCommonPageShowsItsOptionsAndItsGongsByFragmentId) {
 
     // A fire console with an empty memory: no gong to choose.
     panel->imbueDevice(device(kFireConsole));
-    panel->updateData();
+    panel->update();
     EXPECT_EQ(panel->comboBoxGong->GetCount(), 0u);
     EXPECT_FALSE(panel->comboBoxGong->IsEnabled() || panel->checkBoxGong->IsEnabled());
     EXPECT_EQ(panel->choiceTovikType->GetSelection(), 1);
@@ -89,7 +89,7 @@ TEST_F(PropertyPages, LoudspeakerCommonPageShowsItsEqualizerKindAndLineSettingsO
     wx_testing::writeShot(frame, "property_common_bass_treble");
 
     panel->imbueDevice(device(kIndex9));
-    panel->updateData();
+    panel->update();
     EXPECT_FALSE(panel->panelBassTreble->IsShown());
     EXPECT_TRUE(panel->panelEqBands->IsShown());
     EXPECT_EQ(panel->sliderBand1->GetValue(), -1);
@@ -99,7 +99,7 @@ TEST_F(PropertyPages, LoudspeakerCommonPageShowsItsEqualizerKindAndLineSettingsO
 
     for (const auto& [n, shown] : {std::pair{kIndex2, true}, {kIndex12, false}, {kIndex21, false}}) {
         panel->imbueDevice(device(n));
-        panel->updateData();
+        panel->update();
         EXPECT_EQ(panel->checkBoxLineControl->IsShown(), shown) << n;
     }
 }
@@ -124,14 +124,14 @@ TEST_F(PropertyPages, NetworkPageFollowsTheRecordAndTheDeviceKind) {
 
     setValue(kIndex18Lan, "switchMode", "off");
     panel->imbueDevice(device(kIndex18Lan));
-    panel->updateData();
+    panel->update();
     EXPECT_TRUE(panel->checkBoxLanRedundancy->IsEnabled() && panel->checkBoxLanRedundancy->GetValue());
     EXPECT_TRUE(panel->checkBoxAllowIp->GetValue() && panel->textAllowIp->IsEnabled());
     EXPECT_EQ(panel->textAllowIp->GetValue(), L"127.0.0.1");
     EXPECT_TRUE(panel->textIp->IsEnabled());
 
     panel->imbueDevice(device(kIndex17));
-    panel->updateData();
+    panel->update();
     EXPECT_FALSE(panel->checkBoxIgmp->IsEnabled()) << "below index 18";
 }
 
@@ -145,10 +145,10 @@ TEST_F(PropertyPages, ZarnoPageGatesRelayEventsAndLineReservation) {
     wx_testing::writeShot(frame, "property_zarno");
 
     panel->imbueDevice(device(kIndex21));
-    panel->updateData();
+    panel->update();
     EXPECT_FALSE(panel->checkBoxLineRedundancy->IsEnabled()) << "no line reservation on an Orvel-610";
     panel->imbueDevice(device(kConsole));
-    panel->updateData();
+    panel->update();
     EXPECT_EQ(panel->spinZarnoAddress->GetValue(), 7);
     EXPECT_FALSE(panel->checkBoxRelayEvents->IsEnabled());
     EXPECT_TRUE(panel->checkBoxLineRedundancy->IsEnabled()) << "the console has the bit";
@@ -182,7 +182,7 @@ TEST_F(PropertyPages, SourcesPageRanksThePrioritiesAndOffersTheScenariosById) {
     wx_testing::writeShot(frame, "property_sources");
 
     panel->imbueDevice(device(kIndex12));
-    panel->updateData();
+    panel->update();
     EXPECT_FALSE(input2->IsEnabled());
     EXPECT_EQ(input2->GetCount(), 1u);
     EXPECT_FALSE(panel->checkBoxAnalogFilter->IsEnabled() || panel->choiceAnalogConsolePriority->IsEnabled());
@@ -206,9 +206,10 @@ TEST_F(PropertyPages, OptionEditsUnlockAndRefillTheirFields) {
 
     panel->imbueDevice(device(kConsole));
     panel->select(L"Общие");
-    panel->updateData();
+    panel->update();
     panel->checkBoxFaultSound->SetValue(false);
     dialog_testing::choose(panel->choiceTovikType, 1);
+    panel->settle();  // the console's settings come from the device
     EXPECT_FALSE(panel->checkBoxSinglePowerSource->GetValue() ||
                  panel->checkBoxSinglePowerSource->IsEnabled());
     EXPECT_TRUE(panel->checkBoxFaultSound->GetValue());
@@ -216,6 +217,7 @@ TEST_F(PropertyPages, OptionEditsUnlockAndRefillTheirFields) {
     EXPECT_TRUE(panel->checkBoxAnalogInput->IsEnabled() && panel->choicePower2->IsEnabled());
     panel->checkBoxAnalogInput->SetValue(true);
     dialog_testing::choose(panel->choiceTovikType, 0);
+    panel->settle();
     EXPECT_FALSE(panel->checkBoxSinglePowerSource->GetValue());  // as configured
     EXPECT_TRUE(panel->checkBoxFaultSound->GetValue() && panel->checkBoxFaultSound->IsEnabled());
     EXPECT_FALSE(panel->checkBoxAnalogInput->GetValue() || panel->checkBoxAnalogInput->IsEnabled());
@@ -237,7 +239,7 @@ TEST_F(PropertyPages, ADeviceThatStoppedAnsweringClosesThePanelUnread) {
     devices[kIndex21]->setReplyPolicy({});
     ASSERT_TRUE(speaker(kIndex21)->request("get vol", nullptr, false));
     panel->imbueDevice(device(kIndex21));
-    panel->updateData();
+    panel->update();
     EXPECT_TRUE(panel->IsEnabled());
     EXPECT_EQ(closed, 1);
 }

@@ -84,6 +84,7 @@ TEST_F(PasskeysPage, RowsAreNumberedByPositionAndAccessControlFollowsTheKeys) {
     });
     console(0)->resetCache();
     panel->refreshPasskeys();
+    panel->settle();
     EXPECT_TRUE(rows().empty());
     EXPECT_EQ(model([](device::sim::TovikConfigModel& m) { return m.values["passkey"]; }), "off");
     EXPECT_FALSE(panel->toggleAccessControl->GetValue());
@@ -101,6 +102,7 @@ TEST_F(PasskeysPage, LearningIsPolledByOneJobUntilTheConsoleStopsListening) {
     // Pressed again and the page refreshed meanwhile: still one poll at a time.
     click(panel->buttonAddPasskey);
     for (int n = 0; n < 4; ++n) panel->refreshPasskeys();
+    panel->settle();
     EXPECT_TRUE(panel->staticPasskeyHint->IsShown());
     device().clearReceived();
     runEventLoopFor(600ms);
@@ -139,15 +141,19 @@ TEST_F(PasskeysPage, DeleteResetAndLeavingThePage) {
     // one of the console's last list.
     wxButton* first = button(rows()[0]);
     wxButton* second = button(rows()[1]);
-    click(first);
-    EXPECT_FALSE(first->IsEnabled());
-    try {
-        click(second);
-        ADD_FAILURE() << "deleted a key of an old list";
-    } catch (const exception::UserError& e) {
-        EXPECT_EQ(e.getNotification(), L"Ключ не существует");
+    observedAt(L"NOTICE", true);
+    for (wxButton* pressed : {first, second}) {
+        wxCommandEvent event(wxEVT_BUTTON, pressed->GetId());
+        event.SetEventObject(pressed);
+        pressed->GetEventHandler()->ProcessEvent(event);
     }
+    EXPECT_FALSE(first->IsEnabled());
     ASSERT_TRUE(runEventLoopUntil([&] { return rows().size() == 2u; }));
+    panel->settle();
+    EXPECT_EQ(observedAt(L"NOTICE"),
+              (std::vector<std::wstring>{L"Успешно выполнено",
+                                         L"Сообщение: 'Ключ не существует'\nОписание: 'Нет описания'"}))
+        << "the key of an old list is refused";
     EXPECT_EQ(texts(rows()[0]), (std::vector<std::wstring>{L"01", L"0C0D", L"Ключ 1"}));
 
     observedAt(L"NOTICE", true);

@@ -176,6 +176,7 @@ TEST_F(ZonePage, ButtonsRowsAndTheMessageChoiceShowTheConsole) {
     EXPECT_EQ(panel->messages().size(), 2u) << "the unknown target is only an edit";
     // The device views' refresh while the zone is edited keeps the ticks.
     panel->refreshZonePage();
+    panel->settle();
     EXPECT_TRUE(target(title(kL19))->GetValue());
     EXPECT_FALSE(target(L"02:56:53:0A:BC:DE")->GetValue());
 
@@ -184,7 +185,7 @@ TEST_F(ZonePage, ButtonsRowsAndTheMessageChoiceShowTheConsole) {
     chooseZone(1);
     silence(*site.loudspeakers[kL18].device, speaker(kL18));
     silence(*site.loudspeakers[kL21].device, speaker(kL21));
-    panel->updateData();
+    panel->update();
     EXPECT_EQ(labels(), (std::vector<std::wstring>{title(kL18), title(kL19)}));
     EXPECT_EQ(target(title(kL18))->GetForegroundColour(), wxColour(238, 202, 0));
 
@@ -231,7 +232,7 @@ TEST_F(ZonePage, ApplyBindsUnbindsAndShowsWhatTheConsoleHolds) {
     EXPECT_EQ(zones[2].scenario, -1);
     EXPECT_EQ(count(requests(*site.consoles[kBroadcast].device), "zoneBind 2 "), 1);
     ASSERT_TRUE(runEventLoopUntil([&] { return (console(kBroadcast)->getState().boundZones & 4u) != 0; }));
-    panel->updateData();
+    panel->update();
     EXPECT_EQ(colourOf(panel->zoneButton(2)), wxColour(143, 250, 129));
     EXPECT_TRUE(panel->targets()[kL18]->GetValue() && panel->targets()[kL19]->GetValue());
 
@@ -239,18 +240,23 @@ TEST_F(ZonePage, ApplyBindsUnbindsAndShowsWhatTheConsoleHolds) {
     site.consoles[kBroadcast].device->clearReceived();
     tick(panel->targets()[kL18], false);
     tick(panel->targets()[kL19], false);
-    EXPECT_EQ(panel->applyZonePage(), std::optional<bool>(true));
+    observedAt(L"NOTICE", true);
+    panel->apply();
+    EXPECT_EQ(observedAt(L"NOTICE", true), std::vector<std::wstring>{L"Выполнение операции завершено"});
     EXPECT_EQ(zonesOf(kBroadcast).count(2), 0u);
     EXPECT_EQ(count(requests(*site.consoles[kBroadcast].device), "zoneBind"), 0);
     EXPECT_EQ(count(requests(*site.consoles[kBroadcast].device), "zoneDel"), 1);
-    EXPECT_EQ(panel->applyZonePage(), std::optional<bool>(true)) << "nothing bound, nothing to do";
+    panel->apply();
+    EXPECT_EQ(observedAt(L"NOTICE", true), std::vector<std::wstring>{L"Выполнение операции завершено"})
+        << "nothing bound, nothing to do";
 
     // A ticked target the collection does not know ends Apply at once.
     setZones(kBroadcast, {{4, {304, {0x0ABCDE}}}});
     chooseZone(4);
     site.consoles[kBroadcast].device->clearReceived();
-    EXPECT_EQ(panel->applyZonePage(), std::nullopt);
+    panel->apply();
     EXPECT_EQ(loggedCount("Выбрано устройство вне сети", "WARN"), 1);
+    EXPECT_TRUE(observedAt(L"NOTICE", true).empty()) << "nothing more is said";
     EXPECT_TRUE(requests(*site.consoles[kBroadcast].device).empty()) << "nothing written";
 }
 
@@ -274,7 +280,7 @@ TEST_F(ZonePage, RefusedBindingsSayWhyAndMessageZonesKeepTheirMessage) {
     EXPECT_FALSE(panel->targets()[kL18]->GetValue());
     EXPECT_TRUE(panel->buttonApply->IsEnabled());
     ASSERT_TRUE(runEventLoopUntil([&] { return (console(kFire)->getState().boundZones & 8u) == 0; }));
-    panel->updateData();
+    panel->update();
     EXPECT_EQ(colourOf(panel->zoneButton(3)), colourOf(panel->zoneButton(9)));
 
     // A message zone whose only answering loudspeakers have no memory to
@@ -289,7 +295,9 @@ TEST_F(ZonePage, RefusedBindingsSayWhyAndMessageZonesKeepTheirMessage) {
     site.loudspeakers[kL19].device->setReplyPolicy({});
     EXPECT_EQ(panel->comboBoxZoneMode->GetSelection(), wxNOT_FOUND);
     site.loudspeakers[kL18].device->setReplyPolicy({});
-    EXPECT_EQ(panel->applyZonePage(), std::optional<bool>(true));
+    observedAt(L"NOTICE", true);
+    panel->apply();
+    EXPECT_EQ(observedAt(L"NOTICE"), std::vector<std::wstring>{L"Выполнение операции завершено"});
     EXPECT_EQ(zonesOf(kFire)[4].scenario, 1);
 }
 
@@ -365,7 +373,7 @@ TEST_F(BrokenBindings, LinkedConsolesAndTheirRepair) {
     EXPECT_EQ(observedAt(L"NOTICE"), std::vector<std::wstring>{L"Выполнение операции завершено"});
     EXPECT_FALSE(panel->buttonFixLinkIntegrity->IsEnabled());
     EXPECT_TRUE(site.loudspeakers[8].zones->announcements().empty());
-    panel->updateData();
+    panel->update();
     EXPECT_FALSE(panel->buttonFixLinkIntegrity->IsShown()) << "nothing left to repair";
 
     // A console's page: the button shows; someone else repairs first, and

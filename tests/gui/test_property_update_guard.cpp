@@ -55,13 +55,14 @@ TEST_F(UpdateGuard, ASecondUpdateWhileOneRunsIsSkippedAndTheFirstFinishes) {
         panel->updateData();  // from inside the running update
     };
     panel->updateData();
+    panel->settle();
     EXPECT_EQ(nested, 1);
     EXPECT_EQ(skipped(), 1) << "the nested update is skipped with its log line";
     EXPECT_EQ(fills(), 1) << "only the outer update filled the page";
     EXPECT_EQ(panel->textName->GetValue(), wxString(device(kIndex21)->getTitle())) << "the outer fill ended";
 
     // Released: the next update runs.
-    panel->updateData();
+    panel->update();
     EXPECT_EQ(fills(), 2);
     EXPECT_EQ(skipped(), 1);
 }
@@ -70,7 +71,7 @@ TEST_F(UpdateGuard, AnUpdateThatThrowsReleasesTheGuard) {
     HookedPanel* panel = openHooked(kIndex21);
     panel->hook = [] { throw exception::Offline(); };
     EXPECT_THROW(panel->updateData(), exception::Offline);
-    panel->updateData();
+    panel->update();
     EXPECT_EQ(skipped(), 0) << "a failed update left the guard set: every later one would be skipped";
     EXPECT_EQ(fills(), 2);
     EXPECT_EQ(panel->textName->GetValue(), wxString(device(kIndex21)->getTitle()));
