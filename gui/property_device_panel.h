@@ -450,9 +450,10 @@ protected:
     /// online device that answered, only says so on the drawing area. A
     /// chain already running ends.
     void startRequestingDebugMessages();
-    /// Reads the device's volume into the debug page's slider (GUI thread;
-    /// from another thread it hands itself over). The device's exceptions
-    /// pass on.
+    /// Shows the device's volume on the debug page's slider (GUI thread;
+    /// from another thread it hands itself over): the own volume a notice
+    /// keeps for it, else the device's, read by the worker; a failed read is
+    /// told and leaves the slider where it is.
     void initVolumeSlider();
     /// Leaving the debug page: the request chain and a pending volume change
     /// end, replies still under way are dropped, the mark turns red.

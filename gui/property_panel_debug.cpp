@@ -580,7 +580,22 @@ void PropertyDevicePanel::initVolumeSlider() {
     const std::shared_ptr<LoudspeakerLedger> ledger = LoudspeakerLedger::instance();
     const std::optional<OwnVolume> held =
         loudspeaker && ledger ? ledger->heldOwnVolume(loudspeaker) : std::nullopt;
-    showVolume(m_device->getTitle(), held && held->percent ? *held->percent : m_device->getVolume());
+    if (held && held->percent) {
+        showVolume(m_device->getTitle(), *held->percent);
+        return;
+    }
+    // The device's own, read by the worker: the window never waits for it.
+    const DevicePtr device = m_device;
+    runJob<int>(
+        page_jobs::Wanted(), [device](const page_jobs::Wanted&) { return device->getVolume(); },
+        [this, device](page_jobs::Outcome<int> outcome) {
+            if (m_device != device || m_currentPage != pages::kDebugMessage) return;
+            if (outcome.error) {
+                page_jobs::reportFailure(outcome.error);  // the slider keeps its place
+                return;
+            }
+            showVolume(device->getTitle(), *outcome.value);
+        });
 }
 
 void PropertyDevicePanel::showVolume(const std::wstring& title, int volume) {
