@@ -316,6 +316,11 @@ private:
     /// setVolume for an exact level kept as `percent`, with setVolume's
     /// checks, skip and log lines.
     bool setVolumeLevel(const VolumeLevel& level, std::uint32_t percent);
+    /// What both share once the level is known to fit: the busy Orvel-510
+    /// refused, the level `kept` already skipped, else sent; `shown` in the
+    /// log lines.
+    bool writeVolume(const VolumeLevel& level, std::uint32_t percent, const std::string& shown,
+                     const std::function<bool()>& kept);
     /// The exchange of both async volume forms: `sent` shows `sentPercent`;
     /// muted, `kept` (shown as `keptPercent`) is remembered.
     void sendVolumeAsync(const VolumeLevel& sent, std::uint32_t sentPercent, bool enabled, const VolumeLevel& kept,

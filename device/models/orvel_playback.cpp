@@ -72,20 +72,33 @@ std::uint32_t percentOfWord(std::uint64_t word) { return static_cast<std::uint32
 
 bool OrvelInfo::setVolume(std::uint32_t percent) {
     if (!isOnline()) throw exception::Offline();
-    const std::string hardware = m_hardwareAddress.toCharArray();
     if (percent > 100) {
         LOG_WARN(L"Некорректная громкость '%1%'", percent);
         return false;
     }
-    const int index = getVersionIndex();
-    if (index <= kLastOrvel510Index && hasInternalPlaying()) {
+    return writeVolume(*VolumeLevel::ofPercent(getVersionIndex(), percent), percent, std::to_string(percent),
+                       [this, percent] { return static_cast<std::int32_t>(percent) == m_volume.load(); });
+}
+
+bool OrvelInfo::setVolumeLevel(const VolumeLevel& level, std::uint32_t percent) {
+    if (!isOnline()) throw exception::Offline();
+    if (!level.fits(getVersionIndex())) {
+        LOG_WARN(L"Некорректная громкость '%1%'", level.text());
+        return false;
+    }
+    return writeVolume(level, percent, level.text(), [this, &level] { return getCachedVolumeLevel() == level; });
+}
+
+bool OrvelInfo::writeVolume(const VolumeLevel& level, std::uint32_t percent, const std::string& shown,
+                            const std::function<bool()>& kept) {
+    const std::string hardware = m_hardwareAddress.toCharArray();
+    if (getVersionIndex() <= kLastOrvel510Index && hasInternalPlaying()) {
         LOG_NOTICE(L"Орвел занят внутренним воспроизведением или сигналом ГОиЧС");
         LOG_INFO(L"Пропуск изменения громкости (id=%1%).", hardware);
         return false;
     }
-    const VolumeLevel level = *VolumeLevel::ofPercent(index, percent);
-    if (static_cast<std::int32_t>(percent) == m_volume.load()) {
-        LOG_DEBUG(L"Skip changing volume to %1% (there are no differences)", percent);
+    if (kept()) {
+        LOG_DEBUG(L"Skip changing volume to %1% (there are no differences)", shown);
         return true;
     }
     try {
@@ -98,35 +111,7 @@ bool OrvelInfo::setVolume(std::uint32_t percent) {
         forgetVolume();
     } catch (const exception::UnexpectedResponseOfDevice&) {
     }
-    LOG_WARN(L"Не удалось назначить уровень громкости '%1%' устройству '%2%'", percent, hardware);
-    return false;
-}
-
-bool OrvelInfo::setVolumeLevel(const VolumeLevel& level, std::uint32_t percent) {
-    if (!isOnline()) throw exception::Offline();
-    const std::string hardware = m_hardwareAddress.toCharArray();
-    if (!level.fits(getVersionIndex())) {
-        LOG_WARN(L"Некорректная громкость '%1%'", level.text());
-        return false;
-    }
-    if (getVersionIndex() <= kLastOrvel510Index && hasInternalPlaying()) {
-        LOG_NOTICE(L"Орвел занят внутренним воспроизведением или сигналом ГОиЧС");
-        LOG_INFO(L"Пропуск изменения громкости (id=%1%).", hardware);
-        return false;
-    }
-    if (getCachedVolumeLevel() == level) {
-        LOG_DEBUG(L"Skip changing volume to %1% (there are no differences)", level.text());
-        return true;
-    }
-    try {
-        transfer(level.command());
-        takeSetVolume(percent, level);
-        return true;
-    } catch (const exception::Offline&) {
-        forgetVolume();
-    } catch (const exception::UnexpectedResponseOfDevice&) {
-    }
-    LOG_WARN(L"Не удалось назначить уровень громкости '%1%' устройству '%2%'", level.text(), hardware);
+    LOG_WARN(L"Не удалось назначить уровень громкости '%1%' устройству '%2%'", shown, hardware);
     return false;
 }
 
