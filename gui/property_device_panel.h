@@ -452,8 +452,8 @@ protected:
     void startRequestingDebugMessages();
     /// Shows the device's volume on the debug page's slider (GUI thread;
     /// from another thread it hands itself over): the own volume a notice
-    /// keeps for it, else the device's, read by the worker; a failed read is
-    /// told and leaves the slider where it is.
+    /// keeps for it, else the device's, read by the worker; a failed read
+    /// fails the page (emptied, disabled) and is told.
     void initVolumeSlider();
     /// Leaving the debug page: the request chain and a pending volume change
     /// end, replies still under way are dropped, the mark turns red.

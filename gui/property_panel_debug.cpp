@@ -591,7 +591,10 @@ void PropertyDevicePanel::initVolumeSlider() {
         [this, device](page_jobs::Outcome<int> outcome) {
             if (m_device != device || m_currentPage != pages::kDebugMessage) return;
             if (outcome.error) {
-                page_jobs::reportFailure(outcome.error);  // the slider keeps its place
+                // A failed read is the page's: emptied, disabled, its requests ended.
+                leaveDebugPage();
+                failPage(pages::kDebugMessage);
+                page_jobs::reportFailure(outcome.error);
                 return;
             }
             showVolume(device->getTitle(), *outcome.value);
