@@ -38,7 +38,7 @@ struct CollectionTiming {
     /// A loudspeaker whose state packets (about one a second) stop for
     /// longer than this and come again has restarted (or was cut off) within
     /// the 7-second offline window: it counts as returned
-    /// (OrvelInfo::returnCount). Two packets lost in a row stay well below it.
+    /// (OrvelInfo::returnCount). A packet lost now and then stays below it.
     std::chrono::milliseconds packetGap{ReturnWatch::kDefaultPacketGap / 1000};
 };
 

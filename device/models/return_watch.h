@@ -39,10 +39,15 @@ const wchar_t* returnCauseText(ReturnCause cause);
 class ReturnWatch {
 public:
     /// State packets come about once a second. A silence above this many
-    /// microseconds is a restart (or an outage) shorter than the offline
-    /// window of 7 s: two packets lost in a row never come near it, and the
-    /// delay a busy dispatcher adds to parsing leaves room too.
-    static constexpr std::int64_t kDefaultPacketGap = 4000000;
+    /// microseconds (and above three of the loudspeaker's own intervals,
+    /// below) is a restart (or an outage) shorter than the offline window of
+    /// 7 s: a loudspeaker that restarts within 3 s shows nothing else, and
+    /// one that plays the common channel at a volume a notice set would play
+    /// its power-on volume for the rest of the notice. A packet lost now and
+    /// then, with the delay a busy dispatcher adds to parsing (up to 0.9 s),
+    /// stays below it; two lost in a row may count, which costs a notice's
+    /// loudspeaker its channel and volume sent once more.
+    static constexpr std::int64_t kDefaultPacketGap = 2900000;
     /// A loudspeaker that sends less often is judged by its own pace: a
     /// silence counts only beyond this many of its shortest recent
     /// intervals too (one that sends every 3 s never counts before it
