@@ -171,6 +171,12 @@ bool DeviceBase::exchange(const std::string& request, std::string& reply) {
 
 void DeviceBase::exchangeAsync(const std::string& request, ExchangeDone done) { askAsync(request, std::move(done), 0); }
 
+ReplyTimes DeviceBase::replyTimes() const {
+    const boost::shared_ptr<const net::IpAndPort> endpoint = boost::atomic_load(&m_endpoint);
+    if (!m_transport || !endpoint || !endpoint->isValid()) return ReplyTimes();
+    return m_transport->replyTimes(*endpoint, kResendMs);
+}
+
 void DeviceBase::askAsync(const std::string& request, ExchangeDone done, int retry) {
     const boost::shared_ptr<const net::IpAndPort> endpoint = getIpPtr();
     boost::shared_ptr<DeviceBase> self;

@@ -19,6 +19,7 @@
 #include "base/ip_address.h"
 #include "device/config_common.h"
 #include "device/firmware/upgrade_worker.h"
+#include "device/reply_times.h"
 #include "device/version.h"
 
 namespace device {
@@ -165,6 +166,9 @@ public:
     /// while `done` runs, and the device lives while it runs: the first call
     /// holds it, a late reply of a device that is gone calls nothing.
     using ExchangeDone = std::function<void(bool answered, const std::string& reply, bool late)>;
+    /// How long a request of exchangeAsync() or transfer() that leaves now
+    /// waits for the device's answer (the base times without a transport).
+    ReplyTimes replyTimes() const;
     void exchangeAsync(const std::string& request, ExchangeDone done);
     /// Registers a request text whose successful replies are kept until
     /// resetCache or clearCachedResponses.

@@ -31,6 +31,18 @@ constexpr std::chrono::milliseconds kAnswerLimit = kGiveUpTime + kResendTime / 1
 /// a whole resend time covers both.
 constexpr std::chrono::milliseconds kLateReplies = kResendTime;
 
+/// How long a request to one device waits for its answer as the transport
+/// serves that device now (what it learnt of the device's lateness
+/// included): the layers above derive their own waits from it.
+struct ReplyTimes {
+    /// After its first send, when an unanswered request is sent again.
+    std::chrono::milliseconds resend{kResendTime};
+    /// After its first send, when an unanswered request is given up.
+    std::chrono::milliseconds giveUp{kGiveUpTime};
+    /// After the give-up, how long the request's late reply may still come.
+    std::chrono::milliseconds lateReply{kResendTime + kResendTime / 2};
+};
+
 /// What the operator is told of a device that gave no answer in time.
 constexpr const wchar_t* kNoAnswerCause = L"устройство не ответило";
 

@@ -275,6 +275,11 @@ std::chrono::milliseconds TransferProtocol::resendTime(const net::IpAndPort& to,
         shard.queue.resendTime(to.getAddress(), std::chrono::milliseconds(resendMs)));
 }
 
+ReplyTimes TransferProtocol::replyTimes(const net::IpAndPort& to, unsigned resendMs) {
+    const std::chrono::milliseconds resend = resendTime(to, resendMs);
+    return ReplyTimes{resend, 2 * resend, resend + resend / 2};
+}
+
 RequestQueue::Id TransferProtocol::enqueue(const net::IpAndPort& to, const std::string& request, int priority,
                                            unsigned resendMs, Pending pending, RequestQueue::TimePoint* bound) {
     std::string datagram = request;

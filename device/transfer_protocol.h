@@ -19,6 +19,7 @@
 
 #include "base/ip_address.h"
 #include "device/control_socket.h"
+#include "device/reply_times.h"
 #include "device/request_queue.h"
 #include "device/source_cache.h"
 
@@ -158,6 +159,10 @@ public:
     /// leaves for `to` now: `resendMs`, or more for a device known to answer
     /// late. A request is given up twice that after its first send.
     std::chrono::milliseconds resendTime(const net::IpAndPort& to, unsigned resendMs);
+
+    /// How long a request with resend time `resendMs` that leaves for `to`
+    /// now waits for its answer.
+    ReplyTimes replyTimes(const net::IpAndPort& to, unsigned resendMs);
 
     /// The monitor of one endpoint sees every request sent there (true) and
     /// every datagram from it that the all-responses handler did not consume
