@@ -547,7 +547,7 @@ void MainFrame::updateDevices(const std::vector<DevicePtr>& devices) {
     std::unordered_map<const device::DeviceBase*, unsigned> places;
     countPlaces(*root, places);
     std::vector<DevicePtr> known;
-    bool filed = false;
+    std::size_t filed = 0;
     bool newcomers = false;
     for (const DevicePtr& device : devices) {
         const auto found = places.find(device.get());
@@ -557,17 +557,24 @@ void MainFrame::updateDevices(const std::vector<DevicePtr>& devices) {
             known.push_back(device);
             continue;
         }
+        // A report that was on its way when the device was deleted: the
+        // object is no longer the collection's, and filed it would stand
+        // beside the one the collection makes when the device is found again.
+        if (deviceCollection->searchFor(device->getHardwareAddress()) != device) {
+            LOG_DEBUG(L"device '%1%' is no longer in the collection: not filed", device->getTitle());
+            continue;
+        }
         // A zone that kept this device's address while it was unknown takes
         // it back; only a device nobody claims is new.
         if (!root->claimPendingDevice(device)) {
             newDevicesZone->addElement(device);
             newcomers = true;
         }
-        filed = true;
+        ++filed;
     }
-    LOG_DEBUG(L"device batch: %1% devices, %2% filed now", devices.size(), devices.size() - known.size());
+    LOG_DEBUG(L"device batch: %1% devices, %2% filed now", devices.size(), filed);
     if (newcomers) newDevicesZone->setShown(true);
-    if (filed) {
+    if (filed > 0) {
         // The rebuild refreshes the rows of the known devices too.
         zoneElementPanel->updateCurrentZone();
         itemDataMap->refreshSnapshot();

@@ -75,6 +75,8 @@ public:
     /// The same registry for those that outlive the window (the channels
     /// read it until the application destroys them after the window).
     std::shared_ptr<ItemDataMap> shareItemDataMap();
+    /// The registry of every device; only its objects are filed in zones.
+    boost::shared_ptr<device::DeviceCollection> getDeviceCollection() const { return deviceCollection; }
     /// The operator's last action, microseconds since 1601 (any thread).
     void setLastActivity(std::int64_t now);
     std::int64_t getLastActivity() const;
@@ -84,10 +86,12 @@ public:
 
     /// A device's state changed (the collection's handler, any thread): a
     /// device in no zone is filed, its zone's row shown; a known one has its
-    /// row refreshed. From another thread the device joins the batch that
-    /// waits for the GUI thread (once, however often it changes meanwhile:
-    /// the work reads the newest state); the GUI thread takes a batch at
-    /// most once per batch period and files and redraws once for all of it.
+    /// row refreshed; an object the collection no longer holds (a deleted
+    /// device's report that was on its way) is not filed. From another
+    /// thread the device joins the batch that waits for the GUI thread
+    /// (once, however often it changes meanwhile: the work reads the newest
+    /// state); the GUI thread takes a batch at most once per batch period
+    /// and files and redraws once for all of it.
     void updateGui(DevicePtr device);
     /// The shortest time between two batches of updateGui (100 ms); tests
     /// shorten it.

@@ -203,6 +203,11 @@ void DeviceCollection::remove(const net::HardwareAddress& address) {
         return;
     }
     LOG_DEBUG(L"device removed: id=%1%, hw=%2%", found->second->getId(), hardwareText(address));
+    // The object may live on a while (a give-back still talks through it, a
+    // packet parsed as it left): what it still learns is no news to anyone.
+    // A late report would file it again beside the object the collection
+    // makes when the device's packets find it again.
+    found->second->setStateChangedHandler(StateChangedHandler());
     m_devices.erase(found);
 }
 

@@ -116,6 +116,8 @@ public:
     boost::shared_ptr<DeviceBase> addDevice(std::uint32_t id, const std::wstring& typeName,
                                             const net::HardwareAddress& address, const net::Ip4Address& lastIp,
                                             const std::wstring& title);
+    /// Drops the device from the map; its object reports no state change
+    /// from now on (it may live on where others hold it).
     void remove(const net::HardwareAddress& address);
     /// Any device by address: loudspeakers and consoles alike (the zone tree
     /// holds both); empty when unknown.

@@ -28,7 +28,6 @@
 #include "gui/ui.h"
 #include "os/data_directory.h"
 #include "tests/base/wx/wx_app.h"
-#include "tests/gui/store_support.h"
 #include "tests/gui/ui_script.h"
 #include "tests/gui/screenshot.h"
 #include "tests/support/child_process.h"
@@ -209,6 +208,39 @@ TEST_F(MainFrameTest, DevicesAreFiledIntoTheirZoneOrIntoNewDevices) {
     EXPECT_EQ(loggedCount("updateGui, count="), counted);
 }
 
+// A deleted device's report that was on its way (its give-back's reply, a
+// packet parsed as it left) files nothing, neither into the zone that keeps
+// its address nor into "Новые усилители"; the object the collection makes
+// when it is found again is filed there, once.
+TEST_F(MainFrameTest, AReportOfADeviceNoLongerInTheCollectionFilesNothing) {
+    const std::string kept = device::sim::Simulator::hardwareAddress(41);
+    write("zone_collection.xml",
+          "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<zone_collection><zone><name>Зал</name><enableVolume>false"
+          "</enableVolume><volume>0</volume><devices><hardware_address>" +
+              kept + "</hardware_address></devices><zones/></zone></zone_collection>");
+    start();
+    const auto collection = frame->getDeviceCollection();
+    const auto add = [&](const std::string& address, std::uint32_t id) {
+        return collection->addDevice(id, L"Orvel-610", net::HardwareAddress(address),
+                                     net::Ip4Address("10.0.0.5"), L"Громкоговоритель");
+    };
+    const std::string fresh = device::sim::Simulator::hardwareAddress(42);
+    const auto gone = add(kept, 500), goneFresh = add(fresh, 501);
+    collection->remove(net::HardwareAddress(kept));
+    collection->remove(net::HardwareAddress(fresh));
+    frame->updateDevices({gone, goneFresh});
+    EXPECT_TRUE(zone(1)->getDevices().empty());
+    EXPECT_EQ(zone(1)->getPendingAddresses().size(), 1u) << "the zone still waits for it";
+    EXPECT_TRUE(zone(0)->getDevices().empty());
+    EXPECT_FALSE(zone(0)->getPanel()->IsShown());
+
+    const auto again = add(kept, 502), freshAgain = add(fresh, 503);
+    frame->updateDevices({gone, again, goneFresh, freshAgain});
+    EXPECT_EQ(zone(1)->getDevices(), (std::vector<frm::MainFrame::DevicePtr>{again}));
+    EXPECT_EQ(zone(0)->getDevices(), (std::vector<frm::MainFrame::DevicePtr>{freshAgain}));
+    EXPECT_TRUE(logged("device batch: 4 devices, 2 filed now"));
+}
+
 TEST_F(MainFrameTest, WhatChangesInTheSessionIsInItsFilesWithinSecondsNotOnlyAtExit) {
     const std::string fresh = device::sim::Simulator::hardwareAddress(2);
     write("device_collection.xml", "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<device_collection/>");
@@ -236,12 +268,16 @@ TEST_F(MainFrameTest, WhatChangesInTheSessionIsInItsFilesWithinSecondsNotOnlyAtE
 
 TEST_F(MainFrameTest, DevicesReportedTogetherAreFiledAndRedrawnOnceForTheirBatch) {
     start();
-    gui_testing::DeviceSite site;
+    // The window's own collection: only its objects are filed.
+    const auto collection = frame->getDeviceCollection();
     std::vector<frm::MainFrame::DevicePtr> devices;
     for (int n = 0; n < 250; ++n) {
         char low[3];
         std::snprintf(low, sizeof low, "%02x", n);
-        devices.push_back(site.add(low, L"Громкоговоритель " + std::to_wstring(n)));
+        devices.push_back(collection->addDevice(static_cast<std::uint32_t>(1000 + n), L"Orvel-610",
+                                                net::HardwareAddress(std::string("02:56:53:00:00:") + low),
+                                                net::Ip4Address("10.0.0.5"),
+                                                L"Громкоговоритель " + std::to_wstring(n)));
     }
     // Workers report every device three times while the GUI thread is busy:
     // one batch files them all, with one rebuild of the views.

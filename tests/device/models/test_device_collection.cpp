@@ -5,6 +5,7 @@
 // a missing network interface, and stop under packet load. The control
 // thread runs at a test pace (ticks of 100 ms); only the 7-second online
 // window of the devices is real time.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -244,6 +245,44 @@ TEST_F(DeviceCollectionTest, RegistryRulesWithoutNetwork) {
     collection->remove(foreign);
     EXPECT_EQ(loggedCount("Устройство не было удалено"), 1);
     EXPECT_EQ(collection->getDevices().size(), 1u);
+}
+
+// A removed loudspeaker's object may live on (a give-back still talks
+// through it), but what it learns is reported no more: the window filed such
+// a report as a device beside the object its state packets make anew.
+TEST_F(DeviceCollectionTest, ARemovedDeviceReportsNothingMoreAndIsFoundAgainAsANewObject) {
+    makeCollection();
+    std::mutex reportsLock;
+    std::vector<boost::shared_ptr<DeviceBase>> reports;
+    collection->setStateChangedHandler([&](boost::shared_ptr<DeviceBase> device) {
+        std::lock_guard<std::mutex> lock(reportsLock);
+        reports.push_back(device);
+    });
+    const auto reported = [&](const boost::shared_ptr<DeviceBase>& device) {
+        std::lock_guard<std::mutex> lock(reportsLock);
+        return std::count(reports.begin(), reports.end(), device);
+    };
+    addOrvel(31).startStatePackets(server(), 150ms);
+    addOrvel(32).startStatePackets(server(), 150ms);
+    ASSERT_TRUE(waitFor([&] { return allOnline(2, 0); }));
+    const auto removed = collection->searchForOrvel(hw(31));
+    const auto kept = collection->searchForOrvel(hw(32));
+
+    collection->remove(hw(31));
+    const auto before = reported(removed);
+    const auto keptBefore = reported(kept);
+    // Both volumes change; the kept one's report is queued after the
+    // removed one's would be, so once it is in, the other had its turn.
+    EXPECT_TRUE(removed->setVolume(40));
+    EXPECT_TRUE(kept->setVolume(40));
+    ASSERT_TRUE(waitFor([&] { return reported(kept) > keptBefore; }));
+    EXPECT_EQ(reported(removed), before);
+
+    ASSERT_TRUE(waitFor([&] {
+        const auto again = collection->searchFor(hw(31));
+        return again && again != removed && again->isOnlineAndAnswered() && reported(again) > 0;
+    })) << "its packets make a new object, which reports";
+    EXPECT_EQ(reported(removed), before);
 }
 
 TEST_F(DeviceCollectionTest, OfflineDuplicatesLoseTheirAddressAndNothingIsProbedWithoutInterface) {
