@@ -146,6 +146,7 @@ public:
     std::optional<OwnVolume> heldOwnVolume(const Loudspeaker& speaker);
     LedgerBatch dismiss(const DeviceSet& speakers, Finder find);
     LedgerBatch close();
+    std::chrono::milliseconds giveBackLimit();
     void park(Holder holder);
     DeviceSet held(Holder holder);
     std::size_t size();
@@ -161,7 +162,6 @@ private:
     struct Waiting {
         std::shared_ptr<LedgerBatch::State> batch;
         Settlement settlement;
-        Clock::time_point since;  // when the batch took the loudspeaker
     };
     /// A settled batch whose late replies are waited for.
     struct Later {
@@ -195,7 +195,6 @@ private:
         bool levelTouched = false;
         bool resetChannel = false;
         bool inFlight = false;
-        Settlement::Step inFlightStep = Settlement::kSwitch;
         // The last answer, of any request.
         Clock::time_point answeredAt{};
         // No answer to the last request: not waited for, asked again later.
@@ -233,6 +232,11 @@ private:
         Level level;
         /// Whether a switch had been asked for before this one.
         bool touchedBefore = false;
+
+        /// The step a settlement names for it (a memory check is the switch's).
+        Settlement::Step step() const {
+            return kind == kVolume ? Settlement::kVolume : kind == kRead ? Settlement::kVolumeRead : Settlement::kSwitch;
+        }
     };
     using Requests = std::vector<Request>;
     using After = std::vector<std::function<void()>>;
@@ -265,11 +269,6 @@ private:
     static void note(Entry& entry, Settlement::Kind kind, Settlement::Step step, const std::wstring& cause);
     void settle(Entry& entry, After& after);
     void settleOne(const Loudspeaker& speaker, const Waiting& waiting, After& after);
-    /// A batch waits for a loudspeaker no longer than the transport waits
-    /// for an answer, counted from when the batch took it or it last
-    /// answered: one whose request still waits its turn behind others (a
-    /// read unanswered) counts as silent for the batch; the request goes on.
-    void settleOverdue(Entry& entry, Clock::time_point now, After& after);
     void unanswered(Entry& entry, Settlement::Step step, After& after);
     LedgerBatch seal(const std::shared_ptr<LedgerBatch::State>& batch, After& after);
     /// Runs `change` under the lock with a new batch, then what it settled
@@ -284,6 +283,11 @@ private:
     /// loudspeaker silent learn it at their late look.
     void noteFailure(const Loudspeaker& speaker, const Settlement& settlement);
     static void run(After& after);
+    /// How long after a batch settled the late replies of the loudspeakers
+    /// it counted silent may still come: as long as the transport takes them
+    /// from the latest of those loudspeakers, and a tenth of its resend time
+    /// for the completion to come through the transport's completer.
+    std::chrono::milliseconds lateReplyTime(const LedgerBatch::Settlements& settled);
     /// Runs the batches' late looks that are due.
     void runLater();
 
@@ -423,7 +427,7 @@ void LoudspeakerLedger::Impl::attach(Entry& entry, const std::shared_ptr<LedgerB
         std::lock_guard<std::mutex> lock(batch->mutex);
         ++batch->pending;
     }
-    entry.waiting.push_back({batch, Settlement(), Clock::now()});
+    entry.waiting.push_back({batch, Settlement()});
 }
 
 void LoudspeakerLedger::Impl::note(Entry& entry, Settlement::Kind kind, Settlement::Step step,
@@ -450,21 +454,6 @@ void LoudspeakerLedger::Impl::settleOne(const Loudspeaker& speaker, const Waitin
         }
         batch->finishIfComplete(lock);
     });
-}
-
-void LoudspeakerLedger::Impl::settleOverdue(Entry& entry, Clock::time_point now, After& after) {
-    if (!entry.inFlight && !entry.pausedUntil) return;
-    const Clock::time_point heard = entry.answeredAt;
-    for (auto waiting = entry.waiting.begin(); waiting != entry.waiting.end();) {
-        if (std::max(waiting->since, heard) + m_options.answerLimit > now) {
-            ++waiting;
-            continue;
-        }
-        if (waiting->settlement.kind == Settlement::kDone)
-            waiting->settlement = {Settlement::kSilent, entry.inFlightStep, device::kNoAnswerCause};
-        settleOne(entry.speaker, *waiting, after);
-        waiting = entry.waiting.erase(waiting);
-    }
 }
 
 void LoudspeakerLedger::Impl::unanswered(Entry& entry, Settlement::Step step, After& after) {
@@ -550,24 +539,17 @@ void LoudspeakerLedger::Impl::advance(const Loudspeaker& speaker, Requests& out,
     }
     if (!m_link->online(speaker)) {
         entry.waitsOnline = true;
-        note(entry, Settlement::kOffline,
-             request.kind == Request::kRead ? Settlement::kVolumeRead
-             : request.kind == Request::kVolume ? Settlement::kVolume : Settlement::kSwitch,
-             kOffline);
+        note(entry, Settlement::kOffline, request.step(), kOffline);
         settle(entry, after);
         return;
     }
     entry.waitsOnline = false;
     if (entry.unreachable && !entry.retryNow) {
-        note(entry, Settlement::kSilent, request.kind == Request::kVolume ? Settlement::kVolume : Settlement::kSwitch,
-             device::kNoAnswerCause);
+        note(entry, Settlement::kSilent, request.step(), device::kNoAnswerCause);
         settle(entry, after);
         return;
     }
     entry.inFlight = true;
-    entry.inFlightStep = request.kind == Request::kVolume ? Settlement::kVolume
-                         : request.kind == Request::kRead ? Settlement::kVolumeRead
-                                                          : Settlement::kSwitch;
     request.touchedBefore = entry.channelTouched;
     if (request.kind == Request::kSwitch) entry.channelTouched = true;
     if (request.kind == Request::kVolume) entry.levelTouched = true;
@@ -732,6 +714,21 @@ LedgerBatch LoudspeakerLedger::Impl::close() {
     });
 }
 
+std::chrono::milliseconds LoudspeakerLedger::Impl::giveBackLimit() {
+    std::vector<Loudspeaker> speakers;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const auto& [speaker, entry] : m_entries) speakers.push_back(speaker);
+    }
+    // Outside the lock: the link asks the transport.
+    std::chrono::milliseconds longest{0};
+    for (const Loudspeaker& speaker : speakers) {
+        const device::ReplyTimes times = m_link->replyTimes(speaker);
+        longest = std::max(longest, times.giveUp + times.lateReply + times.resend);
+    }
+    return longest;
+}
+
 void LoudspeakerLedger::Impl::park(Holder holder) {
     std::lock_guard<std::mutex> lock(m_mutex);
     for (auto& [speaker, entry] : m_entries)
@@ -796,9 +793,7 @@ void LoudspeakerLedger::Impl::finished(const Request& request, const device::Req
         // A late reply answers a request given up before: what it says
         // stands, and the loudspeaker answers again.
         if (!outcome.late) entry.inFlight = false;
-        const Settlement::Step step = request.kind == Request::kVolume ? Settlement::kVolume
-                                      : request.kind == Request::kRead ? Settlement::kVolumeRead
-                                                                       : Settlement::kSwitch;
+        const Settlement::Step step = request.step();
         // What the loudspeaker refused or failed, told to the batches waiting
         // for it and to those that counted it silent before.
         std::optional<Settlement> failure;
@@ -933,7 +928,6 @@ bool LoudspeakerLedger::Impl::retry() {
             due.push_back(speaker);
         }
         for (const Loudspeaker& speaker : due) advance(speaker, requests, after);
-        for (auto& [speaker, entry] : m_entries) settleOverdue(entry, now, after);
         for (auto gone = m_dismissed.begin(); gone != m_dismissed.end();)
             gone = gone->expired() ? m_dismissed.erase(gone) : std::next(gone);
     }
@@ -974,13 +968,27 @@ void LoudspeakerLedger::Impl::lookForFoundAgain(Requests& requests, After& after
 void LoudspeakerLedger::Impl::afterLateReplies(const LedgerBatch& batch, std::function<void(const LedgerBatch&)> then) {
     const std::weak_ptr<Impl> self = shared_from_this();
     const std::shared_ptr<LedgerBatch::State> state = batch.m_state;
-    batch.whenSettled([self, state, then](const LedgerBatch::Settlements&) {
+    batch.whenSettled([self, state, then](const LedgerBatch::Settlements& settled) {
         const std::shared_ptr<Impl> impl = self.lock();
         if (!impl) return;
+        const std::chrono::milliseconds late = impl->lateReplyTime(settled);
         std::lock_guard<std::mutex> lock(impl->m_mutex);
         if (impl->m_ending) return;
-        impl->m_later.push_back({Clock::now() + impl->m_options.lateReplies, state, then});
+        impl->m_later.push_back({Clock::now() + late, state, then});
     });
+}
+
+std::chrono::milliseconds LoudspeakerLedger::Impl::lateReplyTime(const LedgerBatch::Settlements& settled) {
+    // A silent settlement came with the give-up of its request (or later,
+    // with nothing sent): its late reply comes within the late reply's time
+    // from now.
+    std::chrono::milliseconds longest{0};
+    for (const auto& [speaker, settlement] : settled) {
+        if (settlement.kind != Settlement::kSilent) continue;
+        const device::ReplyTimes times = m_link->replyTimes(speaker);
+        longest = std::max(longest, times.lateReply + times.resend / 10);
+    }
+    return longest;
 }
 
 void LoudspeakerLedger::Impl::runLater() {
@@ -1093,6 +1101,8 @@ LedgerBatch LoudspeakerLedger::dismiss(const DeviceSet& speakers, Finder find) {
 }
 
 LedgerBatch LoudspeakerLedger::close() { return m_impl->close(); }
+
+std::chrono::milliseconds LoudspeakerLedger::giveBackLimit() { return m_impl->giveBackLimit(); }
 
 DeviceSet LoudspeakerLedger::held(Holder holder) { return m_impl->held(holder); }
 

@@ -40,15 +40,19 @@
 // The requests leave without waiting (the transport serves every loudspeaker
 // at once), so a step costs the reply time of the slowest loudspeaker.
 //
-// A loudspeaker that gives no answer costs a batch one give-up: it is not
-// waited for again until it answers, and what it owes (a switch back, its
-// volume) is asked again when it answers again, as soon as anybody hears
-// from it or, failing that, at growing intervals while it stays online. A
-// reply that comes after the give-up still counts: the loudspeaker did what
-// it was asked, or refused it (told as the failure it is), or was busy (asked
-// again after a pause). A loudspeaker that comes back (a restart, a power
-// loss, an outage, a move: its returns count grew) may hold anything: what
-// its holders want, or what it owes, is sent again.
+// A batch has no clock of its own: it waits for the transport to end each
+// request (its answer or its give-up, which the transport always reports,
+// by the loudspeaker's own reply times), so a loudspeaker is never counted
+// silent while its request may still be answered. A loudspeaker that gives
+// no answer costs a batch one give-up: it is not waited for again until it
+// answers, and what it owes (a switch back, its volume) is asked again when
+// it answers again, as soon as anybody hears from it or, failing that, at
+// growing intervals while it stays online. A reply that comes after the
+// give-up still counts: the loudspeaker did what it was asked, or refused it
+// (told as the failure it is), or was busy (asked again after a pause). A
+// loudspeaker that comes back (a restart, a power loss, an outage, a move:
+// its returns count grew) may hold anything: what its holders want, or what
+// it owes, is sent again.
 //
 // The operator's volume goes through the ledger too: on a loudspeaker a
 // holder keeps at a volume of its own it becomes the own volume given back
@@ -117,6 +121,10 @@ public:
     virtual std::uint64_t returns(const Loudspeaker& speaker) = 0;
     /// False once the transport has stopped: nothing will complete any more.
     virtual bool running() = 0;
+    /// How long a request that leaves for it now waits for its answer, and
+    /// how long after the give-up its late reply may still come, as the
+    /// transport serves it (its lateness learnt included).
+    virtual device::ReplyTimes replyTimes(const Loudspeaker& speaker) = 0;
 
     virtual void internalPlaying(const Loudspeaker& speaker, PlayingDone done) = 0;
     virtual void switchChannel(const Loudspeaker& speaker, device::AudioChannel channel, Done done) = 0;
@@ -202,14 +210,6 @@ public:
         /// How often the retry thread looks (at returns too: a loudspeaker
         /// that came back is driven again within a tick).
         std::chrono::milliseconds tick{250};
-        /// How long after a batch settles a reply past the reply time may
-        /// still come: the transport takes one that late as the late answer
-        /// of the request it gave up.
-        std::chrono::milliseconds lateReplies{device::kLateReplies};
-        /// How long a batch waits for a loudspeaker that gives no answer at
-        /// most, from when it took it or last heard from it: about the time
-        /// the transport gives a request up after.
-        std::chrono::milliseconds answerLimit{device::kAnswerLimit};
     };
 
     explicit LoudspeakerLedger(std::shared_ptr<LoudspeakerLink> link);
@@ -265,9 +265,20 @@ public:
     /// loudspeaker after its give-back began. Those that gave no answer are
     /// still given back when they answer, while the transport runs.
     LedgerBatch close();
+    /// How long giving back the loudspeakers the ledger drives now may take
+    /// when one datagram to each is lost (what the exit waits for close()
+    /// at most): the longest of their two-step chains (a volume, then the
+    /// switch back). The step whose datagram was lost is answered after its
+    /// resend, and the transport sends the loudspeaker nothing more until a
+    /// late reply to it can no longer come (its give-up and the late reply's
+    /// time after it, counted from its first send); the other step is
+    /// answered within its resend time. Zero when the ledger drives none.
+    std::chrono::milliseconds giveBackLimit();
 
     /// Runs `then` on the ledger's thread once `batch` has settled and the
-    /// replies that come after the reply time have had theirs: a loudspeaker
+    /// replies that come after the reply time have had theirs (as long as
+    /// the transport takes a late reply from the loudspeakers the batch
+    /// counted silent, at once when it counted none): a loudspeaker
     /// of the batch that gave no answer in time but answered since (it did
     /// switch, it took the volume) counts as done by then. So the operator
     /// hears only of loudspeakers that stayed silent. Never run once the

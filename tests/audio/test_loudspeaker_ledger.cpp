@@ -40,6 +40,8 @@ struct Speaker {
     int channel = 0;
     device::VolumeLevel volume = level(40);  // while switched on
     bool enabled = true;
+    /// How long its requests wait for an answer.
+    device::ReplyTimes times{100ms, 200ms, 200ms};
     bool online = true;
     bool answered = true;
     bool memoryPlays = false;  // an Orvel-510 playing its audio memory
@@ -149,6 +151,7 @@ public:
     }
     std::uint64_t returns(const Loudspeaker& s) override { return at(s).returns; }
     bool running() override { return true; }
+    device::ReplyTimes replyTimes(const Loudspeaker& s) override { return at(s).times; }
 
     void internalPlaying(const Loudspeaker& s, PlayingDone done) override {
         request(s, "mem state", [] {}, [this, s, done](const RequestOutcome& o) { done(o, at(s).memoryPlays); });
@@ -244,7 +247,7 @@ protected:
     static Wish alarm(int volume) { return {device::CHANNEL_NOTICE_HIGH, volume, std::nullopt}; }
 
     std::shared_ptr<ScriptedLink> link = std::make_shared<ScriptedLink>();
-    frm::LoudspeakerLedger::Options options{300ms, 600ms, 5ms, 200ms};
+    frm::LoudspeakerLedger::Options options{300ms, 600ms, 5ms};
     frm::LoudspeakerLedger ledger{link, options};
 };
 
@@ -358,65 +361,53 @@ TEST_F(LedgerTest, ALoudspeakerThatGivesNoAnswerIsGivenBackWhenItAnswersAgain) {
     EXPECT_EQ(logSilent.back(), "set ch 0") << "the switch back is sent although the switch was never confirmed";
 }
 
-// A batch waits for a loudspeaker no longer than an answer takes, from when
-// it took it or last heard from it: one whose request waits its turn behind
-// others or never comes back counts as silent for the batch, and what it
-// answers later still applies; one that answers each of its steps in time
-// is waited for however many steps it needs.
-TEST_F(LedgerTest, ABatchWaitsForALoudspeakerNoLongerThanAnAnswerTakes) {
-    frm::LoudspeakerLedger::Options quick = options;
-    quick.answerLimit = 400ms;
-    frm::LoudspeakerLedger own{link, quick};
-    const Loudspeaker stuck = speaker(1), steady = speaker(2), fast = speaker(3);
+// A batch has no clock of its own: it waits for a loudspeaker's request
+// until the transport ends it, answered or given up by that loudspeaker's
+// own reply times. One given up only after 5.9 s is not counted silent while
+// its request is out, however soon the others are done; its give-up settles
+// it, and what it answers late still applies. Before, a batch counted every
+// loudspeaker silent 2.1 s after it last answered, its request still out.
+TEST_F(LedgerTest, ALoudspeakerIsNotCountedSilentBeforeItsGiveUp) {
+    const Loudspeaker slow = speaker(1), steady = speaker(2), fast = speaker(3);
+    link->change(slow, [](Speaker& sp) { sp.times = {2950ms, 5900ms, 4425ms}; });
+    link->change(steady, [](Speaker& sp) { sp.is510 = true; });
     link->mode(fast, ScriptedLink::kAnswer);
-    link->change(steady, [](Speaker& sp) { sp.is510 = true; });  // a memory check, the switch, the volume
-    std::thread answering([&] {
-        for (int step = 0; step < 3; ++step) {
-            std::this_thread::sleep_for(250ms);
-            link->answer(steady);
-        }
-    });
-    const auto begun = std::chrono::steady_clock::now();
-    const frm::LedgerBatch taken = own.hold(Holder::kAlarm, wish({stuck, steady, fast}, alarm(100)));
-    const bool settled = taken.wait(3s);
-    const auto waited = std::chrono::steady_clock::now() - begun;
-    answering.join();
-    ASSERT_TRUE(settled);
-    EXPECT_GE(waited, 400ms);
-    EXPECT_LT(waited, 2s);
-    const auto settlements = taken.settlements();
-    EXPECT_EQ(settlements.at(stuck).kind, Settlement::kSilent);
-    EXPECT_EQ(settlements.at(stuck).step, Settlement::kSwitch);
-    EXPECT_EQ(settlements.at(steady).kind, Settlement::kDone) << "it answered every step in time";
-    EXPECT_EQ(settlements.at(fast).kind, Settlement::kDone);
-    EXPECT_EQ(link->at(steady).volume, level(100, 8));
+    const frm::LedgerBatch taken = ledger.hold(Holder::kAlarm, wish({slow, steady, fast}, alarm(100)));
+    for (int step = 0; step < 3; ++step) ASSERT_TRUE(link->answer(steady)) << "step " << step;
+    EXPECT_EQ(link->log(steady), (Log{"mem state", "set ch 1", level(100, 8).command()}));
+    EXPECT_FALSE(taken.wait(2500ms)) << "counted silent while its request was out";
+    const auto settled = taken.settlements();
+    EXPECT_EQ(settled.count(slow), 0u);
+    EXPECT_EQ(settled.at(steady).kind, Settlement::kDone);
+    EXPECT_EQ(settled.at(fast).kind, Settlement::kDone);
 
-    // The stuck one answers after all: it is on the channel and its volume follows.
-    ASSERT_TRUE(link->answer(stuck));
-    ASSERT_TRUE(waitUntil([&] { return link->log(stuck).size() == 2; }, 1s));
-    ASSERT_TRUE(link->answer(stuck));
-    EXPECT_EQ(link->at(stuck).channel, 1);
-    EXPECT_EQ(link->at(stuck).volume, level(100));
+    std::function<void()> lateReply;
+    ASSERT_TRUE(link->silence(slow, &lateReply));
+    ASSERT_TRUE(taken.wait(1s));
+    EXPECT_EQ(taken.settlements().at(slow).kind, Settlement::kSilent);
+    EXPECT_EQ(taken.settlements().at(slow).step, Settlement::kSwitch);
+    // It answers after all: it is on the channel and its volume follows.
+    lateReply();
+    ASSERT_TRUE(link->answer(slow));
+    EXPECT_EQ(link->at(slow).channel, 1);
+    EXPECT_EQ(link->at(slow).volume, level(100));
 }
 
-// A loudspeaker the batch counted silent while its request still waited its
-// turn is told of once the late replies had their time, unless it answered
-// after the batch began: an answer to an earlier batch says nothing of this
-// one. It was left out of the operator's notice however it ended.
+// A loudspeaker the batch counted silent (its request given up) is told of
+// once the late replies had their time, unless it answered after the batch
+// began: an answer to an earlier batch says nothing of this one.
 TEST_F(LedgerTest, OnlyAnAnswerAfterTheBatchBeganClearsItsSilence) {
-    frm::LoudspeakerLedger::Options quick = options;
-    quick.answerLimit = 100ms;
-    frm::LoudspeakerLedger own{link, quick};
     const Loudspeaker a = speaker(1);
     link->mode(a, ScriptedLink::kAnswer);
-    ASSERT_TRUE(own.hold(Holder::kAlarm, wish({a}, alarm(100))).wait(1s));
-    link->mode(a, ScriptedLink::kHold);  // the next request waits its turn
-    const frm::LedgerBatch louder = own.hold(Holder::kAlarm, wish({a}, alarm(90)));
+    ASSERT_TRUE(ledger.hold(Holder::kAlarm, wish({a}, alarm(100))).wait(1s));
+    link->mode(a, ScriptedLink::kHold);
+    const frm::LedgerBatch louder = ledger.hold(Holder::kAlarm, wish({a}, alarm(90)));
+    ASSERT_TRUE(link->silence(a));
     ASSERT_TRUE(louder.wait(2s));
     EXPECT_EQ(louder.settlements().at(a).kind, Settlement::kSilent);
     std::promise<frm::StepFailures> toldPromise;
     auto told = toldPromise.get_future();
-    own.afterLateReplies(louder, [&](const frm::LedgerBatch& settled) {
+    ledger.afterLateReplies(louder, [&](const frm::LedgerBatch& settled) {
         toldPromise.set_value(settled.failures(Settlement::kVolume, frm::LedgerBatch::Answer::kUnanswered));
     });
     ASSERT_EQ(told.wait_for(2s), std::future_status::ready);
