@@ -180,13 +180,17 @@ private:
         std::array<std::optional<Wish>, 2> wishes;
         /// A holder's wish kept, but nothing sent for it (see park).
         std::array<bool, 2> parked{{false, false}};
-        // The loudspeaker's own, from before the first holder set its volume
-        // (taken then), or the operator's since: exactly as it told it, or as
-        // the operator's percent was sent (`ownPercent`, what he set).
+        // The loudspeaker's own, read when a holder first wanted a volume of
+        // it, or the operator's since: exactly as it told it, or as the
+        // operator's percent was sent (`ownPercent`, what he set).
         std::optional<device::VolumeLevel> ownVolume;
         std::optional<int> ownPercent;
         bool ownEnabled = true;
-        bool ownUnreadable = false;  // its volume could not be read: its volume is left alone
+        bool ownEnabledSet = false;  // by the operator: a read does not change it
+        bool ownUnreadable = false;  // the read was refused: its volume is left alone
+        // The read gave no answer: `ownVolume` is what its object last heard
+        // of it, and a late answer to the read takes its place.
+        bool ownReported = false;
         // What the loudspeaker has, as far as known.
         std::optional<device::AudioChannel> channel;
         std::optional<Level> level;
@@ -212,8 +216,8 @@ private:
         Finder find;
         // Another object of the same loudspeaker owes its give-back now.
         bool superseded = false;
-        // What the object knows of it may be what a notice left: its volume
-        // is read, not taken from the object.
+        // What the object knows of it may be what a notice left: neither its
+        // channel nor its volume is taken from the object.
         bool distrusted = false;
         // The loudspeaker's returns count as last seen.
         std::uint64_t returns = 0;
@@ -247,10 +251,14 @@ private:
     void adopt(Entry& entry);
     /// Whether a holder may take the loudspeaker (not closed, not deleted).
     bool takeable(const Loudspeaker& speaker);
-    /// The own volume taken before the ledger first sets a volume: the
-    /// object's (nobody of the ledger's set it since it was read), unless it
-    /// can't be trusted.
-    void takeOwnVolume(Entry& entry);
+    /// The read answered `level`: the own volume, and the own switch state
+    /// unless the operator set it. `now`: answered in time, so what the
+    /// loudspeaker has is known too (a late answer may come after a volume
+    /// of the ledger's).
+    void takeRead(Entry& entry, const device::VolumeLevel& level, bool now);
+    /// The read gave no answer: the own volume is what the loudspeaker
+    /// reported last, as its object keeps it, unless that may be a notice's.
+    void takeReported(Entry& entry);
     /// The retry thread's look for deleted loudspeakers found again.
     void lookForFoundAgain(Requests& requests, After& after);
     /// The loudspeaker came back and may hold anything: what is known of it
@@ -342,8 +350,10 @@ void LoudspeakerLedger::Impl::adopt(Entry& entry) {
         if (old.ownVolume) {
             entry.ownVolume = old.ownVolume;
             entry.ownPercent = old.ownPercent;
+            entry.ownReported = old.ownReported;
         }
         entry.ownEnabled = old.ownEnabled;
+        entry.ownEnabledSet = old.ownEnabledSet;
         entry.ownUnreadable = old.ownUnreadable;
         entry.distrusted = entry.distrusted || !old.ownVolume;
         entry.channelTouched = entry.channelTouched || old.channelTouched;
@@ -360,13 +370,32 @@ bool LoudspeakerLedger::Impl::takeable(const Loudspeaker& speaker) {
            (m_dismissed.empty() || m_dismissed.count(boost::weak_ptr<device::OrvelInfo>(speaker)) == 0);
 }
 
-void LoudspeakerLedger::Impl::takeOwnVolume(Entry& entry) {
-    if (entry.ownVolume || entry.levelTouched || entry.distrusted) return;
+void LoudspeakerLedger::Impl::takeRead(Entry& entry, const device::VolumeLevel& level, bool now) {
+    const bool trusted = !entry.distrusted;
+    entry.ownVolume = level;
+    entry.ownPercent.reset();
+    entry.ownReported = false;
+    entry.distrusted = false;
+    if (level.isMuted() && trusted) {
+        // Muted by the program: what it comes back to is the level its
+        // object kept at the mute, not the muted one it tells.
+        const LoudspeakerLink::Known known = m_link->known(entry.speaker);
+        if (known.volume && !known.volume->isMuted()) entry.ownVolume = known.volume;
+    }
+    const bool switchedOff = *entry.ownVolume != level;
+    if (!entry.ownEnabledSet) entry.ownEnabled = !switchedOff;
+    if (now) entry.level = Level{*entry.ownVolume, !switchedOff};
+}
+
+void LoudspeakerLedger::Impl::takeReported(Entry& entry) {
+    if (entry.ownVolume || entry.distrusted) return;
     const LoudspeakerLink::Known known = m_link->known(entry.speaker);
     if (!known.volume) return;
+    LOG_DEBUG(L"Loudspeaker ledger: '%1%' gave its volume read no answer, it gets back %2% as last reported",
+              entry.speaker->getTitle(), known.volume->text());
     entry.ownVolume = known.volume;
     entry.ownPercent.reset();
-    entry.ownEnabled = known.enabled;
+    entry.ownReported = true;
 }
 
 void LoudspeakerLedger::Impl::cameBack(Entry& entry) {
@@ -379,6 +408,7 @@ void LoudspeakerLedger::Impl::cameBack(Entry& entry) {
         entry.ownVolume.reset();
         entry.ownPercent.reset();
         entry.ownUnreadable = false;
+        entry.ownReported = false;
     }
     entry.busyRetries = 0;
     if (entry.unreachable) entry.retryNow = true;
@@ -482,7 +512,8 @@ bool LoudspeakerLedger::Impl::choose(Entry& entry, Request& request) {
     // A loudspeaker that plays a notice of its own keeps its volume.
     const bool refused = isNotice(target.channel) && entry.channel != target.channel;
     if (target.levelWanted && !refused) {
-        takeOwnVolume(entry);
+        // Its own volume is what it has now: read before the first volume
+        // of a holder's (or the operator's sound button) reaches it.
         if (!entry.ownVolume) {
             if (!entry.ownUnreadable) {
                 request.kind = Request::kRead;
@@ -650,12 +681,12 @@ LedgerBatch LoudspeakerLedger::Impl::setOwnVolume(const DeviceSet& speakers, con
                 entry.ownVolume = level;
                 entry.ownPercent = volume.percent;
                 entry.ownUnreadable = false;
+                entry.ownReported = false;
                 entry.distrusted = false;
-            } else {
-                takeOwnVolume(entry);
             }
             // A volume is heard; the sound button keeps the volume.
             entry.ownEnabled = volume.enabled.value_or(volume.percent ? true : entry.ownEnabled);
+            entry.ownEnabledSet = true;
             // Owed from now on: written at once unless a holder keeps its own level.
             entry.levelTouched = true;
             entry.failedLevel.reset();
@@ -803,6 +834,8 @@ void LoudspeakerLedger::Impl::finished(const Request& request, const device::Req
         if (outcome.kind == Kind::kSilent) {
             if (request.kind == Request::kSwitch) entry.channel.reset();
             if (request.kind == Request::kVolume) entry.level.reset();
+            // Its chain goes on with the volume it reported last as its own.
+            if (request.kind == Request::kRead && !outcome.late) takeReported(entry);
             LOG_DEBUG(L"Loudspeaker ledger: no answer from '%1%'", entry.speaker->getTitle());
             if (!outcome.late) unanswered(entry, step, after);
         } else {
@@ -859,13 +892,14 @@ void LoudspeakerLedger::Impl::finished(const Request& request, const device::Req
                         }
                         break;
                     case Request::kRead:
-                        if (entry.ownVolume) break;  // a late answer after another read
+                        // A late answer after another read, or after the
+                        // operator set the own volume: nothing to take.
+                        if (entry.ownVolume && !entry.ownReported) break;
                         if (outcome.kind == Kind::kDone && level) {
-                            entry.ownVolume = level;
-                            entry.ownPercent.reset();
-                            entry.distrusted = false;
-                            if (!entry.level) entry.level = Level{*level, entry.ownEnabled};
-                        } else {
+                            takeRead(entry, *level, !outcome.late);
+                        } else if (!entry.ownReported) {
+                            // Refused: its volume is left alone. Late, after
+                            // its reported volume stood in: that stays.
                             fail(Settlement::kFailed, outcome.cause);
                             entry.ownUnreadable = true;
                         }

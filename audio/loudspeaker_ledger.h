@@ -26,19 +26,26 @@
 // loudspeaker themselves: each says what it wants of it (a wish) and the
 // ledger drives the loudspeaker towards the wish of the strongest holder,
 // the alarm's over the player's, and back to the loudspeaker's own settings
-// when the last holder lets go. A loudspeaker's own volume and switch state
-// are kept from before the first holder set its volume, so that what is
-// given back is never a volume a notice set, whatever the order of the
-// notices, and exactly as the loudspeaker told it (its level pair or its dB),
-// not through the percent the window shows. A holder's volume is a percent,
-// sent as the loudspeaker's generation sends it.
+// when the last holder lets go. When a holder first wants a volume of a
+// loudspeaker (a notice's, or the mute of a zone's other loudspeakers), the
+// ledger asks the loudspeaker for the volume it has ("get vol"), as a step of
+// its own, after the switch when the wish switches it: what the read says
+// (or what the operator set meanwhile) is given back at the end, exactly as
+// the loudspeaker told it (its level pair or its dB), not through the
+// percent the window shows, and never a volume a notice set, whatever the
+// order of the notices. So a volume an installer set at the loudspeaker
+// between two notices is the one it gets back after the next. Only a
+// loudspeaker that gives the read no answer gets back what it reported last
+// (its object's exact level). A holder's volume is a percent, sent as the
+// loudspeaker's generation sends it.
 //
 // Each loudspeaker has at most one request of the ledger in flight, and the
 // next one is chosen when it ends, from the wishes as they are then: two
 // holders never write one loudspeaker in turn, and a notice that takes a
 // loudspeaker back while it is being given back costs no switch back first.
 // The requests leave without waiting (the transport serves every loudspeaker
-// at once), so a step costs the reply time of the slowest loudspeaker.
+// at once), so a step costs one reply time of each loudspeaker, and a slow
+// one holds back no other.
 //
 // A batch has no clock of its own: it waits for the transport to end each
 // request (its answer or its give-up, which the transport always reports,
@@ -58,7 +65,7 @@
 // holder keeps at a volume of its own it becomes the own volume given back
 // at the end; elsewhere it is written at once. An entry that owes nothing
 // leaves the ledger, so that nothing of it is carried to the next notice:
-// the own volume is taken anew then. A loudspeaker deleted from the program
+// the own volume is read anew then. A loudspeaker deleted from the program
 // is given back and is held no more; the program's exit gives every
 // loudspeaker back once and holds nothing after it.
 
@@ -96,7 +103,9 @@ public:
         std::function<void(const device::RequestOutcome&, std::optional<device::VolumeLevel> level)>;
     using PlayingDone = std::function<void(const device::RequestOutcome&, bool playing)>;
 
-    /// What the loudspeaker's object holds.
+    /// What the loudspeaker's object holds: taken for what the loudspeaker
+    /// has until it answers, and its volume given back when it gives a read
+    /// no answer.
     struct Known {
         std::optional<device::AudioChannel> channel;
         /// The volume it plays at while switched on (the remembered one while
@@ -131,6 +140,8 @@ public:
     /// `enabled` false: muted, `level` kept as the one it comes back to.
     virtual void setVolume(const Loudspeaker& speaker, const device::VolumeLevel& level, bool enabled,
                            Done done) = 0;
+    /// "get vol": the level it has now, exactly as it tells it (its object
+    /// keeps it too); empty unless done.
     virtual void readVolume(const Loudspeaker& speaker, VolumeDone done) = 0;
 };
 

@@ -373,13 +373,14 @@ TEST_F(NoticeChannelsTest, AQuitWhileAGongSoundsKeepsItsLoudspeakersGivenBack) {
     EXPECT_EQ(changesAfter(all, quitEnd), Strings{});
 }
 
-// A service message beside loudspeakers 800 ms late starts as its pause
+// A service message beside loudspeakers 400 ms late starts as its pause
 // ends: the volumes go out in the pause's last reply time, while the stream
-// is silent, and the late ones have answered by then. Before, they went out
+// is silent, and the late ones have answered both their steps (the read of
+// their own volume, then the message's) by then. Before, they went out
 // after the pause, and the message began one late reply after it.
 TEST_F(NoticeChannelsTest, AServiceMessageStartsAsItsPauseEndsBesideLateLoudspeakers) {
     usePauseOfTheProgram();
-    const auto all = speakers(8, 4, 800ms);
+    const auto all = speakers(8, 4, 400ms);
     const auto played = std::chrono::steady_clock::now();
     playService(all);
     ASSERT_TRUE(waitFor([] { return frm::PlayerChannel::instance()->isPlaying(); }, 10000));
