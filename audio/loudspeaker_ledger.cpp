@@ -146,6 +146,7 @@ public:
     std::optional<OwnVolume> heldOwnVolume(const Loudspeaker& speaker);
     LedgerBatch dismiss(const DeviceSet& speakers, Finder find);
     LedgerBatch close();
+    std::chrono::milliseconds giveBackLimit();
     void park(Holder holder);
     DeviceSet held(Holder holder);
     std::size_t size();
@@ -161,7 +162,6 @@ private:
     struct Waiting {
         std::shared_ptr<LedgerBatch::State> batch;
         Settlement settlement;
-        Clock::time_point since;  // when the batch took the loudspeaker
     };
     /// A settled batch whose late replies are waited for.
     struct Later {
@@ -180,13 +180,17 @@ private:
         std::array<std::optional<Wish>, 2> wishes;
         /// A holder's wish kept, but nothing sent for it (see park).
         std::array<bool, 2> parked{{false, false}};
-        // The loudspeaker's own, from before the first holder set its volume
-        // (taken then), or the operator's since: exactly as it told it, or as
-        // the operator's percent was sent (`ownPercent`, what he set).
+        // The loudspeaker's own, read when a holder first wanted a volume of
+        // it, or the operator's since: exactly as it told it, or as the
+        // operator's percent was sent (`ownPercent`, what he set).
         std::optional<device::VolumeLevel> ownVolume;
         std::optional<int> ownPercent;
         bool ownEnabled = true;
-        bool ownUnreadable = false;  // its volume could not be read: its volume is left alone
+        bool ownEnabledSet = false;  // by the operator: a read does not change it
+        bool ownUnreadable = false;  // the read was refused: its volume is left alone
+        // The read gave no answer: `ownVolume` is what its object last heard
+        // of it, and a late answer to the read takes its place.
+        bool ownReported = false;
         // What the loudspeaker has, as far as known.
         std::optional<device::AudioChannel> channel;
         std::optional<Level> level;
@@ -195,7 +199,6 @@ private:
         bool levelTouched = false;
         bool resetChannel = false;
         bool inFlight = false;
-        Settlement::Step inFlightStep = Settlement::kSwitch;
         // The last answer, of any request.
         Clock::time_point answeredAt{};
         // No answer to the last request: not waited for, asked again later.
@@ -213,8 +216,8 @@ private:
         Finder find;
         // Another object of the same loudspeaker owes its give-back now.
         bool superseded = false;
-        // What the object knows of it may be what a notice left: its volume
-        // is read, not taken from the object.
+        // What the object knows of it may be what a notice left: neither its
+        // channel nor its volume is taken from the object.
         bool distrusted = false;
         // The loudspeaker's returns count as last seen.
         std::uint64_t returns = 0;
@@ -233,6 +236,11 @@ private:
         Level level;
         /// Whether a switch had been asked for before this one.
         bool touchedBefore = false;
+
+        /// The step a settlement names for it (a memory check is the switch's).
+        Settlement::Step step() const {
+            return kind == kVolume ? Settlement::kVolume : kind == kRead ? Settlement::kVolumeRead : Settlement::kSwitch;
+        }
     };
     using Requests = std::vector<Request>;
     using After = std::vector<std::function<void()>>;
@@ -243,10 +251,14 @@ private:
     void adopt(Entry& entry);
     /// Whether a holder may take the loudspeaker (not closed, not deleted).
     bool takeable(const Loudspeaker& speaker);
-    /// The own volume taken before the ledger first sets a volume: the
-    /// object's (nobody of the ledger's set it since it was read), unless it
-    /// can't be trusted.
-    void takeOwnVolume(Entry& entry);
+    /// The read answered `level`: the own volume, and the own switch state
+    /// unless the operator set it. `now`: answered in time, so what the
+    /// loudspeaker has is known too (a late answer may come after a volume
+    /// of the ledger's).
+    void takeRead(Entry& entry, const device::VolumeLevel& level, bool now);
+    /// The read gave no answer: the own volume is what the loudspeaker
+    /// reported last, as its object keeps it, unless that may be a notice's.
+    void takeReported(Entry& entry);
     /// The retry thread's look for deleted loudspeakers found again.
     void lookForFoundAgain(Requests& requests, After& after);
     /// The loudspeaker came back and may hold anything: what is known of it
@@ -265,11 +277,6 @@ private:
     static void note(Entry& entry, Settlement::Kind kind, Settlement::Step step, const std::wstring& cause);
     void settle(Entry& entry, After& after);
     void settleOne(const Loudspeaker& speaker, const Waiting& waiting, After& after);
-    /// A batch waits for a loudspeaker no longer than the transport waits
-    /// for an answer, counted from when the batch took it or it last
-    /// answered: one whose request still waits its turn behind others (a
-    /// read unanswered) counts as silent for the batch; the request goes on.
-    void settleOverdue(Entry& entry, Clock::time_point now, After& after);
     void unanswered(Entry& entry, Settlement::Step step, After& after);
     LedgerBatch seal(const std::shared_ptr<LedgerBatch::State>& batch, After& after);
     /// Runs `change` under the lock with a new batch, then what it settled
@@ -284,6 +291,11 @@ private:
     /// loudspeaker silent learn it at their late look.
     void noteFailure(const Loudspeaker& speaker, const Settlement& settlement);
     static void run(After& after);
+    /// How long after a batch settled the late replies of the loudspeakers
+    /// it counted silent may still come: as long as the transport takes them
+    /// from the latest of those loudspeakers, and a tenth of its resend time
+    /// for the completion to come through the transport's completer.
+    std::chrono::milliseconds lateReplyTime(const LedgerBatch::Settlements& settled);
     /// Runs the batches' late looks that are due.
     void runLater();
 
@@ -338,8 +350,10 @@ void LoudspeakerLedger::Impl::adopt(Entry& entry) {
         if (old.ownVolume) {
             entry.ownVolume = old.ownVolume;
             entry.ownPercent = old.ownPercent;
+            entry.ownReported = old.ownReported;
         }
         entry.ownEnabled = old.ownEnabled;
+        entry.ownEnabledSet = old.ownEnabledSet;
         entry.ownUnreadable = old.ownUnreadable;
         entry.distrusted = entry.distrusted || !old.ownVolume;
         entry.channelTouched = entry.channelTouched || old.channelTouched;
@@ -356,13 +370,32 @@ bool LoudspeakerLedger::Impl::takeable(const Loudspeaker& speaker) {
            (m_dismissed.empty() || m_dismissed.count(boost::weak_ptr<device::OrvelInfo>(speaker)) == 0);
 }
 
-void LoudspeakerLedger::Impl::takeOwnVolume(Entry& entry) {
-    if (entry.ownVolume || entry.levelTouched || entry.distrusted) return;
+void LoudspeakerLedger::Impl::takeRead(Entry& entry, const device::VolumeLevel& level, bool now) {
+    const bool trusted = !entry.distrusted;
+    entry.ownVolume = level;
+    entry.ownPercent.reset();
+    entry.ownReported = false;
+    entry.distrusted = false;
+    if (level.isMuted() && trusted) {
+        // Muted by the program: what it comes back to is the level its
+        // object kept at the mute, not the muted one it tells.
+        const LoudspeakerLink::Known known = m_link->known(entry.speaker);
+        if (known.volume && !known.volume->isMuted()) entry.ownVolume = known.volume;
+    }
+    const bool switchedOff = *entry.ownVolume != level;
+    if (!entry.ownEnabledSet) entry.ownEnabled = !switchedOff;
+    if (now) entry.level = Level{*entry.ownVolume, !switchedOff};
+}
+
+void LoudspeakerLedger::Impl::takeReported(Entry& entry) {
+    if (entry.ownVolume || entry.distrusted) return;
     const LoudspeakerLink::Known known = m_link->known(entry.speaker);
     if (!known.volume) return;
+    LOG_DEBUG(L"Loudspeaker ledger: '%1%' gave its volume read no answer, it gets back %2% as last reported",
+              entry.speaker->getTitle(), known.volume->text());
     entry.ownVolume = known.volume;
     entry.ownPercent.reset();
-    entry.ownEnabled = known.enabled;
+    entry.ownReported = true;
 }
 
 void LoudspeakerLedger::Impl::cameBack(Entry& entry) {
@@ -375,6 +408,7 @@ void LoudspeakerLedger::Impl::cameBack(Entry& entry) {
         entry.ownVolume.reset();
         entry.ownPercent.reset();
         entry.ownUnreadable = false;
+        entry.ownReported = false;
     }
     entry.busyRetries = 0;
     if (entry.unreachable) entry.retryNow = true;
@@ -423,7 +457,7 @@ void LoudspeakerLedger::Impl::attach(Entry& entry, const std::shared_ptr<LedgerB
         std::lock_guard<std::mutex> lock(batch->mutex);
         ++batch->pending;
     }
-    entry.waiting.push_back({batch, Settlement(), Clock::now()});
+    entry.waiting.push_back({batch, Settlement()});
 }
 
 void LoudspeakerLedger::Impl::note(Entry& entry, Settlement::Kind kind, Settlement::Step step,
@@ -452,21 +486,6 @@ void LoudspeakerLedger::Impl::settleOne(const Loudspeaker& speaker, const Waitin
     });
 }
 
-void LoudspeakerLedger::Impl::settleOverdue(Entry& entry, Clock::time_point now, After& after) {
-    if (!entry.inFlight && !entry.pausedUntil) return;
-    const Clock::time_point heard = entry.answeredAt;
-    for (auto waiting = entry.waiting.begin(); waiting != entry.waiting.end();) {
-        if (std::max(waiting->since, heard) + m_options.answerLimit > now) {
-            ++waiting;
-            continue;
-        }
-        if (waiting->settlement.kind == Settlement::kDone)
-            waiting->settlement = {Settlement::kSilent, entry.inFlightStep, device::kNoAnswerCause};
-        settleOne(entry.speaker, *waiting, after);
-        waiting = entry.waiting.erase(waiting);
-    }
-}
-
 void LoudspeakerLedger::Impl::unanswered(Entry& entry, Settlement::Step step, After& after) {
     entry.unreachable = true;
     entry.retryNow = false;
@@ -493,7 +512,8 @@ bool LoudspeakerLedger::Impl::choose(Entry& entry, Request& request) {
     // A loudspeaker that plays a notice of its own keeps its volume.
     const bool refused = isNotice(target.channel) && entry.channel != target.channel;
     if (target.levelWanted && !refused) {
-        takeOwnVolume(entry);
+        // Its own volume is what it has now: read before the first volume
+        // of a holder's (or the operator's sound button) reaches it.
         if (!entry.ownVolume) {
             if (!entry.ownUnreadable) {
                 request.kind = Request::kRead;
@@ -550,24 +570,17 @@ void LoudspeakerLedger::Impl::advance(const Loudspeaker& speaker, Requests& out,
     }
     if (!m_link->online(speaker)) {
         entry.waitsOnline = true;
-        note(entry, Settlement::kOffline,
-             request.kind == Request::kRead ? Settlement::kVolumeRead
-             : request.kind == Request::kVolume ? Settlement::kVolume : Settlement::kSwitch,
-             kOffline);
+        note(entry, Settlement::kOffline, request.step(), kOffline);
         settle(entry, after);
         return;
     }
     entry.waitsOnline = false;
     if (entry.unreachable && !entry.retryNow) {
-        note(entry, Settlement::kSilent, request.kind == Request::kVolume ? Settlement::kVolume : Settlement::kSwitch,
-             device::kNoAnswerCause);
+        note(entry, Settlement::kSilent, request.step(), device::kNoAnswerCause);
         settle(entry, after);
         return;
     }
     entry.inFlight = true;
-    entry.inFlightStep = request.kind == Request::kVolume ? Settlement::kVolume
-                         : request.kind == Request::kRead ? Settlement::kVolumeRead
-                                                          : Settlement::kSwitch;
     request.touchedBefore = entry.channelTouched;
     if (request.kind == Request::kSwitch) entry.channelTouched = true;
     if (request.kind == Request::kVolume) entry.levelTouched = true;
@@ -668,12 +681,12 @@ LedgerBatch LoudspeakerLedger::Impl::setOwnVolume(const DeviceSet& speakers, con
                 entry.ownVolume = level;
                 entry.ownPercent = volume.percent;
                 entry.ownUnreadable = false;
+                entry.ownReported = false;
                 entry.distrusted = false;
-            } else {
-                takeOwnVolume(entry);
             }
             // A volume is heard; the sound button keeps the volume.
             entry.ownEnabled = volume.enabled.value_or(volume.percent ? true : entry.ownEnabled);
+            entry.ownEnabledSet = true;
             // Owed from now on: written at once unless a holder keeps its own level.
             entry.levelTouched = true;
             entry.failedLevel.reset();
@@ -730,6 +743,21 @@ LedgerBatch LoudspeakerLedger::Impl::close() {
             advance(speaker, requests, after);
         }
     });
+}
+
+std::chrono::milliseconds LoudspeakerLedger::Impl::giveBackLimit() {
+    std::vector<Loudspeaker> speakers;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const auto& [speaker, entry] : m_entries) speakers.push_back(speaker);
+    }
+    // Outside the lock: the link asks the transport.
+    std::chrono::milliseconds longest{0};
+    for (const Loudspeaker& speaker : speakers) {
+        const device::ReplyTimes times = m_link->replyTimes(speaker);
+        longest = std::max(longest, times.giveUp + times.lateReply + times.resend);
+    }
+    return longest;
 }
 
 void LoudspeakerLedger::Impl::park(Holder holder) {
@@ -796,9 +824,7 @@ void LoudspeakerLedger::Impl::finished(const Request& request, const device::Req
         // A late reply answers a request given up before: what it says
         // stands, and the loudspeaker answers again.
         if (!outcome.late) entry.inFlight = false;
-        const Settlement::Step step = request.kind == Request::kVolume ? Settlement::kVolume
-                                      : request.kind == Request::kRead ? Settlement::kVolumeRead
-                                                                       : Settlement::kSwitch;
+        const Settlement::Step step = request.step();
         // What the loudspeaker refused or failed, told to the batches waiting
         // for it and to those that counted it silent before.
         std::optional<Settlement> failure;
@@ -808,6 +834,8 @@ void LoudspeakerLedger::Impl::finished(const Request& request, const device::Req
         if (outcome.kind == Kind::kSilent) {
             if (request.kind == Request::kSwitch) entry.channel.reset();
             if (request.kind == Request::kVolume) entry.level.reset();
+            // Its chain goes on with the volume it reported last as its own.
+            if (request.kind == Request::kRead && !outcome.late) takeReported(entry);
             LOG_DEBUG(L"Loudspeaker ledger: no answer from '%1%'", entry.speaker->getTitle());
             if (!outcome.late) unanswered(entry, step, after);
         } else {
@@ -864,13 +892,14 @@ void LoudspeakerLedger::Impl::finished(const Request& request, const device::Req
                         }
                         break;
                     case Request::kRead:
-                        if (entry.ownVolume) break;  // a late answer after another read
+                        // A late answer after another read, or after the
+                        // operator set the own volume: nothing to take.
+                        if (entry.ownVolume && !entry.ownReported) break;
                         if (outcome.kind == Kind::kDone && level) {
-                            entry.ownVolume = level;
-                            entry.ownPercent.reset();
-                            entry.distrusted = false;
-                            if (!entry.level) entry.level = Level{*level, entry.ownEnabled};
-                        } else {
+                            takeRead(entry, *level, !outcome.late);
+                        } else if (!entry.ownReported) {
+                            // Refused: its volume is left alone. Late, after
+                            // its reported volume stood in: that stays.
                             fail(Settlement::kFailed, outcome.cause);
                             entry.ownUnreadable = true;
                         }
@@ -933,7 +962,6 @@ bool LoudspeakerLedger::Impl::retry() {
             due.push_back(speaker);
         }
         for (const Loudspeaker& speaker : due) advance(speaker, requests, after);
-        for (auto& [speaker, entry] : m_entries) settleOverdue(entry, now, after);
         for (auto gone = m_dismissed.begin(); gone != m_dismissed.end();)
             gone = gone->expired() ? m_dismissed.erase(gone) : std::next(gone);
     }
@@ -974,13 +1002,27 @@ void LoudspeakerLedger::Impl::lookForFoundAgain(Requests& requests, After& after
 void LoudspeakerLedger::Impl::afterLateReplies(const LedgerBatch& batch, std::function<void(const LedgerBatch&)> then) {
     const std::weak_ptr<Impl> self = shared_from_this();
     const std::shared_ptr<LedgerBatch::State> state = batch.m_state;
-    batch.whenSettled([self, state, then](const LedgerBatch::Settlements&) {
+    batch.whenSettled([self, state, then](const LedgerBatch::Settlements& settled) {
         const std::shared_ptr<Impl> impl = self.lock();
         if (!impl) return;
+        const std::chrono::milliseconds late = impl->lateReplyTime(settled);
         std::lock_guard<std::mutex> lock(impl->m_mutex);
         if (impl->m_ending) return;
-        impl->m_later.push_back({Clock::now() + impl->m_options.lateReplies, state, then});
+        impl->m_later.push_back({Clock::now() + late, state, then});
     });
+}
+
+std::chrono::milliseconds LoudspeakerLedger::Impl::lateReplyTime(const LedgerBatch::Settlements& settled) {
+    // A silent settlement came with the give-up of its request (or later,
+    // with nothing sent): its late reply comes within the late reply's time
+    // from now.
+    std::chrono::milliseconds longest{0};
+    for (const auto& [speaker, settlement] : settled) {
+        if (settlement.kind != Settlement::kSilent) continue;
+        const device::ReplyTimes times = m_link->replyTimes(speaker);
+        longest = std::max(longest, times.lateReply + times.resend / 10);
+    }
+    return longest;
 }
 
 void LoudspeakerLedger::Impl::runLater() {
@@ -1093,6 +1135,8 @@ LedgerBatch LoudspeakerLedger::dismiss(const DeviceSet& speakers, Finder find) {
 }
 
 LedgerBatch LoudspeakerLedger::close() { return m_impl->close(); }
+
+std::chrono::milliseconds LoudspeakerLedger::giveBackLimit() { return m_impl->giveBackLimit(); }
 
 DeviceSet LoudspeakerLedger::held(Holder holder) { return m_impl->held(holder); }
 

@@ -26,35 +26,46 @@
 // loudspeaker themselves: each says what it wants of it (a wish) and the
 // ledger drives the loudspeaker towards the wish of the strongest holder,
 // the alarm's over the player's, and back to the loudspeaker's own settings
-// when the last holder lets go. A loudspeaker's own volume and switch state
-// are kept from before the first holder set its volume, so that what is
-// given back is never a volume a notice set, whatever the order of the
-// notices, and exactly as the loudspeaker told it (its level pair or its dB),
-// not through the percent the window shows. A holder's volume is a percent,
-// sent as the loudspeaker's generation sends it.
+// when the last holder lets go. When a holder first wants a volume of a
+// loudspeaker (a notice's, or the mute of a zone's other loudspeakers), the
+// ledger asks the loudspeaker for the volume it has ("get vol"), as a step of
+// its own, after the switch when the wish switches it: what the read says
+// (or what the operator set meanwhile) is given back at the end, exactly as
+// the loudspeaker told it (its level pair or its dB), not through the
+// percent the window shows, and never a volume a notice set, whatever the
+// order of the notices. So a volume an installer set at the loudspeaker
+// between two notices is the one it gets back after the next. Only a
+// loudspeaker that gives the read no answer gets back what it reported last
+// (its object's exact level). A holder's volume is a percent, sent as the
+// loudspeaker's generation sends it.
 //
 // Each loudspeaker has at most one request of the ledger in flight, and the
 // next one is chosen when it ends, from the wishes as they are then: two
 // holders never write one loudspeaker in turn, and a notice that takes a
 // loudspeaker back while it is being given back costs no switch back first.
 // The requests leave without waiting (the transport serves every loudspeaker
-// at once), so a step costs the reply time of the slowest loudspeaker.
+// at once), so a step costs one reply time of each loudspeaker, and a slow
+// one holds back no other.
 //
-// A loudspeaker that gives no answer costs a batch one give-up: it is not
-// waited for again until it answers, and what it owes (a switch back, its
-// volume) is asked again when it answers again, as soon as anybody hears
-// from it or, failing that, at growing intervals while it stays online. A
-// reply that comes after the give-up still counts: the loudspeaker did what
-// it was asked, or refused it (told as the failure it is), or was busy (asked
-// again after a pause). A loudspeaker that comes back (a restart, a power
-// loss, an outage, a move: its returns count grew) may hold anything: what
-// its holders want, or what it owes, is sent again.
+// A batch has no clock of its own: it waits for the transport to end each
+// request (its answer or its give-up, which the transport always reports,
+// by the loudspeaker's own reply times), so a loudspeaker is never counted
+// silent while its request may still be answered. A loudspeaker that gives
+// no answer costs a batch one give-up: it is not waited for again until it
+// answers, and what it owes (a switch back, its volume) is asked again when
+// it answers again, as soon as anybody hears from it or, failing that, at
+// growing intervals while it stays online. A reply that comes after the
+// give-up still counts: the loudspeaker did what it was asked, or refused it
+// (told as the failure it is), or was busy (asked again after a pause). A
+// loudspeaker that comes back (a restart, a power loss, an outage, a move:
+// its returns count grew) may hold anything: what its holders want, or what
+// it owes, is sent again.
 //
 // The operator's volume goes through the ledger too: on a loudspeaker a
 // holder keeps at a volume of its own it becomes the own volume given back
 // at the end; elsewhere it is written at once. An entry that owes nothing
 // leaves the ledger, so that nothing of it is carried to the next notice:
-// the own volume is taken anew then. A loudspeaker deleted from the program
+// the own volume is read anew then. A loudspeaker deleted from the program
 // is given back and is held no more; the program's exit gives every
 // loudspeaker back once and holds nothing after it.
 
@@ -92,7 +103,9 @@ public:
         std::function<void(const device::RequestOutcome&, std::optional<device::VolumeLevel> level)>;
     using PlayingDone = std::function<void(const device::RequestOutcome&, bool playing)>;
 
-    /// What the loudspeaker's object holds.
+    /// What the loudspeaker's object holds: taken for what the loudspeaker
+    /// has until it answers, and its volume given back when it gives a read
+    /// no answer.
     struct Known {
         std::optional<device::AudioChannel> channel;
         /// The volume it plays at while switched on (the remembered one while
@@ -117,12 +130,18 @@ public:
     virtual std::uint64_t returns(const Loudspeaker& speaker) = 0;
     /// False once the transport has stopped: nothing will complete any more.
     virtual bool running() = 0;
+    /// How long a request that leaves for it now waits for its answer, and
+    /// how long after the give-up its late reply may still come, as the
+    /// transport serves it (its lateness learnt included).
+    virtual device::ReplyTimes replyTimes(const Loudspeaker& speaker) = 0;
 
     virtual void internalPlaying(const Loudspeaker& speaker, PlayingDone done) = 0;
     virtual void switchChannel(const Loudspeaker& speaker, device::AudioChannel channel, Done done) = 0;
     /// `enabled` false: muted, `level` kept as the one it comes back to.
     virtual void setVolume(const Loudspeaker& speaker, const device::VolumeLevel& level, bool enabled,
                            Done done) = 0;
+    /// "get vol": the level it has now, exactly as it tells it (its object
+    /// keeps it too); empty unless done.
     virtual void readVolume(const Loudspeaker& speaker, VolumeDone done) = 0;
 };
 
@@ -202,14 +221,6 @@ public:
         /// How often the retry thread looks (at returns too: a loudspeaker
         /// that came back is driven again within a tick).
         std::chrono::milliseconds tick{250};
-        /// How long after a batch settles a reply past the reply time may
-        /// still come: the transport takes one that late as the late answer
-        /// of the request it gave up.
-        std::chrono::milliseconds lateReplies{device::kLateReplies};
-        /// How long a batch waits for a loudspeaker that gives no answer at
-        /// most, from when it took it or last heard from it: about the time
-        /// the transport gives a request up after.
-        std::chrono::milliseconds answerLimit{device::kAnswerLimit};
     };
 
     explicit LoudspeakerLedger(std::shared_ptr<LoudspeakerLink> link);
@@ -265,9 +276,20 @@ public:
     /// loudspeaker after its give-back began. Those that gave no answer are
     /// still given back when they answer, while the transport runs.
     LedgerBatch close();
+    /// How long giving back the loudspeakers the ledger drives now may take
+    /// when one datagram to each is lost (what the exit waits for close()
+    /// at most): the longest of their two-step chains (a volume, then the
+    /// switch back). The step whose datagram was lost is answered after its
+    /// resend, and the transport sends the loudspeaker nothing more until a
+    /// late reply to it can no longer come (its give-up and the late reply's
+    /// time after it, counted from its first send); the other step is
+    /// answered within its resend time. Zero when the ledger drives none.
+    std::chrono::milliseconds giveBackLimit();
 
     /// Runs `then` on the ledger's thread once `batch` has settled and the
-    /// replies that come after the reply time have had theirs: a loudspeaker
+    /// replies that come after the reply time have had theirs (as long as
+    /// the transport takes a late reply from the loudspeakers the batch
+    /// counted silent, at once when it counted none): a loudspeaker
     /// of the batch that gave no answer in time but answered since (it did
     /// switch, it took the volume) counts as done by then. So the operator
     /// hears only of loudspeakers that stayed silent. Never run once the

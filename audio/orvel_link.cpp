@@ -37,6 +37,8 @@ std::uint64_t OrvelLink::returns(const Loudspeaker& speaker) { return speaker->r
 
 bool OrvelLink::running() { return !m_running || m_running(); }
 
+device::ReplyTimes OrvelLink::replyTimes(const Loudspeaker& speaker) { return speaker->replyTimes(); }
+
 void OrvelLink::internalPlaying(const Loudspeaker& speaker, PlayingDone done) {
     speaker->internalPlayingAsync(std::move(done));
 }

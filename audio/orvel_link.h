@@ -20,6 +20,7 @@ public:
     std::optional<device::VolumeLevel> levelOf(const Loudspeaker& speaker, int percent) override;
     std::uint64_t returns(const Loudspeaker& speaker) override;
     bool running() override;
+    device::ReplyTimes replyTimes(const Loudspeaker& speaker) override;
 
     void internalPlaying(const Loudspeaker& speaker, PlayingDone done) override;
     void switchChannel(const Loudspeaker& speaker, device::AudioChannel channel, Done done) override;

@@ -18,6 +18,7 @@
 #include "audio/alarm_channel.h"
 #include "audio/device_action.h"
 #include "audio/list_of_playlist.h"
+#include "audio/loudspeaker_ledger.h"
 #include "audio/playback.h"
 #include "audio/player.h"
 #include "audio/player_channel.h"
@@ -57,10 +58,6 @@
 namespace frm {
 
 namespace {
-
-/// How long the quit waits for the loudspeakers to be given back, at most
-/// (a loudspeaker that does not answer is given up after about two seconds).
-constexpr std::chrono::milliseconds kGiveBackAtExit{2500};
 
 const wchar_t* const kProductTitle = L"Сонвар";
 const wchar_t* const kVersion = L"1.2.0.470";
@@ -285,11 +282,14 @@ void MainFrame::Shutdown() {
     // told, once and last: first no job of either channel reaches a
     // loudspeaker any more (a service message's pause, an alarm's re-hold,
     // a launch handed over), then every loudspeaker gets its own settings
-    // back and the answers are waited for.
+    // back and the answers are waited for, as long as the loudspeakers'
+    // reply times say their give-back takes when a datagram to each is lost
+    // (4.5 s for loudspeakers that answer in time).
     if (PlayerChannel* player = PlayerChannel::instance()) player->beginExit();
     if (AlarmChannel* alarm = AlarmChannel::instance()) {
         alarm->beginExit();
-        alarm->giveBackBeforeExit(kGiveBackAtExit);
+        const std::shared_ptr<LoudspeakerLedger> ledger = LoudspeakerLedger::instance();
+        alarm->giveBackBeforeExit(ledger ? ledger->giveBackLimit() : std::chrono::milliseconds(0));
     }
     transport->stop();
     stopLockTimer();

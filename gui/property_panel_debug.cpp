@@ -33,7 +33,6 @@
 #include "base/wx/gui_thread_invoker.h"
 #include "device/device_base.h"
 #include "device/models/orvel_info.h"
-#include "device/reply_times.h"
 #include "device/transfer_protocol.h"
 #include "gui/cmd_suite_dialog.h"
 #include "gui/debug_message_table.h"
@@ -534,34 +533,53 @@ void PropertyDevicePanel::setVolumeOnScrollChanged(wxScrollEvent& event) {
     const std::uint32_t serial = ++shared.volumeSerial;
     // Read here, on the GUI thread: the job runs on a dispatcher thread.
     const int percent = sliderVolume->GetValue();
-    shared.volumeJob = base::ThreadDispatcher::add(
-        L"deferred changing volume", kVolumeDelayMs, [debug = m_debug, device = m_device, percent, serial] {
-            LOG_TRACE(L"%1%", L"a scheduler worked: change volume");
+    // What the loudspeaker has once the change ended (its answer or its
+    // give-up), shown by a job: the ledger's own volume where a notice keeps
+    // it at one, else the device's. A job never throws: a console has no
+    // volume, a device may not answer.
+    const auto showVolumeLater = [](const std::shared_ptr<DebugShared>& debug, const DevicePtr& device,
+                                    std::uint32_t serial) {
+        base::ThreadDispatcher::add(L"showing changed volume", 0, [debug, device, serial] {
             if (serial != debug->volumeSerial || debug->panel.expired()) return;
-            // A job never throws: a console has no volume, a device may not answer.
             try {
-                int volume = 0;
                 const auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(device);
                 const std::shared_ptr<LoudspeakerLedger> ledger = LoudspeakerLedger::instance();
-                if (loudspeaker && ledger) {
-                    // One owner of the volume: a notice that keeps the
-                    // loudspeaker at its volume keeps it, and this one is
-                    // what it gets back at the end (and what is shown).
-                    ledger->setOwnVolume({loudspeaker}, OwnVolume{percent, std::nullopt})
-                        .wait(2 * device::kAnswerLimit);
-                    const std::optional<OwnVolume> held = ledger->heldOwnVolume(loudspeaker);
-                    volume = held && held->percent ? *held->percent : device->getVolume();
-                } else {
-                    device->setVolume(static_cast<std::uint32_t>(percent));
-                    volume = device->getVolume();
-                }
-                const std::wstring title = device->getTitle();
-                GuiThreadInvoker::add([alive = debug->panel, title, volume] {
+                const std::optional<OwnVolume> held =
+                    loudspeaker && ledger ? ledger->heldOwnVolume(loudspeaker) : std::nullopt;
+                const int volume = held && held->percent ? *held->percent : device->getVolume();
+                GuiThreadInvoker::add([alive = debug->panel, title = device->getTitle(), volume] {
                     if (const auto panel = alive.lock()) (*panel)->showVolume(title, volume);
                 });
             } catch (const exception::Base& e) {
                 LOG_WARN(L"%1%", base::toWide(e.what()));
             }
+        });
+    };
+    shared.volumeJob = base::ThreadDispatcher::add(
+        L"deferred changing volume", kVolumeDelayMs,
+        [debug = m_debug, device = m_device, percent, serial, showVolumeLater] {
+            LOG_TRACE(L"%1%", L"a scheduler worked: change volume");
+            if (serial != debug->volumeSerial || debug->panel.expired()) return;
+            const auto loudspeaker = boost::dynamic_pointer_cast<device::OrvelInfo>(device);
+            const std::shared_ptr<LoudspeakerLedger> ledger = LoudspeakerLedger::instance();
+            if (loudspeaker && ledger) {
+                // One owner of the volume: a notice that keeps the
+                // loudspeaker at its volume keeps it, and this one is what it
+                // gets back at the end (and what is shown). Not waited for:
+                // the loudspeaker's answer comes on the transport's thread.
+                ledger->setOwnVolume({loudspeaker}, OwnVolume{percent, std::nullopt})
+                    .whenSettled([debug, device, serial, showVolumeLater](const LedgerBatch::Settlements&) {
+                        showVolumeLater(debug, device, serial);
+                    });
+                return;
+            }
+            try {
+                device->setVolume(static_cast<std::uint32_t>(percent));
+            } catch (const exception::Base& e) {
+                LOG_WARN(L"%1%", base::toWide(e.what()));
+                return;
+            }
+            showVolumeLater(debug, device, serial);
         });
 }
 

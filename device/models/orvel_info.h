@@ -170,24 +170,17 @@ public:
     /// have switched); success keeps the channel and the playback type as
     /// switchChannel does.
     void switchChannelAsync(AudioChannel channel, RequestDone done);
-    /// Sends the model's "set vol" for `enabled ? percent : 0` (above 100:
-    /// kFailed, nothing sent). Success keeps the level sent as the volume and
-    /// `enabled` as the volume switch; muted, `percent` is what
-    /// enableVolume(true) restores. No reply: kSilent, the volume unknown.
-    void setVolumeAsync(std::uint32_t percent, bool enabled, RequestDone done);
-    /// Asks "get vol" and keeps the volume as getVolume does; a reply that
-    /// can't be read is kFailed. `percent` is kUnknownVolume unless kDone.
-    void readVolumeAsync(std::function<void(const RequestOutcome& outcome, int percent)> done);
-    /// setVolumeAsync for an exact level: sends `level` as it is, or with
+    /// Sends "set vol" for an exact level: `level` as it is, or with
     /// `enabled` false the model's muted level, keeping `level` as the one
     /// enableVolume(true) restores (getVolumeLevelBeforeMute). Success keeps
-    /// the level sent, its percent and `enabled`; no reply: kSilent, the
-    /// volume unknown. A level of the other scale (the Orvel-510's pair for
-    /// a later loudspeaker, or the reverse) is kFailed, nothing sent.
+    /// the level sent, its percent and `enabled` as the volume switch; no
+    /// reply: kSilent, the volume unknown (it may have been taken). A level
+    /// of the other scale (the Orvel-510's pair for a later loudspeaker, or
+    /// the reverse) is kFailed, nothing sent.
     void setVolumeLevelAsync(const VolumeLevel& level, bool enabled, RequestDone done);
-    /// readVolumeAsync for the exact level: asks "get vol" and keeps the
-    /// level and its percent; a reply that can't be read is kFailed and
-    /// leaves the volume unknown. `level` is empty unless kDone.
+    /// Asks "get vol" and keeps the level and its percent as getVolume
+    /// does; a reply that can't be read is kFailed and leaves the volume
+    /// unknown. `level` is empty unless kDone.
     void readVolumeLevelAsync(std::function<void(const RequestOutcome& outcome, std::optional<VolumeLevel> level)> done);
     /// What hasInternalPlaying answers: at once from the playback-type code,
     /// or for an Orvel-510 from "mem state" (the audio-memory object is not
@@ -321,10 +314,6 @@ private:
     /// log lines.
     bool writeVolume(const VolumeLevel& level, std::uint32_t percent, const std::string& shown,
                      const std::function<bool()>& kept);
-    /// The exchange of both async volume forms: `sent` shows `sentPercent`;
-    /// muted, `kept` (shown as `keptPercent`) is remembered.
-    void sendVolumeAsync(const VolumeLevel& sent, std::uint32_t sentPercent, bool enabled, const VolumeLevel& kept,
-                         std::uint32_t keptPercent, RequestDone done);
     /// The audio memory plays: a playback-type code that says otherwise is
     /// corrected (logged as an error unless `quiet`).
     void takeMemoryPlaying(bool quiet);

@@ -412,18 +412,6 @@ RequestOutcome OrvelInfo::takeSwitchReply(AudioChannel channel, bool answered, c
     return result;
 }
 
-void OrvelInfo::setVolumeAsync(std::uint32_t percent, bool enabled, RequestDone done) {
-    const int index = getVersionIndex();
-    const std::optional<VolumeLevel> level = VolumeLevel::ofPercent(index, percent);
-    if (!level) {
-        LOG_DEBUG(L"No volume of %1%%% for device id=%2%", percent, m_id);
-        done(outcome(RequestOutcome::kFailed, L"некорректная громкость " + std::to_wstring(percent)));
-        return;
-    }
-    sendVolumeAsync(enabled ? *level : VolumeLevel::muted(index), enabled ? percent : 0, enabled, *level, percent,
-                    std::move(done));
-}
-
 void OrvelInfo::setVolumeLevelAsync(const VolumeLevel& level, bool enabled, RequestDone done) {
     const int index = getVersionIndex();
     if (!level.fits(index)) {
@@ -432,31 +420,20 @@ void OrvelInfo::setVolumeLevelAsync(const VolumeLevel& level, bool enabled, Requ
         return;
     }
     const VolumeLevel sent = enabled ? level : VolumeLevel::muted(index);
-    sendVolumeAsync(sent, sent.percent(), enabled, level, level.percent(), std::move(done));
-}
-
-void OrvelInfo::sendVolumeAsync(const VolumeLevel& sent, std::uint32_t sentPercent, bool enabled,
-                                const VolumeLevel& kept, std::uint32_t keptPercent, RequestDone done) {
-    exchangeAsync(sent.command(), [this, sent, sentPercent, enabled, kept, keptPercent, done](
-                                      bool answered, const std::string& reply, bool late) {
+    exchangeAsync(sent.command(), [this, sent, enabled, level, done](bool answered, const std::string& reply,
+                                                                      bool late) {
         const RequestOutcome result = outcomeOfReply(answered, reply, late);
         if (result.kind == RequestOutcome::kSilent) {
             forgetVolume();  // it may have been taken
         } else if (result.kind == RequestOutcome::kDone) {
             m_volumeEnabled = enabled ? 1 : 0;
-            if (!enabled) keepVolumeBeforeMute(keptPercent, kept);
-            takeSetVolume(sentPercent, sent);
+            if (!enabled) keepVolumeBeforeMute(level.percent(), level);
+            takeSetVolume(sent.percent(), sent);
         }
         if (result.kind != RequestOutcome::kDone)
-            LOG_DEBUG(L"Volume %1% (%2%%%) not set to device id=%3%%4%: %5%", sent.text(), sentPercent, m_id,
+            LOG_DEBUG(L"Volume %1% (%2%%%) not set to device id=%3%%4%: %5%", sent.text(), sent.percent(), m_id,
                       late ? L" (late reply)" : L"", result.cause);
         done(result);
-    });
-}
-
-void OrvelInfo::readVolumeAsync(std::function<void(const RequestOutcome&, int)> done) {
-    readVolumeLevelAsync([done](const RequestOutcome& result, std::optional<VolumeLevel> level) {
-        done(result, level ? static_cast<int>(level->percent()) : kUnknownVolume);
     });
 }
 

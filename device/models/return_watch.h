@@ -81,9 +81,6 @@ public:
     /// keeps what packets confirmed.
     void channelHeld(std::int32_t channel);
 
-    std::int32_t heldChannel() const { return m_held; }
-    bool confirmed() const { return m_confirmed; }
-
 private:
     /// The kind a packet shows for the channel, or -1 when packets tell
     /// nothing of it.

@@ -232,3 +232,64 @@ TEST_F(LedgerDevicesTest, ALoudspeakerThatRestartsDuringANoticeIsTakenAgain) {
     m_ledger->releaseAll(Holder::kAlarm);
     EXPECT_TRUE(back(all));
 }
+
+// An installer turns a loudspeaker at the loudspeaker itself between two
+// notices (its object still tells the volume it read at discovery): after
+// the next notice it has the installer's volume, exactly, on an alarm's path
+// (switched, set, given back) as on a service message's (the chosen ones set,
+// the zone's others muted), for an Orvel-610 (dB) and an Orvel-510 (its
+// level pair). Before, the volume read at discovery came back: -29 dB as
+// -7, -45 as -17, 2A:2A as 12:14.
+TEST_F(LedgerDevicesTest, AVolumeTurnedAtTheLoudspeakerBetweenTwoNoticesComesBackAfterTheNext) {
+    struct Turned {
+        int index;
+        std::string discovered;  // what the object read
+        std::string turned;      // what the installer set since
+        std::string again;       // and between the next two notices
+    };
+    const std::vector<Turned> kinds{{18, "-7", "-29", "-4"}, {18, "-17", "-45", "-23"},
+                                    {8, "12:14", "2A:2A", "19:19"}, {5, "20:20", "33:31", "0A:0A"}};
+    std::vector<Speaker> all;
+    std::map<Speaker, Turned> turned;
+    for (const Turned& kind : kinds) {
+        const Speaker d = m_speakers->add(kind.index);
+        m_speakers->model(d, [&](device::sim::OrvelBandModel& m) { m.volume = kind.discovered; });
+        d->getVolume();
+        turned[d] = kind;
+        all.push_back(d);
+    }
+    const auto turnAll = [&](std::string Turned::*value) {
+        for (const auto& d : all)
+            m_speakers->model(d, [&](device::sim::OrvelBandModel& m) { m.volume = turned[d].*value; });
+    };
+    const auto backAt = [&](std::string Turned::*value) {
+        std::map<Speaker, State> expected;
+        for (const auto& d : all) expected[d] = {0u, turned[d].*value};
+        return hold(expected, 5s);
+    };
+    // A service message on the Orvel-610 at -7 and the Orvel-510 at 12:14,
+    // the other two of the zone muted.
+    const auto service = [&] {
+        std::map<frm::Loudspeaker, frm::Wish> wishes;
+        for (std::size_t i = 0; i < all.size(); ++i)
+            wishes[all[i]] = i % 2 == 0 ? frm::Wish{std::nullopt, 90, std::nullopt}
+                                        : frm::Wish{std::nullopt, std::nullopt, false};
+        return m_ledger->hold(Holder::kPlayer, wishes);
+    };
+
+    turnAll(&Turned::turned);
+    ASSERT_TRUE(alarm(all).wait(5s));
+    ASSERT_TRUE(m_ledger->releaseAll(Holder::kAlarm).wait(5s));
+    EXPECT_TRUE(backAt(&Turned::turned)) << "the alarm";
+    turnAll(&Turned::again);
+    ASSERT_TRUE(service().wait(5s));
+    EXPECT_EQ(state(all[0]).second, "-3") << "the service message's 90 %";
+    EXPECT_EQ(state(all[1]).second, "-96") << "muted";
+    ASSERT_TRUE(m_ledger->releaseAll(Holder::kPlayer).wait(5s));
+    EXPECT_TRUE(backAt(&Turned::again)) << "the service message";
+    turnAll(&Turned::turned);
+    ASSERT_TRUE(service().wait(5s));
+    ASSERT_TRUE(m_ledger->releaseAll(Holder::kPlayer).wait(5s));
+    EXPECT_TRUE(backAt(&Turned::turned)) << "the next service message";
+    EXPECT_EQ(m_ledger->size(), 0u);
+}

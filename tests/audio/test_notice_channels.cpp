@@ -149,7 +149,7 @@ protected:
         const auto begun = std::chrono::steady_clock::now();
         frm::PlayerChannel::instance()->beginExit();
         AlarmChannel::instance()->beginExit();
-        AlarmChannel::instance()->giveBackBeforeExit(2500ms);
+        AlarmChannel::instance()->giveBackBeforeExit(m_ledger->giveBackLimit());
         return std::chrono::steady_clock::now() - begun;
     }
     /// The requests that change a loudspeaker ("set ..."), of any of them,
@@ -373,13 +373,14 @@ TEST_F(NoticeChannelsTest, AQuitWhileAGongSoundsKeepsItsLoudspeakersGivenBack) {
     EXPECT_EQ(changesAfter(all, quitEnd), Strings{});
 }
 
-// A service message beside loudspeakers 800 ms late starts as its pause
+// A service message beside loudspeakers 400 ms late starts as its pause
 // ends: the volumes go out in the pause's last reply time, while the stream
-// is silent, and the late ones have answered by then. Before, they went out
+// is silent, and the late ones have answered both their steps (the read of
+// their own volume, then the message's) by then. Before, they went out
 // after the pause, and the message began one late reply after it.
 TEST_F(NoticeChannelsTest, AServiceMessageStartsAsItsPauseEndsBesideLateLoudspeakers) {
     usePauseOfTheProgram();
-    const auto all = speakers(8, 4, 800ms);
+    const auto all = speakers(8, 4, 400ms);
     const auto played = std::chrono::steady_clock::now();
     playService(all);
     ASSERT_TRUE(waitFor([] { return frm::PlayerChannel::instance()->isPlaying(); }, 10000));
@@ -545,4 +546,46 @@ TEST_F(NoticeChannelsTest, ManyLateLoudspeakersCostOneReplyAStepWithoutAThreadEa
     EXPECT_LT(most.load(), before + 15) << "threads while the loudspeakers answered";
     stop();
     EXPECT_TRUE(allBack(all));
+}
+
+// The quit gives every loudspeaker back even when one datagram to each is
+// lost: the lost request is resent, and the next step goes out once the
+// transport lets it (when a late reply to the first send can no longer
+// come), all before the transport stops. 20 loudspeakers on an alarm,
+// Orvel-610s and Orvel-510s (whose switch back asks about their memory
+// first). Before, the quit let the transport stop after 2.5 s while the
+// switch back had not gone out: every one stayed on the alarm's channel.
+TEST_F(NoticeChannelsTest, AQuitGivesEveryLoudspeakerBackWhenOneDatagramToEachIsLost) {
+    std::vector<Speaker> all = speakers(16, 0, 0ms);
+    for (const char* own : {"19:19", "2A:2A", "0C:0E", "33:33"}) {
+        const Speaker d = m_speakers->add(8);
+        m_speakers->model(d, [&](device::sim::OrvelBandModel& m) { m.volume = own; });
+        d->getVolume();
+        m_selection.zones.insert(d);
+        m_own[d] = own;
+        all.push_back(d);
+    }
+    GroupSniffer heard(kGroup, noticePort());
+    ASSERT_TRUE(launch(all));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 20s));
+    // Every request of the alarm answered and taken in by the objects (the
+    // volume is the last): nothing more goes out until the quit.
+    ASSERT_TRUE(waitUntil([&] {
+        for (const auto& d : all) {
+            const auto level = d->getCachedVolumeLevel();
+            if (state(d).first != 1 || !level || level->percent() != 100) return false;
+        }
+        return true;
+    }));
+    for (const auto& d : all) {
+        device::sim::ReplyPolicy lose;
+        lose.dropNext = 1;
+        m_speakers->sim(d).setReplyPolicy(lose);
+    }
+
+    const auto took = quit();
+    EXPECT_LT(took, 5s);
+    EXPECT_TRUE(allBack(all, 0ms)) << "back when the transport may stop, "
+                                   << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                                   << " ms after the quit began";
 }

@@ -12,6 +12,7 @@
 
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/make_shared.hpp>
+#include <condition_variable>
 #include <fstream>
 #include <mutex>
 
@@ -446,6 +447,60 @@ TEST_F(DebugPageTest, TheVolumeSliderOnALoudspeakerAnAlarmHoldsActsAtItsEnd) {
 
     ASSERT_TRUE(ledger->releaseAll(frm::Holder::kAlarm).wait(5s));
     EXPECT_EQ(asked(speaker, "set vol -21"), 1) << "30 %";
+    frm::LoudspeakerLedger::setInstance(nullptr);
+}
+
+// The slider's change through the ledger holds no dispatcher thread while
+// the loudspeaker is asked: two jobs that need both threads at once meet
+// while the loudspeaker gives it no answer, and the change lands once it
+// answers again. Before, the change's job waited for the ledger's batch on a
+// dispatcher thread until the loudspeaker was given up (2 s), then read its
+// volume there (2 s more), and the other jobs had one thread between them.
+TEST_F(DebugPageTest, TheVolumeSliderHoldsNoDispatcherThreadWhileTheLoudspeakerIsAsked) {
+    const auto shown = boost::dynamic_pointer_cast<device::OrvelInfo>(device(kSpeaker));
+    const auto ledger = std::make_shared<frm::LoudspeakerLedger>(std::make_shared<frm::OrvelLink>());
+    frm::LoudspeakerLedger::setInstance(ledger);
+    panel->open(shown);
+    panel->select(L"Отладочные сообщения");
+    Panel::send(panel->toggleStopDebug, wxEVT_TOGGLEBUTTON);  // no "get dbg" meanwhile
+    panel->initVolumeSlider();
+    ASSERT_TRUE(waitFor([&] { return panel->sliderVolume->GetToolTipText() == shown->getTitle() + L" 50%"; }));
+    device::sim::ReplyPolicy silent;
+    silent.silent = true;
+    speaker->setReplyPolicy(silent);
+
+    Panel::moveSlider(panel->sliderVolume, 30);
+    ASSERT_TRUE(waitFor([&] { return asked(speaker, "set vol -21") == 1; }));
+    // Two jobs that each wait for the other, 1.5 s at most: they meet only
+    // when both threads are free for them.
+    struct Meeting {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int present = 0;
+        int left = 0;
+        bool met = false;
+    };
+    const auto meeting = std::make_shared<Meeting>();
+    const auto attend = [meeting] {
+        std::unique_lock<std::mutex> lock(meeting->mutex);
+        ++meeting->present;
+        meeting->changed.notify_all();
+        if (meeting->changed.wait_for(lock, 1500ms, [&] { return meeting->met || meeting->present == 2; }))
+            meeting->met = true;
+        --meeting->present;
+        ++meeting->left;
+        meeting->changed.notify_all();
+    };
+    base::ThreadDispatcher::add(L"first of two", 0, attend);
+    base::ThreadDispatcher::add(L"second of two", 0, attend);
+    {
+        std::unique_lock<std::mutex> lock(meeting->mutex);
+        ASSERT_TRUE(meeting->changed.wait_for(lock, 10s, [&] { return meeting->left == 2; }));
+        EXPECT_TRUE(meeting->met) << "a dispatcher thread was held while the loudspeaker was asked";
+    }
+
+    speaker->setReplyPolicy({});
+    EXPECT_TRUE(waitFor([&] { return speaker->holdings().volume == "-21"; })) << "30 %";
     frm::LoudspeakerLedger::setInstance(nullptr);
 }
 

@@ -77,6 +77,11 @@ std::function<void(const RequestOutcome&, std::optional<device::VolumeLevel>)> l
     };
 }
 
+/// The level an Orvel-610 (index 18), or another generation, sends a percent as.
+device::VolumeLevel levelOf(std::uint32_t percent, int index = 18) {
+    return *device::VolumeLevel::ofPercent(index, percent);
+}
+
 /// "kind" or "kind (late)", for readable comparisons.
 std::string kindOf(const Report& report) {
     static const char* const kNames[] = {"done", "refused", "failed", "silent"};
@@ -157,16 +162,16 @@ TEST_F(OrvelAsync, AnOrvel610IsSwitchedAndSetWithoutWaiting) {
 
     // The volume: raised, then muted (the level sent is the volume kept; the
     // percent is what enableVolume restores).
-    EXPECT_EQ(kindOf(one([&](Reports& r) { speaker->setVolumeAsync(40, true, r.done()); })), "done");
+    EXPECT_EQ(kindOf(one([&](Reports& r) { speaker->setVolumeLevelAsync(levelOf(40), true, r.done()); })), "done");
     EXPECT_EQ(speaker->volume(), 40);
-    EXPECT_EQ(kindOf(one([&](Reports& r) { speaker->setVolumeAsync(30, false, r.done()); })), "done");
+    EXPECT_EQ(kindOf(one([&](Reports& r) { speaker->setVolumeLevelAsync(levelOf(30), false, r.done()); })), "done");
     EXPECT_EQ(speaker->volume(), 0);
     EXPECT_FALSE(speaker->isVolumeEnabled());
     EXPECT_EQ(speaker->getVolumeBeforeMute(), 30);
     EXPECT_TRUE(speaker->enableVolume(true));
     EXPECT_EQ(volumeOf(*sim), "-21") << "30 % restored";
 
-    report = one([&](Reports& r) { speaker->readVolumeAsync(r.done<int>()); });
+    report = one([&](Reports& r) { speaker->readVolumeLevelAsync(levelDone(r)); });
     EXPECT_EQ(kindOf(report), "done");
     EXPECT_EQ(report.value, 30);
 
@@ -195,8 +200,8 @@ TEST_F(OrvelAsync, RefusalsAndFailuresSayWhyAndKeepTheCachesRight) {
     EXPECT_EQ(report.thread, std::this_thread::get_id());
     report = one([&](Reports& r) { speaker->switchChannelAsync(device::CHANNEL_UNKNOWN, r.done()); });
     EXPECT_EQ(kindOf(report), "failed");
-    report = one([&](Reports& r) { speaker->setVolumeAsync(101, true, r.done()); });
-    EXPECT_EQ(kindOf(report), "failed");
+    report = one([&](Reports& r) { speaker->setVolumeLevelAsync(levelOf(40, 8), true, r.done()); });
+    EXPECT_EQ(kindOf(report), "failed") << "the Orvel-510's scale";
     EXPECT_TRUE(requests(*sim).empty());
 
     // The loudspeaker defers the switch: refused, and the channel is asked next time.
@@ -214,9 +219,9 @@ TEST_F(OrvelAsync, RefusalsAndFailuresSayWhyAndKeepTheCachesRight) {
 
     // A volume reply that can't be read: failed, the volume unknown.
     model(*sim, [](OrvelBandModel& m) { m.volume = "x-15"; });
-    report = one([&](Reports& r) { speaker->readVolumeAsync(r.done<int>()); });
+    report = one([&](Reports& r) { speaker->readVolumeLevelAsync(levelDone(r)); });
     EXPECT_EQ(kindOf(report), "failed");
-    EXPECT_EQ(report.value, device::DeviceBase::kUnknownVolume);
+    EXPECT_EQ(report.value, -1) << "no level";
     EXPECT_EQ(speaker->volume(), device::DeviceBase::kUnknownVolume);
 
     EXPECT_EQ(requests(*sim), (Strings{"set ch 6", "get ch", "set ch 1", "get vol"}));
@@ -258,7 +263,8 @@ TEST_F(OrvelAsync, AnOrvel510IsAskedItsMemoryStateWithoutMakingTheMemory) {
     EXPECT_EQ(requests(*sim), (Strings{"mem state", "mem state", "mem state"})) << "no \"mem info\": no memory made";
 
     // Its own volume scale; and channels above 1 need index 2.
-    EXPECT_EQ(kindOf(one([&](Reports& r) { speaker->setVolumeAsync(40, true, r.done()); })), "done");
+    EXPECT_EQ(kindOf(one([&](Reports& r) { speaker->setVolumeLevelAsync(levelOf(40, 5), true, r.done()); })),
+              "done");
     EXPECT_EQ(volumeOf(*sim), "24:24");
 
     auto [oldSim, oldest] = add(1);
@@ -326,7 +332,7 @@ TEST_F(OrvelAsync, ABusyLoudspeakerIsAskedAgain) {
     sim->setFaults(std::make_shared<device::sim::FaultSwitches>(faults));
     sim->clearReceived();
     Reports stuck;
-    speaker->setVolumeAsync(40, true, stuck.done());
+    speaker->setVolumeLevelAsync(levelOf(40), true, stuck.done());
     const Report report = stuck.first(5000ms);
     EXPECT_EQ(kindOf(report), "failed");
     EXPECT_NE(report.outcome.cause.find(base::toWide(device::DeviceBase::kBusyReply)), std::wstring::npos);
@@ -377,7 +383,7 @@ TEST_F(OrvelAsync, TheLevelReadIsWrittenBackExactly) {
     EXPECT_EQ(speaker->volume(), 1) << "the percent the window shows for it";
 
     // A notice's volume, then the own one given back.
-    EXPECT_EQ(kindOf(one([&](Reports& r) { speaker->setVolumeAsync(60, true, r.done()); })), "done");
+    EXPECT_EQ(kindOf(one([&](Reports& r) { speaker->setVolumeLevelAsync(levelOf(60), true, r.done()); })), "done");
     EXPECT_EQ(speaker->getCachedVolumeLevel()->text(), "-12") << "a percent keeps the level it is sent as";
     EXPECT_EQ(speaker->volume(), 60);
     EXPECT_EQ(kindOf(one([&](Reports& r) { speaker->setVolumeLevelAsync(*own, true, r.done()); })), "done");
