@@ -267,6 +267,9 @@ void MainFrame::Shutdown() {
     dbg_puts(TRACE3, "main frame: shutdown begin");
 
     propertyPanel->killFocus();
+    // An Apply writing to a device ends its writes (bounded) while the
+    // transport still runs; one that has not begun writes nothing.
+    propertyPanel->finishApplyBeforeExit();
     // The exit save below is the last word on every state file.
     stateTimer.Stop();
     if (stateSaver) stateSaver->stop();

@@ -36,22 +36,15 @@ void Worker::stop() {
     if (thread.joinable()) thread.join();
 }
 
-std::size_t Worker::pending() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_queue.size() + (m_running ? 1 : 0);
-}
-
 void Worker::run() {
     for (;;) {
         Task task;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_running = false;
             m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
             if (m_stopping) return;
             task = std::move(m_queue.front());
             m_queue.pop_front();
-            m_running = true;
         }
         // A task hands its outcome over and never throws on purpose; what
         // does escape ends this task only.
@@ -66,28 +59,50 @@ void Worker::run() {
     }
 }
 
-void reportFailure(const std::exception_ptr& error) {
+void reportFailure(const std::exception_ptr& error, const std::wstring& more) {
     if (!error) return;
+    // A string view is the program's own wording to the log: shown whole,
+    // neither quoted nor cut as a text from outside would be.
+    const std::wstring_view rest(more);
     try {
         std::rethrow_exception(error);
     } catch (const Superseded&) {
     } catch (const exception::Offline&) {
-        LOG_NOTICE(L"%1%", L"Устройство не в сети.");
-    } catch (const exception::InternalError& e) {
-        if (e.getDetails().empty())
-            LOG_ERROR(L"Произошла внутренняя ошибка.\nСообщение: '%1%'", e.getNotification());
+        if (rest.empty())
+            LOG_NOTICE(L"%1%", L"Устройство не в сети.");
         else
+            LOG_NOTICE(L"Устройство не в сети.\n%1%", rest);
+    } catch (const exception::InternalError& e) {
+        if (e.getDetails().empty() && rest.empty())
+            LOG_ERROR(L"Произошла внутренняя ошибка.\nСообщение: '%1%'", e.getNotification());
+        else if (e.getDetails().empty())
+            LOG_ERROR(L"Произошла внутренняя ошибка.\nСообщение: '%1%'\n%2%", e.getNotification(), rest);
+        else if (rest.empty())
             LOG_ERROR(L"Произошла внутренняя ошибка.\nСообщение: '%1%'\nОписание: '%2%'", e.getNotification(),
                       e.getDetails());
-    } catch (const exception::ExternalError& e) {
-        if (e.getDetails().empty())
-            LOG_NOTICE(L"Сообщение: '%1%'", e.getNotification());
         else
+            LOG_ERROR(L"Произошла внутренняя ошибка.\nСообщение: '%1%'\nОписание: '%2%'\n%3%",
+                      e.getNotification(), e.getDetails(), rest);
+    } catch (const exception::ExternalError& e) {
+        if (e.getDetails().empty() && rest.empty())
+            LOG_NOTICE(L"Сообщение: '%1%'", e.getNotification());
+        else if (e.getDetails().empty())
+            LOG_NOTICE(L"Сообщение: '%1%'\n%2%", e.getNotification(), rest);
+        else if (rest.empty())
             LOG_NOTICE(L"Сообщение: '%1%'\nОписание: '%2%'", e.getNotification(), e.getDetails());
+        else
+            LOG_NOTICE(L"Сообщение: '%1%'\nОписание: '%2%'\n%3%", e.getNotification(), e.getDetails(), rest);
     } catch (const std::exception& e) {
-        LOG_ERROR(L"Получено исключение в задании панели свойств: '%1%'", std::string(e.what()));
+        if (rest.empty())
+            LOG_ERROR(L"Получено исключение в задании панели свойств: '%1%'", std::string(e.what()));
+        else
+            LOG_ERROR(L"Получено исключение в задании панели свойств: '%1%'\n%2%", std::string(e.what()),
+                      rest);
     } catch (...) {
-        LOG_ERROR(L"%1%", L"Получено неизвестное исключение в задании панели свойств");
+        if (rest.empty())
+            LOG_ERROR(L"%1%", L"Получено неизвестное исключение в задании панели свойств");
+        else
+            LOG_ERROR(L"Получено неизвестное исключение в задании панели свойств\n%1%", rest);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -70,8 +71,8 @@ struct Done {};
 /// one device anyway). A task that no longer matters ends at its next
 /// checkWanted. The thread starts with the first task.
 ///
-/// Threads: post and pending from any thread; stop and the destructor from
-/// the owner's (the GUI thread). stop drops the tasks that have not started
+/// Threads: post from any thread; stop and the destructor from the owner's
+/// (the GUI thread). stop drops the tasks that have not started
 /// and joins the running one, which ends as soon as its exchange does: the
 /// main window stops the transport first, which releases every waiting
 /// request at once.
@@ -88,8 +89,6 @@ public:
     bool post(Task task);
     /// Idempotent; afterwards post refuses.
     void stop();
-    /// The tasks queued or running.
-    std::size_t pending() const;
 
 private:
     void run();
@@ -98,7 +97,6 @@ private:
     std::condition_variable m_wake;
     std::deque<Task> m_queue;
     bool m_stopping = false;
-    bool m_running = false;
     std::thread m_thread;
 };
 
@@ -130,7 +128,9 @@ bool submit(Worker& worker, Wanted wanted, Work work, HandOver handOver, Deliver
 /// main loop tells of a handler's exception: a silent device at notice
 /// level, a refusal or an error of the device with its text, an internal
 /// error at error level. Superseded is no failure (nothing is said).
-void reportFailure(const std::exception_ptr& error);
+/// `more`, when given, follows on lines of its own in the same notice (what
+/// an apply wrote before it failed): the program's own words, shown whole.
+void reportFailure(const std::exception_ptr& error, const std::wstring& more = std::wstring());
 
 /// The periods of the pages' jobs; tests shorten them.
 struct Periods {
@@ -139,6 +139,9 @@ struct Periods {
     /// A page whose read takes longer than this is greyed and says
     /// "Чтение…": an answer on time fills it without the page flickering.
     std::chrono::milliseconds readingShown{100};
+    /// The longest the exit waits for an Apply's writes under way, whatever
+    /// the device's reply times would allow for the keys still to go.
+    std::chrono::milliseconds exitWritesAtMost{6000};
 };
 
 /// When the line-control page may refresh. Refreshes are blocked while a

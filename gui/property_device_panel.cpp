@@ -1,5 +1,13 @@
 #include "gui/property_device_panel.h"
 
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/combobox.h>
+#include <wx/slider.h>
+#include <wx/spinctrl.h>
+#include <wx/textctrl.h>
+#include <wx/tglbtn.h>
+
 #include <algorithm>
 
 #include "base/check.h"
@@ -17,6 +25,7 @@
 #include "device/transfer_protocol.h"
 #include "device/version.h"
 #include "gui/gui_thread.h"
+#include "gui/property_apply_report.h"
 
 namespace frm {
 
@@ -118,6 +127,7 @@ void PropertyDevicePanel::imbueDevice(const DevicePtr& device) {
     if (device != m_device) {
         m_pagesRead.clear();
         m_fragmentTexts.clear();
+        m_editStamps.clear();
         bumpView();
     }
     m_device = device;
@@ -220,7 +230,7 @@ void PropertyDevicePanel::fillCurrentPage(bool quiet) {
         // stays to be seen or applied while the page is read; a read that
         // takes a while greys the page and says so.
         m_pagesRead.erase(page);
-        clearPage(page);
+        clearPage(page, true);
         enableEditButtons(false);
         m_readingTimer.StartOnce(static_cast<int>(
             std::max<std::chrono::milliseconds::rep>(m_pagePeriods.readingShown.count(), 1)));
@@ -261,6 +271,131 @@ void PropertyDevicePanel::fillCurrentPage(bool quiet) {
     }
 }
 
+namespace {
+
+/// What the operator left in one control of a page, taken before a fill and
+/// put back after it without an event. Spin fields keep their text as typed
+/// (letters included); a choice or a list of entries keeps the entry by its
+/// text, for a fill may have made the entries anew (an entry no longer
+/// there leaves the fill's choice).
+struct KeptValue {
+    wxWindow* control = nullptr;
+    wxString text;
+    int number = 0;
+};
+
+KeptValue keep(wxWindow* control) {
+    KeptValue kept;
+    kept.control = control;
+    if (auto* field = dynamic_cast<fb::NumberSpin*>(control))
+        kept.text = field->typedText();
+    else if (auto* spin = dynamic_cast<wxSpinCtrl*>(control))
+        kept.text = spin->GetTextValue();
+    else if (auto* text = dynamic_cast<wxTextCtrl*>(control))
+        kept.text = text->GetValue();
+    else if (auto* combo = dynamic_cast<wxComboBox*>(control))
+        kept.text = combo->GetValue();
+    else if (auto* choice = dynamic_cast<wxChoice*>(control))
+        kept.text = choice->GetSelection() == wxNOT_FOUND ? wxString() : choice->GetStringSelection();
+    else if (auto* box = dynamic_cast<wxCheckBox*>(control))
+        kept.number = box->GetValue() ? 1 : 0;
+    else if (auto* toggle = dynamic_cast<wxToggleButton*>(control))
+        kept.number = toggle->GetValue() ? 1 : 0;
+    else if (auto* slider = dynamic_cast<wxSlider*>(control))
+        kept.number = slider->GetValue();
+    else
+        kept.control = nullptr;  // nothing the operator edits
+    return kept;
+}
+
+void putBack(const KeptValue& kept) {
+    wxWindow* control = kept.control;
+    if (auto* field = dynamic_cast<fb::NumberSpin*>(control)) {
+        if (field->GetTextValue() != kept.text) field->showTypedText(kept.text);
+    } else if (auto* spin = dynamic_cast<wxSpinCtrl*>(control)) {
+        if (spin->GetTextValue() != kept.text) spin->SetValue(kept.text);
+    } else if (auto* text = dynamic_cast<wxTextCtrl*>(control)) {
+        text->ChangeValue(kept.text);
+    } else if (auto* combo = dynamic_cast<wxComboBox*>(control)) {
+        const int entry = combo->FindString(kept.text, true);
+        if (entry != wxNOT_FOUND)
+            combo->SetSelection(entry);
+        else if (!combo->HasFlag(wxCB_READONLY))
+            combo->ChangeValue(kept.text);
+    } else if (auto* choice = dynamic_cast<wxChoice*>(control)) {
+        const int entry = kept.text.empty() ? wxNOT_FOUND : choice->FindString(kept.text, true);
+        if (kept.text.empty() || entry != wxNOT_FOUND) choice->SetSelection(entry);
+    } else if (auto* box = dynamic_cast<wxCheckBox*>(control)) {
+        box->SetValue(kept.number != 0);
+    } else if (auto* toggle = dynamic_cast<wxToggleButton*>(control)) {
+        toggle->SetValue(kept.number != 0);
+    } else if (auto* slider = dynamic_cast<wxSlider*>(control)) {
+        slider->SetValue(kept.number);
+    }
+}
+
+/// The windows under `window`, at any depth.
+void descendants(wxWindow* window, std::vector<wxWindow*>& found) {
+    for (wxWindow* child : window->GetChildren()) {
+        found.push_back(child);
+        descendants(child, found);
+    }
+}
+
+}  // namespace
+
+void PropertyDevicePanel::noteEdit(wxObject* control) {
+    if (m_filling || control == nullptr) return;
+    m_editStamps[control] = ++m_edits;
+}
+
+bool PropertyDevicePanel::editedSince(const wxObject* control, std::uint64_t mark) const {
+    const auto found = m_editStamps.find(control);
+    return found != m_editStamps.end() && found->second > mark;
+}
+
+std::vector<wxWindow*> PropertyDevicePanel::editedControls(int page) const {
+    std::vector<wxWindow*> edited;
+    const auto found = m_pages.find(page);
+    if (found == m_pages.end() || m_editStamps.empty()) return edited;
+    std::vector<wxWindow*> controls;
+    descendants(found->second.window, controls);
+    // Looked up by address only: a control that has gone since its edit is
+    // never touched.
+    for (wxWindow* control : controls)
+        if (m_editStamps.count(control) != 0) edited.push_back(control);
+    return edited;
+}
+
+void PropertyDevicePanel::followEdits(int page) {
+    switch (page) {
+        case pages::kNetwork:
+            for (wxTextCtrl* field : {textIp, textMask, textGateway})
+                field->Enable(!checkBoxDhcp->GetValue());
+            textAllowIp->Enable(checkBoxAllowIp->GetValue());
+            break;
+        case pages::kCommon:
+            if (boost::dynamic_pointer_cast<device::TovikInfo>(m_device)) {
+                const bool fire = choiceTovikType->GetSelection() != 0;
+                checkBoxSinglePowerSource->Enable(!fire);
+                checkBoxFaultSound->Enable(!fire);
+                checkBoxAnalogInput->Enable(fire);
+                choicePower2->Enable(fire || !checkBoxSinglePowerSource->GetValue());
+            }
+            break;
+        case pages::kZarno:
+            if (m_device && m_device->isTypeOf(device::kMaskLanFamily))
+                checkBoxLineRedundancy->Enable(checkBoxIsTestZarno->GetValue());
+            break;
+        case pages::kSource:
+            initSource(checkBoxStreamFromOthers->GetValue(), checkBoxForwardInput1->GetValue(),
+                       checkBoxForwardInput2->GetValue());
+            break;
+        default:
+            break;
+    }
+}
+
 void PropertyDevicePanel::endFill(int page, const std::exception_ptr& error,
                                   const std::function<bool()>& show) {
     FRM_ASSERT_GUI_THREAD();
@@ -275,26 +410,38 @@ void PropertyDevicePanel::endFill(int page, const std::exception_ptr& error,
         page_jobs::reportFailure(error);
         return;
     }
+    // What the operator changed on the page and has neither applied nor
+    // cancelled is no value of the device's: it stays, and only the rest is
+    // filled.
+    std::vector<KeptValue> kept;
+    for (wxWindow* control : editedControls(page))
+        if (const KeptValue value = keep(control); value.control) kept.push_back(value);
     // Filling the controls sends events of its own (a choice refilled, a page
-    // laid out): none of them may start another fill meanwhile.
+    // laid out): none of them may start another fill meanwhile, nor count as
+    // the operator's edit.
     const bool updating = m_updating;
     m_updating = true;
+    m_filling = true;
     bool read = false;
     try {
         read = show();
+        for (const KeptValue& value : kept) putBack(value);
+        if (!kept.empty()) followEdits(page);
     } catch (...) {
         m_updating = updating;
+        m_filling = false;
         failPage(page);
         page_jobs::reportFailure(std::current_exception());
         return;
     }
     m_updating = updating;
+    m_filling = false;
     if (!read) {
         failPage(page);
         return;
     }
     m_pagesRead.insert(page);
-    if (editPending) enableEditButtons(true);
+    if (editPending || !kept.empty()) enableEditButtons(true);
 }
 
 namespace {
@@ -336,19 +483,27 @@ void destroyRows(wxWindow* list, wxWindow* sample) {
 
 }  // namespace
 
-void PropertyDevicePanel::clearPage(int page) {
+void PropertyDevicePanel::clearPage(int page, bool keepEdits) {
     FRM_ASSERT_GUI_THREAD();
     const auto found = m_pages.find(page);
     if (found == m_pages.end()) return;
+    // What the operator changed and has neither applied nor cancelled stays
+    // while the page is read again.
+    std::vector<wxWindow*> edited = keepEdits ? editedControls(page) : std::vector<wxWindow*>();
+    const auto keeping = [&edited](std::initializer_list<wxWindow*> more) {
+        std::vector<wxWindow*> kept(more);
+        kept.insert(kept.end(), edited.begin(), edited.end());
+        return kept;
+    };
     switch (page) {
         case pages::kCommon:
             // The operator's own command rows are no value of a device; the
             // answer to one is.
-            emptyControls(found->second.window, {panelExchange});
+            emptyControls(found->second.window, keeping({panelExchange}));
             textExchangeAnswer->ChangeValue(wxEmptyString);
             break;
         case pages::kAudioMemory:
-            emptyControls(found->second.window, {});
+            emptyControls(found->second.window, keeping({}));
             m_audioSelection = 0xFFFFFFFF;
             m_fragmentRow = -1;
             m_scenarioRow = -1;
@@ -358,7 +513,7 @@ void PropertyDevicePanel::clearPage(int page) {
             staticVersion->SetLabel(wxEmptyString);
             staticVersionValue->SetLabel(wxEmptyString);
             staticVersionValue->Hide();
-            emptyControls(found->second.window, {panelTipDeviceSample});
+            emptyControls(found->second.window, keeping({panelTipDeviceSample}));
             break;
         case pages::kPasskey:
             destroyRows(scrolledPasskeys, panelPasskeySample);
@@ -376,7 +531,8 @@ void PropertyDevicePanel::clearPage(int page) {
             break;
         case pages::kZones:
         case pages::kLinkedConsoles:
-            emptyControls(found->second.window, {checkBoxZoneTargetSample, checkBoxLinkedConsoleSample});
+            emptyControls(found->second.window,
+                          keeping({checkBoxZoneTargetSample, checkBoxLinkedConsoleSample}));
             // While the page is read: neither the layout's sample row nor a
             // repair or a note that the last device needed.
             checkBoxZoneTargetSample->Hide();
@@ -387,7 +543,8 @@ void PropertyDevicePanel::clearPage(int page) {
             found->second.window->Layout();
             break;
         default:
-            emptyControls(found->second.window, {checkBoxZoneTargetSample, checkBoxLinkedConsoleSample});
+            emptyControls(found->second.window,
+                          keeping({checkBoxZoneTargetSample, checkBoxLinkedConsoleSample}));
             break;
     }
 }
@@ -396,6 +553,8 @@ void PropertyDevicePanel::failPage(int page) {
     FRM_ASSERT_GUI_THREAD();
     LOG_DEBUG(L"the page %1% is not read from the device: it is emptied and disabled", page);
     m_pagesRead.erase(page);
+    // Nothing of the page can be applied: the operator's edits go with it.
+    m_editStamps.clear();
     // The line page's notice (an unavailable loudspeaker, the module's
     // refusal) is what the page has to say: it stays.
     const wxString notice = page == pages::kLineControl && staticVersionValue->IsShown()
@@ -557,6 +716,8 @@ void PropertyDevicePanel::leaveTab() {
     LOG_TRACE2(L"%1%", L"frm::PropertyDevicePanel::leaveTab");
     buttonApply->Disable();
     buttonCancel->Disable();
+    // The page's edits are given up with it.
+    m_editStamps.clear();
     // A device that does not answer must not keep the operator on the page.
     const auto guarded = [](const auto& step) {
         try {
@@ -617,6 +778,7 @@ void PropertyDevicePanel::storeLineErrorChoice() {
 }
 
 void PropertyDevicePanel::editPending(wxEvent& event, bool goOn) {
+    noteEdit(event.GetEventObject());
     buttonApply->Enable();
     buttonCancel->Enable();
     event.Skip(goOn);

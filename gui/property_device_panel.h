@@ -5,10 +5,13 @@
 #include <atomic>
 #include <boost/shared_ptr.hpp>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -16,6 +19,7 @@
 
 #include "base/ip_address.h"
 #include "base/wx/gui_thread_invoker.h"
+#include "device/models/config_journal.h"
 #include "gui/layout/property_device_panel.h"
 #include "gui/memory_page_rules.h"
 #include "gui/page_jobs.h"
@@ -52,8 +56,12 @@ class ProgressBarDialog;
 /// is disabled and the bar says "Чтение…"; it fills when the answers come,
 /// unless the operator has chosen another page or device (or closed the
 /// panel) meanwhile: a ticket counts what is shown, and a read of an older
-/// ticket ends at its next exchange and shows nothing. Apply disables the
-/// page and its buttons ("Запись…") until the write ends. Questions (an
+/// ticket ends at its next exchange and shows nothing. What the operator
+/// types, ticks or chooses after a read began stays as it is when the read
+/// fills the page: a late answer fills only the rest. Apply disables the
+/// page and its buttons ("Запись…") until the write ends; the device's new
+/// name is kept only once its settings are written, and a failed write
+/// tells which settings reached the device and which did not. Questions (an
 /// unreadable memory, a console that would lose its message zones, a forced
 /// firmware upgrade) are asked on the GUI thread between two tasks.
 ///
@@ -88,6 +96,13 @@ public:
     /// Leaves the shown page, keeps the "Line error" choice and lets the
     /// device go, before the main window shows another panel.
     void killFocus();
+    /// At exit, before the transport stops (GUI thread): an Apply whose
+    /// writes have not begun writes nothing (the device stays as it was);
+    /// one whose writes have begun is waited for, at most the device's
+    /// give-up time for each key still to be written (and never past
+    /// m_pagePeriods.exitWritesAtMost), so that its last keys reach the
+    /// device. The log says which. Afterwards the panel shows nothing more.
+    void finishApplyBeforeExit();
     /// At exit, once: afterwards updateData does nothing.
     void shutdown();
 
@@ -207,16 +222,36 @@ protected:
     bool fillWanted(const DevicePtr& device, int page, std::uint64_t ticket) const;
     /// The read that fills the page has ended: its state goes, the page is
     /// enabled, `show` fills it (false: the page counts as not read) or the
-    /// page fails with the operator told why.
+    /// page fails with the operator told why. What the operator changed on
+    /// the page and has neither applied nor cancelled (before the read or
+    /// while it ran) stays as the operator left it.
     void endFill(int page, const std::exception_ptr& error, const std::function<bool()>& show);
+    /// The operator changed `control` (an edit handler's event object): the
+    /// page's reads leave it as it is until the edit is applied, cancelled
+    /// or the page left. Not while the panel fills its controls itself.
+    void noteEdit(wxObject* control);
+    /// The count of the operator's edits so far: an edit's own read (the
+    /// DHCP box's, the console type's) keeps it as it begins, and leaves
+    /// alone what was edited after it.
+    std::uint64_t editMark() const { return m_edits; }
+    /// The operator changed `control` after `mark`.
+    bool editedSince(const wxObject* control, std::uint64_t mark) const;
+    /// The controls of `page` the operator changed and has neither applied
+    /// nor cancelled.
+    std::vector<wxWindow*> editedControls(int page) const;
+    /// The controls a fill sets that follow others (the address fields the
+    /// DHCP box, a console's options its type), made to follow the values
+    /// the page holds now.
+    void followEdits(int page);
     /// The bar's note of the page's state: "Чтение…", "Запись…" or nothing.
     void setPageState(const wxString& text);
     /// The current device was read for `page` by its last fill: only then do
     /// Apply and Cancel act on it.
     bool pageRead(int page) const { return m_pagesRead.count(page) != 0; }
     /// Empties every field, list, check box and choice of a page, and the
-    /// rows and texts it built from a device; sends no event.
-    void clearPage(int page);
+    /// rows and texts it built from a device; sends no event. With
+    /// `keepEdits` what the operator changed stays (a page read again).
+    void clearPage(int page, bool keepEdits = false);
     /// A read of `page` failed: emptied, disabled, and nothing of it can be
     /// applied.
     void failPage(int page);
@@ -282,8 +317,9 @@ protected:
     void enableEditButtons(bool enable);
     /// The DHCP state of the network page: the address fields are editable
     /// only without DHCP and show the addresses the device holds now, as a
-    /// fresh read gave them.
-    void enableDhcp(bool on, const device::ConfigCommon& addresses);
+    /// fresh read gave them, but for those the operator typed into after
+    /// `mark` (the read's editMark()).
+    void enableDhcp(bool on, const device::ConfigCommon& addresses, std::uint64_t mark);
     /// Shows a packed Orvel-510 equalizer word on the bass and treble
     /// sliders, with their tooltips.
     void SetFullBassVolume(std::uint16_t packed);
@@ -298,6 +334,8 @@ protected:
     struct Applied {
         /// The page's result: false reloads the page.
         bool result = true;
+        /// The device's new name was kept (after its settings were written).
+        bool renamed = false;
         /// The device restarts for what was written: the panel closes.
         bool closeAfterwards = false;
         /// A console's options that would cost it its message zones, not yet
@@ -306,15 +344,32 @@ protected:
         /// The zone binding's refusal, by its code word.
         std::wstring refusal;
     };
+    /// One Apply while its task runs: the journal of what it writes, the
+    /// name it keeps once the writes are done, and how the task ended, for
+    /// the failure's notice and the exit (finishApplyBeforeExit). Shared by
+    /// the worker's task and the GUI thread; the mutex guards the end.
+    struct ApplyRun {
+        DevicePtr device;
+        std::optional<std::wstring> rename;
+        device::ConfigJournal journal;
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+        std::exception_ptr error;
+    };
     /// Apply from its start on the GUI thread: the page and its buttons off,
-    /// "Запись…", then `work` (giving Applied) on the worker, then
-    /// finishApply with its outcome.
+    /// "Запись…", then `work` (called with the apply's journal, giving
+    /// Applied) on the worker, then finishApply with its outcome. `rename`:
+    /// the device's new name, kept on the worker once `work` has written the
+    /// settings (not when it failed, was withheld or waits for a question).
     template <class Work>
-    void startApply(Work work);
+    void startApply(Work work, std::optional<std::wstring> rename = std::nullopt);
     /// The end of an Apply (GUI thread): the page back, the outcome told
-    /// once, the title line and the after-apply callback after a rename, the
-    /// page reloaded after a false result, the panel closed when asked.
-    void finishApply(const DevicePtr& device, int page, const page_jobs::Outcome<Applied>& outcome);
+    /// once (a failure with what was written and what was not), the title
+    /// line and the after-apply callback after a rename, the page reloaded
+    /// after a false result, the panel closed when asked.
+    void finishApply(const DevicePtr& device, int page, const page_jobs::Outcome<Applied>& outcome,
+                     const std::shared_ptr<ApplyRun>& run);
     // The branches of Apply that read the page's controls into a choice.
     void applyCommonPage();
     /// False, with the operator told why (field, text, range) and the field
@@ -546,8 +601,20 @@ protected:
     wxTimer m_readingTimer;
     /// An Apply runs: the page and its buttons are off until it ends.
     bool m_applying = false;
+    /// The Apply whose task runs or whose outcome the GUI thread has not
+    /// taken yet; none between two.
+    std::shared_ptr<ApplyRun> m_applyRun;
+    /// The exit has begun (finishApplyBeforeExit): no outcome is shown.
+    bool m_exiting = false;
     /// Tasks handed to the worker whose outcome the GUI thread has not taken.
     std::shared_ptr<std::atomic<int>> m_outstanding = std::make_shared<std::atomic<int>>(0);
+    /// The operator's edits: a count, and the count at each control's last
+    /// edit since the shown page was entered, applied or cancelled (GUI
+    /// thread). Emptied when the page is left, written, cancelled or failed.
+    std::uint64_t m_edits = 0;
+    std::map<const wxObject*, std::uint64_t> m_editStamps;
+    /// The panel fills its controls itself: their events are no edits.
+    bool m_filling = false;
     std::map<int, Page> m_pages;
     int m_currentPage = property_pages::kCommon;
     /// The pages whose last fill read the current device (emptied when the
@@ -644,9 +711,9 @@ void PropertyDevicePanel::runJob(page_jobs::Wanted wanted, Work work, Done done)
                 std::atomic<int>& count;
                 ~Counted() { --count; }
             } counted{*outstanding};
-            // Gone or shut down meanwhile: nothing is shown.
+            // Gone, shut down or exiting meanwhile: nothing is shown.
             const auto panel = alive.lock();
-            if (!panel || (*panel)->m_shuttingDown) return;
+            if (!panel || (*panel)->m_shuttingDown || (*panel)->m_exiting) return;
             done(std::move(outcome));
         },
         [outstanding] { --*outstanding; });
@@ -666,7 +733,7 @@ void PropertyDevicePanel::readPage(Read read, Shows show) {
 }
 
 template <class Work>
-void PropertyDevicePanel::startApply(Work work) {
+void PropertyDevicePanel::startApply(Work work, std::optional<std::wstring> rename) {
     m_applying = true;
     if (const auto shown = m_pages.find(m_currentPage); shown != m_pages.end())
         shown->second.window->Disable();
@@ -674,9 +741,46 @@ void PropertyDevicePanel::startApply(Work work) {
     setPageState(L"Запись…");
     const DevicePtr device = m_device;
     const int page = m_currentPage;
+    auto run = std::make_shared<ApplyRun>();
+    run->device = device;
+    run->rename = std::move(rename);
+    m_applyRun = run;
     runJob<Applied>(
-        page_jobs::Wanted(), std::move(work),
-        [this, device, page](page_jobs::Outcome<Applied> outcome) { finishApply(device, page, outcome); });
+        page_jobs::Wanted(),
+        [run, work = std::move(work)](const page_jobs::Wanted&) {
+            // Whatever way the task ends, the exit may stop waiting for it.
+            struct Ending {
+                ApplyRun& run;
+                std::exception_ptr error;
+                ~Ending() {
+                    std::lock_guard<std::mutex> lock(run.mutex);
+                    run.done = true;
+                    run.error = error;
+                    run.ended.notify_all();
+                }
+            } ending{*run, nullptr};
+            // The configuration writers on this thread report to the journal.
+            device::ConfigJournal::Scope scope(run->journal);
+            try {
+                Applied applied = work(run->journal);
+                // The program keeps the name with the settings, not before them.
+                if (run->rename && applied.result && !applied.unconfirmed && applied.refusal.empty()) {
+                    run->device->setTitle(*run->rename);
+                    applied.renamed = true;
+                }
+                return applied;
+            } catch (const device::ConfigJournal::WritesWithheld&) {
+                // The exit came before the first write: nothing was sent.
+                ending.error = std::current_exception();
+                throw page_jobs::Superseded();
+            } catch (...) {
+                ending.error = std::current_exception();
+                throw;
+            }
+        },
+        [this, device, page, run](page_jobs::Outcome<Applied> outcome) {
+            finishApply(device, page, outcome, run);
+        });
 }
 
 }  // namespace frm

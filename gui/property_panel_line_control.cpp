@@ -436,9 +436,10 @@ void PropertyDevicePanel::rebootMasterOfTipDevices(wxCommandEvent&) {
         });
 }
 
-void PropertyDevicePanel::onCheckBoxPowerSave(wxCommandEvent&) {
+void PropertyDevicePanel::onCheckBoxPowerSave(wxCommandEvent& event) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::onCheckBoxPowerSave");
+    noteEdit(event.GetEventObject());
     refreshTipDevices(false);
     enableEditButtons(true);
 }
@@ -449,9 +450,12 @@ void PropertyDevicePanel::applyLineControlPage() {
     // Power saving is written only as a module that was read shows it.
     const bool write = module && m_tipModuleRead;
     const std::uint32_t mode = checkBoxPowerSave->GetValue() ? Module::kPowerSaveOn : Module::kPowerSaveOff;
-    startApply([module, write, mode](const page_jobs::Wanted&) {
+    startApply([module, write, mode](device::ConfigJournal& journal) {
         Applied applied;
-        if (write) applied.result = module->setPowerSaveMode(mode);
+        if (!write) return applied;
+        journal.begin({{"lsensor power", "powerSave"}});
+        applied.result = module->setPowerSaveMode(mode);
+        if (applied.result) journal.written();
         return applied;
     });
 }

@@ -722,18 +722,21 @@ void PropertyDevicePanel::onCheckBoxIsTestZarno(wxCommandEvent& event) {
         checkBoxLineRedundancy->SetValue(false);
         return;
     }
-    // Ticked again: the device's own setting (the kept record allowed).
+    // Ticked again: the device's own setting (the kept record allowed),
+    // unless the operator has set the box meanwhile.
     const DevicePtr device = m_device;
     const std::uint64_t ticket = m_shown->load();
+    const std::uint64_t mark = editMark();
     runJob<bool>(
         wantedFor(ticket),
         [device](const page_jobs::Wanted&) { return device->readConfig(false).zarnoReserve; },
-        [this, device, ticket](page_jobs::Outcome<bool> outcome) {
+        [this, device, ticket, mark](page_jobs::Outcome<bool> outcome) {
             if (m_device != device || m_shown->load() != ticket) return;
             if (outcome.error) {
                 page_jobs::reportFailure(outcome.error);
                 return;
             }
+            if (editedSince(checkBoxLineRedundancy, mark) || editedSince(checkBoxIsTestZarno, mark)) return;
             checkBoxLineRedundancy->SetValue(checkBoxIsTestZarno->GetValue() && *outcome.value);
         });
 }
@@ -741,6 +744,7 @@ void PropertyDevicePanel::onCheckBoxIsTestZarno(wxCommandEvent& event) {
 void PropertyDevicePanel::onCheckBoxSource(wxCommandEvent& event) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::onCheckBoxSource");
+    noteEdit(event.GetEventObject());
     event.Skip();
     initSource(checkBoxStreamFromOthers->GetValue(), checkBoxForwardInput1->GetValue(),
                checkBoxForwardInput2->GetValue());

@@ -32,6 +32,7 @@
 #include "gui/list_columns.h"
 #include "gui/number_field.h"
 #include "gui/progress_bar_dialog.h"
+#include "gui/property_apply_report.h"
 #include "gui/property_device_panel.h"
 #include "gui/property_settings_rules.h"
 #include "gui/ui.h"
@@ -344,7 +345,7 @@ void PropertyDevicePanel::fillNetworkPage() {
 
 void PropertyDevicePanel::showNetworkPage(const page_reads::NetworkPage& read) {
     const device::ConfigCommon& config = read.config;
-    enableDhcp(config.dhcp, read.addresses);
+    enableDhcp(config.dhcp, read.addresses, editMark());
     textMulticastIp->ChangeValue(base::toWide(config.multicastIp));
     spinBasePort->SetValue(config.srvPort);
     const bool allowed = !config.srvAllowedIP.empty() && config.srvAllowedIP != "0.0.0.0";
@@ -359,41 +360,50 @@ void PropertyDevicePanel::showNetworkPage(const page_reads::NetworkPage& read) {
     panelNetwork->Layout();
 }
 
-void PropertyDevicePanel::enableDhcp(bool on, const device::ConfigCommon& addresses) {
+void PropertyDevicePanel::enableDhcp(bool on, const device::ConfigCommon& addresses, std::uint64_t mark) {
     checkBoxDhcp->SetValue(on);
     for (wxTextCtrl* field : {textIp, textMask, textGateway}) field->Enable(!on);
-    textIp->ChangeValue(base::toWide(addresses.ip));
-    textMask->ChangeValue(base::toWide(addresses.mask));
-    textGateway->ChangeValue(base::toWide(addresses.gw));
+    // An address the operator typed after the read began is no address of
+    // the device's: it stays.
+    const std::pair<wxTextCtrl*, const std::string*> fields[] = {
+        {textIp, &addresses.ip}, {textMask, &addresses.mask}, {textGateway, &addresses.gw}};
+    for (const auto& [field, address] : fields)
+        if (!editedSince(field, mark)) field->ChangeValue(base::toWide(*address));
 }
 
 void PropertyDevicePanel::onCheckBoxDhcp(wxCommandEvent& event) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::onCheckBoxDhcp");
     debug::throwIfFalse(static_cast<bool>(m_device), "frm::PropertyDevicePanel::enableDhcp");
+    noteEdit(event.GetEventObject());
     enableEditButtons(true);
     event.Skip();
     // The fields show the addresses the device holds now: a fresh read,
-    // shown when it comes, as the box then stands.
+    // shown when it comes, as the box then stands, in the fields the
+    // operator has not typed into since.
     const bool on = checkBoxDhcp->GetValue();
     for (wxTextCtrl* field : {textIp, textMask, textGateway}) field->Enable(!on);
     const DevicePtr device = m_device;
     const std::uint64_t ticket = m_shown->load();
+    const std::uint64_t mark = editMark();
     runJob<device::ConfigCommon>(
         wantedFor(ticket), [device](const page_jobs::Wanted&) { return device->readConfig(true); },
-        [this, device, ticket](page_jobs::Outcome<device::ConfigCommon> outcome) {
+        [this, device, ticket, mark](page_jobs::Outcome<device::ConfigCommon> outcome) {
             if (m_device != device || m_shown->load() != ticket) return;
             if (outcome.error) {
                 page_jobs::reportFailure(outcome.error);
                 return;
             }
-            enableDhcp(checkBoxDhcp->GetValue(), *outcome.value);
+            m_filling = true;
+            enableDhcp(checkBoxDhcp->GetValue(), *outcome.value, mark);
+            m_filling = false;
         });
 }
 
 void PropertyDevicePanel::onCheckBoxAllowIp(wxCommandEvent& event) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::onCheckBoxAllowIp");
+    noteEdit(event.GetEventObject());
     textAllowIp->Enable(checkBoxAllowIp->GetValue());
     enableEditButtons(true);
     event.Skip();
@@ -517,9 +527,10 @@ void PropertyDevicePanel::fillDebugPage() {
 
 // ---- console options of the common page -------------------------------------------------------
 
-void PropertyDevicePanel::onCheckBoxSinglePowerSource(wxCommandEvent&) {
+void PropertyDevicePanel::onCheckBoxSinglePowerSource(wxCommandEvent& event) {
     FRM_ASSERT_GUI_THREAD();
     LOG_TRACE2(L"%1%(..)", L"frm::PropertyDevicePanel::onCheckBoxSinglePowerSource");
+    noteEdit(event.GetEventObject());
     choicePower2->Enable(!checkBoxSinglePowerSource->GetValue());
     enableEditButtons(true);
 }
@@ -533,28 +544,35 @@ void PropertyDevicePanel::changeTovikTypeOnChoice(wxCommandEvent& event) {
     checkBoxAnalogInput->Enable(fire);
     const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);
     debug::throwIfFalse(static_cast<bool>(console), "frm::PropertyDevicePanel::changeTovikTypeOnChoice");
+    noteEdit(event.GetEventObject());
     enableEditButtons(true);
     event.Skip();
     // The boxes follow the console's settings (the kept copy, read when there
-    // is none) as the operator left them when choosing.
+    // is none) as the operator left them when choosing; a box the operator
+    // ticks or clears while they are read stays as the operator left it.
     const bool shownSinglePower = checkBoxSinglePowerSource->GetValue();
     const bool shownFaultSound = checkBoxFaultSound->GetValue();
     const std::uint64_t ticket = m_shown->load();
+    const std::uint64_t mark = editMark();
     runJob<device::TovikConfig>(
         wantedFor(ticket), [console](const page_jobs::Wanted&) { return console->getConfig(false); },
-        [this, console, ticket, fire, shownSinglePower,
-         shownFaultSound](page_jobs::Outcome<device::TovikConfig> outcome) {
+        [this, console, ticket, fire, shownSinglePower, shownFaultSound,
+         mark](page_jobs::Outcome<device::TovikConfig> outcome) {
             if (m_device != console || m_shown->load() != ticket) return;
             if (outcome.error) {
                 page_jobs::reportFailure(outcome.error);
                 return;
             }
+            // Another type chosen meanwhile has a read of its own.
+            if (editedSince(choiceTovikType, mark)) return;
             const rules::ConsoleOptions options = rules::consoleOptionsForType(
                 fire, m_debugMode, *outcome.value, shownSinglePower, shownFaultSound);
-            choicePower2->Enable(options.power2Enabled);
-            checkBoxSinglePowerSource->SetValue(options.singlePower);
-            checkBoxFaultSound->SetValue(options.faultSound);
-            checkBoxAnalogInput->SetValue(options.analogInput);
+            const std::pair<wxCheckBox*, bool> boxes[] = {{checkBoxSinglePowerSource, options.singlePower},
+                                                          {checkBoxFaultSound, options.faultSound},
+                                                          {checkBoxAnalogInput, options.analogInput}};
+            for (const auto& [box, value] : boxes)
+                if (!editedSince(box, mark)) box->SetValue(value);
+            choicePower2->Enable(fire || !checkBoxSinglePowerSource->GetValue());
         });
 }
 
@@ -663,17 +681,17 @@ void PropertyDevicePanel::applyOnButtonClick(wxCommandEvent&) {
             if (m_audioControl && m_audioControl->hasChanges())
                 writeAudioMemory();
             else
-                startApply([](const page_jobs::Wanted&) { return Applied(); });
+                startApply([](device::ConfigJournal&) { return Applied(); });
             break;
         case pages::kNetwork:
-            startApply([device = m_device, choice = networkChoice()](const page_jobs::Wanted&) {
+            startApply([device = m_device, choice = networkChoice()](device::ConfigJournal&) {
                 Applied applied;
                 applied.closeAfterwards = page_writes::writeNetwork(*device, choice);
                 return applied;
             });
             break;
         case pages::kZarno:
-            startApply([device = m_device, choice = zarnoChoice()](const page_jobs::Wanted&) {
+            startApply([device = m_device, choice = zarnoChoice()](device::ConfigJournal&) {
                 Applied applied;
                 applied.closeAfterwards = page_writes::writeZarno(*device, choice);
                 return applied;
@@ -681,7 +699,7 @@ void PropertyDevicePanel::applyOnButtonClick(wxCommandEvent&) {
             break;
         case pages::kSource:
             startApply([speaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device),
-                        choice = sourceChoice()](const page_jobs::Wanted&) {
+                        choice = sourceChoice()](device::ConfigJournal&) {
                 Applied applied;
                 // Other devices write nothing.
                 if (speaker) applied.closeAfterwards = page_writes::writeSources(*speaker, choice);
@@ -696,14 +714,33 @@ void PropertyDevicePanel::applyOnButtonClick(wxCommandEvent&) {
             applyZonePage();
             break;
         default:
-            startApply([](const page_jobs::Wanted&) { return Applied(); });
+            startApply([](device::ConfigJournal&) { return Applied(); });
             break;
     }
 }
 
+namespace {
+
+/// How the device's part in an Apply's failure ended the key in flight.
+apply_report::Failure failureOf(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const exception::Offline&) {
+        return apply_report::Failure::kUnanswered;
+    } catch (const exception::DeviceReason&) {
+        return apply_report::Failure::kRefused;
+    } catch (...) {
+        return apply_report::Failure::kDeclined;
+    }
+}
+
+}  // namespace
+
 void PropertyDevicePanel::finishApply(const DevicePtr& device, int page,
-                                      const page_jobs::Outcome<Applied>& outcome) {
+                                      const page_jobs::Outcome<Applied>& outcome,
+                                      const std::shared_ptr<ApplyRun>& run) {
     FRM_ASSERT_GUI_THREAD();
+    if (m_applyRun == run) m_applyRun.reset();
     m_applying = false;
     setPageState(wxEmptyString);
     // Another device or page by now: what the write did is told, the rest
@@ -713,38 +750,52 @@ void PropertyDevicePanel::finishApply(const DevicePtr& device, int page,
         const auto shown = m_pages.find(page);
         if (shown != m_pages.end() && !m_reading) shown->second.window->Enable();
     }
-    // A rename is done by the time the write begins: the title line and the
-    // zone view follow it however the write ends.
+    // A rename is kept once the settings are written: the title line and the
+    // zone view follow it.
     if (device && staticDeviceName->GetLabel() != device->getTitle() && m_device == device) {
         staticDeviceName->SetLabel(device->getTitle());
         panelButtons->Layout();
         if (m_afterApply) m_afterApply();
     }
     if (outcome.error) {
-        // The edits stay pending for another try.
+        // The edits stay pending for another try; the operator learns what
+        // reached the device and what did not.
         if (here) enableEditButtons(true);
-        page_jobs::reportFailure(outcome.error);
+        const std::wstring written =
+            run ? apply_report::failedApply(run->journal.snapshot(), failureOf(outcome.error),
+                                            run->rename.has_value())
+                : std::wstring();
+        page_jobs::reportFailure(outcome.error, written);
         return;
     }
     const Applied& applied = *outcome.value;
     if (applied.unconfirmed) {
         // A fire console that becomes a broadcast console loses the zones that
-        // launch messages: only when the operator agrees.
+        // launch messages: only when the operator agrees. The new name waits
+        // for the answer too.
         const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(device);
         if (here && console &&
             ui::messageBox(
                 L"При переключении на консоль вещания будут удалены зоны с запуском сообщений, продолжить?",
                 kNoMessageCaption, wxOK | wxCANCEL, this) == wxID_OK) {
-            startApply([collection = m_collection, console,
-                        config = *applied.unconfirmed](const page_jobs::Wanted&) {
-                Applied confirmed;
-                confirmed.result = collection->setTovikConfig(console, config, true);
-                return confirmed;
-            });
+            startApply(
+                [collection = m_collection, console,
+                 config = *applied.unconfirmed](device::ConfigJournal& journal) {
+                    // The zones go first: the writes begin with them.
+                    journal.begin();
+                    Applied confirmed;
+                    confirmed.result = collection->setTovikConfig(console, config, true);
+                    return confirmed;
+                },
+                run ? run->rename : std::nullopt);
             return;
         }
-        // Cancel: nothing written, the page read again, the edit kept.
-        if (here) reloadPage(true);
+        // Cancel: nothing written; the page shows the console's settings
+        // again, and Apply and Cancel stay.
+        if (here) {
+            m_editStamps.clear();
+            reloadPage(true);
+        }
         return;
     }
     if (!applied.refusal.empty()) {
@@ -760,12 +811,77 @@ void PropertyDevicePanel::finishApply(const DevicePtr& device, int page,
     }
     if (applied.result) {
         LOG_NOTICE(L"Выполнение операции завершено");
-        if (here) enableEditButtons(false);
+        if (here) {
+            enableEditButtons(false);
+            // Written: the page's values are the device's again.
+            m_editStamps.clear();
+        }
     } else if (here) {
         // The buttons stay as they were: the edit may be tried again.
         reloadPage(true);
     }
     if (applied.closeAfterwards && m_device == device && m_close) m_close();
+}
+
+void PropertyDevicePanel::finishApplyBeforeExit() {
+    FRM_ASSERT_GUI_THREAD();
+    // From now on no outcome is shown: the window is going.
+    m_exiting = true;
+    const std::shared_ptr<ApplyRun> run = m_applyRun;
+    if (!run) return;
+    const std::wstring title = run->device ? run->device->getTitle() : std::wstring();
+    bool done = false;
+    {
+        std::lock_guard<std::mutex> lock(run->mutex);
+        done = run->done;
+    }
+    // Writes that have not begun never will: the device stays as it was.
+    if (!done && !run->journal.withhold()) {
+        LOG_IMPOR(L"Выход из программы во время записи настроек устройства '%1%': запись не начиналась, "
+                  L"устройство оставлено как было",
+                  title);
+        return;
+    }
+    // Writes under way go on, each key still to go at most as long as the
+    // device is given to answer.
+    std::chrono::milliseconds bound{0};
+    if (!done) {
+        const device::ConfigJournal::Snapshot begun = run->journal.snapshot();
+        const std::size_t left =
+            std::max<std::size_t>(1, begun.planned.size() - std::min(begun.written, begun.planned.size()));
+        const device::ReplyTimes times = run->device ? run->device->replyTimes() : device::ReplyTimes();
+        bound = std::min<std::chrono::milliseconds>(times.giveUp * static_cast<long>(left),
+                                                    m_pagePeriods.exitWritesAtMost);
+    }
+    std::exception_ptr error;
+    {
+        std::unique_lock<std::mutex> lock(run->mutex);
+        done = run->ended.wait_for(lock, bound, [&run] { return run->done; });
+        error = run->error;
+    }
+    const device::ConfigJournal::Snapshot journal = run->journal.snapshot();
+    const bool renameAsked = run->rename.has_value();
+    if (done && !error) {
+        const std::wstring written = apply_report::writtenKeys(journal);
+        const std::wstring keys = written.empty() ? std::wstring() : L" (" + written + L")";
+        LOG_IMPOR(L"Выход из программы: запись настроек устройства '%1%' завершена, записано всё%2%", title,
+                  std::wstring_view(keys));
+    } else if (done) {
+        std::string cause;
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            cause = e.what();
+        } catch (...) {
+        }
+        const std::wstring told = apply_report::failedApply(journal, failureOf(error), renameAsked);
+        LOG_IMPOR(L"Выход из программы: запись настроек устройства '%1%' не удалась (%2%)\n%3%", title, cause,
+                  std::wstring_view(told));
+    } else {
+        const std::wstring told = apply_report::cutApply(journal, renameAsked);
+        LOG_IMPOR(L"Выход из программы не дождался записи настроек устройства '%1%' (%2% мс)\n%3%", title,
+                  static_cast<long long>(bound.count()), std::wstring_view(told));
+    }
 }
 
 bool PropertyDevicePanel::pageNumbersTaken() {
@@ -797,24 +913,24 @@ void PropertyDevicePanel::applyCommonPage() {
     const std::wstring name = textName->GetValue().ToStdWstring();
     const bool rename = m_device && name != m_device->getTitle();
     if (rename) LOG_INFO(L"rename device, old name '%1%', new name '%2%'", m_device->getTitle(), name);
+    // The program keeps the new name once the device's settings are written.
+    const std::optional<std::wstring> newName = rename ? std::optional<std::wstring>(name) : std::nullopt;
     if (const auto speaker = boost::dynamic_pointer_cast<device::OrvelInfo>(m_device)) {
         page_writes::LineChoice choice;
         choice.linesJoined = choiceLineMode->GetSelection() == 1;
         choice.lineTest = checkBoxLineControl->GetValue();
-        startApply([speaker, rename, name, choice](const page_jobs::Wanted&) {
-            if (rename) speaker->setTitle(name);
-            Applied applied;
-            applied.closeAfterwards = page_writes::writeLines(*speaker, choice);
-            return applied;
-        });
+        startApply(
+            [speaker, choice](device::ConfigJournal&) {
+                Applied applied;
+                applied.closeAfterwards = page_writes::writeLines(*speaker, choice);
+                return applied;
+            },
+            newName);
         return;
     }
     const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);
     if (!console) {
-        startApply([device = m_device, rename, name](const page_jobs::Wanted&) {
-            if (rename) device->setTitle(name);
-            return Applied();
-        });
+        startApply([](device::ConfigJournal&) { return Applied(); }, newName);
         return;
     }
     debug::throwIfFalse(static_cast<bool>(m_collection), "frm::PropertyDevicePanel::applyOnButtonClick");
@@ -830,13 +946,14 @@ void PropertyDevicePanel::applyCommonPage() {
     choice.priority = static_cast<std::uint32_t>(spinTovikPriority->read().value);
     choice.powerIn1 = static_cast<std::uint32_t>(std::max(choicePower1->GetSelection(), 0));
     choice.powerIn2 = static_cast<std::uint32_t>(std::max(choicePower2->GetSelection(), 0));
-    startApply([collection = m_collection, console, rename, name, choice](const page_jobs::Wanted&) {
-        if (rename) console->setTitle(name);
-        Applied applied;
-        const device::TovikConfig config = page_writes::consoleConfig(*console, choice);
-        if (!collection->setTovikConfig(console, config, false)) applied.unconfirmed = config;
-        return applied;
-    });
+    startApply(
+        [collection = m_collection, console, choice](device::ConfigJournal&) {
+            Applied applied;
+            const device::TovikConfig config = page_writes::consoleConfig(*console, choice);
+            if (!collection->setTovikConfig(console, config, false)) applied.unconfirmed = config;
+            return applied;
+        },
+        newName);
 }
 
 page_writes::NetworkChoice PropertyDevicePanel::networkChoice() const {
@@ -932,11 +1049,11 @@ void PropertyDevicePanel::writeAudioMemory() {
             dialog->Destroy();
             if (applied.value && applied.value->result && m_device == device && m_currentPage == page) {
                 // Reloaded as after a successful write; then told as done.
-                finishApply(device, page, applied);
+                finishApply(device, page, applied, nullptr);
                 reloadPage();
                 return;
             }
-            finishApply(device, page, applied);
+            finishApply(device, page, applied, nullptr);
         });
 }
 
@@ -952,6 +1069,7 @@ void PropertyDevicePanel::cancelOnButtonClick(wxCommandEvent&) {
     // only for audio-memory edits still pending. The worker reverts the
     // memory before it reads the page again.
     enableEditButtons(false);
+    m_editStamps.clear();
     if (m_device && m_audioControl) revertAudioMemory(false);
     reloadPage();
     const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);

@@ -236,6 +236,8 @@ void PropertyDevicePanel::toggleZoneButton(wxCommandEvent& event) {
         if (auto* button = dynamic_cast<wxToggleButton*>(item->GetWindow()))
             button->SetValue(button == event.GetEventObject());
     enableEditButtons(false);
+    // What was chosen for the zone before is no choice for this one.
+    m_editStamps.clear();
     // Another zone: a read of the one before shows nothing.
     reloadPage();
 }
@@ -373,7 +375,7 @@ bool PropertyDevicePanel::applyZonePage() {
     FRM_ASSERT_GUI_THREAD();
     const auto console = boost::dynamic_pointer_cast<device::TovikInfo>(m_device);
     if (!console) {
-        startApply([](const page_jobs::Wanted&) { return Applied(); });
+        startApply([](device::ConfigJournal&) { return Applied(); });
         return true;
     }
     page_writes::OrvelSet chosen;
@@ -397,7 +399,8 @@ bool PropertyDevicePanel::applyZonePage() {
     const std::optional<int> message =
         selection == wxNOT_FOUND ? std::nullopt : std::optional<int>(selection);
     startApply([collection = m_collection, console, zone = m_currentZone, message,
-                chosen](const page_jobs::Wanted&) {
+                chosen](device::ConfigJournal& journal) {
+        journal.begin();
         const page_writes::ZoneWrite write =
             page_writes::writeZone(*collection, console, zone, message, chosen);
         Applied applied;

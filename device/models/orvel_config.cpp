@@ -9,6 +9,7 @@
 #include "base/log.h"
 #include "base/thread_dispatcher.h"
 #include "device/memory/audio_control.h"
+#include "device/models/config_journal.h"
 #include "device/models/orvel_info.h"
 #include "device/models/stream_ports.h"
 #include "device/models/version_tables.h"
@@ -184,49 +185,66 @@ bool OrvelInfo::setConfig(const Config& config) {
             m_scenarioIdAin2 = ids[1];
         }
     }
-    LOG_TRACE(L"set config for device ip %1%", std::string(getIp().getText()));
-
-    bool restart = false;
-    const auto key = [&restart](bool needsRestart) { restart = needsRestart || restart; };
+    // The keys that change and that this generation and model know, each
+    // sent as "set <key> <value>"; the record's field beside it names the
+    // setting to whoever reports the write.
+    ConfigWrites writes;
+    const auto key = [this, &writes, index](const char* name, const char* field, auto now, auto wanted,
+                                            bool restart, int minIndex, int maxIndex,
+                                            std::uint64_t typeMask) {
+        if (now == wanted) return;
+        if (index < minIndex || index > maxIndex || (typeMask != 0 && !isTypeOf(typeMask))) {
+            skipParameter(name);
+            return;
+        }
+        writes.add(name, field,
+                   [this, name = std::string(name), now, wanted, restart, minIndex, maxIndex, typeMask] {
+                       return setParameter(name, now, wanted, restart, minIndex, maxIndex, typeMask);
+                   });
+    };
     const bool staticAddress = !config.dhcp;
-    key(setParameter("ip", current.ip, config.ip, staticAddress, 1, 21, 0));
-    key(setParameter("mask", current.mask, config.mask, staticAddress, 1, 21, 0));
-    key(setParameter("gw", current.gw, config.gw, staticAddress, 1, 21, 0));
-    key(setParameter("dhcp", current.dhcp, config.dhcp, true, 1, 21, 0));
-    key(setParameter("multicastIP", current.multicastIp, config.multicastIp, true, 1, 8, 0));
-    key(setParameter("mCastIP", current.multicastIp, config.multicastIp, true, 9, 21, 0));
-    key(setParameter("cmdPort", current.srvPort, config.srvPort, true, 1, 8, 0));
-    key(setParameter("srvPort", current.srvPort, config.srvPort, true, 9, 21, 0));
-    key(setParameter("cmdSrvIP", current.srvAllowedIP, config.srvAllowedIP, true, 1, 8, 0));
-    key(setParameter("srvAllowedIp", current.srvAllowedIP, config.srvAllowedIP, true, 9, 21, 0));
-    key(setParameter("AddrZarno", current.zarnoAddr, config.zarnoAddr, true, 1, 8, 0));
-    key(setParameter("zarnoAddr", current.zarnoAddr, config.zarnoAddr, true, 9, 16, 0));
-    key(setParameter("zarnoAddr", current.zarnoAddr, config.zarnoAddr, false, 17, 21, 0));
-    key(setParameter("ReleEvent", current.zarnoRelay, config.zarnoRelay, true, 1, 8, 0));
-    key(setParameter("zarnoRelay", current.zarnoRelay, config.zarnoRelay, true, 9, 18, 0));
-    key(setParameter("zarnoRelay", current.zarnoRelay, config.zarnoRelay, false, 19, 21, 0));
-    key(setParameter("zarnotest", current.zarnoTest, config.zarnoTest, true, 4, 18, 0));
-    key(setParameter("zarnoTest", current.zarnoTest, config.zarnoTest, false, 19, 21, 0));
-    key(setParameter("zarnoRelay", current.zarnoRelay, config.zarnoRelay, true, 9, 18, 0));
-    key(setParameter("zarnoReserve", current.zarnoReserve, config.zarnoReserve, true, 18, 18, kInputsModelMask));
-    key(setParameter("zarnoReserve", current.zarnoReserve, config.zarnoReserve, false, 19, 21, kInputsModelMask));
-    key(setParameter("linetest", current.lineTest, config.lineTest, true, 3, 8, 0));
-    key(setParameter("linedouble", !current.linesJoined, !config.linesJoined, false, 2, 8, 0));
-    key(setParameter("multicastListen", current.multicastListen, config.multicastListen, false, 9, 21, 0));
+    key("ip", "ip", current.ip, config.ip, staticAddress, 1, 21, 0);
+    key("mask", "mask", current.mask, config.mask, staticAddress, 1, 21, 0);
+    key("gw", "gw", current.gw, config.gw, staticAddress, 1, 21, 0);
+    key("dhcp", "dhcp", current.dhcp, config.dhcp, true, 1, 21, 0);
+    key("multicastIP", "multicastIp", current.multicastIp, config.multicastIp, true, 1, 8, 0);
+    key("mCastIP", "multicastIp", current.multicastIp, config.multicastIp, true, 9, 21, 0);
+    key("cmdPort", "srvPort", current.srvPort, config.srvPort, true, 1, 8, 0);
+    key("srvPort", "srvPort", current.srvPort, config.srvPort, true, 9, 21, 0);
+    key("cmdSrvIP", "srvAllowedIP", current.srvAllowedIP, config.srvAllowedIP, true, 1, 8, 0);
+    key("srvAllowedIp", "srvAllowedIP", current.srvAllowedIP, config.srvAllowedIP, true, 9, 21, 0);
+    key("AddrZarno", "zarnoAddr", current.zarnoAddr, config.zarnoAddr, true, 1, 8, 0);
+    key("zarnoAddr", "zarnoAddr", current.zarnoAddr, config.zarnoAddr, true, 9, 16, 0);
+    key("zarnoAddr", "zarnoAddr", current.zarnoAddr, config.zarnoAddr, false, 17, 21, 0);
+    key("ReleEvent", "zarnoRelay", current.zarnoRelay, config.zarnoRelay, true, 1, 8, 0);
+    key("zarnoRelay", "zarnoRelay", current.zarnoRelay, config.zarnoRelay, true, 9, 18, 0);
+    key("zarnoRelay", "zarnoRelay", current.zarnoRelay, config.zarnoRelay, false, 19, 21, 0);
+    key("zarnotest", "zarnoTest", current.zarnoTest, config.zarnoTest, true, 4, 18, 0);
+    key("zarnoTest", "zarnoTest", current.zarnoTest, config.zarnoTest, false, 19, 21, 0);
+    key("zarnoRelay", "zarnoRelay", current.zarnoRelay, config.zarnoRelay, true, 9, 18, 0);
+    key("zarnoReserve", "zarnoReserve", current.zarnoReserve, config.zarnoReserve, true, 18, 18,
+        kInputsModelMask);
+    key("zarnoReserve", "zarnoReserve", current.zarnoReserve, config.zarnoReserve, false, 19, 21,
+        kInputsModelMask);
+    key("linetest", "lineTest", current.lineTest, config.lineTest, true, 3, 8, 0);
+    key("linedouble", "linesJoined", !current.linesJoined, !config.linesJoined, false, 2, 8, 0);
+    key("multicastListen", "multicastListen", current.multicastListen, config.multicastListen, false, 9, 21,
+        0);
     // Index 17 firmware exists with either naming of the inputs; both are
     // sent there, as the firmware has always been written.
-    key(setParameter("multicastAIN0", current.multicastAin1, config.multicastAin1, false, 9, 17, 0));
-    key(setParameter("multicastAIN1", current.multicastAin2, config.multicastAin2, false, 9, 17, 0));
-    key(setParameter("multicastAIN1", current.multicastAin1, config.multicastAin1, false, 17, 21, 0));
-    key(setParameter("multicastAIN2", current.multicastAin2, config.multicastAin2, false, 17, 21, 0));
-    key(setParameter("priAIN0", current.priAin1, config.priAin1, false, 9, 17, 0));
-    key(setParameter("priAIN1", current.priAin2, config.priAin2, false, 9, 17, 0));
-    key(setParameter("priAIN1", current.priAin1, config.priAin1, false, 17, 21, 0));
-    key(setParameter("priAIN2", current.priAin2, config.priAin2, false, 17, 21, 0));
-    key(setParameter("priStreamMCast", current.priStreamMCast, config.priStreamMCast, false, 9, 21, 0));
-    key(setParameter("priZoneInput", current.priZoneInput, config.priZoneInput, false, 17, 21, 0));
-    key(setParameter("priVoiceAlert", current.priVoiceAlert, config.priVoiceAlert, false, 9, 21, 0));
-    key(setParameter("priStream", current.priStream, config.priStream, false, 9, 21, 0));
+    key("multicastAIN0", "multicastAin1", current.multicastAin1, config.multicastAin1, false, 9, 17, 0);
+    key("multicastAIN1", "multicastAin2", current.multicastAin2, config.multicastAin2, false, 9, 17, 0);
+    key("multicastAIN1", "multicastAin1", current.multicastAin1, config.multicastAin1, false, 17, 21, 0);
+    key("multicastAIN2", "multicastAin2", current.multicastAin2, config.multicastAin2, false, 17, 21, 0);
+    key("priAIN0", "priAin1", current.priAin1, config.priAin1, false, 9, 17, 0);
+    key("priAIN1", "priAin2", current.priAin2, config.priAin2, false, 9, 17, 0);
+    key("priAIN1", "priAin1", current.priAin1, config.priAin1, false, 17, 21, 0);
+    key("priAIN2", "priAin2", current.priAin2, config.priAin2, false, 17, 21, 0);
+    key("priStreamMCast", "priStreamMCast", current.priStreamMCast, config.priStreamMCast, false, 9, 21,
+        0);
+    key("priZoneInput", "priZoneInput", current.priZoneInput, config.priZoneInput, false, 17, 21, 0);
+    key("priVoiceAlert", "priVoiceAlert", current.priVoiceAlert, config.priVoiceAlert, false, 9, 21, 0);
+    key("priStream", "priStream", current.priStream, config.priStream, false, 9, 21, 0);
 
     // The device stores positions in the memory's scenario list; the record
     // names scenarios by id. Only generations with inputs read the memory.
@@ -241,16 +259,17 @@ bool OrvelInfo::setConfig(const Config& config) {
         if (config.scenarioIdAin1 == Config::kNoScenario) position1 = -1;
         if (config.scenarioIdAin2 == Config::kNoScenario) position2 = -1;
     }
-    key(setParameter("scAIN0", current.scenarioAin1, position1, false, 14, 17, 0));
-    key(setParameter("scAIN1", current.scenarioAin2, position2, false, 14, 17, 0));
-    key(setParameter("scAIN1", current.scenarioAin1, position1, false, 17, 21, 0));
-    key(setParameter("scAIN2", current.scenarioAin2, position2, false, 17, 21, 0));
-    key(setParameter("switchMode", current.switchMode, config.switchMode, true, 17, 21, kInputsModelMask));
-    key(setParameter("ain2Arm", current.ain2Arm, config.ain2Arm, false, 17, 21, kInputsModelMask));
-    key(setParameter("ainFilter", current.ainFilter, config.ainFilter, true, 18, 18, 0));
-    key(setParameter("ainFilter", current.ainFilter, config.ainFilter, false, 19, 21, 0));
-    key(setParameter("igmpReport", current.igmpReport, config.igmpReport, true, 18, 18, 0));
-    key(setParameter("igmpReport", current.igmpReport, config.igmpReport, false, 19, 21, 0));
+    key("scAIN0", "scenarioAin1", current.scenarioAin1, position1, false, 14, 17, 0);
+    key("scAIN1", "scenarioAin2", current.scenarioAin2, position2, false, 14, 17, 0);
+    key("scAIN1", "scenarioAin1", current.scenarioAin1, position1, false, 17, 21, 0);
+    key("scAIN2", "scenarioAin2", current.scenarioAin2, position2, false, 17, 21, 0);
+    key("switchMode", "switchMode", current.switchMode, config.switchMode, true, 17, 21,
+        kInputsModelMask);
+    key("ain2Arm", "ain2Arm", current.ain2Arm, config.ain2Arm, false, 17, 21, kInputsModelMask);
+    key("ainFilter", "ainFilter", current.ainFilter, config.ainFilter, true, 18, 18, 0);
+    key("ainFilter", "ainFilter", current.ainFilter, config.ainFilter, false, 19, 21, 0);
+    key("igmpReport", "igmpReport", current.igmpReport, config.igmpReport, true, 18, 18, 0);
+    key("igmpReport", "igmpReport", current.igmpReport, config.igmpReport, false, 19, 21, 0);
 
     if (index < kFirstStateIndex) {
         // The old firmware keeps its audio ports and the audio server apart
@@ -259,13 +278,24 @@ bool OrvelInfo::setConfig(const Config& config) {
             const int discovery = discoveryPortOf(config.srvPort);
             const int mic = streamPortOf(config.srvPort, CHANNEL_NOTICE_HIGH);
             LOG_IMPOR(L"It is new discovery and mic ports %1%/%2% for device id=%3%", discovery, mic, m_id);
-            key(setParameter("ch0Port", 0, discovery, true, 1, 21, 0));
-            key(setParameter("ch1Port", 0, mic, true, 1, 21, 0));
+            key("ch0Port", "discoveryPort", 0, discovery, true, 1, 21, 0);
+            key("ch1Port", "micPort", 0, mic, true, 1, 21, 0);
         }
         if (config.srvAllowedIP != current.audioSrvIp) {
             LOG_IMPOR(L"It is new allowed multicast ip %1% for device id=%2%", config.srvAllowedIP, m_id);
-            key(setParameter("audioSrvIP", std::string(), config.srvAllowedIP, true, 1, 21, 0));
+            key("audioSrvIP", "audioSrvIp", std::string(), config.srvAllowedIP, true, 1, 21, 0);
         }
+    }
+
+    LOG_TRACE(L"set config for device ip %1%", std::string(getIp().getText()));
+    bool restart = false;
+    try {
+        restart = writes.run();
+    } catch (...) {
+        // Some keys may have reached the loudspeaker: the kept record no
+        // longer tells what it holds, the next read asks it.
+        m_configValidUntil = 0;
+        throw;
     }
 
     if (restart) {

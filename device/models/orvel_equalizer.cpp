@@ -7,7 +7,6 @@
 #include "device/models/equalizer.h"
 #include "device/models/orvel_info.h"
 #include "device/models/version_tables.h"
-#include "device/transfer_protocol.h"
 
 namespace device {
 
@@ -17,8 +16,6 @@ typedef boost::lock_guard<boost::recursive_mutex> DeviceLock;
 
 constexpr int kFirstSixBandIndex = 9;
 constexpr int kFirstShortFormIndex = 14;  // below: the extended "set eqd"
-constexpr int kEqualizerPriority = 2;
-constexpr int kEqualizerResendMs = 1000;
 
 }  // namespace
 
@@ -30,12 +27,10 @@ boost::shared_ptr<IEqualizer> OrvelInfo::getEqualizer() {
     const int index = getVersionIndex();
     boost::shared_ptr<IEqualizer> equalizer;
     if (index < kFirstSixBandIndex) {
-        // Past the reply cache and the busy retries, as this firmware wants it.
-        const boost::shared_ptr<const net::IpAndPort> endpoint = getIpPtr();
-        std::string reply;
-        if (!endpoint->isValid() || !sendAndWait(*endpoint, "get eq", reply, kEqualizerPriority, kEqualizerResendMs))
-            throw exception::DeviceReason(std::wstring());
-        equalizer = boost::shared_ptr<IEqualizer>(new o510::Equalizer(parsePackedEqualizer(reply)));
+        // As every other request: a busy loudspeaker is asked again, and an
+        // error reply is the device's error, never a value to parse.
+        const std::uint16_t packed = parsePackedEqualizer(transfer("get eq"));
+        equalizer = boost::shared_ptr<IEqualizer>(new o510::Equalizer(packed));
     } else {
         const bool enabled = findIgnoringCase(transfer("get eq"), "on") >= 0;
         const std::string bands = transfer("get eqd");

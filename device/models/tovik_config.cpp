@@ -7,6 +7,7 @@
 #include "base/exception.h"
 #include "base/log.h"
 #include "device/memory/audio_control.h"
+#include "device/models/config_journal.h"
 #include "device/models/tovik_info.h"
 
 namespace device {
@@ -110,47 +111,67 @@ bool TovikInfo::setConfig(const Config& config) {
         }
     }
     checkTovikPowerRules(config);
-    // Taken only once every refusal has passed, so a refused write leaves
-    // the gong that the memory watch keeps as it was.
     const bool gong = clearing ? false : config.gong;
-    if (gongChanged) {
-        DeviceLock lock(m_lock);
-        m_deferredGong = gong;
-        m_deferredGongId = config.gongId;
-    }
-    LOG_TRACE(L"set config for device ip %1%", std::string(getIp().getText()));
-
-    bool restart = false;
-    const auto key = [&restart](bool needsRestart) { restart = needsRestart || restart; };
-    const bool staticAddress = !config.dhcp;
-    key(setParameter("ip", current.ip, config.ip, staticAddress));
-    key(setParameter("mask", current.mask, config.mask, staticAddress));
-    key(setParameter("gw", current.gw, config.gw, staticAddress));
-    key(setParameter("dhcp", current.dhcp, config.dhcp, true));
-    key(setParameter("multicastIp", current.multicastIp, config.multicastIp, true));
-    key(setParameter("srvPort", current.srvPort, config.srvPort, true));
-    key(setParameter("srvAllowedIP", current.srvAllowedIP, config.srvAllowedIP, true));
     std::int16_t order = asPosition(current.gongOrder);
-    if (gongChanged && !clearing) {
-        if (memory) order = asPosition(memory->getFragmentPosition(config.gongId));
-        key(setParameter("gongOrder", asPosition(current.gongOrder), order, false));
+    if (gongChanged && !clearing && memory) order = asPosition(memory->getFragmentPosition(config.gongId));
+
+    // The keys that change, each sent as "set <key> <value>"; the record's
+    // field beside it names the setting to whoever reports the write.
+    ConfigWrites writes;
+    const auto key = [this, &writes](const char* name, const char* field, auto now, auto wanted,
+                                     bool restart) {
+        if (now == wanted) return;
+        writes.add(name, field,
+                   [this, name = std::string(name), now, wanted, restart] {
+                       return setParameter(name, now, wanted, restart);
+                   });
+    };
+    const bool staticAddress = !config.dhcp;
+    key("ip", "ip", current.ip, config.ip, staticAddress);
+    key("mask", "mask", current.mask, config.mask, staticAddress);
+    key("gw", "gw", current.gw, config.gw, staticAddress);
+    key("dhcp", "dhcp", current.dhcp, config.dhcp, true);
+    key("multicastIp", "multicastIp", current.multicastIp, config.multicastIp, true);
+    key("srvPort", "srvPort", current.srvPort, config.srvPort, true);
+    key("srvAllowedIP", "srvAllowedIP", current.srvAllowedIP, config.srvAllowedIP, true);
+    if (gongChanged && !clearing) key("gongOrder", "gongId", asPosition(current.gongOrder), order, false);
+    key("gong", "gong", current.gong, gong, false);
+    key("beeper", "beeper", current.beeper, config.beeper, false);
+    key("faultAlarm", "faultAlarm", current.faultAlarm, config.faultAlarm, false);
+    key("ledScBlink", "ledScBlink", current.ledScBlink, config.ledScBlink, false);
+    key("passkey", "passkey", current.passkey, config.passkey, false);
+    key("switchMode", "switchMode", current.switchMode, config.switchMode, true);
+    key("singlePower", "singlePower", current.singlePower, config.singlePower, false);
+    key("zarnoAddr", "zarnoAddr", static_cast<int>(current.zarnoAddr), static_cast<int>(config.zarnoAddr),
+        false);
+    key("zarnoTest", "zarnoTest", current.zarnoTest, config.zarnoTest, false);
+    key("zarnoReserve", "zarnoReserve", current.zarnoReserve, config.zarnoReserve, false);
+    key("gochsArm", "gochsArm", current.gochsArm, config.gochsArm, false);
+    key("priority", "priority", current.rawPriority, config.priorityToSend(), false);
+    key("priorityGOChS", "priorityGOChS", current.priorityGOChS, config.priorityGOChS, false);
+    key("powerIn1", "powerIn1", current.powerIn1, config.powerIn1, false);
+    key("powerIn2", "powerIn2", current.powerIn2, config.powerIn2, false);
+    key("igmpReport", "igmpReport", current.igmpReport, config.igmpReport, false);
+
+    LOG_TRACE(L"set config for device ip %1%", std::string(getIp().getText()));
+    // The gong the memory watch keeps is taken once every refusal has passed
+    // and the writes may begin, so that a refused or withheld write leaves it
+    // as it was.
+    bool restart = false;
+    try {
+        restart = writes.run([&] {
+            if (!gongChanged) return;
+            DeviceLock lock(m_lock);
+            m_deferredGong = gong;
+            m_deferredGongId = config.gongId;
+        });
+    } catch (...) {
+        // Some keys may have reached the console: the kept record no longer
+        // tells what it holds, the next read asks it.
+        DeviceLock lock(m_lock);
+        m_config.reset();
+        throw;
     }
-    key(setParameter("gong", current.gong, gong, false));
-    key(setParameter("beeper", current.beeper, config.beeper, false));
-    key(setParameter("faultAlarm", current.faultAlarm, config.faultAlarm, false));
-    key(setParameter("ledScBlink", current.ledScBlink, config.ledScBlink, false));
-    key(setParameter("passkey", current.passkey, config.passkey, false));
-    key(setParameter("switchMode", current.switchMode, config.switchMode, true));
-    key(setParameter("singlePower", current.singlePower, config.singlePower, false));
-    key(setParameter("zarnoAddr", static_cast<int>(current.zarnoAddr), static_cast<int>(config.zarnoAddr), false));
-    key(setParameter("zarnoTest", current.zarnoTest, config.zarnoTest, false));
-    key(setParameter("zarnoReserve", current.zarnoReserve, config.zarnoReserve, false));
-    key(setParameter("gochsArm", current.gochsArm, config.gochsArm, false));
-    key(setParameter("priority", current.rawPriority, config.priorityToSend(), false));
-    key(setParameter("priorityGOChS", current.priorityGOChS, config.priorityGOChS, false));
-    key(setParameter("powerIn1", current.powerIn1, config.powerIn1, false));
-    key(setParameter("powerIn2", current.powerIn2, config.powerIn2, false));
-    key(setParameter("igmpReport", current.igmpReport, config.igmpReport, false));
 
     if (restart) {
         // The kept record is the console's before the restart; the next

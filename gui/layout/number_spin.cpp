@@ -29,6 +29,14 @@ void takeEveryCharacter(wxSpinCtrl& spin) {
     if (set != nullptr) set(spin.GetHandle(), 0);
 }
 
+/// Puts a text into the spin button's entry as typing does (wx would read
+/// "12x" as 12).
+void setEntryText(wxSpinCtrl& spin, const wxString& text) {
+    using SetText = void (*)(void*, const char*);
+    static const auto set = reinterpret_cast<SetText>(dlsym(RTLD_DEFAULT, "gtk_entry_set_text"));
+    if (set != nullptr) set(spin.GetHandle(), text.utf8_str());
+}
+
 }  // namespace
 #endif
 
@@ -43,6 +51,19 @@ NumberSpin::NumberSpin(wxWindow* parent, wxWindowID id, const wxString& value, c
 std::wstring NumberSpin::typedText() const { return GetTextValue().ToStdWstring(); }
 
 base::NumberText NumberSpin::read() const { return base::readNumberText(typedText(), GetMin(), GetMax()); }
+
+void NumberSpin::showTypedText(const wxString& text) {
+    const base::NumberText taken = base::readNumberText(text.ToStdWstring(), GetMin(), GetMax());
+    if (taken.kind == base::NumberText::Number) {
+        SetValue(taken.value);
+        return;
+    }
+#ifdef __WXGTK__
+    setEntryText(*this, text);
+#else
+    SetValue(text);
+#endif
+}
 
 #ifdef __WXGTK__
 wxSpinCtrl::GTKInputResult NumberSpin::GTKInput(double* value) const {

@@ -38,6 +38,10 @@ public:
     std::wstring typedText() const;
     /// typedText() read against the field's range.
     base::NumberText read() const;
+    /// Shows `text` as the operator typed it, letters included (the panel
+    /// puts back what a fill of its page would have replaced): a text the
+    /// numbers' rule takes becomes the value, any other stays as it is.
+    void showTypedText(const wxString& text);
 
 #ifdef __WXGTK__
     /// Called by wx whenever GTK is about to read the text into its value.

@@ -248,6 +248,19 @@ TEST_F(PropertyApply, LettersTypedIntoANumberFieldStayAndApplySendsNothing) {
     EXPECT_TRUE(wx_testing::runEventLoopUntil([panel] { return panel->spinBasePort->HasFocus(); }));
 }
 
+// Letters typed by hand stay when the page is read again before Apply or
+// Cancel: a fill would have put the device's port back.
+TEST_F(PropertyApply, LettersTypedIntoANumberFieldStayWhenThePageIsReadAgain) {
+    Panel* panel = open(kIndex21);
+    panel->select(L"Сеть");
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([panel] { return panel->spinBasePort->IsShownOnScreen(); }));
+    ASSERT_TRUE(typing_testing::typeOver(panel->spinBasePort, "2991o"));
+    panel->update();
+    EXPECT_EQ(panel->spinBasePort->GetTextValue(), L"2991o");
+    EXPECT_TRUE(panel->editing());
+    EXPECT_EQ(panel->textMulticastIp->GetValue(), L"224.0.224.1") << "the rest is the device's";
+}
+
 TEST_F(PropertyApply, CancelReadsThePageAgainAndRevertsPendingAudioMemoryEdits) {
     Panel* panel = open(kIndex21);
     panel->select(L"Сеть");

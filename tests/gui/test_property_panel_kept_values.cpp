@@ -137,3 +137,50 @@ TEST_F(PropertyKept, EveryEditFieldEnablesApplyOnAnyChangeOfItsText) {
     panel->press(L"&Применить");
     EXPECT_EQ(sets(kIndex21), Requests{"set srvPort 12990"});
 }
+
+// Read again while an edit is pending (the main window opens the device once
+// more), a page showed the device's values over what the operator had typed
+// and ticked, and Apply would have written those.
+TEST_F(PropertyKept, EditsNeitherAppliedNorCancelledStayWhenThePageIsReadAgain) {
+    const auto typed = [](frm::fb::NumberSpin* field, const wxString& text) {
+        field->showTypedText(text);
+        wxCommandEvent event(wxEVT_TEXT, field->GetId());
+        event.SetEventObject(field);
+        event.SetString(text);
+        field->HandleWindowEvent(event);
+    };
+    Panel* panel = open(kIndex21);
+    panel->select(L"Зарно");
+    const bool relay = panel->checkBoxRelayEvents->GetValue();
+    const bool indicated = panel->checkBoxIsTestZarno->GetValue();
+    typed(panel->spinZarnoAddress, L"12x");
+    panel->tick(panel->checkBoxRelayEvents, !relay);
+    setValue(kIndex21, "zarnoTest", indicated ? "off" : "on");  // changed on the device meanwhile
+
+    panel->update();
+    EXPECT_EQ(panel->spinZarnoAddress->GetTextValue(), L"12x") << "letters included, until refused";
+    EXPECT_EQ(panel->checkBoxRelayEvents->GetValue(), !relay);
+    EXPECT_EQ(panel->checkBoxIsTestZarno->GetValue(), !indicated) << "what was not edited is the device's";
+    EXPECT_TRUE(panel->editing());
+
+    // Cancelled, the page is the device's again.
+    panel->press(L"&Отмена");
+    EXPECT_NE(panel->spinZarnoAddress->GetTextValue(), L"12x");
+    EXPECT_EQ(panel->checkBoxRelayEvents->GetValue(), relay);
+    EXPECT_FALSE(panel->editing());
+
+    // A console's type stays chosen, and the boxes it decides follow it.
+    panel->imbueDevice(device(kConsole));
+    panel->update();
+    panel->select(L"Общие");
+    ASSERT_EQ(panel->choiceTovikType->GetSelection(), 0);
+    dialog_testing::choose(panel->choiceTovikType, 1);
+    panel->settle();
+    panel->update();
+    EXPECT_EQ(panel->choiceTovikType->GetSelection(), 1);
+    EXPECT_FALSE(panel->checkBoxSinglePowerSource->IsEnabled()) << "a fire console runs on two supplies";
+    EXPECT_TRUE(panel->checkBoxAnalogInput->IsEnabled());
+    sets(kConsole);
+    panel->press(L"&Применить");
+    EXPECT_EQ(sets(kConsole), Requests{"set priority 133"});
+}

@@ -154,3 +154,36 @@ TEST_F(EqualizerTest, RefusedWriteKeepsTheOldCopy) {
 
     EXPECT_THROW(m_device->setEqualizer(nullptr), exception::ServerError);
 }
+
+// A busy Orvel-510 was not asked again, and its answer (or an "ERR ...") was
+// parsed as a packed value: the read failed with two texts for one reply.
+TEST_F(EqualizerTest, PackedReadAsksABusyLoudspeakerAgainAndTakesAnErrorReplyAsTheDevicesError) {
+    auto busy = std::make_shared<int>(2);
+    m_store = std::make_shared<EqualizerStore>(5);
+    open(5, [this, busy](device::sim::OrvelBandModel& m) {
+        EqualizerStore::install(m_store, m);
+        m.on("get eq", [store = m_store, busy](const std::string& arguments) -> std::optional<std::string> {
+            if ((*busy)-- > 0) return std::string(device::DeviceBase::kBusyReply);
+            return store->answer("get eq", arguments);
+        });
+    });
+    m_store->setPacked(0x2B3F);
+    EXPECT_EQ(m_device->getEqualizer()->toCommand(), "set eq 2B3F");
+    EXPECT_EQ(requests(), (Requests{"get eq", "get eq", "get eq"})) << "asked again while busy";
+
+    // Busy past the retries, or an error reply: the device's error, with no
+    // word of a value that is wrong.
+    for (const int times : {device::DeviceBase::kBusyRetries + 1, 0}) {
+        m_device->resetCache();
+        *busy = times;
+        m_store->setSwitchReply(times == 0 ? "ERR wrong arguments" : "");
+        EXPECT_THROW(m_device->getEqualizer(), exception::UnexpectedResponseOfDevice) << times;
+    }
+    EXPECT_EQ(loggedCount("Значение эквалайзера прибора Орвел-510 некорректно"), 0);
+
+    // Silent: no device's answer to read, the read says so.
+    m_device->resetCache();
+    m_store->setSwitchReply("");
+    m_speaker->setReplyPolicy({0, true});
+    EXPECT_THROW(m_device->getEqualizer(), exception::Offline);
+}
