@@ -262,7 +262,8 @@ TEST_F(PlayerChannelTest, TheOwnNoticeCheckEndsWithinThePauseAndARefusalLeavesTh
     channel().play(message, {orvel510}, kKeep);
     ASSERT_TRUE(waitFor([&] { return playing(); }));
     EXPECT_LT(std::chrono::steady_clock::now() - played, std::chrono::milliseconds(1900));
-    EXPECT_EQ(requests(orvel510), Strings{"mem state"});
+    ASSERT_FALSE(requests(orvel510).empty());
+    EXPECT_EQ(requests(orvel510).front(), "mem state") << "asked all the same";
     channel().stop();
     waitChannel(false);
 
