@@ -881,3 +881,33 @@ TEST_F(StreamPortTest, ThePortIsReadBesideTheTakeAndNeverHoldsTheStream) {
         channel().drainRequests();
     }
 }
+
+// Loudspeakers that answer in time do not wait for the deadline: the
+// stream starts once all of them have taken the notice.
+TEST_F(AlarmChannelTest, PromptLoudspeakersStartTheNoticeBeforeItsDeadline) {
+    GroupSniffer heard(kGroup, static_cast<std::uint16_t>(basePort() + 2));
+    const std::int64_t launched = steady_us();
+    ASSERT_TRUE(launch({a, b}, 3, longMessage));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 20s));
+    EXPECT_LT(heard.snapshot().front().at_us - launched, std::chrono::microseconds(deadline()).count());
+    channel().stop(AlarmChannel::Callback());
+}
+
+// Loudspeakers that give no answer yet are no reason to call the notice
+// off: it goes on air and reaches them once they answer. Only a notice
+// without a loudspeaker online has nobody to reach. Before, a notice whose
+// loudspeakers had not answered ended with "no loudspeakers".
+TEST_F(DeadlineTest, ANoticeWhoseLoudspeakersHaveNotAnsweredYetGoesOnAir) {
+    device::sim::ReplyPolicy quiet;
+    quiet.silent = true;
+    m_speakers->sim(b).setReplyPolicy(quiet);
+    GroupSniffer heard(kGroup, static_cast<std::uint16_t>(basePort() + 2));
+    ASSERT_TRUE(launch({b}, 3, longMessage));
+    ASSERT_NE(firstHeard(heard), 0);
+    EXPECT_TRUE(channel().isRunning());
+    m_speakers->sim(b).setReplyPolicy(device::sim::ReplyPolicy());
+    EXPECT_TRUE(holds(b, 1, "-6", 30s));
+    EXPECT_EQ(logged(L"Нет устройств для вещания"), 0);
+    channel().stop(AlarmChannel::Callback());
+    EXPECT_TRUE(givenBack(b));
+}
