@@ -65,19 +65,33 @@ std::uint16_t configuredDiscoveryPort(device::OrvelInfo& device) {
     return device.readDiscoveryPort();
 }
 
-/// How long the alarm thread waits for its loudspeakers at most: each has
-/// a few requests, each given up after two resends.
-constexpr std::chrono::seconds kTakeLimit{20};
-/// How long a look for notices of the loudspeakers' own waits for their
-/// answers at most: the transport gives a request up after about 2 s.
-constexpr std::chrono::seconds kOwnNoticeLimit{3};
+/// When the request that runs on this thread was handed over (hand): the
+/// deadline of a launch it makes counts from then.
+thread_local std::optional<std::chrono::steady_clock::time_point> t_handedAt;
+
+/// The failures of a take by step, for the operator.
+struct TakeFailures {
+    StepFailures notSwitched, notRead, notSet;
+
+    void add(const Loudspeaker& device, const Settlement& settlement) {
+        StepFailures& step = settlement.step == Settlement::kSwitch       ? notSwitched
+                             : settlement.step == Settlement::kVolumeRead ? notRead
+                                                                          : notSet;
+        step.add(settlement.cause, device->getTitle());
+    }
+    void tell(std::set<std::wstring>* told = nullptr) const {
+        tellFailures(notSwitched, kNotSwitched, told);
+        tellFailures(notRead, kVolumeNotRead, told);
+        tellFailures(notSet, kVolumeNotSet, told);
+    }
+};
 
 }  // namespace
 
 AlarmChannel::AlarmChannel(DeviceSelection* selection, ChannelGui* gui, mp3streamf& stream, Options options)
     : m_selection(selection), m_gui(gui), m_stream(stream), m_options(std::move(options)),
-      m_ledger(m_options.ledger ? m_options.ledger : std::make_shared<LoudspeakerLedger>(std::make_shared<OrvelLink>())) {
-    if (!m_options.discoveryPort) m_options.discoveryPort = configuredDiscoveryPort;
+      m_ledger(m_options.ledger ? m_options.ledger : std::make_shared<LoudspeakerLedger>(std::make_shared<OrvelLink>())),
+      m_ports(m_options.discoveryPort ? m_options.discoveryPort : configuredDiscoveryPort) {
     if (!m_options.captureDevices) m_options.captureDevices = &os::getAudioCaptureDeviceList;
 }
 
@@ -126,6 +140,7 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
             return false;
         }
     }
+    const Clock::time_point deadline = t_handedAt.value_or(Clock::now()) + m_options.deadline;
     // Refused before a loudspeaker is taken: they would wait on the
     // notification channel for a microphone that never sounds.
     if (source == kMicrophone && !captureAvailable()) return false;
@@ -166,12 +181,12 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
 
     // Every loudspeaker at once, each switched and then given the notice's
     // volume as it answers: one lost in a fire neither holds the others back
-    // nor keeps the alarm off the air.
+    // nor keeps the alarm off the air past its deadline.
     std::set<std::wstring> told;  // the notice's, once it runs
     Take taken;
     DeviceSet mine;  // what this launch took
     if (broadcasting && !devices.empty()) {
-        taken = take(devices, channelOf(priority), volume, told);
+        taken = take(devices, channelOf(priority), volume, deadline, told);
         // Quitting: what was taken is given back by the quit.
         if (taken.quit || m_exit.closed()) return false;
         for (const auto& failed : taken.failed) devices.erase(failed);
@@ -233,7 +248,8 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
         m_description = description;
         m_broadcasting = broadcasting;
         m_devices = std::move(devices);
-        m_first = taken.first;
+        m_deadline = deadline;
+        m_port = taken.port;
         m_source = source;
         m_message = message;
         m_gong = gong;
@@ -281,7 +297,7 @@ std::map<Loudspeaker, Wish> AlarmChannel::wishes(const DeviceSet& devices, devic
 }
 
 AlarmChannel::Take AlarmChannel::take(const DeviceSet& devices, device::AudioChannel channel, int volume,
-                                      std::set<std::wstring>& told) {
+                                      Clock::time_point deadline, std::set<std::wstring>& told) {
     // One that gave no answer lately is asked again: it may be back. One
     // that is away is not waited for; it is served when it comes back.
     Take taken;
@@ -290,40 +306,53 @@ AlarmChannel::Take AlarmChannel::take(const DeviceSet& devices, device::AudioCha
         taken.quit = true;
         return taken;
     }
-    m_exit.wait(batch, kTakeLimit);
-    StepFailures notSwitched;
-    for (const auto& [device, settlement] : batch.settlements()) {
-        if (settlement.step != Settlement::kSwitch || settlement.kind == Settlement::kDone) {
-            // Switched, its volume given or not.
-            if (!taken.first) taken.first = device;
-            continue;
-        }
-        if (settlement.kind == Settlement::kBusy) {
+    // After the hold: the port's request goes out behind the first step of
+    // the loudspeaker it asks, not before it.
+    taken.port = m_ports.begin(devices);
+    m_exit.waitUntil(batch, deadline);
+    // What has not settled by the deadline is on its way: it joins the
+    // notice as it answers.
+    const LedgerBatch::Settlements settled = batch.settlements();
+    TakeFailures failures;
+    std::set<Loudspeaker> answered;  // settled by the deadline with an answer, or offline
+    for (const auto& [device, settlement] : settled) {
+        if (settlement.toldLater()) continue;
+        answered.insert(device);
+        if (settlement.kind == Settlement::kDone || settlement.kind == Settlement::kOffline) continue;
+        if (settlement.step == Settlement::kSwitch && settlement.kind == Settlement::kBusy) {
             taken.busy.insert(device);
             continue;
         }
-        // A loudspeaker that gave no answer stays in the notice and is
-        // served when it answers; one that refused with an error is out of it.
-        if (settlement.kind == Settlement::kOffline || settlement.kind == Settlement::kSilent) continue;
-        if (settlement.kind == Settlement::kFailed) taken.failed.insert(device);
-        notSwitched.add(settlement.cause, device->getTitle());
+        // One that refused the switch with an error is out of the notice.
+        if (settlement.step == Settlement::kSwitch && settlement.kind == Settlement::kFailed)
+            taken.failed.insert(device);
+        failures.add(device, settlement);
     }
-    // The first to answer in full (its reply to the configuration read comes
-    // soonest), else any that switched.
-    if (const Loudspeaker first = batch.firstDone(std::chrono::milliseconds(0))) taken.first = first;
     if (!taken.failed.empty()) m_exit.pass([&] { m_ledger->release(Holder::kAlarm, taken.failed); });
-    tellFailures(notSwitched, kNotSwitched, &told);
-    tellFailures(batch.failures(Settlement::kVolumeRead, LedgerBatch::Answer::kAnswered), kVolumeNotRead, &told);
-    tellFailures(batch.failures(Settlement::kVolume, LedgerBatch::Answer::kAnswered), kVolumeNotSet, &told);
-    // A reply after the reply time still switches a loudspeaker: only those
-    // silent by the time late replies are in are told of.
-    m_ledger->afterLateReplies(batch, [](const LedgerBatch& settled) {
-        using Answer = LedgerBatch::Answer;
-        tellFailures(settled.failures(Settlement::kSwitch, Answer::kUnanswered), kNotSwitched);
-        tellFailures(settled.failures(Settlement::kVolumeRead, Answer::kUnanswered), kVolumeNotRead);
-        tellFailures(settled.failures(Settlement::kVolume, Answer::kUnanswered), kVolumeNotSet);
+    failures.tell(&told);
+    // A reply after the reply time still switches a loudspeaker: those that
+    // had not answered by the deadline are told of only if they refused or
+    // stayed silent by the time late replies are in.
+    m_ledger->afterLateReplies(batch, [answered](const LedgerBatch& later) {
+        TakeFailures failures;
+        for (const auto& [device, settlement] : later.settlements())
+            if (answered.count(device) == 0 && settlement.kind != Settlement::kDone &&
+                settlement.kind != Settlement::kOffline)
+                failures.add(device, settlement);
+        failures.tell();
     });
     return taken;
+}
+
+void AlarmChannel::aimStream(const DeviceSet& devices, const std::shared_ptr<StreamPortReader::Search>& port,
+                             Clock::time_point deadline, device::AudioChannel channel) {
+    const auto basePort = static_cast<std::uint16_t>(pref::getInt("multicast.basePort", 11990));
+    const std::uint16_t discovery = StreamPortReader::portBy(port, devices, deadline, basePort);
+    std::wstring address = pref::getString("multicast.address");
+    if (address.empty()) address = L"224.0.224.1";
+    const unsigned to = device::channelPortOf(discovery, channel);
+    LOG_TRACE2(L"%1%(..)", "mp3streamf::set_stream_endp");
+    m_stream.set_stream_endp((base::toUtf8(address) + ":" + std::to_string(to)).c_str());
 }
 
 bool AlarmChannel::captureAvailable() {
@@ -419,7 +448,7 @@ void AlarmChannel::alarmThread(std::uint64_t launch) {
     // Ended early: the loudspeakers would stay on the notification channel
     // with changed volumes, deaf to the common channel, while the channel
     // counts as idle. Give them back now, unless a stop came: it does.
-    if (current(launch)) giveBack(false);
+    if (current(launch)) giveBack();
 }
 
 bool AlarmChannel::aborted(const std::wstring& what) {
@@ -446,10 +475,12 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
     int priority = 0;
     int volume = 0;
     DeviceSet devices;
+    Clock::time_point deadline;
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         if (!current(launch)) return true;
         volume = m_volume;
+        deadline = m_deadline;
         if (!m_record.empty() && fileExists(m_record)) {
             boost::system::error_code error;
             boost::filesystem::remove(base::toUtf8(m_record), error);
@@ -462,19 +493,19 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
         devices = m_devices;
     }
     if (broadcasting) {
-        Loudspeaker first;
+        std::shared_ptr<StreamPortReader::Search> port;
         if (onlySelected && devices.empty()) {
             LOG_DEBUG(L"%1%", L"Alarm channel: get selected devices.");
             devices = m_selection != nullptr ? m_selection->getSelectedDevicesAndZones() : DeviceSet();
             std::set<std::wstring> told;
-            Take taken = take(devices, channelOf(priority), volume, told);
+            Take taken = take(devices, channelOf(priority), volume, deadline, told);
             if (taken.quit) return true;  // the quit gives back what was taken
             for (const auto& failed : taken.failed) devices.erase(failed);
-            first = taken.first;
+            port = taken.port;
             boost::lock_guard<boost::recursive_mutex> lock(m_lock);
             if (!current(launch)) return true;
             m_devices = devices;
-            m_first = first;
+            m_port = port;
             m_told.insert(told.begin(), told.end());
         } else {
             // Made sure of: a stop from another thread between the launch's
@@ -487,37 +518,23 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
             LedgerBatch again;
             if (!letGo.empty() &&
                 m_exit.pass([&] { again = m_ledger->hold(Holder::kAlarm, wishes(letGo, channelOf(priority), volume)); }))
-                m_exit.wait(again, kTakeLimit);
+                m_exit.waitUntil(again, deadline);
             boost::lock_guard<boost::recursive_mutex> lock(m_lock);
             if (!current(launch)) return true;
-            first = m_first;
+            port = m_port;
         }
-        // Quitting: the loudspeakers are being given back, and the port is
-        // not asked of them.
+        // Quitting: the loudspeakers are being given back, and no stream
+        // starts for them.
         if (m_exit.closed()) return true;
-        if (!first) {
+        // Those that have not answered yet join the notice when they do;
+        // without one online it has nobody to reach.
+        if (std::none_of(devices.begin(), devices.end(),
+                         [](const Loudspeaker& device) { return device->isOnline(); })) {
             LOG_WARN(L"Канал оповещений: Нет устройств для вещания.");
             LOG_DEBUG(L"%1%", L"break alarm thread");
             return false;
         }
-        // The port of a loudspeaker of the notice that is known already,
-        // else of the first that took the notice in full: its reply comes
-        // soonest. Reading it costs the notice a reply of that loudspeaker.
-        Loudspeaker source = first;
-        if (!first->knownDiscoveryPort()) {
-            boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-            for (const auto& device : m_devices)
-                if (device->knownDiscoveryPort()) {
-                    source = device;
-                    break;
-                }
-        }
-        const std::uint16_t port = discoveryPortOf(*source);
-        std::wstring address = pref::getString("multicast.address");
-        if (address.empty()) address = L"224.0.224.1";
-        const unsigned to = device::channelPortOf(port, channelOf(priority));
-        LOG_TRACE2(L"%1%(..)", "mp3streamf::set_stream_endp");
-        m_stream.set_stream_endp((base::toUtf8(address) + ":" + std::to_string(to)).c_str());
+        aimStream(devices, port, deadline, channelOf(priority));
     }
 
     if (!gong.empty()) {
@@ -551,7 +568,7 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
         if (!current(launch)) return true;
         // The notice has ended: its loudspeakers go back. The window or the
         // next launch may stop the channel meanwhile, and gives back the same.
-        giveBack(false);
+        giveBack();
     } else if (source == kMessageList && !gong.empty() && broadcasting) {
         // A gong alone: the loudspeakers stay on the channel until the stop,
         // with their own volume.
@@ -662,20 +679,19 @@ void AlarmChannel::post(int code) {
 
 // ---- loudspeaker settings -------------------------------------------------------------------
 
-void AlarmChannel::giveBack(bool wait) {
+void AlarmChannel::giveBack() {
     DeviceSet devices;
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         LOG_TRACE(L"%1%", L"Alarm channel: Restore settings for devices");
         devices.swap(m_devices);
-        m_first.reset();
+        m_port.reset();
     }
     // All the alarm's: a loudspeaker taken by the selection at the thread's
     // start is the notice's too. Quitting, the quit gives them back.
     LedgerBatch batch;
     if (!m_exit.pass([&] { batch = m_ledger->releaseAll(Holder::kAlarm); })) return;
     tellGiveBackLater(*m_ledger, batch);
-    if (wait) m_exit.wait(batch, kTakeLimit);
 }
 
 void AlarmChannel::beginExit() {
@@ -690,7 +706,7 @@ void AlarmChannel::giveBackBeforeExit(std::chrono::milliseconds limit) {
     m_ledger->close().wait(limit);
 }
 
-bool AlarmChannel::takenOver(const DeviceSet& devices, bool atOnce) {
+bool AlarmChannel::takenOver(const DeviceSet& devices, std::optional<Clock::time_point> until) {
     DeviceSet answering;
     for (const auto& device : devices)
         if (device->isOnlineAndAnswered()) answering.insert(device);
@@ -698,15 +714,11 @@ bool AlarmChannel::takenOver(const DeviceSet& devices, bool atOnce) {
         LOG_DEBUG(L"All devices is offline. Number of devices %1%", devices.size());
         return false;
     }
-    if (atOnce) return playingOnTheirOwn(answering, kOwnNoticeLimit).size() == answering.size();
+    if (until) return playingOnTheirOwn(answering, *until).size() == answering.size();
     // One after the other, up to the first that plays nothing of its own.
     for (const auto& device : answering)
         if (!device->hasInternalPlaying()) return false;
     return true;
-}
-
-std::uint16_t AlarmChannel::discoveryPortOf(device::OrvelInfo& device) {
-    return m_options.discoveryPort(device);
 }
 
 // ---- the watcher ----------------------------------------------------------------------------
@@ -815,7 +827,7 @@ void AlarmChannel::stop(Callback callback) {
     if (preempted)
         m_ledger->park(Holder::kAlarm);
     else
-        giveBack(false);
+        giveBack();
     Callback notice;
     int code = kStopped;
     {
@@ -846,7 +858,16 @@ void AlarmChannel::joinStoppedThread() {
         LOG_WARN(L"Internal error. Alarm channel don't stopped. Time out.");
 }
 
-void AlarmChannel::hand(std::function<void()> request) { m_requests.add(std::move(request)); }
+void AlarmChannel::hand(std::function<void()> request) {
+    const Clock::time_point handed = Clock::now();
+    m_requests.add([handed, request = std::move(request)] {
+        struct Handed {
+            explicit Handed(Clock::time_point at) { t_handedAt = at; }
+            ~Handed() { t_handedAt.reset(); }
+        } scope(handed);
+        request();
+    });
+}
 
 void AlarmChannel::drainRequests() { m_requests.drain(); }
 
@@ -885,8 +906,20 @@ bool AlarmChannel::restoreCommonChannelForAllDevices() {
         if (!self->m_preempted) return true;
     }
     const DeviceSet all = self->m_selection != nullptr ? self->m_selection->getDevicesOfZones() : DeviceSet();
+    // Each loudspeaker's answer or its give-up.
+    return restoreCommonChannelForAllDevices(Clock::now() + longestAnswer(all));
+}
+
+bool AlarmChannel::restoreCommonChannelForAllDevices(std::chrono::steady_clock::time_point until) {
+    AlarmChannel* self = instance();
+    if (self == nullptr) return true;
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(self->m_lock);
+        if (!self->m_preempted) return true;
+    }
+    const DeviceSet all = self->m_selection != nullptr ? self->m_selection->getDevicesOfZones() : DeviceSet();
     // Asked of every loudspeaker at once: the player's job waits for it.
-    if (self->takenOver(all, true)) {
+    if (self->takenOver(all, until)) {
         LOG_WARN(L"На устройствах идёт приоритетное оповещение.");
         return false;
     }
@@ -897,7 +930,7 @@ bool AlarmChannel::restoreCommonChannelForAllDevices() {
     }
     // Not waited for: the ledger sends what comes after it (the player's
     // volumes) to each loudspeaker after these.
-    self->giveBack(false);
+    self->giveBack();
     LedgerBatch reset;
     if (!self->m_exit.pass([&] { reset = self->m_ledger->resetChannel(all); })) return true;
     self->m_ledger->afterLateReplies(reset, [](const LedgerBatch& settled) {

@@ -20,6 +20,7 @@
 #include "audio/loudspeaker_ledger.h"
 #include "audio/playback.h"
 #include "audio/request_thread.h"
+#include "audio/stream_port.h"
 #include "audio/sync_event.h"
 #include "os/capture_devices.h"
 
@@ -33,7 +34,15 @@ struct AlarmChannelOptions {
     using DiscoveryPort = std::function<std::uint16_t(device::OrvelInfo&)>;
     /// How often the watcher looks at the loudspeakers.
     std::chrono::milliseconds watcherPeriod{15000};
-    /// Empty: the loudspeaker's configuration record.
+    /// How long after the operator's action a notice's stream starts at the
+    /// latest, whatever its loudspeakers do: counted from when the window
+    /// handed the launch over (hand), else from the launch call. Those that
+    /// have not taken the notice by then join it as they answer. The first
+    /// datagram follows the start by the time libvlc takes to start (about
+    /// 0.3 s): the notice is on air within 3 s of the action.
+    std::chrono::milliseconds deadline{2300};
+    /// Asks a loudspeaker its channel-0 port (may wait for its reply, and
+    /// throw). Empty: the port its settings told, else one request.
     DiscoveryPort discoveryPort;
     /// Called first by every alarm thread, before it looks at the notice;
     /// tests hold a thread here to let a stop overtake it.
@@ -51,6 +60,16 @@ struct AlarmChannelOptions {
 /// priority 2 and lower, 1 above) and back to the common channel after it.
 /// A notice of equal or higher priority replaces the running one; a lower
 /// one is refused.
+///
+/// Every notice that broadcasts starts its stream when all its loudspeakers
+/// have taken it (switched, at its volume) or at its deadline, whichever
+/// comes first (Options::deadline); the stream's port is looked for while
+/// the loudspeakers are taken (StreamPortReader). A loudspeaker that has not
+/// taken the notice by then stays held: the ledger goes on with its steps
+/// and it joins the notice as it answers, and the operator hears of it only
+/// if it never does. What the deadline shows decides the refusals: all
+/// loudspeakers known to play a notice of their own refuse the notice, some
+/// of them ask the operator; a refusal that comes later is told later.
 ///
 /// Threads: launch and stop come from the channel's request thread (the
 /// window's requests, see hand) and dispatcher jobs, the getters from any
@@ -120,8 +139,8 @@ public:
 
     /// Runs `request` (a launch or a stop) on the channel's request thread,
     /// after the requests handed over before it: the window's handlers hand
-    /// theirs here, so that the window never waits for the loudspeakers.
-    /// Any thread.
+    /// theirs here, so that the window never waits for the loudspeakers. The
+    /// deadline of a launch the request makes counts from here. Any thread.
     void hand(std::function<void()> request);
     /// Drops the handed requests not begun and waits for the one that runs
     /// (the window's shutdown, before what the requests reach goes).
@@ -147,6 +166,8 @@ public:
     /// loudspeakers that a pre-empted notice left behind back on channel 0.
     /// True when no channel exists.
     static bool restoreCommonChannelForAllDevices();
+    /// The same, the loudspeakers' answers waited for until `until` at most.
+    static bool restoreCommonChannelForAllDevices(std::chrono::steady_clock::time_point until);
 
     /// The gong files: the folder place.pathDirGong, else "gong" in the data
     /// folder, filtered by the player engine's extensions.
@@ -164,12 +185,13 @@ private:
         int start;
         int end;
     };
-    /// What a take of the loudspeakers came to.
+    using Clock = std::chrono::steady_clock;
+    /// What a take of the loudspeakers came to by the notice's deadline.
     struct Take {
-        DeviceSet busy;      // they play a notice of their own
-        DeviceSet failed;    // they refused with an error: out of the notice
-        Loudspeaker first;   // the first to take it (empty: none did)
-        bool quit = false;   // the quit came first: nothing was taken
+        DeviceSet busy;    // they play a notice of their own
+        DeviceSet failed;  // they refused with an error: out of the notice
+        std::shared_ptr<StreamPortReader::Search> port;  // the stream port looked for meanwhile
+        bool quit = false;  // the quit came first: nothing was taken
     };
 
     void alarmThread(std::uint64_t launch);
@@ -181,16 +203,21 @@ private:
     void playMessage(std::uint64_t launch, const std::wstring& path, std::uint32_t silenceMs,
                      const Guard& guard);
     void post(int code);
-    /// The loudspeakers to the notice's channel at its volume; waits for
-    /// their answers and tells the failures once. `told`: the notice's.
-    Take take(const DeviceSet& devices, device::AudioChannel channel, int volume, std::set<std::wstring>& told);
+    /// The loudspeakers to the notice's channel at its volume, and the
+    /// stream's port looked for meanwhile; waits for their answers until
+    /// `deadline` at most and tells the failures answered by then, once
+    /// (`told`: the notice's), those that come later when they come.
+    Take take(const DeviceSet& devices, device::AudioChannel channel, int volume, Clock::time_point deadline,
+              std::set<std::wstring>& told);
+    /// The notification stream's destination for the notice's channel.
+    void aimStream(const DeviceSet& devices, const std::shared_ptr<StreamPortReader::Search>& port,
+                   Clock::time_point deadline, device::AudioChannel channel);
     /// What the ledger wants of the set for the notice.
     static std::map<Loudspeaker, Wish> wishes(const DeviceSet& devices, device::AudioChannel channel,
                                              std::optional<int> volume);
     /// The notice's loudspeakers back to the common channel with their own
-    /// settings; `wait`: until they have answered (the alarm thread, which a
-    /// stop interrupts). The set is then empty.
-    void giveBack(bool wait);
+    /// settings, without waiting for their answers. The set is then empty.
+    void giveBack();
     /// Those of `taken` that the running notice does not hold back to the
     /// common channel (a launch refused after it took them).
     void giveBackOnly(const DeviceSet& taken);
@@ -201,15 +228,15 @@ private:
     /// operator when not.
     bool captureAvailable();
     /// Every answering loudspeaker plays internally (false when none answers).
-    /// `atOnce`: every one asked at the same time, else one after the other
-    /// up to the first that does not.
-    bool takenOver(const DeviceSet& devices, bool atOnce = false);
+    /// With `until`: every one asked at the same time, one that gives no
+    /// answer by then counting as not playing; else one after the other up
+    /// to the first that does not.
+    bool takenOver(const DeviceSet& devices, std::optional<Clock::time_point> until = std::nullopt);
     bool aborted(const std::wstring& place);
     void interruptAndJoinWatcher();
     /// Waits for the alarm thread after a stop: 100 ms, then interrupted
     /// 1 s more. Under m_threadsLock.
     void joinStoppedThread();
-    std::uint16_t discoveryPortOf(device::OrvelInfo& device);
 
     static std::atomic<AlarmChannel*> s_instance;
 
@@ -251,8 +278,10 @@ private:
     bool m_microphoneStreaming = false;
     /// The notice's loudspeakers, held in the ledger.
     DeviceSet m_devices;
-    /// The first of them to take the notice: the stream's port comes from it.
-    Loudspeaker m_first;
+    /// When the notice's stream starts at the latest.
+    Clock::time_point m_deadline;
+    /// The stream's port, looked for while the launch took the loudspeakers.
+    std::shared_ptr<StreamPortReader::Search> m_port;
     /// The loudspeakers' failures told for the notice (text and cause).
     std::set<std::wstring> m_told;
 
@@ -263,6 +292,7 @@ private:
     std::shared_ptr<LoudspeakerLedger> m_ledger;
     /// Every step that reaches a loudspeaker passes it; the quit closes it.
     ExitGate m_exit;
+    StreamPortReader m_ports;
     RequestThread m_requests;
 };
 

@@ -73,6 +73,18 @@ public:
         }
     }
 
+    /// The same until a time point (a deadline that may have passed).
+    bool waitUntil(const LedgerBatch& batch, std::chrono::steady_clock::time_point until) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        return wait(batch, std::max(std::chrono::milliseconds(0), left));
+    }
+
+    /// Sleeps until a time point, as sleep does.
+    bool sleepUntil(std::chrono::steady_clock::time_point until) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        return sleep(std::max(std::chrono::milliseconds(0), left));
+    }
+
 private:
     static constexpr std::chrono::milliseconds kSlice{50};
 

@@ -1,5 +1,6 @@
 #include "audio/own_notices.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <memory>
@@ -24,7 +25,7 @@ struct Answers {
 
 }  // namespace
 
-DeviceSet playingOnTheirOwn(const DeviceSet& speakers, std::chrono::milliseconds limit) {
+DeviceSet playingOnTheirOwn(const DeviceSet& speakers, std::chrono::steady_clock::time_point until) {
     const auto answers = std::make_shared<Answers>();
     answers->pending = speakers.size();
     for (const auto& speaker : speakers) {
@@ -38,15 +39,26 @@ DeviceSet playingOnTheirOwn(const DeviceSet& speakers, std::chrono::milliseconds
             answers->changed.notify_all();
         });
     }
-    const auto until = std::chrono::steady_clock::now() + limit;
     std::unique_lock<std::mutex> lock(answers->mutex);
-    while (answers->pending > 0 && std::chrono::steady_clock::now() < until) {
-        answers->changed.wait_for(lock, std::chrono::milliseconds(50));
+    while (answers->pending > 0) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= until) break;
+        // In slices: the boost thread's interruption is looked at between them.
+        answers->changed.wait_until(lock, std::min(until, now + std::chrono::milliseconds(50)));
         lock.unlock();
         boost::this_thread::interruption_point();
         lock.lock();
     }
     return answers->playing;
+}
+
+std::chrono::milliseconds longestAnswer(const DeviceSet& speakers) {
+    device::ReplyTimes longest;
+    for (const auto& speaker : speakers) {
+        const device::ReplyTimes times = speaker->replyTimes();
+        if (times.giveUp > longest.giveUp) longest = times;
+    }
+    return longest.giveUp + longest.resend / 10;
 }
 
 }  // namespace frm

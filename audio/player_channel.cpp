@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <set>
 
 #include <boost/thread/thread.hpp>
 
@@ -44,11 +45,37 @@ bool carriesVoice(const boost::shared_ptr<device::OrvelInfo>& device) {
 const wchar_t* const kVolumeNotSet = L"Громкость громкоговорителей не назначена (%1%): %2%. Например: %3%";
 const wchar_t* const kNotMuted = L"Громкоговорители не выключены (%1%): %2%. Например: %3%";
 
-/// How long a job waits for its loudspeakers at most.
-constexpr std::chrono::seconds kLoudspeakersLimit{20};
-/// How long the check for notices of the loudspeakers' own waits for their
-/// answers at most: the transport gives a request up after about 2 s.
-constexpr std::chrono::seconds kOwnNoticeLimit{3};
+/// The hold's lead before the pause ends: the longest resend time of the
+/// loudspeakers (their lateness as the transport learnt it), so that each
+/// has answered as the pause ends; the whole pause at most.
+std::chrono::milliseconds leadOf(const DeviceSet& speakers, std::chrono::milliseconds pause) {
+    std::chrono::milliseconds lead{0};
+    for (const auto& speaker : speakers) lead = std::max(lead, speaker->replyTimes().resend);
+    return std::min(lead, pause);
+}
+
+/// The failures of a batch: those answered by now at once, the others
+/// once the late replies are in (a reply after the reply time still sets a
+/// volume), so that the operator hears only of those that stayed silent.
+void tellFailuresOf(LoudspeakerLedger& ledger, const LedgerBatch& batch, const wchar_t* text) {
+    const auto failed = [](const Settlement& settlement) {
+        return settlement.kind != Settlement::kDone && settlement.kind != Settlement::kOffline;
+    };
+    StepFailures now;
+    std::set<Loudspeaker> answered;
+    for (const auto& [device, settlement] : batch.settlements()) {
+        if (settlement.toldLater()) continue;
+        answered.insert(device);
+        if (failed(settlement)) now.add(settlement.cause, device->getTitle());
+    }
+    tellFailures(now, text);
+    ledger.afterLateReplies(batch, [answered, text, failed](const LedgerBatch& settled) {
+        StepFailures later;
+        for (const auto& [device, settlement] : settled.settlements())
+            if (answered.count(device) == 0 && failed(settlement)) later.add(settlement.cause, device->getTitle());
+        tellFailures(later, text);
+    });
+}
 
 }  // namespace
 
@@ -98,6 +125,7 @@ void PlayerChannel::play(boost::shared_ptr<Playlist> playlist, DeviceSet devices
     m_devices = std::move(devices);
     m_playlist = std::move(playlist);
     m_volume = volume;
+    m_asked = std::chrono::steady_clock::now();
     if (m_playing) {
         m_stopOnEnd = false;
         m_restartAfterStop = true;
@@ -185,16 +213,21 @@ void PlayerChannel::queue(void (PlayerChannel::*job)()) {
     });
 }
 
-bool PlayerChannel::loudspeakersFree(const DeviceSet& devices) {
-    if (!AlarmChannel::restoreCommonChannelForAllDevices()) {
+bool PlayerChannel::voiceFree(const DeviceSet& devices) {
+    if (std::none_of(devices.begin(), devices.end(), carriesVoice)) return true;
+    LOG_NOTICE(L"На выбранных устройствах запущено оповещение с более высоким приоритетом.");
+    return false;
+}
+
+bool PlayerChannel::loudspeakersFree(const DeviceSet& devices, Clock::time_point until) {
+    if (!voiceFree(devices)) return false;
+    if (!AlarmChannel::restoreCommonChannelForAllDevices(until)) {
         LOG_EXTERN(L"Общий канал плеера: канал занят, воспроизведение пропущено");
         return false;
     }
-    // Every Orvel-510 is asked about its memory at once: one after the
-    // other, 30 of them 800 ms late kept the message 24 s from its start.
-    const bool busy = std::any_of(devices.begin(), devices.end(), carriesVoice) ||
-                      !playingOnTheirOwn(devices, kOwnNoticeLimit).empty();
-    if (busy) {
+    // Every Orvel-510 is asked about its memory at once: the check costs
+    // the reply time of the slowest, whatever their number.
+    if (!playingOnTheirOwn(devices, until).empty()) {
         LOG_NOTICE(L"На выбранных устройствах запущено оповещение с более высоким приоритетом.");
         return false;
     }
@@ -223,19 +256,22 @@ void PlayerChannel::playNow() {
 void PlayerChannel::playRequest() {
     DeviceSet devices;
     bool keepPlayer = false;
+    Clock::time_point asked;
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         m_lastPlaylist = playerPlaylist();
         m_playerWasPlaying = playerPlaying();
         keepPlayer = m_keepPlayer;
         devices = m_devices;
+        asked = m_asked;
     }
     const auto dropRequest = [this] {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         m_jobPending = false;
         m_restartAfterStop = false;
     };
-    if (m_exit.closed() || !loudspeakersFree(devices)) {
+    // What needs no answer is refused before the player stops.
+    if (m_exit.closed() || !voiceFree(devices)) {
         dropRequest();
         return;
     }
@@ -246,11 +282,11 @@ void PlayerChannel::playRequest() {
     struct Hold {
         DeviceSet devices;
         std::map<Loudspeaker, Wish> wishes;
-        LedgerBatch batch;
+        LedgerBatch chosen;  // their volume: the message waits for it
+        LedgerBatch others;  // their mute
     };
-    const auto holdNewest = [this](Hold& hold) {
+    const auto wishesOfNewest = [this](DeviceSet& devices) {
         int volume = kKeepVolume;
-        DeviceSet devices;
         {
             boost::lock_guard<boost::recursive_mutex> lock(m_lock);
             devices = m_devices;
@@ -262,55 +298,75 @@ void PlayerChannel::playRequest() {
             if (devices.count(device) == 0) wishes[device] = Wish{std::nullopt, std::nullopt, false};
         if (volume != kKeepVolume)
             for (const auto& device : devices) wishes[device] = Wish{std::nullopt, volume, std::nullopt};
+        return wishes;
+    };
+    const auto holdNewest = [this, &wishesOfNewest](Hold& hold) {
+        DeviceSet devices;
+        const std::map<Loudspeaker, Wish> wishes = wishesOfNewest(devices);
         // The same wishes again: the batch under way answers for them (a new
         // one would take a refusal of the first for done).
         if (!hold.devices.empty() && devices == hold.devices && wishes == hold.wishes) return true;
         hold.devices = devices;
         hold.wishes = wishes;
         return m_exit.pass([&] {
-            hold.batch = m_ledger->hold(Holder::kPlayer, wishes);
+            std::map<Loudspeaker, Wish> chosen, others;
+            for (const auto& [device, wish] : wishes) (devices.count(device) != 0 ? chosen : others).emplace(device, wish);
+            hold.chosen = m_ledger->hold(Holder::kPlayer, chosen);
+            hold.others = m_ledger->hold(Holder::kPlayer, others);
             DeviceSet earlier;
             for (const auto& device : m_ledger->held(Holder::kPlayer))
                 if (wishes.count(device) == 0) earlier.insert(device);
             if (!earlier.empty()) m_ledger->release(Holder::kPlayer, earlier);
         });
     };
+    // The message starts as its pause ends, or as soon after as all its
+    // loudspeakers have taken it, by this at the latest.
+    const Clock::time_point deadline = asked + m_pause + kLateStart;
     Hold hold;
     if (!keepPlayer) {
         if (Player::instance() != nullptr) Player::instance()->stop(true);
         LOG_TRACE(L"%1%", L"waiting stopping 2");
-        // The loudspeakers take the new volume in the pause's last reply
-        // time, while the stream is silent, so that a late one is ready as
-        // the pause ends. The quit cuts the pause short: nothing of the
-        // request follows.
-        const std::chrono::milliseconds early = std::max(std::chrono::milliseconds(0), m_pause - device::kResendTime);
-        if (!m_exit.sleep(early) || !holdNewest(hold) || !m_exit.sleep(m_pause - early)) {
+        const Clock::time_point stopped = Clock::now();
+        const Clock::time_point pauseEnd = stopped + m_pause;
+        // The loudspeakers take the new volume in the pause's last reply time
+        // of the slowest of them, while the stream is silent, so that each is
+        // ready as the pause ends.
+        DeviceSet held;
+        const std::map<Loudspeaker, Wish> wishes = wishesOfNewest(held);
+        for (const auto& [device, wish] : wishes) held.insert(device);
+        const Clock::time_point holdAt = pauseEnd - leadOf(held, m_pause);
+        // Meanwhile the loudspeakers are asked about notices of their own: one
+        // that gives no answer before the hold (by the deadline when the pause
+        // leaves no time before it) counts as playing none. A refused message
+        // gives the player back what it played.
+        if (!loudspeakersFree(devices, holdAt > stopped ? holdAt : deadline)) {
+            {
+                boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+                if (m_playerWasPlaying && m_lastPlaylist && !m_exit.closed()) Player::play(m_lastPlaylist);
+            }
             dropRequest();
             return;
         }
+        // The quit cuts the pause short: nothing of the request follows.
+        if (!m_exit.sleepUntil(holdAt) || !holdNewest(hold) || !m_exit.sleepUntil(pauseEnd)) {
+            dropRequest();
+            return;
+        }
+    } else if (!loudspeakersFree(devices, deadline)) {
+        dropRequest();
+        return;
     }
     {
         if (!holdNewest(hold)) {
             dropRequest();
             return;
         }
-        devices = hold.devices;
-        const LedgerBatch batch = hold.batch;
-        m_exit.wait(batch, kLoudspeakersLimit);
-        // Refusals now; silence once the late replies are in (a reply
-        // after the reply time still sets a volume).
-        const auto tell = [devices](const LedgerBatch& settled, bool silent) {
-            StepFailures notSet, notMuted;
-            for (const auto& [device, settlement] : settled.settlements()) {
-                if (settlement.kind == Settlement::kDone || settlement.kind == Settlement::kOffline) continue;
-                if (settlement.toldLater() != silent) continue;
-                (devices.count(device) != 0 ? notSet : notMuted).add(settlement.cause, device->getTitle());
-            }
-            tellFailures(notSet, kVolumeNotSet);
-            tellFailures(notMuted, kNotMuted);
-        };
-        tell(batch, false);
-        m_ledger->afterLateReplies(batch, [tell](const LedgerBatch& settled) { tell(settled, true); });
+        // The chosen ones that have not taken the message's volume by the
+        // deadline take it as they answer, while it plays; the others' mute
+        // is not waited for.
+        m_exit.waitUntil(hold.chosen, deadline);
+        tellFailuresOf(*m_ledger, hold.chosen, kVolumeNotSet);
+        tellFailuresOf(*m_ledger, hold.others, kNotMuted);
     }
     boost::lock_guard<boost::recursive_mutex> lock(m_lock);
     if (m_exit.closed()) {
@@ -353,8 +409,9 @@ bool PlayerChannel::replacementRefused() {
             if (!m_restartAfterStop || m_stopsAsked > 0) return false;
             pending = m_devices;
         }
-        // Outside the lock, as in the play job: an Orvel-510 is asked.
-        const bool free = loudspeakersFree(pending);
+        // Outside the lock, as in the play job: an Orvel-510 is asked, each
+        // loudspeaker until its own give-up at most.
+        const bool free = loudspeakersFree(pending, Clock::now() + longestAnswer(pending));
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         if (!m_restartAfterStop || m_stopsAsked > 0) return false;
         if (m_devices != pending) continue;  // a newer play came meanwhile
@@ -399,10 +456,16 @@ void PlayerChannel::stopWithDelay() {
         quitting = !m_exit.sleep(m_pause);
     }
     // Each loudspeaker its own volume and switch state back, or the alarm's
-    // while a notice holds it. The quit gives them back itself.
+    // while a notice holds it, before the player plays on: each answers or
+    // is given up within two requests' time of its own (the volume read
+    // and the volume). The quit gives them back itself.
     LedgerBatch batch;
-    if (!quitting && m_exit.pass([&] { batch = m_ledger->releaseAll(Holder::kPlayer); })) {
-        m_exit.wait(batch, kLoudspeakersLimit);
+    DeviceSet released;
+    if (!quitting && m_exit.pass([&] {
+            released = m_ledger->held(Holder::kPlayer);
+            batch = m_ledger->releaseAll(Holder::kPlayer);
+        })) {
+        m_exit.wait(batch, 2 * longestAnswer(released));
         tellFailures(batch.failures(Settlement::kVolume, LedgerBatch::Answer::kAnswered), kVolumeNotReturned);
         m_ledger->afterLateReplies(batch, [](const LedgerBatch& settled) {
             tellFailures(settled.failures(Settlement::kVolume, LedgerBatch::Answer::kUnanswered),

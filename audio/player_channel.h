@@ -26,6 +26,14 @@ namespace frm {
 /// or a stop gives every loudspeaker its volume and mute state back and the
 /// player its previous playlist.
 ///
+/// A play stops the player and waits its pause, so that the common stream
+/// has drained before the loudspeakers change; meanwhile it asks them about
+/// notices of their own, and they take the message's volume (the others
+/// their mute) in the pause's last reply time. The message starts as the
+/// pause ends, or as soon after as they all have, a little past the pause
+/// at the latest (its deadline, from the play): one that has not answered
+/// by then takes the message's volume as it answers, while it plays.
+///
 /// Threads: callers are the GUI thread, dispatcher jobs and the scheduler;
 /// the work runs as dispatcher jobs, one at a time. One recursive lock
 /// guards the fields and is never held while loudspeakers answer or the
@@ -36,9 +44,15 @@ namespace frm {
 class PlayerChannel {
 public:
     static constexpr int kKeepVolume = 2147483647;
+    /// How long past its pause a message waits for its loudspeakers at most
+    /// (its deadline, from the play). Its first datagram comes about 0.4 s
+    /// after the player starts it (the decoder's start and the stream's
+    /// caching), and must come within 0.5 s of the pause's end.
+    static constexpr std::chrono::milliseconds kLateStart{50};
 
     /// `pause`: how long the jobs wait after stopping the player, so that the
-    /// common stream has drained before the loudspeakers change.
+    /// common stream has drained before the loudspeakers change; a message's
+    /// deadline is kLateStart after it.
     /// `ledger`: shared with the alarm channel; empty: one of its own.
     PlayerChannel(DeviceSelection* selection, ChannelGui* gui,
                   std::chrono::milliseconds pause = std::chrono::milliseconds(2800),
@@ -80,9 +94,13 @@ private:
     /// dropped.
     void playNow();
     void playRequest();
-    /// The refusals that need the loudspeakers' answers: false when the
-    /// request is dropped (told).
-    bool loudspeakersFree(const DeviceSet& devices);
+    using Clock = std::chrono::steady_clock;
+    /// The refusal that needs no answer: a loudspeaker on a notice's
+    /// channel. False when the request is dropped (told).
+    bool voiceFree(const DeviceSet& devices);
+    /// Every refusal, those that need the loudspeakers' answers included,
+    /// waited for until `until`: false when the request is dropped (told).
+    bool loudspeakersFree(const DeviceSet& devices, Clock::time_point until);
     /// A play that came while the channel plays, checked before the running
     /// playback is stopped for it: true when it is refused (told) and the
     /// running playback goes on as it was.
@@ -102,6 +120,8 @@ private:
     bool m_stopOnEnd = true;
     bool m_keepPlayer = false;
     int m_volume = kKeepVolume;
+    /// When the newest play came: its deadline counts from then.
+    Clock::time_point m_asked;
     boost::shared_ptr<Playlist> m_playlist;
     boost::shared_ptr<Playlist> m_lastPlaylist;
     boost::recursive_mutex m_lock;

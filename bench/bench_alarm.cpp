@@ -32,10 +32,26 @@
 // late Orvel-510, whose memory is asked about before they are switched. A
 // last round launches on 300 loudspeakers that all answer 800 ms late.
 //
+// Then the notices' deadline, as the window hands a launch over (3 s from
+// the operator's action to the first datagram, whatever the loudspeakers
+// do), on loudspeakers whose stream port is read from their settings:
+//  - 13 loudspeakers, one Orvel-610 answering 1.9 s late;
+//  - 12 Orvel-610 and 8 Orvel-510, all 1 s late, then all 1.2 s late (each
+//    on loudspeakers the program has not asked their stream port yet: the
+//    first launch reads it, and is shown on its own);
+//  - a loudspeaker that answered 2.4 s late once and on time since, whose
+//    switch is lost at the next alarm: when it is switched and at the
+//    alarm's volume, beside the first datagram;
+//  - a service message on the player channel with the program's pause,
+//    its first datagram on the common stream (the keep-alive datagrams
+//    left aside) against the pause and 0.5 s: on 20 loudspeakers, on the
+//    same with one not chosen answering 1.9 s late, and on 300 of which 30
+//    are Orvel-510 answering 800 ms late.
+//
 // Opens sockets: run it inside the private namespace,
 //   scripts/netns-run build/bench/bench_alarm [launches, default 50 [silent-loudspeaker launches, default 5
 //       [replacing launches, default 5 [slow-site launches, default 3 [300-loudspeaker launches, default 2
-//       [all-late launches, default 3]]]]]]
+//       [all-late launches, default 3 [deadline launches, default 3 [service messages, default 2]]]]]]]]
 
 #include <unistd.h>
 
@@ -43,6 +59,7 @@
 #include <atomic>
 #include <chrono>
 #include <clocale>
+#include <future>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -56,7 +73,10 @@
 #include "audio/host_window.h"
 #include "audio/mp3stream.h"
 #include "audio/mp3streamf.h"
+#include "audio/player.h"
+#include "audio/player_channel.h"
 #include "audio/player_engine.h"
+#include "audio/playlist.h"
 #include "base/log.h"
 #include "base/pref.h"
 #include "base/text.h"
@@ -181,6 +201,309 @@ void benchLine(const char* name, double ours, double budget) {
     std::printf("BENCH %s ours=%.1fms budget=%.0fms ratio=%.3f\n", name, ours, budget, ours / budget);
 }
 
+// ---- the deadline rounds ------------------------------------------------------------------------
+
+using Speaker = boost::shared_ptr<device::OrvelInfo>;
+
+/// The first alarm datagram from the operator's action, 3 s.
+constexpr double kDeadlineBudgetMs = 3000;
+/// A service message's first datagram: its pause and 0.5 s.
+constexpr double kServiceBudgetMs = 3300;
+/// The loudspeakers' command port in the deadline rounds: they hear the
+/// common stream on the next port and the notices after it.
+constexpr std::uint16_t kDeadlineCommandPort = 12640;
+constexpr std::uint16_t kDeadlineNoticePort = kDeadlineCommandPort + 2;
+constexpr std::uint16_t kServiceCommonPort = 12661;
+/// What an Orvel-610 answers "get vol" with at the alarm's 100 %.
+const std::string kAlarmVolume = "0";
+
+/// When one loudspeaker took a notice, in ms from the launch, from its
+/// simulator's history of what it held; -1: not by then.
+struct Took {
+    double switched = -1;
+    double atVolume = -1;
+};
+
+Took tookOf(channel_test::Speakers& speakers, const Speaker& device, std::int64_t fromUs, unsigned channel,
+            const std::string& volume) {
+    Took took;
+    for (const auto& change : speakers.sim(device).holdingsHistory()) {
+        const std::int64_t at = usOf(change.at);
+        if (at < fromUs || change.holdings.channel != channel) continue;
+        if (took.switched < 0) took.switched = (at - fromUs) / 1000.0;
+        if (change.holdings.volume == volume && took.atVolume < 0) took.atVolume = (at - fromUs) / 1000.0;
+    }
+    return took;
+}
+
+/// Every loudspeaker on the common channel again (the give-back of the
+/// notice before), 30 s at most.
+void waitGivenBack(channel_test::Speakers& speakers, const std::vector<Speaker>& devices) {
+    const std::int64_t end = steady_us() + 30000000;
+    while (steady_us() < end) {
+        bool back = true;
+        for (const auto& d : devices) back = back && speakers.sim(d).holdings().channel == 0u;
+        if (back) return;
+        sleep_ms(20);
+    }
+    std::printf("loudspeakers not given back within 30 s\n");
+}
+
+/// One alarm (gong and message) handed over as the window hands it, on
+/// `devices`; `watched` is waited for until it took the notice (`waitUs`
+/// at most). Stopped, and given back, before it returns.
+struct DeadlineLaunch {
+    double firstDatagram = -1;
+    Took watched;
+};
+
+DeadlineLaunch deadlineLaunch(channel_test::Speakers& speakers, const std::vector<Speaker>& devices,
+                              const GroupSniffer& notice, const std::string& message, const std::string& gong,
+                              const Speaker& watched = Speaker(), std::int64_t waitUs = 6000000) {
+    for (const auto& d : devices) speakers.sim(d).clearReceived();
+    const frm::DeviceSet set(devices.begin(), devices.end());
+    const std::size_t seen = notice.count();
+    DeadlineLaunch launch;
+    const std::int64_t t0 = steady_us();
+    AlarmChannel::instance()->hand([set, message, gong] {
+        AlarmChannel::launchWithCallback(AlarmChannel::Tag(), L"Тревога", set, base::fromUtf8(message),
+                                         base::fromUtf8(gong), 100, AlarmChannel::Callback());
+    });
+    std::int64_t first = 0;
+    while (first == 0 && steady_us() - t0 < kGiveUpUs) {
+        first = firstDatagramAfter(notice, seen);
+        sleep_ms(2);
+    }
+    launch.firstDatagram = first != 0 ? (first - t0) / 1000.0 : -1;
+    while (watched && steady_us() - t0 < waitUs && tookOf(speakers, watched, t0, 1, kAlarmVolume).atVolume < 0)
+        sleep_ms(10);
+    if (watched) launch.watched = tookOf(speakers, watched, t0, 1, kAlarmVolume);
+    AlarmChannel::instance()->hand([] { AlarmChannel::instance()->stop(AlarmChannel::Callback()); });
+    waitGivenBack(speakers, devices);
+    return launch;
+}
+
+/// `count` loudspeakers with settings (index 18, else `orvel510` of them
+/// Orvel-510 first), all answering `delay` late.
+std::vector<Speaker> settingsSite(channel_test::Speakers& speakers, unsigned count, unsigned orvel510,
+                                  std::chrono::milliseconds delay) {
+    std::vector<Speaker> devices;
+    for (unsigned i = 0; i < count; ++i) {
+        devices.push_back(speakers.addWithSettings(kDeadlineCommandPort, i < orvel510 ? 5 : 18));
+        if (delay.count() > 0) speakers.setReplyDelay(devices.back(), delay);
+    }
+    return devices;
+}
+
+/// The alarm channel over its own ledger, reading the stream port from the
+/// loudspeakers' settings as the program does.
+struct DeadlineChannel {
+    DeadlineChannel(channel_test::FakeSelection& selection, channel_test::FakeGui& gui) {
+        stream.set_stream_fmt(128);
+        stream.set_stream_ttl(1);
+        stream.set_address_interface("127.0.0.1", 9);
+        AlarmChannel::createInstance(&selection, &gui, stream, frm::AlarmChannelOptions());
+    }
+    ~DeadlineChannel() {
+        AlarmChannel::instance()->drainRequests();
+        AlarmChannel::destroyInstance();
+    }
+    mp3streamf stream;
+};
+
+/// The figures of the deadline rounds, printed at the end.
+struct DeadlineResults {
+    std::vector<double> oneLate;       // first datagram, 13 with one 1.9 s late
+    std::vector<double> oneLateTook;   // when the late one took the alarm
+    std::vector<double> mixedFirst[2];  // the first launch, reading the port (1 s, 1.2 s late)
+    std::vector<double> mixed[2];       // the others
+    DeadlineLaunch lost;                // the loudspeaker that lost its switch
+    double lostBefore = -1;             // its first alarm, 2.4 s late
+    std::vector<double> service[3];     // on time, one unchosen 1.9 s late, 300 with 30 late
+};
+
+void deadlineRounds(int launches, const std::string& message, const std::string& gong, DeadlineResults& out) {
+    {
+        pref::Guard guard(g_pref);
+        pref::create(g_pref, "multicast.basePort", pref::Type::TypeInt) = kDeadlineCommandPort;
+    }
+    GroupSniffer notice(kGroup, kDeadlineNoticePort);
+    channel_test::FakeGui gui;
+    {
+        // 13, one of them 1.9 s late.
+        channel_test::Speakers speakers;
+        std::vector<Speaker> devices = settingsSite(speakers, 13, 0, std::chrono::milliseconds(0));
+        speakers.setReplyDelay(devices[6], std::chrono::milliseconds(1900));
+        channel_test::FakeSelection selection;
+        selection.zones = frm::DeviceSet(devices.begin(), devices.end());
+        DeadlineChannel channel(selection, gui);
+        for (int i = 0; i < launches; ++i) {
+            const DeadlineLaunch launch = deadlineLaunch(speakers, devices, notice, message, gong, devices[6]);
+            out.oneLate.push_back(launch.firstDatagram);
+            out.oneLateTook.push_back(launch.watched.atVolume);
+        }
+    }
+    const std::chrono::milliseconds lateness[] = {std::chrono::milliseconds(1000), std::chrono::milliseconds(1200)};
+    for (std::size_t k = 0; k < 2; ++k) {
+        // 8 Orvel-510 and 12 Orvel-610, all late, their stream port not read yet.
+        channel_test::Speakers speakers;
+        std::vector<Speaker> devices = settingsSite(speakers, 20, 8, lateness[k]);
+        channel_test::FakeSelection selection;
+        selection.zones = frm::DeviceSet(devices.begin(), devices.end());
+        DeadlineChannel channel(selection, gui);
+        for (int i = 0; i <= launches; ++i) {
+            const DeadlineLaunch launch = deadlineLaunch(speakers, devices, notice, message, gong);
+            (i == 0 ? out.mixedFirst[k] : out.mixed[k]).push_back(launch.firstDatagram);
+        }
+    }
+    {
+        // One that answered 2.4 s late once, then on time, then loses the
+        // switch of the next alarm.
+        channel_test::Speakers speakers;
+        std::vector<Speaker> devices = settingsSite(speakers, 5, 0, std::chrono::milliseconds(0));
+        const Speaker flaky = devices[2];
+        channel_test::FakeSelection selection;
+        selection.zones = frm::DeviceSet(devices.begin(), devices.end());
+        DeadlineChannel channel(selection, gui);
+        speakers.setReplyDelay(flaky, std::chrono::milliseconds(2400));
+        out.lostBefore = deadlineLaunch(speakers, devices, notice, message, gong, flaky).firstDatagram;
+        speakers.setReplyDelay(flaky, std::chrono::milliseconds(0));
+        flaky->probeVolume();
+        device::sim::ReplyPolicy lose;
+        lose.dropNext = 1;
+        speakers.sim(flaky).setReplyPolicy(lose);
+        out.lost = deadlineLaunch(speakers, devices, notice, message, gong, flaky, 15000000);
+    }
+}
+
+/// The first datagram that carries the stream after `fromUs` (the
+/// keep-alive datagrams are empty), 0 when none came within `giveUpUs`.
+std::int64_t firstStreamDatagram(const GroupSniffer& sniffer, std::int64_t fromUs, std::int64_t giveUpUs) {
+    const std::int64_t end = fromUs + giveUpUs;
+    while (steady_us() < end) {
+        for (const Datagram& d : sniffer.snapshot())
+            if (d.at_us >= fromUs && !d.bytes.empty()) return d.at_us;
+        sleep_ms(2);
+    }
+    return 0;
+}
+
+/// Service messages on the player channel, with the program's pause, the
+/// common stream idle in between (keep-alive datagrams only).
+void serviceRounds(int launches, const std::string& message, DeadlineResults& out) {
+    {
+        pref::Guard guard(g_pref);
+        pref::create(g_pref, "multicast.zeroPing", pref::Type::TypeBoolean) = true;
+        pref::create(g_pref, "multicast.basePort", pref::Type::TypeInt) = kServiceCommonPort - 1;
+    }
+    GroupSniffer common(kGroup, kServiceCommonPort);
+    mp3stream stream(2000);
+    stream.set_pcm_fmt(44100, 2, 16);
+    stream.set_stream_endp((kGroup + ":" + std::to_string(kServiceCommonPort)).c_str());
+    stream.set_stream_fmt(128);
+    stream.set_stream_ttl(1);
+    stream.set_address_interface("127.0.0.1", 9);
+    stream.libvlc_create();
+    stream.libvlc_imem_create();
+    channel_test::FakeGui gui;
+    HostWindow window([&gui](HostWindow::Task task) { gui.post(std::move(task)); });
+    auto engine = std::make_unique<PlayerEngine>(window.handle(), &stream, pluginFolder());
+    window.attach(engine.get());
+    engine->set_host([&gui](std::function<void()> task) { gui.post(std::move(task)); }, nullptr);
+    g_player_engine = engine.get();
+    Player::create(engine.get(), [] { return std::vector<os::AudioCaptureDevice>(); });
+    {
+        channel_test::Speakers speakers;
+        channel_test::FakeSelection selection;
+        std::vector<Speaker> devices;
+        for (unsigned i = 0; i < kLoudspeakers; ++i) devices.push_back(speakers.add());
+        selection.zones = frm::DeviceSet(devices.begin(), devices.end());
+        frm::PlayerChannel::createInstance(&selection, &gui, std::chrono::milliseconds(2800));
+        const auto once = [&](const frm::DeviceSet& chosen) {
+            auto playlist = boost::make_shared<Playlist>(L"service", false);
+            playlist->add(L"message", base::fromUtf8(message));
+            const std::int64_t t0 = steady_us();
+            frm::PlayerChannel::instance()->play(playlist, chosen, 90);
+            const std::int64_t first = firstStreamDatagram(common, t0, kGiveUpUs);
+            // The message's end stops the channel, which gives the volumes back.
+            const std::int64_t end = steady_us() + 30000000;
+            while (steady_us() < end && !frm::PlayerChannel::instance()->isPlaying()) sleep_ms(20);
+            while (steady_us() < end && frm::PlayerChannel::instance()->isPlaying()) sleep_ms(20);
+            sleep_ms(3000);  // late replies in, the stream idle again
+            return first != 0 ? (first - t0) / 1000.0 : kGiveUpUs / 1000.0;
+        };
+        frm::DeviceSet chosen(devices.begin(), devices.end() - 1);
+        for (int i = 0; i < launches; ++i) out.service[0].push_back(once(chosen));
+        speakers.setReplyDelay(devices.back(), std::chrono::milliseconds(1900));
+        for (int i = 0; i < launches; ++i) out.service[1].push_back(once(chosen));
+        speakers.setReplyDelay(devices.back(), std::chrono::milliseconds(0));
+        // 300, of them 30 late Orvel-510, whose memory is asked about first.
+        for (int i = 0; i < 30; ++i) {
+            devices.push_back(speakers.add(5));
+            speakers.setReplyDelay(devices.back(), kSlowReply);
+        }
+        while (devices.size() < kBigSite) devices.push_back(speakers.add());
+        selection.zones = frm::DeviceSet(devices.begin(), devices.end());
+        for (int i = 0; i < launches; ++i) out.service[2].push_back(once(selection.zones));
+        frm::PlayerChannel::destroyInstance();
+    }
+    Player::destroy();
+    engine->shutdown();
+    // What the engine handed to its host thread runs before the engine goes.
+    std::promise<void> drained;
+    gui.post([&drained] { drained.set_value(); });
+    drained.get_future().wait();
+    engine.reset();
+    g_player_engine = nullptr;
+}
+
+void deadlineLines(const DeadlineResults& r) {
+    const auto worst = [](const std::vector<double>& values) {
+        return values.empty() ? 0.0 : *std::max_element(values.begin(), values.end());
+    };
+    const auto list = [](const char* title, const std::vector<double>& values) {
+        std::printf("  %-52s", title);
+        for (double v : values) std::printf(" %8.1f", v);
+        std::printf("\n");
+    };
+    std::printf("deadline rounds, ms from the hand-over\n");
+    if (!r.oneLate.empty()) {
+        list("13, one 1.9 s late: first datagram", r.oneLate);
+        list("  the late one switched and at the alarm's volume", r.oneLateTook);
+        for (std::size_t k = 0; k < 2; ++k) {
+            list(k == 0 ? "12 + 8 Orvel-510, 1 s late: first launch (port read)"
+                        : "12 + 8 Orvel-510, 1.2 s late: first launch (port read)",
+                 r.mixedFirst[k]);
+            list("  the launches after it", r.mixed[k]);
+        }
+        std::printf("  %-52s %8.1f\n", "2.4 s late once: that alarm's first datagram", r.lostBefore);
+        std::printf("  %-52s %8.1f\n", "then a lost switch: first datagram", r.lost.firstDatagram);
+        std::printf("  %-52s %8.1f\n", "  switched", r.lost.watched.switched);
+        std::printf("  %-52s %8.1f\n", "  at the alarm's volume", r.lost.watched.atVolume);
+    }
+    if (!r.service[0].empty()) {
+        list("service message: first datagram, on time", r.service[0]);
+        list("  one not chosen 1.9 s late", r.service[1]);
+        list("  300, of them 30 Orvel-510 800 ms late", r.service[2]);
+    }
+
+    if (!r.oneLate.empty()) {
+        benchLine("alarm_13_one_1900ms_late_first_datagram_max", worst(r.oneLate), kDeadlineBudgetMs);
+        benchLine("alarm_12_8orvel510_1000ms_late_first_datagram_max",
+                  std::max(worst(r.mixedFirst[0]), worst(r.mixed[0])), kDeadlineBudgetMs);
+        benchLine("alarm_12_8orvel510_1200ms_late_first_datagram_max",
+                  std::max(worst(r.mixedFirst[1]), worst(r.mixed[1])), kDeadlineBudgetMs);
+        benchLine("alarm_lost_switch_after_late_first_datagram", r.lost.firstDatagram, kDeadlineBudgetMs);
+        benchLine("alarm_lost_switch_after_late_switched", r.lost.watched.switched, kDeadlineBudgetMs);
+        benchLine("alarm_lost_switch_after_late_at_volume", r.lost.watched.atVolume, kDeadlineBudgetMs);
+    }
+    if (!r.service[0].empty()) {
+        benchLine("service_first_datagram_max", worst(r.service[0]), kServiceBudgetMs);
+        benchLine("service_unchosen_1900ms_late_first_datagram_max", worst(r.service[1]), kServiceBudgetMs);
+        benchLine("service_300_30_orvel510_late_first_datagram_max", worst(r.service[2]), kServiceBudgetMs);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -191,6 +514,8 @@ int main(int argc, char** argv) {
     const int slowLaunches = argc > 4 ? std::max(0, std::atoi(argv[4])) : 3;
     const int bigLaunches = argc > 5 ? std::max(0, std::atoi(argv[5])) : 2;
     const int allLateLaunches = argc > 6 ? std::max(0, std::atoi(argv[6])) : 3;
+    const int deadlineLaunches = argc > 7 ? std::max(0, std::atoi(argv[7])) : 3;
+    const int serviceLaunches = argc > 8 ? std::max(0, std::atoi(argv[8])) : 2;
     char dirTemplate[] = "/tmp/sonvar-bench-alarm-XXXXXX";
     const std::string dir = ::mkdtemp(dirTemplate) ? dirTemplate : "/tmp";
 
@@ -402,6 +727,9 @@ int main(int argc, char** argv) {
     commonStream.stream_stop();
     engine->shutdown();
     engine.reset();
+    DeadlineResults deadlines;
+    if (deadlineLaunches > 0) deadlineRounds(deadlineLaunches, message, gong, deadlines);
+    if (serviceLaunches > 0) serviceRounds(serviceLaunches, message, deadlines);
     base::ThreadDispatcher::instance()->shutdown();
     base::ThreadDispatcher::destroy();
     pref_free();
@@ -497,5 +825,6 @@ int main(int argc, char** argv) {
         const auto bigFirst = column(bigResults, &Launch::firstDatagram);
         benchLine("alarm_300_all_late_first_datagram_p95", percentile(bigFirst, 95), kSlowSiteFirstDatagramBudgetMs);
     }
+    if (deadlineLaunches > 0 || serviceLaunches > 0) deadlineLines(deadlines);
     return 0;
 }

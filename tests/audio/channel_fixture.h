@@ -19,6 +19,7 @@
 #include "device/models/version_tables.h"
 #include "device/transfer_protocol.h"
 #include "tools/simulator/orvel_band_model.h"
+#include "tools/simulator/orvel_config_model.h"
 #include "tests/support/elapsed.h"
 #include "tools/simulator/simulator.h"
 
@@ -97,13 +98,32 @@ public:
     /// `index`: the firmware generation (18: an Orvel-610; up to 8: an Orvel-510);
     /// `orvel611`: an Orvel-611 of that generation.
     boost::shared_ptr<device::OrvelInfo> add(int index = 18, bool orvel611 = false) {
+        return attach([&](const std::string& hardware) {
+            return std::make_unique<device::sim::OrvelBandModel>(hardware, index, orvel611);
+        });
+    }
+    /// The same with settings a read can find ("get state", an Orvel-510's
+    /// "config"): the loudspeaker hears the server's streams on the ports
+    /// after `commandPort`.
+    boost::shared_ptr<device::OrvelInfo> addWithSettings(std::uint16_t commandPort, int index = 18) {
+        return attach([&](const std::string& hardware) {
+            auto model = std::make_unique<device::sim::OrvelConfigModel>(hardware, index);
+            model->values["srvPort"] = std::to_string(commandPort);
+            model->values["ch0Port"] = std::to_string(commandPort + 1);
+            model->values["ch1Port"] = std::to_string(commandPort + 2);
+            return model;
+        });
+    }
+
+    /// A loudspeaker of the model `make` gives for a hardware address.
+    template <class MakeModel>
+    boost::shared_ptr<device::OrvelInfo> attach(MakeModel make) {
         const unsigned n = static_cast<unsigned>(m_sims.size()) + 1;
         const std::string hardware = device::sim::Simulator::hardwareAddress(200 + n);
         // 250 a block of loopback addresses: 127.0.3.x, then 127.0.4.x...
         const std::string address =
             "127.0." + std::to_string(3 + (n - 1) / 250) + "." + std::to_string((n - 1) % 250 + 1);
-        auto& sim =
-            m_simulator.add(address, 0, std::make_unique<device::sim::OrvelBandModel>(hardware, index, orvel611));
+        auto& sim = m_simulator.add(address, 0, make(hardware));
         auto object = device::OrvelInfo::create(
             n, device::kTypeOrvel610, net::HardwareAddress(hardware),
             net::IpAndPort(sim.endpoint().address().to_string(), sim.endpoint().port()), L"Громкоговоритель " +

@@ -10,6 +10,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -80,11 +81,7 @@ protected:
         a = m_speakers->add();
         b = m_speakers->add();
         m_selection.zones = {a, b};
-        frm::AlarmChannelOptions options;
-        options.watcherPeriod = watcherPeriod();
-        options.discoveryPort = discoveryPort();
-        options.threadStarts = threadStarts();
-        AlarmChannel::createInstance(&m_selection, &m_gui, *m_stream, options);
+        makeChannel(deadline());
         message = tone("message.mp3", 440, 3000);
         gong = tone("gong.mp3", 880, 1000);
         longMessage = tone("long.mp3", 440, 8000);
@@ -105,6 +102,17 @@ protected:
     }
     virtual std::chrono::milliseconds watcherPeriod() { return 100ms; }
     virtual std::function<void()> threadStarts() { return {}; }
+    virtual std::chrono::milliseconds deadline() { return frm::AlarmChannelOptions().deadline; }
+    /// The channel, made anew with the deadline given.
+    void makeChannel(std::chrono::milliseconds deadline) {
+        AlarmChannel::destroyInstance();
+        frm::AlarmChannelOptions options;
+        options.watcherPeriod = watcherPeriod();
+        options.discoveryPort = discoveryPort();
+        options.threadStarts = threadStarts();
+        options.deadline = deadline;
+        AlarmChannel::createInstance(&m_selection, &m_gui, *m_stream, options);
+    }
 
     std::wstring tone(const std::string& name, double freq, unsigned ms) {
         const std::string path = m_files.path() + "/" + name;
@@ -172,12 +180,48 @@ protected:
     frm::DeviceSet all;
 };
 
-/// The configuration record cannot be read: the alarm thread ends early.
+/// The configuration record cannot be read: the notice's stream goes to
+/// the port of the base-port rule.
 class UnreadablePortTest : public AlarmChannelTest {
 protected:
     frm::AlarmChannelOptions::DiscoveryPort discoveryPort() override {
         return [](device::OrvelInfo&) -> std::uint16_t { throw exception::Offline(); };
     }
+};
+
+/// The gong goes from its folder as the alarm thread begins: the thread
+/// ends early.
+class GongGoneTest : public AlarmChannelTest {
+protected:
+    std::function<void()> threadStarts() override {
+        return [this] {
+            boost::system::error_code ignored;
+            boost::filesystem::remove(base::toUtf8(gong), ignored);
+        };
+    }
+};
+
+/// A deadline short enough that no test waits out the program's.
+class DeadlineTest : public AlarmChannelTest {
+protected:
+    std::chrono::milliseconds deadline() override { return 300ms; }
+    /// The simulator's channel and volume of the loudspeaker.
+    std::pair<unsigned, std::string> state(const boost::shared_ptr<device::OrvelInfo>& d) {
+        std::pair<unsigned, std::string> now;
+        m_speakers->model(d, [&](device::sim::OrvelBandModel& m) { now = {m.channel, m.volume}; });
+        return now;
+    }
+    /// Waits until the loudspeaker holds `channel` at `volume`.
+    bool holds(const boost::shared_ptr<device::OrvelInfo>& d, unsigned channel, const std::string& volume,
+               std::chrono::milliseconds limit = 10s) {
+        return waitUntil([&] { return state(d) == std::make_pair(channel, volume); }, limit);
+    }
+    /// The first datagram of the notice on `port` (µs, steady clock), 0 when none came.
+    static std::int64_t firstHeard(const GroupSniffer& heard) {
+        if (!waitUntil([&] { return heard.count() > 0; }, 20s)) return 0;
+        return heard.snapshot().front().at_us;
+    }
+    static constexpr std::chrono::milliseconds kLate{1900};
 };
 
 /// Every alarm thread waits at its start until the test opens the gate: a
@@ -412,8 +456,19 @@ TEST_F(AlarmChannelTest, LoudspeakersThatTakeOverEndTheNoticeUntilTheyAreDone) {
     EXPECT_TRUE(givenBack(b));
 }
 
-TEST_F(UnreadablePortTest, AnEarlyEndGivesTheLoudspeakersBack) {
-    ASSERT_TRUE(launch({a, b}, 3, message));
+TEST_F(UnreadablePortTest, TheNoticeSoundsOnTheBasePortsChannel) {
+    GroupSniffer heard(kGroup, static_cast<std::uint16_t>(basePort() + 2));
+    Codes codes;
+    ASSERT_TRUE(launch({a, b}, 3, longMessage, &codes));
+    ASSERT_TRUE(started(codes));
+    EXPECT_TRUE(waitUntil([&] { return heard.count() > 0; }));
+    EXPECT_TRUE(onChannel(a, 1));
+    channel().stop(AlarmChannel::Callback());
+    EXPECT_TRUE(givenBack(a));
+}
+
+TEST_F(GongGoneTest, AnEarlyEndGivesTheLoudspeakersBack) {
+    ASSERT_TRUE(launch({a, b}, 3, message, nullptr, gong));
     ASSERT_TRUE(waitUntil([&] { return !channel().isRunning(); }));
     ASSERT_TRUE(givenBack(a));
     ASSERT_TRUE(givenBack(b));
@@ -690,4 +745,169 @@ TEST_F(LateLoudspeakersTest, WhileAStopGivesTheLoudspeakersBackTheChannelAnswers
         EXPECT_LE(std::count(r.begin(), r.end(), "set ch 1"), 1) << base::toUtf8(d->getTitle());
     }
     channel().stop(AlarmChannel::Callback());
+}
+
+// The notice goes on air by its deadline whatever its loudspeakers do: one
+// that answers 1.9 s late and one that gives no answer hold back neither
+// the stream nor the others. Each is held meanwhile, takes the notice's
+// channel and volume as it answers, and gets its own back at the end.
+// Before, the stream waited for the late one's switch and volume and the
+// silent one's give-up: 4 s and more.
+TEST_F(DeadlineTest, LateAndSilentLoudspeakersJoinTheNoticeAsTheyAnswer) {
+    const auto late = m_speakers->add();
+    const auto silent = m_speakers->add();
+    m_speakers->setReplyDelay(late, kLate);
+    device::sim::ReplyPolicy quiet;
+    quiet.silent = true;
+    m_speakers->sim(silent).setReplyPolicy(quiet);
+    std::map<boost::shared_ptr<device::OrvelInfo>, std::pair<unsigned, std::string>> own;
+    for (const auto& d : {a, late, silent}) own[d] = state(d);
+
+    GroupSniffer heard(kGroup, static_cast<std::uint16_t>(basePort() + 2));
+    Codes codes;
+    const std::int64_t handed = steady_us();
+    channel().hand([&] { launch({a, late, silent}, 3, longMessage, &codes); });
+    const std::int64_t first = firstHeard(heard);
+    ASSERT_NE(first, 0);
+    EXPECT_LT(first - handed, std::chrono::microseconds(kLate).count()) << "before the late one could answer";
+    EXPECT_EQ(state(a), std::make_pair(1u, std::string("-6"))) << "the prompt one took it first";
+
+    EXPECT_TRUE(holds(late, 1, "-6")) << "the late one joins";
+    m_speakers->sim(silent).setReplyPolicy(device::sim::ReplyPolicy());
+    EXPECT_TRUE(holds(silent, 1, "-6", 30s)) << "the silent one joins once it answers";
+    EXPECT_TRUE(channel().isRunning());
+    EXPECT_EQ(codes.codes(), std::vector<int>{AlarmChannel::kMessageStarted});
+
+    channel().hand([&] { channel().stop(AlarmChannel::Callback()); });
+    for (const auto& [d, held] : own) EXPECT_TRUE(holds(d, 0, held.second, 20s)) << base::toUtf8(d->getTitle());
+}
+
+// A loudspeaker whose refusal (its own notice) comes after the deadline
+// neither keeps the notice off the air nor asks the operator: it is told
+// once its answer comes. Before, the launch waited for it and asked.
+TEST_F(DeadlineTest, ARefusalAfterTheDeadlineIsToldWhenItComes) {
+    m_speakers->model(b, [](device::sim::OrvelBandModel& m) { m.channelReply = "Changing of channel is deferred"; });
+    m_speakers->setReplyDelay(b, kLate);
+    GroupSniffer heard(kGroup, static_cast<std::uint16_t>(basePort() + 2));
+    Codes codes;
+    ASSERT_TRUE(launch({a, b}, 3, longMessage, &codes));
+    ASSERT_NE(firstHeard(heard), 0);
+    EXPECT_TRUE(waitUntil([&] { return logged(L"не переключены на канал оповещений (1)") == 1; }));
+    EXPECT_TRUE(m_gui.questions.empty());
+    EXPECT_TRUE(channel().isRunning());
+    EXPECT_EQ(state(a).first, 1u);
+    channel().stop(AlarmChannel::Callback());
+    EXPECT_TRUE(givenBack(a));
+}
+
+// A notice handed over while the request thread is busy counts its deadline
+// from the hand-over: its stream starts as soon as the thread takes it up,
+// beside a loudspeaker that gives no answer.
+TEST_F(DeadlineTest, TheDeadlineCountsFromTheHandOver) {
+    makeChannel(1500ms);
+    device::sim::ReplyPolicy quiet;
+    quiet.silent = true;
+    m_speakers->sim(b).setReplyPolicy(quiet);
+    GroupSniffer heard(kGroup, static_cast<std::uint16_t>(basePort() + 2));
+    std::promise<void> busy;
+    const std::shared_future<void> done = busy.get_future().share();
+    channel().hand([done] { done.wait(); });
+    channel().hand([&] { launch({a, b}, 3, longMessage); });
+    std::this_thread::sleep_for(1600ms);  // past the notice's deadline
+    const std::int64_t free = steady_us();
+    busy.set_value();
+    const std::int64_t first = firstHeard(heard);
+    ASSERT_NE(first, 0);
+    EXPECT_LT(first - free, 1000000) << "µs from the thread's turn to the first datagram";
+    channel().hand([&] { channel().stop(AlarmChannel::Callback()); });
+    channel().drainRequests();
+}
+
+/// The loudspeakers tell their stream port with their settings.
+class StreamPortTest : public DeadlineTest {
+protected:
+    frm::AlarmChannelOptions::DiscoveryPort discoveryPort() override { return {}; }
+    /// Not the base port: a stream heard there came from a read.
+    std::uint16_t commandPort() const { return static_cast<std::uint16_t>(basePort() + 5); }
+};
+
+// The port is asked of the loudspeaker that answers soonest, behind its
+// switch, and is known from then on; when the only one asked is late, the
+// stream goes by the deadline to the port of the base-port rule. Before,
+// the port was read after the take, and a late loudspeaker cost the alarm
+// its switch, its volume and the read.
+TEST_F(StreamPortTest, ThePortIsReadBesideTheTakeAndNeverHoldsTheStream) {
+    const auto quick = m_speakers->addWithSettings(commandPort());
+    const auto slow = m_speakers->addWithSettings(commandPort());
+    m_speakers->setReplyDelay(slow, kLate);
+    slow->probeVolume();  // its lateness known to the transport
+    m_speakers->sim(slow).clearReceived();
+    const auto stateAsked = [&](const boost::shared_ptr<device::OrvelInfo>& d) {
+        const Strings r = requests(d);
+        return std::find(r.begin(), r.end(), "get state") != r.end();
+    };
+    {
+        GroupSniffer read(kGroup, static_cast<std::uint16_t>(commandPort() + 2));
+        ASSERT_TRUE(launch({quick, slow}, 3, longMessage));
+        ASSERT_NE(firstHeard(read), 0);
+        const Strings r = requests(quick);
+        const auto asked = std::find(r.begin(), r.end(), "get state");
+        ASSERT_NE(asked, r.end()) << ::testing::PrintToString(r);
+        EXPECT_LT(std::find(r.begin(), r.end(), "set ch 1"), asked) << "asked behind its switch";
+        EXPECT_FALSE(stateAsked(slow));
+        channel().stop(AlarmChannel::Callback());
+        EXPECT_TRUE(givenBack(quick));
+    }
+    m_speakers->sim(quick).clearReceived();
+    {
+        GroupSniffer known(kGroup, static_cast<std::uint16_t>(commandPort() + 2));
+        ASSERT_TRUE(launch({quick}, 3, longMessage));
+        ASSERT_NE(firstHeard(known), 0);
+        EXPECT_FALSE(stateAsked(quick)) << "its port is known";
+        channel().stop(AlarmChannel::Callback());
+    }
+    const auto unread = m_speakers->addWithSettings(commandPort());
+    m_speakers->setReplyDelay(unread, kLate);
+    {
+        GroupSniffer base(kGroup, static_cast<std::uint16_t>(basePort() + 2));
+        GroupSniffer read(kGroup, static_cast<std::uint16_t>(commandPort() + 2));
+        const std::int64_t launched = steady_us();
+        channel().hand([&] { launch({unread}, 3, longMessage); });
+        const std::int64_t first = firstHeard(base);
+        ASSERT_NE(first, 0);
+        EXPECT_LT(first - launched, std::chrono::microseconds(kLate).count());
+        EXPECT_EQ(read.count(), 0u);
+        channel().hand([&] { channel().stop(AlarmChannel::Callback()); });
+        channel().drainRequests();
+    }
+}
+
+// Loudspeakers that answer in time do not wait for the deadline: the
+// stream starts once all of them have taken the notice.
+TEST_F(AlarmChannelTest, PromptLoudspeakersStartTheNoticeBeforeItsDeadline) {
+    GroupSniffer heard(kGroup, static_cast<std::uint16_t>(basePort() + 2));
+    const std::int64_t launched = steady_us();
+    ASSERT_TRUE(launch({a, b}, 3, longMessage));
+    ASSERT_TRUE(waitUntil([&] { return heard.count() > 0; }, 20s));
+    EXPECT_LT(heard.snapshot().front().at_us - launched, std::chrono::microseconds(deadline()).count());
+    channel().stop(AlarmChannel::Callback());
+}
+
+// Loudspeakers that give no answer yet are no reason to call the notice
+// off: it goes on air and reaches them once they answer. Only a notice
+// without a loudspeaker online has nobody to reach. Before, a notice whose
+// loudspeakers had not answered ended with "no loudspeakers".
+TEST_F(DeadlineTest, ANoticeWhoseLoudspeakersHaveNotAnsweredYetGoesOnAir) {
+    device::sim::ReplyPolicy quiet;
+    quiet.silent = true;
+    m_speakers->sim(b).setReplyPolicy(quiet);
+    GroupSniffer heard(kGroup, static_cast<std::uint16_t>(basePort() + 2));
+    ASSERT_TRUE(launch({b}, 3, longMessage));
+    ASSERT_NE(firstHeard(heard), 0);
+    EXPECT_TRUE(channel().isRunning());
+    m_speakers->sim(b).setReplyPolicy(device::sim::ReplyPolicy());
+    EXPECT_TRUE(holds(b, 1, "-6", 30s));
+    EXPECT_EQ(logged(L"Нет устройств для вещания"), 0);
+    channel().stop(AlarmChannel::Callback());
+    EXPECT_TRUE(givenBack(b));
 }

@@ -589,3 +589,35 @@ TEST_F(NoticeChannelsTest, AQuitGivesEveryLoudspeakerBackWhenOneDatagramToEachIs
                                    << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
                                    << " ms after the quit began";
 }
+
+// A service message starts by its deadline (its pause and 50 ms) whatever
+// its loudspeakers do: chosen ones that answer 1.9 s late or not at all
+// take its volume as they answer, while it plays, and a late one that is
+// not chosen is muted as it answers; each gets its own back at the end.
+// Before, the message waited for every one of them, the others' mutes
+// included: 4.1 s after the play beside one 1.9 s late.
+TEST_F(NoticeChannelsTest, AServiceMessageStartsByItsDeadlineBesideLateAndSilentLoudspeakers) {
+    frm::PlayerChannel::destroyInstance();
+    frm::PlayerChannel::createInstance(&m_selection, &m_gui, std::chrono::milliseconds(300), m_ledger);
+    const auto all = speakers(4, 0, 0ms);
+    const Speaker late = all[1], silent = all[2], unchosen = all[3];
+    m_speakers->setReplyDelay(late, 1900ms);
+    m_speakers->setReplyDelay(unchosen, 1900ms);
+    device::sim::ReplyPolicy quiet;
+    quiet.silent = true;
+    m_speakers->sim(silent).setReplyPolicy(quiet);
+
+    const auto played = std::chrono::steady_clock::now();
+    playService({all[0], late, silent});
+    ASSERT_TRUE(waitFor([] { return frm::PlayerChannel::instance()->isPlaying(); }, 10000));
+    EXPECT_LT(std::chrono::steady_clock::now() - played, 1900ms) << "before the late ones could answer";
+    EXPECT_EQ(state(all[0]).second, "-3");
+
+    EXPECT_TRUE(waitUntil([&] { return state(late).second == "-3"; }, 10s)) << "the late one joins";
+    EXPECT_TRUE(waitUntil([&] { return state(unchosen).second == "-96"; }, 10s)) << "the unchosen one is muted";
+    m_speakers->sim(silent).setReplyPolicy(device::sim::ReplyPolicy());
+    EXPECT_TRUE(waitUntil([&] { return state(silent).second == "-3"; }, 30s)) << "the silent one once it answers";
+    EXPECT_TRUE(frm::PlayerChannel::instance()->isPlaying());
+    frm::PlayerChannel::instance()->stop();
+    EXPECT_TRUE(allBack(all, 30s));
+}

@@ -9,6 +9,7 @@
 #include "audio/player.h"
 #include "audio/player_channel.h"
 #include "audio/playlist.h"
+#include "device/models/playback_type.h"
 #include "tests/audio/channel_fixture.h"
 #include "tests/audio/player_fixture.h"
 
@@ -246,4 +247,36 @@ TEST_F(PlayerChannelTest, TheEndOfARepeatingPlaylistStopsTheChannelAndResumesThe
     EXPECT_EQ(Player::getPlaylist(), own);
     EXPECT_EQ(requests(chosen), (Strings{"set vol -6", "set vol -15"}));
     EXPECT_TRUE(other->isVolumeEnabled());
+}
+
+// The check for notices of the loudspeakers' own ends within the message's
+// pause: an Orvel-510 that answers its memory's state 1.9 s late counts as
+// playing none, and the message starts by its deadline; a loudspeaker that
+// plays one refuses the message, and the player plays on what the message
+// stopped. Before, the check waited for the late answer before the pause.
+TEST_F(PlayerChannelTest, TheOwnNoticeCheckEndsWithinThePauseAndARefusalLeavesThePlayerPlaying) {
+    const auto orvel510 = m_speakers->add(5);
+    m_speakers->setReplyDelay(orvel510, std::chrono::milliseconds(1900));
+    auto message = list("message");
+    const auto played = std::chrono::steady_clock::now();
+    channel().play(message, {orvel510}, kKeep);
+    ASSERT_TRUE(waitFor([&] { return playing(); }));
+    EXPECT_LT(std::chrono::steady_clock::now() - played, std::chrono::milliseconds(1900));
+    ASSERT_FALSE(requests(orvel510).empty());
+    EXPECT_EQ(requests(orvel510).front(), "mem state") << "asked all the same";
+    channel().stop();
+    waitChannel(false);
+
+    auto own = list("own");
+    Player::play(own);
+    for (const auto& d : {chosen, other}) m_speakers->sim(d).clearReceived();
+    m_speakers->sim(chosen).startStatePackets({boost::asio::ip::make_address_v4("127.0.0.1"), 9}, 0ms);
+    chosen->setPlaybackTypeForce(device::playback::kScenarioServer);
+    channel().play(message, {chosen}, 80);
+    ASSERT_TRUE(waitFor([&] { return logged(L"запущено оповещение с более высоким приоритетом") == 1; }));
+    settle();
+    EXPECT_FALSE(playing());
+    EXPECT_TRUE(playerPlays(own));
+    EXPECT_EQ(requests(chosen), Strings{});
+    EXPECT_EQ(requests(other), Strings{}) << "nobody muted";
 }
