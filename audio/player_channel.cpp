@@ -283,7 +283,8 @@ void PlayerChannel::playRequest() {
         // time, while the stream is silent, so that a late one is ready as
         // the pause ends. The quit cuts the pause short: nothing of the
         // request follows.
-        const std::chrono::milliseconds early = std::max(std::chrono::milliseconds(0), m_pause - device::kResendTime);
+        const std::chrono::milliseconds early =
+            std::max(std::chrono::milliseconds(0), m_pause - device::kBaseResendTime);
         if (!m_exit.sleep(early) || !holdNewest(hold) || !m_exit.sleep(m_pause - early)) {
             dropRequest();
             return;

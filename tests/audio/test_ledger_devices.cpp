@@ -227,7 +227,7 @@ TEST_F(LedgerDevicesTest, ALoudspeakerThatRestartsDuringANoticeIsTakenAgain) {
         << "each seen back";
     const auto seen = std::chrono::steady_clock::now();
     ASSERT_TRUE(onTheNotice(all, 3s));
-    EXPECT_LT(std::chrono::steady_clock::now() - seen, device::kResendTime);
+    EXPECT_LT(std::chrono::steady_clock::now() - seen, device::kBaseResendTime);
 
     m_ledger->releaseAll(Holder::kAlarm);
     EXPECT_TRUE(back(all));
