@@ -284,7 +284,6 @@ RequestQueue::Send RequestQueue::launch(std::uint32_t address, Peer& peer, Queue
     request.sent.at[0] = now;
     request.sent.count = 1;
     request.caller = queued.caller;
-    request.waits = queued.waits;
     return {request.id, address, request.port, request.datagram, false};
 }
 

@@ -228,7 +228,6 @@ private:
         Duration resend{};  // the device's, as the request left
         Sends sent;
         Caller caller = 0;
-        bool waits = false;
     };
     /// After a short drain, where the stray reply of a device whose lateness
     /// jumped would come: from `from` until `until` a datagram that does not
