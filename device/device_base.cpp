@@ -29,7 +29,7 @@ namespace device {
 namespace {
 
 constexpr int kPriority = 2;
-constexpr auto kResendMs = static_cast<unsigned>(kResendTime.count());
+constexpr auto kResendMs = static_cast<unsigned>(kBaseResendTime.count());
 
 typedef boost::lock_guard<boost::recursive_mutex> DeviceLock;
 

@@ -2,45 +2,37 @@
 
 #include <chrono>
 
-// How long the loudspeakers are given to answer, in one place: the
-// transport's resend time, and what the layers above wait for derived from
-// it, so that a change of the one moves the others with it.
+// How long the devices are given to answer, in one place: the base resend
+// time every device request starts from, and the record of the times the
+// transport gives one device now, from which the layers above derive their
+// own waits.
 
 namespace device {
 
-/// A device request unanswered this long is sent again; unanswered as long
-/// again, it is given up (2R after the first send). The device objects ask
-/// every request with it.
-constexpr std::chrono::milliseconds kResendTime{1000};
-
-/// When the transport gives a request up after its first send.
-constexpr std::chrono::milliseconds kGiveUpTime = 2 * kResendTime;
-
-/// How long a batch of loudspeaker requests waits for a loudspeaker that
-/// gives no answer, from when it took it or last heard from it: the give-up,
-/// and a tenth of a resend time for the completion to come through the
-/// transport's completer (a loudspeaker that answers each request in time
-/// is never counted silent).
-constexpr std::chrono::milliseconds kAnswerLimit = kGiveUpTime + kResendTime / 10;
-
-/// How long after a batch settles a reply past the give-up may still come.
-/// The transport takes a reply up to 2.5R after the first send as the late
-/// answer of the request it gave up: R/2 after the give-up. A batch settles
-/// at the give-up at the earliest, but the request may have left up to R/2
-/// after the batch took the loudspeaker (behind another of its requests), so
-/// a whole resend time covers both.
-constexpr std::chrono::milliseconds kLateReplies = kResendTime;
+/// The base resend time of the device objects' requests: a request to a
+/// device with nothing learnt is sent again when unanswered this long. The
+/// transport lengthens it, up to three times, for a device it has learnt to
+/// answer later (see ReplyEstimate); TransferProtocol::replyTimes() and
+/// DeviceBase::replyTimes() tell what one device gets now.
+constexpr std::chrono::milliseconds kBaseResendTime{1000};
 
 /// How long a request to one device waits for its answer as the transport
-/// serves that device now (what it learnt of the device's lateness
-/// included): the layers above derive their own waits from it.
+/// serves that device now (what it learnt of the device's reply times
+/// included): the layers above derive their own waits from it. The defaults
+/// are those of a device with nothing learnt at the base resend time.
 struct ReplyTimes {
     /// After its first send, when an unanswered request is sent again.
-    std::chrono::milliseconds resend{kResendTime};
-    /// After its first send, when an unanswered request is given up.
-    std::chrono::milliseconds giveUp{kGiveUpTime};
+    std::chrono::milliseconds resend{kBaseResendTime};
+    /// After its first send, when an unanswered request is given up at the
+    /// latest: three resend times, for a request sent a third time because
+    /// the device was heard from while its first two sends went unanswered.
+    std::chrono::milliseconds giveUp{3 * kBaseResendTime};
     /// After the give-up, how long the request's late reply may still come.
-    std::chrono::milliseconds lateReply{kResendTime + kResendTime / 2};
+    std::chrono::milliseconds lateReply{kBaseResendTime + kBaseResendTime / 2};
+    /// After its first send, when an unanswered request is given up if
+    /// nothing at all came from the device meanwhile (no third send): two
+    /// resend times.
+    std::chrono::milliseconds giveUpUnheard{2 * kBaseResendTime};
 };
 
 /// What the operator is told of a device that gave no answer in time.

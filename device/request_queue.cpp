@@ -6,20 +6,27 @@ namespace device {
 
 namespace {
 
-/// A time moves this part of the way towards a shorter reply time per answer.
-constexpr int kFallShare = 4;
+std::chrono::milliseconds roundedUp(RequestQueue::Duration duration) {
+    return std::chrono::ceil<std::chrono::milliseconds>(duration);
+}
 
 }  // namespace
 
-RequestQueue::Id RequestQueue::add(std::uint32_t address, std::uint16_t port, std::string datagram, int priority,
-                                   Duration resend, TimePoint now, std::optional<Send>& send, Caller caller,
-                                   bool waits) {
+void RequestQueue::setAgeing(Duration ageing) {
+    m_ageing = ageing;
+    for (auto& entry : m_peers) entry.second.estimate.setAgeing(ageing);
+}
+
+RequestQueue::Peer& RequestQueue::peerOf(std::uint32_t address) {
+    return m_peers.try_emplace(address, m_ageing).first->second;
+}
+
+RequestQueue::Id RequestQueue::add(std::uint32_t address, std::uint16_t port, std::string datagram,
+                                   int priority, Duration resend, TimePoint now, std::optional<Send>& send,
+                                   Caller caller, bool waits) {
     resend = std::max<Duration>(resend, std::chrono::milliseconds(1));
-    Peer& peer = m_peers[address];
-    Queued request{0, port, std::move(datagram), resend, caller, waits, now,
-                   now + 2 * resendOf(peer, resend) + kWaitSlack};
-    endDrain(peer, now);
-    const bool idle = !peer.inFlight && peer.queue.empty() && now >= peer.drainUntil;
+    Peer& peer = peerOf(address);
+    const bool idle = !peer.inFlight && peer.queue.empty() && now >= openAt(peer, now);
     if (!idle && waits && peer.silent) {
         // Queued last among its priority: behind the request in flight and
         // whatever of that priority or higher waits already.
@@ -28,7 +35,7 @@ RequestQueue::Id RequestQueue::add(std::uint32_t address, std::uint16_t port, st
             another = it->second.caller != caller;
         if (another) return 0;
     }
-    request.id = ++m_lastId;
+    Queued request{++m_lastId, port, std::move(datagram), resend, caller, waits};
     ++m_active;
     const Id id = request.id;
     if (idle)
@@ -50,42 +57,40 @@ RequestQueue::Match RequestQueue::match(std::uint32_t address, TimePoint arrival
     arrival = std::min(arrival, now);
     // The device is heard from again, whatever the datagram is.
     peer.silent = false;
+    peer.heard = std::max(peer.heard, arrival);
     if (arrival < peer.drainUntil) {
-        if (peer.drainReplies == 0 || arrival < peer.drainedSent) return {};
-        // A reply of the drained request: the one to its resend may be as
-        // late after this one as the resend was after the first send.
+        if (peer.drainReplies == 0 || arrival < peer.drained.first()) return {};
+        if (stray(peer, &peer.drained, arrival)) return {};
+        // A reply of the drained request: those to its later sends may be as
+        // late after this one as those sends were after the first.
         --peer.drainReplies;
         peer.drainUntil = std::max(peer.drainUntil, arrival + peer.drainStep);
-        if (peer.givenUp != 0) {
-            learn(peer, arrival - peer.drainedSent);
-        } else if (peer.answeredAfter) {
-            // The answer's sibling: with the replies in the order of the
-            // sends, each took this long.
-            learn(peer, std::max(*peer.answeredAfter, arrival - peer.drainedResent));
-            peer.answeredAfter.reset();
-        }
+        // A resent request's late reply: the device may have grown later
+        // than its resend time.
+        if (peer.givenUp != 0) peer.estimate.backOff(now);
         const Match late{peer.givenUp, peer.givenUp != 0};
         peer.givenUp = 0;
         reschedule(address, peer, now);
         return late;
     }
+    // Perhaps the reply to a send that a short drain took for lost.
+    if (stray(peer, peer.inFlight ? &peer.inFlight->sent : nullptr, arrival)) return {};
     // Nothing in flight, or a datagram that came before the request left.
-    if (!peer.inFlight || arrival < peer.inFlight->firstSent) return {};
+    if (!peer.inFlight || arrival < peer.inFlight->sent.first()) return {};
     const InFlight& request = *peer.inFlight;
     const Id id = request.id;
-    if (request.sends > 1) {
-        // Which send this answers is unknown, and the device may be later
-        // with the other reply than with this one: the address drains as
-        // long as after a give-up at its time.
-        drain(peer, request, std::max(now, request.firstSent + 2 * request.resend), request.sends - 1);
-        peer.answeredAfter = arrival - request.firstSent;
+    if (request.sent.count > 1) {
+        // Which send this answers is not known for sure: nothing is learnt
+        // (Karn), the next requests wait longer until one sent once is
+        // answered, and the address drains for the other replies.
+        drainAnswered(peer, request, arrival, now);
+        peer.estimate.backOff(now);
     } else {
-        learn(peer, arrival - request.firstSent);
-        occupy(peer, std::nullopt, now);
+        peer.estimate.sample(arrival - request.sent.first(), now);
     }
     peer.inFlight.reset();
     --m_active;
-    if (!peer.queue.empty() && now >= peer.drainUntil) {
+    if (!peer.queue.empty() && now >= openAt(peer, now)) {
         Queued first = std::move(peer.queue.begin()->second);
         peer.queue.erase(peer.queue.begin());
         next = launch(address, peer, std::move(first), now);
@@ -94,41 +99,53 @@ RequestQueue::Match RequestQueue::match(std::uint32_t address, TimePoint arrival
     return {id, false};
 }
 
+void RequestQueue::heard(std::uint32_t address, TimePoint arrival) {
+    const auto it = m_peers.find(address);
+    if (it == m_peers.end()) return;
+    it->second.heard = std::max(it->second.heard, arrival);
+    it->second.silent = false;
+}
+
 void RequestQueue::poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>& expired,
                         std::vector<Id>& released) {
     while (!m_agenda.empty() && m_agenda.begin()->first <= now) {
         const std::uint32_t address = m_agenda.begin()->second;
         m_agenda.erase(m_agenda.begin());
-        Peer& peer = m_peers[address];
+        Peer& peer = peerOf(address);
         peer.scheduled = TimePoint::max();
 
         if (peer.inFlight) {
             InFlight& request = *peer.inFlight;
-            if (now >= request.firstSent + 2 * request.resend) {
-                // Both sends may still be answered, only late: the address
-                // drains as after an answered resend, or a late reply would
-                // become the reply to the next request. The device holds
-                // on for the same caller meanwhile.
-                drain(peer, request, now, request.sends);
-                peer.givenUp = request.id;
-                peer.silent = true;
-                expired.push_back(request.id);
-                peer.inFlight.reset();
-                --m_active;
-            } else if (request.sends == 1 && now >= request.firstSent + request.resend) {
-                request.sends = 2;
-                request.lastSent = now;
-                sends.push_back({request.id, address, request.port, request.datagram, true});
+            // Each send a resend time after the last, however late that went.
+            if (now >= request.sent.last() + request.resend) {
+                // Sent once: resent. Sent twice, to a device heard from since
+                // (its state packets, say): the two datagrams were lost, not
+                // the device, and a third goes.
+                const bool again =
+                    request.sent.count == 1 || (request.sent.count == 2 && peer.heard > request.sent.first());
+                if (again) {
+                    request.sent.at[request.sent.count++] = now;
+                    sends.push_back({request.id, address, request.port, request.datagram, true});
+                } else {
+                    // Every send may still be answered, only late: the address
+                    // drains, or a late reply would become the reply to the
+                    // next request.
+                    drainGivenUp(peer, request, now);
+                    peer.givenUp = request.id;
+                    peer.silent = true;
+                    expired.push_back(request.id);
+                    peer.inFlight.reset();
+                    --m_active;
+                }
             }
         }
-        endDrain(peer, now);
-        release(peer, now, released);
-        if (!peer.inFlight && !peer.queue.empty() && now >= peer.drainUntil) {
+        release(peer, released);
+        if (!peer.inFlight && !peer.queue.empty() && now >= openAt(peer, now)) {
             Queued first = std::move(peer.queue.begin()->second);
             peer.queue.erase(peer.queue.begin());
             sends.push_back(launch(address, peer, std::move(first), now));
             // Another caller's request may hold the device now.
-            release(peer, now, released);
+            release(peer, released);
         }
         reschedule(address, peer, now);
     }
@@ -143,31 +160,118 @@ RequestQueue::TimePoint RequestQueue::drainEnd(std::uint32_t address) const {
     return it == m_peers.end() ? TimePoint{} : it->second.drainUntil;
 }
 
-RequestQueue::Duration RequestQueue::resendTime(std::uint32_t address, Duration resend) const {
+ReplyTimes RequestQueue::replyTimes(std::uint32_t address, Duration resend, TimePoint now) const {
     resend = std::max<Duration>(resend, std::chrono::milliseconds(1));
     const auto it = m_peers.find(address);
-    return it == m_peers.end() ? resend : resendOf(it->second, resend);
+    const Duration t = it == m_peers.end() ? resend : it->second.estimate.resendTime(resend, now);
+    ReplyTimes times;
+    times.resend = roundedUp(t);
+    times.giveUp = roundedUp(kMostSends * t);
+    times.giveUpUnheard = roundedUp(2 * t);
+    times.lateReply = roundedUp(t + t / 2);
+    return times;
 }
 
-std::optional<RequestQueue::Duration> RequestQueue::replyTime(std::uint32_t address) const {
-    const auto it = m_peers.find(address);
-    return it == m_peers.end() ? std::nullopt : it->second.replyTime;
-}
-
-void RequestQueue::drain(Peer& peer, const InFlight& request, TimePoint from, int replies) {
-    peer.drainStep = (request.lastSent - request.firstSent) + request.resend / 2;
+void RequestQueue::drain(Peer& peer, const InFlight& request, TimePoint until, Duration step, int replies) {
     // Past a drain that a datagram read late extended while this request was in flight.
-    peer.drainUntil = std::max(peer.drainUntil, from + peer.drainStep);
+    peer.drainUntil = std::max(peer.drainUntil, until);
+    peer.drainStep = step;
     peer.drainReplies = replies;
-    peer.drainedSent = request.firstSent;
-    peer.drainedResent = request.lastSent;
+    peer.drained = request.sent;
     peer.givenUp = 0;
-    peer.answeredAfter.reset();
+}
+
+RequestQueue::TimePoint RequestQueue::openAt(const Peer& peer, TimePoint now) {
+    TimePoint open = std::max(peer.drainUntil, now);
+    // A watch's end may fall into another's hold; there are a few at most.
+    for (bool moved = true; moved;) {
+        moved = false;
+        for (const Watch& watch : peer.watches) {
+            if (open >= watch.hold && open < watch.until) {
+                open = watch.until;
+                moved = true;
+            }
+        }
+    }
+    return open;
+}
+
+bool RequestQueue::Watch::fits(const Sends& sent, TimePoint arrival) const {
+    for (int i = 0; i < sent.count && sent.at[i] < hold; ++i) {
+        const Duration took = arrival - sent.at[i];
+        if (took >= fitLeast && took <= fitMost) return true;
+    }
+    return false;
+}
+
+bool RequestQueue::stray(Peer& peer, const Sends* sent, TimePoint arrival) {
+    auto& watches = peer.watches;
+    watches.erase(std::remove_if(watches.begin(), watches.end(),
+                                 [arrival](const Watch& watch) { return watch.until <= arrival; }),
+                  watches.end());
+    const bool answers = sent != nullptr && arrival >= sent->first();
+    for (const Watch& watch : watches)
+        if (arrival >= watch.from && !(answers && watch.fits(*sent, arrival))) return true;
+    return false;
+}
+
+void RequestQueue::drainGivenUp(Peer& peer, const InFlight& request, TimePoint now) {
+    // A reply to the last send up to 2.5T late falls inside, however late
+    // the sends went.
+    const Duration margin = request.resend / 2;
+    drain(peer, request, std::max(now, request.sent.last() + request.resend) + request.resend + margin,
+          request.sent.last() - request.sent.first() + margin, request.sent.count);
+}
+
+void RequestQueue::drainAnswered(Peer& peer, const InFlight& request, TimePoint arrival, TimePoint now) {
+    const ReplyEstimate& estimate = peer.estimate;
+    const Duration span = request.sent.last() - request.sent.first();
+    const int replies = request.sent.count - 1;
+    const Duration base = request.base;
+    if (const auto overdue = estimate.overdue(base, now)) {
+        const Duration spread = estimate.spread(base, now);
+        // A datagram that came as the last send left cannot be its reply.
+        const bool fitsLast =
+            arrival > request.sent.last() && estimate.fits(arrival - request.sent.last(), base, now);
+        // The sends follow one another a resend time apart at least.
+        if (fitsLast && request.resend >= 2 * *overdue) {
+            drain(peer, request, arrival + 4 * estimate.variation(now) + kShortDrain, span + spread, replies);
+            // Were the answer the first send's reply of a device whose
+            // lateness jumped, the replies to the later sends would come as
+            // much later as those sends left.
+            Watch watch;
+            watch.from = arrival + request.resend - spread;
+            watch.until = arrival + span + spread;
+            watch.hold = watch.from - *overdue;
+            // As known now: what the device teaches meanwhile must not make
+            // the stray reply fit.
+            const Duration smoothed = *estimate.smoothed(now);
+            watch.fitLeast = smoothed - spread;
+            watch.fitMost = smoothed + spread;
+            peer.watches.push_back(watch);
+            return;
+        }
+        // It fits a send, yet which is not sure (a reply to an earlier one
+        // may fit a later one by chance): the replies to the later sends
+        // come at most the time between the first send and the last after
+        // it, and that to the last is overdue at its time.
+        bool fitsASend = false;
+        for (int i = 0; i < request.sent.count && !fitsASend; ++i)
+            fitsASend =
+                arrival > request.sent.at[i] && estimate.fits(arrival - request.sent.at[i], base, now);
+        if (fitsASend) {
+            drain(peer, request, std::max(arrival + span + spread, request.sent.last() + *overdue),
+                  span + spread, replies);
+            return;
+        }
+    }
+    // As after a give-up at its time.
+    const Duration margin = request.resend / 2;
+    const TimePoint giveUp = request.sent.last() + request.resend;
+    drain(peer, request, std::max(now, giveUp) + request.resend + margin, span + margin, replies);
 }
 
 RequestQueue::Send RequestQueue::launch(std::uint32_t address, Peer& peer, Queued queued, TimePoint now) {
-    if (queued.waits && peer.occupant && *peer.occupant == queued.caller) queued.deadline += credit(peer, queued, now);
-    occupy(peer, queued.caller, now);
     // Assigned rather than emplaced: clang checks emplace() against the
     // nested type before its member initialisers are seen, and refuses it.
     peer.inFlight = InFlight{};
@@ -175,64 +279,17 @@ RequestQueue::Send RequestQueue::launch(std::uint32_t address, Peer& peer, Queue
     request.id = queued.id;
     request.port = queued.port;
     request.datagram = std::move(queued.datagram);
-    request.resend = resendOf(peer, queued.resend);
-    request.firstSent = now;
-    request.lastSent = now;
-    request.sends = 1;
+    request.base = queued.resend;
+    request.resend = peer.estimate.resendTime(queued.resend, now);
+    request.sent.at[0] = now;
+    request.sent.count = 1;
     request.caller = queued.caller;
-    request.waits = queued.waits;
-    request.deadline = queued.deadline;
     return {request.id, address, request.port, request.datagram, false};
 }
 
-void RequestQueue::occupy(Peer& peer, std::optional<Caller> caller, TimePoint at) {
-    if (peer.occupant)
-        for (auto& entry : peer.queue)
-            if (entry.second.waits && entry.second.caller == *peer.occupant)
-                entry.second.deadline += credit(peer, entry.second, at);
-    peer.occupant = caller;
-    peer.occupiedSince = at;
-}
-
-RequestQueue::Duration RequestQueue::credit(const Peer& peer, const Queued& request, TimePoint at) {
-    return std::max(Duration::zero(), at - std::max(peer.occupiedSince, request.added));
-}
-
-void RequestQueue::endDrain(Peer& peer, TimePoint now) {
-    if (peer.occupant && !peer.inFlight && now >= peer.drainUntil)
-        occupy(peer, std::nullopt, std::max(peer.drainUntil, peer.occupiedSince));
-}
-
-void RequestQueue::learn(Peer& peer, Duration sample) {
-    if (sample < Duration::zero()) return;
-    if (!peer.replyTime || sample >= *peer.replyTime)
-        peer.replyTime = sample;
-    else
-        *peer.replyTime -= (*peer.replyTime - sample) / kFallShare;
-}
-
-RequestQueue::Duration RequestQueue::resendOf(const Peer& peer, Duration resend) {
-    if (!peer.replyTime) return resend;
-    const Duration wanted = *peer.replyTime + resend / 4;
-    // Later than that, a resend at the most would go just as the reply
-    // comes, and the drain after it would be scaled up for nothing: such a
-    // device is served as one that does not answer in time, its replies
-    // taken as late ones.
-    if (wanted <= resend || wanted > kMostResends * resend) return resend;
-    return wanted;
-}
-
-RequestQueue::TimePoint RequestQueue::deadlineOf(const Peer& peer, const Queued& request, TimePoint now) {
-    const bool held = peer.inFlight || now < peer.drainUntil;
-    if (held && peer.occupant && *peer.occupant == request.caller) return TimePoint::max();
-    return request.deadline;
-}
-
-bool RequestQueue::due(const Peer& peer, QueueEntry it, TimePoint now) {
+bool RequestQueue::due(const Peer& peer, QueueEntry it) {
     const Queued& request = it->second;
-    if (!request.waits) return false;
-    if (now >= deadlineOf(peer, request, now)) return true;
-    if (!peer.silent) return false;
+    if (!request.waits || !peer.silent) return false;
     if (peer.inFlight && peer.inFlight->caller != request.caller) return true;
     // A queue holds a few requests: those ahead are looked at anew for each.
     for (auto ahead = peer.queue.begin(); ahead != it; ++ahead)
@@ -240,14 +297,10 @@ bool RequestQueue::due(const Peer& peer, QueueEntry it, TimePoint now) {
     return false;
 }
 
-void RequestQueue::release(Peer& peer, TimePoint now, std::vector<Id>& released) {
-    if (peer.inFlight && peer.inFlight->waits && now >= peer.inFlight->deadline) {
-        // Its caller goes; the request keeps the device until it ends.
-        peer.inFlight->waits = false;
-        released.push_back(peer.inFlight->id);
-    }
+void RequestQueue::release(Peer& peer, std::vector<Id>& released) {
+    if (!peer.silent) return;
     for (auto it = peer.queue.begin(); it != peer.queue.end();) {
-        if (!due(peer, it, now)) {
+        if (!due(peer, it)) {
             ++it;
             continue;
         }
@@ -260,18 +313,17 @@ void RequestQueue::release(Peer& peer, TimePoint now, std::vector<Id>& released)
 void RequestQueue::reschedule(std::uint32_t address, Peer& peer, TimePoint now) {
     TimePoint when = TimePoint::max();
     if (peer.inFlight) {
-        when = peer.inFlight->firstSent + peer.inFlight->sends * peer.inFlight->resend;
-        if (peer.inFlight->waits) when = std::min(when, peer.inFlight->deadline);
+        when = peer.inFlight->sent.last() + peer.inFlight->resend;
     } else if (!peer.queue.empty()) {
         // A drain that ended before the sender's poll came round still owes
         // its queue a launch: without an entry it would wait for ever.
-        when = std::max(peer.drainUntil, now);
+        when = openAt(peer, now);
     }
-    for (auto it = peer.queue.begin(); it != peer.queue.end(); ++it) {
-        if (!it->second.waits) continue;
-        // A request of another caller may have been queued ahead of this
-        // one, to a device that counts as not answering: let go at once.
-        when = std::min(when, due(peer, it, now) ? now : deadlineOf(peer, it->second, now));
+    if (peer.silent) {
+        // A request of another caller may have been queued ahead of a
+        // waiting one, to a device that counts as not answering: let go at once.
+        for (auto it = peer.queue.begin(); it != peer.queue.end(); ++it)
+            if (due(peer, it)) when = now;
     }
     if (when == peer.scheduled) return;
     if (peer.scheduled != TimePoint::max()) m_agenda.erase({peer.scheduled, address});

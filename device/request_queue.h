@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -11,6 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "device/reply_estimate.h"
+#include "device/reply_times.h"
+
 namespace device {
 
 /// The bookkeeping of the control transport, free of sockets, threads and
@@ -19,75 +23,80 @@ namespace device {
 /// equals), at most one request in flight per address, the resend and give-up
 /// times of the request in flight, and the pause after a resent request.
 ///
+/// Resend times. Each device has a ReplyEstimate: its smoothed reply time
+/// and their variation, learnt from requests answered after a single send,
+/// and a back-off after requests that drew a reply only once resent. A
+/// request with base resend time R gets the resend time T the estimate gives
+/// it as it leaves (between R and 3R). Unanswered T after its first send it
+/// is sent again; unanswered T after that it is given up, unless anything at
+/// all came from the device since its first send (a state packet that
+/// another handler took counts too, see heard()): an answering device that
+/// lost two datagrams in a row is sent the request a third time, and it is
+/// given up T after that. Each send follows the last by T however late the
+/// last went, so the sends are at least T apart. replyTimes() tells these
+/// figures for the next request.
+///
 /// Devices answer without sequence numbers, so a reply is recognised only by
-/// its source address. A request that had to be sent twice may draw two
-/// replies; the second must not become the reply to the next request. Hence
-/// after such a request is answered or given up its address "drains":
-/// nothing is sent there and match() takes nothing from it as a reply. A
-/// request given up drains from the give-up (2R after its first send) for
-/// the time between its sends plus half a resend time: its replies, when
-/// they come at all, are late ones, and one to the resend may be up to 2.5R
-/// late. An answered request drains just as long, counted from its answer
-/// when that came after the time of the give-up: which send the answer
-/// replied to is unknown, and a device's lateness differs from send to send
-/// (a reply 1.5R late to the first send may be followed by one 2R late to
-/// the resend, past a drain counted from the answer). The first datagram from
-/// the address during the drain after a give-up is the given-up request's
-/// late reply, which match() reports as such.
+/// its source address. A request that had to be sent more than once may draw
+/// more than one reply; a second must not become the reply to the next
+/// request. Hence after such a request is answered or given up its address
+/// "drains": nothing is sent there and match() takes nothing from it as a
+/// reply. How long depends on what the estimate says ("fits" a send: came
+/// within the spread of the smoothed reply time after it; "overdue":
+/// unanswered for the smoothed time plus the spread):
+///  - given up: from T after its last send (the give-up) for T + T/2, so
+///    that a reply to the last send up to 2.5T late falls inside. The first
+///    datagram from the address meanwhile is the request's late reply, which
+///    match() reports as such;
+///  - answered, the answer fitting the last send, every send overdue twice
+///    over when the next one left: the earlier sends were lost, and the
+///    address drains only four variations plus kShortDrain from the answer
+///    (a device that answers promptly and lost one datagram has its next
+///    request out a resend time and a few milliseconds after the first send);
+///  - answered, the answer fitting a send, but not so: which send is not
+///    sure, and the replies to the later sends come at the latest the time
+///    between the first and the last send after the answer. The address
+///    drains until then plus the spread, and at least until the reply to the
+///    last send is overdue;
+///  - answered, with nothing learnt or at a time that fits no send (the
+///    device is not what was learnt): as if given up at its time, or at the
+///    answer when that came later.
+/// Each datagram during a drain extends it to the time between the first and
+/// the last send plus the margin (half a resend time, or the spread after a
+/// drain the estimate chose) from the datagram's arrival, as often as the
+/// drained request may still draw replies (once per send; one less when it
+/// was answered): a device that sends datagrams of its own meanwhile holds up
+/// its queue no longer.
 ///
-/// A device later than that is about as late with its reply to the resend:
-/// the second reply comes one time between the sends after its first, which
-/// may be past the end of the drain. So each datagram during a drain extends
-/// it to that span plus half a resend time from the datagram's arrival, as
-/// often as the drained request may still draw replies (once per send; one
-/// less when it was answered): a device that sends datagrams of its own
-/// meanwhile holds up its queue no longer.
+/// The short drain has a watch. A device whose lateness jumped to just past
+/// its resend time answers the first send where a prompt device answers the
+/// resend after a lost first datagram, and its reply to the resend then
+/// comes the time between the sends after the answer. From a resend time
+/// less the spread after the answer until the time between the first and the
+/// last send plus the spread after it, a datagram that does not fit a send of
+/// the request in flight (made before the watch's hold, and as the device
+/// was known at the short drain) answers nothing; from the overdue time
+/// before the watch on until its end no request leaves, so that such a reply
+/// cannot fit a request in flight. A reply the device really gave in the
+/// watch and that does not fit is lost with it: its request is resent.
 ///
-/// Each device's resend time is learnt from its answers. A device that
-/// answers as late as the resend time or later had every request sent twice,
-/// and each answer then cost a drain: about two reply times a request. Once
-/// its lateness is known, its requests are resent only after that lateness
-/// plus a quarter of R, so that its single reply answers them and nothing
-/// drains; the give-up (twice the resend time) and the drains (built from
-/// the resend time and the times of the sends) scale with it. A device that
-/// answers within 0.75R keeps R, and so does one with nothing learnt yet. A
-/// device later than 2.75R keeps R too: a resend time at the lateness would
-/// go as the reply comes, and a drain scaled up to it would hold the device
-/// longer than the give-up and the late reply do (up to 2.5R late, as
-/// above). So the resend time is R or between R and 3R. What is learnt:
-///  - the reply to a request sent once: the time from the send;
-///  - an answer that came after the resend: nothing until the other reply
-///    comes within the drain, then the later of the two times each reply
-///    took from its own send (replies in the order of the sends). Without
-///    that second reply the answer may be the prompt reply to the resend
-///    after a lost first send: no lateness is taken from it;
-///  - the late reply of a given-up request: its time from the first send.
-/// A reply time above the one held replaces it at once (a resend found to
-/// be needless is not repeated); below it, the held time moves a quarter of
-/// the way towards it per answer, so one prompt answer between late ones
-/// does not bring the resends back.
-/// With the lateness equal to R, the reply to a resend and the reply to a
-/// request sent at the first answer come at the same moment and cannot be
-/// told apart: not resending to a device known to be that late is what
-/// avoids the second reply. The first request to a device whose lateness
-/// has not been learnt still drains as before.
+/// So a reply never answers another request when the replies to one
+/// request's sends are about as late as each other (within the spread),
+/// however late, nor, with nothing learnt of the device, when they are up to
+/// 2.5T late each. A network that holds back the first datagram of a request
+/// past its resend while the resend goes through at once looks like one that
+/// lost it, and may have that reply taken for the next request's.
 ///
 /// Waiting requests. A caller that waits for its reply (the transport's
-/// sync()) is not kept past its bound: twice the device's resend time plus
-/// kWaitSlack from the call, plus the time the request waited while the
-/// device was busy with requests of the same caller (in flight or draining
-/// after them): that wait is the caller's own doing. Time behind another
-/// caller's requests counts against the bound. When the bound passes, a
-/// request still queued is withdrawn unsent and one in flight stays in
-/// flight (its device busy until it is answered or given up) while its
-/// caller is let go. A device counts as not answering from a give-up until
-/// the next datagram from it: a waiting request that would wait behind
-/// another caller's request to such a device (in flight or queued ahead of
-/// it) ends at once, unanswered; behind its own caller's requests or only a
-/// drain it waits its turn within its bound, and to an idle device it is
-/// sent: the device may be back. Requests nobody waits for are never
-/// withdrawn for their time in the queue: they wait their turn however long
-/// it takes.
+/// sync()) waits its turn behind the other requests to the device, however
+/// many, as long as the device answers: its request ends, answered or given
+/// up, by its own give-up after its own first send. A device counts as not
+/// answering from a give-up until anything comes from it again: a waiting
+/// request that would wait behind another caller's request to such a device
+/// (in flight or queued ahead of it) ends at once, unanswered and unsent (at
+/// the give-up itself for one that was queued before it). Behind its own
+/// caller's requests or only a drain it waits its turn, and to an idle device
+/// it is sent: the device may be back.
 ///
 /// A caller is what the transport says it is: the thread that made the
 /// request. One thread's requests to a device follow one another as its code
@@ -97,8 +106,7 @@ namespace device {
 /// A request to an idle device goes into flight as it is added, and the next
 /// queued request as the previous one is answered: the caller of add() or
 /// match() sends it at once. poll() only deals with what time brings:
-/// resends, give-ups, waiting requests whose time is up and the ends of
-/// drains.
+/// resends, give-ups, waiting requests to let go and the ends of drains.
 ///
 /// Not thread-safe: the transport calls it under its own lock.
 class RequestQueue {
@@ -110,12 +118,17 @@ public:
     /// Who made a request (see the class comment); 0 for nobody in particular.
     using Caller = std::uint64_t;
 
-    /// A waiting request's bound beyond twice the resend time: the hand-over
-    /// of the reply to its caller.
+    /// A waiting request's caller is given this beyond the give-up: the
+    /// hand-over of the reply or of the give-up to it.
     static constexpr Duration kWaitSlack = std::chrono::milliseconds(50);
-    /// A device's resend time is at most this many times the request's own;
-    /// a device that would need more keeps the request's own.
-    static constexpr int kMostResends = 3;
+    /// The least drain after an answer known to reply to the last send.
+    static constexpr Duration kShortDrain = std::chrono::milliseconds(10);
+
+    /// `ageing`: how long a device's estimate keeps unrenewed (see ReplyEstimate).
+    explicit RequestQueue(Duration ageing = ReplyEstimate::kAgeing) : m_ageing(ageing) {}
+
+    /// Changes the ageing period of every device's estimate, from now on.
+    void setAgeing(Duration ageing);
 
     /// One datagram to put on the wire.
     struct Send {
@@ -126,13 +139,13 @@ public:
         bool resend = false;
     };
 
-    /// Queues a request of `caller`; ids start at 1. `resend` is the least
+    /// Queues a request of `caller`; ids start at 1. `resend` is the base
     /// resend time (R); one below 1 ms counts as 1 ms. When the device is idle
     /// the request is in flight at once and `send` holds its datagram, else
-    /// `send` is left empty. `waits`: its caller waits for it, and it is
-    /// bounded as the class comment says; 0 when it ends at once, unanswered
-    /// and never queued (it would wait behind another caller's request to a
-    /// device that counts as not answering).
+    /// `send` is left empty. `waits`: its caller waits for it (see the class
+    /// comment); 0 when it ends at once, unanswered and never queued (it would
+    /// wait behind another caller's request to a device that counts as not
+    /// answering).
     Id add(std::uint32_t address, std::uint16_t port, std::string datagram, int priority, Duration resend,
            TimePoint now, std::optional<Send>& send, Caller caller = 0, bool waits = false);
 
@@ -152,14 +165,17 @@ public:
     /// given-up request is that request's late reply.
     Match match(std::uint32_t address, TimePoint arrival, TimePoint now, std::optional<Send>& next);
 
+    /// A datagram from `address` that came at `arrival` went elsewhere (a
+    /// state packet): the device is heard from, though the datagram answers
+    /// nothing. Nothing is noted for a device the queue never had a request for.
+    void heard(std::uint32_t address, TimePoint arrival);
+
     /// Brings the queue up to `now`: appends to `sends` the datagrams due
     /// (resends, and requests whose device's drain ended), to `expired` the
-    /// requests given up unanswered (sent, resent and still silent one resend
-    /// time later), and to `released` the waiting requests whose callers stop
-    /// waiting, unanswered (each once): their bound passed, or they wait
-    /// behind another caller's request to a device that counts as not
-    /// answering. A released request that was still queued is gone; one in
-    /// flight is answered or given up later like any other.
+    /// requests given up unanswered, and to `released` the waiting requests
+    /// whose callers stop waiting, unanswered and unsent (each once): they
+    /// wait behind another caller's request to a device that counts as not
+    /// answering.
     void poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>& expired, std::vector<Id>& released);
 
     /// When poll() has something to do next; TimePoint::max() when nothing waits for time.
@@ -176,14 +192,9 @@ public:
     /// the latest.
     TimePoint drainEnd(std::uint32_t address) const;
 
-    /// The resend time a request with least resend time `resend` gets now
-    /// when it leaves for `address`: `resend` unless the device is known to
-    /// answer later than 0.75 of it (and not later than 2.75 of it).
-    Duration resendTime(std::uint32_t address, Duration resend) const;
-
-    /// How late the device at `address` is taken to answer; empty while
-    /// nothing was learnt.
-    std::optional<Duration> replyTime(std::uint32_t address) const;
+    /// The times a request with base resend time `resend` gets when it
+    /// leaves for `address` at `now`, with what is learnt of the device.
+    ReplyTimes replyTimes(std::uint32_t address, Duration resend, TimePoint now) const;
 
     /// Forgets every request, pause and what was learnt.
     void clear();
@@ -196,79 +207,91 @@ private:
         Id id;
         std::uint16_t port;
         std::string datagram;
-        Duration resend;  // the least
+        Duration resend;  // the base
         Caller caller;
         bool waits;
-        TimePoint added;
-        // A waiting request's end, without the time it has still to be
-        // credited for a request of its own caller that holds the device.
-        TimePoint deadline;
+    };
+    /// A request sends this many times at the most.
+    static constexpr int kMostSends = 3;
+    /// When a request was sent, in order.
+    struct Sends {
+        std::array<TimePoint, kMostSends> at{};
+        int count = 0;
+        TimePoint first() const { return at[0]; }
+        TimePoint last() const { return at[count - 1]; }
     };
     struct InFlight {
         Id id = 0;
         std::uint16_t port = 0;
         std::string datagram;
+        Duration base{};    // the request's own resend time
         Duration resend{};  // the device's, as the request left
-        TimePoint firstSent{};
-        TimePoint lastSent{};
-        int sends = 0;
+        Sends sent;
         Caller caller = 0;
-        bool waits = false;     // and not yet released
-        TimePoint deadline{};
+    };
+    /// After a short drain, where the stray reply of a device whose lateness
+    /// jumped would come: from `from` until `until` a datagram that does not
+    /// fit a send of the request in flight made before `hold` answers
+    /// nothing, and from `hold` on no request leaves.
+    struct Watch {
+        TimePoint hold;
+        TimePoint from;
+        TimePoint until;
+        Duration fitLeast;  // the reply times that fit, as the drain knew the device
+        Duration fitMost;
+        /// Whether a datagram that came at `arrival` fits one of `sent`
+        /// made before the hold (a later send's reply could not be told from
+        /// the stray reply).
+        bool fits(const Sends& sent, TimePoint arrival) const;
     };
     struct Peer {
+        explicit Peer(Duration ageing) : estimate(ageing) {}
         std::multimap<int, Queued, std::greater<int>> queue;  // equal keys keep insertion order
         std::optional<InFlight> inFlight;
         TimePoint drainUntil{};
-        Duration drainStep{};   // how far a datagram during the drain extends it
-        int drainReplies = 0;   // datagrams the drain still extends for
-        Id givenUp = 0;         // the drained request, when given up and its late reply not yet come
-        TimePoint drainedSent{};  // the drained request's first send: nothing that came before is its reply
-        TimePoint drainedResent{};  // and its last
-        // The drained request was answered this long after its first send;
-        // its other reply, when it comes, tells what the device's lateness was.
-        std::optional<Duration> answeredAfter;
+        Duration drainStep{};  // how far a datagram during the drain extends it
+        int drainReplies = 0;  // datagrams the drain still extends for
+        Id givenUp = 0;        // the drained request, when given up and its late reply not yet come
+        Sends drained;         // the drained request's: nothing that came before its first send is its reply
+        // The watches after short drains still to come or under way, a few
+        // at the most: each ends by the time that drain's request was sent
+        // twice plus a little.
+        std::vector<Watch> watches;
         TimePoint scheduled = TimePoint::max();  // this peer's entry in m_agenda
 
-        std::optional<Duration> replyTime;  // learnt from the answers
-        bool silent = false;  // a give-up, and no datagram since
-        // Whose request holds the device: in flight, or draining after it.
-        std::optional<Caller> occupant;
-        TimePoint occupiedSince{};
+        ReplyEstimate estimate;
+        TimePoint heard = TimePoint::min();  // when the last datagram from the device came
+        bool silent = false;                 // a give-up, and no datagram since
     };
 
-    /// Starts the drain after the request in flight was answered or given up,
-    /// for the time between its sends plus R/2 from `from`; `replies`: the
-    /// datagrams it may still draw.
-    static void drain(Peer& peer, const InFlight& request, TimePoint from, int replies);
+    Peer& peerOf(std::uint32_t address);
+    /// Starts the drain after a given-up request.
+    static void drainGivenUp(Peer& peer, const InFlight& request, TimePoint now);
+    /// Starts the drain after a request answered by a datagram that came at
+    /// `arrival`, when it was sent more than once.
+    static void drainAnswered(Peer& peer, const InFlight& request, TimePoint arrival, TimePoint now);
+    /// From when the next request may leave for the peer, as of `now` (now
+    /// at the earliest).
+    static TimePoint openAt(const Peer& peer, TimePoint now);
+    /// Whether a datagram that came at `arrival`, while the request sent at
+    /// `sent` (if any) was the device's, may be the stray reply a watch
+    /// waits for (see Watch); forgets the watches that are over.
+    static bool stray(Peer& peer, const Sends* sent, TimePoint arrival);
+    /// Sets the drain up to `until`, extended by `step` per datagram, for `replies` datagrams.
+    static void drain(Peer& peer, const InFlight& request, TimePoint until, Duration step, int replies);
     /// Puts a request into flight; returns what to send.
     Send launch(std::uint32_t address, Peer& peer, Queued request, TimePoint now);
     /// Files the peer's next timed action in the agenda.
     void reschedule(std::uint32_t address, Peer& peer, TimePoint now);
-    /// The device is held by `caller`'s request from `at` on (nobody's when
-    /// empty): the waiting requests of the caller that held it until then
-    /// are credited with the time they waited meanwhile.
-    static void occupy(Peer& peer, std::optional<Caller> caller, TimePoint at);
-    /// Ends the hold of a drain that is over by `now`.
-    static void endDrain(Peer& peer, TimePoint now);
-    /// What a queued waiting request of the holder's caller is credited
-    /// with for the hold until `at`.
-    static Duration credit(const Peer& peer, const Queued& request, TimePoint at);
-    /// Takes a lateness the device showed.
-    static void learn(Peer& peer, Duration sample);
-    static Duration resendOf(const Peer& peer, Duration resend);
-    /// When a queued waiting request's time is up as things stand; max()
-    /// while a request of its own caller holds the device.
-    static TimePoint deadlineOf(const Peer& peer, const Queued& request, TimePoint now);
-    /// Whether the queued request at `it` is a waiting one to let go now:
-    /// its time is up, or it waits behind another caller's request (in
-    /// flight or queued ahead of it) to a device that counts as not
-    /// answering.
+    /// Whether the queued request at `it` is a waiting one to let go now: it
+    /// waits behind another caller's request (in flight or queued ahead of
+    /// it) to a device that counts as not answering.
     using QueueEntry = std::multimap<int, Queued, std::greater<int>>::const_iterator;
-    static bool due(const Peer& peer, QueueEntry it, TimePoint now);
+    static bool due(const Peer& peer, QueueEntry it);
     /// Lets go the waiting requests that are due.
-    void release(Peer& peer, TimePoint now, std::vector<Id>& released);
+    void release(Peer& peer, std::vector<Id>& released);
 
+    Duration m_ageing;
     Id m_lastId = 0;
     std::size_t m_active = 0;  // requests queued or in flight
     // Peers stay once made (a site has a bounded set of devices), which spares

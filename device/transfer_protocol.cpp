@@ -239,9 +239,10 @@ bool TransferProtocol::sync(const net::IpAndPort& to, const std::string& request
     const RequestQueue::Id id = enqueue(to, request, priority, resendMs, std::move(pending), &bound);
     if (id == 0) return false;
 
-    // The sender lets the caller go when the request's time is up, and
-    // stop() when the transport stops. Before run() nobody does: the caller
-    // then keeps to the bound itself.
+    // The request ends by its answer or give-up, or the sender lets the
+    // caller go behind another's request to a device that does not answer,
+    // and stop() when the transport stops. Before run() nobody reads replies
+    // or gives up: the caller then keeps to the bound itself.
     if (!waiter->waitUntil(m_running ? RequestQueue::TimePoint::max() : bound)) {
         Shard& shard = shardOf(to.getAddress());
         std::unique_lock<std::mutex> lock(shard.mutex);
@@ -268,16 +269,18 @@ void TransferProtocol::async(const net::IpAndPort& to, const std::string& reques
             Pending{to.getAddress(), to.getPort(), request, nullptr, std::move(done), std::move(late)}, nullptr);
 }
 
-std::chrono::milliseconds TransferProtocol::resendTime(const net::IpAndPort& to, unsigned resendMs) {
+ReplyTimes TransferProtocol::replyTimes(const net::IpAndPort& to, unsigned resendMs) {
     Shard& shard = shardOf(to.getAddress());
     const auto lock = lockBriefly(shard.mutex);
-    return std::chrono::ceil<std::chrono::milliseconds>(
-        shard.queue.resendTime(to.getAddress(), std::chrono::milliseconds(resendMs)));
+    return shard.queue.replyTimes(to.getAddress(), std::chrono::milliseconds(resendMs), Clock::now());
 }
 
-ReplyTimes TransferProtocol::replyTimes(const net::IpAndPort& to, unsigned resendMs) {
-    const std::chrono::milliseconds resend = resendTime(to, resendMs);
-    return ReplyTimes{resend, 2 * resend, resend + resend / 2};
+void TransferProtocol::setEstimateAgeing(std::chrono::milliseconds ageing) {
+    for (std::size_t i = 0; i < kShardCount; ++i) {
+        Shard& shard = m_queues[i];
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        shard.queue.setAgeing(ageing);
+    }
 }
 
 RequestQueue::Id TransferProtocol::enqueue(const net::IpAndPort& to, const std::string& request, int priority,
@@ -308,7 +311,8 @@ RequestQueue::Id TransferProtocol::enqueue(const net::IpAndPort& to, const std::
         const auto now = Clock::now();
         const auto resend = std::chrono::milliseconds(resendMs);
         if (bound != nullptr)
-            *bound = now + 2 * shard.queue.resendTime(to.getAddress(), resend) + RequestQueue::kWaitSlack;
+            *bound =
+                now + shard.queue.replyTimes(to.getAddress(), resend, now).giveUp + RequestQueue::kWaitSlack;
         id = shard.queue.add(to.getAddress(), to.getPort(), std::move(datagram), priority, resend, now, send,
                              callerOfThisThread(), pending.waiter != nullptr);
         if (id == 0) {
@@ -487,6 +491,11 @@ void TransferProtocol::respond(Incoming& datagram, HandlerSlot& handlers, Source
     if (all) guarded(SV_LOG_PLACE, "all-responses handler", [&] { consumed = (*all)(datagram.text, source); });
     if (consumed) {
         ++m_counters.consumed;
+        // Whatever it was, the device is there: a request to it that went
+        // unanswered twice is sent a third time.
+        Shard& shard = shardOf(datagram.address);
+        const auto lock = lockBriefly(shard.mutex);
+        shard.queue.heard(datagram.address, datagram.arrival);
         return;
     }
 
@@ -607,8 +616,9 @@ void TransferProtocol::senderMain() {
             m_counters.timedOut += expired.size();
             m_counters.released += letGo.size();
             for (Pending& pending : letGo) {
-                LOG_DEBUG(L"no reply from %1%:%2% to '%3%' in time", addressText(pending.address), pending.port,
-                          pending.request);
+                LOG_DEBUG(
+                    L"request '%1%' to %2%:%3%, which does not answer, is not waited for behind another's",
+                    pending.request, addressText(pending.address), pending.port);
                 finish(pending, Result());
             }
             for (Pending& pending : givenUp) {

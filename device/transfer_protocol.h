@@ -32,27 +32,29 @@ namespace device {
 ///
 /// Requests are serialised per device address (one in flight, the queue
 /// ordered by priority, higher first); different devices are served at once.
-/// A request with resend time R is sent, sent again after R when unanswered,
-/// and given up after 2R; a device known to answer later than 0.75R (but
-/// not later than 2.75R) has R taken as its lateness plus R/4 instead, so
-/// that its late reply answers a request sent once (see RequestQueue). After
-/// a resent request is answered or given up, the device's address rests for
-/// the time between the sends plus R/2 from the give-up (from its time, 2R
-/// after the first send, when the request was answered before it), and as
-/// long again from each reply that comes meanwhile: a late reply never
-/// answers the next request (see RequestQueue). A datagram counts from when the kernel took it in, not
-/// from when a responder reads it: one that came during a rest and was read
-/// after the next request left is not that request's reply. The first reply
-/// after a give-up is that request's late reply: it goes to the request's
-/// late completion when async() was given one, else, as every other datagram
-/// that answers nothing, to the unknown-response handler.
+/// A request with base resend time R leaves with the resend time T that
+/// the transport has learnt for its device (R, or up to 3R for a device
+/// known to answer later, see ReplyEstimate); unanswered after T it is sent
+/// again, and given up 2T after its first send, or sent a third time then
+/// and given up after 3T when anything came from the device meanwhile (its
+/// state packets too). replyTimes() tells these figures for a device. After
+/// a resent request is answered or given up, the device's address rests
+/// while a second reply may still come, as long as what is learnt of the
+/// device says: a late reply does not answer the next request (see
+/// RequestQueue for how far that holds). A datagram counts from when the
+/// kernel took it in, not from when
+/// a responder reads it: one that came during a rest and was read after the
+/// next request left is not that request's reply. The first reply after a
+/// give-up is that request's late reply: it goes to the request's late
+/// completion when async() was given one, else, as every other datagram that
+/// answers nothing, to the unknown-response handler.
 ///
-/// A caller of sync() waits no longer than the bound its request has from
-/// the call (twice the device's resend time plus 50 ms, and the time the
-/// device is busy with the calling thread's own earlier requests), and not
-/// at all behind another thread's request to a device that has not answered
-/// since its last give-up (see RequestQueue); stop() lets every waiting
-/// caller go at once. Requests nobody waits for wait their turn however long.
+/// A caller of sync() waits its turn behind the other requests to the
+/// device while the device answers, and then for its own request until its
+/// answer or give-up; behind another thread's request to a device that has
+/// not answered since its last give-up it is let go at once (see
+/// RequestQueue). stop() lets every waiting caller go at once. Requests
+/// nobody waits for wait their turn however long.
 ///
 /// Every received datagram is first offered to the all-responses handler; one
 /// it does not consume is the reply of the request in flight to its address,
@@ -102,7 +104,7 @@ public:
         std::uint64_t unmatched = 0;  // answered no request in flight
         std::uint64_t late = 0;       // of those, the late reply of a given-up request
         std::uint64_t refused = 0;    // invalid endpoint or too long, never sent
-        std::uint64_t released = 0;   // waiting callers let go unanswered before a give-up
+        std::uint64_t released = 0;   // waiting callers let go unanswered and unsent
     };
 
     /// Binds the socket on `port` (0: any free port, see getPort) on every
@@ -132,17 +134,17 @@ public:
     void setUnknownResponseHandler(ResponseHandler handler);
 
     /// Sends `request` (a line feed is added when it has none) and waits for
-    /// the reply: at most twice the device's resend time (resendMs, or more
-    /// for a device known to answer late) plus 50 ms from the call, and
-    /// beyond that only as long as the device is busy with this thread's
-    /// own earlier requests (async ones, say). Behind another thread's
-    /// requests to a device that has not answered since its last give-up,
-    /// false at once. The caller is the calling thread (see RequestQueue).
-    /// False with an empty reply when no reply came in time, for an invalid
-    /// endpoint (address unset or port 0: nothing is sent), for a datagram
-    /// longer than 1472 bytes, and at once when the transport stops. Blocks;
-    /// any thread but the responder (a handler calling it throws
-    /// exception::InternalError: it would wait for itself).
+    /// the reply: behind the requests queued to the device before it while
+    /// the device answers, then until its own answer or give-up (see
+    /// replyTimes(); before run(), when nothing reads replies, until the
+    /// give-up from the call). Behind another thread's requests to a device
+    /// that has not answered since its last give-up, false at once. The
+    /// caller is the calling thread (see RequestQueue). False with an empty
+    /// reply when no reply came in time, for an invalid endpoint (address
+    /// unset or port 0: nothing is sent), for a datagram longer than 1472
+    /// bytes, and at once when the transport stops. Blocks; any thread but
+    /// the responder (a handler calling it throws exception::InternalError:
+    /// it would wait for itself).
     bool sync(const net::IpAndPort& to, const std::string& request, std::string& reply, int priority,
               unsigned resendMs);
 
@@ -155,14 +157,16 @@ public:
     void async(const net::IpAndPort& to, const std::string& request, Completion done, int priority,
                unsigned resendMs, Completion late = Completion());
 
-    /// The resend time a request with resend time `resendMs` gets when it
-    /// leaves for `to` now: `resendMs`, or more for a device known to answer
-    /// late. A request is given up twice that after its first send.
-    std::chrono::milliseconds resendTime(const net::IpAndPort& to, unsigned resendMs);
-
-    /// How long a request with resend time `resendMs` that leaves for `to`
-    /// now waits for its answer.
+    /// The times a request with base resend time `resendMs` gets when it
+    /// leaves for `to` now: its resend time, its give-up (with a third send,
+    /// and without) and how long its late reply may come after the give-up,
+    /// with what the transport learnt of the device.
     ReplyTimes replyTimes(const net::IpAndPort& to, unsigned resendMs);
+
+    /// How long what the transport learnt of a device's reply times keeps
+    /// while nothing renews it (see ReplyEstimate); for tests that cannot sit
+    /// through the usual half minute.
+    void setEstimateAgeing(std::chrono::milliseconds ageing);
 
     /// The monitor of one endpoint sees every request sent there (true) and
     /// every datagram from it that the all-responses handler did not consume
@@ -240,8 +244,7 @@ private:
 
     /// Checks and queues a request; 0 when it was refused or, a waiting
     /// one, ended at once (logged). `bound` (waiting requests): set to the
-    /// time the request's caller waits until when its own requests do not
-    /// hold the device.
+    /// time its caller waits until while nothing reads replies (before run()).
     RequestQueue::Id enqueue(const net::IpAndPort& to, const std::string& request, int priority,
                              unsigned resendMs, Pending pending, RequestQueue::TimePoint* bound);
     void finish(Pending& pending, Result result);

@@ -170,7 +170,9 @@ TEST_F(LedgerDevicesTest, LateAndSilentLoudspeakersEndWithTheirOwnVolume) {
 TEST_F(LedgerDevicesTest, ALateBusyIsAskedAgainAndALateErrorIsTold) {
     const std::vector<Speaker> all = loudspeakers();
     const Speaker busy = all[1], refusing = all[2];
-    for (const auto& d : {busy, refusing}) m_speakers->setReplyDelay(d, 2300ms);
+    // Later than the transport's give-up after three sends (its state
+    // packets still come) at the base resend time.
+    for (const auto& d : {busy, refusing}) m_speakers->setReplyDelay(d, 3300ms);
     m_speakers->model(
         busy, [](device::sim::OrvelBandModel& m) { m.refuse("set ch", device::DeviceBase::kBusyReply); });
     m_speakers->model(refusing, [](device::sim::OrvelBandModel& m) { m.refuse("set ch", "ERR channel"); });
@@ -193,6 +195,9 @@ TEST_F(LedgerDevicesTest, ALateBusyIsAskedAgainAndALateErrorIsTold) {
     EXPECT_TRUE(onTheNotice({busy}, 15s));
     EXPECT_EQ(state(refusing).first, 0u);
 
+    // On time again for the give-back: a loudspeaker later than three resend
+    // times has each request resent and long drained.
+    for (const auto& d : {busy, refusing}) m_speakers->setReplyDelay(d, 0ms);
     m_ledger->releaseAll(Holder::kAlarm);
     EXPECT_TRUE(back({busy, refusing}, 20s));
 }
@@ -227,7 +232,7 @@ TEST_F(LedgerDevicesTest, ALoudspeakerThatRestartsDuringANoticeIsTakenAgain) {
         << "each seen back";
     const auto seen = std::chrono::steady_clock::now();
     ASSERT_TRUE(onTheNotice(all, 3s));
-    EXPECT_LT(std::chrono::steady_clock::now() - seen, device::kResendTime);
+    EXPECT_LT(std::chrono::steady_clock::now() - seen, device::kBaseResendTime);
 
     m_ledger->releaseAll(Holder::kAlarm);
     EXPECT_TRUE(back(all));
