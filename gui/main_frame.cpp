@@ -64,6 +64,8 @@ const wchar_t* const kVersion = L"1.2.0.470";
 const wchar_t* const kNotice = L"© Varko Security Systems";
 const wchar_t* const kNewDevicesZone = L"Новые усилители";
 const int kStopRetryMilliseconds = 20;
+/// The quit's longest wait for the loudspeakers' give-back.
+constexpr std::chrono::milliseconds kGiveBackAtExitAtMost{5000};
 /// How often the state files are offered to the background saver: a change
 /// is in its file a few seconds after the operator confirmed it. Where the
 /// trees take long to build (a large site), the pause grows so that they
@@ -286,13 +288,15 @@ void MainFrame::Shutdown() {
     // loudspeaker any more (a service message's pause, an alarm's re-hold,
     // a launch handed over), then every loudspeaker gets its own settings
     // back and the answers are waited for, as long as the loudspeakers'
-    // reply times say their give-back takes when a datagram to each is lost
-    // (4.5 s for loudspeakers that answer in time).
+    // reply times say their give-back takes when a datagram to each is lost,
+    // but never longer than kGiveBackAtExitAtMost: a loudspeaker that gives
+    // no answer does not hold the quit.
     if (PlayerChannel* player = PlayerChannel::instance()) player->beginExit();
     if (AlarmChannel* alarm = AlarmChannel::instance()) {
         alarm->beginExit();
         const std::shared_ptr<LoudspeakerLedger> ledger = LoudspeakerLedger::instance();
-        alarm->giveBackBeforeExit(ledger ? ledger->giveBackLimit() : std::chrono::milliseconds(0));
+        alarm->giveBackBeforeExit(ledger ? std::min(ledger->giveBackLimit(), kGiveBackAtExitAtMost)
+                                         : std::chrono::milliseconds(0));
     }
     transport->stop();
     stopLockTimer();
