@@ -149,6 +149,7 @@ public:
     std::chrono::milliseconds giveBackLimit();
     void park(Holder holder);
     DeviceSet held(Holder holder);
+    DeviceSet switchingBack();
     std::size_t size();
     void afterLateReplies(const LedgerBatch& batch, std::function<void(const LedgerBatch&)> then);
     /// The retry thread's look: false once ending.
@@ -774,6 +775,16 @@ DeviceSet LoudspeakerLedger::Impl::held(Holder holder) {
     return speakers;
 }
 
+DeviceSet LoudspeakerLedger::Impl::switchingBack() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    DeviceSet speakers;
+    for (const auto& [speaker, entry] : m_entries)
+        if (entry.channelTouched && entry.channel != device::CHANNEL_DISCOVERY &&
+            targetOf(entry).channel == device::CHANNEL_DISCOVERY)
+            speakers.insert(speaker);
+    return speakers;
+}
+
 std::size_t LoudspeakerLedger::Impl::size() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_entries.size();
@@ -1139,6 +1150,8 @@ LedgerBatch LoudspeakerLedger::close() { return m_impl->close(); }
 std::chrono::milliseconds LoudspeakerLedger::giveBackLimit() { return m_impl->giveBackLimit(); }
 
 DeviceSet LoudspeakerLedger::held(Holder holder) { return m_impl->held(holder); }
+
+DeviceSet LoudspeakerLedger::switchingBack() { return m_impl->switchingBack(); }
 
 std::size_t LoudspeakerLedger::size() { return m_impl->size(); }
 

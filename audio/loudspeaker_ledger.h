@@ -297,6 +297,10 @@ public:
     void afterLateReplies(const LedgerBatch& batch, std::function<void(const LedgerBatch&)> then);
 
     DeviceSet held(Holder holder);
+    /// Loudspeakers a notice of the program switched that no notice holds
+    /// any more and that are not back on the common channel yet: whatever
+    /// their state still shows of a notice is the program's own, ending.
+    DeviceSet switchingBack();
     /// Loudspeakers the ledger still drives: held, or owing something back.
     std::size_t size();
 

@@ -214,7 +214,12 @@ void PlayerChannel::queue(void (PlayerChannel::*job)()) {
 }
 
 bool PlayerChannel::voiceFree(const DeviceSet& devices) {
-    if (std::none_of(devices.begin(), devices.end(), carriesVoice)) return true;
+    // A notice of the program's own that was just stopped still shows in
+    // the state of the loudspeakers on their way back from it.
+    const DeviceSet ours = m_ledger->switchingBack();
+    if (std::none_of(devices.begin(), devices.end(),
+                     [&ours](const Loudspeaker& device) { return ours.count(device) == 0 && carriesVoice(device); }))
+        return true;
     LOG_NOTICE(L"На выбранных устройствах запущено оповещение с более высоким приоритетом.");
     return false;
 }

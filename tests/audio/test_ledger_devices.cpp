@@ -192,7 +192,10 @@ TEST_F(LedgerDevicesTest, ALateBusyIsAskedAgainAndALateErrorIsTold) {
     ASSERT_EQ(failures.summaries().size(), 1u);
     EXPECT_NE(failures.summaries()[0].cause.find(L"ERR channel"), std::wstring::npos);
     EXPECT_EQ(failures.summaries()[0].examples, std::vector<std::wstring>{refusing->getTitle()});
-    EXPECT_TRUE(onTheNotice({busy}, 15s));
+    // Four steps of a loudspeaker 3.3 s late, each sent up to three times
+    // and drained after: the switch refused busy, the switch again, the
+    // read and the volume.
+    EXPECT_TRUE(onTheNotice({busy}, 30s));
     EXPECT_EQ(state(refusing).first, 0u);
 
     // On time again for the give-back: a loudspeaker later than three resend
