@@ -7,6 +7,7 @@
 #include <wx/listctrl.h>
 #include <wx/notebook.h>
 #include <wx/odcombo.h>
+#include <wx/radiobox.h>
 #include <wx/slider.h>
 #include <wx/spinctrl.h>
 #include <wx/textctrl.h>
@@ -83,6 +84,8 @@ bool valueOf(wxWindow* window, wxString& value) {
         value = wxString::Format("%d", spin->GetValue());
     } else if (auto* book = dynamic_cast<wxNotebook*>(window)) {
         value = wxString::Format("%d", book->GetSelection());
+    } else if (auto* radio = dynamic_cast<wxRadioBox*>(window)) {
+        value = radio->GetStringSelection();
     } else {
         return false;
     }
@@ -111,10 +114,11 @@ public:
 
 private:
     void item(int of, long index, const wxRect& screen, bool selected, const wxString& title,
-              const std::string& hardware = std::string()) {
+              const std::string& hardware = std::string(), int image = -1) {
         text += "item of=" + std::to_string(of) + " index=" + std::to_string(index) + " rect=" + rectText(screen) +
                 " selected=" + (selected ? "1" : "0") + " title=" + quoted(title);
         if (!hardware.empty()) text += " hw=" + hardware;
+        if (image >= 0) text += " image=" + std::to_string(image);
         text += "\n";
     }
 
@@ -131,8 +135,12 @@ private:
                 const auto* row = reinterpret_cast<const DeviceRowData*>(grid->GetItemData(i));
                 const std::string hardware =
                     row != nullptr && row->device ? row->device->getHardwareAddress().toCharArray() : "";
+                wxListItem info;
+                info.SetId(i);
+                info.SetMask(wxLIST_MASK_IMAGE);
+                grid->GetItem(info);
                 item(id, i, onScreen(grid, cell), grid->GetItemState(i, wxLIST_STATE_SELECTED) != 0,
-                     grid->GetItemText(i), hardware);
+                     grid->GetItemText(i), hardware, info.GetImage());
             }
         } else if (auto* list = dynamic_cast<wxListCtrl*>(window)) {
             for (long i = 0; i < list->GetItemCount() && i < kMostItems; ++i) {

@@ -23,13 +23,14 @@ namespace frm {
 ///   window id=4 parent=1 type=frm::SourceServicePanel class=wxPanel rect=210,96,1050,880 enabled=1
 ///       focus=0 label="" tip="" [value="..."]
 ///   item of=12 index=3 rect=230,120,96,84 selected=1 title="Новое устройство 02:56:53:00:00:04"
-///       hw=02:56:53:00:00:04
+///       hw=02:56:53:00:00:04 image=2
 ///
 /// id numbers the lines of one listing (parent=0: a top-level window); rect
 /// is x,y,width,height in screen pixels; `type` is the C++ class, `class`
 /// the toolkit's; value is a text field's text, a toggle's or check box's
-/// 0/1, a choice's chosen text, a slider's position, a notebook's page. hw
-/// is a device row's hardware address.
+/// 0/1, a choice's or radio box's chosen text, a slider's position, a
+/// notebook's page. hw is a device row's hardware address, image the index
+/// of the state icon its row shows.
 ///
 /// Threads: the GUI thread only; its timer fires there. Writing costs one
 /// walk of the shown windows a period, and a file write only when the

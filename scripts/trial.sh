@@ -10,7 +10,8 @@
 #   SONVAR_TRIAL_JOBS=N   cases at a time (default 3)
 #   SONVAR_TRIAL_KEEP=1   keep the diagnostics of passing cases too
 #   SONVAR_TRIAL_LIMIT=S  a case's time limit in seconds (default 600)
-# Each case's output is in $BUILD_DIR/trial/<case>.out, the diagnostics of a
+# Each case's output is in $BUILD_DIR/trial/<case>.out ("/" of a case's name
+# as "_"), the diagnostics of a
 # failed one (log, holdings, simulator output, widget map, screenshot) in
 # $BUILD_DIR/shots/trial/<name>/.
 set -e
@@ -26,7 +27,7 @@ LIMIT=${SONVAR_TRIAL_LIMIT:-600}
 # limit ended it).
 if [ "$1" = "--one-case" ]; then
     case_name=$2
-    output="$OUT/$case_name.out"
+    output="$OUT/$(printf '%s' "$case_name" | tr '/' '_').out"
     status=0
     timeout --kill-after=20 "$LIMIT" scripts/netns-run "$CASES_PROGRAM" --gtest_filter="$case_name" \
         >"$output" 2>&1 || status=$?
@@ -63,7 +64,7 @@ echo
 echo "==== the trial: $count cases in $((elapsed / 60)) min $((elapsed % 60)) s"
 failed=0
 for case_name in $cases; do
-    output="$OUT/$case_name.out"
+    output="$OUT/$(printf '%s' "$case_name" | tr '/' '_').out"
     grep -h '^TRIAL ' "$output" | while IFS= read -r line; do
         printf '%-58s %s\n' "$case_name" "${line#TRIAL }"
     done

@@ -8,6 +8,7 @@
 #include <wx/frame.h>
 #include <wx/notebook.h>
 #include <wx/panel.h>
+#include <wx/radiobox.h>
 #include <wx/sizer.h>
 #include <wx/textctrl.h>
 #include <wx/tglbtn.h>
@@ -68,22 +69,26 @@ protected:
         toggle->SetValue(true);
         field = new wxTextCtrl(frame, wxID_ANY, L"-29 дБ");
         field->Disable();
+        const wxString sources[] = {L"Микрофон", L"Список"};
+        radio = new wxRadioBox(frame, wxID_ANY, L"Источник", wxDefaultPosition, wxDefaultSize, 2, sources);
+        radio->SetSelection(1);
         book = new wxNotebook(frame, wxID_ANY, wxDefaultPosition, wxSize(300, 80));
         book->AddPage(new wxPanel(book), L"Общие");
         book->AddPage(new wxPanel(book), L"Сеть");
         grid = new frm::IconGrid(frame);
         auto* images = new wxImageList(48, 48, true, 1);
         images->Add(wxBitmap(48, 48));
+        images->Add(wxBitmap(48, 48));
         grid->AssignImageList(images, wxIMAGE_LIST_NORMAL);
         grid->InsertItem(0, L"Зал", 0);
-        grid->InsertItem(1, L"Холл", 0);
+        grid->InsertItem(1, L"Холл", 1);
         grid->SetItemState(1, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
         tree = new wxTreeCtrl(frame, wxID_ANY, wxDefaultPosition, wxSize(-1, 90), wxTR_HIDE_ROOT | wxTR_DEFAULT_STYLE);
         const wxTreeItemId root = tree->AddRoot("");
         const wxTreeItemId group = tree->AppendItem(root, L"Эвакуация");
         tree->AppendItem(group, L"Этаж 2");
         tree->Expand(group);
-        for (wxWindow* control : std::initializer_list<wxWindow*>{stop, hidden, toggle, field, book})
+        for (wxWindow* control : std::initializer_list<wxWindow*>{stop, hidden, toggle, field, radio, book})
             sizer->Add(control, 0, wxALL, 2);
         sizer->Add(grid, 1, wxEXPAND);
         sizer->Add(tree, 0, wxEXPAND);
@@ -102,6 +107,7 @@ protected:
     wxButton* hidden = nullptr;
     wxToggleButton* toggle = nullptr;
     wxTextCtrl* field = nullptr;
+    wxRadioBox* radio = nullptr;
     wxNotebook* book = nullptr;
     frm::IconGrid* grid = nullptr;
     wxTreeCtrl* tree = nullptr;
@@ -132,6 +138,7 @@ TEST_F(Map, ListsEachShownControlWhereItIsOnScreenWithItsState) {
     const auto hall = linesWith(listing, {"item ", "title=\"Холл\""});
     ASSERT_EQ(hall.size(), 1u) << listing;
     EXPECT_NE(hall[0].find("selected=1"), std::string::npos);
+    EXPECT_NE(hall[0].find(" image=1"), std::string::npos) << "the state icon it shows";
     int flags = 0;
     EXPECT_EQ(grid->HitTest(grid->ScreenToClient(centreOf(hall[0])), flags), 1);
     EXPECT_NE(linesWith(listing, {"item ", "title=\"Зал\"", "selected=0"}).size(), 0u);
@@ -144,6 +151,7 @@ TEST_F(Map, ListsEachShownControlWhereItIsOnScreenWithItsState) {
     ASSERT_EQ(network.size(), 1u) << "the second tab: " << listing;
     EXPECT_EQ(book->HitTest(book->ScreenToClient(centreOf(network[0]))), 1);
     EXPECT_EQ(linesWith(listing, {"type=wxNotebook", "value=\"0\""}).size(), 1u);
+    EXPECT_EQ(linesWith(listing, {"type=wxRadioBox", "value=\"Список\""}).size(), 1u) << "the chosen item";
 }
 
 TEST_F(Map, TheFileIsRewrittenOnlyWhenTheScreenChangedAndOnlyWithTheVariable) {

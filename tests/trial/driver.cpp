@@ -47,12 +47,19 @@ Driver::Clock::time_point Driver::run(const std::vector<std::string>& arguments)
     e2e::Child tool(argv, m_environment, m_scratch + "/xdotool.out");
     const std::string status = tool.finish(10s);
     const auto at = Clock::now();
-    if (status != "exit 0") throw std::runtime_error("\"" + line + "\" ended with " + status + ": " + tool.output());
+    if (status != "exit 0") {
+        const std::string why = "\"" + line + "\" ended with " + status + ": " + tool.output();
+        if (m_tell) m_tell(why);
+        throw std::runtime_error(why);
+    }
     return at;
 }
 
+// No "--sync" on the moves: it waits until the pointer has moved, which
+// never comes when it already stands there; the X server takes the move,
+// the buttons and the keys in order anyway.
 Driver::Clock::time_point Driver::click(int x, int y, const std::string& modifier) {
-    std::vector<std::string> arguments{"mousemove", "--sync", std::to_string(x), std::to_string(y)};
+    std::vector<std::string> arguments{"mousemove", std::to_string(x), std::to_string(y)};
     if (!modifier.empty()) arguments.insert(arguments.end(), {"keydown", modifier});
     arguments.insert(arguments.end(), {"click", "1"});
     if (!modifier.empty()) arguments.insert(arguments.end(), {"keyup", modifier});
@@ -64,9 +71,9 @@ Driver::Clock::time_point Driver::click(const Rect& rect, const std::string& mod
 }
 
 Driver::Clock::time_point Driver::drag(int x, int y, int toX, int toY) {
-    return run({"mousemove", "--sync", std::to_string(x), std::to_string(y), "mousedown", "1", "mousemove", "--sync",
-                std::to_string((x + toX) / 2), std::to_string((y + toY) / 2), "mousemove", "--sync",
-                std::to_string(toX), std::to_string(toY), "mouseup", "1"});
+    return run({"mousemove", std::to_string(x), std::to_string(y), "mousedown", "1", "sleep", "0.05", "mousemove",
+                std::to_string((x + toX) / 2), std::to_string((y + toY) / 2), "sleep", "0.05", "mousemove",
+                std::to_string(toX), std::to_string(toY), "sleep", "0.05", "mouseup", "1"});
 }
 
 Driver::Clock::time_point Driver::type(const std::string& text) {

@@ -43,6 +43,9 @@ public:
     /// Presses keys as xdotool names them: "Return", "ctrl+a", "Tab".
     Clock::time_point key(const std::string& keys);
 
+    /// Called with the reason before a failed xdotool command throws.
+    void onError(std::function<void(const std::string&)> tell) { m_tell = std::move(tell); }
+
     /// Every xdotool command run so far, for the diagnostics.
     const std::vector<std::string>& history() const { return m_history; }
 
@@ -53,6 +56,7 @@ private:
     const std::string m_mapPath;
     const std::string m_scratch;
     std::vector<std::string> m_history;
+    std::function<void(const std::string&)> m_tell;
 };
 
 }  // namespace trial

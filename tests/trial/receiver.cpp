@@ -78,7 +78,10 @@ std::optional<Receiver::Clock::time_point> Receiver::firstAfter(Stream stream, C
     std::optional<Clock::time_point> first;
     for (const int port : portsOf(stream)) {
         const auto& arrivals = m_arrivals[port];
-        const auto found = std::lower_bound(arrivals.begin(), arrivals.end(), from);
+        auto found = std::lower_bound(arrivals.begin(), arrivals.end(), from);
+        if (stream == Stream::Common)
+            while (found != arrivals.end() && (found + 1 == arrivals.end() || *(found + 1) - *found > kSoundGap))
+                ++found;
         if (found != arrivals.end() && (!first || *found < *first)) first = *found;
     }
     return first;

@@ -31,7 +31,12 @@ public:
     /// Empty when every port was joined; else what failed.
     const std::string& error() const { return m_error; }
     /// When the first datagram of the stream arrived at or after `from`.
+    /// The common stream keeps its listeners with a datagram a second
+    /// while nothing plays (the pause before a service message): on it,
+    /// the first datagram of sound is the first one that the next follows
+    /// within kSoundGap.
     std::optional<Clock::time_point> firstAfter(Stream stream, Clock::time_point from) const;
+    static constexpr std::chrono::milliseconds kSoundGap{300};
     /// The same, waiting for it until `limit` after `from` has passed.
     std::optional<Clock::time_point> waitFirstAfter(Stream stream, Clock::time_point from,
                                                     std::chrono::milliseconds limit) const;

@@ -21,6 +21,15 @@ Site Site::orvel610(unsigned count, double late) {
     return site;
 }
 
+Site Site::mixed(unsigned orvel610, unsigned orvel510, double late) {
+    Site site;
+    for (unsigned n = 1; n <= orvel610 + orvel510; ++n) {
+        const Model model = n <= orvel610 ? Model::Orvel610 : Model::Orvel510;
+        site.loudspeakers.push_back({model, ownVolume(model, n), late, {}});
+    }
+    return site;
+}
+
 std::vector<std::string> Site::simulatorOptions() const {
     // Index 18: the current Orvel-610 firmware, which switches channels and
     // keeps its settings; the groups make the other models.

@@ -32,6 +32,9 @@ struct Site {
     /// `count` Orvel-610 loudspeakers, each at its own volume; with `late`,
     /// every second one (2, 4, ...) answers that many seconds late.
     static Site orvel610(unsigned count, double late = 0);
+    /// `orvel610` Orvel-610 then `orvel510` Orvel-510 loudspeakers, each at
+    /// its own volume, every one `late` seconds late.
+    static Site mixed(unsigned orvel610, unsigned orvel510, double late);
     /// The simulator's options for the site, after which --holdings and
     /// --control are given.
     std::vector<std::string> simulatorOptions() const;

@@ -44,7 +44,7 @@ TEST(TrialWidgetListing, ControlsAndTheirItemsAreFoundByTypeLabelAndPlace) {
         "label=\"\" tip=\"\"\n"
         "item of=3 index=0 rect=204,104,96,80 selected=1 title=\"Новое устройство 02:56:53:00:00:01\" "
         "hw=02:56:53:00:00:01\n"
-        "item of=3 index=1 rect=306,104,96,80 selected=0 title=\"Зал \\\"Б\\\"\" hw=02:56:53:00:00:02\n"
+        "item of=3 index=1 rect=306,104,96,80 selected=0 title=\"Зал \\\"Б\\\"\" hw=02:56:53:00:00:02 image=2\n"
         "window id=4 parent=0 type=wxTextEntryDialog class=wxDialog rect=400,300,300,150 enabled=1 focus=0 "
         "label=\"Окно ввода пароля\" tip=\"\"\n"
         "window id=5 parent=4 type=wxTextCtrl class=wxTextCtrl rect=410,340,280,30 enabled=1 focus=1 label=\"\" "
@@ -64,6 +64,10 @@ TEST(TrialWidgetListing, ControlsAndTheirItemsAreFoundByTypeLabelAndPlace) {
     ASSERT_NE(second, nullptr);
     EXPECT_FALSE(second->selected);
     EXPECT_EQ(second->rect.x, 306);
+    EXPECT_EQ(second->image, 2);
+    EXPECT_EQ(grid->items[0].image, -1) << "none given";
+    EXPECT_TRUE(iconAnswering(2));
+    EXPECT_FALSE(iconAnswering(grid->items[0].image));
 
     const Widget* prompt = listing.window("Окно ввода пароля");
     ASSERT_NE(prompt, nullptr);

@@ -71,7 +71,7 @@ void writeTone(const std::string& path, double seconds, double frequency) {
     if (!stream_probe::write_mp3(path, pcm, 44100, 1)) throw std::runtime_error("cannot write " + path);
 }
 
-const Widget* shownPage(const WidgetListing& listing, const std::string& type) {
+const Widget* shownPage(const WidgetListing& listing, const char* type) {
     return listing.find(ofType(type));
 }
 
@@ -118,7 +118,7 @@ Trial::~Trial() {
     }
     std::cout << m_report.line() << std::endl;
     if (!m_report.ok() && !::testing::Test::HasFailure() && std::uncaught_exceptions() == 0)
-        ADD_FAILURE() << m_report.line();
+        ADD_FAILURE() << "the trial failed: " << m_report.line().substr(6);
 }
 
 // ---- preparation ---------------------------------------------------------------------------
@@ -184,6 +184,19 @@ void Trial::prepareMicrophone(double seconds) {
     setting("record.deviceName", quotedText("file://" + path));
 }
 
+void Trial::prepareKnownDevices() {
+    std::string list = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<device_collection>";
+    const std::size_t devices = loudspeakers() + m_site.consoles;
+    for (unsigned n = 1; n <= devices; ++n) {
+        const bool console = n > loudspeakers();
+        const bool orvel510 = !console && m_site.loudspeakers[n - 1].model == Model::Orvel510;
+        list += "<device><hardware_address>" + hardwareOf(n) + "</hardware_address><type>" +
+                (console ? "Tovik-30" : orvel510 ? "Orvel-510" : "Orvel-610") + "</type><name>Новое устройство " +
+                hardwareOf(n) + "</name><ip>" + addressOf(n) + "</ip></device>";
+    }
+    m_box->writeDataFile("device_collection.xml", list + "</device_collection>\n");
+}
+
 std::chrono::system_clock::time_point Trial::prepareScheduledMessage(std::chrono::seconds lead) {
     const auto now = std::chrono::system_clock::now();
     const std::time_t earliest = std::chrono::system_clock::to_time_t(now + lead);
@@ -224,6 +237,7 @@ void Trial::start() {
     m_box->setVariable("SONVAR_TEST_WIDGETS", map);
     m_program = m_box->startProgram({});
     m_driver = std::make_unique<Driver>(m_box->environment(), map, m_box->folder());
+    m_driver->onError([this](const std::string& why) { m_report.fail(why); });
     if (!m_box->waitForWindow(kMainWindow, *m_program, 30s)) stop("the main window did not show");
     waitForDevices();
     const unsigned long window = findWindow(m_box->environment(), m_box->folder(), m_program->pid(), kMainWindow);
@@ -241,19 +255,24 @@ void Trial::waitForDevices() {
     const auto found = m_box->waitForLog(kConnected, devices, *m_program, kFindDevices);
     if (!found) stop("the program found " + std::to_string(e2e::occurrences(log(), kConnected)) + " of " +
                      std::to_string(devices) + " devices");
-    // Every device's icon, with its address, on the zone page.
+    // Every device's icon on the zone page shows it answering, as the
+    // operator waits for before an action.
+    std::size_t answering = 0;
     const auto shown = m_driver->waitFor(
         [&](const WidgetListing& listing) {
             const Widget* grid = listing.find(ofType("frm::IconGrid"));
             if (grid == nullptr) return false;
             std::set<std::string> addresses;
-            for (const Item& item : grid->items) addresses.insert(item.hardware);
-            for (unsigned n = 1; n <= devices; ++n)
-                if (addresses.count(hardwareOf(n)) == 0) return false;
-            return true;
+            for (const Item& item : grid->items)
+                if (iconAnswering(item.image)) addresses.insert(item.hardware);
+            answering = 0;
+            for (unsigned n = 1; n <= devices; ++n) answering += addresses.count(hardwareOf(n));
+            return answering == devices;
         },
-        20s);
-    if (!shown) stop("the zone page does not show every device's icon");
+        kFindDevices);
+    if (!shown)
+        stop("the zone page shows " + std::to_string(answering) + " of " + std::to_string(devices) +
+             " devices answering");
 }
 
 // ---- what runs --------------------------------------------------------------------------------
@@ -445,6 +464,179 @@ void Trial::waitIdle() {
         return listing.all([](const Widget& w) { return w.parent == 0; }).size() == 1;
     });
     if (!idle) stop("a box or dialog stays open");
+}
+
+// ---- notices --------------------------------------------------------------------------------
+
+std::string pathName(Path path) {
+    switch (path) {
+        case Path::AlarmPage: return "alarm_page";
+        case Path::AlarmButton: return "alarm_button";
+        case Path::GongButton: return "gong_button";
+        case Path::MicrophonePage: return "microphone_page";
+        case Path::ServicePage: return "service_page";
+        case Path::Scheduled: return "scheduled";
+    }
+    return "?";
+}
+
+void Trial::prepareNotice(Path path, double seconds) {
+    switch (path) {
+        case Path::AlarmPage: prepareAlarmMessage(seconds); break;
+        case Path::AlarmButton:
+            setting("mainWindow.alarmButtons", "true");
+            prepareMicrophone(seconds);
+            break;
+        case Path::GongButton:
+            setting("mainWindow.alarmButtons", "true");
+            prepareGong(seconds);
+            break;
+        case Path::MicrophonePage: prepareMicrophone(seconds); break;
+        case Path::ServicePage: prepareServiceMessage(seconds); break;
+        case Path::Scheduled:
+            prepareServiceMessage(seconds);
+            prepareKnownDevices();
+            m_taskMinute = prepareScheduledMessage(45s);
+            break;
+    }
+}
+
+void Trial::openPath(Path path, const std::vector<unsigned>& unchosen) {
+    if (path == Path::Scheduled) return;
+    selectAll();
+    for (const unsigned number : unchosen) {
+        clickDevice(number, "ctrl");
+        const auto left = m_driver->waitFor([&](const WidgetListing& listing) {
+            const Item* item = listing.deviceItem(hardwareOf(number));
+            return item != nullptr && !item->selected;
+        });
+        if (!left) stop("device " + std::to_string(number) + " stays selected after Ctrl and a click");
+    }
+    switch (path) {
+        case Path::AlarmPage: openAlarmPage(); break;
+        case Path::ServicePage: openServicePage(); break;
+        case Path::MicrophonePage: {
+            clickButton("Микрофон");
+            const auto page = m_driver->waitFor(
+                [](const WidgetListing& listing) { return shownPage(listing, "frm::SourceMicrophonePanel") != nullptr; });
+            if (!page) stop("the microphone page did not show");
+            const Widget* source = page->find(ofType("wxRadioBox"));
+            if (source == nullptr || source->value != std::optional<std::string>("Микрофон"))
+                stop("the microphone page's source is not the microphone");
+            const Widget* broadcast = page->control("wxCheckBox", "Трансляция");
+            const Widget* record = page->control("wxCheckBox", "Запись");
+            if (broadcast == nullptr || record == nullptr) stop("the microphone page has no \"Трансляция\"");
+            if (broadcast->value != std::optional<std::string>("1")) m_driver->click(broadcast->rect);
+            if (record->value == std::optional<std::string>("1")) m_driver->click(record->rect);
+            const auto ready = m_driver->waitFor([](const WidgetListing& listing) {
+                const Widget* broadcast = listing.control("wxCheckBox", "Трансляция");
+                const Widget* record = listing.control("wxCheckBox", "Запись");
+                return broadcast != nullptr && record != nullptr &&
+                       broadcast->value == std::optional<std::string>("1") &&
+                       record->value == std::optional<std::string>("0");
+            });
+            if (!ready) stop("\"Трансляция\" could not be ticked alone");
+            break;
+        }
+        default: break;
+    }
+}
+
+Trial::Clock::time_point Trial::startNotice(Path path) {
+    switch (path) {
+        case Path::AlarmPage:
+        case Path::ServicePage: return clickPlay();
+        case Path::AlarmButton:
+        case Path::GongButton: {
+            const std::string label = path == Path::AlarmButton ? "Тревога" : "Гонг";
+            const auto button = m_driver->waitForWidget(ofType("wxButton", label));
+            if (!button) stop("\"" + label + "\" is not shown or not enabled");
+            m_topButton = button->rect;
+            m_driver->click(button->rect);
+            return typePassword();
+        }
+        case Path::MicrophonePage: {
+            const auto listing = m_driver->listing();
+            const Widget* page = shownPage(listing, "frm::SourceMicrophonePanel");
+            const Widget* start = page ? listing.findInside(*page, ofType("wxButton", "Старт")) : nullptr;
+            if (start == nullptr || !start->enabled) stop("the microphone page's \"Старт\" is not shown enabled");
+            return m_driver->click(start->rect);
+        }
+        case Path::Scheduled: {
+            if (!m_taskMinute) stop("no task was planned");
+            const auto wait = *m_taskMinute - std::chrono::system_clock::now();
+            const auto at = Clock::now() + std::chrono::duration_cast<Clock::duration>(wait);
+            if (wait > 0s) std::this_thread::sleep_until(at);
+            return at;
+        }
+    }
+    return Clock::now();
+}
+
+Trial::Clock::time_point Trial::stopNotice(Path path) {
+    switch (path) {
+        case Path::AlarmPage:
+        case Path::ServicePage: return clickStop();
+        case Path::AlarmButton:
+        case Path::GongButton: {
+            const auto shown = m_driver->waitFor([&](const WidgetListing& listing) {
+                const Widget* button = listing.control("wxButton", "Стоп");
+                return button != nullptr && button->enabled && button->rect.x == m_topButton.x &&
+                       button->rect.y == m_topButton.y;
+            });
+            if (!shown) stop("the main window's button does not show \"Стоп\"");
+            return m_driver->click(m_topButton);
+        }
+        case Path::MicrophonePage: {
+            const auto shown = m_driver->waitFor([](const WidgetListing& listing) {
+                const Widget* page = shownPage(listing, "frm::SourceMicrophonePanel");
+                const Widget* button = page ? listing.findInside(*page, ofType("wxButton", "Стоп")) : nullptr;
+                return button != nullptr && button->enabled;
+            });
+            if (!shown) stop("the microphone page's \"Стоп\" is not shown enabled");
+            const Widget* page = shownPage(*shown, "frm::SourceMicrophonePanel");
+            return m_driver->click(shown->findInside(*page, ofType("wxButton", "Стоп"))->rect);
+        }
+        case Path::Scheduled: stop("a scheduled message is not stopped by the operator");
+    }
+    return Clock::now();
+}
+
+Receiver::Stream Trial::streamOf(Path path) {
+    switch (path) {
+        case Path::MicrophonePage: return Receiver::Stream::NoticeLow;
+        case Path::ServicePage:
+        case Path::Scheduled: return Receiver::Stream::Common;
+        default: return Receiver::Stream::NoticeHigh;
+    }
+}
+
+std::chrono::milliseconds Trial::deadlineOf(Path path) {
+    // A notice is on the air within 3 s; a service message after its pause
+    // of 2.8 s, within half a second more.
+    return path == Path::ServicePage || path == Path::Scheduled ? 3300ms : 3000ms;
+}
+
+bool Trial::takenBy(Path path, const Holdings& holdings, unsigned number) const {
+    const auto found = holdings.find(number);
+    if (found == holdings.end() || found->second.down || !found->second.channel) return false;
+    if (streamOf(path) != Receiver::Stream::Common) return *found->second.channel != 0;
+    return *found->second.channel == 0 && found->second.volume != m_site.loudspeakers[number - 1].volume;
+}
+
+std::optional<Trial::Clock::time_point> Trial::waitAllTaken(Path path, std::chrono::milliseconds limit,
+                                                            const std::vector<unsigned>& leftOut) {
+    std::optional<Clock::time_point> at;
+    waitHoldings(
+        [&](const Holdings& now) {
+            for (unsigned n = 1; n <= loudspeakers(); ++n)
+                if (std::find(leftOut.begin(), leftOut.end(), n) == leftOut.end() && !takenBy(path, now, n))
+                    return false;
+            at = Clock::now();
+            return true;
+        },
+        limit);
+    return at;
 }
 
 // ---- judges ----------------------------------------------------------------------------------

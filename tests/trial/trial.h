@@ -40,6 +40,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+/// The ways an operator starts a notice: ▶ on the alarm page, the main
+/// window's "Тревога" (the microphone) and "Гонг" buttons, "Старт" on the
+/// microphone page, ▶ on the service page, and a task of the scheduler
+/// that plays the service message.
+enum class Path { AlarmPage, AlarmButton, GongButton, MicrophonePage, ServicePage, Scheduled };
+
+/// "alarm_page", "alarm_button", ... for the cases' names.
+std::string pathName(Path path);
+
 class Trial {
 public:
     using Clock = std::chrono::steady_clock;
@@ -74,10 +83,20 @@ public:
     void prepareGong(double seconds);
     /// The microphone: record.deviceName names a WAV file of that length.
     void prepareMicrophone(double seconds);
+    /// The site's devices as the program's device list keeps them, so that
+    /// it knows them from its start (a scheduled task names its loudspeakers
+    /// from that list as it loads).
+    void prepareKnownDevices();
     /// A task of the scheduler that plays the service message once, at the
     /// start of the next whole minute that is at least `lead` away, to
     /// every loudspeaker of the site; returns that minute's start.
     std::chrono::system_clock::time_point prepareScheduledMessage(std::chrono::seconds lead);
+
+    /// What notices on `path` need, each lasting `seconds`: the message,
+    /// the gong, the microphone's file, the alarm buttons' setting; for the
+    /// scheduler, the service message and its task at the next whole minute
+    /// at least 45 s away.
+    void prepareNotice(Path path, double seconds);
 
     /// The simulator, then the program; returns once the window shows every
     /// loudspeaker answered and the window answers pings. Throws CaseStopped.
@@ -141,6 +160,30 @@ public:
     /// Waits until no box is open and the main window's page shows.
     void waitIdle();
 
+    // ---- notices ----------------------------------------------------------------------------
+    /// Every loudspeaker chosen but the unchosen ones, and the path's page
+    /// shown with its message chosen (the alarm page's password typed),
+    /// ready for startNotice.
+    void openPath(Path path, const std::vector<unsigned>& unchosen = {});
+    /// Starts a notice as the operator does; the moment its deadline counts
+    /// from: the click, the password's Return for the buttons, the task's
+    /// minute for the scheduler (waited for).
+    Clock::time_point startNotice(Path path);
+    /// Ends it as the operator does ("Стоп", ■, "Стоп" of the page).
+    Clock::time_point stopNotice(Path path);
+    /// The stream that carries a notice of the path.
+    static Receiver::Stream streamOf(Path path);
+    /// The latest its first datagram may come after startNotice.
+    static std::chrono::milliseconds deadlineOf(Path path);
+    /// Whether loudspeaker `number` is taken by a notice of the path: on a
+    /// notice channel, or (the service message, on the common channel) at a
+    /// volume other than its own.
+    bool takenBy(Path path, const Holdings& holdings, unsigned number) const;
+    /// Waits until every loudspeaker but those left out is taken; when that
+    /// was, or nothing after `limit`.
+    std::optional<Clock::time_point> waitAllTaken(Path path, std::chrono::milliseconds limit,
+                                                  const std::vector<unsigned>& leftOut = {});
+
     // ---- judges ---------------------------------------------------------------------------------
     /// Notes a failure when the condition does not hold; returns it.
     bool check(bool condition, const std::string& why);
@@ -195,6 +238,8 @@ private:
     std::map<std::string, std::size_t> m_controlSent;  // control lines by how often each was sent
     std::size_t m_logMark = 0;
     bool m_quit = false;
+    std::optional<std::chrono::system_clock::time_point> m_taskMinute;
+    Rect m_topButton;           // where the main window's button of the last start was
 };
 
 }  // namespace trial

@@ -79,6 +79,7 @@ WidgetListing WidgetListing::parse(const std::string& text) {
                 else if (name == "selected") item.selected = value == "1";
                 else if (name == "title") item.title = value;
                 else if (name == "hw") item.hardware = value;
+                else if (name == "image") item.image = number(value);
             }
             if (!listing.m_widgets.empty() && listing.m_widgets.back().id == of)
                 listing.m_widgets.back().items.push_back(std::move(item));
@@ -130,6 +131,8 @@ const Item* WidgetListing::deviceItem(const std::string& hardware) const {
             if (item.hardware == hardware) return &item;
     return nullptr;
 }
+
+bool iconAnswering(int image) { return image >= 0 && image != 0 && image != 3 && image != 4 && image != 9 && image != 11; }
 
 WidgetListing::Test ofType(const std::string& type, std::optional<std::string> label) {
     return [type, label](const Widget& widget) { return widget.type == type && (!label || widget.label == *label); };

@@ -22,6 +22,7 @@ struct Item {
     bool selected = false;
     std::string title;
     std::string hardware;  // a device row's hardware address
+    int image = -1;        // the state icon a device row shows
 };
 
 /// One window or control of the program's widget map (gui/widget_map.h).
@@ -71,6 +72,12 @@ private:
 
     std::vector<Widget> m_widgets;
 };
+
+/// Whether a device row's state icon shows the device answering: neither
+/// the offline icon nor the one of a device heard but not yet answering
+/// (the zone page's icon table, gui/device_view.h: 0 and 9 offline, 3, 4
+/// and 11 heard only).
+bool iconAnswering(int image);
 
 /// A test that matches a widget of that type (and label, when one is given).
 WidgetListing::Test ofType(const std::string& type, std::optional<std::string> label = std::nullopt);
