@@ -441,6 +441,34 @@ void Trial::openServicePage() {
     chooseMessage(kServiceGroup, kServiceName);
 }
 
+void Trial::showZones() {
+    clickButton("Все зоны");
+    const auto shown = m_driver->waitFor(
+        [](const WidgetListing& listing) { return listing.find(ofType("frm::IconGrid")) != nullptr; });
+    if (!shown) stop("the device icons did not show after \"Все зоны\"");
+}
+
+void Trial::enterAdministratorMode() {
+    clickButton("Настройки");
+    typePassword();
+    if (!m_driver->waitForWidget(ofType("wxButton", "Выход из настроек")))
+        stop("administrator mode did not begin after the password");
+}
+
+Trial::Clock::time_point Trial::answerBox(const std::string& button) {
+    std::optional<Widget> found;
+    m_driver->waitFor([&](const WidgetListing& listing) {
+        for (const Widget* box : listing.all([](const Widget& w) { return w.parent == 0 && w.type != "frm::MainFrame"; }))
+            if (const Widget* offered = listing.findInside(*box, ofType("wxButton", button))) {
+                found = *offered;
+                return true;
+            }
+        return false;
+    });
+    if (!found) stop("no box offers \"" + button + "\"");
+    return m_driver->click(found->rect);
+}
+
 Trial::Clock::time_point Trial::clickPlay() {
     const auto listing = m_driver->listing();
     const Widget* page = listing.find(ofType("frm::SourceServicePanel"));

@@ -147,6 +147,13 @@ public:
     void openAlarmPage();
     /// The service page with its message chosen.
     void openServicePage();
+    /// Back to the device icons ("Все зоны").
+    void showZones();
+    /// "Настройки" and the password: administrator mode.
+    void enterAdministratorMode();
+    /// Answers the open box that offers the button (a real click on it);
+    /// the time of the click.
+    Clock::time_point answerBox(const std::string& button);
     /// Clicks the item of a control of that type ("wxTreeCtrl",
     /// "wxListCtrl", "wxNotebook") shown with that title.
     Clock::time_point clickItem(const std::string& type, const std::string& title);
