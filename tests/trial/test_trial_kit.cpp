@@ -49,8 +49,19 @@ TEST(TrialWidgetListing, ControlsAndTheirItemsAreFoundByTypeLabelAndPlace) {
         "label=\"Окно ввода пароля\" tip=\"\"\n"
         "window id=5 parent=4 type=wxTextCtrl class=wxTextCtrl rect=410,340,280,30 enabled=1 focus=1 label=\"\" "
         "tip=\"\" value=\"\"\n"
-        "item of=9 index=0 rect=1,1,1,1 selected=0 title=\"orphan\"\n");
-    ASSERT_EQ(listing.widgets().size(), 5u);
+        "item of=9 index=0 rect=1,1,1,1 selected=0 title=\"orphan\"\n"
+        "window id=6 parent=1 type=wxStaticText class=wxStaticText rect=300,700,120,20 enabled=1 focus=0 "
+        "label=\"Основной шлюз\" tip=\"\"\n"
+        "window id=7 parent=1 type=wxTextCtrl class=wxTextCtrl rect=900,698,150,26 enabled=1 focus=0 label=\"\" "
+        "tip=\"\" value=\"127.0.0.1\"\n"
+        "window id=8 parent=1 type=wxTextCtrl class=wxTextCtrl rect=450,698,150,26 enabled=1 focus=0 label=\"\" "
+        "tip=\"\" value=\"10.0.0.1\"\n"
+        "window id=9 parent=1 type=wxTextCtrl class=wxTextCtrl rect=450,740,150,26 enabled=1 focus=0 label=\"\" "
+        "tip=\"\" value=\"next row\"\n");
+    ASSERT_EQ(listing.widgets().size(), 9u);
+    const Widget* gateway = listing.fieldBeside("Основной шлюз");
+    ASSERT_NE(gateway, nullptr);
+    EXPECT_EQ(gateway->value, std::optional<std::string>("10.0.0.1")) << "the nearest on its row";
     const Widget* toggle = listing.control("wxToggleButton", "Тревожное\nоповещение");
     ASSERT_NE(toggle, nullptr);
     EXPECT_EQ(toggle->value, std::optional<std::string>("0"));
@@ -76,6 +87,8 @@ TEST(TrialWidgetListing, ControlsAndTheirItemsAreFoundByTypeLabelAndPlace) {
     EXPECT_TRUE(field->focus);
     EXPECT_FALSE(listing.inside(*grid, *prompt));
     EXPECT_EQ(listing.control("wxToggleButton", "Тревожное оповещение"), nullptr) << "labels match exactly";
+    EXPECT_EQ(plainLabel("&Применить"), "Применить");
+    EXPECT_EQ(plainLabel("A && B"), "A & B");
 }
 
 TEST(TrialReport, TheLineHasTheFiguresInOrderAndTheFirstReasons) {

@@ -349,7 +349,7 @@ Trial::Clock::time_point Trial::click(const WidgetListing::Test& test, const std
 Trial::Clock::time_point Trial::clickButton(const std::string& label) {
     return click(
         [&](const Widget& widget) {
-            return widget.label == label && (widget.type == "wxButton" || widget.type == "wxToggleButton");
+            return plainLabel(widget.label) == label && (widget.type == "wxButton" || widget.type == "wxToggleButton");
         },
         "\"" + label + "\"");
 }
@@ -453,6 +453,58 @@ void Trial::enterAdministratorMode() {
     typePassword();
     if (!m_driver->waitForWidget(ofType("wxButton", "Выход из настроек")))
         stop("administrator mode did not begin after the password");
+}
+
+Trial::Clock::time_point Trial::openPanel(unsigned number) {
+    if (m_driver->listing().find(ofType("frm::IconGrid")) == nullptr) showZones();
+    clickDevice(number);
+    const auto chosen = m_driver->waitFor([&](const WidgetListing& listing) {
+        const Item* item = listing.deviceItem(hardwareOf(number));
+        return item != nullptr && item->selected;
+    });
+    if (!chosen) stop("device " + std::to_string(number) + " could not be chosen");
+    const auto at = clickButton("Настройки устройства");
+    if (!m_driver->waitFor([](const WidgetListing& listing) {
+            return listing.find(ofType("frm::PropertyDevicePanel")) != nullptr;
+        }))
+        stop("the property panel did not show");
+    return at;
+}
+
+std::optional<Widget> Trial::filledField(const std::string& label, std::chrono::milliseconds limit) {
+    std::optional<Widget> found;
+    m_driver->waitFor(
+        [&](const WidgetListing& listing) {
+            const Widget* field = listing.fieldBeside(label);
+            if (field == nullptr || !field->enabled || !field->value || field->value->empty()) return false;
+            found = *field;
+            return true;
+        },
+        limit);
+    return found;
+}
+
+Widget Trial::waitField(const std::string& label, std::chrono::milliseconds limit) {
+    std::optional<Widget> found;
+    m_driver->waitFor(
+        [&](const WidgetListing& listing) {
+            const Widget* field = listing.fieldBeside(label);
+            if (field == nullptr || !field->enabled || !field->value || field->value->empty()) return false;
+            found = *field;
+            return true;
+        },
+        limit);
+    if (!found) stop("the field \"" + label + "\" was never shown filled and enabled");
+    return *found;
+}
+
+Trial::Clock::time_point Trial::typeInto(const std::string& label, const std::string& text) {
+    const auto listing = m_driver->listing();
+    const Widget* field = listing.fieldBeside(label);
+    if (field == nullptr) stop("no field \"" + label + "\" is shown");
+    m_driver->click(field->rect);
+    m_driver->key("ctrl+a");
+    return m_driver->type(text);
 }
 
 Trial::Clock::time_point Trial::answerBox(const std::string& button) {

@@ -151,6 +151,16 @@ public:
     void showZones();
     /// "Настройки" and the password: administrator mode.
     void enterAdministratorMode();
+    /// The device's property panel ("Настройки устройства", administrator
+    /// mode); the time of the click.
+    Clock::time_point openPanel(unsigned number);
+    /// Waits until the panel's text field captioned `label` shows enabled
+    /// with a text (the page's read has filled it); that field.
+    Widget waitField(const std::string& label, std::chrono::milliseconds limit = 15s);
+    /// The same without stopping the case: nothing when it never shows filled.
+    std::optional<Widget> filledField(const std::string& label, std::chrono::milliseconds limit = 15s);
+    /// Clicks the field captioned `label`, selects its text and types `text`.
+    Clock::time_point typeInto(const std::string& label, const std::string& text);
     /// Answers the open box that offers the button (a real click on it);
     /// the time of the click.
     Clock::time_point answerBox(const std::string& button);

@@ -1,6 +1,7 @@
 #include "tests/trial/widget_listing.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 namespace trial {
@@ -134,8 +135,31 @@ const Item* WidgetListing::deviceItem(const std::string& hardware) const {
 
 bool iconAnswering(int image) { return image >= 0 && image != 0 && image != 3 && image != 4 && image != 9 && image != 11; }
 
+std::string plainLabel(const std::string& label) {
+    std::string plain;
+    for (std::size_t i = 0; i < label.size(); ++i) {
+        if (label[i] == '&' && i + 1 < label.size()) ++i;  // "&&" stands for one "&"
+        plain += label[i];
+    }
+    return plain;
+}
+
 WidgetListing::Test ofType(const std::string& type, std::optional<std::string> label) {
-    return [type, label](const Widget& widget) { return widget.type == type && (!label || widget.label == *label); };
+    return [type, label](const Widget& widget) {
+        return widget.type == type && (!label || plainLabel(widget.label) == *label);
+    };
+}
+
+const Widget* WidgetListing::fieldBeside(const std::string& label) const {
+    const Widget* caption = find([&](const Widget& w) { return w.type == "wxStaticText" && plainLabel(w.label) == label; });
+    if (caption == nullptr) return nullptr;
+    const Widget* nearest = nullptr;
+    for (const Widget& widget : m_widgets) {
+        if (widget.type != "wxTextCtrl" || widget.rect.x <= caption->rect.x) continue;
+        if (std::abs(widget.rect.centreY() - caption->rect.centreY()) > caption->rect.height) continue;
+        if (nearest == nullptr || widget.rect.x < nearest->rect.x) nearest = &widget;
+    }
+    return nearest;
 }
 
 }  // namespace trial

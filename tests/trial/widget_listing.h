@@ -66,6 +66,9 @@ public:
     const Widget* findInside(const Widget& ancestor, const Test& test) const;
     /// The item with that hardware address, of any control.
     const Item* deviceItem(const std::string& hardware) const;
+    /// The text field on the row of the static text `label`, to its right
+    /// (a form's field by its caption).
+    const Widget* fieldBeside(const std::string& label) const;
 
 private:
     const Widget* byId(int id) const;
@@ -79,7 +82,11 @@ private:
 /// and 11 heard only).
 bool iconAnswering(int image);
 
-/// A test that matches a widget of that type (and label, when one is given).
+/// A label as the operator reads it: without the mnemonic markers ("&Применить").
+std::string plainLabel(const std::string& label);
+
+/// A test that matches a widget of that type (and label, when one is given,
+/// compared as plainLabel).
 WidgetListing::Test ofType(const std::string& type, std::optional<std::string> label = std::nullopt);
 
 }  // namespace trial
