@@ -39,11 +39,20 @@ std::string quoted(const wxString& text) {
     std::string out = "\"";
     for (const char c : bytes) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            default: out += c;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                out += c;
         }
     }
     return out + "\"";
@@ -100,10 +109,12 @@ public:
         if (window->IsBeingDeleted() || !window->IsShown()) return;
         const int id = ++m_lines;
         text += "window id=" + std::to_string(id) + " parent=" + std::to_string(parent) +
-                " type=" + typeName(*window) + " class=" + wxString(window->GetClassInfo()->GetClassName()).utf8_string() +
-                " rect=" + rectText(window->GetScreenRect()) + " enabled=" + (window->IsEnabled() ? "1" : "0") +
-                " focus=" + (wxWindow::FindFocus() == window ? "1" : "0") + " label=" + quoted(window->GetLabel()) +
-                " tip=" + quoted(window->GetToolTipText());
+                " type=" + typeName(*window) +
+                " class=" + wxString(window->GetClassInfo()->GetClassName()).utf8_string() +
+                " rect=" + rectText(window->GetScreenRect()) +
+                " enabled=" + (window->IsEnabled() ? "1" : "0") +
+                " focus=" + (wxWindow::FindFocus() == window ? "1" : "0") +
+                " label=" + quoted(window->GetLabel()) + " tip=" + quoted(window->GetToolTipText());
         wxString value;
         if (valueOf(window, value)) text += " value=" + quoted(value);
         text += "\n";
@@ -115,8 +126,9 @@ public:
 private:
     void item(int of, long index, const wxRect& screen, bool selected, const wxString& title,
               const std::string& hardware = std::string(), int image = -1) {
-        text += "item of=" + std::to_string(of) + " index=" + std::to_string(index) + " rect=" + rectText(screen) +
-                " selected=" + (selected ? "1" : "0") + " title=" + quoted(title);
+        text += "item of=" + std::to_string(of) + " index=" + std::to_string(index) +
+                " rect=" + rectText(screen) + " selected=" + (selected ? "1" : "0") +
+                " title=" + quoted(title);
         if (!hardware.empty()) text += " hw=" + hardware;
         if (image >= 0) text += " image=" + std::to_string(image);
         text += "\n";
@@ -146,8 +158,8 @@ private:
             for (long i = 0; i < list->GetItemCount() && i < kMostItems; ++i) {
                 wxRect cell;
                 if (!list->GetItemRect(i, cell)) continue;
-                item(id, i, onScreen(list, cell),
-                     list->GetItemState(i, wxLIST_STATE_SELECTED) != 0, list->GetItemText(i));
+                item(id, i, onScreen(list, cell), list->GetItemState(i, wxLIST_STATE_SELECTED) != 0,
+                     list->GetItemText(i));
             }
         } else if (auto* tree = dynamic_cast<wxTreeCtrl*>(window)) {
             long index = 0;

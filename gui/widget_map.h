@@ -1,10 +1,10 @@
 #pragma once
 
+#include <wx/timer.h>
+
 #include <chrono>
 #include <memory>
 #include <string>
-
-#include <wx/timer.h>
 
 namespace frm {
 

@@ -52,7 +52,8 @@ public:
         return texts;
     }
     /// The first reply within `wait`, "(none)" without one.
-    std::string ask(const SimulatedDevice& device, const std::string& text, std::chrono::milliseconds wait = 300ms) {
+    std::string ask(const SimulatedDevice& device, const std::string& text,
+                    std::chrono::milliseconds wait = 300ms) {
         send(device, text);
         const auto got = replies(wait);
         return got.empty() ? "(none)" : got.front();
@@ -90,9 +91,9 @@ TEST(SimulatorControl, LinesNameADeviceOrAllAndAVerbWithItsValue) {
     EXPECT_EQ(parseControlLine("2 silent 0").span, 0ms) << "zero ends a silence";
     EXPECT_EQ(parseControlLine("2 error-off").verb, ControlCommand::Verb::ErrorOff);
 
-    for (const char* bad : {"", "3", "0 lose-next 1", "x lose-next 1", "3 lose-next 0", "3 lose-next -1",
-                            "3 delay -1", "3 delay 2s", "3 jump 1", "3 busy", "3 error-off now", "* move 127.0.0.9",
-                            "3 lose-next"}) {
+    for (const char* bad :
+         {"", "3", "0 lose-next 1", "x lose-next 1", "3 lose-next 0", "3 lose-next -1", "3 delay -1",
+          "3 delay 2s", "3 jump 1", "3 busy", "3 error-off now", "* move 127.0.0.9", "3 lose-next"}) {
         EXPECT_THROW(parseControlLine(bad), std::invalid_argument) << '"' << bad << '"';
     }
 }
@@ -105,7 +106,8 @@ TEST(SimulatorControl, LinesAreTakenWholeHoweverTheBytesArrive) {
     EXPECT_EQ(lines.feed("ay 1\n", 5), (std::vector<std::string>{"2 delay 1"}));
     const std::string endless(device::sim::ControlLines::kLongestLine + 1, 'x');
     EXPECT_TRUE(lines.feed(endless.data(), endless.size()).empty());
-    EXPECT_EQ(lines.feed("1 busy 1\n", 9), (std::vector<std::string>{"1 busy 1"})) << "the overlong line is dropped";
+    EXPECT_EQ(lines.feed("1 busy 1\n", 9), (std::vector<std::string>{"1 busy 1"}))
+        << "the overlong line is dropped";
 }
 
 // A request lost on the way in is not acted on; "*" loses one to each

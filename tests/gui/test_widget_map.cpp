@@ -83,7 +83,8 @@ protected:
         grid->InsertItem(0, L"Зал", 0);
         grid->InsertItem(1, L"Холл", 1);
         grid->SetItemState(1, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
-        tree = new wxTreeCtrl(frame, wxID_ANY, wxDefaultPosition, wxSize(-1, 90), wxTR_HIDE_ROOT | wxTR_DEFAULT_STYLE);
+        tree = new wxTreeCtrl(frame, wxID_ANY, wxDefaultPosition, wxSize(-1, 90),
+                              wxTR_HIDE_ROOT | wxTR_DEFAULT_STYLE);
         const wxTreeItemId root = tree->AddRoot("");
         const wxTreeItemId group = tree->AppendItem(root, L"Эвакуация");
         tree->AppendItem(group, L"Этаж 2");
@@ -127,8 +128,9 @@ TEST_F(Map, ListsEachShownControlWhereItIsOnScreenWithItsState) {
         << button[0];
     EXPECT_NE(button[0].find(" parent=1 "), std::string::npos) << "a child of the frame's line";
     EXPECT_TRUE(linesWith(listing, {"Скрытая"}).empty()) << "a hidden control is left out";
-    EXPECT_EQ(linesWith(listing, {"type=wxToggleButton", "label=\"Тревожное\\nоповещение\"", "value=\"1\""}).size(),
-              1u)
+    EXPECT_EQ(
+        linesWith(listing, {"type=wxToggleButton", "label=\"Тревожное\\nоповещение\"", "value=\"1\""}).size(),
+        1u)
         << listing;
     EXPECT_EQ(linesWith(listing, {"type=wxTextCtrl", "enabled=0", "value=\"-29 дБ\""}).size(), 1u) << listing;
     EXPECT_EQ(linesWith(listing, {"type=frm::IconGrid"}).size(), 1u) << "our own class by its C++ name";
@@ -177,6 +179,7 @@ TEST_F(Map, TheFileIsRewrittenOnlyWhenTheScreenChangedAndOnlyWithTheVariable) {
     EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return !fileText(timed).empty(); }));
     hidden->Show();
     frame->Layout();
-    EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return !linesWith(fileText(timed), {"Скрытая"}).empty(); }))
-        << "written again on its own once the screen changed";
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([&] {
+        return !linesWith(fileText(timed), {"Скрытая"}).empty();
+    })) << "written again on its own once the screen changed";
 }

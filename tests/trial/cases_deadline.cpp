@@ -46,14 +46,16 @@ TEST_P(TrialDeadline, Notice) {
     const auto started = trial.startNotice(c.path);
     trial.firstDatagram("first_datagram", Trial::streamOf(c.path), started, Trial::deadlineOf(c.path));
     const auto taken = trial.waitAllTaken(c.path, 15s, c.unchosen);
-    if (trial.check(taken.has_value(), "not every chosen loudspeaker was taken by the notice once it answered"))
+    if (trial.check(taken.has_value(),
+                    "not every chosen loudspeaker was taken by the notice once it answered"))
         trial.report().seconds("all_taken", *taken - started);
     // An unchosen loudspeaker does not sound the notice: it stays on the
     // common channel, muted while a service message plays there.
     for (const unsigned left : c.unchosen) {
         const auto now = trial.holdings();
-        const bool silent = now.count(left) && now.at(left).channel == 0u &&
-                            (Trial::streamOf(c.path) != Receiver::Stream::Common || now.at(left).volume == "-96");
+        const bool silent =
+            now.count(left) && now.at(left).channel == 0u &&
+            (Trial::streamOf(c.path) != Receiver::Stream::Common || now.at(left).volume == "-96");
         trial.check(silent, "the unchosen loudspeaker " + std::to_string(left) + " sounds the notice: " +
                                 (now.count(left) ? describe(now.at(left)) : std::string("not listed")));
     }
@@ -65,14 +67,14 @@ TEST_P(TrialDeadline, Notice) {
 
 INSTANTIATE_TEST_SUITE_P(
     , TrialDeadline,
-    ::testing::Values(DeadlineCase{"one_late_among_13_alarm_page", oneLateAmongThirteen(), Path::AlarmPage, {}},
-                      DeadlineCase{"one_late_among_13_alarm_button", oneLateAmongThirteen(), Path::AlarmButton, {}},
-                      DeadlineCase{"mixed_20_all_1s_late_alarm_page", Site::mixed(12, 8, 1.0), Path::AlarmPage, {}},
-                      DeadlineCase{"mixed_20_all_1s_late_alarm_button", Site::mixed(12, 8, 1.0), Path::AlarmButton, {}},
-                      DeadlineCase{"mixed_20_all_1.2s_late_alarm_page", Site::mixed(12, 8, 1.2), Path::AlarmPage, {}},
-                      DeadlineCase{"mixed_20_all_1.2s_late_alarm_button", Site::mixed(12, 8, 1.2), Path::AlarmButton,
-                                   {}},
-                      DeadlineCase{"service_beside_unchosen_late", lateUnchosen(), Path::ServicePage, {20}}),
+    ::testing::Values(
+        DeadlineCase{"one_late_among_13_alarm_page", oneLateAmongThirteen(), Path::AlarmPage, {}},
+        DeadlineCase{"one_late_among_13_alarm_button", oneLateAmongThirteen(), Path::AlarmButton, {}},
+        DeadlineCase{"mixed_20_all_1s_late_alarm_page", Site::mixed(12, 8, 1.0), Path::AlarmPage, {}},
+        DeadlineCase{"mixed_20_all_1s_late_alarm_button", Site::mixed(12, 8, 1.0), Path::AlarmButton, {}},
+        DeadlineCase{"mixed_20_all_1.2s_late_alarm_page", Site::mixed(12, 8, 1.2), Path::AlarmPage, {}},
+        DeadlineCase{"mixed_20_all_1.2s_late_alarm_button", Site::mixed(12, 8, 1.2), Path::AlarmButton, {}},
+        DeadlineCase{"service_beside_unchosen_late", lateUnchosen(), Path::ServicePage, {20}}),
     [](const ::testing::TestParamInfo<DeadlineCase>& info) {
         std::string name = info.param.name;
         for (char& c : name)

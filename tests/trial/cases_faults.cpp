@@ -28,22 +28,32 @@ struct FaultCase {
 
 std::string faultName(Fault fault) {
     switch (fault) {
-        case Fault::Silent: return "silent";
-        case Fault::LostDatagram: return "lost_datagram";
-        case Fault::Busy: return "busy";
-        case Fault::Error: return "err";
-        case Fault::Restart3: return "restart_3s";
-        case Fault::Restart5: return "restart_5s";
-        case Fault::Move: return "move";
+        case Fault::Silent:
+            return "silent";
+        case Fault::LostDatagram:
+            return "lost_datagram";
+        case Fault::Busy:
+            return "busy";
+        case Fault::Error:
+            return "err";
+        case Fault::Restart3:
+            return "restart_3s";
+        case Fault::Restart5:
+            return "restart_5s";
+        case Fault::Move:
+            return "move";
     }
     return "?";
 }
 
 std::string modelName(Model model) {
     switch (model) {
-        case Model::Orvel610: return "orvel610";
-        case Model::Orvel510: return "orvel510";
-        case Model::Orvel611: return "orvel611";
+        case Model::Orvel610:
+            return "orvel610";
+        case Model::Orvel510:
+            return "orvel510";
+        case Model::Orvel611:
+            return "orvel611";
     }
     return "?";
 }
@@ -70,21 +80,33 @@ TEST_P(TrialFaults, UnderAnAlarm) {
     // answers again.
     Trial::Clock::time_point answers;
     switch (c.fault) {
-        case Fault::Silent: trial.control(faulty + " silent 6"); answers = Trial::Clock::now() + 6s; break;
-        case Fault::LostDatagram: trial.control(faulty + " lose-next 1"); break;
-        case Fault::Busy: trial.control(faulty + " busy 3"); answers = Trial::Clock::now() + 3s; break;
-        case Fault::Error: trial.control(faulty + " error-on set ch"); break;
-        default: break;
+        case Fault::Silent:
+            trial.control(faulty + " silent 6");
+            answers = Trial::Clock::now() + 6s;
+            break;
+        case Fault::LostDatagram:
+            trial.control(faulty + " lose-next 1");
+            break;
+        case Fault::Busy:
+            trial.control(faulty + " busy 3");
+            answers = Trial::Clock::now() + 3s;
+            break;
+        case Fault::Error:
+            trial.control(faulty + " error-on set ch");
+            break;
+        default:
+            break;
     }
     const auto started = trial.startNotice(Path::AlarmPage);
     if (answers < started) answers = started;
     trial.firstDatagram("first_datagram", Receiver::Stream::NoticeHigh, started, 3s);
-    const std::vector<unsigned> others{kFaulty};
-    trial.check(trial.waitAllTaken(Path::AlarmPage, 15s, others).has_value(),
+    const std::vector<unsigned> leftOut{kFaulty};
+    trial.check(trial.waitAllTaken(Path::AlarmPage, 15s, leftOut).has_value(),
                 "not every other loudspeaker took the notice");
 
     if (c.fault == Fault::Restart3 || c.fault == Fault::Restart5 || c.fault == Fault::Move) {
-        trial.check(trial.waitAllTaken(Path::AlarmPage, 15s).has_value(), "the faulty loudspeaker never took the notice");
+        trial.check(trial.waitAllTaken(Path::AlarmPage, 15s).has_value(),
+                    "the faulty loudspeaker never took the notice");
         if (c.fault == Fault::Move) {
             trial.control(faulty + " move 127.0.1.200");
             answers = Trial::Clock::now() + std::chrono::seconds(1);
@@ -98,15 +120,18 @@ TEST_P(TrialFaults, UnderAnAlarm) {
 
     if (c.fault == Fault::Error) {
         // It never takes the switch: the operator is told, and it is left alone.
-        const bool told = trial.waitHoldings([&](const Trial::Holdings&) {
-            for (const std::string& line : trial.toldSinceMark())
-                if (line.find(hardwareOf(kFaulty)) != std::string::npos) return true;
-            return false;
-        }, 15s);
+        const bool told = trial.waitHoldings(
+            [&](const Trial::Holdings&) {
+                for (const std::string& line : trial.toldSinceMark())
+                    if (line.find(hardwareOf(kFaulty)) != std::string::npos) return true;
+                return false;
+            },
+            15s);
         trial.check(told, "the log never told that loudspeaker " + faulty + " refused the switch");
     } else {
-        const auto retaken = trial.waitAllTaken(Path::AlarmPage, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                                     answers - Trial::Clock::now() + kRetake));
+        const auto retaken = trial.waitAllTaken(
+            Path::AlarmPage,
+            std::chrono::duration_cast<std::chrono::milliseconds>(answers - Trial::Clock::now() + kRetake));
         if (trial.check(retaken.has_value(), "loudspeaker " + faulty + " was not on the notice's channel " +
                                                  secondsText(kRetake) + " s after it answered again"))
             trial.report().seconds("retaken", *retaken - answers);
@@ -118,13 +143,13 @@ TEST_P(TrialFaults, UnderAnAlarm) {
     trial.quit("quit", 5s);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    , TrialFaults,
-    ::testing::ValuesIn([] {
-        std::vector<FaultCase> cases;
-        for (const Fault fault : {Fault::Silent, Fault::LostDatagram, Fault::Busy, Fault::Error, Fault::Restart3,
-                                  Fault::Restart5, Fault::Move})
-            for (const Model model : {Model::Orvel610, Model::Orvel510, Model::Orvel611}) cases.push_back({fault, model});
-        return cases;
-    }()),
-    [](const ::testing::TestParamInfo<FaultCase>& info) { return nameOf(info.param); });
+INSTANTIATE_TEST_SUITE_P(, TrialFaults, ::testing::ValuesIn([] {
+                             std::vector<FaultCase> cases;
+                             for (const Fault fault :
+                                  {Fault::Silent, Fault::LostDatagram, Fault::Busy, Fault::Error,
+                                   Fault::Restart3, Fault::Restart5, Fault::Move})
+                                 for (const Model model : {Model::Orvel610, Model::Orvel510, Model::Orvel611})
+                                     cases.push_back({fault, model});
+                             return cases;
+                         }()),
+                         [](const ::testing::TestParamInfo<FaultCase>& info) { return nameOf(info.param); });

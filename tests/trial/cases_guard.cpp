@@ -17,12 +17,15 @@ public:
         if (foreign.empty()) return;
         std::string names;
         for (const auto& name : foreign) names += " " + name;
-        std::fprintf(stderr, "refusing to run the trial: interfaces other than loopback are visible:%s\n"
-                             "run it through scripts/trial.sh or scripts/netns-run\n", names.c_str());
+        std::fprintf(stderr,
+                     "refusing to run the trial: interfaces other than loopback are visible:%s\n"
+                     "run it through scripts/trial.sh or scripts/netns-run\n",
+                     names.c_str());
         std::_Exit(3);
     }
 };
 
-[[maybe_unused]] ::testing::Environment* const kGuard = ::testing::AddGlobalTestEnvironment(new RefuseRealNetworks);
+[[maybe_unused]] ::testing::Environment* const kGuard =
+    ::testing::AddGlobalTestEnvironment(new RefuseRealNetworks);
 
 }  // namespace

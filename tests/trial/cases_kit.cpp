@@ -29,6 +29,7 @@ TEST(TrialKit, ThePingerSeesTheWholeTimeTheProgramWasHeldStill) {
     trial.report().seconds("stall", held);
     // A ping goes out at most one period (20 ms) after the last answer, so
     // a round trip may begin that much after the hold did.
-    trial.check(held >= 375ms, "a window held for 0.4 s was seen stalled for only " + secondsText(held) + " s");
+    trial.check(held >= 375ms,
+                "a window held for 0.4 s was seen stalled for only " + secondsText(held) + " s");
     trial.quit("quit", 10s);
 }

@@ -25,7 +25,8 @@ TEST(TrialLateOnce, LateOnceThenOnTimeThenOneDatagramLost) {
     const struct {
         std::string figure;
         std::string fault;
-    } rounds[] = {{"late_once", odd + " delay-once 2.4"}, {"on_time", ""}, {"lost_one", odd + " lose-next 1"}};
+    } rounds[] = {
+        {"late_once", odd + " delay-once 2.4"}, {"on_time", ""}, {"lost_one", odd + " lose-next 1"}};
     for (const auto& round : rounds) {
         if (!round.fault.empty()) trial.control(round.fault);
         const auto started = trial.startNotice(Path::AlarmPage);

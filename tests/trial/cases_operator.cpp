@@ -24,8 +24,9 @@ void moveSlider(Trial& trial, double share) {
     if (!slider) throw CaseStopped("the volume slider is not shown enabled");
     const std::string before = slider->tip;
     const int margin = 10;
-    trial.driver().click(slider->rect.x + margin + static_cast<int>((slider->rect.width - 2 * margin) * share),
-                         slider->rect.centreY());
+    trial.driver().click(
+        slider->rect.x + margin + static_cast<int>((slider->rect.width - 2 * margin) * share),
+        slider->rect.centreY());
     trial.check(trial.driver()
                     .waitFor([&](const WidgetListing& listing) {
                         const Widget* now = listing.find(ofType("wxSlider"));
@@ -51,23 +52,30 @@ TEST(TrialOperator, TheSliderUnderAnAlarmIsTheOperatorsValueAfterIt) {
     trial.clickDevice(kChosen);
     moveSlider(trial, 0.3);
     std::string low;
-    trial.check(trial.waitHoldings([&](const Trial::Holdings& now) {
-        low = volumeOf(now, kChosen);
-        return low != own;
-    }, 10s), "the slider at 30 % did not change the loudspeaker's volume");
+    trial.check(trial.waitHoldings(
+                    [&](const Trial::Holdings& now) {
+                        low = volumeOf(now, kChosen);
+                        return low != own;
+                    },
+                    10s),
+                "the slider at 30 % did not change the loudspeaker's volume");
     moveSlider(trial, 0.7);
     std::string high;
-    trial.check(trial.waitHoldings([&](const Trial::Holdings& now) {
-        high = volumeOf(now, kChosen);
-        return high != low;
-    }, 10s), "the slider at 70 % did not change the loudspeaker's volume");
+    trial.check(trial.waitHoldings(
+                    [&](const Trial::Holdings& now) {
+                        high = volumeOf(now, kChosen);
+                        return high != low;
+                    },
+                    10s),
+                "the slider at 70 % did not change the loudspeaker's volume");
     trial.report().figure("slider_30", low);
     trial.report().figure("slider_70", high);
 
     // The alarm holds it; the operator moves its slider back to 30 %.
     trial.openPath(Path::AlarmPage);
     trial.startNotice(Path::AlarmPage);
-    if (!trial.check(trial.waitAllTaken(Path::AlarmPage, 15s).has_value(), "the alarm did not take every loudspeaker"))
+    if (!trial.check(trial.waitAllTaken(Path::AlarmPage, 15s).has_value(),
+                     "the alarm did not take every loudspeaker"))
         return;
     const std::string alarmVolume = volumeOf(trial.holdings(), kPlain);
     trial.showZones();
@@ -96,7 +104,8 @@ TEST(TrialOperator, ALoudspeakerDeletedUnderAnAlarmIsFoundAgainAsAnyOther) {
     trial.enterAdministratorMode();
     trial.openPath(Path::AlarmPage);
     trial.startNotice(Path::AlarmPage);
-    if (!trial.check(trial.waitAllTaken(Path::AlarmPage, 15s).has_value(), "the alarm did not take every loudspeaker"))
+    if (!trial.check(trial.waitAllTaken(Path::AlarmPage, 15s).has_value(),
+                     "the alarm did not take every loudspeaker"))
         return;
 
     const std::string hardware = hardwareOf(kDeleted);
@@ -106,24 +115,29 @@ TEST(TrialOperator, ALoudspeakerDeletedUnderAnAlarmIsFoundAgainAsAnyOther) {
     trial.clickDevice(kDeleted);
     trial.clickButton("Удалить устройства");
     const auto deleted = trial.answerBox("Да");
-    const auto given = trial.waitHoldings([&](const Trial::Holdings& now) { return trial.ownHeld(now, kDeleted); }, 10s);
+    const auto given =
+        trial.waitHoldings([&](const Trial::Holdings& now) { return trial.ownHeld(now, kDeleted); }, 10s);
     if (trial.check(given, "the deleted loudspeaker was not given back its channel 0 and own volume"))
         trial.report().seconds("given_back", Trial::Clock::now() - deleted);
 
     // Found again, shown answering, and saved once.
-    const auto found = trial.driver().waitFor([&](const WidgetListing& listing) {
-        const Item* item = listing.deviceItem(hardware);
-        return e2e::occurrences(trial.log(), connected) > foundBefore && item != nullptr &&
-               iconAnswering(item->image);
-    }, 30s);
+    const auto found = trial.driver().waitFor(
+        [&](const WidgetListing& listing) {
+            const Item* item = listing.deviceItem(hardware);
+            return e2e::occurrences(trial.log(), connected) > foundBefore && item != nullptr &&
+                   iconAnswering(item->image);
+        },
+        30s);
     if (trial.check(found.has_value(), "the deleted loudspeaker was not found again answering"))
         trial.report().seconds("found_again", Trial::Clock::now() - deleted);
     const std::string zones = trial.box().dataFile("zone_collection.xml");
     std::string listed;
-    trial.waitHoldings([&](const Trial::Holdings&) {
-        listed = e2e::xpath(zones, "count(//hardware_address[.='" + hardware + "'])");
-        return listed == "1";
-    }, 20s);
+    trial.waitHoldings(
+        [&](const Trial::Holdings&) {
+            listed = e2e::xpath(zones, "count(//hardware_address[.='" + hardware + "'])");
+            return listed == "1";
+        },
+        20s);
     trial.report().figure("zone_file_lists", listed);
     trial.check(listed == "1", "zone_collection.xml lists the loudspeaker found again " + listed + " times");
 
@@ -136,7 +150,8 @@ TEST(TrialOperator, ALoudspeakerDeletedUnderAnAlarmIsFoundAgainAsAnyOther) {
     trial.showZones();
     trial.openPath(Path::AlarmPage);
     trial.startNotice(Path::AlarmPage);
-    trial.check(trial.waitAllTaken(Path::AlarmPage, 15s).has_value(), "the next alarm did not take every loudspeaker");
+    trial.check(trial.waitAllTaken(Path::AlarmPage, 15s).has_value(),
+                "the next alarm did not take every loudspeaker");
     trial.stopNotice(Path::AlarmPage);
     trial.expectOwnVolumes(15s);
     trial.showZones();

@@ -17,15 +17,16 @@ using namespace trial;
 namespace {
 
 constexpr auto kPanelResponsive = 100ms;
-constexpr unsigned kLate = 2;       // an Orvel-610 1.9 s late
-constexpr unsigned kPlain = 3;      // one on time
-constexpr unsigned kOrvel510 = 5;   // an Orvel-510
-constexpr unsigned kConsole = 7;    // the console, 1.9 s late
+constexpr unsigned kLate = 2;      // an Orvel-610 1.9 s late
+constexpr unsigned kPlain = 3;     // one on time
+constexpr unsigned kOrvel510 = 5;  // an Orvel-510
+constexpr unsigned kConsole = 7;   // the console, 1.9 s late
 
 Site site(const std::vector<std::string>& orvel510Options = {}) {
     Site site = Site::orvel610(6);
     site.loudspeakers[kLate - 1].late = 1.9;
-    site.loudspeakers[kOrvel510 - 1] = {Model::Orvel510, ownVolume(Model::Orvel510, kOrvel510), 0, orvel510Options};
+    site.loudspeakers[kOrvel510 - 1] = {Model::Orvel510, ownVolume(Model::Orvel510, kOrvel510), 0,
+                                        orvel510Options};
     site.consoles = 1;
     site.consoleLate = 1.9;
     return site;
@@ -53,11 +54,13 @@ std::string gatewayOf(const std::string& reply) {
 
 void settle(Trial& trial) {
     // The page's state line says "Чтение…" or "Запись…" while the device is asked.
-    const auto quiet = trial.driver().waitFor([](const WidgetListing& listing) {
-        return listing.find([](const Widget& w) {
-                   return w.type == "wxStaticText" && (w.label == "Чтение…" || w.label == "Запись…");
-               }) == nullptr;
-    }, 20s);
+    const auto quiet = trial.driver().waitFor(
+        [](const WidgetListing& listing) {
+            return listing.find([](const Widget& w) {
+                return w.type == "wxStaticText" && (w.label == "Чтение…" || w.label == "Запись…");
+            }) == nullptr;
+        },
+        20s);
     if (!quiet) throw CaseStopped("the panel kept reading or writing for 20 s");
 }
 
@@ -67,10 +70,12 @@ namespace {
 
 /// Opens the panel of the device, goes through the pages and applies;
 /// notes a page that is never filled, and the window's longest stall.
-void walkThePanel(Trial& trial, unsigned number, const std::vector<const char*>& pages, const std::string& figure) {
+void walkThePanel(Trial& trial, unsigned number, const std::vector<const char*>& pages,
+                  const std::string& figure) {
     const auto begin = trial.openPanel(number);
     const std::string device = "device " + std::to_string(number);
-    trial.check(trial.filledField("Название устройства").has_value(), device + ": the common page was never filled");
+    trial.check(trial.filledField("Название устройства").has_value(),
+                device + ": the common page was never filled");
     for (const char* page : pages) {
         trial.clickItem("wxNotebook", page);
         settle(trial);
@@ -156,8 +161,8 @@ TEST_P(TrialPanelFailedApply, LeavesTheNameUnsavedAndTellsWhatWasWritten) {
                 "the name of the failed apply was kept: \"" + (item ? item->title : std::string()) + "\"");
     trial.quit("quit", 5s);
     const std::string list = trial.box().dataFile("device_collection.xml");
-    const std::string saved = e2e::xpath(list, "string(/device_collection/device[hardware_address='" +
-                                                   hardwareOf(kPlain) + "']/name)");
+    const std::string saved = e2e::xpath(
+        list, "string(/device_collection/device[hardware_address='" + hardwareOf(kPlain) + "']/name)");
     trial.check(saved == oldTitle, "device_collection.xml saved the name \"" + saved + "\"");
 }
 
@@ -185,7 +190,8 @@ TEST(TrialPanel, AQuitDuringAnApplyOnTheLateConsoleLeavesItWholeOrAsItWas) {
     std::size_t changed = 0;
     for (std::size_t i = 0; i < old.size(); ++i) changed += old[i] != now[i];
     trial.report().share("changed", changed, 2);
-    trial.check(changed == 0 || changed == 2, "the console holds " + std::to_string(changed) + " changed settings of 2");
+    trial.check(changed == 0 || changed == 2,
+                "the console holds " + std::to_string(changed) + " changed settings of 2");
 }
 
 namespace {
@@ -208,7 +214,8 @@ TEST_P(TrialPanelEqualizer, AnOrvel510RefusingGetEqShowsOneText) {
     trial.driver().waitFor([](const WidgetListing&) { return false; }, 1s);  // what comes late is told too
     const auto told = trial.toldSinceMark();
     trial.report().figure("texts", std::to_string(told.size()));
-    trial.check(told.size() == 1, "the refused equalizer read told " + std::to_string(told.size()) + " texts");
+    trial.check(told.size() == 1,
+                "the refused equalizer read told " + std::to_string(told.size()) + " texts");
     trial.stall("stall", begin, kPanelResponsive);
     trial.quit("quit", 3s);
 }

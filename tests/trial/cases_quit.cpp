@@ -16,7 +16,8 @@ TEST(TrialQuit, DuringAnAlarmEveryLoudspeakerIsGivenBack) {
     trial.start();
     trial.openPath(Path::AlarmPage);
     trial.startNotice(Path::AlarmPage);
-    if (!trial.check(trial.waitAllTaken(Path::AlarmPage, 15s).has_value(), "the alarm did not take every loudspeaker"))
+    if (!trial.check(trial.waitAllTaken(Path::AlarmPage, 15s).has_value(),
+                     "the alarm did not take every loudspeaker"))
         return;
     trial.quit("quit", 3s);
     trial.expectOwnVolumes(2s);
@@ -28,7 +29,8 @@ TEST(TrialQuit, DuringAnAlarmWithOneDatagramToEachLost) {
     trial.start();
     trial.openPath(Path::AlarmPage);
     trial.startNotice(Path::AlarmPage);
-    if (!trial.check(trial.waitAllTaken(Path::AlarmPage, 15s).has_value(), "the alarm did not take every loudspeaker"))
+    if (!trial.check(trial.waitAllTaken(Path::AlarmPage, 15s).has_value(),
+                     "the alarm did not take every loudspeaker"))
         return;
     trial.control("* lose-next 1");
     trial.quit("quit", 5s);

@@ -46,7 +46,8 @@ TEST_P(TrialInstallersVolume, ComesBackAfterTheNextNotice) {
 
     const auto started = trial.startNotice(path);
     trial.firstDatagram("first_datagram", Trial::streamOf(path), started, Trial::deadlineOf(path));
-    trial.check(trial.waitAllTaken(path, 15s).has_value(), "the second notice did not take every loudspeaker");
+    trial.check(trial.waitAllTaken(path, 15s).has_value(),
+                "the second notice did not take every loudspeaker");
     trial.stopNotice(path);
     trial.expectOwnVolumes(15s, {{kOrvel610, "-29"}, {kOrvel510, "2A:2A"}});
     const auto now = trial.holdings();

@@ -26,7 +26,8 @@ std::optional<WidgetListing> Driver::waitFor(const std::function<bool(const Widg
     }
 }
 
-std::optional<Widget> Driver::waitForWidget(const WidgetListing::Test& test, std::chrono::milliseconds limit) const {
+std::optional<Widget> Driver::waitForWidget(const WidgetListing::Test& test,
+                                            std::chrono::milliseconds limit) const {
     std::optional<Widget> found;
     waitFor(
         [&](const WidgetListing& now) {
@@ -71,9 +72,9 @@ Driver::Clock::time_point Driver::click(const Rect& rect, const std::string& mod
 }
 
 Driver::Clock::time_point Driver::drag(int x, int y, int toX, int toY) {
-    return run({"mousemove", std::to_string(x), std::to_string(y), "mousedown", "1", "sleep", "0.05", "mousemove",
-                std::to_string((x + toX) / 2), std::to_string((y + toY) / 2), "sleep", "0.05", "mousemove",
-                std::to_string(toX), std::to_string(toY), "sleep", "0.05", "mouseup", "1"});
+    return run({"mousemove", std::to_string(x), std::to_string(y), "mousedown", "1", "sleep", "0.05",
+                "mousemove", std::to_string((x + toX) / 2), std::to_string((y + toY) / 2), "sleep", "0.05",
+                "mousemove", std::to_string(toX), std::to_string(toY), "sleep", "0.05", "mouseup", "1"});
 }
 
 Driver::Clock::time_point Driver::type(const std::string& text) {

@@ -65,10 +65,14 @@ void Receiver::run() {
 
 std::vector<int> Receiver::portsOf(Stream stream) {
     switch (stream) {
-        case Stream::Common: return {0};
-        case Stream::NoticeHigh: return {1};
-        case Stream::NoticeLow: return {2};
-        case Stream::AnyNotice: return {1, 2};
+        case Stream::Common:
+            return {0};
+        case Stream::NoticeHigh:
+            return {1};
+        case Stream::NoticeLow:
+            return {2};
+        case Stream::AnyNotice:
+            return {1, 2};
     }
     return {};
 }
@@ -80,7 +84,8 @@ std::optional<Receiver::Clock::time_point> Receiver::firstAfter(Stream stream, C
         const auto& arrivals = m_arrivals[port];
         auto found = std::lower_bound(arrivals.begin(), arrivals.end(), from);
         if (stream == Stream::Common)
-            while (found != arrivals.end() && (found + 1 == arrivals.end() || *(found + 1) - *found > kSoundGap))
+            while (found != arrivals.end() &&
+                   (found + 1 == arrivals.end() || *(found + 1) - *found > kSoundGap))
                 ++found;
         if (found != arrivals.end() && (!first || *found < *first)) first = *found;
     }
@@ -111,7 +116,8 @@ std::size_t Receiver::countAfter(Stream stream, Clock::time_point from) const {
     std::size_t count = 0;
     for (const int port : portsOf(stream)) {
         const auto& arrivals = m_arrivals[port];
-        count += static_cast<std::size_t>(arrivals.end() - std::lower_bound(arrivals.begin(), arrivals.end(), from));
+        count += static_cast<std::size_t>(arrivals.end() -
+                                          std::lower_bound(arrivals.begin(), arrivals.end(), from));
     }
     return count;
 }

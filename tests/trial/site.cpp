@@ -17,7 +17,8 @@ std::string secondsText(double seconds) {
 Site Site::orvel610(unsigned count, double late) {
     Site site;
     for (unsigned n = 1; n <= count; ++n)
-        site.loudspeakers.push_back({Model::Orvel610, ownVolume(Model::Orvel610, n), n % 2 == 0 ? late : 0, {}});
+        site.loudspeakers.push_back(
+            {Model::Orvel610, ownVolume(Model::Orvel610, n), n % 2 == 0 ? late : 0, {}});
     return site;
 }
 
@@ -33,8 +34,9 @@ Site Site::mixed(unsigned orvel610, unsigned orvel510, double late) {
 std::vector<std::string> Site::simulatorOptions() const {
     // Index 18: the current Orvel-610 firmware, which switches channels and
     // keeps its settings; the groups make the other models.
-    std::vector<std::string> options{"--band",     "18", "--loudspeakers", std::to_string(loudspeakers.size()),
-                                     "--consoles", std::to_string(consoles)};
+    std::vector<std::string> options{"--band",         "18",
+                                     "--loudspeakers", std::to_string(loudspeakers.size()),
+                                     "--consoles",     std::to_string(consoles)};
     for (std::size_t i = 0; i < loudspeakers.size(); ++i) {
         const Loudspeaker& speaker = loudspeakers[i];
         options.insert(options.end(), {"--fault-device", std::to_string(i + 1)});

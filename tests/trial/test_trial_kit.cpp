@@ -40,23 +40,29 @@ TEST(TrialWidgetListing, ControlsAndTheirItemsAreFoundByTypeLabelAndPlace) {
         "label=\"Сонвар 1.2.0.470 - © Varko\" tip=\"\"\n"
         "window id=2 parent=1 type=wxToggleButton class=wxToggleButton rect=10,5,90,40 enabled=1 focus=0 "
         "label=\"Тревожное\\nоповещение\" tip=\"\" value=\"0\"\n"
-        "window id=3 parent=1 type=frm::IconGrid class=wxScrolledCanvas rect=200,100,800,600 enabled=1 focus=1 "
+        "window id=3 parent=1 type=frm::IconGrid class=wxScrolledCanvas rect=200,100,800,600 enabled=1 "
+        "focus=1 "
         "label=\"\" tip=\"\"\n"
         "item of=3 index=0 rect=204,104,96,80 selected=1 title=\"Новое устройство 02:56:53:00:00:01\" "
         "hw=02:56:53:00:00:01\n"
-        "item of=3 index=1 rect=306,104,96,80 selected=0 title=\"Зал \\\"Б\\\"\" hw=02:56:53:00:00:02 image=2\n"
+        "item of=3 index=1 rect=306,104,96,80 selected=0 title=\"Зал \\\"Б\\\"\" hw=02:56:53:00:00:02 "
+        "image=2\n"
         "window id=4 parent=0 type=wxTextEntryDialog class=wxDialog rect=400,300,300,150 enabled=1 focus=0 "
         "label=\"Окно ввода пароля\" tip=\"\"\n"
-        "window id=5 parent=4 type=wxTextCtrl class=wxTextCtrl rect=410,340,280,30 enabled=1 focus=1 label=\"\" "
+        "window id=5 parent=4 type=wxTextCtrl class=wxTextCtrl rect=410,340,280,30 enabled=1 focus=1 "
+        "label=\"\" "
         "tip=\"\" value=\"\"\n"
         "item of=9 index=0 rect=1,1,1,1 selected=0 title=\"orphan\"\n"
         "window id=6 parent=1 type=wxStaticText class=wxStaticText rect=300,700,120,20 enabled=1 focus=0 "
         "label=\"Основной шлюз\" tip=\"\"\n"
-        "window id=7 parent=1 type=wxTextCtrl class=wxTextCtrl rect=900,698,150,26 enabled=1 focus=0 label=\"\" "
+        "window id=7 parent=1 type=wxTextCtrl class=wxTextCtrl rect=900,698,150,26 enabled=1 focus=0 "
+        "label=\"\" "
         "tip=\"\" value=\"127.0.0.1\"\n"
-        "window id=8 parent=1 type=wxTextCtrl class=wxTextCtrl rect=450,698,150,26 enabled=1 focus=0 label=\"\" "
+        "window id=8 parent=1 type=wxTextCtrl class=wxTextCtrl rect=450,698,150,26 enabled=1 focus=0 "
+        "label=\"\" "
         "tip=\"\" value=\"10.0.0.1\"\n"
-        "window id=9 parent=1 type=wxTextCtrl class=wxTextCtrl rect=450,740,150,26 enabled=1 focus=0 label=\"\" "
+        "window id=9 parent=1 type=wxTextCtrl class=wxTextCtrl rect=450,740,150,26 enabled=1 focus=0 "
+        "label=\"\" "
         "tip=\"\" value=\"next row\"\n");
     ASSERT_EQ(listing.widgets().size(), 9u);
     const Widget* gateway = listing.fieldBeside("Основной шлюз");
@@ -98,7 +104,8 @@ TEST(TrialReport, TheLineHasTheFiguresInOrderAndTheFirstReasons) {
     report.seconds("quit", 6.1s);  // replaced in place
     EXPECT_EQ(report.line(), "TRIAL quit_lost quit=6.10s back=18/20 result=ok");
     report.fail("quit took 6.10 s,\nover 5 s");
-    EXPECT_EQ(report.line(), "TRIAL quit_lost quit=6.10s back=18/20 result=FAIL (quit took 6.10 s, over 5 s)");
+    EXPECT_EQ(report.line(),
+              "TRIAL quit_lost quit=6.10s back=18/20 result=FAIL (quit took 6.10 s, over 5 s)");
     for (const char* why : {"b", "c", "d", "e"}) report.fail(why);
     EXPECT_EQ(report.line(),
               "TRIAL quit_lost quit=6.10s back=18/20 result=FAIL (quit took 6.10 s, over 5 s; b; c; 2 more)");
@@ -121,14 +128,14 @@ TEST(TrialSite, VolumesAreDistinctOfTheirModelsFormAndNeverTheInstallersOwn) {
     EXPECT_EQ(hardwareOf(11), "02:56:53:00:00:0B");
 
     Site site = Site::orvel610(2, 0.8);
-    site.loudspeakers.push_back({Model::Orvel510, ownVolume(Model::Orvel510, 3), 1.9, {"--error-on", "get eq"}});
+    site.loudspeakers.push_back(
+        {Model::Orvel510, ownVolume(Model::Orvel510, 3), 1.9, {"--error-on", "get eq"}});
     site.consoles = 1;
     site.consoleLate = 1.9;
     const std::vector<std::string> expected{
-        "--band", "18", "--loudspeakers", "3", "--consoles", "1",
-        "--fault-device", "1", "--volume", "-6",
-        "--fault-device", "2", "--volume", "-7", "--reply-delay", "0.8",
-        "--fault-device", "3", "--device-band", "5", "--volume", "0D:0D", "--reply-delay", "1.9", "--error-on", "get eq",
-        "--fault-device", "4", "--reply-delay", "1.9"};
+        "--band",         "18",     "--loudspeakers", "3", "--consoles",    "1",     "--fault-device", "1",
+        "--volume",       "-6",     "--fault-device", "2", "--volume",      "-7",    "--reply-delay",  "0.8",
+        "--fault-device", "3",      "--device-band",  "5", "--volume",      "0D:0D", "--reply-delay",  "1.9",
+        "--error-on",     "get eq", "--fault-device", "4", "--reply-delay", "1.9"};
     EXPECT_EQ(site.simulatorOptions(), expected);
 }

@@ -1,6 +1,7 @@
 #include "tests/trial/trial.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <boost/asio/ip/udp.hpp>
@@ -14,8 +15,6 @@
 #include <set>
 #include <sstream>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "tests/support/temp_dir.h"
 #include "tests/support/wav_file.h"
@@ -66,14 +65,11 @@ void writeFile(const std::string& path, const std::string& bytes) {
 /// A message or gong: a tone of that length, MP3 as the program plays it.
 void writeTone(const std::string& path, double seconds, double frequency) {
     fs::create_directories(fs::path(path).parent_path());
-    const auto pcm =
-        stream_probe::stepped_tone({frequency}, static_cast<unsigned>(seconds * 1000), 44100, 1);
+    const auto pcm = stream_probe::stepped_tone({frequency}, static_cast<unsigned>(seconds * 1000), 44100, 1);
     if (!stream_probe::write_mp3(path, pcm, 44100, 1)) throw std::runtime_error("cannot write " + path);
 }
 
-const Widget* shownPage(const WidgetListing& listing, const char* type) {
-    return listing.find(ofType(type));
-}
+const Widget* shownPage(const WidgetListing& listing, const char* type) { return listing.find(ofType(type)); }
 
 }  // namespace
 
@@ -96,7 +92,8 @@ Trial::~Trial() {
     try {
         // An exception on its way out (a tool that failed) has not reached
         // gtest yet: the case failed all the same.
-        if (std::uncaught_exceptions() > 0 && m_report.ok()) m_report.fail("the case stopped on an error, see its output");
+        if (std::uncaught_exceptions() > 0 && m_report.ok())
+            m_report.fail("the case stopped on an error, see its output");
         if (::testing::Test::HasFailure() && m_report.ok()) m_report.fail("the test failed, see its output");
         // SONVAR_TRIAL_KEEP keeps them of a case that passed too.
         if (!m_report.ok() || std::getenv("SONVAR_TRIAL_KEEP") != nullptr) keepDiagnostics();
@@ -156,18 +153,18 @@ void Trial::prepareAlarmMessage(double seconds) {
     const std::string message = m_box->dataFile("alarm/Пожар.mp3");
     writeTone(message, seconds, 660);
     m_box->writeDataFile("alarm_message.xml",
-                         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<tree><group><name>" + std::string(kMessageGroup) +
-                             "</name><message><name>" + kMessageName + "</name><message>" + message +
-                             "</message><gong/></message></group></tree>\n");
+                         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<tree><group><name>" +
+                             std::string(kMessageGroup) + "</name><message><name>" + kMessageName +
+                             "</name><message>" + message + "</message><gong/></message></group></tree>\n");
 }
 
 void Trial::prepareServiceMessage(double seconds) {
     const std::string message = m_box->dataFile("service/Обед.mp3");
     writeTone(message, seconds, 440);
     m_box->writeDataFile("service_message.xml",
-                         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<tree><group><name>" + std::string(kServiceGroup) +
-                             "</name><message><name>" + kServiceName + "</name><message>" + message +
-                             "</message><gong/></message></group></tree>\n");
+                         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<tree><group><name>" +
+                             std::string(kServiceGroup) + "</name><message><name>" + kServiceName +
+                             "</name><message>" + message + "</message><gong/></message></group></tree>\n");
 }
 
 void Trial::prepareGong(double seconds) {
@@ -179,7 +176,8 @@ void Trial::prepareMicrophone(double seconds) {
     const std::string path = m_box->dataFile("microphone.wav");
     const auto samples = static_cast<std::size_t>(seconds * 8000);
     std::vector<std::int16_t> pcm(samples);
-    for (std::size_t i = 0; i < samples; ++i) pcm[i] = static_cast<std::int16_t>(((i / 20) % 2 == 0) ? 3000 : -3000);
+    for (std::size_t i = 0; i < samples; ++i)
+        pcm[i] = static_cast<std::int16_t>(((i / 20) % 2 == 0) ? 3000 : -3000);
     writeFile(path, testing_support::wavFile(pcm, 8000, 1));
     setting("record.deviceName", quotedText("file://" + path));
 }
@@ -191,8 +189,11 @@ void Trial::prepareKnownDevices() {
         const bool console = n > loudspeakers();
         const bool orvel510 = !console && m_site.loudspeakers[n - 1].model == Model::Orvel510;
         list += "<device><hardware_address>" + hardwareOf(n) + "</hardware_address><type>" +
-                (console ? "Tovik-30" : orvel510 ? "Orvel-510" : "Orvel-610") + "</type><name>Новое устройство " +
-                hardwareOf(n) + "</name><ip>" + addressOf(n) + "</ip></device>";
+                (console    ? "Tovik-30"
+                 : orvel510 ? "Orvel-510"
+                            : "Orvel-610") +
+                "</type><name>Новое устройство " + hardwareOf(n) + "</name><ip>" + addressOf(n) +
+                "</ip></device>";
     }
     m_box->writeDataFile("device_collection.xml", list + "</device_collection>\n");
 }
@@ -214,9 +215,10 @@ std::chrono::system_clock::time_point Trial::prepareScheduledMessage(std::chrono
         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<scheduler_v2><task><type>once</type><startDate>" +
             std::string(date) + "</startDate><finalDate>" + date + "</finalDate><startTime>" + time +
             "</startTime><stopTime/><enable>true</enable><playback><placeName>serviceMessage</placeName>"
-            "<subPlaceName>" + kServiceGroup + ": " + kServiceName + "</subPlaceName><messageName>" + kServiceName +
-            "</messageName><messagePath>" + message + "</messagePath><gongName/><gongPath/><devices>" + devices +
-            "</devices></playback></task></scheduler_v2>\n");
+            "<subPlaceName>" +
+            kServiceGroup + ": " + kServiceName + "</subPlaceName><messageName>" + kServiceName +
+            "</messageName><messagePath>" + message + "</messagePath><gongName/><gongPath/><devices>" +
+            devices + "</devices></playback></task></scheduler_v2>\n");
     return std::chrono::system_clock::from_time_t(minute);
 }
 
@@ -240,7 +242,8 @@ void Trial::start() {
     m_driver->onError([this](const std::string& why) { m_report.fail(why); });
     if (!m_box->waitForWindow(kMainWindow, *m_program, 30s)) stop("the main window did not show");
     waitForDevices();
-    const unsigned long window = findWindow(m_box->environment(), m_box->folder(), m_program->pid(), kMainWindow);
+    const unsigned long window =
+        findWindow(m_box->environment(), m_box->folder(), m_program->pid(), kMainWindow);
     if (window == 0) stop("the main window's X window was not found");
     try {
         m_pinger = std::make_unique<WindowPinger>(m_box->display(), window);
@@ -253,8 +256,9 @@ void Trial::start() {
 void Trial::waitForDevices() {
     const std::size_t devices = loudspeakers() + m_site.consoles;
     const auto found = m_box->waitForLog(kConnected, devices, *m_program, kFindDevices);
-    if (!found) stop("the program found " + std::to_string(e2e::occurrences(log(), kConnected)) + " of " +
-                     std::to_string(devices) + " devices");
+    if (!found)
+        stop("the program found " + std::to_string(e2e::occurrences(log(), kConnected)) + " of " +
+             std::to_string(devices) + " devices");
     // Every device's icon on the zone page shows it answering, as the
     // operator waits for before an action.
     std::size_t answering = 0;
@@ -280,7 +284,8 @@ void Trial::waitForDevices() {
 void Trial::control(const std::string& line) {
     const int fd = ::open(m_controlPath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     const std::string bytes = line + "\n";
-    const bool written = fd >= 0 && ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    const bool written =
+        fd >= 0 && ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     if (fd >= 0) ::close(fd);
     if (!written) stop("the simulator takes no control line: " + line);
     // The simulator answers each line in turn: this line's answer is the
@@ -292,7 +297,8 @@ void Trial::control(const std::string& line) {
         const std::string output = m_simulator->output();
         if (e2e::occurrences(output, answer) >= sent) {
             const std::size_t at = output.rfind(answer);
-            const std::string rest = output.substr(at + answer.size(), output.find('\n', at) - at - answer.size());
+            const std::string rest =
+                output.substr(at + answer.size(), output.find('\n', at) - at - answer.size());
             if (rest != "done") stop("the simulator refused \"" + line + "\": " + rest);
             return;
         }
@@ -306,8 +312,9 @@ std::string Trial::ask(unsigned number, const std::string& request) {
     asio::io_context io;
     asio::ip::udp::socket socket(io, asio::ip::udp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0));
     socket.non_blocking(true);
-    socket.send_to(asio::buffer(request + "\n"),
-                   asio::ip::udp::endpoint(asio::ip::make_address_v4(addressOf(number)), e2e::Sandbox::kDevicePort));
+    socket.send_to(
+        asio::buffer(request + "\n"),
+        asio::ip::udp::endpoint(asio::ip::make_address_v4(addressOf(number)), e2e::Sandbox::kDevicePort));
     char buffer[2048];
     const auto end = Clock::now() + 3s;
     while (Clock::now() < end) {
@@ -322,7 +329,8 @@ std::string Trial::ask(unsigned number, const std::string& request) {
 
 Trial::Holdings Trial::holdings() const { return parseHoldings(testing_support::readFile(m_holdingsPath)); }
 
-bool Trial::waitHoldings(const std::function<bool(const Holdings&)>& test, std::chrono::milliseconds limit) const {
+bool Trial::waitHoldings(const std::function<bool(const Holdings&)>& test,
+                         std::chrono::milliseconds limit) const {
     const auto end = Clock::now() + limit;
     for (;;) {
         if (test(holdings())) return true;
@@ -349,7 +357,8 @@ Trial::Clock::time_point Trial::click(const WidgetListing::Test& test, const std
 Trial::Clock::time_point Trial::clickButton(const std::string& label) {
     return click(
         [&](const Widget& widget) {
-            return plainLabel(widget.label) == label && (widget.type == "wxButton" || widget.type == "wxToggleButton");
+            return plainLabel(widget.label) == label &&
+                   (widget.type == "wxButton" || widget.type == "wxToggleButton");
         },
         "\"" + label + "\"");
 }
@@ -510,7 +519,8 @@ Trial::Clock::time_point Trial::typeInto(const std::string& label, const std::st
 Trial::Clock::time_point Trial::answerBox(const std::string& button) {
     std::optional<Widget> found;
     m_driver->waitFor([&](const WidgetListing& listing) {
-        for (const Widget* box : listing.all([](const Widget& w) { return w.parent == 0 && w.type != "frm::MainFrame"; }))
+        for (const Widget* box :
+             listing.all([](const Widget& w) { return w.parent == 0 && w.type != "frm::MainFrame"; }))
             if (const Widget* offered = listing.findInside(*box, ofType("wxButton", button))) {
                 found = *offered;
                 return true;
@@ -525,7 +535,8 @@ Trial::Clock::time_point Trial::clickPlay() {
     const auto listing = m_driver->listing();
     const Widget* page = listing.find(ofType("frm::SourceServicePanel"));
     if (page == nullptr) stop("no message page is shown for ▶");
-    const auto buttons = listing.all([&](const Widget& w) { return w.type == "wxBitmapButton" && listing.inside(w, *page); });
+    const auto buttons =
+        listing.all([&](const Widget& w) { return w.type == "wxBitmapButton" && listing.inside(w, *page); });
     if (buttons.size() < 2) stop("the message page has no ▶ and ■");
     return m_driver->click(buttons[0]->rect);
 }
@@ -534,35 +545,37 @@ Trial::Clock::time_point Trial::clickStop() {
     const auto listing = m_driver->listing();
     const Widget* page = listing.find(ofType("frm::SourceServicePanel"));
     if (page == nullptr) stop("no message page is shown for ■");
-    const auto buttons = listing.all([&](const Widget& w) { return w.type == "wxBitmapButton" && listing.inside(w, *page); });
+    const auto buttons =
+        listing.all([&](const Widget& w) { return w.type == "wxBitmapButton" && listing.inside(w, *page); });
     if (buttons.size() < 2) stop("the message page has no ▶ and ■");
     return m_driver->click(buttons[1]->rect);
-}
-
-void Trial::waitIdle() {
-    const auto idle = m_driver->waitFor([](const WidgetListing& listing) {
-        return listing.all([](const Widget& w) { return w.parent == 0; }).size() == 1;
-    });
-    if (!idle) stop("a box or dialog stays open");
 }
 
 // ---- notices --------------------------------------------------------------------------------
 
 std::string pathName(Path path) {
     switch (path) {
-        case Path::AlarmPage: return "alarm_page";
-        case Path::AlarmButton: return "alarm_button";
-        case Path::GongButton: return "gong_button";
-        case Path::MicrophonePage: return "microphone_page";
-        case Path::ServicePage: return "service_page";
-        case Path::Scheduled: return "scheduled";
+        case Path::AlarmPage:
+            return "alarm_page";
+        case Path::AlarmButton:
+            return "alarm_button";
+        case Path::GongButton:
+            return "gong_button";
+        case Path::MicrophonePage:
+            return "microphone_page";
+        case Path::ServicePage:
+            return "service_page";
+        case Path::Scheduled:
+            return "scheduled";
     }
     return "?";
 }
 
 void Trial::prepareNotice(Path path, double seconds) {
     switch (path) {
-        case Path::AlarmPage: prepareAlarmMessage(seconds); break;
+        case Path::AlarmPage:
+            prepareAlarmMessage(seconds);
+            break;
         case Path::AlarmButton:
             setting("mainWindow.alarmButtons", "true");
             prepareMicrophone(seconds);
@@ -571,8 +584,12 @@ void Trial::prepareNotice(Path path, double seconds) {
             setting("mainWindow.alarmButtons", "true");
             prepareGong(seconds);
             break;
-        case Path::MicrophonePage: prepareMicrophone(seconds); break;
-        case Path::ServicePage: prepareServiceMessage(seconds); break;
+        case Path::MicrophonePage:
+            prepareMicrophone(seconds);
+            break;
+        case Path::ServicePage:
+            prepareServiceMessage(seconds);
+            break;
         case Path::Scheduled:
             prepareServiceMessage(seconds);
             prepareKnownDevices();
@@ -593,12 +610,17 @@ void Trial::openPath(Path path, const std::vector<unsigned>& unchosen) {
         if (!left) stop("device " + std::to_string(number) + " stays selected after Ctrl and a click");
     }
     switch (path) {
-        case Path::AlarmPage: openAlarmPage(); break;
-        case Path::ServicePage: openServicePage(); break;
+        case Path::AlarmPage:
+            openAlarmPage();
+            break;
+        case Path::ServicePage:
+            openServicePage();
+            break;
         case Path::MicrophonePage: {
             clickButton("Микрофон");
-            const auto page = m_driver->waitFor(
-                [](const WidgetListing& listing) { return shownPage(listing, "frm::SourceMicrophonePanel") != nullptr; });
+            const auto page = m_driver->waitFor([](const WidgetListing& listing) {
+                return shownPage(listing, "frm::SourceMicrophonePanel") != nullptr;
+            });
             if (!page) stop("the microphone page did not show");
             const Widget* source = page->find(ofType("wxRadioBox"));
             if (source == nullptr || source->value != std::optional<std::string>("Микрофон"))
@@ -618,14 +640,16 @@ void Trial::openPath(Path path, const std::vector<unsigned>& unchosen) {
             if (!ready) stop("\"Трансляция\" could not be ticked alone");
             break;
         }
-        default: break;
+        default:
+            break;
     }
 }
 
 Trial::Clock::time_point Trial::startNotice(Path path) {
     switch (path) {
         case Path::AlarmPage:
-        case Path::ServicePage: return clickPlay();
+        case Path::ServicePage:
+            return clickPlay();
         case Path::AlarmButton:
         case Path::GongButton: {
             const std::string label = path == Path::AlarmButton ? "Тревога" : "Гонг";
@@ -639,7 +663,8 @@ Trial::Clock::time_point Trial::startNotice(Path path) {
             const auto listing = m_driver->listing();
             const Widget* page = shownPage(listing, "frm::SourceMicrophonePanel");
             const Widget* start = page ? listing.findInside(*page, ofType("wxButton", "Старт")) : nullptr;
-            if (start == nullptr || !start->enabled) stop("the microphone page's \"Старт\" is not shown enabled");
+            if (start == nullptr || !start->enabled)
+                stop("the microphone page's \"Старт\" is not shown enabled");
             return m_driver->click(start->rect);
         }
         case Path::Scheduled: {
@@ -656,7 +681,8 @@ Trial::Clock::time_point Trial::startNotice(Path path) {
 Trial::Clock::time_point Trial::stopNotice(Path path) {
     switch (path) {
         case Path::AlarmPage:
-        case Path::ServicePage: return clickStop();
+        case Path::ServicePage:
+            return clickStop();
         case Path::AlarmButton:
         case Path::GongButton: {
             const auto shown = m_driver->waitFor([&](const WidgetListing& listing) {
@@ -677,17 +703,21 @@ Trial::Clock::time_point Trial::stopNotice(Path path) {
             const Widget* page = shownPage(*shown, "frm::SourceMicrophonePanel");
             return m_driver->click(shown->findInside(*page, ofType("wxButton", "Стоп"))->rect);
         }
-        case Path::Scheduled: stop("a scheduled message is not stopped by the operator");
+        case Path::Scheduled:
+            stop("a scheduled message is not stopped by the operator");
     }
     return Clock::now();
 }
 
 Receiver::Stream Trial::streamOf(Path path) {
     switch (path) {
-        case Path::MicrophonePage: return Receiver::Stream::NoticeLow;
+        case Path::MicrophonePage:
+            return Receiver::Stream::NoticeLow;
         case Path::ServicePage:
-        case Path::Scheduled: return Receiver::Stream::Common;
-        default: return Receiver::Stream::NoticeHigh;
+        case Path::Scheduled:
+            return Receiver::Stream::Common;
+        default:
+            return Receiver::Stream::NoticeHigh;
     }
 }
 
@@ -732,7 +762,8 @@ bool Trial::ownHeld(const Holdings& holdings, unsigned number) const {
            found->second.volume == m_site.loudspeakers[number - 1].volume;
 }
 
-bool Trial::expectOwnVolumes(std::chrono::milliseconds limit, const std::map<unsigned, std::string>& expected) {
+bool Trial::expectOwnVolumes(std::chrono::milliseconds limit,
+                             const std::map<unsigned, std::string>& expected) {
     const auto wanted = [&](unsigned n) {
         const auto own = expected.find(n);
         return own != expected.end() ? own->second : m_site.loudspeakers[n - 1].volume;
@@ -760,8 +791,8 @@ bool Trial::expectOwnVolumes(std::chrono::milliseconds limit, const std::map<uns
         }
         const auto found = last.find(n);
         wrong += (wrong.empty() ? "" : ", ") + std::to_string(n) + ": " +
-                 (found == last.end() ? std::string("not listed") : describe(found->second)) + " (own " + wanted(n) +
-                 ")";
+                 (found == last.end() ? std::string("not listed") : describe(found->second)) + " (own " +
+                 wanted(n) + ")";
     }
     m_report.share("own", good, loudspeakers());
     return check(good == loudspeakers(), "not on channel 0 at exactly its own volume: " + wrong);
@@ -784,8 +815,8 @@ std::optional<Trial::Clock::time_point> Trial::waitAllSwitched(std::chrono::mill
     return at;
 }
 
-std::optional<double> Trial::firstDatagram(const std::string& name, Receiver::Stream stream, Clock::time_point from,
-                                           std::chrono::milliseconds bound) {
+std::optional<double> Trial::firstDatagram(const std::string& name, Receiver::Stream stream,
+                                           Clock::time_point from, std::chrono::milliseconds bound) {
     const auto first = m_receiver->waitFirstAfter(stream, from, bound + 10s);
     if (!first) {
         m_report.figure(name, "none");
@@ -802,8 +833,8 @@ std::chrono::milliseconds Trial::stall(const std::string& name, Clock::time_poin
                                        std::chrono::milliseconds bound) {
     const auto longest = m_pinger->longestStallSince(from);
     m_report.seconds(name, longest);
-    check(longest <= bound, "the window did not answer for " + secondsText(longest) + " s, over " +
-                                secondsText(bound) + " s");
+    check(longest <= bound,
+          "the window did not answer for " + secondsText(longest) + " s, over " + secondsText(bound) + " s");
     return longest;
 }
 
@@ -848,7 +879,8 @@ void Trial::keepDiagnostics() {
     if (m_program && m_program->running())
         writeScreenshot(m_box->environment(), m_box->display(), folder + "/screen.png");
     if (fs::exists(m_box->folder() + "/widgets.txt"))
-        fs::copy_file(m_box->folder() + "/widgets.txt", folder + "/widgets.txt", fs::copy_options::overwrite_existing);
+        fs::copy_file(m_box->folder() + "/widgets.txt", folder + "/widgets.txt",
+                      fs::copy_options::overwrite_existing);
     writeFile(folder + "/program.log", log());
     writeFile(folder + "/holdings.txt", testing_support::readFile(m_holdingsPath));
     if (m_simulator) writeFile(folder + "/simulator.out", m_simulator->output());
@@ -857,7 +889,8 @@ void Trial::keepDiagnostics() {
     if (m_driver)
         for (const auto& command : m_driver->history()) input += command + "\n";
     writeFile(folder + "/input.txt", input);
-    std::cout << "---- " << m_report.name() << ": diagnostics in " << folder << "\n---- the program's log, last lines:\n"
+    std::cout << "---- " << m_report.name() << ": diagnostics in " << folder
+              << "\n---- the program's log, last lines:\n"
               << tail(log(), 40) << "\n---- what the devices hold:\n"
               << testing_support::readFile(m_holdingsPath) << "---- the simulator's output, last lines:\n"
               << (m_simulator ? tail(m_simulator->output(), 20) : std::string()) << std::endl;

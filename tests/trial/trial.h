@@ -122,7 +122,8 @@ public:
     Holdings holdings() const;
     /// Waits until the holdings pass the test (checked every 50 ms); false
     /// after `limit`.
-    bool waitHoldings(const std::function<bool(const Holdings&)>& test, std::chrono::milliseconds limit) const;
+    bool waitHoldings(const std::function<bool(const Holdings&)>& test,
+                      std::chrono::milliseconds limit) const;
     /// The program's log as it stands.
     std::string log() const { return m_box->log(); }
     /// The log since start() (or since the last mark()).
@@ -174,8 +175,6 @@ public:
     /// ▶ (or ■) of the message page shown; the time of the click.
     Clock::time_point clickPlay();
     Clock::time_point clickStop();
-    /// Waits until no box is open and the main window's page shows.
-    void waitIdle();
 
     // ---- notices ----------------------------------------------------------------------------
     /// Every loudspeaker chosen but the unchosen ones, and the path's page
@@ -218,8 +217,8 @@ public:
     /// The first notice datagram at or after `from`, noted as figure `name`
     /// in seconds after it, and a failure when it is later than `bound` or
     /// never comes within `bound` + 10 s.
-    std::optional<double> firstDatagram(const std::string& name, Receiver::Stream stream, Clock::time_point from,
-                                        std::chrono::milliseconds bound);
+    std::optional<double> firstDatagram(const std::string& name, Receiver::Stream stream,
+                                        Clock::time_point from, std::chrono::milliseconds bound);
     /// The window's longest stall from `from` to now, noted as figure
     /// `name`, and a failure when it is over `bound`.
     std::chrono::milliseconds stall(const std::string& name, Clock::time_point from,
@@ -254,9 +253,8 @@ private:
     std::string m_controlPath;
     std::map<std::string, std::size_t> m_controlSent;  // control lines by how often each was sent
     std::size_t m_logMark = 0;
-    bool m_quit = false;
     std::optional<std::chrono::system_clock::time_point> m_taskMinute;
-    Rect m_topButton;           // where the main window's button of the last start was
+    Rect m_topButton;  // where the main window's button of the last start was
 };
 
 }  // namespace trial

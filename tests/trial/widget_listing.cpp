@@ -58,29 +58,46 @@ WidgetListing WidgetListing::parse(const std::string& text) {
         if (line.rfind("window ", 0) == 0) {
             Widget widget;
             for (const auto& [name, value] : fields(line)) {
-                if (name == "id") widget.id = number(value);
-                else if (name == "parent") widget.parent = number(value);
-                else if (name == "type") widget.type = value;
-                else if (name == "class") widget.toolkitClass = value;
-                else if (name == "rect") widget.rect = rectOf(value);
-                else if (name == "enabled") widget.enabled = value == "1";
-                else if (name == "focus") widget.focus = value == "1";
-                else if (name == "label") widget.label = value;
-                else if (name == "tip") widget.tip = value;
-                else if (name == "value") widget.value = value;
+                if (name == "id")
+                    widget.id = number(value);
+                else if (name == "parent")
+                    widget.parent = number(value);
+                else if (name == "type")
+                    widget.type = value;
+                else if (name == "class")
+                    widget.toolkitClass = value;
+                else if (name == "rect")
+                    widget.rect = rectOf(value);
+                else if (name == "enabled")
+                    widget.enabled = value == "1";
+                else if (name == "focus")
+                    widget.focus = value == "1";
+                else if (name == "label")
+                    widget.label = value;
+                else if (name == "tip")
+                    widget.tip = value;
+                else if (name == "value")
+                    widget.value = value;
             }
             if (widget.id > 0) listing.m_widgets.push_back(std::move(widget));
         } else if (line.rfind("item ", 0) == 0) {
             Item item;
             int of = 0;
             for (const auto& [name, value] : fields(line)) {
-                if (name == "of") of = number(value);
-                else if (name == "index") item.index = number(value);
-                else if (name == "rect") item.rect = rectOf(value);
-                else if (name == "selected") item.selected = value == "1";
-                else if (name == "title") item.title = value;
-                else if (name == "hw") item.hardware = value;
-                else if (name == "image") item.image = number(value);
+                if (name == "of")
+                    of = number(value);
+                else if (name == "index")
+                    item.index = number(value);
+                else if (name == "rect")
+                    item.rect = rectOf(value);
+                else if (name == "selected")
+                    item.selected = value == "1";
+                else if (name == "title")
+                    item.title = value;
+                else if (name == "hw")
+                    item.hardware = value;
+                else if (name == "image")
+                    item.image = number(value);
             }
             if (!listing.m_widgets.empty() && listing.m_widgets.back().id == of)
                 listing.m_widgets.back().items.push_back(std::move(item));
@@ -133,7 +150,9 @@ const Item* WidgetListing::deviceItem(const std::string& hardware) const {
     return nullptr;
 }
 
-bool iconAnswering(int image) { return image >= 0 && image != 0 && image != 3 && image != 4 && image != 9 && image != 11; }
+bool iconAnswering(int image) {
+    return image >= 0 && image != 0 && image != 3 && image != 4 && image != 9 && image != 11;
+}
 
 std::string plainLabel(const std::string& label) {
     std::string plain;
@@ -151,7 +170,8 @@ WidgetListing::Test ofType(const std::string& type, std::optional<std::string> l
 }
 
 const Widget* WidgetListing::fieldBeside(const std::string& label) const {
-    const Widget* caption = find([&](const Widget& w) { return w.type == "wxStaticText" && plainLabel(w.label) == label; });
+    const Widget* caption =
+        find([&](const Widget& w) { return w.type == "wxStaticText" && plainLabel(w.label) == label; });
     if (caption == nullptr) return nullptr;
     const Widget* nearest = nullptr;
     for (const Widget& widget : m_widgets) {

@@ -71,7 +71,8 @@ void WindowPinger::run(void* opaque, unsigned long window) {
             XEvent event;
             XNextEvent(display, &event);
             if (event.type != ClientMessage || event.xclient.message_type != protocols ||
-                static_cast<Atom>(event.xclient.data.l[0]) != ping || event.xclient.data.l[1] != serial || !waiting)
+                static_cast<Atom>(event.xclient.data.l[0]) != ping || event.xclient.data.l[1] != serial ||
+                !waiting)
                 continue;
             const auto back = Clock::now();
             waiting = false;
@@ -98,12 +99,13 @@ std::size_t WindowPinger::answered() const {
     return m_pings.size();
 }
 
-unsigned long findWindow(const std::vector<std::string>& environment, const std::string& scratchFolder, int pid,
-                         const std::string& title) {
+unsigned long findWindow(const std::vector<std::string>& environment, const std::string& scratchFolder,
+                         int pid, const std::string& title) {
     const std::string out = scratchFolder + "/xdotool-search.out";
     std::remove(out.c_str());
-    e2e::Child search({"xdotool", "search", "--all", "--onlyvisible", "--pid", std::to_string(pid), "--name", title},
-                      environment, out);
+    e2e::Child search(
+        {"xdotool", "search", "--all", "--onlyvisible", "--pid", std::to_string(pid), "--name", title},
+        environment, out);
     if (search.finish(10s) != "exit 0") return 0;
     return std::strtoul(testing_support::readFile(out).c_str(), nullptr, 10);
 }

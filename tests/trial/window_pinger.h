@@ -55,8 +55,8 @@ private:
 
 /// The X window id of the program's top-level window whose title matches
 /// the extended regular expression (xdotool search), 0 when none is found.
-unsigned long findWindow(const std::vector<std::string>& environment, const std::string& scratchFolder, int pid,
-                         const std::string& title);
+unsigned long findWindow(const std::vector<std::string>& environment, const std::string& scratchFolder,
+                         int pid, const std::string& title);
 
 /// The display's whole screen as a PNG (ffmpeg's x11grab); false when it
 /// could not be written.

@@ -18,9 +18,9 @@ struct VerbName {
 
 const VerbName kVerbs[] = {
     {"lose-next", ControlCommand::Verb::LoseNext}, {"delay-once", ControlCommand::Verb::DelayOnce},
-    {"delay", ControlCommand::Verb::Delay},         {"silent", ControlCommand::Verb::Silent},
-    {"busy", ControlCommand::Verb::Busy},           {"error-on", ControlCommand::Verb::ErrorOn},
-    {"error-off", ControlCommand::Verb::ErrorOff},  {"restart", ControlCommand::Verb::Restart},
+    {"delay", ControlCommand::Verb::Delay},        {"silent", ControlCommand::Verb::Silent},
+    {"busy", ControlCommand::Verb::Busy},          {"error-on", ControlCommand::Verb::ErrorOn},
+    {"error-off", ControlCommand::Verb::ErrorOff}, {"restart", ControlCommand::Verb::Restart},
     {"move", ControlCommand::Verb::Move},
 };
 
@@ -36,8 +36,8 @@ unsigned whole(const std::string& what, const std::string& value, unsigned long 
     char* end = nullptr;
     const unsigned long number = std::strtoul(value.c_str(), &end, 10);
     if (value.empty() || value[0] == '-' || *end != '\0' || number < least || number > 1000000)
-        throw std::invalid_argument(what + " takes a whole number from " + std::to_string(least) + ", not \"" +
-                                    value + "\"");
+        throw std::invalid_argument(what + " takes a whole number from " + std::to_string(least) +
+                                    ", not \"" + value + "\"");
     return static_cast<unsigned>(number);
 }
 
@@ -63,14 +63,21 @@ ControlCommand parseControlLine(const std::string& line) {
     if (takesValue && rest.empty()) throw std::invalid_argument(verb + " needs a value");
     if (!takesValue && !rest.empty()) throw std::invalid_argument(verb + " takes no value");
     switch (command.verb) {
-        case ControlCommand::Verb::LoseNext: command.count = whole(verb, rest, 1); break;
-        case ControlCommand::Verb::ErrorOn: command.text = rest; break;
-        case ControlCommand::Verb::ErrorOff: break;
+        case ControlCommand::Verb::LoseNext:
+            command.count = whole(verb, rest, 1);
+            break;
+        case ControlCommand::Verb::ErrorOn:
+            command.text = rest;
+            break;
+        case ControlCommand::Verb::ErrorOff:
+            break;
         case ControlCommand::Verb::Move:
             if (!command.device) throw std::invalid_argument("move takes one device, not \"*\"");
             command.text = rest;
             break;
-        default: command.span = seconds(verb, rest); break;
+        default:
+            command.span = seconds(verb, rest);
+            break;
     }
     return command;
 }
@@ -85,15 +92,33 @@ void applyControl(const ControlCommand& command, Simulator& simulator) {
     for (std::size_t n = first; n < last; ++n) {
         SimulatedDevice& device = simulator.device(n);
         switch (command.verb) {
-            case ControlCommand::Verb::LoseNext: device.loseNextRequests(command.count); break;
-            case ControlCommand::Verb::DelayOnce: device.delayNextReply(command.span); break;
-            case ControlCommand::Verb::Delay: device.setReplyDelay(command.span); break;
-            case ControlCommand::Verb::Silent: device.silenceFor(command.span); break;
-            case ControlCommand::Verb::Busy: device.busyFor(command.span); break;
-            case ControlCommand::Verb::ErrorOn: device.refuseWithError(command.text); break;
-            case ControlCommand::Verb::ErrorOff: device.refuseWithError(std::string()); break;
-            case ControlCommand::Verb::Restart: device.restart(command.span); break;
-            case ControlCommand::Verb::Move: device.moveTo(command.text); break;
+            case ControlCommand::Verb::LoseNext:
+                device.loseNextRequests(command.count);
+                break;
+            case ControlCommand::Verb::DelayOnce:
+                device.delayNextReply(command.span);
+                break;
+            case ControlCommand::Verb::Delay:
+                device.setReplyDelay(command.span);
+                break;
+            case ControlCommand::Verb::Silent:
+                device.silenceFor(command.span);
+                break;
+            case ControlCommand::Verb::Busy:
+                device.busyFor(command.span);
+                break;
+            case ControlCommand::Verb::ErrorOn:
+                device.refuseWithError(command.text);
+                break;
+            case ControlCommand::Verb::ErrorOff:
+                device.refuseWithError(std::string());
+                break;
+            case ControlCommand::Verb::Restart:
+                device.restart(command.span);
+                break;
+            case ControlCommand::Verb::Move:
+                device.moveTo(command.text);
+                break;
         }
     }
 }

@@ -29,9 +29,9 @@ struct ControlCommand {
 
     std::optional<unsigned> device;  // nothing: every device ("*")
     Verb verb = Verb::LoseNext;
-    unsigned count = 0;                   // lose-next
-    std::chrono::milliseconds span{0};    // delay-once, delay, silent, busy, restart
-    std::string text;                     // error-on's prefix, move's address
+    unsigned count = 0;                 // lose-next
+    std::chrono::milliseconds span{0};  // delay-once, delay, silent, busy, restart
+    std::string text;                   // error-on's prefix, move's address
 };
 
 /// Reads one line (its line end removed). Throws std::invalid_argument
