@@ -14,6 +14,17 @@ namespace trial {
 
 using namespace std::chrono_literals;
 
+std::optional<std::chrono::steady_clock::time_point> firstArrival(
+    const std::vector<std::chrono::steady_clock::time_point>& arrivals,
+    std::chrono::steady_clock::time_point from, std::optional<std::chrono::milliseconds> soundGap) {
+    auto found = std::lower_bound(arrivals.begin(), arrivals.end(), from);
+    if (soundGap)
+        while (found != arrivals.end() && (found + 1 == arrivals.end() || *(found + 1) - *found > *soundGap))
+            ++found;
+    if (found == arrivals.end()) return std::nullopt;
+    return *found;
+}
+
 Receiver::Receiver(const std::string& group, std::uint16_t basePort, const std::string& interfaceAddress) {
     const std::uint16_t ports[kPorts] = {static_cast<std::uint16_t>(basePort + 1),
                                          static_cast<std::uint16_t>(basePort + 2),
@@ -81,13 +92,9 @@ std::optional<Receiver::Clock::time_point> Receiver::firstAfter(Stream stream, C
     std::lock_guard<std::mutex> lock(m_mutex);
     std::optional<Clock::time_point> first;
     for (const int port : portsOf(stream)) {
-        const auto& arrivals = m_arrivals[port];
-        auto found = std::lower_bound(arrivals.begin(), arrivals.end(), from);
-        if (stream == Stream::Common)
-            while (found != arrivals.end() &&
-                   (found + 1 == arrivals.end() || *(found + 1) - *found > kSoundGap))
-                ++found;
-        if (found != arrivals.end() && (!first || *found < *first)) first = *found;
+        const auto found = firstArrival(m_arrivals[port], from,
+                                        stream == Stream::Common ? std::optional(kSoundGap) : std::nullopt);
+        if (found && (!first || *found < *first)) first = found;
     }
     return first;
 }

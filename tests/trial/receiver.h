@@ -12,6 +12,15 @@
 
 namespace trial {
 
+/// Of arrival times in order: the first at or after `from`, or with
+/// `soundGap`, the first at or after `from` that the next follows within
+/// that gap (a stream's keep-alive datagrams come a second apart, sound
+/// many a second).
+std::optional<std::chrono::steady_clock::time_point> firstArrival(
+    const std::vector<std::chrono::steady_clock::time_point>& arrivals,
+    std::chrono::steady_clock::time_point from,
+    std::optional<std::chrono::milliseconds> soundGap = std::nullopt);
+
 /// What a loudspeaker would hear: the program's streams as they arrive on
 /// the sandbox's interface, each datagram's arrival time (not its bytes).
 /// Joins the common stream's port (base + 1) and the notification stream's

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "tests/trial/holdings.h"
+#include "tests/trial/receiver.h"
 #include "tests/trial/report.h"
 #include "tests/trial/site.h"
 #include "tests/trial/widget_listing.h"
@@ -138,4 +139,17 @@ TEST(TrialSite, VolumesAreDistinctOfTheirModelsFormAndNeverTheInstallersOwn) {
         "--fault-device", "3",      "--device-band",  "5", "--volume",      "0D:0D", "--reply-delay",  "1.9",
         "--error-on",     "get eq", "--fault-device", "4", "--reply-delay", "1.9"};
     EXPECT_EQ(site.simulatorOptions(), expected);
+}
+
+TEST(TrialReceiver, TheFirstDatagramOfSoundIsTheFirstOfARunNotAKeepAlive) {
+    const auto t0 = std::chrono::steady_clock::time_point(std::chrono::seconds(100));
+    // Keep-alives a second apart through the pause, then sound every 55 ms.
+    const std::vector<std::chrono::steady_clock::time_point> arrivals{
+        t0 + 250ms, t0 + 1250ms, t0 + 2250ms, t0 + 3000ms, t0 + 3055ms, t0 + 3110ms, t0 + 9000ms};
+    EXPECT_EQ(firstArrival(arrivals, t0), t0 + 250ms);
+    EXPECT_EQ(firstArrival(arrivals, t0, 300ms), t0 + 3000ms);
+    EXPECT_EQ(firstArrival(arrivals, t0 + 3001ms, 300ms), t0 + 3055ms);
+    EXPECT_EQ(firstArrival(arrivals, t0 + 3111ms, 300ms), std::nullopt)
+        << "a lone datagram at the end is no sound";
+    EXPECT_EQ(firstArrival(arrivals, t0 + 9001ms), std::nullopt);
 }
