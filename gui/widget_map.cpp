@@ -15,6 +15,7 @@
 #include <wx/toplevel.h>
 #include <wx/treectrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -119,8 +120,14 @@ public:
         if (valueOf(window, value)) text += " value=" + quoted(value);
         text += "\n";
         items(window, id);
-        for (wxWindow* child : window->GetChildren())
-            if (!child->IsTopLevel()) this->window(child, id);
+        // A notebook shows its current page alone; its other children
+        // (the other pages, and pages taken out of it and kept for later)
+        // stay "shown" to the toolkit's own flag all the same.
+        const auto* book = dynamic_cast<wxBookCtrlBase*>(window);
+        for (wxWindow* child : window->GetChildren()) {
+            if (child->IsTopLevel() || (book != nullptr && child != book->GetCurrentPage())) continue;
+            this->window(child, id);
+        }
     }
 
 private:
@@ -189,24 +196,32 @@ private:
 
     /// The tabs of a notebook, found by asking the notebook which tab lies
     /// under points along its top edge (the toolkit tells no tab's place);
-    /// kept while the notebook's size, pages and selection stay.
+    /// kept while the notebook's size, pages and selection stay, and asked
+    /// again while a tab is not found (the toolkit places new tabs only
+    /// when it next lays the notebook out).
     void tabs(wxNotebook* book, int id) {
         const int pages = static_cast<int>(book->GetPageCount());
         if (pages == 0) return;
         struct Tabs {
             wxSize size;
-            int pages = 0;
+            wxString titles;  // every page's, one after the other
             int selection = -1;
             std::vector<wxRect> rects;  // in the notebook's coordinates; empty: not found
         };
         static std::map<const wxNotebook*, Tabs> known;  // GUI thread only
+        wxString titles;
+        for (int page = 0; page < pages; ++page)
+            titles << book->GetPageText(static_cast<size_t>(page)) << '\n';
         const Tabs& cached = known[book];
         const wxSize size = book->GetSize();
-        if (cached.size != size || cached.pages != pages || cached.selection != book->GetSelection()) {
+        const bool missing = std::any_of(cached.rects.begin(), cached.rects.end(),
+                                         [](const wxRect& rect) { return rect.IsEmpty(); });
+        if (missing || cached.size != size || cached.titles != titles ||
+            cached.selection != book->GetSelection()) {
             if (known.size() > 16) known.clear();
             Tabs& fresh = known[book];
             fresh.size = size;
-            fresh.pages = pages;
+            fresh.titles = titles;
             fresh.selection = book->GetSelection();
             fresh.rects.assign(static_cast<std::size_t>(pages), wxRect());
             for (int y = 2; y < std::min(size.y, 48); y += 4)

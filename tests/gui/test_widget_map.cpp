@@ -72,9 +72,18 @@ protected:
         const wxString sources[] = {L"Микрофон", L"Список"};
         radio = new wxRadioBox(frame, wxID_ANY, L"Источник", wxDefaultPosition, wxDefaultSize, 2, sources);
         radio->SetSelection(1);
-        book = new wxNotebook(frame, wxID_ANY, wxDefaultPosition, wxSize(300, 80));
+        book = new wxNotebook(frame, wxID_ANY, wxDefaultPosition, wxSize(460, 80));
         book->AddPage(new wxPanel(book), L"Общие");
-        book->AddPage(new wxPanel(book), L"Сеть");
+        auto* network = new wxPanel(book);
+        new wxButton(network, wxID_ANY, L"На другой странице");
+        book->AddPage(network, L"Сеть");
+        // A page taken out and kept for another device, as the property
+        // panel keeps the pages of other kinds of devices.
+        auto* kept = new wxPanel(book);
+        new wxButton(kept, wxID_ANY, L"На снятой странице");
+        book->AddPage(kept, L"Зоны");
+        book->RemovePage(2);
+        kept->Show();
         grid = new frm::IconGrid(frame);
         auto* images = new wxImageList(48, 48, true, 1);
         images->Add(wxBitmap(48, 48));
@@ -128,6 +137,8 @@ TEST_F(Map, ListsEachShownControlWhereItIsOnScreenWithItsState) {
         << button[0];
     EXPECT_NE(button[0].find(" parent=1 "), std::string::npos) << "a child of the frame's line";
     EXPECT_TRUE(linesWith(listing, {"Скрытая"}).empty()) << "a hidden control is left out";
+    EXPECT_TRUE(linesWith(listing, {"На другой странице"}).empty()) << "and so is one of a page not on view";
+    EXPECT_TRUE(linesWith(listing, {"На снятой странице"}).empty()) << "and one of a page taken out";
     EXPECT_EQ(
         linesWith(listing, {"type=wxToggleButton", "label=\"Тревожное\\nоповещение\"", "value=\"1\""}).size(),
         1u)
@@ -182,4 +193,23 @@ TEST_F(Map, TheFileIsRewrittenOnlyWhenTheScreenChangedAndOnlyWithTheVariable) {
     EXPECT_TRUE(wx_testing::runEventLoopUntil([&] {
         return !linesWith(fileText(timed), {"Скрытая"}).empty();
     })) << "written again on its own once the screen changed";
+}
+
+// The tabs are found again when the notebook's pages change, even to as
+// many as before: the property panel puts in another page set for each
+// kind of device, and a click aimed by the old places would open the wrong
+// page.
+TEST_F(Map, ANotebooksNewPagesAreListedWhereTheirTabsNowAre) {
+    frm::WidgetMap::describe();
+    book->DeletePage(1);
+    book->DeletePage(0);
+    book->AddPage(new wxPanel(book), L"Аудио память");
+    book->AddPage(new wxPanel(book), L"Зоны трансляции");
+    std::string zones;
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([&] {
+        const auto found = linesWith(frm::WidgetMap::describe(), {"item ", "title=\"Зоны трансляции\""});
+        zones = found.empty() ? std::string() : found[0];
+        return !zones.empty();
+    }));
+    EXPECT_EQ(book->HitTest(book->ScreenToClient(centreOf(zones))), 1) << zones;
 }

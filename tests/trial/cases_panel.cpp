@@ -78,6 +78,8 @@ void walkThePanel(Trial& trial, unsigned number, const std::vector<const char*>&
                 device + ": the common page was never filled");
     for (const char* page : pages) {
         trial.clickItem("wxNotebook", page);
+        trial.check(trial.itemSelected("wxNotebook", page),
+                    device + ": the page \"" + page + "\" was not shown");
         settle(trial);
     }
     // Apply once the installer changed something: the name, typed again.
@@ -142,14 +144,20 @@ TEST_P(TrialPanelFailedApply, LeavesTheNameUnsavedAndTellsWhatWasWritten) {
     trial.openPanel(kPlain);
     trial.waitField("Название устройства");
     trial.typeInto("Название устройства", "Зал заседаний");
-    trial.control(std::to_string(kPlain) + (fault == "silent" ? " silent 60" : " error-on set"));
+    // The apply reads the device's settings afresh before it writes them:
+    // a silent loudspeaker, or one refusing that read, fails it.
+    trial.control(std::to_string(kPlain) + (fault == "silent" ? " silent 60" : " error-on get state"));
     trial.mark();
     trial.clickButton("Применить");
     settle(trial);
-    // What the window shows as the device's name, once the outcome is in.
+    // The outcome as told: a failure, not the end of a write.
     const auto told = trial.toldSinceMark();
     trial.report().figure("told", std::to_string(told.size()));
-    trial.check(!told.empty(), "the failed apply told nothing");
+    bool failureTold = false;
+    for (const std::string& line : told)
+        failureTold = failureTold || line.find("Выполнение операции завершено") == std::string::npos;
+    trial.check(failureTold, "the failed apply was told as " +
+                                 (told.empty() ? std::string("nothing") : "\"" + told.front() + "\""));
     trial.clickButton("Закрыть");
     const auto shown = trial.driver().waitFor([&](const WidgetListing& listing) {
         const Item* item = listing.deviceItem(hardwareOf(kPlain));
