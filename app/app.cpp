@@ -44,6 +44,7 @@
 #include "gui/main_frame.h"
 #include "gui/translations.h"
 #include "gui/ui.h"
+#include "gui/widget_map.h"
 #include "os/crash_handler.h"
 #include "os/data_directory.h"
 #include "os/file_system.h"
@@ -290,6 +291,9 @@ bool aApp::startUp() {
     dbg_puts(TRACE, "Show main frame");
     m_mainFrame->Show();
     m_mainFrame->Raise();
+    // Test-only: where each control is, for the trial's clicks (only when
+    // SONVAR_TEST_WIDGETS names a file).
+    m_widgetMap = frm::WidgetMap::fromEnvironment();
 
     // The first-run note, or what was wrong with the settings file, shown
     // from the event loop after the window; the file's damage as the log's
@@ -729,6 +733,7 @@ void aApp::stopAppCopy() {
 
 int aApp::OnExit() {
     try {
+        m_widgetMap.reset();
         // No more activity for the lock timer; what the log holds is written.
         s_running = false;
         base::flushLog();

@@ -25,6 +25,7 @@ class ActivityFilter;
 class InvokerChannelGui;
 class ItemDataMap;
 class MainFrame;
+class WidgetMap;
 }  // namespace frm
 namespace os {
 class SingleInstance;
@@ -158,6 +159,8 @@ private:
     mp3stream* m_commonStream = nullptr;
     mp3streamf* m_notificationStream = nullptr;
     std::unique_ptr<HostWindow> m_hostWindow;
+    // The listing of the windows for the trial; only with SONVAR_TEST_WIDGETS.
+    std::unique_ptr<frm::WidgetMap> m_widgetMap;
 };
 
 /// The std::terminate handler: logs, dumps the process and ends it (exit 1).

@@ -8,17 +8,27 @@
 //   device_simulator --band 18 --loudspeakers 10 --holdings h.txt --fault-device 3 --reboot-on "set ch"
 //   device_simulator --band 18 --loudspeakers 3 --volume -4 --fault-device 1 --device-band 5 --volume 19:19
 //       --fault-device 2 --orvel611 --move-after 30 --move-to 127.0.1.20
+//   device_simulator --loudspeakers 20 --control /tmp/sim.ctl   (then: echo "* lose-next 1" >/tmp/sim.ctl)
 //
 // With --holdings, a file shows what each device holds (its channel, volume
 // and memory playback) while the run goes on, and the output ends with it.
+// With --control, faults are switched on while the run goes on, a line at a
+// time written to a FIFO (control_commands.h); each line is answered on the
+// output with "control: <line>: done" once it holds, or with why it was
+// refused.
 //
 // Devices get consecutive addresses from --first (default 127.0.1.1), each
 // with its own hardware address, and listen on --port (default 11990). The
 // server may also sit on an address of another interface of this host (a
 // veth end of a private namespace, say): a datagram to an interface's own
 // address stays on the host and arrives as if on that interface.
+#include <fcntl.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <csignal>
@@ -38,6 +48,7 @@
 
 #include "device/memory/memory_image.h"
 #include "tools/simulator/audio_memory_store.h"
+#include "tools/simulator/control_commands.h"
 #include "tools/simulator/equalizer_store.h"
 #include "tools/simulator/fault_switches.h"
 #include "tools/simulator/firmware_receiver.h"
@@ -74,6 +85,7 @@ struct Options {
     bool memory = false;  // every device with an empty audio memory
     std::string site;     // a zone site instead of the counted devices
     std::string holdings;  // the file that shows what each device holds
+    std::string control;   // the FIFO of faults switched on during the run
     std::optional<std::string> volume;  // every loudspeaker's power-on volume
     std::vector<device::sim::DeviceFaults> faults;
 };
@@ -121,6 +133,11 @@ void usage() {
                  "                       (the Orvel-510 layout for Orvel-510, else Orvel-611)\n"
                  "  --holdings FILE      keep FILE listing what each device holds (channel,\n"
                  "                       volume, memory playback), and print it at the end\n"
+                 "  --control FIFO       take faults during the run, a line at a time, from FIFO\n"
+                 "                       (made when missing): \"3 lose-next 1\", \"* lose-next 1\",\n"
+                 "                       \"3 delay-once 2.4\", \"3 delay 0.8\", \"3 silent 5\", \"3 busy 5\",\n"
+                 "                       \"3 error-on PREFIX\", \"3 error-off\", \"3 restart 3\",\n"
+                 "                       \"3 move ADDRESS\"; each answered \"control: LINE: done\"\n"
                  "  --verbose            print every request and reply, and each change of\n"
                  "                       what a device holds\n"
                  "  --volume TEXT        before any --fault-device: the volume every loudspeaker\n"
@@ -198,6 +215,38 @@ bool isLocalAddress(const boost::asio::ip::address_v4& address) {
     }
     freeifaddrs(list);
     return found;
+}
+
+/// The control FIFO, made when missing, opened for reading without ever
+/// seeing its end (the tool holds a writer's end too); -1 after saying why.
+int openControl(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 && ::mkfifo(path.c_str(), 0600) != 0) {
+        std::fprintf(stderr, "device_simulator: --control %s: %s\n", path.c_str(), std::strerror(errno));
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) std::fprintf(stderr, "device_simulator: --control %s: %s\n", path.c_str(), std::strerror(errno));
+    return fd;
+}
+
+/// Reads what the control FIFO holds and carries out each whole line,
+/// answering each on the output.
+void takeControlLines(int fd, device::sim::ControlLines& lines, Simulator& simulator) {
+    char buffer[4096];
+    for (;;) {
+        const ssize_t size = ::read(fd, buffer, sizeof buffer);
+        if (size <= 0) return;
+        for (const std::string& line : lines.feed(buffer, static_cast<std::size_t>(size))) {
+            try {
+                device::sim::applyControl(device::sim::parseControlLine(line), simulator);
+                std::printf("control: %s: done\n", line.c_str());
+            } catch (const std::exception& error) {
+                std::printf("control: %s: refused: %s\n", line.c_str(), error.what());
+            }
+            std::fflush(stdout);
+        }
+    }
 }
 
 bool parseUnsigned(const char* text, unsigned long max, unsigned long& value) {
@@ -309,6 +358,8 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& refused)
             options.site = value;
         } else if (name == "--holdings" && *value != '\0') {
             options.holdings = value;
+        } else if (name == "--control" && *value != '\0') {
+            options.control = value;
         } else if (name == "--volume" && *value != '\0') {
             options.volume = value;
         } else if (name == "--orvel-version") {
@@ -349,7 +400,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     // Decide on the signals before any thread starts, so that every thread
-    // inherits the mask and only sigtimedwait below sees them.
+    // inherits the mask and only the signalfd below sees them.
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -525,6 +576,9 @@ int main(int argc, char** argv) {
                 std::fflush(stdout);
             });
         }
+        const int control = options.control.empty() ? -1 : openControl(options.control);
+        if (!options.control.empty() && control < 0) return 2;
+        device::sim::ControlLines controlLines;
         simulator.start();
         total = static_cast<unsigned>(simulator.size());
         for (unsigned n = 0; n < total; ++n)
@@ -533,11 +587,18 @@ int main(int argc, char** argv) {
                     options.serverAddress.c_str(), options.serverPort);
         std::fflush(stdout);
 
-        // Until a signal: the listing is brought up to date a tenth of a
-        // second after a change at most.
+        // Until a signal: control lines are carried out as they come, and
+        // the listing is brought up to date a tenth of a second after a
+        // change at most.
         bool warned = false;
-        const timespec tick{0, 100 * 1000 * 1000};
-        while (sigtimedwait(&signals, nullptr, &tick) < 0) {
+        const int stopSignals = ::signalfd(-1, &signals, SFD_CLOEXEC);
+        if (stopSignals < 0) throw std::runtime_error(std::string("signalfd: ") + std::strerror(errno));
+        for (;;) {
+            pollfd waits[2] = {{stopSignals, POLLIN, 0}, {control, POLLIN, 0}};
+            if (::poll(waits, control < 0 ? 1 : 2, 100) > 0) {
+                if (waits[0].revents & POLLIN) break;
+                if (waits[1].revents & POLLIN) takeControlLines(control, controlLines, simulator);
+            }
             if (!listing || !changed.exchange(false)) continue;
             try {
                 listing->update(simulator);
@@ -546,6 +607,8 @@ int main(int argc, char** argv) {
                 warned = true;
             }
         }
+        ::close(stopSignals);
+        if (control >= 0) ::close(control);
         simulator.stop();
         if (listing) {
             const std::string last = device::sim::HoldingsListing::text(simulator);

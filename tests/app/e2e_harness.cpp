@@ -299,6 +299,7 @@ std::vector<std::string> Sandbox::environment() const {
         "SONVAR_TEST_ANSWERS=" + root + "/answers",
         "SONVAR_TEST_BOXES=" + root + "/boxes",
     };
+    ours.insert(ours.end(), m_variables.begin(), m_variables.end());
     std::vector<std::string> environment = ours;
     for (char** entry = environ; *entry; ++entry) {
         const std::string text = *entry;
@@ -308,6 +309,10 @@ std::vector<std::string> Sandbox::environment() const {
         if (!replaced && name != "XAUTHORITY" && name != "WAYLAND_DISPLAY") environment.push_back(text);
     }
     return environment;
+}
+
+void Sandbox::setVariable(const std::string& name, const std::string& value) {
+    m_variables.push_back(name + "=" + value);
 }
 
 void Sandbox::writeDataFile(const std::string& name, const std::string& bytes) const {
@@ -336,12 +341,15 @@ void Sandbox::setSystemctlStatus(int status) const {
 std::vector<std::string> Sandbox::toolLog() const { return splitLines(readAll(m_root.path() + "/tools.log")); }
 
 std::unique_ptr<Child> Sandbox::startSimulator(unsigned loudspeakers, unsigned consoles) {
-    auto simulator = std::make_unique<Child>(
-        std::vector<std::string>{SONVAR_SIMULATOR, "--loudspeakers", std::to_string(loudspeakers), "--consoles",
-                                 std::to_string(consoles), "--port", std::to_string(kDevicePort), "--server",
-                                 std::string(kInterface) + ":" + std::to_string(kBasePort), "--period", "200",
-                                 "--verbose"},
-        environment(), m_root.path() + "/simulator.out");
+    return startSimulator({"--loudspeakers", std::to_string(loudspeakers), "--consoles", std::to_string(consoles)});
+}
+
+std::unique_ptr<Child> Sandbox::startSimulator(const std::vector<std::string>& deviceOptions) {
+    std::vector<std::string> argv{SONVAR_SIMULATOR, "--port", std::to_string(kDevicePort), "--server",
+                                  std::string(kInterface) + ":" + std::to_string(kBasePort), "--period", "200",
+                                  "--verbose"};
+    argv.insert(argv.end(), deviceOptions.begin(), deviceOptions.end());
+    auto simulator = std::make_unique<Child>(argv, environment(), m_root.path() + "/simulator.out");
     const bool up = waitUntil([&] { return simulator->output().find("send state packets") != std::string::npos; },
                               10s, simulator.get());
     if (!up) throw std::runtime_error("the simulator did not start: " + simulator->output());

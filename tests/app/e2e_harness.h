@@ -160,6 +160,10 @@ public:
     /// packets to the program every 200 ms; every request it receives goes
     /// to its output. Returns once the devices run.
     std::unique_ptr<Child> startSimulator(unsigned loudspeakers, unsigned consoles);
+    /// The same with the device options given (--loudspeakers, faults,
+    /// --holdings ...) after the port, the server, the period and --verbose;
+    /// throws std::runtime_error with its output when it does not start.
+    std::unique_ptr<Child> startSimulator(const std::vector<std::string>& deviceOptions);
     std::vector<SimulatedDevice> simulatedDevices(const Child& simulator) const;
     /// How many requests the simulated devices have received.
     static std::size_t simulatorRequests(const Child& simulator);
@@ -187,14 +191,25 @@ public:
     /// The program's main window title.
     static constexpr const char* kMainWindow = "^Сонвар 1\\.2";
 
-private:
+    /// What the program and the tools started here run with: the display,
+    /// the folders, the fake tools first in PATH, the box files, and the
+    /// variables of setVariable.
     std::vector<std::string> environment() const;
+    /// One more variable for everything started from now on.
+    void setVariable(const std::string& name, const std::string& value);
+    /// The sandbox's own folder; the data folder is inside it.
+    const std::string& folder() const { return m_root.path(); }
+    /// The X display, ":N".
+    const std::string& display() const { return m_display.name(); }
+
+private:
     void writeTool(const std::string& name, const std::string& body) const;
 
     testing_support::TempDir m_root{"sonvar-e2e"};
     VirtualDisplay m_display{m_root.path() + "/xvfb.out"};
     testing_support::PrivateNetwork m_network;
     std::string m_data;
+    std::vector<std::string> m_variables;  // "NAME=value"
 };
 
 /// The English words of a box's text (UTF-8) outside «» quotes: runs of two

@@ -146,3 +146,37 @@ TEST(SimulatorHoldingsFile, MixesModelsWithTheirOwnVolumesAndFollowsAMove) {
               std::string::npos)
         << refused.output();
 }
+
+// Faults switched on during the run through --control: each line is
+// answered on the output once it holds (so that a test goes on only then),
+// a bad one is refused with its reason and the run goes on.
+TEST(SimulatorHoldingsFile, TakesFaultsFromItsControlFifoAndAnswersEachLine) {
+    testing_support::TempDir folder{"simulator-control"};
+    const std::string fifo = folder.path() + "/control";
+    e2e::Child tool({SONVAR_SIMULATOR, "--band", "18", "--loudspeakers", "2", "--first", "127.0.10.1", "--port",
+                     std::to_string(kDevicePort), "--period", "0", "--control", fifo},
+                    {}, folder.path() + "/tool.out");
+    ASSERT_TRUE(waitFor([&] { return tool.output().find("send state packets") != std::string::npos; }))
+        << tool.output();
+    const auto send = [&](const std::string& line) {
+        std::ofstream(fifo) << line << "\n";
+        return waitFor([&] { return tool.output().find("control: " + line + ": ") != std::string::npos; });
+    };
+    ASSERT_TRUE(send("* lose-next 1"));
+    ASSERT_TRUE(send("2 error-on get"));
+    ASSERT_TRUE(send("3 busy 1"));
+    ASSERT_TRUE(send("1 jump 2"));
+    EXPECT_NE(tool.output().find("control: * lose-next 1: done\n"), std::string::npos);
+    EXPECT_NE(tool.output().find("control: 3 busy 1: refused: device 3: the run has 2 devices\n"), std::string::npos);
+    EXPECT_NE(tool.output().find("control: 1 jump 2: refused: unknown verb \"jump\"\n"), std::string::npos);
+
+    boost::asio::io_context io;
+    udp::socket socket(io, udp::endpoint(boost::asio::ip::make_address_v4("127.0.0.1"), 0));
+    socket.non_blocking(true);
+    EXPECT_EQ(ask(socket, "127.0.10.1", "get ch"), "(no reply)") << "lost";
+    EXPECT_EQ(ask(socket, "127.0.10.1", "get ch"), "0");
+    EXPECT_EQ(ask(socket, "127.0.10.2", "get ch"), "(no reply)") << "lost";
+    EXPECT_EQ(ask(socket, "127.0.10.2", "get ch"), "ERR simulated fault: get ch");
+    tool.signal(SIGTERM);
+    EXPECT_EQ(tool.finish(), "exit 0");
+}

@@ -195,6 +195,39 @@ void SimulatedDevice::setObserver(Observer observer) {
     m_observer = std::move(observer);
 }
 
+void SimulatedDevice::loseNextRequests(unsigned count) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_policy.dropNext += count;
+}
+
+void SimulatedDevice::delayNextReply(std::chrono::milliseconds delay) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_delayOnce = delay;
+}
+
+void SimulatedDevice::setReplyDelay(std::chrono::milliseconds delay) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_policy.delay = delay;
+}
+
+void SimulatedDevice::silenceFor(std::chrono::milliseconds span) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_silentUntil = std::chrono::steady_clock::now() + span;
+}
+
+void SimulatedDevice::busyFor(std::chrono::milliseconds span) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_busyUntil = std::chrono::steady_clock::now() + span;
+}
+
+void SimulatedDevice::refuseWithError(const std::string& prefix) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (prefix.empty())
+        m_errorPrefixes.clear();
+    else
+        m_errorPrefixes.push_back(prefix);
+}
+
 void SimulatedDevice::setRecording(bool on) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_recording = on;
@@ -278,8 +311,9 @@ void SimulatedDevice::handle(std::string text, const Endpoint& source) {
         if (observer) observer(text, source, std::nullopt);
         return;
     }
+    const auto now = std::chrono::steady_clock::now();
     if (text.empty()) {  // the server's search for devices
-        const bool silent = m_faults && !m_faults->sendsStatePackets();
+        const bool silent = (m_faults && !m_faults->sendsStatePackets()) || now < m_silentUntil;
         lock.unlock();
         if (silent) return;
         sendStatePacketNow();
@@ -291,9 +325,19 @@ void SimulatedDevice::handle(std::string text, const Endpoint& source) {
     std::optional<std::optional<std::string>> faulty;
     std::optional<std::chrono::milliseconds> deferBy;
     bool taken = false;  // the device acted on the request (or will)
+    const auto refusedWithError = [this, &text] {
+        for (const std::string& prefix : m_errorPrefixes)
+            if (text.compare(0, prefix.size(), prefix) == 0) return true;
+        return false;
+    };
     if (m_policy.silent) {
     } else if (m_policy.dropNext > 0) {
         --m_policy.dropNext;
+    } else if (now < m_silentUntil) {
+    } else if (now < m_busyUntil) {
+        answer = kBusyReply;
+    } else if (refusedWithError()) {
+        answer = "ERR simulated fault: " + text;
     } else if (m_faults && (faulty = m_faults->intercept(text))) {
         answer = *faulty;
     } else if (m_faults && (deferBy = m_faults->defers(text))) {
@@ -309,6 +353,10 @@ void SimulatedDevice::handle(std::string text, const Endpoint& source) {
         taken && m_faults ? m_faults->rebootsAfter(text) : std::nullopt;
     const ReplyPolicy policy = m_policy;
     std::chrono::milliseconds delay = policy.delay;
+    if (answer && m_delayOnce) {
+        delay = *m_delayOnce;
+        m_delayOnce.reset();
+    }
     if (answer && policy.jitter.count() > 0) {
         using Rep = std::chrono::milliseconds::rep;
         std::uniform_int_distribution<Rep> extra(0, policy.jitter.count());
@@ -430,7 +478,7 @@ void SimulatedDevice::sendNow(const std::string& text, const Endpoint& to) {
 
 void SimulatedDevice::sendStatePacketNow() {
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (!m_server || m_down) return;
+    if (!m_server || m_down || std::chrono::steady_clock::now() < m_silentUntil) return;
     const Endpoint server = *m_server;
     if (m_faults && !m_faults->sendsStatePackets()) return;
     const std::string packet = m_model->statePacket();

@@ -98,6 +98,27 @@ public:
     void setFaults(std::shared_ptr<FaultSwitches> faults);
     void setObserver(Observer observer);
     void setHoldingsObserver(HoldingsObserver observer);
+
+    // Faults switched on while the run goes on (the simulator's control
+    // channel, a test), beside those of setFaults; any thread. A restart
+    // keeps them.
+    /// The next `count` requests are lost on the way in: the device never
+    /// acts on them (the server's search does not count).
+    void loseNextRequests(unsigned count);
+    /// The next reply leaves `delay` after its request in place of the
+    /// usual delay; the replies after it as before.
+    void delayNextReply(std::chrono::milliseconds delay);
+    /// Every reply from now on leaves this long after its request (zero: at once).
+    void setReplyDelay(std::chrono::milliseconds delay);
+    /// For `span` from now the device neither answers nor sends state
+    /// packets, as one that lost its link; zero ends a silence.
+    void silenceFor(std::chrono::milliseconds span);
+    /// For `span` from now every request gets kBusyReply; zero ends it.
+    void busyFor(std::chrono::milliseconds span);
+    /// From now on the requests that start with `prefix` get
+    /// "ERR simulated fault: <request>"; an empty prefix ends every such
+    /// refusal.
+    void refuseWithError(const std::string& prefix);
     /// Whether received datagrams and the changes of the holdings are kept
     /// for received() and holdingsHistory(); on by default.
     void setRecording(bool on);
@@ -232,6 +253,11 @@ private:
     Holdings m_lastHoldings;
     std::vector<HoldingsChange> m_history;
     HoldingsObserver m_holdingsObserver;
+    // The faults switched on while the run goes on.
+    std::chrono::steady_clock::time_point m_silentUntil{};
+    std::chrono::steady_clock::time_point m_busyUntil{};
+    std::vector<std::string> m_errorPrefixes;
+    std::optional<std::chrono::milliseconds> m_delayOnce;
 };
 
 }  // namespace device::sim
