@@ -849,6 +849,20 @@ void LoudspeakerLedger::Impl::finished(const Request& request, const device::Req
             if (request.kind == Request::kRead && !outcome.late) takeReported(entry);
             LOG_DEBUG(L"Loudspeaker ledger: no answer from '%1%'", entry.speaker->getTitle());
             if (!outcome.late) unanswered(entry, step, after);
+        } else if (outcome.busy && !outcome.late) {
+            // Still busy with something of its own after the device layer
+            // asked again for a while: it is asked again after a growing
+            // pause, as one that gives no answer is, and told only if it is
+            // still busy when the batches look at their late replies.
+            entry.answeredAt = Clock::now();
+            entry.backoff = entry.backoff.count() == 0 ? m_options.firstRetry
+                                                        : std::min(entry.backoff * 2, m_options.lastRetry);
+            entry.pausedUntil = entry.answeredAt + entry.backoff;
+            LOG_DEBUG(L"Loudspeaker ledger: '%1%' is busy, asked again later", entry.speaker->getTitle());
+            const Settlement busy{Settlement::kSilent, step, outcome.cause, false};
+            note(entry, busy.kind, busy.step, busy.cause);
+            noteFailure(request.speaker, busy);
+            settle(entry, after);
         } else {
             entry.answeredAt = Clock::now();
             if (entry.unreachable)

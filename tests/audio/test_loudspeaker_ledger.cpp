@@ -137,6 +137,17 @@ public:
         };
         return true;
     }
+    /// Answers the oldest request "still busy with an earlier one", in time,
+    /// as the device layer does once its own pauses ran out.
+    bool stillBusy(const Loudspeaker& s) {
+        Pending p;
+        if (!take(s, p)) return false;
+        RequestOutcome o = outcome(RequestOutcome::kFailed);
+        o.busy = true;
+        o.cause = L"занято предыдущей командой";
+        p.done(o);
+        return true;
+    }
     /// Answers every request that comes until none waits.
     void answerAll() {
         for (;;) {
@@ -540,6 +551,50 @@ TEST_F(LedgerTest, ALateErrorIsToldAndALateBusyIsAskedAgain) {
     EXPECT_EQ(failures.summaries()[0].examples, std::vector<std::wstring>{refusing->getTitle()});
     EXPECT_TRUE(settled.failures(Settlement::kSwitch, frm::LedgerBatch::Answer::kAnswered).empty())
         << "told once: not among those told at once";
+}
+
+// A loudspeaker still busy when the device layer's own pauses ran out is no
+// failure for good: it stays in the notice, is asked again after a growing
+// pause, and joins once it is free; one still busy when the batch looks at
+// its late replies is told, with the cause. Before, its switch counted as
+// refused with an error: never asked again, it missed the whole notice.
+TEST_F(LedgerTest, ALoudspeakerStillBusyIsAskedAgainLaterAndJoins) {
+    const Loudspeaker freed = speaker(1), stuck = speaker(2);
+    // The batch looks at its late replies after the first pause (300 ms).
+    link->change(stuck, [](Speaker& sp) { sp.times.lateReply = 800ms; });
+    link->change(freed, [](Speaker& sp) { sp.times.lateReply = 800ms; });
+    const frm::LedgerBatch taken = ledger.hold(Holder::kAlarm, wish({freed, stuck}, alarm(100)));
+    ASSERT_TRUE(link->stillBusy(freed));
+    ASSERT_TRUE(link->stillBusy(stuck));
+    ASSERT_TRUE(taken.wait(1s)) << "the batch does not wait for them";
+    EXPECT_EQ(taken.settlements().at(freed).kind, Settlement::kSilent);
+    std::promise<frm::LedgerBatch> lookPromise;
+    auto look = lookPromise.get_future();
+    ledger.afterLateReplies(taken, [&](const frm::LedgerBatch& settled) { lookPromise.set_value(settled); });
+
+    // Asked again after the first pause (300 ms here): one is free now.
+    ASSERT_TRUE(waitUntil([&] { return link->log(freed).size() == 2 && link->log(stuck).size() == 2; }, 2s));
+    ASSERT_TRUE(link->stillBusy(stuck));
+    ASSERT_TRUE(link->answer(freed));
+    for (const std::size_t step : {3u, 4u}) {  // its volume read, then set
+        ASSERT_TRUE(waitUntil([&] { return link->log(freed).size() == step; }, 1s));
+        ASSERT_TRUE(link->answer(freed));
+    }
+    EXPECT_EQ(link->at(freed).channel, 1);
+    EXPECT_EQ(link->at(freed).volume, level(100));
+
+    ASSERT_EQ(look.wait_for(2s), std::future_status::ready);
+    const frm::StepFailures failures =
+        look.get().failures(Settlement::kSwitch, frm::LedgerBatch::Answer::kUnanswered);
+    ASSERT_EQ(failures.summaries().size(), 1u);
+    EXPECT_EQ(failures.summaries()[0].cause, L"занято предыдущей командой");
+    EXPECT_EQ(failures.summaries()[0].examples, std::vector<std::wstring>{stuck->getTitle()});
+    // The pause grows (600 ms at most here), and it is asked again all the same.
+    ASSERT_TRUE(waitUntil([&] { return link->log(stuck).size() == 3; }, 2s));
+    link->mode(stuck, ScriptedLink::kAnswer);
+    ASSERT_TRUE(link->answer(stuck));
+    ASSERT_TRUE(waitUntil([&] { return link->at(stuck).volume == level(100); }, 2s)) << "it joins once free";
+    EXPECT_EQ(link->at(stuck).channel, 1);
 }
 
 // An entry that owes nothing leaves the ledger: an Orvel-510 silent at its
