@@ -45,12 +45,17 @@ bool carriesVoice(const boost::shared_ptr<device::OrvelInfo>& device) {
 const wchar_t* const kVolumeNotSet = L"Громкость громкоговорителей не назначена (%1%): %2%. Например: %3%";
 const wchar_t* const kNotMuted = L"Громкоговорители не выключены (%1%): %2%. Например: %3%";
 
-/// The hold's lead before the pause ends: the longest resend time of the
-/// loudspeakers (their lateness as the transport learnt it), so that each
-/// has answered as the pause ends; the whole pause at most.
+/// The hold's lead before the pause ends: each loudspeaker reads its volume,
+/// then takes the message's (or its mute), so it needs two of its answers,
+/// and a resend time for a datagram lost, before the pause ends; the whole
+/// pause at most. Loudspeakers that answer in time are held the last resend
+/// time of the pause, while the common stream no longer carries the music.
 std::chrono::milliseconds leadOf(const DeviceSet& speakers, std::chrono::milliseconds pause) {
     std::chrono::milliseconds lead{0};
-    for (const auto& speaker : speakers) lead = std::max(lead, speaker->replyTimes().resend);
+    for (const auto& speaker : speakers) {
+        const device::ReplyTimes times = speaker->replyTimes();
+        lead = std::max({lead, times.resend, 2 * times.answer});
+    }
     return std::min(lead, pause);
 }
 
@@ -324,18 +329,17 @@ void PlayerChannel::playRequest() {
             if (!earlier.empty()) m_ledger->release(Holder::kPlayer, earlier);
         });
     };
-    // The message starts as its pause ends, or as soon after as all its
-    // loudspeakers have taken it, by this at the latest.
-    const Clock::time_point deadline = asked + m_pause + kLateStart;
+    // The message starts as its pause ends, whatever loudspeakers have not
+    // taken it yet: they take it as they answer, while it plays.
+    const Clock::time_point deadline = asked + m_pause;
     Hold hold;
     if (!keepPlayer) {
         if (Player::instance() != nullptr) Player::instance()->stop(true);
         LOG_TRACE(L"%1%", L"waiting stopping 2");
         const Clock::time_point stopped = Clock::now();
         const Clock::time_point pauseEnd = stopped + m_pause;
-        // The loudspeakers take the new volume in the pause's last reply time
-        // of the slowest of them, while the stream is silent, so that each is
-        // ready as the pause ends.
+        // The loudspeakers take the new volume towards the pause's end (see
+        // leadOf), so that each is ready as it ends.
         DeviceSet held;
         const std::map<Loudspeaker, Wish> wishes = wishesOfNewest(held);
         for (const auto& [device, wish] : wishes) held.insert(device);

@@ -44,15 +44,12 @@ namespace frm {
 class PlayerChannel {
 public:
     static constexpr int kKeepVolume = 2147483647;
-    /// How long past its pause a message waits for its loudspeakers at most
-    /// (its deadline, from the play). Its first datagram comes about 0.4 s
-    /// after the player starts it (the decoder's start and the stream's
-    /// caching), and must come within 0.5 s of the pause's end.
-    static constexpr std::chrono::milliseconds kLateStart{50};
-
     /// `pause`: how long the jobs wait after stopping the player, so that the
-    /// common stream has drained before the loudspeakers change; a message's
-    /// deadline is kLateStart after it.
+    /// common stream has drained before the loudspeakers change; a message
+    /// starts as it ends, whatever loudspeakers have not taken it yet (its
+    /// first datagram comes about 0.35 s after the player starts it, the
+    /// decoder's start and the stream's caching: one that takes its volume
+    /// meanwhile is in time).
     /// `ledger`: shared with the alarm channel; empty: one of its own.
     PlayerChannel(DeviceSelection* selection, ChannelGui* gui,
                   std::chrono::milliseconds pause = std::chrono::milliseconds(2800),

@@ -33,6 +33,11 @@ struct ReplyTimes {
     /// nothing at all came from the device meanwhile (no third send): two
     /// resend times.
     std::chrono::milliseconds giveUpUnheard{2 * kBaseResendTime};
+    /// How long the device takes to answer a request that is not lost, as
+    /// far as known: its smoothed reply time and their spread (the resend
+    /// time while nothing was learnt). Below `resend` for a device that
+    /// answers in time.
+    std::chrono::milliseconds answer{kBaseResendTime};
 };
 
 /// What the operator is told of a device that gave no answer in time.

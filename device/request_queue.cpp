@@ -166,6 +166,9 @@ ReplyTimes RequestQueue::replyTimes(std::uint32_t address, Duration resend, Time
     const Duration t = it == m_peers.end() ? resend : it->second.estimate.resendTime(resend, now);
     ReplyTimes times;
     times.resend = roundedUp(t);
+    const std::optional<Duration> overdue =
+        it == m_peers.end() ? std::nullopt : it->second.estimate.overdue(resend, now);
+    times.answer = roundedUp(overdue ? std::min(*overdue, t) : t);
     times.giveUp = roundedUp(kMostSends * t);
     times.giveUpUnheard = roundedUp(2 * t);
     times.lateReply = roundedUp(t + t / 2);
