@@ -1,6 +1,8 @@
 // Every notice path of the running program, on 20 loudspeakers each at its
 // own volume, and again with every second one answering 800 ms late (the
-// microphone's notices, live, end only by the operator's stop): while
+// microphone's notices, live, end only by the operator's stop; a gong
+// alone keeps the loudspeakers on the notice's channel once it has sounded,
+// the window saying "Завершено", until the operator's stop): while
 // the notice sounds every loudspeaker is on the notice's channel (or, for a
 // service message, at its volume on the common channel); after it ends,
 // by the operator's stop or by itself, every loudspeaker holds channel 0
@@ -50,6 +52,10 @@ TEST_P(TrialNoticePaths, Notice) {
     const auto taken = trial.waitAllTaken(c.path, kSettle);
     if (trial.check(taken.has_value(), "not every loudspeaker was taken by the notice"))
         trial.report().seconds("all_taken", *taken - started);
+    if (c.byItself && c.path == Path::GongButton) {
+        trial.check(trial.shows("wxStaticText", "Завершено", 30s), "the window never said the gong ended");
+        trial.stopNotice(c.path);
+    }
     if (!c.byItself) trial.stopNotice(c.path);
     trial.expectOwnVolumes(c.byItself ? 30s : kSettle);
     trial.stall("stall", started, kResponsive);

@@ -108,9 +108,17 @@ TEST(TrialPanel, TypedNetworkValuesSurviveTheLateReadAndAreWhatApplyWrites) {
     trial.start();
     trial.enterAdministratorMode();
     const auto begin = trial.openPanel(kLate);
-    // The installer goes to the network page and types at once, while the
-    // page is read from the late loudspeaker.
+    // The installer goes to the network page and, once it shows the
+    // loudspeaker's values (the page is greyed while it is read), ticks DHCP
+    // and clears it again, which reads the loudspeaker's network anew, and
+    // types the gateway while those reads are still on their way.
     trial.clickItem("wxNotebook", "Сеть");
+    trial.waitField("Основной шлюз", 20s);
+    for (int click = 0; click < 2; ++click) {
+        const auto dhcp = trial.driver().waitForWidget(ofType("wxCheckBox", "DHCP"), 5s);
+        if (!trial.check(dhcp.has_value(), "the DHCP box is not shown enabled")) break;
+        trial.driver().click(dhcp->rect);
+    }
     trial.typeInto("Основной шлюз", "127.0.0.9");
     settle(trial);
     const auto gateway = trial.filledField("Основной шлюз", 5s);

@@ -493,6 +493,12 @@ std::optional<Widget> Trial::filledField(const std::string& label, std::chrono::
     return found;
 }
 
+bool Trial::shows(const std::string& type, const std::string& label, std::chrono::milliseconds limit) const {
+    return m_driver
+        ->waitFor([&](const WidgetListing& listing) { return listing.control(type, label) != nullptr; }, limit)
+        .has_value();
+}
+
 Widget Trial::waitField(const std::string& label, std::chrono::milliseconds limit) {
     std::optional<Widget> found;
     m_driver->waitFor(

@@ -168,6 +168,8 @@ public:
     /// Clicks the item of a control of that type ("wxTreeCtrl",
     /// "wxListCtrl", "wxNotebook") shown with that title.
     Clock::time_point clickItem(const std::string& type, const std::string& title);
+    /// Whether a control of that type shows that label within `limit`.
+    bool shows(const std::string& type, const std::string& label, std::chrono::milliseconds limit) const;
     /// Whether such an item shows selected within 10 s.
     bool itemSelected(const std::string& type, const std::string& title) const;
     /// Opens the group of a message page's tree and chooses the message.
