@@ -149,22 +149,21 @@ void Trial::writeSettings() {
     m_box->writeDataFile("sonvar.cfg", render(root, 0));
 }
 
+void Trial::prepareMessage(const std::string& file, const std::string& tree, const std::string& group,
+                           const std::string& name, double seconds, double frequency) {
+    const std::string message = m_box->dataFile(file);
+    writeTone(message, seconds, frequency);
+    m_box->writeDataFile(tree, "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<tree><group><name>" + group +
+                                   "</name><message><name>" + name + "</name><message>" + message +
+                                   "</message><gong/></message></group></tree>\n");
+}
+
 void Trial::prepareAlarmMessage(double seconds) {
-    const std::string message = m_box->dataFile("alarm/Пожар.mp3");
-    writeTone(message, seconds, 660);
-    m_box->writeDataFile("alarm_message.xml",
-                         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<tree><group><name>" +
-                             std::string(kMessageGroup) + "</name><message><name>" + kMessageName +
-                             "</name><message>" + message + "</message><gong/></message></group></tree>\n");
+    prepareMessage("alarm/Пожар.mp3", "alarm_message.xml", kMessageGroup, kMessageName, seconds, 660);
 }
 
 void Trial::prepareServiceMessage(double seconds) {
-    const std::string message = m_box->dataFile("service/Обед.mp3");
-    writeTone(message, seconds, 440);
-    m_box->writeDataFile("service_message.xml",
-                         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<tree><group><name>" +
-                             std::string(kServiceGroup) + "</name><message><name>" + kServiceName +
-                             "</name><message>" + message + "</message><gong/></message></group></tree>\n");
+    prepareMessage("service/Обед.mp3", "service_message.xml", kServiceGroup, kServiceName, seconds, 440);
 }
 
 void Trial::prepareGong(double seconds) {

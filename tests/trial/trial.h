@@ -237,6 +237,10 @@ public:
     std::string shotsFolder() const;
 
 private:
+    /// A message file of `seconds` of a tone in the data folder, and the
+    /// message tree file `tree` that lists it alone.
+    void prepareMessage(const std::string& file, const std::string& tree, const std::string& group,
+                        const std::string& name, double seconds, double frequency);
     void writeSettings();
     void waitForDevices();
     void keepDiagnostics();
