@@ -60,7 +60,6 @@ RequestQueue::Match RequestQueue::match(std::uint32_t address, TimePoint arrival
     peer.heard = std::max(peer.heard, arrival);
     if (arrival < peer.drainUntil) {
         if (peer.drainReplies == 0 || arrival < peer.drained.first()) return {};
-        if (stray(peer, &peer.drained, arrival)) return {};
         // A reply of the drained request: those to its later sends may be as
         // late after this one as those sends were after the first.
         --peer.drainReplies;
@@ -73,8 +72,6 @@ RequestQueue::Match RequestQueue::match(std::uint32_t address, TimePoint arrival
         reschedule(address, peer, now);
         return late;
     }
-    // Perhaps the reply to a send that a short drain took for lost.
-    if (stray(peer, peer.inFlight ? &peer.inFlight->sent : nullptr, arrival)) return {};
     // Nothing in flight, or a datagram that came before the request left.
     if (!peer.inFlight || arrival < peer.inFlight->sent.first()) return {};
     const InFlight& request = *peer.inFlight;
@@ -185,37 +182,7 @@ void RequestQueue::drain(Peer& peer, const InFlight& request, TimePoint until, D
 }
 
 RequestQueue::TimePoint RequestQueue::openAt(const Peer& peer, TimePoint now) {
-    TimePoint open = std::max(peer.drainUntil, now);
-    // A watch's end may fall into another's hold; there are a few at most.
-    for (bool moved = true; moved;) {
-        moved = false;
-        for (const Watch& watch : peer.watches) {
-            if (open >= watch.hold && open < watch.until) {
-                open = watch.until;
-                moved = true;
-            }
-        }
-    }
-    return open;
-}
-
-bool RequestQueue::Watch::fits(const Sends& sent, TimePoint arrival) const {
-    for (int i = 0; i < sent.count && sent.at[i] < hold; ++i) {
-        const Duration took = arrival - sent.at[i];
-        if (took >= fitLeast && took <= fitMost) return true;
-    }
-    return false;
-}
-
-bool RequestQueue::stray(Peer& peer, const Sends* sent, TimePoint arrival) {
-    auto& watches = peer.watches;
-    watches.erase(std::remove_if(watches.begin(), watches.end(),
-                                 [arrival](const Watch& watch) { return watch.until <= arrival; }),
-                  watches.end());
-    const bool answers = sent != nullptr && arrival >= sent->first();
-    for (const Watch& watch : watches)
-        if (arrival >= watch.from && !(answers && watch.fits(*sent, arrival))) return true;
-    return false;
+    return std::max(peer.drainUntil, now);
 }
 
 void RequestQueue::drainGivenUp(Peer& peer, const InFlight& request, TimePoint now) {
@@ -229,49 +196,26 @@ void RequestQueue::drainGivenUp(Peer& peer, const InFlight& request, TimePoint n
 void RequestQueue::drainAnswered(Peer& peer, const InFlight& request, TimePoint arrival, TimePoint now) {
     const ReplyEstimate& estimate = peer.estimate;
     const Duration span = request.sent.last() - request.sent.first();
-    const int replies = request.sent.count - 1;
     const Duration base = request.base;
+    // A device known to answer later than its resend time answered the first
+    // send: the replies to the later sends come about as much later as those
+    // sends left, and the address drains until then. An answer that fits the
+    // last send may be a prompt reply to it while the first send's reply was
+    // held back, not lost: it may still come up to 2.5T late.
     if (const auto overdue = estimate.overdue(base, now)) {
-        const Duration spread = estimate.spread(base, now);
-        // A datagram that came as the last send left cannot be its reply.
-        const bool fitsLast =
-            arrival > request.sent.last() && estimate.fits(arrival - request.sent.last(), base, now);
-        // The sends follow one another a resend time apart at least.
-        if (fitsLast && request.resend >= 2 * *overdue) {
-            drain(peer, request, arrival + 4 * estimate.variation(now) + kShortDrain, span + spread, replies);
-            // Were the answer the first send's reply of a device whose
-            // lateness jumped, the replies to the later sends would come as
-            // much later as those sends left.
-            Watch watch;
-            watch.from = arrival + request.resend - spread;
-            watch.until = arrival + span + spread;
-            watch.hold = watch.from - *overdue;
-            // As known now: what the device teaches meanwhile must not make
-            // the stray reply fit.
-            const Duration smoothed = *estimate.smoothed(now);
-            watch.fitLeast = smoothed - spread;
-            watch.fitMost = smoothed + spread;
-            peer.watches.push_back(watch);
-            return;
-        }
-        // It fits a send, yet which is not sure (a reply to an earlier one
-        // may fit a later one by chance): the replies to the later sends
-        // come at most the time between the first send and the last after
-        // it, and that to the last is overdue at its time.
-        bool fitsASend = false;
-        for (int i = 0; i < request.sent.count && !fitsASend; ++i)
-            fitsASend =
-                arrival > request.sent.at[i] && estimate.fits(arrival - request.sent.at[i], base, now);
-        if (fitsASend) {
-            drain(peer, request, std::max(arrival + span + spread, request.sent.last() + *overdue),
-                  span + spread, replies);
+        const bool fitsFirst = estimate.fits(arrival - request.sent.first(), base, now);
+        const bool fitsLast = estimate.fits(arrival - request.sent.last(), base, now);
+        if (fitsFirst && !fitsLast) {
+            const Duration spread = estimate.spread(base, now);
+            drain(peer, request, std::max(arrival + span + spread, request.sent.last() + *overdue), span + spread,
+                  request.sent.count - 1);
             return;
         }
     }
     // As after a give-up at its time.
     const Duration margin = request.resend / 2;
     const TimePoint giveUp = request.sent.last() + request.resend;
-    drain(peer, request, std::max(now, giveUp) + request.resend + margin, span + margin, replies);
+    drain(peer, request, std::max(now, giveUp) + request.resend + margin, span + margin, request.sent.count - 1);
 }
 
 RequestQueue::Send RequestQueue::launch(std::uint32_t address, Peer& peer, Queued queued, TimePoint now) {

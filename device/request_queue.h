@@ -48,19 +48,16 @@ namespace device {
 ///    that a reply to the last send up to 2.5T late falls inside. The first
 ///    datagram from the address meanwhile is the request's late reply, which
 ///    match() reports as such;
-///  - answered, the answer fitting the last send, every send overdue twice
-///    over when the next one left: the earlier sends were lost, and the
-///    address drains only four variations plus kShortDrain from the answer
-///    (a device that answers promptly and lost one datagram has its next
-///    request out a resend time and a few milliseconds after the first send);
-///  - answered, the answer fitting a send, but not so: which send is not
-///    sure, and the replies to the later sends come at the latest the time
-///    between the first and the last send after the answer. The address
-///    drains until then plus the spread, and at least until the reply to the
-///    last send is overdue;
-///  - answered, with nothing learnt or at a time that fits no send (the
-///    device is not what was learnt): as if given up at its time, or at the
-///    answer when that came later.
+///  - answered, the answer fitting the first send and not the last (a
+///    device known to answer later than its resend time): the replies to
+///    the later sends come at the latest the time between the first and the
+///    last send after the answer. The address drains until then plus the
+///    spread, and at least until the reply to the last send is overdue;
+///  - answered otherwise: as if given up at its time, or at the answer when
+///    that came later. Which send the answer replied to is not known: a
+///    device that answered the resend promptly may have had its reply to the
+///    first send held back (a busy switch, a queue on the way) rather than
+///    lost, and that reply comes up to 2.5T late, inside the drain.
 /// Each datagram during a drain extends it to the time between the first and
 /// the last send plus the margin (half a resend time, or the spread after a
 /// drain the estimate chose) from the datagram's arrival, as often as the
@@ -68,24 +65,9 @@ namespace device {
 /// was answered): a device that sends datagrams of its own meanwhile holds up
 /// its queue no longer.
 ///
-/// The short drain has a watch. A device whose lateness jumped to just past
-/// its resend time answers the first send where a prompt device answers the
-/// resend after a lost first datagram, and its reply to the resend then
-/// comes the time between the sends after the answer. From a resend time
-/// less the spread after the answer until the time between the first and the
-/// last send plus the spread after it, a datagram that does not fit a send of
-/// the request in flight (made before the watch's hold, and as the device
-/// was known at the short drain) answers nothing; from the overdue time
-/// before the watch on until its end no request leaves, so that such a reply
-/// cannot fit a request in flight. A reply the device really gave in the
-/// watch and that does not fit is lost with it: its request is resent.
-///
-/// So a reply never answers another request when the replies to one
-/// request's sends are about as late as each other (within the spread),
-/// however late, nor, with nothing learnt of the device, when they are up to
-/// 2.5T late each. A network that holds back the first datagram of a request
-/// past its resend while the resend goes through at once looks like one that
-/// lost it, and may have that reply taken for the next request's.
+/// So a reply never answers another request when the replies to a
+/// request's sends come up to 2.5T late each, or, of a device known to answer
+/// later than its resend time, about as late as each other however late.
 ///
 /// Waiting requests. A caller that waits for its reply (the transport's
 /// sync()) waits its turn behind the other requests to the device, however
@@ -121,8 +103,6 @@ public:
     /// A waiting request's caller is given this beyond the give-up: the
     /// hand-over of the reply or of the give-up to it.
     static constexpr Duration kWaitSlack = std::chrono::milliseconds(50);
-    /// The least drain after an answer known to reply to the last send.
-    static constexpr Duration kShortDrain = std::chrono::milliseconds(10);
 
     /// `ageing`: how long a device's estimate keeps unrenewed (see ReplyEstimate).
     explicit RequestQueue(Duration ageing = ReplyEstimate::kAgeing) : m_ageing(ageing) {}
@@ -229,21 +209,6 @@ private:
         Sends sent;
         Caller caller = 0;
     };
-    /// After a short drain, where the stray reply of a device whose lateness
-    /// jumped would come: from `from` until `until` a datagram that does not
-    /// fit a send of the request in flight made before `hold` answers
-    /// nothing, and from `hold` on no request leaves.
-    struct Watch {
-        TimePoint hold;
-        TimePoint from;
-        TimePoint until;
-        Duration fitLeast;  // the reply times that fit, as the drain knew the device
-        Duration fitMost;
-        /// Whether a datagram that came at `arrival` fits one of `sent`
-        /// made before the hold (a later send's reply could not be told from
-        /// the stray reply).
-        bool fits(const Sends& sent, TimePoint arrival) const;
-    };
     struct Peer {
         explicit Peer(Duration ageing) : estimate(ageing) {}
         std::multimap<int, Queued, std::greater<int>> queue;  // equal keys keep insertion order
@@ -253,10 +218,6 @@ private:
         int drainReplies = 0;  // datagrams the drain still extends for
         Id givenUp = 0;        // the drained request, when given up and its late reply not yet come
         Sends drained;         // the drained request's: nothing that came before its first send is its reply
-        // The watches after short drains still to come or under way, a few
-        // at the most: each ends by the time that drain's request was sent
-        // twice plus a little.
-        std::vector<Watch> watches;
         TimePoint scheduled = TimePoint::max();  // this peer's entry in m_agenda
 
         ReplyEstimate estimate;
@@ -273,10 +234,6 @@ private:
     /// From when the next request may leave for the peer, as of `now` (now
     /// at the earliest).
     static TimePoint openAt(const Peer& peer, TimePoint now);
-    /// Whether a datagram that came at `arrival`, while the request sent at
-    /// `sent` (if any) was the device's, may be the stray reply a watch
-    /// waits for (see Watch); forgets the watches that are over.
-    static bool stray(Peer& peer, const Sends* sent, TimePoint arrival);
     /// Sets the drain up to `until`, extended by `step` per datagram, for `replies` datagrams.
     static void drain(Peer& peer, const InFlight& request, TimePoint until, Duration step, int replies);
     /// Puts a request into flight; returns what to send.

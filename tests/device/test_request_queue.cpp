@@ -668,44 +668,29 @@ TEST_F(Queue, ThreeCallersWaitingForALateDeviceThatAnswersEachAreEachAnswered) {
     EXPECT_TRUE(m_released.empty());
 }
 
-// The program's quit gave the loudspeakers back, the volume, then "set ch
-// 0": with one datagram lost, the volume was resent at 1 s and answered at
-// once, and the address drained until 3.5 s for a second reply that could
-// not come; the quit stopped the transport at 2.5 s and "set ch 0" never
-// left. What was learnt of a prompt device says its first datagram was
-// lost: the next request leaves a few milliseconds after the answer.
-TEST_F(Queue, APromptDeviceThatLostADatagramHasItsNextRequestOutJustAfterTheAnswer) {
+// A loudspeaker that answers promptly has the first datagram of a request
+// lost, or held back (a queue on the way, a switch busy for a moment): the
+// prompt answer to the resend cannot tell which. Were the address to drain
+// only briefly, a reply to the first send held back 2.4 resend times would
+// answer the next request (seen in the alarm bench: that loudspeaker then
+// never took the next alarm's switch). The address drains as after a
+// give-up at the request's time, whatever was learnt, and such a reply
+// comes inside the drain and answers nothing.
+TEST_F(Queue, AnAnswerToAResentRequestDrainsAsAGiveUpAtItsTimeWhateverWasLearnt) {
     for (int i = 0; i < 5; ++i) {
         add(i * 10, kA, "get vol", 2, 1000);
         ASSERT_NE(match(i * 10 + 3, kA), 0u);
     }
-    const auto volume = ask(100, kA, "set vol 50", kGong, 1000);  // lost
+    const auto volume = ask(100, kA, "set vol 50", kGong, 1000);  // its first reply held back
     const auto channel = ask(100, kA, "set ch 0", kGong, 1000);
     poll(1100);  // resent
-    ASSERT_EQ(match(1103, kA), volume);
+    ASSERT_EQ(match(1103, kA), volume) << "the prompt reply to the resend";
+    EXPECT_EQ(m_queue.drainEnd(kA), at(3600)) << "the give-up at 2.1 s, a resend time and a half";
+    EXPECT_EQ(matchAny(2500, kA).id, 0u) << "the reply to the first send, held back, answers nothing";
     const int left = pollWhenDue();
     EXPECT_EQ(sentAt(channel), left);
-    EXPECT_LE(left, 100 + 1020) << "a resend time and 20 ms after the volume's first send";
+    EXPECT_EQ(left, 4000) << "the held-back reply extended the drain";
     EXPECT_EQ(match(left + 3, kA), channel);
-
-    // The same device jumps to just past its resend time: its answer to the
-    // first send looks exactly like a prompt answer to the resend. The reply
-    // to the resend, a resend time later, fits no send of the request in
-    // flight by then, and answers nothing; a request asked just before it
-    // would come waits until it has.
-    const auto jumped = ask(5000, kA, "get vol", kGong, 1000);
-    const auto after = ask(5000, kA, "set vol 60", kGong, 1000);
-    poll(6000);  // resent
-    ASSERT_EQ(match(6005, kA), jumped) << "the reply to its first send";
-    const int next = pollWhenDue();
-    EXPECT_EQ(sentAt(after), next);
-    EXPECT_EQ(match(next + 3, kA), after) << "prompt again";
-    const auto held = ask(6950, kA, "get vol", kGong, 1000);
-    EXPECT_EQ(sentAt(held), -1);
-    EXPECT_EQ(matchAny(7005, kA).id, 0u) << "the reply to the resend, answering nothing";
-    EXPECT_EQ(pollWhenDue(), 7105);
-    EXPECT_EQ(sentAt(held), 7105);
-    EXPECT_EQ(match(7108, kA), held);
 }
 
 // A device later than three of a request's base: the answer to the first
@@ -722,7 +707,7 @@ TEST_F(Queue, AnAnswerThatFitsTheFirstSendDrainsUntilTheOtherReplyIsDue) {
     poll(t + 1500);  // resent: three of 500 ms at the most
     ASSERT_EQ(match(t + 1600, kA), shortOne);
     EXPECT_EQ(m_queue.drainEnd(kA), at(t + 3150))
-        << "the answer, the time between the sends and the spread (as after a give-up: 3.75 s)";
+        << "the answer, the time between the sends and the spread (as after a give-up: 5.25 s)";
     EXPECT_EQ(matchAny(t + 3100, kA).id, 0u) << "the reply to the resend";
 }
 
@@ -752,7 +737,7 @@ TEST_F(Queue, OneLateReplyIsForgottenWithQuiet) {
     ASSERT_EQ(match(61003, kA), channel);
     const int left = pollWhenDue();
     EXPECT_EQ(sentAt(volume), left);
-    EXPECT_LE(left, 61020);
+    EXPECT_EQ(left, 63500) << "after the drain of a resent request, as for a loudspeaker never late";
 }
 
 // Waiting requests of callers of their own beside requests nobody waits
