@@ -41,7 +41,8 @@
 //    first launch reads it, and is shown on its own);
 //  - a loudspeaker that answered 2.4 s late once and on time since, whose
 //    switch is lost at the next alarm: when it is switched and at the
-//    alarm's volume, beside the first datagram;
+//    alarm's volume, beside the first datagram; and the same after it
+//    answered every request of a whole alarm 2.4 s late and one on time;
 //  - a service message on the player channel with the program's pause,
 //    its first datagram on the common stream (the keep-alive datagrams
 //    left aside) against the pause and 0.5 s: on 20 loudspeakers, on the
@@ -318,7 +319,9 @@ struct DeadlineResults {
     std::vector<double> mixedFirst[2];  // the first launch, reading the port (1 s, 1.2 s late)
     std::vector<double> mixed[2];       // the others
     DeadlineLaunch lost;                // the loudspeaker that lost its switch
-    double lostBefore = -1;             // its first alarm, 2.4 s late
+    double lostBefore = -1;             // its first alarm, whose switch it answered 2.4 s late
+    DeadlineLaunch lostAfterLateAlarm;  // the same after a whole alarm 2.4 s late
+    double lostBeforeAfterLateAlarm = -1;
     std::vector<double> service[3];     // on time, one unchosen 1.9 s late, 300 with 30 late
 };
 
@@ -356,23 +359,29 @@ void deadlineRounds(int launches, const std::string& message, const std::string&
             (i == 0 ? out.mixedFirst[k] : out.mixed[k]).push_back(launch.firstDatagram);
         }
     }
-    {
-        // One that answered 2.4 s late once, then on time, then loses the
-        // switch of the next alarm.
+    for (const bool wholeAlarm : {false, true}) {
+        // One that answered 2.4 s late once (its switch), then on time, then
+        // loses the switch of the next alarm; and one late with every
+        // request of a whole alarm and its give-back, then on time once.
         channel_test::Speakers speakers;
         std::vector<Speaker> devices = settingsSite(speakers, 5, 0, std::chrono::milliseconds(0));
         const Speaker flaky = devices[2];
         channel_test::FakeSelection selection;
         selection.zones = frm::DeviceSet(devices.begin(), devices.end());
         DeadlineChannel channel(selection, gui);
-        speakers.setReplyDelay(flaky, std::chrono::milliseconds(2400));
-        out.lostBefore = deadlineLaunch(speakers, devices, notice, message, gong, flaky).firstDatagram;
+        if (wholeAlarm)
+            speakers.setReplyDelay(flaky, std::chrono::milliseconds(2400));
+        else
+            speakers.sim(flaky).delayNextReply(std::chrono::milliseconds(2400));
+        const double before = deadlineLaunch(speakers, devices, notice, message, gong, flaky).firstDatagram;
         speakers.setReplyDelay(flaky, std::chrono::milliseconds(0));
         flaky->probeVolume();
         device::sim::ReplyPolicy lose;
         lose.dropNext = 1;
         speakers.sim(flaky).setReplyPolicy(lose);
-        out.lost = deadlineLaunch(speakers, devices, notice, message, gong, flaky, 15000000);
+        const DeadlineLaunch after = deadlineLaunch(speakers, devices, notice, message, gong, flaky, 15000000);
+        (wholeAlarm ? out.lostBeforeAfterLateAlarm : out.lostBefore) = before;
+        (wholeAlarm ? out.lostAfterLateAlarm : out.lost) = after;
     }
 }
 
@@ -480,6 +489,11 @@ void deadlineLines(const DeadlineResults& r) {
         std::printf("  %-52s %8.1f\n", "then a lost switch: first datagram", r.lost.firstDatagram);
         std::printf("  %-52s %8.1f\n", "  switched", r.lost.watched.switched);
         std::printf("  %-52s %8.1f\n", "  at the alarm's volume", r.lost.watched.atVolume);
+        std::printf("  %-52s %8.1f\n", "2.4 s late a whole alarm: its first datagram", r.lostBeforeAfterLateAlarm);
+        std::printf("  %-52s %8.1f\n", "then on time once, then a lost switch: first datagram",
+                    r.lostAfterLateAlarm.firstDatagram);
+        std::printf("  %-52s %8.1f\n", "  switched", r.lostAfterLateAlarm.watched.switched);
+        std::printf("  %-52s %8.1f\n", "  at the alarm's volume", r.lostAfterLateAlarm.watched.atVolume);
     }
     if (!r.service[0].empty()) {
         list("service message: first datagram, on time", r.service[0]);
@@ -496,6 +510,10 @@ void deadlineLines(const DeadlineResults& r) {
         benchLine("alarm_lost_switch_after_late_first_datagram", r.lost.firstDatagram, kDeadlineBudgetMs);
         benchLine("alarm_lost_switch_after_late_switched", r.lost.watched.switched, kDeadlineBudgetMs);
         benchLine("alarm_lost_switch_after_late_at_volume", r.lost.watched.atVolume, kDeadlineBudgetMs);
+        benchLine("alarm_lost_switch_after_late_alarm_first_datagram", r.lostAfterLateAlarm.firstDatagram,
+                  kDeadlineBudgetMs);
+        benchLine("alarm_lost_switch_after_late_alarm_at_volume", r.lostAfterLateAlarm.watched.atVolume,
+                  kDeadlineBudgetMs);
     }
     if (!r.service[0].empty()) {
         benchLine("service_first_datagram_max", worst(r.service[0]), kServiceBudgetMs);
