@@ -4,11 +4,16 @@
 // while the late read runs is kept and is what Apply writes (read back
 // from the device); an apply that fails (a silent device, an ERR) leaves
 // the name unsaved and tells what was written; `sonvar --quit` during an
-// apply on the late console leaves it whole or as it was; an Orvel-510
+// apply on the late console leaves it whole or as it was (and one that
+// comes after the first write lets the apply finish); an Orvel-510
 // answering "get eq" busy or with ERR shows one text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <deque>
+#include <future>
 #include <sstream>
+#include <thread>
 
 #include "tests/trial/trial.h"
 
@@ -208,6 +213,54 @@ TEST(TrialPanel, AQuitDuringAnApplyOnTheLateConsoleLeavesItWholeOrAsItWas) {
     trial.report().share("changed", changed, 2);
     trial.check(changed == 0 || changed == 2,
                 "the console holds " + std::to_string(changed) + " changed settings of 2");
+}
+
+// The quit once the late console holds the first of the two options: the
+// apply has begun, so its second write goes out and is answered before the
+// program ends, and the log says the write was finished.
+TEST(TrialPanel, AQuitAfterTheFirstWriteOnTheLateConsoleLetsTheApplyFinish) {
+    Trial trial("panel_quit_after_first_write", site());
+    trial.start();
+    const auto old = stateFields(trial.ask(kConsole, "get state"));
+    trial.enterAdministratorMode();
+    trial.openPanel(kConsole);
+    trial.waitField("Название устройства");
+    settle(trial);
+    for (const char* option : {"Звуковое сопровождение при нажатии на клавиши и при использовании ключей",
+                               "Звуковое сопровождение при неисправности"})
+        trial.click(ofType("wxCheckBox", option), std::string("\"") + option + "\"");
+    const auto changedIn = [&old](const std::string& reply) {
+        const auto now = stateFields(reply);
+        std::size_t changed = 0;
+        for (std::size_t i = 0; i < std::min(old.size(), now.size()); ++i) changed += old[i] != now[i];
+        return changed;
+    };
+    trial.mark();
+    trial.clickButton("Применить");
+    // The apply reads the console's settings afresh before it writes: the
+    // console is looked at every 150 ms (each look answered 1.9 s later),
+    // and the quit comes as soon as a look shows the first option written.
+    std::deque<std::future<std::string>> looks;
+    std::size_t seen = 0;
+    const auto lookEnd = std::chrono::steady_clock::now() + 20s;
+    while (seen == 0 && std::chrono::steady_clock::now() < lookEnd) {
+        looks.push_back(std::async(std::launch::async, [&trial] { return trial.ask(kConsole, "get state"); }));
+        std::this_thread::sleep_for(150ms);
+        while (!looks.empty() && looks.front().wait_for(0s) == std::future_status::ready) {
+            seen = std::max(seen, changedIn(looks.front().get()));
+            looks.pop_front();
+        }
+    }
+    trial.report().figure("seen_before_quit", std::to_string(seen));
+    if (!trial.check(seen == 1, "a look before the quit saw " + std::to_string(seen) + " of 2 options written"))
+        return;
+    trial.quit("quit", 6s);
+    looks.clear();
+    const std::size_t changed = changedIn(trial.ask(kConsole, "get state"));
+    trial.report().share("changed", changed, 2);
+    trial.check(changed == 2, "the console holds " + std::to_string(changed) + " changed settings of 2");
+    trial.check(trial.logSinceMark().find("завершена, записано всё") != std::string::npos,
+                "the log does not say the write was finished");
 }
 
 namespace {
