@@ -165,6 +165,18 @@ public:
                  wxWindow* parent) override {
         wxTextEntryDialog dialog(parent, message, caption, value,
                                  wxTextEntryDialogStyle | (password ? wxTE_PASSWORD : 0));
+        // Return answers at once. Left to the toolkit, it presses the default
+        // button, which shows itself pressed for a quarter of a second before
+        // it answers: the alarm buttons' password held their notice so long.
+        dialog.Bind(wxEVT_CHAR_HOOK, [&dialog](wxKeyEvent& key) {
+            const int code = key.GetKeyCode();
+            if ((code == WXK_RETURN || code == WXK_NUMPAD_ENTER) && !key.HasAnyModifiers() && dialog.IsModal() &&
+                dialog.Validate() && dialog.TransferDataFromWindow()) {
+                dialog.EndModal(wxID_OK);
+                return;
+            }
+            key.Skip();
+        });
         if (showOnStack(dialog, wxID_CANCEL) != wxID_OK) return false;
         value = dialog.GetValue();
         return true;
