@@ -140,9 +140,7 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
             return false;
         }
     }
-    const Clock::time_point deadline = t_handedAt.value_or(Clock::now()) + m_options.deadline -
-                                       (source == kMicrophone && gong.empty() ? m_options.captureStart
-                                                                              : std::chrono::milliseconds(0));
+    const Clock::time_point deadline = t_handedAt.value_or(Clock::now()) + m_options.deadline;
     // Refused before a loudspeaker is taken: they would wait on the
     // notification channel for a microphone that never sounds.
     if (source == kMicrophone && !captureAvailable()) return false;

@@ -41,10 +41,6 @@ struct AlarmChannelOptions {
     /// datagram follows the start by the time libvlc takes to start (about
     /// 0.3 s): the notice is on air within 3 s of the action.
     std::chrono::milliseconds deadline{2300};
-    /// How much sooner the deadline of a notice that opens with the
-    /// capture device (the microphone, no gong before it) comes: the
-    /// capture's start takes libvlc about this much longer than a file's.
-    std::chrono::milliseconds captureStart{300};
     /// Asks a loudspeaker its channel-0 port (may wait for its reply, and
     /// throw). Empty: the port its settings told, else one request.
     DiscoveryPort discoveryPort;
