@@ -518,7 +518,17 @@ Trial::Clock::time_point Trial::typeInto(const std::string& label, const std::st
     if (field == nullptr) stop("no field \"" + label + "\" is shown");
     m_driver->click(field->rect);
     m_driver->key("ctrl+a");
-    return m_driver->type(text);
+    const auto typed = m_driver->type(text);
+    // The X server has every key once the tool ends; the program may still
+    // be taking them in on a busy machine. A field that never shows the text
+    // is the case's to judge.
+    m_driver->waitFor(
+        [&](const WidgetListing& shown) {
+            const Widget* now = shown.fieldBeside(label);
+            return now != nullptr && now->value == std::optional<std::string>(text);
+        },
+        3s);
+    return typed;
 }
 
 Trial::Clock::time_point Trial::answerBox(const std::string& button) {

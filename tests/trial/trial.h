@@ -160,7 +160,8 @@ public:
     Widget waitField(const std::string& label, std::chrono::milliseconds limit = 15s);
     /// The same without stopping the case: nothing when it never shows filled.
     std::optional<Widget> filledField(const std::string& label, std::chrono::milliseconds limit = 15s);
-    /// Clicks the field captioned `label`, selects its text and types `text`.
+    /// Clicks the field captioned `label`, selects its text and types `text`;
+    /// returns once the field shows it (3 s at most), with the time of the typing.
     Clock::time_point typeInto(const std::string& label, const std::string& text);
     /// Answers the open box that offers the button (a real click on it);
     /// the time of the click.
