@@ -76,9 +76,6 @@ public:
     /// leaves now.
     Duration resendTime(Duration base, TimePoint now) const;
 
-    /// Whether any reply time has been learnt (and not yet aged away into
-    /// nothing: an aged estimate stays, smaller).
-    bool learnt() const { return m_smoothed.has_value(); }
     /// The smoothed reply time as of `now`; empty while nothing is learnt.
     std::optional<Duration> smoothed(TimePoint now) const;
     /// How far a reply time may be from the smoothed one and still be what

@@ -26,7 +26,7 @@ RequestQueue::Id RequestQueue::add(std::uint32_t address, std::uint16_t port, st
                                    Caller caller, bool waits) {
     resend = std::max<Duration>(resend, std::chrono::milliseconds(1));
     Peer& peer = peerOf(address);
-    const bool idle = !peer.inFlight && peer.queue.empty() && now >= openAt(peer, now);
+    const bool idle = !peer.inFlight && peer.queue.empty() && now >= peer.drainUntil;
     if (!idle && waits && peer.silent) {
         // Queued last among its priority: behind the request in flight and
         // whatever of that priority or higher waits already.
@@ -87,7 +87,7 @@ RequestQueue::Match RequestQueue::match(std::uint32_t address, TimePoint arrival
     }
     peer.inFlight.reset();
     --m_active;
-    if (!peer.queue.empty() && now >= openAt(peer, now)) {
+    if (!peer.queue.empty() && now >= peer.drainUntil) {
         Queued first = std::move(peer.queue.begin()->second);
         peer.queue.erase(peer.queue.begin());
         next = launch(address, peer, std::move(first), now);
@@ -127,7 +127,7 @@ void RequestQueue::poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>
                     // Every send may still be answered, only late: the address
                     // drains, or a late reply would become the reply to the
                     // next request.
-                    drainGivenUp(peer, request, now);
+                    drainAsGivenUp(peer, request, now, request.sent.count);
                     peer.givenUp = request.id;
                     peer.silent = true;
                     expired.push_back(request.id);
@@ -137,7 +137,7 @@ void RequestQueue::poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>
             }
         }
         release(peer, released);
-        if (!peer.inFlight && !peer.queue.empty() && now >= openAt(peer, now)) {
+        if (!peer.inFlight && !peer.queue.empty() && now >= peer.drainUntil) {
             Queued first = std::move(peer.queue.begin()->second);
             peer.queue.erase(peer.queue.begin());
             sends.push_back(launch(address, peer, std::move(first), now));
@@ -181,16 +181,12 @@ void RequestQueue::drain(Peer& peer, const InFlight& request, TimePoint until, D
     peer.givenUp = 0;
 }
 
-RequestQueue::TimePoint RequestQueue::openAt(const Peer& peer, TimePoint now) {
-    return std::max(peer.drainUntil, now);
-}
-
-void RequestQueue::drainGivenUp(Peer& peer, const InFlight& request, TimePoint now) {
+void RequestQueue::drainAsGivenUp(Peer& peer, const InFlight& request, TimePoint now, int replies) {
     // A reply to the last send up to 2.5T late falls inside, however late
     // the sends went.
     const Duration margin = request.resend / 2;
     drain(peer, request, std::max(now, request.sent.last() + request.resend) + request.resend + margin,
-          request.sent.last() - request.sent.first() + margin, request.sent.count);
+          request.sent.last() - request.sent.first() + margin, replies);
 }
 
 void RequestQueue::drainAnswered(Peer& peer, const InFlight& request, TimePoint arrival, TimePoint now) {
@@ -213,9 +209,7 @@ void RequestQueue::drainAnswered(Peer& peer, const InFlight& request, TimePoint 
         }
     }
     // As after a give-up at its time.
-    const Duration margin = request.resend / 2;
-    const TimePoint giveUp = request.sent.last() + request.resend;
-    drain(peer, request, std::max(now, giveUp) + request.resend + margin, span + margin, request.sent.count - 1);
+    drainAsGivenUp(peer, request, now, request.sent.count - 1);
 }
 
 RequestQueue::Send RequestQueue::launch(std::uint32_t address, Peer& peer, Queued queued, TimePoint now) {
@@ -264,7 +258,7 @@ void RequestQueue::reschedule(std::uint32_t address, Peer& peer, TimePoint now) 
     } else if (!peer.queue.empty()) {
         // A drain that ended before the sender's poll came round still owes
         // its queue a launch: without an entry it would wait for ever.
-        when = openAt(peer, now);
+        when = std::max(peer.drainUntil, now);
     }
     if (peer.silent) {
         // A request of another caller may have been queued ahead of a

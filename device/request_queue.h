@@ -226,14 +226,12 @@ private:
     };
 
     Peer& peerOf(std::uint32_t address);
-    /// Starts the drain after a given-up request.
-    static void drainGivenUp(Peer& peer, const InFlight& request, TimePoint now);
+    /// Starts the drain after a request given up at `now` (or as after one
+    /// given up at its time, when answered earlier), for `replies` datagrams.
+    static void drainAsGivenUp(Peer& peer, const InFlight& request, TimePoint now, int replies);
     /// Starts the drain after a request answered by a datagram that came at
     /// `arrival`, when it was sent more than once.
     static void drainAnswered(Peer& peer, const InFlight& request, TimePoint arrival, TimePoint now);
-    /// From when the next request may leave for the peer, as of `now` (now
-    /// at the earliest).
-    static TimePoint openAt(const Peer& peer, TimePoint now);
     /// Sets the drain up to `until`, extended by `step` per datagram, for `replies` datagrams.
     static void drain(Peer& peer, const InFlight& request, TimePoint until, Duration step, int replies);
     /// Puts a request into flight; returns what to send.
