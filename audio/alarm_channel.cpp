@@ -898,28 +898,20 @@ std::wstring AlarmChannel::getCurrentMessage() {
     return m_currentMessage;
 }
 
-bool AlarmChannel::restoreCommonChannelForAllDevices() {
+bool AlarmChannel::commonChannelOwed() {
     AlarmChannel* self = instance();
-    if (self == nullptr) return true;
-    {
-        boost::lock_guard<boost::recursive_mutex> lock(self->m_lock);
-        if (!self->m_preempted) return true;
-    }
-    const DeviceSet all = self->m_selection != nullptr ? self->m_selection->getDevicesOfZones() : DeviceSet();
-    // Each loudspeaker's answer or its give-up.
-    return restoreCommonChannelForAllDevices(Clock::now() + longestAnswer(all));
+    if (self == nullptr) return false;
+    boost::lock_guard<boost::recursive_mutex> lock(self->m_lock);
+    return self->m_preempted;
 }
 
-bool AlarmChannel::restoreCommonChannelForAllDevices(std::chrono::steady_clock::time_point until) {
+bool AlarmChannel::restoreCommonChannelForAllDevices(std::optional<Clock::time_point> until) {
+    if (!commonChannelOwed()) return true;
     AlarmChannel* self = instance();
-    if (self == nullptr) return true;
-    {
-        boost::lock_guard<boost::recursive_mutex> lock(self->m_lock);
-        if (!self->m_preempted) return true;
-    }
     const DeviceSet all = self->m_selection != nullptr ? self->m_selection->getDevicesOfZones() : DeviceSet();
-    // Asked of every loudspeaker at once: the player's job waits for it.
-    if (self->takenOver(all, until)) {
+    // Asked of every loudspeaker at once (by default until each answers or
+    // is given up); the caller waits for it.
+    if (self->takenOver(all, until ? *until : Clock::now() + longestAnswer(all))) {
         LOG_WARN(L"На устройствах идёт приоритетное оповещение.");
         return false;
     }

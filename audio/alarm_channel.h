@@ -161,13 +161,18 @@ public:
     /// answers, `limit` at most.
     void giveBackBeforeExit(std::chrono::milliseconds limit);
 
+    /// Whether a notice that loudspeakers took over with one of their own
+    /// left them behind: restoreCommonChannelForAllDevices has them to ask.
+    /// False when no channel exists. Any thread.
+    static bool commonChannelOwed();
     /// Before the common channel plays: false while loudspeakers that took
     /// over with a notice of their own still play it; otherwise puts the
     /// loudspeakers that a pre-empted notice left behind back on channel 0.
-    /// True when no channel exists.
-    static bool restoreCommonChannelForAllDevices();
-    /// The same, the loudspeakers' answers waited for until `until` at most.
-    static bool restoreCommonChannelForAllDevices(std::chrono::steady_clock::time_point until);
+    /// True when no channel exists. Waits for the loudspeakers' answers until
+    /// `until` at most, by default until each answers or is given up: never
+    /// on the GUI thread (see playOnCommonChannel).
+    static bool restoreCommonChannelForAllDevices(
+        std::optional<std::chrono::steady_clock::time_point> until = std::nullopt);
 
     /// The gong files: the folder place.pathDirGong, else "gong" in the data
     /// folder, filtered by the player engine's extensions.

@@ -6,6 +6,7 @@
 
 #include <wx/thread.h>
 
+#include "audio/alarm_channel.h"
 #include "base/log.h"
 #include "base/wx/gui_thread_invoker.h"
 #include "gui/ui.h"
@@ -49,6 +50,20 @@ bool InvokerChannelGui::askYesNo(const std::wstring& caption, const std::wstring
     } catch (const std::future_error&) {  // the task was dropped unrun
         return false;
     }
+}
+
+void playOnCommonChannel(std::weak_ptr<const void> alive, std::function<void()> play) {
+    AlarmChannel* channel = AlarmChannel::instance();
+    if (channel == nullptr || !AlarmChannel::commonChannelOwed()) {
+        play();
+        return;
+    }
+    channel->hand([alive = std::move(alive), play = std::move(play)] {
+        if (!AlarmChannel::restoreCommonChannelForAllDevices()) return;
+        GuiThreadInvoker::add([alive, play] {
+            if (!alive.expired()) play();
+        });
+    });
 }
 
 }  // namespace frm

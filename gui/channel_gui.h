@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "audio/channel_host.h"
@@ -29,5 +30,14 @@ public:
 private:
     Question m_question;
 };
+
+/// The window's play on the common channel (the playlists' and the media
+/// pages' play): `play` runs at once, unless a notice that loudspeakers took
+/// over with one of their own left them behind. Then the alarm channel's
+/// request thread asks them and puts them back on channel 0, and `play` runs
+/// on the GUI thread after that, while `alive` has not expired; not at all
+/// while they still play their own. The window never waits for the
+/// loudspeakers. GUI thread.
+void playOnCommonChannel(std::weak_ptr<const void> alive, std::function<void()> play);
 
 }  // namespace frm

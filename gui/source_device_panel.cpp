@@ -8,7 +8,6 @@
 #include <boost/make_shared.hpp>
 #include <boost/property_tree/ptree.hpp>
 
-#include "audio/alarm_channel.h"
 #include "audio/engine_player.h"
 #include "audio/player.h"
 #include "audio/player_engine.h"
@@ -19,6 +18,7 @@
 #include "base/storage.h"
 #include "base/wx/gui_guards.h"
 #include "base/wx/gui_thread_invoker.h"
+#include "gui/channel_gui.h"
 #include "gui/device_playback_store.h"
 #include "gui/gui_thread.h"
 #include "gui/icons.h"
@@ -215,8 +215,9 @@ void SourceDevicePanel::buttonPrev(wxCommandEvent&) {
 void SourceDevicePanel::buttonPlay(wxCommandEvent&) {
     LOG_TRACE2(L"%1%(..)", L"frm::SourceDevicePanel::buttonPlay");
     FRM_ASSERT_GUI_THREAD();
-    if (!AlarmChannel::restoreCommonChannelForAllDevices()) return;
-    if (m_playlist) Player::play(m_playlist);
+    playOnCommonChannel(m_alive, [this] {
+        if (m_playlist) Player::play(m_playlist);
+    });
 }
 
 void SourceDevicePanel::buttonStop(wxCommandEvent&) {

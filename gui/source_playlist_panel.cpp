@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <boost/make_shared.hpp>
 
-#include "audio/alarm_channel.h"
 #include "audio/engine_player.h"
 #include "audio/list_of_playlist.h"
 #include "audio/player.h"
@@ -19,6 +18,7 @@
 #include "base/wx/gui_guards.h"
 #include "base/wx/gui_thread_invoker.h"
 #include "gui/capture_device_dialog.h"
+#include "gui/channel_gui.h"
 #include "gui/gui_thread.h"
 #include "gui/icons.h"
 #include "gui/list_columns.h"
@@ -472,17 +472,20 @@ void SourcePlaylistPanel::listCtrlLeftDoubleClick(wxMouseEvent& event) {
     FRM_ASSERT_GUI_THREAD();
     event.Skip();
     if (m_pressedRow < 0) return;
-    if (!AlarmChannel::restoreCommonChannelForAllDevices()) return;
-    hasInternetForRadio();
-    error::terminateIfNull(m_currentPlaylist, "frm::SourcePlaylistPanel::listCtrlLeftDoubleClick");
-    if (eventList(event) == trackList) {
-        Player* p = player();
-        error::terminateIfNull(p, "frm::SourcePlaylistPanel::listCtrlLeftDoubleClick");
-        p->setPlaylist(m_currentPlaylist);
-        Player::playAt(static_cast<unsigned>(m_pressedRow));
-    } else {
-        Player::play(m_currentPlaylist);
-    }
+    const bool track = eventList(event) == trackList;
+    const auto row = static_cast<unsigned>(m_pressedRow);
+    playOnCommonChannel(m_alive, [this, track, row] {
+        hasInternetForRadio();
+        error::terminateIfNull(m_currentPlaylist, "frm::SourcePlaylistPanel::listCtrlLeftDoubleClick");
+        if (track) {
+            Player* p = player();
+            error::terminateIfNull(p, "frm::SourcePlaylistPanel::listCtrlLeftDoubleClick");
+            p->setPlaylist(m_currentPlaylist);
+            Player::playAt(row);
+        } else {
+            Player::play(m_currentPlaylist);
+        }
+    });
 }
 
 void SourcePlaylistPanel::listCtrlKeyUp(wxKeyEvent& event) {
@@ -565,13 +568,14 @@ void SourcePlaylistPanel::buttonNext(wxCommandEvent&) {
 void SourcePlaylistPanel::buttonPlay(wxCommandEvent&) {
     LOG_TRACE2(L"%1%(..)", L"frm::SourcePlaylistPanel::buttonPlay");
     FRM_ASSERT_GUI_THREAD();
-    if (!AlarmChannel::restoreCommonChannelForAllDevices()) return;
-    hasInternetForRadio();
-    if (m_currentPlaylist) {
-        Player::play(m_currentPlaylist);
-        return;
-    }
-    if (Player* p = player(); p != nullptr && p->playlist()) p->playItem();
+    playOnCommonChannel(m_alive, [this] {
+        hasInternetForRadio();
+        if (m_currentPlaylist) {
+            Player::play(m_currentPlaylist);
+            return;
+        }
+        if (Player* p = player(); p != nullptr && p->playlist()) p->playItem();
+    });
 }
 
 void SourcePlaylistPanel::buttonStop(wxCommandEvent&) {

@@ -9,6 +9,7 @@
 
 #include "audio/alarm_channel.h"
 #include "audio/mp3streamf.h"
+#include "base/wx/gui_thread_invoker.h"
 #include "device/models/playback_type.h"
 #include "tests/audio/channel_fixture.h"
 #include "tests/audio/wire_fixture.h"
@@ -98,7 +99,13 @@ TEST_F(PlayingOnTheWire, PlayWaitsForTheLoudspeakersThenTheCommonStreamCarriesBo
     mouse(page->playlistList, wxEVT_LEFT_DOWN, 0);
     preemptedNotice();
 
+    // The loudspeakers are asked on the alarm channel's request thread, not
+    // by the window; a play it allowed would reach the GUI thread before
+    // what that thread hands on after it.
     click(page->play);
+    std::atomic<bool> behind{false};
+    AlarmChannel::instance()->hand([&behind] { GuiThreadInvoker::add([&behind] { behind = true; }); });
+    ASSERT_TRUE(wx_testing::runEventLoopUntil([&] { return behind.load(); }, 10s));
     EXPECT_FALSE(Player::getPlaylist()) << "the loudspeakers still play their own";
     EXPECT_FALSE(playing());
 
@@ -107,7 +114,7 @@ TEST_F(PlayingOnTheWire, PlayWaitsForTheLoudspeakersThenTheCommonStreamCarriesBo
     ASSERT_TRUE(receiver.joined());
     ASSERT_TRUE(stream.stream_start());
     click(page->play);
-    EXPECT_EQ(Player::getPlaylist(), tones);
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return Player::getPlaylist() == tones; }, 10s));
     // Given back to the common channel, without the window waiting for it.
     EXPECT_TRUE(wx_testing::runEventLoopUntil([&] {
         const auto sent = speakers->requests(a);
@@ -127,4 +134,28 @@ TEST_F(PlayingOnTheWire, PlayWaitsForTheLoudspeakersThenTheCommonStreamCarriesBo
     stream.stream_stop();
     const std::vector<double> heard = {400, 500, 600, 800, 900, 1000};
     wire_test::expect_tones_whole(wire_test::until_repeat(receiver.samples(), heard), heard, 6);
+}
+
+// Behind a pre-empted notice, an Orvel-510 answering its memory's state
+// 1.9 s late: Play returns at once (the window waited for that answer), and
+// the playlist plays once every loudspeaker has answered and is back.
+TEST_F(PlayingOnTheWire, PlayBehindAPreemptedNoticeLeavesTheWindowFreeWhileALateLoudspeakerAnswers) {
+    open(false);
+    const auto tones = addPlaylist(L"Тоны", {wav("first.wav", {400, 500, 600})});
+    mouse(page->playlistList, wxEVT_LEFT_DOWN, 0);
+    const auto late = speakers->add(5);
+    speakers->setReplyDelay(late, 1900ms);
+    selection.zones.insert(late);
+    preemptedNotice();
+    for (const auto& speaker : {a, b}) speaker->resetPlaybackType();
+
+    const auto clicked = std::chrono::steady_clock::now();
+    click(page->play);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - clicked)
+                  .count(),
+              500);
+    EXPECT_TRUE(wx_testing::runEventLoopUntil([&] { return Player::getPlaylist() == tones; }, 10s));
+    const auto sent = speakers->requests(late);
+    EXPECT_NE(std::find(sent.begin(), sent.end(), "mem state"), sent.end()) << "the late one was asked";
+    click(page->stop);
 }
