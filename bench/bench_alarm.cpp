@@ -376,9 +376,7 @@ void deadlineRounds(int launches, const std::string& message, const std::string&
         const double before = deadlineLaunch(speakers, devices, notice, message, gong, flaky).firstDatagram;
         speakers.setReplyDelay(flaky, std::chrono::milliseconds(0));
         flaky->probeVolume();
-        device::sim::ReplyPolicy lose;
-        lose.dropNext = 1;
-        speakers.sim(flaky).setReplyPolicy(lose);
+        speakers.sim(flaky).loseNextRequests(1);
         const DeadlineLaunch after = deadlineLaunch(speakers, devices, notice, message, gong, flaky, 15000000);
         (wholeAlarm ? out.lostBeforeAfterLateAlarm : out.lostBefore) = before;
         (wholeAlarm ? out.lostAfterLateAlarm : out.lost) = after;
@@ -459,9 +457,14 @@ void serviceRounds(int launches, const std::string& message, DeadlineResults& ou
     Player::destroy();
     engine->shutdown();
     // What the engine handed to its host thread runs before the engine goes.
+    // A host thread that never gets there ends the run: the engine cannot go
+    // while its tasks may still run, and the task below holds this frame.
     std::promise<void> drained;
     gui.post([&drained] { drained.set_value(); });
-    drained.get_future().wait();
+    if (drained.get_future().wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        std::fprintf(stderr, "bench_alarm: the engine's tasks did not drain from its host thread in 30 s\n");
+        std::abort();
+    }
     engine.reset();
     g_player_engine = nullptr;
 }

@@ -11,7 +11,9 @@
 #   SONVAR_TRIAL_KEEP=1   keep the diagnostics of passing cases too
 #   SONVAR_TRIAL_LIMIT=S  a case's time limit in seconds (default 600)
 # Each case's output is in $BUILD_DIR/trial/<case>.out ("/" of a case's name
-# as "_"), the diagnostics of a
+# as "_"), ending with "EXIT <status>", its program's exit status: a case
+# passed only when its TRIAL line says result=ok and that status is 0 (gtest
+# prints "[  PASSED  ] 0 tests." for a failed case too). The diagnostics of a
 # failed one (log, holdings, simulator output, widget map, screenshot) in
 # $BUILD_DIR/shots/trial/<name>/.
 set -e
@@ -24,17 +26,21 @@ LIMIT=${SONVAR_TRIAL_LIMIT:-600}
 # One case (the script runs itself so for each): alone in a namespace of
 # its own, within the time limit; its output in $OUT/<case>.out, with a
 # TRIAL line of the script's when the case printed none (it crashed, or the
-# limit ended it).
+# limit ended it), and last the program's exit status.
 if [ "$1" = "--one-case" ]; then
     case_name=$2
     output="$OUT/$(printf '%s' "$case_name" | tr '/' '_').out"
     status=0
     timeout --kill-after=20 "$LIMIT" scripts/netns-run "$CASES_PROGRAM" --gtest_filter="$case_name" \
         >"$output" 2>&1 || status=$?
+    ended=""
     if ! grep -q '^TRIAL ' "$output"; then
         echo "TRIAL $case_name result=FAIL (no TRIAL line; exit $status)" >>"$output"
+    elif [ "$status" -ne 0 ]; then
+        ended=" (exit $status)"
     fi
-    echo "[$(date +%T)] $(grep '^TRIAL ' "$output" | head -n 1)"
+    echo "EXIT $status" >>"$output"
+    echo "[$(date +%T)] $(grep '^TRIAL ' "$output" | head -n 1)$ended"
     exit 0
 fi
 
@@ -62,13 +68,20 @@ elapsed=$(($(date +%s) - started))
 
 echo
 echo "==== the trial: $count cases in $((elapsed / 60)) min $((elapsed % 60)) s"
+# A case failed when a TRIAL line of it is not result=ok, or its program
+# ended with other than 0 (a failed check outside the report, a crash at
+# the end, the time limit), or its output lacks the status (it never ran).
 failed=0
 for case_name in $cases; do
     output="$OUT/$(printf '%s' "$case_name" | tr '/' '_').out"
     grep -h '^TRIAL ' "$output" | while IFS= read -r line; do
         printf '%-58s %s\n' "$case_name" "${line#TRIAL }"
     done
-    if grep '^TRIAL ' "$output" | grep -q 'result=FAIL' || ! grep -q '^\[  PASSED  \]' "$output"; then
+    status=$(sed -n 's/^EXIT //p' "$output" 2>/dev/null | tail -n 1)
+    if grep '^TRIAL ' "$output" | grep -qv ' result=ok$'; then
+        failed=$((failed + 1))
+    elif [ "$status" != 0 ]; then
+        printf '%-58s %s\n' "$case_name" "result=FAIL (its program ended with exit ${status:-unknown})"
         failed=$((failed + 1))
     fi
 done

@@ -22,12 +22,10 @@
 // server may also sit on an address of another interface of this host (a
 // veth end of a private namespace, say): a datagram to an interface's own
 // address stays on the host and arrives as if on that interface.
-#include <fcntl.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/signalfd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -218,16 +216,15 @@ bool isLocalAddress(const boost::asio::ip::address_v4& address) {
 }
 
 /// The control FIFO, made when missing, opened for reading without ever
-/// seeing its end (the tool holds a writer's end too); -1 after saying why.
+/// seeing its end (the tool holds a writer's end too); -1 after saying why,
+/// for a path that holds no FIFO too.
 int openControl(const std::string& path) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0 && ::mkfifo(path.c_str(), 0600) != 0) {
-        std::fprintf(stderr, "device_simulator: --control %s: %s\n", path.c_str(), std::strerror(errno));
+    try {
+        return device::sim::openControlFifo(path);
+    } catch (const std::runtime_error& error) {
+        std::fprintf(stderr, "device_simulator: --control %s: %s\n", path.c_str(), error.what());
         return -1;
     }
-    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) std::fprintf(stderr, "device_simulator: --control %s: %s\n", path.c_str(), std::strerror(errno));
-    return fd;
 }
 
 /// Reads what the control FIFO holds and carries out each whole line,

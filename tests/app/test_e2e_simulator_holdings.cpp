@@ -5,10 +5,14 @@
 // lost, one forgotten in a restart, one made late), and the output ends with
 // it. One run mixes the models with their own power-on volumes and moves a
 // loudspeaker; a volume of the wrong form refuses the run.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <boost/asio/ip/udp.hpp>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -158,9 +162,28 @@ TEST(SimulatorHoldingsFile, TakesFaultsFromItsControlFifoAndAnswersEachLine) {
                     {}, folder.path() + "/tool.out");
     ASSERT_TRUE(waitFor([&] { return tool.output().find("send state packets") != std::string::npos; }))
         << tool.output();
-    const auto send = [&](const std::string& line) {
-        std::ofstream(fifo) << line << "\n";
-        return waitFor([&] { return tool.output().find("control: " + line + ": ") != std::string::npos; });
+    // The FIFO is opened without blocking: with no reader (the tool ended)
+    // the opening fails at once instead of waiting for ever, and is tried
+    // again for a while.
+    const auto send = [&](const std::string& line) -> testing::AssertionResult {
+        int fd = -1;
+        int error = 0;
+        waitFor([&] {
+            fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            error = errno;
+            return fd >= 0;
+        });
+        if (fd < 0)
+            return testing::AssertionFailure()
+                   << "the control FIFO could not be opened for writing: " << std::strerror(error) << "\n"
+                   << tool.output();
+        const std::string bytes = line + "\n";
+        const bool written = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+        ::close(fd);
+        if (!written) return testing::AssertionFailure() << "\"" << line << "\" could not be written";
+        if (!waitFor([&] { return tool.output().find("control: " + line + ": ") != std::string::npos; }))
+            return testing::AssertionFailure() << "\"" << line << "\" was not answered\n" << tool.output();
+        return testing::AssertionSuccess();
     };
     ASSERT_TRUE(send("* lose-next 1"));
     ASSERT_TRUE(send("2 error-on get"));

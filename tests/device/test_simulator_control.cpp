@@ -1,16 +1,23 @@
 // ctest-labels: net
 // Faults switched on while a simulated site runs (the tool's control
-// channel): the lines as they are read and refused, and what each does to a
-// loudspeaker over real UDP: a lost request leaves what it held, one late
-// reply is followed by prompt ones, a silence and a busy span end by
-// themselves, ERR replies go by prefix, and "*" reaches every device.
+// channel): the FIFO they come through, the lines as they are read and
+// refused, and what each does to a loudspeaker over real UDP: a lost
+// request leaves what it held, one late reply is followed by prompt ones, a
+// silence and a busy span end by themselves, ERR replies go by prefix, and
+// "*" reaches every device.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <boost/asio/ip/udp.hpp>
+#include <cerrno>
 #include <chrono>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
+#include "tests/support/temp_dir.h"
 #include "tools/simulator/control_commands.h"
 #include "tools/simulator/fault_switches.h"
 #include "tools/simulator/orvel_band_model.h"
@@ -108,6 +115,49 @@ TEST(SimulatorControl, LinesAreTakenWholeHoweverTheBytesArrive) {
     EXPECT_TRUE(lines.feed(endless.data(), endless.size()).empty());
     EXPECT_EQ(lines.feed("1 busy 1\n", 9), (std::vector<std::string>{"1 busy 1"}))
         << "the overlong line is dropped";
+}
+
+// The channel is a FIFO, made when missing: a regular file at its path is
+// refused (it reads as ever ready and empty, and the run would spin on it),
+// and so is a folder. Once open, a writer that goes leaves no end of file:
+// the channel waits for the next line.
+TEST(SimulatorControl, TheChannelIsAFifoMadeWhenMissingAndNothingElse) {
+    testing_support::TempDir folder{"simulator-control"};
+    const std::string file = folder.path() + "/file";
+    std::ofstream(file) << "* lose-next 1\n";
+    try {
+        const int fd = device::sim::openControlFifo(file);
+        ::close(fd);
+        ADD_FAILURE() << "a regular file was taken for the channel";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("not a FIFO but a regular file"), std::string::npos)
+            << error.what();
+    }
+    EXPECT_THROW(device::sim::openControlFifo(folder.path()), std::runtime_error) << "a folder";
+    EXPECT_THROW(device::sim::openControlFifo(folder.path() + "/absent/control"), std::runtime_error)
+        << "one that cannot be made";
+
+    const std::string fifo = folder.path() + "/control";
+    const int fd = device::sim::openControlFifo(fifo);
+    ASSERT_GE(fd, 0);
+    struct stat status {};
+    ASSERT_EQ(::stat(fifo.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode)) << "made";
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    const std::string line = "* busy 1\n";
+    EXPECT_EQ(::write(writer, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    ::close(writer);
+    char buffer[64];
+    const ssize_t size = ::read(fd, buffer, sizeof buffer);
+    ASSERT_GT(size, 0);
+    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(size)), line);
+    EXPECT_EQ(::read(fd, buffer, sizeof buffer), -1) << "no end of file once the writer went";
+    EXPECT_EQ(errno, EAGAIN);
+    ::close(fd);
+    const int again = device::sim::openControlFifo(fifo);
+    EXPECT_GE(again, 0) << "an existing FIFO is taken";
+    if (again >= 0) ::close(again);
 }
 
 // A request lost on the way in is not acted on; "*" loses one to each

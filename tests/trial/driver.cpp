@@ -71,12 +71,6 @@ Driver::Clock::time_point Driver::click(const Rect& rect, const std::string& mod
     return click(rect.centreX(), rect.centreY(), modifier);
 }
 
-Driver::Clock::time_point Driver::drag(int x, int y, int toX, int toY) {
-    return run({"mousemove", std::to_string(x), std::to_string(y), "mousedown", "1", "sleep", "0.05",
-                "mousemove", std::to_string((x + toX) / 2), std::to_string((y + toY) / 2), "sleep", "0.05",
-                "mousemove", std::to_string(toX), std::to_string(toY), "sleep", "0.05", "mouseup", "1"});
-}
-
 Driver::Clock::time_point Driver::type(const std::string& text) {
     return run({"type", "--delay", "30", "--", text});
 }

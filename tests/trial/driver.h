@@ -36,8 +36,6 @@ public:
     /// "ctrl" or "shift" held when given; the time of the click.
     Clock::time_point click(int x, int y, const std::string& modifier = std::string());
     Clock::time_point click(const Rect& rect, const std::string& modifier = std::string());
-    /// Presses the left button there, moves to `to` and releases it (a slider's drag).
-    Clock::time_point drag(int x, int y, int toX, int toY);
     /// Types the text (UTF-8) into the focused control.
     Clock::time_point type(const std::string& text);
     /// Presses keys as xdotool names them: "Return", "ctrl+a", "Tab".

@@ -74,29 +74,22 @@ void Receiver::run() {
     }
 }
 
-std::vector<int> Receiver::portsOf(Stream stream) {
+int Receiver::portOf(Stream stream) {
     switch (stream) {
         case Stream::Common:
-            return {0};
+            return 0;
         case Stream::NoticeHigh:
-            return {1};
+            return 1;
         case Stream::NoticeLow:
-            return {2};
-        case Stream::AnyNotice:
-            return {1, 2};
+            return 2;
     }
-    return {};
+    return 0;
 }
 
 std::optional<Receiver::Clock::time_point> Receiver::firstAfter(Stream stream, Clock::time_point from) const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::optional<Clock::time_point> first;
-    for (const int port : portsOf(stream)) {
-        const auto found = firstArrival(m_arrivals[port], from,
-                                        stream == Stream::Common ? std::optional(kSoundGap) : std::nullopt);
-        if (found && (!first || *found < *first)) first = found;
-    }
-    return first;
+    return firstArrival(m_arrivals[portOf(stream)], from,
+                        stream == Stream::Common ? std::optional(kSoundGap) : std::nullopt);
 }
 
 std::optional<Receiver::Clock::time_point> Receiver::waitFirstAfter(Stream stream, Clock::time_point from,
@@ -107,26 +100,6 @@ std::optional<Receiver::Clock::time_point> Receiver::waitFirstAfter(Stream strea
         if (Clock::now() > end) return firstAfter(stream, from);
         std::this_thread::sleep_for(10ms);
     }
-}
-
-std::optional<Receiver::Clock::time_point> Receiver::last(Stream stream) const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::optional<Clock::time_point> latest;
-    for (const int port : portsOf(stream))
-        if (!m_arrivals[port].empty() && (!latest || m_arrivals[port].back() > *latest))
-            latest = m_arrivals[port].back();
-    return latest;
-}
-
-std::size_t Receiver::countAfter(Stream stream, Clock::time_point from) const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::size_t count = 0;
-    for (const int port : portsOf(stream)) {
-        const auto& arrivals = m_arrivals[port];
-        count += static_cast<std::size_t>(arrivals.end() -
-                                          std::lower_bound(arrivals.begin(), arrivals.end(), from));
-    }
-    return count;
 }
 
 }  // namespace trial

@@ -30,7 +30,7 @@ std::optional<std::chrono::steady_clock::time_point> firstArrival(
 class Receiver {
 public:
     using Clock = std::chrono::steady_clock;
-    enum class Stream { Common, NoticeHigh, NoticeLow, AnyNotice };
+    enum class Stream { Common, NoticeHigh, NoticeLow };
 
     Receiver(const std::string& group, std::uint16_t basePort, const std::string& interfaceAddress);
     ~Receiver();
@@ -49,16 +49,12 @@ public:
     /// The same, waiting for it until `limit` after `from` has passed.
     std::optional<Clock::time_point> waitFirstAfter(Stream stream, Clock::time_point from,
                                                     std::chrono::milliseconds limit) const;
-    /// When the last datagram of the stream arrived; nothing before the first.
-    std::optional<Clock::time_point> last(Stream stream) const;
-    /// How many datagrams of the stream arrived at or after `from`.
-    std::size_t countAfter(Stream stream, Clock::time_point from) const;
 
 private:
     static constexpr int kPorts = 3;  // common, high, low
     void run();
-    /// Which ports a stream stands for.
-    static std::vector<int> portsOf(Stream stream);
+    /// The port a stream arrives on.
+    static int portOf(Stream stream);
 
     int m_sockets[kPorts] = {-1, -1, -1};
     std::string m_error;

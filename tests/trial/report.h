@@ -27,7 +27,6 @@ public:
     void fail(const std::string& why);
 
     bool ok() const { return m_failures.empty(); }
-    const std::vector<std::string>& failures() const { return m_failures; }
     std::string line() const;
 
 private:

@@ -46,12 +46,10 @@ std::vector<std::string> Site::simulatorOptions() const {
         if (speaker.late > 0) options.insert(options.end(), {"--reply-delay", secondsText(speaker.late)});
         options.insert(options.end(), speaker.options.begin(), speaker.options.end());
     }
-    for (unsigned c = 0; c < consoles; ++c) {
-        if (consoleLate <= 0 && consoleOptions.empty()) continue;
-        options.insert(options.end(), {"--fault-device", std::to_string(loudspeakers.size() + c + 1)});
-        if (consoleLate > 0) options.insert(options.end(), {"--reply-delay", secondsText(consoleLate)});
-        options.insert(options.end(), consoleOptions.begin(), consoleOptions.end());
-    }
+    if (consoleLate > 0)
+        for (unsigned c = 0; c < consoles; ++c)
+            options.insert(options.end(), {"--fault-device", std::to_string(loudspeakers.size() + c + 1),
+                                           "--reply-delay", secondsText(consoleLate)});
     return options;
 }
 

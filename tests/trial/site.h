@@ -27,7 +27,6 @@ struct Site {
     std::vector<Loudspeaker> loudspeakers;
     unsigned consoles = 0;
     double consoleLate = 0;
-    std::vector<std::string> consoleOptions;
 
     /// `count` Orvel-610 loudspeakers, each at its own volume; with `late`,
     /// every second one (2, 4, ...) answers that many seconds late.

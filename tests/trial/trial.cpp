@@ -71,6 +71,13 @@ void writeTone(const std::string& path, double seconds, double frequency) {
 
 const Widget* shownPage(const WidgetListing& listing, const char* type) { return listing.find(ofType(type)); }
 
+/// Whether loudspeaker `number` is up and holds channel 0 at exactly `volume`.
+bool heldAt(const Trial::Holdings& holdings, unsigned number, const std::string& volume) {
+    const auto found = holdings.find(number);
+    return found != holdings.end() && found->second.channel == 0u && !found->second.down &&
+           found->second.volume == volume;
+}
+
 }  // namespace
 
 Trial::Trial(const std::string& name, Site site) : m_report(name), m_site(std::move(site)) {
@@ -499,15 +506,7 @@ bool Trial::shows(const std::string& type, const std::string& label, std::chrono
 }
 
 Widget Trial::waitField(const std::string& label, std::chrono::milliseconds limit) {
-    std::optional<Widget> found;
-    m_driver->waitFor(
-        [&](const WidgetListing& listing) {
-            const Widget* field = listing.fieldBeside(label);
-            if (field == nullptr || !field->enabled || !field->value || field->value->empty()) return false;
-            found = *field;
-            return true;
-        },
-        limit);
+    const std::optional<Widget> found = filledField(label, limit);
     if (!found) stop("the field \"" + label + "\" was never shown filled and enabled");
     return *found;
 }
@@ -772,9 +771,7 @@ bool Trial::check(bool condition, const std::string& why) {
 }
 
 bool Trial::ownHeld(const Holdings& holdings, unsigned number) const {
-    const auto found = holdings.find(number);
-    return found != holdings.end() && found->second.channel == 0u && !found->second.down &&
-           found->second.volume == m_site.loudspeakers[number - 1].volume;
+    return heldAt(holdings, number, m_site.loudspeakers[number - 1].volume);
 }
 
 bool Trial::expectOwnVolumes(std::chrono::milliseconds limit,
@@ -783,11 +780,7 @@ bool Trial::expectOwnVolumes(std::chrono::milliseconds limit,
         const auto own = expected.find(n);
         return own != expected.end() ? own->second : m_site.loudspeakers[n - 1].volume;
     };
-    const auto held = [&](const Holdings& now, unsigned n) {
-        const auto found = now.find(n);
-        return found != now.end() && found->second.channel == 0u && !found->second.down &&
-               found->second.volume == wanted(n);
-    };
+    const auto held = [&](const Holdings& now, unsigned n) { return heldAt(now, n, wanted(n)); };
     Holdings last;
     waitHoldings(
         [&](const Holdings& now) {
@@ -811,23 +804,6 @@ bool Trial::expectOwnVolumes(std::chrono::milliseconds limit,
     }
     m_report.share("own", good, loudspeakers());
     return check(good == loudspeakers(), "not on channel 0 at exactly its own volume: " + wrong);
-}
-
-std::optional<Trial::Clock::time_point> Trial::waitAllSwitched(std::chrono::milliseconds limit,
-                                                               const std::vector<unsigned>& leftOut) {
-    std::optional<Clock::time_point> at;
-    waitHoldings(
-        [&](const Holdings& now) {
-            for (unsigned n = 1; n <= loudspeakers(); ++n) {
-                if (std::find(leftOut.begin(), leftOut.end(), n) != leftOut.end()) continue;
-                const auto found = now.find(n);
-                if (found == now.end() || !found->second.channel || *found->second.channel == 0) return false;
-            }
-            at = Clock::now();
-            return true;
-        },
-        limit);
-    return at;
 }
 
 std::optional<double> Trial::firstDatagram(const std::string& name, Receiver::Stream stream,

@@ -213,10 +213,6 @@ public:
     /// ones that do not (figure `own`), and returns whether all did.
     bool expectOwnVolumes(std::chrono::milliseconds limit,
                           const std::map<unsigned, std::string>& expected = {});
-    /// Waits until every loudspeaker but those left out holds a channel
-    /// other than 0; returns when that was (nothing: never within `limit`).
-    std::optional<Clock::time_point> waitAllSwitched(std::chrono::milliseconds limit,
-                                                     const std::vector<unsigned>& leftOut = {});
     /// The first notice datagram at or after `from`, noted as figure `name`
     /// in seconds after it, and a failure when it is later than `bound` or
     /// never comes within `bound` + 10 s.

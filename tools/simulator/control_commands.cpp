@@ -1,7 +1,12 @@
 #include "tools/simulator/control_commands.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <stdexcept>
 
@@ -121,6 +126,23 @@ void applyControl(const ControlCommand& command, Simulator& simulator) {
                 break;
         }
     }
+}
+
+int openControlFifo(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        if (errno != ENOENT || ::mkfifo(path.c_str(), 0600) != 0)
+            throw std::runtime_error(std::strerror(errno));
+    } else if (!S_ISFIFO(status.st_mode)) {
+        throw std::runtime_error(std::string("not a FIFO but ") +
+                                 (S_ISREG(status.st_mode)   ? "a regular file"
+                                  : S_ISDIR(status.st_mode) ? "a folder"
+                                                            : "another kind of file") +
+                                 "; give a FIFO or a path where none is yet");
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error(std::strerror(errno));
+    return fd;
 }
 
 std::vector<std::string> ControlLines::feed(const char* bytes, std::size_t size) {

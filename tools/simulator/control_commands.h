@@ -43,6 +43,14 @@ ControlCommand parseControlLine(const std::string& line);
 /// SimulatedDevice::moveTo throws for an address it cannot take.
 void applyControl(const ControlCommand& command, Simulator& simulator);
 
+/// Opens the control channel's FIFO at `path`, made when missing, for
+/// reading without blocking and without ever seeing its end (the
+/// descriptor is a writer's end too); the descriptor. Throws
+/// std::runtime_error saying why for a path that holds something other
+/// than a FIFO (a regular file reads as ever ready and empty: the run
+/// would spin on it), or one that cannot be made or opened.
+int openControlFifo(const std::string& path);
+
 /// Cuts the bytes that arrive on the control channel into lines, keeping
 /// a line's beginning until its end comes. Blank lines are dropped, and so
 /// is the beginning of a line longer than kLongestLine.
