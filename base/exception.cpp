@@ -21,8 +21,11 @@ Offline::Offline() : UserResponse(L"offline", std::wstring()) {}
 UnsupportedByDevice::UnsupportedByDevice(const std::wstring& details)
     : UserResponse(L"unsupported", details) {}
 
-DeviceReason::DeviceReason(const std::wstring& details)
-    : ExternalError(L"Получен неожиданный ответ устройства", details) {
+std::wstring deviceReasonText(const std::wstring& reply) {
+    return std::wstring(kDeviceReasonNotification) + L" / " + reply;
+}
+
+DeviceReason::DeviceReason(const std::wstring& details) : ExternalError(kDeviceReasonNotification, details) {
     base::LogPlace("exception::DeviceReason::DeviceReason")
         .important(L"Ошибка устройства: '%1%' / '%2%'", getNotification(), getDetails());
     base::flushLog();

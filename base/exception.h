@@ -67,6 +67,14 @@ public:
     explicit UnsupportedByDevice(const std::wstring& details = std::wstring());
 };
 
+/// The notification of DeviceReason; its details are the device's reply.
+inline constexpr const wchar_t* kDeviceReasonNotification = L"Получен неожиданный ответ устройства";
+
+/// A device's reply told as DeviceReason tells it ("notification / details"),
+/// for a failure reported without the exception: the log shows the operator
+/// the reply in «», or in his words where the catalogue has them.
+std::wstring deviceReasonText(const std::wstring& reply);
+
 /// The device refused or answered something the program cannot use. Writes an
 /// IMPOR record (which reaches the operator) and flushes the log.
 class DeviceReason : public ExternalError {

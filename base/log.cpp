@@ -18,6 +18,8 @@
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
+#include "base/exception.h"
+
 namespace base {
 
 std::atomic<Log*> Log::s_instance{nullptr};
@@ -433,9 +435,6 @@ std::wstring cut(std::wstring text) {
     return text;
 }
 
-// The notification of exception::DeviceReason: its details are the reply.
-const std::wstring kDeviceReplyNotification = L"Получен неожиданный ответ устройства";
-
 }  // namespace
 
 namespace {
@@ -509,7 +508,7 @@ std::wstring Log::noticeArgument(const std::wstring& text, bool runtime, const T
         const std::wstring lead = lookUp(notification);
         if (lead != notification || !foreign(notification)) {
             std::wstring rest;
-            if (notification == kDeviceReplyNotification && !details.empty()) {
+            if (notification == exception::kDeviceReasonNotification && !details.empty()) {
                 // The lead says it is the device's reply already.
                 rest = lookUp(details);
                 if (rest == details) rest = L"«" + cut(details) + L"»";

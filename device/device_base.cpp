@@ -238,7 +238,7 @@ RequestOutcome DeviceBase::outcomeOfReply(bool answered, const std::string& repl
 }
 
 std::wstring DeviceBase::unexpectedReplyCause(const std::string& reply) {
-    return L"Получен неожиданный ответ устройства: " + base::toWide(boost::algorithm::trim_copy(reply));
+    return exception::deviceReasonText(base::toWide(boost::algorithm::trim_copy(reply)));
 }
 
 bool DeviceBase::sendAndWait(const net::IpAndPort& endpoint, const std::string& request, std::string& reply,

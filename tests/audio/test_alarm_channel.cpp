@@ -704,7 +704,7 @@ TEST_F(LateLoudspeakersTest, LoudspeakersThatRefuseTheSwitchAreToldOncePerCause)
     ASSERT_TRUE(launch(all, 3, longMessage, &codes));
     ASSERT_TRUE(started(codes));
     EXPECT_EQ(logged(L"не переключены на канал оповещений", "WARN"), 1);
-    EXPECT_EQ(logged(L"не переключены на канал оповещений (5): Получен неожиданный ответ устройства: ERR channel "
+    EXPECT_EQ(logged(L"не переключены на канал оповещений (5): Получен неожиданный ответ устройства / ERR channel "
                      L"is locked. Например: " +
                      refusing[0]->getTitle() + L"; " + refusing[1]->getTitle() + L"; " +
                      refusing[2]->getTitle() + L", …"),

@@ -214,7 +214,7 @@ TEST_F(OrvelAsync, RefusalsAndFailuresSayWhyAndKeepTheCachesRight) {
     model(*sim, [](OrvelBandModel& m) { m.channelReply = "ERR channel is locked"; });
     report = one([&](Reports& r) { speaker->switchChannelAsync(1, r.done()); });
     EXPECT_EQ(kindOf(report), "failed");
-    EXPECT_EQ(report.outcome.cause, L"Получен неожиданный ответ устройства: ERR channel is locked");
+    EXPECT_EQ(report.outcome.cause, L"Получен неожиданный ответ устройства / ERR channel is locked");
     model(*sim, [](OrvelBandModel& m) { m.channelReply.clear(); });
 
     // A volume reply that can't be read: failed, the volume unknown.
