@@ -69,6 +69,8 @@ RequestQueue::Match RequestQueue::match(std::uint32_t address, TimePoint arrival
         if (peer.givenUp != 0) peer.estimate.backOff(now);
         const Match late{peer.givenUp, peer.givenUp != 0};
         peer.givenUp = 0;
+        // At the end the request's own reply is all that is waited for.
+        if (m_woundUp && late.late) peer.drainUntil = arrival;
         reschedule(address, peer, now);
         return late;
     }
@@ -79,8 +81,9 @@ RequestQueue::Match RequestQueue::match(std::uint32_t address, TimePoint arrival
     if (request.sent.count > 1) {
         // Which send this answers is not known for sure: nothing is learnt
         // (Karn), the next requests wait longer until one sent once is
-        // answered, and the address drains for the other replies.
-        drainAnswered(peer, request, arrival, now);
+        // answered, and the address drains for the other replies (not at
+        // the end: nothing asked later waits for an answer that matters).
+        if (!m_woundUp) drainAnswered(peer, request, arrival, now);
         peer.estimate.backOff(now);
     } else {
         peer.estimate.sample(arrival - request.sent.first(), now);
@@ -160,7 +163,8 @@ RequestQueue::TimePoint RequestQueue::drainEnd(std::uint32_t address) const {
 ReplyTimes RequestQueue::replyTimes(std::uint32_t address, Duration resend, TimePoint now) const {
     resend = std::max<Duration>(resend, std::chrono::milliseconds(1));
     const auto it = m_peers.find(address);
-    const Duration t = it == m_peers.end() ? resend : it->second.estimate.resendTime(resend, now);
+    const Duration t =
+        it == m_peers.end() || m_woundUp ? resend : it->second.estimate.resendTime(resend, now);
     ReplyTimes times;
     times.resend = roundedUp(t);
     const std::optional<Duration> overdue =
@@ -221,7 +225,7 @@ RequestQueue::Send RequestQueue::launch(std::uint32_t address, Peer& peer, Queue
     request.port = queued.port;
     request.datagram = std::move(queued.datagram);
     request.base = queued.resend;
-    request.resend = peer.estimate.resendTime(queued.resend, now);
+    request.resend = m_woundUp ? queued.resend : peer.estimate.resendTime(queued.resend, now);
     request.sent.at[0] = now;
     request.sent.count = 1;
     request.caller = queued.caller;
@@ -285,6 +289,8 @@ bool RequestQueue::cancel(std::uint32_t address, Id id) {
     }
     return false;
 }
+
+void RequestQueue::windUp() { m_woundUp = true; }
 
 void RequestQueue::clear() {
     m_peers.clear();

@@ -176,6 +176,17 @@ public:
     /// leaves for `address` at `now`, with what is learnt of the device.
     ReplyTimes replyTimes(std::uint32_t address, Duration resend, TimePoint now) const;
 
+    /// The program ends: what it still asks is the last it asks of each
+    /// device, and no request after it can take a stray reply. A request
+    /// that leaves from now on is resent and given up by its base resend
+    /// time, whatever is learnt of its device, and once a request is
+    /// answered (or its late reply has come after its give-up) its device's
+    /// next request leaves at once, without the drain. A datagram that
+    /// answered an earlier send may then stand for the next request's
+    /// answer: the device still has that request, unless it was lost too.
+    /// Requests in flight and drains begun before keep their times.
+    void windUp();
+
     /// Forgets every request, pause and what was learnt.
     void clear();
 
@@ -247,6 +258,7 @@ private:
     void release(Peer& peer, std::vector<Id>& released);
 
     Duration m_ageing;
+    bool m_woundUp = false;
     Id m_lastId = 0;
     std::size_t m_active = 0;  // requests queued or in flight
     // Peers stay once made (a site has a bounded set of devices), which spares

@@ -275,6 +275,14 @@ ReplyTimes TransferProtocol::replyTimes(const net::IpAndPort& to, unsigned resen
     return shard.queue.replyTimes(to.getAddress(), std::chrono::milliseconds(resendMs), Clock::now());
 }
 
+void TransferProtocol::windUp() {
+    for (std::size_t i = 0; i < kShardCount; ++i) {
+        Shard& shard = m_queues[i];
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        shard.queue.windUp();
+    }
+}
+
 void TransferProtocol::setEstimateAgeing(std::chrono::milliseconds ageing) {
     for (std::size_t i = 0; i < kShardCount; ++i) {
         Shard& shard = m_queues[i];

@@ -163,6 +163,12 @@ public:
     /// with what the transport learnt of the device.
     ReplyTimes replyTimes(const net::IpAndPort& to, unsigned resendMs);
 
+    /// The program's last requests follow (its give-back at the quit): each
+    /// leaves with its own resend time, whatever was learnt of its device,
+    /// and follows the previous one to its device as soon as that is
+    /// answered (see RequestQueue::windUp). For good: stop() comes next.
+    void windUp();
+
     /// How long what the transport learnt of a device's reply times keeps
     /// while nothing renews it (see ReplyEstimate); for tests that cannot sit
     /// through the usual half minute.

@@ -292,6 +292,10 @@ void MainFrame::Shutdown() {
     // but never longer than kGiveBackAtExitAtMost: a loudspeaker that gives
     // no answer does not hold the quit.
     if (PlayerChannel* player = PlayerChannel::instance()) player->beginExit();
+    // The give-back is the last the loudspeakers are asked: it goes at the
+    // devices' own resend time and a step follows the previous one's answer
+    // at once, however late they were learnt to be.
+    transport->windUp();
     if (AlarmChannel* alarm = AlarmChannel::instance()) {
         alarm->beginExit();
         const std::shared_ptr<LoudspeakerLedger> ledger = LoudspeakerLedger::instance();

@@ -972,3 +972,33 @@ TEST_F(Queue, RepliesUpToTwoAndAHalfResendTimesLateAnswerNoOtherRequest) {
     EXPECT_GT(lateReplies, 50);
     EXPECT_GT(readLate, 500);
 }
+
+// The quit's give-back to a loudspeaker that answered 700 ms late: the
+// first datagram of its volume lost. With what was learnt the volume was
+// resent after 1.75 s and the switch back held by the drain until 6.1 s
+// after the volume's first send, past the quit's bound; at the end the
+// volume is resent after the base and the switch follows its answer at
+// once, and a request given up lets the next one go with its late reply.
+TEST_F(Queue, AtTheEndRequestsKeepTheirBaseAndFollowTheirAnswerAtOnce) {
+    for (int i = 0; i < 2; ++i) {
+        add(i * 1000, kA, "get vol", 2, 1000);
+        ASSERT_NE(match(i * 1000 + 700, kA), 0u);
+    }
+    ASSERT_GT(times(2000, kA).resend, milliseconds(1600)) << "the lateness is learnt";
+    m_queue.windUp();
+    EXPECT_EQ(times(2000, kA).resend, milliseconds(1000));
+    const auto volume = ask(2000, kA, "set vol -9", kGong, 1000);
+    const auto channel = ask(2000, kA, "set ch 0", kGong, 1000);
+    EXPECT_EQ(pollWhenDue(), 3000) << "resent after the base resend time";
+    ASSERT_EQ(match(3700, kA), volume);
+    EXPECT_EQ(sentAt(channel), 3700) << "no drain holds the switch back";
+    EXPECT_EQ(match(4400, kA), channel);
+
+    const auto lost = ask(5000, kA, "set vol -9", kGong, 1000);
+    const auto next = ask(5000, kA, "set ch 0", kGong, 1000);
+    poll(6000);  // resent
+    ASSERT_EQ(poll(7000).expired, std::vector<RequestQueue::Id>{lost});
+    EXPECT_EQ(late(7300, kA), lost);
+    EXPECT_EQ(pollWhenDue(), 7300);
+    EXPECT_EQ(sentAt(next), 7300) << "the late reply ends the wait";
+}
