@@ -1,7 +1,8 @@
-// The quit after late loudspeakers: every loudspeaker answers 700 ms late
-// during an alarm (the transport learns a resend time of about 1.6 s from
-// it), a second alarm follows about 18 s later, and `sonvar --quit` comes
-// during it with datagrams to each loudspeaker lost. Once the program has
+// The quit after late loudspeakers: every loudspeaker answers 700 ms (or
+// 1 s) late during an alarm, and the transport learns a resend time of
+// about 1.6 s (2 s) from it; a second alarm, or a service message, follows
+// about 18 s later, and `sonvar --quit` comes during it (in the message's
+// pause) with datagrams to each loudspeaker lost. Once the program has
 // ended every loudspeaker holds channel 0 at exactly its own volume, within
 // 5 s of the quit with one datagram to each lost and 6 s with two, whether
 // the loudspeakers are on time again by then or still late; one loudspeaker
@@ -18,7 +19,9 @@ namespace {
 
 struct LossyQuit {
     const char* name;
-    bool lateToTheEnd;  // still 700 ms late at the second alarm and the quit
+    Path second;        // the notice the quit comes during
+    double late;        // how late every loudspeaker answers during the first alarm
+    bool lateToTheEnd;  // and still at the second notice and the quit
     unsigned lost;      // datagrams lost to each loudspeaker at the quit
     unsigned silent;    // a loudspeaker silent from the quit on; 0: none
     std::chrono::milliseconds bound;
@@ -54,13 +57,14 @@ TEST_P(TrialQuitLate, EveryLoudspeakerIsGivenBackWhateverWasLearnt) {
     const LossyQuit& q = GetParam();
     Trial trial(q.name, Site::orvel610(20));
     trial.prepareNotice(Path::AlarmPage, 300);
+    if (q.second != Path::AlarmPage) trial.prepareNotice(q.second, 300);
     trial.start();
     trial.openPath(Path::AlarmPage);
 
     // The first alarm with every loudspeaker late: the switch, the volume's
     // read and the alarm's volume, then the give-back at "Стоп", each
     // answered 700 ms late, teach the transport that lateness.
-    trial.control("* delay 0.7");
+    trial.control("* delay " + secondsText(std::chrono::duration<double>(q.late)));
     const auto first = Trial::Clock::now();
     if (!alarmTakesAll(trial, "the first alarm")) return;
     trial.stopNotice(Path::AlarmPage);
@@ -68,8 +72,20 @@ TEST_P(TrialQuitLate, EveryLoudspeakerIsGivenBackWhateverWasLearnt) {
     if (!q.lateToTheEnd) trial.control("* delay 0");
 
     // Within the half minute over which the lateness learnt keeps.
-    std::this_thread::sleep_until(first + 18s);
-    if (!alarmTakesAll(trial, "the second alarm")) return;
+    if (q.second == Path::AlarmPage) {
+        std::this_thread::sleep_until(first + 18s);
+        if (!alarmTakesAll(trial, "the second alarm")) return;
+    } else {
+        trial.showZones();
+        trial.openPath(q.second);
+        std::this_thread::sleep_until(first + 18s);
+        const auto played = trial.startNotice(q.second);
+        // In the pause before the message's first datagram (2.8 s), the
+        // message's volumes on their way.
+        std::this_thread::sleep_until(played + 1s);
+        trial.check(!trial.receiver().firstAfter(Trial::streamOf(q.second), played).has_value(),
+                    "the message sounded before the quit");
+    }
 
     trial.control("* lose-next " + std::to_string(q.lost));
     if (q.silent != 0) trial.control(std::to_string(q.silent) + " silent 60");
@@ -100,11 +116,15 @@ TEST_P(TrialQuitLate, EveryLoudspeakerIsGivenBackWhateverWasLearnt) {
     const std::size_t held = trial.loudspeakers() - (q.silent != 0 ? 1 : 0);
     trial.report().share("own", back, held);
     trial.check(back == held, "not on channel 0 at exactly its own volume after the quit: " + left);
+    if (q.second != Path::AlarmPage)
+        trial.check(!trial.receiver().firstAfter(Trial::streamOf(q.second), first + 18s).has_value(),
+                    "the message sounded after all");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     , TrialQuitLate,
-    ::testing::Values(LossyQuit{"quit_late_one_lost", false, 1, 0, 5s},
-                      LossyQuit{"quit_still_late_two_lost", true, 2, 0, 6s},
-                      LossyQuit{"quit_late_one_lost_one_silent", false, 1, 7, 5s}),
+    ::testing::Values(LossyQuit{"quit_late_one_lost", Path::AlarmPage, 0.7, false, 1, 0, 5s},
+                      LossyQuit{"quit_still_late_two_lost", Path::AlarmPage, 0.7, true, 2, 0, 6s},
+                      LossyQuit{"quit_late_one_lost_one_silent", Path::AlarmPage, 0.7, false, 1, 7, 5s},
+                      LossyQuit{"quit_late_service_pause_one_lost", Path::ServicePage, 1.0, true, 1, 0, 5s}),
     [](const ::testing::TestParamInfo<LossyQuit>& info) { return std::string(info.param.name); });
