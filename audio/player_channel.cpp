@@ -11,6 +11,7 @@
 #include "audio/orvel_link.h"
 #include "audio/own_notices.h"
 #include "audio/player.h"
+#include "audio/player_engine.h"
 #include "audio/playlist.h"
 #include "base/exception.h"
 #include "base/log.h"
@@ -383,8 +384,16 @@ void PlayerChannel::playRequest() {
             dropHeld();
             return;
         }
+        // The common stream's quiet before the message's start is kept in the
+        // pause's last moment, not after it.
+        const Clock::time_point quietAt = pauseEnd - std::chrono::milliseconds(PlayerEngine::k_start_pause_ms);
         // The quit cuts the pause short: nothing of the request follows.
-        if (!m_exit.sleepUntil(holdAt) || !holdNewest(hold, true) || !m_exit.sleepUntil(pauseEnd)) {
+        if (!m_exit.sleepUntil(holdAt) || !holdNewest(hold, true) || !m_exit.sleepUntil(quietAt)) {
+            dropRequest();
+            return;
+        }
+        if (Player::instance() != nullptr) Player::instance()->quietForStream();
+        if (!m_exit.sleepUntil(pauseEnd)) {
             dropRequest();
             return;
         }
