@@ -245,6 +245,10 @@ void Player::stopInternal() {
     m_switching = false;
 }
 
+void Player::quietForStream() {
+    if (!m_shuttingDown) m_engine->quiet_for_stream();
+}
+
 void Player::setPlaylist(boost::shared_ptr<Playlist> playlist) {
     dbg_puts(TRACE2, "%s(..)", "Player::setPlaylist");
     Lock lock(m_lock);

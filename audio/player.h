@@ -88,6 +88,9 @@ public:
     void stop(bool notify);
     /// Stops the engine when playing and tells the playlist it no longer plays.
     void stopInternal();
+    /// A play follows in a moment on the common stream: the engine keeps
+    /// the quiet before the stream's start now (PlayerEngine::quiet_for_stream).
+    void quietForStream();
     /// Stops (notifying) and switches to another playlist without playing it.
     void setPlaylist(boost::shared_ptr<Playlist> playlist);
     /// The main window's shutdown: afterwards playItem and stop do nothing.

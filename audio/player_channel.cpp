@@ -11,6 +11,7 @@
 #include "audio/orvel_link.h"
 #include "audio/own_notices.h"
 #include "audio/player.h"
+#include "audio/player_engine.h"
 #include "audio/playlist.h"
 #include "base/exception.h"
 #include "base/log.h"
@@ -291,7 +292,10 @@ void PlayerChannel::playRequest() {
     // holds until it ends. False once the quit began.
     struct Hold {
         DeviceSet devices;
-        std::map<Loudspeaker, Wish> wishes;
+        std::map<Loudspeaker, Wish> chosenWishes;
+        std::map<Loudspeaker, Wish> otherWishes;
+        bool chosenHeld = false;
+        bool othersHeld = false;
         LedgerBatch chosen;  // their volume: the message waits for it
         LedgerBatch others;  // their mute
     };
@@ -310,29 +314,53 @@ void PlayerChannel::playRequest() {
             for (const auto& device : devices) wishes[device] = Wish{std::nullopt, volume, std::nullopt};
         return wishes;
     };
-    const auto holdNewest = [this, &wishesOfNewest](Hold& hold) {
+    // `chosenToo` false: the others' mute alone, the chosen ones' volume
+    // later.
+    const auto holdNewest = [this, &wishesOfNewest](Hold& hold, bool chosenToo) {
         DeviceSet devices;
         const std::map<Loudspeaker, Wish> wishes = wishesOfNewest(devices);
+        std::map<Loudspeaker, Wish> chosen, others;
+        for (const auto& [device, wish] : wishes) (devices.count(device) != 0 ? chosen : others).emplace(device, wish);
         // The same wishes again: the batch under way answers for them (a new
         // one would take a refusal of the first for done).
-        if (!hold.devices.empty() && devices == hold.devices && wishes == hold.wishes) return true;
-        hold.devices = devices;
-        hold.wishes = wishes;
+        const bool newChosen = chosenToo && !(hold.chosenHeld && hold.devices == devices && chosen == hold.chosenWishes);
+        const bool newOthers = !(hold.othersHeld && others == hold.otherWishes);
+        if (!newChosen && !newOthers) return true;
         return m_exit.pass([&] {
-            std::map<Loudspeaker, Wish> chosen, others;
-            for (const auto& [device, wish] : wishes) (devices.count(device) != 0 ? chosen : others).emplace(device, wish);
-            hold.chosen = m_ledger->hold(Holder::kPlayer, chosen);
-            hold.others = m_ledger->hold(Holder::kPlayer, others);
+            if (newChosen) {
+                hold.devices = devices;
+                hold.chosenWishes = chosen;
+                hold.chosenHeld = true;
+                hold.chosen = m_ledger->hold(Holder::kPlayer, chosen);
+            }
+            if (newOthers) {
+                hold.otherWishes = others;
+                hold.othersHeld = true;
+                hold.others = m_ledger->hold(Holder::kPlayer, others);
+            }
             DeviceSet earlier;
             for (const auto& device : m_ledger->held(Holder::kPlayer))
                 if (wishes.count(device) == 0) earlier.insert(device);
             if (!earlier.empty()) m_ledger->release(Holder::kPlayer, earlier);
         });
     };
+    // A refused message leaves no loudspeaker muted for it.
+    const auto dropHeld = [this, &dropRequest] {
+        m_exit.pass([&] { tellFailuresOf(*m_ledger, m_ledger->releaseAll(Holder::kPlayer), kVolumeNotReturned); });
+        dropRequest();
+    };
     // The message starts as its pause ends, whatever loudspeakers have not
     // taken it yet: they take it as they answer, while it plays.
     const Clock::time_point deadline = asked + m_pause;
     Hold hold;
+    // The loudspeakers left out are muted at once, while the chosen ones are
+    // asked about notices of their own: each takes two of its answers (its
+    // volume read, then the mute), which a late one would not give by the
+    // message's start were it asked only with the chosen ones.
+    if (!holdNewest(hold, false)) {
+        dropRequest();
+        return;
+    }
     if (!keepPlayer) {
         if (Player::instance() != nullptr) Player::instance()->stop(true);
         LOG_TRACE(L"%1%", L"waiting stopping 2");
@@ -353,20 +381,28 @@ void PlayerChannel::playRequest() {
                 boost::lock_guard<boost::recursive_mutex> lock(m_lock);
                 if (m_playerWasPlaying && m_lastPlaylist && !m_exit.closed()) Player::play(m_lastPlaylist);
             }
+            dropHeld();
+            return;
+        }
+        // The common stream's quiet before the message's start is kept in the
+        // pause's last moment, not after it.
+        const Clock::time_point quietAt = pauseEnd - std::chrono::milliseconds(PlayerEngine::k_start_pause_ms);
+        // The quit cuts the pause short: nothing of the request follows.
+        if (!m_exit.sleepUntil(holdAt) || !holdNewest(hold, true) || !m_exit.sleepUntil(quietAt)) {
             dropRequest();
             return;
         }
-        // The quit cuts the pause short: nothing of the request follows.
-        if (!m_exit.sleepUntil(holdAt) || !holdNewest(hold) || !m_exit.sleepUntil(pauseEnd)) {
+        if (Player::instance() != nullptr) Player::instance()->quietForStream();
+        if (!m_exit.sleepUntil(pauseEnd)) {
             dropRequest();
             return;
         }
     } else if (!loudspeakersFree(devices, deadline)) {
-        dropRequest();
+        dropHeld();
         return;
     }
     {
-        if (!holdNewest(hold)) {
+        if (!holdNewest(hold, true)) {
             dropRequest();
             return;
         }

@@ -28,11 +28,13 @@ namespace frm {
 ///
 /// A play stops the player and waits its pause, so that the common stream
 /// has drained before the loudspeakers change; meanwhile it asks them about
-/// notices of their own, and they take the message's volume (the others
-/// their mute) in the pause's last reply time. The message starts as the
-/// pause ends, or as soon after as they all have, a little past the pause
-/// at the latest (its deadline, from the play): one that has not answered
-/// by then takes the message's volume as it answers, while it plays.
+/// notices of their own, and they take the message's volume in the pause's
+/// last reply time. The zones' other loudspeakers are muted as the pause
+/// begins, so that a late one is silent before the message sounds. The
+/// message starts as the pause ends, or as soon after as they all have, a
+/// little past the pause at the latest (its deadline, from the play): one
+/// that has not answered by then takes the message's volume as it answers,
+/// while it plays. A refused message gives the others their sound back.
 ///
 /// Threads: callers are the GUI thread, dispatcher jobs and the scheduler;
 /// the work runs as dispatcher jobs, one at a time. One recursive lock

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -96,15 +98,27 @@ public:
     static constexpr int k_start_pause_ms = 100;
     static constexpr int k_start_fill_limit_ms = 300;
 
+    /// Longest the keep-alive stays off for a stream announced by
+    /// quiet_for_stream that does not start.
+    static constexpr int k_quiet_limit_ms = 1000;
+
     void start_stream();
     void start_delayed_stream();
+    /// A source starts on the common stream in k_start_pause_ms (a message
+    /// after its pause): the keep-alive stops now, so that the stream's start
+    /// finds the quiet before it already kept. Nothing while a source or the
+    /// stream runs; the keep-alive comes back by itself when no stream has
+    /// started within k_quiet_limit_ms.
+    void quiet_for_stream();
     /// Stops the stream and brings the keep-alive back; when libvlc took the
     /// last queued block less than the buffer time ago, that happens in a
     /// dispatcher job once the rest of the buffer time has passed, unless a
     /// source has started or stopped meanwhile.
     void stop_stream();
     void start_ping();
-    void stop_ping();
+    /// Returns when the quiet on the group began: the keep-alive's stop now,
+    /// or an earlier one that no start has followed.
+    std::chrono::steady_clock::time_point stop_ping();
 
     /// Changes whenever a source starts or stops; the host window tags an end
     /// of track with it.
@@ -157,6 +171,8 @@ private:
     std::atomic<std::uint32_t> m_sine_period{0};
     boost::thread m_ping_thread;
     std::mutex m_ping_lock;  // keep-alive start and stop may run on two dispatcher workers
+    /// When the keep-alive last stopped, until it starts again (m_ping_lock).
+    std::optional<std::chrono::steady_clock::time_point> m_quiet_since;
 
     mp3stream* m_stream;
     std::atomic<std::uint64_t> m_generation{1};

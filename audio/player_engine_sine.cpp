@@ -179,16 +179,18 @@ void PlayerEngine::start_delayed_stream() {
         // came before the stop): this one follows on it without a break.
         if (m_stream != nullptr && m_stream->is_streaming()) return;
     }
-    if (zero_ping()) stop_ping();
     // Neither keep-alive datagrams nor stream for a moment, so the two never
-    // overlap on the group. Meanwhile the source fills the ring: libvlc takes
-    // about half a second at once when the stream starts, and what is not
-    // there yet becomes silence inside the item. A slow source (an internet
-    // station) is waited for only so long.
-    const auto paused = std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(std::chrono::milliseconds(k_start_pause_ms));
+    // overlap on the group: counted from the keep-alive's stop, which a
+    // message announced before its pause ended (quiet_for_stream). Meanwhile
+    // the source fills the ring: libvlc takes about half a second at once
+    // when the stream starts, and what is not there yet becomes silence
+    // inside the item. A slow source (an internet station) is waited for
+    // only so long.
+    const auto began = std::chrono::steady_clock::now();
+    const auto quiet = zero_ping() ? stop_ping() : began;
+    std::this_thread::sleep_until(quiet + std::chrono::milliseconds(k_start_pause_ms));
     while (m_stream != nullptr && m_stream->has_free_slot() &&
-           std::chrono::steady_clock::now() - paused < std::chrono::milliseconds(k_start_fill_limit_ms))
+           std::chrono::steady_clock::now() - began < std::chrono::milliseconds(k_start_fill_limit_ms))
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     // This job may run after the source it was queued for has stopped again
     // (stop_stream already ran): then the group gets its keep-alive back
@@ -203,6 +205,22 @@ void PlayerEngine::start_delayed_stream() {
     // A postponed stop may have brought the keep-alive back during the pause.
     if (zero_ping()) stop_ping();
     if (m_stream != nullptr) m_stream->stream_start();
+}
+
+void PlayerEngine::quiet_for_stream() {
+    if (m_shutdown || !zero_ping()) return;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        if (m_current || m_sine_thread.joinable() || (m_stream != nullptr && m_stream->is_streaming())) return;
+    }
+    stop_ping();
+    add_job(L"keep-alive after a quiet", k_quiet_limit_ms, [](PlayerEngine& engine) {
+        std::lock_guard<std::recursive_mutex> lock(engine.m_lock);
+        if (engine.m_shutdown || engine.m_current || engine.m_sine_thread.joinable() ||
+            (engine.m_stream != nullptr && engine.m_stream->is_streaming()))
+            return;
+        engine.start_ping();
+    });
 }
 
 void PlayerEngine::stop_stream() {
@@ -248,19 +266,26 @@ void PlayerEngine::start_ping() {
     std::lock_guard<std::mutex> guard(m_ping_lock);
     if (m_ping_thread.joinable() || m_shutdown) return;
     dbg_puts(TRACE, "%s", "starting ping thread...");
+    m_quiet_since.reset();
     m_ping_thread = boost::thread([this] { ping_thread(); });
 }
 
-void PlayerEngine::stop_ping() {
+std::chrono::steady_clock::time_point PlayerEngine::stop_ping() {
     dbg_puts(TRACE, "%s", "stop ping");
     std::lock_guard<std::mutex> guard(m_ping_lock);
-    if (!m_ping_thread.joinable()) return;
-    if (m_ping_thread.get_id() == boost::this_thread::get_id()) {
-        dbg_puts(ERROR, "%s", "stop_ping from the keep-alive thread itself");
-        return;
+    if (m_ping_thread.joinable()) {
+        if (m_ping_thread.get_id() == boost::this_thread::get_id()) {
+            dbg_puts(ERROR, "%s", "stop_ping from the keep-alive thread itself");
+            return std::chrono::steady_clock::now();
+        }
+        m_ping_thread.interrupt();
+        m_ping_thread.join();
+        m_quiet_since = std::chrono::steady_clock::now();
+    } else if (!m_quiet_since) {
+        // Not running since a time unknown here: the quiet counts from now.
+        m_quiet_since = std::chrono::steady_clock::now();
     }
-    m_ping_thread.interrupt();
-    m_ping_thread.join();
+    return *m_quiet_since;
 }
 
 namespace {

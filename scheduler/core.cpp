@@ -11,9 +11,11 @@ namespace scheduler {
 
 namespace {
 
-/// The tick comes this long after the full minute, so that a slightly early
-/// wake-up still lies inside the minute.
-constexpr TimePoint kTickDelay = 500'000;  // 50 ms
+/// The tick comes this long after the full minute: a task's notice starts
+/// with it, so it is kept short. A wake-up that the system clock still shows
+/// before the minute (a clock slewed against the steady one the sleep counts
+/// on) sleeps the rest.
+constexpr TimePoint kTickDelay = 10'000;  // 1 ms
 /// A clock that differs from the plan by more than this was set.
 constexpr TimePoint kJumpTolerance = kTicksPerSecond;
 /// A sleep this much longer (or shorter) than planned is worth a log line.
@@ -152,6 +154,8 @@ bool Core::sleepUntilTick(TimePoint planned) {
         LOG_TRACE2(L"scheduler: woke up.");
         const TimePoint after = m_clock->now();
         if (!rung) {
+            // Woken a little early by the system clock: not yet the minute.
+            if (after < planned && after >= planned - kJumpTolerance) continue;
             checkSleep(duration, after - before);
             return true;
         }

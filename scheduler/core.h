@@ -16,7 +16,7 @@
 
 namespace scheduler {
 
-/// The task registry and the scheduler thread. The thread wakes 50 ms past
+/// The task registry and the scheduler thread. The thread wakes 1 ms past
 /// every full minute, notices a clock that was set back or on, and runs every
 /// task in id order; the tasks decide themselves whether they are due and hand
 /// their events on, so no event runs on the scheduler thread.
@@ -61,7 +61,7 @@ public:
 
 private:
     void schedulerThread();
-    /// Sleeps until 50 ms past the planned minute. A ring from putTask runs the
+    /// Sleeps until 1 ms past the planned minute. A ring from putTask runs the
     /// new tasks and sleeps on. False when the core stops.
     bool sleepUntilTick(TimePoint planned);
     void checkSleep(TimePoint calculated, TimePoint real);

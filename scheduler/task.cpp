@@ -8,7 +8,7 @@ namespace scheduler::task {
 
 namespace {
 
-/// How late a task may still run after its minute: the tick comes 50 ms past
+/// How late a task may still run after its minute: the tick comes 1 ms past
 /// the minute, so this leaves room for a slow tick but never reaches the next
 /// minute's tick.
 constexpr TimePoint kRunWindow = 59 * kTicksPerSecond;
@@ -60,7 +60,7 @@ void BaseTask::setDateTime(const std::wstring& startDate, const std::wstring& st
     const LocalDateTime start = parseLocalDateTime(startDate, startTime);
     TimePoint end = kNoEnd;
     if (!finalDate.empty()) {
-        // The whole final day counts: a task set for 23:59 runs at 23:59:00.05
+        // The whole final day counts: a task set for 23:59 runs at 23:59:00.001
         // on its final date, which an end at 23:59:00 would refuse.
         end = strUtcToTimePoint(finalDate, L"23:59") + kTicksPerMinute - 1;
     }

@@ -50,7 +50,7 @@ public:
 
 /// The common part of both kinds. A task runs when `now` lies within
 /// [next run, next run + 59 s] and within [start, end]; the scheduler thread
-/// calls run() at 50 ms past every full minute.
+/// calls run() at 1 ms past every full minute.
 class BaseTask : public ITask {
 public:
     std::uint32_t getId() const override { return m_id; }

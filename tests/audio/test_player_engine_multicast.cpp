@@ -95,3 +95,27 @@ TEST_F(EngineOnTheWire, KeepAliveOnlyWhileNothingPlays) {
     sleep_ms(1300);
     EXPECT_EQ(listener.snapshot().size(), at_stop);
 }
+
+// A message announces its stream before its pause ends, so that the quiet
+// between the keep-alive and the stream is kept in the pause: the keep-alive
+// stops at once. A stream that never follows (the message dropped) does not
+// leave the group without keep-alive: it comes back by itself.
+TEST_F(EngineOnTheWire, AQuietForAStreamThatNeverStartsEndsByItself) {
+    {
+        pref::Guard guard(g_pref);
+        pref::create(g_pref, "multicast.zeroPing", pref::Type::TypeBoolean) = true;
+    }
+    GroupSniffer listener("224.0.224.1", 11991);
+    ASSERT_TRUE(listener.ok());
+    mp3stream stream(2000);
+    auto engine = make_engine(stream, fixture_folder());
+    sleep_ms(1500);
+    ASSERT_GE(listener.snapshot().size(), 1u);
+
+    engine->quiet_for_stream();
+    const std::size_t at_quiet = listener.snapshot().size();
+    sleep_ms(PlayerEngine::k_quiet_limit_ms - 200);
+    EXPECT_EQ(listener.snapshot().size(), at_quiet) << "a keep-alive datagram in the quiet";
+    sleep_ms(1500);
+    EXPECT_GT(listener.snapshot().size(), at_quiet) << "the keep-alive never came back";
+}

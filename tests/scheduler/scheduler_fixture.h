@@ -15,8 +15,8 @@
 
 namespace testing_support {
 
-/// The scheduler's tick comes 50 ms past the minute.
-constexpr scheduler::TimePoint kTickDelay = 500'000;
+/// The scheduler's tick comes 1 ms past the minute.
+constexpr scheduler::TimePoint kTickDelay = 10'000;
 
 /// A point given in UTC; expectations are written this way so that they do
 /// not go through the conversions under test.

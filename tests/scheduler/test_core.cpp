@@ -74,7 +74,7 @@ protected:
     std::unique_ptr<Core> m_core;
 };
 
-TEST_F(CoreTicks, WakesFiftyMillisecondsPastEveryMinuteAndRunsADueTaskOnce) {
+TEST_F(CoreTicks, WakesJustPastEveryMinuteAndRunsADueTaskOnce) {
     startCore(utc(2025, 6, 10, 10, 0, 20));
     EXPECT_EQ(m_clock->deadline(), utc(2025, 6, 10, 10, 1) + kTickDelay);
     put(once(7, L"2025-06-10", L"10:02"));
@@ -85,6 +85,21 @@ TEST_F(CoreTicks, WakesFiftyMillisecondsPastEveryMinuteAndRunsADueTaskOnce) {
     m_clock->runUntil(utc(2025, 6, 10, 10, 30));
     EXPECT_EQ(m_log.timesOf(7), std::vector<TimePoint>{utc(2025, 6, 10, 10, 2) + kTickDelay});
     EXPECT_EQ(m_clock->deadline(), utc(2025, 6, 10, 10, 31) + kTickDelay);
+}
+
+// The tick comes a millisecond past the minute, by a sleep on the steady
+// clock: a system clock slewed against it may still show the minute's eve
+// when the sleep ends. That wake-up sleeps the rest, and the task of the
+// minute runs in it, not a minute late or never.
+TEST_F(CoreTicks, AWakeUpTheSystemClockShowsBeforeTheMinuteSleepsTheRest) {
+    startCore(utc(2025, 6, 10, 10, 0, 20));
+    put(once(7, L"2025-06-10", L"10:01"));
+    const TimePoint early = m_clock->tick(-kTickDelay - 50'000);  // 10:00:59.995
+    EXPECT_LT(early, utc(2025, 6, 10, 10, 1));
+    EXPECT_TRUE(m_log.runs().empty());
+    EXPECT_EQ(m_clock->deadline(), utc(2025, 6, 10, 10, 1) + kTickDelay);
+    m_clock->tick();
+    EXPECT_EQ(m_log.timesOf(7), std::vector<TimePoint>{utc(2025, 6, 10, 10, 1) + kTickDelay});
 }
 
 TEST_F(CoreTicks, PutTaskRefusesTakenAndReservedIds) {

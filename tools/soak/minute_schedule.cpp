@@ -7,7 +7,7 @@
 namespace soak {
 
 namespace {
-constexpr scheduler::TimePoint kTickDelay = 500'000;  // the scheduler's 50 ms past the minute
+constexpr scheduler::TimePoint kTickDelay = 10'000;  // the scheduler's 1 ms past the minute
 }  // namespace
 
 MinuteSchedule::MinuteSchedule(scheduler::TimePoint start, double speed, scheduler::TimePoint until,
