@@ -358,6 +358,9 @@ protected:
         std::mutex mutex;
         std::condition_variable ended;
         bool done = false;
+        /// The device was told to restart for what was written (set by
+        /// the task before it ends).
+        bool restarted = false;
         std::exception_ptr error;
     };
     /// Apply from its start on the GUI thread: the page and its buttons off,
@@ -779,6 +782,7 @@ void PropertyDevicePanel::startApply(Work work, std::optional<std::wstring> rena
                     run->device->setTitle(*run->rename);
                     applied.renamed = true;
                 }
+                run->restarted = applied.closeAfterwards;
                 return applied;
             } catch (const device::ConfigJournal::WritesWithheld&) {
                 // The exit came before the first write: nothing was sent.

@@ -869,7 +869,8 @@ void PropertyDevicePanel::finishApplyBeforeExit() {
     const bool renameAsked = run->rename.has_value();
     if (done && !error) {
         const std::wstring written = apply_report::writtenKeys(journal);
-        const std::wstring keys = written.empty() ? std::wstring() : L" (" + written + L")";
+        std::wstring keys = written.empty() ? std::wstring() : L" (" + written + L")";
+        if (run->restarted) keys += L", устройство перезапускается с ними";
         LOG_IMPOR(L"Выход из программы: запись настроек устройства '%1%' завершена, записано всё%2%", title,
                   std::wstring_view(keys));
     } else if (done) {
