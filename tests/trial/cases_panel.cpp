@@ -5,8 +5,11 @@
 // from the device); an apply that fails (a silent device, an ERR) leaves
 // the name unsaved and tells what was written; `sonvar --quit` during an
 // apply on the late console leaves it whole or as it was (and one that
-// comes after the first write lets the apply finish); an Orvel-510
-// answering "get eq" busy or with ERR shows one text.
+// comes after the first write lets the apply finish, five settings as well
+// as two, the window answering), and one during a late Orvel-510's base
+// port change leaves its ports whole; a panel left open over a device's
+// silence applies once the device answers again; an Orvel-510 answering
+// "get eq" busy or with ERR shows one text.
 #include <gtest/gtest.h>
 
 #include <algorithm>
