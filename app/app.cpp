@@ -324,7 +324,7 @@ int aApp::quitRunningCopy() {
     os::unblockStopSignals();
     base::Log::echoToDebugger(L"quit app");
     if (os::stopRunningCopy() != os::QuitResult::StillRunning) return 0;
-    std::fputs("sonvar: the running copy did not stop within 10 s\n", stderr);
+    std::fputs("sonvar: the running copy did not stop within 40 s\n", stderr);
     return 1;
 }
 

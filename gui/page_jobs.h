@@ -140,8 +140,9 @@ struct Periods {
     /// "Чтение…": an answer on time fills it without the page flickering.
     std::chrono::milliseconds readingShown{100};
     /// The longest the exit waits for an Apply's writes under way, whatever
-    /// the device's reply times would allow for the keys still to go.
-    std::chrono::milliseconds exitWritesAtMost{6000};
+    /// the device's reply times would allow for the keys still to go: a
+    /// key unanswered within its give-up time ends the writes well before.
+    std::chrono::milliseconds exitWritesAtMost{30000};
 };
 
 /// When the line-control page may refresh. Refreshes are blocked while a

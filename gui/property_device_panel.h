@@ -99,9 +99,11 @@ public:
     /// At exit, before the transport stops (GUI thread): an Apply whose
     /// writes have not begun writes nothing (the device stays as it was);
     /// one whose writes have begun is waited for, at most the device's
-    /// give-up time for each key still to be written (and never past
-    /// m_pagePeriods.exitWritesAtMost), so that its last keys reach the
-    /// device. The log says which. Afterwards the panel shows nothing more.
+    /// give-up time for each key still to be written and for the restart
+    /// they need (and never past m_pagePeriods.exitWritesAtMost), so that
+    /// the device holds all of it. The window keeps answering meanwhile.
+    /// The log says what the device holds. Afterwards the panel shows
+    /// nothing more.
     void finishApplyBeforeExit();
     /// At exit, once: afterwards updateData does nothing.
     void shutdown();
@@ -310,9 +312,10 @@ protected:
     // ---- common, network, Zarno and sources pages, options, online check,
     // ---- firmware, Apply and Cancel
 
-    /// True when the device is online and has answered; otherwise tells the
+    /// True when the device is online and has answered (with `askAgain`:
+    /// online, to be asked whether it answers); otherwise tells the
     /// operator, disables the panel and closes it.
-    bool isOnlineDevices();
+    bool isOnlineDevices(bool askAgain = false);
     /// Enables or disables "&Применить" and "&Отмена" together.
     void enableEditButtons(bool enable);
     /// The DHCP state of the network page: the address fields are editable
@@ -355,6 +358,9 @@ protected:
         std::mutex mutex;
         std::condition_variable ended;
         bool done = false;
+        /// The device was told to restart for what was written (set by
+        /// the task before it ends).
+        bool restarted = false;
         std::exception_ptr error;
     };
     /// Apply from its start on the GUI thread: the page and its buttons off,
@@ -364,6 +370,10 @@ protected:
     /// settings (not when it failed, was withheld or waits for a question).
     template <class Work>
     void startApply(Work work, std::optional<std::wstring> rename = std::nullopt);
+    /// The exit's wait for the Apply's task (GUI thread): true once it has
+    /// ended, false when `bound` passed first. The window's events are
+    /// handled meanwhile, but the operator's input.
+    bool waitForApply(ApplyRun& run, std::chrono::milliseconds bound);
     /// The end of an Apply (GUI thread): the page back, the outcome told
     /// once (a failure with what was written and what was not), the title
     /// line and the after-apply callback after a rename, the page reloaded
@@ -759,6 +769,10 @@ void PropertyDevicePanel::startApply(Work work, std::optional<std::wstring> rena
                     run.ended.notify_all();
                 }
             } ending{*run, nullptr};
+            // A device that went silent for a while and is heard from again
+            // has not answered since: it is asked, and the writes find it
+            // answering (or fail as a silent device's do).
+            if (run->device && !run->device->isOnlineAndAnswered()) run->device->checkOnline(true);
             // The configuration writers on this thread report to the journal.
             device::ConfigJournal::Scope scope(run->journal);
             try {
@@ -768,6 +782,7 @@ void PropertyDevicePanel::startApply(Work work, std::optional<std::wstring> rena
                     run->device->setTitle(*run->rename);
                     applied.renamed = true;
                 }
+                run->restarted = applied.closeAfterwards;
                 return applied;
             } catch (const device::ConfigJournal::WritesWithheld&) {
                 // The exit came before the first write: nothing was sent.

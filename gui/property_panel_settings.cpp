@@ -8,6 +8,7 @@
 // audio-memory write run on the device's worker threads, whose reports reach
 // the progress dialog through the GUI-thread invoker.
 
+#include <wx/evtloop.h>
 #include <wx/msgdlg.h>
 
 #include <array>
@@ -97,9 +98,9 @@ std::string narrow(const wxString& text) { return base::toNarrow(text.ToStdWstri
 
 // ---- the online check ------------------------------------------------------------------------
 
-bool PropertyDevicePanel::isOnlineDevices() {
+bool PropertyDevicePanel::isOnlineDevices(bool askAgain) {
     FRM_ASSERT_GUI_THREAD();
-    const bool online = m_device && m_device->isOnlineAndAnswered();
+    const bool online = m_device && (askAgain ? m_device->isOnline() : m_device->isOnlineAndAnswered());
     LOG_DEBUG(L"there are devices on the network: %1%", online ? L"true" : L"false");
     m_offline = !online;
     if (online) {
@@ -659,7 +660,9 @@ void PropertyDevicePanel::applyOnButtonClick(wxCommandEvent&) {
     // One Apply at a time: its button is off while it runs, a stray click
     // (a mnemonic) does nothing.
     if (m_applying) return;
-    if (!isOnlineDevices()) return;
+    // A device heard from again after a silence has not answered since: the
+    // Apply asks it first (startApply).
+    if (!isOnlineDevices(true)) return;
     if (!m_close || !m_afterApply) {
         LOG_WARN(L"Internal error. callback doesn't set");
         return;
@@ -842,28 +845,32 @@ void PropertyDevicePanel::finishApplyBeforeExit() {
                   title);
         return;
     }
-    // Writes under way go on, each key still to go at most as long as the
-    // device is given to answer.
+    // Writes under way go on to their end, and so does the restart they
+    // need: the device holds the whole Apply (a port set with the ports it
+    // moves) and never a part of it. The exit waits for them, each key still
+    // to go and the restart at most as long as the device is given to
+    // answer (and the late replies of a resent one are drained); a key it
+    // does not answer ends the writes sooner.
     std::chrono::milliseconds bound{0};
     if (!done) {
         const device::ConfigJournal::Snapshot begun = run->journal.snapshot();
-        const std::size_t left =
-            std::max<std::size_t>(1, begun.planned.size() - std::min(begun.written, begun.planned.size()));
+        const std::size_t left = begun.planned.size() - std::min(begun.written, begun.planned.size()) + 1;
         const device::ReplyTimes times = run->device ? run->device->replyTimes() : device::ReplyTimes();
-        bound = std::min<std::chrono::milliseconds>(times.giveUp * static_cast<long>(left),
+        bound = std::min<std::chrono::milliseconds>((times.giveUp + times.lateReply) * static_cast<long>(left),
                                                     m_pagePeriods.exitWritesAtMost);
     }
+    done = waitForApply(*run, bound);
     std::exception_ptr error;
     {
-        std::unique_lock<std::mutex> lock(run->mutex);
-        done = run->ended.wait_for(lock, bound, [&run] { return run->done; });
+        std::lock_guard<std::mutex> lock(run->mutex);
         error = run->error;
     }
     const device::ConfigJournal::Snapshot journal = run->journal.snapshot();
     const bool renameAsked = run->rename.has_value();
     if (done && !error) {
         const std::wstring written = apply_report::writtenKeys(journal);
-        const std::wstring keys = written.empty() ? std::wstring() : L" (" + written + L")";
+        std::wstring keys = written.empty() ? std::wstring() : L" (" + written + L")";
+        if (run->restarted) keys += L", устройство перезапускается с ними";
         LOG_IMPOR(L"Выход из программы: запись настроек устройства '%1%' завершена, записано всё%2%", title,
                   std::wstring_view(keys));
     } else if (done) {
@@ -882,6 +889,35 @@ void PropertyDevicePanel::finishApplyBeforeExit() {
         LOG_IMPOR(L"Выход из программы не дождался записи настроек устройства '%1%' (%2% мс)\n%3%", title,
                   static_cast<long long>(bound.count()), std::wstring_view(told));
     }
+}
+
+bool PropertyDevicePanel::waitForApply(ApplyRun& run, std::chrono::milliseconds bound) {
+    const auto until = std::chrono::steady_clock::now() + bound;
+    const auto ended = [&run] {
+        std::lock_guard<std::mutex> lock(run.mutex);
+        return run.done;
+    };
+    // The window keeps answering: its events are handled every few
+    // milliseconds, but the operator's input, which waits (the window is
+    // going; what the exit does next disables it first).
+    std::unique_ptr<wxGUIEventLoop> own;
+    std::unique_ptr<wxEventLoopActivator> activate;
+    wxEventLoopBase* loop = wxEventLoopBase::GetActive();
+    if (loop == nullptr) {
+        own = std::make_unique<wxGUIEventLoop>();
+        activate = std::make_unique<wxEventLoopActivator>(own.get());
+        loop = own.get();
+    }
+    constexpr auto kAnswerEvery = std::chrono::milliseconds(10);
+    while (!ended()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= until) return false;
+        loop->YieldFor(wxEVT_CATEGORY_ALL & ~wxEVT_CATEGORY_USER_INPUT);
+        std::unique_lock<std::mutex> lock(run.mutex);
+        run.ended.wait_for(lock, std::min<std::chrono::steady_clock::duration>(kAnswerEvery, until - now),
+                           [&run] { return run.done; });
+    }
+    return true;
 }
 
 bool PropertyDevicePanel::pageNumbersTaken() {
@@ -1017,6 +1053,8 @@ void PropertyDevicePanel::writeAudioMemory() {
     runJob<Control>(
         page_jobs::Wanted(),
         [device, held, dialogExists, report](const page_jobs::Wanted&) {
+            // Heard from again after a silence: asked first, as every Apply does.
+            if (!device->isOnlineAndAnswered()) device->checkOnline(true);
             Control control = device->getAudioControl(false, true);
             if (!control) control = held;
             control->writeChanges([dialogExists, report, device](int percent) {

@@ -61,9 +61,10 @@ enum class QuitResult {
 /// The --quit path: when a copy runs, notifies it every `period` until it
 /// releases the single-instance lock or `limit` has passed. The repetition
 /// covers a copy whose stop thread does not wait yet. `notify` is replaceable
-/// for tests.
+/// for tests. The limit covers the longest exit: the writes of a device's
+/// settings under way (30 s at most), then the loudspeakers given back.
 QuitResult stopRunningCopy(std::chrono::milliseconds period = std::chrono::milliseconds(200),
-                           std::chrono::milliseconds limit = std::chrono::seconds(10),
+                           std::chrono::milliseconds limit = std::chrono::seconds(40),
                            const std::function<void()>& notify = notifyStopRequest);
 
 }  // namespace os

@@ -5,11 +5,15 @@
 // from the device); an apply that fails (a silent device, an ERR) leaves
 // the name unsaved and tells what was written; `sonvar --quit` during an
 // apply on the late console leaves it whole or as it was (and one that
-// comes after the first write lets the apply finish); an Orvel-510
-// answering "get eq" busy or with ERR shows one text.
+// comes after the first write lets the apply finish, five settings as well
+// as two, the window answering), and one during a late Orvel-510's base
+// port change leaves its ports whole; a panel left open over a device's
+// silence applies once the device answers again; an Orvel-510 answering
+// "get eq" busy or with ERR shows one text.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <deque>
 #include <future>
 #include <sstream>
@@ -216,6 +220,38 @@ TEST(TrialPanel, AQuitDuringAnApplyOnTheLateConsoleLeavesItWholeOrAsItWas) {
                 "the console holds " + std::to_string(changed) + " changed settings of 2");
 }
 
+namespace {
+
+/// How many fields of the console's state differ from `old`.
+std::size_t changedIn(const std::vector<std::string>& old, const std::string& reply) {
+    const auto now = stateFields(reply);
+    std::size_t changed = 0;
+    for (std::size_t i = 0; i < std::min(old.size(), now.size()); ++i) changed += old[i] != now[i];
+    return changed;
+}
+
+/// Once Apply was clicked on the late console: the apply reads the
+/// console's settings afresh before it writes, so the console is looked at
+/// every 150 ms (each look answered 1.9 s later) until a look shows the
+/// first setting written; how many a look showed (0: none within 20 s).
+/// The looks still on their way stay in `looks`: the caller quits first.
+using Looks = std::deque<std::future<std::string>>;
+std::size_t lookForTheFirstWrite(Trial& trial, const std::vector<std::string>& old, Looks& looks) {
+    std::size_t seen = 0;
+    const auto lookEnd = std::chrono::steady_clock::now() + 20s;
+    while (seen == 0 && std::chrono::steady_clock::now() < lookEnd) {
+        looks.push_back(std::async(std::launch::async, [&trial] { return trial.ask(kConsole, "get state"); }));
+        std::this_thread::sleep_for(150ms);
+        while (!looks.empty() && looks.front().wait_for(0s) == std::future_status::ready) {
+            seen = std::max(seen, changedIn(old, looks.front().get()));
+            looks.pop_front();
+        }
+    }
+    return seen;
+}
+
+}  // namespace
+
 // The quit once the late console holds the first of the two options: the
 // apply has begun, so its second write goes out and is answered before the
 // program ends, and the log says the write was finished.
@@ -230,38 +266,205 @@ TEST(TrialPanel, AQuitAfterTheFirstWriteOnTheLateConsoleLetsTheApplyFinish) {
     for (const char* option : {"Звуковое сопровождение при нажатии на клавиши и при использовании ключей",
                                "Звуковое сопровождение при неисправности"})
         trial.click(ofType("wxCheckBox", option), std::string("\"") + option + "\"");
-    const auto changedIn = [&old](const std::string& reply) {
-        const auto now = stateFields(reply);
-        std::size_t changed = 0;
-        for (std::size_t i = 0; i < std::min(old.size(), now.size()); ++i) changed += old[i] != now[i];
-        return changed;
-    };
     trial.mark();
     trial.clickButton("Применить");
-    // The apply reads the console's settings afresh before it writes: the
-    // console is looked at every 150 ms (each look answered 1.9 s later),
-    // and the quit comes as soon as a look shows the first option written.
-    std::deque<std::future<std::string>> looks;
-    std::size_t seen = 0;
-    const auto lookEnd = std::chrono::steady_clock::now() + 20s;
-    while (seen == 0 && std::chrono::steady_clock::now() < lookEnd) {
-        looks.push_back(std::async(std::launch::async, [&trial] { return trial.ask(kConsole, "get state"); }));
-        std::this_thread::sleep_for(150ms);
-        while (!looks.empty() && looks.front().wait_for(0s) == std::future_status::ready) {
-            seen = std::max(seen, changedIn(looks.front().get()));
-            looks.pop_front();
-        }
-    }
+    Looks looks;
+    const std::size_t seen = lookForTheFirstWrite(trial, old, looks);
     trial.report().figure("seen_before_quit", std::to_string(seen));
     if (!trial.check(seen == 1, "a look before the quit saw " + std::to_string(seen) + " of 2 options written"))
         return;
     trial.quit("quit", 6s);
     looks.clear();
-    const std::size_t changed = changedIn(trial.ask(kConsole, "get state"));
+    const std::size_t changed = changedIn(old, trial.ask(kConsole, "get state"));
     trial.report().share("changed", changed, 2);
     trial.check(changed == 2, "the console holds " + std::to_string(changed) + " changed settings of 2");
     trial.check(trial.logSinceMark().find("завершена, записано всё") != std::string::npos,
                 "the log does not say the write was finished");
+}
+
+namespace {
+
+/// Types `text` over the number field on the row of the caption that
+/// begins with `caption`, as the installer does.
+void typeIntoNumber(Trial& trial, const std::string& caption, const std::string& text) {
+    const auto listing = trial.driver().listing();
+    const Widget* label = listing.find([&](const Widget& w) {
+        return w.type == "wxStaticText" && plainLabel(w.label).rfind(caption, 0) == 0;
+    });
+    const Widget* field = label == nullptr ? nullptr : listing.find([&](const Widget& w) {
+        return w.toolkitClass == "wxSpinCtrl" && w.enabled &&
+               std::abs(w.rect.centreY() - label->rect.centreY()) <= label->rect.height;
+    });
+    if (!trial.check(field != nullptr, "no number field \"" + caption + "\" is shown"))
+        throw CaseStopped("no number field");
+    // Its text, not its arrows at the right.
+    trial.driver().click(field->rect.x + 10, field->rect.centreY());
+    trial.driver().key("ctrl+a");
+    trial.driver().type(text);
+}
+
+/// The panel's site with its Orvel-510 1.9 s late, restarting (5 s down)
+/// when told to.
+Site lateOrvel510Site() {
+    Site late = site({"--reboot-on", "reboot", "--reboot-down", "5"});
+    late.loudspeakers[kOrvel510 - 1].late = 1.9;
+    return late;
+}
+
+/// The ports an old Orvel-510 holds, as its "config" reply lists them: the
+/// channel-0 and channel-1 ports (7th and 8th fields, "server:port") and
+/// the command port (9th, "allowed:port"), "-" each that does not read.
+std::vector<std::string> portsOf(const std::string& reply) {
+    std::vector<std::string> fields;
+    std::istringstream lines(reply);
+    std::string line;
+    std::getline(lines, line);
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        fields.push_back(line);
+    }
+    std::vector<std::string> ports;
+    for (std::size_t field : {6, 7, 8}) {
+        const std::size_t colon = field < fields.size() ? fields[field].rfind(':') : std::string::npos;
+        ports.push_back(colon == std::string::npos ? "-" : fields[field].substr(colon + 1));
+    }
+    return ports;
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+    std::string text;
+    for (const std::string& part : parts) text += (text.empty() ? "" : "/") + part;
+    return text;
+}
+
+}  // namespace
+
+// The quit as the late console takes the first of five settings: the four
+// others follow it and the console holds all five, the window answering
+// all along, and the log says the console holds them.
+TEST(TrialPanel, AQuitAtTheFirstOfFiveWritesOnTheLateConsoleLeavesItWhole) {
+    Trial trial("panel_quit_five_writes", site());
+    trial.start();
+    const auto old = stateFields(trial.ask(kConsole, "get state"));
+    trial.enterAdministratorMode();
+    trial.openPanel(kConsole);
+    trial.waitField("Название устройства");
+    settle(trial);
+    for (const char* option : {"Звуковое сопровождение при нажатии на клавиши и при использовании ключей",
+                               "Звуковое сопровождение при неисправности", "Разрешить один источник питания",
+                               "Индикация зон с сообщениями"})
+        trial.click(ofType("wxCheckBox", option), std::string("\"") + option + "\"");
+    typeIntoNumber(trial, "Приоритет типа консоли", "9");
+    trial.mark();
+    trial.clickButton("Применить");
+    Looks looks;
+    const std::size_t seen = lookForTheFirstWrite(trial, old, looks);
+    trial.report().figure("seen_before_quit", std::to_string(seen));
+    if (!trial.check(seen == 1, "a look before the quit saw " + std::to_string(seen) + " of 5 settings written"))
+        return;
+    trial.quit("quit", 20s, kPanelResponsive);
+    looks.clear();
+    const std::size_t changed = changedIn(old, trial.ask(kConsole, "get state"));
+    trial.report().share("changed", changed, 5);
+    trial.check(changed == 5, "the console holds " + std::to_string(changed) + " changed settings of 5");
+    trial.check(trial.logSinceMark().find("завершена, записано всё") != std::string::npos,
+                "the log does not say the console holds every setting");
+}
+
+// The quit as a late Orvel-510 takes the first of the ports a new base port
+// moves: it holds all three and restarts with them (or keeps all three as
+// they were), never two ports on one number; the window answers all along.
+TEST(TrialPanel, AQuitDuringABasePortChangeOnALateOrvel510LeavesItsPortsWhole) {
+    Trial trial("panel_quit_base_port", lateOrvel510Site());
+    trial.start();
+    const std::vector<std::string> before = portsOf(trial.ask(kOrvel510, "config"));
+    trial.report().figure("ports_before", joined(before));
+    trial.enterAdministratorMode();
+    trial.openPanel(kOrvel510);
+    trial.clickItem("wxNotebook", "Сеть");
+    trial.waitField("Основной шлюз", 40s);
+    settle(trial);
+    typeIntoNumber(trial, "Базовый порт", "12990");
+    trial.mark();
+    trial.clickButton("Применить");
+    // The program names the new stream ports as the writes begin.
+    const auto begun = trial.driver().waitFor(
+        [&trial](const WidgetListing&) {
+            return trial.logSinceMark().find("Новые порты поиска и микрофона") != std::string::npos;
+        },
+        40s);
+    if (!trial.check(begun.has_value(), "the writes of the new base port never began")) return;
+    trial.quit("quit", 20s, kPanelResponsive);
+    const bool restarted = trial.waitHoldings(
+        [](const Trial::Holdings& holdings) {
+            const auto found = holdings.find(kOrvel510);
+            return found != holdings.end() && found->second.down;
+        },
+        5s);
+    trial.waitHoldings(
+        [](const Trial::Holdings& holdings) {
+            const auto found = holdings.find(kOrvel510);
+            return found != holdings.end() && !found->second.down;
+        },
+        15s);
+    const std::vector<std::string> after = portsOf(trial.ask(kOrvel510, "config"));
+    trial.report().figure("ports_after", joined(after) + (restarted ? " restarted" : ""));
+    const std::vector<std::string> moved{"12991", "12992", "12990"};
+    trial.check((after == moved && restarted) || (after == before && !restarted),
+                "the Orvel-510 holds the ports " + joined(after) + (restarted ? ", restarted" : ", not restarted") +
+                    " (before " + joined(before) + ")");
+    const std::string holds = restarted ? "устройство перезапускается с ними" : "устройство оставлено как было";
+    trial.check(trial.logSinceMark().find(holds) != std::string::npos,
+                "the log does not say \"" + holds + "\"");
+}
+
+// An Orvel-610 silent for 5 s while its panel stays open: a rename applied
+// meanwhile fails and says so; once the loudspeaker answers again, the next
+// rename is applied and kept, without "нет в сети" and with the panel open.
+TEST(TrialPanel, APanelLeftOpenOverASilenceAppliesOnceTheDeviceAnswersAgain) {
+    Trial trial("panel_open_over_silence", site());
+    trial.start();
+    trial.enterAdministratorMode();
+    trial.openPanel(kPlain);
+    trial.waitField("Название устройства");
+    settle(trial);
+    trial.typeInto("Название устройства", "Зал советов");
+    trial.control(std::to_string(kPlain) + " silent 5");
+    const auto silent = std::chrono::steady_clock::now();
+    trial.mark();
+    trial.clickButton("Применить");
+    settle(trial);
+    bool failureTold = false;
+    for (const std::string& line : trial.toldSinceMark())
+        failureTold = failureTold || line.find("Новое название устройства не сохранено.") != std::string::npos;
+    trial.check(failureTold, "the apply during the silence was not told as failed");
+    // Answering again, and heard from for a while, as the installer sees it.
+    std::this_thread::sleep_until(silent + 5s);
+    const bool answers = trial.driver()
+                             .waitFor([&trial](const WidgetListing&) {
+                                 return trial.ask(kPlain, "get vol") != "(no reply)";
+                             },
+                             10s)
+                             .has_value();
+    if (!trial.check(answers, "the loudspeaker never answered again")) return;
+    std::this_thread::sleep_for(6s);
+    trial.typeInto("Название устройства", "Зал приёмов");
+    trial.mark();
+    trial.clickButton("Применить");
+    settle(trial);
+    const auto told = trial.toldSinceMark();
+    trial.report().figure("told", told.empty() ? std::string("-") : "\"" + told.back() + "\"");
+    for (const std::string& line : told)
+        trial.check(line.find("нет в сети") == std::string::npos && line.find("не в сети") == std::string::npos,
+                    "the apply after the silence was told \"" + line + "\"");
+    trial.check(trial.filledField("Название устройства", 2s).has_value(), "the panel is no longer shown");
+    trial.clickButton("Закрыть");
+    const auto shown = trial.driver().waitFor([](const WidgetListing& listing) {
+        const Item* item = listing.deviceItem(hardwareOf(kPlain));
+        return item != nullptr && item->title == "Зал приёмов";
+    });
+    trial.check(shown.has_value(), "the new name is not shown");
+    trial.quit("quit", 5s);
 }
 
 namespace {

@@ -829,12 +829,20 @@ std::chrono::milliseconds Trial::stall(const std::string& name, Clock::time_poin
     return longest;
 }
 
-double Trial::quit(const std::string& name, std::chrono::milliseconds bound) {
-    m_pinger.reset();  // the window goes
+double Trial::quit(const std::string& name, std::chrono::milliseconds bound,
+                   std::optional<std::chrono::milliseconds> answering) {
+    if (!answering) m_pinger.reset();  // the window goes
     const auto begin = Clock::now();
     const std::string quitting = m_box->quit();
     const std::string ended = m_program->finish(30s);
     const std::chrono::duration<double> took = Clock::now() - begin;
+    if (answering) {
+        const auto longest = m_pinger->longestAnsweredStallSince(begin);
+        m_pinger.reset();
+        m_report.seconds(name + "_stall", longest);
+        check(longest <= *answering, "the window did not answer for " + secondsText(longest) +
+                                         " s during the quit, over " + secondsText(*answering) + " s");
+    }
     m_report.seconds(name, took);
     check(quitting == "exit 0", "sonvar --quit ended with " + quitting);
     check(ended == "exit 0", "the program ended with " + ended);

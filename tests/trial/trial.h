@@ -224,8 +224,12 @@ public:
                                     std::chrono::milliseconds bound);
     /// `sonvar --quit` and the program's end, timed from the quit's start;
     /// noted as figure `name`, and a failure when over `bound`. Returns the
-    /// seconds it took (the limit's when it did not end).
-    double quit(const std::string& name, std::chrono::milliseconds bound);
+    /// seconds it took (the limit's when it did not end). With `answering`
+    /// the window is pinged on while the quit runs, and its longest stall
+    /// as long as it answered is noted as figure `name`_stall, a failure
+    /// when over `answering`.
+    double quit(const std::string& name, std::chrono::milliseconds bound,
+                std::optional<std::chrono::milliseconds> answering = std::nullopt);
     /// The notices the program told the operator since the mark, one a line
     /// (the log's NOTICE, WARN and ERROR lines).
     std::vector<std::string> toldSinceMark() const;

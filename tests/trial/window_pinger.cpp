@@ -13,8 +13,16 @@ namespace trial {
 
 using namespace std::chrono_literals;
 
+namespace {
+
+/// Xlib's own handler ends the process on a ping to a window that has gone.
+int ignoreError(Display*, XErrorEvent*) { return 0; }
+
+}  // namespace
+
 WindowPinger::WindowPinger(const std::string& display, unsigned long window, std::chrono::milliseconds period)
     : m_period(period) {
+    XSetErrorHandler(ignoreError);
     Display* connection = XOpenDisplay(display.c_str());
     if (connection == nullptr) throw std::runtime_error("the pinger cannot open the display " + display);
     m_thread = std::thread([this, connection, window] { run(connection, window); });
@@ -87,11 +95,21 @@ void WindowPinger::run(void* opaque, unsigned long window) {
 
 std::chrono::milliseconds WindowPinger::longestStallSince(Clock::time_point from) const {
     std::lock_guard<std::mutex> lock(m_mutex);
+    Clock::duration longest = longestAnsweredLocked(from);
+    if (m_waiting) longest = std::max(longest, Clock::now() - std::max(*m_waiting, from));
+    return std::chrono::duration_cast<std::chrono::milliseconds>(longest);
+}
+
+std::chrono::milliseconds WindowPinger::longestAnsweredStallSince(Clock::time_point from) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(longestAnsweredLocked(from));
+}
+
+WindowPinger::Clock::duration WindowPinger::longestAnsweredLocked(Clock::time_point from) const {
     Clock::duration longest{0};
     for (auto it = m_pings.rbegin(); it != m_pings.rend() && it->answered >= from; ++it)
         longest = std::max(longest, it->answered - std::max(it->sent, from));
-    if (m_waiting) longest = std::max(longest, Clock::now() - std::max(*m_waiting, from));
-    return std::chrono::duration_cast<std::chrono::milliseconds>(longest);
+    return longest;
 }
 
 std::size_t WindowPinger::answered() const {

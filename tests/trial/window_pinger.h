@@ -18,6 +18,8 @@ namespace trial {
 ///
 /// Its own thread and X connection; the constructor returns once the
 /// first ping was answered or refuses (std::runtime_error) after 10 s.
+/// Pings may go on while the window goes: the X errors of a window that
+/// is no more are ignored.
 /// stop() (also the destructor) ends the thread.
 class WindowPinger {
 public:
@@ -35,6 +37,10 @@ public:
     /// ping's round trip counted from `from` at the earliest, and the one
     /// waiting now counted until now.
     std::chrono::milliseconds longestStallSince(Clock::time_point from) const;
+    /// The same over the answered pings only: how long the window left
+    /// them unanswered while it was there (a ping to a window that has gone
+    /// is never answered, and is no stall).
+    std::chrono::milliseconds longestAnsweredStallSince(Clock::time_point from) const;
     /// How many pings were answered.
     std::size_t answered() const;
 
@@ -44,6 +50,8 @@ private:
         Clock::time_point answered;
     };
     void run(void* display, unsigned long window);
+    /// The longest round trip of the pings answered from `from` on (the mutex held).
+    Clock::duration longestAnsweredLocked(Clock::time_point from) const;
 
     const std::chrono::milliseconds m_period;
     std::atomic<bool> m_stop{false};
