@@ -541,6 +541,9 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
         }
         byRule = aimStream(devices, port, deadline, channelOf(priority));
     }
+    // A message or a gong aimed by the rule moves as soon as a port is told.
+    m_follow = byRule ? port : nullptr;
+    m_followChannel = channelOf(priority);
 
     if (!gong.empty()) {
         if (!fileExists(gong)) {
@@ -667,6 +670,21 @@ void AlarmChannel::playMessage(std::uint64_t launch, const std::wstring& path, s
             while (m_endEvent.wait(100) != sync_event::signalled) {
                 boost::this_thread::interruption_point();
                 boost::this_thread::sleep_for(boost::chrono::milliseconds(50));
+                if (!m_follow) continue;
+                const std::optional<std::uint16_t> told = StreamPortReader::laterPort(m_follow, Clock::now());
+                if (!told) continue;
+                // Told after the deadline: the clip starts again on the port
+                // its loudspeakers hear; nobody heard it on the rule's.
+                m_follow.reset();
+                LOG_DEBUG(L"Alarm channel: the stream port %1% was told after the deadline; the stream goes there",
+                          *told);
+                m_stream.stop();
+                m_stream.stream_close();
+                if (!current(launch)) return;
+                aimStream(*told, m_followChannel);
+                if (!startStream(launch)) return;
+                m_endEvent.reset();
+                if (!m_stream.play_file(silenceMs, path, &m_endEvent)) break;
             }
             for (int i = 0; i < 30; ++i) {
                 boost::this_thread::interruption_point();

@@ -296,6 +296,11 @@ private:
     Clock::time_point m_deadline;
     /// The stream's port, looked for while the launch took the loudspeakers.
     std::shared_ptr<StreamPortReader::Search> m_port;
+    /// The alarm thread's own: the search whose port a clip's stream moves
+    /// to once told, while the stream goes to the base-port rule's port, and
+    /// the notice's channel.
+    std::shared_ptr<StreamPortReader::Search> m_follow;
+    device::AudioChannel m_followChannel = device::CHANNEL_NOTICE_HIGH;
     /// The loudspeakers' failures told for the notice (text and cause).
     std::set<std::wstring> m_told;
 
