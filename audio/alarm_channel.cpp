@@ -58,13 +58,6 @@ void tellGiveBackLater(LoudspeakerLedger& ledger, const LedgerBatch& batch) {
     ledger.afterLateReplies(batch, tellGiveBack);
 }
 
-/// The channel-0 port the loudspeaker was last seen with, else asked of it
-/// with one request.
-std::uint16_t configuredDiscoveryPort(device::OrvelInfo& device) {
-    if (const auto known = device.knownDiscoveryPort()) return *known;
-    return device.readDiscoveryPort();
-}
-
 /// When the request that runs on this thread was handed over (hand): the
 /// deadline of a launch it makes counts from then.
 thread_local std::optional<std::chrono::steady_clock::time_point> t_handedAt;
@@ -91,7 +84,7 @@ struct TakeFailures {
 AlarmChannel::AlarmChannel(DeviceSelection* selection, ChannelGui* gui, mp3streamf& stream, Options options)
     : m_selection(selection), m_gui(gui), m_stream(stream), m_options(std::move(options)),
       m_ledger(m_options.ledger ? m_options.ledger : std::make_shared<LoudspeakerLedger>(std::make_shared<OrvelLink>())),
-      m_ports(m_options.discoveryPort ? m_options.discoveryPort : configuredDiscoveryPort) {
+      m_ports(m_options.discoveryPort) {
     if (!m_options.captureDevices) m_options.captureDevices = &os::getAudioCaptureDeviceList;
 }
 
@@ -101,6 +94,7 @@ AlarmChannel::~AlarmChannel() {
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         m_stoppedLaunch = m_launches;
+        StreamPortReader::cancel(m_port);
     }
     m_endEvent.set();
     interruptAndJoinWatcher();
@@ -302,13 +296,17 @@ AlarmChannel::Take AlarmChannel::take(const DeviceSet& devices, device::AudioCha
     // that is away is not waited for; it is served when it comes back.
     Take taken;
     LedgerBatch batch;
-    if (!m_exit.pass([&] { batch = m_ledger->hold(Holder::kAlarm, wishes(devices, channel, volume)); })) {
+    // The port's requests before the hold: they go out ahead of the switches
+    // of the loudspeakers they ask, and are answered by the deadline whenever
+    // one of those answers in time. Behind its switch, a late loudspeaker's
+    // answer came only once the switch's resend had drained.
+    if (!m_exit.pass([&] {
+            taken.port = m_ports.begin(devices);
+            batch = m_ledger->hold(Holder::kAlarm, wishes(devices, channel, volume));
+        })) {
         taken.quit = true;
         return taken;
     }
-    // After the hold: the port's request goes out behind the first step of
-    // the loudspeaker it asks, not before it.
-    taken.port = m_ports.begin(devices);
     m_exit.waitUntil(batch, deadline);
     // What has not settled by the deadline is on its way: it joins the
     // notice as it answers.
@@ -344,10 +342,16 @@ AlarmChannel::Take AlarmChannel::take(const DeviceSet& devices, device::AudioCha
     return taken;
 }
 
-void AlarmChannel::aimStream(const DeviceSet& devices, const std::shared_ptr<StreamPortReader::Search>& port,
+bool AlarmChannel::aimStream(const DeviceSet& devices, const std::shared_ptr<StreamPortReader::Search>& port,
                              Clock::time_point deadline, device::AudioChannel channel) {
     const auto basePort = static_cast<std::uint16_t>(pref::getInt("multicast.basePort", 11990));
-    const std::uint16_t discovery = StreamPortReader::portBy(port, devices, deadline, basePort);
+    bool byRule = false;
+    const std::uint16_t discovery = StreamPortReader::portBy(port, devices, deadline, basePort, &byRule);
+    aimStream(discovery, channel);
+    return byRule;
+}
+
+void AlarmChannel::aimStream(std::uint16_t discovery, device::AudioChannel channel) {
     std::wstring address = pref::getString("multicast.address");
     if (address.empty()) address = L"224.0.224.1";
     const unsigned to = device::channelPortOf(discovery, channel);
@@ -476,6 +480,8 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
     int volume = 0;
     DeviceSet devices;
     Clock::time_point deadline;
+    std::shared_ptr<StreamPortReader::Search> port;
+    bool byRule = false;  // the stream goes to the base-port rule's port
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         if (!current(launch)) return true;
@@ -493,7 +499,6 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
         devices = m_devices;
     }
     if (broadcasting) {
-        std::shared_ptr<StreamPortReader::Search> port;
         if (onlySelected && devices.empty()) {
             LOG_DEBUG(L"%1%", L"Alarm channel: get selected devices.");
             devices = m_selection != nullptr ? m_selection->getSelectedDevicesAndZones() : DeviceSet();
@@ -534,8 +539,11 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
             LOG_DEBUG(L"%1%", L"break alarm thread");
             return false;
         }
-        aimStream(devices, port, deadline, channelOf(priority));
+        byRule = aimStream(devices, port, deadline, channelOf(priority));
     }
+    // A message or a gong aimed by the rule moves as soon as a port is told.
+    m_follow = byRule ? port : nullptr;
+    m_followChannel = channelOf(priority);
 
     if (!gong.empty()) {
         if (!fileExists(gong)) {
@@ -589,12 +597,31 @@ bool AlarmChannel::runNotice(std::uint64_t launch) {
             if (!current(launch)) return true;
             m_microphoneStreaming = true;
         }
-        startStream(launch);
+        if (startStream(launch) && byRule) followPort(launch, port, deadline, channelOf(priority));
     }
     LOG_TRACE(L"%1%", L"end alarm thread");
     boost::lock_guard<boost::recursive_mutex> relock(m_lock);
     m_currentMessage.clear();
     return true;
+}
+
+void AlarmChannel::followPort(std::uint64_t launch, const std::shared_ptr<StreamPortReader::Search>& port,
+                              Clock::time_point deadline, device::AudioChannel channel) {
+    // A stop or the quit cancels the search, and the wait ends at once.
+    const std::optional<std::uint16_t> told =
+        StreamPortReader::laterPort(port, deadline + StreamPortReader::kReadsEnd);
+    if (!told || !current(launch) || m_exit.closed()) return;
+    LOG_DEBUG(L"Alarm channel: the stream port %1% was told after the deadline; the stream goes there", *told);
+    // The watcher restarts a lost microphone stream: it is not there while
+    // the stream is made anew.
+    interruptAndJoinWatcher();
+    m_stream.stop();
+    m_stream.stream_close();
+    if (!current(launch)) return;
+    aimStream(*told, channel);
+    if (!startStream(launch)) return;
+    boost::lock_guard<boost::mutex> watcher(m_watcherLock);
+    if (current(launch)) m_watcherThread = boost::thread([this] { checkInternalPlayingThread(); });
 }
 
 bool AlarmChannel::startStream(std::uint64_t launch) {
@@ -643,6 +670,21 @@ void AlarmChannel::playMessage(std::uint64_t launch, const std::wstring& path, s
             while (m_endEvent.wait(100) != sync_event::signalled) {
                 boost::this_thread::interruption_point();
                 boost::this_thread::sleep_for(boost::chrono::milliseconds(50));
+                if (!m_follow) continue;
+                const std::optional<std::uint16_t> told = StreamPortReader::laterPort(m_follow, Clock::now());
+                if (!told) continue;
+                // Told after the deadline: the clip starts again on the port
+                // its loudspeakers hear; nobody heard it on the rule's.
+                m_follow.reset();
+                LOG_DEBUG(L"Alarm channel: the stream port %1% was told after the deadline; the stream goes there",
+                          *told);
+                m_stream.stop();
+                m_stream.stream_close();
+                if (!current(launch)) return;
+                aimStream(*told, m_followChannel);
+                if (!startStream(launch)) return;
+                m_endEvent.reset();
+                if (!m_stream.play_file(silenceMs, path, &m_endEvent)) break;
             }
             for (int i = 0; i < 30; ++i) {
                 boost::this_thread::interruption_point();
@@ -697,6 +739,10 @@ void AlarmChannel::giveBack() {
 void AlarmChannel::beginExit() {
     LOG_DEBUG(L"%1%", L"Alarm channel: quit, no step reaches the loudspeakers any more");
     m_exit.close();
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        StreamPortReader::cancel(m_port);
+    }
     m_requests.close();
 }
 
@@ -797,6 +843,8 @@ void AlarmChannel::stop(Callback callback) {
         m_stopping = true;
         m_stoppedLaunch = m_launches;
         begun = m_begunLaunch == m_launches;
+        // The alarm thread's wait for the stream's port ends at once.
+        StreamPortReader::cancel(m_port);
     }
     // Joined, not only interrupted: a watcher left running could close and
     // recreate the stream while the next notice sets its destination.

@@ -42,7 +42,8 @@ struct AlarmChannelOptions {
     /// 0.3 s): the notice is on air within 3 s of the action.
     std::chrono::milliseconds deadline{2300};
     /// Asks a loudspeaker its channel-0 port (may wait for its reply, and
-    /// throw). Empty: the port its settings told, else one request.
+    /// throw). Empty: the port their settings told, else the loudspeakers
+    /// are asked before their switch (StreamPortReader).
     DiscoveryPort discoveryPort;
     /// Called first by every alarm thread, before it looks at the notice;
     /// tests hold a thread here to let a stop overtake it.
@@ -214,9 +215,17 @@ private:
     /// (`told`: the notice's), those that come later when they come.
     Take take(const DeviceSet& devices, device::AudioChannel channel, int volume, Clock::time_point deadline,
               std::set<std::wstring>& told);
-    /// The notification stream's destination for the notice's channel.
-    void aimStream(const DeviceSet& devices, const std::shared_ptr<StreamPortReader::Search>& port,
+    /// The notification stream's destination for the notice's channel; true
+    /// when no loudspeaker told its port by the deadline and the base-port
+    /// rule gave it.
+    bool aimStream(const DeviceSet& devices, const std::shared_ptr<StreamPortReader::Search>& port,
                    Clock::time_point deadline, device::AudioChannel channel);
+    void aimStream(std::uint16_t discovery, device::AudioChannel channel);
+    /// A live notice aimed by the base-port rule: when a loudspeaker tells
+    /// its port after all (its reads' late answers), the stream is made
+    /// anew there. Waits for that until the reads end, a stop or the quit.
+    void followPort(std::uint64_t launch, const std::shared_ptr<StreamPortReader::Search>& port,
+                    Clock::time_point deadline, device::AudioChannel channel);
     /// What the ledger wants of the set for the notice.
     static std::map<Loudspeaker, Wish> wishes(const DeviceSet& devices, device::AudioChannel channel,
                                              std::optional<int> volume);
@@ -287,6 +296,11 @@ private:
     Clock::time_point m_deadline;
     /// The stream's port, looked for while the launch took the loudspeakers.
     std::shared_ptr<StreamPortReader::Search> m_port;
+    /// The alarm thread's own: the search whose port a clip's stream moves
+    /// to once told, while the stream goes to the base-port rule's port, and
+    /// the notice's channel.
+    std::shared_ptr<StreamPortReader::Search> m_follow;
+    device::AudioChannel m_followChannel = device::CHANNEL_NOTICE_HIGH;
     /// The loudspeakers' failures told for the notice (text and cause).
     std::set<std::wstring> m_told;
 

@@ -169,7 +169,13 @@ bool DeviceBase::exchange(const std::string& request, std::string& reply) {
     }
 }
 
-void DeviceBase::exchangeAsync(const std::string& request, ExchangeDone done) { askAsync(request, std::move(done), 0); }
+void DeviceBase::exchangeAsync(const std::string& request, ExchangeDone done) {
+    askAsync(request, std::move(done), 0, kResendMs);
+}
+
+void DeviceBase::exchangeAsync(const std::string& request, ExchangeDone done, unsigned resendMs) {
+    askAsync(request, std::move(done), 0, resendMs);
+}
 
 ReplyTimes DeviceBase::replyTimes() const {
     const boost::shared_ptr<const net::IpAndPort> endpoint = boost::atomic_load(&m_endpoint);
@@ -177,7 +183,7 @@ ReplyTimes DeviceBase::replyTimes() const {
     return m_transport->replyTimes(*endpoint, kResendMs);
 }
 
-void DeviceBase::askAsync(const std::string& request, ExchangeDone done, int retry) {
+void DeviceBase::askAsync(const std::string& request, ExchangeDone done, int retry, unsigned resendMs) {
     const boost::shared_ptr<const net::IpAndPort> endpoint = getIpPtr();
     boost::shared_ptr<DeviceBase> self;
     {
@@ -196,7 +202,7 @@ void DeviceBase::askAsync(const std::string& request, ExchangeDone done, int ret
     const boost::weak_ptr<DeviceBase> weak = self;
     m_transport->async(
         *endpoint, request,
-        [self, request, done, retry](const std::string& reply, bool answered) {
+        [self, request, done, retry, resendMs](const std::string& reply, bool answered) {
             self->m_answered = answered;
             if (!answered) {
                 LOG_DEBUG(L"no reply from %1% to '%2%'", self->getIp().getWideText(), request);
@@ -208,12 +214,12 @@ void DeviceBase::askAsync(const std::string& request, ExchangeDone done, int ret
                 // The device still works on a request of somebody else's.
                 const std::uint32_t job = base::ThreadDispatcher::add(
                     L"ask a busy device again", kBusyPauseMs,
-                    [self, request, done, retry] { self->askAsync(request, done, retry + 1); });
+                    [self, request, done, retry, resendMs] { self->askAsync(request, done, retry + 1, resendMs); });
                 if (job != 0) return;
             }
             done(true, reply, false);
         },
-        kPriority, kResendMs,
+        kPriority, resendMs,
         [weak, done](const std::string& reply, bool) {
             const boost::shared_ptr<DeviceBase> device = weak.lock();
             if (!device) return;

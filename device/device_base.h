@@ -170,6 +170,9 @@ public:
     /// waits for the device's answer (the base times without a transport).
     ReplyTimes replyTimes() const;
     void exchangeAsync(const std::string& request, ExchangeDone done);
+    /// The same with a base resend time of its own (milliseconds): a request
+    /// whose single answer matters more than a quick resend.
+    void exchangeAsync(const std::string& request, ExchangeDone done, unsigned resendMs);
     /// Registers a request text whose successful replies are kept until
     /// resetCache or clearCachedResponses.
     void addCachedRequest(const std::string& text);
@@ -366,7 +369,7 @@ private:
     /// of contact.
     bool exchange(const std::string& request, std::string& reply);
     /// exchangeAsync's request, the `retry`th for a busy device.
-    void askAsync(const std::string& request, ExchangeDone done, int retry);
+    void askAsync(const std::string& request, ExchangeDone done, int retry, unsigned resendMs);
     /// The body of the upgrade worker thread.
     static void runUpgrade(boost::shared_ptr<DeviceBase> device, boost::shared_ptr<FirmwareCollection> firmware,
                            FirmwareProgress progress);

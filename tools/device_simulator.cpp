@@ -9,6 +9,7 @@
 //   device_simulator --band 18 --loudspeakers 3 --volume -4 --fault-device 1 --device-band 5 --volume 19:19
 //       --fault-device 2 --orvel611 --move-after 30 --move-to 127.0.1.20
 //   device_simulator --loudspeakers 20 --control /tmp/sim.ctl   (then: echo "* lose-next 1" >/tmp/sim.ctl)
+//   device_simulator --band 18 --loudspeakers 20 --port 12990 --own-ports
 //
 // With --holdings, a file shows what each device holds (its channel, volume
 // and memory playback) while the run goes on, and the output ends with it.
@@ -81,6 +82,7 @@ struct Options {
     bool bands = false;   // one loudspeaker of each firmware generation instead
     int band = 0;         // every loudspeaker of this firmware index, as --bands makes it
     bool memory = false;  // every device with an empty audio memory
+    bool ownPorts = false;  // the loudspeakers' settings name --port as their command port
     std::string site;     // a zone site instead of the counted devices
     std::string holdings;  // the file that shows what each device holds
     std::string control;   // the FIFO of faults switched on during the run
@@ -129,6 +131,9 @@ void usage() {
                  "                       (every broken zone binding), line-control\n"
                  "  --memory             every device gets an empty audio memory of 256 KiB\n"
                  "                       (the Orvel-510 layout for Orvel-510, else Orvel-611)\n"
+                 "  --own-ports          the loudspeakers' settings name their own control port\n"
+                 "                       (--port) as their command port, and hear the streams\n"
+                 "                       from the port after it on (default: the server's port)\n"
                  "  --holdings FILE      keep FILE listing what each device holds (channel,\n"
                  "                       volume, memory playback), and print it at the end\n"
                  "  --control FIFO       take faults during the run, a line at a time, from FIFO\n"
@@ -330,6 +335,10 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& refused)
             options.memory = true;
             continue;
         }
+        if (name == "--own-ports") {
+            options.ownPorts = true;
+            continue;
+        }
         if (!device::sim::faultOptionTakesValue(name)) {
             device::sim::takeFaultOption(name, nullptr, options.faults);
             continue;
@@ -499,6 +508,11 @@ int main(int argc, char** argv) {
                 // The default version is of the newest generation.
                 const bool orvel510 = options.orvelVersion.rfind("Orvel-510", 0) == 0;
                 giveErasedMemory(*model, orvel510 ? device::memory::kLayout510 : device::memory::kLayout611);
+            }
+            if (auto* config = dynamic_cast<device::sim::OrvelConfigModel*>(model.get()); config && options.ownPorts) {
+                config->values["srvPort"] = std::to_string(options.port);
+                config->values["ch0Port"] = std::to_string(options.port + 1);
+                config->values["ch1Port"] = std::to_string(options.port + 2);
             }
             const std::string versionText = model->versionText();
             auto& device = simulator.add(*address, options.port, std::move(model));

@@ -342,6 +342,38 @@ std::uint16_t OrvelInfo::readDiscoveryPort() {
     return port;
 }
 
+void OrvelInfo::readDiscoveryPortAsync(unsigned resendMs, std::function<void(std::optional<std::uint16_t>)> done) {
+    const bool old = getVersionIndex() < kFirstStateIndex;
+    exchangeAsync(
+        old ? "config" : "get state",
+        [this, old, done](bool answered, const std::string& reply, bool) {
+            std::uint16_t port = 0;
+            bool read = false;
+            if (answered && !isErrorReply(reply) && !isBusyReply(reply)) {
+                std::vector<std::string> s = splitResponse(reply);
+                try {
+                    if (old) {
+                        read = discoveryPortOfOldConfig(s, port);
+                    } else {
+                        normaliseStateFields(s, getVersionIndex(), reply);
+                        read = discoveryPortOfState(s, port);
+                    }
+                } catch (const std::exception&) {
+                    read = false;
+                }
+            }
+            if (!read) {
+                if (answered) LOG_DEBUG(L"Device id=%1% told no channel-0 port", m_id);
+                done(std::nullopt);
+                return;
+            }
+            m_discoveryPort = port;
+            m_discoveryPortTakenAt = now();
+            done(port);
+        },
+        resendMs);
+}
+
 bool OrvelInfo::writeConfig(const ConfigCommon& common) {
     Config config = getConfig(false);
     static_cast<ConfigCommon&>(config) = common;

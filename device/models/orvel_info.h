@@ -119,6 +119,11 @@ public:
     /// knownDiscoveryPort. Not online or no answer: exception::Offline; a
     /// reply without the port: exception::UnexpectedResponseOfDevice.
     std::uint16_t readDiscoveryPort();
+    /// The same without waiting, with a base resend time of its own: `done`
+    /// gets the port, or nothing for no answer or a reply without it, on
+    /// the transport's completer thread (at once when nothing is sent), and
+    /// once more with a late reply that tells it.
+    void readDiscoveryPortAsync(unsigned resendMs, std::function<void(std::optional<std::uint16_t>)> done);
     bool writeConfig(const ConfigCommon& config) override;
     /// "getLineParam" below index 9, else "get dbg": the raw reply.
     std::string getDebugInfo() override;

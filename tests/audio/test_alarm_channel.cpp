@@ -831,11 +831,12 @@ protected:
     std::uint16_t commandPort() const { return static_cast<std::uint16_t>(basePort() + 5); }
 };
 
-// The port is asked of the loudspeaker that answers soonest, behind its
+// The port is asked of the loudspeaker that answers soonest, before its
 // switch, and is known from then on; when the only one asked is late, the
 // stream goes by the deadline to the port of the base-port rule. Before,
 // the port was read after the take, and a late loudspeaker cost the alarm
-// its switch, its volume and the read.
+// its switch, its volume and the read; then behind its switch, where a late
+// loudspeaker's answer came after the deadline.
 TEST_F(StreamPortTest, ThePortIsReadBesideTheTakeAndNeverHoldsTheStream) {
     const auto quick = m_speakers->addWithSettings(commandPort());
     const auto slow = m_speakers->addWithSettings(commandPort());
@@ -853,7 +854,7 @@ TEST_F(StreamPortTest, ThePortIsReadBesideTheTakeAndNeverHoldsTheStream) {
         const Strings r = requests(quick);
         const auto asked = std::find(r.begin(), r.end(), "get state");
         ASSERT_NE(asked, r.end()) << ::testing::PrintToString(r);
-        EXPECT_LT(std::find(r.begin(), r.end(), "set ch 1"), asked) << "asked behind its switch";
+        EXPECT_LT(asked, std::find(r.begin(), r.end(), "set ch 1")) << "asked before its switch";
         EXPECT_FALSE(stateAsked(slow));
         channel().stop(AlarmChannel::Callback());
         EXPECT_TRUE(givenBack(quick));
@@ -880,6 +881,34 @@ TEST_F(StreamPortTest, ThePortIsReadBesideTheTakeAndNeverHoldsTheStream) {
         channel().hand([&] { channel().stop(AlarmChannel::Callback()); });
         channel().drainRequests();
     }
+}
+
+// Loudspeakers late beyond their resend time, nothing learnt of them (the
+// first alarm after the start): each is asked its port once before its
+// switch, and the first answer, well before the deadline, is where the
+// stream goes. Behind their switches the answer came after the deadline,
+// and the stream went to the base-port rule's port, where none listens.
+TEST_F(StreamPortTest, LateLoudspeakersTellThePortByTheDeadline) {
+    makeChannel(frm::AlarmChannelOptions().deadline);
+    frm::DeviceSet late;
+    for (int i = 0; i < 3; ++i) {
+        const auto d = m_speakers->addWithSettings(commandPort());
+        m_speakers->setReplyDelay(d, 1200ms);
+        late.insert(d);
+    }
+    GroupSniffer base(kGroup, static_cast<std::uint16_t>(basePort() + 2));
+    GroupSniffer read(kGroup, static_cast<std::uint16_t>(commandPort() + 2));
+    channel().hand([&] { launch(late, 3, longMessage); });
+    // The stream starts at the deadline, to the port known by then.
+    ASSERT_NE(firstHeard(read), 0);
+    EXPECT_EQ(base.count(), 0u);
+    for (const auto& d : late) {
+        const Strings r = requests(d);
+        EXPECT_EQ(std::count(r.begin(), r.end(), "get state"), 1) << "sent once: " << ::testing::PrintToString(r);
+        EXPECT_EQ(std::count(r.begin(), r.end(), "set ch 1"), 1) << "its switch followed the answer at once";
+    }
+    channel().hand([&] { channel().stop(AlarmChannel::Callback()); });
+    channel().drainRequests();
 }
 
 // Loudspeakers that answer in time do not wait for the deadline: the

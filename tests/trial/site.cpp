@@ -37,6 +37,7 @@ std::vector<std::string> Site::simulatorOptions() const {
     std::vector<std::string> options{"--band",         "18",
                                      "--loudspeakers", std::to_string(loudspeakers.size()),
                                      "--consoles",     std::to_string(consoles)};
+    if (ownPorts) options.push_back("--own-ports");
     for (std::size_t i = 0; i < loudspeakers.size(); ++i) {
         const Loudspeaker& speaker = loudspeakers[i];
         options.insert(options.end(), {"--fault-device", std::to_string(i + 1)});

@@ -27,6 +27,10 @@ struct Site {
     std::vector<Loudspeaker> loudspeakers;
     unsigned consoles = 0;
     double consoleLate = 0;
+    /// The loudspeakers' settings name their own control port as their
+    /// command port: they hear the streams on the ports after it, not on
+    /// those after the program's base port.
+    bool ownPorts = false;
 
     /// `count` Orvel-610 loudspeakers, each at its own volume; with `late`,
     /// every second one (2, 4, ...) answers that many seconds late.

@@ -239,7 +239,9 @@ void Trial::start() {
     } catch (const std::exception& error) {
         stop(std::string("the simulator did not start: ") + error.what());
     }
-    m_receiver = std::make_unique<Receiver>(kGroup, e2e::Sandbox::kBasePort, e2e::Sandbox::kInterface);
+    // Where the site's loudspeakers hear the streams.
+    m_receiver = std::make_unique<Receiver>(
+        kGroup, m_site.ownPorts ? e2e::Sandbox::kDevicePort : e2e::Sandbox::kBasePort, e2e::Sandbox::kInterface);
     if (!m_receiver->error().empty()) stop("the receiver cannot join the streams: " + m_receiver->error());
     const std::string map = m_box->folder() + "/widgets.txt";
     m_box->setVariable("SONVAR_TEST_WIDGETS", map);
