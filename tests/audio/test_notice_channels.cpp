@@ -545,11 +545,12 @@ TEST_F(NoticeChannelsTest, EachGenerationGetsItsExactVolumeBackFromAnAlarmAndASe
 
 // Many late loudspeakers: the requests go out at once without a thread
 // each, and the alarm sounds after the switch and the volume, one late
-// reply each. The steps are timed where the loudspeakers receive them, so
-// that a busy machine's slow start of the stream does not count: each step
-// reaches every loudspeaker before the first of them could answer it, and
-// the volumes go out on the switch's replies. The deadline is far off, so
-// only the loudspeakers' answers can start the stream.
+// reply each (and the read of its own volume between them). The steps are
+// timed where the loudspeakers receive them, so that a busy machine's slow
+// start of the stream does not count: each step reaches every loudspeaker
+// before the first of them could answer it, and goes out on the replies to
+// the step before. The deadline is far off, so only the loudspeakers'
+// answers can start the stream.
 TEST_F(NoticeChannelsTest, ManyLateLoudspeakersCostOneReplyAStepWithoutAThreadEach) {
     useDeadline(60s);
     const auto late = 400ms;
@@ -572,25 +573,30 @@ TEST_F(NoticeChannelsTest, ManyLateLoudspeakersCostOneReplyAStepWithoutAThreadEa
     ASSERT_TRUE(heardIt) << "the stream starts when the loudspeakers have answered";
     EXPECT_LT(most.load(), before + 15) << "threads while the loudspeakers answered";
 
+    // Per loudspeaker: its switch, the read of its own volume and the
+    // alarm's volume, each sent on the reply to the one before.
     const std::chrono::steady_clock::time_point firstDatagram{
         std::chrono::microseconds(heard.snapshot().front().at_us)};
     const auto switches = arrivals(all, "set ch 1");
+    const auto reads = arrivals(all, "get vol");
     const auto volumes = arrivals(all, "set vol");
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        ASSERT_TRUE(switches[i] && volumes[i]) << base::toUtf8(all[i]->getTitle()) << " "
-                                               << ::testing::PrintToString(m_speakers->requests(all[i]));
-        EXPECT_LT(*volumes[i], firstDatagram) << "the alarm sounds after every volume";
-    }
     const auto ms = [](std::chrono::steady_clock::duration d) {
         return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
     };
-    const auto [firstSwitch, lastSwitch] = std::minmax_element(switches.begin(), switches.end());
-    const auto [firstVolume, lastVolume] = std::minmax_element(volumes.begin(), volumes.end());
-    EXPECT_LT(**lastSwitch - **firstSwitch, late) << "the switch reached every loudspeaker at once";
-    EXPECT_LT(**lastVolume - **firstVolume, late) << "the volume reached every loudspeaker at once";
-    EXPECT_LT(**lastVolume - **firstSwitch, 2 * late)
-        << "the volumes went out on the switch's replies: " << ms(**firstVolume - **firstSwitch) << " to "
-        << ms(**lastVolume - **firstSwitch) << " ms after the first switch";
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const std::string name = base::toUtf8(all[i]->getTitle());
+        ASSERT_TRUE(switches[i] && reads[i] && volumes[i])
+            << name << " " << ::testing::PrintToString(m_speakers->requests(all[i]));
+        EXPECT_LT(*reads[i] - *switches[i], 2 * late) << name << ": " << ms(*reads[i] - *switches[i]) << " ms";
+        EXPECT_LT(*volumes[i] - *reads[i], 2 * late) << name << ": " << ms(*volumes[i] - *reads[i]) << " ms";
+        EXPECT_LT(*volumes[i], firstDatagram) << name << ": the alarm sounds after every volume";
+    }
+    // Each step reached every loudspeaker before the first of them could
+    // answer it.
+    for (const auto* step : {&switches, &reads, &volumes}) {
+        const auto [first, last] = std::minmax_element(step->begin(), step->end());
+        EXPECT_LT(**last - **first, late) << ms(**last - **first) << " ms from the first loudspeaker to the last";
+    }
     stop();
     EXPECT_TRUE(allBack(all));
 }
