@@ -16,6 +16,12 @@ esac
 SECONDS_EACH=${1:-40}
 JOBS=${2:-$(nproc)}
 BUILD_DIR=${SONVAR_FUZZ_BUILD_DIR:-build-fuzz}
+# A new build folder builds with Ninja where it is installed: it schedules
+# the whole build at once, without make's rescans target by target. One made
+# before keeps its generator.
+if [ -z "${CMAKE_GENERATOR:-}" ] && command -v ninja >/dev/null 2>&1; then
+    export CMAKE_GENERATOR=Ninja
+fi
 
 if [ "$STEPS" != run ]; then
     cmake -S . -B "$BUILD_DIR" -DSONVAR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages the project needs; only the missing ones, so
 # a prepared machine passes in a second.
 set -e
-PACKAGES="g++ cmake make pkg-config git
+PACKAGES="g++ cmake make ninja-build lld pkg-config git
   libboost-all-dev libwxgtk3.2-dev libvlc-dev libvlccore-dev vlc-plugin-base
   libmp3lame-dev libconfig++-dev zlib1g-dev libasound2-dev libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
