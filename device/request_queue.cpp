@@ -130,7 +130,7 @@ void RequestQueue::poll(TimePoint now, std::vector<Send>& sends, std::vector<Id>
                     // Every send may still be answered, only late: the address
                     // drains, or a late reply would become the reply to the
                     // next request.
-                    drainAsGivenUp(peer, request, now, request.sent.count);
+                    drainAsGivenUp(peer, request, now, request.sent.count, request.resend);
                     peer.givenUp = request.id;
                     peer.silent = true;
                     expired.push_back(request.id);
@@ -185,11 +185,11 @@ void RequestQueue::drain(Peer& peer, const InFlight& request, TimePoint until, D
     peer.givenUp = 0;
 }
 
-void RequestQueue::drainAsGivenUp(Peer& peer, const InFlight& request, TimePoint now, int replies) {
+void RequestQueue::drainAsGivenUp(Peer& peer, const InFlight& request, TimePoint now, int replies, Duration t) {
     // A reply to the last send up to 2.5T late falls inside, however late
     // the sends went.
-    const Duration margin = request.resend / 2;
-    drain(peer, request, std::max(now, request.sent.last() + request.resend) + request.resend + margin,
+    const Duration margin = t / 2;
+    drain(peer, request, std::max(now, request.sent.last() + t) + t + margin,
           request.sent.last() - request.sent.first() + margin, replies);
 }
 
@@ -212,8 +212,15 @@ void RequestQueue::drainAnswered(Peer& peer, const InFlight& request, TimePoint 
             return;
         }
     }
-    // As after a give-up at its time.
-    drainAsGivenUp(peer, request, now, request.sent.count - 1);
+    // As after a give-up at its time. A request that its caller gave a
+    // longer resend time than the device's own (a read that must be answered
+    // once, by a late device too) drains as the device's own requests do: the
+    // other sends' replies are as late as the device, not as the caller's
+    // patience. Scaled on the longer time, one lost datagram held the
+    // device's next request (an alarm's switch) for 10.5 s.
+    const Duration t = base > kBaseResendTime ? std::min(request.resend, estimate.resendTime(kBaseResendTime, now))
+                                              : request.resend;
+    drainAsGivenUp(peer, request, now, request.sent.count - 1, t);
 }
 
 RequestQueue::Send RequestQueue::launch(std::uint32_t address, Peer& peer, Queued queued, TimePoint now) {

@@ -238,8 +238,9 @@ private:
 
     Peer& peerOf(std::uint32_t address);
     /// Starts the drain after a request given up at `now` (or as after one
-    /// given up at its time, when answered earlier), for `replies` datagrams.
-    static void drainAsGivenUp(Peer& peer, const InFlight& request, TimePoint now, int replies);
+    /// given up at its time, when answered earlier), for `replies` datagrams,
+    /// a late reply being up to 2.5 `t` late.
+    static void drainAsGivenUp(Peer& peer, const InFlight& request, TimePoint now, int replies, Duration t);
     /// Starts the drain after a request answered by a datagram that came at
     /// `arrival`, when it was sent more than once.
     static void drainAnswered(Peer& peer, const InFlight& request, TimePoint arrival, TimePoint now);

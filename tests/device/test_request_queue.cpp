@@ -1002,3 +1002,19 @@ TEST_F(Queue, AtTheEndRequestsKeepTheirBaseAndFollowTheirAnswerAtOnce) {
     EXPECT_EQ(pollWhenDue(), 7300);
     EXPECT_EQ(sentAt(next), 7300) << "the late reply ends the wait";
 }
+
+// A read its caller resends only after 3 s (so that a late device answers its
+// first send) lost its first datagram: the resend's answer drains the address
+// as the device's own requests would, and the switch queued behind it leaves
+// 2.5 s after that answer, not 7.5 s.
+TEST_F(Queue, AResendAnsweredOfALongerResendTimeDrainsOnTheDevicesOwn) {
+    add(0, kA, "get state", 2, 3000);
+    poll(3000);  // resent
+    const auto next = add(3005, kA, "set ch 1", 2, 1000);
+    ASSERT_NE(match(3010, kA), 0u);
+    EXPECT_EQ(m_queue.nextWake(), at(5500)) << "as a request of a second's resend time given up at its time";
+    EXPECT_TRUE(poll(5499).sends.empty());
+    const auto step = poll(5500);
+    ASSERT_EQ(step.sends.size(), 1u);
+    EXPECT_EQ(step.sends[0].id, next);
+}
