@@ -647,18 +647,26 @@ void Trial::openPath(Path path, const std::vector<unsigned>& unchosen) {
             const Widget* source = page->find(ofType("wxRadioBox"));
             if (source == nullptr || source->value != std::optional<std::string>("Микрофон"))
                 stop("the microphone page's source is not the microphone");
-            const Widget* broadcast = page->control("wxCheckBox", "Трансляция");
-            const Widget* record = page->control("wxCheckBox", "Запись");
-            if (broadcast == nullptr || record == nullptr) stop("the microphone page has no \"Трансляция\"");
-            if (broadcast->value != std::optional<std::string>("1")) m_driver->click(broadcast->rect);
-            if (record->value == std::optional<std::string>("1")) m_driver->click(record->rect);
-            const auto ready = m_driver->waitFor([](const WidgetListing& listing) {
+            const auto tickedAlone = [](const WidgetListing& listing) {
                 const Widget* broadcast = listing.control("wxCheckBox", "Трансляция");
                 const Widget* record = listing.control("wxCheckBox", "Запись");
                 return broadcast != nullptr && record != nullptr &&
                        broadcast->value == std::optional<std::string>("1") &&
                        record->value == std::optional<std::string>("0");
-            });
+            };
+            // Each round clicks what the page shows wrong, where it stands
+            // now: on a busy machine the page may still be laid out when its
+            // boxes' places are first read, and that click misses.
+            bool ready = false;
+            for (int attempt = 0; attempt < 3 && !ready; ++attempt) {
+                const auto listing = m_driver->listing();
+                const Widget* broadcast = listing.control("wxCheckBox", "Трансляция");
+                const Widget* record = listing.control("wxCheckBox", "Запись");
+                if (broadcast == nullptr || record == nullptr) stop("the microphone page has no \"Трансляция\"");
+                if (broadcast->value != std::optional<std::string>("1")) m_driver->click(broadcast->rect);
+                if (record->value == std::optional<std::string>("1")) m_driver->click(record->rect);
+                ready = m_driver->waitFor(tickedAlone, std::chrono::seconds(4)).has_value();
+            }
             if (!ready) stop("\"Трансляция\" could not be ticked alone");
             break;
         }
