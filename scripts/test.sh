@@ -32,10 +32,11 @@ if [ "$everything" = 1 ]; then
     ) >"$later_log" 2>&1 &
     later=$!
 fi
-# Two tests a core: the tests keep the processors about a sixth busy, waiting
-# on the clock and on the programs they start. Each runs in a network
-# namespace of its own (tests/support/own_network.sh), so tests side by side
-# never share a port.
+# Two jobs a core: most tests wait on the clock and on the programs they
+# start, and one that opens sockets counts as two jobs (tests/CMakeLists.txt),
+# so that those running at once never want more processors than there are.
+# Each runs in a network namespace of its own (tests/support/own_network.sh),
+# so tests side by side never share a port.
 TEST_JOBS=${SONVAR_TEST_JOBS:-$(($(nproc) * 2))}
 status=0
 scripts/netns-run xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" \
