@@ -611,17 +611,21 @@ void AlarmChannel::followPort(std::uint64_t launch, const std::shared_ptr<Stream
     const std::optional<std::uint16_t> told =
         StreamPortReader::laterPort(port, deadline + StreamPortReader::kReadsEnd);
     if (!told || !current(launch) || m_exit.closed()) return;
-    LOG_DEBUG(L"Alarm channel: the stream port %1% was told after the deadline; the stream goes there", *told);
     // The watcher restarts a lost microphone stream: it is not there while
     // the stream is made anew.
     interruptAndJoinWatcher();
-    m_stream.stop();
-    m_stream.stream_close();
-    if (!current(launch)) return;
-    aimStream(*told, channel);
-    if (!startStream(launch)) return;
+    if (!moveStream(launch, *told, channel)) return;
     boost::lock_guard<boost::mutex> watcher(m_watcherLock);
     if (current(launch)) m_watcherThread = boost::thread([this] { checkInternalPlayingThread(); });
+}
+
+bool AlarmChannel::moveStream(std::uint64_t launch, std::uint16_t told, device::AudioChannel channel) {
+    LOG_DEBUG(L"Alarm channel: the stream port %1% was told after the deadline; the stream goes there", told);
+    m_stream.stop();
+    m_stream.stream_close();
+    if (!current(launch)) return false;
+    aimStream(told, channel);
+    return startStream(launch);
 }
 
 bool AlarmChannel::startStream(std::uint64_t launch) {
@@ -676,13 +680,7 @@ void AlarmChannel::playMessage(std::uint64_t launch, const std::wstring& path, s
                 // Told after the deadline: the clip starts again on the port
                 // its loudspeakers hear; nobody heard it on the rule's.
                 m_follow.reset();
-                LOG_DEBUG(L"Alarm channel: the stream port %1% was told after the deadline; the stream goes there",
-                          *told);
-                m_stream.stop();
-                m_stream.stream_close();
-                if (!current(launch)) return;
-                aimStream(*told, m_followChannel);
-                if (!startStream(launch)) return;
+                if (!moveStream(launch, *told, m_followChannel)) return;
                 m_endEvent.reset();
                 if (!m_stream.play_file(silenceMs, path, &m_endEvent)) break;
             }

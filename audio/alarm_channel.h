@@ -226,6 +226,9 @@ private:
     /// anew there. Waits for that until the reads end, a stop or the quit.
     void followPort(std::uint64_t launch, const std::shared_ptr<StreamPortReader::Search>& port,
                     Clock::time_point deadline, device::AudioChannel channel);
+    /// The running stream closed and made anew on the port `told` after the
+    /// deadline; false (and the stream closed) when a stop came meanwhile.
+    bool moveStream(std::uint64_t launch, std::uint16_t told, device::AudioChannel channel);
     /// What the ledger wants of the set for the notice.
     static std::map<Loudspeaker, Wish> wishes(const DeviceSet& devices, device::AudioChannel channel,
                                              std::optional<int> volume);
