@@ -252,15 +252,20 @@ TEST_F(DeviceCollectionTest, RegistryRulesWithoutNetwork) {
 // a report as a device beside the object its state packets make anew.
 TEST_F(DeviceCollectionTest, ARemovedDeviceReportsNothingMoreAndIsFoundAgainAsANewObject) {
     makeCollection();
-    std::mutex reportsLock;
-    std::vector<boost::shared_ptr<DeviceBase>> reports;
-    collection->setStateChangedHandler([&](boost::shared_ptr<DeviceBase> device) {
-        std::lock_guard<std::mutex> lock(reportsLock);
-        reports.push_back(device);
+    // Owned by the handler: a report may still come on the collection's
+    // threads once the test's body has returned.
+    struct Reports {
+        std::mutex lock;
+        std::vector<boost::shared_ptr<DeviceBase>> devices;
+    };
+    const auto reports = std::make_shared<Reports>();
+    collection->setStateChangedHandler([reports](boost::shared_ptr<DeviceBase> device) {
+        std::lock_guard<std::mutex> lock(reports->lock);
+        reports->devices.push_back(device);
     });
-    const auto reported = [&](const boost::shared_ptr<DeviceBase>& device) {
-        std::lock_guard<std::mutex> lock(reportsLock);
-        return std::count(reports.begin(), reports.end(), device);
+    const auto reported = [reports](const boost::shared_ptr<DeviceBase>& device) {
+        std::lock_guard<std::mutex> lock(reports->lock);
+        return std::count(reports->devices.begin(), reports->devices.end(), device);
     };
     addOrvel(31).startStatePackets(server(), 150ms);
     addOrvel(32).startStatePackets(server(), 150ms);
