@@ -282,7 +282,7 @@ protected:
     std::shared_ptr<ScriptedLink> link = std::make_shared<ScriptedLink>();
     frm::LoudspeakerLedger::Options options{300ms, 600ms, 5ms};
     frm::LoudspeakerLedger ledger{link, options};
-    /// For a test whose late replies come a while after a give-up: with the
+    /// For a test that goes on a while after a give-up: with the
     /// fixture's 300 ms a busy machine let the retry ask again first.
     frm::LoudspeakerLedger::Options withoutRetries() const {
         frm::LoudspeakerLedger::Options slow = options;
@@ -613,19 +613,20 @@ TEST_F(LedgerTest, ALoudspeakerStillBusyIsAskedAgainLaterAndJoins) {
 // entry was kept, and every later notice gave back the volume of before the
 // first.
 TEST_F(LedgerTest, ALoudspeakerThatOwesNothingLeavesTheLedger) {
+    frm::LoudspeakerLedger own{link, withoutRetries()};
     const Loudspeaker a = speaker(1);
     link->change(a, [](Speaker& sp) { sp.is510 = true; });
-    const frm::LedgerBatch taken = ledger.hold(Holder::kAlarm, wish({a}, alarm(100)));
+    const frm::LedgerBatch taken = own.hold(Holder::kAlarm, wish({a}, alarm(100)));
     ASSERT_TRUE(link->silence(a));  // the memory check
     ASSERT_TRUE(taken.wait(1s));
-    ASSERT_TRUE(ledger.releaseAll(Holder::kAlarm).wait(1s));
-    EXPECT_EQ(ledger.size(), 0u);
+    ASSERT_TRUE(own.releaseAll(Holder::kAlarm).wait(1s));
+    EXPECT_EQ(own.size(), 0u);
 
     link->turnAtTheLoudspeaker(a, level(75));
     link->mode(a, ScriptedLink::kAnswer);
-    ASSERT_TRUE(ledger.hold(Holder::kAlarm, wish({a}, alarm(100))).wait(1s));
+    ASSERT_TRUE(own.hold(Holder::kAlarm, wish({a}, alarm(100))).wait(1s));
     EXPECT_EQ(link->at(a).volume, level(100, 8));
-    ASSERT_TRUE(ledger.releaseAll(Holder::kAlarm).wait(1s));
+    ASSERT_TRUE(own.releaseAll(Holder::kAlarm).wait(1s));
     EXPECT_EQ(link->at(a).volume, level(75));
     EXPECT_EQ(link->at(a).channel, 0);
 }
