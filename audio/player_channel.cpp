@@ -43,12 +43,6 @@ bool carriesVoice(const boost::shared_ptr<device::OrvelInfo>& device) {
            (type & device::playback::kVoiceLowPriority) == device::playback::kVoiceLowPriority;
 }
 
-/// A notice of the loudspeaker's own that its state already shows (its
-/// audio memory, a console's scenario): no question needed.
-bool showsItsOwnNotice(const boost::shared_ptr<device::OrvelInfo>& device) {
-    return device->isOnline() && device::playback::has(device->getPlaybackType(), device::playback::kMetaInternal);
-}
-
 const wchar_t* const kVolumeNotSet = L"Громкость громкоговорителей не назначена (%1%): %2%. Например: %3%";
 const wchar_t* const kNotMuted = L"Громкоговорители не выключены (%1%): %2%. Например: %3%";
 
@@ -231,7 +225,7 @@ bool PlayerChannel::voiceFree(const DeviceSet& devices) {
     const DeviceSet ours = m_ledger->switchingBack();
     if (std::none_of(devices.begin(), devices.end(),
                      [&ours](const Loudspeaker& device) {
-                         return (ours.count(device) == 0 && carriesVoice(device)) || showsItsOwnNotice(device);
+                         return (ours.count(device) == 0 && carriesVoice(device)) || device->showsInternalPlaying();
                      }))
         return true;
     LOG_NOTICE(L"На выбранных устройствах запущено оповещение с более высоким приоритетом.");

@@ -105,6 +105,9 @@ public:
     /// taken or skipped after a reboot. Never throws for packet content.
     bool parsePing(const std::string& packet, const net::IpAndPort& source) override;
     bool hasInternalPlaying() override;
+    /// A notice of its own (its audio memory, a console's scenario) that its
+    /// state packets already show; asks nothing.
+    bool showsInternalPlaying() const;
     std::wstring getPlaybackTypeText() override { return findPlaybackTypeText(getPlaybackType()); }
     /// getConfig's common part; writeConfig puts the given common part into
     /// the current record and writes it with setConfig.

@@ -187,10 +187,13 @@ std::optional<VolumeLevel> OrvelInfo::levelOfReply(const std::string& reply, boo
     return level;
 }
 
+bool OrvelInfo::showsInternalPlaying() const {
+    return isOnline() && m_answered.load() && playback::has(getPlaybackType(), playback::kMetaInternal);
+}
+
 bool OrvelInfo::hasInternalPlaying() {
     if (!isOnline() || !m_answered.load()) return false;
-    const std::uint64_t code = getPlaybackType();
-    if (playback::has(code, playback::kMetaInternal)) return true;
+    if (showsInternalPlaying()) return true;
     if (getVersionIndex() > kLastOrvel510Index) return false;
     // The Orvel-510 doesn't report its memory playback in the state packet.
     const boost::shared_ptr<memory::IAudioControl> memory = getAudioControl(false, false);
@@ -463,7 +466,7 @@ void OrvelInfo::internalPlayingAsync(std::function<void(const RequestOutcome&, b
         done(RequestOutcome(), false);
         return;
     }
-    if (playback::has(getPlaybackType(), playback::kMetaInternal)) {
+    if (showsInternalPlaying()) {
         done(RequestOutcome(), true);
         return;
     }
