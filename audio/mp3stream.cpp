@@ -124,6 +124,7 @@ void mp3stream::apply_pcm_fmt(std::uint32_t samplerate, std::uint32_t numchannel
         sample_clock_set_rate(m_clock, samplerate);
     }
     if (rebuild) {
+        PlayerChanging changing(m_player_changing);
         vlc_clear_media(m_libvlc_media_player);
         libvlc_imem_create();
         if (was_streaming) stream_start();
@@ -203,22 +204,6 @@ void mp3stream::require_no_player(const char* place) const {
     if (m_libvlc_media_player != nullptr) dbg_abort("m_libvlc_media_player != NULL", place);
 }
 
-namespace {
-
-/// Marks a stretch of libvlc's slow work under the state lock.
-class PlayerChanging {
-public:
-    explicit PlayerChanging(std::atomic<int>& count) : m_count(count) { ++m_count; }
-    ~PlayerChanging() { --m_count; }
-    PlayerChanging(const PlayerChanging&) = delete;
-    PlayerChanging& operator=(const PlayerChanging&) = delete;
-
-private:
-    std::atomic<int>& m_count;
-};
-
-}  // namespace
-
 void mp3stream::create_player(const std::vector<std::string>& args, const char* place) {
     PlayerChanging changing(m_player_changing);
     require_no_player(place);
@@ -253,6 +238,7 @@ void mp3stream::set_player_media(libvlc_media_t* media) {
 void mp3stream::libvlc_imem_create() {
     STREAM_TRACE_ENTRY();
     std::lock_guard<std::recursive_mutex> state(m_state_lock);
+    PlayerChanging changing(m_player_changing);
     require_media_slot("mp3stream::libvlc_imem_create");
 
     const std::string chain =

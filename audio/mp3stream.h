@@ -176,10 +176,22 @@ protected:
     pcm_buf* m_pcm_buf_silent = nullptr;
     mutable std::recursive_mutex m_state_lock;
     /// Above zero while a thread holds the state lock for libvlc's slow
-    /// work: making, starting, stopping or releasing the player (tenths of
+    /// work: making, starting, stopping or releasing the player or making
+    /// its media (tenths of
     /// a second each). Readers of the stream's state that must not wait
     /// that long look at it when the lock is taken.
     std::atomic<int> m_player_changing{0};
+    /// Marks a stretch of libvlc's slow work under the state lock.
+    class PlayerChanging {
+    public:
+        explicit PlayerChanging(std::atomic<int>& count) : m_count(count) { ++m_count; }
+        ~PlayerChanging() { --m_count; }
+        PlayerChanging(const PlayerChanging&) = delete;
+        PlayerChanging& operator=(const PlayerChanging&) = delete;
+
+    private:
+        std::atomic<int>& m_count;
+    };
     std::recursive_mutex m_ring_lock;
     std::condition_variable_any m_ring_written;  // with the ring lock
     bool m_await_fill = false;                   // under the ring lock

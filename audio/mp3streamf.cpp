@@ -282,6 +282,7 @@ void mp3streamf::libvlc_create() {
 void mp3streamf::libvlc_dshow_create() {
     STREAM_TRACE_ENTRY();
     std::lock_guard<std::recursive_mutex> state(m_state_lock);
+    PlayerChanging changing(m_player_changing);
     require_media_slot("mp3streamf::libvlc_dshow_create");
 
     const std::string name = base::toUtf8(m_microphone_name);
