@@ -63,7 +63,17 @@ RequestQueue::Match RequestQueue::match(std::uint32_t address, TimePoint arrival
         // A reply of the drained request: those to its later sends may be as
         // late after this one as those sends were after the first.
         --peer.drainReplies;
-        peer.drainUntil = std::max(peer.drainUntil, arrival + peer.drainStep);
+        const Duration span = peer.drained.last() - peer.drained.first();
+        if (!peer.drainFirst) {
+            peer.drainFirst = arrival;
+            peer.drainUntil = std::max(peer.drainUntil, arrival + peer.drainStep);
+        } else if (peer.drainReplies == 0 &&
+                   std::chrono::abs((arrival - *peer.drainFirst) - span) <= peer.drainTolerance) {
+            // Every send has its reply, as far apart as the sends went.
+            peer.drainUntil = arrival;
+        } else {
+            peer.drainUntil = std::max(peer.drainUntil, arrival + peer.drainStep);
+        }
         // A resent request's late reply: the device may have grown later
         // than its resend time.
         if (peer.givenUp != 0) peer.estimate.backOff(now);
@@ -182,6 +192,8 @@ void RequestQueue::drain(Peer& peer, const InFlight& request, TimePoint until, D
     peer.drainStep = step;
     peer.drainReplies = replies;
     peer.drained = request.sent;
+    peer.drainFirst.reset();
+    peer.drainTolerance = request.resend / 8;
     peer.givenUp = 0;
 }
 
@@ -209,6 +221,7 @@ void RequestQueue::drainAnswered(Peer& peer, const InFlight& request, TimePoint 
             const Duration spread = estimate.spread(base, now);
             drain(peer, request, std::max(arrival + span + spread, request.sent.last() + *overdue), span + spread,
                   request.sent.count - 1);
+            peer.drainFirst = arrival;
             return;
         }
     }
@@ -221,6 +234,7 @@ void RequestQueue::drainAnswered(Peer& peer, const InFlight& request, TimePoint 
     const Duration t = base > kBaseResendTime ? std::min(request.resend, estimate.resendTime(kBaseResendTime, now))
                                               : request.resend;
     drainAsGivenUp(peer, request, now, request.sent.count - 1, t);
+    peer.drainFirst = arrival;
 }
 
 RequestQueue::Send RequestQueue::launch(std::uint32_t address, Peer& peer, Queued queued, TimePoint now) {

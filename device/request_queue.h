@@ -63,7 +63,11 @@ namespace device {
 /// drain the estimate chose) from the datagram's arrival, as often as the
 /// drained request may still draw replies (once per send; one less when it
 /// was answered): a device that sends datagrams of its own meanwhile holds up
-/// its queue no longer.
+/// its queue no longer. When the request has drawn a reply to every send,
+/// the last as far after the first as the last send went after the first
+/// (to within an eighth of its resend time), every send is answered and
+/// nothing is left to drain: the drain ends with that reply. A duplicate, or
+/// a datagram of the device's own, comes at another time and ends nothing.
 ///
 /// So a reply never answers another request when the replies to a
 /// request's sends come up to 2.5T late each, or, of a device known to answer
@@ -229,6 +233,8 @@ private:
         int drainReplies = 0;  // datagrams the drain still extends for
         Id givenUp = 0;        // the drained request, when given up and its late reply not yet come
         Sends drained;         // the drained request's: nothing that came before its first send is its reply
+        std::optional<TimePoint> drainFirst;  // when its first reply came (the answer or the first late one)
+        Duration drainTolerance{};            // how far its replies' spacing may stray from its sends' (see match)
         TimePoint scheduled = TimePoint::max();  // this peer's entry in m_agenda
 
         ReplyEstimate estimate;
