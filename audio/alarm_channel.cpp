@@ -219,8 +219,9 @@ bool AlarmChannel::launch(int source, bool broadcasting, DeviceSet devices, cons
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         // A thread of a stopped notice that has not looked at the stop yet
-        // does nothing when it runs: it only has to be given the processor.
-        previousIdle = m_stoppedLaunch == m_launches && m_begunLaunch != m_launches;
+        // does nothing when it runs: it only has to be given the processor,
+        // or to close the stream it was starting.
+        previousIdle = windingDown();
         overtaken = m_launches != launchesBefore;
     }
     const auto wait = previousIdle ? kIdleThreadJoin : kRunningThreadJoin;
@@ -629,14 +630,27 @@ bool AlarmChannel::moveStream(std::uint64_t launch, std::uint16_t told, device::
 }
 
 bool AlarmChannel::startStream(std::uint64_t launch) {
-    // Not under the channel's lock: libvlc may take its time to start, and
-    // the getters must not wait for it. A stop that came meanwhile closed
-    // the stream before it was made; it is closed again here.
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        if (!current(launch)) return false;
+        m_streamStarting = true;
+    }
+    // Not under the channel's lock: libvlc may take its time to start (some
+    // seconds on a loaded machine), and neither the getters nor a stop wait
+    // for it. A stop that came meanwhile left the stream to this thread.
     m_stream.stream_create();
-    if (current(launch)) return true;
+    {
+        boost::lock_guard<boost::recursive_mutex> lock(m_lock);
+        m_streamStarting = false;
+        if (current(launch)) return true;
+    }
     m_stream.stop();
     m_stream.stream_close();
     return false;
+}
+
+bool AlarmChannel::windingDown() const {
+    return m_stoppedLaunch == m_launches && (m_begunLaunch != m_launches || m_streamStarting);
 }
 
 void AlarmChannel::playMessage(std::uint64_t launch, const std::wstring& path, std::uint32_t silenceMs,
@@ -836,11 +850,13 @@ void AlarmChannel::interruptAndJoinWatcher() {
 void AlarmChannel::stop(Callback callback) {
     LOG_TRACE(L"%1%", L"Alarm channel: stop alarm channel (begin)");
     bool begun = false;
+    bool starting = false;
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
         m_stopping = true;
         m_stoppedLaunch = m_launches;
         begun = m_begunLaunch == m_launches;
+        starting = m_streamStarting;
         // The alarm thread's wait for the stream's port ends at once.
         StreamPortReader::cancel(m_port);
     }
@@ -851,12 +867,18 @@ void AlarmChannel::stop(Callback callback) {
         LOG_DEBUG(L"%1%", L"Alarm channel: Message stream is running. Stop the stream of message");
     // Closed even when it is no longer running: a capture whose source ended
     // by itself still holds its libvlc instance, and the next notice could
-    // not make its own.
-    m_stream.stop();
-    m_stream.stream_close();
+    // not make its own. One that libvlc is still starting is closed by the
+    // alarm thread once started: waiting here for libvlc held the stop for
+    // seconds on a loaded machine.
+    if (!starting) {
+        m_stream.stop();
+        m_stream.stream_close();
+    }
     // A thread that has not begun yet ends as soon as it runs, without a
     // step of its own; waiting for it would only wait for the processor.
-    if (begun) {
+    // Nor is one waited for that only closes the stream: it touches no
+    // loudspeaker, and the next launch waits for it.
+    if (begun && !starting) {
         boost::lock_guard<boost::mutex> threads(m_threadsLock);
         joinStoppedThread();
     }
@@ -921,7 +943,10 @@ bool AlarmChannel::isRunning() {
     bool idleThread = false;
     {
         boost::lock_guard<boost::recursive_mutex> lock(m_lock);
-        idleThread = m_stoppedLaunch == m_launches && m_begunLaunch != m_launches;
+        idleThread = windingDown();
+        // Stopped while libvlc starts its stream: the stream goes as soon
+        // as it has started, and nothing is sent meanwhile.
+        if (idleThread && m_streamStarting) return false;
     }
     // Not the thread's handle: a stop holds its lock while it waits for the
     // thread, and the window asks this meanwhile.

@@ -239,8 +239,13 @@ private:
     /// common channel (a launch refused after it took them).
     void giveBackOnly(const DeviceSet& taken);
     /// Starts the stream for the notice; false (and the stream closed) when
-    /// a stop came for it meanwhile.
+    /// a stop came for it meanwhile. A stop that comes while libvlc starts
+    /// it leaves the stream to this thread, which closes it once started.
     bool startStream(std::uint64_t launch);
+    /// Whether the last launch was stopped while its thread has nothing left
+    /// but its end, or closing the stream a stop came into the start of.
+    /// Under the channel's lock.
+    bool windingDown() const;
     /// Whether the microphone of record.deviceName can be opened; tells the
     /// operator when not.
     bool captureAvailable();
@@ -293,6 +298,9 @@ private:
     bool m_onlySelected = false;
     bool m_preempted = false;
     bool m_microphoneStreaming = false;
+    /// The alarm thread has libvlc start the stream (startStream): a stop
+    /// meanwhile leaves the stream to it.
+    bool m_streamStarting = false;
     /// The notice's loudspeakers, held in the ledger.
     DeviceSet m_devices;
     /// When the notice's stream starts at the latest.
