@@ -123,16 +123,20 @@ public:
     /// How a request given up is answered late.
     enum Late { kLateError, kLateBusy };
     /// The oldest request gets no answer; `late` then answers it after all,
-    /// with an error or still busy with an earlier request.
+    /// with an error or still busy with an earlier request. Meanwhile the
+    /// loudspeaker counts as not answering, as a device does after a request
+    /// of its went unanswered (else the ledger asks it again at once).
     bool silenceThen(const Loudspeaker& s, std::function<void(Late)>* late) {
         Pending p;
         if (!take(s, p)) return false;
+        change(s, [](Speaker& sp) { sp.answered = false; });
         p.done(outcome(RequestOutcome::kSilent));
-        *late = [p](Late how) {
+        *late = [this, s, p](Late how) {
             RequestOutcome o = outcome(RequestOutcome::kFailed);
             o.late = true;
             o.busy = how == kLateBusy;
             if (o.busy) o.cause = L"занято предыдущей командой";
+            change(s, [](Speaker& sp) { sp.answered = true; });
             p.done(o);
         };
         return true;
