@@ -176,10 +176,9 @@ protected:
     pcm_buf* m_pcm_buf_silent = nullptr;
     mutable std::recursive_mutex m_state_lock;
     /// Above zero while a thread holds the state lock for libvlc's slow
-    /// work: making, starting, stopping or releasing the player or making
-    /// its media (tenths of
-    /// a second each). Readers of the stream's state that must not wait
-    /// that long look at it when the lock is taken.
+    /// work: making, starting, stopping or releasing the player, or making
+    /// its media (tenths of a second each). Readers of the stream's state
+    /// that must not wait that long look at it when the lock is taken.
     std::atomic<int> m_player_changing{0};
     /// Marks a stretch of libvlc's slow work under the state lock.
     class PlayerChanging {

@@ -63,17 +63,12 @@ RequestQueue::Match RequestQueue::match(std::uint32_t address, TimePoint arrival
         // A reply of the drained request: those to its later sends may be as
         // late after this one as those sends were after the first.
         --peer.drainReplies;
+        // Every send has its reply, as far apart as the sends went: none is left.
         const Duration span = peer.drained.last() - peer.drained.first();
-        if (!peer.drainFirst) {
-            peer.drainFirst = arrival;
-            peer.drainUntil = std::max(peer.drainUntil, arrival + peer.drainStep);
-        } else if (peer.drainReplies == 0 &&
-                   std::chrono::abs((arrival - *peer.drainFirst) - span) <= peer.drainTolerance) {
-            // Every send has its reply, as far apart as the sends went.
-            peer.drainUntil = arrival;
-        } else {
-            peer.drainUntil = std::max(peer.drainUntil, arrival + peer.drainStep);
-        }
+        const bool whole = peer.drainFirst && peer.drainReplies == 0 &&
+                           std::chrono::abs((arrival - *peer.drainFirst) - span) <= peer.drainTolerance;
+        if (!peer.drainFirst) peer.drainFirst = arrival;
+        peer.drainUntil = whole ? arrival : std::max(peer.drainUntil, arrival + peer.drainStep);
         // A resent request's late reply: the device may have grown later
         // than its resend time.
         if (peer.givenUp != 0) peer.estimate.backOff(now);
