@@ -77,11 +77,43 @@ void stampArrivals(int descriptor) {
         LOG_DEBUG(L"received datagrams are not stamped: %1%", std::string(std::strerror(errno)));
 }
 
+/// The system clock and the steady clock read at one moment, to take the
+/// kernel's stamps over to the steady clock.
+struct ClockReading {
+    timespec system{};
+    std::chrono::steady_clock::time_point steady;
+};
+
+/// Reads both clocks. A pause between two readings (the thread preempted)
+/// would misplace every datagram of the batch by its length: a datagram
+/// that came before a request left would then seem to have come after and
+/// be taken for its reply. So the system clock is read between two readings
+/// of the steady one, taken again while those lie apart, and the narrowest
+/// of the tries stands, with the steady clock halfway.
+ClockReading readClocks() {
+    constexpr auto kNarrow = std::chrono::microseconds(20);
+    constexpr int kTries = 5;
+    ClockReading best;
+    auto widest = std::chrono::steady_clock::duration::max();
+    for (int i = 0; i < kTries && widest > kNarrow; ++i) {
+        ClockReading reading;
+        const auto before = std::chrono::steady_clock::now();
+        clock_gettime(CLOCK_REALTIME, &reading.system);
+        const auto after = std::chrono::steady_clock::now();
+        if (after - before >= widest) continue;
+        widest = after - before;
+        reading.steady = before + widest / 2;
+        best = reading;
+    }
+    return best;
+}
+
 /// When the datagram came, by the kernel's stamp (system clock) taken over
-/// to the steady clock through the readings `system` and then `steady` just
-/// after the read; `steady` when the kernel told none.
-std::chrono::steady_clock::time_point arrivalOf(msghdr& message, std::chrono::steady_clock::time_point steady,
-                                                const timespec& system) {
+/// to the steady clock through `clocks` read just after the read;
+/// `clocks.steady` when the kernel told none.
+std::chrono::steady_clock::time_point arrivalOf(msghdr& message, const ClockReading& clocks) {
+    const std::chrono::steady_clock::time_point steady = clocks.steady;
+    const timespec& system = clocks.system;
     for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
         if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_TIMESTAMPNS) {
             timespec stamp;
@@ -258,18 +290,13 @@ int ControlSocket::take(std::vector<Datagram>& datagrams, int flags) {
     }
     const int count = recvmmsg(m_fd, messages, kBatch, flags, nullptr);
     if (count <= 0) return count;
-    // The system clock first: a pause between the two readings then makes a
-    // datagram seem to have come later than it did, never earlier (before
-    // the request it answers was sent).
-    timespec system{};
-    clock_gettime(CLOCK_REALTIME, &system);
-    const auto steady = std::chrono::steady_clock::now();
+    const ClockReading clocks = readClocks();
     for (int i = 0; i < count; ++i) {
         msghdr& message = messages[i].msg_hdr;
         if (m_interfaceIndex != 0 && arrivalInterface(message) != m_interfaceIndex) continue;
         if (m_unicastOnly && !sentToUs(message)) continue;
         datagrams.push_back({std::string(m_buffers[i].data(), messages[i].msg_len), ntohl(from[i].sin_addr.s_addr),
-                             ntohs(from[i].sin_port), arrivalOf(message, steady, system)});
+                             ntohs(from[i].sin_port), arrivalOf(message, clocks)});
     }
     return count;
 }
