@@ -326,8 +326,14 @@ TEST_F(DebugPageTest, ADeviceErrorLineGivesOnePairOfLineRequestsAndTheirRepliesN
     lineControl->setReply("test", "ERR lsensor test: line 1 open");
     lineControl->setReply("dbg", "ERR lsensor dbg: no answer");
     panel->checkBoxLineError->SetValue(true);
-    speaker->send("ERR lsensor line 1 short\r\n", server());
+    // No request under way: a device's line that comes while one is would
+    // be taken for its answer, and the answer in its turn for the next
+    // request's. The "OK" goes first, so that it does not stand for the
+    // answer to the pair's first request.
+    Panel::send(panel->toggleStopDebug, wxEVT_TOGGLEBUTTON);
+    runEventLoopFor(300ms);
     speaker->send("OK", server());
+    speaker->send("ERR lsensor line 1 short\r\n", server());
     const wxString once =
         L"ERR lsensor line 1 short\nERR lsensor test: line 1 open\nERR lsensor dbg: no answer\n";
     ASSERT_TRUE(waitFor([&] { return panel->textDebugLower->GetValue() == once; }));
