@@ -84,25 +84,26 @@ struct ClockReading {
     std::chrono::steady_clock::time_point steady;
 };
 
-/// Reads both clocks. A pause between two readings (the thread preempted)
-/// would misplace every datagram of the batch by its length: a datagram
-/// that came before a request left would then seem to have come after and
-/// be taken for its reply. So the system clock is read between two readings
-/// of the steady one, taken again while those lie apart, and the narrowest
-/// of the tries stands, with the steady clock halfway.
+/// Reads both clocks. A pause between the system clock's reading and the
+/// steady one after it (the thread preempted) places every datagram of the
+/// batch later than it came by the pause's length, and one that came before
+/// a request left could be taken for its reply. A reading of the steady
+/// clock before the system one bounds that pause: the pair is read again
+/// while the two steady readings lie apart, and the closest try stands. A
+/// datagram then seems to come at most that much later than it did, never
+/// earlier (before the request it answers was sent).
 ClockReading readClocks() {
-    constexpr auto kNarrow = std::chrono::microseconds(20);
+    constexpr auto kClose = std::chrono::microseconds(20);
     constexpr int kTries = 5;
     ClockReading best;
-    auto widest = std::chrono::steady_clock::duration::max();
-    for (int i = 0; i < kTries && widest > kNarrow; ++i) {
+    auto apart = std::chrono::steady_clock::duration::max();
+    for (int i = 0; i < kTries && apart > kClose; ++i) {
         ClockReading reading;
         const auto before = std::chrono::steady_clock::now();
         clock_gettime(CLOCK_REALTIME, &reading.system);
-        const auto after = std::chrono::steady_clock::now();
-        if (after - before >= widest) continue;
-        widest = after - before;
-        reading.steady = before + widest / 2;
+        reading.steady = std::chrono::steady_clock::now();
+        if (reading.steady - before >= apart) continue;
+        apart = reading.steady - before;
         best = reading;
     }
     return best;
