@@ -113,19 +113,18 @@ ClockReading readClocks() {
 /// to the steady clock through `clocks` read just after the read;
 /// `clocks.steady` when the kernel told none.
 std::chrono::steady_clock::time_point arrivalOf(msghdr& message, const ClockReading& clocks) {
-    const std::chrono::steady_clock::time_point steady = clocks.steady;
-    const timespec& system = clocks.system;
     for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
         if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_TIMESTAMPNS) {
             timespec stamp;
             std::memcpy(&stamp, CMSG_DATA(header), sizeof stamp);
-            const std::int64_t age = (static_cast<std::int64_t>(system.tv_sec) - stamp.tv_sec) * 1000000000 +
-                                     (system.tv_nsec - stamp.tv_nsec);
+            const std::int64_t age =
+                (static_cast<std::int64_t>(clocks.system.tv_sec) - stamp.tv_sec) * 1000000000 +
+                (clocks.system.tv_nsec - stamp.tv_nsec);
             // A system clock set meanwhile misplaces it; set back, it counts as come when read.
-            return steady - std::chrono::nanoseconds(std::max<std::int64_t>(age, 0));
+            return clocks.steady - std::chrono::nanoseconds(std::max<std::int64_t>(age, 0));
         }
     }
-    return steady;
+    return clocks.steady;
 }
 
 }  // namespace

@@ -328,10 +328,12 @@ TEST_F(DebugPageTest, ADeviceErrorLineGivesOnePairOfLineRequestsAndTheirRepliesN
     panel->checkBoxLineError->SetValue(true);
     // No request under way: a device's line that comes while one is would
     // be taken for its answer, and the answer in its turn for the next
-    // request's. The "OK" goes first, so that it does not stand for the
-    // answer to the pair's first request.
+    // request's. A request of the test's own, answered, is behind whatever
+    // the page asked before "Стоп". The "OK" goes first, so that it does not
+    // stand for the answer to the pair's first request.
     Panel::send(panel->toggleStopDebug, wxEVT_TOGGLEBUTTON);
-    runEventLoopFor(300ms);
+    std::string reply;
+    ASSERT_TRUE(transport->sync(device(kSpeaker)->getIp(), "get dbg", reply, 0, 500));
     speaker->send("OK", server());
     speaker->send("ERR lsensor line 1 short\r\n", server());
     const wxString once =
